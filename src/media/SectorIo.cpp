@@ -1,0 +1,77 @@
+#include "media/SectorIo.h"
+
+#include "media/DriveRecord.h"
+
+namespace hx::media {
+
+namespace {
+
+int sectorSizeOr(int bytesPerSector) {
+    if (bytesPerSector > 0) return bytesPerSector;
+    return CurrentDrive().sectorSize();
+}
+
+std::vector<std::uint8_t> readWhole(platform::RawFile& file, std::int64_t lba, std::uint32_t offset,
+                                    std::uint32_t count, std::uint32_t& bytesRead, int bps) {
+    bytesRead = 0;
+    if (lba < 0) return {};
+    const std::uint64_t sectors = (static_cast<std::uint64_t>(offset) + count - 1) / bps + 1;
+    std::vector<std::uint8_t> buffer(sectors * bps);
+    bytesRead = static_cast<std::uint32_t>(
+        file.readAt(static_cast<std::uint64_t>(lba) * bps, buffer.data(), buffer.size()));
+    return buffer;
+}
+
+}  // namespace
+
+DriveRecord& CurrentDrive() {
+    static DriveRecord record;
+    return record;
+}
+
+std::vector<std::uint8_t> ReadSectors(const std::string& drive, std::int64_t lba, std::uint32_t offset,
+                                      std::uint32_t count, std::uint32_t& bytesRead, int bytesPerSector) {
+    bytesRead = 0;
+    if (count == 0) return {};
+    platform::RawFile file;
+    if (!file.open(drive, platform::RawFile::Mode::Read)) return {};
+    return readWhole(file, lba, offset, count, bytesRead, sectorSizeOr(bytesPerSector));
+}
+
+std::vector<std::uint8_t> ReadImageSectors(const std::string& imagePath, std::int64_t lba, std::uint32_t offset,
+                                           std::uint32_t count, std::uint32_t& bytesRead, int bytesPerSector) {
+    return ReadSectors(imagePath, lba, offset, count, bytesRead, bytesPerSector);
+}
+
+bool OpenDriveForRead(const std::string& drive, std::int64_t lba, Handle& handle, int bytesPerSector) {
+    if (!handle.open(drive, platform::RawFile::Mode::Read)) return false;
+    SeekSector(handle, lba, bytesPerSector);
+    return true;
+}
+
+bool OpenDriveForWrite(const std::string& drive, std::int64_t lba, Handle& handle, int bytesPerSector) {
+    if (!handle.open(drive, platform::RawFile::Mode::ReadWrite)) return false;
+    SeekSector(handle, lba, bytesPerSector);
+    return true;
+}
+
+bool OpenFileForRead(const std::string& path, std::int64_t lba, Handle& handle, int bytesPerSector) {
+    return OpenDriveForRead(path, lba, handle, bytesPerSector);
+}
+
+void SeekSector(Handle& handle, std::int64_t lba, int bytesPerSector) {
+    handle.seek(lba < 0 ? 0 : static_cast<std::uint64_t>(lba) * sectorSizeOr(bytesPerSector));
+}
+
+void CloseDrive(Handle& handle) {
+    handle.flush();
+    handle.close();
+}
+
+void TruncateFile(const std::string& path, std::uint64_t length) {
+    platform::RawFile file;
+    if (!file.open(path, platform::RawFile::Mode::ReadWrite)) return;
+    if (file.size() > length) file.truncate(length);
+}
+
+}  // namespace hx::media

@@ -1,0 +1,31 @@
+#pragma once
+// Sector-level access to a drive (device node) or an image file.
+// Scattered reads use ReadSectors; streaming readers hold one handle.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/RawFile.h"
+
+namespace hx::media {
+
+using Handle = platform::RawFile;
+
+// One self-contained read: opens, positions at `lba`, reads whole sectors
+// covering offset+count bytes, closes. The buffer starts at the first byte of
+// sector `lba`. Returns empty (bytesRead 0) when count is 0 or the open fails;
+// a short read returns what was read.
+std::vector<std::uint8_t> ReadSectors(const std::string& drive, std::int64_t lba, std::uint32_t offset,
+                                      std::uint32_t count, std::uint32_t& bytesRead, int bytesPerSector = 0);
+std::vector<std::uint8_t> ReadImageSectors(const std::string& imagePath, std::int64_t lba, std::uint32_t offset,
+                                           std::uint32_t count, std::uint32_t& bytesRead, int bytesPerSector = 0);
+
+bool OpenDriveForRead(const std::string& drive, std::int64_t lba, Handle& handle, int bytesPerSector = 0);
+bool OpenDriveForWrite(const std::string& drive, std::int64_t lba, Handle& handle, int bytesPerSector = 0);
+bool OpenFileForRead(const std::string& path, std::int64_t lba, Handle& handle, int bytesPerSector = 0);
+void SeekSector(Handle& handle, std::int64_t lba, int bytesPerSector = 0);
+void CloseDrive(Handle& handle);
+// Shortens a file longer than `length`; a shorter file is left alone.
+void TruncateFile(const std::string& path, std::uint64_t length);
+
+}  // namespace hx::media

@@ -1,0 +1,56 @@
+#pragma once
+// A file or block device opened for positioned reads and writes. The only
+// place where the engine touches file descriptors directly.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace hx::platform {
+
+class RawFile {
+public:
+    enum class Mode { Read, ReadWrite, Create };
+
+    RawFile() = default;
+    ~RawFile();
+    RawFile(const RawFile&) = delete;
+    RawFile& operator=(const RawFile&) = delete;
+    RawFile(RawFile&& other) noexcept;
+    RawFile& operator=(RawFile&& other) noexcept;
+
+    // Opens a file or device. On failure isOpen() is false and lastError() holds errno.
+    bool open(const std::filesystem::path& path, Mode mode);
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+    int lastError() const { return error_; }
+    const std::filesystem::path& path() const { return path_; }
+
+    // Reads up to `count` bytes at `offset`, retrying short reads until end of
+    // file or an error. Returns the number of bytes read (0 at end or on error).
+    std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t count);
+    std::size_t writeAt(std::uint64_t offset, const void* buffer, std::size_t count);
+
+    // Sequential access from the current position (set by seek()).
+    void seek(std::uint64_t offset) { position_ = offset; }
+    std::uint64_t position() const { return position_; }
+    std::size_t read(void* buffer, std::size_t count);
+    std::size_t write(const void* buffer, std::size_t count);
+
+    // Size of a regular file, or of a block device (ioctl BLKGETSIZE64).
+    std::uint64_t size() const;
+    bool flush();
+    bool truncate(std::uint64_t length);
+    // Tells the kernel the file is read front to back.
+    void adviseSequential();
+
+private:
+    int fd_ = -1;
+    int error_ = 0;
+    std::uint64_t position_ = 0;
+    std::filesystem::path path_;
+};
+
+// True when errno says we lack permission (EACCES/EPERM): the caller shows the rights notice.
+bool isPermissionError(int error);
+
+}  // namespace hx::platform
