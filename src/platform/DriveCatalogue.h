@@ -1,0 +1,37 @@
+#pragma once
+// The drives this machine offers: block devices and partitions (sysfs and
+// /proc/self/mountinfo) plus image files attached with --attach.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hx::platform {
+
+struct DriveEntry {
+    std::string id;          // drive id: device node (/dev/sdb1) or image path
+    std::string label;       // volume label, may be empty
+    std::string mountPoint;  // empty when not mounted
+    std::string fileSystem;  // from mountinfo or our own boot-sector look, may be empty
+    std::string typeName;    // "Removable", "Fixed", "Remote", "CDRom", "RAMDisk", "Unknown"
+    std::string bus;         // usb, mmc, ata, scsi, nvme, or empty
+    std::uint64_t sizeBytes = 0;
+    bool removable = false;
+    bool ready = false;      // media present and readable size
+    bool isImage = false;
+};
+
+// All drives: devices first, then attached images in the order attached.
+std::vector<DriveEntry> EnumerateDrives();
+// Finds one drive by id (device node or image path); a path that is not in
+// the catalogue but exists as a file is returned as an image drive.
+bool FindDrive(const std::string& id, DriveEntry& out);
+
+// "IMAGE[,removable][,label=NAME]". Returns false (and leaves the list alone)
+// when the image does not exist.
+bool AttachImage(const std::string& spec);
+void DetachAllImages();
+
+// The text shown in drive lists: id, label and mount point.
+std::string DriveDisplayName(const DriveEntry& drive);
+
+}  // namespace hx::platform
