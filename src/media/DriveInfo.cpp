@@ -213,7 +213,9 @@ std::vector<std::uint8_t> readChain(DriveRecord& rec, const std::string& source,
     const std::uint64_t cluster = rec.clusterBytes();
     if (cluster == 0 || IsChainEnd(rec, first)) return out;
     const std::uint32_t last = LastCluster(rec);
-    std::vector<bool> seen(static_cast<std::size_t>(std::min<std::uint32_t>(last, 1u << 28)) + 1);
+    // A chain only goes on through table entries, so the table bounds it.
+    const std::size_t tableEntries = rec.FAT32Entries.size() + rec.FAT16Entries.size() + rec.FAT12Entries.size();
+    std::vector<bool> seen(std::min<std::size_t>(last, tableEntries) + 1);
     std::uint32_t c = first;
     while (out.size() < maxBytes) {
         if (c < seen.size()) {
