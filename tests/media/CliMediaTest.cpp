@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <unistd.h>
 
 #include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
@@ -63,4 +64,26 @@ TEST(CliMedia, DrivesListsAttachedImagesAndSpeedMeasures) {
     ASSERT_EQ(cli("speed " + img.string(), out), 0);
     EXPECT_EQ(out.rfind("Read speed: ", 0), 0u) << out;
     EXPECT_NE(cli("speed " + (dir / "none.img").string(), out), 0);
+}
+
+TEST(CliMedia, DeviceWithoutPermissionIsProtected) {
+    test::TempDir dir;
+    auto img = test::MakeFatImage(dir / "card.img", {16});
+    if (img.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    if (::geteuid() != 0 || !test::HaveTool("setpriv")) GTEST_SKIP() << "needs root and setpriv";
+    test::LoopDevice loop(img);
+    if (!loop.ok()) GTEST_SKIP() << test::MediaSkipReason();
+    // The device node is root's (0600); user nobody is refused as a user without rights would be.
+    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(HX_CLI_PATH);
+    std::string out;
+    if (test::RunCommand(asNobody + " version", &out) != 0) GTEST_SKIP() << "nobody cannot run the program here";
+    EXPECT_NE(test::RunCommand(asNobody + " --lang 9 info " + loop.path(), &out), 0);
+    EXPECT_NE(out.find("Drive protected.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("File System: \n"), std::string::npos);  // the panel without the boot sector
+    EXPECT_NE(test::RunCommand(asNobody + " --lang 9 speed " + loop.path(), &out), 0);
+    EXPECT_NE(out.find("[Speed test] Drive protected."), std::string::npos) << out;
+
+    // As root the same device reads like its image.
+    ASSERT_EQ(test::RunCommand(std::string(HX_CLI_PATH) + " --lang 9 info " + loop.path(), &out), 0);
+    EXPECT_NE(out.find("File System: FAT16"), std::string::npos);
 }
