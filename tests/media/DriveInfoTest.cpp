@@ -308,6 +308,36 @@ TEST(DriveInfo, ExFatGivesClusterHeapAndBitmap) {
     EXPECT_EQ(rec.BitmapLength, static_cast<std::uint64_t>(toolNumber(dump, R"(Bitmap size:\s+(\d+))")));
     EXPECT_EQ(rec.VolumeLabel, "HXEXFAT");
     EXPECT_DOUBLE_EQ(rec.FreeMB, toolNumber(dump, R"(Free Clusters:\s+(\d+))") * rec.clusterBytes() / 1048576.0);
+
+    // Large SDXC cards use 128 KiB clusters: 256 sectors, more than a byte holds.
+    auto sdxc = test::MakeExFatImage(dir / "big.img", {64, 128 * 1024});
+    REQUIRE_IMAGE(sdxc);
+    ASSERT_TRUE(media::GetDriveInfo(sdxc.string(), rec));
+    EXPECT_EQ(rec.SectorsPerCluster, 256u);
+    EXPECT_EQ(rec.TotalClusters, toolNumber("dump.exfat " + sdxc.string(), R"(Cluster Count:\s+(\d+))"));
+}
+
+TEST(DriveInfo, FourKiBSectors) {
+    test::TempDir dir;
+    test::FatImageOptions opt;
+    opt.fatBits = 16;
+    opt.bytesPerSector = 4096;
+    opt.sectorsPerCluster = 1;
+    auto img = test::MakeFatImage(dir / "4k.img", opt);
+    REQUIRE_IMAGE(img);
+    ASSERT_TRUE(test::FatPutFile(img, "A.TXT", test::PatternBytes(10000, 4)));
+    media::DriveRecord rec;
+    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    const std::string fsck = "fsck.fat -v -n " + img.string();
+    EXPECT_EQ(rec.BytesPerSector, 4096);
+    EXPECT_EQ(rec.FirstDataSector, toolNumber(fsck, R"(Data area starts at byte \d+ \(sector (\d+)\))"));
+    EXPECT_EQ(rec.TotalClusters, toolNumber(fsck, R"((\d+) data clusters)"));
+    EXPECT_TRUE(hasEntry(rec, "A.TXT"));
+    // The file's first cluster holds its first bytes.
+    const auto* a = findEntry(rec, "A.TXT");
+    ASSERT_NE(a, nullptr);
+    auto data = media::ReadClusterChain(rec, firstCluster(*a), 10000);
+    EXPECT_EQ(std::string(data.begin(), data.end()), test::PatternBytes(10000, 4));
 }
 
 TEST(DriveInfo, LoopDeviceReadsLikeTheImage) {
