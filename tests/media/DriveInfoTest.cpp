@@ -10,6 +10,7 @@
 #include "fixtures/TempDir.h"
 #include "media/AllocationBitmap.h"
 #include "media/DriveInfo.h"
+#include "platform/DriveCatalogue.h"
 
 using namespace hx;
 namespace fs = std::filesystem;
@@ -165,6 +166,14 @@ TEST(DriveInfo, BootSectorOddities) {
     EXPECT_EQ(alone.FileSystem, "FAT16");
     EXPECT_TRUE(alone.FAT1.empty());
     EXPECT_TRUE(alone.RootDirEntries.empty());
+    // The same file attached as a drive gets its tables.
+    ASSERT_TRUE(media::ParseBootSector(img.string()));
+    EXPECT_TRUE(media::CurrentDrive().FAT1.empty());
+    ASSERT_TRUE(platform::AttachImage(img.string()));
+    ASSERT_TRUE(media::ParseBootSector(img.string()));
+    EXPECT_FALSE(media::CurrentDrive().FAT1.empty());
+    platform::DetachAllImages();
+    media::CurrentDrive().reset();
 
     // Bytes per sector 0 reads as 512.
     patch(img, 11, std::string(2, '\0'));
