@@ -32,7 +32,11 @@ std::string reduceDoubleSlashes(std::string s) {
 
 std::string expandHome(const std::string& path, const fs::path& home) {
     if (path == "~") return home.string();
-    if (path.rfind("~/", 0) == 0) return (home / path.substr(2)).string();
+    if (path.rfind("~/", 0) == 0) {
+        std::string rest = path.substr(2);
+        rest.erase(0, rest.find_first_not_of('/'));
+        return (home / rest).string();
+    }
     return path;
 }
 
@@ -252,6 +256,7 @@ bool EnsureCacheFolders(WorkingState& state, Ui& ui) {
                                      slashed(fs::temp_directory_path(ec)) + "QXCache/"};
     for (const auto& fallback : fallbacks) {
         if (makeFolder(state.cache)) break;
+        MakeLongPath(fallback, state.homeFolder);
         state.tCache = fallback;
         MakeDirNames(state);
     }
@@ -283,6 +288,7 @@ void ApplyCacheSwitch(WorkingState& state, const std::string& folder) {
     std::string target = slashed(fs::absolute(expandHome(f, state.homeFolder), ec));
     if (target.find("QXCache") == std::string::npos) target += "QXCache/";
     if (samePath(target, state.tCache)) return;
+    MakeLongPath(target, state.homeFolder);  // the folder given is made, as the user asked for it
     if (HoldsFiles(expandHome(state.tCache, state.homeFolder))) {
         state.o2Cache = state.oCache;
         state.oCache = state.tCache;
