@@ -211,6 +211,12 @@ void UseBuiltInStrings() {
     gResource.reset();
 }
 
+void ResetStrings() {
+    UseBuiltInStrings();
+    gLanguage = kLangEnglish;
+    gInitDone = false;
+}
+
 bool LoadStringResource(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) return false;

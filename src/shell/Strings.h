@@ -44,6 +44,8 @@ int SystemLanguageId();
 // the language becomes English; otherwise the built-in table is used.
 void InitStrings(bool useResourceFile, const std::filesystem::path& programDataFolder);
 void UseBuiltInStrings();
+// Back to the state before InitStrings: built-in table, English, not initialised.
+void ResetStrings();
 // Replaces the table by a resource file (format in Strings.cpp). False, and
 // the table unchanged, when the file is missing or malformed.
 bool LoadStringResource(const std::filesystem::path& file);
