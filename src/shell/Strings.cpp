@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <map>
 #include <memory>
 #include <utility>
@@ -220,6 +222,11 @@ void ResetStrings() {
 bool LoadStringResource(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) return false;
+    return LoadStringResourceText(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+}
+
+bool LoadStringResourceText(const std::string& text) {
+    std::istringstream in(text);
     std::string line;
     if (!std::getline(in, line)) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();

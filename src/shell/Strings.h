@@ -49,6 +49,8 @@ void ResetStrings();
 // Replaces the table by a resource file (format in Strings.cpp). False, and
 // the table unchanged, when the file is missing or malformed.
 bool LoadStringResource(const std::filesystem::path& file);
+// The same from the file's text.
+bool LoadStringResourceText(const std::string& text);
 // Writes the current table in resource-file form (a start for translators).
 bool WriteStringResource(const std::filesystem::path& file);
 // Every id the current table has for a language, ascending.
