@@ -13,6 +13,7 @@
 #include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
+#include "shell/Text.h"
 
 namespace hx::shell {
 
@@ -20,10 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 std::string userName() {
     if (const char* u = std::getenv("USER"); u && *u) return u;
@@ -51,7 +48,7 @@ void rewriteCaches(WorkingState& state, const std::function<void()>& change) {
 }  // namespace
 
 bool HasSwitch(const std::string& commandLine, const std::string& name) {
-    return lower(commandLine).find(lower(name)) != std::string::npos;
+    return ToLower(commandLine).find(ToLower(name)) != std::string::npos;
 }
 
 std::string CacheSwitchFolder(const std::string& commandLine, bool& hasCache, bool& hasEquals) {
@@ -230,7 +227,7 @@ StepSequence EngineExitSteps(WorkingState& state, Ui& ui, const StartupOptions& 
         auto collect = [&](const fs::path& folder, auto&& wanted) {
             if (folder.empty()) return;
             for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-                if (!it->is_directory(ec) && wanted(lower(it->path().filename().string()))) doomed.push_back(it->path());
+                if (!it->is_directory(ec) && wanted(ToLower(it->path().filename().string()))) doomed.push_back(it->path());
             ec.clear();
         };
         if (state.temp.string().find("QXCache") != std::string::npos)
@@ -253,7 +250,7 @@ StepSequence EngineExitSteps(WorkingState& state, Ui& ui, const StartupOptions& 
         std::vector<fs::path> doomed;
         if (state.cache.empty()) return StepResult::Done;
         for (fs::directory_iterator it(state.cache, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::string n = lower(it->path().filename().string());
+            const std::string n = ToLower(it->path().filename().string());
             if (n.size() == 11 && n.substr(1) == "dirent.dat") doomed.push_back(it->path());
         }
         for (const auto& f : doomed) fs::remove(f, ec);
