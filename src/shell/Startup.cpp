@@ -103,6 +103,21 @@ bool CheckDriveRights(WorkingState& state, Ui& ui, const std::string& drive, boo
     return false;
 }
 
+bool InstallManual(const fs::path& programFolder, int languageId) {
+    const char* name = languageId == kLangDutch ? "Nederlands" : languageId == kLangGerman ? "Deutsch" : "English";
+    const fs::path manual = programFolder / "Manual";
+    std::error_code ec;
+    if (!fs::is_directory(manual / name, ec)) return false;
+    bool ok = true;
+    for (fs::directory_iterator it(manual / name, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code copyError;
+        if (it->is_regular_file(copyError))
+            fs::copy_file(it->path(), manual / it->path().filename(), fs::copy_options::overwrite_existing, copyError);
+        ok = ok && !copyError;
+    }
+    return ok && !ec;
+}
+
 void Uninstall(WorkingState& state) {
     state.uninstalling = true;
     if (state.store) {
@@ -122,7 +137,9 @@ StepSequence EngineStartupSteps(WorkingState& state, Ui& ui, const StartupOption
     StepSequence s;
     auto explicitCache = std::make_shared<bool>(false);
     s.add("LoadLanguageResource", [&state, &options] {
-        InitStrings(options.useResourceFile, state.programFolder);
+        std::error_code ec;
+        InitStrings(options.useResourceFile || fs::exists(state.programFolder / kResourceFileName, ec),
+                    state.programFolder);
         return StepResult::Done;
     });
     s.add("PrepareProgramFolder", [&state] {
@@ -148,7 +165,13 @@ StepSequence EngineStartupSteps(WorkingState& state, Ui& ui, const StartupOption
     s.add("StoreLanguage", [&state] {
         needStore(state);
         const std::string id = std::to_string(state.languageId);
-        if (GetSetting(*state.store, kLangId) != id) SaveSetting(*state.store, kLangId, id);
+        std::error_code ec;
+        const fs::path manual = state.programFolder / "Manual" / "Manual.htm";
+        const bool shortManual = !fs::exists(manual, ec) || fs::file_size(manual, ec) < 35000;
+        if (GetSetting(*state.store, kLangId) != id || shortManual) {
+            SaveSetting(*state.store, kLangId, id);
+            InstallManual(state.programFolder, state.languageId);
+        }
         return StepResult::Done;
     });
     s.add("ChooseSettingsRoot", [&state] {

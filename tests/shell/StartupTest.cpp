@@ -158,6 +158,42 @@ TEST(Startup, CacheSwitchWithoutFolderAsksAndUninstallQuits) {
     EXPECT_TRUE(fs::exists(s.state.programFolder / "Harvestrix.res"));
 }
 
+TEST(Startup, ManualOfTheChosenLanguageIsInstalled) {
+    Sandbox s;
+    const fs::path manual = s.state.programFolder / "Manual";
+    WriteFile(manual / "Nederlands" / "Manual.htm", std::string(40000, 'n'));
+    WriteFile(manual / "Deutsch" / "Manual.htm", std::string(40000, 'd'));
+    s.state.commandLine = "1031 language";
+    auto steps = EngineStartupSteps(s.state, s.ui, s.options);
+    steps.remove("RightsCheck");
+    steps.run();
+    EXPECT_EQ(hx::test::ReadFile(manual / "Manual.htm")[0], 'd');
+    EXPECT_FALSE(InstallManual(s.state.programFolder, kLangEnglish));  // not there
+
+    // Same language and a full manual: left alone.
+    WriteFile(manual / "Manual.htm", std::string(36000, 'x'));
+    steps.run();
+    EXPECT_EQ(hx::test::ReadFile(manual / "Manual.htm")[0], 'x');
+    s.state.commandLine = "1043 language";
+    auto dutch = EngineStartupSteps(s.state, s.ui, s.options);
+    dutch.remove("RightsCheck");
+    dutch.run();
+    EXPECT_EQ(hx::test::ReadFile(manual / "Manual.htm")[0], 'n');
+}
+
+TEST(Startup, ResourceFileInTheProgramFolderIsUsed) {
+    Sandbox s;
+    ResetStrings();
+    WriteFile(s.state.programFolder / "Harvestrix.res", "HXRES 1\n[1043]\n1812=Eigen cache: %0\n");
+    s.state.commandLine = "1043 language";
+    auto steps = EngineStartupSteps(s.state, s.ui, s.options);
+    steps.remove("RightsCheck");
+    steps.run();
+    EXPECT_EQ(LoadStr(1812, "Cache folder: %0"), "Eigen cache: %0");
+    EXPECT_EQ(LoadStr(1406, "Drive %0 not ready."), "Drive %0 not ready.");  // the file has no such text
+    ResetStrings();
+}
+
 TEST(Startup, LanguageFromTheSystem) {
     for (auto [system, expected] : {std::pair{2055, kLangGerman}, {1036, kLangEnglish}, {2067, kLangDutch}}) {
         Sandbox s;
