@@ -177,6 +177,8 @@ private:
     viewing::ExifValues exif_;
     bool haveExif_ = false;
     std::array<std::uint8_t, 512> repeatPiece_{};
+    bool jpeg_ = false;  // starts with a JPEG start marker: its end is followed as it is written
+    viewing::JpegEndFinder jpegEnd_;
     double repeatMB_ = 0;
 
     // Directory listing.
@@ -419,6 +421,8 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
     pendingName_.clear();
     ext_ = lower(row.Extension);
     description_ = trim(row.DisplayName);
+    jpeg_ = window[0] == 0xFF && window[1] == 0xD8;
+    jpegEnd_ = viewing::JpegEndFinder();
 
     std::string name = FoundFileName(counter_, row.Extension);
     float listedSize = 0;
@@ -536,6 +540,13 @@ void Scanner::appendUnit(const std::uint8_t* unit, const std::uint8_t* window) {
             complete_ = true;
         }
     }
+    if (jpeg_ && !jpegEnd_.failed()) {
+        const std::size_t n = jpegEnd_.feed(unit, writeSize);
+        if (jpegEnd_.done()) {
+            writeSize = n;
+            complete_ = true;
+        }
+    }
     writeBytes(unit, writeSize);
     writtenMB_ += unitSize_ / kMB;
     if (capMB_ > 0 && writtenMB_ >= capMB_) complete_ = true;
@@ -580,28 +591,25 @@ void Scanner::finishFile() {
     std::uint64_t size = writtenBytes_;
     const bool listedName = name_.rfind("R#", 0) != 0;
     // A JPEG is decoded as the renderer would: no picture at all is junk, and
-    // the picture's own end is the file's end.
-    if (writtenBytes_ >= 2 && (ext_ == ".jpg" || ext_ == ".jpe" || ext_ == ".thm" || ext_ == ".jpeg")) {
-        std::uint8_t head[2] = {0, 0};
-        if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-            if (std::fread(head, 1, 2, f) != 2) head[0] = 0;
-            std::fclose(f);
+    // the picture's own end is the file's end. When its markers already led
+    // to the end marker, the file was written up to there and the first rows
+    // tell a picture from junk; otherwise a full decode finds the end.
+    if (jpeg_) {
+        const bool endKnown = jpegEnd_.done();
+        const viewing::JpegCheck check = viewing::CheckJpegFile(path.string(), endKnown);
+        if (!check.decodes) {
+            drop();
+            return;
         }
-        if (head[0] == 0xFF && head[1] == 0xD8) {
-            const viewing::JpegCheck check = viewing::CheckJpegFile(path.string());
-            if (!check.decodes) {
+        std::uint64_t end = endKnown ? jpegEnd_.length() : (check.complete ? check.end : 0);
+        if (end > 0 && !listedName) {
+            if (static_cast<double>(end) <= ctx_.options.minMB * kMB) {
                 drop();
                 return;
             }
-            if (check.complete && !listedName) {
-                if (static_cast<double>(check.end) <= ctx_.options.minMB * kMB) {
-                    drop();
-                    return;
-                }
-                if (check.end < size) {
-                    media::TruncateFile(path.string(), check.end);
-                    size = check.end;
-                }
+            if (end < size) {
+                media::TruncateFile(path.string(), end);
+                size = end;
             }
         }
     }
@@ -675,6 +683,11 @@ void Scanner::reopenLastFile() {
         std::fclose(f);
     }
     haveExif_ = viewing::ReadExif("BUF", head.data(), head.size(), exif_) || !exif_.rawDate.empty();
+    // The marker walk cannot pick up mid-file: the full decode finds the end.
+    jpeg_ = head[0] == 0xFF && head[1] == 0xD8;
+    jpegEnd_ = viewing::JpegEndFinder();
+    const std::uint8_t notJpeg = 0;
+    jpegEnd_.feed(&notJpeg, 1);
     if (!containsNoCase(kAllRawExtensions, ext_) && exif_.height >= 1001) {
         const double exifCap = static_cast<double>(exif_.width) * exif_.height * 6 / kMB;
         capMB_ = capMB_ > 0 ? std::min(capMB_, exifCap) : exifCap;

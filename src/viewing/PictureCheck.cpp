@@ -1,7 +1,9 @@
 #include "viewing/PictureCheck.h"
 
 #include <csetjmp>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include <jpeglib.h>
@@ -78,6 +80,7 @@ void quietMessage(j_common_ptr, int) {}
 
 struct DecodeState {
     unsigned rows = 0;
+    unsigned maxRows = 0;  // 0: all
     bool finished = false;
 };
 
@@ -100,12 +103,13 @@ void decode(jpeg_decompress_struct* cinfo, ErrorManager* err, DecodeState* state
     while (cinfo->output_scanline < cinfo->output_height) {
         if (jpeg_read_scanlines(cinfo, rowBuffer, 1) != 1) return;
         ++state->rows;
+        if (state->maxRows && state->rows >= state->maxRows) return;
     }
     jpeg_finish_decompress(cinfo);
     state->finished = true;
 }
 
-JpegCheck run(Source& source) {
+JpegCheck run(Source& source, unsigned maxRows) {
     JpegCheck result;
     jpeg_decompress_struct cinfo;
     ErrorManager err;
@@ -126,6 +130,7 @@ JpegCheck run(Source& source) {
     std::vector<JSAMPLE> row(8192 * 4 + 64);
     JSAMPROW rows[1] = {row.data()};
     DecodeState state;
+    state.maxRows = maxRows;
     decode(&cinfo, &err, &state, rows, static_cast<JDIMENSION>(row.size()));
     result.decodes = state.rows > 0;
     result.width = static_cast<int>(cinfo.image_width);
@@ -140,20 +145,102 @@ JpegCheck run(Source& source) {
 
 }  // namespace
 
-JpegCheck CheckJpegFile(const std::string& path) {
+JpegCheck CheckJpegFile(const std::string& path, bool firstRowsOnly) {
     platform::RawFile file;
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
     Source source;
     source.file = &file;
-    source.buffer.resize(kChunk);
-    return run(source);
+    source.buffer.resize(firstRowsOnly ? kChunk / 4 : kChunk);
+    return run(source, firstRowsOnly ? 2 : 0);
 }
 
 JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size) {
     Source source;
     source.memory = data;
     source.memorySize = data ? size : 0;
-    return run(source);
+    return run(source, 0);
+}
+
+void JpegEndFinder::marker(std::uint8_t code) {
+    if (code == 0xD9) {
+        state_ = segments_ > 0 ? State::Done : State::Failed;
+    } else if ((code >= 0xD0 && code <= 0xD7) || code == 0x01) {
+        state_ = State::MarkerFF;
+    } else if ((code >= 0xC0 && code <= 0xCF) || (code >= 0xDA && code <= 0xDF) || (code >= 0xE0 && code <= 0xEF) ||
+               code == 0xDB || code == 0xFE) {
+        segment_ = code;
+        state_ = State::Length1;
+    } else {
+        state_ = State::Failed;
+    }
+}
+
+std::size_t JpegEndFinder::feed(const std::uint8_t* data, std::size_t size) {
+    std::size_t i = 0;
+    while (i < size) {
+        switch (state_) {
+            case State::Done:
+            case State::Failed:
+                return size;
+            case State::Soi0:
+                state_ = data[i++] == 0xFF ? State::Soi1 : State::Failed;
+                break;
+            case State::Soi1:
+                state_ = data[i++] == 0xD8 ? State::MarkerFF : State::Failed;
+                break;
+            case State::MarkerFF:
+                state_ = data[i++] == 0xFF ? State::MarkerCode : State::Failed;
+                break;
+            case State::MarkerCode: {
+                const std::uint8_t c = data[i++];
+                if (c != 0xFF) marker(c);  // FF: fill byte
+                break;
+            }
+            case State::Length1:
+                length_ = static_cast<std::uint32_t>(data[i++]) << 8;
+                state_ = State::Length2;
+                break;
+            case State::Length2:
+                length_ |= data[i++];
+                if (length_ < 2) {
+                    state_ = State::Failed;
+                    break;
+                }
+                skip_ = length_ - 2;
+                ++segments_;
+                state_ = State::Skip;
+                break;
+            case State::Skip: {
+                const std::size_t n = std::min<std::size_t>(skip_, size - i);
+                i += n;
+                skip_ -= static_cast<std::uint32_t>(n);
+                if (skip_ == 0) state_ = segment_ == 0xDA ? State::Entropy : State::MarkerFF;
+                break;
+            }
+            case State::Entropy: {
+                const void* ff = std::memchr(data + i, 0xFF, size - i);
+                if (!ff) {
+                    i = size;
+                } else {
+                    i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - data) + 1;
+                    state_ = State::EntropyFF;
+                }
+                break;
+            }
+            case State::EntropyFF: {
+                const std::uint8_t c = data[i++];
+                if (c == 0x00 || (c >= 0xD0 && c <= 0xD7)) state_ = State::Entropy;
+                else if (c != 0xFF) marker(c);
+                break;
+            }
+        }
+        if (state_ == State::Done) {
+            total_ += i;
+            return i;
+        }
+    }
+    total_ += size;
+    return size;
 }
 
 }  // namespace hx::viewing
