@@ -873,8 +873,9 @@ ScanOutcome Scanner::run() {
 
     ctx_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     const double rate = ctx_.seconds > 0 ? ctx_.megabytesRead / ctx_.seconds : 0;
-    ui_.status(FormatStr(LoadStr(1494, "Finished: %0 seconds. Average: %1 MB/sec"),
-                         {formatFixed(ctx_.seconds, 0), formatFixed(rate, 1)}));
+    ctx_.finishedText = FormatStr(LoadStr(1494, "Finished: %0 seconds. Average: %1 MB/sec"),
+                                  {formatFixed(ctx_.seconds, 0), formatFixed(rate, 1)});
+    ui_.status(ctx_.finishedText);
     if (outOfSpace_) {
         ui_.message(LoadStr(587, "Ran out of free disk space while scanning. Execution aborted.") + "\n" +
                         FormatStr(LoadStr(588, "Please resume scanning after freeing space on the target disk: %0"),

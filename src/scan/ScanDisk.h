@@ -65,6 +65,7 @@ struct ScanContext {
     std::uint64_t totalUnits = 0;
     std::uint64_t unitSize = 0;
     std::uint64_t unitsPerBlock = 0;
+    std::string finishedText;       // "Finished: ... seconds. Average: ... MB/sec"
     double seconds = 0;
     double megabytesRead = 0;
 };
