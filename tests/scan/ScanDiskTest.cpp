@@ -301,3 +301,35 @@ TEST_F(CardTest, BrokenSourcesEndCleanly) {
     EXPECT_EQ(ScanDisk(missing), ScanOutcome::Unreadable);
     EXPECT_TRUE(ui.shownContaining("Cannot read the disk."));
 }
+
+TEST_F(CardTest, RawEndRulesAndTheNothingRecoverableMessage) {
+    makeCard();
+    const auto r = test::FatGeometry(image);
+    const std::size_t cluster = static_cast<std::size_t>(r.SectorsPerCluster) * r.BytesPerSector;
+    // A Sigma raw: its directory mark says two entries, so the file ends 12*2+15 bytes after it.
+    std::string x3f = "FOVb" + std::string(cluster * 2 - 4, 'r');
+    const std::size_t mark = x3f.size() + 100;
+    x3f += std::string(100, 's') + "SECd" + std::string(4, '\0') + std::string("\x02\0\0\0", 4);
+    x3f.resize(cluster * 3, 't');
+    writeAtCluster(500, x3f);
+    writeAtCluster(503, std::string(cluster, 'u'));
+
+    auto ctx = context(".x3fFOVb  Raw ");
+    ctx.options.damaged = true;  // block by block through the per-call reader
+    ScanDisk(ctx);
+    ASSERT_EQ(ctx.FoundNames.size(), 1u);
+    EXPECT_EQ(ctx.FoundNames[0], "R#0000.x3f");
+    EXPECT_EQ(test::ReadFile(cache / "R#0000.x3f"), x3f.substr(0, mark + 12 * 2 + 15 + 1));
+    EXPECT_EQ(ctx.resumeUnit, 0u);
+
+    // Data on the card but nothing of the chosen types.
+    // Every unit different from the one before on an eighth of the card: not a wiped medium.
+    const auto units = static_cast<std::size_t>(r.TotalClusters / 8);
+    std::string data(units * cluster, 'v');
+    for (std::size_t u = 0; u < units; ++u) data.replace(u * cluster, 8, std::to_string(10000000 + u));
+    writeAtCluster(1000, data);
+    auto none = context(".pdfPDF  File ");
+    ScanDisk(none);
+    EXPECT_TRUE(none.FoundNames.empty());
+    EXPECT_TRUE(ui.shownContaining("Data found but no recoverable files.\nAdjust the file types and/or use DeepScan."));
+}
