@@ -739,7 +739,9 @@ void Scanner::examineBlock(std::size_t units) {
             if (std::memcmp(p, previousSector_.data(), sectorBytes) == 0) ++ctx_.emptyUnits;
             std::memcpy(previousSector_.data(), p, sectorBytes);
         }
-        const int row = matcher_.match(p);
+        int row = matcher_.match(p);
+        // A thumbnail inside the open picture's EXIF block is not a new file.
+        if (row >= 0 && open_ && !complete_ && jpeg_ && jpegEnd_.insideSegment()) row = -1;
         if (row >= 0) {
             finishFile();
             if (outOfSpace_) break;
@@ -874,6 +876,15 @@ ScanOutcome Scanner::run() {
     }
 
     ui_.status(LoadStr(337, "Flushing, wait..."));
+    if (writeFailed_ && open_ && counter_ >= 0) {
+        // A file the cache disk could not hold whole is made again when the scan resumes.
+        open_ = false;
+        closeAsWritten();
+        std::error_code ec;
+        fs::remove(ctx_.cacheFolder / name_, ec);
+        unit_ = ctx_.found[counter_].startUnit;
+        --counter_;
+    }
     const bool reachedEnd = unit_ >= endUnit_;
     if (open_ && !stopped && !outOfSpace_) {
         finishFile();

@@ -31,6 +31,9 @@ public:
     std::size_t feed(const std::uint8_t* data, std::size_t size);
     bool done() const { return state_ == State::Done; }
     bool failed() const { return state_ == State::Failed; }
+    // Inside a segment of known length (an EXIF block with its thumbnail, say):
+    // a picture that seems to start here belongs to this one.
+    bool insideSegment() const { return state_ == State::Skip && skip_ > 0; }
     std::uint64_t length() const { return total_; }
 
 private:

@@ -333,3 +333,23 @@ TEST_F(CardTest, RawEndRulesAndTheNothingRecoverableMessage) {
     EXPECT_TRUE(none.FoundNames.empty());
     EXPECT_TRUE(ui.shownContaining("Data found but no recoverable files.\nAdjust the file types and/or use DeepScan."));
 }
+
+TEST_F(CardTest, AThumbnailOnASectorBoundaryStaysInsideItsPhoto) {
+    makeCard();
+    // A photo whose EXIF block carries a complete JPEG thumbnail at offset 512.
+    const std::string body = viewing::MakeSamplePhoto(9, {1024, 768, 95, 20, false});
+    const std::string thumb = viewing::MakeSamplePhoto(10, {160, 120, 80, 4, false});
+    std::string payload = std::string("Exif\0\0", 6) + std::string(512 - 12, 'x') + thumb + std::string(300, 'y');
+    std::string photo = "\xFF\xD8\xFF\xE1";
+    photo.push_back(static_cast<char>((payload.size() + 2) >> 8));
+    photo.push_back(static_cast<char>((payload.size() + 2) & 0xFF));
+    photo += payload + body.substr(2);
+    ASSERT_EQ(photo.compare(512, 4, "\xFF\xD8\xFF\xE0"), 0);
+    photos[9] = photo;
+    writeAtCluster(600, photo);
+    auto ctx = context();
+    ctx.options.deepScan = true;
+    ScanDisk(ctx);
+    EXPECT_EQ(intact(ctx), (std::vector<int>{9}));
+    EXPECT_EQ(ctx.FoundNames.size(), 1u);
+}
