@@ -129,9 +129,13 @@ TEST_P(FatUndelete, ReusedClustersAreOverwritten) {
     const UndeleteEntry* second = byLongName(list, "second.jpg");
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
-    if (first->FirstCluster != second->FirstCluster) GTEST_SKIP() << "mtools did not reuse the clusters";
-    EXPECT_EQ(first->Overwritten, 1);
-    EXPECT_EQ(first->ListSize, 0u);
+    if (first->FirstCluster == second->FirstCluster) {
+        EXPECT_EQ(first->Overwritten, 1);
+        EXPECT_EQ(first->ListSize, 0u);
+    } else {  // FAT32: mtools follows the free-cluster hint and leaves the old clusters alone
+        EXPECT_EQ(first->Overwritten, 0);
+        EXPECT_EQ(first->ListSize, 4000u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FatUndelete, ::testing::Values(FatKind{12, 1440}, FatKind{16, 16384}, FatKind{32, 66000}),
