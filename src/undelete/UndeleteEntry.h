@@ -27,6 +27,8 @@ struct UndeleteEntry {
     std::uint32_t ListSize = 0;  // recoverable bytes
     std::uint32_t Attributes = 0;
     std::int16_t Overwritten = 0;
+    // NTFS data kept inside the record (FirstCluster is then a length). Not stored in files.
+    bool ResidentData = false;
 
     bool isDeleted() const { return !FileName.empty() && FileName[0] == '?'; }
     bool isFolder() const { return (Attributes & kAttrDirectory) != 0; }

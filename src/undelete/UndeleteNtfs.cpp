@@ -142,13 +142,17 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
         const std::uint32_t dataLength = Le32(data + 4);
         std::int64_t realSize = 0, allocated = 0;
         std::uint32_t firstCluster = 0;
+        bool firstInUse = false;
         if (data[8]) {
             NonResidentHeader nr;
             if (!ParseNonResident(data, dataLength, nr)) continue;
             realSize = nr.realSize;
             allocated = nr.allocatedSize;
             std::int64_t lcn = -1, run = 0;
-            if (mft::MapVCN2LCN(data, nr.startVcn, lcn, run) && lcn >= 0) firstCluster = static_cast<std::uint32_t>(lcn);
+            if (mft::MapVCN2LCN(data, nr.startVcn, lcn, run) && lcn >= 0) {
+                firstCluster = static_cast<std::uint32_t>(lcn);
+                firstInUse = mft::IsClusterInUse(s.map, static_cast<std::uint64_t>(lcn));
+            }
         } else {
             std::uint32_t vlen = 0;
             if (!ResidentValue(data, dataLength, vlen)) continue;
@@ -169,6 +173,8 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
         e.Size = static_cast<std::uint32_t>(realSize);
         e.ListSize = e.Size == 0 ? 1 : e.Size;
         e.FirstCluster = firstCluster;
+        e.ResidentData = !data[8];
+        e.Overwritten = firstInUse ? 1 : 0;
         if (const std::uint8_t* si = mft::GetFileStandardInformation(s.map, r)) {
             std::uint32_t vlen = 0;
             const std::uint8_t* v = ResidentValue(si, Le32(si + 4), vlen);
