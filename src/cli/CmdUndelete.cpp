@@ -5,6 +5,7 @@
 
 #include "cli/CliCommand.h"
 #include "shell/Strings.h"
+#include "shell/WorkingState.h"
 #include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteLists.h"
 
@@ -20,6 +21,7 @@ using undelete::UndeleteEntry;
 
 fs::path workFolder(const CliArgs& args) {
     if (args.has("cache")) return fs::path(args.get("cache")) / "QXCache";
+    if (!shell::SharedState().cache.empty()) return shell::SharedState().cache;
     if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg) return fs::path(xdg) / "QXCache";
     if (const char* home = std::getenv("HOME"); home && *home) return fs::path(home) / ".cache" / "QXCache";
     return {};
