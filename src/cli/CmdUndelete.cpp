@@ -31,12 +31,7 @@ fs::path workFolder(const CliArgs& args) {
 bool parseSelection(const std::string& text, const QuickUndelete& run, std::vector<std::size_t>& out) {
     const auto& entries = run.entries();
     if (text == "all") {
-        for (const auto& rows : {&run.lists().list2}) {
-            for (const auto& row : *rows) {
-                const long i = undelete::RowEntryIndex(row);
-                if (i >= 0 && entries[static_cast<std::size_t>(i)].ListSize > 0) out.push_back(static_cast<std::size_t>(i));
-            }
-        }
+        out = run.SaveAllSelection();
         return true;
     }
     std::size_t pos = 0;
@@ -90,19 +85,8 @@ int runUndelete(CliArgs& args) {
 
     std::vector<std::size_t> selection;
     if (args.has("restore") && !parseSelection(args.get("restore"), run, selection)) return 2;
-    std::vector<std::pair<std::size_t, fs::path>> restored;
-    int failures = 0;
-    for (std::size_t i : selection) {
-        const auto& e = run.entries()[i];
-        if (auto path = run.restoreInto(i, fs::path(args.get("to")))) {
-            restored.emplace_back(i, *path);
-        } else {
-            ++failures;
-            args.ui->message(shell::FormatStr(shell::LoadStr(1472, "%0 not saved!"), {e.ListName}), "Undelete", {});
-        }
-        args.ui->yield();
-        if (args.ui->stopRequested()) break;
-    }
+    QuickUndelete::SaveResult saved;
+    if (!selection.empty()) saved = run.SaveUndeleteEntries(selection, fs::path(args.get("to")));
 
     if (args.json) {
         std::set<std::size_t> inList2;
@@ -118,17 +102,16 @@ int runUndelete(CliArgs& args) {
             printJsonEntry(i, run.entries()[i], inList2.count(i) != 0);
         }
         std::cout << "],\"restored\":[";
-        for (std::size_t k = 0; k < restored.size(); ++k)
-            std::cout << (k ? "," : "") << "{\"number\":" << restored[k].first + 1 << ",\"path\":\""
-                      << JsonEscape(restored[k].second.string()) << "\"}";
+        for (std::size_t k = 0; k < saved.paths.size(); ++k)
+            std::cout << (k ? "," : "") << "\"" << JsonEscape(saved.paths[k].string()) << "\"";
         std::cout << "]}\n";
     } else {
         for (const auto& row : run.lists().list1) std::cout << row << "\n";
         std::cout << "\n";
         for (const auto& row : run.lists().list2) std::cout << row << "\n";
-        for (const auto& [i, path] : restored) std::cout << "restored " << i + 1 << " -> " << path.string() << "\n";
+        for (const auto& path : saved.paths) std::cout << "restored " << path.string() << "\n";
     }
-    return failures ? 1 : 0;
+    return saved.skipped ? 1 : 0;
 }
 
 CliRegistrar reg({"undelete", "undelete SOURCE [--restore all|N,...] [--to DIR]  list and restore deleted files",

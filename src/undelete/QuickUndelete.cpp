@@ -164,4 +164,61 @@ std::optional<std::filesystem::path> QuickUndelete::RestoreUndeletedFile(std::si
     return target;
 }
 
+std::vector<std::size_t> QuickUndelete::SaveAllSelection() const {
+    std::vector<std::size_t> out;
+    for (const auto& row : lists_.list1)
+        if (long i = RowEntryIndex(row); i >= 0) out.push_back(static_cast<std::size_t>(i));
+    for (const auto& row : lists_.list2) {
+        const long i = RowEntryIndex(row);
+        if (i < 0) continue;
+        const UndeleteEntry& e = entries_[static_cast<std::size_t>(i)];
+        if (e.ListSize > 0 && !e.Overwritten) out.push_back(static_cast<std::size_t>(i));
+    }
+    return out;
+}
+
+QuickUndelete::SaveResult QuickUndelete::SaveUndeleteEntries(const std::vector<std::size_t>& indices,
+                                                             const std::filesystem::path& folder) {
+    SaveResult result;
+    const std::string undeleteTitle = "Undelete";
+    for (std::size_t k = 0; k < indices.size(); ++k) {
+        ui_.yield();
+        if (ui_.stopRequested()) break;
+        const std::size_t i = indices[k];
+        if (i >= entries_.size() || entries_[i].isFolder()) continue;
+        const UndeleteEntry& e = entries_[i];
+        const std::string name = output::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
+        if (e.ListSize == 0) {
+            ui_.message(shell::FormatStr(LoadStr(1472, "%0 not saved!"), {name}), undeleteTitle, {});
+            ++result.skipped;
+            continue;
+        }
+        if (e.ListSize < e.Size) {
+            const std::string text = LoadStr(629, "This file is not complete.") + "\n" +
+                                     shell::FormatStr(LoadStr(1412, "Only the first %0 bytes are recoverable."),
+                                                      {std::to_string(e.ListSize)}) +
+                                     "\n" + LoadStr(1413, "Most likely the file is damaged.") + "\n" +
+                                     LoadStr(633, "Save this file anyway?");
+            const auto answer = ui_.message(text, "   " + LoadStr(1414, "Warning!"),
+                                            {shell::Buttons::YesNo, shell::Icon::Exclamation});
+            if (answer != shell::Answer::Yes) {
+                ++result.skipped;
+                continue;
+            }
+        }
+        if (auto path = restoreInto(i, folder)) {
+            result.paths.push_back(*path);
+            ++result.saved;
+        } else {
+            ui_.message(shell::FormatStr(LoadStr(1472, "%0 not saved!"), {name}), undeleteTitle, {});
+            ++result.skipped;
+        }
+        std::string count = std::to_string(result.saved);
+        for (int pos = static_cast<int>(count.size()) - 3; pos > 0; pos -= 3) count.insert(static_cast<std::size_t>(pos), ",");
+        ui_.status(LoadStr(626, "Status: saving  ") + count);
+        ui_.progress(static_cast<double>(k + 1) / indices.size(), {});
+    }
+    return result;
+}
+
 }  // namespace hx::undelete

@@ -53,6 +53,20 @@ public:
     std::optional<std::filesystem::path> RestoreUndeletedFile(std::size_t index,
                                                               const std::filesystem::path& startFolder);
 
+    // Save All's choice: every file row of List1, and the rows of List2 with
+    // recoverable bytes whose first cluster is still free.
+    std::vector<std::size_t> SaveAllSelection() const;
+
+    struct SaveResult {
+        int saved = 0;
+        int skipped = 0;
+        std::vector<std::filesystem::path> paths;
+    };
+    // SaveUndeleteEntries: restores the chosen entries into `folder` (made
+    // when missing), asking before a partial file, naming what cannot be
+    // saved, yielding between files and stopping on the user's request.
+    SaveResult SaveUndeleteEntries(const std::vector<std::size_t>& indices, const std::filesystem::path& folder);
+
 private:
     bool listFat(const QuickUndeleteOptions& options);
     bool listExfat(const QuickUndeleteOptions& options);

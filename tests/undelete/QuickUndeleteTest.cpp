@@ -96,6 +96,16 @@ TEST_F(QuickUndeleteFat, FillsBothListsAndShowsChecking) {
     ASSERT_NE(it, listed.end());
     EXPECT_EQ(it->size, 20000u);
     EXPECT_EQ(it->firstCluster, q.entries()[photo].FirstCluster);
+
+    // Save All takes the listed file and the recoverable deleted one.
+    const auto chosen = q.SaveAllSelection();
+    EXPECT_EQ(chosen, (std::vector<std::size_t>{notes, photo}));
+    test::TempDir out("hx-qu-save");
+    const auto saved = q.SaveUndeleteEntries(chosen, out / "Recovered");
+    EXPECT_EQ(saved.saved, 2);
+    EXPECT_EQ(ReadFile(out / "Recovered" / "notes.txt"), "kept");
+    EXPECT_EQ(ReadFile(out / "Recovered" / "Holiday photo.jpg").size(), 20000u);
+    EXPECT_EQ(ui.statuses.back(), "Status: saving  2");
 }
 
 TEST_F(QuickUndeleteFat, RestoreAsksForTheTargetAndNeverOverwrites) {
