@@ -638,19 +638,18 @@ void frmRecover::ApplyColourScheme(int index) {
     ListColors->setCurrentIndex(index);
     const auto colours = shell::ColoursOf(scheme);
     if (!colours) {
-        setPalette(QApplication::palette());
         setStyleSheet({});
         return;
     }
-    QPalette p = QApplication::palette();
-    p.setColor(QPalette::Window, colourOf(colours->window));
-    p.setColor(QPalette::WindowText, colourOf(colours->text));
-    p.setColor(QPalette::Base, colourOf(colours->infoBack));
-    p.setColor(QPalette::AlternateBase, colourOf(colours->infoBack).lighter(115));
-    p.setColor(QPalette::Text, colourOf(colours->infoText));
-    setPalette(p);
-    setStyleSheet(QString("QProgressBar { background: %1; } QProgressBar::chunk { background: %2; }")
-                      .arg(colourOf(colours->progressBack).name(), colourOf(colours->progressBar).name()));
+    const QString window = colourOf(colours->window).name(), text = colourOf(colours->text).name(),
+                  infoBack = colourOf(colours->infoBack).name(), infoText = colourOf(colours->infoText).name();
+    setStyleSheet(QString("QWidget#centralWidget { background: %1; }"
+                          "QWidget#centralWidget QLabel, QWidget#centralWidget QCheckBox { color: %2; }"
+                          "QFrame#sidebar { background: %1; border-color: %5; }"
+                          "QPlainTextEdit, QTextBrowser, QListWidget, QTreeWidget { background: %3; color: %4; }"
+                          "QProgressBar { background: %5; } QProgressBar::chunk { background: %6; }")
+                      .arg(window, text, infoBack, infoText, colourOf(colours->progressBack).name(),
+                           colourOf(colours->progressBar).name()));
 }
 
 void frmRecover::RefreshDriveInfo() {
@@ -967,15 +966,19 @@ void frmRecover::CmbTypeSelect_Click(int index) {
 // ---------------------------------------------------------------- close
 
 void frmRecover::CmdEnd_Click() {
-    if (exited_) return;
+    if (closeCommand()) close();
+}
+
+bool frmRecover::closeCommand() {
+    if (exited_) return true;
     if (shell::CloseCommand(*this, busy_) == shell::CloseStep::WaitForStop) {
         Timer2->start();
-        return;
+        return false;
     }
     Timer2->stop();
     ExitSequence();
     exited_ = true;
-    close();
+    return true;
 }
 
 void frmRecover::Timer2_Timer() {
@@ -987,12 +990,8 @@ void frmRecover::Timer2_Timer() {
 }
 
 void frmRecover::closeEvent(QCloseEvent* event) {
-    if (exited_) {
-        event->accept();
-        return;
-    }
-    event->ignore();
-    CmdEnd_Click();
+    if (closeCommand()) event->accept();
+    else event->ignore();
 }
 
 void frmRecover::ExitSequence() {
@@ -1008,7 +1007,8 @@ void frmRecover::ExitSequence() {
             if (e.is_regular_file(ec)) fs::remove(e.path(), ec);
         for (auto& e : fs::directory_iterator(cacheFolder_, ec)) {
             const std::string name = e.path().filename().string();
-            if (name.size() == 10 && name.substr(1) == "DirEnt.dat") fs::remove(e.path(), ec);
+            // The undelete's per-drive lists: a drive prefix and "DirEnt.dat".
+            if (name.size() > 10 && name.compare(name.size() - 10, 10, "DirEnt.dat") == 0) fs::remove(e.path(), ec);
         }
     }
     List1->clear();

@@ -110,6 +110,8 @@ private:
     void saveSettings();
     void showLastPicture();
     void ExitSequence();
+    // The close command; true when the window may close now.
+    bool closeCommand();
     void notYetAvailable(const std::string& command);
     bool cacheHasFiles() const;
     void runScan();
