@@ -1,13 +1,19 @@
 #include "gui/AppStyle.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
 
+// Resources of a static library must be pulled in by name, from the global namespace.
+static void initResources() { Q_INIT_RESOURCE(harvestrix); }
+
 namespace hx::gui {
 
 void ApplyAppStyle(QApplication& app) {
+    initResources();
+    app.setWindowIcon(QIcon(":/harvestrix.png"));
     app.setStyle(QStyleFactory::create("Fusion"));
     QPalette p = app.style()->standardPalette();
     p.setColor(QPalette::Window, QColor(0xf3, 0xf4, 0xf6));

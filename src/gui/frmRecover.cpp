@@ -581,6 +581,7 @@ void frmRecover::SetCaptions() {
         if (QWidget* w = control(t.control)) w->setToolTip(q(LoadStr(t.id, t.english)));
     Drive1->setToolTip(q(shell::Drive1Tooltip()));
     CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
+    CmbTypeSelect->setPlaceholderText(q(LoadStr(434, "Select File Types")));
     lblDrive->setText(q(LoadStr(655, "Drive")));
     CheckSpecs->setText(q(LoadStr(52, "Specifications")));
 
@@ -675,9 +676,10 @@ void frmRecover::fillDriveList(QComboBox* list, const std::vector<platform::Driv
     QSignalBlocker block(list);
     list->clear();
     for (const auto& d : drives) {
-        QString text = q(platform::DriveDisplayName(d));
-        text += "  \u2014  " + q(d.typeName);
-        if (d.sizeBytes) text += ", " + sizeText(d.sizeBytes);
+        // Images by their file name: their folders would crowd out the rest.
+        QString text = d.isImage ? QFileInfo(q(d.id)).fileName() : q(platform::DriveDisplayName(d));
+        if (d.isImage && !d.label.empty()) text = q(d.label) + "  (" + text + ")";
+        if (d.sizeBytes) text += "  \u00b7  " + sizeText(d.sizeBytes);
         list->addItem(text, q(d.id));
         list->setItemData(list->count() - 1, q(d.id), Qt::ToolTipRole);
     }
