@@ -1,4 +1,5 @@
 // harvestrix-cli: the program's commands without a window.
+#include <algorithm>
 #include <iostream>
 #include <set>
 
@@ -49,8 +50,20 @@ const std::set<std::string> kCommonValueOptions = {"attach", "cache", "lang"};
 }  // namespace
 }  // namespace hx::cli
 
-int main(int argc, char** argv) {
+int main(int argc, char** argvIn) {
     using namespace hx::cli;
+    // Common options may come before the command ("--lang 1043 info X"):
+    // move the command to the front.
+    std::vector<char*> argvList(argvIn, argvIn + argc);
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argvList[i];
+        if (a.rfind("--", 0) != 0 || a == "--help") {
+            if (i > 1) std::rotate(argvList.begin() + 1, argvList.begin() + i, argvList.begin() + i + 1);
+            break;
+        }
+        if (a.find('=') == std::string::npos && kCommonValueOptions.count(a.substr(2))) ++i;
+    }
+    char** argv = argvList.data();
     if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h" ||
         std::string(argv[1]) == "help") {
         usage();

@@ -40,6 +40,7 @@ std::vector<std::uint8_t> ReadSectors(const std::string& drive, std::int64_t lba
 
 std::vector<std::uint8_t> ReadImageSectors(const std::string& imagePath, std::int64_t lba, std::uint32_t offset,
                                            std::uint32_t count, std::uint32_t& bytesRead, int bytesPerSector) {
+    // Same arithmetic as a drive; both open read-only here.
     return ReadSectors(imagePath, lba, offset, count, bytesRead, bytesPerSector);
 }
 
@@ -57,6 +58,12 @@ bool OpenDriveForWrite(const std::string& drive, std::int64_t lba, Handle& handl
 
 bool OpenFileForRead(const std::string& path, std::int64_t lba, Handle& handle, int bytesPerSector) {
     return OpenDriveForRead(path, lba, handle, bytesPerSector);
+}
+
+Handle OpenVolume(const std::string& drive) {
+    Handle handle;
+    handle.open(drive, platform::RawFile::Mode::Read);
+    return handle;
 }
 
 void SeekSector(Handle& handle, std::int64_t lba, int bytesPerSector) {

@@ -23,6 +23,10 @@ std::vector<std::uint8_t> ReadImageSectors(const std::string& imagePath, std::in
 bool OpenDriveForRead(const std::string& drive, std::int64_t lba, Handle& handle, int bytesPerSector = 0);
 bool OpenDriveForWrite(const std::string& drive, std::int64_t lba, Handle& handle, int bytesPerSector = 0);
 bool OpenFileForRead(const std::string& path, std::int64_t lba, Handle& handle, int bytesPerSector = 0);
+// Opens the drive read-only without positioning; check isOpen() (lastError() says why not).
+Handle OpenVolume(const std::string& drive);
+// Positions at lba x bytes per sector with one 64-bit offset; the 32-bit
+// stepping of older systems reaches the same byte. A negative lba means 0.
 void SeekSector(Handle& handle, std::int64_t lba, int bytesPerSector = 0);
 void CloseDrive(Handle& handle);
 // Shortens a file longer than `length`; a shorter file is left alone.

@@ -1,12 +1,24 @@
 #include "platform/DriveCatalogue.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 
 #include "platform/RawFile.h"
 
 namespace hx::platform {
 
+namespace fs = std::filesystem;
+
 namespace {
+
+const char* kSysBlock = "/sys/class/block";
+
 std::vector<DriveEntry>& attached() {
     static std::vector<DriveEntry> images;
     return images;
@@ -24,30 +36,216 @@ DriveEntry imageEntry(const std::string& path) {
     }
     return e;
 }
+
+std::string readLine(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// mountinfo escapes blanks and a few others as \ooo.
+std::string unescapeMount(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const bool octal = s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3' &&
+                           s[i + 2] >= '0' && s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7';
+        if (octal) {
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 3), nullptr, 8));
+            i += 3;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+struct Mount {
+    std::string devNumber;  // "major:minor"
+    std::string mountPoint;
+    std::string fsType;
+    std::string source;
+};
+
+std::vector<Mount> readMounts() {
+    std::vector<Mount> mounts;
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream ss(line);
+        std::vector<std::string> f;
+        std::string w;
+        while (ss >> w) f.push_back(w);
+        auto dash = std::find(f.begin(), f.end(), "-");
+        if (f.size() < 7 || dash == f.end() || dash + 2 >= f.end()) continue;
+        Mount m;
+        m.devNumber = f[2];
+        m.mountPoint = unescapeMount(f[4]);
+        m.fsType = *(dash + 1);
+        m.source = unescapeMount(*(dash + 2));
+        mounts.push_back(m);
+    }
+    return mounts;
+}
+
+bool isRemoteFs(const std::string& type) {
+    static const char* const remote[] = {"nfs", "nfs4", "cifs", "smb3", "smbfs", "9p", "fuse.sshfs", "afs", "ceph"};
+    return std::any_of(std::begin(remote), std::end(remote), [&](const char* r) { return type == r; });
+}
+
+std::map<std::string, std::string> labelsByDevice() {
+    std::map<std::string, std::string> labels;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator("/dev/disk/by-label", ec); !ec && it != fs::directory_iterator(); ++it) {
+        auto target = fs::canonical(it->path(), ec);
+        if (ec) continue;
+        // udev escapes blanks as \x20.
+        std::string name = it->path().filename().string(), label;
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            if (name.compare(i, 2, "\\x") == 0 && i + 3 < name.size()) {
+                label += static_cast<char>(std::stoi(name.substr(i + 2, 2), nullptr, 16));
+                i += 3;
+            } else {
+                label += name[i];
+            }
+        }
+        labels[target.string()] = label;
+    }
+    return labels;
+}
+
+std::string busFromSysPath(const std::string& name) {
+    std::error_code ec;
+    const std::string real = fs::canonical(fs::path(kSysBlock) / name, ec).string();
+    if (ec) return {};
+    if (name.rfind("nvme", 0) == 0) return "nvme";
+    if (real.find("/usb") != std::string::npos) return "usb";
+    if (real.find("/mmc") != std::string::npos || name.rfind("mmcblk", 0) == 0) return "mmc";
+    if (real.find("/virtio") != std::string::npos) return "virtio";
+    if (real.find("/ata") != std::string::npos) return "ata";
+    if (real.find("/host") != std::string::npos || real.find("/target") != std::string::npos) return "scsi";
+    return {};
+}
+
+// The whole-disk name of a partition (sdb1 -> sdb), or the name itself.
+std::string diskOf(const std::string& name) {
+    std::error_code ec;
+    if (!fs::exists(fs::path(kSysBlock) / name / "partition", ec)) return name;
+    return fs::canonical(fs::path(kSysBlock) / name, ec).parent_path().filename().string();
+}
+
+std::string rootDeviceNumber(const std::vector<Mount>& mounts) {
+    std::string number;
+    for (const auto& m : mounts)
+        if (m.mountPoint == "/") number = m.devNumber;  // the last mount on / is the visible one
+    return number;
+}
+
+std::string nameForDeviceNumber(const std::string& number) {
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(kSysBlock, ec); !ec && it != fs::directory_iterator(); ++it)
+        if (readLine(it->path() / "dev") == number) return it->path().filename().string();
+    return {};
+}
+
+DriveEntry deviceEntry(const std::string& name, const std::vector<Mount>& mounts,
+                       const std::map<std::string, std::string>& labels) {
+    const fs::path sys = fs::path(kSysBlock) / name;
+    const std::string disk = diskOf(name);
+    DriveEntry e;
+    e.id = "/dev/" + name;
+    e.sizeBytes = static_cast<std::uint64_t>(std::atoll(readLine(sys / "size").c_str())) * 512;
+    e.removable = readLine(fs::path(kSysBlock) / disk / "removable") == "1";
+    e.bus = busFromSysPath(disk);
+    if (disk.rfind("sr", 0) == 0) e.typeName = "CDRom";
+    else if (disk.rfind("ram", 0) == 0 || disk.rfind("zram", 0) == 0) e.typeName = "RAMDisk";
+    else if (e.removable || e.bus == "usb" || e.bus == "mmc") e.typeName = "Removable";
+    else e.typeName = "Fixed";
+    e.ready = e.sizeBytes > 0;
+    const std::string number = readLine(sys / "dev");
+    for (const auto& m : mounts)
+        if (m.devNumber == number && e.mountPoint.empty()) {
+            e.mountPoint = m.mountPoint;
+            e.fileSystem = m.fsType;
+        }
+    auto label = labels.find(e.id);
+    if (label != labels.end()) e.label = label->second;
+    const std::string root = nameForDeviceNumber(rootDeviceNumber(mounts));
+    e.isSystem = !root.empty() && (root == name || diskOf(root) == name);
+    return e;
+}
+
+bool skipDevice(const std::string& name, std::uint64_t sizeBytes) {
+    // Unbound loop devices and empty RAM disks are not drives.
+    const bool virtualDisk = name.rfind("loop", 0) == 0 || name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0;
+    return virtualDisk && sizeBytes == 0;
+}
+
 }  // namespace
 
 std::vector<DriveEntry> EnumerateDrives() {
     std::vector<DriveEntry> all;
+    const auto mounts = readMounts();
+    const auto labels = labelsByDevice();
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(kSysBlock, ec); !ec && it != fs::directory_iterator(); ++it)
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) {
+        DriveEntry e = deviceEntry(name, mounts, labels);
+        if (!skipDevice(name, e.sizeBytes)) all.push_back(e);
+    }
+    for (const auto& m : mounts) {
+        if (!isRemoteFs(m.fsType)) continue;
+        DriveEntry e;
+        e.id = m.source;
+        e.mountPoint = m.mountPoint;
+        e.fileSystem = m.fsType;
+        e.typeName = "Remote";
+        SpaceInfo space;
+        e.ready = QueryFreeSpace(m.mountPoint, space);
+        e.sizeBytes = space.totalBytes;
+        all.push_back(e);
+    }
     for (const auto& img : attached()) {
         DriveEntry e = img;
-        std::error_code ec;
-        e.ready = std::filesystem::exists(e.id, ec);
+        std::error_code ec2;
+        e.ready = fs::exists(e.id, ec2);
         all.push_back(e);
     }
     return all;
 }
 
 bool FindDrive(const std::string& id, DriveEntry& out) {
+    for (const auto& img : attached())
+        if (img.id == id) {
+            out = img;
+            std::error_code ec;
+            out.ready = fs::exists(id, ec);
+            return true;
+        }
+    std::error_code ec;
+    if (IsBlockDevice(id)) {
+        // Device nodes may be symlinks (/dev/disk/by-id/...): look them up by name.
+        struct stat st {};
+        if (::stat(id.c_str(), &st) != 0) return false;
+        const std::string number = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+        const std::string name = nameForDeviceNumber(number);
+        if (name.empty()) return false;
+        out = deviceEntry(name, readMounts(), labelsByDevice());
+        out.id = id;
+        return true;
+    }
+    if (fs::is_regular_file(id, ec)) {
+        out = imageEntry(id);
+        return true;
+    }
     for (const auto& d : EnumerateDrives())
         if (d.id == id) {
             out = d;
             return true;
         }
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(id, ec)) {
-        out = imageEntry(id);
-        return true;
-    }
     return false;
 }
 
@@ -59,8 +257,8 @@ bool AttachImage(const std::string& spec) {
         rest = spec.substr(comma + 1);
     }
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return false;
-    DriveEntry e = imageEntry(std::filesystem::absolute(path, ec).string());
+    if (!fs::exists(path, ec)) return false;
+    DriveEntry e = imageEntry(fs::absolute(path, ec).string());
     while (!rest.empty()) {
         auto next = rest.find(',');
         std::string opt = rest.substr(0, next);
@@ -83,6 +281,35 @@ std::string DriveDisplayName(const DriveEntry& d) {
     if (!d.label.empty()) name += " [" + d.label + "]";
     if (!d.mountPoint.empty()) name += " on " + d.mountPoint;
     return name;
+}
+
+bool IsBlockDevice(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+bool IsAttachedImage(const std::string& path) {
+    return std::any_of(attached().begin(), attached().end(), [&](const DriveEntry& e) { return e.id == path; });
+}
+
+bool QueryFreeSpace(const std::string& mountPoint, SpaceInfo& out) {
+    struct statvfs st {};
+    if (mountPoint.empty() || ::statvfs(mountPoint.c_str(), &st) != 0) return false;
+    out.blockSize = static_cast<std::uint32_t>(st.f_frsize);
+    out.totalBytes = static_cast<std::uint64_t>(st.f_blocks) * st.f_frsize;
+    out.freeBytes = static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+    return true;
+}
+
+std::string DriveBus(const std::string& devicePath) {
+    DriveEntry e;
+    if (!IsBlockDevice(devicePath) || !FindDrive(devicePath, e)) return {};
+    return e.bus;
+}
+
+std::string SystemDrive() {
+    const std::string name = nameForDeviceNumber(rootDeviceNumber(readMounts()));
+    return name.empty() ? std::string() : "/dev/" + name;
 }
 
 }  // namespace hx::platform

@@ -18,6 +18,7 @@ struct DriveEntry {
     bool removable = false;
     bool ready = false;      // media present and readable size
     bool isImage = false;
+    bool isSystem = false;   // holds the root file system (the disk or its partition)
 };
 
 // All drives: devices first, then attached images in the order attached.
@@ -33,5 +34,25 @@ void DetachAllImages();
 
 // The text shown in drive lists: id, label and mount point.
 std::string DriveDisplayName(const DriveEntry& drive);
+
+// The device holding "/", e.g. /dev/sda2; empty when unknown.
+std::string SystemDrive();
+
+// True for a block device node (/dev/sdb1, /dev/loop0).
+bool IsBlockDevice(const std::string& path);
+// True when `path` was attached with AttachImage.
+bool IsAttachedImage(const std::string& path);
+
+struct SpaceInfo {
+    std::uint64_t totalBytes = 0;
+    std::uint64_t freeBytes = 0;  // available to this user
+    std::uint32_t blockSize = 0;
+};
+// Free space of a mounted file system (statvfs of its mount point).
+bool QueryFreeSpace(const std::string& mountPoint, SpaceInfo& out);
+
+// The bus a block device hangs on, from sysfs: "usb", "mmc", "ata", "scsi",
+// "nvme", "virtio", or empty when unknown (and for image files).
+std::string DriveBus(const std::string& devicePath);
 
 }  // namespace hx::platform

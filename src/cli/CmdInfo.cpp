@@ -1,0 +1,62 @@
+#include <iostream>
+
+#include "cli/CliCommand.h"
+#include "media/DriveInfo.h"
+#include "media/DriveInfoPanel.h"
+#include "platform/DriveCatalogue.h"
+#include "shell/Strings.h"
+
+namespace hx::cli {
+
+// A SOURCE that is not ready is refused with the drive list's own message.
+bool CliDriveReady(CliArgs& args, const std::string& source) {
+    platform::DriveEntry entry;
+    if (platform::FindDrive(source, entry) && entry.ready) return true;
+    args.ui->message(shell::FormatStr(shell::LoadStr(1406, "Drive %0 not ready."), {source}),
+                     shell::LoadStr(408, "Select drive"), {shell::Buttons::OK, shell::Icon::Exclamation});
+    return false;
+}
+
+namespace {
+
+std::string plainLines(std::string text) {
+    std::string out;
+    for (char c : text)
+        if (c != '\r') out += c;
+    return out;
+}
+
+int runInfo(CliArgs& args) {
+    if (args.positional.size() != 1) {
+        std::cerr << "usage: harvestrix-cli info SOURCE\n";
+        return 2;
+    }
+    const std::string source = args.positional[0];
+    if (!CliDriveReady(args, source)) return 1;
+    const std::string panel = media::DriveInfoText(source);
+    if (panel.empty()) {
+        args.ui->message(shell::FormatStr(shell::LoadStr(1406, "Drive %0 not ready."), {source}),
+                         shell::LoadStr(408, "Select drive"), {});
+        return 1;
+    }
+    if (!args.json) {
+        std::cout << plainLines(panel) << "\n";
+        return 0;
+    }
+    const auto& r = media::CurrentDrive();
+    std::cout << "{\"drive\":\"" << JsonEscape(r.Drive) << "\",\"driveType\":\"" << JsonEscape(r.DriveType)
+              << "\",\"volumeLabel\":\"" << JsonEscape(r.VolumeLabel) << "\",\"fileSystem\":\""
+              << JsonEscape(r.FileSystem) << "\",\"interface\":\"" << JsonEscape(media::GetDriveInterface(r))
+              << "\",\"serialNumber\":" << r.SerialNumber << ",\"bytesPerSector\":" << r.BytesPerSector
+              << ",\"sectorsPerCluster\":" << r.SectorsPerCluster << ",\"totalSectors\":" << r.TotalSectors
+              << ",\"totalClusters\":" << r.TotalClusters << ",\"totalMB\":" << r.TotalMB
+              << ",\"freeMB\":" << r.FreeMB << ",\"firstDataSector\":" << r.FirstDataSector
+              << ",\"rootDirStart\":" << r.RootDirStart << ",\"rootCluster\":" << r.RootCluster
+              << ",\"panel\":\"" << JsonEscape(plainLines(panel)) << "\"}\n";
+    return 0;
+}
+
+CliRegistrar reg({"info", "info SOURCE                      the drive information panel", {}, runInfo});
+
+}  // namespace
+}  // namespace hx::cli

@@ -1,0 +1,143 @@
+#include "media/AllocationBitmap.h"
+
+#include <algorithm>
+
+#include "media/DriveInfo.h"
+#include "media/NtfsRecords.h"
+#include "media/SectorIo.h"
+
+namespace hx::media {
+
+namespace {
+
+// A bitmap has one bit per cluster; a boot sector cannot make us hold more
+// than the medium could carry at one sector per cluster.
+std::uint64_t unitsOf(const DriveRecord& rec) {
+    if (rec.TotalClusters <= 0) return 0;
+    std::uint64_t units = static_cast<std::uint64_t>(rec.TotalClusters);
+    if (rec.MediaBytes > 0) units = std::min<std::uint64_t>(units, rec.MediaBytes / rec.sectorSize());
+    return units;
+}
+
+std::vector<bool> fromBits(const std::vector<std::uint8_t>& bits, std::uint64_t units) {
+    std::vector<bool> used(static_cast<std::size_t>(units), true);  // unread tail counts as used
+    const std::uint64_t known = std::min<std::uint64_t>(units, bits.size() * 8ull);
+    for (std::uint64_t i = 0; i < known; ++i) used[static_cast<std::size_t>(i)] = (bits[i / 8] >> (i % 8)) & 1;
+    return used;
+}
+
+bool loadFat(const DriveRecord& rec, std::uint64_t units, std::vector<bool>& used) {
+    std::size_t entries = rec.FAT32Entries.size() + rec.FAT16Entries.size() + rec.FAT12Entries.size();
+    if (entries <= 2) return false;
+    used.assign(static_cast<std::size_t>(units), true);
+    const std::uint64_t known = std::min<std::uint64_t>(units, entries - 2);
+    for (std::uint64_t u = 0; u < known; ++u)
+        used[static_cast<std::size_t>(u)] = FatEntry(rec, static_cast<std::uint32_t>(u + 2)) != 0;
+    return true;
+}
+
+bool loadExFat(DriveRecord& rec, std::uint64_t units, std::vector<bool>& used) {
+    if (rec.BitmapCluster < 2 || rec.BitmapLength == 0) return false;
+    const std::uint64_t bytes = std::min<std::uint64_t>(rec.BitmapLength, (units + 7) / 8);
+    std::vector<std::uint8_t> bits;
+    // The bitmap may be stored without a FAT chain (contiguous).
+    if (FatEntry(rec, rec.BitmapCluster) == 0) {
+        std::uint32_t got = 0;
+        bits = ReadSectors(rec.Drive, ClusterToSector(rec, rec.BitmapCluster), 0,
+                           static_cast<std::uint32_t>(bytes), got, rec.sectorSize());
+        bits.resize(std::min<std::size_t>(got, static_cast<std::size_t>(bytes)));
+    } else {
+        bits = ReadClusterChain(rec, rec.BitmapCluster, bytes);
+    }
+    if (bits.size() < bytes) ++rec.ShortReads;
+    if (bits.empty()) return false;
+    used = fromBits(bits, units);
+    return true;
+}
+
+struct CachedBitmap {
+    std::string drive;
+    AllocationBitmap bitmap;
+    std::uint64_t totalUnits = 0;
+    bool loaded = false;
+};
+
+CachedBitmap& cache() {
+    static CachedBitmap c;
+    return c;
+}
+
+bool cachedFor(const std::string& drive) {
+    auto& c = cache();
+    if (c.loaded && c.drive == drive) return true;
+    c = CachedBitmap{};
+    DriveRecord local;
+    DriveRecord* rec = &CurrentDrive();
+    if (rec->Drive != drive || rec->TotalClusters <= 0) {
+        if (!GetDriveInfo(drive, local)) return false;
+        rec = &local;
+    }
+    if (!LoadAllocationBitmap(*rec, c.bitmap)) return false;
+    c.drive = drive;
+    c.totalUnits = static_cast<std::uint64_t>(rec->TotalClusters);
+    c.loaded = true;
+    return true;
+}
+
+}  // namespace
+
+std::uint64_t AllocationBitmap::freeCount() const {
+    return static_cast<std::uint64_t>(std::count(used_.begin(), used_.end(), false));
+}
+
+bool LoadAllocationBitmap(DriveRecord& rec, AllocationBitmap& bitmap) {
+    const std::uint64_t units = unitsOf(rec);
+    if (units == 0) return false;
+    std::vector<bool> used;
+    bool ok = false;
+    if (rec.isFat()) {
+        ok = loadFat(rec, units, used);
+    } else if (rec.isExFat()) {
+        ok = loadExFat(rec, units, used);
+    } else if (rec.isNtfs()) {
+        std::vector<std::uint8_t> bits;
+        ok = ReadNtfsBitmap(rec, bits);
+        if (ok) used = fromBits(bits, units);
+    }
+    if (!ok) return false;
+    bitmap.assign(std::move(used));
+    return true;
+}
+
+bool IsClusterFree(const std::string& drive, std::int64_t cluster, bool closeAfter) {
+    if (cluster < 0) return false;
+    bool result = false;
+    if (cachedFor(drive)) result = !cache().bitmap.isUsed(cluster);
+    if (closeAfter || !cache().loaded) cache() = CachedBitmap{};
+    return result;
+}
+
+std::int64_t FindFreeClusterRun(const std::string& drive, std::int64_t startCluster, std::int64_t& runLength,
+                                std::int64_t& lastCluster) {
+    runLength = 0;
+    std::int64_t first = 0;
+    if (!cachedFor(drive)) {
+        lastCluster = -1;
+        return 0;
+    }
+    const auto& bm = cache().bitmap;
+    const auto units = static_cast<std::int64_t>(bm.unitCount());
+    std::int64_t u = std::max<std::int64_t>(startCluster, 0);
+    while (u < units && bm.isUsed(u)) ++u;
+    if (u >= units) {
+        first = static_cast<std::int64_t>(cache().totalUnits);
+    } else {
+        first = u;
+        while (u < units && !bm.isUsed(u)) ++u;
+        runLength = u - first;
+    }
+    lastCluster = first + runLength - 1;
+    return first;
+}
+
+}  // namespace hx::media

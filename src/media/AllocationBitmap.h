@@ -1,0 +1,43 @@
+#pragma once
+// Which clusters of a volume are in use, from our own reading of its
+// allocation: the FAT entries, the exFAT allocation bitmap or NTFS $Bitmap.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "media/DriveRecord.h"
+
+namespace hx::media {
+
+// Units are counted from the start of the data area, as the carving scan
+// counts them: unit 0 is FAT/exFAT cluster 2 (at FirstDataSector) and NTFS
+// cluster 0. A FAT cluster number c is unit c - 2.
+class AllocationBitmap {
+public:
+    std::size_t unitCount() const { return used_.size(); }
+    // Units past the end of the volume count as used.
+    bool isUsed(std::int64_t unit) const {
+        return unit < 0 || static_cast<std::uint64_t>(unit) >= used_.size() || used_[static_cast<std::size_t>(unit)];
+    }
+    std::uint64_t freeCount() const;
+    void assign(std::vector<bool> used) { used_ = std::move(used); }
+
+private:
+    std::vector<bool> used_;
+};
+
+// Builds the bitmap for a catalogued drive. False when the file system has no
+// allocation we can read (unknown, or the tables could not be read).
+bool LoadAllocationBitmap(DriveRecord& rec, AllocationBitmap& bitmap);
+
+// Cluster numbers below are units as above.
+// True when the cluster is not in use. The bitmap of the drive is kept
+// between calls; `closeAfter` forgets it. A negative cluster is never free.
+bool IsClusterFree(const std::string& drive, std::int64_t cluster, bool closeAfter);
+// The first free cluster at or after `startCluster`, the length of the free
+// run starting there and its last cluster. With no free cluster left the
+// answer is the volume's cluster count and a run of 0.
+std::int64_t FindFreeClusterRun(const std::string& drive, std::int64_t startCluster, std::int64_t& runLength,
+                                std::int64_t& lastCluster);
+
+}  // namespace hx::media

@@ -1,0 +1,70 @@
+#pragma once
+// Cataloguing a drive: geometry and file system from the boot sector, the
+// allocation tables and the root directory of FAT and exFAT volumes.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "media/DriveRecord.h"
+
+namespace hx::media {
+
+// Drive type names by the platform's type code 0-6.
+const char* DriveTypeName(int code);
+
+// Catalogues a drive (device node, attached image, or any image path): resets
+// `rec` and fills it. Returns false, leaving `rec` untouched, when the drive is
+// not ready (missing, no medium, cannot be opened).
+bool GetDriveInfo(const std::string& drive, DriveRecord& rec);
+bool GetDriveInfo(const std::string& drive);  // into CurrentDrive()
+
+// Reads sector 0 of `source` and fills the geometry of `rec`. With `asDrive`
+// the FAT copies and the root directory are loaded too (FAT and exFAT); an
+// image parsed on its own gets geometry only. Returns false when sector 0
+// could not be read (geometry stays zero, BytesPerSector 512).
+bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive);
+// The one-argument form works on CurrentDrive(); `source` counts as a drive
+// when it is a block device or in the drive catalogue (attached images).
+bool ParseBootSector(const std::string& source);
+
+// Parses a boot sector already in memory into `rec` (no reads). Exposed for
+// the fuzz target and for callers that hold the sector.
+void ParseBootSectorBytes(const std::uint8_t* sector, std::size_t size, DriveRecord& rec);
+
+// Reads FAT1/FAT2 and decodes FAT1 into the entry array of the FAT type.
+bool LoadFatCopies(DriveRecord& rec);
+// Decodes rec.FAT1 into FAT12/16/32Entries and sets FATByteSum.
+void DecodeFat(DriveRecord& rec);
+// Fills rec.RootDirEntries (FAT12/16 fixed area, FAT32/exFAT cluster chain).
+void LoadRootDirectory(DriveRecord& rec);
+
+// The entry after `cluster` in the decoded FAT, or 0xFFFFFFFF when the
+// cluster is outside the table.
+std::uint32_t FatEntry(const DriveRecord& rec, std::uint32_t cluster);
+// True when `value` ends a chain (end mark, bad cluster, free, or out of the volume).
+bool IsChainEnd(const DriveRecord& rec, std::uint32_t value);
+// Highest valid cluster number (clusters run 2..TotalClusters+1).
+std::uint32_t LastCluster(const DriveRecord& rec);
+// First sector of a cluster (cluster 2 is FirstDataSector).
+std::int64_t ClusterToSector(const DriveRecord& rec, std::uint32_t cluster);
+
+// Reads a directory's clusters along its FAT chain and appends their 32-byte
+// entries to rec.RootDirEntries. With `isDirectory` false the first cluster
+// must start with the "." and ".." entries; the flag is then set. Returns the
+// directory's sectors - 1 (-1 when nothing was read).
+std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstCluster, bool& isDirectory,
+                                DriveRecord& rec);
+std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstCluster, bool& isDirectory);
+
+// The bus the drive hangs on ("USB", "MMC", "ATA", "SCSI", "NVME"), empty for
+// images or when unknown.
+std::string GetDriveInterface(const DriveRecord& rec);
+std::string GetDriveInterface();
+
+// Reads the clusters of a FAT/exFAT chain starting at `firstCluster` into
+// one buffer, at most `maxBytes`. Stops at the end mark, a loop or the volume
+// end; short reads are counted in rec.ShortReads.
+std::vector<std::uint8_t> ReadClusterChain(DriveRecord& rec, std::uint32_t firstCluster,
+                                           std::uint64_t maxBytes);
+
+}  // namespace hx::media

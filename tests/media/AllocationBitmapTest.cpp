@@ -1,0 +1,101 @@
+// The volume bitmap from our own reading of FAT, exFAT and NTFS allocation,
+// checked against what the tools allocated and freed.
+#include <gtest/gtest.h>
+
+#include "fixtures/MediaImages.h"
+#include "fixtures/TempDir.h"
+#include "media/AllocationBitmap.h"
+#include "media/DriveInfo.h"
+
+using namespace hx;
+
+namespace {
+
+std::uint32_t firstClusterOf(const media::DriveRecord& rec, const std::string& shortName) {
+    for (const auto& e : rec.RootDirEntries) {
+        std::string n(reinterpret_cast<const char*>(e.data()), 11);
+        if (e[0] != 0xE5 && e[11] != 0x0F && n == shortName)
+            return static_cast<std::uint32_t>(e[26] | (e[27] << 8) | (e[20] << 16) | (e[21] << 24));
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(AllocationBitmap, FatFilesAreUsedUntilDeleted) {
+    test::TempDir dir;
+    test::FatImageOptions opt;
+    opt.fatBits = 16;
+    opt.sectorsPerCluster = 4;  // 2 KiB clusters
+    auto img = test::MakeFatImage(dir / "card.img", opt);
+    if (img.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    ASSERT_TRUE(test::FatPutFile(img, "A.JPG", test::PatternBytes(10 * 2048, 1)));
+    ASSERT_TRUE(test::FatPutFile(img, "B.JPG", test::PatternBytes(3 * 2048, 2)));
+    ASSERT_TRUE(test::FatPutFile(img, "C.JPG", test::PatternBytes(2048, 3)));
+
+    media::DriveRecord rec;
+    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    const std::uint32_t b = firstClusterOf(rec, "B       JPG");
+    ASSERT_GE(b, 2u);
+    media::AllocationBitmap bm;
+    ASSERT_TRUE(media::LoadAllocationBitmap(rec, bm));
+    EXPECT_EQ(bm.unitCount(), static_cast<std::size_t>(rec.TotalClusters));
+    EXPECT_TRUE(bm.isUsed(b - 2));
+    EXPECT_TRUE(bm.isUsed(-1));
+    EXPECT_TRUE(bm.isUsed(static_cast<std::int64_t>(bm.unitCount())));
+    EXPECT_DOUBLE_EQ(bm.freeCount() * rec.clusterBytes() / 1048576.0, rec.FreeMB);
+
+    ASSERT_TRUE(test::FatDelete(img, "B.JPG"));
+    const std::string drive = img.string();
+    EXPECT_FALSE(media::IsClusterFree(drive, -5, false));
+    // B's three clusters are now the first hole: a run of exactly three.
+    std::int64_t run = 0, last = 0;
+    EXPECT_EQ(media::FindFreeClusterRun(drive, 0, run, last), b - 2);
+    EXPECT_EQ(run, 3);
+    EXPECT_EQ(last, b - 2 + 2);
+    EXPECT_TRUE(media::IsClusterFree(drive, b - 2, false));
+    EXPECT_FALSE(media::IsClusterFree(drive, b - 2 + 3, true));  // C follows B
+
+    // From inside C the next run is the big free tail.
+    const std::int64_t tail = media::FindFreeClusterRun(drive, b - 2 + 3, run, last);
+    EXPECT_EQ(tail, b - 2 + 4);
+    EXPECT_EQ(last, static_cast<std::int64_t>(rec.TotalClusters) - 1);
+    // Past the end: no free cluster, the answer is the cluster count.
+    EXPECT_EQ(media::FindFreeClusterRun(drive, static_cast<std::int64_t>(rec.TotalClusters), run, last),
+              static_cast<std::int64_t>(rec.TotalClusters));
+    EXPECT_EQ(run, 0);
+    media::IsClusterFree(drive, 0, true);
+}
+
+TEST(AllocationBitmap, ExFatAndNtfsMarkWrittenClusters) {
+    test::TempDir dir;
+    auto exfat = test::MakeExFatImage(dir / "x.img");
+    if (exfat.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    media::DriveRecord before;
+    ASSERT_TRUE(media::GetDriveInfo(exfat.string(), before));
+    media::AllocationBitmap empty;
+    ASSERT_TRUE(media::LoadAllocationBitmap(before, empty));
+    // mkfs.exfat uses the bitmap, up-case table and root directory clusters only.
+    EXPECT_TRUE(empty.isUsed(before.BitmapCluster - 2));
+    EXPECT_TRUE(empty.isUsed(before.RootCluster - 2));
+    EXPECT_LE(empty.unitCount() - empty.freeCount(), 8u);
+
+    if (test::ExFatPutFile(exfat, "DCIM/P1.JPG", test::PatternBytes(200000, 9))) {
+        media::DriveRecord after;
+        ASSERT_TRUE(media::GetDriveInfo(exfat.string(), after));
+        media::AllocationBitmap bm;
+        ASSERT_TRUE(media::LoadAllocationBitmap(after, bm));
+        const std::uint64_t fileClusters = (200000 + after.clusterBytes() - 1) / after.clusterBytes();
+        EXPECT_EQ(empty.freeCount() - bm.freeCount(), fileClusters + 1);  // + the DCIM folder
+    }
+
+    auto ntfs = test::MakeNtfsImage(dir / "n.img");
+    if (ntfs.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    media::DriveRecord rec;
+    ASSERT_TRUE(media::GetDriveInfo(ntfs.string(), rec));
+    media::AllocationBitmap bm;
+    ASSERT_TRUE(media::LoadAllocationBitmap(rec, bm));
+    EXPECT_TRUE(bm.isUsed(0));                        // the boot sector's cluster
+    EXPECT_TRUE(bm.isUsed(rec.MFTCluster));           // the MFT
+    EXPECT_FALSE(bm.isUsed(static_cast<std::int64_t>(bm.unitCount() / 4)));
+}

@@ -1,0 +1,194 @@
+// The information panel, the speed test and the drive choice, through the
+// scripted Ui and on real images.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "fixtures/MediaImages.h"
+#include "fixtures/ScriptedUi.h"
+#include "fixtures/TempDir.h"
+#include "media/DriveInfo.h"
+#include "media/DriveInfoPanel.h"
+#include "platform/DriveCatalogue.h"
+
+using namespace hx;
+
+namespace {
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t start = 0, end;
+    while ((end = text.find("\r\n", start)) != std::string::npos) {
+        out.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    out.push_back(text.substr(start));
+    return out;
+}
+
+// A clock for the speed test that moves by `check` seconds at every loop
+// check and by pass(k) seconds during the k-th timed pass. The test reads the
+// clock once for t0, then three times per round: check, pass start, pass end.
+media::SecondsClock scriptedClock(double check, std::function<double(int)> pass, int* rounds) {
+    auto now = std::make_shared<double>(100.0);
+    auto calls = std::make_shared<int>(0);
+    return [=]() {
+        const int call = (*calls)++;
+        if (call > 0) {
+            const int phase = (call - 1) % 3, round = (call - 1) / 3;
+            if (phase == 0) *now += check;
+            if (phase == 2) *now += pass(round);
+            *rounds = round + 1;
+        }
+        return *now;
+    };
+}
+
+}  // namespace
+
+TEST(DriveInfoPanel, WrapsAtSeparatorsAndKeepsElevenLines) {
+    EXPECT_EQ(media::FormatInfo("short line"), "short line");
+    const std::string path = "File /home/user/DiskImages/very/long/folder/name/card-backup.img";
+    auto wrapped = lines(media::FormatInfo(path));
+    ASSERT_GE(wrapped.size(), 2u);
+    for (const auto& l : wrapped) EXPECT_LE(l.size(), media::kInfoLineWidth);
+    EXPECT_EQ(wrapped[0].back(), '/');
+    std::string joined;
+    for (const auto& l : wrapped) joined += l;
+    EXPECT_EQ(joined, path);
+    // No separator: cut after the 35th character.
+    auto plain = lines(media::FormatInfo(std::string(80, 'x')));
+    EXPECT_EQ(plain[0].size(), 35u);
+
+    std::string many;
+    for (int i = 0; i < 14; ++i) many += (i ? "\r\n" : "") + std::to_string(i);
+    auto kept = lines(media::TruncateInfo(many));
+    ASSERT_EQ(kept.size(), 11u);
+    EXPECT_EQ(kept.back(), "10");
+}
+
+TEST(DriveInfoPanel, ShowsTheCataloguedDriveAndItsSpeedOnlyForIt) {
+    test::TempDir dir;
+    test::FatImageOptions opt;
+    opt.fatBits = 32;
+    opt.label = "MYCARD";
+    auto img = test::MakeFatImage(dir / "a-rather-long-name-for-a-card-image.img", opt);
+    if (img.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    auto other = test::MakeFatImage(dir / "b.img", {12});
+    test::ScriptedUi ui;
+    media::LastMeasuredSpeed() = {};
+    media::CurrentDrive().reset();
+
+    media::ShowDriveInfo(ui, img.string());
+    const std::string text = ui.captions["lblSpecs"];
+    auto shown = lines(text);
+    EXPECT_LE(shown.size(), media::kInfoMaxLines);
+    for (const auto& l : shown) EXPECT_LE(l.size(), media::kInfoLineWidth) << l;
+    EXPECT_NE(text.find("Volume Label: MYCARD"), std::string::npos);
+    EXPECT_NE(text.find("Serial Number: &H1234ABCD"), std::string::npos);
+    EXPECT_NE(text.find("File System: FAT32"), std::string::npos);
+    EXPECT_NE(text.find("Type: Fixed"), std::string::npos);
+    EXPECT_EQ(text.find("Read speed:"), std::string::npos);
+    EXPECT_EQ(media::CurrentDrive().Drive, img.string());
+
+    media::LastMeasuredSpeed() = {img.string(), 12.345};
+    EXPECT_NE(media::DriveInfoText(img.string()).find("Read speed: 12.35 MB/sec"), std::string::npos);
+    // Another drive hides the speed until it is measured itself.
+    EXPECT_EQ(media::DriveInfoText(other.string()).find("Read speed:"), std::string::npos);
+
+    // A disk image under DiskImages shows its file name, not a drive.
+    auto diskImage = media::DriveInfoText("/home/u/DiskImages/card.img");
+    EXPECT_EQ(diskImage.rfind("File card.img", 0), 0u);
+    EXPECT_EQ(diskImage.find("Serial Number:"), std::string::npos);
+    media::CurrentDrive().reset();
+}
+
+TEST(SpeedTest, RunsAtLeastFiveAndAtMostFifteenSeconds) {
+    test::TempDir dir;
+    // Sparse: reads are fast and the file is long enough for every pass.
+    test::WriteFile(dir / "disk.img", "");
+    std::filesystem::resize_file(dir / "disk.img", 2ull << 30);
+    const std::string drive = (dir / "disk.img").string();
+
+    // Steady medium, 3 MiB per 0.01 s: the average settles within half a
+    // second, yet the test goes on to 5 s.
+    int rounds = 0;
+    double speed = 0;
+    ASSERT_TRUE(media::MeasureReadSpeed(drive, speed, nullptr, nullptr,
+                                        scriptedClock(0.01, [](int) { return 0.01; }, &rounds)));
+    EXPECT_NEAR(speed, 300.0, 1e-6);
+    EXPECT_NEAR(rounds * 0.02, 5.0, 0.05);
+
+    // Ever faster: the average never catches up; cut off after 15 s.
+    ASSERT_TRUE(media::MeasureReadSpeed(drive, speed, nullptr, nullptr,
+                                        scriptedClock(1.0, [](int k) { return 1.0 / (k + 1); }, &rounds)));
+    EXPECT_GE(rounds, 12);
+    EXPECT_LE(rounds, 17);
+    EXPECT_GT(speed, 30.0);
+
+    // A medium that ends stops the test at the next check.
+    test::WriteFile(dir / "small.img", std::string(5 << 20, 'x'));
+    ASSERT_TRUE(media::MeasureReadSpeed((dir / "small.img").string(), speed, nullptr, nullptr,
+                                        scriptedClock(0.2, [](int) { return 0.1; }, &rounds)));
+    EXPECT_LE(rounds, 3);  // warm-up 1 MiB, a full pass, then the end
+}
+
+TEST(SpeedTest, CommandReportsUnreadableDrivesAndIgnoresSecondStart) {
+    test::TempDir dir;
+    test::ScriptedUi ui;
+    media::LastMeasuredSpeed() = {};
+    media::CmdMaxSpeed_Click(ui, (dir / "gone.img").string());
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "Drive not readable or damaged.");
+    EXPECT_EQ(ui.messages[0].title, "Speed test");
+    EXPECT_EQ(ui.captions["CmdMaxSpeed"], "Test Speed");
+    EXPECT_TRUE(media::LastMeasuredSpeed().drive.empty());
+
+    test::WriteFile(dir / "locked.img", std::string(4096, 'x'));
+    ::chmod((dir / "locked.img").c_str(), 0);
+    if (::geteuid() != 0) {  // root opens anything
+        media::CmdMaxSpeed_Click(ui, (dir / "locked.img").string());
+        ASSERT_EQ(ui.messages.size(), 2u);
+        EXPECT_EQ(ui.messages[1].text.rfind("Drive protected.\n", 0), 0u);
+    }
+
+    ui.captions["CmdMaxSpeed"] = "Busy..";
+    media::CmdMaxSpeed_Click(ui, (dir / "gone.img").string());
+    media::CmdMaxSpeed_Click(ui, (dir / "gone.img").string(), true);
+    EXPECT_LE(ui.messages.size(), 2u);
+    EXPECT_EQ(ui.captions["CmdMaxSpeed"], "Busy..");
+}
+
+TEST(DriveChoice, RefusesADriveThatIsNotReadyAndCataloguesAReadyOne) {
+    test::TempDir dir;
+    auto img = test::MakeFatImage(dir / "card.img", {16});
+    if (img.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    test::ScriptedUi ui;
+
+    const std::string missing = (dir / "gone.img").string();
+    EXPECT_EQ(media::Drive1_Change(ui, missing, img.string(), true, 0), img.string());
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "Drive " + missing + " not ready.");
+    EXPECT_EQ(ui.messages[0].title, "Select drive");
+    EXPECT_EQ(ui.captions["Drive1"], img.string());
+
+    // A removable drive that went away also asks for a medium.
+    ASSERT_TRUE(platform::AttachImage(img.string() + ",removable"));
+    const std::string attached = std::filesystem::absolute(img).string();
+    std::filesystem::rename(img, dir / "away.img");
+    media::Drive1_Change(ui, attached, "", true, 0);
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_NE(ui.messages[1].text.find("\nPlease insert disk or suitable medium."), std::string::npos);
+    std::filesystem::rename(dir / "away.img", img);
+
+    EXPECT_EQ(media::Drive1_Change(ui, attached, "", false, 0), attached);
+    EXPECT_EQ(ui.captions["CmdBackup"], "Backup " + attached);
+    EXPECT_TRUE(ui.enabled["CmdBackup"]);
+    EXPECT_TRUE(ui.enabled["CmdScan"]);
+    EXPECT_TRUE(ui.enabled["CmdQuickUndelete"]);
+    EXPECT_EQ(ui.captions["CmdShowThumbs"], "Thumbs Scan");
+    EXPECT_EQ(media::CurrentDrive().DriveType, "Removable");
+    EXPECT_NE(ui.captions["lblSpecs"].find("File System: FAT16"), std::string::npos);
+    platform::DetachAllImages();
+    media::CurrentDrive().reset();
+}
