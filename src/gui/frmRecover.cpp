@@ -28,6 +28,8 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QStandardPaths>
 #include <QTextBrowser>
 #include <QTimer>
@@ -36,6 +38,8 @@
 #include <QVBoxLayout>
 
 #include "gui/frmRecoverInit.h"
+#include "media/DriveInfo.h"
+#include "media/DriveInfoPanel.h"
 #include "media/DriveRecord.h"
 #include "shell/Strings.h"
 #include "shell/WindowCommandsText.h"
@@ -113,6 +117,32 @@ QString sizeText(std::uint64_t bytes) {
 
 bool isBookkeeping(const QString& name) { return name.endsWith(".dat", Qt::CaseInsensitive); }
 
+// A button whose caption may be long (a drive path): it shrinks with the
+// layout and elides the middle of its caption instead of pushing others away.
+class ElidingButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+    QSize minimumSizeHint() const override {
+        QSize s = QPushButton::minimumSizeHint();
+        s.setWidth(std::min(s.width(), 80));
+        return s;
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter p(this);
+        QStyleOptionButton opt;
+        initStyleOption(&opt);
+        const int full = QPushButton::sizeHint().width();
+        if (width() < full) {
+            // Padding and border stay; only the text gives way.
+            const int room = width() - (full - fontMetrics().horizontalAdvance(text()));
+            opt.text = fontMetrics().elidedText(text(), Qt::ElideMiddle, std::max(room, 0));
+        }
+        p.drawControl(QStyle::CE_PushButton, opt);
+    }
+};
+
 QSettings storeA() { return QSettings(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix"); }
 
 }  // namespace
@@ -131,8 +161,9 @@ frmRecover::~frmRecover() = default;
 // ---------------------------------------------------------------- widgets
 
 QPushButton* frmRecover::makeButton(const char* name, QWidget* parent, bool primary) {
-    auto* b = new QPushButton(parent);
+    auto* b = new ElidingButton(parent);
     b->setObjectName(name);
+    b->setToolTipDuration(-1);
     b->setMinimumHeight(30);
     if (primary) b->setProperty("primary", true);
     return b;
@@ -192,16 +223,27 @@ void frmRecover::buildSidebar(QWidget* host) {
     Drive2->setObjectName("Drive2");
     Drive2->setVisible(false);
 
+    // The drive information panel under its heading; the box shows or hides it.
+    auto* specsHead = new QHBoxLayout;
+    specsHead->setSpacing(4);
     CheckSpecs = new QCheckBox(host);
     CheckSpecs->setObjectName("CheckSpecs");
     CheckSpecs->setChecked(true);
-    v->addWidget(CheckSpecs);
-    txtSpecs = new QPlainTextEdit(host);
+    specsHead->addWidget(CheckSpecs);
+    txtSpecs = new QLineEdit(host);
     txtSpecs->setObjectName("txtSpecs");
     txtSpecs->setReadOnly(true);
-    txtSpecs->setLineWrapMode(QPlainTextEdit::NoWrap);
-    txtSpecs->setFixedHeight(170);
-    v->addWidget(txtSpecs);
+    txtSpecs->setFrame(false);
+    txtSpecs->setFocusPolicy(Qt::NoFocus);
+    specsHead->addWidget(txtSpecs, 1);
+    v->addLayout(specsHead);
+    lblSpecs = new QLabel(host);
+    lblSpecs->setObjectName("lblSpecs");
+    lblSpecs->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblSpecs->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblSpecs->setFixedHeight(190);
+    lblSpecs->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    v->addWidget(lblSpecs);
 
     v->addSpacing(6);
     auto* recover = new QGridLayout;
@@ -229,9 +271,10 @@ void frmRecover::buildSidebar(QWidget* host) {
     tools->setVerticalSpacing(6);
     tools->addWidget(makeButton("CmdMaxSpeed", host), 0, 0);
     tools->addWidget(makeButton("CmdLearn", host), 0, 1);
-    tools->addWidget(makeButton("CmdBackup", host), 1, 0);
-    tools->addWidget(makeButton("CmdScanBackup", host), 1, 1);
-    tools->addWidget(makeButton("CmdBrowse", host), 2, 0);
+    // Its caption names the drive: give it the whole row.
+    tools->addWidget(makeButton("CmdBackup", host), 1, 0, 1, 2);
+    tools->addWidget(makeButton("CmdScanBackup", host), 2, 0);
+    tools->addWidget(makeButton("CmdBrowse", host), 2, 1);
     v->addLayout(tools);
 
     v->addStretch(1);
@@ -242,11 +285,13 @@ void frmRecover::buildSidebar(QWidget* host) {
 
     auto* links = new QHBoxLayout;
     // Help and About read as links, as the labels they replace did.
-    lblHelp = makeButton("lblHelp", host);
+    lblHelp = new QPushButton(host);
+    lblHelp->setObjectName("lblHelp");
     lblHelp->setFlat(true);
     lblHelp->setProperty("link", true);
     lblHelp->setCursor(Qt::PointingHandCursor);
-    lblAbout = makeButton("lblAbout", host);
+    lblAbout = new QPushButton(host);
+    lblAbout->setObjectName("lblAbout");
     lblAbout->setFlat(true);
     lblAbout->setProperty("link", true);
     lblAbout->setCursor(Qt::PointingHandCursor);
@@ -345,10 +390,10 @@ void frmRecover::buildCentre(QWidget* host) {
     lblPictureMode->setObjectName("lblPictureMode");
     lblPictureMode->setAlignment(Qt::AlignCenter);
     pv->addWidget(lblPictureMode);
-    lblSpecs = new QLabel(previewPane_);
-    lblSpecs->setObjectName("lblSpecs");
-    lblSpecs->setWordWrap(true);
-    pv->addWidget(lblSpecs);
+    lblInfo = new QLabel(previewPane_);
+    lblInfo->setObjectName("lblInfo");
+    lblInfo->setWordWrap(true);
+    pv->addWidget(lblInfo);
     txtExif = new QPlainTextEdit(previewPane_);
     txtExif->setObjectName("txtExif");
     txtExif->setReadOnly(true);
@@ -421,7 +466,8 @@ void frmRecover::connectCommands() {
     on("CmdOpen", &frmRecover::CmdOpen_Click);
     on("CmdBrowse", &frmRecover::CmdBrowse_Click);
     // Commands whose work lives in other parts of the program and is not wired yet.
-    for (const char* name : {"CmdSaveAll", "CmdSaveAs", "CmdMaxSpeed", "CmdQuickUndelete", "CmdLearn", "CmdBackup",
+    on("CmdMaxSpeed", &frmRecover::CmdMaxSpeed_Click);
+    for (const char* name : {"CmdSaveAll", "CmdSaveAs", "CmdQuickUndelete", "CmdLearn", "CmdBackup",
                              "CmdScanBackup", "CmdRenderWidth"}) {
         if (auto* b = findChild<QPushButton*>(name))
             connect(b, &QPushButton::clicked, this, [this, name] { notYetAvailable(name); });
@@ -429,7 +475,7 @@ void frmRecover::connectCommands() {
     connect(Drive1, qOverload<int>(&QComboBox::activated), this, [this](int) { Drive1_Change(); });
     connect(CmbTypeSelect, qOverload<int>(&QComboBox::activated), this, &frmRecover::CmbTypeSelect_Click);
     connect(ListColors, qOverload<int>(&QComboBox::activated), this, &frmRecover::ApplyColourScheme);
-    connect(CheckSpecs, &QCheckBox::toggled, txtSpecs, &QWidget::setVisible);
+    connect(CheckSpecs, &QCheckBox::toggled, lblSpecs, &QWidget::setVisible);
     connect(Timer1, &QTimer::timeout, this, &frmRecover::Timer1_Timer);
     connect(Timer2, &QTimer::timeout, this, &frmRecover::Timer2_Timer);
     connect(lblHelp, &QPushButton::clicked, this, [this] { notYetAvailable("lblHelp"); });
@@ -520,8 +566,17 @@ void frmRecover::setCaption(const std::string& name, const std::string& text) {
     if (!w) return;
     if (w == this) setWindowTitle(q(text));
     else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(q(text));
-    else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(q(text));
-    else if (auto* e = qobject_cast<QPlainTextEdit*>(w)) e->setPlainText(q(text));
+    else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(q(text).remove('\r'));
+    else if (auto* e = qobject_cast<QPlainTextEdit*>(w)) e->setPlainText(q(text).remove('\r'));
+    else if (auto* c = qobject_cast<QComboBox*>(w)) {
+        // A list's caption is its chosen entry: the drive id or the entry's text.
+        int i = c->findData(q(text));
+        if (i < 0) i = c->findText(q(text));
+        if (i >= 0) {
+            QSignalBlocker block(c);
+            c->setCurrentIndex(i);
+        }
+    }
     else if (auto* t = qobject_cast<QLineEdit*>(w)) t->setText(q(text));
     else if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(q(text));
 }
@@ -535,7 +590,8 @@ std::string frmRecover::caption(const std::string& name) const {
     if (auto* e = qobject_cast<QPlainTextEdit*>(w)) return s(e->toPlainText());
     if (auto* t = qobject_cast<QLineEdit*>(w)) return s(t->text());
     if (auto* g = qobject_cast<QGroupBox*>(w)) return s(g->title());
-    if (auto* c = qobject_cast<QComboBox*>(w)) return s(c->currentText());
+    if (auto* c = qobject_cast<QComboBox*>(w))
+        return s(c->currentData().isValid() ? c->currentData().toString() : c->currentText());
     return {};
 }
 
@@ -583,7 +639,6 @@ void frmRecover::SetCaptions() {
     CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
     CmbTypeSelect->setPlaceholderText(q(LoadStr(434, "Select File Types")));
     lblDrive->setText(q(LoadStr(655, "Drive")));
-    CheckSpecs->setText(q(LoadStr(52, "Specifications")));
 
     const int preset = CmbTypeSelect->currentIndex();
     CmbTypeSelect->clear();
@@ -654,19 +709,11 @@ void frmRecover::ApplyColourScheme(int index) {
 }
 
 void frmRecover::RefreshDriveInfo() {
-    platform::DriveEntry d;
-    if (currentDrive_.empty() || !platform::FindDrive(currentDrive_, d)) {
-        txtSpecs->setPlainText(q(LoadStr(407, "Please insert disk or suitable medium.")));
+    if (currentDrive_.empty()) {
+        lblSpecs->setText(q(LoadStr(407, "Please insert disk or suitable medium.")));
         return;
     }
-    QStringList lines;
-    lines << q(LoadStr(655, "Drive")) + ": " + q(d.id);
-    lines << q(LoadStr(1426, "\\ Type:")).remove('\\').trimmed() + " " + q(d.typeName);
-    if (!d.bus.empty()) lines << q(LoadStr(1427, "Interface:")) + " " + q(d.bus);
-    lines << q(LoadStr(1430, "Volume Label:")) + " " + q(d.label);
-    lines << q(LoadStr(1432, "Total Space:")) + " " + sizeText(d.sizeBytes);
-    if (!d.fileSystem.empty()) lines << q(LoadStr(1434, "File System:")) + " " + q(d.fileSystem);
-    txtSpecs->setPlainText(lines.join('\n'));
+    media::RefreshDriveInfo(*this, currentDrive_);
 }
 
 // ---------------------------------------------------------------- drives
@@ -698,22 +745,19 @@ void frmRecover::selectDrive(const std::string& id) {
 }
 
 void frmRecover::Drive1_Change() {
-    const std::string id = s(Drive1->currentData().toString());
-    if (id.empty()) return;
-    platform::DriveEntry d;
-    auto& rec = media::CurrentDrive();
-    currentDrive_ = id;
-    rec.reset();
-    rec.Drive = id;
-    if (platform::FindDrive(id, d)) {
-        rec.DriveType = d.ready ? d.typeName : "Missing";
-        rec.VolumeLabel = d.label;
-        rec.FileSystem = d.fileSystem;
-        rec.IsImage = d.isImage;
-        rec.TotalMB = static_cast<double>(d.sizeBytes) / 1048576.0;
-        rec.TotalSectors = static_cast<double>(d.sizeBytes / 512);
+    const std::string choice = s(Drive1->currentData().toString());
+    if (choice.empty() || busy_.busy) return;
+    const bool thumbs = resultViews_->currentWidget() == LvwFiles;
+    currentDrive_ = media::Drive1_Change(*this, choice, currentDrive_, thumbs);
+    if (currentDrive_ == choice) {
+        // The command catalogues the drive only when the panel changes.
+        if (media::CurrentDrive().Drive != choice) media::GetDriveInfo(choice);
     }
-    RefreshDriveInfo();
+    const int i = Drive1->findData(q(currentDrive_));
+    if (i >= 0 && i != Drive1->currentIndex()) {
+        QSignalBlocker block(Drive1);
+        Drive1->setCurrentIndex(i);
+    }
 }
 
 void frmRecover::Timer1_Timer() {
@@ -948,6 +992,19 @@ void frmRecover::CmdOpen_Click() {
     // Never start a program found on a medium.
     if (path.contains(".exe", Qt::CaseInsensitive)) return;
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void frmRecover::CmdMaxSpeed_Click() {
+    if (busy_.busy) return;
+    // Not stoppable, but other long commands wait for it.
+    busy_.busy = true;
+    busy_.operation = "CmdMaxSpeed";
+    for (const auto& name : shell::LongCommands())
+        if (name != "CmdMaxSpeed") setEnabled(name, false);
+    media::CmdMaxSpeed_Click(*this, currentDrive_, false);
+    busy_ = {};
+    for (const auto& name : shell::LongCommands()) setEnabled(name, true);
+    EnableButtons();
 }
 
 void frmRecover::CmdBrowse_Click() { notYetAvailable("CmdBrowse"); }

@@ -86,6 +86,7 @@ public slots:
     void CmdShowScanTypes_Click();
     void CmdOpen_Click();
     void CmdBrowse_Click();
+    void CmdMaxSpeed_Click();
     void CmbTypeSelect_Click(int index);
     void Drive1_Change();
 
@@ -139,8 +140,9 @@ private:
     QCheckBox *ChkDeep = nullptr, *ChkDamaged = nullptr, *CheckSpecs = nullptr;
     QPushButton *lblHelp = nullptr, *lblAbout = nullptr;
     QLabel *lblStatus = nullptr, *lblSpecs = nullptr, *Picture1 = nullptr, *Picture2 = nullptr, *lblPictureMode = nullptr,
-           *lblDrive = nullptr;
-    QPlainTextEdit *txtExif = nullptr, *txtSpecs = nullptr;
+           *lblDrive = nullptr, *lblInfo = nullptr;
+    QPlainTextEdit* txtExif = nullptr;
+    QLineEdit* txtSpecs = nullptr;
     QTextBrowser* txtStart = nullptr;
     QLineEdit* TxtWidth = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
