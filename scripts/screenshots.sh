@@ -30,6 +30,6 @@ mdel -i "$CARD" ::DCIM/IMG_0002.JPG ::DCIM/IMG_0004.JPG ::DCIM/IMG_0006.JPG
 
 # Settings and cache of this run stay out of the user's home.
 export XDG_CONFIG_HOME="$WORK/config" XDG_CACHE_HOME="$WORK/cache" XDG_DATA_HOME="$WORK/data"
-export QT_QPA_PLATFORM=offscreen HX_NO_SPLASH=1
+export QT_QPA_PLATFORM=offscreen
 "$BUILD/tests/gui/gui_screenshots" "$OUT" "$CARD"
 ls -l "$OUT"/*.png

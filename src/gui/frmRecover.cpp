@@ -895,10 +895,8 @@ void frmRecover::Form_Load() {
         splashPicture = backs.isEmpty() ? QString() : pict.filePath(backs.first());
     }
     auto splash = std::make_unique<frmRecoverInit>(splashPicture);
-    if (qEnvironmentVariableIsEmpty("HX_NO_SPLASH")) {
-        splash->show();
-        QCoreApplication::processEvents();
-    }
+    splash->show();
+    QCoreApplication::processEvents();
 
     SetCaptions();
     for (const auto& spec : options_.attaches)

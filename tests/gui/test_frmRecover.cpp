@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <QTextBrowser>
 #include <QTreeWidget>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "fixtures/TempDir.h"
 #include "gui/AppStyle.h"
 #include "gui/frmRecover.h"
+#include "gui/frmRecoverInit.h"
 #include "media/DriveRecord.h"
 #include "platform/DriveCatalogue.h"
 #include "shell/Strings.h"
@@ -73,6 +75,42 @@ private slots:
                                           img.string() + "'"),
                      0);
         }
+    }
+
+    void splashShowsTheLastPictureWhileTheWindowLoadsHidden() {
+        const fs::path pictures = home_->path() / "XDG_DATA_HOME" / "Harvestrix" / "QXRecdt";
+        fs::create_directories(pictures);
+        QImage last(120, 80, QImage::Format_RGB32);
+        last.fill(QColor(200, 30, 30));
+        QVERIFY(last.save(q((pictures / "Lastpict.bmp").string()), "BMP"));
+
+        hx::platform::DetachAllImages();
+        frmRecover w(hx::shell::ParseWindowOptions({"--cache", (home_->path() / "splash").string()}));
+        bool splashSeen = false;
+        QString splashText;
+        QColor splashCentre;
+        double opacityWhileLoading = -1;
+        QTimer::singleShot(0, [&] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* s = qobject_cast<hx::gui::frmRecoverInit*>(top); s && s->isVisible()) {
+                    splashSeen = true;
+                    splashText = s->loadingText();
+                    splashCentre = s->grab().toImage().pixelColor(s->width() / 2, 40);
+                }
+            opacityWhileLoading = w.windowOpacity();
+        });
+        w.Form_Load();
+        QVERIFY(splashSeen);
+        QVERIFY(splashText.startsWith("loading....."));
+        QVERIFY(splashText.contains("Harvestrix"));
+        QCOMPARE(splashCentre, QColor(200, 30, 30));
+        QCOMPARE(opacityWhileLoading, 0.0);
+        QCOMPARE(w.windowOpacity(), 1.0);
+        for (QWidget* top : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<hx::gui::frmRecoverInit*>(top) || !top->isVisible());
+        fs::remove(pictures / "Lastpict.bmp");
+        w.close();
+        QVERIFY2(fs::exists(pictures / "Lastpict.bmp"), "the picture shown is kept for the next start");
     }
 
     void everyControlExistsWithItsCaptionInEachLanguage() {
