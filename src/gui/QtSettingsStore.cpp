@@ -1,0 +1,87 @@
+#include "gui/QtSettingsStore.h"
+
+#include "shell/IniSettingsStore.h"
+
+namespace hx::gui {
+
+namespace {
+QString keyOf(const std::string& keyPath, const std::string& name = {}) {
+    return QString::fromStdString(shell::RegKeyToSettingsKey(keyPath, name));
+}
+}  // namespace
+
+QtSettingsStore::QtSettingsStore()
+    : machine_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::SystemScope, "Morvenick", "Harvestrix")),
+      user_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix")),
+      app_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "AppSettings")) {
+    // QSettings falls back from the system file to the user file when reading;
+    // each root here must see only its own file.
+    machine_->setFallbacksEnabled(false);
+    user_->setFallbacksEnabled(false);
+    app_->setFallbacksEnabled(false);
+}
+
+QtSettingsStore::QtSettingsStore(const QString& localMachineFile, const QString& currentUserFile,
+                                 const QString& appSettingsFile) {
+    if (!localMachineFile.isEmpty()) machine_ = std::make_unique<QSettings>(localMachineFile, QSettings::IniFormat);
+    if (!currentUserFile.isEmpty()) user_ = std::make_unique<QSettings>(currentUserFile, QSettings::IniFormat);
+    app_ = std::make_unique<QSettings>(appSettingsFile, QSettings::IniFormat);
+}
+
+QSettings* QtSettingsStore::settingsOf(shell::RegRoot root) const {
+    switch (root) {
+        case shell::RegRoot::LocalMachine: return machine_.get();
+        case shell::RegRoot::Users: return nullptr;  // no such scope here
+        case shell::RegRoot::CurrentUser: break;
+    }
+    return user_.get();
+}
+
+std::string QtSettingsStore::ReadRegValue(shell::RegRoot root, const std::string& keyPath, const std::string& name) {
+    QSettings* s = settingsOf(root);
+    if (!s) return {};
+    s->sync();  // the command line may have written meanwhile
+    return s->value(keyOf(keyPath, name)).toString().toStdString();
+}
+
+bool QtSettingsStore::WriteRegValue(shell::RegRoot root, const std::string& keyPath, const std::string& name,
+                                    const std::string& value) {
+    QSettings* s = settingsOf(root);
+    if (!s || !s->isWritable()) return false;
+    s->setValue(keyOf(keyPath, name), QString::fromStdString(value));
+    s->sync();
+    return s->status() == QSettings::NoError;
+}
+
+bool QtSettingsStore::DeleteRegKey(shell::RegRoot root, const std::string& keyPath, const std::string& subkey) {
+    QSettings* s = settingsOf(root);
+    if (!s || !s->isWritable()) return false;
+    const QString key = keyOf(keyPath, subkey);
+    bool existed = s->contains(key);
+    s->beginGroup(key);
+    existed = existed || !s->allKeys().isEmpty();
+    s->endGroup();
+    s->remove(key);
+    s->sync();
+    return existed && s->status() == QSettings::NoError;
+}
+
+bool QtSettingsStore::CreateRegKey(shell::RegRoot root, const std::string&) {
+    QSettings* s = settingsOf(root);
+    return s && s->isWritable();
+}
+
+std::string QtSettingsStore::GetSetting(const std::string& app, const std::string& section, const std::string& key,
+                                        const std::string& defaultValue) {
+    app_->sync();
+    const QString k = QString::fromStdString(app + "/" + section + "/" + key);
+    return app_->contains(k) ? app_->value(k).toString().toStdString() : defaultValue;
+}
+
+void QtSettingsStore::SaveSetting(const std::string& app, const std::string& section, const std::string& key,
+                                  const std::string& value) {
+    app_->setValue(QString::fromStdString(app + "/" + section + "/" + key), QString::fromStdString(value));
+    app_->sync();
+}
+
+}  // namespace hx::gui

@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "fixtures/TempDir.h"
+#include "shell/IniFile.h"
+#include "shell/IniSettingsStore.h"
+#include "shell/Settings.h"
+
+using namespace hx::shell;
+using hx::test::ReadFile;
+using hx::test::TempDir;
+using hx::test::WriteFile;
+
+namespace {
+
+StoredSettings sample() {
+    StoredSettings s;
+    s.homePath = "/home/u/.local/share/Harvestrix/";
+    s.browseFolder = "/media/u/CARD/DCIM/";
+    s.saveAsFolder = "/home/u/Pictures/";
+    s.saveFolder = "/home/u/Recovered/";
+    s.imageFolder = "/home/u/DiskImages/";
+    s.tCache = "/home/u/.cache/QXCache/";
+    s.oCache = "/mnt/usb, 2/QXCache/";
+    s.top = 120;
+    s.left = -30;
+    s.width = 12000;
+    s.height = 9000;
+    s.colourScheme = 2;
+    s.thumbWidth = 160;
+    s.scanDrive = "/dev/sdb1";
+    s.scanDriveSerial = "1234-ABCD";
+    s.startDrive = "/dev/sdb1";
+    s.thumbNumber = 77;
+    s.lsb = 5;
+    s.showSpecs = true;
+    s.typeSelection = 3;
+    s.maxMB = 2.5;
+    s.minMB = 1;
+    s.ust = " kept as is ";
+    s.typeRows = {{"JPG", true}, {"CR2", false}, {"A,B", true}};
+    return s;
+}
+
+void expectSame(const StoredSettings& a, const StoredSettings& b) {
+    EXPECT_EQ(a.homePath, b.homePath);
+    EXPECT_EQ(a.browseFolder, b.browseFolder);
+    EXPECT_EQ(a.saveAsFolder, b.saveAsFolder);
+    EXPECT_EQ(a.saveFolder, b.saveFolder);
+    EXPECT_EQ(a.imageFolder, b.imageFolder);
+    EXPECT_EQ(a.tCache, b.tCache);
+    EXPECT_EQ(a.oCache, b.oCache);
+    EXPECT_EQ(a.o2Cache, b.o2Cache);
+    EXPECT_EQ(a.top, b.top);
+    EXPECT_EQ(a.left, b.left);
+    EXPECT_EQ(a.width, b.width);
+    EXPECT_EQ(a.height, b.height);
+    EXPECT_EQ(a.colourScheme, b.colourScheme);
+    EXPECT_EQ(a.thumbWidth, b.thumbWidth);
+    EXPECT_EQ(a.scanDrive, b.scanDrive);
+    EXPECT_EQ(a.scanDriveSerial, b.scanDriveSerial);
+    EXPECT_EQ(a.startDrive, b.startDrive);
+    EXPECT_EQ(a.thumbNumber, b.thumbNumber);
+    EXPECT_EQ(a.lsb, b.lsb);
+    EXPECT_EQ(a.showSpecs, b.showSpecs);
+    EXPECT_EQ(a.typeSelection, b.typeSelection);
+    EXPECT_DOUBLE_EQ(a.maxMB, b.maxMB);
+    EXPECT_DOUBLE_EQ(a.minMB, b.minMB);
+    EXPECT_EQ(a.ust, b.ust);
+    ASSERT_EQ(a.typeRows.size(), b.typeRows.size());
+    for (std::size_t i = 0; i < a.typeRows.size(); ++i) {
+        EXPECT_EQ(a.typeRows[i].text, b.typeRows[i].text);
+        EXPECT_EQ(a.typeRows[i].checked, b.typeRows[i].checked);
+    }
+}
+
+}  // namespace
+
+TEST(Settings, WrittenInOrderAndReadBack) {
+    MemorySettingsStore store;
+    // Leftovers of an older run: a value no longer written and more type rows.
+    store.WriteRegValue(RegRoot::CurrentUser, kProgramKey, "Obsolete", "x");
+    store.WriteRegValue(RegRoot::CurrentUser, std::string(kProgramKey) + "\\LVW", "009", "OLD,True");
+    ASSERT_TRUE(CreateRegistryEntries(store, RegRoot::CurrentUser, sample(), "1"));
+
+    const std::vector<std::string> order = {"HomePath", "BRD", "LBR", "LUD", "BUD", "TCache", "OCache", "O2Cache",
+                                            "MT", "ML", "MW", "MH", "CL", "TW", "SD", "SDVS", "DRVe", "THnr",
+                                            "LSB", "CHKSpec", "TypeSel", "LMaxMB", "LMinMB", "UST"};
+    EXPECT_EQ(store.valueNames(RegRoot::CurrentUser, kProgramKey), order);
+    const std::string lvw = std::string(kProgramKey) + "\\LVW";
+    EXPECT_EQ(store.valueNames(RegRoot::CurrentUser, lvw), (std::vector<std::string>{"LVWC", "001", "002", "003"}));
+    EXPECT_EQ(store.ReadRegValue(RegRoot::CurrentUser, lvw, "002"), "CR2,False");
+    EXPECT_EQ(store.ReadRegValue(RegRoot::CurrentUser, kProgramKey, "LMaxMB"), "2.5#");
+    EXPECT_EQ(GetSetting(store, kResultView), "1");
+
+    expectSame(LoadSettings(store, RegRoot::CurrentUser), sample());
+}
+
+TEST(Settings, FirstStartAndOddValues) {
+    MemorySettingsStore store;
+    StoredSettings s = LoadSettings(store, RegRoot::CurrentUser);
+    EXPECT_EQ(s.width, kDefaultWindowWidth);
+    EXPECT_EQ(s.typeSelection, -1);
+    EXPECT_TRUE(s.typeRows.empty());
+
+    store.WriteRegValue(RegRoot::CurrentUser, kProgramKey, "MW", "0");
+    store.WriteRegValue(RegRoot::CurrentUser, kProgramKey, "MH", "not a number");
+    store.WriteRegValue(RegRoot::CurrentUser, kProgramKey, "LMaxMB", "2,5#");
+    store.WriteRegValue(RegRoot::CurrentUser, kProgramKey, "LMinMB", "#");
+    store.WriteRegValue(RegRoot::CurrentUser, kProgramKey, "TW", "120px");
+    // A row count larger than the rows present reads what is there.
+    store.WriteRegValue(RegRoot::CurrentUser, std::string(kProgramKey) + "\\LVW", "LVWC", "5");
+    store.WriteRegValue(RegRoot::CurrentUser, std::string(kProgramKey) + "\\LVW", "002", "NEF,-1");
+    s = LoadSettings(store, RegRoot::CurrentUser);
+    EXPECT_EQ(s.width, kDefaultWindowWidth);
+    EXPECT_EQ(s.height, 0);
+    EXPECT_DOUBLE_EQ(s.maxMB, 2.5);
+    EXPECT_DOUBLE_EQ(s.minMB, 0);
+    EXPECT_EQ(s.thumbWidth, 120);
+    ASSERT_EQ(s.typeRows.size(), 1u);
+    EXPECT_EQ(s.typeRows[0].text, "NEF");
+    EXPECT_TRUE(s.typeRows[0].checked);
+
+    EXPECT_EQ(ParseLeadingNumber(" -12.5x").value_or(0), -12.5);
+    EXPECT_FALSE(ParseLeadingNumber("x12").has_value());
+    EXPECT_FALSE(ParseLeadingNumber("-").has_value());
+}
+
+TEST(Settings, RootChoiceSkipsUnwritableMachineKeyAndIsRemembered) {
+    MemorySettingsStore store;
+    store.setWritable(RegRoot::LocalMachine, false);
+    store.setWritable(RegRoot::Users, false);
+    RegRoot root = ChooseRegistryRoot(store, false);
+    EXPECT_EQ(root, RegRoot::CurrentUser);
+    EXPECT_EQ(GetSetting(store, kRegSetting), "HKCU");
+    CreateRegistryEntries(store, root, sample(), "0");
+
+    // Next start: the remembered root is used even once the machine key is writable.
+    store.setWritable(RegRoot::LocalMachine, true);
+    EXPECT_EQ(ChooseRegistryRoot(store, false), RegRoot::CurrentUser);
+    EXPECT_EQ(LoadSettings(store, ChooseRegistryRoot(store, false)).tCache, sample().tCache);
+    // "clean" chooses again.
+    EXPECT_EQ(ChooseRegistryRoot(store, true), RegRoot::LocalMachine);
+    EXPECT_EQ(GetSetting(store, kRegSetting), "HKLM");
+}
+
+TEST(IniFile, ValuesSurviveTheFile) {
+    TempDir dir;
+    const auto file = dir / "sub" / "t.conf";
+    IniFile ini;
+    const std::vector<std::pair<std::string, std::string>> values = {
+        {"Top", "plain"},
+        {"Software/Morvenick/Harvestrix/LVW/001", "JPG,True"},
+        {"Software/Morvenick/Harvestrix/UST", "  blanks ; = \"quoted\" back\\slash "},
+        {"Software/Morvenick/Harvestrix/Multi", "line1\nline2\ttab"},
+        {"Software/Morvenick/Harvestrix/At", "@home"},
+        {"Software/Morvenick/Harvestrix/Empty", ""},
+        {"Morvenick/Harvestrix/Reg", "HKCU"},
+        {"Morvenick/Harvestrix/Ümlaut key", "äöü €"}};
+    for (auto& [k, v] : values) ini.setValue(k, v);
+    ASSERT_TRUE(ini.save(file));
+    IniFile back;
+    ASSERT_TRUE(back.load(file));
+    for (auto& [k, v] : values) EXPECT_EQ(back.value(k).value_or("<missing>"), v) << k;
+
+    // The layout QSettings writes: first part as the section, the rest with backslashes.
+    const std::string text = ReadFile(file);
+    EXPECT_NE(text.find("[General]\nTop=plain\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[Software]\n"), std::string::npos);
+    EXPECT_NE(text.find("Morvenick\\Harvestrix\\LVW\\001=\"JPG,True\"\n"), std::string::npos) << text;
+
+    EXPECT_TRUE(back.remove("Software/Morvenick/Harvestrix/LVW"));
+    EXPECT_FALSE(back.value("Software/Morvenick/Harvestrix/LVW/001"));
+    EXPECT_TRUE(back.value("Software/Morvenick/Harvestrix/UST"));
+
+    // Files QSettings wrote with sections of their own, comments and CRLF.
+    WriteFile(file, "; comment\r\n[General]\r\nA=1\r\n[Software/Morvenick]\r\nX = \"a,b\"  \r\nbroken line\r\n");
+    ASSERT_TRUE(back.load(file));
+    EXPECT_EQ(back.value("A").value_or(""), "1");
+    EXPECT_EQ(back.value("Software/Morvenick/X").value_or(""), "a,b");
+}
+
+TEST(IniSettingsStore, FallsBackToUserFileAndFindsItAgain) {
+    TempDir dir;
+    WriteFile(dir / "not-a-folder", "x");
+    IniStorePaths paths;
+    paths.localMachine = dir / "not-a-folder" / "Morvenick" / "Harvestrix.conf";  // cannot be made
+    paths.currentUser = dir / "home" / "Morvenick" / "Harvestrix.conf";
+    paths.appSettings = dir / "home" / "Morvenick" / "AppSettings.conf";
+    {
+        IniSettingsStore store(paths);
+        RegRoot root = ChooseRegistryRoot(store, false);
+        EXPECT_EQ(root, RegRoot::CurrentUser);
+        ASSERT_TRUE(CreateRegistryEntries(store, root, sample(), "1"));
+    }
+    IniSettingsStore again(paths);
+    RegRoot root = ChooseRegistryRoot(again, false);
+    EXPECT_EQ(root, RegRoot::CurrentUser);
+    expectSame(LoadSettings(again, root), sample());
+    EXPECT_EQ(GetSetting(again, kResultView), "1");
+    EXPECT_FALSE(std::filesystem::exists(paths.localMachine));
+
+    // A writable machine file wins on a fresh choice, and leaves no empty file behind.
+    paths.localMachine = dir / "etc" / "Morvenick" / "Harvestrix.conf";
+    IniSettingsStore machine(paths);
+    EXPECT_EQ(ChooseRegistryRoot(machine, true), RegRoot::LocalMachine);
+    EXPECT_FALSE(std::filesystem::exists(paths.localMachine));
+    EXPECT_TRUE(machine.DeleteRegKey(RegRoot::CurrentUser, kProgramKey, "LVW"));
+    EXPECT_EQ(machine.ReadRegValue(RegRoot::CurrentUser, std::string(kProgramKey) + "\\LVW", "001"), "");
+    EXPECT_EQ(machine.ReadRegValue(RegRoot::Users, kProgramKey, "TCache"), "");  // no such root here
+}

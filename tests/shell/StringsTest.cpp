@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <set>
+
+#include "fixtures/TempDir.h"
+#include "shell/StringTable.h"
+#include "shell/Strings.h"
+
+using namespace hx::shell;
+using hx::test::TempDir;
+
+namespace {
+
+std::multiset<std::string> placeholders(const std::string& text) {
+    std::multiset<std::string> found;
+    static const std::regex re("%[0-9]");
+    for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it) found.insert(it->str());
+    return found;
+}
+
+struct LanguageGuard {
+    int saved = CurrentLanguage();
+    ~LanguageGuard() {
+        SetCurrentLanguage(saved);
+        UseBuiltInStrings();
+    }
+};
+
+}  // namespace
+
+TEST(StringTable, IdsAreSortedUniqueAndInRange) {
+    std::size_t n = 0;
+    const StringRow* rows = BuiltInStringRows(n);
+    ASSERT_GT(n, 300u);
+    for (std::size_t i = 0; i < n; ++i) {
+        EXPECT_GT(rows[i].id, 0);
+        ASSERT_NE(rows[i].english, nullptr) << rows[i].id;
+        EXPECT_STRNE(rows[i].english, "") << rows[i].id;
+        if (i > 0) {
+            EXPECT_LT(rows[i - 1].id, rows[i].id) << "row after id " << rows[i - 1].id;
+        }
+    }
+    std::size_t swiss = 0;
+    BuiltInSwissRows(swiss);
+    EXPECT_EQ(swiss, 25u);
+}
+
+TEST(StringTable, TranslationsHaveEnglishAndKeepPlaceholders) {
+    const auto english = TableIds(kLangEnglish);
+    const std::set<int> englishSet(english.begin(), english.end());
+    for (int language : {kLangDutch, kLangGerman, kLangSwissGerman}) {
+        for (int id : TableIds(language)) {
+            ASSERT_TRUE(englishSet.count(id)) << "id " << id << " of language " << language << " lacks English";
+            EXPECT_EQ(placeholders(TableText(id, language)), placeholders(TableText(id, kLangEnglish)))
+                << "id " << id << " language " << language << ": " << TableText(id, language);
+        }
+    }
+    // Dutch and German are complete in this build.
+    EXPECT_EQ(TableIds(kLangDutch).size(), english.size());
+    EXPECT_EQ(TableIds(kLangGerman).size(), english.size());
+}
+
+TEST(StringTable, LookupUsesCurrentLanguageAndTableTextWins) {
+    LanguageGuard guard;
+    SetCurrentLanguage(kLangEnglish);
+    // The table's wording beats the caller's default.
+    EXPECT_EQ(LoadStr(817, "Windows 7/Vista is protecting access to the registry, system disk and internet."),
+              "Windows Vista is protecting access to the registry, system disk and internet.");
+    EXPECT_EQ(FormatStr(LoadStr(1406, "Drive %0 not ready."), {"E"}), "Drive E not ready.");
+    EXPECT_EQ(LoadStr(1407, ""), "Backup %0\\");
+    EXPECT_EQ(LoadStr(99999, "fallback"), "fallback");
+    EXPECT_EQ(GetLanguageName(), "English");
+
+    SetCurrentLanguage(kLangDutch);
+    EXPECT_EQ(FormatStr(LoadStr(1406, "Drive %0 not ready."), {"/dev/sdz1"}), "Schijf /dev/sdz1 is niet gereed.");
+    EXPECT_EQ(GetLanguageName(), "Nederlands");
+    SetCurrentLanguage(kLangGerman);
+    EXPECT_EQ(FormatStr(LoadStr(1406, "Drive %0 not ready."), {"E:"}), "Laufwerk E: ist nicht bereit.");
+    EXPECT_EQ(GetLanguageName(), "Deutsch");
+    // Swiss German has a few words; the rest falls back to the default.
+    SetCurrentLanguage(kLangSwissGerman);
+    EXPECT_EQ(LoadStr(44, "Save All"), "Alles speichern");
+    EXPECT_EQ(LoadStr(1406, "Drive %0 not ready."), "Drive %0 not ready.");
+}
+
+TEST(StringTable, FormatReplacesEveryOccurrenceInOrder) {
+    EXPECT_EQ(FormatStr("%0 and %0, then %1", {"a", "b"}), "a and a, then b");
+    EXPECT_EQ(FormatStr("%1 %0", {"%1", "x"}), "x x");  // %0 first, so its text is filled again
+    EXPECT_EQ(FormatStr("no args %0", {}), "no args %0");
+}
+
+TEST(Language, MapAndChoose) {
+    EXPECT_EQ(MapLanguage(1043), kLangDutch);
+    EXPECT_EQ(MapLanguage(2067), kLangDutch);
+    EXPECT_EQ(MapLanguage(1122), kLangDutch);
+    for (int id : {1031, 2055, 3079, 4103, 5127}) EXPECT_EQ(MapLanguage(id), kLangGerman) << id;
+    EXPECT_EQ(MapLanguage(1036), kLangEnglish);
+    EXPECT_EQ(MapLanguage(0), kLangEnglish);
+
+    EXPECT_EQ(ChooseLanguage("", 2055), kLangGerman);   // Swiss system: German, not the small block
+    EXPECT_EQ(ChooseLanguage("", 1036), kLangEnglish);  // French system
+    EXPECT_EQ(ChooseLanguage("1043 language", 1036), kLangDutch);
+    EXPECT_EQ(ChooseLanguage("  1031 /LANGUAGE", 1043), kLangGerman);
+    EXPECT_EQ(ChooseLanguage("language", 1043), kLangEnglish);       // no leading number
+    EXPECT_EQ(ChooseLanguage("2055 language", 1043), kLangEnglish);  // asked ids are not mapped
+    EXPECT_EQ(ChooseLanguage("1043 cache=/x", 1031), kLangGerman);   // number without the switch is ignored
+}
+
+TEST(Language, LocalesGiveWindowsIds) {
+    EXPECT_EQ(LocaleToLanguageId("nl_NL.UTF-8"), 1043);
+    EXPECT_EQ(LocaleToLanguageId("nl_BE@euro"), 2067);
+    EXPECT_EQ(LocaleToLanguageId("de_CH.UTF-8"), 2055);
+    EXPECT_EQ(LocaleToLanguageId("de-AT"), 3079);
+    EXPECT_EQ(LocaleToLanguageId("de"), 1031);
+    EXPECT_EQ(LocaleToLanguageId("fr_FR.UTF-8"), 1036);
+    EXPECT_EQ(LocaleToLanguageId("C.UTF-8"), 1033);
+    EXPECT_EQ(LocaleToLanguageId(""), 0);
+    EXPECT_EQ(LocaleToLanguageId("xx_YY"), 0);
+
+    // LC_ALL beats LC_MESSAGES beats LANG.
+    const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    std::string saved[3];
+    bool had[3];
+    for (int i = 0; i < 3; ++i) {
+        const char* v = std::getenv(names[i]);
+        had[i] = v != nullptr;
+        if (v) saved[i] = v;
+    }
+    ::setenv("LANG", "fr_FR.UTF-8", 1);
+    ::setenv("LC_MESSAGES", "de_CH.UTF-8", 1);
+    ::unsetenv("LC_ALL");
+    EXPECT_EQ(SystemLanguageId(), 2055);
+    EXPECT_EQ(ChooseLanguage("", SystemLanguageId()), kLangGerman);
+    ::setenv("LC_ALL", "nl_NL.UTF-8", 1);
+    EXPECT_EQ(SystemLanguageId(), 1043);
+    ::unsetenv("LC_ALL");
+    ::unsetenv("LC_MESSAGES");
+    EXPECT_EQ(ChooseLanguage("", SystemLanguageId()), kLangEnglish);
+    for (int i = 0; i < 3; ++i) {
+        if (had[i]) ::setenv(names[i], saved[i].c_str(), 1);
+        else ::unsetenv(names[i]);
+    }
+}
+
+TEST(StringResource, RoundTripAndReplacement) {
+    LanguageGuard guard;
+    TempDir dir;
+    const auto file = dir / "Harvestrix.res";
+    ASSERT_TRUE(WriteStringResource(file));
+    const std::string before = TableText(1407, kLangDutch);
+    ASSERT_TRUE(LoadStringResource(file));
+    for (int language : {kLangEnglish, kLangDutch, kLangGerman, kLangSwissGerman}) {
+        UseBuiltInStrings();
+        auto ids = TableIds(language);
+        std::vector<std::string> texts;
+        for (int id : ids) texts.push_back(TableText(id, language));
+        ASSERT_TRUE(LoadStringResource(file));
+        ASSERT_EQ(TableIds(language), ids) << language;
+        for (std::size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(TableText(ids[i], language), texts[i]) << ids[i];
+    }
+    EXPECT_EQ(TableText(1407, kLangDutch), before);
+
+    // A file with only a few texts: what it lacks in Dutch shows the default.
+    hx::test::WriteFile(file, "HXRES 1\r\n# test\n[9]\n1406=Drive %0 is gone.\n655=Drive\n[1043]\n655=  Station \\n\n"
+                              "1529= Nederlands  \n");
+    ASSERT_TRUE(LoadStringResource(file));
+    SetCurrentLanguage(kLangDutch);
+    EXPECT_EQ(LoadStr(1406, "Drive %0 not ready."), "Drive %0 not ready.");
+    EXPECT_EQ(LoadStr(655, "Drive"), "  Station \n");
+    EXPECT_EQ(GetLanguageName(), "Nederlands");
+    SetCurrentLanguage(kLangEnglish);
+    EXPECT_EQ(LoadStr(1406, "Drive %0 not ready."), "Drive %0 is gone.");
+
+    // Malformed files are refused and leave the table alone.
+    for (const char* bad : {"", "HXRES 2\n[9]\n1=x\n", "HXRES 1\n1=x\n", "HXRES 1\n[9]\nabc=x\n", "HXRES 1\n[x]\n"}) {
+        hx::test::WriteFile(file, bad);
+        EXPECT_FALSE(LoadStringResource(file)) << bad;
+    }
+    EXPECT_EQ(LoadStr(1406, ""), "Drive %0 is gone.");
+    EXPECT_FALSE(LoadStringResource(dir / "missing.res"));
+}
+
+TEST(StringResource, InitStringsWithoutFileFallsBackToEnglish) {
+    LanguageGuard guard;
+    TempDir dir;
+    SetCurrentLanguage(kLangDutch);
+    InitStrings(true, dir.path());
+    EXPECT_EQ(CurrentLanguage(), kLangEnglish);
+    SetCurrentLanguage(kLangDutch);
+    InitStrings(true, dir.path());  // runs once only
+    EXPECT_EQ(CurrentLanguage(), kLangDutch);
+}
