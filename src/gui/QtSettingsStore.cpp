@@ -10,16 +10,12 @@ QString keyOf(const std::string& keyPath, const std::string& name = {}) {
 }
 }  // namespace
 
+// The same files as the command line's store (XDG config folders), so the
+// window and harvestrix-cli share one set of settings.
 QtSettingsStore::QtSettingsStore()
-    : machine_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::SystemScope, "Morvenick", "Harvestrix")),
-      user_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix")),
-      app_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "AppSettings")) {
-    // QSettings falls back from the system file to the user file when reading;
-    // each root here must see only its own file.
-    machine_->setFallbacksEnabled(false);
-    user_->setFallbacksEnabled(false);
-    app_->setFallbacksEnabled(false);
-}
+    : QtSettingsStore(QString::fromStdString(shell::DefaultIniStorePaths().localMachine.string()),
+                      QString::fromStdString(shell::DefaultIniStorePaths().currentUser.string()),
+                      QString::fromStdString(shell::DefaultIniStorePaths().appSettings.string())) {}
 
 QtSettingsStore::QtSettingsStore(const QString& localMachineFile, const QString& currentUserFile,
                                  const QString& appSettingsFile) {
