@@ -36,7 +36,7 @@ QSettings* QtSettingsStore::settingsOf(shell::RegRoot root) const {
 std::string QtSettingsStore::ReadRegValue(shell::RegRoot root, const std::string& keyPath, const std::string& name) {
     QSettings* s = settingsOf(root);
     if (!s) return {};
-    s->sync();  // the command line may have written meanwhile
+    if (!inBatch_) s->sync();  // the command line may have written meanwhile
     return s->value(keyOf(keyPath, name)).toString().toStdString();
 }
 
@@ -45,8 +45,7 @@ bool QtSettingsStore::WriteRegValue(shell::RegRoot root, const std::string& keyP
     QSettings* s = settingsOf(root);
     if (!s || !s->isWritable()) return false;
     s->setValue(keyOf(keyPath, name), QString::fromStdString(value));
-    s->sync();
-    return s->status() == QSettings::NoError;
+    return commit(*s);
 }
 
 bool QtSettingsStore::DeleteRegKey(shell::RegRoot root, const std::string& keyPath, const std::string& subkey) {
@@ -58,8 +57,7 @@ bool QtSettingsStore::DeleteRegKey(shell::RegRoot root, const std::string& keyPa
     existed = existed || !s->allKeys().isEmpty();
     s->endGroup();
     s->remove(key);
-    s->sync();
-    return existed && s->status() == QSettings::NoError;
+    return commit(*s) && existed;
 }
 
 bool QtSettingsStore::CreateRegKey(shell::RegRoot root, const std::string&) {
@@ -69,7 +67,7 @@ bool QtSettingsStore::CreateRegKey(shell::RegRoot root, const std::string&) {
 
 std::string QtSettingsStore::GetSetting(const std::string& app, const std::string& section, const std::string& key,
                                         const std::string& defaultValue) {
-    app_->sync();
+    if (!inBatch_) app_->sync();
     const QString k = QString::fromStdString(app + "/" + section + "/" + key);
     return app_->contains(k) ? app_->value(k).toString().toStdString() : defaultValue;
 }
@@ -77,7 +75,21 @@ std::string QtSettingsStore::GetSetting(const std::string& app, const std::strin
 void QtSettingsStore::SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                                   const std::string& value) {
     app_->setValue(QString::fromStdString(app + "/" + section + "/" + key), QString::fromStdString(value));
-    app_->sync();
+    commit(*app_);
+}
+
+bool QtSettingsStore::commit(QSettings& s) {
+    if (inBatch_) return true;
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
+bool QtSettingsStore::EndBatch() {
+    inBatch_ = false;
+    bool ok = true;
+    for (QSettings* s : {machine_.get(), user_.get(), app_.get()})
+        if (s) ok = commit(*s) && ok;
+    return ok;
 }
 
 }  // namespace hx::gui
