@@ -15,6 +15,10 @@ const char* DriveTypeName(int code);
 // Catalogues a drive (device node, attached image, or any image path): resets
 // `rec` and fills it. Returns false, leaving `rec` untouched, when the drive is
 // not ready (missing, no medium, cannot be opened).
+// A medium with a partition table and no file system of its own (a whole
+// card copied with dd) is catalogued on its first partition that holds FAT,
+// exFAT or NTFS: rec.Drive is then that partition's id ("card.img#1") and
+// rec.MediumDrive/PartitionOffset say where it lies.
 bool GetDriveInfo(const std::string& drive, DriveRecord& rec);
 bool GetDriveInfo(const std::string& drive);  // into CurrentDrive()
 

@@ -1,5 +1,6 @@
 #include "platform/RawFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -7,12 +8,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "media/PartitionTable.h"
+
 namespace hx::platform {
 
 RawFile::~RawFile() { close(); }
 
 RawFile::RawFile(RawFile&& other) noexcept
-    : fd_(other.fd_), error_(other.error_), position_(other.position_), path_(std::move(other.path_)) {
+    : fd_(other.fd_),
+      error_(other.error_),
+      position_(other.position_),
+      path_(std::move(other.path_)),
+      windowed_(other.windowed_),
+      base_(other.base_),
+      length_(other.length_) {
     other.fd_ = -1;
 }
 
@@ -23,6 +32,9 @@ RawFile& RawFile::operator=(RawFile&& other) noexcept {
         error_ = other.error_;
         position_ = other.position_;
         path_ = std::move(other.path_);
+        windowed_ = other.windowed_;
+        base_ = other.base_;
+        length_ = other.length_;
         other.fd_ = -1;
     }
     return *this;
@@ -40,16 +52,59 @@ bool RawFile::open(const std::filesystem::path& path, Mode mode) {
     }
     fd_ = ::open(path.c_str(), flags, 0644);
     error_ = fd_ < 0 ? errno : 0;
+    if (fd_ < 0 && error_ == ENOENT && mode != Mode::Create) return openPartition(path, mode);
     return fd_ >= 0;
+}
+
+bool RawFile::openPartition(const std::filesystem::path& path, Mode mode) {
+    std::string medium;
+    int index = 0;
+    if (!media::SplitPartitionDriveId(path.string(), medium, index)) return false;
+    RawFile whole;
+    if (!whole.open(medium, mode) || whole.windowed()) {
+        error_ = whole.isOpen() ? ENOENT : whole.lastError();
+        return false;
+    }
+    const std::uint64_t bytes = whole.size();
+    const media::MediumReader reader = [&whole](std::uint64_t offset, void* buffer, std::size_t count) {
+        return whole.readAt(offset, buffer, count);
+    };
+    const media::PartitionTable table = media::ReadPartitionTable(reader, bytes);
+    const media::PartitionEntry* entry = table.find(index);
+    std::uint64_t base = 0, length = 0;
+    if (entry == nullptr || !table.window(index, bytes, base, length)) {
+        error_ = entry == nullptr ? ENOENT : ENXIO;
+        return false;
+    }
+    *this = std::move(whole);
+    path_ = path;
+    setWindow(base, length);
+    return true;
+}
+
+void RawFile::setWindow(std::uint64_t base, std::uint64_t length) {
+    windowed_ = true;
+    base_ = base;
+    length_ = length;
+}
+
+std::size_t RawFile::clip(std::uint64_t offset, std::size_t count) const {
+    if (!windowed_) return count;
+    if (offset >= length_) return 0;
+    return static_cast<std::size_t>(std::min<std::uint64_t>(count, length_ - offset));
 }
 
 void RawFile::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    windowed_ = false;
+    base_ = length_ = 0;
 }
 
 std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t count) {
     if (fd_ < 0) return 0;
+    count = clip(offset, count);
+    offset += base_;
     auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
@@ -67,6 +122,8 @@ std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t coun
 
 std::size_t RawFile::writeAt(std::uint64_t offset, const void* buffer, std::size_t count) {
     if (fd_ < 0) return 0;
+    count = clip(offset, count);
+    offset += base_;
     const auto* in = static_cast<const char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
@@ -96,6 +153,11 @@ std::size_t RawFile::write(const void* buffer, std::size_t count) {
 
 std::uint64_t RawFile::size() const {
     if (fd_ < 0) return 0;
+    if (windowed_) return length_;
+    return deviceSize();
+}
+
+std::uint64_t RawFile::deviceSize() const {
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return 0;
     if (S_ISBLK(st.st_mode)) {
@@ -109,7 +171,7 @@ std::uint64_t RawFile::size() const {
 bool RawFile::flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
 
 bool RawFile::truncate(std::uint64_t length) {
-    return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
+    return fd_ >= 0 && !windowed_ && ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
 }
 
 void RawFile::adviseSequential() {
