@@ -13,6 +13,7 @@
 
 #include "media/SectorIo.h"
 #include "platform/FreeSpace.h"
+#include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "viewing/Exif.h"
 #include "viewing/PictureCheck.h"
@@ -138,6 +139,10 @@ private:
     void showProgress(bool force);
     std::string entryText(long counter, const std::string& description) const;
     void buildSecondTable();
+    void setLastCluster(const char* value) {
+        ctx_.LastCluster = value;
+        if (ctx_.settings) shell::SaveSetting(*ctx_.settings, shell::kLastCluster, value);
+    }
 
     ScanContext& ctx_;
     shell::Ui& ui_;
@@ -762,12 +767,12 @@ void Scanner::examineBlock(std::size_t units) {
 }
 
 ScanOutcome Scanner::run() {
-    ctx_.LastCluster = "33";
+    setLastCluster("33");
     started_ = lastProgress_ = std::chrono::steady_clock::now();
     const std::string driveName = ctx_.drive;
     if (!prepareGeometry()) {
         ui_.message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"), {shell::Buttons::OK, shell::Icon::Exclamation});
-        ctx_.LastCluster = "0";
+        setLastCluster("0");
         return ScanOutcome::Unreadable;
     }
     sizeBlocks();
@@ -812,7 +817,7 @@ ScanOutcome Scanner::run() {
         else
             ui_.message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"),
                         {shell::Buttons::OK, shell::Icon::Exclamation});
-        ctx_.LastCluster = "0";
+        setLastCluster("0");
         return ScanOutcome::Unreadable;
     }
     if (!ctx_.options.damaged) handle_.adviseSequential();
@@ -832,7 +837,7 @@ ScanOutcome Scanner::run() {
         }
         if (endUnit_ - unit_ < want) {
             want = static_cast<std::size_t>(endUnit_ - unit_);
-            ctx_.LastCluster = "0";
+            setLastCluster("0");
         }
         std::size_t got = readBlock(want);
         if (got == 0 && blocksRead == 0 && !ctx_.options.damaged && want > 1) {
@@ -853,7 +858,7 @@ ScanOutcome Scanner::run() {
                 handle_.close();
                 ui_.message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"),
                             {shell::Buttons::OK, shell::Icon::Exclamation});
-                ctx_.LastCluster = "0";
+                setLastCluster("0");
                 return ScanOutcome::Unreadable;
             }
         }
@@ -894,7 +899,7 @@ ScanOutcome Scanner::run() {
         closeAsWritten();
     }
     handle_.close();
-    ctx_.LastCluster = "0";
+    setLastCluster("0");
     ctx_.resumeUnit = (reachedEnd || ctx_.options.damaged) ? 0 : unit_;
     if (ctx_.resumeUnit == 0) ctx_.lastFileOpen = false;
     // Keep the lists up to the last found file.
