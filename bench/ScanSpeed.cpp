@@ -12,6 +12,7 @@
 #include <fstream>
 #include <vector>
 
+#include "scan/QuietUi.h"
 #include "scan/ScanDisk.h"
 #include "shell/Ui.h"
 #include "viewing/SamplePhoto.h"
@@ -21,25 +22,7 @@ using namespace hx;
 
 namespace {
 
-class QuietUi : public shell::Ui {
-public:
-    shell::Answer message(const std::string&, const std::string&, const shell::MessageOptions&) override {
-        return shell::Answer::OK;
-    }
-    std::optional<std::string> input(const std::string&, const std::string&, const std::string&) override { return {}; }
-    std::optional<std::string> chooseFolder(const std::string&, const std::string&) override { return {}; }
-    std::optional<std::string> openFile(const std::string&, const std::string&, const std::string&) override { return {}; }
-    std::optional<std::string> saveFile(const std::string&, const std::string&, const std::string&) override { return {}; }
-    void setCaption(const std::string&, const std::string&) override {}
-    std::string caption(const std::string&) const override { return {}; }
-    void setEnabled(const std::string&, bool) override {}
-    void setVisible(const std::string&, bool) override {}
-    void status(const std::string&) override {}
-    void progress(double, const std::string&) override {}
-    void yield() override {}
-    bool stopRequested() const override { return false; }
-    void clearStop() override {}
-};
+using scan::QuietUi;
 
 std::uint64_t benchBytes() {
     const char* mb = std::getenv("HX_BENCH_MB");
