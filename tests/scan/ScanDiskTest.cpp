@@ -353,3 +353,30 @@ TEST_F(CardTest, AThumbnailOnASectorBoundaryStaysInsideItsPhoto) {
     EXPECT_EQ(intact(ctx), (std::vector<int>{9}));
     EXPECT_EQ(ctx.FoundNames.size(), 1u);
 }
+
+TEST_F(CardTest, SizeCapAndRepeatedDataEndFilesWithoutAnEndMark) {
+    makeCard();
+    const auto r = test::FatGeometry(image);
+    const std::size_t cluster = static_cast<std::size_t>(r.SectorsPerCluster) * r.BytesPerSector;
+    std::string pdf = "%PDF-1.4\n";
+    for (std::size_t i = 0; pdf.size() < 3 * cluster * 256; ++i) pdf += std::to_string(i * 7919) + " 0 obj\n";
+    writeAtCluster(700, pdf);  // 3 MB, then the card's zeros
+
+    auto capped = context(".pdfPDF  File ");
+    capped.options.maxMB = 1;
+    ScanDisk(capped);
+    ASSERT_EQ(capped.found.size(), 1u);
+    EXPECT_EQ(capped.found[0].size, 1u << 20);
+
+    // On a fixed disk, a run of one repeated piece ends the file after 10 MB of it.
+    fs::remove_all(cache);
+    fs::create_directories(cache);
+    auto fixed = context(".pdfPDF  File ");
+    fixed.record.DriveType = "Fixed";
+    ScanDisk(fixed);
+    ASSERT_EQ(fixed.found.size(), 1u);
+    const double mb = static_cast<double>(fixed.found[0].size) / 1048576.0;
+    EXPECT_GT(mb, 3 + 9.9);
+    EXPECT_LT(mb, 3 + 10.2);
+    EXPECT_EQ(test::ReadFile(cache / fixed.FoundNames[0]).substr(0, pdf.size()), pdf);
+}
