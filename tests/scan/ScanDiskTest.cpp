@@ -380,3 +380,29 @@ TEST_F(CardTest, SizeCapAndRepeatedDataEndFilesWithoutAnEndMark) {
     EXPECT_LT(mb, 3 + 10.2);
     EXPECT_EQ(test::ReadFile(cache / fixed.FoundNames[0]).substr(0, pdf.size()), pdf);
 }
+
+TEST_F(CardTest, CanonRawTakesItsOwnNameAndEndsAtItsTrailer) {
+    makeCard();
+    const auto r = test::FatGeometry(image);
+    const std::size_t cluster = static_cast<std::size_t>(r.SectorsPerCluster) * r.BytesPerSector;
+    std::string crw = std::string("II\x1A\0\0\0", 6) + "HEAPCCDR";
+    crw.resize(cluster, 'a');
+    std::string named(cluster, 'b');
+    named.replace(100, 12, "CRW_0001.CRW");
+    crw += named + std::string(cluster, 'c');
+    std::string last(cluster, 'd');
+    const std::size_t end = 2 * 512 + 200;  // in the third sector of the last unit
+    last.replace(end, 3, std::string("\0\n0", 3));
+    last[end + 14] = '\0';
+    crw += last;
+    writeAtCluster(900, crw);
+    writeAtCluster(910, crw);  // the same camera name again
+    auto ctx = context(".crwCanon Raw ");
+    ScanDisk(ctx);
+    ASSERT_EQ(ctx.FoundNames.size(), 2u);
+    EXPECT_EQ(ctx.FoundNames[0], "CRW_0001.CRW");
+    EXPECT_EQ(ctx.FoundNames[1], "1-CRW_0001.CRW");
+    const std::string expected = crw.substr(0, 3 * cluster + end + 15);
+    EXPECT_EQ(test::ReadFile(cache / "CRW_0001.CRW"), expected);
+    EXPECT_EQ(test::ReadFile(cache / "1-CRW_0001.CRW"), expected);
+}
