@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 #include <vector>
 
 #include "scan/QuietUi.h"
@@ -103,6 +104,7 @@ std::size_t runScan(const fs::path& image, const std::string& selection, benchma
     state.PauseTiming();
     fs::remove_all(cache);
     fs::create_directories(cache);
+    ::sync();  // start without the last run's dirty pages
     state.ResumeTiming();
     scan::ScanContext ctx(ui);
     ctx.drive = image.string();
@@ -150,6 +152,7 @@ void CopyImage(benchmark::State& state) {
         state.PauseTiming();
         fs::remove_all(copy.parent_path());
         fs::create_directories(copy.parent_path());
+        ::sync();
         state.ResumeTiming();
         fs::copy_file(image, copy, fs::copy_options::overwrite_existing);
     }
