@@ -8,6 +8,7 @@
 #include "fixtures/TestJpeg.h"
 #include "platform/FreeSpace.h"
 #include "scan/ScanDisk.h"
+#include "scan/ScanState.h"
 
 using namespace hx;
 using namespace hx::scan;
@@ -225,11 +226,17 @@ TEST_F(CardTest, AStoppedScanResumesWithoutDuplicates) {
     EXPECT_LT(intact(ctx).size(), firstPart);  // the last file was cut by the stop
     ui.stop = false;
     ui.stopAtYield = 0;
-    ctx.resumeDrive = image.string();
-    EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
-    EXPECT_EQ(ctx.FoundNames.size(), 8u);
-    EXPECT_EQ(intact(ctx).size(), 8u);
-    std::set<std::string> names(ctx.FoundNames.begin(), ctx.FoundNames.end());
+    // The next run picks the scan up from what the stopped one left in the cache.
+    ASSERT_TRUE(SaveScanState(cache, ctx));
+    auto resumed = context();
+    ASSERT_TRUE(LoadScanState(cache, resumed));
+    EXPECT_EQ(resumed.resumeUnit, ctx.resumeUnit);
+    EXPECT_EQ(resumed.FoundNames, ctx.FoundNames);
+    EXPECT_EQ(ScanDisk(resumed), ScanOutcome::Finished);
+    EXPECT_EQ(resumed.FoundNames.size(), 8u);
+    EXPECT_EQ(intact(resumed).size(), 8u);
+    EXPECT_EQ(resumed.resumeUnit, 0u);
+    std::set<std::string> names(resumed.FoundNames.begin(), resumed.FoundNames.end());
     EXPECT_EQ(names.size(), 8u);
 }
 
