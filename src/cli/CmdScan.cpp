@@ -10,6 +10,7 @@
 #include "scan/ScanDisk.h"
 #include "scan/ScanState.h"
 #include "shell/Strings.h"
+#include "shell/WorkingState.h"
 
 namespace hx::cli {
 
@@ -19,7 +20,10 @@ using shell::LoadStr;
 
 namespace {
 
+// The cache settled at start-up (--cache DIR gives DIR/QXCache/), else the default one.
 fs::path cacheFolderFor(const CliArgs& args) {
+    const shell::WorkingState& state = shell::SharedState();
+    if (!state.cache.empty()) return state.cache;
     if (args.has("cache")) return fs::path(args.get("cache")) / "QXCache";
     const char* xdg = std::getenv("XDG_CACHE_HOME");
     if (xdg && *xdg) return fs::path(xdg) / "QXCache";
@@ -87,6 +91,7 @@ int runScan(CliArgs& args) {
     }
     ctx.drive = ctx.record.Drive.empty() ? source : ctx.record.Drive;
     ctx.cacheFolder = cache;
+    ctx.settings = shell::SharedState().store;
     ctx.options.deepScan = args.has("deep");
     ctx.options.damaged = args.has("damaged");
     ctx.options.smartScan = args.has("smart");
