@@ -11,6 +11,8 @@
 #include "scan/ScanState.h"
 #include "shell/Strings.h"
 #include "shell/WorkingState.h"
+#include "undelete/UndeleteFat.h"
+#include "undelete/UndeleteLists.h"
 
 namespace hx::cli {
 
@@ -97,6 +99,17 @@ int runScan(CliArgs& args) {
     ctx.options.smartScan = args.has("smart");
     ctx.options.minMB = std::atof(args.get("min-mb", "0").c_str());
     ctx.options.maxMB = std::atof(args.get("max-mb", "0").c_str());
+
+    // The medium's own listing names the files found where listed files start.
+    std::vector<undelete::ListedFile> listing = undelete::ListedFilesFor(ctx.drive);
+    if (listing.empty() && ctx.record.FileSystem.rfind("FAT", 0) == 0) {
+        undelete::FatVolume volume;
+        std::vector<undelete::UndeleteEntry> entries;
+        if (undelete::LoadFatVolume(ctx.drive, ctx.record, volume) && undelete::ListFatEntries(volume, entries, ui))
+            listing = undelete::ToListedFiles(entries);
+        ui.clearStop();
+    }
+    for (const auto& f : listing) ctx.listed.push_back({f.name, f.firstCluster, f.size});
 
     media::AllocationBitmap bitmap;
     if (ctx.options.smartScan) {

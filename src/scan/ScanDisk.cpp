@@ -360,6 +360,10 @@ void Scanner::nextListedFile() {
         if (ext.size() < 2 || exts.find(ext) == std::string::npos) continue;
         std::string name = trim(e.name);
         if (name.size() > 12) name = name.substr(name.size() - 12);
+        // A deleted entry's name starts with "?"; no listed character may leave the cache folder.
+        for (char& c : name)
+            if (std::string_view("?*:\"<>|/\\").find(c) != std::string_view::npos || static_cast<unsigned char>(c) < 0x20)
+                c = '_';
         std::error_code ec;
         if (name.size() < 5 || fs::exists(ctx_.cacheFolder / name, ec)) name.clear();
         nextListedUnit_ = e.firstCluster;

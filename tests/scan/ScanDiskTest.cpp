@@ -271,10 +271,11 @@ TEST_F(CardTest, SmartScanSkipsListedFilesAndListedNamesAreKept) {
     auto ctx = context();
     ctx.options.smartScan = true;
     ctx.clusterInUse = [&used](std::uint64_t c) { return c < used.size() && used[c]; };
-    ctx.listed.push_back({"holiday_photo.jpg", start2, photos[2].size()});
+    ctx.listed.push_back({"x:holiday_photo.jpg", start2 + 1, 5000});  // no file starts there
+    ctx.listed.push_back({"?MG_1002.JPG", start2, photos[2].size()});  // a deleted entry
     ScanDisk(ctx);
     ASSERT_EQ(ctx.FoundNames.size(), 1u);
-    EXPECT_EQ(ctx.FoundNames[0], "ay_photo.jpg");  // the last 12 characters
+    EXPECT_EQ(ctx.FoundNames[0], "_MG_1002.JPG");
     EXPECT_EQ(ctx.FoundSizes[0], static_cast<float>(photos[2].size()));
     EXPECT_EQ(intact(ctx), (std::vector<int>{2}));
     (void)before;
