@@ -2,6 +2,8 @@
 
 #include <fstream>
 #include <map>
+#include <regex>
+#include <thread>
 
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
@@ -413,4 +415,32 @@ TEST_F(CardTest, CanonRawTakesItsOwnNameAndEndsAtItsTrailer) {
     const std::string expected = crw.substr(0, 3 * cluster + end + 15);
     EXPECT_EQ(test::ReadFile(cache / "CRW_0001.CRW"), expected);
     EXPECT_EQ(test::ReadFile(cache / "1-CRW_0001.CRW"), expected);
+}
+
+TEST_F(CardTest, ProgressShowsTheTimeToGoEveryThreeSeconds) {
+    makeCard();
+    struct SlowUi : test::ScriptedUi {
+        std::vector<double> fractions;
+        void progress(double f, const std::string& text) override {
+            fractions.push_back(f);
+            ScriptedUi::progress(f, text);
+        }
+        void yield() override {
+            ScriptedUi::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));  // 75 blocks: over 4 s
+        }
+    } slow;
+    ScanContext ctx(slow);
+    ctx.drive = image.string();
+    ctx.record = test::FatGeometry(image);
+    ctx.cacheFolder = cache;
+    ctx.table = BuildSignatureTable(kPictures);
+    ScanDisk(ctx);
+    ASSERT_FALSE(slow.fractions.empty());
+    EXPECT_GT(slow.fractions[0], 0.0);
+    EXPECT_LT(slow.fractions[0], 1.0);
+    const std::regex line(R"(Elapsed: \d+ && to go: \d+ seconds \d+\.\d MB/s)");
+    bool shown = false;
+    for (const auto& s : slow.statuses) shown |= std::regex_match(s, line);
+    EXPECT_TRUE(shown);
 }
