@@ -14,15 +14,6 @@ using shell::LoadStr;
 
 namespace {
 
-std::string grouped(std::uint64_t n) {
-    std::string digits = std::to_string(n), out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
-}
-
 bool goesToDeleted(const UndeleteEntry& e, bool allDeleted) {
     return (allDeleted || e.isDeleted()) && e.FileName.find(".tmp") == std::string::npos &&
            e.ListName.find(".tmp") == std::string::npos;
@@ -84,15 +75,15 @@ std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vec
     lines.push_back("Attributes: " + AttributeText(e.Attributes & 0xFF));
     lines.push_back("Date created: " + FormatDate(e.Created));
     lines.push_back("Last modified: " + FormatDate(e.Modified));
-    if (!e.isFolder()) lines.push_back("File size: " + grouped(e.Size) + " bytes");
+    if (!e.isFolder()) lines.push_back("File size: " + GroupThousands(e.Size) + " bytes");
     if (deleted) {
-        lines.push_back("Recoverable: " + grouped(e.ListSize));
+        lines.push_back("Recoverable: " + GroupThousands(e.ListSize));
         if (e.ListSize == 0) lines.push_back(LoadStr(652, "Recovery: impossible"));
         else if (e.ListSize >= e.Size) lines.push_back("Recovery: probable");
         else lines.push_back("Recovery: probable partly");
     }
     if (e.FirstCluster && !e.ResidentData) {
-        std::string line = "First cluster: " + grouped(e.FirstCluster);
+        std::string line = "First cluster: " + GroupThousands(e.FirstCluster);
         for (std::size_t k = 0; k < entries.size(); ++k) {
             const UndeleteEntry& o = entries[k];
             if (k == index || o.FirstCluster != e.FirstCluster || o.ResidentData || o.isDeleted() || o.isFolder())

@@ -29,27 +29,11 @@ MftState& state() {
     return s;
 }
 
-std::string lower(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 bool containsNoCase(const std::string& text, const std::string& part) {
-    return lower(text).find(lower(part)) != std::string::npos;
+    return LowerAscii(text).find(LowerAscii(part)) != std::string::npos;
 }
 
 std::string mftTitle() { return "Harvestrix MFT " + LoadStr(1717, "Quick Undelete"); }
-
-// "###,####,###": plain thousands grouping.
-std::string groupThousands(std::uint64_t n) {
-    std::string digits = std::to_string(n), out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -98,7 +82,7 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
     auto& s = state();
     const auto minBytes = static_cast<std::int64_t>(std::llround(minMB * 1024 * 1024));
     const auto maxBytes = static_cast<std::int64_t>(std::llround(maxMB * 1024 * 1024));
-    const std::string filter = lower(typeFilter);
+    const std::string filter = LowerAscii(typeFilter);
     const bool all = filter.empty() || filter == "all";
     const std::uint32_t count = s.info.recordCount;
     const std::uint32_t step = std::max<std::uint32_t>(1, count / 100);
@@ -121,7 +105,7 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
         FileNameInfo fn;
         const std::uint8_t* chosen = fn2 ? fn2 : fn1;
         if (!ParseFileName(chosen, Le32(chosen + 4), fn)) continue;
-        const std::string name = lower(fn.name);
+        const std::string name = LowerAscii(fn.name);
         const bool inUse = Le16(rec + 22) & kRecordInUse;
         if (name.rfind("-%", 0) != 0 && inUse) continue;
         if (!all) {
@@ -188,7 +172,7 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
     ui.progress(1.0, {});
     if (entries.size() > kNtfsListCap) {
         entries.resize(kNtfsListKeep);
-        ui.message(groupThousands(found) + LoadStr(1716, " deleted files found.") + "\n\n" +
+        ui.message(GroupThousands(found) + LoadStr(1716, " deleted files found.") + "\n\n" +
                        LoadStr(1715, "Please narrow your search as only the first 25,000 files will be processed."),
                    mftTitle(), {shell::Buttons::OK, shell::Icon::Information});
     }
