@@ -1,11 +1,1079 @@
 #include "gui/frmRecover.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QStandardPaths>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "gui/frmRecoverInit.h"
+#include "media/DriveInfo.h"
+#include "media/DriveInfoPanel.h"
+#include "media/DriveRecord.h"
+#include "shell/Strings.h"
+#include "shell/WindowCommandsText.h"
+
 namespace hx::gui {
 
-frmRecover::frmRecover(QWidget* parent) : QMainWindow(parent) {
+namespace fs = std::filesystem;
+using shell::LoadStr;
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+std::string s(const QString& q) { return q.toStdString(); }
+
+// Screen-independent size unit of the old settings: 15 twips per pixel.
+constexpr int kTwipsPerPixel = 15;
+
+// A self-closing box stays 4 s, 6 s more for every 259 of its style; style 1 means 10 s.
+int selfClosingSeconds(int style) {
+    if (style == 1) return 10;
+    return 4 + 6 * (style / 259);
+}
+
+QMessageBox::StandardButtons buttonsOf(shell::Buttons b) {
+    switch (b) {
+        case shell::Buttons::OK: return QMessageBox::Ok;
+        case shell::Buttons::OKCancel: return QMessageBox::Ok | QMessageBox::Cancel;
+        case shell::Buttons::YesNo: return QMessageBox::Yes | QMessageBox::No;
+        case shell::Buttons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        case shell::Buttons::RetryCancel: return QMessageBox::Retry | QMessageBox::Cancel;
+        case shell::Buttons::AbortRetryIgnore: return QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
+    }
+    return QMessageBox::Ok;
+}
+
+QMessageBox::Icon iconOf(shell::Icon i) {
+    switch (i) {
+        case shell::Icon::Information: return QMessageBox::Information;
+        case shell::Icon::Question: return QMessageBox::Question;
+        case shell::Icon::Exclamation: return QMessageBox::Warning;
+        case shell::Icon::Critical: return QMessageBox::Critical;
+        case shell::Icon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+shell::Answer answerOf(int button, shell::Buttons set) {
+    switch (button) {
+        case QMessageBox::Ok: return shell::Answer::OK;
+        case QMessageBox::Yes: return shell::Answer::Yes;
+        case QMessageBox::No: return shell::Answer::No;
+        case QMessageBox::Retry: return shell::Answer::Retry;
+        case QMessageBox::Abort: return shell::Answer::Abort;
+        case QMessageBox::Ignore: return shell::Answer::Ignore;
+        case QMessageBox::Cancel: return shell::Answer::Cancel;
+        default: break;
+    }
+    // Closed with Escape or the title bar: the safe answer of the set.
+    switch (set) {
+        case shell::Buttons::OK: return shell::Answer::OK;
+        case shell::Buttons::YesNo: return shell::Answer::No;
+        case shell::Buttons::AbortRetryIgnore: return shell::Answer::Abort;
+        default: return shell::Answer::Cancel;
+    }
+}
+
+QColor colourOf(std::uint32_t bgr) {
+    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
+                  static_cast<int>((bgr >> 16) & 0xFF));
+}
+
+QString sizeText(std::uint64_t bytes) {
+    return QLocale().toString(static_cast<double>(bytes) / 1048576.0, 'f', bytes < 10 * 1048576ULL ? 1 : 0) + " MB";
+}
+
+bool isBookkeeping(const QString& name) { return name.endsWith(".dat", Qt::CaseInsensitive); }
+
+// A button whose caption may be long (a drive path): it shrinks with the
+// layout and elides the middle of its caption instead of pushing others away.
+class ElidingButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+    QSize minimumSizeHint() const override {
+        QSize s = QPushButton::minimumSizeHint();
+        s.setWidth(std::min(s.width(), 80));
+        return s;
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter p(this);
+        QStyleOptionButton opt;
+        initStyleOption(&opt);
+        const int full = QPushButton::sizeHint().width();
+        if (width() < full) {
+            // Padding and border stay; only the text gives way.
+            const int room = width() - (full - fontMetrics().horizontalAdvance(text()));
+            opt.text = fontMetrics().elidedText(text(), Qt::ElideMiddle, std::max(room, 0));
+        }
+        p.drawControl(QStyle::CE_PushButton, opt);
+    }
+};
+
+QSettings storeA() { return QSettings(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix"); }
+
+}  // namespace
+
+frmRecover::frmRecover(shell::WindowOptions options, QWidget* parent)
+    : QMainWindow(parent), options_(std::move(options)) {
     setObjectName("frmRecover");
-    setWindowTitle("Harvestrix");
+    buildWidgets();
+    connectCommands();
     resize(1280, 800);
+    setMinimumSize(1000, 640);
+}
+
+frmRecover::~frmRecover() = default;
+
+// ---------------------------------------------------------------- widgets
+
+QPushButton* frmRecover::makeButton(const char* name, QWidget* parent, bool primary) {
+    auto* b = new ElidingButton(parent);
+    b->setObjectName(name);
+    b->setToolTipDuration(-1);
+    b->setMinimumHeight(30);
+    if (primary) b->setProperty("primary", true);
+    return b;
+}
+
+void frmRecover::buildWidgets() {
+    auto* central = new QWidget(this);
+    central->setObjectName("centralWidget");
+    setCentralWidget(central);
+    auto* outer = new QVBoxLayout(central);
+    outer->setContentsMargins(10, 10, 10, 8);
+    outer->setSpacing(8);
+
+    auto* middle = new QHBoxLayout;
+    middle->setSpacing(10);
+    auto* sidebar = new QFrame(central);
+    sidebar->setObjectName("sidebar");
+    sidebar->setFixedWidth(300);
+    buildSidebar(sidebar);
+    middle->addWidget(sidebar);
+
+    auto* centre = new QWidget(central);
+    buildCentre(centre);
+    middle->addWidget(centre, 1);
+    outer->addLayout(middle, 1);
+
+    auto* bottom = new QFrame(central);
+    bottom->setObjectName("bottomBar");
+    buildBottom(bottom);
+    outer->addWidget(bottom);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setSingleShot(true);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName("Timer2");
+    Timer2->setInterval(250);
+}
+
+void frmRecover::buildSidebar(QWidget* host) {
+    auto* v = new QVBoxLayout(host);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(6);
+
+    lblDrive = new QLabel(host);
+    lblDrive->setObjectName("lblDrive");
+    lblDrive->setProperty("heading", true);
+    v->addWidget(lblDrive);
+    Drive1 = new QComboBox(host);
+    Drive1->setObjectName("Drive1");
+    Drive1->setMinimumHeight(30);
+    Drive1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    Drive1->setMinimumContentsLength(16);
+    v->addWidget(Drive1);
+    // The watcher's own list: never shown.
+    Drive2 = new QComboBox(host);
+    Drive2->setObjectName("Drive2");
+    Drive2->setVisible(false);
+
+    // The drive information panel under its heading; the box shows or hides it.
+    auto* specsHead = new QHBoxLayout;
+    specsHead->setSpacing(4);
+    CheckSpecs = new QCheckBox(host);
+    CheckSpecs->setObjectName("CheckSpecs");
+    CheckSpecs->setChecked(true);
+    specsHead->addWidget(CheckSpecs);
+    txtSpecs = new QLineEdit(host);
+    txtSpecs->setObjectName("txtSpecs");
+    txtSpecs->setReadOnly(true);
+    txtSpecs->setFrame(false);
+    txtSpecs->setFocusPolicy(Qt::NoFocus);
+    specsHead->addWidget(txtSpecs, 1);
+    v->addLayout(specsHead);
+    lblSpecs = new QLabel(host);
+    lblSpecs->setObjectName("lblSpecs");
+    lblSpecs->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblSpecs->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblSpecs->setFixedHeight(190);
+    lblSpecs->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    v->addWidget(lblSpecs);
+
+    v->addSpacing(6);
+    auto* recover = new QGridLayout;
+    recover->setHorizontalSpacing(6);
+    recover->setVerticalSpacing(6);
+    CmdScan = makeButton("CmdScan", host, true);
+    CmdScan->setMinimumHeight(38);
+    recover->addWidget(CmdScan, 0, 0, 1, 2);
+    CmdQuickUndelete = makeButton("CmdQuickUndelete", host);
+    recover->addWidget(CmdQuickUndelete, 1, 0, 1, 2);
+    ChkDeep = new QCheckBox(host);
+    ChkDeep->setObjectName("ChkDeep");
+    ChkDamaged = new QCheckBox(host);
+    ChkDamaged->setObjectName("ChkDamaged");
+    recover->addWidget(ChkDeep, 2, 0);
+    recover->addWidget(ChkDamaged, 2, 1);
+    CmdShowScanTypes = makeButton("CmdShowScanTypes", host);
+    CmdShowScanTypes->setCheckable(true);
+    recover->addWidget(CmdShowScanTypes, 3, 0, 1, 2);
+    v->addLayout(recover);
+
+    v->addSpacing(6);
+    auto* tools = new QGridLayout;
+    tools->setHorizontalSpacing(6);
+    tools->setVerticalSpacing(6);
+    tools->addWidget(makeButton("CmdMaxSpeed", host), 0, 0);
+    tools->addWidget(makeButton("CmdLearn", host), 0, 1);
+    // Its caption names the drive: give it the whole row.
+    tools->addWidget(makeButton("CmdBackup", host), 1, 0, 1, 2);
+    tools->addWidget(makeButton("CmdScanBackup", host), 2, 0);
+    tools->addWidget(makeButton("CmdBrowse", host), 2, 1);
+    v->addLayout(tools);
+
+    v->addStretch(1);
+    ListColors = new QComboBox(host);
+    ListColors->setObjectName("ListColors");
+    ListColors->setMinimumHeight(28);
+    v->addWidget(ListColors);
+
+    auto* links = new QHBoxLayout;
+    // Help and About read as links, as the labels they replace did.
+    lblHelp = new QPushButton(host);
+    lblHelp->setObjectName("lblHelp");
+    lblHelp->setFlat(true);
+    lblHelp->setProperty("link", true);
+    lblHelp->setCursor(Qt::PointingHandCursor);
+    lblAbout = new QPushButton(host);
+    lblAbout->setObjectName("lblAbout");
+    lblAbout->setFlat(true);
+    lblAbout->setProperty("link", true);
+    lblAbout->setCursor(Qt::PointingHandCursor);
+    links->addWidget(lblHelp);
+    links->addSpacing(12);
+    links->addWidget(lblAbout);
+    links->addStretch(1);
+    CmdEnd = makeButton("CmdEnd", host);
+    CmdEnd->setMinimumWidth(110);
+    links->addWidget(CmdEnd);
+    v->addLayout(links);
+}
+
+void frmRecover::buildCentre(QWidget* host) {
+    auto* h = new QHBoxLayout(host);
+    h->setContentsMargins(0, 0, 0, 0);
+    centreSplit_ = new QSplitter(Qt::Horizontal, host);
+    centreSplit_->setObjectName("centreSplit");
+    centreSplit_->setChildrenCollapsible(false);
+    h->addWidget(centreSplit_);
+
+    pages_ = new QStackedWidget(centreSplit_);
+    pages_->setObjectName("pages");
+
+    // Start page.
+    pageStart_ = new QWidget(pages_);
+    auto* sv = new QVBoxLayout(pageStart_);
+    sv->setContentsMargins(0, 0, 0, 0);
+    txtStart = new QTextBrowser(pageStart_);
+    txtStart->setObjectName("txtStart");
+    txtStart->setOpenLinks(false);
+    sv->addWidget(txtStart);
+    pages_->addWidget(pageStart_);
+
+    // Results: found files (list or thumbnails) and the two undelete lists.
+    pageResults_ = new QWidget(pages_);
+    auto* rv = new QVBoxLayout(pageResults_);
+    rv->setContentsMargins(0, 0, 0, 0);
+    auto* resultSplit = new QSplitter(Qt::Vertical, pageResults_);
+    resultViews_ = new QStackedWidget(resultSplit);
+    List3 = new QListWidget(resultViews_);
+    List3->setObjectName("List3");
+    List3->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    LvwFiles = new QListWidget(resultViews_);
+    LvwFiles->setObjectName("LvwFiles");
+    LvwFiles->setViewMode(QListView::IconMode);
+    LvwFiles->setResizeMode(QListView::Adjust);
+    LvwFiles->setIconSize(QSize(128, 96));
+    LvwFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    resultViews_->addWidget(List3);
+    resultViews_->addWidget(LvwFiles);
+    auto* undelete = new QSplitter(Qt::Horizontal, resultSplit);
+    undelete->setObjectName("undeleteLists");
+    List1 = new QListWidget(undelete);
+    List1->setObjectName("List1");
+    List2 = new QListWidget(undelete);
+    List2->setObjectName("List2");
+    List2->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    undelete->setVisible(false);
+    rv->addWidget(resultSplit);
+    pages_->addWidget(pageResults_);
+
+    // The type list with its presets.
+    pageTypes_ = new QWidget(pages_);
+    auto* tv = new QVBoxLayout(pageTypes_);
+    tv->setContentsMargins(0, 0, 0, 0);
+    CmbTypeSelect = new QComboBox(pageTypes_);
+    CmbTypeSelect->setObjectName("CmbTypeSelect");
+    CmbTypeSelect->setMinimumHeight(30);
+    CmbTypeSelect->setMinimumWidth(260);
+    auto* th = new QHBoxLayout;
+    th->addWidget(CmbTypeSelect);
+    th->addStretch(1);
+    tv->addLayout(th);
+    LvwTypes = new QTreeWidget(pageTypes_);
+    LvwTypes->setObjectName("LvwTypes");
+    LvwTypes->setRootIsDecorated(false);
+    LvwTypes->setAlternatingRowColors(true);
+    LvwTypes->setUniformRowHeights(true);
+    tv->addWidget(LvwTypes);
+    pages_->addWidget(pageTypes_);
+
+    // Preview and its information.
+    previewPane_ = new QWidget(centreSplit_);
+    previewPane_->setObjectName("previewPane");
+    auto* pv = new QVBoxLayout(previewPane_);
+    pv->setContentsMargins(0, 0, 0, 0);
+    pv->setSpacing(4);
+    Picture1 = new QLabel(previewPane_);
+    Picture1->setObjectName("Picture1");
+    Picture1->setAlignment(Qt::AlignCenter);
+    Picture1->setMinimumSize(240, 180);
+    Picture1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    pv->addWidget(Picture1, 3);
+    lblPictureMode = new QLabel(previewPane_);
+    lblPictureMode->setObjectName("lblPictureMode");
+    lblPictureMode->setAlignment(Qt::AlignCenter);
+    pv->addWidget(lblPictureMode);
+    lblInfo = new QLabel(previewPane_);
+    lblInfo->setObjectName("lblInfo");
+    lblInfo->setWordWrap(true);
+    pv->addWidget(lblInfo);
+    txtExif = new QPlainTextEdit(previewPane_);
+    txtExif->setObjectName("txtExif");
+    txtExif->setReadOnly(true);
+    pv->addWidget(txtExif, 2);
+    Picture2 = new QLabel(previewPane_);
+    Picture2->setObjectName("Picture2");
+    Picture2->setVisible(false);
+
+    centreSplit_->addWidget(pages_);
+    centreSplit_->addWidget(previewPane_);
+    centreSplit_->setStretchFactor(0, 3);
+    centreSplit_->setStretchFactor(1, 2);
+
+    // The picture filters pop up over the preview (right button).
+    ListFilters = new QListWidget(this);
+    ListFilters->setObjectName("ListFilters");
+    ListFilters->setVisible(false);
+}
+
+void frmRecover::buildBottom(QWidget* host) {
+    auto* v = new QVBoxLayout(host);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(6);
+    auto* h = new QHBoxLayout;
+    h->setSpacing(6);
+    h->addWidget(makeButton("CmdSaveAll", host, true));
+    h->addWidget(makeButton("CmdSaveAs", host));
+    h->addWidget(makeButton("CmdOpen", host));
+    CmdShowFolder = makeButton("CmdShowFolder", host);
+    h->addWidget(CmdShowFolder);
+    h->addStretch(1);
+    CmdShowThumbs = makeButton("CmdShowThumbs", host);
+    h->addWidget(CmdShowThumbs);
+    TxtWidth = new QLineEdit(host);
+    TxtWidth->setObjectName("TxtWidth");
+    TxtWidth->setFixedWidth(60);
+    TxtWidth->setMinimumHeight(30);
+    TxtWidth->setAlignment(Qt::AlignRight);
+    TxtWidth->setText("160");
+    h->addWidget(TxtWidth);
+    CmdRenderWidth = makeButton("CmdRenderWidth", host);
+    h->addWidget(CmdRenderWidth);
+    v->addLayout(h);
+
+    auto* st = new QHBoxLayout;
+    lblStatus = new QLabel(host);
+    lblStatus->setObjectName("lblStatus");
+    lblStatus->setMinimumHeight(22);
+    lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    st->addWidget(lblStatus, 1);
+    ProgressBar1 = new QProgressBar(host);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setFixedWidth(260);
+    ProgressBar1->setRange(0, 1000);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setVisible(false);
+    st->addWidget(ProgressBar1);
+    v->addLayout(st);
+}
+
+void frmRecover::connectCommands() {
+    auto on = [this](const char* name, void (frmRecover::*slot)()) {
+        if (auto* b = findChild<QPushButton*>(name)) connect(b, &QPushButton::clicked, this, slot);
+    };
+    on("CmdScan", &frmRecover::CmdScan_Click);
+    on("CmdEnd", &frmRecover::CmdEnd_Click);
+    on("CmdShowFolder", &frmRecover::CmdShowFolder_Click);
+    on("CmdShowThumbs", &frmRecover::CmdShowThumbs_Click);
+    on("CmdShowScanTypes", &frmRecover::CmdShowScanTypes_Click);
+    on("CmdOpen", &frmRecover::CmdOpen_Click);
+    on("CmdBrowse", &frmRecover::CmdBrowse_Click);
+    // Commands whose work lives in other parts of the program and is not wired yet.
+    on("CmdMaxSpeed", &frmRecover::CmdMaxSpeed_Click);
+    for (const char* name : {"CmdSaveAll", "CmdSaveAs", "CmdQuickUndelete", "CmdLearn", "CmdBackup",
+                             "CmdScanBackup", "CmdRenderWidth"}) {
+        if (auto* b = findChild<QPushButton*>(name))
+            connect(b, &QPushButton::clicked, this, [this, name] { notYetAvailable(name); });
+    }
+    connect(Drive1, qOverload<int>(&QComboBox::activated), this, [this](int) { Drive1_Change(); });
+    connect(CmbTypeSelect, qOverload<int>(&QComboBox::activated), this, &frmRecover::CmbTypeSelect_Click);
+    connect(ListColors, qOverload<int>(&QComboBox::activated), this, &frmRecover::ApplyColourScheme);
+    connect(CheckSpecs, &QCheckBox::toggled, lblSpecs, &QWidget::setVisible);
+    connect(Timer1, &QTimer::timeout, this, &frmRecover::Timer1_Timer);
+    connect(Timer2, &QTimer::timeout, this, &frmRecover::Timer2_Timer);
+    connect(lblHelp, &QPushButton::clicked, this, [this] { notYetAvailable("lblHelp"); });
+    connect(lblAbout, &QPushButton::clicked, this, [this] {
+        message(LoadStr(31, "Harvestrix") + " " + HX_VERSION, LoadStr(55, "About"), {});
+    });
+    connect(List3, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0 && row < LvwFiles->count()) LvwFiles->setCurrentRow(row);
+    });
+    connect(LvwFiles, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0 && row < List3->count()) List3->setCurrentRow(row);
+    });
+}
+
+QWidget* frmRecover::control(const std::string& name) const {
+    if (name == "frmRecover") return const_cast<frmRecover*>(this);
+    return findChild<QWidget*>(q(name));
+}
+
+// ---------------------------------------------------------------- Ui service
+
+shell::Answer frmRecover::message(const std::string& text, const std::string& title,
+                                  const shell::MessageOptions& options) {
+    const bool selfClosing = options.selfClosingStyle != 0 && !plainBoxes_;
+    QMessageBox box(iconOf(options.icon), q(title), q(text),
+                    selfClosing ? QMessageBox::Ok : buttonsOf(options.buttons), isVisible() ? this : nullptr);
+    box.setObjectName("MessageBox");
+    if (selfClosing) {
+        box.button(QMessageBox::Ok)->setText(q(LoadStr(1323, "SelfClosing")));
+        QTimer::singleShot(selfClosingSeconds(options.selfClosingStyle) * 1000, &box, &QMessageBox::accept);
+    }
+    // Centred on the window, never off the top or left of the screen.
+    box.adjustSize();
+    QRect area = screen() ? screen()->availableGeometry() : QRect();
+    QPoint pos = geometry().center() - QPoint(box.width() / 2, box.height() / 2);
+    pos.setX(std::max(pos.x(), area.left()));
+    pos.setY(std::max(pos.y(), area.top()));
+    box.move(pos);
+    QElapsedTimer shown;
+    shown.start();
+    const int button = box.exec();
+    if (selfClosing) {
+        // A box that vanished at once was never seen: say it again plainly, and
+        // keep to plain boxes for the rest of the run.
+        if (shown.elapsed() < 1000) {
+            plainBoxes_ = true;
+            return message(text, title, {options.buttons, options.icon, 0});
+        }
+        return shell::Answer::OK;
+    }
+    return answerOf(button, options.buttons);
+}
+
+std::optional<std::string> frmRecover::input(const std::string& prompt, const std::string& title,
+                                             const std::string& defaultText) {
+    QInputDialog dlg(this);
+    dlg.setObjectName("InputBox");
+    dlg.setWindowTitle(q(title));
+    dlg.setLabelText(q(prompt));
+    dlg.setTextValue(q(defaultText));
+    if (dlg.exec() != QDialog::Accepted) return std::nullopt;
+    return s(dlg.textValue());
+}
+
+std::optional<std::string> frmRecover::chooseFolder(const std::string& title, const std::string& start) {
+    QString dir = QFileDialog::getExistingDirectory(this, q(title), q(start));
+    if (dir.isEmpty()) return std::nullopt;
+    if (!dir.endsWith('/')) dir += '/';
+    return s(dir);
+}
+
+std::optional<std::string> frmRecover::openFile(const std::string& title, const std::string& filter,
+                                                const std::string& start) {
+    QString f = QFileDialog::getOpenFileName(this, q(title), q(start), q(filter));
+    if (f.isEmpty()) return std::nullopt;
+    return s(f);
+}
+
+std::optional<std::string> frmRecover::saveFile(const std::string& title, const std::string& filter,
+                                                const std::string& start) {
+    QString f = QFileDialog::getSaveFileName(this, q(title), q(start), q(filter));
+    if (f.isEmpty()) return std::nullopt;
+    return s(f);
+}
+
+void frmRecover::setCaption(const std::string& name, const std::string& text) {
+    QWidget* w = control(name);
+    if (!w) return;
+    if (w == this) setWindowTitle(q(text));
+    else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(q(text));
+    else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(q(text).remove('\r'));
+    else if (auto* e = qobject_cast<QPlainTextEdit*>(w)) e->setPlainText(q(text).remove('\r'));
+    else if (auto* c = qobject_cast<QComboBox*>(w)) {
+        // A list's caption is its chosen entry: the drive id or the entry's text.
+        int i = c->findData(q(text));
+        if (i < 0) i = c->findText(q(text));
+        if (i >= 0) {
+            QSignalBlocker block(c);
+            c->setCurrentIndex(i);
+        }
+    }
+    else if (auto* t = qobject_cast<QLineEdit*>(w)) t->setText(q(text));
+    else if (auto* g = qobject_cast<QGroupBox*>(w)) g->setTitle(q(text));
+}
+
+std::string frmRecover::caption(const std::string& name) const {
+    QWidget* w = control(name);
+    if (!w) return {};
+    if (w == this) return s(windowTitle());
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return s(b->text());
+    if (auto* l = qobject_cast<QLabel*>(w)) return s(l->text());
+    if (auto* e = qobject_cast<QPlainTextEdit*>(w)) return s(e->toPlainText());
+    if (auto* t = qobject_cast<QLineEdit*>(w)) return s(t->text());
+    if (auto* g = qobject_cast<QGroupBox*>(w)) return s(g->title());
+    if (auto* c = qobject_cast<QComboBox*>(w))
+        return s(c->currentData().isValid() ? c->currentData().toString() : c->currentText());
+    return {};
+}
+
+void frmRecover::setEnabled(const std::string& name, bool enabled) {
+    if (auto* t = findChild<QTimer*>(q(name))) {
+        enabled ? t->start() : t->stop();
+        return;
+    }
+    if (QWidget* w = control(name)) w->setEnabled(enabled);
+}
+
+void frmRecover::setVisible(const std::string& name, bool visible) {
+    if (QWidget* w = control(name); w && w != this) w->setVisible(visible);
+}
+
+void frmRecover::status(const std::string& text) { lblStatus->setText(q(text)); }
+
+void frmRecover::progress(double fraction, const std::string& text) {
+    if (fraction < 0) {
+        ProgressBar1->setRange(0, 0);
+    } else {
+        ProgressBar1->setRange(0, 1000);
+        ProgressBar1->setValue(static_cast<int>(std::min(1.0, fraction) * 1000));
+    }
+    ProgressBar1->setVisible(busy_.busy || fraction >= 0);
+    if (!text.empty()) lblStatus->setText(q(text));
+}
+
+void frmRecover::yield() { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); }
+
+bool frmRecover::stopRequested() const { return stopFlag_ || busy_.stopping; }
+
+void frmRecover::clearStop() {
+    stopFlag_ = false;
+    busy_.stopping = false;
+}
+
+// ---------------------------------------------------------------- captions and states
+
+void frmRecover::SetCaptions() {
+    for (const auto& c : shell::WindowCaptions()) setCaption(c.control, LoadStr(c.id, c.english));
+    for (const auto& t : shell::WindowTooltips())
+        if (QWidget* w = control(t.control)) w->setToolTip(q(LoadStr(t.id, t.english)));
+    Drive1->setToolTip(q(shell::Drive1Tooltip()));
+    CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
+    CmbTypeSelect->setPlaceholderText(q(LoadStr(434, "Select File Types")));
+    lblDrive->setText(q(LoadStr(655, "Drive")));
+
+    const int preset = CmbTypeSelect->currentIndex();
+    CmbTypeSelect->clear();
+    for (const auto& e : shell::TypePresetEntries()) CmbTypeSelect->addItem(q(LoadStr(e.id, e.english)));
+    CmbTypeSelect->setCurrentIndex(preset);
+
+    const int colour = ListColors->currentIndex();
+    ListColors->clear();
+    for (const auto& e : shell::ColourEntries()) ListColors->addItem(q(LoadStr(e.id, e.english)));
+    ListColors->setCurrentIndex(colour < 0 ? ListColors->count() - 1 : colour);
+
+    ListFilters->clear();
+    for (const auto& e : shell::FilterEntries()) ListFilters->addItem(q(LoadStr(e.id, e.english)));
+
+    QStringList headers;
+    for (const auto& e : shell::TypeListHeaders()) headers << q(LoadStr(e.id, e.english));
+    LvwTypes->setHeaderLabels(headers);
+}
+
+bool frmRecover::cacheHasFiles() const { return !foundNames_.isEmpty(); }
+
+void frmRecover::EnableButtons() {
+    std::error_code ec;
+    shell::EnableButtons(*this, cacheHasFiles(), !saveFolder_.empty() && fs::is_directory(saveFolder_, ec));
+}
+
+void frmRecover::ShowStartPage() {
+    QString html = "<h2>" + q(shell::StartPageTitle()).toHtmlEscaped() + "</h2><p>";
+    for (const auto& line : shell::StartPageLines()) html += q(line).toHtmlEscaped() + "<br>";
+    html += "</p>";
+    txtStart->clear();
+    txtStart->setHtml(html);
+    lblHelp->setToolTip(q(shell::StartPageHelp()));
+    pages_->setCurrentWidget(pageStart_);
+    previewPane_->setVisible(false);
+    CmdShowScanTypes->setChecked(false);
+    RefreshDriveInfo();
+}
+
+void frmRecover::ShowResults() {
+    pages_->setCurrentWidget(pageResults_);
+    previewPane_->setVisible(true);
+    CmdShowScanTypes->setChecked(false);
+}
+
+void frmRecover::ApplyColourScheme(int index) {
+    if (index < 0 || index >= ListColors->count()) return;
+    const auto scheme = shell::SchemeFromEntry(s(ListColors->itemText(index)));
+    if (scheme == shell::ColourScheme::Hide) {
+        ListColors->setVisible(false);
+        return;
+    }
+    ListColors->setCurrentIndex(index);
+    const auto colours = shell::ColoursOf(scheme);
+    if (!colours) {
+        setStyleSheet({});
+        return;
+    }
+    const QString window = colourOf(colours->window).name(), text = colourOf(colours->text).name(),
+                  infoBack = colourOf(colours->infoBack).name(), infoText = colourOf(colours->infoText).name();
+    setStyleSheet(QString("QWidget#centralWidget { background: %1; }"
+                          "QWidget#centralWidget QLabel, QWidget#centralWidget QCheckBox { color: %2; }"
+                          "QFrame#sidebar { background: %1; border-color: %5; }"
+                          "QPlainTextEdit, QTextBrowser, QListWidget, QTreeWidget { background: %3; color: %4; }"
+                          "QProgressBar { background: %5; } QProgressBar::chunk { background: %6; }")
+                      .arg(window, text, infoBack, infoText, colourOf(colours->progressBack).name(),
+                           colourOf(colours->progressBar).name()));
+}
+
+void frmRecover::RefreshDriveInfo() {
+    if (currentDrive_.empty()) {
+        lblSpecs->setText(q(LoadStr(407, "Please insert disk or suitable medium.")));
+        return;
+    }
+    media::RefreshDriveInfo(*this, currentDrive_);
+}
+
+// ---------------------------------------------------------------- drives
+
+void frmRecover::fillDriveList(QComboBox* list, const std::vector<platform::DriveEntry>& drives) {
+    const QString keep = list->currentData().toString();
+    QSignalBlocker block(list);
+    list->clear();
+    for (const auto& d : drives) {
+        // Images by their file name: their folders would crowd out the rest.
+        QString text = d.isImage ? QFileInfo(q(d.id)).fileName() : q(platform::DriveDisplayName(d));
+        if (d.isImage && !d.label.empty()) text = q(d.label) + "  (" + text + ")";
+        if (d.sizeBytes) text += "  \u00b7  " + sizeText(d.sizeBytes);
+        list->addItem(text, q(d.id));
+        list->setItemData(list->count() - 1, q(d.id), Qt::ToolTipRole);
+    }
+    const int i = list->findData(keep);
+    if (i >= 0) list->setCurrentIndex(i);
+}
+
+void frmRecover::selectDrive(const std::string& id) {
+    const int i = Drive1->findData(q(id));
+    if (i < 0) return;
+    {
+        QSignalBlocker block(Drive1);
+        Drive1->setCurrentIndex(i);
+    }
+    Drive1_Change();
+}
+
+void frmRecover::Drive1_Change() {
+    const std::string choice = s(Drive1->currentData().toString());
+    if (choice.empty() || busy_.busy) return;
+    const bool thumbs = resultViews_->currentWidget() == LvwFiles;
+    currentDrive_ = media::Drive1_Change(*this, choice, currentDrive_, thumbs);
+    if (currentDrive_ == choice) {
+        // The command catalogues the drive only when the panel changes.
+        if (media::CurrentDrive().Drive != choice) media::GetDriveInfo(choice);
+    }
+    const int i = Drive1->findData(q(currentDrive_));
+    if (i >= 0 && i != Drive1->currentIndex()) {
+        QSignalBlocker block(Drive1);
+        Drive1->setCurrentIndex(i);
+    }
+}
+
+void frmRecover::Timer1_Timer() {
+    std::vector<platform::DriveEntry> hidden;
+    if (!selectionPending_ && !busy_.busy) {
+        hidden = platform::EnumerateDrives();
+        fillDriveList(Drive2, hidden);
+    }
+    auto t = watcher_.tick(selectionPending_, busy_.busy, Drive1->isEnabled(),
+                           static_cast<std::size_t>(Drive1->count()), hidden);
+    if (t.applyPendingSelection) {
+        selectionPending_ = false;
+        emit List3->currentRowChanged(List3->currentRow());
+    }
+    if (t.refreshVisible || t.select) {
+        fillDriveList(Drive1, hidden);
+        if (t.select) {
+            selectDrive(*t.select);
+        } else if (Drive1->findData(q(currentDrive_)) < 0) {
+            // The selected medium went away.
+            selectDrive(shell::SelectRemovableDrive(hidden, {}));
+        }
+    }
+    Timer1->start(t.intervalMs);
+}
+
+// ---------------------------------------------------------------- start-up
+
+void frmRecover::settleCache() {
+    fs::path base;
+    if (options_.cacheDir) base = fs::path(*options_.cacheDir);
+    else base = s(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation));
+    std::string str = base.string();
+    if (str.find("QXCache") == std::string::npos) base /= "QXCache";
+    std::error_code ec;
+    fs::create_directories(base, ec);
+    cacheFolder_ = base;
+    for (const char* sub : {"Thumbs", "Thumbs/Browse", "Temp", "Conv"}) fs::create_directories(base / sub, ec);
+    if (saveFolder_.empty()) saveFolder_ = base.parent_path() / "Recovered";
+    fs::create_directories(saveFolder_, ec);
+    if (browseFolder_.empty()) browseFolder_ = saveFolder_;
+    pictureFolder_ =
+        fs::path(s(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))) / "Harvestrix" / "QXRecdt";
+    fs::create_directories(pictureFolder_, ec);
+}
+
+void frmRecover::FillCacheBrowser() {
+    foundNames_.clear();
+    foundSizes_.clear();
+    List3->clear();
+    LvwFiles->clear();
+    QDir dir(q(cacheFolder_.string()));
+    for (const QFileInfo& fi : dir.entryInfoList(QDir::Files, QDir::Name)) {
+        if (isBookkeeping(fi.fileName())) continue;
+        foundNames_ << fi.fileName();
+        foundSizes_.push_back(static_cast<float>(fi.size()));
+        List3->addItem(fi.fileName());
+        LvwFiles->addItem(new QListWidgetItem(fi.fileName().replace("R#", "File "), LvwFiles));
+    }
+}
+
+void frmRecover::readSettings() {
+    QSettings a = storeA();
+    const int w = a.value("MW").toInt(), h = a.value("MH").toInt();
+    if (a.contains("MW")) {
+        const int width = (w == 0 ? 10335 : w) / kTwipsPerPixel;
+        resize(std::max(width, minimumWidth()), std::max(h / kTwipsPerPixel, minimumHeight()));
+        move(a.value("ML").toInt() / kTwipsPerPixel, a.value("MT").toInt() / kTwipsPerPixel);
+    }
+    if (a.contains("CL")) ListColors->setCurrentIndex(a.value("CL").toInt());
+    if (a.contains("TW")) TxtWidth->setText(a.value("TW").toString());
+    if (a.contains("LUD")) saveFolder_ = s(a.value("LUD").toString());
+    if (a.contains("BRD")) browseFolder_ = s(a.value("BRD").toString());
+    const int sel = a.value("TypeSel", -1).toInt();
+    CmbTypeSelect->setCurrentIndex(sel < CmbTypeSelect->count() ? sel : -1);
+    auto mb = [&](const char* key) {
+        return a.value(key).toString().remove('#').replace(',', '.').toDouble();
+    };
+    minMB_ = mb("LMinMB");
+    maxMB_ = mb("LMaxMB");
+}
+
+void frmRecover::saveSettings() {
+    QSettings a = storeA();
+    a.setValue("HomePath", QCoreApplication::applicationDirPath());
+    a.setValue("BRD", q(browseFolder_.string()));
+    a.setValue("LUD", q(saveFolder_.string()));
+    a.setValue("TCache", q(cacheFolder_.string()));
+    a.setValue("MT", y() * kTwipsPerPixel);
+    a.setValue("ML", x() * kTwipsPerPixel);
+    a.setValue("MW", width() * kTwipsPerPixel);
+    a.setValue("MH", height() * kTwipsPerPixel);
+    a.setValue("CL", ListColors->currentIndex());
+    a.setValue("TW", TxtWidth->text());
+    a.setValue("DRVe", q(currentDrive_));
+    a.setValue("TypeSel", CmbTypeSelect->currentIndex());
+    a.setValue("LMaxMB", QString::number(maxMB_) + "#");
+    a.setValue("LMinMB", QString::number(minMB_) + "#");
+    QSettings b(QSettings::IniFormat, QSettings::UserScope, "XQVers", "Startup");
+    b.setValue("ST", resultViews_->currentWidget() == LvwFiles ? "1" : "0");
+}
+
+void frmRecover::showLastPicture() {
+    QDir dir(q(pictureFolder_.string()));
+    QString path = dir.filePath("Lastpict.bmp");
+    if (!QFileInfo::exists(path)) {
+        const auto backs = dir.entryList({"back.*"}, QDir::Files);
+        path = backs.isEmpty() ? QString() : dir.filePath(backs.first());
+    }
+    if (!path.isEmpty() && lastPicture_.load(path)) {
+        Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        lblPictureMode->setText(QFileInfo(path).fileName());
+    }
+}
+
+void frmRecover::Form_Load() {
+    // Nothing of the window shows before it is complete.
+    setWindowOpacity(0.0);
+    if (options_.language) {
+        const int id = *options_.language;
+        shell::SetCurrentLanguage(id == shell::kLangDutch || id == shell::kLangGerman ? id : shell::kLangEnglish);
+    } else {
+        switch (QLocale::system().language()) {
+            case QLocale::Dutch: shell::SetCurrentLanguage(shell::kLangDutch); break;
+            case QLocale::German: shell::SetCurrentLanguage(shell::kLangGerman); break;
+            default: shell::SetCurrentLanguage(shell::kLangEnglish); break;
+        }
+    }
+    // The splash needs the picture folder before anything else is settled.
+    const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    QDir pict(dataDir + "/Harvestrix/QXRecdt");
+    QString splashPicture = pict.filePath("Lastpict.bmp");
+    if (!QFileInfo::exists(splashPicture)) {
+        const auto backs = pict.entryList({"back.*"}, QDir::Files);
+        splashPicture = backs.isEmpty() ? QString() : pict.filePath(backs.first());
+    }
+    auto splash = std::make_unique<frmRecoverInit>(splashPicture);
+    splash->show();
+    QCoreApplication::processEvents();
+
+    SetCaptions();
+    for (const auto& spec : options_.attaches)
+        if (!platform::AttachImage(spec))
+            message("Cannot attach '" + spec + "': the image file does not exist.", LoadStr(31, "Harvestrix"),
+                    {shell::Buttons::OK, shell::Icon::Exclamation, 0});
+    if (options_.askCache) {
+        if (auto c = input("Cache:", LoadStr(753, "Harvestrix Cache"))) options_.cacheDir = *c;
+    }
+    readSettings();
+    settleCache();
+    showLastPicture();
+    FillCacheBrowser();
+
+    const auto drives = platform::EnumerateDrives();
+    fillDriveList(Drive1, drives);
+    fillDriveList(Drive2, drives);
+    std::string start;
+    platform::DriveEntry stored;
+    const std::string drve = s(storeA().value("DRVe").toString());
+    if (!drve.empty() && Drive1->findData(q(drve)) >= 0 && platform::FindDrive(drve, stored) && stored.ready)
+        start = drve;
+    if (start.empty() || !cacheHasFiles()) start = shell::SelectRemovableDrive(drives, start);
+    selectDrive(start);
+
+    ApplyColourScheme(ListColors->currentIndex());
+    if (cacheHasFiles()) ShowResults();
+    else ShowStartPage();
+    EnableButtons();
+    status(LoadStr(51, "Status"));
+
+    Timer1->start(shell::DriveWatcher::kIdleMs);
+    loaded_ = true;
+    splash->close();
+    setWindowOpacity(1.0);
+}
+
+// ---------------------------------------------------------------- commands
+
+void frmRecover::notYetAvailable(const std::string& command) {
+    const std::string what = caption(command).empty() ? command : caption(command);
+    message("'" + what + "' is not yet available in this version.", LoadStr(31, "Harvestrix"),
+            {shell::Buttons::OK, shell::Icon::Information, 0});
+}
+
+void frmRecover::CmdScan_Click() {
+    if (busy_.busy) {
+        if (busy_.operation == "CmdScan") {
+            busy_.stopping = true;
+            yield();
+        }
+        return;
+    }
+    runScan();
+}
+
+void frmRecover::runScan() { notYetAvailable("CmdScan"); }
+
+void frmRecover::CmdShowScanTypes_Click() {
+    if (pages_->currentWidget() == pageTypes_) {
+        if (cacheHasFiles()) ShowResults();
+        else ShowStartPage();
+    } else {
+        pages_->setCurrentWidget(pageTypes_);
+        previewPane_->setVisible(false);
+        CmdShowScanTypes->setChecked(true);
+    }
+}
+
+void frmRecover::CmdShowThumbs_Click() {
+    ShowResults();
+    resultViews_->setCurrentWidget(resultViews_->currentWidget() == List3 ? static_cast<QWidget*>(LvwFiles)
+                                                                           : static_cast<QWidget*>(List3));
+}
+
+void frmRecover::CmdShowFolder_Click() {
+    const bool cache = caption("CmdShowFolder") == shell::LocalCaption("CmdShowFolder");
+    const fs::path folder = cache ? cacheFolder_ : browseFolder_;
+    std::error_code ec;
+    if (folder.empty() || !fs::is_directory(folder, ec)) {
+        message("Folders are empty.", "Explore  " + LoadStr(31, "Harvestrix"), {});
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(q(folder.string())));
+}
+
+void frmRecover::CmdOpen_Click() {
+    const int row = List3->currentRow();
+    if (row < 0 || row >= foundNames_.size()) return;
+    const QString path = q((cacheFolder_ / s(foundNames_[row])).string());
+    // Never start a program found on a medium.
+    if (path.contains(".exe", Qt::CaseInsensitive)) return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void frmRecover::CmdMaxSpeed_Click() {
+    if (busy_.busy) return;
+    // Not stoppable, but other long commands wait for it.
+    busy_.busy = true;
+    busy_.operation = "CmdMaxSpeed";
+    for (const auto& name : shell::LongCommands())
+        if (name != "CmdMaxSpeed") setEnabled(name, false);
+    media::CmdMaxSpeed_Click(*this, currentDrive_, false);
+    busy_ = {};
+    for (const auto& name : shell::LongCommands()) setEnabled(name, true);
+    EnableButtons();
+}
+
+void frmRecover::CmdBrowse_Click() { notYetAvailable("CmdBrowse"); }
+
+void frmRecover::CmbTypeSelect_Click(int index) {
+    if (index < 0) return;
+    const QString entry = CmbTypeSelect->itemText(index);
+    const bool all = entry == q(LoadStr(1534, "All types possible"));
+    const bool none = entry == q(LoadStr(1708, "Deselect"));
+    if (!all && !none) {
+        notYetAvailable("CmbTypeSelect");
+        return;
+    }
+    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i)
+        LvwTypes->topLevelItem(i)->setCheckState(0, all ? Qt::Checked : Qt::Unchecked);
+}
+
+// ---------------------------------------------------------------- close
+
+void frmRecover::CmdEnd_Click() {
+    if (closeCommand()) close();
+}
+
+bool frmRecover::closeCommand() {
+    if (exited_) return true;
+    if (shell::CloseCommand(*this, busy_) == shell::CloseStep::WaitForStop) {
+        Timer2->start();
+        return false;
+    }
+    Timer2->stop();
+    ExitSequence();
+    exited_ = true;
+    return true;
+}
+
+void frmRecover::Timer2_Timer() {
+    yield();
+    if (!busy_.busy) {
+        Timer2->stop();
+        CmdEnd_Click();
+    }
+}
+
+void frmRecover::closeEvent(QCloseEvent* event) {
+    if (closeCommand()) event->accept();
+    else event->ignore();
+}
+
+void frmRecover::ExitSequence() {
+    std::error_code ec;
+    if (!lastPicture_.isNull() && !pictureFolder_.empty())
+        lastPicture_.save(q((pictureFolder_ / "Lastpict.bmp").string()), "BMP");
+    QSettings b(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix");
+    b.setValue("LastStage", "0");
+    setCaption("CmdEnd", LoadStr(756, "Closing..."));
+    saveSettings();
+    if (!cacheFolder_.empty()) {
+        for (auto& e : fs::directory_iterator(cacheFolder_ / "Temp", ec))
+            if (e.is_regular_file(ec)) fs::remove(e.path(), ec);
+        for (auto& e : fs::directory_iterator(cacheFolder_, ec)) {
+            const std::string name = e.path().filename().string();
+            // The undelete's per-drive lists: a drive prefix and "DirEnt.dat".
+            if (name.size() > 10 && name.compare(name.size() - 10, 10, "DirEnt.dat") == 0) fs::remove(e.path(), ec);
+        }
+    }
+    List1->clear();
+    List2->clear();
+    Timer1->stop();
+    Timer2->stop();
+    if (!saveFolder_.empty() && fs::is_directory(saveFolder_, ec) && fs::is_empty(saveFolder_, ec))
+        fs::remove(saveFolder_, ec);
 }
 
 }  // namespace hx::gui

@@ -1,13 +1,159 @@
 #pragma once
 #include <QMainWindow>
+#include <QPixmap>
+#include <QStringList>
+#include <filesystem>
+#include <vector>
+
+#include "platform/DriveCatalogue.h"
+#include "shell/Ui.h"
+#include "shell/WindowCommands.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSplitter;
+class QStackedWidget;
+class QTextBrowser;
+class QTimer;
+class QTreeWidget;
 
 namespace hx::gui {
 
-// The main window.
-class frmRecover : public QMainWindow {
+class frmRecoverInit;
+
+// The main window. It carries the commands as click handlers, the working
+// state of a run, and implements the Ui service with widgets; commands find
+// controls by their object names (CmdScan, Drive1, List3, ...).
+class frmRecover : public QMainWindow, public shell::Ui {
     Q_OBJECT
 public:
-    explicit frmRecover(QWidget* parent = nullptr);
+    explicit frmRecover(shell::WindowOptions options = {}, QWidget* parent = nullptr);
+    ~frmRecover() override;
+
+    // Start-up: everything before the window is first shown (splash included).
+    void Form_Load();
+
+    // Ui service.
+    shell::Answer message(const std::string& text, const std::string& title,
+                          const shell::MessageOptions& options = {}) override;
+    std::optional<std::string> input(const std::string& prompt, const std::string& title,
+                                     const std::string& defaultText = {}) override;
+    std::optional<std::string> chooseFolder(const std::string& title, const std::string& start) override;
+    std::optional<std::string> openFile(const std::string& title, const std::string& filter,
+                                        const std::string& start) override;
+    std::optional<std::string> saveFile(const std::string& title, const std::string& filter,
+                                        const std::string& start) override;
+    void setCaption(const std::string& control, const std::string& text) override;
+    std::string caption(const std::string& control) const override;
+    void setEnabled(const std::string& control, bool enabled) override;
+    void setVisible(const std::string& control, bool visible) override;
+    void status(const std::string& text) override;
+    void progress(double fraction, const std::string& text) override;
+    void yield() override;
+    bool stopRequested() const override;
+    void clearStop() override;
+
+    // Window state, for the commands and the tests.
+    void SetCaptions();
+    void EnableButtons();
+    void ShowStartPage();
+    void ShowResults();
+    void FillCacheBrowser();
+    void ApplyColourScheme(int index);
+    void RefreshDriveInfo();
+    const std::filesystem::path& cacheFolder() const { return cacheFolder_; }
+    const std::filesystem::path& saveFolder() const { return saveFolder_; }
+    const std::filesystem::path& pictureFolder() const { return pictureFolder_; }
+    std::string currentDrive() const { return currentDrive_; }
+    bool isBusy() const { return busy_.busy; }
+    bool hasExited() const { return exited_; }
+    const QStringList& foundNames() const { return foundNames_; }
+    const shell::DriveWatcher& watcher() const { return watcher_; }
+    // Answers of the last plain-box fallback of self-closing messages.
+    bool usesPlainBoxes() const { return plainBoxes_; }
+
+public slots:
+    void CmdScan_Click();
+    void CmdEnd_Click();
+    void CmdShowFolder_Click();
+    void CmdShowThumbs_Click();
+    void CmdShowScanTypes_Click();
+    void CmdOpen_Click();
+    void CmdBrowse_Click();
+    void CmdMaxSpeed_Click();
+    void CmbTypeSelect_Click(int index);
+    void Drive1_Change();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildWidgets();
+    void buildSidebar(QWidget* host);
+    void buildCentre(QWidget* host);
+    void buildBottom(QWidget* host);
+    void connectCommands();
+    QPushButton* makeButton(const char* name, QWidget* parent, bool primary = false);
+    QWidget* control(const std::string& name) const;
+
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void fillDriveList(QComboBox* list, const std::vector<platform::DriveEntry>& drives);
+    void selectDrive(const std::string& id);
+    void settleCache();
+    void readSettings();
+    void saveSettings();
+    void showLastPicture();
+    void ExitSequence();
+    // The close command; true when the window may close now.
+    bool closeCommand();
+    void notYetAvailable(const std::string& command);
+    bool cacheHasFiles() const;
+    void runScan();
+
+    shell::WindowOptions options_;
+    shell::BusyState busy_;
+    shell::DriveWatcher watcher_;
+    bool stopFlag_ = false;
+    bool plainBoxes_ = false;
+    bool exited_ = false;
+    bool loaded_ = false;
+    bool selectionPending_ = false;
+    std::string currentDrive_;
+    std::filesystem::path cacheFolder_, saveFolder_, pictureFolder_, browseFolder_;
+    QStringList foundNames_;
+    std::vector<float> foundSizes_;
+    double minMB_ = 0, maxMB_ = 0;
+
+    // Controls, named as the commands know them.
+    QComboBox *Drive1 = nullptr, *Drive2 = nullptr, *CmbTypeSelect = nullptr, *ListColors = nullptr;
+    QListWidget *List1 = nullptr, *List2 = nullptr, *List3 = nullptr, *LvwFiles = nullptr, *ListFilters = nullptr;
+    QTreeWidget* LvwTypes = nullptr;
+    QPushButton *CmdScan = nullptr, *CmdQuickUndelete = nullptr, *CmdEnd = nullptr, *CmdShowScanTypes = nullptr,
+                *CmdShowFolder = nullptr, *CmdShowThumbs = nullptr, *CmdRenderWidth = nullptr;
+    QCheckBox *ChkDeep = nullptr, *ChkDamaged = nullptr, *CheckSpecs = nullptr;
+    QPushButton *lblHelp = nullptr, *lblAbout = nullptr;
+    QLabel *lblStatus = nullptr, *lblSpecs = nullptr, *Picture1 = nullptr, *Picture2 = nullptr, *lblPictureMode = nullptr,
+           *lblDrive = nullptr, *lblInfo = nullptr;
+    QPlainTextEdit* txtExif = nullptr;
+    QLineEdit* txtSpecs = nullptr;
+    QTextBrowser* txtStart = nullptr;
+    QLineEdit* TxtWidth = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QStackedWidget *pages_ = nullptr, *resultViews_ = nullptr;
+    QSplitter* centreSplit_ = nullptr;
+    QWidget* previewPane_ = nullptr;
+    QWidget* pageStart_ = nullptr;
+    QWidget* pageResults_ = nullptr;
+    QWidget* pageTypes_ = nullptr;
+    QTimer *Timer1 = nullptr, *Timer2 = nullptr;
+    QPixmap lastPicture_;
 };
 
 }  // namespace hx::gui

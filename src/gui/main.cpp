@@ -1,10 +1,19 @@
 #include <QApplication>
 
+#include "gui/AppStyle.h"
 #include "gui/frmRecover.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    hx::gui::frmRecover window;
+    app.setApplicationName("Harvestrix");
+    app.setOrganizationName("Morvenick");
+    app.setDesktopFileName("harvestrix");
+    hx::gui::ApplyAppStyle(app);
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    hx::gui::frmRecover window(hx::shell::ParseWindowOptions(args));
+    window.Form_Load();
+    if (window.hasExited()) return 0;
     window.show();
     return app.exec();
 }

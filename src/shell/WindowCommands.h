@@ -1,0 +1,96 @@
+#pragma once
+// The main window's state logic without widgets: which commands are enabled,
+// the drive watcher, the colour schemes, the close command and the window's
+// command line. The window applies the results through the Ui service.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/DriveCatalogue.h"
+#include "shell/Ui.h"
+
+namespace hx::shell {
+
+// Commands that follow the cache: enabled exactly when the cache holds files.
+const std::vector<std::string>& CacheCommands();
+// Long-running commands; while one runs the others are refused.
+const std::vector<std::string>& LongCommands();
+
+// Enables the cache commands; with an empty cache and an existing save folder
+// only CmdShowFolder stays usable, captioned "Explore Folder". Yields once.
+void EnableButtons(Ui& ui, bool cacheHasFiles, bool saveFolderExists);
+
+// The window-wide busy flag and the operation behind it.
+struct BusyState {
+    bool busy = false;
+    bool uninterruptible = false;  // e.g. writing a medium's boot sector
+    bool stopping = false;         // asked to end at its next check
+    std::string operation;         // the running command's control, or "wipe"/"repair"
+};
+
+// Marks `command` as running ("Stop" on it, the other long commands disabled)
+// or as finished (its caption back to `idleCaption`, the long commands enabled).
+void EnterBusy(Ui& ui, BusyState& state, const std::string& command);
+void LeaveBusy(Ui& ui, BusyState& state, const std::string& idleCaption);
+
+// First ready drive of type "Removable"; otherwise `current`, or the first
+// drive when nothing is selected. Empty when there are no drives.
+std::string SelectRemovableDrive(const std::vector<platform::DriveEntry>& drives, const std::string& current);
+
+// Timer1: notices media that are connected or removed.
+class DriveWatcher {
+public:
+    static constexpr int kIdleMs = 2000;
+    static constexpr int kSettleMs = 3000;
+    static constexpr int kBusyMs = 10000;
+
+    struct Tick {
+        bool applyPendingSelection = false;
+        bool refreshVisible = false;
+        std::optional<std::string> select;  // drive to select (runs the drive selection)
+        int intervalMs = kIdleMs;
+    };
+
+    // One tick. `hidden` is the freshly enumerated drive list (Drive2),
+    // `visibleCount` the number of drives in Drive1.
+    Tick tick(bool selectionPending, bool busy, bool visibleEnabled, std::size_t visibleCount,
+              const std::vector<platform::DriveEntry>& hidden);
+    int intervalMs() const { return interval_; }
+
+private:
+    int interval_ = kIdleMs;
+};
+
+enum class ColourScheme { Hide, Dark, Light, System };
+
+// Chosen by the words "Hide", "Dark" and "Light" in the entry's text.
+ColourScheme SchemeFromEntry(const std::string& entryText);
+
+// Colours as 0xBBGGRR, as the settings and the old layouts give them.
+struct SchemeColours {
+    std::uint32_t window = 0, text = 0, infoBack = 0, infoText = 0, progressBack = 0, progressBar = 0;
+};
+// Nothing for the system scheme (and Hide): the platform's palette applies.
+std::optional<SchemeColours> ColoursOf(ColourScheme scheme);
+
+// The close command (CmdEnd and closing the window).
+enum class CloseStep { Exit, WaitForStop };
+// Captions CmdEnd "Closing..."; when busy, asks a stoppable operation to stop
+// and says "Still busy. Finishing" (the window then retries from Timer2).
+CloseStep CloseCommand(Ui& ui, BusyState& state);
+
+// The window's command line: --attach IMAGE[,removable][,label=NAME] (any
+// number), --cache DIR, --lang ID, and the old switches "language",
+// "cache[=DIR]" and "uninstall" anywhere in the line.
+struct WindowOptions {
+    std::vector<std::string> attaches;
+    std::optional<std::string> cacheDir;  // DIR of --cache or cache=DIR
+    bool askCache = false;                // "cache" without "="
+    std::optional<int> language;
+    bool uninstall = false;
+    std::vector<std::string> unknown;
+};
+WindowOptions ParseWindowOptions(const std::vector<std::string>& args);
+
+}  // namespace hx::shell

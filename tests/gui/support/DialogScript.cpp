@@ -1,0 +1,70 @@
+#include "support/DialogScript.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDateTime>
+#include <QInputDialog>
+#include <QPushButton>
+
+namespace hx::test {
+
+DialogScript::DialogScript() {
+    connect(&timer_, &QTimer::timeout, this, &DialogScript::poll);
+    timer_.start(20);
+}
+
+bool DialogScript::shownContaining(const QString& part) const {
+    for (const auto& s : shown)
+        if (s.text.contains(part)) return true;
+    return false;
+}
+
+void DialogScript::poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) {
+        current_ = nullptr;
+        return;
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (modal != current_) {
+        current_ = modal;
+        seenAt_ = now;
+        Shown s;
+        s.title = modal->windowTitle();
+        s.geometry = modal->frameGeometry();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            s.text = box->text();
+            for (auto* b : box->buttons()) s.buttons << b->text();
+        } else if (auto* in = qobject_cast<QInputDialog*>(modal)) {
+            s.text = in->labelText();
+        }
+        shown.push_back(s);
+    }
+    if (now - seenAt_ < answerAfterMs) return;
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        QAbstractButton* button = nullptr;
+        if (!answers.empty()) {
+            button = box->button(answers.front());
+            answers.pop_front();
+        }
+        if (!button) button = box->defaultButton();
+        if (!button) button = box->buttons().value(0);
+        current_ = nullptr;
+        if (button) button->click();
+    } else if (auto* in = qobject_cast<QInputDialog*>(modal)) {
+        std::optional<QString> value;
+        if (!inputs.empty()) {
+            value = inputs.front();
+            inputs.pop_front();
+        }
+        current_ = nullptr;
+        if (value) {
+            in->setTextValue(*value);
+            in->accept();
+        } else {
+            in->reject();
+        }
+    }
+}
+
+}  // namespace hx::test

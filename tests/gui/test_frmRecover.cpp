@@ -1,0 +1,316 @@
+// The real main window, offscreen, with attached image drives and scripted answers.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <memory>
+
+#include "fixtures/TempDir.h"
+#include "gui/AppStyle.h"
+#include "gui/frmRecover.h"
+#include "gui/frmRecoverInit.h"
+#include "media/DriveRecord.h"
+#include "platform/DriveCatalogue.h"
+#include "shell/Strings.h"
+#include "shell/WindowCommands.h"
+#include "shell/WindowCommandsText.h"
+#include "support/DialogScript.h"
+
+using hx::gui::frmRecover;
+namespace fs = std::filesystem;
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// Every control the window's commands address by name.
+const char* const kControls[] = {
+    "CmdSaveAll", "CmdSaveAs", "CmdOpen", "CmdEnd", "CmdMaxSpeed", "CmdQuickUndelete", "CmdScan", "CmdShowFolder",
+    "CmdShowThumbs", "CmdLearn", "TxtWidth", "CmdRenderWidth", "CmdShowScanTypes", "ChkDeep", "ChkDamaged",
+    "CmdBackup", "CmdScanBackup", "CmdBrowse", "Drive1", "Drive2", "lblHelp", "lblAbout", "lblStatus",
+    "CmbTypeSelect", "txtExif", "txtSpecs", "ListColors", "ListFilters", "LvwTypes", "List1", "List2", "List3",
+    "LvwFiles", "Picture1", "Picture2", "lblSpecs", "CheckSpecs", "Timer1", "Timer2"};
+
+}  // namespace
+
+class FrmRecoverTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<hx::test::TempDir> home_;
+    fs::path fixedImage_, cardImage_;
+
+    std::unique_ptr<frmRecover> open(std::vector<std::string> extra = {}, const std::string& cacheName = "work") {
+        hx::platform::DetachAllImages();
+        std::vector<std::string> args = {"--attach", fixedImage_.string(), "--cache",
+                                         (home_->path() / cacheName).string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        auto w = std::make_unique<frmRecover>(hx::shell::ParseWindowOptions(args));
+        w->Form_Load();
+        w->show();
+        return w;
+    }
+
+    template <class T>
+    static T* child(frmRecover& w, const char* name) {
+        return w.findChild<T*>(name);
+    }
+
+private slots:
+    void initTestCase() {
+        home_ = std::make_unique<hx::test::TempDir>("hx-gui");
+        // Settings, cache and pictures of this run stay in the temporary home.
+        for (const char* v : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+            qputenv(v, QByteArray::fromStdString((home_->path() / v).string()));
+        fixedImage_ = home_->path() / "disk.img";
+        cardImage_ = home_->path() / "card.img";
+        for (const auto& img : {fixedImage_, cardImage_}) {
+            const std::string label = img == cardImage_ ? "CARD" : "DISK";
+            QCOMPARE(hx::test::RunCommand("truncate -s 8M '" + img.string() + "' && mkfs.fat -n " + label + " '" +
+                                          img.string() + "'"),
+                     0);
+        }
+    }
+
+    void splashShowsTheLastPictureWhileTheWindowLoadsHidden() {
+        const fs::path pictures = home_->path() / "XDG_DATA_HOME" / "Harvestrix" / "QXRecdt";
+        fs::create_directories(pictures);
+        QImage last(120, 80, QImage::Format_RGB32);
+        last.fill(QColor(200, 30, 30));
+        QVERIFY(last.save(q((pictures / "Lastpict.bmp").string()), "BMP"));
+
+        hx::platform::DetachAllImages();
+        frmRecover w(hx::shell::ParseWindowOptions({"--cache", (home_->path() / "splash").string()}));
+        bool splashSeen = false;
+        QString splashText;
+        QColor splashCentre;
+        double opacityWhileLoading = -1;
+        QTimer::singleShot(0, [&] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* s = qobject_cast<hx::gui::frmRecoverInit*>(top); s && s->isVisible()) {
+                    splashSeen = true;
+                    splashText = s->loadingText();
+                    splashCentre = s->grab().toImage().pixelColor(s->width() / 2, 40);
+                }
+            opacityWhileLoading = w.windowOpacity();
+        });
+        w.Form_Load();
+        QVERIFY(splashSeen);
+        QVERIFY(splashText.startsWith("loading....."));
+        QVERIFY(splashText.contains("Harvestrix"));
+        QCOMPARE(splashCentre, QColor(200, 30, 30));
+        QCOMPARE(opacityWhileLoading, 0.0);
+        QCOMPARE(w.windowOpacity(), 1.0);
+        for (QWidget* top : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<hx::gui::frmRecoverInit*>(top) || !top->isVisible());
+        fs::remove(pictures / "Lastpict.bmp");
+        w.close();
+        QVERIFY2(fs::exists(pictures / "Lastpict.bmp"), "the picture shown is kept for the next start");
+    }
+
+    void everyControlExistsWithItsCaptionInEachLanguage() {
+        for (int lang : {hx::shell::kLangEnglish, hx::shell::kLangDutch, hx::shell::kLangGerman}) {
+            auto w = open({"--lang", std::to_string(lang)});
+            QCOMPARE(hx::shell::CurrentLanguage(), lang);
+            for (const char* name : kControls)
+                QVERIFY2(w->findChild<QObject*>(name), name);
+            w->SetCaptions();
+            int translated = 0;
+            for (const auto& c : hx::shell::WindowCaptions()) {
+                const std::string expected = hx::shell::LoadStr(c.id, c.english);
+                QVERIFY2(!expected.empty(), c.control.c_str());
+                QCOMPARE(q(w->caption(c.control)), q(expected));
+                if (expected != c.english) ++translated;
+            }
+            for (const auto& t : hx::shell::WindowTooltips())
+                QCOMPARE(w->findChild<QWidget*>(q(t.control))->toolTip(), q(hx::shell::LoadStr(t.id, t.english)));
+            if (lang != hx::shell::kLangEnglish)
+                QVERIFY2(translated >= 10, qPrintable(QString("only %1 captions translated for %2")
+                                                          .arg(translated)
+                                                          .arg(lang)));
+            auto* presets = child<QComboBox>(*w, "CmbTypeSelect");
+            QCOMPARE(presets->count(), static_cast<int>(hx::shell::TypePresetEntries().size()));
+            QCOMPARE(presets->itemText(0), q(hx::shell::LoadStr(1631, "All camera's")));
+            auto* types = child<QTreeWidget>(*w, "LvwTypes");
+            QCOMPARE(types->columnCount(), 9);
+            QCOMPARE(types->headerItem()->text(8), q(hx::shell::LoadStr(64, "Analized #")));
+            QCOMPARE(child<QComboBox>(*w, "ListColors")->itemText(1), q(hx::shell::LoadStr(1498, "Layout Dark")));
+            QVERIFY(child<QListWidget>(*w, "ListFilters")->count() == 11);
+            w->CmdEnd_Click();
+            QVERIFY(w->hasExited());
+        }
+    }
+
+    void emptyCacheWithSaveFolderOffersOnlyTheFolder() {
+        auto w = open({}, "empty");
+        QVERIFY(fs::is_directory(w->saveFolder()));
+        QVERIFY(w->foundNames().isEmpty());
+        for (const auto& name : hx::shell::CacheCommands())
+            QCOMPARE(child<QWidget>(*w, name.c_str())->isEnabled(), name == "CmdShowFolder");
+        QCOMPARE(q(w->caption("CmdShowFolder")), QString("Explore Folder"));
+        // The start page is up, the lists and the preview are not.
+        auto* start = child<QTextBrowser>(*w, "txtStart");
+        QVERIFY(start->isVisible());
+        QVERIFY(start->toPlainText().startsWith("Get Started"));
+        QVERIFY(start->toPlainText().contains("Connect your media to the computer."));
+        QVERIFY(!child<QWidget>(*w, "List3")->isVisible());
+        QVERIFY(!child<QWidget>(*w, "Picture1")->isVisible());
+
+        // Without the save folder nothing of the cache commands is usable.
+        fs::remove_all(w->saveFolder());
+        w->EnableButtons();
+        QVERIFY(!child<QWidget>(*w, "CmdShowFolder")->isEnabled());
+
+        // A found file in the cache turns them all on.
+        hx::test::WriteFile(w->cacheFolder() / "R#0000.jpg", std::string(1000, 'x'));
+        w->FillCacheBrowser();
+        w->EnableButtons();
+        for (const auto& name : hx::shell::CacheCommands())
+            QVERIFY2(child<QWidget>(*w, name.c_str())->isEnabled(), name.c_str());
+        QCOMPARE(q(w->caption("CmdShowFolder")), QString("Explore Cache"));
+        QCOMPARE(child<QListWidget>(*w, "List3")->count(), 1);
+        w->CmdEnd_Click();
+    }
+
+    void attachedRemovableImageIsSelectedWithinTwoTicks() {
+        auto w = open();
+        auto* drives = child<QComboBox>(*w, "Drive1");
+        const int before = drives->count();
+        QVERIFY(drives->findData(q(fixedImage_.string())) >= 0);
+        QVERIFY(w->currentDrive() != cardImage_.string());
+
+        QVERIFY(hx::platform::AttachImage(cardImage_.string() + ",removable,label=CARD"));
+        // One 2 s tick notices it, one 3 s tick lets it settle and selects it.
+        QTRY_COMPARE_WITH_TIMEOUT(q(w->currentDrive()), q(cardImage_.string()), 2000 + 3000 + 1500);
+        QCOMPARE(q(hx::media::CurrentDrive().Drive), q(cardImage_.string()));
+        QCOMPARE(drives->count(), before + 1);
+        QCOMPARE(drives->currentData().toString(), q(cardImage_.string()));
+        QCOMPARE(w->watcher().intervalMs(), hx::shell::DriveWatcher::kIdleMs);
+        // The information panel describes the new medium.
+        QVERIFY(q(w->caption("lblSpecs")).contains("CARD"));
+        QCOMPARE(q(hx::media::CurrentDrive().FileSystem), QString("FAT12"));
+        w->CmdEnd_Click();
+    }
+
+    void startUpPrefersTheStoredDriveWhenTheCacheHoldsFiles() {
+        {
+            auto w = open({"--attach", cardImage_.string() + ",removable"}, "stored");
+            QCOMPARE(q(w->currentDrive()), q(cardImage_.string()));
+            // The user picks the fixed disk; it is stored at exit.
+            auto* drives = child<QComboBox>(*w, "Drive1");
+            drives->setCurrentIndex(drives->findData(q(fixedImage_.string())));
+            w->Drive1_Change();
+            QCOMPARE(q(w->currentDrive()), q(fixedImage_.string()));
+            hx::test::WriteFile(w->cacheFolder() / "R#0001.jpg", "found");
+            w->close();
+            QVERIFY(w->hasExited());
+        }
+        auto w = open({"--attach", cardImage_.string() + ",removable"}, "stored");
+        QCOMPARE(q(w->currentDrive()), q(fixedImage_.string()));
+        w->CmdEnd_Click();
+
+        // With an empty cache the removable medium wins over the stored drive.
+        fs::remove(w->cacheFolder() / "R#0001.jpg");
+        auto again = open({"--attach", cardImage_.string() + ",removable"}, "stored");
+        QCOMPARE(q(again->currentDrive()), q(cardImage_.string()));
+        again->CmdEnd_Click();
+    }
+
+    void exitSavesSettingsAndClearsTemporaryFiles() {
+        auto w = open({}, "exit");
+        const fs::path temp = w->cacheFolder() / "Temp" / "scratch.tif";
+        hx::test::WriteFile(temp, "scratch");
+        hx::test::WriteFile(w->cacheFolder() / "bDirEnt.dat", "entries");
+        const fs::path save = w->saveFolder();
+        w->resize(1100, 700);
+        w->close();
+        QVERIFY(w->hasExited());
+        QVERIFY(!w->isVisible());
+        QVERIFY(!fs::exists(temp));
+        QVERIFY(!fs::exists(w->cacheFolder() / "bDirEnt.dat"));
+        QVERIFY2(!fs::exists(save), "an empty save folder is removed");
+        QCOMPARE(q(w->caption("CmdEnd")), QString("Closing..."));
+        QSettings a(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix");
+        QCOMPARE(a.value("MW").toInt(), 1100 * 15);
+        QCOMPARE(a.value("DRVe").toString(), q(w->currentDrive()));
+        QVERIFY(!w->currentDrive().empty());
+    }
+
+    void selfClosingBoxThatVanishesAtOnceFallsBackToPlainBoxes() {
+        auto w = open({}, "boxes");
+        hx::test::DialogScript script;
+
+        script.answerAfterMs = 1300;
+        auto a = w->message("Saved.", "Harvestrix", {hx::shell::Buttons::OK, hx::shell::Icon::Information, 1});
+        QCOMPARE(a, hx::shell::Answer::OK);
+        QCOMPARE(script.shown.size(), std::size_t(1));
+        QCOMPARE(script.shown[0].buttons, QStringList{"SelfClosing"});
+        QVERIFY(!w->usesPlainBoxes());
+        // Centred on the window.
+        const QPoint off = script.shown[0].geometry.center() - w->frameGeometry().center();
+        QVERIFY2(off.manhattanLength() < 40, qPrintable(QString("box off centre by %1").arg(off.manhattanLength())));
+
+        script.answerAfterMs = 50;
+        w->message("Saved again.", "Harvestrix", {hx::shell::Buttons::OK, hx::shell::Icon::Information, 1});
+        QCOMPARE(script.shown.size(), std::size_t(3));
+        QCOMPARE(script.shown[2].text, QString("Saved again."));
+        QVERIFY(!script.shown[2].buttons.contains("SelfClosing"));
+        QVERIFY(w->usesPlainBoxes());
+
+        script.answers = {QMessageBox::No};
+        QCOMPARE(w->message("Continue?", "Harvestrix", {hx::shell::Buttons::YesNoCancel, hx::shell::Icon::Question, 0}),
+                 hx::shell::Answer::No);
+        script.inputs = {QString("1.5-25")};
+        QCOMPARE(q(w->input("Size:", "Harvestrix Scan", "0-0").value_or("")), QString("1.5-25"));
+        script.inputs = {std::nullopt};
+        QVERIFY(!w->input("Size:", "Harvestrix Scan", "0-0"));
+        w->CmdEnd_Click();
+    }
+
+    void colourSchemesAndLayoutFollowTheWindow() {
+        auto w = open({}, "colours");
+        auto* colours = child<QComboBox>(*w, "ListColors");
+        // The window's margin shows its background.
+        auto background = [&] { return w->grab().toImage().pixelColor(3, 300); };
+        w->ApplyColourScheme(1);  // Layout Dark
+        QCOMPARE(background(), QColor(0x80, 0x80, 0x80));
+        w->ApplyColourScheme(3);  // Windows Theme
+        QCOMPARE(background(), QApplication::palette().color(QPalette::Window));
+        w->ApplyColourScheme(0);  // Hide Me
+        QVERIFY(!colours->isVisible());
+
+        // Every command stays inside the window, at the smallest size too.
+        for (QSize size : {QSize(1280, 800), w->minimumSize()}) {
+            w->resize(size);
+            QTest::qWait(50);
+            for (const char* name : kControls) {
+                auto* c = w->findChild<QWidget*>(name);
+                if (!c || !c->isVisible()) continue;
+                const QRect r(c->mapTo(w.get(), QPoint(0, 0)), c->size());
+                QVERIFY2(w->rect().contains(r), qPrintable(QString("%1 outside at %2x%3")
+                                                               .arg(name)
+                                                               .arg(size.width())
+                                                               .arg(size.height())));
+                // Captions that name a drive may be shortened; the others never.
+                if (auto* b = qobject_cast<QPushButton*>(c); b && !b->text().contains('/'))
+                    QVERIFY2(b->width() >= b->fontMetrics().horizontalAdvance(b->text().trimmed()),
+                             qPrintable(QString("%1 caption cut off").arg(name)));
+            }
+        }
+        w->CmdEnd_Click();
+    }
+};
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    hx::gui::ApplyAppStyle(app);
+    FrmRecoverTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_frmRecover.moc"

@@ -1,0 +1,195 @@
+#include "shell/WindowCommands.h"
+
+#include <gtest/gtest.h>
+
+#include "fixtures/ScriptedUi.h"
+#include "shell/Strings.h"
+#include "shell/WindowCommandsText.h"
+
+using namespace hx::shell;
+using hx::platform::DriveEntry;
+using hx::test::ScriptedUi;
+
+namespace {
+
+DriveEntry drive(const std::string& id, const std::string& type, bool ready = true) {
+    DriveEntry d;
+    d.id = id;
+    d.typeName = type;
+    d.ready = ready;
+    d.removable = type == "Removable";
+    return d;
+}
+
+}  // namespace
+
+TEST(EnableButtons, CacheCommandsFollowTheCache) {
+    ScriptedUi ui;
+    EnableButtons(ui, true, false);
+    for (const auto& name : CacheCommands()) EXPECT_TRUE(ui.enabled[name]) << name;
+    EXPECT_EQ(ui.captions["CmdShowFolder"], "Explore Cache");
+    EXPECT_EQ(ui.yields, 1);
+
+    // Empty cache, save folder present: only the folder command, as "Explore Folder".
+    EnableButtons(ui, false, true);
+    for (const auto& name : CacheCommands())
+        EXPECT_EQ(ui.enabled[name], name == "CmdShowFolder") << name;
+    EXPECT_EQ(ui.captions["CmdShowFolder"], "Explore Folder");
+
+    EnableButtons(ui, false, false);
+    for (const auto& name : CacheCommands()) EXPECT_FALSE(ui.enabled[name]) << name;
+}
+
+TEST(BusyState, RunningCommandReadsStopAndOthersAreRefused) {
+    ScriptedUi ui;
+    BusyState busy;
+    EnterBusy(ui, busy, "CmdScan");
+    EXPECT_TRUE(busy.busy);
+    EXPECT_EQ(ui.captions["CmdScan"], "Stop");
+    EXPECT_TRUE(ui.enabled["CmdScan"]);
+    EXPECT_FALSE(ui.enabled["CmdQuickUndelete"]);
+    EXPECT_FALSE(ui.enabled["Drive1"]);
+    EXPECT_EQ(ui.enabled.count("CmdEnd"), 0u) << "the close command stays usable";
+
+    LeaveBusy(ui, busy, "Scan");
+    EXPECT_FALSE(busy.busy);
+    EXPECT_EQ(ui.captions["CmdScan"], "Scan");
+    EXPECT_TRUE(ui.enabled["CmdQuickUndelete"]);
+}
+
+TEST(SelectRemovableDrive, FirstReadyRemovableElseCurrentElseFirst) {
+    std::vector<DriveEntry> drives = {drive("/dev/sda1", "Fixed"), drive("/dev/sr0", "CDRom"),
+                                      drive("/dev/sdb1", "Removable", false), drive("/dev/sdc1", "Removable")};
+    EXPECT_EQ(SelectRemovableDrive(drives, "/dev/sda1"), "/dev/sdc1");
+    drives.pop_back();
+    EXPECT_EQ(SelectRemovableDrive(drives, "/dev/sr0"), "/dev/sr0");
+    EXPECT_EQ(SelectRemovableDrive(drives, ""), "/dev/sda1");
+    EXPECT_EQ(SelectRemovableDrive({}, ""), "");
+}
+
+TEST(DriveWatcher, NewMediumIsSelectedAfterSettling) {
+    DriveWatcher w;
+    std::vector<DriveEntry> one = {drive("/dev/sda1", "Fixed")};
+    auto t = w.tick(false, false, true, 1, one);
+    EXPECT_FALSE(t.refreshVisible);
+    EXPECT_FALSE(t.select);
+    EXPECT_EQ(t.intervalMs, 2000);
+
+    auto two = one;
+    two.push_back(drive("/tmp/card.img", "Removable"));
+    t = w.tick(false, false, true, 1, two);  // noticed: wait for it to settle
+    EXPECT_EQ(t.intervalMs, 3000);
+    EXPECT_FALSE(t.select);
+    EXPECT_FALSE(t.refreshVisible);
+    t = w.tick(false, false, true, 1, two);
+    ASSERT_TRUE(t.select);
+    EXPECT_EQ(*t.select, "/tmp/card.img");
+    EXPECT_TRUE(t.refreshVisible);
+    EXPECT_EQ(t.intervalMs, 2000);
+
+    // A fixed disk that appears is listed but not selected.
+    auto fixed = one;
+    fixed.push_back(drive("/dev/sdd", "Fixed"));
+    w.tick(false, false, true, 1, fixed);
+    t = w.tick(false, false, true, 1, fixed);
+    EXPECT_FALSE(t.select);
+    EXPECT_TRUE(t.refreshVisible);
+
+    // A medium that goes away refreshes the list at once.
+    t = w.tick(false, false, true, 2, one);
+    EXPECT_TRUE(t.refreshVisible);
+    EXPECT_EQ(t.intervalMs, 2000);
+}
+
+TEST(DriveWatcher, BacksOffWhileBusyAndAppliesPendingSelectionFirst) {
+    DriveWatcher w;
+    std::vector<DriveEntry> two = {drive("a", "Fixed"), drive("b", "Removable")};
+    auto t = w.tick(false, true, true, 1, two);
+    EXPECT_EQ(t.intervalMs, 10000);
+    EXPECT_FALSE(t.refreshVisible);
+    EXPECT_FALSE(t.select);
+
+    t = w.tick(true, false, true, 1, two);
+    EXPECT_TRUE(t.applyPendingSelection);
+    EXPECT_FALSE(t.refreshVisible);
+
+    // A disabled drive list is left alone.
+    t = w.tick(false, false, false, 1, two);
+    EXPECT_FALSE(t.refreshVisible);
+    EXPECT_EQ(t.intervalMs, 2000);
+}
+
+TEST(ColourScheme, ChosenByTheWordsInTheEntry) {
+    EXPECT_EQ(SchemeFromEntry("Hide Me"), ColourScheme::Hide);
+    EXPECT_EQ(SchemeFromEntry("Layout Dark"), ColourScheme::Dark);
+    EXPECT_EQ(SchemeFromEntry("Layout Light"), ColourScheme::Light);
+    EXPECT_EQ(SchemeFromEntry("Windows Theme"), ColourScheme::System);
+    ASSERT_TRUE(ColoursOf(ColourScheme::Dark));
+    EXPECT_EQ(ColoursOf(ColourScheme::Dark)->window, 0x808080u);
+    EXPECT_EQ(ColoursOf(ColourScheme::Light)->progressBar, 0x906040u);
+    EXPECT_FALSE(ColoursOf(ColourScheme::System));
+}
+
+TEST(CloseCommand, IdleExitsAndBusyScanIsAskedToStop) {
+    ScriptedUi ui;
+    BusyState idle;
+    EXPECT_EQ(CloseCommand(ui, idle), CloseStep::Exit);
+    EXPECT_EQ(ui.captions["CmdEnd"], "Closing...");
+
+    BusyState scan;
+    EnterBusy(ui, scan, "CmdScan");
+    EXPECT_EQ(CloseCommand(ui, scan), CloseStep::WaitForStop);
+    EXPECT_TRUE(scan.stopping);
+    EXPECT_EQ(ui.captions["CmdEnd"], "Still busy. Finishing");
+
+    // An operation that must not be cut short is waited for, not stopped.
+    BusyState boot;
+    EnterBusy(ui, boot, "CmdScan");
+    boot.uninterruptible = true;
+    EXPECT_EQ(CloseCommand(ui, boot), CloseStep::WaitForStop);
+    EXPECT_FALSE(boot.stopping);
+
+    BusyState wipe;
+    wipe.busy = true;
+    wipe.operation = "wipe";
+    ui.captions["CmdScan"] = "Scan";
+    EXPECT_EQ(CloseCommand(ui, wipe), CloseStep::WaitForStop);
+    EXPECT_TRUE(wipe.stopping);
+}
+
+TEST(WindowOptions, AttachCacheAndOldSwitches) {
+    auto o = ParseWindowOptions({"--attach", "/tmp/a.img,removable,label=CARD", "--attach=/tmp/b.img", "--cache",
+                                 "/tmp/c", "--lang", "1031"});
+    ASSERT_EQ(o.attaches.size(), 2u);
+    EXPECT_EQ(o.attaches[0], "/tmp/a.img,removable,label=CARD");
+    EXPECT_EQ(o.attaches[1], "/tmp/b.img");
+    EXPECT_EQ(o.cacheDir.value_or(""), "/tmp/c");
+    EXPECT_EQ(o.language.value_or(0), 1031);
+
+    o = ParseWindowOptions({"1043", "language"});
+    EXPECT_EQ(o.language.value_or(0), 1043);
+    o = ParseWindowOptions({"LANGUAGE"});
+    EXPECT_EQ(o.language.value_or(-1), 0);
+    o = ParseWindowOptions({"cache=/media/e/work"});
+    EXPECT_EQ(o.cacheDir.value_or(""), "/media/e/work");
+    EXPECT_FALSE(o.askCache);
+    o = ParseWindowOptions({"cache"});
+    EXPECT_TRUE(o.askCache);
+    o = ParseWindowOptions({"Uninstall"});
+    EXPECT_TRUE(o.uninstall);
+    // An image path that happens to contain a switch word is only an image.
+    o = ParseWindowOptions({"--attach", "/tmp/cache-language-uninstall.img"});
+    EXPECT_FALSE(o.uninstall);
+    EXPECT_FALSE(o.language);
+    EXPECT_FALSE(o.cacheDir);
+}
+
+TEST(WindowText, TooltipsAndStartPage) {
+    EXPECT_EQ(TypeSelectTooltip(0, 0), "Select File Types");
+    EXPECT_EQ(TypeSelectTooltip(1.5, 25), "Limited file size: 1.5-25 MB");
+    EXPECT_EQ(StartPageLines().size(), 14u);
+    EXPECT_EQ(StartPageTitle(), "Get Started");
+    EXPECT_NE(Drive1Tooltip().find('\n'), std::string::npos);
+    EXPECT_EQ(LocalCaption("CmdScan"), "Scan");
+    EXPECT_EQ(LocalCaption("NoSuchControl"), "");
+}
