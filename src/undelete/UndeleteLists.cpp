@@ -19,8 +19,8 @@ bool goesToDeleted(const UndeleteEntry& e, bool allDeleted) {
            e.ListName.find(".tmp") == std::string::npos;
 }
 
-std::map<std::string, std::vector<ListedFile>>& listings() {
-    static std::map<std::string, std::vector<ListedFile>> m;
+std::map<std::string, scan::ListedNames>& listings() {
+    static std::map<std::string, scan::ListedNames> m;
     return m;
 }
 
@@ -99,24 +99,24 @@ std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vec
     return lines;
 }
 
-std::vector<ListedFile> ToListedFiles(const std::vector<UndeleteEntry>& entries) {
-    std::vector<ListedFile> out;
+scan::ListedNames ToListedNames(const std::vector<UndeleteEntry>& entries) {
+    scan::ListedNames out;
     for (const auto& e : entries) {
         if (e.isFolder() || e.ResidentData || e.FirstCluster == 0 || e.Size == 0) continue;
         out.push_back({e.ListName.empty() ? e.FileName : e.ListName, e.FirstCluster, e.Size});
     }
     std::stable_sort(out.begin(), out.end(),
-                     [](const ListedFile& a, const ListedFile& b) { return a.firstCluster < b.firstCluster; });
+                     [](const scan::ListedName& a, const scan::ListedName& b) { return a.firstCluster < b.firstCluster; });
     return out;
 }
 
 void RememberListing(const std::string& drive, const std::vector<UndeleteEntry>& entries) {
-    listings()[drive] = ToListedFiles(entries);
+    listings()[drive] = ToListedNames(entries);
 }
 
-std::vector<ListedFile> ListedFilesFor(const std::string& drive) {
+scan::ListedNames ListedNamesFor(const std::string& drive) {
     auto it = listings().find(drive);
-    return it == listings().end() ? std::vector<ListedFile>{} : it->second;
+    return it == listings().end() ? scan::ListedNames{} : it->second;
 }
 
 }  // namespace hx::undelete
