@@ -189,15 +189,22 @@ bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const
     const std::uint8_t* rec = mft::GetFileRecordFromBuffer(s.map, recordNumber);
     const std::uint8_t* data = rec ? mft::GetFileRecordAttribute(s.map, recordNumber, kAttrData) : nullptr;
     if (!data) return false;
-    const std::uint32_t dataLength = Le32(data + 4);
+    // A copy: yielding lets the window run, and a new listing unmaps the MFT.
+    const std::vector<std::uint8_t> attr(data, data + Le32(data + 4));
+    const std::uint32_t dataLength = static_cast<std::uint32_t>(attr.size());
+    NonResidentHeader nr;
+    if (attr[8]) {
+        if (!ParseNonResident(attr.data(), dataLength, nr)) return false;
+        // Compressed or encrypted clusters would come out as they lie on disk: not the file.
+        if (nr.flags & (kAttrFlagCompressed | kAttrFlagEncrypted)) return false;
+    }
+    const mft::VolumeHandle volume = s.volume;
+    const std::uint64_t bpc = s.info.bytesPerCluster;
     std::ofstream out(targetPath, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     bool ok = true;
-    if (data[8]) {
-        NonResidentHeader nr;
-        if (!ParseNonResident(data, dataLength, nr)) return false;
+    if (attr[8]) {
         // Read in pieces rather than one buffer of the allocated size.
-        const std::uint64_t bpc = s.info.bytesPerCluster;
         const std::uint64_t chunk = std::max<std::uint64_t>(bpc, (std::uint64_t(8) << 20) / bpc * bpc);
         std::vector<std::uint8_t> buffer(chunk);
         std::uint64_t left = static_cast<std::uint64_t>(nr.realSize);
@@ -205,7 +212,7 @@ bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const
         while (left > 0 && ok) {
             const std::uint64_t want = std::min(left, chunk);
             const std::uint64_t readBytes = (want + bpc - 1) / bpc * bpc;
-            ok = mft::ReadVCN(s.volume, data, vcn, readBytes, buffer.data());
+            ok = mft::ReadVCN(volume, attr.data(), vcn, readBytes, buffer.data());
             if (ok) out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(want));
             left -= want;
             vcn += static_cast<std::int64_t>(readBytes / bpc);
@@ -213,13 +220,18 @@ bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const
         }
     } else {
         std::uint32_t vlen = 0;
-        const std::uint8_t* v = ResidentValue(data, dataLength, vlen);
+        const std::uint8_t* v = ResidentValue(attr.data(), dataLength, vlen);
         if (!v) ok = false;
         else out.write(reinterpret_cast<const char*>(v), vlen);
     }
     out.close();
+    ok = ok && out.good();
+    if (!ok) {
+        std::error_code ec;
+        std::filesystem::remove(targetPath, ec);
+    }
     ui.yield();
-    return ok && out.good();
+    return ok;
 }
 
 }  // namespace hx::undelete
