@@ -45,8 +45,8 @@ UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<Und
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const UndeleteEntry& e = entries[i];
         if (e.isFolder() || (e.FileName.empty() && e.ListName.empty())) continue;
+        // Deleted ".tmp" files join the listed ones.
         const bool deleted = goesToDeleted(e, allDeleted);
-        if (!deleted && (allDeleted || e.isDeleted())) continue;  // deleted ".tmp" files are not shown
         (deleted ? l.list2 : l.list1).push_back(std::to_string(i + 1) + " " + UndeleteRowText(e, deleted));
     }
     return l;

@@ -18,7 +18,7 @@ struct UndeleteLists {
 
 // Rows begin with the entry's number (index + 1) and a blank. Folders are
 // not shown; deleted entries (all of NTFS, "?" names elsewhere) go to List2
-// unless their name contains ".tmp"; the rest to List1. `allDeleted` is set
+// unless their name contains ".tmp"; the rest (those too) to List1. `allDeleted` is set
 // for NTFS listings. Estimates must already be in ListSize/Overwritten.
 UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<UndeleteEntry>& entries,
                                  bool allDeleted);

@@ -100,6 +100,31 @@ TEST_F(MftDamage, DamagedRecordsAreSkipped) {
     }
 }
 
+TEST_F(MftDamage, TheProgramsOwnFilesAndFoldersAreNotListed) {
+    Volume v(false, 200);
+    const std::uint32_t cache = v.count();
+    v.add(record(2, {standardInformation(Volume::kTime), fileName("QXCache", 5)}));
+    const std::uint32_t backup = cache + 1;
+    v.add(record(2, {standardInformation(Volume::kTime), fileName("Backup", 5)}));
+    const std::uint32_t templates = cache + 2;
+    v.add(record(2, {standardInformation(Volume::kTime), fileName("MyTEMPLATES", 5)}));
+    const std::uint32_t lower = cache + 3;
+    v.add(record(2, {standardInformation(Volume::kTime), fileName("backup", 5)}));
+    addFile(v, "a.jpg", cache, 10, 1);
+    addFile(v, "b.jpg", backup, 10, 2);
+    addFile(v, "c.jpg", templates, 10, 3);
+    addFile(v, "d.jpg", lower, 10, 4);  // "Backup" is matched in its own case only
+    addFile(v, "E.RBF", 5, 10, 5);
+    addFile(v, "f.thc", 5, 10, 6);
+    addFile(v, "G.THC", 5, 10, 7);  // lower-cased to g.thc
+    addFile(v, "-%inuse.jpg", 5, 10, 8);
+    v.add(record(1, {standardInformation(Volume::kTime), fileName("-%live.jpg", 5),
+                     nonResident(0x80, {{v.allocate(1), 1}}, 0, 10, 2)}));
+    v.add(record(1, {standardInformation(Volume::kTime), fileName("live.jpg", 5),
+                     nonResident(0x80, {{v.allocate(1), 1}}, 0, 10, 2)}));
+    EXPECT_EQ(names(list(v)), (std::vector<std::string>{"-%inuse.jpg", "-%live.jpg", "d.jpg"}));
+}
+
 TEST_F(MftDamage, SplitDataAttributeThroughAttributeList) {
     Volume v(false, 200);
     const std::uint32_t base = v.count(), ext1 = base + 1, ext2 = base + 2;
