@@ -37,10 +37,14 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "gui/QtSettingsStore.h"
 #include "gui/frmRecoverInit.h"
 #include "media/DriveInfo.h"
 #include "media/DriveInfoPanel.h"
 #include "media/DriveRecord.h"
+#include "shell/MessageBoxRules.h"
+#include "shell/ProcessControl.h"
+#include "shell/Startup.h"
 #include "shell/Strings.h"
 #include "shell/WindowCommandsText.h"
 
@@ -56,12 +60,6 @@ std::string s(const QString& q) { return q.toStdString(); }
 
 // Screen-independent size unit of the old settings: 15 twips per pixel.
 constexpr int kTwipsPerPixel = 15;
-
-// A self-closing box stays 4 s, 6 s more for every 259 of its style; style 1 means 10 s.
-int selfClosingSeconds(int style) {
-    if (style == 1) return 10;
-    return 4 + 6 * (style / 259);
-}
 
 QMessageBox::StandardButtons buttonsOf(shell::Buttons b) {
     switch (b) {
@@ -143,7 +141,6 @@ protected:
     }
 };
 
-QSettings storeA() { return QSettings(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix"); }
 
 }  // namespace
 
@@ -498,14 +495,16 @@ QWidget* frmRecover::control(const std::string& name) const {
 // ---------------------------------------------------------------- Ui service
 
 shell::Answer frmRecover::message(const std::string& text, const std::string& title,
-                                  const shell::MessageOptions& options) {
-    const bool selfClosing = options.selfClosingStyle != 0 && !plainBoxes_;
+                                  const shell::MessageOptions& asked) {
+    auto& guard = shell::RunSelfClosingGuard();
+    const shell::MessageOptions options = shell::EffectiveOptions(asked, guard);
+    const bool selfClosing = options.selfClosingStyle != 0;
     QMessageBox box(iconOf(options.icon), q(title), q(text),
                     selfClosing ? QMessageBox::Ok : buttonsOf(options.buttons), isVisible() ? this : nullptr);
     box.setObjectName("MessageBox");
     if (selfClosing) {
-        box.button(QMessageBox::Ok)->setText(q(LoadStr(1323, "SelfClosing")));
-        QTimer::singleShot(selfClosingSeconds(options.selfClosingStyle) * 1000, &box, &QMessageBox::accept);
+        box.button(QMessageBox::Ok)->setText(q(shell::SelfClosingCaption()));
+        QTimer::singleShot(shell::SelfClosingSeconds(options.selfClosingStyle) * 1000, &box, &QMessageBox::accept);
     }
     // Centred on the window, never off the top or left of the screen.
     box.adjustSize();
@@ -518,12 +517,8 @@ shell::Answer frmRecover::message(const std::string& text, const std::string& ti
     shown.start();
     const int button = box.exec();
     if (selfClosing) {
-        // A box that vanished at once was never seen: say it again plainly, and
-        // keep to plain boxes for the rest of the run.
-        if (shown.elapsed() < 1000) {
-            plainBoxes_ = true;
-            return message(text, title, {options.buttons, options.icon, 0});
-        }
+        if (guard.returnedAfter(static_cast<double>(shown.elapsed()) / 1000.0))
+            return message(text, title, {asked.buttons, asked.icon, 0});
         return shell::Answer::OK;
     }
     return answerOf(button, options.buttons);
@@ -786,152 +781,180 @@ void frmRecover::Timer1_Timer() {
 
 // ---------------------------------------------------------------- start-up
 
-void frmRecover::settleCache() {
-    fs::path base;
-    if (options_.cacheDir) base = fs::path(*options_.cacheDir);
-    else base = s(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation));
-    std::string str = base.string();
-    if (str.find("QXCache") == std::string::npos) base /= "QXCache";
-    std::error_code ec;
-    fs::create_directories(base, ec);
-    cacheFolder_ = base;
-    for (const char* sub : {"Thumbs", "Thumbs/Browse", "Temp", "Conv"}) fs::create_directories(base / sub, ec);
-    if (saveFolder_.empty()) saveFolder_ = base.parent_path() / "Recovered";
-    fs::create_directories(saveFolder_, ec);
-    if (browseFolder_.empty()) browseFolder_ = saveFolder_;
-    pictureFolder_ =
-        fs::path(s(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))) / "Harvestrix" / "QXRecdt";
-    fs::create_directories(pictureFolder_, ec);
-}
-
 void frmRecover::FillCacheBrowser() {
     foundNames_.clear();
     foundSizes_.clear();
     List3->clear();
     LvwFiles->clear();
+    if (cacheFolder_.empty()) return;
     QDir dir(q(cacheFolder_.string()));
     for (const QFileInfo& fi : dir.entryInfoList(QDir::Files, QDir::Name)) {
         if (isBookkeeping(fi.fileName())) continue;
         foundNames_ << fi.fileName();
         foundSizes_.push_back(static_cast<float>(fi.size()));
         List3->addItem(fi.fileName());
-        LvwFiles->addItem(new QListWidgetItem(fi.fileName().replace("R#", "File "), LvwFiles));
+        LvwFiles->addItem(new QListWidgetItem(QString(fi.fileName()).replace("R#", "File "), LvwFiles));
     }
 }
 
-void frmRecover::readSettings() {
-    QSettings a = storeA();
-    const int w = a.value("MW").toInt(), h = a.value("MH").toInt();
-    if (a.contains("MW")) {
-        const int width = (w == 0 ? 10335 : w) / kTwipsPerPixel;
-        resize(std::max(width, minimumWidth()), std::max(h / kTwipsPerPixel, minimumHeight()));
-        move(a.value("ML").toInt() / kTwipsPerPixel, a.value("MT").toInt() / kTwipsPerPixel);
+void frmRecover::applySettings() {
+    const shell::StoredSettings& st = state().settings;
+    if (st.height > 0) {
+        const long width = st.width == 0 ? shell::kDefaultWindowWidth : st.width;
+        resize(std::max<int>(static_cast<int>(width / kTwipsPerPixel), minimumWidth()),
+               std::max<int>(static_cast<int>(st.height / kTwipsPerPixel), minimumHeight()));
+        move(static_cast<int>(st.left / kTwipsPerPixel), static_cast<int>(st.top / kTwipsPerPixel));
     }
-    if (a.contains("CL")) ListColors->setCurrentIndex(a.value("CL").toInt());
-    if (a.contains("TW")) TxtWidth->setText(a.value("TW").toString());
-    if (a.contains("LUD")) saveFolder_ = s(a.value("LUD").toString());
-    if (a.contains("BRD")) browseFolder_ = s(a.value("BRD").toString());
-    const int sel = a.value("TypeSel", -1).toInt();
-    CmbTypeSelect->setCurrentIndex(sel < CmbTypeSelect->count() ? sel : -1);
-    auto mb = [&](const char* key) {
-        return a.value(key).toString().remove('#').replace(',', '.').toDouble();
-    };
-    minMB_ = mb("LMinMB");
-    maxMB_ = mb("LMaxMB");
+    if (st.colourScheme >= 0 && st.colourScheme < ListColors->count()) ListColors->setCurrentIndex(st.colourScheme);
+    if (st.thumbWidth > 0) TxtWidth->setText(QString::number(st.thumbWidth));
+    CmbTypeSelect->setCurrentIndex(st.typeSelection < CmbTypeSelect->count() ? st.typeSelection : -1);
+    minMB_ = st.minMB;
+    maxMB_ = st.maxMB;
+    CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
+    resultViews_->setCurrentWidget(state().resultView == "1" ? static_cast<QWidget*>(LvwFiles)
+                                                              : static_cast<QWidget*>(List3));
 }
 
-void frmRecover::saveSettings() {
-    QSettings a = storeA();
-    a.setValue("HomePath", QCoreApplication::applicationDirPath());
-    a.setValue("BRD", q(browseFolder_.string()));
-    a.setValue("LUD", q(saveFolder_.string()));
-    a.setValue("TCache", q(cacheFolder_.string()));
-    a.setValue("MT", y() * kTwipsPerPixel);
-    a.setValue("ML", x() * kTwipsPerPixel);
-    a.setValue("MW", width() * kTwipsPerPixel);
-    a.setValue("MH", height() * kTwipsPerPixel);
-    a.setValue("CL", ListColors->currentIndex());
-    a.setValue("TW", TxtWidth->text());
-    a.setValue("DRVe", q(currentDrive_));
-    a.setValue("TypeSel", CmbTypeSelect->currentIndex());
-    a.setValue("LMaxMB", QString::number(maxMB_) + "#");
-    a.setValue("LMinMB", QString::number(minMB_) + "#");
-    QSettings b(QSettings::IniFormat, QSettings::UserScope, "XQVers", "Startup");
-    b.setValue("ST", resultViews_->currentWidget() == LvwFiles ? "1" : "0");
+void frmRecover::collectSettings() {
+    shell::StoredSettings& st = state().settings;
+    const QRect g = normalGeometry().isValid() ? normalGeometry() : geometry();
+    st.top = g.y() * kTwipsPerPixel;
+    st.left = g.x() * kTwipsPerPixel;
+    st.width = g.width() * kTwipsPerPixel;
+    st.height = g.height() * kTwipsPerPixel;
+    st.colourScheme = ListColors->currentIndex();
+    st.thumbWidth = TxtWidth->text().toInt();
+    st.startDrive = currentDrive_;
+    st.showSpecs = CheckSpecs->isChecked();
+    st.typeSelection = CmbTypeSelect->currentIndex();
+    st.minMB = minMB_;
+    st.maxMB = maxMB_;
+    state().resultView = resultViews_->currentWidget() == LvwFiles ? "1" : "0";
 }
 
 void frmRecover::showLastPicture() {
-    QDir dir(q(pictureFolder_.string()));
-    QString path = dir.filePath("Lastpict.bmp");
-    if (!QFileInfo::exists(path)) {
-        const auto backs = dir.entryList({"back.*"}, QDir::Files);
-        path = backs.isEmpty() ? QString() : dir.filePath(backs.first());
-    }
+    // The picture folder is known before the cache is settled.
+    const QString path = lastPicturePathFor(state());
     if (!path.isEmpty() && lastPicture_.load(path)) {
         Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
         lblPictureMode->setText(QFileInfo(path).fileName());
     }
 }
 
-void frmRecover::Form_Load() {
-    // Nothing of the window shows before it is complete.
-    setWindowOpacity(0.0);
-    if (options_.language) {
-        const int id = *options_.language;
-        shell::SetCurrentLanguage(id == shell::kLangDutch || id == shell::kLangGerman ? id : shell::kLangEnglish);
-    } else {
-        switch (QLocale::system().language()) {
-            case QLocale::Dutch: shell::SetCurrentLanguage(shell::kLangDutch); break;
-            case QLocale::German: shell::SetCurrentLanguage(shell::kLangGerman); break;
-            default: shell::SetCurrentLanguage(shell::kLangEnglish); break;
-        }
-    }
-    // The splash needs the picture folder before anything else is settled.
-    const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    QDir pict(dataDir + "/Harvestrix/QXRecdt");
-    QString splashPicture = pict.filePath("Lastpict.bmp");
-    if (!QFileInfo::exists(splashPicture)) {
-        const auto backs = pict.entryList({"back.*"}, QDir::Files);
-        splashPicture = backs.isEmpty() ? QString() : pict.filePath(backs.first());
-    }
-    auto splash = std::make_unique<frmRecoverInit>(splashPicture);
-    splash->show();
-    QCoreApplication::processEvents();
-
-    SetCaptions();
-    for (const auto& spec : options_.attaches)
-        if (!platform::AttachImage(spec))
-            message("Cannot attach '" + spec + "': the image file does not exist.", LoadStr(31, "Harvestrix"),
-                    {shell::Buttons::OK, shell::Icon::Exclamation, 0});
-    if (options_.askCache) {
-        if (auto c = input("Cache:", LoadStr(753, "Harvestrix Cache"))) options_.cacheDir = *c;
-    }
-    readSettings();
-    settleCache();
-    showLastPicture();
-    FillCacheBrowser();
-
+void frmRecover::selectStartDrive() {
     const auto drives = platform::EnumerateDrives();
     fillDriveList(Drive1, drives);
     fillDriveList(Drive2, drives);
     std::string start;
     platform::DriveEntry stored;
-    const std::string drve = s(storeA().value("DRVe").toString());
+    const std::string drve = state().settings.startDrive;
     if (!drve.empty() && Drive1->findData(q(drve)) >= 0 && platform::FindDrive(drve, stored) && stored.ready)
         start = drve;
     if (start.empty() || !cacheHasFiles()) start = shell::SelectRemovableDrive(drives, start);
     selectDrive(start);
+}
 
-    ApplyColourScheme(ListColors->currentIndex());
-    if (cacheHasFiles()) ShowResults();
-    else ShowStartPage();
-    EnableButtons();
-    status(LoadStr(51, "Status"));
+shell::WorkingState& frmRecover::state() const { return shell::SharedState(); }
 
-    Timer1->start(shell::DriveWatcher::kIdleMs);
+void frmRecover::Form_Load() {
+    using shell::StepResult;
+    // Nothing of the window shows before it is complete.
+    setWindowOpacity(0.0);
+    shell::WorkingState& st = state();
+    st = shell::WorkingState{};
+    shell::InitWorkingState(st);
+    st.commandLine = options_.commandLine;
+    store_ = std::make_unique<QtSettingsStore>();
+    st.store = store_.get();
+    shell::RunSelfClosingGuard().reset();
+
+    shell::StartupOptions so;
+    so.programName = "harvestrix";
+    if (options_.singleInstance) so.instanceFile = shell::DefaultInstanceFile();
+    so.endStrayProcesses = options_.singleInstance;
+    so.systemLanguage = shell::SystemLanguageId();
+    if (options_.language) {
+        shell::SetCurrentLanguage(shell::IsSupportedLanguage(*options_.language) ? *options_.language
+                                                                                 : shell::kLangEnglish);
+        so.languageGiven = true;
+    }
+    if (options_.cacheDir) so.cacheFolder = *options_.cacheDir;
+
+    std::unique_ptr<frmRecoverInit> splash;
+    auto steps = shell::EngineStartupSteps(st, *this, so);
+    steps.insertAfter("ChooseLanguage", "Splash", [&] {
+        splash = std::make_unique<frmRecoverInit>(lastPicturePathFor(st));
+        splash->show();
+        QCoreApplication::processEvents();
+        return StepResult::Done;
+    });
+    steps.insertAfter("StoreLanguage", "SetCaptions", [&] {
+        SetCaptions();
+        return StepResult::Done;
+    });
+    steps.insertBefore("CommandLineSwitches", "AttachImages", [&] {
+        for (const auto& spec : options_.attaches)
+            if (!platform::AttachImage(spec))
+                message("Cannot attach '" + spec + "': the image file does not exist.", LoadStr(31, "Harvestrix"),
+                        {shell::Buttons::OK, shell::Icon::Exclamation, 0});
+        return StepResult::Done;
+    });
+    steps.insertAfter("ReadSettings", "ApplySettings", [&] {
+        applySettings();
+        return StepResult::Done;
+    });
+    steps.insertBefore("SettleCache", "ShowLastPicture", [&] {
+        showLastPicture();
+        return StepResult::Done;
+    });
+    steps.add("FillCacheBrowser", [&] {
+        cacheFolder_ = st.cache;
+        saveFolder_ = st.save;
+        browseFolder_ = st.browse;
+        pictureFolder_ = st.picture;
+        FillCacheBrowser();
+        return StepResult::Done;
+    });
+    steps.add("SelectStartDrive", [&] {
+        selectStartDrive();
+        return StepResult::Done;
+    });
+    steps.add("ShowStart", [&] {
+        ApplyColourScheme(ListColors->currentIndex());
+        if (cacheHasFiles()) ShowResults();
+        else ShowStartPage();
+        CheckSpecs->setChecked(st.settings.showSpecs || !storeHasWindow());
+        return StepResult::Done;
+    });
+    steps.add("CommandStates", [&] {
+        EnableButtons();
+        status(LoadStr(51, "Status"));
+        return StepResult::Done;
+    });
+    steps.add("StartTimer", [&] {
+        Timer1->start(shell::DriveWatcher::kIdleMs);
+        return StepResult::Done;
+    });
+    const bool go = steps.run();
+    if (splash) splash->close();
     loaded_ = true;
-    splash->close();
+    if (!go) {
+        // The user chose to quit (another instance, uninstall, rights notice).
+        exited_ = true;
+        return;
+    }
     setWindowOpacity(1.0);
+}
+
+bool frmRecover::usesPlainBoxes() const { return !shell::RunSelfClosingGuard().selfClosingAllowed(); }
+
+bool frmRecover::storeHasWindow() const { return state().settings.height > 0; }
+
+QString frmRecover::lastPicturePathFor(const shell::WorkingState& st) {
+    QDir dir(q((st.programFolder / "QXRecdt").string()));
+    if (QFileInfo::exists(dir.filePath("Lastpict.bmp"))) return dir.filePath("Lastpict.bmp");
+    const auto backs = dir.entryList({"back.*"}, QDir::Files);
+    return backs.isEmpty() ? QString() : dir.filePath(backs.first());
 }
 
 // ---------------------------------------------------------------- commands
@@ -1052,28 +1075,34 @@ void frmRecover::closeEvent(QCloseEvent* event) {
 }
 
 void frmRecover::ExitSequence() {
-    std::error_code ec;
-    if (!lastPicture_.isNull() && !pictureFolder_.empty())
-        lastPicture_.save(q((pictureFolder_ / "Lastpict.bmp").string()), "BMP");
-    QSettings b(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix");
-    b.setValue("LastStage", "0");
-    setCaption("CmdEnd", LoadStr(756, "Closing..."));
-    saveSettings();
-    if (!cacheFolder_.empty()) {
-        for (auto& e : fs::directory_iterator(cacheFolder_ / "Temp", ec))
-            if (e.is_regular_file(ec)) fs::remove(e.path(), ec);
-        for (auto& e : fs::directory_iterator(cacheFolder_, ec)) {
-            const std::string name = e.path().filename().string();
-            // The undelete's per-drive lists: a drive prefix and "DirEnt.dat".
-            if (name.size() > 10 && name.compare(name.size() - 10, 10, "DirEnt.dat") == 0) fs::remove(e.path(), ec);
-        }
-    }
-    List1->clear();
-    List2->clear();
-    Timer1->stop();
-    Timer2->stop();
-    if (!saveFolder_.empty() && fs::is_directory(saveFolder_, ec) && fs::is_empty(saveFolder_, ec))
-        fs::remove(saveFolder_, ec);
+    using shell::StepResult;
+    shell::WorkingState& st = state();
+    if (!st.store) return;  // never loaded
+    shell::StartupOptions so;
+    if (options_.singleInstance) so.instanceFile = shell::DefaultInstanceFile();
+    auto steps = shell::EngineExitSteps(st, *this, so);
+    steps.insertBefore("EndDamagedRecovery", "SaveLastPicture", [&] {
+        std::error_code ec;
+        fs::create_directories(st.picture, ec);
+        if (lastPicture_.isNull()) return StepResult::Done;
+        return shell::Ok(lastPicture_.save(q((st.picture / "Lastpict.bmp").string()), "BMP"));
+    });
+    steps.insertBefore("SaveSettings", "Closing", [&] {
+        setCaption("CmdEnd", LoadStr(756, "Closing..."));
+        collectSettings();
+        return StepResult::Done;
+    });
+    steps.insertAfter("ClearTemporaryFiles", "ClearLists", [&] {
+        List1->clear();
+        List2->clear();
+        return StepResult::Done;
+    });
+    steps.insertBefore("RemoveEmptySaveFolder", "StopTimers", [&] {
+        Timer1->stop();
+        Timer2->stop();
+        return StepResult::Done;
+    });
+    steps.run();
 }
 
 }  // namespace hx::gui

@@ -3,11 +3,13 @@
 #include <QPixmap>
 #include <QStringList>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "platform/DriveCatalogue.h"
 #include "shell/Ui.h"
 #include "shell/WindowCommands.h"
+#include "shell/WorkingState.h"
 
 class QCheckBox;
 class QComboBox;
@@ -26,6 +28,7 @@ class QTreeWidget;
 namespace hx::gui {
 
 class frmRecoverInit;
+class QtSettingsStore;
 
 // The main window. It carries the commands as click handlers, the working
 // state of a run, and implements the Ui service with widgets; commands find
@@ -76,7 +79,7 @@ public:
     const QStringList& foundNames() const { return foundNames_; }
     const shell::DriveWatcher& watcher() const { return watcher_; }
     // Answers of the last plain-box fallback of self-closing messages.
-    bool usesPlainBoxes() const { return plainBoxes_; }
+    bool usesPlainBoxes() const;
 
 public slots:
     void CmdScan_Click();
@@ -106,9 +109,12 @@ private:
     void Timer2_Timer();
     void fillDriveList(QComboBox* list, const std::vector<platform::DriveEntry>& drives);
     void selectDrive(const std::string& id);
-    void settleCache();
-    void readSettings();
-    void saveSettings();
+    void applySettings();
+    void collectSettings();
+    static QString lastPicturePathFor(const shell::WorkingState& st);
+    void selectStartDrive();
+    bool storeHasWindow() const;
+    shell::WorkingState& state() const;
     void showLastPicture();
     void ExitSequence();
     // The close command; true when the window may close now.
@@ -118,10 +124,10 @@ private:
     void runScan();
 
     shell::WindowOptions options_;
+    std::unique_ptr<QtSettingsStore> store_;
     shell::BusyState busy_;
     shell::DriveWatcher watcher_;
     bool stopFlag_ = false;
-    bool plainBoxes_ = false;
     bool exited_ = false;
     bool loaded_ = false;
     bool selectionPending_ = false;

@@ -3,6 +3,7 @@
 // start page (English), Dutch start page, and the window after a scan of IMAGE.
 #include <QApplication>
 #include <QDir>
+#include <QSettings>
 #include <QTest>
 
 #include <cstdio>
@@ -42,8 +43,12 @@ int main(int argc, char** argv) {
     const QString out = argv[1];
     const std::string image = argv[2];
     QDir().mkpath(out);
+    // Settings of these runs stay beside the pictures.
+    QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, out + "/settings/system");
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, out + "/settings/user");
     const std::string cache = (out + "/cache").toStdString();
     QDir(out + "/cache").removeRecursively();
+    QDir().mkpath(out + "/cache");
     int failures = 0;
     {
         auto w = open({"--attach", image + ",removable,label=CARD", "--cache", cache, "--lang", "9"});

@@ -13,10 +13,12 @@
 
 #include "fixtures/TempDir.h"
 #include "gui/AppStyle.h"
+#include "gui/QtSettingsStore.h"
 #include "gui/frmRecover.h"
 #include "gui/frmRecoverInit.h"
 #include "media/DriveRecord.h"
 #include "platform/DriveCatalogue.h"
+#include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "shell/WindowCommands.h"
 #include "shell/WindowCommandsText.h"
@@ -43,10 +45,13 @@ class FrmRecoverTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<hx::test::TempDir> home_;
+    // Answers any box with its default button, so nothing unexpected hangs a test.
+    std::unique_ptr<hx::test::DialogScript> boxes_;
     fs::path fixedImage_, cardImage_;
 
     std::unique_ptr<frmRecover> open(std::vector<std::string> extra = {}, const std::string& cacheName = "work") {
         hx::platform::DetachAllImages();
+        fs::create_directories(home_->path() / cacheName);
         std::vector<std::string> args = {"--attach", fixedImage_.string(), "--cache",
                                          (home_->path() / cacheName).string()};
         args.insert(args.end(), extra.begin(), extra.end());
@@ -62,11 +67,19 @@ class FrmRecoverTest : public QObject {
     }
 
 private slots:
+    void init() { boxes_ = std::make_unique<hx::test::DialogScript>(); }
+    void cleanup() {
+        for (const auto& b : boxes_->shown) qWarning("box shown: %s: %s", qPrintable(b.title), qPrintable(b.text));
+        boxes_.reset();
+    }
+
     void initTestCase() {
         home_ = std::make_unique<hx::test::TempDir>("hx-gui");
         // Settings, cache and pictures of this run stay in the temporary home.
         for (const char* v : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
             qputenv(v, QByteArray::fromStdString((home_->path() / v).string()));
+        QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, q((home_->path() / "system").string()));
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, q((home_->path() / "XDG_CONFIG_HOME").string()));
         fixedImage_ = home_->path() / "disk.img";
         cardImage_ = home_->path() / "card.img";
         for (const auto& img : {fixedImage_, cardImage_}) {
@@ -85,6 +98,7 @@ private slots:
         QVERIFY(last.save(q((pictures / "Lastpict.bmp").string()), "BMP"));
 
         hx::platform::DetachAllImages();
+        fs::create_directories(home_->path() / "splash");
         frmRecover w(hx::shell::ParseWindowOptions({"--cache", (home_->path() / "splash").string()}));
         bool splashSeen = false;
         QString splashText;
@@ -235,15 +249,17 @@ private slots:
         QVERIFY(!fs::exists(w->cacheFolder() / "bDirEnt.dat"));
         QVERIFY2(!fs::exists(save), "an empty save folder is removed");
         QCOMPARE(q(w->caption("CmdEnd")), QString("Closing..."));
-        QSettings a(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix");
-        QCOMPARE(a.value("MW").toInt(), 1100 * 15);
-        QCOMPARE(a.value("DRVe").toString(), q(w->currentDrive()));
+        hx::gui::QtSettingsStore store;
+        const auto stored = hx::shell::LoadSettings(store, hx::shell::ChooseRegistryRoot(store, false));
+        QCOMPARE(stored.width, 1100L * 15);
+        QCOMPARE(stored.height, 700L * 15);
+        QCOMPARE(q(stored.startDrive), q(w->currentDrive()));
         QVERIFY(!w->currentDrive().empty());
     }
 
     void selfClosingBoxThatVanishesAtOnceFallsBackToPlainBoxes() {
         auto w = open({}, "boxes");
-        hx::test::DialogScript script;
+        auto& script = *boxes_;
 
         script.answerAfterMs = 1300;
         auto a = w->message("Saved.", "Harvestrix", {hx::shell::Buttons::OK, hx::shell::Icon::Information, 1});
