@@ -683,9 +683,12 @@ void frmRecover::ApplyColourScheme(int index) {
     if (index < 0 || index >= ListColors->count()) return;
     const auto scheme = shell::SchemeFromEntry(s(ListColors->itemText(index)));
     if (scheme == shell::ColourScheme::Hide) {
+        // The scheme in use stays, and so does its index for the next start.
         ListColors->setVisible(false);
+        ListColors->setCurrentIndex(colourScheme_);
         return;
     }
+    colourScheme_ = index;
     ListColors->setCurrentIndex(index);
     const auto colours = shell::ColoursOf(scheme);
     if (!colours) {
@@ -805,7 +808,9 @@ void frmRecover::applySettings() {
                std::max<int>(static_cast<int>(st.height / kTwipsPerPixel), minimumHeight()));
         move(static_cast<int>(st.left / kTwipsPerPixel), static_cast<int>(st.top / kTwipsPerPixel));
     }
-    if (st.colourScheme >= 0 && st.colourScheme < ListColors->count()) ListColors->setCurrentIndex(st.colourScheme);
+    // A first start has no scheme stored: the system's colours.
+    const int scheme = storeHasWindow() ? st.colourScheme : ListColors->count() - 1;
+    if (scheme >= 0 && scheme < ListColors->count()) ListColors->setCurrentIndex(scheme);
     if (st.thumbWidth > 0) TxtWidth->setText(QString::number(st.thumbWidth));
     CmbTypeSelect->setCurrentIndex(st.typeSelection < CmbTypeSelect->count() ? st.typeSelection : -1);
     minMB_ = st.minMB;

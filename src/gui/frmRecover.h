@@ -136,6 +136,7 @@ private:
     QStringList foundNames_;
     std::vector<float> foundSizes_;
     double minMB_ = 0, maxMB_ = 0;
+    int colourScheme_ = 3;  // ListColors index of the scheme in use
 
     // Controls, named as the commands know them.
     QComboBox *Drive1 = nullptr, *Drive2 = nullptr, *CmbTypeSelect = nullptr, *ListColors = nullptr;

@@ -124,6 +124,15 @@ TEST(ColourScheme, ChosenByTheWordsInTheEntry) {
     EXPECT_EQ(SchemeFromEntry("Layout Dark"), ColourScheme::Dark);
     EXPECT_EQ(SchemeFromEntry("Layout Light"), ColourScheme::Light);
     EXPECT_EQ(SchemeFromEntry("Windows Theme"), ColourScheme::System);
+    // Every language's entries, whatever case their words take.
+    for (int lang : {kLangEnglish, kLangDutch, kLangGerman}) {
+        SetCurrentLanguage(lang);
+        const auto& e = ColourEntries();
+        EXPECT_EQ(SchemeFromEntry(LoadStr(e[1].id, e[1].english)), ColourScheme::Dark) << lang;
+        EXPECT_EQ(SchemeFromEntry(LoadStr(e[2].id, e[2].english)), ColourScheme::Light) << lang;
+        EXPECT_EQ(SchemeFromEntry(LoadStr(e[3].id, e[3].english)), ColourScheme::System) << lang;
+    }
+    SetCurrentLanguage(kLangEnglish);
     ASSERT_TRUE(ColoursOf(ColourScheme::Dark));
     EXPECT_EQ(ColoursOf(ColourScheme::Dark)->window, 0x808080u);
     EXPECT_EQ(ColoursOf(ColourScheme::Light)->progressBar, 0x906040u);
