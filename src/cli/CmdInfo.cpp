@@ -39,9 +39,12 @@ int runInfo(CliArgs& args) {
                          shell::LoadStr(408, "Select drive"), {});
         return 1;
     }
+    int error = 0;
+    const bool readable = media::DriveReadable(source, error);
+    if (!readable) media::ReportUnreadableDrive(*args.ui, error, shell::LoadStr(655, "Drive") + " " + source);
     if (!args.json) {
         std::cout << plainLines(panel) << "\n";
-        return 0;
+        return readable ? 0 : 1;
     }
     const auto& r = media::CurrentDrive();
     std::cout << "{\"drive\":\"" << JsonEscape(r.Drive) << "\",\"driveType\":\"" << JsonEscape(r.DriveType)
@@ -52,8 +55,9 @@ int runInfo(CliArgs& args) {
               << ",\"totalClusters\":" << r.TotalClusters << ",\"totalMB\":" << r.TotalMB
               << ",\"freeMB\":" << r.FreeMB << ",\"firstDataSector\":" << r.FirstDataSector
               << ",\"rootDirStart\":" << r.RootDirStart << ",\"rootCluster\":" << r.RootCluster
-              << ",\"panel\":\"" << JsonEscape(plainLines(panel)) << "\"}\n";
-    return 0;
+              << ",\"readable\":" << (readable ? "true" : "false") << ",\"panel\":\""
+              << JsonEscape(plainLines(panel)) << "\"}\n";
+    return readable ? 0 : 1;
 }
 
 CliRegistrar reg({"info", "info SOURCE                      the drive information panel", {}, runInfo});

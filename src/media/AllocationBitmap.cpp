@@ -5,6 +5,7 @@
 #include "media/DriveInfo.h"
 #include "media/NtfsRecords.h"
 #include "media/SectorIo.h"
+#include "platform/RawFile.h"
 
 namespace hx::media {
 
@@ -13,10 +14,8 @@ namespace {
 // A bitmap has one bit per cluster; a boot sector cannot make us hold more
 // than the medium could carry at one sector per cluster.
 std::uint64_t unitsOf(const DriveRecord& rec) {
-    if (rec.TotalClusters <= 0) return 0;
-    std::uint64_t units = static_cast<std::uint64_t>(rec.TotalClusters);
-    if (rec.MediaBytes > 0) units = std::min<std::uint64_t>(units, rec.MediaBytes / rec.sectorSize());
-    return units;
+    if (rec.TotalClusters <= 0 || rec.MediaBytes == 0) return 0;
+    return std::min<std::uint64_t>(static_cast<std::uint64_t>(rec.TotalClusters), rec.MediaBytes / rec.sectorSize());
 }
 
 std::vector<bool> fromBits(const std::vector<std::uint8_t>& bits, std::uint64_t units) {
@@ -91,6 +90,10 @@ std::uint64_t AllocationBitmap::freeCount() const {
 }
 
 bool LoadAllocationBitmap(DriveRecord& rec, AllocationBitmap& bitmap) {
+    if (rec.MediaBytes == 0) {
+        platform::RawFile f;
+        if (f.open(rec.Drive, platform::RawFile::Mode::Read)) rec.MediaBytes = f.size();
+    }
     const std::uint64_t units = unitsOf(rec);
     if (units == 0) return false;
     std::vector<bool> used;

@@ -213,7 +213,9 @@ std::vector<std::uint8_t> readChain(DriveRecord& rec, const std::string& source,
     const std::uint64_t cluster = rec.clusterBytes();
     if (cluster == 0 || IsChainEnd(rec, first)) return out;
     const std::uint32_t last = LastCluster(rec);
-    std::vector<bool> seen(static_cast<std::size_t>(std::min<std::uint32_t>(last, 1u << 28)) + 1);
+    // A chain only goes on through table entries, so the table bounds it.
+    const std::size_t tableEntries = rec.FAT32Entries.size() + rec.FAT16Entries.size() + rec.FAT12Entries.size();
+    std::vector<bool> seen(std::min<std::size_t>(last, tableEntries) + 1);
     std::uint32_t c = first;
     while (out.size() < maxBytes) {
         if (c < seen.size()) {
@@ -280,6 +282,19 @@ void ParseBootSectorBytes(const std::uint8_t* s, std::size_t size, DriveRecord& 
 }
 
 bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) {
+    // What the platform said about the drive stays; the geometry of an
+    // earlier parse does not.
+    DriveRecord fresh;
+    fresh.Drive = source;
+    if (rec.Drive == source) {
+        fresh.DriveType = rec.DriveType;
+        fresh.VolumeLabel = rec.VolumeLabel;
+        fresh.MountPoint = rec.MountPoint;
+        fresh.IsImage = rec.IsImage;
+        fresh.FileSystem = rec.FileSystem;
+        fresh.MediaBytes = rec.MediaBytes;
+    }
+    rec = std::move(fresh);
     rec.BytesPerSector = 512;
     if (rec.MediaBytes == 0) rec.MediaBytes = mediaSize(source);
     std::uint32_t got = 0;
@@ -292,13 +307,10 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
     ParseBootSectorBytes(sector.data(), sector.size(), rec);
     if (rec.FileSystem.empty()) rec.FileSystem = platformFs;
     if (asDrive && rec.ReservedSectors != 0 && (rec.isFat() || rec.isExFat())) {
-        const std::string saved = rec.Drive;
-        rec.Drive = source;
         LoadFatCopies(rec);
         if (rec.isFat() && rec.SectorsPerCluster > 0)
             rec.TotalSectors = rec.TotalClusters * rec.SectorsPerCluster;
         LoadRootDirectory(rec);
-        rec.Drive = saved.empty() ? source : saved;
         labelFromRoot(rec);
         if (rec.isExFat()) findExFatBitmap(rec);
     }
@@ -306,7 +318,6 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
 }
 
 bool ParseBootSector(const std::string& source) {
-    platform::DriveEntry entry;
     const bool asDrive = platform::IsBlockDevice(source) || platform::IsAttachedImage(source);
     return ParseBootSector(source, CurrentDrive(), asDrive);
 }

@@ -20,7 +20,9 @@ bool GetDriveInfo(const std::string& drive);  // into CurrentDrive()
 
 // Reads sector 0 of `source` and fills the geometry of `rec`. With `asDrive`
 // the FAT copies and the root directory are loaded too (FAT and exFAT); an
-// image parsed on its own gets geometry only. Returns false when sector 0
+// image parsed on its own gets geometry only. The record then describes
+// `source` (rec.Drive); what the platform said about it stays when it
+// already did. Returns false when sector 0
 // could not be read (geometry stays zero, BytesPerSector 512).
 bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive);
 // The one-argument form works on CurrentDrive(); `source` counts as a drive

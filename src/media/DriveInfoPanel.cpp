@@ -184,6 +184,23 @@ bool MeasureReadSpeed(const std::string& drive, double& speed, shell::Ui* ui, in
     return true;
 }
 
+void ReportUnreadableDrive(shell::Ui& ui, int openError, const std::string& title) {
+    // No permission to open the device node is the "protected" case here.
+    const std::string text = platform::isPermissionError(openError)
+                                 ? LoadStr(960, "Drive protected.") + "\n" +
+                                       LoadStr(961, "With Windows 7/Vista run Harvestrix as administrator.")
+                                 : LoadStr(962, "Drive not readable or damaged.");
+    ui.message(text, title, {shell::Buttons::OK, shell::Icon::Exclamation});
+}
+
+bool DriveReadable(const std::string& drive, int& error) {
+    Handle handle = OpenVolume(drive);
+    error = handle.lastError();
+    if (!handle.isOpen()) return false;
+    std::vector<std::uint8_t> sector(512);
+    return handle.readAt(0, sector.data(), sector.size()) == sector.size();
+}
+
 void CmdMaxSpeed_Click(shell::Ui& ui, const std::string& drive, bool operationRunning, const SecondsClock& clock) {
     const std::string busy = LoadStr(92, "Busy");
     if (operationRunning || ui.caption("CmdMaxSpeed").find(busy) != std::string::npos) return;
@@ -193,12 +210,7 @@ void CmdMaxSpeed_Click(shell::Ui& ui, const std::string& drive, bool operationRu
     if (MeasureReadSpeed(drive, speed, &ui, &error, clock)) {
         LastMeasuredSpeed() = {drive, speed};
     } else {
-        // No permission to open the device node is the "protected" case here.
-        const bool protectedDrive = platform::isPermissionError(error);
-        const std::string text = protectedDrive ? LoadStr(960, "Drive protected.") + "\n" +
-                                                      LoadStr(961, "With Windows 7/Vista run Harvestrix as administrator.")
-                                                : LoadStr(962, "Drive not readable or damaged.");
-        ui.message(text, LoadStr(963, "Speed test"), {shell::Buttons::OK, shell::Icon::Exclamation});
+        ReportUnreadableDrive(ui, error, LoadStr(963, "Speed test"));
     }
     ui.setCaption("CmdMaxSpeed", LoadStr(39, "Test Speed"));
     ShowDriveInfo(ui, drive);

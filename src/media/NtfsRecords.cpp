@@ -87,7 +87,7 @@ std::vector<NtfsRun> DecodeRunList(const std::vector<std::uint8_t>& r, std::size
             for (unsigned i = 0; i < offBytes; ++i)
                 delta |= static_cast<std::uint64_t>(r[p + 1 + lenBytes + i]) << (8 * i);
             if (offBytes < 8 && (delta >> (8 * offBytes - 1)) & 1) delta |= ~0ull << (8 * offBytes);  // sign
-            lcn += static_cast<std::int64_t>(delta);
+            lcn = static_cast<std::int64_t>(static_cast<std::uint64_t>(lcn) + delta);  // wraps, never overflows
             if (lcn < 0) return {};
             run.lcn = lcn;
         }
@@ -102,6 +102,8 @@ std::vector<std::uint8_t> ReadRuns(DriveRecord& rec, const std::vector<NtfsRun>&
     const std::uint64_t cluster = rec.clusterBytes();
     const int bps = rec.sectorSize();
     if (cluster == 0) return out;
+    // Sparse runs cost no reads, so the medium's size bounds them too.
+    maxBytes = std::min<std::uint64_t>(maxBytes, rec.MediaBytes > 0 ? rec.MediaBytes : 256ull << 20);
     for (const auto& run : runs) {
         if (out.size() >= maxBytes) break;
         const std::uint64_t want = std::min<std::uint64_t>(run.clusters, (maxBytes - out.size() + cluster - 1) / cluster);

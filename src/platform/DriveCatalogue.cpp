@@ -163,8 +163,9 @@ DriveEntry deviceEntry(const std::string& name, const std::vector<Mount>& mounts
     else e.typeName = "Fixed";
     e.ready = e.sizeBytes > 0;
     const std::string number = readLine(sys / "dev");
+    // FUSE mounts (fuseblk) carry their own device number; their source names the node.
     for (const auto& m : mounts)
-        if (m.devNumber == number && e.mountPoint.empty()) {
+        if ((m.devNumber == number || m.source == e.id) && e.mountPoint.empty()) {
             e.mountPoint = m.mountPoint;
             e.fileSystem = m.fsType;
         }

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <unistd.h>
 
@@ -53,7 +54,15 @@ std::string IniFile::EncodeValue(const std::string& value) {
     std::string body;
     bool quote = !value.empty() && (value.front() == ' ' || value.back() == ' ' || value.front() == '\t' ||
                                     value.back() == '\t');
+    bool afterHex = false;  // a hex digit right after "\xNN" would join the number
     for (unsigned char c : value) {
+        if (afterHex && std::isxdigit(c)) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%x", c);
+            body += buf;
+            continue;
+        }
+        afterHex = false;
         switch (c) {
             case '\\': body += "\\\\"; break;
             case '"': body += "\\\""; quote = true; break;
@@ -62,10 +71,11 @@ std::string IniFile::EncodeValue(const std::string& value) {
             case '\t': body += "\\t"; break;
             case ',': case ';': case '=': body += static_cast<char>(c); quote = true; break;
             default:
-                if (c < 0x20) {
+                if (c < 0x20 || c == 0x7f) {
                     char buf[8];
                     std::snprintf(buf, sizeof buf, "\\x%x", c);
                     body += buf;
+                    afterHex = true;
                 } else {
                     body += static_cast<char>(c);
                 }
@@ -116,6 +126,13 @@ bool IniFile::load(const fs::path& file) {
     if (!fs::exists(file, ec)) return true;
     std::ifstream in(file, std::ios::binary);
     if (!in) return false;
+    parse(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    return true;
+}
+
+void IniFile::parse(const std::string& text) {
+    raw_.clear();
+    std::istringstream in(text);
     std::string line, section;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -134,7 +151,6 @@ bool IniFile::load(const fs::path& file) {
         if (!section.empty()) key = section + "/" + key;
         raw_[key] = trim(t.substr(eq + 1));
     }
-    return true;
 }
 
 bool IniFile::save(const fs::path& file) const {

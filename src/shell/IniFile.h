@@ -16,6 +16,8 @@ class IniFile {
 public:
     // A missing file is an empty one; false only when it exists and cannot be read.
     bool load(const std::filesystem::path& file);
+    // Reads INI text; anything that is no section or key line is skipped.
+    void parse(const std::string& text);
     // Written to a temporary file and renamed over the old one.
     bool save(const std::filesystem::path& file) const;
 

@@ -1,4 +1,5 @@
 #include "shell/ProcessControl.h"
+#include "shell/Text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,10 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool readProcess(pid_t pid, ProcessInfo& info) {
     const fs::path dir = fs::path("/proc") / std::to_string(pid);
@@ -69,8 +66,8 @@ std::vector<ProcessInfo> FindOwnProcesses(const std::vector<std::string>& namePa
     for (const auto& p : ListProcesses()) {
         if (p.pid == self || p.uid != me || isZombie(p.pid)) continue;
         for (const auto& part : nameParts) {
-            const std::string l = lower(part);
-            if (lower(p.name).find(l) != std::string::npos || lower(p.exe).find(l) != std::string::npos) {
+            const std::string l = ToLower(part);
+            if (ToLower(p.name).find(l) != std::string::npos || ToLower(p.exe).find(l) != std::string::npos) {
                 found.push_back(p);
                 break;
             }

@@ -13,6 +13,7 @@
 #include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
+#include "shell/Text.h"
 
 namespace hx::shell {
 
@@ -20,10 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 std::string userName() {
     if (const char* u = std::getenv("USER"); u && *u) return u;
@@ -51,7 +48,7 @@ void rewriteCaches(WorkingState& state, const std::function<void()>& change) {
 }  // namespace
 
 bool HasSwitch(const std::string& commandLine, const std::string& name) {
-    return lower(commandLine).find(lower(name)) != std::string::npos;
+    return ToLower(commandLine).find(ToLower(name)) != std::string::npos;
 }
 
 std::string CacheSwitchFolder(const std::string& commandLine, bool& hasCache, bool& hasEquals) {
@@ -106,6 +103,21 @@ bool CheckDriveRights(WorkingState& state, Ui& ui, const std::string& drive, boo
     return false;
 }
 
+bool InstallManual(const fs::path& programFolder, int languageId) {
+    const char* name = languageId == kLangDutch ? "Nederlands" : languageId == kLangGerman ? "Deutsch" : "English";
+    const fs::path manual = programFolder / "Manual";
+    std::error_code ec;
+    if (!fs::is_directory(manual / name, ec)) return false;
+    bool ok = true;
+    for (fs::directory_iterator it(manual / name, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code copyError;
+        if (it->is_regular_file(copyError))
+            fs::copy_file(it->path(), manual / it->path().filename(), fs::copy_options::overwrite_existing, copyError);
+        ok = ok && !copyError;
+    }
+    return ok && !ec;
+}
+
 void Uninstall(WorkingState& state) {
     state.uninstalling = true;
     if (state.store) {
@@ -125,7 +137,9 @@ StepSequence EngineStartupSteps(WorkingState& state, Ui& ui, const StartupOption
     StepSequence s;
     auto explicitCache = std::make_shared<bool>(false);
     s.add("LoadLanguageResource", [&state, &options] {
-        InitStrings(options.useResourceFile, state.programFolder);
+        std::error_code ec;
+        InitStrings(options.useResourceFile || fs::exists(state.programFolder / kResourceFileName, ec),
+                    state.programFolder);
         return StepResult::Done;
     });
     s.add("PrepareProgramFolder", [&state] {
@@ -151,7 +165,13 @@ StepSequence EngineStartupSteps(WorkingState& state, Ui& ui, const StartupOption
     s.add("StoreLanguage", [&state] {
         needStore(state);
         const std::string id = std::to_string(state.languageId);
-        if (GetSetting(*state.store, kLangId) != id) SaveSetting(*state.store, kLangId, id);
+        std::error_code ec;
+        const fs::path manual = state.programFolder / "Manual" / "Manual.htm";
+        const bool shortManual = !fs::exists(manual, ec) || fs::file_size(manual, ec) < 35000;
+        if (GetSetting(*state.store, kLangId) != id || shortManual) {
+            SaveSetting(*state.store, kLangId, id);
+            InstallManual(state.programFolder, state.languageId);
+        }
         return StepResult::Done;
     });
     s.add("ChooseSettingsRoot", [&state] {
@@ -230,7 +250,7 @@ StepSequence EngineExitSteps(WorkingState& state, Ui& ui, const StartupOptions& 
         auto collect = [&](const fs::path& folder, auto&& wanted) {
             if (folder.empty()) return;
             for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-                if (!it->is_directory(ec) && wanted(lower(it->path().filename().string()))) doomed.push_back(it->path());
+                if (!it->is_directory(ec) && wanted(ToLower(it->path().filename().string()))) doomed.push_back(it->path());
             ec.clear();
         };
         if (state.temp.string().find("QXCache") != std::string::npos)
@@ -253,7 +273,7 @@ StepSequence EngineExitSteps(WorkingState& state, Ui& ui, const StartupOptions& 
         std::vector<fs::path> doomed;
         if (state.cache.empty()) return StepResult::Done;
         for (fs::directory_iterator it(state.cache, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::string n = lower(it->path().filename().string());
+            const std::string n = ToLower(it->path().filename().string());
             if (n.size() == 11 && n.substr(1) == "dirent.dat") doomed.push_back(it->path());
         }
         for (const auto& f : doomed) fs::remove(f, ec);

@@ -27,7 +27,9 @@ struct StartupOptions {
     std::filesystem::path instanceFile;      // empty: no single-instance check
     int systemLanguage = 0;                  // Windows id of the user's language
     bool endStrayProcesses = true;
-    bool useResourceFile = false;            // load Harvestrix.res instead of the built-in table
+    // Load Harvestrix.res instead of the built-in table; it is also loaded
+    // whenever the program folder holds one.
+    bool useResourceFile = false;
     // Set when the caller already chose the language (the CLI's --lang).
     bool languageGiven = false;
     // A cache folder given by the caller (the CLI's --cache), as cache=FOLDER.
@@ -49,6 +51,11 @@ StepResult CheckSingleInstance(WorkingState& state, Ui& ui, const std::filesyste
 // for want of permission, and never again once declined (VShown). Returns
 // true when the user chose to close the program.
 bool CheckDriveRights(WorkingState& state, Ui& ui, const std::string& drive, bool force);
+
+// Copies the manual of a language (Manual/English, Manual/Nederlands,
+// Manual/Deutsch in the program folder) into Manual/. False when that
+// language's manual is not there.
+bool InstallManual(const std::filesystem::path& programFolder, int languageId);
 
 // The uninstall switch: empties and removes the cache and the program's own
 // data folders.

@@ -4,11 +4,14 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <map>
 #include <memory>
 #include <utility>
 
 #include "shell/StringTable.h"
+#include "shell/Text.h"
 
 // Harvestrix.res, the optional replacement of the built-in table:
 //
@@ -93,10 +96,6 @@ bool parseInt(const std::string& s, int& value) {
     return true;
 }
 
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 }  // namespace
 
@@ -156,7 +155,7 @@ int MapLanguage(int systemLanguageId) {
 
 int ChooseLanguage(const std::string& commandLine, int systemLanguageId) {
     int requested;
-    if (lower(commandLine).find("language") != std::string::npos) {
+    if (ToLower(commandLine).find("language") != std::string::npos) {
         // The leading number, as a numeric parse of the whole line would read it.
         std::size_t i = commandLine.find_first_not_of(" \t");
         std::string digits;
@@ -171,7 +170,7 @@ int ChooseLanguage(const std::string& commandLine, int systemLanguageId) {
 }
 
 int LocaleToLanguageId(const std::string& locale) {
-    std::string l = lower(locale);
+    std::string l = ToLower(locale);
     l = l.substr(0, l.find_first_of(".@"));
     for (auto& c : l)
         if (c == '-') c = '_';
@@ -211,9 +210,20 @@ void UseBuiltInStrings() {
     gResource.reset();
 }
 
+void ResetStrings() {
+    UseBuiltInStrings();
+    gLanguage = kLangEnglish;
+    gInitDone = false;
+}
+
 bool LoadStringResource(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) return false;
+    return LoadStringResourceText(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+}
+
+bool LoadStringResourceText(const std::string& text) {
+    std::istringstream in(text);
     std::string line;
     if (!std::getline(in, line)) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();

@@ -44,9 +44,13 @@ int SystemLanguageId();
 // the language becomes English; otherwise the built-in table is used.
 void InitStrings(bool useResourceFile, const std::filesystem::path& programDataFolder);
 void UseBuiltInStrings();
+// Back to the state before InitStrings: built-in table, English, not initialised.
+void ResetStrings();
 // Replaces the table by a resource file (format in Strings.cpp). False, and
 // the table unchanged, when the file is missing or malformed.
 bool LoadStringResource(const std::filesystem::path& file);
+// The same from the file's text.
+bool LoadStringResourceText(const std::string& text);
 // Writes the current table in resource-file form (a start for translators).
 bool WriteStringResource(const std::filesystem::path& file);
 // Every id the current table has for a language, ascending.

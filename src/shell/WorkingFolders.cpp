@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "shell/Strings.h"
+#include "shell/Text.h"
 
 namespace hx::shell {
 
@@ -13,10 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 std::string slashed(const fs::path& p) {
     std::string s = p.lexically_normal().string();
@@ -32,7 +29,11 @@ std::string reduceDoubleSlashes(std::string s) {
 
 std::string expandHome(const std::string& path, const fs::path& home) {
     if (path == "~") return home.string();
-    if (path.rfind("~/", 0) == 0) return (home / path.substr(2)).string();
+    if (path.rfind("~/", 0) == 0) {
+        std::string rest = path.substr(2);
+        rest.erase(0, rest.find_first_not_of('/'));
+        return (home / rest).string();
+    }
     return path;
 }
 
@@ -115,7 +116,7 @@ int deleteFilesIn(const fs::path& folder) {
 void deleteThumbsDb(const fs::path& folder) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        if (lower(it->path().filename().string()) == "thumbs.db") fs::remove(it->path(), ec);
+        if (ToLower(it->path().filename().string()) == "thumbs.db") fs::remove(it->path(), ec);
 }
 
 bool makeFolder(const fs::path& p) {
@@ -128,7 +129,7 @@ bool makeFolder(const fs::path& p) {
 }  // namespace
 
 bool ContainsNoCase(const std::string& text, const std::string& part) {
-    return lower(text).find(lower(part)) != std::string::npos;
+    return ToLower(text).find(ToLower(part)) != std::string::npos;
 }
 
 bool DriveReady(const fs::path& path) {
@@ -252,6 +253,7 @@ bool EnsureCacheFolders(WorkingState& state, Ui& ui) {
                                      slashed(fs::temp_directory_path(ec)) + "QXCache/"};
     for (const auto& fallback : fallbacks) {
         if (makeFolder(state.cache)) break;
+        MakeLongPath(fallback, state.homeFolder);
         state.tCache = fallback;
         MakeDirNames(state);
     }
@@ -283,6 +285,7 @@ void ApplyCacheSwitch(WorkingState& state, const std::string& folder) {
     std::string target = slashed(fs::absolute(expandHome(f, state.homeFolder), ec));
     if (target.find("QXCache") == std::string::npos) target += "QXCache/";
     if (samePath(target, state.tCache)) return;
+    MakeLongPath(target, state.homeFolder);  // the folder given is made, as the user asked for it
     if (HoldsFiles(expandHome(state.tCache, state.homeFolder))) {
         state.o2Cache = state.oCache;
         state.oCache = state.tCache;
@@ -324,7 +327,7 @@ void DelProgramTrees(const fs::path& programFolder) {
     if (!fs::is_directory(programFolder, ec)) return;
     std::vector<fs::path> files;
     for (fs::directory_iterator it(programFolder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = lower(it->path().filename().string());
+        const std::string name = ToLower(it->path().filename().string());
         if (!it->is_directory(ec) && (name.rfind("temp", 0) == 0 || name == "version.txt")) files.push_back(it->path());
     }
     for (const auto& f : files) fs::remove(f, ec);
@@ -332,7 +335,7 @@ void DelProgramTrees(const fs::path& programFolder) {
     auto findNoCase = [&](const fs::path& parent, const std::string& name) -> fs::path {
         std::error_code e;
         for (fs::directory_iterator it(parent, e), end; !e && it != end; it.increment(e))
-            if (lower(it->path().filename().string()) == lower(name)) return it->path();
+            if (ToLower(it->path().filename().string()) == ToLower(name)) return it->path();
         return {};
     };
     for (const char* name : {"bin", "QXRecDT"})

@@ -10,6 +10,7 @@
 #include "fixtures/TempDir.h"
 #include "media/AllocationBitmap.h"
 #include "media/DriveInfo.h"
+#include "platform/DriveCatalogue.h"
 
 using namespace hx;
 namespace fs = std::filesystem;
@@ -165,6 +166,14 @@ TEST(DriveInfo, BootSectorOddities) {
     EXPECT_EQ(alone.FileSystem, "FAT16");
     EXPECT_TRUE(alone.FAT1.empty());
     EXPECT_TRUE(alone.RootDirEntries.empty());
+    // The same file attached as a drive gets its tables.
+    ASSERT_TRUE(media::ParseBootSector(img.string()));
+    EXPECT_TRUE(media::CurrentDrive().FAT1.empty());
+    ASSERT_TRUE(platform::AttachImage(img.string()));
+    ASSERT_TRUE(media::ParseBootSector(img.string()));
+    EXPECT_FALSE(media::CurrentDrive().FAT1.empty());
+    platform::DetachAllImages();
+    media::CurrentDrive().reset();
 
     // Bytes per sector 0 reads as 512.
     patch(img, 11, std::string(2, '\0'));
@@ -308,6 +317,36 @@ TEST(DriveInfo, ExFatGivesClusterHeapAndBitmap) {
     EXPECT_EQ(rec.BitmapLength, static_cast<std::uint64_t>(toolNumber(dump, R"(Bitmap size:\s+(\d+))")));
     EXPECT_EQ(rec.VolumeLabel, "HXEXFAT");
     EXPECT_DOUBLE_EQ(rec.FreeMB, toolNumber(dump, R"(Free Clusters:\s+(\d+))") * rec.clusterBytes() / 1048576.0);
+
+    // Large SDXC cards use 128 KiB clusters: 256 sectors, more than a byte holds.
+    auto sdxc = test::MakeExFatImage(dir / "big.img", {64, 128 * 1024});
+    REQUIRE_IMAGE(sdxc);
+    ASSERT_TRUE(media::GetDriveInfo(sdxc.string(), rec));
+    EXPECT_EQ(rec.SectorsPerCluster, 256u);
+    EXPECT_EQ(rec.TotalClusters, toolNumber("dump.exfat " + sdxc.string(), R"(Cluster Count:\s+(\d+))"));
+}
+
+TEST(DriveInfo, FourKiBSectors) {
+    test::TempDir dir;
+    test::FatImageOptions opt;
+    opt.fatBits = 16;
+    opt.bytesPerSector = 4096;
+    opt.sectorsPerCluster = 1;
+    auto img = test::MakeFatImage(dir / "4k.img", opt);
+    REQUIRE_IMAGE(img);
+    ASSERT_TRUE(test::FatPutFile(img, "A.TXT", test::PatternBytes(10000, 4)));
+    media::DriveRecord rec;
+    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    const std::string fsck = "fsck.fat -v -n " + img.string();
+    EXPECT_EQ(rec.BytesPerSector, 4096);
+    EXPECT_EQ(rec.FirstDataSector, toolNumber(fsck, R"(Data area starts at byte \d+ \(sector (\d+)\))"));
+    EXPECT_EQ(rec.TotalClusters, toolNumber(fsck, R"((\d+) data clusters)"));
+    EXPECT_TRUE(hasEntry(rec, "A.TXT"));
+    // The file's first cluster holds its first bytes.
+    const auto* a = findEntry(rec, "A.TXT");
+    ASSERT_NE(a, nullptr);
+    auto data = media::ReadClusterChain(rec, firstCluster(*a), 10000);
+    EXPECT_EQ(std::string(data.begin(), data.end()), test::PatternBytes(10000, 4));
 }
 
 TEST(DriveInfo, LoopDeviceReadsLikeTheImage) {

@@ -40,3 +40,55 @@ TEST(SectorIo, TruncateOnlyShortens) {
     media::TruncateFile((dir / "f").string(), 10);
     EXPECT_EQ(std::filesystem::file_size(dir / "f"), 10u);
 }
+
+TEST(SectorIo, PositionsBeyondTwoGiBReadTheRightSectors) {
+    test::TempDir dir;
+    const auto path = dir / "big.img";
+    test::WriteFile(path, "");
+    std::filesystem::resize_file(path, 3ull << 30);  // sparse
+    const std::string img = path.string();
+    // Around the first 2 GiB step of 512-byte sectors, and one with 4 KiB sectors.
+    const std::int64_t lbas[] = {4194302, 4194303, 4194304, 6000000};
+    {
+        platform::RawFile f;
+        ASSERT_TRUE(f.open(path, platform::RawFile::Mode::ReadWrite));
+        for (auto lba : lbas) {
+            const std::string mark = "LBA" + std::to_string(lba);
+            f.writeAt(static_cast<std::uint64_t>(lba) * 512, mark.data(), mark.size());
+        }
+        f.writeAt(700000ull * 4096, "K700000", 7);
+    }
+    for (auto lba : lbas) {
+        const std::string mark = "LBA" + std::to_string(lba);
+        std::uint32_t got = 0;
+        auto data = media::ReadSectors(img, lba, 0, 512, got, 512);
+        ASSERT_EQ(got, 512u);
+        EXPECT_EQ(std::string(data.begin(), data.begin() + static_cast<long>(mark.size())), mark);
+
+        // The same bytes through a streaming handle, opened at sector 0 and moved.
+        media::Handle h;
+        ASSERT_TRUE(media::OpenDriveForRead(img, 0, h, 512));
+        media::SeekSector(h, lba, 512);
+        char buf[16] = {};
+        ASSERT_EQ(h.read(buf, mark.size()), mark.size());
+        EXPECT_EQ(std::string(buf, mark.size()), mark);
+        media::CloseDrive(h);
+    }
+    std::uint32_t got = 0;
+    auto k = media::ReadImageSectors(img, 700000, 0, 7, got, 4096);
+    ASSERT_EQ(got, 4096u);
+    EXPECT_EQ(std::string(k.begin(), k.begin() + 7), "K700000");
+
+    // Written through a write handle, read back by the per-call reader.
+    media::Handle w;
+    ASSERT_TRUE(media::OpenDriveForWrite(img, 5000000, w, 512));
+    ASSERT_EQ(w.write("written", 7), 7u);
+    media::CloseDrive(w);
+    auto back = media::ReadSectors(img, 5000000, 0, 7, got, 512);
+    EXPECT_EQ(std::string(back.begin(), back.begin() + 7), "written");
+
+    auto vol = media::OpenVolume(img);
+    EXPECT_TRUE(vol.isOpen());
+    EXPECT_EQ(vol.size(), 3ull << 30);
+    EXPECT_FALSE(media::OpenVolume((dir / "none").string()).isOpen());
+}

@@ -185,6 +185,7 @@ TEST(StringResource, RoundTripAndReplacement) {
 TEST(StringResource, InitStringsWithoutFileFallsBackToEnglish) {
     LanguageGuard guard;
     TempDir dir;
+    ResetStrings();
     SetCurrentLanguage(kLangDutch);
     InitStrings(true, dir.path());
     EXPECT_EQ(CurrentLanguage(), kLangEnglish);

@@ -1,0 +1,181 @@
+// Speed of the carving scan over an image in the page cache:
+//   ScanRandom     data without any signature (the scan's floor cost)
+//   ScanPhotoCard  a card packed with JPEGs, every one recovered and checked
+//   CopyImage      the same card copied as cp does it, for comparison
+// HX_BENCH_MB (default 2048) sizes the images, HX_BENCH_DIR (default
+// /tmp/hx-bench) holds them and the cache. Run with --benchmark_min_time=1x... e.g.
+//   build/bench/bench_ScanSpeed --benchmark_repetitions=3
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "scan/ScanDisk.h"
+#include "shell/Ui.h"
+#include "viewing/SamplePhoto.h"
+
+namespace fs = std::filesystem;
+using namespace hx;
+
+namespace {
+
+class QuietUi : public shell::Ui {
+public:
+    shell::Answer message(const std::string&, const std::string&, const shell::MessageOptions&) override {
+        return shell::Answer::OK;
+    }
+    std::optional<std::string> input(const std::string&, const std::string&, const std::string&) override { return {}; }
+    std::optional<std::string> chooseFolder(const std::string&, const std::string&) override { return {}; }
+    std::optional<std::string> openFile(const std::string&, const std::string&, const std::string&) override { return {}; }
+    std::optional<std::string> saveFile(const std::string&, const std::string&, const std::string&) override { return {}; }
+    void setCaption(const std::string&, const std::string&) override {}
+    std::string caption(const std::string&) const override { return {}; }
+    void setEnabled(const std::string&, bool) override {}
+    void setVisible(const std::string&, bool) override {}
+    void status(const std::string&) override {}
+    void progress(double, const std::string&) override {}
+    void yield() override {}
+    bool stopRequested() const override { return false; }
+    void clearStop() override {}
+};
+
+std::uint64_t benchBytes() {
+    const char* mb = std::getenv("HX_BENCH_MB");
+    return (mb ? std::strtoull(mb, nullptr, 10) : 2048ull) << 20;
+}
+
+fs::path benchDir() {
+    const char* d = std::getenv("HX_BENCH_DIR");
+    fs::path p = d ? d : "/tmp/hx-bench";
+    fs::create_directories(p);
+    return p;
+}
+
+void warm(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> buf(8 << 20);
+    while (in.read(buf.data(), static_cast<std::streamsize>(buf.size())) || in.gcount() > 0) {
+    }
+}
+
+// Random bytes; every sector starts with 0x11, which no signature starts with.
+fs::path randomImage() {
+    const fs::path p = benchDir() / "random.img";
+    if (fs::exists(p) && fs::file_size(p) == benchBytes()) return p;
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    std::vector<std::uint64_t> block((4 << 20) / 8);
+    std::uint64_t x = 88172645463325252ull;
+    for (std::uint64_t done = 0; done < benchBytes(); done += block.size() * 8) {
+        for (auto& v : block) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            v = x;
+        }
+        auto* bytes = reinterpret_cast<unsigned char*>(block.data());
+        for (std::size_t s = 0; s < block.size() * 8; s += 512) bytes[s] = 0x11;
+        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size() * 8));
+    }
+    return p;
+}
+
+// Photos back to back, each at a 4 kB boundary, as a camera fills a card.
+fs::path photoImage(std::size_t& photosOnCard) {
+    const fs::path p = benchDir() / "photos.img";
+    std::vector<std::string> photos;
+    for (int n = 0; n < 16; ++n) {
+        viewing::SamplePhotoOptions o;
+        o.width = n % 2 ? 2560 : 2048;
+        o.height = n % 2 ? 1920 : 1536;
+        photos.push_back(viewing::MakeSamplePhoto(n, o));
+    }
+    photosOnCard = 0;
+    std::uint64_t at = 0;
+    for (std::size_t i = 0;; ++i) {
+        const auto& ph = photos[i % photos.size()];
+        const std::uint64_t next = (at + ph.size() + 4095) / 4096 * 4096;
+        if (next > benchBytes()) break;
+        at = next;
+        ++photosOnCard;
+    }
+    if (fs::exists(p) && fs::file_size(p) == benchBytes()) return p;
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    at = 0;
+    for (std::size_t i = 0; i < photosOnCard; ++i) {
+        const auto& ph = photos[i % photos.size()];
+        out.write(ph.data(), static_cast<std::streamsize>(ph.size()));
+        const std::uint64_t next = (at + ph.size() + 4095) / 4096 * 4096;
+        out.write(std::string(next - at - ph.size(), '\0').data(), static_cast<std::streamsize>(next - at - ph.size()));
+        at = next;
+    }
+    out.write(std::string(benchBytes() - at, '\0').data(), static_cast<std::streamsize>(benchBytes() - at));
+    return p;
+}
+
+std::size_t runScan(const fs::path& image, const std::string& selection, benchmark::State& state) {
+    QuietUi ui;
+    const fs::path cache = benchDir() / "cache";
+    state.PauseTiming();
+    fs::remove_all(cache);
+    fs::create_directories(cache);
+    state.ResumeTiming();
+    scan::ScanContext ctx(ui);
+    ctx.drive = image.string();
+    ctx.record.Drive = image.string();
+    ctx.record.DriveType = "Removable";
+    ctx.record.IsImage = true;
+    ctx.record.BytesPerSector = 512;
+    ctx.record.SectorsPerCluster = 8;
+    ctx.record.TotalClusters = static_cast<double>(fs::file_size(image) / 4096);
+    ctx.cacheFolder = cache;
+    ctx.table = scan::BuildSignatureTable(selection);
+    scan::OrderForScan(ctx.table);
+    scan::ScanDisk(ctx);
+    return ctx.FoundNames.size();
+}
+
+void ScanRandom(benchmark::State& state) {
+    const fs::path image = randomImage();
+    warm(image);
+    for (auto _ : state) {
+        const auto found = runScan(image, "all", state);
+        if (found != 0) state.SkipWithError("signatures found in the random image");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * benchBytes()));
+}
+
+void ScanPhotoCard(benchmark::State& state) {
+    std::size_t photos = 0;
+    const fs::path image = photoImage(photos);
+    warm(image);
+    for (auto _ : state) {
+        const auto found = runScan(image, ".jpgJPEG File ", state);
+        if (found != photos) state.SkipWithError("not every photo was found");
+    }
+    state.counters["photos"] = static_cast<double>(photos);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * benchBytes()));
+}
+
+void CopyImage(benchmark::State& state) {
+    std::size_t photos = 0;
+    const fs::path image = photoImage(photos);
+    warm(image);
+    const fs::path copy = benchDir() / "cache" / "copy.img";
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove_all(copy.parent_path());
+        fs::create_directories(copy.parent_path());
+        state.ResumeTiming();
+        fs::copy_file(image, copy, fs::copy_options::overwrite_existing);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * benchBytes()));
+}
+
+}  // namespace
+
+BENCHMARK(ScanRandom)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(ScanPhotoCard)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(CopyImage)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK_MAIN();

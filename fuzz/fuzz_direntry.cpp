@@ -1,0 +1,45 @@
+// Directory entries from a medium: FAT 32-byte entries (long names, deleted
+// names, cluster words), exFAT entry sets, FAT and exFAT boot sectors, and
+// the DirEnt.dat entry encoding. No crash, no hang, whatever the bytes.
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "undelete/DirEntCache.h"
+#include "undelete/UndeleteExfat.h"
+#include "undelete/UndeleteFat.h"
+
+using namespace hx::undelete;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::uint8_t mode = data[0];
+    ++data, --size;
+
+    std::vector<RawDirEntry> raw;
+    for (std::size_t off = 0; off + 32 <= size; off += 32) {
+        RawDirEntry e;
+        std::memcpy(e.data(), data + off, 32);
+        raw.push_back(e);
+    }
+    std::vector<UndeleteEntry> list;
+    VulUndeleteList(raw, list, mode & 1, mode & 2, "\\");
+    VulUndeleteList(raw, list, mode & 1, mode & 2, "\\again");
+    for (const auto& e : list) AttributeText(e.Attributes);
+
+    std::vector<ExfatFolderRef> folders;
+    ParseExfatDirectory(data, size, "\\", list, folders);
+
+    FatVolume fat;
+    ParseFatBootSector(data, size, fat);
+    ExfatVolume ex;
+    ParseExfatBootSector(data, size, ex);
+
+    std::size_t pos = 0;
+    UndeleteEntry e;
+    for (int i = 0; i < 1000 && DecodeUndeleteEntry(data, size, pos, e); ++i) {
+        std::vector<std::uint8_t> again;
+        EncodeUndeleteEntry(e, again);
+    }
+    return 0;
+}

@@ -1,0 +1,50 @@
+// FAT and exFAT chain walks over a table and geometry taken from the input:
+// loops, chains leaving the volume and absurd cluster counts must end.
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "media/AllocationBitmap.h"
+#include "media/DriveInfo.h"
+
+namespace {
+std::uint32_t u32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace hx::media;
+    if (size < 16) return 0;
+    static const char* const kinds[] = {"FAT12", "FAT16", "FAT32", "exFAT"};
+    static const std::string path = "/tmp/hx-fuzz-fatchain-" + std::to_string(::getpid()) + ".img";
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data + 16), static_cast<std::streamsize>(size - 16));
+    }
+    DriveRecord rec;
+    rec.Drive = path;
+    rec.FileSystem = kinds[data[0] % 4];
+    rec.BytesPerSector = 512;
+    rec.SectorsPerCluster = 1u << (data[1] % 8);
+    rec.TotalClusters = u32(data + 2);
+    rec.RootCluster = u32(data + 6);
+    rec.FirstDataSector = data[14];
+    rec.RootDirStart = rec.FirstDataSector;
+    rec.RootDirSectorsMinusOne = data[15] % 8;
+    rec.BitmapCluster = u32(data + 10);
+    rec.BitmapLength = u32(data + 6);
+    rec.FAT1.assign(data + 16, data + size);
+    DecodeFat(rec);
+    LoadRootDirectory(rec);
+    bool isDirectory = false;
+    ReadDirectoryChain(path, u32(data + 10), isDirectory, rec);
+    ReadClusterChain(rec, u32(data + 10), 1 << 20);
+    AllocationBitmap bitmap;
+    LoadAllocationBitmap(rec, bitmap);
+    std::remove(path.c_str());
+    return 0;
+}

@@ -1,0 +1,113 @@
+#pragma once
+// NTFS on-disk structures: boot sector, FILE record fixups, the attribute
+// walk and data runs. Pure functions over byte buffers, every offset checked,
+// so they can be fed anything read from a medium.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace hx::undelete::ntfs {
+
+constexpr std::uint32_t kAttrStandardInformation = 0x10;
+constexpr std::uint32_t kAttrAttributeList = 0x20;
+constexpr std::uint32_t kAttrFileName = 0x30;
+constexpr std::uint32_t kAttrData = 0x80;
+constexpr std::uint32_t kAttrEnd = 0xFFFFFFFF;
+
+constexpr std::uint16_t kRecordInUse = 0x0001;
+constexpr std::uint16_t kRecordDirectory = 0x0002;
+
+constexpr std::uint8_t kNamespacePosix = 0;
+constexpr std::uint8_t kNamespaceWin32 = 1;
+constexpr std::uint8_t kNamespaceDos = 2;
+constexpr std::uint8_t kNamespaceWin32AndDos = 3;
+
+inline std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+inline std::uint32_t Le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline std::uint64_t Le64(const std::uint8_t* p) {
+    return static_cast<std::uint64_t>(Le32(p)) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
+}
+
+struct BootSector {
+    std::uint32_t bytesPerSector = 0;
+    std::uint32_t bytesPerCluster = 0;
+    std::uint64_t totalSectors = 0;
+    std::uint64_t totalClusters = 0;
+    std::uint64_t mftLcn = 0;
+    std::uint32_t recordSize = 0;
+};
+
+// Parses an NTFS boot sector; nullopt when it is not one or its geometry is absurd.
+std::optional<BootSector> ParseBootSector(const std::uint8_t* data, std::size_t size);
+
+// Checks the "FILE" signature and undoes the update-sequence fixups in place
+// (one 2-byte check value at the end of every 512-byte stride). False on any mismatch.
+bool ApplyFixups(std::uint8_t* record, std::size_t size);
+
+// One attribute found by the walk: offset and length inside the record.
+struct AttrRef {
+    std::uint32_t type = 0;
+    std::uint32_t offset = 0;
+    std::uint32_t length = 0;
+    bool nonResident = false;
+    std::uint8_t nameLength = 0;
+    std::uint16_t id = 0;
+};
+
+struct RecordHeader {
+    std::uint16_t sequence = 0;
+    std::uint16_t flags = 0;
+    std::uint64_t baseRecord = 0;  // 48-bit record number of the base record, 0 for a base record
+    std::uint32_t bytesInUse = 0;
+};
+
+// Walks the attributes of a fixed-up record. Every attribute returned lies
+// inside the record's used bytes and has a plausible header; a malformed
+// chain makes the whole record invalid (false).
+bool WalkAttributes(const std::uint8_t* record, std::size_t size, RecordHeader& header, std::vector<AttrRef>& attrs);
+
+// Resident value of an attribute (bounds-checked): pointer and length, or nullptr.
+const std::uint8_t* ResidentValue(const std::uint8_t* attr, std::size_t attrLength, std::uint32_t& valueLength);
+
+struct NonResidentHeader {
+    std::int64_t startVcn = 0;
+    std::int64_t lastVcn = 0;
+    std::uint16_t runsOffset = 0;
+    std::uint16_t compressionUnit = 0;
+    std::uint16_t flags = 0;
+    std::int64_t allocatedSize = 0;
+    std::int64_t realSize = 0;
+    std::int64_t initializedSize = 0;
+};
+bool ParseNonResident(const std::uint8_t* attr, std::size_t attrLength, NonResidentHeader& out);
+
+// A data run: `length` clusters at `lcn`, or sparse (lcn < 0).
+struct Run {
+    std::int64_t vcn = 0;
+    std::int64_t lcn = -1;
+    std::int64_t length = 0;
+};
+// Decodes a run list starting at VCN `startVcn`. False when it is malformed or
+// a run reaches past `totalClusters` (0: no volume check).
+bool DecodeRuns(const std::uint8_t* runs, std::size_t size, std::int64_t startVcn, std::uint64_t totalClusters,
+                std::vector<Run>& out);
+// Encodes runs back into a run list (used to merge the pieces of a split attribute).
+std::vector<std::uint8_t> EncodeRuns(const std::vector<Run>& runs);
+
+struct FileNameInfo {
+    std::uint64_t parentRecord = 0;  // 48-bit record number
+    std::uint16_t parentSequence = 0;
+    std::uint8_t nameSpace = 0;
+    std::string name;  // UTF-8
+};
+// Reads a $FILE_NAME attribute (header included).
+bool ParseFileName(const std::uint8_t* attr, std::size_t attrLength, FileNameInfo& out);
+
+std::string Utf16ToUtf8(const std::uint8_t* data, std::size_t chars);
+
+}  // namespace hx::undelete::ntfs

@@ -1,0 +1,224 @@
+#include "undelete/QuickUndelete.h"
+
+#include <cstring>
+
+#include "media/DriveInfo.h"
+#include "media/DriveRecord.h"
+#include "output/RestoreName.h"
+#include "platform/RawFile.h"
+#include "shell/Strings.h"
+#include "undelete/DirEntCache.h"
+#include "undelete/NtfsStructs.h"
+#include "undelete/UndeleteNtfs.h"
+
+namespace hx::undelete {
+
+using shell::LoadStr;
+
+namespace {
+
+constexpr const char* kButton = "CmdQuickUndelete";
+
+std::string title() { return LoadStr(1717, "Quick Undelete"); }
+
+// The file system from the catalogue, or from our own look at sector 0 when
+// the catalogue could not tell.
+UndeleteKind detectKind(const std::string& drive, const media::DriveRecord& rec) {
+    if (rec.isNtfs()) return UndeleteKind::Ntfs;
+    if (rec.isExFat()) return UndeleteKind::Exfat;
+    if (rec.isFat()) return UndeleteKind::Fat;
+    platform::RawFile file;
+    std::uint8_t boot[512];
+    if (!file.open(drive, platform::RawFile::Mode::Read) || file.readAt(0, boot, sizeof boot) != sizeof boot)
+        return UndeleteKind::None;
+    if (ntfs::ParseBootSector(boot, sizeof boot)) return UndeleteKind::Ntfs;
+    ExfatVolume ex;
+    if (ParseExfatBootSector(boot, sizeof boot, ex)) return UndeleteKind::Exfat;
+    FatVolume fv;
+    if (ParseFatBootSector(boot, sizeof boot, fv)) return UndeleteKind::Fat;
+    return UndeleteKind::None;
+}
+
+}  // namespace
+
+std::string UndeleteTypeFilter(const std::vector<std::string>& selected, bool everyTypeSelected, bool removable) {
+    if (everyTypeSelected || !removable || selected.empty()) return "all";
+    std::string f;
+    for (const auto& ext : selected) f += (ext.empty() || ext[0] != '.' ? "." : "") + ext;
+    return f;
+}
+
+bool QuickUndelete::run(const QuickUndeleteOptions& options) {
+    entries_.clear();
+    lists_ = {};
+    fromCache_ = false;
+    kind_ = UndeleteKind::None;
+    drive_ = options.drive;
+    const std::string before = ui_.caption(kButton);
+    ui_.setCaption(kButton, LoadStr(725, "Checking") + "...");
+
+    // Catalogued afresh: the medium may have changed since it was chosen.
+    media::DriveRecord rec;
+    if (!media::GetDriveInfo(drive_, rec)) rec.reset();
+    rec_ = rec;
+    kind_ = detectKind(drive_, rec);
+    bool ok = false;
+    switch (kind_) {
+        case UndeleteKind::Ntfs:
+            ok = ListNtfsDeleted(drive_, entries_, options.typeFilter, options.minMB, options.maxMB, ui_);
+            break;
+        case UndeleteKind::Fat: ok = listFat(options); break;
+        case UndeleteKind::Exfat: ok = listExfat(options); break;
+        case UndeleteKind::None:
+            ui_.message("No FAT, exFAT or NTFS file system found on " + drive_ + ".", title(),
+                        {shell::Buttons::OK, shell::Icon::Exclamation});
+            break;
+    }
+    if (ok) {
+        lists_ = BuildUndeleteLists(drive_, entries_, kind_ == UndeleteKind::Ntfs);
+        RememberListing(drive_, entries_);
+    }
+    ui_.setCaption(kButton, before.empty() ? title() : before);
+    return ok;
+}
+
+bool QuickUndelete::listFat(const QuickUndeleteOptions& options) {
+    const media::DriveRecord& rec = rec_;
+    if (!LoadFatVolume(drive_, rec, fat_)) {
+        ui_.message("Cannot read the file system of " + drive_ + ".", title(), {shell::Buttons::OK, shell::Icon::Exclamation});
+        return false;
+    }
+    const MediumValues medium{fat_.serial, fat_.totalSectors};
+    const auto cacheFile = options.workFolder.empty() ? std::filesystem::path() : DirEntCachePath(options.workFolder, drive_);
+    std::error_code ec;
+    if (!cacheFile.empty() && std::filesystem::exists(cacheFile, ec) && ReadDirEntCache(cacheFile, medium, entries_)) {
+        fromCache_ = true;
+    } else {
+        if (!ListFatEntries(fat_, entries_, ui_)) return false;
+    }
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        EstimateFatRecoverable(fat_, entries_[i]);
+        if (i % 256 == 0) ui_.progress(static_cast<double>(i) / entries_.size(), {});
+    }
+    if (!fromCache_ && !cacheFile.empty() && (entries_.size() > kDirEntCacheThreshold + 1 || rec.DriveType == "CDRom"))
+        WriteDirEntCache(cacheFile, entries_, medium);
+    return true;
+}
+
+bool QuickUndelete::listExfat(const QuickUndeleteOptions& options) {
+    if (!LoadExfatVolume(drive_, exfat_)) {
+        ui_.message("Cannot read the file system of " + drive_ + ".", title(), {shell::Buttons::OK, shell::Icon::Exclamation});
+        return false;
+    }
+    const MediumValues medium{exfat_.serial, static_cast<std::uint32_t>(exfat_.volumeLength)};
+    const auto cacheFile = options.workFolder.empty() ? std::filesystem::path() : DirEntCachePath(options.workFolder, drive_);
+    std::error_code ec;
+    if (!cacheFile.empty() && std::filesystem::exists(cacheFile, ec) && ReadDirEntCache(cacheFile, medium, entries_))
+        fromCache_ = true;
+    else if (!ListExfatEntries(exfat_, entries_, ui_))
+        return false;
+    for (auto& e : entries_) EstimateExfatRecoverable(exfat_, e);
+    if (!fromCache_ && !cacheFile.empty() && entries_.size() > kDirEntCacheThreshold + 1)
+        WriteDirEntCache(cacheFile, entries_, medium);
+    return true;
+}
+
+bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& target) {
+    if (index >= entries_.size() || entries_[index].isFolder()) return false;
+    const UndeleteEntry& e = entries_[index];
+    bool ok = false;
+    switch (kind_) {
+        case UndeleteKind::Ntfs: ok = RecoverNtfsFile(drive_, e.RecordNumber, target, ui_); break;
+        case UndeleteKind::Fat: ok = RestoreFatEntry(fat_, e, target); break;
+        case UndeleteKind::Exfat: ok = RestoreExfatEntry(exfat_, e, target); break;
+        case UndeleteKind::None: break;
+    }
+    if (ok) output::StampRestoredFile(target, e.Modified);
+    return ok;
+}
+
+std::optional<std::filesystem::path> QuickUndelete::restoreInto(std::size_t index, const std::filesystem::path& folder) {
+    if (index >= entries_.size()) return std::nullopt;
+    const UndeleteEntry& e = entries_[index];
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    const auto target =
+        output::NextFreeRestoreName(folder / output::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName));
+    if (!restoreTo(index, target)) return std::nullopt;
+    return target;
+}
+
+std::optional<std::filesystem::path> QuickUndelete::RestoreUndeletedFile(std::size_t index,
+                                                                         const std::filesystem::path& startFolder) {
+    if (index >= entries_.size()) return std::nullopt;
+    const UndeleteEntry& e = entries_[index];
+    const auto offered = startFolder / output::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
+    const auto chosen = ui_.saveFile(LoadStr(400, "Save") + "  Harvestrix", "", offered.string());
+    if (!chosen || chosen->empty()) return std::nullopt;
+    const auto target = output::NextFreeRestoreName(*chosen);
+    if (!restoreTo(index, target)) {
+        ui_.message(shell::FormatStr(LoadStr(1472, "%0 not saved!"), {target.filename().string()}), "Undelete",
+                    {shell::Buttons::OK, shell::Icon::Exclamation});
+        return std::nullopt;
+    }
+    return target;
+}
+
+std::vector<std::size_t> QuickUndelete::SaveAllSelection() const {
+    std::vector<std::size_t> out;
+    for (const auto& row : lists_.list1)
+        if (long i = RowEntryIndex(row); i >= 0) out.push_back(static_cast<std::size_t>(i));
+    for (const auto& row : lists_.list2) {
+        const long i = RowEntryIndex(row);
+        if (i < 0) continue;
+        const UndeleteEntry& e = entries_[static_cast<std::size_t>(i)];
+        if (e.ListSize > 0 && !e.Overwritten) out.push_back(static_cast<std::size_t>(i));
+    }
+    return out;
+}
+
+QuickUndelete::SaveResult QuickUndelete::SaveUndeleteEntries(const std::vector<std::size_t>& indices,
+                                                             const std::filesystem::path& folder) {
+    SaveResult result;
+    const std::string undeleteTitle = "Undelete";
+    for (std::size_t k = 0; k < indices.size(); ++k) {
+        ui_.yield();
+        if (ui_.stopRequested()) break;
+        const std::size_t i = indices[k];
+        if (i >= entries_.size() || entries_[i].isFolder()) continue;
+        const UndeleteEntry& e = entries_[i];
+        const std::string name = output::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
+        if (e.ListSize == 0) {
+            ui_.message(shell::FormatStr(LoadStr(1472, "%0 not saved!"), {name}), undeleteTitle, {});
+            ++result.skipped;
+            continue;
+        }
+        if (e.ListSize < e.Size) {
+            const std::string text = LoadStr(629, "This file is not complete.") + "\n" +
+                                     shell::FormatStr(LoadStr(1412, "Only the first %0 bytes are recoverable."),
+                                                      {std::to_string(e.ListSize)}) +
+                                     "\n" + LoadStr(1413, "Most likely the file is damaged.") + "\n" +
+                                     LoadStr(633, "Save this file anyway?");
+            const auto answer = ui_.message(text, "   " + LoadStr(1414, "Warning!"),
+                                            {shell::Buttons::YesNo, shell::Icon::Exclamation});
+            if (answer != shell::Answer::Yes) {
+                ++result.skipped;
+                continue;
+            }
+        }
+        if (auto path = restoreInto(i, folder)) {
+            result.paths.push_back(*path);
+            ++result.saved;
+        } else {
+            ui_.message(shell::FormatStr(LoadStr(1472, "%0 not saved!"), {name}), undeleteTitle, {});
+            ++result.skipped;
+        }
+        std::string count = std::to_string(result.saved);
+        for (int pos = static_cast<int>(count.size()) - 3; pos > 0; pos -= 3) count.insert(static_cast<std::size_t>(pos), ",");
+        ui_.status(LoadStr(626, "Status: saving  ") + count);
+        ui_.progress(static_cast<double>(k + 1) / indices.size(), {});
+    }
+    return result;
+}
+
+}  // namespace hx::undelete

@@ -1,0 +1,85 @@
+#pragma once
+// The quick-undelete command (CmdQuickUndelete) and the restore of one
+// entry (RestoreUndeletedFile), for FAT, exFAT and NTFS drives. Talks to the
+// user only through the Ui service.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "media/DriveRecord.h"
+#include "shell/Ui.h"
+#include "undelete/UndeleteEntry.h"
+#include "undelete/UndeleteExfat.h"
+#include "undelete/UndeleteFat.h"
+#include "undelete/UndeleteLists.h"
+
+namespace hx::undelete {
+
+enum class UndeleteKind { None, Fat, Exfat, Ntfs };
+
+struct QuickUndeleteOptions {
+    std::string drive;                 // drive id: device node or image file
+    std::string typeFilter = "all";    // NTFS: "all" or the selected extensions
+    double minMB = 0;
+    double maxMB = 0;                  // 0: no maximum
+    std::filesystem::path workFolder;  // where "DirEnt.dat" is kept; empty: no cache
+};
+
+// "all" when every type is selected, the drive is not removable or nothing
+// is selected; otherwise the selected extensions joined by dots (".jpg.cr2").
+std::string UndeleteTypeFilter(const std::vector<std::string>& selectedExtensions, bool everyTypeSelected,
+                               bool removable);
+
+class QuickUndelete {
+public:
+    explicit QuickUndelete(shell::Ui& ui) : ui_(ui) {}
+
+    // Catalogues the drive, builds the entry list (from DirEnt.dat when it
+    // matches), estimates what is recoverable and fills List1/List2.
+    bool run(const QuickUndeleteOptions& options);
+
+    UndeleteKind kind() const { return kind_; }
+    const std::vector<UndeleteEntry>& entries() const { return entries_; }
+    const UndeleteLists& lists() const { return lists_; }
+    bool fromCache() const { return fromCache_; }
+    const std::string& drive() const { return drive_; }
+
+    // Writes entry `index` to `target` and gives it its recorded date.
+    bool restoreTo(std::size_t index, const std::filesystem::path& target);
+    // Restores into `folder` under the entry's own name, renamed while that exists.
+    std::optional<std::filesystem::path> restoreInto(std::size_t index, const std::filesystem::path& folder);
+    // Asks for the target with the save dialog, then as restoreInto.
+    std::optional<std::filesystem::path> RestoreUndeletedFile(std::size_t index,
+                                                              const std::filesystem::path& startFolder);
+
+    // Save All's choice: every file row of List1, and the rows of List2 with
+    // recoverable bytes whose first cluster is still free.
+    std::vector<std::size_t> SaveAllSelection() const;
+
+    struct SaveResult {
+        int saved = 0;
+        int skipped = 0;
+        std::vector<std::filesystem::path> paths;
+    };
+    // SaveUndeleteEntries: restores the chosen entries into `folder` (made
+    // when missing), asking before a partial file, naming what cannot be
+    // saved, yielding between files and stopping on the user's request.
+    SaveResult SaveUndeleteEntries(const std::vector<std::size_t>& indices, const std::filesystem::path& folder);
+
+private:
+    bool listFat(const QuickUndeleteOptions& options);
+    bool listExfat(const QuickUndeleteOptions& options);
+
+    shell::Ui& ui_;
+    UndeleteKind kind_ = UndeleteKind::None;
+    std::string drive_;
+    std::vector<UndeleteEntry> entries_;
+    UndeleteLists lists_;
+    bool fromCache_ = false;
+    media::DriveRecord rec_;
+    FatVolume fat_;
+    ExfatVolume exfat_;
+};
+
+}  // namespace hx::undelete

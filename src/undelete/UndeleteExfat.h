@@ -1,0 +1,60 @@
+#pragma once
+// exFAT quick undelete: file entry sets whose in-use bit is cleared, listed
+// in the same UndeleteEntry list as FAT and NTFS, and restored.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "shell/Ui.h"
+#include "undelete/UndeleteEntry.h"
+
+namespace hx::undelete {
+
+// Marks an exFAT entry whose clusters are contiguous (NoFatChain); kept
+// above the FAT attribute bits.
+constexpr std::uint32_t kAttrExfatContiguous = 0x10000;
+
+struct ExfatVolume {
+    std::string drive;
+    std::uint32_t bytesPerSector = 0;
+    std::uint32_t sectorsPerCluster = 0;
+    std::uint32_t fatOffset = 0;  // sectors
+    std::uint32_t fatLength = 0;
+    std::uint32_t clusterHeapOffset = 0;
+    std::uint32_t clusterCount = 0;
+    std::uint32_t rootCluster = 0;
+    std::uint32_t serial = 0;
+    std::uint64_t volumeLength = 0;  // sectors
+    std::vector<std::uint32_t> fat;
+    std::vector<std::uint8_t> bitmap;  // bit 0 of byte 0 is cluster 2
+
+    std::uint64_t bytesPerCluster() const { return std::uint64_t(bytesPerSector) * sectorsPerCluster; }
+    std::uint64_t clusterOffset(std::uint32_t c) const {
+        return (clusterHeapOffset + std::uint64_t(c - 2) * sectorsPerCluster) * bytesPerSector;
+    }
+    bool validCluster(std::uint32_t c) const { return c >= 2 && c < clusterCount + 2u; }
+    bool clusterInUse(std::uint32_t c) const;
+};
+
+bool ParseExfatBootSector(const std::uint8_t* boot, std::size_t size, ExfatVolume& out);
+// Boot sector, FAT and allocation bitmap of an exFAT drive or image.
+bool LoadExfatVolume(const std::string& drive, ExfatVolume& out);
+
+// A folder found while parsing a directory: where its entries lie.
+struct ExfatFolderRef {
+    std::uint32_t firstCluster = 0;
+    std::uint64_t size = 0;
+    bool contiguous = false;
+    bool deleted = false;
+    std::string path;
+};
+// Parses the raw bytes of one directory: files go to `list`, folders to `folders`.
+void ParseExfatDirectory(const std::uint8_t* data, std::size_t size, const std::string& folderPath,
+                         std::vector<UndeleteEntry>& list, std::vector<ExfatFolderRef>& folders);
+
+bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, shell::Ui& ui);
+void EstimateExfatRecoverable(const ExfatVolume& vol, UndeleteEntry& entry);
+bool RestoreExfatEntry(const ExfatVolume& vol, const UndeleteEntry& entry, const std::filesystem::path& target);
+
+}  // namespace hx::undelete

@@ -1,0 +1,389 @@
+#include "undelete/UndeleteFat.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "platform/RawFile.h"
+
+namespace hx::undelete {
+
+namespace {
+
+std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Bounds of the folder walk: a directory may hold 65,536 entries; a medium no
+// more than this many listed entries.
+constexpr std::size_t kMaxDirClusters = 65536;
+constexpr std::size_t kMaxDirBytes = 2u * 1024 * 1024;
+constexpr std::size_t kMaxListed = 2000000;
+
+void appendUtf8(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The three character runs of a long-name entry, cut at the first NUL.
+std::string longNamePart(const RawDirEntry& e) {
+    static const int offsets[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    std::string out;
+    for (int off : offsets) {
+        const std::uint16_t c = le16(&e[off]);
+        if (c == 0) break;
+        // Surrogates cannot stand alone in UTF-8.
+        appendUtf8(out, (c >= 0xD800 && c < 0xE000) ? '_' : c);
+    }
+    return out;
+}
+
+std::string trimRight(std::string s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
+// Short-name bytes (OEM code page) as text: ASCII stays, 0xE5 in front marks deletion.
+std::string shortText(const std::uint8_t* p, std::size_t n, bool first) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t c = p[i];
+        if (first && i == 0 && c == 0xE5) out += '?';
+        else if (first && i == 0 && c == 0x05) appendUtf8(out, 0xE5);
+        else if (c < 0x20) out += '_';
+        else appendUtf8(out, c);
+    }
+    return out;
+}
+
+bool isLongNameEntry(const RawDirEntry& e) { return (e[11] & 0x3F) == 0x0F || e[2] == 0; }
+
+bool allBlank(const std::uint8_t* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (p[i] != ' ') return false;
+    return true;
+}
+
+}  // namespace
+
+bool FatVolume::endMarker(std::uint32_t value) const {
+    switch (fatBits) {
+        case 12: return value >= 0xFF0;
+        case 16: return value >= 0xFFF0;
+        default: return (value & 0x0FFFFFFF) >= 0x0FFFFFF0;
+    }
+}
+
+bool ParseFatBootSector(const std::uint8_t* b, std::size_t size, FatVolume& v) {
+    if (!b || size < 512) return false;
+    v.bytesPerSector = le16(b + 11);
+    v.sectorsPerCluster = b[13];
+    v.reservedSectors = le16(b + 14);
+    v.numberOfFats = b[16];
+    const std::uint32_t rootEntries = le16(b + 17);
+    v.totalSectors = le16(b + 19) ? le16(b + 19) : le32(b + 32);
+    const std::uint32_t fat16Size = le16(b + 22);
+    v.sectorsPerFat = fat16Size ? fat16Size : le32(b + 36);
+    v.serial = fat16Size ? le32(b + 39) : le32(b + 67);
+    if (v.bytesPerSector < 512 || v.bytesPerSector > 4096 || (v.bytesPerSector & (v.bytesPerSector - 1))) return false;
+    if (v.sectorsPerCluster == 0 || (v.sectorsPerCluster & (v.sectorsPerCluster - 1))) return false;
+    if (v.numberOfFats == 0 || v.numberOfFats > 4 || v.reservedSectors == 0 || v.sectorsPerFat == 0) return false;
+    v.rootDirSectors = (rootEntries * 32 + v.bytesPerSector - 1) / v.bytesPerSector;
+    v.rootDirStart = v.reservedSectors + v.numberOfFats * v.sectorsPerFat;
+    v.firstDataSector = v.rootDirStart + v.rootDirSectors;
+    if (v.totalSectors <= v.firstDataSector) return false;
+    v.clusterCount = (v.totalSectors - v.firstDataSector) / v.sectorsPerCluster;
+    if (v.clusterCount < 4085) v.fatBits = 12;
+    else if (v.clusterCount < 65525) v.fatBits = 16;
+    else v.fatBits = 32;
+    if (v.fatBits == 32) {
+        if (fat16Size != 0 || rootEntries != 0) return false;
+        v.rootCluster = le32(b + 44);
+        v.rootDirSectors = 0;
+    } else if (rootEntries == 0) {
+        return false;
+    }
+    // The table must have room for every cluster.
+    const std::uint64_t fatBytes = std::uint64_t(v.sectorsPerFat) * v.bytesPerSector;
+    const std::uint64_t needBits = std::uint64_t(v.clusterCount + 2) * v.fatBits;
+    return fatBytes * 8 >= needBits;
+}
+
+bool LoadFatVolume(const std::string& drive, const media::DriveRecord& record, FatVolume& v) {
+    v = FatVolume{};
+    v.drive = drive;
+    platform::RawFile file;
+    if (!file.open(drive, platform::RawFile::Mode::Read)) return false;
+    std::uint8_t boot[512];
+    if (file.readAt(0, boot, sizeof boot) != sizeof boot || !ParseFatBootSector(boot, sizeof boot, v)) return false;
+    v.drive = drive;
+    const bool sameDrive = record.Drive == drive;
+    if (sameDrive) {
+        v.removable = record.DriveType == "Removable";
+        if (record.SerialNumber) v.serial = record.SerialNumber;
+    }
+    // The catalogue decodes the table for drives; for images we read it ourselves.
+    const std::size_t entries = v.clusterCount + 2;
+    if (sameDrive && v.fatBits == 32 && record.FAT32Entries.size() >= entries) {
+        v.fat.assign(record.FAT32Entries.begin(), record.FAT32Entries.begin() + entries);
+    } else if (sameDrive && v.fatBits == 16 && record.FAT16Entries.size() >= entries) {
+        v.fat.assign(record.FAT16Entries.begin(), record.FAT16Entries.begin() + entries);
+    } else if (sameDrive && v.fatBits == 12 && record.FAT12Entries.size() >= entries) {
+        v.fat.assign(record.FAT12Entries.begin(), record.FAT12Entries.begin() + entries);
+    } else {
+        const std::size_t bytes = (entries * v.fatBits + 7) / 8;
+        std::vector<std::uint8_t> raw(bytes);
+        if (file.readAt(std::uint64_t(v.reservedSectors) * v.bytesPerSector, raw.data(), bytes) != bytes) return false;
+        v.fat.resize(entries);
+        for (std::size_t i = 0; i < entries; ++i) {
+            if (v.fatBits == 32) {
+                v.fat[i] = le32(&raw[i * 4]) & 0x0FFFFFFF;
+            } else if (v.fatBits == 16) {
+                v.fat[i] = le16(&raw[i * 2]);
+            } else {
+                const std::size_t off = i * 3 / 2;
+                const std::uint16_t pair = static_cast<std::uint16_t>(raw[off] | (off + 1 < bytes ? raw[off + 1] << 8 : 0));
+                v.fat[i] = (i & 1) ? (pair >> 4) : (pair & 0x0FFF);
+            }
+        }
+    }
+    return true;
+}
+
+std::string AttributeText(std::uint32_t a) {
+    std::string t;
+    if (a & kAttrVolume) t += "vbVolume,";
+    if (a & kAttrDirectory) t += "Directory,";
+    if (a & kAttrHidden) t += "Hidden,";
+    if (a & kAttrSystem) t += "System,";
+    if (a & kAttrReadOnly) t += "ReadOnly,";
+    if (a & kAttrArchive) t += "Archive,";
+    if (t.empty()) t = "Normal,";
+    t.pop_back();
+    return t;
+}
+
+void VulUndeleteList(const std::vector<RawDirEntry>& raw, std::vector<UndeleteEntry>& list, bool fat32,
+                     bool removable, const std::string& folderPath) {
+    // Earlier entries by (name, first cluster) and by (size, low cluster word).
+    std::map<std::pair<std::string, std::uint32_t>, std::size_t> byNameCluster;
+    std::multimap<std::pair<std::uint32_t, std::uint32_t>, std::size_t> bySizeLow;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        byNameCluster.emplace(std::make_pair(list[i].FileName, list[i].FirstCluster), i);
+        bySizeLow.emplace(std::make_pair(list[i].Size, list[i].FirstCluster & 0xFFFF), i);
+    }
+    std::string pendingLong;
+    for (const auto& e : raw) {
+        if (e[0] == 0) {  // never used: nothing to read in it
+            pendingLong.clear();
+            continue;
+        }
+        if (allBlank(e.data(), 11) || allBlank(e.data(), 8)) continue;
+        if (isLongNameEntry(e)) {
+            pendingLong = longNamePart(e) + pendingLong;
+            if (pendingLong.size() > 1024) pendingLong.clear();
+            continue;
+        }
+        if (e[11] & kAttrVolume) {
+            pendingLong.clear();
+            continue;
+        }
+        UndeleteEntry u;
+        const std::string base = trimRight(shortText(e.data(), 8, true));
+        const std::string ext = trimRight(shortText(e.data() + 8, 3, false));
+        u.FileName = ext.empty() ? base : base + "." + ext;
+        if (pendingLong.empty()) {
+            // Without a long name, the case bits of byte 12 say how the name was typed.
+            auto lowerAscii = [](std::string t) {
+                for (auto& c : t)
+                    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+                return t;
+            };
+            const std::string b = (e[12] & 0x08) ? lowerAscii(base) : base;
+            const std::string x = (e[12] & 0x10) ? lowerAscii(ext) : ext;
+            u.ListName = x.empty() ? b : b + "." + x;
+        } else {
+            u.ListName = pendingLong;
+        }
+        pendingLong.clear();
+        u.FolderPath = folderPath;
+        u.Size = le32(&e[28]);
+        u.FirstCluster = (fat32 ? std::uint32_t(le16(&e[20])) << 16 : 0) | le16(&e[26]);
+        if (fat32 && removable && u.isDeleted() && le16(&e[20]) == 0) {
+            bool repaired = false;
+            auto range = bySizeLow.equal_range({u.Size, u.FirstCluster & 0xFFFF});
+            for (auto it = range.first; it != range.second && !repaired; ++it) {
+                const auto& twin = list[it->second];
+                // The deleted name lost its first letter; compare the rest.
+                if (twin.FileName.size() == u.FileName.size() &&
+                    twin.FileName.compare(1, std::string::npos, u.FileName, 1, std::string::npos) == 0) {
+                    u.FirstCluster = twin.FirstCluster;
+                    repaired = true;
+                }
+            }
+            if (!repaired && !list.empty()) {
+                const std::uint32_t previous = list.back().FirstCluster;
+                while (u.FirstCluster < previous && u.FirstCluster <= 0x0FFFFFFFu - 65536) u.FirstCluster += 65536;
+            }
+        }
+        u.Created = FatDateTime(le16(&e[16]), le16(&e[14])) + e[13] / 8640000.0;
+        u.Accessed = FatDateTime(le16(&e[18]), 0);
+        u.Modified = FatDateTime(le16(&e[24]), le16(&e[22]));
+        // A zero date reads as 1979: take the modification date instead.
+        if (u.Created > u.Modified || YearOf(u.Created) == 1979) u.Created = u.Modified;
+        if (YearOf(u.Accessed) == 1979) u.Accessed = u.Modified;
+        u.Attributes = e[11];
+        const auto key = std::make_pair(u.FileName, u.FirstCluster);
+        auto dup = byNameCluster.find(key);
+        if (dup != byNameCluster.end()) {
+            if (u.Size > list[dup->second].Size) list[dup->second] = std::move(u);
+            continue;
+        }
+        byNameCluster.emplace(key, list.size());
+        bySizeLow.emplace(std::make_pair(u.Size, u.FirstCluster & 0xFFFF), list.size());
+        list.push_back(std::move(u));
+    }
+}
+
+std::vector<RawDirEntry> ReadFatDirectory(const FatVolume& vol, std::uint32_t first, bool checkDots) {
+    std::vector<RawDirEntry> out;
+    platform::RawFile file;
+    if (!vol.validCluster(first) || !file.open(vol.drive, platform::RawFile::Mode::Read)) return out;
+    const std::uint64_t bpc = vol.bytesPerCluster();
+    std::vector<std::uint8_t> buf(bpc);
+    std::set<std::uint32_t> seen;
+    std::uint32_t c = first;
+    while (vol.validCluster(c) && seen.insert(c).second && seen.size() <= kMaxDirClusters &&
+           out.size() * 32 < kMaxDirBytes) {
+        if (file.readAt(vol.clusterOffset(c), buf.data(), bpc) != bpc) break;
+        if (checkDots && c == first) {
+            if (bpc < 64 || buf[0] != '.' || buf[1] != ' ' || buf[32] != '.' || buf[33] != '.') return {};
+        }
+        for (std::uint64_t off = 0; off + 32 <= bpc; off += 32) {
+            RawDirEntry e;
+            std::memcpy(e.data(), &buf[off], 32);
+            out.push_back(e);
+        }
+        const std::uint32_t next = c < vol.fat.size() ? vol.fat[c] : 0;
+        if (next == 0 || vol.endMarker(next)) break;
+        c = next;
+    }
+    return out;
+}
+
+bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shell::Ui& ui) {
+    std::vector<RawDirEntry> root;
+    if (vol.fatBits == 32) {
+        root = ReadFatDirectory(vol, vol.rootCluster, false);
+    } else {
+        platform::RawFile file;
+        if (!file.open(vol.drive, platform::RawFile::Mode::Read)) return false;
+        std::vector<std::uint8_t> buf(std::uint64_t(vol.rootDirSectors) * vol.bytesPerSector);
+        if (file.readAt(std::uint64_t(vol.rootDirStart) * vol.bytesPerSector, buf.data(), buf.size()) != buf.size())
+            return false;
+        for (std::size_t off = 0; off + 32 <= buf.size(); off += 32) {
+            RawDirEntry e;
+            std::memcpy(e.data(), &buf[off], 32);
+            root.push_back(e);
+        }
+    }
+    const bool fat32 = vol.fatBits == 32;
+    VulUndeleteList(root, list, fat32, vol.removable, "\\");
+    // Folders are walked in list order; a folder cluster is read once, which
+    // breaks directory loops and entries that point back up.
+    std::set<std::uint32_t> walked;
+    if (fat32) walked.insert(vol.rootCluster);
+    for (std::size_t i = 0; i < list.size() && list.size() < kMaxListed; ++i) {
+        if (i % 20 == 0) {
+            ui.yield();
+            if (ui.stopRequested()) break;
+        }
+        const UndeleteEntry& e = list[i];
+        if (!e.isFolder() || e.FirstCluster == 0 || e.FileName.empty() || e.FileName[0] == '.') continue;
+        if (!walked.insert(e.FirstCluster).second) continue;
+        const std::vector<RawDirEntry> raw = ReadFatDirectory(vol, e.FirstCluster, true);
+        if (raw.empty()) continue;
+        const std::string path = (e.FolderPath == "\\" ? "\\" : e.FolderPath + "\\") + e.ListName;
+        VulUndeleteList(raw, list, fat32, vol.removable, path);
+    }
+    while (!list.empty() && list.back().FileName.empty()) list.pop_back();
+    return true;
+}
+
+void EstimateFatRecoverable(const FatVolume& vol, UndeleteEntry& e) {
+    e.Overwritten = 0;
+    if (!e.isDeleted() && !e.isFolder()) {
+        e.ListSize = e.Size;
+        return;
+    }
+    if (e.Size == 0) {
+        e.ListSize = e.isFolder() ? 0 : 1;
+        return;
+    }
+    if (!vol.validCluster(e.FirstCluster)) {
+        e.ListSize = 0;
+        return;
+    }
+    if (!vol.clusterFree(e.FirstCluster)) {
+        // Its first cluster belongs to another file now.
+        e.Overwritten = 1;
+        e.ListSize = 0;
+        return;
+    }
+    const std::uint64_t bpc = vol.bytesPerCluster();
+    const std::uint64_t need = (e.Size + bpc - 1) / bpc;
+    std::uint64_t freeCount = 0;
+    for (std::uint32_t c = e.FirstCluster; vol.validCluster(c) && freeCount < need; ++c)
+        if (vol.clusterFree(c)) ++freeCount;
+    e.ListSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(e.Size, freeCount * bpc));
+}
+
+bool RestoreFatEntry(const FatVolume& vol, const UndeleteEntry& e, const std::filesystem::path& target) {
+    if (e.isFolder()) return false;
+    platform::RawFile file;
+    if (!file.open(vol.drive, platform::RawFile::Mode::Read)) return false;
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    const std::uint64_t bpc = vol.bytesPerCluster();
+    std::vector<std::uint8_t> buf(bpc);
+    std::uint64_t left = e.Size;
+    std::uint32_t c = e.FirstCluster;
+    std::set<std::uint32_t> seen;
+    const bool deleted = e.isDeleted();
+    while (left > 0) {
+        if (deleted) {
+            // The chain is gone: take the next free cluster.
+            while (vol.validCluster(c) && !vol.clusterFree(c)) ++c;
+        }
+        if (!vol.validCluster(c) || !seen.insert(c).second) return false;
+        if (file.readAt(vol.clusterOffset(c), buf.data(), bpc) != bpc) return false;
+        const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
+        out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
+        left -= n;
+        if (deleted) {
+            ++c;
+        } else {
+            const std::uint32_t next = c < vol.fat.size() ? vol.fat[c] : 0;
+            if (left > 0 && (next == 0 || vol.endMarker(next))) return false;
+            c = next;
+        }
+    }
+    out.close();
+    return out.good();
+}
+
+}  // namespace hx::undelete

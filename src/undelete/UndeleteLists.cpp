@@ -1,0 +1,131 @@
+#include "undelete/UndeleteLists.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "shell/Strings.h"
+#include "undelete/UndeleteFat.h"
+
+namespace hx::undelete {
+
+using shell::FormatStr;
+using shell::LoadStr;
+
+namespace {
+
+std::string grouped(std::uint64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+bool goesToDeleted(const UndeleteEntry& e, bool allDeleted) {
+    return (allDeleted || e.isDeleted()) && e.FileName.find(".tmp") == std::string::npos &&
+           e.ListName.find(".tmp") == std::string::npos;
+}
+
+std::map<std::string, std::vector<ListedFile>>& listings() {
+    static std::map<std::string, std::vector<ListedFile>> m;
+    return m;
+}
+
+}  // namespace
+
+std::string UndeleteRowText(const UndeleteEntry& e, bool deleted) {
+    const std::string& name = e.ListName.empty() ? e.FileName : e.ListName;
+    if (!deleted) return name;
+    if (e.ListSize == 0) return name + "  " + LoadStr(652, "Recovery: impossible");
+    const std::uint64_t pct = e.Size == 0 ? 100 : std::min<std::uint64_t>(100, std::uint64_t(e.ListSize) * 100 / e.Size);
+    char buf[16];
+    // " 0000  ", or " 0000@ " when the first cluster is taken by another file.
+    std::snprintf(buf, sizeof buf, " %04u%s", static_cast<unsigned>(pct), e.Overwritten ? "@ " : "  ");
+    return buf + name;
+}
+
+UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<UndeleteEntry>& entries,
+                                 bool allDeleted) {
+    UndeleteLists l;
+    l.list1 = {FormatStr(LoadStr(1598, "Listed on %0"), {drive}) + " ", ""};
+    l.list2 = {FormatStr(LoadStr(1489, "Deleted on %0"), {drive}) + " ", ""};
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const UndeleteEntry& e = entries[i];
+        if (e.isFolder() || (e.FileName.empty() && e.ListName.empty())) continue;
+        const bool deleted = goesToDeleted(e, allDeleted);
+        if (!deleted && (allDeleted || e.isDeleted())) continue;  // deleted ".tmp" files are not shown
+        (deleted ? l.list2 : l.list1).push_back(std::to_string(i + 1) + " " + UndeleteRowText(e, deleted));
+    }
+    return l;
+}
+
+long RowEntryIndex(const std::string& row) {
+    std::size_t i = 0;
+    long n = 0;
+    while (i < row.size() && row[i] >= '0' && row[i] <= '9' && n < 100000000) n = n * 10 + (row[i++] - '0');
+    if (i == 0 || n < 1 || (i < row.size() && row[i] != ' ')) return -1;
+    return n - 1;
+}
+
+std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vector<UndeleteEntry>& entries,
+                                        std::size_t index, bool deleted) {
+    std::vector<std::string> lines;
+    if (index >= entries.size()) return lines;
+    const UndeleteEntry& e = entries[index];
+    std::string path = e.FolderPath;
+    if (!path.empty() && path.back() != '\\') path += '\\';
+    path += e.ListName.empty() ? e.FileName : e.ListName;
+    if (path.size() > 25) path = "..." + path.substr(path.size() - 22);
+    lines.push_back("Drive: " + drive);
+    lines.push_back("File: " + path);
+    if (e.isFolder()) lines.push_back("Dir:");
+    lines.push_back("Attributes: " + AttributeText(e.Attributes & 0xFF));
+    lines.push_back("Date created: " + FormatDate(e.Created));
+    lines.push_back("Last modified: " + FormatDate(e.Modified));
+    if (!e.isFolder()) lines.push_back("File size: " + grouped(e.Size) + " bytes");
+    if (deleted) {
+        lines.push_back("Recoverable: " + grouped(e.ListSize));
+        if (e.ListSize == 0) lines.push_back(LoadStr(652, "Recovery: impossible"));
+        else if (e.ListSize >= e.Size) lines.push_back("Recovery: probable");
+        else lines.push_back("Recovery: probable partly");
+    }
+    if (e.FirstCluster && !e.ResidentData) {
+        std::string line = "First cluster: " + grouped(e.FirstCluster);
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            const UndeleteEntry& o = entries[k];
+            if (k == index || o.FirstCluster != e.FirstCluster || o.ResidentData || o.isDeleted() || o.isFolder())
+                continue;
+            line += " =occupied " + (o.ListName.empty() ? o.FileName : o.ListName);
+            lines.push_back(line);
+            lines.push_back("Cross referenced");
+            lines.push_back("Recovery: Might be possible");
+            return lines;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<ListedFile> ToListedFiles(const std::vector<UndeleteEntry>& entries) {
+    std::vector<ListedFile> out;
+    for (const auto& e : entries) {
+        if (e.isFolder() || e.ResidentData || e.FirstCluster == 0 || e.Size == 0) continue;
+        out.push_back({e.ListName.empty() ? e.FileName : e.ListName, e.FirstCluster, e.Size});
+    }
+    std::stable_sort(out.begin(), out.end(),
+                     [](const ListedFile& a, const ListedFile& b) { return a.firstCluster < b.firstCluster; });
+    return out;
+}
+
+void RememberListing(const std::string& drive, const std::vector<UndeleteEntry>& entries) {
+    listings()[drive] = ToListedFiles(entries);
+}
+
+std::vector<ListedFile> ListedFilesFor(const std::string& drive) {
+    auto it = listings().find(drive);
+    return it == listings().end() ? std::vector<ListedFile>{} : it->second;
+}
+
+}  // namespace hx::undelete

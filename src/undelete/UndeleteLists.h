@@ -1,0 +1,48 @@
+#pragma once
+// What the window shows of an undelete: the rows of List1 (files still
+// listed) and List2 (deleted files), the info lines of one entry, and the
+// listing handed on to a carving scan of the same medium.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "undelete/UndeleteEntry.h"
+
+namespace hx::undelete {
+
+struct UndeleteLists {
+    std::vector<std::string> list1;  // "Listed on %0", blank, then rows
+    std::vector<std::string> list2;  // "Deleted on %0", blank, then rows
+};
+
+// Rows begin with the entry's number (index + 1) and a blank. Folders are
+// not shown; deleted entries (all of NTFS, "?" names elsewhere) go to List2
+// unless their name contains ".tmp"; the rest to List1. `allDeleted` is set
+// for NTFS listings. Estimates must already be in ListSize/Overwritten.
+UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<UndeleteEntry>& entries,
+                                 bool allDeleted);
+// The text after the number: recoverable percentage and name, or the name
+// and "Recovery: impossible" for a deleted entry; the name for a listed one.
+std::string UndeleteRowText(const UndeleteEntry& e, bool deleted);
+// The entry index of a row (its leading number − 1), or -1 for the header,
+// spacer and anything without a number.
+long RowEntryIndex(const std::string& row);
+
+// Lines of the info panel for one entry (ShowEntryInfo).
+std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vector<UndeleteEntry>& entries,
+                                        std::size_t index, bool deleted);
+
+// One file of the listing as the carving scan wants it.
+struct ListedFile {
+    std::string name;
+    std::uint64_t firstCluster = 0;  // numbered as the file system numbers them
+    std::uint64_t size = 0;
+};
+// Files with data on the medium (no folders, no NTFS resident data), by first cluster.
+std::vector<ListedFile> ToListedFiles(const std::vector<UndeleteEntry>& entries);
+
+// The last listing of each drive, kept for the next scan of that drive.
+void RememberListing(const std::string& drive, const std::vector<UndeleteEntry>& entries);
+std::vector<ListedFile> ListedFilesFor(const std::string& drive);
+
+}  // namespace hx::undelete

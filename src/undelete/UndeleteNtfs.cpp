@@ -1,0 +1,241 @@
+#include "undelete/UndeleteNtfs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+
+#include "shell/Strings.h"
+#include "undelete/MftLibrary.h"
+#include "undelete/NtfsStructs.h"
+
+namespace hx::undelete {
+
+using shell::FormatStr;
+using shell::LoadStr;
+
+namespace {
+
+struct MftState {
+    mft::VolumeHandle volume = 0;
+    mft::MapHandle map = 0;
+    mft::MftInfo info;
+    bool open = false;
+    std::string drive;
+};
+
+MftState& state() {
+    static MftState s;
+    return s;
+}
+
+std::string lower(std::string s) {
+    for (auto& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool containsNoCase(const std::string& text, const std::string& part) {
+    return lower(text).find(lower(part)) != std::string::npos;
+}
+
+std::string mftTitle() { return "Harvestrix MFT " + LoadStr(1717, "Quick Undelete"); }
+
+// "###,####,###": plain thousands grouping.
+std::string groupThousands(std::uint64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+bool MftIsOpen() { return state().open; }
+std::uint32_t MftMap() { return state().map; }
+
+bool OpenMft(const std::string& drive, shell::Ui& ui) {
+    CloseMft();
+    auto& s = state();
+    s.volume = mft::OpenVolume(drive);
+    if (!s.volume) {
+        ui.message("Cannot open " + drive + " as an NTFS volume.", mftTitle(), {shell::Buttons::OK, shell::Icon::Critical});
+        return false;
+    }
+    mft::GetMFTInfo(s.volume, s.info);
+    mft::GetMFTInfo(s.volume, s.info);
+    s.map = mft::MapMFT(s.volume, s.info);
+    if (!s.map) {
+        ui.message("Access to the MFT of " + drive + " denied. Please try again later.", mftTitle(),
+                   {shell::Buttons::OK, shell::Icon::Exclamation});
+        mft::CloseVolume(s.volume);
+        s.volume = 0;
+        return false;
+    }
+    s.open = true;
+    s.drive = drive;
+    return true;
+}
+
+void CloseMft() {
+    auto& s = state();
+    if (s.volume) {
+        if (s.map) mft::UnmapMFT(s.map);
+        mft::CloseVolume(s.volume);
+    }
+    s = MftState{};
+}
+
+bool NtfsClusterInUse(std::uint64_t lcn) { return state().open && mft::IsClusterInUse(state().map, lcn); }
+
+bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entries, const std::string& typeFilter,
+                     double minMB, double maxMB, shell::Ui& ui) {
+    using namespace ntfs;
+    CloseMft();
+    if (!OpenMft(drive, ui)) return false;
+    auto& s = state();
+    const auto minBytes = static_cast<std::int64_t>(std::llround(minMB * 1024 * 1024));
+    const auto maxBytes = static_cast<std::int64_t>(std::llround(maxMB * 1024 * 1024));
+    const std::string filter = lower(typeFilter);
+    const bool all = filter.empty() || filter == "all";
+    const std::uint32_t count = s.info.recordCount;
+    const std::uint32_t step = std::max<std::uint32_t>(1, count / 100);
+    std::uint64_t found = 0;
+    char path[512];
+
+    for (std::uint32_t r = 16; r < count; ++r) {
+        if (r % step == 0) {
+            ui.progress(static_cast<double>(r) / count, {});
+            ui.yield();
+            if (ui.stopRequested()) break;
+        }
+        if (mft::GetFileRecordRunsCount(s.map, r) < 0) continue;
+        const std::uint8_t* rec = mft::GetFileRecordFromBuffer(s.map, r);
+        if (!rec) continue;
+        const std::uint8_t* data = mft::GetFileRecordAttribute(s.map, r, kAttrData);
+        if (!data) continue;
+        const std::uint8_t *fn1 = nullptr, *fn2 = nullptr;
+        if (!mft::GetFileName(s.map, r, fn1, fn2)) continue;
+        FileNameInfo fn;
+        const std::uint8_t* chosen = fn2 ? fn2 : fn1;
+        if (!ParseFileName(chosen, Le32(chosen + 4), fn)) continue;
+        const std::string name = lower(fn.name);
+        const bool inUse = Le16(rec + 22) & kRecordInUse;
+        if (name.rfind("-%", 0) != 0 && inUse) continue;
+        if (!all) {
+            // Without a dot the whole name stands for the extension.
+            const auto dot = name.rfind('.');
+            const std::string ext = dot == std::string::npos ? name : name.substr(dot + 1);
+            if (filter.find(ext) == std::string::npos) continue;
+        }
+        if (containsNoCase(name, ".rbf") || name.find(".thc") != std::string::npos ||
+            name.find(".rpc") != std::string::npos)
+            continue;
+        if (mft::GetFilePath(s.map, r, path, 256) < 0) continue;
+        const std::string folder(path);
+        if (containsNoCase(folder, "temp") || folder.find("QXCache") != std::string::npos ||
+            folder.find("Backup") != std::string::npos)
+            continue;
+
+        const std::uint32_t dataLength = Le32(data + 4);
+        std::int64_t realSize = 0, allocated = 0;
+        std::uint32_t firstCluster = 0;
+        bool firstInUse = false;
+        if (data[8]) {
+            NonResidentHeader nr;
+            if (!ParseNonResident(data, dataLength, nr)) continue;
+            realSize = nr.realSize;
+            allocated = nr.allocatedSize;
+            std::int64_t lcn = -1, run = 0;
+            if (mft::MapVCN2LCN(data, nr.startVcn, lcn, run) && lcn >= 0) {
+                firstCluster = static_cast<std::uint32_t>(lcn);
+                firstInUse = mft::IsClusterInUse(s.map, static_cast<std::uint64_t>(lcn));
+            }
+        } else {
+            std::uint32_t vlen = 0;
+            if (!ResidentValue(data, dataLength, vlen)) continue;
+            realSize = allocated = vlen;
+            firstCluster = vlen;
+            // An empty resident value still stands for a file.
+            if (allocated == 0) allocated = 1;
+        }
+        if (realSize < minBytes || allocated <= 0 || (maxBytes > 0 && realSize > maxBytes)) continue;
+
+        ++found;
+        if (entries.size() > kNtfsListCap) continue;
+        UndeleteEntry e;
+        e.RecordNumber = r;
+        e.FileName = name;
+        e.ListName = name;
+        e.FolderPath = folder;
+        e.Size = static_cast<std::uint32_t>(realSize);
+        e.ListSize = e.Size == 0 ? 1 : e.Size;
+        e.FirstCluster = firstCluster;
+        e.ResidentData = !data[8];
+        e.Overwritten = firstInUse ? 1 : 0;
+        if (const std::uint8_t* si = mft::GetFileStandardInformation(s.map, r)) {
+            std::uint32_t vlen = 0;
+            const std::uint8_t* v = ResidentValue(si, Le32(si + 4), vlen);
+            if (v && vlen >= 16) {
+                e.Created = FileTimeToLocalDate(Le64(v));
+                e.Modified = FileTimeToLocalDate(Le64(v + 8));
+            }
+        }
+        entries.push_back(std::move(e));
+    }
+    ui.progress(1.0, {});
+    if (entries.size() > kNtfsListCap) {
+        entries.resize(kNtfsListKeep);
+        ui.message(groupThousands(found) + LoadStr(1716, " deleted files found.") + "\n\n" +
+                       LoadStr(1715, "Please narrow your search as only the first 25,000 files will be processed."),
+                   mftTitle(), {shell::Buttons::OK, shell::Icon::Information});
+    }
+    return true;
+}
+
+bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const std::filesystem::path& targetPath,
+                     shell::Ui& ui) {
+    using namespace ntfs;
+    auto& s = state();
+    if (!s.open || s.drive != drive) {
+        if (!OpenMft(drive, ui)) return false;
+    }
+    const std::uint8_t* rec = mft::GetFileRecordFromBuffer(s.map, recordNumber);
+    const std::uint8_t* data = rec ? mft::GetFileRecordAttribute(s.map, recordNumber, kAttrData) : nullptr;
+    if (!data) return false;
+    const std::uint32_t dataLength = Le32(data + 4);
+    std::ofstream out(targetPath, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    bool ok = true;
+    if (data[8]) {
+        NonResidentHeader nr;
+        if (!ParseNonResident(data, dataLength, nr)) return false;
+        // Read in pieces rather than one buffer of the allocated size.
+        const std::uint64_t bpc = s.info.bytesPerCluster;
+        const std::uint64_t chunk = std::max<std::uint64_t>(bpc, (std::uint64_t(8) << 20) / bpc * bpc);
+        std::vector<std::uint8_t> buffer(chunk);
+        std::uint64_t left = static_cast<std::uint64_t>(nr.realSize);
+        std::int64_t vcn = nr.startVcn;
+        while (left > 0 && ok) {
+            const std::uint64_t want = std::min(left, chunk);
+            const std::uint64_t readBytes = (want + bpc - 1) / bpc * bpc;
+            ok = mft::ReadVCN(s.volume, data, vcn, readBytes, buffer.data());
+            if (ok) out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(want));
+            left -= want;
+            vcn += static_cast<std::int64_t>(readBytes / bpc);
+            ui.yield();
+        }
+    } else {
+        std::uint32_t vlen = 0;
+        const std::uint8_t* v = ResidentValue(data, dataLength, vlen);
+        if (!v) ok = false;
+        else out.write(reinterpret_cast<const char*>(v), vlen);
+    }
+    out.close();
+    ui.yield();
+    return ok && out.good();
+}
+
+}  // namespace hx::undelete

@@ -1,0 +1,37 @@
+#pragma once
+// The NTFS quick undelete: deleted files listed from the master file table
+// (through our MFT library) and restored from their records.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "shell/Ui.h"
+#include "undelete/UndeleteEntry.h"
+
+namespace hx::undelete {
+
+// Entries kept at most; beyond them records are only counted.
+constexpr std::size_t kNtfsListCap = 26000;
+constexpr std::size_t kNtfsListKeep = 25001;
+
+// Opens the volume and maps its MFT (closing any open one first). On
+// failure tells the user and returns false.
+bool OpenMft(const std::string& drive, shell::Ui& ui);
+void CloseMft();
+bool MftIsOpen();
+// The map handle of the open MFT (0 when none), for callers of the MFT library.
+std::uint32_t MftMap();
+
+// Lists deleted files. `typeFilter` is "all" or a text of extensions;
+// minMB/maxMB limit the size (maxMB 0: no maximum).
+bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entries, const std::string& typeFilter,
+                     double minMB, double maxMB, shell::Ui& ui);
+
+// Writes the data of one record to `targetPath` (resident or from clusters).
+bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const std::filesystem::path& targetPath,
+                     shell::Ui& ui);
+
+// Whether a cluster of the open volume is allocated now (its $Bitmap).
+bool NtfsClusterInUse(std::uint64_t lcn);
+
+}  // namespace hx::undelete

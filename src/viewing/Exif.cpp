@@ -1,0 +1,288 @@
+#include "viewing/Exif.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "platform/RawFile.h"
+
+namespace hx::viewing {
+
+namespace {
+
+char gDateSeparator = '-';
+
+constexpr std::size_t kFileHead = 128 * 1024;  // an APP1 segment is at most 64 kB
+
+std::size_t find(std::string_view data, std::string_view what, std::size_t from = 0) {
+    return data.find(what, from);
+}
+
+std::string trim(std::string s) {
+    auto notSpace = [](unsigned char c) { return c != ' ' && c != '\0' && c != '\t' && c != '\r' && c != '\n'; };
+    s.erase(s.begin(), std::find_if(s.begin(), s.end(), notSpace));
+    s.erase(std::find_if(s.rbegin(), s.rend(), notSpace).base(), s.end());
+    return s;
+}
+
+// Reads the header's values with every offset checked against the data.
+class Tiff {
+public:
+    Tiff(std::string_view data, std::size_t header) : d_(data), h_(header), big_(data[header] == 'M') {}
+
+    bool has(std::size_t pos, std::size_t n) const { return pos <= d_.size() && n <= d_.size() - pos; }
+    std::uint32_t u16(std::size_t pos) const {
+        if (!has(pos, 2)) return 0;
+        auto b = reinterpret_cast<const unsigned char*>(d_.data()) + pos;
+        return big_ ? (b[0] << 8 | b[1]) : (b[1] << 8 | b[0]);
+    }
+    std::uint32_t u32(std::size_t pos) const {
+        if (!has(pos, 4)) return 0;
+        return big_ ? (u16(pos) << 16 | u16(pos + 2)) : (u16(pos + 2) << 16 | u16(pos));
+    }
+
+    // Position of the directory entry of `tag`: walked from IFD0 and the EXIF
+    // sub-directory when they are sound, searched byte-wise otherwise.
+    std::size_t entry(std::uint16_t tag) const {
+        if (walked_) {
+            for (auto& [t, pos] : entries_)
+                if (t == tag) return pos;
+            return std::string_view::npos;
+        }
+        char id[2];
+        id[0] = static_cast<char>(big_ ? tag >> 8 : tag & 0xFF);
+        id[1] = static_cast<char>(big_ ? tag & 0xFF : tag >> 8);
+        return d_.find(std::string_view(id, 2));
+    }
+
+    void walk() {
+        walked_ = walkIfd(u32(h_ + 4), 0);
+    }
+
+    std::uint32_t number(std::size_t e) const {
+        const std::uint32_t type = u16(e + 2);
+        if (type == 4 || type == 9) return u32(e + 8);
+        return u16(e + 8);
+    }
+
+    std::string text(std::size_t e) const {
+        const std::uint32_t count = u32(e + 4);
+        if (count == 0 || count > d_.size()) return {};
+        std::size_t at = count <= 4 ? e + 8 : h_ + u32(e + 8);
+        if (!has(at, count)) return {};
+        return std::string(d_.substr(at, count));
+    }
+
+private:
+    bool walkIfd(std::uint32_t offset, int depth) {
+        const std::size_t at = h_ + offset;
+        if (offset < 8 || !has(at, 2) || depth > 1) return false;
+        const std::uint32_t n = u16(at);
+        if (n == 0 || n > 512 || !has(at + 2, 12u * n)) return false;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const std::size_t e = at + 2 + 12u * i;
+            const auto tag = static_cast<std::uint16_t>(u16(e));
+            entries_.emplace_back(tag, e);
+            if (tag == 0x8769) walkIfd(u32(e + 8), depth + 1);
+        }
+        return true;
+    }
+
+    std::string_view d_;
+    std::size_t h_;
+    bool big_;
+    bool walked_ = false;
+    std::vector<std::pair<std::uint16_t, std::size_t>> entries_;
+};
+
+std::size_t headerPosition(std::string_view data) {
+    std::size_t pos = std::string_view::npos;
+    const std::size_t exif = find(data, "Exif");
+    if (exif != std::string_view::npos) {
+        pos = exif + 6;
+    } else {
+        const std::size_t ttw = find(data, "TTW");
+        pos = ttw != std::string_view::npos ? ttw + 7 : find(data, "MM");
+    }
+    const std::size_t ii = find(data, "II");
+    if (ii != std::string_view::npos && (pos == std::string_view::npos || ii < pos)) pos = ii;
+    if (pos == std::string_view::npos || pos + 8 > data.size()) return std::string_view::npos;
+    if (data.substr(pos, 2) != "MM" && data.substr(pos, 2) != "II") return std::string_view::npos;
+    return pos;
+}
+
+bool containsNoCase(std::string_view data, std::string_view what) {
+    auto it = std::search(data.begin(), data.end(), what.begin(), what.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    });
+    return it != data.end();
+}
+
+void readValues(std::string_view data, ExifValues& out) {
+    const std::size_t header = headerPosition(data);
+    if (header != std::string_view::npos) {
+        Tiff tiff(data, header);
+        tiff.walk();
+        auto e = tiff.entry(0x010F);
+        if (e != std::string_view::npos) out.make = trim(tiff.text(e));
+        e = tiff.entry(0x0110);
+        if (e != std::string_view::npos) out.model = trim(tiff.text(e));
+        e = tiff.entry(0x0112);
+        if (e != std::string_view::npos) out.orientation = static_cast<float>(tiff.number(e));
+        e = tiff.entry(0x9003);
+        if (e == std::string_view::npos) e = tiff.entry(0x0132);
+        if (e != std::string_view::npos) {
+            std::string d = tiff.text(e);
+            if (d.size() >= 19) {
+                d.resize(19);
+                out.rawDate = d;
+                int replaced = 0;
+                for (char& c : d)
+                    if (c == ':' && replaced < 2) {
+                        c = gDateSeparator;
+                        ++replaced;
+                    }
+                out.date = d;
+            }
+        }
+        e = tiff.entry(0xA001);
+        if (e != std::string_view::npos) {
+            const std::uint32_t v = tiff.number(e);
+            if (v == 255) out.colorSpace = "unspecified";
+            else if (containsNoCase(data, "adobe rgb")) out.colorSpace = "Adobe RGB";
+            else if (v == 1) out.colorSpace = "sRGB";
+            else out.colorSpace = std::to_string(v);
+        } else if (containsNoCase(data, "adobe rgb")) {
+            out.colorSpace = "Adobe RGB";
+        }
+        e = tiff.entry(0xA002);
+        if (e != std::string_view::npos) out.width = static_cast<int>(tiff.number(e) & 0xFFFF);
+        e = tiff.entry(0xA003);
+        if (e != std::string_view::npos) out.height = static_cast<int>(tiff.number(e) & 0xFFFF);
+    } else if (find(data.substr(0, 10), "GIF") != std::string_view::npos && data.size() >= 10) {
+        auto b = reinterpret_cast<const unsigned char*>(data.data());
+        out.width = b[6] | b[7] << 8;
+        out.height = b[8] | b[9] << 8;
+    }
+    // Minolta raw: the picture block gives the sensor's size.
+    const std::size_t prd = find(data, std::string_view("\0PRD", 4));
+    if (prd != std::string_view::npos && prd + 1 + 23 <= data.size()) {
+        auto b = reinterpret_cast<const unsigned char*>(data.data()) + prd + 1;
+        out.height = b[19] << 8 | b[20];
+        out.width = b[21] << 8 | b[22];
+    }
+}
+
+}  // namespace
+
+void SetDateSeparator(char separator) { gDateSeparator = separator; }
+
+bool ReadExif(const std::string& source, const std::uint8_t* data, std::size_t size, ExifValues& out) {
+    out = ExifValues{};
+    std::string fileData;
+    std::string_view view;
+    if (source == "BUF") {
+        if (data == nullptr) return false;
+        view = std::string_view(reinterpret_cast<const char*>(data), size);
+    } else {
+        platform::RawFile file;
+        if (!file.open(source, platform::RawFile::Mode::Read)) return false;
+        fileData.resize(kFileHead);
+        fileData.resize(file.readAt(0, fileData.data(), fileData.size()));
+        view = fileData;
+    }
+    readValues(view, out);
+    return out.width * out.height != 0;
+}
+
+void DescribeExifValues(std::vector<std::string>& lines) {
+    struct Word {
+        long value;
+        const char* text;
+    };
+    struct Table {
+        const char* label;
+        std::vector<Word> words;
+    };
+    static const std::vector<Table> tables = {
+        {"MeteringMode:",
+         {{1, "Average"}, {2, "Center-Weighted Average"}, {3, "Spot"}, {4, "Multi-Spot"}, {5, "Multi-Segment"},
+          {6, "Partial"}, {255, "255=Other"}}},
+        {"Orientation:",
+         {{1, "Horizontal"}, {2, "Mirror horizontal"}, {3, "Rotate 180"}, {4, "Mirror vertical"},
+          {5, "Mirror horizontal rotate 270CW"}, {6, "Rotate 90CW"}, {7, "Mirror horizontal rotate 90CW"},
+          {8, "Rotate 270CW"}}},
+        {"Flash:",
+         {{0, "No Flash"}, {5, "Fired, Return not detected"}, {7, "Fired, Return detected"}, {9, "On"},
+          {13, "On, Return not detected"}, {16, "Off"}, {24, "Auto, Did not fire"}, {25, "Auto, Fired"},
+          {29, "Auto, Fired, Return not detected"}, {31, "Auto, Fired, Return detected"},
+          {32, "No flash function"}, {65, "Fired, Red-eye reduction"},
+          {69, "Fired, Red-eye reduction, Return not detected"}, {71, "Fired, Red-eye reduction, Return detected"},
+          {73, "On, Red-eye reduction"}, {77, "On, Red-eye reduction, Return not detected"},
+          {79, "Auto, Fired, Red-eye reduction"}, {89, "Fired, Red-eye reduction, Return detected"},
+          {93, "Auto, Fired, Red-eye reduction, Return not detected"},
+          {95, "Auto, Fired, Red-eye reduction, Return detected"}}},
+        {"ExposureProg:",
+         {{1, "Manual"}, {2, "Program AE"}, {3, "Aperture-priority AE"}, {4, "Shutter speed priority AE"},
+          {5, "Creative (Slow Speed)"}, {6, "Action (High Speed)"}, {7, "Portrait"}, {8, "Landscape"}}},
+        {"ColorSpace:", {{1, "sRGB"}, {2, "Adobe RGB"}, {65535, "Uncalibrated"}, {-1, "Unknown"}}},
+        {"LightSource:",
+         {{0, "Unknown"}, {1, "Daylight"}, {2, "Fluorescent"}, {3, "Tungsten"}, {4, "Flash"}, {9, "Fine Weather"},
+          {10, "Cloudy"}, {11, "Shade"}, {12, "Daylight Fluorescent"}, {13, "Day White Fluorescent"},
+          {14, "Cool White Fluorescent"}, {15, "White Fluorescent"}, {17, "Standard Light A"},
+          {18, "Standard Light B"}, {19, "Standard Light C"}, {20, "D55"}, {21, "D65"}, {22, "D75"}, {23, "D50"},
+          {24, "ISO Studio Tungsten"}, {255, "Other"}}},
+    };
+    for (std::string& line : lines) {
+        for (const Table& t : tables) {
+            const std::size_t n = std::strlen(t.label);
+            if (line.compare(0, n, t.label) != 0) continue;
+            const std::size_t sep = line.find(": ");
+            if (sep == std::string::npos) break;
+            const std::string value = trim(line.substr(sep + 2));
+            char* end = nullptr;
+            const long v = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || end == nullptr || *end != '\0') break;
+            for (const Word& w : t.words)
+                if (w.value == v) {
+                    line = line.substr(0, sep + 2) + w.text;
+                    break;
+                }
+            break;
+        }
+    }
+}
+
+bool ExifDateToTime(const std::string& rawDate, std::int64_t& secondsSinceEpoch) {
+    if (rawDate.size() < 19) return false;
+    std::tm tm{};
+    int fields[6];
+    const int at[6] = {0, 5, 8, 11, 14, 17};
+    const int len[6] = {4, 2, 2, 2, 2, 2};
+    for (int i = 0; i < 6; ++i) {
+        fields[i] = 0;
+        for (int k = 0; k < len[i]; ++k) {
+            const char c = rawDate[at[i] + k];
+            if (c < '0' || c > '9') return false;
+            fields[i] = fields[i] * 10 + (c - '0');
+        }
+    }
+    if (fields[0] < 1980 || fields[1] < 1 || fields[1] > 12 || fields[2] < 1 || fields[2] > 31 || fields[3] > 23 ||
+        fields[4] > 59 || fields[5] > 59)
+        return false;
+    tm.tm_year = fields[0] - 1900;
+    tm.tm_mon = fields[1] - 1;
+    tm.tm_mday = fields[2];
+    tm.tm_hour = fields[3];
+    tm.tm_min = fields[4];
+    tm.tm_sec = fields[5];
+    tm.tm_isdst = -1;
+    const std::time_t t = std::mktime(&tm);
+    if (t == static_cast<std::time_t>(-1)) return false;
+    secondsSinceEpoch = static_cast<std::int64_t>(t);
+    return true;
+}
+
+}  // namespace hx::viewing

@@ -1,0 +1,37 @@
+#pragma once
+// The few metadata values the program needs from a picture's EXIF or TIFF
+// header: camera, date of exposure, colour space, orientation, dimensions.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hx::viewing {
+
+struct ExifValues {
+    std::string make;
+    std::string model;
+    std::string date;     // 19 characters, date part separated by the user's date separator
+    std::string rawDate;  // as stored: "YYYY:MM:DD HH:MM:SS"
+    std::string colorSpace;
+    int width = 0;
+    int height = 0;
+    float orientation = 0;
+};
+
+// Separator put between year, month and day of `date`.
+void SetDateSeparator(char separator);
+
+// source "BUF": reads data/size; otherwise source is a file whose first bytes
+// are read. True when both width and height were found.
+bool ReadExif(const std::string& source, const std::uint8_t* data, std::size_t size, ExifValues& out);
+inline bool ReadExifFile(const std::string& path, ExifValues& out) { return ReadExif(path, nullptr, 0, out); }
+
+// Rewrites the values of MeteringMode, Orientation, Flash, ExposureProg,
+// ColorSpace and LightSource lines ("Label: value") into words.
+void DescribeExifValues(std::vector<std::string>& lines);
+
+// "YYYY:MM:DD HH:MM:SS" as seconds since 1970 in local time; false when not a valid date.
+bool ExifDateToTime(const std::string& rawDate, std::int64_t& secondsSinceEpoch);
+
+}  // namespace hx::viewing

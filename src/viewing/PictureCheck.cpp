@@ -1,0 +1,246 @@
+#include "viewing/PictureCheck.h"
+
+#include <csetjmp>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "platform/RawFile.h"
+
+namespace hx::viewing {
+
+namespace {
+
+constexpr std::size_t kChunk = 256 * 1024;
+
+struct Source {
+    jpeg_source_mgr pub;
+    platform::RawFile* file = nullptr;  // null: memory source
+    const std::uint8_t* memory = nullptr;
+    std::size_t memorySize = 0;
+    std::uint64_t supplied = 0;  // real bytes handed to the decoder
+    bool ranOut = false;
+    std::vector<std::uint8_t> buffer;
+};
+
+const JOCTET kFakeEoi[2] = {0xFF, JPEG_EOI};
+
+void initSource(j_decompress_ptr) {}
+void termSource(j_decompress_ptr) {}
+
+boolean fillInput(j_decompress_ptr cinfo) {
+    auto* src = reinterpret_cast<Source*>(cinfo->src);
+    std::size_t n = 0;
+    if (src->file) {
+        n = src->file->readAt(src->supplied, src->buffer.data(), src->buffer.size());
+        src->pub.next_input_byte = src->buffer.data();
+    } else if (src->supplied < src->memorySize) {
+        n = src->memorySize - static_cast<std::size_t>(src->supplied);
+        src->pub.next_input_byte = src->memory + src->supplied;
+    }
+    if (n == 0) {
+        // Out of data: end the picture here, as libjpeg's own readers do.
+        src->ranOut = true;
+        src->pub.next_input_byte = kFakeEoi;
+        src->pub.bytes_in_buffer = 2;
+        return TRUE;
+    }
+    src->supplied += n;
+    src->pub.bytes_in_buffer = n;
+    return TRUE;
+}
+
+void skipInput(j_decompress_ptr cinfo, long count) {
+    auto* src = reinterpret_cast<Source*>(cinfo->src);
+    while (count > 0) {
+        if (src->pub.bytes_in_buffer == 0) fillInput(cinfo);
+        const auto step = static_cast<std::size_t>(count) < src->pub.bytes_in_buffer
+                              ? static_cast<std::size_t>(count) : src->pub.bytes_in_buffer;
+        src->pub.next_input_byte += step;
+        src->pub.bytes_in_buffer -= step;
+        count -= static_cast<long>(step);
+        if (src->ranOut) break;
+    }
+}
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+void errorExit(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    std::longjmp(err->jump, 1);
+}
+
+void quietMessage(j_common_ptr, int) {}
+
+struct DecodeState {
+    unsigned rows = 0;
+    unsigned maxRows = 0;  // 0: all
+    bool finished = false;
+};
+
+// Only plain C objects live across setjmp here.
+void decode(jpeg_decompress_struct* cinfo, ErrorManager* err, DecodeState* state, JSAMPARRAY rowBuffer,
+            JDIMENSION rowWidth) {
+    if (setjmp(err->jump)) return;
+    if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return;
+    // The renderer's fast path: the smallest DCT scaling.
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = 8;
+    cinfo->dct_method = JDCT_IFAST;
+    cinfo->do_fancy_upsampling = FALSE;
+    cinfo->out_color_space = JCS_GRAYSCALE;
+    if (cinfo->jpeg_color_space != JCS_YCbCr && cinfo->jpeg_color_space != JCS_GRAYSCALE)
+        cinfo->out_color_space = cinfo->jpeg_color_space;
+    jpeg_calc_output_dimensions(cinfo);
+    if (cinfo->output_width * static_cast<JDIMENSION>(cinfo->output_components) > rowWidth) return;
+    if (!jpeg_start_decompress(cinfo)) return;
+    while (cinfo->output_scanline < cinfo->output_height) {
+        if (jpeg_read_scanlines(cinfo, rowBuffer, 1) != 1) return;
+        ++state->rows;
+        if (state->maxRows && state->rows >= state->maxRows) return;
+    }
+    jpeg_finish_decompress(cinfo);
+    state->finished = true;
+}
+
+JpegCheck run(Source& source, unsigned maxRows) {
+    JpegCheck result;
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = errorExit;
+    err.pub.emit_message = quietMessage;
+    jpeg_create_decompress(&cinfo);
+    source.pub.init_source = initSource;
+    source.pub.fill_input_buffer = fillInput;
+    source.pub.skip_input_data = skipInput;
+    source.pub.resync_to_restart = jpeg_resync_to_restart;
+    source.pub.term_source = termSource;
+    source.pub.bytes_in_buffer = 0;
+    source.pub.next_input_byte = nullptr;
+    cinfo.src = &source.pub;
+
+    // 65535 pixels at 1/8 scale, four components at most.
+    std::vector<JSAMPLE> row(8192 * 4 + 64);
+    JSAMPROW rows[1] = {row.data()};
+    DecodeState state;
+    state.maxRows = maxRows;
+    decode(&cinfo, &err, &state, rows, static_cast<JDIMENSION>(row.size()));
+    result.decodes = state.rows > 0;
+    result.width = static_cast<int>(cinfo.image_width);
+    result.height = static_cast<int>(cinfo.image_height);
+    if (state.finished && !source.ranOut) {
+        result.complete = true;
+        result.end = source.supplied - source.pub.bytes_in_buffer;
+    }
+    jpeg_destroy_decompress(&cinfo);
+    return result;
+}
+
+}  // namespace
+
+JpegCheck CheckJpegFile(const std::string& path, bool firstRowsOnly) {
+    platform::RawFile file;
+    if (!file.open(path, platform::RawFile::Mode::Read)) return {};
+    Source source;
+    source.file = &file;
+    source.buffer.resize(firstRowsOnly ? kChunk / 4 : kChunk);
+    return run(source, firstRowsOnly ? 2 : 0);
+}
+
+JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size) {
+    Source source;
+    source.memory = data;
+    source.memorySize = data ? size : 0;
+    return run(source, 0);
+}
+
+void JpegEndFinder::marker(std::uint8_t code) {
+    if (code == 0xD9) {
+        state_ = segments_ > 0 ? State::Done : State::Failed;
+    } else if ((code >= 0xD0 && code <= 0xD7) || code == 0x01) {
+        state_ = State::MarkerFF;
+    } else if ((code >= 0xC0 && code <= 0xCF) || (code >= 0xDA && code <= 0xDF) || (code >= 0xE0 && code <= 0xEF) ||
+               code == 0xDB || code == 0xFE) {
+        segment_ = code;
+        state_ = State::Length1;
+    } else {
+        state_ = State::Failed;
+    }
+}
+
+std::size_t JpegEndFinder::feed(const std::uint8_t* data, std::size_t size) {
+    std::size_t i = 0;
+    while (i < size) {
+        switch (state_) {
+            case State::Done:
+            case State::Failed:
+                return size;
+            case State::Soi0:
+                state_ = data[i++] == 0xFF ? State::Soi1 : State::Failed;
+                break;
+            case State::Soi1:
+                state_ = data[i++] == 0xD8 ? State::MarkerFF : State::Failed;
+                break;
+            case State::MarkerFF:
+                state_ = data[i++] == 0xFF ? State::MarkerCode : State::Failed;
+                break;
+            case State::MarkerCode: {
+                const std::uint8_t c = data[i++];
+                if (c != 0xFF) marker(c);  // FF: fill byte
+                break;
+            }
+            case State::Length1:
+                length_ = static_cast<std::uint32_t>(data[i++]) << 8;
+                state_ = State::Length2;
+                break;
+            case State::Length2:
+                length_ |= data[i++];
+                if (length_ < 2) {
+                    state_ = State::Failed;
+                    break;
+                }
+                skip_ = length_ - 2;
+                ++segments_;
+                state_ = State::Skip;
+                break;
+            case State::Skip: {
+                const std::size_t n = std::min<std::size_t>(skip_, size - i);
+                i += n;
+                skip_ -= static_cast<std::uint32_t>(n);
+                if (skip_ == 0) state_ = segment_ == 0xDA ? State::Entropy : State::MarkerFF;
+                break;
+            }
+            case State::Entropy: {
+                const void* ff = std::memchr(data + i, 0xFF, size - i);
+                if (!ff) {
+                    i = size;
+                } else {
+                    i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - data) + 1;
+                    state_ = State::EntropyFF;
+                }
+                break;
+            }
+            case State::EntropyFF: {
+                const std::uint8_t c = data[i++];
+                if (c == 0x00 || (c >= 0xD0 && c <= 0xD7)) state_ = State::Entropy;
+                else if (c != 0xFF) marker(c);
+                break;
+            }
+        }
+        if (state_ == State::Done) {
+            total_ += i;
+            return i;
+        }
+    }
+    total_ += size;
+    return size;
+}
+
+}  // namespace hx::viewing

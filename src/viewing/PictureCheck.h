@@ -1,0 +1,51 @@
+#pragma once
+// Decodes a found JPEG as the thumbnail renderer would, to tell a picture
+// from junk and to learn where the picture really ends.
+#include <cstdint>
+#include <string>
+
+namespace hx::viewing {
+
+struct JpegCheck {
+    bool decodes = false;       // at least the header and one row decoded
+    bool complete = false;      // decoded to its end marker without running out of data
+    std::uint64_t end = 0;      // bytes up to and including the end marker (when complete)
+    int width = 0;
+    int height = 0;
+};
+
+// Reads the file front to back through a small buffer (memory stays bounded).
+// With `firstRowsOnly` only the header and the first rows are decoded: enough
+// to tell a picture from junk, when the end is already known.
+JpegCheck CheckJpegFile(const std::string& path, bool firstRowsOnly = false);
+JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size);
+
+// Follows a JPEG's marker structure as its bytes arrive (segments by their
+// lengths, entropy-coded data up to the next marker) and reports where the
+// end marker is. A structure that breaks the rules gives up: the end is then
+// left to a full decode.
+class JpegEndFinder {
+public:
+    // Feeds the next bytes. Returns how many of them belong to the picture
+    // when its end marker lies among them, otherwise `size`.
+    std::size_t feed(const std::uint8_t* data, std::size_t size);
+    bool done() const { return state_ == State::Done; }
+    bool failed() const { return state_ == State::Failed; }
+    // Inside a segment of known length (an EXIF block with its thumbnail, say):
+    // a picture that seems to start here belongs to this one.
+    bool insideSegment() const { return state_ == State::Skip && skip_ > 0; }
+    std::uint64_t length() const { return total_; }
+
+private:
+    enum class State { Soi0, Soi1, MarkerFF, MarkerCode, Length1, Length2, Skip, Entropy, EntropyFF, Done, Failed };
+    void marker(std::uint8_t code);
+
+    State state_ = State::Soi0;
+    std::uint8_t segment_ = 0;
+    std::uint32_t length_ = 0;
+    std::uint32_t skip_ = 0;
+    std::uint64_t total_ = 0;
+    std::uint32_t segments_ = 0;
+};
+
+}  // namespace hx::viewing

@@ -1,0 +1,145 @@
+// harvestrix-cli as a user runs it: language and cache are settled before
+// the command, from the INI settings in a private home folder.
+#include <gtest/gtest.h>
+
+#include "fixtures/TempDir.h"
+#include "shell/IniFile.h"
+
+using hx::test::ReadFile;
+using hx::test::RunCommand;
+using hx::test::TempDir;
+using hx::test::WriteFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Home {
+    TempDir dir{"hx-cli-home"};
+    std::string home() const { return dir.path().string() + "/home"; }
+    std::string userConf() const { return home() + "/.config/Morvenick/Harvestrix.conf"; }
+    // Runs the CLI with nothing of the real user's environment. stdout only in `out`.
+    int run(const std::string& args, std::string& out, std::string& err, const std::string& lang = "C") const {
+        const std::string errFile = dir.path().string() + "/stderr.txt";
+        const std::string cmd = "( env -i PATH=/usr/bin:/bin HOME=" + home() + " XDG_CONFIG_DIRS=" +
+                                dir.path().string() + "/etc-unwritable/x LANG=" + lang + " " HX_CLI_PATH " " +
+                                args + " </dev/null 2>" + errFile + " )";
+        // RunCommand adds 2>&1 after ours; ours already sent stderr to the file.
+        int rc = RunCommand(cmd, &out);
+        err = ReadFile(errFile);
+        return rc;
+    }
+    Home() {
+        fs::create_directories(home());
+        // The machine scope cannot be written here, so the user file is used.
+        WriteFile(dir.path() / "etc-unwritable", "not a folder");
+    }
+};
+
+std::string iniValue(const std::string& file, const std::string& key) {
+    hx::shell::IniFile ini;
+    ini.load(file);
+    return ini.value(key).value_or("<none>");
+}
+
+}  // namespace
+
+TEST(CliStartup, LanguageComesBeforeTheCommand) {
+    Home h;
+    std::string out, err;
+    const std::string cache = h.home() + "/.cache/QXCache/";
+    ASSERT_EQ(h.run("cache", out, err), 0) << err;
+    EXPECT_EQ(out, "Cache folder: " + cache + "\n");
+    h.run("--lang 1043 cache", out, err, "de_DE.UTF-8");
+    EXPECT_EQ(out, "Cachemap: " + cache + "\n");
+    h.run("cache --lang de", out, err);
+    EXPECT_EQ(out, "Cache-Ordner: " + cache + "\n");
+    h.run("cache", out, err, "nl_BE.UTF-8");
+    EXPECT_EQ(out, "Cachemap: " + cache + "\n");
+    h.run("cache", out, err, "de_CH.UTF-8");
+    EXPECT_EQ(out, "Cache-Ordner: " + cache + "\n");
+    h.run("cache", out, err, "fr_FR.UTF-8");
+    EXPECT_EQ(out, "Cache folder: " + cache + "\n");
+    h.run("--lang 2055 cache", out, err, "nl_NL.UTF-8");  // asked ids are not mapped: English
+    EXPECT_EQ(out, "Cache folder: " + cache + "\n");
+    EXPECT_EQ(iniValue(h.userConf(), "Software/Morvenick/Harvestrix/TCache"), cache);
+    // Nothing is left in the home folder beyond the settings and the cache.
+    EXPECT_FALSE(fs::exists(h.home() + "/Recovered"));
+}
+
+TEST(CliStartup, DriveNotReadyInTheChosenLanguage) {
+    Home h;
+    std::string out, err;
+    h.run("--help", out, err);
+    if (out.find("info") == std::string::npos) GTEST_SKIP() << "no info command in this build";
+    EXPECT_NE(h.run("--lang 1043 info /no/such/drive", out, err), 0);
+    EXPECT_NE((out + err).find("Schijf /no/such/drive is niet gereed."), std::string::npos) << out << err;
+    h.run("info /no/such/drive", out, err, "de_AT.UTF-8");
+    EXPECT_NE((out + err).find("Laufwerk /no/such/drive ist nicht bereit."), std::string::npos) << out << err;
+    h.run("info /no/such/drive", out, err, "fr_FR.UTF-8");
+    EXPECT_NE((out + err).find("Drive /no/such/drive not ready."), std::string::npos) << out << err;
+}
+
+TEST(CliStartup, CacheOptionAndRememberedCaches) {
+    Home h;
+    std::string out, err;
+    const std::string first = h.home() + "/.cache/QXCache/";
+    ASSERT_EQ(h.run("cache", out, err), 0);
+    WriteFile(first + "R#0000.jpg", "found");
+
+    // --cache DIR: DIR/QXCache/ becomes the cache, the old one (with files) the previous.
+    const std::string other = h.dir.path().string() + "/disk2";
+    ASSERT_EQ(h.run("cache --json --cache " + other, out, err), 0) << err;
+    EXPECT_NE(out.find("\"cache\":\"" + other + "/QXCache/\""), std::string::npos) << out;
+    EXPECT_EQ(iniValue(h.userConf(), "Software/Morvenick/Harvestrix/TCache"), other + "/QXCache/");
+    EXPECT_EQ(iniValue(h.userConf(), "Software/Morvenick/Harvestrix/OCache"), first);
+    // The next run keeps it once it holds files; while it is empty the
+    // previous one, with files, comes back without a question.
+    h.run("cache", out, err);
+    EXPECT_EQ(out, "Cache folder: " + first + "\n");
+    EXPECT_EQ(err, "");
+    WriteFile(other + "/QXCache/R#0000.jpg", "found too");
+    h.run("cache --cache " + other, out, err);
+    h.run("cache", out, err);
+    EXPECT_EQ(out, "Cache folder: " + other + "/QXCache/\n");
+
+    // A remembered cache whose place is gone: said, and a new one in the default place.
+    const std::string gone = h.dir.path().string() + "/unplugged/QXCache/";
+    hx::shell::IniFile ini;
+    ini.load(h.userConf());
+    ini.setValue("Software/Morvenick/Harvestrix/TCache", gone);
+    ini.setValue("Software/Morvenick/Harvestrix/OCache", "");
+    ini.setValue("Software/Morvenick/Harvestrix/O2Cache", "");
+    ini.save(h.userConf());
+    fs::remove(first + "R#0000.jpg");
+    ASSERT_EQ(h.run("cache", out, err), 0);
+    EXPECT_NE(err.find("Last used cache " + gone + " not available."), std::string::npos) << err;
+    EXPECT_NE(err.find("A new cache will be made."), std::string::npos);
+    EXPECT_EQ(out, "Cache folder: " + first + "\n");
+    EXPECT_FALSE(fs::exists(h.dir.path() / "unplugged"));
+}
+
+TEST(CliStartup, CleanAndUninstall) {
+    Home h;
+    std::string out, err;
+    const std::string cache = h.home() + "/.cache/QXCache/";
+    const std::string data = h.home() + "/.local/share/Harvestrix/";
+    ASSERT_EQ(h.run("cache", out, err), 0);
+    WriteFile(cache + "R#0000.jpg", "x");
+    WriteFile(cache + "Thumbs/R0000jpg.jpg", "x");
+    WriteFile(data + "QXRecdt/Lastpict.bmp", "x");
+    WriteFile(data + "notes.txt", "mine");
+
+    // Without --yes and without a terminal nothing is deleted.
+    EXPECT_EQ(h.run("clean", out, err), 1);
+    EXPECT_TRUE(fs::exists(cache + "R#0000.jpg"));
+    ASSERT_EQ(h.run("clean --yes", out, err), 0) << err;
+    EXPECT_EQ(out, "2 files removed from the cache.\n");
+    EXPECT_FALSE(fs::exists(cache + "R#0000.jpg"));
+
+    WriteFile(cache + "R#0001.jpg", "x");
+    ASSERT_EQ(h.run("uninstall --yes", out, err), 0) << err;
+    EXPECT_FALSE(fs::exists(cache));
+    EXPECT_FALSE(fs::exists(data + "QXRecdt"));
+    EXPECT_EQ(ReadFile(data + "notes.txt"), "mine");
+    EXPECT_TRUE(fs::exists(h.home() + "/.cache"));
+}

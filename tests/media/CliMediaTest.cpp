@@ -1,0 +1,89 @@
+// harvestrix-cli drives / info / speed on real images.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <unistd.h>
+
+#include "fixtures/MediaImages.h"
+#include "fixtures/TempDir.h"
+
+using namespace hx;
+
+namespace {
+
+// Standard output only: the result, without the progress on standard error.
+int cli(const std::string& args, std::string& out) {
+    return test::RunCommand("sh -c '" + std::string(HX_CLI_PATH) + " " + args + " 2>/dev/null'", &out);
+}
+
+}  // namespace
+
+TEST(CliMedia, InfoPrintsTheShortPanel) {
+    test::TempDir dir;
+    test::FatImageOptions opt;
+    opt.fatBits = 32;
+    opt.label = "CARD";
+    auto img = test::MakeFatImage(dir / "card.img", opt);
+    if (img.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    std::string out;
+    ASSERT_EQ(cli("info " + img.string(), out), 0) << out;
+    std::istringstream in(out);
+    std::string line;
+    int lines = 0;
+    while (std::getline(in, line)) {
+        ++lines;
+        EXPECT_LE(line.size(), 36u) << line;
+        EXPECT_EQ(line.find('\r'), std::string::npos);
+    }
+    EXPECT_GE(lines, 8);
+    EXPECT_LE(lines, 11);
+    EXPECT_NE(out.find("File System: FAT32"), std::string::npos);
+    EXPECT_NE(out.find("Volume Label: CARD"), std::string::npos);
+
+    ASSERT_EQ(cli("info " + img.string() + " --json", out), 0);
+    EXPECT_NE(out.find("\"fileSystem\":\"FAT32\""), std::string::npos);
+    EXPECT_NE(out.find("\"firstDataSector\":"), std::string::npos);
+
+    // Not ready: the drive list's message, and a failing exit status.
+    EXPECT_NE(test::RunCommand(std::string(HX_CLI_PATH) + " --lang 9 info /no/such/drive", &out), 0);
+    EXPECT_NE(out.find("Drive /no/such/drive not ready."), std::string::npos);
+}
+
+TEST(CliMedia, DrivesListsAttachedImagesAndSpeedMeasures) {
+    test::TempDir dir;
+    auto img = test::MakeFatImage(dir / "stick.img", {16});
+    if (img.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    std::string out;
+    ASSERT_EQ(cli("drives --attach " + img.string() + ",removable,label=STICK --json", out), 0);
+    EXPECT_NE(out.find("\"id\":\"" + img.string() + "\",\"type\":\"Removable\",\"label\":\"STICK\""),
+              std::string::npos)
+        << out;
+    ASSERT_EQ(cli("drives --attach " + img.string(), out), 0);
+    EXPECT_NE(out.find(img.string()), std::string::npos);
+
+    ASSERT_EQ(cli("speed " + img.string(), out), 0);
+    EXPECT_EQ(out.rfind("Read speed: ", 0), 0u) << out;
+    EXPECT_NE(cli("speed " + (dir / "none.img").string(), out), 0);
+}
+
+TEST(CliMedia, DeviceWithoutPermissionIsProtected) {
+    test::TempDir dir;
+    auto img = test::MakeFatImage(dir / "card.img", {16});
+    if (img.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    if (::geteuid() != 0 || !test::HaveTool("setpriv")) GTEST_SKIP() << "needs root and setpriv";
+    test::LoopDevice loop(img);
+    if (!loop.ok()) GTEST_SKIP() << test::MediaSkipReason();
+    // The device node is root's (0600); user nobody is refused as a user without rights would be.
+    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(HX_CLI_PATH);
+    std::string out;
+    if (test::RunCommand(asNobody + " version", &out) != 0) GTEST_SKIP() << "nobody cannot run the program here";
+    EXPECT_NE(test::RunCommand(asNobody + " --lang 9 info " + loop.path(), &out), 0);
+    EXPECT_NE(out.find("Drive protected.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("File System: \n"), std::string::npos);  // the panel without the boot sector
+    EXPECT_NE(test::RunCommand(asNobody + " --lang 9 speed " + loop.path(), &out), 0);
+    EXPECT_NE(out.find("[Speed test] Drive protected."), std::string::npos) << out;
+
+    // As root the same device reads like its image.
+    ASSERT_EQ(test::RunCommand(std::string(HX_CLI_PATH) + " --lang 9 info " + loop.path(), &out), 0);
+    EXPECT_NE(out.find("File System: FAT16"), std::string::npos);
+}

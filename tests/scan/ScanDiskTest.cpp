@@ -1,0 +1,355 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+
+#include "fixtures/ScriptedUi.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TestJpeg.h"
+#include "platform/FreeSpace.h"
+#include "scan/ScanDisk.h"
+
+using namespace hx;
+using namespace hx::scan;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kPictures = "|.jpgJPEG File .tifTIFF File .docDOC  File |";
+
+// A card image made by the real tools, and the photos put on it.
+class CardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "dosfstools/mtools missing";
+        fs::create_directories(cache);
+    }
+
+    void makeCard(int megabytes = 300) { ASSERT_TRUE(test::MakeFatCard(image, megabytes, 8)); }
+
+    // Writes photo n to the card as NAME.JPG and remembers its bytes.
+    void putPhoto(int n, int width = 2048, int height = 1536) {
+        photos[n] = test::MakeTestJpeg(n, width, height);
+        const fs::path host = dir / ("p" + std::to_string(n) + ".jpg");
+        test::WriteFile(host, photos[n]);
+        ASSERT_TRUE(test::CopyToCard(image, host, nameOf(n)));
+    }
+    static std::string nameOf(int n) { return "IMG_" + std::to_string(1000 + n) + ".JPG"; }
+
+    ScanContext context(const std::string& selection = kPictures) {
+        ScanContext ctx(ui);
+        ctx.drive = image.string();
+        ctx.record = test::FatGeometry(image);
+        ctx.cacheFolder = cache;
+        ctx.table = BuildSignatureTable(selection);
+        OrderForScan(ctx.table);
+        return ctx;
+    }
+
+    // Photos whose exact bytes are among the found files.
+    std::vector<int> intact(const ScanContext& ctx) const {
+        std::map<std::string, int> wanted;
+        for (auto& [n, bytes] : photos) wanted[bytes] = n;
+        std::vector<int> out;
+        for (const auto& name : ctx.FoundNames) {
+            auto it = wanted.find(test::ReadFile(cache / name));
+            if (it != wanted.end()) out.push_back(it->second);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    // Writes raw bytes into the image at cluster `cluster`.
+    void writeAtCluster(std::uint64_t cluster, const std::string& bytes, std::uint64_t extraBytes = 0) {
+        const auto r = test::FatGeometry(image);
+        const std::uint64_t off = (r.FirstDataSector + (cluster - r.RootCluster) * r.SectorsPerCluster) *
+                                      static_cast<std::uint64_t>(r.BytesPerSector) + extraBytes;
+        std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(off));
+        f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    test::TempDir dir{"hx-scan"};
+    fs::path image = dir / "card.img";
+    fs::path cache = dir / "QXCache";
+    test::ScriptedUi ui;
+    std::map<int, std::string> photos;
+};
+
+}  // namespace
+
+TEST_F(CardTest, DeletedAndFormattedPhotosComeBackByteIdentical) {
+    makeCard();
+    for (int n = 0; n < 6; ++n) putPhoto(n, n % 2 ? 2560 : 2048, n % 2 ? 1920 : 1536);
+    ASSERT_TRUE(test::DeleteFromCard(image, nameOf(1)));
+    ASSERT_TRUE(test::DeleteFromCard(image, nameOf(4)));
+
+    auto ctx = context();
+    EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    ASSERT_EQ(ctx.FoundNames.size(), 6u);
+    EXPECT_EQ(ctx.FoundNames[0], "R#0000.jpg");
+    EXPECT_EQ(ctx.found[1].size, photos[1].size());
+    EXPECT_EQ(ctx.found[0].description, "Canon EOS 400D");  // the model without "DIGITAL"
+    EXPECT_EQ(ctx.List3.size(), 6u);
+    EXPECT_EQ(ctx.resumeUnit, 0u);
+    EXPECT_EQ(ctx.LastCluster, "0");
+    // The file's time is the moment of exposure.
+    const auto t = fs::last_write_time(cache / ctx.FoundNames[2]);
+    const auto sys = std::chrono::file_clock::to_sys(t);
+    const std::time_t tt = std::chrono::system_clock::to_time_t(sys);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y:%m:%d %H:%M:%S", std::localtime(&tt));
+    EXPECT_EQ(buf, viewing::SamplePhotoDate(2));
+    bool finished = false;
+    for (auto& s : ui.statuses) finished |= s.rfind("Finished: ", 0) == 0;
+    EXPECT_TRUE(finished);
+
+    // The same card quick-formatted again.
+    ASSERT_TRUE(test::QuickFormatCard(image));
+    fs::remove_all(cache);
+    fs::create_directories(cache);
+    auto again = context();
+    EXPECT_EQ(ScanDisk(again), ScanOutcome::Finished);
+    EXPECT_EQ(intact(again), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(again.FoundNames.size(), 6u);
+}
+
+TEST_F(CardTest, ConsecutiveClustersMakeTwoFilesAndDocEndsAtItsMark) {
+    makeCard();
+    const auto r = test::FatGeometry(image);
+    const std::uint64_t cluster = static_cast<std::uint64_t>(r.SectorsPerCluster) * r.BytesPerSector;
+    photos[7] = test::MakeTestJpeg(7, 640, 480);
+    photos[8] = test::MakeTestJpeg(8, 640, 480);
+    const std::uint64_t c7 = 100, c8 = c7 + (photos[7].size() + cluster - 1) / cluster;
+    writeAtCluster(c7, photos[7]);
+    writeAtCluster(c8, photos[8]);
+    // A document: header, the FF run of its second signature, filler, and the end mark three units on.
+    std::string doc = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1" + std::string(8, '\0') + std::string(100, 'h') +
+                      std::string(292, '\xFF') + std::string(2, '\0');
+    doc.resize(3 * cluster, 'd');
+    doc += std::string(200, 'e') + "MSWordDoc";
+    doc.resize(4 * cluster, 'e');
+    const std::uint64_t cDoc = 300;
+    writeAtCluster(cDoc, doc);
+    writeAtCluster(cDoc + 4, std::string(3 * cluster, 'z'));  // more data after the end
+
+    auto ctx = context();
+    ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    ASSERT_EQ(ctx.found.size(), 3u);
+    EXPECT_EQ(intact(ctx), (std::vector<int>{7, 8}));
+    EXPECT_EQ(ctx.found[0].startUnit, c7);
+    EXPECT_EQ(ctx.found[1].startUnit, c8);
+    EXPECT_EQ(ctx.found[2].name, "R#0002.doc");
+    EXPECT_EQ(test::ReadFile(cache / "R#0002.doc"), doc);
+}
+
+TEST_F(CardTest, DeepScanFindsAPhotoThatStartsInsideACluster) {
+    makeCard();
+    photos[3] = test::MakeTestJpeg(3, 1024, 768);
+    writeAtCluster(200, photos[3], 3 * 512);
+
+    auto plain = context();
+    ScanDisk(plain);
+    EXPECT_TRUE(plain.FoundNames.empty());
+
+    fs::remove_all(cache);
+    fs::create_directories(cache);
+    auto deep = context();
+    deep.options.deepScan = true;
+    ScanDisk(deep);
+    EXPECT_EQ(intact(deep), (std::vector<int>{3}));
+    EXPECT_EQ(deep.unitSize, 512u);
+}
+
+TEST_F(CardTest, TooSmallPhotoIsDeletedAndTheCounterStays) {
+    makeCard();
+    photos[1] = test::MakeTestJpeg(1, 640, 480);  // about 300 kB
+    ASSERT_LT(photos[1].size(), 1u << 20);
+    photos[2] = test::MakeTestJpeg(2, 2048, 1536);
+    writeAtCluster(50, photos[1]);
+    writeAtCluster(400, photos[2]);
+    auto ctx = context();
+    ctx.options.minMB = 1;
+    ScanDisk(ctx);
+    ASSERT_EQ(ctx.FoundNames.size(), 1u);
+    EXPECT_EQ(ctx.FoundNames[0], "R#0000.jpg");
+    EXPECT_EQ(intact(ctx), (std::vector<int>{2}));
+    EXPECT_FALSE(fs::exists(cache / "R#0001.jpg"));
+}
+
+TEST_F(CardTest, JunkAfterAJpegHeaderIsNotAPicture) {
+    makeCard();
+    std::string junk = test::MakeTestJpeg(5, 640, 480).substr(0, 40);
+    for (int i = 0; i < 200000; ++i) junk.push_back(static_cast<char>((i * 2654435761u) >> 13));
+    writeAtCluster(80, junk);
+    photos[6] = test::MakeTestJpeg(6, 800, 600);
+    writeAtCluster(300, photos[6]);
+    auto ctx = context();
+    ScanDisk(ctx);
+    EXPECT_EQ(intact(ctx), (std::vector<int>{6}));
+    EXPECT_EQ(ctx.FoundNames.size(), 1u);
+}
+
+TEST_F(CardTest, AnEmptyMediumIsReportedWiped) {
+    makeCard();
+    auto r = test::FatGeometry(image);
+    // Zero the whole image, boot sector included; the geometry stays as recorded.
+    std::ofstream(image, std::ios::binary | std::ios::trunc).close();
+    fs::resize_file(image, 300ull << 20);
+    auto ctx = context();
+    ctx.record = r;
+    EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    EXPECT_TRUE(ctx.FoundNames.empty());
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_NE(ui.messages.back().text.find("Not any data retrievable."), std::string::npos);
+    EXPECT_NE(ui.messages.back().text.find("is wiped and entirely empty!"), std::string::npos);
+    EXPECT_EQ(ui.messages.back().title, "Scan " + image.string());
+}
+
+TEST_F(CardTest, AStoppedScanResumesWithoutDuplicates) {
+    makeCard();
+    for (int n = 0; n < 8; ++n) putPhoto(n, 2048, 1536);
+    auto full = context();
+    ScanDisk(full);
+    ASSERT_EQ(intact(full).size(), 8u);
+    fs::remove_all(cache);
+    fs::create_directories(cache);
+
+    auto ctx = context();
+    ui.stopAtYield = 1;
+    EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Stopped);
+    const auto firstPart = ctx.FoundNames.size();
+    EXPECT_GT(ctx.resumeUnit, 0u);
+    EXPECT_TRUE(ctx.lastFileOpen);
+    EXPECT_LT(intact(ctx).size(), firstPart);  // the last file was cut by the stop
+    ui.stop = false;
+    ui.stopAtYield = 0;
+    ctx.resumeDrive = image.string();
+    EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    EXPECT_EQ(ctx.FoundNames.size(), 8u);
+    EXPECT_EQ(intact(ctx).size(), 8u);
+    std::set<std::string> names(ctx.FoundNames.begin(), ctx.FoundNames.end());
+    EXPECT_EQ(names.size(), 8u);
+}
+
+TEST_F(CardTest, CacheDiskFillingUpStopsAfterTheCurrentFile) {
+    makeCard();
+    for (int n = 0; n < 4; ++n) putPhoto(n, 1600, 1200);
+    int calls = 0;
+    platform::SetFreeSpaceHook([&calls](const std::string&) { return ++calls == 1 ? 2500.5 : 2400.0; });
+    auto ctx = context();
+    const auto outcome = ScanDisk(ctx);
+    platform::SetFreeSpaceHook({});
+    EXPECT_EQ(outcome, ScanOutcome::OutOfSpace);
+    EXPECT_TRUE(ui.shownContaining("Ran out of free disk space while scanning. Execution aborted."));
+    ASSERT_EQ(ctx.FoundNames.size(), 1u);
+    EXPECT_EQ(intact(ctx).size(), 1u);
+    EXPECT_GT(ctx.resumeUnit, 0u);
+}
+
+TEST_F(CardTest, SmartScanSkipsListedFilesAndListedNamesAreKept) {
+    makeCard();
+    for (int n = 0; n < 4; ++n) putPhoto(n, 1024, 768);
+    const auto before = test::FatGeometry(image);
+    // Where the photos start, from mtools' own view of the card.
+    std::string listing;
+    test::RunCommand("mshowfat -i '" + image.string() + "' ::" + nameOf(2), &listing);
+    const auto lt = listing.find('<');
+    ASSERT_NE(lt, std::string::npos) << listing;
+    const std::uint64_t start2 = std::stoull(listing.substr(lt + 1));
+    ASSERT_TRUE(test::DeleteFromCard(image, nameOf(2)));
+    const auto used = test::FatClustersInUse(image);
+
+    auto ctx = context();
+    ctx.options.smartScan = true;
+    ctx.clusterInUse = [&used](std::uint64_t c) { return c < used.size() && used[c]; };
+    ctx.listed.push_back({"holiday_photo.jpg", start2, photos[2].size()});
+    ScanDisk(ctx);
+    ASSERT_EQ(ctx.FoundNames.size(), 1u);
+    EXPECT_EQ(ctx.FoundNames[0], "ay_photo.jpg");  // the last 12 characters
+    EXPECT_EQ(ctx.FoundSizes[0], static_cast<float>(photos[2].size()));
+    EXPECT_EQ(intact(ctx), (std::vector<int>{2}));
+    (void)before;
+}
+
+TEST_F(CardTest, BrokenSourcesEndCleanly) {
+    makeCard();
+    for (int n = 0; n < 3; ++n) putPhoto(n, 1600, 1200);
+    const auto record = test::FatGeometry(image);
+    // Truncated: the geometry says more than the file holds.
+    fs::resize_file(image, fs::file_size(image) / 2);
+    auto ctx = context();
+    ctx.record = record;
+    EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    EXPECT_EQ(intact(ctx).size(), 3u);
+
+    // No geometry, and a companion file full of nonsense: every sector is scanned.
+    fs::remove_all(cache);
+    fs::create_directories(cache);
+    test::WriteFile(dir / "card.dat", "\"x\"\n\"7\"\n\"-3\"\n\"1e300\"\n\"99999999999\"\n\"0\"\n");
+    auto noGeo = context();
+    noGeo.record = media::DriveRecord{};
+    noGeo.record.IsImage = true;
+    EXPECT_EQ(ScanDisk(noGeo), ScanOutcome::Finished);
+    EXPECT_EQ(intact(noGeo).size(), 3u);
+    EXPECT_EQ(noGeo.unitSize, 512u);
+
+    // A source that is not there.
+    auto missing = context();
+    missing.drive = (dir / "nothing.img").string();
+    EXPECT_EQ(ScanDisk(missing), ScanOutcome::Unreadable);
+    EXPECT_TRUE(ui.shownContaining("Cannot read the disk."));
+}
+
+TEST_F(CardTest, RawEndRulesAndTheNothingRecoverableMessage) {
+    makeCard();
+    const auto r = test::FatGeometry(image);
+    const std::size_t cluster = static_cast<std::size_t>(r.SectorsPerCluster) * r.BytesPerSector;
+    // A Sigma raw: its directory mark says two entries, so the file ends 12*2+15 bytes after it.
+    std::string x3f = "FOVb" + std::string(cluster * 2 - 4, 'r');
+    const std::size_t mark = x3f.size() + 100;
+    x3f += std::string(100, 's') + "SECd" + std::string(4, '\0') + std::string("\x02\0\0\0", 4);
+    x3f.resize(cluster * 3, 't');
+    writeAtCluster(500, x3f);
+    writeAtCluster(503, std::string(cluster, 'u'));
+
+    auto ctx = context(".x3fFOVb  Raw ");
+    ctx.options.damaged = true;  // block by block through the per-call reader
+    ScanDisk(ctx);
+    ASSERT_EQ(ctx.FoundNames.size(), 1u);
+    EXPECT_EQ(ctx.FoundNames[0], "R#0000.x3f");
+    EXPECT_EQ(test::ReadFile(cache / "R#0000.x3f"), x3f.substr(0, mark + 12 * 2 + 15 + 1));
+    EXPECT_EQ(ctx.resumeUnit, 0u);
+
+    // Data on the card but nothing of the chosen types.
+    // Every unit different from the one before on an eighth of the card: not a wiped medium.
+    const auto units = static_cast<std::size_t>(r.TotalClusters / 8);
+    std::string data(units * cluster, 'v');
+    for (std::size_t u = 0; u < units; ++u) data.replace(u * cluster, 8, std::to_string(10000000 + u));
+    writeAtCluster(1000, data);
+    auto none = context(".pdfPDF  File ");
+    ScanDisk(none);
+    EXPECT_TRUE(none.FoundNames.empty());
+    EXPECT_TRUE(ui.shownContaining("Data found but no recoverable files.\nAdjust the file types and/or use DeepScan."));
+}
+
+TEST_F(CardTest, AThumbnailOnASectorBoundaryStaysInsideItsPhoto) {
+    makeCard();
+    // A photo whose EXIF block carries a complete JPEG thumbnail at offset 512.
+    const std::string body = viewing::MakeSamplePhoto(9, {1024, 768, 95, 20, false});
+    const std::string thumb = viewing::MakeSamplePhoto(10, {160, 120, 80, 4, false});
+    std::string payload = std::string("Exif\0\0", 6) + std::string(512 - 12, 'x') + thumb + std::string(300, 'y');
+    std::string photo = "\xFF\xD8\xFF\xE1";
+    photo.push_back(static_cast<char>((payload.size() + 2) >> 8));
+    photo.push_back(static_cast<char>((payload.size() + 2) & 0xFF));
+    photo += payload + body.substr(2);
+    ASSERT_EQ(photo.compare(512, 4, "\xFF\xD8\xFF\xE0"), 0);
+    photos[9] = photo;
+    writeAtCluster(600, photo);
+    auto ctx = context();
+    ctx.options.deepScan = true;
+    ScanDisk(ctx);
+    EXPECT_EQ(intact(ctx), (std::vector<int>{9}));
+    EXPECT_EQ(ctx.FoundNames.size(), 1u);
+}

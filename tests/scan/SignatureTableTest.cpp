@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "scan/SignatureTable.h"
+
+using namespace hx::scan;
+
+TEST(SignatureTable, HexReadingKeepsALoneLastDigitAsOneByte) {
+    EXPECT_EQ(HexToBytes("000001B"), std::string("\x00\x00\x01\x0B", 4));
+    EXPECT_EQ(HexToBytes("C384250"), std::string("\xC3\x84\x25\x00", 4));
+    EXPECT_EQ(HexToBytes("ffd8"), std::string("\xFF\xD8"));
+    EXPECT_EQ(HexToBytes(""), "");
+}
+
+TEST(SignatureTable, AllGivesEightyFourRowsWithTheirBytes) {
+    const auto table = BuildSignatureTable("all");
+    ASSERT_EQ(table.size(), 84u);
+    std::set<std::string> exts;
+    for (const auto& r : table) {
+        EXPECT_EQ(r.DisplayName.size(), 10u) << r.Extension;
+        EXPECT_FALSE(r.Signature1.empty());
+        exts.insert(r.Extension);
+    }
+    EXPECT_TRUE(exts.count(".rw2") && exts.count(".doc") && exts.count(".pixar"));
+    // The odd rows of the table.
+    EXPECT_EQ(BuiltInRow(62).DisplayName, "XP Passwor");
+    EXPECT_EQ(BuiltInRow(68).DisplayName, "CR2 File  ");
+    EXPECT_EQ(BuiltInRow(13).DisplayName, "KM    Raw ");
+    const auto doc = BuiltInRow(52);
+    ASSERT_EQ(doc.Signature2.size(), 294u);
+    EXPECT_EQ(doc.Signature2.substr(0, 292), std::string(292, '\xFF'));
+    EXPECT_EQ(doc.Signature2.substr(292), std::string(2, '\0'));
+    EXPECT_EQ(doc.Signature4, "MSWordDoc");
+    EXPECT_EQ(BuiltInRow(23).Aux1, 2);
+    EXPECT_EQ(BuiltInRow(23).Aux2, 2);
+    EXPECT_EQ(BuiltInRow(1).Aux1, 0);
+    EXPECT_EQ(BuiltInRow(60).Signature2, std::string(16, '\0'));
+    EXPECT_EQ(BuiltInRow(65).Signature2, std::string(20, '\xFF'));
+    for (int n : {0, 53, 56, 61, 85, 89, 90}) EXPECT_TRUE(BuiltInRow(n).Extension.empty()) << n;
+}
+
+TEST(SignatureTable, SelectionByKey) {
+    EXPECT_TRUE(BuildSignatureTable("").empty());
+    const auto jpeg = BuildSignatureTable("|.jpgJPEG File |");
+    EXPECT_EQ(jpeg.size(), 12u);  // rows 1-11 and 79, not the JFIF row
+    for (const auto& r : jpeg) EXPECT_EQ(r.key(), ".jpgJPEG File ");
+    EXPECT_EQ(BuildSignatureTable(".dngOlympus Rw").size(), 1u);
+    // Case matters, and a key must be whole.
+    EXPECT_TRUE(BuildSignatureTable(".JPGJPEG File ").empty());
+    EXPECT_EQ(BuildSignatureTable(".gifGIF  File ").size(), 2u);
+}
+
+TEST(SignatureTable, PlacementComparesOnlyTheLastNeighbour) {
+    // Row 1 (weight 4*8) loses against every heavier newcomer and sinks one
+    // slot at a time to the end; the others keep their order.
+    const auto t = BuildSignatureTable(".jpgJPEG File ");
+    ASSERT_EQ(t.size(), 12u);
+    EXPECT_EQ(t[0].Signature1, HexToBytes("FFD8FFC0"));
+    EXPECT_EQ(t[1].Signature1, HexToBytes("FFD8DDE0"));
+    EXPECT_EQ(t[11].Signature1, HexToBytes("FFD8FFDB00C50010"));
+    EXPECT_EQ(t[10].Signature1, HexToBytes("FFD8FFE2"));
+    // A lighter newcomer stays behind: row 27 (4D4D002A) after row 26.
+    const auto tiffs = BuildSignatureTable(".tifTIFF File ");
+    ASSERT_EQ(tiffs.size(), 2u);
+    EXPECT_EQ(tiffs[0].Signature1, HexToBytes("4D4D002A"));  // 16 < 32: swapped
+}
+
+TEST(SignatureTable, ScanOrderPutsSpecificVariantsFirst) {
+    SignatureTable t = BuildSignatureTable(".tifTIFF File .dngDNG gnrc1 .dngDNG gnrc2 .dngOlympus Rw.pefPentax Raw");
+    OrderForScan(t);
+    auto pos = [&t](const std::string& name, const std::string& sig1) {
+        for (std::size_t i = 0; i < t.size(); ++i)
+            if (t[i].DisplayName == FixedName(name) && t[i].Signature1 == HexToBytes(sig1)) return static_cast<int>(i);
+        return -1;
+    };
+    const int gnrc1 = pos("DNG gnrc1", "4D4D002A01"), mmTiff = pos("TIFF File", "4D4D002A");
+    const int gnrc2 = pos("DNG gnrc2", "4D4D002A0000000800"), olympus = pos("Olympus Rw", "4D4D002A0000000800");
+    ASSERT_TRUE(gnrc1 >= 0 && mmTiff >= 0 && gnrc2 >= 0 && olympus >= 0);
+    EXPECT_LT(gnrc1, mmTiff);
+    EXPECT_LT(olympus, gnrc2);
+    EXPECT_LT(pos("Pentax Raw", "4D4D002A0000000800"), gnrc2);
+    // Every row with a first signature that extends another comes before it.
+    for (std::size_t j = 0; j < t.size(); ++j)
+        for (std::size_t i = 0; i < j; ++i)
+            EXPECT_FALSE(t[j].Signature1.size() > t[i].Signature1.size() &&
+                         t[j].Signature1.compare(0, t[i].Signature1.size(), t[i].Signature1) == 0)
+                << j << " after " << i;
+}

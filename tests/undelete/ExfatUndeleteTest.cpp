@@ -1,0 +1,111 @@
+// Deleted files on a real exFAT volume (mkfs.exfat, deleted through exfat-fuse on a loop device).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+#include "UndeleteFixtures.h"
+#include "fixtures/ScriptedUi.h"
+#include "undelete/UndeleteExfat.h"
+
+namespace hx::undelete {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RandomBytes;
+using test::ReadFile;
+using test::RunCommand;
+using test::WriteFile;
+
+TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
+    const std::string why = test::FuseUnavailableReason(true);
+    if (!why.empty()) GTEST_SKIP() << why;
+    if (!test::HaveTool("mkfs.exfat") || !test::HaveTool("mount.exfat-fuse")) GTEST_SKIP() << "exFAT tools missing";
+    test::TempDir dir("hx-exfat");
+    const std::string image = (dir / "card.img").string();
+    RunCommand("truncate -s 24M '" + image + "'");
+    ASSERT_EQ(RunCommand("mkfs.exfat -c 4096 '" + image + "' >/dev/null"), 0);
+    std::map<std::string, std::string> files = {
+        {"IMG_2041 holiday.JPG", RandomBytes(70000, 1)},
+        {"DCIM/100CANON/IMG_0001.CR2", RandomBytes(50001, 2)},
+        {"Gone/inside.jpg", RandomBytes(9000, 3)},
+        {"empty.txt", ""},
+    };
+    {
+        test::FuseMount mount(test::FuseMount::Kind::Exfat, image, dir / "mnt");
+        if (!mount.ok()) GTEST_SKIP() << mount.error();
+        const fs::path m = mount.dir();
+        for (auto& [name, bytes] : files) WriteFile(m / name, bytes);
+        WriteFile(m / "keep.jpg", RandomBytes(3000, 4));
+        // A file that has to follow a FAT chain through holes.
+        for (int i = 0; i < 16; ++i) WriteFile(m / ("fill" + std::to_string(i)), RandomBytes(8192, 100 + i));
+        RunCommand("dd if=/dev/zero of='" + (m / "ballast").string() + "' bs=64k");
+        for (int i = 0; i < 16; i += 2) fs::remove(m / ("fill" + std::to_string(i)));
+        files["frag.bin"] = RandomBytes(8192 * 5 + 77, 5);
+        WriteFile(m / "frag.bin", files["frag.bin"]);
+        for (auto& [name, bytes] : files)
+            if (name.rfind("Gone/", 0) != 0) fs::remove(m / name);
+        fs::remove_all(m / "Gone");
+        mount.unmount();
+    }
+
+    ExfatVolume vol;
+    ASSERT_TRUE(LoadExfatVolume(image, vol));
+    test::ScriptedUi ui;
+    std::vector<UndeleteEntry> list;
+    ASSERT_TRUE(ListExfatEntries(vol, list, ui));
+    for (auto& e : list) EstimateExfatRecoverable(vol, e);
+
+    auto find = [&](const std::string& name) -> const UndeleteEntry* {
+        for (auto& e : list)
+            if (e.ListName == name) return &e;
+        return nullptr;
+    };
+    test::TempDir out("hx-exfat-out");
+    bool sawChain = false;
+    for (auto& [path, bytes] : files) {
+        const std::string name = fs::path(path).filename().string();
+        const UndeleteEntry* e = find(name);
+        ASSERT_NE(e, nullptr) << name;
+        EXPECT_TRUE(e->isDeleted()) << name;
+        EXPECT_EQ(e->FileName, "?" + name.substr(1));
+        EXPECT_EQ(e->Size, bytes.size());
+        EXPECT_EQ(e->ListSize, std::max<std::size_t>(bytes.size(), 1)) << name;
+        EXPECT_GT(e->Modified, DateSerial(2020, 1, 1));
+        sawChain = sawChain || (!bytes.empty() && !(e->Attributes & kAttrExfatContiguous));
+        ASSERT_TRUE(RestoreExfatEntry(vol, *e, out / "r.bin")) << name;
+        EXPECT_TRUE(ReadFile(out / "r.bin") == bytes) << name << " differs";
+    }
+    EXPECT_TRUE(sawChain) << "the fixture should have made a fragmented file";
+    EXPECT_EQ(find("IMG_0001.CR2")->FolderPath, "\\DCIM\\100CANON");
+    EXPECT_EQ(find("inside.jpg")->FolderPath, "\\Gone");
+
+    const UndeleteEntry* keep = find("keep.jpg");
+    ASSERT_NE(keep, nullptr);
+    EXPECT_FALSE(keep->isDeleted());
+    ASSERT_TRUE(RestoreExfatEntry(vol, *keep, out / "k.bin"));
+    EXPECT_EQ(ReadFile(out / "k.bin").size(), 3000u);
+}
+
+TEST(ExfatUndelete, RejectsBadBootSectors) {
+    std::uint8_t boot[512] = {};
+    ExfatVolume v;
+    EXPECT_FALSE(ParseExfatBootSector(boot, sizeof boot, v));
+    std::memcpy(boot + 3, "EXFAT   ", 8);
+    boot[108] = 9, boot[109] = 3;
+    boot[72] = 0x00, boot[73] = 0x80;  // 32768 sectors
+    boot[80] = 0x00, boot[81] = 0x08;  // FAT at 2048
+    boot[84] = 32;
+    boot[88] = 0x00, boot[89] = 0x10;  // heap at 4096
+    boot[92] = 0x00, boot[93] = 0x0E;  // 3584 clusters
+    boot[96] = 5;
+    EXPECT_TRUE(ParseExfatBootSector(boot, sizeof boot, v));
+    boot[93] = 0xFE;  // more clusters than the volume holds
+    EXPECT_FALSE(ParseExfatBootSector(boot, sizeof boot, v));
+    boot[93] = 0x0E;
+    boot[96] = 1;  // root below the first cluster
+    EXPECT_FALSE(ParseExfatBootSector(boot, sizeof boot, v));
+}
+
+}  // namespace
+}  // namespace hx::undelete

@@ -1,0 +1,187 @@
+// The MFT library on volumes written record by record: a fragmented MFT,
+// attribute lists, and the damage that must skip a record, never crash or hang.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "../../bench/SyntheticNtfs.h"
+#include "UndeleteFixtures.h"
+#include "fixtures/ScriptedUi.h"
+#include "undelete/MftLibrary.h"
+#include "undelete/NtfsStructs.h"
+#include "undelete/UndeleteNtfs.h"
+
+namespace hx::undelete {
+namespace {
+
+using namespace hx::synth;
+
+class MftDamage : public ::testing::Test {
+protected:
+    void TearDown() override { CloseMft(); }
+
+    // A deleted file of `clusters` clusters with real content.
+    std::uint32_t addFile(Volume& v, const std::string& name, std::uint64_t parent, std::size_t size, unsigned salt) {
+        const std::int64_t clusters = static_cast<std::int64_t>((size + kCluster - 1) / kCluster);
+        const std::int64_t lcn = v.allocate(std::max<std::int64_t>(clusters, 1));
+        const std::string bytes = test::RandomBytes(size, salt);
+        v.putData(lcn, bytes);
+        contents_[name] = bytes;
+        return v.add(record(0, {standardInformation(Volume::kTime), fileName(name, parent),
+                                nonResident(0x80, {{lcn, std::max<std::int64_t>(clusters, 1)}}, 0, size, 2)}));
+    }
+    std::vector<UndeleteEntry> list(Volume& v) {
+        const std::string path = (dir_ / "synthetic.img").string();
+        EXPECT_TRUE(v.write(path));
+        image_ = path;
+        std::vector<UndeleteEntry> out;
+        EXPECT_TRUE(ListNtfsDeleted(path, out, "all", 0, 0, ui_));
+        return out;
+    }
+    static std::vector<std::string> names(const std::vector<UndeleteEntry>& l) {
+        std::vector<std::string> n;
+        for (auto& e : l) n.push_back(e.FileName);
+        std::sort(n.begin(), n.end());
+        return n;
+    }
+
+    test::TempDir dir_{"hx-mft"};
+    std::string image_;
+    std::map<std::string, std::string> contents_;
+    test::ScriptedUi ui_;
+};
+
+TEST_F(MftDamage, FragmentedMftIsReadThroughItsRuns) {
+    Volume v(true);
+    for (int i = 0; i < 60; ++i) addFile(v, "f" + std::to_string(100 + i) + ".jpg", 5, 5000, i);
+    const auto l = list(v);
+    ASSERT_EQ(l.size(), 60u);
+    test::TempDir out("hx-mft-out");
+    for (auto& e : l) {
+        ASSERT_TRUE(RecoverNtfsFile(image_, e.RecordNumber, out / "x", ui_));
+        EXPECT_TRUE(test::ReadFile(out / "x") == contents_[e.FileName]) << e.FileName;
+    }
+}
+
+TEST_F(MftDamage, DamagedRecordsAreSkipped) {
+    Volume v;
+    addFile(v, "good.jpg", 5, 3000, 1);
+    const auto badFixup = addFile(v, "badfixup.jpg", 5, 3000, 2);
+    const auto overrun = addFile(v, "overrun.jpg", 5, 3000, 3);
+    // Runs that reach past the end of the volume.
+    v.add(record(0, {standardInformation(Volume::kTime), fileName("pastend.jpg", 5),
+                     nonResident(0x80, {{1ll << 40, 4}}, 0, 16000, 2)}));
+    // Two folders that are each other's parent, and a file inside them.
+    const std::uint32_t a = v.count(), b = a + 1;
+    v.add(record(2, {standardInformation(Volume::kTime), fileName("A", b)}));
+    v.add(record(2, {standardInformation(Volume::kTime), fileName("B", a)}));
+    addFile(v, "cycle.jpg", a, 100, 4);
+    // A folder that is its own parent.
+    const std::uint32_t self = v.count();
+    v.add(record(2, {standardInformation(Volume::kTime), fileName("S", self)}));
+    addFile(v, "selfloop.jpg", self, 100, 5);
+    // A parent beyond the MFT: the file stays, its folder is unknown.
+    addFile(v, "orphan.jpg", 999999, 100, 6);
+
+    v.recordBytes(badFixup)[1022] ^= 0xFF;  // the check value of the second sector
+    Bytes& o = v.recordBytes(overrun);
+    put32(o, 56 + 4, 4000);  // the first attribute claims more than the record has
+
+    const auto l = list(v);
+    EXPECT_EQ(names(l), (std::vector<std::string>{"good.jpg", "orphan.jpg"}));
+    for (auto& e : l) {
+        if (e.FileName == "orphan.jpg") {
+            EXPECT_EQ(e.FolderPath, "\\?");
+        }
+    }
+}
+
+TEST_F(MftDamage, SplitDataAttributeThroughAttributeList) {
+    Volume v;
+    const std::uint32_t base = v.count(), ext1 = base + 1, ext2 = base + 2;
+    const std::string bytes = test::RandomBytes(kCluster * 5 + 123, 9);
+    const std::int64_t l1 = v.allocate(3), gap = v.allocate(2), l2 = v.allocate(3);
+    (void)gap;
+    v.putData(l1, bytes.substr(0, kCluster * 3));
+    v.putData(l2, bytes.substr(kCluster * 3));
+    // $ATTRIBUTE_LIST: SI and FN here, two data pieces in the extension records.
+    Bytes listValue;
+    auto entry = [&](std::uint32_t type, std::uint64_t vcn, std::uint64_t seg, std::uint16_t id) {
+        Bytes e(32, 0);
+        put32(e, 0, type);
+        put16(e, 4, 32);
+        put64(e, 8, vcn);
+        put64(e, 16, seg | (std::uint64_t(1) << 48));
+        put16(e, 24, id);
+        listValue.insert(listValue.end(), e.begin(), e.end());
+    };
+    entry(0x10, 0, base, 0);
+    entry(0x30, 0, base, 1);
+    entry(0x80, 0, ext1, 5);
+    entry(0x80, 3, ext2, 6);
+    v.add(record(0, {standardInformation(Volume::kTime), resident(0x20, listValue, 3), fileName("split.cr2", 5)}));
+    Bytes first = nonResident(0x80, {{l1, 3}}, 0, bytes.size(), 5, 6 * kCluster);
+    Bytes second = nonResident(0x80, {{l2, 3}}, 3, 0, 6);
+    v.add(record(0, {first}, base));
+    v.add(record(0, {second}, base));
+    const auto l = list(v);
+    ASSERT_EQ(names(l), (std::vector<std::string>{"split.cr2"}));
+    EXPECT_EQ(l[0].Size, bytes.size());
+    EXPECT_EQ(l[0].FirstCluster, static_cast<std::uint32_t>(l1));
+    EXPECT_EQ(mft::GetFileRecordRunsCount(MftMap(), base), 2);  // the runs of both pieces
+    test::TempDir out("hx-mft-out");
+    ASSERT_TRUE(RecoverNtfsFile(image_, base, out / "split.cr2", ui_));
+    EXPECT_TRUE(test::ReadFile(out / "split.cr2") == bytes);
+}
+
+TEST_F(MftDamage, ManyDeletedFilesAreCappedWithAMessage) {
+    Volume v;
+    const std::int64_t lcn = v.allocate(1);
+    for (int i = 0; i < 26005; ++i)
+        v.add(record(0, {standardInformation(Volume::kTime), fileName("p" + std::to_string(i) + ".jpg", 5),
+                         nonResident(0x80, {{lcn, 1}}, 0, 100, 2)}));
+    const auto l = list(v);
+    EXPECT_EQ(l.size(), kNtfsListKeep);
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].text,
+              "26,005 deleted files found.\n\nPlease narrow your search as only the first 25,000 files will be processed.");
+    EXPECT_EQ(ui_.messages[0].title, "Harvestrix MFT Quick Undelete");
+}
+
+TEST(NtfsStructs, RunsAndFixupsRejectGarbage) {
+    std::vector<ntfs::Run> runs;
+    const std::uint8_t sparse[] = {0x21, 0x04, 0x10, 0x00, 0x01, 0x08, 0x11, 0x02, 0x05, 0x00};
+    ASSERT_TRUE(ntfs::DecodeRuns(sparse, sizeof sparse, 0, 1000, runs));
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].lcn, 0x10);
+    EXPECT_EQ(runs[1].lcn, -1);
+    EXPECT_EQ(runs[1].vcn, 4);
+    EXPECT_EQ(runs[2].lcn, 0x15);
+    const auto encoded = ntfs::EncodeRuns(runs);
+    std::vector<ntfs::Run> again;
+    ASSERT_TRUE(ntfs::DecodeRuns(encoded.data(), encoded.size(), 0, 1000, again));
+    ASSERT_EQ(again.size(), runs.size());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_EQ(again[i].lcn, runs[i].lcn);
+        EXPECT_EQ(again[i].length, runs[i].length);
+    }
+    const std::uint8_t negative[] = {0x11, 0x01, 0x80, 0x00};  // lands before cluster 0
+    EXPECT_FALSE(ntfs::DecodeRuns(negative, sizeof negative, 0, 1000, runs));
+    const std::uint8_t unterminated[] = {0x11, 0x01, 0x05};
+    EXPECT_FALSE(ntfs::DecodeRuns(unterminated, sizeof unterminated, 0, 1000, runs));
+    EXPECT_FALSE(ntfs::DecodeRuns(sparse, sizeof sparse, 0, 0x16, runs));  // past a volume of 0x16 clusters
+
+    Bytes r = record(1, {fileName("x", 5)});
+    Bytes copy = r;
+    EXPECT_TRUE(ntfs::ApplyFixups(copy.data(), copy.size()));
+    copy = r;
+    put16(copy, 6, 7);  // wrong number of fixup values
+    EXPECT_FALSE(ntfs::ApplyFixups(copy.data(), copy.size()));
+    copy = r;
+    copy[0] = 'B';  // "BAAD"
+    EXPECT_FALSE(ntfs::ApplyFixups(copy.data(), copy.size()));
+}
+
+}  // namespace
+}  // namespace hx::undelete

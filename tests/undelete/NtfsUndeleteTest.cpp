@@ -1,0 +1,191 @@
+// Deleted files on a real NTFS volume (made by mkntfs, deleted through ntfs-3g).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "UndeleteFixtures.h"
+#include "fixtures/ScriptedUi.h"
+#include "undelete/MftLibrary.h"
+#include "undelete/UndeleteNtfs.h"
+
+namespace hx::undelete {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RandomBytes;
+using test::ReadFile;
+using test::RunCommand;
+using test::WriteFile;
+
+// One NTFS image with deleted files of every kind, built once for the suite.
+class NtfsUndelete : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const std::string why = test::FuseUnavailableReason(false);
+        if (!why.empty() || !test::HaveTool("mkntfs") || !test::HaveTool("ntfs-3g")) {
+            skipReason_ = why.empty() ? "mkntfs or ntfs-3g missing" : why;
+            return;
+        }
+        dir_ = new test::TempDir("hx-ntfs");
+        image_ = (dir_->path() / "ntfs.img").string();
+        RunCommand("truncate -s 48M '" + image_ + "'");
+        std::string out;
+        if (RunCommand("mkntfs -F -q -Q -c 4096 '" + image_ + "'", &out) != 0) {
+            skipReason_ = "mkntfs failed: " + out;
+            return;
+        }
+        test::FuseMount mount(test::FuseMount::Kind::Ntfs, image_, dir_->path() / "mnt");
+        if (!mount.ok()) {
+            skipReason_ = mount.error();
+            return;
+        }
+        const fs::path m = mount.dir();
+        files_ = {
+            {"Holiday photo.JPG", RandomBytes(300000, 1)},
+            {"tiny.txt", "resident bytes in the record"},
+            {"empty.dat", ""},
+            {"Photos/2019/deep.cr2", RandomBytes(123457, 2)},
+            {"Temp/hidden.jpg", RandomBytes(9000, 3)},
+        };
+        for (auto& [name, bytes] : files_) WriteFile(m / name, bytes);
+        WriteFile(m / "keep.jpg", RandomBytes(5000, 4));
+        // A fragmented file: fill the volume with small files, free every
+        // other one, then write a file that has to use the holes.
+        for (int i = 0; i < 24; ++i) WriteFile(m / ("fill" + std::to_string(i)), RandomBytes(16384, 100 + i));
+        RunCommand("dd if=/dev/zero of='" + (m / "ballast").string() + "' bs=64k");
+        for (int i = 0; i < 24; i += 2) fs::remove(m / ("fill" + std::to_string(i)));
+        RunCommand("sync");
+        files_["frag.bin"] = RandomBytes(16384 * 8 + 1000, 5);
+        WriteFile(m / "frag.bin", files_["frag.bin"]);
+        // A sparse file: a hole between two written stretches.
+        {
+            std::string sparse(1 << 20, '\0');
+            const std::string head = RandomBytes(5000, 6), tail = RandomBytes(7000, 7);
+            std::copy(head.begin(), head.end(), sparse.begin());
+            std::copy(tail.begin(), tail.end(), sparse.end() - 7000);
+            RunCommand("head -c 5000 /dev/zero >/dev/null");
+            WriteFile(m / "sparse.bin", head);
+            RunCommand("truncate -s " + std::to_string(1 << 20) + " '" + (m / "sparse.bin").string() + "'");
+            std::FILE* f = std::fopen((m / "sparse.bin").c_str(), "r+b");
+            std::fseek(f, (1 << 20) - 7000, SEEK_SET);
+            std::fwrite(tail.data(), 1, tail.size(), f);
+            std::fclose(f);
+            files_["sparse.bin"] = sparse;
+        }
+        for (auto& [name, bytes] : files_) fs::remove(m / name);
+        mount.unmount();
+    }
+    static void TearDownTestSuite() {
+        CloseMft();
+        delete dir_;
+        dir_ = nullptr;
+    }
+    void SetUp() override {
+        if (!skipReason_.empty()) GTEST_SKIP() << skipReason_;
+    }
+
+    const UndeleteEntry* find(const std::vector<UndeleteEntry>& list, const std::string& name) {
+        for (auto& e : list)
+            if (e.FileName == name) return &e;
+        return nullptr;
+    }
+
+    static inline test::TempDir* dir_ = nullptr;
+    static inline std::string image_;
+    static inline std::string skipReason_;
+    static inline std::map<std::string, std::string> files_;
+    test::ScriptedUi ui_;
+};
+
+TEST_F(NtfsUndelete, ListsDeletedFilesWithNamesFoldersAndSizes) {
+    std::vector<UndeleteEntry> list;
+    ASSERT_TRUE(ListNtfsDeleted(image_, list, "all", 0, 0, ui_));
+    const UndeleteEntry* photo = find(list, "holiday photo.jpg");
+    ASSERT_NE(photo, nullptr);
+    EXPECT_EQ(photo->ListName, "holiday photo.jpg");
+    EXPECT_EQ(photo->FolderPath, "\\");
+    EXPECT_EQ(photo->Size, 300000u);
+    EXPECT_EQ(photo->ListSize, 300000u);
+    EXPECT_GT(photo->FirstCluster, 0u);
+    EXPECT_GT(photo->Created, 40000.0);  // after 2009
+    EXPECT_GE(photo->Modified, photo->Created - 1.0 / 86400);
+
+    const UndeleteEntry* deep = find(list, "deep.cr2");
+    ASSERT_NE(deep, nullptr);
+    EXPECT_EQ(deep->FolderPath, "\\Photos\\2019");
+
+    const UndeleteEntry* empty = find(list, "empty.dat");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->Size, 0u);
+    EXPECT_EQ(empty->ListSize, 1u);
+
+    EXPECT_EQ(find(list, "hidden.jpg"), nullptr) << "files in a Temp folder are never listed";
+    EXPECT_EQ(find(list, "keep.jpg"), nullptr) << "a file in use is not deleted";
+    EXPECT_EQ(find(list, "fill1"), nullptr);
+    EXPECT_NE(find(list, "fill0"), nullptr);
+    EXPECT_TRUE(ui_.messages.empty());
+}
+
+TEST_F(NtfsUndelete, FiltersByTypeAndSize) {
+    std::vector<UndeleteEntry> list;
+    ASSERT_TRUE(ListNtfsDeleted(image_, list, ".jpg.cr2", 0, 0, ui_));
+    std::vector<std::string> names;
+    for (auto& e : list) names.push_back(e.FileName);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"deep.cr2", "holiday photo.jpg"}));
+
+    list.clear();
+    ASSERT_TRUE(ListNtfsDeleted(image_, list, "all", 0.2, 0.5, ui_));  // 209,715 to 524,288 bytes
+    names.clear();
+    for (auto& e : list) names.push_back(e.FileName);
+    EXPECT_EQ(names, (std::vector<std::string>{"holiday photo.jpg"}));
+}
+
+TEST_F(NtfsUndelete, RestoresEveryDeletedFileByteForByte) {
+    std::vector<UndeleteEntry> list;
+    ASSERT_TRUE(ListNtfsDeleted(image_, list, "all", 0, 0, ui_));
+    test::TempDir out("hx-ntfs-out");
+    int restored = 0;
+    for (auto& [path, bytes] : files_) {
+        if (path.find("Temp/") == 0) continue;
+        std::string name = fs::path(path).filename().string();
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        const UndeleteEntry* e = find(list, name);
+        ASSERT_NE(e, nullptr) << name;
+        const fs::path target = out / name;
+        ASSERT_TRUE(RecoverNtfsFile(image_, e->RecordNumber, target, ui_)) << name;
+        EXPECT_TRUE(ReadFile(target) == bytes) << name << " differs";
+        ++restored;
+    }
+    EXPECT_EQ(restored, 6);
+
+    // The fixture really made a fragmented and a sparse file.
+    ASSERT_TRUE(OpenMft(image_, ui_));
+    EXPECT_GT(mft::GetFileRecordRunsCount(MftMap(), find(list, "frag.bin")->RecordNumber), 1);
+    EXPECT_GE(mft::GetFileRecordRunsCount(MftMap(), find(list, "sparse.bin")->RecordNumber), 2);
+}
+
+TEST_F(NtfsUndelete, ResidentFileComesFromTheRecordItself) {
+    std::vector<UndeleteEntry> list;
+    ASSERT_TRUE(ListNtfsDeleted(image_, list, "txt", 0, 0, ui_));
+    ASSERT_EQ(list.size(), 1u);
+    // For resident data the first-cluster field holds the value length.
+    EXPECT_EQ(list[0].FirstCluster, files_["tiny.txt"].size());
+    test::TempDir out("hx-ntfs-out");
+    ASSERT_TRUE(RecoverNtfsFile(image_, list[0].RecordNumber, out / "t.txt", ui_));
+    EXPECT_EQ(ReadFile(out / "t.txt"), files_["tiny.txt"]);
+}
+
+TEST_F(NtfsUndelete, NotNtfsIsRefusedWithAMessage) {
+    test::TempDir d("hx-ntfs-bad");
+    WriteFile(d / "zero.img", std::string(1 << 20, '\0'));
+    std::vector<UndeleteEntry> list;
+    EXPECT_FALSE(ListNtfsDeleted((d / "zero.img").string(), list, "all", 0, 0, ui_));
+    EXPECT_TRUE(list.empty());
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_NE(ui_.messages[0].title.find("Quick Undelete"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace hx::undelete

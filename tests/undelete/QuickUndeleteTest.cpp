@@ -1,0 +1,254 @@
+// The quick-undelete command end to end on real images: the lists it fills,
+// the DirEnt.dat cache, restore naming, the listing for the scan, the CLI.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "UndeleteFixtures.h"
+#include "fixtures/ScriptedUi.h"
+#include "output/RestoreName.h"
+#include "undelete/DirEntCache.h"
+#include "undelete/QuickUndelete.h"
+#include "undelete/UndeleteLists.h"
+
+namespace hx::undelete {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RandomBytes;
+using test::ReadFile;
+using test::RunCommand;
+using test::WriteFile;
+
+class QuickUndeleteFat : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "mkfs.fat or mtools missing";
+        image_ = (dir_ / "card.img").string();
+        ASSERT_EQ(RunCommand("mkfs.fat -F 16 -s 1 -i 1234ABCD -C '" + image_ + "' 16384 >/dev/null"), 0);
+    }
+    void put(const std::string& name, const std::string& bytes) {
+        WriteFile(dir_ / "src", bytes);
+        ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + image_ + "' '" + (dir_ / "src").string() + "' '::/" +
+                             name + "'"),
+                  0);
+    }
+    void del(const std::string& name) {
+        ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mdel -i '" + image_ + "' '::/" + name + "'"), 0);
+    }
+    std::size_t indexOf(const QuickUndelete& q, const std::string& listName) {
+        for (std::size_t i = 0; i < q.entries().size(); ++i)
+            if (q.entries()[i].ListName == listName) return i;
+        ADD_FAILURE() << listName << " not listed";
+        return 0;
+    }
+
+    test::TempDir dir_{"hx-qu"};
+    std::string image_;
+    test::ScriptedUi ui_;
+};
+
+TEST_F(QuickUndeleteFat, FillsBothListsAndShowsChecking) {
+    put("Holiday photo.jpg", RandomBytes(20000, 1));
+    put("notes.txt", "kept");
+    put("draft.tmp", RandomBytes(3000, 2));
+    del("Holiday photo.jpg");
+    del("draft.tmp");
+    ui_.captions["CmdQuickUndelete"] = "Quick Undelete";
+    struct CaptionSpy : test::ScriptedUi {
+        std::vector<std::string> seen;
+        void setCaption(const std::string& c, const std::string& t) override {
+            seen.push_back(t);
+            ScriptedUi::setCaption(c, t);
+        }
+    } ui;
+    ui.captions["CmdQuickUndelete"] = "Quick Undelete";
+    QuickUndelete q(ui);
+    ASSERT_TRUE(q.run({image_, "all", 0, 0, {}}));
+    EXPECT_EQ(q.kind(), UndeleteKind::Fat);
+    ASSERT_FALSE(ui.seen.empty());
+    EXPECT_EQ(ui.seen.front(), "Checking...");
+    EXPECT_EQ(ui.captions["CmdQuickUndelete"], "Quick Undelete");
+
+    const std::size_t photo = indexOf(q, "Holiday photo.jpg");
+    const std::size_t notes = indexOf(q, "notes.txt");
+    const auto& l = q.lists();
+    ASSERT_GE(l.list1.size(), 3u);
+    EXPECT_EQ(l.list1[0], "Listed on " + image_ + " ");
+    EXPECT_EQ(l.list1[1], "");
+    EXPECT_EQ(l.list2[0], "Deleted on " + image_ + " ");
+    EXPECT_EQ(l.list1, (std::vector<std::string>{l.list1[0], "", std::to_string(notes + 1) + " notes.txt"}));
+    // The deleted ".tmp" file is shown in neither list.
+    EXPECT_EQ(l.list2, (std::vector<std::string>{l.list2[0], "", std::to_string(photo + 1) + "  0100  Holiday photo.jpg"}));
+    EXPECT_EQ(RowEntryIndex(l.list2[2]), static_cast<long>(photo));
+    EXPECT_EQ(RowEntryIndex(l.list2[0]), -1);
+
+    const auto info = EntryInfoLines(image_, q.entries(), photo, true);
+    EXPECT_NE(std::find(info.begin(), info.end(), "File size: 20,000 bytes"), info.end());
+    EXPECT_NE(std::find(info.begin(), info.end(), "Recovery: probable"), info.end());
+
+    // The scan of the same drive gets the names back.
+    const auto listed = ListedFilesFor(image_);
+    ASSERT_FALSE(listed.empty());
+    EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end(),
+                               [](auto& a, auto& b) { return a.firstCluster < b.firstCluster; }));
+    const auto it = std::find_if(listed.begin(), listed.end(), [](auto& f) { return f.name == "Holiday photo.jpg"; });
+    ASSERT_NE(it, listed.end());
+    EXPECT_EQ(it->size, 20000u);
+    EXPECT_EQ(it->firstCluster, q.entries()[photo].FirstCluster);
+
+    // Save All takes the listed file and the recoverable deleted one.
+    const auto chosen = q.SaveAllSelection();
+    EXPECT_EQ(chosen, (std::vector<std::size_t>{notes, photo}));
+    test::TempDir out("hx-qu-save");
+    const auto saved = q.SaveUndeleteEntries(chosen, out / "Recovered");
+    EXPECT_EQ(saved.saved, 2);
+    EXPECT_EQ(ReadFile(out / "Recovered" / "notes.txt"), "kept");
+    EXPECT_EQ(ReadFile(out / "Recovered" / "Holiday photo.jpg").size(), 20000u);
+    EXPECT_EQ(ui.statuses.back(), "Status: saving  2");
+}
+
+TEST_F(QuickUndeleteFat, RestoreAsksForTheTargetAndNeverOverwrites) {
+    const std::string bytes = RandomBytes(9000, 3);
+    put("Img_0007.jpeg", bytes);
+    put("my photo.jpg", bytes);
+    del("Img_0007.jpeg");
+    del("my photo.jpg");
+    QuickUndelete q(ui_);
+    ASSERT_TRUE(q.run({image_, "all", 0, 0, {}}));
+    test::TempDir out("hx-qu-out");
+    WriteFile(out / "Img_0007.jpeg", "mine");
+    WriteFile(out / "my photo.jpg", "mine");
+    WriteFile(out / "my photo_0.jpg", "mine too");
+    ui_.inputs.push_back((out / "Img_0007.jpeg").string());
+    auto a = q.RestoreUndeletedFile(indexOf(q, "Img_0007.jpeg"), out.path());
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->filename(), "Img_0008.jpeg");
+    EXPECT_TRUE(ReadFile(*a) == bytes);
+    EXPECT_EQ(ReadFile(out / "Img_0007.jpeg"), "mine");
+    ui_.inputs.push_back((out / "my photo.jpg").string());
+    auto b = q.RestoreUndeletedFile(indexOf(q, "my photo.jpg"), out.path());
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->filename(), "my photo_1.jpg");
+    EXPECT_TRUE(ReadFile(*b) == bytes);
+    // Cancelling the dialog writes nothing.
+    ui_.inputs.push_back(std::nullopt);
+    EXPECT_FALSE(q.RestoreUndeletedFile(0, out.path()));
+}
+
+TEST_F(QuickUndeleteFat, LongListsAreCachedPerMedium) {
+    // 2,100 files in one folder, written straight into the image by mtools.
+    RunCommand("MTOOLS_SKIP_CHECK=1 mmd -i '" + image_ + "' ::/MANY");
+    fs::create_directories(dir_ / "many");
+    for (int i = 0; i < 2100; ++i) WriteFile(dir_ / "many" / ("F" + std::to_string(i) + ".JPG"), "x");
+    ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + image_ + "' '" + (dir_ / "many").string() + "'/* ::/MANY/"), 0);
+    test::TempDir work("hx-qu-work");
+    QuickUndelete first(ui_);
+    ASSERT_TRUE(first.run({image_, "all", 0, 0, work.path()}));
+    EXPECT_FALSE(first.fromCache());
+    const fs::path cache = DirEntCachePath(work.path(), image_);
+    ASSERT_TRUE(fs::exists(cache));
+    QuickUndelete second(ui_);
+    ASSERT_TRUE(second.run({image_, "all", 0, 0, work.path()}));
+    EXPECT_TRUE(second.fromCache());
+    ASSERT_EQ(second.entries().size(), first.entries().size());
+    EXPECT_EQ(second.entries().back().ListName, first.entries().back().ListName);
+    EXPECT_EQ(second.lists().list1, first.lists().list1);
+
+    // A new format of the medium (other serial number) drops the cache.
+    ASSERT_EQ(RunCommand("mkfs.fat -F 16 -s 1 -i 99990000 '" + image_ + "' >/dev/null"), 0);
+    QuickUndelete third(ui_);
+    ASSERT_TRUE(third.run({image_, "all", 0, 0, work.path()}));
+    EXPECT_FALSE(third.fromCache());
+    EXPECT_LT(third.entries().size(), 5u);
+    EXPECT_FALSE(fs::exists(cache));
+}
+
+TEST(DirEntCache, EntriesSurviveTheRoundTripAndShortFilesReadEmpty) {
+    test::TempDir d("hx-dirent");
+    std::vector<UndeleteEntry> list(6);
+    for (int i = 0; i < 6; ++i) {
+        list[i].FileName = "?ILE" + std::to_string(i) + ".JPG";
+        list[i].ListName = "file " + std::to_string(i) + ".jpg";
+        list[i].FolderPath = "\\DCIM";
+        list[i].Created = 43000.25 + i;
+        list[i].Modified = 43001.5;
+        list[i].FirstCluster = 100 + i;
+        list[i].Size = 5000;
+        list[i].ListSize = 4096;
+        list[i].Attributes = 32;
+        list[i].Overwritten = i % 2;
+    }
+    const fs::path f = d / "DirEnt.dat";
+    ASSERT_TRUE(WriteDirEntCache(f, list, {7, 9}));
+    std::vector<UndeleteEntry> back;
+    ASSERT_TRUE(ReadDirEntCache(f, {7, 9}, back));
+    ASSERT_EQ(back.size(), 6u);
+    EXPECT_EQ(back[5].ListName, "file 5.jpg");
+    EXPECT_EQ(back[5].Created, 43005.25);
+    EXPECT_EQ(back[3].Overwritten, 1);
+    // 4 + 4 + 4 header bytes, then per entry 3 strings and 46 bytes of fields.
+    EXPECT_EQ(fs::file_size(f), 12u + 6 * (6 + 9 + 10 + 5 + 46));
+
+    // Cut inside the last entry: its missing fields read as empty.
+    const std::string bytes = ReadFile(f);
+    WriteFile(f, bytes.substr(0, bytes.size() - 20));
+    ASSERT_TRUE(ReadDirEntCache(f, {7, 9}, back));
+    EXPECT_EQ(back[5].ListName, "file 5.jpg");
+    EXPECT_EQ(back[5].Attributes, 0u);
+    // Another medium: the file goes.
+    EXPECT_FALSE(ReadDirEntCache(f, {7, 10}, back));
+    EXPECT_FALSE(fs::exists(f));
+}
+
+TEST(RestoreNames, TheNamingRule) {
+    EXPECT_EQ(output::BumpRestoreName("photo.jpg"), "photo_0.jpg");
+    EXPECT_EQ(output::BumpRestoreName("photo_0.jpg"), "photo_1.jpg");
+    EXPECT_EQ(output::BumpRestoreName("IMG_0009.JPG"), "IMG_0010.JPG");
+    EXPECT_EQ(output::BumpRestoreName("a.b.c"), "a_0.b_0.c");
+    EXPECT_EQ(output::RestoreFileName("?OTO0001.JPG"), "%OTO0001.JPG");
+    EXPECT_EQ(output::RestoreFileName("a/b"), "a_b");
+}
+
+TEST(UndeleteLists, NtfsRowsFoldersAndCrossReferences) {
+    std::vector<UndeleteEntry> e(4);
+    e[0].FileName = e[0].ListName = "a.jpg", e[0].Size = 1000, e[0].ListSize = 1000, e[0].FirstCluster = 50;
+    e[1].FileName = e[1].ListName = "b.jpg", e[1].Size = 0, e[1].ListSize = 1;
+    e[2].FileName = e[2].ListName = "dir", e[2].Attributes = kAttrDirectory;
+    e[3].FileName = e[3].ListName = "c.jpg", e[3].Size = 1000, e[3].ListSize = 0, e[3].Overwritten = 1;
+    const auto l = BuildUndeleteLists("img", e, true);
+    EXPECT_EQ(l.list1.size(), 2u);
+    EXPECT_EQ(l.list2, (std::vector<std::string>{"Deleted on img ", "", "1  0100  a.jpg", "2  0100  b.jpg",
+                                                 "4 c.jpg  Recovery: impossible"}));
+    UndeleteEntry live;
+    live.FileName = live.ListName = "NEW.JPG";
+    live.FirstCluster = 50;
+    e.push_back(live);
+    const auto info = EntryInfoLines("img", e, 0, true);
+    ASSERT_GE(info.size(), 3u);
+    EXPECT_EQ(info[info.size() - 3], "First cluster: 50 =occupied NEW.JPG");
+    EXPECT_EQ(info.back(), "Recovery: Might be possible");
+}
+
+TEST(UndeleteCli, ListsAndRestoresAnImage) {
+    if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    test::TempDir d("hx-qu-cli");
+    const std::string img = (d / "c.img").string();
+    ASSERT_EQ(RunCommand("mkfs.fat -F 12 -C '" + img + "' 1440 >/dev/null"), 0);
+    const std::string bytes = RandomBytes(7777, 8);
+    WriteFile(d / "s", bytes);
+    ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + img + "' '" + (d / "s").string() + "' '::/Gone photo.jpg'"), 0);
+    ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mdel -i '" + img + "' '::/Gone photo.jpg'"), 0);
+    std::string out;
+    ASSERT_EQ(RunCommand(std::string(HX_CLI_PATH) + " undelete '" + img + "' --cache '" + d.path().string() +
+                             "' --restore all --to '" + (d / "out").string() + "' 2>/dev/null",
+                         &out),
+              0)
+        << out;
+    EXPECT_NE(out.find("Deleted on " + img), std::string::npos) << out;
+    EXPECT_NE(out.find("1  0100  Gone photo.jpg"), std::string::npos) << out;
+    EXPECT_TRUE(ReadFile(d / "out" / "Gone photo.jpg") == bytes);
+}
+
+}  // namespace
+}  // namespace hx::undelete

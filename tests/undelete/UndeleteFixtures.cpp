@@ -1,0 +1,72 @@
+#include "UndeleteFixtures.h"
+
+#include <random>
+
+namespace hx::test {
+
+namespace fs = std::filesystem;
+
+std::string FuseUnavailableReason(bool needLoop) {
+    if (!fs::exists("/dev/fuse")) return "/dev/fuse is missing";
+    if (!HaveTool("fusermount") && !HaveTool("fusermount3")) return "fusermount is missing";
+    if (needLoop && (!fs::exists("/dev/loop-control") || !HaveTool("losetup"))) return "no loop devices";
+    return {};
+}
+
+namespace {
+// The FUSE daemon may still be writing after the unmount returns: wait until
+// nothing holds the file or device open any more.
+void waitUntilReleased(const std::string& path) {
+    for (int i = 0; i < 100 && RunCommand("fuser -s '" + path + "'") == 0; ++i) RunCommand("sleep 0.1");
+}
+}  // namespace
+
+FuseMount::FuseMount(Kind kind, const fs::path& image, const fs::path& dir) : dir_(dir), image_(image.string()) {
+    fs::create_directories(dir);
+    std::string out;
+    if (kind == Kind::Ntfs) {
+        if (RunCommand("ntfs-3g '" + image.string() + "' '" + dir.string() + "'", &out) != 0) {
+            error_ = "ntfs-3g: " + out;
+            return;
+        }
+    } else {
+        if (RunCommand("losetup -f --show '" + image.string() + "'", &out) != 0) {
+            error_ = "losetup: " + out;
+            return;
+        }
+        loop_ = out.substr(0, out.find('\n'));
+        if (RunCommand("mount.exfat-fuse '" + loop_ + "' '" + dir.string() + "'", &out) != 0) {
+            error_ = "exfat-fuse: " + out;
+            RunCommand("losetup -d " + loop_);
+            loop_.clear();
+            return;
+        }
+    }
+    mounted_ = ok_ = true;
+}
+
+void FuseMount::unmount() {
+    if (mounted_) {
+        RunCommand("sync");
+        if (RunCommand("fusermount -u '" + dir_.string() + "'") != 0)
+            RunCommand("fusermount3 -u '" + dir_.string() + "'");
+        mounted_ = false;
+        waitUntilReleased(loop_.empty() ? image_ : loop_);
+    }
+    if (!loop_.empty()) {
+        RunCommand("losetup -d " + loop_);
+        waitUntilReleased(image_);
+        loop_.clear();
+    }
+}
+
+FuseMount::~FuseMount() { unmount(); }
+
+std::string RandomBytes(std::size_t size, unsigned salt) {
+    std::mt19937 gen(salt * 7919u + 17u);
+    std::string s(size, '\0');
+    for (auto& c : s) c = static_cast<char>(gen() & 0xFF);
+    return s;
+}
+
+}  // namespace hx::test

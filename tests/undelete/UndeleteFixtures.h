@@ -1,0 +1,41 @@
+#pragma once
+// Real media for the undelete tests: NTFS through ntfs-3g, exFAT through a
+// loop device and exfat-fuse, FAT through mtools. Files are deleted by the
+// file system itself.
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "fixtures/TempDir.h"
+
+namespace hx::test {
+
+// A FUSE mount of an image (NTFS) or of a loop device over it (exFAT),
+// unmounted (and the loop device freed) when it goes out of scope.
+class FuseMount {
+public:
+    enum class Kind { Ntfs, Exfat };
+    FuseMount(Kind kind, const std::filesystem::path& image, const std::filesystem::path& dir);
+    ~FuseMount();
+    bool ok() const { return ok_; }
+    const std::string& error() const { return error_; }
+    // Flushes and unmounts now.
+    void unmount();
+    const std::filesystem::path& dir() const { return dir_; }
+
+private:
+    std::filesystem::path dir_;
+    std::string image_;
+    std::string loop_;
+    std::string error_;
+    bool ok_ = false;
+    bool mounted_ = false;
+};
+
+// Why FUSE or loop devices cannot be used here, or empty when they can.
+std::string FuseUnavailableReason(bool needLoop);
+
+// Random (but repeatable) bytes.
+std::string RandomBytes(std::size_t size, unsigned salt);
+
+}  // namespace hx::test

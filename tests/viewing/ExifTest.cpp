@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include "fixtures/TempDir.h"
+#include "fixtures/TestJpeg.h"
+#include "viewing/Exif.h"
+#include "viewing/PictureCheck.h"
+
+using namespace hx::viewing;
+
+namespace {
+bool readBuf(const std::string& data, ExifValues& v) {
+    return ReadExif("BUF", reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), v);
+}
+
+// A big-endian TIFF header with one directory; `entries` are 12-byte records.
+std::string motorolaTiff(const std::string& entries, std::uint16_t count, const std::string& tail = {}) {
+    std::string t = "MM";
+    t += std::string("\x00\x2A\x00\x00\x00\x08", 6);
+    t.push_back(static_cast<char>(count >> 8));
+    t.push_back(static_cast<char>(count & 0xFF));
+    return t + entries + std::string(4, '\0') + tail;
+}
+}  // namespace
+
+TEST(Exif, ReadsTheCameraFromARealPhoto) {
+    const std::string jpeg = hx::test::MakeTestJpeg(1, 1600, 1200);
+    ExifValues v;
+    ASSERT_TRUE(readBuf(jpeg.substr(0, 1024), v));  // the scan's window
+    EXPECT_EQ(v.make, SamplePhotoMake(1));
+    EXPECT_EQ(v.model, SamplePhotoModel(1));
+    EXPECT_EQ(v.width, 1600);
+    EXPECT_EQ(v.height, 1200);
+    EXPECT_EQ(v.orientation, 1.0f);
+    EXPECT_EQ(v.colorSpace, "sRGB");
+    EXPECT_EQ(v.rawDate, SamplePhotoDate(1));
+    std::string expected = SamplePhotoDate(1);
+    expected[4] = expected[7] = '-';
+    EXPECT_EQ(v.date, expected);
+
+    hx::test::TempDir dir;
+    hx::test::WriteFile(dir / "p.jpg", jpeg);
+    ExifValues f;
+    EXPECT_TRUE(ReadExifFile((dir / "p.jpg").string(), f));
+    EXPECT_EQ(f.model, v.model);
+    EXPECT_FALSE(ReadExifFile((dir / "missing.jpg").string(), f));
+}
+
+TEST(Exif, HeaderSearchOrderAndByteOrder) {
+    // An "II" before "Exif" takes the header.
+    ExifValues v;
+    const std::string intel = std::string("xxII*\0\x08\0\0\0\x01\0", 12) +
+                              std::string("\x0F\x01\x02\0\x04\0\0\0ABC\0", 12) + std::string(4, '\0');
+    readBuf(intel + std::string("Exif\0\0MM\0\x2A", 10), v);
+    EXPECT_EQ(v.make, "ABC");
+    // Big endian directory with inline SHORT dimensions.
+    std::string e;
+    e += std::string("\xA0\x02\x00\x03\x00\x00\x00\x01\x0F\xA0\x00\x00", 12);  // width 4000
+    e += std::string("\xA0\x03\x00\x03\x00\x00\x00\x01\x0B\xB8\x00\x00", 12);  // height 3000
+    e += std::string("\xA0\x01\x00\x03\x00\x00\x00\x01\x00\xFF\x00\x00", 12);  // colour space 255
+    ASSERT_TRUE(readBuf("junk" + motorolaTiff(e, 3), v));
+    EXPECT_EQ(v.width, 4000);
+    EXPECT_EQ(v.height, 3000);
+    EXPECT_EQ(v.colorSpace, "unspecified");
+    // Nothing to go on.
+    EXPECT_FALSE(readBuf(std::string(600, 'x'), v));
+    EXPECT_TRUE(v.make.empty());
+    EXPECT_EQ(v.width, 0);
+}
+
+TEST(Exif, GifAndMinoltaSizes) {
+    ExifValues v;
+    EXPECT_TRUE(readBuf(std::string("GIF89a\x40\x01\xF0\x00 rest", 15), v));
+    EXPECT_EQ(v.width, 320);
+    EXPECT_EQ(v.height, 240);
+    std::string mrw = std::string("\0MRM\0\0\0\0\0PRD", 12) + std::string(40, '\0');
+    const std::size_t prd = 9;  // the "PRD" letters
+    mrw[prd + 19] = 0x0B;
+    mrw[prd + 20] = static_cast<char>(0xB8);  // height 3000
+    mrw[prd + 21] = 0x0F;
+    mrw[prd + 22] = static_cast<char>(0xA0);  // width 4000
+    EXPECT_TRUE(readBuf(mrw, v));
+    EXPECT_EQ(v.width, 4000);
+    EXPECT_EQ(v.height, 3000);
+}
+
+TEST(Exif, OffsetsPastTheBufferReadNothing) {
+    // A text entry whose value lies far outside, and a directory count that overruns.
+    std::string e = std::string("\x01\x0F\x00\x02\x00\x00\x00\x20\x7F\xFF\xFF\xF0", 12);
+    ExifValues v;
+    EXPECT_FALSE(readBuf(motorolaTiff(e, 1), v));
+    EXPECT_TRUE(v.make.empty());
+    EXPECT_FALSE(readBuf(motorolaTiff(e, 0xFFFF), v));
+    std::string huge = std::string("\x01\x0F\x00\x02\xFF\xFF\xFF\xFF\x00\x00\x00\x08", 12);
+    EXPECT_FALSE(readBuf(motorolaTiff(huge, 1), v));
+    EXPECT_FALSE(readBuf("Exif", v));
+    EXPECT_FALSE(ReadExif("BUF", nullptr, 100, v));
+}
+
+TEST(Exif, ValueWords) {
+    std::vector<std::string> lines = {"LightSource: 10", "MeteringMode: 255", "Flash: 25", "ColorSpace: -1",
+                                      "Orientation: 6",  "ExposureProg: 9",   "Model: 10", "LightSource: x"};
+    DescribeExifValues(lines);
+    EXPECT_EQ(lines[0], "LightSource: Cloudy");
+    EXPECT_EQ(lines[1], "MeteringMode: 255=Other");
+    EXPECT_EQ(lines[2], "Flash: Auto, Fired");
+    EXPECT_EQ(lines[3], "ColorSpace: Unknown");
+    EXPECT_EQ(lines[4], "Orientation: Rotate 90CW");
+    EXPECT_EQ(lines[5], "ExposureProg: 9");
+    EXPECT_EQ(lines[6], "Model: 10");
+    EXPECT_EQ(lines[7], "LightSource: x");
+}
+
+TEST(PictureCheck, FindsTheEndOfAPictureAndRejectsJunk) {
+    const std::string jpeg = hx::test::MakeTestJpeg(3, 800, 600);
+    std::string withTail = jpeg + std::string(70000, '\0') + "more";
+    auto c = CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(withTail.data()), withTail.size());
+    EXPECT_TRUE(c.decodes);
+    EXPECT_TRUE(c.complete);
+    EXPECT_EQ(c.end, jpeg.size());
+    EXPECT_EQ(c.width, 800);
+
+    hx::test::TempDir dir;
+    hx::test::WriteFile(dir / "t.jpg", withTail);
+    auto f = CheckJpegFile((dir / "t.jpg").string());
+    EXPECT_TRUE(f.complete);
+    EXPECT_EQ(f.end, jpeg.size());
+
+    // Cut in the middle: a picture, but not complete.
+    const std::string half = jpeg.substr(0, jpeg.size() / 2);
+    c = CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(half.data()), half.size());
+    EXPECT_TRUE(c.decodes);
+    EXPECT_FALSE(c.complete);
+    // A header followed by garbage does not decode.
+    std::string junk = jpeg.substr(0, 20);
+    for (int i = 0; i < 50000; ++i) junk.push_back(static_cast<char>(i * 7919 % 251));
+    c = CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size());
+    EXPECT_FALSE(c.decodes);
+}
