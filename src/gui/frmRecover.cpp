@@ -25,6 +25,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QSettings>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -42,15 +43,20 @@
 #include "media/DriveInfo.h"
 #include "media/DriveInfoPanel.h"
 #include "media/DriveRecord.h"
+#include "scan/ScanDisk.h"
+#include "scan/ScanState.h"
+#include "scan/SignatureTable.h"
 #include "shell/MessageBoxRules.h"
 #include "shell/ProcessControl.h"
 #include "shell/Startup.h"
+#include "shell/WorkingFolders.h"
 #include "shell/Strings.h"
 #include "shell/WindowCommandsText.h"
 
 namespace hx::gui {
 
 namespace fs = std::filesystem;
+using shell::FormatStr;
 using shell::LoadStr;
 
 namespace {
@@ -481,6 +487,7 @@ void frmRecover::connectCommands() {
     });
     connect(List3, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0 && row < LvwFiles->count()) LvwFiles->setCurrentRow(row);
+        showFoundFile(row);
     });
     connect(LvwFiles, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0 && row < List3->count()) List3->setCurrentRow(row);
@@ -638,6 +645,9 @@ void frmRecover::SetCaptions() {
     const int preset = CmbTypeSelect->currentIndex();
     CmbTypeSelect->clear();
     for (const auto& e : shell::TypePresetEntries()) CmbTypeSelect->addItem(q(LoadStr(e.id, e.english)));
+    for (const char* brand : {"Canon", "Nikon", "Minolta", "Sony", "Panasonic", "Pentax", "Sigma", "Olympus", "Fuji",
+                              "Kodak", "Rollei", "Samsung", "Leica", "Hasselblad", "Mamiya"})
+        CmbTypeSelect->addItem(brand);
     CmbTypeSelect->setCurrentIndex(preset);
 
     const int colour = ListColors->currentIndex();
@@ -834,6 +844,11 @@ void frmRecover::collectSettings() {
     st.typeSelection = CmbTypeSelect->currentIndex();
     st.minMB = minMB_;
     st.maxMB = maxMB_;
+    st.typeRows.clear();
+    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+        st.typeRows.push_back({s(item->text(0)), item->checkState(0) == Qt::Checked});
+    }
     state().resultView = resultViews_->currentWidget() == LvwFiles ? "1" : "0";
 }
 
@@ -910,6 +925,7 @@ void frmRecover::Form_Load() {
     });
     steps.insertBefore("SettleCache", "ShowLastPicture", [&] {
         showLastPicture();
+        fillTypeList();
         return StepResult::Done;
     });
     steps.add("FillCacheBrowser", [&] {
@@ -981,7 +997,141 @@ void frmRecover::CmdScan_Click() {
     runScan();
 }
 
-void frmRecover::runScan() { notYetAvailable("CmdScan"); }
+std::string frmRecover::typeSelection() const {
+    // Learned types first, then the built-in ones; each pass ends with "|".
+    const QString program = q(LoadStr(364, "Program"));
+    std::string selection;
+    for (bool builtIn : {false, true}) {
+        for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+            if (item->checkState(0) != Qt::Checked || (item->text(2) == program) != builtIn) continue;
+            selection += "." + s(item->text(0).toLower()) + s(item->data(1, Qt::UserRole).toString());
+        }
+        selection += "|";
+    }
+    return selection;
+}
+
+void frmRecover::runScan() {
+    const std::string selection = typeSelection();
+    scan::ScanContext ctx(*this);
+    ctx.table = scan::BuildSignatureTable(selection);
+    scan::OrderForScan(ctx.table);
+    if (ctx.table.empty()) {
+        message(LoadStr(547, "Please first check some types on the search list to scan for."), "QX Adaptive",
+                {shell::Buttons::OK, shell::Icon::Exclamation, 0});
+        return;
+    }
+    if (currentDrive_.empty() || !media::GetDriveInfo(currentDrive_, ctx.record)) {
+        message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"),
+                {shell::Buttons::OK, shell::Icon::Exclamation, 0});
+        return;
+    }
+    ctx.drive = ctx.record.Drive.empty() ? currentDrive_ : ctx.record.Drive;
+    ctx.cacheFolder = cacheFolder_;
+    ctx.imageFolder = state().image;
+    ctx.options.deepScan = ChkDeep->isChecked();
+    ctx.options.damaged = ChkDamaged->isChecked();
+    ctx.options.minMB = minMB_;
+    ctx.options.maxMB = maxMB_;
+
+    // An interrupted scan of this drive may go on; a new scan replaces the cache.
+    scan::ScanContext previous(*this);
+    const bool havePrevious = scan::LoadScanState(cacheFolder_, previous);
+    bool resume = false;
+    if (havePrevious && previous.resumeUnit > 0 && previous.resumeDrive == ctx.drive) {
+        resume = message(FormatStr(LoadStr(0, "The last scan of disk %0 was interrupted."), {ctx.drive}) + "\n" +
+                             LoadStr(0, "Do you want to resume, adding remaining files to the cache?  "),
+                         LoadStr(38, "Scan"), {shell::Buttons::YesNo, shell::Icon::Question, 0}) ==
+                 shell::Answer::Yes;
+    }
+    if (resume) {
+        ctx.resumeDrive = previous.resumeDrive;
+        ctx.resumeUnit = previous.resumeUnit;
+        ctx.lastFileOpen = previous.lastFileOpen;
+        ctx.FoundNames = previous.FoundNames;
+        ctx.FoundSizes = previous.FoundSizes;
+        ctx.found = previous.found;
+        ctx.List3 = previous.List3;
+    } else if (cacheHasFiles() || havePrevious) {
+        if (cacheHasFiles() &&
+            message(LoadStr(352, "A new scan will delete all unsaved cached files of the previous scan.") + "\n" +
+                        LoadStr(353, "Do you want to continue?  "),
+                    LoadStr(38, "Scan"), {shell::Buttons::YesNo, shell::Icon::Question, 0}) != shell::Answer::Yes)
+            return;
+        shell::EmptyCache(state());
+        FillCacheBrowser();
+    }
+
+    clearStop();
+    shell::EnterBusy(*this, busy_, "CmdScan");
+    CmbTypeSelect->setVisible(false);
+    ShowResults();
+    resultViews_->setCurrentWidget(List3);
+    const scan::ScanOutcome outcome = scan::ScanDisk(ctx);
+    shell::LeaveBusy(*this, busy_, LoadStr(38, "Scan"));
+    clearStop();
+    CmbTypeSelect->setVisible(true);
+    ProgressBar1->setVisible(false);
+    scan::SaveScanState(cacheFolder_, ctx);
+    lastScanOutcome_ = static_cast<int>(outcome);
+
+    FillCacheBrowser();
+    EnableButtons();
+    if (cacheHasFiles()) {
+        List3->setCurrentRow(0);
+    } else {
+        ShowStartPage();
+    }
+}
+
+void frmRecover::fillTypeList() {
+    LvwTypes->clear();
+    const QString program = q(LoadStr(364, "Program"));
+    QSet<QString> seen;
+    for (int n = 0; n <= scan::kLastBuiltInRow; ++n) {
+        const scan::SignatureRow row = scan::BuiltInRow(n);
+        if (row.Extension.size() < 2 || seen.contains(q(row.key()))) continue;
+        seen.insert(q(row.key()));
+        auto* item = new QTreeWidgetItem(LvwTypes);
+        item->setText(0, q(row.Extension.substr(1)).toUpper());
+        item->setText(1, q(row.DisplayName).trimmed());
+        item->setData(1, Qt::UserRole, q(row.DisplayName));
+        item->setText(2, program);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+    }
+    // The check marks of the last run, row for row.
+    const auto& rows = state().settings.typeRows;
+    for (int i = 0; i < LvwTypes->topLevelItemCount() && i < static_cast<int>(rows.size()); ++i) {
+        QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+        if (item->text(0) == q(rows[i].text)) item->setCheckState(0, rows[i].checked ? Qt::Checked : Qt::Unchecked);
+    }
+    for (int c = 0; c < LvwTypes->columnCount(); ++c) LvwTypes->resizeColumnToContents(c);
+}
+
+void frmRecover::showFoundFile(int row) {
+    if (row < 0 || row >= foundNames_.size() || busy_.busy) return;
+    const QString path = q((cacheFolder_ / s(foundNames_[row])).string());
+    const QFileInfo info(path);
+    const QString shown = QString(foundNames_[row]).replace("R#", "File ");
+    if (info.size() == 0) {
+        status(LoadStr(0, "File has no file length."));
+        return;
+    }
+    lblInfo->setText(QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown);
+    QImage picture;
+    if (picture.load(path)) {
+        lastPicture_ = QPixmap::fromImage(picture);
+        Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        lblPictureMode->setText(q(LoadStr(0, "Display Full File")));
+        txtExif->setPlainText(QString("%1 x %2").arg(picture.width()).arg(picture.height()));
+    } else {
+        Picture1->clear();
+        lblPictureMode->clear();
+        txtExif->clear();
+    }
+}
 
 void frmRecover::CmdShowScanTypes_Click() {
     if (pages_->currentWidget() == pageTypes_) {
@@ -1036,16 +1186,18 @@ void frmRecover::CmdMaxSpeed_Click() {
 void frmRecover::CmdBrowse_Click() { notYetAvailable("CmdBrowse"); }
 
 void frmRecover::CmbTypeSelect_Click(int index) {
-    if (index < 0) return;
-    const QString entry = CmbTypeSelect->itemText(index);
-    const bool all = entry == q(LoadStr(1534, "All types possible"));
-    const bool none = entry == q(LoadStr(1708, "Deselect"));
-    if (!all && !none) {
-        notYetAvailable("CmbTypeSelect");
-        return;
+    if (index < 0 || busy_.busy) return;
+    // Presets are known by their English names; the camera brands have no other.
+    const auto& localised = shell::TypePresetEntries();
+    const std::string name = index < static_cast<int>(localised.size()) ? localised[index].english
+                                                                        : s(CmbTypeSelect->itemText(index));
+    const bool all = name == "All types possible";
+    QSet<QString> wanted;
+    for (const auto& t : scan::PresetTypes(name)) wanted.insert(q(t).toUpper());
+    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+        item->setCheckState(0, all || wanted.contains(item->text(0).toUpper()) ? Qt::Checked : Qt::Unchecked);
     }
-    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i)
-        LvwTypes->topLevelItem(i)->setCheckState(0, all ? Qt::Checked : Qt::Unchecked);
 }
 
 // ---------------------------------------------------------------- close

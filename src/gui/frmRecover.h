@@ -75,6 +75,8 @@ public:
     const std::filesystem::path& pictureFolder() const { return pictureFolder_; }
     std::string currentDrive() const { return currentDrive_; }
     bool isBusy() const { return busy_.busy; }
+    // How the last scan ended (scan::ScanOutcome), -1 before any.
+    int lastScanOutcome() const { return lastScanOutcome_; }
     bool hasExited() const { return exited_; }
     const QStringList& foundNames() const { return foundNames_; }
     const shell::DriveWatcher& watcher() const { return watcher_; }
@@ -122,6 +124,9 @@ private:
     void notYetAvailable(const std::string& command);
     bool cacheHasFiles() const;
     void runScan();
+    std::string typeSelection() const;
+    void fillTypeList();
+    void showFoundFile(int row);
 
     shell::WindowOptions options_;
     std::unique_ptr<QtSettingsStore> store_;
@@ -136,7 +141,8 @@ private:
     QStringList foundNames_;
     std::vector<float> foundSizes_;
     double minMB_ = 0, maxMB_ = 0;
-    int colourScheme_ = 3;  // ListColors index of the scheme in use
+    int colourScheme_ = 3;
+    int lastScanOutcome_ = -1;  // ListColors index of the scheme in use
 
     // Controls, named as the commands know them.
     QComboBox *Drive1 = nullptr, *Drive2 = nullptr, *CmbTypeSelect = nullptr, *ListColors = nullptr;
