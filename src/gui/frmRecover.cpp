@@ -1,5 +1,7 @@
 #include "gui/frmRecover.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -15,6 +17,8 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QImageReader>
+#include <QScrollBar>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,6 +48,7 @@
 #include "media/DriveInfoPanel.h"
 #include "media/DriveRecord.h"
 #include "scan/ScanDisk.h"
+#include "viewing/Exif.h"
 #include "scan/ScanState.h"
 #include "scan/SignatureTable.h"
 #include "shell/MessageBoxRules.h"
@@ -343,6 +348,9 @@ void frmRecover::buildCentre(QWidget* host) {
     LvwFiles->setViewMode(QListView::IconMode);
     LvwFiles->setResizeMode(QListView::Adjust);
     LvwFiles->setIconSize(QSize(128, 96));
+    LvwFiles->setMovement(QListView::Static);
+    LvwFiles->setFlow(QListView::LeftToRight);
+    LvwFiles->setWrapping(true);
     LvwFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
     resultViews_->addWidget(List3);
     resultViews_->addWidget(LvwFiles);
@@ -1125,7 +1133,17 @@ void frmRecover::showFoundFile(int row) {
         lastPicture_ = QPixmap::fromImage(picture);
         Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
         lblPictureMode->setText(q(LoadStr(0, "Display Full File")));
-        txtExif->setPlainText(QString("%1 x %2").arg(picture.width()).arg(picture.height()));
+        // The camera's facts, one "key value" line each.
+        viewing::ExifValues exif;
+        QStringList lines;
+        lines << q(LoadStr(1416, "File:")) + " " + shown;
+        if (viewing::ReadExifFile(s(path), exif)) {
+            if (!exif.make.empty()) lines << "Make  " + q(exif.make);
+            if (!exif.model.empty()) lines << "Model  " + q(exif.model);
+            if (!exif.date.empty()) lines << "DTOrigin  " + q(exif.date);
+        }
+        lines << QString("ImageWidth  %1").arg(picture.width()) << QString("ImageHeight  %1").arg(picture.height());
+        txtExif->setPlainText(lines.join('\n'));
     } else {
         Picture1->clear();
         lblPictureMode->clear();
@@ -1146,8 +1164,29 @@ void frmRecover::CmdShowScanTypes_Click() {
 
 void frmRecover::CmdShowThumbs_Click() {
     ShowResults();
-    resultViews_->setCurrentWidget(resultViews_->currentWidget() == List3 ? static_cast<QWidget*>(LvwFiles)
-                                                                           : static_cast<QWidget*>(List3));
+    const bool toThumbs = resultViews_->currentWidget() == List3;
+    resultViews_->setCurrentWidget(toThumbs ? static_cast<QWidget*>(LvwFiles) : static_cast<QWidget*>(List3));
+    if (toThumbs) loadThumbnails();
+}
+
+void frmRecover::loadThumbnails() {
+    const int width = std::clamp(TxtWidth->text().toInt(), 48, 400);
+    LvwFiles->setIconSize(QSize(width, width * 3 / 4));
+    LvwFiles->setGridSize(QSize(width + 24, width * 3 / 4 + 36));
+    LvwFiles->doItemsLayout();
+    for (int i = 0; i < LvwFiles->count() && i < foundNames_.size(); ++i) {
+        QListWidgetItem* item = LvwFiles->item(i);
+        if (!item->icon().isNull()) continue;
+        // JPEG decoders scale while decoding: cheap small pictures.
+        QImageReader reader(q((cacheFolder_ / s(foundNames_[i])).string()));
+        const QSize full = reader.size();
+        if (full.isValid()) reader.setScaledSize(full.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio));
+        const QImage thumb = reader.read();
+        if (!thumb.isNull()) item->setIcon(QIcon(QPixmap::fromImage(thumb)));
+        yield();
+    }
+    LvwFiles->doItemsLayout();
+    LvwFiles->horizontalScrollBar()->setValue(0);
 }
 
 void frmRecover::CmdShowFolder_Click() {

@@ -127,6 +127,7 @@ private:
     std::string typeSelection() const;
     void fillTypeList();
     void showFoundFile(int row);
+    void loadThumbnails();
 
     shell::WindowOptions options_;
     std::unique_ptr<QtSettingsStore> store_;
