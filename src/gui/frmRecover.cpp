@@ -1159,6 +1159,9 @@ void frmRecover::CmdShowScanTypes_Click() {
         pages_->setCurrentWidget(pageTypes_);
         previewPane_->setVisible(false);
         CmdShowScanTypes->setChecked(true);
+        // Choosing a drive hides the presets; with the list they are back.
+        CmbTypeSelect->setVisible(true);
+        LvwTypes->scrollToTop();
     }
 }
 
@@ -1226,6 +1229,7 @@ void frmRecover::CmdBrowse_Click() { notYetAvailable("CmdBrowse"); }
 
 void frmRecover::CmbTypeSelect_Click(int index) {
     if (index < 0 || busy_.busy) return;
+    if (CmbTypeSelect->currentIndex() != index) CmbTypeSelect->setCurrentIndex(index);
     // Presets are known by their English names; the camera brands have no other.
     const auto& localised = shell::TypePresetEntries();
     const std::string name = index < static_cast<int>(localised.size()) ? localised[index].english
@@ -1263,6 +1267,16 @@ void frmRecover::Timer2_Timer() {
         Timer2->stop();
         CmdEnd_Click();
     }
+}
+
+void frmRecover::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // The layout settles first; then the picture is drawn to the new size.
+    QTimer::singleShot(0, this, [this] {
+        if (!lastPicture_.isNull())
+            Picture1->setPixmap(
+                lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    });
 }
 
 void frmRecover::closeEvent(QCloseEvent* event) {
