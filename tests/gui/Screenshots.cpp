@@ -63,10 +63,8 @@ int main(int argc, char** argv) {
     QDir().mkpath(out);
     hx::test::TempDir work("hx-shots");
     // Settings, cache and pictures of these runs stay out of the user's home.
-    for (const char* v : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+    for (const char* v : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
         qputenv(v, QByteArray::fromStdString((work.path() / v).string()));
-    QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, QString::fromStdString((work / "system").string()));
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString((work / "user").string()));
     const fs::path card = work / "card.img";
     if (!makeCard(work.path(), card)) {
         std::fprintf(stderr, "gui_screenshots: cannot make the card image (mkfs.fat, mtools)\n");

@@ -81,10 +81,8 @@ private slots:
     void initTestCase() {
         home_ = std::make_unique<hx::test::TempDir>("hx-gui");
         // Settings, cache and pictures of this run stay in the temporary home.
-        for (const char* v : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+        for (const char* v : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
             qputenv(v, QByteArray::fromStdString((home_->path() / v).string()));
-        QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, q((home_->path() / "system").string()));
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, q((home_->path() / "XDG_CONFIG_HOME").string()));
         fixedImage_ = home_->path() / "disk.img";
         cardImage_ = home_->path() / "card.img";
         for (const auto& img : {fixedImage_, cardImage_}) {
