@@ -48,6 +48,7 @@
 #include "media/DriveInfoPanel.h"
 #include "media/DriveRecord.h"
 #include "scan/ScanDisk.h"
+#include "undelete/QuickUndelete.h"
 #include "viewing/Exif.h"
 #include "scan/ScanState.h"
 #include "scan/SignatureTable.h"
@@ -478,7 +479,8 @@ void frmRecover::connectCommands() {
     on("CmdBrowse", &frmRecover::CmdBrowse_Click);
     // Commands whose work lives in other parts of the program and is not wired yet.
     on("CmdMaxSpeed", &frmRecover::CmdMaxSpeed_Click);
-    for (const char* name : {"CmdSaveAll", "CmdSaveAs", "CmdQuickUndelete", "CmdLearn", "CmdBackup",
+    on("CmdQuickUndelete", &frmRecover::CmdQuickUndelete_Click);
+    for (const char* name : {"CmdSaveAll", "CmdSaveAs", "CmdLearn", "CmdBackup",
                              "CmdScanBackup", "CmdRenderWidth"}) {
         if (auto* b = findChild<QPushButton*>(name))
             connect(b, &QPushButton::clicked, this, [this, name] { notYetAvailable(name); });
@@ -497,6 +499,8 @@ void frmRecover::connectCommands() {
         if (row >= 0 && row < LvwFiles->count()) LvwFiles->setCurrentRow(row);
         showFoundFile(row);
     });
+    connect(List1, &QListWidget::currentRowChanged, this, [this] { showEntryInfo(List1, false); });
+    connect(List2, &QListWidget::currentRowChanged, this, [this] { showEntryInfo(List2, true); });
     connect(LvwFiles, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0 && row < List3->count()) List3->setCurrentRow(row);
     });
@@ -1223,6 +1227,57 @@ void frmRecover::CmdMaxSpeed_Click() {
     busy_ = {};
     for (const auto& name : shell::LongCommands()) setEnabled(name, true);
     EnableButtons();
+}
+
+void frmRecover::CmdQuickUndelete_Click() {
+    if (busy_.busy || currentDrive_.empty()) return;
+    undelete::QuickUndeleteOptions o;
+    o.drive = currentDrive_;
+    std::vector<std::string> extensions;
+    bool every = true;
+    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+        if (item->checkState(0) == Qt::Checked) extensions.push_back(s(item->text(0).toLower()));
+        else every = false;
+    }
+    o.typeFilter = undelete::UndeleteTypeFilter(extensions, every, media::CurrentDrive().DriveType == "Removable");
+    o.minMB = minMB_;
+    o.maxMB = maxMB_;
+    o.workFolder = cacheFolder_;
+    // Listing is quick but may read a whole MFT: other long commands wait.
+    busy_.busy = true;
+    busy_.operation = "CmdQuickUndelete";
+    for (const auto& name : shell::LongCommands())
+        if (name != "CmdQuickUndelete") setEnabled(name, false);
+    undelete_ = std::make_unique<undelete::QuickUndelete>(*this);
+    const bool listed = undelete_->run(o);
+    busy_ = {};
+    for (const auto& name : shell::LongCommands()) setEnabled(name, true);
+    EnableButtons();
+    List1->clear();
+    List2->clear();
+    if (!listed) return;
+    for (const auto& row : undelete_->lists().list1) List1->addItem(q(row));
+    for (const auto& row : undelete_->lists().list2) List2->addItem(q(row));
+    findChild<QWidget*>("undeleteLists")->setVisible(true);
+    ShowResults();
+}
+
+void frmRecover::showEntryInfo(QListWidget* list, bool deleted) {
+    if (!undelete_ || busy_.busy) return;
+    const int row = list->currentRow();
+    if (row < 0) return;
+    const long index = undelete::RowEntryIndex(s(list->item(row)->text()));
+    if (index < 0) {
+        // Header and spacer stand for the first entry.
+        if (row < 2 && list->count() > 2) list->setCurrentRow(2);
+        return;
+    }
+    QStringList lines;
+    for (const auto& line :
+         undelete::EntryInfoLines(undelete_->drive(), undelete_->entries(), static_cast<std::size_t>(index), deleted))
+        lines << q(line);
+    txtExif->setPlainText(lines.join('\n'));
 }
 
 void frmRecover::CmdBrowse_Click() { notYetAvailable("CmdBrowse"); }

@@ -25,6 +25,10 @@ class QTextBrowser;
 class QTimer;
 class QTreeWidget;
 
+namespace hx::undelete {
+class QuickUndelete;
+}
+
 namespace hx::gui {
 
 class frmRecoverInit;
@@ -92,6 +96,7 @@ public slots:
     void CmdOpen_Click();
     void CmdBrowse_Click();
     void CmdMaxSpeed_Click();
+    void CmdQuickUndelete_Click();
     void CmbTypeSelect_Click(int index);
     void Drive1_Change();
 
@@ -129,9 +134,11 @@ private:
     void fillTypeList();
     void showFoundFile(int row);
     void loadThumbnails();
+    void showEntryInfo(QListWidget* list, bool deleted);
 
     shell::WindowOptions options_;
     std::unique_ptr<QtSettingsStore> store_;
+    std::unique_ptr<undelete::QuickUndelete> undelete_;
     shell::BusyState busy_;
     shell::DriveWatcher watcher_;
     bool stopFlag_ = false;

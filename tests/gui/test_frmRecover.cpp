@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
@@ -400,6 +401,29 @@ private slots:
         QVERIFY(hx::scan::LoadScanState(w->cacheFolder(), state));
         QVERIFY(state.resumeUnit > 0);
         QCOMPARE(q(state.resumeDrive), q(card.string()));
+    }
+
+    void quickUndeleteListsTheDeletedPhotos() {
+        const fs::path card = makePhotoCard("undelete.img", 32, 4);
+        QVERIFY(!card.empty());
+        auto w = open({"--attach", card.string() + ",removable"}, "undelete");
+        child<QPushButton>(*w, "CmdQuickUndelete")->click();
+        auto* listed = child<QListWidget>(*w, "List1");
+        auto* deleted = child<QListWidget>(*w, "List2");
+        QVERIFY(listed->isVisible());
+        QVERIFY(deleted->count() >= 4);
+        QVERIFY(deleted->item(0)->text().startsWith("Deleted on"));
+        QStringList rows;
+        for (int i = 2; i < deleted->count(); ++i) rows << deleted->item(i)->text();
+        QVERIFY2(rows.join(' ').contains("1002"), qPrintable(rows.join('|')));
+        QVERIFY(rows.join(' ').contains("1004"));
+        QVERIFY(listed->count() >= 4);
+        // The header row stands for the first entry, whose facts are shown.
+        deleted->setCurrentRow(0);
+        QCOMPARE(deleted->currentRow(), 2);
+        QVERIFY(!child<QPlainTextEdit>(*w, "txtExif")->toPlainText().isEmpty());
+        QVERIFY(child<QWidget>(*w, "CmdScan")->isEnabled());
+        w->CmdEnd_Click();
     }
 
     void scanWithoutTypesSaysSoAndLeavesTheCache() {
