@@ -806,13 +806,16 @@ void frmRecover::Timer1_Timer() {
 
 // ---------------------------------------------------------------- start-up
 
-void frmRecover::FillCacheBrowser() {
+void frmRecover::FillCacheBrowser() { listFolder(cacheFolder_); }
+
+void frmRecover::listFolder(const fs::path& folder) {
     foundNames_.clear();
     foundSizes_.clear();
     List3->clear();
     LvwFiles->clear();
-    if (cacheFolder_.empty()) return;
-    QDir dir(q(cacheFolder_.string()));
+    activeFolder_ = folder;
+    if (folder.empty()) return;
+    QDir dir(q(folder.string()));
     for (const QFileInfo& fi : dir.entryInfoList(QDir::Files, QDir::Name)) {
         if (isBookkeeping(fi.fileName())) continue;
         foundNames_ << fi.fileName();
@@ -1124,7 +1127,7 @@ void frmRecover::fillTypeList() {
 
 void frmRecover::showFoundFile(int row) {
     if (row < 0 || row >= foundNames_.size() || busy_.busy) return;
-    const QString path = q((cacheFolder_ / s(foundNames_[row])).string());
+    const QString path = q((activeFolder_ / s(foundNames_[row])).string());
     const QFileInfo info(path);
     const QString shown = QString(foundNames_[row]).replace("R#", "File ");
     if (info.size() == 0) {
@@ -1185,7 +1188,7 @@ void frmRecover::loadThumbnails() {
         QListWidgetItem* item = LvwFiles->item(i);
         if (!item->icon().isNull()) continue;
         // JPEG decoders scale while decoding: cheap small pictures.
-        QImageReader reader(q((cacheFolder_ / s(foundNames_[i])).string()));
+        QImageReader reader(q((activeFolder_ / s(foundNames_[i])).string()));
         const QSize full = reader.size();
         if (full.isValid()) reader.setScaledSize(full.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio));
         const QImage thumb = reader.read();
@@ -1198,7 +1201,7 @@ void frmRecover::loadThumbnails() {
 
 void frmRecover::CmdShowFolder_Click() {
     const bool cache = caption("CmdShowFolder") == shell::LocalCaption("CmdShowFolder");
-    const fs::path folder = cache ? cacheFolder_ : browseFolder_;
+    const fs::path folder = cache ? activeFolder_ : browseFolder_;
     std::error_code ec;
     if (folder.empty() || !fs::is_directory(folder, ec)) {
         message("Folders are empty.", "Explore  " + LoadStr(31, "Harvestrix"), {});
@@ -1210,7 +1213,7 @@ void frmRecover::CmdShowFolder_Click() {
 void frmRecover::CmdOpen_Click() {
     const int row = List3->currentRow();
     if (row < 0 || row >= foundNames_.size()) return;
-    const QString path = q((cacheFolder_ / s(foundNames_[row])).string());
+    const QString path = q((activeFolder_ / s(foundNames_[row])).string());
     // Never start a program found on a medium.
     if (path.contains(".exe", Qt::CaseInsensitive)) return;
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
@@ -1280,7 +1283,27 @@ void frmRecover::showEntryInfo(QListWidget* list, bool deleted) {
     txtExif->setPlainText(lines.join('\n'));
 }
 
-void frmRecover::CmdBrowse_Click() { notYetAvailable("CmdBrowse"); }
+void frmRecover::CmdBrowse_Click() {
+    if (busy_.busy) return;
+    auto chosen = chooseFolder(LoadStr(1531, "Browse"), browseFolder_.string());
+    if (!chosen) return;
+    std::string path = *chosen;
+    for (std::size_t at; (at = path.find("//")) != std::string::npos;) path.erase(at, 1);
+    const fs::path folder(path);
+    listFolder(folder);
+    if (foundNames_.isEmpty()) {
+        message(FormatStr(LoadStr(0, "Folder %0 is empty."), {path}), LoadStr(1531, "Browse"), {});
+        FillCacheBrowser();
+        return;
+    }
+    browseFolder_ = folder;
+    state().browse = folder;
+    // Outside the cache the thumbnails come from the file list, not from a scan.
+    if (path.find("QXCache") == std::string::npos) setCaption("CmdShowThumbs", LoadStr(371, "FileList Scan"));
+    EnableButtons();
+    ShowResults();
+    List3->setCurrentRow(0);
+}
 
 void frmRecover::CmbTypeSelect_Click(int index) {
     if (index < 0 || busy_.busy) return;

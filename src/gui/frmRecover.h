@@ -76,6 +76,7 @@ public:
     void RefreshDriveInfo();
     const std::filesystem::path& cacheFolder() const { return cacheFolder_; }
     const std::filesystem::path& saveFolder() const { return saveFolder_; }
+    const std::filesystem::path& activeFolder() const { return activeFolder_; }
     const std::filesystem::path& pictureFolder() const { return pictureFolder_; }
     std::string currentDrive() const { return currentDrive_; }
     bool isBusy() const { return busy_.busy; }
@@ -134,6 +135,8 @@ private:
     void fillTypeList();
     void showFoundFile(int row);
     void loadThumbnails();
+    // Lists the files of a folder as found files (the cache, or a browsed folder).
+    void listFolder(const std::filesystem::path& folder);
     void showEntryInfo(QListWidget* list, bool deleted);
 
     shell::WindowOptions options_;
@@ -147,6 +150,7 @@ private:
     bool selectionPending_ = false;
     std::string currentDrive_;
     std::filesystem::path cacheFolder_, saveFolder_, pictureFolder_, browseFolder_;
+    std::filesystem::path activeFolder_;  // whose files List3 shows
     QStringList foundNames_;
     std::vector<float> foundSizes_;
     double minMB_ = 0, maxMB_ = 0;

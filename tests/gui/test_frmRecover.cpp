@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -423,6 +424,27 @@ private slots:
         QCOMPARE(deleted->currentRow(), 2);
         QVERIFY(!child<QPlainTextEdit>(*w, "txtExif")->toPlainText().isEmpty());
         QVERIFY(child<QWidget>(*w, "CmdScan")->isEnabled());
+        w->CmdEnd_Click();
+    }
+
+    void browseListsAFolderAsFoundFiles() {
+        auto w = open({}, "browse");
+        const fs::path pictures = home_->path() / "Pictures";
+        hx::test::WriteFile(pictures / "b.jpg", hx::test::MakeTestJpeg(3, 320, 240, 80));
+        hx::test::WriteFile(pictures / "a.jpg", hx::test::MakeTestJpeg(2, 320, 240, 80));
+        QTimer::singleShot(300, [&] {
+            // The folder dialog: type the folder and accept.
+            if (auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                dlg->setDirectory(q(pictures.string()));
+                static_cast<QDialog*>(dlg)->accept();
+            }
+        });
+        child<QPushButton>(*w, "CmdBrowse")->click();
+        QCOMPARE(q(w->activeFolder().string()), q(pictures.string()) + "/");
+        QCOMPARE(w->foundNames(), QStringList({"a.jpg", "b.jpg"}));
+        QCOMPARE(q(w->caption("CmdShowThumbs")), QString("FileList Scan"));
+        QVERIFY(!child<QLabel>(*w, "Picture1")->pixmap().isNull());
+        QVERIFY(child<QPlainTextEdit>(*w, "txtExif")->toPlainText().contains("ImageWidth  320"));
         w->CmdEnd_Click();
     }
 
