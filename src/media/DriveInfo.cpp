@@ -495,6 +495,19 @@ bool GetDriveInfo(const std::string& drive, DriveRecord& rec) {
     return true;
 }
 
+MediumUnits WholeMediumUnits(const DriveRecord& rec) {
+    MediumUnits u;
+    u.drive = rec.Drive;
+    u.firstDataSector = rec.FirstDataSector;
+    u.totalUnits = rec.TotalClusters > 0 ? static_cast<std::uint64_t>(rec.TotalClusters) : 0;
+    if (!rec.isPartition() || rec.SectorsPerCluster == 0) return u;
+    u.drive = rec.MediumDrive;
+    u.firstDataSector = rec.mediumFirstDataSector();
+    const std::uint64_t mediumSectors = rec.MediumBytes / static_cast<std::uint64_t>(rec.sectorSize());
+    u.totalUnits = mediumSectors > u.firstDataSector ? (mediumSectors - u.firstDataSector) / rec.SectorsPerCluster : 0;
+    return u;
+}
+
 bool GetDriveInfo(const std::string& drive) { return GetDriveInfo(drive, CurrentDrive()); }
 
 std::string GetDriveInterface(const DriveRecord& rec) {

@@ -67,6 +67,19 @@ std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstClu
 std::string GetDriveInterface(const DriveRecord& rec);
 std::string GetDriveInterface();
 
+// What a carving scan of the whole medium needs when the record is a
+// partition inside it: the medium to read, where cluster 2 of the partition
+// lies on it, and how many cluster-sized units run from there to the
+// medium's end (the partition's clusters, then unpartitioned space in the
+// same steps). For a record that is no partition: Drive, FirstDataSector
+// and TotalClusters unchanged.
+struct MediumUnits {
+    std::string drive;
+    std::uint64_t firstDataSector = 0;
+    std::uint64_t totalUnits = 0;
+};
+MediumUnits WholeMediumUnits(const DriveRecord& rec);
+
 // Reads the clusters of a FAT/exFAT chain starting at `firstCluster` into
 // one buffer, at most `maxBytes`. Stops at the end mark, a loop or the volume
 // end; short reads are counted in rec.ShortReads.

@@ -123,6 +123,13 @@ TEST_P(WholeCard, CataloguedOnItsPartition) {
     EXPECT_EQ(rec.PartitionBytes, rec.VolumeSectors * 512);
     EXPECT_EQ(rec.mediumFirstDataSector(), opt.startSector + rec.FirstDataSector);
     EXPECT_EQ(rec.ShortReads, 0u);
+    // The whole medium in the partition's cluster steps: the same cluster
+    // sits at the same place read either way.
+    const auto whole = media::WholeMediumUnits(rec);
+    EXPECT_EQ(whole.drive, img.string());
+    EXPECT_EQ(whole.firstDataSector, rec.mediumFirstDataSector());
+    EXPECT_GE(whole.totalUnits, static_cast<std::uint64_t>(rec.TotalClusters));
+    EXPECT_LE((whole.firstDataSector + whole.totalUnits * rec.SectorsPerCluster) * 512, rec.MediumBytes);
 
     const auto* e = findEntry(rec, "PHOTO   JPG");
     ASSERT_NE(e, nullptr);
@@ -139,6 +146,10 @@ TEST_P(WholeCard, CataloguedOnItsPartition) {
     const std::int64_t lba = media::ClusterToSector(rec, firstCluster(*e));
     auto sectors = media::ReadSectors(rec.Drive, lba, 0, 1024, got, 512);
     ASSERT_EQ(got, 1024u);
+    EXPECT_EQ(std::string(sectors.begin(), sectors.end()), photo.substr(0, 1024));
+    const std::int64_t wholeLba =
+        static_cast<std::int64_t>(whole.firstDataSector + (firstCluster(*e) - 2) * rec.SectorsPerCluster);
+    sectors = media::ReadSectors(whole.drive, wholeLba, 0, 1024, got, 512);
     EXPECT_EQ(std::string(sectors.begin(), sectors.end()), photo.substr(0, 1024));
     media::Handle h;
     ASSERT_TRUE(media::OpenDriveForRead(rec.Drive, lba, h, 512));
