@@ -213,6 +213,14 @@ TEST(DamagedTables, MbrEntriesOutsideTheMedium) {
     char buf[1024];
     EXPECT_EQ(f.readAt(length - 512, buf, sizeof buf), 512u);
     EXPECT_FALSE(f.truncate(0));
+    // The table rewritten at once (same file, same size): the new window counts.
+    putTable(medium, 0, {{0x80, 0x0C, 4000, 50}});
+    test::WriteFile(img, std::string(medium.begin(), medium.end()));
+    ASSERT_TRUE(f.open(img.string() + "#1", platform::RawFile::Mode::Read));
+    EXPECT_EQ(f.windowBase(), 4000u * 512);
+    EXPECT_EQ(f.size(), 50u * 512);
+    putTable(medium, 0, {{0x80, 0x0C, 2048, 100000}, {0x00, 0x0C, 900000, 10}});
+    test::WriteFile(img, std::string(medium.begin(), medium.end()));
     EXPECT_FALSE(f.open(img.string() + "#2", platform::RawFile::Mode::Read));
     EXPECT_EQ(f.lastError(), ENXIO);
     EXPECT_FALSE(f.open(img.string() + "#4", platform::RawFile::Mode::Read));
