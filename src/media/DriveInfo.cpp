@@ -301,6 +301,7 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
         fresh.PartitionOffset = rec.PartitionOffset;
         fresh.PartitionBytes = rec.PartitionBytes;
         fresh.MediumBytes = rec.MediumBytes;
+        fresh.ChosenForMedium = rec.ChosenForMedium;
     }
     rec = std::move(fresh);
     rec.BytesPerSector = 512;
@@ -326,7 +327,10 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
 }
 
 bool ParseBootSector(const std::string& source) {
-    const bool asDrive = platform::IsBlockDevice(source) || platform::IsAttachedImage(source);
+    std::string medium = source;
+    int index = 0;
+    SplitPartitionDriveId(source, medium, index);
+    const bool asDrive = platform::IsBlockDevice(medium) || platform::IsAttachedImage(medium);
     return ParseBootSector(source, CurrentDrive(), asDrive);
 }
 
@@ -489,6 +493,7 @@ bool GetDriveInfo(const std::string& drive, DriveRecord& rec) {
         catalogue(part, inner);
         if (knownFileSystem(inner)) {
             rec = std::move(inner);
+            rec.ChosenForMedium = true;
             return true;
         }
     }
@@ -512,7 +517,7 @@ bool GetDriveInfo(const std::string& drive) { return GetDriveInfo(drive, Current
 
 std::string GetDriveInterface(const DriveRecord& rec) {
     if (rec.IsImage || rec.Drive.empty()) return {};
-    std::string bus = platform::DriveBus(rec.Drive);
+    std::string bus = platform::DriveBus(rec.isPartition() ? rec.MediumDrive : rec.Drive);
     std::transform(bus.begin(), bus.end(), bus.begin(), [](unsigned char c) { return std::toupper(c); });
     return bus;
 }

@@ -110,6 +110,7 @@ TEST_P(WholeCard, CataloguedOnItsPartition) {
     EXPECT_EQ(rec.Drive, img.string() + "#1");
     EXPECT_EQ(rec.MediumDrive, img.string());
     EXPECT_EQ(rec.PartitionIndex, 1);
+    EXPECT_TRUE(rec.describes(img.string()));
     EXPECT_EQ(rec.PartitionOffset, opt.startSector * 512ull);
     EXPECT_EQ(rec.MediumBytes, opt.sizeMiB * 1048576ull);
     EXPECT_EQ(rec.FileSystem, "FAT32");
