@@ -165,6 +165,39 @@ TEST_P(WholeCard, CataloguedOnItsPartition) {
 INSTANTIATE_TEST_SUITE_P(MbrAndGpt, WholeCard, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Gpt" : "Mbr"; });
 
+// An SDXC card: exFAT in an MBR partition, geometry from dump.exfat on the partition.
+TEST(WholeCard, ExFatPartition) {
+    test::TempDir dir;
+    test::PartitionedImageOptions opt;
+    opt.exfat = true;
+    auto img = test::MakePartitionedImage(dir / "sdxc.img", opt);
+    REQUIRE_IMAGE(img);
+    const std::string small = test::PatternBytes(3000, 9);
+    if (!test::ExFatPutFile(test::PartitionPath(img, opt.startSector), "DCIM/A.JPG", small))
+        GTEST_SKIP() << test::MediaSkipReason();
+    media::DriveRecord rec;
+    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    EXPECT_EQ(rec.Drive, img.string() + "#1");
+    EXPECT_EQ(rec.FileSystem, "exFAT");
+    EXPECT_EQ(rec.VolumeLabel, "HXCARD");
+    test::LoopDevice loop(img, true, opt.startSector * 512ull);
+    if (!loop.ok()) GTEST_SKIP() << test::MediaSkipReason();
+    std::string dump;
+    test::RunCommand("dump.exfat " + loop.path(), &dump);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(dump, m, std::regex(R"(Cluster Heap Offset \(sector offset\):\s+(\d+))"))) << dump;
+    EXPECT_EQ(rec.ClusterHeapOffset, std::stoul(m[1].str()));
+    ASSERT_TRUE(std::regex_search(dump, m, std::regex(R"(Cluster Count:\s+(\d+))")));
+    EXPECT_EQ(rec.TotalClusters, std::stod(m[1].str()));
+    EXPECT_EQ(rec.mediumFirstDataSector(), opt.startSector + rec.ClusterHeapOffset);
+    // The root holds the bitmap, the up-case table, the label and DCIM.
+    EXPECT_NE(rec.BitmapCluster, 0u);
+    bool dcim = false;
+    for (const auto& e : rec.RootDirEntries)
+        if (e[0] == 0xC1 && e[2] == 'D' && e[4] == 'C' && e[6] == 'I' && e[8] == 'M' && e[10] == 0) dcim = true;
+    EXPECT_TRUE(dcim);
+}
+
 TEST(WholeCard, ListedWithItsPartitionsAndShownByTheCli) {
     test::TempDir dir;
     auto img = test::MakePartitionedImage(dir / "whole.img");
