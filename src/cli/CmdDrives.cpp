@@ -2,13 +2,20 @@
 #include <iostream>
 
 #include "cli/CliCommand.h"
+#include "media/DriveInfo.h"
 #include "platform/DriveCatalogue.h"
 
 namespace hx::cli {
 namespace {
 
 int runDrives(CliArgs& args) {
-    const auto drives = platform::EnumerateDrives();
+    auto drives = platform::EnumerateDrives();
+    // Images have no mount to name their file system: a look at the boot sector does.
+    for (auto& d : drives) {
+        if (!d.ready || !d.fileSystem.empty()) continue;
+        media::DriveRecord rec;
+        if (media::ParseBootSector(d.id, rec, false)) d.fileSystem = rec.FileSystem;
+    }
     if (args.json) {
         std::cout << "[";
         for (std::size_t i = 0; i < drives.size(); ++i) {

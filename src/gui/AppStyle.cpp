@@ -35,6 +35,8 @@ void ApplyAppStyle(QApplication& app) {
         QPushButton[link="true"] { border: none; background: transparent; color: #2f6fb3; padding: 4px 2px; text-decoration: underline; }
         QLabel[heading="true"] { font-weight: bold; color: #3a4450; }
         QPlainTextEdit, QTextBrowser, QListWidget, QTreeWidget { border: 1px solid #d9dde3; border-radius: 4px; background: white; }
+        QListWidget#List3::item, QListWidget#List1::item, QListWidget#List2::item { padding: 3px 6px; }
+        QTreeWidget::item { padding: 2px 0; }
         QTextBrowser#txtStart { padding: 18px 24px; font-size: 11pt; }
         QLabel#Picture1 { background: #2b2f36; border-radius: 4px; color: #c8ccd2; }
         QProgressBar { border: 1px solid #c5cbd3; border-radius: 3px; background: #e9ecef; height: 12px; }

@@ -10,16 +10,12 @@ QString keyOf(const std::string& keyPath, const std::string& name = {}) {
 }
 }  // namespace
 
+// The same files as the command line's store (XDG config folders), so the
+// window and harvestrix-cli share one set of settings.
 QtSettingsStore::QtSettingsStore()
-    : machine_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::SystemScope, "Morvenick", "Harvestrix")),
-      user_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix")),
-      app_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "AppSettings")) {
-    // QSettings falls back from the system file to the user file when reading;
-    // each root here must see only its own file.
-    machine_->setFallbacksEnabled(false);
-    user_->setFallbacksEnabled(false);
-    app_->setFallbacksEnabled(false);
-}
+    : QtSettingsStore(QString::fromStdString(shell::DefaultIniStorePaths().localMachine.string()),
+                      QString::fromStdString(shell::DefaultIniStorePaths().currentUser.string()),
+                      QString::fromStdString(shell::DefaultIniStorePaths().appSettings.string())) {}
 
 QtSettingsStore::QtSettingsStore(const QString& localMachineFile, const QString& currentUserFile,
                                  const QString& appSettingsFile) {
@@ -40,7 +36,7 @@ QSettings* QtSettingsStore::settingsOf(shell::RegRoot root) const {
 std::string QtSettingsStore::ReadRegValue(shell::RegRoot root, const std::string& keyPath, const std::string& name) {
     QSettings* s = settingsOf(root);
     if (!s) return {};
-    s->sync();  // the command line may have written meanwhile
+    if (!inBatch_) s->sync();  // the command line may have written meanwhile
     return s->value(keyOf(keyPath, name)).toString().toStdString();
 }
 
@@ -49,8 +45,7 @@ bool QtSettingsStore::WriteRegValue(shell::RegRoot root, const std::string& keyP
     QSettings* s = settingsOf(root);
     if (!s || !s->isWritable()) return false;
     s->setValue(keyOf(keyPath, name), QString::fromStdString(value));
-    s->sync();
-    return s->status() == QSettings::NoError;
+    return commit(*s);
 }
 
 bool QtSettingsStore::DeleteRegKey(shell::RegRoot root, const std::string& keyPath, const std::string& subkey) {
@@ -62,8 +57,7 @@ bool QtSettingsStore::DeleteRegKey(shell::RegRoot root, const std::string& keyPa
     existed = existed || !s->allKeys().isEmpty();
     s->endGroup();
     s->remove(key);
-    s->sync();
-    return existed && s->status() == QSettings::NoError;
+    return commit(*s) && existed;
 }
 
 bool QtSettingsStore::CreateRegKey(shell::RegRoot root, const std::string&) {
@@ -73,7 +67,7 @@ bool QtSettingsStore::CreateRegKey(shell::RegRoot root, const std::string&) {
 
 std::string QtSettingsStore::GetSetting(const std::string& app, const std::string& section, const std::string& key,
                                         const std::string& defaultValue) {
-    app_->sync();
+    if (!inBatch_) app_->sync();
     const QString k = QString::fromStdString(app + "/" + section + "/" + key);
     return app_->contains(k) ? app_->value(k).toString().toStdString() : defaultValue;
 }
@@ -81,7 +75,21 @@ std::string QtSettingsStore::GetSetting(const std::string& app, const std::strin
 void QtSettingsStore::SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                                   const std::string& value) {
     app_->setValue(QString::fromStdString(app + "/" + section + "/" + key), QString::fromStdString(value));
-    app_->sync();
+    commit(*app_);
+}
+
+bool QtSettingsStore::commit(QSettings& s) {
+    if (inBatch_) return true;
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
+bool QtSettingsStore::EndBatch() {
+    inBatch_ = false;
+    bool ok = true;
+    for (QSettings* s : {machine_.get(), user_.get(), app_.get()})
+        if (s) ok = commit(*s) && ok;
+    return ok;
 }
 
 }  // namespace hx::gui

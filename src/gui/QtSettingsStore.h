@@ -29,7 +29,13 @@ public:
     void SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                      const std::string& value) override;
 
+    void BeginBatch() override { inBatch_ = true; }
+    bool EndBatch() override;
+
 private:
+    // Writes the file unless a batch holds it back.
+    bool commit(QSettings& s);
+    bool inBatch_ = false;
     QSettings* settingsOf(shell::RegRoot root) const;
     std::unique_ptr<QSettings> machine_, user_, app_;
 };

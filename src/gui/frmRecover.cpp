@@ -1,5 +1,7 @@
 #include "gui/frmRecover.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -15,6 +17,8 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QImageReader>
+#include <QScrollBar>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +29,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QSettings>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -37,16 +42,27 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "gui/QtSettingsStore.h"
 #include "gui/frmRecoverInit.h"
 #include "media/DriveInfo.h"
 #include "media/DriveInfoPanel.h"
 #include "media/DriveRecord.h"
+#include "scan/ScanDisk.h"
+#include "undelete/QuickUndelete.h"
+#include "viewing/Exif.h"
+#include "scan/ScanState.h"
+#include "scan/SignatureTable.h"
+#include "shell/MessageBoxRules.h"
+#include "shell/ProcessControl.h"
+#include "shell/Startup.h"
+#include "shell/WorkingFolders.h"
 #include "shell/Strings.h"
 #include "shell/WindowCommandsText.h"
 
 namespace hx::gui {
 
 namespace fs = std::filesystem;
+using shell::FormatStr;
 using shell::LoadStr;
 
 namespace {
@@ -56,12 +72,6 @@ std::string s(const QString& q) { return q.toStdString(); }
 
 // Screen-independent size unit of the old settings: 15 twips per pixel.
 constexpr int kTwipsPerPixel = 15;
-
-// A self-closing box stays 4 s, 6 s more for every 259 of its style; style 1 means 10 s.
-int selfClosingSeconds(int style) {
-    if (style == 1) return 10;
-    return 4 + 6 * (style / 259);
-}
 
 QMessageBox::StandardButtons buttonsOf(shell::Buttons b) {
     switch (b) {
@@ -143,7 +153,6 @@ protected:
     }
 };
 
-QSettings storeA() { return QSettings(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix"); }
 
 }  // namespace
 
@@ -340,6 +349,9 @@ void frmRecover::buildCentre(QWidget* host) {
     LvwFiles->setViewMode(QListView::IconMode);
     LvwFiles->setResizeMode(QListView::Adjust);
     LvwFiles->setIconSize(QSize(128, 96));
+    LvwFiles->setMovement(QListView::Static);
+    LvwFiles->setFlow(QListView::LeftToRight);
+    LvwFiles->setWrapping(true);
     LvwFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
     resultViews_->addWidget(List3);
     resultViews_->addWidget(LvwFiles);
@@ -467,7 +479,8 @@ void frmRecover::connectCommands() {
     on("CmdBrowse", &frmRecover::CmdBrowse_Click);
     // Commands whose work lives in other parts of the program and is not wired yet.
     on("CmdMaxSpeed", &frmRecover::CmdMaxSpeed_Click);
-    for (const char* name : {"CmdSaveAll", "CmdSaveAs", "CmdQuickUndelete", "CmdLearn", "CmdBackup",
+    on("CmdQuickUndelete", &frmRecover::CmdQuickUndelete_Click);
+    for (const char* name : {"CmdSaveAll", "CmdSaveAs", "CmdLearn", "CmdBackup",
                              "CmdScanBackup", "CmdRenderWidth"}) {
         if (auto* b = findChild<QPushButton*>(name))
             connect(b, &QPushButton::clicked, this, [this, name] { notYetAvailable(name); });
@@ -484,7 +497,10 @@ void frmRecover::connectCommands() {
     });
     connect(List3, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0 && row < LvwFiles->count()) LvwFiles->setCurrentRow(row);
+        showFoundFile(row);
     });
+    connect(List1, &QListWidget::currentRowChanged, this, [this] { showEntryInfo(List1, false); });
+    connect(List2, &QListWidget::currentRowChanged, this, [this] { showEntryInfo(List2, true); });
     connect(LvwFiles, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0 && row < List3->count()) List3->setCurrentRow(row);
     });
@@ -498,14 +514,16 @@ QWidget* frmRecover::control(const std::string& name) const {
 // ---------------------------------------------------------------- Ui service
 
 shell::Answer frmRecover::message(const std::string& text, const std::string& title,
-                                  const shell::MessageOptions& options) {
-    const bool selfClosing = options.selfClosingStyle != 0 && !plainBoxes_;
+                                  const shell::MessageOptions& asked) {
+    auto& guard = shell::RunSelfClosingGuard();
+    const shell::MessageOptions options = shell::EffectiveOptions(asked, guard);
+    const bool selfClosing = options.selfClosingStyle != 0;
     QMessageBox box(iconOf(options.icon), q(title), q(text),
                     selfClosing ? QMessageBox::Ok : buttonsOf(options.buttons), isVisible() ? this : nullptr);
     box.setObjectName("MessageBox");
     if (selfClosing) {
-        box.button(QMessageBox::Ok)->setText(q(LoadStr(1323, "SelfClosing")));
-        QTimer::singleShot(selfClosingSeconds(options.selfClosingStyle) * 1000, &box, &QMessageBox::accept);
+        box.button(QMessageBox::Ok)->setText(q(shell::SelfClosingCaption()));
+        QTimer::singleShot(shell::SelfClosingSeconds(options.selfClosingStyle) * 1000, &box, &QMessageBox::accept);
     }
     // Centred on the window, never off the top or left of the screen.
     box.adjustSize();
@@ -518,12 +536,8 @@ shell::Answer frmRecover::message(const std::string& text, const std::string& ti
     shown.start();
     const int button = box.exec();
     if (selfClosing) {
-        // A box that vanished at once was never seen: say it again plainly, and
-        // keep to plain boxes for the rest of the run.
-        if (shown.elapsed() < 1000) {
-            plainBoxes_ = true;
-            return message(text, title, {options.buttons, options.icon, 0});
-        }
+        if (guard.returnedAfter(static_cast<double>(shown.elapsed()) / 1000.0))
+            return message(text, title, {asked.buttons, asked.icon, 0});
         return shell::Answer::OK;
     }
     return answerOf(button, options.buttons);
@@ -643,6 +657,9 @@ void frmRecover::SetCaptions() {
     const int preset = CmbTypeSelect->currentIndex();
     CmbTypeSelect->clear();
     for (const auto& e : shell::TypePresetEntries()) CmbTypeSelect->addItem(q(LoadStr(e.id, e.english)));
+    for (const char* brand : {"Canon", "Nikon", "Minolta", "Sony", "Panasonic", "Pentax", "Sigma", "Olympus", "Fuji",
+                              "Kodak", "Rollei", "Samsung", "Leica", "Hasselblad", "Mamiya"})
+        CmbTypeSelect->addItem(brand);
     CmbTypeSelect->setCurrentIndex(preset);
 
     const int colour = ListColors->currentIndex();
@@ -688,9 +705,12 @@ void frmRecover::ApplyColourScheme(int index) {
     if (index < 0 || index >= ListColors->count()) return;
     const auto scheme = shell::SchemeFromEntry(s(ListColors->itemText(index)));
     if (scheme == shell::ColourScheme::Hide) {
+        // The scheme in use stays, and so does its index for the next start.
         ListColors->setVisible(false);
+        ListColors->setCurrentIndex(colourScheme_);
         return;
     }
+    colourScheme_ = index;
     ListColors->setCurrentIndex(index);
     const auto colours = shell::ColoursOf(scheme);
     if (!colours) {
@@ -786,152 +806,191 @@ void frmRecover::Timer1_Timer() {
 
 // ---------------------------------------------------------------- start-up
 
-void frmRecover::settleCache() {
-    fs::path base;
-    if (options_.cacheDir) base = fs::path(*options_.cacheDir);
-    else base = s(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation));
-    std::string str = base.string();
-    if (str.find("QXCache") == std::string::npos) base /= "QXCache";
-    std::error_code ec;
-    fs::create_directories(base, ec);
-    cacheFolder_ = base;
-    for (const char* sub : {"Thumbs", "Thumbs/Browse", "Temp", "Conv"}) fs::create_directories(base / sub, ec);
-    if (saveFolder_.empty()) saveFolder_ = base.parent_path() / "Recovered";
-    fs::create_directories(saveFolder_, ec);
-    if (browseFolder_.empty()) browseFolder_ = saveFolder_;
-    pictureFolder_ =
-        fs::path(s(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))) / "Harvestrix" / "QXRecdt";
-    fs::create_directories(pictureFolder_, ec);
-}
+void frmRecover::FillCacheBrowser() { listFolder(cacheFolder_); }
 
-void frmRecover::FillCacheBrowser() {
+void frmRecover::listFolder(const fs::path& folder) {
     foundNames_.clear();
     foundSizes_.clear();
     List3->clear();
     LvwFiles->clear();
-    QDir dir(q(cacheFolder_.string()));
+    activeFolder_ = folder;
+    if (folder.empty()) return;
+    QDir dir(q(folder.string()));
     for (const QFileInfo& fi : dir.entryInfoList(QDir::Files, QDir::Name)) {
         if (isBookkeeping(fi.fileName())) continue;
         foundNames_ << fi.fileName();
         foundSizes_.push_back(static_cast<float>(fi.size()));
         List3->addItem(fi.fileName());
-        LvwFiles->addItem(new QListWidgetItem(fi.fileName().replace("R#", "File "), LvwFiles));
+        LvwFiles->addItem(new QListWidgetItem(QString(fi.fileName()).replace("R#", "File "), LvwFiles));
     }
 }
 
-void frmRecover::readSettings() {
-    QSettings a = storeA();
-    const int w = a.value("MW").toInt(), h = a.value("MH").toInt();
-    if (a.contains("MW")) {
-        const int width = (w == 0 ? 10335 : w) / kTwipsPerPixel;
-        resize(std::max(width, minimumWidth()), std::max(h / kTwipsPerPixel, minimumHeight()));
-        move(a.value("ML").toInt() / kTwipsPerPixel, a.value("MT").toInt() / kTwipsPerPixel);
+void frmRecover::applySettings() {
+    const shell::StoredSettings& st = state().settings;
+    if (st.height > 0) {
+        const long width = st.width == 0 ? shell::kDefaultWindowWidth : st.width;
+        resize(std::max<int>(static_cast<int>(width / kTwipsPerPixel), minimumWidth()),
+               std::max<int>(static_cast<int>(st.height / kTwipsPerPixel), minimumHeight()));
+        move(static_cast<int>(st.left / kTwipsPerPixel), static_cast<int>(st.top / kTwipsPerPixel));
     }
-    if (a.contains("CL")) ListColors->setCurrentIndex(a.value("CL").toInt());
-    if (a.contains("TW")) TxtWidth->setText(a.value("TW").toString());
-    if (a.contains("LUD")) saveFolder_ = s(a.value("LUD").toString());
-    if (a.contains("BRD")) browseFolder_ = s(a.value("BRD").toString());
-    const int sel = a.value("TypeSel", -1).toInt();
-    CmbTypeSelect->setCurrentIndex(sel < CmbTypeSelect->count() ? sel : -1);
-    auto mb = [&](const char* key) {
-        return a.value(key).toString().remove('#').replace(',', '.').toDouble();
-    };
-    minMB_ = mb("LMinMB");
-    maxMB_ = mb("LMaxMB");
+    // A first start has no scheme stored: the system's colours.
+    const int scheme = storeHasWindow() ? st.colourScheme : ListColors->count() - 1;
+    if (scheme >= 0 && scheme < ListColors->count()) ListColors->setCurrentIndex(scheme);
+    if (st.thumbWidth > 0) TxtWidth->setText(QString::number(st.thumbWidth));
+    CmbTypeSelect->setCurrentIndex(st.typeSelection < CmbTypeSelect->count() ? st.typeSelection : -1);
+    minMB_ = st.minMB;
+    maxMB_ = st.maxMB;
+    CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
+    resultViews_->setCurrentWidget(state().resultView == "1" ? static_cast<QWidget*>(LvwFiles)
+                                                              : static_cast<QWidget*>(List3));
 }
 
-void frmRecover::saveSettings() {
-    QSettings a = storeA();
-    a.setValue("HomePath", QCoreApplication::applicationDirPath());
-    a.setValue("BRD", q(browseFolder_.string()));
-    a.setValue("LUD", q(saveFolder_.string()));
-    a.setValue("TCache", q(cacheFolder_.string()));
-    a.setValue("MT", y() * kTwipsPerPixel);
-    a.setValue("ML", x() * kTwipsPerPixel);
-    a.setValue("MW", width() * kTwipsPerPixel);
-    a.setValue("MH", height() * kTwipsPerPixel);
-    a.setValue("CL", ListColors->currentIndex());
-    a.setValue("TW", TxtWidth->text());
-    a.setValue("DRVe", q(currentDrive_));
-    a.setValue("TypeSel", CmbTypeSelect->currentIndex());
-    a.setValue("LMaxMB", QString::number(maxMB_) + "#");
-    a.setValue("LMinMB", QString::number(minMB_) + "#");
-    QSettings b(QSettings::IniFormat, QSettings::UserScope, "XQVers", "Startup");
-    b.setValue("ST", resultViews_->currentWidget() == LvwFiles ? "1" : "0");
+void frmRecover::collectSettings() {
+    shell::StoredSettings& st = state().settings;
+    const QRect g = normalGeometry().isValid() ? normalGeometry() : geometry();
+    st.top = g.y() * kTwipsPerPixel;
+    st.left = g.x() * kTwipsPerPixel;
+    st.width = g.width() * kTwipsPerPixel;
+    st.height = g.height() * kTwipsPerPixel;
+    st.colourScheme = ListColors->currentIndex();
+    st.thumbWidth = TxtWidth->text().toInt();
+    st.startDrive = currentDrive_;
+    st.showSpecs = CheckSpecs->isChecked();
+    st.typeSelection = CmbTypeSelect->currentIndex();
+    st.minMB = minMB_;
+    st.maxMB = maxMB_;
+    st.typeRows.clear();
+    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+        st.typeRows.push_back({s(item->text(0)), item->checkState(0) == Qt::Checked});
+    }
+    state().resultView = resultViews_->currentWidget() == LvwFiles ? "1" : "0";
 }
 
 void frmRecover::showLastPicture() {
-    QDir dir(q(pictureFolder_.string()));
-    QString path = dir.filePath("Lastpict.bmp");
-    if (!QFileInfo::exists(path)) {
-        const auto backs = dir.entryList({"back.*"}, QDir::Files);
-        path = backs.isEmpty() ? QString() : dir.filePath(backs.first());
-    }
+    // The picture folder is known before the cache is settled.
+    const QString path = lastPicturePathFor(state());
     if (!path.isEmpty() && lastPicture_.load(path)) {
         Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
         lblPictureMode->setText(QFileInfo(path).fileName());
     }
 }
 
-void frmRecover::Form_Load() {
-    // Nothing of the window shows before it is complete.
-    setWindowOpacity(0.0);
-    if (options_.language) {
-        const int id = *options_.language;
-        shell::SetCurrentLanguage(id == shell::kLangDutch || id == shell::kLangGerman ? id : shell::kLangEnglish);
-    } else {
-        switch (QLocale::system().language()) {
-            case QLocale::Dutch: shell::SetCurrentLanguage(shell::kLangDutch); break;
-            case QLocale::German: shell::SetCurrentLanguage(shell::kLangGerman); break;
-            default: shell::SetCurrentLanguage(shell::kLangEnglish); break;
-        }
-    }
-    // The splash needs the picture folder before anything else is settled.
-    const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    QDir pict(dataDir + "/Harvestrix/QXRecdt");
-    QString splashPicture = pict.filePath("Lastpict.bmp");
-    if (!QFileInfo::exists(splashPicture)) {
-        const auto backs = pict.entryList({"back.*"}, QDir::Files);
-        splashPicture = backs.isEmpty() ? QString() : pict.filePath(backs.first());
-    }
-    auto splash = std::make_unique<frmRecoverInit>(splashPicture);
-    splash->show();
-    QCoreApplication::processEvents();
-
-    SetCaptions();
-    for (const auto& spec : options_.attaches)
-        if (!platform::AttachImage(spec))
-            message("Cannot attach '" + spec + "': the image file does not exist.", LoadStr(31, "Harvestrix"),
-                    {shell::Buttons::OK, shell::Icon::Exclamation, 0});
-    if (options_.askCache) {
-        if (auto c = input("Cache:", LoadStr(753, "Harvestrix Cache"))) options_.cacheDir = *c;
-    }
-    readSettings();
-    settleCache();
-    showLastPicture();
-    FillCacheBrowser();
-
+void frmRecover::selectStartDrive() {
     const auto drives = platform::EnumerateDrives();
     fillDriveList(Drive1, drives);
     fillDriveList(Drive2, drives);
     std::string start;
     platform::DriveEntry stored;
-    const std::string drve = s(storeA().value("DRVe").toString());
+    const std::string drve = state().settings.startDrive;
     if (!drve.empty() && Drive1->findData(q(drve)) >= 0 && platform::FindDrive(drve, stored) && stored.ready)
         start = drve;
     if (start.empty() || !cacheHasFiles()) start = shell::SelectRemovableDrive(drives, start);
     selectDrive(start);
+}
 
-    ApplyColourScheme(ListColors->currentIndex());
-    if (cacheHasFiles()) ShowResults();
-    else ShowStartPage();
-    EnableButtons();
-    status(LoadStr(51, "Status"));
+shell::WorkingState& frmRecover::state() const { return shell::SharedState(); }
 
-    Timer1->start(shell::DriveWatcher::kIdleMs);
+void frmRecover::Form_Load() {
+    using shell::StepResult;
+    // Nothing of the window shows before it is complete.
+    setWindowOpacity(0.0);
+    shell::WorkingState& st = state();
+    st = shell::WorkingState{};
+    shell::InitWorkingState(st);
+    st.commandLine = options_.commandLine;
+    store_ = std::make_unique<QtSettingsStore>();
+    st.store = store_.get();
+    shell::RunSelfClosingGuard().reset();
+
+    shell::StartupOptions so;
+    so.programName = "harvestrix";
+    if (options_.singleInstance) so.instanceFile = shell::DefaultInstanceFile();
+    so.endStrayProcesses = options_.singleInstance;
+    so.systemLanguage = shell::SystemLanguageId();
+    if (options_.language) {
+        shell::SetCurrentLanguage(shell::IsSupportedLanguage(*options_.language) ? *options_.language
+                                                                                 : shell::kLangEnglish);
+        so.languageGiven = true;
+    }
+    if (options_.cacheDir) so.cacheFolder = *options_.cacheDir;
+
+    std::unique_ptr<frmRecoverInit> splash;
+    auto steps = shell::EngineStartupSteps(st, *this, so);
+    steps.insertAfter("ChooseLanguage", "Splash", [&] {
+        splash = std::make_unique<frmRecoverInit>(lastPicturePathFor(st));
+        splash->show();
+        QCoreApplication::processEvents();
+        return StepResult::Done;
+    });
+    steps.insertAfter("StoreLanguage", "SetCaptions", [&] {
+        SetCaptions();
+        return StepResult::Done;
+    });
+    steps.insertBefore("CommandLineSwitches", "AttachImages", [&] {
+        for (const auto& spec : options_.attaches)
+            if (!platform::AttachImage(spec))
+                message("Cannot attach '" + spec + "': the image file does not exist.", LoadStr(31, "Harvestrix"),
+                        {shell::Buttons::OK, shell::Icon::Exclamation, 0});
+        return StepResult::Done;
+    });
+    steps.insertAfter("ReadSettings", "ApplySettings", [&] {
+        applySettings();
+        return StepResult::Done;
+    });
+    steps.insertBefore("SettleCache", "ShowLastPicture", [&] {
+        showLastPicture();
+        fillTypeList();
+        return StepResult::Done;
+    });
+    steps.add("FillCacheBrowser", [&] {
+        cacheFolder_ = st.cache;
+        saveFolder_ = st.save;
+        browseFolder_ = st.browse;
+        pictureFolder_ = st.picture;
+        FillCacheBrowser();
+        return StepResult::Done;
+    });
+    steps.add("SelectStartDrive", [&] {
+        selectStartDrive();
+        return StepResult::Done;
+    });
+    steps.add("ShowStart", [&] {
+        ApplyColourScheme(ListColors->currentIndex());
+        if (cacheHasFiles()) ShowResults();
+        else ShowStartPage();
+        CheckSpecs->setChecked(st.settings.showSpecs || !storeHasWindow());
+        return StepResult::Done;
+    });
+    steps.add("CommandStates", [&] {
+        EnableButtons();
+        status(LoadStr(51, "Status"));
+        return StepResult::Done;
+    });
+    steps.add("StartTimer", [&] {
+        Timer1->start(shell::DriveWatcher::kIdleMs);
+        return StepResult::Done;
+    });
+    const bool go = steps.run();
+    if (splash) splash->close();
     loaded_ = true;
-    splash->close();
+    if (!go) {
+        // The user chose to quit (another instance, uninstall, rights notice).
+        exited_ = true;
+        return;
+    }
     setWindowOpacity(1.0);
+}
+
+bool frmRecover::usesPlainBoxes() const { return !shell::RunSelfClosingGuard().selfClosingAllowed(); }
+
+bool frmRecover::storeHasWindow() const { return state().settings.height > 0; }
+
+QString frmRecover::lastPicturePathFor(const shell::WorkingState& st) {
+    QDir dir(q((st.programFolder / "QXRecdt").string()));
+    if (QFileInfo::exists(dir.filePath("Lastpict.bmp"))) return dir.filePath("Lastpict.bmp");
+    const auto backs = dir.entryList({"back.*"}, QDir::Files);
+    return backs.isEmpty() ? QString() : dir.filePath(backs.first());
 }
 
 // ---------------------------------------------------------------- commands
@@ -953,7 +1012,151 @@ void frmRecover::CmdScan_Click() {
     runScan();
 }
 
-void frmRecover::runScan() { notYetAvailable("CmdScan"); }
+std::string frmRecover::typeSelection() const {
+    // Learned types first, then the built-in ones; each pass ends with "|".
+    const QString program = q(LoadStr(364, "Program"));
+    std::string selection;
+    for (bool builtIn : {false, true}) {
+        for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+            if (item->checkState(0) != Qt::Checked || (item->text(2) == program) != builtIn) continue;
+            selection += "." + s(item->text(0).toLower()) + s(item->data(1, Qt::UserRole).toString());
+        }
+        selection += "|";
+    }
+    return selection;
+}
+
+void frmRecover::runScan() {
+    const std::string selection = typeSelection();
+    scan::ScanContext ctx(*this);
+    ctx.table = scan::BuildSignatureTable(selection);
+    scan::OrderForScan(ctx.table);
+    if (ctx.table.empty()) {
+        message(LoadStr(547, "Please first check some types on the search list to scan for."), "QX Adaptive",
+                {shell::Buttons::OK, shell::Icon::Exclamation, 0});
+        return;
+    }
+    if (currentDrive_.empty() || !media::GetDriveInfo(currentDrive_, ctx.record)) {
+        message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"),
+                {shell::Buttons::OK, shell::Icon::Exclamation, 0});
+        return;
+    }
+    ctx.drive = ctx.record.Drive.empty() ? currentDrive_ : ctx.record.Drive;
+    ctx.cacheFolder = cacheFolder_;
+    ctx.imageFolder = state().image;
+    ctx.options.deepScan = ChkDeep->isChecked();
+    ctx.options.damaged = ChkDamaged->isChecked();
+    ctx.options.minMB = minMB_;
+    ctx.options.maxMB = maxMB_;
+
+    // An interrupted scan of this drive may go on; a new scan replaces the cache.
+    scan::ScanContext previous(*this);
+    const bool havePrevious = scan::LoadScanState(cacheFolder_, previous);
+    bool resume = false;
+    if (havePrevious && previous.resumeUnit > 0 && previous.resumeDrive == ctx.drive) {
+        resume = message(FormatStr(LoadStr(0, "The last scan of disk %0 was interrupted."), {ctx.drive}) + "\n" +
+                             LoadStr(0, "Do you want to resume, adding remaining files to the cache?  "),
+                         LoadStr(38, "Scan"), {shell::Buttons::YesNo, shell::Icon::Question, 0}) ==
+                 shell::Answer::Yes;
+    }
+    if (resume) {
+        ctx.resumeDrive = previous.resumeDrive;
+        ctx.resumeUnit = previous.resumeUnit;
+        ctx.lastFileOpen = previous.lastFileOpen;
+        ctx.FoundNames = previous.FoundNames;
+        ctx.FoundSizes = previous.FoundSizes;
+        ctx.found = previous.found;
+        ctx.List3 = previous.List3;
+    } else if (cacheHasFiles() || havePrevious) {
+        if (cacheHasFiles() &&
+            message(LoadStr(352, "A new scan will delete all unsaved cached files of the previous scan.") + "\n" +
+                        LoadStr(353, "Do you want to continue?  "),
+                    LoadStr(38, "Scan"), {shell::Buttons::YesNo, shell::Icon::Question, 0}) != shell::Answer::Yes)
+            return;
+        shell::EmptyCache(state());
+        FillCacheBrowser();
+    }
+
+    clearStop();
+    shell::EnterBusy(*this, busy_, "CmdScan");
+    CmbTypeSelect->setVisible(false);
+    ShowResults();
+    resultViews_->setCurrentWidget(List3);
+    const scan::ScanOutcome outcome = scan::ScanDisk(ctx);
+    shell::LeaveBusy(*this, busy_, LoadStr(38, "Scan"));
+    clearStop();
+    CmbTypeSelect->setVisible(true);
+    ProgressBar1->setVisible(false);
+    scan::SaveScanState(cacheFolder_, ctx);
+    lastScanOutcome_ = static_cast<int>(outcome);
+
+    FillCacheBrowser();
+    EnableButtons();
+    if (cacheHasFiles()) {
+        List3->setCurrentRow(0);
+    } else {
+        ShowStartPage();
+    }
+}
+
+void frmRecover::fillTypeList() {
+    LvwTypes->clear();
+    const QString program = q(LoadStr(364, "Program"));
+    QSet<QString> seen;
+    for (int n = 0; n <= scan::kLastBuiltInRow; ++n) {
+        const scan::SignatureRow row = scan::BuiltInRow(n);
+        if (row.Extension.size() < 2 || seen.contains(q(row.key()))) continue;
+        seen.insert(q(row.key()));
+        auto* item = new QTreeWidgetItem(LvwTypes);
+        item->setText(0, q(row.Extension.substr(1)).toUpper());
+        item->setText(1, q(row.DisplayName).trimmed());
+        item->setData(1, Qt::UserRole, q(row.DisplayName));
+        item->setText(2, program);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+    }
+    // The check marks of the last run, row for row.
+    const auto& rows = state().settings.typeRows;
+    for (int i = 0; i < LvwTypes->topLevelItemCount() && i < static_cast<int>(rows.size()); ++i) {
+        QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+        if (item->text(0) == q(rows[i].text)) item->setCheckState(0, rows[i].checked ? Qt::Checked : Qt::Unchecked);
+    }
+    for (int c = 0; c < LvwTypes->columnCount(); ++c) LvwTypes->resizeColumnToContents(c);
+}
+
+void frmRecover::showFoundFile(int row) {
+    if (row < 0 || row >= foundNames_.size() || busy_.busy) return;
+    const QString path = q((activeFolder_ / s(foundNames_[row])).string());
+    const QFileInfo info(path);
+    const QString shown = QString(foundNames_[row]).replace("R#", "File ");
+    if (info.size() == 0) {
+        status(LoadStr(0, "File has no file length."));
+        return;
+    }
+    lblInfo->setText(QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown);
+    QImage picture;
+    if (picture.load(path)) {
+        lastPicture_ = QPixmap::fromImage(picture);
+        Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        lblPictureMode->setText(q(LoadStr(0, "Display Full File")));
+        // The camera's facts, one "key value" line each.
+        viewing::ExifValues exif;
+        QStringList lines;
+        lines << q(LoadStr(1416, "File:")) + " " + shown;
+        if (viewing::ReadExifFile(s(path), exif)) {
+            if (!exif.make.empty()) lines << "Make  " + q(exif.make);
+            if (!exif.model.empty()) lines << "Model  " + q(exif.model);
+            if (!exif.date.empty()) lines << "DTOrigin  " + q(exif.date);
+        }
+        lines << QString("ImageWidth  %1").arg(picture.width()) << QString("ImageHeight  %1").arg(picture.height());
+        txtExif->setPlainText(lines.join('\n'));
+    } else {
+        Picture1->clear();
+        lblPictureMode->clear();
+        txtExif->clear();
+    }
+}
 
 void frmRecover::CmdShowScanTypes_Click() {
     if (pages_->currentWidget() == pageTypes_) {
@@ -963,18 +1166,42 @@ void frmRecover::CmdShowScanTypes_Click() {
         pages_->setCurrentWidget(pageTypes_);
         previewPane_->setVisible(false);
         CmdShowScanTypes->setChecked(true);
+        // Choosing a drive hides the presets; with the list they are back.
+        CmbTypeSelect->setVisible(true);
+        LvwTypes->scrollToTop();
     }
 }
 
 void frmRecover::CmdShowThumbs_Click() {
     ShowResults();
-    resultViews_->setCurrentWidget(resultViews_->currentWidget() == List3 ? static_cast<QWidget*>(LvwFiles)
-                                                                           : static_cast<QWidget*>(List3));
+    const bool toThumbs = resultViews_->currentWidget() == List3;
+    resultViews_->setCurrentWidget(toThumbs ? static_cast<QWidget*>(LvwFiles) : static_cast<QWidget*>(List3));
+    if (toThumbs) loadThumbnails();
+}
+
+void frmRecover::loadThumbnails() {
+    const int width = std::clamp(TxtWidth->text().toInt(), 48, 400);
+    LvwFiles->setIconSize(QSize(width, width * 3 / 4));
+    LvwFiles->setGridSize(QSize(width + 24, width * 3 / 4 + 36));
+    LvwFiles->doItemsLayout();
+    for (int i = 0; i < LvwFiles->count() && i < foundNames_.size(); ++i) {
+        QListWidgetItem* item = LvwFiles->item(i);
+        if (!item->icon().isNull()) continue;
+        // JPEG decoders scale while decoding: cheap small pictures.
+        QImageReader reader(q((activeFolder_ / s(foundNames_[i])).string()));
+        const QSize full = reader.size();
+        if (full.isValid()) reader.setScaledSize(full.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio));
+        const QImage thumb = reader.read();
+        if (!thumb.isNull()) item->setIcon(QIcon(QPixmap::fromImage(thumb)));
+        yield();
+    }
+    LvwFiles->doItemsLayout();
+    LvwFiles->horizontalScrollBar()->setValue(0);
 }
 
 void frmRecover::CmdShowFolder_Click() {
     const bool cache = caption("CmdShowFolder") == shell::LocalCaption("CmdShowFolder");
-    const fs::path folder = cache ? cacheFolder_ : browseFolder_;
+    const fs::path folder = cache ? activeFolder_ : browseFolder_;
     std::error_code ec;
     if (folder.empty() || !fs::is_directory(folder, ec)) {
         message("Folders are empty.", "Explore  " + LoadStr(31, "Harvestrix"), {});
@@ -986,7 +1213,7 @@ void frmRecover::CmdShowFolder_Click() {
 void frmRecover::CmdOpen_Click() {
     const int row = List3->currentRow();
     if (row < 0 || row >= foundNames_.size()) return;
-    const QString path = q((cacheFolder_ / s(foundNames_[row])).string());
+    const QString path = q((activeFolder_ / s(foundNames_[row])).string());
     // Never start a program found on a medium.
     if (path.contains(".exe", Qt::CaseInsensitive)) return;
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
@@ -1005,19 +1232,93 @@ void frmRecover::CmdMaxSpeed_Click() {
     EnableButtons();
 }
 
-void frmRecover::CmdBrowse_Click() { notYetAvailable("CmdBrowse"); }
+void frmRecover::CmdQuickUndelete_Click() {
+    if (busy_.busy || currentDrive_.empty()) return;
+    undelete::QuickUndeleteOptions o;
+    o.drive = currentDrive_;
+    std::vector<std::string> extensions;
+    bool every = true;
+    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+        if (item->checkState(0) == Qt::Checked) extensions.push_back(s(item->text(0).toLower()));
+        else every = false;
+    }
+    o.typeFilter = undelete::UndeleteTypeFilter(extensions, every, media::CurrentDrive().DriveType == "Removable");
+    o.minMB = minMB_;
+    o.maxMB = maxMB_;
+    o.workFolder = cacheFolder_;
+    // Listing is quick but may read a whole MFT: other long commands wait.
+    busy_.busy = true;
+    busy_.operation = "CmdQuickUndelete";
+    for (const auto& name : shell::LongCommands())
+        if (name != "CmdQuickUndelete") setEnabled(name, false);
+    undelete_ = std::make_unique<undelete::QuickUndelete>(*this);
+    const bool listed = undelete_->run(o);
+    busy_ = {};
+    for (const auto& name : shell::LongCommands()) setEnabled(name, true);
+    EnableButtons();
+    List1->clear();
+    List2->clear();
+    if (!listed) return;
+    for (const auto& row : undelete_->lists().list1) List1->addItem(q(row));
+    for (const auto& row : undelete_->lists().list2) List2->addItem(q(row));
+    findChild<QWidget*>("undeleteLists")->setVisible(true);
+    ShowResults();
+}
 
-void frmRecover::CmbTypeSelect_Click(int index) {
-    if (index < 0) return;
-    const QString entry = CmbTypeSelect->itemText(index);
-    const bool all = entry == q(LoadStr(1534, "All types possible"));
-    const bool none = entry == q(LoadStr(1708, "Deselect"));
-    if (!all && !none) {
-        notYetAvailable("CmbTypeSelect");
+void frmRecover::showEntryInfo(QListWidget* list, bool deleted) {
+    if (!undelete_ || busy_.busy) return;
+    const int row = list->currentRow();
+    if (row < 0) return;
+    const long index = undelete::RowEntryIndex(s(list->item(row)->text()));
+    if (index < 0) {
+        // Header and spacer stand for the first entry.
+        if (row < 2 && list->count() > 2) list->setCurrentRow(2);
         return;
     }
-    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i)
-        LvwTypes->topLevelItem(i)->setCheckState(0, all ? Qt::Checked : Qt::Unchecked);
+    QStringList lines;
+    for (const auto& line :
+         undelete::EntryInfoLines(undelete_->drive(), undelete_->entries(), static_cast<std::size_t>(index), deleted))
+        lines << q(line);
+    txtExif->setPlainText(lines.join('\n'));
+}
+
+void frmRecover::CmdBrowse_Click() {
+    if (busy_.busy) return;
+    auto chosen = chooseFolder(LoadStr(1531, "Browse"), browseFolder_.string());
+    if (!chosen) return;
+    std::string path = *chosen;
+    for (std::size_t at; (at = path.find("//")) != std::string::npos;) path.erase(at, 1);
+    const fs::path folder(path);
+    listFolder(folder);
+    if (foundNames_.isEmpty()) {
+        message(FormatStr(LoadStr(0, "Folder %0 is empty."), {path}), LoadStr(1531, "Browse"), {});
+        FillCacheBrowser();
+        return;
+    }
+    browseFolder_ = folder;
+    state().browse = folder;
+    // Outside the cache the thumbnails come from the file list, not from a scan.
+    if (path.find("QXCache") == std::string::npos) setCaption("CmdShowThumbs", LoadStr(371, "FileList Scan"));
+    EnableButtons();
+    ShowResults();
+    List3->setCurrentRow(0);
+}
+
+void frmRecover::CmbTypeSelect_Click(int index) {
+    if (index < 0 || busy_.busy) return;
+    if (CmbTypeSelect->currentIndex() != index) CmbTypeSelect->setCurrentIndex(index);
+    // Presets are known by their English names; the camera brands have no other.
+    const auto& localised = shell::TypePresetEntries();
+    const std::string name = index < static_cast<int>(localised.size()) ? localised[index].english
+                                                                        : s(CmbTypeSelect->itemText(index));
+    const bool all = name == "All types possible";
+    QSet<QString> wanted;
+    for (const auto& t : scan::PresetTypes(name)) wanted.insert(q(t).toUpper());
+    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+        item->setCheckState(0, all || wanted.contains(item->text(0).toUpper()) ? Qt::Checked : Qt::Unchecked);
+    }
 }
 
 // ---------------------------------------------------------------- close
@@ -1046,34 +1347,50 @@ void frmRecover::Timer2_Timer() {
     }
 }
 
+void frmRecover::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // The layout settles first; then the picture is drawn to the new size.
+    QTimer::singleShot(0, this, [this] {
+        if (!lastPicture_.isNull())
+            Picture1->setPixmap(
+                lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    });
+}
+
 void frmRecover::closeEvent(QCloseEvent* event) {
     if (closeCommand()) event->accept();
     else event->ignore();
 }
 
 void frmRecover::ExitSequence() {
-    std::error_code ec;
-    if (!lastPicture_.isNull() && !pictureFolder_.empty())
-        lastPicture_.save(q((pictureFolder_ / "Lastpict.bmp").string()), "BMP");
-    QSettings b(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix");
-    b.setValue("LastStage", "0");
-    setCaption("CmdEnd", LoadStr(756, "Closing..."));
-    saveSettings();
-    if (!cacheFolder_.empty()) {
-        for (auto& e : fs::directory_iterator(cacheFolder_ / "Temp", ec))
-            if (e.is_regular_file(ec)) fs::remove(e.path(), ec);
-        for (auto& e : fs::directory_iterator(cacheFolder_, ec)) {
-            const std::string name = e.path().filename().string();
-            // The undelete's per-drive lists: a drive prefix and "DirEnt.dat".
-            if (name.size() > 10 && name.compare(name.size() - 10, 10, "DirEnt.dat") == 0) fs::remove(e.path(), ec);
-        }
-    }
-    List1->clear();
-    List2->clear();
-    Timer1->stop();
-    Timer2->stop();
-    if (!saveFolder_.empty() && fs::is_directory(saveFolder_, ec) && fs::is_empty(saveFolder_, ec))
-        fs::remove(saveFolder_, ec);
+    using shell::StepResult;
+    shell::WorkingState& st = state();
+    if (!st.store) return;  // never loaded
+    shell::StartupOptions so;
+    if (options_.singleInstance) so.instanceFile = shell::DefaultInstanceFile();
+    auto steps = shell::EngineExitSteps(st, *this, so);
+    steps.insertBefore("EndDamagedRecovery", "SaveLastPicture", [&] {
+        std::error_code ec;
+        fs::create_directories(st.picture, ec);
+        if (lastPicture_.isNull()) return StepResult::Done;
+        return shell::Ok(lastPicture_.save(q((st.picture / "Lastpict.bmp").string()), "BMP"));
+    });
+    steps.insertBefore("SaveSettings", "Closing", [&] {
+        setCaption("CmdEnd", LoadStr(756, "Closing..."));
+        collectSettings();
+        return StepResult::Done;
+    });
+    steps.insertAfter("ClearTemporaryFiles", "ClearLists", [&] {
+        List1->clear();
+        List2->clear();
+        return StepResult::Done;
+    });
+    steps.insertBefore("RemoveEmptySaveFolder", "StopTimers", [&] {
+        Timer1->stop();
+        Timer2->stop();
+        return StepResult::Done;
+    });
+    steps.run();
 }
 
 }  // namespace hx::gui

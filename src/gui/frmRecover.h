@@ -3,11 +3,13 @@
 #include <QPixmap>
 #include <QStringList>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "platform/DriveCatalogue.h"
 #include "shell/Ui.h"
 #include "shell/WindowCommands.h"
+#include "shell/WorkingState.h"
 
 class QCheckBox;
 class QComboBox;
@@ -23,9 +25,14 @@ class QTextBrowser;
 class QTimer;
 class QTreeWidget;
 
+namespace hx::undelete {
+class QuickUndelete;
+}
+
 namespace hx::gui {
 
 class frmRecoverInit;
+class QtSettingsStore;
 
 // The main window. It carries the commands as click handlers, the working
 // state of a run, and implements the Ui service with widgets; commands find
@@ -69,14 +76,17 @@ public:
     void RefreshDriveInfo();
     const std::filesystem::path& cacheFolder() const { return cacheFolder_; }
     const std::filesystem::path& saveFolder() const { return saveFolder_; }
+    const std::filesystem::path& activeFolder() const { return activeFolder_; }
     const std::filesystem::path& pictureFolder() const { return pictureFolder_; }
     std::string currentDrive() const { return currentDrive_; }
     bool isBusy() const { return busy_.busy; }
+    // How the last scan ended (scan::ScanOutcome), -1 before any.
+    int lastScanOutcome() const { return lastScanOutcome_; }
     bool hasExited() const { return exited_; }
     const QStringList& foundNames() const { return foundNames_; }
     const shell::DriveWatcher& watcher() const { return watcher_; }
     // Answers of the last plain-box fallback of self-closing messages.
-    bool usesPlainBoxes() const { return plainBoxes_; }
+    bool usesPlainBoxes() const;
 
 public slots:
     void CmdScan_Click();
@@ -87,11 +97,13 @@ public slots:
     void CmdOpen_Click();
     void CmdBrowse_Click();
     void CmdMaxSpeed_Click();
+    void CmdQuickUndelete_Click();
     void CmbTypeSelect_Click(int index);
     void Drive1_Change();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildWidgets();
@@ -106,9 +118,12 @@ private:
     void Timer2_Timer();
     void fillDriveList(QComboBox* list, const std::vector<platform::DriveEntry>& drives);
     void selectDrive(const std::string& id);
-    void settleCache();
-    void readSettings();
-    void saveSettings();
+    void applySettings();
+    void collectSettings();
+    static QString lastPicturePathFor(const shell::WorkingState& st);
+    void selectStartDrive();
+    bool storeHasWindow() const;
+    shell::WorkingState& state() const;
     void showLastPicture();
     void ExitSequence();
     // The close command; true when the window may close now.
@@ -116,20 +131,31 @@ private:
     void notYetAvailable(const std::string& command);
     bool cacheHasFiles() const;
     void runScan();
+    std::string typeSelection() const;
+    void fillTypeList();
+    void showFoundFile(int row);
+    void loadThumbnails();
+    // Lists the files of a folder as found files (the cache, or a browsed folder).
+    void listFolder(const std::filesystem::path& folder);
+    void showEntryInfo(QListWidget* list, bool deleted);
 
     shell::WindowOptions options_;
+    std::unique_ptr<QtSettingsStore> store_;
+    std::unique_ptr<undelete::QuickUndelete> undelete_;
     shell::BusyState busy_;
     shell::DriveWatcher watcher_;
     bool stopFlag_ = false;
-    bool plainBoxes_ = false;
     bool exited_ = false;
     bool loaded_ = false;
     bool selectionPending_ = false;
     std::string currentDrive_;
     std::filesystem::path cacheFolder_, saveFolder_, pictureFolder_, browseFolder_;
+    std::filesystem::path activeFolder_;  // whose files List3 shows
     QStringList foundNames_;
     std::vector<float> foundSizes_;
     double minMB_ = 0, maxMB_ = 0;
+    int colourScheme_ = 3;
+    int lastScanOutcome_ = -1;  // ListColors index of the scheme in use
 
     // Controls, named as the commands know them.
     QComboBox *Drive1 = nullptr, *Drive2 = nullptr, *CmbTypeSelect = nullptr, *ListColors = nullptr;

@@ -11,7 +11,9 @@ int main(int argc, char** argv) {
     hx::gui::ApplyAppStyle(app);
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-    hx::gui::frmRecover window(hx::shell::ParseWindowOptions(args));
+    auto options = hx::shell::ParseWindowOptions(args);
+    options.singleInstance = true;
+    hx::gui::frmRecover window(options);
     window.Form_Load();
     if (window.hasExited()) return 0;
     window.show();

@@ -56,6 +56,8 @@ std::vector<std::uint8_t> readCapped(DriveRecord& rec, const std::string& source
             return {};
         }
         if (want > rec.MediaBytes - start) want = rec.MediaBytes - start;
+    } else {
+        want = std::min<std::uint64_t>(want, 256ull << 20);  // size unknown: no table or directory is larger
     }
     if (want > 0xFFFFFFFFull - bps) want = 0xFFFFFFFFull - bps;
     std::uint32_t got = 0;

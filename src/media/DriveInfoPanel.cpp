@@ -152,6 +152,8 @@ bool MeasureReadSpeed(const std::string& drive, double& speed, shell::Ui* ui, in
         if (openError) *openError = handle.lastError();
         return false;
     }
+    // A medium read before would otherwise be measured from memory.
+    handle.dropCache();
     handle.adviseSequential();
     std::vector<std::uint8_t> block(kSpeedBlockBytes);
     double current = 1.0, average = 0;

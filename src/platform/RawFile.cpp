@@ -116,6 +116,10 @@ void RawFile::adviseSequential() {
     if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
+void RawFile::dropCache() {
+    if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+}
+
 bool isPermissionError(int error) { return error == EACCES || error == EPERM; }
 
 }  // namespace hx::platform

@@ -42,6 +42,8 @@ public:
     bool truncate(std::uint64_t length);
     // Tells the kernel the file is read front to back.
     void adviseSequential();
+    // Drops the file's clean cached pages, so that the next reads come from the medium.
+    void dropCache();
 
 private:
     int fd_ = -1;

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "shell/IniFile.h"
 
 namespace hx::shell {
 
@@ -70,25 +69,53 @@ const fs::path& IniSettingsStore::fileOf(RegRoot root) const {
     return paths_.currentUser;
 }
 
+IniFile* IniSettingsStore::contents(const fs::path& file, IniFile& scratch) {
+    if (file.empty()) return nullptr;
+    if (inBatch_) {
+        auto it = held_.find(file);
+        if (it != held_.end()) return &it->second;
+        IniFile loaded;
+        if (!loaded.load(file)) return nullptr;
+        return &(held_[file] = std::move(loaded));
+    }
+    return scratch.load(file) ? &scratch : nullptr;
+}
+
+bool IniSettingsStore::store(const fs::path& file, IniFile& ini) { return inBatch_ || ini.save(file); }
+
+void IniSettingsStore::BeginBatch() {
+    inBatch_ = true;
+    held_.clear();
+}
+
+bool IniSettingsStore::EndBatch() {
+    bool ok = true;
+    for (auto& [file, ini] : held_) ok = ini.save(file) && ok;
+    held_.clear();
+    inBatch_ = false;
+    return ok;
+}
+
 std::string IniSettingsStore::ReadRegValue(RegRoot root, const std::string& keyPath, const std::string& name) {
-    IniFile ini;
-    if (fileOf(root).empty() || !ini.load(fileOf(root))) return {};
-    return ini.value(RegKeyToSettingsKey(keyPath, name)).value_or("");
+    IniFile scratch;
+    IniFile* ini = contents(fileOf(root), scratch);
+    return ini ? ini->value(RegKeyToSettingsKey(keyPath, name)).value_or("") : std::string();
 }
 
 bool IniSettingsStore::WriteRegValue(RegRoot root, const std::string& keyPath, const std::string& name,
                                      const std::string& value) {
-    IniFile ini;
-    if (fileOf(root).empty() || !ini.load(fileOf(root))) return false;
-    ini.setValue(RegKeyToSettingsKey(keyPath, name), value);
-    return ini.save(fileOf(root));
+    IniFile scratch;
+    IniFile* ini = contents(fileOf(root), scratch);
+    if (!ini) return false;
+    ini->setValue(RegKeyToSettingsKey(keyPath, name), value);
+    return store(fileOf(root), *ini);
 }
 
 bool IniSettingsStore::DeleteRegKey(RegRoot root, const std::string& keyPath, const std::string& subkey) {
-    IniFile ini;
-    if (fileOf(root).empty() || !ini.load(fileOf(root))) return false;
-    if (!ini.remove(RegKeyToSettingsKey(keyPath, subkey))) return false;
-    return ini.save(fileOf(root));
+    IniFile scratch;
+    IniFile* ini = contents(fileOf(root), scratch);
+    if (!ini || !ini->remove(RegKeyToSettingsKey(keyPath, subkey))) return false;
+    return store(fileOf(root), *ini);
 }
 
 bool IniSettingsStore::CreateRegKey(RegRoot root, const std::string&) {
@@ -98,17 +125,18 @@ bool IniSettingsStore::CreateRegKey(RegRoot root, const std::string&) {
 
 std::string IniSettingsStore::GetSetting(const std::string& app, const std::string& section,
                                          const std::string& key, const std::string& defaultValue) {
-    IniFile ini;
-    if (!ini.load(paths_.appSettings)) return defaultValue;
-    return ini.value(app + "/" + section + "/" + key).value_or(defaultValue);
+    IniFile scratch;
+    IniFile* ini = contents(paths_.appSettings, scratch);
+    return ini ? ini->value(app + "/" + section + "/" + key).value_or(defaultValue) : defaultValue;
 }
 
 void IniSettingsStore::SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                                    const std::string& value) {
-    IniFile ini;
-    if (!ini.load(paths_.appSettings)) return;
-    ini.setValue(app + "/" + section + "/" + key, value);
-    ini.save(paths_.appSettings);
+    IniFile scratch;
+    IniFile* ini = contents(paths_.appSettings, scratch);
+    if (!ini) return;
+    ini->setValue(app + "/" + section + "/" + key, value);
+    store(paths_.appSettings, *ini);
 }
 
 }  // namespace hx::shell

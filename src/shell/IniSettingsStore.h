@@ -8,6 +8,9 @@
 //   store B        $XDG_CONFIG_HOME or ~/.config        /Morvenick/AppSettings.conf
 // Each call reads the file afresh and every write saves it at once.
 #include <filesystem>
+#include <map>
+
+#include "shell/IniFile.h"
 
 #include "shell/SettingsStore.h"
 
@@ -33,11 +36,20 @@ public:
     void SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                      const std::string& value) override;
 
+    void BeginBatch() override;
+    bool EndBatch() override;
+
     const IniStorePaths& paths() const { return paths_; }
 
 private:
     const std::filesystem::path& fileOf(RegRoot root) const;
+    // The file's contents: held during a batch, read afresh otherwise. Null when unreadable.
+    IniFile* contents(const std::filesystem::path& file, IniFile& scratch);
+    bool store(const std::filesystem::path& file, IniFile& ini);
+
     IniStorePaths paths_;
+    bool inBatch_ = false;
+    std::map<std::filesystem::path, IniFile> held_;
 };
 
 // "Software\\Morvenick\\Harvestrix" + "TCache" -> "Software/Morvenick/Harvestrix/TCache".

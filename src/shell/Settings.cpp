@@ -69,6 +69,7 @@ double ParseSizeLimit(const std::string& text) {
 
 bool CreateRegistryEntries(SettingsStore& store, RegRoot root, const StoredSettings& s,
                            const std::string& resultView) {
+    store.BeginBatch();
     bool ok = store.CreateRegKey(root, kBrandKey);
     store.DeleteRegKey(root, kProgramKey, "LVW");
     store.DeleteRegKey(root, kBrandKey, "Harvestrix");
@@ -108,7 +109,7 @@ bool CreateRegistryEntries(SettingsStore& store, RegRoot root, const StoredSetti
         ok = store.WriteRegValue(root, lvw, name, row.text + "," + (row.checked ? "True" : "False")) && ok;
     }
     SaveSetting(store, kResultView, resultView);
-    return ok;
+    return store.EndBatch() && ok;
 }
 
 StoredSettings LoadSettings(SettingsStore& store, RegRoot root) {

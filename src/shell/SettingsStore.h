@@ -38,6 +38,11 @@ public:
                                    const std::string& defaultValue = {}) = 0;
     virtual void SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                              const std::string& value) = 0;
+
+    // Many writes in a row (the exit's full save): a file-backed store may
+    // hold them and write once at EndBatch, which says whether that worked.
+    virtual void BeginBatch() {}
+    virtual bool EndBatch() { return true; }
 };
 
 // Everything in memory. A root can be made read-only to play a machine

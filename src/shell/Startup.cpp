@@ -47,6 +47,12 @@ void rewriteCaches(WorkingState& state, const std::function<void()>& change) {
 
 }  // namespace
 
+std::string CommandLineOf(int argc, const char* const* argv) {
+    std::string line;
+    for (int i = 1; i < argc; ++i) line += (i > 1 ? " " : "") + std::string(argv[i] ? argv[i] : "");
+    return line;
+}
+
 bool HasSwitch(const std::string& commandLine, const std::string& name) {
     return ToLower(commandLine).find(ToLower(name)) != std::string::npos;
 }

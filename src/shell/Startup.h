@@ -16,6 +16,8 @@
 
 namespace hx::shell {
 
+// The program's arguments joined by blanks: the line the switches are found in.
+std::string CommandLineOf(int argc, const char* const* argv);
 // The command-line switches, searched anywhere in the line without case.
 bool HasSwitch(const std::string& commandLine, const std::string& name);
 // "cache=FOLDER": the text after the first "=", trimmed; nullopt-like empty

@@ -94,9 +94,20 @@ DriveWatcher::Tick DriveWatcher::tick(bool selectionPending, bool busy, bool vis
     return t;
 }
 
+namespace {
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+}  // namespace
+
 ColourScheme SchemeFromEntry(const std::string& entryText) {
+    // The word may stand anywhere and in any case ("Layout Dark", "Opmaak donker");
+    // the English word counts too, for tables whose word and entry disagree.
+    const std::string entry = lower(entryText);
     auto has = [&](int id, const char* word) {
-        return entryText.find(LoadStr(id, word)) != std::string::npos;
+        return entry.find(lower(LoadStr(id, word))) != std::string::npos ||
+               entry.find(lower(word)) != std::string::npos;
     };
     if (has(420, "Hide")) return ColourScheme::Hide;
     if (has(421, "Dark")) return ColourScheme::Dark;
@@ -130,16 +141,8 @@ CloseStep CloseCommand(Ui& ui, BusyState& state) {
     return CloseStep::WaitForStop;
 }
 
-namespace {
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
-}  // namespace
-
 WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {
     WindowOptions o;
-    std::vector<std::string> rest;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto valueOf = [&](const std::string& name, std::string& value) {
@@ -158,28 +161,7 @@ WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {
         if (valueOf("attach", value)) o.attaches.push_back(value);
         else if (valueOf("cache", value)) o.cacheDir = value;
         else if (valueOf("lang", value)) o.language = std::atoi(value.c_str());
-        else rest.push_back(a);
-    }
-    std::string line;
-    for (const auto& r : rest) line += (line.empty() ? "" : " ") + r;
-    const std::string low = lower(line);
-    if (low.find("uninstall") != std::string::npos) o.uninstall = true;
-    if (low.find("language") != std::string::npos) o.language = std::atoi(line.c_str());
-    auto c = low.find("cache");
-    if (c != std::string::npos && !o.cacheDir) {
-        auto eq = line.find('=');
-        if (eq != std::string::npos) {
-            std::string dir = line.substr(eq + 1);
-            while (!dir.empty() && dir.front() == ' ') dir.erase(dir.begin());
-            while (!dir.empty() && dir.back() == ' ') dir.pop_back();
-            if (!dir.empty()) o.cacheDir = dir;
-        } else {
-            o.askCache = true;
-        }
-    }
-    for (const auto& r : rest) {
-        const std::string l = lower(r);
-        if (l.rfind("--", 0) == 0) o.unknown.push_back(r);
+        else o.commandLine += (o.commandLine.empty() ? "" : " ") + a;
     }
     return o;
 }

@@ -81,15 +81,15 @@ enum class CloseStep { Exit, WaitForStop };
 CloseStep CloseCommand(Ui& ui, BusyState& state);
 
 // The window's command line: --attach IMAGE[,removable][,label=NAME] (any
-// number), --cache DIR, --lang ID, and the old switches "language",
-// "cache[=DIR]" and "uninstall" anywhere in the line.
+// number), --cache DIR and --lang ID. Everything else is the old switch line
+// ("language", "cache=DIR", "uninstall", "clean"), read by the start-up steps.
 struct WindowOptions {
     std::vector<std::string> attaches;
-    std::optional<std::string> cacheDir;  // DIR of --cache or cache=DIR
-    bool askCache = false;                // "cache" without "="
+    std::optional<std::string> cacheDir;
     std::optional<int> language;
-    bool uninstall = false;
-    std::vector<std::string> unknown;
+    std::string commandLine;
+    // The real program: one instance, stray helper processes ended.
+    bool singleInstance = false;
 };
 WindowOptions ParseWindowOptions(const std::vector<std::string>& args);
 

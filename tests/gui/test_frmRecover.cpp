@@ -2,7 +2,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
@@ -11,12 +14,18 @@
 #include <QTreeWidget>
 #include <memory>
 
+#include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
+#include "fixtures/TestJpeg.h"
 #include "gui/AppStyle.h"
+#include "gui/QtSettingsStore.h"
 #include "gui/frmRecover.h"
 #include "gui/frmRecoverInit.h"
 #include "media/DriveRecord.h"
 #include "platform/DriveCatalogue.h"
+#include "scan/ScanDisk.h"
+#include "scan/ScanState.h"
+#include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "shell/WindowCommands.h"
 #include "shell/WindowCommandsText.h"
@@ -43,10 +52,13 @@ class FrmRecoverTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<hx::test::TempDir> home_;
+    // Answers any box with its default button, so nothing unexpected hangs a test.
+    std::unique_ptr<hx::test::DialogScript> boxes_;
     fs::path fixedImage_, cardImage_;
 
     std::unique_ptr<frmRecover> open(std::vector<std::string> extra = {}, const std::string& cacheName = "work") {
         hx::platform::DetachAllImages();
+        fs::create_directories(home_->path() / cacheName);
         std::vector<std::string> args = {"--attach", fixedImage_.string(), "--cache",
                                          (home_->path() / cacheName).string()};
         args.insert(args.end(), extra.begin(), extra.end());
@@ -62,10 +74,16 @@ class FrmRecoverTest : public QObject {
     }
 
 private slots:
+    void init() { boxes_ = std::make_unique<hx::test::DialogScript>(); }
+    void cleanup() {
+        for (const auto& b : boxes_->shown) qWarning("box shown: %s: %s", qPrintable(b.title), qPrintable(b.text));
+        boxes_.reset();
+    }
+
     void initTestCase() {
         home_ = std::make_unique<hx::test::TempDir>("hx-gui");
         // Settings, cache and pictures of this run stay in the temporary home.
-        for (const char* v : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+        for (const char* v : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
             qputenv(v, QByteArray::fromStdString((home_->path() / v).string()));
         fixedImage_ = home_->path() / "disk.img";
         cardImage_ = home_->path() / "card.img";
@@ -85,6 +103,7 @@ private slots:
         QVERIFY(last.save(q((pictures / "Lastpict.bmp").string()), "BMP"));
 
         hx::platform::DetachAllImages();
+        fs::create_directories(home_->path() / "splash");
         frmRecover w(hx::shell::ParseWindowOptions({"--cache", (home_->path() / "splash").string()}));
         bool splashSeen = false;
         QString splashText;
@@ -134,7 +153,9 @@ private slots:
                                                           .arg(translated)
                                                           .arg(lang)));
             auto* presets = child<QComboBox>(*w, "CmbTypeSelect");
-            QCOMPARE(presets->count(), static_cast<int>(hx::shell::TypePresetEntries().size()));
+            // The localised presets, then the camera brands.
+            QCOMPARE(presets->count(), static_cast<int>(hx::shell::TypePresetEntries().size()) + 15);
+            QCOMPARE(presets->itemText(9), QString("Canon"));
             QCOMPARE(presets->itemText(0), q(hx::shell::LoadStr(1631, "All camera's")));
             auto* types = child<QTreeWidget>(*w, "LvwTypes");
             QCOMPARE(types->columnCount(), 9);
@@ -235,15 +256,17 @@ private slots:
         QVERIFY(!fs::exists(w->cacheFolder() / "bDirEnt.dat"));
         QVERIFY2(!fs::exists(save), "an empty save folder is removed");
         QCOMPARE(q(w->caption("CmdEnd")), QString("Closing..."));
-        QSettings a(QSettings::IniFormat, QSettings::UserScope, "Morvenick", "Harvestrix");
-        QCOMPARE(a.value("MW").toInt(), 1100 * 15);
-        QCOMPARE(a.value("DRVe").toString(), q(w->currentDrive()));
+        hx::gui::QtSettingsStore store;
+        const auto stored = hx::shell::LoadSettings(store, hx::shell::ChooseRegistryRoot(store, false));
+        QCOMPARE(stored.width, 1100L * 15);
+        QCOMPARE(stored.height, 700L * 15);
+        QCOMPARE(q(stored.startDrive), q(w->currentDrive()));
         QVERIFY(!w->currentDrive().empty());
     }
 
     void selfClosingBoxThatVanishesAtOnceFallsBackToPlainBoxes() {
         auto w = open({}, "boxes");
-        hx::test::DialogScript script;
+        auto& script = *boxes_;
 
         script.answerAfterMs = 1300;
         auto a = w->message("Saved.", "Harvestrix", {hx::shell::Buttons::OK, hx::shell::Icon::Information, 1});
@@ -269,6 +292,171 @@ private slots:
         QCOMPARE(q(w->input("Size:", "Harvestrix Scan", "0-0").value_or("")), QString("1.5-25"));
         script.inputs = {std::nullopt};
         QVERIFY(!w->input("Size:", "Harvestrix Scan", "0-0"));
+        w->CmdEnd_Click();
+    }
+
+    // A card with photographs, half of them deleted again.
+    fs::path makePhotoCard(const std::string& name, int megabytes, int photos) {
+        const fs::path card = home_->path() / name;
+        if (!hx::test::MakeFatCard(card, megabytes, 4, 16)) return {};
+        for (int i = 1; i <= photos; ++i) {
+            const fs::path jpg = home_->path() / ("IMG_" + std::to_string(1000 + i) + ".JPG");
+            hx::test::WriteFile(jpg, hx::test::MakeTestJpeg(i, 1024, 768, 90));
+            if (!hx::test::CopyToCard(card, jpg, jpg.filename().string())) return {};
+        }
+        for (int i = 2; i <= photos; i += 2)
+            if (!hx::test::DeleteFromCard(card, "IMG_" + std::to_string(1000 + i) + ".JPG")) return {};
+        return card;
+    }
+
+    static int presetIndex(frmRecover& w, const char* english) {
+        const auto& e = hx::shell::TypePresetEntries();
+        for (std::size_t i = 0; i < e.size(); ++i)
+            if (e[i].english == english) return static_cast<int>(i);
+        return w.findChild<QComboBox*>("CmbTypeSelect")->findText(english);
+    }
+
+    void scanFindsThePhotosAndStopResumes() {
+        const fs::path card = makePhotoCard("photos.img", 32, 6);
+        QVERIFY(!card.empty());
+        auto w = open({"--attach", card.string() + ",removable,label=PHOTOS"}, "scan");
+        QCOMPARE(q(w->currentDrive()), q(card.string()));
+        auto* types = child<QTreeWidget>(*w, "LvwTypes");
+        QVERIFY(types->topLevelItemCount() > 20);
+        w->CmbTypeSelect_Click(presetIndex(*w, "Unlisted camera"));
+        int checked = 0;
+        for (int i = 0; i < types->topLevelItemCount(); ++i)
+            if (types->topLevelItem(i)->checkState(0) == Qt::Checked) {
+                ++checked;
+                QVERIFY(QStringList({"JPG", "JPE", "TIF"}).contains(types->topLevelItem(i)->text(0)));
+            }
+        QVERIFY(checked > 0);
+
+        // The scan button stops its own scan at the next check.
+        auto* scanButton = child<QPushButton>(*w, "CmdScan");
+        QString captionWhileBusy;
+        bool driveListWhileBusy = true;
+        QTimer stopper;
+        connect(&stopper, &QTimer::timeout, [&] {
+            if (!w->isBusy()) return;
+            captionWhileBusy = scanButton->text();
+            driveListWhileBusy = child<QWidget>(*w, "Drive1")->isEnabled();
+            stopper.stop();
+            scanButton->click();
+        });
+        stopper.start(0);
+        scanButton->click();
+        QCOMPARE(captionWhileBusy, QString("Stop"));
+        QVERIFY(!driveListWhileBusy);
+        QCOMPARE(w->lastScanOutcome(), static_cast<int>(hx::scan::ScanOutcome::Stopped));
+        QCOMPARE(scanButton->text(), QString("Scan"));
+        QVERIFY(child<QWidget>(*w, "Drive1")->isEnabled());
+        const int foundAtStop = w->foundNames().size();
+
+        // The next press offers to resume, and the resumed scan finds them all.
+        boxes_->answers = {QMessageBox::Yes};
+        scanButton->click();
+        QVERIFY(boxes_->shownContaining("was interrupted"));
+        QCOMPARE(w->lastScanOutcome(), static_cast<int>(hx::scan::ScanOutcome::Finished));
+        QVERIFY(w->foundNames().size() >= 6);
+        QVERIFY(w->foundNames().size() >= foundAtStop);
+        QCOMPARE(child<QListWidget>(*w, "List3")->count(), w->foundNames().size());
+        for (const QString& name : w->foundNames()) {
+            QVERIFY(name.startsWith("R#"));
+            QVERIFY(fs::file_size(w->cacheFolder() / name.toStdString()) > 10000);
+        }
+        for (const auto& name : hx::shell::CacheCommands())
+            QVERIFY2(child<QWidget>(*w, name.c_str())->isEnabled(), name.c_str());
+        QCOMPARE(q(w->caption("CmdShowFolder")), QString("Explore Cache"));
+        // The first find is previewed.
+        QVERIFY(child<QLabel>(*w, "Picture1")->isVisible());
+        QVERIFY(!child<QLabel>(*w, "Picture1")->pixmap().isNull());
+        w->CmdEnd_Click();
+    }
+
+    void endDuringAScanStopsItAndThenCloses() {
+        const fs::path card = makePhotoCard("end.img", 48, 4);
+        QVERIFY(!card.empty());
+        auto w = open({"--attach", card.string() + ",removable"}, "end");
+        w->CmbTypeSelect_Click(presetIndex(*w, "All picture types"));
+        QString endCaption;
+        bool scanStillBusy = false;
+        QTimer ender;
+        connect(&ender, &QTimer::timeout, [&] {
+            if (!w->isBusy()) return;
+            ender.stop();
+            child<QPushButton>(*w, "CmdEnd")->click();
+            endCaption = child<QPushButton>(*w, "CmdEnd")->text();
+            scanStillBusy = w->isBusy();
+        });
+        ender.start(0);
+        child<QPushButton>(*w, "CmdScan")->click();
+        QVERIFY2(scanStillBusy, "End does not close in the middle of the scan");
+        QCOMPARE(endCaption, QString("Still busy. Finishing"));
+        QCOMPARE(w->lastScanOutcome(), static_cast<int>(hx::scan::ScanOutcome::Stopped));
+        QTRY_VERIFY_WITH_TIMEOUT(w->hasExited(), 3000);
+        QVERIFY(!w->isVisible());
+        // The stop left the scan resumable.
+        hx::test::ScriptedUi ui;
+        hx::scan::ScanContext state(ui);
+        QVERIFY(hx::scan::LoadScanState(w->cacheFolder(), state));
+        QVERIFY(state.resumeUnit > 0);
+        QCOMPARE(q(state.resumeDrive), q(card.string()));
+    }
+
+    void quickUndeleteListsTheDeletedPhotos() {
+        const fs::path card = makePhotoCard("undelete.img", 32, 4);
+        QVERIFY(!card.empty());
+        auto w = open({"--attach", card.string() + ",removable"}, "undelete");
+        child<QPushButton>(*w, "CmdQuickUndelete")->click();
+        auto* listed = child<QListWidget>(*w, "List1");
+        auto* deleted = child<QListWidget>(*w, "List2");
+        QVERIFY(listed->isVisible());
+        QVERIFY(deleted->count() >= 4);
+        QVERIFY(deleted->item(0)->text().startsWith("Deleted on"));
+        QStringList rows;
+        for (int i = 2; i < deleted->count(); ++i) rows << deleted->item(i)->text();
+        QVERIFY2(rows.join(' ').contains("1002"), qPrintable(rows.join('|')));
+        QVERIFY(rows.join(' ').contains("1004"));
+        QVERIFY(listed->count() >= 4);
+        // The header row stands for the first entry, whose facts are shown.
+        deleted->setCurrentRow(0);
+        QCOMPARE(deleted->currentRow(), 2);
+        QVERIFY(!child<QPlainTextEdit>(*w, "txtExif")->toPlainText().isEmpty());
+        QVERIFY(child<QWidget>(*w, "CmdScan")->isEnabled());
+        w->CmdEnd_Click();
+    }
+
+    void browseListsAFolderAsFoundFiles() {
+        auto w = open({}, "browse");
+        const fs::path pictures = home_->path() / "Pictures";
+        hx::test::WriteFile(pictures / "b.jpg", hx::test::MakeTestJpeg(3, 320, 240, 80));
+        hx::test::WriteFile(pictures / "a.jpg", hx::test::MakeTestJpeg(2, 320, 240, 80));
+        QTimer::singleShot(300, [&] {
+            // The folder dialog: type the folder and accept.
+            if (auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                dlg->setDirectory(q(pictures.string()));
+                static_cast<QDialog*>(dlg)->accept();
+            }
+        });
+        child<QPushButton>(*w, "CmdBrowse")->click();
+        QCOMPARE(q(w->activeFolder().string()), q(pictures.string()) + "/");
+        QCOMPARE(w->foundNames(), QStringList({"a.jpg", "b.jpg"}));
+        QCOMPARE(q(w->caption("CmdShowThumbs")), QString("FileList Scan"));
+        QVERIFY(!child<QLabel>(*w, "Picture1")->pixmap().isNull());
+        QVERIFY(child<QPlainTextEdit>(*w, "txtExif")->toPlainText().contains("ImageWidth  320"));
+        w->CmdEnd_Click();
+    }
+
+    void scanWithoutTypesSaysSoAndLeavesTheCache() {
+        auto w = open({}, "notypes");
+        w->CmbTypeSelect_Click(presetIndex(*w, "Deselect"));
+        hx::test::WriteFile(w->cacheFolder() / "R#0000.jpg", "kept");
+        w->FillCacheBrowser();
+        child<QPushButton>(*w, "CmdScan")->click();
+        QVERIFY(boxes_->shownContaining("Please first check some types"));
+        QVERIFY(fs::exists(w->cacheFolder() / "R#0000.jpg"));
+        QCOMPARE(w->lastScanOutcome(), -1);
         w->CmdEnd_Click();
     }
 

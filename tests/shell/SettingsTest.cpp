@@ -209,4 +209,13 @@ TEST(IniSettingsStore, FallsBackToUserFileAndFindsItAgain) {
     EXPECT_TRUE(machine.DeleteRegKey(RegRoot::CurrentUser, kProgramKey, "LVW"));
     EXPECT_EQ(machine.ReadRegValue(RegRoot::CurrentUser, std::string(kProgramKey) + "\\LVW", "001"), "");
     EXPECT_EQ(machine.ReadRegValue(RegRoot::Users, kProgramKey, "TCache"), "");  // no such root here
+
+    // A batch writes the file once, at its end.
+    IniSettingsStore batch(paths);
+    batch.BeginBatch();
+    batch.WriteRegValue(RegRoot::CurrentUser, kProgramKey, "TCache", "/new/QXCache/");
+    EXPECT_EQ(batch.ReadRegValue(RegRoot::CurrentUser, kProgramKey, "TCache"), "/new/QXCache/");
+    EXPECT_EQ(IniSettingsStore(paths).ReadRegValue(RegRoot::CurrentUser, kProgramKey, "TCache"), sample().tCache);
+    EXPECT_TRUE(batch.EndBatch());
+    EXPECT_EQ(IniSettingsStore(paths).ReadRegValue(RegRoot::CurrentUser, kProgramKey, "TCache"), "/new/QXCache/");
 }

@@ -133,6 +133,22 @@ TEST(Startup, SwitchesLanguageAndCache) {
     EXPECT_FALSE(fs::exists(s.state.save));  // empty, so removed
 }
 
+TEST(Startup, SwitchParsing) {
+    const char* argv[] = {"harvestrix", "1043", "Language", "cache=/media/u/CARD/my photos "};
+    const std::string line = CommandLineOf(4, argv);
+    EXPECT_EQ(line, "1043 Language cache=/media/u/CARD/my photos ");
+    EXPECT_TRUE(HasSwitch(line, "language"));
+    EXPECT_FALSE(HasSwitch(line, "uninstall"));
+    bool hasCache = false, hasEquals = false;
+    EXPECT_EQ(CacheSwitchFolder(line, hasCache, hasEquals), "/media/u/CARD/my photos");
+    EXPECT_TRUE(hasCache && hasEquals);
+    EXPECT_EQ(CacheSwitchFolder("CACHE", hasCache, hasEquals), "");
+    EXPECT_TRUE(hasCache);
+    EXPECT_FALSE(hasEquals);
+    EXPECT_EQ(CacheSwitchFolder("x=1", hasCache, hasEquals), "");
+    EXPECT_FALSE(hasCache);
+}
+
 TEST(Startup, CacheSwitchWithoutFolderAsksAndUninstallQuits) {
     Sandbox s;
     s.state.commandLine = "cache";

@@ -124,6 +124,15 @@ TEST(ColourScheme, ChosenByTheWordsInTheEntry) {
     EXPECT_EQ(SchemeFromEntry("Layout Dark"), ColourScheme::Dark);
     EXPECT_EQ(SchemeFromEntry("Layout Light"), ColourScheme::Light);
     EXPECT_EQ(SchemeFromEntry("Windows Theme"), ColourScheme::System);
+    // Every language's entries, whatever case their words take.
+    for (int lang : {kLangEnglish, kLangDutch, kLangGerman}) {
+        SetCurrentLanguage(lang);
+        const auto& e = ColourEntries();
+        EXPECT_EQ(SchemeFromEntry(LoadStr(e[1].id, e[1].english)), ColourScheme::Dark) << lang;
+        EXPECT_EQ(SchemeFromEntry(LoadStr(e[2].id, e[2].english)), ColourScheme::Light) << lang;
+        EXPECT_EQ(SchemeFromEntry(LoadStr(e[3].id, e[3].english)), ColourScheme::System) << lang;
+    }
+    SetCurrentLanguage(kLangEnglish);
     ASSERT_TRUE(ColoursOf(ColourScheme::Dark));
     EXPECT_EQ(ColoursOf(ColourScheme::Dark)->window, 0x808080u);
     EXPECT_EQ(ColoursOf(ColourScheme::Light)->progressBar, 0x906040u);
@@ -166,22 +175,14 @@ TEST(WindowOptions, AttachCacheAndOldSwitches) {
     EXPECT_EQ(o.cacheDir.value_or(""), "/tmp/c");
     EXPECT_EQ(o.language.value_or(0), 1031);
 
-    o = ParseWindowOptions({"1043", "language"});
-    EXPECT_EQ(o.language.value_or(0), 1043);
-    o = ParseWindowOptions({"LANGUAGE"});
-    EXPECT_EQ(o.language.value_or(-1), 0);
-    o = ParseWindowOptions({"cache=/media/e/work"});
-    EXPECT_EQ(o.cacheDir.value_or(""), "/media/e/work");
-    EXPECT_FALSE(o.askCache);
-    o = ParseWindowOptions({"cache"});
-    EXPECT_TRUE(o.askCache);
-    o = ParseWindowOptions({"Uninstall"});
-    EXPECT_TRUE(o.uninstall);
-    // An image path that happens to contain a switch word is only an image.
-    o = ParseWindowOptions({"--attach", "/tmp/cache-language-uninstall.img"});
-    EXPECT_FALSE(o.uninstall);
+    // The old switches stay in the line for the start-up steps; an image path
+    // that contains a switch word is only an image.
+    o = ParseWindowOptions({"1043", "language", "--attach", "/tmp/cache-language-uninstall.img", "cache=/e"});
+    EXPECT_EQ(o.commandLine, "1043 language cache=/e");
     EXPECT_FALSE(o.language);
     EXPECT_FALSE(o.cacheDir);
+    EXPECT_EQ(o.attaches.size(), 1u);
+    EXPECT_FALSE(o.singleInstance);
 }
 
 TEST(WindowText, TooltipsAndStartPage) {
