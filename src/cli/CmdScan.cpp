@@ -101,15 +101,15 @@ int runScan(CliArgs& args) {
     ctx.options.maxMB = std::atof(args.get("max-mb", "0").c_str());
 
     // The medium's own listing names the files found where listed files start.
-    std::vector<undelete::ListedFile> listing = undelete::ListedFilesFor(ctx.drive);
+    scan::ListedNames listing = undelete::ListedNamesFor(ctx.drive);
     if (listing.empty() && ctx.record.FileSystem.rfind("FAT", 0) == 0) {
         undelete::FatVolume volume;
         std::vector<undelete::UndeleteEntry> entries;
         if (undelete::LoadFatVolume(ctx.drive, ctx.record, volume) && undelete::ListFatEntries(volume, entries, ui))
-            listing = undelete::ToListedFiles(entries);
+            listing = undelete::ToListedNames(entries);
         ui.clearStop();
     }
-    for (const auto& f : listing) ctx.listed.push_back({f.name, f.firstCluster, f.size});
+    ctx.listed = listing;
 
     media::AllocationBitmap bitmap;
     if (ctx.options.smartScan) {
