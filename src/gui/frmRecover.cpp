@@ -162,7 +162,8 @@ frmRecover::frmRecover(shell::WindowOptions options, QWidget* parent)
     buildWidgets();
     connectCommands();
     resize(1280, 800);
-    setMinimumSize(1000, 640);
+    // Nothing may be squeezed below its own minimum.
+    setMinimumSize(QSize(1000, 640).expandedTo(minimumSizeHint()));
 }
 
 frmRecover::~frmRecover() = default;
@@ -250,7 +251,8 @@ void frmRecover::buildSidebar(QWidget* host) {
     lblSpecs->setObjectName("lblSpecs");
     lblSpecs->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblSpecs->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    lblSpecs->setFixedHeight(190);
+    // Room for the panel's eleven lines.
+    lblSpecs->setFixedHeight(lblSpecs->fontMetrics().lineSpacing() * 11 + 6);
     lblSpecs->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     v->addWidget(lblSpecs);
 

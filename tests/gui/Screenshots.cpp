@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
         w->CmdShowThumbs_Click();
         failures += !save(*w, out + "/after-scan-thumbs.png");
         w->CmdShowThumbs_Click();
+        w->resize(w->minimumSize());
+        failures += !save(*w, out + "/smallest-window.png");
         w->CmdEnd_Click();
     }
     {
