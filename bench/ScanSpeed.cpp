@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 #include <vector>
 
+#include "scan/QuietUi.h"
 #include "scan/ScanDisk.h"
 #include "shell/Ui.h"
 #include "viewing/SamplePhoto.h"
@@ -21,25 +23,7 @@ using namespace hx;
 
 namespace {
 
-class QuietUi : public shell::Ui {
-public:
-    shell::Answer message(const std::string&, const std::string&, const shell::MessageOptions&) override {
-        return shell::Answer::OK;
-    }
-    std::optional<std::string> input(const std::string&, const std::string&, const std::string&) override { return {}; }
-    std::optional<std::string> chooseFolder(const std::string&, const std::string&) override { return {}; }
-    std::optional<std::string> openFile(const std::string&, const std::string&, const std::string&) override { return {}; }
-    std::optional<std::string> saveFile(const std::string&, const std::string&, const std::string&) override { return {}; }
-    void setCaption(const std::string&, const std::string&) override {}
-    std::string caption(const std::string&) const override { return {}; }
-    void setEnabled(const std::string&, bool) override {}
-    void setVisible(const std::string&, bool) override {}
-    void status(const std::string&) override {}
-    void progress(double, const std::string&) override {}
-    void yield() override {}
-    bool stopRequested() const override { return false; }
-    void clearStop() override {}
-};
+using scan::QuietUi;
 
 std::uint64_t benchBytes() {
     const char* mb = std::getenv("HX_BENCH_MB");
@@ -120,6 +104,7 @@ std::size_t runScan(const fs::path& image, const std::string& selection, benchma
     state.PauseTiming();
     fs::remove_all(cache);
     fs::create_directories(cache);
+    ::sync();  // start without the last run's dirty pages
     state.ResumeTiming();
     scan::ScanContext ctx(ui);
     ctx.drive = image.string();
@@ -167,6 +152,7 @@ void CopyImage(benchmark::State& state) {
         state.PauseTiming();
         fs::remove_all(copy.parent_path());
         fs::create_directories(copy.parent_path());
+        ::sync();
         state.ResumeTiming();
         fs::copy_file(image, copy, fs::copy_options::overwrite_existing);
     }

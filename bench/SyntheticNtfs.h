@@ -133,7 +133,9 @@ inline Bytes record(std::uint16_t flags, const std::vector<Bytes>& attrs, std::u
 // The MFT lies at cluster 16, in two pieces with a gap when `fragmented`.
 class Volume {
 public:
-    explicit Volume(bool fragmented = false) : fragmented_(fragmented) {
+    // `dataStart`: the first cluster of file data; the MFT must end before it.
+    explicit Volume(bool fragmented = false, std::int64_t dataStart = 16 + 500000 / 4 + 200)
+        : kDataStart(dataStart), fragmented_(fragmented), nextData_(dataStart) {
         records_.resize(16);
         const char* names[] = {"$MFT", "$MFTMirr", "$LogFile", "$Volume", "$AttrDef", ".", "$Bitmap", "$Boot",
                                "$BadClus", "$Secure", "$UpCase", "$Extend", "", "", "", ""};
@@ -169,7 +171,6 @@ public:
             end = end + 37 + (mftClusters - half);
         }
         const std::int64_t bitmapLcn = end + 1;
-        if (nextData_ == kDataStart) nextData_ = kDataStart;
         const std::int64_t total = std::max<std::int64_t>(nextData_, bitmapLcn + 64) + 256;
         if (bitmapLcn + 8 > kDataStart) return false;  // the MFT ran into the data area
         records_[0] = record(1, {standardInformation(kTime), fileName("$MFT", 5),
@@ -214,13 +215,12 @@ public:
     void markInUse(std::int64_t lcn) { inUse_.push_back(lcn); }
 
 private:
-    // Room for 500,000 records of MFT before the file data begins.
-    static constexpr std::int64_t kDataStart = 16 + 500000 / 4 + 200;
+    const std::int64_t kDataStart;
     bool fragmented_;
     std::vector<Bytes> records_;
     std::vector<std::pair<std::int64_t, std::string>> data_;
     std::vector<std::int64_t> inUse_;
-    std::int64_t nextData_ = kDataStart;
+    std::int64_t nextData_;
 };
 
 }  // namespace hx::synth

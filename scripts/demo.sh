@@ -35,7 +35,7 @@ echo "== Scanning the card"
 "$CLI" --cache "$WORK" --attach "$WORK/card.img" scan "$WORK/card.img" --types jpg --yes
 
 echo "== Comparing"
-(cd "$WORK/QXCache" && sha256sum R#* 2>/dev/null | awk '{print $1}' | sort -u) > "$WORK/found.sha"
+find "$WORK/QXCache" -maxdepth 1 -type f ! -name ScanState.dat -exec sha256sum {} + | awk '{print $1}' | sort -u > "$WORK/found.sha"
 intact=0
 for f in "$WORK"/photos/*.JPG; do
   if grep -qx "$(sha256sum "$f" | awk '{print $1}')" "$WORK/found.sha"; then intact=$((intact + 1)); fi

@@ -10,6 +10,9 @@
 #include "scan/ScanDisk.h"
 #include "scan/ScanState.h"
 #include "shell/Strings.h"
+#include "shell/WorkingState.h"
+#include "undelete/UndeleteFat.h"
+#include "undelete/UndeleteLists.h"
 
 namespace hx::cli {
 
@@ -19,7 +22,10 @@ using shell::LoadStr;
 
 namespace {
 
+// The cache settled at start-up (--cache DIR gives DIR/QXCache/), else the default one.
 fs::path cacheFolderFor(const CliArgs& args) {
+    const shell::WorkingState& state = shell::SharedState();
+    if (!state.cache.empty()) return state.cache;
     if (args.has("cache")) return fs::path(args.get("cache")) / "QXCache";
     const char* xdg = std::getenv("XDG_CACHE_HOME");
     if (xdg && *xdg) return fs::path(xdg) / "QXCache";
@@ -87,11 +93,23 @@ int runScan(CliArgs& args) {
     }
     ctx.drive = ctx.record.Drive.empty() ? source : ctx.record.Drive;
     ctx.cacheFolder = cache;
+    ctx.settings = shell::SharedState().store;
     ctx.options.deepScan = args.has("deep");
     ctx.options.damaged = args.has("damaged");
     ctx.options.smartScan = args.has("smart");
     ctx.options.minMB = std::atof(args.get("min-mb", "0").c_str());
     ctx.options.maxMB = std::atof(args.get("max-mb", "0").c_str());
+
+    // The medium's own listing names the files found where listed files start.
+    std::vector<undelete::ListedFile> listing = undelete::ListedFilesFor(ctx.drive);
+    if (listing.empty() && ctx.record.FileSystem.rfind("FAT", 0) == 0) {
+        undelete::FatVolume volume;
+        std::vector<undelete::UndeleteEntry> entries;
+        if (undelete::LoadFatVolume(ctx.drive, ctx.record, volume) && undelete::ListFatEntries(volume, entries, ui))
+            listing = undelete::ToListedFiles(entries);
+        ui.clearStop();
+    }
+    for (const auto& f : listing) ctx.listed.push_back({f.name, f.firstCluster, f.size});
 
     media::AllocationBitmap bitmap;
     if (ctx.options.smartScan) {

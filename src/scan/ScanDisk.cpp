@@ -12,7 +12,9 @@
 #include <string_view>
 
 #include "media/SectorIo.h"
+#include "platform/AppendFile.h"
 #include "platform/FreeSpace.h"
+#include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "viewing/Exif.h"
 #include "viewing/PictureCheck.h"
@@ -138,6 +140,10 @@ private:
     void showProgress(bool force);
     std::string entryText(long counter, const std::string& description) const;
     void buildSecondTable();
+    void setLastCluster(const char* value) {
+        ctx_.LastCluster = value;
+        if (ctx_.settings) shell::SaveSetting(*ctx_.settings, shell::kLastCluster, value);
+    }
 
     ScanContext& ctx_;
     shell::Ui& ui_;
@@ -165,7 +171,9 @@ private:
     bool writeFailed_ = false;
 
     // The open file.
-    std::FILE* out_ = nullptr;
+    platform::AppendFile out_;
+    platform::CopySource copySource_;    // the medium again, for copies inside the kernel
+    std::uint64_t blockOffset_ = 0;      // byte offset of the block in the source
     // Consecutive units of the block are written with one call.
     const std::uint8_t* pending_ = nullptr;
     std::size_t pendingSize_ = 0;
@@ -312,16 +320,18 @@ std::size_t Scanner::readBlock(std::size_t units) {
     const std::size_t want = units * unitSize_;
     std::size_t got = 0;
     if (ctx_.options.damaged) {
-        // Per-call reads: an unreadable stretch reads as zeros and the scan goes on.
+        // Per-call reads: every block opens, reads and closes the medium.
         const std::int64_t lba = static_cast<std::int64_t>(
             geo_.firstDataSector + (unit_ - geo_.rootCluster) * geo_.sectorsPerCluster);
         std::uint32_t n = 0;
         auto data = media::ReadSectors(ctx_.drive, lba, 0, static_cast<std::uint32_t>(want), n,
                                        static_cast<int>(geo_.bytesPerSector));
         if (n == 0) return 0;
+        blockOffset_ = static_cast<std::uint64_t>(lba) * geo_.bytesPerSector;
         got = std::min<std::size_t>(n, want);
         std::memcpy(buffer_.data(), data.data(), got);
     } else {
+        blockOffset_ = handle_.position();
         got = handle_.read(buffer_.data(), want);
     }
     got -= got % unitSize_;
@@ -350,6 +360,10 @@ void Scanner::nextListedFile() {
         if (ext.size() < 2 || exts.find(ext) == std::string::npos) continue;
         std::string name = trim(e.name);
         if (name.size() > 12) name = name.substr(name.size() - 12);
+        // A deleted entry's name starts with "?"; no listed character may leave the cache folder.
+        for (char& c : name)
+            if (std::string_view("?*:\"<>|/\\").find(c) != std::string_view::npos || static_cast<unsigned char>(c) < 0x20)
+                c = '_';
         std::error_code ec;
         if (name.size() < 5 || fs::exists(ctx_.cacheFolder / name, ec)) name.clear();
         nextListedUnit_ = e.firstCluster;
@@ -470,14 +484,12 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
     }
 
     const fs::path path = ctx_.cacheFolder / name_;
-    out_ = std::fopen(path.c_str(), "wb");
-    if (!out_) {
+    if (!out_.create(path)) {
         writeFailed_ = true;
         open_ = false;
         --counter_;
         return;
     }
-    std::setvbuf(out_, nullptr, _IONBF, 0);
     if (ctx_.FoundNames.size() <= static_cast<std::size_t>(counter_)) {
         ctx_.FoundNames.resize(counter_ + 1);
         ctx_.FoundSizes.resize(counter_ + 1);
@@ -489,7 +501,7 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
 }
 
 void Scanner::writeBytes(const std::uint8_t* data, std::size_t size) {
-    if (!out_ || size == 0) return;
+    if (!out_.isOpen() || size == 0) return;
     if (pending_ && pending_ + pendingSize_ == data) {
         pendingSize_ += size;
     } else {
@@ -501,8 +513,13 @@ void Scanner::writeBytes(const std::uint8_t* data, std::size_t size) {
 }
 
 void Scanner::flushPending() {
-    if (out_ && pending_ && pendingSize_ > 0 && std::fwrite(pending_, 1, pendingSize_, out_) != pendingSize_)
-        writeFailed_ = true;
+    if (out_.isOpen() && pending_ && pendingSize_ > 0) {
+        std::size_t copied = 0;
+        if (copySource_.usable())
+            copied = out_.appendFrom(copySource_, blockOffset_ + static_cast<std::uint64_t>(pending_ - buffer_.data()),
+                                     pendingSize_);
+        if (copied < pendingSize_ && !out_.append(pending_ + copied, pendingSize_ - copied)) writeFailed_ = true;
+    }
     pending_ = nullptr;
     pendingSize_ = 0;
 }
@@ -587,9 +604,8 @@ void Scanner::appendUnit(const std::uint8_t* unit, const std::uint8_t* window) {
 
 void Scanner::closeAsWritten() {
     flushPending();
-    if (!out_) return;
-    if (std::fclose(out_) != 0) writeFailed_ = true;
-    out_ = nullptr;
+    if (!out_.isOpen()) return;
+    if (!out_.close()) writeFailed_ = true;
     if (counter_ >= 0) ctx_.found[counter_].size = writtenBytes_;
 }
 
@@ -688,9 +704,7 @@ void Scanner::reopenLastFile() {
     std::error_code ec;
     const auto size = fs::file_size(path, ec);
     if (ec) return;
-    out_ = std::fopen(path.c_str(), "ab");
-    if (!out_) return;
-    std::setvbuf(out_, nullptr, _IONBF, 0);
+    if (!out_.openAppend(path)) return;
     open_ = true;
     complete_ = false;
     ext_ = ctx_.found[counter_].extension;
@@ -762,12 +776,12 @@ void Scanner::examineBlock(std::size_t units) {
 }
 
 ScanOutcome Scanner::run() {
-    ctx_.LastCluster = "33";
+    setLastCluster("33");
     started_ = lastProgress_ = std::chrono::steady_clock::now();
     const std::string driveName = ctx_.drive;
     if (!prepareGeometry()) {
         ui_.message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"), {shell::Buttons::OK, shell::Icon::Exclamation});
-        ctx_.LastCluster = "0";
+        setLastCluster("0");
         return ScanOutcome::Unreadable;
     }
     sizeBlocks();
@@ -812,10 +826,13 @@ ScanOutcome Scanner::run() {
         else
             ui_.message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"),
                         {shell::Buttons::OK, shell::Icon::Exclamation});
-        ctx_.LastCluster = "0";
+        setLastCluster("0");
         return ScanOutcome::Unreadable;
     }
-    if (!ctx_.options.damaged) handle_.adviseSequential();
+    if (!ctx_.options.damaged) {
+        handle_.adviseSequential();
+        copySource_.open(ctx_.drive);
+    }
 
     bool stopped = false;
     std::uint64_t blocksRead = 0;
@@ -832,7 +849,7 @@ ScanOutcome Scanner::run() {
         }
         if (endUnit_ - unit_ < want) {
             want = static_cast<std::size_t>(endUnit_ - unit_);
-            ctx_.LastCluster = "0";
+            setLastCluster("0");
         }
         std::size_t got = readBlock(want);
         if (got == 0 && blocksRead == 0 && !ctx_.options.damaged && want > 1) {
@@ -853,7 +870,7 @@ ScanOutcome Scanner::run() {
                 handle_.close();
                 ui_.message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"),
                             {shell::Buttons::OK, shell::Icon::Exclamation});
-                ctx_.LastCluster = "0";
+                setLastCluster("0");
                 return ScanOutcome::Unreadable;
             }
         }
@@ -894,7 +911,7 @@ ScanOutcome Scanner::run() {
         closeAsWritten();
     }
     handle_.close();
-    ctx_.LastCluster = "0";
+    setLastCluster("0");
     ctx_.resumeUnit = (reachedEnd || ctx_.options.damaged) ? 0 : unit_;
     if (ctx_.resumeUnit == 0) ctx_.lastFileOpen = false;
     // Keep the lists up to the last found file.

@@ -11,6 +11,7 @@
 #include "media/DriveRecord.h"
 #include "scan/ListedNames.h"
 #include "scan/SignatureTable.h"
+#include "shell/SettingsStore.h"
 #include "shell/Ui.h"
 
 namespace hx::scan {
@@ -61,6 +62,7 @@ struct ScanContext {
     std::vector<FoundFile> found;
     std::vector<std::string> List3;
     std::string LastCluster = "0";  // "33" while a scan runs
+    shell::SettingsStore* settings = nullptr;  // when given, LastCluster is written there too
     std::uint64_t emptyUnits = 0;   // units equal to the one before, counted until the first find
     std::uint64_t totalUnits = 0;
     std::uint64_t unitSize = 0;

@@ -406,6 +406,8 @@ MapHandle MapMFT(VolumeHandle volume, MftInfo& info) {
     m->recordSize = rs;
     std::uint64_t covered = 0;
     for (const auto& r : runs) covered = std::max<std::uint64_t>(covered, (r.vcn + r.length) * bpc);
+    // Never more than the medium can hold, whatever a damaged record 0 says.
+    if (vol->sizeBytes > 0) covered = std::min(covered, vol->sizeBytes);
     const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::uint64_t>(info.recordCount, covered / rs));
     if (count == 0) return 0;
     m->count = count;

@@ -16,6 +16,9 @@ constexpr std::uint32_t kAttrFileName = 0x30;
 constexpr std::uint32_t kAttrData = 0x80;
 constexpr std::uint32_t kAttrEnd = 0xFFFFFFFF;
 
+constexpr std::uint16_t kAttrFlagCompressed = 0x0001;
+constexpr std::uint16_t kAttrFlagEncrypted = 0x4000;
+
 constexpr std::uint16_t kRecordInUse = 0x0001;
 constexpr std::uint16_t kRecordDirectory = 0x0002;
 

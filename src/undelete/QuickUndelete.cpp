@@ -213,9 +213,7 @@ QuickUndelete::SaveResult QuickUndelete::SaveUndeleteEntries(const std::vector<s
             ui_.message(shell::FormatStr(LoadStr(1472, "%0 not saved!"), {name}), undeleteTitle, {});
             ++result.skipped;
         }
-        std::string count = std::to_string(result.saved);
-        for (int pos = static_cast<int>(count.size()) - 3; pos > 0; pos -= 3) count.insert(static_cast<std::size_t>(pos), ",");
-        ui_.status(LoadStr(626, "Status: saving  ") + count);
+        ui_.status(LoadStr(626, "Status: saving  ") + GroupThousands(static_cast<std::uint64_t>(result.saved)));
         ui_.progress(static_cast<double>(k + 1) / indices.size(), {});
     }
     return result;

@@ -45,5 +45,9 @@ double FatDateTime(std::uint16_t date, std::uint16_t time);
 double FileTimeToLocalDate(std::uint64_t fileTime);
 // "2019-08-14 10:22:05" for lists and the command line.
 std::string FormatDate(double date);
+// 1234567 -> "1,234,567".
+std::string GroupThousands(std::uint64_t n);
+// Lower case of the ASCII letters; other bytes stay.
+std::string LowerAscii(std::string s);
 
 }  // namespace hx::undelete

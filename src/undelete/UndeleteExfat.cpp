@@ -6,6 +6,7 @@
 #include <set>
 
 #include "platform/RawFile.h"
+#include "undelete/ClusterWalk.h"
 #include "undelete/NtfsStructs.h"
 
 namespace hx::undelete {
@@ -204,55 +205,29 @@ bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, 
     return true;
 }
 
+namespace {
+ClusterView exfatView(const ExfatVolume& vol, bool contiguous) {
+    ClusterView v;
+    v.drive = vol.drive;
+    v.bytesPerCluster = vol.bytesPerCluster();
+    v.valid = [&vol](std::uint32_t c) { return vol.validCluster(c); };
+    v.inUse = [&vol](std::uint32_t c) { return vol.clusterInUse(c); };
+    v.offset = [&vol](std::uint32_t c) { return vol.clusterOffset(c); };
+    v.next = [&vol, contiguous](std::uint32_t c) -> std::uint32_t {
+        if (contiguous) return c + 1;
+        const std::uint32_t n = c < vol.fat.size() ? vol.fat[c] : 0;
+        return n >= 0xFFFFFFF7u ? 0 : n;
+    };
+    return v;
+}
+}  // namespace
+
 void EstimateExfatRecoverable(const ExfatVolume& vol, UndeleteEntry& e) {
-    e.Overwritten = 0;
-    if (!e.isDeleted() && !e.isFolder()) {
-        e.ListSize = e.Size;
-        return;
-    }
-    if (e.Size == 0) {
-        e.ListSize = e.isFolder() ? 0 : 1;
-        return;
-    }
-    if (!vol.validCluster(e.FirstCluster) || vol.clusterInUse(e.FirstCluster)) {
-        e.Overwritten = vol.validCluster(e.FirstCluster) ? 1 : 0;
-        e.ListSize = 0;
-        return;
-    }
-    const std::uint64_t bpc = vol.bytesPerCluster();
-    const std::uint64_t need = (std::uint64_t(e.Size) + bpc - 1) / bpc;
-    std::uint64_t freeCount = 0;
-    for (std::uint32_t c = e.FirstCluster; vol.validCluster(c) && freeCount < need; ++c)
-        if (!vol.clusterInUse(c)) ++freeCount;
-    e.ListSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(e.Size, freeCount * bpc));
+    EstimateRecoverable(exfatView(vol, false), e);
 }
 
 bool RestoreExfatEntry(const ExfatVolume& vol, const UndeleteEntry& e, const std::filesystem::path& target) {
-    if (e.isFolder()) return false;
-    platform::RawFile file;
-    if (!file.open(vol.drive, platform::RawFile::Mode::Read)) return false;
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    const std::uint64_t bpc = vol.bytesPerCluster();
-    std::vector<std::uint8_t> buf(bpc);
-    std::uint64_t left = e.Size;
-    std::uint32_t c = e.FirstCluster;
-    const bool deleted = e.isDeleted();
-    const bool contiguous = e.Attributes & kAttrExfatContiguous;
-    std::uint64_t steps = 0;
-    while (left > 0) {
-        if (deleted)
-            while (vol.validCluster(c) && vol.clusterInUse(c)) ++c;
-        if (!vol.validCluster(c) || ++steps > vol.clusterCount) return false;
-        if (file.readAt(vol.clusterOffset(c), buf.data(), bpc) != bpc) return false;
-        const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
-        out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
-        left -= n;
-        if (deleted || contiguous) ++c;
-        else c = c < vol.fat.size() ? vol.fat[c] : 0;
-    }
-    out.close();
-    return out.good();
+    return RestoreClusters(exfatView(vol, e.Attributes & kAttrExfatContiguous), e, target);
 }
 
 }  // namespace hx::undelete

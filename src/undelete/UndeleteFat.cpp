@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "platform/RawFile.h"
+#include "undelete/ClusterWalk.h"
 
 namespace hx::undelete {
 
@@ -208,13 +209,8 @@ void VulUndeleteList(const std::vector<RawDirEntry>& raw, std::vector<UndeleteEn
         u.FileName = ext.empty() ? base : base + "." + ext;
         if (pendingLong.empty()) {
             // Without a long name, the case bits of byte 12 say how the name was typed.
-            auto lowerAscii = [](std::string t) {
-                for (auto& c : t)
-                    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-                return t;
-            };
-            const std::string b = (e[12] & 0x08) ? lowerAscii(base) : base;
-            const std::string x = (e[12] & 0x10) ? lowerAscii(ext) : ext;
+            const std::string b = (e[12] & 0x08) ? LowerAscii(base) : base;
+            const std::string x = (e[12] & 0x10) ? LowerAscii(ext) : ext;
             u.ListName = x.empty() ? b : b + "." + x;
         } else {
             u.ListName = pendingLong;
@@ -324,66 +320,24 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
     return true;
 }
 
-void EstimateFatRecoverable(const FatVolume& vol, UndeleteEntry& e) {
-    e.Overwritten = 0;
-    if (!e.isDeleted() && !e.isFolder()) {
-        e.ListSize = e.Size;
-        return;
-    }
-    if (e.Size == 0) {
-        e.ListSize = e.isFolder() ? 0 : 1;
-        return;
-    }
-    if (!vol.validCluster(e.FirstCluster)) {
-        e.ListSize = 0;
-        return;
-    }
-    if (!vol.clusterFree(e.FirstCluster)) {
-        // Its first cluster belongs to another file now.
-        e.Overwritten = 1;
-        e.ListSize = 0;
-        return;
-    }
-    const std::uint64_t bpc = vol.bytesPerCluster();
-    const std::uint64_t need = (e.Size + bpc - 1) / bpc;
-    std::uint64_t freeCount = 0;
-    for (std::uint32_t c = e.FirstCluster; vol.validCluster(c) && freeCount < need; ++c)
-        if (vol.clusterFree(c)) ++freeCount;
-    e.ListSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(e.Size, freeCount * bpc));
+ClusterView FatClusterView(const FatVolume& vol) {
+    ClusterView v;
+    v.drive = vol.drive;
+    v.bytesPerCluster = vol.bytesPerCluster();
+    v.valid = [&vol](std::uint32_t c) { return vol.validCluster(c); };
+    v.inUse = [&vol](std::uint32_t c) { return !vol.clusterFree(c); };
+    v.offset = [&vol](std::uint32_t c) { return vol.clusterOffset(c); };
+    v.next = [&vol](std::uint32_t c) -> std::uint32_t {
+        const std::uint32_t n = c < vol.fat.size() ? vol.fat[c] : 0;
+        return vol.endMarker(n) ? 0 : n;
+    };
+    return v;
 }
 
+void EstimateFatRecoverable(const FatVolume& vol, UndeleteEntry& e) { EstimateRecoverable(FatClusterView(vol), e); }
+
 bool RestoreFatEntry(const FatVolume& vol, const UndeleteEntry& e, const std::filesystem::path& target) {
-    if (e.isFolder()) return false;
-    platform::RawFile file;
-    if (!file.open(vol.drive, platform::RawFile::Mode::Read)) return false;
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    const std::uint64_t bpc = vol.bytesPerCluster();
-    std::vector<std::uint8_t> buf(bpc);
-    std::uint64_t left = e.Size;
-    std::uint32_t c = e.FirstCluster;
-    std::set<std::uint32_t> seen;
-    const bool deleted = e.isDeleted();
-    while (left > 0) {
-        if (deleted) {
-            // The chain is gone: take the next free cluster.
-            while (vol.validCluster(c) && !vol.clusterFree(c)) ++c;
-        }
-        if (!vol.validCluster(c) || !seen.insert(c).second) return false;
-        if (file.readAt(vol.clusterOffset(c), buf.data(), bpc) != bpc) return false;
-        const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
-        out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
-        left -= n;
-        if (deleted) {
-            ++c;
-        } else {
-            const std::uint32_t next = c < vol.fat.size() ? vol.fat[c] : 0;
-            if (left > 0 && (next == 0 || vol.endMarker(next))) return false;
-            c = next;
-        }
-    }
-    out.close();
-    return out.good();
+    return RestoreClusters(FatClusterView(vol), e, target);
 }
 
 }  // namespace hx::undelete

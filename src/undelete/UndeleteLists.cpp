@@ -14,22 +14,13 @@ using shell::LoadStr;
 
 namespace {
 
-std::string grouped(std::uint64_t n) {
-    std::string digits = std::to_string(n), out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
-}
-
 bool goesToDeleted(const UndeleteEntry& e, bool allDeleted) {
     return (allDeleted || e.isDeleted()) && e.FileName.find(".tmp") == std::string::npos &&
            e.ListName.find(".tmp") == std::string::npos;
 }
 
-std::map<std::string, std::vector<ListedFile>>& listings() {
-    static std::map<std::string, std::vector<ListedFile>> m;
+std::map<std::string, scan::ListedNames>& listings() {
+    static std::map<std::string, scan::ListedNames> m;
     return m;
 }
 
@@ -54,8 +45,8 @@ UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<Und
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const UndeleteEntry& e = entries[i];
         if (e.isFolder() || (e.FileName.empty() && e.ListName.empty())) continue;
+        // Deleted ".tmp" files join the listed ones.
         const bool deleted = goesToDeleted(e, allDeleted);
-        if (!deleted && (allDeleted || e.isDeleted())) continue;  // deleted ".tmp" files are not shown
         (deleted ? l.list2 : l.list1).push_back(std::to_string(i + 1) + " " + UndeleteRowText(e, deleted));
     }
     return l;
@@ -84,15 +75,15 @@ std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vec
     lines.push_back("Attributes: " + AttributeText(e.Attributes & 0xFF));
     lines.push_back("Date created: " + FormatDate(e.Created));
     lines.push_back("Last modified: " + FormatDate(e.Modified));
-    if (!e.isFolder()) lines.push_back("File size: " + grouped(e.Size) + " bytes");
+    if (!e.isFolder()) lines.push_back("File size: " + GroupThousands(e.Size) + " bytes");
     if (deleted) {
-        lines.push_back("Recoverable: " + grouped(e.ListSize));
+        lines.push_back("Recoverable: " + GroupThousands(e.ListSize));
         if (e.ListSize == 0) lines.push_back(LoadStr(652, "Recovery: impossible"));
         else if (e.ListSize >= e.Size) lines.push_back("Recovery: probable");
         else lines.push_back("Recovery: probable partly");
     }
     if (e.FirstCluster && !e.ResidentData) {
-        std::string line = "First cluster: " + grouped(e.FirstCluster);
+        std::string line = "First cluster: " + GroupThousands(e.FirstCluster);
         for (std::size_t k = 0; k < entries.size(); ++k) {
             const UndeleteEntry& o = entries[k];
             if (k == index || o.FirstCluster != e.FirstCluster || o.ResidentData || o.isDeleted() || o.isFolder())
@@ -108,24 +99,24 @@ std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vec
     return lines;
 }
 
-std::vector<ListedFile> ToListedFiles(const std::vector<UndeleteEntry>& entries) {
-    std::vector<ListedFile> out;
+scan::ListedNames ToListedNames(const std::vector<UndeleteEntry>& entries) {
+    scan::ListedNames out;
     for (const auto& e : entries) {
         if (e.isFolder() || e.ResidentData || e.FirstCluster == 0 || e.Size == 0) continue;
         out.push_back({e.ListName.empty() ? e.FileName : e.ListName, e.FirstCluster, e.Size});
     }
     std::stable_sort(out.begin(), out.end(),
-                     [](const ListedFile& a, const ListedFile& b) { return a.firstCluster < b.firstCluster; });
+                     [](const scan::ListedName& a, const scan::ListedName& b) { return a.firstCluster < b.firstCluster; });
     return out;
 }
 
 void RememberListing(const std::string& drive, const std::vector<UndeleteEntry>& entries) {
-    listings()[drive] = ToListedFiles(entries);
+    listings()[drive] = ToListedNames(entries);
 }
 
-std::vector<ListedFile> ListedFilesFor(const std::string& drive) {
+scan::ListedNames ListedNamesFor(const std::string& drive) {
     auto it = listings().find(drive);
-    return it == listings().end() ? std::vector<ListedFile>{} : it->second;
+    return it == listings().end() ? scan::ListedNames{} : it->second;
 }
 
 }  // namespace hx::undelete

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "scan/ListedNames.h"
 #include "undelete/UndeleteEntry.h"
 
 namespace hx::undelete {
@@ -17,7 +18,7 @@ struct UndeleteLists {
 
 // Rows begin with the entry's number (index + 1) and a blank. Folders are
 // not shown; deleted entries (all of NTFS, "?" names elsewhere) go to List2
-// unless their name contains ".tmp"; the rest to List1. `allDeleted` is set
+// unless their name contains ".tmp"; the rest (those too) to List1. `allDeleted` is set
 // for NTFS listings. Estimates must already be in ListSize/Overwritten.
 UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<UndeleteEntry>& entries,
                                  bool allDeleted);
@@ -32,17 +33,14 @@ long RowEntryIndex(const std::string& row);
 std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vector<UndeleteEntry>& entries,
                                         std::size_t index, bool deleted);
 
-// One file of the listing as the carving scan wants it.
-struct ListedFile {
-    std::string name;
-    std::uint64_t firstCluster = 0;  // numbered as the file system numbers them
-    std::uint64_t size = 0;
-};
-// Files with data on the medium (no folders, no NTFS resident data), by first cluster.
-std::vector<ListedFile> ToListedFiles(const std::vector<UndeleteEntry>& entries);
+// The listing as the carving scan wants it: files with data on the medium
+// (no folders, no NTFS resident data) by first cluster, numbered as the file
+// system numbers its clusters (FAT/exFAT: 2 is the first of the data area;
+// NTFS: the LCN).
+scan::ListedNames ToListedNames(const std::vector<UndeleteEntry>& entries);
 
 // The last listing of each drive, kept for the next scan of that drive.
 void RememberListing(const std::string& drive, const std::vector<UndeleteEntry>& entries);
-std::vector<ListedFile> ListedFilesFor(const std::string& drive);
+scan::ListedNames ListedNamesFor(const std::string& drive);
 
 }  // namespace hx::undelete

@@ -29,27 +29,11 @@ MftState& state() {
     return s;
 }
 
-std::string lower(std::string s) {
-    for (auto& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 bool containsNoCase(const std::string& text, const std::string& part) {
-    return lower(text).find(lower(part)) != std::string::npos;
+    return LowerAscii(text).find(LowerAscii(part)) != std::string::npos;
 }
 
 std::string mftTitle() { return "Harvestrix MFT " + LoadStr(1717, "Quick Undelete"); }
-
-// "###,####,###": plain thousands grouping.
-std::string groupThousands(std::uint64_t n) {
-    std::string digits = std::to_string(n), out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -98,7 +82,7 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
     auto& s = state();
     const auto minBytes = static_cast<std::int64_t>(std::llround(minMB * 1024 * 1024));
     const auto maxBytes = static_cast<std::int64_t>(std::llround(maxMB * 1024 * 1024));
-    const std::string filter = lower(typeFilter);
+    const std::string filter = LowerAscii(typeFilter);
     const bool all = filter.empty() || filter == "all";
     const std::uint32_t count = s.info.recordCount;
     const std::uint32_t step = std::max<std::uint32_t>(1, count / 100);
@@ -121,7 +105,7 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
         FileNameInfo fn;
         const std::uint8_t* chosen = fn2 ? fn2 : fn1;
         if (!ParseFileName(chosen, Le32(chosen + 4), fn)) continue;
-        const std::string name = lower(fn.name);
+        const std::string name = LowerAscii(fn.name);
         const bool inUse = Le16(rec + 22) & kRecordInUse;
         if (name.rfind("-%", 0) != 0 && inUse) continue;
         if (!all) {
@@ -188,7 +172,7 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
     ui.progress(1.0, {});
     if (entries.size() > kNtfsListCap) {
         entries.resize(kNtfsListKeep);
-        ui.message(groupThousands(found) + LoadStr(1716, " deleted files found.") + "\n\n" +
+        ui.message(GroupThousands(found) + LoadStr(1716, " deleted files found.") + "\n\n" +
                        LoadStr(1715, "Please narrow your search as only the first 25,000 files will be processed."),
                    mftTitle(), {shell::Buttons::OK, shell::Icon::Information});
     }
@@ -205,15 +189,22 @@ bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const
     const std::uint8_t* rec = mft::GetFileRecordFromBuffer(s.map, recordNumber);
     const std::uint8_t* data = rec ? mft::GetFileRecordAttribute(s.map, recordNumber, kAttrData) : nullptr;
     if (!data) return false;
-    const std::uint32_t dataLength = Le32(data + 4);
+    // A copy: yielding lets the window run, and a new listing unmaps the MFT.
+    const std::vector<std::uint8_t> attr(data, data + Le32(data + 4));
+    const std::uint32_t dataLength = static_cast<std::uint32_t>(attr.size());
+    NonResidentHeader nr;
+    if (attr[8]) {
+        if (!ParseNonResident(attr.data(), dataLength, nr)) return false;
+        // Compressed or encrypted clusters would come out as they lie on disk: not the file.
+        if (nr.flags & (kAttrFlagCompressed | kAttrFlagEncrypted)) return false;
+    }
+    const mft::VolumeHandle volume = s.volume;
+    const std::uint64_t bpc = s.info.bytesPerCluster;
     std::ofstream out(targetPath, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     bool ok = true;
-    if (data[8]) {
-        NonResidentHeader nr;
-        if (!ParseNonResident(data, dataLength, nr)) return false;
+    if (attr[8]) {
         // Read in pieces rather than one buffer of the allocated size.
-        const std::uint64_t bpc = s.info.bytesPerCluster;
         const std::uint64_t chunk = std::max<std::uint64_t>(bpc, (std::uint64_t(8) << 20) / bpc * bpc);
         std::vector<std::uint8_t> buffer(chunk);
         std::uint64_t left = static_cast<std::uint64_t>(nr.realSize);
@@ -221,7 +212,7 @@ bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const
         while (left > 0 && ok) {
             const std::uint64_t want = std::min(left, chunk);
             const std::uint64_t readBytes = (want + bpc - 1) / bpc * bpc;
-            ok = mft::ReadVCN(s.volume, data, vcn, readBytes, buffer.data());
+            ok = mft::ReadVCN(volume, attr.data(), vcn, readBytes, buffer.data());
             if (ok) out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(want));
             left -= want;
             vcn += static_cast<std::int64_t>(readBytes / bpc);
@@ -229,13 +220,18 @@ bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const
         }
     } else {
         std::uint32_t vlen = 0;
-        const std::uint8_t* v = ResidentValue(data, dataLength, vlen);
+        const std::uint8_t* v = ResidentValue(attr.data(), dataLength, vlen);
         if (!v) ok = false;
         else out.write(reinterpret_cast<const char*>(v), vlen);
     }
     out.close();
+    ok = ok && out.good();
+    if (!ok) {
+        std::error_code ec;
+        std::filesystem::remove(targetPath, ec);
+    }
     ui.yield();
-    return ok && out.good();
+    return ok;
 }
 
 }  // namespace hx::undelete

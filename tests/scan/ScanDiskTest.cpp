@@ -2,12 +2,15 @@
 
 #include <fstream>
 #include <map>
+#include <regex>
+#include <thread>
 
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
 #include "platform/FreeSpace.h"
 #include "scan/ScanDisk.h"
+#include "scan/ScanState.h"
 
 using namespace hx;
 using namespace hx::scan;
@@ -225,11 +228,17 @@ TEST_F(CardTest, AStoppedScanResumesWithoutDuplicates) {
     EXPECT_LT(intact(ctx).size(), firstPart);  // the last file was cut by the stop
     ui.stop = false;
     ui.stopAtYield = 0;
-    ctx.resumeDrive = image.string();
-    EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
-    EXPECT_EQ(ctx.FoundNames.size(), 8u);
-    EXPECT_EQ(intact(ctx).size(), 8u);
-    std::set<std::string> names(ctx.FoundNames.begin(), ctx.FoundNames.end());
+    // The next run picks the scan up from what the stopped one left in the cache.
+    ASSERT_TRUE(SaveScanState(cache, ctx));
+    auto resumed = context();
+    ASSERT_TRUE(LoadScanState(cache, resumed));
+    EXPECT_EQ(resumed.resumeUnit, ctx.resumeUnit);
+    EXPECT_EQ(resumed.FoundNames, ctx.FoundNames);
+    EXPECT_EQ(ScanDisk(resumed), ScanOutcome::Finished);
+    EXPECT_EQ(resumed.FoundNames.size(), 8u);
+    EXPECT_EQ(intact(resumed).size(), 8u);
+    EXPECT_EQ(resumed.resumeUnit, 0u);
+    std::set<std::string> names(resumed.FoundNames.begin(), resumed.FoundNames.end());
     EXPECT_EQ(names.size(), 8u);
 }
 
@@ -264,10 +273,11 @@ TEST_F(CardTest, SmartScanSkipsListedFilesAndListedNamesAreKept) {
     auto ctx = context();
     ctx.options.smartScan = true;
     ctx.clusterInUse = [&used](std::uint64_t c) { return c < used.size() && used[c]; };
-    ctx.listed.push_back({"holiday_photo.jpg", start2, photos[2].size()});
+    ctx.listed.push_back({"x:holiday_photo.jpg", start2 + 1, 5000});  // no file starts there
+    ctx.listed.push_back({"?MG_1002.JPG", start2, photos[2].size()});  // a deleted entry
     ScanDisk(ctx);
     ASSERT_EQ(ctx.FoundNames.size(), 1u);
-    EXPECT_EQ(ctx.FoundNames[0], "ay_photo.jpg");  // the last 12 characters
+    EXPECT_EQ(ctx.FoundNames[0], "_MG_1002.JPG");
     EXPECT_EQ(ctx.FoundSizes[0], static_cast<float>(photos[2].size()));
     EXPECT_EQ(intact(ctx), (std::vector<int>{2}));
     (void)before;
@@ -352,4 +362,85 @@ TEST_F(CardTest, AThumbnailOnASectorBoundaryStaysInsideItsPhoto) {
     ScanDisk(ctx);
     EXPECT_EQ(intact(ctx), (std::vector<int>{9}));
     EXPECT_EQ(ctx.FoundNames.size(), 1u);
+}
+
+TEST_F(CardTest, SizeCapAndRepeatedDataEndFilesWithoutAnEndMark) {
+    makeCard();
+    const auto r = test::FatGeometry(image);
+    const std::size_t cluster = static_cast<std::size_t>(r.SectorsPerCluster) * r.BytesPerSector;
+    std::string pdf = "%PDF-1.4\n";
+    for (std::size_t i = 0; pdf.size() < 3 * cluster * 256; ++i) pdf += std::to_string(i * 7919) + " 0 obj\n";
+    writeAtCluster(700, pdf);  // 3 MB, then the card's zeros
+
+    auto capped = context(".pdfPDF  File ");
+    capped.options.maxMB = 1;
+    ScanDisk(capped);
+    ASSERT_EQ(capped.found.size(), 1u);
+    EXPECT_EQ(capped.found[0].size, 1u << 20);
+
+    // On a fixed disk, a run of one repeated piece ends the file after 10 MB of it.
+    fs::remove_all(cache);
+    fs::create_directories(cache);
+    auto fixed = context(".pdfPDF  File ");
+    fixed.record.DriveType = "Fixed";
+    ScanDisk(fixed);
+    ASSERT_EQ(fixed.found.size(), 1u);
+    const double mb = static_cast<double>(fixed.found[0].size) / 1048576.0;
+    EXPECT_GT(mb, 3 + 9.9);
+    EXPECT_LT(mb, 3 + 10.2);
+    EXPECT_EQ(test::ReadFile(cache / fixed.FoundNames[0]).substr(0, pdf.size()), pdf);
+}
+
+TEST_F(CardTest, CanonRawTakesItsOwnNameAndEndsAtItsTrailer) {
+    makeCard();
+    const auto r = test::FatGeometry(image);
+    const std::size_t cluster = static_cast<std::size_t>(r.SectorsPerCluster) * r.BytesPerSector;
+    std::string crw = std::string("II\x1A\0\0\0", 6) + "HEAPCCDR";
+    crw.resize(cluster, 'a');
+    std::string named(cluster, 'b');
+    named.replace(100, 12, "CRW_0001.CRW");
+    crw += named + std::string(cluster, 'c');
+    std::string last(cluster, 'd');
+    const std::size_t end = 2 * 512 + 200;  // in the third sector of the last unit
+    last.replace(end, 3, std::string("\0\n0", 3));
+    last[end + 14] = '\0';
+    crw += last;
+    writeAtCluster(900, crw);
+    writeAtCluster(910, crw);  // the same camera name again
+    auto ctx = context(".crwCanon Raw ");
+    ScanDisk(ctx);
+    ASSERT_EQ(ctx.FoundNames.size(), 2u);
+    EXPECT_EQ(ctx.FoundNames[0], "CRW_0001.CRW");
+    EXPECT_EQ(ctx.FoundNames[1], "1-CRW_0001.CRW");
+    const std::string expected = crw.substr(0, 3 * cluster + end + 15);
+    EXPECT_EQ(test::ReadFile(cache / "CRW_0001.CRW"), expected);
+    EXPECT_EQ(test::ReadFile(cache / "1-CRW_0001.CRW"), expected);
+}
+
+TEST_F(CardTest, ProgressShowsTheTimeToGoEveryThreeSeconds) {
+    makeCard();
+    struct SlowUi : test::ScriptedUi {
+        std::vector<double> fractions;
+        void progress(double f, const std::string& text) override {
+            fractions.push_back(f);
+            ScriptedUi::progress(f, text);
+        }
+        void yield() override {
+            ScriptedUi::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));  // 75 blocks: over 4 s
+        }
+    } slow;
+    ScanContext ctx(slow);
+    ctx.drive = image.string();
+    ctx.record = test::FatGeometry(image);
+    ctx.cacheFolder = cache;
+    ctx.table = BuildSignatureTable(kPictures);
+    ScanDisk(ctx);
+    ASSERT_FALSE(slow.fractions.empty());
+    EXPECT_GT(slow.fractions[0], 0.0);
+    EXPECT_LT(slow.fractions[0], 1.0);
+    const std::regex line(R"(Elapsed: \d+ && to go: \d+ seconds \d+\.\d MB/s)");
+    bool shown = false;
+    for (const auto& s : slow.statuses) shown |= std::regex_match(s, line);
+    EXPECT_TRUE(shown);
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
+#include "scan/ScanState.h"
 #include "scan/SignatureTable.h"
 
 using namespace hx::scan;
@@ -86,4 +88,18 @@ TEST(SignatureTable, ScanOrderPutsSpecificVariantsFirst) {
             EXPECT_FALSE(t[j].Signature1.size() > t[i].Signature1.size() &&
                          t[j].Signature1.compare(0, t[i].Signature1.size(), t[i].Signature1) == 0)
                 << j << " after " << i;
+}
+
+TEST(SignatureTable, SelectionsFromTypeNamesAndPresets) {
+    EXPECT_EQ(BuildSignatureTable(SelectionForTypes({"JPG"})).size(), 13u);  // both JPEG and JFIF keys
+    EXPECT_EQ(BuildSignatureTable(SelectionForTypes({".cr2", "nef"})).size(), 4u);
+    EXPECT_TRUE(BuildSignatureTable(SelectionForTypes({"xyz"})).empty());
+    auto has = [](const std::vector<std::string>& v, const std::string& t) {
+        return std::find(v.begin(), v.end(), t) != v.end();
+    };
+    EXPECT_FALSE(has(PresetTypes("All raw types"), "JPG"));
+    EXPECT_TRUE(has(PresetTypes("All raw types"), "CR2"));
+    EXPECT_TRUE(has(PresetTypes("All camera's"), "JPG"));
+    EXPECT_TRUE(has(PresetTypes("canon"), "CRW"));
+    EXPECT_TRUE(PresetTypes("Polaroid").empty());
 }

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
+#include <fstream>
 #include <map>
 
 #include "UndeleteFixtures.h"
@@ -140,6 +142,48 @@ TEST_P(FatUndelete, ReusedClustersAreOverwritten) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FatUndelete, ::testing::Values(FatKind{12, 1440}, FatKind{16, 16384}, FatKind{32, 66000}),
                          [](const auto& info) { return "FAT" + std::to_string(info.param.bits); });
+
+}  // namespace
+}  // namespace hx::undelete
+
+namespace hx::undelete {
+namespace {
+
+TEST(FatLoops, DirectoryLoopsEndTheWalk) {
+    if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mmd")) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    test::TempDir dir("hx-fat-loop");
+    const std::string image = (dir / "loop.img").string();
+    ASSERT_EQ(RunCommand("mkfs.fat -F 16 -s 1 -C '" + image + "' 16384 >/dev/null"), 0);
+    ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mmd -i '" + image + "' ::/A ::/A/B"), 0);
+    FatVolume vol;
+    ASSERT_TRUE(LoadFatVolume(image, media::DriveRecord{}, vol));
+    test::ScriptedUi ui;
+    std::vector<UndeleteEntry> list;
+    ASSERT_TRUE(ListFatEntries(vol, list, ui));
+    auto folderA = std::find_if(list.begin(), list.end(), [](auto& e) { return e.FileName == "A"; });
+    ASSERT_NE(folderA, list.end());
+    const std::uint32_t a = folderA->FirstCluster;
+
+    // B gets an entry "UP" that points back at A, and A's chain points at itself.
+    auto folderB = std::find_if(list.begin(), list.end(), [](auto& e) { return e.FileName == "B"; });
+    ASSERT_NE(folderB, list.end());
+    std::string up(32, '\0');
+    std::memcpy(up.data(), "UP         ", 11);
+    up[11] = 0x10;
+    up[26] = static_cast<char>(a & 0xFF);
+    up[27] = static_cast<char>(a >> 8);
+    {
+        std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(vol.clusterOffset(folderB->FirstCluster) + vol.bytesPerCluster() - 32));
+        f.write(up.data(), 32);
+    }
+    vol.fat[a] = a;
+    list.clear();
+    ASSERT_TRUE(ListFatEntries(vol, list, ui));
+    EXPECT_EQ(std::count_if(list.begin(), list.end(), [](auto& e) { return e.FileName == "B"; }), 1);
+    EXPECT_EQ(std::count_if(list.begin(), list.end(), [](auto& e) { return e.FileName == "UP"; }), 1);
+    EXPECT_LT(list.size(), 10u);
+}
 
 }  // namespace
 }  // namespace hx::undelete

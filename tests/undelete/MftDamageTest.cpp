@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
+#include <random>
 
 #include "../../bench/SyntheticNtfs.h"
 #include "UndeleteFixtures.h"
@@ -16,6 +18,7 @@ namespace hx::undelete {
 namespace {
 
 using namespace hx::synth;
+namespace fs = std::filesystem;
 
 class MftDamage : public ::testing::Test {
 protected:
@@ -53,7 +56,7 @@ protected:
 };
 
 TEST_F(MftDamage, FragmentedMftIsReadThroughItsRuns) {
-    Volume v(true);
+    Volume v(true, 200);
     for (int i = 0; i < 60; ++i) addFile(v, "f" + std::to_string(100 + i) + ".jpg", 5, 5000, i);
     const auto l = list(v);
     ASSERT_EQ(l.size(), 60u);
@@ -65,7 +68,7 @@ TEST_F(MftDamage, FragmentedMftIsReadThroughItsRuns) {
 }
 
 TEST_F(MftDamage, DamagedRecordsAreSkipped) {
-    Volume v;
+    Volume v(false, 200);
     addFile(v, "good.jpg", 5, 3000, 1);
     const auto badFixup = addFile(v, "badfixup.jpg", 5, 3000, 2);
     const auto overrun = addFile(v, "overrun.jpg", 5, 3000, 3);
@@ -97,8 +100,33 @@ TEST_F(MftDamage, DamagedRecordsAreSkipped) {
     }
 }
 
+TEST_F(MftDamage, TheProgramsOwnFilesAndFoldersAreNotListed) {
+    Volume v(false, 200);
+    const std::uint32_t cache = v.count();
+    v.add(record(2, {standardInformation(Volume::kTime), fileName("QXCache", 5)}));
+    const std::uint32_t backup = cache + 1;
+    v.add(record(2, {standardInformation(Volume::kTime), fileName("Backup", 5)}));
+    const std::uint32_t templates = cache + 2;
+    v.add(record(2, {standardInformation(Volume::kTime), fileName("MyTEMPLATES", 5)}));
+    const std::uint32_t lower = cache + 3;
+    v.add(record(2, {standardInformation(Volume::kTime), fileName("backup", 5)}));
+    addFile(v, "a.jpg", cache, 10, 1);
+    addFile(v, "b.jpg", backup, 10, 2);
+    addFile(v, "c.jpg", templates, 10, 3);
+    addFile(v, "d.jpg", lower, 10, 4);  // "Backup" is matched in its own case only
+    addFile(v, "E.RBF", 5, 10, 5);
+    addFile(v, "f.thc", 5, 10, 6);
+    addFile(v, "G.THC", 5, 10, 7);  // lower-cased to g.thc
+    addFile(v, "-%inuse.jpg", 5, 10, 8);
+    v.add(record(1, {standardInformation(Volume::kTime), fileName("-%live.jpg", 5),
+                     nonResident(0x80, {{v.allocate(1), 1}}, 0, 10, 2)}));
+    v.add(record(1, {standardInformation(Volume::kTime), fileName("live.jpg", 5),
+                     nonResident(0x80, {{v.allocate(1), 1}}, 0, 10, 2)}));
+    EXPECT_EQ(names(list(v)), (std::vector<std::string>{"-%inuse.jpg", "-%live.jpg", "d.jpg"}));
+}
+
 TEST_F(MftDamage, SplitDataAttributeThroughAttributeList) {
-    Volume v;
+    Volume v(false, 200);
     const std::uint32_t base = v.count(), ext1 = base + 1, ext2 = base + 2;
     const std::string bytes = test::RandomBytes(kCluster * 5 + 123, 9);
     const std::int64_t l1 = v.allocate(3), gap = v.allocate(2), l2 = v.allocate(3);
@@ -147,6 +175,51 @@ TEST_F(MftDamage, ManyDeletedFilesAreCappedWithAMessage) {
     EXPECT_EQ(ui_.messages[0].text,
               "26,005 deleted files found.\n\nPlease narrow your search as only the first 25,000 files will be processed.");
     EXPECT_EQ(ui_.messages[0].title, "Harvestrix MFT Quick Undelete");
+}
+
+TEST_F(MftDamage, RandomDamageNeverCrashesOrHangs) {
+    Volume v(false, 200);  // a small volume: it is copied for every round
+    std::vector<std::uint32_t> recs;
+    for (int i = 0; i < 30; ++i) recs.push_back(addFile(v, "d" + std::to_string(i) + ".jpg", 5, 1000 + 300 * i, i));
+    const std::string img = (dir_ / "damaged.img").string();
+    ASSERT_TRUE(v.write(img));
+
+    std::mt19937 rng(4242);
+    test::TempDir out("hx-mft-dmg");
+    int listedSomething = 0;
+    std::fstream f(img, std::ios::in | std::ios::out | std::ios::binary);
+    for (int round = 0; round < 150; ++round) {
+        // Damage bytes of records 0-15 and of the 30 files (the first 46 KiB of
+        // the MFT at cluster 16), remembering them to undo it after the round.
+        std::vector<std::pair<std::uint64_t, char>> undo;
+        for (int k = 0; k < 24; ++k) {
+            const std::uint64_t at = 16 * kCluster + rng() % (46 * kRecord);
+            char old = 0;
+            f.seekg(static_cast<std::streamoff>(at));
+            f.get(old);
+            undo.emplace_back(at, old);
+            f.seekp(static_cast<std::streamoff>(at));
+            f.put(static_cast<char>(rng()));
+        }
+        f.flush();
+        std::vector<UndeleteEntry> l;
+        ListNtfsDeleted(img, l, "all", 0, 0, ui_);
+        listedSomething += !l.empty();
+        // A few restores per round: writing files is what costs here.
+        for (std::size_t k = 0; k < l.size(); k += 7) {
+            if (l[k].Size > (1u << 20)) continue;
+            RecoverNtfsFile(img, l[k].RecordNumber, out / ("r" + std::to_string(k)), ui_);
+        }
+        CloseMft();
+        for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
+            f.seekp(static_cast<std::streamoff>(it->first));
+            f.put(it->second);
+        }
+        f.flush();
+        ASSERT_TRUE(f.good());
+
+    }
+    EXPECT_GT(listedSomething, 30);
 }
 
 TEST(NtfsStructs, RunsAndFixupsRejectGarbage) {

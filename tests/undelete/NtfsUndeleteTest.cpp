@@ -5,6 +5,7 @@
 #include <map>
 
 #include "UndeleteFixtures.h"
+#include "fixtures/MediaImages.h"
 #include "fixtures/ScriptedUi.h"
 #include "undelete/MftLibrary.h"
 #include "undelete/UndeleteNtfs.h"
@@ -175,6 +176,22 @@ TEST_F(NtfsUndelete, ResidentFileComesFromTheRecordItself) {
     test::TempDir out("hx-ntfs-out");
     ASSERT_TRUE(RecoverNtfsFile(image_, list[0].RecordNumber, out / "t.txt", ui_));
     EXPECT_EQ(ReadFile(out / "t.txt"), files_["tiny.txt"]);
+}
+
+TEST_F(NtfsUndelete, ReadsTheSameThroughABlockDevice) {
+    test::LoopDevice loop(image_);
+    if (!loop.ok()) GTEST_SKIP() << "no loop device";
+    std::vector<UndeleteEntry> fromImage, fromDevice;
+    ASSERT_TRUE(ListNtfsDeleted(image_, fromImage, "all", 0, 0, ui_));
+    ASSERT_TRUE(ListNtfsDeleted(loop.path(), fromDevice, "all", 0, 0, ui_));
+    ASSERT_EQ(fromDevice.size(), fromImage.size());
+    for (std::size_t i = 0; i < fromImage.size(); ++i) EXPECT_EQ(fromDevice[i].FileName, fromImage[i].FileName);
+    test::TempDir out("hx-ntfs-out");
+    const UndeleteEntry* photo = find(fromDevice, "holiday photo.jpg");
+    ASSERT_NE(photo, nullptr);
+    ASSERT_TRUE(RecoverNtfsFile(loop.path(), photo->RecordNumber, out / "p.jpg", ui_));
+    EXPECT_TRUE(ReadFile(out / "p.jpg") == files_["Holiday photo.JPG"]);
+    CloseMft();
 }
 
 TEST_F(NtfsUndelete, NotNtfsIsRefusedWithAMessage) {

@@ -72,13 +72,15 @@ TEST_F(QuickUndeleteFat, FillsBothListsAndShowsChecking) {
 
     const std::size_t photo = indexOf(q, "Holiday photo.jpg");
     const std::size_t notes = indexOf(q, "notes.txt");
+    const std::size_t draft = indexOf(q, "?raft.tmp");
     const auto& l = q.lists();
     ASSERT_GE(l.list1.size(), 3u);
     EXPECT_EQ(l.list1[0], "Listed on " + image_ + " ");
     EXPECT_EQ(l.list1[1], "");
     EXPECT_EQ(l.list2[0], "Deleted on " + image_ + " ");
-    EXPECT_EQ(l.list1, (std::vector<std::string>{l.list1[0], "", std::to_string(notes + 1) + " notes.txt"}));
-    // The deleted ".tmp" file is shown in neither list.
+    // The deleted ".tmp" file is not among the deleted ones.
+    EXPECT_EQ(l.list1, (std::vector<std::string>{l.list1[0], "", std::to_string(notes + 1) + " notes.txt",
+                                                 std::to_string(draft + 1) + " ?raft.tmp"}));
     EXPECT_EQ(l.list2, (std::vector<std::string>{l.list2[0], "", std::to_string(photo + 1) + "  0100  Holiday photo.jpg"}));
     EXPECT_EQ(RowEntryIndex(l.list2[2]), static_cast<long>(photo));
     EXPECT_EQ(RowEntryIndex(l.list2[0]), -1);
@@ -88,7 +90,7 @@ TEST_F(QuickUndeleteFat, FillsBothListsAndShowsChecking) {
     EXPECT_NE(std::find(info.begin(), info.end(), "Recovery: probable"), info.end());
 
     // The scan of the same drive gets the names back.
-    const auto listed = ListedFilesFor(image_);
+    const auto listed = ListedNamesFor(image_);
     ASSERT_FALSE(listed.empty());
     EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end(),
                                [](auto& a, auto& b) { return a.firstCluster < b.firstCluster; }));
@@ -99,13 +101,14 @@ TEST_F(QuickUndeleteFat, FillsBothListsAndShowsChecking) {
 
     // Save All takes the listed file and the recoverable deleted one.
     const auto chosen = q.SaveAllSelection();
-    EXPECT_EQ(chosen, (std::vector<std::size_t>{notes, photo}));
+    EXPECT_EQ(chosen, (std::vector<std::size_t>{notes, draft, photo}));
     test::TempDir out("hx-qu-save");
     const auto saved = q.SaveUndeleteEntries(chosen, out / "Recovered");
-    EXPECT_EQ(saved.saved, 2);
+    EXPECT_EQ(saved.saved, 3);
     EXPECT_EQ(ReadFile(out / "Recovered" / "notes.txt"), "kept");
     EXPECT_EQ(ReadFile(out / "Recovered" / "Holiday photo.jpg").size(), 20000u);
-    EXPECT_EQ(ui.statuses.back(), "Status: saving  2");
+    EXPECT_EQ(ReadFile(out / "Recovered" / "%raft.tmp").size(), 3000u);
+    EXPECT_EQ(ui.statuses.back(), "Status: saving  3");
 }
 
 TEST_F(QuickUndeleteFat, RestoreAsksForTheTargetAndNeverOverwrites) {

@@ -15,9 +15,24 @@ std::string FuseUnavailableReason(bool needLoop) {
 
 namespace {
 // The FUSE daemon may still be writing after the unmount returns: wait until
-// nothing holds the file or device open any more.
+// no process holds the file or device open any more.
+bool heldOpen(const std::string& path) {
+    std::error_code ec;
+    const fs::path target = fs::weakly_canonical(path, ec);
+    for (const auto& proc : fs::directory_iterator("/proc", ec)) {
+        const std::string pid = proc.path().filename().string();
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code fdEc;
+        for (const auto& fd : fs::directory_iterator(proc.path() / "fd", fdEc)) {
+            std::error_code linkEc;
+            if (fs::read_symlink(fd.path(), linkEc) == target) return true;
+        }
+    }
+    return false;
+}
+
 void waitUntilReleased(const std::string& path) {
-    for (int i = 0; i < 100 && RunCommand("fuser -s '" + path + "'") == 0; ++i) RunCommand("sleep 0.1");
+    for (int i = 0; i < 100 && heldOpen(path); ++i) RunCommand("sleep 0.1");
 }
 }  // namespace
 

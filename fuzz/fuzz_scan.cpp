@@ -1,0 +1,50 @@
+// The whole carving scan over an arbitrary medium: the input is the image
+// (the first byte picks DeepScan, damaged mode and a fixed disk). Every file
+// found must lie inside the image.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "scan/QuietUi.h"
+#include "scan/ScanDisk.h"
+
+namespace fs = std::filesystem;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
+    static const fs::path dir = fs::temp_directory_path() / ("hx-fuzz-scan-" + std::to_string(::getpid()));
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    fs::create_directories(dir / "cache", ec);
+    const fs::path image = dir / "medium.img";
+    {
+        std::ofstream out(image, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
+    }
+    hx::scan::QuietUi ui;
+    hx::scan::ScanContext ctx(ui);
+    ctx.drive = image.string();
+    ctx.record.IsImage = true;
+    ctx.record.DriveType = (data[0] & 4) ? "Fixed" : "Removable";
+    if (data[0] & 8) {  // a small cluster geometry instead of the sector scan
+        ctx.record.BytesPerSector = 512;
+        ctx.record.SectorsPerCluster = 2;
+        ctx.record.TotalClusters = static_cast<double>(size / 1024 + 3);
+        ctx.record.RootCluster = 2;
+    }
+    ctx.cacheFolder = dir / "cache";
+    ctx.options.deepScan = data[0] & 1;
+    ctx.options.damaged = data[0] & 2;
+    ctx.options.minMB = (data[0] & 16) ? 0.001 : 0;
+    ctx.table = hx::scan::BuildSignatureTable("all");
+    hx::scan::OrderForScan(ctx.table);
+    hx::scan::ScanDisk(ctx);
+    std::uint64_t total = 0;
+    for (const auto& f : ctx.found) total += f.size;
+    if (total > size) std::abort();
+    fs::remove_all(dir, ec);
+    return 0;
+}

@@ -1,0 +1,62 @@
+#include "undelete/ClusterWalk.h"
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <vector>
+
+#include "platform/RawFile.h"
+
+namespace hx::undelete {
+
+void EstimateRecoverable(const ClusterView& v, UndeleteEntry& e) {
+    e.Overwritten = 0;
+    if (!e.isDeleted() && !e.isFolder()) {
+        e.ListSize = e.Size;
+        return;
+    }
+    if (e.Size == 0) {
+        e.ListSize = e.isFolder() ? 0 : 1;
+        return;
+    }
+    if (!v.valid(e.FirstCluster) || v.inUse(e.FirstCluster)) {
+        e.Overwritten = v.valid(e.FirstCluster) ? 1 : 0;
+        e.ListSize = 0;
+        return;
+    }
+    const std::uint64_t bpc = v.bytesPerCluster;
+    const std::uint64_t need = (std::uint64_t(e.Size) + bpc - 1) / bpc;
+    std::uint64_t freeCount = 0;
+    for (std::uint32_t c = e.FirstCluster; v.valid(c) && freeCount < need; ++c)
+        if (!v.inUse(c)) ++freeCount;
+    e.ListSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(e.Size, freeCount * bpc));
+}
+
+bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::filesystem::path& target) {
+    if (e.isFolder() || v.bytesPerCluster == 0) return false;
+    platform::RawFile file;
+    if (!file.open(v.drive, platform::RawFile::Mode::Read)) return false;
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    const std::uint64_t bpc = v.bytesPerCluster;
+    std::vector<std::uint8_t> buf(bpc);
+    std::uint64_t left = e.Size;
+    std::uint32_t c = e.FirstCluster;
+    const bool deleted = e.isDeleted();
+    std::set<std::uint32_t> seen;  // a chain that loops
+    while (left > 0) {
+        if (deleted)
+            while (v.valid(c) && v.inUse(c)) ++c;  // the chain is gone: the next free cluster
+        if (!v.valid(c) || (!deleted && !seen.insert(c).second)) return false;
+        if (file.readAt(v.offset(c), buf.data(), bpc) != bpc) return false;
+        const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
+        out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
+        left -= n;
+        c = deleted ? c + 1 : v.next(c);
+        if (c == 0 && left > 0) return false;
+    }
+    out.close();
+    return out.good();
+}
+
+}  // namespace hx::undelete

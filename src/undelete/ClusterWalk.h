@@ -1,0 +1,31 @@
+#pragma once
+// The recoverable estimate and the restore of an entry on a volume made of
+// numbered clusters (FAT and exFAT): a file in use is read along its chain, a
+// deleted one from its first cluster on through the clusters that are free.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "undelete/UndeleteEntry.h"
+
+namespace hx::undelete {
+
+struct ClusterView {
+    std::string drive;
+    std::uint64_t bytesPerCluster = 0;
+    std::function<bool(std::uint32_t)> valid;             // a cluster number of the data area
+    std::function<bool(std::uint32_t)> inUse;             // allocated now
+    std::function<std::uint64_t(std::uint32_t)> offset;   // byte position on the medium
+    std::function<std::uint32_t(std::uint32_t)> next;     // next cluster of a chain, 0 at its end
+};
+
+// Sets ListSize and Overwritten: an entry in use is whole; a deleted one
+// has lost what it cannot find among the free clusters from its first on;
+// a deleted one whose first cluster is taken again is overwritten.
+void EstimateRecoverable(const ClusterView& view, UndeleteEntry& entry);
+
+// Writes the entry's Size bytes to `target`.
+bool RestoreClusters(const ClusterView& view, const UndeleteEntry& entry, const std::filesystem::path& target);
+
+}  // namespace hx::undelete
