@@ -49,6 +49,7 @@
 #include "media/DriveRecord.h"
 #include "scan/ScanDisk.h"
 #include "undelete/QuickUndelete.h"
+#include "undelete/UndeleteLists.h"
 #include "viewing/Exif.h"
 #include "scan/ScanState.h"
 #include "scan/SignatureTable.h"
@@ -1047,6 +1048,9 @@ void frmRecover::runScan() {
     ctx.drive = ctx.record.Drive.empty() ? currentDrive_ : ctx.record.Drive;
     ctx.cacheFolder = cacheFolder_;
     ctx.imageFolder = state().image;
+    ctx.settings = state().store;
+    // A quick undelete of this drive named its files: the scan names its finds after them.
+    ctx.listed = undelete::ListedNamesFor(ctx.drive);
     ctx.options.deepScan = ChkDeep->isChecked();
     ctx.options.damaged = ChkDamaged->isChecked();
     ctx.options.minMB = minMB_;
