@@ -725,6 +725,8 @@ void frmRecover::ApplyColourScheme(int index) {
     setStyleSheet(QString("QWidget#centralWidget { background: %1; }"
                           "QWidget#centralWidget QLabel, QWidget#centralWidget QCheckBox { color: %2; }"
                           "QFrame#sidebar { background: %1; border-color: %5; }"
+                          "QLineEdit#txtSpecs { background: transparent; color: %2; }"
+                          "QPushButton[link=\"true\"] { color: %2; }"
                           "QPlainTextEdit, QTextBrowser, QListWidget, QTreeWidget { background: %3; color: %4; }"
                           "QProgressBar { background: %5; } QProgressBar::chunk { background: %6; }")
                       .arg(window, text, infoBack, infoText, colourOf(colours->progressBack).name(),
@@ -1132,7 +1134,12 @@ void frmRecover::fillTypeList() {
 }
 
 void frmRecover::showFoundFile(int row) {
-    if (row < 0 || row >= foundNames_.size() || busy_.busy) return;
+    if (busy_.busy) {
+        // Shown by the watcher once the operation is over.
+        selectionPending_ = true;
+        return;
+    }
+    if (row < 0 || row >= foundNames_.size()) return;
     const QString path = q((activeFolder_ / s(foundNames_[row])).string());
     const QFileInfo info(path);
     const QString shown = QString(foundNames_[row]).replace("R#", "File ");
