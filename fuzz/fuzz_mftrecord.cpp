@@ -1,5 +1,5 @@
-// MFT FILE records and NTFS boot sectors from a medium: fixups, the attribute
-// walk, names, data runs. Whatever the bytes, no crash and no hang.
+// MFT FILE records, NTFS boot sectors and compressed units from a medium:
+// fixups, the attribute walk, names, data runs, LZNT1. Whatever the bytes, no crash and no hang.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -12,6 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     ParseBootSector(data, size);
     const std::uint8_t mode = data[0];
+    if (mode & 4) {
+        // Compressed data of NTFS files: one unit of 16 clusters of 4 KiB.
+        std::vector<std::uint8_t> unit(65536);
+        Lznt1Decompress(data + 1, size - 1, unit.data(), unit.size());
+        return 0;
+    }
     const std::size_t recordSize = (mode & 2) ? 4096 : 1024;
     std::vector<std::uint8_t> rec(recordSize, 0);
     std::memcpy(rec.data(), data + 1, std::min(size - 1, recordSize));

@@ -109,7 +109,7 @@ int runScan(CliArgs& args) {
             listing = undelete::ToListedNames(entries);
         ui.clearStop();
     }
-    for (const auto& f : listing) ctx.listed.push_back(f);
+    ctx.listed = std::move(listing);
 
     media::AllocationBitmap bitmap;
     if (ctx.options.smartScan) {

@@ -49,6 +49,7 @@
 #include "media/DriveRecord.h"
 #include "scan/ScanDisk.h"
 #include "undelete/QuickUndelete.h"
+#include "undelete/UndeleteLists.h"
 #include "viewing/Exif.h"
 #include "scan/ScanState.h"
 #include "scan/SignatureTable.h"
@@ -162,7 +163,8 @@ frmRecover::frmRecover(shell::WindowOptions options, QWidget* parent)
     buildWidgets();
     connectCommands();
     resize(1280, 800);
-    setMinimumSize(1000, 640);
+    // Nothing may be squeezed below its own minimum.
+    setMinimumSize(QSize(1000, 640).expandedTo(minimumSizeHint()));
 }
 
 frmRecover::~frmRecover() = default;
@@ -250,7 +252,8 @@ void frmRecover::buildSidebar(QWidget* host) {
     lblSpecs->setObjectName("lblSpecs");
     lblSpecs->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblSpecs->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    lblSpecs->setFixedHeight(190);
+    // Room for the panel's eleven lines.
+    lblSpecs->setFixedHeight(lblSpecs->fontMetrics().lineSpacing() * 11 + 6);
     lblSpecs->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     v->addWidget(lblSpecs);
 
@@ -491,7 +494,13 @@ void frmRecover::connectCommands() {
     connect(CheckSpecs, &QCheckBox::toggled, lblSpecs, &QWidget::setVisible);
     connect(Timer1, &QTimer::timeout, this, &frmRecover::Timer1_Timer);
     connect(Timer2, &QTimer::timeout, this, &frmRecover::Timer2_Timer);
-    connect(lblHelp, &QPushButton::clicked, this, [this] { notYetAvailable("lblHelp"); });
+    connect(lblHelp, &QPushButton::clicked, this, [this] {
+        // The manual of the chosen language, installed at start-up.
+        const fs::path manual = state().programFolder / "Manual" / "Manual.htm";
+        std::error_code ec;
+        if (fs::is_regular_file(manual, ec)) QDesktopServices::openUrl(QUrl::fromLocalFile(q(manual.string())));
+        else notYetAvailable("lblHelp");
+    });
     connect(lblAbout, &QPushButton::clicked, this, [this] {
         message(LoadStr(31, "Harvestrix") + " " + HX_VERSION, LoadStr(55, "About"), {});
     });
@@ -722,6 +731,8 @@ void frmRecover::ApplyColourScheme(int index) {
     setStyleSheet(QString("QWidget#centralWidget { background: %1; }"
                           "QWidget#centralWidget QLabel, QWidget#centralWidget QCheckBox { color: %2; }"
                           "QFrame#sidebar { background: %1; border-color: %5; }"
+                          "QLineEdit#txtSpecs { background: transparent; color: %2; }"
+                          "QPushButton[link=\"true\"] { color: %2; }"
                           "QPlainTextEdit, QTextBrowser, QListWidget, QTreeWidget { background: %3; color: %4; }"
                           "QProgressBar { background: %5; } QProgressBar::chunk { background: %6; }")
                       .arg(window, text, infoBack, infoText, colourOf(colours->progressBack).name(),
@@ -1045,6 +1056,9 @@ void frmRecover::runScan() {
     ctx.drive = ctx.record.Drive.empty() ? currentDrive_ : ctx.record.Drive;
     ctx.cacheFolder = cacheFolder_;
     ctx.imageFolder = state().image;
+    ctx.settings = state().store;
+    // A quick undelete of this drive named its files: the scan names its finds after them.
+    ctx.listed = undelete::ListedNamesFor(ctx.drive);
     ctx.options.deepScan = ChkDeep->isChecked();
     ctx.options.damaged = ChkDamaged->isChecked();
     ctx.options.minMB = minMB_;
@@ -1126,7 +1140,12 @@ void frmRecover::fillTypeList() {
 }
 
 void frmRecover::showFoundFile(int row) {
-    if (row < 0 || row >= foundNames_.size() || busy_.busy) return;
+    if (busy_.busy) {
+        // Shown by the watcher once the operation is over.
+        selectionPending_ = true;
+        return;
+    }
+    if (row < 0 || row >= foundNames_.size()) return;
     const QString path = q((activeFolder_ / s(foundNames_[row])).string());
     const QFileInfo info(path);
     const QString shown = QString(foundNames_[row]).replace("R#", "File ");

@@ -1,5 +1,6 @@
 #include "undelete/NtfsStructs.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace hx::undelete::ntfs {
@@ -240,6 +241,50 @@ bool ParseFileName(const std::uint8_t* attr, std::size_t attrLength, FileNameInf
     out.parentSequence = static_cast<std::uint16_t>(ref >> 48);
     out.nameSpace = v[65];
     out.name = Utf16ToUtf8(v + 66, chars);
+    return true;
+}
+
+bool Lznt1Decompress(const std::uint8_t* in, std::size_t inLen, std::uint8_t* out, std::size_t outLen) {
+    constexpr std::size_t kChunk = 4096;
+    std::memset(out, 0, outLen);
+    std::size_t pos = 0, chunkStart = 0;
+    while (pos + 2 <= inLen && chunkStart < outLen) {
+        const std::uint16_t header = Le16(in + pos);
+        pos += 2;
+        if (header == 0) return true;  // end of the compressed data
+        const std::size_t length = (header & 0x0FFF) + 1u;
+        if (pos + length > inLen) return false;
+        const std::size_t chunkEnd = pos + length;
+        const std::size_t limit = std::min(outLen, chunkStart + kChunk);
+        std::size_t o = chunkStart;
+        if (!(header & 0x8000)) {  // stored as it is
+            const std::size_t n = std::min(length, limit - o);
+            std::memcpy(out + o, in + pos, n);
+        } else {
+            while (pos < chunkEnd && o < limit) {
+                const std::uint8_t flags = in[pos++];
+                for (int bit = 0; bit < 8 && pos < chunkEnd && o < limit; ++bit) {
+                    if (!((flags >> bit) & 1)) {
+                        out[o++] = in[pos++];
+                        continue;
+                    }
+                    if (pos + 2 > chunkEnd) return false;
+                    const std::uint16_t token = Le16(in + pos);
+                    pos += 2;
+                    // The further into the chunk, the more bits the offset takes.
+                    const std::size_t done = o - chunkStart;
+                    unsigned lengthBits = 12;
+                    for (std::size_t i = done - 1; done > 0 && i >= 0x10; i >>= 1) --lengthBits;
+                    const std::size_t offset = (token >> lengthBits) + 1u;
+                    std::size_t count = (token & ((1u << lengthBits) - 1)) + 3u;
+                    if (done == 0 || offset > done) return false;
+                    for (; count > 0 && o < limit; --count, ++o) out[o] = out[o - offset];
+                }
+            }
+        }
+        pos = chunkEnd;
+        chunkStart += kChunk;  // a chunk that expands to less leaves zeros
+    }
     return true;
 }
 

@@ -113,4 +113,9 @@ bool ParseFileName(const std::uint8_t* attr, std::size_t attrLength, FileNameInf
 
 std::string Utf16ToUtf8(const std::uint8_t* data, std::size_t chars);
 
+// Expands one LZNT1 compression unit (NTFS compressed files) into `out`,
+// which is zero-filled first. Returns false on malformed input (what was
+// expanded so far stays in `out`).
+bool Lznt1Decompress(const std::uint8_t* in, std::size_t inLen, std::uint8_t* out, std::size_t outLen);
+
 }  // namespace hx::undelete::ntfs

@@ -35,6 +35,41 @@ bool containsNoCase(const std::string& text, const std::string& part) {
 
 std::string mftTitle() { return "Harvestrix MFT " + LoadStr(1717, "Quick Undelete"); }
 
+// Compressed data comes in units of 2^compressionUnit clusters: a unit with
+// all its clusters is stored as it is, one without any is zeros, and one with
+// fewer holds LZNT1 data in its first clusters.
+bool restoreCompressed(mft::VolumeHandle volume, const std::vector<std::uint8_t>& attr,
+                       const ntfs::NonResidentHeader& nr, std::uint64_t bpc, std::ofstream& out, shell::Ui& ui) {
+    std::vector<ntfs::Run> runs;
+    if (!ntfs::DecodeRuns(attr.data() + nr.runsOffset, attr.size() - nr.runsOffset, nr.startVcn, 0, runs)) return false;
+    const std::int64_t unitClusters = std::int64_t(1) << nr.compressionUnit;
+    const std::uint64_t unitBytes = static_cast<std::uint64_t>(unitClusters) * bpc;
+    std::vector<std::uint8_t> packed(unitBytes), unit(unitBytes);
+    std::uint64_t left = static_cast<std::uint64_t>(nr.realSize);
+    for (std::int64_t vcn = nr.startVcn; left > 0; vcn += unitClusters) {
+        std::int64_t stored = 0;
+        for (const auto& r : runs) {
+            const std::int64_t from = std::max(vcn, r.vcn), to = std::min(vcn + unitClusters, r.vcn + r.length);
+            if (r.lcn >= 0 && to > from) stored += to - from;
+        }
+        if (stored == unitClusters) {
+            if (!mft::ReadVCN(volume, attr.data(), vcn, unitBytes, unit.data())) return false;
+        } else if (stored == 0) {
+            std::fill(unit.begin(), unit.end(), 0);
+        } else {
+            const std::uint64_t packedBytes = static_cast<std::uint64_t>(stored) * bpc;
+            if (!mft::ReadVCN(volume, attr.data(), vcn, packedBytes, packed.data()) ||
+                !ntfs::Lznt1Decompress(packed.data(), packedBytes, unit.data(), unit.size()))
+                return false;
+        }
+        const std::uint64_t n = std::min(left, unitBytes);
+        out.write(reinterpret_cast<const char*>(unit.data()), static_cast<std::streamsize>(n));
+        left -= n;
+        ui.yield();
+    }
+    return true;
+}
+
 }  // namespace
 
 bool MftIsOpen() { return state().open; }
@@ -195,15 +230,18 @@ bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const
     NonResidentHeader nr;
     if (attr[8]) {
         if (!ParseNonResident(attr.data(), dataLength, nr)) return false;
-        // Compressed or encrypted clusters would come out as they lie on disk: not the file.
-        if (nr.flags & (kAttrFlagCompressed | kAttrFlagEncrypted)) return false;
+        // Encrypted clusters would come out as they lie on disk: not the file.
+        if (nr.flags & kAttrFlagEncrypted) return false;
+        if ((nr.flags & kAttrFlagCompressed) && (nr.compressionUnit == 0 || nr.compressionUnit > 8)) return false;
     }
     const mft::VolumeHandle volume = s.volume;
     const std::uint64_t bpc = s.info.bytesPerCluster;
     std::ofstream out(targetPath, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     bool ok = true;
-    if (attr[8]) {
+    if (attr[8] && (nr.flags & kAttrFlagCompressed)) {
+        ok = restoreCompressed(volume, attr, nr, bpc, out, ui);
+    } else if (attr[8]) {
         // Read in pieces rather than one buffer of the allocated size.
         const std::uint64_t chunk = std::max<std::uint64_t>(bpc, (std::uint64_t(8) << 20) / bpc * bpc);
         std::vector<std::uint8_t> buffer(chunk);

@@ -85,6 +85,12 @@ int main(int argc, char** argv) {
         w->CmdShowThumbs_Click();
         failures += !save(*w, out + "/after-scan-thumbs.png");
         w->CmdShowThumbs_Click();
+        w->resize(w->minimumSize());
+        failures += !save(*w, out + "/smallest-window.png");
+        w->resize(1280, 800);
+        w->ApplyColourScheme(1);  // Layout Dark
+        failures += !save(*w, out + "/after-scan-dark.png");
+        w->ApplyColourScheme(3);
         w->CmdEnd_Click();
     }
     {

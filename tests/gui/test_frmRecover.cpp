@@ -472,14 +472,19 @@ private slots:
         w->ApplyColourScheme(0);  // Hide Me
         QVERIFY(!colours->isVisible());
 
-        // Every command stays inside the window, at the smallest size too.
+        // Every command stays inside the window and clear of the others, at the
+        // smallest size too.
         for (QSize size : {QSize(1280, 800), w->minimumSize()}) {
             w->resize(size);
             QTest::qWait(50);
+            std::vector<std::pair<QString, QRect>> placed;
             for (const char* name : kControls) {
                 auto* c = w->findChild<QWidget*>(name);
                 if (!c || !c->isVisible()) continue;
                 const QRect r(c->mapTo(w.get(), QPoint(0, 0)), c->size());
+                for (const auto& [other, rect] : placed)
+                    QVERIFY2(!rect.intersects(r), qPrintable(QString("%1 overlaps %2").arg(name, other)));
+                placed.emplace_back(name, r);
                 QVERIFY2(w->rect().contains(r), qPrintable(QString("%1 outside at %2x%3")
                                                                .arg(name)
                                                                .arg(size.width())

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <map>
+#include <sys/xattr.h>
 
 #include "UndeleteFixtures.h"
 #include "fixtures/MediaImages.h"
@@ -36,7 +37,7 @@ protected:
             skipReason_ = "mkntfs failed: " + out;
             return;
         }
-        test::FuseMount mount(test::FuseMount::Kind::Ntfs, image_, dir_->path() / "mnt");
+        test::FuseMount mount(test::FuseMount::Kind::Ntfs, image_, dir_->path() / "mnt", "compression");
         if (!mount.ok()) {
             skipReason_ = mount.error();
             return;
@@ -51,6 +52,18 @@ protected:
         };
         for (auto& [name, bytes] : files_) WriteFile(m / name, bytes);
         WriteFile(m / "keep.jpg", RandomBytes(5000, 4));
+        // A folder marked compressed: ntfs-3g writes LZNT1 units into it.
+        fs::create_directories(m / "Packed");
+        std::uint8_t attr[4] = {};
+        if (getxattr((m / "Packed").c_str(), "system.ntfs_attrib_be", attr, 4) == 4) {
+            attr[2] |= 0x08;  // FILE_ATTRIBUTE_COMPRESSED, big-endian
+            setxattr((m / "Packed").c_str(), "system.ntfs_attrib_be", attr, 4, 0);
+        }
+        std::string packed;
+        for (int i = 0; packed.size() < 530000; ++i) packed += "line " + std::to_string(i % 97) + " of a log\n";
+        packed += RandomBytes(70000, 9);  // a unit that does not compress
+        files_["Packed/log.dat"] = packed;
+        WriteFile(m / "Packed/log.dat", packed);
         // A fragmented file: fill the volume with small files, free every
         // other one, then write a file that has to use the holes.
         for (int i = 0; i < 24; ++i) WriteFile(m / ("fill" + std::to_string(i)), RandomBytes(16384, 100 + i));
@@ -159,12 +172,15 @@ TEST_F(NtfsUndelete, RestoresEveryDeletedFileByteForByte) {
         EXPECT_TRUE(ReadFile(target) == bytes) << name << " differs";
         ++restored;
     }
-    EXPECT_EQ(restored, 6);
+    EXPECT_EQ(restored, 7);
 
     // The fixture really made a fragmented and a sparse file.
     ASSERT_TRUE(OpenMft(image_, ui_));
     EXPECT_GT(mft::GetFileRecordRunsCount(MftMap(), find(list, "frag.bin")->RecordNumber), 1);
     EXPECT_GE(mft::GetFileRecordRunsCount(MftMap(), find(list, "sparse.bin")->RecordNumber), 2);
+    const std::uint8_t* packed = mft::GetFileRecordAttribute(MftMap(), find(list, "log.dat")->RecordNumber, 0x80);
+    ASSERT_NE(packed, nullptr);
+    EXPECT_TRUE(packed[12] & 1) << "ntfs-3g should have compressed log.dat";
 }
 
 TEST_F(NtfsUndelete, ResidentFileComesFromTheRecordItself) {

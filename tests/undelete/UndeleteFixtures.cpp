@@ -36,11 +36,13 @@ void waitUntilReleased(const std::string& path) {
 }
 }  // namespace
 
-FuseMount::FuseMount(Kind kind, const fs::path& image, const fs::path& dir) : dir_(dir), image_(image.string()) {
+FuseMount::FuseMount(Kind kind, const fs::path& image, const fs::path& dir, const std::string& options)
+    : dir_(dir), image_(image.string()) {
     fs::create_directories(dir);
     std::string out;
     if (kind == Kind::Ntfs) {
-        if (RunCommand("ntfs-3g '" + image.string() + "' '" + dir.string() + "'", &out) != 0) {
+        const std::string opt = options.empty() ? std::string() : " -o " + options;
+        if (RunCommand("ntfs-3g" + opt + " '" + image.string() + "' '" + dir.string() + "'", &out) != 0) {
             error_ = "ntfs-3g: " + out;
             return;
         }

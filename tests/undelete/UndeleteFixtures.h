@@ -15,7 +15,9 @@ namespace hx::test {
 class FuseMount {
 public:
     enum class Kind { Ntfs, Exfat };
-    FuseMount(Kind kind, const std::filesystem::path& image, const std::filesystem::path& dir);
+    // `options`: extra mount options (ntfs-3g "compression").
+    FuseMount(Kind kind, const std::filesystem::path& image, const std::filesystem::path& dir,
+              const std::string& options = {});
     ~FuseMount();
     bool ok() const { return ok_; }
     const std::string& error() const { return error_; }
