@@ -74,9 +74,7 @@ int runUndelete(CliArgs& args) {
     }
     if (!CliDriveReady(args, source)) return 1;
     undelete::QuickUndeleteOptions options;
-    // A whole card copied with dd is undeleted on the partition the catalogue chose.
-    media::DriveRecord catalogued;
-    options.drive = media::GetDriveInfo(source, catalogued) && catalogued.isPartition() ? catalogued.Drive : source;
+    options.drive = source;
     options.workFolder = workFolder(args);
     if (!options.workFolder.empty()) {
         std::error_code ec;
