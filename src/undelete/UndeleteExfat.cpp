@@ -5,15 +5,15 @@
 #include <fstream>
 #include <set>
 
+#include "media/NtfsStructs.h"
 #include "platform/RawFile.h"
 #include "undelete/ClusterWalk.h"
-#include "undelete/NtfsStructs.h"
 
 namespace hx::undelete {
 
-using ntfs::Le16;
-using ntfs::Le32;
-using ntfs::Le64;
+using media::ntfs::Le16;
+using media::ntfs::Le32;
+using media::ntfs::Le64;
 
 namespace {
 
@@ -150,7 +150,7 @@ void ParseExfatDirectory(const std::uint8_t* d, std::size_t size, const std::str
             i += 32;
             continue;
         }
-        const std::string name = ntfs::Utf16ToUtf8(utf16.data(), nameLength);
+        const std::string name = media::ntfs::Utf16ToUtf8(utf16.data(), nameLength);
         const std::uint8_t* f = d + i;
         const std::uint16_t attributes = Le16(f + 4);
         const bool contiguous = stream[1] & 0x02;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace hx::undelete::ntfs {
+namespace hx::media::ntfs {
 
 constexpr std::uint32_t kAttrStandardInformation = 0x10;
 constexpr std::uint32_t kAttrAttributeList = 0x20;
@@ -118,4 +118,4 @@ std::string Utf16ToUtf8(const std::uint8_t* data, std::size_t chars);
 // expanded so far stays in `out`).
 bool Lznt1Decompress(const std::uint8_t* in, std::size_t inLen, std::uint8_t* out, std::size_t outLen);
 
-}  // namespace hx::undelete::ntfs
+}  // namespace hx::media::ntfs

@@ -1,9 +1,9 @@
-#include "undelete/NtfsStructs.h"
+#include "media/NtfsStructs.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace hx::undelete::ntfs {
+namespace hx::media::ntfs {
 
 namespace {
 constexpr std::size_t kFixupStride = 512;
@@ -288,4 +288,4 @@ bool Lznt1Decompress(const std::uint8_t* in, std::size_t inLen, std::uint8_t* ou
     return true;
 }
 
-}  // namespace hx::undelete::ntfs
+}  // namespace hx::media::ntfs
