@@ -4,14 +4,13 @@
 #include <set>
 
 #include "cli/CliCommand.h"
+#include "cli/CliDrive.h"
 #include "shell/Strings.h"
 #include "shell/WorkingState.h"
 #include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteLists.h"
 
 namespace hx::cli {
-
-bool CliDriveReady(CliArgs& args, const std::string& source);
 
 namespace {
 
