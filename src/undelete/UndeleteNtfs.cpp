@@ -40,8 +40,11 @@ std::string mftTitle() { return "Harvestrix MFT " + LoadStr(1717, "Quick Undelet
 // fewer holds LZNT1 data in its first clusters.
 bool restoreCompressed(mft::VolumeHandle volume, const std::vector<std::uint8_t>& attr,
                        const media::ntfs::NonResidentHeader& nr, std::uint64_t bpc, std::ofstream& out, shell::Ui& ui) {
+    // Runs past the volume are refused here as they are by the reads.
     std::vector<media::ntfs::Run> runs;
-    if (!media::ntfs::DecodeRuns(attr.data() + nr.runsOffset, attr.size() - nr.runsOffset, nr.startVcn, 0, runs)) return false;
+    if (!media::ntfs::DecodeRuns(attr.data() + nr.runsOffset, attr.size() - nr.runsOffset, nr.startVcn,
+                                 state().info.totalClusters, runs))
+        return false;
     const std::int64_t unitClusters = std::int64_t(1) << nr.compressionUnit;
     const std::uint64_t unitBytes = static_cast<std::uint64_t>(unitClusters) * bpc;
     std::vector<std::uint8_t> packed(unitBytes), unit(unitBytes);
