@@ -5,6 +5,7 @@
 
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
+#include "media/DriveInfo.h"
 #include "shell/Strings.h"
 #include "shell/WorkingState.h"
 #include "undelete/QuickUndelete.h"
@@ -72,7 +73,9 @@ int runUndelete(CliArgs& args) {
     }
     if (!CliDriveReady(args, source)) return 1;
     undelete::QuickUndeleteOptions options;
-    options.drive = source;
+    // A whole card copied with dd is undeleted on the partition the catalogue chose.
+    media::DriveRecord catalogued;
+    options.drive = media::GetDriveInfo(source, catalogued) && catalogued.isPartition() ? catalogued.Drive : source;
     options.workFolder = workFolder(args);
     if (!options.workFolder.empty()) {
         std::error_code ec;
