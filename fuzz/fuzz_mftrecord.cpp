@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "undelete/NtfsStructs.h"
+#include "media/NtfsStructs.h"
 
-using namespace hx::undelete::ntfs;
+using namespace hx::media::ntfs;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;

@@ -1,21 +1,12 @@
 #include <iostream>
 
 #include "cli/CliCommand.h"
+#include "cli/CliDrive.h"
 #include "media/DriveInfo.h"
 #include "media/DriveInfoPanel.h"
-#include "platform/DriveCatalogue.h"
 #include "shell/Strings.h"
 
 namespace hx::cli {
-
-// A SOURCE that is not ready is refused with the drive list's own message.
-bool CliDriveReady(CliArgs& args, const std::string& source) {
-    platform::DriveEntry entry;
-    if (platform::FindDrive(source, entry) && entry.ready) return true;
-    args.ui->message(shell::FormatStr(shell::LoadStr(1406, "Drive %0 not ready."), {source}),
-                     shell::LoadStr(408, "Select drive"), {shell::Buttons::OK, shell::Icon::Exclamation});
-    return false;
-}
 
 namespace {
 

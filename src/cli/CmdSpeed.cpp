@@ -2,13 +2,12 @@
 #include <iostream>
 
 #include "cli/CliCommand.h"
+#include "cli/CliDrive.h"
 #include "media/DriveInfo.h"
 #include "media/DriveInfoPanel.h"
 #include "shell/Strings.h"
 
 namespace hx::cli {
-
-bool CliDriveReady(CliArgs& args, const std::string& source);
 
 namespace {
 

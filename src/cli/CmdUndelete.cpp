@@ -4,6 +4,7 @@
 #include <set>
 
 #include "cli/CliCommand.h"
+#include "cli/CliDrive.h"
 #include "media/DriveInfo.h"
 #include "shell/Strings.h"
 #include "shell/WorkingState.h"
@@ -11,8 +12,6 @@
 #include "undelete/UndeleteLists.h"
 
 namespace hx::cli {
-
-bool CliDriveReady(CliArgs& args, const std::string& source);
 
 namespace {
 

@@ -1,39 +1,21 @@
 #include "media/NtfsRecords.h"
 
 #include <algorithm>
-#include <cstring>
+#include <string>
 
+#include "media/NtfsStructs.h"
 #include "media/SectorIo.h"
 
 namespace hx::media {
 
 namespace {
 
-std::uint16_t u16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t u32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint64_t u64(const std::uint8_t* p) { return u32(p) | (static_cast<std::uint64_t>(u32(p + 4)) << 32); }
-
+constexpr std::uint32_t kAttrVolumeName = 0x60;
 constexpr std::uint32_t kMaxRecordBytes = 64 * 1024;
 
-}  // namespace
-
-bool ApplyFixups(std::vector<std::uint8_t>& r, std::size_t stride) {
-    if (r.size() < 48 || std::memcmp(r.data(), "FILE", 4) != 0) return false;
-    const std::size_t usaOffset = u16(r.data() + 4), usaCount = u16(r.data() + 6);
-    if (usaCount == 0 || usaOffset + usaCount * 2 > r.size() || (usaCount - 1) * stride > r.size()) return false;
-    const std::uint16_t usn = u16(r.data() + usaOffset);
-    for (std::size_t i = 1; i < usaCount; ++i) {
-        std::uint8_t* tail = r.data() + i * stride - 2;
-        if (u16(tail) != usn) return false;
-        tail[0] = r[usaOffset + 2 * i];
-        tail[1] = r[usaOffset + 2 * i + 1];
-    }
-    return true;
-}
-
+// Reads MFT record `index` (from the start of the MFT, where the system
+// files live) and applies its fix-ups. False when the record is unreadable,
+// not a FILE record, or its fix-ups do not match.
 bool ReadMftRecord(DriveRecord& rec, std::uint32_t index, std::vector<std::uint8_t>& record) {
     record.clear();
     const std::uint32_t size = rec.MFTRecordBytes;
@@ -51,53 +33,23 @@ bool ReadMftRecord(DriveRecord& rec, std::uint32_t index, std::vector<std::uint8
     }
     record.assign(data.begin() + static_cast<std::ptrdiff_t>(byteOffset % bps),
                   data.begin() + static_cast<std::ptrdiff_t>(byteOffset % bps + size));
-    return ApplyFixups(record);
+    return ntfs::ApplyFixups(record.data(), record.size());
 }
 
-std::int64_t FindAttribute(const std::vector<std::uint8_t>& r, std::uint32_t type) {
-    if (r.size() < 48) return -1;
-    std::size_t off = u16(r.data() + 20);
-    const std::size_t used = std::min<std::size_t>(u32(r.data() + 24), r.size());
-    while (off + 16 <= used) {
-        const std::uint32_t t = u32(r.data() + off);
-        const std::uint32_t len = u32(r.data() + off + 4);
-        if (t == 0xFFFFFFFFu || len < 16 || off + len > used) break;
-        if (t == type) return static_cast<std::int64_t>(off);
-        off += len;
-    }
-    return -1;
+// The first attribute of `type` in a fixed-up record; false when there is
+// none or the attribute chain is malformed.
+bool FindAttribute(const std::vector<std::uint8_t>& record, std::uint32_t type, ntfs::AttrRef& found) {
+    ntfs::RecordHeader header;
+    std::vector<ntfs::AttrRef> attrs;
+    if (!ntfs::WalkAttributes(record.data(), record.size(), header, attrs)) return false;
+    const auto it = std::find_if(attrs.begin(), attrs.end(), [type](const ntfs::AttrRef& a) { return a.type == type; });
+    if (it == attrs.end()) return false;
+    found = *it;
+    return true;
 }
 
-std::vector<NtfsRun> DecodeRunList(const std::vector<std::uint8_t>& r, std::size_t attr) {
-    std::vector<NtfsRun> runs;
-    if (attr + 64 > r.size() || r[attr + 8] == 0) return runs;
-    const std::size_t end = attr + u32(r.data() + attr + 4);
-    std::size_t p = attr + u16(r.data() + attr + 32);
-    if (end > r.size() || p >= end) return runs;
-    std::int64_t lcn = 0;
-    while (p < end && r[p] != 0) {
-        const unsigned lenBytes = r[p] & 0x0F, offBytes = r[p] >> 4;
-        if (lenBytes == 0 || lenBytes > 8 || offBytes > 8 || p + 1 + lenBytes + offBytes > end) return {};
-        std::uint64_t length = 0;
-        for (unsigned i = 0; i < lenBytes; ++i) length |= static_cast<std::uint64_t>(r[p + 1 + i]) << (8 * i);
-        NtfsRun run;
-        run.clusters = length;
-        if (offBytes > 0) {
-            std::uint64_t delta = 0;
-            for (unsigned i = 0; i < offBytes; ++i)
-                delta |= static_cast<std::uint64_t>(r[p + 1 + lenBytes + i]) << (8 * i);
-            if (offBytes < 8 && (delta >> (8 * offBytes - 1)) & 1) delta |= ~0ull << (8 * offBytes);  // sign
-            lcn = static_cast<std::int64_t>(static_cast<std::uint64_t>(lcn) + delta);  // wraps, never overflows
-            if (lcn < 0) return {};
-            run.lcn = lcn;
-        }
-        runs.push_back(run);
-        p += 1 + lenBytes + offBytes;
-    }
-    return runs;
-}
-
-std::vector<std::uint8_t> ReadRuns(DriveRecord& rec, const std::vector<NtfsRun>& runs, std::uint64_t maxBytes) {
+// Reads up to `maxBytes` of a non-resident attribute's data (sparse runs read as zeros).
+std::vector<std::uint8_t> ReadRuns(DriveRecord& rec, const std::vector<ntfs::Run>& runs, std::uint64_t maxBytes) {
     std::vector<std::uint8_t> out;
     const std::uint64_t cluster = rec.clusterBytes();
     const int bps = rec.sectorSize();
@@ -106,7 +58,8 @@ std::vector<std::uint8_t> ReadRuns(DriveRecord& rec, const std::vector<NtfsRun>&
     maxBytes = std::min<std::uint64_t>(maxBytes, rec.MediaBytes > 0 ? rec.MediaBytes : 256ull << 20);
     for (const auto& run : runs) {
         if (out.size() >= maxBytes) break;
-        const std::uint64_t want = std::min<std::uint64_t>(run.clusters, (maxBytes - out.size() + cluster - 1) / cluster);
+        const std::uint64_t want = std::min<std::uint64_t>(static_cast<std::uint64_t>(run.length),
+                                                           (maxBytes - out.size() + cluster - 1) / cluster);
         if (run.lcn < 0) {
             out.resize(out.size() + static_cast<std::size_t>(want * cluster), 0);
             continue;
@@ -132,17 +85,18 @@ std::vector<std::uint8_t> ReadRuns(DriveRecord& rec, const std::vector<NtfsRun>&
     return out;
 }
 
+}  // namespace
+
 bool ReadNtfsVolumeLabel(DriveRecord& rec) {
     std::vector<std::uint8_t> r;
-    if (!ReadMftRecord(rec, 3, r)) return false;
-    const std::int64_t a = FindAttribute(r, 0x60);
-    if (a < 0 || r[static_cast<std::size_t>(a) + 8] != 0) return false;
-    const std::size_t at = static_cast<std::size_t>(a);
-    const std::size_t len = u32(r.data() + at + 16), off = u16(r.data() + at + 20);
-    if (at + off + len > r.size()) return false;
+    ntfs::AttrRef a;
+    if (!ReadMftRecord(rec, 3, r) || !FindAttribute(r, kAttrVolumeName, a) || a.nonResident) return false;
+    std::uint32_t len = 0;
+    const std::uint8_t* value = ntfs::ResidentValue(r.data() + a.offset, a.length, len);
+    if (!value) return false;
     std::string label;
     for (std::size_t i = 0; i + 1 < len; i += 2) {
-        const std::uint16_t c = u16(r.data() + at + off + i);
+        const std::uint16_t c = ntfs::Le16(value + i);
         label += c < 0x80 ? static_cast<char>(c) : '?';
     }
     rec.VolumeLabel = label;
@@ -152,20 +106,23 @@ bool ReadNtfsVolumeLabel(DriveRecord& rec) {
 bool ReadNtfsBitmap(DriveRecord& rec, std::vector<std::uint8_t>& bits) {
     bits.clear();
     std::vector<std::uint8_t> r;
-    if (!ReadMftRecord(rec, 6, r)) return false;
-    const std::int64_t a = FindAttribute(r, 0x80);
-    if (a < 0) return false;
-    const std::size_t at = static_cast<std::size_t>(a);
-    const std::uint64_t needed = (static_cast<std::uint64_t>(rec.TotalClusters) + 7) / 8;
-    if (r[at + 8] == 0) {
-        const std::size_t len = u32(r.data() + at + 16), off = u16(r.data() + at + 20);
-        if (at + off + len > r.size()) return false;
-        bits.assign(r.begin() + static_cast<std::ptrdiff_t>(at + off),
-                    r.begin() + static_cast<std::ptrdiff_t>(at + off + std::min<std::uint64_t>(len, needed)));
+    ntfs::AttrRef a;
+    if (!ReadMftRecord(rec, 6, r) || !FindAttribute(r, ntfs::kAttrData, a)) return false;
+    const std::uint64_t totalClusters = rec.TotalClusters > 0 ? static_cast<std::uint64_t>(rec.TotalClusters) : 0;
+    const std::uint64_t needed = (totalClusters + 7) / 8;
+    const std::uint8_t* attr = r.data() + a.offset;
+    if (!a.nonResident) {
+        std::uint32_t len = 0;
+        const std::uint8_t* value = ntfs::ResidentValue(attr, a.length, len);
+        if (!value) return false;
+        bits.assign(value, value + std::min<std::uint64_t>(len, needed));
     } else {
-        if (at + 56 > r.size()) return false;
-        const std::uint64_t dataSize = u64(r.data() + at + 48);
-        bits = ReadRuns(rec, DecodeRunList(r, at), std::min(dataSize, needed));
+        ntfs::NonResidentHeader nr;
+        std::vector<ntfs::Run> runs;
+        if (!ntfs::ParseNonResident(attr, a.length, nr) ||
+            !ntfs::DecodeRuns(attr + nr.runsOffset, a.length - nr.runsOffset, nr.startVcn, totalClusters, runs))
+            return false;
+        bits = ReadRuns(rec, runs, std::min(static_cast<std::uint64_t>(nr.realSize), needed));
     }
     return !bits.empty();
 }

@@ -7,12 +7,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "media/NtfsStructs.h"
 #include "platform/RawFile.h"
-#include "undelete/NtfsStructs.h"
 
 namespace hx::undelete::mft {
 
-using namespace ntfs;
+using namespace media::ntfs;
 
 namespace {
 

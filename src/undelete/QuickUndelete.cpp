@@ -4,11 +4,11 @@
 
 #include "media/DriveInfo.h"
 #include "media/DriveRecord.h"
+#include "media/NtfsStructs.h"
 #include "output/RestoreName.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "undelete/DirEntCache.h"
-#include "undelete/NtfsStructs.h"
 #include "undelete/UndeleteNtfs.h"
 
 namespace hx::undelete {
@@ -31,7 +31,7 @@ UndeleteKind detectKind(const std::string& drive, const media::DriveRecord& rec)
     std::uint8_t boot[512];
     if (!file.open(drive, platform::RawFile::Mode::Read) || file.readAt(0, boot, sizeof boot) != sizeof boot)
         return UndeleteKind::None;
-    if (ntfs::ParseBootSector(boot, sizeof boot)) return UndeleteKind::Ntfs;
+    if (media::ntfs::ParseBootSector(boot, sizeof boot)) return UndeleteKind::Ntfs;
     ExfatVolume ex;
     if (ParseExfatBootSector(boot, sizeof boot, ex)) return UndeleteKind::Exfat;
     FatVolume fv;

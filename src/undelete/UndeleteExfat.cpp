@@ -1,26 +1,26 @@
 #include "undelete/UndeleteExfat.h"
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <set>
 
+#include "media/DriveInfo.h"
+#include "media/DriveRecord.h"
+#include "media/NtfsStructs.h"
 #include "platform/RawFile.h"
 #include "undelete/ClusterWalk.h"
-#include "undelete/NtfsStructs.h"
 
 namespace hx::undelete {
 
-using ntfs::Le16;
-using ntfs::Le32;
-using ntfs::Le64;
+using media::ntfs::Le16;
+using media::ntfs::Le32;
+using media::ntfs::Le64;
 
 namespace {
 
 constexpr std::uint8_t kTypeFile = 0x05;
 constexpr std::uint8_t kTypeStream = 0x40;
 constexpr std::uint8_t kTypeName = 0x41;
-constexpr std::uint8_t kTypeBitmap = 0x81;
 constexpr std::uint8_t kInUse = 0x80;
 // A directory may be 256 MiB; we read at most this much of one.
 constexpr std::uint64_t kMaxDirBytes = 16u * 1024 * 1024;
@@ -67,47 +67,50 @@ bool ExfatVolume::clusterInUse(std::uint32_t c) const {
     return i / 8 < bitmap.size() && ((bitmap[i / 8] >> (i % 8)) & 1);
 }
 
-bool ParseExfatBootSector(const std::uint8_t* b, std::size_t size, ExfatVolume& v) {
-    if (!b || size < 512 || std::memcmp(b + 3, "EXFAT   ", 8) != 0) return false;
-    const unsigned bpsShift = b[108], spcShift = b[109];
-    if (bpsShift < 9 || bpsShift > 12 || spcShift > 25 - bpsShift) return false;
-    v.bytesPerSector = 1u << bpsShift;
-    v.sectorsPerCluster = 1u << spcShift;
-    v.volumeLength = Le64(b + 72);
-    v.fatOffset = Le32(b + 80);
-    v.fatLength = Le32(b + 84);
-    v.clusterHeapOffset = Le32(b + 88);
-    v.clusterCount = Le32(b + 92);
-    v.rootCluster = Le32(b + 96);
-    v.serial = Le32(b + 100);
-    if (v.fatOffset == 0 || v.clusterHeapOffset < v.fatOffset + v.fatLength) return false;
+namespace {
+
+// The volume fields as the drive catalogue parsed them; false when the boot
+// sector is not exFAT. The checks the undelete walk relies on follow.
+bool fromDriveRecord(const media::DriveRecord& r, ExfatVolume& v) {
+    if (!r.isExFat() || r.BytesPerSector <= 0 || r.TotalClusters < 0) return false;
+    v.bytesPerSector = static_cast<std::uint32_t>(r.BytesPerSector);
+    v.sectorsPerCluster = r.SectorsPerCluster;
+    v.volumeLength = r.VolumeSectors;
+    v.fatOffset = r.ReservedSectors;
+    v.fatLength = r.SectorsPerFAT;
+    v.clusterHeapOffset = r.ClusterHeapOffset;
+    v.clusterCount = static_cast<std::uint32_t>(r.TotalClusters);
+    v.rootCluster = r.RootCluster;
+    v.serial = r.SerialNumber;
+    if (v.sectorsPerCluster == 0) return false;
+    if (v.fatOffset == 0 || v.clusterHeapOffset < std::uint64_t(v.fatOffset) + v.fatLength) return false;
     if (v.clusterCount == 0 || v.clusterCount > 0xFFFFFFF5u) return false;
     if (std::uint64_t(v.fatLength) * v.bytesPerSector < (std::uint64_t(v.clusterCount) + 2) * 4) return false;
     if (v.clusterHeapOffset + std::uint64_t(v.clusterCount) * v.sectorsPerCluster > v.volumeLength) return false;
     return v.validCluster(v.rootCluster);
 }
 
+}  // namespace
+
+bool ParseExfatBootSector(const std::uint8_t* b, std::size_t size, ExfatVolume& v) {
+    if (!b) return false;
+    media::DriveRecord r;
+    media::ParseBootSectorBytes(b, size, r);
+    return fromDriveRecord(r, v);
+}
+
 bool LoadExfatVolume(const std::string& drive, ExfatVolume& v) {
     v = ExfatVolume{};
-    platform::RawFile file;
-    if (!file.open(drive, platform::RawFile::Mode::Read)) return false;
-    std::uint8_t boot[512];
-    if (file.readAt(0, boot, sizeof boot) != sizeof boot || !ParseExfatBootSector(boot, sizeof boot, v)) return false;
+    // The catalogue reads the FAT, the root directory and finds the
+    // allocation bitmap's entry in it.
+    media::DriveRecord r;
+    if (!media::ParseBootSector(drive, r, true) || !fromDriveRecord(r, v)) return false;
     v.drive = drive;
-    std::vector<std::uint8_t> raw((std::size_t(v.clusterCount) + 2) * 4);
-    if (file.readAt(std::uint64_t(v.fatOffset) * v.bytesPerSector, raw.data(), raw.size()) != raw.size()) return false;
-    v.fat.resize(v.clusterCount + 2u);
-    for (std::size_t i = 0; i < v.fat.size(); ++i) v.fat[i] = Le32(&raw[i * 4]);
-    // The allocation bitmap is named by an entry of the root directory.
-    const std::vector<std::uint8_t> root = readClusters(v, file, v.rootCluster, kMaxDirBytes, false, kMaxDirBytes);
-    for (std::size_t off = 0; off + 32 <= root.size(); off += 32) {
-        if (root[off] == 0) break;
-        if (root[off] == kTypeBitmap && (root[off + 1] & 1) == 0) {
-            const std::uint32_t first = Le32(&root[off + 20]);
-            const std::uint64_t len = std::min<std::uint64_t>(Le64(&root[off + 24]), (v.clusterCount + 7) / 8);
-            v.bitmap = readClusters(v, file, first, len, false, len);
-            break;
-        }
+    if (r.FAT32Entries.size() < v.clusterCount + 2u) return false;
+    v.fat.assign(r.FAT32Entries.begin(), r.FAT32Entries.begin() + (v.clusterCount + 2u));
+    if (r.BitmapCluster != 0) {
+        const std::uint64_t len = std::min<std::uint64_t>(r.BitmapLength, (v.clusterCount + 7) / 8);
+        v.bitmap = media::ReadClusterChain(r, r.BitmapCluster, len);
     }
     return !v.bitmap.empty();
 }
@@ -150,7 +153,7 @@ void ParseExfatDirectory(const std::uint8_t* d, std::size_t size, const std::str
             i += 32;
             continue;
         }
-        const std::string name = ntfs::Utf16ToUtf8(utf16.data(), nameLength);
+        const std::string name = media::ntfs::Utf16ToUtf8(utf16.data(), nameLength);
         const std::uint8_t* f = d + i;
         const std::uint16_t attributes = Le16(f + 4);
         const bool contiguous = stream[1] & 0x02;

@@ -8,18 +8,17 @@
 #include <set>
 #include <tuple>
 
+#include "media/NtfsStructs.h"
 #include "platform/RawFile.h"
 #include "undelete/ClusterWalk.h"
 
 namespace hx::undelete {
 
-namespace {
+using media::ntfs::AppendUtf8;
+using media::ntfs::Le16;
+using media::ntfs::Le32;
 
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
+namespace {
 
 // Bounds of the folder walk: a directory may hold 65,536 entries; a medium no
 // more than this many listed entries.
@@ -27,28 +26,15 @@ constexpr std::size_t kMaxDirClusters = 65536;
 constexpr std::size_t kMaxDirBytes = 2u * 1024 * 1024;
 constexpr std::size_t kMaxListed = 2000000;
 
-void appendUtf8(std::string& out, std::uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // The three character runs of a long-name entry, cut at the first NUL.
 std::string longNamePart(const RawDirEntry& e) {
     static const int offsets[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
     std::string out;
     for (int off : offsets) {
-        const std::uint16_t c = le16(&e[off]);
+        const std::uint16_t c = Le16(&e[off]);
         if (c == 0) break;
         // Surrogates cannot stand alone in UTF-8.
-        appendUtf8(out, (c >= 0xD800 && c < 0xE000) ? '_' : c);
+        AppendUtf8(out, (c >= 0xD800 && c < 0xE000) ? '_' : c);
     }
     return out;
 }
@@ -64,9 +50,9 @@ std::string shortText(const std::uint8_t* p, std::size_t n, bool first) {
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t c = p[i];
         if (first && i == 0 && c == 0xE5) out += '?';
-        else if (first && i == 0 && c == 0x05) appendUtf8(out, 0xE5);
+        else if (first && i == 0 && c == 0x05) AppendUtf8(out, 0xE5);
         else if (c < 0x20) out += '_';
-        else appendUtf8(out, c);
+        else AppendUtf8(out, c);
     }
     return out;
 }
@@ -91,15 +77,15 @@ bool FatVolume::endMarker(std::uint32_t value) const {
 
 bool ParseFatBootSector(const std::uint8_t* b, std::size_t size, FatVolume& v) {
     if (!b || size < 512) return false;
-    v.bytesPerSector = le16(b + 11);
+    v.bytesPerSector = Le16(b + 11);
     v.sectorsPerCluster = b[13];
-    v.reservedSectors = le16(b + 14);
+    v.reservedSectors = Le16(b + 14);
     v.numberOfFats = b[16];
-    const std::uint32_t rootEntries = le16(b + 17);
-    v.totalSectors = le16(b + 19) ? le16(b + 19) : le32(b + 32);
-    const std::uint32_t fat16Size = le16(b + 22);
-    v.sectorsPerFat = fat16Size ? fat16Size : le32(b + 36);
-    v.serial = fat16Size ? le32(b + 39) : le32(b + 67);
+    const std::uint32_t rootEntries = Le16(b + 17);
+    v.totalSectors = Le16(b + 19) ? Le16(b + 19) : Le32(b + 32);
+    const std::uint32_t fat16Size = Le16(b + 22);
+    v.sectorsPerFat = fat16Size ? fat16Size : Le32(b + 36);
+    v.serial = fat16Size ? Le32(b + 39) : Le32(b + 67);
     if (v.bytesPerSector < 512 || v.bytesPerSector > 4096 || (v.bytesPerSector & (v.bytesPerSector - 1))) return false;
     if (v.sectorsPerCluster == 0 || (v.sectorsPerCluster & (v.sectorsPerCluster - 1))) return false;
     if (v.numberOfFats == 0 || v.numberOfFats > 4 || v.reservedSectors == 0 || v.sectorsPerFat == 0) return false;
@@ -113,7 +99,7 @@ bool ParseFatBootSector(const std::uint8_t* b, std::size_t size, FatVolume& v) {
     else v.fatBits = 32;
     if (v.fatBits == 32) {
         if (fat16Size != 0 || rootEntries != 0) return false;
-        v.rootCluster = le32(b + 44);
+        v.rootCluster = Le32(b + 44);
         v.rootDirSectors = 0;
     } else if (rootEntries == 0) {
         return false;
@@ -152,9 +138,9 @@ bool LoadFatVolume(const std::string& drive, const media::DriveRecord& record, F
         v.fat.resize(entries);
         for (std::size_t i = 0; i < entries; ++i) {
             if (v.fatBits == 32) {
-                v.fat[i] = le32(&raw[i * 4]) & 0x0FFFFFFF;
+                v.fat[i] = Le32(&raw[i * 4]) & 0x0FFFFFFF;
             } else if (v.fatBits == 16) {
-                v.fat[i] = le16(&raw[i * 2]);
+                v.fat[i] = Le16(&raw[i * 2]);
             } else {
                 const std::size_t off = i * 3 / 2;
                 const std::uint16_t pair = static_cast<std::uint16_t>(raw[off] | (off + 1 < bytes ? raw[off + 1] << 8 : 0));
@@ -217,9 +203,9 @@ void VulUndeleteList(const std::vector<RawDirEntry>& raw, std::vector<UndeleteEn
         }
         pendingLong.clear();
         u.FolderPath = folderPath;
-        u.Size = le32(&e[28]);
-        u.FirstCluster = (fat32 ? std::uint32_t(le16(&e[20])) << 16 : 0) | le16(&e[26]);
-        if (fat32 && removable && u.isDeleted() && le16(&e[20]) == 0) {
+        u.Size = Le32(&e[28]);
+        u.FirstCluster = (fat32 ? std::uint32_t(Le16(&e[20])) << 16 : 0) | Le16(&e[26]);
+        if (fat32 && removable && u.isDeleted() && Le16(&e[20]) == 0) {
             bool repaired = false;
             auto range = bySizeLow.equal_range({u.Size, u.FirstCluster & 0xFFFF});
             for (auto it = range.first; it != range.second && !repaired; ++it) {
@@ -236,9 +222,9 @@ void VulUndeleteList(const std::vector<RawDirEntry>& raw, std::vector<UndeleteEn
                 while (u.FirstCluster < previous && u.FirstCluster <= 0x0FFFFFFFu - 65536) u.FirstCluster += 65536;
             }
         }
-        u.Created = FatDateTime(le16(&e[16]), le16(&e[14])) + e[13] / 8640000.0;
-        u.Accessed = FatDateTime(le16(&e[18]), 0);
-        u.Modified = FatDateTime(le16(&e[24]), le16(&e[22]));
+        u.Created = FatDateTime(Le16(&e[16]), Le16(&e[14])) + e[13] / 8640000.0;
+        u.Accessed = FatDateTime(Le16(&e[18]), 0);
+        u.Modified = FatDateTime(Le16(&e[24]), Le16(&e[22]));
         // A zero date reads as 1979: take the modification date instead.
         if (u.Created > u.Modified || YearOf(u.Created) == 1979) u.Created = u.Modified;
         if (YearOf(u.Accessed) == 1979) u.Accessed = u.Modified;

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <fstream>
 
+#include "media/NtfsStructs.h"
 #include "shell/Strings.h"
 #include "undelete/MftLibrary.h"
-#include "undelete/NtfsStructs.h"
 
 namespace hx::undelete {
 
@@ -39,9 +39,12 @@ std::string mftTitle() { return "Harvestrix MFT " + LoadStr(1717, "Quick Undelet
 // all its clusters is stored as it is, one without any is zeros, and one with
 // fewer holds LZNT1 data in its first clusters.
 bool restoreCompressed(mft::VolumeHandle volume, const std::vector<std::uint8_t>& attr,
-                       const ntfs::NonResidentHeader& nr, std::uint64_t bpc, std::ofstream& out, shell::Ui& ui) {
-    std::vector<ntfs::Run> runs;
-    if (!ntfs::DecodeRuns(attr.data() + nr.runsOffset, attr.size() - nr.runsOffset, nr.startVcn, 0, runs)) return false;
+                       const media::ntfs::NonResidentHeader& nr, std::uint64_t bpc, std::ofstream& out, shell::Ui& ui) {
+    // Runs past the volume are refused here as they are by the reads.
+    std::vector<media::ntfs::Run> runs;
+    if (!media::ntfs::DecodeRuns(attr.data() + nr.runsOffset, attr.size() - nr.runsOffset, nr.startVcn,
+                                 state().info.totalClusters, runs))
+        return false;
     const std::int64_t unitClusters = std::int64_t(1) << nr.compressionUnit;
     const std::uint64_t unitBytes = static_cast<std::uint64_t>(unitClusters) * bpc;
     std::vector<std::uint8_t> packed(unitBytes), unit(unitBytes);
@@ -59,7 +62,7 @@ bool restoreCompressed(mft::VolumeHandle volume, const std::vector<std::uint8_t>
         } else {
             const std::uint64_t packedBytes = static_cast<std::uint64_t>(stored) * bpc;
             if (!mft::ReadVCN(volume, attr.data(), vcn, packedBytes, packed.data()) ||
-                !ntfs::Lznt1Decompress(packed.data(), packedBytes, unit.data(), unit.size()))
+                !media::ntfs::Lznt1Decompress(packed.data(), packedBytes, unit.data(), unit.size()))
                 return false;
         }
         const std::uint64_t n = std::min(left, unitBytes);
@@ -111,7 +114,7 @@ bool NtfsClusterInUse(std::uint64_t lcn) { return state().open && mft::IsCluster
 
 bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entries, const std::string& typeFilter,
                      double minMB, double maxMB, shell::Ui& ui) {
-    using namespace ntfs;
+    using namespace media::ntfs;
     CloseMft();
     if (!OpenMft(drive, ui)) return false;
     auto& s = state();
@@ -216,7 +219,7 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
 
 bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const std::filesystem::path& targetPath,
                      shell::Ui& ui) {
-    using namespace ntfs;
+    using namespace media::ntfs;
     auto& s = state();
     if (!s.open || s.drive != drive) {
         if (!OpenMft(drive, ui)) return false;

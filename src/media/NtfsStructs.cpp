@@ -1,9 +1,9 @@
-#include "undelete/NtfsStructs.h"
+#include "media/NtfsStructs.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace hx::undelete::ntfs {
+namespace hx::media::ntfs {
 
 namespace {
 constexpr std::size_t kFixupStride = 512;
@@ -198,6 +198,24 @@ std::vector<std::uint8_t> EncodeRuns(const std::vector<Run>& runs) {
     return out;
 }
 
+void AppendUtf8(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
 std::string Utf16ToUtf8(const std::uint8_t* data, std::size_t chars) {
     std::string out;
     out.reserve(chars);
@@ -210,22 +228,7 @@ std::string Utf16ToUtf8(const std::uint8_t* data, std::size_t chars) {
                 ++i;
             }
         }
-        if (c >= 0xD800 && c < 0xE000) c = '?';
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        AppendUtf8(out, (c >= 0xD800 && c < 0xE000) ? '?' : c);
     }
     return out;
 }
@@ -288,4 +291,4 @@ bool Lznt1Decompress(const std::uint8_t* in, std::size_t inLen, std::uint8_t* ou
     return true;
 }
 
-}  // namespace hx::undelete::ntfs
+}  // namespace hx::media::ntfs

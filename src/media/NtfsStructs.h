@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace hx::undelete::ntfs {
+namespace hx::media::ntfs {
 
 constexpr std::uint32_t kAttrStandardInformation = 0x10;
 constexpr std::uint32_t kAttrAttributeList = 0x20;
@@ -111,11 +111,14 @@ struct FileNameInfo {
 // Reads a $FILE_NAME attribute (header included).
 bool ParseFileName(const std::uint8_t* attr, std::size_t attrLength, FileNameInfo& out);
 
+// UTF-16LE name characters as UTF-8; lone surrogates become '?'.
 std::string Utf16ToUtf8(const std::uint8_t* data, std::size_t chars);
+// Appends one code point (below 0x110000) as UTF-8.
+void AppendUtf8(std::string& out, std::uint32_t codePoint);
 
 // Expands one LZNT1 compression unit (NTFS compressed files) into `out`,
 // which is zero-filled first. Returns false on malformed input (what was
 // expanded so far stays in `out`).
 bool Lznt1Decompress(const std::uint8_t* in, std::size_t inLen, std::uint8_t* out, std::size_t outLen);
 
-}  // namespace hx::undelete::ntfs
+}  // namespace hx::media::ntfs
