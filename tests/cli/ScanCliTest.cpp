@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 namespace {
 std::string cli(const std::string& args, int* rc = nullptr) {
     std::string out;
-    const int status = test::RunCommand(std::string(HX_CLI_PATH) + " " + args + " </dev/null 2>/dev/null", &out);
+    const int status = test::RunCommand(test::CliCommand() + " " + args + " </dev/null 2>/dev/null", &out);
     if (rc) *rc = status;
     return out;
 }

@@ -13,7 +13,7 @@ namespace {
 
 // Standard output only: the result, without the progress on standard error.
 int cli(const std::string& args, std::string& out) {
-    return test::RunCommand("sh -c '" + std::string(HX_CLI_PATH) + " " + args + " 2>/dev/null'", &out);
+    return test::RunCommand("sh -c '" + test::CliCommand() + " " + args + " 2>/dev/null'", &out);
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ TEST(CliMedia, InfoPrintsTheShortPanel) {
     EXPECT_NE(out.find("\"firstDataSector\":"), std::string::npos);
 
     // Not ready: the drive list's message, and a failing exit status.
-    EXPECT_NE(test::RunCommand(std::string(HX_CLI_PATH) + " --lang 9 info /no/such/drive", &out), 0);
+    EXPECT_NE(test::RunCommand(test::CliCommand() + " --lang 9 info /no/such/drive", &out), 0);
     EXPECT_NE(out.find("Drive /no/such/drive not ready."), std::string::npos);
 }
 
@@ -74,7 +74,7 @@ TEST(CliMedia, DeviceWithoutPermissionIsProtected) {
     test::LoopDevice loop(img);
     if (!loop.ok()) GTEST_SKIP() << test::MediaSkipReason();
     // The device node is root's (0600); user nobody is refused as a user without rights would be.
-    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(HX_CLI_PATH);
+    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups " + test::CliCommand();
     std::string out;
     if (test::RunCommand(asNobody + " version", &out) != 0) GTEST_SKIP() << "nobody cannot run the program here";
     EXPECT_NE(test::RunCommand(asNobody + " --lang 9 info " + loop.path(), &out), 0);
@@ -84,6 +84,6 @@ TEST(CliMedia, DeviceWithoutPermissionIsProtected) {
     EXPECT_NE(out.find("[Speed test] Drive protected."), std::string::npos) << out;
 
     // As root the same device reads like its image.
-    ASSERT_EQ(test::RunCommand(std::string(HX_CLI_PATH) + " --lang 9 info " + loop.path(), &out), 0);
+    ASSERT_EQ(test::RunCommand(test::CliCommand() + " --lang 9 info " + loop.path(), &out), 0);
     EXPECT_NE(out.find("File System: FAT16"), std::string::npos);
 }

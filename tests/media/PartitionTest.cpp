@@ -217,7 +217,7 @@ TEST(WholeCard, ListedWithItsPartitionsAndShownByTheCli) {
     EXPECT_FALSE(platform::FindDrive(img.string() + "#3", entry));
 
     std::string out;
-    ASSERT_EQ(test::RunCommand(std::string(HX_CLI_PATH) + " info " + img.string() + " 2>/dev/null", &out), 0) << out;
+    ASSERT_EQ(test::RunCommand(test::CliCommand() + " info " + img.string() + " 2>/dev/null", &out), 0) << out;
     EXPECT_NE(out.find("File System: FAT32"), std::string::npos) << out;
 }
 

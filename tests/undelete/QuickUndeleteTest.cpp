@@ -243,7 +243,7 @@ TEST(UndeleteCli, ListsAndRestoresAnImage) {
     ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + img + "' '" + (d / "s").string() + "' '::/Gone photo.jpg'"), 0);
     ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mdel -i '" + img + "' '::/Gone photo.jpg'"), 0);
     std::string out;
-    ASSERT_EQ(RunCommand(std::string(HX_CLI_PATH) + " undelete '" + img + "' --cache '" + d.path().string() +
+    ASSERT_EQ(RunCommand(test::CliCommand() + " undelete '" + img + "' --cache '" + d.path().string() +
                              "' --restore all --to '" + (d / "out").string() + "' 2>/dev/null",
                          &out),
               0)
