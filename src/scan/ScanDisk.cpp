@@ -354,7 +354,7 @@ void Scanner::nextListedFile() {
     auto& l = ctx_.listed;
     while (listCursor_ < l.size()) {
         const ListedName& e = l[listCursor_++];
-        if (e.firstCluster <= unit_ || e.firstCluster > endUnit_ + 1024 || e.size == 0) continue;
+        if (e.firstCluster < unit_ || e.firstCluster > endUnit_ + 1024 || e.size == 0) continue;
         if (e.name.find('.') == std::string::npos) continue;
         const std::string ext = extensionOf(e.name);
         if (ext.size() < 2 || exts.find(ext) == std::string::npos) continue;
@@ -448,6 +448,8 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
 
     std::string name = FoundFileName(counter_, row.Extension);
     float listedSize = 0;
+    // Units skipped by SmartScan or a resume were never looked at; listed files there are past.
+    if (nextListedUnit_ < unit_) nextListedFile();
     if (unit_ == nextListedUnit_) {
         const std::string listedExt = extensionOf(nextListedName_.empty() ? std::string() : nextListedName_);
         const bool bothJpeg = std::string(".jpg.jpe.thm").find(ext_) != std::string::npos &&
