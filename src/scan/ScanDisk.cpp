@@ -14,6 +14,8 @@
 #include "media/SectorIo.h"
 #include "platform/AppendFile.h"
 #include "platform/FreeSpace.h"
+#include "platform/RawFile.h"
+#include "scan/TiffEnd.h"
 #include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "viewing/Exif.h"
@@ -135,6 +137,7 @@ private:
     void closeAsWritten();
     void reopenLastFile();
     void nextListedFile();
+    static std::uint64_t tiffEnd(const std::filesystem::path& path);
     void sortListing();
     bool findFreeRun(std::uint64_t from);
     void showProgress(bool force);
@@ -611,6 +614,14 @@ void Scanner::closeAsWritten() {
     if (counter_ >= 0) ctx_.found[counter_].size = writtenBytes_;
 }
 
+std::uint64_t Scanner::tiffEnd(const fs::path& path) {
+    platform::RawFile file;
+    if (!file.open(path, platform::RawFile::Mode::Read)) return 0;
+    return TiffFileEnd([&file](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+        return file.readAt(offset, out, length) == length;
+    });
+}
+
 void Scanner::finishFile() {
     if (!open_) return;
     open_ = false;
@@ -651,6 +662,14 @@ void Scanner::finishFile() {
                 media::TruncateFile(path.string(), end);
                 size = end;
             }
+        }
+    }
+    if (!jpeg_ && containsNoCase(kRawExtensions, ext_)) {
+        // TIFF-based raws end where their directories say; past that lie the cluster's slack and junk.
+        const std::uint64_t end = tiffEnd(path);
+        if (end > 0 && end < size) {
+            media::TruncateFile(path.string(), end);
+            size = end;
         }
     }
     const float listedSize = ctx_.FoundSizes[counter_];
