@@ -12,6 +12,8 @@ CLI="$BUILD/harvestrix-cli"
 
 WORK=$(mktemp -d /tmp/harvestrix-demo.XXXXXX)
 trap 'rm -rf "$WORK"' EXIT
+# The demo keeps its settings to itself: the user's remembered caches stay as they are.
+export XDG_CONFIG_HOME="$WORK/config" XDG_CONFIG_DIRS="$WORK/config-system" XDG_CACHE_HOME="$WORK/cache"
 COUNT=${DEMO_PHOTOS:-12}
 echo "== Making $COUNT photos"
 "$CLI" demo photos "$WORK/photos" --count "$COUNT" >/dev/null

@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-image-formats-plugins libgl-dev
   libjpeg62-turbo-dev libexiv2-dev dcraw
   libgtest-dev libgmock-dev libbenchmark-dev
-  dosfstools mtools ntfs-3g exfatprogs exfat-fuse fuse3
+  dosfstools mtools ntfs-3g exfatprogs exfat-fuse fuse3 fdisk
   imagemagick libimage-exiftool-perl
 )
 

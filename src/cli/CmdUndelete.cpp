@@ -4,6 +4,7 @@
 #include <set>
 
 #include "cli/CliCommand.h"
+#include "media/DriveInfo.h"
 #include "shell/Strings.h"
 #include "shell/WorkingState.h"
 #include "undelete/QuickUndelete.h"

@@ -494,7 +494,13 @@ void frmRecover::connectCommands() {
     connect(CheckSpecs, &QCheckBox::toggled, lblSpecs, &QWidget::setVisible);
     connect(Timer1, &QTimer::timeout, this, &frmRecover::Timer1_Timer);
     connect(Timer2, &QTimer::timeout, this, &frmRecover::Timer2_Timer);
-    connect(lblHelp, &QPushButton::clicked, this, [this] { notYetAvailable("lblHelp"); });
+    connect(lblHelp, &QPushButton::clicked, this, [this] {
+        // The manual of the chosen language, installed at start-up.
+        const fs::path manual = state().programFolder / "Manual" / "Manual.htm";
+        std::error_code ec;
+        if (fs::is_regular_file(manual, ec)) QDesktopServices::openUrl(QUrl::fromLocalFile(q(manual.string())));
+        else notYetAvailable("lblHelp");
+    });
     connect(lblAbout, &QPushButton::clicked, this, [this] {
         message(LoadStr(31, "Harvestrix") + " " + HX_VERSION, LoadStr(55, "About"), {});
     });

@@ -5,6 +5,7 @@
 
 #include "media/AllocationBitmap.h"
 #include "media/NtfsRecords.h"
+#include "media/PartitionTable.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/RawFile.h"
@@ -295,6 +296,12 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
         fresh.IsImage = rec.IsImage;
         fresh.FileSystem = rec.FileSystem;
         fresh.MediaBytes = rec.MediaBytes;
+        fresh.MediumDrive = rec.MediumDrive;
+        fresh.PartitionIndex = rec.PartitionIndex;
+        fresh.PartitionOffset = rec.PartitionOffset;
+        fresh.PartitionBytes = rec.PartitionBytes;
+        fresh.MediumBytes = rec.MediumBytes;
+        fresh.ChosenForMedium = rec.ChosenForMedium;
     }
     rec = std::move(fresh);
     rec.BytesPerSector = 512;
@@ -320,7 +327,10 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
 }
 
 bool ParseBootSector(const std::string& source) {
-    const bool asDrive = platform::IsBlockDevice(source) || platform::IsAttachedImage(source);
+    std::string medium = source;
+    int index = 0;
+    SplitPartitionDriveId(source, medium, index);
+    const bool asDrive = platform::IsBlockDevice(medium) || platform::IsAttachedImage(medium);
     return ParseBootSector(source, CurrentDrive(), asDrive);
 }
 
@@ -423,9 +433,23 @@ std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstClu
     return ReadDirectoryChain(drive, firstCluster, isDirectory, CurrentDrive());
 }
 
-bool GetDriveInfo(const std::string& drive, DriveRecord& rec) {
-    platform::DriveEntry entry;
-    if (!platform::FindDrive(drive, entry) || !entry.ready) return false;
+namespace {
+
+// Where a partition drive id lies on its medium.
+void notePartition(const std::string& id, DriveRecord& rec) {
+    std::string medium;
+    int index = 0;
+    if (!SplitPartitionDriveId(id, medium, index)) return;
+    platform::RawFile f;
+    if (!f.open(id, platform::RawFile::Mode::Read) || !f.windowed()) return;
+    rec.MediumDrive = medium;
+    rec.PartitionIndex = index;
+    rec.PartitionOffset = f.windowBase();
+    rec.PartitionBytes = f.size();
+    rec.MediumBytes = mediaSize(medium);
+}
+
+void catalogue(const platform::DriveEntry& entry, DriveRecord& rec) {
     rec.reset();
     rec.Drive = entry.id;
     rec.IsImage = entry.isImage;
@@ -433,6 +457,8 @@ bool GetDriveInfo(const std::string& drive, DriveRecord& rec) {
     rec.MountPoint = entry.mountPoint;
     rec.FileSystem = entry.fileSystem;
     rec.MediaBytes = entry.sizeBytes;
+    rec.MediumBytes = entry.sizeBytes;
+    notePartition(entry.id, rec);
     ParseBootSector(entry.id, rec, true);
     if (!entry.label.empty()) rec.VolumeLabel = entry.label;
     if (rec.isNtfs()) ReadNtfsVolumeLabel(rec);
@@ -448,14 +474,50 @@ bool GetDriveInfo(const std::string& drive, DriveRecord& rec) {
         AllocationBitmap bitmap;
         if (LoadAllocationBitmap(rec, bitmap)) rec.FreeMB = static_cast<double>(bitmap.freeCount()) * clusterMB;
     }
+}
+
+bool knownFileSystem(const DriveRecord& rec) { return rec.isFat() || rec.isExFat() || rec.isNtfs(); }
+
+}  // namespace
+
+bool GetDriveInfo(const std::string& drive, DriveRecord& rec) {
+    platform::DriveEntry entry;
+    if (!platform::FindDrive(drive, entry) || !entry.ready) return false;
+    catalogue(entry, rec);
+    // A whole card or stick copied with dd: no file system of its own, so the
+    // first partition that holds one stands for it.
+    if (knownFileSystem(rec) || rec.isPartition() || rec.BootSector.empty()) return true;
+    for (const auto& part : platform::PartitionDrives(entry)) {
+        if (!part.ready) continue;
+        DriveRecord inner;
+        catalogue(part, inner);
+        if (knownFileSystem(inner)) {
+            rec = std::move(inner);
+            rec.ChosenForMedium = true;
+            return true;
+        }
+    }
     return true;
+}
+
+MediumUnits WholeMediumUnits(const DriveRecord& rec) {
+    MediumUnits u;
+    u.drive = rec.Drive;
+    u.firstDataSector = rec.FirstDataSector;
+    u.totalUnits = rec.TotalClusters > 0 ? static_cast<std::uint64_t>(rec.TotalClusters) : 0;
+    if (!rec.isPartition() || rec.SectorsPerCluster == 0) return u;
+    u.drive = rec.MediumDrive;
+    u.firstDataSector = rec.mediumFirstDataSector();
+    const std::uint64_t mediumSectors = rec.MediumBytes / static_cast<std::uint64_t>(rec.sectorSize());
+    u.totalUnits = mediumSectors > u.firstDataSector ? (mediumSectors - u.firstDataSector) / rec.SectorsPerCluster : 0;
+    return u;
 }
 
 bool GetDriveInfo(const std::string& drive) { return GetDriveInfo(drive, CurrentDrive()); }
 
 std::string GetDriveInterface(const DriveRecord& rec) {
     if (rec.IsImage || rec.Drive.empty()) return {};
-    std::string bus = platform::DriveBus(rec.Drive);
+    std::string bus = platform::DriveBus(rec.isPartition() ? rec.MediumDrive : rec.Drive);
     std::transform(bus.begin(), bus.end(), bus.begin(), [](unsigned char c) { return std::toupper(c); });
     return bus;
 }

@@ -15,6 +15,10 @@ const char* DriveTypeName(int code);
 // Catalogues a drive (device node, attached image, or any image path): resets
 // `rec` and fills it. Returns false, leaving `rec` untouched, when the drive is
 // not ready (missing, no medium, cannot be opened).
+// A medium with a partition table and no file system of its own (a whole
+// card copied with dd) is catalogued on its first partition that holds FAT,
+// exFAT or NTFS: rec.Drive is then that partition's id ("card.img#1") and
+// rec.MediumDrive/PartitionOffset say where it lies.
 bool GetDriveInfo(const std::string& drive, DriveRecord& rec);
 bool GetDriveInfo(const std::string& drive);  // into CurrentDrive()
 
@@ -62,6 +66,19 @@ std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstClu
 // images or when unknown.
 std::string GetDriveInterface(const DriveRecord& rec);
 std::string GetDriveInterface();
+
+// What a carving scan of the whole medium needs when the record is a
+// partition inside it: the medium to read, where cluster 2 of the partition
+// lies on it, and how many cluster-sized units run from there to the
+// medium's end (the partition's clusters, then unpartitioned space in the
+// same steps). For a record that is no partition: Drive, FirstDataSector
+// and TotalClusters unchanged.
+struct MediumUnits {
+    std::string drive;
+    std::uint64_t firstDataSector = 0;
+    std::uint64_t totalUnits = 0;
+};
+MediumUnits WholeMediumUnits(const DriveRecord& rec);
 
 // Reads the clusters of a FAT/exFAT chain starting at `firstCluster` into
 // one buffer, at most `maxBytes`. Stops at the end mark, a loop or the volume

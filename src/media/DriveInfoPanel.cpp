@@ -101,7 +101,7 @@ std::string DriveInfoText(const std::string& source) {
     const bool image = isDiskImageSource(source);
     std::vector<std::string> lines;
     if (!image) {
-        if (rec.Drive != source || rec.TotalMB == 0) {
+        if (!rec.describes(source) || rec.TotalMB == 0) {
             if (!GetDriveInfo(source, rec)) return {};
         }
         lines.push_back(LoadStr(655, "Drive") + " " + source + afterDrive(LoadStr(1426, "\\ Type:")) + " " +
@@ -138,7 +138,7 @@ void ShowDriveInfo(shell::Ui& ui, const std::string& source) { ui.setCaption("lb
 void RefreshDriveInfo(shell::Ui& ui, const std::string& drive) {
     const std::string text = ui.caption("lblSpecs");
     if (text.find(drive + " ") == std::string::npos || text.find(LoadStr(655, "Drive")) == std::string::npos ||
-        CurrentDrive().BytesPerSector == 0 || CurrentDrive().Drive != drive)
+        CurrentDrive().BytesPerSector == 0 || !CurrentDrive().describes(drive))
         ShowDriveInfo(ui, drive);
     ui.yield();
 }
@@ -146,7 +146,7 @@ void RefreshDriveInfo(shell::Ui& ui, const std::string& drive) {
 bool MeasureReadSpeed(const std::string& drive, double& speed, shell::Ui* ui, int* openError,
                       const SecondsClock& clockIn) {
     const SecondsClock clock = clockIn ? clockIn : SecondsClock(steadySeconds);
-    const int bps = CurrentDrive().Drive == drive ? CurrentDrive().sectorSize() : 512;
+    const int bps = CurrentDrive().describes(drive) ? CurrentDrive().sectorSize() : 512;
     Handle handle;
     if (!OpenDriveForRead(drive, 0, handle, bps)) {
         if (openError) *openError = handle.lastError();

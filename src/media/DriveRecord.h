@@ -59,10 +59,30 @@ struct DriveRecord {
     // NTFS: one MFT record in bytes, decoded from MFTRecordClusters.
     std::uint32_t MFTRecordBytes = 0;
 
+    // A partition inside a whole-card image or an unpartitioned device: Drive
+    // is then the partition's id ("card.img#1", read with its window), and
+    // these say where it lies on the medium. Sector numbers of the volume
+    // (FirstDataSector, ClusterToSector) count from the partition's start;
+    // on the medium add PartitionOffset / sectorSize().
+    std::string MediumDrive;           // the whole image or device; empty when Drive is not a partition
+    int PartitionIndex = 0;            // N of "IMAGE#N", 0 when not a partition
+    std::uint64_t PartitionOffset = 0; // bytes from the medium's start to the partition's first byte
+    std::uint64_t PartitionBytes = 0;  // the partition's length, cut at the medium's end
+    std::uint64_t MediumBytes = 0;     // size of the whole medium
+    bool ChosenForMedium = false;      // GetDriveInfo(MediumDrive) picked this partition
+
     std::uint64_t clusterBytes() const { return static_cast<std::uint64_t>(SectorsPerCluster) * sectorSize(); }
     bool isFat() const { return FileSystem == "FAT12" || FileSystem == "FAT16" || FileSystem == "FAT32"; }
     bool isExFat() const { return FileSystem == "exFAT"; }
     bool isNtfs() const { return FileSystem == "NTFS"; }
+    bool isPartition() const { return PartitionIndex > 0; }
+    // True when the record is what GetDriveInfo(drive) gives.
+    bool describes(const std::string& drive) const {
+        return Drive == drive || (ChosenForMedium && MediumDrive == drive);
+    }
+    // First sector of the data area (cluster 2) counted on the whole medium:
+    // where cluster-aligned units start when the whole medium is scanned.
+    std::uint64_t mediumFirstDataSector() const { return PartitionOffset / sectorSize() + FirstDataSector; }
 
     void reset() { *this = DriveRecord{}; }
     // Never 0: a boot sector that says 0 means 512.

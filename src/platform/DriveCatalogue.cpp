@@ -1,6 +1,7 @@
 #include "platform/DriveCatalogue.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -9,6 +10,7 @@
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 
+#include "media/PartitionTable.h"
 #include "platform/RawFile.h"
 
 namespace hx::platform {
@@ -182,7 +184,37 @@ bool skipDevice(const std::string& name, std::uint64_t sizeBytes) {
     return virtualDisk && sizeBytes == 0;
 }
 
+DriveEntry partitionEntry(const DriveEntry& medium, int index, int* error = nullptr) {
+    DriveEntry e;
+    e.id = media::PartitionDriveId(medium.id, index);
+    e.typeName = medium.typeName;
+    e.bus = medium.bus;
+    e.removable = medium.removable;
+    e.isImage = medium.isImage;
+    e.isSystem = medium.isSystem;
+    RawFile f;
+    if (f.open(e.id, RawFile::Mode::Read)) {
+        e.sizeBytes = f.size();
+        e.ready = e.sizeBytes > 0;
+    }
+    if (error != nullptr) *error = f.lastError();
+    return e;
+}
+
 }  // namespace
+
+std::vector<DriveEntry> PartitionDrives(const DriveEntry& medium) {
+    std::vector<DriveEntry> out;
+    RawFile f;
+    if (!f.open(medium.id, RawFile::Mode::Read) || f.windowed()) return out;
+    const media::MediumReader reader = [&f](std::uint64_t offset, void* buffer, std::size_t count) {
+        return f.readAt(offset, buffer, count);
+    };
+    const auto table = media::ReadPartitionTable(reader, f.size());
+    for (const auto& p : table.entries)
+        if (!p.startsOutside) out.push_back(partitionEntry(medium, p.index));
+    return out;
+}
 
 std::vector<DriveEntry> EnumerateDrives() {
     std::vector<DriveEntry> all;
@@ -214,6 +246,8 @@ std::vector<DriveEntry> EnumerateDrives() {
         std::error_code ec2;
         e.ready = fs::exists(e.id, ec2);
         all.push_back(e);
+        if (e.ready)
+            for (auto& part : PartitionDrives(e)) all.push_back(std::move(part));
     }
     return all;
 }
@@ -241,6 +275,16 @@ bool FindDrive(const std::string& id, DriveEntry& out) {
     if (fs::is_regular_file(id, ec)) {
         out = imageEntry(id);
         return true;
+    }
+    std::string medium;
+    int index = 0;
+    if (!fs::exists(id, ec) && media::SplitPartitionDriveId(id, medium, index)) {
+        DriveEntry whole;
+        if (!FindDrive(medium, whole) || !whole.ready) return false;
+        int error = 0;
+        out = partitionEntry(whole, index, &error);
+        // A partition that starts beyond the medium's end is there but not ready.
+        return out.ready || error == ENXIO;
     }
     for (const auto& d : EnumerateDrives())
         if (d.id == id) {

@@ -1,18 +1,30 @@
 #include "platform/RawFile.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <mutex>
+#include <vector>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "media/PartitionTable.h"
+
 namespace hx::platform {
 
 RawFile::~RawFile() { close(); }
 
 RawFile::RawFile(RawFile&& other) noexcept
-    : fd_(other.fd_), error_(other.error_), position_(other.position_), path_(std::move(other.path_)) {
+    : fd_(other.fd_),
+      error_(other.error_),
+      position_(other.position_),
+      path_(std::move(other.path_)),
+      windowed_(other.windowed_),
+      base_(other.base_),
+      length_(other.length_) {
     other.fd_ = -1;
 }
 
@@ -23,6 +35,9 @@ RawFile& RawFile::operator=(RawFile&& other) noexcept {
         error_ = other.error_;
         position_ = other.position_;
         path_ = std::move(other.path_);
+        windowed_ = other.windowed_;
+        base_ = other.base_;
+        length_ = other.length_;
         other.fd_ = -1;
     }
     return *this;
@@ -40,16 +55,117 @@ bool RawFile::open(const std::filesystem::path& path, Mode mode) {
     }
     fd_ = ::open(path.c_str(), flags, 0644);
     error_ = fd_ < 0 ? errno : 0;
+    if (fd_ < 0 && error_ == ENOENT && mode != Mode::Create) return openPartition(path, mode);
     return fd_ >= 0;
+}
+
+namespace {
+
+// Windows of partitions in image files, so that the many short opens of
+// cataloguing and undelete do not parse the table each time. Keyed by the
+// file's identity, last change and first 1 KiB (the MBR and a 512-byte GPT
+// header with its entries' CRC: mtime steps are coarse); devices are never
+// cached (a card swapped in a reader keeps its node), nor logical
+// partitions, whose EBRs lie elsewhere.
+struct WindowKey {
+    std::string medium;
+    int index = 0;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    std::int64_t mtimeNs = 0;
+    std::array<std::uint8_t, 1024> head{};
+    bool operator==(const WindowKey&) const = default;
+};
+struct CachedWindow {
+    WindowKey key;
+    std::uint64_t base = 0, length = 0;
+};
+std::mutex gWindowMutex;
+std::vector<CachedWindow> gWindows;
+constexpr std::size_t kCachedWindows = 16;
+
+bool windowKey(RawFile& file, int fd, const std::string& medium, int index, WindowKey& key) {
+    struct stat st {};
+    if (index > 4 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    key.medium = medium;
+    key.index = index;
+    key.dev = st.st_dev;
+    key.ino = st.st_ino;
+    key.size = st.st_size;
+    key.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return file.readAt(0, key.head.data(), key.head.size()) == key.head.size();
+}
+
+}  // namespace
+
+bool RawFile::openPartition(const std::filesystem::path& path, Mode mode) {
+    std::string medium;
+    int index = 0;
+    if (!media::SplitPartitionDriveId(path.string(), medium, index)) return false;
+    RawFile whole;
+    if (!whole.open(medium, mode) || whole.windowed()) {
+        error_ = whole.isOpen() ? ENOENT : whole.lastError();
+        return false;
+    }
+    WindowKey key;
+    bool cacheable = windowKey(whole, whole.fd_, medium, index, key);
+    if (cacheable) {
+        std::lock_guard<std::mutex> lock(gWindowMutex);
+        for (const auto& w : gWindows)
+            if (w.key == key) {
+                *this = std::move(whole);
+                path_ = path;
+                setWindow(w.base, w.length);
+                return true;
+            }
+    }
+    const std::uint64_t bytes = whole.size();
+    const media::MediumReader reader = [&whole](std::uint64_t offset, void* buffer, std::size_t count) {
+        return whole.readAt(offset, buffer, count);
+    };
+    const media::PartitionTable table = media::ReadPartitionTable(reader, bytes);
+    const media::PartitionEntry* entry = table.find(index);
+    std::uint64_t base = 0, length = 0;
+    if (entry == nullptr || !table.window(index, bytes, base, length)) {
+        error_ = entry == nullptr ? ENOENT : ENXIO;
+        return false;
+    }
+    cacheable = cacheable && (table.scheme == media::PartitionScheme::Mbr || table.sectorSize == 512);
+    if (cacheable) {
+        std::lock_guard<std::mutex> lock(gWindowMutex);
+        if (gWindows.size() >= kCachedWindows) gWindows.erase(gWindows.begin());
+        gWindows.push_back({key, base, length});
+    }
+    *this = std::move(whole);
+    path_ = path;
+    setWindow(base, length);
+    return true;
+}
+
+void RawFile::setWindow(std::uint64_t base, std::uint64_t length) {
+    windowed_ = true;
+    base_ = base;
+    length_ = length;
+}
+
+std::size_t RawFile::clip(std::uint64_t offset, std::size_t count) const {
+    if (!windowed_) return count;
+    if (offset >= length_) return 0;
+    return static_cast<std::size_t>(std::min<std::uint64_t>(count, length_ - offset));
 }
 
 void RawFile::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    windowed_ = false;
+    base_ = length_ = 0;
 }
 
 std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t count) {
     if (fd_ < 0) return 0;
+    count = clip(offset, count);
+    offset += base_;
     auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
@@ -67,6 +183,8 @@ std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t coun
 
 std::size_t RawFile::writeAt(std::uint64_t offset, const void* buffer, std::size_t count) {
     if (fd_ < 0) return 0;
+    count = clip(offset, count);
+    offset += base_;
     const auto* in = static_cast<const char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
@@ -96,6 +214,11 @@ std::size_t RawFile::write(const void* buffer, std::size_t count) {
 
 std::uint64_t RawFile::size() const {
     if (fd_ < 0) return 0;
+    if (windowed_) return length_;
+    return deviceSize();
+}
+
+std::uint64_t RawFile::deviceSize() const {
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return 0;
     if (S_ISBLK(st.st_mode)) {
@@ -109,7 +232,7 @@ std::uint64_t RawFile::size() const {
 bool RawFile::flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
 
 bool RawFile::truncate(std::uint64_t length) {
-    return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
+    return fd_ >= 0 && !windowed_ && ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
 }
 
 void RawFile::adviseSequential() {

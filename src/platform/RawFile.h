@@ -19,6 +19,10 @@ public:
     RawFile& operator=(RawFile&& other) noexcept;
 
     // Opens a file or device. On failure isOpen() is false and lastError() holds errno.
+    // A partition drive id ("card.img#1": no such file, but card.img holds a
+    // partition table with entry 1) opens the medium with the partition's
+    // window applied; ENOENT when there is no such partition, ENXIO when it
+    // starts beyond the medium's end.
     bool open(const std::filesystem::path& path, Mode mode);
     void close();
     bool isOpen() const { return fd_ >= 0; }
@@ -36,10 +40,18 @@ public:
     std::size_t read(void* buffer, std::size_t count);
     std::size_t write(const void* buffer, std::size_t count);
 
-    // Size of a regular file, or of a block device (ioctl BLKGETSIZE64).
+    // Size of a regular file, or of a block device (ioctl BLKGETSIZE64); the
+    // window's length when one is set.
     std::uint64_t size() const;
     bool flush();
+    // Refused (false) while a window is set: a partition is never cut.
     bool truncate(std::uint64_t length);
+
+    // Every offset of readAt/writeAt/seek then counts from `base`, and nothing
+    // at or beyond `length` is read or written. Open files only.
+    void setWindow(std::uint64_t base, std::uint64_t length);
+    bool windowed() const { return windowed_; }
+    std::uint64_t windowBase() const { return base_; }
     // Tells the kernel the file is read front to back.
     void adviseSequential();
     // Drops the file's clean cached pages, so that the next reads come from the medium.
@@ -50,6 +62,14 @@ private:
     int error_ = 0;
     std::uint64_t position_ = 0;
     std::filesystem::path path_;
+    bool windowed_ = false;
+    std::uint64_t base_ = 0;
+    std::uint64_t length_ = 0;
+
+    std::uint64_t deviceSize() const;
+    bool openPartition(const std::filesystem::path& path, Mode mode);
+    // Bytes of a transfer at `offset` that fit in the window.
+    std::size_t clip(std::uint64_t offset, std::size_t count) const;
 };
 
 // True when errno says we lack permission (EACCES/EPERM): the caller shows the rights notice.

@@ -65,6 +65,7 @@ std::string SelectRemovableDrive(const std::vector<platform::DriveEntry>& drives
 
 DriveWatcher::Tick DriveWatcher::tick(bool selectionPending, bool busy, bool visibleEnabled,
                                       std::size_t visibleCount, const std::vector<platform::DriveEntry>& hidden) {
+    ++ticks_;
     Tick t;
     if (selectionPending) {
         t.applyPendingSelection = true;

@@ -60,6 +60,8 @@ bool QuickUndelete::run(const QuickUndeleteOptions& options) {
     // Catalogued afresh: the medium may have changed since it was chosen.
     media::DriveRecord rec;
     if (!media::GetDriveInfo(drive_, rec)) rec.reset();
+    // A whole-card image is listed on the partition the catalogue chose.
+    if (rec.isPartition()) drive_ = rec.Drive;
     rec_ = rec;
     kind_ = detectKind(drive_, rec);
     bool ok = false;

@@ -1,0 +1,40 @@
+// Any bytes as a whole medium: the partition table parse, every partition's
+// window, opening "IMAGE#N" and cataloguing the medium must stay inside what
+// was given and end.
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "media/DriveInfo.h"
+#include "media/PartitionTable.h"
+#include "platform/RawFile.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace hx;
+    const media::PartitionTable table = media::ParsePartitionTable(data, size);
+    for (const auto& e : table.entries) {
+        std::uint64_t offset = 0, length = 0;
+        if (table.window(e.index, size, offset, length) && (offset >= size || length > size - offset)) __builtin_trap();
+    }
+
+    static const std::string path = "/tmp/hx-fuzz-partitions-" + std::to_string(::getpid()) + ".img";
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    for (const auto& e : table.entries) {
+        platform::RawFile f;
+        if (!f.open(media::PartitionDriveId(path, e.index), platform::RawFile::Mode::Read)) continue;
+        std::uint8_t sector[512];
+        const std::uint64_t bytes = f.size();
+        if (f.windowBase() + bytes > size) __builtin_trap();
+        f.readAt(0, sector, sizeof sector);
+        f.readAt(bytes > 256 ? bytes - 256 : 0, sector, sizeof sector);
+    }
+    media::DriveRecord rec;
+    media::GetDriveInfo(path, rec);
+    std::remove(path.c_str());
+    return 0;
+}
