@@ -181,7 +181,7 @@ for img in "${IMAGES[@]}"; do
   out=$WORK/out-$base
   rm -rf "$out"; mkdir -p "$out/hx" "$out/photorec"
   "$CLI" --cache "$out/hx" scan "$img" --new --yes >"$out/hx.log" 2>&1 || true
-  photorec /log /d "$out/photorec/f" /cmd "$img" options,paranoid,search >"$out/photorec.log" 2>&1 || true
+  (cd "$out" && photorec /log /d "$out/photorec/f" /cmd "$img" options,paranoid,search >"$out/photorec.out" 2>&1) || true
   rm -rf "$out/foremost"; foremost -Q -i "$img" -o "$out/foremost" >/dev/null 2>&1 || true
   printf '%-12s %9s %11s %9s %9s\n' "$base" "$(present "$img")" "$(intact "$out/hx")" \
          "$(intact "$out/photorec")" "$(intact "$out/foremost")"

@@ -50,6 +50,7 @@ std::optional<ScanOutcome> ScanCommand::run() {
     prepareListing();
 
     ui_.clearStop();
+    if (req_.beforeScan) req_.beforeScan();
     ui_.setCaption("CmdScan", LoadStr(259, "Stop"));
     const ScanOutcome outcome = ScanDisk(ctx_);
     ui_.setCaption("CmdScan", LoadStr(38, "Scan"));

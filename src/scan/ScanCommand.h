@@ -4,6 +4,7 @@
 // Everything the user sees goes through the Ui service; answers the command
 // line already has (--resume, --new, --smart) are given beforehand.
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,10 @@ struct ScanRequest {
     std::optional<bool> resume;   // resume an interrupted scan of this drive
     std::optional<bool> newScan;  // delete the previous scan's files
     std::optional<bool> smart;    // scan only the clusters no listed file occupies
+
+    // Called once every check has passed, just before the scan reads the medium
+    // (the window shows its busy state and the results page there).
+    std::function<void()> beforeScan;
 };
 
 class ScanCommand {

@@ -77,8 +77,11 @@ TEST_F(ScanCommandTest, RefusedChecksEndBeforeAnythingIsWritten) {
     ui.answers = {Answer::No};
     r = request();
     r.smart = false;
+    int started = 0;
+    r.beforeScan = [&started] { ++started; };
     ScanCommand refused(ui, r);
     EXPECT_FALSE(refused.run().has_value());
+    EXPECT_EQ(started, 0);
     EXPECT_TRUE(ui.shownContaining("A new scan will delete all unsaved cached files of the previous scan."));
     EXPECT_TRUE(ui.answers.empty());
     EXPECT_EQ(test::ReadFile(cache / "keep.jpg"), "old find");
@@ -93,8 +96,12 @@ TEST_F(ScanCommandTest, StopResumeAndNewScan) {
     auto r = request();
     r.smart = false;
     ui.stopAtYield = 1;
-    ScanCommand first(ui, r);
+    auto shown = r;
+    int started = 0;
+    shown.beforeScan = [&started] { ++started; };
+    ScanCommand first(ui, shown);
     ASSERT_EQ(first.run(), ScanOutcome::Stopped);
+    EXPECT_EQ(started, 1);
     EXPECT_EQ(ui.caption("CmdScan"), "Scan");
     const auto firstPart = first.context().FoundNames.size();
     ui.stopAtYield = 0;
