@@ -2,23 +2,18 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "cli/CliCommand.h"
-#include "media/AllocationBitmap.h"
-#include "media/DriveInfo.h"
-#include "scan/ScanDisk.h"
+#include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
 #include "shell/Strings.h"
 #include "shell/WorkingState.h"
-#include "undelete/UndeleteFat.h"
-#include "undelete/UndeleteLists.h"
 
 namespace hx::cli {
 
 namespace fs = std::filesystem;
-using shell::FormatStr;
-using shell::LoadStr;
 
 namespace {
 
@@ -76,83 +71,27 @@ int runScan(CliArgs& args) {
         }
         selection = scan::SelectionForTypes(types);
     }
-    scan::ScanContext ctx(ui);
-    ctx.table = scan::BuildSignatureTable(selection);
-    scan::OrderForScan(ctx.table);
-    if (ctx.table.empty()) {
-        ui.message(LoadStr(547, "Please first check some types on the search list to scan for."), "QX Adaptive",
-                   {shell::Buttons::OK, shell::Icon::Exclamation});
-        return 1;
-    }
+    scan::ScanRequest request;
+    request.source = source;
+    request.cacheFolder = cache;
+    request.selection = selection;
+    request.settings = shell::SharedState().store;
+    request.state = &shell::SharedState();
+    request.options.deepScan = args.has("deep");
+    request.options.damaged = args.has("damaged");
+    request.options.minMB = std::atof(args.get("min-mb", "0").c_str());
+    request.options.maxMB = std::atof(args.get("max-mb", "0").c_str());
+    // Options stand for the window's questions: no --smart scans everything, no --resume starts anew.
+    request.smart = args.has("smart");
+    request.resume = args.has("resume");
+    if (args.has("new")) request.newScan = true;
 
-    // The medium.
-    if (!media::GetDriveInfo(source, ctx.record)) {
-        ui.message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"),
-                   {shell::Buttons::OK, shell::Icon::Exclamation});
-        return 1;
-    }
-    ctx.drive = ctx.record.Drive.empty() ? source : ctx.record.Drive;
-    ctx.cacheFolder = cache;
-    ctx.settings = shell::SharedState().store;
-    ctx.options.deepScan = args.has("deep");
-    ctx.options.damaged = args.has("damaged");
-    ctx.options.smartScan = args.has("smart");
-    ctx.options.minMB = std::atof(args.get("min-mb", "0").c_str());
-    ctx.options.maxMB = std::atof(args.get("max-mb", "0").c_str());
-
-    // The medium's own listing names the files found where listed files start.
-    scan::ListedNames listing = undelete::ListedNamesFor(ctx.drive);
-    if (listing.empty() && ctx.record.FileSystem.rfind("FAT", 0) == 0) {
-        undelete::FatVolume volume;
-        std::vector<undelete::UndeleteEntry> entries;
-        if (undelete::LoadFatVolume(ctx.drive, ctx.record, volume) && undelete::ListFatEntries(volume, entries, ui))
-            listing = undelete::ToListedNames(entries);
-        ui.clearStop();
-    }
-    ctx.listed = std::move(listing);
-
-    media::AllocationBitmap bitmap;
-    if (ctx.options.smartScan) {
-        if (media::LoadAllocationBitmap(ctx.record, bitmap)) {
-            const std::int64_t root = ctx.record.RootCluster;
-            ctx.clusterInUse = [&bitmap, root](std::uint64_t cluster) {
-                return bitmap.isUsed(static_cast<std::int64_t>(cluster) - root);
-            };
-        } else {
-            ctx.options.smartScan = false;
-            std::cerr << "harvestrix-cli: no allocation table on " << source << "; the whole medium is scanned\n";
-        }
-    }
-
-    // A stopped scan of this drive can be resumed; a new one replaces its files.
-    scan::ScanContext previous(ui);
-    const bool havePrevious = scan::LoadScanState(cache, previous);
-    if (args.has("resume") && havePrevious && previous.resumeUnit > 0 && previous.resumeDrive == ctx.drive) {
-        std::cerr << FormatStr("The last scan of disk %0 was interrupted.", {ctx.drive}) << "\n";
-        ctx.resumeDrive = previous.resumeDrive;
-        ctx.resumeUnit = previous.resumeUnit;
-        ctx.lastFileOpen = previous.lastFileOpen;
-        ctx.FoundNames = previous.FoundNames;
-        ctx.FoundSizes = previous.FoundSizes;
-        ctx.found = previous.found;
-    } else if (havePrevious && !previous.FoundNames.empty()) {
-        if (previous.resumeUnit > 0)
-            std::cerr << FormatStr("The last scan of disk %0 was interrupted.", {previous.resumeDrive})
-                      << " (--resume continues it)\n";
-        const auto answer = ui.message(LoadStr(352, "A new scan will delete all unsaved cached files of the previous scan.") +
-                                           "\n" + LoadStr(353, "Do you want to continue?  "),
-                                       LoadStr(38, "Scan"), {shell::Buttons::YesNo, shell::Icon::Question});
-        if (answer != shell::Answer::Yes) return 1;
-        for (const auto& name : previous.FoundNames) fs::remove(cache / name, ec);
-        fs::remove(cache / scan::kScanStateFile, ec);
-    }
-
-    ui.setCaption("CmdScan", LoadStr(259, "Stop"));
-    const scan::ScanOutcome outcome = scan::ScanDisk(ctx);
-    ui.setCaption("CmdScan", LoadStr(38, "Scan"));
+    scan::ScanCommand command(ui, std::move(request));
+    const std::optional<scan::ScanOutcome> ran = command.run();
     std::cerr << "\n";
-    scan::SaveScanState(cache, ctx);
-    if (outcome == scan::ScanOutcome::Unreadable) return 1;
+    if (!ran || *ran == scan::ScanOutcome::Unreadable) return 1;
+    const scan::ScanOutcome outcome = *ran;
+    const scan::ScanContext& ctx = command.context();
 
     // The result.
     std::map<std::string, std::pair<int, double>> perType;

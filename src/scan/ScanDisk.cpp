@@ -14,6 +14,8 @@
 #include "media/SectorIo.h"
 #include "platform/AppendFile.h"
 #include "platform/FreeSpace.h"
+#include "platform/RawFile.h"
+#include "scan/TiffEnd.h"
 #include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "viewing/Exif.h"
@@ -135,6 +137,7 @@ private:
     void closeAsWritten();
     void reopenLastFile();
     void nextListedFile();
+    static std::uint64_t tiffEnd(const std::filesystem::path& path);
     void sortListing();
     bool findFreeRun(std::uint64_t from);
     void showProgress(bool force);
@@ -354,7 +357,7 @@ void Scanner::nextListedFile() {
     auto& l = ctx_.listed;
     while (listCursor_ < l.size()) {
         const ListedName& e = l[listCursor_++];
-        if (e.firstCluster <= unit_ || e.firstCluster > endUnit_ + 1024 || e.size == 0) continue;
+        if (e.firstCluster < unit_ || e.firstCluster > endUnit_ + 1024 || e.size == 0) continue;
         if (e.name.find('.') == std::string::npos) continue;
         const std::string ext = extensionOf(e.name);
         if (ext.size() < 2 || exts.find(ext) == std::string::npos) continue;
@@ -448,6 +451,8 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
 
     std::string name = FoundFileName(counter_, row.Extension);
     float listedSize = 0;
+    // Units skipped by SmartScan or a resume were never looked at; listed files there are past.
+    if (nextListedUnit_ < unit_) nextListedFile();
     if (unit_ == nextListedUnit_) {
         const std::string listedExt = extensionOf(nextListedName_.empty() ? std::string() : nextListedName_);
         const bool bothJpeg = std::string(".jpg.jpe.thm").find(ext_) != std::string::npos &&
@@ -609,6 +614,14 @@ void Scanner::closeAsWritten() {
     if (counter_ >= 0) ctx_.found[counter_].size = writtenBytes_;
 }
 
+std::uint64_t Scanner::tiffEnd(const fs::path& path) {
+    platform::RawFile file;
+    if (!file.open(path, platform::RawFile::Mode::Read)) return 0;
+    return TiffFileEnd([&file](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+        return file.readAt(offset, out, length) == length;
+    });
+}
+
 void Scanner::finishFile() {
     if (!open_) return;
     open_ = false;
@@ -649,6 +662,14 @@ void Scanner::finishFile() {
                 media::TruncateFile(path.string(), end);
                 size = end;
             }
+        }
+    }
+    if (!jpeg_ && containsNoCase(kRawExtensions, ext_)) {
+        // TIFF-based raws end where their directories say; past that lie the cluster's slack and junk.
+        const std::uint64_t end = tiffEnd(path);
+        if (end > 0 && end < size) {
+            media::TruncateFile(path.string(), end);
+            size = end;
         }
     }
     const float listedSize = ctx_.FoundSizes[counter_];

@@ -1,0 +1,10 @@
+// Any bytes as the start of a TIFF-based raw: the directory walk stays inside
+// what was given and ends.
+#include <cstdint>
+
+#include "scan/TiffEnd.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    hx::scan::TiffFileEnd(data, size);
+    return 0;
+}

@@ -1,0 +1,162 @@
+#include "scan/ScanCommand.h"
+
+#include <memory>
+
+#include "media/AllocationBitmap.h"
+#include "media/DriveInfo.h"
+#include "scan/ScanState.h"
+#include "shell/Strings.h"
+#include "shell/WorkingFolders.h"
+#include "undelete/UndeleteFat.h"
+#include "undelete/UndeleteLists.h"
+
+namespace hx::scan {
+
+namespace fs = std::filesystem;
+using shell::FormatStr;
+using shell::LoadStr;
+
+ScanCommand::ScanCommand(shell::Ui& ui, ScanRequest request) : ui_(ui), req_(std::move(request)), ctx_(ui) {}
+
+bool ScanCommand::CacheHoldsFiles(const fs::path& cacheFolder) {
+    std::error_code ec;
+    for (fs::directory_iterator it(cacheFolder, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file(ec) && it->path().filename() != kScanStateFile) return true;
+    return false;
+}
+
+std::optional<ScanOutcome> ScanCommand::run() {
+    ctx_.table = BuildSignatureTable(req_.selection);
+    OrderForScan(ctx_.table);
+    if (ctx_.table.empty()) {
+        ui_.message(LoadStr(547, "Please first check some types on the search list to scan for."), "QX Adaptive",
+                    {shell::Buttons::OK, shell::Icon::Exclamation});
+        return std::nullopt;
+    }
+    if (req_.source.empty() || !media::GetDriveInfo(req_.source, ctx_.record)) {
+        ui_.message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"),
+                    {shell::Buttons::OK, shell::Icon::Exclamation});
+        return std::nullopt;
+    }
+    ctx_.drive = ctx_.record.Drive.empty() ? req_.source : ctx_.record.Drive;
+    ctx_.cacheFolder = req_.cacheFolder;
+    ctx_.imageFolder = req_.imageFolder;
+    ctx_.settings = req_.settings;
+    ctx_.options = req_.options;
+    ctx_.options.smartScan = false;
+
+    if (!decideSmartScan()) return std::nullopt;
+    if (!decideResume()) return std::nullopt;
+    prepareListing();
+
+    ui_.clearStop();
+    if (req_.beforeScan) req_.beforeScan();
+    ui_.setCaption("CmdScan", LoadStr(259, "Stop"));
+    const ScanOutcome outcome = ScanDisk(ctx_);
+    ui_.setCaption("CmdScan", LoadStr(38, "Scan"));
+    ui_.clearStop();
+    SaveScanState(req_.cacheFolder, ctx_);
+    return outcome;
+}
+
+bool ScanCommand::prepareListing() {
+    // The medium's own listing names the files found where listed files start:
+    // the quick undelete's when it ran, else our reading of the FAT.
+    ListedNames listing = undelete::ListedNamesFor(ctx_.drive);
+    if (listing.empty() && ctx_.record.FileSystem.rfind("FAT", 0) == 0) {
+        undelete::FatVolume volume;
+        std::vector<undelete::UndeleteEntry> entries;
+        if (undelete::LoadFatVolume(ctx_.drive, ctx_.record, volume) && undelete::ListFatEntries(volume, entries, ui_))
+            listing = undelete::ToListedNames(entries);
+        ui_.clearStop();
+    }
+    ctx_.listed = std::move(listing);
+    return true;
+}
+
+bool ScanCommand::decideSmartScan() {
+    if (req_.smart && !*req_.smart) return true;
+    if (ctx_.record.DriveType == "CDRom") return true;
+    auto bitmap = std::make_shared<media::AllocationBitmap>();
+    if (!media::LoadAllocationBitmap(ctx_.record, *bitmap) || bitmap->unitCount() == 0) {
+        if (req_.smart)
+            ui_.status(FormatStr("No allocation table on %0; the whole medium is scanned.", {ctx_.drive}));
+        return true;
+    }
+    // Only worth offering when some cluster is in use.
+    if (bitmap->freeCount() >= bitmap->unitCount()) return true;
+    bool smart = true;
+    if (!req_.smart) {
+        const auto answer =
+            ui_.message(LoadStr(1701, "recommanded:") + "\n" +
+                            LoadStr(1702, "Scan for missing files only, skipping listed existing files?"),
+                        LoadStr(31, "Harvestrix") + "  Smart" + LoadStr(38, "Scan"),
+                        {shell::Buttons::YesNoCancel, shell::Icon::Question});
+        if (answer == shell::Answer::Cancel) return false;
+        smart = answer == shell::Answer::Yes;
+    }
+    if (!smart) return true;
+    ctx_.options.smartScan = true;
+    // The bitmap counts units from the first data cluster.
+    const std::int64_t root = ctx_.record.RootCluster;
+    ctx_.clusterInUse = [bitmap, root](std::uint64_t cluster) {
+        return bitmap->isUsed(static_cast<std::int64_t>(cluster) - root);
+    };
+    return true;
+}
+
+bool ScanCommand::decideResume() {
+    // An interrupted scan of this drive may go on; a new scan replaces the cache.
+    ScanContext previous(ui_);
+    const bool havePrevious = LoadScanState(req_.cacheFolder, previous);
+    if (havePrevious && previous.resumeUnit > 0 && previous.resumeDrive == ctx_.drive) {
+        bool resume = false;
+        if (req_.resume) {
+            resume = *req_.resume;
+            if (!resume)
+                ui_.status(FormatStr(LoadStr(0, "The last scan of disk %0 was interrupted."), {ctx_.drive}));
+        } else {
+            resume = ui_.message(FormatStr(LoadStr(0, "The last scan of disk %0 was interrupted."), {ctx_.drive}) +
+                                     "\n" + LoadStr(0, "Do you want to resume, adding remaining files to the cache?  "),
+                                 LoadStr(38, "Scan"), {shell::Buttons::YesNo, shell::Icon::Question}) ==
+                     shell::Answer::Yes;
+        }
+        if (resume) {
+            ctx_.resumeDrive = previous.resumeDrive;
+            ctx_.resumeUnit = previous.resumeUnit;
+            ctx_.lastFileOpen = previous.lastFileOpen;
+            ctx_.FoundNames = previous.FoundNames;
+            ctx_.FoundSizes = previous.FoundSizes;
+            ctx_.found = previous.found;
+            ctx_.List3 = previous.List3;
+            resumed_ = true;
+            return true;
+        }
+    }
+    const bool holdsFiles = CacheHoldsFiles(req_.cacheFolder) || (havePrevious && !previous.FoundNames.empty());
+    if (!holdsFiles && !havePrevious) return true;
+    if (holdsFiles) {
+        bool go = false;
+        if (req_.newScan) {
+            go = *req_.newScan;
+        } else {
+            go = ui_.message(LoadStr(352, "A new scan will delete all unsaved cached files of the previous scan.") +
+                                 "\n" + LoadStr(353, "Do you want to continue?  "),
+                             LoadStr(38, "Scan"), {shell::Buttons::YesNo, shell::Icon::Question}) ==
+                 shell::Answer::Yes;
+        }
+        if (!go) return false;
+    }
+    std::error_code ec;
+    if (req_.state && !req_.state->cache.empty() && fs::equivalent(req_.state->cache, req_.cacheFolder, ec)) {
+        shell::EmptyCache(*req_.state);
+    } else {
+        // A cache of its own (--cache): only what the last scan put there goes.
+        for (const auto& name : previous.FoundNames)
+            if (!name.empty() && name.find('/') == std::string::npos) fs::remove(req_.cacheFolder / name, ec);
+    }
+    fs::remove(req_.cacheFolder / kScanStateFile, ec);
+    return true;
+}
+
+}  // namespace hx::scan

@@ -1,0 +1,63 @@
+#pragma once
+// The scan command of the window and of the command line: the checks and
+// questions before a carving scan, the scan itself and the state it leaves.
+// Everything the user sees goes through the Ui service; answers the command
+// line already has (--resume, --new, --smart) are given beforehand.
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "scan/ScanDisk.h"
+#include "shell/WorkingState.h"
+
+namespace hx::scan {
+
+struct ScanRequest {
+    std::string source;                    // drive id or image path
+    std::filesystem::path cacheFolder;
+    std::filesystem::path imageFolder;     // where an image's companion file is looked for
+    std::string selection = "all";         // the type selection (".jpgName|...|"), "all" for every type
+    ScanOptions options;                   // deep, damaged, size limits; smartScan is decided here
+    shell::SettingsStore* settings = nullptr;
+    // When its cache is the cache folder, a new scan empties the cache (thumbnails too) through it.
+    shell::WorkingState* state = nullptr;
+
+    // Answers known beforehand; unset ones are asked.
+    std::optional<bool> resume;   // resume an interrupted scan of this drive
+    std::optional<bool> newScan;  // delete the previous scan's files
+    std::optional<bool> smart;    // scan only the clusters no listed file occupies
+
+    // Called once every check has passed, just before the scan reads the medium
+    // (the window shows its busy state and the results page there).
+    std::function<void()> beforeScan;
+};
+
+class ScanCommand {
+public:
+    ScanCommand(shell::Ui& ui, ScanRequest request);
+
+    // Runs the checks and the scan. Empty when the command ended before the
+    // scan: a refused check, an unreadable drive or a cancelled question.
+    std::optional<ScanOutcome> run();
+
+    const ScanContext& context() const { return ctx_; }
+    ScanContext& context() { return ctx_; }
+    bool resumed() const { return resumed_; }
+    bool smartScan() const { return ctx_.options.smartScan; }
+
+    // Files in the cache folder, the scan's own state file not counted.
+    static bool CacheHoldsFiles(const std::filesystem::path& cacheFolder);
+
+private:
+    bool prepareListing();
+    bool decideSmartScan();
+    bool decideResume();
+
+    shell::Ui& ui_;
+    ScanRequest req_;
+    ScanContext ctx_;
+    bool resumed_ = false;
+};
+
+}  // namespace hx::scan

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "fixtures/ScriptedUi.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TestJpeg.h"
+#include "scan/ScanCommand.h"
+#include "scan/ScanState.h"
+
+using namespace hx;
+using namespace hx::scan;
+namespace fs = std::filesystem;
+using shell::Answer;
+
+namespace {
+
+class ScanCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "dosfstools/mtools missing";
+        fs::create_directories(cache);
+    }
+
+    void makeCard(int fatBits = 32) { ASSERT_TRUE(test::MakeFatCard(image, fatBits == 32 ? 300 : 32, fatBits == 32 ? 8 : 4, fatBits)); }
+    void putPhoto(int n) {
+        photos[n] = test::MakeTestJpeg(n, 1024, 768);
+        const fs::path host = dir / "p.jpg";
+        test::WriteFile(host, photos[n]);
+        ASSERT_TRUE(test::CopyToCard(image, host, nameOf(n)));
+    }
+    static std::string nameOf(int n) { return "IMG_" + std::to_string(1000 + n) + ".JPG"; }
+
+    ScanRequest request() const {
+        ScanRequest r;
+        r.source = image.string();
+        r.cacheFolder = cache;
+        r.selection = "|.jpgJPEG File |";
+        return r;
+    }
+
+    // Photos found byte for byte.
+    std::vector<int> intact(const ScanContext& ctx) const {
+        std::vector<int> out;
+        for (const auto& name : ctx.FoundNames)
+            for (auto& [n, bytes] : photos)
+                if (test::ReadFile(cache / name) == bytes) out.push_back(n);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    test::TempDir dir{"hx-scancmd"};
+    fs::path image = dir / "card.img";
+    fs::path cache = dir / "QXCache";
+    test::ScriptedUi ui;
+    std::map<int, std::string> photos;
+};
+
+}  // namespace
+
+TEST_F(ScanCommandTest, RefusedChecksEndBeforeAnythingIsWritten) {
+    makeCard();
+    test::WriteFile(cache / "keep.jpg", "old find");
+    auto r = request();
+    r.selection = "|.zzzNothing   |";
+    ScanCommand none(ui, r);
+    EXPECT_FALSE(none.run().has_value());
+    EXPECT_TRUE(ui.shownContaining("Please first check some types on the search list to scan for."));
+
+    r = request();
+    r.source = (dir / "missing.img").string();
+    ScanCommand missing(ui, r);
+    EXPECT_FALSE(missing.run().has_value());
+    EXPECT_TRUE(ui.shownContaining("Cannot read the disk."));
+
+    // A new scan over files in the cache asks first; No keeps them.
+    ui.answers = {Answer::No};
+    r = request();
+    r.smart = false;
+    int started = 0;
+    r.beforeScan = [&started] { ++started; };
+    ScanCommand refused(ui, r);
+    EXPECT_FALSE(refused.run().has_value());
+    EXPECT_EQ(started, 0);
+    EXPECT_TRUE(ui.shownContaining("A new scan will delete all unsaved cached files of the previous scan."));
+    EXPECT_TRUE(ui.answers.empty());
+    EXPECT_EQ(test::ReadFile(cache / "keep.jpg"), "old find");
+    EXPECT_FALSE(fs::exists(cache / kScanStateFile));
+}
+
+TEST_F(ScanCommandTest, StopResumeAndNewScan) {
+    makeCard();
+    for (int n = 0; n < 6; ++n) putPhoto(n);
+    ASSERT_TRUE(test::DeleteFromCard(image, nameOf(3)));
+
+    auto r = request();
+    r.smart = false;
+    ui.stopAtYield = 1;
+    auto shown = r;
+    int started = 0;
+    shown.beforeScan = [&started] { ++started; };
+    ScanCommand first(ui, shown);
+    ASSERT_EQ(first.run(), ScanOutcome::Stopped);
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(ui.caption("CmdScan"), "Scan");
+    const auto firstPart = first.context().FoundNames.size();
+    ui.stopAtYield = 0;
+    ui.stop = false;
+
+    // The interrupted scan of the same drive is offered; Yes goes on from where it stopped.
+    ui.answers = {Answer::Yes};
+    ScanCommand second(ui, r);
+    ASSERT_EQ(second.run(), ScanOutcome::Finished);
+    EXPECT_TRUE(ui.shownContaining("was interrupted."));
+    EXPECT_TRUE(second.resumed());
+    EXPECT_GE(second.context().FoundNames.size(), firstPart);
+    EXPECT_EQ(intact(second.context()), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    // Names come from the card's own listing, the deleted one with its first letter lost.
+    const auto& names = second.context().FoundNames;
+    EXPECT_NE(std::find(names.begin(), names.end(), "IMG_1000.JPG"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), "_MG_1003.JPG"), names.end());
+
+    // Finished: nothing to resume; a new scan empties the cache after Yes.
+    const std::size_t asked = ui.messages.size();
+    test::WriteFile(cache / "stray.jpg", "x");
+    ui.answers = {Answer::Yes};
+    ScanCommand third(ui, r);
+    ASSERT_EQ(third.run(), ScanOutcome::Finished);
+    EXPECT_EQ(ui.messages.size(), asked + 1);
+    EXPECT_FALSE(third.resumed());
+    EXPECT_EQ(intact(third.context()).size(), 6u);
+    EXPECT_EQ(third.context().FoundNames.size(), 6u);
+
+    // Answers given beforehand (the command line's --resume/--new) ask nothing.
+    ui.stopAtYield = 1;
+    ScanCommand stopped(ui, [&] { auto q = r; q.newScan = true; return q; }());
+    ASSERT_EQ(stopped.run(), ScanOutcome::Stopped);
+    ui.stopAtYield = 0;
+    ui.stop = false;
+    auto fresh = r;
+    fresh.resume = false;
+    fresh.newScan = true;
+    const std::size_t before = ui.messages.size();
+    ScanCommand anew(ui, fresh);
+    ASSERT_EQ(anew.run(), ScanOutcome::Finished);
+    EXPECT_FALSE(anew.resumed());
+    EXPECT_EQ(ui.messages.size(), before);
+    EXPECT_EQ(intact(anew.context()).size(), 6u);
+}
+
+TEST_F(ScanCommandTest, SmartScanIsOfferedWhenFilesAreListed) {
+    makeCard();
+    for (int n = 0; n < 4; ++n) putPhoto(n);
+    ASSERT_TRUE(test::DeleteFromCard(image, nameOf(1)));
+
+    ui.answers = {Answer::Cancel};
+    ScanCommand cancelled(ui, request());
+    EXPECT_FALSE(cancelled.run().has_value());
+    EXPECT_TRUE(ui.shownContaining("Scan for missing files only, skipping listed existing files?"));
+
+    ui.answers = {Answer::Yes};
+    ScanCommand smart(ui, request());
+    ASSERT_EQ(smart.run(), ScanOutcome::Finished);
+    EXPECT_TRUE(smart.smartScan());
+    EXPECT_EQ(intact(smart.context()), (std::vector<int>{1}));
+    EXPECT_EQ(smart.context().FoundNames, (std::vector<std::string>{"_MG_1001.JPG"}));
+}
+
+// The first photo of a FAT16 card starts at the very first unit of the scan.
+TEST_F(ScanCommandTest, APhotoAtTheFirstUnitKeepsItsListedName) {
+    makeCard(16);
+    putPhoto(0);
+    putPhoto(1);
+    ASSERT_TRUE(test::DeleteFromCard(image, nameOf(0)));
+    auto r = request();
+    r.smart = false;
+    ScanCommand command(ui, r);
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    const auto& ctx = command.context();
+    ASSERT_EQ(ctx.found.size(), 2u);
+    EXPECT_EQ(ctx.found[0].startUnit, ctx.record.RootCluster);
+    EXPECT_EQ(ctx.FoundNames, (std::vector<std::string>{"_MG_1000.JPG", "IMG_1001.JPG"}));
+    EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1}));
+}
