@@ -47,6 +47,7 @@
 #include "media/DriveInfo.h"
 #include "media/DriveInfoPanel.h"
 #include "media/DriveRecord.h"
+#include "scan/ScanCommand.h"
 #include "scan/ScanDisk.h"
 #include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteLists.h"
@@ -1039,79 +1040,35 @@ std::string frmRecover::typeSelection() const {
 }
 
 void frmRecover::runScan() {
-    const std::string selection = typeSelection();
-    scan::ScanContext ctx(*this);
-    ctx.table = scan::BuildSignatureTable(selection);
-    scan::OrderForScan(ctx.table);
-    if (ctx.table.empty()) {
-        message(LoadStr(547, "Please first check some types on the search list to scan for."), "QX Adaptive",
-                {shell::Buttons::OK, shell::Icon::Exclamation, 0});
-        return;
-    }
-    if (currentDrive_.empty() || !media::GetDriveInfo(currentDrive_, ctx.record)) {
-        message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"),
-                {shell::Buttons::OK, shell::Icon::Exclamation, 0});
-        return;
-    }
-    ctx.drive = ctx.record.Drive.empty() ? currentDrive_ : ctx.record.Drive;
-    ctx.cacheFolder = cacheFolder_;
-    ctx.imageFolder = state().image;
-    ctx.settings = state().store;
-    // A quick undelete of this drive named its files: the scan names its finds after them.
-    ctx.listed = undelete::ListedNamesFor(ctx.drive);
-    ctx.options.deepScan = ChkDeep->isChecked();
-    ctx.options.damaged = ChkDamaged->isChecked();
-    ctx.options.minMB = minMB_;
-    ctx.options.maxMB = maxMB_;
-
-    // An interrupted scan of this drive may go on; a new scan replaces the cache.
-    scan::ScanContext previous(*this);
-    const bool havePrevious = scan::LoadScanState(cacheFolder_, previous);
-    bool resume = false;
-    if (havePrevious && previous.resumeUnit > 0 && previous.resumeDrive == ctx.drive) {
-        resume = message(FormatStr(LoadStr(0, "The last scan of disk %0 was interrupted."), {ctx.drive}) + "\n" +
-                             LoadStr(0, "Do you want to resume, adding remaining files to the cache?  "),
-                         LoadStr(38, "Scan"), {shell::Buttons::YesNo, shell::Icon::Question, 0}) ==
-                 shell::Answer::Yes;
-    }
-    if (resume) {
-        ctx.resumeDrive = previous.resumeDrive;
-        ctx.resumeUnit = previous.resumeUnit;
-        ctx.lastFileOpen = previous.lastFileOpen;
-        ctx.FoundNames = previous.FoundNames;
-        ctx.FoundSizes = previous.FoundSizes;
-        ctx.found = previous.found;
-        ctx.List3 = previous.List3;
-    } else if (cacheHasFiles() || havePrevious) {
-        if (cacheHasFiles() &&
-            message(LoadStr(352, "A new scan will delete all unsaved cached files of the previous scan.") + "\n" +
-                        LoadStr(353, "Do you want to continue?  "),
-                    LoadStr(38, "Scan"), {shell::Buttons::YesNo, shell::Icon::Question, 0}) != shell::Answer::Yes)
-            return;
-        shell::EmptyCache(state());
-        FillCacheBrowser();
-    }
-
-    clearStop();
-    shell::EnterBusy(*this, busy_, "CmdScan");
-    CmbTypeSelect->setVisible(false);
-    ShowResults();
-    resultViews_->setCurrentWidget(List3);
-    const scan::ScanOutcome outcome = scan::ScanDisk(ctx);
+    scan::ScanRequest request;
+    request.source = currentDrive_;
+    request.cacheFolder = cacheFolder_;
+    request.imageFolder = state().image;
+    request.selection = typeSelection();
+    request.settings = state().store;
+    request.state = &state();
+    request.options.deepScan = ChkDeep->isChecked();
+    request.options.damaged = ChkDamaged->isChecked();
+    request.options.minMB = minMB_;
+    request.options.maxMB = maxMB_;
+    request.beforeScan = [this] {
+        FillCacheBrowser();  // the cache may just have been emptied
+        shell::EnterBusy(*this, busy_, "CmdScan");
+        CmbTypeSelect->setVisible(false);
+        ShowResults();
+        resultViews_->setCurrentWidget(List3);
+    };
+    scan::ScanCommand command(*this, std::move(request));
+    const std::optional<scan::ScanOutcome> outcome = command.run();
+    if (!outcome) return;
     shell::LeaveBusy(*this, busy_, LoadStr(38, "Scan"));
-    clearStop();
     CmbTypeSelect->setVisible(true);
     ProgressBar1->setVisible(false);
-    scan::SaveScanState(cacheFolder_, ctx);
-    lastScanOutcome_ = static_cast<int>(outcome);
-
+    lastScanOutcome_ = static_cast<int>(*outcome);
     FillCacheBrowser();
     EnableButtons();
-    if (cacheHasFiles()) {
-        List3->setCurrentRow(0);
-    } else {
-        ShowStartPage();
-    }
+    if (cacheHasFiles()) List3->setCurrentRow(0);
+    else ShowStartPage();
 }
 
 void frmRecover::fillTypeList() {

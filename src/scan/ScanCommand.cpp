@@ -39,6 +39,16 @@ std::optional<ScanOutcome> ScanCommand::run() {
         return std::nullopt;
     }
     ctx_.drive = ctx_.record.Drive.empty() ? req_.source : ctx_.record.Drive;
+    fsDrive_ = ctx_.drive;
+    fsRecord_ = ctx_.record;
+    if (ctx_.record.isPartition() && ctx_.record.ChosenForMedium) {
+        // A whole-card image: read all of it (files may lie outside the
+        // partition too), in units aligned with the partition's clusters.
+        const media::MediumUnits whole = media::WholeMediumUnits(ctx_.record);
+        ctx_.drive = whole.drive;
+        ctx_.record.FirstDataSector = static_cast<std::uint32_t>(whole.firstDataSector);
+        ctx_.record.TotalClusters = static_cast<double>(whole.totalUnits);
+    }
     ctx_.cacheFolder = req_.cacheFolder;
     ctx_.imageFolder = req_.imageFolder;
     ctx_.settings = req_.settings;
@@ -62,11 +72,11 @@ std::optional<ScanOutcome> ScanCommand::run() {
 bool ScanCommand::prepareListing() {
     // The medium's own listing names the files found where listed files start:
     // the quick undelete's when it ran, else our reading of the FAT.
-    ListedNames listing = undelete::ListedNamesFor(ctx_.drive);
-    if (listing.empty() && ctx_.record.FileSystem.rfind("FAT", 0) == 0) {
+    ListedNames listing = undelete::ListedNamesFor(fsDrive_);
+    if (listing.empty() && fsRecord_.FileSystem.rfind("FAT", 0) == 0) {
         undelete::FatVolume volume;
         std::vector<undelete::UndeleteEntry> entries;
-        if (undelete::LoadFatVolume(ctx_.drive, ctx_.record, volume) && undelete::ListFatEntries(volume, entries, ui_))
+        if (undelete::LoadFatVolume(fsDrive_, fsRecord_, volume) && undelete::ListFatEntries(volume, entries, ui_))
             listing = undelete::ToListedNames(entries);
         ui_.clearStop();
     }
@@ -78,7 +88,7 @@ bool ScanCommand::decideSmartScan() {
     if (req_.smart && !*req_.smart) return true;
     if (ctx_.record.DriveType == "CDRom") return true;
     auto bitmap = std::make_shared<media::AllocationBitmap>();
-    if (!media::LoadAllocationBitmap(ctx_.record, *bitmap) || bitmap->unitCount() == 0) {
+    if (!media::LoadAllocationBitmap(fsRecord_, *bitmap) || bitmap->unitCount() == 0) {
         if (req_.smart)
             ui_.status(FormatStr("No allocation table on %0; the whole medium is scanned.", {ctx_.drive}));
         return true;

@@ -57,6 +57,10 @@ private:
     shell::Ui& ui_;
     ScanRequest req_;
     ScanContext ctx_;
+    // The file system's own drive and record: listing and SmartScan work on
+    // them, while the scan may read the whole medium around a partition.
+    std::string fsDrive_;
+    media::DriveRecord fsRecord_;
     bool resumed_ = false;
 };
 

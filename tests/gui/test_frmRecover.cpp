@@ -348,6 +348,7 @@ private slots:
             scanButton->click();
         });
         stopper.start(0);
+        boxes_->answers = {QMessageBox::No};  // SmartScan offered: no, the whole card
         scanButton->click();
         QCOMPARE(captionWhileBusy, QString("Stop"));
         QVERIFY(!driveListWhileBusy);
@@ -357,7 +358,7 @@ private slots:
         const int foundAtStop = w->foundNames().size();
 
         // The next press offers to resume, and the resumed scan finds them all.
-        boxes_->answers = {QMessageBox::Yes};
+        boxes_->answers = {QMessageBox::No, QMessageBox::Yes};  // whole card, then resume
         scanButton->click();
         QVERIFY(boxes_->shownContaining("was interrupted"));
         QCOMPARE(w->lastScanOutcome(), static_cast<int>(hx::scan::ScanOutcome::Finished));
@@ -365,7 +366,8 @@ private slots:
         QVERIFY(w->foundNames().size() >= foundAtStop);
         QCOMPARE(child<QListWidget>(*w, "List3")->count(), w->foundNames().size());
         for (const QString& name : w->foundNames()) {
-            QVERIFY(name.startsWith("R#"));
+            // Named R#NNNN, or by the card's own listing where a listed file starts.
+            QVERIFY2(name.startsWith("R#") || name.endsWith(".jpg", Qt::CaseInsensitive), qPrintable(name));
             QVERIFY(fs::file_size(w->cacheFolder() / name.toStdString()) > 10000);
         }
         for (const auto& name : hx::shell::CacheCommands())
@@ -393,6 +395,7 @@ private slots:
             scanStillBusy = w->isBusy();
         });
         ender.start(0);
+        boxes_->answers = {QMessageBox::No};  // SmartScan offered: no, the whole card
         child<QPushButton>(*w, "CmdScan")->click();
         QVERIFY2(scanStillBusy, "End does not close in the middle of the scan");
         QCOMPARE(endCaption, QString("Still busy. Finishing"));

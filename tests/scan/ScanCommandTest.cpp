@@ -2,9 +2,11 @@
 
 #include <map>
 
+#include "fixtures/MediaImages.h"
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
+#include "platform/RawFile.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
 
@@ -181,4 +183,33 @@ TEST_F(ScanCommandTest, APhotoAtTheFirstUnitKeepsItsListedName) {
     EXPECT_EQ(ctx.found[0].startUnit, ctx.record.RootCluster);
     EXPECT_EQ(ctx.FoundNames, (std::vector<std::string>{"_MG_1000.JPG", "IMG_1001.JPG"}));
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1}));
+}
+
+// A dd copy of a whole SD card: MBR, partition at sector 8192. The scan reads
+// the whole medium in the partition's cluster steps, so photos deleted in the
+// partition and a photo left in the space after it both come back whole.
+TEST_F(ScanCommandTest, WholeCardImageIsScannedAroundItsPartition) {
+    test::PartitionedImageOptions opt;
+    opt.sizeMiB = 80;
+    opt.partitionMiB = 64;
+    if (test::MakePartitionedImage(image, opt).empty()) GTEST_SKIP() << test::MediaSkipReason();
+    const fs::path part = test::PartitionPath(image, opt.startSector);
+    for (int n = 0; n < 3; ++n) {
+        photos[n] = test::MakeTestJpeg(n, 1024, 768);
+        ASSERT_TRUE(test::FatPutFile(part, nameOf(n), photos[n]));
+    }
+    ASSERT_TRUE(test::FatDelete(part, nameOf(1)));
+    // A photo in the unpartitioned tail, at a sector the partition's clusters also step on.
+    photos[7] = test::MakeTestJpeg(7, 800, 600);
+    {
+        const std::uint64_t tailStart = (static_cast<std::uint64_t>(opt.startSector) * 512 + 64ull * 1024 * 1024 + 65536) / 65536 * 65536;
+        platform::RawFile f;
+        ASSERT_TRUE(f.open(image, platform::RawFile::Mode::ReadWrite));
+        ASSERT_EQ(f.writeAt(tailStart, photos[7].data(), photos[7].size()), photos[7].size());
+    }
+    auto r = request();
+    r.smart = false;
+    ScanCommand cmd(ui, r);
+    ASSERT_TRUE(cmd.run().has_value());
+    EXPECT_EQ(intact(cmd.context()), (std::vector<int>{0, 1, 2, 7}));
 }
