@@ -31,7 +31,7 @@ mkdir -p "$SRC"
 photo() {
   local n=$1 w=$2 h=$3 tw=${4:-160} out=$SRC/photo$1.jpg
   [ -f "$out" ] && return 0
-  convert -seed "$n" -size $((w / 8))x$((h / 8)) plasma:fractal -resize "${w}x${h}!" \
+  convert -size $((w / 8))x$((h / 8)) plasma:fractal -resize "${w}x${h}!" \
           -attenuate 0.4 +noise Gaussian -quality 92 "$out"
   convert "$out" -resize "${tw}x" -quality 60 "$WORK/thumb.jpg"
   exiftool -q -overwrite_original -Make=Canon "-Model=Canon EOS 400D DIGITAL" \
