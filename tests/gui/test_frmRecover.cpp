@@ -400,7 +400,7 @@ private slots:
         QVERIFY2(scanStillBusy, "End does not close in the middle of the scan");
         QCOMPARE(endCaption, QString("Still busy. Finishing"));
         QCOMPARE(w->lastScanOutcome(), static_cast<int>(hx::scan::ScanOutcome::Stopped));
-        QTRY_VERIFY_WITH_TIMEOUT(w->hasExited(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->hasExited(), 15000);
         QVERIFY(!w->isVisible());
         // The stop left the scan resumable.
         hx::test::ScriptedUi ui;
