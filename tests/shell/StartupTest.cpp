@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "fixtures/ScriptedUi.h"
+#include "fixtures/ShellSandbox.h"
 #include "fixtures/TempDir.h"
 #include "shell/MessageBoxRules.h"
 #include "shell/ProcessControl.h"
@@ -21,22 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Sandbox {
-    TempDir dir{"hx-startup"};
-    MemorySettingsStore store;
-    WorkingState state;
+struct Sandbox : hx::test::ShellSandbox {
     StartupOptions options;
-    ScriptedUi ui;
-    Sandbox() {
-        state.homeFolder = dir.path().string() + "/home/";
-        state.programFolder = dir.path().string() + "/home/.local/share/Harvestrix/";
-        state.tempPath = dir.path().string() + "/home/.cache/";
-        fs::create_directories(state.homeFolder);
-        state.store = &store;
-        options.endStrayProcesses = false;
-    }
-    ~Sandbox() { SetCurrentLanguage(kLangEnglish); }
-    std::string p(const std::string& rel) const { return dir.path().string() + "/" + rel; }
+    Sandbox() : ShellSandbox("hx-startup") { options.endStrayProcesses = false; }
 };
 
 // A child process running `program` (a copy of sleep under another name).

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "fixtures/ScriptedUi.h"
+#include "fixtures/ShellSandbox.h"
 #include "fixtures/TempDir.h"
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
@@ -15,19 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A state whose home, program and temporary folders live in a temp folder.
-struct Sandbox {
-    TempDir dir{"hx-folders"};
-    MemorySettingsStore store;
-    WorkingState state;
-    Sandbox() {
-        state.homeFolder = dir.path().string() + "/home/";
-        state.programFolder = dir.path().string() + "/home/.local/share/Harvestrix/";
-        state.tempPath = dir.path().string() + "/home/.cache/";
-        fs::create_directories(state.homeFolder);
-        state.store = &store;
-    }
-    std::string p(const std::string& rel) const { return dir.path().string() + "/" + rel; }
+struct Sandbox : hx::test::ShellSandbox {
+    Sandbox() : ShellSandbox("hx-folders") {}
 };
 
 int countFiles(const fs::path& folder) {
