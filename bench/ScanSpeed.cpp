@@ -98,13 +98,19 @@ fs::path photoImage(std::size_t& photosOnCard) {
     return p;
 }
 
+// An empty cache folder, without the last run's files and their dirty pages.
+fs::path freshCache(const std::string& name) {
+    const fs::path p = benchDir() / name;
+    fs::remove_all(p);
+    fs::create_directories(p);
+    ::sync();
+    return p;
+}
+
 std::size_t runScan(const fs::path& image, const std::string& selection, benchmark::State& state) {
     QuietUi ui;
-    const fs::path cache = benchDir() / "cache";
     state.PauseTiming();
-    fs::remove_all(cache);
-    fs::create_directories(cache);
-    ::sync();  // start without the last run's dirty pages
+    const fs::path cache = freshCache("cache");
     state.ResumeTiming();
     scan::ScanContext ctx(ui);
     ctx.drive = image.string();
@@ -147,12 +153,9 @@ void CopyImage(benchmark::State& state) {
     std::size_t photos = 0;
     const fs::path image = photoImage(photos);
     warm(image);
-    const fs::path copy = benchDir() / "cache" / "copy.img";
     for (auto _ : state) {
         state.PauseTiming();
-        fs::remove_all(copy.parent_path());
-        fs::create_directories(copy.parent_path());
-        ::sync();
+        const fs::path copy = freshCache("copy") / "copy.img";
         state.ResumeTiming();
         fs::copy_file(image, copy, fs::copy_options::overwrite_existing);
     }

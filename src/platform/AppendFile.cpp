@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace hx::platform {
@@ -20,7 +21,36 @@ void CopySource::close() {
     fd_ = -1;
 }
 
+bool CopySource::isRegularFile() const {
+    struct stat st {};
+    return fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::size_t CopySource::readAt(std::uint64_t offset, void* buffer, std::size_t size) {
+    std::size_t done = 0;
+    auto* p = static_cast<char*>(buffer);
+    while (fd_ >= 0 && done < size) {
+        const ssize_t n = ::pread(fd_, p + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
 AppendFile::~AppendFile() { close(); }
+
+AppendFile::AppendFile(AppendFile&& other) noexcept : fd_(other.fd_), failed_(other.failed_) { other.fd_ = -1; }
+
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        failed_ = other.failed_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
 
 bool AppendFile::create(const std::filesystem::path& path) {
     close();

@@ -18,6 +18,10 @@ public:
     void close();
     // False once the kernel refused to copy from it (a block device, say).
     bool usable() const { return fd_ >= 0 && usable_; }
+    // A regular file: reading it again costs no trip to the medium.
+    bool isRegularFile() const;
+    // Plain positioned read, for when the kernel cannot copy; bytes read.
+    std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t size);
 
 private:
     friend class AppendFile;
@@ -31,6 +35,8 @@ public:
     ~AppendFile();
     AppendFile(const AppendFile&) = delete;
     AppendFile& operator=(const AppendFile&) = delete;
+    AppendFile(AppendFile&& other) noexcept;
+    AppendFile& operator=(AppendFile&& other) noexcept;
 
     bool create(const std::filesystem::path& path);      // empty, replacing an old file
     bool openAppend(const std::filesystem::path& path);  // at the end of an existing file
@@ -41,6 +47,7 @@ public:
     std::size_t appendFrom(CopySource& source, std::uint64_t offset, std::size_t size);
     // False when an earlier write or the close failed.
     bool close();
+    bool failed() const { return failed_; }
 
 private:
     int fd_ = -1;

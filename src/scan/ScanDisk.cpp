@@ -10,11 +10,12 @@
 #include <cstring>
 #include <fstream>
 #include <string_view>
+#include <unordered_set>
 
 #include "media/SectorIo.h"
-#include "platform/AppendFile.h"
 #include "platform/FreeSpace.h"
 #include "platform/RawFile.h"
+#include "scan/FoundFileWriter.h"
 #include "scan/TiffEnd.h"
 #include "shell/Settings.h"
 #include "shell/Strings.h"
@@ -30,6 +31,8 @@ using shell::LoadStr;
 namespace {
 
 constexpr std::size_t kWindow = 1024;
+// A found JPEG's first bytes (its headers) are kept to check the picture without reading it back.
+constexpr std::size_t kHead = 256 * 1024;
 constexpr double kMB = 1048576.0;
 constexpr double kSpaceReserveMB = 2500;
 
@@ -157,7 +160,7 @@ private:
     std::uint64_t unit_ = 0;     // number of the unit being examined
     std::uint64_t startUnit_ = 0;
     media::Handle handle_;
-    std::vector<std::uint8_t> buffer_;
+    std::vector<std::uint8_t> buffer_;     // the block, with kWindow zeros after it
     std::vector<std::uint8_t> previousSector_;
     bool fixedDisk_ = false;
     bool image_ = false;
@@ -171,11 +174,13 @@ private:
     double budgetMB_ = 0;
     double recoveredMB_ = 0;
     bool outOfSpace_ = false;
-    bool writeFailed_ = false;
+    std::unordered_set<std::string> madeNames_;  // names given in this scan (the writer may still be at work)
 
-    // The open file.
-    platform::AppendFile out_;
-    platform::CopySource copySource_;    // the medium again, for copies inside the kernel
+    // The open file, written by the writer's thread.
+    FoundFileWriter writer_;
+    bool fileOpen_ = false;
+    std::vector<std::uint8_t> head_;     // a JPEG's first bytes: its headers, at most kHead
+    bool headDone_ = false;
     std::uint64_t blockOffset_ = 0;      // byte offset of the block in the source
     // Consecutive units of the block are written with one call.
     const std::uint8_t* pending_ = nullptr;
@@ -458,7 +463,8 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
         const bool bothJpeg = std::string(".jpg.jpe.thm").find(ext_) != std::string::npos &&
                               !listedExt.empty() && std::string(".jpg.jpe.thm").find(listedExt) != std::string::npos;
         if (!nextListedName_.empty() && (containsNoCase(row.Extension, listedExt) || bothJpeg)) {
-            if (containsNoCase(nextListedName_ + ".thm.jpe.jpg", row.Extension)) name = nextListedName_;
+            if (containsNoCase(nextListedName_ + ".thm.jpe.jpg", row.Extension) && !madeNames_.count(nextListedName_))
+                name = nextListedName_;
             listedSize = static_cast<float>(nextListedSize_);
         }
         nextListedFile();
@@ -488,13 +494,11 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
         }
     }
 
-    const fs::path path = ctx_.cacheFolder / name_;
-    if (!out_.create(path)) {
-        writeFailed_ = true;
-        open_ = false;
-        --counter_;
-        return;
-    }
+    writer_.create(counter_, ctx_.cacheFolder / name_);
+    fileOpen_ = true;
+    madeNames_.insert(name_);
+    head_.clear();
+    headDone_ = false;
     if (ctx_.FoundNames.size() <= static_cast<std::size_t>(counter_)) {
         ctx_.FoundNames.resize(counter_ + 1);
         ctx_.FoundSizes.resize(counter_ + 1);
@@ -506,7 +510,8 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
 }
 
 void Scanner::writeBytes(const std::uint8_t* data, std::size_t size) {
-    if (!out_.isOpen() || size == 0) return;
+    if (!fileOpen_ || size == 0) return;
+    if (jpeg_ && !headDone_ && head_.size() < kHead) head_.insert(head_.end(), data, data + std::min(size, kHead - head_.size()));
     if (pending_ && pending_ + pendingSize_ == data) {
         pendingSize_ += size;
     } else {
@@ -518,12 +523,11 @@ void Scanner::writeBytes(const std::uint8_t* data, std::size_t size) {
 }
 
 void Scanner::flushPending() {
-    if (out_.isOpen() && pending_ && pendingSize_ > 0) {
-        std::size_t copied = 0;
-        if (copySource_.usable())
-            copied = out_.appendFrom(copySource_, blockOffset_ + static_cast<std::uint64_t>(pending_ - buffer_.data()),
-                                     pendingSize_);
-        if (copied < pendingSize_ && !out_.append(pending_ + copied, pendingSize_ - copied)) writeFailed_ = true;
+    if (fileOpen_ && pending_ && pendingSize_ > 0) {
+        if (writer_.hasSource())
+            writer_.appendFromSource(blockOffset_ + static_cast<std::uint64_t>(pending_ - buffer_.data()), pendingSize_);
+        else
+            writer_.appendCopy(pending_, pendingSize_);
     }
     pending_ = nullptr;
     pendingSize_ = 0;
@@ -591,6 +595,7 @@ void Scanner::appendUnit(const std::uint8_t* unit, const std::uint8_t* window) {
         }
     }
     writeBytes(unit, writeSize);
+    if (jpeg_ && jpegEnd_.scanStarted()) headDone_ = true;  // enough to check the picture
     writtenMB_ += unitSize_ / kMB;
     if (capMB_ > 0 && writtenMB_ >= capMB_) complete_ = true;
     if (fixedDisk_ && capMB_ == 0 && writtenMB_ < 20 && !complete_) {
@@ -609,8 +614,9 @@ void Scanner::appendUnit(const std::uint8_t* unit, const std::uint8_t* window) {
 
 void Scanner::closeAsWritten() {
     flushPending();
-    if (!out_.isOpen()) return;
-    if (!out_.close()) writeFailed_ = true;
+    if (!fileOpen_) return;
+    writer_.close();
+    fileOpen_ = false;
     if (counter_ >= 0) ctx_.found[counter_].size = writtenBytes_;
 }
 
@@ -628,8 +634,7 @@ void Scanner::finishFile() {
     closeAsWritten();
     const fs::path path = ctx_.cacheFolder / name_;
     auto drop = [&]() {
-        std::error_code ec;
-        fs::remove(path, ec);
+        writer_.remove(path);
         ctx_.FoundNames.resize(counter_);
         ctx_.FoundSizes.resize(counter_);
         ctx_.found.resize(counter_);
@@ -647,7 +652,12 @@ void Scanner::finishFile() {
     // tell a picture from junk; otherwise a full decode finds the end.
     if (jpeg_) {
         const bool endKnown = jpegEnd_.done();
-        const viewing::JpegCheck check = viewing::CheckJpegFile(path.string(), endKnown);
+        viewing::JpegCheck check;
+        if (endKnown) check = viewing::CheckJpegBuffer(head_.data(), head_.size(), true);
+        if (!endKnown || (check.ranOut && head_.size() < size)) {
+            writer_.wait();
+            check = viewing::CheckJpegFile(path.string(), endKnown);
+        }
         if (!check.decodes) {
             drop();
             return;
@@ -659,26 +669,28 @@ void Scanner::finishFile() {
                 return;
             }
             if (end < size) {
-                media::TruncateFile(path.string(), end);
+                writer_.truncate(path, end);
                 size = end;
             }
         }
     }
     if (!jpeg_ && containsNoCase(kRawExtensions, ext_)) {
         // TIFF-based raws end where their directories say; past that lie the cluster's slack and junk.
+        writer_.wait();
         const std::uint64_t end = tiffEnd(path);
         if (end > 0 && end < size) {
-            media::TruncateFile(path.string(), end);
+            writer_.truncate(path, end);
             size = end;
         }
     }
     const float listedSize = ctx_.FoundSizes[counter_];
     if (listedSize > 0 && static_cast<std::uint64_t>(listedSize) < size) {
-        media::TruncateFile(path.string(), static_cast<std::uint64_t>(listedSize));
+        writer_.truncate(path, static_cast<std::uint64_t>(listedSize));
         size = static_cast<std::uint64_t>(listedSize);
     }
     if (!pendingName_.empty()) {
         // The camera's own name, made unique in the cache folder.
+        writer_.wait();
         std::string candidate = pendingName_;
         std::error_code ec;
         for (int guard = 0; guard < 100000 && fs::exists(ctx_.cacheFolder / candidate, ec); ++guard) {
@@ -690,6 +702,7 @@ void Scanner::finishFile() {
         fs::rename(path, ctx_.cacheFolder / candidate, ec);
         if (!ec) {
             name_ = candidate;
+            madeNames_.insert(candidate);
             ctx_.FoundNames[counter_] = candidate;
         }
     }
@@ -708,11 +721,7 @@ void Scanner::finishFile() {
         outOfSpace_ = true;
     }
     std::int64_t when = 0;
-    if (haveExif_ && viewing::ExifDateToTime(exif_.rawDate, when)) {
-        std::error_code ec;
-        const auto sys = std::chrono::system_clock::from_time_t(static_cast<std::time_t>(when));
-        fs::last_write_time(ctx_.cacheFolder / name_, std::chrono::file_clock::from_sys(sys), ec);
-    }
+    if (haveExif_ && viewing::ExifDateToTime(exif_.rawDate, when)) writer_.setTime(ctx_.cacheFolder / name_, when);
     recoveredMB_ += fileMB;
 }
 
@@ -725,7 +734,10 @@ void Scanner::reopenLastFile() {
     std::error_code ec;
     const auto size = fs::file_size(path, ec);
     if (ec) return;
-    if (!out_.openAppend(path)) return;
+    writer_.reopen(counter_, path);
+    fileOpen_ = true;
+    head_.clear();
+    headDone_ = true;  // checked from the file: the marker walk cannot pick up mid-file
     open_ = true;
     complete_ = false;
     ext_ = ctx_.found[counter_].extension;
@@ -790,10 +802,9 @@ void Scanner::examineBlock(std::size_t units) {
             }
         }
         ++unit_;
-        if (writeFailed_) break;
     }
     flushPending();  // the block buffer is about to be reused
-    if (writeFailed_) outOfSpace_ = true;
+    if (writer_.failedFile() >= 0) outOfSpace_ = true;
 }
 
 ScanOutcome Scanner::run() {
@@ -852,7 +863,9 @@ ScanOutcome Scanner::run() {
     }
     if (!ctx_.options.damaged) {
         handle_.adviseSequential();
-        copySource_.open(ctx_.drive);
+        // Found files are copied from the image inside the kernel; a device is
+        // not read twice: its bytes are handed over from the block.
+        writer_.openSource(ctx_.drive);
     }
 
     bool stopped = false;
@@ -914,16 +927,6 @@ ScanOutcome Scanner::run() {
     }
 
     ui_.status(LoadStr(337, "Flushing, wait..."));
-    if (writeFailed_ && open_ && counter_ >= 0) {
-        // A file the cache disk could not hold whole is made again when the scan resumes.
-        open_ = false;
-        closeAsWritten();
-        std::error_code ec;
-        fs::remove(ctx_.cacheFolder / name_, ec);
-        unit_ = ctx_.found[counter_].startUnit;
-        --counter_;
-    }
-    const bool reachedEnd = unit_ >= endUnit_;
     if (open_ && !stopped && !outOfSpace_) {
         finishFile();
     } else if (open_) {
@@ -931,6 +934,25 @@ ScanOutcome Scanner::run() {
         open_ = false;
         closeAsWritten();
     }
+    writer_.wait();
+    const long failed = writer_.failedFile();
+    if (failed >= 0) {
+        // The first file the cache disk could not hold whole, and those after
+        // it, are made again when the scan resumes.
+        outOfSpace_ = true;
+        ctx_.lastFileOpen = false;
+        if (failed <= counter_) {
+            std::error_code ec;
+            for (long i = failed; i <= counter_; ++i) fs::remove(ctx_.cacheFolder / ctx_.FoundNames[i], ec);
+            unit_ = ctx_.found[failed].startUnit;
+            counter_ = failed - 1;
+            auto& entries = ctx_.List3;
+            entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                         [failed](const std::string& e) { return std::strtol(e.c_str(), nullptr, 10) >= failed; }),
+                          entries.end());
+        }
+    }
+    const bool reachedEnd = unit_ >= endUnit_;
     handle_.close();
     setLastCluster("0");
     ctx_.resumeUnit = (reachedEnd || ctx_.options.damaged) ? 0 : unit_;

@@ -79,8 +79,9 @@ void errorExit(j_common_ptr cinfo) {
 void quietMessage(j_common_ptr, int) {}
 
 struct DecodeState {
+    bool startOnly = false;
+    bool started = false;
     unsigned rows = 0;
-    unsigned maxRows = 0;  // 0: all
     bool finished = false;
 };
 
@@ -100,16 +101,20 @@ void decode(jpeg_decompress_struct* cinfo, ErrorManager* err, DecodeState* state
     jpeg_calc_output_dimensions(cinfo);
     if (cinfo->output_width * static_cast<JDIMENSION>(cinfo->output_components) > rowWidth) return;
     if (!jpeg_start_decompress(cinfo)) return;
+    // Started, every table the rows need has been read and checked. From here
+    // libjpeg-turbo only warns about bad data and fills in what it cannot
+    // decode: the picture decodes, and rows are only needed to find its end.
+    state->started = true;
+    if (state->startOnly) return;
     while (cinfo->output_scanline < cinfo->output_height) {
         if (jpeg_read_scanlines(cinfo, rowBuffer, 1) != 1) return;
         ++state->rows;
-        if (state->maxRows && state->rows >= state->maxRows) return;
     }
     jpeg_finish_decompress(cinfo);
     state->finished = true;
 }
 
-JpegCheck run(Source& source, unsigned maxRows) {
+JpegCheck run(Source& source, bool startOnly) {
     JpegCheck result;
     jpeg_decompress_struct cinfo;
     ErrorManager err;
@@ -130,11 +135,12 @@ JpegCheck run(Source& source, unsigned maxRows) {
     std::vector<JSAMPLE> row(8192 * 4 + 64);
     JSAMPROW rows[1] = {row.data()};
     DecodeState state;
-    state.maxRows = maxRows;
+    state.startOnly = startOnly;
     decode(&cinfo, &err, &state, rows, static_cast<JDIMENSION>(row.size()));
-    result.decodes = state.rows > 0;
+    result.decodes = startOnly ? state.started : state.rows > 0;
     result.width = static_cast<int>(cinfo.image_width);
     result.height = static_cast<int>(cinfo.image_height);
+    result.ranOut = source.ranOut;
     if (state.finished && !source.ranOut) {
         result.complete = true;
         result.end = source.supplied - source.pub.bytes_in_buffer;
@@ -151,14 +157,14 @@ JpegCheck CheckJpegFile(const std::string& path, bool firstRowsOnly) {
     Source source;
     source.file = &file;
     source.buffer.resize(firstRowsOnly ? kChunk / 4 : kChunk);
-    return run(source, firstRowsOnly ? 2 : 0);
+    return run(source, firstRowsOnly);
 }
 
-JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size) {
+JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size, bool firstRowsOnly) {
     Source source;
     source.memory = data;
     source.memorySize = data ? size : 0;
-    return run(source, 0);
+    return run(source, firstRowsOnly);
 }
 
 void JpegEndFinder::marker(std::uint8_t code) {
@@ -214,7 +220,10 @@ std::size_t JpegEndFinder::feed(const std::uint8_t* data, std::size_t size) {
                 const std::size_t n = std::min<std::size_t>(skip_, size - i);
                 i += n;
                 skip_ -= static_cast<std::uint32_t>(n);
-                if (skip_ == 0) state_ = segment_ == 0xDA ? State::Entropy : State::MarkerFF;
+                if (skip_ == 0) {
+                    state_ = segment_ == 0xDA ? State::Entropy : State::MarkerFF;
+                    scanStarted_ = scanStarted_ || segment_ == 0xDA;
+                }
                 break;
             }
             case State::Entropy: {

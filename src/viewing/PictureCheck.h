@@ -7,18 +7,20 @@
 namespace hx::viewing {
 
 struct JpegCheck {
-    bool decodes = false;       // at least the header and one row decoded
+    bool decodes = false;       // header read and decoding started (a full decode: one row at least)
     bool complete = false;      // decoded to its end marker without running out of data
     std::uint64_t end = 0;      // bytes up to and including the end marker (when complete)
+    bool ranOut = false;        // the data ended before the decode did
     int width = 0;
     int height = 0;
 };
 
 // Reads the file front to back through a small buffer (memory stays bounded).
-// With `firstRowsOnly` only the header and the first rows are decoded: enough
-// to tell a picture from junk, when the end is already known.
+// With `firstRowsOnly` the decode stops once the decompressor has started (the
+// header and every table checked, the first rows ready to come): enough to
+// tell a picture from junk when the end is already known.
 JpegCheck CheckJpegFile(const std::string& path, bool firstRowsOnly = false);
-JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size);
+JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size, bool firstRowsOnly = false);
 
 // Follows a JPEG's marker structure as its bytes arrive (segments by their
 // lengths, entropy-coded data up to the next marker) and reports where the
@@ -35,6 +37,8 @@ public:
     // a picture that seems to start here belongs to this one.
     bool insideSegment() const { return state_ == State::Skip && skip_ > 0; }
     std::uint64_t length() const { return total_; }
+    // Past the headers: the first scan's entropy-coded data has begun.
+    bool scanStarted() const { return scanStarted_; }
 
 private:
     enum class State { Soi0, Soi1, MarkerFF, MarkerCode, Length1, Length2, Skip, Entropy, EntropyFF, Done, Failed };
@@ -46,6 +50,7 @@ private:
     std::uint32_t skip_ = 0;
     std::uint64_t total_ = 0;
     std::uint32_t segments_ = 0;
+    bool scanStarted_ = false;
 };
 
 }  // namespace hx::viewing

@@ -1,0 +1,108 @@
+#pragma once
+// Writes the scan's found files on a thread of its own, in the order the scan
+// asks, so that looking for the next file and copying the last one overlap.
+// When the writer falls behind, the next file is written on the scan's own
+// thread instead: both threads copy, and neither waits for the other.
+// Bytes come from the source medium by offset (copied inside the kernel when
+// it can, read again from the page cache when it cannot), or are handed over
+// as a copy where the source cannot be read twice (the per-call reader).
+//
+// Every file is known by the number the scan gave it. The first file that
+// the cache disk could not take whole is remembered; no file is made after
+// it, and the scan undoes it and what followed.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/AppendFile.h"
+
+namespace hx::scan {
+
+class FoundFileWriter {
+public:
+    // At most this many bytes wait to be written; the scan waits beyond it.
+    explicit FoundFileWriter(std::size_t pendingLimit = 16u << 20);
+    ~FoundFileWriter();
+    FoundFileWriter(const FoundFileWriter&) = delete;
+    FoundFileWriter& operator=(const FoundFileWriter&) = delete;
+
+    // The medium that appendFromSource() takes bytes from. False when it cannot
+    // be opened or is no regular file: hand over copies then.
+    bool openSource(const std::filesystem::path& source);
+    bool hasSource() const { return sourceOpen_; }
+
+    // The file is made (or opened to append to what is there) here, so that
+    // the writer's thread only copies; what follows is done in order there.
+    void create(long file, const std::filesystem::path& path);
+    void reopen(long file, const std::filesystem::path& path);
+    void appendFromSource(std::uint64_t offset, std::size_t size);
+    void appendCopy(const std::uint8_t* data, std::size_t size);
+    void close();
+    void truncate(const std::filesystem::path& path, std::uint64_t length);
+    void setTime(const std::filesystem::path& path, std::int64_t unixTime);
+    // Waits for the writer first: the next file may take the same name.
+    void remove(const std::filesystem::path& path);
+
+    // Returns when everything queued so far is done.
+    void wait();
+    // The first file the disk could not take whole, or -1.
+    long failedFile() const;
+
+private:
+    enum class Kind { Create, CopyRange, Data, Close, Truncate, SetTime };
+    struct Job {
+        explicit Job(Kind k, long n = -1, std::filesystem::path p = {}) : kind(k), number(n), path(std::move(p)) {}
+        Kind kind;
+        long number = -1;
+        std::filesystem::path path;
+        std::uint64_t offset = 0;  // CopyRange: where in the source; Truncate: the length; SetTime: the time
+        std::size_t size = 0;
+        std::vector<std::uint8_t> data;
+        platform::AppendFile file;  // Create: made by the scan's thread
+    };
+
+    void push(Job job);
+    void work();
+    void run(Job& job);
+    void fail();
+    void open(long file, const std::filesystem::path& path, bool append);
+    void noteFailure(long file);
+    // Appends `size` bytes of the source from `offset` to `out`; false when the disk refused them.
+    static bool copyRange(platform::AppendFile& out, platform::CopySource& source, std::uint64_t offset,
+                          std::size_t size, std::vector<std::uint8_t>& bounce);
+
+    const std::size_t pendingLimit_;
+    platform::CopySource source_;
+    bool sourceOpen_ = false;
+
+    // The file written on the scan's thread, if the present one is.
+    bool direct_ = false;
+    long directNumber_ = -1;
+    platform::AppendFile directOut_;
+    platform::CopySource directSource_;
+    std::vector<std::uint8_t> directBounce_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;   // work queued, or the end
+    std::condition_variable room_;   // work done
+    std::deque<Job> jobs_;
+    std::size_t pendingBytes_ = 0;
+    bool busy_ = false;
+    bool ending_ = false;
+    long failed_ = -1;
+
+    // Writer thread only.
+    platform::AppendFile out_;
+    long current_ = -1;
+    bool stopped_ = false;  // after a failure: nothing more is written
+    std::vector<std::uint8_t> bounce_;
+
+    std::thread thread_;
+};
+
+}  // namespace hx::scan
