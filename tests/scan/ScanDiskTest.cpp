@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "fixtures/ScriptedUi.h"
+#include "fixtures/SmallDisk.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
 #include "platform/FreeSpace.h"
@@ -255,6 +256,35 @@ TEST_F(CardTest, CacheDiskFillingUpStopsAfterTheCurrentFile) {
     ASSERT_EQ(ctx.FoundNames.size(), 1u);
     EXPECT_EQ(intact(ctx).size(), 1u);
     EXPECT_GT(ctx.resumeUnit, 0u);
+}
+
+TEST_F(CardTest, ACacheDiskThatIsFullUndoesThePartFileAndTheScanResumesThere) {
+    test::SmallDisk disk(cache, 1200);
+    if (!disk.ok()) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    makeCard();
+    for (int n = 0; n < 5; ++n) putPhoto(n, 800, 600);
+    // The disk itself runs full here, not the reserve the scan keeps.
+    platform::SetFreeSpaceHook([](const std::string&) { return 1e6; });
+    auto ctx = context();
+    const auto outcome = ScanDisk(ctx);
+    EXPECT_EQ(outcome, ScanOutcome::OutOfSpace);
+    EXPECT_TRUE(ui.shownContaining("Please resume scanning after freeing space on the target disk"));
+    const std::size_t kept = ctx.FoundNames.size();
+    ASSERT_GT(kept, 0u);
+    ASSERT_LT(kept, 5u);
+    EXPECT_EQ(intact(ctx).size(), kept);
+    // Only whole files are left behind.
+    std::size_t files = 0;
+    for (const auto& e : fs::directory_iterator(cache)) files += e.path().extension() == ".jpg";
+    EXPECT_EQ(files, kept);
+    EXPECT_GT(ctx.resumeUnit, 0u);
+
+    // Room made: the scan goes on from the file it could not hold.
+    ASSERT_TRUE(disk.grow(16384));
+    EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    platform::SetFreeSpaceHook({});
+    EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(ctx.FoundNames.size(), 5u);
 }
 
 TEST_F(CardTest, SmartScanSkipsListedFilesAndListedNamesAreKept) {

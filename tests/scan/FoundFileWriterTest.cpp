@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sys/stat.h>
+
+#include "fixtures/SmallDisk.h"
+#include "fixtures/TempDir.h"
+#include "scan/FoundFileWriter.h"
+
+using namespace hx;
+using namespace hx::scan;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string randomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(size, '\0');
+    for (auto& c : s) c = static_cast<char>(gen());
+    return s;
+}
+
+std::int64_t modifiedTime(const fs::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_mtime) : -1;
+}
+
+// What comes out must not depend on which thread wrote it: a roomy backlog
+// keeps the files on the writer's thread, a backlog of one byte makes the
+// calling thread write every file itself.
+class WriterThreads : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(WriterThreads, FilesComeOutInOrderWhateverThreadWritesThem) {
+    test::TempDir dir("hx-writer");
+    const std::string source = randomBytes(3 << 20, 7);
+    test::WriteFile(dir / "card.img", source);
+    FoundFileWriter writer(GetParam());
+    ASSERT_TRUE(writer.openSource(dir / "card.img"));
+
+    writer.create(0, dir / "R#0000.jpg");
+    writer.appendFromSource(100, 5000);
+    writer.appendCopy(reinterpret_cast<const std::uint8_t*>("tail"), 4);
+    writer.appendFromSource(1 << 20, 2 << 20);
+    writer.close();
+    writer.truncate(dir / "R#0000.jpg", 5002);
+    writer.setTime(dir / "R#0000.jpg", 1262347200);
+
+    // A dropped file's number and name go to the next one.
+    writer.create(1, dir / "R#0001.jpg");
+    writer.appendFromSource(0, 4096);
+    writer.close();
+    writer.remove(dir / "R#0001.jpg");
+    writer.create(1, dir / "R#0001.jpg");
+    writer.appendFromSource(2 << 20, 1 << 20);
+    writer.close();
+    writer.wait();
+
+    EXPECT_EQ(writer.failedFile(), -1);
+    EXPECT_EQ(test::ReadFile(dir / "R#0000.jpg"), source.substr(100, 5000) + "ta");
+    EXPECT_EQ(modifiedTime(dir / "R#0000.jpg"), 1262347200);
+    EXPECT_EQ(test::ReadFile(dir / "R#0001.jpg"), source.substr(2 << 20, 1 << 20));
+}
+
+TEST(FoundFileWriter, SourcesItCannotReadTwiceTakeCopies) {
+    test::TempDir dir("hx-writer");
+    FoundFileWriter writer;
+    // A device is read once: its bytes are handed over.
+    EXPECT_FALSE(writer.openSource("/dev/zero"));
+    EXPECT_FALSE(writer.hasSource());
+    writer.create(0, dir / "a");
+    writer.appendCopy(reinterpret_cast<const std::uint8_t*>("abc"), 3);
+    writer.close();
+    writer.wait();
+    EXPECT_EQ(test::ReadFile(dir / "a"), "abc");
+
+    // An image on another file system than the cache: the kernel will not
+    // copy between them, the bytes are read again instead.
+    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
+    const fs::path image = fs::path("/dev/shm") / ("hx-writer-" + std::to_string(::getpid()) + ".img");
+    const std::string source = randomBytes(1 << 20, 11);
+    test::WriteFile(image, source);
+    ASSERT_TRUE(writer.openSource(image));
+    writer.create(1, dir / "b");
+    writer.appendFromSource(4096, 600000);
+    writer.close();
+    writer.wait();
+    fs::remove(image);
+    EXPECT_EQ(test::ReadFile(dir / "b"), source.substr(4096, 600000));
+}
+
+TEST_P(WriterThreads, AFullDiskNamesTheFirstFileItCouldNotHold) {
+    test::TempDir dir("hx-writer");
+    test::SmallDisk disk(dir / "cache", 256);
+    if (!disk.ok()) GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const std::string source = randomBytes(1 << 20, 3);
+    test::WriteFile(dir / "card.img", source);
+    FoundFileWriter writer(GetParam());
+    ASSERT_TRUE(writer.openSource(dir / "card.img"));
+    writer.create(0, dir / "cache" / "a");
+    writer.appendFromSource(0, 100000);
+    writer.close();
+    writer.create(1, dir / "cache" / "b");
+    writer.appendFromSource(100000, 400000);
+    writer.close();
+    writer.wait();
+    EXPECT_EQ(writer.failedFile(), 1);
+    // Nothing is made after the refused file.
+    writer.create(2, dir / "cache" / "c");
+    writer.appendFromSource(0, 10);
+    writer.close();
+    writer.wait();
+    EXPECT_EQ(writer.failedFile(), 1);
+    EXPECT_FALSE(fs::exists(dir / "cache" / "c"));
+    EXPECT_EQ(test::ReadFile(dir / "cache" / "a"), source.substr(0, 100000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backlog, WriterThreads, ::testing::Values(std::size_t{16} << 20, std::size_t{1}));
+
+}  // namespace
