@@ -305,7 +305,7 @@ bool Scanner::prepareGeometry() {
 void Scanner::sizeBlocks() {
     double k = platform::AvailableMemoryMB() / 10;
     // Blocks of a few megabytes stay in the CPU cache between the read and the
-    // write of the same bytes: 1.4 times faster on a photo card than 66 MB blocks.
+    // look at the same bytes: 1.4 times faster on a photo card than 66 MB blocks.
     if (k > 2) k = 2;
     if (k > 64) k = 64;
     if (k < 0) k = 0;
