@@ -2,6 +2,8 @@
 // the command, from the INI settings in a private home folder.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "fixtures/TempDir.h"
 #include "shell/IniFile.h"
 
@@ -49,18 +51,14 @@ TEST(CliStartup, LanguageComesBeforeTheCommand) {
     const std::string cache = h.home() + "/.cache/QXCache/";
     ASSERT_EQ(h.run("cache", out, err), 0) << err;
     EXPECT_EQ(out, "Cache folder: " + cache + "\n");
-    h.run("--lang 1043 cache", out, err, "de_DE.UTF-8");
-    EXPECT_EQ(out, "Cachemap: " + cache + "\n");
-    h.run("cache --lang de", out, err);
-    EXPECT_EQ(out, "Cache-Ordner: " + cache + "\n");
-    h.run("cache", out, err, "nl_BE.UTF-8");
-    EXPECT_EQ(out, "Cachemap: " + cache + "\n");
-    h.run("cache", out, err, "de_CH.UTF-8");
-    EXPECT_EQ(out, "Cache-Ordner: " + cache + "\n");
-    h.run("cache", out, err, "fr_FR.UTF-8");
-    EXPECT_EQ(out, "Cache folder: " + cache + "\n");
-    h.run("--lang 2055 cache", out, err, "nl_NL.UTF-8");  // asked ids are not mapped: English
-    EXPECT_EQ(out, "Cache folder: " + cache + "\n");
+    // --lang beats the locale; asked ids are not mapped (2055 is not German), locales are.
+    for (auto [args, lang, caption] : {std::tuple{"--lang 1043 cache", "de_DE.UTF-8", "Cachemap"},
+                                       {"cache --lang de", "C", "Cache-Ordner"}, {"cache", "nl_BE.UTF-8", "Cachemap"},
+                                       {"cache", "de_CH.UTF-8", "Cache-Ordner"}, {"cache", "fr_FR.UTF-8", "Cache folder"},
+                                       {"--lang 2055 cache", "nl_NL.UTF-8", "Cache folder"}}) {
+        h.run(args, out, err, lang);
+        EXPECT_EQ(out, std::string(caption) + ": " + cache + "\n") << args << " " << lang;
+    }
     EXPECT_EQ(iniValue(h.userConf(), "Software/Morvenick/Harvestrix/TCache"), cache);
     // Nothing is left in the home folder beyond the settings and the cache.
     EXPECT_FALSE(fs::exists(h.home() + "/Recovered"));

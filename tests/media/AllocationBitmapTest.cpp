@@ -9,33 +9,18 @@
 
 using namespace hx;
 
-namespace {
-
-std::uint32_t firstClusterOf(const media::DriveRecord& rec, const std::string& shortName) {
-    for (const auto& e : rec.RootDirEntries) {
-        std::string n(reinterpret_cast<const char*>(e.data()), 11);
-        if (e[0] != 0xE5 && e[11] != 0x0F && n == shortName)
-            return static_cast<std::uint32_t>(e[26] | (e[27] << 8) | (e[20] << 16) | (e[21] << 24));
-    }
-    return 0;
-}
-
-}  // namespace
-
 TEST(AllocationBitmap, FatFilesAreUsedUntilDeleted) {
     test::TempDir dir;
-    test::FatImageOptions opt;
-    opt.fatBits = 16;
-    opt.sectorsPerCluster = 4;  // 2 KiB clusters
-    auto img = test::MakeFatImage(dir / "card.img", opt);
-    if (img.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    auto img = test::MakeFatImage(dir / "card.img", {.fatBits = 16, .sectorsPerCluster = 4});  // 2 KiB clusters
+    REQUIRE_IMAGE(img);
     ASSERT_TRUE(test::FatPutFile(img, "A.JPG", test::PatternBytes(10 * 2048, 1)));
     ASSERT_TRUE(test::FatPutFile(img, "B.JPG", test::PatternBytes(3 * 2048, 2)));
     ASSERT_TRUE(test::FatPutFile(img, "C.JPG", test::PatternBytes(2048, 3)));
 
     media::DriveRecord rec;
     ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
-    const std::uint32_t b = firstClusterOf(rec, "B       JPG");
+    ASSERT_NE(test::FindRootEntry(rec, "B.JPG"), nullptr);
+    const std::uint32_t b = test::EntryCluster(*test::FindRootEntry(rec, "B.JPG"));
     ASSERT_GE(b, 2u);
     media::AllocationBitmap bm;
     ASSERT_TRUE(media::LoadAllocationBitmap(rec, bm));
@@ -70,7 +55,7 @@ TEST(AllocationBitmap, FatFilesAreUsedUntilDeleted) {
 TEST(AllocationBitmap, ExFatAndNtfsMarkWrittenClusters) {
     test::TempDir dir;
     auto exfat = test::MakeExFatImage(dir / "x.img");
-    if (exfat.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    REQUIRE_IMAGE(exfat);
     media::DriveRecord before;
     ASSERT_TRUE(media::GetDriveInfo(exfat.string(), before));
     media::AllocationBitmap empty;
@@ -90,7 +75,7 @@ TEST(AllocationBitmap, ExFatAndNtfsMarkWrittenClusters) {
     }
 
     auto ntfs = test::MakeNtfsImage(dir / "n.img");
-    if (ntfs.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    REQUIRE_IMAGE(ntfs);
     media::DriveRecord rec;
     ASSERT_TRUE(media::GetDriveInfo(ntfs.string(), rec));
     media::AllocationBitmap bm;

@@ -69,11 +69,8 @@ TEST(DriveInfoPanel, WrapsAtSeparatorsAndKeepsElevenLines) {
 
 TEST(DriveInfoPanel, ShowsTheCataloguedDriveAndItsSpeedOnlyForIt) {
     test::TempDir dir;
-    test::FatImageOptions opt;
-    opt.fatBits = 32;
-    opt.label = "MYCARD";
-    auto img = test::MakeFatImage(dir / "a-rather-long-name-for-a-card-image.img", opt);
-    if (img.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    auto img = test::MakeFatImage(dir / "a-rather-long-name-for-a-card-image.img", {.fatBits = 32, .label = "MYCARD"});
+    REQUIRE_IMAGE(img);
     auto other = test::MakeFatImage(dir / "b.img", {12});
     test::ScriptedUi ui;
     media::LastMeasuredSpeed() = {};
@@ -162,7 +159,7 @@ TEST(SpeedTest, CommandReportsUnreadableDrivesAndIgnoresSecondStart) {
 TEST(DriveChoice, RefusesADriveThatIsNotReadyAndCataloguesAReadyOne) {
     test::TempDir dir;
     auto img = test::MakeFatImage(dir / "card.img", {16});
-    if (img.empty()) GTEST_SKIP() << test::MediaSkipReason();
+    REQUIRE_IMAGE(img);
     test::ScriptedUi ui;
 
     const std::string missing = (dir / "gone.img").string();

@@ -5,8 +5,6 @@
 
 #include <array>
 #include <cerrno>
-#include <fstream>
-#include <regex>
 
 #include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
@@ -22,31 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::int64_t minfoNumber(const fs::path& partition, const std::string& pattern) {
-    std::string out;
-    test::RunCommand("MTOOLS_SKIP_CHECK=1 minfo -i '" + partition.string() + "'", &out);
-    std::smatch m;
-    if (!std::regex_search(out, m, std::regex(pattern))) {
-        ADD_FAILURE() << "no '" << pattern << "' in minfo output:\n" << out;
-        return -1;
-    }
-    return std::stoll(m[1].str());
-}
-
-const media::DirEntry* findEntry(const media::DriveRecord& rec, const std::string& base) {
-    for (const auto& e : rec.RootDirEntries)
-        if (e[0] != 0xE5 && e[11] != 0x0F && std::string(reinterpret_cast<const char*>(e.data()), 11) == base)
-            return &e;
-    return nullptr;
-}
-
-std::uint32_t firstCluster(const media::DirEntry& e) {
-    return static_cast<std::uint32_t>(e[26] | (e[27] << 8) | (e[20] << 16) | (e[21] << 24));
-}
-
-void patch(const fs::path& file, std::uint64_t offset, const std::string& bytes) {
-    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(static_cast<std::streamoff>(offset));
-    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return test::ToolNumber("MTOOLS_SKIP_CHECK=1 minfo -i '" + partition.string() + "'", pattern);
 }
 
 std::string le32(std::uint32_t v) {
@@ -82,9 +56,6 @@ void putTable(std::vector<std::uint8_t>& medium, std::uint64_t lba, std::initial
     s[510] = 0x55;
     s[511] = 0xAA;
 }
-
-#define REQUIRE_IMAGE(path) \
-    if ((path).empty()) GTEST_SKIP() << test::MediaSkipReason()
 
 }  // namespace
 
@@ -132,24 +103,24 @@ TEST_P(WholeCard, CataloguedOnItsPartition) {
     EXPECT_GE(whole.totalUnits, static_cast<std::uint64_t>(rec.TotalClusters));
     EXPECT_LE((whole.firstDataSector + whole.totalUnits * rec.SectorsPerCluster) * 512, rec.MediumBytes);
 
-    const auto* e = findEntry(rec, "PHOTO   JPG");
+    const auto* e = test::FindRootEntry(rec, "PHOTO.JPG");
     ASSERT_NE(e, nullptr);
-    auto data = media::ReadClusterChain(rec, firstCluster(*e), photo.size());
+    auto data = media::ReadClusterChain(rec, test::EntryCluster(*e), photo.size());
     EXPECT_EQ(std::string(data.begin(), data.end()), photo);
-    const auto* dcim = findEntry(rec, "DCIM       ");
+    const auto* dcim = test::FindRootEntry(rec, "DCIM");
     ASSERT_NE(dcim, nullptr);
     bool isDirectory = false;
-    EXPECT_GE(media::ReadDirectoryChain(rec.Drive, firstCluster(*dcim), isDirectory, rec), 0);
+    EXPECT_GE(media::ReadDirectoryChain(rec.Drive, test::EntryCluster(*dcim), isDirectory, rec), 0);
     EXPECT_TRUE(isDirectory);
 
     // The same bytes through the sector reader and a positioned handle.
     std::uint32_t got = 0;
-    const std::int64_t lba = media::ClusterToSector(rec, firstCluster(*e));
+    const std::int64_t lba = media::ClusterToSector(rec, test::EntryCluster(*e));
     auto sectors = media::ReadSectors(rec.Drive, lba, 0, 1024, got, 512);
     ASSERT_EQ(got, 1024u);
     EXPECT_EQ(std::string(sectors.begin(), sectors.end()), photo.substr(0, 1024));
     const std::int64_t wholeLba =
-        static_cast<std::int64_t>(whole.firstDataSector + (firstCluster(*e) - 2) * rec.SectorsPerCluster);
+        static_cast<std::int64_t>(whole.firstDataSector + (test::EntryCluster(*e) - 2) * rec.SectorsPerCluster);
     sectors = media::ReadSectors(whole.drive, wholeLba, 0, 1024, got, 512);
     EXPECT_EQ(std::string(sectors.begin(), sectors.end()), photo.substr(0, 1024));
     media::Handle h;
@@ -160,6 +131,23 @@ TEST_P(WholeCard, CataloguedOnItsPartition) {
     media::SeekSector(h, static_cast<std::int64_t>(rec.PartitionBytes / 512), 512);
     EXPECT_EQ(h.read(viaHandle.data(), 1), 0u) << "reads stop at the partition's end";
     media::CloseDrive(h);
+
+    // Listed with its partition, and shown so by the command line.
+    platform::DetachAllImages();
+    ASSERT_TRUE(platform::AttachImage(img.string()));
+    std::vector<std::string> ids;
+    for (const auto& d : platform::EnumerateDrives())
+        if (d.isImage) ids.push_back(d.id);
+    platform::DetachAllImages();
+    EXPECT_EQ(ids, (std::vector<std::string>{img.string(), img.string() + "#1"}));
+    platform::DriveEntry entry;
+    ASSERT_TRUE(platform::FindDrive(img.string() + "#1", entry));
+    EXPECT_TRUE(entry.ready);
+    EXPECT_EQ(entry.sizeBytes, static_cast<std::uint64_t>(test::ToolNumber("sfdisk -l -o Sectors " + img.string() + " | tail -n 1", R"((\d+))")) * 512);
+    EXPECT_FALSE(platform::FindDrive(img.string() + "#3", entry));
+    std::string out;
+    ASSERT_EQ(test::RunCommand(test::CliCommand() + " info " + img.string() + " 2>/dev/null", &out), 0) << out;
+    EXPECT_NE(out.find("File System: FAT32"), std::string::npos) << out;
 }
 
 INSTANTIATE_TEST_SUITE_P(MbrAndGpt, WholeCard, ::testing::Values(false, true),
@@ -182,13 +170,9 @@ TEST(WholeCard, ExFatPartition) {
     EXPECT_EQ(rec.VolumeLabel, "HXCARD");
     test::LoopDevice loop(img, true, opt.startSector * 512ull);
     if (!loop.ok()) GTEST_SKIP() << test::MediaSkipReason();
-    std::string dump;
-    test::RunCommand("dump.exfat " + loop.path(), &dump);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(dump, m, std::regex(R"(Cluster Heap Offset \(sector offset\):\s+(\d+))"))) << dump;
-    EXPECT_EQ(rec.ClusterHeapOffset, std::stoul(m[1].str()));
-    ASSERT_TRUE(std::regex_search(dump, m, std::regex(R"(Cluster Count:\s+(\d+))")));
-    EXPECT_EQ(rec.TotalClusters, std::stod(m[1].str()));
+    const std::string dump = "dump.exfat " + loop.path();
+    EXPECT_EQ(rec.ClusterHeapOffset, test::ToolNumber(dump, R"(Cluster Heap Offset \(sector offset\):\s+(\d+))"));
+    EXPECT_EQ(rec.TotalClusters, test::ToolNumber(dump, R"(Cluster Count:\s+(\d+))"));
     EXPECT_EQ(rec.mediumFirstDataSector(), opt.startSector + rec.ClusterHeapOffset);
     // The root holds the bitmap, the up-case table, the label and DCIM.
     EXPECT_NE(rec.BitmapCluster, 0u);
@@ -196,29 +180,6 @@ TEST(WholeCard, ExFatPartition) {
     for (const auto& e : rec.RootDirEntries)
         if (e[0] == 0xC1 && e[2] == 'D' && e[4] == 'C' && e[6] == 'I' && e[8] == 'M' && e[10] == 0) dcim = true;
     EXPECT_TRUE(dcim);
-}
-
-TEST(WholeCard, ListedWithItsPartitionsAndShownByTheCli) {
-    test::TempDir dir;
-    auto img = test::MakePartitionedImage(dir / "whole.img");
-    REQUIRE_IMAGE(img);
-    platform::DetachAllImages();
-    ASSERT_TRUE(platform::AttachImage(img.string()));
-    std::vector<std::string> ids;
-    for (const auto& d : platform::EnumerateDrives())
-        if (d.isImage) ids.push_back(d.id);
-    platform::DetachAllImages();
-    EXPECT_EQ(ids, (std::vector<std::string>{img.string(), img.string() + "#1"}));
-
-    platform::DriveEntry entry;
-    ASSERT_TRUE(platform::FindDrive(img.string() + "#1", entry));
-    EXPECT_TRUE(entry.ready);
-    EXPECT_EQ(entry.sizeBytes, (72ull - 4) * 1048576);
-    EXPECT_FALSE(platform::FindDrive(img.string() + "#3", entry));
-
-    std::string out;
-    ASSERT_EQ(test::RunCommand(test::CliCommand() + " info " + img.string() + " 2>/dev/null", &out), 0) << out;
-    EXPECT_NE(out.find("File System: FAT32"), std::string::npos) << out;
 }
 
 // Tables that lie: every bad number is caught, reads stay on the medium.
@@ -323,7 +284,7 @@ TEST(DamagedTables, GptHugeEntryCountAndLostPrimaryHeader) {
     header.replace(80, 4, le32(0xFFFFFFFFu));
     header.replace(16, 4, le32(0));
     header.replace(16, 4, le32(crc32(header)));
-    patch(img, 512, header);
+    test::PatchFile(img, 512, header);
     std::string bytes = test::ReadFile(img);
     auto t = media::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     ASSERT_EQ(t.scheme, media::PartitionScheme::Gpt);
@@ -334,7 +295,7 @@ TEST(DamagedTables, GptHugeEntryCountAndLostPrimaryHeader) {
     EXPECT_EQ(t.find(1)->typeGuid, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7");
 
     // The primary header gone: the backup at the medium's end answers.
-    patch(img, 512, "EFI JUNK");
+    test::PatchFile(img, 512, "EFI JUNK");
     bytes = test::ReadFile(img);
     t = media::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     ASSERT_EQ(t.scheme, media::PartitionScheme::Gpt);

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <random>
 #include <sys/stat.h>
 
+#include "fixtures/MediaImages.h"
 #include "fixtures/SmallDisk.h"
 #include "fixtures/TempDir.h"
 #include "scan/FoundFileWriter.h"
@@ -12,13 +12,6 @@ using namespace hx::scan;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string randomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(size, '\0');
-    for (auto& c : s) c = static_cast<char>(gen());
-    return s;
-}
 
 std::int64_t modifiedTime(const fs::path& p) {
     struct stat st {};
@@ -32,7 +25,7 @@ class WriterThreads : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(WriterThreads, FilesComeOutInOrderWhateverThreadWritesThem) {
     test::TempDir dir("hx-writer");
-    const std::string source = randomBytes(3 << 20, 7);
+    const std::string source = test::PatternBytes(3 << 20, 7);
     test::WriteFile(dir / "card.img", source);
     FoundFileWriter writer(GetParam());
     ASSERT_TRUE(writer.openSource(dir / "card.img"));
@@ -77,7 +70,7 @@ TEST(FoundFileWriter, SourcesItCannotReadTwiceTakeCopies) {
     // copy between them, the bytes are read again instead.
     if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
     const fs::path image = fs::path("/dev/shm") / ("hx-writer-" + std::to_string(::getpid()) + ".img");
-    const std::string source = randomBytes(1 << 20, 11);
+    const std::string source = test::PatternBytes(1 << 20, 11);
     test::WriteFile(image, source);
     ASSERT_TRUE(writer.openSource(image));
     writer.create(1, dir / "b");
@@ -92,7 +85,7 @@ TEST_P(WriterThreads, AFullDiskNamesTheFirstFileItCouldNotHold) {
     test::TempDir dir("hx-writer");
     test::SmallDisk disk(dir / "cache", 256);
     if (!disk.ok()) GTEST_SKIP() << "mounting a small tmpfs needs root";
-    const std::string source = randomBytes(1 << 20, 3);
+    const std::string source = test::PatternBytes(1 << 20, 3);
     test::WriteFile(dir / "card.img", source);
     FoundFileWriter writer(GetParam());
     ASSERT_TRUE(writer.openSource(dir / "card.img"));

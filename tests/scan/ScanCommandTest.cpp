@@ -1,12 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <map>
-
-#include "fixtures/MediaImages.h"
-#include "fixtures/ScriptedUi.h"
-#include "fixtures/TempDir.h"
-#include "fixtures/TestJpeg.h"
-#include "platform/RawFile.h"
+#include "fixtures/CardFixture.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
 
@@ -17,21 +11,10 @@ using shell::Answer;
 
 namespace {
 
-class ScanCommandTest : public ::testing::Test {
+class ScanCommandTest : public test::CardFixture {
 protected:
-    void SetUp() override {
-        if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "dosfstools/mtools missing";
-        fs::create_directories(cache);
-    }
-
-    void makeCard(int fatBits = 32) { ASSERT_TRUE(test::MakeFatCard(image, fatBits == 32 ? 300 : 32, fatBits == 32 ? 8 : 4, fatBits)); }
-    void putPhoto(int n) {
-        photos[n] = test::MakeTestJpeg(n, 1024, 768);
-        const fs::path host = dir / "p.jpg";
-        test::WriteFile(host, photos[n]);
-        ASSERT_TRUE(test::CopyToCard(image, host, nameOf(n)));
-    }
-    static std::string nameOf(int n) { return "IMG_" + std::to_string(1000 + n) + ".JPG"; }
+    void makeCard(int fatBits = 32) { CardFixture::makeCard(fatBits == 32 ? 300 : 32, fatBits == 32 ? 8 : 4, fatBits); }
+    void putPhoto(int n) { CardFixture::putPhoto(n, 1024, 768); }
 
     ScanRequest request() const {
         ScanRequest r;
@@ -40,22 +23,6 @@ protected:
         r.selection = "|.jpgJPEG File |";
         return r;
     }
-
-    // Photos found byte for byte.
-    std::vector<int> intact(const ScanContext& ctx) const {
-        std::vector<int> out;
-        for (const auto& name : ctx.FoundNames)
-            for (auto& [n, bytes] : photos)
-                if (test::ReadFile(cache / name) == bytes) out.push_back(n);
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-
-    test::TempDir dir{"hx-scancmd"};
-    fs::path image = dir / "card.img";
-    fs::path cache = dir / "QXCache";
-    test::ScriptedUi ui;
-    std::map<int, std::string> photos;
 };
 
 }  // namespace
@@ -194,19 +161,11 @@ TEST_F(ScanCommandTest, WholeCardImageIsScannedAroundItsPartition) {
     opt.partitionMiB = 64;
     if (test::MakePartitionedImage(image, opt).empty()) GTEST_SKIP() << test::MediaSkipReason();
     const fs::path part = test::PartitionPath(image, opt.startSector);
-    for (int n = 0; n < 3; ++n) {
-        photos[n] = test::MakeTestJpeg(n, 1024, 768);
-        ASSERT_TRUE(test::FatPutFile(part, nameOf(n), photos[n]));
-    }
+    for (int n = 0; n < 3; ++n) ASSERT_TRUE(test::FatPutFile(part, nameOf(n), photos[n] = test::MakeTestJpeg(n, 1024, 768)));
     ASSERT_TRUE(test::FatDelete(part, nameOf(1)));
     // A photo in the unpartitioned tail, at a sector the partition's clusters also step on.
     photos[7] = test::MakeTestJpeg(7, 800, 600);
-    {
-        const std::uint64_t tailStart = (static_cast<std::uint64_t>(opt.startSector) * 512 + 64ull * 1024 * 1024 + 65536) / 65536 * 65536;
-        platform::RawFile f;
-        ASSERT_TRUE(f.open(image, platform::RawFile::Mode::ReadWrite));
-        ASSERT_EQ(f.writeAt(tailStart, photos[7].data(), photos[7].size()), photos[7].size());
-    }
+    test::PatchFile(image, (opt.startSector * 512ull + 64ull * 1024 * 1024 + 65536) / 65536 * 65536, photos[7]);
     auto r = request();
     r.smart = false;
     ScanCommand cmd(ui, r);

@@ -1,16 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <map>
 #include <regex>
 #include <thread>
 
-#include "fixtures/ScriptedUi.h"
+#include "fixtures/CardFixture.h"
 #include "fixtures/SmallDisk.h"
-#include "fixtures/TempDir.h"
-#include "fixtures/TestJpeg.h"
 #include "platform/FreeSpace.h"
-#include "scan/ScanDisk.h"
 #include "scan/ScanState.h"
 
 using namespace hx;
@@ -21,63 +17,11 @@ namespace {
 
 const std::string kPictures = "|.jpgJPEG File .tifTIFF File .docDOC  File |";
 
-// A card image made by the real tools, and the photos put on it.
-class CardTest : public ::testing::Test {
+class CardTest : public test::CardFixture {
 protected:
-    void SetUp() override {
-        if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "dosfstools/mtools missing";
-        fs::create_directories(cache);
+    scan::ScanContext context(const std::string& selection = kPictures, shell::Ui* to = nullptr) {
+        return CardFixture::context(selection, to);
     }
-
-    void makeCard(int megabytes = 300) { ASSERT_TRUE(test::MakeFatCard(image, megabytes, 8)); }
-
-    // Writes photo n to the card as NAME.JPG and remembers its bytes.
-    void putPhoto(int n, int width = 2048, int height = 1536) {
-        photos[n] = test::MakeTestJpeg(n, width, height);
-        const fs::path host = dir / ("p" + std::to_string(n) + ".jpg");
-        test::WriteFile(host, photos[n]);
-        ASSERT_TRUE(test::CopyToCard(image, host, nameOf(n)));
-    }
-    static std::string nameOf(int n) { return "IMG_" + std::to_string(1000 + n) + ".JPG"; }
-
-    ScanContext context(const std::string& selection = kPictures) {
-        ScanContext ctx(ui);
-        ctx.drive = image.string();
-        ctx.record = test::FatGeometry(image);
-        ctx.cacheFolder = cache;
-        ctx.table = BuildSignatureTable(selection);
-        OrderForScan(ctx.table);
-        return ctx;
-    }
-
-    // Photos whose exact bytes are among the found files.
-    std::vector<int> intact(const ScanContext& ctx) const {
-        std::map<std::string, int> wanted;
-        for (auto& [n, bytes] : photos) wanted[bytes] = n;
-        std::vector<int> out;
-        for (const auto& name : ctx.FoundNames) {
-            auto it = wanted.find(test::ReadFile(cache / name));
-            if (it != wanted.end()) out.push_back(it->second);
-        }
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-
-    // Writes raw bytes into the image at cluster `cluster`.
-    void writeAtCluster(std::uint64_t cluster, const std::string& bytes, std::uint64_t extraBytes = 0) {
-        const auto r = test::FatGeometry(image);
-        const std::uint64_t off = (r.FirstDataSector + (cluster - r.RootCluster) * r.SectorsPerCluster) *
-                                      static_cast<std::uint64_t>(r.BytesPerSector) + extraBytes;
-        std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(static_cast<std::streamoff>(off));
-        f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-
-    test::TempDir dir{"hx-scan"};
-    fs::path image = dir / "card.img";
-    fs::path cache = dir / "QXCache";
-    test::ScriptedUi ui;
-    std::map<int, std::string> photos;
 };
 
 }  // namespace
@@ -111,8 +55,7 @@ TEST_F(CardTest, DeletedAndFormattedPhotosComeBackByteIdentical) {
 
     // The same card quick-formatted again.
     ASSERT_TRUE(test::QuickFormatCard(image));
-    fs::remove_all(cache);
-    fs::create_directories(cache);
+    emptyCache();
     auto again = context();
     EXPECT_EQ(ScanDisk(again), ScanOutcome::Finished);
     EXPECT_EQ(intact(again), (std::vector<int>{0, 1, 2, 3, 4, 5}));
@@ -121,8 +64,7 @@ TEST_F(CardTest, DeletedAndFormattedPhotosComeBackByteIdentical) {
 
 TEST_F(CardTest, ConsecutiveClustersMakeTwoFilesAndDocEndsAtItsMark) {
     makeCard();
-    const auto r = test::FatGeometry(image);
-    const std::uint64_t cluster = static_cast<std::uint64_t>(r.SectorsPerCluster) * r.BytesPerSector;
+    const std::uint64_t cluster = clusterBytes();
     photos[7] = test::MakeTestJpeg(7, 640, 480);
     photos[8] = test::MakeTestJpeg(8, 640, 480);
     const std::uint64_t c7 = 100, c8 = c7 + (photos[7].size() + cluster - 1) / cluster;
@@ -148,21 +90,35 @@ TEST_F(CardTest, ConsecutiveClustersMakeTwoFilesAndDocEndsAtItsMark) {
     EXPECT_EQ(test::ReadFile(cache / "R#0002.doc"), doc);
 }
 
-TEST_F(CardTest, DeepScanFindsAPhotoThatStartsInsideACluster) {
+// A photo that starts inside a cluster is found by the deep scan only; a
+// thumbnail that sits on a sector boundary inside a photo stays part of it.
+TEST_F(CardTest, DeepScanFindsPhotosInsideClustersButNotTheirThumbnails) {
     makeCard();
     photos[3] = test::MakeTestJpeg(3, 1024, 768);
     writeAtCluster(200, photos[3], 3 * 512);
+    // A photo whose EXIF block carries a complete JPEG thumbnail at offset 512.
+    const std::string body = viewing::MakeSamplePhoto(9, {1024, 768, 95, 20, false});
+    const std::string thumb = viewing::MakeSamplePhoto(10, {160, 120, 80, 4, false});
+    std::string payload = std::string("Exif\0\0", 6) + std::string(512 - 12, 'x') + thumb + std::string(300, 'y');
+    std::string photo = "\xFF\xD8\xFF\xE1";
+    photo.push_back(static_cast<char>((payload.size() + 2) >> 8));
+    photo.push_back(static_cast<char>((payload.size() + 2) & 0xFF));
+    photo += payload + body.substr(2);
+    ASSERT_EQ(photo.compare(512, 4, "\xFF\xD8\xFF\xE0"), 0);
+    photos[9] = photo;
+    writeAtCluster(600, photo);
 
     auto plain = context();
     ScanDisk(plain);
-    EXPECT_TRUE(plain.FoundNames.empty());
+    EXPECT_EQ(intact(plain), (std::vector<int>{9}));
+    EXPECT_EQ(plain.FoundNames.size(), 1u);
 
-    fs::remove_all(cache);
-    fs::create_directories(cache);
+    emptyCache();
     auto deep = context();
     deep.options.deepScan = true;
     ScanDisk(deep);
-    EXPECT_EQ(intact(deep), (std::vector<int>{3}));
+    EXPECT_EQ(intact(deep), (std::vector<int>{3, 9}));
+    EXPECT_EQ(deep.FoundNames.size(), 2u);
     EXPECT_EQ(deep.unitSize, 512u);
 }
 
@@ -213,13 +169,7 @@ TEST_F(CardTest, AnEmptyMediumIsReportedWiped) {
 
 TEST_F(CardTest, AStoppedScanResumesWithoutDuplicates) {
     makeCard();
-    for (int n = 0; n < 8; ++n) putPhoto(n, 2048, 1536);
-    auto full = context();
-    ScanDisk(full);
-    ASSERT_EQ(intact(full).size(), 8u);
-    fs::remove_all(cache);
-    fs::create_directories(cache);
-
+    for (int n = 0; n < 8; ++n) putPhoto(n);
     auto ctx = context();
     ui.stopAtYield = 1;
     EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Stopped);
@@ -290,7 +240,6 @@ TEST_F(CardTest, ACacheDiskThatIsFullUndoesThePartFileAndTheScanResumesThere) {
 TEST_F(CardTest, SmartScanSkipsListedFilesAndListedNamesAreKept) {
     makeCard();
     for (int n = 0; n < 4; ++n) putPhoto(n, 1024, 768);
-    const auto before = test::FatGeometry(image);
     // Where the photos start, from mtools' own view of the card.
     std::string listing;
     test::RunCommand("mshowfat -i '" + image.string() + "' ::" + nameOf(2), &listing);
@@ -310,7 +259,6 @@ TEST_F(CardTest, SmartScanSkipsListedFilesAndListedNamesAreKept) {
     EXPECT_EQ(ctx.FoundNames[0], "_MG_1002.JPG");
     EXPECT_EQ(ctx.FoundSizes[0], static_cast<float>(photos[2].size()));
     EXPECT_EQ(intact(ctx), (std::vector<int>{2}));
-    (void)before;
 }
 
 TEST_F(CardTest, BrokenSourcesEndCleanly) {
@@ -325,8 +273,7 @@ TEST_F(CardTest, BrokenSourcesEndCleanly) {
     EXPECT_EQ(intact(ctx).size(), 3u);
 
     // No geometry, and a companion file full of nonsense: every sector is scanned.
-    fs::remove_all(cache);
-    fs::create_directories(cache);
+    emptyCache();
     test::WriteFile(dir / "card.dat", "\"x\"\n\"7\"\n\"-3\"\n\"1e300\"\n\"99999999999\"\n\"0\"\n");
     auto noGeo = context();
     noGeo.record = media::DriveRecord{};
@@ -344,8 +291,7 @@ TEST_F(CardTest, BrokenSourcesEndCleanly) {
 
 TEST_F(CardTest, RawEndRulesAndTheNothingRecoverableMessage) {
     makeCard();
-    const auto r = test::FatGeometry(image);
-    const std::size_t cluster = static_cast<std::size_t>(r.SectorsPerCluster) * r.BytesPerSector;
+    const std::size_t cluster = clusterBytes();
     // A Sigma raw: its directory mark says two entries, so the file ends 12*2+15 bytes after it.
     std::string x3f = "FOVb" + std::string(cluster * 2 - 4, 'r');
     const std::size_t mark = x3f.size() + 100;
@@ -364,7 +310,7 @@ TEST_F(CardTest, RawEndRulesAndTheNothingRecoverableMessage) {
 
     // Data on the card but nothing of the chosen types.
     // Every unit different from the one before on an eighth of the card: not a wiped medium.
-    const auto units = static_cast<std::size_t>(r.TotalClusters / 8);
+    const auto units = static_cast<std::size_t>(test::FatGeometry(image).TotalClusters / 8);
     std::string data(units * cluster, 'v');
     for (std::size_t u = 0; u < units; ++u) data.replace(u * cluster, 8, std::to_string(10000000 + u));
     writeAtCluster(1000, data);
@@ -374,30 +320,9 @@ TEST_F(CardTest, RawEndRulesAndTheNothingRecoverableMessage) {
     EXPECT_TRUE(ui.shownContaining("Data found but no recoverable files.\nAdjust the file types and/or use DeepScan."));
 }
 
-TEST_F(CardTest, AThumbnailOnASectorBoundaryStaysInsideItsPhoto) {
-    makeCard();
-    // A photo whose EXIF block carries a complete JPEG thumbnail at offset 512.
-    const std::string body = viewing::MakeSamplePhoto(9, {1024, 768, 95, 20, false});
-    const std::string thumb = viewing::MakeSamplePhoto(10, {160, 120, 80, 4, false});
-    std::string payload = std::string("Exif\0\0", 6) + std::string(512 - 12, 'x') + thumb + std::string(300, 'y');
-    std::string photo = "\xFF\xD8\xFF\xE1";
-    photo.push_back(static_cast<char>((payload.size() + 2) >> 8));
-    photo.push_back(static_cast<char>((payload.size() + 2) & 0xFF));
-    photo += payload + body.substr(2);
-    ASSERT_EQ(photo.compare(512, 4, "\xFF\xD8\xFF\xE0"), 0);
-    photos[9] = photo;
-    writeAtCluster(600, photo);
-    auto ctx = context();
-    ctx.options.deepScan = true;
-    ScanDisk(ctx);
-    EXPECT_EQ(intact(ctx), (std::vector<int>{9}));
-    EXPECT_EQ(ctx.FoundNames.size(), 1u);
-}
-
 TEST_F(CardTest, SizeCapAndRepeatedDataEndFilesWithoutAnEndMark) {
     makeCard();
-    const auto r = test::FatGeometry(image);
-    const std::size_t cluster = static_cast<std::size_t>(r.SectorsPerCluster) * r.BytesPerSector;
+    const std::size_t cluster = clusterBytes();
     std::string pdf = "%PDF-1.4\n";
     for (std::size_t i = 0; pdf.size() < 3 * cluster * 256; ++i) pdf += std::to_string(i * 7919) + " 0 obj\n";
     writeAtCluster(700, pdf);  // 3 MB, then the card's zeros
@@ -409,8 +334,7 @@ TEST_F(CardTest, SizeCapAndRepeatedDataEndFilesWithoutAnEndMark) {
     EXPECT_EQ(capped.found[0].size, 1u << 20);
 
     // On a fixed disk, a run of one repeated piece ends the file after 10 MB of it.
-    fs::remove_all(cache);
-    fs::create_directories(cache);
+    emptyCache();
     auto fixed = context(".pdfPDF  File ");
     fixed.record.DriveType = "Fixed";
     ScanDisk(fixed);
@@ -423,8 +347,7 @@ TEST_F(CardTest, SizeCapAndRepeatedDataEndFilesWithoutAnEndMark) {
 
 TEST_F(CardTest, CanonRawTakesItsOwnNameAndEndsAtItsTrailer) {
     makeCard();
-    const auto r = test::FatGeometry(image);
-    const std::size_t cluster = static_cast<std::size_t>(r.SectorsPerCluster) * r.BytesPerSector;
+    const std::size_t cluster = clusterBytes();
     std::string crw = std::string("II\x1A\0\0\0", 6) + "HEAPCCDR";
     crw.resize(cluster, 'a');
     std::string named(cluster, 'b');
@@ -460,11 +383,7 @@ TEST_F(CardTest, ProgressShowsTheTimeToGoEveryThreeSeconds) {
             std::this_thread::sleep_for(std::chrono::milliseconds(60));  // 75 blocks: over 4 s
         }
     } slow;
-    ScanContext ctx(slow);
-    ctx.drive = image.string();
-    ctx.record = test::FatGeometry(image);
-    ctx.cacheFolder = cache;
-    ctx.table = BuildSignatureTable(kPictures);
+    auto ctx = context(kPictures, &slow);
     ScanDisk(ctx);
     ASSERT_FALSE(slow.fractions.empty());
     EXPECT_GT(slow.fractions[0], 0.0);

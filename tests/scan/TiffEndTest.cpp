@@ -1,17 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
 
-#include "fixtures/ScriptedUi.h"
-#include "fixtures/TempDir.h"
-#include "fixtures/TestJpeg.h"
-#include "scan/ScanDisk.h"
+#include "fixtures/CardFixture.h"
 #include "scan/TiffEnd.h"
 
 using namespace hx;
 using namespace hx::scan;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -105,32 +100,21 @@ TEST(TiffEnd, LoopingOrBrokenDirectoriesAreBounded) {
 }
 
 // On a formatted card nothing lists the raw's size: its own directories end it.
-TEST(TiffEnd, AScannedRawLeavesTheClusterSlackBehind) {
-    if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "dosfstools/mtools missing";
-    test::TempDir dir("hx-tiffend");
-    const fs::path image = dir / "card.img";
-    ASSERT_TRUE(test::MakeFatCard(image, 300, 8));
+using TiffEndOnCard = test::CardFixture;
+TEST_F(TiffEndOnCard, AScannedRawLeavesTheClusterSlackBehind) {
+    makeCard();
     RawBuilder b;
     const std::string cr2 = b.build(true, "Canon", 40000, 200001);
     b.little = false;
     const std::string nef = b.build(false, "NIKON CORPORATION", 30000, 150003);
-    test::WriteFile(dir / "a.cr2", cr2 + std::string(3000, 'x'));  // the slack holds old data
-    test::WriteFile(dir / "b.nef", nef);
-    ASSERT_TRUE(test::CopyToCard(image, dir / "a.cr2", "IMG_0001.CR2"));
-    ASSERT_TRUE(test::CopyToCard(image, dir / "b.nef", "DSC_0002.NEF"));
+    ASSERT_TRUE(test::FatPutFile(image, "IMG_0001.CR2", cr2 + std::string(3000, 'x')));  // the slack holds old data
+    ASSERT_TRUE(test::FatPutFile(image, "DSC_0002.NEF", nef));
     ASSERT_TRUE(test::QuickFormatCard(image));
 
-    test::ScriptedUi ui;
-    ScanContext ctx(ui);
-    ctx.drive = image.string();
-    ctx.record = test::FatGeometry(image);
-    ctx.cacheFolder = dir / "QXCache";
-    fs::create_directories(ctx.cacheFolder);
-    ctx.table = BuildSignatureTable("|.cr2Canon Raw .nefNikon Raw |");
-    OrderForScan(ctx.table);
+    auto ctx = context("|.cr2Canon Raw .nefNikon Raw |");
     ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
     ASSERT_EQ(ctx.found.size(), 2u);
-    EXPECT_EQ(test::ReadFile(ctx.cacheFolder / ctx.FoundNames[0]), cr2);
-    EXPECT_EQ(test::ReadFile(ctx.cacheFolder / ctx.FoundNames[1]), nef);
+    EXPECT_EQ(test::ReadFile(cache / ctx.FoundNames[0]), cr2);
+    EXPECT_EQ(test::ReadFile(cache / ctx.FoundNames[1]), nef);
     EXPECT_EQ(ctx.found[1].size, nef.size());
 }

@@ -5,17 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "fixtures/ScriptedUi.h"
 #include "fixtures/ShellSandbox.h"
-#include "fixtures/TempDir.h"
 #include "shell/MessageBoxRules.h"
 #include "shell/ProcessControl.h"
 #include "shell/Startup.h"
-#include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
 
 using namespace hx::shell;
-using hx::test::ScriptedUi;
 using hx::test::TempDir;
 using hx::test::WriteFile;
 namespace fs = std::filesystem;
@@ -25,6 +21,12 @@ namespace {
 struct Sandbox : hx::test::ShellSandbox {
     StartupOptions options;
     Sandbox() : ShellSandbox("hx-startup") { options.endStrayProcesses = false; }
+    // The start-up steps without the rights notice, which would ask about the drive.
+    StepSequence startup() {
+        auto steps = EngineStartupSteps(state, ui, options);
+        steps.remove("RightsCheck");
+        return steps;
+    }
 };
 
 // A child process running `program` (a copy of sleep under another name).
@@ -87,8 +89,7 @@ TEST(Startup, SwitchesLanguageAndCache) {
     s.state.commandLine = "1043 language cache=" + s.p("new");
     s.options.systemLanguage = 1036;
 
-    auto steps = EngineStartupSteps(s.state, s.ui, s.options);
-    steps.remove("RightsCheck");
+    auto steps = s.startup();
     EXPECT_TRUE(steps.run());
     for (const auto& o : steps.outcomes()) EXPECT_EQ(o.result, StepResult::Done) << o.name << " " << o.error;
     EXPECT_EQ(CurrentLanguage(), kLangDutch);
@@ -141,8 +142,7 @@ TEST(Startup, CacheSwitchWithoutFolderAsksAndUninstallQuits) {
     Sandbox s;
     s.state.commandLine = "cache";
     s.ui.inputs = {s.p("asked")};
-    auto steps = EngineStartupSteps(s.state, s.ui, s.options);
-    steps.remove("RightsCheck");
+    auto steps = s.startup();
     EXPECT_TRUE(steps.run());
     ASSERT_EQ(s.ui.messages.size(), 1u);
     EXPECT_EQ(s.ui.messages[0].text, "Cache:");
@@ -168,20 +168,16 @@ TEST(Startup, ManualOfTheChosenLanguageIsInstalled) {
     WriteFile(manual / "Nederlands" / "Manual.htm", std::string(40000, 'n'));
     WriteFile(manual / "Deutsch" / "Manual.htm", std::string(40000, 'd'));
     s.state.commandLine = "1031 language";
-    auto steps = EngineStartupSteps(s.state, s.ui, s.options);
-    steps.remove("RightsCheck");
-    steps.run();
+    s.startup().run();
     EXPECT_EQ(hx::test::ReadFile(manual / "Manual.htm")[0], 'd');
     EXPECT_FALSE(InstallManual(s.state.programFolder, kLangEnglish));  // not there
 
     // Same language and a full manual: left alone.
     WriteFile(manual / "Manual.htm", std::string(36000, 'x'));
-    steps.run();
+    s.startup().run();
     EXPECT_EQ(hx::test::ReadFile(manual / "Manual.htm")[0], 'x');
     s.state.commandLine = "1043 language";
-    auto dutch = EngineStartupSteps(s.state, s.ui, s.options);
-    dutch.remove("RightsCheck");
-    dutch.run();
+    s.startup().run();
     EXPECT_EQ(hx::test::ReadFile(manual / "Manual.htm")[0], 'n');
 }
 
@@ -190,9 +186,7 @@ TEST(Startup, ResourceFileInTheProgramFolderIsUsed) {
     ResetStrings();
     WriteFile(s.state.programFolder / "Harvestrix.res", "HXRES 1\n[1043]\n1812=Eigen cache: %0\n");
     s.state.commandLine = "1043 language";
-    auto steps = EngineStartupSteps(s.state, s.ui, s.options);
-    steps.remove("RightsCheck");
-    steps.run();
+    s.startup().run();
     EXPECT_EQ(LoadStr(1812, "Cache folder: %0"), "Eigen cache: %0");
     EXPECT_EQ(LoadStr(1406, "Drive %0 not ready."), "Drive %0 not ready.");  // the file has no such text
     ResetStrings();
@@ -202,9 +196,7 @@ TEST(Startup, LanguageFromTheSystem) {
     for (auto [system, expected] : {std::pair{2055, kLangGerman}, {1036, kLangEnglish}, {2067, kLangDutch}}) {
         Sandbox s;
         s.options.systemLanguage = system;
-        auto steps = EngineStartupSteps(s.state, s.ui, s.options);
-        steps.remove("RightsCheck");
-        steps.run();
+        s.startup().run();
         EXPECT_EQ(s.state.languageId, expected) << system;
     }
 }

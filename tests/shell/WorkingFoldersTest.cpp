@@ -2,10 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "fixtures/ScriptedUi.h"
 #include "fixtures/ShellSandbox.h"
-#include "fixtures/TempDir.h"
-#include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
 
 using namespace hx::shell;
@@ -16,9 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Sandbox : hx::test::ShellSandbox {
-    Sandbox() : ShellSandbox("hx-folders") {}
-};
+using Sandbox = hx::test::ShellSandbox;
 
 int countFiles(const fs::path& folder) {
     int n = 0;

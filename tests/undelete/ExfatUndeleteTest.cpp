@@ -12,23 +12,20 @@ namespace hx::undelete {
 namespace {
 
 namespace fs = std::filesystem;
-using test::RandomBytes;
-using test::ReadFile;
-using test::RunCommand;
+using test::PatternBytes;
 using test::WriteFile;
 
 TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
     const std::string why = test::FuseUnavailableReason(true);
     if (!why.empty()) GTEST_SKIP() << why;
-    if (!test::HaveTool("mkfs.exfat") || !test::HaveTool("mount.exfat-fuse")) GTEST_SKIP() << "exFAT tools missing";
+    if (!test::HaveTool("mount.exfat-fuse")) GTEST_SKIP() << "exfat-fuse missing";
     test::TempDir dir("hx-exfat");
-    const std::string image = (dir / "card.img").string();
-    RunCommand("truncate -s 24M '" + image + "'");
-    ASSERT_EQ(RunCommand("mkfs.exfat -c 4096 '" + image + "' >/dev/null"), 0);
+    const std::string image = test::MakeExFatImage(dir / "card.img", {24, 4096, ""}).string();
+    REQUIRE_IMAGE(image);
     std::map<std::string, std::string> files = {
-        {"IMG_2041 holiday.JPG", RandomBytes(70000, 1)},
-        {"DCIM/100CANON/IMG_0001.CR2", RandomBytes(50001, 2)},
-        {"Gone/inside.jpg", RandomBytes(9000, 3)},
+        {"IMG_2041 holiday.JPG", PatternBytes(70000, 1)},
+        {"DCIM/100CANON/IMG_0001.CR2", PatternBytes(50001, 2)},
+        {"Gone/inside.jpg", PatternBytes(9000, 3)},
         {"empty.txt", ""},
     };
     {
@@ -36,12 +33,12 @@ TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
         if (!mount.ok()) GTEST_SKIP() << mount.error();
         const fs::path m = mount.dir();
         for (auto& [name, bytes] : files) WriteFile(m / name, bytes);
-        WriteFile(m / "keep.jpg", RandomBytes(3000, 4));
+        WriteFile(m / "keep.jpg", PatternBytes(3000, 4));
         // A file that has to follow a FAT chain through holes.
-        for (int i = 0; i < 16; ++i) WriteFile(m / ("fill" + std::to_string(i)), RandomBytes(8192, 100 + i));
-        RunCommand("dd if=/dev/zero of='" + (m / "ballast").string() + "' bs=64k");
+        for (int i = 0; i < 16; ++i) WriteFile(m / ("fill" + std::to_string(i)), PatternBytes(8192, 100 + i));
+        test::RunCommand("dd if=/dev/zero of='" + (m / "ballast").string() + "' bs=64k");
         for (int i = 0; i < 16; i += 2) fs::remove(m / ("fill" + std::to_string(i)));
-        files["frag.bin"] = RandomBytes(8192 * 5 + 77, 5);
+        files["frag.bin"] = PatternBytes(8192 * 5 + 77, 5);
         WriteFile(m / "frag.bin", files["frag.bin"]);
         for (auto& [name, bytes] : files)
             if (name.rfind("Gone/", 0) != 0) fs::remove(m / name);
@@ -56,11 +53,7 @@ TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
     ASSERT_TRUE(ListExfatEntries(vol, list, ui));
     for (auto& e : list) EstimateExfatRecoverable(vol, e);
 
-    auto find = [&](const std::string& name) -> const UndeleteEntry* {
-        for (auto& e : list)
-            if (e.ListName == name) return &e;
-        return nullptr;
-    };
+    auto find = [&](const std::string& name) { return test::FindListed(list, name); };
     test::TempDir out("hx-exfat-out");
     bool sawChain = false;
     for (auto& [path, bytes] : files) {
@@ -74,7 +67,7 @@ TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
         EXPECT_GT(e->Modified, DateSerial(2020, 1, 1));
         sawChain = sawChain || (!bytes.empty() && !(e->Attributes & kAttrExfatContiguous));
         ASSERT_TRUE(RestoreExfatEntry(vol, *e, out / "r.bin")) << name;
-        EXPECT_TRUE(ReadFile(out / "r.bin") == bytes) << name << " differs";
+        EXPECT_TRUE(test::ReadFile(out / "r.bin") == bytes) << name << " differs";
     }
     EXPECT_TRUE(sawChain) << "the fixture should have made a fragmented file";
     EXPECT_EQ(find("IMG_0001.CR2")->FolderPath, "\\DCIM\\100CANON");
@@ -84,7 +77,7 @@ TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
     ASSERT_NE(keep, nullptr);
     EXPECT_FALSE(keep->isDeleted());
     ASSERT_TRUE(RestoreExfatEntry(vol, *keep, out / "k.bin"));
-    EXPECT_EQ(ReadFile(out / "k.bin").size(), 3000u);
+    EXPECT_EQ(test::ReadFile(out / "k.bin").size(), 3000u);
 }
 
 TEST(ExfatUndelete, RejectsBadBootSectors) {

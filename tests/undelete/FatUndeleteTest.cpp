@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <map>
 
 #include "UndeleteFixtures.h"
@@ -15,82 +14,66 @@ namespace hx::undelete {
 namespace {
 
 namespace fs = std::filesystem;
-using test::RandomBytes;
+using test::PatternBytes;
 using test::ReadFile;
-using test::RunCommand;
-using test::WriteFile;
 
 struct FatKind {
     int bits;
-    int sizeKb;
+    std::uint32_t sizeKiB;
 };
 
 class FatUndelete : public ::testing::TestWithParam<FatKind> {
 protected:
     void SetUp() override {
-        if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "mkfs.fat or mtools missing";
-        image_ = (dir_.path() / "fat.img").string();
-        const FatKind k = GetParam();
-        ASSERT_EQ(RunCommand("mkfs.fat -F " + std::to_string(k.bits) + " -s 1 -C '" + image_ + "' " +
-                             std::to_string(k.sizeKb) + " >/dev/null"),
-                  0);
+        image_ = test::MakeFatImage(dir_ / "fat.img",
+                                    {.fatBits = GetParam().bits, .sizeKiB = GetParam().sizeKiB, .sectorsPerCluster = 1, .label = ""});
+        REQUIRE_IMAGE(image_);
     }
     void put(const std::string& path, const std::string& bytes) {
-        const fs::path src = dir_ / "src.bin";
-        WriteFile(src, bytes);
-        ASSERT_EQ(mtools("mcopy -o -i '" + image_ + "' '" + src.string() + "' '::/" + path + "'"), 0) << path;
+        ASSERT_TRUE(test::FatPutFile(image_, path, bytes)) << test::MediaSkipReason();
         files_[path] = bytes;
     }
-    int mtools(const std::string& cmd) {
-        std::string out;
-        const int rc = RunCommand("MTOOLS_SKIP_CHECK=1 " + cmd, &out);
-        if (rc) ADD_FAILURE() << cmd << ": " << out;
-        return rc;
-    }
-    // By long name; a deleted short-only name lost its first letter.
-    const UndeleteEntry* byLongName(const std::vector<UndeleteEntry>& list, const std::string& name) {
-        for (auto& e : list)
-            if (e.ListName == name || (e.isDeleted() && e.ListName.size() == name.size() &&
-                                       e.ListName.compare(1, std::string::npos, name, 1, std::string::npos) == 0))
-                return &e;
-        return nullptr;
+    void del(const std::string& path) { ASSERT_TRUE(test::FatDelete(image_, path)) << test::MediaSkipReason(); }
+    // Everything on the volume, with the recovery estimate of each entry.
+    std::vector<UndeleteEntry> listAll(FatVolume& vol) {
+        std::vector<UndeleteEntry> list;
+        EXPECT_TRUE(LoadFatVolume(image_.string(), media::DriveRecord{}, vol));
+        EXPECT_TRUE(ListFatEntries(vol, list, ui_));
+        for (auto& e : list) EstimateFatRecoverable(vol, e);
+        return list;
     }
 
     test::TempDir dir_{"hx-fat"};
-    std::string image_;
+    fs::path image_;
     std::map<std::string, std::string> files_;
     test::ScriptedUi ui_;
 };
 
 TEST_P(FatUndelete, ListsAndRestoresDeletedFiles) {
-    mtools("mmd -i '" + image_ + "' ::/DCIM ::/DCIM/100CANON ::/Old");
-    put("Holiday photo.jpg", RandomBytes(30000, 1));
-    put("small.txt", RandomBytes(100, 2));
+    put("Holiday photo.jpg", PatternBytes(30000, 1));
+    put("small.txt", PatternBytes(100, 2));
     put("empty.dat", "");
-    put("DCIM/100CANON/IMG_0001.JPG", RandomBytes(20000, 3));
-    put("Old/inside.jpg", RandomBytes(5000, 4));
-    put("keep.jpg", RandomBytes(7000, 5));
+    put("DCIM/100CANON/IMG_0001.JPG", PatternBytes(20000, 3));
+    put("Old/inside.jpg", PatternBytes(5000, 4));
+    put("keep.jpg", PatternBytes(7000, 5));
     // Fragmentation: d.bin fills the hole of b.bin and continues after c.bin.
-    put("a.bin", RandomBytes(1500, 6));
-    put("b.bin", RandomBytes(1000, 7));
-    put("c.bin", RandomBytes(1000, 8));
-    mtools("mdel -i '" + image_ + "' ::/b.bin");
-    put("d.bin", RandomBytes(2500, 9));
+    put("a.bin", PatternBytes(1500, 6));
+    put("b.bin", PatternBytes(1000, 7));
+    put("c.bin", PatternBytes(1000, 8));
+    del("b.bin");
+    put("d.bin", PatternBytes(2500, 9));
     for (const char* gone : {"Holiday photo.jpg", "small.txt", "empty.dat", "DCIM/100CANON/IMG_0001.JPG", "d.bin"})
-        mtools(std::string("mdel -i '") + image_ + "' '::/" + gone + "'");
-    mtools("mdeltree -i '" + image_ + "' ::/Old");
+        del(gone);
+    del("Old");
 
     FatVolume vol;
-    ASSERT_TRUE(LoadFatVolume(image_, media::DriveRecord{}, vol));
+    const auto list = listAll(vol);
     EXPECT_EQ(vol.fatBits, GetParam().bits);
-    std::vector<UndeleteEntry> list;
-    ASSERT_TRUE(ListFatEntries(vol, list, ui_));
-    for (auto& e : list) EstimateFatRecoverable(vol, e);
 
     const double today = DateSerial(1970, 1, 1) + static_cast<double>(std::time(nullptr)) / 86400.0;
     test::TempDir out("hx-fat-out");
     for (const char* name : {"Holiday photo.jpg", "small.txt", "empty.dat", "IMG_0001.JPG", "inside.jpg", "d.bin"}) {
-        const UndeleteEntry* e = byLongName(list, name);
+        const UndeleteEntry* e = test::FindListed(list, name);
         ASSERT_NE(e, nullptr) << name;
         EXPECT_TRUE(e->isDeleted()) << name;
         EXPECT_EQ(e->FileName[0], '?');
@@ -104,11 +87,11 @@ TEST_P(FatUndelete, ListsAndRestoresDeletedFiles) {
         ASSERT_TRUE(RestoreFatEntry(vol, *e, out / "r.bin")) << name;
         EXPECT_TRUE(ReadFile(out / "r.bin") == files_[key]) << name << " differs";
     }
-    EXPECT_EQ(byLongName(list, "IMG_0001.JPG")->FolderPath, "\\DCIM\\100CANON");
-    EXPECT_EQ(byLongName(list, "inside.jpg")->FolderPath, "\\Old");
-    EXPECT_EQ(byLongName(list, "Holiday photo.jpg")->FileName.substr(1), "OLIDA~1.JPG");
+    EXPECT_EQ(test::FindListed(list, "IMG_0001.JPG")->FolderPath, "\\DCIM\\100CANON");
+    EXPECT_EQ(test::FindListed(list, "inside.jpg")->FolderPath, "\\Old");
+    EXPECT_EQ(test::FindListed(list, "Holiday photo.jpg")->FileName.substr(1), "OLIDA~1.JPG");
 
-    const UndeleteEntry* keep = byLongName(list, "keep.jpg");
+    const UndeleteEntry* keep = test::FindListed(list, "keep.jpg");
     ASSERT_NE(keep, nullptr);
     EXPECT_FALSE(keep->isDeleted());
     EXPECT_EQ(keep->ListSize, 7000u);
@@ -118,17 +101,13 @@ TEST_P(FatUndelete, ListsAndRestoresDeletedFiles) {
 
 TEST_P(FatUndelete, ReusedClustersAreOverwritten) {
     // In its own folder, so that the new file cannot take its directory slot.
-    mtools("mmd -i '" + image_ + "' ::/A");
-    put("A/first.jpg", RandomBytes(4000, 11));
-    mtools("mdel -i '" + image_ + "' ::/A/first.jpg");
-    put("second.jpg", RandomBytes(4000, 12));  // takes the same clusters
+    put("A/first.jpg", PatternBytes(4000, 11));
+    del("A/first.jpg");
+    put("second.jpg", PatternBytes(4000, 12));  // takes the same clusters
     FatVolume vol;
-    ASSERT_TRUE(LoadFatVolume(image_, media::DriveRecord{}, vol));
-    std::vector<UndeleteEntry> list;
-    ASSERT_TRUE(ListFatEntries(vol, list, ui_));
-    for (auto& e : list) EstimateFatRecoverable(vol, e);
-    const UndeleteEntry* first = byLongName(list, "first.jpg");
-    const UndeleteEntry* second = byLongName(list, "second.jpg");
+    const auto list = listAll(vol);
+    const UndeleteEntry* first = test::FindListed(list, "first.jpg");
+    const UndeleteEntry* second = test::FindListed(list, "second.jpg");
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     if (first->FirstCluster == second->FirstCluster) {
@@ -143,20 +122,13 @@ TEST_P(FatUndelete, ReusedClustersAreOverwritten) {
 INSTANTIATE_TEST_SUITE_P(Kinds, FatUndelete, ::testing::Values(FatKind{12, 1440}, FatKind{16, 16384}, FatKind{32, 66000}),
                          [](const auto& info) { return "FAT" + std::to_string(info.param.bits); });
 
-}  // namespace
-}  // namespace hx::undelete
-
-namespace hx::undelete {
-namespace {
-
 TEST(FatLoops, DirectoryLoopsEndTheWalk) {
-    if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mmd")) GTEST_SKIP() << "mkfs.fat or mtools missing";
     test::TempDir dir("hx-fat-loop");
-    const std::string image = (dir / "loop.img").string();
-    ASSERT_EQ(RunCommand("mkfs.fat -F 16 -s 1 -C '" + image + "' 16384 >/dev/null"), 0);
-    ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mmd -i '" + image + "' ::/A ::/A/B"), 0);
+    const fs::path image = test::MakeFatImage(dir / "loop.img", {.fatBits = 16, .sizeKiB = 16384, .sectorsPerCluster = 1, .label = ""});
+    REQUIRE_IMAGE(image);
+    ASSERT_TRUE(test::FatMakeDir(image, "A/B"));
     FatVolume vol;
-    ASSERT_TRUE(LoadFatVolume(image, media::DriveRecord{}, vol));
+    ASSERT_TRUE(LoadFatVolume(image.string(), media::DriveRecord{}, vol));
     test::ScriptedUi ui;
     std::vector<UndeleteEntry> list;
     ASSERT_TRUE(ListFatEntries(vol, list, ui));
@@ -172,11 +144,7 @@ TEST(FatLoops, DirectoryLoopsEndTheWalk) {
     up[11] = 0x10;
     up[26] = static_cast<char>(a & 0xFF);
     up[27] = static_cast<char>(a >> 8);
-    {
-        std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(static_cast<std::streamoff>(vol.clusterOffset(folderB->FirstCluster) + vol.bytesPerCluster() - 32));
-        f.write(up.data(), 32);
-    }
+    test::PatchFile(image, vol.clusterOffset(folderB->FirstCluster) + vol.bytesPerCluster() - 32, up);
     vol.fat[a] = a;
     list.clear();
     ASSERT_TRUE(ListFatEntries(vol, list, ui));

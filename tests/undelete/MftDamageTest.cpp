@@ -28,11 +28,15 @@ protected:
     std::uint32_t addFile(Volume& v, const std::string& name, std::uint64_t parent, std::size_t size, unsigned salt) {
         const std::int64_t clusters = static_cast<std::int64_t>((size + kCluster - 1) / kCluster);
         const std::int64_t lcn = v.allocate(std::max<std::int64_t>(clusters, 1));
-        const std::string bytes = test::RandomBytes(size, salt);
+        const std::string bytes = test::PatternBytes(size, salt);
         v.putData(lcn, bytes);
         contents_[name] = bytes;
         return v.add(record(0, {standardInformation(Volume::kTime), fileName(name, parent),
                                 nonResident(0x80, {{lcn, std::max<std::int64_t>(clusters, 1)}}, 0, size, 2)}));
+    }
+    // A deleted folder; its record number.
+    static std::uint32_t addFolder(Volume& v, const std::string& name, std::uint64_t parent) {
+        return v.add(record(2, {standardInformation(Volume::kTime), fileName(name, parent)}));
     }
     std::vector<UndeleteEntry> list(Volume& v) {
         const std::string path = (dir_ / "synthetic.img").string();
@@ -77,12 +81,12 @@ TEST_F(MftDamage, DamagedRecordsAreSkipped) {
                      nonResident(0x80, {{1ll << 40, 4}}, 0, 16000, 2)}));
     // Two folders that are each other's parent, and a file inside them.
     const std::uint32_t a = v.count(), b = a + 1;
-    v.add(record(2, {standardInformation(Volume::kTime), fileName("A", b)}));
-    v.add(record(2, {standardInformation(Volume::kTime), fileName("B", a)}));
+    addFolder(v, "A", b);
+    addFolder(v, "B", a);
     addFile(v, "cycle.jpg", a, 100, 4);
     // A folder that is its own parent.
     const std::uint32_t self = v.count();
-    v.add(record(2, {standardInformation(Volume::kTime), fileName("S", self)}));
+    addFolder(v, "S", self);
     addFile(v, "selfloop.jpg", self, 100, 5);
     // A parent beyond the MFT: the file stays, its folder is unknown.
     addFile(v, "orphan.jpg", 999999, 100, 6);
@@ -92,24 +96,14 @@ TEST_F(MftDamage, DamagedRecordsAreSkipped) {
     put32(o, 56 + 4, 4000);  // the first attribute claims more than the record has
 
     const auto l = list(v);
-    EXPECT_EQ(names(l), (std::vector<std::string>{"good.jpg", "orphan.jpg"}));
-    for (auto& e : l) {
-        if (e.FileName == "orphan.jpg") {
-            EXPECT_EQ(e.FolderPath, "\\?");
-        }
-    }
+    ASSERT_EQ(names(l), (std::vector<std::string>{"good.jpg", "orphan.jpg"}));
+    EXPECT_EQ(test::FindListed(l, "orphan.jpg")->FolderPath, "\\?");
 }
 
 TEST_F(MftDamage, TheProgramsOwnFilesAndFoldersAreNotListed) {
     Volume v(false, 200);
-    const std::uint32_t cache = v.count();
-    v.add(record(2, {standardInformation(Volume::kTime), fileName("QXCache", 5)}));
-    const std::uint32_t backup = cache + 1;
-    v.add(record(2, {standardInformation(Volume::kTime), fileName("Backup", 5)}));
-    const std::uint32_t templates = cache + 2;
-    v.add(record(2, {standardInformation(Volume::kTime), fileName("MyTEMPLATES", 5)}));
-    const std::uint32_t lower = cache + 3;
-    v.add(record(2, {standardInformation(Volume::kTime), fileName("backup", 5)}));
+    const std::uint32_t cache = addFolder(v, "QXCache", 5), backup = addFolder(v, "Backup", 5);
+    const std::uint32_t templates = addFolder(v, "MyTEMPLATES", 5), lower = addFolder(v, "backup", 5);
     addFile(v, "a.jpg", cache, 10, 1);
     addFile(v, "b.jpg", backup, 10, 2);
     addFile(v, "c.jpg", templates, 10, 3);
@@ -128,7 +122,7 @@ TEST_F(MftDamage, TheProgramsOwnFilesAndFoldersAreNotListed) {
 TEST_F(MftDamage, SplitDataAttributeThroughAttributeList) {
     Volume v(false, 200);
     const std::uint32_t base = v.count(), ext1 = base + 1, ext2 = base + 2;
-    const std::string bytes = test::RandomBytes(kCluster * 5 + 123, 9);
+    const std::string bytes = test::PatternBytes(kCluster * 5 + 123, 9);
     const std::int64_t l1 = v.allocate(3), gap = v.allocate(2), l2 = v.allocate(3);
     (void)gap;
     v.putData(l1, bytes.substr(0, kCluster * 3));

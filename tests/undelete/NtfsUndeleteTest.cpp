@@ -15,7 +15,7 @@ namespace hx::undelete {
 namespace {
 
 namespace fs = std::filesystem;
-using test::RandomBytes;
+using test::PatternBytes;
 using test::ReadFile;
 using test::RunCommand;
 using test::WriteFile;
@@ -30,11 +30,9 @@ protected:
             return;
         }
         dir_ = new test::TempDir("hx-ntfs");
-        image_ = (dir_->path() / "ntfs.img").string();
-        RunCommand("truncate -s 48M '" + image_ + "'");
-        std::string out;
-        if (RunCommand("mkntfs -F -q -Q -c 4096 '" + image_ + "'", &out) != 0) {
-            skipReason_ = "mkntfs failed: " + out;
+        image_ = test::MakeNtfsImage(dir_->path() / "ntfs.img", {48, 4096}).string();
+        if (image_.empty()) {
+            skipReason_ = test::MediaSkipReason();
             return;
         }
         test::FuseMount mount(test::FuseMount::Kind::Ntfs, image_, dir_->path() / "mnt", "compression");
@@ -44,14 +42,14 @@ protected:
         }
         const fs::path m = mount.dir();
         files_ = {
-            {"Holiday photo.JPG", RandomBytes(300000, 1)},
+            {"Holiday photo.JPG", PatternBytes(300000, 1)},
             {"tiny.txt", "resident bytes in the record"},
             {"empty.dat", ""},
-            {"Photos/2019/deep.cr2", RandomBytes(123457, 2)},
-            {"Temp/hidden.jpg", RandomBytes(9000, 3)},
+            {"Photos/2019/deep.cr2", PatternBytes(123457, 2)},
+            {"Temp/hidden.jpg", PatternBytes(9000, 3)},
         };
         for (auto& [name, bytes] : files_) WriteFile(m / name, bytes);
-        WriteFile(m / "keep.jpg", RandomBytes(5000, 4));
+        WriteFile(m / "keep.jpg", PatternBytes(5000, 4));
         // A folder marked compressed: ntfs-3g writes LZNT1 units into it.
         fs::create_directories(m / "Packed");
         std::uint8_t attr[4] = {};
@@ -61,32 +59,23 @@ protected:
         }
         std::string packed;
         for (int i = 0; packed.size() < 530000; ++i) packed += "line " + std::to_string(i % 97) + " of a log\n";
-        packed += RandomBytes(70000, 9);  // a unit that does not compress
+        packed += PatternBytes(70000, 9);  // a unit that does not compress
         files_["Packed/log.dat"] = packed;
         WriteFile(m / "Packed/log.dat", packed);
         // A fragmented file: fill the volume with small files, free every
         // other one, then write a file that has to use the holes.
-        for (int i = 0; i < 24; ++i) WriteFile(m / ("fill" + std::to_string(i)), RandomBytes(16384, 100 + i));
+        for (int i = 0; i < 24; ++i) WriteFile(m / ("fill" + std::to_string(i)), PatternBytes(16384, 100 + i));
         RunCommand("dd if=/dev/zero of='" + (m / "ballast").string() + "' bs=64k");
         for (int i = 0; i < 24; i += 2) fs::remove(m / ("fill" + std::to_string(i)));
         RunCommand("sync");
-        files_["frag.bin"] = RandomBytes(16384 * 8 + 1000, 5);
+        files_["frag.bin"] = PatternBytes(16384 * 8 + 1000, 5);
         WriteFile(m / "frag.bin", files_["frag.bin"]);
         // A sparse file: a hole between two written stretches.
-        {
-            std::string sparse(1 << 20, '\0');
-            const std::string head = RandomBytes(5000, 6), tail = RandomBytes(7000, 7);
-            std::copy(head.begin(), head.end(), sparse.begin());
-            std::copy(tail.begin(), tail.end(), sparse.end() - 7000);
-            RunCommand("head -c 5000 /dev/zero >/dev/null");
-            WriteFile(m / "sparse.bin", head);
-            RunCommand("truncate -s " + std::to_string(1 << 20) + " '" + (m / "sparse.bin").string() + "'");
-            std::FILE* f = std::fopen((m / "sparse.bin").c_str(), "r+b");
-            std::fseek(f, (1 << 20) - 7000, SEEK_SET);
-            std::fwrite(tail.data(), 1, tail.size(), f);
-            std::fclose(f);
-            files_["sparse.bin"] = sparse;
-        }
+        const std::string head = PatternBytes(5000, 6), tail = PatternBytes(7000, 7);
+        WriteFile(m / "sparse.bin", head);
+        RunCommand("truncate -s 1M '" + (m / "sparse.bin").string() + "'");
+        test::PatchFile(m / "sparse.bin", (1 << 20) - 7000, tail);
+        files_["sparse.bin"] = head + std::string((1 << 20) - 12000, '\0') + tail;
         for (auto& [name, bytes] : files_) fs::remove(m / name);
         mount.unmount();
     }
@@ -99,12 +88,6 @@ protected:
         if (!skipReason_.empty()) GTEST_SKIP() << skipReason_;
     }
 
-    const UndeleteEntry* find(const std::vector<UndeleteEntry>& list, const std::string& name) {
-        for (auto& e : list)
-            if (e.FileName == name) return &e;
-        return nullptr;
-    }
-
     static inline test::TempDir* dir_ = nullptr;
     static inline std::string image_;
     static inline std::string skipReason_;
@@ -115,7 +98,7 @@ protected:
 TEST_F(NtfsUndelete, ListsDeletedFilesWithNamesFoldersAndSizes) {
     std::vector<UndeleteEntry> list;
     ASSERT_TRUE(ListNtfsDeleted(image_, list, "all", 0, 0, ui_));
-    const UndeleteEntry* photo = find(list, "holiday photo.jpg");
+    const UndeleteEntry* photo = test::FindListed(list, "holiday photo.jpg");
     ASSERT_NE(photo, nullptr);
     EXPECT_EQ(photo->ListName, "holiday photo.jpg");
     EXPECT_EQ(photo->FolderPath, "\\");
@@ -125,19 +108,19 @@ TEST_F(NtfsUndelete, ListsDeletedFilesWithNamesFoldersAndSizes) {
     EXPECT_GT(photo->Created, 40000.0);  // after 2009
     EXPECT_GE(photo->Modified, photo->Created - 1.0 / 86400);
 
-    const UndeleteEntry* deep = find(list, "deep.cr2");
+    const UndeleteEntry* deep = test::FindListed(list, "deep.cr2");
     ASSERT_NE(deep, nullptr);
     EXPECT_EQ(deep->FolderPath, "\\Photos\\2019");
 
-    const UndeleteEntry* empty = find(list, "empty.dat");
+    const UndeleteEntry* empty = test::FindListed(list, "empty.dat");
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(empty->Size, 0u);
     EXPECT_EQ(empty->ListSize, 1u);
 
-    EXPECT_EQ(find(list, "hidden.jpg"), nullptr) << "files in a Temp folder are never listed";
-    EXPECT_EQ(find(list, "keep.jpg"), nullptr) << "a file in use is not deleted";
-    EXPECT_EQ(find(list, "fill1"), nullptr);
-    EXPECT_NE(find(list, "fill0"), nullptr);
+    EXPECT_EQ(test::FindListed(list, "hidden.jpg"), nullptr) << "files in a Temp folder are never listed";
+    EXPECT_EQ(test::FindListed(list, "keep.jpg"), nullptr) << "a file in use is not deleted";
+    EXPECT_EQ(test::FindListed(list, "fill1"), nullptr);
+    EXPECT_NE(test::FindListed(list, "fill0"), nullptr);
     EXPECT_TRUE(ui_.messages.empty());
 }
 
@@ -165,7 +148,7 @@ TEST_F(NtfsUndelete, RestoresEveryDeletedFileByteForByte) {
         if (path.find("Temp/") == 0) continue;
         std::string name = fs::path(path).filename().string();
         std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-        const UndeleteEntry* e = find(list, name);
+        const UndeleteEntry* e = test::FindListed(list, name);
         ASSERT_NE(e, nullptr) << name;
         const fs::path target = out / name;
         ASSERT_TRUE(RecoverNtfsFile(image_, e->RecordNumber, target, ui_)) << name;
@@ -176,9 +159,9 @@ TEST_F(NtfsUndelete, RestoresEveryDeletedFileByteForByte) {
 
     // The fixture really made a fragmented and a sparse file.
     ASSERT_TRUE(OpenMft(image_, ui_));
-    EXPECT_GT(mft::GetFileRecordRunsCount(MftMap(), find(list, "frag.bin")->RecordNumber), 1);
-    EXPECT_GE(mft::GetFileRecordRunsCount(MftMap(), find(list, "sparse.bin")->RecordNumber), 2);
-    const std::uint8_t* packed = mft::GetFileRecordAttribute(MftMap(), find(list, "log.dat")->RecordNumber, 0x80);
+    EXPECT_GT(mft::GetFileRecordRunsCount(MftMap(), test::FindListed(list, "frag.bin")->RecordNumber), 1);
+    EXPECT_GE(mft::GetFileRecordRunsCount(MftMap(), test::FindListed(list, "sparse.bin")->RecordNumber), 2);
+    const std::uint8_t* packed = mft::GetFileRecordAttribute(MftMap(), test::FindListed(list, "log.dat")->RecordNumber, 0x80);
     ASSERT_NE(packed, nullptr);
     EXPECT_TRUE(packed[12] & 1) << "ntfs-3g should have compressed log.dat";
 }
@@ -203,7 +186,7 @@ TEST_F(NtfsUndelete, ReadsTheSameThroughABlockDevice) {
     ASSERT_EQ(fromDevice.size(), fromImage.size());
     for (std::size_t i = 0; i < fromImage.size(); ++i) EXPECT_EQ(fromDevice[i].FileName, fromImage[i].FileName);
     test::TempDir out("hx-ntfs-out");
-    const UndeleteEntry* photo = find(fromDevice, "holiday photo.jpg");
+    const UndeleteEntry* photo = test::FindListed(fromDevice, "holiday photo.jpg");
     ASSERT_NE(photo, nullptr);
     ASSERT_TRUE(RecoverNtfsFile(loop.path(), photo->RecordNumber, out / "p.jpg", ui_));
     EXPECT_TRUE(ReadFile(out / "p.jpg") == files_["Holiday photo.JPG"]);

@@ -15,7 +15,7 @@ namespace hx::undelete {
 namespace {
 
 namespace fs = std::filesystem;
-using test::RandomBytes;
+using test::PatternBytes;
 using test::ReadFile;
 using test::RunCommand;
 using test::WriteFile;
@@ -23,19 +23,11 @@ using test::WriteFile;
 class QuickUndeleteFat : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "mkfs.fat or mtools missing";
-        image_ = (dir_ / "card.img").string();
-        ASSERT_EQ(RunCommand("mkfs.fat -F 16 -s 1 -i 1234ABCD -C '" + image_ + "' 16384 >/dev/null"), 0);
+        image_ = test::MakeFatImage(dir_ / "card.img", {.fatBits = 16, .sizeKiB = 16384, .sectorsPerCluster = 1, .label = ""}).string();
+        REQUIRE_IMAGE(image_);
     }
-    void put(const std::string& name, const std::string& bytes) {
-        WriteFile(dir_ / "src", bytes);
-        ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + image_ + "' '" + (dir_ / "src").string() + "' '::/" +
-                             name + "'"),
-                  0);
-    }
-    void del(const std::string& name) {
-        ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mdel -i '" + image_ + "' '::/" + name + "'"), 0);
-    }
+    void put(const std::string& name, const std::string& bytes) { ASSERT_TRUE(test::FatPutFile(image_, name, bytes)); }
+    void del(const std::string& name) { ASSERT_TRUE(test::FatDelete(image_, name)); }
     std::size_t indexOf(const QuickUndelete& q, const std::string& listName) {
         for (std::size_t i = 0; i < q.entries().size(); ++i)
             if (q.entries()[i].ListName == listName) return i;
@@ -49,12 +41,11 @@ protected:
 };
 
 TEST_F(QuickUndeleteFat, FillsBothListsAndShowsChecking) {
-    put("Holiday photo.jpg", RandomBytes(20000, 1));
+    put("Holiday photo.jpg", PatternBytes(20000, 1));
     put("notes.txt", "kept");
-    put("draft.tmp", RandomBytes(3000, 2));
+    put("draft.tmp", PatternBytes(3000, 2));
     del("Holiday photo.jpg");
     del("draft.tmp");
-    ui_.captions["CmdQuickUndelete"] = "Quick Undelete";
     struct CaptionSpy : test::ScriptedUi {
         std::vector<std::string> seen;
         void setCaption(const std::string& c, const std::string& t) override {
@@ -112,7 +103,7 @@ TEST_F(QuickUndeleteFat, FillsBothListsAndShowsChecking) {
 }
 
 TEST_F(QuickUndeleteFat, RestoreAsksForTheTargetAndNeverOverwrites) {
-    const std::string bytes = RandomBytes(9000, 3);
+    const std::string bytes = PatternBytes(9000, 3);
     put("Img_0007.jpeg", bytes);
     put("my photo.jpg", bytes);
     del("Img_0007.jpeg");
@@ -141,7 +132,7 @@ TEST_F(QuickUndeleteFat, RestoreAsksForTheTargetAndNeverOverwrites) {
 
 TEST_F(QuickUndeleteFat, LongListsAreCachedPerMedium) {
     // 2,100 files in one folder, written straight into the image by mtools.
-    RunCommand("MTOOLS_SKIP_CHECK=1 mmd -i '" + image_ + "' ::/MANY");
+    ASSERT_TRUE(test::FatMakeDir(image_, "MANY"));
     fs::create_directories(dir_ / "many");
     for (int i = 0; i < 2100; ++i) WriteFile(dir_ / "many" / ("F" + std::to_string(i) + ".JPG"), "x");
     ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + image_ + "' '" + (dir_ / "many").string() + "'/* ::/MANY/"), 0);
@@ -234,14 +225,12 @@ TEST(UndeleteLists, NtfsRowsFoldersAndCrossReferences) {
 }
 
 TEST(UndeleteCli, ListsAndRestoresAnImage) {
-    if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "mkfs.fat or mtools missing";
     test::TempDir d("hx-qu-cli");
-    const std::string img = (d / "c.img").string();
-    ASSERT_EQ(RunCommand("mkfs.fat -F 12 -C '" + img + "' 1440 >/dev/null"), 0);
-    const std::string bytes = RandomBytes(7777, 8);
-    WriteFile(d / "s", bytes);
-    ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + img + "' '" + (d / "s").string() + "' '::/Gone photo.jpg'"), 0);
-    ASSERT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mdel -i '" + img + "' '::/Gone photo.jpg'"), 0);
+    const std::string img = test::MakeFatImage(d / "c.img", {.fatBits = 12, .label = ""}).string();
+    REQUIRE_IMAGE(img);
+    const std::string bytes = PatternBytes(7777, 8);
+    ASSERT_TRUE(test::FatPutFile(img, "Gone photo.jpg", bytes));
+    ASSERT_TRUE(test::FatDelete(img, "Gone photo.jpg"));
     std::string out;
     ASSERT_EQ(RunCommand(test::CliCommand() + " undelete '" + img + "' --cache '" + d.path().string() +
                              "' --restore all --to '" + (d / "out").string() + "' 2>/dev/null",

@@ -1,6 +1,5 @@
 #include "UndeleteFixtures.h"
 
-#include <random>
 
 namespace hx::test {
 
@@ -79,11 +78,13 @@ void FuseMount::unmount() {
 
 FuseMount::~FuseMount() { unmount(); }
 
-std::string RandomBytes(std::size_t size, unsigned salt) {
-    std::mt19937 gen(salt * 7919u + 17u);
-    std::string s(size, '\0');
-    for (auto& c : s) c = static_cast<char>(gen() & 0xFF);
-    return s;
+const undelete::UndeleteEntry* FindListed(const std::vector<undelete::UndeleteEntry>& list, const std::string& name) {
+    for (auto& e : list)
+        if (e.ListName == name || e.FileName == name ||
+            (e.isDeleted() && e.ListName.size() == name.size() && !name.empty() &&
+             e.ListName.compare(1, std::string::npos, name, 1, std::string::npos) == 0))
+            return &e;
+    return nullptr;
 }
 
 }  // namespace hx::test

@@ -6,7 +6,9 @@
 #include <map>
 #include <string>
 
+#include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
+#include "undelete/UndeleteEntry.h"
 
 namespace hx::test {
 
@@ -37,7 +39,8 @@ private:
 // Why FUSE or loop devices cannot be used here, or empty when they can.
 std::string FuseUnavailableReason(bool needLoop);
 
-// Random (but repeatable) bytes.
-std::string RandomBytes(std::size_t size, unsigned salt);
+// The entry listed under `name` (its list name or its file name); a deleted
+// FAT short name matches whatever its lost first letter was. Null if none.
+const undelete::UndeleteEntry* FindListed(const std::vector<undelete::UndeleteEntry>& list, const std::string& name);
 
 }  // namespace hx::test
