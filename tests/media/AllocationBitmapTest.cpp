@@ -9,6 +9,18 @@
 
 using namespace hx;
 
+namespace {
+
+// The drive record of an image and the bitmap read from it.
+media::AllocationBitmap bitmapOf(const std::filesystem::path& img, media::DriveRecord& rec) {
+    media::AllocationBitmap bm;
+    EXPECT_TRUE(media::GetDriveInfo(img.string(), rec));
+    EXPECT_TRUE(media::LoadAllocationBitmap(rec, bm));
+    return bm;
+}
+
+}  // namespace
+
 TEST(AllocationBitmap, FatFilesAreUsedUntilDeleted) {
     test::TempDir dir;
     auto img = test::MakeFatImage(dir / "card.img", {.fatBits = 16, .sectorsPerCluster = 4});  // 2 KiB clusters
@@ -18,12 +30,10 @@ TEST(AllocationBitmap, FatFilesAreUsedUntilDeleted) {
     ASSERT_TRUE(test::FatPutFile(img, "C.JPG", test::PatternBytes(2048, 3)));
 
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    const auto bm = bitmapOf(img, rec);
     ASSERT_NE(test::FindRootEntry(rec, "B.JPG"), nullptr);
     const std::uint32_t b = test::EntryCluster(*test::FindRootEntry(rec, "B.JPG"));
     ASSERT_GE(b, 2u);
-    media::AllocationBitmap bm;
-    ASSERT_TRUE(media::LoadAllocationBitmap(rec, bm));
     EXPECT_EQ(bm.unitCount(), static_cast<std::size_t>(rec.TotalClusters));
     EXPECT_TRUE(bm.isUsed(b - 2));
     EXPECT_TRUE(bm.isUsed(-1));
@@ -57,9 +67,7 @@ TEST(AllocationBitmap, ExFatAndNtfsMarkWrittenClusters) {
     auto exfat = test::MakeExFatImage(dir / "x.img");
     REQUIRE_IMAGE(exfat);
     media::DriveRecord before;
-    ASSERT_TRUE(media::GetDriveInfo(exfat.string(), before));
-    media::AllocationBitmap empty;
-    ASSERT_TRUE(media::LoadAllocationBitmap(before, empty));
+    const auto empty = bitmapOf(exfat, before);
     // mkfs.exfat uses the bitmap, up-case table and root directory clusters only.
     EXPECT_TRUE(empty.isUsed(before.BitmapCluster - 2));
     EXPECT_TRUE(empty.isUsed(before.RootCluster - 2));
@@ -67,9 +75,7 @@ TEST(AllocationBitmap, ExFatAndNtfsMarkWrittenClusters) {
 
     if (test::ExFatPutFile(exfat, "DCIM/P1.JPG", test::PatternBytes(200000, 9))) {
         media::DriveRecord after;
-        ASSERT_TRUE(media::GetDriveInfo(exfat.string(), after));
-        media::AllocationBitmap bm;
-        ASSERT_TRUE(media::LoadAllocationBitmap(after, bm));
+        const auto bm = bitmapOf(exfat, after);
         const std::uint64_t fileClusters = (200000 + after.clusterBytes() - 1) / after.clusterBytes();
         EXPECT_EQ(empty.freeCount() - bm.freeCount(), fileClusters + 1);  // + the DCIM folder
     }
@@ -77,9 +83,7 @@ TEST(AllocationBitmap, ExFatAndNtfsMarkWrittenClusters) {
     auto ntfs = test::MakeNtfsImage(dir / "n.img");
     REQUIRE_IMAGE(ntfs);
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(ntfs.string(), rec));
-    media::AllocationBitmap bm;
-    ASSERT_TRUE(media::LoadAllocationBitmap(rec, bm));
+    const auto bm = bitmapOf(ntfs, rec);
     EXPECT_TRUE(bm.isUsed(0));                        // the boot sector's cluster
     EXPECT_TRUE(bm.isUsed(rec.MFTCluster));           // the MFT
     EXPECT_FALSE(bm.isUsed(static_cast<std::int64_t>(bm.unitCount() / 4)));

@@ -11,10 +11,6 @@
 namespace hx::undelete {
 namespace {
 
-namespace fs = std::filesystem;
-using test::PatternBytes;
-using test::WriteFile;
-
 TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
     const std::string why = test::FuseUnavailableReason(true);
     if (!why.empty()) GTEST_SKIP() << why;

@@ -13,10 +13,6 @@
 namespace hx::undelete {
 namespace {
 
-namespace fs = std::filesystem;
-using test::PatternBytes;
-using test::ReadFile;
-
 struct FatKind {
     int bits;
     std::uint32_t sizeKiB;

@@ -18,7 +18,6 @@ namespace hx::undelete {
 namespace {
 
 using namespace hx::synth;
-namespace fs = std::filesystem;
 
 class MftDamage : public ::testing::Test {
 protected:

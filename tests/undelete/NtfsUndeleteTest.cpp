@@ -14,12 +14,6 @@
 namespace hx::undelete {
 namespace {
 
-namespace fs = std::filesystem;
-using test::PatternBytes;
-using test::ReadFile;
-using test::RunCommand;
-using test::WriteFile;
-
 // One NTFS image with deleted files of every kind, built once for the suite.
 class NtfsUndelete : public ::testing::Test {
 protected:

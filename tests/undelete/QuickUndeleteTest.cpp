@@ -14,12 +14,6 @@
 namespace hx::undelete {
 namespace {
 
-namespace fs = std::filesystem;
-using test::PatternBytes;
-using test::ReadFile;
-using test::RunCommand;
-using test::WriteFile;
-
 class QuickUndeleteFat : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -44,3 +44,12 @@ std::string FuseUnavailableReason(bool needLoop);
 const undelete::UndeleteEntry* FindListed(const std::vector<undelete::UndeleteEntry>& list, const std::string& name);
 
 }  // namespace hx::test
+
+// The undelete tests use these helpers as their own.
+namespace hx::undelete {
+namespace fs = std::filesystem;
+using test::PatternBytes;
+using test::ReadFile;
+using test::RunCommand;
+using test::WriteFile;
+}  // namespace hx::undelete
