@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <tuple>
 
 #include "fixtures/TempDir.h"
 #include "shell/IniFile.h"
@@ -15,64 +15,23 @@ using hx::test::WriteFile;
 namespace {
 
 StoredSettings sample() {
-    StoredSettings s;
-    s.homePath = "/home/u/.local/share/Harvestrix/";
-    s.browseFolder = "/media/u/CARD/DCIM/";
-    s.saveAsFolder = "/home/u/Pictures/";
-    s.saveFolder = "/home/u/Recovered/";
-    s.imageFolder = "/home/u/DiskImages/";
-    s.tCache = "/home/u/.cache/QXCache/";
-    s.oCache = "/mnt/usb, 2/QXCache/";
-    s.top = 120;
-    s.left = -30;
-    s.width = 12000;
-    s.height = 9000;
-    s.colourScheme = 2;
-    s.thumbWidth = 160;
-    s.scanDrive = "/dev/sdb1";
-    s.scanDriveSerial = "1234-ABCD";
-    s.startDrive = "/dev/sdb1";
-    s.thumbNumber = 77;
-    s.lsb = 5;
-    s.showSpecs = true;
-    s.typeSelection = 3;
-    s.maxMB = 2.5;
-    s.minMB = 1;
-    s.ust = " kept as is ";
-    s.typeRows = {{"JPG", true}, {"CR2", false}, {"A,B", true}};
-    return s;
+    return {.homePath = "/home/u/.local/share/Harvestrix/", .browseFolder = "/media/u/CARD/DCIM/",
+            .saveAsFolder = "/home/u/Pictures/", .saveFolder = "/home/u/Recovered/", .imageFolder = "/home/u/DiskImages/",
+            .tCache = "/home/u/.cache/QXCache/", .oCache = "/mnt/usb, 2/QXCache/", .o2Cache = "", .top = 120,
+            .left = -30, .width = 12000, .height = 9000, .colourScheme = 2, .thumbWidth = 160, .scanDrive = "/dev/sdb1",
+            .scanDriveSerial = "1234-ABCD", .startDrive = "/dev/sdb1", .thumbNumber = 77, .lsb = 5, .showSpecs = true,
+            .typeSelection = 3, .maxMB = 2.5, .minMB = 1, .ust = " kept as is ",
+            .typeRows = {{"JPG", true}, {"CR2", false}, {"A,B", true}}};
 }
 
-void expectSame(const StoredSettings& a, const StoredSettings& b) {
-    EXPECT_EQ(a.homePath, b.homePath);
-    EXPECT_EQ(a.browseFolder, b.browseFolder);
-    EXPECT_EQ(a.saveAsFolder, b.saveAsFolder);
-    EXPECT_EQ(a.saveFolder, b.saveFolder);
-    EXPECT_EQ(a.imageFolder, b.imageFolder);
-    EXPECT_EQ(a.tCache, b.tCache);
-    EXPECT_EQ(a.oCache, b.oCache);
-    EXPECT_EQ(a.o2Cache, b.o2Cache);
-    EXPECT_EQ(a.top, b.top);
-    EXPECT_EQ(a.left, b.left);
-    EXPECT_EQ(a.width, b.width);
-    EXPECT_EQ(a.height, b.height);
-    EXPECT_EQ(a.colourScheme, b.colourScheme);
-    EXPECT_EQ(a.thumbWidth, b.thumbWidth);
-    EXPECT_EQ(a.scanDrive, b.scanDrive);
-    EXPECT_EQ(a.scanDriveSerial, b.scanDriveSerial);
-    EXPECT_EQ(a.startDrive, b.startDrive);
-    EXPECT_EQ(a.thumbNumber, b.thumbNumber);
-    EXPECT_EQ(a.lsb, b.lsb);
-    EXPECT_EQ(a.showSpecs, b.showSpecs);
-    EXPECT_EQ(a.typeSelection, b.typeSelection);
-    EXPECT_DOUBLE_EQ(a.maxMB, b.maxMB);
-    EXPECT_DOUBLE_EQ(a.minMB, b.minMB);
-    EXPECT_EQ(a.ust, b.ust);
-    ASSERT_EQ(a.typeRows.size(), b.typeRows.size());
-    for (std::size_t i = 0; i < a.typeRows.size(); ++i) {
-        EXPECT_EQ(a.typeRows[i].text, b.typeRows[i].text);
-        EXPECT_EQ(a.typeRows[i].checked, b.typeRows[i].checked);
-    }
+// Every field at once, so that a round trip compares (and prints) them all.
+auto fields(const StoredSettings& s) {
+    std::vector<std::pair<std::string, bool>> rows;
+    for (const auto& r : s.typeRows) rows.emplace_back(r.text, r.checked);
+    return std::make_tuple(s.homePath, s.browseFolder, s.saveAsFolder, s.saveFolder, s.imageFolder, s.tCache, s.oCache,
+                           s.o2Cache, s.top, s.left, s.width, s.height, s.colourScheme, s.thumbWidth, s.scanDrive,
+                           s.scanDriveSerial, s.startDrive, s.thumbNumber, s.lsb, s.showSpecs, s.typeSelection, s.maxMB,
+                           s.minMB, s.ust, rows);
 }
 
 }  // namespace
@@ -94,7 +53,7 @@ TEST(Settings, WrittenInOrderAndReadBack) {
     EXPECT_EQ(store.ReadRegValue(RegRoot::CurrentUser, kProgramKey, "LMaxMB"), "2.5#");
     EXPECT_EQ(GetSetting(store, kResultView), "1");
 
-    expectSame(LoadSettings(store, RegRoot::CurrentUser), sample());
+    EXPECT_EQ(fields(LoadSettings(store, RegRoot::CurrentUser)), fields(sample()));
 }
 
 TEST(Settings, FirstStartAndOddValues) {
@@ -197,7 +156,7 @@ TEST(IniSettingsStore, FallsBackToUserFileAndFindsItAgain) {
     IniSettingsStore again(paths);
     RegRoot root = ChooseRegistryRoot(again, false);
     EXPECT_EQ(root, RegRoot::CurrentUser);
-    expectSame(LoadSettings(again, root), sample());
+    EXPECT_EQ(fields(LoadSettings(again, root)), fields(sample()));
     EXPECT_EQ(GetSetting(again, kResultView), "1");
     EXPECT_FALSE(std::filesystem::exists(paths.localMachine));
 
