@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace hx::media {
+namespace hx::platform {
 
 struct PartitionEntry {
     // The number in the drive id "IMAGE#N": MBR slots 1-4, logical
@@ -72,4 +72,4 @@ std::string PartitionDriveId(const std::string& medium, int index);
 // (N from 1 to 9999).
 bool SplitPartitionDriveId(const std::string& id, std::string& medium, int& index);
 
-}  // namespace hx::media
+}  // namespace hx::platform
