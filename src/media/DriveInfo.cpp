@@ -282,6 +282,12 @@ void ParseBootSectorBytes(const std::uint8_t* s, std::size_t size, DriveRecord& 
     if (!isPowerOfTwo(rec.SectorsPerCluster)) rec.SectorsPerCluster = 0;
 }
 
+DriveRecord ParseBootSectorBytes(const std::uint8_t* s, std::size_t size) {
+    DriveRecord rec;
+    ParseBootSectorBytes(s, size, rec);
+    return rec;
+}
+
 bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) {
     // What the platform said about the drive stays; the geometry of an
     // earlier parse does not.
@@ -373,6 +379,12 @@ void DecodeFat(DriveRecord& rec) {
             rec.FAT12Entries.push_back(static_cast<std::uint16_t>(v & 0xFFF));
             rec.FAT12Entries.push_back(static_cast<std::uint16_t>(v >> 12));
             rec.FATByteSum += (v & 0xFF) + ((v >> 12) & 0xFF);
+        }
+        // A table that ends two bytes into a triple still holds its first entry.
+        if (f.size() % 3 == 2) {
+            const std::uint32_t v = Le16(f.data() + f.size() - 2);
+            rec.FAT12Entries.push_back(static_cast<std::uint16_t>(v & 0xFFF));
+            rec.FATByteSum += v & 0xFF;
         }
     }
 }
