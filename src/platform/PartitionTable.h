@@ -4,6 +4,7 @@
 // Pure parsing over a read callback, so the platform's file layer, the
 // catalogue and the fuzz target share it; every number read from the medium
 // is checked against the medium's size and every walk is bounded.
+// It sits in the platform layer because RawFile opens "IMAGE#N" ids with it.
 #include <cstdint>
 #include <functional>
 #include <string>
