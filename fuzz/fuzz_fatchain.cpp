@@ -8,16 +8,11 @@
 
 #include "media/AllocationBitmap.h"
 #include "media/DriveInfo.h"
-
-namespace {
-std::uint32_t u32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-}  // namespace
+#include "platform/LittleEndian.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace hx::media;
+    using hx::platform::Le32;
     if (size < 16) return 0;
     static const char* const kinds[] = {"FAT12", "FAT16", "FAT32", "exFAT"};
     static const std::string path = "/tmp/hx-fuzz-fatchain-" + std::to_string(::getpid()) + ".img";
@@ -30,19 +25,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rec.FileSystem = kinds[data[0] % 4];
     rec.BytesPerSector = 512;
     rec.SectorsPerCluster = 1u << (data[1] % 8);
-    rec.TotalClusters = u32(data + 2);
-    rec.RootCluster = u32(data + 6);
+    rec.TotalClusters = Le32(data + 2);
+    rec.RootCluster = Le32(data + 6);
     rec.FirstDataSector = data[14];
     rec.RootDirStart = rec.FirstDataSector;
     rec.RootDirSectorsMinusOne = data[15] % 8;
-    rec.BitmapCluster = u32(data + 10);
-    rec.BitmapLength = u32(data + 6);
+    rec.BitmapCluster = Le32(data + 10);
+    rec.BitmapLength = Le32(data + 6);
     rec.FAT1.assign(data + 16, data + size);
     DecodeFat(rec);
     LoadRootDirectory(rec);
     bool isDirectory = false;
-    ReadDirectoryChain(path, u32(data + 10), isDirectory, rec);
-    ReadClusterChain(rec, u32(data + 10), 1 << 20);
+    ReadDirectoryChain(path, Le32(data + 10), isDirectory, rec);
+    ReadClusterChain(rec, Le32(data + 10), 1 << 20);
     AllocationBitmap bitmap;
     LoadAllocationBitmap(rec, bitmap);
     std::remove(path.c_str());

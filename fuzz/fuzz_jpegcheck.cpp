@@ -11,6 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> copy(data, data + size);
     hx::viewing::CheckJpegBuffer(copy.data(), copy.size());
+    hx::viewing::CheckJpegBuffer(copy.data(), copy.size(), true);
     // Fed in uneven pieces, as units arrive.
     hx::viewing::JpegEndFinder finder;
     std::size_t at = 0, used = 0;

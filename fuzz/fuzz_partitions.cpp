@@ -8,12 +8,12 @@
 #include <unistd.h>
 
 #include "media/DriveInfo.h"
-#include "media/PartitionTable.h"
+#include "platform/PartitionTable.h"
 #include "platform/RawFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace hx;
-    const media::PartitionTable table = media::ParsePartitionTable(data, size);
+    const platform::PartitionTable table = platform::ParsePartitionTable(data, size);
     for (const auto& e : table.entries) {
         std::uint64_t offset = 0, length = 0;
         if (table.window(e.index, size, offset, length) && (offset >= size || length > size - offset)) __builtin_trap();
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const auto& e : table.entries) {
         platform::RawFile f;
-        if (!f.open(media::PartitionDriveId(path, e.index), platform::RawFile::Mode::Read)) continue;
+        if (!f.open(platform::PartitionDriveId(path, e.index), platform::RawFile::Mode::Read)) continue;
         std::uint8_t sector[512];
         const std::uint64_t bytes = f.size();
         if (f.windowBase() + bytes > size) __builtin_trap();

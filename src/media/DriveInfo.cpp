@@ -5,12 +5,17 @@
 
 #include "media/AllocationBitmap.h"
 #include "media/NtfsRecords.h"
-#include "media/PartitionTable.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"
+#include "platform/LittleEndian.h"
+#include "platform/PartitionTable.h"
 #include "platform/RawFile.h"
 
 namespace hx::media {
+
+using platform::Le16;
+using platform::Le32;
+using platform::Le64;
 
 namespace {
 
@@ -18,13 +23,6 @@ constexpr std::size_t kBootSectorBytes = 512;
 // A FAT directory holds at most 65536 entries; exFAT allows 256 MiB.
 constexpr std::uint64_t kMaxFatDirectoryBytes = 65536ull * 32;
 constexpr std::uint64_t kMaxExFatDirectoryBytes = 256ull << 20;
-
-std::uint16_t u16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t u32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint64_t u64(const std::uint8_t* p) { return u32(p) | (static_cast<std::uint64_t>(u32(p + 4)) << 32); }
 
 bool isPowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -77,19 +75,19 @@ void appendEntries(DriveRecord& rec, const std::vector<std::uint8_t>& data) {
 }
 
 void parseFat(const std::uint8_t* s, DriveRecord& rec) {
-    const std::uint16_t rootEntries = u16(s + 17);
-    const std::uint16_t fat16Size = u16(s + 22);
+    const std::uint16_t rootEntries = Le16(s + 17);
+    const std::uint16_t fat16Size = Le16(s + 22);
     const bool fat32 = rootEntries == 0 && fat16Size == 0;
     const std::uint32_t bps = static_cast<std::uint32_t>(rec.sectorSize());
     if (fat32) {
         rec.FileSystem = "FAT32";
         rec.FATEntryBytes = 4;
-        rec.SectorsPerFAT = u32(s + 36);
+        rec.SectorsPerFAT = Le32(s + 36);
         rec.RootDirStart = rec.FirstDataSector =
             clampTo32(static_cast<std::uint64_t>(rec.NumberOfFATs) * rec.SectorsPerFAT + rec.ReservedSectors);
-        rec.RootCluster = u32(s + 44) & 0x0FFFFFFF;
+        rec.RootCluster = Le32(s + 44) & 0x0FFFFFFF;
         if (s[66] == 0x29) {
-            rec.SerialNumber = u32(s + 67);
+            rec.SerialNumber = Le32(s + 67);
             rec.VolumeLabel = trimmed(field(s, 71, 11));
         }
     } else {
@@ -101,7 +99,7 @@ void parseFat(const std::uint8_t* s, DriveRecord& rec) {
         rec.FirstDataSector = clampTo32(static_cast<std::uint64_t>(rec.RootDirStart) + rootSectors);
         rec.RootCluster = 2;
         if (s[38] == 0x29) {
-            rec.SerialNumber = u32(s + 39);
+            rec.SerialNumber = Le32(s + 39);
             rec.VolumeLabel = trimmed(field(s, 43, 11));
         }
     }
@@ -125,11 +123,11 @@ void parseNtfs(const std::uint8_t* s, DriveRecord& rec) {
     // Clusters above 64 KiB are stored as a negative power of two.
     const std::uint8_t spc = s[13];
     if (spc >= 0xF4) rec.SectorsPerCluster = 1u << (256 - spc);
-    rec.MFTCluster = u32(s + 48);
-    rec.MFTRecordClusters = u32(s + 64);
-    rec.VolumeSectors = u64(s + 40);
+    rec.MFTCluster = Le32(s + 48);
+    rec.MFTRecordClusters = Le32(s + 64);
+    rec.VolumeSectors = Le64(s + 40);
     rec.TotalSectors = static_cast<double>(rec.VolumeSectors);
-    rec.SerialNumber = u32(s + 72);
+    rec.SerialNumber = Le32(s + 72);
     if (rec.SectorsPerCluster > 0) rec.TotalClusters = static_cast<double>(rec.VolumeSectors / rec.SectorsPerCluster);
     const auto perRecord = static_cast<std::int8_t>(s[64]);
     if (perRecord < 0 && perRecord >= -31) rec.MFTRecordBytes = 1u << (-perRecord);
@@ -145,26 +143,26 @@ void parseExFat(const std::uint8_t* s, DriveRecord& rec) {
     rec.FileSystem = "exFAT";
     rec.BytesPerSector = static_cast<std::int16_t>(1 << bpsShift);
     rec.SectorsPerCluster = 1u << spcShift;
-    rec.HiddenSectors = static_cast<std::uint32_t>(u64(s + 64));
-    rec.VolumeSectors = u64(s + 72);
+    rec.HiddenSectors = static_cast<std::uint32_t>(Le64(s + 64));
+    rec.VolumeSectors = Le64(s + 72);
     rec.TotalSectors = static_cast<double>(rec.VolumeSectors);
-    rec.ReservedSectors = u32(s + 80);
-    rec.SectorsPerFAT = u32(s + 84);
-    rec.ClusterHeapOffset = u32(s + 88);
-    rec.TotalClusters = u32(s + 92);
-    rec.RootCluster = u32(s + 96);
-    rec.SerialNumber = u32(s + 100);
+    rec.ReservedSectors = Le32(s + 80);
+    rec.SectorsPerFAT = Le32(s + 84);
+    rec.ClusterHeapOffset = Le32(s + 88);
+    rec.TotalClusters = Le32(s + 92);
+    rec.RootCluster = Le32(s + 96);
+    rec.SerialNumber = Le32(s + 100);
     rec.NumberOfFATs = s[110];
     rec.FATEntryBytes = 4;
     rec.RootDirStart = rec.FirstDataSector = rec.ClusterHeapOffset;
 }
 
 bool looksLikeFat(const std::uint8_t* s) {
-    const std::uint16_t bps = u16(s + 11);
+    const std::uint16_t bps = Le16(s + 11);
     const bool bpsOk = bps == 0 || (isPowerOfTwo(bps) && bps >= 128 && bps <= 4096);
     const bool jump = s[0] == 0xEB || s[0] == 0xE9;
     const bool signature = s[510] == 0x55 && s[511] == 0xAA;
-    return bpsOk && isPowerOfTwo(s[13]) && s[16] >= 1 && s[16] <= 4 && u16(s + 14) >= 1 && (jump || signature);
+    return bpsOk && isPowerOfTwo(s[13]) && s[16] >= 1 && s[16] <= 4 && Le16(s + 14) >= 1 && (jump || signature);
 }
 
 // The volume label entry of a FAT root directory wins over the boot sector's
@@ -177,7 +175,7 @@ void labelFromRoot(DriveRecord& rec) {
                 const unsigned chars = std::min<unsigned>(e[1], 11);
                 std::string label;
                 for (unsigned i = 0; i < chars; ++i) {
-                    const std::uint16_t c = u16(e.data() + 2 + 2 * i);
+                    const std::uint16_t c = Le16(e.data() + 2 + 2 * i);
                     label += c < 0x80 ? static_cast<char>(c) : '?';
                 }
                 rec.VolumeLabel = label;
@@ -197,8 +195,8 @@ void findExFatBitmap(DriveRecord& rec) {
     for (const auto& e : rec.RootDirEntries) {
         if (e[0] == 0) break;
         if (e[0] == 0x81 && (e[1] & 1) == 0) {
-            rec.BitmapCluster = u32(e.data() + 20);
-            rec.BitmapLength = u64(e.data() + 24);
+            rec.BitmapCluster = Le32(e.data() + 20);
+            rec.BitmapLength = Le64(e.data() + 24);
             return;
         }
     }
@@ -264,16 +262,16 @@ void ParseBootSectorBytes(const std::uint8_t* s, std::size_t size, DriveRecord& 
     rec.BytesPerSector = 512;
     if (size < kBootSectorBytes) return;
     rec.BootSector.assign(s, s + kBootSectorBytes);
-    const std::uint16_t bps = u16(s + 11);
+    const std::uint16_t bps = Le16(s + 11);
     // Nothing else is ever used as a divisor: 0 and nonsense mean 512.
     rec.BytesPerSector =
         static_cast<std::int16_t>(isPowerOfTwo(bps) && bps >= 128 && bps <= 4096 ? bps : 512);
     rec.SectorsPerCluster = s[13];
     rec.NumberOfFATs = s[16];
-    rec.ReservedSectors = u16(s + 14);
-    rec.HiddenSectors = u32(s + 28);
-    std::uint32_t total = u16(s + 19);
-    if (total == 0) total = u32(s + 32);
+    rec.ReservedSectors = Le16(s + 14);
+    rec.HiddenSectors = Le32(s + 28);
+    std::uint32_t total = Le16(s + 19);
+    if (total == 0) total = Le32(s + 32);
     rec.TotalSectors = total;
     rec.VolumeSectors = total;
 
@@ -282,6 +280,12 @@ void ParseBootSectorBytes(const std::uint8_t* s, std::size_t size, DriveRecord& 
     else if (oem == "NTFS    ") parseNtfs(s, rec);
     else if (looksLikeFat(s)) parseFat(s, rec);
     if (!isPowerOfTwo(rec.SectorsPerCluster)) rec.SectorsPerCluster = 0;
+}
+
+DriveRecord ParseBootSectorBytes(const std::uint8_t* s, std::size_t size) {
+    DriveRecord rec;
+    ParseBootSectorBytes(s, size, rec);
+    return rec;
 }
 
 bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) {
@@ -329,7 +333,7 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
 bool ParseBootSector(const std::string& source) {
     std::string medium = source;
     int index = 0;
-    SplitPartitionDriveId(source, medium, index);
+    platform::SplitPartitionDriveId(source, medium, index);
     const bool asDrive = platform::IsBlockDevice(medium) || platform::IsAttachedImage(medium);
     return ParseBootSector(source, CurrentDrive(), asDrive);
 }
@@ -359,13 +363,13 @@ void DecodeFat(DriveRecord& rec) {
     if (rec.FileSystem == "FAT32" || rec.isExFat()) {
         rec.FAT32Entries.resize(f.size() / 4);
         for (std::size_t i = 0; i < rec.FAT32Entries.size(); ++i) {
-            rec.FAT32Entries[i] = u32(f.data() + 4 * i);
+            rec.FAT32Entries[i] = Le32(f.data() + 4 * i);
             rec.FATByteSum += rec.FAT32Entries[i] & 0xFF;
         }
     } else if (rec.FileSystem == "FAT16") {
         rec.FAT16Entries.resize(f.size() / 2);
         for (std::size_t i = 0; i < rec.FAT16Entries.size(); ++i) {
-            rec.FAT16Entries[i] = u16(f.data() + 2 * i);
+            rec.FAT16Entries[i] = Le16(f.data() + 2 * i);
             rec.FATByteSum += rec.FAT16Entries[i] & 0xFF;
         }
     } else if (rec.FileSystem == "FAT12") {
@@ -375,6 +379,12 @@ void DecodeFat(DriveRecord& rec) {
             rec.FAT12Entries.push_back(static_cast<std::uint16_t>(v & 0xFFF));
             rec.FAT12Entries.push_back(static_cast<std::uint16_t>(v >> 12));
             rec.FATByteSum += (v & 0xFF) + ((v >> 12) & 0xFF);
+        }
+        // A table that ends two bytes into a triple still holds its first entry.
+        if (f.size() % 3 == 2) {
+            const std::uint32_t v = Le16(f.data() + f.size() - 2);
+            rec.FAT12Entries.push_back(static_cast<std::uint16_t>(v & 0xFFF));
+            rec.FATByteSum += v & 0xFF;
         }
     }
 }
@@ -439,7 +449,7 @@ namespace {
 void notePartition(const std::string& id, DriveRecord& rec) {
     std::string medium;
     int index = 0;
-    if (!SplitPartitionDriveId(id, medium, index)) return;
+    if (!platform::SplitPartitionDriveId(id, medium, index)) return;
     platform::RawFile f;
     if (!f.open(id, platform::RawFile::Mode::Read) || !f.windowed()) return;
     rec.MediumDrive = medium;

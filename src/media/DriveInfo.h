@@ -36,6 +36,7 @@ bool ParseBootSector(const std::string& source);
 // Parses a boot sector already in memory into `rec` (no reads). Exposed for
 // the fuzz target and for callers that hold the sector.
 void ParseBootSectorBytes(const std::uint8_t* sector, std::size_t size, DriveRecord& rec);
+DriveRecord ParseBootSectorBytes(const std::uint8_t* sector, std::size_t size);
 
 // Reads FAT1/FAT2 and decodes FAT1 into the entry array of the FAT type.
 bool LoadFatCopies(DriveRecord& rec);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/LittleEndian.h"
+
 namespace hx::media::ntfs {
 
 constexpr std::uint32_t kAttrStandardInformation = 0x10;
@@ -27,14 +29,9 @@ constexpr std::uint8_t kNamespaceWin32 = 1;
 constexpr std::uint8_t kNamespaceDos = 2;
 constexpr std::uint8_t kNamespaceWin32AndDos = 3;
 
-inline std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t Le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline std::uint64_t Le64(const std::uint8_t* p) {
-    return static_cast<std::uint64_t>(Le32(p)) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
-}
+using platform::Le16;
+using platform::Le32;
+using platform::Le64;
 
 struct BootSector {
     std::uint32_t bytesPerSector = 0;

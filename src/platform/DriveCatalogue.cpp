@@ -10,7 +10,7 @@
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 
-#include "media/PartitionTable.h"
+#include "platform/PartitionTable.h"
 #include "platform/RawFile.h"
 
 namespace hx::platform {
@@ -186,7 +186,7 @@ bool skipDevice(const std::string& name, std::uint64_t sizeBytes) {
 
 DriveEntry partitionEntry(const DriveEntry& medium, int index, int* error = nullptr) {
     DriveEntry e;
-    e.id = media::PartitionDriveId(medium.id, index);
+    e.id = PartitionDriveId(medium.id, index);
     e.typeName = medium.typeName;
     e.bus = medium.bus;
     e.removable = medium.removable;
@@ -207,10 +207,10 @@ std::vector<DriveEntry> PartitionDrives(const DriveEntry& medium) {
     std::vector<DriveEntry> out;
     RawFile f;
     if (!f.open(medium.id, RawFile::Mode::Read) || f.windowed()) return out;
-    const media::MediumReader reader = [&f](std::uint64_t offset, void* buffer, std::size_t count) {
+    const MediumReader reader = [&f](std::uint64_t offset, void* buffer, std::size_t count) {
         return f.readAt(offset, buffer, count);
     };
-    const auto table = media::ReadPartitionTable(reader, f.size());
+    const auto table = ReadPartitionTable(reader, f.size());
     for (const auto& p : table.entries)
         if (!p.startsOutside) out.push_back(partitionEntry(medium, p.index));
     return out;
@@ -278,7 +278,7 @@ bool FindDrive(const std::string& id, DriveEntry& out) {
     }
     std::string medium;
     int index = 0;
-    if (!fs::exists(id, ec) && media::SplitPartitionDriveId(id, medium, index)) {
+    if (!fs::exists(id, ec) && SplitPartitionDriveId(id, medium, index)) {
         DriveEntry whole;
         if (!FindDrive(medium, whole) || !whole.ready) return false;
         int error = 0;

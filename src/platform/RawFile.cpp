@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "media/PartitionTable.h"
+#include "platform/PartitionTable.h"
 
 namespace hx::platform {
 
@@ -102,7 +102,7 @@ bool windowKey(RawFile& file, int fd, const std::string& medium, int index, Wind
 bool RawFile::openPartition(const std::filesystem::path& path, Mode mode) {
     std::string medium;
     int index = 0;
-    if (!media::SplitPartitionDriveId(path.string(), medium, index)) return false;
+    if (!SplitPartitionDriveId(path.string(), medium, index)) return false;
     RawFile whole;
     if (!whole.open(medium, mode) || whole.windowed()) {
         error_ = whole.isOpen() ? ENOENT : whole.lastError();
@@ -121,17 +121,17 @@ bool RawFile::openPartition(const std::filesystem::path& path, Mode mode) {
             }
     }
     const std::uint64_t bytes = whole.size();
-    const media::MediumReader reader = [&whole](std::uint64_t offset, void* buffer, std::size_t count) {
+    const MediumReader reader = [&whole](std::uint64_t offset, void* buffer, std::size_t count) {
         return whole.readAt(offset, buffer, count);
     };
-    const media::PartitionTable table = media::ReadPartitionTable(reader, bytes);
-    const media::PartitionEntry* entry = table.find(index);
+    const PartitionTable table = ReadPartitionTable(reader, bytes);
+    const PartitionEntry* entry = table.find(index);
     std::uint64_t base = 0, length = 0;
     if (entry == nullptr || !table.window(index, bytes, base, length)) {
         error_ = entry == nullptr ? ENOENT : ENXIO;
         return false;
     }
-    cacheable = cacheable && (table.scheme == media::PartitionScheme::Mbr || table.sectorSize == 512);
+    cacheable = cacheable && (table.scheme == PartitionScheme::Mbr || table.sectorSize == 512);
     if (cacheable) {
         std::lock_guard<std::mutex> lock(gWindowMutex);
         if (gWindows.size() >= kCachedWindows) gWindows.erase(gWindows.begin());
@@ -162,14 +162,17 @@ void RawFile::close() {
     base_ = length_ = 0;
 }
 
-std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t count) {
+// Repeats a pread/pwrite step until the bytes that fit the window are moved,
+// the end of the file is reached or an error other than EINTR occurs. The
+// step gets the absolute offset, the bytes done so far and the bytes left.
+template <typename Step>
+std::size_t RawFile::transfer(std::uint64_t offset, std::size_t count, Step step) {
     if (fd_ < 0) return 0;
     count = clip(offset, count);
     offset += base_;
-    auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
-        ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
+        const ssize_t n = step(static_cast<off_t>(offset + done), done, count - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             error_ = errno;
@@ -181,23 +184,18 @@ std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t coun
     return done;
 }
 
+std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t count) {
+    auto* out = static_cast<char*>(buffer);
+    return transfer(offset, count, [&](off_t at, std::size_t done, std::size_t left) {
+        return ::pread(fd_, out + done, left, at);
+    });
+}
+
 std::size_t RawFile::writeAt(std::uint64_t offset, const void* buffer, std::size_t count) {
-    if (fd_ < 0) return 0;
-    count = clip(offset, count);
-    offset += base_;
     const auto* in = static_cast<const char*>(buffer);
-    std::size_t done = 0;
-    while (done < count) {
-        ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error_ = errno;
-            break;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
+    return transfer(offset, count, [&](off_t at, std::size_t done, std::size_t left) {
+        return ::pwrite(fd_, in + done, left, at);
+    });
 }
 
 std::size_t RawFile::read(void* buffer, std::size_t count) {

@@ -70,6 +70,9 @@ private:
     bool openPartition(const std::filesystem::path& path, Mode mode);
     // Bytes of a transfer at `offset` that fit in the window.
     std::size_t clip(std::uint64_t offset, std::size_t count) const;
+    // The loop shared by readAt and writeAt.
+    template <typename Step>
+    std::size_t transfer(std::uint64_t offset, std::size_t count, Step step);
 };
 
 // True when errno says we lack permission (EACCES/EPERM): the caller shows the rights notice.

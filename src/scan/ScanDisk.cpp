@@ -176,7 +176,7 @@ private:
     bool outOfSpace_ = false;
     std::unordered_set<std::string> madeNames_;  // names given in this scan (the writer may still be at work)
 
-    // The open file, written by the writer's thread.
+    // The open file; the writer makes it, on its own thread or on this one.
     FoundFileWriter writer_;
     bool fileOpen_ = false;
     std::vector<std::uint8_t> head_;     // a JPEG's first bytes: its headers, at most kHead
@@ -511,7 +511,8 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
 
 void Scanner::writeBytes(const std::uint8_t* data, std::size_t size) {
     if (!fileOpen_ || size == 0) return;
-    if (jpeg_ && !headDone_ && head_.size() < kHead) head_.insert(head_.end(), data, data + std::min(size, kHead - head_.size()));
+    if (jpeg_ && !headDone_ && head_.size() < kHead)
+        head_.insert(head_.end(), data, data + std::min(size, kHead - head_.size()));
     if (pending_ && pending_ + pendingSize_ == data) {
         pendingSize_ += size;
     } else {
@@ -946,10 +947,10 @@ ScanOutcome Scanner::run() {
             for (long i = failed; i <= counter_; ++i) fs::remove(ctx_.cacheFolder / ctx_.FoundNames[i], ec);
             unit_ = ctx_.found[failed].startUnit;
             counter_ = failed - 1;
+            // List entries start with the file's number.
+            auto undone = [failed](const std::string& e) { return std::strtol(e.c_str(), nullptr, 10) >= failed; };
             auto& entries = ctx_.List3;
-            entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                         [failed](const std::string& e) { return std::strtol(e.c_str(), nullptr, 10) >= failed; }),
-                          entries.end());
+            entries.erase(std::remove_if(entries.begin(), entries.end(), undone), entries.end());
         }
     }
     const bool reachedEnd = unit_ >= endUnit_;

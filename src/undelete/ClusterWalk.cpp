@@ -3,11 +3,29 @@
 #include <algorithm>
 #include <fstream>
 #include <set>
-#include <vector>
-
-#include "platform/RawFile.h"
 
 namespace hx::undelete {
+
+std::vector<std::uint8_t> ReadClusterRun(const ClusterView& v, platform::RawFile& file, std::uint32_t first,
+                                         std::uint64_t maxBytes) {
+    std::vector<std::uint8_t> out;
+    const std::uint64_t bpc = v.bytesPerCluster;
+    if (bpc == 0) return out;
+    std::set<std::uint32_t> seen;
+    std::uint32_t c = first;
+    // Every turn adds a whole cluster, so maxBytes bounds the walk.
+    while (out.size() < maxBytes && v.valid(c) && seen.insert(c).second) {
+        const std::size_t at = out.size();
+        out.resize(at + bpc);
+        if (file.readAt(v.offset(c), out.data() + at, bpc) != bpc) {
+            out.resize(at);
+            break;
+        }
+        c = v.next(c);
+    }
+    if (out.size() > maxBytes) out.resize(static_cast<std::size_t>(maxBytes));
+    return out;
+}
 
 void EstimateRecoverable(const ClusterView& v, UndeleteEntry& e) {
     e.Overwritten = 0;

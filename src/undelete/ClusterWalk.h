@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "platform/RawFile.h"
 #include "undelete/UndeleteEntry.h"
 
 namespace hx::undelete {
@@ -24,6 +26,12 @@ struct ClusterView {
 // has lost what it cannot find among the free clusters from its first on;
 // a deleted one whose first cluster is taken again is overwritten.
 void EstimateRecoverable(const ClusterView& view, UndeleteEntry& entry);
+
+// Reads the clusters of a run from `first` on, along view.next, at most
+// `maxBytes`. Stops at the run's end, a cluster outside the volume, a cluster
+// read before (a loop) or a short read; what was read whole is kept.
+std::vector<std::uint8_t> ReadClusterRun(const ClusterView& view, platform::RawFile& file, std::uint32_t first,
+                                         std::uint64_t maxBytes);
 
 // Writes the entry's Size bytes to `target`.
 bool RestoreClusters(const ClusterView& view, const UndeleteEntry& entry, const std::filesystem::path& target);

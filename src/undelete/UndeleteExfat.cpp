@@ -31,32 +31,19 @@ double exfatTime(std::uint32_t stamp, std::uint8_t tenMs) {
            tenMs / 8640000.0;
 }
 
-// The bytes of a cluster run: along the FAT, or contiguous.
-std::vector<std::uint8_t> readClusters(const ExfatVolume& vol, platform::RawFile& file, std::uint32_t first,
-                                       std::uint64_t bytes, bool contiguous, std::uint64_t limit) {
-    std::vector<std::uint8_t> out;
-    const std::uint64_t bpc = vol.bytesPerCluster();
-    bytes = std::min(bytes, limit);
-    std::set<std::uint32_t> seen;
-    std::uint32_t c = first;
-    while (out.size() < bytes && vol.validCluster(c)) {
-        if (!contiguous && !seen.insert(c).second) break;
-        const std::size_t at = out.size();
-        out.resize(at + bpc);
-        if (file.readAt(vol.clusterOffset(c), out.data() + at, bpc) != bpc) {
-            out.resize(at);
-            break;
-        }
-        if (contiguous) {
-            ++c;
-        } else {
-            const std::uint32_t next = c < vol.fat.size() ? vol.fat[c] : 0;
-            if (next < 2 || next >= 0xFFFFFFF7u) break;
-            c = next;
-        }
-    }
-    if (out.size() > bytes) out.resize(bytes);
-    return out;
+ClusterView exfatView(const ExfatVolume& vol, bool contiguous) {
+    ClusterView v;
+    v.drive = vol.drive;
+    v.bytesPerCluster = vol.bytesPerCluster();
+    v.valid = [&vol](std::uint32_t c) { return vol.validCluster(c); };
+    v.inUse = [&vol](std::uint32_t c) { return vol.clusterInUse(c); };
+    v.offset = [&vol](std::uint32_t c) { return vol.clusterOffset(c); };
+    v.next = [&vol, contiguous](std::uint32_t c) -> std::uint32_t {
+        if (contiguous) return c + 1;
+        const std::uint32_t n = c < vol.fat.size() ? vol.fat[c] : 0;
+        return n >= 0xFFFFFFF7u ? 0 : n;
+    };
+    return v;
 }
 
 }  // namespace
@@ -93,10 +80,7 @@ bool fromDriveRecord(const media::DriveRecord& r, ExfatVolume& v) {
 }  // namespace
 
 bool ParseExfatBootSector(const std::uint8_t* b, std::size_t size, ExfatVolume& v) {
-    if (!b) return false;
-    media::DriveRecord r;
-    media::ParseBootSectorBytes(b, size, r);
-    return fromDriveRecord(r, v);
+    return b && fromDriveRecord(media::ParseBootSectorBytes(b, size), v);
 }
 
 bool LoadExfatVolume(const std::string& drive, ExfatVolume& v) {
@@ -191,7 +175,7 @@ bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, 
     platform::RawFile file;
     if (!file.open(vol.drive, platform::RawFile::Mode::Read)) return false;
     std::vector<ExfatFolderRef> folders;
-    const auto root = readClusters(vol, file, vol.rootCluster, kMaxDirBytes, false, kMaxDirBytes);
+    const auto root = ReadClusterRun(exfatView(vol, false), file, vol.rootCluster, kMaxDirBytes);
     ParseExfatDirectory(root.data(), root.size(), "\\", list, folders);
     std::set<std::uint32_t> walked = {vol.rootCluster};
     for (std::size_t k = 0; k < folders.size(); ++k) {
@@ -202,28 +186,12 @@ bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, 
         // A deleted folder's chain is gone: without NoFatChain only its first cluster is known.
         const bool contiguous = ref.contiguous;
         const std::uint64_t bytes = (ref.deleted && !contiguous) ? vol.bytesPerCluster() : ref.size;
-        const auto raw = readClusters(vol, file, ref.firstCluster, bytes, contiguous, kMaxDirBytes);
+        const auto raw =
+            ReadClusterRun(exfatView(vol, contiguous), file, ref.firstCluster, std::min(bytes, kMaxDirBytes));
         ParseExfatDirectory(raw.data(), raw.size(), ref.path, list, folders);
     }
     return true;
 }
-
-namespace {
-ClusterView exfatView(const ExfatVolume& vol, bool contiguous) {
-    ClusterView v;
-    v.drive = vol.drive;
-    v.bytesPerCluster = vol.bytesPerCluster();
-    v.valid = [&vol](std::uint32_t c) { return vol.validCluster(c); };
-    v.inUse = [&vol](std::uint32_t c) { return vol.clusterInUse(c); };
-    v.offset = [&vol](std::uint32_t c) { return vol.clusterOffset(c); };
-    v.next = [&vol, contiguous](std::uint32_t c) -> std::uint32_t {
-        if (contiguous) return c + 1;
-        const std::uint32_t n = c < vol.fat.size() ? vol.fat[c] : 0;
-        return n >= 0xFFFFFFF7u ? 0 : n;
-    };
-    return v;
-}
-}  // namespace
 
 void EstimateExfatRecoverable(const ExfatVolume& vol, UndeleteEntry& e) {
     EstimateRecoverable(exfatView(vol, false), e);

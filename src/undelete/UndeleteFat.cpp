@@ -8,6 +8,7 @@
 #include <set>
 #include <tuple>
 
+#include "media/DriveInfo.h"
 #include "media/NtfsStructs.h"
 #include "platform/RawFile.h"
 #include "undelete/ClusterWalk.h"
@@ -20,9 +21,8 @@ using media::ntfs::Le32;
 
 namespace {
 
-// Bounds of the folder walk: a directory may hold 65,536 entries; a medium no
-// more than this many listed entries.
-constexpr std::size_t kMaxDirClusters = 65536;
+// Bounds of the folder walk: a directory may hold 65,536 entries (2 MiB); a
+// medium no more than this many listed entries.
 constexpr std::size_t kMaxDirBytes = 2u * 1024 * 1024;
 constexpr std::size_t kMaxListed = 2000000;
 
@@ -75,80 +75,90 @@ bool FatVolume::endMarker(std::uint32_t value) const {
     }
 }
 
-bool ParseFatBootSector(const std::uint8_t* b, std::size_t size, FatVolume& v) {
-    if (!b || size < 512) return false;
-    v.bytesPerSector = Le16(b + 11);
-    v.sectorsPerCluster = b[13];
-    v.reservedSectors = Le16(b + 14);
-    v.numberOfFats = b[16];
-    const std::uint32_t rootEntries = Le16(b + 17);
-    v.totalSectors = Le16(b + 19) ? Le16(b + 19) : Le32(b + 32);
-    const std::uint32_t fat16Size = Le16(b + 22);
-    v.sectorsPerFat = fat16Size ? fat16Size : Le32(b + 36);
-    v.serial = fat16Size ? Le32(b + 39) : Le32(b + 67);
-    if (v.bytesPerSector < 512 || v.bytesPerSector > 4096 || (v.bytesPerSector & (v.bytesPerSector - 1))) return false;
-    if (v.sectorsPerCluster == 0 || (v.sectorsPerCluster & (v.sectorsPerCluster - 1))) return false;
-    if (v.numberOfFats == 0 || v.numberOfFats > 4 || v.reservedSectors == 0 || v.sectorsPerFat == 0) return false;
-    v.rootDirSectors = (rootEntries * 32 + v.bytesPerSector - 1) / v.bytesPerSector;
-    v.rootDirStart = v.reservedSectors + v.numberOfFats * v.sectorsPerFat;
-    v.firstDataSector = v.rootDirStart + v.rootDirSectors;
+namespace {
+
+// The volume fields as the drive catalogue parsed them; false when the boot
+// sector is not FAT. The checks the undelete walk relies on follow.
+bool fromDriveRecord(const media::DriveRecord& r, FatVolume& v) {
+    if (!r.isFat() || r.BootSector.size() < 512) return false;
+    // A sector size the catalogue had to assume is no volume to undelete from.
+    if (r.BytesPerSector < 512 || Le16(r.BootSector.data() + 11) != r.BytesPerSector) return false;
+    v.fatBits = r.FileSystem == "FAT32" ? 32 : r.FileSystem == "FAT16" ? 16 : 12;
+    v.bytesPerSector = static_cast<std::uint32_t>(r.BytesPerSector);
+    v.sectorsPerCluster = r.SectorsPerCluster;
+    v.reservedSectors = r.ReservedSectors;
+    v.numberOfFats = r.NumberOfFATs;
+    v.sectorsPerFat = r.SectorsPerFAT;
+    v.rootDirStart = r.RootDirStart;
+    v.firstDataSector = r.FirstDataSector;
+    v.rootDirSectors = v.fatBits == 32 ? 0 : v.firstDataSector - v.rootDirStart;
+    v.rootCluster = v.fatBits == 32 ? r.RootCluster : 0;
+    v.totalSectors = static_cast<std::uint32_t>(r.VolumeSectors);
+    v.serial = r.SerialNumber;
+    if (v.sectorsPerCluster == 0 || v.reservedSectors == 0 || v.sectorsPerFat == 0) return false;
+    if (v.numberOfFats == 0 || v.numberOfFats > 4) return false;
+    if ((v.fatBits == 32) != (v.rootDirSectors == 0)) return false;
     if (v.totalSectors <= v.firstDataSector) return false;
     v.clusterCount = (v.totalSectors - v.firstDataSector) / v.sectorsPerCluster;
-    if (v.clusterCount < 4085) v.fatBits = 12;
-    else if (v.clusterCount < 65525) v.fatBits = 16;
-    else v.fatBits = 32;
-    if (v.fatBits == 32) {
-        if (fat16Size != 0 || rootEntries != 0) return false;
-        v.rootCluster = Le32(b + 44);
-        v.rootDirSectors = 0;
-    } else if (rootEntries == 0) {
-        return false;
-    }
     // The table must have room for every cluster.
     const std::uint64_t fatBytes = std::uint64_t(v.sectorsPerFat) * v.bytesPerSector;
-    const std::uint64_t needBits = std::uint64_t(v.clusterCount + 2) * v.fatBits;
-    return fatBytes * 8 >= needBits;
+    return fatBytes * 8 >= (std::uint64_t(v.clusterCount) + 2) * v.fatBits;
+}
+
+// The decoded table of the record's first FAT copy, `entries` long.
+template <typename Entry>
+bool copyTable(const std::vector<Entry>& table, std::size_t entries, std::uint32_t mask, FatVolume& v) {
+    if (table.size() < entries) return false;
+    v.fat.resize(entries);
+    for (std::size_t i = 0; i < entries; ++i) v.fat[i] = table[i] & mask;
+    return true;
+}
+
+ClusterView fatView(const FatVolume& vol) {
+    ClusterView v;
+    v.drive = vol.drive;
+    v.bytesPerCluster = vol.bytesPerCluster();
+    v.valid = [&vol](std::uint32_t c) { return vol.validCluster(c); };
+    v.inUse = [&vol](std::uint32_t c) { return !vol.clusterFree(c); };
+    v.offset = [&vol](std::uint32_t c) { return vol.clusterOffset(c); };
+    v.next = [&vol](std::uint32_t c) -> std::uint32_t {
+        const std::uint32_t n = c < vol.fat.size() ? vol.fat[c] : 0;
+        return vol.endMarker(n) ? 0 : n;
+    };
+    return v;
+}
+
+std::vector<RawDirEntry> splitEntries(const std::vector<std::uint8_t>& data) {
+    std::vector<RawDirEntry> out(data.size() / 32);
+    for (std::size_t i = 0; i < out.size(); ++i) std::memcpy(out[i].data(), data.data() + i * 32, 32);
+    return out;
+}
+
+}  // namespace
+
+bool ParseFatBootSector(const std::uint8_t* b, std::size_t size, FatVolume& v) {
+    return b && fromDriveRecord(media::ParseBootSectorBytes(b, size), v);
 }
 
 bool LoadFatVolume(const std::string& drive, const media::DriveRecord& record, FatVolume& v) {
     v = FatVolume{};
-    v.drive = drive;
-    platform::RawFile file;
-    if (!file.open(drive, platform::RawFile::Mode::Read)) return false;
-    std::uint8_t boot[512];
-    if (file.readAt(0, boot, sizeof boot) != sizeof boot || !ParseFatBootSector(boot, sizeof boot, v)) return false;
-    v.drive = drive;
+    // The catalogue decodes the table of a drive; an image is read here.
     const bool sameDrive = record.Drive == drive;
-    if (sameDrive) {
-        v.removable = record.DriveType == "Removable";
-        if (record.SerialNumber) v.serial = record.SerialNumber;
+    media::DriveRecord own;
+    const media::DriveRecord* r = &record;
+    if (!sameDrive || !record.isFat() || record.FAT1.empty()) {
+        if (!media::ParseBootSector(drive, own, false) || !media::LoadFatCopies(own)) return false;
+        r = &own;
     }
-    // The catalogue decodes the table for drives; for images we read it ourselves.
-    const std::size_t entries = v.clusterCount + 2;
-    if (sameDrive && v.fatBits == 32 && record.FAT32Entries.size() >= entries) {
-        v.fat.assign(record.FAT32Entries.begin(), record.FAT32Entries.begin() + entries);
-    } else if (sameDrive && v.fatBits == 16 && record.FAT16Entries.size() >= entries) {
-        v.fat.assign(record.FAT16Entries.begin(), record.FAT16Entries.begin() + entries);
-    } else if (sameDrive && v.fatBits == 12 && record.FAT12Entries.size() >= entries) {
-        v.fat.assign(record.FAT12Entries.begin(), record.FAT12Entries.begin() + entries);
-    } else {
-        const std::size_t bytes = (entries * v.fatBits + 7) / 8;
-        std::vector<std::uint8_t> raw(bytes);
-        if (file.readAt(std::uint64_t(v.reservedSectors) * v.bytesPerSector, raw.data(), bytes) != bytes) return false;
-        v.fat.resize(entries);
-        for (std::size_t i = 0; i < entries; ++i) {
-            if (v.fatBits == 32) {
-                v.fat[i] = Le32(&raw[i * 4]) & 0x0FFFFFFF;
-            } else if (v.fatBits == 16) {
-                v.fat[i] = Le16(&raw[i * 2]);
-            } else {
-                const std::size_t off = i * 3 / 2;
-                const std::uint16_t pair = static_cast<std::uint16_t>(raw[off] | (off + 1 < bytes ? raw[off + 1] << 8 : 0));
-                v.fat[i] = (i & 1) ? (pair >> 4) : (pair & 0x0FFF);
-            }
-        }
+    if (!fromDriveRecord(*r, v)) return false;
+    v.drive = drive;
+    if (sameDrive) v.removable = record.DriveType == "Removable";
+    const std::size_t entries = v.clusterCount + 2u;
+    switch (v.fatBits) {
+        case 32: return copyTable(r->FAT32Entries, entries, 0x0FFFFFFF, v);
+        case 16: return copyTable(r->FAT16Entries, entries, 0xFFFF, v);
+        default: return copyTable(r->FAT12Entries, entries, 0xFFF, v);
     }
-    return true;
 }
 
 std::string AttributeText(std::uint32_t a) {
@@ -242,29 +252,12 @@ void VulUndeleteList(const std::vector<RawDirEntry>& raw, std::vector<UndeleteEn
 }
 
 std::vector<RawDirEntry> ReadFatDirectory(const FatVolume& vol, std::uint32_t first, bool checkDots) {
-    std::vector<RawDirEntry> out;
     platform::RawFile file;
-    if (!vol.validCluster(first) || !file.open(vol.drive, platform::RawFile::Mode::Read)) return out;
-    const std::uint64_t bpc = vol.bytesPerCluster();
-    std::vector<std::uint8_t> buf(bpc);
-    std::set<std::uint32_t> seen;
-    std::uint32_t c = first;
-    while (vol.validCluster(c) && seen.insert(c).second && seen.size() <= kMaxDirClusters &&
-           out.size() * 32 < kMaxDirBytes) {
-        if (file.readAt(vol.clusterOffset(c), buf.data(), bpc) != bpc) break;
-        if (checkDots && c == first) {
-            if (bpc < 64 || buf[0] != '.' || buf[1] != ' ' || buf[32] != '.' || buf[33] != '.') return {};
-        }
-        for (std::uint64_t off = 0; off + 32 <= bpc; off += 32) {
-            RawDirEntry e;
-            std::memcpy(e.data(), &buf[off], 32);
-            out.push_back(e);
-        }
-        const std::uint32_t next = c < vol.fat.size() ? vol.fat[c] : 0;
-        if (next == 0 || vol.endMarker(next)) break;
-        c = next;
-    }
-    return out;
+    if (!file.open(vol.drive, platform::RawFile::Mode::Read)) return {};
+    const auto data = ReadClusterRun(fatView(vol), file, first, kMaxDirBytes);
+    if (checkDots && (data.size() < 64 || data[0] != '.' || data[1] != ' ' || data[32] != '.' || data[33] != '.'))
+        return {};
+    return splitEntries(data);
 }
 
 bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shell::Ui& ui) {
@@ -277,11 +270,7 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
         std::vector<std::uint8_t> buf(std::uint64_t(vol.rootDirSectors) * vol.bytesPerSector);
         if (file.readAt(std::uint64_t(vol.rootDirStart) * vol.bytesPerSector, buf.data(), buf.size()) != buf.size())
             return false;
-        for (std::size_t off = 0; off + 32 <= buf.size(); off += 32) {
-            RawDirEntry e;
-            std::memcpy(e.data(), &buf[off], 32);
-            root.push_back(e);
-        }
+        root = splitEntries(buf);
     }
     const bool fat32 = vol.fatBits == 32;
     VulUndeleteList(root, list, fat32, vol.removable, "\\");
@@ -306,24 +295,10 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
     return true;
 }
 
-ClusterView FatClusterView(const FatVolume& vol) {
-    ClusterView v;
-    v.drive = vol.drive;
-    v.bytesPerCluster = vol.bytesPerCluster();
-    v.valid = [&vol](std::uint32_t c) { return vol.validCluster(c); };
-    v.inUse = [&vol](std::uint32_t c) { return !vol.clusterFree(c); };
-    v.offset = [&vol](std::uint32_t c) { return vol.clusterOffset(c); };
-    v.next = [&vol](std::uint32_t c) -> std::uint32_t {
-        const std::uint32_t n = c < vol.fat.size() ? vol.fat[c] : 0;
-        return vol.endMarker(n) ? 0 : n;
-    };
-    return v;
-}
-
-void EstimateFatRecoverable(const FatVolume& vol, UndeleteEntry& e) { EstimateRecoverable(FatClusterView(vol), e); }
+void EstimateFatRecoverable(const FatVolume& vol, UndeleteEntry& e) { EstimateRecoverable(fatView(vol), e); }
 
 bool RestoreFatEntry(const FatVolume& vol, const UndeleteEntry& e, const std::filesystem::path& target) {
-    return RestoreClusters(FatClusterView(vol), e, target);
+    return RestoreClusters(fatView(vol), e, target);
 }
 
 }  // namespace hx::undelete

@@ -283,3 +283,13 @@ TEST(DriveInfo, LoopDeviceReadsLikeTheImage) {
     EXPECT_EQ(fromDevice.RootDirEntries, fromImage.RootDirEntries);
     EXPECT_DOUBLE_EQ(fromDevice.FreeMB, fromImage.FreeMB);
 }
+
+TEST(DriveInfo, Fat12TableEndingInsideATripleKeepsItsLastWholeEntry) {
+    media::DriveRecord rec;
+    rec.FileSystem = "FAT12";
+    // Entries FF8 FFF 003 004 FFF; the table ends half-way into the next pair.
+    rec.FAT1 = {0xF8, 0xFF, 0xFF, 0x03, 0x40, 0x00, 0xFF, 0x0F};
+    media::DecodeFat(rec);
+    const std::vector<std::uint16_t> expected = {0xFF8, 0xFFF, 0x003, 0x004, 0xFFF};
+    EXPECT_EQ(rec.FAT12Entries, expected);
+}

@@ -9,7 +9,7 @@
 #include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
 #include "media/DriveInfo.h"
-#include "media/PartitionTable.h"
+#include "platform/PartitionTable.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/RawFile.h"
@@ -186,8 +186,8 @@ TEST(WholeCard, ExFatPartition) {
 TEST(DamagedTables, MbrEntriesOutsideTheMedium) {
     std::vector<std::uint8_t> medium(4096 * 512);
     putTable(medium, 0, {{0x80, 0x0C, 2048, 100000}, {0x00, 0x0C, 900000, 10}, {0x00, 0x07, 0, 0}});
-    const auto t = media::ParsePartitionTable(medium.data(), medium.size());
-    ASSERT_EQ(t.scheme, media::PartitionScheme::Mbr);
+    const auto t = platform::ParsePartitionTable(medium.data(), medium.size());
+    ASSERT_EQ(t.scheme, platform::PartitionScheme::Mbr);
     ASSERT_EQ(t.entries.size(), 2u);
     EXPECT_TRUE(t.entries[0].bootable);
     EXPECT_TRUE(t.entries[0].cutAtEnd);
@@ -232,9 +232,9 @@ TEST(DamagedTables, MbrEntriesOutsideTheMedium) {
 TEST(DamagedTables, NotATable) {
     std::vector<std::uint8_t> medium(64 * 512);
     putTable(medium, 0, {{0x12, 0x0C, 1, 10}});  // status byte neither 0x00 nor 0x80
-    EXPECT_EQ(media::ParsePartitionTable(medium.data(), medium.size()).scheme, media::PartitionScheme::None);
+    EXPECT_EQ(platform::ParsePartitionTable(medium.data(), medium.size()).scheme, platform::PartitionScheme::None);
     putTable(medium, 0, {{0x00, 0x0C, 100, 10}});  // starts beyond the medium
-    EXPECT_EQ(media::ParsePartitionTable(medium.data(), medium.size()).scheme, media::PartitionScheme::None);
+    EXPECT_EQ(platform::ParsePartitionTable(medium.data(), medium.size()).scheme, platform::PartitionScheme::None);
 
     // A FAT volume without a table ends in 0x55AA too, and its BPB bytes
     // would read as partition slots.
@@ -242,9 +242,9 @@ TEST(DamagedTables, NotATable) {
     auto img = test::MakeFatImage(dir / "plain.img");
     REQUIRE_IMAGE(img);
     const std::string bytes = test::ReadFile(img);
-    const auto t = media::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    EXPECT_EQ(t.scheme, media::PartitionScheme::None);
-    EXPECT_TRUE(media::LooksLikeBootSector(reinterpret_cast<const std::uint8_t*>(bytes.data())));
+    const auto t = platform::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    EXPECT_EQ(t.scheme, platform::PartitionScheme::None);
+    EXPECT_TRUE(platform::LooksLikeBootSector(reinterpret_cast<const std::uint8_t*>(bytes.data())));
 }
 
 TEST(DamagedTables, EbrChainsAreBounded) {
@@ -253,8 +253,8 @@ TEST(DamagedTables, EbrChainsAreBounded) {
     putTable(medium, 0, {{0x00, 0x0C, 10, 20}, {0x00, 0x0F, 100, 1000}});
     putTable(medium, 100, {{0x00, 0x83, 1, 10}, {0x00, 0x05, 50, 100}});
     putTable(medium, 150, {{0x00, 0x83, 1, 10}, {0x00, 0x05, 0, 100}});
-    auto t = media::ParsePartitionTable(medium.data(), medium.size());
-    ASSERT_EQ(t.scheme, media::PartitionScheme::Mbr);
+    auto t = platform::ParsePartitionTable(medium.data(), medium.size());
+    ASSERT_EQ(t.scheme, platform::PartitionScheme::Mbr);
     ASSERT_EQ(t.entries.size(), 3u);
     EXPECT_EQ(t.entries[1].index, 5);
     EXPECT_EQ(t.entries[1].startLba, 101u);
@@ -266,8 +266,8 @@ TEST(DamagedTables, EbrChainsAreBounded) {
     std::fill(medium.begin(), medium.end(), 0);
     putTable(medium, 0, {{0x00, 0x0F, 1, 2000}});
     for (std::uint32_t i = 0; i < 400; ++i) putTable(medium, 1 + 4 * i, {{0, 0x83, 1, 2}, {0, 0x05, 4 * (i + 1), 4}});
-    t = media::ParsePartitionTable(medium.data(), medium.size());
-    EXPECT_EQ(t.entries.size(), static_cast<std::size_t>(media::kMaxLogicalPartitions));
+    t = platform::ParsePartitionTable(medium.data(), medium.size());
+    EXPECT_EQ(t.entries.size(), static_cast<std::size_t>(platform::kMaxLogicalPartitions));
     EXPECT_TRUE(t.chainCut);
 }
 
@@ -286,8 +286,8 @@ TEST(DamagedTables, GptHugeEntryCountAndLostPrimaryHeader) {
     header.replace(16, 4, le32(crc32(header)));
     test::PatchFile(img, 512, header);
     std::string bytes = test::ReadFile(img);
-    auto t = media::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    ASSERT_EQ(t.scheme, media::PartitionScheme::Gpt);
+    auto t = platform::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    ASSERT_EQ(t.scheme, platform::PartitionScheme::Gpt);
     EXPECT_TRUE(t.entryCountCapped);
     EXPECT_FALSE(t.gptFromBackup);
     ASSERT_NE(t.find(1), nullptr);
@@ -297,8 +297,8 @@ TEST(DamagedTables, GptHugeEntryCountAndLostPrimaryHeader) {
     // The primary header gone: the backup at the medium's end answers.
     test::PatchFile(img, 512, "EFI JUNK");
     bytes = test::ReadFile(img);
-    t = media::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    ASSERT_EQ(t.scheme, media::PartitionScheme::Gpt);
+    t = platform::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    ASSERT_EQ(t.scheme, platform::PartitionScheme::Gpt);
     EXPECT_TRUE(t.gptFromBackup);
     EXPECT_FALSE(t.gptEntriesCrcBad);
     ASSERT_NE(t.find(1), nullptr);
@@ -311,10 +311,10 @@ TEST(DamagedTables, GptHugeEntryCountAndLostPrimaryHeader) {
 TEST(PartitionDriveIds, SplitAndJoin) {
     std::string medium;
     int index = 0;
-    ASSERT_TRUE(media::SplitPartitionDriveId("/x/card#1.img#12", medium, index));
+    ASSERT_TRUE(platform::SplitPartitionDriveId("/x/card#1.img#12", medium, index));
     EXPECT_EQ(medium, "/x/card#1.img");
     EXPECT_EQ(index, 12);
-    EXPECT_EQ(media::PartitionDriveId(medium, index), "/x/card#1.img#12");
+    EXPECT_EQ(platform::PartitionDriveId(medium, index), "/x/card#1.img#12");
     for (const char* bad : {"card.img", "card.img#", "card.img#0", "card.img#01", "card.img#12345", "#1", "a#1x"})
-        EXPECT_FALSE(media::SplitPartitionDriveId(bad, medium, index)) << bad;
+        EXPECT_FALSE(platform::SplitPartitionDriveId(bad, medium, index)) << bad;
 }

@@ -134,6 +134,7 @@ TEST(FatEntries, BootSectorGeometryIsChecked) {
     std::uint8_t boot[512] = {};
     FatVolume v;
     EXPECT_FALSE(ParseFatBootSector(boot, sizeof boot, v));
+    boot[0] = 0xEB, boot[510] = 0x55, boot[511] = 0xAA;
     boot[11] = 0, boot[12] = 2;  // 512 bytes per sector
     boot[13] = 3;               // not a power of two
     boot[14] = 1, boot[16] = 2, boot[17] = 224, boot[19] = 0x40, boot[20] = 0x0B, boot[22] = 9;
@@ -143,6 +144,8 @@ TEST(FatEntries, BootSectorGeometryIsChecked) {
     EXPECT_EQ(v.fatBits, 12);
     EXPECT_EQ(v.firstDataSector, 33u);
     EXPECT_EQ(v.clusterCount, 2847u);
+    boot[11] = 0, boot[12] = 0;  // the catalogue would assume 512; the undelete refuses
+    EXPECT_FALSE(ParseFatBootSector(boot, sizeof boot, v));
 }
 
 }  // namespace

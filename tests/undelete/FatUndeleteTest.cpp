@@ -8,6 +8,7 @@
 
 #include "UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
+#include "media/DriveInfo.h"
 #include "undelete/UndeleteFat.h"
 
 namespace hx::undelete {
@@ -113,6 +114,30 @@ TEST_P(FatUndelete, ReusedClustersAreOverwritten) {
         EXPECT_EQ(first->Overwritten, 0);
         EXPECT_EQ(first->ListSize, 4000u);
     }
+}
+
+TEST_P(FatUndelete, CatalogueRecordAndOwnReadGiveTheSameTable) {
+    put("chain.jpg", RandomBytes(3000, 21));  // six 512-byte clusters
+    FatVolume own, catalogued;
+    ASSERT_TRUE(LoadFatVolume(image_, media::DriveRecord{}, own));
+    media::DriveRecord rec;
+    ASSERT_TRUE(media::GetDriveInfo(image_, rec));
+    ASSERT_TRUE(LoadFatVolume(image_, rec, catalogued));
+    EXPECT_EQ(catalogued.fatBits, own.fatBits);
+    EXPECT_EQ(catalogued.firstDataSector, own.firstDataSector);
+    EXPECT_EQ(catalogued.clusterCount, own.clusterCount);
+    EXPECT_EQ(catalogued.rootCluster, own.rootCluster);
+    EXPECT_TRUE(catalogued.fat == own.fat);
+    // The decoded table holds the file's chain as mtools wrote it.
+    std::vector<UndeleteEntry> list;
+    ASSERT_TRUE(ListFatEntries(own, list, ui_));
+    const UndeleteEntry* e = byLongName(list, "chain.jpg");
+    ASSERT_NE(e, nullptr);
+    std::uint32_t c = e->FirstCluster, clusters = 1;
+    ASSERT_TRUE(own.validCluster(c));
+    for (; clusters < 100 && own.validCluster(own.fat[c]); ++clusters) c = own.fat[c];
+    EXPECT_EQ(clusters, 6u);
+    EXPECT_TRUE(own.endMarker(own.fat[c]));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FatUndelete, ::testing::Values(FatKind{12, 1440}, FatKind{16, 16384}, FatKind{32, 66000}),

@@ -135,4 +135,18 @@ TEST(PictureCheck, FindsTheEndOfAPictureAndRejectsJunk) {
     for (int i = 0; i < 50000; ++i) junk.push_back(static_cast<char>(i * 7919 % 251));
     c = CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size());
     EXPECT_FALSE(c.decodes);
+    EXPECT_FALSE(CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size(), true).decodes);
+
+    // The quick check needs no more than the headers, as the scan keeps them.
+    hx::viewing::JpegEndFinder walk;
+    std::size_t headers = 0;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(jpeg.data());
+    while (!walk.scanStarted() && headers < jpeg.size()) walk.feed(bytes + headers++, 1);
+    c = CheckJpegBuffer(bytes, headers, true);
+    EXPECT_TRUE(c.decodes);
+    EXPECT_FALSE(c.ranOut);
+    // Headers cut short: no picture, and the check says it ran out.
+    c = CheckJpegBuffer(bytes, headers - 30, true);
+    EXPECT_FALSE(c.decodes);
+    EXPECT_TRUE(c.ranOut);
 }

@@ -4,12 +4,13 @@
 // Pure parsing over a read callback, so the platform's file layer, the
 // catalogue and the fuzz target share it; every number read from the medium
 // is checked against the medium's size and every walk is bounded.
+// It sits in the platform layer because RawFile opens "IMAGE#N" ids with it.
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
-namespace hx::media {
+namespace hx::platform {
 
 struct PartitionEntry {
     // The number in the drive id "IMAGE#N": MBR slots 1-4, logical
@@ -72,4 +73,4 @@ std::string PartitionDriveId(const std::string& medium, int index);
 // (N from 1 to 9999).
 bool SplitPartitionDriveId(const std::string& id, std::string& medium, int& index);
 
-}  // namespace hx::media
+}  // namespace hx::platform

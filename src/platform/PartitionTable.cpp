@@ -1,22 +1,17 @@
-#include "media/PartitionTable.h"
+#include "platform/PartitionTable.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <set>
 
-namespace hx::media {
+#include "platform/LittleEndian.h"
+
+namespace hx::platform {
 
 namespace {
 
 constexpr std::size_t kSector = 512;
-
-std::uint16_t u16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t u32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint64_t u64(const std::uint8_t* p) { return u32(p) | (static_cast<std::uint64_t>(u32(p + 4)) << 32); }
 
 bool isPowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -70,7 +65,7 @@ struct MbrSlot {
 
 MbrSlot slot(const std::uint8_t* sector, int i) {
     const std::uint8_t* p = sector + 446 + 16 * i;
-    return {p[0], p[4], u32(p + 8), u32(p + 12)};
+    return {p[0], p[4], Le32(p + 8), Le32(p + 12)};
 }
 
 // One GPT header at `lba`; fills `table` and returns true when the header is sound.
@@ -80,17 +75,17 @@ bool readGpt(const MediumReader& read, std::uint64_t mediaBytes, std::uint32_t s
     std::vector<std::uint8_t> header(ss);
     if (!readExact(read, mediaBytes, lba * ss, header.data(), ss)) return false;
     if (std::memcmp(header.data(), "EFI PART", 8) != 0) return false;
-    const std::uint32_t headerSize = u32(header.data() + 12);
+    const std::uint32_t headerSize = Le32(header.data() + 12);
     if (headerSize < 92 || headerSize > ss) return false;
-    const std::uint32_t headerCrc = u32(header.data() + 16);
+    const std::uint32_t headerCrc = Le32(header.data() + 16);
     std::memset(header.data() + 16, 0, 4);
     if (crc32(header.data(), headerSize) != headerCrc) return false;
-    if (u64(header.data() + 24) != lba) return false;
+    if (Le64(header.data() + 24) != lba) return false;
 
-    const std::uint64_t entriesLba = u64(header.data() + 72);
-    std::uint32_t count = u32(header.data() + 80);
-    const std::uint32_t entrySize = u32(header.data() + 84);
-    const std::uint32_t entriesCrc = u32(header.data() + 88);
+    const std::uint64_t entriesLba = Le64(header.data() + 72);
+    std::uint32_t count = Le32(header.data() + 80);
+    const std::uint32_t entrySize = Le32(header.data() + 84);
+    const std::uint32_t entriesCrc = Le32(header.data() + 88);
     if (entrySize < 128 || entrySize > kMaxGptEntryBytes || entrySize % 8 != 0) return false;
     if (entriesLba == 0 || entriesLba >= mediaBytes / ss) return false;
     const std::uint64_t entriesOffset = entriesLba * ss;
@@ -114,7 +109,7 @@ bool readGpt(const MediumReader& read, std::uint64_t mediaBytes, std::uint32_t s
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint8_t* p = entries.data() + static_cast<std::size_t>(i) * entrySize;
         if (std::memcmp(p, zero, 16) == 0) continue;
-        const std::uint64_t first = u64(p + 32), last = u64(p + 40);
+        const std::uint64_t first = Le64(p + 32), last = Le64(p + 40);
         if (last < first) continue;
         PartitionEntry e;
         e.index = static_cast<int>(i) + 1;
@@ -122,9 +117,9 @@ bool readGpt(const MediumReader& read, std::uint64_t mediaBytes, std::uint32_t s
         e.typeGuid = guidText(p);
         e.startLba = first;
         e.sectorCount = last - first + 1;
-        e.bootable = (u64(p + 48) & 4) != 0;  // legacy BIOS bootable
+        e.bootable = (Le64(p + 48) & 4) != 0;  // legacy BIOS bootable
         for (int k = 0; k < 36; ++k) {
-            const std::uint16_t c = u16(p + 56 + 2 * k);
+            const std::uint16_t c = Le16(p + 56 + 2 * k);
             if (c == 0) break;
             e.name += c < 0x80 ? static_cast<char>(c) : '?';
         }
@@ -199,9 +194,9 @@ bool PartitionTable::window(int index, std::uint64_t mediaBytes, std::uint64_t& 
 bool LooksLikeBootSector(const std::uint8_t* s) {
     if (std::memcmp(s + 3, "EXFAT   ", 8) == 0 || std::memcmp(s + 3, "NTFS    ", 8) == 0) return true;
     const bool jump = (s[0] == 0xEB && s[2] == 0x90) || s[0] == 0xE9;
-    const std::uint16_t bps = u16(s + 11);
-    const bool bpb = isPowerOfTwo(bps) && bps >= 512 && bps <= 4096 && isPowerOfTwo(s[13]) && u16(s + 14) >= 1 &&
-                     s[16] >= 1 && s[16] <= 4 && (u16(s + 19) != 0 || u32(s + 32) != 0);
+    const std::uint16_t bps = Le16(s + 11);
+    const bool bpb = isPowerOfTwo(bps) && bps >= 512 && bps <= 4096 && isPowerOfTwo(s[13]) && Le16(s + 14) >= 1 &&
+                     s[16] >= 1 && s[16] <= 4 && (Le16(s + 19) != 0 || Le32(s + 32) != 0);
     return jump && bpb;
 }
 
@@ -269,4 +264,4 @@ bool SplitPartitionDriveId(const std::string& id, std::string& medium, int& inde
     return true;
 }
 
-}  // namespace hx::media
+}  // namespace hx::platform
