@@ -18,6 +18,13 @@ std::int64_t modifiedTime(const fs::path& p) {
     return ::stat(p.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_mtime) : -1;
 }
 
+// A found file copied in one piece from the source.
+void copyOut(FoundFileWriter& w, long file, const fs::path& to, std::uint64_t offset, std::size_t size) {
+    w.create(file, to);
+    w.appendFromSource(offset, size);
+    w.close();
+}
+
 // What comes out must not depend on which thread wrote it: a roomy backlog
 // keeps the files on the writer's thread, a backlog of one byte makes the
 // calling thread write every file itself.
@@ -39,13 +46,9 @@ TEST_P(WriterThreads, FilesComeOutInOrderWhateverThreadWritesThem) {
     writer.setTime(dir / "R#0000.jpg", 1262347200);
 
     // A dropped file's number and name go to the next one.
-    writer.create(1, dir / "R#0001.jpg");
-    writer.appendFromSource(0, 4096);
-    writer.close();
+    copyOut(writer, 1, dir / "R#0001.jpg", 0, 4096);
     writer.remove(dir / "R#0001.jpg");
-    writer.create(1, dir / "R#0001.jpg");
-    writer.appendFromSource(2 << 20, 1 << 20);
-    writer.close();
+    copyOut(writer, 1, dir / "R#0001.jpg", 2 << 20, 1 << 20);
     writer.wait();
 
     EXPECT_EQ(writer.failedFile(), -1);
@@ -73,9 +76,7 @@ TEST(FoundFileWriter, SourcesItCannotReadTwiceTakeCopies) {
     const std::string source = test::PatternBytes(1 << 20, 11);
     test::WriteFile(image, source);
     ASSERT_TRUE(writer.openSource(image));
-    writer.create(1, dir / "b");
-    writer.appendFromSource(4096, 600000);
-    writer.close();
+    copyOut(writer, 1, dir / "b", 4096, 600000);
     writer.wait();
     fs::remove(image);
     EXPECT_EQ(test::ReadFile(dir / "b"), source.substr(4096, 600000));
@@ -89,18 +90,12 @@ TEST_P(WriterThreads, AFullDiskNamesTheFirstFileItCouldNotHold) {
     test::WriteFile(dir / "card.img", source);
     FoundFileWriter writer(GetParam());
     ASSERT_TRUE(writer.openSource(dir / "card.img"));
-    writer.create(0, dir / "cache" / "a");
-    writer.appendFromSource(0, 100000);
-    writer.close();
-    writer.create(1, dir / "cache" / "b");
-    writer.appendFromSource(100000, 400000);
-    writer.close();
+    copyOut(writer, 0, dir / "cache" / "a", 0, 100000);
+    copyOut(writer, 1, dir / "cache" / "b", 100000, 400000);
     writer.wait();
     EXPECT_EQ(writer.failedFile(), 1);
     // Nothing is made after the refused file.
-    writer.create(2, dir / "cache" / "c");
-    writer.appendFromSource(0, 10);
-    writer.close();
+    copyOut(writer, 2, dir / "cache" / "c", 0, 10);
     writer.wait();
     EXPECT_EQ(writer.failedFile(), 1);
     EXPECT_FALSE(fs::exists(dir / "cache" / "c"));

@@ -117,12 +117,12 @@ TEST_P(FatUndelete, ReusedClustersAreOverwritten) {
 }
 
 TEST_P(FatUndelete, CatalogueRecordAndOwnReadGiveTheSameTable) {
-    put("chain.jpg", RandomBytes(3000, 21));  // six 512-byte clusters
+    put("chain.jpg", PatternBytes(3000, 21));  // six 512-byte clusters
     FatVolume own, catalogued;
-    ASSERT_TRUE(LoadFatVolume(image_, media::DriveRecord{}, own));
+    ASSERT_TRUE(LoadFatVolume(image_.string(), media::DriveRecord{}, own));
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(image_, rec));
-    ASSERT_TRUE(LoadFatVolume(image_, rec, catalogued));
+    ASSERT_TRUE(media::GetDriveInfo(image_.string(), rec));
+    ASSERT_TRUE(LoadFatVolume(image_.string(), rec, catalogued));
     EXPECT_EQ(catalogued.fatBits, own.fatBits);
     EXPECT_EQ(catalogued.firstDataSector, own.firstDataSector);
     EXPECT_EQ(catalogued.clusterCount, own.clusterCount);
@@ -131,7 +131,7 @@ TEST_P(FatUndelete, CatalogueRecordAndOwnReadGiveTheSameTable) {
     // The decoded table holds the file's chain as mtools wrote it.
     std::vector<UndeleteEntry> list;
     ASSERT_TRUE(ListFatEntries(own, list, ui_));
-    const UndeleteEntry* e = byLongName(list, "chain.jpg");
+    const UndeleteEntry* e = test::FindListed(list, "chain.jpg");
     ASSERT_NE(e, nullptr);
     std::uint32_t c = e->FirstCluster, clusters = 1;
     ASSERT_TRUE(own.validCluster(c));

@@ -40,19 +40,13 @@ TEST_F(QuickUndeleteFat, FillsBothListsAndShowsChecking) {
     put("draft.tmp", PatternBytes(3000, 2));
     del("Holiday photo.jpg");
     del("draft.tmp");
-    struct CaptionSpy : test::ScriptedUi {
-        std::vector<std::string> seen;
-        void setCaption(const std::string& c, const std::string& t) override {
-            seen.push_back(t);
-            ScriptedUi::setCaption(c, t);
-        }
-    } ui;
+    auto& ui = ui_;
     ui.captions["CmdQuickUndelete"] = "Quick Undelete";
     QuickUndelete q(ui);
     ASSERT_TRUE(q.run({image_, "all", 0, 0, {}}));
     EXPECT_EQ(q.kind(), UndeleteKind::Fat);
-    ASSERT_FALSE(ui.seen.empty());
-    EXPECT_EQ(ui.seen.front(), "Checking...");
+    ASSERT_FALSE(ui.captionsSet.empty());
+    EXPECT_EQ(ui.captionsSet.front(), "Checking...");
     EXPECT_EQ(ui.captions["CmdQuickUndelete"], "Quick Undelete");
 
     const std::size_t photo = indexOf(q, "Holiday photo.jpg");
