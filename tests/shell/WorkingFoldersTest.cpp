@@ -119,14 +119,13 @@ TEST(MakeDirNames, DefaultCacheAndDerivedFolders) {
 TEST(Cache, MissingLocationIsReportedAndReplaced) {
     Sandbox s;
     SetCurrentLanguage(kLangEnglish);
-    ScriptedUi ui;
     const std::string gone = s.p("card-gone/QXCache/");
     s.state.tCache = gone;
-    ASSERT_TRUE(SettleCache(s.state, ui));
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "Last used cache " + gone + " not available.\nA new cache will be made.");
-    EXPECT_EQ(ui.messages[0].title, "Harvestrix Cache");
-    EXPECT_EQ(ui.messages[0].options.icon, Icon::Information);
+    ASSERT_TRUE(SettleCache(s.state, s.ui));
+    ASSERT_EQ(s.ui.messages.size(), 1u);
+    EXPECT_EQ(s.ui.messages[0].text, "Last used cache " + gone + " not available.\nA new cache will be made.");
+    EXPECT_EQ(s.ui.messages[0].title, "Harvestrix Cache");
+    EXPECT_EQ(s.ui.messages[0].options.icon, Icon::Information);
     EXPECT_EQ(s.state.cache, s.p("home/.cache/QXCache/"));
     EXPECT_FALSE(fs::exists(s.p("card-gone")));
 
@@ -141,7 +140,6 @@ TEST(Cache, MissingLocationIsReportedAndReplaced) {
 
 TEST(Cache, RememberedCachesAreOffered) {
     Sandbox s;
-    ScriptedUi ui;
     const std::string a = s.p("a/QXCache/"), b = s.p("b/QXCache/"), c = s.p("c/QXCache/");
     WriteFile(b + "R#0000.jpg", "x");
 
@@ -149,8 +147,8 @@ TEST(Cache, RememberedCachesAreOffered) {
     s.state.tCache = a;
     s.state.oCache = b;
     fs::create_directories(a);
-    ASSERT_TRUE(SettleCache(s.state, ui));
-    EXPECT_TRUE(ui.messages.empty());
+    ASSERT_TRUE(SettleCache(s.state, s.ui));
+    EXPECT_TRUE(s.ui.messages.empty());
     EXPECT_EQ(s.state.cache, b);
     EXPECT_EQ(s.state.oCache, a);
 
@@ -158,19 +156,19 @@ TEST(Cache, RememberedCachesAreOffered) {
     WriteFile(a + "R#0001.jpg", "x");
     WriteFile(c + "R#0002.jpg", "x");
     s.state.o2Cache = c;
-    ui.answers = {Answer::Yes};
-    ASSERT_TRUE(SettleCache(s.state, ui));
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "Also present is the previously used cache:\nCache=  " + a + " and " + c +
+    s.ui.answers = {Answer::Yes};
+    ASSERT_TRUE(SettleCache(s.state, s.ui));
+    ASSERT_EQ(s.ui.messages.size(), 1u);
+    EXPECT_EQ(s.ui.messages[0].text, "Also present is the previously used cache:\nCache=  " + a + " and " + c +
                                        "\n\nDo you want to use the current cache?");
     EXPECT_EQ(s.state.cache, b);
 
     // No: the previous becomes current, and the next one is asked about.
-    ui.messages.clear();
-    ui.answers = {Answer::No, Answer::Yes};
-    ASSERT_TRUE(SettleCache(s.state, ui));
-    ASSERT_EQ(ui.messages.size(), 2u);
-    EXPECT_NE(ui.messages[1].text.find("Cache=  " + c + "\n"), std::string::npos);
+    s.ui.messages.clear();
+    s.ui.answers = {Answer::No, Answer::Yes};
+    ASSERT_TRUE(SettleCache(s.state, s.ui));
+    ASSERT_EQ(s.ui.messages.size(), 2u);
+    EXPECT_NE(s.ui.messages[1].text.find("Cache=  " + c + "\n"), std::string::npos);
     EXPECT_EQ(s.state.cache, a);
     EXPECT_EQ(s.state.oCache, b);
 
@@ -190,18 +188,16 @@ TEST(Cache, RememberedCachesAreOffered) {
 
 TEST(Cache, FallsBackWhenTheCacheCannotBeMade) {
     Sandbox s;
-    ScriptedUi ui;
     WriteFile(s.p("blocked/QXCache"), "a file where the folder should be");
     s.state.tCache = s.p("blocked/QXCache/");
-    ASSERT_TRUE(EnsureCacheFolders(s.state, ui));
+    ASSERT_TRUE(EnsureCacheFolders(s.state, s.ui));
     EXPECT_EQ(s.state.cache, s.p("home/.local/share/Harvestrix/QXCache/"));
     EXPECT_TRUE(fs::is_directory(s.state.conv));
 }
 
 TEST(Cache, EmptyCacheDeletesFilesOnly) {
     Sandbox s;
-    ScriptedUi ui;
-    ASSERT_TRUE(SettleCache(s.state, ui));
+    ASSERT_TRUE(SettleCache(s.state, s.ui));
     for (const fs::path& f : {s.state.cache, s.state.thumbs, s.state.browseThumbs, s.state.temp, s.state.conv})
         WriteFile(f / "file.bin", "x");
     WriteFile(s.state.cache / "Searched.dat", "x");
