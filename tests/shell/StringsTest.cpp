@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <regex>
 #include <set>
 
@@ -121,13 +122,9 @@ TEST(Language, LocalesGiveWindowsIds) {
 
     // LC_ALL beats LC_MESSAGES beats LANG.
     const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-    std::string saved[3];
-    bool had[3];
-    for (int i = 0; i < 3; ++i) {
-        const char* v = std::getenv(names[i]);
-        had[i] = v != nullptr;
-        if (v) saved[i] = v;
-    }
+    std::optional<std::string> saved[3];
+    for (int i = 0; i < 3; ++i)
+        if (const char* v = std::getenv(names[i])) saved[i] = v;
     ::setenv("LANG", "fr_FR.UTF-8", 1);
     ::setenv("LC_MESSAGES", "de_CH.UTF-8", 1);
     ::unsetenv("LC_ALL");
@@ -138,10 +135,7 @@ TEST(Language, LocalesGiveWindowsIds) {
     ::unsetenv("LC_ALL");
     ::unsetenv("LC_MESSAGES");
     EXPECT_EQ(ChooseLanguage("", SystemLanguageId()), kLangEnglish);
-    for (int i = 0; i < 3; ++i) {
-        if (had[i]) ::setenv(names[i], saved[i].c_str(), 1);
-        else ::unsetenv(names[i]);
-    }
+    for (int i = 0; i < 3; ++i) saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
 }
 
 TEST(StringResource, RoundTripAndReplacement) {

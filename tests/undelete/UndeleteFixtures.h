@@ -3,8 +3,8 @@
 // loop device and exfat-fuse, FAT through mtools. Files are deleted by the
 // file system itself.
 #include <filesystem>
-#include <map>
 #include <string>
+#include <vector>
 
 #include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
