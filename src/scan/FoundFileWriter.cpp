@@ -31,6 +31,14 @@ bool FoundFileWriter::openSource(const fs::path& source) {
     return sourceOpen_;
 }
 
+void FoundFileWriter::setPendingLimit(std::size_t bytes) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pendingLimit_ = std::max<std::size_t>(bytes, 1);
+    }
+    room_.notify_all();
+}
+
 void FoundFileWriter::create(long file, const fs::path& path) { open(file, path, false); }
 
 void FoundFileWriter::reopen(long file, const fs::path& path) { open(file, path, true); }

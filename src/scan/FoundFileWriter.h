@@ -35,6 +35,7 @@ public:
     // be opened or is no regular file: hand over copies then.
     bool openSource(const std::filesystem::path& source);
     bool hasSource() const { return sourceOpen_; }
+    void setPendingLimit(std::size_t bytes);
 
     // The file is made (or opened to append to what is there) here, so that
     // the writer's thread only copies; what follows is done in order there.
@@ -76,7 +77,7 @@ private:
     static bool copyRange(platform::AppendFile& out, platform::CopySource& source, std::uint64_t offset,
                           std::size_t size, std::vector<std::uint8_t>& bounce);
 
-    const std::size_t pendingLimit_;
+    std::size_t pendingLimit_;  // guarded by mutex_
     platform::CopySource source_;
     bool sourceOpen_ = false;
 

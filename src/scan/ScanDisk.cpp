@@ -849,6 +849,8 @@ ScanOutcome Scanner::run() {
     nextListedFile();
 
     buffer_.assign(unitsPerBlock_ * unitSize_ + kWindow, 0);
+    // Found files wait to be written for at most a few blocks: memory stays bounded by the block size.
+    writer_.setPendingLimit(4 * unitsPerBlock_ * unitSize_);
     previousSector_.assign(512, 0);
 
     if (!openSource(startUnit_)) {
