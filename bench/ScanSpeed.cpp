@@ -120,7 +120,7 @@ std::size_t scanInto(const fs::path& image, const std::string& selection, const 
     ctx.record.IsImage = true;
     ctx.record.BytesPerSector = 512;
     ctx.record.SectorsPerCluster = 8;
-    ctx.record.TotalClusters = static_cast<double>(fs::file_size(image) / 4096);
+    ctx.record.TotalClusters = fs::file_size(image) / 4096;
     ctx.cacheFolder = cache;
     ctx.table = scan::BuildSignatureTable(selection);
     scan::OrderForScan(ctx.table);

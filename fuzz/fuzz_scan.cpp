@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (data[0] & 8) {  // a small cluster geometry instead of the sector scan
         ctx.record.BytesPerSector = 512;
         ctx.record.SectorsPerCluster = 2;
-        ctx.record.TotalClusters = static_cast<double>(size / 1024 + 3);
+        ctx.record.TotalClusters = size / 1024 + 3;
         ctx.record.RootCluster = 2;
     }
     ctx.cacheFolder = dir / "cache";

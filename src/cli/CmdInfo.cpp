@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <iostream>
 
 #include "cli/CliCommand.h"
@@ -9,6 +10,13 @@
 namespace hx::cli {
 
 namespace {
+
+// Megabytes with two decimals: the stream's default six digits would round a large drive.
+std::string megabytes(double mb) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.2f", mb);
+    return buf;
+}
 
 std::string plainLines(std::string text) {
     std::string out;
@@ -43,8 +51,8 @@ int runInfo(CliArgs& args) {
               << JsonEscape(r.FileSystem) << "\",\"interface\":\"" << JsonEscape(media::GetDriveInterface(r))
               << "\",\"serialNumber\":" << r.SerialNumber << ",\"bytesPerSector\":" << r.BytesPerSector
               << ",\"sectorsPerCluster\":" << r.SectorsPerCluster << ",\"totalSectors\":" << r.TotalSectors
-              << ",\"totalClusters\":" << r.TotalClusters << ",\"totalMB\":" << r.TotalMB
-              << ",\"freeMB\":" << r.FreeMB << ",\"firstDataSector\":" << r.FirstDataSector
+              << ",\"totalClusters\":" << r.TotalClusters << ",\"totalMB\":" << megabytes(r.TotalMB)
+              << ",\"freeMB\":" << megabytes(r.FreeMB) << ",\"firstDataSector\":" << r.FirstDataSector
               << ",\"rootDirStart\":" << r.RootDirStart << ",\"rootCluster\":" << r.RootCluster
               << ",\"readable\":" << (readable ? "true" : "false") << ",\"panel\":\""
               << JsonEscape(plainLines(panel)) << "\"}\n";

@@ -831,7 +831,7 @@ void frmRecover::listFolder(const fs::path& folder) {
     for (const QFileInfo& fi : dir.entryInfoList(QDir::Files, QDir::Name)) {
         if (isBookkeeping(fi.fileName())) continue;
         foundNames_ << fi.fileName();
-        foundSizes_.push_back(static_cast<float>(fi.size()));
+        foundSizes_.push_back(static_cast<std::uint64_t>(fi.size()));
         List3->addItem(fi.fileName());
         LvwFiles->addItem(new QListWidgetItem(QString(fi.fileName()).replace("R#", "File "), LvwFiles));
     }

@@ -152,7 +152,7 @@ private:
     std::filesystem::path cacheFolder_, saveFolder_, pictureFolder_, browseFolder_;
     std::filesystem::path activeFolder_;  // whose files List3 shows
     QStringList foundNames_;
-    std::vector<float> foundSizes_;
+    std::vector<std::uint64_t> foundSizes_;
     double minMB_ = 0, maxMB_ = 0;
     int colourScheme_ = 3;
     int lastScanOutcome_ = -1;  // ListColors index of the scheme in use

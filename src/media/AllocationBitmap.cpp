@@ -14,7 +14,7 @@ namespace {
 // A bitmap has one bit per cluster; a boot sector cannot make us hold more
 // than the medium could carry at one sector per cluster.
 std::uint64_t unitsOf(const DriveRecord& rec) {
-    if (rec.TotalClusters <= 0 || rec.MediaBytes == 0) return 0;
+    if (rec.TotalClusters == 0 || rec.MediaBytes == 0) return 0;
     return std::min<std::uint64_t>(static_cast<std::uint64_t>(rec.TotalClusters), rec.MediaBytes / rec.sectorSize());
 }
 
@@ -72,7 +72,7 @@ bool cachedFor(const std::string& drive) {
     c = CachedBitmap{};
     DriveRecord local;
     DriveRecord* rec = &CurrentDrive();
-    if (rec->Drive != drive || rec->TotalClusters <= 0) {
+    if (rec->Drive != drive || rec->TotalClusters == 0) {
         if (!GetDriveInfo(drive, local)) return false;
         rec = &local;
     }

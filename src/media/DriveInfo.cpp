@@ -105,7 +105,7 @@ void parseFat(const std::uint8_t* s, DriveRecord& rec) {
     }
     if (rec.VolumeLabel == "NO NAME") rec.VolumeLabel.clear();
     if (rec.SectorsPerCluster > 0 && rec.VolumeSectors > rec.FirstDataSector)
-        rec.TotalClusters = static_cast<double>((rec.VolumeSectors - rec.FirstDataSector) / rec.SectorsPerCluster);
+        rec.TotalClusters = (rec.VolumeSectors - rec.FirstDataSector) / rec.SectorsPerCluster;
     if (!fat32) {
         // The type field names FAT12 or FAT16 on volumes from every formatter
         // we know; when it does not, the cluster count decides as it does for
@@ -126,9 +126,9 @@ void parseNtfs(const std::uint8_t* s, DriveRecord& rec) {
     rec.MFTCluster = Le32(s + 48);
     rec.MFTRecordClusters = Le32(s + 64);
     rec.VolumeSectors = Le64(s + 40);
-    rec.TotalSectors = static_cast<double>(rec.VolumeSectors);
+    rec.TotalSectors = rec.VolumeSectors;
     rec.SerialNumber = Le32(s + 72);
-    if (rec.SectorsPerCluster > 0) rec.TotalClusters = static_cast<double>(rec.VolumeSectors / rec.SectorsPerCluster);
+    if (rec.SectorsPerCluster > 0) rec.TotalClusters = rec.VolumeSectors / rec.SectorsPerCluster;
     const auto perRecord = static_cast<std::int8_t>(s[64]);
     if (perRecord < 0 && perRecord >= -31) rec.MFTRecordBytes = 1u << (-perRecord);
     else if (perRecord > 0) rec.MFTRecordBytes = clampTo32(perRecord * rec.clusterBytes());
@@ -145,7 +145,7 @@ void parseExFat(const std::uint8_t* s, DriveRecord& rec) {
     rec.SectorsPerCluster = 1u << spcShift;
     rec.HiddenSectors = static_cast<std::uint32_t>(Le64(s + 64));
     rec.VolumeSectors = Le64(s + 72);
-    rec.TotalSectors = static_cast<double>(rec.VolumeSectors);
+    rec.TotalSectors = rec.VolumeSectors;
     rec.ReservedSectors = Le32(s + 80);
     rec.SectorsPerFAT = Le32(s + 84);
     rec.ClusterHeapOffset = Le32(s + 88);
@@ -343,9 +343,11 @@ bool LoadFatCopies(DriveRecord& rec) {
     const int bps = rec.sectorSize();
     // Only the part of the table that the cluster count needs is read: a
     // boot sector that claims a huge FAT cannot make us allocate it.
-    const double needed = (rec.TotalClusters + 2) * rec.FATEntryBytes;
+    // Entries are 1.5, 2 or 4 bytes: counted in half bytes, exactly.
+    const std::uint64_t halfBytesPerEntry = static_cast<std::uint64_t>(rec.FATEntryBytes * 2);
+    const std::uint64_t needed = ((rec.TotalClusters + 2) * halfBytesPerEntry + 1) / 2;
     std::uint64_t bytes = static_cast<std::uint64_t>(rec.SectorsPerFAT) * bps;
-    if (needed < static_cast<double>(bytes)) bytes = (static_cast<std::uint64_t>(needed) + bps) / bps * bps;
+    if (needed < bytes) bytes = (needed + bps) / bps * bps;
     const std::string& src = rec.Drive;
     rec.FAT1 = readCapped(rec, src, rec.ReservedSectors, bytes);
     if (rec.NumberOfFATs >= 2)
@@ -390,7 +392,7 @@ void DecodeFat(DriveRecord& rec) {
 }
 
 std::uint32_t LastCluster(const DriveRecord& rec) {
-    if (rec.TotalClusters <= 0) return 1;
+    if (rec.TotalClusters == 0) return 1;
     return clampTo32(static_cast<std::uint64_t>(rec.TotalClusters) + 1);
 }
 
@@ -474,7 +476,7 @@ void catalogue(const platform::DriveEntry& entry, DriveRecord& rec) {
     if (rec.isNtfs()) ReadNtfsVolumeLabel(rec);
 
     const double clusterMB = static_cast<double>(rec.clusterBytes()) / 1048576.0;
-    rec.TotalMB = rec.TotalClusters * clusterMB;
+    rec.TotalMB = static_cast<double>(rec.TotalClusters) * clusterMB;
     platform::SpaceInfo space;
     if (!entry.mountPoint.empty() && platform::QueryFreeSpace(entry.mountPoint, space)) {
         rec.FreeMB = static_cast<double>(space.freeBytes) / 1048576.0;
@@ -514,7 +516,7 @@ MediumUnits WholeMediumUnits(const DriveRecord& rec) {
     MediumUnits u;
     u.drive = rec.Drive;
     u.firstDataSector = rec.FirstDataSector;
-    u.totalUnits = rec.TotalClusters > 0 ? static_cast<std::uint64_t>(rec.TotalClusters) : 0;
+    u.totalUnits = rec.TotalClusters;
     if (!rec.isPartition() || rec.SectorsPerCluster == 0) return u;
     u.drive = rec.MediumDrive;
     u.firstDataSector = rec.mediumFirstDataSector();

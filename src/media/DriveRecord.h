@@ -19,10 +19,10 @@ struct DriveRecord {
     std::string DriveType;   // "Missing", "Unknown", "Removable", "Fixed", "Remote", "CDRom", "RAMDisk"
     std::string VolumeLabel;
     std::uint32_t SerialNumber = 0;
-    double TotalSectors = 0;
+    std::uint64_t TotalSectors = 0;
     double TotalMB = 0;
     double FreeMB = 0;
-    double TotalClusters = 0;
+    std::uint64_t TotalClusters = 0;
     std::vector<std::uint8_t> BootSector;
     std::uint8_t NumberOfFATs = 0;
     std::uint32_t HiddenSectors = 0;

@@ -108,7 +108,7 @@ bool ReadNtfsBitmap(DriveRecord& rec, std::vector<std::uint8_t>& bits) {
     std::vector<std::uint8_t> r;
     ntfs::AttrRef a;
     if (!ReadMftRecord(rec, 6, r) || !FindAttribute(r, ntfs::kAttrData, a)) return false;
-    const std::uint64_t totalClusters = rec.TotalClusters > 0 ? static_cast<std::uint64_t>(rec.TotalClusters) : 0;
+    const std::uint64_t totalClusters = rec.TotalClusters;
     const std::uint64_t needed = (totalClusters + 7) / 8;
     const std::uint8_t* attr = r.data() + a.offset;
     if (!a.nonResident) {

@@ -4,6 +4,7 @@
 
 #include "media/AllocationBitmap.h"
 #include "media/DriveInfo.h"
+#include "platform/RawFile.h"
 #include "scan/ScanState.h"
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
@@ -47,7 +48,7 @@ std::optional<ScanOutcome> ScanCommand::run() {
         const media::MediumUnits whole = media::WholeMediumUnits(ctx_.record);
         ctx_.drive = whole.drive;
         ctx_.record.FirstDataSector = static_cast<std::uint32_t>(whole.firstDataSector);
-        ctx_.record.TotalClusters = static_cast<double>(whole.totalUnits);
+        ctx_.record.TotalClusters = whole.totalUnits;
     }
     ctx_.cacheFolder = req_.cacheFolder;
     ctx_.imageFolder = req_.imageFolder;
@@ -115,10 +116,25 @@ bool ScanCommand::decideSmartScan() {
     return true;
 }
 
+std::uint64_t ScanCommand::mediumBytes() const {
+    platform::RawFile source;
+    return source.open(ctx_.drive, platform::RawFile::Mode::Read) ? source.size() : 0;
+}
+
 bool ScanCommand::decideResume() {
     // An interrupted scan of this drive may go on; a new scan replaces the cache.
     ScanContext previous(ui_);
-    const bool havePrevious = LoadScanState(req_.cacheFolder, previous);
+    ScanStateLoad load = LoadScanState(req_.cacheFolder, previous);
+    if (load == ScanStateLoad::Loaded && !ScanStateFitsMedium(previous, mediumBytes())) {
+        load = ScanStateLoad::Damaged;
+        LoadScanState({}, previous);  // forget what it said
+    }
+    if (load == ScanStateLoad::Damaged) {
+        // Its names are not trusted either: the cache is handled as one whose state is unknown.
+        ui_.status(FormatStr(LoadStr(0, "The scan state %0 is damaged and is not used; a new scan starts."),
+                             {(req_.cacheFolder / kScanStateFile).string()}));
+    }
+    const bool havePrevious = load == ScanStateLoad::Loaded;
     if (havePrevious && previous.resumeUnit > 0 && previous.resumeDrive == ctx_.drive) {
         bool resume = false;
         if (req_.resume) {

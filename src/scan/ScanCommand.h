@@ -53,6 +53,7 @@ private:
     bool prepareListing();
     bool decideSmartScan();
     bool decideResume();
+    std::uint64_t mediumBytes() const;  // of the scanned source, 0 when unknown
 
     shell::Ui& ui_;
     ScanRequest req_;

@@ -223,7 +223,7 @@ bool Scanner::prepareGeometry() {
     geo_.sectorsPerCluster = r.SectorsPerCluster;
     geo_.firstDataSector = r.FirstDataSector;
     geo_.rootCluster = r.RootCluster;
-    geo_.totalUnits = r.TotalClusters > 0 ? static_cast<std::uint64_t>(r.TotalClusters) : 0;
+    geo_.totalUnits = r.TotalClusters;
     bool deep = ctx_.options.deepScan;
 
     std::uint64_t sourceBytes = 0;
@@ -249,7 +249,7 @@ bool Scanner::prepareGeometry() {
             if (ReadCompanionGeometry(c, sourceBytes, fromFile)) {
                 geo_.bytesPerSector = static_cast<std::uint32_t>(fromFile.BytesPerSector);
                 geo_.sectorsPerCluster = fromFile.SectorsPerCluster;
-                geo_.totalUnits = static_cast<std::uint64_t>(fromFile.TotalClusters);
+                geo_.totalUnits = fromFile.TotalClusters;
                 geo_.firstDataSector = fromFile.FirstDataSector;
                 geo_.rootCluster = 0;
                 while (geo_.sectorsPerCluster >= 9) {
@@ -455,7 +455,7 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
     jpegEnd_ = viewing::JpegEndFinder();
 
     std::string name = FoundFileName(counter_, row.Extension);
-    float listedSize = 0;
+    std::uint64_t listedSize = 0;
     // Units skipped by SmartScan or a resume were never looked at; listed files there are past.
     if (nextListedUnit_ < unit_) nextListedFile();
     if (unit_ == nextListedUnit_) {
@@ -465,7 +465,7 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
         if (!nextListedName_.empty() && (containsNoCase(row.Extension, listedExt) || bothJpeg)) {
             if (containsNoCase(nextListedName_ + ".thm.jpe.jpg", row.Extension) && !madeNames_.count(nextListedName_))
                 name = nextListedName_;
-            listedSize = static_cast<float>(nextListedSize_);
+            listedSize = nextListedSize_;
         }
         nextListedFile();
     }
@@ -537,6 +537,16 @@ void Scanner::flushPending() {
 void Scanner::appendUnit(const std::uint8_t* unit, const std::uint8_t* window) {
     const std::size_t size = static_cast<std::size_t>(unitSize_);
     std::size_t writeSize = size;
+    // A file the listing names ends at its listed size, whatever its insides
+    // say: a camera's trailer after a JPEG's end marker belongs to the photo.
+    if (const std::uint64_t listed = ctx_.FoundSizes[counter_]; listed > 0) {
+        const std::uint64_t left = listed > writtenBytes_ ? listed - writtenBytes_ : 0;
+        writeSize = static_cast<std::size_t>(std::min<std::uint64_t>(size, left));
+        if (writtenBytes_ + writeSize >= listed) complete_ = true;
+        writeBytes(unit, writeSize);
+        writtenMB_ += unitSize_ / kMB;
+        return;
+    }
     if (ext_ == ".crw") {
         const std::size_t mark = findIn(unit, size, ".CRW");
         if (mark != std::string_view::npos && mark >= 8) {
@@ -675,7 +685,9 @@ void Scanner::finishFile() {
             }
         }
     }
-    if (!jpeg_ && containsNoCase(kRawExtensions, ext_)) {
+    // The listing's size is the file's own: it is cut to exactly that below.
+    const std::uint64_t listedSize = ctx_.FoundSizes[counter_];
+    if (!jpeg_ && listedSize == 0 && containsNoCase(kRawExtensions, ext_)) {
         // TIFF-based raws end where their directories say; past that lie the cluster's slack and junk.
         writer_.wait();
         const std::uint64_t end = tiffEnd(path);
@@ -684,10 +696,9 @@ void Scanner::finishFile() {
             size = end;
         }
     }
-    const float listedSize = ctx_.FoundSizes[counter_];
-    if (listedSize > 0 && static_cast<std::uint64_t>(listedSize) < size) {
-        writer_.truncate(path, static_cast<std::uint64_t>(listedSize));
-        size = static_cast<std::uint64_t>(listedSize);
+    if (listedSize > 0 && listedSize < size) {
+        writer_.truncate(path, listedSize);
+        size = listedSize;
     }
     if (!pendingName_.empty()) {
         // The camera's own name, made unique in the cache folder.
@@ -929,8 +940,14 @@ ScanOutcome Scanner::run() {
         }
     }
 
+    // A stop asked for while the last block was read comes too late: the scan
+    // is whole, and its last file is finished rather than left for a resume
+    // that would never come.
+    if (stopped && unit_ >= endUnit_) stopped = false;
     ui_.status(LoadStr(337, "Flushing, wait..."));
-    if (open_ && !stopped && !outOfSpace_) {
+    // A file whose end was reached is finished at a stop too: a resume goes
+    // on with the units after the stop, which belong to no file yet.
+    if (open_ && (complete_ || !stopped) && !outOfSpace_) {
         finishFile();
     } else if (open_) {
         ctx_.lastFileOpen = true;
@@ -1008,20 +1025,21 @@ bool ReadCompanionGeometry(const fs::path& companion, std::uint64_t imageBytes, 
         line = trim(line);
         if (line.size() >= 2 && line.front() == '"' && line.back() == '"') line = line.substr(1, line.size() - 2);
     }
-    auto number = [](const std::string& s, double& v) {
-        char* end = nullptr;
-        v = std::strtod(s.c_str(), &end);
-        return !s.empty() && end && *end == '\0' && std::isfinite(v) && v >= 0;
+    // Counts are whole numbers, read exactly.
+    auto number = [](const std::string& s, std::uint64_t& v) {
+        if (s.empty() || s.size() > 19 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+        v = std::stoull(s);
+        return true;
     };
-    double bps = 0, spc = 0, units = 0, first = 0;
+    std::uint64_t bps = 0, spc = 0, units = 0, first = 0;
     if (!number(lines[1], bps) || !number(lines[2], spc) || !number(lines[3], units) || !number(lines[4], first))
         return false;
     if (bps != 512 && bps != 1024 && bps != 2048 && bps != 4096) return false;
-    if (spc < 1 || spc > 128 || units < 1 || units > 1e12 || first > 4e9) return false;
-    if (imageBytes > 0 && first * bps >= static_cast<double>(imageBytes)) return false;
+    if (spc < 1 || spc > 128 || units < 1 || units > 1'000'000'000'000ull || first > 4'000'000'000ull) return false;
+    if (imageBytes > 0 && first * bps >= imageBytes) return false;
     record.BytesPerSector = static_cast<std::int16_t>(bps);
     record.SectorsPerCluster = static_cast<std::uint8_t>(spc);
-    record.TotalClusters = std::floor(units);
+    record.TotalClusters = units;
     record.FirstDataSector = static_cast<std::uint32_t>(first);
     return true;
 }

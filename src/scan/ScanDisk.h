@@ -58,7 +58,7 @@ struct ScanContext {
 
     // Results, row for row.
     std::vector<std::string> FoundNames;
-    std::vector<float> FoundSizes;
+    std::vector<std::uint64_t> FoundSizes;  // bytes the file is cut to when it is closed, 0 for none
     std::vector<FoundFile> found;
     std::vector<std::string> List3;
     std::string LastCluster = "0";  // "33" while a scan runs

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace hx::scan {
@@ -33,43 +36,120 @@ const char* const kRawList =
 bool SaveScanState(const fs::path& cacheFolder, const ScanContext& ctx) {
     std::ofstream out(cacheFolder / kScanStateFile, std::ios::trunc);
     if (!out) return false;
+    // Every number is a whole number of units or bytes, written in full.
+    out << "version\t" << kScanStateVersion << "\n";
     out << "drive\t" << ctx.resumeDrive << "\n";
     out << "next\t" << ctx.resumeUnit << "\n";
     out << "open\t" << (ctx.lastFileOpen ? 1 : 0) << "\n";
     for (std::size_t i = 0; i < ctx.FoundNames.size(); ++i) {
         const FoundFile f = i < ctx.found.size() ? ctx.found[i] : FoundFile{};
+        const std::uint64_t cutTo = i < ctx.FoundSizes.size() ? ctx.FoundSizes[i] : 0;
         out << "file\t" << ctx.FoundNames[i] << "\t" << f.extension << "\t" << f.description << "\t" << f.startUnit
-            << "\t" << f.size << "\t" << (i < ctx.FoundSizes.size() ? ctx.FoundSizes[i] : 0.0f) << "\n";
+            << "\t" << f.size << "\t" << cutTo << "\n";
     }
+    // The row count last: a file cut short lacks it.
+    out << "end\t" << ctx.FoundNames.size() << "\n";
     return static_cast<bool>(out);
 }
 
-bool LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
-    std::ifstream in(cacheFolder / kScanStateFile);
-    if (!in) return false;
+namespace {
+
+// A whole number written out in decimal digits, nothing else.
+std::optional<std::uint64_t> wholeNumber(const std::string& text) {
+    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno == ERANGE) return std::nullopt;
+    return v;
+}
+
+// The cut size of a row. Earlier versions of the program wrote it with six
+// significant digits ("2.34567e+06"): such a size is no longer known and the
+// file is ended by its own end rule (0) instead of being cut short.
+std::optional<std::uint64_t> cutSize(const std::string& text) {
+    if (auto exact = wholeNumber(text)) return exact;
+    char* end = nullptr;
+    const double rounded = std::strtod(text.c_str(), &end);
+    if (text.empty() || !end || *end != '\0' || !(rounded >= 0)) return std::nullopt;
+    return 0;
+}
+
+}  // namespace
+
+ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
     ctx.FoundNames.clear();
     ctx.FoundSizes.clear();
     ctx.found.clear();
+    ctx.resumeUnit = 0;
+    ctx.resumeDrive.clear();
+    ctx.lastFileOpen = false;
+    std::ifstream in(cacheFolder / kScanStateFile);
+    if (!in) return ScanStateLoad::None;
+
+    bool versioned = false, ended = false, haveNext = false, haveDrive = false;
+    bool damaged = false;
+    std::uint64_t rowsAtEnd = 0;
     std::string line;
-    while (std::getline(in, line)) {
+    while (!damaged && std::getline(in, line)) {
+        if (line.empty()) continue;
         std::vector<std::string> f;
         std::string item;
         std::istringstream fields(line);
         while (std::getline(fields, item, '\t')) f.push_back(item);
-        if (f.size() < 2) continue;
-        try {
-            if (f[0] == "drive") ctx.resumeDrive = f[1];
-            else if (f[0] == "next") ctx.resumeUnit = std::stoull(f[1]);
-            else if (f[0] == "open") ctx.lastFileOpen = f[1] == "1";
-            else if (f[0] == "file" && f.size() >= 7) {
+        if (ended || f.size() < 2) {
+            damaged = true;
+        } else if (f[0] == "version") {
+            versioned = true;
+        } else if (f[0] == "drive") {
+            ctx.resumeDrive = f[1];
+            haveDrive = true;
+        } else if (f[0] == "next") {
+            const auto v = wholeNumber(f[1]);
+            damaged = !v;
+            ctx.resumeUnit = v.value_or(0);
+            haveNext = true;
+        } else if (f[0] == "open") {
+            damaged = f[1] != "0" && f[1] != "1";
+            ctx.lastFileOpen = f[1] == "1";
+        } else if (f[0] == "file") {
+            const auto start = f.size() == 7 ? wholeNumber(f[4]) : std::nullopt;
+            const auto size = f.size() == 7 ? wholeNumber(f[5]) : std::nullopt;
+            const auto cut = f.size() == 7 ? cutSize(f[6]) : std::nullopt;
+            // A found file's name is a plain name in the cache folder.
+            const bool plainName = f[1] != "." && f[1] != ".." && f[1].find('/') == std::string::npos;
+            if (!start || !size || !cut || f[1].empty() || !plainName) {
+                damaged = true;
+            } else {
                 ctx.FoundNames.push_back(f[1]);
-                ctx.found.push_back(FoundFile{f[1], f[2], f[3], std::stoull(f[4]), std::stoull(f[5])});
-                ctx.FoundSizes.push_back(std::stof(f[6]));
+                ctx.found.push_back(FoundFile{f[1], f[2], f[3], *start, *size});
+                ctx.FoundSizes.push_back(*cut);
             }
-        } catch (const std::exception&) {
-            // A damaged state file resumes nothing.
-            ctx.resumeUnit = 0;
+        } else if (f[0] == "end") {
+            const auto v = wholeNumber(f[1]);
+            damaged = !v;
+            rowsAtEnd = v.value_or(0);
+            ended = true;
+        } else {
+            damaged = true;
         }
+    }
+    if (!haveDrive || !haveNext) damaged = true;
+    if (versioned && (!ended || rowsAtEnd != ctx.FoundNames.size())) damaged = true;
+    if (!damaged) return ScanStateLoad::Loaded;
+    ctx.FoundNames.clear();
+    ctx.FoundSizes.clear();
+    ctx.found.clear();
+    ctx.resumeUnit = 0;
+    ctx.lastFileOpen = false;
+    return ScanStateLoad::Damaged;
+}
+
+bool ScanStateFitsMedium(const ScanContext& state, std::uint64_t mediumBytes) {
+    if (mediumBytes == 0) return true;
+    for (std::size_t i = 0; i < state.found.size(); ++i) {
+        if (state.found[i].size > mediumBytes) return false;
+        if (i < state.FoundSizes.size() && state.FoundSizes[i] > mediumBytes) return false;
     }
     return true;
 }

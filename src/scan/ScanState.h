@@ -11,10 +11,20 @@
 namespace hx::scan {
 
 constexpr const char* kScanStateFile = "ScanState.dat";
+constexpr int kScanStateVersion = 2;
 
 bool SaveScanState(const std::filesystem::path& cacheFolder, const ScanContext& ctx);
-// Fills the resume fields and the found-file lists; false when there is no state.
-bool LoadScanState(const std::filesystem::path& cacheFolder, ScanContext& ctx);
+
+enum class ScanStateLoad {
+    None,     // no state in the folder
+    Loaded,   // the resume fields and found-file lists are filled
+    Damaged,  // cut short, edited or unreadable: nothing is filled
+};
+// Fills the resume fields and the found-file lists from the folder's state.
+// States of earlier versions load too; their rounded sizes are dropped.
+ScanStateLoad LoadScanState(const std::filesystem::path& cacheFolder, ScanContext& ctx);
+// False when a loaded state holds a size beyond the medium's end (0: unknown medium size).
+bool ScanStateFitsMedium(const ScanContext& state, std::uint64_t mediumBytes);
 
 // The scan selection for a list of type names ("JPG", "cr2", ...): the key of
 // every built-in row with that extension, each pass ended by "|".

@@ -47,7 +47,7 @@ void EstimateRecoverable(const ClusterView& v, UndeleteEntry& e) {
     std::uint64_t freeCount = 0;
     for (std::uint32_t c = e.FirstCluster; v.valid(c) && freeCount < need; ++c)
         if (!v.inUse(c)) ++freeCount;
-    e.ListSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(e.Size, freeCount * bpc));
+    e.ListSize = std::min<std::uint64_t>(e.Size, freeCount * bpc);
 }
 
 bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::filesystem::path& target) {

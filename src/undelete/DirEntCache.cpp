@@ -66,8 +66,8 @@ void EncodeUndeleteEntry(const UndeleteEntry& e, std::vector<std::uint8_t>& o) {
     putDouble(o, e.Accessed);
     putDouble(o, e.Modified);
     put32(o, e.FirstCluster);
-    put32(o, e.Size);
-    put32(o, e.ListSize);
+    put32(o, static_cast<std::uint32_t>(e.Size));  // callers keep sizes past 4 GiB out of these files
+    put32(o, static_cast<std::uint32_t>(e.ListSize));
     put32(o, e.Attributes);
     put16(o, static_cast<std::uint16_t>(e.Overwritten));
 }
@@ -84,8 +84,8 @@ bool DecodeUndeleteEntry(const std::uint8_t* data, std::size_t size, std::size_t
     e.Accessed = r.date();
     e.Modified = r.date();
     e.FirstCluster = static_cast<std::uint32_t>(r.take(4));
-    e.Size = static_cast<std::uint32_t>(r.take(4));
-    e.ListSize = static_cast<std::uint32_t>(r.take(4));
+    e.Size = r.take(4);
+    e.ListSize = r.take(4);
     e.Attributes = static_cast<std::uint32_t>(r.take(4));
     e.Overwritten = static_cast<std::int16_t>(r.take(2));
     return true;
@@ -100,6 +100,10 @@ std::filesystem::path DirEntCachePath(const std::filesystem::path& workFolder, c
 
 bool WriteDirEntCache(const std::filesystem::path& file, const std::vector<UndeleteEntry>& entries,
                       const MediumValues& medium) {
+    // Sizes are stored in 32 bits: a list holding a file of 4 GiB or more is
+    // not cached, so that no size is ever read back short.
+    for (const auto& e : entries)
+        if (!FitsUndeleteEncoding(e)) return false;
     std::vector<std::uint8_t> o;
     put32(o, static_cast<std::uint32_t>(entries.size()) - 1u);
     put32(o, medium.a);

@@ -24,6 +24,8 @@ struct MediumValues {
 // One entry, field by field: three strings (16-bit length + bytes), then
 // record number, three dates, first cluster, size, list size, attributes
 // (32-bit each, dates 8-byte doubles) and the 16-bit overwritten flag.
+// Whether the entry's sizes fit the 32-bit fields of the encoding.
+inline bool FitsUndeleteEncoding(const UndeleteEntry& e) { return e.Size <= 0xFFFFFFFFu && e.ListSize <= 0xFFFFFFFFu; }
 void EncodeUndeleteEntry(const UndeleteEntry& e, std::vector<std::uint8_t>& out);
 // Decodes one entry at `pos`; fields past the end read as empty. False when
 // nothing was left to read.

@@ -23,8 +23,8 @@ struct UndeleteEntry {
     double Accessed = 0;
     double Modified = 0;
     std::uint32_t FirstCluster = 0;  // NTFS resident data: the value length
-    std::uint32_t Size = 0;
-    std::uint32_t ListSize = 0;  // recoverable bytes
+    std::uint64_t Size = 0;      // bytes; NTFS and exFAT files pass 4 GiB
+    std::uint64_t ListSize = 0;  // recoverable bytes
     std::uint32_t Attributes = 0;
     std::int16_t Overwritten = 0;
     // NTFS data kept inside the record (FirstCluster is then a length). Not stored in files.

@@ -59,7 +59,7 @@ namespace {
 // The volume fields as the drive catalogue parsed them; false when the boot
 // sector is not exFAT. The checks the undelete walk relies on follow.
 bool fromDriveRecord(const media::DriveRecord& r, ExfatVolume& v) {
-    if (!r.isExFat() || r.BytesPerSector <= 0 || r.TotalClusters < 0) return false;
+    if (!r.isExFat() || r.BytesPerSector <= 0) return false;
     v.bytesPerSector = static_cast<std::uint32_t>(r.BytesPerSector);
     v.sectorsPerCluster = r.SectorsPerCluster;
     v.volumeLength = r.VolumeSectors;
@@ -159,7 +159,7 @@ void ParseExfatDirectory(const std::uint8_t* d, std::size_t size, const std::str
         e.Accessed = exfatTime(Le32(f + 16), 0);
         if (e.Created > e.Modified) e.Created = e.Modified;
         e.FirstCluster = first;
-        e.Size = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, 0xFFFFFFFFu));
+        e.Size = length;
         e.Attributes = attributes | (contiguous ? kAttrExfatContiguous : 0);
         if (e.isFolder()) {
             if (folders.size() < kMaxFolders)

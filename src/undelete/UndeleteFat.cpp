@@ -178,7 +178,7 @@ void VulUndeleteList(const std::vector<RawDirEntry>& raw, std::vector<UndeleteEn
                      bool removable, const std::string& folderPath) {
     // Earlier entries by (name, first cluster) and by (size, low cluster word).
     std::map<std::pair<std::string, std::uint32_t>, std::size_t> byNameCluster;
-    std::multimap<std::pair<std::uint32_t, std::uint32_t>, std::size_t> bySizeLow;
+    std::multimap<std::pair<std::uint64_t, std::uint32_t>, std::size_t> bySizeLow;
     for (std::size_t i = 0; i < list.size(); ++i) {
         byNameCluster.emplace(std::make_pair(list[i].FileName, list[i].FirstCluster), i);
         bySizeLow.emplace(std::make_pair(list[i].Size, list[i].FirstCluster & 0xFFFF), i);

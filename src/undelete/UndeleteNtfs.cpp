@@ -192,7 +192,7 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
         e.FileName = name;
         e.ListName = name;
         e.FolderPath = folder;
-        e.Size = static_cast<std::uint32_t>(realSize);
+        e.Size = realSize;
         e.ListSize = e.Size == 0 ? 1 : e.Size;
         e.FirstCluster = firstCluster;
         e.ResidentData = !data[8];

@@ -405,7 +405,7 @@ private slots:
         // The stop left the scan resumable.
         hx::test::ScriptedUi ui;
         hx::scan::ScanContext state(ui);
-        QVERIFY(hx::scan::LoadScanState(w->cacheFolder(), state));
+        QVERIFY(hx::scan::LoadScanState(w->cacheFolder(), state) == hx::scan::ScanStateLoad::Loaded);
         QVERIFY(state.resumeUnit > 0);
         QCOMPARE(q(state.resumeDrive), q(card.string()));
     }

@@ -182,7 +182,7 @@ TEST_F(CardTest, AStoppedScanResumesWithoutDuplicates) {
     // The next run picks the scan up from what the stopped one left in the cache.
     ASSERT_TRUE(SaveScanState(cache, ctx));
     auto resumed = context();
-    ASSERT_TRUE(LoadScanState(cache, resumed));
+    ASSERT_EQ(LoadScanState(cache, resumed), ScanStateLoad::Loaded);
     EXPECT_EQ(resumed.resumeUnit, ctx.resumeUnit);
     EXPECT_EQ(resumed.FoundNames, ctx.FoundNames);
     EXPECT_EQ(ScanDisk(resumed), ScanOutcome::Finished);
@@ -257,7 +257,7 @@ TEST_F(CardTest, SmartScanSkipsListedFilesAndListedNamesAreKept) {
     ScanDisk(ctx);
     ASSERT_EQ(ctx.FoundNames.size(), 1u);
     EXPECT_EQ(ctx.FoundNames[0], "_MG_1002.JPG");
-    EXPECT_EQ(ctx.FoundSizes[0], static_cast<float>(photos[2].size()));
+    EXPECT_EQ(ctx.FoundSizes[0], photos[2].size());
     EXPECT_EQ(intact(ctx), (std::vector<int>{2}));
 }
 
