@@ -125,7 +125,7 @@ std::size_t scanInto(const fs::path& image, const std::string& selection, const 
     ctx.table = scan::BuildSignatureTable(selection);
     scan::OrderForScan(ctx.table);
     scan::ScanDisk(ctx);
-    return ctx.FoundNames.size();
+    return ctx.FoundNames().size();
 }
 
 std::size_t runScan(const fs::path& image, const std::string& selection, benchmark::State& state) {

@@ -151,15 +151,13 @@ bool ScanCommand::decideResume() {
             ctx_.resumeDrive = previous.resumeDrive;
             ctx_.resumeUnit = previous.resumeUnit;
             ctx_.lastFileOpen = previous.lastFileOpen;
-            ctx_.FoundNames = previous.FoundNames;
-            ctx_.FoundSizes = previous.FoundSizes;
             ctx_.found = previous.found;
             ctx_.List3 = previous.List3;
             resumed_ = true;
             return true;
         }
     }
-    const bool holdsFiles = CacheHoldsFiles(req_.cacheFolder) || (havePrevious && !previous.FoundNames.empty());
+    const bool holdsFiles = CacheHoldsFiles(req_.cacheFolder) || (havePrevious && !previous.found.empty());
     if (!holdsFiles && !havePrevious) return true;
     if (holdsFiles) {
         bool go = false;
@@ -178,8 +176,8 @@ bool ScanCommand::decideResume() {
         shell::EmptyCache(*req_.state);
     } else {
         // A cache of its own (--cache): only what the last scan put there goes.
-        for (const auto& name : previous.FoundNames)
-            if (!name.empty() && name.find('/') == std::string::npos) fs::remove(req_.cacheFolder / name, ec);
+        for (const auto& f : previous.found)
+            if (const std::string& name = f.name; !name.empty() && name.find('/') == std::string::npos) fs::remove(req_.cacheFolder / name, ec);
     }
     fs::remove(req_.cacheFolder / kScanStateFile, ec);
     return true;

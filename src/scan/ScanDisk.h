@@ -10,6 +10,7 @@
 
 #include "media/DriveRecord.h"
 #include "scan/ListedNames.h"
+#include "scan/ScanGeometry.h"
 #include "scan/SignatureTable.h"
 #include "shell/SettingsStore.h"
 #include "shell/Ui.h"
@@ -25,12 +26,14 @@ struct ScanOptions {
     double maxMB = 0;
 };
 
+// One found file. The window's lists follow these records row for row.
 struct FoundFile {
     std::string name;         // file name in the cache folder
     std::string extension;    // of the row that found it
     std::string description;  // the type or camera shown in the list
     std::uint64_t startUnit = 0;
-    std::uint64_t size = 0;   // bytes, after any cut
+    std::uint64_t size = 0;        // bytes, after any cut
+    std::uint64_t listedSize = 0;  // the listing's byte count when a listed file started there; 0 otherwise
 };
 
 enum class ScanOutcome { Finished, Stopped, OutOfSpace, Unreadable };
@@ -56,11 +59,11 @@ struct ScanContext {
     std::string resumeDrive;
     bool lastFileOpen = false;
 
-    // Results, row for row.
-    std::vector<std::string> FoundNames;
-    std::vector<std::uint64_t> FoundSizes;  // bytes the file is cut to when it is closed, 0 for none
+    // Results: the found files, and the list entries of those that were finished.
     std::vector<FoundFile> found;
     std::vector<std::string> List3;
+    std::vector<std::string> FoundNames() const;
+    std::vector<std::uint64_t> FoundSizes() const;
     std::string LastCluster = "0";  // "33" while a scan runs
     shell::SettingsStore* settings = nullptr;  // when given, LastCluster is written there too
     std::uint64_t emptyUnits = 0;   // units equal to the one before, counted until the first find
@@ -75,11 +78,8 @@ struct ScanContext {
 // Runs the scan. Messages go through ctx.ui; the outcome says how it ended.
 ScanOutcome ScanDisk(ScanContext& ctx);
 
-// Geometry from an image's companion file: lines 2..5 give bytes per sector,
-// sectors per cluster, total units and the first data sector. False when the
-// file is missing or its values make no sense for the image.
-bool ReadCompanionGeometry(const std::filesystem::path& companion, std::uint64_t imageBytes,
-                           media::DriveRecord& record);
+// The list entry of found file `counter`: "007 Canon EOS 400D", at most 16 characters.
+std::string FoundEntryText(long counter, const std::string& description);
 
 // "R#0000.jpg": the name of found file `counter`.
 std::string FoundFileName(long counter, const std::string& extension);

@@ -41,14 +41,11 @@ bool SaveScanState(const fs::path& cacheFolder, const ScanContext& ctx) {
     out << "drive\t" << ctx.resumeDrive << "\n";
     out << "next\t" << ctx.resumeUnit << "\n";
     out << "open\t" << (ctx.lastFileOpen ? 1 : 0) << "\n";
-    for (std::size_t i = 0; i < ctx.FoundNames.size(); ++i) {
-        const FoundFile f = i < ctx.found.size() ? ctx.found[i] : FoundFile{};
-        const std::uint64_t cutTo = i < ctx.FoundSizes.size() ? ctx.FoundSizes[i] : 0;
-        out << "file\t" << ctx.FoundNames[i] << "\t" << f.extension << "\t" << f.description << "\t" << f.startUnit
-            << "\t" << f.size << "\t" << cutTo << "\n";
-    }
+    for (const FoundFile& f : ctx.found)
+        out << "file\t" << f.name << "\t" << f.extension << "\t" << f.description << "\t" << f.startUnit << "\t"
+            << f.size << "\t" << f.listedSize << "\n";
     // The row count last: a file cut short lacks it.
-    out << "end\t" << ctx.FoundNames.size() << "\n";
+    out << "end\t" << ctx.found.size() << "\n";
     return static_cast<bool>(out);
 }
 
@@ -78,8 +75,6 @@ std::optional<std::uint64_t> cutSize(const std::string& text) {
 }  // namespace
 
 ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
-    ctx.FoundNames.clear();
-    ctx.FoundSizes.clear();
     ctx.found.clear();
     ctx.resumeUnit = 0;
     ctx.resumeDrive.clear();
@@ -121,9 +116,7 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
             if (!start || !size || !cut || f[1].empty() || !plainName) {
                 damaged = true;
             } else {
-                ctx.FoundNames.push_back(f[1]);
-                ctx.found.push_back(FoundFile{f[1], f[2], f[3], *start, *size});
-                ctx.FoundSizes.push_back(*cut);
+                ctx.found.push_back(FoundFile{f[1], f[2], f[3], *start, *size, *cut});
             }
         } else if (f[0] == "end") {
             const auto v = wholeNumber(f[1]);
@@ -135,10 +128,8 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
         }
     }
     if (!haveDrive || !haveNext) damaged = true;
-    if (versioned && (!ended || rowsAtEnd != ctx.FoundNames.size())) damaged = true;
+    if (versioned && (!ended || rowsAtEnd != ctx.found.size())) damaged = true;
     if (!damaged) return ScanStateLoad::Loaded;
-    ctx.FoundNames.clear();
-    ctx.FoundSizes.clear();
     ctx.found.clear();
     ctx.resumeUnit = 0;
     ctx.lastFileOpen = false;
@@ -147,11 +138,9 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
 
 bool ScanStateFitsMedium(const ScanContext& state, std::uint64_t mediumBytes) {
     if (mediumBytes == 0) return true;
-    for (std::size_t i = 0; i < state.found.size(); ++i) {
-        if (state.found[i].size > mediumBytes) return false;
-        if (i < state.FoundSizes.size() && state.FoundSizes[i] > mediumBytes) return false;
-    }
-    return true;
+    return std::none_of(state.found.begin(), state.found.end(), [mediumBytes](const FoundFile& f) {
+        return f.size > mediumBytes || f.listedSize > mediumBytes;
+    });
 }
 
 std::string SelectionForTypes(const std::vector<std::string>& types) {

@@ -60,9 +60,9 @@ TEST_F(BigFiles, DeletedAndStoppedInsideEachTheyComeBackWhole) {
         outcome = command.run();
         ASSERT_TRUE(outcome.has_value());
         const ScanContext& ctx = command.context();
-        if (*outcome == ScanOutcome::Stopped && ctx.lastFileOpen && !ctx.FoundNames.empty())
-            stoppedInside.insert(ctx.FoundNames.back());
-        names = ctx.FoundNames;
+        if (*outcome == ScanOutcome::Stopped && ctx.lastFileOpen && !ctx.FoundNames().empty())
+            stoppedInside.insert(ctx.FoundNames().back());
+        names = ctx.FoundNames();
     }
     ASSERT_EQ(outcome, ScanOutcome::Finished);
     // The deleted entries lost their first letter.
@@ -83,11 +83,9 @@ protected:
         ctx.resumeDrive = "/dev/sdz1";
         ctx.resumeUnit = (1ull << 40) + 1;
         ctx.lastFileOpen = true;
-        ctx.FoundNames = {"R#0000.jpg", "_MG_2000.JPG", "R#0002.mov"};
-        ctx.FoundSizes = {0, 34'000'001, (1ull << 40) + 1};
-        ctx.found = {{"R#0000.jpg", ".jpg", "Canon EOS 5D", 17, 2'345'674},
-                     {"_MG_2000.JPG", ".jpg", "JPEG File", 9'000'001, 34'000'001},
-                     {"R#0002.mov", ".mov", "QuickTime", (1ull << 40) - 3, (1ull << 40) + 1}};
+        ctx.found = {{"R#0000.jpg", ".jpg", "Canon EOS 5D", 17, 2'345'674, 0},
+                     {"_MG_2000.JPG", ".jpg", "JPEG File", 9'000'001, 34'000'001, 34'000'001},
+                     {"R#0002.mov", ".mov", "QuickTime", (1ull << 40) - 3, (1ull << 40) + 1, (1ull << 40) + 1}};
         return ctx;
     }
     std::string stateText() { return test::ReadFile(cache / kScanStateFile); }
@@ -102,8 +100,8 @@ TEST_F(ResumeState, KeepsEveryNumberExactly) {
     EXPECT_EQ(loaded.resumeDrive, saved.resumeDrive);
     EXPECT_EQ(loaded.resumeUnit, saved.resumeUnit);
     EXPECT_TRUE(loaded.lastFileOpen);
-    EXPECT_EQ(loaded.FoundNames, saved.FoundNames);
-    EXPECT_EQ(loaded.FoundSizes, saved.FoundSizes);
+    EXPECT_EQ(loaded.FoundNames(), saved.FoundNames());
+    EXPECT_EQ(loaded.FoundSizes(), saved.FoundSizes());
     ASSERT_EQ(loaded.found.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(loaded.found[i].startUnit, saved.found[i].startUnit);
@@ -122,7 +120,7 @@ TEST_F(ResumeState, AnEarlierProgramsRoundedSizesAreDroppedNotUsed) {
     ScanContext loaded(ui);
     ASSERT_EQ(LoadScanState(cache, loaded), ScanStateLoad::Loaded);
     EXPECT_EQ(loaded.resumeUnit, 4711u);
-    EXPECT_EQ(loaded.FoundSizes, (std::vector<std::uint64_t>{0, 5000}));
+    EXPECT_EQ(loaded.FoundSizes(), (std::vector<std::uint64_t>{0, 5000}));
     EXPECT_EQ(loaded.found[0].size, 2'345'674u);
 }
 
@@ -141,7 +139,7 @@ TEST_F(ResumeState, DamagedStatesAreRefusedWhole) {
         writeState(text);
         ScanContext loaded(ui);
         EXPECT_EQ(LoadScanState(cache, loaded), ScanStateLoad::Damaged) << text;
-        EXPECT_TRUE(loaded.FoundNames.empty());
+        EXPECT_TRUE(loaded.FoundNames().empty());
         EXPECT_EQ(loaded.resumeUnit, 0u);
     }
 }

@@ -72,7 +72,7 @@ TEST_F(ScanCommandTest, StopResumeAndNewScan) {
     ASSERT_EQ(first.run(), ScanOutcome::Stopped);
     EXPECT_EQ(started, 1);
     EXPECT_EQ(ui.caption("CmdScan"), "Scan");
-    const auto firstPart = first.context().FoundNames.size();
+    const auto firstPart = first.context().FoundNames().size();
     ui.stopAtYield = 0;
     ui.stop = false;
 
@@ -82,10 +82,10 @@ TEST_F(ScanCommandTest, StopResumeAndNewScan) {
     ASSERT_EQ(second.run(), ScanOutcome::Finished);
     EXPECT_TRUE(ui.shownContaining("was interrupted."));
     EXPECT_TRUE(second.resumed());
-    EXPECT_GE(second.context().FoundNames.size(), firstPart);
+    EXPECT_GE(second.context().FoundNames().size(), firstPart);
     EXPECT_EQ(intact(second.context()), (std::vector<int>{0, 1, 2, 3, 4, 5}));
     // Names come from the card's own listing, the deleted one with its first letter lost.
-    const auto& names = second.context().FoundNames;
+    const auto& names = second.context().FoundNames();
     EXPECT_NE(std::find(names.begin(), names.end(), "IMG_1000.JPG"), names.end());
     EXPECT_NE(std::find(names.begin(), names.end(), "_MG_1003.JPG"), names.end());
 
@@ -98,7 +98,7 @@ TEST_F(ScanCommandTest, StopResumeAndNewScan) {
     EXPECT_EQ(ui.messages.size(), asked + 1);
     EXPECT_FALSE(third.resumed());
     EXPECT_EQ(intact(third.context()).size(), 6u);
-    EXPECT_EQ(third.context().FoundNames.size(), 6u);
+    EXPECT_EQ(third.context().FoundNames().size(), 6u);
 
     // Answers given beforehand (the command line's --resume/--new) ask nothing.
     ui.stopAtYield = 1;
@@ -132,7 +132,7 @@ TEST_F(ScanCommandTest, SmartScanIsOfferedWhenFilesAreListed) {
     ASSERT_EQ(smart.run(), ScanOutcome::Finished);
     EXPECT_TRUE(smart.smartScan());
     EXPECT_EQ(intact(smart.context()), (std::vector<int>{1}));
-    EXPECT_EQ(smart.context().FoundNames, (std::vector<std::string>{"_MG_1001.JPG"}));
+    EXPECT_EQ(smart.context().FoundNames(), (std::vector<std::string>{"_MG_1001.JPG"}));
 }
 
 // The first photo of a FAT16 card starts at the very first unit of the scan.
@@ -148,7 +148,7 @@ TEST_F(ScanCommandTest, APhotoAtTheFirstUnitKeepsItsListedName) {
     const auto& ctx = command.context();
     ASSERT_EQ(ctx.found.size(), 2u);
     EXPECT_EQ(ctx.found[0].startUnit, ctx.record.RootCluster);
-    EXPECT_EQ(ctx.FoundNames, (std::vector<std::string>{"_MG_1000.JPG", "IMG_1001.JPG"}));
+    EXPECT_EQ(ctx.FoundNames(), (std::vector<std::string>{"_MG_1000.JPG", "IMG_1001.JPG"}));
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1}));
 }
 

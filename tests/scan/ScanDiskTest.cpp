@@ -35,15 +35,15 @@ TEST_F(CardTest, DeletedAndFormattedPhotosComeBackByteIdentical) {
     auto ctx = context();
     EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5}));
-    ASSERT_EQ(ctx.FoundNames.size(), 6u);
-    EXPECT_EQ(ctx.FoundNames[0], "R#0000.jpg");
+    ASSERT_EQ(ctx.FoundNames().size(), 6u);
+    EXPECT_EQ(ctx.FoundNames()[0], "R#0000.jpg");
     EXPECT_EQ(ctx.found[1].size, photos[1].size());
     EXPECT_EQ(ctx.found[0].description, "Canon EOS 400D");  // the model without "DIGITAL"
     EXPECT_EQ(ctx.List3.size(), 6u);
     EXPECT_EQ(ctx.resumeUnit, 0u);
     EXPECT_EQ(ctx.LastCluster, "0");
     // The file's time is the moment of exposure.
-    const auto t = fs::last_write_time(cache / ctx.FoundNames[2]);
+    const auto t = fs::last_write_time(cache / ctx.FoundNames()[2]);
     const auto sys = std::chrono::file_clock::to_sys(t);
     const std::time_t tt = std::chrono::system_clock::to_time_t(sys);
     char buf[32];
@@ -59,7 +59,7 @@ TEST_F(CardTest, DeletedAndFormattedPhotosComeBackByteIdentical) {
     auto again = context();
     EXPECT_EQ(ScanDisk(again), ScanOutcome::Finished);
     EXPECT_EQ(intact(again), (std::vector<int>{0, 1, 2, 3, 4, 5}));
-    EXPECT_EQ(again.FoundNames.size(), 6u);
+    EXPECT_EQ(again.FoundNames().size(), 6u);
 }
 
 TEST_F(CardTest, ConsecutiveClustersMakeTwoFilesAndDocEndsAtItsMark) {
@@ -111,14 +111,14 @@ TEST_F(CardTest, DeepScanFindsPhotosInsideClustersButNotTheirThumbnails) {
     auto plain = context();
     ScanDisk(plain);
     EXPECT_EQ(intact(plain), (std::vector<int>{9}));
-    EXPECT_EQ(plain.FoundNames.size(), 1u);
+    EXPECT_EQ(plain.FoundNames().size(), 1u);
 
     emptyCache();
     auto deep = context();
     deep.options.deepScan = true;
     ScanDisk(deep);
     EXPECT_EQ(intact(deep), (std::vector<int>{3, 9}));
-    EXPECT_EQ(deep.FoundNames.size(), 2u);
+    EXPECT_EQ(deep.FoundNames().size(), 2u);
     EXPECT_EQ(deep.unitSize, 512u);
 }
 
@@ -132,8 +132,8 @@ TEST_F(CardTest, TooSmallPhotoIsDeletedAndTheCounterStays) {
     auto ctx = context();
     ctx.options.minMB = 1;
     ScanDisk(ctx);
-    ASSERT_EQ(ctx.FoundNames.size(), 1u);
-    EXPECT_EQ(ctx.FoundNames[0], "R#0000.jpg");
+    ASSERT_EQ(ctx.FoundNames().size(), 1u);
+    EXPECT_EQ(ctx.FoundNames()[0], "R#0000.jpg");
     EXPECT_EQ(intact(ctx), (std::vector<int>{2}));
     EXPECT_FALSE(fs::exists(cache / "R#0001.jpg"));
 }
@@ -148,7 +148,7 @@ TEST_F(CardTest, JunkAfterAJpegHeaderIsNotAPicture) {
     auto ctx = context();
     ScanDisk(ctx);
     EXPECT_EQ(intact(ctx), (std::vector<int>{6}));
-    EXPECT_EQ(ctx.FoundNames.size(), 1u);
+    EXPECT_EQ(ctx.FoundNames().size(), 1u);
 }
 
 TEST_F(CardTest, AnEmptyMediumIsReportedWiped) {
@@ -160,7 +160,7 @@ TEST_F(CardTest, AnEmptyMediumIsReportedWiped) {
     auto ctx = context();
     ctx.record = r;
     EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
-    EXPECT_TRUE(ctx.FoundNames.empty());
+    EXPECT_TRUE(ctx.FoundNames().empty());
     ASSERT_FALSE(ui.messages.empty());
     EXPECT_NE(ui.messages.back().text.find("Not any data retrievable."), std::string::npos);
     EXPECT_NE(ui.messages.back().text.find("is wiped and entirely empty!"), std::string::npos);
@@ -173,7 +173,7 @@ TEST_F(CardTest, AStoppedScanResumesWithoutDuplicates) {
     auto ctx = context();
     ui.stopAtYield = 1;
     EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Stopped);
-    const auto firstPart = ctx.FoundNames.size();
+    const auto firstPart = ctx.FoundNames().size();
     EXPECT_GT(ctx.resumeUnit, 0u);
     EXPECT_TRUE(ctx.lastFileOpen);
     EXPECT_LT(intact(ctx).size(), firstPart);  // the last file was cut by the stop
@@ -184,12 +184,13 @@ TEST_F(CardTest, AStoppedScanResumesWithoutDuplicates) {
     auto resumed = context();
     ASSERT_EQ(LoadScanState(cache, resumed), ScanStateLoad::Loaded);
     EXPECT_EQ(resumed.resumeUnit, ctx.resumeUnit);
-    EXPECT_EQ(resumed.FoundNames, ctx.FoundNames);
+    EXPECT_EQ(resumed.FoundNames(), ctx.FoundNames());
     EXPECT_EQ(ScanDisk(resumed), ScanOutcome::Finished);
-    EXPECT_EQ(resumed.FoundNames.size(), 8u);
+    EXPECT_EQ(resumed.FoundNames().size(), 8u);
     EXPECT_EQ(intact(resumed).size(), 8u);
     EXPECT_EQ(resumed.resumeUnit, 0u);
-    std::set<std::string> names(resumed.FoundNames.begin(), resumed.FoundNames.end());
+    const auto found = resumed.FoundNames();
+    std::set<std::string> names(found.begin(), found.end());
     EXPECT_EQ(names.size(), 8u);
 }
 
@@ -203,7 +204,7 @@ TEST_F(CardTest, CacheDiskFillingUpStopsAfterTheCurrentFile) {
     platform::SetFreeSpaceHook({});
     EXPECT_EQ(outcome, ScanOutcome::OutOfSpace);
     EXPECT_TRUE(ui.shownContaining("Ran out of free disk space while scanning. Execution aborted."));
-    ASSERT_EQ(ctx.FoundNames.size(), 1u);
+    ASSERT_EQ(ctx.FoundNames().size(), 1u);
     EXPECT_EQ(intact(ctx).size(), 1u);
     EXPECT_GT(ctx.resumeUnit, 0u);
 }
@@ -219,7 +220,7 @@ TEST_F(CardTest, ACacheDiskThatIsFullUndoesThePartFileAndTheScanResumesThere) {
     const auto outcome = ScanDisk(ctx);
     EXPECT_EQ(outcome, ScanOutcome::OutOfSpace);
     EXPECT_TRUE(ui.shownContaining("Please resume scanning after freeing space on the target disk"));
-    const std::size_t kept = ctx.FoundNames.size();
+    const std::size_t kept = ctx.FoundNames().size();
     ASSERT_GT(kept, 0u);
     ASSERT_LT(kept, 5u);
     EXPECT_EQ(intact(ctx).size(), kept);
@@ -234,7 +235,7 @@ TEST_F(CardTest, ACacheDiskThatIsFullUndoesThePartFileAndTheScanResumesThere) {
     EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
     platform::SetFreeSpaceHook({});
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4}));
-    EXPECT_EQ(ctx.FoundNames.size(), 5u);
+    EXPECT_EQ(ctx.FoundNames().size(), 5u);
 }
 
 TEST_F(CardTest, SmartScanSkipsListedFilesAndListedNamesAreKept) {
@@ -255,9 +256,9 @@ TEST_F(CardTest, SmartScanSkipsListedFilesAndListedNamesAreKept) {
     ctx.listed.push_back({"x:holiday_photo.jpg", start2 + 1, 5000});  // no file starts there
     ctx.listed.push_back({"?MG_1002.JPG", start2, photos[2].size()});  // a deleted entry
     ScanDisk(ctx);
-    ASSERT_EQ(ctx.FoundNames.size(), 1u);
-    EXPECT_EQ(ctx.FoundNames[0], "_MG_1002.JPG");
-    EXPECT_EQ(ctx.FoundSizes[0], photos[2].size());
+    ASSERT_EQ(ctx.FoundNames().size(), 1u);
+    EXPECT_EQ(ctx.FoundNames()[0], "_MG_1002.JPG");
+    EXPECT_EQ(ctx.found[0].listedSize, photos[2].size());
     EXPECT_EQ(intact(ctx), (std::vector<int>{2}));
 }
 
@@ -303,8 +304,8 @@ TEST_F(CardTest, RawEndRulesAndTheNothingRecoverableMessage) {
     auto ctx = context(".x3fFOVb  Raw ");
     ctx.options.damaged = true;  // block by block through the per-call reader
     ScanDisk(ctx);
-    ASSERT_EQ(ctx.FoundNames.size(), 1u);
-    EXPECT_EQ(ctx.FoundNames[0], "R#0000.x3f");
+    ASSERT_EQ(ctx.FoundNames().size(), 1u);
+    EXPECT_EQ(ctx.FoundNames()[0], "R#0000.x3f");
     EXPECT_EQ(test::ReadFile(cache / "R#0000.x3f"), x3f.substr(0, mark + 12 * 2 + 15 + 1));
     EXPECT_EQ(ctx.resumeUnit, 0u);
 
@@ -316,7 +317,7 @@ TEST_F(CardTest, RawEndRulesAndTheNothingRecoverableMessage) {
     writeAtCluster(1000, data);
     auto none = context(".pdfPDF  File ");
     ScanDisk(none);
-    EXPECT_TRUE(none.FoundNames.empty());
+    EXPECT_TRUE(none.FoundNames().empty());
     EXPECT_TRUE(ui.shownContaining("Data found but no recoverable files.\nAdjust the file types and/or use DeepScan."));
 }
 
@@ -342,7 +343,7 @@ TEST_F(CardTest, SizeCapAndRepeatedDataEndFilesWithoutAnEndMark) {
     const double mb = static_cast<double>(fixed.found[0].size) / 1048576.0;
     EXPECT_GT(mb, 3 + 9.9);
     EXPECT_LT(mb, 3 + 10.2);
-    EXPECT_EQ(test::ReadFile(cache / fixed.FoundNames[0]).substr(0, pdf.size()), pdf);
+    EXPECT_EQ(test::ReadFile(cache / fixed.FoundNames()[0]).substr(0, pdf.size()), pdf);
 }
 
 TEST_F(CardTest, CanonRawTakesItsOwnNameAndEndsAtItsTrailer) {
@@ -362,9 +363,9 @@ TEST_F(CardTest, CanonRawTakesItsOwnNameAndEndsAtItsTrailer) {
     writeAtCluster(910, crw);  // the same camera name again
     auto ctx = context(".crwCanon Raw ");
     ScanDisk(ctx);
-    ASSERT_EQ(ctx.FoundNames.size(), 2u);
-    EXPECT_EQ(ctx.FoundNames[0], "CRW_0001.CRW");
-    EXPECT_EQ(ctx.FoundNames[1], "1-CRW_0001.CRW");
+    ASSERT_EQ(ctx.FoundNames().size(), 2u);
+    EXPECT_EQ(ctx.FoundNames()[0], "CRW_0001.CRW");
+    EXPECT_EQ(ctx.FoundNames()[1], "1-CRW_0001.CRW");
     const std::string expected = crw.substr(0, 3 * cluster + end + 15);
     EXPECT_EQ(test::ReadFile(cache / "CRW_0001.CRW"), expected);
     EXPECT_EQ(test::ReadFile(cache / "1-CRW_0001.CRW"), expected);

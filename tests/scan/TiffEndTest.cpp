@@ -8,10 +8,9 @@
 
 using namespace hx;
 using namespace hx::scan;
+using hx::test::RawBuilder;
 
 namespace {
-
-using test::RawBuilder;
 
 std::uint64_t endOf(const std::string& bytes) {
     return TiffFileEnd(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
@@ -59,7 +58,7 @@ TEST_F(TiffEndOnCard, AScannedRawLeavesTheClusterSlackBehind) {
     auto ctx = context("|.cr2Canon Raw .nefNikon Raw |");
     ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
     ASSERT_EQ(ctx.found.size(), 2u);
-    EXPECT_EQ(test::ReadFile(cache / ctx.FoundNames[0]), cr2);
-    EXPECT_EQ(test::ReadFile(cache / ctx.FoundNames[1]), nef);
+    EXPECT_EQ(test::ReadFile(cache / ctx.FoundNames()[0]), cr2);
+    EXPECT_EQ(test::ReadFile(cache / ctx.FoundNames()[1]), nef);
     EXPECT_EQ(ctx.found[1].size, nef.size());
 }

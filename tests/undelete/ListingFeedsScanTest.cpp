@@ -25,9 +25,10 @@ TEST_F(ListingFeedsScan, FoundPhotosGetTheirListedNames) {
     ctx.listed = ListedNamesFor(image.string());
     ASSERT_EQ(ctx.listed.size(), 4u);
     ASSERT_EQ(scan::ScanDisk(ctx), scan::ScanOutcome::Finished);
-    std::sort(ctx.FoundNames.begin(), ctx.FoundNames.end());
+    auto found = ctx.FoundNames();
+    std::sort(found.begin(), found.end());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(ctx.FoundNames, names);
+    EXPECT_EQ(found, names);
 }
 
 }  // namespace

@@ -1,0 +1,182 @@
+// The file-end rules of the formats that have one.
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+#include <vector>
+
+#include "platform/LittleEndian.h"
+#include "platform/RawFile.h"
+#include "scan/FileEndRule.h"
+#include "scan/TiffEnd.h"
+#include "viewing/PictureCheck.h"
+
+namespace hx::scan {
+
+namespace {
+
+// A found JPEG's first bytes (its headers) are kept to check the picture without reading it back.
+constexpr std::size_t kHead = 256 * 1024;
+
+const char* const kTiffRaws = ".crw.cr2.dng.nef.raw.raf.x3f.orf.srf.mrw.dcr.bay.pef.tiff.tif.sr2.arw.rw2";
+
+std::size_t find(const std::uint8_t* data, std::size_t size, std::string_view what, std::size_t from = 0) {
+    return std::string_view(reinterpret_cast<const char*>(data), size).find(what, from);
+}
+
+std::string trimmed(const std::string& s) {
+    const auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+// A JPEG ends at its end marker, followed through its segments as it is
+// written; a decode tells a picture from junk.
+class JpegEndRule : public FileEndRule {
+public:
+    std::size_t unit(const std::uint8_t* data, std::size_t size, bool& ends) override {
+        std::size_t keep = size;
+        if (!finder_.failed()) {
+            const std::size_t n = finder_.feed(data, size);
+            if (finder_.done()) {
+                keep = n;
+                ends = true;
+            }
+        }
+        if (!headDone_ && head_.size() < kHead)
+            head_.insert(head_.end(), data, data + std::min(keep, kHead - head_.size()));
+        if (finder_.scanStarted()) headDone_ = true;  // enough to check the picture
+        return keep;
+    }
+    bool insideStructure() const override { return finder_.insideSegment(); }
+    void resumedMidFile() override {
+        // The marker walk cannot pick up mid-file: the full decode finds the end.
+        const std::uint8_t notJpeg = 0;
+        finder_ = viewing::JpegEndFinder();
+        finder_.feed(&notJpeg, 1);
+        head_.clear();
+        headDone_ = true;
+    }
+    EndVerdict closed(const ClosedFile& file) override {
+        // Decoded as the renderer would: no picture at all is junk. When the
+        // markers led to the end marker the first rows tell a picture from
+        // junk; otherwise a full decode finds the end.
+        const bool endKnown = finder_.done();
+        viewing::JpegCheck check;
+        if (endKnown) check = viewing::CheckJpegBuffer(head_.data(), head_.size(), true);
+        if (!endKnown || (check.ranOut && head_.size() < file.written)) {
+            file.settle();
+            check = viewing::CheckJpegFile(file.path.string(), endKnown);
+        }
+        if (!check.decodes) return {false, 0};
+        const std::uint64_t end = endKnown ? finder_.length() : (check.complete ? check.end : 0);
+        // A listed picture is as long as its listing says.
+        if (end == 0 || file.listedSize > 0) return {};
+        if (static_cast<double>(end) <= file.minBytes) return {false, 0};
+        return {true, end < file.written ? end : 0};
+    }
+
+private:
+    viewing::JpegEndFinder finder_;
+    std::vector<std::uint8_t> head_;
+    bool headDone_ = false;
+};
+
+// TIFF-based raws end where their directories say; past that lie the cluster's slack and junk.
+class TiffRawEndRule : public FileEndRule {
+public:
+    EndVerdict closed(const ClosedFile& file) override {
+        if (file.listedSize > 0) return {};
+        file.settle();
+        platform::RawFile f;
+        if (!f.open(file.path, platform::RawFile::Mode::Read)) return {};
+        const std::uint64_t end = TiffFileEnd([&f](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+            return f.readAt(offset, out, length) == length;
+        });
+        return {true, end > 0 && end < file.written ? end : 0};
+    }
+};
+
+// A Canon CRW names itself and its camera in its heap; its last sector holds
+// 00 0A 30 with a zero byte 14 further on.
+class CrwEndRule : public TiffRawEndRule {
+public:
+    explicit CrwEndRule(std::uint32_t bytesPerSector) : sector_(std::max<std::uint32_t>(bytesPerSector, 1)) {}
+
+    std::size_t unit(const std::uint8_t* data, std::size_t size, bool& ends) override {
+        const std::size_t mark = find(data, size, ".CRW");
+        if (mark != std::string_view::npos && mark >= 8) {
+            std::string name;
+            for (std::size_t i = mark - 8; i < mark + 4 && i < size; ++i)
+                if (data[i] != 0) name.push_back(static_cast<char>(data[i]));
+            name = trimmed(name);
+            if (!name.empty()) facts_.ownName = name;
+            named_ = true;
+            const bool ccd = find(data, size, "CCD") != std::string_view::npos;
+            const std::size_t at = mark + 4 + (ccd ? 64 : 32);
+            std::string model;
+            for (std::size_t i = at; i < size && i < at + 32 && data[i] >= 0x20 && data[i] < 0x7F; ++i)
+                model.push_back(static_cast<char>(data[i]));
+            model = trimmed(model);
+            if (!model.empty()) facts_.model = model;
+        }
+        if (!named_) return size;
+        for (std::size_t s = size; s >= sector_; s -= sector_) {
+            const std::size_t from = s - sector_;
+            const std::size_t hit = find(data + from, sector_, std::string_view("\0\n0", 3));
+            if (hit == std::string_view::npos) continue;
+            const std::size_t zero = from + hit + 14;
+            if (zero < size && data[zero] == 0) {
+                ends = true;
+                return zero + 1;
+            }
+            break;
+        }
+        return size;
+    }
+
+private:
+    std::size_t sector_;
+    bool named_ = false;
+};
+
+// A Word document's last sectors carry its class name.
+class DocEndRule : public FileEndRule {
+public:
+    std::size_t unit(const std::uint8_t* data, std::size_t size, bool& ends) override {
+        if (find(data, size, "MSWordDoc") != std::string_view::npos) ends = true;
+        return size;
+    }
+};
+
+// A Sigma X3F ends with its section directory: "SECd", a count at +8, twelve bytes per entry.
+class X3fEndRule : public TiffRawEndRule {
+public:
+    std::size_t unit(const std::uint8_t* data, std::size_t size, bool& ends) override {
+        const std::size_t mark = find(data, size, "SECd");
+        if (mark == std::string_view::npos) return size;
+        const std::uint32_t count = mark + 12 <= size ? platform::Le32(data + mark + 8) : 0;
+        ends = true;
+        return static_cast<std::size_t>(std::min<std::uint64_t>(mark + 12ull * count + 16, size));
+    }
+};
+
+std::string lowered(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+}  // namespace
+
+std::unique_ptr<FileEndRule> EndRuleFor(const std::string& extension, const std::uint8_t* first,
+                                        std::uint32_t bytesPerSector) {
+    if (first[0] == 0xFF && first[1] == 0xD8) return std::make_unique<JpegEndRule>();
+    const std::string ext = lowered(extension);
+    if (ext == ".crw") return std::make_unique<CrwEndRule>(bytesPerSector);
+    if (ext == ".doc") return std::make_unique<DocEndRule>();
+    if (ext == ".x3f") return std::make_unique<X3fEndRule>();
+    if (!ext.empty() && std::string_view(kTiffRaws).find(ext) != std::string_view::npos)
+        return std::make_unique<TiffRawEndRule>();
+    return std::make_unique<FileEndRule>();
+}
+
+}  // namespace hx::scan
