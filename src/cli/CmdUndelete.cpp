@@ -56,7 +56,11 @@ void printJsonEntry(std::size_t i, const UndeleteEntry& e, bool deleted) {
               << JsonEscape(e.ListName) << "\",\"folder\":\"" << JsonEscape(e.FolderPath) << "\",\"deleted\":"
               << (deleted ? "true" : "false") << ",\"size\":" << e.Size << ",\"recoverable\":" << e.ListSize
               << ",\"firstCluster\":" << e.FirstCluster << ",\"record\":" << e.RecordNumber
-              << ",\"attributes\":" << e.Attributes << ",\"overwritten\":" << (e.Overwritten ? "true" : "false")
+              << ",\"attributes\":" << (e.Attributes & 0xFF) << ",\"overwritten\":" << (e.Overwritten ? "true" : "false")
+              << ",\"inDeletedFolder\":" << ((e.Attributes & undelete::kAttrInDeletedFolder) ? "true" : "false")
+              << ",\"rebuilt\":" << ((e.Attributes & undelete::kAttrRebuilt) ? "true" : "false")
+              << ",\"confirmed\":" << ((e.Attributes & undelete::kAttrConfirmed) ? "true" : "false")
+              << ",\"partial\":" << (e.isPartial() || e.ListSize < e.Size ? "true" : "false")
               << ",\"created\":\"" << undelete::FormatDate(e.Created) << "\",\"modified\":\""
               << undelete::FormatDate(e.Modified) << "\"}";
 }

@@ -50,6 +50,7 @@ std::string UndeleteTypeFilter(const std::vector<std::string>& selected, bool ev
 
 bool QuickUndelete::run(const QuickUndeleteOptions& options) {
     entries_.clear();
+    plans_.clear();
     lists_ = {};
     fromCache_ = false;
     kind_ = UndeleteKind::None;
@@ -102,6 +103,7 @@ bool QuickUndelete::listFat(const QuickUndeleteOptions& options) {
         EstimateFatRecoverable(fat_, entries_[i]);
         if (i % 256 == 0) ui_.progress(static_cast<double>(i) / entries_.size(), {});
     }
+    plans_ = PlanDeletedFiles(FatClusterView(fat_), entries_);
     if (!fromCache_ && !cacheFile.empty() && (entries_.size() > kDirEntCacheThreshold + 1 || rec.DriveType == "CDRom"))
         WriteDirEntCache(cacheFile, entries_, medium);
     return true;
@@ -120,14 +122,34 @@ bool QuickUndelete::listExfat(const QuickUndeleteOptions& options) {
     else if (!ListExfatEntries(exfat_, entries_, ui_))
         return false;
     for (auto& e : entries_) EstimateExfatRecoverable(exfat_, e);
+    plans_ = PlanDeletedFiles(ExfatClusterView(exfat_, false), entries_,
+                              [](const UndeleteEntry& e) { return (e.Attributes & kAttrExfatContiguous) != 0; });
     if (!fromCache_ && !cacheFile.empty() && entries_.size() > kDirEntCacheThreshold + 1)
         WriteDirEntCache(cacheFile, entries_, medium);
     return true;
 }
 
-bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& target) {
+const ClusterList* QuickUndelete::plannedClusters(std::size_t index) const {
+    auto it = plans_.find(index);
+    return it == plans_.end() ? nullptr : &it->second;
+}
+
+bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& target, bool partialChosen) {
     if (index >= entries_.size() || entries_[index].isFolder()) return false;
     const UndeleteEntry& e = entries_[index];
+    const bool clustered = kind_ == UndeleteKind::Fat || kind_ == UndeleteKind::Exfat;
+    if (clustered && e.isDeleted() && e.Size > 0) {
+        // A deleted file's chain was freed: only its planned clusters are read,
+        // and nothing goes under its name that was not shown to be its own.
+        const ClusterList* plan = plannedClusters(index);
+        if (!plan || plan->empty()) return false;
+        if ((e.isPartial() || e.ListSize < e.Size) && !partialChosen) return false;
+        const ClusterView view =
+            kind_ == UndeleteKind::Fat ? FatClusterView(fat_) : ExfatClusterView(exfat_, false);
+        if (!WriteClusterList(view, *plan, e.Size, target)) return false;
+        output::StampRestoredFile(target, e.Modified);
+        return true;
+    }
     bool ok = false;
     switch (kind_) {
         case UndeleteKind::Ntfs: ok = RecoverNtfsFile(drive_, e.RecordNumber, target, ui_); break;
@@ -139,14 +161,15 @@ bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& ta
     return ok;
 }
 
-std::optional<std::filesystem::path> QuickUndelete::restoreInto(std::size_t index, const std::filesystem::path& folder) {
+std::optional<std::filesystem::path> QuickUndelete::restoreInto(std::size_t index, const std::filesystem::path& folder,
+                                                                bool partialChosen) {
     if (index >= entries_.size()) return std::nullopt;
     const UndeleteEntry& e = entries_[index];
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     const auto target =
         output::NextFreeRestoreName(folder / output::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName));
-    if (!restoreTo(index, target)) return std::nullopt;
+    if (!restoreTo(index, target, partialChosen)) return std::nullopt;
     return target;
 }
 
@@ -154,16 +177,34 @@ std::optional<std::filesystem::path> QuickUndelete::RestoreUndeletedFile(std::si
                                                                          const std::filesystem::path& startFolder) {
     if (index >= entries_.size()) return std::nullopt;
     const UndeleteEntry& e = entries_[index];
+    const bool partial = isPartialFile(e);
+    if (partial && !askPartial(e)) return std::nullopt;
     const auto offered = startFolder / output::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
     const auto chosen = ui_.saveFile(LoadStr(400, "Save") + "  Harvestrix", "", offered.string());
     if (!chosen || chosen->empty()) return std::nullopt;
     const auto target = output::NextFreeRestoreName(*chosen);
-    if (!restoreTo(index, target)) {
+    if (!restoreTo(index, target, partial)) {
         ui_.message(shell::FormatStr(LoadStr(1472, "%0 not saved!"), {target.filename().string()}), "Undelete",
                     {shell::Buttons::OK, shell::Icon::Exclamation});
         return std::nullopt;
     }
     return target;
+}
+
+bool QuickUndelete::isPartialFile(const UndeleteEntry& e) const {
+    return !e.isFolder() && (e.ListSize < e.Size || e.isPartial());
+}
+
+bool QuickUndelete::askPartial(const UndeleteEntry& e) {
+    const std::string why =
+        e.ListSize < e.Size
+            ? shell::FormatStr(LoadStr(1412, "Only the first %0 bytes are recoverable."), {std::to_string(e.ListSize)})
+            : LoadStr(0, "Its pieces could not be shown to belong to it: parts may be of another file.");
+    const std::string text = LoadStr(629, "This file is not complete.") + "\n" + why + "\n" +
+                             LoadStr(1413, "Most likely the file is damaged.") + "\n" +
+                             LoadStr(633, "Save this file anyway?");
+    return ui_.message(text, "   " + LoadStr(1414, "Warning!"), {shell::Buttons::YesNo, shell::Icon::Exclamation}) ==
+           shell::Answer::Yes;
 }
 
 std::vector<std::size_t> QuickUndelete::SaveAllSelection() const {
@@ -195,20 +236,12 @@ QuickUndelete::SaveResult QuickUndelete::SaveUndeleteEntries(const std::vector<s
             ++result.skipped;
             continue;
         }
-        if (e.ListSize < e.Size) {
-            const std::string text = LoadStr(629, "This file is not complete.") + "\n" +
-                                     shell::FormatStr(LoadStr(1412, "Only the first %0 bytes are recoverable."),
-                                                      {std::to_string(e.ListSize)}) +
-                                     "\n" + LoadStr(1413, "Most likely the file is damaged.") + "\n" +
-                                     LoadStr(633, "Save this file anyway?");
-            const auto answer = ui_.message(text, "   " + LoadStr(1414, "Warning!"),
-                                            {shell::Buttons::YesNo, shell::Icon::Exclamation});
-            if (answer != shell::Answer::Yes) {
-                ++result.skipped;
-                continue;
-            }
+        const bool partial = isPartialFile(e);
+        if (partial && !askPartial(e)) {
+            ++result.skipped;
+            continue;
         }
-        if (auto path = restoreInto(i, folder)) {
+        if (auto path = restoreInto(i, folder, partial)) {
             result.paths.push_back(*path);
             ++result.saved;
         } else {

@@ -3,12 +3,14 @@
 // entry (RestoreUndeletedFile), for FAT, exFAT and NTFS drives. Talks to the
 // user only through the Ui service.
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "media/DriveRecord.h"
 #include "shell/Ui.h"
+#include "undelete/DeletedRuns.h"
 #include "undelete/UndeleteEntry.h"
 #include "undelete/UndeleteExfat.h"
 #include "undelete/UndeleteFat.h"
@@ -45,10 +47,15 @@ public:
     bool fromCache() const { return fromCache_; }
     const std::string& drive() const { return drive_; }
 
-    // Writes entry `index` to `target` and gives it its recorded date.
-    bool restoreTo(std::size_t index, const std::filesystem::path& target);
+    // Writes entry `index` to `target` and gives it its recorded date. A
+    // deleted file that is partial (its bytes could not all be found or shown
+    // to be its own) is written only when `partialChosen`.
+    bool restoreTo(std::size_t index, const std::filesystem::path& target, bool partialChosen = false);
     // Restores into `folder` under the entry's own name, renamed while that exists.
-    std::optional<std::filesystem::path> restoreInto(std::size_t index, const std::filesystem::path& folder);
+    std::optional<std::filesystem::path> restoreInto(std::size_t index, const std::filesystem::path& folder,
+                                                     bool partialChosen = false);
+    // The clusters a deleted FAT or exFAT file is restored from (empty when it has none).
+    const ClusterList* plannedClusters(std::size_t index) const;
     // Asks for the target with the save dialog, then as restoreInto.
     std::optional<std::filesystem::path> RestoreUndeletedFile(std::size_t index,
                                                               const std::filesystem::path& startFolder);
@@ -68,6 +75,9 @@ public:
     SaveResult SaveUndeleteEntries(const std::vector<std::size_t>& indices, const std::filesystem::path& folder);
 
 private:
+    bool isPartialFile(const UndeleteEntry& e) const;
+    // The incomplete-file question; true when the user wants the partial file.
+    bool askPartial(const UndeleteEntry& e);
     bool listFat(const QuickUndeleteOptions& options);
     bool listExfat(const QuickUndeleteOptions& options);
 
@@ -80,6 +90,7 @@ private:
     media::DriveRecord rec_;
     FatVolume fat_;
     ExfatVolume exfat_;
+    std::map<std::size_t, ClusterList> plans_;  // deleted files on FAT and exFAT, by entry
 };
 
 }  // namespace hx::undelete

@@ -13,6 +13,12 @@ constexpr std::uint32_t kAttrSystem = 4;
 constexpr std::uint32_t kAttrVolume = 8;
 constexpr std::uint32_t kAttrDirectory = 16;
 constexpr std::uint32_t kAttrArchive = 32;
+// Our own marks, above the file system's attribute byte (they travel with the
+// entry in the list files).
+constexpr std::uint32_t kAttrInDeletedFolder = 0x20000;  // inside a deleted folder, at any depth
+constexpr std::uint32_t kAttrRebuilt = 0x40000;          // deleted, its clusters were not consecutive
+constexpr std::uint32_t kAttrConfirmed = 0x80000;        // its own structure says the bytes are its own
+constexpr std::uint32_t kAttrPartial = 0x100000;         // the bytes could not be shown to be its own
 
 struct UndeleteEntry {
     std::string FileName;    // FAT: 8.3 name ("?" for a deleted one); NTFS/exFAT: the name, lower case on NTFS
@@ -30,7 +36,12 @@ struct UndeleteEntry {
     // NTFS data kept inside the record (FirstCluster is then a length). Not stored in files.
     bool ResidentData = false;
 
-    bool isDeleted() const { return !FileName.empty() && FileName[0] == '?'; }
+    // Deleted itself, or listed inside a deleted folder: its entry may look
+    // live, but its clusters were freed with the folder.
+    bool isDeleted() const {
+        return (!FileName.empty() && FileName[0] == '?') || (Attributes & kAttrInDeletedFolder) != 0;
+    }
+    bool isPartial() const { return (Attributes & kAttrPartial) != 0; }
     bool isFolder() const { return (Attributes & kAttrDirectory) != 0; }
 };
 

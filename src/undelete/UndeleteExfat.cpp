@@ -31,7 +31,9 @@ double exfatTime(std::uint32_t stamp, std::uint8_t tenMs) {
            tenMs / 8640000.0;
 }
 
-ClusterView exfatView(const ExfatVolume& vol, bool contiguous) {
+}  // namespace
+
+ClusterView ExfatClusterView(const ExfatVolume& vol, bool contiguous) {
     ClusterView v;
     v.drive = vol.drive;
     v.bytesPerCluster = vol.bytesPerCluster();
@@ -45,6 +47,10 @@ ClusterView exfatView(const ExfatVolume& vol, bool contiguous) {
     };
     return v;
 }
+
+namespace {
+
+ClusterView exfatView(const ExfatVolume& vol, bool contiguous) { return ExfatClusterView(vol, contiguous); }
 
 }  // namespace
 
@@ -100,7 +106,8 @@ bool LoadExfatVolume(const std::string& drive, ExfatVolume& v) {
 }
 
 void ParseExfatDirectory(const std::uint8_t* d, std::size_t size, const std::string& folderPath,
-                         std::vector<UndeleteEntry>& list, std::vector<ExfatFolderRef>& folders) {
+                         std::vector<UndeleteEntry>& list, std::vector<ExfatFolderRef>& folders,
+                         bool inDeletedFolder) {
     std::size_t i = 0;
     while (i + 32 <= size) {
         const std::uint8_t type = d[i];
@@ -160,10 +167,11 @@ void ParseExfatDirectory(const std::uint8_t* d, std::size_t size, const std::str
         if (e.Created > e.Modified) e.Created = e.Modified;
         e.FirstCluster = first;
         e.Size = length;
-        e.Attributes = attributes | (contiguous ? kAttrExfatContiguous : 0);
+        e.Attributes = attributes | (contiguous ? kAttrExfatContiguous : 0) |
+                       (inDeletedFolder ? kAttrInDeletedFolder : 0);
         if (e.isFolder()) {
             if (folders.size() < kMaxFolders)
-                folders.push_back({first, length, contiguous, !inUse,
+                folders.push_back({first, length, contiguous, !inUse || inDeletedFolder,
                                    (folderPath == "\\" ? "\\" : folderPath + "\\") + name});
         }
         list.push_back(std::move(e));
@@ -182,13 +190,15 @@ bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, 
         ui.yield();
         if (ui.stopRequested()) break;
         const ExfatFolderRef ref = folders[k];
+        // A deleted folder's cluster that is taken again holds another file's bytes now.
+        if (ref.deleted && vol.clusterInUse(ref.firstCluster)) continue;
         if (!walked.insert(ref.firstCluster).second) continue;
         // A deleted folder's chain is gone: without NoFatChain only its first cluster is known.
         const bool contiguous = ref.contiguous;
         const std::uint64_t bytes = (ref.deleted && !contiguous) ? vol.bytesPerCluster() : ref.size;
         const auto raw =
             ReadClusterRun(exfatView(vol, contiguous), file, ref.firstCluster, std::min(bytes, kMaxDirBytes));
-        ParseExfatDirectory(raw.data(), raw.size(), ref.path, list, folders);
+        ParseExfatDirectory(raw.data(), raw.size(), ref.path, list, folders, ref.deleted);
     }
     return true;
 }

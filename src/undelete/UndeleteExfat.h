@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "shell/Ui.h"
+#include "undelete/ClusterWalk.h"
 #include "undelete/UndeleteEntry.h"
 
 namespace hx::undelete {
@@ -49,9 +50,14 @@ struct ExfatFolderRef {
     bool deleted = false;
     std::string path;
 };
-// Parses the raw bytes of one directory: files go to `list`, folders to `folders`.
+// Parses the raw bytes of one directory: files go to `list`, folders to
+// `folders`. Entries of a deleted folder are marked so (kAttrInDeletedFolder).
 void ParseExfatDirectory(const std::uint8_t* data, std::size_t size, const std::string& folderPath,
-                         std::vector<UndeleteEntry>& list, std::vector<ExfatFolderRef>& folders);
+                         std::vector<UndeleteEntry>& list, std::vector<ExfatFolderRef>& folders,
+                         bool inDeletedFolder = false);
+
+// The volume's clusters as the restore and the planning of deleted files see them.
+ClusterView ExfatClusterView(const ExfatVolume& vol, bool contiguous);
 
 bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, shell::Ui& ui);
 void EstimateExfatRecoverable(const ExfatVolume& vol, UndeleteEntry& entry);

@@ -114,7 +114,9 @@ bool copyTable(const std::vector<Entry>& table, std::size_t entries, std::uint32
     return true;
 }
 
-ClusterView fatView(const FatVolume& vol) {
+}  // namespace
+
+ClusterView FatClusterView(const FatVolume& vol) {
     ClusterView v;
     v.drive = vol.drive;
     v.bytesPerCluster = vol.bytesPerCluster();
@@ -127,6 +129,10 @@ ClusterView fatView(const FatVolume& vol) {
     };
     return v;
 }
+
+namespace {
+
+ClusterView fatView(const FatVolume& vol) { return FatClusterView(vol); }
 
 std::vector<RawDirEntry> splitEntries(const std::vector<std::uint8_t>& data) {
     std::vector<RawDirEntry> out(data.size() / 32);
@@ -175,7 +181,7 @@ std::string AttributeText(std::uint32_t a) {
 }
 
 void VulUndeleteList(const std::vector<RawDirEntry>& raw, std::vector<UndeleteEntry>& list, bool fat32,
-                     bool removable, const std::string& folderPath) {
+                     bool removable, const std::string& folderPath, bool inDeletedFolder) {
     // Earlier entries by (name, first cluster) and by (size, low cluster word).
     std::map<std::pair<std::string, std::uint32_t>, std::size_t> byNameCluster;
     std::multimap<std::pair<std::uint64_t, std::uint32_t>, std::size_t> bySizeLow;
@@ -238,7 +244,7 @@ void VulUndeleteList(const std::vector<RawDirEntry>& raw, std::vector<UndeleteEn
         // A zero date reads as 1979: take the modification date instead.
         if (u.Created > u.Modified || YearOf(u.Created) == 1979) u.Created = u.Modified;
         if (YearOf(u.Accessed) == 1979) u.Accessed = u.Modified;
-        u.Attributes = e[11];
+        u.Attributes = e[11] | (inDeletedFolder ? kAttrInDeletedFolder : 0u);
         const auto key = std::make_pair(u.FileName, u.FirstCluster);
         auto dup = byNameCluster.find(key);
         if (dup != byNameCluster.end()) {
@@ -251,10 +257,11 @@ void VulUndeleteList(const std::vector<RawDirEntry>& raw, std::vector<UndeleteEn
     }
 }
 
-std::vector<RawDirEntry> ReadFatDirectory(const FatVolume& vol, std::uint32_t first, bool checkDots) {
+std::vector<RawDirEntry> ReadFatDirectory(const FatVolume& vol, std::uint32_t first, bool checkDots,
+                                          bool firstClusterOnly) {
     platform::RawFile file;
     if (!file.open(vol.drive, platform::RawFile::Mode::Read)) return {};
-    const auto data = ReadClusterRun(fatView(vol), file, first, kMaxDirBytes);
+    const auto data = ReadClusterRun(fatView(vol), file, first, firstClusterOnly ? vol.bytesPerCluster() : kMaxDirBytes);
     if (checkDots && (data.size() < 64 || data[0] != '.' || data[1] != ' ' || data[32] != '.' || data[33] != '.'))
         return {};
     return splitEntries(data);
@@ -285,11 +292,15 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
         }
         const UndeleteEntry& e = list[i];
         if (!e.isFolder() || e.FirstCluster == 0 || e.FileName.empty() || e.FileName[0] == '.') continue;
+        // A deleted folder's cluster that is taken again holds another file's bytes now.
+        const bool deleted = e.isDeleted();
+        if (deleted && !vol.clusterFree(e.FirstCluster)) continue;
         if (!walked.insert(e.FirstCluster).second) continue;
-        const std::vector<RawDirEntry> raw = ReadFatDirectory(vol, e.FirstCluster, true);
+        // Its chain was freed with it: only its first cluster is known to be its own.
+        const std::vector<RawDirEntry> raw = ReadFatDirectory(vol, e.FirstCluster, true, deleted);
         if (raw.empty()) continue;
         const std::string path = (e.FolderPath == "\\" ? "\\" : e.FolderPath + "\\") + e.ListName;
-        VulUndeleteList(raw, list, fat32, vol.removable, path);
+        VulUndeleteList(raw, list, fat32, vol.removable, path, deleted);
     }
     while (!list.empty() && list.back().FileName.empty()) list.pop_back();
     return true;

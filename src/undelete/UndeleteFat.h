@@ -11,6 +11,7 @@
 
 #include "media/DriveRecord.h"
 #include "shell/Ui.h"
+#include "undelete/ClusterWalk.h"
 #include "undelete/UndeleteEntry.h"
 
 namespace hx::undelete {
@@ -56,8 +57,9 @@ bool LoadFatVolume(const std::string& drive, const media::DriveRecord& record, F
 
 // Parses the raw entries of one directory and appends its files to `list`.
 // fat32 enables the high cluster word, removable the repair of a cleared one.
+// Entries of a deleted folder are marked so (kAttrInDeletedFolder).
 void VulUndeleteList(const std::vector<RawDirEntry>& raw, std::vector<UndeleteEntry>& list, bool fat32,
-                     bool removable, const std::string& folderPath = "\\");
+                     bool removable, const std::string& folderPath = "\\", bool inDeletedFolder = false);
 
 // "Directory,Hidden" etc.; "Normal" when no bit is set.
 std::string AttributeText(std::uint32_t attributes);
@@ -67,6 +69,9 @@ std::string AttributeText(std::uint32_t attributes);
 // cluster loops. Yields every 20 entries; stops on the user's request.
 bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shell::Ui& ui);
 
+// The volume's clusters as the restore and the planning of deleted files see them.
+ClusterView FatClusterView(const FatVolume& vol);
+
 // Sets ListSize and Overwritten of an entry from the allocation table.
 void EstimateFatRecoverable(const FatVolume& vol, UndeleteEntry& entry);
 
@@ -75,7 +80,9 @@ void EstimateFatRecoverable(const FatVolume& vol, UndeleteEntry& entry);
 bool RestoreFatEntry(const FatVolume& vol, const UndeleteEntry& entry, const std::filesystem::path& target);
 
 // Reads a directory's clusters along its chain (at most one cluster when the
-// chain is gone). `checkDots` accepts it only when it starts with "." and "..".
-std::vector<RawDirEntry> ReadFatDirectory(const FatVolume& vol, std::uint32_t firstCluster, bool checkDots);
+// chain is gone, or with `firstClusterOnly` for a deleted folder, whose chain
+// was freed). `checkDots` accepts it only when it starts with "." and "..".
+std::vector<RawDirEntry> ReadFatDirectory(const FatVolume& vol, std::uint32_t firstCluster, bool checkDots,
+                                          bool firstClusterOnly = false);
 
 }  // namespace hx::undelete

@@ -34,7 +34,15 @@ std::string UndeleteRowText(const UndeleteEntry& e, bool deleted) {
     char buf[16];
     // " 0000  ", or " 0000@ " when the first cluster is taken by another file.
     std::snprintf(buf, sizeof buf, " %04u%s", static_cast<unsigned>(pct), e.Overwritten ? "@ " : "  ");
-    return buf + name;
+    return buf + name + RecoveryMark(e);
+}
+
+std::string RecoveryMark(const UndeleteEntry& e) {
+    if (e.isPartial()) return "  " + LoadStr(0, "(partial)");
+    if ((e.Attributes & kAttrRebuilt) && (e.Attributes & kAttrConfirmed))
+        return "  " + LoadStr(0, "(rebuilt from pieces, confirmed)");
+    if (e.Attributes & kAttrConfirmed) return "  " + LoadStr(0, "(confirmed)");
+    return {};
 }
 
 UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<UndeleteEntry>& entries,
@@ -79,8 +87,12 @@ std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vec
     if (deleted) {
         lines.push_back("Recoverable: " + GroupThousands(e.ListSize));
         if (e.ListSize == 0) lines.push_back(LoadStr(652, "Recovery: impossible"));
+        else if (e.isPartial()) lines.push_back("Recovery: partial, its pieces could not be confirmed");
         else if (e.ListSize >= e.Size) lines.push_back("Recovery: probable");
         else lines.push_back("Recovery: probable partly");
+        if ((e.Attributes & kAttrRebuilt) && (e.Attributes & kAttrConfirmed))
+            lines.push_back("Rebuilt from pieces; the picture confirms them");
+        if (e.Attributes & kAttrInDeletedFolder) lines.push_back("In a deleted folder");
     }
     if (e.FirstCluster && !e.ResidentData) {
         std::string line = "First cluster: " + GroupThousands(e.FirstCluster);

@@ -16,10 +16,14 @@ struct UndeleteLists {
     std::vector<std::string> list2;  // "Deleted on %0", blank, then rows
 };
 
+// "  (partial)", "  (rebuilt from pieces, confirmed)" or "  (confirmed)" after a
+// deleted file's name; empty for a plain one.
+std::string RecoveryMark(const UndeleteEntry& e);
 // Rows begin with the entry's number (index + 1) and a blank. Folders are
-// not shown; deleted entries (all of NTFS, "?" names elsewhere) go to List2
-// unless their name contains ".tmp"; the rest (those too) to List1. `allDeleted` is set
-// for NTFS listings. Estimates must already be in ListSize/Overwritten.
+// not shown; deleted entries (all of NTFS, "?" names and files of deleted
+// folders elsewhere) go to List2 unless their name contains ".tmp"; the rest
+// (those too) to List1. `allDeleted` is set for NTFS listings. Estimates must
+// already be in ListSize/Overwritten.
 UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<UndeleteEntry>& entries,
                                  bool allDeleted);
 // The text after the number: recoverable percentage and name, or the name

@@ -76,7 +76,10 @@ void errorExit(j_common_ptr cinfo) {
     std::longjmp(err->jump, 1);
 }
 
-void quietMessage(j_common_ptr, int) {}
+// Silent, but corrupt data is counted.
+void quietMessage(j_common_ptr cinfo, int level) {
+    if (level < 0) ++cinfo->err->num_warnings;
+}
 
 struct DecodeState {
     bool startOnly = false;
@@ -141,6 +144,7 @@ JpegCheck run(Source& source, bool startOnly) {
     result.width = static_cast<int>(cinfo.image_width);
     result.height = static_cast<int>(cinfo.image_height);
     result.ranOut = source.ranOut;
+    result.warnings = static_cast<int>(err.pub.num_warnings);
     if (state.finished && !source.ranOut) {
         result.complete = true;
         result.end = source.supplied - source.pub.bytes_in_buffer;

@@ -11,6 +11,7 @@ struct JpegCheck {
     bool complete = false;      // decoded to its end marker without running out of data
     std::uint64_t end = 0;      // bytes up to and including the end marker (when complete)
     bool ranOut = false;        // the data ended before the decode did
+    int warnings = 0;           // corrupt data the decoder filled in (wrong bytes in the middle, say)
     int width = 0;
     int height = 0;
 };

@@ -1,0 +1,39 @@
+#pragma once
+// Where the bytes of deleted files lie on a volume of numbered clusters (FAT,
+// exFAT). Their chains were freed, so each file's clusters are rebuilt from
+// what is known: its first cluster and size, the clusters live files hold,
+// and the runs that other deleted files claim from their own first clusters.
+// A file whose clusters are not one plain run, or whose first cluster another
+// deleted file starts at too, is checked by its own structure where it has
+// one (a JPEG decodes cleanly to its end); one that cannot be confirmed is
+// marked partial and is never handed out as whole.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "undelete/ClusterWalk.h"
+#include "undelete/UndeleteEntry.h"
+
+namespace hx::undelete {
+
+using ClusterList = std::vector<std::uint32_t>;
+
+// Plans every deleted file of `entries` whose first cluster is still free,
+// keyed by the entry's index. Sets each planned entry's ListSize and its
+// kAttrRebuilt, kAttrConfirmed and kAttrPartial marks. `contiguous(entry)`
+// tells a file whose clusters are known to follow each other (exFAT's
+// NoFatChain): it is not rebuilt, only checked against the live clusters.
+std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std::vector<UndeleteEntry>& entries,
+                                                    const std::function<bool(const UndeleteEntry&)>& contiguous = {});
+
+// Reads `clusters` in order and keeps the first `size` bytes.
+std::vector<std::uint8_t> ReadClusterList(const ClusterView& view, const ClusterList& clusters, std::uint64_t size);
+
+// Writes the first `size` bytes of `clusters` (all of them when they hold
+// less) to `target`; false on a short read or write.
+bool WriteClusterList(const ClusterView& view, const ClusterList& clusters, std::uint64_t size,
+                      const std::filesystem::path& target);
+
+}  // namespace hx::undelete

@@ -1,0 +1,146 @@
+// Deleted folders and deleted files in pieces on real FAT images: every file
+// comes back byte-identical, or is listed as partial and not written under
+// its name; none comes back whole with bytes that are not its own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "UndeleteFixtures.h"
+#include "fixtures/ScriptedUi.h"
+#include "fixtures/TestJpeg.h"
+#include "undelete/QuickUndelete.h"
+#include "undelete/UndeleteLists.h"
+
+namespace hx::undelete {
+namespace {
+
+class DeletedPieces : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        const int bits = GetParam();
+        image_ = test::MakeFatImage(dir_ / "card.img",
+                                    {.fatBits = bits, .sizeKiB = bits == 12 ? 1440u : 16384u, .sectorsPerCluster = 1, .label = ""});
+        REQUIRE_IMAGE(image_);
+    }
+    void put(const std::string& path, const std::string& bytes) {
+        ASSERT_TRUE(test::FatPutFile(image_, path, bytes));
+        files_[path] = bytes;
+    }
+    void del(const std::string& path) { ASSERT_TRUE(test::FatDelete(image_, path)); }
+    // Gives a deleted short entry its first letter back: as a tool leaves a
+    // folder's files when it marks only the folder itself deleted.
+    void unmark(const std::string& shortName) {
+        std::string image = ReadFile(image_);
+        const std::string deleted = "\xE5" + shortName.substr(1);
+        const auto at = image.find(deleted);
+        ASSERT_NE(at, std::string::npos) << shortName;
+        test::PatchFile(image_, at, shortName.substr(0, 1));
+    }
+
+    struct Outcome {
+        int whole = 0;    // restored byte-identical
+        int partial = 0;  // offered as partial and not written unless chosen
+    };
+    // Restores every file that was put on the card under its listed name and path.
+    Outcome restoreAll(QuickUndelete& q, const std::map<std::string, std::string>& expected) {
+        Outcome o;
+        test::TempDir out("hx-pieces-out");
+        for (const auto& [path, bytes] : expected) {
+            const fs::path p(path);
+            const UndeleteEntry* e = test::FindListed(q.entries(), p.filename().string());
+            if (!e) {
+                ADD_FAILURE() << path << " not listed";
+                continue;
+            }
+            const std::size_t index = static_cast<std::size_t>(e - q.entries().data());
+            std::string folder = "\\" + p.parent_path().string();
+            std::replace(folder.begin(), folder.end(), '/', '\\');
+            EXPECT_EQ(e->FolderPath, folder) << path;
+            EXPECT_TRUE(e->isDeleted()) << path;
+            const auto target = out / ("r" + std::to_string(index));
+            const bool written = q.restoreTo(index, target);
+            if (written) {
+                // Whole means its own bytes, nothing else.
+                EXPECT_TRUE(ReadFile(target) == bytes) << path << " came back whole with wrong bytes";
+                EXPECT_FALSE(e->isPartial()) << path;
+                ++o.whole;
+            } else {
+                EXPECT_TRUE(e->isPartial() || e->ListSize < e->Size) << path << " was neither restored nor partial";
+                EXPECT_FALSE(fs::exists(target)) << path;
+                ++o.partial;
+            }
+        }
+        return o;
+    }
+
+    test::TempDir dir_{"hx-pieces"};
+    fs::path image_;
+    std::map<std::string, std::string> files_;
+    test::ScriptedUi ui_;
+};
+
+TEST_P(DeletedPieces, FilesOfADeletedFolderComeBackWithTheirPaths) {
+    put("Trip/Day1/BEACH.JPG", test::MakeTestJpeg(1, 160, 120));
+    put("Trip/Day1/NOTES.TXT", PatternBytes(1800, 2));
+    put("Trip/TOP.TXT", PatternBytes(700, 3));
+    put("KEEP.TXT", PatternBytes(900, 4));
+    auto deleted = files_;
+    deleted.erase("KEEP.TXT");
+    del("Trip");
+
+    for (bool marksOnlyTheFolder : {false, true}) {
+        SCOPED_TRACE(marksOnlyTheFolder ? "only the folder marked" : "every entry marked");
+        if (marksOnlyTheFolder)
+            for (const char* name : {"BEACH   JPG", "NOTES   TXT", "TOP     TXT", "DAY1       "}) unmark(name);
+        QuickUndelete q(ui_);
+        ASSERT_TRUE(q.run({image_.string(), "all", 0, 0, {}}));
+        const Outcome o = restoreAll(q, deleted);
+        EXPECT_EQ(o.whole, 3);
+        // The files of the deleted folder are among the deleted ones, with their paths.
+        const auto& rows = q.lists().list2;
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
+                                [](const std::string& r) { return r.find("OTES.TXT") != std::string::npos; }));
+        const UndeleteEntry* keep = test::FindListed(q.entries(), "KEEP.TXT");
+        ASSERT_NE(keep, nullptr);
+        EXPECT_FALSE(keep->isDeleted());
+    }
+}
+
+TEST_P(DeletedPieces, InterleavedFilesAreRebuiltOrOfferedAsPartial) {
+    // ALPHA grows into the hole BRAVO left and goes on after CHARLIE; then all are deleted.
+    put("ALPHA.JPG", test::MakeTestJpeg(11, 120, 90));
+    put("BRAVO.JPG", test::MakeTestJpeg(12, 160, 120));
+    put("CHARLIE.JPG", test::MakeTestJpeg(13, 160, 120));
+    put("NOTE.TXT", PatternBytes(2500, 14));
+    del("BRAVO.JPG");
+    put("ALPHA.JPG", test::MakeTestJpeg(15, 400, 300));
+    ASSERT_GT(files_["ALPHA.JPG"].size(), 3 * files_["BRAVO.JPG"].size());
+    for (const char* name : {"ALPHA.JPG", "CHARLIE.JPG", "NOTE.TXT"}) del(name);
+
+    QuickUndelete q(ui_);
+    ASSERT_TRUE(q.run({image_.string(), "all", 0, 0, {}}));
+    const Outcome o = restoreAll(q, files_);
+    EXPECT_GE(o.whole, 3);
+    const UndeleteEntry* alpha = test::FindListed(q.entries(), "ALPHA.JPG");
+    ASSERT_NE(alpha, nullptr);
+    EXPECT_TRUE(alpha->Attributes & kAttrRebuilt);
+    EXPECT_TRUE(alpha->Attributes & kAttrConfirmed);
+    EXPECT_NE(UndeleteRowText(*alpha, true).find("(rebuilt from pieces, confirmed)"), std::string::npos);
+    // BRAVO's clusters hold ALPHA now: it is partial, and written only when chosen.
+    const UndeleteEntry* bravo = test::FindListed(q.entries(), "BRAVO.JPG");
+    ASSERT_NE(bravo, nullptr);
+    EXPECT_TRUE(bravo->isPartial());
+    const auto index = static_cast<std::size_t>(bravo - q.entries().data());
+    ui_.answers = {shell::Answer::No, shell::Answer::Yes};
+    test::TempDir out("hx-pieces-save");
+    EXPECT_EQ(q.SaveUndeleteEntries({index}, out.path()).saved, 0);
+    EXPECT_TRUE(ui_.shownContaining("could not be shown to belong to it"));
+    EXPECT_EQ(q.SaveUndeleteEntries({index}, out.path()).saved, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fat, DeletedPieces, ::testing::Values(12, 16),
+                         [](const auto& info) { return "FAT" + std::to_string(info.param); });
+
+}  // namespace
+}  // namespace hx::undelete
