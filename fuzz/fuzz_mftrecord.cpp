@@ -2,6 +2,7 @@
 // fixups, the attribute walk, names, data runs, LZNT1. Whatever the bytes, no crash and no hang.
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "media/NtfsStructs.h"
@@ -40,6 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t* p = rec.data() + a.offset;
         FileNameInfo fn;
         ParseFileName(p, a.length, fn);
+        std::string streamName;
+        AttributeName(p, a.length, streamName);
         std::uint32_t len = 0;
         ResidentValue(p, a.length, len);
         NonResidentHeader nr;

@@ -291,4 +291,13 @@ bool Lznt1Decompress(const std::uint8_t* in, std::size_t inLen, std::uint8_t* ou
     return true;
 }
 
+bool AttributeName(const std::uint8_t* attr, std::size_t attrLength, std::string& name) {
+    if (!attr || attrLength < 16) return false;
+    const std::size_t chars = attr[9];
+    const std::size_t at = Le16(attr + 10);
+    if (chars == 0 || at < 16 || at + 2 * chars > attrLength) return false;
+    name = Utf16ToUtf8(attr + at, chars);
+    return true;
+}
+
 }  // namespace hx::media::ntfs

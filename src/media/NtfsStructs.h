@@ -110,6 +110,9 @@ bool ParseFileName(const std::uint8_t* attr, std::size_t attrLength, FileNameInf
 
 // UTF-16LE name characters as UTF-8; lone surrogates become '?'.
 std::string Utf16ToUtf8(const std::uint8_t* data, std::size_t chars);
+// The name of an attribute (a stream's name for $DATA); false when it has
+// none or it does not fit in the attribute's `attrLength` bytes.
+bool AttributeName(const std::uint8_t* attr, std::size_t attrLength, std::string& name);
 // Appends one code point (below 0x110000) as UTF-8.
 void AppendUtf8(std::string& out, std::uint32_t codePoint);
 

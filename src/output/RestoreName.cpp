@@ -43,6 +43,14 @@ std::string RestoreFileName(const std::string& listName) {
         else out += c;
     }
     if (out.empty() || out == "." || out == "..") out = "_" + out;
+    // File systems hold 255 bytes of a name: a longer one (a stream's long
+    // name after the file's) is cut, never inside a character.
+    constexpr std::size_t kMaxName = 255;
+    if (out.size() > kMaxName) {
+        std::size_t cut = kMaxName;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+        out.resize(cut);
+    }
     return out;
 }
 

@@ -479,6 +479,23 @@ const std::uint8_t* GetFileRecordAttribute(MapHandle map, std::uint32_t record, 
     return nullptr;
 }
 
+std::vector<NamedStream> GetNamedDataStreams(MapHandle map, std::uint32_t record) {
+    std::vector<NamedStream> out;
+    Map* m = findMap(map);
+    const std::uint8_t* rec = m ? recordPtr(*m, record) : nullptr;
+    if (!rec) return out;
+    RecordHeader h;
+    std::vector<AttrRef> attrs;
+    if (!WalkAttributes(rec, m->recordSize, h, attrs)) return out;
+    for (const auto& a : attrs) {
+        if (a.type != kAttrData || a.nameLength == 0 || out.size() >= 64) continue;
+        const std::uint8_t* attr = rec + a.offset;
+        std::string name;
+        if (AttributeName(attr, a.length, name)) out.push_back({std::move(name), attr});
+    }
+    return out;
+}
+
 bool GetFileName(MapHandle map, std::uint32_t record, const std::uint8_t*& p1, const std::uint8_t*& p2) {
     p1 = p2 = nullptr;
     Map* m = findMap(map);

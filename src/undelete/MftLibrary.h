@@ -5,6 +5,7 @@
 // 32-bit, 0 means failure; pointers stay valid until UnmapMFT.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace hx::undelete::mft {
 
@@ -36,6 +37,14 @@ const std::uint8_t* GetFileRecordFromBuffer(MapHandle map, std::uint32_t record)
 // found through $ATTRIBUTE_LIST when needed. A data attribute split over
 // several records comes back merged into one. nullptr when absent.
 const std::uint8_t* GetFileRecordAttribute(MapHandle map, std::uint32_t record, std::uint32_t type);
+// The named $DATA attributes (alternate data streams) kept in the record
+// itself, headers included, with their names. Names that do not fit their
+// attribute are skipped; at most 64 streams are given.
+struct NamedStream {
+    std::string name;
+    const std::uint8_t* attribute = nullptr;
+};
+std::vector<NamedStream> GetNamedDataStreams(MapHandle map, std::uint32_t record);
 // Two $FILE_NAME attributes (headers included): when the record has a DOS
 // name beside its long name, p1 is the DOS name and p2 the long one; with one
 // name p1 holds it and p2 is nullptr. False when the record has no name.

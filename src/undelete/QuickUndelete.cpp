@@ -1,5 +1,6 @@
 #include "undelete/QuickUndelete.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "media/DriveInfo.h"
@@ -13,6 +14,7 @@
 
 namespace hx::undelete {
 
+namespace fs = std::filesystem;
 using shell::LoadStr;
 
 namespace {
@@ -152,7 +154,13 @@ bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& ta
     }
     bool ok = false;
     switch (kind_) {
-        case UndeleteKind::Ntfs: ok = RecoverNtfsFile(drive_, e.RecordNumber, target, ui_); break;
+        case UndeleteKind::Ntfs: {
+            // NTFS names cannot hold ":": what follows it names a stream.
+            const auto colon = e.ListName.find(':');
+            ok = RecoverNtfsFile(drive_, e.RecordNumber, target, ui_,
+                                 colon == std::string::npos ? std::string() : e.ListName.substr(colon + 1));
+            break;
+        }
         case UndeleteKind::Fat: ok = RestoreFatEntry(fat_, e, target); break;
         case UndeleteKind::Exfat: ok = RestoreExfatEntry(exfat_, e, target); break;
         case UndeleteKind::None: break;
@@ -167,10 +175,16 @@ std::optional<std::filesystem::path> QuickUndelete::restoreInto(std::size_t inde
     const UndeleteEntry& e = entries_[index];
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    const auto target =
-        output::NextFreeRestoreName(folder / output::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName));
-    if (!restoreTo(index, target, partialChosen)) return std::nullopt;
-    return target;
+    const std::string name = output::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
+    const auto target = output::NextFreeRestoreName(folder / name);
+    if (restoreTo(index, target, partialChosen)) return target;
+    // A stream's "name:stream" on a target that refuses ":" (FAT, exFAT): "name_stream".
+    if (name.find(':') == std::string::npos || fs::exists(target, ec)) return std::nullopt;
+    std::string plain = name;
+    std::replace(plain.begin(), plain.end(), ':', '_');
+    const auto fallback = output::NextFreeRestoreName(folder / plain);
+    if (!restoreTo(index, fallback, partialChosen)) return std::nullopt;
+    return fallback;
 }
 
 std::optional<std::filesystem::path> QuickUndelete::RestoreUndeletedFile(std::size_t index,

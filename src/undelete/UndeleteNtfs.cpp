@@ -112,6 +112,42 @@ void CloseMft() {
 
 bool NtfsClusterInUse(std::uint64_t lcn) { return state().open && mft::IsClusterInUse(state().map, lcn); }
 
+namespace {
+
+// Size and first cluster of one data attribute of a record.
+struct StreamFacts {
+    std::int64_t realSize = 0;
+    std::int64_t allocated = 0;
+    std::uint32_t firstCluster = 0;  // resident: the value's length
+    bool firstInUse = false;
+};
+
+bool streamFacts(mft::MapHandle map, const std::uint8_t* data, StreamFacts& f) {
+    using namespace media::ntfs;
+    const std::uint32_t dataLength = Le32(data + 4);
+    if (data[8]) {
+        NonResidentHeader nr;
+        if (!ParseNonResident(data, dataLength, nr)) return false;
+        f.realSize = nr.realSize;
+        f.allocated = nr.allocatedSize;
+        std::int64_t lcn = -1, run = 0;
+        if (mft::MapVCN2LCN(data, nr.startVcn, lcn, run) && lcn >= 0) {
+            f.firstCluster = static_cast<std::uint32_t>(lcn);
+            f.firstInUse = mft::IsClusterInUse(map, static_cast<std::uint64_t>(lcn));
+        }
+        return true;
+    }
+    std::uint32_t vlen = 0;
+    if (!ResidentValue(data, dataLength, vlen)) return false;
+    f.realSize = f.allocated = vlen;
+    f.firstCluster = vlen;
+    // An empty resident value still stands for a file.
+    if (f.allocated == 0) f.allocated = 1;
+    return true;
+}
+
+}  // namespace
+
 bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entries, const std::string& typeFilter,
                      double minMB, double maxMB, shell::Ui& ui) {
     using namespace media::ntfs;
@@ -161,29 +197,9 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
             folder.find("Backup") != std::string::npos)
             continue;
 
-        const std::uint32_t dataLength = Le32(data + 4);
-        std::int64_t realSize = 0, allocated = 0;
-        std::uint32_t firstCluster = 0;
-        bool firstInUse = false;
-        if (data[8]) {
-            NonResidentHeader nr;
-            if (!ParseNonResident(data, dataLength, nr)) continue;
-            realSize = nr.realSize;
-            allocated = nr.allocatedSize;
-            std::int64_t lcn = -1, run = 0;
-            if (mft::MapVCN2LCN(data, nr.startVcn, lcn, run) && lcn >= 0) {
-                firstCluster = static_cast<std::uint32_t>(lcn);
-                firstInUse = mft::IsClusterInUse(s.map, static_cast<std::uint64_t>(lcn));
-            }
-        } else {
-            std::uint32_t vlen = 0;
-            if (!ResidentValue(data, dataLength, vlen)) continue;
-            realSize = allocated = vlen;
-            firstCluster = vlen;
-            // An empty resident value still stands for a file.
-            if (allocated == 0) allocated = 1;
-        }
-        if (realSize < minBytes || allocated <= 0 || (maxBytes > 0 && realSize > maxBytes)) continue;
+        StreamFacts main;
+        if (!streamFacts(s.map, data, main)) continue;
+        if (main.realSize < minBytes || main.allocated <= 0 || (maxBytes > 0 && main.realSize > maxBytes)) continue;
 
         ++found;
         if (entries.size() > kNtfsListCap) continue;
@@ -192,11 +208,11 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
         e.FileName = name;
         e.ListName = name;
         e.FolderPath = folder;
-        e.Size = realSize;
+        e.Size = static_cast<std::uint64_t>(main.realSize);
         e.ListSize = e.Size == 0 ? 1 : e.Size;
-        e.FirstCluster = firstCluster;
+        e.FirstCluster = main.firstCluster;
         e.ResidentData = !data[8];
-        e.Overwritten = firstInUse ? 1 : 0;
+        e.Overwritten = main.firstInUse ? 1 : 0;
         if (const std::uint8_t* si = mft::GetFileStandardInformation(s.map, r)) {
             std::uint32_t vlen = 0;
             const std::uint8_t* v = ResidentValue(si, Le32(si + 4), vlen);
@@ -205,7 +221,20 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
                 e.Modified = FileTimeToLocalDate(Le64(v + 8));
             }
         }
-        entries.push_back(std::move(e));
+        entries.push_back(e);
+        // Its alternate data streams, each as "name:stream" of its own.
+        for (const auto& stream : mft::GetNamedDataStreams(s.map, r)) {
+            StreamFacts facts;
+            if (!streamFacts(s.map, stream.attribute, facts) || entries.size() > kNtfsListCap) continue;
+            UndeleteEntry ads = e;
+            ads.FileName = ads.ListName = name + ":" + stream.name;
+            ads.Size = static_cast<std::uint64_t>(facts.realSize);
+            ads.ListSize = ads.Size == 0 ? 1 : ads.Size;
+            ads.FirstCluster = facts.firstCluster;
+            ads.ResidentData = !stream.attribute[8];
+            ads.Overwritten = facts.firstInUse ? 1 : 0;
+            entries.push_back(std::move(ads));
+        }
     }
     ui.progress(1.0, {});
     if (entries.size() > kNtfsListCap) {
@@ -218,14 +247,18 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
 }
 
 bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const std::filesystem::path& targetPath,
-                     shell::Ui& ui) {
+                     shell::Ui& ui, const std::string& stream) {
     using namespace media::ntfs;
     auto& s = state();
     if (!s.open || s.drive != drive) {
         if (!OpenMft(drive, ui)) return false;
     }
     const std::uint8_t* rec = mft::GetFileRecordFromBuffer(s.map, recordNumber);
-    const std::uint8_t* data = rec ? mft::GetFileRecordAttribute(s.map, recordNumber, kAttrData) : nullptr;
+    const std::uint8_t* data = nullptr;
+    if (rec && stream.empty()) data = mft::GetFileRecordAttribute(s.map, recordNumber, kAttrData);
+    if (rec && !stream.empty())
+        for (const auto& named : mft::GetNamedDataStreams(s.map, recordNumber))
+            if (LowerAscii(named.name) == LowerAscii(stream)) data = named.attribute;
     if (!data) return false;
     // A copy: yielding lets the window run, and a new listing unmaps the MFT.
     const std::vector<std::uint8_t> attr(data, data + Le32(data + 4));

@@ -22,14 +22,16 @@ bool MftIsOpen();
 // The map handle of the open MFT (0 when none), for callers of the MFT library.
 std::uint32_t MftMap();
 
-// Lists deleted files. `typeFilter` is "all" or a text of extensions;
+// Lists deleted files, and after each its alternate data streams as entries
+// named "name:stream". `typeFilter` is "all" or a text of extensions;
 // minMB/maxMB limit the size (maxMB 0: no maximum).
 bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entries, const std::string& typeFilter,
                      double minMB, double maxMB, shell::Ui& ui);
 
-// Writes the data of one record to `targetPath` (resident or from clusters).
+// Writes the data of one record to `targetPath` (resident or from clusters):
+// its unnamed data, or the named stream `stream`.
 bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const std::filesystem::path& targetPath,
-                     shell::Ui& ui);
+                     shell::Ui& ui, const std::string& stream = {});
 
 // Whether a cluster of the open volume is allocated now (its $Bitmap).
 bool NtfsClusterInUse(std::uint64_t lcn);
