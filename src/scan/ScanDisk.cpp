@@ -14,6 +14,7 @@
 
 #include "platform/FreeSpace.h"
 #include "scan/BlockReader.h"
+#include "scan/EmbeddedPictures.h"
 #include "scan/FileEndRule.h"
 #include "scan/FoundFileWriter.h"
 #include "scan/ListingCursor.h"
@@ -114,6 +115,8 @@ private:
     void buildSecondTable();
     bool findFreeRun(std::uint64_t from);
     void examineBlock(std::size_t units);
+    void lookForEmbedded(const std::uint8_t* unit, std::size_t index);
+    void emitEmbedded();
     void startFile(const SignatureRow& row, const std::uint8_t* window);
     void readPictureHeader(const std::uint8_t* window);
     void appendUnit(const std::uint8_t* unit);
@@ -155,6 +158,16 @@ private:
     bool outOfSpace_ = false;
     std::unordered_set<std::string> madeNames_;  // names given in this scan (the writer may still be at work)
     FoundFileWriter writer_;
+    // DeepScan: JPEGs at any byte offset, written once no file is open.
+    EmbeddedPictureFinder embedded_;
+    bool lookEmbedded_ = false;
+    bool jpegInTable_ = false;
+    std::uint64_t embeddedEnd_ = 0;  // source offset up to which pictures were taken
+    struct QueuedPicture {
+        EmbeddedPicture picture;
+        std::uint64_t unit = 0;
+    };
+    std::vector<QueuedPicture> embeddedQueue_;
     OpenFile file_;
     // Consecutive units of the block are written with one call.
     const std::uint8_t* pending_ = nullptr;
@@ -211,6 +224,9 @@ void Scanner::setUp() {
     // Found files wait to be written for at most a few blocks: memory stays bounded by the block size.
     writer_.setPendingLimit(4 * unitsPerBlock_ * unitSize_);
     previousSector_.assign(512, 0);
+    for (const auto& row : ctx_.table)
+        if (lower(row.Extension) == ".jpg") jpegInTable_ = true;
+    lookEmbedded_ = ctx_.options.deepScan && jpegInTable_ && embedded_.open(ctx_.drive);
 }
 
 void Scanner::startOrResume() {
@@ -495,6 +511,7 @@ void Scanner::examineBlock(std::size_t units) {
         if (row >= 0) {
             finishFile();
             if (outOfSpace_) break;
+            emitEmbedded();
             startFile(ctx_.table[row], p);
             appendUnit(p);
         } else {
@@ -504,10 +521,49 @@ void Scanner::examineBlock(std::size_t units) {
                 else appendUnit(p);
             }
         }
+        if (lookEmbedded_) lookForEmbedded(p, i);
         ++unit_;
     }
     flushPending();  // the block buffer is about to be reused
     if (writer_.failedFile() >= 0) outOfSpace_ = true;
+}
+
+void Scanner::lookForEmbedded(const std::uint8_t* unit, std::size_t index) {
+    // Inside a picture being copied, a JPEG start is its thumbnail or preview.
+    const bool insidePicture = file_.open && !file_.complete &&
+                               (containsNoCase(kPictureExtensions, file_.ext) || containsNoCase(kRawExtensions, file_.ext));
+    if (insidePicture) return;
+    const std::uint64_t at = reader_->offset() + index * unitSize_;
+    for (std::uint64_t start : embedded_.candidates(unit, static_cast<std::size_t>(unitSize_), at, 0, unitSize_, jpegInTable_)) {
+        if (start < embeddedEnd_) continue;
+        const std::uint64_t length = embedded_.measure(start);
+        if (length == 0) continue;
+        embeddedQueue_.push_back({{start, length}, unit_});
+        embeddedEnd_ = start + length;
+    }
+}
+
+void Scanner::emitEmbedded() {
+    for (const QueuedPicture& q : embeddedQueue_) {
+        if (outOfSpace_) break;
+        ++counter_;
+        const std::string name = FoundFileName(counter_, ".jpg");
+        writer_.create(counter_, ctx_.cacheFolder / name);
+        if (writer_.hasSource()) {
+            writer_.appendFromSource(q.picture.offset, static_cast<std::size_t>(q.picture.length));
+        } else {
+            const auto bytes = embedded_.read(q.picture);
+            writer_.appendCopy(bytes.data(), bytes.size());
+        }
+        writer_.close();
+        madeNames_.insert(name);
+        if (ctx_.found.size() <= static_cast<std::size_t>(counter_)) ctx_.found.resize(counter_ + 1);
+        const std::string description = LoadStr(0, "JPEG inside other data");
+        ctx_.found[counter_] = FoundFile{name, ".jpg", description, q.unit, q.picture.length, 0};
+        if (counter_ < 32760) ctx_.List3.push_back(FoundEntryText(counter_, description));
+        keepWithinReserve(q.picture.length);
+    }
+    embeddedQueue_.clear();
 }
 
 ScanOutcome Scanner::unreadable() {
@@ -579,6 +635,9 @@ void Scanner::settleWrites(bool stopped) {
         file_.open = false;
         closeAsWritten();
     }
+    // Pictures found inside the file left open at a stop are looked for again
+    // only if the scan starts anew: the resumed file must stay the last one.
+    if (!ctx_.lastFileOpen && !outOfSpace_) emitEmbedded();
     writer_.wait();
     const long failed = writer_.failedFile();
     if (failed >= 0) {

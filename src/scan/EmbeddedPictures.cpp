@@ -1,0 +1,66 @@
+#include "scan/EmbeddedPictures.h"
+
+#include <cstring>
+
+#include "viewing/PictureCheck.h"
+
+namespace hx::scan {
+
+namespace {
+
+constexpr std::size_t kChunk = 1u << 20;
+
+// The byte after FF D8 FF: a marker that can follow a JPEG's start.
+bool jpegSecondMarker(std::uint8_t b) { return (b >= 0xE0 && b <= 0xEF) || b == 0xDB || b == 0xFE || b == 0xC4; }
+
+}  // namespace
+
+bool EmbeddedPictureFinder::open(const std::string& source) {
+    open_ = source_.open(source, platform::RawFile::Mode::Read);
+    return open_;
+}
+
+std::vector<std::uint64_t> EmbeddedPictureFinder::candidates(const std::uint8_t* data, std::size_t size,
+                                                             std::uint64_t offset, std::size_t from,
+                                                             std::uint64_t unitBytes, bool skipAligned) const {
+    std::vector<std::uint64_t> out;
+    if (size < 4) return out;
+    for (std::size_t i = from; i + 4 <= size && out.size() < kMaxCandidatesPerBlock; ++i) {
+        const void* hit = std::memchr(data + i, 0xFF, size - 3 - i);
+        if (!hit) break;
+        i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - data);
+        if (data[i + 1] != 0xD8 || data[i + 2] != 0xFF || !jpegSecondMarker(data[i + 3])) continue;
+        const std::uint64_t at = offset + i;
+        if (skipAligned && unitBytes > 0 && at % unitBytes == 0) continue;
+        out.push_back(at);
+    }
+    return out;
+}
+
+std::uint64_t EmbeddedPictureFinder::measure(std::uint64_t offset) {
+    if (!open_) return 0;
+    viewing::JpegEndFinder end;
+    buffer_.clear();
+    // The marker walk finds the end marker; the bytes up to it must then decode cleanly.
+    while (buffer_.size() < kMaxBytes && !end.done() && !end.failed()) {
+        const std::size_t at = buffer_.size();
+        buffer_.resize(at + kChunk);
+        const std::size_t got = source_.readAt(offset + at, buffer_.data() + at, kChunk);
+        buffer_.resize(at + got);
+        if (got == 0) break;
+        end.feed(buffer_.data() + at, got);
+    }
+    if (!end.done() || end.length() > buffer_.size()) return 0;
+    const std::uint64_t length = end.length();
+    const viewing::JpegCheck check = viewing::CheckJpegBuffer(buffer_.data(), static_cast<std::size_t>(length));
+    if (!check.complete || check.warnings > 0 || check.end != length) return 0;
+    return length;
+}
+
+std::vector<std::uint8_t> EmbeddedPictureFinder::read(const EmbeddedPicture& picture) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(picture.length));
+    if (!open_ || source_.readAt(picture.offset, bytes.data(), bytes.size()) != bytes.size()) bytes.clear();
+    return bytes;
+}
+
+}  // namespace hx::scan
