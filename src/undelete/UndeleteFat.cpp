@@ -11,6 +11,7 @@
 #include "media/DriveInfo.h"
 #include "media/NtfsStructs.h"
 #include "platform/RawFile.h"
+#include "shell/Strings.h"
 #include "undelete/ClusterWalk.h"
 
 namespace hx::undelete {
@@ -285,6 +286,8 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
     // breaks directory loops and entries that point back up.
     std::set<std::uint32_t> walked;
     if (fat32) walked.insert(vol.rootCluster);
+    int reported = 0;
+    constexpr int kMaxReported = 20;
     for (std::size_t i = 0; i < list.size() && list.size() < kMaxListed; ++i) {
         if (i % 20 == 0) {
             ui.yield();
@@ -292,14 +295,28 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
         }
         const UndeleteEntry& e = list[i];
         if (!e.isFolder() || e.FirstCluster == 0 || e.FileName.empty() || e.FileName[0] == '.') continue;
+        const std::string path = (e.FolderPath == "\\" ? "\\" : e.FolderPath + "\\") + e.ListName;
+        // What cannot be read is said with the folder's path; the walk goes on.
+        auto skipped = [&](const char* why) {
+            if (++reported <= kMaxReported) ui.status(shell::LoadStr(0, "Folder ") + path + ": " + shell::LoadStr(0, why));
+        };
+        if (!vol.validCluster(e.FirstCluster)) {
+            skipped("its first cluster lies outside the volume; its files cannot be listed.");
+            continue;
+        }
         // A deleted folder's cluster that is taken again holds another file's bytes now.
         const bool deleted = e.isDeleted();
-        if (deleted && !vol.clusterFree(e.FirstCluster)) continue;
-        if (!walked.insert(e.FirstCluster).second) continue;
+        if (deleted && !vol.clusterFree(e.FirstCluster)) {
+            skipped("deleted, and its cluster holds another file now; its files cannot be listed.");
+            continue;
+        }
+        if (!walked.insert(e.FirstCluster).second) {
+            skipped("points back to a folder already listed (a loop); it is listed once.");
+            continue;
+        }
         // Its chain was freed with it: only its first cluster is known to be its own.
         const std::vector<RawDirEntry> raw = ReadFatDirectory(vol, e.FirstCluster, true, deleted);
         if (raw.empty()) continue;
-        const std::string path = (e.FolderPath == "\\" ? "\\" : e.FolderPath + "\\") + e.ListName;
         VulUndeleteList(raw, list, fat32, vol.removable, path, deleted);
     }
     while (!list.empty() && list.back().FileName.empty()) list.pop_back();

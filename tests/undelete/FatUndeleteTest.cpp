@@ -172,6 +172,26 @@ TEST(FatLoops, DirectoryLoopsEndTheWalk) {
     EXPECT_EQ(std::count_if(list.begin(), list.end(), [](auto& e) { return e.FileName == "B"; }), 1);
     EXPECT_EQ(std::count_if(list.begin(), list.end(), [](auto& e) { return e.FileName == "UP"; }), 1);
     EXPECT_LT(list.size(), 10u);
+    // The loop is told with the path of the folder that closes it.
+    EXPECT_NE(std::find_if(ui.statuses.begin(), ui.statuses.end(),
+                           [](const std::string& s) {
+                               return s.find("Folder \\A\\B\\UP") == 0 && s.find("loop") != std::string::npos;
+                           }),
+              ui.statuses.end());
+
+    // A deleted folder whose first cluster lies outside the volume: told, and the rest still listed.
+    std::string lost(32, '\0');
+    std::memcpy(lost.data(), "\xE5OST       ", 11);
+    lost[11] = 0x10;
+    lost[26] = static_cast<char>(0xF0), lost[27] = static_cast<char>(0xFF);
+    test::PatchFile(image, vol.clusterOffset(folderB->FirstCluster) + vol.bytesPerCluster() - 64, lost);
+    list.clear();
+    ui.statuses.clear();
+    ASSERT_TRUE(ListFatEntries(vol, list, ui));
+    EXPECT_EQ(std::count_if(list.begin(), list.end(), [](auto& e) { return e.FileName == "B"; }), 1);
+    EXPECT_NE(std::find_if(ui.statuses.begin(), ui.statuses.end(),
+                           [](const std::string& s) { return s.find("outside the volume") != std::string::npos; }),
+              ui.statuses.end());
 }
 
 }  // namespace
