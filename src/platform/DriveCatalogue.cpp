@@ -357,4 +357,53 @@ std::string SystemDrive() {
     return name.empty() ? std::string() : "/dev/" + name;
 }
 
+namespace {
+
+// The device number of the nearest existing folder of `path`.
+bool deviceOf(const fs::path& path, dev_t& dev, fs::path& existing) {
+    std::error_code ec;
+    fs::path p = fs::absolute(path, ec);
+    if (ec) return false;
+    for (int guard = 0; guard < 4096; ++guard) {
+        struct stat st {};
+        if (::stat(p.c_str(), &st) == 0) {
+            dev = st.st_dev;
+            existing = fs::canonical(p, ec);
+            if (ec) existing = p;
+            return true;
+        }
+        if (!p.has_parent_path() || p.parent_path() == p) return false;
+        p = p.parent_path();
+    }
+    return false;
+}
+
+}  // namespace
+
+bool MountContaining(const fs::path& path, MountOfPath& out) {
+    dev_t dev{};
+    fs::path existing;
+    if (!deviceOf(path, dev, existing)) return false;
+    const std::string number = std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+    const std::string where = existing.string();
+    std::size_t best = 0;
+    bool found = false;
+    // The longest mount point that holds the path, of the path's own device.
+    for (const Mount& m : readMounts()) {
+        if (m.devNumber != number) continue;
+        const bool holds = m.mountPoint == "/" || where == m.mountPoint || where.rfind(m.mountPoint + "/", 0) == 0;
+        if (!holds || (found && m.mountPoint.size() < best)) continue;
+        out = {m.mountPoint, m.source, m.fsType};
+        best = m.mountPoint.size();
+        found = true;
+    }
+    return found;
+}
+
+bool SameFileSystem(const fs::path& a, const fs::path& b) {
+    dev_t da{}, db{};
+    fs::path ea, eb;
+    return deviceOf(a, da, ea) && deviceOf(b, db, eb) && da == db;
+}
+
 }  // namespace hx::platform

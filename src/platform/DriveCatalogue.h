@@ -2,6 +2,7 @@
 // The drives this machine offers: block devices and partitions (sysfs and
 // /proc/self/mountinfo) plus image files attached with --attach.
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,18 @@ std::string DriveDisplayName(const DriveEntry& drive);
 
 // The device holding "/", e.g. /dev/sda2; empty when unknown.
 std::string SystemDrive();
+
+// The file system a path lies on: where it is mounted, what is mounted there
+// (a device node, an image for a FUSE mount) and its type. The path need not
+// exist yet: its nearest existing folder counts.
+struct MountOfPath {
+    std::string mountPoint;
+    std::string source;
+    std::string fsType;
+};
+bool MountContaining(const std::filesystem::path& path, MountOfPath& out);
+// True when both paths lie on the same mounted file system.
+bool SameFileSystem(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // True for a block device node (/dev/sdb1, /dev/loop0).
 bool IsBlockDevice(const std::string& path);

@@ -22,7 +22,8 @@ ScanCommand::ScanCommand(shell::Ui& ui, ScanRequest request) : ui_(ui), req_(std
 bool ScanCommand::CacheHoldsFiles(const fs::path& cacheFolder) {
     std::error_code ec;
     for (fs::directory_iterator it(cacheFolder, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file(ec) && it->path().filename() != kScanStateFile) return true;
+        if (it->is_regular_file(ec) && it->path().filename() != kScanStateFile && it->path().filename() != kSearchedFile)
+            return true;
     return false;
 }
 
@@ -58,6 +59,8 @@ std::optional<ScanOutcome> ScanCommand::run() {
 
     if (!decideSmartScan()) return std::nullopt;
     if (!decideResume()) return std::nullopt;
+    // Which drive the cache's files come from: saving keeps them off it.
+    WriteSearchedFile(req_.cacheFolder, fsDrive_, ctx_.record.SerialNumber);
     prepareListing();
 
     ui_.clearStop();

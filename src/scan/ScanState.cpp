@@ -143,6 +143,27 @@ bool ScanStateFitsMedium(const ScanContext& state, std::uint64_t mediumBytes) {
     });
 }
 
+bool WriteSearchedFile(const fs::path& cacheFolder, const std::string& drive, std::uint32_t serial) {
+    std::ofstream out(cacheFolder / kSearchedFile, std::ios::binary | std::ios::trunc);
+    const char le[4] = {static_cast<char>(serial), static_cast<char>(serial >> 8), static_cast<char>(serial >> 16),
+                        static_cast<char>(serial >> 24)};
+    out.write(drive.data(), static_cast<std::streamsize>(drive.size()));
+    out.write(le, 4);
+    return static_cast<bool>(out);
+}
+
+bool ReadSearchedFile(const fs::path& cacheFolder, std::size_t driveLength, std::string& drive, std::uint32_t& serial) {
+    std::ifstream in(cacheFolder / kSearchedFile, std::ios::binary);
+    if (!in || driveLength > 4096) return false;
+    std::string bytes(driveLength + 4, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (in.gcount() != static_cast<std::streamsize>(bytes.size())) return false;
+    drive = bytes.substr(0, driveLength);
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data() + driveLength);
+    serial = s[0] | s[1] << 8 | s[2] << 16 | static_cast<std::uint32_t>(s[3]) << 24;
+    return true;
+}
+
 std::string SelectionForTypes(const std::vector<std::string>& types) {
     std::string selection;
     const SignatureTable all = BuildSignatureTable("all");

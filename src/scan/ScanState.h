@@ -26,6 +26,16 @@ ScanStateLoad LoadScanState(const std::filesystem::path& cacheFolder, ScanContex
 // False when a loaded state holds a size beyond the medium's end (0: unknown medium size).
 bool ScanStateFitsMedium(const ScanContext& state, std::uint64_t mediumBytes);
 
+// "Searched.dat" in the cache folder: which drive the cache's files came
+// from. The drive string as single-byte characters, then the drive's volume
+// serial as 4 bytes, little-endian; no separator, no length.
+constexpr const char* kSearchedFile = "Searched.dat";
+bool WriteSearchedFile(const std::filesystem::path& cacheFolder, const std::string& drive, std::uint32_t serial);
+// Reads `driveLength` characters of drive string and the serial after them;
+// false when the file is missing or shorter.
+bool ReadSearchedFile(const std::filesystem::path& cacheFolder, std::size_t driveLength, std::string& drive,
+                      std::uint32_t& serial);
+
 // The scan selection for a list of type names ("JPG", "cr2", ...): the key of
 // every built-in row with that extension, each pass ended by "|".
 std::string SelectionForTypes(const std::vector<std::string>& types);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <map>
 
-#include "UndeleteFixtures.h"
+#include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TestJpeg.h"
 #include "undelete/QuickUndelete.h"

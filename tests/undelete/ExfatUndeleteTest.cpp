@@ -4,7 +4,7 @@
 #include <cstring>
 #include <map>
 
-#include "UndeleteFixtures.h"
+#include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "undelete/UndeleteExfat.h"
 

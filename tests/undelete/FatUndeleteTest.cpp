@@ -6,7 +6,7 @@
 #include <ctime>
 #include <map>
 
-#include "UndeleteFixtures.h"
+#include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "media/DriveInfo.h"
 #include "undelete/UndeleteFat.h"

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "../../bench/SyntheticNtfs.h"
-#include "UndeleteFixtures.h"
+#include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "media/NtfsStructs.h"
 #include "undelete/MftLibrary.h"

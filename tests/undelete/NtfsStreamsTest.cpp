@@ -5,7 +5,7 @@
 
 #include <sys/xattr.h>
 
-#include "UndeleteFixtures.h"
+#include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteNtfs.h"

@@ -5,7 +5,7 @@
 #include <map>
 #include <sys/xattr.h>
 
-#include "UndeleteFixtures.h"
+#include "fixtures/UndeleteFixtures.h"
 #include "fixtures/MediaImages.h"
 #include "fixtures/ScriptedUi.h"
 #include "undelete/MftLibrary.h"

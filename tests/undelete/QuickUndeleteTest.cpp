@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "UndeleteFixtures.h"
+#include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "output/RestoreName.h"
 #include "undelete/DirEntCache.h"

@@ -1,0 +1,65 @@
+#pragma once
+// Save All and Save As of found files (CmdSaveAll_Click, CmdSaveAs_Click):
+// the chosen files leave the cache for a folder of the user's choice, never
+// one on the medium they were recovered from. A file is moved whole or stays
+// in the cache; a name that exists in the target is never replaced without
+// the user's word.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "output/SaveTarget.h"
+#include "shell/Ui.h"
+
+namespace hx::output {
+
+struct SaveRequest {
+    std::filesystem::path cacheFolder;
+    std::vector<std::string> names;       // the found files, row for row (FoundNames)
+    ScannedSource scanned;                // from "Searched.dat"
+    std::filesystem::path saveFolder;     // where the chooser starts
+    std::filesystem::path saveAsFolder;   // where Save As of one file starts
+    std::string productName = "Harvestrix";
+};
+
+struct SaveOutcome {
+    bool cancelled = false;                        // a chooser or question ended the command
+    std::vector<std::size_t> moved;                // rows whose file left the cache
+    std::vector<std::filesystem::path> targets;    // where each of them went
+    int skipped = 0;                               // kept in the cache (by choice or failure)
+    bool stopped = false;                          // a failure that ends the save (full, read-only)
+};
+
+class SaveCommand {
+public:
+    SaveCommand(shell::Ui& ui, SaveRequest request);
+
+    // Every found file of nonzero length, in row order.
+    SaveOutcome SaveAll();
+    // The selected rows: one file through the save dialog, several into a chosen folder.
+    SaveOutcome SaveAs(const std::vector<std::size_t>& rows);
+
+    // The folder chooser with the source-disk rule; false on cancel.
+    bool ChooseSaveFolder(const std::string& title);
+    void WarnSourceDisk();
+
+    const std::filesystem::path& saveFolder() const { return req_.saveFolder; }
+    const std::filesystem::path& saveAsFolder() const { return req_.saveAsFolder; }
+
+private:
+    // Moves `row` to `target`; asks when the name exists. False when the save must end.
+    bool moveRow(std::size_t row, const std::filesystem::path& target, SaveOutcome& out);
+    bool askSameNames(const std::filesystem::path& folder, const std::vector<std::size_t>& rows);
+    std::string title(int id, const char* text) const;
+
+    shell::Ui& ui_;
+    SaveRequest req_;
+};
+
+// The name a file is saved under when the user types `typed` in the save
+// dialog for a found file with extension `foundExtension` (".jpg"): no
+// extension gets it appended, another extension is replaced by it.
+std::filesystem::path SaveAsName(const std::filesystem::path& typed, const std::string& foundExtension);
+
+}  // namespace hx::output
