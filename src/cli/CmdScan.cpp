@@ -5,6 +5,7 @@
 #include <optional>
 #include <sstream>
 
+#include "cli/CliCache.h"
 #include "cli/CliCommand.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
@@ -16,17 +17,6 @@ namespace hx::cli {
 namespace fs = std::filesystem;
 
 namespace {
-
-// The cache settled at start-up (--cache DIR gives DIR/QXCache/), else the default one.
-fs::path cacheFolderFor(const CliArgs& args) {
-    const shell::WorkingState& state = shell::SharedState();
-    if (!state.cache.empty()) return state.cache;
-    if (args.has("cache")) return fs::path(args.get("cache")) / "QXCache";
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    if (xdg && *xdg) return fs::path(xdg) / "QXCache";
-    const char* home = std::getenv("HOME");
-    return fs::path(home ? home : "/tmp") / ".cache" / "QXCache";
-}
 
 std::vector<std::string> splitList(const std::string& text) {
     std::vector<std::string> out;
@@ -51,7 +41,7 @@ int runScan(CliArgs& args) {
         return 2;
     }
     const std::string source = args.positional[0];
-    const fs::path cache = cacheFolderFor(args);
+    const fs::path cache = CliCacheFolder(args);
     std::error_code ec;
     fs::create_directories(cache, ec);
     if (!fs::is_directory(cache, ec)) {

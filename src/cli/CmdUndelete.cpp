@@ -3,6 +3,7 @@
 #include <iostream>
 #include <set>
 
+#include "cli/CliCache.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
 #include "media/DriveInfo.h"
@@ -18,14 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using undelete::QuickUndelete;
 using undelete::UndeleteEntry;
-
-fs::path workFolder(const CliArgs& args) {
-    if (args.has("cache")) return fs::path(args.get("cache")) / "QXCache";
-    if (!shell::SharedState().cache.empty()) return shell::SharedState().cache;
-    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg) return fs::path(xdg) / "QXCache";
-    if (const char* home = std::getenv("HOME"); home && *home) return fs::path(home) / ".cache" / "QXCache";
-    return {};
-}
 
 // "all" or "3,7,12": entry numbers as the rows show them (from 1).
 bool parseSelection(const std::string& text, const QuickUndelete& run, std::vector<std::size_t>& out) {
@@ -78,7 +71,7 @@ int runUndelete(CliArgs& args) {
     if (!CliDriveReady(args, source)) return 1;
     undelete::QuickUndeleteOptions options;
     options.drive = source;
-    options.workFolder = workFolder(args);
+    options.workFolder = CliCacheFolder(args);
     if (!options.workFolder.empty()) {
         std::error_code ec;
         fs::create_directories(options.workFolder, ec);

@@ -63,6 +63,16 @@ void SaveCommand::WarnSourceDisk() {
 }
 
 bool SaveCommand::ChooseSaveFolder(const std::string& chooserTitle) {
+    if (!req_.presetFolder.empty()) {
+        const fs::path folder = SaveFolderFor(req_.presetFolder);
+        req_.presetFolder.clear();
+        if (OnScannedMedium(folder, req_.scanned)) {
+            WarnSourceDisk();
+            return false;
+        }
+        req_.saveFolder = folder;
+        return true;
+    }
     for (int guard = 0; guard < 1000; ++guard) {
         const auto chosen = ui_.chooseFolder(chooserTitle, req_.saveFolder.string());
         if (!chosen || chosen->empty() || *chosen == LoadStr(24, "Cancel")) return false;
@@ -231,7 +241,7 @@ SaveOutcome SaveCommand::SaveAs(const std::vector<std::size_t>& selected) {
         return out;
     }
     std::error_code ec;
-    if (rows.size() == 1) {
+    if (rows.size() == 1 && req_.presetFolder.empty()) {
         const std::string& name = req_.names[rows[0]];
         for (int guard = 0; guard < 1000; ++guard) {
             const auto typed = ui_.saveFile(title(400, "Save"), {}, (req_.saveAsFolder / name).string());

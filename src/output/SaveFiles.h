@@ -21,6 +21,9 @@ struct SaveRequest {
     std::filesystem::path saveFolder;     // where the chooser starts
     std::filesystem::path saveAsFolder;   // where Save As of one file starts
     std::string productName = "Harvestrix";
+    // Given on the command line: taken instead of the chooser, once; a folder
+    // on the scanned medium is refused rather than asked for again.
+    std::filesystem::path presetFolder;
 };
 
 struct SaveOutcome {

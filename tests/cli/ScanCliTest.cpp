@@ -49,3 +49,28 @@ TEST_F(ScanCli, RecoversAFormattedCardAndListsEveryFile) {
     EXPECT_EQ(rc, 0);
     EXPECT_NE(exif.find("Width: 1600"), std::string::npos) << exif;
 }
+
+TEST_F(ScanCli, SavesChosenRowsThenTheRest) {
+    makeCard();
+    for (int n = 0; n < 3; ++n) putPhoto(n, 800, 600);
+    const std::string q = "'" + dir.path().string() + "'";
+    int rc = -1;
+    cli("--cache " + q + " scan '" + image.string() + "' --types jpg", &rc);
+    ASSERT_EQ(rc, 0);
+    const std::vector<std::string> names = {"IMG_1000.JPG", "IMG_1001.JPG", "IMG_1002.JPG"};
+
+    // One chosen row, then the rest.
+    const fs::path out = dir / "Saved";
+    std::string text = cli("--cache " + q + " save --to '" + out.string() + "' --select 2 --json", &rc);
+    EXPECT_EQ(rc, 0) << text;
+    EXPECT_NE(text.find("\"saved\":[\"" + (out / names[1]).string() + "\"]"), std::string::npos) << text;
+    text = cli("--cache " + q + " save --to '" + out.string() + "'", &rc);
+    EXPECT_EQ(rc, 0) << text;
+    EXPECT_NE(text.find("2 files saved in " + out.string() + "/"), std::string::npos) << text;
+    EXPECT_EQ(intact(std::vector<std::string>{"../Saved/" + names[0], "../Saved/" + names[1], "../Saved/" + names[2]}),
+              (std::vector<int>{0, 1, 2}));
+    EXPECT_FALSE(fs::exists(cache / names[0]));
+
+    EXPECT_NE(cli("--cache " + q + " save", &rc).find("save --to DIR"), std::string::npos);
+    EXPECT_EQ(rc, 2);
+}
