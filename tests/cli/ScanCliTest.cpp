@@ -74,3 +74,16 @@ TEST_F(ScanCli, SavesChosenRowsThenTheRest) {
     EXPECT_NE(cli("--cache " + q + " save", &rc).find("save --to DIR"), std::string::npos);
     EXPECT_EQ(rc, 2);
 }
+
+TEST(SearchCli, FindsFilesOnTheNamedFolders) {
+    test::TempDir d("hx-search-cli");
+    test::WriteFile(d / "a" / "IMG_1.JPG", "x");
+    test::WriteFile(d / "a" / "b" / "img_2.jpg", "y");
+    test::WriteFile(d / "a" / "c.txt", "z");
+    int rc = -1;
+    const std::string out = cli("search '*.jpg' --drives '" + (d / "a").string() + "'", &rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_NE(out.find((d / "a" / "IMG_1.JPG").string() + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find((d / "a" / "b" / "img_2.jpg").string() + "\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("2 files found matching \"*.jpg\""), std::string::npos) << out;
+}
