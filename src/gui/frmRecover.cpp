@@ -43,6 +43,7 @@
 #include <QVBoxLayout>
 
 #include "gui/QtSettingsStore.h"
+#include "gui/frmDirChoose.h"
 #include "gui/frmRecoverInit.h"
 #include "media/DriveInfo.h"
 #include "media/DriveInfoPanel.h"
@@ -484,7 +485,9 @@ void frmRecover::connectCommands() {
     // Commands whose work lives in other parts of the program and is not wired yet.
     on("CmdMaxSpeed", &frmRecover::CmdMaxSpeed_Click);
     on("CmdQuickUndelete", &frmRecover::CmdQuickUndelete_Click);
-    for (const char* name : {"CmdSaveAll", "CmdSaveAs", "CmdLearn", "CmdBackup",
+    on("CmdSaveAll", &frmRecover::CmdSaveAll_Click);
+    on("CmdSaveAs", &frmRecover::CmdSaveAs_Click);
+    for (const char* name : {"CmdLearn", "CmdBackup",
                              "CmdScanBackup", "CmdRenderWidth"}) {
         if (auto* b = findChild<QPushButton*>(name))
             connect(b, &QPushButton::clicked, this, [this, name] { notYetAvailable(name); });
@@ -565,10 +568,9 @@ std::optional<std::string> frmRecover::input(const std::string& prompt, const st
 }
 
 std::optional<std::string> frmRecover::chooseFolder(const std::string& title, const std::string& start) {
-    QString dir = QFileDialog::getExistingDirectory(this, q(title), q(start));
-    if (dir.isEmpty()) return std::nullopt;
-    if (!dir.endsWith('/')) dir += '/';
-    return s(dir);
+    const std::string chosen = frmDirChoose::Choose(*this, title, start, state().homeFolder.string(), this);
+    if (chosen == utilities::FolderChooser::cancelled()) return std::nullopt;
+    return chosen;
 }
 
 std::optional<std::string> frmRecover::openFile(const std::string& title, const std::string& filter,
@@ -580,7 +582,9 @@ std::optional<std::string> frmRecover::openFile(const std::string& title, const 
 
 std::optional<std::string> frmRecover::saveFile(const std::string& title, const std::string& filter,
                                                 const std::string& start) {
-    QString f = QFileDialog::getSaveFileName(this, q(title), q(start), q(filter));
+    // A name that exists is asked about by the command itself, with its own choices.
+    QString f = QFileDialog::getSaveFileName(this, q(title), q(start), q(filter), nullptr,
+                                             QFileDialog::DontConfirmOverwrite);
     if (f.isEmpty()) return std::nullopt;
     return s(f);
 }

@@ -98,6 +98,8 @@ public slots:
     void CmdBrowse_Click();
     void CmdMaxSpeed_Click();
     void CmdQuickUndelete_Click();
+    void CmdSaveAll_Click();
+    void CmdSaveAs_Click();
     void CmbTypeSelect_Click(int index);
     void Drive1_Change();
 
@@ -138,6 +140,11 @@ private:
     // Lists the files of a folder as found files (the cache, or a browsed folder).
     void listFolder(const std::filesystem::path& folder);
     void showEntryInfo(QListWidget* list, bool deleted);
+    // Saving (frmRecoverSave.cpp).
+    void saveFoundFiles(bool all);
+    void saveUndeleteEntries(bool all);
+    bool undeleteInView() const;
+    bool refuseWhileBusy(const std::string& command);
 
     shell::WindowOptions options_;
     std::unique_ptr<QtSettingsStore> store_;

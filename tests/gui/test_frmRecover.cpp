@@ -410,6 +410,43 @@ private slots:
         QCOMPARE(q(state.resumeDrive), q(card.string()));
     }
 
+    void saveAllMovesTheFoundFilesAndSaveAsTakesTheExtension() {
+        const fs::path card = makePhotoCard("save.img", 32, 4);
+        QVERIFY(!card.empty());
+        auto w = open({"--attach", card.string() + ",removable"}, "save");
+        w->CmbTypeSelect_Click(presetIndex(*w, "Unlisted camera"));
+        boxes_->answers = {QMessageBox::No};  // SmartScan offered: no, the whole card
+        child<QPushButton>(*w, "CmdScan")->click();
+        QVERIFY(w->foundNames().size() >= 4);
+        const QString first = w->foundNames().front();
+        const std::string firstBytes = hx::test::ReadFile(w->cacheFolder() / first.toStdString());
+
+        // Save As of the first file, typed with another extension, through the chooser's own dialogs.
+        auto* list = child<QListWidget>(*w, "List3");
+        list->clearSelection();
+        list->item(0)->setSelected(true);
+        const fs::path target = home_->path() / "Saved";
+        fs::create_directories(target);
+        boxes_->inputs = {q((target / "holiday.png").string())};
+        child<QPushButton>(*w, "CmdSaveAs")->click();
+        // The found file's own extension, as it was named: holiday.JPG for IMG_1001.JPG.
+        const std::string saved = "holiday" + fs::path(first.toStdString()).extension().string();
+        QVERIFY(hx::test::ReadFile(target / saved) == firstBytes);
+        QVERIFY(!w->foundNames().contains(first));
+
+        // Save All: the chooser (frmDirChoose) is asked, the files leave the cache.
+        const int left = w->foundNames().size();
+        boxes_->inputs = {q(target.string())};
+        child<QPushButton>(*w, "CmdSaveAll")->click();
+        QCOMPARE(w->foundNames().size(), 0);
+        int savedAll = 0;
+        for (const auto& e : fs::directory_iterator(target)) savedAll += e.path().filename().string().rfind("holiday", 0) != 0;
+        QCOMPARE(savedAll, left);
+        QCOMPARE(child<QPushButton>(*w, "CmdSaveAll")->text(), QString("Save All"));
+        QVERIFY(!w->isBusy());
+        w->CmdEnd_Click();
+    }
+
     void quickUndeleteListsTheDeletedPhotos() {
         const fs::path card = makePhotoCard("undelete.img", 32, 4);
         QVERIFY(!card.empty());
@@ -438,13 +475,8 @@ private slots:
         const fs::path pictures = home_->path() / "Pictures";
         hx::test::WriteFile(pictures / "b.jpg", hx::test::MakeTestJpeg(3, 320, 240, 80));
         hx::test::WriteFile(pictures / "a.jpg", hx::test::MakeTestJpeg(2, 320, 240, 80));
-        QTimer::singleShot(300, [&] {
-            // The folder dialog: type the folder and accept.
-            if (auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-                dlg->setDirectory(q(pictures.string()));
-                static_cast<QDialog*>(dlg)->accept();
-            }
-        });
+        // The folder chooser: the folder typed into its path, then OK.
+        boxes_->inputs = {q(pictures.string())};
         child<QPushButton>(*w, "CmdBrowse")->click();
         QCOMPARE(q(w->activeFolder().string()), q(pictures.string()) + "/");
         QCOMPARE(w->foundNames(), QStringList({"a.jpg", "b.jpg"}));

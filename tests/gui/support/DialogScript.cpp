@@ -3,7 +3,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDateTime>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QPushButton>
 
 namespace hx::test {
@@ -37,6 +40,8 @@ void DialogScript::poll() {
             for (auto* b : box->buttons()) s.buttons << b->text();
         } else if (auto* in = qobject_cast<QInputDialog*>(modal)) {
             s.text = in->labelText();
+        } else if (auto* path = modal->findChild<QLineEdit*>("TxtPath")) {
+            s.text = path->text();
         }
         shown.push_back(s);
     }
@@ -51,6 +56,30 @@ void DialogScript::poll() {
         if (!button) button = box->buttons().value(0);
         current_ = nullptr;
         if (button) button->click();
+    } else if (modal->objectName() == "frmDirChoose" || qobject_cast<QFileDialog*>(modal)) {
+        // The folder chooser and the save dialog take the next input as the path; none cancels.
+        std::optional<QString> value;
+        if (!inputs.empty()) {
+            value = inputs.front();
+            inputs.pop_front();
+        }
+        current_ = nullptr;
+        if (auto* file = qobject_cast<QFileDialog*>(modal)) {
+            if (value) {
+                const QFileInfo info(*value);
+                file->setDirectory(info.absolutePath());
+                if (auto* name = file->findChild<QLineEdit*>("fileNameEdit")) name->setText(info.fileName());
+                else file->selectFile(info.fileName());
+                QMetaObject::invokeMethod(file, "accept");
+            } else {
+                file->reject();
+            }
+        } else if (value) {
+            modal->findChild<QLineEdit*>("TxtPath")->setText(*value);
+            modal->findChild<QPushButton*>("CmdOK")->click();
+        } else {
+            modal->findChild<QPushButton*>("CmdCancel")->click();
+        }
     } else if (auto* in = qobject_cast<QInputDialog*>(modal)) {
         std::optional<QString> value;
         if (!inputs.empty()) {

@@ -1,0 +1,149 @@
+// The window's Save All and Save As: found files out of the cache, or
+// undelete entries restored from the drive. The rules live in
+// output::SaveCommand and undelete::QuickUndelete; here the lists follow.
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "gui/frmRecover.h"
+#include "output/SaveFiles.h"
+#include "scan/ScanState.h"
+#include "shell/Strings.h"
+#include "undelete/QuickUndelete.h"
+
+namespace hx::gui {
+
+namespace fs = std::filesystem;
+using shell::LoadStr;
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+std::string s(const QString& q) { return q.toStdString(); }
+
+// The busy state for the length of a command, left also when it ends early.
+class BusyGuard {
+public:
+    BusyGuard(shell::Ui& ui, shell::BusyState& busy, const std::string& command, std::string idleCaption)
+        : ui_(ui), busy_(busy), idle_(std::move(idleCaption)) {
+        shell::EnterBusy(ui_, busy_, command);
+    }
+    ~BusyGuard() { shell::LeaveBusy(ui_, busy_, idle_); }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    shell::Ui& ui_;
+    shell::BusyState& busy_;
+    std::string idle_;
+};
+
+}  // namespace
+
+bool frmRecover::refuseWhileBusy(const std::string& command) {
+    if (!busy_.busy) return false;
+    // The command's own button reads "Stop" while it runs.
+    if (busy_.operation == command) {
+        busy_.stopping = true;
+        return true;
+    }
+    message(LoadStr(619, "Still busy"), "....  " + caption(busy_.operation), {shell::Buttons::OK, shell::Icon::Information});
+    return true;
+}
+
+bool frmRecover::undeleteInView() const {
+    const QWidget* lists = findChild<QWidget*>("undeleteLists");
+    return undelete_ && lists && lists->isVisible();
+}
+
+void frmRecover::CmdSaveAll_Click() {
+    if (refuseWhileBusy("CmdSaveAll")) return;
+    if (undeleteInView()) saveUndeleteEntries(true);
+    else saveFoundFiles(true);
+}
+
+void frmRecover::CmdSaveAs_Click() {
+    if (refuseWhileBusy("CmdSaveAs")) return;
+    if (undeleteInView()) saveUndeleteEntries(false);
+    else saveFoundFiles(false);
+}
+
+void frmRecover::saveFoundFiles(bool all) {
+    output::SaveRequest req;
+    req.cacheFolder = activeFolder_.empty() ? cacheFolder_ : activeFolder_;
+    for (const QString& name : foundNames_) req.names.push_back(s(name));
+    // The cache remembers the drive its files came from.
+    std::string drive;
+    if (scan::ReadSearchedFile(cacheFolder_, currentDrive_.size(), drive, req.scanned.serial) && drive == currentDrive_)
+        req.scanned.drive = drive;
+    else
+        req.scanned = {currentDrive_, 0};
+    req.saveFolder = saveFolder_;
+    req.saveAsFolder = state().saveAs.empty() ? saveFolder_ : state().saveAs;
+    req.productName = state().productName;
+
+    // The thumbnail view's selection counts as the list's.
+    std::vector<std::size_t> rows;
+    QListWidget* view = LvwFiles->isVisible() ? LvwFiles : List3;
+    for (int r = 0; r < view->count(); ++r)
+        if (view->item(r)->isSelected()) rows.push_back(static_cast<std::size_t>(r));
+
+    output::SaveCommand command(*this, req);
+    output::SaveOutcome out;
+    {
+        const std::string button = all ? "CmdSaveAll" : "CmdSaveAs";
+        BusyGuard busy(*this, busy_, button, all ? LoadStr(394, "Save All") : LoadStr(0, "Save As"));
+        out = all ? command.SaveAll() : command.SaveAs(rows);
+    }
+    saveFolder_ = command.saveFolder();
+    state().save = saveFolder_;
+    state().saveAs = command.saveAsFolder();
+    ProgressBar1->setVisible(false);
+    if (!out.moved.empty())
+        status(shell::FormatStr(LoadStr(0, "%0 files saved in %1"),
+                                {std::to_string(out.moved.size()), command.saveFolder().string()}));
+    // Moved files are gone from the cache: the lists show what is left.
+    listFolder(req.cacheFolder);
+    EnableButtons();
+    if (!cacheHasFiles()) ShowStartPage();
+}
+
+void frmRecover::saveUndeleteEntries(bool all) {
+    std::vector<std::size_t> entries;
+    if (all) {
+        entries = undelete_->SaveAllSelection();
+    } else {
+        for (QListWidget* list : {List1, List2})
+            for (QListWidgetItem* item : list->selectedItems())
+                if (long i = undelete::RowEntryIndex(s(item->text())); i >= 0) entries.push_back(static_cast<std::size_t>(i));
+    }
+    if (entries.empty()) {
+        message(all ? LoadStr(621, "No recoverable files detected yet.") : LoadStr(620, "Please select a file and try again."),
+                LoadStr(394, "Save All"), {shell::Buttons::OK, shell::Icon::Information});
+        return;
+    }
+    output::SaveRequest req;
+    req.scanned = {undelete_->drive(), 0};
+    req.saveFolder = saveFolder_;
+    req.productName = state().productName;
+    output::SaveCommand chooser(*this, req);
+    if (!chooser.ChooseSaveFolder(LoadStr(0, "Save All. Please select a folder for saving.") + "  " + req.productName))
+        return;
+    saveFolder_ = chooser.saveFolder();
+    state().save = saveFolder_;
+    undelete::QuickUndelete::SaveResult result;
+    {
+        BusyGuard busy(*this, busy_, all ? "CmdSaveAll" : "CmdSaveAs",
+                       all ? LoadStr(394, "Save All") : LoadStr(0, "Save As"));
+        setCaption(all ? "CmdSaveAll" : "CmdSaveAs", LoadStr(0, "Saving") + "...");
+        result = undelete_->SaveUndeleteEntries(entries, saveFolder_);
+    }
+    ProgressBar1->setVisible(false);
+    List2->addItem(q(LoadStr(0, "Files saved in folder: ") + saveFolder_.string()));
+    List1->clearSelection();
+    List2->clearSelection();
+    setCaption("CmdShowFolder", LoadStr(0, "Explore Folder"));
+    EnableButtons();
+}
+
+}  // namespace hx::gui
