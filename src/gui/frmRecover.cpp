@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -22,6 +23,8 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
@@ -44,6 +47,7 @@
 
 #include "gui/QtSettingsStore.h"
 #include "gui/frmDirChoose.h"
+#include "gui/frmSearchDrives.h"
 #include "gui/frmRecoverInit.h"
 #include "media/DriveInfo.h"
 #include "media/DriveInfoPanel.h"
@@ -207,6 +211,15 @@ void frmRecover::buildWidgets() {
     bottom->setObjectName("bottomBar");
     buildBottom(bottom);
     outer->addWidget(bottom);
+
+    // The utilities: the file search window.
+    QMenu* tools = menuBar()->addMenu(q(LoadStr(0, "&Tools")));
+    QAction* find = tools->addAction(q(LoadStr(0, "&Find File(s)...")));
+    find->setObjectName("mnuFindFiles");
+    QAction* info = tools->addAction(q(LoadStr(0, "&Folder Info...")));
+    info->setObjectName("mnuFolderInfo");
+    connect(find, &QAction::triggered, this, [this] { searchWindow()->mnuFindFiles_Click(); });
+    connect(info, &QAction::triggered, this, [this] { searchWindow()->mnuFolderInfo_Click(); });
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
@@ -1010,6 +1023,13 @@ QString frmRecover::lastPicturePathFor(const shell::WorkingState& st) {
 }
 
 // ---------------------------------------------------------------- commands
+
+frmSearchDrives* frmRecover::searchWindow() {
+    if (!search_) search_ = new frmSearchDrives(*this, this);
+    search_->show();
+    search_->raise();
+    return search_;
+}
 
 void frmRecover::notYetAvailable(const std::string& command) {
     const std::string what = caption(command).empty() ? command : caption(command);

@@ -32,6 +32,7 @@ class QuickUndelete;
 namespace hx::gui {
 
 class frmRecoverInit;
+class frmSearchDrives;
 class QtSettingsStore;
 
 // The main window. It carries the commands as click handlers, the working
@@ -145,6 +146,8 @@ private:
     void saveUndeleteEntries(bool all);
     bool undeleteInView() const;
     bool refuseWhileBusy(const std::string& command);
+    // The file search window, made on first use and shown.
+    frmSearchDrives* searchWindow();
 
     shell::WindowOptions options_;
     std::unique_ptr<QtSettingsStore> store_;
@@ -187,6 +190,7 @@ private:
     QWidget* pageTypes_ = nullptr;
     QTimer *Timer1 = nullptr, *Timer2 = nullptr;
     QPixmap lastPicture_;
+    frmSearchDrives* search_ = nullptr;
 };
 
 }  // namespace hx::gui

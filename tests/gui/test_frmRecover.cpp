@@ -1,4 +1,5 @@
 // The real main window, offscreen, with attached image drives and scripted answers.
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -444,6 +445,29 @@ private slots:
         QCOMPARE(savedAll, left);
         QCOMPARE(child<QPushButton>(*w, "CmdSaveAll")->text(), QString("Save All"));
         QVERIFY(!w->isBusy());
+        w->CmdEnd_Click();
+    }
+
+    void findFilesAndFolderInfoFromTheToolsMenu() {
+        auto w = open({}, "search");
+        const fs::path tree = home_->path() / "SearchTree";
+        hx::test::WriteFile(tree / "DCIM" / "IMG_1.JPG", "x");
+        hx::test::WriteFile(tree / "DCIM" / "more" / "img_2.jpg", "y");
+        hx::test::WriteFile(tree / "notes.txt", "z");
+        boxes_->inputs = {q("*.jpg " + tree.string())};
+        w->findChild<QAction*>("mnuFindFiles")->trigger();
+        auto* search = w->findChild<QDialog*>("frmSearchDrives");
+        QVERIFY(search && search->isVisible());
+        auto* results = search->findChild<QListWidget*>("List1");
+        QCOMPARE(results->count(), 2);
+        QCOMPARE(results->item(0)->text(), q((tree / "DCIM" / "IMG_1.JPG").string()));
+        auto* status = search->findChild<QLabel*>("lblStatus");
+        QCOMPARE(status->text(), QString("2 files found matching \"*.jpg\""));
+
+        boxes_->inputs = {q(tree.string())};
+        w->findChild<QAction*>("mnuFolderInfo")->trigger();
+        QVERIFY2(status->text().contains("Total folders: 2") && status->text().contains("Total files: 3"),
+                 qPrintable(status->text()));
         w->CmdEnd_Click();
     }
 
