@@ -1,0 +1,220 @@
+#include "output/RecoverAll.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+
+#include "output/RestoreName.h"
+#include "output/SaveTarget.h"
+#include "platform/FileMove.h"
+#include "scan/ScanCommand.h"
+#include "shell/Strings.h"
+#include "shell/WorkingFolders.h"
+#include "undelete/QuickUndelete.h"
+#include "viewing/Exif.h"
+#include "viewing/PictureCheck.h"
+
+namespace hx::output {
+
+namespace fs = std::filesystem;
+using shell::FormatStr;
+using shell::LoadStr;
+
+namespace {
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+// FNV-1a over the file's bytes, read back from the target (never the medium again).
+bool contentHash(const fs::path& file, std::uint64_t& hash, std::uint64_t& size) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return false;
+    hash = 1469598103934665603ull;
+    size = 0;
+    std::vector<char> buf(1u << 20);
+    while (in) {
+        in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+        const auto n = static_cast<std::size_t>(in.gcount());
+        for (std::size_t i = 0; i < n; ++i) hash = (hash ^ static_cast<unsigned char>(buf[i])) * 1099511628211ull;
+        size += n;
+    }
+    return true;
+}
+
+bool sameBytes(const fs::path& a, const fs::path& b) {
+    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+    std::vector<char> p(1u << 16), q(1u << 16);
+    while (x && y) {
+        x.read(p.data(), static_cast<std::streamsize>(p.size()));
+        y.read(q.data(), static_cast<std::streamsize>(q.size()));
+        if (x.gcount() != y.gcount() || !std::equal(p.begin(), p.begin() + x.gcount(), q.begin())) return false;
+    }
+    return !x && !y;
+}
+
+// "\Trip\Day1" below the target, each part a name the target can hold.
+fs::path folderBelow(const fs::path& target, const std::string& folderPath) {
+    fs::path out = target;
+    std::string part;
+    for (char c : folderPath + "\\") {
+        if (c != '\\') {
+            part += c;
+            continue;
+        }
+        if (!part.empty()) out /= RestoreFileName(part);
+        part.clear();
+    }
+    return out;
+}
+
+RecoveredFile describe(const fs::path& file, const fs::path& target, const std::string& origin, std::uint64_t size) {
+    RecoveredFile f;
+    f.path = fs::relative(file, target);
+    f.origin = origin;
+    f.size = size;
+    f.type = lower(file.extension().string());
+    if (!f.type.empty()) f.type.erase(0, 1);
+    viewing::ExifValues exif;
+    if (viewing::ReadExifFile(file.string(), exif)) {
+        f.date = exif.rawDate;
+        f.camera = exif.model.empty() ? exif.make : exif.model;
+    }
+    if (f.type == "jpg" || f.type == "jpeg" || f.type == "jpe") f.whole = viewing::CheckJpegFile(file.string()).complete;
+    return f;
+}
+
+}  // namespace
+
+RecoverCommand::RecoverCommand(shell::Ui& ui, RecoverRequest request) : ui_(ui), req_(std::move(request)) {}
+
+bool RecoverCommand::keepOnce(const fs::path& file, std::uint64_t& size) {
+    std::uint64_t hash = 0;
+    if (!contentHash(file, hash, size)) return true;
+    lastKey_ = {size, hash};
+    auto [it, fresh] = seen_.emplace(lastKey_, file);
+    return fresh || !sameBytes(it->second, file);
+}
+
+void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) {
+    undelete::QuickUndelete listing(ui_);
+    fileSystemRead = listing.run({req_.source, "all", 0, 0, {}});
+    ui_.clearStop();
+    if (!fileSystemRead) {
+        report.notes.push_back(FormatStr(LoadStr(0, "No file system could be read on %0: the whole medium was carved."),
+                                         {req_.source}));
+        return;
+    }
+    report.fileSystem = listing.kind() == undelete::UndeleteKind::Ntfs    ? "NTFS"
+                        : listing.kind() == undelete::UndeleteKind::Exfat ? "exFAT"
+                                                                          : "FAT";
+    const auto& entries = listing.entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const undelete::UndeleteEntry& e = entries[i];
+        if (e.isFolder()) continue;
+        const bool deleted = listing.kind() == undelete::UndeleteKind::Ntfs || e.isDeleted();
+        if (!deleted && !req_.includePresent) continue;
+        const std::string name = e.ListName.empty() ? e.FileName : e.ListName;
+        if (deleted && (e.ListSize == 0 || e.Overwritten)) {
+            report.notRecovered.push_back({name, e.FolderPath, LoadStr(0, "overwritten by another file")});
+            continue;
+        }
+        if (deleted && (e.isPartial() || e.ListSize < e.Size)) {
+            report.notRecovered.push_back({name, e.FolderPath, LoadStr(0, "partial: its pieces could not all be found or confirmed")});
+            continue;
+        }
+        const fs::path folder = folderBelow(req_.target, e.FolderPath);
+        std::error_code ec;
+        fs::create_directories(folder, ec);
+        const fs::path file = NextFreeRestoreName(folder / RestoreFileName(name));
+        if (!listing.restoreTo(i, file)) {
+            report.notRecovered.push_back({name, e.FolderPath, LoadStr(0, "could not be written to the target")});
+            if (FreeSpaceMB(folder) < 1) {
+                report.notes.push_back(FormatStr(LoadStr(0, "The target %0 is full."), {req_.target.string()}));
+                return;
+            }
+            continue;
+        }
+        std::uint64_t size = 0;
+        keepOnce(file, size);
+        report.files.push_back(describe(file, req_.target, deleted ? "undeleted" : "copied", size));
+        if (i % 16 == 0) {
+            ui_.progress(0.3 * static_cast<double>(i + 1) / static_cast<double>(entries.size()),
+                         LoadStr(0, "Restoring the listed files"));
+            ui_.yield();
+            if (ui_.stopRequested()) {
+                report.stopped = true;
+                return;
+            }
+        }
+    }
+}
+
+void RecoverCommand::carve(RecoverReport& report, bool smart) {
+    const fs::path found = req_.target / "Found";
+    scan::ScanRequest scanReq;
+    scanReq.source = req_.source;
+    scanReq.cacheFolder = found / "QXCache";
+    scanReq.selection = req_.selection;
+    scanReq.smart = smart;
+    scanReq.resume = false;
+    scanReq.newScan = true;
+    std::error_code ec;
+    fs::create_directories(scanReq.cacheFolder, ec);
+    scan::ScanCommand command(ui_, scanReq);
+    const auto outcome = command.run();
+    if (outcome == scan::ScanOutcome::Stopped) report.stopped = true;
+    if (outcome == scan::ScanOutcome::OutOfSpace)
+        report.notes.push_back(FormatStr(LoadStr(0, "The target %0 filled up while carving."), {req_.target.string()}));
+    for (const auto& f : command.context().found) {
+        const fs::path file = scanReq.cacheFolder / f.name;
+        if (!fs::is_regular_file(file, ec)) continue;
+        std::uint64_t size = 0;
+        if (!keepOnce(file, size)) {
+            // Already back as a listed file: the carved copy goes.
+            fs::remove(file, ec);
+            ++report.duplicates;
+            continue;
+        }
+        std::string type = lower(f.extension);
+        if (!type.empty() && type[0] == '.') type.erase(0, 1);
+        const fs::path folder = found / (type.empty() ? "other" : type);
+        fs::create_directories(folder, ec);
+        const fs::path place = NextFreeRestoreName(folder / RestoreFileName(f.name));
+        if (!platform::MoveFile(file, place).ok()) continue;
+        seen_[lastKey_] = place;  // where the kept copy is now
+        report.files.push_back(describe(place, req_.target, "carved", size));
+    }
+    // Only the scan's bookkeeping is left in its cache.
+    shell::DeleteTree(scanReq.cacheFolder);
+}
+
+std::optional<RecoverReport> RecoverCommand::run() {
+    const auto started = std::chrono::steady_clock::now();
+    const std::string title = LoadStr(0, "Recover everything");
+    std::error_code ec;
+    if (OnScannedMedium(req_.target, {req_.source, 0})) {
+        ui_.message(LoadStr(0, "You are trying to save to the disk recovered from.") + "\n" +
+                        LoadStr(0, "Please select another drive or disk."),
+                    title, {shell::Buttons::OK, shell::Icon::Exclamation});
+        return std::nullopt;
+    }
+    fs::create_directories(req_.target, ec);
+    if (!fs::is_directory(req_.target, ec)) {
+        ui_.message(FormatStr(LoadStr(0, "The folder %0 cannot be made: %1"), {req_.target.string(), ec.message()}), title,
+                    {shell::Buttons::OK, shell::Icon::Exclamation});
+        return std::nullopt;
+    }
+    RecoverReport report;
+    report.medium = req_.source;
+    bool fileSystemRead = false;
+    restoreListed(report, fileSystemRead);
+    if (!report.stopped) carve(report, fileSystemRead);
+    if (report.stopped) report.notes.push_back(LoadStr(0, "Stopped by the user: what was recovered until then is kept."));
+    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ui_.progress(1.0, {});
+    return report;
+}
+
+}  // namespace hx::output

@@ -1,0 +1,72 @@
+#pragma once
+// Recover everything in one step: the deleted files that the file system
+// still names are restored with their names and folders, the free space is
+// carved for what no entry names any more (the whole medium when no file
+// system can be read), live files are copied too when asked, each distinct
+// content is kept once, and a report says what came back from where.
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "shell/Ui.h"
+
+namespace hx::output {
+
+struct RecoverRequest {
+    std::string source;                // drive id or image
+    std::filesystem::path target;      // DIR: everything goes below it
+    std::string selection = "all";     // the carving scan's types
+    bool includePresent = false;       // copy the live files too
+};
+
+struct RecoveredFile {
+    std::filesystem::path path;  // below the target
+    std::string origin;          // "undeleted", "carved" or "copied"
+    std::uint64_t size = 0;
+    std::string type;            // extension without the dot, lower case
+    std::string date;            // EXIF date of exposure, "YYYY:MM:DD HH:MM:SS"
+    std::string camera;
+    bool whole = true;           // decoded to its end (pictures) or restored whole
+};
+
+struct NotRecovered {
+    std::string name;
+    std::string folder;
+    std::string reason;
+};
+
+struct RecoverReport {
+    std::string medium;
+    std::string fileSystem;      // empty when none could be read
+    std::vector<RecoveredFile> files;
+    std::vector<NotRecovered> notRecovered;
+    std::vector<std::string> notes;  // what the user should know (half-read file system, full target, stop)
+    int duplicates = 0;              // carved copies of files already recovered, dropped
+    bool stopped = false;
+    double seconds = 0;
+};
+
+class RecoverCommand {
+public:
+    RecoverCommand(shell::Ui& ui, RecoverRequest request);
+    // Runs the phases; nothing when the target is refused (on the source, not writable).
+    std::optional<RecoverReport> run();
+
+private:
+    void restoreListed(RecoverReport& report, bool& fileSystemRead);
+    void carve(RecoverReport& report, bool smart);
+    bool keepOnce(const std::filesystem::path& file, std::uint64_t& size);
+
+    shell::Ui& ui_;
+    RecoverRequest req_;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::filesystem::path> seen_;  // (size, hash) -> file
+    std::pair<std::uint64_t, std::uint64_t> lastKey_;
+};
+
+// DIR/report.json and DIR/report.html; false when they cannot be written.
+bool WriteRecoverReport(const RecoverReport& report, const std::filesystem::path& target);
+
+}  // namespace hx::output

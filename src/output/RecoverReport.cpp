@@ -1,0 +1,118 @@
+// report.json and report.html of "Recover everything".
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "output/RecoverAll.h"
+
+namespace hx::output {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string json(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') out += {'\\', static_cast<char>(c)};
+        else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else out += static_cast<char>(c);
+    }
+    return out;
+}
+
+std::string html(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// A relative path as a link: each part percent-encoded where a URL needs it.
+std::string href(const fs::path& p) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : p.generic_string()) {
+        if (std::isalnum(c) || std::string_view("/-_.~").find(static_cast<char>(c)) != std::string_view::npos)
+            out += static_cast<char>(c);
+        else out += {'%', hex[c >> 4], hex[c & 15]};
+    }
+    return out;
+}
+
+int count(const RecoverReport& r, const std::string& origin) {
+    int n = 0;
+    for (const auto& f : r.files) n += f.origin == origin;
+    return n;
+}
+
+}  // namespace
+
+bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
+    std::ofstream j(target / "report.json", std::ios::trunc);
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", r.seconds);
+    j << "{\"medium\":\"" << json(r.medium) << "\",\"fileSystem\":\"" << json(r.fileSystem) << "\",\"seconds\":" << seconds
+      << ",\"stopped\":" << (r.stopped ? "true" : "false") << ",\"totals\":{\"undeleted\":" << count(r, "undeleted")
+      << ",\"carved\":" << count(r, "carved") << ",\"copied\":" << count(r, "copied")
+      << ",\"duplicatesDropped\":" << r.duplicates << ",\"notRecovered\":" << r.notRecovered.size() << "},\"files\":[";
+    for (std::size_t i = 0; i < r.files.size(); ++i) {
+        const auto& f = r.files[i];
+        j << (i ? "," : "") << "{\"path\":\"" << json(f.path.generic_string()) << "\",\"origin\":\"" << f.origin
+          << "\",\"size\":" << f.size << ",\"type\":\"" << json(f.type) << "\",\"date\":\"" << json(f.date)
+          << "\",\"camera\":\"" << json(f.camera) << "\",\"whole\":" << (f.whole ? "true" : "false") << "}";
+    }
+    j << "],\"notRecovered\":[";
+    for (std::size_t i = 0; i < r.notRecovered.size(); ++i) {
+        const auto& n = r.notRecovered[i];
+        j << (i ? "," : "") << "{\"name\":\"" << json(n.name) << "\",\"folder\":\"" << json(n.folder)
+          << "\",\"reason\":\"" << json(n.reason) << "\"}";
+    }
+    j << "],\"notes\":[";
+    for (std::size_t i = 0; i < r.notes.size(); ++i) j << (i ? "," : "") << "\"" << json(r.notes[i]) << "\"";
+    j << "]}\n";
+
+    std::ofstream h(target / "report.html", std::ios::trunc);
+    h << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Harvestrix: " << html(r.medium)
+      << "</title>\n<style>body{font-family:sans-serif;margin:2em}td,th{padding:4px 8px;text-align:left;"
+         "border-bottom:1px solid #ddd}img{max-width:120px;max-height:90px}.partial{color:#a40}</style></head><body>\n"
+      << "<h1>Recovered from " << html(r.medium) << "</h1>\n<p>" << count(r, "undeleted") << " undeleted, "
+      << count(r, "carved") << " carved, " << count(r, "copied") << " copied; " << r.duplicates
+      << " carved copies of these dropped; " << r.notRecovered.size() << " not recovered. File system: "
+      << html(r.fileSystem.empty() ? "none readable" : r.fileSystem) << ". Time: " << seconds << " s.</p>\n";
+    for (const auto& note : r.notes) h << "<p><b>" << html(note) << "</b></p>\n";
+    h << "<table><tr><th></th><th>File</th><th>Origin</th><th>Size</th><th>Type</th><th>Date</th><th>Camera</th>"
+         "<th>State</th></tr>\n";
+    for (const auto& f : r.files) {
+        const bool picture = f.type == "jpg" || f.type == "jpeg" || f.type == "png" || f.type == "gif";
+        h << "<tr><td>";
+        if (picture) h << "<img src=\"" << href(f.path) << "\" alt=\"\">";
+        h << "</td><td><a href=\"" << href(f.path) << "\">" << html(f.path.generic_string()) << "</a></td><td>"
+          << f.origin << "</td><td>" << f.size << "</td><td>" << html(f.type) << "</td><td>" << html(f.date)
+          << "</td><td>" << html(f.camera) << "</td><td" << (f.whole ? ">whole" : " class=\"partial\">partial")
+          << "</td></tr>\n";
+    }
+    h << "</table>\n";
+    if (!r.notRecovered.empty()) {
+        h << "<h2>Not recovered</h2><table><tr><th>File</th><th>Folder</th><th>Why</th></tr>\n";
+        for (const auto& n : r.notRecovered)
+            h << "<tr><td>" << html(n.name) << "</td><td>" << html(n.folder) << "</td><td>" << html(n.reason)
+              << "</td></tr>\n";
+        h << "</table>\n";
+    }
+    h << "</body></html>\n";
+    return static_cast<bool>(j) && static_cast<bool>(h);
+}
+
+}  // namespace hx::output

@@ -1,0 +1,100 @@
+// Recover everything in one step, on a FAT32 card whose deleted photos lie in
+// pieces between files that are still there.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "fixtures/MediaImages.h"
+#include "fixtures/ScriptedUi.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TestJpeg.h"
+#include "output/RecoverAll.h"
+
+namespace hx::output {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+
+// mtools allocates after its free-cluster hint on FAT32; without one it takes
+// the first free cluster, as a camera filling holes does.
+void forgetFreeHint(const fs::path& image) {
+    const std::string boot = ReadFile(image).substr(0, 512);
+    const unsigned fsInfo = static_cast<unsigned char>(boot[48]) | static_cast<unsigned char>(boot[49]) << 8;
+    test::PatchFile(image, fsInfo * 512ull + 0x1EC, std::string(4, '\xFF'));
+}
+
+TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
+    test::TempDir dir("hx-recover");
+    const fs::path image =
+        test::MakeFatImage(dir / "card.img", {.fatBits = 32, .sizeKiB = 65536, .sectorsPerCluster = 1, .label = ""});
+    REQUIRE_IMAGE(image);
+    std::map<std::string, std::string> originals;
+    auto put = [&](const std::string& name, const std::string& bytes) {
+        ASSERT_TRUE(test::FatPutFile(image, name, bytes));
+        originals[name] = bytes;
+    };
+    put("Beach day 1.jpg", test::MakeTestJpeg(1, 160, 120));
+    put("keep one.txt", test::PatternBytes(2000, 2));
+    put("scratch.bin", test::PatternBytes(6000, 3));
+    put("keep two.txt", test::PatternBytes(3000, 4));
+    ASSERT_TRUE(test::FatDelete(image, "Beach day 1.jpg"));
+    ASSERT_TRUE(test::FatDelete(image, "scratch.bin"));
+    forgetFreeHint(image);
+    // Fills both holes, around the live file between them, and goes on after the second.
+    put("Sunset big.jpg", test::MakeTestJpeg(5, 480, 360));
+    ASSERT_GT(originals["Sunset big.jpg"].size(), originals["Beach day 1.jpg"].size() + 6000 + 2048);
+    put("Harbour.jpg", test::MakeTestJpeg(6, 200, 150));
+    ASSERT_TRUE(test::FatDelete(image, "Sunset big.jpg"));
+    ASSERT_TRUE(test::FatDelete(image, "Harbour.jpg"));
+
+    test::ScriptedUi ui;
+    RecoverRequest req;
+    req.source = image.string();
+    req.target = dir / "Recovered";
+    RecoverCommand command(ui, req);
+    const auto report = command.run();
+    ASSERT_TRUE(report);
+    ASSERT_TRUE(WriteRecoverReport(*report, req.target));
+
+    // The deleted photos, byte-identical under their own names.
+    EXPECT_TRUE(ReadFile(req.target / "Sunset big.jpg") == originals["Sunset big.jpg"]);
+    EXPECT_TRUE(ReadFile(req.target / "Harbour.jpg") == originals["Harbour.jpg"]);
+    // Every file written is one of the originals, each once.
+    std::set<std::string> contents;
+    for (const auto& f : report->files) {
+        const std::string bytes = ReadFile(req.target / f.path);
+        bool original = false;
+        for (const auto& [name, o] : originals) original = original || o == bytes;
+        EXPECT_TRUE(original) << f.path << " (" << f.origin << ") holds no original's bytes";
+        EXPECT_TRUE(contents.insert(bytes).second) << f.path << " is there twice";
+        EXPECT_TRUE(fs::exists(req.target / f.path));
+    }
+    EXPECT_GE(report->duplicates, 2);
+    // What the big one took (its entries, where their slots were not reused) is said, not written.
+    for (const auto& n : report->notRecovered) {
+        EXPECT_FALSE(fs::exists(req.target / n.name)) << n.name;
+        EXPECT_FALSE(n.reason.empty());
+    }
+    EXPECT_FALSE(fs::exists(req.target / "Beach day 1.jpg"));
+    EXPECT_FALSE(fs::exists(req.target / "Found" / "QXCache"));
+
+    const std::string json = ReadFile(req.target / "report.json");
+    EXPECT_NE(json.find("{\"path\":\"Sunset big.jpg\",\"origin\":\"undeleted\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"fileSystem\":\"FAT\""), std::string::npos);
+    const std::string html = ReadFile(req.target / "report.html");
+    EXPECT_NE(html.find("<img src=\"Sunset%20big.jpg\""), std::string::npos);
+
+    // The live files too, when asked; the card itself is refused as a target.
+    RecoverRequest all = req;
+    all.target = dir / "Everything";
+    all.includePresent = true;
+    const auto everything = RecoverCommand(ui, all).run();
+    ASSERT_TRUE(everything);
+    EXPECT_TRUE(ReadFile(all.target / "keep one.txt") == originals["keep one.txt"]);
+    EXPECT_TRUE(ReadFile(all.target / "keep two.txt") == originals["keep two.txt"]);
+}
+
+}  // namespace
+}  // namespace hx::output
