@@ -24,7 +24,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMenuBar>
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
@@ -212,15 +211,6 @@ void frmRecover::buildWidgets() {
     buildBottom(bottom);
     outer->addWidget(bottom);
 
-    // The utilities: the file search window.
-    QMenu* tools = menuBar()->addMenu(q(LoadStr(0, "&Tools")));
-    QAction* find = tools->addAction(q(LoadStr(0, "&Find File(s)...")));
-    find->setObjectName("mnuFindFiles");
-    QAction* info = tools->addAction(q(LoadStr(0, "&Folder Info...")));
-    info->setObjectName("mnuFolderInfo");
-    connect(find, &QAction::triggered, this, [this] { searchWindow()->mnuFindFiles_Click(); });
-    connect(info, &QAction::triggered, this, [this] { searchWindow()->mnuFolderInfo_Click(); });
-
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setSingleShot(true);
@@ -280,7 +270,9 @@ void frmRecover::buildSidebar(QWidget* host) {
     CmdScan->setMinimumHeight(38);
     recover->addWidget(CmdScan, 0, 0, 1, 2);
     CmdQuickUndelete = makeButton("CmdQuickUndelete", host);
-    recover->addWidget(CmdQuickUndelete, 1, 0, 1, 2);
+    recover->addWidget(CmdQuickUndelete, 1, 0);
+    auto* includePresent = new QCheckBox(host);
+    includePresent->setObjectName("ChkIncludePresent");
     ChkDeep = new QCheckBox(host);
     ChkDeep->setObjectName("ChkDeep");
     ChkDamaged = new QCheckBox(host);
@@ -289,7 +281,11 @@ void frmRecover::buildSidebar(QWidget* host) {
     recover->addWidget(ChkDamaged, 2, 1);
     CmdShowScanTypes = makeButton("CmdShowScanTypes", host);
     CmdShowScanTypes->setCheckable(true);
-    recover->addWidget(CmdShowScanTypes, 3, 0, 1, 2);
+    recover->addWidget(CmdShowScanTypes, 1, 1);
+    recover->addWidget(makeButton("CmdRecoverAll", host), 3, 0);
+    recover->addWidget(includePresent, 3, 1);
+    recover->setColumnStretch(0, 3);
+    recover->setColumnStretch(1, 2);
     v->addLayout(recover);
 
     v->addSpacing(6);
@@ -322,9 +318,25 @@ void frmRecover::buildSidebar(QWidget* host) {
     lblAbout->setFlat(true);
     lblAbout->setProperty("link", true);
     lblAbout->setCursor(Qt::PointingHandCursor);
+    // The utilities: the file search window, from a link with its menu.
+    auto* toolsLink = new QPushButton(q(LoadStr(0, "Tools")), host);
+    toolsLink->setObjectName("lblTools");
+    toolsLink->setFlat(true);
+    toolsLink->setProperty("link", true);
+    toolsLink->setCursor(Qt::PointingHandCursor);
+    auto* menu = new QMenu(toolsLink);
+    QAction* find = menu->addAction(q(LoadStr(0, "&Find File(s)...")));
+    find->setObjectName("mnuFindFiles");
+    QAction* info = menu->addAction(q(LoadStr(0, "&Folder Info...")));
+    info->setObjectName("mnuFolderInfo");
+    toolsLink->setMenu(menu);
+    connect(find, &QAction::triggered, this, [this] { searchWindow()->mnuFindFiles_Click(); });
+    connect(info, &QAction::triggered, this, [this] { searchWindow()->mnuFolderInfo_Click(); });
     links->addWidget(lblHelp);
     links->addSpacing(12);
     links->addWidget(lblAbout);
+    links->addSpacing(12);
+    links->addWidget(toolsLink);
     links->addStretch(1);
     CmdEnd = makeButton("CmdEnd", host);
     CmdEnd->setMinimumWidth(110);
@@ -499,6 +511,7 @@ void frmRecover::connectCommands() {
     on("CmdMaxSpeed", &frmRecover::CmdMaxSpeed_Click);
     on("CmdQuickUndelete", &frmRecover::CmdQuickUndelete_Click);
     on("CmdSaveAll", &frmRecover::CmdSaveAll_Click);
+    on("CmdRecoverAll", &frmRecover::CmdRecoverAll_Click);
     on("CmdSaveAs", &frmRecover::CmdSaveAs_Click);
     for (const char* name : {"CmdLearn", "CmdBackup",
                              "CmdScanBackup", "CmdRenderWidth"}) {

@@ -101,6 +101,7 @@ public slots:
     void CmdQuickUndelete_Click();
     void CmdSaveAll_Click();
     void CmdSaveAs_Click();
+    void CmdRecoverAll_Click();
     void CmbTypeSelect_Click(int index);
     void Drive1_Change();
 
@@ -191,6 +192,10 @@ private:
     QTimer *Timer1 = nullptr, *Timer2 = nullptr;
     QPixmap lastPicture_;
     frmSearchDrives* search_ = nullptr;
+    std::filesystem::path lastRecoverReport_;
+
+public:
+    const std::filesystem::path& lastRecoverReport() const { return lastRecoverReport_; }
 };
 
 }  // namespace hx::gui

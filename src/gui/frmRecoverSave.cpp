@@ -1,11 +1,13 @@
 // The window's Save All and Save As: found files out of the cache, or
 // undelete entries restored from the drive. The rules live in
 // output::SaveCommand and undelete::QuickUndelete; here the lists follow.
+#include <QCheckBox>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 
 #include "gui/frmRecover.h"
+#include "output/RecoverAll.h"
 #include "output/SaveFiles.h"
 #include "scan/ScanState.h"
 #include "shell/Strings.h"
@@ -143,6 +145,44 @@ void frmRecover::saveUndeleteEntries(bool all) {
     List1->clearSelection();
     List2->clearSelection();
     setCaption("CmdShowFolder", LoadStr(0, "Explore Folder"));
+    EnableButtons();
+}
+
+void frmRecover::CmdRecoverAll_Click() {
+    if (refuseWhileBusy("CmdRecoverAll") || currentDrive_.empty()) return;
+    const std::string title = LoadStr(0, "Recover everything");
+    // The folder chooser with the source-disk rule, as for saving.
+    output::SaveRequest where;
+    where.scanned = {currentDrive_, 0};
+    where.saveFolder = saveFolder_;
+    where.productName = state().productName;
+    output::SaveCommand chooser(*this, where);
+    if (!chooser.ChooseSaveFolder(title + ". " + LoadStr(0, "Please select a folder for everything found.") + "  " +
+                                  where.productName))
+        return;
+    output::RecoverRequest req;
+    req.source = currentDrive_;
+    req.target = chooser.saveFolder();
+    req.selection = typeSelection();
+    req.includePresent = findChild<QCheckBox*>("ChkIncludePresent")->isChecked();
+    std::optional<output::RecoverReport> report;
+    {
+        BusyGuard busy(*this, busy_, "CmdRecoverAll", LoadStr(0, "Recover everything…"));
+        report = output::RecoverCommand(*this, req).run();
+    }
+    ProgressBar1->setVisible(false);
+    if (!report) return;
+    output::WriteRecoverReport(*report, req.target);
+    int undeleted = 0, carved = 0, copied = 0;
+    for (const auto& f : report->files) (f.origin == "undeleted" ? undeleted : f.origin == "carved" ? carved : copied)++;
+    std::string text = shell::FormatStr(LoadStr(0, "%0 files undeleted, %1 carved, %2 copied into %3."),
+                                        {std::to_string(undeleted), std::to_string(carved), std::to_string(copied),
+                                         req.target.string()});
+    for (const auto& note : report->notes) text += "\n" + note;
+    text += "\n" + LoadStr(0, "The report is report.html in that folder.");
+    message(text, title, {shell::Buttons::OK, shell::Icon::Information});
+    lastRecoverReport_ = req.target / "report.html";
+    FillCacheBrowser();
     EnableButtons();
 }
 

@@ -17,7 +17,7 @@ const std::vector<std::string>& CacheCommands() {
 
 const std::vector<std::string>& LongCommands() {
     static const std::vector<std::string> names = {
-        "CmdScan",   "CmdQuickUndelete", "CmdBackup", "CmdScanBackup", "CmdMaxSpeed", "CmdLearn",
+        "CmdScan",   "CmdQuickUndelete", "CmdRecoverAll", "CmdBackup", "CmdScanBackup", "CmdMaxSpeed", "CmdLearn",
         "CmdBrowse", "CmdSaveAll",       "CmdSaveAs", "CmdRenderWidth", "Drive1",     "CmbTypeSelect"};
     return names;
 }

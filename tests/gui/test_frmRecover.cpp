@@ -471,6 +471,27 @@ private slots:
         w->CmdEnd_Click();
     }
 
+    void recoverEverythingWritesTheFilesAndTheReport() {
+        const fs::path card = makePhotoCard("recover.img", 32, 4);
+        QVERIFY(!card.empty());
+        auto w = open({"--attach", card.string() + ",removable"}, "recover");
+        const fs::path target = home_->path() / "Everything";
+        boxes_->inputs = {q(target.string())};
+        child<QPushButton>(*w, "CmdRecoverAll")->click();
+        QVERIFY(boxes_->shownContaining("files undeleted"));
+        QCOMPARE(w->lastRecoverReport(), target / "report.html");
+        QVERIFY(fs::exists(target / "report.json"));
+        // The deleted photos (their first letter lost with the short name) came back whole.
+        const std::string photo = hx::test::MakeTestJpeg(2, 1024, 768, 90);
+        bool found = false;
+        for (const auto& e : fs::recursive_directory_iterator(target))
+            found = found || (e.is_regular_file() && hx::test::ReadFile(e.path()) == photo);
+        QVERIFY(found);
+        QVERIFY(!w->isBusy());
+        QCOMPARE(child<QPushButton>(*w, "CmdRecoverAll")->text(), QString("Recover everything…"));
+        w->CmdEnd_Click();
+    }
+
     void quickUndeleteListsTheDeletedPhotos() {
         const fs::path card = makePhotoCard("undelete.img", 32, 4);
         QVERIFY(!card.empty());
