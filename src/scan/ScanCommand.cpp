@@ -8,6 +8,8 @@
 #include "scan/ScanState.h"
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
+#include "scan/QuietUi.h"
+#include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteFat.h"
 #include "undelete/UndeleteLists.h"
 
@@ -78,10 +80,10 @@ bool ScanCommand::prepareListing() {
     // the quick undelete's when it ran, else our reading of the FAT.
     ListedNames listing = undelete::ListedNamesFor(fsDrive_);
     if (listing.empty() && fsRecord_.FileSystem.rfind("FAT", 0) == 0) {
-        undelete::FatVolume volume;
-        std::vector<undelete::UndeleteEntry> entries;
-        if (undelete::LoadFatVolume(fsDrive_, fsRecord_, volume) && undelete::ListFatEntries(volume, entries, ui_))
-            listing = undelete::ToListedNames(entries);
+        // Listed quietly: a file in pieces is left out of it, as the undelete leaves it.
+        QuietUi quiet;
+        undelete::QuickUndelete listed(quiet);
+        if (listed.run({fsDrive_, "all", 0, 0, {}})) listing = undelete::ListedNamesFor(listed.drive());
         ui_.clearStop();
     }
     ctx_.listed = std::move(listing);

@@ -50,6 +50,18 @@ void EstimateRecoverable(const ClusterView& v, UndeleteEntry& e) {
     e.ListSize = std::min<std::uint64_t>(e.Size, freeCount * bpc);
 }
 
+bool ChainIsOneRun(const ClusterView& v, const UndeleteEntry& e) {
+    if (v.bytesPerCluster == 0 || !v.valid(e.FirstCluster)) return false;
+    const std::uint64_t need = (e.Size + v.bytesPerCluster - 1) / v.bytesPerCluster;
+    std::uint32_t c = e.FirstCluster;
+    for (std::uint64_t k = 1; k < need; ++k) {
+        const std::uint32_t n = v.next(c);
+        if (n != c + 1) return false;
+        c = n;
+    }
+    return true;
+}
+
 bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::filesystem::path& target) {
     if (e.isFolder() || v.bytesPerCluster == 0) return false;
     platform::RawFile file;

@@ -33,6 +33,9 @@ void EstimateRecoverable(const ClusterView& view, UndeleteEntry& entry);
 std::vector<std::uint8_t> ReadClusterRun(const ClusterView& view, platform::RawFile& file, std::uint32_t first,
                                          std::uint64_t maxBytes);
 
+// Whether a live entry's chain runs through consecutive clusters for all of its size.
+bool ChainIsOneRun(const ClusterView& view, const UndeleteEntry& entry);
+
 // Writes the entry's Size bytes to `target`.
 bool RestoreClusters(const ClusterView& view, const UndeleteEntry& entry, const std::filesystem::path& target);
 

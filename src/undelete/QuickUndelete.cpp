@@ -10,6 +10,7 @@
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "undelete/DirEntCache.h"
+#include "undelete/MftLibrary.h"
 #include "undelete/UndeleteNtfs.h"
 
 namespace hx::undelete {
@@ -81,7 +82,7 @@ bool QuickUndelete::run(const QuickUndeleteOptions& options) {
     }
     if (ok) {
         lists_ = BuildUndeleteLists(drive_, entries_, kind_ == UndeleteKind::Ntfs);
-        RememberListing(drive_, entries_);
+        RememberListing(drive_, entries_, [this](std::size_t i) { return oneRun(i); });
     }
     ui_.setCaption(kButton, before.empty() ? title() : before);
     return ok;
@@ -129,6 +130,22 @@ bool QuickUndelete::listExfat(const QuickUndeleteOptions& options) {
     if (!fromCache_ && !cacheFile.empty() && entries_.size() > kDirEntCacheThreshold + 1)
         WriteDirEntCache(cacheFile, entries_, medium);
     return true;
+}
+
+bool QuickUndelete::oneRun(std::size_t i) const {
+    const UndeleteEntry& e = entries_[i];
+    // A stream's bytes are no file the scan could meet at a cluster of its own.
+    if (e.ListName.find(':') != std::string::npos) return false;
+    if (kind_ == UndeleteKind::Ntfs) return e.ResidentData || mft::GetFileRecordRunsCount(MftMap(), e.RecordNumber) <= 1;
+    if (e.isDeleted()) {
+        const ClusterList* plan = plannedClusters(i);
+        if (!plan || plan->empty() || e.isPartial() || e.ListSize < e.Size) return false;
+        for (std::size_t k = 1; k < plan->size(); ++k)
+            if ((*plan)[k] != (*plan)[k - 1] + 1) return false;
+        return true;
+    }
+    if (kind_ == UndeleteKind::Exfat && (e.Attributes & kAttrExfatContiguous)) return true;
+    return ChainIsOneRun(kind_ == UndeleteKind::Fat ? FatClusterView(fat_) : ExfatClusterView(exfat_, false), e);
 }
 
 const ClusterList* QuickUndelete::plannedClusters(std::size_t index) const {

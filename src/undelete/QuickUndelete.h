@@ -76,6 +76,8 @@ public:
 
 private:
     bool isPartialFile(const UndeleteEntry& e) const;
+    // Entry i's bytes lie in one run from its first cluster.
+    bool oneRun(std::size_t i) const;
     // The incomplete-file question; true when the user wants the partial file.
     bool askPartial(const UndeleteEntry& e);
     bool listFat(const QuickUndeleteOptions& options);

@@ -111,10 +111,13 @@ std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vec
     return lines;
 }
 
-scan::ListedNames ToListedNames(const std::vector<UndeleteEntry>& entries) {
+scan::ListedNames ToListedNames(const std::vector<UndeleteEntry>& entries,
+                                const std::function<bool(std::size_t)>& oneRun) {
     scan::ListedNames out;
-    for (const auto& e : entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const UndeleteEntry& e = entries[i];
         if (e.isFolder() || e.ResidentData || e.FirstCluster == 0 || e.Size == 0) continue;
+        if (oneRun && !oneRun(i)) continue;
         out.push_back({e.ListName.empty() ? e.FileName : e.ListName, e.FirstCluster, e.Size});
     }
     std::stable_sort(out.begin(), out.end(),
@@ -122,8 +125,9 @@ scan::ListedNames ToListedNames(const std::vector<UndeleteEntry>& entries) {
     return out;
 }
 
-void RememberListing(const std::string& drive, const std::vector<UndeleteEntry>& entries) {
-    listings()[drive] = ToListedNames(entries);
+void RememberListing(const std::string& drive, const std::vector<UndeleteEntry>& entries,
+                     const std::function<bool(std::size_t)>& oneRun) {
+    listings()[drive] = ToListedNames(entries, oneRun);
 }
 
 scan::ListedNames ListedNamesFor(const std::string& drive) {

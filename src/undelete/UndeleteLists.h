@@ -3,6 +3,7 @@
 // listed) and List2 (deleted files), the info lines of one entry, and the
 // listing handed on to a carving scan of the same medium.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,10 +42,15 @@ std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vec
 // (no folders, no NTFS resident data) by first cluster, numbered as the file
 // system numbers its clusters (FAT/exFAT: 2 is the first of the data area;
 // NTFS: the LCN).
-scan::ListedNames ToListedNames(const std::vector<UndeleteEntry>& entries);
+// `oneRun(i)` says whether entry i's bytes lie in one run of clusters from its
+// first one: a file in pieces is left out, so that the scan never puts a
+// listed name (or cuts to a listed size) on bytes that are not that file's.
+scan::ListedNames ToListedNames(const std::vector<UndeleteEntry>& entries,
+                                const std::function<bool(std::size_t)>& oneRun = {});
 
 // The last listing of each drive, kept for the next scan of that drive.
-void RememberListing(const std::string& drive, const std::vector<UndeleteEntry>& entries);
+void RememberListing(const std::string& drive, const std::vector<UndeleteEntry>& entries,
+                     const std::function<bool(std::size_t)>& oneRun = {});
 scan::ListedNames ListedNamesFor(const std::string& drive);
 
 }  // namespace hx::undelete

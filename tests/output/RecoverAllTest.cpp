@@ -10,6 +10,8 @@
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
 #include "output/RecoverAll.h"
+#include "scan/ScanCommand.h"
+#include "scan/ScanState.h"
 
 namespace hx::output {
 namespace {
@@ -25,29 +27,33 @@ void forgetFreeHint(const fs::path& image) {
     test::PatchFile(image, fsInfo * 512ull + 0x1EC, std::string(4, '\xFF'));
 }
 
-TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
-    test::TempDir dir("hx-recover");
+// A FAT32 card whose deleted "Sunset big.jpg" lies in pieces around a live
+// file, over the clusters of two files deleted before it; "Harbour.jpg",
+// deleted too, lies in one run.
+fs::path fragmentedCard(const test::TempDir& dir, std::map<std::string, std::string>& originals) {
     const fs::path image =
         test::MakeFatImage(dir / "card.img", {.fatBits = 32, .sizeKiB = 65536, .sectorsPerCluster = 1, .label = ""});
-    REQUIRE_IMAGE(image);
-    std::map<std::string, std::string> originals;
+    if (image.empty()) return {};
     auto put = [&](const std::string& name, const std::string& bytes) {
-        ASSERT_TRUE(test::FatPutFile(image, name, bytes));
         originals[name] = bytes;
+        return test::FatPutFile(image, name, bytes);
     };
-    put("Beach day 1.jpg", test::MakeTestJpeg(1, 160, 120));
-    put("keep one.txt", test::PatternBytes(2000, 2));
-    put("scratch.bin", test::PatternBytes(6000, 3));
-    put("keep two.txt", test::PatternBytes(3000, 4));
-    ASSERT_TRUE(test::FatDelete(image, "Beach day 1.jpg"));
-    ASSERT_TRUE(test::FatDelete(image, "scratch.bin"));
+    bool ok = put("Beach day 1.jpg", test::MakeTestJpeg(1, 160, 120)) && put("keep one.txt", test::PatternBytes(2000, 2)) &&
+              put("scratch.bin", test::PatternBytes(6000, 3)) && put("keep two.txt", test::PatternBytes(3000, 4)) &&
+              test::FatDelete(image, "Beach day 1.jpg") && test::FatDelete(image, "scratch.bin");
     forgetFreeHint(image);
     // Fills both holes, around the live file between them, and goes on after the second.
-    put("Sunset big.jpg", test::MakeTestJpeg(5, 480, 360));
+    ok = ok && put("Sunset big.jpg", test::MakeTestJpeg(5, 480, 360)) && put("Harbour.jpg", test::MakeTestJpeg(6, 200, 150)) &&
+         test::FatDelete(image, "Sunset big.jpg") && test::FatDelete(image, "Harbour.jpg");
+    return ok ? image : fs::path();
+}
+
+TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
+    test::TempDir dir("hx-recover");
+    std::map<std::string, std::string> originals;
+    const fs::path image = fragmentedCard(dir, originals);
+    REQUIRE_IMAGE(image);
     ASSERT_GT(originals["Sunset big.jpg"].size(), originals["Beach day 1.jpg"].size() + 6000 + 2048);
-    put("Harbour.jpg", test::MakeTestJpeg(6, 200, 150));
-    ASSERT_TRUE(test::FatDelete(image, "Sunset big.jpg"));
-    ASSERT_TRUE(test::FatDelete(image, "Harbour.jpg"));
 
     test::ScriptedUi ui;
     RecoverRequest req;
@@ -94,6 +100,30 @@ TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
     ASSERT_TRUE(everything);
     EXPECT_TRUE(ReadFile(all.target / "keep one.txt") == originals["keep one.txt"]);
     EXPECT_TRUE(ReadFile(all.target / "keep two.txt") == originals["keep two.txt"]);
+}
+
+TEST(RecoverAll, AScanNamesOnlyWhatLiesInOneRunByTheListing) {
+    test::TempDir dir("hx-recover-names");
+    std::map<std::string, std::string> originals;
+    const fs::path image = fragmentedCard(dir, originals);
+    REQUIRE_IMAGE(image);
+    test::ScriptedUi ui;
+    scan::ScanRequest req;
+    req.source = image.string();
+    req.cacheFolder = dir / "QXCache";
+    req.selection = scan::SelectionForTypes({"JPG"});
+    req.smart = false;
+    fs::create_directories(req.cacheFolder);
+    scan::ScanCommand command(ui, req);
+    ASSERT_EQ(command.run(), scan::ScanOutcome::Finished);
+    std::set<std::string> names;
+    for (const auto& f : command.context().found) {
+        names.insert(f.name);
+        // Whatever a found file is called, a listed name is only on its own bytes.
+        if (originals.count(f.name)) EXPECT_TRUE(ReadFile(req.cacheFolder / f.name) == originals[f.name]) << f.name;
+    }
+    EXPECT_TRUE(names.count("Harbour.jpg"));
+    EXPECT_FALSE(names.count("Sunset big.jpg"));
 }
 
 }  // namespace
