@@ -7,6 +7,7 @@
 #include "platform/LittleEndian.h"
 #include "platform/RawFile.h"
 #include "scan/FileEndRule.h"
+#include "scan/Ole2End.h"
 #include "scan/TiffEnd.h"
 #include "viewing/PictureCheck.h"
 
@@ -139,13 +140,20 @@ private:
     bool named_ = false;
 };
 
-// A Word document's last sectors carry its class name.
+// A compound document ends where its sector table says; one whose table
+// cannot be followed ends after the sector that carries its class name.
 class DocEndRule : public FileEndRule {
 public:
+    explicit DocEndRule(const std::uint8_t* first) : table_(first), structured_(table_.usable()) {}
     std::size_t unit(const std::uint8_t* data, std::size_t size, bool& ends) override {
-        if (find(data, size, "MSWordDoc") != std::string_view::npos) ends = true;
-        return size;
+        const std::size_t keep = table_.feed(data, size, ends);
+        if (!structured_ && find(data, size, "MSWordDoc") != std::string_view::npos) ends = true;
+        return keep;
     }
+
+private:
+    Ole2EndFinder table_;
+    bool structured_;
 };
 
 // A Sigma X3F ends with its section directory: "SECd", a count at +8, twelve bytes per entry.
@@ -172,7 +180,7 @@ std::unique_ptr<FileEndRule> EndRuleFor(const std::string& extension, const std:
     if (first[0] == 0xFF && first[1] == 0xD8) return std::make_unique<JpegEndRule>();
     const std::string ext = lowered(extension);
     if (ext == ".crw") return std::make_unique<CrwEndRule>(bytesPerSector);
-    if (ext == ".doc") return std::make_unique<DocEndRule>();
+    if (ext == ".doc") return std::make_unique<DocEndRule>(first);
     if (ext == ".x3f") return std::make_unique<X3fEndRule>();
     if (!ext.empty() && std::string_view(kTiffRaws).find(ext) != std::string_view::npos)
         return std::make_unique<TiffRawEndRule>();

@@ -18,6 +18,7 @@
 #include "scan/FileEndRule.h"
 #include "scan/FoundFileWriter.h"
 #include "scan/ListingCursor.h"
+#include "scan/Ole2End.h"
 #include "scan/SignatureMatcher.h"
 #include "shell/Settings.h"
 #include "shell/Strings.h"
@@ -162,6 +163,7 @@ private:
     EmbeddedPictureFinder embedded_;
     bool lookEmbedded_ = false;
     bool jpegInTable_ = false;
+    int docRow_ = -1;  // the DOC row of the table, when chosen
     std::uint64_t embeddedEnd_ = 0;  // source offset up to which pictures were taken
     struct QueuedPicture {
         EmbeddedPicture picture;
@@ -224,8 +226,11 @@ void Scanner::setUp() {
     // Found files wait to be written for at most a few blocks: memory stays bounded by the block size.
     writer_.setPendingLimit(4 * unitsPerBlock_ * unitSize_);
     previousSector_.assign(512, 0);
-    for (const auto& row : ctx_.table)
-        if (lower(row.Extension) == ".jpg") jpegInTable_ = true;
+    for (std::size_t i = 0; i < ctx_.table.size(); ++i) {
+        const std::string ext = lower(ctx_.table[i].Extension);
+        if (ext == ".jpg") jpegInTable_ = true;
+        if (ext == ".doc" && docRow_ < 0) docRow_ = static_cast<int>(i);
+    }
     lookEmbedded_ = ctx_.options.deepScan && jpegInTable_ && embedded_.open(ctx_.drive);
 }
 
@@ -506,6 +511,8 @@ void Scanner::examineBlock(std::size_t units) {
             std::memcpy(previousSector_.data(), p, sectorBytes);
         }
         int row = matcher_.match(p);
+        // Compound documents the DOC row's pattern misses are known by their header.
+        if (row < 0 && docRow_ >= 0 && p[0] == 0xD0 && IsOle2Header(p, kWindow)) row = docRow_;
         // A thumbnail inside the open picture's EXIF block is not a new file.
         if (row >= 0 && file_.open && !file_.complete && file_.rule->insideStructure()) row = -1;
         if (row >= 0) {
