@@ -13,6 +13,7 @@
 #include "undelete/QuickUndelete.h"
 #include "viewing/Exif.h"
 #include "viewing/PictureCheck.h"
+#include "shell/Text.h"
 
 namespace hx::output {
 
@@ -21,11 +22,6 @@ using shell::FormatStr;
 using shell::LoadStr;
 
 namespace {
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
 
 // FNV-1a over the file's bytes, read back from the target (never the medium again).
 bool contentHash(const fs::path& file, std::uint64_t& hash, std::uint64_t& size) {
@@ -74,7 +70,7 @@ RecoveredFile describe(const fs::path& file, const fs::path& target, const std::
     f.path = fs::relative(file, target);
     f.origin = origin;
     f.size = size;
-    f.type = lower(file.extension().string());
+    f.type = shell::ToLower(file.extension().string());
     if (!f.type.empty()) f.type.erase(0, 1);
     viewing::ExifValues exif;
     if (viewing::ReadExifFile(file.string(), exif)) {
@@ -177,7 +173,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
             ++report.duplicates;
             continue;
         }
-        std::string type = lower(f.extension);
+        std::string type = shell::ToLower(f.extension);
         if (!type.empty() && type[0] == '.') type.erase(0, 1);
         const fs::path folder = found / (type.empty() ? "other" : type);
         fs::create_directories(folder, ec);

@@ -7,6 +7,7 @@
 #include "output/RestoreName.h"
 #include "platform/FileMove.h"
 #include "shell/Strings.h"
+#include "shell/Text.h"
 
 namespace hx::output {
 
@@ -18,11 +19,6 @@ using shell::Icon;
 using shell::LoadStr;
 
 namespace {
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
 
 std::string slashed(const fs::path& p) {
     std::string s = p.string();
@@ -45,7 +41,7 @@ fs::path SaveAsName(const fs::path& typed, const std::string& foundExtension) {
     if (foundExtension.empty()) return typed;
     const std::string ext = typed.extension().string();
     if (ext.empty()) return typed.string() + foundExtension;
-    if (lower(ext) == lower(foundExtension)) return typed;
+    if (shell::ToLower(ext) == shell::ToLower(foundExtension)) return typed;
     fs::path out = typed;
     out.replace_extension(foundExtension);
     return out;
@@ -91,9 +87,9 @@ bool SaveCommand::askSameNames(const fs::path& folder, const std::vector<std::si
     std::set<std::string> present;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        present.insert(lower(it->path().filename().string()));
+        present.insert(shell::ToLower(it->path().filename().string()));
     const bool any = std::any_of(rows.begin(), rows.end(),
-                                 [&](std::size_t r) { return present.count(lower(req_.names[r])) != 0; });
+                                 [&](std::size_t r) { return present.count(shell::ToLower(req_.names[r])) != 0; });
     if (!any) return true;
     const std::string text = FormatStr(LoadStr(1403, "The folder %0 allready has files with the same name. "),
                                        {folder.string()}) +

@@ -10,6 +10,7 @@
 #include "scan/Ole2End.h"
 #include "scan/TiffEnd.h"
 #include "viewing/PictureCheck.h"
+#include "shell/Text.h"
 
 namespace hx::scan {
 
@@ -22,12 +23,6 @@ const char* const kTiffRaws = ".crw.cr2.dng.nef.raw.raf.x3f.orf.srf.mrw.dcr.bay.
 
 std::size_t find(const std::uint8_t* data, std::size_t size, std::string_view what, std::size_t from = 0) {
     return std::string_view(reinterpret_cast<const char*>(data), size).find(what, from);
-}
-
-std::string trimmed(const std::string& s) {
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
 // A JPEG ends at its end marker, followed through its segments as it is
@@ -109,7 +104,7 @@ public:
             std::string name;
             for (std::size_t i = mark - 8; i < mark + 4 && i < size; ++i)
                 if (data[i] != 0) name.push_back(static_cast<char>(data[i]));
-            name = trimmed(name);
+            name = shell::Trim(name);
             if (!name.empty()) facts_.ownName = name;
             named_ = true;
             const bool ccd = find(data, size, "CCD") != std::string_view::npos;
@@ -117,7 +112,7 @@ public:
             std::string model;
             for (std::size_t i = at; i < size && i < at + 32 && data[i] >= 0x20 && data[i] < 0x7F; ++i)
                 model.push_back(static_cast<char>(data[i]));
-            model = trimmed(model);
+            model = shell::Trim(model);
             if (!model.empty()) facts_.model = model;
         }
         if (!named_) return size;
@@ -168,17 +163,12 @@ public:
     }
 };
 
-std::string lowered(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
-
 }  // namespace
 
 std::unique_ptr<FileEndRule> EndRuleFor(const std::string& extension, const std::uint8_t* first,
                                         std::uint32_t bytesPerSector) {
     if (first[0] == 0xFF && first[1] == 0xD8) return std::make_unique<JpegEndRule>();
-    const std::string ext = lowered(extension);
+    const std::string ext = shell::ToLower(extension);
     if (ext == ".crw") return std::make_unique<CrwEndRule>(bytesPerSector);
     if (ext == ".doc") return std::make_unique<DocEndRule>(first);
     if (ext == ".x3f") return std::make_unique<X3fEndRule>();

@@ -1,32 +1,27 @@
 #include <cstdio>
 
 #include "scan/ScanDisk.h"
+#include "shell/Text.h"
 
 namespace hx::scan {
 
 namespace {
-
-std::string trim(const std::string& s) {
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
-}
 
 }  // namespace
 
 std::string FoundEntryText(long counter, const std::string& description) {
     char num[32];
     std::snprintf(num, sizeof num, "%03ld ", counter);
-    std::string desc = trim(description);
-    std::string text = trim(num + desc);
+    std::string desc = shell::Trim(description);
+    std::string text = shell::Trim(num + desc);
     while (text.size() > 16) {
         const auto sp = desc.rfind(' ');
         if (sp == std::string::npos || sp == 0) {
             text = text.substr(0, 16);
             break;
         }
-        desc = trim(desc.substr(0, sp));
-        text = trim(num + desc);
+        desc = shell::Trim(desc.substr(0, sp));
+        text = shell::Trim(num + desc);
     }
     return text;
 }

@@ -1,4 +1,5 @@
 #include "scan/ListingCursor.h"
+#include "shell/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,12 +16,6 @@ std::string lowerExtension(const std::string& name) {
     std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
     return ext;
-}
-
-std::string trimmed(const std::string& s) {
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
 }  // namespace
@@ -43,7 +38,7 @@ void ListingCursor::advance(std::uint64_t from, std::uint64_t endUnit) {
         if (e.name.find('.') == std::string::npos) continue;
         const std::string ext = lowerExtension(e.name);
         if (ext.size() < 2 || extensions_.find(ext) == std::string::npos) continue;
-        std::string name = trimmed(e.name);
+        std::string name = shell::Trim(e.name);
         if (name.size() > 12) name = name.substr(name.size() - 12);
         // A deleted entry's name starts with "?"; no listed character may leave the cache folder.
         for (char& c : name)

@@ -23,6 +23,7 @@
 #include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "viewing/Exif.h"
+#include "shell/Text.h"
 
 namespace hx::scan {
 
@@ -42,25 +43,9 @@ const char* const kPictureExtensions =
 const char* const kAllRawExtensions =
     ".CRW.CR2.DNG.NEF.RAW.RAF.X3F.ORF.SRF.MRW.DCR.BAY.PEF.TIFF.TIF.SR2.ARW.RW2.FOVb.MEW.RAW.RDC.KDC.DCR.RDC.3FR.MEF";
 
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
-
-bool containsNoCase(const std::string& list, const std::string& item) {
-    return !item.empty() && lower(list).find(lower(item)) != std::string::npos;
-}
-
-std::string trim(const std::string& s) {
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    const auto e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 std::string extensionOf(const std::string& name) {
     const auto dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : lower(name.substr(dot));
+    return dot == std::string::npos ? std::string() : shell::ToLower(name.substr(dot));
 }
 
 bool contains(const std::uint8_t* data, std::size_t size, std::string_view what) {
@@ -75,7 +60,7 @@ std::string formatFixed(double value, int decimals) {
 
 // The largest size a picture of these dimensions can plausibly have.
 double pictureCapMB(const viewing::ExifValues& exif, const std::string& ext, double capMB) {
-    if (containsNoCase(kAllRawExtensions, ext) || exif.height < 1001) return capMB;
+    if (shell::ContainsNoCase(kAllRawExtensions, ext) || exif.height < 1001) return capMB;
     const double exifCap = static_cast<double>(exif.width) * exif.height * 6 / kMB;
     return capMB > 0 ? std::min(capMB, exifCap) : exifCap;
 }
@@ -199,7 +184,7 @@ void Scanner::buildSecondTable() {
     std::string listedExts;
     for (const auto& e : ctx_.listed) listedExts += extensionOf(e.name) + "|";
     for (auto& row : BuildSignatureTable("all")) {
-        const std::string ext = lower(row.Extension);
+        const std::string ext = shell::ToLower(row.Extension);
         if (selected.find(ext) != std::string::npos) continue;
         if (listedExts.find(ext + "|") == std::string::npos) continue;
         secondTable_.push_back(row);
@@ -227,7 +212,7 @@ void Scanner::setUp() {
     writer_.setPendingLimit(4 * unitsPerBlock_ * unitSize_);
     previousSector_.assign(512, 0);
     for (std::size_t i = 0; i < ctx_.table.size(); ++i) {
-        const std::string ext = lower(ctx_.table[i].Extension);
+        const std::string ext = shell::ToLower(ctx_.table[i].Extension);
         if (ext == ".jpg") jpegInTable_ = true;
         if (ext == ".doc" && docRow_ < 0) docRow_ = static_cast<int>(i);
     }
@@ -272,13 +257,13 @@ void Scanner::readPictureHeader(const std::uint8_t* window) {
     file_.haveExif = false;
     file_.exif = {};
     const std::size_t sectorBytes = std::min<std::size_t>(geo_.bytesPerSector, kWindow);
-    if (!containsNoCase(kRawExtensions, file_.ext) && !containsNoCase(kPictureExtensions, file_.ext)) return;
+    if (!shell::ContainsNoCase(kRawExtensions, file_.ext) && !shell::ContainsNoCase(kPictureExtensions, file_.ext)) return;
     if (contains(window, kWindow, "Exif") || contains(window, sectorBytes, "TTW") || contains(window, 16, "II") ||
         contains(window, 16, "MM")) {
         viewing::ReadExif("BUF", window, kWindow, file_.exif);
         file_.haveExif = true;
         auto pos = file_.exif.model.find("DIGITAL");
-        if (pos != std::string::npos) file_.exif.model = trim(file_.exif.model.erase(pos, 7));
+        if (pos != std::string::npos) file_.exif.model = shell::Trim(file_.exif.model.erase(pos, 7));
         file_.capMB = pictureCapMB(file_.exif, file_.ext, file_.capMB);
     }
     if (!file_.exif.model.empty()) {
@@ -292,8 +277,8 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
     file_ = OpenFile{};
     file_.open = true;
     file_.capMB = ctx_.options.maxMB;
-    file_.ext = lower(row.Extension);
-    file_.description = trim(row.DisplayName);
+    file_.ext = shell::ToLower(row.Extension);
+    file_.description = shell::Trim(row.DisplayName);
     file_.rule = EndRuleFor(file_.ext, window, geo_.bytesPerSector);
 
     std::string name = FoundFileName(counter_, row.Extension);
@@ -305,8 +290,8 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
         const std::string listedExt = extensionOf(listed.name);
         const bool bothJpeg = std::string(".jpg.jpe.thm").find(file_.ext) != std::string::npos &&
                               !listedExt.empty() && std::string(".jpg.jpe.thm").find(listedExt) != std::string::npos;
-        if (!listed.name.empty() && (containsNoCase(row.Extension, listedExt) || bothJpeg)) {
-            if (containsNoCase(listed.name + ".thm.jpe.jpg", row.Extension) && !madeNames_.count(listed.name))
+        if (!listed.name.empty() && (shell::ContainsNoCase(row.Extension, listedExt) || bothJpeg)) {
+            if (shell::ContainsNoCase(listed.name + ".thm.jpe.jpg", row.Extension) && !madeNames_.count(listed.name))
                 name = listed.name;
             listedSize = listed.size;
         }
@@ -538,7 +523,7 @@ void Scanner::examineBlock(std::size_t units) {
 void Scanner::lookForEmbedded(const std::uint8_t* unit, std::size_t index) {
     // Inside a picture being copied, a JPEG start is its thumbnail or preview.
     const bool insidePicture = file_.open && !file_.complete &&
-                               (containsNoCase(kPictureExtensions, file_.ext) || containsNoCase(kRawExtensions, file_.ext));
+                               (shell::ContainsNoCase(kPictureExtensions, file_.ext) || shell::ContainsNoCase(kRawExtensions, file_.ext));
     if (insidePicture) return;
     const std::uint64_t at = reader_->offset() + index * unitSize_;
     for (std::uint64_t start : embedded_.candidates(unit, static_cast<std::size_t>(unitSize_), at, 0, unitSize_, jpegInTable_)) {

@@ -8,18 +8,13 @@
 
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
+#include "shell/Text.h"
 
 namespace hx::scan {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string trimmed(const std::string& s) {
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
-}
 
 bool plausibleSectorSize(std::uint32_t bps) { return bps == 512 || bps == 1024 || bps == 2048 || bps == 4096; }
 
@@ -114,7 +109,7 @@ bool ReadCompanionGeometry(const fs::path& companion, std::uint64_t imageBytes, 
     std::string lines[6];
     for (auto& line : lines) {
         if (!std::getline(in, line)) return false;
-        line = trimmed(line);
+        line = shell::Trim(line);
         if (line.size() >= 2 && line.front() == '"' && line.back() == '"') line = line.substr(1, line.size() - 2);
     }
     // Counts are whole numbers, read exactly.

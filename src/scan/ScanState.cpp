@@ -1,4 +1,5 @@
 #include "scan/ScanState.h"
+#include "shell/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,11 +14,6 @@ namespace hx::scan {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
-    return s;
-}
 
 std::vector<std::string> split(const std::string& text, char sep) {
     std::vector<std::string> out;
@@ -168,10 +164,10 @@ std::string SelectionForTypes(const std::vector<std::string>& types) {
     std::string selection;
     const SignatureTable all = BuildSignatureTable("all");
     for (const auto& t : types) {
-        std::string ext = upper(t);
+        std::string ext = shell::ToUpper(t);
         if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
         for (const auto& row : all) {
-            if (upper(row.Extension.substr(1)) != ext) continue;
+            if (shell::ToUpper(row.Extension.substr(1)) != ext) continue;
             if (selection.find(row.key()) == std::string::npos) selection += row.key();
         }
     }
@@ -208,7 +204,7 @@ std::vector<std::string> PresetTypes(const std::string& preset) {
         {"All movie types", "MPG,AVI,WMV,MOV,ASF"},
     };
     for (const auto& [name, list] : presets)
-        if (upper(name) == upper(preset)) return split(list, ',');
+        if (shell::ToUpper(name) == shell::ToUpper(preset)) return split(list, ',');
     return {};
 }
 

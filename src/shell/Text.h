@@ -1,7 +1,9 @@
 #pragma once
-// Small text helpers of the shell.
+// The program's small text helpers, in one place: case, blanks and
+// case-insensitive searches on ASCII text (names, extensions, markers).
 #include <cctype>
 #include <string>
+#include <string_view>
 
 namespace hx::shell {
 
@@ -9,6 +11,23 @@ namespace hx::shell {
 inline std::string ToLower(std::string s) {
     for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
+}
+
+inline std::string ToUpper(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Without blanks, tabs and line ends at either end.
+inline std::string Trim(std::string_view s) {
+    const auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string_view::npos) return {};
+    return std::string(s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1));
+}
+
+// `part` occurs in `text`, case aside; an empty part never does.
+inline bool ContainsNoCase(std::string_view text, std::string_view part) {
+    return !part.empty() && ToLower(std::string(text)).find(ToLower(std::string(part))) != std::string::npos;
 }
 
 }  // namespace hx::shell

@@ -6,6 +6,7 @@
 
 #include "shell/Strings.h"
 #include "shell/WindowCommandsText.h"
+#include "shell/Text.h"
 
 namespace hx::shell {
 
@@ -95,20 +96,13 @@ DriveWatcher::Tick DriveWatcher::tick(bool selectionPending, bool busy, bool vis
     return t;
 }
 
-namespace {
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-}  // namespace
-
 ColourScheme SchemeFromEntry(const std::string& entryText) {
     // The word may stand anywhere and in any case ("Layout Dark", "Opmaak donker");
     // the English word counts too, for tables whose word and entry disagree.
-    const std::string entry = lower(entryText);
+    const std::string entry = ToLower(entryText);
     auto has = [&](int id, const char* word) {
-        return entry.find(lower(LoadStr(id, word))) != std::string::npos ||
-               entry.find(lower(word)) != std::string::npos;
+        return entry.find(ToLower(LoadStr(id, word))) != std::string::npos ||
+               entry.find(ToLower(word)) != std::string::npos;
     };
     if (has(420, "Hide")) return ColourScheme::Hide;
     if (has(421, "Dark")) return ColourScheme::Dark;

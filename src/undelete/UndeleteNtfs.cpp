@@ -8,6 +8,7 @@
 #include "media/NtfsStructs.h"
 #include "shell/Strings.h"
 #include "undelete/MftLibrary.h"
+#include "shell/Text.h"
 
 namespace hx::undelete {
 
@@ -27,10 +28,6 @@ struct MftState {
 MftState& state() {
     static MftState s;
     return s;
-}
-
-bool containsNoCase(const std::string& text, const std::string& part) {
-    return LowerAscii(text).find(LowerAscii(part)) != std::string::npos;
 }
 
 std::string mftTitle() { return "Harvestrix MFT " + LoadStr(1717, "Quick Undelete"); }
@@ -188,12 +185,12 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
             const std::string ext = dot == std::string::npos ? name : name.substr(dot + 1);
             if (filter.find(ext) == std::string::npos) continue;
         }
-        if (containsNoCase(name, ".rbf") || name.find(".thc") != std::string::npos ||
+        if (shell::ContainsNoCase(name, ".rbf") || name.find(".thc") != std::string::npos ||
             name.find(".rpc") != std::string::npos)
             continue;
         if (mft::GetFilePath(s.map, r, path, 256) < 0) continue;
         const std::string folder(path);
-        if (containsNoCase(folder, "temp") || folder.find("QXCache") != std::string::npos ||
+        if (shell::ContainsNoCase(folder, "temp") || folder.find("QXCache") != std::string::npos ||
             folder.find("Backup") != std::string::npos)
             continue;
 
