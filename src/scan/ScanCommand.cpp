@@ -42,6 +42,15 @@ std::optional<ScanOutcome> ScanCommand::run() {
                     {shell::Buttons::OK, shell::Icon::Exclamation});
         return std::nullopt;
     }
+    // Found files need a folder to go to: made when missing, refused with its reason otherwise.
+    std::error_code made;
+    fs::create_directories(req_.cacheFolder, made);
+    if (!fs::is_directory(req_.cacheFolder, made)) {
+        ui_.message(FormatStr(LoadStr(0, "The cache folder %0 cannot be made or written: %1"),
+                              {req_.cacheFolder.string(), made ? made.message() : std::string("not a folder")}),
+                    LoadStr(38, "Scan"), {shell::Buttons::OK, shell::Icon::Exclamation});
+        return std::nullopt;
+    }
     ctx_.drive = ctx_.record.Drive.empty() ? req_.source : ctx_.record.Drive;
     fsDrive_ = ctx_.drive;
     fsRecord_ = ctx_.record;

@@ -113,7 +113,7 @@ TEST(RecoverAll, AScanNamesOnlyWhatLiesInOneRunByTheListing) {
     req.cacheFolder = dir / "QXCache";
     req.selection = scan::SelectionForTypes({"JPG"});
     req.smart = false;
-    fs::create_directories(req.cacheFolder);
+    // The cache folder is made by the scan command itself.
     scan::ScanCommand command(ui, req);
     ASSERT_EQ(command.run(), scan::ScanOutcome::Finished);
     std::set<std::string> names;
