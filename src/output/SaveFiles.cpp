@@ -186,6 +186,23 @@ bool SaveCommand::moveRow(std::size_t row, const fs::path& wanted, SaveOutcome& 
     }
 }
 
+void SaveCommand::moveRows(const std::vector<std::size_t>& rows, SaveOutcome& out) {
+    std::error_code ec;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        const std::size_t r = rows[k];
+        // Files of no length stay in the cache.
+        if (fs::file_size(req_.cacheFolder / req_.names[r], ec) == 0 && !ec) continue;
+        ec.clear();
+        if (!moveRow(r, fs::path(slashed(req_.saveFolder)) / req_.names[r], out)) {
+            out.stopped = true;
+            break;
+        }
+        ui_.progress(static_cast<double>(k + 1) / static_cast<double>(rows.size()), {});
+        ui_.yield();
+        if (ui_.stopRequested()) break;
+    }
+}
+
 SaveOutcome SaveCommand::SaveAll() {
     SaveOutcome out;
     std::vector<std::size_t> rows;
@@ -205,19 +222,7 @@ SaveOutcome SaveCommand::SaveAll() {
         if (askSameNames(req_.saveFolder, rows)) break;
     }
     ui_.yield();
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-        const std::size_t r = rows[k];
-        // Files of no length stay in the cache.
-        if (fs::file_size(req_.cacheFolder / req_.names[r], ec) == 0 && !ec) continue;
-        ec.clear();
-        if (!moveRow(r, fs::path(slashed(req_.saveFolder)) / req_.names[r], out)) {
-            out.stopped = true;
-            break;
-        }
-        ui_.progress(static_cast<double>(k + 1) / static_cast<double>(rows.size()), {});
-        ui_.yield();
-        if (ui_.stopRequested()) break;
-    }
+    moveRows(rows, out);
     return out;
 }
 
@@ -263,18 +268,7 @@ SaveOutcome SaveCommand::SaveAs(const std::vector<std::size_t>& selected) {
     }
     // From the last selected row to the first, as the list removes them.
     std::sort(rows.rbegin(), rows.rend());
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-        const std::size_t r = rows[k];
-        if (fs::file_size(req_.cacheFolder / req_.names[r], ec) == 0 && !ec) continue;
-        ec.clear();
-        if (!moveRow(r, fs::path(slashed(req_.saveFolder)) / req_.names[r], out)) {
-            out.stopped = true;
-            break;
-        }
-        ui_.progress(static_cast<double>(k + 1) / static_cast<double>(rows.size()), {});
-        ui_.yield();
-        if (ui_.stopRequested()) break;
-    }
+    moveRows(rows, out);
     return out;
 }
 

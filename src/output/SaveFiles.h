@@ -53,6 +53,8 @@ public:
 private:
     // Moves `row` to `target`; asks when the name exists. False when the save must end.
     bool moveRow(std::size_t row, const std::filesystem::path& target, SaveOutcome& out);
+    // Moves the rows into the save folder in the order given, until one failure ends the save.
+    void moveRows(const std::vector<std::size_t>& rows, SaveOutcome& out);
     bool askSameNames(const std::filesystem::path& folder, const std::vector<std::size_t>& rows);
     std::string title(int id, const char* text) const;
 
