@@ -3,6 +3,8 @@
 //   ScanPhotoCard  a card packed with JPEGs, every one recovered and checked
 //   CopyImage      the same card copied as cp does it, for comparison
 //   ScanAgainstCp  the scan and the real cp in turns: the scan's speed as a share of cp's
+//   RecoverAgainstScan  "recover" (carve, keep each content once, report) and the plain scan in
+//                  turns: recover's time as a multiple of the scan's
 // HX_BENCH_MB (default 2048) sizes the images, HX_BENCH_DIR (default
 // /tmp/hx-bench) holds them and the cache. Run with --benchmark_min_time=1x... e.g.
 //   build/bench/bench_ScanSpeed --benchmark_repetitions=3
@@ -17,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "output/RecoverAll.h"
 #include "scan/QuietUi.h"
 #include "scan/ScanDisk.h"
 #include "shell/Ui.h"
@@ -205,8 +208,45 @@ void ScanAgainstCp(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * benchBytes()));
 }
 
+// The one-step recovery over the same card: everything carved (the card has
+// no file system), each photo hashed and moved into Found/jpg/, the report
+// written. "of_scan" is the median of recover's time over the plain scan's.
+void RecoverAgainstScan(benchmark::State& state) {
+    std::size_t photos = 0;
+    const fs::path image = photoImage(photos);
+    warm(image);
+    std::vector<double> ratios;
+    for (auto _ : state) {
+        const fs::path cache = freshCache("cache");
+        std::size_t found = 0;
+        const double scanSeconds = secondsOf([&] { found = scanInto(image, ".jpgJPEG File ", cache); });
+        freshCache("cache");
+        const fs::path target = freshCache("recovered");
+        QuietUi ui;
+        output::RecoverRequest req;
+        req.source = image.string();
+        req.target = target;
+        req.selection = ".jpgJPEG File |";
+        std::size_t recovered = 0;
+        const double recoverSeconds = secondsOf([&] {
+            const auto report = output::RecoverCommand(ui, req).run();
+            if (report) {
+                output::WriteRecoverReport(*report, target);
+                recovered = report->files.size();
+            }
+        });
+        if (found != photos || recovered == 0) state.SkipWithError("the photos were not all found");
+        state.SetIterationTime(recoverSeconds);
+        ratios.push_back(recoverSeconds / scanSeconds);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    state.counters["of_scan"] = ratios.empty() ? 0 : ratios[ratios.size() / 2];
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * benchBytes()));
+}
+
 }  // namespace
 
+BENCHMARK(RecoverAgainstScan)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
 BENCHMARK(ScanRandom)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(ScanPhotoCard)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(CopyImage)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 
 #include "output/RestoreName.h"
@@ -19,23 +20,41 @@ namespace hx::output {
 
 namespace fs = std::filesystem;
 using shell::FormatStr;
+
+struct Inspection {
+    std::uint64_t size = 0;
+    std::uint64_t hash = 0x9E3779B97F4A7C15ull;
+    bool jpegWhole = false;
+};
 using shell::LoadStr;
 
 namespace {
 
-// FNV-1a over the file's bytes, read back from the target (never the medium again).
-bool contentHash(const fs::path& file, std::uint64_t& hash, std::uint64_t& size) {
+// One read of a written file (never the medium again): its size, a hash of
+// its bytes eight at a time (equal hashes are confirmed byte for byte), and
+// for a JPEG whether its markers walk to its end marker within it.
+bool inspect(const fs::path& file, Inspection& out, bool walkJpeg) {
     std::ifstream in(file, std::ios::binary);
     if (!in) return false;
-    hash = 1469598103934665603ull;
-    size = 0;
-    std::vector<char> buf(1u << 20);
-    while (in) {
-        in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
-        const auto n = static_cast<std::size_t>(in.gcount());
-        for (std::size_t i = 0; i < n; ++i) hash = (hash ^ static_cast<unsigned char>(buf[i])) * 1099511628211ull;
-        size += n;
+    viewing::JpegEndFinder end;
+    if (!walkJpeg) {
+        const std::uint8_t none = 0;
+        end.feed(&none, 1);  // not walked: the carving scan ended it by its own markers already
     }
+    std::vector<std::uint64_t> buf((1u << 20) / 8);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(buf.data());
+    while (in) {
+        in.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(buf.size() * 8));
+        const auto n = static_cast<std::size_t>(in.gcount());
+        if (!end.done() && !end.failed()) end.feed(bytes, n);
+        if (n % 8) std::memset(bytes + n, 0, 8 - n % 8);
+        for (std::size_t i = 0; i < (n + 7) / 8; ++i) {
+            out.hash = (out.hash ^ buf[i]) * 0xFF51AFD7ED558CCDull;
+            out.hash ^= out.hash >> 29;
+        }
+        out.size += n;
+    }
+    out.jpegWhole = walkJpeg ? end.done() && end.length() <= out.size : true;
     return true;
 }
 
@@ -65,7 +84,8 @@ fs::path folderBelow(const fs::path& target, const std::string& folderPath) {
     return out;
 }
 
-RecoveredFile describe(const fs::path& file, const fs::path& target, const std::string& origin, std::uint64_t size) {
+RecoveredFile describe(const fs::path& file, const fs::path& target, const std::string& origin, const Inspection& seen) {
+    const std::uint64_t size = seen.size;
     RecoveredFile f;
     f.path = fs::relative(file, target);
     f.origin = origin;
@@ -77,7 +97,7 @@ RecoveredFile describe(const fs::path& file, const fs::path& target, const std::
         f.date = exif.rawDate;
         f.camera = exif.model.empty() ? exif.make : exif.model;
     }
-    if (f.type == "jpg" || f.type == "jpeg" || f.type == "jpe") f.whole = viewing::CheckJpegFile(file.string()).complete;
+    if (f.type == "jpg" || f.type == "jpeg" || f.type == "jpe") f.whole = seen.jpegWhole;
     return f;
 }
 
@@ -85,10 +105,9 @@ RecoveredFile describe(const fs::path& file, const fs::path& target, const std::
 
 RecoverCommand::RecoverCommand(shell::Ui& ui, RecoverRequest request) : ui_(ui), req_(std::move(request)) {}
 
-bool RecoverCommand::keepOnce(const fs::path& file, std::uint64_t& size) {
-    std::uint64_t hash = 0;
-    if (!contentHash(file, hash, size)) return true;
-    lastKey_ = {size, hash};
+bool RecoverCommand::keepOnce(const fs::path& file, Inspection& seen, bool carved) {
+    if (!inspect(file, seen, !carved)) return true;
+    lastKey_ = {seen.size, seen.hash};
     auto [it, fresh] = seen_.emplace(lastKey_, file);
     return fresh || !sameBytes(it->second, file);
 }
@@ -132,9 +151,9 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
             }
             continue;
         }
-        std::uint64_t size = 0;
-        keepOnce(file, size);
-        report.files.push_back(describe(file, req_.target, deleted ? "undeleted" : "copied", size));
+        Inspection seen;
+        keepOnce(file, seen, false);
+        report.files.push_back(describe(file, req_.target, deleted ? "undeleted" : "copied", seen));
         if (i % 16 == 0) {
             ui_.progress(0.3 * static_cast<double>(i + 1) / static_cast<double>(entries.size()),
                          LoadStr(0, "Restoring the listed files"));
@@ -166,8 +185,8 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
     for (const auto& f : command.context().found) {
         const fs::path file = scanReq.cacheFolder / f.name;
         if (!fs::is_regular_file(file, ec)) continue;
-        std::uint64_t size = 0;
-        if (!keepOnce(file, size)) {
+        Inspection seen;
+        if (!keepOnce(file, seen, true)) {
             // Already back as a listed file: the carved copy goes.
             fs::remove(file, ec);
             ++report.duplicates;
@@ -180,7 +199,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
         const fs::path place = NextFreeRestoreName(folder / RestoreFileName(f.name));
         if (!platform::MoveFile(file, place).ok()) continue;
         seen_[lastKey_] = place;  // where the kept copy is now
-        report.files.push_back(describe(place, req_.target, "carved", size));
+        report.files.push_back(describe(place, req_.target, "carved", seen));
     }
     // Only the scan's bookkeeping is left in its cache.
     shell::DeleteTree(scanReq.cacheFolder);

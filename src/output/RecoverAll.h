@@ -49,6 +49,8 @@ struct RecoverReport {
     double seconds = 0;
 };
 
+struct Inspection;  // what one read of a written file tells
+
 class RecoverCommand {
 public:
     RecoverCommand(shell::Ui& ui, RecoverRequest request);
@@ -58,7 +60,9 @@ public:
 private:
     void restoreListed(RecoverReport& report, bool& fileSystemRead);
     void carve(RecoverReport& report, bool smart);
-    bool keepOnce(const std::filesystem::path& file, std::uint64_t& size);
+    // False when the file's content was kept before (it is then a duplicate).
+    // A carved JPEG was ended by the scan's own marker walk: it is not walked again.
+    bool keepOnce(const std::filesystem::path& file, Inspection& seen, bool carved);
 
     shell::Ui& ui_;
     RecoverRequest req_;
