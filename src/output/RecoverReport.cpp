@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "output/RecoverAll.h"
+#include "viewing/JpegThumbnail.h"
 
 namespace hx::output {
 
@@ -94,10 +95,17 @@ bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
     for (const auto& note : r.notes) h << "<p><b>" << html(note) << "</b></p>\n";
     h << "<table><tr><th></th><th>File</th><th>Origin</th><th>Size</th><th>Type</th><th>Date</th><th>Camera</th>"
          "<th>State</th></tr>\n";
-    for (const auto& f : r.files) {
-        const bool picture = f.type == "jpg" || f.type == "jpeg" || f.type == "png" || f.type == "gif";
+    // The report's pictures: small copies in one folder beside it.
+    const fs::path pictures = target / "report-files";
+    std::error_code ec;
+    fs::create_directories(pictures, ec);
+    for (std::size_t i = 0; i < r.files.size(); ++i) {
+        const auto& f = r.files[i];
+        const bool jpeg = f.type == "jpg" || f.type == "jpeg" || f.type == "jpe";
+        const fs::path thumb = fs::path("report-files") / ("thumb" + std::to_string(i) + ".jpg");
         h << "<tr><td>";
-        if (picture) h << "<img src=\"" << href(f.path) << "\" alt=\"\">";
+        if (jpeg && viewing::MakeJpegThumbnail(target / f.path, target / thumb))
+            h << "<img src=\"" << href(thumb) << "\" alt=\"\">";
         h << "</td><td><a href=\"" << href(f.path) << "\">" << html(f.path.generic_string()) << "</a></td><td>"
           << f.origin << "</td><td>" << f.size << "</td><td>" << html(f.type) << "</td><td>" << html(f.date)
           << "</td><td>" << html(f.camera) << "</td><td" << (f.whole ? ">whole" : " class=\"partial\">partial")

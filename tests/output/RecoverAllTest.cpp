@@ -10,6 +10,7 @@
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
 #include "output/RecoverAll.h"
+#include "viewing/PictureCheck.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
 
@@ -89,8 +90,15 @@ TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
     const std::string json = ReadFile(req.target / "report.json");
     EXPECT_NE(json.find("{\"path\":\"Sunset big.jpg\",\"origin\":\"undeleted\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"fileSystem\":\"FAT\""), std::string::npos);
+    // Its pictures are small copies in one folder, each a JPEG that decodes.
     const std::string html = ReadFile(req.target / "report.html");
-    EXPECT_NE(html.find("<img src=\"Sunset%20big.jpg\""), std::string::npos);
+    const auto img = html.find("<img src=\"report-files/thumb");
+    ASSERT_NE(img, std::string::npos) << html;
+    const std::string thumb = html.substr(img + 10, html.find('"', img + 10) - img - 10);
+    const std::string small = ReadFile(req.target / thumb);
+    ASSERT_GT(small.size(), 100u);
+    EXPECT_LT(small.size(), originals["Sunset big.jpg"].size());
+    EXPECT_TRUE(viewing::CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(small.data()), small.size()).complete);
 
     // The live files too, when asked; the card itself is refused as a target.
     RecoverRequest all = req;
