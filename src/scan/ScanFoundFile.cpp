@@ -1,0 +1,227 @@
+// One found file, from the unit that starts it to its last: its name from
+// the listing or the camera, the units it takes, its end and its checks.
+#include "scan/Scanner.h"
+
+namespace hx::scan::detail {
+
+void Scanner::readPictureHeader(const std::uint8_t* window) {
+    // Pictures: the camera and the size of the picture from the EXIF header.
+    file_.haveExif = false;
+    file_.exif = {};
+    const std::size_t sectorBytes = std::min<std::size_t>(geo_.bytesPerSector, kWindow);
+    if (!shell::ContainsNoCase(kRawExtensions, file_.ext) && !shell::ContainsNoCase(kPictureExtensions, file_.ext)) return;
+    if (contains(window, kWindow, "Exif") || contains(window, sectorBytes, "TTW") || contains(window, 16, "II") ||
+        contains(window, 16, "MM")) {
+        viewing::ReadExif("BUF", window, kWindow, file_.exif);
+        file_.haveExif = true;
+        auto pos = file_.exif.model.find("DIGITAL");
+        if (pos != std::string::npos) file_.exif.model = shell::Trim(file_.exif.model.erase(pos, 7));
+        file_.capMB = pictureCapMB(file_.exif, file_.ext, file_.capMB);
+    }
+    if (!file_.exif.model.empty()) {
+        file_.description = file_.exif.model;
+        if (file_.ext == ".mrw") file_.description = "KM" + file_.exif.model.substr(0, 10) + " Raw";
+    }
+}
+
+void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
+    ++counter_;
+    file_ = OpenFile{};
+    file_.open = true;
+    file_.capMB = ctx_.options.maxMB;
+    file_.ext = shell::ToLower(row.Extension);
+    file_.description = shell::Trim(row.DisplayName);
+    file_.rule = EndRuleFor(file_.ext, window, geo_.bytesPerSector);
+
+    std::string name = FoundFileName(counter_, row.Extension);
+    std::uint64_t listedSize = 0;
+    // Units skipped by SmartScan or a resume were never looked at; listed files there are past.
+    if (listing_->next().unit < unit_) listing_->advance(unit_, endUnit_);
+    if (unit_ == listing_->next().unit) {
+        const ListedFile& listed = listing_->next();
+        const std::string listedExt = extensionOf(listed.name);
+        const bool bothJpeg = std::string(".jpg.jpe.thm").find(file_.ext) != std::string::npos &&
+                              !listedExt.empty() && std::string(".jpg.jpe.thm").find(listedExt) != std::string::npos;
+        if (!listed.name.empty() && (shell::ContainsNoCase(row.Extension, listedExt) || bothJpeg)) {
+            if (shell::ContainsNoCase(listed.name + ".thm.jpe.jpg", row.Extension) && !madeNames_.count(listed.name))
+                name = listed.name;
+            listedSize = listed.size;
+        }
+        listing_->advance(unit_, endUnit_);
+    }
+    file_.name = name;
+    readPictureHeader(window);
+
+    writer_.create(counter_, ctx_.cacheFolder / file_.name);
+    file_.inWriter = true;
+    madeNames_.insert(file_.name);
+    if (ctx_.found.size() <= static_cast<std::size_t>(counter_)) ctx_.found.resize(counter_ + 1);
+    ctx_.found[counter_] = FoundFile{file_.name, file_.ext, file_.description, unit_, 0, listedSize};
+}
+
+void Scanner::writeBytes(const std::uint8_t* data, std::size_t size) {
+    if (!file_.inWriter || size == 0) return;
+    if (pending_ && pending_ + pendingSize_ == data) {
+        pendingSize_ += size;
+    } else {
+        flushPending();
+        pending_ = data;
+        pendingSize_ = size;
+    }
+    file_.writtenBytes += size;
+}
+
+void Scanner::flushPending() {
+    if (file_.inWriter && pending_ && pendingSize_ > 0) {
+        if (writer_.hasSource())
+            writer_.appendFromSource(reader_->offset() + static_cast<std::uint64_t>(pending_ - reader_->data()),
+                                     pendingSize_);
+        else
+            writer_.appendCopy(pending_, pendingSize_);
+    }
+    pending_ = nullptr;
+    pendingSize_ = 0;
+}
+
+void Scanner::appendUnit(const std::uint8_t* unit) {
+    // A file the listing names ends at its listed size, whatever its insides
+    // say: a camera's trailer after a JPEG's end marker belongs to the photo.
+    if (const std::uint64_t listed = ctx_.found[counter_].listedSize; listed > 0) {
+        const std::uint64_t left = listed > file_.writtenBytes ? listed - file_.writtenBytes : 0;
+        const auto keep = static_cast<std::size_t>(std::min<std::uint64_t>(unitSize_, left));
+        if (file_.writtenBytes + keep >= listed) file_.complete = true;
+        writeBytes(unit, keep);
+        file_.writtenMB += unitSize_ / kMB;
+        return;
+    }
+    bool ends = false;
+    const std::size_t keep = file_.rule->unit(unit, static_cast<std::size_t>(unitSize_), ends);
+    if (ends) file_.complete = true;
+    writeBytes(unit, keep);
+    file_.writtenMB += unitSize_ / kMB;
+    if (file_.capMB > 0 && file_.writtenMB >= file_.capMB) file_.complete = true;
+    if (fixedDisk_ && file_.capMB == 0 && file_.writtenMB < 20 && !file_.complete) {
+        // Runs of one repeated piece (blank or filler sectors) do not belong to a file.
+        const bool repeats = std::memcmp(unit, unit + 512, 512) == 0 &&
+                             std::memcmp(unit, file_.repeatPiece.data(), 512) == 0;
+        if (repeats) {
+            file_.repeatMB += unitSize_ / kMB;
+            if (file_.repeatMB >= 10) file_.complete = true;
+        } else {
+            file_.repeatMB = 0;
+            std::memcpy(file_.repeatPiece.data(), unit, 512);
+        }
+    }
+}
+
+void Scanner::closeAsWritten() {
+    flushPending();
+    if (!file_.inWriter) return;
+    writer_.close();
+    file_.inWriter = false;
+    if (counter_ >= 0) ctx_.found[counter_].size = file_.writtenBytes;
+}
+
+void Scanner::dropFile(const fs::path& path) {
+    writer_.remove(path);
+    ctx_.found.resize(counter_);
+    --counter_;
+}
+
+void Scanner::nameAsCamera(const std::string& ownName) {
+    // The camera's own name, made unique in the cache folder.
+    writer_.wait();
+    const fs::path path = ctx_.cacheFolder / file_.name;
+    std::string candidate = ownName;
+    std::error_code ec;
+    for (int guard = 0; guard < 100000 && fs::exists(ctx_.cacheFolder / candidate, ec); ++guard) {
+        const auto dash = candidate.find('-');
+        long n = dash == std::string::npos ? 0 : std::strtol(candidate.substr(0, dash).c_str(), nullptr, 10);
+        if (n != 0) candidate = std::to_string(n + 1) + candidate.substr(dash);
+        else candidate = "1-" + candidate;
+    }
+    fs::rename(path, ctx_.cacheFolder / candidate, ec);
+    if (!ec) {
+        file_.name = candidate;
+        madeNames_.insert(candidate);
+    }
+}
+
+void Scanner::keepWithinReserve(std::uint64_t size) {
+    // The cache disk must keep its reserve.
+    const double fileMB = static_cast<double>(size) / kMB;
+    if (recoveredMB_ + fileMB <= budgetMB_) {
+        if ((counter_ + 1) % 1000 == 0)
+            budgetMB_ = std::min(budgetMB_, platform::FreeMegabytes(ctx_.cacheFolder.string()) - kSpaceReserveMB);
+    } else if (platform::FreeMegabytes(ctx_.cacheFolder.string()) < kSpaceReserveMB) {
+        outOfSpace_ = true;
+    }
+    recoveredMB_ += fileMB;
+}
+
+void Scanner::finishFile() {
+    if (!file_.open) return;
+    file_.open = false;
+    closeAsWritten();
+    const fs::path path = ctx_.cacheFolder / file_.name;
+    if (file_.writtenMB < ctx_.options.minMB) return dropFile(path);
+    FoundFile& found = ctx_.found[counter_];
+    std::uint64_t size = file_.writtenBytes;
+    const EndVerdict verdict = file_.rule->closed(
+        {path, size, found.listedSize, ctx_.options.minMB * kMB, [this] { writer_.wait(); }});
+    if (!verdict.keep) return dropFile(path);
+    // A listed file is as long as the listing says; otherwise its own structure decides.
+    const std::uint64_t end = found.listedSize > 0 ? found.listedSize : verdict.end;
+    if (end > 0 && end < size) {
+        writer_.truncate(path, end);
+        size = end;
+    }
+    const FileFacts& facts = file_.rule->facts();
+    if (!facts.model.empty()) {
+        auto raw = file_.description.find(" Raw");
+        if (raw != std::string::npos) file_.description.replace(raw, 4, " " + facts.model);
+    }
+    if (!facts.ownName.empty() && facts.ownName != file_.name) nameAsCamera(facts.ownName);
+    found.name = file_.name;
+    found.size = size;
+    found.description = file_.description;
+    if (counter_ < 32760) ctx_.List3.push_back(FoundEntryText(counter_, file_.description));
+    keepWithinReserve(size);
+    std::int64_t when = 0;
+    if (file_.haveExif && viewing::ExifDateToTime(file_.exif.rawDate, when))
+        writer_.setTime(ctx_.cacheFolder / file_.name, when);
+}
+
+void Scanner::reopenLastFile() {
+    // A resumed scan continues the file that was still open at the stop.
+    if (ctx_.found.empty()) return;
+    counter_ = static_cast<long>(ctx_.found.size()) - 1;
+    const FoundFile& last = ctx_.found[counter_];
+    const fs::path path = ctx_.cacheFolder / last.name;
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    if (ec) return;
+    std::vector<std::uint8_t> head(kWindow, 0);
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        head.resize(std::fread(head.data(), 1, kWindow, f));
+        head.resize(kWindow, 0);
+        std::fclose(f);
+    }
+    file_ = OpenFile{};
+    file_.open = true;
+    file_.name = last.name;
+    file_.ext = last.extension;
+    file_.description = last.description;
+    file_.writtenBytes = size;
+    file_.writtenMB = static_cast<double>(size) / kMB;
+    file_.capMB = ctx_.options.maxMB;
+    file_.rule = EndRuleFor(file_.ext, head.data(), geo_.bytesPerSector);
+    file_.rule->resumedMidFile();
+    file_.haveExif = viewing::ReadExif("BUF", head.data(), head.size(), file_.exif) || !file_.exif.rawDate.empty();
+    file_.capMB = pictureCapMB(file_.exif, file_.ext, file_.capMB);
+    writer_.reopen(counter_, path);
+    file_.inWriter = true;
+}
+
+
+}  // namespace hx::scan::detail

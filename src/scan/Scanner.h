@@ -1,0 +1,172 @@
+#pragma once
+// The carving scan's inner parts, shared by the two files that hold the
+// scanner: ScanDisk.cpp (the blocks, the run and its end) and
+// ScanFoundFile.cpp (one found file, from its first unit to its last).
+// Only those two include it.
+#include "scan/ScanDisk.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <unordered_set>
+
+#include "platform/FreeSpace.h"
+#include "scan/BlockReader.h"
+#include "scan/EmbeddedPictures.h"
+#include "scan/FileEndRule.h"
+#include "scan/FoundFileWriter.h"
+#include "scan/ListingCursor.h"
+#include "scan/Ole2End.h"
+#include "scan/SignatureMatcher.h"
+#include "shell/Settings.h"
+#include "shell/Strings.h"
+#include "viewing/Exif.h"
+#include "shell/Text.h"
+#include "shell/Text.h"
+
+namespace hx::scan::detail {
+
+namespace fs = std::filesystem;
+using shell::FormatStr;
+using shell::LoadStr;
+
+inline constexpr std::size_t kWindow = kSignatureWindow;
+inline constexpr double kMB = 1048576.0;
+inline constexpr double kSpaceReserveMB = 2500;
+
+inline const char* const kRawExtensions = ".CRW.CR2.DNG.NEF.RAW.RAF.X3F.ORF.SRF.MRW.DCR.BAY.PEF.TIFF.TIF.SR2.ARW.RW2";
+inline const char* const kPictureExtensions =
+    ".jpeg.jpg.jpe.thm.ico.wmf.bmp.cur.png.gif.tiff.tif.kdc.jfif.mef.nef.dng.thc.rpc";
+inline const char* const kAllRawExtensions =
+    ".CRW.CR2.DNG.NEF.RAW.RAF.X3F.ORF.SRF.MRW.DCR.BAY.PEF.TIFF.TIF.SR2.ARW.RW2.FOVb.MEW.RAW.RDC.KDC.DCR.RDC.3FR.MEF";
+
+inline std::string extensionOf(const std::string& name) {
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : shell::ToLower(name.substr(dot));
+}
+
+inline bool contains(const std::uint8_t* data, std::size_t size, std::string_view what) {
+    return std::string_view(reinterpret_cast<const char*>(data), size).find(what) != std::string_view::npos;
+}
+
+inline std::string formatFixed(double value, int decimals) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+    return buf;
+}
+
+// The largest size a picture of these dimensions can plausibly have.
+inline double pictureCapMB(const viewing::ExifValues& exif, const std::string& ext, double capMB) {
+    if (shell::ContainsNoCase(kAllRawExtensions, ext) || exif.height < 1001) return capMB;
+    const double exifCap = static_cast<double>(exif.width) * exif.height * 6 / kMB;
+    return capMB > 0 ? std::min(capMB, exifCap) : exifCap;
+}
+
+// The file being copied out of the medium.
+struct OpenFile {
+    bool open = false;       // units are added to it
+    bool complete = false;   // its end is reached; units until the next find are skipped
+    bool inWriter = false;   // the writer holds it open
+    std::unique_ptr<FileEndRule> rule;
+    std::string ext;
+    std::string name;
+    std::string description;
+    std::uint64_t writtenBytes = 0;
+    double writtenMB = 0;    // whole units, as the size limits count
+    double capMB = 0;
+    double repeatMB = 0;
+    std::array<std::uint8_t, 512> repeatPiece{};
+    viewing::ExifValues exif;
+    bool haveExif = false;
+};
+
+class Scanner {
+public:
+    explicit Scanner(ScanContext& c) : ctx_(c), ui_(c.ui) {}
+    ScanOutcome run();
+
+private:
+    void setUp();
+    void startOrResume();
+    std::optional<ScanOutcome> openSource();
+    std::optional<ScanOutcome> scanBlocks(bool& stopped);
+    void settleWrites(bool stopped);
+    ScanOutcome report(bool stopped);
+    ScanOutcome unreadable();
+
+    std::size_t blockUnits() const;
+    void buildSecondTable();
+    bool findFreeRun(std::uint64_t from);
+    void examineBlock(std::size_t units);
+    void lookForEmbedded(const std::uint8_t* unit, std::size_t index);
+    void emitEmbedded();
+    void startFile(const SignatureRow& row, const std::uint8_t* window);
+    void readPictureHeader(const std::uint8_t* window);
+    void appendUnit(const std::uint8_t* unit);
+    void writeBytes(const std::uint8_t* data, std::size_t size);
+    void flushPending();
+    void finishFile();
+    void dropFile(const fs::path& path);
+    void nameAsCamera(const std::string& ownName);
+    void keepWithinReserve(std::uint64_t size);
+    void closeAsWritten();
+    void reopenLastFile();
+    void showProgress(bool force);
+    void setLastCluster(const char* value) {
+        ctx_.LastCluster = value;
+        if (ctx_.settings) shell::SaveSetting(*ctx_.settings, shell::kLastCluster, value);
+    }
+
+    ScanContext& ctx_;
+    shell::Ui& ui_;
+    ScanGeometry geo_;
+    std::uint64_t unitSize_ = 512;
+    std::size_t unitsPerBlock_ = 1;
+    std::uint64_t endUnit_ = 0;  // one past the last unit
+    std::uint64_t unit_ = 0;     // number of the unit being examined
+    std::uint64_t startUnit_ = 0;
+    std::uint64_t runEnd_ = 0;   // SmartScan: end of the run of free units being read
+    std::unique_ptr<BlockReader> reader_;
+    std::vector<std::uint8_t> previousSector_;
+    bool fixedDisk_ = false;
+
+    SignatureMatcher matcher_;
+    SignatureTable secondTable_;  // listed types that were not chosen: they end a file without starting one
+    SignatureMatcher secondMatcher_;
+    std::optional<ListingCursor> listing_;
+
+    long counter_ = -1;
+    double budgetMB_ = 0;
+    double recoveredMB_ = 0;
+    bool outOfSpace_ = false;
+    std::unordered_set<std::string> madeNames_;  // names given in this scan (the writer may still be at work)
+    FoundFileWriter writer_;
+    // DeepScan: JPEGs at any byte offset, written once no file is open.
+    EmbeddedPictureFinder embedded_;
+    bool lookEmbedded_ = false;
+    bool jpegInTable_ = false;
+    int docRow_ = -1;  // the DOC row of the table, when chosen
+    std::uint64_t embeddedEnd_ = 0;  // source offset up to which pictures were taken
+    struct QueuedPicture {
+        EmbeddedPicture picture;
+        std::uint64_t unit = 0;
+    };
+    std::vector<QueuedPicture> embeddedQueue_;
+    OpenFile file_;
+    // Consecutive units of the block are written with one call.
+    const std::uint8_t* pending_ = nullptr;
+    std::size_t pendingSize_ = 0;
+
+    std::chrono::steady_clock::time_point started_;
+    std::chrono::steady_clock::time_point lastProgress_;
+};
+
+
+}  // namespace hx::scan::detail
