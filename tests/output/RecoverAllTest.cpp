@@ -6,6 +6,7 @@
 #include <set>
 
 #include "fixtures/MediaImages.h"
+#include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
@@ -132,6 +133,54 @@ TEST(RecoverAll, AScanNamesOnlyWhatLiesInOneRunByTheListing) {
     }
     EXPECT_TRUE(names.count("Harbour.jpg"));
     EXPECT_FALSE(names.count("Sunset big.jpg"));
+}
+
+TEST(RecoverAll, NtfsCardWithADeletedFolderTree) {
+    const std::string why = test::FuseUnavailableReason(false);
+    if (!why.empty() || !test::HaveTool("mkntfs") || !test::HaveTool("ntfs-3g")) GTEST_SKIP() << why;
+    test::TempDir dir("hx-recover-ntfs");
+    const fs::path image = test::MakeNtfsImage(dir / "card.img", {16, 4096});
+    REQUIRE_IMAGE(image);
+    const std::map<std::string, std::string> deleted = {
+        {"Trip/Day 1/beach.jpg", test::MakeTestJpeg(21, 320, 240)},
+        {"Trip/notes.txt", test::PatternBytes(5000, 22)},
+        {"sunset.jpg", test::MakeTestJpeg(23, 400, 300)},
+    };
+    {
+        test::FuseMount mount(test::FuseMount::Kind::Ntfs, image, dir / "mnt");
+        if (!mount.ok()) GTEST_SKIP() << mount.error();
+        for (const auto& [path, bytes] : deleted) {
+            fs::create_directories((mount.dir() / path).parent_path());
+            test::WriteFile(mount.dir() / path, bytes);
+        }
+        test::WriteFile(mount.dir() / "kept.jpg", test::MakeTestJpeg(24, 200, 150));
+        fs::remove_all(mount.dir() / "Trip");
+        fs::remove(mount.dir() / "sunset.jpg");
+        mount.unmount();
+    }
+    test::ScriptedUi ui;
+    RecoverRequest req;
+    req.source = image.string();
+    req.target = dir / "Recovered";
+    const auto report = RecoverCommand(ui, req).run();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->fileSystem, "NTFS");
+    // Each deleted file under its folder, with its name (NTFS lists names in lower case).
+    EXPECT_TRUE(ReadFile(req.target / "trip" / "day 1" / "beach.jpg") == deleted.at("Trip/Day 1/beach.jpg") ||
+                ReadFile(req.target / "Trip" / "Day 1" / "beach.jpg") == deleted.at("Trip/Day 1/beach.jpg"));
+    std::set<std::string> contents;
+    for (const auto& f : report->files) {
+        const std::string bytes = ReadFile(req.target / f.path);
+        EXPECT_TRUE(contents.insert(bytes).second) << f.path << " is there twice";
+        if (f.origin == "undeleted") {
+            bool original = false;
+            for (const auto& [path, o] : deleted) original = original || o == bytes;
+            EXPECT_TRUE(original) << f.path;
+        }
+    }
+    int undeleted = 0;
+    for (const auto& f : report->files) undeleted += f.origin == "undeleted";
+    EXPECT_EQ(undeleted, 3);
 }
 
 }  // namespace
