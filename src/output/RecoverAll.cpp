@@ -101,6 +101,42 @@ RecoveredFile describe(const fs::path& file, const fs::path& target, const std::
     return f;
 }
 
+// The carving phase's progress as the last 70% of the whole recovery's; the
+// scan's own text (elapsed, time to go) passes through. Everything else is
+// the caller's Ui.
+class PhaseUi : public shell::Ui {
+public:
+    PhaseUi(shell::Ui& base, double from, double span) : base_(base), from_(from), span_(span) {}
+    shell::Answer message(const std::string& t, const std::string& title, const shell::MessageOptions& o) override {
+        return base_.message(t, title, o);
+    }
+    std::optional<std::string> input(const std::string& p, const std::string& t, const std::string& d) override {
+        return base_.input(p, t, d);
+    }
+    std::optional<std::string> chooseFolder(const std::string& t, const std::string& s) override {
+        return base_.chooseFolder(t, s);
+    }
+    std::optional<std::string> openFile(const std::string& t, const std::string& f, const std::string& s) override {
+        return base_.openFile(t, f, s);
+    }
+    std::optional<std::string> saveFile(const std::string& t, const std::string& f, const std::string& s) override {
+        return base_.saveFile(t, f, s);
+    }
+    void setCaption(const std::string& c, const std::string& t) override { base_.setCaption(c, t); }
+    std::string caption(const std::string& c) const override { return base_.caption(c); }
+    void setEnabled(const std::string& c, bool on) override { base_.setEnabled(c, on); }
+    void setVisible(const std::string& c, bool on) override { base_.setVisible(c, on); }
+    void status(const std::string& t) override { base_.status(t); }
+    void progress(double f, const std::string& t) override { base_.progress(f < 0 ? f : from_ + span_ * f, t); }
+    void yield() override { base_.yield(); }
+    bool stopRequested() const override { return base_.stopRequested(); }
+    void clearStop() override { base_.clearStop(); }
+
+private:
+    shell::Ui& base_;
+    double from_, span_;
+};
+
 }  // namespace
 
 RecoverCommand::RecoverCommand(shell::Ui& ui, RecoverRequest request) : ui_(ui), req_(std::move(request)) {}
@@ -156,7 +192,8 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         report.files.push_back(describe(file, req_.target, deleted ? "undeleted" : "copied", seen));
         if (i % 16 == 0) {
             ui_.progress(0.3 * static_cast<double>(i + 1) / static_cast<double>(entries.size()),
-                         LoadStr(0, "Restoring the listed files"));
+                         FormatStr(LoadStr(0, "Restoring the listed files: %0 of %1"),
+                                   {std::to_string(i + 1), std::to_string(entries.size())}));
             ui_.yield();
             if (ui_.stopRequested()) {
                 report.stopped = true;
@@ -177,7 +214,8 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
     scanReq.newScan = true;
     std::error_code ec;
     fs::create_directories(scanReq.cacheFolder, ec);
-    scan::ScanCommand command(ui_, scanReq);
+    PhaseUi phase(ui_, 0.3, 0.7);
+    scan::ScanCommand command(phase, scanReq);
     const auto outcome = command.run();
     if (outcome == scan::ScanOutcome::Stopped) report.stopped = true;
     if (outcome == scan::ScanOutcome::OutOfSpace)
