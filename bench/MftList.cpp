@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "../tests/fixtures/ScriptedUi.h"
-#include "SyntheticNtfs.h"
+#include "../tests/fixtures/SyntheticNtfs.h"
 #include "undelete/UndeleteNtfs.h"
 
 namespace fs = std::filesystem;

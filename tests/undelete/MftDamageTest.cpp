@@ -7,7 +7,7 @@
 #include <map>
 #include <random>
 
-#include "../../bench/SyntheticNtfs.h"
+#include "fixtures/SyntheticNtfs.h"
 #include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "media/NtfsStructs.h"
