@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <filesystem>
 
+#include "shell/ForwardingUi.h"
 #include "shell/Strings.h"
 
 namespace hx::gui {
@@ -19,26 +20,10 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 // The search's own status, yield and stop; questions go to the main window.
-class frmSearchDrives::SearchUi : public shell::Ui {
+class frmSearchDrives::SearchUi : public shell::ForwardingUi {
 public:
-    SearchUi(frmSearchDrives& w, shell::Ui& base) : w_(w), base_(base) {}
-    shell::Answer message(const std::string& t, const std::string& title, const shell::MessageOptions& o) override {
-        return base_.message(t, title, o);
-    }
-    std::optional<std::string> input(const std::string& p, const std::string& t, const std::string& d) override {
-        return base_.input(p, t, d);
-    }
-    std::optional<std::string> chooseFolder(const std::string& t, const std::string& s) override {
-        return base_.chooseFolder(t, s);
-    }
-    std::optional<std::string> openFile(const std::string& t, const std::string& f, const std::string& s) override {
-        return base_.openFile(t, f, s);
-    }
-    std::optional<std::string> saveFile(const std::string& t, const std::string& f, const std::string& s) override {
-        return base_.saveFile(t, f, s);
-    }
+    SearchUi(frmSearchDrives& w, shell::Ui& base) : ForwardingUi(base), w_(w) {}
     void setCaption(const std::string&, const std::string&) override {}
-    std::string caption(const std::string&) const override { return {}; }
     void setEnabled(const std::string&, bool) override {}
     void setVisible(const std::string&, bool) override {}
     void status(const std::string& text) override { w_.lblStatus->setText(q(text)); }
@@ -49,7 +34,6 @@ public:
 
 private:
     frmSearchDrives& w_;
-    shell::Ui& base_;
 };
 
 frmSearchDrives::frmSearchDrives(shell::Ui& ui, QWidget* parent) : QDialog(parent), ui_(ui) {

@@ -8,6 +8,7 @@
 #include "output/RestoreName.h"
 #include "output/SaveTarget.h"
 #include "platform/FileMove.h"
+#include "shell/ForwardingUi.h"
 #include "scan/ScanCommand.h"
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
@@ -104,36 +105,12 @@ RecoveredFile describe(const fs::path& file, const fs::path& target, const std::
 // The carving phase's progress as the last 70% of the whole recovery's; the
 // scan's own text (elapsed, time to go) passes through. Everything else is
 // the caller's Ui.
-class PhaseUi : public shell::Ui {
+class PhaseUi : public shell::ForwardingUi {
 public:
-    PhaseUi(shell::Ui& base, double from, double span) : base_(base), from_(from), span_(span) {}
-    shell::Answer message(const std::string& t, const std::string& title, const shell::MessageOptions& o) override {
-        return base_.message(t, title, o);
-    }
-    std::optional<std::string> input(const std::string& p, const std::string& t, const std::string& d) override {
-        return base_.input(p, t, d);
-    }
-    std::optional<std::string> chooseFolder(const std::string& t, const std::string& s) override {
-        return base_.chooseFolder(t, s);
-    }
-    std::optional<std::string> openFile(const std::string& t, const std::string& f, const std::string& s) override {
-        return base_.openFile(t, f, s);
-    }
-    std::optional<std::string> saveFile(const std::string& t, const std::string& f, const std::string& s) override {
-        return base_.saveFile(t, f, s);
-    }
-    void setCaption(const std::string& c, const std::string& t) override { base_.setCaption(c, t); }
-    std::string caption(const std::string& c) const override { return base_.caption(c); }
-    void setEnabled(const std::string& c, bool on) override { base_.setEnabled(c, on); }
-    void setVisible(const std::string& c, bool on) override { base_.setVisible(c, on); }
-    void status(const std::string& t) override { base_.status(t); }
+    PhaseUi(shell::Ui& base, double from, double span) : ForwardingUi(base), from_(from), span_(span) {}
     void progress(double f, const std::string& t) override { base_.progress(f < 0 ? f : from_ + span_ * f, t); }
-    void yield() override { base_.yield(); }
-    bool stopRequested() const override { return base_.stopRequested(); }
-    void clearStop() override { base_.clearStop(); }
 
 private:
-    shell::Ui& base_;
     double from_, span_;
 };
 
