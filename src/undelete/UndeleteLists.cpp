@@ -26,8 +26,16 @@ std::map<std::string, scan::ListedNames>& listings() {
 
 }  // namespace
 
+std::string EntryPathText(const UndeleteEntry& e) {
+    std::string path = e.FolderPath;
+    const std::size_t start = path.find_first_not_of('\\');
+    path = start == std::string::npos ? std::string() : path.substr(start);
+    if (!path.empty() && path.back() != '\\') path += '\\';
+    return path + (e.ListName.empty() ? e.FileName : e.ListName);
+}
+
 std::string UndeleteRowText(const UndeleteEntry& e, bool deleted) {
-    const std::string& name = e.ListName.empty() ? e.FileName : e.ListName;
+    const std::string name = EntryPathText(e);
     if (!deleted) return name;
     if (e.ListSize == 0) return name + "  " + LoadStr(652, "Recovery: impossible");
     const std::uint64_t pct = e.Size == 0 ? 100 : std::min<std::uint64_t>(100, std::uint64_t(e.ListSize) * 100 / e.Size);
@@ -73,9 +81,7 @@ std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vec
     std::vector<std::string> lines;
     if (index >= entries.size()) return lines;
     const UndeleteEntry& e = entries[index];
-    std::string path = e.FolderPath;
-    if (!path.empty() && path.back() != '\\') path += '\\';
-    path += e.ListName.empty() ? e.FileName : e.ListName;
+    std::string path = (e.FolderPath.empty() ? "" : "\\") + EntryPathText(e);
     if (path.size() > 25) path = "..." + path.substr(path.size() - 22);
     lines.push_back("Drive: " + drive);
     lines.push_back("File: " + path);

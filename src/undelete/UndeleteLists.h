@@ -27,8 +27,11 @@ std::string RecoveryMark(const UndeleteEntry& e);
 // already be in ListSize/Overwritten.
 UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<UndeleteEntry>& entries,
                                  bool allDeleted);
-// The text after the number: recoverable percentage and name, or the name
-// and "Recovery: impossible" for a deleted entry; the name for a listed one.
+// The entry's name with the folders it lies in, as "DCIM\100CANON\IMG_0001.JPG";
+// the bare name for a file in the root.
+std::string EntryPathText(const UndeleteEntry& e);
+// The text after the number: recoverable percentage and path, or the path
+// and "Recovery: impossible" for a deleted entry; the path for a listed one.
 std::string UndeleteRowText(const UndeleteEntry& e, bool deleted);
 // The entry index of a row (its leading number − 1), or -1 for the header,
 // spacer and anything without a number.
