@@ -2,9 +2,9 @@
 // what was given and ends.
 #include <cstdint>
 
-#include "scan/TiffEnd.h"
+#include "viewing/TiffEnd.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    hx::scan::TiffFileEnd(data, size);
+    hx::viewing::TiffFileEnd(data, size);
     return 0;
 }

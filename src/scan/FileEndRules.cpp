@@ -8,7 +8,7 @@
 #include "platform/RawFile.h"
 #include "scan/FileEndRule.h"
 #include "scan/Ole2End.h"
-#include "scan/TiffEnd.h"
+#include "viewing/TiffEnd.h"
 #include "viewing/PictureCheck.h"
 #include "shell/Text.h"
 
@@ -85,7 +85,7 @@ public:
         file.settle();
         platform::RawFile f;
         if (!f.open(file.path, platform::RawFile::Mode::Read)) return {};
-        const std::uint64_t end = TiffFileEnd([&f](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+        const std::uint64_t end = viewing::TiffFileEnd([&f](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
             return f.readAt(offset, out, length) == length;
         });
         return {true, end > 0 && end < file.written ? end : 0};

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "platform/RawFile.h"
-#include "viewing/PictureCheck.h"
+#include "viewing/FileStructure.h"
 
 namespace hx::undelete {
 
@@ -84,17 +84,6 @@ bool consecutive(const ClusterList& list) {
     return true;
 }
 
-bool startsAsJpeg(const std::vector<std::uint8_t>& head) {
-    return head.size() >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
-}
-
-// The file's own structure says these are its bytes.
-bool confirmedByStructure(const std::vector<std::uint8_t>& bytes) {
-    if (!startsAsJpeg(bytes)) return false;
-    const viewing::JpegCheck check = viewing::CheckJpegBuffer(bytes.data(), bytes.size());
-    return check.complete && check.warnings == 0 && check.end <= bytes.size();
-}
-
 bool plannable(const ClusterView& v, const UndeleteEntry& e) {
     return e.isDeleted() && !e.isFolder() && !e.ResidentData && e.Size > 0 && v.valid(e.FirstCluster) &&
            !v.inUse(e.FirstCluster);
@@ -163,6 +152,21 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std
             if (!run.empty()) claims.push_back({run.front(), run.back()});
         }
     }
+    // A file whose plain run reaches past another one's start was written in
+    // pieces around it; its later pieces may lie in the runs of the files after
+    // it, so those are not taken on trust either.
+    std::vector<Claim> shadows;
+    {
+        auto sorted = claims;
+        std::sort(sorted.begin(), sorted.end(), [](const Claim& a, const Claim& b) { return a.first < b.first; });
+        for (std::size_t k = 0; k + 1 < sorted.size(); ++k)
+            if (sorted[k].last >= sorted[k + 1].first && sorted[k].first != sorted[k + 1].first)
+                shadows.push_back({sorted[k + 1].first, sorted[k].last});
+    }
+    auto inShadow = [&shadows](std::uint32_t first) {
+        return std::any_of(shadows.begin(), shadows.end(),
+                           [first](const Claim& s) { return s.first <= first && first <= s.last; });
+    };
     const Planner planner(view, std::move(claims));
 
     for (std::size_t i : planned) {
@@ -170,7 +174,7 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std
         const std::uint64_t need = planner.need(e.Size);
         ClusterList best;
         bool rebuilt = false;
-        bool doubtful = starts[e.FirstCluster] > 1;
+        bool doubtful = starts[e.FirstCluster] > 1 || inShadow(e.FirstCluster);
         int choices = 0;
         if (contiguous && contiguous(e)) {
             // Known to be one run: a cluster of it that is taken was overwritten.
@@ -189,20 +193,28 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std
         }
         bool confirmed = false;
         if (doubtful && e.Size <= kMaxCheckBytes) {
-            // The most likely layout first, then the others that the claims met allow.
+            // The most likely layout first, then the others that the claims met
+            // allow. A checksum or a decode confirms a layout; a structure that
+            // only says where its parts lie picks the layout but confirms nothing.
             const unsigned layouts = 1u << std::min(choices, kClaimChoices);
+            ClusterList laidOut;
             for (unsigned keep = 0; keep < layouts && !confirmed; ++keep) {
                 int met = 0;
                 ClusterList candidate = keep == 0 ? best : planner.walk(e.FirstCluster, need, keep, met);
                 if (candidate.size() < need) continue;
                 const auto bytes = ReadClusterList(view, candidate, e.Size);
-                if (keep == 0 && !startsAsJpeg(bytes)) break;  // no structure to check
-                if (bytes.size() == e.Size && confirmedByStructure(bytes)) {
+                if (keep == 0 && !viewing::HasFileStructure(bytes.data(), bytes.size())) break;
+                if (bytes.size() != e.Size) continue;
+                const viewing::FileStructure found = viewing::ReadFileStructure(bytes.data(), bytes.size());
+                if (found.proof == viewing::Proof::Content) {
                     confirmed = true;
                     best = std::move(candidate);
-                    rebuilt = !consecutive(best);
+                } else if (found.proof == viewing::Proof::Layout && laidOut.empty()) {
+                    laidOut = std::move(candidate);
                 }
             }
+            if (!confirmed && !laidOut.empty()) best = std::move(laidOut);
+            rebuilt = !consecutive(best);
         }
         e.ListSize = std::min<std::uint64_t>(e.Size, best.size() * view.bytesPerCluster);
         if (rebuilt) e.Attributes |= kAttrRebuilt;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace hx::scan {
+namespace hx::viewing {
 
 // Reads `length` bytes at `offset` of the file into `out`; false past its end.
 using ReadAt = std::function<bool(std::uint64_t offset, std::size_t length, std::uint8_t* out)>;
@@ -15,4 +15,4 @@ using ReadAt = std::function<bool(std::uint64_t offset, std::size_t length, std:
 std::uint64_t TiffFileEnd(const ReadAt& read);
 std::uint64_t TiffFileEnd(const std::uint8_t* data, std::size_t size);
 
-}  // namespace hx::scan
+}  // namespace hx::viewing

@@ -4,9 +4,10 @@
 
 #include "fixtures/CardFixture.h"
 #include "fixtures/TestRaw.h"
-#include "scan/TiffEnd.h"
+#include "viewing/TiffEnd.h"
 
 using namespace hx;
+using namespace hx::viewing;
 using namespace hx::scan;
 using hx::test::RawBuilder;
 

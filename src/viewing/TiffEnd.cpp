@@ -1,11 +1,11 @@
-#include "scan/TiffEnd.h"
+#include "viewing/TiffEnd.h"
 
 #include <algorithm>
 #include <cstring>
 #include <set>
 #include <vector>
 
-namespace hx::scan {
+namespace hx::viewing {
 
 namespace {
 
@@ -145,4 +145,4 @@ std::uint64_t TiffFileEnd(const std::uint8_t* data, std::size_t size) {
     });
 }
 
-}  // namespace hx::scan
+}  // namespace hx::viewing

@@ -1,0 +1,34 @@
+#pragma once
+// What a file's own structure says about the bytes that are said to be it:
+// where the file ends, and how far the structure vouches for the bytes in
+// between. A JPEG that decodes without a fault, a PNG whose every chunk
+// checksum holds and a ZIP whose every entry unpacks to its CRC vouch for
+// their content; the box, chunk and directory walks of the other formats
+// (TIFF raws, ISO-BMFF movies and photos, RIFF, GIF, BMP, PDF) vouch only
+// for where their parts lie. Every walk is bounded by the bytes there are.
+#include <cstddef>
+#include <cstdint>
+
+#include "viewing/TiffEnd.h"
+
+namespace hx::viewing {
+
+enum class Proof {
+    None,     // no structure known, or it breaks or runs past the bytes there are
+    Layout,   // the parts lie where the structure says; their content is not checked
+    Content,  // checksums or a decode cover every byte up to the end
+};
+
+struct FileStructure {
+    Proof proof = Proof::None;
+    std::uint64_t end = 0;  // the file's length by its structure (0 with Proof::None)
+};
+
+// `read` reads from the file's first byte; `size` bytes are there.
+FileStructure ReadFileStructure(const ReadAt& read, std::uint64_t size);
+FileStructure ReadFileStructure(const std::uint8_t* data, std::size_t size);
+
+// The first bytes are those of a format that ReadFileStructure knows.
+bool HasFileStructure(const std::uint8_t* head, std::size_t size);
+
+}  // namespace hx::viewing
