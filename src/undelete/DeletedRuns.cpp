@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <unordered_set>
 
 #include "platform/RawFile.h"
 #include "viewing/FileStructure.h"
@@ -12,13 +13,18 @@ namespace {
 
 // Claims met on the way whose skip is tried both ways: 16 candidate layouts at most.
 constexpr int kClaimChoices = 4;
+// Where a claim is only partly another file's: second pieces tried after each claim met.
+constexpr std::uint32_t kMaxShifts = 64;
 // Files above this are not read whole for a check.
 constexpr std::uint64_t kMaxCheckBytes = 256ull << 20;
+// Bytes read for checks in one listing at most.
+constexpr std::uint64_t kCheckBudget = 2ull << 30;
 
 // The clusters from a deleted file's first one that its plain walk takes.
 struct Claim {
     std::uint32_t first = 0;
     std::uint32_t last = 0;  // inclusive
+    std::size_t owner = 0;   // entry index
 };
 
 class Planner {
@@ -36,19 +42,29 @@ public:
 
     std::uint64_t need(std::uint64_t size) const { return (size + v_.bytesPerCluster - 1) / v_.bytesPerCluster; }
 
-    // From `first` on, the free clusters; the run another deleted file claims is
-    // skipped unless bit k of `keep` says to take the k-th claim met.
-    ClusterList walk(std::uint32_t first, std::uint64_t count, unsigned keep, int& claimsMet) const {
+    // Clusters that a confirmed file was shown to hold.
+    void own(const ClusterList& list) { owned_.insert(list.begin(), list.end()); }
+    bool available(std::uint32_t c) const { return !v_.inUse(c) && owned_.count(c) == 0; }
+
+    // From `first` on, the available clusters; the run another deleted file
+    // claims is skipped unless bit k of `keep` says to take the k-th claim met.
+    // The claims met are appended to `met`.
+    // Clusters of the claim that starts at `ignore` are taken as any others.
+    ClusterList walk(std::uint32_t first, std::uint64_t count, unsigned keep, std::vector<Claim>* met = nullptr,
+                     std::uint32_t ignore = 0) const {
         ClusterList out;
         std::vector<std::uint32_t> taken;  // claims whose clusters are taken after all
-        claimsMet = 0;
+        int claimsMet = 0;
         for (std::uint32_t c = first; v_.valid(c) && out.size() < count; ++c) {
-            if (v_.inUse(c)) continue;
+            // The first cluster is the file's own even when a confirmed file
+            // holds it now: then it was overwritten, and is found so later.
+            if (c != first && !available(c)) continue;
             if (c != first) {
-                if (const Claim* claim = claimAt(c, first);
+                if (const Claim* claim = claimAt(c, first, ignore);
                     claim && std::find(taken.begin(), taken.end(), claim->first) == taken.end()) {
                     const bool skip = claimsMet >= kClaimChoices || (keep & (1u << claimsMet)) == 0;
                     ++claimsMet;
+                    if (met) met->push_back(*claim);
                     if (skip) {
                         c = claim->last;  // the loop steps past it
                         continue;
@@ -61,21 +77,41 @@ public:
         return out;
     }
 
+    // Two pieces: every available cluster from `first` up to `cut`, then the
+    // plain walk from `resume` on (inside the claim that starts at `cut`).
+    ClusterList walkTwo(std::uint32_t first, std::uint64_t count, std::uint32_t cut, std::uint32_t resume) const {
+        ClusterList out;
+        for (std::uint32_t c = first; c < cut && v_.valid(c) && out.size() < count; ++c)
+            if (available(c)) out.push_back(c);
+        if (out.size() < count) {
+            const ClusterList rest = walk(resume, count - out.size(), 0, nullptr, cut);
+            out.insert(out.end(), rest.begin(), rest.end());
+        }
+        return out;
+    }
+
+    // Another deleted file starts at `c`.
+    bool isStart(std::uint32_t c) const {
+        return std::binary_search(claims_.begin(), claims_.end(), Claim{c, c, 0},
+                                  [](const Claim& a, const Claim& b) { return a.first < b.first; });
+    }
+
 private:
-    // A run of another file (one starting elsewhere than `own`) that holds `c`.
-    const Claim* claimAt(std::uint32_t c, std::uint32_t own) const {
+    // A run of another file (one starting elsewhere than `own` and `ignore`) that holds `c`.
+    const Claim* claimAt(std::uint32_t c, std::uint32_t own, std::uint32_t ignore) const {
         auto it = std::upper_bound(claims_.begin(), claims_.end(), c,
                                    [](std::uint32_t x, const Claim& k) { return x < k.first; });
         // Overlapping claims are rare: a few steps back find any that holds c.
         for (int steps = 0; it != claims_.begin() && steps < 16; ++steps) {
             --it;
-            if (it->first != own && it->first <= c && c <= it->last) return &*it;
+            if (it->first != own && it->first != ignore && it->first <= c && c <= it->last) return &*it;
         }
         return nullptr;
     }
 
     const ClusterView& v_;
     std::vector<Claim> claims_;
+    std::unordered_set<std::uint32_t> owned_;
 };
 
 bool consecutive(const ClusterList& list) {
@@ -87,6 +123,73 @@ bool consecutive(const ClusterList& list) {
 bool plannable(const ClusterView& v, const UndeleteEntry& e) {
     return e.isDeleted() && !e.isFolder() && !e.ResidentData && e.Size > 0 && v.valid(e.FirstCluster) &&
            !v.inUse(e.FirstCluster);
+}
+
+struct Plan {
+    ClusterList clusters;
+    bool rebuilt = false;
+    bool confirmed = false;
+    bool doubtful = false;
+};
+
+// One file's clusters. A doubtful layout is checked by the file's structure:
+// the plain walk first, then the layouts the claims met allow, then second
+// pieces that start inside a claim (its file was shorter than its claim).
+// A checksum or a decode confirms a layout; a structure that only says where
+// its parts lie picks the layout but confirms nothing.
+Plan planOne(const ClusterView& view, const Planner& planner, const UndeleteEntry& e, bool doubtful,
+             bool knownContiguous, std::uint64_t& budget) {
+    Plan plan;
+    plan.doubtful = doubtful;
+    const std::uint64_t need = planner.need(e.Size);
+    std::vector<Claim> met;
+    if (knownContiguous) {
+        // Known to be one run: a cluster of it that is taken was overwritten.
+        for (std::uint64_t k = 0; k < need && view.valid(static_cast<std::uint32_t>(e.FirstCluster + k)); ++k) {
+            const auto c = static_cast<std::uint32_t>(e.FirstCluster + k);
+            if (!planner.available(c)) {
+                plan.doubtful = true;
+                break;
+            }
+            plan.clusters.push_back(c);
+        }
+    } else {
+        plan.clusters = planner.walk(e.FirstCluster, need, 0, &met);
+        plan.rebuilt = !consecutive(plan.clusters);
+        plan.doubtful = plan.doubtful || plan.rebuilt;
+    }
+    if (!plan.doubtful || e.Size > kMaxCheckBytes) return plan;
+
+    ClusterList laidOut;
+    bool structured = true;
+    auto check = [&](ClusterList candidate, bool first) {
+        if (candidate.size() < need || budget < e.Size) return false;
+        budget -= e.Size;
+        const auto bytes = ReadClusterList(view, candidate, e.Size);
+        if (first && !viewing::HasFileStructure(bytes.data(), bytes.size())) structured = false;
+        if (!structured || bytes.size() != e.Size) return false;
+        const viewing::FileStructure found = viewing::ReadFileStructure(bytes.data(), bytes.size());
+        if (found.proof == viewing::Proof::Content) {
+            plan.clusters = std::move(candidate);
+            plan.confirmed = true;
+        } else if (found.proof == viewing::Proof::Layout && laidOut.empty()) {
+            laidOut = std::move(candidate);
+        }
+        return plan.confirmed;
+    };
+    const unsigned layouts = knownContiguous ? 1u : 1u << std::min<std::size_t>(met.size(), kClaimChoices);
+    for (unsigned keep = 0; keep < layouts && structured && !plan.confirmed; ++keep)
+        check(keep == 0 ? plan.clusters : planner.walk(e.FirstCluster, need, keep), keep == 0);
+    for (std::size_t m = 0; m < met.size() && m < kClaimChoices && structured && !plan.confirmed; ++m) {
+        const std::uint32_t cut = met[m].first;
+        for (std::uint32_t resume = cut + 1; resume <= met[m].last + 1 && resume - cut <= kMaxShifts; ++resume) {
+            if (!view.valid(resume) || !planner.available(resume) || planner.isStart(resume)) continue;
+            if (check(planner.walkTwo(e.FirstCluster, need, cut, resume), false)) break;
+        }
+    }
+    if (!plan.confirmed && !laidOut.empty()) plan.clusters = std::move(laidOut);
+    if (!knownContiguous) plan.rebuilt = !consecutive(plan.clusters);
+    return plan;
 }
 
 }  // namespace
@@ -147,80 +250,42 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std
             if (!plannable(view, entries[i])) continue;
             planned.push_back(i);
             ++starts[entries[i].FirstCluster];
-            int met = 0;
-            const ClusterList run = plain.walk(entries[i].FirstCluster, plain.need(entries[i].Size), 0, met);
-            if (!run.empty()) claims.push_back({run.front(), run.back()});
+            const ClusterList run = plain.walk(entries[i].FirstCluster, plain.need(entries[i].Size), 0);
+            if (!run.empty()) claims.push_back({run.front(), run.back(), i});
         }
     }
     // A file whose plain run reaches past another one's start was written in
-    // pieces around it; its later pieces may lie in the runs of the files after
-    // it, so those are not taken on trust either.
-    std::vector<Claim> shadows;
+    // pieces around it; its later pieces may lie in the runs of the files
+    // after it, so those are not taken on trust until its own pieces are known.
+    std::multimap<std::size_t, std::size_t> shadowedBy;  // entry -> the file in pieces that may reach into it
     {
         auto sorted = claims;
         std::sort(sorted.begin(), sorted.end(), [](const Claim& a, const Claim& b) { return a.first < b.first; });
-        for (std::size_t k = 0; k + 1 < sorted.size(); ++k)
-            if (sorted[k].last >= sorted[k + 1].first && sorted[k].first != sorted[k + 1].first)
-                shadows.push_back({sorted[k + 1].first, sorted[k].last});
+        for (std::size_t k = 0; k < sorted.size(); ++k)
+            for (std::size_t n = k + 1; n < sorted.size() && sorted[n].first <= sorted[k].last; ++n)
+                if (sorted[n].first != sorted[k].first) shadowedBy.emplace(sorted[n].owner, sorted[k].owner);
     }
-    auto inShadow = [&shadows](std::uint32_t first) {
-        return std::any_of(shadows.begin(), shadows.end(),
-                           [first](const Claim& s) { return s.first <= first && first <= s.last; });
-    };
-    const Planner planner(view, std::move(claims));
+    Planner planner(view, std::move(claims));
 
+    // Files out of any shadow first; those in one once the files that cast it are planned.
+    std::stable_partition(planned.begin(), planned.end(), [&](std::size_t i) { return !shadowedBy.count(i); });
+    std::uint64_t budget = kCheckBudget;
     for (std::size_t i : planned) {
         UndeleteEntry& e = entries[i];
-        const std::uint64_t need = planner.need(e.Size);
-        ClusterList best;
-        bool rebuilt = false;
-        bool doubtful = starts[e.FirstCluster] > 1 || inShadow(e.FirstCluster);
-        int choices = 0;
-        if (contiguous && contiguous(e)) {
-            // Known to be one run: a cluster of it that is taken was overwritten.
-            for (std::uint64_t k = 0; k < need && view.valid(static_cast<std::uint32_t>(e.FirstCluster + k)); ++k) {
-                const auto c = static_cast<std::uint32_t>(e.FirstCluster + k);
-                if (view.inUse(c)) {
-                    doubtful = true;
-                    break;
-                }
-                best.push_back(c);
-            }
-        } else {
-            best = planner.walk(e.FirstCluster, need, 0, choices);
-            rebuilt = !consecutive(best);
-            doubtful = doubtful || rebuilt;
+        bool lifted = true;
+        for (auto [it, end] = shadowedBy.equal_range(i); it != end; ++it)
+            lifted = lifted && (entries[it->second].Attributes & kAttrConfirmed);
+        const bool knownContiguous = contiguous && contiguous(e);
+        const Plan plan = planOne(view, planner, e, starts[e.FirstCluster] > 1 || !lifted, knownContiguous, budget);
+        e.ListSize = std::min<std::uint64_t>(e.Size, plan.clusters.size() * view.bytesPerCluster);
+        if (plan.rebuilt) e.Attributes |= kAttrRebuilt;
+        if (plan.confirmed) {
+            e.Attributes |= kAttrConfirmed;
+            planner.own(plan.clusters);
+        } else if (plan.doubtful) {
+            e.Attributes |= kAttrPartial;
         }
-        bool confirmed = false;
-        if (doubtful && e.Size <= kMaxCheckBytes) {
-            // The most likely layout first, then the others that the claims met
-            // allow. A checksum or a decode confirms a layout; a structure that
-            // only says where its parts lie picks the layout but confirms nothing.
-            const unsigned layouts = 1u << std::min(choices, kClaimChoices);
-            ClusterList laidOut;
-            for (unsigned keep = 0; keep < layouts && !confirmed; ++keep) {
-                int met = 0;
-                ClusterList candidate = keep == 0 ? best : planner.walk(e.FirstCluster, need, keep, met);
-                if (candidate.size() < need) continue;
-                const auto bytes = ReadClusterList(view, candidate, e.Size);
-                if (keep == 0 && !viewing::HasFileStructure(bytes.data(), bytes.size())) break;
-                if (bytes.size() != e.Size) continue;
-                const viewing::FileStructure found = viewing::ReadFileStructure(bytes.data(), bytes.size());
-                if (found.proof == viewing::Proof::Content) {
-                    confirmed = true;
-                    best = std::move(candidate);
-                } else if (found.proof == viewing::Proof::Layout && laidOut.empty()) {
-                    laidOut = std::move(candidate);
-                }
-            }
-            if (!confirmed && !laidOut.empty()) best = std::move(laidOut);
-            rebuilt = !consecutive(best);
-        }
-        e.ListSize = std::min<std::uint64_t>(e.Size, best.size() * view.bytesPerCluster);
-        if (rebuilt) e.Attributes |= kAttrRebuilt;
-        if (confirmed) e.Attributes |= kAttrConfirmed;
-        else if (doubtful) e.Attributes |= kAttrPartial;
-        plans[i] = std::move(best);
+        plans[i] = plan.clusters;
     }
     // Clusters that a confirmed file was shown to hold are no other file's:
     // a file planned over them is partial.

@@ -123,7 +123,13 @@ TEST_P(DeletedPieces, PngAndZipInPiecesAreConfirmedByTheirChecksums) {
     QuickUndelete q(ui_);
     ASSERT_TRUE(q.run({image_.string(), "all", 0, 0, {}}));
     const Outcome o = restoreAll(q, files_);
-    EXPECT_EQ(o.whole + o.partial, 2);
+    EXPECT_EQ(o.whole, 2);
+    for (const char* name : {"PLAN.PNG", "ALBUM.ZIP"}) {
+        const UndeleteEntry* e = test::FindListed(q.entries(), name);
+        ASSERT_NE(e, nullptr);
+        EXPECT_TRUE(e->Attributes & kAttrRebuilt) << name;
+        EXPECT_TRUE(e->Attributes & kAttrConfirmed) << name;
+    }
 }
 
 TEST_P(DeletedPieces, InterleavedFilesAreRebuiltOrOfferedAsPartial) {
@@ -140,7 +146,7 @@ TEST_P(DeletedPieces, InterleavedFilesAreRebuiltOrOfferedAsPartial) {
     QuickUndelete q(ui_);
     ASSERT_TRUE(q.run({image_.string(), "all", 0, 0, {}}));
     const Outcome o = restoreAll(q, files_);
-    EXPECT_GE(o.whole, 2);
+    EXPECT_GE(o.whole, 3);
     const UndeleteEntry* alpha = test::FindListed(q.entries(), "ALPHA.JPG");
     ASSERT_NE(alpha, nullptr);
     EXPECT_TRUE(alpha->Attributes & kAttrRebuilt);
