@@ -314,8 +314,9 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
             skipped("points back to a folder already listed (a loop); it is listed once.");
             continue;
         }
-        // Its chain was freed with it: only its first cluster is known to be its own.
-        const std::vector<RawDirEntry> raw = ReadFatDirectory(vol, e.FirstCluster, true, deleted);
+        // A deleted one's chain was freed with it.
+        const std::vector<RawDirEntry> raw =
+            deleted ? ReadDeletedFatFolder(vol, e.FirstCluster) : ReadFatDirectory(vol, e.FirstCluster, true);
         if (raw.empty()) continue;
         VulUndeleteList(raw, list, fat32, vol.removable, path, deleted);
     }

@@ -85,4 +85,9 @@ bool RestoreFatEntry(const FatVolume& vol, const UndeleteEntry& entry, const std
 std::vector<RawDirEntry> ReadFatDirectory(const FatVolume& vol, std::uint32_t firstCluster, bool checkDots,
                                           bool firstClusterOnly = false);
 
+// A deleted folder's entries: its first cluster (with "." and ".."), then the
+// clusters FAT would have given it next (the following free clusters that no
+// file listed in it holds) for as long as they read as folder entries.
+std::vector<RawDirEntry> ReadDeletedFatFolder(const FatVolume& vol, std::uint32_t firstCluster);
+
 }  // namespace hx::undelete

@@ -109,6 +109,20 @@ TEST_P(DeletedPieces, FilesOfADeletedFolderComeBackWithTheirPaths) {
     }
 }
 
+TEST_P(DeletedPieces, ADeletedFolderIsReadPastItsFirstCluster) {
+    // Thirty long names fill several clusters of the folder, written between the files.
+    for (int n = 0; n < 30; ++n)
+        put("Album/Photo number " + std::to_string(n) + ".txt", PatternBytes(700 + 37 * n, 40 + n));
+    put("LAST.TXT", PatternBytes(900, 80));
+    auto deleted = files_;
+    deleted.erase("LAST.TXT");
+    del("Album");
+
+    QuickUndelete q(ui_);
+    ASSERT_TRUE(q.run({image_.string(), "all", 0, 0, {}}));
+    EXPECT_EQ(restoreAll(q, deleted).whole, 30);
+}
+
 TEST_P(DeletedPieces, PngAndZipInPiecesAreConfirmedByTheirChecksums) {
     // The same interleaving with files whose checksums vouch for every byte.
     put("PLAN.PNG", test::MakePng(30, 20, 21));
