@@ -8,6 +8,7 @@
 #include "media/DriveRecord.h"
 #include "media/NtfsStructs.h"
 #include "platform/RawFile.h"
+#include "shell/Strings.h"
 #include "undelete/ClusterWalk.h"
 
 namespace hx::undelete {
@@ -186,13 +187,29 @@ bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, 
     const auto root = ReadClusterRun(exfatView(vol, false), file, vol.rootCluster, kMaxDirBytes);
     ParseExfatDirectory(root.data(), root.size(), "\\", list, folders);
     std::set<std::uint32_t> walked = {vol.rootCluster};
+    int reported = 0;
+    constexpr int kMaxReported = 20;
     for (std::size_t k = 0; k < folders.size(); ++k) {
         ui.yield();
         if (ui.stopRequested()) break;
         const ExfatFolderRef ref = folders[k];
+        // What cannot be read is said with the folder's path; the walk goes on.
+        auto skipped = [&](const char* why) {
+            if (++reported <= kMaxReported) ui.status(shell::LoadStr(0, "Folder ") + ref.path + ": " + shell::LoadStr(0, why));
+        };
+        if (!vol.validCluster(ref.firstCluster)) {
+            skipped("its first cluster lies outside the volume; its files cannot be listed.");
+            continue;
+        }
         // A deleted folder's cluster that is taken again holds another file's bytes now.
-        if (ref.deleted && vol.clusterInUse(ref.firstCluster)) continue;
-        if (!walked.insert(ref.firstCluster).second) continue;
+        if (ref.deleted && vol.clusterInUse(ref.firstCluster)) {
+            skipped("deleted, and its cluster holds another file now; its files cannot be listed.");
+            continue;
+        }
+        if (!walked.insert(ref.firstCluster).second) {
+            skipped("points back to a folder already listed (a loop); it is listed once.");
+            continue;
+        }
         // A deleted folder's chain is gone: without NoFatChain only its first cluster is known.
         const bool contiguous = ref.contiguous;
         const std::uint64_t bytes = (ref.deleted && !contiguous) ? vol.bytesPerCluster() : ref.size;
