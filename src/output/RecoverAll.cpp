@@ -127,7 +127,7 @@ bool RecoverCommand::keepOnce(const fs::path& file, Inspection& seen, bool carve
 
 void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) {
     undelete::QuickUndelete listing(ui_);
-    fileSystemRead = listing.run({req_.source, "all", 0, 0, {}});
+    fileSystemRead = listing.run({req_.source, "all", 0, 0, {}, req_.includePresent});
     ui_.clearStop();
     if (!fileSystemRead) {
         report.notes.push_back(FormatStr(LoadStr(0, "No file system could be read on %0: the whole medium was carved."),
@@ -141,7 +141,8 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const undelete::UndeleteEntry& e = entries[i];
         if (e.isFolder()) continue;
-        const bool deleted = listing.kind() == undelete::UndeleteKind::Ntfs || e.isDeleted();
+        const bool deleted = listing.kind() == undelete::UndeleteKind::Ntfs ? !(e.Attributes & undelete::kAttrLive)
+                                                                            : e.isDeleted();
         if (!deleted && !req_.includePresent) continue;
         const std::string name = e.ListName.empty() ? e.FileName : e.ListName;
         if (deleted && (e.ListSize == 0 || e.Overwritten)) {

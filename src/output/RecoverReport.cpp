@@ -105,7 +105,7 @@ bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
         const fs::path thumb = fs::path("report-files") / ("thumb" + std::to_string(i) + ".jpg");
         h << "<tr><td>";
         if (jpeg && viewing::MakeJpegThumbnail(target / f.path, target / thumb))
-            h << "<img src=\"" << href(thumb) << "\" alt=\"\">";
+            h << "<img src=\"" << href(thumb) << "\" alt=\"\" onload=\"this.dataset.shown=1\">";
         h << "</td><td><a href=\"" << href(f.path) << "\">" << html(f.path.generic_string()) << "</a></td><td>"
           << f.origin << "</td><td>" << f.size << "</td><td>" << html(f.type) << "</td><td>" << html(f.date)
           << "</td><td>" << html(f.camera) << "</td><td" << (f.whole ? ">whole" : " class=\"partial\">partial")

@@ -71,7 +71,8 @@ bool QuickUndelete::run(const QuickUndeleteOptions& options) {
     bool ok = false;
     switch (kind_) {
         case UndeleteKind::Ntfs:
-            ok = ListNtfsDeleted(drive_, entries_, options.typeFilter, options.minMB, options.maxMB, ui_);
+            ok = ListNtfsDeleted(drive_, entries_, options.typeFilter, options.minMB, options.maxMB, ui_,
+                                 options.liveToo);
             break;
         case UndeleteKind::Fat: ok = listFat(options); break;
         case UndeleteKind::Exfat: ok = listExfat(options); break;

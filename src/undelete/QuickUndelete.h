@@ -26,6 +26,7 @@ struct QuickUndeleteOptions {
     double minMB = 0;
     double maxMB = 0;                  // 0: no maximum
     std::filesystem::path workFolder;  // where "DirEnt.dat" is kept; empty: no cache
+    bool liveToo = false;              // NTFS: list the files in use too (marked kAttrLive)
 };
 
 // "all" when every type is selected, the drive is not removable or nothing

@@ -15,7 +15,7 @@ using shell::LoadStr;
 namespace {
 
 bool goesToDeleted(const UndeleteEntry& e, bool allDeleted) {
-    return (allDeleted || e.isDeleted()) && e.FileName.find(".tmp") == std::string::npos &&
+    return ((allDeleted && !(e.Attributes & kAttrLive)) || e.isDeleted()) && e.FileName.find(".tmp") == std::string::npos &&
            e.ListName.find(".tmp") == std::string::npos;
 }
 

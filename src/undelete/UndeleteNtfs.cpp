@@ -146,7 +146,7 @@ bool streamFacts(mft::MapHandle map, const std::uint8_t* data, StreamFacts& f) {
 }  // namespace
 
 bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entries, const std::string& typeFilter,
-                     double minMB, double maxMB, shell::Ui& ui) {
+                     double minMB, double maxMB, shell::Ui& ui, bool liveToo) {
     using namespace media::ntfs;
     CloseMft();
     if (!OpenMft(drive, ui)) return false;
@@ -178,7 +178,8 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
         if (!ParseFileName(chosen, Le32(chosen + 4), fn)) continue;
         const std::string name = LowerAscii(fn.name);
         const bool inUse = Le16(rec + 22) & kRecordInUse;
-        if (name.rfind("-%", 0) != 0 && inUse) continue;
+        if (inUse && !liveToo && name.rfind("-%", 0) != 0) continue;
+        if (inUse && name.rfind('$', 0) == 0) continue;
         if (!all) {
             // Without a dot the whole name stands for the extension.
             const auto dot = name.rfind('.');
@@ -192,6 +193,9 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
         const std::string folder(path);
         if (shell::ContainsNoCase(folder, "temp") || folder.find("QXCache") != std::string::npos ||
             folder.find("Backup") != std::string::npos)
+            continue;
+        if (inUse && (folder.find("$Extend") != std::string::npos ||
+                      folder.find("System Volume Information") != std::string::npos))
             continue;
 
         StreamFacts main;
@@ -209,7 +213,9 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
         e.ListSize = e.Size == 0 ? 1 : e.Size;
         e.FirstCluster = main.firstCluster;
         e.ResidentData = !data[8];
-        e.Overwritten = main.firstInUse ? 1 : 0;
+        const bool live = inUse && name.rfind("-%", 0) != 0;
+        e.Overwritten = main.firstInUse && !live ? 1 : 0;
+        if (live) e.Attributes |= kAttrLive;
         if (const std::uint8_t* si = mft::GetFileStandardInformation(s.map, r)) {
             std::uint32_t vlen = 0;
             const std::uint8_t* v = ResidentValue(si, Le32(si + 4), vlen);

@@ -24,9 +24,10 @@ std::uint32_t MftMap();
 
 // Lists deleted files, and after each its alternate data streams as entries
 // named "name:stream". `typeFilter` is "all" or a text of extensions;
-// minMB/maxMB limit the size (maxMB 0: no maximum).
+// minMB/maxMB limit the size (maxMB 0: no maximum). With `liveToo` the files
+// in use are listed as well, marked kAttrLive (the volume's own files are not).
 bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entries, const std::string& typeFilter,
-                     double minMB, double maxMB, shell::Ui& ui);
+                     double minMB, double maxMB, shell::Ui& ui, bool liveToo = false);
 
 // Writes the data of one record to `targetPath` (resident or from clusters):
 // its unnamed data, or the named stream `stream`.
