@@ -3,8 +3,8 @@
 //   ScanPhotoCard  a card packed with JPEGs, every one recovered and checked
 //   CopyImage      the same card copied as cp does it, for comparison
 //   ScanAgainstCp  the scan and the real cp in turns: the scan's speed as a share of cp's
-//   RecoverAgainstScan  "recover" (carve, keep each content once, report) and the plain scan in
-//                  turns: recover's time as a multiple of the scan's
+//   RecoverAgainstScan  "recover" (carve, keep each content once, report) and the plain scan
+//                  command in turns: recover's time as a multiple of the scan's
 // HX_BENCH_MB (default 2048) sizes the images, HX_BENCH_DIR (default
 // /tmp/hx-bench) holds them and the cache. Run with --benchmark_min_time=1x... e.g.
 //   build/bench/bench_ScanSpeed --benchmark_repetitions=3
@@ -21,6 +21,7 @@
 
 #include "output/RecoverAll.h"
 #include "scan/QuietUi.h"
+#include "scan/ScanCommand.h"
 #include "scan/ScanDisk.h"
 #include "shell/Ui.h"
 #include "viewing/SamplePhoto.h"
@@ -197,7 +198,20 @@ void ScanAgainstCp(benchmark::State& state) {
         freshCache("copy");
         const fs::path cache = freshCache("cache");
         std::size_t found = 0;
-        const double scanSeconds = secondsOf([&] { found = scanInto(image, ".jpgJPEG File ", cache); });
+        // The plain scan as its command runs it (the command line's "scan").
+        const double scanSeconds = secondsOf([&] {
+            QuietUi quiet;
+            scan::ScanRequest plain;
+            plain.source = image.string();
+            plain.cacheFolder = cache;
+            plain.selection = ".jpgJPEG File |";
+            plain.resume = false;
+            plain.newScan = true;
+            plain.smart = false;
+            scan::ScanCommand command(quiet, plain);
+            command.run();
+            found = command.context().FoundNames().size();
+        });
         if (found != photos) state.SkipWithError("not every photo was found");
         state.SetIterationTime(scanSeconds);
         ratios.push_back(cpSeconds / scanSeconds);
@@ -219,7 +233,20 @@ void RecoverAgainstScan(benchmark::State& state) {
     for (auto _ : state) {
         const fs::path cache = freshCache("cache");
         std::size_t found = 0;
-        const double scanSeconds = secondsOf([&] { found = scanInto(image, ".jpgJPEG File ", cache); });
+        // The plain scan as its command runs it (the command line's "scan").
+        const double scanSeconds = secondsOf([&] {
+            QuietUi quiet;
+            scan::ScanRequest plain;
+            plain.source = image.string();
+            plain.cacheFolder = cache;
+            plain.selection = ".jpgJPEG File |";
+            plain.resume = false;
+            plain.newScan = true;
+            plain.smart = false;
+            scan::ScanCommand command(quiet, plain);
+            command.run();
+            found = command.context().FoundNames().size();
+        });
         freshCache("cache");
         const fs::path target = freshCache("recovered");
         QuietUi ui;

@@ -24,15 +24,15 @@ using shell::FormatStr;
 
 struct Inspection {
     std::uint64_t size = 0;
-    std::uint64_t hash = 0x9E3779B97F4A7C15ull;
+    scan::Fingerprint print;
     bool jpegWhole = false;
 };
 using shell::LoadStr;
 
 namespace {
 
-// One read of a written file (never the medium again): its size, a hash of
-// its bytes eight at a time (equal hashes are confirmed byte for byte), and
+// One read of a written file (never the medium again): its size, its
+// fingerprint, and
 // for a JPEG whether its markers walk to its end marker within it.
 bool inspect(const fs::path& file, Inspection& out, bool walkJpeg) {
     std::ifstream in(file, std::ios::binary);
@@ -42,32 +42,18 @@ bool inspect(const fs::path& file, Inspection& out, bool walkJpeg) {
         const std::uint8_t none = 0;
         end.feed(&none, 1);  // not walked: the carving scan ended it by its own markers already
     }
-    std::vector<std::uint64_t> buf((1u << 20) / 8);
-    auto* bytes = reinterpret_cast<std::uint8_t*>(buf.data());
+    std::vector<std::uint8_t> bytes(1u << 20);
+    scan::ContentPrint print;
     while (in) {
-        in.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(buf.size() * 8));
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         const auto n = static_cast<std::size_t>(in.gcount());
-        if (!end.done() && !end.failed()) end.feed(bytes, n);
-        if (n % 8) std::memset(bytes + n, 0, 8 - n % 8);
-        for (std::size_t i = 0; i < (n + 7) / 8; ++i) {
-            out.hash = (out.hash ^ buf[i]) * 0xFF51AFD7ED558CCDull;
-            out.hash ^= out.hash >> 29;
-        }
-        out.size += n;
+        if (!end.done() && !end.failed()) end.feed(bytes.data(), n);
+        print.add(bytes.data(), n);
     }
+    out.size = print.size();
+    out.print = print.value();
     out.jpegWhole = walkJpeg ? end.done() && end.length() <= out.size : true;
     return true;
-}
-
-bool sameBytes(const fs::path& a, const fs::path& b) {
-    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
-    std::vector<char> p(1u << 16), q(1u << 16);
-    while (x && y) {
-        x.read(p.data(), static_cast<std::streamsize>(p.size()));
-        y.read(q.data(), static_cast<std::streamsize>(q.size()));
-        if (x.gcount() != y.gcount() || !std::equal(p.begin(), p.begin() + x.gcount(), q.begin())) return false;
-    }
-    return !x && !y;
 }
 
 // "\Trip\Day1" below the target, each part a name the target can hold.
@@ -119,10 +105,9 @@ private:
 RecoverCommand::RecoverCommand(shell::Ui& ui, RecoverRequest request) : ui_(ui), req_(std::move(request)) {}
 
 bool RecoverCommand::keepOnce(const fs::path& file, Inspection& seen, bool carved) {
-    if (!inspect(file, seen, !carved)) return true;
-    lastKey_ = {seen.size, seen.hash};
-    auto [it, fresh] = seen_.emplace(lastKey_, file);
-    return fresh || !sameBytes(it->second, file);
+    if (seen.size == 0 && !inspect(file, seen, !carved)) return true;
+    lastKey_ = {seen.size, seen.print};
+    return seen_.emplace(lastKey_, file).second;
 }
 
 void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) {
@@ -190,6 +175,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
     scanReq.smart = smart;
     scanReq.resume = false;
     scanReq.newScan = true;
+    scanReq.options.fingerprints = true;  // duplicates are known without reading the files again
     std::error_code ec;
     fs::create_directories(scanReq.cacheFolder, ec);
     PhaseUi phase(ui_, 0.3, 0.7);
@@ -202,6 +188,11 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
         const fs::path file = scanReq.cacheFolder / f.name;
         if (!fs::is_regular_file(file, ec)) continue;
         Inspection seen;
+        if (f.printed && f.size > 0) {
+            seen.size = f.size;
+            seen.print = f.print;
+            seen.jpegWhole = true;
+        }
         if (!keepOnce(file, seen, true)) {
             // Already back as a listed file: the carved copy goes.
             fs::remove(file, ec);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "scan/ContentPrint.h"
 #include "shell/Ui.h"
 
 namespace hx::output {
@@ -66,8 +67,10 @@ private:
 
     shell::Ui& ui_;
     RecoverRequest req_;
-    std::map<std::pair<std::uint64_t, std::uint64_t>, std::filesystem::path> seen_;  // (size, hash) -> file
-    std::pair<std::uint64_t, std::uint64_t> lastKey_;
+    // (size, two hashes of the bytes) -> where the kept copy is
+    using ContentKey = std::pair<std::uint64_t, scan::Fingerprint>;
+    std::map<ContentKey, std::filesystem::path> seen_;
+    ContentKey lastKey_;
 };
 
 // DIR/report.json and DIR/report.html; false when they cannot be written.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "media/DriveRecord.h"
+#include "scan/ContentPrint.h"
 #include "scan/ListedNames.h"
 #include "scan/ScanGeometry.h"
 #include "scan/SignatureTable.h"
@@ -24,6 +25,7 @@ struct ScanOptions {
     bool unattended = false; // the damaged-media recovery drives the scan
     double minMB = 0;        // 0 = no limit
     double maxMB = 0;
+    bool fingerprints = false;  // each found file's fingerprint, taken as its bytes go by
 };
 
 // One found file. The window's lists follow these records row for row.
@@ -34,6 +36,8 @@ struct FoundFile {
     std::uint64_t startUnit = 0;
     std::uint64_t size = 0;        // bytes, after any cut
     std::uint64_t listedSize = 0;  // the listing's byte count when a listed file started there; 0 otherwise
+    bool printed = false;          // `print` is of all its bytes (options.fingerprints)
+    Fingerprint print{};
 };
 
 enum class ScanOutcome { Finished, Stopped, OutOfSpace, Unreadable };

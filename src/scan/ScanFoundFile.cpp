@@ -28,6 +28,7 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
     ++counter_;
     file_ = OpenFile{};
     file_.open = true;
+    file_.printing = ctx_.options.fingerprints;
     file_.capMB = ctx_.options.maxMB;
     file_.ext = shell::ToLower(row.Extension);
     file_.description = shell::Trim(row.DisplayName);
@@ -56,7 +57,7 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
     file_.inWriter = true;
     madeNames_.insert(file_.name);
     if (ctx_.found.size() <= static_cast<std::size_t>(counter_)) ctx_.found.resize(counter_ + 1);
-    ctx_.found[counter_] = FoundFile{file_.name, file_.ext, file_.description, unit_, 0, listedSize};
+    ctx_.found[counter_] = FoundFile{.name = file_.name, .extension = file_.ext, .description = file_.description, .startUnit = unit_, .listedSize = listedSize};
 }
 
 void Scanner::writeBytes(const std::uint8_t* data, std::size_t size) {
@@ -69,6 +70,7 @@ void Scanner::writeBytes(const std::uint8_t* data, std::size_t size) {
         pendingSize_ = size;
     }
     file_.writtenBytes += size;
+    if (file_.printing) file_.print.add(data, size);
 }
 
 void Scanner::flushPending() {
@@ -184,6 +186,8 @@ void Scanner::finishFile() {
     if (!facts.ownName.empty() && facts.ownName != file_.name) nameAsCamera(facts.ownName);
     found.name = file_.name;
     found.size = size;
+    found.printed = file_.printing && file_.print.size() == size;
+    if (found.printed) found.print = file_.print.value();
     found.description = file_.description;
     if (counter_ < 32760) ctx_.List3.push_back(FoundEntryText(counter_, file_.description));
     keepWithinReserve(size);

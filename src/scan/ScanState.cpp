@@ -112,7 +112,7 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
             if (!start || !size || !cut || f[1].empty() || !plainName) {
                 damaged = true;
             } else {
-                ctx.found.push_back(FoundFile{f[1], f[2], f[3], *start, *size, *cut});
+                ctx.found.push_back(FoundFile{.name = f[1], .extension = f[2], .description = f[3], .startUnit = *start, .size = *size, .listedSize = *cut});
             }
         } else if (f[0] == "end") {
             const auto v = wholeNumber(f[1]);

@@ -85,6 +85,8 @@ struct OpenFile {
     std::array<std::uint8_t, 512> repeatPiece{};
     viewing::ExifValues exif;
     bool haveExif = false;
+    bool printing = false;   // every byte written went through `print`
+    ContentPrint print;
 };
 
 class Scanner {

@@ -6,6 +6,8 @@
 
 #include <jpeglib.h>
 
+#include "viewing/ExifThumbnail.h"
+
 namespace hx::viewing {
 
 namespace {
@@ -77,11 +79,36 @@ bool encode(std::FILE* out, const std::vector<JSAMPLE>& pixels, JDIMENSION width
     return true;
 }
 
+// The camera's own small copy, when the photo has one no wider than asked:
+// written as it is, without decoding the photo.
+bool copyEmbedded(std::FILE* in, const std::filesystem::path& thumbnail, int maxWidth) {
+    std::vector<std::uint8_t> head(64 * 1024);
+    head.resize(std::fread(head.data(), 1, head.size(), in));
+    std::rewind(in);
+    const ByteSpan s = FindExifThumbnail(head.data(), head.size());
+    if (s.length == 0) return false;
+    std::vector<JSAMPLE> pixels;
+    JDIMENSION width = 0, height = 0;
+    std::FILE* mem = fmemopen(head.data() + s.offset, s.length, "rb");
+    if (!mem) return false;
+    const bool decodes = decodeScaled(mem, maxWidth, pixels, width, height);
+    std::fclose(mem);
+    if (!decodes || width > static_cast<JDIMENSION>(maxWidth) * 2) return false;
+    std::FILE* out = std::fopen(thumbnail.c_str(), "wb");
+    if (!out) return false;
+    const bool written = std::fwrite(head.data() + s.offset, 1, s.length, out) == s.length;
+    return std::fclose(out) == 0 && written;
+}
+
 }  // namespace
 
 bool MakeJpegThumbnail(const std::filesystem::path& photo, const std::filesystem::path& thumbnail, int maxWidth) {
     std::FILE* in = std::fopen(photo.c_str(), "rb");
     if (!in) return false;
+    if (copyEmbedded(in, thumbnail, maxWidth)) {
+        std::fclose(in);
+        return true;
+    }
     std::vector<JSAMPLE> pixels;
     JDIMENSION width = 0, height = 0;
     const bool decoded = decodeScaled(in, maxWidth, pixels, width, height);

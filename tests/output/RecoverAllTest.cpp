@@ -129,7 +129,9 @@ TEST(RecoverAll, AScanNamesOnlyWhatLiesInOneRunByTheListing) {
     for (const auto& f : command.context().found) {
         names.insert(f.name);
         // Whatever a found file is called, a listed name is only on its own bytes.
-        if (originals.count(f.name)) EXPECT_TRUE(ReadFile(req.cacheFolder / f.name) == originals[f.name]) << f.name;
+        if (originals.count(f.name)) {
+            EXPECT_TRUE(ReadFile(req.cacheFolder / f.name) == originals[f.name]) << f.name;
+        }
     }
     EXPECT_TRUE(names.count("Harbour.jpg"));
     EXPECT_FALSE(names.count("Sunset big.jpg"));

@@ -83,9 +83,14 @@ protected:
         ctx.resumeDrive = "/dev/sdz1";
         ctx.resumeUnit = (1ull << 40) + 1;
         ctx.lastFileOpen = true;
-        ctx.found = {{"R#0000.jpg", ".jpg", "Canon EOS 5D", 17, 2'345'674, 0},
-                     {"_MG_2000.JPG", ".jpg", "JPEG File", 9'000'001, 34'000'001, 34'000'001},
-                     {"R#0002.mov", ".mov", "QuickTime", (1ull << 40) - 3, (1ull << 40) + 1, (1ull << 40) + 1}};
+        auto found = [](const char* name, const char* ext, const char* what, std::uint64_t start, std::uint64_t size,
+                        std::uint64_t listed) {
+            return FoundFile{.name = name, .extension = ext, .description = what, .startUnit = start, .size = size,
+                             .listedSize = listed};
+        };
+        ctx.found = {found("R#0000.jpg", ".jpg", "Canon EOS 5D", 17, 2'345'674, 0),
+                     found("_MG_2000.JPG", ".jpg", "JPEG File", 9'000'001, 34'000'001, 34'000'001),
+                     found("R#0002.mov", ".mov", "QuickTime", (1ull << 40) - 3, (1ull << 40) + 1, (1ull << 40) + 1)};
         return ctx;
     }
     std::string stateText() { return test::ReadFile(cache / kScanStateFile); }
