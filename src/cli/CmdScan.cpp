@@ -49,8 +49,8 @@ int runScan(CliArgs& args) {
         return 1;
     }
 
-    // The file types.
-    std::string selection = "all";
+    // The file types: every type of the type list unless chosen.
+    std::string selection = scan::EveryTypeSelection();
     if (args.has("types")) {
         selection = scan::SelectionForTypes(splitList(args.get("types")));
     } else if (args.has("preset")) {

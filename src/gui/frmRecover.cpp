@@ -1112,8 +1112,7 @@ void frmRecover::fillTypeList() {
     LvwTypes->clear();
     const QString program = q(LoadStr(364, "Program"));
     QSet<QString> seen;
-    for (int n = 0; n <= scan::kLastBuiltInRow; ++n) {
-        const scan::SignatureRow row = scan::BuiltInRow(n);
+    for (const scan::SignatureRow& row : scan::EveryRow()) {
         if (row.Extension.size() < 2 || seen.contains(q(row.key()))) continue;
         seen.insert(q(row.key()));
         auto* item = new QTreeWidgetItem(LvwTypes);

@@ -171,7 +171,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
     scan::ScanRequest scanReq;
     scanReq.source = req_.source;
     scanReq.cacheFolder = found / "QXCache";
-    scanReq.selection = req_.selection;
+    scanReq.selection = req_.selection == "all" ? scan::EveryTypeSelection() : req_.selection;
     scanReq.smart = smart;
     scanReq.resume = false;
     scanReq.newScan = true;

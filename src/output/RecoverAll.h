@@ -19,7 +19,7 @@ namespace hx::output {
 struct RecoverRequest {
     std::string source;                // drive id or image
     std::filesystem::path target;      // DIR: everything goes below it
-    std::string selection = "all";     // the carving scan's types
+    std::string selection = "all";     // the carving scan's types; "all": every type of the type list
     bool includePresent = false;       // copy the live files too
 };
 

@@ -51,8 +51,9 @@ protected:
 };
 
 // The rule for a file found by a row with `extension` whose first unit is `first`
-// (at least 1024 bytes readable).
+// (at least 1024 bytes readable). With `needsStructure` a file whose own
+// structure does not hold is no file of its type.
 std::unique_ptr<FileEndRule> EndRuleFor(const std::string& extension, const std::uint8_t* first,
-                                        std::uint32_t bytesPerSector);
+                                        std::uint32_t bytesPerSector, bool needsStructure = false);
 
 }  // namespace hx::scan

@@ -9,6 +9,7 @@
 #include "scan/FileEndRule.h"
 #include "scan/Ole2End.h"
 #include "viewing/TiffEnd.h"
+#include "viewing/FileStructure.h"
 #include "viewing/PictureCheck.h"
 #include "shell/Text.h"
 
@@ -20,6 +21,8 @@ namespace {
 constexpr std::size_t kHead = 256 * 1024;
 
 const char* const kTiffRaws = ".crw.cr2.dng.nef.raw.raf.x3f.orf.srf.mrw.dcr.bay.pef.tiff.tif.sr2.arw.rw2";
+// Formats whose boxes, chunks, blocks or directories say where they end.
+const char* const kStructured = ".png.gif.bmp.avi.wav.webp.zip.pdf.heic.heif.avif.cr3.mp4.m4v.3gp.mov.jxl.";
 
 std::size_t find(const std::uint8_t* data, std::size_t size, std::string_view what, std::size_t from = 0) {
     return std::string_view(reinterpret_cast<const char*>(data), size).find(what, from);
@@ -90,6 +93,32 @@ public:
         });
         return {true, end > 0 && end < file.written ? end : 0};
     }
+};
+
+// Where the file's own layout ends (boxes, chunks, blocks, directory), read
+// back from the written file without checksums or unpacking. A file whose
+// layout cannot be followed (cut short by the next find, or of a variant not
+// known) keeps what was written, unless its signature alone proves too little.
+class StructureEndRule : public FileEndRule {
+public:
+    explicit StructureEndRule(bool needsStructure) : needsStructure_(needsStructure) {}
+    EndVerdict closed(const ClosedFile& file) override {
+        if (file.listedSize > 0) return {};
+        file.settle();
+        platform::RawFile f;
+        if (!f.open(file.path, platform::RawFile::Mode::Read)) return {};
+        const viewing::FileStructure s = viewing::ReadFileStructure(
+            [&f](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+                return f.readAt(offset, out, length) == length;
+            },
+            file.written, false);
+        if (s.proof == viewing::Proof::None) return {!needsStructure_, 0};
+        if (static_cast<double>(s.end) <= file.minBytes) return {false, 0};
+        return {true, s.end < file.written ? s.end : 0};
+    }
+
+private:
+    bool needsStructure_;
 };
 
 // A Canon CRW names itself and its camera in its heap; its last sector holds
@@ -166,12 +195,14 @@ public:
 }  // namespace
 
 std::unique_ptr<FileEndRule> EndRuleFor(const std::string& extension, const std::uint8_t* first,
-                                        std::uint32_t bytesPerSector) {
+                                        std::uint32_t bytesPerSector, bool needsStructure) {
     if (first[0] == 0xFF && first[1] == 0xD8) return std::make_unique<JpegEndRule>();
     const std::string ext = shell::ToLower(extension);
     if (ext == ".crw") return std::make_unique<CrwEndRule>(bytesPerSector);
     if (ext == ".doc") return std::make_unique<DocEndRule>(first);
     if (ext == ".x3f") return std::make_unique<X3fEndRule>();
+    if (ext.size() > 1 && std::string_view(kStructured).find(ext + ".") != std::string_view::npos)
+        return std::make_unique<StructureEndRule>(needsStructure);
     if (!ext.empty() && std::string_view(kTiffRaws).find(ext) != std::string_view::npos)
         return std::make_unique<TiffRawEndRule>();
     return std::make_unique<FileEndRule>();

@@ -22,7 +22,7 @@ void Scanner::buildSecondTable() {
     const std::string selected = TableExtensions(ctx_.table);
     std::string listedExts;
     for (const auto& e : ctx_.listed) listedExts += extensionOf(e.name) + "|";
-    for (auto& row : BuildSignatureTable("all")) {
+    for (auto& row : BuildSignatureTable(EveryTypeSelection())) {
         const std::string ext = shell::ToLower(row.Extension);
         if (selected.find(ext) != std::string::npos) continue;
         if (listedExts.find(ext + "|") == std::string::npos) continue;

@@ -1,7 +1,8 @@
 #pragma once
-// Which row of a scan table a unit starts: candidate rows per first byte, in
-// table order, so that the first match is the one a walk of every row from
-// the top would find.
+// Which row of a scan table a unit starts: candidate rows per byte at their
+// signature's place (the first byte, or the fifth for a box type), in table
+// order, so that the first match is the one a walk of every row from the top
+// would find.
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -21,8 +22,10 @@ public:
 
 private:
     const SignatureTable* table_ = nullptr;
-    std::array<std::vector<std::uint32_t>, 256> candidates_;
+    std::array<std::vector<std::uint32_t>, 256> candidates_;  // signatures at the unit's start, by first byte
+    std::array<std::vector<std::uint32_t>, 256> boxed_;       // signatures further in, by their first byte
     std::array<bool, 256> any_{};
+    bool anyBoxed_ = false;
 };
 
 }  // namespace hx::scan

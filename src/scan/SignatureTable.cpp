@@ -119,6 +119,42 @@ const RowText kRows[kLastBuiltInRow + 1] = {
     /*90*/ {nullptr, 0, "", "", ""},
 };
 
+struct ModernText {
+    const char* ext;
+    const char* name;
+    const char* sig1;
+    const char* sig2;
+    std::uint8_t offset;
+    bool needsStructure;
+};
+
+// ISO-BMFF files start with a box whose type follows its 4-byte size.
+const ModernText kModern[] = {
+    {".heic", "HEIC Photo", "6674797068656963", "", 4, false},  // ftypheic
+    {".heic", "HEIC Photo", "6674797068656978", "", 4, false},  // ftypheix
+    {".heif", "HEIF Photo", "667479706D696631", "", 4, false},  // ftypmif1
+    {".avif", "AVIF Photo", "6674797061766966", "", 4, false},  // ftypavif
+    {".cr3", "Canon CR3", "6674797063727820", "", 4, false},    // ftypcrx
+    {".mp4", "MP4 Video", "6674797069736F6D", "", 4, false},    // ftypisom
+    {".mp4", "MP4 Video", "667479706D703432", "", 4, false},    // ftypmp42
+    {".mp4", "MP4 Video", "667479706D703431", "", 4, false},    // ftypmp41
+    {".mp4", "MP4 Video", "6674797061766331", "", 4, false},    // ftypavc1
+    {".m4v", "M4V Video", "667479704D345620", "", 4, false},    // ftypM4V
+    {".3gp", "3GP Video", "66747970336770", "", 4, false},      // ftyp3gp
+    {".mov", "QuickTime", "6674797071742020", "", 4, false},    // ftypqt
+    // QuickTime movies of old open with one of these boxes: kept only when the boxes add up.
+    {".mov", "QuickTime", "6D6F6F76", "", 4, true},  // moov
+    {".mov", "QuickTime", "6D646174", "", 4, true},  // mdat
+    {".mov", "QuickTime", "77696465", "", 4, true},  // wide
+    {".mov", "QuickTime", "66726565", "", 4, true},  // free
+    {".jxl", "JPEG XL", "0000000C4A584C200D0A870A", "", 0, false},
+    {".webp", "WebP Image", "52494646", "5745425056503820", 0, false},  // RIFF....WEBPVP8
+    {".webp", "WebP Image", "52494646", "574542505650384C", 0, false},  // WEBPVP8L
+    {".webp", "WebP Image", "52494646", "5745425056503858", 0, false},  // WEBPVP8X
+    {".orf", "OM System", "4949524F", "4F4D204469676974616C", 0, false},  // IIRO, "OM Digital"
+    {".arw", "Sony ARW", "49492A0008000000", "534F4E59", 0, false},        // "SONY"
+};
+
 std::size_t weightPrevious(const SignatureRow& r) { return 4 * r.Signature1.size() + r.Signature2.size(); }
 std::size_t weightNew(const SignatureRow& r) { return 8 * r.Signature1.size() + 2 * r.Signature2.size(); }
 
@@ -158,6 +194,36 @@ SignatureRow BuiltInRow(int number) {
     return row;
 }
 
+SignatureRow ModernRow(int number) {
+    SignatureRow row;
+    if (number < 0 || number >= ModernRowCount()) return row;
+    const ModernText& t = kModern[number];
+    row.Extension = t.ext;
+    row.DisplayName = FixedName(t.name);
+    row.Signature1 = HexToBytes(t.sig1);
+    row.Signature2 = HexToBytes(t.sig2);
+    row.SignatureOffset = t.offset;
+    row.NeedsStructure = t.needsStructure;
+    return row;
+}
+
+int ModernRowCount() { return static_cast<int>(std::size(kModern)); }
+
+std::vector<SignatureRow> EveryRow() {
+    std::vector<SignatureRow> rows;
+    for (int n = 0; n <= kLastBuiltInRow; ++n)
+        if (SignatureRow row = BuiltInRow(n); !row.Extension.empty()) rows.push_back(std::move(row));
+    for (int n = 0; n < ModernRowCount(); ++n) rows.push_back(ModernRow(n));
+    return rows;
+}
+
+std::string EveryTypeSelection() {
+    std::string selection;
+    for (const auto& row : EveryRow())
+        if (selection.find(row.key()) == std::string::npos) selection += row.key();
+    return selection + "|";
+}
+
 SignatureTable BuildSignatureTable(const std::string& selection) {
     SignatureTable table(1);  // index 0: the spare slot
     const bool all = selection == "all";
@@ -175,6 +241,10 @@ SignatureTable BuildSignatureTable(const std::string& selection) {
         table.emplace_back();
     }
     table.pop_back();
+    for (int n = 0; n < ModernRowCount(); ++n) {
+        SignatureRow row = ModernRow(n);
+        if (selection.find(row.key()) != std::string::npos) table.push_back(std::move(row));
+    }
     return table;
 }
 
@@ -183,7 +253,8 @@ void OrderForScan(SignatureTable& table) {
         for (std::size_t i = 0; i < j; ++i) {
             const SignatureRow& a = table[i];
             const SignatureRow& b = table[j];
-            const bool prefix = b.Signature1.compare(0, a.Signature1.size(), a.Signature1) == 0 &&
+            const bool prefix = a.SignatureOffset == b.SignatureOffset &&
+                                b.Signature1.compare(0, a.Signature1.size(), a.Signature1) == 0 &&
                                 b.Signature1.size() >= a.Signature1.size();
             if (prefix && (b.Signature1.size() > a.Signature1.size() || b.Signature2.size() > a.Signature2.size())) {
                 std::rotate(table.begin() + static_cast<std::ptrdiff_t>(i),

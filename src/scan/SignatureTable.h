@@ -17,6 +17,11 @@ struct SignatureRow {
     std::int16_t Aux1 = 0;
     std::int16_t Aux2 = 0;
     std::int32_t AuxCount = 0;
+    // Rows beyond the original table: where Signature1 lies in the unit (an
+    // ISO-BMFF box type follows the box's size), and whether a found file is
+    // kept only when its own structure holds (a short or common signature).
+    std::uint8_t SignatureOffset = 0;
+    bool NeedsStructure = false;
 
     // Extension immediately followed by the padded display name.
     std::string key() const { return Extension + DisplayName; }
@@ -33,8 +38,18 @@ std::string FixedName(const std::string& name);
 SignatureRow BuiltInRow(int number);
 constexpr int kLastBuiltInRow = 90;
 
+// Rows for the formats of today's cameras and phones (HEIC, CR3, MP4, WebP,
+// ...), kept apart from the original table: "all" does not take them.
+SignatureRow ModernRow(int number);
+int ModernRowCount();
+
+// Every row of both tables, in the order of the type list.
+std::vector<SignatureRow> EveryRow();
+// The selection of every type of the type list, both tables.
+std::string EveryTypeSelection();
+
 // Rebuilds the table from the selection: a row is taken when the selection
-// contains its key or is exactly "all".
+// contains its key or is exactly "all" (the original rows only).
 SignatureTable BuildSignatureTable(const std::string& selection);
 
 // Moves more specific variants (longer first or second signature over the

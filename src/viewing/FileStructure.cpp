@@ -102,7 +102,7 @@ FileStructure jpeg(const Source& s) {
 }
 
 // Chunks of length, type, data and CRC from the signature to IEND.
-FileStructure png(const Source& s) {
+FileStructure png(const Source& s, bool checkContent) {
     std::uint64_t at = 8;
     for (int n = 0; n < kMaxParts; ++n) {
         std::uint8_t h[8], c[4];
@@ -111,9 +111,9 @@ FileStructure png(const Source& s) {
         if (len > 0x7FFFFFFFu || !isTag(h + 4) || (n == 0 && std::memcmp(h + 4, "IHDR", 4) != 0)) return {};
         if (!s.get(at + 8 + len, 4, c)) return {};
         uLong crc = crc32(0, h + 4, 4);
-        if (!s.crc(at + 8, len, crc) || crc != Be32(c)) return {};
+        if (checkContent && (!s.crc(at + 8, len, crc) || crc != Be32(c))) return {};
         at += 12ull + len;
-        if (std::memcmp(h + 4, "IEND", 4) == 0) return {Proof::Content, at};
+        if (std::memcmp(h + 4, "IEND", 4) == 0) return {checkContent ? Proof::Content : Proof::Layout, at};
     }
     return {};
 }
@@ -229,9 +229,10 @@ void zip64Sizes(const std::vector<std::uint8_t>& extra, std::uint64_t& size, std
     }
 }
 
-FileStructure zip(const Source& s) {
+FileStructure zip(const Source& s, bool checkContent) {
     ZipEnd z;
     if (!findZipEnd(s, z) || z.entries > static_cast<std::uint64_t>(kMaxParts)) return {};
+    if (!checkContent) return {Proof::Layout, z.end};
     bool checked = true;
     std::uint64_t at = z.directory;
     for (std::uint64_t n = 0; n < z.entries; ++n) {
@@ -280,7 +281,8 @@ FileStructure isoBoxes(const Source& s) {
         if (box < header) break;
         if (box > s.size() - at) return {};  // cut short
         const std::string_view type(reinterpret_cast<const char*>(h + 4), 4);
-        media = media || type == "moov" || type == "meta" || type == "moof" || type == "mdat";
+        media = media || type == "moov" || type == "meta" || type == "moof" || type == "mdat" || type == "jxlc" ||
+                type == "jxlp";
         at += box;
     }
     if (!media || n < 2) return {};
@@ -350,7 +352,7 @@ Kind kindOf(const std::uint8_t* h, std::size_t n) {
     if (starts("\x89PNG\r\n\x1A\n")) return Kind::Png;
     if (starts("GIF87a") || starts("GIF89a")) return Kind::Gif;
     if (starts("PK\x03\x04")) return Kind::Zip;
-    for (const char* box : {"ftyp", "moov", "mdat", "wide", "free", "skip", "pnot"})
+    for (const char* box : {"ftyp", "moov", "mdat", "wide", "free", "skip", "pnot", "JXL "})
         if (starts(box, 4)) return Kind::Iso;
     if (starts("RIFF")) return Kind::Riff;
     if (starts("BM")) return Kind::Bmp;
@@ -363,16 +365,16 @@ Kind kindOf(const std::uint8_t* h, std::size_t n) {
 
 bool HasFileStructure(const std::uint8_t* head, std::size_t size) { return kindOf(head, size) != Kind::None; }
 
-FileStructure ReadFileStructure(const ReadAt& read, std::uint64_t size) {
+FileStructure ReadFileStructure(const ReadAt& read, std::uint64_t size, bool checkContent) {
     const Source s(read, size);
     std::uint8_t head[16] = {};
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, sizeof head));
     if (!s.get(0, n, head)) return {};
     switch (kindOf(head, n)) {
-        case Kind::Jpeg: return jpeg(s);
-        case Kind::Png: return png(s);
+        case Kind::Jpeg: return checkContent ? jpeg(s) : FileStructure{};
+        case Kind::Png: return png(s, checkContent);
         case Kind::Gif: return gif(s);
-        case Kind::Zip: return zip(s);
+        case Kind::Zip: return zip(s, checkContent);
         case Kind::Iso: return isoBoxes(s);
         case Kind::Riff: return riff(s);
         case Kind::Bmp: return bmp(s);
@@ -383,14 +385,14 @@ FileStructure ReadFileStructure(const ReadAt& read, std::uint64_t size) {
     return {};
 }
 
-FileStructure ReadFileStructure(const std::uint8_t* data, std::size_t size) {
+FileStructure ReadFileStructure(const std::uint8_t* data, std::size_t size, bool checkContent) {
     return ReadFileStructure(
         [data, size](std::uint64_t at, std::size_t n, std::uint8_t* out) {
             if (at > size || n > size - at) return false;
             std::memcpy(out, data + at, n);
             return true;
         },
-        size);
+        size, checkContent);
 }
 
 }  // namespace hx::viewing

@@ -24,9 +24,11 @@ struct FileStructure {
     std::uint64_t end = 0;  // the file's length by its structure (0 with Proof::None)
 };
 
-// `read` reads from the file's first byte; `size` bytes are there.
-FileStructure ReadFileStructure(const ReadAt& read, std::uint64_t size);
-FileStructure ReadFileStructure(const std::uint8_t* data, std::size_t size);
+// `read` reads from the file's first byte; `size` bytes are there. Without
+// `checkContent` only the layout is walked (no checksums, no unpacking, no
+// decode): enough to know where a file ends, at a small cost.
+FileStructure ReadFileStructure(const ReadAt& read, std::uint64_t size, bool checkContent = true);
+FileStructure ReadFileStructure(const std::uint8_t* data, std::size_t size, bool checkContent = true);
 
 // The first bytes are those of a format that ReadFileStructure knows.
 bool HasFileStructure(const std::uint8_t* head, std::size_t size);

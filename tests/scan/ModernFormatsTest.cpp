@@ -1,0 +1,98 @@
+// Files of today's cameras and phones, and of formats whose layout says
+// where they end, come back byte-identical from a formatted card and from a
+// medium with no file system at all.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "fixtures/CardFixture.h"
+#include "fixtures/SampleFiles.h"
+#include "scan/ScanCommand.h"
+#include "scan/ScanState.h"
+#include "scan/SignatureTable.h"
+
+namespace hx::scan {
+namespace {
+
+using test::PatternBytes;
+
+std::string box(const std::string& type, const std::string& payload) {
+    const auto size = static_cast<std::uint32_t>(payload.size() + 8);
+    std::string b = {char(size >> 24), char(size >> 16), char(size >> 8), char(size)};
+    return b + type + payload;
+}
+
+// name -> bytes of one file of each kind.
+std::map<std::string, std::string> samples() {
+    return {
+        {"IMG_0001.HEIC", test::MakeHeic(41000, 1)},
+        {"IMG_0002.AVIF", test::MakeIsoFile("avif", {{"meta", std::string(40, 'm')}, {"mdat", PatternBytes(23000, 2)}})},
+        {"IMG_0003.CR3", test::MakeCr3(52000, 3)},
+        {"MVI_0004.MP4", test::MakeMp4(70001, 4)},
+        {"MVI_0005.MOV", test::MakeIsoFile("qt  ", {{"mdat", PatternBytes(33000, 5)}, {"moov", PatternBytes(900, 6)}})},
+        {"OLD_0006.MOV", box("wide", "") + box("mdat", PatternBytes(27000, 7)) + box("moov", PatternBytes(500, 8))},
+        {"PIC_0007.WEBP", test::MakeRiff("WEBP", "VP8 ", 19001, 9)},
+        {"PIC_0008.JXL", std::string("\0\0\0\x0CJXL \r\n\x87\n", 12) + box("ftyp", "jxl \0\0\0\0jxl ") +
+                             box("jxlc", PatternBytes(15000, 10))},
+        {"PIC_0009.PNG", test::MakePng(90, 70, 11)},
+        {"PIC_0010.GIF", test::MakeGif(120, 90, 12)},
+        {"DOCS0011.ZIP", test::MakeZip({{"a.txt", PatternBytes(9000, 13), false}, {"b.txt", std::string(30000, 'b')}})},
+        {"DOC_0012.PDF", test::MakePdf(25000, 14)},
+        {"PIC_0013.BMP", test::MakeBmp(90, 60, 15)},
+    };
+}
+
+using ModernFormats = test::CardFixture;
+
+// Each sample's bytes are among the found files.
+void expectAllBack(const std::map<std::string, std::string>& files, const std::filesystem::path& cache,
+                   const ScanContext& ctx) {
+    std::set<std::string> found;
+    for (const auto& name : ctx.FoundNames()) found.insert(test::ReadFile(cache / name));
+    for (const auto& [name, bytes] : files) EXPECT_TRUE(found.count(bytes)) << name << " did not come back whole";
+}
+
+TEST_F(ModernFormats, AFormattedCardGivesEveryOneBack) {
+    makeCard(64, 8, 16);
+    const auto files = samples();
+    for (const auto& [name, bytes] : files) ASSERT_TRUE(test::FatPutFile(image, name, bytes));
+    ASSERT_TRUE(test::QuickFormatCard(image, 8, 16));
+    auto ctx = context(EveryTypeSelection());
+    ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    expectAllBack(files, cache, ctx);
+}
+
+TEST_F(ModernFormats, AMediumWithNoFileSystemGivesEveryOneBack) {
+    // The files one after another at 4 KiB boundaries, other data between them.
+    std::string medium = PatternBytes(64 * 1024, 90);
+    const auto files = samples();
+    for (const auto& [name, bytes] : files) {
+        medium += bytes;
+        medium.resize((medium.size() + 4095) / 4096 * 4096 + 8192, '\0');
+    }
+    medium += PatternBytes(64 * 1024, 91);
+    test::WriteFile(image, medium);
+    ScanRequest req;
+    req.source = image.string();
+    req.cacheFolder = cache;
+    req.selection = EveryTypeSelection();
+    req.resume = false;
+    req.newScan = true;
+    req.smart = false;
+    ScanCommand command(ui, req);
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    expectAllBack(files, cache, command.context());
+}
+
+TEST(ModernRows, KeptApartFromTheOriginalTableAndChosenByExtension) {
+    const std::size_t original = BuildSignatureTable("all").size();
+    EXPECT_EQ(original, 84u);
+    const SignatureTable every = BuildSignatureTable(EveryTypeSelection());
+    EXPECT_EQ(every.size(), original + static_cast<std::size_t>(ModernRowCount()));
+    const SignatureTable heic = BuildSignatureTable(SelectionForTypes({"heic", "cr3"}));
+    ASSERT_EQ(heic.size(), 3u);
+    for (const auto& row : heic) EXPECT_EQ(row.SignatureOffset, 4);
+}
+
+}  // namespace
+}  // namespace hx::scan
