@@ -30,6 +30,7 @@ struct ClosedFile {
 struct EndVerdict {
     bool keep = true;
     std::uint64_t end = 0;  // the file's length by its structure; 0 = as written
+    bool damaged = false;   // a picture that does not decode cleanly to its end
 };
 
 class FileEndRule {

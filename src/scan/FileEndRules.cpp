@@ -68,10 +68,13 @@ public:
         }
         if (!check.decodes) return {false, 0};
         const std::uint64_t end = endKnown ? finder_.length() : (check.complete ? check.end : 0);
+        // Decoded whole here (its markers did not lead to its end): a fault
+        // on the way may be where the file system split it.
+        const bool damaged = !endKnown && (!check.complete || check.warnings > 0);
         // A listed picture is as long as its listing says.
-        if (end == 0 || file.listedSize > 0) return {};
+        if (end == 0 || file.listedSize > 0) return {true, 0, damaged};
         if (static_cast<double>(end) <= file.minBytes) return {false, 0};
-        return {true, end < file.written ? end : 0};
+        return {true, end < file.written ? end : 0, damaged};
     }
 
 private:

@@ -1,5 +1,7 @@
 #include "scan/Scanner.h"
 
+#include "scan/SplitPhotos.h"
+
 namespace hx::scan {
 namespace detail {
 
@@ -317,6 +319,7 @@ ScanOutcome Scanner::run() {
     // that would never come.
     if (stopped && unit_ >= endUnit_) stopped = false;
     settleWrites(stopped);
+    if (!stopped && !outOfSpace_ && !ctx_.lastFileOpen) JoinSplitPhotos(ctx_, geo_);
     return report(stopped);
 }
 

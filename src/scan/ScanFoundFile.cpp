@@ -186,6 +186,7 @@ void Scanner::finishFile() {
     if (!facts.ownName.empty() && facts.ownName != file_.name) nameAsCamera(facts.ownName);
     found.name = file_.name;
     found.size = size;
+    found.damaged = verdict.damaged;
     found.printed = file_.printing && file_.print.size() == size;
     if (found.printed) found.print = file_.print.value();
     found.description = file_.description;

@@ -76,9 +76,18 @@ void errorExit(j_common_ptr cinfo) {
     std::longjmp(err->jump, 1);
 }
 
-// Silent, but corrupt data is counted.
+struct ErrorManagerWithFault {
+    ErrorManager base;
+    std::uint64_t firstFault = ~0ull;
+};
+
+// Silent, but corrupt data is counted, and where it was first met kept.
 void quietMessage(j_common_ptr cinfo, int level) {
-    if (level < 0) ++cinfo->err->num_warnings;
+    if (level >= 0) return;
+    if (cinfo->err->num_warnings++ == 0 && cinfo->is_decompressor) {
+        const auto* src = reinterpret_cast<const Source*>(reinterpret_cast<j_decompress_ptr>(cinfo)->src);
+        reinterpret_cast<ErrorManagerWithFault*>(cinfo->err)->firstFault = src->supplied - src->pub.bytes_in_buffer;
+    }
 }
 
 struct DecodeState {
@@ -120,7 +129,8 @@ void decode(jpeg_decompress_struct* cinfo, ErrorManager* err, DecodeState* state
 JpegCheck run(Source& source, bool startOnly) {
     JpegCheck result;
     jpeg_decompress_struct cinfo;
-    ErrorManager err;
+    ErrorManagerWithFault faults;
+    ErrorManager& err = faults.base;
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = errorExit;
     err.pub.emit_message = quietMessage;
@@ -145,6 +155,7 @@ JpegCheck run(Source& source, bool startOnly) {
     result.height = static_cast<int>(cinfo.image_height);
     result.ranOut = source.ranOut;
     result.warnings = static_cast<int>(err.pub.num_warnings);
+    result.firstFault = faults.firstFault;
     if (state.finished && !source.ranOut) {
         result.complete = true;
         result.end = source.supplied - source.pub.bytes_in_buffer;

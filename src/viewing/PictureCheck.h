@@ -12,6 +12,7 @@ struct JpegCheck {
     std::uint64_t end = 0;      // bytes up to and including the end marker (when complete)
     bool ranOut = false;        // the data ended before the decode did
     int warnings = 0;           // corrupt data the decoder filled in (wrong bytes in the middle, say)
+    std::uint64_t firstFault = ~0ull;  // about where the first corrupt data was met (bytes read by then)
     int width = 0;
     int height = 0;
 };

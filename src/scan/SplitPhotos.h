@@ -1,0 +1,19 @@
+#pragma once
+// Photos that the file system wrote in two pieces. A found JPEG that stops
+// decoding cleanly is cut where the fault begins, at a unit boundary, and
+// its continuation is looked for on the medium: a few units further on (a
+// gap of other data) or right after another whole file found there. A join
+// is kept only when the picture decodes cleanly across it and to its end.
+// Only damaged pictures cost anything; every search is bounded.
+#include <cstdint>
+
+#include "scan/ScanDisk.h"
+#include "scan/ScanGeometry.h"
+
+namespace hx::scan {
+
+// Joins the damaged JPEGs among ctx.found (their cache files are rewritten,
+// their sizes updated). Returns how many were joined.
+int JoinSplitPhotos(ScanContext& ctx, const ScanGeometry& geo);
+
+}  // namespace hx::scan

@@ -1,0 +1,69 @@
+// Photos that a file system wrote in two pieces, with other data or another
+// whole photo between the pieces, come back joined and byte-identical.
+#include <gtest/gtest.h>
+
+#include "fixtures/CardFixture.h"
+#include "scan/SignatureTable.h"
+
+namespace hx::scan {
+namespace {
+
+class SplitPhotos : public test::CardFixture {
+protected:
+    void SetUp() override {
+        CardFixture::SetUp();
+        if (IsSkipped()) return;
+        makeCard(64, 8, 16);
+        ASSERT_TRUE(test::QuickFormatCard(image, 8, 16));
+        cluster_ = clusterBytes();
+    }
+    // Bytes at the next free cluster; returns the number of clusters taken.
+    std::uint64_t put(const std::string& bytes) {
+        writeAtCluster(next_, bytes);
+        const std::uint64_t n = (bytes.size() + cluster_ - 1) / cluster_;
+        next_ += n;
+        return n;
+    }
+    // Photo n in two pieces cut at a cluster boundary near its middle, `between` written between them.
+    void putSplit(int n, const std::string& between) {
+        photos[n] = test::MakeTestJpeg(n, 640, 480);
+        const std::size_t cut = photos[n].size() / 2 / cluster_ * cluster_;
+        put(photos[n].substr(0, cut));
+        put(between);
+        put(photos[n].substr(cut));
+    }
+
+    std::size_t cluster_ = 0;
+    std::uint64_t next_ = 10;
+};
+
+TEST_F(SplitPhotos, PiecesAroundOtherDataOrAnotherPhotoAreJoined) {
+    for (int n = 0; n < 30; ++n) putSplit(n, test::PatternBytes(cluster_ * (1 + n % 8), 500 + n));
+    for (int n = 30; n < 50; ++n) {
+        photos[100 + n] = test::MakeTestJpeg(100 + n, 320, 240);
+        putSplit(n, photos[100 + n]);
+    }
+    auto ctx = context(EveryTypeSelection());
+    ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    const std::vector<int> back = intact(ctx);
+    int split = 0, between = 0;
+    for (int n : back) (n < 100 ? split : between)++;
+    EXPECT_GE(split, 45) << "of 50 split photos";  // all 50 come back today
+    EXPECT_EQ(between, 20) << "the photos between the pieces stay whole";
+    // No found file is a piece of another.
+    EXPECT_EQ(back.size(), ctx.found.size());
+}
+
+TEST_F(SplitPhotos, WholePhotosAreLeftAlone) {
+    for (int n = 0; n < 6; ++n) {
+        photos[n] = test::MakeTestJpeg(n, 640, 480);
+        put(photos[n]);
+    }
+    auto ctx = context(EveryTypeSelection());
+    ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    for (const auto& f : ctx.found) EXPECT_FALSE(f.damaged) << f.name;
+}
+
+}  // namespace
+}  // namespace hx::scan
