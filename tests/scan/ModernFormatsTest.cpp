@@ -84,6 +84,36 @@ TEST_F(ModernFormats, AMediumWithNoFileSystemGivesEveryOneBack) {
     expectAllBack(files, cache, command.context());
 }
 
+// Files written by the tools that make them: heif-enc (HEIC, AVIF), cwebp
+// (lossy and lossless WebP), img2webp (an animation), ImageMagick (PNG, GIF).
+TEST_F(ModernFormats, FilesMadeByTheirOwnToolsComeBackFromAFormattedCard) {
+    for (const char* tool : {"heif-enc", "cwebp", "img2webp", "convert"})
+        if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " missing (scripts/install-deps.sh installs it)";
+    const auto src = dir / "src";
+    std::filesystem::create_directories(src);
+    test::WriteFile(src / "a.jpg", test::MakeTestJpeg(61, 640, 480));
+    test::WriteFile(src / "b.jpg", test::MakeTestJpeg(62, 480, 360));
+    const std::string s = "'" + src.string() + "/";
+    for (const std::string& command :
+         {"heif-enc -q 60 " + s + "a.jpg' -o " + s + "a.heic'", "heif-enc -A -q 60 " + s + "b.jpg' -o " + s + "b.avif'",
+          "cwebp -quiet -q 80 " + s + "a.jpg' -o " + s + "a.webp'",
+          "cwebp -quiet -lossless " + s + "b.jpg' -o " + s + "b.webp'",
+          "convert " + s + "a.jpg' " + s + "a.png'", "convert " + s + "a.jpg' -negate " + s + "a2.png'",
+          "convert " + s + "b.jpg' -colors 64 " + s + "b.gif'",
+          "img2webp -loop 0 -lossy " + s + "a.png' " + s + "a2.png' -o " + s + "anim.webp'"})
+        ASSERT_EQ(test::RunCommand(command), 0) << command;
+    std::map<std::string, std::string> files;
+    for (const char* name : {"a.heic", "b.avif", "a.webp", "b.webp", "anim.webp", "a.png", "b.gif"})
+        files[name] = test::ReadFile(src / name);
+    makeCard(64, 8, 16);
+    int n = 0;
+    for (const auto& [name, bytes] : files) ASSERT_TRUE(test::FatPutFile(image, "F" + std::to_string(n++) + name, bytes));
+    ASSERT_TRUE(test::QuickFormatCard(image, 8, 16));
+    auto ctx = context(EveryTypeSelection());
+    ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    expectAllBack(files, cache, ctx);
+}
+
 TEST(ModernRows, KeptApartFromTheOriginalTableAndChosenByExtension) {
     const std::size_t original = BuildSignatureTable("all").size();
     EXPECT_EQ(original, 84u);
