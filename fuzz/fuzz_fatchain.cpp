@@ -8,7 +8,7 @@
 
 #include "media/AllocationBitmap.h"
 #include "media/DriveInfo.h"
-#include "platform/LittleEndian.h"
+#include "platform/ByteOrder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace hx::media;

@@ -7,7 +7,7 @@
 #include "media/NtfsRecords.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"
-#include "platform/LittleEndian.h"
+#include "platform/ByteOrder.h"
 #include "platform/PartitionTable.h"
 #include "platform/RawFile.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/LittleEndian.h"
+#include "platform/ByteOrder.h"
 
 namespace hx::media::ntfs {
 

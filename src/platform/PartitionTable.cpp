@@ -5,7 +5,7 @@
 #include <cstring>
 #include <set>
 
-#include "platform/LittleEndian.h"
+#include "platform/ByteOrder.h"
 
 namespace hx::platform {
 

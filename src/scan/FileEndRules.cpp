@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/LittleEndian.h"
+#include "platform/ByteOrder.h"
 #include "platform/RawFile.h"
 #include "scan/FileEndRule.h"
 #include "scan/Ole2End.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/LittleEndian.h"
+#include "platform/ByteOrder.h"
 
 namespace hx::scan {
 

@@ -1,5 +1,4 @@
 #include "scan/ScanState.h"
-#include "shell/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,6 +7,9 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+
+#include "platform/ByteOrder.h"
+#include "shell/Text.h"
 
 namespace hx::scan {
 
@@ -155,8 +157,8 @@ bool ReadSearchedFile(const fs::path& cacheFolder, std::size_t driveLength, std:
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (in.gcount() != static_cast<std::streamsize>(bytes.size())) return false;
     drive = bytes.substr(0, driveLength);
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data() + driveLength);
-    serial = s[0] | s[1] << 8 | s[2] << 16 | static_cast<std::uint32_t>(s[3]) << 24;
+    const auto* s = reinterpret_cast<const std::uint8_t*>(bytes.data() + driveLength);
+    serial = platform::Le32(s);
     return true;
 }
 

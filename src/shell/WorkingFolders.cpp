@@ -128,10 +128,6 @@ bool makeFolder(const fs::path& p) {
 
 }  // namespace
 
-bool ContainsNoCase(const std::string& text, const std::string& part) {
-    return ToLower(text).find(ToLower(part)) != std::string::npos;
-}
-
 bool DriveReady(const fs::path& path) {
     if (path.empty() || !path.is_absolute()) return false;
     std::error_code ec;

@@ -10,12 +10,13 @@
 #include <filesystem>
 #include <string>
 
+#include "shell/Text.h"
+
 #include "shell/Ui.h"
 #include "shell/WorkingState.h"
 
 namespace hx::shell {
 
-bool ContainsNoCase(const std::string& text, const std::string& part);
 bool DriveReady(const std::filesystem::path& path);
 // Where "Recovered/" goes for a cache: the media mount folder, else the home
 // folder when the cache is below it, else the folder holding QXCache.

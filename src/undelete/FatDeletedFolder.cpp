@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/ByteOrder.h"
 #include "platform/RawFile.h"
 #include "undelete/UndeleteFat.h"
 
@@ -101,9 +102,9 @@ void claimFiles(const FatVolume& vol, const std::uint8_t* d, std::size_t size, s
     for (std::size_t at = 0; at + 32 <= size; at += 32) {
         const std::uint8_t* e = d + at;
         if (e[0] == 0 || e[11] == 0x0F || e[0] == '.') continue;
-        std::uint32_t first = e[26] | e[27] << 8;
-        if (vol.fatBits == 32) first |= static_cast<std::uint32_t>(e[20] | e[21] << 8) << 16;
-        const std::uint64_t size32 = e[28] | e[29] << 8 | e[30] << 16 | static_cast<std::uint64_t>(e[31]) << 24;
+        std::uint32_t first = platform::Le16(e + 26);
+        if (vol.fatBits == 32) first |= static_cast<std::uint32_t>(platform::Le16(e + 20)) << 16;
+        const std::uint64_t size32 = platform::Le32(e + 28);
         if (!vol.validCluster(first)) continue;
         const std::uint64_t clusters = (e[11] & 0x10) ? 1 : std::max<std::uint64_t>(1, (size32 + bpc - 1) / bpc);
         held.push_back({first, static_cast<std::uint32_t>(std::min<std::uint64_t>(first + clusters - 1, ~0u))});

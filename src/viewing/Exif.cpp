@@ -4,9 +4,12 @@
 #include <cctype>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string_view>
 
 #include "platform/RawFile.h"
+#include "shell/Text.h"
+#include "viewing/TiffReader.h"
 
 namespace hx::viewing {
 
@@ -27,74 +30,71 @@ std::string trim(std::string s) {
     return s;
 }
 
-// Reads the header's values with every offset checked against the data.
+// The header's values with every offset checked against the data: walked
+// from IFD0 and the EXIF sub-directory when they are sound, searched byte-wise
+// for their tags otherwise.
 class Tiff {
 public:
-    Tiff(std::string_view data, std::size_t header) : d_(data), h_(header), big_(data[header] == 'M') {}
-
-    bool has(std::size_t pos, std::size_t n) const { return pos <= d_.size() && n <= d_.size() - pos; }
-    std::uint32_t u16(std::size_t pos) const {
-        if (!has(pos, 2)) return 0;
-        auto b = reinterpret_cast<const unsigned char*>(d_.data()) + pos;
-        return big_ ? (b[0] << 8 | b[1]) : (b[1] << 8 | b[0]);
-    }
-    std::uint32_t u32(std::size_t pos) const {
-        if (!has(pos, 4)) return 0;
-        return big_ ? (u16(pos) << 16 | u16(pos + 2)) : (u16(pos + 2) << 16 | u16(pos));
-    }
-
-    // Position of the directory entry of `tag`: walked from IFD0 and the EXIF
-    // sub-directory when they are sound, searched byte-wise otherwise.
-    std::size_t entry(std::uint16_t tag) const {
-        if (walked_) {
-            for (auto& [t, pos] : entries_)
-                if (t == tag) return pos;
-            return std::string_view::npos;
-        }
-        char id[2];
-        id[0] = static_cast<char>(big_ ? tag >> 8 : tag & 0xFF);
-        id[1] = static_cast<char>(big_ ? tag & 0xFF : tag >> 8);
-        return d_.find(std::string_view(id, 2));
+    Tiff(std::string_view data, std::size_t header)
+        : d_(data), h_(header),
+          reader_(reinterpret_cast<const std::uint8_t*>(data.data()) + header, data.size() - header) {
+        opened_ = reader_.open();
     }
 
     void walk() {
-        walked_ = walkIfd(u32(h_ + 4), 0);
+        if (opened_) walked_ = walkIfd(reader_.firstDirectory(), 0);
     }
 
-    std::uint32_t number(std::size_t e) const {
-        const std::uint32_t type = u16(e + 2);
-        if (type == 4 || type == 9) return u32(e + 8);
-        return u16(e + 8);
+    std::optional<TiffEntry> entry(std::uint16_t tag) const {
+        if (walked_) {
+            for (const auto& e : entries_)
+                if (e.tag == tag) return e;
+            return std::nullopt;
+        }
+        const bool little = d_[h_] == 'I';
+        const char id[2] = {static_cast<char>(little ? tag & 0xFF : tag >> 8),
+                            static_cast<char>(little ? tag >> 8 : tag & 0xFF)};
+        const std::size_t at = d_.find(std::string_view(id, 2));
+        if (at == std::string_view::npos || at < h_ || d_.size() - at < 12) return std::nullopt;
+        // Read as an entry where it was found.
+        const auto* p = reinterpret_cast<const std::uint8_t*>(d_.data()) + at;
+        TiffEntry e;
+        e.tag = tag;
+        e.type = reader_.u16(p + 2);
+        e.count = reader_.u32(p + 4);
+        std::memcpy(e.value, p + 8, 4);
+        e.at = at - h_;
+        return e;
     }
 
-    std::string text(std::size_t e) const {
-        const std::uint32_t count = u32(e + 4);
-        if (count == 0 || count > d_.size()) return {};
-        std::size_t at = count <= 4 ? e + 8 : h_ + u32(e + 8);
-        if (!has(at, count)) return {};
-        return std::string(d_.substr(at, count));
+    std::uint32_t number(const TiffEntry& e) const { return reader_.number(e); }
+
+    std::string text(const TiffEntry& e) const {
+        if (e.count == 0 || e.count > d_.size()) return {};
+        std::string out(e.count, '\0');
+        if (e.count <= 4) std::memcpy(out.data(), e.value, e.count);
+        else if (!reader_.read(reader_.valueOffset(e), e.count, reinterpret_cast<std::uint8_t*>(out.data()))) return {};
+        return out;
     }
 
 private:
     bool walkIfd(std::uint32_t offset, int depth) {
-        const std::size_t at = h_ + offset;
-        if (offset < 8 || !has(at, 2) || depth > 1) return false;
-        const std::uint32_t n = u16(at);
-        if (n == 0 || n > 512 || !has(at + 2, 12u * n)) return false;
-        for (std::uint32_t i = 0; i < n; ++i) {
-            const std::size_t e = at + 2 + 12u * i;
-            const auto tag = static_cast<std::uint16_t>(u16(e));
-            entries_.emplace_back(tag, e);
-            if (tag == 0x8769) walkIfd(u32(e + 8), depth + 1);
+        std::vector<TiffEntry> entries;
+        std::uint32_t next = 0;
+        if (depth > 1 || !reader_.directory(offset, entries, next, 512)) return false;
+        for (const TiffEntry& e : entries) {
+            entries_.push_back(e);
+            if (e.tag == 0x8769) walkIfd(reader_.valueOffset(e), depth + 1);
         }
         return true;
     }
 
     std::string_view d_;
     std::size_t h_;
-    bool big_;
+    TiffReader reader_;
+    bool opened_ = false;
     bool walked_ = false;
-    std::vector<std::pair<std::uint16_t, std::size_t>> entries_;
+    std::vector<TiffEntry> entries_;
 };
 
 std::size_t headerPosition(std::string_view data) {
@@ -113,28 +113,21 @@ std::size_t headerPosition(std::string_view data) {
     return pos;
 }
 
-bool containsNoCase(std::string_view data, std::string_view what) {
-    auto it = std::search(data.begin(), data.end(), what.begin(), what.end(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-    });
-    return it != data.end();
-}
-
 void readValues(std::string_view data, ExifValues& out) {
     const std::size_t header = headerPosition(data);
     if (header != std::string_view::npos) {
         Tiff tiff(data, header);
         tiff.walk();
         auto e = tiff.entry(0x010F);
-        if (e != std::string_view::npos) out.make = trim(tiff.text(e));
+        if (e) out.make = trim(tiff.text(*e));
         e = tiff.entry(0x0110);
-        if (e != std::string_view::npos) out.model = trim(tiff.text(e));
+        if (e) out.model = trim(tiff.text(*e));
         e = tiff.entry(0x0112);
-        if (e != std::string_view::npos) out.orientation = static_cast<float>(tiff.number(e));
+        if (e) out.orientation = static_cast<float>(tiff.number(*e));
         e = tiff.entry(0x9003);
-        if (e == std::string_view::npos) e = tiff.entry(0x0132);
-        if (e != std::string_view::npos) {
-            std::string d = tiff.text(e);
+        if (!e) e = tiff.entry(0x0132);
+        if (e) {
+            std::string d = tiff.text(*e);
             if (d.size() >= 19) {
                 d.resize(19);
                 out.rawDate = d;
@@ -148,19 +141,19 @@ void readValues(std::string_view data, ExifValues& out) {
             }
         }
         e = tiff.entry(0xA001);
-        if (e != std::string_view::npos) {
-            const std::uint32_t v = tiff.number(e);
+        if (e) {
+            const std::uint32_t v = tiff.number(*e);
             if (v == 255) out.colorSpace = "unspecified";
-            else if (containsNoCase(data, "adobe rgb")) out.colorSpace = "Adobe RGB";
+            else if (shell::ContainsNoCase(data, "adobe rgb")) out.colorSpace = "Adobe RGB";
             else if (v == 1) out.colorSpace = "sRGB";
             else out.colorSpace = std::to_string(v);
-        } else if (containsNoCase(data, "adobe rgb")) {
+        } else if (shell::ContainsNoCase(data, "adobe rgb")) {
             out.colorSpace = "Adobe RGB";
         }
         e = tiff.entry(0xA002);
-        if (e != std::string_view::npos) out.width = static_cast<int>(tiff.number(e) & 0xFFFF);
+        if (e) out.width = static_cast<int>(tiff.number(*e) & 0xFFFF);
         e = tiff.entry(0xA003);
-        if (e != std::string_view::npos) out.height = static_cast<int>(tiff.number(e) & 0xFFFF);
+        if (e) out.height = static_cast<int>(tiff.number(*e) & 0xFFFF);
     } else if (find(data.substr(0, 10), "GIF") != std::string_view::npos && data.size() >= 10) {
         auto b = reinterpret_cast<const unsigned char*>(data.data());
         out.width = b[6] | b[7] << 8;

@@ -2,52 +2,30 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
+
+#include "platform/ByteOrder.h"
+#include "viewing/TiffReader.h"
 
 namespace hx::viewing {
 
 namespace {
 
-class Tiff {
-public:
-    Tiff(const std::uint8_t* p, std::size_t n, bool little) : p_(p), n_(n), little_(little) {}
-    bool has(std::size_t at, std::size_t len) const { return at <= n_ && len <= n_ - at; }
-    std::uint32_t u16(std::size_t at) const {
-        return little_ ? p_[at] | p_[at + 1] << 8 : p_[at] << 8 | p_[at + 1];
-    }
-    std::uint32_t u32(std::size_t at) const {
-        return little_ ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
-    }
-
-private:
-    const std::uint8_t* p_;
-    std::size_t n_;
-    bool little_;
-};
-
 // The thumbnail inside one TIFF block (offsets count from its start).
 ByteSpan inTiff(const std::uint8_t* t, std::size_t n) {
-    if (n < 8 || !((t[0] == 'I' && t[1] == 'I') || (t[0] == 'M' && t[1] == 'M'))) return {};
-    const Tiff tiff(t, n, t[0] == 'I');
-    std::size_t ifd = tiff.u32(4);
+    TiffReader tiff(t, n);
+    if (!tiff.open()) return {};
     // IFD0, then the next one (IFD1) holds the thumbnail.
-    for (int which = 0; which < 2; ++which) {
-        if (ifd < 8 || !tiff.has(ifd, 2)) return {};
-        const std::size_t count = tiff.u16(ifd);
-        if (count == 0 || !tiff.has(ifd + 2, count * 12 + 4)) return {};
-        if (which == 0) {
-            ifd = tiff.u32(ifd + 2 + count * 12);
-            continue;
-        }
-        std::size_t at = 0, length = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t e = ifd + 2 + i * 12;
-            if (tiff.u16(e) == 0x201) at = tiff.u32(e + 8);
-            if (tiff.u16(e) == 0x202) length = tiff.u32(e + 8);
-        }
-        if (at == 0 || length < 4 || !tiff.has(at, length) || t[at] != 0xFF || t[at + 1] != 0xD8) return {};
-        return {at, length};
+    std::vector<TiffEntry> entries;
+    std::uint32_t next = 0;
+    if (!tiff.directory(tiff.firstDirectory(), entries, next) || !tiff.directory(next, entries, next)) return {};
+    std::size_t at = 0, length = 0;
+    for (const TiffEntry& e : entries) {
+        if (e.tag == 0x201) at = tiff.number(e);
+        if (e.tag == 0x202) length = tiff.number(e);
     }
-    return {};
+    if (at == 0 || length < 4 || at > n || length > n - at || t[at] != 0xFF || t[at + 1] != 0xD8) return {};
+    return {at, length};
 }
 
 }  // namespace
@@ -59,7 +37,7 @@ ByteSpan FindExifThumbnail(const std::uint8_t* data, std::size_t size) {
     for (int segments = 0; segments < 16 && at + 4 <= size && data[at] == 0xFF; ++segments) {
         const std::uint8_t marker = data[at + 1];
         if (marker == 0xDA || marker == 0xD9) break;
-        const std::size_t length = data[at + 2] << 8 | data[at + 3];
+        const std::size_t length = platform::Be16(data + at + 2);
         if (length < 2) break;
         const std::size_t body = at + 4, bodyLength = length - 2;
         if (marker == 0xE1 && bodyLength > 6 && body + 6 <= size && std::memcmp(data + body, "Exif\0\0", 6) == 0) {

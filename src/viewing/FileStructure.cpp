@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/LittleEndian.h"
+#include "platform/ByteOrder.h"
 #include "viewing/PictureCheck.h"
 
 namespace hx::viewing {
@@ -17,6 +17,8 @@ namespace {
 using platform::Le16;
 using platform::Le32;
 using platform::Le64;
+using platform::Be32;
+using platform::Be64;
 
 constexpr std::uint64_t kNotFound = ~0ull;
 // A JPEG is decoded in memory up to this length.
@@ -24,11 +26,6 @@ constexpr std::uint64_t kMaxDecodeBytes = 256ull << 20;
 constexpr std::size_t kPiece = 1 << 20;
 // Boxes, chunks, blocks or entries walked at most.
 constexpr int kMaxParts = 1 << 20;
-
-std::uint32_t Be32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
-}
-std::uint64_t Be64(const std::uint8_t* p) { return static_cast<std::uint64_t>(Be32(p)) << 32 | Be32(p + 4); }
 
 bool isTag(const std::uint8_t* p) {
     for (int i = 0; i < 4; ++i)

@@ -3,12 +3,10 @@
 // PEF, ARW, DNG, ...) ends: the furthest byte that its directories, their
 // values, strips, tiles and JPEG previews reach.
 #include <cstdint>
-#include <functional>
+
+#include "viewing/TiffReader.h"
 
 namespace hx::viewing {
-
-// Reads `length` bytes at `offset` of the file into `out`; false past its end.
-using ReadAt = std::function<bool(std::uint64_t offset, std::size_t length, std::uint8_t* out)>;
 
 // The file's length by its own structure, or 0 when it is not a TIFF or its
 // directories cannot be read. Every walk is bounded.
