@@ -24,6 +24,42 @@ constexpr std::uint64_t kMaxGap = 16;
 constexpr std::size_t kMaxBetween = 4;
 // Bytes of the continuation decoded to judge a join.
 constexpr std::size_t kProbe = 128 * 1024;
+// Joins tried in one scan, and for one picture, at most (each decodes the
+// first piece again).
+constexpr int kMaxProbes = 2000;
+constexpr int kProbesPerPicture = 96;
+// The continuation is read in pieces of this size until its end marker.
+constexpr std::size_t kChunk = 1 << 20;
+
+// Compressed picture data uses every byte value evenly (a run of one value,
+// blank sectors or filler, decodes without a fault but is no continuation),
+// and a 0xFF in it is followed by 0x00, a restart marker or the end marker.
+// When the first piece counts restart markers, the continuation's first one
+// must be the next in their count of eight.
+bool looksLikeContinuation(const std::uint8_t* data, std::size_t size, int nextRestart) {
+    const std::size_t n = std::min<std::size_t>(size, 4096);
+    if (n < 512) return false;
+    std::size_t counts[256] = {};
+    for (std::size_t i = 0; i < n; ++i) ++counts[data[i]];
+    if (*std::max_element(std::begin(counts), std::end(counts)) >= n / 8) return false;
+    bool firstRestart = true;
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        if (data[i] != 0xFF) continue;
+        const std::uint8_t m = data[i + 1];
+        if (m == 0x00 || m == 0xD9) continue;
+        if (m < 0xD0 || m > 0xD7) return false;
+        if (firstRestart && nextRestart >= 0 && m != 0xD0 + nextRestart) return false;
+        firstRestart = false;
+    }
+    return true;
+}
+
+// The restart marker that comes next after these bytes' last one (0 to 7), or -1 when they hold none.
+int nextRestart(const std::uint8_t* data, std::size_t size) {
+    for (std::size_t i = size; i-- > 1;)
+        if (data[i - 1] == 0xFF && data[i] >= 0xD0 && data[i] <= 0xD7) return (data[i] - 0xD0 + 1) % 8;
+    return -1;
+}
 
 std::vector<std::uint8_t> readFile(const fs::path& path, std::uint64_t cap) {
     std::ifstream in(path, std::ios::binary);
@@ -64,15 +100,31 @@ public:
         // decoder notices other data a little after it begins).
         const std::uint64_t faultUnit =
             std::min<std::uint64_t>((check.firstFault + unit_ - 1) / unit_, bytes.size() / unit_);
-        for (std::uint64_t back = 0; back <= kSplitBack && back < faultUnit; ++back) {
-            const std::uint64_t pieceUnits = faultUnit - back;
-            for (std::uint64_t next : continuations(index, f.startUnit + pieceUnits)) {
+        // The likeliest joins first: a split just before the fault and a
+        // short gap or one file between; then the rest, up to a few dozen.
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> joins;  // (units of the first piece, where the second starts)
+        for (int tier = 0; tier < 3; ++tier)
+            for (std::uint64_t back = 0; back <= kSplitBack && back < faultUnit; ++back) {
+                if ((tier == 0) != (back <= 1) && tier < 2) continue;
+                const std::uint64_t pieceUnits = faultUnit - back;
+                for (std::uint64_t next : continuations(index, f.startUnit + pieceUnits, tier == 2))
+                    joins.emplace_back(pieceUnits, next);
+            }
+        int tried = 0;
+        for (const auto& [pieceUnits, next] : joins) {
+            {
+                if (probes_ >= kMaxProbes || tried >= kProbesPerPicture) return false;
                 std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(pieceUnits * unit_));
                 const std::size_t joinAt = joined.size();
-                if (!append(joined, next, kProbe) || !cleanTo(joined, joinAt)) continue;
-                // The whole picture across the join, up to its end.
+                if (!append(joined, next, kProbe) ||
+                    !looksLikeContinuation(joined.data() + joinAt, joined.size() - joinAt, nextRestart(joined.data(), joinAt)))
+                    continue;
+                ++probes_;
+                ++tried;
+                if (!cleanTo(joined, joinAt)) continue;
+                // The picture's end by its markers across the join, then one decode of all of it.
                 joined.resize(joinAt);
-                if (!append(joined, next, kMaxPicture - joinAt)) continue;
+                if (!appendToEnd(joined, next)) continue;
                 const viewing::JpegCheck whole = viewing::CheckJpegBuffer(joined.data(), joined.size());
                 if (!whole.complete || whole.warnings > 0 || whole.end > joined.size()) continue;
                 joined.resize(static_cast<std::size_t>(whole.end));
@@ -91,9 +143,10 @@ public:
 private:
     // Where the second piece may start, most likely first: right after a
     // small gap, then right after each found file that lies in the way.
-    std::vector<std::uint64_t> continuations(std::size_t index, std::uint64_t from) const {
+    // `far`: the longer gaps and the files further on.
+    std::vector<std::uint64_t> continuations(std::size_t index, std::uint64_t from, bool far) const {
         std::vector<std::uint64_t> out;
-        for (std::uint64_t gap = 1; gap <= kMaxGap; ++gap) out.push_back(from + gap);
+        for (std::uint64_t gap = far ? 9 : 1; gap <= (far ? kMaxGap : 8); ++gap) out.push_back(from + gap);
         std::size_t between = 0;
         for (std::size_t k = index + 1; k < ctx_.found.size() && between < kMaxBetween; ++k) {
             const FoundFile& g = ctx_.found[k];
@@ -101,7 +154,10 @@ private:
             if (g.startUnit > from + kMaxGap + 1 && between == 0) break;
             ++between;
             const std::uint64_t after = g.startUnit + (g.size + unit_ - 1) / unit_;
-            for (std::uint64_t gap = 0; gap <= 8; ++gap) out.push_back(after + gap);
+            if (!far && between == 1)
+                for (std::uint64_t gap = 0; gap <= 1; ++gap) out.push_back(after + gap);
+            if (far)
+                for (std::uint64_t gap = between == 1 ? 2 : 0; gap <= 8; ++gap) out.push_back(after + gap);
         }
         // Never into another found file's start: that is its own picture.
         out.erase(std::remove_if(out.begin(), out.end(),
@@ -112,6 +168,21 @@ private:
                                  }),
                   out.end());
         return out;
+    }
+
+    // Appends the medium from `unit` on until the picture's markers reach its end.
+    bool appendToEnd(std::vector<std::uint8_t>& joined, std::uint64_t unit) {
+        viewing::JpegEndFinder finder;
+        finder.feed(joined.data(), joined.size());
+        const std::size_t joinAt = joined.size();
+        while (!finder.done() && !finder.failed() && joined.size() < kMaxPicture) {
+            const std::size_t before = joined.size();
+            const std::uint64_t at = unit + (before - joinAt) / unit_;
+            if (!append(joined, at, kChunk)) return false;
+            const std::size_t used = finder.feed(joined.data() + before, joined.size() - before);
+            if (finder.done()) joined.resize(before + used);
+        }
+        return finder.done();
     }
 
     // Appends up to `length` bytes of the medium from `unit` on.
@@ -129,6 +200,7 @@ private:
     const ScanGeometry& geo_;
     const std::uint64_t unit_;
     platform::RawFile medium_;
+    int probes_ = 0;
 };
 
 }  // namespace
