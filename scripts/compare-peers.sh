@@ -175,16 +175,18 @@ print(sum(1 for n in os.listdir(sys.argv[2]) if img.find(open(os.path.join(sys.a
 PY
 }
 
-printf '%-12s %9s %11s %9s %9s\n' image contiguous harvestrix photorec foremost
+printf '%-12s %9s %11s %9s %9s %9s\n' image contiguous hx-recover hx-scan photorec foremost
 for img in "${IMAGES[@]}"; do
   base=$(basename "$img" .img)
   out=$WORK/out-$base
   rm -rf "$out"; mkdir -p "$out/hx" "$out/photorec"
   "$CLI" --cache "$out/hx" scan "$img" --new --yes >"$out/hx.log" 2>&1 || true
+  "$CLI" recover "$img" --to "$out/hx-recover" --include-present --yes >"$out/hx-recover.log" 2>&1 || true
   (cd "$out" && photorec /log /d "$out/photorec/f" /cmd "$img" options,paranoid,search >"$out/photorec.out" 2>&1) || true
   rm -rf "$out/foremost"; foremost -Q -i "$img" -o "$out/foremost" >/dev/null 2>&1 || true
-  printf '%-12s %9s %11s %9s %9s\n' "$base" "$(present "$img")" "$(intact "$out/hx")" \
+  printf '%-12s %9s %11s %9s %9s %9s\n' "$base" "$(present "$img")" "$(intact "$out/hx-recover")" "$(intact "$out/hx")" \
          "$(intact "$out/photorec")" "$(intact "$out/foremost")"
 done
-echo "(contiguous: originals lying whole and in order in the image; the rest: byte-identical files recovered)"
+echo "(contiguous: originals lying whole and in order in the image; the rest: byte-identical files recovered;"
+echo " hx-recover: harvestrix-cli recover --include-present, hx-scan: harvestrix-cli scan)"
 echo "work folder: $WORK"

@@ -53,13 +53,15 @@ bool geometryFromCompanion(const std::string& drive, const fs::path& imageFolder
     return false;
 }
 
+// Every sector of the source, the last one too when the source ends inside it.
 void everySector(ScanGeometry& geo, std::uint64_t sourceBytes, bool oneMore) {
+    geo = ScanGeometry{};
     geo.bytesPerSector = 512;
     geo.sectorsPerCluster = 1;
-    geo.firstDataSector = 0;
-    geo.rootCluster = 0;
-    geo.totalUnits = sourceBytes / 512 + (oneMore ? 1 : 0);
+    geo.totalUnits = (sourceBytes + 511) / 512 + (oneMore && sourceBytes % 512 == 0 ? 1 : 0);
 }
+
+bool powerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 }  // namespace
 
@@ -78,15 +80,26 @@ bool PlanGeometry(const media::DriveRecord& r, const std::string& drive, const f
         if (probe.open(drive, platform::RawFile::Mode::Read)) sourceBytes = probe.size();
     }
     auto missing = [&geo] { return geo.bytesPerSector == 0 || geo.sectorsPerCluster == 0 || geo.totalUnits == 0; };
+    auto sayWhole = [&] {
+        ui.status(shell::FormatStr(shell::LoadStr(0, "No file system on %0 says where its data lies: the whole medium "
+                                                     "is searched, sector by sector."),
+                                   {drive}));
+    };
     if (r.IsImage && missing()) {
         // An image scanned on its own: its companion file knows the medium.
         bool usable = false;
-        if (!geometryFromCompanion(drive, imageFolder, sourceBytes, ui, geo, usable) || !usable) deep = true;
+        if (!geometryFromCompanion(drive, imageFolder, sourceBytes, ui, geo, usable) || !usable) {
+            if (!deep) sayWhole();
+            deep = true;
+        }
     }
     if (geo.bytesPerSector != 0 && !plausibleSectorSize(geo.bytesPerSector)) geo.bytesPerSector = 0;
     if (deep && missing()) everySector(geo, sourceBytes, r.IsImage);
     // No geometry and no DeepScan: the whole source, sector by sector.
-    if (missing()) everySector(geo, sourceBytes, false);
+    if (missing()) {
+        sayWhole();
+        everySector(geo, sourceBytes, false);
+    }
     if (deep) {
         geo.totalUnits *= geo.sectorsPerCluster;
         geo.clusterRatio *= geo.sectorsPerCluster;
@@ -97,7 +110,18 @@ bool PlanGeometry(const media::DriveRecord& r, const std::string& drive, const f
     if (sourceBytes > 0) {
         const std::uint64_t unitBytes = static_cast<std::uint64_t>(geo.sectorsPerCluster) * geo.bytesPerSector;
         const std::uint64_t bytesBefore = geo.firstDataSector * geo.bytesPerSector;
-        if (bytesBefore >= sourceBytes) return false;
+        // A file system whose data would start past the medium's end, or whose
+        // clusters make no sense, says nothing about where the photos are.
+        const bool implausible = !powerOfTwo(geo.sectorsPerCluster) || geo.sectorsPerCluster > 65536 ||
+                                 geo.firstDataSector > sourceBytes / 512;
+        if (implausible || bytesBefore >= sourceBytes) {
+            ui.status(shell::FormatStr(
+                shell::LoadStr(0, "The file system of %0 cannot be used: its data would start at byte %1, but the "
+                                  "medium holds %2 bytes. The whole medium is searched, sector by sector."),
+                {drive, std::to_string(bytesBefore), std::to_string(sourceBytes)}));
+            everySector(geo, sourceBytes, false);
+            return geo.totalUnits > 0;
+        }
         geo.totalUnits = std::min(geo.totalUnits, (sourceBytes - bytesBefore + unitBytes - 1) / unitBytes);
     }
     return geo.totalUnits > 0;

@@ -16,6 +16,7 @@
 namespace hx::undelete {
 
 namespace fs = std::filesystem;
+using shell::FormatStr;
 using shell::LoadStr;
 
 namespace {
@@ -89,10 +90,17 @@ bool QuickUndelete::run(const QuickUndeleteOptions& options) {
     return ok;
 }
 
+void QuickUndelete::unreadable(const std::string& why) {
+    ui_.message(FormatStr(LoadStr(0, "The file system of %0 cannot be read: %1.\nA scan still searches the whole "
+                                     "medium for photos and other files."),
+                          {drive_, why}),
+                title(), {shell::Buttons::OK, shell::Icon::Exclamation});
+}
+
 bool QuickUndelete::listFat(const QuickUndeleteOptions& options) {
     const media::DriveRecord& rec = rec_;
     if (!LoadFatVolume(drive_, rec, fat_)) {
-        ui_.message("Cannot read the file system of " + drive_ + ".", title(), {shell::Buttons::OK, shell::Icon::Exclamation});
+        unreadable(LoadStr(0, "its boot sector or its table of clusters is damaged, or lies past the end of the medium"));
         return false;
     }
     const MediumValues medium{fat_.serial, fat_.totalSectors};
@@ -101,7 +109,10 @@ bool QuickUndelete::listFat(const QuickUndeleteOptions& options) {
     if (!cacheFile.empty() && std::filesystem::exists(cacheFile, ec) && ReadDirEntCache(cacheFile, medium, entries_)) {
         fromCache_ = true;
     } else {
-        if (!ListFatEntries(fat_, entries_, ui_)) return false;
+        if (!ListFatEntries(fat_, entries_, ui_)) {
+            unreadable(LoadStr(0, "its root folder cannot be read (the medium may end before it)"));
+            return false;
+        }
     }
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         EstimateFatRecoverable(fat_, entries_[i]);
@@ -115,7 +126,7 @@ bool QuickUndelete::listFat(const QuickUndeleteOptions& options) {
 
 bool QuickUndelete::listExfat(const QuickUndeleteOptions& options) {
     if (!LoadExfatVolume(drive_, exfat_)) {
-        ui_.message("Cannot read the file system of " + drive_ + ".", title(), {shell::Buttons::OK, shell::Icon::Exclamation});
+        unreadable(LoadStr(0, "its boot sector or its allocation bitmap is damaged, or lies past the end of the medium"));
         return false;
     }
     const MediumValues medium{exfat_.serial, static_cast<std::uint32_t>(exfat_.volumeLength)};
@@ -123,8 +134,10 @@ bool QuickUndelete::listExfat(const QuickUndeleteOptions& options) {
     std::error_code ec;
     if (!cacheFile.empty() && std::filesystem::exists(cacheFile, ec) && ReadDirEntCache(cacheFile, medium, entries_))
         fromCache_ = true;
-    else if (!ListExfatEntries(exfat_, entries_, ui_))
+    else if (!ListExfatEntries(exfat_, entries_, ui_)) {
+        unreadable(LoadStr(0, "its root folder cannot be read (the medium may end before it)"));
         return false;
+    }
     for (auto& e : entries_) EstimateExfatRecoverable(exfat_, e);
     plans_ = PlanDeletedFiles(ExfatClusterView(exfat_, false), entries_,
                               [](const UndeleteEntry& e) { return (e.Attributes & kAttrExfatContiguous) != 0; });

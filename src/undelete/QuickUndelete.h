@@ -81,6 +81,8 @@ private:
     bool oneRun(std::size_t i) const;
     // The incomplete-file question; true when the user wants the partial file.
     bool askPartial(const UndeleteEntry& e);
+    // Tells why the file system cannot be listed, and that a scan still can.
+    void unreadable(const std::string& why);
     bool listFat(const QuickUndeleteOptions& options);
     bool listExfat(const QuickUndeleteOptions& options);
 

@@ -187,7 +187,7 @@ bool ReadExif(const std::string& source, const std::uint8_t* data, std::size_t s
         view = fileData;
     }
     readValues(view, out);
-    return out.width * out.height != 0;
+    return out.width != 0 && out.height != 0;
 }
 
 void DescribeExifValues(std::vector<std::string>& lines) {
