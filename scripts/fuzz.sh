@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs every fuzz target in turn for SECONDS each (default 60) under
+# AddressSanitizer and UndefinedBehaviorSanitizer, starting from the checked-in
+# corpus, and prints the executions and findings of each.
+#   bash scripts/fuzz.sh [SECONDS]        -> build-fuzz/fuzz-runs/<target>/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SECONDS_EACH=${1:-60}
+BUILD=${FUZZ_BUILD_DIR:-build-fuzz}
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHX_FUZZ=ON >/dev/null
+fi
+cmake --build "$BUILD" -j"$(nproc)" >/dev/null
+RUNS="$BUILD/fuzz-runs"
+mkdir -p "$RUNS"
+printf '%-16s %12s %9s\n' target executions findings
+status=0
+for bin in "$BUILD"/fuzz/fuzz_*; do
+  [ -x "$bin" ] || continue
+  name=$(basename "$bin"); short=${name#fuzz_}
+  work="$RUNS/$short"; rm -rf "$work"; mkdir -p "$work/corpus" "$work/findings"
+  cp -r fuzz/corpus/"$short"/. "$work/corpus/" 2>/dev/null || true
+  "$bin" -max_total_time="$SECONDS_EACH" -print_final_stats=1 -artifact_prefix="$work/findings/" \
+         "$work/corpus" >"$work/log" 2>&1 || true
+  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/log" | grep -o '[0-9]*$' || echo 0)
+  found=$(find "$work/findings" -type f | wc -l)
+  [ "$found" -eq 0 ] || status=1
+  printf '%-16s %12s %9s\n' "$short" "${runs:-0}" "$found"
+done
+exit $status
