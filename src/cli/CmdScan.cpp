@@ -79,7 +79,8 @@ int runScan(CliArgs& args) {
     scan::ScanCommand command(ui, std::move(request));
     const std::optional<scan::ScanOutcome> ran = command.run();
     std::cerr << "\n";
-    if (!ran || *ran == scan::ScanOutcome::Unreadable) return 1;
+    if (!ran) return 1;
+    if (*ran == scan::ScanOutcome::Unreadable) return 3;
     const scan::ScanOutcome outcome = *ran;
     const scan::ScanContext& ctx = command.context();
 
@@ -115,7 +116,7 @@ int runScan(CliArgs& args) {
             std::cout << "Stopped at unit " << ctx.resumeUnit << "; --resume continues the scan.\n";
         std::cout << ctx.finishedText << "\n";
     }
-    return outcome == scan::ScanOutcome::OutOfSpace ? 3 : 0;
+    return outcome == scan::ScanOutcome::OutOfSpace || ctx.found.empty() ? 1 : 0;
 }
 
 CliRegistrar reg({"scan",

@@ -78,7 +78,8 @@ int runUndelete(CliArgs& args) {
         if (ec) options.workFolder.clear();
     }
     QuickUndelete run(*args.ui);
-    if (!run.run(options)) return 1;
+    // The run has said why it could not list the medium.
+    if (!run.run(options)) return 3;
 
     std::vector<std::size_t> selection;
     if (args.has("restore") && !parseSelection(args.get("restore"), run, selection)) return 2;

@@ -42,6 +42,7 @@ void usage() {
     std::cout << "usage: harvestrix-cli COMMAND [ARGS] [--attach IMAGE[,removable][,label=NAME]] [--cache DIR]"
                  " [--lang ID] [--json] [--yes]\n\ncommands:\n";
     for (auto& [name, info] : CliCommands()) std::cout << "  " << info.usage << "\n";
+    std::cout << "\nexit codes: 0 done, 1 nothing found or refused, 2 bad arguments, 3 the medium could not be read\n";
 }
 
 // Options every subcommand takes, with a value.
