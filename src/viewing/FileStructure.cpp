@@ -386,7 +386,7 @@ FileStructure ReadFileStructure(const std::uint8_t* data, std::size_t size, bool
     return ReadFileStructure(
         [data, size](std::uint64_t at, std::size_t n, std::uint8_t* out) {
             if (at > size || n > size - at) return false;
-            std::memcpy(out, data + at, n);
+            if (n > 0) std::memcpy(out, data + at, n);
             return true;
         },
         size, checkContent);

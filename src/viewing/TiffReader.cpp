@@ -21,7 +21,7 @@ TiffReader::TiffReader(ReadAt read) : read_(std::move(read)) {}
 TiffReader::TiffReader(const std::uint8_t* data, std::size_t size)
     : read_([data, size](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
           if (offset > size || length > size - offset) return false;
-          std::memcpy(out, data + offset, length);
+          if (length > 0) std::memcpy(out, data + offset, length);
           return true;
       }) {}
 
