@@ -1,4 +1,5 @@
 #include "gui/frmDirChoose.h"
+#include "gui/QtText.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -19,8 +20,6 @@ namespace hx::gui {
 using shell::LoadStr;
 
 namespace {
-QString q(const std::string& s) { return QString::fromStdString(s); }
-std::string s(const QString& q) { return q.toStdString(); }
 }  // namespace
 
 frmDirChoose::frmDirChoose(shell::Ui& ui, const std::string& title, const std::string& start, const std::string& home,

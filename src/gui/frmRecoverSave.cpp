@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "gui/frmRecover.h"
+#include "gui/QtText.h"
 #include "output/RecoverAll.h"
 #include "output/SaveFiles.h"
 #include "scan/ScanState.h"
@@ -20,25 +21,6 @@ using shell::LoadStr;
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
-std::string s(const QString& q) { return q.toStdString(); }
-
-// The busy state for the length of a command, left also when it ends early.
-class BusyGuard {
-public:
-    BusyGuard(shell::Ui& ui, shell::BusyState& busy, const std::string& command, std::string idleCaption)
-        : ui_(ui), busy_(busy), idle_(std::move(idleCaption)) {
-        shell::EnterBusy(ui_, busy_, command);
-    }
-    ~BusyGuard() { shell::LeaveBusy(ui_, busy_, idle_); }
-    BusyGuard(const BusyGuard&) = delete;
-    BusyGuard& operator=(const BusyGuard&) = delete;
-
-private:
-    shell::Ui& ui_;
-    shell::BusyState& busy_;
-    std::string idle_;
-};
 
 }  // namespace
 
@@ -94,7 +76,7 @@ void frmRecover::saveFoundFiles(bool all) {
     output::SaveOutcome out;
     {
         const std::string button = all ? "CmdSaveAll" : "CmdSaveAs";
-        BusyGuard busy(*this, busy_, button, all ? LoadStr(394, "Save All") : LoadStr(0, "Save As"));
+        shell::BusyGuard busy(*this, busy_, button, all ? LoadStr(394, "Save All") : LoadStr(0, "Save As"));
         out = all ? command.SaveAll() : command.SaveAs(rows);
     }
     saveFolder_ = command.saveFolder();
@@ -135,7 +117,7 @@ void frmRecover::saveUndeleteEntries(bool all) {
     state().save = saveFolder_;
     undelete::QuickUndelete::SaveResult result;
     {
-        BusyGuard busy(*this, busy_, all ? "CmdSaveAll" : "CmdSaveAs",
+        shell::BusyGuard busy(*this, busy_, all ? "CmdSaveAll" : "CmdSaveAs",
                        all ? LoadStr(394, "Save All") : LoadStr(0, "Save As"));
         setCaption(all ? "CmdSaveAll" : "CmdSaveAs", LoadStr(0, "Saving") + "...");
         result = undelete_->SaveUndeleteEntries(entries, saveFolder_);
@@ -167,7 +149,7 @@ void frmRecover::CmdRecoverAll_Click() {
     req.includePresent = findChild<QCheckBox*>("ChkIncludePresent")->isChecked();
     std::optional<output::RecoverReport> report;
     {
-        BusyGuard busy(*this, busy_, "CmdRecoverAll", LoadStr(0, "Recover everything…"));
+        shell::BusyGuard busy(*this, busy_, "CmdRecoverAll", LoadStr(0, "Recover everything…"));
         report = output::RecoverCommand(*this, req).run();
     }
     ProgressBar1->setVisible(false);

@@ -1,4 +1,5 @@
 #include "gui/frmSearchDrives.h"
+#include "gui/QtText.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -16,7 +17,6 @@ namespace hx::gui {
 using shell::LoadStr;
 
 namespace {
-QString q(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 // The search's own status, yield and stop; questions go to the main window.

@@ -34,6 +34,46 @@ struct BusyState {
 void EnterBusy(Ui& ui, BusyState& state, const std::string& command);
 void LeaveBusy(Ui& ui, BusyState& state, const std::string& idleCaption);
 
+// The busy state for the length of a command, left also when the command
+// ends early or fails.
+class BusyGuard {
+public:
+    BusyGuard(Ui& ui, BusyState& state, const std::string& command, std::string idleCaption)
+        : ui_(ui), state_(state), idle_(std::move(idleCaption)) {
+        EnterBusy(ui_, state_, command);
+    }
+    ~BusyGuard() { LeaveBusy(ui_, state_, idle_); }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    Ui& ui_;
+    BusyState& state_;
+    std::string idle_;
+};
+
+// A short command that cannot be stopped, but that the other long commands
+// wait for: they are disabled while it runs and enabled again however it ends.
+class QuietBusyGuard {
+public:
+    QuietBusyGuard(Ui& ui, BusyState& state, const std::string& command) : ui_(ui), state_(state) {
+        state_.busy = true;
+        state_.operation = command;
+        for (const auto& name : LongCommands())
+            if (name != command) ui_.setEnabled(name, false);
+    }
+    ~QuietBusyGuard() {
+        state_ = {};
+        for (const auto& name : LongCommands()) ui_.setEnabled(name, true);
+    }
+    QuietBusyGuard(const QuietBusyGuard&) = delete;
+    QuietBusyGuard& operator=(const QuietBusyGuard&) = delete;
+
+private:
+    Ui& ui_;
+    BusyState& state_;
+};
+
 // First ready drive of type "Removable"; otherwise `current`, or the first
 // drive when nothing is selected. Empty when there are no drives.
 std::string SelectRemovableDrive(const std::vector<platform::DriveEntry>& drives, const std::string& current);

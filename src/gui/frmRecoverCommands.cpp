@@ -1,0 +1,373 @@
+// The window's commands: scan, the type list and its presets, the found
+// file preview, thumbnails, the speed test, the quick undelete, browsing.
+// The rules live in the engine's command classes; here the widgets follow.
+#include "gui/frmRecover.h"
+
+#include <algorithm>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QImageReader>
+#include <QScrollBar>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QListWidget>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSet>
+#include <QSettings>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QStandardPaths>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "gui/QtSettingsStore.h"
+#include "gui/frmDirChoose.h"
+#include "gui/frmSearchDrives.h"
+#include "gui/frmRecoverInit.h"
+#include "media/DriveInfo.h"
+#include "media/DriveInfoPanel.h"
+#include "media/DriveRecord.h"
+#include "scan/ScanCommand.h"
+#include "scan/ScanDisk.h"
+#include "undelete/QuickUndelete.h"
+#include "undelete/UndeleteLists.h"
+#include "viewing/Exif.h"
+#include "scan/ScanState.h"
+#include "scan/SignatureTable.h"
+#include "shell/MessageBoxRules.h"
+#include "shell/ProcessControl.h"
+#include "shell/Startup.h"
+#include "shell/WorkingFolders.h"
+#include "shell/Strings.h"
+#include "shell/WindowCommandsText.h"
+
+#include "gui/QtText.h"
+
+namespace hx::gui {
+
+namespace fs = std::filesystem;
+using shell::FormatStr;
+using shell::LoadStr;
+
+frmSearchDrives* frmRecover::searchWindow() {
+    if (!search_) search_ = new frmSearchDrives(*this, this);
+    search_->show();
+    search_->raise();
+    return search_;
+}
+
+void frmRecover::notYetAvailable(const std::string& command) {
+    const std::string what = caption(command).empty() ? command : caption(command);
+    message("'" + what + "' is not yet available in this version.", LoadStr(31, "Harvestrix"),
+            {shell::Buttons::OK, shell::Icon::Information, 0});
+}
+
+void frmRecover::CmdScan_Click() {
+    if (busy_.busy) {
+        if (busy_.operation == "CmdScan") {
+            busy_.stopping = true;
+            yield();
+        }
+        return;
+    }
+    runScan();
+}
+
+std::string frmRecover::typeSelection() const {
+    // Learned types first, then the built-in ones; each pass ends with "|".
+    const QString program = q(LoadStr(364, "Program"));
+    std::string selection;
+    for (bool builtIn : {false, true}) {
+        for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+            if (item->checkState(0) != Qt::Checked || (item->text(2) == program) != builtIn) continue;
+            selection += "." + s(item->text(0).toLower()) + s(item->data(1, Qt::UserRole).toString());
+        }
+        selection += "|";
+    }
+    return selection;
+}
+
+void frmRecover::runScan() {
+    scan::ScanRequest request;
+    request.source = currentDrive_;
+    request.cacheFolder = cacheFolder_;
+    request.imageFolder = state().image;
+    request.selection = typeSelection();
+    request.settings = state().store;
+    request.state = &state();
+    request.options.deepScan = ChkDeep->isChecked();
+    request.options.damaged = ChkDamaged->isChecked();
+    request.options.minMB = minMB_;
+    request.options.maxMB = maxMB_;
+    std::optional<shell::BusyGuard> busy;
+    request.beforeScan = [this, &busy] {
+        FillCacheBrowser();  // the cache may just have been emptied
+        busy.emplace(*this, busy_, "CmdScan", LoadStr(38, "Scan"));
+        CmbTypeSelect->setVisible(false);
+        ShowResults();
+        resultViews_->setCurrentWidget(List3);
+    };
+    scan::ScanCommand command(*this, std::move(request));
+    const std::optional<scan::ScanOutcome> outcome = command.run();
+    busy.reset();
+    CmbTypeSelect->setVisible(true);
+    if (!outcome) return;
+    ProgressBar1->setVisible(false);
+    lastScanOutcome_ = static_cast<int>(*outcome);
+    FillCacheBrowser();
+    EnableButtons();
+    if (cacheHasFiles()) List3->setCurrentRow(0);
+    else ShowStartPage();
+}
+
+void frmRecover::fillTypeList() {
+    LvwTypes->clear();
+    const QString program = q(LoadStr(364, "Program"));
+    QSet<QString> seen;
+    for (const scan::SignatureRow& row : scan::EveryRow()) {
+        if (row.Extension.size() < 2 || seen.contains(q(row.key()))) continue;
+        seen.insert(q(row.key()));
+        auto* item = new QTreeWidgetItem(LvwTypes);
+        item->setText(0, q(row.Extension.substr(1)).toUpper());
+        item->setText(1, q(row.DisplayName).trimmed());
+        item->setData(1, Qt::UserRole, q(row.DisplayName));
+        item->setText(2, program);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Unchecked);
+    }
+    // The check marks of the last run, row for row.
+    const auto& rows = state().settings.typeRows;
+    for (int i = 0; i < LvwTypes->topLevelItemCount() && i < static_cast<int>(rows.size()); ++i) {
+        QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+        if (item->text(0) == q(rows[i].text)) item->setCheckState(0, rows[i].checked ? Qt::Checked : Qt::Unchecked);
+    }
+    for (int c = 0; c < LvwTypes->columnCount(); ++c) LvwTypes->resizeColumnToContents(c);
+}
+
+void frmRecover::showFoundFile(int row) {
+    if (busy_.busy) {
+        // Shown by the watcher once the operation is over.
+        selectionPending_ = true;
+        return;
+    }
+    if (row < 0 || row >= foundNames_.size()) return;
+    const QString path = q((activeFolder_ / s(foundNames_[row])).string());
+    const QFileInfo info(path);
+    const QString shown = QString(foundNames_[row]).replace("R#", "File ");
+    if (info.size() == 0) {
+        status(LoadStr(0, "File has no file length."));
+        return;
+    }
+    lblInfo->setText(QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown);
+    QImage picture;
+    if (picture.load(path)) {
+        lastPicture_ = QPixmap::fromImage(picture);
+        Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        lblPictureMode->setText(q(LoadStr(0, "Display Full File")));
+        // The camera's facts, one "key value" line each.
+        viewing::ExifValues exif;
+        QStringList lines;
+        lines << q(LoadStr(1416, "File:")) + " " + shown;
+        if (viewing::ReadExifFile(s(path), exif)) {
+            if (!exif.make.empty()) lines << "Make  " + q(exif.make);
+            if (!exif.model.empty()) lines << "Model  " + q(exif.model);
+            if (!exif.date.empty()) lines << "DTOrigin  " + q(exif.date);
+        }
+        lines << QString("ImageWidth  %1").arg(picture.width()) << QString("ImageHeight  %1").arg(picture.height());
+        txtExif->setPlainText(lines.join('\n'));
+    } else {
+        Picture1->clear();
+        lblPictureMode->clear();
+        txtExif->clear();
+    }
+}
+
+void frmRecover::CmdShowScanTypes_Click() {
+    if (pages_->currentWidget() == pageTypes_) {
+        if (cacheHasFiles()) ShowResults();
+        else ShowStartPage();
+    } else {
+        pages_->setCurrentWidget(pageTypes_);
+        previewPane_->setVisible(false);
+        CmdShowScanTypes->setChecked(true);
+        // Choosing a drive hides the presets; with the list they are back.
+        CmbTypeSelect->setVisible(true);
+        LvwTypes->scrollToTop();
+    }
+}
+
+void frmRecover::CmdShowThumbs_Click() {
+    ShowResults();
+    const bool toThumbs = resultViews_->currentWidget() == List3;
+    resultViews_->setCurrentWidget(toThumbs ? static_cast<QWidget*>(LvwFiles) : static_cast<QWidget*>(List3));
+    if (toThumbs) loadThumbnails();
+}
+
+void frmRecover::loadThumbnails() {
+    const int width = std::clamp(TxtWidth->text().toInt(), 48, 400);
+    LvwFiles->setIconSize(QSize(width, width * 3 / 4));
+    LvwFiles->setGridSize(QSize(width + 24, width * 3 / 4 + 36));
+    LvwFiles->doItemsLayout();
+    for (int i = 0; i < LvwFiles->count() && i < foundNames_.size(); ++i) {
+        QListWidgetItem* item = LvwFiles->item(i);
+        if (!item->icon().isNull()) continue;
+        // JPEG decoders scale while decoding: cheap small pictures.
+        QImageReader reader(q((activeFolder_ / s(foundNames_[i])).string()));
+        const QSize full = reader.size();
+        if (full.isValid()) reader.setScaledSize(full.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio));
+        const QImage thumb = reader.read();
+        if (!thumb.isNull()) item->setIcon(QIcon(QPixmap::fromImage(thumb)));
+        yield();
+    }
+    LvwFiles->doItemsLayout();
+    LvwFiles->horizontalScrollBar()->setValue(0);
+}
+
+void frmRecover::CmdShowFolder_Click() {
+    const bool cache = caption("CmdShowFolder") == shell::LocalCaption("CmdShowFolder");
+    const fs::path folder = cache ? activeFolder_ : browseFolder_;
+    std::error_code ec;
+    if (folder.empty() || !fs::is_directory(folder, ec)) {
+        message("Folders are empty.", "Explore  " + LoadStr(31, "Harvestrix"), {});
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(q(folder.string())));
+}
+
+void frmRecover::CmdOpen_Click() {
+    const int row = List3->currentRow();
+    if (row < 0 || row >= foundNames_.size()) return;
+    const QString path = q((activeFolder_ / s(foundNames_[row])).string());
+    // Never start a program found on a medium.
+    if (path.contains(".exe", Qt::CaseInsensitive)) return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void frmRecover::CmdMaxSpeed_Click() {
+    if (busy_.busy) return;
+    {
+        // Not stoppable, but other long commands wait for it.
+        shell::QuietBusyGuard busy(*this, busy_, "CmdMaxSpeed");
+        media::CmdMaxSpeed_Click(*this, currentDrive_, false);
+    }
+    EnableButtons();
+}
+
+void frmRecover::CmdQuickUndelete_Click() {
+    if (busy_.busy || currentDrive_.empty()) return;
+    undelete::QuickUndeleteOptions o;
+    o.drive = currentDrive_;
+    std::vector<std::string> extensions;
+    bool every = true;
+    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+        if (item->checkState(0) == Qt::Checked) extensions.push_back(s(item->text(0).toLower()));
+        else every = false;
+    }
+    o.typeFilter = undelete::UndeleteTypeFilter(extensions, every, media::CurrentDrive().DriveType == "Removable");
+    o.minMB = minMB_;
+    o.maxMB = maxMB_;
+    o.workFolder = cacheFolder_;
+    bool listed = false;
+    {
+        // Listing is quick but may read a whole MFT: other long commands wait.
+        shell::QuietBusyGuard busy(*this, busy_, "CmdQuickUndelete");
+        undelete_ = std::make_unique<undelete::QuickUndelete>(*this);
+        listed = undelete_->run(o);
+    }
+    EnableButtons();
+    List1->clear();
+    List2->clear();
+    if (!listed) return;
+    for (const auto& row : undelete_->lists().list1) List1->addItem(q(row));
+    for (const auto& row : undelete_->lists().list2) List2->addItem(q(row));
+    findChild<QWidget*>("undeleteLists")->setVisible(true);
+    ShowResults();
+}
+
+void frmRecover::showEntryInfo(QListWidget* list, bool deleted) {
+    if (!undelete_ || busy_.busy) return;
+    const int row = list->currentRow();
+    if (row < 0) return;
+    const long index = undelete::RowEntryIndex(s(list->item(row)->text()));
+    if (index < 0) {
+        // Header and spacer stand for the first entry.
+        if (row < 2 && list->count() > 2) list->setCurrentRow(2);
+        return;
+    }
+    QStringList lines;
+    for (const auto& line :
+         undelete::EntryInfoLines(undelete_->drive(), undelete_->entries(), static_cast<std::size_t>(index), deleted))
+        lines << q(line);
+    txtExif->setPlainText(lines.join('\n'));
+}
+
+void frmRecover::CmdBrowse_Click() {
+    if (busy_.busy) return;
+    auto chosen = chooseFolder(LoadStr(1531, "Browse"), browseFolder_.string());
+    if (!chosen) return;
+    std::string path = *chosen;
+    for (std::size_t at; (at = path.find("//")) != std::string::npos;) path.erase(at, 1);
+    const fs::path folder(path);
+    listFolder(folder);
+    if (foundNames_.isEmpty()) {
+        message(FormatStr(LoadStr(0, "Folder %0 is empty."), {path}), LoadStr(1531, "Browse"), {});
+        FillCacheBrowser();
+        return;
+    }
+    browseFolder_ = folder;
+    state().browse = folder;
+    // Outside the cache the thumbnails come from the file list, not from a scan.
+    if (path.find("QXCache") == std::string::npos) setCaption("CmdShowThumbs", LoadStr(371, "FileList Scan"));
+    EnableButtons();
+    ShowResults();
+    List3->setCurrentRow(0);
+}
+
+void frmRecover::CmbTypeSelect_Click(int index) {
+    if (index < 0 || busy_.busy) return;
+    if (CmbTypeSelect->currentIndex() != index) CmbTypeSelect->setCurrentIndex(index);
+    // Presets are known by their English names; the camera brands have no other.
+    const auto& localised = shell::TypePresetEntries();
+    const std::string name = index < static_cast<int>(localised.size()) ? localised[index].english
+                                                                        : s(CmbTypeSelect->itemText(index));
+    const bool all = name == "All types possible";
+    QSet<QString> wanted;
+    for (const auto& t : scan::PresetTypes(name)) wanted.insert(q(t).toUpper());
+    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+        item->setCheckState(0, all || wanted.contains(item->text(0).toUpper()) ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+// ---------------------------------------------------------------- close
+
+}  // namespace hx::gui

@@ -1,0 +1,479 @@
+// The window's widgets: the sidebar with the drive and the commands, the
+// centre with the start page, the type list, the results and the preview,
+// the bottom bar, and which handler each control calls.
+#include "gui/frmRecover.h"
+
+#include <algorithm>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QImageReader>
+#include <QScrollBar>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QListWidget>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSet>
+#include <QSettings>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QStandardPaths>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "gui/QtSettingsStore.h"
+#include "gui/QtText.h"
+#include "gui/frmDirChoose.h"
+#include "gui/frmSearchDrives.h"
+#include "gui/frmRecoverInit.h"
+#include "media/DriveInfo.h"
+#include "media/DriveInfoPanel.h"
+#include "media/DriveRecord.h"
+#include "scan/ScanCommand.h"
+#include "scan/ScanDisk.h"
+#include "undelete/QuickUndelete.h"
+#include "undelete/UndeleteLists.h"
+#include "viewing/Exif.h"
+#include "scan/ScanState.h"
+#include "scan/SignatureTable.h"
+#include "shell/MessageBoxRules.h"
+#include "shell/ProcessControl.h"
+#include "shell/Startup.h"
+#include "shell/WorkingFolders.h"
+#include "shell/Strings.h"
+#include "shell/WindowCommandsText.h"
+
+
+namespace hx::gui {
+
+namespace fs = std::filesystem;
+using shell::FormatStr;
+using shell::LoadStr;
+
+namespace {
+
+// A button whose caption may be long (a drive path): it shrinks with the
+// layout and elides the middle of its caption instead of pushing others away.
+class ElidingButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+    QSize minimumSizeHint() const override {
+        QSize s = QPushButton::minimumSizeHint();
+        s.setWidth(std::min(s.width(), 80));
+        return s;
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter p(this);
+        QStyleOptionButton opt;
+        initStyleOption(&opt);
+        const int full = QPushButton::sizeHint().width();
+        if (width() < full) {
+            // Padding and border stay; only the text gives way.
+            const int room = width() - (full - fontMetrics().horizontalAdvance(text()));
+            opt.text = fontMetrics().elidedText(text(), Qt::ElideMiddle, std::max(room, 0));
+        }
+        p.drawControl(QStyle::CE_PushButton, opt);
+    }
+};
+
+}  // namespace
+
+
+QPushButton* frmRecover::makeButton(const char* name, QWidget* parent, bool primary) {
+    auto* b = new ElidingButton(parent);
+    b->setObjectName(name);
+    b->setToolTipDuration(-1);
+    b->setMinimumHeight(30);
+    if (primary) b->setProperty("primary", true);
+    return b;
+}
+
+void frmRecover::buildWidgets() {
+    auto* central = new QWidget(this);
+    central->setObjectName("centralWidget");
+    setCentralWidget(central);
+    auto* outer = new QVBoxLayout(central);
+    outer->setContentsMargins(10, 10, 10, 8);
+    outer->setSpacing(8);
+
+    auto* middle = new QHBoxLayout;
+    middle->setSpacing(10);
+    auto* sidebar = new QFrame(central);
+    sidebar->setObjectName("sidebar");
+    sidebar->setFixedWidth(300);
+    buildSidebar(sidebar);
+    middle->addWidget(sidebar);
+
+    auto* centre = new QWidget(central);
+    buildCentre(centre);
+    middle->addWidget(centre, 1);
+    outer->addLayout(middle, 1);
+
+    auto* bottom = new QFrame(central);
+    bottom->setObjectName("bottomBar");
+    buildBottom(bottom);
+    outer->addWidget(bottom);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setSingleShot(true);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName("Timer2");
+    Timer2->setInterval(250);
+}
+
+void frmRecover::buildSidebar(QWidget* host) {
+    auto* v = new QVBoxLayout(host);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(6);
+
+    lblDrive = new QLabel(host);
+    lblDrive->setObjectName("lblDrive");
+    lblDrive->setProperty("heading", true);
+    v->addWidget(lblDrive);
+    Drive1 = new QComboBox(host);
+    Drive1->setObjectName("Drive1");
+    Drive1->setMinimumHeight(30);
+    Drive1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    Drive1->setMinimumContentsLength(16);
+    v->addWidget(Drive1);
+    // The watcher's own list: never shown.
+    Drive2 = new QComboBox(host);
+    Drive2->setObjectName("Drive2");
+    Drive2->setVisible(false);
+
+    // The drive information panel under its heading; the box shows or hides it.
+    auto* specsHead = new QHBoxLayout;
+    specsHead->setSpacing(4);
+    CheckSpecs = new QCheckBox(host);
+    CheckSpecs->setObjectName("CheckSpecs");
+    CheckSpecs->setChecked(true);
+    specsHead->addWidget(CheckSpecs);
+    txtSpecs = new QLineEdit(host);
+    txtSpecs->setObjectName("txtSpecs");
+    txtSpecs->setReadOnly(true);
+    txtSpecs->setFrame(false);
+    txtSpecs->setFocusPolicy(Qt::NoFocus);
+    specsHead->addWidget(txtSpecs, 1);
+    v->addLayout(specsHead);
+    lblSpecs = new QLabel(host);
+    lblSpecs->setObjectName("lblSpecs");
+    lblSpecs->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblSpecs->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Room for the panel's eleven lines.
+    lblSpecs->setFixedHeight(lblSpecs->fontMetrics().lineSpacing() * 11 + 6);
+    lblSpecs->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    v->addWidget(lblSpecs);
+
+    v->addSpacing(6);
+    auto* recover = new QGridLayout;
+    recover->setHorizontalSpacing(6);
+    recover->setVerticalSpacing(6);
+    CmdScan = makeButton("CmdScan", host, true);
+    CmdScan->setMinimumHeight(38);
+    recover->addWidget(CmdScan, 0, 0, 1, 2);
+    CmdQuickUndelete = makeButton("CmdQuickUndelete", host);
+    recover->addWidget(CmdQuickUndelete, 1, 0);
+    auto* includePresent = new QCheckBox(host);
+    includePresent->setObjectName("ChkIncludePresent");
+    ChkDeep = new QCheckBox(host);
+    ChkDeep->setObjectName("ChkDeep");
+    ChkDamaged = new QCheckBox(host);
+    ChkDamaged->setObjectName("ChkDamaged");
+    recover->addWidget(ChkDeep, 2, 0);
+    recover->addWidget(ChkDamaged, 2, 1);
+    CmdShowScanTypes = makeButton("CmdShowScanTypes", host);
+    CmdShowScanTypes->setCheckable(true);
+    recover->addWidget(CmdShowScanTypes, 1, 1);
+    recover->addWidget(makeButton("CmdRecoverAll", host), 3, 0);
+    recover->addWidget(includePresent, 3, 1);
+    recover->setColumnStretch(0, 3);
+    recover->setColumnStretch(1, 2);
+    v->addLayout(recover);
+
+    v->addSpacing(6);
+    auto* tools = new QGridLayout;
+    tools->setHorizontalSpacing(6);
+    tools->setVerticalSpacing(6);
+    tools->addWidget(makeButton("CmdMaxSpeed", host), 0, 0);
+    tools->addWidget(makeButton("CmdLearn", host), 0, 1);
+    // Its caption names the drive: give it the whole row.
+    tools->addWidget(makeButton("CmdBackup", host), 1, 0, 1, 2);
+    tools->addWidget(makeButton("CmdScanBackup", host), 2, 0);
+    tools->addWidget(makeButton("CmdBrowse", host), 2, 1);
+    v->addLayout(tools);
+
+    v->addStretch(1);
+    ListColors = new QComboBox(host);
+    ListColors->setObjectName("ListColors");
+    ListColors->setMinimumHeight(28);
+    v->addWidget(ListColors);
+
+    auto* links = new QHBoxLayout;
+    // Help and About read as links, as the labels they replace did.
+    lblHelp = new QPushButton(host);
+    lblHelp->setObjectName("lblHelp");
+    lblHelp->setFlat(true);
+    lblHelp->setProperty("link", true);
+    lblHelp->setCursor(Qt::PointingHandCursor);
+    lblAbout = new QPushButton(host);
+    lblAbout->setObjectName("lblAbout");
+    lblAbout->setFlat(true);
+    lblAbout->setProperty("link", true);
+    lblAbout->setCursor(Qt::PointingHandCursor);
+    // The utilities: the file search window, from a link with its menu.
+    auto* toolsLink = new QPushButton(q(LoadStr(0, "Tools")), host);
+    toolsLink->setObjectName("lblTools");
+    toolsLink->setFlat(true);
+    toolsLink->setProperty("link", true);
+    toolsLink->setCursor(Qt::PointingHandCursor);
+    auto* menu = new QMenu(toolsLink);
+    QAction* find = menu->addAction(q(LoadStr(0, "&Find File(s)...")));
+    find->setObjectName("mnuFindFiles");
+    QAction* info = menu->addAction(q(LoadStr(0, "&Folder Info...")));
+    info->setObjectName("mnuFolderInfo");
+    toolsLink->setMenu(menu);
+    connect(find, &QAction::triggered, this, [this] { searchWindow()->mnuFindFiles_Click(); });
+    connect(info, &QAction::triggered, this, [this] { searchWindow()->mnuFolderInfo_Click(); });
+    links->addWidget(lblHelp);
+    links->addSpacing(12);
+    links->addWidget(lblAbout);
+    links->addSpacing(12);
+    links->addWidget(toolsLink);
+    links->addStretch(1);
+    CmdEnd = makeButton("CmdEnd", host);
+    CmdEnd->setMinimumWidth(110);
+    links->addWidget(CmdEnd);
+    v->addLayout(links);
+}
+
+void frmRecover::buildCentre(QWidget* host) {
+    auto* h = new QHBoxLayout(host);
+    h->setContentsMargins(0, 0, 0, 0);
+    centreSplit_ = new QSplitter(Qt::Horizontal, host);
+    centreSplit_->setObjectName("centreSplit");
+    centreSplit_->setChildrenCollapsible(false);
+    h->addWidget(centreSplit_);
+
+    pages_ = new QStackedWidget(centreSplit_);
+    pages_->setObjectName("pages");
+
+    // Start page.
+    pageStart_ = new QWidget(pages_);
+    auto* sv = new QVBoxLayout(pageStart_);
+    sv->setContentsMargins(0, 0, 0, 0);
+    txtStart = new QTextBrowser(pageStart_);
+    txtStart->setObjectName("txtStart");
+    txtStart->setOpenLinks(false);
+    sv->addWidget(txtStart);
+    pages_->addWidget(pageStart_);
+
+    // Results: found files (list or thumbnails) and the two undelete lists.
+    pageResults_ = new QWidget(pages_);
+    auto* rv = new QVBoxLayout(pageResults_);
+    rv->setContentsMargins(0, 0, 0, 0);
+    auto* resultSplit = new QSplitter(Qt::Vertical, pageResults_);
+    resultViews_ = new QStackedWidget(resultSplit);
+    List3 = new QListWidget(resultViews_);
+    List3->setObjectName("List3");
+    List3->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    LvwFiles = new QListWidget(resultViews_);
+    LvwFiles->setObjectName("LvwFiles");
+    LvwFiles->setViewMode(QListView::IconMode);
+    LvwFiles->setResizeMode(QListView::Adjust);
+    LvwFiles->setIconSize(QSize(128, 96));
+    LvwFiles->setMovement(QListView::Static);
+    LvwFiles->setFlow(QListView::LeftToRight);
+    LvwFiles->setWrapping(true);
+    LvwFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    resultViews_->addWidget(List3);
+    resultViews_->addWidget(LvwFiles);
+    auto* undelete = new QSplitter(Qt::Horizontal, resultSplit);
+    undelete->setObjectName("undeleteLists");
+    List1 = new QListWidget(undelete);
+    List1->setObjectName("List1");
+    List2 = new QListWidget(undelete);
+    List2->setObjectName("List2");
+    List2->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    undelete->setVisible(false);
+    rv->addWidget(resultSplit);
+    pages_->addWidget(pageResults_);
+
+    // The type list with its presets.
+    pageTypes_ = new QWidget(pages_);
+    auto* tv = new QVBoxLayout(pageTypes_);
+    tv->setContentsMargins(0, 0, 0, 0);
+    CmbTypeSelect = new QComboBox(pageTypes_);
+    CmbTypeSelect->setObjectName("CmbTypeSelect");
+    CmbTypeSelect->setMinimumHeight(30);
+    CmbTypeSelect->setMinimumWidth(260);
+    auto* th = new QHBoxLayout;
+    th->addWidget(CmbTypeSelect);
+    th->addStretch(1);
+    tv->addLayout(th);
+    LvwTypes = new QTreeWidget(pageTypes_);
+    LvwTypes->setObjectName("LvwTypes");
+    LvwTypes->setRootIsDecorated(false);
+    LvwTypes->setAlternatingRowColors(true);
+    LvwTypes->setUniformRowHeights(true);
+    tv->addWidget(LvwTypes);
+    pages_->addWidget(pageTypes_);
+
+    // Preview and its information.
+    previewPane_ = new QWidget(centreSplit_);
+    previewPane_->setObjectName("previewPane");
+    auto* pv = new QVBoxLayout(previewPane_);
+    pv->setContentsMargins(0, 0, 0, 0);
+    pv->setSpacing(4);
+    Picture1 = new QLabel(previewPane_);
+    Picture1->setObjectName("Picture1");
+    Picture1->setAlignment(Qt::AlignCenter);
+    Picture1->setMinimumSize(240, 180);
+    Picture1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    pv->addWidget(Picture1, 3);
+    lblPictureMode = new QLabel(previewPane_);
+    lblPictureMode->setObjectName("lblPictureMode");
+    lblPictureMode->setAlignment(Qt::AlignCenter);
+    pv->addWidget(lblPictureMode);
+    lblInfo = new QLabel(previewPane_);
+    lblInfo->setObjectName("lblInfo");
+    lblInfo->setWordWrap(true);
+    pv->addWidget(lblInfo);
+    txtExif = new QPlainTextEdit(previewPane_);
+    txtExif->setObjectName("txtExif");
+    txtExif->setReadOnly(true);
+    pv->addWidget(txtExif, 2);
+    Picture2 = new QLabel(previewPane_);
+    Picture2->setObjectName("Picture2");
+    Picture2->setVisible(false);
+
+    centreSplit_->addWidget(pages_);
+    centreSplit_->addWidget(previewPane_);
+    centreSplit_->setStretchFactor(0, 3);
+    centreSplit_->setStretchFactor(1, 2);
+
+    // The picture filters pop up over the preview (right button).
+    ListFilters = new QListWidget(this);
+    ListFilters->setObjectName("ListFilters");
+    ListFilters->setVisible(false);
+}
+
+void frmRecover::buildBottom(QWidget* host) {
+    auto* v = new QVBoxLayout(host);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(6);
+    auto* h = new QHBoxLayout;
+    h->setSpacing(6);
+    h->addWidget(makeButton("CmdSaveAll", host, true));
+    h->addWidget(makeButton("CmdSaveAs", host));
+    h->addWidget(makeButton("CmdOpen", host));
+    CmdShowFolder = makeButton("CmdShowFolder", host);
+    h->addWidget(CmdShowFolder);
+    h->addStretch(1);
+    CmdShowThumbs = makeButton("CmdShowThumbs", host);
+    h->addWidget(CmdShowThumbs);
+    TxtWidth = new QLineEdit(host);
+    TxtWidth->setObjectName("TxtWidth");
+    TxtWidth->setFixedWidth(60);
+    TxtWidth->setMinimumHeight(30);
+    TxtWidth->setAlignment(Qt::AlignRight);
+    TxtWidth->setText("160");
+    h->addWidget(TxtWidth);
+    CmdRenderWidth = makeButton("CmdRenderWidth", host);
+    h->addWidget(CmdRenderWidth);
+    v->addLayout(h);
+
+    auto* st = new QHBoxLayout;
+    lblStatus = new QLabel(host);
+    lblStatus->setObjectName("lblStatus");
+    lblStatus->setMinimumHeight(22);
+    lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    st->addWidget(lblStatus, 1);
+    ProgressBar1 = new QProgressBar(host);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setFixedWidth(260);
+    ProgressBar1->setRange(0, 1000);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setVisible(false);
+    st->addWidget(ProgressBar1);
+    v->addLayout(st);
+}
+
+void frmRecover::connectCommands() {
+    auto on = [this](const char* name, void (frmRecover::*slot)()) {
+        if (auto* b = findChild<QPushButton*>(name)) connect(b, &QPushButton::clicked, this, slot);
+    };
+    on("CmdScan", &frmRecover::CmdScan_Click);
+    on("CmdEnd", &frmRecover::CmdEnd_Click);
+    on("CmdShowFolder", &frmRecover::CmdShowFolder_Click);
+    on("CmdShowThumbs", &frmRecover::CmdShowThumbs_Click);
+    on("CmdShowScanTypes", &frmRecover::CmdShowScanTypes_Click);
+    on("CmdOpen", &frmRecover::CmdOpen_Click);
+    on("CmdBrowse", &frmRecover::CmdBrowse_Click);
+    // Commands whose work lives in other parts of the program and is not wired yet.
+    on("CmdMaxSpeed", &frmRecover::CmdMaxSpeed_Click);
+    on("CmdQuickUndelete", &frmRecover::CmdQuickUndelete_Click);
+    on("CmdSaveAll", &frmRecover::CmdSaveAll_Click);
+    on("CmdRecoverAll", &frmRecover::CmdRecoverAll_Click);
+    on("CmdSaveAs", &frmRecover::CmdSaveAs_Click);
+    for (const char* name : {"CmdLearn", "CmdBackup",
+                             "CmdScanBackup", "CmdRenderWidth"}) {
+        if (auto* b = findChild<QPushButton*>(name))
+            connect(b, &QPushButton::clicked, this, [this, name] { notYetAvailable(name); });
+    }
+    connect(Drive1, qOverload<int>(&QComboBox::activated), this, [this](int) { Drive1_Change(); });
+    connect(CmbTypeSelect, qOverload<int>(&QComboBox::activated), this, &frmRecover::CmbTypeSelect_Click);
+    connect(ListColors, qOverload<int>(&QComboBox::activated), this, &frmRecover::ApplyColourScheme);
+    connect(CheckSpecs, &QCheckBox::toggled, lblSpecs, &QWidget::setVisible);
+    connect(Timer1, &QTimer::timeout, this, &frmRecover::Timer1_Timer);
+    connect(Timer2, &QTimer::timeout, this, &frmRecover::Timer2_Timer);
+    connect(lblHelp, &QPushButton::clicked, this, [this] {
+        // The manual of the chosen language, installed at start-up.
+        const fs::path manual = state().programFolder / "Manual" / "Manual.htm";
+        std::error_code ec;
+        if (fs::is_regular_file(manual, ec)) QDesktopServices::openUrl(QUrl::fromLocalFile(q(manual.string())));
+        else notYetAvailable("lblHelp");
+    });
+    connect(lblAbout, &QPushButton::clicked, this, [this] {
+        message(LoadStr(31, "Harvestrix") + " " + HX_VERSION, LoadStr(55, "About"), {});
+    });
+    connect(List3, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0 && row < LvwFiles->count()) LvwFiles->setCurrentRow(row);
+        showFoundFile(row);
+    });
+    connect(List1, &QListWidget::currentRowChanged, this, [this] { showEntryInfo(List1, false); });
+    connect(List2, &QListWidget::currentRowChanged, this, [this] { showEntryInfo(List2, true); });
+    connect(LvwFiles, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0 && row < List3->count()) List3->setCurrentRow(row);
+    });
+}
+
+}  // namespace hx::gui
