@@ -5,7 +5,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "output/RestoreName.h"
+#include "platform/RestoreName.h"
 #include "output/SaveTarget.h"
 #include "platform/FileMove.h"
 #include "shell/ForwardingUi.h"
@@ -20,6 +20,8 @@
 namespace hx::output {
 
 namespace fs = std::filesystem;
+using platform::NextFreeRestoreName;
+using platform::RestoreFileName;
 using shell::FormatStr;
 
 struct Inspection {

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <set>
 
-#include "output/RestoreName.h"
+#include "platform/RestoreName.h"
 #include "platform/FileMove.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
@@ -12,6 +12,8 @@
 namespace hx::output {
 
 namespace fs = std::filesystem;
+using platform::NextFreeRestoreName;
+using platform::RestoreFileName;
 using shell::Answer;
 using shell::Buttons;
 using shell::FormatStr;

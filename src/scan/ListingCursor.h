@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "scan/ListedNames.h"
+#include "media/ListedNames.h"
 
 namespace hx::scan {
 

@@ -10,7 +10,7 @@
 
 #include "media/DriveRecord.h"
 #include "scan/ContentPrint.h"
-#include "scan/ListedNames.h"
+#include "media/ListedNames.h"
 #include "scan/ScanGeometry.h"
 #include "scan/SignatureTable.h"
 #include "shell/SettingsStore.h"

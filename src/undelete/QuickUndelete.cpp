@@ -6,7 +6,7 @@
 #include "media/DriveInfo.h"
 #include "media/DriveRecord.h"
 #include "media/NtfsStructs.h"
-#include "output/RestoreName.h"
+#include "platform/RestoreName.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "undelete/DirEntCache.h"
@@ -180,7 +180,7 @@ bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& ta
         const ClusterView view =
             kind_ == UndeleteKind::Fat ? FatClusterView(fat_) : ExfatClusterView(exfat_, false);
         if (!WriteClusterList(view, *plan, e.Size, target)) return false;
-        output::StampRestoredFile(target, e.Modified);
+        platform::StampRestoredFile(target, e.Modified);
         return true;
     }
     bool ok = false;
@@ -196,7 +196,7 @@ bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& ta
         case UndeleteKind::Exfat: ok = RestoreExfatEntry(exfat_, e, target); break;
         case UndeleteKind::None: break;
     }
-    if (ok) output::StampRestoredFile(target, e.Modified);
+    if (ok) platform::StampRestoredFile(target, e.Modified);
     return ok;
 }
 
@@ -206,14 +206,14 @@ std::optional<std::filesystem::path> QuickUndelete::restoreInto(std::size_t inde
     const UndeleteEntry& e = entries_[index];
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    const std::string name = output::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
-    const auto target = output::NextFreeRestoreName(folder / name);
+    const std::string name = platform::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
+    const auto target = platform::NextFreeRestoreName(folder / name);
     if (restoreTo(index, target, partialChosen)) return target;
     // A stream's "name:stream" on a target that refuses ":" (FAT, exFAT): "name_stream".
     if (name.find(':') == std::string::npos || fs::exists(target, ec)) return std::nullopt;
     std::string plain = name;
     std::replace(plain.begin(), plain.end(), ':', '_');
-    const auto fallback = output::NextFreeRestoreName(folder / plain);
+    const auto fallback = platform::NextFreeRestoreName(folder / plain);
     if (!restoreTo(index, fallback, partialChosen)) return std::nullopt;
     return fallback;
 }
@@ -224,10 +224,10 @@ std::optional<std::filesystem::path> QuickUndelete::RestoreUndeletedFile(std::si
     const UndeleteEntry& e = entries_[index];
     const bool partial = isPartialFile(e);
     if (partial && !askPartial(e)) return std::nullopt;
-    const auto offered = startFolder / output::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
+    const auto offered = startFolder / platform::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
     const auto chosen = ui_.saveFile(LoadStr(400, "Save") + "  Harvestrix", "", offered.string());
     if (!chosen || chosen->empty()) return std::nullopt;
-    const auto target = output::NextFreeRestoreName(*chosen);
+    const auto target = platform::NextFreeRestoreName(*chosen);
     if (!restoreTo(index, target, partial)) {
         ui_.message(shell::FormatStr(LoadStr(1472, "%0 not saved!"), {target.filename().string()}), "Undelete",
                     {shell::Buttons::OK, shell::Icon::Exclamation});
@@ -275,7 +275,7 @@ QuickUndelete::SaveResult QuickUndelete::SaveUndeleteEntries(const std::vector<s
         const std::size_t i = indices[k];
         if (i >= entries_.size() || entries_[i].isFolder()) continue;
         const UndeleteEntry& e = entries_[i];
-        const std::string name = output::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
+        const std::string name = platform::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
         if (e.ListSize == 0) {
             ui_.message(shell::FormatStr(LoadStr(1472, "%0 not saved!"), {name}), undeleteTitle, {});
             ++result.skipped;

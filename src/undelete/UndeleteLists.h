@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/ListedNames.h"
+#include "media/ListedNames.h"
 #include "undelete/UndeleteEntry.h"
 
 namespace hx::undelete {

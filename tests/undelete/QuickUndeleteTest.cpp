@@ -6,7 +6,7 @@
 
 #include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
-#include "output/RestoreName.h"
+#include "platform/RestoreName.h"
 #include "undelete/DirEntCache.h"
 #include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteLists.h"
@@ -184,12 +184,12 @@ TEST(DirEntCache, EntriesSurviveTheRoundTripAndShortFilesReadEmpty) {
 }
 
 TEST(RestoreNames, TheNamingRule) {
-    EXPECT_EQ(output::BumpRestoreName("photo.jpg"), "photo_0.jpg");
-    EXPECT_EQ(output::BumpRestoreName("photo_0.jpg"), "photo_1.jpg");
-    EXPECT_EQ(output::BumpRestoreName("IMG_0009.JPG"), "IMG_0010.JPG");
-    EXPECT_EQ(output::BumpRestoreName("a.b.c"), "a_0.b_0.c");
-    EXPECT_EQ(output::RestoreFileName("?OTO0001.JPG"), "%OTO0001.JPG");
-    EXPECT_EQ(output::RestoreFileName("a/b"), "a_b");
+    EXPECT_EQ(platform::BumpRestoreName("photo.jpg"), "photo_0.jpg");
+    EXPECT_EQ(platform::BumpRestoreName("photo_0.jpg"), "photo_1.jpg");
+    EXPECT_EQ(platform::BumpRestoreName("IMG_0009.JPG"), "IMG_0010.JPG");
+    EXPECT_EQ(platform::BumpRestoreName("a.b.c"), "a_0.b_0.c");
+    EXPECT_EQ(platform::RestoreFileName("?OTO0001.JPG"), "%OTO0001.JPG");
+    EXPECT_EQ(platform::RestoreFileName("a/b"), "a_b");
 }
 
 TEST(UndeleteLists, NtfsRowsFoldersAndCrossReferences) {

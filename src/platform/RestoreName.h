@@ -1,9 +1,9 @@
 #pragma once
-// Naming and stamping of restored undelete entries.
+// Naming and stamping of restored files on the target file system.
 #include <filesystem>
 #include <string>
 
-namespace hx::output {
+namespace hx::platform {
 
 // The name to write when `chosen` already exists: in a name without "_"
 // every "." becomes "_0."; in a name with "_" the number after the first
@@ -20,4 +20,4 @@ std::string RestoreFileName(const std::string& listName);
 // 1899, local time); a date of 0 or less leaves the file alone.
 void StampRestoredFile(const std::filesystem::path& file, double date);
 
-}  // namespace hx::output
+}  // namespace hx::platform

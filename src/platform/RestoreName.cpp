@@ -1,10 +1,10 @@
-#include "output/RestoreName.h"
+#include "platform/RestoreName.h"
 
 #include <chrono>
 #include <cmath>
 #include <ctime>
 
-namespace hx::output {
+namespace hx::platform {
 
 std::string BumpRestoreName(const std::string& name) {
     const auto underscore = name.find('_');
@@ -84,4 +84,4 @@ void StampRestoredFile(const std::filesystem::path& file, double date) {
     std::filesystem::last_write_time(file, std::chrono::file_clock::from_sys(sys), ec);
 }
 
-}  // namespace hx::output
+}  // namespace hx::platform

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The engine's folders in layers, lowest first: a folder includes only its
+# own headers and those of the folders below it. Prints every include that
+# runs upward and fails when there is one.
+set -euo pipefail
+cd "$(dirname "$0")/../src"
+LAYERS=(platform shell utilities media viewing undelete scan output cli gui)
+rank() { local i; for i in "${!LAYERS[@]}"; do [ "${LAYERS[$i]}" = "$1" ] && echo "$i" && return; done; echo -1; }
+bad=0
+for dir in */; do
+  dir=${dir%/}
+  own=$(rank "$dir")
+  [ "$own" -ge 0 ] || { echo "check-layers: $dir has no place among the layers"; bad=1; continue; }
+  while IFS=: read -r file _ inc; do
+    target=${inc#*\"}; target=${target%%/*}
+    other=$(rank "$target")
+    [ "$other" -ge 0 ] || continue
+    if [ "$other" -gt "$own" ]; then echo "upward: $file includes $target/"; bad=1; fi
+  done < <(grep -rn '#include "[a-z]*/' "$dir" || true)
+done
+exit $bad
