@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "output/RecoverAll.h"
-#include "scan/QuietUi.h"
+#include "shell/QuietUi.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanDisk.h"
 #include "shell/Ui.h"
@@ -31,7 +31,7 @@ using namespace hx;
 
 namespace {
 
-using scan::QuietUi;
+using shell::QuietUi;
 
 std::uint64_t benchBytes() {
     const char* mb = std::getenv("HX_BENCH_MB");

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "scan/QuietUi.h"
+#include "shell/QuietUi.h"
 #include "scan/ScanDisk.h"
 
 namespace fs = std::filesystem;
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream out(image, std::ios::binary);
         out.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
     }
-    hx::scan::QuietUi ui;
+    hx::shell::QuietUi ui;
     hx::scan::ScanContext ctx(ui);
     ctx.drive = image.string();
     ctx.record.IsImage = true;

@@ -7,7 +7,7 @@
 #include "cli/CliCache.h"
 #include "cli/CliCommand.h"
 #include "output/SaveFiles.h"
-#include "scan/QuietUi.h"
+#include "shell/QuietUi.h"
 #include "scan/ScanState.h"
 #include "shell/WorkingState.h"
 
@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 // cache's own files by name.
 std::vector<std::string> foundNames(const fs::path& cache, std::string& scannedDrive) {
     std::vector<std::string> names;
-    scan::QuietUi quiet;
+    shell::QuietUi quiet;
     scan::ScanContext state(quiet);
     if (scan::LoadScanState(cache, state) == scan::ScanStateLoad::Loaded) {
         scannedDrive = state.resumeDrive;

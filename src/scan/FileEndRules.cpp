@@ -167,6 +167,41 @@ private:
     bool named_ = false;
 };
 
+// A Fuji RAF names its camera in its header and says where its three parts
+// lie (the JPEG preview, the CFA header, the sensor data): it ends with the
+// last of them.
+class RafEndRule : public FileEndRule {
+public:
+    std::size_t unit(const std::uint8_t* data, std::size_t size, bool& ends) override {
+        if (!seen_ && size >= kHeader) {
+            seen_ = true;
+            if (std::string_view(reinterpret_cast<const char*>(data), 15) == "FUJIFILMCCD-RAW") {
+                std::string model;
+                for (std::size_t i = 28; i < 60 && data[i] >= 0x20 && data[i] < 0x7F; ++i)
+                    model.push_back(static_cast<char>(data[i]));
+                facts_.model = shell::Trim(model);
+                for (std::size_t at = 84; at + 8 <= kHeader; at += 8)
+                    end_ = std::max<std::uint64_t>(end_, static_cast<std::uint64_t>(platform::Be32(data + at)) +
+                                                             platform::Be32(data + at + 4));
+            }
+        }
+        if (end_ > 0 && written_ + size >= end_) {
+            ends = true;
+            const std::uint64_t keep = end_ - std::min(end_, written_);
+            written_ += keep;
+            return static_cast<std::size_t>(keep);
+        }
+        written_ += size;
+        return size;
+    }
+
+private:
+    static constexpr std::size_t kHeader = 108;
+    bool seen_ = false;
+    std::uint64_t end_ = 0;
+    std::uint64_t written_ = 0;
+};
+
 // A compound document ends where its sector table says; one whose table
 // cannot be followed ends after the sector that carries its class name.
 class DocEndRule : public FileEndRule {
@@ -204,6 +239,7 @@ std::unique_ptr<FileEndRule> EndRuleFor(const std::string& extension, const std:
     if (ext == ".crw") return std::make_unique<CrwEndRule>(bytesPerSector);
     if (ext == ".doc") return std::make_unique<DocEndRule>(first);
     if (ext == ".x3f") return std::make_unique<X3fEndRule>();
+    if (ext == ".raf") return std::make_unique<RafEndRule>();
     if (ext.size() > 1 && std::string_view(kStructured).find(ext + ".") != std::string_view::npos)
         return std::make_unique<StructureEndRule>(needsStructure);
     if (!ext.empty() && std::string_view(kTiffRaws).find(ext) != std::string_view::npos)

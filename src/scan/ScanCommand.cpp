@@ -8,7 +8,7 @@
 #include "scan/ScanState.h"
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
-#include "scan/QuietUi.h"
+#include "shell/QuietUi.h"
 #include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteFat.h"
 #include "undelete/UndeleteLists.h"
@@ -90,7 +90,7 @@ bool ScanCommand::prepareListing() {
     ListedNames listing = undelete::ListedNamesFor(fsDrive_);
     if (listing.empty() && fsRecord_.FileSystem.rfind("FAT", 0) == 0) {
         // Listed quietly: a file in pieces is left out of it, as the undelete leaves it.
-        QuietUi quiet;
+        shell::QuietUi quiet;
         undelete::QuickUndelete listed(quiet);
         if (listed.run({fsDrive_, "all", 0, 0, {}})) listing = undelete::ListedNamesFor(listed.drive());
         ui_.clearStop();

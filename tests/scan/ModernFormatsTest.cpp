@@ -7,6 +7,7 @@
 
 #include "fixtures/CardFixture.h"
 #include "fixtures/SampleFiles.h"
+#include "fixtures/TestJpeg.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
 #include "scan/SignatureTable.h"
@@ -39,6 +40,7 @@ std::map<std::string, std::string> samples() {
         {"DOCS0011.ZIP", test::MakeZip({{"a.txt", PatternBytes(9000, 13), false}, {"b.txt", std::string(30000, 'b')}})},
         {"DOC_0012.PDF", test::MakePdf(25000, 14)},
         {"PIC_0013.BMP", test::MakeBmp(90, 60, 15)},
+        {"DSCF0014.RAF", test::MakeRaf(test::MakeTestJpeg(16, 160, 120), 60001, 17)},
     };
 }
 

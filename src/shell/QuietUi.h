@@ -3,15 +3,15 @@
 // scans that run without anyone watching (benchmarks, fuzzing, batch runs).
 #include "shell/Ui.h"
 
-namespace hx::scan {
+namespace hx::shell {
 
-class QuietUi : public shell::Ui {
+class QuietUi : public Ui {
 public:
     std::vector<std::string> shown;  // texts of the messages, in order
 
-    shell::Answer message(const std::string& text, const std::string&, const shell::MessageOptions&) override {
+    Answer message(const std::string& text, const std::string&, const MessageOptions&) override {
         shown.push_back(text);
-        return shell::Answer::OK;
+        return Answer::OK;
     }
     std::optional<std::string> input(const std::string&, const std::string&, const std::string&) override { return {}; }
     std::optional<std::string> chooseFolder(const std::string&, const std::string&) override { return {}; }
@@ -28,4 +28,4 @@ public:
     void clearStop() override {}
 };
 
-}  // namespace hx::scan
+}  // namespace hx::shell
