@@ -198,20 +198,7 @@ void ScanAgainstCp(benchmark::State& state) {
         freshCache("copy");
         const fs::path cache = freshCache("cache");
         std::size_t found = 0;
-        // The plain scan as its command runs it (the command line's "scan").
-        const double scanSeconds = secondsOf([&] {
-            QuietUi quiet;
-            scan::ScanRequest plain;
-            plain.source = image.string();
-            plain.cacheFolder = cache;
-            plain.selection = ".jpgJPEG File |";
-            plain.resume = false;
-            plain.newScan = true;
-            plain.smart = false;
-            scan::ScanCommand command(quiet, plain);
-            command.run();
-            found = command.context().FoundNames().size();
-        });
+        const double scanSeconds = secondsOf([&] { found = scanInto(image, ".jpgJPEG File ", cache); });
         if (found != photos) state.SkipWithError("not every photo was found");
         state.SetIterationTime(scanSeconds);
         ratios.push_back(cpSeconds / scanSeconds);
