@@ -6,6 +6,7 @@
 
 #include <set>
 
+#include "fixtures/CardFixture.h"
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
@@ -28,13 +29,7 @@ Outcome scanAndList(const fs::path& image, const fs::path& cache) {
     Outcome o;
     const std::string before = test::ReadFile(image);
     test::ScriptedUi ui;
-    ScanRequest req;
-    req.source = image.string();
-    req.cacheFolder = cache;
-    req.selection = EveryTypeSelection();
-    req.resume = false;
-    req.newScan = true;
-    req.smart = false;
+    ScanRequest req = test::WholeScanRequest(image, cache);
     ScanCommand command(ui, req);
     EXPECT_EQ(command.run(), ScanOutcome::Finished) << image;
     for (const auto& name : command.context().FoundNames()) o.found.insert(test::ReadFile(cache / name));

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <random>
 
+#include "fixtures/CardFixture.h"
 #include "fixtures/MediaImages.h"
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
@@ -82,13 +83,7 @@ TEST(CorruptMediaSweep, NoCrashNoHangEveryRefusalSaysWhyAndTheMediumStaysAsItWas
             }
 
             test::ScriptedUi scanUi;
-            ScanRequest req;
-            req.source = m.string();
-            req.cacheFolder = dir / "cache";
-            req.selection = EveryTypeSelection();
-            req.resume = false;
-            req.newScan = true;
-            req.smart = false;
+            ScanRequest req = test::WholeScanRequest(m, dir / "cache");
             fs::remove_all(req.cacheFolder);
             ScanCommand command(scanUi, req);
             const auto outcome = command.run();

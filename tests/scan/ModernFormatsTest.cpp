@@ -74,13 +74,7 @@ TEST_F(ModernFormats, AMediumWithNoFileSystemGivesEveryOneBack) {
     }
     medium += PatternBytes(64 * 1024, 91);
     test::WriteFile(image, medium);
-    ScanRequest req;
-    req.source = image.string();
-    req.cacheFolder = cache;
-    req.selection = EveryTypeSelection();
-    req.resume = false;
-    req.newScan = true;
-    req.smart = false;
+    ScanRequest req = test::WholeScanRequest(image, cache);
     ScanCommand command(ui, req);
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     expectAllBack(files, cache, command.context());
