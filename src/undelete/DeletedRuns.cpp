@@ -17,6 +17,8 @@ constexpr int kClaimChoices = 4;
 constexpr std::uint32_t kMaxShifts = 64;
 // Files above this are not read whole for a check.
 constexpr std::uint64_t kMaxCheckBytes = 256ull << 20;
+// Files after one in pieces that are held in its shadow, at most.
+constexpr std::size_t kMaxShadowed = 256;
 // Bytes read for checks in one listing at most.
 constexpr std::uint64_t kCheckBudget = 2ull << 30;
 
@@ -262,7 +264,8 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std
         auto sorted = claims;
         std::sort(sorted.begin(), sorted.end(), [](const Claim& a, const Claim& b) { return a.first < b.first; });
         for (std::size_t k = 0; k < sorted.size(); ++k)
-            for (std::size_t n = k + 1; n < sorted.size() && sorted[n].first <= sorted[k].last; ++n)
+            // A file in pieces reaches over a few files at most: the walk is bounded all the same.
+            for (std::size_t n = k + 1; n < sorted.size() && n <= k + kMaxShadowed && sorted[n].first <= sorted[k].last; ++n)
                 if (sorted[n].first != sorted[k].first) shadowedBy.emplace(sorted[n].owner, sorted[k].owner);
     }
     Planner planner(view, std::move(claims));
