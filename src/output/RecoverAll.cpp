@@ -73,16 +73,21 @@ fs::path folderBelow(const fs::path& target, const std::string& folderPath) {
     return out;
 }
 
-RecoveredFile describe(const fs::path& file, const fs::path& target, const std::string& origin, const Inspection& seen) {
+// `carved`: the scan's record of the file, whose EXIF header it read already.
+RecoveredFile describe(const fs::path& file, const fs::path& target, const std::string& origin, const Inspection& seen,
+                       const scan::FoundFile* carved = nullptr) {
     const std::uint64_t size = seen.size;
     RecoveredFile f;
-    f.path = fs::relative(file, target);
+    f.path = file.lexically_relative(target);
     f.origin = origin;
     f.size = size;
     f.type = shell::ToLower(file.extension().string());
     if (!f.type.empty()) f.type.erase(0, 1);
     viewing::ExifValues exif;
-    if (viewing::ReadExifFile(file.string(), exif)) {
+    if (carved && carved->exifRead) {
+        f.date = carved->exifDate;
+        f.camera = carved->camera;
+    } else if (viewing::ReadExifFile(file.string(), exif)) {
         f.date = exif.rawDate;
         f.camera = exif.model.empty() ? exif.make : exif.model;
     }
@@ -177,12 +182,17 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
     scanReq.smart = smart;
     scanReq.resume = false;
     scanReq.newScan = true;
-    scanReq.options.fingerprints = true;  // duplicates are known without reading the files again
+    // Duplicates are known without reading the files again, and a copy of a
+    // file kept before is mostly never written.
+    scanReq.options.fingerprints = true;
+    scanReq.options.keepEachContentOnce = true;
+    for (const auto& kept : seen_) scanReq.keptContents.insert(kept.first);
     std::error_code ec;
     fs::create_directories(scanReq.cacheFolder, ec);
     PhaseUi phase(ui_, 0.3, 0.7);
     scan::ScanCommand command(phase, scanReq);
     const auto outcome = command.run();
+    report.duplicates += static_cast<int>(command.context().duplicatesDropped);
     if (outcome == scan::ScanOutcome::Stopped) report.stopped = true;
     if (outcome == scan::ScanOutcome::OutOfSpace)
         report.notes.push_back(FormatStr(LoadStr(0, "The target %0 filled up while carving."), {req_.target.string()}));
@@ -208,7 +218,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
         const fs::path place = NextFreeRestoreName(folder / RestoreFileName(f.name));
         if (!platform::MoveFile(file, place).ok()) continue;
         seen_[lastKey_] = place;  // where the kept copy is now
-        report.files.push_back(describe(place, req_.target, "carved", seen));
+        report.files.push_back(describe(place, req_.target, "carved", seen, &f));
     }
     // Only the scan's bookkeeping is left in its cache.
     shell::DeleteTree(scanReq.cacheFolder);

@@ -68,9 +68,8 @@ private:
     shell::Ui& ui_;
     RecoverRequest req_;
     // (size, two hashes of the bytes) -> where the kept copy is
-    using ContentKey = std::pair<std::uint64_t, scan::Fingerprint>;
-    std::map<ContentKey, std::filesystem::path> seen_;
-    ContentKey lastKey_;
+    std::map<scan::ContentKey, std::filesystem::path> seen_;
+    scan::ContentKey lastKey_;
 };
 
 // DIR/report.json and DIR/report.html; false when they cannot be written.

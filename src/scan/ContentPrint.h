@@ -16,6 +16,14 @@ struct Fingerprint {
     auto operator<=>(const Fingerprint&) const = default;
 };
 
+// A content as the one-step recovery keeps it once: its length and fingerprint.
+struct ContentKey {
+    std::uint64_t size = 0;
+    Fingerprint print;
+    auto operator<=>(const ContentKey&) const = default;
+    bool operator==(const ContentKey&) const = default;
+};
+
 class ContentPrint {
 public:
     void add(const std::uint8_t* data, std::size_t size) {

@@ -66,6 +66,7 @@ std::optional<ScanOutcome> ScanCommand::run() {
     ctx_.imageFolder = req_.imageFolder;
     ctx_.settings = req_.settings;
     ctx_.options = req_.options;
+    ctx_.keptContents = std::move(req_.keptContents);
     ctx_.options.smartScan = false;
 
     if (!decideSmartScan()) return std::nullopt;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct ScanOptions {
     double minMB = 0;        // 0 = no limit
     double maxMB = 0;
     bool fingerprints = false;  // each found file's fingerprint, taken as its bytes go by
+    // With fingerprints: a found file whose content is in ScanContext::keptContents
+    // is not kept, and is mostly never written (its copy waits for its end).
+    bool keepEachContentOnce = false;
 };
 
 // One found file. The window's lists follow these records row for row.
@@ -39,6 +43,9 @@ struct FoundFile {
     bool damaged = false;          // a picture that does not decode cleanly to its end
     bool printed = false;          // `print` is of all its bytes (options.fingerprints)
     Fingerprint print{};
+    bool exifRead = false;         // a picture whose EXIF header the scan read:
+    std::string exifDate;          //   its date of exposure ("YYYY:MM:DD HH:MM:SS")
+    std::string camera;            //   and its camera's model (or make)
 };
 
 enum class ScanOutcome { Finished, Stopped, OutOfSpace, Unreadable };
@@ -67,6 +74,10 @@ struct ScanContext {
     // Results: the found files, and the list entries of those that were finished.
     std::vector<FoundFile> found;
     std::vector<std::string> List3;
+    // In and out with options.keepEachContentOnce: the contents kept so far,
+    // and how many found files were dropped as copies of one of them.
+    std::set<ContentKey> keptContents;
+    std::uint64_t duplicatesDropped = 0;
     std::vector<std::string> FoundNames() const;
     std::vector<std::uint64_t> FoundSizes() const;
     std::string LastCluster = "0";  // "33" while a scan runs

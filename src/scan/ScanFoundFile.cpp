@@ -14,6 +14,7 @@ void Scanner::readPictureHeader(const std::uint8_t* window) {
         contains(window, 16, "MM")) {
         viewing::ReadExif("BUF", window, kWindow, file_.exif);
         file_.haveExif = true;
+        file_.camera = file_.exif.model.empty() ? file_.exif.make : file_.exif.model;
         auto pos = file_.exif.model.find("DIGITAL");
         if (pos != std::string::npos) file_.exif.model = shell::Trim(file_.exif.model.erase(pos, 7));
         file_.capMB = pictureCapMB(file_.exif, file_.ext, file_.capMB);
@@ -29,6 +30,7 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
     file_ = OpenFile{};
     file_.open = true;
     file_.printing = ctx_.options.fingerprints;
+    file_.deferring = file_.printing && ctx_.options.keepEachContentOnce && writer_.hasSource();
     file_.capMB = ctx_.options.maxMB;
     file_.ext = shell::ToLower(row.Extension);
     file_.description = shell::Trim(row.DisplayName);
@@ -75,14 +77,37 @@ void Scanner::writeBytes(const std::uint8_t* data, std::size_t size) {
 
 void Scanner::flushPending() {
     if (file_.inWriter && pending_ && pendingSize_ > 0) {
-        if (writer_.hasSource())
-            writer_.appendFromSource(reader_->offset() + static_cast<std::uint64_t>(pending_ - reader_->data()),
-                                     pendingSize_);
+        const std::uint64_t offset = reader_->offset() + static_cast<std::uint64_t>(pending_ - reader_->data());
+        if (file_.deferring)
+            deferRange(offset, pendingSize_);
+        else if (writer_.hasSource())
+            writer_.appendFromSource(offset, pendingSize_);
         else
             writer_.appendCopy(pending_, pendingSize_);
     }
     pending_ = nullptr;
     pendingSize_ = 0;
+}
+
+// Ranges wait up to this much; a longer file is written as it goes.
+constexpr std::uint64_t kMaxDeferredBytes = 64ull << 20;
+
+void Scanner::deferRange(std::uint64_t offset, std::size_t size) {
+    auto& ranges = file_.deferred;
+    if (!ranges.empty() && ranges.back().first + ranges.back().second == offset)
+        ranges.back().second += size;
+    else
+        ranges.emplace_back(offset, size);
+    file_.deferredBytes += size;
+    if (file_.deferredBytes > kMaxDeferredBytes) releaseDeferred();
+}
+
+void Scanner::releaseDeferred() {
+    if (!file_.deferring) return;
+    file_.deferring = false;
+    for (const auto& [offset, size] : file_.deferred) writer_.appendFromSource(offset, size);
+    file_.deferred.clear();
+    if (!file_.open && file_.inWriter) closeAsWritten();
 }
 
 void Scanner::appendUnit(const std::uint8_t* unit) {
@@ -116,16 +141,41 @@ void Scanner::appendUnit(const std::uint8_t* unit) {
     }
 }
 
-void Scanner::closeAsWritten() {
+void Scanner::closeAsWritten(bool keepDeferred) {
     flushPending();
     if (!file_.inWriter) return;
+    if (file_.deferring) {
+        if (keepDeferred) {
+            if (counter_ >= 0) ctx_.found[counter_].size = file_.writtenBytes;
+            return;
+        }
+        file_.deferring = false;  // written now, then closed below
+        for (const auto& [offset, size] : file_.deferred) writer_.appendFromSource(offset, size);
+        file_.deferred.clear();
+    }
     writer_.close();
     file_.inWriter = false;
     if (counter_ >= 0) ctx_.found[counter_].size = file_.writtenBytes;
 }
 
 void Scanner::dropFile(const fs::path& path) {
+    file_.deferring = false;
+    file_.deferred.clear();
+    if (file_.inWriter) closeAsWritten();
     writer_.remove(path);
+    ctx_.found.resize(counter_);
+    --counter_;
+}
+
+void Scanner::dropCopy(const fs::path& path) {
+    ++ctx_.duplicatesDropped;
+    if (!file_.deferring) return dropFile(path);
+    // Nothing of it was handed to the writer: the empty file it made goes now.
+    file_.deferring = false;
+    file_.deferred.clear();
+    closeAsWritten();
+    std::error_code ec;
+    fs::remove(path, ec);
     ctx_.found.resize(counter_);
     --counter_;
 }
@@ -164,20 +214,26 @@ void Scanner::keepWithinReserve(std::uint64_t size) {
 void Scanner::finishFile() {
     if (!file_.open) return;
     file_.open = false;
-    closeAsWritten();
+    closeAsWritten(true);
     const fs::path path = ctx_.cacheFolder / file_.name;
     if (file_.writtenMB < ctx_.options.minMB) return dropFile(path);
     FoundFile& found = ctx_.found[counter_];
     std::uint64_t size = file_.writtenBytes;
-    const EndVerdict verdict = file_.rule->closed(
-        {path, size, found.listedSize, ctx_.options.minMB * kMB, [this] { writer_.wait(); }});
+    const EndVerdict verdict = file_.rule->closed({path, size, found.listedSize, ctx_.options.minMB * kMB, [this] {
+                                                       releaseDeferred();
+                                                       writer_.wait();
+                                                   }});
     if (!verdict.keep) return dropFile(path);
     // A listed file is as long as the listing says; otherwise its own structure decides.
     const std::uint64_t end = found.listedSize > 0 ? found.listedSize : verdict.end;
-    if (end > 0 && end < size) {
-        writer_.truncate(path, end);
-        size = end;
-    }
+    const bool cut = end > 0 && end < size;
+    if (cut) size = end;
+    found.printed = file_.printing && file_.print.size() == size;
+    if (found.printed) found.print = file_.print.value();
+    if (ctx_.options.keepEachContentOnce && found.printed && !ctx_.keptContents.insert({size, found.print}).second)
+        return dropCopy(path);
+    releaseDeferred();
+    if (cut) writer_.truncate(path, end);
     const FileFacts& facts = file_.rule->facts();
     if (!facts.model.empty()) {
         auto raw = file_.description.find(" Raw");
@@ -187,8 +243,9 @@ void Scanner::finishFile() {
     found.name = file_.name;
     found.size = size;
     found.damaged = verdict.damaged;
-    found.printed = file_.printing && file_.print.size() == size;
-    if (found.printed) found.print = file_.print.value();
+    found.exifRead = file_.haveExif && !(file_.exif.rawDate.empty() && file_.camera.empty());
+    found.exifDate = file_.exif.rawDate;
+    found.camera = file_.camera;
     found.description = file_.description;
     if (counter_ < 32760) ctx_.List3.push_back(FoundEntryText(counter_, file_.description));
     keepWithinReserve(size);

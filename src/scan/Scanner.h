@@ -85,8 +85,14 @@ struct OpenFile {
     std::array<std::uint8_t, 512> repeatPiece{};
     viewing::ExifValues exif;
     bool haveExif = false;
+    std::string camera;      // as the EXIF header names it
     bool printing = false;   // every byte written went through `print`
     ContentPrint print;
+    // Keeping each content once: the file's ranges of the medium, not yet
+    // handed to the writer, so that a copy of a kept file is never written.
+    bool deferring = false;
+    std::vector<std::pair<std::uint64_t, std::size_t>> deferred;
+    std::uint64_t deferredBytes = 0;
 };
 
 class Scanner {
@@ -116,9 +122,13 @@ private:
     void flushPending();
     void finishFile();
     void dropFile(const fs::path& path);
+    void dropCopy(const fs::path& path);
+    void deferRange(std::uint64_t offset, std::size_t size);
+    void releaseDeferred();
     void nameAsCamera(const std::string& ownName);
     void keepWithinReserve(std::uint64_t size);
-    void closeAsWritten();
+    // `keepDeferred`: the file's end decides first whether its copy is written.
+    void closeAsWritten(bool keepDeferred = false);
     void reopenLastFile();
     void showProgress(bool force);
     void setLastCluster(const char* value) {
