@@ -1,5 +1,7 @@
 #include "output/RecoverAll.h"
 
+#include "scan/ContentPrint.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/ContentPrint.h"
+#include "scan/Fingerprint.h"
 #include "shell/Ui.h"
 
 namespace hx::output {

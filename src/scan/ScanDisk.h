@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "media/DriveRecord.h"
-#include "scan/ContentPrint.h"
+#include "scan/Fingerprint.h"
 #include "media/ListedNames.h"
 #include "scan/ScanGeometry.h"
 #include "scan/SignatureTable.h"

@@ -4,6 +4,7 @@
 // ScanFoundFile.cpp (one found file, from its first unit to its last).
 // Only those two include it.
 #include "scan/ScanDisk.h"
+#include "scan/ContentPrint.h"
 
 #include <algorithm>
 #include <array>

@@ -8,6 +8,7 @@
 #include "fixtures/CardFixture.h"
 #include "fixtures/SmallDisk.h"
 #include "platform/FreeSpace.h"
+#include "scan/ContentPrint.h"
 #include "scan/ScanState.h"
 
 using namespace hx;
