@@ -29,6 +29,7 @@ using shell::FormatStr;
 struct Inspection {
     std::uint64_t size = 0;
     scan::Fingerprint print;
+    scan::Fingerprint beginning;
     bool jpegWhole = false;
 };
 using shell::LoadStr;
@@ -47,15 +48,17 @@ bool inspect(const fs::path& file, Inspection& out, bool walkJpeg) {
         end.feed(&none, 1);  // not walked: the carving scan ended it by its own markers already
     }
     std::vector<std::uint8_t> bytes(1u << 20);
-    scan::ContentPrint print;
+    scan::ContentPrint print, beginning;
     while (in) {
         in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         const auto n = static_cast<std::size_t>(in.gcount());
         if (!end.done() && !end.failed()) end.feed(bytes.data(), n);
         print.add(bytes.data(), n);
+        if (beginning.size() == 0) beginning.add(bytes.data(), std::min(n, scan::kBeginningBytes));
     }
     out.size = print.size();
     out.print = print.value();
+    out.beginning = beginning.value();
     out.jpegWhole = walkJpeg ? end.done() && end.length() <= out.size : true;
     return true;
 }
@@ -115,7 +118,7 @@ RecoverCommand::RecoverCommand(shell::Ui& ui, RecoverRequest request) : ui_(ui),
 
 bool RecoverCommand::keepOnce(const fs::path& file, Inspection& seen, bool carved) {
     if (seen.size == 0 && !inspect(file, seen, !carved)) return true;
-    lastKey_ = {seen.size, seen.print};
+    lastKey_ = {seen.size, seen.print, seen.beginning};
     return seen_.emplace(lastKey_, file).second;
 }
 
@@ -188,7 +191,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
     // file kept before is mostly never written.
     scanReq.options.fingerprints = true;
     scanReq.options.keepEachContentOnce = true;
-    for (const auto& kept : seen_) scanReq.keptContents.insert(kept.first);
+    for (const auto& kept : seen_) scanReq.keptContents.add(kept.first);
     std::error_code ec;
     fs::create_directories(scanReq.cacheFolder, ec);
     PhaseUi phase(ui_, 0.3, 0.7);
@@ -205,6 +208,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
         if (f.printed && f.size > 0) {
             seen.size = f.size;
             seen.print = f.print;
+            seen.beginning = f.beginning;
             seen.jpegWhole = true;
         }
         if (!keepOnce(file, seen, true)) {

@@ -43,6 +43,7 @@ struct FoundFile {
     bool damaged = false;          // a picture that does not decode cleanly to its end
     bool printed = false;          // `print` is of all its bytes (options.fingerprints)
     Fingerprint print{};
+    Fingerprint beginning{};       // of its first kBeginningBytes (when printed)
     bool exifRead = false;         // a picture whose EXIF header the scan read:
     std::string exifDate;          //   its date of exposure ("YYYY:MM:DD HH:MM:SS")
     std::string camera;            //   and its camera's model (or make)
@@ -76,7 +77,7 @@ struct ScanContext {
     std::vector<std::string> List3;
     // In and out with options.keepEachContentOnce: the contents kept so far,
     // and how many found files were dropped as copies of one of them.
-    std::set<ContentKey> keptContents;
+    KeptContents keptContents;
     std::uint64_t duplicatesDropped = 0;
     std::vector<std::string> FoundNames() const;
     std::vector<std::uint64_t> FoundSizes() const;

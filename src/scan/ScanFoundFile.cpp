@@ -72,7 +72,15 @@ void Scanner::writeBytes(const std::uint8_t* data, std::size_t size) {
         pendingSize_ = size;
     }
     file_.writtenBytes += size;
-    if (file_.printing) file_.print.add(data, size);
+    if (!file_.printing) return;
+    file_.print.add(data, size);
+    if (const std::uint64_t have = file_.beginning.size(); have < kBeginningBytes) {
+        file_.beginning.add(data, static_cast<std::size_t>(std::min<std::uint64_t>(size, kBeginningBytes - have)));
+        // Begun unlike every kept content: no copy of one, written as it goes from here.
+        if (file_.beginning.size() == kBeginningBytes && file_.deferring &&
+            !ctx_.keptContents.beginsLikeOne(file_.beginning.value()))
+            releaseDeferred();
+    }
 }
 
 void Scanner::flushPending() {
@@ -229,8 +237,12 @@ void Scanner::finishFile() {
     const bool cut = end > 0 && end < size;
     if (cut) size = end;
     found.printed = file_.printing && file_.print.size() == size;
-    if (found.printed) found.print = file_.print.value();
-    if (ctx_.options.keepEachContentOnce && found.printed && !ctx_.keptContents.insert({size, found.print}).second)
+    if (found.printed) {
+        found.print = file_.print.value();
+        found.beginning = file_.beginning.value();
+    }
+    if (ctx_.options.keepEachContentOnce && found.printed &&
+        !ctx_.keptContents.add({size, found.print, found.beginning}))
         return dropCopy(path);
     releaseDeferred();
     if (cut) writer_.truncate(path, end);

@@ -89,6 +89,7 @@ struct OpenFile {
     std::string camera;      // as the EXIF header names it
     bool printing = false;   // every byte written went through `print`
     ContentPrint print;
+    ContentPrint beginning;  // of its first kBeginningBytes
     // Keeping each content once: the file's ranges of the medium, not yet
     // handed to the writer, so that a copy of a kept file is never written.
     bool deferring = false;

@@ -401,22 +401,26 @@ TEST_F(CardTest, KeepingEachContentOnceWritesNoCopyOfAKeptFile) {
     makeCard(64, 4, 16);
     for (int n = 0; n < 3; ++n) putPhoto(n);
     ASSERT_TRUE(test::FatPutFile(image, "COPY.JPG", photos[0]));
+    // Begins as photo 1 does, differs near its end: written whole, at its end.
+    photos[3] = photos[1];
+    photos[3][photos[3].size() - 100] ^= 0x01;
+    ASSERT_TRUE(test::FatPutFile(image, "ALTERED.JPG", photos[3]));
     auto ctx = context();
     ctx.options.fingerprints = true;
     ctx.options.keepEachContentOnce = true;
     // Photo 2 came back before the scan (as an undeleted file).
-    scan::ContentPrint two;
+    scan::ContentPrint two, twoBegins;
     two.add(reinterpret_cast<const std::uint8_t*>(photos[2].data()), photos[2].size());
-    ctx.keptContents.insert({photos[2].size(), two.value()});
+    twoBegins.add(reinterpret_cast<const std::uint8_t*>(photos[2].data()), scan::kBeginningBytes);
+    ctx.keptContents.add({photos[2].size(), two.value(), twoBegins.value()});
     ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
-    EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1}));
+    EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 3}));
     EXPECT_EQ(ctx.duplicatesDropped, 2u);
-    EXPECT_EQ(ctx.List3.size(), 2u);
+    EXPECT_EQ(ctx.List3.size(), 3u);
     // No file of the dropped ones is left, and the names stay in sequence.
     std::set<std::string> files;
     for (const auto& e : fs::directory_iterator(cache))
         if (e.path().extension() == ".jpg" || e.path().extension() == ".JPG") files.insert(e.path().filename().string());
-    EXPECT_EQ(files, (std::set<std::string>{ctx.found[0].name, ctx.found[1].name}));
-    EXPECT_EQ(ctx.found[1].name, "R#0001.jpg");
-    EXPECT_EQ(ctx.keptContents.size(), 3u);
+    EXPECT_EQ(files, (std::set<std::string>{"R#0000.jpg", "R#0001.jpg", "R#0002.jpg"}));
+    EXPECT_EQ(ctx.keptContents.size(), 4u);
 }
