@@ -9,7 +9,7 @@ PACKAGES=(
   libjpeg62-turbo-dev zlib1g-dev libexiv2-dev libxxhash-dev dcraw
   libgtest-dev libgmock-dev libbenchmark-dev
   dosfstools mtools ntfs-3g exfatprogs exfat-fuse fuse3 fdisk
-  imagemagick libimage-exiftool-perl chromium libheif-examples webp
+  imagemagick libimage-exiftool-perl chromium libheif-examples webp ffmpeg
 )
 
 missing=()

@@ -110,6 +110,30 @@ TEST_F(ModernFormats, FilesMadeByTheirOwnToolsComeBackFromAFormattedCard) {
     expectAllBack(files, cache, ctx);
 }
 
+// Movies as ffmpeg writes them: MP4 with its index at the end and at the
+// front (as phones and web tools do), QuickTime MOV, 3GP, and M4V.
+TEST_F(ModernFormats, MoviesMadeByFfmpegComeBackFromAFormattedCard) {
+    if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
+    const auto src = dir / "movies";
+    std::filesystem::create_directories(src);
+    const std::string in = "ffmpeg -v error -f lavfi -i testsrc=duration=2:size=320x240:rate=15 ";
+    const std::string s = " '" + src.string() + "/";
+    for (const std::string& command :
+         {in + "-c:v mpeg4 -q:v 5" + s + "a.mp4'", in + "-c:v mpeg4 -q:v 7 -movflags +faststart" + s + "b.mp4'",
+          in + "-c:v mjpeg -q:v 9" + s + "c.mov'", in + "-c:v h263 -s 176x144" + s + "d.3gp'",
+          in + "-c:v mpeg4 -q:v 9 -f ipod" + s + "e.m4v'"})
+        ASSERT_EQ(test::RunCommand(command), 0) << command;
+    std::map<std::string, std::string> files;
+    for (const char* name : {"a.mp4", "b.mp4", "c.mov", "d.3gp", "e.m4v"}) files[name] = test::ReadFile(src / name);
+    makeCard(64, 8, 16);
+    int n = 0;
+    for (const auto& [name, bytes] : files) ASSERT_TRUE(test::FatPutFile(image, "M" + std::to_string(n++) + name, bytes));
+    ASSERT_TRUE(test::QuickFormatCard(image, 8, 16));
+    auto ctx = context(EveryTypeSelection());
+    ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    expectAllBack(files, cache, ctx);
+}
+
 TEST(ModernRows, KeptApartFromTheOriginalTableAndChosenByExtension) {
     const std::size_t original = BuildSignatureTable("all").size();
     EXPECT_EQ(original, 84u);
