@@ -1,10 +1,13 @@
 // Any bytes as a found file: every layout walk and check stays inside what
-// was given, ends, and never claims an end past it.
+// was given, ends, and never claims an end past it; so does the search for
+// a raw's previews.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
 #include "viewing/ExifThumbnail.h"
 #include "viewing/FileStructure.h"
+#include "viewing/PictureThumbnail.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     for (bool content : {false, true}) {
@@ -13,5 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto thumb = hx::viewing::FindExifThumbnail(data, size);
     if (thumb.length && (thumb.offset > size || thumb.length > size - thumb.offset)) std::abort();
+    const hx::viewing::ReadAt read = [&](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+        if (offset > size || length > size - offset) return false;
+        std::copy(data + offset, data + offset + length, out);
+        return true;
+    };
+    for (const auto& p : hx::viewing::FindRawPreviews(read, size))
+        if (p.offset > size || p.length > size - p.offset) std::abort();
     return 0;
 }

@@ -69,6 +69,7 @@
 #include "shell/WindowCommandsText.h"
 
 #include "gui/QtText.h"
+#include "gui/SmallPicture.h"
 
 namespace hx::gui {
 
@@ -188,10 +189,20 @@ void frmRecover::showFoundFile(int row) {
     }
     lblInfo->setText(QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown);
     QImage picture;
-    if (picture.load(path)) {
+    bool whole = picture.load(path);
+    int width = picture.width(), height = picture.height();
+    if (!whole) {
+        // HEIC, AVIF and camera raws: the picture libheif or the raw's own preview gives.
+        picture = SmallPicture(s(path), std::max(Picture1->width(), 320));
+        viewing::ExifValues size;
+        viewing::ReadExifFile(s(path), size);
+        width = size.width;
+        height = size.height;
+    }
+    if (!picture.isNull()) {
         lastPicture_ = QPixmap::fromImage(picture);
         Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
-        lblPictureMode->setText(q(LoadStr(0, "Display Full File")));
+        lblPictureMode->setText(q(whole ? LoadStr(0, "Display Full File") : LoadStr(0, "Display Embedded Thumb")));
         // The camera's facts, one "key value" line each.
         viewing::ExifValues exif;
         QStringList lines;
@@ -201,7 +212,7 @@ void frmRecover::showFoundFile(int row) {
             if (!exif.model.empty()) lines << "Model  " + q(exif.model);
             if (!exif.date.empty()) lines << "DTOrigin  " + q(exif.date);
         }
-        lines << QString("ImageWidth  %1").arg(picture.width()) << QString("ImageHeight  %1").arg(picture.height());
+        if (width > 0 && height > 0) lines << QString("ImageWidth  %1").arg(width) << QString("ImageHeight  %1").arg(height);
         txtExif->setPlainText(lines.join('\n'));
     } else {
         Picture1->clear();
@@ -243,8 +254,13 @@ void frmRecover::loadThumbnails() {
         QImageReader reader(q((activeFolder_ / s(foundNames_[i])).string()));
         const QSize full = reader.size();
         if (full.isValid()) reader.setScaledSize(full.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio));
-        const QImage thumb = reader.read();
-        if (!thumb.isNull()) item->setIcon(QIcon(QPixmap::fromImage(thumb)));
+        QImage thumb = reader.read();
+        if (thumb.isNull()) thumb = SmallPicture((activeFolder_ / s(foundNames_[i])).string(), LvwFiles->iconSize().width());
+        if (!thumb.isNull())
+            item->setIcon(QIcon(QPixmap::fromImage(thumb.width() > LvwFiles->iconSize().width()
+                                                       ? thumb.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio,
+                                                                      Qt::SmoothTransformation)
+                                                       : thumb)));
         yield();
     }
     LvwFiles->doItemsLayout();

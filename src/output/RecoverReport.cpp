@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "output/RecoverAll.h"
-#include "viewing/JpegThumbnail.h"
+#include "viewing/PictureThumbnail.h"
 
 namespace hx::output {
 
@@ -101,10 +101,10 @@ bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
     fs::create_directories(pictures, ec);
     for (std::size_t i = 0; i < r.files.size(); ++i) {
         const auto& f = r.files[i];
-        const bool jpeg = f.type == "jpg" || f.type == "jpeg" || f.type == "jpe";
+        const bool picture = viewing::HasSmallPicture(f.type);
         const fs::path thumb = fs::path("report-files") / ("thumb" + std::to_string(i) + ".jpg");
         h << "<tr><td>";
-        if (jpeg && viewing::MakeJpegThumbnail(target / f.path, target / thumb))
+        if (picture && viewing::MakePictureThumbnail(target / f.path, target / thumb))
             h << "<img src=\"" << href(thumb) << "\" alt=\"\" onload=\"this.dataset.shown=1\">";
         h << "</td><td><a href=\"" << href(f.path) << "\">" << html(f.path.generic_string()) << "</a></td><td>"
           << f.origin << "</td><td>" << f.size << "</td><td>" << html(f.type) << "</td><td>" << html(f.date)

@@ -1,5 +1,7 @@
 #include "viewing/Exif.h"
 
+#include "viewing/HeifPicture.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -185,6 +187,17 @@ bool ReadExif(const std::string& source, const std::uint8_t* data, std::size_t s
         fileData.resize(kFileHead);
         fileData.resize(file.readAt(0, fileData.data(), fileData.size()));
         view = fileData;
+        // A HEIC or AVIF photo keeps its EXIF block as an item of its own.
+        unsigned width = 0, height = 0;
+        if (LooksLikeHeif(reinterpret_cast<const std::uint8_t*>(fileData.data()), fileData.size())) {
+            std::string tiff;
+            if (ReadHeifExif(source, tiff, width, height)) readValues(tiff, out);
+            if (out.width == 0 || out.height == 0) {
+                out.width = static_cast<int>(width);
+                out.height = static_cast<int>(height);
+            }
+            return out.width != 0 && out.height != 0;
+        }
     }
     readValues(view, out);
     return out.width != 0 && out.height != 0;

@@ -37,7 +37,7 @@ bool decodeScaled(std::FILE* in, int maxWidth, std::vector<JSAMPLE>& pixels, JDI
     cinfo.out_color_space = JCS_RGB;
     cinfo.scale_num = 1;
     cinfo.scale_denom = 1;
-    while (cinfo.scale_denom < 8 && cinfo.image_width / (cinfo.scale_denom * 2) >= static_cast<JDIMENSION>(maxWidth))
+    while (maxWidth > 0 && cinfo.scale_denom < 8 && cinfo.image_width / (cinfo.scale_denom * 2) >= static_cast<JDIMENSION>(maxWidth))
         cinfo.scale_denom *= 2;
     jpeg_start_decompress(&cinfo);
     width = cinfo.output_width;
@@ -102,6 +102,34 @@ bool copyEmbedded(std::FILE* in, const std::filesystem::path& thumbnail, int max
 
 }  // namespace
 
+bool DecodeJpegScaled(const std::uint8_t* data, std::size_t size, int maxWidth, RgbPicture& out) {
+    if (size == 0) return false;
+    std::FILE* mem = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
+    if (!mem) return false;
+    JDIMENSION width = 0, height = 0;
+    const bool decoded = decodeScaled(mem, maxWidth, out.pixels, width, height);
+    std::fclose(mem);
+    out.width = width;
+    out.height = height;
+    return decoded;
+}
+
+bool WriteJpegPicture(const std::filesystem::path& file, const RgbPicture& picture) {
+    if (picture.width == 0 || picture.height == 0 ||
+        picture.pixels.size() < static_cast<std::size_t>(picture.width) * picture.height * 3)
+        return false;
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    if (!out) return false;
+    const bool written = encode(out, picture.pixels, picture.width, picture.height);
+    const bool closed = std::fclose(out) == 0;
+    if (!written || !closed) {
+        std::error_code ec;
+        std::filesystem::remove(file, ec);
+        return false;
+    }
+    return true;
+}
+
 bool MakeJpegThumbnail(const std::filesystem::path& photo, const std::filesystem::path& thumbnail, int maxWidth) {
     std::FILE* in = std::fopen(photo.c_str(), "rb");
     if (!in) return false;
@@ -109,21 +137,13 @@ bool MakeJpegThumbnail(const std::filesystem::path& photo, const std::filesystem
         std::fclose(in);
         return true;
     }
-    std::vector<JSAMPLE> pixels;
+    RgbPicture picture;
     JDIMENSION width = 0, height = 0;
-    const bool decoded = decodeScaled(in, maxWidth, pixels, width, height);
+    const bool decoded = decodeScaled(in, maxWidth, picture.pixels, width, height);
     std::fclose(in);
-    if (!decoded) return false;
-    std::FILE* out = std::fopen(thumbnail.c_str(), "wb");
-    if (!out) return false;
-    const bool written = encode(out, pixels, width, height);
-    const bool closed = std::fclose(out) == 0;
-    if (!written || !closed) {
-        std::error_code ec;
-        std::filesystem::remove(thumbnail, ec);
-        return false;
-    }
-    return true;
+    picture.width = width;
+    picture.height = height;
+    return decoded && WriteJpegPicture(thumbnail, picture);
 }
 
 }  // namespace hx::viewing

@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 #include <memory>
 
+#include "fixtures/SampleFiles.h"
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
@@ -528,6 +529,37 @@ private slots:
         QCOMPARE(q(w->caption("CmdShowThumbs")), QString("FileList Scan"));
         QVERIFY(!child<QLabel>(*w, "Picture1")->pixmap().isNull());
         QVERIFY(child<QPlainTextEdit>(*w, "txtExif")->toPlainText().contains("ImageWidth  320"));
+        w->CmdEnd_Click();
+    }
+
+    void rawAndHeicPhotosShowTheirPictures() {
+        auto w = open({}, "modern");
+        const fs::path pictures = home_->path() / "Modern";
+        hx::test::WriteFile(pictures / "a.raf", hx::test::MakeRaf(hx::test::MakeTestJpeg(4, 320, 240, 80), 20000, 1));
+        const bool heif = hx::test::HaveTool("heif-enc");
+        if (heif) {
+            hx::test::WriteFile(pictures / "src.jpg", hx::test::MakeTestJpeg(5, 320, 240, 80));
+            QCOMPARE(hx::test::RunCommand("heif-enc -q 60 '" + (pictures / "src.jpg").string() + "' -o '" +
+                                          (pictures / "b.heic").string() + "'"),
+                     0);
+            fs::remove(pictures / "src.jpg");
+        }
+        boxes_->inputs = {q(pictures.string())};
+        child<QPushButton>(*w, "CmdBrowse")->click();
+        QCOMPARE(w->foundNames().size(), heif ? 2 : 1);
+        // The raw's own preview, shown as such.
+        QVERIFY(!child<QLabel>(*w, "Picture1")->pixmap().isNull());
+        QCOMPARE(child<QLabel>(*w, "lblPictureMode")->text(), QString("Display Embedded Thumb"));
+        // Both in the thumbnail list.
+        w->CmdShowThumbs_Click();
+        auto* thumbs = child<QListWidget>(*w, "LvwFiles");
+        QCOMPARE(thumbs->count(), w->foundNames().size());
+        for (int i = 0; i < thumbs->count(); ++i) QVERIFY2(!thumbs->item(i)->icon().isNull(), qPrintable(w->foundNames()[i]));
+        if (heif) {
+            child<QListWidget>(*w, "List3")->setCurrentRow(1);
+            QVERIFY(!child<QLabel>(*w, "Picture1")->pixmap().isNull());
+            QVERIFY(child<QPlainTextEdit>(*w, "txtExif")->toPlainText().contains("ImageWidth  320"));
+        }
         w->CmdEnd_Click();
     }
 

@@ -1,0 +1,119 @@
+// Small pictures of HEIC/AVIF photos (made by heif-enc) and of camera raws
+// (by the JPEG preview inside them), and the EXIF of a HEIC photo.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <map>
+
+#include "fixtures/MediaImages.h"
+#include "fixtures/SampleFiles.h"
+#include "fixtures/TempDir.h"
+#include "fixtures/TestJpeg.h"
+#include "fixtures/TestRaw.h"
+#include "viewing/Exif.h"
+#include "viewing/JpegThumbnail.h"
+#include "viewing/PictureThumbnail.h"
+#include "viewing/SamplePhoto.h"
+
+namespace hx::viewing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string box(const std::string& type, const std::string& payload) {
+    const auto size = static_cast<std::uint32_t>(payload.size() + 8);
+    return std::string{char(size >> 24), char(size >> 16), char(size >> 8), char(size)} + type + payload;
+}
+
+RgbPicture decoded(const std::string& jpeg, int maxWidth) {
+    RgbPicture p;
+    EXPECT_TRUE(DecodeJpegScaled(reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size(), maxWidth, p));
+    return p;
+}
+
+// The mean of each colour: a picture of the right photo keeps them.
+std::array<double, 3> meanColour(const RgbPicture& p) {
+    std::array<double, 3> sum{};
+    for (std::size_t i = 0; i + 2 < p.pixels.size(); i += 3)
+        for (int c = 0; c < 3; ++c) sum[c] += p.pixels[i + c];
+    const double n = std::max<double>(1, p.pixels.size() / 3.0);
+    return {sum[0] / n, sum[1] / n, sum[2] / n};
+}
+
+void expectSamePicture(const RgbPicture& got, const RgbPicture& want, double tolerance, const std::string& what) {
+    ASSERT_GT(got.width, 0u) << what;
+    EXPECT_NEAR(double(got.width) / got.height, double(want.width) / want.height, 0.05) << what;
+    const auto a = meanColour(got), b = meanColour(want);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(a[c], b[c], tolerance) << what << " colour " << c;
+}
+
+TEST(PictureThumbnail, HeicAndAvifPhotosGiveTheirPictureAndTheirCamera) {
+    if (!test::HaveTool("heif-enc")) GTEST_SKIP() << "heif-enc missing (scripts/install-deps.sh installs it)";
+    test::TempDir dir("hx-heif");
+    SamplePhotoOptions o;
+    o.width = 640;
+    o.height = 480;
+    const std::string photo = MakeSamplePhoto(1, o);
+    test::WriteFile(dir / "a.jpg", photo);
+    const std::string s = "'" + dir.path().string() + "/";
+    ASSERT_EQ(test::RunCommand("heif-enc -q 70 " + s + "a.jpg' -o " + s + "a.heic'"), 0);
+    ASSERT_EQ(test::RunCommand("heif-enc -A -q 70 " + s + "a.jpg' -o " + s + "a.avif'"), 0);
+    const RgbPicture original = decoded(photo, 0);
+    for (const char* name : {"a.heic", "a.avif"}) {
+        RgbPicture small;
+        ASSERT_TRUE(LoadSmallPicture(dir / name, 160, small)) << name;
+        EXPECT_EQ(small.width, 160u) << name;
+        expectSamePicture(small, original, 6, name);
+        // As a thumbnail file: a JPEG of the same picture.
+        const fs::path thumb = dir / (std::string(name) + ".jpg");
+        ASSERT_TRUE(MakePictureThumbnail(dir / name, thumb));
+        expectSamePicture(decoded(test::ReadFile(thumb), 0), original, 8, thumb.string());
+        // The camera and the moment, from the photo's own EXIF item.
+        ExifValues exif;
+        EXPECT_TRUE(ReadExifFile((dir / name).string(), exif)) << name;
+        EXPECT_EQ(exif.make, SamplePhotoMake(1)) << name;
+        EXPECT_EQ(exif.rawDate, SamplePhotoDate(1)) << name;
+        EXPECT_EQ(exif.width, 640) << name;
+    }
+}
+
+TEST(PictureThumbnail, RawsGiveTheirLargestEmbeddedPreview) {
+    test::TempDir dir("hx-rawthumb");
+    const std::string preview = test::MakeTestJpeg(3, 320, 240);
+    const std::string small = test::MakeTestJpeg(4, 160, 120);
+    // A CR2-like raw whose preview strip is a real JPEG (padded to the strip's length).
+    test::RawBuilder b;
+    std::string cr2 = b.build(true, "Canon", preview.size() + 64, 20000);
+    const auto at = cr2.find("\xFF\xD8\xFF\xDB");
+    ASSERT_NE(at, std::string::npos);
+    cr2.replace(at, preview.size(), preview);
+    // A RAF (its header names the preview), and a CR3-like file whose only
+    // JPEG sits in a box without any table pointing at it.
+    const std::map<std::string, std::string> raws = {
+        {"a.cr2", cr2},
+        {"b.raf", test::MakeRaf(preview, 30000, 5)},
+        {"c.cr3", test::MakeIsoFile("crx ", {{"moov", box("THMB", small)}, {"mdat", test::PatternBytes(40000, 6)}})},
+    };
+    for (const auto& [name, bytes] : raws) {
+        test::WriteFile(dir / name, bytes);
+        RgbPicture got;
+        ASSERT_TRUE(LoadSmallPicture(dir / name, 0, got)) << name;
+        const RgbPicture want = decoded(name == "c.cr3" ? small : preview, 0);
+        EXPECT_EQ(got.width, want.width) << name;
+        EXPECT_TRUE(got.pixels == want.pixels) << name;
+    }
+
+    // Offsets that point past the end, and bytes of no picture: nothing, and no file left.
+    std::string broken = raws.at("b.raf");
+    broken.resize(200);
+    test::WriteFile(dir / "broken.raf", broken);
+    test::WriteFile(dir / "noise.nef", test::PatternBytes(70000, 9));
+    for (const char* name : {"broken.raf", "noise.nef"}) {
+        EXPECT_FALSE(MakePictureThumbnail(dir / name, dir / "t.jpg")) << name;
+        EXPECT_FALSE(fs::exists(dir / "t.jpg")) << name;
+    }
+}
+
+}  // namespace
+}  // namespace hx::viewing
