@@ -64,25 +64,29 @@ TEST_F(ModernFormats, AFormattedCardGivesEveryOneBack) {
     expectAllBack(files, cache, ctx);
 }
 
-TEST_F(ModernFormats, AMediumWithNoFileSystemGivesEveryOneBack) {
-    // The files one after another at 4 KiB boundaries, other data between them.
+// The files one after another at 4 KiB boundaries on a medium with no file
+// system, other data between them; the whole medium scanned.
+void expectAllBackWithoutFileSystem(const std::map<std::string, std::string>& files, const std::filesystem::path& image,
+                                    const std::filesystem::path& cache, test::ScriptedUi& ui) {
     std::string medium = PatternBytes(64 * 1024, 90);
-    const auto files = samples();
     for (const auto& [name, bytes] : files) {
         medium += bytes;
         medium.resize((medium.size() + 4095) / 4096 * 4096 + 8192, '\0');
     }
     medium += PatternBytes(64 * 1024, 91);
     test::WriteFile(image, medium);
+    std::filesystem::remove_all(cache);
     ScanRequest req = test::WholeScanRequest(image, cache);
     ScanCommand command(ui, req);
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     expectAllBack(files, cache, command.context());
 }
 
+TEST_F(ModernFormats, AMediumWithNoFileSystemGivesEveryOneBack) { expectAllBackWithoutFileSystem(samples(), image, cache, ui); }
+
 // Files written by the tools that make them: heif-enc (HEIC, AVIF), cwebp
 // (lossy and lossless WebP), img2webp (an animation), ImageMagick (PNG, GIF).
-TEST_F(ModernFormats, FilesMadeByTheirOwnToolsComeBackFromAFormattedCard) {
+TEST_F(ModernFormats, FilesMadeByTheirOwnToolsComeBackFromAFormattedCardAndFromNoFileSystem) {
     for (const char* tool : {"heif-enc", "cwebp", "img2webp", "convert"})
         if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " missing (scripts/install-deps.sh installs it)";
     const auto src = dir / "src";
@@ -108,11 +112,12 @@ TEST_F(ModernFormats, FilesMadeByTheirOwnToolsComeBackFromAFormattedCard) {
     auto ctx = context(EveryTypeSelection());
     ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
     expectAllBack(files, cache, ctx);
+    expectAllBackWithoutFileSystem(files, image, cache, ui);
 }
 
 // Movies as ffmpeg writes them: MP4 with its index at the end and at the
 // front (as phones and web tools do), QuickTime MOV, 3GP, and M4V.
-TEST_F(ModernFormats, MoviesMadeByFfmpegComeBackFromAFormattedCard) {
+TEST_F(ModernFormats, MoviesMadeByFfmpegComeBackFromAFormattedCardAndFromNoFileSystem) {
     if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
     const auto src = dir / "movies";
     std::filesystem::create_directories(src);
@@ -132,6 +137,7 @@ TEST_F(ModernFormats, MoviesMadeByFfmpegComeBackFromAFormattedCard) {
     auto ctx = context(EveryTypeSelection());
     ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
     expectAllBack(files, cache, ctx);
+    expectAllBackWithoutFileSystem(files, image, cache, ui);
 }
 
 TEST(ModernRows, KeptApartFromTheOriginalTableAndChosenByExtension) {
