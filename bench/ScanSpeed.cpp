@@ -131,7 +131,7 @@ std::size_t scanInto(const fs::path& image, const std::string& selection, const 
     scan::ScanContext ctx(ui);
     ctx.drive = image.string();
     ctx.record.Drive = image.string();
-    ctx.record.DriveType = "Removable";
+    ctx.record.DriveType = media::DriveKind::Removable;
     ctx.record.IsImage = true;
     ctx.record.BytesPerSector = 512;
     ctx.record.SectorsPerCluster = 8;

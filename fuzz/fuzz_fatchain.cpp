@@ -14,7 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace hx::media;
     using hx::platform::Le32;
     if (size < 16) return 0;
-    static const char* const kinds[] = {"FAT12", "FAT16", "FAT32", "exFAT"};
+    using hx::media::FileSystemKind;
+    static const FileSystemKind kinds[] = {FileSystemKind::Fat12, FileSystemKind::Fat16, FileSystemKind::Fat32,
+                                           FileSystemKind::ExFat};
     static const std::string path = "/tmp/hx-fuzz-fatchain-" + std::to_string(::getpid()) + ".img";
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);

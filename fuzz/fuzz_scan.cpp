@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     hx::scan::ScanContext ctx(ui);
     ctx.drive = image.string();
     ctx.record.IsImage = true;
-    ctx.record.DriveType = (data[0] & 4) ? "Fixed" : "Removable";
+    ctx.record.DriveType = (data[0] & 4) ? hx::media::DriveKind::Fixed : hx::media::DriveKind::Removable;
     if (data[0] & 8) {  // a small cluster geometry instead of the sector scan
         ctx.record.BytesPerSector = 512;
         ctx.record.SectorsPerCluster = 2;

@@ -14,7 +14,7 @@ int runDrives(CliArgs& args) {
     for (auto& d : drives) {
         if (!d.ready || !d.fileSystem.empty()) continue;
         media::DriveRecord rec;
-        if (media::ParseBootSector(d.id, rec, false)) d.fileSystem = rec.FileSystem;
+        if (media::ParseBootSector(d.id, rec, false)) d.fileSystem = rec.fileSystemName();
     }
     if (args.json) {
         std::cout << "[";

@@ -46,9 +46,9 @@ int runInfo(CliArgs& args) {
         return readable ? 0 : 1;
     }
     const auto& r = media::CurrentDrive();
-    std::cout << "{\"drive\":\"" << JsonEscape(r.Drive) << "\",\"driveType\":\"" << JsonEscape(r.DriveType)
+    std::cout << "{\"drive\":\"" << JsonEscape(r.Drive) << "\",\"driveType\":\"" << JsonEscape(r.driveTypeName())
               << "\",\"volumeLabel\":\"" << JsonEscape(r.VolumeLabel) << "\",\"fileSystem\":\""
-              << JsonEscape(r.FileSystem) << "\",\"interface\":\"" << JsonEscape(media::GetDriveInterface(r))
+              << JsonEscape(r.fileSystemName()) << "\",\"interface\":\"" << JsonEscape(media::GetDriveInterface(r))
               << "\",\"serialNumber\":" << r.SerialNumber << ",\"bytesPerSector\":" << r.BytesPerSector
               << ",\"sectorsPerCluster\":" << r.SectorsPerCluster << ",\"totalSectors\":" << r.TotalSectors
               << ",\"totalClusters\":" << r.TotalClusters << ",\"totalMB\":" << megabytes(r.TotalMB)

@@ -308,7 +308,7 @@ void frmRecover::CmdQuickUndelete_Click() {
         if (item->checkState(0) == Qt::Checked) extensions.push_back(s(item->text(0).toLower()));
         else every = false;
     }
-    o.typeFilter = undelete::UndeleteTypeFilter(extensions, every, media::CurrentDrive().DriveType == "Removable");
+    o.typeFilter = undelete::UndeleteTypeFilter(extensions, every, media::CurrentDrive().DriveType == media::DriveKind::Removable);
     o.minMB = minMB_;
     o.maxMB = maxMB_;
     o.workFolder = cacheFolder_;

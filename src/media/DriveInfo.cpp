@@ -80,7 +80,7 @@ void parseFat(const std::uint8_t* s, DriveRecord& rec) {
     const bool fat32 = rootEntries == 0 && fat16Size == 0;
     const std::uint32_t bps = static_cast<std::uint32_t>(rec.sectorSize());
     if (fat32) {
-        rec.FileSystem = "FAT32";
+        rec.FileSystem = FileSystemKind::Fat32;
         rec.FATEntryBytes = 4;
         rec.SectorsPerFAT = Le32(s + 36);
         rec.RootDirStart = rec.FirstDataSector =
@@ -112,14 +112,15 @@ void parseFat(const std::uint8_t* s, DriveRecord& rec) {
         // the drivers.
         std::string type = trimmed(field(s, 54, 8));
         std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::toupper(c); });
-        if (type == "FAT12" || type == "FAT16") rec.FileSystem = type;
-        else rec.FileSystem = rec.TotalClusters < 4085 ? "FAT12" : "FAT16";
-        rec.FATEntryBytes = rec.FileSystem == "FAT16" ? 2.0f : 1.5f;
+        if (type == "FAT12" || type == "FAT16")
+            rec.FileSystem = type == "FAT12" ? FileSystemKind::Fat12 : FileSystemKind::Fat16;
+        else rec.FileSystem = rec.TotalClusters < 4085 ? FileSystemKind::Fat12 : FileSystemKind::Fat16;
+        rec.FATEntryBytes = rec.FileSystem == FileSystemKind::Fat16 ? 2.0f : 1.5f;
     }
 }
 
 void parseNtfs(const std::uint8_t* s, DriveRecord& rec) {
-    rec.FileSystem = "NTFS";
+    rec.FileSystem = FileSystemKind::Ntfs;
     // Clusters above 64 KiB are stored as a negative power of two.
     const std::uint8_t spc = s[13];
     if (spc >= 0xF4) rec.SectorsPerCluster = 1u << (256 - spc);
@@ -137,10 +138,10 @@ void parseNtfs(const std::uint8_t* s, DriveRecord& rec) {
 void parseExFat(const std::uint8_t* s, DriveRecord& rec) {
     const unsigned bpsShift = s[108], spcShift = s[109];
     if (bpsShift < 9 || bpsShift > 12 || bpsShift + spcShift > 25) {
-        rec.FileSystem.clear();
+        rec.FileSystem = FileSystemKind::None;
         return;
     }
-    rec.FileSystem = "exFAT";
+    rec.FileSystem = FileSystemKind::ExFat;
     rec.BytesPerSector = static_cast<std::int16_t>(1 << bpsShift);
     rec.SectorsPerCluster = 1u << spcShift;
     rec.HiddenSectors = static_cast<std::uint32_t>(Le64(s + 64));
@@ -254,8 +255,7 @@ std::int64_t readChainInto(DriveRecord& rec, const std::string& source, std::uin
 }  // namespace
 
 const char* DriveTypeName(int code) {
-    static const char* const names[] = {"Missing", "Unknown", "Removable", "Fixed", "Remote", "CDRom", "RAMDisk"};
-    return code >= 0 && code <= 6 ? names[code] : names[1];
+    return DriveKindName(code >= 0 && code <= 6 ? static_cast<DriveKind>(code) : DriveKind::Unknown);
 }
 
 void ParseBootSectorBytes(const std::uint8_t* s, std::size_t size, DriveRecord& rec) {
@@ -299,6 +299,7 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
         fresh.MountPoint = rec.MountPoint;
         fresh.IsImage = rec.IsImage;
         fresh.FileSystem = rec.FileSystem;
+        fresh.PlatformFileSystem = rec.PlatformFileSystem;
         fresh.MediaBytes = rec.MediaBytes;
         fresh.MediumDrive = rec.MediumDrive;
         fresh.PartitionIndex = rec.PartitionIndex;
@@ -316,9 +317,10 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
         if (!sector.empty()) ++rec.ShortReads;
         return false;
     }
-    const std::string platformFs = rec.FileSystem;
+    const FileSystemKind before = rec.FileSystem;
     ParseBootSectorBytes(sector.data(), sector.size(), rec);
-    if (rec.FileSystem.empty()) rec.FileSystem = platformFs;
+    if (rec.FileSystem == FileSystemKind::None) rec.FileSystem = before;
+    if (rec.FileSystem == FileSystemKind::None && !rec.PlatformFileSystem.empty()) rec.FileSystem = FileSystemKind::Other;
     if (asDrive && rec.ReservedSectors != 0 && (rec.isFat() || rec.isExFat())) {
         LoadFatCopies(rec);
         if (rec.isFat() && rec.SectorsPerCluster > 0)
@@ -362,19 +364,19 @@ void DecodeFat(DriveRecord& rec) {
     rec.FAT32Entries.clear();
     rec.FATByteSum = 0;
     const auto& f = rec.FAT1;
-    if (rec.FileSystem == "FAT32" || rec.isExFat()) {
+    if (rec.FileSystem == FileSystemKind::Fat32 || rec.isExFat()) {
         rec.FAT32Entries.resize(f.size() / 4);
         for (std::size_t i = 0; i < rec.FAT32Entries.size(); ++i) {
             rec.FAT32Entries[i] = Le32(f.data() + 4 * i);
             rec.FATByteSum += rec.FAT32Entries[i] & 0xFF;
         }
-    } else if (rec.FileSystem == "FAT16") {
+    } else if (rec.FileSystem == FileSystemKind::Fat16) {
         rec.FAT16Entries.resize(f.size() / 2);
         for (std::size_t i = 0; i < rec.FAT16Entries.size(); ++i) {
             rec.FAT16Entries[i] = Le16(f.data() + 2 * i);
             rec.FATByteSum += rec.FAT16Entries[i] & 0xFF;
         }
-    } else if (rec.FileSystem == "FAT12") {
+    } else if (rec.FileSystem == FileSystemKind::Fat12) {
         rec.FAT12Entries.reserve(f.size() * 2 / 3);
         for (std::size_t i = 0; i + 3 <= f.size(); i += 3) {
             const std::uint32_t v = f[i] | (f[i + 1] << 8) | (f[i + 2] << 16);
@@ -402,11 +404,11 @@ std::int64_t ClusterToSector(const DriveRecord& rec, std::uint32_t cluster) {
 }
 
 std::uint32_t FatEntry(const DriveRecord& rec, std::uint32_t cluster) {
-    if (rec.FileSystem == "FAT32")
+    if (rec.FileSystem == FileSystemKind::Fat32)
         return cluster < rec.FAT32Entries.size() ? rec.FAT32Entries[cluster] & 0x0FFFFFFF : 0xFFFFFFFFu;
     if (rec.isExFat()) return cluster < rec.FAT32Entries.size() ? rec.FAT32Entries[cluster] : 0xFFFFFFFFu;
-    if (rec.FileSystem == "FAT16") return cluster < rec.FAT16Entries.size() ? rec.FAT16Entries[cluster] : 0xFFFFFFFFu;
-    if (rec.FileSystem == "FAT12") return cluster < rec.FAT12Entries.size() ? rec.FAT12Entries[cluster] : 0xFFFFFFFFu;
+    if (rec.FileSystem == FileSystemKind::Fat16) return cluster < rec.FAT16Entries.size() ? rec.FAT16Entries[cluster] : 0xFFFFFFFFu;
+    if (rec.FileSystem == FileSystemKind::Fat12) return cluster < rec.FAT12Entries.size() ? rec.FAT12Entries[cluster] : 0xFFFFFFFFu;
     return 0xFFFFFFFFu;
 }
 
@@ -420,7 +422,7 @@ std::vector<std::uint8_t> ReadClusterChain(DriveRecord& rec, std::uint32_t first
 
 void LoadRootDirectory(DriveRecord& rec) {
     rec.RootDirEntries.clear();
-    if (rec.FileSystem == "FAT12" || rec.FileSystem == "FAT16") {
+    if (rec.FileSystem == FileSystemKind::Fat12 || rec.FileSystem == FileSystemKind::Fat16) {
         const std::uint64_t bytes = (static_cast<std::uint64_t>(rec.RootDirSectorsMinusOne) + 1) * rec.sectorSize();
         auto data = readCapped(rec, rec.Drive, rec.RootDirStart, std::min(bytes, kMaxFatDirectoryBytes));
         appendEntries(rec, data);
@@ -429,7 +431,7 @@ void LoadRootDirectory(DriveRecord& rec) {
         });
         if (zero == rec.RootDirEntries.begin() && zero != rec.RootDirEntries.end()) ++zero;
         rec.RootDirEntries.erase(zero, rec.RootDirEntries.end());
-    } else if (rec.FileSystem == "FAT32" || rec.isExFat()) {
+    } else if (rec.FileSystem == FileSystemKind::Fat32 || rec.isExFat()) {
         bool isDirectory = true;
         const std::int64_t minusOne = readChainInto(rec, rec.Drive, rec.RootCluster, isDirectory);
         rec.RootDirSectorsMinusOne = minusOne < 0 ? 0 : clampTo32(static_cast<std::uint64_t>(minusOne));
@@ -465,9 +467,9 @@ void catalogue(const platform::DriveEntry& entry, DriveRecord& rec) {
     rec.reset();
     rec.Drive = entry.id;
     rec.IsImage = entry.isImage;
-    rec.DriveType = entry.typeName.empty() ? DriveTypeName(1) : entry.typeName;
+    rec.DriveType = DriveKindFromName(entry.typeName);
     rec.MountPoint = entry.mountPoint;
-    rec.FileSystem = entry.fileSystem;
+    rec.PlatformFileSystem = entry.fileSystem;
     rec.MediaBytes = entry.sizeBytes;
     rec.MediumBytes = entry.sizeBytes;
     notePartition(entry.id, rec);

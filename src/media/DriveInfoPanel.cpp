@@ -105,7 +105,7 @@ std::string DriveInfoText(const std::string& source) {
             if (!GetDriveInfo(source, rec)) return {};
         }
         lines.push_back(LoadStr(655, "Drive") + " " + source + afterDrive(LoadStr(1426, "\\ Type:")) + " " +
-                        rec.DriveType);
+                        rec.driveTypeName());
         lines.push_back(LoadStr(1430, "Volume Label:") + " " + rec.VolumeLabel);
     } else {
         const auto slash = source.find_last_of("\\/");
@@ -125,7 +125,7 @@ std::string DriveInfoText(const std::string& source) {
         lines.push_back(LoadStr(1433, "Free Space:") + " " + thousands(rec.FreeMB, 1) + " MB");
     }
     lines.push_back(LoadStr(1432, "Total Space:") + " " + thousands(rec.TotalMB, 1) + " MB");
-    lines.push_back(LoadStr(1434, "File System:") + " " + rec.FileSystem);
+    lines.push_back(LoadStr(1434, "File System:") + " " + rec.fileSystemName());
     lines.push_back(LoadStr(1435, "Bytes/sector:") + " " + std::to_string(rec.BytesPerSector));
     lines.push_back(LoadStr(1436, "Sectors/cluster:") + " " + std::to_string(rec.SectorsPerCluster));
     std::vector<std::string> wrapped;
@@ -244,7 +244,7 @@ std::string Drive1_Change(shell::Ui& ui, const std::string& choice, const std::s
     ui.setCaption("CmdBackup", backup);
     ui.setEnabled("CmdBackup", true);
     RefreshDriveInfo(ui, choice);
-    std::string fsName = CurrentDrive().FileSystem;
+    std::string fsName = CurrentDrive().fileSystemName();
     for (auto& c : fsName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     ui.setEnabled("CmdQuickUndelete", fsName.find("hfs") == std::string::npos);
     ui.setCaption("CmdShowThumbs", thumbnailsShown ? LoadStr(371, "FileList Scan") : LoadStr(282, "Thumbs Scan"));

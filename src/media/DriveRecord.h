@@ -10,13 +10,24 @@ namespace hx::media {
 
 using DirEntry = std::array<std::uint8_t, 32>;
 
+// The file systems the sector readers know; Other is one only the platform names.
+enum class FileSystemKind { None, Fat12, Fat16, Fat32, ExFat, Ntfs, Other };
+// What kind of drive the platform says it is.
+enum class DriveKind { Missing, Unknown, Removable, Fixed, Remote, CDRom, RAMDisk };
+
+// "Removable", "Fixed", ...: the names the window and the command line show.
+const char* DriveKindName(DriveKind kind);
+// The kind a platform name stands for; Unknown for any other.
+DriveKind DriveKindFromName(const std::string& name);
+
 struct DriveRecord {
     std::string Drive;  // drive id: device node or image path
     // Wider than the boot sector's byte: exFAT clusters reach 32 MiB (65536 sectors).
     std::uint32_t SectorsPerCluster = 0;
     std::int16_t BytesPerSector = 0;
-    std::string FileSystem;  // "FAT12", "FAT16", "FAT32", "NTFS", "exFAT" or what the platform reports
-    std::string DriveType;   // "Missing", "Unknown", "Removable", "Fixed", "Remote", "CDRom", "RAMDisk"
+    FileSystemKind FileSystem = FileSystemKind::None;
+    std::string PlatformFileSystem;  // the platform's name for it, shown for Other
+    DriveKind DriveType = DriveKind::Unknown;
     std::string VolumeLabel;
     std::uint32_t SerialNumber = 0;
     std::uint64_t TotalSectors = 0;
@@ -72,9 +83,15 @@ struct DriveRecord {
     bool ChosenForMedium = false;      // GetDriveInfo(MediumDrive) picked this partition
 
     std::uint64_t clusterBytes() const { return static_cast<std::uint64_t>(SectorsPerCluster) * sectorSize(); }
-    bool isFat() const { return FileSystem == "FAT12" || FileSystem == "FAT16" || FileSystem == "FAT32"; }
-    bool isExFat() const { return FileSystem == "exFAT"; }
-    bool isNtfs() const { return FileSystem == "NTFS"; }
+    bool isFat() const {
+        return FileSystem == FileSystemKind::Fat12 || FileSystem == FileSystemKind::Fat16 ||
+               FileSystem == FileSystemKind::Fat32;
+    }
+    bool isExFat() const { return FileSystem == FileSystemKind::ExFat; }
+    bool isNtfs() const { return FileSystem == FileSystemKind::Ntfs; }
+    // "FAT12", "FAT16", "FAT32", "exFAT", "NTFS", the platform's name, or "".
+    std::string fileSystemName() const;
+    std::string driveTypeName() const { return DriveKindName(DriveType); }
     bool isPartition() const { return PartitionIndex > 0; }
     // True when the record is what GetDriveInfo(drive) gives.
     bool describes(const std::string& drive) const {

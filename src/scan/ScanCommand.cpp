@@ -89,7 +89,7 @@ bool ScanCommand::prepareListing() {
     // The medium's own listing names the files found where listed files start:
     // the quick undelete's when it ran, else our reading of the FAT.
     ListedNames listing = undelete::ListedNamesFor(fsDrive_);
-    if (listing.empty() && fsRecord_.FileSystem.rfind("FAT", 0) == 0) {
+    if (listing.empty() && fsRecord_.isFat()) {
         // Listed quietly: a file in pieces is left out of it, as the undelete leaves it.
         shell::QuietUi quiet;
         undelete::QuickUndelete listed(quiet);
@@ -102,7 +102,7 @@ bool ScanCommand::prepareListing() {
 
 bool ScanCommand::decideSmartScan() {
     if (req_.smart && !*req_.smart) return true;
-    if (ctx_.record.DriveType == "CDRom") return true;
+    if (ctx_.record.DriveType == media::DriveKind::CDRom) return true;
     auto bitmap = std::make_shared<media::AllocationBitmap>();
     if (!media::LoadAllocationBitmap(fsRecord_, *bitmap) || bitmap->unitCount() == 0) {
         if (req_.smart)

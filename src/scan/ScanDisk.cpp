@@ -12,7 +12,7 @@ std::size_t Scanner::blockUnits() const {
     k = std::clamp(k, 0.0, 2.0);
     std::uint64_t units = static_cast<std::uint64_t>((static_cast<std::uint64_t>(k) + 2) * 1048576ull / unitSize_);
     units = std::min(units, geo_.totalUnits / 20);
-    if ((ctx_.record.DriveType != "CDRom" && geo_.sectorsPerCluster == 1) || ctx_.options.unattended) units /= 4;
+    if ((ctx_.record.DriveType != media::DriveKind::CDRom && geo_.sectorsPerCluster == 1) || ctx_.options.unattended) units /= 4;
     units = std::max<std::uint64_t>(units, 1);
     while (units * unitSize_ < kWindow) ++units;
     return static_cast<std::size_t>(units);
@@ -36,7 +36,7 @@ void Scanner::buildSecondTable() {
 
 void Scanner::setUp() {
     unitSize_ = geo_.unitBytes();
-    fixedDisk_ = ctx_.record.DriveType == "Fixed";
+    fixedDisk_ = ctx_.record.DriveType == media::DriveKind::Fixed;
     unitsPerBlock_ = blockUnits();
     ctx_.unitSize = unitSize_;
     ctx_.unitsPerBlock = unitsPerBlock_;

@@ -119,7 +119,7 @@ bool QuickUndelete::listFat(const QuickUndeleteOptions& options) {
         if (i % 256 == 0) ui_.progress(static_cast<double>(i) / entries_.size(), {});
     }
     plans_ = PlanDeletedFiles(FatClusterView(fat_), entries_);
-    if (!fromCache_ && !cacheFile.empty() && (entries_.size() > kDirEntCacheThreshold + 1 || rec.DriveType == "CDRom"))
+    if (!fromCache_ && !cacheFile.empty() && (entries_.size() > kDirEntCacheThreshold + 1 || rec.DriveType == media::DriveKind::CDRom))
         WriteDirEntCache(cacheFile, entries_, medium);
     return true;
 }

@@ -84,7 +84,7 @@ bool fromDriveRecord(const media::DriveRecord& r, FatVolume& v) {
     if (!r.isFat() || r.BootSector.size() < 512) return false;
     // A sector size the catalogue had to assume is no volume to undelete from.
     if (r.BytesPerSector < 512 || Le16(r.BootSector.data() + 11) != r.BytesPerSector) return false;
-    v.fatBits = r.FileSystem == "FAT32" ? 32 : r.FileSystem == "FAT16" ? 16 : 12;
+    v.fatBits = r.FileSystem == media::FileSystemKind::Fat32 ? 32 : r.FileSystem == media::FileSystemKind::Fat16 ? 16 : 12;
     v.bytesPerSector = static_cast<std::uint32_t>(r.BytesPerSector);
     v.sectorsPerCluster = r.SectorsPerCluster;
     v.reservedSectors = r.ReservedSectors;
@@ -159,7 +159,7 @@ bool LoadFatVolume(const std::string& drive, const media::DriveRecord& record, F
     }
     if (!fromDriveRecord(*r, v)) return false;
     v.drive = drive;
-    if (sameDrive) v.removable = record.DriveType == "Removable";
+    if (sameDrive) v.removable = record.DriveType == media::DriveKind::Removable;
     const std::size_t entries = v.clusterCount + 2u;
     switch (v.fatBits) {
         case 32: return copyTable(r->FAT32Entries, entries, 0x0FFFFFFF, v);

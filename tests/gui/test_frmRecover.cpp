@@ -219,7 +219,7 @@ private slots:
         QCOMPARE(w->watcher().intervalMs(), hx::shell::DriveWatcher::kIdleMs);
         // The information panel describes the new medium.
         QVERIFY(q(w->caption("lblSpecs")).contains("CARD"));
-        QCOMPARE(q(hx::media::CurrentDrive().FileSystem), QString("FAT12"));
+        QCOMPARE(q(hx::media::CurrentDrive().fileSystemName()), QString("FAT12"));
         w->CmdEnd_Click();
     }
 

@@ -184,7 +184,7 @@ TEST(DriveChoice, RefusesADriveThatIsNotReadyAndCataloguesAReadyOne) {
     EXPECT_TRUE(ui.enabled["CmdScan"]);
     EXPECT_TRUE(ui.enabled["CmdQuickUndelete"]);
     EXPECT_EQ(ui.captions["CmdShowThumbs"], "Thumbs Scan");
-    EXPECT_EQ(media::CurrentDrive().DriveType, "Removable");
+    EXPECT_EQ(media::CurrentDrive().DriveType, media::DriveKind::Removable);
     EXPECT_NE(ui.captions["lblSpecs"].find("File System: FAT16"), std::string::npos);
     platform::DetachAllImages();
     media::CurrentDrive().reset();

@@ -30,7 +30,7 @@ TEST_P(FatGeometry, MatchesFsckAndFindsFiles) {
     media::DriveRecord rec;
     ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
     const std::string fsck = "fsck.fat -v -n " + img.string();
-    EXPECT_EQ(rec.FileSystem, "FAT" + std::to_string(bits));
+    EXPECT_EQ(rec.fileSystemName(), "FAT" + std::to_string(bits));
     EXPECT_EQ(rec.BytesPerSector, ToolNumber(fsck, R"((\d+) bytes per logical sector)"));
     EXPECT_EQ(rec.clusterBytes(), static_cast<std::uint64_t>(ToolNumber(fsck, R"((\d+) bytes per cluster)")));
     EXPECT_EQ(rec.ReservedSectors, ToolNumber(fsck, R"((\d+) reserved sector)"));
@@ -109,7 +109,7 @@ TEST(DriveInfo, Fat32RootChainIsReadWholeAndLoopsAndCutsEndIt) {
     fs::resize_file(img, rec.FirstDataSector * 512ull + 512);
     media::DriveRecord cut;
     ASSERT_TRUE(media::GetDriveInfo(img.string(), cut));
-    EXPECT_EQ(cut.FileSystem, "FAT32");
+    EXPECT_EQ(cut.FileSystem, media::FileSystemKind::Fat32);
     EXPECT_EQ(cut.RootDirEntries.size(), 16u);
     EXPECT_GT(cut.ShortReads, 0u);
 }
@@ -122,7 +122,7 @@ TEST(DriveInfo, BootSectorOddities) {
     // An image parsed on its own gets geometry but no tables.
     media::DriveRecord alone;
     ASSERT_TRUE(media::ParseBootSector(img.string(), alone, false));
-    EXPECT_EQ(alone.FileSystem, "FAT16");
+    EXPECT_EQ(alone.FileSystem, media::FileSystemKind::Fat16);
     EXPECT_TRUE(alone.FAT1.empty());
     EXPECT_TRUE(alone.RootDirEntries.empty());
     // The same file attached as a drive gets its tables.
@@ -139,7 +139,7 @@ TEST(DriveInfo, BootSectorOddities) {
     media::DriveRecord zero;
     ASSERT_TRUE(media::ParseBootSector(img.string(), zero, false));
     EXPECT_EQ(zero.BytesPerSector, 512);
-    EXPECT_EQ(zero.FileSystem, "FAT16");
+    EXPECT_EQ(zero.FileSystem, media::FileSystemKind::Fat16);
     EXPECT_EQ(zero.FirstDataSector, alone.FirstDataSector);
 
     // A blank type field on a small volume is FAT12; on a large one the
@@ -147,12 +147,12 @@ TEST(DriveInfo, BootSectorOddities) {
     PatchFile(img, 54, std::string(8, ' '));
     media::DriveRecord blank;
     media::ParseBootSector(img.string(), blank, false);
-    EXPECT_EQ(blank.FileSystem, "FAT16");
+    EXPECT_EQ(blank.FileSystem, media::FileSystemKind::Fat16);
     auto floppy = test::MakeFatImage(dir / "fat12.img", {12, 1440});
     REQUIRE_IMAGE(floppy);
     PatchFile(floppy, 54, std::string(8, ' '));
     media::ParseBootSector(floppy.string(), blank, false);
-    EXPECT_EQ(blank.FileSystem, "FAT12");
+    EXPECT_EQ(blank.FileSystem, media::FileSystemKind::Fat12);
 
     // Too short to hold a boot sector: nothing parsed, sector size 512.
     test::WriteFile(dir / "tiny.img", std::string(100, 'x'));
@@ -201,7 +201,7 @@ TEST(DriveInfo, NtfsGivesMftAndLabel) {
     media::DriveRecord rec;
     ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
     const std::string info = "ntfsinfo -m " + img.string();
-    EXPECT_EQ(rec.FileSystem, "NTFS");
+    EXPECT_EQ(rec.fileSystemName(), "NTFS");
     EXPECT_EQ(rec.MFTCluster, ToolNumber(info, R"(LCN of Data Attribute for FILE_MFT: (\d+))"));
     EXPECT_EQ(rec.MFTRecordBytes, ToolNumber(info, R"(MFT Record Size: (\d+))"));
     EXPECT_EQ(rec.MFTRecordClusters, 0xF6u);  // -10: records of 2^10 bytes
@@ -226,7 +226,7 @@ TEST(DriveInfo, ExFatGivesClusterHeapAndBitmap) {
     media::DriveRecord rec;
     ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
     const std::string dump = "dump.exfat " + img.string();
-    EXPECT_EQ(rec.FileSystem, "exFAT");
+    EXPECT_EQ(rec.fileSystemName(), "exFAT");
     EXPECT_EQ(rec.ClusterHeapOffset, ToolNumber(dump, R"(Cluster Heap Offset \(sector offset\):\s+(\d+))"));
     EXPECT_EQ(rec.FirstDataSector, rec.ClusterHeapOffset);
     EXPECT_EQ(rec.clusterBytes(), static_cast<std::uint64_t>(ToolNumber(dump, R"(Cluster size:\s+(\d+))")));
@@ -276,7 +276,7 @@ TEST(DriveInfo, LoopDeviceReadsLikeTheImage) {
     ASSERT_TRUE(media::GetDriveInfo(img.string(), fromImage));
     ASSERT_TRUE(media::GetDriveInfo(loop.path(), fromDevice));
     EXPECT_FALSE(fromDevice.IsImage);
-    EXPECT_EQ(fromDevice.DriveType, "Fixed");
+    EXPECT_EQ(fromDevice.driveTypeName(), "Fixed");
     EXPECT_EQ(fromDevice.FileSystem, fromImage.FileSystem);
     EXPECT_EQ(fromDevice.FirstDataSector, fromImage.FirstDataSector);
     EXPECT_EQ(fromDevice.FAT1, fromImage.FAT1);
@@ -286,7 +286,7 @@ TEST(DriveInfo, LoopDeviceReadsLikeTheImage) {
 
 TEST(DriveInfo, Fat12TableEndingInsideATripleKeepsItsLastWholeEntry) {
     media::DriveRecord rec;
-    rec.FileSystem = "FAT12";
+    rec.FileSystem = media::FileSystemKind::Fat12;
     // Entries FF8 FFF 003 004 FFF; the table ends half-way into the next pair.
     rec.FAT1 = {0xF8, 0xFF, 0xFF, 0x03, 0x40, 0x00, 0xFF, 0x0F};
     media::DecodeFat(rec);

@@ -84,7 +84,7 @@ TEST_P(WholeCard, CataloguedOnItsPartition) {
     EXPECT_TRUE(rec.describes(img.string()));
     EXPECT_EQ(rec.PartitionOffset, opt.startSector * 512ull);
     EXPECT_EQ(rec.MediumBytes, opt.sizeMiB * 1048576ull);
-    EXPECT_EQ(rec.FileSystem, "FAT32");
+    EXPECT_EQ(rec.FileSystem, media::FileSystemKind::Fat32);
     EXPECT_EQ(rec.VolumeLabel, "HXCARD");
     EXPECT_EQ(rec.SerialNumber, opt.volumeId);
     EXPECT_EQ(rec.SectorsPerCluster, minfoNumber(part, R"(cluster size: (\d+) sectors)"));
@@ -166,7 +166,7 @@ TEST(WholeCard, ExFatPartition) {
     media::DriveRecord rec;
     ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
     EXPECT_EQ(rec.Drive, img.string() + "#1");
-    EXPECT_EQ(rec.FileSystem, "exFAT");
+    EXPECT_EQ(rec.FileSystem, media::FileSystemKind::ExFat);
     EXPECT_EQ(rec.VolumeLabel, "HXCARD");
     test::LoopDevice loop(img, true, opt.startSector * 512ull);
     if (!loop.ok()) GTEST_SKIP() << test::MediaSkipReason();
@@ -304,7 +304,7 @@ TEST(DamagedTables, GptHugeEntryCountAndLostPrimaryHeader) {
     ASSERT_NE(t.find(1), nullptr);
     media::DriveRecord rec;
     ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
-    EXPECT_EQ(rec.FileSystem, "FAT32");
+    EXPECT_EQ(rec.FileSystem, media::FileSystemKind::Fat32);
     EXPECT_EQ(rec.PartitionOffset, 2048u * 512);
 }
 

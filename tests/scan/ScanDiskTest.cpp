@@ -339,7 +339,7 @@ TEST_F(CardTest, SizeCapAndRepeatedDataEndFilesWithoutAnEndMark) {
     // On a fixed disk, a run of one repeated piece ends the file after 10 MB of it.
     emptyCache();
     auto fixed = context(".pdfPDF  File ");
-    fixed.record.DriveType = "Fixed";
+    fixed.record.DriveType = media::DriveKind::Fixed;
     ScanDisk(fixed);
     ASSERT_EQ(fixed.found.size(), 1u);
     const double mb = static_cast<double>(fixed.found[0].size) / 1048576.0;
