@@ -22,13 +22,15 @@ constexpr int kMaxFolderDepth = 256;
 constexpr std::uint64_t kMaxMftBytes = std::uint64_t(8) << 30;
 constexpr std::size_t kMaxAttributeListBytes = 256 * 1024;
 
+}  // namespace
+
 struct Volume {
     platform::RawFile file;
     BootSector boot;
     std::uint64_t sizeBytes = 0;
 };
 
-struct RecordInfo {
+struct MftRecordInfo {
     bool valid = false;
     std::uint16_t flags = 0;
     std::uint64_t base = 0;
@@ -40,11 +42,11 @@ struct RecordInfo {
 };
 
 struct Map {
-    VolumeHandle volume = 0;
+    Volume* volume = nullptr;
     std::uint32_t recordSize = 0;
     std::uint32_t count = 0;
     std::vector<std::uint8_t> data;
-    std::vector<RecordInfo> info;
+    std::vector<MftRecordInfo> info;
     std::map<std::uint32_t, std::vector<std::uint8_t>> merged;
     std::map<std::uint32_t, int> mergedRuns;
     std::unordered_map<std::uint32_t, std::string> folderPaths;  // "" marks a broken chain
@@ -52,28 +54,7 @@ struct Map {
     bool bitmapLoaded = false;
 };
 
-std::map<std::uint32_t, std::unique_ptr<Volume>>& volumes() {
-    static std::map<std::uint32_t, std::unique_ptr<Volume>> v;
-    return v;
-}
-std::map<std::uint32_t, std::unique_ptr<Map>>& maps() {
-    static std::map<std::uint32_t, std::unique_ptr<Map>> m;
-    return m;
-}
-std::uint32_t nextHandle() {
-    static std::uint32_t n = 0;
-    if (++n == 0) ++n;
-    return n;
-}
-
-Volume* findVolume(VolumeHandle h) {
-    auto it = volumes().find(h);
-    return it == volumes().end() ? nullptr : it->second.get();
-}
-Map* findMap(MapHandle h) {
-    auto it = maps().find(h);
-    return it == maps().end() ? nullptr : it->second.get();
-}
+namespace {
 
 std::uint32_t attrLength(const std::uint8_t* attr) { return Le32(attr + 4); }
 
@@ -125,7 +106,7 @@ bool isUnnamedData(const AttrRef& a) { return a.type == kAttrData && a.nameLengt
 
 void indexRecord(Map& m, std::uint32_t r, std::uint64_t totalClusters) {
     std::uint8_t* rec = m.data.data() + std::size_t(r) * m.recordSize;
-    RecordInfo& ri = m.info[r];
+    MftRecordInfo& ri = m.info[r];
     if (!ApplyFixups(rec, m.recordSize)) return;
     RecordHeader h;
     std::vector<AttrRef> attrs;
@@ -172,7 +153,7 @@ std::vector<ListEntry> attributeList(Map& m, std::uint32_t r) {
         if (!v) return out;
         bytes.assign(v, v + len);
     } else {
-        Volume* vol = findVolume(m.volume);
+        Volume* vol = m.volume;
         std::vector<Run> runs;
         NonResidentHeader h;
         if (!vol || !runsOf(attr, vol->boot.totalClusters, runs, &h)) return out;
@@ -218,7 +199,7 @@ const std::uint8_t* mergedData(Map& m, std::uint32_t r) {
     if (found != m.merged.end()) return found->second.empty() ? nullptr : found->second.data();
     auto& slot = m.merged[r];
     m.mergedRuns[r] = -1;
-    Volume* vol = findVolume(m.volume);
+    Volume* vol = m.volume;
     if (!vol) return nullptr;
     std::vector<std::pair<std::int64_t, const std::uint8_t*>> pieces;
     for (const auto& e : attributeList(m, r)) {
@@ -299,29 +280,35 @@ const std::uint8_t* preferredName(Map& m, std::uint32_t r, const std::uint8_t** 
     return longName ? longName : dos;
 }
 
-std::uint32_t handleFromMaps() { return nextHandle(); }
-
 }  // namespace
 
-VolumeHandle OpenVolume(const std::string& path) {
+NtfsVolume::NtfsVolume() = default;
+NtfsVolume::~NtfsVolume() = default;
+
+void NtfsVolume::close() {
+    map_.reset();
+    vol_.reset();
+}
+
+bool NtfsVolume::open(const std::string& path) {
+    close();
     std::string p = path;
     if (p.rfind("\\\\.\\", 0) == 0) p = p.substr(4);
     auto vol = std::make_unique<Volume>();
-    if (!vol->file.open(p, platform::RawFile::Mode::Read)) return 0;
+    if (!vol->file.open(p, platform::RawFile::Mode::Read)) return false;
     std::uint8_t sector[512];
-    if (vol->file.readAt(0, sector, sizeof sector) != sizeof sector) return 0;
+    if (vol->file.readAt(0, sector, sizeof sector) != sizeof sector) return false;
     auto boot = ParseBootSector(sector, sizeof sector);
-    if (!boot) return 0;
+    if (!boot) return false;
     vol->boot = *boot;
     vol->sizeBytes = vol->file.size();
     // An image cut short still lists what it holds; clusters past its end read as failures.
-    const VolumeHandle h = nextHandle();
-    volumes()[h] = std::move(vol);
-    return h;
+    vol_ = std::move(vol);
+    return true;
 }
 
-bool GetMFTInfo(VolumeHandle volume, MftInfo& info) {
-    Volume* vol = findVolume(volume);
+bool NtfsVolume::info(MftInfo& info) const {
+    Volume* vol = vol_.get();
     if (!vol) return false;
     info.bytesPerSector = vol->boot.bytesPerSector;
     info.bytesPerCluster = vol->boot.bytesPerCluster;
@@ -347,9 +334,10 @@ bool GetMFTInfo(VolumeHandle volume, MftInfo& info) {
     return false;
 }
 
-MapHandle MapMFT(VolumeHandle volume, MftInfo& info) {
-    Volume* vol = findVolume(volume);
-    if (!vol || !GetMFTInfo(volume, info) || info.recordCount == 0) return 0;
+bool NtfsVolume::mapMft(MftInfo& info) {
+    map_.reset();
+    Volume* vol = vol_.get();
+    if (!vol || !this->info(info) || info.recordCount == 0) return false;
     const std::uint32_t rs = vol->boot.recordSize;
     const std::uint64_t bpc = vol->boot.bytesPerCluster;
     const std::uint64_t tc = vol->boot.totalClusters;
@@ -402,7 +390,7 @@ MapHandle MapMFT(VolumeHandle volume, MftInfo& info) {
     }
 
     auto m = std::make_unique<Map>();
-    m->volume = volume;
+    m->volume = vol;
     m->recordSize = rs;
     std::uint64_t covered = 0;
     for (const auto& r : runs) covered = std::max<std::uint64_t>(covered, (r.vcn + r.length) * bpc);
@@ -413,7 +401,7 @@ MapHandle MapMFT(VolumeHandle volume, MftInfo& info) {
     m->count = count;
     info.recordCount = count;
     m->data.assign(std::size_t(count) * rs, 0);
-    m->info.assign(count, RecordInfo{});
+    m->info.assign(count, MftRecordInfo{});
     // Read run by run; a run that cannot be read leaves zeros (invalid records).
     for (const auto& r : runs) {
         const std::uint64_t start = r.vcn * bpc;
@@ -422,15 +410,14 @@ MapHandle MapMFT(VolumeHandle volume, MftInfo& info) {
         vol->file.readAt(r.lcn * bpc, m->data.data() + start, bytes);
     }
     for (std::uint32_t r = 0; r < count; ++r) indexRecord(*m, r, tc);
-    const MapHandle mh = handleFromMaps();
-    maps()[mh] = std::move(m);
-    return mh;
+    map_ = std::move(m);
+    return true;
 }
 
-int GetFileRecordRunsCount(MapHandle map, std::uint32_t record) {
-    Map* m = findMap(map);
+int NtfsVolume::runsCount(std::uint32_t record) {
+    Map* m = map_.get();
     if (!m || record >= m->count || !m->info[record].valid) return -1;
-    const RecordInfo& ri = m->info[record];
+    const MftRecordInfo& ri = m->info[record];
     if (ri.data < 0 && ri.attrList >= 0) {
         mergedData(*m, record);
         return m->mergedRuns[record];
@@ -438,23 +425,23 @@ int GetFileRecordRunsCount(MapHandle map, std::uint32_t record) {
     return ri.runs;
 }
 
-const std::uint8_t* GetFileRecordFromBuffer(MapHandle map, std::uint32_t record) {
-    Map* m = findMap(map);
+const std::uint8_t* NtfsVolume::record(std::uint32_t record) {
+    Map* m = map_.get();
     return m ? recordPtr(*m, record) : nullptr;
 }
 
-const std::uint8_t* GetFileRecordAttribute(MapHandle map, std::uint32_t record, std::uint32_t type) {
-    Map* m = findMap(map);
+const std::uint8_t* NtfsVolume::attribute(std::uint32_t record, std::uint32_t type) {
+    Map* m = map_.get();
     if (!m) return nullptr;
     const std::uint8_t* rec = recordPtr(*m, record);
     if (!rec) return nullptr;
-    const RecordInfo& ri = m->info[record];
+    const MftRecordInfo& ri = m->info[record];
     if (type == kAttrData) {
         if (ri.data >= 0) {
             // The first piece of a split attribute holds only part of the runs.
             if (rec[ri.data + 8] && ri.attrList >= 0) {
                 NonResidentHeader nr;
-                Volume* vol = findVolume(m->volume);
+                Volume* vol = m->volume;
                 if (vol && ParseNonResident(rec + ri.data, attrLength(rec + ri.data), nr)) {
                     const std::int64_t bpc = vol->boot.bytesPerCluster;
                     if (nr.lastVcn + 1 < (nr.allocatedSize + bpc - 1) / bpc)
@@ -479,9 +466,9 @@ const std::uint8_t* GetFileRecordAttribute(MapHandle map, std::uint32_t record, 
     return nullptr;
 }
 
-std::vector<NamedStream> GetNamedDataStreams(MapHandle map, std::uint32_t record) {
+std::vector<NamedStream> NtfsVolume::namedStreams(std::uint32_t record) {
     std::vector<NamedStream> out;
-    Map* m = findMap(map);
+    Map* m = map_.get();
     const std::uint8_t* rec = m ? recordPtr(*m, record) : nullptr;
     if (!rec) return out;
     RecordHeader h;
@@ -496,9 +483,9 @@ std::vector<NamedStream> GetNamedDataStreams(MapHandle map, std::uint32_t record
     return out;
 }
 
-bool GetFileName(MapHandle map, std::uint32_t record, const std::uint8_t*& p1, const std::uint8_t*& p2) {
+bool NtfsVolume::fileName(std::uint32_t record, const std::uint8_t*& p1, const std::uint8_t*& p2) {
     p1 = p2 = nullptr;
-    Map* m = findMap(map);
+    Map* m = map_.get();
     if (!m) return false;
     const std::uint8_t* dos = nullptr;
     const std::uint8_t* name = preferredName(*m, record, &dos);
@@ -512,8 +499,8 @@ bool GetFileName(MapHandle map, std::uint32_t record, const std::uint8_t*& p1, c
     return true;
 }
 
-int GetFilePath(MapHandle map, std::uint32_t record, char* buffer, int bufferBytes) {
-    Map* m = findMap(map);
+int NtfsVolume::filePath(std::uint32_t record, char* buffer, int bufferBytes) {
+    Map* m = map_.get();
     if (!buffer || bufferBytes <= 0) return -1;
     buffer[0] = 0;
     if (!m) return -1;
@@ -572,8 +559,8 @@ int GetFilePath(MapHandle map, std::uint32_t record, char* buffer, int bufferByt
     return static_cast<int>(n);
 }
 
-const std::uint8_t* GetFileStandardInformation(MapHandle map, std::uint32_t record) {
-    Map* m = findMap(map);
+const std::uint8_t* NtfsVolume::standardInformation(std::uint32_t record) {
+    Map* m = map_.get();
     if (!m) return nullptr;
     const std::uint8_t* rec = recordPtr(*m, record);
     if (!rec || m->info[record].standardInfo < 0) return nullptr;
@@ -596,40 +583,31 @@ bool MapVCN2LCN(const std::uint8_t* dataHeader, std::int64_t vcn, std::int64_t& 
     return false;
 }
 
-bool ReadVCN(VolumeHandle volume, const std::uint8_t* dataAttribute, std::int64_t startVcn, std::uint64_t byteCount,
-             std::uint8_t* buffer) {
-    Volume* vol = findVolume(volume);
+bool NtfsVolume::readVcn(const std::uint8_t* dataAttribute, std::int64_t startVcn, std::uint64_t byteCount,
+                         std::uint8_t* buffer) {
+    Volume* vol = vol_.get();
     if (!vol || !dataAttribute || !dataAttribute[8] || (byteCount && !buffer)) return false;
     std::vector<Run> runs;
     if (!runsOf(dataAttribute, vol->boot.totalClusters, runs)) return false;
     return readRuns(*vol, runs, startVcn, byteCount, buffer);
 }
 
-void UnmapMFT(MapHandle map) { maps().erase(map); }
-
-void CloseVolume(VolumeHandle volume) { volumes().erase(volume); }
-
-VolumeHandle MapVolume(MapHandle map) {
-    Map* m = findMap(map);
-    return m ? m->volume : 0;
-}
-
-bool IsClusterInUse(MapHandle map, std::uint64_t lcn) {
-    Map* m = findMap(map);
+bool NtfsVolume::clusterInUse(std::uint64_t lcn) {
+    Map* m = map_.get();
     if (!m) return false;
-    Volume* vol = findVolume(m->volume);
+    Volume* vol = m->volume;
     if (!vol) return false;
     if (lcn >= vol->boot.totalClusters) return true;
     if (!m->bitmapLoaded) {
         m->bitmapLoaded = true;
         constexpr std::uint32_t kBitmapRecord = 6;
-        const std::uint8_t* attr = GetFileRecordAttribute(map, kBitmapRecord, kAttrData);
+        const std::uint8_t* attr = attribute(kBitmapRecord, kAttrData);
         NonResidentHeader nr;
         if (attr && attr[8] && ParseNonResident(attr, attrLength(attr), nr)) {
             const std::uint64_t need = (vol->boot.totalClusters + 7) / 8;
             const std::uint64_t bytes = std::min<std::uint64_t>(need, static_cast<std::uint64_t>(nr.realSize));
             m->bitmap.assign(bytes, 0);
-            if (!ReadVCN(m->volume, attr, 0, bytes, m->bitmap.data())) m->bitmap.clear();
+            if (!readVcn(attr, 0, bytes, m->bitmap.data())) m->bitmap.clear();
         }
     }
     if (lcn / 8 >= m->bitmap.size()) return false;

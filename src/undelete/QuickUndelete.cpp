@@ -150,7 +150,7 @@ bool QuickUndelete::oneRun(std::size_t i) const {
     const UndeleteEntry& e = entries_[i];
     // A stream's bytes are no file the scan could meet at a cluster of its own.
     if (e.ListName.find(':') != std::string::npos) return false;
-    if (kind_ == UndeleteKind::Ntfs) return e.ResidentData || mft::GetFileRecordRunsCount(MftMap(), e.RecordNumber) <= 1;
+    if (kind_ == UndeleteKind::Ntfs) return e.ResidentData || CurrentMft().runsCount(e.RecordNumber) <= 1;
     if (e.isDeleted()) {
         const ClusterList* plan = plannedClusters(i);
         if (!plan || plan->empty() || e.isPartial() || e.ListSize < e.Size) return false;

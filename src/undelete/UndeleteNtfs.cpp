@@ -18,8 +18,7 @@ using shell::LoadStr;
 namespace {
 
 struct MftState {
-    mft::VolumeHandle volume = 0;
-    mft::MapHandle map = 0;
+    mft::NtfsVolume volume;
     mft::MftInfo info;
     bool open = false;
     std::string drive;
@@ -35,7 +34,7 @@ std::string mftTitle() { return "Harvestrix MFT " + LoadStr(1717, "Quick Undelet
 // Compressed data comes in units of 2^compressionUnit clusters: a unit with
 // all its clusters is stored as it is, one without any is zeros, and one with
 // fewer holds LZNT1 data in its first clusters.
-bool restoreCompressed(mft::VolumeHandle volume, const std::vector<std::uint8_t>& attr,
+bool restoreCompressed(mft::NtfsVolume& volume, const std::vector<std::uint8_t>& attr,
                        const media::ntfs::NonResidentHeader& nr, std::uint64_t bpc, std::ofstream& out, shell::Ui& ui) {
     // Runs past the volume are refused here as they are by the reads.
     std::vector<media::ntfs::Run> runs;
@@ -53,12 +52,12 @@ bool restoreCompressed(mft::VolumeHandle volume, const std::vector<std::uint8_t>
             if (r.lcn >= 0 && to > from) stored += to - from;
         }
         if (stored == unitClusters) {
-            if (!mft::ReadVCN(volume, attr.data(), vcn, unitBytes, unit.data())) return false;
+            if (!volume.readVcn(attr.data(), vcn, unitBytes, unit.data())) return false;
         } else if (stored == 0) {
             std::fill(unit.begin(), unit.end(), 0);
         } else {
             const std::uint64_t packedBytes = static_cast<std::uint64_t>(stored) * bpc;
-            if (!mft::ReadVCN(volume, attr.data(), vcn, packedBytes, packed.data()) ||
+            if (!volume.readVcn(attr.data(), vcn, packedBytes, packed.data()) ||
                 !media::ntfs::Lznt1Decompress(packed.data(), packedBytes, unit.data(), unit.size()))
                 return false;
         }
@@ -73,24 +72,19 @@ bool restoreCompressed(mft::VolumeHandle volume, const std::vector<std::uint8_t>
 }  // namespace
 
 bool MftIsOpen() { return state().open; }
-std::uint32_t MftMap() { return state().map; }
+mft::NtfsVolume& CurrentMft() { return state().volume; }
 
 bool OpenMft(const std::string& drive, shell::Ui& ui) {
     CloseMft();
     auto& s = state();
-    s.volume = mft::OpenVolume(drive);
-    if (!s.volume) {
+    if (!s.volume.open(drive)) {
         ui.message("Cannot open " + drive + " as an NTFS volume.", mftTitle(), {shell::Buttons::OK, shell::Icon::Critical});
         return false;
     }
-    mft::GetMFTInfo(s.volume, s.info);
-    mft::GetMFTInfo(s.volume, s.info);
-    s.map = mft::MapMFT(s.volume, s.info);
-    if (!s.map) {
+    if (!s.volume.mapMft(s.info)) {
         ui.message("Access to the MFT of " + drive + " denied. Please try again later.", mftTitle(),
                    {shell::Buttons::OK, shell::Icon::Exclamation});
-        mft::CloseVolume(s.volume);
-        s.volume = 0;
+        s.volume.close();
         return false;
     }
     s.open = true;
@@ -100,14 +94,13 @@ bool OpenMft(const std::string& drive, shell::Ui& ui) {
 
 void CloseMft() {
     auto& s = state();
-    if (s.volume) {
-        if (s.map) mft::UnmapMFT(s.map);
-        mft::CloseVolume(s.volume);
-    }
-    s = MftState{};
+    s.volume.close();
+    s.info = {};
+    s.open = false;
+    s.drive.clear();
 }
 
-bool NtfsClusterInUse(std::uint64_t lcn) { return state().open && mft::IsClusterInUse(state().map, lcn); }
+bool NtfsClusterInUse(std::uint64_t lcn) { return state().open && state().volume.clusterInUse(lcn); }
 
 namespace {
 
@@ -119,7 +112,7 @@ struct StreamFacts {
     bool firstInUse = false;
 };
 
-bool streamFacts(mft::MapHandle map, const std::uint8_t* data, StreamFacts& f) {
+bool streamFacts(mft::NtfsVolume& volume, const std::uint8_t* data, StreamFacts& f) {
     using namespace media::ntfs;
     const std::uint32_t dataLength = Le32(data + 4);
     if (data[8]) {
@@ -130,7 +123,7 @@ bool streamFacts(mft::MapHandle map, const std::uint8_t* data, StreamFacts& f) {
         std::int64_t lcn = -1, run = 0;
         if (mft::MapVCN2LCN(data, nr.startVcn, lcn, run) && lcn >= 0) {
             f.firstCluster = static_cast<std::uint32_t>(lcn);
-            f.firstInUse = mft::IsClusterInUse(map, static_cast<std::uint64_t>(lcn));
+            f.firstInUse = volume.clusterInUse(static_cast<std::uint64_t>(lcn));
         }
         return true;
     }
@@ -166,13 +159,13 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
             ui.yield();
             if (ui.stopRequested()) break;
         }
-        if (mft::GetFileRecordRunsCount(s.map, r) < 0) continue;
-        const std::uint8_t* rec = mft::GetFileRecordFromBuffer(s.map, r);
+        if (s.volume.runsCount(r) < 0) continue;
+        const std::uint8_t* rec = s.volume.record(r);
         if (!rec) continue;
-        const std::uint8_t* data = mft::GetFileRecordAttribute(s.map, r, kAttrData);
+        const std::uint8_t* data = s.volume.attribute(r, kAttrData);
         if (!data) continue;
         const std::uint8_t *fn1 = nullptr, *fn2 = nullptr;
-        if (!mft::GetFileName(s.map, r, fn1, fn2)) continue;
+        if (!s.volume.fileName(r, fn1, fn2)) continue;
         FileNameInfo fn;
         const std::uint8_t* chosen = fn2 ? fn2 : fn1;
         if (!ParseFileName(chosen, Le32(chosen + 4), fn)) continue;
@@ -189,7 +182,7 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
         if (shell::ContainsNoCase(name, ".rbf") || name.find(".thc") != std::string::npos ||
             name.find(".rpc") != std::string::npos)
             continue;
-        if (mft::GetFilePath(s.map, r, path, 256) < 0) continue;
+        if (s.volume.filePath(r, path, 256) < 0) continue;
         const std::string folder(path);
         if (shell::ContainsNoCase(folder, "temp") || folder.find("QXCache") != std::string::npos ||
             folder.find("Backup") != std::string::npos)
@@ -199,7 +192,7 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
             continue;
 
         StreamFacts main;
-        if (!streamFacts(s.map, data, main)) continue;
+        if (!streamFacts(s.volume, data, main)) continue;
         if (main.realSize < minBytes || main.allocated <= 0 || (maxBytes > 0 && main.realSize > maxBytes)) continue;
 
         ++found;
@@ -216,7 +209,7 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
         const bool live = inUse && name.rfind("-%", 0) != 0;
         e.Overwritten = main.firstInUse && !live ? 1 : 0;
         if (live) e.Attributes |= kAttrLive;
-        if (const std::uint8_t* si = mft::GetFileStandardInformation(s.map, r)) {
+        if (const std::uint8_t* si = s.volume.standardInformation(r)) {
             std::uint32_t vlen = 0;
             const std::uint8_t* v = ResidentValue(si, Le32(si + 4), vlen);
             if (v && vlen >= 16) {
@@ -226,9 +219,9 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
         }
         entries.push_back(e);
         // Its alternate data streams, each as "name:stream" of its own.
-        for (const auto& stream : mft::GetNamedDataStreams(s.map, r)) {
+        for (const auto& stream : s.volume.namedStreams(r)) {
             StreamFacts facts;
-            if (!streamFacts(s.map, stream.attribute, facts) || entries.size() > kNtfsListCap) continue;
+            if (!streamFacts(s.volume, stream.attribute, facts) || entries.size() > kNtfsListCap) continue;
             UndeleteEntry ads = e;
             ads.FileName = ads.ListName = name + ":" + stream.name;
             ads.Size = static_cast<std::uint64_t>(facts.realSize);
@@ -256,11 +249,11 @@ bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const
     if (!s.open || s.drive != drive) {
         if (!OpenMft(drive, ui)) return false;
     }
-    const std::uint8_t* rec = mft::GetFileRecordFromBuffer(s.map, recordNumber);
+    const std::uint8_t* rec = s.volume.record(recordNumber);
     const std::uint8_t* data = nullptr;
-    if (rec && stream.empty()) data = mft::GetFileRecordAttribute(s.map, recordNumber, kAttrData);
+    if (rec && stream.empty()) data = s.volume.attribute(recordNumber, kAttrData);
     if (rec && !stream.empty())
-        for (const auto& named : mft::GetNamedDataStreams(s.map, recordNumber))
+        for (const auto& named : s.volume.namedStreams(recordNumber))
             if (LowerAscii(named.name) == LowerAscii(stream)) data = named.attribute;
     if (!data) return false;
     // A copy: yielding lets the window run, and a new listing unmaps the MFT.
@@ -273,7 +266,7 @@ bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const
         if (nr.flags & kAttrFlagEncrypted) return false;
         if ((nr.flags & kAttrFlagCompressed) && (nr.compressionUnit == 0 || nr.compressionUnit > 8)) return false;
     }
-    const mft::VolumeHandle volume = s.volume;
+    mft::NtfsVolume& volume = s.volume;
     const std::uint64_t bpc = s.info.bytesPerCluster;
     std::ofstream out(targetPath, std::ios::binary | std::ios::trunc);
     if (!out) return false;
@@ -289,7 +282,7 @@ bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const
         while (left > 0 && ok) {
             const std::uint64_t want = std::min(left, chunk);
             const std::uint64_t readBytes = (want + bpc - 1) / bpc * bpc;
-            ok = mft::ReadVCN(volume, attr.data(), vcn, readBytes, buffer.data());
+            ok = volume.readVcn(attr.data(), vcn, readBytes, buffer.data());
             if (ok) out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(want));
             left -= want;
             vcn += static_cast<std::int64_t>(readBytes / bpc);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "shell/Ui.h"
+#include "undelete/MftLibrary.h"
 #include "undelete/UndeleteEntry.h"
 
 namespace hx::undelete {
@@ -19,8 +20,8 @@ constexpr std::size_t kNtfsListKeep = 25001;
 bool OpenMft(const std::string& drive, shell::Ui& ui);
 void CloseMft();
 bool MftIsOpen();
-// The map handle of the open MFT (0 when none), for callers of the MFT library.
-std::uint32_t MftMap();
+// The open volume and its MFT, for callers of the MFT library.
+mft::NtfsVolume& CurrentMft();
 
 // Lists deleted files, and after each its alternate data streams as entries
 // named "name:stream". `typeFilter` is "all" or a text of extensions;

@@ -150,7 +150,7 @@ TEST_F(MftDamage, SplitDataAttributeThroughAttributeList) {
     ASSERT_EQ(names(l), (std::vector<std::string>{"split.cr2"}));
     EXPECT_EQ(l[0].Size, bytes.size());
     EXPECT_EQ(l[0].FirstCluster, static_cast<std::uint32_t>(l1));
-    EXPECT_EQ(mft::GetFileRecordRunsCount(MftMap(), base), 2);  // the runs of both pieces
+    EXPECT_EQ(CurrentMft().runsCount(base), 2);  // the runs of both pieces
     test::TempDir out("hx-mft-out");
     ASSERT_TRUE(RecoverNtfsFile(image_, base, out / "split.cr2", ui_));
     EXPECT_TRUE(test::ReadFile(out / "split.cr2") == bytes);

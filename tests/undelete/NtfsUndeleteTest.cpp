@@ -153,9 +153,9 @@ TEST_F(NtfsUndelete, RestoresEveryDeletedFileByteForByte) {
 
     // The fixture really made a fragmented and a sparse file.
     ASSERT_TRUE(OpenMft(image_, ui_));
-    EXPECT_GT(mft::GetFileRecordRunsCount(MftMap(), test::FindListed(list, "frag.bin")->RecordNumber), 1);
-    EXPECT_GE(mft::GetFileRecordRunsCount(MftMap(), test::FindListed(list, "sparse.bin")->RecordNumber), 2);
-    const std::uint8_t* packed = mft::GetFileRecordAttribute(MftMap(), test::FindListed(list, "log.dat")->RecordNumber, 0x80);
+    EXPECT_GT(CurrentMft().runsCount(test::FindListed(list, "frag.bin")->RecordNumber), 1);
+    EXPECT_GE(CurrentMft().runsCount(test::FindListed(list, "sparse.bin")->RecordNumber), 2);
+    const std::uint8_t* packed = CurrentMft().attribute(test::FindListed(list, "log.dat")->RecordNumber, 0x80);
     ASSERT_NE(packed, nullptr);
     EXPECT_TRUE(packed[12] & 1) << "ntfs-3g should have compressed log.dat";
 }
