@@ -36,14 +36,14 @@ void BM_ListNtfsDeleted100k(benchmark::State& state) {
     const std::string& path = image();
     hx::test::ScriptedUi ui;
     std::size_t listed = 0;
+    hx::undelete::NtfsSession session;
     for (auto _ : state) {
         std::vector<hx::undelete::UndeleteEntry> entries;
-        hx::undelete::ListNtfsDeleted(path, entries, "all", 0, 0, ui);
+        hx::undelete::ListNtfsDeleted(session, path, entries, "all", 0, 0, ui);
         listed = entries.size();
         ui.messages.clear();
         benchmark::DoNotOptimize(entries.data());
     }
-    hx::undelete::CloseMft();
     state.counters["records"] = 100000;
     state.counters["listed"] = static_cast<double>(listed);
 }

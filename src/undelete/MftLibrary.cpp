@@ -414,7 +414,7 @@ bool NtfsVolume::mapMft(MftInfo& info) {
     return true;
 }
 
-int NtfsVolume::runsCount(std::uint32_t record) {
+int NtfsVolume::runsCount(std::uint32_t record) const {
     Map* m = map_.get();
     if (!m || record >= m->count || !m->info[record].valid) return -1;
     const MftRecordInfo& ri = m->info[record];

@@ -45,7 +45,7 @@ public:
 
     // Number of data runs of the unnamed data attribute (0 when resident or
     // absent); negative for a record that is unreadable or whose runs are bad.
-    int runsCount(std::uint32_t record);
+    int runsCount(std::uint32_t record) const;
     // The fixed-up FILE record, or nullptr.
     const std::uint8_t* record(std::uint32_t record);
     // The first attribute of `type` (for data: the unnamed one), header included,

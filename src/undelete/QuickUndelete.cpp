@@ -72,7 +72,7 @@ bool QuickUndelete::run(const QuickUndeleteOptions& options) {
     bool ok = false;
     switch (kind_) {
         case UndeleteKind::Ntfs:
-            ok = ListNtfsDeleted(drive_, entries_, options.typeFilter, options.minMB, options.maxMB, ui_,
+            ok = ListNtfsDeleted(ntfs_, drive_, entries_, options.typeFilter, options.minMB, options.maxMB, ui_,
                                  options.liveToo);
             break;
         case UndeleteKind::Fat: ok = listFat(options); break;
@@ -150,7 +150,7 @@ bool QuickUndelete::oneRun(std::size_t i) const {
     const UndeleteEntry& e = entries_[i];
     // A stream's bytes are no file the scan could meet at a cluster of its own.
     if (e.ListName.find(':') != std::string::npos) return false;
-    if (kind_ == UndeleteKind::Ntfs) return e.ResidentData || CurrentMft().runsCount(e.RecordNumber) <= 1;
+    if (kind_ == UndeleteKind::Ntfs) return e.ResidentData || ntfs_.volume.runsCount(e.RecordNumber) <= 1;
     if (e.isDeleted()) {
         const ClusterList* plan = plannedClusters(i);
         if (!plan || plan->empty() || e.isPartial() || e.ListSize < e.Size) return false;
@@ -188,7 +188,7 @@ bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& ta
         case UndeleteKind::Ntfs: {
             // NTFS names cannot hold ":": what follows it names a stream.
             const auto colon = e.ListName.find(':');
-            ok = RecoverNtfsFile(drive_, e.RecordNumber, target, ui_,
+            ok = RecoverNtfsFile(ntfs_, drive_, e.RecordNumber, target, ui_,
                                  colon == std::string::npos ? std::string() : e.ListName.substr(colon + 1));
             break;
         }

@@ -15,6 +15,7 @@
 #include "undelete/UndeleteExfat.h"
 #include "undelete/UndeleteFat.h"
 #include "undelete/UndeleteLists.h"
+#include "undelete/UndeleteNtfs.h"
 
 namespace hx::undelete {
 
@@ -95,6 +96,7 @@ private:
     media::DriveRecord rec_;
     FatVolume fat_;
     ExfatVolume exfat_;
+    NtfsSession ntfs_;
     std::map<std::size_t, ClusterList> plans_;  // deleted files on FAT and exFAT, by entry
 };
 

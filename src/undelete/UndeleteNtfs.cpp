@@ -17,29 +17,17 @@ using shell::LoadStr;
 
 namespace {
 
-struct MftState {
-    mft::NtfsVolume volume;
-    mft::MftInfo info;
-    bool open = false;
-    std::string drive;
-};
-
-MftState& state() {
-    static MftState s;
-    return s;
-}
-
 std::string mftTitle() { return "Harvestrix MFT " + LoadStr(1717, "Quick Undelete"); }
 
 // Compressed data comes in units of 2^compressionUnit clusters: a unit with
 // all its clusters is stored as it is, one without any is zeros, and one with
 // fewer holds LZNT1 data in its first clusters.
-bool restoreCompressed(mft::NtfsVolume& volume, const std::vector<std::uint8_t>& attr,
+bool restoreCompressed(mft::NtfsVolume& volume, std::uint64_t totalClusters, const std::vector<std::uint8_t>& attr,
                        const media::ntfs::NonResidentHeader& nr, std::uint64_t bpc, std::ofstream& out, shell::Ui& ui) {
     // Runs past the volume are refused here as they are by the reads.
     std::vector<media::ntfs::Run> runs;
     if (!media::ntfs::DecodeRuns(attr.data() + nr.runsOffset, attr.size() - nr.runsOffset, nr.startVcn,
-                                 state().info.totalClusters, runs))
+                                 totalClusters, runs))
         return false;
     const std::int64_t unitClusters = std::int64_t(1) << nr.compressionUnit;
     const std::uint64_t unitBytes = static_cast<std::uint64_t>(unitClusters) * bpc;
@@ -71,12 +59,9 @@ bool restoreCompressed(mft::NtfsVolume& volume, const std::vector<std::uint8_t>&
 
 }  // namespace
 
-bool MftIsOpen() { return state().open; }
-mft::NtfsVolume& CurrentMft() { return state().volume; }
 
-bool OpenMft(const std::string& drive, shell::Ui& ui) {
-    CloseMft();
-    auto& s = state();
+bool OpenMft(NtfsSession& s, const std::string& drive, shell::Ui& ui) {
+    CloseMft(s);
     if (!s.volume.open(drive)) {
         ui.message("Cannot open " + drive + " as an NTFS volume.", mftTitle(), {shell::Buttons::OK, shell::Icon::Critical});
         return false;
@@ -92,15 +77,13 @@ bool OpenMft(const std::string& drive, shell::Ui& ui) {
     return true;
 }
 
-void CloseMft() {
-    auto& s = state();
+void CloseMft(NtfsSession& s) {
     s.volume.close();
     s.info = {};
     s.open = false;
     s.drive.clear();
 }
 
-bool NtfsClusterInUse(std::uint64_t lcn) { return state().open && state().volume.clusterInUse(lcn); }
 
 namespace {
 
@@ -138,12 +121,11 @@ bool streamFacts(mft::NtfsVolume& volume, const std::uint8_t* data, StreamFacts&
 
 }  // namespace
 
-bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entries, const std::string& typeFilter,
-                     double minMB, double maxMB, shell::Ui& ui, bool liveToo) {
+bool ListNtfsDeleted(NtfsSession& s, const std::string& drive, std::vector<UndeleteEntry>& entries,
+                     const std::string& typeFilter, double minMB, double maxMB, shell::Ui& ui, bool liveToo) {
     using namespace media::ntfs;
-    CloseMft();
-    if (!OpenMft(drive, ui)) return false;
-    auto& s = state();
+    CloseMft(s);
+    if (!OpenMft(s, drive, ui)) return false;
     const auto minBytes = static_cast<std::int64_t>(std::llround(minMB * 1024 * 1024));
     const auto maxBytes = static_cast<std::int64_t>(std::llround(maxMB * 1024 * 1024));
     const std::string filter = LowerAscii(typeFilter);
@@ -242,12 +224,11 @@ bool ListNtfsDeleted(const std::string& drive, std::vector<UndeleteEntry>& entri
     return true;
 }
 
-bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const std::filesystem::path& targetPath,
-                     shell::Ui& ui, const std::string& stream) {
+bool RecoverNtfsFile(NtfsSession& s, const std::string& drive, std::uint32_t recordNumber,
+                     const std::filesystem::path& targetPath, shell::Ui& ui, const std::string& stream) {
     using namespace media::ntfs;
-    auto& s = state();
     if (!s.open || s.drive != drive) {
-        if (!OpenMft(drive, ui)) return false;
+        if (!OpenMft(s, drive, ui)) return false;
     }
     const std::uint8_t* rec = s.volume.record(recordNumber);
     const std::uint8_t* data = nullptr;
@@ -272,7 +253,7 @@ bool RecoverNtfsFile(const std::string& drive, std::uint32_t recordNumber, const
     if (!out) return false;
     bool ok = true;
     if (attr[8] && (nr.flags & kAttrFlagCompressed)) {
-        ok = restoreCompressed(volume, attr, nr, bpc, out, ui);
+        ok = restoreCompressed(volume, s.info.totalClusters, attr, nr, bpc, out, ui);
     } else if (attr[8]) {
         // Read in pieces rather than one buffer of the allocated size.
         const std::uint64_t chunk = std::max<std::uint64_t>(bpc, (std::uint64_t(8) << 20) / bpc * bpc);

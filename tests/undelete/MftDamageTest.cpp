@@ -21,7 +21,7 @@ using namespace hx::synth;
 
 class MftDamage : public ::testing::Test {
 protected:
-    void TearDown() override { CloseMft(); }
+    void TearDown() override { CloseMft(session_); }
 
     // A deleted file of `clusters` clusters with real content.
     std::uint32_t addFile(Volume& v, const std::string& name, std::uint64_t parent, std::size_t size, unsigned salt) {
@@ -42,7 +42,7 @@ protected:
         EXPECT_TRUE(v.write(path));
         image_ = path;
         std::vector<UndeleteEntry> out;
-        EXPECT_TRUE(ListNtfsDeleted(path, out, "all", 0, 0, ui_));
+        EXPECT_TRUE(ListNtfsDeleted(session_, path, out, "all", 0, 0, ui_));
         return out;
     }
     static std::vector<std::string> names(const std::vector<UndeleteEntry>& l) {
@@ -56,6 +56,7 @@ protected:
     std::string image_;
     std::map<std::string, std::string> contents_;
     test::ScriptedUi ui_;
+    NtfsSession session_;
 };
 
 TEST_F(MftDamage, FragmentedMftIsReadThroughItsRuns) {
@@ -65,7 +66,7 @@ TEST_F(MftDamage, FragmentedMftIsReadThroughItsRuns) {
     ASSERT_EQ(l.size(), 60u);
     test::TempDir out("hx-mft-out");
     for (auto& e : l) {
-        ASSERT_TRUE(RecoverNtfsFile(image_, e.RecordNumber, out / "x", ui_));
+        ASSERT_TRUE(RecoverNtfsFile(session_, image_, e.RecordNumber, out / "x", ui_));
         EXPECT_TRUE(test::ReadFile(out / "x") == contents_[e.FileName]) << e.FileName;
     }
 }
@@ -150,9 +151,9 @@ TEST_F(MftDamage, SplitDataAttributeThroughAttributeList) {
     ASSERT_EQ(names(l), (std::vector<std::string>{"split.cr2"}));
     EXPECT_EQ(l[0].Size, bytes.size());
     EXPECT_EQ(l[0].FirstCluster, static_cast<std::uint32_t>(l1));
-    EXPECT_EQ(CurrentMft().runsCount(base), 2);  // the runs of both pieces
+    EXPECT_EQ(session_.volume.runsCount(base), 2);  // the runs of both pieces
     test::TempDir out("hx-mft-out");
-    ASSERT_TRUE(RecoverNtfsFile(image_, base, out / "split.cr2", ui_));
+    ASSERT_TRUE(RecoverNtfsFile(session_, image_, base, out / "split.cr2", ui_));
     EXPECT_TRUE(test::ReadFile(out / "split.cr2") == bytes);
 }
 
@@ -196,14 +197,14 @@ TEST_F(MftDamage, RandomDamageNeverCrashesOrHangs) {
         }
         f.flush();
         std::vector<UndeleteEntry> l;
-        ListNtfsDeleted(img, l, "all", 0, 0, ui_);
+        ListNtfsDeleted(session_, img, l, "all", 0, 0, ui_);
         listedSomething += !l.empty();
         // A few restores per round: writing files is what costs here.
         for (std::size_t k = 0; k < l.size(); k += 7) {
             if (l[k].Size > (1u << 20)) continue;
-            RecoverNtfsFile(img, l[k].RecordNumber, out / ("r" + std::to_string(k)), ui_);
+            RecoverNtfsFile(session_, img, l[k].RecordNumber, out / ("r" + std::to_string(k)), ui_);
         }
-        CloseMft();
+        CloseMft(session_);
         for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
             f.seekp(static_cast<std::streamoff>(it->first));
             f.put(it->second);

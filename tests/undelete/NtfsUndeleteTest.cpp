@@ -74,7 +74,6 @@ protected:
         mount.unmount();
     }
     static void TearDownTestSuite() {
-        CloseMft();
         delete dir_;
         dir_ = nullptr;
     }
@@ -87,11 +86,12 @@ protected:
     static inline std::string skipReason_;
     static inline std::map<std::string, std::string> files_;
     test::ScriptedUi ui_;
+    NtfsSession session_;
 };
 
 TEST_F(NtfsUndelete, ListsDeletedFilesWithNamesFoldersAndSizes) {
     std::vector<UndeleteEntry> list;
-    ASSERT_TRUE(ListNtfsDeleted(image_, list, "all", 0, 0, ui_));
+    ASSERT_TRUE(ListNtfsDeleted(session_, image_, list, "all", 0, 0, ui_));
     const UndeleteEntry* photo = test::FindListed(list, "holiday photo.jpg");
     ASSERT_NE(photo, nullptr);
     EXPECT_EQ(photo->ListName, "holiday photo.jpg");
@@ -120,14 +120,14 @@ TEST_F(NtfsUndelete, ListsDeletedFilesWithNamesFoldersAndSizes) {
 
 TEST_F(NtfsUndelete, FiltersByTypeAndSize) {
     std::vector<UndeleteEntry> list;
-    ASSERT_TRUE(ListNtfsDeleted(image_, list, ".jpg.cr2", 0, 0, ui_));
+    ASSERT_TRUE(ListNtfsDeleted(session_, image_, list, ".jpg.cr2", 0, 0, ui_));
     std::vector<std::string> names;
     for (auto& e : list) names.push_back(e.FileName);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"deep.cr2", "holiday photo.jpg"}));
 
     list.clear();
-    ASSERT_TRUE(ListNtfsDeleted(image_, list, "all", 0.2, 0.5, ui_));  // 209,715 to 524,288 bytes
+    ASSERT_TRUE(ListNtfsDeleted(session_, image_, list, "all", 0.2, 0.5, ui_));  // 209,715 to 524,288 bytes
     names.clear();
     for (auto& e : list) names.push_back(e.FileName);
     EXPECT_EQ(names, (std::vector<std::string>{"holiday photo.jpg"}));
@@ -135,7 +135,7 @@ TEST_F(NtfsUndelete, FiltersByTypeAndSize) {
 
 TEST_F(NtfsUndelete, RestoresEveryDeletedFileByteForByte) {
     std::vector<UndeleteEntry> list;
-    ASSERT_TRUE(ListNtfsDeleted(image_, list, "all", 0, 0, ui_));
+    ASSERT_TRUE(ListNtfsDeleted(session_, image_, list, "all", 0, 0, ui_));
     test::TempDir out("hx-ntfs-out");
     int restored = 0;
     for (auto& [path, bytes] : files_) {
@@ -145,29 +145,29 @@ TEST_F(NtfsUndelete, RestoresEveryDeletedFileByteForByte) {
         const UndeleteEntry* e = test::FindListed(list, name);
         ASSERT_NE(e, nullptr) << name;
         const fs::path target = out / name;
-        ASSERT_TRUE(RecoverNtfsFile(image_, e->RecordNumber, target, ui_)) << name;
+        ASSERT_TRUE(RecoverNtfsFile(session_, image_, e->RecordNumber, target, ui_)) << name;
         EXPECT_TRUE(ReadFile(target) == bytes) << name << " differs";
         ++restored;
     }
     EXPECT_EQ(restored, 7);
 
     // The fixture really made a fragmented and a sparse file.
-    ASSERT_TRUE(OpenMft(image_, ui_));
-    EXPECT_GT(CurrentMft().runsCount(test::FindListed(list, "frag.bin")->RecordNumber), 1);
-    EXPECT_GE(CurrentMft().runsCount(test::FindListed(list, "sparse.bin")->RecordNumber), 2);
-    const std::uint8_t* packed = CurrentMft().attribute(test::FindListed(list, "log.dat")->RecordNumber, 0x80);
+    ASSERT_TRUE(OpenMft(session_, image_, ui_));
+    EXPECT_GT(session_.volume.runsCount(test::FindListed(list, "frag.bin")->RecordNumber), 1);
+    EXPECT_GE(session_.volume.runsCount(test::FindListed(list, "sparse.bin")->RecordNumber), 2);
+    const std::uint8_t* packed = session_.volume.attribute(test::FindListed(list, "log.dat")->RecordNumber, 0x80);
     ASSERT_NE(packed, nullptr);
     EXPECT_TRUE(packed[12] & 1) << "ntfs-3g should have compressed log.dat";
 }
 
 TEST_F(NtfsUndelete, ResidentFileComesFromTheRecordItself) {
     std::vector<UndeleteEntry> list;
-    ASSERT_TRUE(ListNtfsDeleted(image_, list, "txt", 0, 0, ui_));
+    ASSERT_TRUE(ListNtfsDeleted(session_, image_, list, "txt", 0, 0, ui_));
     ASSERT_EQ(list.size(), 1u);
     // For resident data the first-cluster field holds the value length.
     EXPECT_EQ(list[0].FirstCluster, files_["tiny.txt"].size());
     test::TempDir out("hx-ntfs-out");
-    ASSERT_TRUE(RecoverNtfsFile(image_, list[0].RecordNumber, out / "t.txt", ui_));
+    ASSERT_TRUE(RecoverNtfsFile(session_, image_, list[0].RecordNumber, out / "t.txt", ui_));
     EXPECT_EQ(ReadFile(out / "t.txt"), files_["tiny.txt"]);
 }
 
@@ -175,23 +175,23 @@ TEST_F(NtfsUndelete, ReadsTheSameThroughABlockDevice) {
     test::LoopDevice loop(image_);
     if (!loop.ok()) GTEST_SKIP() << "no loop device";
     std::vector<UndeleteEntry> fromImage, fromDevice;
-    ASSERT_TRUE(ListNtfsDeleted(image_, fromImage, "all", 0, 0, ui_));
-    ASSERT_TRUE(ListNtfsDeleted(loop.path(), fromDevice, "all", 0, 0, ui_));
+    ASSERT_TRUE(ListNtfsDeleted(session_, image_, fromImage, "all", 0, 0, ui_));
+    ASSERT_TRUE(ListNtfsDeleted(session_, loop.path(), fromDevice, "all", 0, 0, ui_));
     ASSERT_EQ(fromDevice.size(), fromImage.size());
     for (std::size_t i = 0; i < fromImage.size(); ++i) EXPECT_EQ(fromDevice[i].FileName, fromImage[i].FileName);
     test::TempDir out("hx-ntfs-out");
     const UndeleteEntry* photo = test::FindListed(fromDevice, "holiday photo.jpg");
     ASSERT_NE(photo, nullptr);
-    ASSERT_TRUE(RecoverNtfsFile(loop.path(), photo->RecordNumber, out / "p.jpg", ui_));
+    ASSERT_TRUE(RecoverNtfsFile(session_, loop.path(), photo->RecordNumber, out / "p.jpg", ui_));
     EXPECT_TRUE(ReadFile(out / "p.jpg") == files_["Holiday photo.JPG"]);
-    CloseMft();
+    CloseMft(session_);
 }
 
 TEST_F(NtfsUndelete, NotNtfsIsRefusedWithAMessage) {
     test::TempDir d("hx-ntfs-bad");
     WriteFile(d / "zero.img", std::string(1 << 20, '\0'));
     std::vector<UndeleteEntry> list;
-    EXPECT_FALSE(ListNtfsDeleted((d / "zero.img").string(), list, "all", 0, 0, ui_));
+    EXPECT_FALSE(ListNtfsDeleted(session_, (d / "zero.img").string(), list, "all", 0, 0, ui_));
     EXPECT_TRUE(list.empty());
     ASSERT_EQ(ui_.messages.size(), 1u);
     EXPECT_NE(ui_.messages[0].title.find("Quick Undelete"), std::string::npos);
