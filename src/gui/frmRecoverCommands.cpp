@@ -128,6 +128,10 @@ void frmRecover::runScan() {
     request.options.damaged = ChkDamaged->isChecked();
     request.options.minMB = minMB_;
     request.options.maxMB = maxMB_;
+    if (undelete_) {
+        request.listing = undelete_->listedNames();
+        request.listingDrive = undelete_->drive();
+    }
     std::optional<shell::BusyGuard> busy;
     request.beforeScan = [this, &busy] {
         FillCacheBrowser();  // the cache may just have been emptied

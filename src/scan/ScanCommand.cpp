@@ -88,12 +88,12 @@ std::optional<ScanOutcome> ScanCommand::run() {
 bool ScanCommand::prepareListing() {
     // The medium's own listing names the files found where listed files start:
     // the quick undelete's when it ran, else our reading of the FAT.
-    ListedNames listing = undelete::ListedNamesFor(fsDrive_);
+    ListedNames listing = req_.listingDrive == fsDrive_ ? std::move(req_.listing) : ListedNames{};
     if (listing.empty() && fsRecord_.isFat()) {
         // Listed quietly: a file in pieces is left out of it, as the undelete leaves it.
         shell::QuietUi quiet;
         undelete::QuickUndelete listed(quiet);
-        if (listed.run({fsDrive_, "all", 0, 0, {}})) listing = undelete::ListedNamesFor(listed.drive());
+        if (listed.run({fsDrive_, "all", 0, 0, {}})) listing = listed.listedNames();
         ui_.clearStop();
     }
     ctx_.listed = std::move(listing);

@@ -20,7 +20,11 @@ struct ScanRequest {
     std::filesystem::path imageFolder;     // where an image's companion file is looked for
     std::string selection = "all";         // the type selection (".jpgName|...|"), "all" for every type
     ScanOptions options;                   // deep, damaged, size limits; smartScan is decided here
-    KeptContents keptContents;             // with options.keepEachContentOnce: contents kept before the scan
+    KeptContents keptContents;
+    // The quick undelete's listing of `listingDrive`, when it ran; the scan of
+    // another drive lists it itself.
+    ListedNames listing;
+    std::string listingDrive;             // with options.keepEachContentOnce: contents kept before the scan
     shell::SettingsStore* settings = nullptr;
     // When its cache is the cache folder, a new scan empties the cache (thumbnails too) through it.
     shell::WorkingState* state = nullptr;

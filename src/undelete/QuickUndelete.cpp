@@ -84,7 +84,7 @@ bool QuickUndelete::run(const QuickUndeleteOptions& options) {
     }
     if (ok) {
         lists_ = BuildUndeleteLists(drive_, entries_, kind_ == UndeleteKind::Ntfs);
-        RememberListing(drive_, entries_, [this](std::size_t i) { return oneRun(i); });
+        listed_ = ToListedNames(entries_, [this](std::size_t i) { return oneRun(i); });
     }
     ui_.setCaption(kButton, before.empty() ? title() : before);
     return ok;

@@ -48,6 +48,8 @@ public:
     const UndeleteLists& lists() const { return lists_; }
     bool fromCache() const { return fromCache_; }
     const std::string& drive() const { return drive_; }
+    // The files the listing names, by first cluster, for a scan of the same drive.
+    const scan::ListedNames& listedNames() const { return listed_; }
 
     // Writes entry `index` to `target` and gives it its recorded date. A
     // deleted file that is partial (its bytes could not all be found or shown
@@ -92,6 +94,7 @@ private:
     std::string drive_;
     std::vector<UndeleteEntry> entries_;
     UndeleteLists lists_;
+    scan::ListedNames listed_;
     bool fromCache_ = false;
     media::DriveRecord rec_;
     FatVolume fat_;

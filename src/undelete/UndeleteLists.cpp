@@ -19,11 +19,6 @@ bool goesToDeleted(const UndeleteEntry& e, bool allDeleted) {
            e.ListName.find(".tmp") == std::string::npos;
 }
 
-std::map<std::string, scan::ListedNames>& listings() {
-    static std::map<std::string, scan::ListedNames> m;
-    return m;
-}
-
 }  // namespace
 
 std::string EntryPathText(const UndeleteEntry& e) {
@@ -129,16 +124,6 @@ scan::ListedNames ToListedNames(const std::vector<UndeleteEntry>& entries,
     std::stable_sort(out.begin(), out.end(),
                      [](const scan::ListedName& a, const scan::ListedName& b) { return a.firstCluster < b.firstCluster; });
     return out;
-}
-
-void RememberListing(const std::string& drive, const std::vector<UndeleteEntry>& entries,
-                     const std::function<bool(std::size_t)>& oneRun) {
-    listings()[drive] = ToListedNames(entries, oneRun);
-}
-
-scan::ListedNames ListedNamesFor(const std::string& drive) {
-    auto it = listings().find(drive);
-    return it == listings().end() ? scan::ListedNames{} : it->second;
 }
 
 }  // namespace hx::undelete

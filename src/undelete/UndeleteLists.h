@@ -51,9 +51,4 @@ std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vec
 scan::ListedNames ToListedNames(const std::vector<UndeleteEntry>& entries,
                                 const std::function<bool(std::size_t)>& oneRun = {});
 
-// The last listing of each drive, kept for the next scan of that drive.
-void RememberListing(const std::string& drive, const std::vector<UndeleteEntry>& entries,
-                     const std::function<bool(std::size_t)>& oneRun = {});
-scan::ListedNames ListedNamesFor(const std::string& drive);
-
 }  // namespace hx::undelete

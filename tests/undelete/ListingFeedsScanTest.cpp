@@ -22,7 +22,7 @@ TEST_F(ListingFeedsScan, FoundPhotosGetTheirListedNames) {
     QuickUndelete q(ui);
     ASSERT_TRUE(q.run({image.string(), "all", 0, 0, {}}));
     auto ctx = context("|.jpgJPEG File |");
-    ctx.listed = ListedNamesFor(image.string());
+    ctx.listed = q.listedNames();
     ASSERT_EQ(ctx.listed.size(), 4u);
     ASSERT_EQ(scan::ScanDisk(ctx), scan::ScanOutcome::Finished);
     auto found = ctx.FoundNames();

@@ -69,7 +69,7 @@ TEST_F(QuickUndeleteFat, FillsBothListsAndShowsChecking) {
     EXPECT_NE(std::find(info.begin(), info.end(), "Recovery: probable"), info.end());
 
     // The scan of the same drive gets the names back.
-    const auto listed = ListedNamesFor(image_);
+    const auto listed = q.listedNames();
     ASSERT_FALSE(listed.empty());
     EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end(),
                                [](auto& a, auto& b) { return a.firstCluster < b.firstCluster; }));
