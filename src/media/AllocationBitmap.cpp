@@ -54,35 +54,6 @@ bool loadExFat(DriveRecord& rec, std::uint64_t units, std::vector<bool>& used) {
     return true;
 }
 
-struct CachedBitmap {
-    std::string drive;
-    AllocationBitmap bitmap;
-    std::uint64_t totalUnits = 0;
-    bool loaded = false;
-};
-
-CachedBitmap& cache() {
-    static CachedBitmap c;
-    return c;
-}
-
-bool cachedFor(const std::string& drive) {
-    auto& c = cache();
-    if (c.loaded && c.drive == drive) return true;
-    c = CachedBitmap{};
-    DriveRecord local;
-    DriveRecord* rec = &CurrentDrive();
-    if (rec->Drive != drive || rec->TotalClusters == 0) {
-        if (!GetDriveInfo(drive, local)) return false;
-        rec = &local;
-    }
-    if (!LoadAllocationBitmap(*rec, c.bitmap)) return false;
-    c.drive = drive;
-    c.totalUnits = static_cast<std::uint64_t>(rec->TotalClusters);
-    c.loaded = true;
-    return true;
-}
-
 }  // namespace
 
 std::uint64_t AllocationBitmap::freeCount() const {
@@ -112,34 +83,14 @@ bool LoadAllocationBitmap(DriveRecord& rec, AllocationBitmap& bitmap) {
     return true;
 }
 
-bool IsClusterFree(const std::string& drive, std::int64_t cluster, bool closeAfter) {
-    if (cluster < 0) return false;
-    bool result = false;
-    if (cachedFor(drive)) result = !cache().bitmap.isUsed(cluster);
-    if (closeAfter || !cache().loaded) cache() = CachedBitmap{};
-    return result;
-}
-
-std::int64_t FindFreeClusterRun(const std::string& drive, std::int64_t startCluster, std::int64_t& runLength,
-                                std::int64_t& lastCluster) {
-    runLength = 0;
-    std::int64_t first = 0;
-    if (!cachedFor(drive)) {
-        lastCluster = -1;
-        return 0;
-    }
-    const auto& bm = cache().bitmap;
-    const auto units = static_cast<std::int64_t>(bm.unitCount());
-    std::int64_t u = std::max<std::int64_t>(startCluster, 0);
-    while (u < units && bm.isUsed(u)) ++u;
-    if (u >= units) {
-        first = static_cast<std::int64_t>(cache().totalUnits);
-    } else {
-        first = u;
-        while (u < units && !bm.isUsed(u)) ++u;
-        runLength = u - first;
-    }
-    lastCluster = first + runLength - 1;
+std::int64_t AllocationBitmap::findFreeRun(std::int64_t start, std::int64_t& runLength, std::int64_t& last) const {
+    const auto units = static_cast<std::int64_t>(unitCount());
+    std::int64_t u = std::max<std::int64_t>(start, 0);
+    while (u < units && isUsed(u)) ++u;
+    const std::int64_t first = u;
+    while (u < units && !isUsed(u)) ++u;
+    runLength = u - first;
+    last = first + runLength - 1;
     return first;
 }
 

@@ -20,6 +20,10 @@ public:
         return unit < 0 || static_cast<std::uint64_t>(unit) >= used_.size() || used_[static_cast<std::size_t>(unit)];
     }
     std::uint64_t freeCount() const;
+    // The first free unit at or after `start`, the length of the free run
+    // there and its last unit. With no free unit left the answer is
+    // unitCount() and a run of 0.
+    std::int64_t findFreeRun(std::int64_t start, std::int64_t& runLength, std::int64_t& last) const;
     void assign(std::vector<bool> used) { used_ = std::move(used); }
 
 private:
@@ -29,15 +33,5 @@ private:
 // Builds the bitmap for a catalogued drive. False when the file system has no
 // allocation we can read (unknown, or the tables could not be read).
 bool LoadAllocationBitmap(DriveRecord& rec, AllocationBitmap& bitmap);
-
-// Cluster numbers below are units as above.
-// True when the cluster is not in use. The bitmap of the drive is kept
-// between calls; `closeAfter` forgets it. A negative cluster is never free.
-bool IsClusterFree(const std::string& drive, std::int64_t cluster, bool closeAfter);
-// The first free cluster at or after `startCluster`, the length of the free
-// run starting there and its last cluster. With no free cluster left the
-// answer is the volume's cluster count and a run of 0.
-std::int64_t FindFreeClusterRun(const std::string& drive, std::int64_t startCluster, std::int64_t& runLength,
-                                std::int64_t& lastCluster);
 
 }  // namespace hx::media

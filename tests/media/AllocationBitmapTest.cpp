@@ -41,25 +41,24 @@ TEST(AllocationBitmap, FatFilesAreUsedUntilDeleted) {
     EXPECT_DOUBLE_EQ(bm.freeCount() * rec.clusterBytes() / 1048576.0, rec.FreeMB);
 
     ASSERT_TRUE(test::FatDelete(img, "B.JPG"));
-    const std::string drive = img.string();
-    EXPECT_FALSE(media::IsClusterFree(drive, -5, false));
+    media::DriveRecord afterDelete;
+    const auto after = bitmapOf(img, afterDelete);
     // B's three clusters are now the first hole: a run of exactly three.
     std::int64_t run = 0, last = 0;
-    EXPECT_EQ(media::FindFreeClusterRun(drive, 0, run, last), b - 2);
+    EXPECT_EQ(after.findFreeRun(0, run, last), b - 2);
     EXPECT_EQ(run, 3);
     EXPECT_EQ(last, b - 2 + 2);
-    EXPECT_TRUE(media::IsClusterFree(drive, b - 2, false));
-    EXPECT_FALSE(media::IsClusterFree(drive, b - 2 + 3, true));  // C follows B
+    EXPECT_FALSE(after.isUsed(b - 2));
+    EXPECT_TRUE(after.isUsed(b - 2 + 3));  // C follows B
 
     // From inside C the next run is the big free tail.
-    const std::int64_t tail = media::FindFreeClusterRun(drive, b - 2 + 3, run, last);
+    const std::int64_t tail = after.findFreeRun(b - 2 + 3, run, last);
     EXPECT_EQ(tail, b - 2 + 4);
     EXPECT_EQ(last, static_cast<std::int64_t>(rec.TotalClusters) - 1);
     // Past the end: no free cluster, the answer is the cluster count.
-    EXPECT_EQ(media::FindFreeClusterRun(drive, static_cast<std::int64_t>(rec.TotalClusters), run, last),
+    EXPECT_EQ(after.findFreeRun(static_cast<std::int64_t>(rec.TotalClusters), run, last),
               static_cast<std::int64_t>(rec.TotalClusters));
     EXPECT_EQ(run, 0);
-    media::IsClusterFree(drive, 0, true);
 }
 
 TEST(AllocationBitmap, ExFatAndNtfsMarkWrittenClusters) {
