@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "viewing/PictureFilters.h"
 #include "platform/DriveCatalogue.h"
 #include "shell/Ui.h"
 #include "shell/WindowCommands.h"
@@ -138,6 +139,10 @@ private:
     std::string typeSelection() const;
     void fillTypeList();
     void showFoundFile(int row);
+    // The preview's pop-up list: rotations and filters (right button on the preview).
+    void ListFilters_Click(int index);
+    // The preview's picture as the user turned and filtered it.
+    QImage adjustedPicture(const QImage& picture, const std::string& file) const;
     void loadThumbnails();
     // Lists the files of a folder as found files (the cache, or a browsed folder).
     void listFolder(const std::filesystem::path& folder);
@@ -191,6 +196,8 @@ private:
     QWidget* pageTypes_ = nullptr;
     QTimer *Timer1 = nullptr, *Timer2 = nullptr;
     QPixmap lastPicture_;
+    int shownRow_ = -1;
+    viewing::PreviewAdjustments adjustments_;
     frmSearchDrives* search_ = nullptr;
     std::filesystem::path lastRecoverReport_;
 

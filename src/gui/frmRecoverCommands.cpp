@@ -4,6 +4,7 @@
 #include "gui/frmRecover.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -43,6 +44,7 @@
 #include <QStandardPaths>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QTransform>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -184,6 +186,7 @@ void frmRecover::showFoundFile(int row) {
         return;
     }
     if (row < 0 || row >= foundNames_.size()) return;
+    shownRow_ = row;
     const QString path = q((activeFolder_ / s(foundNames_[row])).string());
     const QFileInfo info(path);
     const QString shown = QString(foundNames_[row]).replace("R#", "File ");
@@ -204,7 +207,7 @@ void frmRecover::showFoundFile(int row) {
         height = size.height;
     }
     if (!picture.isNull()) {
-        lastPicture_ = QPixmap::fromImage(picture);
+        lastPicture_ = QPixmap::fromImage(adjustedPicture(picture, s(foundNames_[row])));
         Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
         lblPictureMode->setText(q(whole ? LoadStr(0, "Display Full File") : LoadStr(0, "Display Embedded Thumb")));
         // The camera's facts, one "key value" line each.
@@ -223,6 +226,56 @@ void frmRecover::showFoundFile(int row) {
         lblPictureMode->clear();
         txtExif->clear();
     }
+}
+
+QImage frmRecover::adjustedPicture(const QImage& picture, const std::string& file) const {
+    QImage out = picture;
+    if (const int turns = viewing::PreviewAdjustments::quarterTurns(adjustments_.rotation(file)))
+        out = out.transformed(QTransform().rotate(90.0 * turns));
+    if (adjustments_.filter) {
+        out = out.convertToFormat(QImage::Format_RGB888);
+        viewing::RgbPicture p;
+        p.width = static_cast<unsigned>(out.width());
+        p.height = static_cast<unsigned>(out.height());
+        p.pixels.resize(static_cast<std::size_t>(p.width) * p.height * 3);
+        for (int y = 0; y < out.height(); ++y)
+            std::memcpy(&p.pixels[static_cast<std::size_t>(y) * p.width * 3], out.constScanLine(y), p.width * 3);
+        viewing::ApplyPictureFilter(p, *adjustments_.filter);
+        for (int y = 0; y < out.height(); ++y)
+            std::memcpy(out.scanLine(y), &p.pixels[static_cast<std::size_t>(y) * p.width * 3], p.width * 3);
+    }
+    return out;
+}
+
+void frmRecover::ListFilters_Click(int index) {
+    ListFilters->setVisible(false);
+    const bool haveFile = shownRow_ >= 0 && shownRow_ < foundNames_.size();
+    const std::string file = haveFile ? s(foundNames_[shownRow_]) : std::string();
+    switch (index) {
+        case 1:
+            if (haveFile) {
+                // The file's facts, as a file manager's properties would give them.
+                const QFileInfo info(q((activeFolder_ / file).string()));
+                message(s(info.fileName()) + "\n" + s(info.absolutePath()) + "\n" +
+                            s(QLocale().toString(info.size())) + " bytes\n" +
+                            s(QLocale().toString(info.lastModified(), QLocale::LongFormat)),
+                        LoadStr(1501, "File Info"), {shell::Buttons::OK, shell::Icon::Information});
+            }
+            return;
+        case 2: adjustments_.setRotation(file, 6); break;
+        case 3: adjustments_.setRotation(file, 8); break;
+        case 4: adjustments_.setRotation(file, 3); break;
+        case 5: adjustments_.setRotation(file, 0); break;
+        case 6: case 7: case 8: case 9:
+            adjustments_.filter = viewing::PictureFilterNamed(s(ListFilters->item(index)->text()));
+            break;
+        case 10:
+            if (!adjustments_.filter) return;
+            adjustments_.filter.reset();
+            break;
+        default: return;
+    }
+    if (haveFile) showFoundFile(shownRow_);
 }
 
 void frmRecover::CmdShowScanTypes_Click() {
@@ -285,6 +338,7 @@ void frmRecover::CmdShowFolder_Click() {
 void frmRecover::CmdOpen_Click() {
     const int row = List3->currentRow();
     if (row < 0 || row >= foundNames_.size()) return;
+    shownRow_ = row;
     const QString path = q((activeFolder_ / s(foundNames_[row])).string());
     // Never start a program found on a medium.
     if (path.contains(".exe", Qt::CaseInsensitive)) return;

@@ -358,6 +358,7 @@ void frmRecover::buildCentre(QWidget* host) {
     Picture1->setAlignment(Qt::AlignCenter);
     Picture1->setMinimumSize(240, 180);
     Picture1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    Picture1->setContextMenuPolicy(Qt::CustomContextMenu);
     pv->addWidget(Picture1, 3);
     lblPictureMode = new QLabel(previewPane_);
     lblPictureMode->setObjectName("lblPictureMode");
@@ -384,6 +385,19 @@ void frmRecover::buildCentre(QWidget* host) {
     ListFilters = new QListWidget(this);
     ListFilters->setObjectName("ListFilters");
     ListFilters->setVisible(false);
+    connect(Picture1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        // At the mouse, kept inside the window.
+        ListFilters->resize(ListFilters->sizeHintForColumn(0) + 24, ListFilters->sizeHintForRow(0) * ListFilters->count() + 6);
+        QPoint p = Picture1->mapTo(this, at);
+        p.setX(std::min(p.x(), width() - ListFilters->width()));
+        p.setY(std::min(p.y(), height() - ListFilters->height()));
+        ListFilters->move(std::max(p.x(), 0), std::max(p.y(), 0));
+        ListFilters->setVisible(true);
+        ListFilters->raise();
+        ListFilters->setFocus();
+    });
+    connect(ListFilters, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { ListFilters_Click(ListFilters->row(item)); });
 }
 
 void frmRecover::buildBottom(QWidget* host) {

@@ -532,6 +532,40 @@ private slots:
         w->CmdEnd_Click();
     }
 
+    void thePreviewTurnsAndSharpensFromItsPopUpList() {
+        auto w = open({}, "filters");
+        const fs::path pictures = home_->path() / "Filters";
+        hx::test::WriteFile(pictures / "a.jpg", hx::test::MakeTestJpeg(7, 320, 240, 80));
+        boxes_->inputs = {q(pictures.string())};
+        child<QPushButton>(*w, "CmdBrowse")->click();
+        auto* picture = child<QLabel>(*w, "Picture1");
+        auto* list = child<QListWidget>(*w, "ListFilters");
+        const QImage plain = picture->pixmap().toImage();
+        QVERIFY(plain.width() > plain.height());
+        // The right button on the preview shows the list inside the window.
+        emit picture->customContextMenuRequested(QPoint(picture->width() - 2, picture->height() - 2));
+        QVERIFY(list->isVisible());
+        QVERIFY(w->rect().contains(list->geometry()));
+        auto choose = [&](const QString& item) {
+            const auto found = list->findItems(item, Qt::MatchExactly);
+            QCOMPARE(found.size(), 1);
+            emit list->itemClicked(found[0]);
+            QVERIFY(!list->isVisible());
+        };
+        choose("Rotate 90  CW");
+        const QImage turned = picture->pixmap().toImage();
+        QVERIFY(turned.height() > turned.width());
+        choose("SharpenMore");
+        const QImage sharpened = picture->pixmap().toImage();
+        QCOMPARE(sharpened.size(), turned.size());
+        QVERIFY(sharpened != turned);
+        choose("Reset Filter");
+        QCOMPARE(picture->pixmap().toImage(), turned);
+        choose("Reset Rotation");
+        QCOMPARE(picture->pixmap().toImage(), plain);
+        w->CmdEnd_Click();
+    }
+
     void rawAndHeicPhotosShowTheirPictures() {
         auto w = open({}, "modern");
         const fs::path pictures = home_->path() / "Modern";
