@@ -141,6 +141,8 @@ private:
     void showFoundFile(int row);
     // The preview's pop-up list: rotations and filters (right button on the preview).
     void ListFilters_Click(int index);
+    // The preview's picture over the whole screen (a double click on the preview).
+    void showFullPicture();
     // The preview's picture as the user turned and filtered it.
     QImage adjustedPicture(const QImage& picture, const std::string& file) const;
     void loadThumbnails();

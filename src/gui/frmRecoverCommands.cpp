@@ -72,6 +72,7 @@
 
 #include "gui/QtText.h"
 #include "gui/SmallPicture.h"
+#include "gui/FrmFullPicture.h"
 
 namespace hx::gui {
 
@@ -245,6 +246,15 @@ QImage frmRecover::adjustedPicture(const QImage& picture, const std::string& fil
             std::memcpy(out.scanLine(y), &p.pixels[static_cast<std::size_t>(y) * p.width * 3], p.width * 3);
     }
     return out;
+}
+
+void frmRecover::showFullPicture() {
+    if (lastPicture_.isNull() || shownRow_ < 0 || shownRow_ >= foundNames_.size()) return;
+    const std::string folder = state().saveAs.empty() ? saveFolder_.string() : state().saveAs.string();
+    auto* full = new FrmFullPicture(*this, lastPicture_, s(foundNames_[shownRow_]), folder, this);
+    full->show();
+    full->activateWindow();
+    full->setFocus();
 }
 
 void frmRecover::ListFilters_Click(int index) {

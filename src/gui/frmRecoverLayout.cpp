@@ -7,7 +7,10 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <functional>
+
 #include <QApplication>
+#include <QEvent>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -71,6 +74,26 @@
 
 
 namespace hx::gui {
+
+namespace {
+
+// Calls `action` on a double click of the widget it watches.
+class DoubleClickFilter : public QObject {
+public:
+    DoubleClickFilter(QObject* parent, std::function<void()> action) : QObject(parent), action_(std::move(action)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            action_();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> action_;
+};
+
+}  // namespace
 
 namespace fs = std::filesystem;
 using shell::FormatStr;
@@ -359,6 +382,7 @@ void frmRecover::buildCentre(QWidget* host) {
     Picture1->setMinimumSize(240, 180);
     Picture1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     Picture1->setContextMenuPolicy(Qt::CustomContextMenu);
+    Picture1->installEventFilter(new DoubleClickFilter(Picture1, [this] { showFullPicture(); }));
     pv->addWidget(Picture1, 3);
     lblPictureMode = new QLabel(previewPane_);
     lblPictureMode->setObjectName("lblPictureMode");

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
@@ -20,6 +21,7 @@
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
 #include "gui/AppStyle.h"
+#include "gui/FrmFullPicture.h"
 #include "gui/QtSettingsStore.h"
 #include "gui/frmRecover.h"
 #include "gui/frmRecoverInit.h"
@@ -532,7 +534,7 @@ private slots:
         w->CmdEnd_Click();
     }
 
-    void thePreviewTurnsAndSharpensFromItsPopUpList() {
+    void thePreviewTurnsSharpensAndShowsItselfFullScreen() {
         auto w = open({}, "filters");
         const fs::path pictures = home_->path() / "Filters";
         hx::test::WriteFile(pictures / "a.jpg", hx::test::MakeTestJpeg(7, 320, 240, 80));
@@ -563,6 +565,21 @@ private slots:
         QCOMPARE(picture->pixmap().toImage(), turned);
         choose("Reset Rotation");
         QCOMPARE(picture->pixmap().toImage(), plain);
+
+        // A double click shows it over the whole screen; "Copy Screen!" saves a
+        // bitmap under the typed name with .bmp; Escape closes the view.
+        QTest::mouseDClick(picture, Qt::LeftButton);
+        auto* full = w->findChild<hx::gui::FrmFullPicture*>("FrmFullPicture");
+        QVERIFY(full);
+        QVERIFY(full->isVisible());
+        boxes_->inputs = {q((pictures / "copy.jpg").string())};
+        full->List1_Click(2);
+        QCOMPARE(q(full->savedCopy()), q((pictures / "copy.bmp").string()));
+        QCOMPARE(QString::fromStdString(hx::test::ReadFile(pictures / "copy.bmp").substr(0, 2)), QString("BM"));
+        QVERIFY(!fs::exists(pictures / "copy.jpg"));
+        QPointer<hx::gui::FrmFullPicture> watched(full);
+        QTest::keyClick(full, Qt::Key_Escape);
+        QTRY_VERIFY(watched.isNull() || !watched->isVisible());
         w->CmdEnd_Click();
     }
 
