@@ -73,6 +73,7 @@
 #include "gui/QtText.h"
 #include "gui/SmallPicture.h"
 #include "gui/FrmFullPicture.h"
+#include "viewing/ThumbnailFiles.h"
 
 namespace hx::gui {
 
@@ -310,21 +311,29 @@ void frmRecover::CmdShowThumbs_Click() {
 }
 
 void frmRecover::loadThumbnails() {
-    const int width = std::clamp(TxtWidth->text().toInt(), 48, 400);
+    const int width = std::clamp(TxtWidth->text().toInt(), viewing::kMinThumbnailWidth, viewing::kMaxThumbnailWidth);
     LvwFiles->setIconSize(QSize(width, width * 3 / 4));
     LvwFiles->setGridSize(QSize(width + 24, width * 3 / 4 + 36));
     LvwFiles->doItemsLayout();
-    for (int i = 0; i < LvwFiles->count() && i < foundNames_.size(); ++i) {
-        QListWidgetItem* item = LvwFiles->item(i);
+    // Pictures we draw ourselves are kept as thumbnail files, made once; other
+    // pictures Qt reads (PNG, GIF, BMP, ...) are scaled as they are read.
+    const fs::path thumbs = state().activeThumbs.empty() ? activeFolder_ / "Thumbs" : state().activeThumbs;
+    const std::size_t files = std::min<std::size_t>(LvwFiles->count(), foundNames_.size());
+    const std::size_t budget = viewing::ThumbnailBudget(width, files);
+    for (std::size_t i = 0; i < budget; ++i) {
+        QListWidgetItem* item = LvwFiles->item(static_cast<int>(i));
         if (!item->icon().isNull()) continue;
-        // JPEG decoders scale while decoding: cheap small pictures.
-        QImageReader reader(q((activeFolder_ / s(foundNames_[i])).string()));
-        const QSize full = reader.size();
-        if (full.isValid()) reader.setScaledSize(full.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio));
-        QImage thumb = reader.read();
-        if (thumb.isNull()) thumb = SmallPicture((activeFolder_ / s(foundNames_[i])).string(), LvwFiles->iconSize().width());
+        const fs::path file = activeFolder_ / s(foundNames_[static_cast<int>(i)]);
+        QImage thumb;
+        if (const fs::path made = viewing::ThumbnailFile(file, thumbs, width); !made.empty()) thumb.load(q(made.string()));
+        if (thumb.isNull()) {
+            QImageReader reader(q(file.string()));
+            const QSize full = reader.size();
+            if (full.isValid()) reader.setScaledSize(full.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio));
+            thumb = reader.read();
+        }
         if (!thumb.isNull())
-            item->setIcon(QIcon(QPixmap::fromImage(thumb.width() > LvwFiles->iconSize().width()
+            item->setIcon(QIcon(QPixmap::fromImage(thumb.width() > width || thumb.height() > width * 3 / 4
                                                        ? thumb.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio,
                                                                       Qt::SmoothTransformation)
                                                        : thumb)));
@@ -332,6 +341,11 @@ void frmRecover::loadThumbnails() {
     }
     LvwFiles->doItemsLayout();
     LvwFiles->horizontalScrollBar()->setValue(0);
+    if (files > budget)
+        message(LoadStr(0, "Ran out of memory for thumbnails.") + "\n" +
+                    shell::FormatStr(LoadStr(0, "Please save or delete files for showing the remaining %0 thumbnails."),
+                                     {std::to_string(files - budget)}),
+                LoadStr(0, "Show thumbs/files"), {shell::Buttons::OK, shell::Icon::Information});
 }
 
 void frmRecover::CmdShowFolder_Click() {

@@ -52,7 +52,8 @@ bool decodeScaled(std::FILE* in, int maxWidth, std::vector<JSAMPLE>& pixels, JDI
     return width > 0 && height > 0;
 }
 
-bool encode(std::FILE* out, const std::vector<JSAMPLE>& pixels, JDIMENSION width, JDIMENSION height) {
+bool encode(std::FILE* out, const std::vector<JSAMPLE>& pixels, JDIMENSION width, JDIMENSION height,
+            int quality = 85) {
     jpeg_compress_struct cinfo;
     ErrorManager err;
     cinfo.err = jpeg_std_error(&err.pub);
@@ -68,7 +69,7 @@ bool encode(std::FILE* out, const std::vector<JSAMPLE>& pixels, JDIMENSION width
     cinfo.input_components = 3;
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 85, TRUE);
+    jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < height) {
         JSAMPROW row = const_cast<JSAMPLE*>(&pixels[static_cast<std::size_t>(cinfo.next_scanline) * width * 3]);
@@ -114,13 +115,13 @@ bool DecodeJpegScaled(const std::uint8_t* data, std::size_t size, int maxWidth, 
     return decoded;
 }
 
-bool WriteJpegPicture(const std::filesystem::path& file, const RgbPicture& picture) {
+bool WriteJpegPicture(const std::filesystem::path& file, const RgbPicture& picture, int quality) {
     if (picture.width == 0 || picture.height == 0 ||
         picture.pixels.size() < static_cast<std::size_t>(picture.width) * picture.height * 3)
         return false;
     std::FILE* out = std::fopen(file.c_str(), "wb");
     if (!out) return false;
-    const bool written = encode(out, picture.pixels, picture.width, picture.height);
+    const bool written = encode(out, picture.pixels, picture.width, picture.height, quality);
     const bool closed = std::fclose(out) == 0;
     if (!written || !closed) {
         std::error_code ec;

@@ -19,6 +19,6 @@ bool MakeJpegThumbnail(const std::filesystem::path& photo, const std::filesystem
 bool DecodeJpegScaled(const std::uint8_t* data, std::size_t size, int maxWidth, RgbPicture& out);
 
 // `picture` as a JPEG file; nothing is left behind when that fails.
-bool WriteJpegPicture(const std::filesystem::path& file, const RgbPicture& picture);
+bool WriteJpegPicture(const std::filesystem::path& file, const RgbPicture& picture, int quality = 85);
 
 }  // namespace hx::viewing

@@ -606,6 +606,8 @@ private slots:
         auto* thumbs = child<QListWidget>(*w, "LvwFiles");
         QCOMPARE(thumbs->count(), w->foundNames().size());
         for (int i = 0; i < thumbs->count(); ++i) QVERIFY2(!thumbs->item(i)->icon().isNull(), qPrintable(w->foundNames()[i]));
+        // Their thumbnail files go to the cache, never into the folder browsed.
+        QVERIFY(!fs::exists(pictures / "Thumbs"));
         if (heif) {
             child<QListWidget>(*w, "List3")->setCurrentRow(1);
             QVERIFY(!child<QLabel>(*w, "Picture1")->pixmap().isNull());
