@@ -3,13 +3,14 @@
 
 #include "cli/CliCommand.h"
 #include "viewing/Exif.h"
+#include "viewing/ExifFullText.h"
 
 namespace hx::cli {
 namespace {
 
 int runExif(CliArgs& args) {
     if (args.positional.empty()) {
-        std::cerr << "usage: harvestrix-cli exif FILE\n";
+        std::cerr << "usage: harvestrix-cli exif FILE [--full]\n";
         return 2;
     }
     viewing::ExifValues v;
@@ -26,11 +27,16 @@ int runExif(CliArgs& args) {
                                           "Width: " + std::to_string(v.width), "Height: " + std::to_string(v.height)};
         viewing::DescribeExifValues(lines);
         for (const auto& l : lines) std::cout << l << "\n";
+        if (args.has("full")) {
+            // Everything the picture holds, maker notes and user comment included.
+            std::cout << "\n";
+            for (const auto& l : viewing::ExifFullText(args.positional[0])) std::cout << l << "\n";
+        }
     }
     return sized ? 0 : 1;
 }
 
-CliRegistrar reg({"exif", "exif FILE                        the camera values of a picture", {}, runExif});
+CliRegistrar reg({"exif", "exif FILE [--full]               the camera values of a picture; --full: every tag", {}, runExif});
 
 }  // namespace
 }  // namespace hx::cli

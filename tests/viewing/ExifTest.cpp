@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
 #include "viewing/Exif.h"
+#include "viewing/ExifFullText.h"
 #include "viewing/PictureCheck.h"
+#include "viewing/SamplePhoto.h"
 
 using namespace hx::viewing;
 
@@ -149,4 +154,24 @@ TEST(PictureCheck, FindsTheEndOfAPictureAndRejectsJunk) {
     c = CheckJpegBuffer(bytes, headers - 30, true);
     EXPECT_FALSE(c.decodes);
     EXPECT_TRUE(c.ranOut);
+}
+
+// The full information text: every tag the picture holds, the user comment too.
+TEST(ExifFullText, EveryTagWithTheUserCommentAndNothingForNoPicture) {
+    if (!hx::test::HaveTool("exiftool")) GTEST_SKIP() << "exiftool missing (scripts/install-deps.sh installs it)";
+    hx::test::TempDir dir("hx-exiffull");
+    const auto photo = dir / "a.jpg";
+    hx::test::WriteFile(photo, hx::viewing::MakeSamplePhoto(2));
+    ASSERT_EQ(hx::test::RunCommand("exiftool -q -overwrite_original -UserComment='Beach day' -Artist='Ann Smith' '" +
+                                   photo.string() + "'"),
+              0);
+    const auto lines = hx::viewing::ExifFullText(photo);
+    auto has = [&](const std::string& part) {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    };
+    EXPECT_TRUE(has("Beach day"));
+    EXPECT_TRUE(has("Ann Smith"));
+    EXPECT_TRUE(has(hx::viewing::SamplePhotoModel(2)));
+    hx::test::WriteFile(dir / "notes.txt", "no picture");
+    EXPECT_TRUE(hx::viewing::ExifFullText(dir / "notes.txt").empty());
 }

@@ -1,0 +1,42 @@
+#include "viewing/ExifFullText.h"
+
+#include <exiv2/exiv2.hpp>
+
+namespace hx::viewing {
+
+namespace {
+
+// A value that is pages of binary (a thumbnail, an unknown maker block) is summarised.
+constexpr std::size_t kMaxValueText = 200;
+
+std::string shown(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    if (text.size() > kMaxValueText) text = text.substr(0, kMaxValueText) + "…";
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::string> ExifFullText(const std::filesystem::path& file) {
+    std::vector<std::string> lines;
+    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+    Exiv2::enableBMFF(true);  // HEIC, AVIF and CR3
+    try {
+        auto image = Exiv2::ImageFactory::open(file.string());
+        if (!image.get()) return lines;
+        image->readMetadata();
+        for (const auto& d : image->exifData()) {
+            std::string label = d.tagLabel();
+            if (label.empty()) label = d.tagName();
+            lines.push_back(d.groupName() + "." + label + ": " + shown(d.print(&image->exifData())));
+        }
+        for (const auto& d : image->iptcData()) lines.push_back("Iptc." + d.tagName() + ": " + shown(d.print()));
+        for (const auto& d : image->xmpData()) lines.push_back("Xmp." + d.tagName() + ": " + shown(d.print()));
+    } catch (const std::exception&) {
+        // Unreadable or no picture at all: what was read so far is given.
+    }
+    return lines;
+}
+
+}  // namespace hx::viewing
