@@ -73,6 +73,7 @@
 #include "gui/QtText.h"
 #include "gui/SmallPicture.h"
 #include "gui/FrmFullPicture.h"
+#include "viewing/ExifFullText.h"
 #include "viewing/ThumbnailFiles.h"
 
 namespace hx::gui {
@@ -222,6 +223,12 @@ void frmRecover::showFoundFile(int row) {
             if (!exif.date.empty()) lines << "DTOrigin  " + q(exif.date);
         }
         if (width > 0 && height > 0) lines << QString("ImageWidth  %1").arg(width) << QString("ImageHeight  %1").arg(height);
+        // Below them everything else the picture holds (maker notes, user comment, ...).
+        const auto full = viewing::ExifFullText(s(path));
+        if (!full.empty()) {
+            lines << "";
+            for (const auto& l : full) lines << q(l);
+        }
         txtExif->setPlainText(lines.join('\n'));
     } else {
         Picture1->clear();
