@@ -143,6 +143,8 @@ private:
     void ListFilters_Click(int index);
     // The preview's picture over the whole screen (a double click on the preview).
     void showFullPicture();
+    // Thumbnails made again at the width typed in TxtWidth.
+    void CmdRenderWidth_Click();
     // The preview's picture as the user turned and filtered it.
     QImage adjustedPicture(const QImage& picture, const std::string& file) const;
     void loadThumbnails();
@@ -199,6 +201,7 @@ private:
     QTimer *Timer1 = nullptr, *Timer2 = nullptr;
     QPixmap lastPicture_;
     int shownRow_ = -1;
+    int thumbnailWidth_ = 160;
     viewing::PreviewAdjustments adjustments_;
     frmSearchDrives* search_ = nullptr;
     std::filesystem::path lastRecoverReport_;

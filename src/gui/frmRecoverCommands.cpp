@@ -317,8 +317,26 @@ void frmRecover::CmdShowThumbs_Click() {
     if (toThumbs) loadThumbnails();
 }
 
+void frmRecover::CmdRenderWidth_Click() {
+    if (busy_.busy) return;
+    const int width = viewing::AcceptedThumbnailWidth(TxtWidth->text().toInt());
+    if (width == 0) {
+        // Wider than the list can show: the width stays.
+        TxtWidth->setText(QString::number(thumbnailWidth_));
+        return;
+    }
+    TxtWidth->setText(QString::number(width));
+    thumbnailWidth_ = width;
+    viewing::RemoveThumbnailFiles(state().activeThumbs.empty() ? activeFolder_ / "Thumbs" : state().activeThumbs);
+    for (int i = 0; i < LvwFiles->count(); ++i) LvwFiles->item(i)->setIcon(QIcon());
+    ShowResults();
+    resultViews_->setCurrentWidget(LvwFiles);
+    loadThumbnails();
+}
+
 void frmRecover::loadThumbnails() {
     const int width = std::clamp(TxtWidth->text().toInt(), viewing::kMinThumbnailWidth, viewing::kMaxThumbnailWidth);
+    thumbnailWidth_ = width;
     LvwFiles->setIconSize(QSize(width, width * 3 / 4));
     LvwFiles->setGridSize(QSize(width + 24, width * 3 / 4 + 36));
     LvwFiles->doItemsLayout();

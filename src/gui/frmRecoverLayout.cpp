@@ -482,8 +482,8 @@ void frmRecover::connectCommands() {
     on("CmdSaveAll", &frmRecover::CmdSaveAll_Click);
     on("CmdRecoverAll", &frmRecover::CmdRecoverAll_Click);
     on("CmdSaveAs", &frmRecover::CmdSaveAs_Click);
-    for (const char* name : {"CmdLearn", "CmdBackup",
-                             "CmdScanBackup", "CmdRenderWidth"}) {
+    on("CmdRenderWidth", &frmRecover::CmdRenderWidth_Click);
+    for (const char* name : {"CmdLearn", "CmdBackup", "CmdScanBackup"}) {
         if (auto* b = findChild<QPushButton*>(name))
             connect(b, &QPushButton::clicked, this, [this, name] { notYetAvailable(name); });
     }

@@ -83,6 +83,18 @@ RgbPicture ScaledToWidth(const RgbPicture& in, unsigned width) {
     return out;
 }
 
+std::size_t RemoveThumbnailFiles(const fs::path& thumbsFolder) {
+    const fs::path folder = thumbsFolder.filename().empty() ? thumbsFolder.parent_path() : thumbsFolder;
+    const bool ours = folder.filename() == "Thumbs" ||
+                      (folder.filename() == "Browse" && folder.parent_path().filename() == "Thumbs");
+    std::error_code ec;
+    if (!ours || !fs::is_directory(folder, ec)) return 0;
+    std::size_t removed = 0;
+    for (const auto& e : fs::directory_iterator(folder, ec))
+        if (e.is_regular_file(ec) && e.path().extension() == ".jpg" && fs::remove(e.path(), ec)) ++removed;
+    return removed;
+}
+
 fs::path ThumbnailFile(const fs::path& file, const fs::path& thumbsFolder, int width) {
     const fs::path thumb = thumbsFolder / ThumbnailFileName(file.filename().string());
     std::error_code ec;

@@ -31,6 +31,11 @@ RgbPicture Oriented(const RgbPicture& picture, int code);
 // the average of the pixels it covers.
 RgbPicture ScaledToWidth(const RgbPicture& picture, unsigned width);
 
+// Removes the thumbnail files (the .jpg files directly inside) of a thumbs
+// folder, so that they are made again at a new width. Only a folder named
+// "Thumbs", or the "Browse" folder inside one, is touched. Returns how many went.
+std::size_t RemoveThumbnailFiles(const std::filesystem::path& thumbsFolder);
+
 // The thumbnail of `file` in `thumbsFolder` at `width`, made when it is not
 // there yet. Empty when the file is no picture that can be drawn.
 std::filesystem::path ThumbnailFile(const std::filesystem::path& file, const std::filesystem::path& thumbsFolder,

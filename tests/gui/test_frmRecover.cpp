@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -608,6 +609,15 @@ private slots:
         for (int i = 0; i < thumbs->count(); ++i) QVERIFY2(!thumbs->item(i)->icon().isNull(), qPrintable(w->foundNames()[i]));
         // Their thumbnail files go to the cache, never into the folder browsed.
         QVERIFY(!fs::exists(pictures / "Thumbs"));
+        // Made again at a new width; a width past 300 is not taken.
+        auto* width = child<QLineEdit>(*w, "TxtWidth");
+        width->setText("60");
+        child<QPushButton>(*w, "CmdRenderWidth")->click();
+        QCOMPARE(thumbs->iconSize().width(), 60);
+        for (int i = 0; i < thumbs->count(); ++i) QVERIFY(!thumbs->item(i)->icon().isNull());
+        width->setText("500");
+        child<QPushButton>(*w, "CmdRenderWidth")->click();
+        QCOMPARE(width->text(), QString("60"));
         if (heif) {
             child<QListWidget>(*w, "List3")->setCurrentRow(1);
             QVERIFY(!child<QLabel>(*w, "Picture1")->pixmap().isNull());

@@ -63,6 +63,12 @@ TEST(ThumbnailFiles, MadeOnceAtTheWidthAndOnlyForPictures) {
     fs::remove(cache / "R#0000.jpg");
     EXPECT_EQ(ThumbnailFile(cache / "R#0000.jpg", thumbs, 100), jpg);
     EXPECT_EQ(test::ReadFile(jpg), bytes);
+
+    // A new width removes them, and nothing in a folder that is not a thumbs folder.
+    EXPECT_EQ(RemoveThumbnailFiles(cache), 0u);
+    EXPECT_TRUE(fs::exists(cache / "R#0001.raf"));
+    EXPECT_EQ(RemoveThumbnailFiles(thumbs), 2u);
+    EXPECT_FALSE(fs::exists(jpg));
 }
 
 }  // namespace
