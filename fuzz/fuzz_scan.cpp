@@ -39,8 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ctx.options.deepScan = data[0] & 1;
     ctx.options.damaged = data[0] & 2;
     ctx.options.minMB = (data[0] & 16) ? 0.001 : 0;
-    ctx.table = hx::scan::BuildSignatureTable("all");
-    hx::scan::OrderForScan(ctx.table);
+    // The table is the same for every input: built once.
+    static const hx::scan::SignatureTable table = [] {
+        auto t = hx::scan::BuildSignatureTable("all");
+        hx::scan::OrderForScan(t);
+        return t;
+    }();
+    ctx.table = table;
     hx::scan::ScanDisk(ctx);
     std::uint64_t total = 0;
     for (const auto& f : ctx.found) total += f.size;
