@@ -32,7 +32,8 @@ int runInfo(CliArgs& args) {
     }
     const std::string source = args.positional[0];
     if (!CliDriveReady(args, source)) return 1;
-    const std::string panel = media::DriveInfoText(source);
+    media::DriveSession session;
+    const std::string panel = media::DriveInfoText(session, source);
     if (panel.empty()) {
         args.ui->message(shell::FormatStr(shell::LoadStr(1406, "Drive %0 not ready."), {source}),
                          shell::LoadStr(408, "Select drive"), {});
@@ -45,7 +46,7 @@ int runInfo(CliArgs& args) {
         std::cout << plainLines(panel) << "\n";
         return readable ? 0 : 1;
     }
-    const auto& r = media::CurrentDrive();
+    const auto& r = session.record;
     std::cout << "{\"drive\":\"" << JsonEscape(r.Drive) << "\",\"driveType\":\"" << JsonEscape(r.driveTypeName())
               << "\",\"volumeLabel\":\"" << JsonEscape(r.VolumeLabel) << "\",\"fileSystem\":\""
               << JsonEscape(r.fileSystemName()) << "\",\"interface\":\"" << JsonEscape(media::GetDriveInterface(r))

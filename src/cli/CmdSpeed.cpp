@@ -18,11 +18,11 @@ int runSpeed(CliArgs& args) {
     }
     const std::string source = args.positional[0];
     if (!CliDriveReady(args, source)) return 1;
-    media::GetDriveInfo(source);
-    auto& last = media::LastMeasuredSpeed();
-    last = {};
+    media::DriveSession session;
+    media::GetDriveInfo(source, session.record);
+    const auto& last = session.speed;
     args.ui->status(shell::LoadStr(39, "Test Speed") + " " + source);
-    media::CmdMaxSpeed_Click(*args.ui, source);
+    media::CmdMaxSpeed_Click(*args.ui, session, source);
     if (last.drive != source) return 1;  // the command said why
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.2f", last.mbPerSecond);

@@ -193,7 +193,7 @@ void frmRecover::RefreshDriveInfo() {
         lblSpecs->setText(q(LoadStr(407, "Please insert disk or suitable medium.")));
         return;
     }
-    media::RefreshDriveInfo(*this, currentDrive_);
+    media::RefreshDriveInfo(*this, driveSession_, currentDrive_);
 }
 
 // ---------------------------------------------------------------- drives
@@ -228,10 +228,10 @@ void frmRecover::Drive1_Change() {
     const std::string choice = s(Drive1->currentData().toString());
     if (choice.empty() || busy_.busy) return;
     const bool thumbs = resultViews_->currentWidget() == LvwFiles;
-    currentDrive_ = media::Drive1_Change(*this, choice, currentDrive_, thumbs);
+    currentDrive_ = media::Drive1_Change(*this, driveSession_, choice, currentDrive_, thumbs);
     if (currentDrive_ == choice) {
         // The command catalogues the drive only when the panel changes.
-        if (media::CurrentDrive().Drive != choice) media::GetDriveInfo(choice);
+        if (driveSession_.record.Drive != choice) media::GetDriveInfo(choice, driveSession_.record);
     }
     const int i = Drive1->findData(q(currentDrive_));
     if (i >= 0 && i != Drive1->currentIndex()) {

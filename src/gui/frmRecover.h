@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "media/DriveInfoPanel.h"
 #include "viewing/PictureFilters.h"
 #include "platform/DriveCatalogue.h"
 #include "shell/Ui.h"
@@ -81,6 +82,8 @@ public:
     const std::filesystem::path& activeFolder() const { return activeFolder_; }
     const std::filesystem::path& pictureFolder() const { return pictureFolder_; }
     std::string currentDrive() const { return currentDrive_; }
+    // What the window last catalogued of its drive.
+    const media::DriveRecord& driveRecord() const { return driveSession_.record; }
     bool isBusy() const { return busy_.busy; }
     // How the last scan ended (scan::ScanOutcome), -1 before any.
     int lastScanOutcome() const { return lastScanOutcome_; }
@@ -169,6 +172,7 @@ private:
     bool loaded_ = false;
     bool selectionPending_ = false;
     std::string currentDrive_;
+    media::DriveSession driveSession_;
     std::filesystem::path cacheFolder_, saveFolder_, pictureFolder_, browseFolder_;
     std::filesystem::path activeFolder_;  // whose files List3 shows
     QStringList foundNames_;

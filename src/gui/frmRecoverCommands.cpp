@@ -399,7 +399,7 @@ void frmRecover::CmdMaxSpeed_Click() {
     {
         // Not stoppable, but other long commands wait for it.
         shell::QuietBusyGuard busy(*this, busy_, "CmdMaxSpeed");
-        media::CmdMaxSpeed_Click(*this, currentDrive_, false);
+        media::CmdMaxSpeed_Click(*this, driveSession_, currentDrive_, false);
     }
     EnableButtons();
 }
@@ -415,7 +415,8 @@ void frmRecover::CmdQuickUndelete_Click() {
         if (item->checkState(0) == Qt::Checked) extensions.push_back(s(item->text(0).toLower()));
         else every = false;
     }
-    o.typeFilter = undelete::UndeleteTypeFilter(extensions, every, media::CurrentDrive().DriveType == media::DriveKind::Removable);
+    o.typeFilter = undelete::UndeleteTypeFilter(extensions, every,
+                                                 driveSession_.record.DriveType == media::DriveKind::Removable);
     o.minMB = minMB_;
     o.maxMB = maxMB_;
     o.workFolder = cacheFolder_;

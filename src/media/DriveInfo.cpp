@@ -332,14 +332,6 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
     return true;
 }
 
-bool ParseBootSector(const std::string& source) {
-    std::string medium = source;
-    int index = 0;
-    platform::SplitPartitionDriveId(source, medium, index);
-    const bool asDrive = platform::IsBlockDevice(medium) || platform::IsAttachedImage(medium);
-    return ParseBootSector(source, CurrentDrive(), asDrive);
-}
-
 bool LoadFatCopies(DriveRecord& rec) {
     if (rec.SectorsPerFAT == 0 || rec.FATEntryBytes <= 0) return false;
     const int bps = rec.sectorSize();
@@ -443,10 +435,6 @@ std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstClu
     return readChainInto(rec, drive, firstCluster, isDirectory);
 }
 
-std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstCluster, bool& isDirectory) {
-    return ReadDirectoryChain(drive, firstCluster, isDirectory, CurrentDrive());
-}
-
 namespace {
 
 // Where a partition drive id lies on its medium.
@@ -527,15 +515,11 @@ MediumUnits WholeMediumUnits(const DriveRecord& rec) {
     return u;
 }
 
-bool GetDriveInfo(const std::string& drive) { return GetDriveInfo(drive, CurrentDrive()); }
-
 std::string GetDriveInterface(const DriveRecord& rec) {
     if (rec.IsImage || rec.Drive.empty()) return {};
     std::string bus = platform::DriveBus(rec.isPartition() ? rec.MediumDrive : rec.Drive);
     std::transform(bus.begin(), bus.end(), bus.begin(), [](unsigned char c) { return std::toupper(c); });
     return bus;
 }
-
-std::string GetDriveInterface() { return GetDriveInterface(CurrentDrive()); }
 
 }  // namespace hx::media

@@ -20,7 +20,6 @@ const char* DriveTypeName(int code);
 // exFAT or NTFS: rec.Drive is then that partition's id ("card.img#1") and
 // rec.MediumDrive/PartitionOffset say where it lies.
 bool GetDriveInfo(const std::string& drive, DriveRecord& rec);
-bool GetDriveInfo(const std::string& drive);  // into CurrentDrive()
 
 // Reads sector 0 of `source` and fills the geometry of `rec`. With `asDrive`
 // the FAT copies and the root directory are loaded too (FAT and exFAT); an
@@ -29,9 +28,6 @@ bool GetDriveInfo(const std::string& drive);  // into CurrentDrive()
 // already did. Returns false when sector 0
 // could not be read (geometry stays zero, BytesPerSector 512).
 bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive);
-// The one-argument form works on CurrentDrive(); `source` counts as a drive
-// when it is a block device or in the drive catalogue (attached images).
-bool ParseBootSector(const std::string& source);
 
 // Parses a boot sector already in memory into `rec` (no reads). Exposed for
 // the fuzz target and for callers that hold the sector.
@@ -61,12 +57,10 @@ std::int64_t ClusterToSector(const DriveRecord& rec, std::uint32_t cluster);
 // directory's sectors - 1 (-1 when nothing was read).
 std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstCluster, bool& isDirectory,
                                 DriveRecord& rec);
-std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstCluster, bool& isDirectory);
 
 // The bus the drive hangs on ("USB", "MMC", "ATA", "SCSI", "NVME"), empty for
 // images or when unknown.
 std::string GetDriveInterface(const DriveRecord& rec);
-std::string GetDriveInterface();
 
 // What a carving scan of the whole medium needs when the record is a
 // partition inside it: the medium to read, where cluster 2 of the partition

@@ -91,13 +91,8 @@ std::string TruncateInfo(const std::string& text) {
     return joinLines(lines);
 }
 
-MeasuredSpeed& LastMeasuredSpeed() {
-    static MeasuredSpeed speed;
-    return speed;
-}
-
-std::string DriveInfoText(const std::string& source) {
-    DriveRecord& rec = CurrentDrive();
+std::string DriveInfoText(DriveSession& session, const std::string& source) {
+    DriveRecord& rec = session.record;
     const bool image = isDiskImageSource(source);
     std::vector<std::string> lines;
     if (!image) {
@@ -111,7 +106,7 @@ std::string DriveInfoText(const std::string& source) {
         const auto slash = source.find_last_of("\\/");
         lines.push_back("File " + (slash == std::string::npos ? source : source.substr(slash + 1)));
     }
-    const auto& speed = LastMeasuredSpeed();
+    const auto& speed = session.speed;
     if (!speed.drive.empty() && speed.drive == source) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "%.2f", speed.mbPerSecond);
@@ -133,22 +128,23 @@ std::string DriveInfoText(const std::string& source) {
     return TruncateInfo(joinLines(wrapped));
 }
 
-void ShowDriveInfo(shell::Ui& ui, const std::string& source) { ui.setCaption("lblSpecs", DriveInfoText(source)); }
+void ShowDriveInfo(shell::Ui& ui, DriveSession& session, const std::string& source) {
+    ui.setCaption("lblSpecs", DriveInfoText(session, source));
+}
 
-void RefreshDriveInfo(shell::Ui& ui, const std::string& drive) {
+void RefreshDriveInfo(shell::Ui& ui, DriveSession& session, const std::string& drive) {
     const std::string text = ui.caption("lblSpecs");
     if (text.find(drive + " ") == std::string::npos || text.find(LoadStr(655, "Drive")) == std::string::npos ||
-        CurrentDrive().BytesPerSector == 0 || !CurrentDrive().describes(drive))
-        ShowDriveInfo(ui, drive);
+        session.record.BytesPerSector == 0 || !session.record.describes(drive))
+        ShowDriveInfo(ui, session, drive);
     ui.yield();
 }
 
 bool MeasureReadSpeed(const std::string& drive, double& speed, shell::Ui* ui, int* openError,
                       const SecondsClock& clockIn) {
     const SecondsClock clock = clockIn ? clockIn : SecondsClock(steadySeconds);
-    const int bps = CurrentDrive().describes(drive) ? CurrentDrive().sectorSize() : 512;
     Handle handle;
-    if (!OpenDriveForRead(drive, 0, handle, bps)) {
+    if (!OpenDriveForRead(drive, 0, handle, 512)) {  // from sector 0, whatever its size
         if (openError) *openError = handle.lastError();
         return false;
     }
@@ -203,22 +199,23 @@ bool DriveReadable(const std::string& drive, int& error) {
     return handle.readAt(0, sector.data(), sector.size()) == sector.size();
 }
 
-void CmdMaxSpeed_Click(shell::Ui& ui, const std::string& drive, bool operationRunning, const SecondsClock& clock) {
+void CmdMaxSpeed_Click(shell::Ui& ui, DriveSession& session, const std::string& drive, bool operationRunning,
+                       const SecondsClock& clock) {
     const std::string busy = LoadStr(92, "Busy");
     if (operationRunning || ui.caption("CmdMaxSpeed").find(busy) != std::string::npos) return;
     ui.setCaption("CmdMaxSpeed", busy + "..");
     double speed = 0;
     int error = 0;
     if (MeasureReadSpeed(drive, speed, &ui, &error, clock)) {
-        LastMeasuredSpeed() = {drive, speed};
+        session.speed = {drive, speed};
     } else {
         ReportUnreadableDrive(ui, error, LoadStr(963, "Speed test"));
     }
     ui.setCaption("CmdMaxSpeed", LoadStr(39, "Test Speed"));
-    ShowDriveInfo(ui, drive);
+    ShowDriveInfo(ui, session, drive);
 }
 
-std::string Drive1_Change(shell::Ui& ui, const std::string& choice, const std::string& previous,
+std::string Drive1_Change(shell::Ui& ui, DriveSession& session, const std::string& choice, const std::string& previous,
                           bool thumbnailsShown, double waitSeconds) {
     ui.setEnabled("CmdScan", false);
     ui.setVisible("CmbTypeSelect", false);
@@ -243,8 +240,8 @@ std::string Drive1_Change(shell::Ui& ui, const std::string& choice, const std::s
     if (!backup.empty() && backup.back() == '\\') backup.pop_back();
     ui.setCaption("CmdBackup", backup);
     ui.setEnabled("CmdBackup", true);
-    RefreshDriveInfo(ui, choice);
-    std::string fsName = CurrentDrive().fileSystemName();
+    RefreshDriveInfo(ui, session, choice);
+    std::string fsName = session.record.fileSystemName();
     for (auto& c : fsName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     ui.setEnabled("CmdQuickUndelete", fsName.find("hfs") == std::string::npos);
     ui.setCaption("CmdShowThumbs", thumbnailsShown ? LoadStr(371, "FileList Scan") : LoadStr(282, "Thumbs Scan"));

@@ -19,21 +19,28 @@ std::string FormatInfo(const std::string& line);
 // Drops lines from the end while there are more than 11.
 std::string TruncateInfo(const std::string& text);
 
-// The panel text of `source` (a drive id, or a disk image under DiskImages),
-// cataloguing the drive into CurrentDrive() when it is not the one last
-// catalogued. Empty when the drive is not ready.
-std::string DriveInfoText(const std::string& source);
-// Puts DriveInfoText into lblSpecs.
-void ShowDriveInfo(shell::Ui& ui, const std::string& source);
-// Rebuilds the panel only when it does not describe `drive` yet, then yields once.
-void RefreshDriveInfo(shell::Ui& ui, const std::string& drive);
-
 // The speed last measured and the drive it belongs to.
 struct MeasuredSpeed {
     std::string drive;
     double mbPerSecond = 0;
 };
-MeasuredSpeed& LastMeasuredSpeed();
+
+// What one window (or one command line run) knows of its selected drive: the
+// record last catalogued and the speed last measured. The owner keeps it;
+// nothing here is shared between windows or runs.
+struct DriveSession {
+    DriveRecord record;
+    MeasuredSpeed speed;
+};
+
+// The panel text of `source` (a drive id, or a disk image under DiskImages),
+// cataloguing the drive into session.record when it is not the one last
+// catalogued. Empty when the drive is not ready.
+std::string DriveInfoText(DriveSession& session, const std::string& source);
+// Puts DriveInfoText into lblSpecs.
+void ShowDriveInfo(shell::Ui& ui, DriveSession& session, const std::string& source);
+// Rebuilds the panel only when it does not describe `drive` yet, then yields once.
+void RefreshDriveInfo(shell::Ui& ui, DriveSession& session, const std::string& drive);
 
 // Seconds on a steady clock; tests give their own.
 using SecondsClock = std::function<double()>;
@@ -54,13 +61,13 @@ void ReportUnreadableDrive(shell::Ui& ui, int openError, const std::string& titl
 bool DriveReadable(const std::string& drive, int& error);
 
 // The "Test Speed" command on `drive`. `operationRunning` is the window's busy flag.
-void CmdMaxSpeed_Click(shell::Ui& ui, const std::string& drive, bool operationRunning = false,
+void CmdMaxSpeed_Click(shell::Ui& ui, DriveSession& session, const std::string& drive, bool operationRunning = false,
                        const SecondsClock& clock = {});
 
 // A new choice in the drive list. Waits up to `waitSeconds` for the drive to
 // become ready; refuses it with a message otherwise. Returns the drive now
 // selected (`choice`, or `previous` when refused).
-std::string Drive1_Change(shell::Ui& ui, const std::string& choice, const std::string& previous,
+std::string Drive1_Change(shell::Ui& ui, DriveSession& session, const std::string& choice, const std::string& previous,
                           bool thumbnailsShown, double waitSeconds = 5);
 
 }  // namespace hx::media

@@ -106,7 +106,4 @@ struct DriveRecord {
     int sectorSize() const { return BytesPerSector > 0 ? BytesPerSector : 512; }
 };
 
-// The program-wide record of the selected drive (the window's working state).
-DriveRecord& CurrentDrive();
-
 }  // namespace hx::media

@@ -1,15 +1,10 @@
 #include "media/SectorIo.h"
 
-#include "media/DriveRecord.h"
-
 namespace hx::media {
 
 namespace {
 
-int sectorSizeOr(int bytesPerSector) {
-    if (bytesPerSector > 0) return bytesPerSector;
-    return CurrentDrive().sectorSize();
-}
+int sectorSizeOr(int bytesPerSector) { return bytesPerSector > 0 ? bytesPerSector : 512; }
 
 std::vector<std::uint8_t> readWhole(platform::RawFile& file, std::int64_t lba, std::uint32_t offset,
                                     std::uint32_t count, std::uint32_t& bytesRead, int bps) {
@@ -23,11 +18,6 @@ std::vector<std::uint8_t> readWhole(platform::RawFile& file, std::int64_t lba, s
 }
 
 }  // namespace
-
-DriveRecord& CurrentDrive() {
-    static DriveRecord record;
-    return record;
-}
 
 std::vector<std::uint8_t> ReadSectors(const std::string& drive, std::int64_t lba, std::uint32_t offset,
                                       std::uint32_t count, std::uint32_t& bytesRead, int bytesPerSector) {

@@ -216,13 +216,13 @@ private slots:
         // Counted in ticks: a loaded machine may stretch the seconds.
         QTRY_COMPARE_WITH_TIMEOUT(q(w->currentDrive()), q(cardImage_.string()), 30000);
         QVERIFY2(w->watcher().ticks() - ticksBefore <= 2, "selected later than the second watcher tick");
-        QCOMPARE(q(hx::media::CurrentDrive().Drive), q(cardImage_.string()));
+        QCOMPARE(q(w->driveRecord().Drive), q(cardImage_.string()));
         QCOMPARE(drives->count(), before + 1);
         QCOMPARE(drives->currentData().toString(), q(cardImage_.string()));
         QCOMPARE(w->watcher().intervalMs(), hx::shell::DriveWatcher::kIdleMs);
         // The information panel describes the new medium.
         QVERIFY(q(w->caption("lblSpecs")).contains("CARD"));
-        QCOMPARE(q(hx::media::CurrentDrive().fileSystemName()), QString("FAT12"));
+        QCOMPARE(q(w->driveRecord().fileSystemName()), QString("FAT12"));
         w->CmdEnd_Click();
     }
 

@@ -73,10 +73,9 @@ TEST(DriveInfoPanel, ShowsTheCataloguedDriveAndItsSpeedOnlyForIt) {
     REQUIRE_IMAGE(img);
     auto other = test::MakeFatImage(dir / "b.img", {12});
     test::ScriptedUi ui;
-    media::LastMeasuredSpeed() = {};
-    media::CurrentDrive().reset();
+    media::DriveSession session;
 
-    media::ShowDriveInfo(ui, img.string());
+    media::ShowDriveInfo(ui, session, img.string());
     const std::string text = ui.captions["lblSpecs"];
     auto shown = lines(text);
     EXPECT_LE(shown.size(), media::kInfoMaxLines);
@@ -86,18 +85,17 @@ TEST(DriveInfoPanel, ShowsTheCataloguedDriveAndItsSpeedOnlyForIt) {
     EXPECT_NE(text.find("File System: FAT32"), std::string::npos);
     EXPECT_NE(text.find("Type: Fixed"), std::string::npos);
     EXPECT_EQ(text.find("Read speed:"), std::string::npos);
-    EXPECT_EQ(media::CurrentDrive().Drive, img.string());
+    EXPECT_EQ(session.record.Drive, img.string());
 
-    media::LastMeasuredSpeed() = {img.string(), 12.345};
-    EXPECT_NE(media::DriveInfoText(img.string()).find("Read speed: 12.35 MB/sec"), std::string::npos);
+    session.speed = {img.string(), 12.345};
+    EXPECT_NE(media::DriveInfoText(session, img.string()).find("Read speed: 12.35 MB/sec"), std::string::npos);
     // Another drive hides the speed until it is measured itself.
-    EXPECT_EQ(media::DriveInfoText(other.string()).find("Read speed:"), std::string::npos);
+    EXPECT_EQ(media::DriveInfoText(session, other.string()).find("Read speed:"), std::string::npos);
 
     // A disk image under DiskImages shows its file name, not a drive.
-    auto diskImage = media::DriveInfoText("/home/u/DiskImages/card.img");
+    auto diskImage = media::DriveInfoText(session, "/home/u/DiskImages/card.img");
     EXPECT_EQ(diskImage.rfind("File card.img", 0), 0u);
     EXPECT_EQ(diskImage.find("Serial Number:"), std::string::npos);
-    media::CurrentDrive().reset();
 }
 
 TEST(SpeedTest, RunsAtLeastFiveAndAtMostFifteenSeconds) {
@@ -133,25 +131,25 @@ TEST(SpeedTest, RunsAtLeastFiveAndAtMostFifteenSeconds) {
 TEST(SpeedTest, CommandReportsUnreadableDrivesAndIgnoresSecondStart) {
     test::TempDir dir;
     test::ScriptedUi ui;
-    media::LastMeasuredSpeed() = {};
-    media::CmdMaxSpeed_Click(ui, (dir / "gone.img").string());
+    media::DriveSession session;
+    media::CmdMaxSpeed_Click(ui, session, (dir / "gone.img").string());
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, "Drive not readable or damaged.");
     EXPECT_EQ(ui.messages[0].title, "Speed test");
     EXPECT_EQ(ui.captions["CmdMaxSpeed"], "Test Speed");
-    EXPECT_TRUE(media::LastMeasuredSpeed().drive.empty());
+    EXPECT_TRUE(session.speed.drive.empty());
 
     test::WriteFile(dir / "locked.img", std::string(4096, 'x'));
     ::chmod((dir / "locked.img").c_str(), 0);
     if (::geteuid() != 0) {  // root opens anything
-        media::CmdMaxSpeed_Click(ui, (dir / "locked.img").string());
+        media::CmdMaxSpeed_Click(ui, session, (dir / "locked.img").string());
         ASSERT_EQ(ui.messages.size(), 2u);
         EXPECT_EQ(ui.messages[1].text.rfind("Drive protected.\n", 0), 0u);
     }
 
     ui.captions["CmdMaxSpeed"] = "Busy..";
-    media::CmdMaxSpeed_Click(ui, (dir / "gone.img").string());
-    media::CmdMaxSpeed_Click(ui, (dir / "gone.img").string(), true);
+    media::CmdMaxSpeed_Click(ui, session, (dir / "gone.img").string());
+    media::CmdMaxSpeed_Click(ui, session, (dir / "gone.img").string(), true);
     EXPECT_LE(ui.messages.size(), 2u);
     EXPECT_EQ(ui.captions["CmdMaxSpeed"], "Busy..");
 }
@@ -161,9 +159,10 @@ TEST(DriveChoice, RefusesADriveThatIsNotReadyAndCataloguesAReadyOne) {
     auto img = test::MakeFatImage(dir / "card.img", {16});
     REQUIRE_IMAGE(img);
     test::ScriptedUi ui;
+    media::DriveSession session;
 
     const std::string missing = (dir / "gone.img").string();
-    EXPECT_EQ(media::Drive1_Change(ui, missing, img.string(), true, 0), img.string());
+    EXPECT_EQ(media::Drive1_Change(ui, session, missing, img.string(), true, 0), img.string());
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, "Drive " + missing + " not ready.");
     EXPECT_EQ(ui.messages[0].title, "Select drive");
@@ -173,19 +172,18 @@ TEST(DriveChoice, RefusesADriveThatIsNotReadyAndCataloguesAReadyOne) {
     ASSERT_TRUE(platform::AttachImage(img.string() + ",removable"));
     const std::string attached = std::filesystem::absolute(img).string();
     std::filesystem::rename(img, dir / "away.img");
-    media::Drive1_Change(ui, attached, "", true, 0);
+    media::Drive1_Change(ui, session, attached, "", true, 0);
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_NE(ui.messages[1].text.find("\nPlease insert disk or suitable medium."), std::string::npos);
     std::filesystem::rename(dir / "away.img", img);
 
-    EXPECT_EQ(media::Drive1_Change(ui, attached, "", false, 0), attached);
+    EXPECT_EQ(media::Drive1_Change(ui, session, attached, "", false, 0), attached);
     EXPECT_EQ(ui.captions["CmdBackup"], "Backup " + attached);
     EXPECT_TRUE(ui.enabled["CmdBackup"]);
     EXPECT_TRUE(ui.enabled["CmdScan"]);
     EXPECT_TRUE(ui.enabled["CmdQuickUndelete"]);
     EXPECT_EQ(ui.captions["CmdShowThumbs"], "Thumbs Scan");
-    EXPECT_EQ(media::CurrentDrive().DriveType, media::DriveKind::Removable);
+    EXPECT_EQ(session.record.DriveType, media::DriveKind::Removable);
     EXPECT_NE(ui.captions["lblSpecs"].find("File System: FAT16"), std::string::npos);
     platform::DetachAllImages();
-    media::CurrentDrive().reset();
 }
