@@ -361,7 +361,7 @@ void frmRecover::Form_Load() {
     st.commandLine = options_.commandLine;
     store_ = std::make_unique<QtSettingsStore>();
     st.store = store_.get();
-    shell::RunSelfClosingGuard().reset();
+    selfClosing_.reset();
 
     shell::StartupOptions so;
     so.programName = "harvestrix";
@@ -442,7 +442,7 @@ void frmRecover::Form_Load() {
     setWindowOpacity(1.0);
 }
 
-bool frmRecover::usesPlainBoxes() const { return !shell::RunSelfClosingGuard().selfClosingAllowed(); }
+bool frmRecover::usesPlainBoxes() const { return !selfClosing_.selfClosingAllowed(); }
 
 bool frmRecover::storeHasWindow() const { return state().settings.height > 0; }
 

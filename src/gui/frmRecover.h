@@ -9,6 +9,7 @@
 #include "media/DriveInfoPanel.h"
 #include "viewing/PictureFilters.h"
 #include "platform/DriveCatalogue.h"
+#include "shell/MessageBoxRules.h"
 #include "shell/Ui.h"
 #include "shell/WindowCommands.h"
 #include "shell/WorkingState.h"
@@ -173,6 +174,7 @@ private:
     bool selectionPending_ = false;
     std::string currentDrive_;
     media::DriveSession driveSession_;
+    shell::SelfClosingGuard selfClosing_;
     std::filesystem::path cacheFolder_, saveFolder_, pictureFolder_, browseFolder_;
     std::filesystem::path activeFolder_;  // whose files List3 shows
     QStringList foundNames_;

@@ -132,7 +132,7 @@ QWidget* frmRecover::control(const std::string& name) const {
 
 shell::Answer frmRecover::message(const std::string& text, const std::string& title,
                                   const shell::MessageOptions& asked) {
-    auto& guard = shell::RunSelfClosingGuard();
+    auto& guard = selfClosing_;
     const shell::MessageOptions options = shell::EffectiveOptions(asked, guard);
     const bool selfClosing = options.selfClosingStyle != 0;
     QMessageBox box(iconOf(options.icon), q(title), q(text),

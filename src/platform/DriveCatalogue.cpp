@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -21,9 +22,24 @@ namespace {
 
 const char* kSysBlock = "/sys/class/block";
 
-std::vector<DriveEntry>& attached() {
-    static std::vector<DriveEntry> images;
-    return images;
+// Image files attached as drives. They stand in for the system's own table of
+// devices (a loop device attached outside the program), so they are seen by
+// every window and command of the run; the watcher thread reads them while a
+// command may attach one, hence the lock. Readers take a copy.
+struct AttachedImages {
+    std::mutex lock;
+    std::vector<DriveEntry> images;
+};
+
+AttachedImages& attachedTable() {
+    static AttachedImages table;
+    return table;
+}
+
+std::vector<DriveEntry> attached() {
+    auto& t = attachedTable();
+    std::lock_guard<std::mutex> hold(t.lock);
+    return t.images;
 }
 
 DriveEntry imageEntry(const std::string& path) {
@@ -315,11 +331,17 @@ bool AttachImage(const std::string& spec) {
             e.label = opt.substr(6);
         }
     }
-    attached().push_back(e);
+    auto& t = attachedTable();
+    std::lock_guard<std::mutex> hold(t.lock);
+    t.images.push_back(e);
     return true;
 }
 
-void DetachAllImages() { attached().clear(); }
+void DetachAllImages() {
+    auto& t = attachedTable();
+    std::lock_guard<std::mutex> hold(t.lock);
+    t.images.clear();
+}
 
 std::string DriveDisplayName(const DriveEntry& d) {
     std::string name = d.id;
@@ -334,7 +356,8 @@ bool IsBlockDevice(const std::string& path) {
 }
 
 bool IsAttachedImage(const std::string& path) {
-    return std::any_of(attached().begin(), attached().end(), [&](const DriveEntry& e) { return e.id == path; });
+    const auto images = attached();
+    return std::any_of(images.begin(), images.end(), [&](const DriveEntry& e) { return e.id == path; });
 }
 
 bool QueryFreeSpace(const std::string& mountPoint, SpaceInfo& out) {

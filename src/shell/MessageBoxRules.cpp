@@ -18,11 +18,6 @@ bool SelfClosingGuard::returnedAfter(double secondsShown) {
     return true;
 }
 
-SelfClosingGuard& RunSelfClosingGuard() {
-    static SelfClosingGuard guard;
-    return guard;
-}
-
 MessageOptions EffectiveOptions(const MessageOptions& asked, const SelfClosingGuard& guard) {
     MessageOptions o = asked;
     if (!guard.selfClosingAllowed()) o.selfClosingStyle = 0;

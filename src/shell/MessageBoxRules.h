@@ -17,6 +17,7 @@ int SelfClosingSeconds(int style);
 // The OK button's caption of a self-closing box.
 std::string SelfClosingCaption();
 
+// Held by whoever shows the boxes (the window), for as long as it runs.
 class SelfClosingGuard {
 public:
     // True while self-closing boxes may still be used in this run.
@@ -30,9 +31,6 @@ public:
 private:
     bool allowed_ = true;
 };
-
-// The run's guard (one per program run).
-SelfClosingGuard& RunSelfClosingGuard();
 
 // The options to actually use for a message: plain once the run has fallen back.
 MessageOptions EffectiveOptions(const MessageOptions& asked, const SelfClosingGuard& guard);
