@@ -8,17 +8,14 @@
 
 #include "media/AllocationBitmap.h"
 #include "media/DriveInfo.h"
+#include "Scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace hx::media;
     DriveRecord parsed;
     ParseBootSectorBytes(data, size, parsed);
 
-    static const std::string path = "/tmp/hx-fuzz-bootsector-" + std::to_string(::getpid()) + ".img";
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    const std::string path = hx::fuzz::WriteScratch("bootsector", "medium.img", data, size);
     DriveRecord rec;
     if (GetDriveInfo(path, rec)) {
         AllocationBitmap bitmap;
@@ -26,6 +23,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bool isDirectory = false;
         for (std::uint32_t c = 2; c < 6; ++c) ReadDirectoryChain(path, c, isDirectory, rec);
     }
-    std::remove(path.c_str());
     return 0;
 }

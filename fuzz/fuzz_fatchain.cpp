@@ -9,6 +9,7 @@
 #include "media/AllocationBitmap.h"
 #include "media/DriveInfo.h"
 #include "platform/ByteOrder.h"
+#include "Scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace hx::media;
@@ -17,11 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using hx::media::FileSystemKind;
     static const FileSystemKind kinds[] = {FileSystemKind::Fat12, FileSystemKind::Fat16, FileSystemKind::Fat32,
                                            FileSystemKind::ExFat};
-    static const std::string path = "/tmp/hx-fuzz-fatchain-" + std::to_string(::getpid()) + ".img";
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data + 16), static_cast<std::streamsize>(size - 16));
-    }
+    const std::string path = hx::fuzz::WriteScratch("fatchain", "medium.img", data + 16, size - 16);
     DriveRecord rec;
     rec.Drive = path;
     rec.FileSystem = kinds[data[0] % 4];
@@ -42,6 +39,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadClusterChain(rec, Le32(data + 10), 1 << 20);
     AllocationBitmap bitmap;
     LoadAllocationBitmap(rec, bitmap);
-    std::remove(path.c_str());
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "media/DriveInfo.h"
 #include "platform/PartitionTable.h"
 #include "platform/RawFile.h"
+#include "Scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace hx;
@@ -19,11 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (table.window(e.index, size, offset, length) && (offset >= size || length > size - offset)) __builtin_trap();
     }
 
-    static const std::string path = "/tmp/hx-fuzz-partitions-" + std::to_string(::getpid()) + ".img";
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    const std::string path = hx::fuzz::WriteScratch("partitions", "medium.img", data, size);
     for (const auto& e : table.entries) {
         platform::RawFile f;
         if (!f.open(platform::PartitionDriveId(path, e.index), platform::RawFile::Mode::Read)) continue;
@@ -35,6 +32,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     media::DriveRecord rec;
     media::GetDriveInfo(path, rec);
-    std::remove(path.c_str());
     return 0;
 }

@@ -10,20 +10,17 @@
 
 #include "shell/QuietUi.h"
 #include "scan/ScanDisk.h"
+#include "Scratch.h"
 
 namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    static const fs::path dir = fs::temp_directory_path() / ("hx-fuzz-scan-" + std::to_string(::getpid()));
+    const fs::path dir = hx::fuzz::ScratchFolder("scan");
     std::error_code ec;
-    fs::remove_all(dir, ec);
+    fs::remove_all(dir / "cache", ec);
     fs::create_directories(dir / "cache", ec);
-    const fs::path image = dir / "medium.img";
-    {
-        std::ofstream out(image, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
-    }
+    const fs::path image = hx::fuzz::WriteScratch("scan", "medium.img", data + 1, size - 1);
     hx::shell::QuietUi ui;
     hx::scan::ScanContext ctx(ui);
     ctx.drive = image.string();
@@ -50,6 +47,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint64_t total = 0;
     for (const auto& f : ctx.found) total += f.size;
     if (total > size) std::abort();
-    fs::remove_all(dir, ec);
     return 0;
 }

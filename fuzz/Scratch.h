@@ -1,0 +1,53 @@
+#pragma once
+// Where a fuzz target keeps the medium it makes from each input. Memory
+// (/dev/shm) when the machine has it: a run then measures our readers, not
+// the disk's bookkeeping of a million files made and deleted. The folder is
+// one per process; each input overwrites the same file. libFuzzer ends
+// without running exit handlers, so each start clears the folders left by
+// runs that are gone.
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace hx::fuzz {
+
+inline const std::filesystem::path& ScratchFolder(const char* target) {
+    static const std::filesystem::path folder = [target] {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        const fs::path base = fs::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0
+                                  ? fs::path("/dev/shm")
+                                  : fs::temp_directory_path();
+        const std::string prefix = "hx-fuzz-" + std::string(target) + "-";
+        for (const auto& old : fs::directory_iterator(base, ec)) {
+            const std::string name = old.path().filename().string();
+            if (name.rfind(prefix, 0) != 0) continue;
+            const std::string pid = name.substr(prefix.size());
+            if (!pid.empty() && !fs::exists("/proc/" + pid, ec)) fs::remove_all(old.path(), ec);
+        }
+        fs::path f = base / (prefix + std::to_string(::getpid()));
+        fs::create_directories(f, ec);
+        return f;
+    }();
+    // Registered once the folder is made, so it runs before the folder's name
+    // is destroyed. The replay of the corpus ends normally and gets here.
+    static const bool removedAtExit = std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(ScratchFolder(""), ignored);
+    }) == 0;
+    (void)removedAtExit;
+    return folder;
+}
+
+// Writes the bytes as the file `name` in the scratch folder; returns its path.
+inline std::string WriteScratch(const char* target, const char* name, const std::uint8_t* data, std::size_t size) {
+    const std::filesystem::path path = ScratchFolder(target) / name;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    return path.string();
+}
+
+}  // namespace hx::fuzz
