@@ -143,6 +143,10 @@ private:
     std::string typeSelection() const;
     void fillTypeList();
     void showFoundFile(int row);
+    // The Delete key (and S/C on the thumbnails) on a found-file list; true when handled.
+    bool FoundList_KeyDown(QListWidget* list, int key, Qt::KeyboardModifiers modifiers);
+    void List3_KeyDown(QListWidget* view);
+    std::filesystem::path activeThumbsFolder() const;
     // The preview's pop-up list: rotations and filters (right button on the preview).
     void ListFilters_Click(int index);
     // The preview's picture over the whole screen (a double click on the preview).

@@ -327,7 +327,7 @@ void frmRecover::CmdRenderWidth_Click() {
     }
     TxtWidth->setText(QString::number(width));
     thumbnailWidth_ = width;
-    viewing::RemoveThumbnailFiles(state().activeThumbs.empty() ? activeFolder_ / "Thumbs" : state().activeThumbs);
+    viewing::RemoveThumbnailFiles(activeThumbsFolder());
     for (int i = 0; i < LvwFiles->count(); ++i) LvwFiles->item(i)->setIcon(QIcon());
     ShowResults();
     resultViews_->setCurrentWidget(LvwFiles);
@@ -342,7 +342,7 @@ void frmRecover::loadThumbnails() {
     LvwFiles->doItemsLayout();
     // Pictures we draw ourselves are kept as thumbnail files, made once; other
     // pictures Qt reads (PNG, GIF, BMP, ...) are scaled as they are read.
-    const fs::path thumbs = state().activeThumbs.empty() ? activeFolder_ / "Thumbs" : state().activeThumbs;
+    const fs::path thumbs = activeThumbsFolder();
     const std::size_t files = std::min<std::size_t>(LvwFiles->count(), foundNames_.size());
     const std::size_t budget = viewing::ThumbnailBudget(width, files);
     for (std::size_t i = 0; i < budget; ++i) {

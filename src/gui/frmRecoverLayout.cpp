@@ -27,6 +27,7 @@
 #include <QImageReader>
 #include <QScrollBar>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -91,6 +92,24 @@ public:
 
 private:
     std::function<void()> action_;
+};
+
+// Hands the key presses of the widget it watches to `action`; a press the
+// action handled goes no further.
+class KeyFilter : public QObject {
+public:
+    KeyFilter(QObject* parent, std::function<bool(int, Qt::KeyboardModifiers)> action)
+        : QObject(parent), action_(std::move(action)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (action_(key->key(), key->modifiers())) return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<bool(int, Qt::KeyboardModifiers)> action_;
 };
 
 }  // namespace
@@ -512,6 +531,10 @@ void frmRecover::connectCommands() {
     connect(LvwFiles, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0 && row < List3->count()) List3->setCurrentRow(row);
     });
+    for (QListWidget* list : {List3, LvwFiles})
+        list->installEventFilter(new KeyFilter(list, [this, list](int key, Qt::KeyboardModifiers modifiers) {
+            return FoundList_KeyDown(list, key, modifiers);
+        }));
 }
 
 }  // namespace hx::gui

@@ -626,6 +626,61 @@ private slots:
         w->CmdEnd_Click();
     }
 
+    void deleteMovesFilesWithoutAThumbnailToTheTrashAndTheListsStayInStep() {
+        auto w = open({}, "remove");
+        const fs::path cache = w->cacheFolder();
+        const std::vector<std::string> pictures = {"R#0001.jpg", "R#0003.jpg", "R#0005.jpg"};
+        const std::vector<std::string> others = {"R#0002.txt", "R#0004.bin"};
+        for (std::size_t i = 0; i < pictures.size(); ++i)
+            hx::test::WriteFile(cache / pictures[i], hx::test::MakeTestJpeg(static_cast<int>(i), 160, 120, 80));
+        for (const auto& name : others) hx::test::WriteFile(cache / name, "not a picture " + name);
+        w->FillCacheBrowser();
+        QCOMPARE(w->foundNames().size(), 5);
+        auto* list = child<QListWidget>(*w, "List3");
+        auto* thumbs = child<QListWidget>(*w, "LvwFiles");
+        // To the thumbnails (an earlier run may have left them shown): makes
+        // the thumbnail files of the pictures.
+        w->CmdShowThumbs_Click();
+        if (!thumbs->isVisible()) w->CmdShowThumbs_Click();
+        QVERIFY(thumbs->isVisible());
+        list->clearSelection();
+        list->item(0)->setSelected(true);
+
+        // Not the selection: the files without a thumbnail.
+        boxes_->answers = {QMessageBox::No, QMessageBox::Yes};
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Delete);
+        QVERIFY(boxes_->shownContaining("Move all selected files to the recycle bin?"));
+        QVERIFY(boxes_->shownContaining("Move all files without a thumbnail to the recycle bin?"));
+        QStringList expected;
+        for (const auto& name : pictures) expected << q(name);
+        QCOMPARE(w->foundNames(), expected);
+        QCOMPARE(list->count(), expected.size());
+        QCOMPARE(thumbs->count(), expected.size());
+        for (int i = 0; i < expected.size(); ++i) {
+            QCOMPARE(list->item(i)->text(), expected[i]);
+            QCOMPARE(thumbs->item(i)->text(), QString(expected[i]).replace("R#", "File "));
+            QVERIFY(fs::exists(cache / expected[i].toStdString()));
+        }
+        // They can be put back: the user's trash holds them.
+        const fs::path trash = home_->path() / "XDG_DATA_HOME" / "Trash" / "files";
+        for (const auto& name : others) {
+            QVERIFY(!fs::exists(cache / name));
+            QVERIFY2(fs::exists(trash / name), name.c_str());
+        }
+
+        // Yes on the first question: the selected file and its thumbnail go.
+        list->clearSelection();
+        list->item(1)->setSelected(true);
+        boxes_->answers = {QMessageBox::Yes};
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(w->foundNames(), QStringList({q(pictures[0]), q(pictures[2])}));
+        QCOMPARE(thumbs->count(), 2);
+        QVERIFY(fs::exists(trash / pictures[1]));
+        QVERIFY(fs::exists(trash / "0003jpg.jpg"));
+        w->CmdEnd_Click();
+    }
+
     void scanWithoutTypesSaysSoAndLeavesTheCache() {
         auto w = open({}, "notypes");
         w->CmbTypeSelect_Click(presetIndex(*w, "Deselect"));
