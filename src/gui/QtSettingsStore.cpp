@@ -37,19 +37,29 @@ std::string QtSettingsStore::ReadRegValue(shell::RegRoot root, const std::string
     QSettings* s = settingsOf(root);
     if (!s) return {};
     if (!inBatch_) s->sync();  // the command line may have written meanwhile
-    return s->value(keyOf(keyPath, name)).toString().toStdString();
+    const QString key = keyOf(keyPath, name);
+    // What the user has not set, the machine's defaults may say.
+    if (!s->contains(key) && root == shell::RegRoot::CurrentUser && machine_)
+        return machine_->value(key).toString().toStdString();
+    return s->value(key).toString().toStdString();
+}
+
+QSettings* QtSettingsStore::writableOf(shell::RegRoot root) const {
+    // The machine-wide file gives defaults only: never written, not even by root.
+    if (root == shell::RegRoot::LocalMachine) return nullptr;
+    return settingsOf(root);
 }
 
 bool QtSettingsStore::WriteRegValue(shell::RegRoot root, const std::string& keyPath, const std::string& name,
                                     const std::string& value) {
-    QSettings* s = settingsOf(root);
+    QSettings* s = writableOf(root);
     if (!s || !s->isWritable()) return false;
     s->setValue(keyOf(keyPath, name), QString::fromStdString(value));
     return commit(*s);
 }
 
 bool QtSettingsStore::DeleteRegKey(shell::RegRoot root, const std::string& keyPath, const std::string& subkey) {
-    QSettings* s = settingsOf(root);
+    QSettings* s = writableOf(root);
     if (!s || !s->isWritable()) return false;
     const QString key = keyOf(keyPath, subkey);
     bool existed = s->contains(key);
@@ -61,7 +71,7 @@ bool QtSettingsStore::DeleteRegKey(shell::RegRoot root, const std::string& keyPa
 }
 
 bool QtSettingsStore::CreateRegKey(shell::RegRoot root, const std::string&) {
-    QSettings* s = settingsOf(root);
+    QSettings* s = writableOf(root);
     return s && s->isWritable();
 }
 

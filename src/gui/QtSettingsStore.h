@@ -37,6 +37,7 @@ private:
     bool commit(QSettings& s);
     bool inBatch_ = false;
     QSettings* settingsOf(shell::RegRoot root) const;
+    QSettings* writableOf(shell::RegRoot root) const;
     std::unique_ptr<QSettings> machine_, user_, app_;
 };
 

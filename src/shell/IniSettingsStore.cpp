@@ -97,13 +97,20 @@ bool IniSettingsStore::EndBatch() {
 }
 
 std::string IniSettingsStore::ReadRegValue(RegRoot root, const std::string& keyPath, const std::string& name) {
+    const std::string key = RegKeyToSettingsKey(keyPath, name);
     IniFile scratch;
-    IniFile* ini = contents(fileOf(root), scratch);
-    return ini ? ini->value(RegKeyToSettingsKey(keyPath, name)).value_or("") : std::string();
+    if (IniFile* ini = contents(fileOf(root), scratch))
+        if (auto v = ini->value(key)) return *v;
+    // What the user has not set, the machine's defaults may say.
+    if (root != RegRoot::CurrentUser) return {};
+    IniFile machine;
+    IniFile* defaults = contents(paths_.localMachine, machine);
+    return defaults ? defaults->value(key).value_or("") : std::string();
 }
 
 bool IniSettingsStore::WriteRegValue(RegRoot root, const std::string& keyPath, const std::string& name,
                                      const std::string& value) {
+    if (root == RegRoot::LocalMachine) return false;  // read for defaults, never written
     IniFile scratch;
     IniFile* ini = contents(fileOf(root), scratch);
     if (!ini) return false;
@@ -112,6 +119,7 @@ bool IniSettingsStore::WriteRegValue(RegRoot root, const std::string& keyPath, c
 }
 
 bool IniSettingsStore::DeleteRegKey(RegRoot root, const std::string& keyPath, const std::string& subkey) {
+    if (root == RegRoot::LocalMachine) return false;
     IniFile scratch;
     IniFile* ini = contents(fileOf(root), scratch);
     if (!ini || !ini->remove(RegKeyToSettingsKey(keyPath, subkey))) return false;
@@ -119,8 +127,9 @@ bool IniSettingsStore::DeleteRegKey(RegRoot root, const std::string& keyPath, co
 }
 
 bool IniSettingsStore::CreateRegKey(RegRoot root, const std::string&) {
-    // An INI file has no empty keys: a key "exists" as soon as a value is written.
-    return writable(fileOf(root));
+    // An INI file has no empty keys: a key "exists" as soon as a value is
+    // written. The machine-wide file is never written, not even by root.
+    return root != RegRoot::LocalMachine && writable(fileOf(root));
 }
 
 std::string IniSettingsStore::GetSetting(const std::string& app, const std::string& section,

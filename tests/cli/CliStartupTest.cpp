@@ -2,6 +2,7 @@
 // the command, from the INI settings in a private home folder.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <tuple>
 
 #include "fixtures/TempDir.h"
@@ -20,11 +21,15 @@ struct Home {
     std::string home() const { return dir.path().string() + "/home"; }
     std::string userConf() const { return home() + "/.config/Morvenick/Harvestrix.conf"; }
     // Runs the CLI with nothing of the real user's environment. stdout only in `out`.
-    int run(const std::string& args, std::string& out, std::string& err, const std::string& lang = "C") const {
+    // `configDirs` stands for the machine's settings folders; empty means
+    // the system's own (/etc/xdg).
+    int run(const std::string& args, std::string& out, std::string& err, const std::string& lang = "C",
+            std::optional<std::string> configDirs = std::nullopt) const {
         const std::string errFile = dir.path().string() + "/stderr.txt";
-        const std::string cmd = "( env -i PATH=/usr/bin:/bin HOME=" + home() + " XDG_CONFIG_DIRS=" +
-                                dir.path().string() + "/etc-unwritable/x LANG=" + lang + " " HX_CLI_PATH " " +
-                                args + " </dev/null 2>" + errFile + " )";
+        const std::string machine = configDirs.value_or(dir.path().string() + "/etc-unwritable/x");
+        const std::string cmd = "( env -i PATH=/usr/bin:/bin HOME=" + home() +
+                                (machine.empty() ? "" : " XDG_CONFIG_DIRS=" + machine) + " LANG=" + lang + " " +
+                                HX_CLI_PATH " " + args + " </dev/null 2>" + errFile + " )";
         // RunCommand adds 2>&1 after ours; ours already sent stderr to the file.
         int rc = RunCommand(cmd, &out);
         err = ReadFile(errFile);
@@ -75,6 +80,42 @@ TEST(CliStartup, DriveNotReadyInTheChosenLanguage) {
     EXPECT_NE((out + err).find("Laufwerk /no/such/drive ist nicht bereit."), std::string::npos) << out << err;
     h.run("info /no/such/drive", out, err, "fr_FR.UTF-8");
     EXPECT_NE((out + err).find("Drive /no/such/drive not ready."), std::string::npos) << out << err;
+}
+
+namespace {
+// Every file below `folder` with its bytes, to compare before and after.
+std::string snapshot(const fs::path& folder) {
+    std::string all;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        if (it->is_regular_file(ec)) all += it->path().string() + "\n" + ReadFile(it->path()) + "\n";
+    return all;
+}
+}  // namespace
+
+TEST(CliStartup, TheMachineSettingsAreReadButNeverWrittenEvenByRoot) {
+    Home h;
+    std::string out, err;
+    // A machine folder the run could write to (as root can /etc/xdg), with a default in it.
+    const fs::path etc = h.dir.path() / "etc-xdg";
+    const std::string shared = h.dir.path().string() + "/shared/QXCache/";
+    fs::create_directories(shared);
+    WriteFile(etc / "Morvenick" / "Harvestrix.conf", "[Software]\nMorvenick\\Harvestrix\\TCache=" + shared + "\n");
+    const std::string before = snapshot(etc);
+    // A first run takes the machine's default cache.
+    ASSERT_EQ(h.run("cache", out, err, "C", etc.string()), 0) << err;
+    EXPECT_EQ(out, "Cache folder: " + shared + "\n");
+    // A cache of the user's own goes to the user's file only.
+    const std::string other = h.dir.path().string() + "/disk2";
+    ASSERT_EQ(h.run("cache --cache " + other, out, err, "C", etc.string()), 0) << err;
+    EXPECT_EQ(snapshot(etc), before);
+    EXPECT_EQ(iniValue(h.userConf(), "Software/Morvenick/Harvestrix/TCache"), other + "/QXCache/");
+
+    // The real one: a run with the system's folders leaves /etc/xdg as it was.
+    const std::string system = snapshot("/etc/xdg");
+    ASSERT_EQ(h.run("cache --cache " + other, out, err, "C", ""), 0) << err;
+    EXPECT_EQ(snapshot("/etc/xdg"), system);
 }
 
 TEST(CliStartup, CacheOptionAndRememberedCaches) {

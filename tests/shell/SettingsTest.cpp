@@ -160,11 +160,17 @@ TEST(IniSettingsStore, FallsBackToUserFileAndFindsItAgain) {
     EXPECT_EQ(GetSetting(again, kResultView), "1");
     EXPECT_FALSE(std::filesystem::exists(paths.localMachine));
 
-    // A writable machine file wins on a fresh choice, and leaves no empty file behind.
+    // The machine-wide file gives defaults but is never written, even where
+    // it could be (a run as root): the choice stays the user's.
     paths.localMachine = dir / "etc" / "Morvenick" / "Harvestrix.conf";
+    WriteFile(paths.localMachine, "[Software]\nMorvenick\\Harvestrix\\Lang=19\n");
+    const std::string machineBefore = ReadFile(paths.localMachine);
     IniSettingsStore machine(paths);
-    EXPECT_EQ(ChooseRegistryRoot(machine, true), RegRoot::LocalMachine);
-    EXPECT_FALSE(std::filesystem::exists(paths.localMachine));
+    EXPECT_EQ(ChooseRegistryRoot(machine, true), RegRoot::CurrentUser);
+    EXPECT_EQ(machine.ReadRegValue(RegRoot::LocalMachine, kProgramKey, "Lang"), "19");
+    EXPECT_FALSE(machine.WriteRegValue(RegRoot::LocalMachine, kProgramKey, "Lang", "9"));
+    EXPECT_FALSE(machine.DeleteRegKey(RegRoot::LocalMachine, kProgramKey, "Lang"));
+    EXPECT_EQ(ReadFile(paths.localMachine), machineBefore);
     EXPECT_TRUE(machine.DeleteRegKey(RegRoot::CurrentUser, kProgramKey, "LVW"));
     EXPECT_EQ(machine.ReadRegValue(RegRoot::CurrentUser, std::string(kProgramKey) + "\\LVW", "001"), "");
     EXPECT_EQ(machine.ReadRegValue(RegRoot::Users, kProgramKey, "TCache"), "");  // no such root here
