@@ -147,6 +147,12 @@ private:
     bool FoundList_KeyDown(QListWidget* list, int key, Qt::KeyboardModifiers modifiers);
     void List3_KeyDown(QListWidget* view);
     std::filesystem::path activeThumbsFolder() const;
+    // Opens the current found file with its application (never a program).
+    void openFoundFile(bool doubleClick);
+    void showFileProperties(const std::filesystem::path& file);
+    // The preview of a file no picture could be made of: its icon and the reasons.
+    void showUndrawable(const std::filesystem::path& file);
+    static constexpr int kConverterTimeoutMs = 20000;
     // The preview's pop-up list: rotations and filters (right button on the preview).
     void ListFilters_Click(int index);
     // The preview's picture over the whole screen (a double click on the preview).

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
@@ -75,6 +76,11 @@
 #include "gui/FrmFullPicture.h"
 #include "viewing/ExifFullText.h"
 #include "viewing/ThumbnailFiles.h"
+#include "viewing/OpenFile.h"
+#include "viewing/RawConverter.h"
+#include "viewing/PictureThumbnail.h"
+#include "shell/Text.h"
+#include "platform/DesktopApps.h"
 
 namespace hx::gui {
 
@@ -199,7 +205,8 @@ void frmRecover::showFoundFile(int row) {
     }
     lblInfo->setText(QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown);
     QImage picture;
-    bool whole = picture.load(path);
+    const bool whole = picture.load(path);
+    std::string mode = whole ? LoadStr(0, "Display Full File") : LoadStr(0, "Display Embedded Thumb");
     int width = picture.width(), height = picture.height();
     if (!whole) {
         // HEIC, AVIF and camera raws: the picture libheif or the raw's own preview gives.
@@ -209,10 +216,25 @@ void frmRecover::showFoundFile(int row) {
         width = size.width;
         height = size.height;
     }
-    if (!picture.isNull()) {
+    const fs::path file = s(path);
+    if (picture.isNull() && viewing::IsConverterRawType(file.extension().string())) {
+        // A raw we cannot open ourselves: the converter's preview, else its half-size picture.
+        const auto wait = [this] { yield(); };
+        fs::path made = viewing::ConvertRaw(file, state().conv, viewing::RawOutput::EmbeddedPreview,
+                                            kConverterTimeoutMs, wait);
+        if (made.empty() || !picture.load(q(made.string()))) {
+            made = viewing::ConvertRaw(file, state().conv, viewing::RawOutput::HalfSize, kConverterTimeoutMs, wait);
+            if (!made.empty() && picture.load(q(made.string()))) mode = LoadStr(0, "Display Full File");
+        }
+    }
+    if (picture.isNull()) {
+        showUndrawable(file);
+        return;
+    }
+    {
         lastPicture_ = QPixmap::fromImage(adjustedPicture(picture, s(foundNames_[row])));
         Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
-        lblPictureMode->setText(q(whole ? LoadStr(0, "Display Full File") : LoadStr(0, "Display Embedded Thumb")));
+        lblPictureMode->setText(q(mode));
         // The camera's facts, one "key value" line each.
         viewing::ExifValues exif;
         QStringList lines;
@@ -230,11 +252,27 @@ void frmRecover::showFoundFile(int row) {
             for (const auto& l : full) lines << q(l);
         }
         txtExif->setPlainText(lines.join('\n'));
-    } else {
-        Picture1->clear();
-        lblPictureMode->clear();
-        txtExif->clear();
     }
+}
+
+void frmRecover::showUndrawable(const fs::path& file) {
+    // The file's icon, and why there is no picture, one reason per part.
+    lastPicture_ = QPixmap();
+    Picture1->setPixmap(QFileIconProvider().icon(QFileInfo(q(file.string()))).pixmap(96, 96));
+    lblPictureMode->setText(q(LoadStr(0, "Display System Icon")));
+    txtExif->clear();
+    std::string ext = file.extension().string();
+    if (!ext.empty()) ext.erase(0, 1);
+    const bool pictureType = viewing::HasSmallPicture(file.extension().string()) ||
+                             viewing::IsConverterRawType(file.extension().string()) ||
+                             QImageReader::supportedImageFormats().contains(QByteArray::fromStdString(shell::ToLower(ext)));
+    std::string why = pictureType ? LoadStr(0, "Failed rendering a picture.")
+                                  : FormatStr(LoadStr(0, "Not able to render the %0 file type."), {shell::ToUpper(ext)});
+    why += "  " + LoadStr(0, "No Windows thumbnailer is associated.");
+    const std::string app = platform::DefaultApplicationFor(file);
+    why += "  " + (app.empty() ? LoadStr(0, "Also no Windows application associated.")
+                               : LoadStr(0, "Double click for showing with") + " " + app);
+    status(why);
 }
 
 QImage frmRecover::adjustedPicture(const QImage& picture, const std::string& file) const {
@@ -384,14 +422,33 @@ void frmRecover::CmdShowFolder_Click() {
     QDesktopServices::openUrl(QUrl::fromLocalFile(q(folder.string())));
 }
 
-void frmRecover::CmdOpen_Click() {
+void frmRecover::CmdOpen_Click() { openFoundFile(false); }
+
+void frmRecover::openFoundFile(bool doubleClick) {
+    if (busy_.busy) return;
     const int row = List3->currentRow();
     if (row < 0 || row >= foundNames_.size()) return;
     shownRow_ = row;
-    const QString path = q((activeFolder_ / s(foundNames_[row])).string());
-    // Never start a program found on a medium.
-    if (path.contains(".exe", Qt::CaseInsensitive)) return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    const fs::path file = activeFolder_ / s(foundNames_[row]);
+    viewing::FileOpeners openers;
+    openers.open = [](const fs::path& p) { return QDesktopServices::openUrl(QUrl::fromLocalFile(q(p.string()))); };
+    openers.application = [](const fs::path& p) { return platform::DefaultApplicationFor(p); };
+    openers.properties = [this](const fs::path& p) { showFileProperties(p); };
+    // A double click on a picture no application takes shows it large instead.
+    if (doubleClick && !lastPicture_.isNull() && !platform::IsProgramFile(file) && openers.application(file).empty()) {
+        showFullPicture();
+        return;
+    }
+    viewing::OpenWithApplication(*this, file, openers);
+}
+
+void frmRecover::showFileProperties(const fs::path& file) {
+    const QFileInfo info(q(file.string()));
+    const QString text = QString("%1\n%2\n%3 %4\n%5 %6")
+                             .arg(info.fileName(), info.absolutePath(), q(LoadStr(0, "File size:")),
+                                  QLocale().toString(info.size()) + " bytes", q(LoadStr(0, "Last modified:")),
+                                  QLocale().toString(info.lastModified(), QLocale::ShortFormat));
+    message(s(text), LoadStr(0, "Properties"), {shell::Buttons::OK, shell::Icon::Information});
 }
 
 void frmRecover::CmdMaxSpeed_Click() {

@@ -532,6 +532,8 @@ void frmRecover::connectCommands() {
         if (row >= 0 && row < List3->count()) List3->setCurrentRow(row);
     });
     for (QListWidget* list : {List3, LvwFiles})
+        connect(list, &QListWidget::itemDoubleClicked, this, [this] { openFoundFile(true); });
+    for (QListWidget* list : {List3, LvwFiles})
         list->installEventFilter(new KeyFilter(list, [this, list](int key, Qt::KeyboardModifiers modifiers) {
             return FoundList_KeyDown(list, key, modifiers);
         }));

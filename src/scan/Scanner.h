@@ -27,6 +27,7 @@
 #include "scan/Ole2End.h"
 #include "scan/SignatureMatcher.h"
 #include "shell/Settings.h"
+#include "viewing/RawConverter.h"
 #include "shell/Strings.h"
 #include "viewing/Exif.h"
 #include "shell/Text.h"
@@ -42,7 +43,7 @@ inline constexpr std::size_t kWindow = kSignatureWindow;
 inline constexpr double kMB = 1048576.0;
 inline constexpr double kSpaceReserveMB = 2500;
 
-inline const char* const kRawExtensions = ".CRW.CR2.DNG.NEF.RAW.RAF.X3F.ORF.SRF.MRW.DCR.BAY.PEF.TIFF.TIF.SR2.ARW.RW2";
+inline const char* const kRawExtensions = viewing::kConverterRawTypes;
 inline const char* const kPictureExtensions =
     ".jpeg.jpg.jpe.thm.ico.wmf.bmp.cur.png.gif.tiff.tif.kdc.jfif.mef.nef.dng.thc.rpc";
 inline const char* const kAllRawExtensions =

@@ -643,6 +643,10 @@ private slots:
         w->CmdShowThumbs_Click();
         if (!thumbs->isVisible()) w->CmdShowThumbs_Click();
         QVERIFY(thumbs->isVisible());
+        // A file no picture can be made of shows its icon and says why.
+        list->setCurrentRow(1);
+        QCOMPARE(child<QLabel>(*w, "lblPictureMode")->text(), QString("Display System Icon"));
+        QVERIFY(q(w->caption("lblStatus")).startsWith("Not able to render the TXT file type."));
         list->clearSelection();
         list->item(0)->setSelected(true);
 
