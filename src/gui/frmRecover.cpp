@@ -461,6 +461,7 @@ void frmRecover::CmdEnd_Click() {
 
 bool frmRecover::closeCommand() {
     if (exited_) return true;
+    rendering_ = false;  // the thumbnails stop after the file at hand
     if (shell::CloseCommand(*this, busy_) == shell::CloseStep::WaitForStop) {
         Timer2->start();
         return false;

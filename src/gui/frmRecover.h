@@ -99,6 +99,12 @@ public slots:
     void CmdEnd_Click();
     void CmdShowFolder_Click();
     void CmdShowThumbs_Click();
+    // "FileList Scan" while the thumbnails show, "Thumbs Scan" while the list does.
+    void UpdateThumbsCaption();
+    bool isRendering() const { return rendering_; }
+    bool thumbnailsShown() const;
+    // Where the thumbnail files of the listed files are kept.
+    std::filesystem::path activeThumbsFolder() const;
     void CmdShowScanTypes_Click();
     void CmdOpen_Click();
     void CmdBrowse_Click();
@@ -146,7 +152,6 @@ private:
     // The Delete key (and S/C on the thumbnails) on a found-file list; true when handled.
     bool FoundList_KeyDown(QListWidget* list, int key, Qt::KeyboardModifiers modifiers);
     void List3_KeyDown(QListWidget* view);
-    std::filesystem::path activeThumbsFolder() const;
     // Opens the current found file with its application (never a program).
     void openFoundFile(bool doubleClick);
     void showFileProperties(const std::filesystem::path& file);
@@ -184,6 +189,7 @@ private:
     bool selectionPending_ = false;
     std::string currentDrive_;
     media::DriveSession driveSession_;
+    bool rendering_ = false;  // thumbnails being made; cleared to stop
     shell::SelfClosingGuard selfClosing_;
     std::filesystem::path cacheFolder_, saveFolder_, pictureFolder_, browseFolder_;
     std::filesystem::path activeFolder_;  // whose files List3 shows

@@ -349,10 +349,26 @@ void frmRecover::CmdShowScanTypes_Click() {
 }
 
 void frmRecover::CmdShowThumbs_Click() {
+    if (busy_.busy) return;  // a scan runs
+    if (rendering_) {
+        // Stops after the file at hand; the thumbnails made so far stay.
+        rendering_ = false;
+        return;
+    }
+    if (foundNames_.isEmpty()) {
+        message(LoadStr(0, "Cache folders are empty."), LoadStr(0, "Show thumbs/files"), {});
+        return;
+    }
     ShowResults();
     const bool toThumbs = resultViews_->currentWidget() == List3;
     resultViews_->setCurrentWidget(toThumbs ? static_cast<QWidget*>(LvwFiles) : static_cast<QWidget*>(List3));
     if (toThumbs) loadThumbnails();
+    UpdateThumbsCaption();
+}
+
+void frmRecover::UpdateThumbsCaption() {
+    setCaption("CmdShowThumbs", resultViews_->currentWidget() == LvwFiles ? LoadStr(371, "FileList Scan")
+                                                                          : LoadStr(282, "Thumbs Scan"));
 }
 
 void frmRecover::CmdRenderWidth_Click() {
@@ -383,9 +399,24 @@ void frmRecover::loadThumbnails() {
     const fs::path thumbs = activeThumbsFolder();
     const std::size_t files = std::min<std::size_t>(LvwFiles->count(), foundNames_.size());
     const std::size_t budget = viewing::ThumbnailBudget(width, files);
-    for (std::size_t i = 0; i < budget; ++i) {
+    rendering_ = true;
+    setCaption("CmdShowThumbs", LoadStr(0, "Rendering") + "...");
+    QElapsedTimer clock;
+    clock.start();
+    qint64 nextReport = 10000;  // the first after 10 s, then every 3 s
+    std::size_t done = 0;
+    for (std::size_t i = 0; i < budget && rendering_; ++i) {
         QListWidgetItem* item = LvwFiles->item(static_cast<int>(i));
+        if (clock.elapsed() >= nextReport) {
+            const double elapsed = clock.elapsed() / 1000.0;
+            const double toGo = done > 0 ? elapsed / static_cast<double>(done) * static_cast<double>(budget - i) : 0;
+            progress(static_cast<double>(i) / static_cast<double>(budget),
+                     FormatStr(LoadStr(0, "Elapsed: %0 && to go: %1 seconds"),
+                               {std::to_string(std::lround(elapsed)), std::to_string(std::lround(toGo))}));
+            nextReport = clock.elapsed() + 3000;
+        }
         if (!item->icon().isNull()) continue;
+        ++done;
         const fs::path file = activeFolder_ / s(foundNames_[static_cast<int>(i)]);
         QImage thumb;
         if (const fs::path made = viewing::ThumbnailFile(file, thumbs, width); !made.empty()) thumb.load(q(made.string()));
@@ -402,9 +433,13 @@ void frmRecover::loadThumbnails() {
                                                        : thumb)));
         yield();
     }
+    const bool stopped = !rendering_;
+    rendering_ = false;
+    ProgressBar1->setVisible(false);
+    UpdateThumbsCaption();
     LvwFiles->doItemsLayout();
     LvwFiles->horizontalScrollBar()->setValue(0);
-    if (files > budget)
+    if (files > budget && !stopped)
         message(LoadStr(0, "Ran out of memory for thumbnails.") + "\n" +
                     shell::FormatStr(LoadStr(0, "Please save or delete files for showing the remaining %0 thumbnails."),
                                      {std::to_string(files - budget)}),

@@ -18,6 +18,8 @@ fs::path frmRecover::activeThumbsFolder() const {
     return shell::SharedState().activeThumbs.empty() ? activeFolder_ / "Thumbs" : shell::SharedState().activeThumbs;
 }
 
+bool frmRecover::thumbnailsShown() const { return resultViews_->currentWidget() == LvwFiles; }
+
 bool frmRecover::FoundList_KeyDown(QListWidget* list, int key, Qt::KeyboardModifiers modifiers) {
     if (busy_.busy) return false;
     if (key == Qt::Key_Delete) {

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QTextBrowser>
 #include <QTreeWidget>
+#include <map>
 #include <memory>
 
 #include "fixtures/SampleFiles.h"
@@ -640,8 +641,8 @@ private slots:
         auto* thumbs = child<QListWidget>(*w, "LvwFiles");
         // To the thumbnails (an earlier run may have left them shown): makes
         // the thumbnail files of the pictures.
+        if (w->thumbnailsShown()) w->CmdShowThumbs_Click();
         w->CmdShowThumbs_Click();
-        if (!thumbs->isVisible()) w->CmdShowThumbs_Click();
         QVERIFY(thumbs->isVisible());
         // A file no picture can be made of shows its icon and says why.
         list->setCurrentRow(1);
@@ -682,6 +683,59 @@ private slots:
         QCOMPARE(thumbs->count(), 2);
         QVERIFY(fs::exists(trash / pictures[1]));
         QVERIFY(fs::exists(trash / "0003jpg.jpg"));
+        w->CmdEnd_Click();
+    }
+
+    void renderingStopsAtAClickAndGoesOnWhereItStopped() {
+        auto w = open({}, "render");
+        const fs::path cache = w->cacheFolder();
+        for (int i = 0; i < 12; ++i) {
+            char name[16];
+            std::snprintf(name, sizeof name, "R#%04d.jpg", i);
+            hx::test::WriteFile(cache / name, hx::test::MakeTestJpeg(i, 640, 480, 85));
+        }
+        w->FillCacheBrowser();
+        w->EnableButtons();
+        auto* thumbs = child<QListWidget>(*w, "LvwFiles");
+        auto* button = child<QPushButton>(*w, "CmdShowThumbs");
+        if (w->thumbnailsShown()) w->CmdShowThumbs_Click();  // from the list
+        QVERIFY(!w->thumbnailsShown());
+        QVERIFY(button->isEnabled());
+
+        // The button reads "Rendering..." while it works; a click stops it after a few files.
+        QString captionWhileRendering;
+        int yields = 0;
+        QTimer clicker;
+        connect(&clicker, &QTimer::timeout, [&] {
+            if (!w->isRendering() || ++yields < 3) return;
+            captionWhileRendering = button->text();
+            clicker.stop();
+            button->click();
+        });
+        clicker.start(0);
+        button->click();
+        QCOMPARE(captionWhileRendering, QString("Rendering..."));
+        QVERIFY(!w->isRendering());
+        QCOMPARE(button->text(), QString("FileList Scan"));
+        const fs::path thumbFolder = w->activeThumbsFolder();
+        std::map<std::string, fs::file_time_type> made;
+        for (const auto& e : fs::directory_iterator(thumbFolder)) made[e.path().filename().string()] = e.last_write_time();
+        QVERIFY(!made.empty());
+        QVERIFY(made.size() < 12u);
+
+        // Shown again: the rest are made, those made before are kept as they were.
+        w->CmdShowThumbs_Click();
+        QCOMPARE(button->text(), QString("Thumbs Scan"));
+        w->CmdShowThumbs_Click();
+        QVERIFY(!w->isRendering());
+        for (int i = 0; i < thumbs->count(); ++i) QVERIFY(!thumbs->item(i)->icon().isNull());
+        int files = 0;
+        for (const auto& e : fs::directory_iterator(thumbFolder)) {
+            ++files;
+            const auto before = made.find(e.path().filename().string());
+            if (before != made.end()) QVERIFY(e.last_write_time() == before->second);
+        }
+        QCOMPARE(files, 12);
         w->CmdEnd_Click();
     }
 
