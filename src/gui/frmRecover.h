@@ -149,6 +149,9 @@ private:
     std::string typeSelection() const;
     void fillTypeList();
     void showFoundFile(int row);
+    // Draws `file` in the preview with its facts in the panel; `rotationKey`
+    // names it among the rotations chosen, `shown` is its name for the user.
+    void previewFile(const std::filesystem::path& file, const std::string& rotationKey, const QString& shown);
     // The Delete key (and S/C on the thumbnails) on a found-file list; true when handled.
     bool FoundList_KeyDown(QListWidget* list, int key, Qt::KeyboardModifiers modifiers);
     void List3_KeyDown(QListWidget* view);
@@ -170,6 +173,8 @@ private:
     // Lists the files of a folder as found files (the cache, or a browsed folder).
     void listFolder(const std::filesystem::path& folder);
     void showEntryInfo(QListWidget* list, bool deleted);
+    // A deleted picture restored into the temporary folder and shown.
+    void previewDeletedEntry(std::size_t index);
     // Saving (frmRecoverSave.cpp).
     void saveFoundFiles(bool all);
     void saveUndeleteEntries(bool all);

@@ -204,6 +204,11 @@ void frmRecover::showFoundFile(int row) {
         return;
     }
     lblInfo->setText(QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown);
+    previewFile(s(path), s(foundNames_[row]), shown);
+}
+
+void frmRecover::previewFile(const fs::path& file, const std::string& rotationKey, const QString& shown) {
+    const QString path = q(file.string());
     QImage picture;
     const bool whole = picture.load(path);
     std::string mode = whole ? LoadStr(0, "Display Full File") : LoadStr(0, "Display Embedded Thumb");
@@ -216,7 +221,6 @@ void frmRecover::showFoundFile(int row) {
         width = size.width;
         height = size.height;
     }
-    const fs::path file = s(path);
     if (picture.isNull() && viewing::IsConverterRawType(file.extension().string())) {
         // A raw we cannot open ourselves: the converter's preview, else its half-size picture.
         const auto wait = [this] { yield(); };
@@ -232,7 +236,7 @@ void frmRecover::showFoundFile(int row) {
         return;
     }
     {
-        lastPicture_ = QPixmap::fromImage(adjustedPicture(picture, s(foundNames_[row])));
+        lastPicture_ = QPixmap::fromImage(adjustedPicture(picture, rotationKey));
         Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
         lblPictureMode->setText(q(mode));
         // The camera's facts, one "key value" line each.
@@ -544,6 +548,29 @@ void frmRecover::showEntryInfo(QListWidget* list, bool deleted) {
          undelete::EntryInfoLines(undelete_->drive(), undelete_->entries(), static_cast<std::size_t>(index), deleted))
         lines << q(line);
     txtExif->setPlainText(lines.join('\n'));
+    if (deleted) previewDeletedEntry(static_cast<std::size_t>(index));
+}
+
+void frmRecover::previewDeletedEntry(std::size_t index) {
+    const auto& e = undelete_->entries()[index];
+    const std::string name = e.ListName.empty() ? e.FileName : e.ListName;
+    const std::string ext = fs::path(name).extension().string();
+    const bool picture = viewing::HasSmallPicture(ext) || viewing::IsConverterRawType(ext) ||
+                         QImageReader::supportedImageFormats().contains(
+                             QByteArray::fromStdString(shell::ToLower(ext.empty() ? ext : ext.substr(1))));
+    if (!picture) return;
+    // Restored under its record number into the temporary folder, and drawn from there.
+    const fs::path copy = state().temp / (std::to_string(index + 1) + ext);
+    std::error_code ec;
+    fs::create_directories(state().temp, ec);
+    if (!fs::exists(copy, ec) && !undelete_->restoreTo(index, copy, true)) {
+        status(LoadStr(0, "Cannot produce a picture"));
+        return;
+    }
+    // The panel keeps the entry's facts; the picture is what is added.
+    const QString facts = txtExif->toPlainText();
+    previewFile(copy, name, q(name));
+    txtExif->setPlainText(facts);
 }
 
 void frmRecover::CmdBrowse_Click() {

@@ -515,7 +515,10 @@ private slots:
         // The header row stands for the first entry, whose facts are shown.
         deleted->setCurrentRow(0);
         QCOMPARE(deleted->currentRow(), 2);
-        QVERIFY(!child<QPlainTextEdit>(*w, "txtExif")->toPlainText().isEmpty());
+        QVERIFY(child<QPlainTextEdit>(*w, "txtExif")->toPlainText().contains("Recover"));
+        // A deleted photo is drawn from its copy in the temporary folder.
+        QVERIFY(!child<QLabel>(*w, "Picture1")->pixmap().isNull());
+        QCOMPARE(child<QLabel>(*w, "lblPictureMode")->text(), QString("Display Full File"));
         QVERIFY(child<QWidget>(*w, "CmdScan")->isEnabled());
         w->CmdEnd_Click();
     }
