@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Saves pictures of the main window as PNG files under the build folder: the
-# start page, the search types, the window after a scan of a card image with
-# deleted photographs (list and thumbnails), the Dutch window, and the report
+# Saves pictures of the main window as PNG files under the build folder: every
+# main state (start, types, a question, scanning, results, thumbnails, preview,
+# filter, undelete lists) in English, Dutch and German, and the report
 # of "Recover everything" as a browser shows it.
 #   bash scripts/screenshots.sh [BUILD_DIR]     -> BUILD_DIR/screenshots/*.png
 set -euo pipefail

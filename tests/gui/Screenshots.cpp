@@ -1,31 +1,41 @@
 // Saves pictures of the main window for people to look at:
 //   gui_screenshots OUTDIR
-// the start page, the search types, the window after a scan of a card image
-// with deleted photographs, and the Dutch start page.
+// For English, Dutch and German: the start page, the search types, a
+// question the scan asks, the scan under way, the results as a list and as
+// thumbnails, a preview with its EXIF panel and with a filter applied, and
+// the undelete lists. Every question is answered by script; the whole run
+// gives up after two minutes rather than wait.
 #include <QApplication>
 #include <QDir>
+#include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
 #include "gui/AppStyle.h"
 #include "gui/frmRecover.h"
 #include "platform/DriveCatalogue.h"
+#include "shell/Strings.h"
 #include "shell/WindowCommandsText.h"
+#include "support/DialogScript.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool save(hx::gui::frmRecover& w, const QString& file) {
-    QTest::qWait(300);
+int failures = 0;
+
+void save(QWidget& w, const QString& file) {
+    QTest::qWait(200);
     const bool ok = w.grab().save(file, "PNG");
     std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(file));
-    return ok;
+    failures += !ok;
 }
 
 std::unique_ptr<hx::gui::frmRecover> open(const std::vector<std::string>& args) {
@@ -50,6 +60,60 @@ bool makeCard(const fs::path& folder, const fs::path& card) {
     return true;
 }
 
+// Every state of the window in one language; files are named <state>-<tag>.png.
+void showEveryState(const QString& out, const std::string& language, const QString& tag, const std::string& attach,
+                    const fs::path& cache) {
+    hx::test::DialogScript boxes;
+    fs::create_directories(cache);
+    auto w = open({"--attach", attach, "--cache", cache.string(), "--lang", language});
+    const QString suffix = "-" + tag + ".png";
+    save(*w, out + "/start-page" + suffix);
+    w->CmdShowScanTypes_Click();
+    w->CmbTypeSelect_Click(3);  // all picture types
+    save(*w, out + "/search-types" + suffix);
+
+    // The scan's first question, and the scan under way, are caught as they show.
+    bool questionSaved = false, scanningSaved = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(top);
+            if (!questionSaved && box && box->isVisible()) {
+                save(*box, out + "/question" + suffix);
+                questionSaved = true;
+            }
+        }
+        if (!scanningSaved && w->isBusy()) {
+            save(*w, out + "/scanning" + suffix);
+            scanningSaved = true;
+        }
+    });
+    watcher.start(20);
+    boxes.answerAfterMs = 400;  // long enough for its picture
+    boxes.answers = {QMessageBox::No};  // SmartScan offered: the whole card
+    w->findChild<QPushButton*>("CmdScan")->click();
+    watcher.stop();
+    save(*w, out + "/results-list" + suffix);
+    if (!w->thumbnailsShown()) w->CmdShowThumbs_Click();
+    save(*w, out + "/results-thumbnails" + suffix);
+
+    // A preview with its EXIF panel, then with a filter.
+    auto* list = w->findChild<QListWidget*>("List3");
+    if (w->thumbnailsShown()) w->CmdShowThumbs_Click();
+    if (list->count() > 0) list->setCurrentRow(0);
+    save(*w, out + "/preview-exif" + suffix);
+    auto* filters = w->findChild<QListWidget*>("ListFilters");
+    const QList<QListWidgetItem*> sharpen = filters->findItems(
+        QString::fromStdString(hx::shell::LoadStr(1330, "SharpenMore")), Qt::MatchExactly);
+    if (!sharpen.isEmpty()) emit filters->itemClicked(sharpen.front());
+    save(*w, out + "/preview-filter" + suffix);
+
+    w->findChild<QPushButton*>("CmdQuickUndelete")->click();
+    save(*w, out + "/undelete-lists" + suffix);
+    w->CmdEnd_Click();
+    for (const auto& b : boxes.shown) std::printf("  answered: %s: %s\n", qPrintable(b.title), qPrintable(b.text.left(80)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,6 +123,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: gui_screenshots OUTDIR\n");
         return 2;
     }
+    // Never wait on anything for long: a box nobody answers ends the run.
+    QTimer::singleShot(120000, [] {
+        std::fprintf(stderr, "gui_screenshots: still running after two minutes; stopped\n");
+        std::_Exit(3);
+    });
     const QString out = argv[1];
     QDir().mkpath(out);
     hx::test::TempDir work("hx-shots");
@@ -71,37 +140,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string attach = card.string() + ",removable,label=CARD";
-    const std::string cache = (work / "work").string();
-    fs::create_directories(cache);
-    int failures = 0;
+    showEveryState(out, "9", "english", attach, work / "cache-en");
+    showEveryState(out, "1043", "dutch", attach, work / "cache-nl");
+    showEveryState(out, "1031", "german", attach, work / "cache-de");
     {
-        auto w = open({"--attach", attach, "--cache", cache, "--lang", "9"});
-        failures += !save(*w, out + "/start-page.png");
-        w->CmdShowScanTypes_Click();
-        w->CmbTypeSelect_Click(3);  // All picture types
-        failures += !save(*w, out + "/search-types.png");
-        w->findChild<QPushButton*>("CmdScan")->click();
-        failures += !save(*w, out + "/after-scan.png");
-        w->CmdShowThumbs_Click();
-        failures += !save(*w, out + "/after-scan-thumbs.png");
-        w->CmdShowThumbs_Click();
+        auto w = open({"--attach", attach, "--cache", (work / "cache-en").string(), "--lang", "9"});
         w->resize(w->minimumSize());
-        failures += !save(*w, out + "/smallest-window.png");
+        save(*w, out + "/smallest-window.png");
         w->resize(1280, 800);
         w->ApplyColourScheme(1);  // Layout Dark
-        failures += !save(*w, out + "/after-scan-dark.png");
+        save(*w, out + "/dark.png");
         w->ApplyColourScheme(3);
-        w->CmdEnd_Click();
-    }
-    {
-        auto w = open({"--attach", attach, "--cache", cache, "--lang", "1043"});
-        failures += !save(*w, out + "/after-scan-dutch.png");
-        w->CmdEnd_Click();
-    }
-    {
-        fs::remove_all(fs::path(cache) / "QXCache");
-        auto w = open({"--attach", attach, "--cache", cache, "--lang", "1043"});
-        failures += !save(*w, out + "/start-page-dutch.png");
         w->CmdEnd_Click();
     }
     return failures == 0 ? 0 : 1;
