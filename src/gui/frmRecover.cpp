@@ -4,6 +4,8 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -68,6 +70,26 @@
 
 namespace hx::gui {
 
+void InstallQtTranslation(int languageId) {
+    // Qt's own texts (the Yes, No and Cancel of the boxes, the file dialogs)
+    // from Debian's translations, beside our string table.
+    static QTranslator* installed = nullptr;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    const char* code = languageId == shell::kLangDutch ? "nl" : languageId == shell::kLangGerman ? "de" : nullptr;
+    if (!code || !QCoreApplication::instance()) return;
+    auto* t = new QTranslator(QCoreApplication::instance());
+    if (t->load(QString("qtbase_") + code, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(t);
+        installed = t;
+    } else {
+        delete t;
+    }
+}
+
 namespace fs = std::filesystem;
 using shell::FormatStr;
 using shell::LoadStr;
@@ -104,6 +126,7 @@ frmRecover::frmRecover(shell::WindowOptions options, QWidget* parent)
 frmRecover::~frmRecover() = default;
 
 void frmRecover::SetCaptions() {
+    InstallQtTranslation(shell::CurrentLanguage());
     for (const auto& c : shell::WindowCaptions()) setCaption(c.control, LoadStr(c.id, c.english));
     for (const auto& t : shell::WindowTooltips())
         if (QWidget* w = control(t.control)) w->setToolTip(q(LoadStr(t.id, t.english)));
@@ -111,6 +134,10 @@ void frmRecover::SetCaptions() {
     CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
     CmbTypeSelect->setPlaceholderText(q(LoadStr(434, "Select File Types")));
     lblDrive->setText(q(LoadStr(655, "Drive")));
+    // Made with the layout, before the language was known.
+    if (auto* tools = findChild<QPushButton*>("lblTools")) tools->setText(q(LoadStr(0, "Tools")));
+    if (auto* find = findChild<QAction*>("mnuFindFiles")) find->setText(q(LoadStr(0, "&Find File(s)...")));
+    if (auto* info = findChild<QAction*>("mnuFolderInfo")) info->setText(q(LoadStr(0, "&Folder Info...")));
 
     const int preset = CmbTypeSelect->currentIndex();
     CmbTypeSelect->clear();

@@ -34,6 +34,9 @@ class QuickUndelete;
 
 namespace hx::gui {
 
+// Loads Qt's own translation of `languageId` (Dutch, German) in place of the last one.
+void InstallQtTranslation(int languageId);
+
 class frmRecoverInit;
 class frmSearchDrives;
 class QtSettingsStore;

@@ -173,7 +173,7 @@ void frmRecover::fillTypeList() {
         seen.insert(q(row.key()));
         auto* item = new QTreeWidgetItem(LvwTypes);
         item->setText(0, q(row.Extension.substr(1)).toUpper());
-        item->setText(1, q(row.DisplayName).trimmed());
+        item->setText(1, q(row.Description.empty() ? scan::Described(row.DisplayName) : row.Description));
         item->setData(1, Qt::UserRole, q(row.DisplayName));
         item->setText(2, program);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);

@@ -100,7 +100,7 @@ std::string DriveInfoText(DriveSession& session, const std::string& source) {
             if (!GetDriveInfo(source, rec)) return {};
         }
         lines.push_back(LoadStr(655, "Drive") + " " + source + afterDrive(LoadStr(1426, "\\ Type:")) + " " +
-                        rec.driveTypeName());
+                        LoadStr(0, rec.driveTypeName()));
         lines.push_back(LoadStr(1430, "Volume Label:") + " " + rec.VolumeLabel);
     } else {
         const auto slash = source.find_last_of("\\/");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "shell/AddedStrings.h"
 #include "shell/Strings.h"
 
 namespace hx::scan {
@@ -51,7 +52,7 @@ const RowText kRows[kLastBuiltInRow + 1] = {
     /*22*/ {".x3f", 0, "FOVb  Raw", "464F5662", ""},
     /*23*/ {".bmp", 0, "BMP  File", "424D", "28000000"},
     /*24*/ {".gif", 452, "GIF  File", "474946383761", ""},
-    /*25*/ {".gif", 0, "GIF  File", "474946383961", ""},
+    /*25*/ {".gif", 452, "GIF  File", "474946383961", ""},
     /*26*/ {".tif", 453, "TIFF File", "49492A00", ""},
     /*27*/ {".tif", 453, "TIFF File", "4D4D002A", ""},
     /*28*/ {".png", 454, "PNG  File", "89504E47", ""},
@@ -170,6 +171,16 @@ std::string HexToBytes(const std::string& hex) {
     return out;
 }
 
+std::string Described(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+        if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+        out += c;
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
 std::string FixedName(const std::string& name) {
     std::string n = name.substr(0, 10);
     n.resize(10, ' ');
@@ -181,7 +192,9 @@ SignatureRow BuiltInRow(int number) {
     if (number < 0 || number > kLastBuiltInRow || kRows[number].ext == nullptr) return row;
     const RowText& t = kRows[number];
     row.Extension = t.ext;
-    row.DisplayName = FixedName(t.nameId ? shell::LoadStr(t.nameId, t.name) : std::string(t.name));
+    const std::string name = t.nameId ? shell::LoadStr(t.nameId, t.name) : std::string(t.name);
+    row.DisplayName = FixedName(name);
+    row.Description = t.nameId ? Described(name) : shell::TypeDescription(Described(name));
     row.Signature1 = HexToBytes(t.sig1);
     if (t.sig2) {
         row.Signature2 = HexToBytes(t.sig2);
@@ -200,6 +213,7 @@ SignatureRow ModernRow(int number) {
     const ModernText& t = kModern[number];
     row.Extension = t.ext;
     row.DisplayName = FixedName(t.name);
+    row.Description = shell::TypeDescription(Described(t.name));
     row.Signature1 = HexToBytes(t.sig1);
     row.Signature2 = HexToBytes(t.sig2);
     row.SignatureOffset = t.offset;

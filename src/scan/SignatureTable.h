@@ -9,7 +9,8 @@ namespace hx::scan {
 
 struct SignatureRow {
     std::string Extension;    // ".jpg"
-    std::string DisplayName;  // exactly 10 characters, blank-padded
+    std::string DisplayName;  // exactly 10 characters, blank-padded: the selection key
+    std::string Description;  // the whole name as the user reads it, single blanks
     std::string Signature1;   // bytes at offset 0 of a unit
     std::string Signature2;   // bytes somewhere in the unit's 1024-byte window, may be empty
     std::string Signature3;
@@ -33,6 +34,8 @@ using SignatureTable = std::vector<SignatureRow>;
 std::string HexToBytes(const std::string& hex);
 // Pads with blanks or cuts to exactly 10 characters.
 std::string FixedName(const std::string& name);
+// The name with runs of blanks made one and none at the ends.
+std::string Described(const std::string& name);
 
 // The built-in row with this number (0..90), or an empty row for the numbers without one.
 SignatureRow BuiltInRow(int number);

@@ -1,5 +1,7 @@
 #include "shell/Strings.h"
 
+#include "shell/AddedStrings.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -109,7 +111,11 @@ std::string TableText(int id, int languageId) {
 
 std::string LoadStr(int id, const std::string& defaultText) {
     std::string text = TableText(id, gLanguage);
-    return text.empty() ? defaultText : text;
+    if (text.empty()) text = defaultText;
+    // Texts the table leaves in English (or has no number for) may have ours.
+    if (gLanguage != kLangEnglish && !gResource && (id == 0 || text == defaultText))
+        if (const char* added = AddedText(text, gLanguage)) return added;
+    return text;
 }
 
 std::string FormatStr(std::string text, const std::vector<std::string>& args) {

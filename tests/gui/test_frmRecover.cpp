@@ -4,6 +4,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QGroupBox>
+#include <QRegularExpression>
+#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -171,6 +174,97 @@ private slots:
             w->CmdEnd_Click();
             QVERIFY(w->hasExited());
         }
+    }
+
+    // Every text a widget shows, by widget: captions, titles, items, headers.
+    static std::map<QString, QStringList> widgetTexts(frmRecover& w) {
+        std::map<QString, QStringList> texts;
+        for (QWidget* c : w.findChildren<QWidget*>()) {
+            // The drive list holds device names and sizes.
+            if (c->objectName().isEmpty() || c->objectName() == "Drive1" || c->objectName() == "Drive2") continue;
+            QStringList& t = texts[c->objectName()];
+            if (auto* b = qobject_cast<QAbstractButton*>(c)) t << b->text();
+            else if (auto* l = qobject_cast<QLabel*>(c)) t << l->text();
+            else if (auto* g = qobject_cast<QGroupBox*>(c)) t << g->title();
+            else if (auto* e = qobject_cast<QLineEdit*>(c)) t << e->placeholderText();
+            else if (auto* cb = qobject_cast<QComboBox*>(c))
+                for (int i = 0; i < cb->count(); ++i) t << cb->itemText(i);
+            else if (auto* tw = qobject_cast<QTreeWidget*>(c)) {
+                for (int i = 0; i < tw->columnCount(); ++i) t << tw->headerItem()->text(i);
+                for (int i = 0; i < tw->topLevelItemCount(); ++i) t << tw->topLevelItem(i)->text(1);
+            } else if (auto* lw = qobject_cast<QListWidget*>(c); lw && c->objectName() == "ListFilters")
+                for (int i = 0; i < lw->count(); ++i) t << lw->item(i)->text();
+            if (!c->toolTip().isEmpty()) t << c->toolTip();
+        }
+        return texts;
+    }
+
+    void dutchAndGermanWindowsLeaveNoEnglishText() {
+        // Names, numbers and terms kept in English on purpose.
+        // "Type" and "Status" are Dutch words too.
+        const QStringList kept = {"", "Harvestrix", "DeepScan", "QX Adaptive", "OK", "Bytes/sector:", "MB",
+                                  "Type", "Status", "Focus", "Canon", "Nikon", "Sony", "Olympus", "Fuji", "Pentax",
+                                  "Sigma", "Kodak", "Minolta", "Panasonic", "Leica", "Samsung", "Casio", "Ricoh",
+                                  "Hasselblad", "Rollei", "Mamiya", "CorelDRAW", "QuickTime", "OM System",
+                                  "Kodak KDC", "Canon CR3", "Sony ARW", "JPEG XL"};
+        auto textsOf = [&](int lang) {
+            auto w = open({"--lang", std::to_string(lang)});
+            w->CmdShowScanTypes_Click();
+            auto texts = widgetTexts(*w);
+            w->CmdEnd_Click();
+            return texts;
+        };
+        const auto english = textsOf(hx::shell::kLangEnglish);
+        for (int lang : {hx::shell::kLangDutch, hx::shell::kLangGerman}) {
+            const auto other = textsOf(lang);
+            QStringList untranslated;
+            for (const auto& [name, texts] : other) {
+                const auto it = english.find(name);
+                if (it == english.end()) continue;
+                for (int i = 0; i < texts.size() && i < it->second.size(); ++i) {
+                    const QString& t = texts[i];
+                    bool number = false;
+                    t.toDouble(&number);
+                    const bool fileName = t.contains(QRegularExpression("^\\S+\\.[A-Za-z0-9]{2,4}$"));
+                    if (t == it->second[i] && !number && !fileName && !kept.contains(t) &&
+                        t.contains(QRegularExpression("[a-z]{2}")))
+                        untranslated << name + ": " + t;
+                }
+            }
+            // Qt's own buttons too: Yes is "Ja" in both.
+            QCOMPARE(QMessageBox(QMessageBox::Question, "", "", QMessageBox::Yes).button(QMessageBox::Yes)->text(),
+                     QString("&Ja"));
+            untranslated.removeDuplicates();
+            QVERIFY2(untranslated.isEmpty(), qPrintable(QString::number(lang) + " leaves in English:\n" + untranslated.join('\n')));
+        }
+    }
+
+    void everyLanguageTicksTheSameTypeRowsForEveryPreset() {
+        // Per language and preset: each row's extension and tick, and the descriptions shown.
+        auto rowsOf = [&](int lang, QStringList& descriptions) {
+            QStringList ticks;
+            auto w = open({"--lang", std::to_string(lang)});
+            auto* types = child<QTreeWidget>(*w, "LvwTypes");
+            const int presets = child<QComboBox>(*w, "CmbTypeSelect")->count();
+            for (int p = 0; p < presets; ++p) {
+                w->CmbTypeSelect_Click(p);
+                QString row;
+                for (int i = 0; i < types->topLevelItemCount(); ++i)
+                    row += types->topLevelItem(i)->text(0) + (types->topLevelItem(i)->checkState(0) == Qt::Checked ? "+ " : "- ");
+                ticks << row;
+            }
+            for (int i = 0; i < types->topLevelItemCount(); ++i) descriptions << types->topLevelItem(i)->text(1);
+            w->CmdEnd_Click();
+            return ticks;
+        };
+        QStringList english, dutch, german;
+        const QStringList ticks = rowsOf(hx::shell::kLangEnglish, english);
+        QCOMPARE(rowsOf(hx::shell::kLangDutch, dutch), ticks);
+        QCOMPARE(rowsOf(hx::shell::kLangGerman, german), ticks);
+        // The whole description, in the language, not the ten-character key.
+        QVERIFY(dutch.contains("JPEG-bestand"));
+        QVERIFY(german.contains("JPEG-Datei"));
+        for (const QString& d : dutch + german + english) QVERIFY2(d == d.trimmed() && !d.contains("  "), qPrintable(d));
     }
 
     void emptyCacheWithSaveFolderOffersOnlyTheFolder() {
