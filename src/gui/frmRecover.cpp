@@ -234,6 +234,7 @@ void frmRecover::fillDriveList(QComboBox* list, const std::vector<platform::Driv
         QString text = d.isImage ? QFileInfo(q(d.id)).fileName() : q(platform::DriveDisplayName(d));
         if (d.isImage && !d.label.empty()) text = q(d.label) + "  (" + text + ")";
         if (d.sizeBytes) text += "  \u00b7  " + sizeText(d.sizeBytes);
+        if (d.isSystem) text += "  \u00b7  " + q(LoadStr(0, "system disk"));
         list->addItem(text, q(d.id));
         list->setItemData(list->count() - 1, q(d.id), Qt::ToolTipRole);
     }

@@ -298,6 +298,7 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
         fresh.VolumeLabel = rec.VolumeLabel;
         fresh.MountPoint = rec.MountPoint;
         fresh.IsImage = rec.IsImage;
+        fresh.IsSystem = rec.IsSystem;
         fresh.FileSystem = rec.FileSystem;
         fresh.PlatformFileSystem = rec.PlatformFileSystem;
         fresh.MediaBytes = rec.MediaBytes;
@@ -455,6 +456,7 @@ void catalogue(const platform::DriveEntry& entry, DriveRecord& rec) {
     rec.reset();
     rec.Drive = entry.id;
     rec.IsImage = entry.isImage;
+    rec.IsSystem = entry.isSystem;
     rec.DriveType = DriveKindFromName(entry.typeName);
     rec.MountPoint = entry.mountPoint;
     rec.PlatformFileSystem = entry.fileSystem;
@@ -516,9 +518,16 @@ MediumUnits WholeMediumUnits(const DriveRecord& rec) {
 }
 
 std::string GetDriveInterface(const DriveRecord& rec) {
-    if (rec.IsImage || rec.Drive.empty()) return {};
-    std::string bus = platform::DriveBus(rec.isPartition() ? rec.MediumDrive : rec.Drive);
-    std::transform(bus.begin(), bus.end(), bus.begin(), [](unsigned char c) { return std::toupper(c); });
+    if (rec.Drive.empty()) return {};
+    if (rec.IsImage) return "image file";
+    const std::string bus = platform::DriveBus(rec.isPartition() ? rec.MediumDrive : rec.Drive);
+    static constexpr struct {
+        const char* bus;
+        const char* shown;
+    } kBuses[] = {{"usb", "USB"},   {"mmc", "SD/MMC"},     {"ata", "SATA"}, {"nvme", "NVMe"},
+                  {"scsi", "SCSI"}, {"virtio", "VirtIO"}, {"loop", "loop"}};
+    for (const auto& b : kBuses)
+        if (bus == b.bus) return b.shown;
     return bus;
 }
 

@@ -58,8 +58,9 @@ std::int64_t ClusterToSector(const DriveRecord& rec, std::uint32_t cluster);
 std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstCluster, bool& isDirectory,
                                 DriveRecord& rec);
 
-// The bus the drive hangs on ("USB", "MMC", "ATA", "SCSI", "NVME"), empty for
-// images or when unknown.
+// What the kernel knows of how the drive is attached: "USB", "SD/MMC",
+// "SATA", "NVMe", "SCSI", "VirtIO", "loop"; "image file" for an image; empty
+// when unknown.
 std::string GetDriveInterface(const DriveRecord& rec);
 
 // What a carving scan of the whole medium needs when the record is a

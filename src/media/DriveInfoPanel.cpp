@@ -10,6 +10,7 @@
 #include "platform/DriveCatalogue.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
+#include "shell/Text.h"
 
 namespace hx::media {
 
@@ -99,8 +100,10 @@ std::string DriveInfoText(DriveSession& session, const std::string& source) {
         if (!rec.describes(source) || rec.TotalMB == 0) {
             if (!GetDriveInfo(source, rec)) return {};
         }
-        lines.push_back(LoadStr(655, "Drive") + " " + source + afterDrive(LoadStr(1426, "\\ Type:")) + " " +
-                        LoadStr(0, rec.driveTypeName()));
+        // The type on a line of its own: a long path must not run into it.
+        lines.push_back(LoadStr(655, "Drive") + " " + source);
+        lines.push_back(shell::Trim(afterDrive(LoadStr(1426, "\\ Type:"))) + " " + LoadStr(0, rec.driveTypeName()) +
+                        (rec.IsSystem ? " (" + LoadStr(0, "system disk") + ")" : ""));
         lines.push_back(LoadStr(1430, "Volume Label:") + " " + rec.VolumeLabel);
     } else {
         const auto slash = source.find_last_of("\\/");
@@ -115,7 +118,7 @@ std::string DriveInfoText(DriveSession& session, const std::string& source) {
     if (!image) {
         char serial[16];
         std::snprintf(serial, sizeof serial, "%X", rec.SerialNumber);
-        lines.push_back(LoadStr(1427, "Interface:") + " " + GetDriveInterface(rec));
+        lines.push_back(LoadStr(1427, "Interface:") + " " + LoadStr(0, GetDriveInterface(rec)));
         lines.push_back(LoadStr(1431, "Serial Number:") + " &H" + serial);
         lines.push_back(LoadStr(1433, "Free Space:") + " " + thousands(rec.FreeMB, 1) + " MB");
     }

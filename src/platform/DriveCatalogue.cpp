@@ -137,6 +137,7 @@ std::string busFromSysPath(const std::string& name) {
     const std::string real = fs::canonical(fs::path(kSysBlock) / name, ec).string();
     if (ec) return {};
     if (name.rfind("nvme", 0) == 0) return "nvme";
+    if (name.rfind("loop", 0) == 0) return "loop";
     if (real.find("/usb") != std::string::npos) return "usb";
     if (real.find("/mmc") != std::string::npos || name.rfind("mmcblk", 0) == 0) return "mmc";
     if (real.find("/virtio") != std::string::npos) return "virtio";

@@ -14,7 +14,7 @@ struct DriveEntry {
     std::string mountPoint;  // empty when not mounted
     std::string fileSystem;  // from mountinfo or our own boot-sector look, may be empty
     std::string typeName;    // "Removable", "Fixed", "Remote", "CDRom", "RAMDisk", "Unknown"
-    std::string bus;         // usb, mmc, ata, scsi, nvme, or empty
+    std::string bus;         // usb, mmc, ata, scsi, nvme, virtio, loop, or empty
     std::uint64_t sizeBytes = 0;
     bool removable = false;
     bool ready = false;      // media present and readable size

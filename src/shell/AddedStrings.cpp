@@ -20,6 +20,15 @@ struct AddedRow {
 };
 
 const AddedRow kAdded[] = {
+    {"image file",
+     "imagebestand",
+     "Abbilddatei"},
+    {"system disk",
+     "systeemschijf",
+     "Systemplatte"},
+    {"loop",
+     "loop-apparaat",
+     "Loop-Gerät"},
     {" files found matching ",
      " bestanden gevonden die overeenkomen met ",
      " Dateien gefunden, passend zu "},
