@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QFile>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <QApplication>
@@ -69,6 +70,21 @@
 #include "shell/WindowCommandsText.h"
 
 namespace hx::gui {
+
+bool frmRecover::defaultOpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+bool frmRecover::writeHelpPage(const std::filesystem::path& file) {
+    const int language = shell::CurrentLanguage();
+    const QString name = language == shell::kLangDutch    ? "Nederlands"
+                         : language == shell::kLangGerman ? "Deutsch"
+                                                          : "English";
+    QFile page(":/help/" + name + ".htm");
+    if (!page.open(QIODevice::ReadOnly)) return false;
+    std::error_code ec;
+    std::filesystem::create_directories(file.parent_path(), ec);
+    QFile out(q(file.string()));
+    return out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(page.readAll()) > 0;
+}
 
 void InstallQtTranslation(int languageId) {
     // Qt's own texts (the Yes, No and Cancel of the boxes, the file dialogs)

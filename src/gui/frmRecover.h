@@ -2,7 +2,9 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QStringList>
+#include <QUrl>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -96,6 +98,12 @@ public:
     const shell::DriveWatcher& watcher() const { return watcher_; }
     // Answers of the last plain-box fallback of self-closing messages.
     bool usesPlainBoxes() const;
+
+    // Opens a file or folder with the desktop's application; tests put their own opener here.
+    bool openUrl(const QUrl& url) { return urlOpener_ ? urlOpener_(url) : defaultOpenUrl(url); }
+    void setUrlOpener(std::function<bool(const QUrl&)> opener) { urlOpener_ = std::move(opener); }
+    // Writes the help page in the window's language to `file`.
+    static bool writeHelpPage(const std::filesystem::path& file);
 
 public slots:
     void CmdScan_Click();
@@ -198,6 +206,8 @@ private:
     std::string currentDrive_;
     media::DriveSession driveSession_;
     bool rendering_ = false;  // thumbnails being made; cleared to stop
+    std::function<bool(const QUrl&)> urlOpener_;
+    static bool defaultOpenUrl(const QUrl& url);
     shell::SelfClosingGuard selfClosing_;
     std::filesystem::path cacheFolder_, saveFolder_, pictureFolder_, browseFolder_;
     std::filesystem::path activeFolder_;  // whose files List3 shows

@@ -458,7 +458,7 @@ void frmRecover::CmdShowFolder_Click() {
         message("Folders are empty.", "Explore  " + LoadStr(31, "Harvestrix"), {});
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(q(folder.string())));
+    openUrl(QUrl::fromLocalFile(q(folder.string())));
 }
 
 void frmRecover::CmdOpen_Click() { openFoundFile(false); }
@@ -470,7 +470,7 @@ void frmRecover::openFoundFile(bool doubleClick) {
     shownRow_ = row;
     const fs::path file = activeFolder_ / s(foundNames_[row]);
     viewing::FileOpeners openers;
-    openers.open = [](const fs::path& p) { return QDesktopServices::openUrl(QUrl::fromLocalFile(q(p.string()))); };
+    openers.open = [this](const fs::path& p) { return openUrl(QUrl::fromLocalFile(q(p.string()))); };
     openers.application = [](const fs::path& p) { return platform::DefaultApplicationFor(p); };
     openers.properties = [this](const fs::path& p) { showFileProperties(p); };
     // A double click on a picture no application takes shows it large instead.

@@ -516,8 +516,12 @@ void frmRecover::connectCommands() {
         // The manual of the chosen language, installed at start-up.
         const fs::path manual = state().programFolder / "Manual" / "Manual.htm";
         std::error_code ec;
-        if (fs::is_regular_file(manual, ec)) QDesktopServices::openUrl(QUrl::fromLocalFile(q(manual.string())));
-        else notYetAvailable("lblHelp");
+        if (!fs::is_regular_file(manual, ec)) writeHelpPage(manual);
+        if (fs::is_regular_file(manual, ec)) {
+            openUrl(QUrl::fromLocalFile(q(manual.string())));
+        } else {
+            notYetAvailable("lblHelp");
+        }
     });
     connect(lblAbout, &QPushButton::clicked, this, [this] {
         message(LoadStr(31, "Harvestrix") + " " + HX_VERSION, LoadStr(55, "About"), {});

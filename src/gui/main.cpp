@@ -1,9 +1,23 @@
 #include <QApplication>
+#include <cstdio>
+#include <string>
 
 #include "gui/AppStyle.h"
 #include "gui/frmRecover.h"
 
 int main(int argc, char** argv) {
+    // Answered before any window or display is needed.
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--version") {
+            std::printf("harvestrix %s\n", HX_VERSION);
+            return 0;
+        }
+        if (a == "--help" || a == "-h") {
+            std::printf("%s", hx::shell::WindowUsage().c_str());
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     app.setApplicationName("Harvestrix");
     app.setOrganizationName("Morvenick");

@@ -136,6 +136,19 @@ CloseStep CloseCommand(Ui& ui, BusyState& state) {
     return CloseStep::WaitForStop;
 }
 
+std::string WindowUsage() {
+    return "usage: harvestrix [--attach IMAGE[,removable][,label=NAME]]... [--cache FOLDER] [--lang ID]\n"
+           "                  [clean] [uninstall]\n"
+           "Finds lost and deleted photos and other files on cards, sticks, disks and disk images.\n"
+           "  --attach IMAGE   offer an image file as a drive (removable: as a card)\n"
+           "  --cache FOLDER   keep found files in FOLDER/QXCache/\n"
+           "  --lang ID        9 English, 1043 Dutch, 1031 German\n"
+           "  clean            forget the stored settings and choose again\n"
+           "  uninstall        remove the program's own files and settings\n"
+           "  --help, --version\n"
+           "The same functions for scripts: harvestrix-cli help\n";
+}
+
 WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {
     WindowOptions o;
     for (std::size_t i = 0; i < args.size(); ++i) {

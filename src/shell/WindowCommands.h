@@ -134,6 +134,8 @@ struct WindowOptions {
     // The real program: one instance, stray helper processes ended.
     bool singleInstance = false;
 };
+// What `harvestrix --help` prints.
+std::string WindowUsage();
 WindowOptions ParseWindowOptions(const std::vector<std::string>& args);
 
 }  // namespace hx::shell

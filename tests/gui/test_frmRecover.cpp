@@ -16,6 +16,7 @@
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <QTextBrowser>
 #include <QTreeWidget>
 #include <map>
@@ -64,6 +65,7 @@ class FrmRecoverTest : public QObject {
     // Answers any box with its default button, so nothing unexpected hangs a test.
     std::unique_ptr<hx::test::DialogScript> boxes_;
     fs::path fixedImage_, cardImage_;
+    QList<QUrl> opened_;  // what the window asked the desktop to open
 
     std::unique_ptr<frmRecover> open(std::vector<std::string> extra = {}, const std::string& cacheName = "work") {
         hx::platform::DetachAllImages();
@@ -72,6 +74,11 @@ class FrmRecoverTest : public QObject {
                                          (home_->path() / cacheName).string()};
         args.insert(args.end(), extra.begin(), extra.end());
         auto w = std::make_unique<frmRecover>(hx::shell::ParseWindowOptions(args));
+        // Nothing is handed to the desktop's applications during tests.
+        w->setUrlOpener([this](const QUrl& url) {
+            opened_ << url;
+            return true;
+        });
         w->Form_Load();
         w->show();
         return w;
@@ -265,6 +272,25 @@ private slots:
         QVERIFY(dutch.contains("JPEG-bestand"));
         QVERIFY(german.contains("JPEG-Datei"));
         for (const QString& d : dutch + german + english) QVERIFY2(d == d.trimmed() && !d.contains("  "), qPrintable(d));
+    }
+
+    void helpOpensALocalPageInTheUsersLanguage() {
+        for (const auto& [lang, words] : std::vector<std::pair<int, QString>>{
+                 {hx::shell::kLangEnglish, "failing card"}, {hx::shell::kLangDutch, "laat afweten"}}) {
+            auto w = open({"--lang", std::to_string(lang)});
+            const fs::path data = home_->path() / "XDG_DATA_HOME";
+            fs::remove_all(data / "Harvestrix" / "Manual");  // written again in this language
+            opened_.clear();
+            child<QPushButton>(*w, "lblHelp")->click();
+            QCOMPARE(opened_.size(), 1);
+            const fs::path manual = opened_[0].toLocalFile().toStdString();
+            QVERIFY2(manual.string().rfind(data.string(), 0) == 0, manual.c_str());
+            const QString page = q(hx::test::ReadFile(manual));
+            QVERIFY(page.contains("SmartScan"));
+            QVERIFY2(page.contains(words), qPrintable(words));
+            QVERIFY(boxes_->shown.empty());
+            w->CmdEnd_Click();
+        }
     }
 
     void emptyCacheWithSaveFolderOffersOnlyTheFolder() {
