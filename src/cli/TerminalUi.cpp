@@ -106,6 +106,9 @@ void TerminalUi::status(const std::string& text) {
 }
 
 void TerminalUi::progress(double fraction, const std::string& text) {
+    // One line that updates itself, on a terminal only: a pipe or a log gets none.
+    static const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    if (!terminal) return;
     if (fraction >= 0)
         std::cerr << "\r" << static_cast<int>(fraction * 100) << "% " << text << "\033[K" << std::flush;
     else if (!text.empty())

@@ -96,15 +96,21 @@ bool Scanner::findFreeRun(std::uint64_t from) {
 
 void Scanner::showProgress(bool force) {
     const auto now = std::chrono::steady_clock::now();
-    if (!force && now - lastProgress_ < std::chrono::seconds(3)) return;
+    // The first report after a second, so that any scan longer than two
+    // seconds shows where it is; then every three seconds.
+    const auto interval = lastProgress_ == started_ ? std::chrono::seconds(1) : std::chrono::seconds(3);
+    if (!force && now - lastProgress_ < interval) return;
     lastProgress_ = now;
     const double elapsed = std::chrono::duration<double>(now - started_).count();
     const double done = static_cast<double>(unit_ - startUnit_);
     const double perSecond = elapsed > 0 ? done / elapsed : 0;
     const double toGo = perSecond > 0 ? static_cast<double>(endUnit_ - unit_) / perSecond : 0;
     const double mbps = elapsed > 0 ? done * static_cast<double>(unitSize_) / kMB / elapsed : 0;
+    const double doneMB = done * static_cast<double>(unitSize_) / kMB;
+    const double totalMB = static_cast<double>(endUnit_ - startUnit_) * static_cast<double>(unitSize_) / kMB;
     const std::string text = FormatStr(LoadStr(1492, "Elapsed: %0 && to go: %1 seconds %2 MB/s"),
-                                       {formatFixed(elapsed, 0), formatFixed(toGo, 0), formatFixed(mbps, 1)});
+                                       {formatFixed(elapsed, 0), formatFixed(toGo, 0), formatFixed(mbps, 1)}) +
+                             "  " + FormatStr(LoadStr(0, "%0 of %1 MB"), {formatFixed(doneMB, 0), formatFixed(totalMB, 0)});
     const double total = static_cast<double>(endUnit_ - geo_.rootCluster);
     ui_.progress(total > 0 ? static_cast<double>(unit_ - geo_.rootCluster) / total : 0, text);
 }

@@ -20,6 +20,9 @@ struct AddedRow {
 };
 
 const AddedRow kAdded[] = {
+    {"%0 of %1 MB",
+     "%0 van %1 MB",
+     "%0 von %1 MB"},
     {"image file",
      "imagebestand",
      "Abbilddatei"},
