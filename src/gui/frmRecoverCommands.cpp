@@ -244,11 +244,14 @@ void frmRecover::previewFile(const fs::path& file, const std::string& rotationKe
         QStringList lines;
         lines << q(LoadStr(1416, "File:")) + " " + shown;
         if (viewing::ReadExifFile(s(path), exif)) {
-            if (!exif.make.empty()) lines << "Make  " + q(exif.make);
-            if (!exif.model.empty()) lines << "Model  " + q(exif.model);
-            if (!exif.date.empty()) lines << "DTOrigin  " + q(exif.date);
+            // Labels in the user's language.
+            if (!exif.make.empty()) lines << q(LoadStr(1551, "Make")) + "  " + q(exif.make);
+            if (!exif.model.empty()) lines << q(LoadStr(1552, "Model")) + "  " + q(exif.model);
+            if (!exif.date.empty()) lines << q(LoadStr(1555, "DTOrigin")) + "  " + q(exif.date);
         }
-        if (width > 0 && height > 0) lines << QString("ImageWidth  %1").arg(width) << QString("ImageHeight  %1").arg(height);
+        if (width > 0 && height > 0)
+            lines << q(LoadStr(1549, "ImageWidth")) + QString("  %1").arg(width)
+                  << q(LoadStr(1550, "ImageHeight")) + QString("  %1").arg(height);
         // Below them everything else the picture holds (maker notes, user comment, ...).
         const auto full = viewing::ExifFullText(s(path));
         if (!full.empty()) {

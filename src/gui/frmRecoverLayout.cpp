@@ -170,7 +170,9 @@ void frmRecover::buildWidgets() {
     middle->setSpacing(10);
     auto* sidebar = new QFrame(central);
     sidebar->setObjectName("sidebar");
-    sidebar->setFixedWidth(300);
+    // Wide enough for the German captions; sized again once the language is known.
+    sidebar->setMinimumWidth(300);
+    sidebar->setMaximumWidth(420);
     buildSidebar(sidebar);
     middle->addWidget(sidebar);
 
