@@ -10,6 +10,7 @@
 #include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
 #include "shell/Strings.h"
+#include "shell/Text.h"
 #include "shell/WorkingState.h"
 
 namespace hx::cli {
@@ -65,6 +66,12 @@ int runScan(CliArgs& args) {
     request.source = source;
     request.cacheFolder = cache;
     request.selection = selection;
+    // Learned types named with --types are tried first, every variant of them.
+    request.learnedFolder = shell::SharedState().picture;
+    if (args.has("types"))
+        for (const auto& v : scan::ListLearnedVariants(request.learnedFolder))
+            for (const auto& t : splitList(args.get("types")))
+                if (shell::ToLower(t) == v.type) request.learned.push_back(v);
     request.settings = shell::SharedState().store;
     request.state = &shell::SharedState();
     request.options.deepScan = args.has("deep");

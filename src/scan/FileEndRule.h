@@ -54,7 +54,11 @@ protected:
 // The rule for a file found by a row with `extension` whose first unit is `first`
 // (at least 1024 bytes readable). With `needsStructure` a file whose own
 // structure does not hold is no file of its type.
+// A format without a rule of its own whose row names a length field
+// (`lengthOffset` into the first unit, `lengthKind` 2: 32-bit little-endian,
+// 1: its 16-bit halves swapped) ends at that length.
 std::unique_ptr<FileEndRule> EndRuleFor(const std::string& extension, const std::uint8_t* first,
-                                        std::uint32_t bytesPerSector, bool needsStructure = false);
+                                        std::uint32_t bytesPerSector, bool needsStructure = false,
+                                        int lengthOffset = 0, int lengthKind = 0);
 
 }  // namespace hx::scan

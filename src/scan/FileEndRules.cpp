@@ -230,10 +230,31 @@ public:
     }
 };
 
+// A learned type whose header holds its own length (a 32-bit field, found by
+// learning): the file ends there.
+class LengthFieldEndRule : public FileEndRule {
+public:
+    explicit LengthFieldEndRule(std::uint64_t length) : left_(length) {}
+    std::size_t unit(const std::uint8_t*, std::size_t size, bool& ends) override {
+        if (left_ <= size) {
+            ends = true;
+            const auto n = static_cast<std::size_t>(left_);
+            left_ = 0;
+            return n;
+        }
+        left_ -= size;
+        return size;
+    }
+
+private:
+    std::uint64_t left_;
+};
+
 }  // namespace
 
 std::unique_ptr<FileEndRule> EndRuleFor(const std::string& extension, const std::uint8_t* first,
-                                        std::uint32_t bytesPerSector, bool needsStructure) {
+                                        std::uint32_t bytesPerSector, bool needsStructure, int lengthOffset,
+                                        int lengthKind) {
     if (first[0] == 0xFF && first[1] == 0xD8) return std::make_unique<JpegEndRule>();
     const std::string ext = shell::ToLower(extension);
     if (ext == ".crw") return std::make_unique<CrwEndRule>(bytesPerSector);
@@ -244,6 +265,14 @@ std::unique_ptr<FileEndRule> EndRuleFor(const std::string& extension, const std:
         return std::make_unique<StructureEndRule>(needsStructure);
     if (!ext.empty() && std::string_view(kTiffRaws).find(ext) != std::string_view::npos)
         return std::make_unique<TiffRawEndRule>();
+    if ((lengthKind == 1 || lengthKind == 2) && lengthOffset >= 0 && lengthOffset <= 1020) {
+        const auto* p = first + lengthOffset;
+        const std::uint32_t lo = platform::Le16(p), hi = platform::Le16(p + 2);
+        const std::uint64_t value = lengthKind == 2 ? (static_cast<std::uint64_t>(hi) << 16 | lo)
+                                                    : (static_cast<std::uint64_t>(lo) << 16 | hi);
+        // The field may count from itself; a length inside the header says nothing.
+        if (value >= 16) return std::make_unique<LengthFieldEndRule>(value);
+    }
     return std::make_unique<FileEndRule>();
 }
 

@@ -30,8 +30,12 @@ bool ScanCommand::CacheHoldsFiles(const fs::path& cacheFolder) {
 }
 
 std::optional<ScanOutcome> ScanCommand::run() {
-    ctx_.table = BuildSignatureTable(req_.selection);
-    OrderForScan(ctx_.table);
+    if (req_.learned.empty()) {
+        ctx_.table = BuildSignatureTable(req_.selection);
+        OrderForScan(ctx_.table);
+    } else {
+        ctx_.table = TableWithLearned(req_.learnedFolder, req_.learned, req_.selection);
+    }
     if (ctx_.table.empty()) {
         ui_.message(LoadStr(547, "Please first check some types on the search list to scan for."), "QX Adaptive",
                     {shell::Buttons::OK, shell::Icon::Exclamation});

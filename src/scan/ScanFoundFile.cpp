@@ -34,7 +34,7 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
     file_.capMB = ctx_.options.maxMB;
     file_.ext = shell::ToLower(row.Extension);
     file_.description = shell::Trim(row.DisplayName);
-    file_.rule = EndRuleFor(file_.ext, window, geo_.bytesPerSector, row.NeedsStructure);
+    file_.rule = EndRuleFor(file_.ext, window, geo_.bytesPerSector, row.NeedsStructure, row.Aux1, row.Aux2);
 
     std::string name = FoundFileName(counter_, row.Extension);
     std::uint64_t listedSize = 0;

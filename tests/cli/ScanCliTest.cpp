@@ -3,6 +3,7 @@
 #include <regex>
 
 #include "fixtures/CardFixture.h"
+#include "fixtures/SampleFiles.h"
 
 using namespace hx;
 namespace fs = std::filesystem;
@@ -72,6 +73,35 @@ TEST_F(ScanCli, SavesChosenRowsThenTheRest) {
     EXPECT_FALSE(fs::exists(cache / names[0]));
 
     EXPECT_NE(cli("--cache " + q + " save", &rc).find("save --to DIR"), std::string::npos);
+    EXPECT_EQ(rc, 2);
+}
+
+TEST_F(ScanCli, LearnsATypeFromAFolderListsItAndScansForIt) {
+    test::TempDir samples;
+    for (unsigned i = 0; i < 32; ++i)
+        test::WriteFile(samples / ("s" + std::to_string(i) + ".hxq"), test::MakeLearnableSample(i, 2048 + i * 999));
+    int rc = -1;
+    const std::string learned = cli("learn --folder '" + samples.path().string() + "'", &rc);
+    EXPECT_EQ(rc, 0) << learned;
+    EXPECT_TRUE(std::regex_search(learned, std::regex(R"(hxq#\d  \d+ samples  reliability 9\d\.\d\d%  head 8 bytes)")))
+        << learned;
+    const std::string types = cli("types --json", &rc);
+    EXPECT_EQ(types.rfind("[{\"type\":\"HXQ#", 0), 0u) << types.substr(0, 200);  // learned ones first
+    EXPECT_NE(types.find("\"origin\":\"Adaptive\""), std::string::npos);
+
+    makeCard(64, 4, 16);
+    const std::string file = test::MakeLearnableSample(77, 20000);
+    ASSERT_TRUE(test::FatPutFile(image, "DATA.HXQ", file));
+    const std::string q = "'" + dir.path().string() + "'";
+    const std::string json = cli("--cache " + q + " scan '" + image.string() + "' --types hxq --json --yes", &rc);
+    EXPECT_EQ(rc, 0) << json;
+    EXPECT_NE(json.find("\"type\":\"hxq\""), std::string::npos) << json.substr(0, 300);
+    int same = 0;
+    for (const auto& e : fs::directory_iterator(cache))
+        same += e.is_regular_file() && test::ReadFile(e.path()) == file;
+    EXPECT_EQ(same, 1);
+
+    cli("learn --folder /nonexistent/folder", &rc);
     EXPECT_EQ(rc, 2);
 }
 
