@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "media/DriveInfoPanel.h"
+#include "scan/AdaptiveTypes.h"
 #include "viewing/PictureFilters.h"
 #include "platform/DriveCatalogue.h"
 #include "shell/MessageBoxRules.h"
@@ -124,6 +125,7 @@ public slots:
     void CmdSaveAll_Click();
     void CmdSaveAs_Click();
     void CmdRecoverAll_Click();
+    void CmdLearn_Click();
     void CmbTypeSelect_Click(int index);
     void Drive1_Change();
 
@@ -159,6 +161,9 @@ private:
     void runScan();
     std::string typeSelection() const;
     void fillTypeList();
+    // The learned variants of the learned-type folder as rows of the type list.
+    void addLearnedTypeRows();
+    std::vector<scan::LearnedVariant> checkedLearnedTypes() const;
     void showFoundFile(int row);
     // Draws `file` in the preview with its facts in the panel; `rotationKey`
     // names it among the rotations chosen, `shown` is its name for the user.
@@ -206,6 +211,7 @@ private:
     std::string currentDrive_;
     media::DriveSession driveSession_;
     bool rendering_ = false;  // thumbnails being made; cleared to stop
+    bool learning_ = false;   // QX Adaptive at work; cleared to stop
     std::function<bool(const QUrl&)> urlOpener_;
     static bool defaultOpenUrl(const QUrl& url);
     shell::SelfClosingGuard selfClosing_;

@@ -133,6 +133,8 @@ void frmRecover::runScan() {
     request.cacheFolder = cacheFolder_;
     request.imageFolder = state().image;
     request.selection = typeSelection();
+    request.learnedFolder = state().picture;
+    request.learned = checkedLearnedTypes();
     request.settings = state().store;
     request.state = &state();
     request.options.deepScan = ChkDeep->isChecked();
@@ -179,6 +181,7 @@ void frmRecover::fillTypeList() {
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);
     }
+    addLearnedTypeRows();
     // The check marks of the last run, row for row.
     const auto& rows = state().settings.typeRows;
     for (int i = 0; i < LvwTypes->topLevelItemCount() && i < static_cast<int>(rows.size()); ++i) {

@@ -504,7 +504,8 @@ void frmRecover::connectCommands() {
     on("CmdRecoverAll", &frmRecover::CmdRecoverAll_Click);
     on("CmdSaveAs", &frmRecover::CmdSaveAs_Click);
     on("CmdRenderWidth", &frmRecover::CmdRenderWidth_Click);
-    for (const char* name : {"CmdLearn", "CmdBackup", "CmdScanBackup"}) {
+    on("CmdLearn", &frmRecover::CmdLearn_Click);
+    for (const char* name : {"CmdBackup", "CmdScanBackup"}) {
         if (auto* b = findChild<QPushButton*>(name))
             connect(b, &QPushButton::clicked, this, [this, name] { notYetAvailable(name); });
     }

@@ -293,6 +293,29 @@ private slots:
         }
     }
 
+    void qxAdaptiveLearnsFromAFolderAndListsTheType() {
+        const fs::path samples = home_->path() / "Samples";
+        for (unsigned i = 0; i < 30; ++i)
+            hx::test::WriteFile(samples / ("s" + std::to_string(i) + ".hxq"),
+                                hx::test::MakeLearnableSample(i, 3000 + i * 1234));
+        auto w = open({}, "learn");
+        // A blank answer: every file of a folder, chosen next.
+        boxes_->inputs = {QString(" "), q(samples.string())};
+        child<QPushButton>(*w, "CmdLearn")->click();
+        QCOMPARE(child<QPushButton>(*w, "CmdLearn")->text(), QString("QX Adaptive"));
+        auto* types = child<QTreeWidget>(*w, "LvwTypes");
+        QTreeWidgetItem* learned = nullptr;
+        for (int i = 0; i < types->topLevelItemCount(); ++i)
+            if (types->topLevelItem(i)->text(0) == "HXQ") learned = types->topLevelItem(i);
+        QVERIFY(learned);
+        QCOMPARE(learned->text(2), QString("Adaptive"));
+        QVERIFY2(learned->text(3).endsWith("%"), qPrintable(learned->text(3)));
+        QCOMPARE(learned->text(4), QString("8"));  // the magic: its head
+        QVERIFY(learned->text(8).toInt() >= 25);
+        QCOMPARE(learned->checkState(0), Qt::Checked);
+        w->CmdEnd_Click();
+    }
+
     void emptyCacheWithSaveFolderOffersOnlyTheFolder() {
         auto w = open({}, "empty");
         QVERIFY(fs::is_directory(w->saveFolder()));

@@ -1,0 +1,135 @@
+// QX Adaptive in the window: the learned types in the type list, and the
+// learn command (types to look for, or a folder of samples).
+#include "gui/frmRecover.h"
+
+#include <QApplication>
+#include <sstream>
+#include <QCursor>
+#include <QFileIconProvider>
+#include <QLocale>
+#include <QMimeDatabase>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "gui/QtText.h"
+#include "scan/AdaptiveLearning.h"
+#include "scan/AdaptiveTypes.h"
+#include "shell/Strings.h"
+#include "shell/Text.h"
+#include "shell/WorkingState.h"
+
+namespace hx::gui {
+
+namespace fs = std::filesystem;
+using shell::LoadStr;
+
+void frmRecover::addLearnedTypeRows() {
+    const QString adaptive = "Adaptive";
+    QMimeDatabase mimes;
+    for (const auto& v : scan::ListLearnedVariants(shell::SharedState().picture)) {
+        auto* item = new QTreeWidgetItem(LvwTypes);
+        item->setText(0, q(shell::ToUpper(v.type)));
+        item->setData(0, Qt::UserRole, v.slot);
+        item->setText(1, q(shell::Trim(v.displayName)));
+        item->setData(1, Qt::UserRole, q(v.displayName));
+        item->setText(2, adaptive);
+        item->setText(3, QLocale().toString(v.reliability, 'f', 1) + "%");
+        item->setText(4, QString::number(v.head));
+        item->setText(5, QString::number(v.body));
+        item->setText(6, QString::number(v.tail));
+        item->setText(7, QString::number(v.tailBody));
+        item->setText(8, QString::number(v.samples));
+        // The icon the desktop gives files of that type.
+        const QMimeType mime = mimes.mimeTypeForFile("x." + q(v.type), QMimeDatabase::MatchExtension);
+        item->setIcon(0, QIcon::fromTheme(mime.iconName(), QFileIconProvider().icon(QFileIconProvider::File)));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Checked);
+    }
+}
+
+std::vector<scan::LearnedVariant> frmRecover::checkedLearnedTypes() const {
+    std::vector<scan::LearnedVariant> checked;
+    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+        if (item->text(2) != "Adaptive" || item->checkState(0) != Qt::Checked) continue;
+        scan::LearnedVariant v;
+        v.type = s(item->text(0).toLower());
+        v.slot = item->data(0, Qt::UserRole).toInt();
+        checked.push_back(v);
+    }
+    return checked;
+}
+
+void frmRecover::CmdLearn_Click() {
+    const std::string idle = LoadStr(42, "QX Adaptive");
+    if (learning_) {
+        // A second press while learning: stop it at the next sample?
+        if (message(LoadStr(288, "Do you want to stop analyzing?"), idle + " " + LoadStr(31, "Harvestrix"),
+                    {shell::Buttons::YesNo, shell::Icon::Question}) == shell::Answer::Yes)
+            learning_ = false;
+        return;
+    }
+    if (busy_.busy) return;
+    std::string prompt;
+    for (int id : {1398, 290}) prompt += LoadStr(id, "") + " ";
+    prompt += "\n\n";
+    for (int id : {291, 292}) prompt += LoadStr(id, "") + " ";
+    prompt += "\n\n";
+    for (int id : {293, 294}) prompt += LoadStr(id, "") + " ";
+    prompt += "\n\n" + LoadStr(295, "") + "\n\n" + LoadStr(296, "");
+    const auto answer = input(prompt, idle, " ");
+    if (!answer) return;
+
+    // Words are types; a word with a "/" is a folder to search them in.
+    std::vector<std::string> types;
+    std::vector<fs::path> roots;
+    std::string text = *answer;
+    for (char& c : text)
+        if (c == ',' || c == '.') c = ' ';
+    std::istringstream words(text);
+    for (std::string w; words >> w;) {
+        if (w.find('/') != std::string::npos) roots.emplace_back(w);
+        else types.push_back(shell::ToLower(w));
+    }
+    std::vector<fs::path> files;
+    setCaption("CmdLearn", LoadStr(302, "Gathering") + "...");
+    yield();
+    if (!types.empty()) {
+        if (roots.empty()) roots.push_back(shell::SharedState().homeFolder);
+        files = scan::GatherTypes(roots, types);
+    } else {
+        const auto folder = chooseFolder(LoadStr(305, "QX Adaptive.  Please select a folder for analyzing."),
+                                         state().browse.string());
+        if (!folder) {
+            setCaption("CmdLearn", idle);
+            return;
+        }
+        files = scan::GatherFolder(*folder);
+    }
+    if (files.empty()) {
+        setCaption("CmdLearn", idle);
+        message(LoadStr(307, "No matching files found. Try again.   "),
+                "QX Adaptive  " + LoadStr(31, "Harvestrix"), {shell::Buttons::OK, shell::Icon::Information});
+        return;
+    }
+    learning_ = true;
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    scan::LearnOptions options;
+    options.progress = [this](std::size_t done, std::size_t total, const std::string& status) {
+        setCaption("CmdLearn", std::to_string(total - done));
+        progress(static_cast<double>(done) / static_cast<double>(total), status);
+        yield();
+        return learning_;
+    };
+    const auto result = scan::LearnFromFiles(state().picture, files, options);
+    QApplication::restoreOverrideCursor();
+    learning_ = false;
+    setCaption("CmdLearn", idle);
+    ProgressBar1->setVisible(false);
+    fillTypeList();
+    status(std::to_string(result.samples) + " " + LoadStr(317, "Analized:"));
+    EnableButtons();
+}
+
+}  // namespace hx::gui
