@@ -1,5 +1,7 @@
 #include "platform/RawFile.h"
 
+#include "platform/FaultySectors.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -186,6 +188,15 @@ std::size_t RawFile::transfer(std::uint64_t offset, std::size_t count, Step step
 
 std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t count) {
     auto* out = static_cast<char*>(buffer);
+    // Sectors made to fail for the tests of damaged media stop the read as a dying card would.
+    if (const std::size_t readable = ReadableBefore(path_, offset + base_, clip(offset, count));
+        readable < clip(offset, count)) {
+        if (readable == 0) {
+            error_ = EIO;
+            return 0;
+        }
+        count = readable;
+    }
     return transfer(offset, count, [&](off_t at, std::size_t done, std::size_t left) {
         return ::pread(fd_, out + done, left, at);
     });

@@ -1,0 +1,252 @@
+#include "output/DiskBackup.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "media/DriveInfo.h"
+#include "platform/FreeSpace.h"
+#include "platform/RawFile.h"
+#include "shell/Strings.h"
+#include "undelete/DirEntCache.h"
+
+namespace hx::output {
+
+namespace fs = std::filesystem;
+using shell::FormatStr;
+using shell::LoadStr;
+
+namespace {
+
+std::string today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d", &local);
+    return buf;
+}
+
+std::string fixed(double v, int decimals) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+// A name part without path separators or blanks.
+std::string namePart(std::string s) {
+    for (char& c : s)
+        if (c == '/' || c == '\\' || c == ' ' || c == ':' || c == '#') c = '-';
+    return s;
+}
+
+// The image is written by one thread while the next block is read.
+class BlockWriter {
+public:
+    explicit BlockWriter(platform::RawFile& out) : out_(out), thread_([this] { loop(); }) {}
+    ~BlockWriter() { finish(); }
+    void put(std::uint64_t offset, std::vector<std::uint8_t> block) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [this] { return queue_.size() < 2 || failed_; });
+        queue_.emplace_back(offset, std::move(block));
+        ready_.notify_one();
+    }
+    bool finish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+            ready_.notify_one();
+        }
+        if (thread_.joinable()) thread_.join();
+        return !failed_;
+    }
+
+private:
+    void loop() {
+        for (;;) {
+            std::pair<std::uint64_t, std::vector<std::uint8_t>> job;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                ready_.wait(lock, [this] { return !queue_.empty() || done_; });
+                if (queue_.empty()) return;
+                job = std::move(queue_.front());
+                queue_.pop_front();
+                room_.notify_one();
+            }
+            if (!failed_ && out_.writeAt(job.first, job.second.data(), job.second.size()) != job.second.size())
+                failed_ = true;
+        }
+    }
+    platform::RawFile& out_;
+    std::mutex mutex_;
+    std::condition_variable ready_, room_;
+    std::deque<std::pair<std::uint64_t, std::vector<std::uint8_t>>> queue_;
+    bool done_ = false;
+    std::atomic<bool> failed_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+fs::path ImageFileName(const fs::path& imageFolder, const std::string& drive, const std::string& label,
+                       const std::string& date) {
+    const std::string stem = namePart(fs::path(drive).stem().string()) + "_" + namePart(label) + "_" + date + "_";
+    std::error_code ec;
+    for (int n = 0;; ++n) {
+        const fs::path candidate = imageFolder / (stem + std::to_string(n) + ".img");
+        if (!fs::exists(candidate, ec)) return candidate;
+    }
+}
+
+int BackupBlockMegabytes(double availableMB) {
+    for (int b = 10; b >= 3; --b)
+        if (availableMB / 10 >= b) return b;
+    return 2;
+}
+
+bool WriteCompanionFile(const fs::path& companion, const fs::path& image, const media::DriveRecord& r,
+                        const std::vector<undelete::UndeleteEntry>& entries) {
+    // Numbers as the number-to-text conversion writes them: a blank before a non-negative one.
+    auto number = [](double v) { return (v >= 0 ? " " : "") + fixed(v, 0); };
+    std::string head = "\"" + image.string() + "\"\r\n";
+    head += "\"" + number(r.BytesPerSector) + "\"\r\n";
+    head += "\"" + number(r.SectorsPerCluster) + "\"\r\n";
+    head += "\"" + number(static_cast<double>(r.TotalClusters)) + "\"\r\n";
+    head += "\"" + number(static_cast<double>(r.FirstDataSector)) + "\"\r\n";
+    head += "\"" + number(static_cast<double>(entries.size()) - 1) + "\"\r\n";
+    std::vector<std::uint8_t> bytes(head.begin(), head.end());
+    for (const auto& e : entries) undelete::EncodeUndeleteEntry(e, bytes);
+    std::ofstream out(companion, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+void PruneImageFolder(const fs::path& imageFolder) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(imageFolder, ec)) {
+        if (e.path().extension() != ".dat" || e.path().stem().extension() != ".img") continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        std::string first;
+        std::getline(in, first);
+        while (!first.empty() && (first.back() == '\r' || first.back() == '"')) first.pop_back();
+        if (!first.empty() && first.front() == '"') first.erase(0, 1);
+        std::error_code missing;
+        if (!first.empty() && !fs::exists(first, missing)) fs::remove(e.path(), missing);
+    }
+}
+
+BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
+    BackupResult result;
+    const std::string title = LoadStr(0, "Backup");
+    media::DriveRecord rec;
+    media::GetDriveInfo(req.drive, rec);
+    platform::RawFile in;
+    if (!in.open(req.drive, platform::RawFile::Mode::Read)) {
+        ui.message(FormatStr(LoadStr(0, "%0 cannot be read, so no image of it can be made."), {req.drive}), title,
+                   {shell::Buttons::OK, shell::Icon::Exclamation});
+        return result;
+    }
+    const std::uint64_t size = in.size();
+    if (size == 0 && ui.message(LoadStr(0, "Impossible to retrieve disk data.") + "\n" +
+                                    LoadStr(0, "Operation not sure.") + "\n" + LoadStr(0, "However, you may proceed."),
+                                title, {shell::Buttons::OKCancel, shell::Icon::Information}) != shell::Answer::OK)
+        return result;
+
+    const fs::path imageFolder = req.folder / "DiskImages";
+    std::error_code ec;
+    fs::create_directories(imageFolder, ec);
+    PruneImageFolder(imageFolder);
+    result.image = ImageFileName(imageFolder, rec.Drive.empty() ? req.drive : rec.Drive, rec.VolumeLabel,
+                                 req.date.empty() ? today() : req.date);
+    result.companion = result.image.string() + ".dat";
+    if (!WriteCompanionFile(result.companion, result.image, rec, req.entries)) {
+        ui.message(FormatStr(LoadStr(0, "The folder %0 cannot be written to."), {imageFolder.string()}), title,
+                   {shell::Buttons::OK, shell::Icon::Exclamation});
+        return result;
+    }
+    platform::RawFile out;
+    if (!out.open(result.image, platform::RawFile::Mode::Create)) {
+        ui.message(FormatStr(LoadStr(0, "The folder %0 cannot be written to."), {imageFolder.string()}), title,
+                   {shell::Buttons::OK, shell::Icon::Exclamation});
+        return result;
+    }
+
+    // The read size: a block of memory, a cluster with DeepScan, a sector for a damaged medium.
+    const std::uint64_t sector = static_cast<std::uint64_t>(rec.sectorSize());
+    const std::uint64_t cluster = sector * std::max<std::uint64_t>(1, rec.SectorsPerCluster);
+    std::uint64_t step = static_cast<std::uint64_t>(BackupBlockMegabytes(platform::AvailableMemoryMB())) * 1048576;
+    if (req.deep) step = cluster;
+    if (req.damaged) step = sector;
+    in.adviseSequential();
+
+    std::vector<std::uint64_t> unreadable;
+    BlockWriter writer(out);
+    const auto started = std::chrono::steady_clock::now();
+    auto lastShown = started;
+    std::uint64_t at = 0;
+    while (at < size) {
+        if (ui.stopRequested()) {
+            result.stopped = true;
+            break;
+        }
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(step, size - at));
+        std::vector<std::uint8_t> block(want);
+        std::size_t got = in.readAt(at, block.data(), want);
+        if (got < want) {
+            // The rest of the block again, one sector at a time; what stays unreadable is zeros.
+            for (std::uint64_t s = at + got; s < at + want; s += sector) {
+                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(sector, at + want - s));
+                if (in.readAt(s, block.data() + (s - at), n) < n) {
+                    std::fill(block.begin() + static_cast<std::ptrdiff_t>(s - at),
+                              block.begin() + static_cast<std::ptrdiff_t>(s - at + n), 0);
+                    unreadable.push_back(s / sector);
+                }
+            }
+        }
+        writer.put(at, std::move(block));
+        at += want;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastShown >= std::chrono::seconds(2)) {
+            lastShown = now;
+            const double elapsed = std::chrono::duration<double>(now - started).count();
+            const double perSecond = static_cast<double>(at) / elapsed;
+            ui.progress(static_cast<double>(at) / static_cast<double>(size),
+                        FormatStr(LoadStr(1492, "Elapsed: %0 && to go: %1 seconds %2 MB/s"),
+                                  {fixed(elapsed, 0), fixed(static_cast<double>(size - at) / perSecond, 0),
+                                   fixed(perSecond / 1048576.0, 1)}));
+            ui.yield();
+        }
+    }
+    ui.status(LoadStr(337, "Flushing, wait..."));
+    const bool written = writer.finish() && out.flush();
+    out.close();
+    result.bytes = at;
+    result.ok = written;
+    if (!written) {
+        ui.message(FormatStr(LoadStr(0, "The image %0 could not be written whole: the disk may be full."),
+                             {result.image.string()}),
+                   title, {shell::Buttons::OK, shell::Icon::Exclamation});
+        return result;
+    }
+    if (!unreadable.empty()) {
+        result.unreadableSectors = unreadable.size();
+        result.unreadableList = result.image.string() + ".unreadable.txt";
+        std::ofstream list(result.unreadableList);
+        list << "# Sectors (of " << sector << " bytes) of " << req.drive
+             << " that could not be read; the image holds zeros there.\n";
+        for (auto s : unreadable) list << s << "\n";
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ui.status(FormatStr(LoadStr(1494, "Finished: %0 seconds. Average: %1 MB/sec"),
+                        {fixed(seconds, 0), fixed(seconds > 0 ? static_cast<double>(at) / 1048576.0 / seconds : 0, 1)}));
+    return result;
+}
+
+}  // namespace hx::output
