@@ -47,15 +47,29 @@ std::string namePart(std::string s) {
     return s;
 }
 
-// The image is written by one thread while the next block is read.
+// The image is written by one thread while the next block is read. Three
+// buffers go round: one being read into, the others written or waiting.
 class BlockWriter {
 public:
-    explicit BlockWriter(platform::RawFile& out) : out_(out), thread_([this] { loop(); }) {}
+    BlockWriter(platform::RawFile& out, std::size_t blockBytes) : out_(out) {
+        for (auto& b : buffers_) {
+            b.resize(blockBytes);
+            free_.push_back(&b);
+        }
+        thread_ = std::thread([this] { loop(); });
+    }
     ~BlockWriter() { finish(); }
-    void put(std::uint64_t offset, std::vector<std::uint8_t> block) {
+    // A buffer to read the next block into.
+    std::vector<std::uint8_t>* take() {
         std::unique_lock<std::mutex> lock(mutex_);
-        room_.wait(lock, [this] { return queue_.size() < 2 || failed_; });
-        queue_.emplace_back(offset, std::move(block));
+        room_.wait(lock, [this] { return !free_.empty(); });
+        auto* b = free_.front();
+        free_.pop_front();
+        return b;
+    }
+    void put(std::uint64_t offset, std::vector<std::uint8_t>* block, std::size_t size) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back({offset, block, size});
         ready_.notify_one();
     }
     bool finish() {
@@ -69,25 +83,33 @@ public:
     }
 
 private:
+    struct Job {
+        std::uint64_t offset;
+        std::vector<std::uint8_t>* block;
+        std::size_t size;
+    };
     void loop() {
         for (;;) {
-            std::pair<std::uint64_t, std::vector<std::uint8_t>> job;
+            Job job{};
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 ready_.wait(lock, [this] { return !queue_.empty() || done_; });
                 if (queue_.empty()) return;
-                job = std::move(queue_.front());
+                job = queue_.front();
                 queue_.pop_front();
-                room_.notify_one();
             }
-            if (!failed_ && out_.writeAt(job.first, job.second.data(), job.second.size()) != job.second.size())
-                failed_ = true;
+            if (!failed_ && out_.writeAt(job.offset, job.block->data(), job.size) != job.size) failed_ = true;
+            std::lock_guard<std::mutex> lock(mutex_);
+            free_.push_back(job.block);
+            room_.notify_one();
         }
     }
     platform::RawFile& out_;
+    std::vector<std::uint8_t> buffers_[3];
     std::mutex mutex_;
     std::condition_variable ready_, room_;
-    std::deque<std::pair<std::uint64_t, std::vector<std::uint8_t>>> queue_;
+    std::deque<std::vector<std::uint8_t>*> free_;
+    std::deque<Job> queue_;
     bool done_ = false;
     std::atomic<bool> failed_{false};
     std::thread thread_;
@@ -187,7 +209,7 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
     in.adviseSequential();
 
     std::vector<std::uint64_t> unreadable;
-    BlockWriter writer(out);
+    BlockWriter writer(out, static_cast<std::size_t>(std::min<std::uint64_t>(step, std::max<std::uint64_t>(size, 1))));
     const auto started = std::chrono::steady_clock::now();
     auto lastShown = started;
     std::uint64_t at = 0;
@@ -197,7 +219,7 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
             break;
         }
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(step, size - at));
-        std::vector<std::uint8_t> block(want);
+        std::vector<std::uint8_t>& block = *writer.take();
         std::size_t got = in.readAt(at, block.data(), want);
         if (got < want) {
             // The rest of the block again, one sector at a time; what stays unreadable is zeros.
@@ -210,7 +232,7 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
                 }
             }
         }
-        writer.put(at, std::move(block));
+        writer.put(at, &block, want);
         at += want;
         const auto now = std::chrono::steady_clock::now();
         if (now - lastShown >= std::chrono::seconds(2)) {
@@ -225,7 +247,9 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
         }
     }
     ui.status(LoadStr(337, "Flushing, wait..."));
-    const bool written = writer.finish() && out.flush();
+    // Written as dd writes: the system puts it on the disk in its own time; a
+    // write that failed (a full disk) was seen above.
+    const bool written = writer.finish();
     out.close();
     result.bytes = at;
     result.ok = written;
