@@ -1,0 +1,88 @@
+// Wipe, format and restore write a card only when it is a removable FAT card
+// that is not the system disk, and only what they are meant to.
+#include <gtest/gtest.h>
+
+#include "fixtures/MediaImages.h"
+#include "fixtures/ScriptedUi.h"
+#include "fixtures/TempDir.h"
+#include "media/DriveInfo.h"
+#include "output/MediumMaintenance.h"
+#include "platform/DriveCatalogue.h"
+
+namespace hx {
+namespace fs = std::filesystem;
+
+namespace {
+
+media::DriveRecord Catalogued(const fs::path& image) {
+    media::DriveRecord rec;
+    media::GetDriveInfo(fs::absolute(image).string(), rec);
+    return rec;
+}
+
+}  // namespace
+
+TEST(MediumMaintenance, AWipeZeroesTheDataAreaOfARemovableCardAndNothingElse) {
+    test::TempDir dir;
+    const fs::path img = test::MakeFatImage(dir / "card.img", {.fatBits = 32, .label = "HOLIDAY"});
+    REQUIRE_IMAGE(img);
+    ASSERT_TRUE(test::FatPutFile(img, "DCIM/IMG_0001.JPG", std::string(300000, 'p')));
+    const std::string before = test::ReadFile(img);
+    test::ScriptedUi ui;
+
+    // A fixed disk (an image not attached as a card): refused, nothing written.
+    const media::DriveRecord fixed = Catalogued(img);
+    EXPECT_EQ(output::WipeMedium(ui, fixed, false, false), output::WipeOutcome::Refused);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].text.find("not a removable medium"), std::string::npos);
+
+    ASSERT_TRUE(platform::AttachImage(img.string() + ",removable"));
+    media::DriveRecord card = Catalogued(img);
+    ASSERT_EQ(card.DriveType, media::DriveKind::Removable);
+    // While another operation runs, or when it is the system disk: refused.
+    EXPECT_EQ(output::WipeMedium(ui, card, false, true), output::WipeOutcome::Refused);
+    media::DriveRecord system = card;
+    system.IsSystem = true;
+    EXPECT_EQ(output::WipeMedium(ui, system, false, false), output::WipeOutcome::Refused);
+    // Cancel at the question.
+    ui.answers = {shell::Answer::Cancel};
+    EXPECT_EQ(output::WipeMedium(ui, card, false, false), output::WipeOutcome::Cancelled);
+    EXPECT_TRUE(test::ReadFile(img) == before);
+
+    ui.answers = {shell::Answer::OK};
+    EXPECT_EQ(output::WipeMedium(ui, card, false, false), output::WipeOutcome::Finished);
+    EXPECT_NE(ui.messages.back().text.find("filling all sectors with zero's"), std::string::npos);
+    const std::string after = test::ReadFile(img);
+    ASSERT_EQ(after.size(), before.size());  // never past the end
+    const std::size_t data = static_cast<std::size_t>(card.FirstDataSector) * 512;
+    EXPECT_TRUE(after.compare(0, data, before, 0, data) == 0);  // boot sector and both FATs
+    EXPECT_EQ(after.find_first_not_of('\0', data), std::string::npos);
+    EXPECT_EQ(ui.statuses.back(), "Status wipe: Finished");
+    platform::DetachAllImages();
+}
+
+TEST(MediumMaintenance, RestoreWritesAnImageBackOnlyOntoACardOfTheSameGeometry) {
+    test::TempDir dir;
+    const fs::path card = test::MakeFatImage(dir / "card.img", {.fatBits = 16, .sectorsPerCluster = 4});
+    REQUIRE_IMAGE(card);
+    ASSERT_TRUE(test::FatPutFile(card, "A.TXT", "before the accident"));
+    fs::copy_file(card, dir / "backup.img");
+    ASSERT_TRUE(test::FatDelete(card, "A.TXT"));
+    const fs::path other = test::MakeFatImage(dir / "other.img", {.fatBits = 16, .sectorsPerCluster = 8});
+    ASSERT_TRUE(platform::AttachImage(card.string() + ",removable"));
+    ASSERT_TRUE(platform::AttachImage(other.string() + ",removable"));
+    test::ScriptedUi ui;
+
+    // Another cluster size: the boot sectors differ in their first 34 bytes.
+    const std::string otherBefore = test::ReadFile(other);
+    EXPECT_FALSE(output::RestoreImage(ui, (dir / "backup.img").string(), Catalogued(other), false));
+    EXPECT_EQ(ui.statuses.back(), "Restoring " + fs::absolute(other).string() + " not possible. Wrong parameters.");
+    EXPECT_TRUE(test::ReadFile(other) == otherBefore);
+
+    ui.answers = {shell::Answer::OK};
+    EXPECT_TRUE(output::RestoreImage(ui, (dir / "backup.img").string(), Catalogued(card), false));
+    EXPECT_TRUE(test::ReadFile(card) == test::ReadFile(dir / "backup.img"));
+    platform::DetachAllImages();
+}
+
+}  // namespace hx
