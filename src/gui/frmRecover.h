@@ -126,6 +126,9 @@ public slots:
     void CmdSaveAs_Click();
     void CmdRecoverAll_Click();
     void CmdLearn_Click();
+    void CmdBackup_Click();
+    // W wipes, R repairs, F formats the selected card (after asking); true when the key was one of them.
+    bool Drive1_KeyPress(int key);
     void CmbTypeSelect_Click(int index);
     void Drive1_Change();
 

@@ -505,7 +505,11 @@ void frmRecover::connectCommands() {
     on("CmdSaveAs", &frmRecover::CmdSaveAs_Click);
     on("CmdRenderWidth", &frmRecover::CmdRenderWidth_Click);
     on("CmdLearn", &frmRecover::CmdLearn_Click);
-    for (const char* name : {"CmdBackup", "CmdScanBackup"}) {
+    on("CmdBackup", &frmRecover::CmdBackup_Click);
+    Drive1->installEventFilter(new KeyFilter(Drive1, [this](int key, Qt::KeyboardModifiers modifiers) {
+        return !(modifiers & (Qt::ControlModifier | Qt::AltModifier)) && Drive1_KeyPress(key);
+    }));
+    for (const char* name : {"CmdScanBackup"}) {
         if (auto* b = findChild<QPushButton*>(name))
             connect(b, &QPushButton::clicked, this, [this, name] { notYetAvailable(name); });
     }

@@ -316,6 +316,40 @@ private slots:
         w->CmdEnd_Click();
     }
 
+    void backupMakesAnImageAndTheWKeyWipesTheCard() {
+        const fs::path card = home_->path() / "wipe-me.img";
+        fs::copy_file(cardImage_, card, fs::copy_options::overwrite_existing);
+        hx::test::WriteFile(home_->path() / "note.txt", "on the card");
+        QCOMPARE(hx::test::RunCommand("mcopy -i '" + card.string() + "' '" + (home_->path() / "note.txt").string() +
+                                      "' ::NOTE.TXT"),
+                 0);
+        auto w = open({"--attach", card.string() + ",removable,label=WIPE"}, "medium");
+        QCOMPARE(q(w->currentDrive()), q(card.string()));
+        const std::string before = hx::test::ReadFile(card);
+        const fs::path target = home_->path() / "Images";
+        fs::create_directories(target);
+        boxes_->inputs = {q(target.string())};
+        child<QPushButton>(*w, "CmdBackup")->click();
+        fs::path image;
+        for (const auto& e : fs::directory_iterator(target / "DiskImages"))
+            if (e.path().extension() == ".img") image = e.path();
+        QVERIFY(!image.empty());
+        QVERIFY(hx::test::ReadFile(image) == before);
+        QVERIFY(!w->isBusy());
+
+        // W on the drive list, answered OK: the data area is zeros, the boot sector stays.
+        boxes_->answers = {QMessageBox::Ok};
+        auto* drives = child<QComboBox>(*w, "Drive1");
+        drives->setFocus();
+        QTest::keyClick(drives, Qt::Key_W);
+        QVERIFY(boxes_->shownContaining("filling all sectors with zero's"));
+        const std::string after = hx::test::ReadFile(card);
+        QCOMPARE(after.size(), before.size());
+        QVERIFY(after.compare(0, 512, before, 0, 512) == 0);
+        QVERIFY(after.find("on the card") == std::string::npos);
+        w->CmdEnd_Click();
+    }
+
     void emptyCacheWithSaveFolderOffersOnlyTheFolder() {
         auto w = open({}, "empty");
         QVERIFY(fs::is_directory(w->saveFolder()));

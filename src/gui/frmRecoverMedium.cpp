@@ -1,0 +1,93 @@
+// The medium's own commands in the window: Backup, and the keys on the drive
+// list that wipe (W), repair (R) or format (F) a card.
+#include "gui/frmRecover.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QProgressBar>
+
+#include "gui/QtText.h"
+#include "media/DriveInfo.h"
+#include "output/DiskBackup.h"
+#include "output/MediumMaintenance.h"
+#include "platform/FreeSpace.h"
+#include "shell/Strings.h"
+#include "shell/WorkingState.h"
+#include "undelete/QuickUndelete.h"
+
+namespace hx::gui {
+
+namespace fs = std::filesystem;
+using shell::LoadStr;
+
+void frmRecover::CmdBackup_Click() {
+    if (refuseWhileBusy("CmdBackup")) return;  // its own button stops it
+    if (currentDrive_.empty()) return;
+    media::DriveRecord& rec = driveSession_.record;
+    if (!rec.describes(currentDrive_)) media::GetDriveInfo(currentDrive_, rec);
+    const std::string title = LoadStr(0, "Backup") + "  " + LoadStr(31, "Harvestrix");
+    fs::path target;
+    for (;;) {
+        const auto chosen = chooseFolder(LoadStr(0, "Backup. Please select a drive/folder for saving."),
+                                         state().image.string());
+        if (!chosen) return;
+        target = *chosen;
+        const std::string t = target.string();
+        if (!rec.MountPoint.empty() && t.rfind(rec.MountPoint, 0) == 0) {
+            if (message(LoadStr(0, "Cannot use the same disk for saving.") + "\n" +
+                            LoadStr(0, "Please select another drive."),
+                        title, {shell::Buttons::YesNo, shell::Icon::Exclamation}) != shell::Answer::Yes)
+                return;
+            continue;
+        }
+        if (t.size() < 4) {
+            message(LoadStr(275, "Please select a folder."), title, {shell::Buttons::OK, shell::Icon::Exclamation});
+            continue;
+        }
+        if (platform::FreeMegabytes(t) - 2000 - 1.2 * rec.TotalMB < 0) {
+            message(LoadStr(0, "Not enough disk space. Please select another drive."), title,
+                    {shell::Buttons::OK, shell::Icon::Exclamation});
+            continue;
+        }
+        break;
+    }
+    state().image = target;
+    output::BackupRequest req;
+    req.drive = currentDrive_;
+    req.folder = target;
+    req.deep = ChkDeep->isChecked();
+    req.damaged = ChkDamaged->isChecked();
+    if (undelete_ && undelete_->drive() == currentDrive_) req.entries = undelete_->entries();
+    output::BackupResult result;
+    {
+        shell::BusyGuard busy(*this, busy_, "CmdBackup", caption("CmdBackup"));
+        result = output::BackupDisk(*this, req);
+    }
+    clearStop();
+    ProgressBar1->setVisible(false);
+    EnableButtons();
+    if (result.ok && result.unreadableSectors > 0)
+        message(shell::FormatStr(LoadStr(0, "%0 sectors could not be read; the image holds zeros there. They are listed in %1."),
+                                 {std::to_string(result.unreadableSectors), result.unreadableList.string()}),
+                LoadStr(0, "Backup"), {shell::Buttons::OK, shell::Icon::Information});
+}
+
+bool frmRecover::Drive1_KeyPress(int key) {
+    if (currentDrive_.empty() || (key != Qt::Key_W && key != Qt::Key_R && key != Qt::Key_F)) return false;
+    media::DriveRecord& rec = driveSession_.record;
+    media::GetDriveInfo(currentDrive_, rec);
+    if (!output::MaintenanceRefusal(rec, busy_.busy).empty()) return true;  // nothing happens
+    {
+        shell::BusyGuard busy(*this, busy_, "Drive1", currentDrive_);
+        if (key == Qt::Key_F) output::FormatMedium(*this, rec, false);
+        else output::WipeMedium(*this, rec, key == Qt::Key_R, false);
+    }
+    clearStop();
+    ProgressBar1->setVisible(false);
+    media::GetDriveInfo(currentDrive_, rec);
+    RefreshDriveInfo();
+    EnableButtons();
+    return true;
+}
+
+}  // namespace hx::gui
