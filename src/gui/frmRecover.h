@@ -126,6 +126,8 @@ public slots:
     void CmdSaveAs_Click();
     void CmdRecoverAll_Click();
     void CmdLearn_Click();
+    // Delete on the type list: the learned types of the selected rows go to the trash, after asking.
+    void LvwTypes_KeyDown();
     void CmdBackup_Click();
     // W wipes, R repairs, F formats the selected card (after asking); true when the key was one of them.
     bool Drive1_KeyPress(int key);

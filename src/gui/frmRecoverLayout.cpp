@@ -544,6 +544,19 @@ void frmRecover::connectCommands() {
     });
     for (QListWidget* list : {List3, LvwFiles})
         connect(list, &QListWidget::itemDoubleClicked, this, [this] { openFoundFile(true); });
+    // The right button on a found file: its properties.
+    List3->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(List3, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const int row = List3->row(List3->itemAt(at));
+        if (row >= 0 && row < foundNames_.size() && !busy_.busy)
+            showFileProperties(activeFolder_ / s(foundNames_[row]));
+    });
+    // Delete on the type list removes the learned types selected.
+    LvwTypes->installEventFilter(new KeyFilter(LvwTypes, [this](int key, Qt::KeyboardModifiers) {
+        if (key != Qt::Key_Delete) return false;
+        LvwTypes_KeyDown();
+        return true;
+    }));
     for (QListWidget* list : {List3, LvwFiles})
         list->installEventFilter(new KeyFilter(list, [this, list](int key, Qt::KeyboardModifiers modifiers) {
             return FoundList_KeyDown(list, key, modifiers);

@@ -3,6 +3,7 @@
 #include "gui/frmRecover.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <sstream>
 #include <QCursor>
 #include <QFileIconProvider>
@@ -59,6 +60,17 @@ std::vector<scan::LearnedVariant> frmRecover::checkedLearnedTypes() const {
         checked.push_back(v);
     }
     return checked;
+}
+
+void frmRecover::LvwTypes_KeyDown() {
+    if (busy_.busy) return;
+    std::vector<std::string> types;
+    for (const QTreeWidgetItem* item : LvwTypes->selectedItems()) {
+        const std::string type = s(item->text(0).toLower());
+        if (item->text(2) == "Adaptive" && std::find(types.begin(), types.end(), type) == types.end())
+            types.push_back(type);
+    }
+    if (scan::RemoveAdaptiveTypes(*this, state().picture, types) > 0) fillTypeList();
 }
 
 void frmRecover::CmdLearn_Click() {

@@ -313,6 +313,15 @@ private slots:
         QCOMPARE(learned->text(4), QString("8"));  // the magic: its head
         QVERIFY(learned->text(8).toInt() >= 25);
         QCOMPARE(learned->checkState(0), Qt::Checked);
+
+        // Delete on it, answered Yes: the learned type goes to the trash and leaves the list.
+        types->clearSelection();
+        learned->setSelected(true);
+        boxes_->answers = {QMessageBox::Yes};
+        types->setFocus();
+        QTest::keyClick(types, Qt::Key_Delete);
+        QVERIFY(boxes_->shownContaining("the Adaptive type: hxq?"));
+        for (int i = 0; i < types->topLevelItemCount(); ++i) QVERIFY(types->topLevelItem(i)->text(0) != "HXQ");
         w->CmdEnd_Click();
     }
 
