@@ -305,8 +305,8 @@ LearnResult LearnFromFiles(const fs::path& folder, const std::vector<fs::path>& 
     if (options.automatic) step = static_cast<std::size_t>(std::lround(static_cast<double>(n) / 200.0));
     else
         while (n / (step + 1) > 30000) ++step;
-    std::mt19937 random(options.seed);
-    const std::size_t first = step > 0 ? random() % step : 0;
+    std::mt19937 pick(options.shuffle);
+    const std::size_t first = step > 0 ? pick() % step : 0;
     const std::size_t logStep = std::max<std::size_t>(1, static_cast<std::size_t>(std::lround(n / 99.0)));
     const auto started = std::chrono::steady_clock::now();
     for (std::size_t i = first; i < n; i += step + 1) {

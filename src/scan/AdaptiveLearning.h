@@ -29,7 +29,7 @@ std::pair<int, int> FindSizeField(const std::string& block, std::uint64_t length
 
 struct LearnOptions {
     bool automatic = false;  // during a scan: about 200 samples, 30 seconds, nothing shown
-    unsigned seed = 0;       // the random start of the sampling stride
+    unsigned shuffle = 0;    // picks where within the first step the samples begin
     // Called per sample with the files done, all files and the status line
     // (".abc#0 Analized: 57 reliability: 98.25%"); false stops the learning.
     std::function<bool(std::size_t done, std::size_t total, const std::string& status)> progress;
