@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <filesystem>
+#include <optional>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -128,6 +129,10 @@ public slots:
     void CmdLearn_Click();
     // Delete on the type list: the learned types of the selected rows go to the trash, after asking.
     void LvwTypes_KeyDown();
+    // The undelete lists: the right button shows the file's properties, a
+    // double click opens it.
+    void UndeleteList_MouseDown(QListWidget* list, bool deleted, const QPoint& at);
+    void UndeleteList_DblClick(QListWidget* list, bool deleted);
     void CmdBackup_Click();
     // W wipes, R repairs, F formats the selected card (after asking); true when the key was one of them.
     bool Drive1_KeyPress(int key);
@@ -178,6 +183,7 @@ private:
     void List3_KeyDown(QListWidget* view);
     // Opens the current found file with its application (never a program).
     void openFoundFile(bool doubleClick);
+    void openFile(const std::filesystem::path& file, bool doubleClick);
     void showFileProperties(const std::filesystem::path& file);
     // The preview of a file no picture could be made of: its icon and the reasons.
     void showUndrawable(const std::filesystem::path& file);
@@ -196,6 +202,9 @@ private:
     void showEntryInfo(QListWidget* list, bool deleted);
     // A deleted picture restored into the temporary folder and shown.
     void previewDeletedEntry(std::size_t index);
+    // The file behind the current row of List1 (on the mounted volume, else a
+    // copy in the temporary folder) or List2 (a copy); nothing after saying why.
+    std::optional<std::filesystem::path> entryFile(QListWidget* list, bool deleted);
     // Saving (frmRecoverSave.cpp).
     void saveFoundFiles(bool all);
     void saveUndeleteEntries(bool all);

@@ -59,6 +59,7 @@
 #include "media/DriveRecord.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanDisk.h"
+#include "undelete/EntryFiles.h"
 #include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteLists.h"
 #include "viewing/Exif.h"
@@ -474,7 +475,10 @@ void frmRecover::openFoundFile(bool doubleClick) {
     const int row = List3->currentRow();
     if (row < 0 || row >= foundNames_.size()) return;
     shownRow_ = row;
-    const fs::path file = activeFolder_ / s(foundNames_[row]);
+    openFile(activeFolder_ / s(foundNames_[row]), doubleClick);
+}
+
+void frmRecover::openFile(const fs::path& file, bool doubleClick) {
     viewing::FileOpeners openers;
     openers.open = [this](const fs::path& p) { return openUrl(QUrl::fromLocalFile(q(p.string()))); };
     openers.application = [](const fs::path& p) { return platform::DefaultApplicationFor(p); };
@@ -566,17 +570,49 @@ void frmRecover::previewDeletedEntry(std::size_t index) {
                              QByteArray::fromStdString(shell::ToLower(ext.empty() ? ext : ext.substr(1))));
     if (!picture) return;
     // Restored under its record number into the temporary folder, and drawn from there.
-    const fs::path copy = state().temp / (std::to_string(index + 1) + ext);
-    std::error_code ec;
-    fs::create_directories(state().temp, ec);
-    if (!fs::exists(copy, ec) && !undelete_->restoreTo(index, copy, true)) {
+    const auto copy = undelete::TemporaryCopy(*undelete_, index, state().temp);
+    if (!copy) {
         status(LoadStr(0, "Cannot produce a picture"));
         return;
     }
     // The panel keeps the entry's facts; the picture is what is added.
     const QString facts = txtExif->toPlainText();
-    previewFile(copy, name, q(name));
+    previewFile(*copy, name, q(name));
     txtExif->setPlainText(facts);
+}
+
+std::optional<fs::path> frmRecover::entryFile(QListWidget* list, bool deleted) {
+    if (!undelete_ || busy_.busy || list->currentRow() < 0) return std::nullopt;
+    const long index = undelete::RowEntryIndex(s(list->currentItem()->text()));
+    if (index < 0 || static_cast<std::size_t>(index) >= undelete_->entries().size()) return std::nullopt;
+    const auto& e = undelete_->entries()[static_cast<std::size_t>(index)];
+    if (e.isFolder()) return std::nullopt;
+    if (!deleted)
+        if (auto onVolume = undelete::ListedFileOnVolume(e, driveSession_.record.MountPoint)) return onVolume;
+    // A card that is not mounted (or a deleted file): its copy, made from the medium.
+    if (auto copy = undelete::TemporaryCopy(*undelete_, static_cast<std::size_t>(index), state().temp)) return copy;
+    message(FormatStr(LoadStr(0, "%0 could not be read from drive %1. Try Save to restore it with its details."),
+                      {undelete::EntryPathText(e), undelete_->drive()}),
+            LoadStr(0, "Open File"), {shell::Buttons::OK, shell::Icon::Exclamation});
+    return std::nullopt;
+}
+
+void frmRecover::UndeleteList_MouseDown(QListWidget* list, bool deleted, const QPoint& at) {
+    QListWidgetItem* item = list->itemAt(at);
+    if (!item) return;
+    list->setCurrentItem(item);
+    if (auto file = entryFile(list, deleted)) showFileProperties(*file);
+}
+
+void frmRecover::UndeleteList_DblClick(QListWidget* list, bool deleted) {
+    // One deleted file at a time: a selection of many is for saving.
+    if (deleted) {
+        int entries = 0;
+        for (const QListWidgetItem* item : list->selectedItems())
+            entries += undelete::RowEntryIndex(s(item->text())) >= 0 ? 1 : 0;
+        if (entries > 1) return;
+    }
+    if (auto file = entryFile(list, deleted)) openFile(*file, false);
 }
 
 void frmRecover::CmdBrowse_Click() {

@@ -544,6 +544,15 @@ void frmRecover::connectCommands() {
     });
     for (QListWidget* list : {List3, LvwFiles})
         connect(list, &QListWidget::itemDoubleClicked, this, [this] { openFoundFile(true); });
+    for (auto [list, deleted] : {std::pair{List1, false}, std::pair{List2, true}}) {
+        list->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(list, &QWidget::customContextMenuRequested, this,
+                [this, list, deleted](const QPoint& at) { UndeleteList_MouseDown(list, deleted, at); });
+        connect(list, &QListWidget::itemDoubleClicked, this, [this, list, deleted](QListWidgetItem* item) {
+            if (list->currentItem() != item) list->setCurrentItem(item);
+            UndeleteList_DblClick(list, deleted);
+        });
+    }
     // The right button on a found file: its properties.
     List3->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(List3, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {

@@ -1,5 +1,6 @@
 #include "scan/EmbeddedPictures.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "viewing/PictureCheck.h"
@@ -9,6 +10,7 @@ namespace hx::scan {
 namespace {
 
 constexpr std::size_t kChunk = 1u << 20;
+constexpr std::size_t kFirstChunk = 64u << 10;
 
 // The byte after FF D8 FF: a marker that can follow a JPEG's start.
 bool jpegSecondMarker(std::uint8_t b) { return (b >= 0xE0 && b <= 0xEF) || b == 0xDB || b == 0xFE || b == 0xC4; }
@@ -41,11 +43,19 @@ std::uint64_t EmbeddedPictureFinder::measure(std::uint64_t offset) {
     if (!open_) return 0;
     viewing::JpegEndFinder end;
     buffer_.clear();
+    const std::uint64_t sourceBytes = source_.size();
+    if (offset >= sourceBytes) return 0;
     // The marker walk finds the end marker; the bytes up to it must then decode cleanly.
+    // Most such pictures are thumbnails of a few kilobytes: the reads start
+    // small and double, and never reach past the source's end.
+    std::size_t chunk = kFirstChunk;
     while (buffer_.size() < kMaxBytes && !end.done() && !end.failed()) {
         const std::size_t at = buffer_.size();
-        buffer_.resize(at + kChunk);
-        const std::size_t got = source_.readAt(offset + at, buffer_.data() + at, kChunk);
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, sourceBytes - offset - at));
+        if (want == 0) break;
+        chunk = std::min(chunk * 2, kChunk);
+        buffer_.resize(at + want);
+        const std::size_t got = source_.readAt(offset + at, buffer_.data() + at, want);
         buffer_.resize(at + got);
         if (got == 0) break;
         end.feed(buffer_.data() + at, got);

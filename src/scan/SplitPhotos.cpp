@@ -111,14 +111,26 @@ public:
                     joins.emplace_back(pieceUnits, next);
             }
         int tried = 0;
+        // The candidates are grouped by the first piece's length: its last
+        // restart marker is looked for once per length, and the first piece
+        // is copied only for a second piece that looks like one.
+        std::uint64_t restartOf = ~0ull;
+        int restart = -1;
+        std::vector<std::uint8_t> probe;
         for (const auto& [pieceUnits, next] : joins) {
             {
                 if (probes_ >= kMaxProbes || tried >= kProbesPerPicture) return false;
-                std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(pieceUnits * unit_));
-                const std::size_t joinAt = joined.size();
-                if (!append(joined, next, kProbe) ||
-                    !looksLikeContinuation(joined.data() + joinAt, joined.size() - joinAt, nextRestart(joined.data(), joinAt)))
-                    continue;
+                const auto joinAt = static_cast<std::size_t>(pieceUnits * unit_);
+                if (pieceUnits != restartOf) {
+                    restart = nextRestart(bytes.data(), joinAt);
+                    restartOf = pieceUnits;
+                }
+                probe.clear();
+                if (!append(probe, next, kProbe) || !looksLikeContinuation(probe.data(), probe.size(), restart)) continue;
+                std::vector<std::uint8_t> joined;
+                joined.reserve(joinAt + probe.size());
+                joined.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
+                joined.insert(joined.end(), probe.begin(), probe.end());
                 ++probes_;
                 ++tried;
                 if (!cleanTo(joined, joinAt)) continue;

@@ -101,6 +101,11 @@ private slots:
         // Settings, cache and pictures of this run stay in the temporary home.
         for (const char* v : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
             qputenv(v, QByteArray::fromStdString((home_->path() / v).string()));
+        // The desktop opens photos with a viewer of its own, whatever this machine has.
+        hx::test::WriteFile(home_->path() / "XDG_CONFIG_HOME" / "mimeapps.list",
+                            "[Default Applications]\nimage/jpeg=hx-viewer.desktop\n");
+        hx::test::WriteFile(home_->path() / "XDG_DATA_HOME" / "applications" / "hx-viewer.desktop",
+                            "[Desktop Entry]\nType=Application\nName=Viewer\nExec=true %f\nMimeType=image/jpeg;\n");
         fixedImage_ = home_->path() / "disk.img";
         cardImage_ = home_->path() / "card.img";
         for (const auto& img : {fixedImage_, cardImage_}) {
@@ -706,6 +711,23 @@ private slots:
         QVERIFY(!child<QLabel>(*w, "Picture1")->pixmap().isNull());
         QCOMPARE(child<QLabel>(*w, "lblPictureMode")->text(), QString("Display Full File"));
         QVERIFY(child<QWidget>(*w, "CmdScan")->isEnabled());
+        // The right button shows the properties of the copy in the temporary folder;
+        // a double click opens it with the application the desktop names.
+        const std::string copyName = deleted->item(2)->text().section(' ', 0, 0).toStdString() + ".JPG";
+        boxes_->shown.clear();
+        emit deleted->customContextMenuRequested(deleted->visualItemRect(deleted->item(2)).center());
+        QVERIFY(boxes_->shownContaining(q(copyName)));
+        opened_.clear();
+        emit deleted->itemDoubleClicked(deleted->item(2));
+        QCOMPARE(opened_.size(), 1);
+        const fs::path copy = opened_[0].toLocalFile().toStdString();
+        QCOMPARE(copy.filename().string(), copyName);
+        QCOMPARE(hx::test::ReadFile(copy), hx::test::MakeTestJpeg(2, 1024, 768, 90));
+        // A listed file on a card that is not mounted: read from the card.
+        opened_.clear();
+        emit listed->itemDoubleClicked(listed->item(2));
+        QCOMPARE(opened_.size(), 1);
+        QCOMPARE(hx::test::ReadFile(opened_[0].toLocalFile().toStdString()), hx::test::MakeTestJpeg(1, 1024, 768, 90));
         w->CmdEnd_Click();
     }
 
