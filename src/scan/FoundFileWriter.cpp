@@ -10,7 +10,7 @@ namespace hx::scan {
 namespace fs = std::filesystem;
 
 FoundFileWriter::FoundFileWriter(std::size_t pendingLimit)
-    : pendingLimit_(std::max<std::size_t>(pendingLimit, 1)), thread_([this] { work(); }) {}
+    : pendingLimit_(std::max<std::size_t>(pendingLimit, 1)) {}
 
 FoundFileWriter::~FoundFileWriter() {
     {
@@ -18,7 +18,7 @@ FoundFileWriter::~FoundFileWriter() {
         ending_ = true;
     }
     wake_.notify_all();
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 bool FoundFileWriter::openSource(const fs::path& source) {
@@ -129,6 +129,8 @@ long FoundFileWriter::failedFile() const {
 }
 
 void FoundFileWriter::push(Job job) {
+    // The thread starts with the first job: a scan that finds nothing never makes one.
+    if (!thread_.joinable()) thread_ = std::thread([this] { work(); });
     {
         std::unique_lock<std::mutex> lock(mutex_);
         // Bounded: a big backlog waits, a single big job is let through alone.

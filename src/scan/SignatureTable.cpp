@@ -1,6 +1,7 @@
 #include "scan/SignatureTable.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <cctype>
 
 #include "shell/AddedStrings.h"
@@ -281,14 +282,12 @@ void OrderForScan(SignatureTable& table) {
 }
 
 std::string TableExtensions(const SignatureTable& table) {
-    std::vector<std::string> seen;
+    std::unordered_set<std::string> seen;
     std::string out;
     for (const auto& row : table) {
         std::string ext = row.Extension;
         std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (std::find(seen.begin(), seen.end(), ext) != seen.end()) continue;
-        seen.push_back(ext);
-        out += ext;
+        if (seen.insert(ext).second) out += ext;
     }
     return out;
 }
