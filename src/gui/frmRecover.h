@@ -188,6 +188,7 @@ private:
     // The preview of a file no picture could be made of: its icon and the reasons.
     void showUndrawable(const std::filesystem::path& file);
     static constexpr int kConverterTimeoutMs = 20000;
+    static constexpr int kThumbnailerTimeoutMs = 10000;
     // The preview's pop-up list: rotations and filters (right button on the preview).
     void ListFilters_Click(int index);
     // The preview's picture over the whole screen (a double click on the preview).

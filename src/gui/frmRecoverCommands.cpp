@@ -82,6 +82,7 @@
 #include "viewing/PictureThumbnail.h"
 #include "shell/Text.h"
 #include "platform/DesktopApps.h"
+#include "platform/DesktopThumbnails.h"
 
 namespace hx::gui {
 
@@ -269,9 +270,20 @@ void frmRecover::previewFile(const fs::path& file, const std::string& rotationKe
 void frmRecover::showUndrawable(const fs::path& file) {
     // The file's icon, and why there is no picture, one reason per part.
     lastPicture_ = QPixmap();
-    Picture1->setPixmap(QFileIconProvider().icon(QFileInfo(q(file.string()))).pixmap(96, 96));
-    lblPictureMode->setText(q(LoadStr(0, "Display System Icon")));
     txtExif->clear();
+    // The desktop's thumbnailer for the type, else the type's icon.
+    const platform::DesktopThumb thumb = platform::MakeDesktopThumb(
+        file, state().temp / "SystemThumbs", std::max(Picture1->width(), Picture1->height()), kThumbnailerTimeoutMs,
+        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    const QImage thumbPicture(q(thumb.picture.string()));
+    if (thumb.outcome == platform::DesktopThumbOutcome::Made && !thumbPicture.isNull()) {
+        Picture1->setPixmap(QPixmap::fromImage(thumbPicture).scaled(Picture1->size(), Qt::KeepAspectRatio,
+                                                                    Qt::SmoothTransformation));
+        lblPictureMode->setText(q(LoadStr(0, "Display System Thumb")));
+    } else {
+        Picture1->setPixmap(QFileIconProvider().icon(QFileInfo(q(file.string()))).pixmap(96, 96));
+        lblPictureMode->setText(q(LoadStr(0, "Display System Icon")));
+    }
     std::string ext = file.extension().string();
     if (!ext.empty()) ext.erase(0, 1);
     const bool pictureType = viewing::HasSmallPicture(file.extension().string()) ||
@@ -279,7 +291,10 @@ void frmRecover::showUndrawable(const fs::path& file) {
                              QImageReader::supportedImageFormats().contains(QByteArray::fromStdString(shell::ToLower(ext)));
     std::string why = pictureType ? LoadStr(0, "Failed rendering a picture.")
                                   : FormatStr(LoadStr(0, "Not able to render the %0 file type."), {shell::ToUpper(ext)});
-    why += "  " + LoadStr(0, "No Windows thumbnailer is associated.");
+    if (thumb.outcome != platform::DesktopThumbOutcome::Made || thumbPicture.isNull())
+        why += "  " + (thumb.outcome == platform::DesktopThumbOutcome::NoThumbnailer
+                           ? LoadStr(0, "No Windows thumbnailer is associated.")
+                           : LoadStr(0, "Failed getting a system thumb."));
     const std::string app = platform::DefaultApplicationFor(file);
     why += "  " + (app.empty() ? LoadStr(0, "Also no Windows application associated.")
                                : LoadStr(0, "Double click for showing with") + " " + app);

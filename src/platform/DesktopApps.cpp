@@ -11,10 +11,8 @@ namespace hx::platform {
 
 namespace fs = std::filesystem;
 
-namespace {
-
 // The first line xdg-mime prints for `args`, empty when it fails.
-std::string askXdgMime(const std::vector<std::string>& args) {
+std::string QueryXdgMime(const std::vector<std::string>& args) {
     char name[] = "/tmp/hx-xdg-mime-XXXXXX";
     const int fd = ::mkstemp(name);
     if (fd < 0) return {};
@@ -31,12 +29,10 @@ std::string askXdgMime(const std::vector<std::string>& args) {
     return line;
 }
 
-}  // namespace
-
 std::string DefaultApplicationFor(const fs::path& file) {
-    const std::string type = askXdgMime({"filetype", file.string()});
+    const std::string type = QueryXdgMime({"filetype", file.string()});
     if (type.empty()) return {};
-    std::string app = askXdgMime({"default", type});
+    std::string app = QueryXdgMime({"default", type});
     const std::string suffix = ".desktop";
     if (app.size() > suffix.size() && app.compare(app.size() - suffix.size(), suffix.size(), suffix) == 0)
         app.resize(app.size() - suffix.size());

@@ -3,8 +3,12 @@
 // with (xdg-mime), which a bare machine may lack.
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace hx::platform {
+
+// The first line `xdg-mime query ARGS...` prints; empty when it fails or is missing.
+std::string QueryXdgMime(const std::vector<std::string>& args);
 
 // The desktop entry that opens `file` ("org.gnome.eog"), without ".desktop";
 // empty when none is associated or xdg-mime is missing.

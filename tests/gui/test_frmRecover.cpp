@@ -859,6 +859,19 @@ private slots:
         list->setCurrentRow(1);
         QCOMPARE(child<QLabel>(*w, "lblPictureMode")->text(), QString("Display System Icon"));
         QVERIFY(q(w->caption("lblStatus")).startsWith("Not able to render the TXT file type."));
+        QVERIFY(q(w->caption("lblStatus")).contains("No Windows thumbnailer is associated."));
+        // With a thumbnailer registered for the type, the desktop's thumbnail is shown.
+        const fs::path thumbnailer = home_->path() / "XDG_DATA_HOME" / "thumbnailers" / "hx-text.thumbnailer";
+        QImage page(60, 80, QImage::Format_RGB32);
+        page.fill(QColor(250, 250, 240));
+        QVERIFY(page.save(q((home_->path() / "page.png").string()), "PNG"));
+        hx::test::WriteFile(thumbnailer, "[Thumbnailer Entry]\nExec=cp \"" + (home_->path() / "page.png").string() +
+                                             "\" %o\nMimeType=text/plain;\n");
+        list->setCurrentRow(3);
+        QCOMPARE(child<QLabel>(*w, "lblPictureMode")->text(), QString("Display System Thumb"));
+        QCOMPARE(child<QLabel>(*w, "Picture1")->pixmap().toImage().pixelColor(5, 5), QColor(250, 250, 240));
+        QVERIFY(!q(w->caption("lblStatus")).contains("thumb"));
+        fs::remove(thumbnailer);
         list->clearSelection();
         list->item(0)->setSelected(true);
 
