@@ -5,6 +5,7 @@
 #include <QUrl>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -187,6 +188,11 @@ private:
     void showFileProperties(const std::filesystem::path& file);
     // The preview of a file no picture could be made of: its icon and the reasons.
     void showUndrawable(const std::filesystem::path& file);
+    // The desktop thumbnailer's picture of a file, kept in `thumbs` as its
+    // thumbnail; null when there is none. Extensions found to have no
+    // thumbnailer are noted, and their other files are passed over.
+    QImage desktopThumbnail(const std::filesystem::path& file, const std::filesystem::path& thumbs, int width,
+                            std::set<std::string>& noThumbnailer);
     static constexpr int kConverterTimeoutMs = 20000;
     static constexpr int kThumbnailerTimeoutMs = 10000;
     // The preview's pop-up list: rotations and filters (right button on the preview).

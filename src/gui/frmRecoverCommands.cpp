@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -267,6 +268,26 @@ void frmRecover::previewFile(const fs::path& file, const std::string& rotationKe
     }
 }
 
+QImage frmRecover::desktopThumbnail(const fs::path& file, const fs::path& thumbs, int width,
+                                    std::set<std::string>& noThumbnailer) {
+    const std::string ext = shell::ToLower(file.extension().string());
+    if (noThumbnailer.count(ext)) return {};
+    const platform::DesktopThumb made = platform::MakeDesktopThumb(
+        file, state().temp / "SystemThumbs", width, kThumbnailerTimeoutMs,
+        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    if (made.outcome == platform::DesktopThumbOutcome::NoThumbnailer) noThumbnailer.insert(ext);
+    if (made.outcome != platform::DesktopThumbOutcome::Made) return {};
+    QImage picture(q(made.picture.string()));
+    std::error_code ec;
+    fs::remove(made.picture, ec);
+    if (picture.isNull()) return {};
+    // Kept as the file's thumbnail, like those of the pictures: made once.
+    if (picture.width() > width) picture = picture.scaledToWidth(width, Qt::SmoothTransformation);
+    fs::create_directories(thumbs, ec);
+    picture.save(q((thumbs / viewing::ThumbnailFileName(file.filename().string())).string()), "JPG", 98);
+    return picture;
+}
+
 void frmRecover::showUndrawable(const fs::path& file) {
     // The file's icon, and why there is no picture, one reason per part.
     lastPicture_ = QPixmap();
@@ -431,6 +452,7 @@ void frmRecover::loadThumbnails() {
     clock.start();
     qint64 nextReport = 10000;  // the first after 10 s, then every 3 s
     std::size_t done = 0;
+    std::set<std::string> noThumbnailer;  // extensions whose first file had no desktop thumbnailer
     for (std::size_t i = 0; i < budget && rendering_; ++i) {
         QListWidgetItem* item = LvwFiles->item(static_cast<int>(i));
         if (clock.elapsed() >= nextReport) {
@@ -452,6 +474,7 @@ void frmRecover::loadThumbnails() {
             if (full.isValid()) reader.setScaledSize(full.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio));
             thumb = reader.read();
         }
+        if (thumb.isNull()) thumb = desktopThumbnail(file, thumbs, width, noThumbnailer);
         if (!thumb.isNull())
             item->setIcon(QIcon(QPixmap::fromImage(thumb.width() > width || thumb.height() > width * 3 / 4
                                                        ? thumb.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio,

@@ -910,6 +910,34 @@ private slots:
         w->CmdEnd_Click();
     }
 
+    void aFileThatIsNoPictureGetsTheDesktopsThumbnailInTheGrid() {
+        auto w = open({}, "desktop-thumbs");
+        const fs::path folder = home_->path() / "Notes";
+        hx::test::WriteFile(folder / "a.jpg", hx::test::MakeTestJpeg(4, 320, 240, 80));
+        hx::test::WriteFile(folder / "b.txt", "a note\n");
+        hx::test::WriteFile(folder / "c.txt", "another note\n");
+        const fs::path thumbnailer = home_->path() / "XDG_DATA_HOME" / "thumbnailers" / "hx-text.thumbnailer";
+        QImage page(60, 80, QImage::Format_RGB32);
+        page.fill(QColor(20, 120, 220));
+        QVERIFY(page.save(q((home_->path() / "blue.png").string()), "PNG"));
+        hx::test::WriteFile(thumbnailer, "[Thumbnailer Entry]\nExec=cp \"" + (home_->path() / "blue.png").string() +
+                                             "\" %o\nMimeType=text/plain;\n");
+        boxes_->inputs = {q(folder.string())};
+        child<QPushButton>(*w, "CmdBrowse")->click();
+        if (w->thumbnailsShown()) w->CmdShowThumbs_Click();
+        w->CmdShowThumbs_Click();
+        fs::remove(thumbnailer);
+        auto* thumbs = child<QListWidget>(*w, "LvwFiles");
+        QCOMPARE(thumbs->count(), 3);
+        for (int row : {1, 2}) {
+            const QImage icon = thumbs->item(row)->icon().pixmap(thumbs->iconSize()).toImage();
+            QVERIFY(!icon.isNull());
+            const QColor c = icon.pixelColor(icon.width() / 2, icon.height() / 2);
+            QVERIFY2(std::abs(c.blue() - 220) < 12 && std::abs(c.red() - 20) < 12, qPrintable(c.name()));
+        }
+        w->CmdEnd_Click();
+    }
+
     void renderingStopsAtAClickAndGoesOnWhereItStopped() {
         auto w = open({}, "render");
         const fs::path cache = w->cacheFolder();
