@@ -197,6 +197,8 @@ private:
     static constexpr int kThumbnailerTimeoutMs = 10000;
     // The preview's pop-up list: rotations and filters (right button on the preview).
     void ListFilters_Click(int index);
+    // Shows that list at `at` of `from`, kept inside the preview.
+    void showFilterList(QWidget* from, const QPoint& at);
     // The preview's picture over the whole screen (a double click on the preview).
     void showFullPicture();
     // Thumbnails made again at the width typed in TxtWidth.

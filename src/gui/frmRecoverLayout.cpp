@@ -364,6 +364,7 @@ void frmRecover::buildCentre(QWidget* host) {
     undelete->setObjectName("undeleteLists");
     List1 = new QListWidget(undelete);
     List1->setObjectName("List1");
+    List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     List2 = new QListWidget(undelete);
     List2->setObjectName("List2");
     List2->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -430,19 +431,27 @@ void frmRecover::buildCentre(QWidget* host) {
     ListFilters = new QListWidget(this);
     ListFilters->setObjectName("ListFilters");
     ListFilters->setVisible(false);
-    connect(Picture1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        // At the mouse, kept inside the window.
-        ListFilters->resize(ListFilters->sizeHintForColumn(0) + 24, ListFilters->sizeHintForRow(0) * ListFilters->count() + 6);
-        QPoint p = Picture1->mapTo(this, at);
-        p.setX(std::min(p.x(), width() - ListFilters->width()));
-        p.setY(std::min(p.y(), height() - ListFilters->height()));
-        ListFilters->move(std::max(p.x(), 0), std::max(p.y(), 0));
-        ListFilters->setVisible(true);
-        ListFilters->raise();
-        ListFilters->setFocus();
-    });
+    connect(Picture1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { showFilterList(Picture1, at); });
     connect(ListFilters, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { ListFilters_Click(ListFilters->row(item)); });
+}
+
+void frmRecover::showFilterList(QWidget* from, const QPoint& at) {
+    // At the mouse, kept inside the preview (inside the window when it does not fit there).
+    ListFilters->resize(ListFilters->sizeHintForColumn(0) + 24, ListFilters->sizeHintForRow(0) * ListFilters->count() + 6);
+    QRect bounds = rect();
+    if (previewPane_ && previewPane_->isVisible()) {
+        const QRect preview(previewPane_->mapTo(this, QPoint(0, 0)), previewPane_->size());
+        if (preview.width() >= ListFilters->width() && preview.height() >= ListFilters->height()) bounds = preview;
+    }
+    QPoint p = from->mapTo(this, at);
+    p.setX(std::min(p.x(), bounds.right() + 1 - ListFilters->width()));
+    p.setY(std::min(p.y(), bounds.bottom() + 1 - ListFilters->height()));
+    ListFilters->move(std::max(p.x(), bounds.left()), std::max(p.y(), bounds.top()));
+    ListFilters->setVisible(true);
+    ListFilters->raise();
+    ListFilters->setFocus();
 }
 
 void frmRecover::buildBottom(QWidget* host) {
@@ -553,6 +562,10 @@ void frmRecover::connectCommands() {
             UndeleteList_DblClick(list, deleted);
         });
     }
+    // The right button on a thumbnail: the picture filters.
+    LvwFiles->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(LvwFiles, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { showFilterList(LvwFiles->viewport(), at); });
     // The right button on a found file: its properties.
     List3->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(List3, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {

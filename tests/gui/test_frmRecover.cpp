@@ -935,6 +935,13 @@ private slots:
             const QColor c = icon.pixelColor(icon.width() / 2, icon.height() / 2);
             QVERIFY2(std::abs(c.blue() - 220) < 12 && std::abs(c.red() - 20) < 12, qPrintable(c.name()));
         }
+        // The right button on a thumbnail: the picture filters, inside the preview.
+        auto* filters = child<QListWidget>(*w, "ListFilters");
+        emit thumbs->customContextMenuRequested(thumbs->visualItemRect(thumbs->item(0)).center());
+        QVERIFY(filters->isVisible());
+        const QWidget* preview = child<QWidget>(*w, "previewPane");
+        const QRect inside(preview->mapTo(w.get(), QPoint(0, 0)), preview->size());
+        QVERIFY2(inside.contains(filters->geometry()), qPrintable(QString("%1,%2").arg(filters->x()).arg(filters->y())));
         w->CmdEnd_Click();
     }
 
