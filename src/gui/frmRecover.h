@@ -135,6 +135,10 @@ public slots:
     void UndeleteList_MouseDown(QListWidget* list, bool deleted, const QPoint& at);
     void UndeleteList_DblClick(QListWidget* list, bool deleted);
     void CmdBackup_Click();
+    // R on the Backup button: an image written back onto the chosen card.
+    bool CmdBackup_KeyPress(int key);
+    // Chooses an image by its companion file and scans it.
+    void CmdScanBackup_Click();
     // W wipes, R repairs, F formats the selected card (after asking); true when the key was one of them.
     bool Drive1_KeyPress(int key);
     void CmbTypeSelect_Click(int index);
@@ -169,7 +173,9 @@ private:
     bool closeCommand();
     void notYetAvailable(const std::string& command);
     bool cacheHasFiles() const;
-    void runScan();
+    // The scan command on `source` (the drive chosen, or an image), with the
+    // companion files of images looked for in `imageFolder`.
+    void runScan(const std::string& source, const std::filesystem::path& imageFolder);
     std::string typeSelection() const;
     void fillTypeList();
     // The learned variants of the learned-type folder as rows of the type list.

@@ -112,7 +112,7 @@ void frmRecover::CmdScan_Click() {
         }
         return;
     }
-    runScan();
+    runScan(currentDrive_, state().image);
 }
 
 std::string frmRecover::typeSelection() const {
@@ -130,11 +130,11 @@ std::string frmRecover::typeSelection() const {
     return selection;
 }
 
-void frmRecover::runScan() {
+void frmRecover::runScan(const std::string& source, const fs::path& imageFolder) {
     scan::ScanRequest request;
-    request.source = currentDrive_;
+    request.source = source;
     request.cacheFolder = cacheFolder_;
-    request.imageFolder = state().image;
+    request.imageFolder = imageFolder;
     request.selection = typeSelection();
     request.learnedFolder = state().picture;
     request.learned = checkedLearnedTypes();

@@ -518,10 +518,11 @@ void frmRecover::connectCommands() {
     Drive1->installEventFilter(new KeyFilter(Drive1, [this](int key, Qt::KeyboardModifiers modifiers) {
         return !(modifiers & (Qt::ControlModifier | Qt::AltModifier)) && Drive1_KeyPress(key);
     }));
-    for (const char* name : {"CmdScanBackup"}) {
-        if (auto* b = findChild<QPushButton*>(name))
-            connect(b, &QPushButton::clicked, this, [this, name] { notYetAvailable(name); });
-    }
+    on("CmdScanBackup", &frmRecover::CmdScanBackup_Click);
+    if (auto* backup = findChild<QPushButton*>("CmdBackup"))
+        backup->installEventFilter(new KeyFilter(backup, [this](int key, Qt::KeyboardModifiers modifiers) {
+            return !(modifiers & (Qt::ControlModifier | Qt::AltModifier)) && CmdBackup_KeyPress(key);
+        }));
     connect(Drive1, qOverload<int>(&QComboBox::activated), this, [this](int) { Drive1_Change(); });
     connect(CmbTypeSelect, qOverload<int>(&QComboBox::activated), this, &frmRecover::CmbTypeSelect_Click);
     connect(ListColors, qOverload<int>(&QComboBox::activated), this, &frmRecover::ApplyColourScheme);

@@ -72,6 +72,52 @@ void frmRecover::CmdBackup_Click() {
                 LoadStr(0, "Backup"), {shell::Buttons::OK, shell::Icon::Information});
 }
 
+void frmRecover::CmdScanBackup_Click() {
+    if (refuseWhileBusy("CmdScanBackup")) return;
+    const fs::path images = state().image / "DiskImages";
+    output::PruneImageFolder(images);
+    fs::path image;
+    for (;;) {
+        const auto chosen = openFile(LoadStr(0, "Select disk image file for Scan"),
+                                     LoadStr(0, "Disk images") + " (*.img.dat *.dat)", images.string());
+        if (!chosen) break;
+        const fs::path named = output::CompanionImage(*chosen);
+        std::error_code ec;
+        if (!named.empty() && fs::is_regular_file(named, ec)) {
+            image = named;
+            break;
+        }
+        message(LoadStr(0, "Drive for this backup file not available.") + "\n" + LoadStr(0, "Select another file."),
+                LoadStr(0, "Scan BackUp"), {shell::Buttons::OK, shell::Icon::Exclamation});
+    }
+    // Cancelled: the image the damaged-media recovery made, when there is one.
+    std::error_code ec;
+    if (image.empty() && fs::is_regular_file(output::UnattendedImage(state().programFolder), ec))
+        image = output::UnattendedImage(state().programFolder);
+    if (image.empty()) return;
+    runScan(image.string(), image.parent_path());
+    EnableButtons();
+}
+
+bool frmRecover::CmdBackup_KeyPress(int key) {
+    if (key != Qt::Key_R || currentDrive_.empty()) return false;
+    media::DriveRecord& rec = driveSession_.record;
+    media::GetDriveInfo(currentDrive_, rec);
+    if (!output::MaintenanceRefusal(rec, busy_.busy).empty()) return true;  // nothing happens
+    const auto chosen = openFile(LoadStr(0, "Select disk image file for restoring disk ") + currentDrive_,
+                                 LoadStr(0, "Disk images") + " (*.img)", (state().image / "DiskImages").string());
+    if (!chosen || chosen->find(".img") == std::string::npos) return true;
+    {
+        shell::BusyGuard busy(*this, busy_, "CmdBackup", caption("CmdBackup"));
+        output::RestoreImage(*this, *chosen, rec, false);
+    }
+    clearStop();
+    ProgressBar1->setVisible(false);
+    media::GetDriveInfo(currentDrive_, rec);
+    EnableButtons();
+    return true;
+}
+
 bool frmRecover::Drive1_KeyPress(int key) {
     if (currentDrive_.empty() || (key != Qt::Key_W && key != Qt::Key_R && key != Qt::Key_F)) return false;
     media::DriveRecord& rec = driveSession_.record;

@@ -150,17 +150,25 @@ bool WriteCompanionFile(const fs::path& companion, const fs::path& image, const 
     return static_cast<bool>(out);
 }
 
+fs::path CompanionImage(const fs::path& companion) {
+    std::ifstream in(companion, std::ios::binary);
+    std::string first;
+    // A path, not a whole file: a line past 4096 characters is no companion's.
+    char c = 0;
+    while (first.size() <= 4096 && in.get(c) && c != '\n') first += c;
+    if (first.size() > 4096) return {};
+    while (!first.empty() && (first.back() == '\r' || first.back() == '"')) first.pop_back();
+    if (!first.empty() && first.front() == '"') first.erase(0, 1);
+    return first;
+}
+
 void PruneImageFolder(const fs::path& imageFolder) {
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(imageFolder, ec)) {
         if (e.path().extension() != ".dat" || e.path().stem().extension() != ".img") continue;
-        std::ifstream in(e.path(), std::ios::binary);
-        std::string first;
-        std::getline(in, first);
-        while (!first.empty() && (first.back() == '\r' || first.back() == '"')) first.pop_back();
-        if (!first.empty() && first.front() == '"') first.erase(0, 1);
+        const fs::path image = CompanionImage(e.path());
         std::error_code missing;
-        if (!first.empty() && !fs::exists(first, missing)) fs::remove(e.path(), missing);
+        if (!image.empty() && !fs::exists(image, missing)) fs::remove(e.path(), missing);
     }
 }
 

@@ -41,8 +41,15 @@ int BackupBlockMegabytes(double availableMB);
 // The six quoted lines, then the listing in the undelete encoding.
 bool WriteCompanionFile(const std::filesystem::path& companion, const std::filesystem::path& image,
                         const media::DriveRecord& record, const std::vector<undelete::UndeleteEntry>& entries);
+// The image a companion file names on its first line; empty when it names none.
+std::filesystem::path CompanionImage(const std::filesystem::path& companion);
 // Removes companion files whose image is gone.
 void PruneImageFolder(const std::filesystem::path& imageFolder);
+
+// The unattended image of the damaged-media recovery, in the program folder.
+inline std::filesystem::path UnattendedImage(const std::filesystem::path& programFolder) {
+    return programFolder / "backuptemp.dat";
+}
 
 // Copies the medium; progress every 2 seconds; stops at ui.stopRequested().
 BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& request);

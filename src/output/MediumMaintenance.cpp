@@ -127,7 +127,9 @@ bool RestoreImage(shell::Ui& ui, const std::string& image, const media::DriveRec
         return false;
     const std::uint64_t size = std::min(from.size(), to.size());
     std::vector<std::uint8_t> block(8u << 20);
-    for (std::uint64_t at = 0; at < size;) {
+    ui.status(LoadStr(0, "Status: restoring drive") + " " + r.Drive);
+    // The stop command ends it after the block at hand.
+    for (std::uint64_t at = 0; at < size && !ui.stopRequested();) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - at));
         if (from.readAt(at, block.data(), n) != n || to.writeAt(at, block.data(), n) != n) break;
         at += n;

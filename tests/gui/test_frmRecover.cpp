@@ -337,6 +337,11 @@ private slots:
         QCOMPARE(hx::test::RunCommand("mcopy -i '" + card.string() + "' '" + (home_->path() / "note.txt").string() +
                                       "' ::NOTE.TXT"),
                  0);
+        const std::string photo = hx::test::MakeTestJpeg(5, 640, 480, 85);
+        hx::test::WriteFile(home_->path() / "photo.jpg", photo);
+        QCOMPARE(hx::test::RunCommand("mcopy -i '" + card.string() + "' '" + (home_->path() / "photo.jpg").string() +
+                                      "' ::PHOTO.JPG"),
+                 0);
         auto w = open({"--attach", card.string() + ",removable,label=WIPE"}, "medium");
         QCOMPARE(q(w->currentDrive()), q(card.string()));
         const std::string before = hx::test::ReadFile(card);
@@ -361,6 +366,29 @@ private slots:
         QCOMPARE(after.size(), before.size());
         QVERIFY(after.compare(0, 512, before, 0, 512) == 0);
         QVERIFY(after.find("on the card") == std::string::npos);
+
+        // Scan BackUp: a companion whose image is gone is refused, the next one's image is scanned.
+        // (Outside the image folder: the command clears companions of missing images there first.)
+        const fs::path gone = home_->path() / "Moved" / "gone.img.dat";
+        hx::test::WriteFile(gone, "\"" + (target / "gone.img").string() + "\"\r\n");
+        w->CmbTypeSelect_Click(presetIndex(*w, "Unlisted camera"));
+        boxes_->inputs = {q(gone.string()), q(image.string() + ".dat")};
+        boxes_->answers = {QMessageBox::Ok, QMessageBox::No};
+        child<QPushButton>(*w, "CmdScanBackup")->click();
+        QVERIFY(boxes_->shownContaining("Drive for this backup file not available."));
+        bool found = false;
+        for (const QString& name : w->foundNames())
+            found = found || hx::test::ReadFile(w->cacheFolder() / name.toStdString()) == photo;
+        QVERIFY2(found, qPrintable(w->foundNames().join(',')));
+
+        // R on the Backup button writes the image back onto the wiped card.
+        boxes_->answers = {QMessageBox::Ok};
+        boxes_->inputs = {q(image.string())};
+        auto* backup = child<QPushButton>(*w, "CmdBackup");
+        backup->setFocus();
+        QTest::keyClick(backup, Qt::Key_R);
+        QVERIFY(boxes_->shownContaining("replacing all it holds"));
+        QVERIFY(hx::test::ReadFile(card) == before);
         w->CmdEnd_Click();
     }
 
