@@ -1,5 +1,7 @@
 #include "output/DiskBackup.h"
 
+#include "shell/Settings.h"
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -189,14 +191,18 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
                                 title, {shell::Buttons::OKCancel, shell::Icon::Information}) != shell::Answer::OK)
         return result;
 
-    const fs::path imageFolder = req.folder / "DiskImages";
+    const fs::path imageFolder = req.image.empty() ? req.folder / "DiskImages" : req.image.parent_path();
     std::error_code ec;
     fs::create_directories(imageFolder, ec);
-    PruneImageFolder(imageFolder);
-    result.image = ImageFileName(imageFolder, rec.Drive.empty() ? req.drive : rec.Drive, rec.VolumeLabel,
-                                 req.date.empty() ? today() : req.date);
-    result.companion = result.image.string() + ".dat";
-    if (!WriteCompanionFile(result.companion, result.image, rec, req.entries)) {
+    if (req.image.empty()) {
+        PruneImageFolder(imageFolder);
+        result.image = ImageFileName(imageFolder, rec.Drive.empty() ? req.drive : rec.Drive, rec.VolumeLabel,
+                                     req.date.empty() ? today() : req.date);
+        result.companion = result.image.string() + ".dat";
+    } else {
+        result.image = req.image;
+    }
+    if (!result.companion.empty() && !WriteCompanionFile(result.companion, result.image, rec, req.entries)) {
         ui.message(FormatStr(LoadStr(0, "The folder %0 cannot be written to."), {imageFolder.string()}), title,
                    {shell::Buttons::OK, shell::Icon::Exclamation});
         return result;
@@ -216,6 +222,11 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
     if (req.damaged) step = sector;
     in.adviseSequential();
 
+    // Until the copy ends, a restart knows that it was ended while reading.
+    if (req.settings) {
+        shell::SaveSetting(*req.settings, shell::kLastDrive, req.drive);
+        shell::SaveSetting(*req.settings, shell::kLastCluster, "33");
+    }
     std::vector<std::uint64_t> unreadable;
     BlockWriter writer(out, static_cast<std::size_t>(std::min<std::uint64_t>(step, std::max<std::uint64_t>(size, 1))));
     const auto started = std::chrono::steady_clock::now();
@@ -259,6 +270,7 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
     // write that failed (a full disk) was seen above.
     const bool written = writer.finish();
     out.close();
+    if (req.settings) shell::SaveSetting(*req.settings, shell::kLastCluster, "0");
     result.bytes = at;
     result.ok = written;
     if (!written) {

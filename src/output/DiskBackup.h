@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "media/DriveRecord.h"
+#include "shell/SettingsStore.h"
 #include "shell/Ui.h"
 #include "undelete/UndeleteEntry.h"
 
@@ -22,6 +23,11 @@ struct BackupRequest {
     bool damaged = false;                    // ChkDamaged: one sector a read
     std::string date;                        // "yyyy-mm-dd"; today when empty
     std::vector<undelete::UndeleteEntry> entries;  // the undelete listing for the companion file
+    // The image to write, with no companion file (the damaged-media recovery's
+    // unattended image); empty: a new name in the folder's DiskImages.
+    std::filesystem::path image;
+    // When given, LastCluster marks the copy as under way until it ends.
+    shell::SettingsStore* settings = nullptr;
 };
 
 struct BackupResult {

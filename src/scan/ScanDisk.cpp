@@ -313,6 +313,7 @@ ScanOutcome Scanner::report(bool stopped) {
 }
 
 ScanOutcome Scanner::run() {
+    if (ctx_.settings) shell::SaveSetting(*ctx_.settings, shell::kLastDrive, ctx_.drive);
     setLastCluster("33");
     started_ = lastProgress_ = std::chrono::steady_clock::now();
     if (!PlanGeometry(ctx_.record, ctx_.drive, ctx_.imageFolder, ctx_.options.deepScan, ui_, geo_)) return unreadable();

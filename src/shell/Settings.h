@@ -24,6 +24,8 @@ struct AppSetting {
 constexpr AppSetting kRegSetting{"Morvenick", "Harvestrix", "Reg"};
 constexpr AppSetting kLastCluster{"Morvenick", "Harvestrix", "LastCluster"};
 constexpr AppSetting kLastStage{"Morvenick", "Harvestrix", "LastStage"};
+// The medium whose read left LastCluster set: the one the damaged-media recovery asks for.
+constexpr AppSetting kLastDrive{"Morvenick", "Harvestrix", "LastDrive"};
 constexpr AppSetting kRVista{"XQVers", "Startup", "RVISTA"};
 constexpr AppSetting kResultView{"XQVers", "Startup", "ST"};
 constexpr AppSetting kVShown{"MSINFO", "Startup", "VShown"};
