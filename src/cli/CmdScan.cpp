@@ -9,6 +9,7 @@
 #include "cli/CliCommand.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
+#include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
 #include "shell/WorkingState.h"
@@ -42,6 +43,11 @@ int runScan(CliArgs& args) {
         return 2;
     }
     const std::string source = args.positional[0];
+    if (shell::SharedState().store &&
+        std::strtol(shell::GetSetting(*shell::SharedState().store, shell::kLastCluster, "0").c_str(), nullptr, 10) > 0)
+        std::cerr << "The last read of " << shell::GetSetting(*shell::SharedState().store, shell::kLastDrive)
+                  << " was ended before its end, perhaps by a damaged sector. `harvestrix-cli damaged` recovers "
+                     "more from it in stages.\n";
     const fs::path cache = CliCacheFolder(args);
     std::error_code ec;
     fs::create_directories(cache, ec);

@@ -484,6 +484,8 @@ void frmRecover::Form_Load() {
         return;
     }
     setWindowOpacity(1.0);
+    // The last step of the start: a read that the system ended is followed up.
+    QTimer::singleShot(0, this, [this] { RecoverDamagedMedia(); });
 }
 
 bool frmRecover::usesPlainBoxes() const { return !selfClosing_.selfClosingAllowed(); }

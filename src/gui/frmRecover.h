@@ -165,6 +165,8 @@ private:
     void collectSettings();
     static QString lastPicturePathFor(const shell::WorkingState& st);
     void selectStartDrive();
+    // The automated recovery after a read of a damaged medium that the system ended.
+    void RecoverDamagedMedia();
     bool storeHasWindow() const;
     shell::WorkingState& state() const;
     void showLastPicture();

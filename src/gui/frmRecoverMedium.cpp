@@ -8,10 +8,13 @@
 
 #include "gui/QtText.h"
 #include "media/DriveInfo.h"
+#include "output/DamagedMediaRecovery.h"
 #include "output/DiskBackup.h"
 #include "output/MediumMaintenance.h"
 #include "platform/FreeSpace.h"
+#include "platform/RawFile.h"
 #include "shell/Strings.h"
+#include "shell/WindowCommandsText.h"
 #include "shell/WorkingState.h"
 #include "undelete/QuickUndelete.h"
 
@@ -70,6 +73,61 @@ void frmRecover::CmdBackup_Click() {
         message(shell::FormatStr(LoadStr(0, "%0 sectors could not be read; the image holds zeros there. They are listed in %1."),
                                  {std::to_string(result.unreadableSectors), result.unreadableList.string()}),
                 LoadStr(0, "Backup"), {shell::Buttons::OK, shell::Icon::Information});
+}
+
+void frmRecover::RecoverDamagedMedia() {
+    if (!state().store || busy_.busy) return;
+    output::DamagedRecoverySteps steps;
+    steps.unattendedImage = output::UnattendedImage(state().programFolder);
+    steps.selectDrive = [this](const std::string& drive) {
+        selectStartDrive();  // the list as it is now: the card may just have been put back
+        selectDrive(drive);
+        return currentDrive_ == drive;
+    };
+    steps.mediumBytes = [](const std::string& drive) -> std::uint64_t {
+        platform::RawFile f;
+        return f.open(drive, platform::RawFile::Mode::Read) ? f.size() : 0;
+    };
+    steps.makeRoom = [this](std::uint64_t bytes) {
+        std::error_code ec;
+        fs::create_directories(state().programFolder, ec);
+        return platform::FreeMegabytes(state().programFolder.string()) > static_cast<double>(bytes) / 1048576.0;
+    };
+    auto damagedOptions = [this] {
+        if (!thumbnailsShown() && cacheHasFiles()) CmdShowThumbs_Click();
+        ChkDeep->setChecked(true);
+        ChkDamaged->setChecked(true);
+        // Nothing checked: every type, rather than a scan that finds nothing.
+        if (typeSelection().find('.') == std::string::npos) {
+            const auto& presets = shell::TypePresetEntries();
+            for (std::size_t i = 0; i < presets.size(); ++i)
+                if (presets[i].english == std::string("All types possible")) CmbTypeSelect_Click(static_cast<int>(i));
+        }
+    };
+    steps.scanDamaged = [this, damagedOptions](const std::string& drive) {
+        damagedOptions();
+        runScan(drive, state().image);
+    };
+    steps.backupUnattended = [this, damagedOptions, &steps](const std::string& drive) {
+        damagedOptions();
+        output::BackupRequest req;
+        req.drive = drive;
+        req.image = steps.unattendedImage;
+        req.damaged = true;
+        req.settings = state().store;
+        {
+            shell::BusyGuard busy(*this, busy_, "CmdBackup", caption("CmdBackup"));
+            output::BackupDisk(*this, req);
+        }
+        clearStop();
+        ProgressBar1->setVisible(false);
+    };
+    steps.scanImage = [this, damagedOptions](const fs::path& image) {
+        damagedOptions();
+        runScan(image.string(), image.parent_path());
+    };
+    output::RecoverDamagedMedia(*this, *state().store, steps);
+    EnableButtons();
 }
 
 void frmRecover::CmdScanBackup_Click() {

@@ -1,6 +1,9 @@
 #include "platform/FaultySectors.h"
 
+#include <csignal>
+#include <signal.h>
 #include <cstdlib>
+#include <unistd.h>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -12,6 +15,7 @@ namespace hx::platform {
 namespace {
 
 using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;  // first and last sector
+constexpr std::uint64_t kEndsProcess = 1ull << 63;  // marks a range whose read ends the process
 
 // Parsed once from the environment; never changed afterwards.
 const std::map<std::string, Ranges>& faults() {
@@ -27,10 +31,12 @@ const std::map<std::string, Ranges>& faults() {
             const std::string file = std::filesystem::absolute(one.substr(0, colon), ec).lexically_normal().string();
             std::istringstream ranges(one.substr(colon + 1));
             for (std::string r; std::getline(ranges, r, ',');) {
+                const bool ends = !r.empty() && r[0] == '!';
+                if (ends) r.erase(0, 1);
                 const auto dash = r.find('-');
                 const std::uint64_t first = std::strtoull(r.c_str(), nullptr, 10);
                 const std::uint64_t last = dash == std::string::npos ? first : std::strtoull(r.c_str() + dash + 1, nullptr, 10);
-                if (last >= first) t[file].emplace_back(first, last);
+                if (last >= first && last < kEndsProcess) t[file].emplace_back(first | (ends ? kEndsProcess : 0), last);
             }
         }
         return t;
@@ -48,9 +54,14 @@ std::size_t ReadableBefore(const std::filesystem::path& path, std::uint64_t offs
     if (it == table.end()) return count;
     const std::uint64_t end = offset + count;
     std::uint64_t allowed = end;
-    for (const auto& [first, last] : it->second) {
+    for (const auto& [marked, last] : it->second) {
+        const std::uint64_t first = marked & ~kEndsProcess;
         const std::uint64_t from = first * 512, to = (last + 1) * 512;
-        if (from < end && to > offset) allowed = std::min(allowed, std::max(from, offset));
+        if (from >= end || to <= offset) continue;
+        // As the system ends a program that touches a dying card's sector:
+        // no handlers, no flushing, nothing written after.
+        if (marked & kEndsProcess) ::kill(::getpid(), SIGKILL);
+        allowed = std::min(allowed, std::max(from, offset));
     }
     return static_cast<std::size_t>(allowed - offset);
 }

@@ -2,6 +2,8 @@
 // For tests of damaged media: sectors of a file that fail to read, as those
 // of a dying card do (EIO). Named in $HARVESTRIX_FAULTY_SECTORS as
 // "FILE:FIRST-LAST,SECTOR;FILE2:..." with 512-byte sector numbers; read once.
+// A range written "!FIRST-LAST" ends the process (SIGKILL) when a read
+// touches it, as the system may end a program that reads a damaged card.
 // Without the variable nothing changes.
 #include <cstddef>
 #include <cstdint>

@@ -716,6 +716,33 @@ private slots:
         w->CmdEnd_Click();
     }
 
+    void aReadTheSystemEndedIsFollowedUpAtTheNextStart() {
+        const fs::path card = makePhotoCard("damaged.img", 32, 2);
+        QVERIFY(!card.empty());
+        {
+            // As a scan of the card leaves the settings when the system ends it.
+            hx::gui::QtSettingsStore store;
+            hx::shell::SaveSetting(store, hx::shell::kLastDrive, card.string());
+            hx::shell::SaveSetting(store, hx::shell::kLastCluster, "33");
+            hx::shell::SaveSetting(store, hx::shell::kLastStage, "0");
+        }
+        // Yes to the recovery, OK to stage 1, No to SmartScan: the whole card in damaged mode.
+        boxes_->answers = {QMessageBox::Yes, QMessageBox::Ok, QMessageBox::No};
+        auto w = open({"--attach", card.string() + ",removable"}, "damaged");
+        QTRY_VERIFY_WITH_TIMEOUT(boxes_->shownContaining("Finished."), 30000);
+        QVERIFY(boxes_->shownContaining("Stage 1:  Recovering files from sectors until probably"));
+        QVERIFY(child<QCheckBox>(*w, "ChkDamaged")->isChecked());
+        bool found = false;
+        for (const QString& name : w->foundNames())
+            found = found || hx::test::ReadFile(w->cacheFolder() / name.toStdString()) ==
+                                 hx::test::MakeTestJpeg(1, 1024, 768, 90);
+        QVERIFY2(found, qPrintable(w->foundNames().join(',')));
+        hx::gui::QtSettingsStore store;
+        QCOMPARE(q(hx::shell::GetSetting(store, hx::shell::kLastCluster)), QString("0"));
+        QCOMPARE(q(hx::shell::GetSetting(store, hx::shell::kLastStage)), QString("0"));
+        w->CmdEnd_Click();
+    }
+
     void quickUndeleteListsTheDeletedPhotos() {
         const fs::path card = makePhotoCard("undelete.img", 32, 4);
         QVERIFY(!card.empty());

@@ -1,0 +1,93 @@
+// harvestrix-cli damaged: the automated recovery from a damaged medium, after
+// a scan or backup that was ended while it read (a sector of a dying card can
+// make the system end the program). Run it again after each such end: the
+// stages follow one another.
+#include <iostream>
+
+#include "cli/CliCache.h"
+#include "cli/CliCommand.h"
+#include "output/DamagedMediaRecovery.h"
+#include "output/DiskBackup.h"
+#include "platform/FreeSpace.h"
+#include "platform/RawFile.h"
+#include "scan/ScanCommand.h"
+#include "shell/Settings.h"
+#include "shell/WorkingState.h"
+
+namespace hx::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The carving scan the recovery asks for: every type, DeepScan in damaged
+// mode, the cache emptied first.
+void scanForRecovery(CliArgs& args, const std::string& source, bool damaged) {
+    scan::ScanRequest request;
+    request.source = source;
+    request.cacheFolder = CliCacheFolder(args);
+    std::error_code ec;
+    fs::create_directories(request.cacheFolder, ec);
+    request.selection = scan::EveryTypeSelection();
+    request.learnedFolder = shell::SharedState().picture;
+    request.settings = shell::SharedState().store;
+    request.state = &shell::SharedState();
+    request.options.deepScan = true;
+    request.options.damaged = damaged;
+    request.options.unattended = true;
+    request.smart = false;
+    request.resume = false;
+    request.newScan = true;
+    scan::ScanCommand command(*args.ui, std::move(request));
+    const auto outcome = command.run();
+    if (outcome && *outcome != scan::ScanOutcome::Unreadable)
+        std::cout << command.context().found.size() << " files in " << CliCacheFolder(args).string() << "\n";
+}
+
+int runDamaged(CliArgs& args) {
+    shell::WorkingState& state = shell::SharedState();
+    if (!state.store) return 1;
+    output::DamagedRecoverySteps steps;
+    steps.unattendedImage = output::UnattendedImage(state.programFolder);
+    steps.selectDrive = [](const std::string& drive) {
+        platform::RawFile f;
+        return f.open(drive, platform::RawFile::Mode::Read);
+    };
+    steps.mediumBytes = [](const std::string& drive) -> std::uint64_t {
+        platform::RawFile f;
+        return f.open(drive, platform::RawFile::Mode::Read) ? f.size() : 0;
+    };
+    steps.makeRoom = [&state](std::uint64_t bytes) {
+        std::error_code ec;
+        fs::create_directories(state.programFolder, ec);
+        return platform::FreeMegabytes(state.programFolder.string()) > static_cast<double>(bytes) / 1048576.0;
+    };
+    steps.scanDamaged = [&args](const std::string& drive) { scanForRecovery(args, drive, true); };
+    steps.backupUnattended = [&args, &steps, &state](const std::string& drive) {
+        output::BackupRequest req;
+        req.drive = drive;
+        req.image = steps.unattendedImage;
+        req.damaged = true;
+        req.settings = state.store;
+        output::BackupDisk(*args.ui, req);
+    };
+    steps.scanImage = [&args](const fs::path& image) { scanForRecovery(args, image.string(), false); };
+    switch (output::RecoverDamagedMedia(*args.ui, *state.store, steps)) {
+        case output::DamagedRecoveryOutcome::NotNeeded:
+            std::cout << "No read was ended before its end: nothing to recover.\n";
+            return 1;
+        case output::DamagedRecoveryOutcome::GivenUp:
+            std::cout << "The automated recovery was dropped.\n";
+            return 1;
+        case output::DamagedRecoveryOutcome::Finished:
+            break;
+    }
+    return 0;
+}
+
+CliRegistrar reg({"damaged",
+                  "damaged [--yes]                  after a read that was ended, recover in stages (run again after each end)",
+                  {}, runDamaged});
+
+}  // namespace
+}  // namespace hx::cli
