@@ -37,6 +37,7 @@ int runBackup(CliArgs& args) {
     if (result.unreadableSectors > 0)
         std::cout << result.unreadableSectors << " unreadable sectors are zeros in the image; listed in "
                   << result.unreadableList.string() << "\n";
+    if (!result.partialNote.empty()) std::cout << "The image is partial: see " << result.partialNote.string() << "\n";
     return result.stopped ? 1 : 0;
 }
 

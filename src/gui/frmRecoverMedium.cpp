@@ -69,6 +69,9 @@ void frmRecover::CmdBackup_Click() {
     clearStop();
     ProgressBar1->setVisible(false);
     EnableButtons();
+    if (result.ok && result.stopped && !result.partialNote.empty())
+        status(shell::FormatStr(LoadStr(0, "What was written is kept, marked as partial in %0."),
+                                {result.partialNote.string()}));
     if (result.ok && result.unreadableSectors > 0)
         message(shell::FormatStr(LoadStr(0, "%0 sectors could not be read; the image holds zeros there. They are listed in %1."),
                                  {std::to_string(result.unreadableSectors), result.unreadableList.string()}),

@@ -273,9 +273,21 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
     if (req.settings) shell::SaveSetting(*req.settings, shell::kLastCluster, "0");
     result.bytes = at;
     result.ok = written;
+    if (!written || result.stopped) {
+        // What is there is kept (a dying card may not be read again), and a
+        // note beside it says that it is not the whole medium.
+        result.partialNote = result.image.string() + ".partial.txt";
+        std::ofstream note(result.partialNote);
+        note << "This image of " << req.drive << " is partial: "
+             << (written ? "the copy was stopped after " + std::to_string(at) + " of " + std::to_string(size)
+                         : "the target disk did not take all of its " + std::to_string(size))
+             << " bytes. What follows that point on the medium is not in it.\n";
+    }
     if (!written) {
         ui.message(FormatStr(LoadStr(0, "The image %0 could not be written whole: the disk may be full."),
-                             {result.image.string()}),
+                             {result.image.string()}) +
+                       "\n" + FormatStr(LoadStr(0, "What was written is kept, marked as partial in %0."),
+                                        {result.partialNote.string()}),
                    title, {shell::Buttons::OK, shell::Icon::Exclamation});
         return result;
     }

@@ -35,6 +35,7 @@ struct BackupResult {
     bool stopped = false;
     std::filesystem::path image, companion;
     std::filesystem::path unreadableList;  // "<image>.unreadable.txt" when sectors could not be read
+    std::filesystem::path partialNote;     // "<image>.partial.txt" when the image is not the whole medium
     std::uint64_t bytes = 0;
     std::uint64_t unreadableSectors = 0;
 };

@@ -71,6 +71,29 @@ TEST_F(DiskBackup, TheImageIsTheCardAndItsCompanionHoldsTheListing) {
     EXPECT_EQ(output::BackupBlockMegabytes(10), 2);
 }
 
+TEST_F(DiskBackup, AStoppedCopyIsKeptAndMarkedAsPartial) {
+    makeCard(16, 4, 16);
+    putPhoto(0, 640, 480);
+    output::BackupRequest req;
+    req.drive = image.string();
+    req.folder = dir.path() / "target";
+    ui.stop = true;
+    const auto result = output::BackupDisk(ui, req);
+    EXPECT_TRUE(result.stopped);
+    EXPECT_LT(result.bytes, fs::file_size(image));
+    ASSERT_FALSE(result.partialNote.empty());
+    const std::string note = test::ReadFile(result.partialNote);
+    EXPECT_NE(note.find("is partial"), std::string::npos) << note;
+    EXPECT_NE(note.find(std::to_string(fs::file_size(image))), std::string::npos) << note;
+    EXPECT_TRUE(fs::exists(result.image));
+
+    // A whole copy carries no such note.
+    ui.stop = false;
+    const auto whole = output::BackupDisk(ui, req);
+    EXPECT_TRUE(whole.partialNote.empty());
+    EXPECT_FALSE(fs::exists(whole.image.string() + ".partial.txt"));
+}
+
 TEST_F(DiskBackup, ADamagedCardIsCopiedToItsEndWithZerosAndAListForWhatFailed) {
     makeCard(16, 4, 16);
     putPhoto(0, 640, 480);
