@@ -444,7 +444,6 @@ void frmRecover::Form_Load() {
     });
     steps.insertBefore("SettleCache", "ShowLastPicture", [&] {
         showLastPicture();
-        fillTypeList();
         return StepResult::Done;
     });
     steps.add("FillCacheBrowser", [&] {
@@ -452,6 +451,8 @@ void frmRecover::Form_Load() {
         saveFolder_ = st.save;
         browseFolder_ = st.browse;
         pictureFolder_ = st.picture;
+        // The type list once the working folders are settled: the learned types live there.
+        fillTypeList();
         FillCacheBrowser();
         return StepResult::Done;
     });

@@ -182,6 +182,8 @@ private:
     void fillTypeList();
     // The learned variants of the learned-type folder as rows of the type list.
     void addLearnedTypeRows();
+    // CmdLearn during a scan: the adaptive types learned again, silently.
+    void learnDuringScan();
     std::vector<scan::LearnedVariant> checkedLearnedTypes() const;
     void showFoundFile(int row);
     // Draws `file` in the preview with its facts in the panel; `rotationKey`

@@ -330,6 +330,8 @@ bool AttachImage(const std::string& spec) {
             e.typeName = "Removable";
         } else if (opt.rfind("label=", 0) == 0) {
             e.label = opt.substr(6);
+        } else if (opt.rfind("mount=", 0) == 0) {
+            e.mountPoint = opt.substr(6);  // where its file system is seen mounted
         }
     }
     auto& t = attachedTable();

@@ -38,8 +38,9 @@ void EnterBusy(Ui& ui, BusyState& state, const std::string& command) {
     state.busy = true;
     state.stopping = false;
     state.operation = command;
+    // QX Adaptive stays at hand during a scan: it then re-learns the adaptive types.
     for (const auto& name : LongCommands())
-        if (name != command) ui.setEnabled(name, false);
+        if (name != command && !(command == "CmdScan" && name == "CmdLearn")) ui.setEnabled(name, false);
     ui.setEnabled(command, true);
     ui.setCaption(command, LoadStr(259, "Stop"));
 }

@@ -318,6 +318,37 @@ private slots:
         QCOMPARE(learned->text(4), QString("8"));  // the magic: its head
         QVERIFY(learned->text(8).toInt() >= 25);
         QCOMPARE(learned->checkState(0), Qt::Checked);
+        const int samplesBefore = learned->text(8).toInt();
+        w->CmdEnd_Click();
+
+        // Pressed during a scan, QX Adaptive learns the type again from the scanned card's own files.
+        const fs::path mounted = home_->path() / "MountedCard";
+        for (unsigned i = 0; i < 40; ++i)
+            hx::test::WriteFile(mounted / ("m" + std::to_string(i) + ".hxq"),
+                                hx::test::MakeLearnableSample(100 + i, 2500 + i * 777));
+        const fs::path card = home_->path() / "learn-card.img";
+        fs::copy_file(cardImage_, card, fs::copy_options::overwrite_existing);
+        w = open({"--attach", card.string() + ",removable,mount=" + mounted.string()}, "learn");
+        QCOMPARE(q(w->currentDrive()), q(card.string()));
+        w->CmbTypeSelect_Click(presetIndex(*w, "All types possible"));
+        bool pressed = false;
+        QTimer presser;
+        connect(&presser, &QTimer::timeout, [&] {
+            if (pressed || !w->isBusy()) return;
+            pressed = true;
+            child<QPushButton>(*w, "CmdLearn")->click();
+        });
+        presser.start(0);
+        boxes_->answers = {QMessageBox::No};  // SmartScan offered: no, the whole card
+        child<QPushButton>(*w, "CmdScan")->click();
+        presser.stop();
+        QVERIFY(pressed);
+        types = child<QTreeWidget>(*w, "LvwTypes");
+        learned = nullptr;
+        for (int i = 0; i < types->topLevelItemCount(); ++i)
+            if (types->topLevelItem(i)->text(0) == "HXQ") learned = types->topLevelItem(i);
+        QVERIFY(learned);
+        QVERIFY2(learned->text(8).toInt() > samplesBefore, qPrintable(learned->text(8)));
 
         // Delete on it, answered Yes: the learned type goes to the trash and leaves the list.
         types->clearSelection();

@@ -122,6 +122,17 @@ TEST_F(AdaptiveScan, ATypeLearnedFromSamplesIsListedAndFoundFirstByAScan) {
     EXPECT_EQ(record.SizeOffset[static_cast<std::size_t>(variants[0].slot)], 8);
     EXPECT_EQ(record.SizeKind[static_cast<std::size_t>(variants[0].slot)], 2);
 
+    // Learned again during a scan (automatic: nothing shown) from more samples: the same type, more samples.
+    test::TempDir more;
+    for (unsigned i = 0; i < 40; ++i)
+        test::WriteFile(more / ("m" + std::to_string(i) + ".hxq"), test::MakeLearnableSample(200 + i, 2500 + i * 777));
+    scan::LearnOptions automatic;
+    automatic.automatic = true;
+    EXPECT_EQ(scan::LearnFromFiles(learned.path(), scan::GatherTypes({more.path()}, {"hxq"}), automatic).samples, 40u);
+    const auto again = scan::ListLearnedVariants(learned.path());
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_GT(again[0].samples, variants[0].samples);
+
     // A card with such files and a photo; the learned rows come before the built-in ones.
     makeCard(64, 4, 16);
     std::vector<std::string> files;
