@@ -148,6 +148,16 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder)
         request.listing = undelete_->listedNames();
         request.listingDrive = undelete_->drive();
     }
+    // Types listed on the medium that were not chosen are offered; those taken are ticked.
+    request.offerListedTypes = true;
+    request.typesAdded = [this](const std::vector<std::string>& types) {
+        for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
+            for (const auto& ext : types)
+                if (item->text(2) != "Adaptive" && item->text(0).toLower() == q(ext.substr(1)))
+                    item->setCheckState(0, Qt::Checked);
+        }
+    };
     std::optional<shell::BusyGuard> busy;
     request.beforeScan = [this, &busy] {
         FillCacheBrowser();  // the cache may just have been emptied

@@ -39,12 +39,15 @@ double TotalMegabytes(const std::string& path) {
     return static_cast<double>(s.f_blocks) * static_cast<double>(s.f_frsize) / 1048576.0;
 }
 
-double AvailableMemoryMB() {
+namespace {
+
+// A "Name:   N kB" line of /proc/meminfo, in megabytes; 0 when it is missing.
+double meminfoMB(const std::string& name) {
     std::ifstream in("/proc/meminfo");
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("MemAvailable:", 0) == 0) {
-            std::istringstream fields(line.substr(13));
+        if (line.rfind(name + ":", 0) == 0) {
+            std::istringstream fields(line.substr(name.size() + 1));
             double kb = 0;
             fields >> kb;
             return kb / 1024.0;
@@ -52,6 +55,12 @@ double AvailableMemoryMB() {
     }
     return 0;
 }
+
+}  // namespace
+
+double AvailableMemoryMB() { return meminfoMB("MemAvailable"); }
+
+double SwapMegabytes() { return meminfoMB("SwapTotal"); }
 
 void SetFreeSpaceHook(FreeSpaceHook h) { hook() = std::move(h); }
 

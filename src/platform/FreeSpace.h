@@ -13,6 +13,8 @@ double FreeMegabytes(const std::string& path);
 double TotalMegabytes(const std::string& path);
 // Available physical memory in megabytes (MemAvailable); 0 when unknown.
 double AvailableMemoryMB();
+// The swap space the system has, in megabytes (0 when none).
+double SwapMegabytes();
 
 // Replaces FreeMegabytes for tests; an empty function restores the real query.
 using FreeSpaceHook = std::function<double(const std::string& path)>;

@@ -5,8 +5,11 @@
 #include "media/AllocationBitmap.h"
 #include "media/DriveInfo.h"
 #include "platform/RawFile.h"
+#include "platform/FreeSpace.h"
+#include "scan/ScanChecks.h"
 #include "scan/ScanState.h"
 #include "shell/Strings.h"
+#include "shell/Text.h"
 #include "shell/WorkingFolders.h"
 #include "shell/QuietUi.h"
 #include "undelete/QuickUndelete.h"
@@ -73,11 +76,20 @@ std::optional<ScanOutcome> ScanCommand::run() {
     ctx_.keptContents = std::move(req_.keptContents);
     ctx_.options.smartScan = false;
 
+    // Found files written onto a removable medium that is being scanned
+    // would overwrite what is still to be found.
+    if (cacheOnScannedDrive() && ctx_.record.DriveType == media::DriveKind::Removable) {
+        ui_.message(LoadStr(273, "Cannot use the same disk for saving.") + "\n" + LoadStr(274, "Please select another drive."),
+                    LoadStr(31, "Harvestrix") + "  " + LoadStr(265, "Backup"), {shell::Buttons::OK, shell::Icon::Exclamation});
+        return std::nullopt;
+    }
     if (!decideSmartScan()) return std::nullopt;
     if (!decideResume()) return std::nullopt;
+    prepareListing();
+    if (!offerListedTypes()) return std::nullopt;
+    if (!checkCacheSpace()) return std::nullopt;
     // Which drive the cache's files come from: saving keeps them off it.
     WriteSearchedFile(req_.cacheFolder, fsDrive_, ctx_.record.SerialNumber);
-    prepareListing();
 
     ui_.clearStop();
     if (req_.beforeScan) req_.beforeScan();
@@ -104,19 +116,79 @@ bool ScanCommand::prepareListing() {
     return true;
 }
 
+bool ScanCommand::cacheOnScannedDrive() const {
+    const std::string mount = fsRecord_.MountPoint;
+    if (mount.empty()) return false;
+    std::error_code ec;
+    const std::string cache = fs::weakly_canonical(req_.cacheFolder, ec).string() + "/";
+    const std::string root = fs::weakly_canonical(mount, ec).string();
+    return cache.rfind(root == "/" ? root : root + "/", 0) == 0;
+}
+
+bool ScanCommand::offerListedTypes() {
+    if (!req_.offerListedTypes || ctx_.listed.empty()) return true;
+    const std::string chosen = TableExtensions(ctx_.table);
+    std::vector<std::string> more;
+    for (const auto& ext : UnchosenListedTypes(ctx_.listed, chosen))
+        if (!BuildSignatureTable(SelectionForTypes({ext.substr(1)})).empty()) more.push_back(ext);
+    if (more.empty()) return true;
+    std::string chosenText, moreText;
+    for (std::size_t at = 0; at < chosen.size();) {
+        const std::size_t next = chosen.find('.', at + 1);
+        chosenText += shell::ToUpper(chosen.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1)) + " ";
+        at = next == std::string::npos ? chosen.size() : next;
+    }
+    for (const auto& ext : more) moreText += shell::ToUpper(ext.substr(1)) + " ";
+    const auto answer = ui_.message(LoadStr(345, "File types selected for recovering:") + "\n" + chosenText + "\n\n" +
+                                        FormatStr(LoadStr(1488, "Possibly also present on %0"), {fsDrive_}) + "\n" +
+                                        moreText + "\n\n" + LoadStr(347, "Do you want to retrieve as well the types") + "?",
+                                    LoadStr(31, "Harvestrix") + "  MediaScan",
+                                    {shell::Buttons::YesNoCancel, shell::Icon::Question});
+    if (answer == shell::Answer::Cancel) return false;
+    if (answer != shell::Answer::Yes) return true;
+    std::vector<std::string> names;
+    for (const auto& ext : more) names.push_back(ext.substr(1));
+    for (auto& row : BuildSignatureTable(SelectionForTypes(names))) ctx_.table.push_back(row);
+    OrderForScan(ctx_.table);
+    if (req_.typesAdded) req_.typesAdded(more);
+    return true;
+}
+
+bool ScanCommand::checkCacheSpace() {
+    const double mediumMB = static_cast<double>(mediumBytes()) / 1048576.0;
+    // What a scan may recover: the drive's free space, or all of it when that is unknown.
+    const double recoverable = fsRecord_.FreeMB > 0 ? fsRecord_.FreeMB : mediumMB;
+    const CacheSpace space = CheckCacheSpace(platform::FreeMegabytes(req_.cacheFolder.string()), recoverable, mediumMB,
+                                             platform::SwapMegabytes(), req_.cacheFolder.string());
+    return ConfirmCacheSpace(ui_, space, req_.options.unattended);
+}
+
 bool ScanCommand::decideSmartScan() {
-    if (req_.smart && !*req_.smart) return true;
+    if (req_.smart && !*req_.smart && !cacheOnScannedDrive()) return true;
     if (ctx_.record.DriveType == media::DriveKind::CDRom) return true;
     auto bitmap = std::make_shared<media::AllocationBitmap>();
     if (!media::LoadAllocationBitmap(fsRecord_, *bitmap) || bitmap->unitCount() == 0) {
+        if (cacheOnScannedDrive()) {
+            // Without its allocation nothing keeps the found files off what is to be found.
+            ui_.message(FormatStr(LoadStr(1621, "Cannot use disk %0 for saving."), {fsDrive_}) + "\n" +
+                            LoadStr(274, "Please select another drive."),
+                        LoadStr(31, "Harvestrix") + "  " + LoadStr(265, "Backup"), {shell::Buttons::OK, shell::Icon::Exclamation});
+            return false;
+        }
         if (req_.smart)
             ui_.status(FormatStr("No allocation table on %0; the whole medium is scanned.", {ctx_.drive}));
         return true;
     }
     // Only worth offering when some cluster is in use.
-    if (bitmap->freeCount() >= bitmap->unitCount()) return true;
+    if (bitmap->freeCount() >= bitmap->unitCount() && !cacheOnScannedDrive()) return true;
     bool smart = true;
-    if (!req_.smart) {
+    if (cacheOnScannedDrive()) {
+        // The found files go to the drive being scanned: only its free space is read, as they land in it.
+        ui_.message(FormatStr(LoadStr(1400, "Drive %0 is also the cache drive!"), {fsDrive_}) + "\n" +
+                        LoadStr(1701, "recommanded:") + " Smart" + LoadStr(38, "Scan") + " " + LoadStr(1711, "is activated") +
+                        "\n" + LoadStr(1702, "Scan for missing files only, skipping listed existing files?"),
+                    LoadStr(31, "Harvestrix") + "  Smart" + LoadStr(38, "Scan"), {shell::Buttons::OK, shell::Icon::Information});
+    } else if (!req_.smart) {
         const auto answer =
             ui_.message(LoadStr(1701, "recommanded:") + "\n" +
                             LoadStr(1702, "Scan for missing files only, skipping listed existing files?"),

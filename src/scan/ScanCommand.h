@@ -37,6 +37,10 @@ struct ScanRequest {
     std::optional<bool> newScan;  // delete the previous scan's files
     std::optional<bool> smart;    // scan only the clusters no listed file occupies
 
+    // The window offers the types listed on the medium that were not chosen;
+    // those the user takes are handed to `typesAdded` (".nef") to be checked.
+    bool offerListedTypes = false;
+    std::function<void(const std::vector<std::string>&)> typesAdded;
     // Called once every check has passed, just before the scan reads the medium
     // (the window shows its busy state and the results page there).
     std::function<void()> beforeScan;
@@ -60,6 +64,9 @@ public:
 
 private:
     bool prepareListing();
+    bool cacheOnScannedDrive() const;
+    bool offerListedTypes();
+    bool checkCacheSpace();
     bool decideSmartScan();
     bool decideResume();
     std::uint64_t mediumBytes() const;  // of the scanned source, 0 when unknown

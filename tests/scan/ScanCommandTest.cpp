@@ -2,6 +2,8 @@
 
 #include "fixtures/CardFixture.h"
 #include "scan/ScanCommand.h"
+#include "platform/DriveCatalogue.h"
+#include "scan/ScanChecks.h"
 #include "scan/ScanState.h"
 
 using namespace hx;
@@ -171,4 +173,65 @@ TEST_F(ScanCommandTest, WholeCardImageIsScannedAroundItsPartition) {
     ScanCommand cmd(ui, r);
     ASSERT_TRUE(cmd.run().has_value());
     EXPECT_EQ(intact(cmd.context()), (std::vector<int>{0, 1, 2, 7}));
+}
+
+TEST(CacheSpaceCheck, RoomForWhatTheScanMayRecover) {
+    // Room for everything the drive holds free, and 2 GB more: no question.
+    auto space = CheckCacheSpace(20000, 16000, 32000, 0, "/cache");
+    EXPECT_TRUE(space.ok);
+    EXPECT_TRUE(space.message.empty());
+    // 12,288 MB against 16,000 MB that may be found: room for 10 GB, 2 GB kept free.
+    space = CheckCacheSpace(12288, 16000, 32000, 0, "/media/big");
+    EXPECT_TRUE(space.ok);
+    EXPECT_NE(space.message.find("There is only room for saving 10 GB."), std::string::npos) << space.message;
+    EXPECT_NE(space.message.find("running out of disk space on the target drive /MEDIA/BIG."), std::string::npos);
+    EXPECT_DOUBLE_EQ(space.budgetMB, 10288);
+    // A swap space below 2000 MB is what is kept free instead.
+    EXPECT_DOUBLE_EQ(CheckCacheSpace(12288, 16000, 32000, 1024, "/c").budgetMB, 11264);
+    EXPECT_DOUBLE_EQ(CheckCacheSpace(12288, 16000, 32000, 4096, "/c").budgetMB, 10288);
+    // Less than 2 GB free: no room at all.
+    EXPECT_FALSE(CheckCacheSpace(1500, 16000, 32000, 0, "/c").ok);
+    // Unknown free space: taken as the medium and a tenth more.
+    space = CheckCacheSpace(0, 16000, 32000, 0, "/c");
+    EXPECT_TRUE(space.ok);
+    EXPECT_TRUE(space.message.empty());
+}
+
+TEST_F(ScanCommandTest, TypesListedOnTheCardThatWereNotChosenAreOffered) {
+    makeCard(16);
+    putPhoto(0);
+    const std::string pdf = "%PDF-1.4\n1 0 obj\n<<>>\nendobj\n" + std::string(3000, 'x') + "\n%%EOF\n";
+    ASSERT_TRUE(test::FatPutFile(image, "PAPER.PDF", pdf));
+    EXPECT_EQ(UnchosenListedTypes({{"IMG_1000.JPG", 3, 0}, {"PAPER.PDF", 9, 0}, {"B.PDF", 12, 0}}, ".jpg"),
+              (std::vector<std::string>{".pdf"}));
+
+    auto r = request();
+    r.smart = false;
+    r.offerListedTypes = true;
+    std::vector<std::string> added;
+    r.typesAdded = [&added](const std::vector<std::string>& types) { added = types; };
+    ui.answers = {Answer::Yes};
+    ScanCommand offered(ui, r);
+    ASSERT_EQ(offered.run(), ScanOutcome::Finished);
+    EXPECT_TRUE(ui.shownContaining("Possibly also present on"));
+    EXPECT_EQ(added, (std::vector<std::string>{".pdf"}));
+    bool foundPdf = false;
+    for (const auto& f : offered.context().found) foundPdf = foundPdf || f.extension == ".pdf";
+    EXPECT_TRUE(foundPdf);
+}
+
+TEST_F(ScanCommandTest, ACacheOnTheScannedCardIsRefused) {
+    makeCard(16);
+    putPhoto(0);
+    // The card seen mounted at a folder that holds the cache.
+    const fs::path mount = dir / "card";
+    fs::create_directories(mount / "QXCache");
+    ASSERT_TRUE(platform::AttachImage(image.string() + ",removable,mount=" + mount.string()));
+    auto r = request();
+    r.cacheFolder = mount / "QXCache";
+    ScanCommand refused(ui, r);
+    EXPECT_FALSE(refused.run().has_value());
+    platform::DetachAllImages();
+    EXPECT_TRUE(ui.shownContaining("Cannot use the same disk for saving."));
+    EXPECT_FALSE(fs::exists(mount / "QXCache" / kSearchedFile));
 }
