@@ -161,6 +161,8 @@ void frmRecover::SetCaptions() {
     for (const char* brand : {"Canon", "Nikon", "Minolta", "Sony", "Panasonic", "Pentax", "Sigma", "Olympus", "Fuji",
                               "Kodak", "Rollei", "Samsung", "Leica", "Hasselblad", "Mamiya"})
         CmbTypeSelect->addItem(brand);
+    // The last entry asks for the size limits.
+    CmbTypeSelect->addItem(q(shell::SizeLimitEntry(minMB_, maxMB_)), QStringLiteral("size"));
     CmbTypeSelect->setCurrentIndex(preset);
 
     const int colour = ListColors->currentIndex();
@@ -345,6 +347,7 @@ void frmRecover::applySettings() {
     minMB_ = st.minMB;
     maxMB_ = st.maxMB;
     CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
+    CmbTypeSelect->setItemText(CmbTypeSelect->count() - 1, q(shell::SizeLimitEntry(minMB_, maxMB_)));
     resultViews_->setCurrentWidget(state().resultView == "1" ? static_cast<QWidget*>(LvwFiles)
                                                               : static_cast<QWidget*>(List3));
 }

@@ -687,6 +687,14 @@ void frmRecover::CmdBrowse_Click() {
 
 void frmRecover::CmbTypeSelect_Click(int index) {
     if (index < 0 || busy_.busy) return;
+    if (CmbTypeSelect->itemData(index).toString() == "size") {
+        // The size limits, not a preset: the ticks stay as they are.
+        if (shell::AskSizeLimits(*this, minMB_, maxMB_)) status(shell::SizeLimitStatus(minMB_, maxMB_));
+        CmbTypeSelect->setItemText(index, q(shell::SizeLimitEntry(minMB_, maxMB_)));
+        CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
+        CmbTypeSelect->setCurrentIndex(-1);
+        return;
+    }
     if (CmbTypeSelect->currentIndex() != index) CmbTypeSelect->setCurrentIndex(index);
     // Presets are known by their English names; the camera brands have no other.
     const auto& localised = shell::TypePresetEntries();

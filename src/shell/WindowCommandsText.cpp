@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "shell/Strings.h"
+#include "shell/Text.h"
 
 namespace hx::shell {
 
@@ -113,6 +114,57 @@ std::string FormatMB(double mb) {
     while (!s.empty() && s.back() == '0') s.pop_back();
     if (!s.empty() && s.back() == '.') s.pop_back();
     return s;
+}
+
+SizeLimitAnswer ParseSizeLimits(const std::string& answer, double& minMB, double& maxMB) {
+    std::string text = Trim(answer);
+    if (text.empty()) return SizeLimitAnswer::Unchanged;
+    if (text == "0") text = "0-0";
+    const auto dash = text.find('-');
+    if (dash == std::string::npos) return SizeLimitAnswer::AskAgain;
+    auto number = [](std::string part, double& out) {
+        part = Trim(part);
+        for (char& c : part)
+            if (c == ',') c = '.';
+        if (part.empty() || part.size() > 20 || part.find_first_not_of("0123456789.") != std::string::npos ||
+            part.find('.') != part.rfind('.'))
+            return false;
+        out = std::stod(part);
+        return true;
+    };
+    double low = 0, high = 0;
+    if (!number(text.substr(0, dash), low) || !number(text.substr(dash + 1), high)) return SizeLimitAnswer::Unchanged;
+    minMB = low;
+    maxMB = high;
+    return SizeLimitAnswer::Set;
+}
+
+std::string SizeLimitEntry(double minMB, double maxMB) {
+    return maxMB > 0 ? "Limited file size: " + FormatMB(minMB) + "-" + FormatMB(maxMB) + " MB"
+                     : LoadStr(0, "Limit the file size...");
+}
+
+bool AskSizeLimits(Ui& ui, double& minMB, double& maxMB) {
+    const std::string prompt = LoadStr(0, "Scan for files with .. to .. MB file length only.") + "\n" +
+                               LoadStr(0, "Use limitations if scanning a hard disk,") + "\n" +
+                               LoadStr(0, "unlimited for scanning removable media.") + "\n" +
+                               LoadStr(0, "e.g. enter: 1.5-25 for 1.5-25 MB") + "\n" +
+                               LoadStr(0, "   or enter: 0 or 0-0 for unlimited.");
+    for (int asked = 0; asked < 100; ++asked) {
+        const auto answer = ui.input(prompt, LoadStr(31, "Harvestrix") + " Scan", FormatMB(minMB) + "-" + FormatMB(maxMB));
+        if (!answer) return false;
+        switch (ParseSizeLimits(*answer, minMB, maxMB)) {
+            case SizeLimitAnswer::Unchanged: return false;
+            case SizeLimitAnswer::Set: return true;
+            case SizeLimitAnswer::AskAgain: break;
+        }
+    }
+    return false;
+}
+
+std::string SizeLimitStatus(double minMB, double maxMB) {
+    return maxMB > 0 ? FormatStr(LoadStr(0, "Limited: file size %0-%1 MB"), {FormatMB(minMB), FormatMB(maxMB)})
+                     : LoadStr(0, "File sizes: unlimited");
 }
 
 std::string TypeSelectTooltip(double minMB, double maxMB) {

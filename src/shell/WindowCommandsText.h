@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "shell/Ui.h"
+
 namespace hx::shell {
 
 struct ControlText {
@@ -40,5 +42,17 @@ std::string StartPageHelp();
 
 // Size in MB as the window shows it: no trailing zeros ("1.5", "25").
 std::string FormatMB(double mb);
+
+// The size limits typed in their input box: "1.5-25" (a comma counts as a
+// point), "0" for none. Empty leaves them; text without "-" is asked again;
+// numbers that do not read leave them as they were.
+enum class SizeLimitAnswer { Unchanged, AskAgain, Set };
+SizeLimitAnswer ParseSizeLimits(const std::string& answer, double& minMB, double& maxMB);
+// The CmbTypeSelect entry that asks for them ("... file size ...").
+std::string SizeLimitEntry(double minMB, double maxMB);
+// Asks for the limits until answered; true when they were set.
+bool AskSizeLimits(Ui& ui, double& minMB, double& maxMB);
+// "Limited: file size 1.5-25 MB", or "File sizes: unlimited".
+std::string SizeLimitStatus(double minMB, double maxMB);
 
 }  // namespace hx::shell

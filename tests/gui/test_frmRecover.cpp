@@ -1084,6 +1084,27 @@ private slots:
         w->CmdEnd_Click();
     }
 
+    void theLastTypeEntryAsksForTheSizeLimits() {
+        auto w = open({}, "sizes");
+        w->CmbTypeSelect_Click(presetIndex(*w, "Canon"));
+        auto* combo = child<QComboBox>(*w, "CmbTypeSelect");
+        const int last = combo->count() - 1;
+        QVERIFY(combo->itemText(last).contains("file size"));
+        boxes_->inputs = {QString("12"), QString("1,5-25")};
+        w->CmbTypeSelect_Click(last);
+        QCOMPARE(q(w->caption("lblStatus")), QString("Limited: file size 1.5-25 MB"));
+        QCOMPARE(combo->itemText(last), QString("Limited file size: 1.5-25 MB"));
+        // The ticks of the preset stay.
+        auto* types = child<QTreeWidget>(*w, "LvwTypes");
+        int ticked = 0;
+        for (int i = 0; i < types->topLevelItemCount(); ++i) ticked += types->topLevelItem(i)->checkState(0) == Qt::Checked;
+        QVERIFY(ticked >= 5);
+        boxes_->inputs = {QString("0")};
+        w->CmbTypeSelect_Click(last);
+        QCOMPARE(q(w->caption("lblStatus")), QString("File sizes: unlimited"));
+        w->CmdEnd_Click();
+    }
+
     void scanWithoutTypesSaysSoAndLeavesTheCache() {
         auto w = open({}, "notypes");
         w->CmbTypeSelect_Click(presetIndex(*w, "Deselect"));

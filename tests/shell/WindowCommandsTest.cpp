@@ -177,3 +177,33 @@ TEST(WindowText, TooltipsAndStartPage) {
     EXPECT_EQ(LocalCaption("CmdScan"), "Scan");
     EXPECT_EQ(LocalCaption("NoSuchControl"), "");
 }
+
+TEST(SizeLimits, TypedLimitsAreReadAsTheBoxAsks) {
+    using hx::shell::SizeLimitAnswer;
+    double low = 3, high = 7;
+    EXPECT_EQ(hx::shell::ParseSizeLimits(" 1,5-25 ", low, high), SizeLimitAnswer::Set);
+    EXPECT_DOUBLE_EQ(low, 1.5);
+    EXPECT_DOUBLE_EQ(high, 25);
+    EXPECT_EQ(hx::shell::ParseSizeLimits("0", low, high), SizeLimitAnswer::Set);
+    EXPECT_EQ(low, 0);
+    EXPECT_EQ(high, 0);
+    low = 3, high = 7;
+    // Nothing typed, or numbers that do not read: the limits stay.
+    for (const char* kept : {"", "   ", "a-b", "1..5-2", "-"}) {
+        EXPECT_EQ(hx::shell::ParseSizeLimits(kept, low, high), SizeLimitAnswer::Unchanged) << kept;
+        EXPECT_EQ(low, 3);
+        EXPECT_EQ(high, 7);
+    }
+    EXPECT_EQ(hx::shell::ParseSizeLimits("12", low, high), SizeLimitAnswer::AskAgain);
+
+    // The box is asked again until the answer holds a "-".
+    hx::test::ScriptedUi ui;
+    ui.inputs = {std::string("12"), std::string("0,5-2")};
+    EXPECT_TRUE(hx::shell::AskSizeLimits(ui, low, high));
+    EXPECT_DOUBLE_EQ(low, 0.5);
+    EXPECT_DOUBLE_EQ(high, 2);
+    EXPECT_EQ(hx::shell::SizeLimitStatus(low, high), "Limited: file size 0.5-2 MB");
+    EXPECT_EQ(hx::shell::SizeLimitStatus(0, 0), "File sizes: unlimited");
+    EXPECT_NE(hx::shell::SizeLimitEntry(0, 0).find("file size"), std::string::npos);
+    EXPECT_NE(hx::shell::SizeLimitEntry(0.5, 2).find("file size"), std::string::npos);
+}
