@@ -174,8 +174,9 @@ private slots:
                                                           .arg(translated)
                                                           .arg(lang)));
             auto* presets = child<QComboBox>(*w, "CmbTypeSelect");
-            // The localised presets, then the camera brands.
-            QCOMPARE(presets->count(), static_cast<int>(hx::shell::TypePresetEntries().size()) + 15);
+            // The localised presets, then the camera brands, then the size limits.
+            QCOMPARE(presets->count(), static_cast<int>(hx::shell::TypePresetEntries().size()) + 15 + 1);
+            QCOMPARE(presets->itemText(presets->count() - 1), q(hx::shell::SizeLimitEntry(0, 0)));
             QCOMPARE(presets->itemText(9), QString("Canon"));
             QCOMPARE(presets->itemText(0), q(hx::shell::LoadStr(1631, "All camera's")));
             auto* types = child<QTreeWidget>(*w, "LvwTypes");
