@@ -15,6 +15,7 @@
 
 #include "media/DriveInfo.h"
 #include "platform/FreeSpace.h"
+#include "platform/LocalTime.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "undelete/DirEntCache.h"
@@ -26,15 +27,6 @@ using shell::FormatStr;
 using shell::LoadStr;
 
 namespace {
-
-std::string today() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char buf[16];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d", &local);
-    return buf;
-}
 
 std::string fixed(double v, int decimals) {
     char buf[32];
@@ -197,7 +189,7 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
     if (req.image.empty()) {
         PruneImageFolder(imageFolder);
         result.image = ImageFileName(imageFolder, rec.Drive.empty() ? req.drive : rec.Drive, rec.VolumeLabel,
-                                     req.date.empty() ? today() : req.date);
+                                     req.date.empty() ? platform::LocalTimeText("%Y-%m-%d") : req.date);
         result.companion = result.image.string() + ".dat";
     } else {
         result.image = req.image;

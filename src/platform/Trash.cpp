@@ -1,5 +1,7 @@
 #include "platform/Trash.h"
 
+#include "platform/LocalTime.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <ctime>
@@ -24,15 +26,6 @@ std::string encoded(const std::string& path) {
         else out += {'%', hex[c >> 4], hex[c & 15]};
     }
     return out;
-}
-
-std::string now() {
-    const std::time_t t = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&t, &local);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &local);
-    return buf;
 }
 
 }  // namespace
@@ -64,7 +57,7 @@ bool MoveToTrash(const fs::path& path, std::string* error) {
         fd = ::open((trash / "info" / (name + ".trashinfo")).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     }
     if (fd < 0) return fail("no free name in the trash");
-    const std::string info = "[Trash Info]\nPath=" + encoded(source.string()) + "\nDeletionDate=" + now() + "\n";
+    const std::string info = "[Trash Info]\nPath=" + encoded(source.string()) + "\nDeletionDate=" + LocalTimeText("%Y-%m-%dT%H:%M:%S") + "\n";
     const bool written = ::write(fd, info.data(), info.size()) == static_cast<ssize_t>(info.size());
     ::close(fd);
     const fs::path infoFile = trash / "info" / (name + ".trashinfo");
