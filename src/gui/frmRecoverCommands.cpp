@@ -160,6 +160,7 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder)
     };
     std::optional<shell::BusyGuard> busy;
     request.beforeScan = [this, &busy] {
+        cacheFolder_ = state().cache;  // another may have been chosen for want of room
         FillCacheBrowser();  // the cache may just have been emptied
         busy.emplace(*this, busy_, "CmdScan", LoadStr(38, "Scan"));
         CmbTypeSelect->setVisible(false);

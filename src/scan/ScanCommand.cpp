@@ -84,10 +84,11 @@ std::optional<ScanOutcome> ScanCommand::run() {
         return std::nullopt;
     }
     if (!decideSmartScan()) return std::nullopt;
+    // Room first: the cache may move, and what it holds is asked about where it then is.
+    if (!checkCacheSpace()) return std::nullopt;
     if (!decideResume()) return std::nullopt;
     prepareListing();
     if (!offerListedTypes()) return std::nullopt;
-    if (!checkCacheSpace()) return std::nullopt;
     // Which drive the cache's files come from: saving keeps them off it.
     WriteSearchedFile(req_.cacheFolder, fsDrive_, ctx_.record.SerialNumber);
 
@@ -158,9 +159,28 @@ bool ScanCommand::checkCacheSpace() {
     const double mediumMB = static_cast<double>(mediumBytes()) / 1048576.0;
     // What a scan may recover: the drive's free space, or all of it when that is unknown.
     const double recoverable = fsRecord_.FreeMB > 0 ? fsRecord_.FreeMB : mediumMB;
-    const CacheSpace space = CheckCacheSpace(platform::FreeMegabytes(req_.cacheFolder.string()), recoverable, mediumMB,
-                                             platform::SwapMegabytes(), req_.cacheFolder.string());
-    return ConfirmCacheSpace(ui_, space, req_.options.unattended);
+    // Declined: another place for the cache is offered, until one is taken or none is chosen.
+    for (int offered = 0; offered < 100; ++offered) {
+        const CacheSpace space = CheckCacheSpace(platform::FreeMegabytes(req_.cacheFolder.string()), recoverable,
+                                                 mediumMB, platform::SwapMegabytes(), req_.cacheFolder.string());
+        if (ConfirmCacheSpace(ui_, space, req_.options.unattended)) return true;
+        if (req_.options.unattended) return false;
+        const auto chosen = ui_.chooseFolder(LoadStr(338, "Please select a drive or folder for caching."),
+                                             req_.cacheFolder.string());
+        if (!chosen) return false;
+        if (req_.state) {
+            shell::ApplyCacheSwitch(*req_.state, *chosen);
+            shell::MakeDirNames(*req_.state);
+            if (!shell::EnsureCacheFolders(*req_.state, ui_)) return false;
+            req_.cacheFolder = req_.state->cache;
+        } else {
+            req_.cacheFolder = fs::path(*chosen) / "QXCache";
+        }
+        std::error_code ec;
+        fs::create_directories(req_.cacheFolder, ec);
+        ctx_.cacheFolder = req_.cacheFolder;
+    }
+    return false;
 }
 
 bool ScanCommand::decideSmartScan() {

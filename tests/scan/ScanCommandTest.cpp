@@ -3,6 +3,7 @@
 #include "fixtures/CardFixture.h"
 #include "scan/ScanCommand.h"
 #include "platform/DriveCatalogue.h"
+#include "platform/FreeSpace.h"
 #include "scan/ScanChecks.h"
 #include "scan/ScanState.h"
 
@@ -234,4 +235,38 @@ TEST_F(ScanCommandTest, ACacheOnTheScannedCardIsRefused) {
     platform::DetachAllImages();
     EXPECT_TRUE(ui.shownContaining("Cannot use the same disk for saving."));
     EXPECT_FALSE(fs::exists(mount / "QXCache" / kSearchedFile));
+}
+
+TEST_F(ScanCommandTest, ACacheWithoutRoomIsDeclinedAndAnotherChosen) {
+    makeCard(16);
+    putPhoto(0);
+    const fs::path roomy = dir / "Roomy";
+    fs::create_directories(roomy);
+    // The cache's disk has 1.5 GB free, the chosen folder's plenty.
+    platform::SetFreeSpaceHook([&roomy](const std::string& path) {
+        return path.rfind(roomy.string(), 0) == 0 ? 1e6 : 1500.0;
+    });
+    auto r = request();
+    r.smart = false;
+    ui.answers = {Answer::Cancel};
+    ui.inputs = {roomy.string()};
+    ScanCommand moved(ui, r);
+    const auto outcome = moved.run();
+    platform::SetFreeSpaceHook({});
+    ASSERT_EQ(outcome, ScanOutcome::Finished);
+    EXPECT_TRUE(ui.shownContaining("There is only room for saving"));
+    EXPECT_EQ(moved.context().cacheFolder, roomy / "QXCache");
+    EXPECT_EQ(intact(moved.context().FoundNames()).size(), 0u);  // not in the first cache
+    bool found = false;
+    for (const auto& name : moved.context().FoundNames())
+        found = found || test::ReadFile(roomy / "QXCache" / name) == photos[0];
+    EXPECT_TRUE(found);
+
+    // Declined, and no other folder chosen: no scan.
+    platform::SetFreeSpaceHook([](const std::string&) { return 1500.0; });
+    ui.answers = {Answer::Cancel};
+    ui.inputs = {std::nullopt};
+    ScanCommand declined(ui, r);
+    EXPECT_FALSE(declined.run().has_value());
+    platform::SetFreeSpaceHook({});
 }
