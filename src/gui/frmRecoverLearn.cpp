@@ -92,7 +92,9 @@ void frmRecover::learnDuringScan() {
     learning_ = true;
     scan::LearnOptions options;
     options.automatic = true;
-    scan::LearnFromFiles(state().picture, scan::GatherTypes({fs::path(mount)}, types), options);
+    // A whole disk may be mounted there: what a quarter minute's walk finds is enough.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    scan::LearnFromFiles(state().picture, scan::GatherTypes({fs::path(mount)}, types, until), options);
     learning_ = false;
     // The list again, with the ticks as they were.
     fillTypeList();

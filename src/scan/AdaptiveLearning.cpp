@@ -319,21 +319,26 @@ LearnResult LearnFromFiles(const fs::path& folder, const std::vector<fs::path>& 
     return learner.result;
 }
 
-std::vector<fs::path> GatherFolder(const fs::path& folder) {
+std::vector<fs::path> GatherFolder(const fs::path& folder, std::chrono::steady_clock::time_point until) {
     std::vector<fs::path> files;
     std::error_code ec;
+    const bool timed = until != std::chrono::steady_clock::time_point{};
+    std::size_t seen = 0;
     for (auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator() && files.size() < 2000000; it.increment(ec))
+         !ec && it != fs::recursive_directory_iterator() && files.size() < 2000000; it.increment(ec)) {
         if (it->is_regular_file(ec)) files.push_back(it->path());
+        if (timed && ++seen % 256 == 0 && std::chrono::steady_clock::now() > until) break;
+    }
     std::sort(files.begin(), files.end());
     return files;
 }
 
-std::vector<fs::path> GatherTypes(const std::vector<fs::path>& roots, const std::vector<std::string>& types) {
+std::vector<fs::path> GatherTypes(const std::vector<fs::path>& roots, const std::vector<std::string>& types,
+                                  std::chrono::steady_clock::time_point until) {
     const bool any = std::find(types.begin(), types.end(), "*") != types.end();
     std::vector<fs::path> files;
     for (const auto& root : roots)
-        for (const auto& p : GatherFolder(root)) {
+        for (const auto& p : GatherFolder(root, until)) {
             const std::string s = p.string();
             if (s.find("QXCache") != std::string::npos || shell::ContainsNoCase(s, "temp")) continue;
             const std::string ext = shell::ToLower(p.extension().string());

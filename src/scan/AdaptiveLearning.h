@@ -4,6 +4,7 @@
 // of a type share becomes up to six signature variants in the type's record
 // (see AdaptiveRecord.h), which the type store turns into scan-table rows.
 #include <cstdint>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -48,11 +49,14 @@ LearnResult LearnFromFiles(const std::filesystem::path& folder, const std::vecto
 // Condenses the record of `type` in `folder` as the end of a learning run does.
 void CleanLearnedType(const std::filesystem::path& folder, const std::string& type, bool automatic);
 
-// Every file below `folder`, recursively, by full path (bounded to 2 million).
-std::vector<std::filesystem::path> GatherFolder(const std::filesystem::path& folder);
+// Every file below `folder`, recursively, by full path (bounded to 2 million,
+// and by `until` when one is given: what was found by then).
+std::vector<std::filesystem::path> GatherFolder(const std::filesystem::path& folder,
+                                                std::chrono::steady_clock::time_point until = {});
 // The files below `roots` whose extension is one of `types` ("jpg", or "*" for
 // any), leaving out the program's own caches and temporary folders.
 std::vector<std::filesystem::path> GatherTypes(const std::vector<std::filesystem::path>& roots,
-                                               const std::vector<std::string>& types);
+                                               const std::vector<std::string>& types,
+                                               std::chrono::steady_clock::time_point until = {});
 
 }  // namespace hx::scan
