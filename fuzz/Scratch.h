@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <fcntl.h>
+#include <map>
 #include <string>
 #include <unistd.h>
 
@@ -43,10 +44,20 @@ inline const std::filesystem::path& ScratchFolder(const char* target) {
 }
 
 // Writes the bytes as the file `name` in the scratch folder; returns its path.
+// The file stays open between inputs: each input is one write and one cut.
 inline std::string WriteScratch(const char* target, const char* name, const std::uint8_t* data, std::size_t size) {
+    static std::map<std::string, int> files;
     const std::filesystem::path path = ScratchFolder(target) / name;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    auto it = files.find(path.string());
+    if (it == files.end()) it = files.emplace(path.string(), ::open(path.c_str(), O_RDWR | O_CREAT, 0600)).first;
+    const int fd = it->second;
+    std::size_t done = 0;
+    while (fd >= 0 && done < size) {
+        const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (fd >= 0 && ::ftruncate(fd, static_cast<off_t>(done)) != 0) std::abort();
     return path.string();
 }
 

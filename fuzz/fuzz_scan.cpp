@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <unistd.h>
 
 #include "shell/QuietUi.h"
 #include "scan/ScanDisk.h"
@@ -18,9 +16,11 @@ namespace fs = std::filesystem;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     const fs::path dir = hx::fuzz::ScratchFolder("scan");
+    // The cache folder is emptied before each input, kept itself.
     std::error_code ec;
-    fs::remove_all(dir / "cache", ec);
-    fs::create_directories(dir / "cache", ec);
+    static const bool made = fs::create_directories(dir / "cache", ec);
+    (void)made;
+    for (const auto& left : fs::directory_iterator(dir / "cache", ec)) fs::remove_all(left.path(), ec);
     const fs::path image = hx::fuzz::WriteScratch("scan", "medium.img", data + 1, size - 1);
     hx::shell::QuietUi ui;
     hx::scan::ScanContext ctx(ui);
@@ -37,14 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ctx.options.deepScan = data[0] & 1;
     ctx.options.damaged = data[0] & 2;
     ctx.options.minMB = (data[0] & 16) ? 0.001 : 0;
-    // The table is the same for every input: built once.
-    static const hx::scan::SignatureTable table = [] {
+    // The table is the same for every input: built once, lent to each scan.
+    static hx::scan::SignatureTable table = [] {
         auto t = hx::scan::BuildSignatureTable("all");
         hx::scan::OrderForScan(t);
         return t;
     }();
-    ctx.table = table;
+    ctx.table.swap(table);
     hx::scan::ScanDisk(ctx);
+    ctx.table.swap(table);
     // DeepScan finds pictures inside other found files, so finds may overlap;
     // each must still lie inside the medium.
     hx::scan::ScanGeometry geo;

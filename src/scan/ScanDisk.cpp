@@ -18,10 +18,9 @@ std::size_t Scanner::blockUnits() const {
     return static_cast<std::size_t>(units);
 }
 
-void Scanner::buildSecondTable() {
+void Scanner::buildSecondTable(const std::string& selected) {
     secondTable_.clear();
     if (!fixedDisk_ || ctx_.options.deepScan || ctx_.listed.empty()) return;
-    const std::string selected = TableExtensions(ctx_.table);
     std::string listedExts;
     for (const auto& e : ctx_.listed) listedExts += extensionOf(e.name) + "|";
     for (auto& row : BuildSignatureTable(EveryTypeSelection())) {
@@ -44,9 +43,11 @@ void Scanner::setUp() {
     endUnit_ = geo_.endUnit();
     matcher_.build(ctx_.table);
     budgetMB_ = platform::FreeMegabytes(ctx_.cacheFolder.string()) - kSpaceReserveMB;
-    buildSecondTable();
+    // Only a listing asks which extensions the table holds.
+    const std::string extensions = ctx_.listed.empty() ? std::string() : TableExtensions(ctx_.table);
+    buildSecondTable(extensions);
     startOrResume();
-    listing_.emplace(ctx_.listed, ctx_.record.isNtfs(), TableExtensions(ctx_.table), ctx_.cacheFolder);
+    listing_.emplace(ctx_.listed, ctx_.record.isNtfs(), extensions, ctx_.cacheFolder);
     listing_->advance(unit_, endUnit_);
     reader_ = std::make_unique<BlockReader>(ctx_.drive, geo_, unitsPerBlock_, kWindow, ctx_.options.damaged);
     // Found files wait to be written for at most a few blocks: memory stays bounded by the block size.

@@ -113,7 +113,7 @@ private:
     ScanOutcome unreadable();
 
     std::size_t blockUnits() const;
-    void buildSecondTable();
+    void buildSecondTable(const std::string& selected);
     bool findFreeRun(std::uint64_t from);
     void examineBlock(std::size_t units);
     void lookForEmbedded(const std::uint8_t* unit, std::size_t index);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/RawFile.h"
@@ -22,8 +23,10 @@ constexpr std::uint64_t kSplitBack = 4;
 constexpr std::uint64_t kMaxGap = 16;
 // Found files between the pieces that are stepped over, at most.
 constexpr std::size_t kMaxBetween = 4;
-// Bytes of the continuation decoded to judge a join.
+// Bytes of the continuation decoded to judge a join, and the first of them
+// that must look like picture data before any is decoded.
 constexpr std::size_t kProbe = 128 * 1024;
+constexpr std::size_t kLook = 4096;
 // Joins tried in one scan, and for one picture, at most (each decodes the
 // first piece again).
 constexpr int kMaxProbes = 2000;
@@ -34,24 +37,32 @@ constexpr std::size_t kChunk = 1 << 20;
 // Compressed picture data uses every byte value evenly (a run of one value,
 // blank sectors or filler, decodes without a fault but is no continuation),
 // and a 0xFF in it is followed by 0x00, a restart marker or the end marker.
-// When the first piece counts restart markers, the continuation's first one
-// must be the next in their count of eight.
-bool looksLikeContinuation(const std::uint8_t* data, std::size_t size, int nextRestart) {
-    const std::size_t n = std::min<std::size_t>(size, 4096);
-    if (n < 512) return false;
+struct ContinuationLook {
+    bool pictureData = false;
+    int firstRestart = -1;  // the number (0 to 7) of its first restart marker, -1 when it holds none
+    // When the first piece counts restart markers, the continuation's first
+    // one must be the next in their count of eight.
+    bool follows(int nextRestart) const {
+        return pictureData && (nextRestart < 0 || firstRestart < 0 || firstRestart == nextRestart);
+    }
+};
+
+ContinuationLook lookAtContinuation(const std::uint8_t* data, std::size_t size) {
+    ContinuationLook look;
+    const std::size_t n = std::min(size, kLook);
+    if (n < 512) return look;
     std::size_t counts[256] = {};
     for (std::size_t i = 0; i < n; ++i) ++counts[data[i]];
-    if (*std::max_element(std::begin(counts), std::end(counts)) >= n / 8) return false;
-    bool firstRestart = true;
+    if (*std::max_element(std::begin(counts), std::end(counts)) >= n / 8) return look;
     for (std::size_t i = 0; i + 1 < n; ++i) {
         if (data[i] != 0xFF) continue;
         const std::uint8_t m = data[i + 1];
         if (m == 0x00 || m == 0xD9) continue;
-        if (m < 0xD0 || m > 0xD7) return false;
-        if (firstRestart && nextRestart >= 0 && m != 0xD0 + nextRestart) return false;
-        firstRestart = false;
+        if (m < 0xD0 || m > 0xD7) return look;
+        if (look.firstRestart < 0) look.firstRestart = m - 0xD0;
     }
-    return true;
+    look.pictureData = true;
+    return look;
 }
 
 // The restart marker that comes next after these bytes' last one (0 to 7), or -1 when they hold none.
@@ -117,6 +128,7 @@ public:
         std::uint64_t restartOf = ~0ull;
         int restart = -1;
         std::vector<std::uint8_t> probe;
+        std::unordered_map<std::uint64_t, ContinuationLook> looks;
         for (const auto& [pieceUnits, next] : joins) {
             {
                 if (probes_ >= kMaxProbes || tried >= kProbesPerPicture) return false;
@@ -125,8 +137,18 @@ public:
                     restart = nextRestart(bytes.data(), joinAt);
                     restartOf = pieceUnits;
                 }
+                // Most candidates fail on their first bytes, and the same
+                // second piece comes up for several first pieces: each is
+                // looked at once, and read whole only when it looks right.
+                auto seen = looks.find(next);
+                if (seen == looks.end()) {
+                    probe.clear();
+                    append(probe, next, kLook);
+                    seen = looks.emplace(next, lookAtContinuation(probe.data(), probe.size())).first;
+                }
+                if (!seen->second.follows(restart)) continue;
                 probe.clear();
-                if (!append(probe, next, kProbe) || !looksLikeContinuation(probe.data(), probe.size(), restart)) continue;
+                if (!append(probe, next, kProbe)) continue;
                 std::vector<std::uint8_t> joined;
                 joined.reserve(joinAt + probe.size());
                 joined.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));

@@ -1,7 +1,7 @@
 #include "viewing/PictureCheck.h"
 
-#include <csetjmp>
 #include <algorithm>
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -171,7 +171,10 @@ JpegCheck CheckJpegFile(const std::string& path, bool firstRowsOnly) {
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
     Source source;
     source.file = &file;
-    source.buffer.resize(firstRowsOnly ? kChunk / 4 : kChunk);
+    // A small file is read whole into a buffer of its size (at least one
+    // byte, so that its end is seen as a read of nothing).
+    const std::uint64_t chunk = firstRowsOnly ? kChunk / 4 : kChunk;
+    source.buffer.resize(static_cast<std::size_t>(std::clamp<std::uint64_t>(file.size(), 1, chunk)));
     return run(source, firstRowsOnly);
 }
 
