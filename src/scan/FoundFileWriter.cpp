@@ -9,8 +9,7 @@ namespace hx::scan {
 
 namespace fs = std::filesystem;
 
-FoundFileWriter::FoundFileWriter(std::size_t pendingLimit)
-    : pendingLimit_(std::max<std::size_t>(pendingLimit, 1)) {}
+FoundFileWriter::FoundFileWriter(std::size_t pendingLimit) : pendingLimit_(pendingLimit) {}
 
 FoundFileWriter::~FoundFileWriter() {
     {
@@ -19,6 +18,7 @@ FoundFileWriter::~FoundFileWriter() {
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
+    else if (out_.isOpen()) out_.close();
 }
 
 bool FoundFileWriter::openSource(const fs::path& source) {
@@ -34,7 +34,7 @@ bool FoundFileWriter::openSource(const fs::path& source) {
 void FoundFileWriter::setPendingLimit(std::size_t bytes) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        pendingLimit_ = std::max<std::size_t>(bytes, 1);
+        pendingLimit_ = bytes;
     }
     room_.notify_all();
 }
@@ -123,18 +123,28 @@ void FoundFileWriter::wait() {
     room_.wait(lock, [this] { return jobs_.empty() && !busy_; });
 }
 
+bool FoundFileWriter::writesInline() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pendingLimit_ == 0 && !thread_.joinable();
+}
+
 long FoundFileWriter::failedFile() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return failed_;
 }
 
 void FoundFileWriter::push(Job job) {
+    if (writesInline()) {
+        // No backlog at all: the calling thread does the job.
+        run(job);
+        return;
+    }
     // The thread starts with the first job: a scan that finds nothing never makes one.
     if (!thread_.joinable()) thread_ = std::thread([this] { work(); });
     {
         std::unique_lock<std::mutex> lock(mutex_);
         // Bounded: a big backlog waits, a single big job is let through alone.
-        room_.wait(lock, [this] { return pendingBytes_ < pendingLimit_; });
+        room_.wait(lock, [this] { return pendingBytes_ < std::max<std::size_t>(pendingLimit_, 1); });
         pendingBytes_ += job.size;
         jobs_.push_back(std::move(job));
     }

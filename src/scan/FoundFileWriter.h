@@ -26,6 +26,8 @@ namespace hx::scan {
 class FoundFileWriter {
 public:
     // At most this many bytes wait to be written; the scan waits beyond it.
+    // With 0 nothing waits: every file is written on the calling thread, and
+    // no thread is made (a medium of a few blocks gains nothing from one).
     explicit FoundFileWriter(std::size_t pendingLimit = 16u << 20);
     ~FoundFileWriter();
     FoundFileWriter(const FoundFileWriter&) = delete;
@@ -68,6 +70,7 @@ private:
     };
 
     void push(Job job);
+    bool writesInline() const;
     void work();
     void run(Job& job);
     void fail();

@@ -50,8 +50,11 @@ void Scanner::setUp() {
     listing_.emplace(ctx_.listed, ctx_.record.isNtfs(), extensions, ctx_.cacheFolder);
     listing_->advance(unit_, endUnit_);
     reader_ = std::make_unique<BlockReader>(ctx_.drive, geo_, unitsPerBlock_, kWindow, ctx_.options.damaged);
-    // Found files wait to be written for at most a few blocks: memory stays bounded by the block size.
-    writer_.setPendingLimit(4 * unitsPerBlock_ * unitSize_);
+    // Found files wait to be written for at most a few blocks: memory stays
+    // bounded by the block size. On a medium of a megabyte or less there is
+    // too little to read for a writer's thread to pay for itself.
+    const bool tinyMedium = geo_.totalUnits * unitSize_ <= (1u << 20);
+    writer_.setPendingLimit(tinyMedium ? 0 : 4 * unitsPerBlock_ * unitSize_);
     previousSector_.assign(512, 0);
     for (std::size_t i = 0; i < ctx_.table.size(); ++i) {
         const std::string ext = shell::ToLower(ctx_.table[i].Extension);

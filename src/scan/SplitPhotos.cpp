@@ -1,6 +1,7 @@
 #include "scan/SplitPhotos.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <unordered_map>
 #include <vector>
@@ -51,25 +52,40 @@ ContinuationLook lookAtContinuation(const std::uint8_t* data, std::size_t size) 
     ContinuationLook look;
     const std::size_t n = std::min(size, kLook);
     if (n < 512) return look;
-    std::size_t counts[256] = {};
-    for (std::size_t i = 0; i < n; ++i) ++counts[data[i]];
-    if (*std::max_element(std::begin(counts), std::end(counts)) >= n / 8) return look;
-    for (std::size_t i = 0; i + 1 < n; ++i) {
-        if (data[i] != 0xFF) continue;
-        const std::uint8_t m = data[i + 1];
+    // The markers first: most other data has a 0xFF followed by something else early on.
+    const std::uint8_t* const last = data + n - 1;  // a marker's code must lie inside the look
+    for (const std::uint8_t* p = data;
+         (p = static_cast<const std::uint8_t*>(std::memchr(p, 0xFF, static_cast<std::size_t>(last - p)))); ++p) {
+        const std::uint8_t m = p[1];
         if (m == 0x00 || m == 0xD9) continue;
         if (m < 0xD0 || m > 0xD7) return look;
         if (look.firstRestart < 0) look.firstRestart = m - 0xD0;
     }
+    std::size_t counts[256] = {};
+    for (std::size_t i = 0; i < n; ++i)
+        if (++counts[data[i]] >= n / 8) return look;
     look.pictureData = true;
     return look;
 }
 
-// The restart marker that comes next after these bytes' last one (0 to 7), or -1 when they hold none.
-int nextRestart(const std::uint8_t* data, std::size_t size) {
-    for (std::size_t i = size; i-- > 1;)
-        if (data[i - 1] == 0xFF && data[i] >= 0xD0 && data[i] <= 0xD7) return (data[i] - 0xD0 + 1) % 8;
-    return -1;
+// Where the restart markers of these bytes end (one past each code byte), in order.
+std::vector<std::size_t> restartEnds(const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::size_t> ends;
+    if (bytes.size() < 2) return ends;
+    const std::uint8_t* const data = bytes.data();
+    const std::uint8_t* const last = data + bytes.size() - 1;
+    for (const std::uint8_t* p = data;
+         (p = static_cast<const std::uint8_t*>(std::memchr(p, 0xFF, static_cast<std::size_t>(last - p)))); ++p)
+        if (p[1] >= 0xD0 && p[1] <= 0xD7) ends.push_back(static_cast<std::size_t>(p - data) + 2);
+    return ends;
+}
+
+// The restart marker that comes next after the first `size` bytes' last one
+// (0 to 7), or -1 when they hold none.
+int nextRestart(const std::vector<std::uint8_t>& bytes, const std::vector<std::size_t>& ends, std::size_t size) {
+    const auto after = std::upper_bound(ends.begin(), ends.end(), size);
+    if (after == ends.begin()) return -1;
+    return (bytes[*std::prev(after) - 1] - 0xD0 + 1) % 8;
 }
 
 std::vector<std::uint8_t> readFile(const fs::path& path, std::uint64_t cap) {
@@ -122,9 +138,10 @@ public:
                     joins.emplace_back(pieceUnits, next);
             }
         int tried = 0;
-        // The candidates are grouped by the first piece's length: its last
-        // restart marker is looked for once per length, and the first piece
-        // is copied only for a second piece that looks like one.
+        // The candidates are grouped by the first piece's length: the restart
+        // count it leaves is taken once per length, and the first piece is
+        // copied only for a second piece that looks like one.
+        const std::vector<std::size_t> restarts = restartEnds(bytes);
         std::uint64_t restartOf = ~0ull;
         int restart = -1;
         std::vector<std::uint8_t> probe;
@@ -134,7 +151,7 @@ public:
                 if (probes_ >= kMaxProbes || tried >= kProbesPerPicture) return false;
                 const auto joinAt = static_cast<std::size_t>(pieceUnits * unit_);
                 if (pieceUnits != restartOf) {
-                    restart = nextRestart(bytes.data(), joinAt);
+                    restart = nextRestart(bytes, restarts, joinAt);
                     restartOf = pieceUnits;
                 }
                 // Most candidates fail on their first bytes, and the same

@@ -27,7 +27,8 @@ void copyOut(FoundFileWriter& w, long file, const fs::path& to, std::uint64_t of
 
 // What comes out must not depend on which thread wrote it: a roomy backlog
 // keeps the files on the writer's thread, a backlog of one byte makes the
-// calling thread write every file itself.
+// calling thread write every file itself, and none at all does every job
+// there, with no thread made.
 class WriterThreads : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(WriterThreads, FilesComeOutInOrderWhateverThreadWritesThem) {
@@ -102,6 +103,6 @@ TEST_P(WriterThreads, AFullDiskNamesTheFirstFileItCouldNotHold) {
     EXPECT_EQ(test::ReadFile(dir / "cache" / "a"), source.substr(0, 100000));
 }
 
-INSTANTIATE_TEST_SUITE_P(Backlog, WriterThreads, ::testing::Values(std::size_t{16} << 20, std::size_t{1}));
+INSTANTIATE_TEST_SUITE_P(Backlog, WriterThreads, ::testing::Values(std::size_t{16} << 20, std::size_t{1}, std::size_t{0}));
 
 }  // namespace
