@@ -31,6 +31,7 @@ struct EndVerdict {
     bool keep = true;
     std::uint64_t end = 0;  // the file's length by its structure; 0 = as written
     bool damaged = false;   // a picture that does not decode cleanly to its end
+    std::uint64_t faultAt = ~0ull;  // damaged: about where its decode first went wrong
 };
 
 class FileEndRule {

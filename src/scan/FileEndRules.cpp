@@ -72,9 +72,10 @@ public:
         // on the way may be where the file system split it.
         const bool damaged = !endKnown && (!check.complete || check.warnings > 0);
         // A listed picture is as long as its listing says.
-        if (end == 0 || file.listedSize > 0) return {true, 0, damaged};
+        const std::uint64_t faultAt = damaged ? check.firstFault : ~0ull;
+        if (end == 0 || file.listedSize > 0) return {true, 0, damaged, faultAt};
         if (static_cast<double>(end) <= file.minBytes) return {false, 0};
-        return {true, end < file.written ? end : 0, damaged};
+        return {true, end < file.written ? end : 0, damaged, faultAt};
     }
 
 private:

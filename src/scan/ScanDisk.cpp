@@ -184,7 +184,13 @@ void Scanner::emitEmbedded() {
         madeNames_.insert(name);
         if (ctx_.found.size() <= static_cast<std::size_t>(counter_)) ctx_.found.resize(counter_ + 1);
         const std::string description = LoadStr(0, "JPEG inside other data");
-        ctx_.found[counter_] = FoundFile{.name = name, .extension = ".jpg", .description = description, .startUnit = q.unit, .size = q.picture.length};
+        FoundFile& found = ctx_.found[counter_];
+        found = FoundFile{};
+        found.name = name;
+        found.extension = ".jpg";
+        found.description = description;
+        found.startUnit = q.unit;
+        found.size = q.picture.length;
         if (counter_ < 32760) ctx_.List3.push_back(FoundEntryText(counter_, description));
         keepWithinReserve(q.picture.length);
     }

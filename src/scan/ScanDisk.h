@@ -41,6 +41,7 @@ struct FoundFile {
     std::uint64_t size = 0;        // bytes, after any cut
     std::uint64_t listedSize = 0;  // the listing's byte count when a listed file started there; 0 otherwise
     bool damaged = false;          // a picture that does not decode cleanly to its end
+    std::uint64_t faultAt = ~0ull; //   and about where its decode first went wrong, when known
     bool printed = false;          // `print` is of all its bytes (options.fingerprints)
     Fingerprint print{};
     Fingerprint beginning{};       // of its first kBeginningBytes (when printed)

@@ -59,7 +59,13 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
     file_.inWriter = true;
     madeNames_.insert(file_.name);
     if (ctx_.found.size() <= static_cast<std::size_t>(counter_)) ctx_.found.resize(counter_ + 1);
-    ctx_.found[counter_] = FoundFile{.name = file_.name, .extension = file_.ext, .description = file_.description, .startUnit = unit_, .listedSize = listedSize};
+    FoundFile& found = ctx_.found[counter_];
+    found = FoundFile{};
+    found.name = file_.name;
+    found.extension = file_.ext;
+    found.description = file_.description;
+    found.startUnit = unit_;
+    found.listedSize = listedSize;
 }
 
 void Scanner::writeBytes(const std::uint8_t* data, std::size_t size) {
@@ -255,6 +261,7 @@ void Scanner::finishFile() {
     found.name = file_.name;
     found.size = size;
     found.damaged = verdict.damaged;
+    found.faultAt = verdict.faultAt;
     found.exifRead = file_.haveExif && !(file_.exif.rawDate.empty() && file_.camera.empty());
     found.exifDate = file_.exif.rawDate;
     found.camera = file_.camera;

@@ -114,7 +114,13 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
             if (!start || !size || !cut || f[1].empty() || !plainName) {
                 damaged = true;
             } else {
-                ctx.found.push_back(FoundFile{.name = f[1], .extension = f[2], .description = f[3], .startUnit = *start, .size = *size, .listedSize = *cut});
+                FoundFile& found = ctx.found.emplace_back();
+                found.name = f[1];
+                found.extension = f[2];
+                found.description = f[3];
+                found.startUnit = *start;
+                found.size = *size;
+                found.listedSize = *cut;
             }
         } else if (f[0] == "end") {
             const auto v = wholeNumber(f[1]);

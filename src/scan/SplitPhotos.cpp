@@ -121,12 +121,17 @@ public:
         const fs::path path = ctx_.cacheFolder / f.name;
         std::vector<std::uint8_t> bytes = readFile(path, kMaxPicture);
         if (bytes.size() < unit_) return false;
-        const viewing::JpegCheck check = viewing::CheckJpegBuffer(bytes.data(), bytes.size());
-        if (!check.decodes || check.firstFault == ~0ull || check.firstFault > bytes.size()) return false;
+        // Where the decode first went wrong: known from the scan's own decode, or found again.
+        std::uint64_t fault = f.faultAt;
+        if (fault == ~0ull) {
+            const viewing::JpegCheck check = viewing::CheckJpegBuffer(bytes.data(), bytes.size());
+            if (!check.decodes) return false;
+            fault = check.firstFault;
+        }
+        if (fault == ~0ull || fault > bytes.size()) return false;
         // The split lies at a unit boundary at or before the fault (the
         // decoder notices other data a little after it begins).
-        const std::uint64_t faultUnit =
-            std::min<std::uint64_t>((check.firstFault + unit_ - 1) / unit_, bytes.size() / unit_);
+        const std::uint64_t faultUnit = std::min<std::uint64_t>((fault + unit_ - 1) / unit_, bytes.size() / unit_);
         // The likeliest joins first: a split just before the fault and a
         // short gap or one file between; then the rest, up to a few dozen.
         std::vector<std::pair<std::uint64_t, std::uint64_t>> joins;  // (units of the first piece, where the second starts)

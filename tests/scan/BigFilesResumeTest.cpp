@@ -85,8 +85,14 @@ protected:
         ctx.lastFileOpen = true;
         auto found = [](const char* name, const char* ext, const char* what, std::uint64_t start, std::uint64_t size,
                         std::uint64_t listed) {
-            return FoundFile{.name = name, .extension = ext, .description = what, .startUnit = start, .size = size,
-                             .listedSize = listed};
+            FoundFile f;
+            f.name = name;
+            f.extension = ext;
+            f.description = what;
+            f.startUnit = start;
+            f.size = size;
+            f.listedSize = listed;
+            return f;
         };
         ctx.found = {found("R#0000.jpg", ".jpg", "Canon EOS 5D", 17, 2'345'674, 0),
                      found("_MG_2000.JPG", ".jpg", "JPEG File", 9'000'001, 34'000'001, 34'000'001),
