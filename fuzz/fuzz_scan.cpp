@@ -8,7 +8,6 @@
 
 #include "shell/QuietUi.h"
 #include "scan/ScanDisk.h"
-#include "scan/ScanGeometry.h"
 #include "Scratch.h"
 
 namespace fs = std::filesystem;
@@ -48,9 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ctx.table.swap(table);
     // DeepScan finds pictures inside other found files, so finds may overlap;
     // each must still lie inside the medium.
-    hx::scan::ScanGeometry geo;
-    if (!hx::scan::PlanGeometry(ctx.record, ctx.drive, {}, ctx.options.deepScan, ui, geo)) return 0;
     for (const auto& f : ctx.found)
-        if (f.size > 0 && geo.byteOf(f.startUnit) + f.size > size - 1) std::abort();
+        if (f.size > 0 && ctx.geometry.byteOf(f.startUnit) + f.size > size - 1) std::abort();
     return 0;
 }

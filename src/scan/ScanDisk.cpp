@@ -6,12 +6,15 @@ namespace hx::scan {
 namespace detail {
 
 std::size_t Scanner::blockUnits() const {
-    double k = platform::AvailableMemoryMB() / 10;
     // Blocks of a few megabytes stay in the CPU cache between the read and the
     // look at the same bytes: 1.4 times faster on a photo card than 66 MB blocks.
-    k = std::clamp(k, 0.0, 2.0);
-    std::uint64_t units = static_cast<std::uint64_t>((static_cast<std::uint64_t>(k) + 2) * 1048576ull / unitSize_);
-    units = std::min(units, geo_.totalUnits / 20);
+    // A twentieth of the medium at most: on a small one the memory at hand
+    // does not matter, and is not asked for.
+    std::uint64_t units = geo_.totalUnits / 20;
+    if (units > 2 * 1048576ull / unitSize_) {
+        const double k = std::clamp(platform::AvailableMemoryMB() / 10, 0.0, 2.0);
+        units = std::min<std::uint64_t>(units, (static_cast<std::uint64_t>(k) + 2) * 1048576ull / unitSize_);
+    }
     if ((ctx_.record.DriveType != media::DriveKind::CDRom && geo_.sectorsPerCluster == 1) || ctx_.options.unattended) units /= 4;
     units = std::max<std::uint64_t>(units, 1);
     while (units * unitSize_ < kWindow) ++units;
@@ -327,6 +330,7 @@ ScanOutcome Scanner::run() {
     setLastCluster("33");
     started_ = lastProgress_ = std::chrono::steady_clock::now();
     if (!PlanGeometry(ctx_.record, ctx_.drive, ctx_.imageFolder, ctx_.options.deepScan, ui_, geo_)) return unreadable();
+    ctx_.geometry = geo_;
     setUp();
     if (auto failed = openSource()) return *failed;
     bool stopped = false;

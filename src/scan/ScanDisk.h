@@ -87,6 +87,7 @@ struct ScanContext {
     std::uint64_t emptyUnits = 0;   // units equal to the one before, counted until the first find
     std::uint64_t totalUnits = 0;
     std::uint64_t unitSize = 0;
+    ScanGeometry geometry;          // how the scan numbered the medium
     std::uint64_t unitsPerBlock = 0;
     std::string finishedText;       // "Finished: ... seconds. Average: ... MB/sec"
     double seconds = 0;

@@ -7,26 +7,36 @@ namespace hx::scan {
 
 void SignatureMatcher::build(const SignatureTable& t) {
     table_ = &t;
-    for (auto& c : candidates_) c.clear();
-    for (auto& c : boxed_) c.clear();
-    any_.fill(false);
-    anyBoxed_ = false;
-    for (std::size_t i = 0; i < t.size(); ++i) {
+    // Counted first, then placed: one array for each kind, in table order.
+    std::array<std::uint32_t, 256> firstCount{}, boxedCount{};
+    auto usable = [&t](std::size_t i) {
         const SignatureRow& row = t[i];
-        if (row.Signature1.empty() || row.SignatureOffset + row.Signature1.size() > kSignatureWindow) continue;
-        const auto b = static_cast<unsigned char>(row.Signature1[0]);
-        if (row.SignatureOffset == 0) {
-            candidates_[b].push_back(static_cast<std::uint32_t>(i));
-            any_[b] = true;
-        } else {
-            boxed_[b].push_back(static_cast<std::uint32_t>(i));
-            anyBoxed_ = true;
+        return !row.Signature1.empty() && row.SignatureOffset + row.Signature1.size() <= kSignatureWindow;
+    };
+    for (std::size_t i = 0; i < t.size(); ++i)
+        if (usable(i)) {
+            const auto b = static_cast<unsigned char>(t[i].Signature1[0]);
+            ++(t[i].SignatureOffset == 0 ? firstCount : boxedCount)[b];
         }
+    for (auto [by, count] : {std::pair{&first_, &firstCount}, std::pair{&boxed_, &boxedCount}}) {
+        by->start[0] = 0;
+        for (int b = 0; b < 256; ++b) by->start[b + 1] = by->start[b] + (*count)[b];
+        by->rows.assign(by->start[256], 0);
+        *count = {};
     }
+    for (std::size_t i = 0; i < t.size(); ++i)
+        if (usable(i)) {
+            const auto b = static_cast<unsigned char>(t[i].Signature1[0]);
+            const bool atStart = t[i].SignatureOffset == 0;
+            ByByte& by = atStart ? first_ : boxed_;
+            std::uint32_t& placed = (atStart ? firstCount : boxedCount)[b];
+            by.rows[by.start[b] + placed++] = static_cast<std::uint32_t>(i);
+        }
 }
 
 int SignatureMatcher::match(const std::uint8_t* w) const {
-    if (!any_[w[0]] && !anyBoxed_) return -1;
+    const bool anyBoxed = !boxed_.rows.empty();
+    if (first_.empty(w[0]) && !anyBoxed) return -1;
     const std::string_view window(reinterpret_cast<const char*>(w), kSignatureWindow);
     auto matches = [&](std::uint32_t idx) {
         const SignatureRow& row = (*table_)[idx];
@@ -37,13 +47,11 @@ int SignatureMatcher::match(const std::uint8_t* w) const {
         return window.find(row.Signature2, from) != std::string_view::npos;
     };
     // The two lists merged in table order.
-    static const std::vector<std::uint32_t> none;
-    const auto& first = any_[w[0]] ? candidates_[w[0]] : none;
-    const auto& boxed = anyBoxed_ ? boxed_[w[4]] : none;
-    std::size_t i = 0, j = 0;
-    while (i < first.size() || j < boxed.size()) {
-        const bool takeFirst = j >= boxed.size() || (i < first.size() && first[i] < boxed[j]);
-        const std::uint32_t idx = takeFirst ? first[i++] : boxed[j++];
+    std::size_t i = first_.start[w[0]], iEnd = first_.start[w[0] + 1];
+    std::size_t j = anyBoxed ? boxed_.start[w[4]] : 0, jEnd = anyBoxed ? boxed_.start[w[4] + 1] : 0;
+    while (i < iEnd || j < jEnd) {
+        const bool takeFirst = j >= jEnd || (i < iEnd && first_.rows[i] < boxed_.rows[j]);
+        const std::uint32_t idx = takeFirst ? first_.rows[i++] : boxed_.rows[j++];
         if (matches(idx)) return static_cast<int>(idx);
     }
     return -1;

@@ -21,11 +21,15 @@ public:
     int match(const std::uint8_t* w) const;
 
 private:
+    // Row numbers grouped by byte: those of byte b are rows[start[b]] up to rows[start[b + 1]].
+    struct ByByte {
+        std::vector<std::uint32_t> rows;
+        std::array<std::uint32_t, 257> start{};
+        bool empty(std::uint8_t b) const { return start[b] == start[b + 1]; }
+    };
     const SignatureTable* table_ = nullptr;
-    std::array<std::vector<std::uint32_t>, 256> candidates_;  // signatures at the unit's start, by first byte
-    std::array<std::vector<std::uint32_t>, 256> boxed_;       // signatures further in, by their first byte
-    std::array<bool, 256> any_{};
-    bool anyBoxed_ = false;
+    ByByte first_;  // signatures at the unit's start, by their first byte
+    ByByte boxed_;  // signatures further in, by their first byte
 };
 
 }  // namespace hx::scan
