@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <set>
+#include <string_view>
+#include <vector>
 
 #include "scan/ScanState.h"
+#include "scan/SignatureMatcher.h"
 #include "scan/SignatureTable.h"
 
 using namespace hx::scan;
@@ -102,4 +106,57 @@ TEST(SignatureTable, SelectionsFromTypeNamesAndPresets) {
     EXPECT_TRUE(has(PresetTypes("All camera's"), "JPG"));
     EXPECT_TRUE(has(PresetTypes("canon"), "CRW"));
     EXPECT_TRUE(PresetTypes("Polaroid").empty());
+}
+
+// The matcher's lists by byte must give the row a walk of every row from the
+// top would. Each window holds the signatures of two rows where they fit
+// together, so that rows of one first byte, and box types beside plain ones,
+// compete; with and without their second signatures, over noise or zeros.
+TEST(SignatureTable, MatcherFindsTheFirstMatchingRowInTableOrder) {
+    auto table = BuildSignatureTable(EveryTypeSelection());
+    OrderForScan(table);
+    ASSERT_TRUE(std::any_of(table.begin(), table.end(), [](const SignatureRow& r) { return r.SignatureOffset > 0; }));
+    SignatureMatcher matcher;
+    matcher.build(table);
+    auto walk = [&table](const std::vector<std::uint8_t>& w) {
+        const std::string_view window(reinterpret_cast<const char*>(w.data()), kSignatureWindow);
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            const SignatureRow& row = table[i];
+            if (row.Signature1.empty() || row.SignatureOffset + row.Signature1.size() > kSignatureWindow) continue;
+            if (window.substr(row.SignatureOffset, row.Signature1.size()) != row.Signature1) continue;
+            const std::size_t from = row.Signature1.size() / 2 >= 1 ? row.Signature1.size() / 2 - 1 : 0;
+            if (row.Signature2.empty() || window.find(row.Signature2, from) != std::string_view::npos)
+                return static_cast<int>(i);
+        }
+        return -1;
+    };
+    // Puts `bytes` at `at` unless they clash with what `placed` says is there already.
+    auto put = [](std::vector<std::uint8_t>& w, std::vector<bool>& placed, const std::string& bytes, std::size_t at) {
+        for (std::size_t k = 0; k < bytes.size(); ++k)
+            if (placed[at + k] && w[at + k] != static_cast<std::uint8_t>(bytes[k])) return false;
+        for (std::size_t k = 0; k < bytes.size(); ++k) {
+            w[at + k] = static_cast<std::uint8_t>(bytes[k]);
+            placed[at + k] = true;
+        }
+        return true;
+    };
+    std::mt19937 random(7);
+    int competing = 0;
+    for (const SignatureRow& a : table)
+        for (const SignatureRow& b : table)
+            for (int variant = 0; variant < 4; ++variant) {
+                std::vector<std::uint8_t> w(kSignatureWindow);
+                for (auto& byte : w) byte = static_cast<std::uint8_t>(variant < 2 ? random() : 0);
+                std::vector<bool> placed(kSignatureWindow);
+                if (!put(w, placed, a.Signature1, a.SignatureOffset) || !put(w, placed, b.Signature1, b.SignatureOffset))
+                    continue;
+                if (variant % 2 == 0) {
+                    put(w, placed, a.Signature2, 300);
+                    put(w, placed, b.Signature2, 600);
+                }
+                const int expected = walk(w);
+                EXPECT_EQ(matcher.match(w.data()), expected) << a.Extension << " beside " << b.Extension;
+                if (&a != &b && expected >= 0) ++competing;
+            }
+    EXPECT_GT(competing, 100);
 }
