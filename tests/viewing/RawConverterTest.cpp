@@ -58,15 +58,16 @@ TEST(RawConverter, AHungOrFailingConverterGivesNothingAndIsEnded) {
     const fs::path raw = dir.path() / "a.nef";
     test::WriteFile(raw, "raw");
 
-    // Hangs, with a child of its own: both are ended at the time-out.
-    FakeConverter(dir.path(), "printf half; sleep 30 & sleep 30");
+    // Hangs, with a child of its own: both are ended at the time-out. Their
+    // odd duration tells them from the sleeps of tests running beside this one.
+    FakeConverter(dir.path(), "printf half; sleep 31.7 & sleep 31.7");
     int steps = 0;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(viewing::ConvertRaw(raw, dir.path(), viewing::RawOutput::Full, 300, [&] { ++steps; }).empty());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_GT(steps, 3);  // the window was served while it waited
     EXPECT_FALSE(fs::exists(dir.path() / "anef.tif"));  // no half picture left
-    EXPECT_NE(std::system("pgrep -f 'slee[p] 30' >/dev/null"), 0);
+    EXPECT_NE(std::system("pgrep -f 'slee[p] 31.7' >/dev/null"), 0);
 
     // Says no, or is not there at all.
     FakeConverter(dir.path(), "printf x; exit 1");
