@@ -89,6 +89,18 @@ class FrmRecoverTest : public QObject {
         return w.findChild<T*>(name);
     }
 
+    // Registers a desktop thumbnailer for text files that gives a picture of
+    // one colour; returns the entry, to be removed by the test.
+    fs::path registerTextThumbnailer(const std::string& pictureName, QColor colour) {
+        QImage page(60, 80, QImage::Format_RGB32);
+        page.fill(colour);
+        const fs::path picture = home_->path() / pictureName;
+        if (!page.save(q(picture.string()), "PNG")) return {};
+        const fs::path entry = home_->path() / "XDG_DATA_HOME" / "thumbnailers" / "hx-text.thumbnailer";
+        hx::test::WriteFile(entry, "[Thumbnailer Entry]\nExec=cp \"" + picture.string() + "\" %o\nMimeType=text/plain;\n");
+        return entry;
+    }
+
 private slots:
     void init() { boxes_ = std::make_unique<hx::test::DialogScript>(); }
     void cleanup() {
@@ -948,12 +960,8 @@ private slots:
         QVERIFY(q(w->caption("lblStatus")).startsWith("Not able to render the TXT file type."));
         QVERIFY(q(w->caption("lblStatus")).contains("No Windows thumbnailer is associated."));
         // With a thumbnailer registered for the type, the desktop's thumbnail is shown.
-        const fs::path thumbnailer = home_->path() / "XDG_DATA_HOME" / "thumbnailers" / "hx-text.thumbnailer";
-        QImage page(60, 80, QImage::Format_RGB32);
-        page.fill(QColor(250, 250, 240));
-        QVERIFY(page.save(q((home_->path() / "page.png").string()), "PNG"));
-        hx::test::WriteFile(thumbnailer, "[Thumbnailer Entry]\nExec=cp \"" + (home_->path() / "page.png").string() +
-                                             "\" %o\nMimeType=text/plain;\n");
+        const fs::path thumbnailer = registerTextThumbnailer("page.png", QColor(250, 250, 240));
+        QVERIFY(!thumbnailer.empty());
         list->setCurrentRow(3);
         QCOMPARE(child<QLabel>(*w, "lblPictureMode")->text(), QString("Display System Thumb"));
         QCOMPARE(child<QLabel>(*w, "Picture1")->pixmap().toImage().pixelColor(5, 5), QColor(250, 250, 240));
@@ -1003,12 +1011,8 @@ private slots:
         hx::test::WriteFile(folder / "a.jpg", hx::test::MakeTestJpeg(4, 320, 240, 80));
         hx::test::WriteFile(folder / "b.txt", "a note\n");
         hx::test::WriteFile(folder / "c.txt", "another note\n");
-        const fs::path thumbnailer = home_->path() / "XDG_DATA_HOME" / "thumbnailers" / "hx-text.thumbnailer";
-        QImage page(60, 80, QImage::Format_RGB32);
-        page.fill(QColor(20, 120, 220));
-        QVERIFY(page.save(q((home_->path() / "blue.png").string()), "PNG"));
-        hx::test::WriteFile(thumbnailer, "[Thumbnailer Entry]\nExec=cp \"" + (home_->path() / "blue.png").string() +
-                                             "\" %o\nMimeType=text/plain;\n");
+        const fs::path thumbnailer = registerTextThumbnailer("blue.png", QColor(20, 120, 220));
+        QVERIFY(!thumbnailer.empty());
         boxes_->inputs = {q(folder.string())};
         child<QPushButton>(*w, "CmdBrowse")->click();
         if (w->thumbnailsShown()) w->CmdShowThumbs_Click();
