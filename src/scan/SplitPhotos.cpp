@@ -143,22 +143,16 @@ public:
                     joins.emplace_back(pieceUnits, next);
             }
         int tried = 0;
-        // The candidates are grouped by the first piece's length: the restart
-        // count it leaves is taken once per length, and the first piece is
-        // copied only for a second piece that looks like one.
+        // The first piece's restart markers are found once; it is copied only
+        // for a second piece that looks like its continuation.
         const std::vector<std::size_t> restarts = restartEnds(bytes);
-        std::uint64_t restartOf = ~0ull;
-        int restart = -1;
         std::vector<std::uint8_t> probe;
         std::unordered_map<std::uint64_t, ContinuationLook> looks;
         for (const auto& [pieceUnits, next] : joins) {
             {
                 if (probes_ >= kMaxProbes || tried >= kProbesPerPicture) return false;
                 const auto joinAt = static_cast<std::size_t>(pieceUnits * unit_);
-                if (pieceUnits != restartOf) {
-                    restart = nextRestart(bytes, restarts, joinAt);
-                    restartOf = pieceUnits;
-                }
+                const int restart = nextRestart(bytes, restarts, joinAt);
                 // Most candidates fail on their first bytes, and the same
                 // second piece comes up for several first pieces: each is
                 // looked at once, and read whole only when it looks right.
