@@ -40,6 +40,9 @@ public:
     // The next unit of the file: how many of its bytes belong to the file;
     // `ends` is set when the file ends inside them.
     virtual std::size_t unit(const std::uint8_t* data, std::size_t size, bool& ends) { return size; }
+    // The next unit of a file whose listing gives its length: only looked at,
+    // for what it tells about the file's health.
+    virtual void listedUnit(const std::uint8_t* data, std::size_t size) {}
     // A signature seen now lies inside the file's structure (an embedded
     // thumbnail) and starts no file of its own.
     virtual bool insideStructure() const { return false; }

@@ -46,6 +46,12 @@ public:
         if (finder_.scanStarted()) headDone_ = true;  // enough to check the picture
         return keep;
     }
+    // A listed photo whose markers walk cleanly to its end marker needs no
+    // decode to show that it is whole.
+    void listedUnit(const std::uint8_t* data, std::size_t size) override {
+        bool ends = false;
+        unit(data, size, ends);
+    }
     bool insideStructure() const override { return finder_.insideSegment(); }
     void resumedMidFile() override {
         // The marker walk cannot pick up mid-file: the full decode finds the end.

@@ -131,6 +131,7 @@ void Scanner::appendUnit(const std::uint8_t* unit) {
         const std::uint64_t left = listed > file_.writtenBytes ? listed - file_.writtenBytes : 0;
         const auto keep = static_cast<std::size_t>(std::min<std::uint64_t>(unitSize_, left));
         if (file_.writtenBytes + keep >= listed) file_.complete = true;
+        file_.rule->listedUnit(unit, keep);
         writeBytes(unit, keep);
         file_.writtenMB += unitSize_ / kMB;
         return;
