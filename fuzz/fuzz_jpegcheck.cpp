@@ -1,11 +1,13 @@
-// The picture check and the marker walk over arbitrary bytes: both must stay
-// inside the data, and the walk's end must never lie beyond it.
+// The picture check, the marker walk and the entropy walk over arbitrary
+// bytes: all must stay inside the data, the walks' ends must never lie beyond
+// it, and the entropy walk must answer the same from every mark it left.
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
 
+#include "viewing/JpegEntropy.h"
 #include "viewing/PictureCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -22,5 +24,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += piece;
     }
     if (finder.done() && finder.length() > copy.size()) std::abort();
+    // The entropy walk, from the start and again from each mark it left.
+    hx::viewing::JpegEntropy entropy;
+    if (entropy.readHeaders(copy.data(), copy.size())) {
+        std::vector<hx::viewing::JpegEntropy::Mark> marks;
+        const auto walk = entropy.walk(copy.data(), copy.size(), entropy.start(), &marks, 16);
+        if (walk.at > copy.size() || walk.mcus > entropy.mcuCount()) std::abort();
+        for (const auto& mark : marks) {
+            const auto again = entropy.walk(copy.data(), copy.size(), mark);
+            if (again.outcome != walk.outcome || again.at != walk.at) std::abort();
+        }
+    }
+    hx::viewing::CheckJpegData(copy.data(), copy.size());
     return 0;
 }

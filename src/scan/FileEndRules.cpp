@@ -68,9 +68,12 @@ public:
         const bool endKnown = finder_.done();
         viewing::JpegCheck check;
         if (endKnown) check = viewing::CheckJpegBuffer(head_.data(), head_.size(), true);
-        if (!endKnown || (check.ranOut && head_.size() < file.written)) {
+        if (!endKnown) {
             file.settle();
-            check = viewing::CheckJpegFile(file.path.string(), endKnown);
+            check = viewing::CheckJpegFileData(file.path.string());
+        } else if (check.ranOut && head_.size() < file.written) {
+            file.settle();
+            check = viewing::CheckJpegFile(file.path.string(), true);
         }
         if (!check.decodes) return {false, 0};
         const std::uint64_t end = endKnown ? finder_.length() : (check.complete ? check.end : 0);

@@ -8,6 +8,7 @@
 
 #include "platform/RawFile.h"
 #include "shell/Text.h"
+#include "viewing/JpegEntropy.h"
 #include "viewing/PictureCheck.h"
 
 namespace hx::scan {
@@ -34,6 +35,8 @@ constexpr int kMaxProbes = 2000;
 constexpr int kProbesPerPicture = 96;
 // The continuation is read in pieces of this size until its end marker.
 constexpr std::size_t kChunk = 1 << 20;
+// A place to start the entropy walk again is kept about every so many bytes.
+constexpr std::size_t kMarkEvery = 256;
 
 // Compressed picture data uses every byte value evenly (a run of one value,
 // blank sectors or filler, decodes without a fault but is no continuation),
@@ -121,8 +124,20 @@ public:
         const fs::path path = ctx_.cacheFolder / f.name;
         std::vector<std::uint8_t> bytes = readFile(path, kMaxPicture);
         if (bytes.size() < unit_) return false;
-        // Where the decode first went wrong: known from the scan's own decode, or found again.
+        // Where the data first goes wrong: the entropy walk over the first
+        // piece leaves marks to start again from at any cut, so a candidate
+        // costs only the bytes up to its own first fault. Pictures it cannot
+        // follow are decoded whole for each candidate.
+        entropy_ = {};
+        marks_.clear();
+        walkable_ = entropy_.readHeaders(bytes.data(), bytes.size());
         std::uint64_t fault = f.faultAt;
+        if (walkable_) {
+            const viewing::JpegEntropy::Walk first =
+                entropy_.walk(bytes.data(), bytes.size(), entropy_.start(), &marks_, kMarkEvery);
+            if (first.outcome == viewing::JpegEntropy::Outcome::Complete || marks_.empty()) return false;
+            if (first.outcome == viewing::JpegEntropy::Outcome::Fault) fault = std::min(fault, first.at);
+        }
         if (fault == ~0ull) {
             const viewing::JpegCheck check = viewing::CheckJpegBuffer(bytes.data(), bytes.size());
             if (!check.decodes) return false;
@@ -165,15 +180,11 @@ public:
                 if (!seen->second.follows(restart)) continue;
                 probe.clear();
                 if (!append(probe, next, kProbe)) continue;
-                std::vector<std::uint8_t> joined;
-                joined.reserve(joinAt + probe.size());
-                joined.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
-                joined.insert(joined.end(), probe.begin(), probe.end());
                 ++probes_;
                 ++tried;
-                if (!cleanTo(joined, joinAt)) continue;
+                if (!continues(bytes, joinAt, probe)) continue;
                 // The picture's end by its markers across the join, then one decode of all of it.
-                joined.resize(joinAt);
+                std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
                 if (!appendToEnd(joined, next)) continue;
                 const viewing::JpegCheck whole = viewing::CheckJpegBuffer(joined.data(), joined.size());
                 if (!whole.complete || whole.warnings > 0 || whole.end > joined.size()) continue;
@@ -191,6 +202,26 @@ public:
     }
 
 private:
+    // The first `joinAt` bytes of the picture followed by `probe` read
+    // without a fault, up to the probe's end or the picture's.
+    bool continues(const std::vector<std::uint8_t>& bytes, std::size_t joinAt, const std::vector<std::uint8_t>& probe) {
+        if (!walkable_) {
+            std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
+            joined.insert(joined.end(), probe.begin(), probe.end());
+            return cleanTo(joined, joinAt);
+        }
+        // From the last mark before the cut, over the rest of the first piece and the probe.
+        const auto after = std::upper_bound(marks_.begin(), marks_.end(), joinAt,
+                                            [](std::size_t at, const viewing::JpegEntropy::Mark& m) { return at < m.byte + 1; });
+        if (after == marks_.begin()) return false;
+        const viewing::JpegEntropy::Mark& mark = *std::prev(after);
+        tail_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(mark.byte), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
+        tail_.insert(tail_.end(), probe.begin(), probe.end());
+        const viewing::JpegEntropy::Walk walk = entropy_.walk(tail_.data(), tail_.size(), {0, mark.bit, mark.mcu});
+        return walk.outcome == viewing::JpegEntropy::Outcome::Complete ||
+               walk.outcome == viewing::JpegEntropy::Outcome::RanOut;
+    }
+
     // Where the second piece may start, most likely first: right after a
     // small gap, then right after each found file that lies in the way.
     // `far`: the longer gaps and the files further on.
@@ -251,6 +282,10 @@ private:
     const std::uint64_t unit_;
     platform::RawFile medium_;
     int probes_ = 0;
+    viewing::JpegEntropy entropy_;
+    std::vector<viewing::JpegEntropy::Mark> marks_;
+    bool walkable_ = false;
+    std::vector<std::uint8_t> tail_;
 };
 
 }  // namespace

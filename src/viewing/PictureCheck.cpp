@@ -9,6 +9,7 @@
 #include <jpeglib.h>
 
 #include "platform/RawFile.h"
+#include "viewing/JpegEntropy.h"
 
 namespace hx::viewing {
 
@@ -183,6 +184,36 @@ JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size, bool first
     source.memory = data;
     source.memorySize = data ? size : 0;
     return run(source, firstRowsOnly);
+}
+
+JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size) {
+    JpegEntropy entropy;
+    if (!data || !entropy.readHeaders(data, size)) return CheckJpegBuffer(data, size);
+    // The headers as a decoder reads them: tables it refuses make no picture.
+    JpegCheck check = CheckJpegBuffer(data, size, true);
+    if (!check.decodes) return check;
+    const JpegEntropy::Walk walk = entropy.walk(data, size, entropy.start());
+    if (walk.outcome == JpegEntropy::Outcome::Complete) {
+        check.complete = true;
+        check.end = walk.at;
+        check.ranOut = false;
+        return check;
+    }
+    JpegCheck whole = CheckJpegBuffer(data, size);
+    if (whole.complete && whole.warnings == 0) return whole;
+    if (walk.outcome == JpegEntropy::Outcome::Fault && walk.at < whole.firstFault) whole.firstFault = walk.at;
+    return whole;
+}
+
+JpegCheck CheckJpegFileData(const std::string& path) {
+    constexpr std::uint64_t kHeld = 64ull << 20;
+    platform::RawFile file;
+    if (!file.open(path, platform::RawFile::Mode::Read)) return {};
+    const std::uint64_t size = file.size();
+    if (size > kHeld) return CheckJpegFile(path);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    if (file.readAt(0, bytes.data(), bytes.size()) != bytes.size()) return CheckJpegFile(path);
+    return CheckJpegData(bytes.data(), bytes.size());
 }
 
 void JpegEndFinder::marker(std::uint8_t code) {

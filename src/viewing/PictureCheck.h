@@ -24,6 +24,14 @@ struct JpegCheck {
 JpegCheck CheckJpegFile(const std::string& path, bool firstRowsOnly = false);
 JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size, bool firstRowsOnly = false);
 
+// The answers of a whole decode, found by following the entropy-coded data
+// alone where the picture's kind allows (no pixels made). Data that breaks
+// that walk is decoded whole after all, so that a picture a decoder reads
+// without complaint is never called damaged; `firstFault` is then the walk's
+// more exact place. A file too large to hold is decoded as it is read.
+JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size);
+JpegCheck CheckJpegFileData(const std::string& path);
+
 // Follows a JPEG's marker structure as its bytes arrive (segments by their
 // lengths, entropy-coded data up to the next marker) and reports where the
 // end marker is. A structure that breaks the rules gives up: the end is then

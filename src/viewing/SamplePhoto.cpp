@@ -22,7 +22,8 @@ struct Noise {
     }
 };
 
-std::string encode(int width, int height, int quality, int noise, int number, const std::string& app1) {
+std::string encode(int width, int height, int quality, int noise, int number, const std::string& app1,
+                   int restartRows = 0, bool progressive = false) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr jerr;
     cinfo.err = jpeg_std_error(&jerr);
@@ -36,6 +37,8 @@ std::string encode(int width, int height, int quality, int noise, int number, co
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
+    cinfo.restart_in_rows = restartRows;
+    if (progressive) jpeg_simple_progression(&cinfo);
     cinfo.write_JFIF_header = app1.empty() ? TRUE : FALSE;
     jpeg_start_compress(&cinfo, TRUE);
     if (!app1.empty())
@@ -169,7 +172,8 @@ std::string SamplePhotoDate(int number) {
 
 std::string MakeSamplePhoto(int number, const SamplePhotoOptions& options) {
     const std::string app1 = options.exif ? exifBlock(number, options.width, options.height) : std::string();
-    return encode(options.width, options.height, options.quality, options.noise, number, app1);
+    return encode(options.width, options.height, options.quality, options.noise, number, app1, options.restartRows,
+                  options.progressive);
 }
 
 }  // namespace hx::viewing

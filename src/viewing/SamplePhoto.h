@@ -12,6 +12,8 @@ struct SamplePhotoOptions {
     int quality = 96;
     int noise = 24;      // amplitude of the sensor-like noise; more noise, bigger file
     bool exif = true;    // APP1 with Make, Model, dates, dimensions and a thumbnail
+    int restartRows = 0;       // a restart marker after every so many rows of MCUs (0: none)
+    bool progressive = false;  // written in several scans, coarse to fine
 };
 
 // The bytes of photo `number`.
