@@ -164,13 +164,14 @@ Plan planOne(const ClusterView& view, const Planner& planner, const UndeleteEntr
 
     ClusterList laidOut;
     bool structured = true;
+    viewing::CandidateStructures structures;
     auto check = [&](ClusterList candidate, bool first) {
         if (candidate.size() < need || budget < e.Size) return false;
         budget -= e.Size;
         const auto bytes = ReadClusterList(view, candidate, e.Size);
         if (first && !viewing::HasFileStructure(bytes.data(), bytes.size())) structured = false;
         if (!structured || bytes.size() != e.Size) return false;
-        const viewing::FileStructure found = viewing::ReadFileStructure(bytes.data(), bytes.size());
+        const viewing::FileStructure found = structures.read(bytes.data(), bytes.size());
         if (found.proof == viewing::Proof::Content) {
             plan.clusters = std::move(candidate);
             plan.confirmed = true;

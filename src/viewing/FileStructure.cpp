@@ -93,7 +93,7 @@ FileStructure jpeg(const Source& s) {
     if (s.size() > kMaxDecodeBytes) return {};
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(s.size()));
     if (!s.get(0, bytes.size(), bytes.data())) return {};
-    const JpegCheck check = CheckJpegBuffer(bytes.data(), bytes.size());
+    const JpegCheck check = CheckJpegData(bytes.data(), bytes.size(), false);
     if (!check.complete || check.warnings > 0 || check.end > bytes.size()) return {};
     return {Proof::Content, check.end};
 }
@@ -390,6 +390,14 @@ FileStructure ReadFileStructure(const std::uint8_t* data, std::size_t size, bool
             return true;
         },
         size, checkContent);
+}
+
+FileStructure CandidateStructures::read(const std::uint8_t* data, std::size_t size) {
+    if (size < 16 || kindOf(data, size) != Kind::Jpeg) return ReadFileStructure(data, size);
+    const JpegEntropy::Walk walk = jpeg_.walk(data, size);
+    if (walk.outcome == JpegEntropy::Outcome::Unsupported) return ReadFileStructure(data, size);
+    if (walk.outcome != JpegEntropy::Outcome::Complete || !CheckJpegBuffer(data, size, true).decodes) return {};
+    return {Proof::Content, walk.at};
 }
 
 }  // namespace hx::viewing

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "viewing/JpegEntropy.h"
 #include "viewing/TiffEnd.h"
 
 namespace hx::viewing {
@@ -29,6 +30,17 @@ struct FileStructure {
 // decode): enough to know where a file ends, at a small cost.
 FileStructure ReadFileStructure(const ReadAt& read, std::uint64_t size, bool checkContent = true);
 FileStructure ReadFileStructure(const std::uint8_t* data, std::size_t size, bool checkContent = true);
+
+// ReadFileStructure over many candidate byte sequences for one file (the
+// layouts an undelete tries): a JPEG's decode starts only where a candidate
+// first differs from the one checked before it.
+class CandidateStructures {
+public:
+    FileStructure read(const std::uint8_t* data, std::size_t size);
+
+private:
+    JpegCandidates jpeg_;
+};
 
 // The first bytes are those of a format that ReadFileStructure knows.
 bool HasFileStructure(const std::uint8_t* head, std::size_t size);

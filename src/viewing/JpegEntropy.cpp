@@ -9,7 +9,8 @@ namespace {
 
 constexpr int kFastBits = 9;
 // Zero bytes in a row that no encoder writes.
-constexpr int kBlankRun = 64;
+constexpr std::size_t kBlankRun = 64;
+constexpr std::uint8_t kBlank[kBlankRun] = {};
 
 std::uint32_t be16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0]) << 8 | p[1]; }
 
@@ -32,7 +33,6 @@ public:
                         acc_ |= static_cast<std::uint64_t>(data_[pos_ + static_cast<std::size_t>(i)]) << (56 - bits_);
                     pos_ += static_cast<std::size_t>(take);
                     loaded_ += static_cast<std::uint64_t>(take);
-                    zeros_ = 0;
                     continue;
                 }
             }
@@ -43,8 +43,7 @@ public:
             const std::uint8_t b = data_[pos_];
             // Blank sectors read as valid codes for ever: a long run of zero
             // bytes ends the data as a marker would.
-            zeros_ = b == 0 ? zeros_ + 1 : 0;
-            if (zeros_ >= kBlankRun) {
+            if (b == 0 && pos_ + kBlankRun <= size_ && std::memcmp(data_ + pos_, kBlank, kBlankRun) == 0) {
                 marker_ = true;
                 return;
             }
@@ -99,7 +98,6 @@ private:
     std::uint64_t acc_ = 0;
     int bits_ = 0;
     std::uint64_t loaded_ = 0;
-    int zeros_ = 0;
     bool marker_ = false;
     bool end_ = false;
 };
@@ -334,6 +332,36 @@ JpegEntropy::Walk JpegEntropy::walk(const std::uint8_t* data, std::size_t size, 
     result.at = in.byte();
     result.mcus = mcus_;
     return result;
+}
+
+JpegEntropy::Walk JpegCandidates::walk(const std::uint8_t* data, std::size_t size) {
+    // The walk reads a few bytes ahead of where it decides.
+    constexpr std::uint64_t kAhead = 16;
+    std::size_t same = 0;
+    if (headers_) {
+        const std::size_t common = std::min(size, last_.size());
+        const auto diff = std::mismatch(data, data + common, last_.begin());
+        same = static_cast<std::size_t>(diff.first - data);
+    }
+    if (!headers_ || same < entropy_.start().byte + kAhead) {
+        marks_.clear();
+        headers_ = entropy_.readHeaders(data, size);
+        if (!headers_) {
+            last_.clear();
+            return {JpegEntropy::Outcome::Unsupported, 0, 0};
+        }
+        same = 0;
+    }
+    last_.assign(data, data + size);
+    if (same > 0 && lastWalk_.outcome != JpegEntropy::Outcome::RanOut && lastWalk_.at + kAhead <= same)
+        return lastWalk_;
+    // From the last mark that lies before the first difference.
+    const auto after = std::upper_bound(marks_.begin(), marks_.end(), same,
+                                        [](std::size_t at, const JpegEntropy::Mark& m) { return at < m.byte + 1; });
+    marks_.erase(after, marks_.end());
+    const JpegEntropy::Mark from = marks_.empty() ? entropy_.start() : marks_.back();
+    lastWalk_ = entropy_.walk(data, size, from, &marks_);
+    return lastWalk_;
 }
 
 }  // namespace hx::viewing

@@ -74,4 +74,22 @@ private:
     int blocksPerMcu_ = 0;
 };
 
+// Walks candidate byte sequences for one picture that share their beginnings
+// (the layouts an undelete tries for a deleted file): each is walked only
+// from the last mark before where it first differs from the one before it,
+// and not at all when that one's walk ended before the difference.
+class JpegCandidates {
+public:
+    // The walk of a whole candidate, from the picture's first byte;
+    // Unsupported when its headers cannot be followed.
+    JpegEntropy::Walk walk(const std::uint8_t* data, std::size_t size);
+
+private:
+    JpegEntropy entropy_;
+    bool headers_ = false;
+    std::vector<std::uint8_t> last_;
+    std::vector<JpegEntropy::Mark> marks_;
+    JpegEntropy::Walk lastWalk_;
+};
+
 }  // namespace hx::viewing

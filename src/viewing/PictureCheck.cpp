@@ -186,7 +186,7 @@ JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size, bool first
     return run(source, firstRowsOnly);
 }
 
-JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size) {
+JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size, bool confirmFaults) {
     JpegEntropy entropy;
     if (!data || !entropy.readHeaders(data, size)) return CheckJpegBuffer(data, size);
     // The headers as a decoder reads them: tables it refuses make no picture.
@@ -197,6 +197,12 @@ JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size) {
         check.complete = true;
         check.end = walk.at;
         check.ranOut = false;
+        return check;
+    }
+    if (!confirmFaults && walk.outcome != JpegEntropy::Outcome::Unsupported) {
+        check.ranOut = walk.outcome == JpegEntropy::Outcome::RanOut;
+        check.warnings = 1;
+        check.firstFault = walk.at;
         return check;
     }
     JpegCheck whole = CheckJpegBuffer(data, size);

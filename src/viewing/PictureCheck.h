@@ -25,11 +25,13 @@ JpegCheck CheckJpegFile(const std::string& path, bool firstRowsOnly = false);
 JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size, bool firstRowsOnly = false);
 
 // The answers of a whole decode, found by following the entropy-coded data
-// alone where the picture's kind allows (no pixels made). Data that breaks
-// that walk is decoded whole after all, so that a picture a decoder reads
-// without complaint is never called damaged; `firstFault` is then the walk's
-// more exact place. A file too large to hold is decoded as it is read.
-JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size);
+// alone where the picture's kind allows (no pixels made). With
+// `confirmFaults`, data that breaks that walk is decoded whole after all, so
+// that a picture a decoder reads without complaint is never called damaged;
+// `firstFault` is then the walk's more exact place. Without, the walk's fault
+// stands (a proof of content wants no more). A file too large to hold is
+// decoded as it is read.
+JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size, bool confirmFaults = true);
 JpegCheck CheckJpegFileData(const std::string& path);
 
 // Follows a JPEG's marker structure as its bytes arrive (segments by their
