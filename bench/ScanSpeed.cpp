@@ -5,6 +5,8 @@
 //   ScanAgainstCp  the scan and the real cp in turns: the scan's speed as a share of cp's
 //   RecoverAgainstScan  "recover" (carve, keep each content once, report) and the plain scan
 //                  command in turns: recover's time as a multiple of the scan's
+//   ScanAtCardPace  the scan of the photo card read at 90 and 400 MB/s, against a plain
+//                  read at that pace: the scan's time as a multiple of the reader's
 // HX_BENCH_MB (default 2048) sizes the images, HX_BENCH_DIR (default
 // /tmp/hx-bench) holds them and the cache. Run with --benchmark_min_time=1x... e.g.
 //   build/bench/bench_ScanSpeed --benchmark_repetitions=3
@@ -21,6 +23,8 @@
 #include <vector>
 
 #include "output/RecoverAll.h"
+#include "platform/RawFile.h"
+#include "platform/ReadPace.h"
 #include "shell/QuietUi.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanDisk.h"
@@ -294,8 +298,41 @@ void RecoverAgainstScan(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * benchBytes()));
 }
 
+// The scan of the photo card read at a card's pace (`state.range(0)` MB/s,
+// with the system's read-ahead): "of_reader" is its time over that of a
+// plain read of the card at the same pace (1 = the card is the limit).
+void ScanAtCardPace(benchmark::State& state) {
+    std::size_t photos = 0;
+    const fs::path image = photoImage(photos);
+    warm(image);
+    const double rate = static_cast<double>(state.range(0)) * 1e6;
+    std::vector<double> ratios;
+    for (auto _ : state) {
+        platform::PaceReads(image, rate);
+        const double readerSeconds = secondsOf([&] {
+            platform::RawFile file;
+            if (!file.open(image, platform::RawFile::Mode::Read)) return;
+            std::vector<std::uint8_t> block(8 << 20);
+            for (std::uint64_t at = 0; file.readAt(at, block.data(), block.size()) > 0; at += block.size()) {
+            }
+        });
+        const fs::path cache = freshCache("cache");
+        platform::PaceReads(image, rate);
+        std::size_t found = 0;
+        const double scanSeconds = secondsOf([&] { found = scanInto(image, ".jpgJPEG File ", cache); });
+        platform::PaceReads(image, 0);
+        if (found != photos) state.SkipWithError("not every photo was found");
+        state.SetIterationTime(scanSeconds);
+        ratios.push_back(scanSeconds / readerSeconds);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    state.counters["of_reader"] = ratios.empty() ? 0 : ratios[ratios.size() / 2];
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * benchBytes()));
+}
+
 }  // namespace
 
+BENCHMARK(ScanAtCardPace)->Arg(90)->Arg(400)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
 BENCHMARK(RecoverAgainstScan)->Unit(benchmark::kMillisecond)->Iterations(7)->UseManualTime();
 BENCHMARK(ScanRandom)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(ScanPhotoCard)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

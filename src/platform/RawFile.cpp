@@ -1,6 +1,7 @@
 #include "platform/RawFile.h"
 
 #include "platform/FaultySectors.h"
+#include "platform/ReadPace.h"
 
 #include <algorithm>
 #include <array>
@@ -197,6 +198,7 @@ std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t coun
         }
         count = readable;
     }
+    WaitForPace(path_, offset + base_, clip(offset, count));
     return transfer(offset, count, [&](off_t at, std::size_t done, std::size_t left) {
         return ::pread(fd_, out + done, left, at);
     });

@@ -22,6 +22,9 @@ namespace fs = std::filesystem;
 using shell::FormatStr;
 using shell::LoadStr;
 
+// How long the listing a scan reads first may spend on checking deleted files in pieces.
+constexpr double kListingCheckSeconds = 3;
+
 ScanCommand::ScanCommand(shell::Ui& ui, ScanRequest request) : ui_(ui), req_(std::move(request)), ctx_(ui) {}
 
 bool ScanCommand::CacheHoldsFiles(const fs::path& cacheFolder) {
@@ -110,7 +113,15 @@ bool ScanCommand::prepareListing() {
         // Listed quietly: a file in pieces is left out of it, as the undelete leaves it.
         shell::QuietUi quiet;
         undelete::QuickUndelete listed(quiet);
-        if (listed.run({fsDrive_, "all", 0, 0, {}})) listing = listed.listedNames();
+        // A damaged medium may hold many deleted files in doubt: the scan
+        // does not wait long for their checks.
+        undelete::QuickUndeleteOptions options{fsDrive_, "all", 0, 0, {}};
+        options.checkSeconds = kListingCheckSeconds;
+        if (listed.run(options)) listing = listed.listedNames();
+        if (listed.checksCut())
+            ui_.status(FormatStr(LoadStr(0, "Checking the deleted files of %0 took too long: the scan goes on, and "
+                                            "files in pieces are found by their contents."),
+                                 {fsDrive_}));
         ui_.clearStop();
     }
     ctx_.listed = std::move(listing);

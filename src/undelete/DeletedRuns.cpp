@@ -1,6 +1,7 @@
 #include "undelete/DeletedRuns.h"
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <unordered_set>
 
@@ -139,8 +140,22 @@ struct Plan {
 // pieces that start inside a claim (its file was shorter than its claim).
 // A checksum or a decode confirms a layout; a structure that only says where
 // its parts lie picks the layout but confirms nothing.
+// What the content checks of one listing may still spend.
+struct CheckAllowance {
+    std::uint64_t bytes = kCheckBudget;
+    std::chrono::steady_clock::time_point until = std::chrono::steady_clock::time_point::max();
+    bool cut = false;
+    bool spend(std::uint64_t size) {
+        if (!cut && until != std::chrono::steady_clock::time_point::max() && std::chrono::steady_clock::now() > until)
+            cut = true;
+        if (cut || bytes < size) return false;
+        bytes -= size;
+        return true;
+    }
+};
+
 Plan planOne(const ClusterView& view, const Planner& planner, const UndeleteEntry& e, bool doubtful,
-             bool knownContiguous, std::uint64_t& budget) {
+             bool knownContiguous, CheckAllowance& allowance) {
     Plan plan;
     plan.doubtful = doubtful;
     const std::uint64_t need = planner.need(e.Size);
@@ -166,8 +181,7 @@ Plan planOne(const ClusterView& view, const Planner& planner, const UndeleteEntr
     bool structured = true;
     viewing::CandidateStructures structures;
     auto check = [&](ClusterList candidate, bool first) {
-        if (candidate.size() < need || budget < e.Size) return false;
-        budget -= e.Size;
+        if (candidate.size() < need || !allowance.spend(e.Size)) return false;
         const auto bytes = ReadClusterList(view, candidate, e.Size);
         if (first && !viewing::HasFileStructure(bytes.data(), bytes.size())) structured = false;
         if (!structured || bytes.size() != e.Size) return false;
@@ -237,7 +251,8 @@ bool WriteClusterList(const ClusterView& view, const ClusterList& clusters, std:
 }
 
 std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std::vector<UndeleteEntry>& entries,
-                                                    const std::function<bool(const UndeleteEntry&)>& contiguous) {
+                                                    const std::function<bool(const UndeleteEntry&)>& contiguous,
+                                                    double checkSeconds, bool* checksCut) {
     std::map<std::size_t, ClusterList> plans;
     if (view.bytesPerCluster == 0) return plans;
     for (auto& e : entries) e.Attributes &= ~(kAttrRebuilt | kAttrConfirmed | kAttrPartial);
@@ -273,14 +288,18 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std
 
     // Files out of any shadow first; those in one once the files that cast it are planned.
     std::stable_partition(planned.begin(), planned.end(), [&](std::size_t i) { return !shadowedBy.count(i); });
-    std::uint64_t budget = kCheckBudget;
+    CheckAllowance allowance;
+    if (checkSeconds > 0)
+        allowance.until = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(checkSeconds));
     for (std::size_t i : planned) {
         UndeleteEntry& e = entries[i];
         bool lifted = true;
         for (auto [it, end] = shadowedBy.equal_range(i); it != end; ++it)
             lifted = lifted && (entries[it->second].Attributes & kAttrConfirmed);
         const bool knownContiguous = contiguous && contiguous(e);
-        const Plan plan = planOne(view, planner, e, starts[e.FirstCluster] > 1 || !lifted, knownContiguous, budget);
+        const Plan plan = planOne(view, planner, e, starts[e.FirstCluster] > 1 || !lifted, knownContiguous, allowance);
         e.ListSize = std::min<std::uint64_t>(e.Size, plan.clusters.size() * view.bytesPerCluster);
         if (plan.rebuilt) e.Attributes |= kAttrRebuilt;
         if (plan.confirmed) {
@@ -308,6 +327,7 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std
             }
         }
     }
+    if (checksCut) *checksCut = allowance.cut;
     return plans;
 }
 

@@ -25,8 +25,12 @@ using ClusterList = std::vector<std::uint32_t>;
 // kAttrRebuilt, kAttrConfirmed and kAttrPartial marks. `contiguous(entry)`
 // tells a file whose clusters are known to follow each other (exFAT's
 // NoFatChain): it is not rebuilt, only checked against the live clusters.
+// With `checkSeconds` above 0 the content checks stop once that time has
+// passed: the files not yet planned keep their plain runs (those in doubt are
+// partial), and `checksCut` is set.
 std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std::vector<UndeleteEntry>& entries,
-                                                    const std::function<bool(const UndeleteEntry&)>& contiguous = {});
+                                                    const std::function<bool(const UndeleteEntry&)>& contiguous = {},
+                                                    double checkSeconds = 0, bool* checksCut = nullptr);
 
 // Reads `clusters` in order and keeps the first `size` bytes.
 std::vector<std::uint8_t> ReadClusterList(const ClusterView& view, const ClusterList& clusters, std::uint64_t size);

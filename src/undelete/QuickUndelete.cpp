@@ -118,7 +118,7 @@ bool QuickUndelete::listFat(const QuickUndeleteOptions& options) {
         EstimateFatRecoverable(fat_, entries_[i]);
         if (i % 256 == 0) ui_.progress(static_cast<double>(i) / entries_.size(), {});
     }
-    plans_ = PlanDeletedFiles(FatClusterView(fat_), entries_);
+    plans_ = PlanDeletedFiles(FatClusterView(fat_), entries_, {}, options.checkSeconds, &checksCut_);
     if (!fromCache_ && !cacheFile.empty() && (entries_.size() > kDirEntCacheThreshold + 1 || rec.DriveType == media::DriveKind::CDRom))
         WriteDirEntCache(cacheFile, entries_, medium);
     return true;
@@ -140,7 +140,8 @@ bool QuickUndelete::listExfat(const QuickUndeleteOptions& options) {
     }
     for (auto& e : entries_) EstimateExfatRecoverable(exfat_, e);
     plans_ = PlanDeletedFiles(ExfatClusterView(exfat_, false), entries_,
-                              [](const UndeleteEntry& e) { return (e.Attributes & kAttrExfatContiguous) != 0; });
+                              [](const UndeleteEntry& e) { return (e.Attributes & kAttrExfatContiguous) != 0; },
+                              options.checkSeconds, &checksCut_);
     if (!fromCache_ && !cacheFile.empty() && entries_.size() > kDirEntCacheThreshold + 1)
         WriteDirEntCache(cacheFile, entries_, medium);
     return true;

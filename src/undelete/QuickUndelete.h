@@ -28,6 +28,7 @@ struct QuickUndeleteOptions {
     double maxMB = 0;                  // 0: no maximum
     std::filesystem::path workFolder;  // where "DirEnt.dat" is kept; empty: no cache
     bool liveToo = false;              // NTFS: list the files in use too (marked kAttrLive)
+    double checkSeconds = 0;           // FAT, exFAT: time the checks of deleted files in pieces may take (0: no limit)
 };
 
 // "all" when every type is selected, the drive is not removable or nothing
@@ -47,6 +48,8 @@ public:
     const std::vector<UndeleteEntry>& entries() const { return entries_; }
     const UndeleteLists& lists() const { return lists_; }
     bool fromCache() const { return fromCache_; }
+    // The checks of deleted files in pieces ran out of their time: some are partial for want of one.
+    bool checksCut() const { return checksCut_; }
     const std::string& drive() const { return drive_; }
     // The files the listing names, by first cluster, for a scan of the same drive.
     const scan::ListedNames& listedNames() const { return listed_; }
@@ -101,6 +104,7 @@ private:
     ExfatVolume exfat_;
     NtfsSession ntfs_;
     std::map<std::size_t, ClusterList> plans_;  // deleted files on FAT and exFAT, by entry
+    bool checksCut_ = false;
 };
 
 }  // namespace hx::undelete

@@ -166,6 +166,19 @@ TEST_P(DeletedPieces, InterleavedFilesAreRebuiltOrOfferedAsPartial) {
     EXPECT_TRUE(alpha->Attributes & kAttrRebuilt);
     EXPECT_TRUE(alpha->Attributes & kAttrConfirmed);
     EXPECT_NE(UndeleteRowText(*alpha, true).find("(rebuilt from pieces, confirmed)"), std::string::npos);
+    EXPECT_FALSE(q.checksCut());
+    {
+        // Without time for checks, the photo in pieces is only offered as partial.
+        QuickUndeleteOptions hurried{image_.string(), "all", 0, 0, {}};
+        hurried.checkSeconds = 1e-9;
+        QuickUndelete quick(ui_);
+        ASSERT_TRUE(quick.run(hurried));
+        EXPECT_TRUE(quick.checksCut());
+        const UndeleteEntry* unchecked = test::FindListed(quick.entries(), "ALPHA.JPG");
+        ASSERT_NE(unchecked, nullptr);
+        EXPECT_FALSE(unchecked->Attributes & kAttrConfirmed);
+        EXPECT_TRUE(unchecked->isPartial());
+    }
     // BRAVO's clusters hold ALPHA now: it is partial, and written only when chosen.
     const UndeleteEntry* bravo = test::FindListed(q.entries(), "BRAVO.JPG");
     ASSERT_NE(bravo, nullptr);
