@@ -70,7 +70,9 @@ public:
         if (endKnown) check = viewing::CheckJpegBuffer(head_.data(), head_.size(), true);
         if (!endKnown) {
             file.settle();
-            check = viewing::CheckJpegFileData(file.path.string());
+            // Markers that broke leave no doubt that the picture is damaged:
+            // its entropy data only tells where.
+            check = viewing::CheckJpegFileData(file.path.string(), !finder_.failed());
         } else if (check.ranOut && head_.size() < file.written) {
             file.settle();
             check = viewing::CheckJpegFile(file.path.string(), true);

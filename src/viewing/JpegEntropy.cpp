@@ -8,6 +8,7 @@ namespace hx::viewing {
 namespace {
 
 constexpr int kFastBits = 9;
+constexpr int kStepBits = 11;
 // Zero bytes in a row that no encoder writes.
 constexpr std::size_t kBlankRun = 64;
 constexpr std::uint8_t kBlank[kBlankRun] = {};
@@ -106,6 +107,7 @@ private:
 
 bool JpegEntropy::Table::build(const std::uint8_t* counts, const std::uint8_t* symbols, std::size_t total) {
     fast.fill(0);
+    steps.fill({});
     maxCode.fill(-1);
     offset.fill(0);
     std::copy(symbols, symbols + total, values.begin());
@@ -124,6 +126,18 @@ bool JpegEntropy::Table::build(const std::uint8_t* counts, const std::uint8_t* s
                             static_cast<std::uint16_t>(len << 8 | values[k]);
                 }
             maxCode[len] = code - 1;
+            // Codes of this length, each with its extra bits, for the AC steps.
+            for (std::int32_t c = code - n; c < code; ++c) {
+                const std::uint8_t rs = values[static_cast<std::size_t>(k - static_cast<std::size_t>(code - c))];
+                const int run = rs >> 4, size = rs & 15;
+                if (len + size > kStepBits || size > 10 || (size == 0 && run != 0 && run != 15)) continue;
+                Step step;
+                step.bits = static_cast<std::uint8_t>(len + size);
+                step.skip = static_cast<std::uint8_t>(size == 0 ? (run == 15 ? 16 : 0) : run + 1);
+                step.limit = size == 0 ? 63 : 64;
+                const int shift = kStepBits - len;
+                for (int f = 0; f < (1 << shift); ++f) steps[static_cast<std::size_t>((c << shift) | f)] = step;
+            }
         }
         code <<= 1;
     }
@@ -286,6 +300,18 @@ JpegEntropy::Walk JpegEntropy::walk(const std::uint8_t* data, std::size_t size, 
             if (!skip(dc)) return stop(shortOf(), mcu);
             const Table& act = ac_[blockAc_[static_cast<std::size_t>(b)]];
             for (int k = 1; k < 64;) {
+                if (in.bits() < 32) in.fill();
+                const Table::Step& step = act.steps[in.peek(kStepBits)];
+                if (step.bits != 0 && step.bits <= in.bits()) {
+                    if (step.skip == 0) {
+                        in.consume(step.bits);
+                        break;  // end of block
+                    }
+                    if (k + step.skip > step.limit) return stop(Outcome::Fault, mcu);
+                    in.consume(step.bits);
+                    k += step.skip;
+                    continue;
+                }
                 const int rs = decode(act);
                 if (rs < 0) return stop(rs == -1 ? Outcome::Fault : shortOf(), mcu);
                 const int run = rs >> 4, bits = rs & 15;

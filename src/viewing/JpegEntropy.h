@@ -53,6 +53,13 @@ private:
     struct Table {
         bool defined = false;
         std::array<std::uint16_t, 512> fast{};  // by the next 9 bits: length << 8 | symbol, 0 when longer
+        // By the next 11 bits: an AC code with its extra bits, when all fit.
+        struct Step {
+            std::uint8_t bits = 0;   // code and extra bits; 0: take the long way
+            std::uint8_t skip = 0;   // coefficients it moves on by; 0 for the end of the block
+            std::uint8_t limit = 0;  // where the next coefficient may lie at most, plus one
+        };
+        std::array<Step, 2048> steps{};
         std::array<std::int32_t, 18> maxCode{};  // the largest code of each length, -1 when none
         std::array<std::int32_t, 18> offset{};   // index of a length's first value, less its first code
         std::array<std::uint8_t, 256> values{};

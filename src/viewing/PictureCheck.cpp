@@ -199,7 +199,9 @@ JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size, bool confirm
         check.ranOut = false;
         return check;
     }
-    if (!confirmFaults && walk.outcome != JpegEntropy::Outcome::Unsupported) {
+    // Data that ends before the picture does ends it for any decoder.
+    if ((!confirmFaults || walk.outcome == JpegEntropy::Outcome::RanOut) &&
+        walk.outcome != JpegEntropy::Outcome::Unsupported) {
         check.ranOut = walk.outcome == JpegEntropy::Outcome::RanOut;
         check.warnings = 1;
         check.firstFault = walk.at;
@@ -211,7 +213,7 @@ JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size, bool confirm
     return whole;
 }
 
-JpegCheck CheckJpegFileData(const std::string& path) {
+JpegCheck CheckJpegFileData(const std::string& path, bool confirmFaults) {
     constexpr std::uint64_t kHeld = 64ull << 20;
     platform::RawFile file;
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
@@ -219,7 +221,7 @@ JpegCheck CheckJpegFileData(const std::string& path) {
     if (size > kHeld) return CheckJpegFile(path);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     if (file.readAt(0, bytes.data(), bytes.size()) != bytes.size()) return CheckJpegFile(path);
-    return CheckJpegData(bytes.data(), bytes.size());
+    return CheckJpegData(bytes.data(), bytes.size(), confirmFaults);
 }
 
 void JpegEndFinder::marker(std::uint8_t code) {

@@ -28,11 +28,11 @@ JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size, bool first
 // alone where the picture's kind allows (no pixels made). With
 // `confirmFaults`, data that breaks that walk is decoded whole after all, so
 // that a picture a decoder reads without complaint is never called damaged;
-// `firstFault` is then the walk's more exact place. Without, the walk's fault
-// stands (a proof of content wants no more). A file too large to hold is
-// decoded as it is read.
+// `firstFault` is then the walk's more exact place. Without (a proof of
+// content wants no more, or its markers already broke), the walk's fault
+// stands. A file too large to hold is decoded as it is read.
 JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size, bool confirmFaults = true);
-JpegCheck CheckJpegFileData(const std::string& path);
+JpegCheck CheckJpegFileData(const std::string& path, bool confirmFaults = true);
 
 // Follows a JPEG's marker structure as its bytes arrive (segments by their
 // lengths, entropy-coded data up to the next marker) and reports where the
