@@ -9,6 +9,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "viewing/JpegEntropy.h"
 
 namespace hx::scan {
 
@@ -32,6 +35,8 @@ struct EndVerdict {
     std::uint64_t end = 0;  // the file's length by its structure; 0 = as written
     bool damaged = false;   // a picture that does not decode cleanly to its end
     std::uint64_t faultAt = ~0ull;  // damaged: about where its decode first went wrong
+    // damaged: where its entropy walk may start again before the fault
+    std::shared_ptr<const std::vector<viewing::JpegEntropy::Mark>> marks;
 };
 
 class FileEndRule {

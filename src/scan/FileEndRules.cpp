@@ -67,12 +67,13 @@ public:
         // junk; otherwise a full decode finds the end.
         const bool endKnown = finder_.done();
         viewing::JpegCheck check;
+        std::vector<viewing::JpegEntropy::Mark> marks;
         if (endKnown) check = viewing::CheckJpegBuffer(head_.data(), head_.size(), true);
         if (!endKnown) {
             file.settle();
             // Markers that broke leave no doubt that the picture is damaged:
             // its entropy data only tells where.
-            check = viewing::CheckJpegFileData(file.path.string(), !finder_.failed());
+            check = viewing::CheckJpegFileData(file.path.string(), !finder_.failed(), &marks);
         } else if (check.ranOut && head_.size() < file.written) {
             file.settle();
             check = viewing::CheckJpegFile(file.path.string(), true);
@@ -84,9 +85,11 @@ public:
         const bool damaged = !endKnown && (!check.complete || check.warnings > 0);
         // A listed picture is as long as its listing says.
         const std::uint64_t faultAt = damaged ? check.firstFault : ~0ull;
-        if (end == 0 || file.listedSize > 0) return {true, 0, damaged, faultAt};
+        std::shared_ptr<const std::vector<viewing::JpegEntropy::Mark>> kept;
+        if (damaged && !marks.empty()) kept = std::make_shared<const std::vector<viewing::JpegEntropy::Mark>>(std::move(marks));
+        if (end == 0 || file.listedSize > 0) return {true, 0, damaged, faultAt, kept};
         if (static_cast<double>(end) <= file.minBytes) return {false, 0};
-        return {true, end < file.written ? end : 0, damaged, faultAt};
+        return {true, end < file.written ? end : 0, damaged, faultAt, kept};
     }
 
 private:

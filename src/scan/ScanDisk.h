@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "scan/Fingerprint.h"
 #include "media/ListedNames.h"
 #include "scan/ScanGeometry.h"
+#include "viewing/JpegEntropy.h"
 #include "scan/SignatureTable.h"
 #include "shell/SettingsStore.h"
 #include "shell/Ui.h"
@@ -41,7 +43,9 @@ struct FoundFile {
     std::uint64_t size = 0;        // bytes, after any cut
     std::uint64_t listedSize = 0;  // the listing's byte count when a listed file started there; 0 otherwise
     bool damaged = false;          // a picture that does not decode cleanly to its end
-    std::uint64_t faultAt = ~0ull; //   and about where its decode first went wrong, when known
+    std::uint64_t faultAt = ~0ull; //   and about where its decode first went wrong, when known,
+    // and where its entropy walk may start again before that (for this run only)
+    std::shared_ptr<const std::vector<viewing::JpegEntropy::Mark>> marks;
     bool printed = false;          // `print` is of all its bytes (options.fingerprints)
     Fingerprint print{};
     Fingerprint beginning{};       // of its first kBeginningBytes (when printed)

@@ -263,6 +263,7 @@ void Scanner::finishFile() {
     found.size = size;
     found.damaged = verdict.damaged;
     found.faultAt = verdict.faultAt;
+    found.marks = verdict.marks;
     found.exifRead = file_.haveExif && !(file_.exif.rawDate.empty() && file_.camera.empty());
     found.exifDate = file_.exif.rawDate;
     found.camera = file_.camera;

@@ -132,7 +132,9 @@ public:
         marks_.clear();
         walkable_ = entropy_.readHeaders(bytes.data(), bytes.size());
         std::uint64_t fault = f.faultAt;
-        if (walkable_) {
+        if (walkable_ && f.marks && fault != ~0ull) {
+            marks_ = *f.marks;  // the scan's own walk to the fault
+        } else if (walkable_) {
             const viewing::JpegEntropy::Walk first =
                 entropy_.walk(bytes.data(), bytes.size(), entropy_.start(), &marks_, kMarkEvery);
             if (first.outcome == viewing::JpegEntropy::Outcome::Complete || marks_.empty()) return false;

@@ -16,6 +16,8 @@ namespace hx::viewing {
 namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
+// A damaged picture's walk leaves a place to start again about every so many bytes.
+constexpr std::size_t kMarkEvery = 256;
 
 struct Source {
     jpeg_source_mgr pub;
@@ -186,13 +188,39 @@ JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size, bool first
     return run(source, firstRowsOnly);
 }
 
-JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size, bool confirmFaults) {
+namespace {
+JpegCheck checkJpegData(const std::uint8_t* data, std::size_t size, bool confirmFaults,
+                        std::vector<JpegEntropy::Mark>* marks);
+}  // namespace
+
+JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size, bool confirmFaults,
+                        std::vector<JpegEntropy::Mark>* marks) {
+    if (marks) marks->clear();
+    JpegCheck check = checkJpegData(data, size, confirmFaults, marks);
+    if (marks && (check.complete && check.warnings == 0)) marks->clear();
+    if (marks && !marks->empty()) {
+        // Only where a split before the fault may lie.
+        constexpr std::uint64_t kKept = 1 << 20;
+        const std::uint64_t from = check.firstFault > kKept ? check.firstFault - kKept : 0;
+        marks->erase(marks->begin(), std::lower_bound(marks->begin(), marks->end(), from,
+                                                      [](const JpegEntropy::Mark& m, std::uint64_t at) {
+                                                          return m.byte < at;
+                                                      }));
+        marks->shrink_to_fit();
+    }
+    return check;
+}
+
+namespace {
+
+JpegCheck checkJpegData(const std::uint8_t* data, std::size_t size, bool confirmFaults,
+                        std::vector<JpegEntropy::Mark>* marks) {
     JpegEntropy entropy;
     if (!data || !entropy.readHeaders(data, size)) return CheckJpegBuffer(data, size);
     // The headers as a decoder reads them: tables it refuses make no picture.
     JpegCheck check = CheckJpegBuffer(data, size, true);
     if (!check.decodes) return check;
-    const JpegEntropy::Walk walk = entropy.walk(data, size, entropy.start());
+    const JpegEntropy::Walk walk = entropy.walk(data, size, entropy.start(), marks, kMarkEvery);
     if (walk.outcome == JpegEntropy::Outcome::Complete) {
         check.complete = true;
         check.end = walk.at;
@@ -213,7 +241,9 @@ JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size, bool confirm
     return whole;
 }
 
-JpegCheck CheckJpegFileData(const std::string& path, bool confirmFaults) {
+}  // namespace
+
+JpegCheck CheckJpegFileData(const std::string& path, bool confirmFaults, std::vector<JpegEntropy::Mark>* marks) {
     constexpr std::uint64_t kHeld = 64ull << 20;
     platform::RawFile file;
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
@@ -221,7 +251,7 @@ JpegCheck CheckJpegFileData(const std::string& path, bool confirmFaults) {
     if (size > kHeld) return CheckJpegFile(path);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
     if (file.readAt(0, bytes.data(), bytes.size()) != bytes.size()) return CheckJpegFile(path);
-    return CheckJpegData(bytes.data(), bytes.size(), confirmFaults);
+    return CheckJpegData(bytes.data(), bytes.size(), confirmFaults, marks);
 }
 
 void JpegEndFinder::marker(std::uint8_t code) {

@@ -3,6 +3,9 @@
 // from junk and to learn where the picture really ends.
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "viewing/JpegEntropy.h"
 
 namespace hx::viewing {
 
@@ -31,8 +34,12 @@ JpegCheck CheckJpegBuffer(const std::uint8_t* data, std::size_t size, bool first
 // `firstFault` is then the walk's more exact place. Without (a proof of
 // content wants no more, or its markers already broke), the walk's fault
 // stands. A file too large to hold is decoded as it is read.
-JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size, bool confirmFaults = true);
-JpegCheck CheckJpegFileData(const std::string& path, bool confirmFaults = true);
+// With `marks`, a damaged picture's places where the walk may start again
+// (see JpegEntropy), those of the last megabyte before its fault.
+JpegCheck CheckJpegData(const std::uint8_t* data, std::size_t size, bool confirmFaults = true,
+                        std::vector<JpegEntropy::Mark>* marks = nullptr);
+JpegCheck CheckJpegFileData(const std::string& path, bool confirmFaults = true,
+                            std::vector<JpegEntropy::Mark>* marks = nullptr);
 
 // Follows a JPEG's marker structure as its bytes arrive (segments by their
 // lengths, entropy-coded data up to the next marker) and reports where the

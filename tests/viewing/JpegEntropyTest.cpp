@@ -92,7 +92,16 @@ TEST(JpegEntropy, FindsForeignDataSoonAfterItBegins) {
         const JpegCheck decoded = CheckJpegBuffer(spliced.data(), spliced.size());
         EXPECT_TRUE(!check.complete || check.warnings > 0) << c.what;
         EXPECT_LE(check.firstFault, decoded.firstFault) << c.what;
+        // It keeps places to start again up to the fault, for a joiner to try cuts from.
+        std::vector<JpegEntropy::Mark> marks;
+        CheckJpegData(spliced.data(), spliced.size(), false, &marks);
+        ASSERT_FALSE(marks.empty()) << c.what;
+        EXPECT_LE(marks.back().byte, check.firstFault) << c.what;
+        EXPECT_GT(marks.back().byte + 4096, cut) << c.what;
     }
+    std::vector<JpegEntropy::Mark> none;
+    CheckJpegData(a.data(), a.size(), true, &none);
+    EXPECT_TRUE(none.empty()) << "a whole picture needs none";
     // Another photo's data coded with the same tables reads as valid codes:
     // only the count of MCUs against the end marker tells.
     Bytes mixed(a.begin(), a.begin() + static_cast<long>(cut));
