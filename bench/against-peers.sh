@@ -165,11 +165,11 @@ intact() {  # folder, originals folder: how many originals came back byte-identi
            <(find "$2" -type f -exec md5sum {} + | awk '{print $1}' | sort -u) | wc -l
 }
 
-printf '%-11s %8s %8s %8s %9s %9s %9s %9s\n' medium hx_s photorec_s cat_s vs_photorec vs_cat hx_MB photorec_MB
+printf '%-11s %7s %10s %6s %10s %11s %7s %12s %6s %11s\n' medium hx_s photorec_s cat_s cat_file_s vs_photorec vs_cat vs_cat_file hx_MB photorec_MB
 for m in fat-dense noise-2g split-512 camera-2g; do
   img=$WORK/$m.img
   cat "$img" >/dev/null
-  : >"$WORK/hx.t"; : >"$WORK/pr.t"; : >"$WORK/cat.t"
+  : >"$WORK/hx.t"; : >"$WORK/pr.t"; : >"$WORK/cat.t"; : >"$WORK/catf.t"
   for r in $(seq 1 "$RUNS"); do
     rm -rf "$WORK/out-hx" "$WORK/out-pr"; mkdir -p "$WORK/out-pr"; sync
     timed "$CLI" --cache "$WORK/out-hx" scan "$img" --new --yes >>"$WORK/hx.t"
@@ -177,16 +177,19 @@ for m in fat-dense noise-2g split-512 camera-2g; do
     (cd "$WORK/out-pr" && timed photorec /log /d "$WORK/out-pr/f" /cmd "$img" options,paranoid,search) >>"$WORK/pr.t"
     sync
     timed cat "$img" >>"$WORK/cat.t"
+    timed sh -c "cat '$img' >'$WORK/copy.img'" >>"$WORK/catf.t"
+    rm -f "$WORK/copy.img"; sync
   done
   hx=$(awk '{print $1}' "$WORK/hx.t" | median); pr=$(awk '{print $1}' "$WORK/pr.t" | median)
-  ct=$(awk '{print $1}' "$WORK/cat.t" | median)
+  ct=$(awk '{print $1}' "$WORK/cat.t" | median); cf=$(awk '{print $1}' "$WORK/catf.t" | median)
   hxm=$(awk '{print $2}' "$WORK/hx.t" | sort -n | tail -1); prm=$(awk '{print $2}' "$WORK/pr.t" | sort -n | tail -1)
-  printf '%-11s %8s %8s %8s %9.1f %9.2f %9d %9d\n' "$m" "$hx" "$pr" "$ct" \
-    "$(awk -v a="$pr" -v b="$hx" 'BEGIN{print a / b}')" "$(awk -v a="$ct" -v b="$hx" 'BEGIN{print a / b}')" \
-    $((hxm / 1024)) $((prm / 1024))
+  ratio() { awk -v a="$1" -v b="$2" 'BEGIN{print a / b}'; }
+  printf '%-11s %7s %10s %6s %10s %11.1f %7.2f %12.2f %6d %11d\n' "$m" "$hx" "$pr" "$ct" "$cf" \
+    "$(ratio "$pr" "$hx")" "$(ratio "$ct" "$hx")" "$(ratio "$cf" "$hx")" $((hxm / 1024)) $((prm / 1024))
   if [ "$m" = split-512 ]; then
     echo "  split-512 photos back byte-identical: harvestrix $(intact "$WORK/out-hx" "$WORK/split-512.photos")," \
          "photorec $(intact "$WORK/out-pr" "$WORK/split-512.photos") of 120"
   fi
 done
-echo "(vs_photorec: photorec's time over harvestrix's; vs_cat: cat's over harvestrix's; MB: peak memory)"
+echo "(vs_photorec: photorec's time over harvestrix's; vs_cat: cat's (to /dev/null) over harvestrix's;"
+echo " vs_cat_file: that of cat into a file, as the scan writes what it finds; MB: peak memory)"

@@ -30,7 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<hx::viewing::JpegEntropy::Mark> marks;
         const auto walk = entropy.walk(copy.data(), copy.size(), entropy.start(), &marks, 16);
         if (walk.at > copy.size() || walk.mcus > entropy.mcuCount()) std::abort();
-        for (const auto& mark : marks) {
+        // Eight marks at most, spread over the walk: each walks on to its end.
+        for (std::size_t m = 0; m < marks.size(); m += marks.size() / 8 + 1) {
+            const auto& mark = marks[m];
             const auto again = entropy.walk(copy.data(), copy.size(), mark);
             if (again.outcome != walk.outcome || again.at != walk.at) std::abort();
         }
