@@ -10,6 +10,7 @@
 #include "scan/Ole2End.h"
 #include "viewing/TiffEnd.h"
 #include "viewing/FileStructure.h"
+#include "viewing/Formats.h"
 #include "viewing/PictureCheck.h"
 #include "shell/Text.h"
 
@@ -20,9 +21,6 @@ namespace {
 // A found JPEG's first bytes (its headers) are kept to check the picture without reading it back.
 constexpr std::size_t kHead = 256 * 1024;
 
-const char* const kTiffRaws = ".crw.cr2.dng.nef.raw.raf.x3f.orf.srf.mrw.dcr.bay.pef.tiff.tif.sr2.arw.rw2";
-// Formats whose boxes, chunks, blocks or directories say where they end.
-const char* const kStructured = ".png.gif.bmp.avi.wav.webp.zip.pdf.heic.heif.avif.cr3.mp4.m4v.3gp.mov.jxl.";
 
 std::size_t find(const std::uint8_t* data, std::size_t size, std::string_view what, std::size_t from = 0) {
     return std::string_view(reinterpret_cast<const char*>(data), size).find(what, from);
@@ -271,15 +269,18 @@ std::unique_ptr<FileEndRule> EndRuleFor(const std::string& extension, const std:
                                         std::uint32_t bytesPerSector, bool needsStructure, int lengthOffset,
                                         int lengthKind) {
     if (first[0] == 0xFF && first[1] == 0xD8) return std::make_unique<JpegEndRule>();
-    const std::string ext = shell::ToLower(extension);
-    if (ext == ".crw") return std::make_unique<CrwEndRule>(bytesPerSector);
-    if (ext == ".doc") return std::make_unique<DocEndRule>(first);
-    if (ext == ".x3f") return std::make_unique<X3fEndRule>();
-    if (ext == ".raf") return std::make_unique<RafEndRule>();
-    if (ext.size() > 1 && std::string_view(kStructured).find(ext + ".") != std::string_view::npos)
-        return std::make_unique<StructureEndRule>(needsStructure);
-    if (!ext.empty() && std::string_view(kTiffRaws).find(ext) != std::string_view::npos)
-        return std::make_unique<TiffRawEndRule>();
+    if (const viewing::Format* format = viewing::FormatOf(extension)) {
+        switch (format->ending) {
+            case viewing::Ending::CanonCrw: return std::make_unique<CrwEndRule>(bytesPerSector);
+            case viewing::Ending::Ole2: return std::make_unique<DocEndRule>(first);
+            case viewing::Ending::SigmaX3f: return std::make_unique<X3fEndRule>();
+            case viewing::Ending::FujiRaf: return std::make_unique<RafEndRule>();
+            case viewing::Ending::Structure: return std::make_unique<StructureEndRule>(needsStructure);
+            case viewing::Ending::TiffRaw: return std::make_unique<TiffRawEndRule>();
+            case viewing::Ending::Jpeg:  // a row of the family whose unit starts otherwise
+            case viewing::Ending::NextFind: break;
+        }
+    }
     if ((lengthKind == 1 || lengthKind == 2) && lengthOffset >= 0 && lengthOffset <= 1020) {
         const auto* p = first + lengthOffset;
         const std::uint32_t lo = platform::Le16(p), hi = platform::Le16(p + 2);

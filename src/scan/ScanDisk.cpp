@@ -159,7 +159,7 @@ void Scanner::examineBlock(std::size_t units) {
 void Scanner::lookForEmbedded(const std::uint8_t* unit, std::size_t index) {
     // Inside a picture being copied, a JPEG start is its thumbnail or preview.
     const bool insidePicture = file_.open && !file_.complete &&
-                               (shell::ContainsNoCase(kPictureExtensions, file_.ext) || shell::ContainsNoCase(kRawExtensions, file_.ext));
+                               viewing::HasTrait(file_.ext, viewing::kReadsExif);
     if (insidePicture) return;
     const std::uint64_t at = reader_->offset() + index * unitSize_;
     for (std::uint64_t start : embedded_.candidates(unit, static_cast<std::size_t>(unitSize_), at, 0, unitSize_, jpegInTable_)) {

@@ -9,7 +9,7 @@ void Scanner::readPictureHeader(const std::uint8_t* window) {
     file_.haveExif = false;
     file_.exif = {};
     const std::size_t sectorBytes = std::min<std::size_t>(geo_.bytesPerSector, kWindow);
-    if (!shell::ContainsNoCase(kRawExtensions, file_.ext) && !shell::ContainsNoCase(kPictureExtensions, file_.ext)) return;
+    if (!viewing::HasTrait(file_.ext, viewing::kReadsExif)) return;
     if (contains(window, kWindow, "Exif") || contains(window, sectorBytes, "TTW") || contains(window, 16, "II") ||
         contains(window, 16, "MM")) {
         viewing::ReadExif("BUF", window, kWindow, file_.exif);

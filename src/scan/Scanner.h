@@ -27,6 +27,7 @@
 #include "scan/Ole2End.h"
 #include "scan/SignatureMatcher.h"
 #include "shell/Settings.h"
+#include "viewing/Formats.h"
 #include "viewing/RawConverter.h"
 #include "shell/Strings.h"
 #include "viewing/Exif.h"
@@ -43,11 +44,6 @@ inline constexpr std::size_t kWindow = kSignatureWindow;
 inline constexpr double kMB = 1048576.0;
 inline constexpr double kSpaceReserveMB = 2500;
 
-inline const char* const kRawExtensions = viewing::kConverterRawTypes;
-inline const char* const kPictureExtensions =
-    ".jpeg.jpg.jpe.thm.ico.wmf.bmp.cur.png.gif.tiff.tif.kdc.jfif.mef.nef.dng.thc.rpc";
-inline const char* const kAllRawExtensions =
-    ".CRW.CR2.DNG.NEF.RAW.RAF.X3F.ORF.SRF.MRW.DCR.BAY.PEF.TIFF.TIF.SR2.ARW.RW2.FOVb.MEW.RAW.RDC.KDC.DCR.RDC.3FR.MEF";
 
 inline std::string extensionOf(const std::string& name) {
     const auto dot = name.rfind('.');
@@ -66,7 +62,7 @@ inline std::string formatFixed(double value, int decimals) {
 
 // The largest size a picture of these dimensions can plausibly have.
 inline double pictureCapMB(const viewing::ExifValues& exif, const std::string& ext, double capMB) {
-    if (shell::ContainsNoCase(kAllRawExtensions, ext) || exif.height < 1001) return capMB;
+    if (viewing::HasTrait(ext, viewing::kNoSizeCap) || exif.height < 1001) return capMB;
     const double exifCap = static_cast<double>(exif.width) * exif.height * 6 / kMB;
     return capMB > 0 ? std::min(capMB, exifCap) : exifCap;
 }

@@ -8,6 +8,7 @@
 
 #include "platform/RawFile.h"
 #include "shell/Text.h"
+#include "viewing/Formats.h"
 #include "viewing/JpegEntropy.h"
 #include "viewing/PictureCheck.h"
 
@@ -302,8 +303,8 @@ int JoinSplitPhotos(ScanContext& ctx, const ScanGeometry& geo) {
     for (std::size_t i = 0; i < ctx.found.size(); ++i) {
         const FoundFile& f = ctx.found[i];
         if (!f.damaged || f.listedSize > 0) continue;
-        const std::string ext = shell::ToLower(f.extension);
-        if (ext != ".jpg" && ext != ".jpeg" && ext != ".thm") continue;
+        const viewing::Format* format = viewing::FormatOf(f.extension);
+        if (!format || format->ending != viewing::Ending::Jpeg) continue;
         if (joiner.join(i)) ++joined;
         ctx.ui.yield();
         if (ctx.ui.stopRequested()) break;

@@ -8,6 +8,7 @@
 
 #include "platform/ByteOrder.h"
 #include "platform/RawFile.h"
+#include "viewing/Formats.h"
 #include "viewing/HeifPicture.h"
 #include "viewing/JpegThumbnail.h"
 
@@ -105,15 +106,7 @@ bool rawPicture(const fs::path& file, int maxWidth, RgbPicture& out) {
 
 }  // namespace
 
-bool HasSmallPicture(std::string extension) {
-    if (!extension.empty() && extension[0] == '.') extension.erase(0, 1);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    static const char* const known[] = {"jpg", "jpeg", "jpe", "thm", "heic", "heif", "avif", "cr2", "cr3", "crw", "nef",
-                                        "nrw", "arw", "sr2", "srf", "dng", "raf", "orf", "rw2", "pef", "mrw", "dcr", "x3f"};
-    for (const char* k : known)
-        if (extension == k) return true;
-    return false;
-}
+bool HasSmallPicture(std::string extension) { return !extension.empty() && HasTrait(extension, kDrawn); }
 
 std::vector<ByteSpan> FindRawPreviews(const ReadAt& read, std::uint64_t size) {
     std::vector<ByteSpan> out;

@@ -5,6 +5,7 @@
 
 #include "platform/ChildProcess.h"
 #include "shell/Text.h"
+#include "viewing/Formats.h"
 #include "viewing/ThumbnailFiles.h"
 
 namespace hx::viewing {
@@ -13,9 +14,7 @@ namespace fs = std::filesystem;
 
 bool IsConverterRawType(const std::string& extension) {
     if (extension.size() < 2 || extension[0] != '.') return false;
-    const std::string upper = shell::ToUpper(extension);
-    const std::string types = std::string(kConverterRawTypes) + ".";
-    return types.find(upper + ".") != std::string::npos;
+    return HasTrait(extension, kConverted);
 }
 
 std::string ConverterProgram() {

@@ -10,8 +10,7 @@
 
 namespace hx::viewing {
 
-// The raw types the converter is asked about (dot-framed, capitals).
-inline constexpr const char* kConverterRawTypes = ".CRW.CR2.DNG.NEF.RAW.RAF.X3F.ORF.SRF.MRW.DCR.BAY.PEF.TIFF.TIF.SR2.ARW.RW2";
+// The raw types the converter is asked about: those of the formats marked kConverted.
 bool IsConverterRawType(const std::string& extension);
 
 enum class RawOutput {
