@@ -5,13 +5,9 @@
 
 #include "media/DriveInfo.h"
 #include "media/DriveRecord.h"
-#include "media/NtfsStructs.h"
 #include "platform/RestoreName.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
-#include "undelete/DirEntCache.h"
-#include "undelete/MftLibrary.h"
-#include "undelete/UndeleteNtfs.h"
 
 namespace hx::undelete {
 
@@ -24,24 +20,6 @@ namespace {
 constexpr const char* kButton = "CmdQuickUndelete";
 
 std::string title() { return LoadStr(1717, "Quick Undelete"); }
-
-// The file system from the catalogue, or from our own look at sector 0 when
-// the catalogue could not tell.
-UndeleteKind detectKind(const std::string& drive, const media::DriveRecord& rec) {
-    if (rec.isNtfs()) return UndeleteKind::Ntfs;
-    if (rec.isExFat()) return UndeleteKind::Exfat;
-    if (rec.isFat()) return UndeleteKind::Fat;
-    platform::RawFile file;
-    std::uint8_t boot[512];
-    if (!file.open(drive, platform::RawFile::Mode::Read) || file.readAt(0, boot, sizeof boot) != sizeof boot)
-        return UndeleteKind::None;
-    if (media::ntfs::ParseBootSector(boot, sizeof boot)) return UndeleteKind::Ntfs;
-    ExfatVolume ex;
-    if (ParseExfatBootSector(boot, sizeof boot, ex)) return UndeleteKind::Exfat;
-    FatVolume fv;
-    if (ParseFatBootSector(boot, sizeof boot, fv)) return UndeleteKind::Fat;
-    return UndeleteKind::None;
-}
 
 }  // namespace
 
@@ -56,8 +34,7 @@ bool QuickUndelete::run(const QuickUndeleteOptions& options) {
     entries_.clear();
     plans_.clear();
     lists_ = {};
-    fromCache_ = false;
-    kind_ = UndeleteKind::None;
+    checksCut_ = false;
     drive_ = options.drive;
     const std::string before = ui_.caption(kButton);
     ui_.setCaption(kButton, LoadStr(725, "Checking") + "...");
@@ -67,23 +44,28 @@ bool QuickUndelete::run(const QuickUndeleteOptions& options) {
     if (!media::GetDriveInfo(drive_, rec)) rec.reset();
     // A whole-card image is listed on the partition the catalogue chose.
     if (rec.isPartition()) drive_ = rec.Drive;
-    rec_ = rec;
-    kind_ = detectKind(drive_, rec);
+    volume_ = OpenUndeleteVolume(drive_, rec);
     bool ok = false;
-    switch (kind_) {
-        case UndeleteKind::Ntfs:
-            ok = ListNtfsDeleted(ntfs_, drive_, entries_, options.typeFilter, options.minMB, options.maxMB, ui_,
-                                 options.liveToo);
-            break;
-        case UndeleteKind::Fat: ok = listFat(options); break;
-        case UndeleteKind::Exfat: ok = listExfat(options); break;
-        case UndeleteKind::None:
-            ui_.message("No FAT, exFAT or NTFS file system found on " + drive_ + ".", title(),
-                        {shell::Buttons::OK, shell::Icon::Exclamation});
-            break;
+    if (!volume_) {
+        ui_.message("No FAT, exFAT or NTFS file system found on " + drive_ + ".", title(),
+                    {shell::Buttons::OK, shell::Icon::Exclamation});
+    } else {
+        QuickUndeleteOptions opened = options;
+        opened.drive = drive_;
+        std::string why;
+        ok = volume_->list(opened, entries_, ui_, why);
+        if (!ok && !why.empty()) unreadable(why);
+        if (ok) {
+            // A deleted file's chain was freed: its clusters are planned from its first one.
+            if (const auto view = volume_->clusters())
+                plans_ = PlanDeletedFiles(
+                    *view, entries_, [this](const UndeleteEntry& e) { return volume_->knownContiguous(e); },
+                    options.checkSeconds, &checksCut_);
+            volume_->listed(opened, entries_);
+        }
     }
     if (ok) {
-        lists_ = BuildUndeleteLists(drive_, entries_, kind_ == UndeleteKind::Ntfs);
+        lists_ = BuildUndeleteLists(drive_, entries_, kind() == UndeleteKind::Ntfs);
         listed_ = ToListedNames(entries_, [this](std::size_t i) { return oneRun(i); });
     }
     ui_.setCaption(kButton, before.empty() ? title() : before);
@@ -97,70 +79,18 @@ void QuickUndelete::unreadable(const std::string& why) {
                 title(), {shell::Buttons::OK, shell::Icon::Exclamation});
 }
 
-bool QuickUndelete::listFat(const QuickUndeleteOptions& options) {
-    const media::DriveRecord& rec = rec_;
-    if (!LoadFatVolume(drive_, rec, fat_)) {
-        unreadable(LoadStr(0, "its boot sector or its table of clusters is damaged, or lies past the end of the medium"));
-        return false;
-    }
-    const MediumValues medium{fat_.serial, fat_.totalSectors};
-    const auto cacheFile = options.workFolder.empty() ? std::filesystem::path() : DirEntCachePath(options.workFolder, drive_);
-    std::error_code ec;
-    if (!cacheFile.empty() && std::filesystem::exists(cacheFile, ec) && ReadDirEntCache(cacheFile, medium, entries_)) {
-        fromCache_ = true;
-    } else {
-        if (!ListFatEntries(fat_, entries_, ui_)) {
-            unreadable(LoadStr(0, "its root folder cannot be read (the medium may end before it)"));
-            return false;
-        }
-    }
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        EstimateFatRecoverable(fat_, entries_[i]);
-        if (i % 256 == 0) ui_.progress(static_cast<double>(i) / entries_.size(), {});
-    }
-    plans_ = PlanDeletedFiles(FatClusterView(fat_), entries_, {}, options.checkSeconds, &checksCut_);
-    if (!fromCache_ && !cacheFile.empty() && (entries_.size() > kDirEntCacheThreshold + 1 || rec.DriveType == media::DriveKind::CDRom))
-        WriteDirEntCache(cacheFile, entries_, medium);
-    return true;
-}
-
-bool QuickUndelete::listExfat(const QuickUndeleteOptions& options) {
-    if (!LoadExfatVolume(drive_, exfat_)) {
-        unreadable(LoadStr(0, "its boot sector or its allocation bitmap is damaged, or lies past the end of the medium"));
-        return false;
-    }
-    const MediumValues medium{exfat_.serial, static_cast<std::uint32_t>(exfat_.volumeLength)};
-    const auto cacheFile = options.workFolder.empty() ? std::filesystem::path() : DirEntCachePath(options.workFolder, drive_);
-    std::error_code ec;
-    if (!cacheFile.empty() && std::filesystem::exists(cacheFile, ec) && ReadDirEntCache(cacheFile, medium, entries_))
-        fromCache_ = true;
-    else if (!ListExfatEntries(exfat_, entries_, ui_)) {
-        unreadable(LoadStr(0, "its root folder cannot be read (the medium may end before it)"));
-        return false;
-    }
-    for (auto& e : entries_) EstimateExfatRecoverable(exfat_, e);
-    plans_ = PlanDeletedFiles(ExfatClusterView(exfat_, false), entries_,
-                              [](const UndeleteEntry& e) { return (e.Attributes & kAttrExfatContiguous) != 0; },
-                              options.checkSeconds, &checksCut_);
-    if (!fromCache_ && !cacheFile.empty() && entries_.size() > kDirEntCacheThreshold + 1)
-        WriteDirEntCache(cacheFile, entries_, medium);
-    return true;
-}
-
 bool QuickUndelete::oneRun(std::size_t i) const {
     const UndeleteEntry& e = entries_[i];
     // A stream's bytes are no file the scan could meet at a cluster of its own.
     if (e.ListName.find(':') != std::string::npos) return false;
-    if (kind_ == UndeleteKind::Ntfs) return e.ResidentData || ntfs_.volume.runsCount(e.RecordNumber) <= 1;
-    if (e.isDeleted()) {
+    if (e.isDeleted() && volume_->clusters()) {
         const ClusterList* plan = plannedClusters(i);
         if (!plan || plan->empty() || e.isPartial() || e.ListSize < e.Size) return false;
         for (std::size_t k = 1; k < plan->size(); ++k)
             if ((*plan)[k] != (*plan)[k - 1] + 1) return false;
         return true;
     }
-    if (kind_ == UndeleteKind::Exfat && (e.Attributes & kAttrExfatContiguous)) return true;
-    return ChainIsOneRun(kind_ == UndeleteKind::Fat ? FatClusterView(fat_) : ExfatClusterView(exfat_, false), e);
+    return volume_->inOneRun(e);
 }
 
 const ClusterList* QuickUndelete::plannedClusters(std::size_t index) const {
@@ -169,34 +99,20 @@ const ClusterList* QuickUndelete::plannedClusters(std::size_t index) const {
 }
 
 bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& target, bool partialChosen) {
-    if (index >= entries_.size() || entries_[index].isFolder()) return false;
+    if (!volume_ || index >= entries_.size() || entries_[index].isFolder()) return false;
     const UndeleteEntry& e = entries_[index];
-    const bool clustered = kind_ == UndeleteKind::Fat || kind_ == UndeleteKind::Exfat;
-    if (clustered && e.isDeleted() && e.Size > 0) {
+    const auto view = volume_->clusters();
+    if (view && e.isDeleted() && e.Size > 0) {
         // A deleted file's chain was freed: only its planned clusters are read,
         // and nothing goes under its name that was not shown to be its own.
         const ClusterList* plan = plannedClusters(index);
         if (!plan || plan->empty()) return false;
         if ((e.isPartial() || e.ListSize < e.Size) && !partialChosen) return false;
-        const ClusterView view =
-            kind_ == UndeleteKind::Fat ? FatClusterView(fat_) : ExfatClusterView(exfat_, false);
-        if (!WriteClusterList(view, *plan, e.Size, target)) return false;
+        if (!WriteClusterList(*view, *plan, e.Size, target)) return false;
         platform::StampRestoredFile(target, e.Modified);
         return true;
     }
-    bool ok = false;
-    switch (kind_) {
-        case UndeleteKind::Ntfs: {
-            // NTFS names cannot hold ":": what follows it names a stream.
-            const auto colon = e.ListName.find(':');
-            ok = RecoverNtfsFile(ntfs_, drive_, e.RecordNumber, target, ui_,
-                                 colon == std::string::npos ? std::string() : e.ListName.substr(colon + 1));
-            break;
-        }
-        case UndeleteKind::Fat: ok = RestoreFatEntry(fat_, e, target); break;
-        case UndeleteKind::Exfat: ok = RestoreExfatEntry(exfat_, e, target); break;
-        case UndeleteKind::None: break;
-    }
+    const bool ok = volume_->restore(e, target, ui_);
     if (ok) platform::StampRestoredFile(target, e.Modified);
     return ok;
 }

@@ -4,6 +4,7 @@
 // user only through the Ui service.
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,24 +13,10 @@
 #include "shell/Ui.h"
 #include "undelete/DeletedRuns.h"
 #include "undelete/UndeleteEntry.h"
-#include "undelete/UndeleteExfat.h"
-#include "undelete/UndeleteFat.h"
 #include "undelete/UndeleteLists.h"
-#include "undelete/UndeleteNtfs.h"
+#include "undelete/UndeleteVolume.h"
 
 namespace hx::undelete {
-
-enum class UndeleteKind { None, Fat, Exfat, Ntfs };
-
-struct QuickUndeleteOptions {
-    std::string drive;                 // drive id: device node or image file
-    std::string typeFilter = "all";    // NTFS: "all" or the selected extensions
-    double minMB = 0;
-    double maxMB = 0;                  // 0: no maximum
-    std::filesystem::path workFolder;  // where "DirEnt.dat" is kept; empty: no cache
-    bool liveToo = false;              // NTFS: list the files in use too (marked kAttrLive)
-    double checkSeconds = 0;           // FAT, exFAT: time the checks of deleted files in pieces may take (0: no limit)
-};
 
 // "all" when every type is selected, the drive is not removable or nothing
 // is selected; otherwise the selected extensions joined by dots (".jpg.cr2").
@@ -44,10 +31,10 @@ public:
     // matches), estimates what is recoverable and fills List1/List2.
     bool run(const QuickUndeleteOptions& options);
 
-    UndeleteKind kind() const { return kind_; }
+    UndeleteKind kind() const { return volume_ ? volume_->kind() : UndeleteKind::None; }
     const std::vector<UndeleteEntry>& entries() const { return entries_; }
     const UndeleteLists& lists() const { return lists_; }
-    bool fromCache() const { return fromCache_; }
+    bool fromCache() const { return volume_ && volume_->fromCache(); }
     // The checks of deleted files in pieces ran out of their time: some are partial for want of one.
     bool checksCut() const { return checksCut_; }
     const std::string& drive() const { return drive_; }
@@ -89,21 +76,14 @@ private:
     bool askPartial(const UndeleteEntry& e);
     // Tells why the file system cannot be listed, and that a scan still can.
     void unreadable(const std::string& why);
-    bool listFat(const QuickUndeleteOptions& options);
-    bool listExfat(const QuickUndeleteOptions& options);
 
     shell::Ui& ui_;
-    UndeleteKind kind_ = UndeleteKind::None;
     std::string drive_;
     std::vector<UndeleteEntry> entries_;
     UndeleteLists lists_;
     scan::ListedNames listed_;
-    bool fromCache_ = false;
-    media::DriveRecord rec_;
-    FatVolume fat_;
-    ExfatVolume exfat_;
-    NtfsSession ntfs_;
-    std::map<std::size_t, ClusterList> plans_;  // deleted files on FAT and exFAT, by entry
+    std::unique_ptr<UndeleteVolume> volume_;
+    std::map<std::size_t, ClusterList> plans_;  // deleted files on a volume of clusters, by entry
     bool checksCut_ = false;
 };
 
