@@ -131,15 +131,12 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
                                          {req_.source}));
         return;
     }
-    report.fileSystem = listing.kind() == undelete::UndeleteKind::Ntfs    ? "NTFS"
-                        : listing.kind() == undelete::UndeleteKind::Exfat ? "exFAT"
-                                                                          : "FAT";
+    report.fileSystem = listing.fileSystemName();
     const auto& entries = listing.entries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const undelete::UndeleteEntry& e = entries[i];
         if (e.isFolder()) continue;
-        const bool deleted = listing.kind() == undelete::UndeleteKind::Ntfs ? !(e.Attributes & undelete::kAttrLive)
-                                                                            : e.isDeleted();
+        const bool deleted = listing.isDeletedFile(i);
         if (!deleted && !req_.includePresent) continue;
         const std::string name = e.ListName.empty() ? e.FileName : e.ListName;
         if (deleted && (e.ListSize == 0 || e.Overwritten)) {

@@ -65,7 +65,7 @@ bool QuickUndelete::run(const QuickUndeleteOptions& options) {
         }
     }
     if (ok) {
-        lists_ = BuildUndeleteLists(drive_, entries_, kind() == UndeleteKind::Ntfs);
+        lists_ = BuildUndeleteLists(drive_, entries_, volume_->listsDeletedRecords());
         listed_ = ToListedNames(entries_, [this](std::size_t i) { return oneRun(i); });
     }
     ui_.setCaption(kButton, before.empty() ? title() : before);

@@ -32,6 +32,12 @@ public:
     bool run(const QuickUndeleteOptions& options);
 
     UndeleteKind kind() const { return volume_ ? volume_->kind() : UndeleteKind::None; }
+    // The listed file system's name ("FAT", "exFAT", "NTFS"; empty before a listing).
+    std::string fileSystemName() const { return volume_ ? volume_->name() : ""; }
+    // Entry `index` is of a deleted file.
+    bool isDeletedFile(std::size_t index) const {
+        return volume_ && index < entries_.size() && volume_->deleted(entries_[index]);
+    }
     const std::vector<UndeleteEntry>& entries() const { return entries_; }
     const UndeleteLists& lists() const { return lists_; }
     bool fromCache() const { return volume_ && volume_->fromCache(); }

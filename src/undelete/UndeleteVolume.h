@@ -36,6 +36,12 @@ class UndeleteVolume {
 public:
     virtual ~UndeleteVolume() = default;
     virtual UndeleteKind kind() const = 0;
+    // The file system's name as a report shows it ("FAT", "exFAT", "NTFS").
+    virtual const char* name() const = 0;
+    // The entry is of a deleted file (not one still in use).
+    virtual bool deleted(const UndeleteEntry& entry) const { return entry.isDeleted(); }
+    // Its listing is of deleted records: every row belongs in the list of deleted files.
+    virtual bool listsDeletedRecords() const { return false; }
     // Reads the volume and lists its entries with what of each can be
     // recovered. False when it cannot: `why` then says what is damaged, or
     // stays empty when the user was told already.

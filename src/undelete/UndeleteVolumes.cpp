@@ -42,6 +42,7 @@ class FatUndelete : public UndeleteVolume {
 public:
     FatUndelete(std::string drive, const media::DriveRecord& record) : drive_(std::move(drive)), record_(record) {}
     UndeleteKind kind() const override { return UndeleteKind::Fat; }
+    const char* name() const override { return "FAT"; }
 
     bool list(const QuickUndeleteOptions& options, std::vector<UndeleteEntry>& entries, shell::Ui& ui,
               std::string& why) override {
@@ -83,6 +84,7 @@ class ExfatUndelete : public UndeleteVolume {
 public:
     explicit ExfatUndelete(std::string drive) : drive_(std::move(drive)) {}
     UndeleteKind kind() const override { return UndeleteKind::Exfat; }
+    const char* name() const override { return "exFAT"; }
 
     bool list(const QuickUndeleteOptions& options, std::vector<UndeleteEntry>& entries, shell::Ui& ui,
               std::string& why) override {
@@ -124,6 +126,10 @@ class NtfsUndelete : public UndeleteVolume {
 public:
     explicit NtfsUndelete(std::string drive) : drive_(std::move(drive)) {}
     UndeleteKind kind() const override { return UndeleteKind::Ntfs; }
+    const char* name() const override { return "NTFS"; }
+    // The files in use are listed too, when asked for, marked live.
+    bool deleted(const UndeleteEntry& entry) const override { return !(entry.Attributes & kAttrLive); }
+    bool listsDeletedRecords() const override { return true; }
 
     bool list(const QuickUndeleteOptions& options, std::vector<UndeleteEntry>& entries, shell::Ui& ui,
               std::string&) override {
