@@ -63,7 +63,8 @@ bool ChainIsOneRun(const ClusterView& v, const UndeleteEntry& e) {
 }
 
 bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::filesystem::path& target) {
-    if (e.isFolder() || v.bytesPerCluster == 0) return false;
+    // A deleted file's chain was freed: where its clusters lie is the planner's to say.
+    if (e.isFolder() || v.bytesPerCluster == 0 || (e.isDeleted() && e.Size > 0)) return false;
     platform::RawFile file;
     if (!file.open(v.drive, platform::RawFile::Mode::Read)) return false;
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
@@ -72,17 +73,14 @@ bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::fi
     std::vector<std::uint8_t> buf(bpc);
     std::uint64_t left = e.Size;
     std::uint32_t c = e.FirstCluster;
-    const bool deleted = e.isDeleted();
     std::set<std::uint32_t> seen;  // a chain that loops
     while (left > 0) {
-        if (deleted)
-            while (v.valid(c) && v.inUse(c)) ++c;  // the chain is gone: the next free cluster
-        if (!v.valid(c) || (!deleted && !seen.insert(c).second)) return false;
+        if (!v.valid(c) || !seen.insert(c).second) return false;
         if (file.readAt(v.offset(c), buf.data(), bpc) != bpc) return false;
         const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
         out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
         left -= n;
-        c = deleted ? c + 1 : v.next(c);
+        c = v.next(c);
         if (c == 0 && left > 0) return false;
     }
     out.close();

@@ -1,7 +1,8 @@
 #pragma once
 // The recoverable estimate and the restore of an entry on a volume made of
-// numbered clusters (FAT and exFAT): a file in use is read along its chain, a
-// deleted one from its first cluster on through the clusters that are free.
+// numbered clusters (FAT and exFAT): a file in use is read along its chain;
+// a deleted one's estimate counts the free clusters from its first on, and
+// its restore follows the planner (DeletedRuns).
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -36,7 +37,8 @@ std::vector<std::uint8_t> ReadClusterRun(const ClusterView& view, platform::RawF
 // Whether a live entry's chain runs through consecutive clusters for all of its size.
 bool ChainIsOneRun(const ClusterView& view, const UndeleteEntry& entry);
 
-// Writes the entry's Size bytes to `target`.
+// Writes a file in use (or an empty deleted one) to `target`: its Size bytes
+// along its chain. A deleted file's clusters are planned (DeletedRuns).
 bool RestoreClusters(const ClusterView& view, const UndeleteEntry& entry, const std::filesystem::path& target);
 
 }  // namespace hx::undelete

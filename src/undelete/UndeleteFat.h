@@ -75,8 +75,7 @@ ClusterView FatClusterView(const FatVolume& vol);
 // Sets ListSize and Overwritten of an entry from the allocation table.
 void EstimateFatRecoverable(const FatVolume& vol, UndeleteEntry& entry);
 
-// Writes the entry's data to `target`: a file in use along its chain; a
-// deleted one from its first cluster on through the free clusters, up to its size.
+// Writes a file in use to `target`, along its chain (see RestoreClusters).
 bool RestoreFatEntry(const FatVolume& vol, const UndeleteEntry& entry, const std::filesystem::path& target);
 
 // Reads a directory's clusters along its chain (at most one cluster when the

@@ -6,6 +6,7 @@
 
 #include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
+#include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteExfat.h"
 
 namespace hx::undelete {
@@ -61,11 +62,26 @@ TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
         EXPECT_EQ(e->Size, bytes.size());
         EXPECT_EQ(e->ListSize, std::max<std::size_t>(bytes.size(), 1)) << name;
         EXPECT_GT(e->Modified, DateSerial(2020, 1, 1));
-        sawChain = sawChain || (!bytes.empty() && !(e->Attributes & kAttrExfatContiguous));
-        ASSERT_TRUE(RestoreExfatEntry(vol, *e, out / "r.bin")) << name;
+        const bool chained = !bytes.empty() && !(e->Attributes & kAttrExfatContiguous);
+        sawChain = sawChain || chained;
+        if (chained) continue;  // below
+        ASSERT_TRUE(test::RestoreAsPlanned(ExfatClusterView(vol, false), list, *e, out / "r.bin",
+                                           [](const UndeleteEntry& x) { return (x.Attributes & kAttrExfatContiguous) != 0; }))
+            << name;
         EXPECT_TRUE(test::ReadFile(out / "r.bin") == bytes) << name << " differs";
     }
     EXPECT_TRUE(sawChain) << "the fixture should have made a fragmented file";
+    {
+        // The file in pieces went into the holes of deleted files whose
+        // entries still claim them: nothing shows which file they hold now,
+        // so it is offered only as partial.
+        QuickUndelete q(ui);
+        ASSERT_TRUE(q.run({image, "all", 0, 0, {}}));
+        const UndeleteEntry* frag = test::FindListed(q.entries(), "frag.bin");
+        ASSERT_NE(frag, nullptr);
+        EXPECT_TRUE(frag->isPartial());
+        EXPECT_FALSE(q.restoreTo(static_cast<std::size_t>(frag - q.entries().data()), out / "f.bin"));
+    }
     EXPECT_EQ(find("IMG_0001.CR2")->FolderPath, "\\DCIM\\100CANON");
     EXPECT_EQ(find("inside.jpg")->FolderPath, "\\Gone");
 

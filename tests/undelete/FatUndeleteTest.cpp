@@ -81,7 +81,7 @@ TEST_P(FatUndelete, ListsAndRestoresDeletedFiles) {
         EXPECT_EQ(e->Size, files_[key].size()) << name;
         EXPECT_EQ(e->ListSize, std::max<std::size_t>(1, files_[key].size())) << name;
         EXPECT_EQ(e->Overwritten, 0);
-        ASSERT_TRUE(RestoreFatEntry(vol, *e, out / "r.bin")) << name;
+        ASSERT_TRUE(test::RestoreAsPlanned(FatClusterView(vol), list, *e, out / "r.bin")) << name;
         EXPECT_TRUE(ReadFile(out / "r.bin") == files_[key]) << name << " differs";
     }
     EXPECT_EQ(test::FindListed(list, "IMG_0001.JPG")->FolderPath, "\\DCIM\\100CANON");
