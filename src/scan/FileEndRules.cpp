@@ -63,7 +63,8 @@ public:
         // Decoded as the renderer would: no picture at all is junk. When the
         // markers led to the end marker the first rows tell a picture from
         // junk; otherwise a full decode finds the end.
-        const bool endKnown = finder_.done();
+        // Markers that reach an end marker over blank bytes went over a gap.
+        const bool endKnown = finder_.done() && !finder_.sawBlank();
         viewing::JpegCheck check;
         std::vector<viewing::JpegEntropy::Mark> marks;
         if (endKnown) check = viewing::CheckJpegBuffer(head_.data(), head_.size(), true);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <fstream>
 #include <unordered_map>
 #include <vector>
@@ -38,6 +39,11 @@ constexpr int kProbesPerPicture = 96;
 constexpr std::size_t kChunk = 1 << 20;
 // A place to start the entropy walk again is kept about every so many bytes.
 constexpr std::size_t kMarkEvery = 256;
+// On a medium written in blocks: how far on a second piece is looked for, the
+// found files it takes to tell the block size, and the largest block told.
+constexpr std::uint64_t kReach = 8ull << 20;
+constexpr std::size_t kBlockEvidence = 8;
+constexpr std::uint64_t kMaxBlock = 1ull << 20;
 
 // Compressed picture data uses every byte value evenly (a run of one value,
 // blank sectors or filler, decodes without a fault but is no continuation),
@@ -153,7 +159,8 @@ public:
         // The likeliest joins first: a split just before the fault and a
         // short gap or one file between; then the rest, up to a few dozen.
         std::vector<std::pair<std::uint64_t, std::uint64_t>> joins;  // (units of the first piece, where the second starts)
-        for (int tier = 0; tier < 3; ++tier)
+        if (blockUnits_ > 1) joins = blockJoins(index, fault, bytes.size());
+        for (int tier = 0; tier < 3 && blockUnits_ <= 1; ++tier)
             for (std::uint64_t back = 0; back <= kSplitBack && back < faultUnit; ++back) {
                 if ((tier == 0) != (back <= 1) && tier < 2) continue;
                 const std::uint64_t pieceUnits = faultUnit - back;
@@ -186,12 +193,10 @@ public:
                 ++probes_;
                 ++tried;
                 if (!continues(bytes, joinAt, probe)) continue;
-                // The picture's end by its markers across the join, then one decode of all of it.
+                // The picture's end by its markers across the join, then every code up to it.
                 std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
                 if (!appendToEnd(joined, next)) continue;
-                const viewing::JpegCheck whole = viewing::CheckJpegBuffer(joined.data(), joined.size());
-                if (!whole.complete || whole.warnings > 0 || whole.end > joined.size()) continue;
-                joined.resize(static_cast<std::size_t>(whole.end));
+                if (!wholeAcross(joined, joinAt)) continue;
                 std::ofstream out(path, std::ios::binary | std::ios::trunc);
                 out.write(reinterpret_cast<const char*>(joined.data()), static_cast<std::streamsize>(joined.size()));
                 if (!out.flush()) return false;
@@ -204,7 +209,50 @@ public:
         return false;
     }
 
+    // The medium was written in blocks of this many units (see JoinSplitPhotos).
+    void setBlockUnits(std::uint64_t units) { blockUnits_ = std::max<std::uint64_t>(units, 1); }
+
 private:
+    // On a medium written in blocks larger than its units: the split at the
+    // start of the block that holds the fault (or the block before), the
+    // second piece at any block start up to kReach bytes further on, nearest
+    // first, never among the bytes another found picture is known to hold.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> blockJoins(std::size_t index, std::uint64_t fault,
+                                                                    std::size_t have) {
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
+        const FoundFile& f = ctx_.found[index];
+        const std::uint64_t block = blockUnits_ * unit_;
+        const std::uint64_t faultBlock = fault / block;
+        for (std::uint64_t back = 0; back <= 1 && back < faultBlock; ++back) {
+            const std::uint64_t pieceUnits = (faultBlock - back) * blockUnits_;
+            if (pieceUnits * unit_ > have) continue;
+            const std::uint64_t from = f.startUnit + pieceUnits;
+            for (std::uint64_t next = from + blockUnits_; next < geo_.endUnit() && (next - from) * unit_ <= kReach;
+                 next += blockUnits_)
+                if (!heldByAnother(next, index)) out.emplace_back(pieceUnits, next);
+        }
+        return out;
+    }
+
+    // `unit` lies among the bytes another found picture holds: all of a
+    // whole one, a damaged one's up to its fault.
+    bool heldByAnother(std::uint64_t unit, std::size_t index) {
+        if (held_.empty())
+            for (std::size_t k = 0; k < ctx_.found.size(); ++k) {
+                const FoundFile& g = ctx_.found[k];
+                const std::uint64_t bytes = g.damaged ? std::min(g.faultAt, g.size) : g.size;
+                held_.push_back({g.startUnit, g.startUnit + std::max<std::uint64_t>((bytes + unit_ - 1) / unit_, 1), k});
+            }
+        // Found files come in the order of the medium.
+        auto it = std::upper_bound(held_.begin(), held_.end(), unit,
+                                   [](std::uint64_t u, const Held& h) { return u < h.start; });
+        for (int steps = 0; it != held_.begin() && steps < 4; ++steps) {
+            --it;
+            if (it->index != index && unit < it->end) return true;
+        }
+        return false;
+    }
+
     // The first `joinAt` bytes of the picture followed by `probe` read
     // without a fault, up to the probe's end or the picture's.
     bool continues(const std::vector<std::uint8_t>& bytes, std::size_t joinAt, const std::vector<std::uint8_t>& probe) {
@@ -213,16 +261,32 @@ private:
             joined.insert(joined.end(), probe.begin(), probe.end());
             return cleanTo(joined, joinAt);
         }
-        // From the last mark before the cut, over the rest of the first piece and the probe.
-        const auto after = std::upper_bound(marks_.begin(), marks_.end(), joinAt,
-                                            [](std::size_t at, const viewing::JpegEntropy::Mark& m) { return at < m.byte + 1; });
-        if (after == marks_.begin()) return false;
-        const viewing::JpegEntropy::Mark& mark = *std::prev(after);
-        tail_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(mark.byte), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
-        tail_.insert(tail_.end(), probe.begin(), probe.end());
-        const viewing::JpegEntropy::Walk walk = entropy_.walk(tail_.data(), tail_.size(), {0, mark.bit, mark.mcu});
+        const viewing::JpegEntropy::Walk walk = walkAcross(bytes, joinAt, probe.data(), probe.size());
         return walk.outcome == viewing::JpegEntropy::Outcome::Complete ||
                walk.outcome == viewing::JpegEntropy::Outcome::RanOut;
+    }
+
+    // The joined picture holds exactly its MCUs up to its end marker.
+    bool wholeAcross(const std::vector<std::uint8_t>& joined, std::size_t joinAt) {
+        if (!walkable_) {
+            const viewing::JpegCheck whole = viewing::CheckJpegBuffer(joined.data(), joined.size());
+            return whole.complete && whole.warnings == 0 && whole.end == joined.size();
+        }
+        const viewing::JpegEntropy::Walk walk = walkAcross(joined, joinAt, joined.data() + joinAt, joined.size() - joinAt);
+        return walk.outcome == viewing::JpegEntropy::Outcome::Complete && walk.at == tail_.size();
+    }
+
+    // The entropy walk from the last mark before the cut, over the rest of
+    // the first piece and then `size` bytes of the second.
+    viewing::JpegEntropy::Walk walkAcross(const std::vector<std::uint8_t>& bytes, std::size_t joinAt,
+                                          const std::uint8_t* second, std::size_t size) {
+        const auto after = std::upper_bound(marks_.begin(), marks_.end(), joinAt,
+                                            [](std::size_t at, const viewing::JpegEntropy::Mark& m) { return at < m.byte + 1; });
+        if (after == marks_.begin()) return {viewing::JpegEntropy::Outcome::Fault, 0, 0};
+        const viewing::JpegEntropy::Mark& mark = *std::prev(after);
+        tail_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(mark.byte), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
+        tail_.insert(tail_.end(), second, second + size);
+        return entropy_.walk(tail_.data(), tail_.size(), {0, mark.bit, mark.mcu});
     }
 
     // Where the second piece may start, most likely first: right after a
@@ -285,6 +349,12 @@ private:
     const std::uint64_t unit_;
     platform::RawFile medium_;
     int probes_ = 0;
+    std::uint64_t blockUnits_ = 1;
+    struct Held {
+        std::uint64_t start, end;  // units, end excluded
+        std::size_t index;
+    };
+    std::vector<Held> held_;
     viewing::JpegEntropy entropy_;
     std::vector<viewing::JpegEntropy::Mark> marks_;
     bool walkable_ = false;
@@ -293,6 +363,18 @@ private:
 
 }  // namespace
 
+std::uint64_t InferBlockUnits(const ScanContext& ctx, const ScanGeometry& geo) {
+    // A file system's clusters are its units already.
+    if (ctx.record.isFat() || ctx.record.isExFat() || ctx.record.isNtfs() || ctx.found.size() < kBlockEvidence)
+        return 1;
+    std::uint64_t common = 0;
+    for (const FoundFile& f : ctx.found) common = std::gcd(common, geo.byteOf(f.startUnit));
+    if (common == 0) return 1;
+    const std::uint64_t block = std::min<std::uint64_t>(common & (~common + 1), kMaxBlock);
+    const std::uint64_t unit = geo.unitBytes();
+    return block > unit && block % unit == 0 ? block / unit : 1;
+}
+
 int JoinSplitPhotos(ScanContext& ctx, const ScanGeometry& geo) {
     int joined = 0;
     bool any = false;
@@ -300,6 +382,7 @@ int JoinSplitPhotos(ScanContext& ctx, const ScanGeometry& geo) {
     if (!any) return 0;
     Joiner joiner(ctx, geo);
     if (!joiner.open()) return 0;
+    joiner.setBlockUnits(InferBlockUnits(ctx, geo));
     for (std::size_t i = 0; i < ctx.found.size(); ++i) {
         const FoundFile& f = ctx.found[i];
         if (!f.damaged || f.listedSize > 0) continue;

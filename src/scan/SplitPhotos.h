@@ -16,4 +16,10 @@ namespace hx::scan {
 // their sizes updated). Returns how many were joined.
 int JoinSplitPhotos(ScanContext& ctx, const ScanGeometry& geo);
 
+// How many units make one block of the medium: on a medium without a file
+// system, found files that all start on multiples of a larger power of two
+// (32 KiB, say) tell that it was written in blocks of that size. 1 when
+// nothing says so.
+std::uint64_t InferBlockUnits(const ScanContext& ctx, const ScanGeometry& geo);
+
 }  // namespace hx::scan

@@ -254,6 +254,25 @@ JpegCheck CheckJpegFileData(const std::string& path, bool confirmFaults, std::ve
     return CheckJpegData(bytes.data(), bytes.size(), confirmFaults, marks);
 }
 
+namespace {
+
+// 128 zero bytes in a row hold 64 at a multiple of 64 from `data`: those are looked for.
+bool hasBlankRun(const std::uint8_t* data, std::size_t size) {
+    constexpr std::size_t kRun = 64;
+    for (std::size_t at = 0; at + kRun <= size; at += kRun) {
+        std::uint64_t any = 0;
+        for (std::size_t k = 0; k < kRun; k += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, data + at + k, 8);
+            any |= word;
+        }
+        if (any == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 void JpegEndFinder::marker(std::uint8_t code) {
     if (code == 0xD9) {
         state_ = segments_ > 0 ? State::Done : State::Failed;
@@ -315,10 +334,12 @@ std::size_t JpegEndFinder::feed(const std::uint8_t* data, std::size_t size) {
             }
             case State::Entropy: {
                 const void* ff = std::memchr(data + i, 0xFF, size - i);
+                const std::size_t to = ff ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - data) : size;
+                blank_ = blank_ || hasBlankRun(data + i, to - i);
                 if (!ff) {
                     i = size;
                 } else {
-                    i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - data) + 1;
+                    i = to + 1;
                     state_ = State::EntropyFF;
                 }
                 break;

@@ -58,6 +58,9 @@ public:
     std::uint64_t length() const { return total_; }
     // Past the headers: the first scan's entropy-coded data has begun.
     bool scanStarted() const { return scanStarted_; }
+    // The entropy-coded data held a run of blank bytes that no encoder
+    // writes: the markers may reach an end marker, but over a gap.
+    bool sawBlank() const { return blank_; }
 
 private:
     enum class State { Soi0, Soi1, MarkerFF, MarkerCode, Length1, Length2, Skip, Entropy, EntropyFF, Done, Failed };
@@ -70,6 +73,7 @@ private:
     std::uint64_t total_ = 0;
     std::uint32_t segments_ = 0;
     bool scanStarted_ = false;
+    bool blank_ = false;
 };
 
 }  // namespace hx::viewing

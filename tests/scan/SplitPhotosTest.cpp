@@ -4,6 +4,7 @@
 
 #include "fixtures/CardFixture.h"
 #include "scan/SignatureTable.h"
+#include "scan/SplitPhotos.h"
 
 namespace hx::scan {
 namespace {
@@ -52,6 +53,47 @@ TEST_F(SplitPhotos, PiecesAroundOtherDataOrAnotherPhotoAreJoined) {
     EXPECT_EQ(between, 20) << "the photos between the pieces stay whole";
     // No found file is a piece of another.
     EXPECT_EQ(back.size(), ctx.found.size());
+}
+
+// A card whose file system is gone, written in 32 KiB blocks: its photos are
+// found at sector boundaries, and the pieces of those written in two lie
+// whole blocks apart.
+class SplitPhotosInBlocks : public test::CardFixture {};
+
+TEST_F(SplitPhotosInBlocks, AreJoinedAtTheBlockSizeTheirFilesShare) {
+    constexpr std::size_t kBlock = 32768;
+    std::string medium(kBlock, '\0');
+    const auto put = [&](const std::string& bytes) {
+        medium += bytes;
+        medium.resize((medium.size() + kBlock - 1) / kBlock * kBlock, '\0');
+    };
+    const auto split = [&](int n, const std::string& between) {
+        photos[n] = test::MakeTestJpeg(n, 1024, 768);
+        ASSERT_GT(photos[n].size(), 2 * kBlock);
+        const std::size_t cut = photos[n].size() / 2 / kBlock * kBlock;
+        put(photos[n].substr(0, cut));
+        put(between);
+        put(photos[n].substr(cut));
+    };
+    for (int n = 0; n < 6; ++n) put(photos[n] = test::MakeTestJpeg(n, 800, 600));
+    split(10, test::PatternBytes(kBlock, 10));
+    split(11, test::PatternBytes(3 * kBlock, 11));
+    split(12, std::string(2 * kBlock, '\0'));
+    photos[20] = test::MakeTestJpeg(20, 640, 480);
+    split(13, photos[20]);
+    photos[21] = test::MakeTestJpeg(21, 640, 480);
+    split(14, photos[21] + std::string(kBlock, '\x11'));
+    put(std::string(8 * kBlock, '\0'));
+    test::WriteFile(image, medium);
+
+    scan::ScanCommand command(ui, test::WholeScanRequest(image, cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    const auto& ctx = command.context();
+    EXPECT_EQ(InferBlockUnits(ctx, ctx.geometry) * ctx.geometry.unitBytes(), kBlock);
+    std::vector<int> all;
+    for (const auto& [n, bytes] : photos) all.push_back(n);
+    EXPECT_EQ(intact(ctx), all) << "every photo whole, the split ones joined";
+    EXPECT_EQ(ctx.found.size(), photos.size()) << "no piece or gap as a file of its own";
 }
 
 TEST_F(SplitPhotos, WholePhotosAreLeftAlone) {
