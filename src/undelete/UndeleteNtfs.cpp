@@ -166,8 +166,11 @@ bool ListNtfsDeleted(NtfsSession& s, const std::string& drive, std::vector<Undel
             continue;
         if (s.volume.filePath(r, path, 256) < 0) continue;
         const std::string folder(path);
-        if (shell::ContainsNoCase(folder, "temp") || folder.find("QXCache") != std::string::npos ||
-            folder.find("Backup") != std::string::npos)
+        const bool live = inUse && name.rfind("-%", 0) != 0;
+        // The list of deleted files leaves out temporary and backup folders;
+        // a copy of the files in use takes every one but the volume's own.
+        if (!live && (shell::ContainsNoCase(folder, "temp") || folder.find("QXCache") != std::string::npos ||
+                      folder.find("Backup") != std::string::npos))
             continue;
         if (inUse && (folder.find("$Extend") != std::string::npos ||
                       folder.find("System Volume Information") != std::string::npos))
@@ -188,7 +191,6 @@ bool ListNtfsDeleted(NtfsSession& s, const std::string& drive, std::vector<Undel
         e.ListSize = e.Size == 0 ? 1 : e.Size;
         e.FirstCluster = main.firstCluster;
         e.ResidentData = !data[8];
-        const bool live = inUse && name.rfind("-%", 0) != 0;
         e.Overwritten = main.firstInUse && !live ? 1 : 0;
         if (live) e.Attributes |= kAttrLive;
         if (const std::uint8_t* si = s.volume.standardInformation(r)) {
