@@ -142,23 +142,37 @@ bool readAnyGpt(const MediumReader& read, std::uint64_t mediaBytes, PartitionTab
     return false;
 }
 
+// Every slot of every extended boot record: most tools put one partition and
+// a link to the next record in each, but a record may hold several
+// partitions (each placed from the record itself) beside its link.
 void walkExtended(const MediumReader& read, std::uint64_t mediaBytes, std::uint64_t extStart,
                   PartitionTable& table) {
     std::set<std::uint64_t> seen;
     std::uint64_t next = 0;
-    int logical = 0;
+    int logical = 0, records = 0;
     std::uint8_t ebr[kSector];
     while (true) {
         const std::uint64_t ebrLba = extStart + next;
-        if (!seen.insert(ebrLba).second || logical >= kMaxLogicalPartitions ||
+        if (!seen.insert(ebrLba).second || logical >= kMaxLogicalPartitions || ++records > kMaxLogicalPartitions ||
             !readExact(read, mediaBytes, ebrLba * kSector, ebr, kSector) || ebr[510] != 0x55 || ebr[511] != 0xAA) {
             table.chainCut = true;
             return;
         }
-        const MbrSlot part = slot(ebr, 0), link = slot(ebr, 1);
-        if (part.type != 0 && part.count != 0) {
+        bool linked = false;
+        for (int k = 0; k < 4; ++k) {
+            const MbrSlot part = slot(ebr, k);
+            if (part.type == 0 || part.count == 0) continue;
+            if (isExtendedType(part.type)) {
+                if (!linked) next = part.start;
+                linked = true;
+                continue;
+            }
+            if (logical >= kMaxLogicalPartitions) {
+                table.chainCut = true;
+                return;
+            }
             PartitionEntry e;
-            e.index = 5 + logical;
+            e.index = 5 + logical++;
             e.type = part.type;
             e.bootable = part.status == 0x80;
             e.startLba = ebrLba + part.start;
@@ -166,9 +180,7 @@ void walkExtended(const MediumReader& read, std::uint64_t mediaBytes, std::uint6
             placeEntry(e, mediaBytes, kSector);
             table.entries.push_back(e);
         }
-        ++logical;
-        if (!isExtendedType(link.type) || link.count == 0) return;
-        next = link.start;
+        if (!linked) return;
     }
 }
 

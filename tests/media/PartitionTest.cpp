@@ -271,6 +271,42 @@ TEST(DamagedTables, EbrChainsAreBounded) {
     EXPECT_TRUE(t.chainCut);
 }
 
+TEST(ExtendedPartitions, EverySlotOfEveryRecordIsAPartition) {
+    // Three primaries and an extended partition whose first record holds two
+    // partitions and a link to a record that holds a third, each a FAT16
+    // volume of its own: all six are catalogued.
+    if (!test::HaveTool("mkfs.fat")) GTEST_SKIP() << "dosfstools missing";
+    constexpr std::uint32_t kPart = 16384;  // sectors: 8 MiB
+    std::vector<std::uint8_t> medium((2048 + 7 * kPart) * 512ull);
+    putTable(medium, 0, {{0x80, 0x06, 2048, kPart}, {0x00, 0x06, 2048 + kPart, kPart},
+                         {0x00, 0x06, 2048 + 2 * kPart, kPart}, {0x00, 0x0F, 2048 + 3 * kPart, 4 * kPart}});
+    const std::uint32_t ext = 2048 + 3 * kPart;
+    putTable(medium, ext, {{0x00, 0x06, 2048, kPart - 4096}, {0x00, 0x06, kPart, kPart}, {0x00, 0x05, 2 * kPart, kPart}});
+    putTable(medium, ext + 2 * kPart, {{0x00, 0x06, 2048, kPart - 2048}});
+    test::TempDir dir;
+    const auto img = dir / "six.img";
+    test::WriteFile(img, std::string(medium.begin(), medium.end()));
+    const auto t = platform::ParsePartitionTable(medium.data(), medium.size());
+    ASSERT_EQ(t.entries.size(), 6u);
+    const std::uint64_t starts[] = {2048, 2048 + kPart, 2048 + 2 * kPart, ext + 2048, ext + kPart, ext + 2 * kPart + 2048};
+    for (std::size_t i = 0; i < 6; ++i) {
+        const auto& e = t.entries[i];
+        EXPECT_EQ(e.index, i < 3 ? static_cast<int>(i) + 1 : static_cast<int>(i) + 2);
+        EXPECT_EQ(e.startLba, starts[i]) << i;
+        const std::string label = "PART" + std::to_string(e.index);
+        ASSERT_EQ(test::RunCommand("mkfs.fat -F 16 -s 1 --offset " + std::to_string(e.startLba) + " -n " + label + " '" +
+                                   img.string() + "' " + std::to_string(e.sectorCount / 2) + " >/dev/null 2>&1"),
+                  0);
+    }
+    EXPECT_FALSE(t.chainCut);
+    for (const auto& e : t.entries) {
+        media::DriveRecord rec;
+        ASSERT_TRUE(media::GetDriveInfo(img.string() + "#" + std::to_string(e.index), rec)) << e.index;
+        EXPECT_TRUE(rec.isFat()) << e.index;
+        EXPECT_EQ(rec.VolumeLabel, "PART" + std::to_string(e.index));
+    }
+}
+
 TEST(DamagedTables, GptHugeEntryCountAndLostPrimaryHeader) {
     test::TempDir dir;
     test::PartitionedImageOptions opt;
