@@ -55,7 +55,7 @@ bool parseRows(const std::string& text, std::size_t count, std::vector<std::size
 
 int runSave(CliArgs& args) {
     if (!args.has("to") || args.get("to").empty()) {
-        std::cerr << "usage: harvestrix-cli save --to DIR [--select N,...]\n";
+        std::cerr << "usage: harvestrix-cli save --to DIR [--select N,...] [--replace]\n";
         return 2;
     }
     const fs::path cache = CliCacheFolder(args);
@@ -70,6 +70,10 @@ int runSave(CliArgs& args) {
     req.saveFolder = req.presetFolder;
     req.saveAsFolder = req.presetFolder;
     req.productName = shell::SharedState().productName;
+    // --yes never destroys: a file of the same name stays, and the saved one
+    // gets a number; replacing it takes --replace.
+    if (args.has("replace")) req.sameName = output::SaveRequest::SameName::Replace;
+    else if (args.yes) req.sameName = output::SaveRequest::SameName::KeepBoth;
     output::SaveCommand save(*args.ui, req);
     output::SaveOutcome out;
     if (args.has("select")) {
@@ -91,7 +95,7 @@ int runSave(CliArgs& args) {
     return out.cancelled || out.stopped || out.skipped ? 1 : 0;
 }
 
-CliRegistrar reg({"save", "save --to DIR [--select N,...]          save found files from the cache", {"to", "select"},
+CliRegistrar reg({"save", "save --to DIR [--select N,...] [--replace]  save found files from the cache", {"to", "select"},
                   runSave});
 
 }  // namespace

@@ -86,6 +86,8 @@ bool SaveCommand::ChooseSaveFolder(const std::string& chooserTitle) {
 }
 
 bool SaveCommand::askSameNames(const fs::path& folder, const std::vector<std::size_t>& rows) {
+    // What becomes of them was chosen beforehand.
+    if (req_.sameName != SaveRequest::SameName::Ask) return true;
     std::set<std::string> present;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
@@ -122,7 +124,10 @@ bool SaveCommand::moveRow(std::size_t row, const fs::path& wanted, SaveOutcome& 
     }
     fs::path target = wanted;
     bool replace = false;
-    if (fs::exists(target, ec)) {
+    if (fs::exists(target, ec) && req_.sameName != SaveRequest::SameName::Ask) {
+        replace = req_.sameName == SaveRequest::SameName::Replace;
+        if (!replace) target = NextFreeRestoreName(target);
+    } else if (fs::exists(target, ec)) {
         const std::string text =
             FormatStr(LoadStr(0, "%0 already exists in the folder %1."), {target.filename().string(), folder.string()}) +
             "\n" + LoadStr(0, "Yes: replace it.") + "\n" + LoadStr(0, "No: keep both; the saved file gets a number.") +

@@ -24,6 +24,10 @@ struct SaveRequest {
     // Given on the command line: taken instead of the chooser, once; a folder
     // on the scanned medium is refused rather than asked for again.
     std::filesystem::path presetFolder;
+    // A file of the same name already in the target folder: asked about, or
+    // (chosen beforehand, as the command line does) kept beside the saved one
+    // or replaced by it.
+    enum class SameName { Ask, KeepBoth, Replace } sameName = SameName::Ask;
 };
 
 struct SaveOutcome {

@@ -76,6 +76,30 @@ TEST_F(ScanCli, SavesChosenRowsThenTheRest) {
     EXPECT_EQ(rc, 2);
 }
 
+TEST_F(ScanCli, SaveYesKeepsAFileOfTheSameNameAndOnlyReplaceReplacesIt) {
+    makeCard();
+    putPhoto(0, 800, 600);
+    const std::string q = "'" + dir.path().string() + "'";
+    const fs::path out = dir / "Saved";
+    fs::create_directories(out);
+    const std::string mine = "the user's own file";
+    test::WriteFile(out / "IMG_1000.JPG", mine);
+    int rc = -1;
+    for (const char* how : {"--yes", "--replace"}) {
+        cli("--cache " + q + " scan '" + image.string() + "' --types jpg --yes", &rc);
+        ASSERT_EQ(rc, 0);
+        const std::string text = cli("--cache " + q + " save --to '" + out.string() + "' " + how + " 2>&1", &rc);
+        EXPECT_EQ(rc, 0) << text;
+    }
+    // --yes saved beside it under a number; --replace then took its place.
+    std::vector<std::string> saved;
+    for (const auto& e : fs::directory_iterator(out)) saved.push_back(e.path().filename().string());
+    ASSERT_EQ(saved.size(), 2u);
+    EXPECT_TRUE(test::ReadFile(out / "IMG_1000.JPG") == photos[0]) << "replaced only when asked";
+    const std::string numbered = saved[0] == "IMG_1000.JPG" ? saved[1] : saved[0];
+    EXPECT_TRUE(test::ReadFile(out / numbered) == photos[0]) << numbered;
+}
+
 TEST_F(ScanCli, LearnsATypeFromAFolderListsItAndScansForIt) {
     test::TempDir samples;
     for (unsigned i = 0; i < 32; ++i)
