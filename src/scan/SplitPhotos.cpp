@@ -35,6 +35,8 @@ constexpr std::size_t kLook = 4096;
 // first piece again).
 constexpr int kMaxProbes = 2000;
 constexpr int kProbesPerPicture = 96;
+// Pieces of one picture joined at most.
+constexpr int kMaxPieces = 4;
 // The continuation is read in pieces of this size until its end marker.
 constexpr std::size_t kChunk = 1 << 20;
 // A place to start the entropy walk again is kept about every so many bytes.
@@ -153,50 +155,64 @@ public:
             fault = check.firstFault;
         }
         if (fault == ~0ull || fault > bytes.size()) return false;
+        tried_ = 0;
+        looks_.clear();
+        return joinFrom(index, path, bytes, fault, f.startUnit, 1, 0);
+    }
+
+    // The medium was written in blocks of this many units (see JoinSplitPhotos).
+    void setBlockUnits(std::uint64_t units) { blockUnits_ = std::max<std::uint64_t>(units, 1); }
+
+private:
+    // Joins the picture whose first `bytes` (one piece or more already
+    // joined) read cleanly up to `fault`. Unit k of `bytes` lies at medium
+    // unit `base` + k from unit `minUnits` - 1 on; cuts come after that.
+    // A second piece that reads cleanly to a fault of its own further on is
+    // followed by a search for the next one, up to kMaxPieces in all.
+    bool joinFrom(std::size_t index, const fs::path& path, const std::vector<std::uint8_t>& bytes, std::uint64_t fault,
+                  std::uint64_t base, std::uint64_t minUnits, int depth) {
+        FoundFile& f = ctx_.found[index];
         // The split lies at a unit boundary at or before the fault (the
         // decoder notices other data a little after it begins).
         const std::uint64_t faultUnit = std::min<std::uint64_t>((fault + unit_ - 1) / unit_, bytes.size() / unit_);
         // The likeliest joins first: a split just before the fault and a
         // short gap or one file between; then the rest, up to a few dozen.
         std::vector<std::pair<std::uint64_t, std::uint64_t>> joins;  // (units of the first piece, where the second starts)
-        if (blockUnits_ > 1) joins = blockJoins(index, fault, bytes.size());
+        if (blockUnits_ > 1) joins = blockJoins(index, base, fault, bytes.size());
         for (int tier = 0; tier < 3 && blockUnits_ <= 1; ++tier)
             for (std::uint64_t back = 0; back <= kSplitBack && back < faultUnit; ++back) {
                 if ((tier == 0) != (back <= 1) && tier < 2) continue;
                 const std::uint64_t pieceUnits = faultUnit - back;
-                for (std::uint64_t next : continuations(index, f.startUnit + pieceUnits, tier == 2))
+                for (std::uint64_t next : continuations(index, base + pieceUnits, tier == 2))
                     joins.emplace_back(pieceUnits, next);
             }
-        int tried = 0;
         // The first piece's restart markers are found once; it is copied only
         // for a second piece that looks like its continuation.
         const std::vector<std::size_t> restarts = restartEnds(bytes);
         std::vector<std::uint8_t> probe;
-        std::unordered_map<std::uint64_t, ContinuationLook> looks;
         for (const auto& [pieceUnits, next] : joins) {
-            {
-                if (probes_ >= kMaxProbes || tried >= kProbesPerPicture) return false;
-                const auto joinAt = static_cast<std::size_t>(pieceUnits * unit_);
-                const int restart = nextRestart(bytes, restarts, joinAt);
-                // Most candidates fail on their first bytes, and the same
-                // second piece comes up for several first pieces: each is
-                // looked at once, and read whole only when it looks right.
-                auto seen = looks.find(next);
-                if (seen == looks.end()) {
-                    probe.clear();
-                    append(probe, next, kLook);
-                    seen = looks.emplace(next, lookAtContinuation(probe.data(), probe.size())).first;
-                }
-                if (!seen->second.follows(restart)) continue;
+            if (probes_ >= kMaxProbes || tried_ >= kProbesPerPicture) return false;
+            if (pieceUnits < minUnits) continue;
+            const auto joinAt = static_cast<std::size_t>(pieceUnits * unit_);
+            const int restart = nextRestart(bytes, restarts, joinAt);
+            // Most candidates fail on their first bytes, and the same
+            // second piece comes up for several first pieces: each is
+            // looked at once, and read whole only when it looks right.
+            auto seen = looks_.find(next);
+            if (seen == looks_.end()) {
                 probe.clear();
-                if (!append(probe, next, kProbe)) continue;
-                ++probes_;
-                ++tried;
-                if (!continues(bytes, joinAt, probe)) continue;
-                // The picture's end by its markers across the join, then every code up to it.
-                std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
-                if (!appendToEnd(joined, next)) continue;
-                if (!wholeAcross(joined, joinAt)) continue;
+                append(probe, next, kLook);
+                seen = looks_.emplace(next, lookAtContinuation(probe.data(), probe.size())).first;
+            }
+            if (!seen->second.follows(restart)) continue;
+            probe.clear();
+            if (!append(probe, next, kProbe)) continue;
+            ++probes_;
+            ++tried_;
+            if (!continues(bytes, joinAt, probe)) continue;
+            // The picture's end by its markers across the join, then every code up to it.
+            std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
+            if (appendToEnd(joined, next) && wholeAcross(joined, joinAt)) {
                 std::ofstream out(path, std::ios::binary | std::ios::trunc);
                 out.write(reinterpret_cast<const char*>(joined.data()), static_cast<std::streamsize>(joined.size()));
                 if (!out.flush()) return false;
@@ -205,28 +221,47 @@ public:
                 f.printed = false;
                 return true;
             }
+            if (depth + 2 < kMaxPieces && walkable_ && nextPiece(index, path, joined, joinAt, next, pieceUnits, depth))
+                return true;
         }
         return false;
     }
 
-    // The medium was written in blocks of this many units (see JoinSplitPhotos).
-    void setBlockUnits(std::uint64_t units) { blockUnits_ = std::max<std::uint64_t>(units, 1); }
+    // The second piece read cleanly for a whole unit or more, then went wrong
+    // itself: a third piece is looked for from where it did.
+    bool nextPiece(std::size_t index, const fs::path& path, const std::vector<std::uint8_t>& joined, std::size_t joinAt,
+                   std::uint64_t next, std::uint64_t pieceUnits, int depth) {
+        const std::vector<viewing::JpegEntropy::Mark> before = marks_;
+        std::vector<viewing::JpegEntropy::Mark> more;
+        const viewing::JpegEntropy::Walk walk =
+            walkAcross(joined, joinAt, joined.data() + joinAt, joined.size() - joinAt, &more);
+        bool done = false;
+        if (walk.outcome == viewing::JpegEntropy::Outcome::Fault && !more.empty()) {
+            const std::uint64_t from = more.front().byte;  // where the walk started, in `joined`
+            const std::uint64_t fault = from + walk.at;
+            if (fault >= joinAt + unit_) {
+                while (!marks_.empty() && marks_.back().byte >= from) marks_.pop_back();
+                marks_.insert(marks_.end(), more.begin(), more.end());
+                done = joinFrom(index, path, joined, fault, next - pieceUnits, pieceUnits + 1, depth + 1);
+            }
+        }
+        marks_ = before;
+        return done;
+    }
 
-private:
     // On a medium written in blocks larger than its units: the split at the
     // start of the block that holds the fault (or the block before), the
     // second piece at any block start up to kReach bytes further on, nearest
     // first, never among the bytes another found picture is known to hold.
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> blockJoins(std::size_t index, std::uint64_t fault,
-                                                                    std::size_t have) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> blockJoins(std::size_t index, std::uint64_t base,
+                                                                    std::uint64_t fault, std::size_t have) {
         std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
-        const FoundFile& f = ctx_.found[index];
         const std::uint64_t block = blockUnits_ * unit_;
         const std::uint64_t faultBlock = fault / block;
         for (std::uint64_t back = 0; back <= 1 && back < faultBlock; ++back) {
             const std::uint64_t pieceUnits = (faultBlock - back) * blockUnits_;
             if (pieceUnits * unit_ > have) continue;
-            const std::uint64_t from = f.startUnit + pieceUnits;
+            const std::uint64_t from = base + pieceUnits;
             for (std::uint64_t next = from + blockUnits_; next < geo_.endUnit() && (next - from) * unit_ <= kReach;
                  next += blockUnits_)
                 if (!heldByAnother(next, index)) out.emplace_back(pieceUnits, next);
@@ -279,14 +314,20 @@ private:
     // The entropy walk from the last mark before the cut, over the rest of
     // the first piece and then `size` bytes of the second.
     viewing::JpegEntropy::Walk walkAcross(const std::vector<std::uint8_t>& bytes, std::size_t joinAt,
-                                          const std::uint8_t* second, std::size_t size) {
+                                          const std::uint8_t* second, std::size_t size,
+                                          std::vector<viewing::JpegEntropy::Mark>* more = nullptr) {
         const auto after = std::upper_bound(marks_.begin(), marks_.end(), joinAt,
                                             [](std::size_t at, const viewing::JpegEntropy::Mark& m) { return at < m.byte + 1; });
         if (after == marks_.begin()) return {viewing::JpegEntropy::Outcome::Fault, 0, 0};
         const viewing::JpegEntropy::Mark& mark = *std::prev(after);
         tail_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(mark.byte), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
         tail_.insert(tail_.end(), second, second + size);
-        return entropy_.walk(tail_.data(), tail_.size(), {0, mark.bit, mark.mcu});
+        const viewing::JpegEntropy::Walk walk =
+            entropy_.walk(tail_.data(), tail_.size(), {0, mark.bit, mark.mcu}, more, kMarkEvery);
+        // Marks and places in the walk count from the mark's byte.
+        if (more)
+            for (auto& m : *more) m.byte += mark.byte;
+        return walk;
     }
 
     // Where the second piece may start, most likely first: right after a
@@ -349,6 +390,8 @@ private:
     const std::uint64_t unit_;
     platform::RawFile medium_;
     int probes_ = 0;
+    int tried_ = 0;  // candidates of the picture being joined
+    std::unordered_map<std::uint64_t, ContinuationLook> looks_;
     std::uint64_t blockUnits_ = 1;
     struct Held {
         std::uint64_t start, end;  // units, end excluded

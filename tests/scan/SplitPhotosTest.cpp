@@ -83,6 +83,15 @@ TEST_F(SplitPhotosInBlocks, AreJoinedAtTheBlockSizeTheirFilesShare) {
     split(13, photos[20]);
     photos[21] = test::MakeTestJpeg(21, 640, 480);
     split(14, photos[21] + std::string(kBlock, '\x11'));
+    // In three pieces, each gap of another kind.
+    photos[15] = test::MakeTestJpeg(15, 1280, 960);
+    const std::size_t third = photos[15].size() / 3 / kBlock * kBlock;
+    ASSERT_GT(third, 0u);
+    put(photos[15].substr(0, third));
+    put(test::PatternBytes(2 * kBlock, 15));
+    put(photos[15].substr(third, third));
+    put(std::string(kBlock, '\0'));
+    put(photos[15].substr(2 * third));
     put(std::string(8 * kBlock, '\0'));
     test::WriteFile(image, medium);
 
@@ -92,7 +101,7 @@ TEST_F(SplitPhotosInBlocks, AreJoinedAtTheBlockSizeTheirFilesShare) {
     EXPECT_EQ(InferBlockUnits(ctx, ctx.geometry) * ctx.geometry.unitBytes(), kBlock);
     std::vector<int> all;
     for (const auto& [n, bytes] : photos) all.push_back(n);
-    EXPECT_EQ(intact(ctx), all) << "every photo whole, the split ones joined";
+    EXPECT_EQ(intact(ctx), all) << "every photo whole, the split ones joined, piece by piece";
     EXPECT_EQ(ctx.found.size(), photos.size()) << "no piece or gap as a file of its own";
 }
 
