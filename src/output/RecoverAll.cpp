@@ -90,11 +90,13 @@ RecoveredFile describe(const fs::path& file, const fs::path& target, const std::
     if (!f.type.empty()) f.type.erase(0, 1);
     viewing::ExifValues exif;
     if (carved && carved->exifRead) {
-        f.date = carved->exifDate;
+        f.date = viewing::IsoDate(carved->exifDate);
         f.camera = carved->camera;
-    } else if (viewing::ReadExifFile(file.string(), exif)) {
-        f.date = exif.rawDate;
-        f.camera = exif.model.empty() ? exif.make : exif.model;
+    } else {
+        // The date and camera count even where the header gives no dimensions.
+        viewing::ReadExifFile(file.string(), exif);
+        f.date = viewing::IsoDate(exif.rawDate);
+        f.camera = viewing::CameraName(exif.make, exif.model);
     }
     if (f.type == "jpg" || f.type == "jpeg" || f.type == "jpe") f.whole = seen.jpegWhole;
     return f;

@@ -28,8 +28,8 @@ struct RecoveredFile {
     std::string origin;          // "undeleted", "carved" or "copied"
     std::uint64_t size = 0;
     std::string type;            // extension without the dot, lower case
-    std::string date;            // EXIF date of exposure, "YYYY:MM:DD HH:MM:SS"
-    std::string camera;
+    std::string date;            // EXIF date of exposure, "YYYY-MM-DD HH:MM:SS"
+    std::string camera;          // maker and model
     bool whole = true;           // decoded to its end (pictures) or restored whole
 };
 

@@ -14,7 +14,7 @@ void Scanner::readPictureHeader(const std::uint8_t* window) {
         contains(window, 16, "MM")) {
         viewing::ReadExif("BUF", window, kWindow, file_.exif);
         file_.haveExif = true;
-        file_.camera = file_.exif.model.empty() ? file_.exif.make : file_.exif.model;
+        file_.camera = viewing::CameraName(file_.exif.make, file_.exif.model);
         auto pos = file_.exif.model.find("DIGITAL");
         if (pos != std::string::npos) file_.exif.model = shell::Trim(file_.exif.model.erase(pos, 7));
         file_.capMB = pictureCapMB(file_.exif, file_.ext, file_.capMB);

@@ -121,9 +121,9 @@ void readValues(std::string_view data, ExifValues& out) {
         Tiff tiff(data, header);
         tiff.walk();
         auto e = tiff.entry(0x010F);
-        if (e) out.make = trim(tiff.text(*e));
+        if (e) out.make = ShownText(tiff.text(*e));
         e = tiff.entry(0x0110);
-        if (e) out.model = trim(tiff.text(*e));
+        if (e) out.model = ShownText(tiff.text(*e));
         e = tiff.entry(0x0112);
         if (e) out.orientation = static_cast<float>(tiff.number(*e));
         e = tiff.entry(0x9003);
@@ -289,6 +289,45 @@ bool ExifDateToTime(const std::string& rawDate, std::int64_t& secondsSinceEpoch)
     if (t == static_cast<std::time_t>(-1)) return false;
     secondsSinceEpoch = static_cast<std::int64_t>(t);
     return true;
+}
+
+std::string ShownText(const std::string& raw) {
+    std::string text = trim(raw.substr(0, raw.find('\0')));
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // The length of a well-formed UTF-8 sequence starting here, or 0.
+        std::size_t n = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+        for (std::size_t k = 1; k < n; ++k)
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) n = 0;
+        if (n > 0) {
+            if (c >= 0x20 || c == '\t') out.append(text, i, n);
+            i += n;
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));  // Latin-1 as UTF-8
+            out += static_cast<char>(0x80 | (c & 0x3F));
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string CameraName(const std::string& make, const std::string& model) {
+    const std::string maker = make.substr(0, make.find(' '));
+    if (model.empty()) return make;
+    if (maker.empty()) return model;
+    std::string lowerModel = model, lowerMaker = maker;
+    for (auto* s : {&lowerModel, &lowerMaker})
+        for (char& c : *s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lowerModel.find(lowerMaker) != std::string::npos ? model : maker + " " + model;
+}
+
+std::string IsoDate(const std::string& rawDate) {
+    if (rawDate.size() != 19 || rawDate[4] != ':' || rawDate[7] != ':' || rawDate[10] != ' ') return rawDate;
+    std::string iso = rawDate;
+    iso[4] = iso[7] = '-';
+    return iso;
 }
 
 }  // namespace hx::viewing

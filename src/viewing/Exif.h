@@ -31,6 +31,18 @@ inline bool ReadExifFile(const std::string& path, ExifValues& out) { return Read
 // ColorSpace and LightSource lines ("Label: value") into words.
 void DescribeExifValues(std::vector<std::string>& lines);
 
+// The camera as people name it: the maker's first word and the model, the
+// maker not repeated when the model names it ("NIKON D70", "OLYMPUS E-510").
+std::string CameraName(const std::string& make, const std::string& model);
+
+// A text read from a picture's header as it can be shown: cut at its first
+// NUL, without blanks around it, and valid UTF-8 (bytes that are not read
+// as Latin-1).
+std::string ShownText(const std::string& raw);
+
+// "YYYY:MM:DD HH:MM:SS" written "YYYY-MM-DD HH:MM:SS"; anything else as it is.
+std::string IsoDate(const std::string& rawDate);
+
 // "YYYY:MM:DD HH:MM:SS" as seconds since 1970 in local time; false when not a valid date.
 bool ExifDateToTime(const std::string& rawDate, std::int64_t& secondsSinceEpoch);
 

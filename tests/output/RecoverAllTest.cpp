@@ -11,7 +11,9 @@
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
 #include "output/RecoverAll.h"
+#include "viewing/Exif.h"
 #include "viewing/PictureCheck.h"
+#include "viewing/SamplePhoto.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
 
@@ -91,6 +93,11 @@ TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
     const std::string json = ReadFile(req.target / "report.json");
     EXPECT_NE(json.find("{\"path\":\"Sunset big.jpg\",\"origin\":\"undeleted\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"fileSystem\":\"FAT\""), std::string::npos);
+    // Its camera by maker and model, and its date as people write it.
+    std::string date = viewing::SamplePhotoDate(5);
+    date[4] = date[7] = '-';
+    const std::string camera = viewing::CameraName(viewing::SamplePhotoMake(5), viewing::SamplePhotoModel(5));
+    EXPECT_NE(json.find("\"date\":\"" + date + "\",\"camera\":\"" + camera + "\""), std::string::npos) << json;
     // Its pictures are small copies in one folder, each a JPEG that decodes.
     const std::string html = ReadFile(req.target / "report.html");
     const auto img = html.find("<img src=\"report-files/thumb");

@@ -175,3 +175,21 @@ TEST(ExifFullText, EveryTagWithTheUserCommentAndNothingForNoPicture) {
     hx::test::WriteFile(dir / "notes.txt", "no picture");
     EXPECT_TRUE(hx::viewing::ExifFullText(dir / "notes.txt").empty());
 }
+
+TEST(ExifText, CameraValuesAreCutAtNulValidTextAndNamedOnce) {
+    using hx::viewing::CameraName;
+    using hx::viewing::ShownText;
+    EXPECT_EQ(ShownText(std::string("Nokia\0 2", 8)), "Nokia");
+    EXPECT_EQ(ShownText(std::string("Trust.\0\0\0Gemini11", 18)), "Trust.");
+    EXPECT_EQ(ShownText("  Canon  "), "Canon");
+    EXPECT_EQ(ShownText("Caf\xE9 Kodak"), "Caf\xC3\xA9 Kodak") << "Latin-1 read as such";
+    EXPECT_EQ(ShownText("\xC3\xA9t\xC3\xA9"), "\xC3\xA9t\xC3\xA9") << "UTF-8 kept";
+    EXPECT_EQ(ShownText("A\x01" "B"), "AB");
+    EXPECT_EQ(CameraName("OLYMPUS IMAGING CORP.", "E-510"), "OLYMPUS E-510");
+    EXPECT_EQ(CameraName("NIKON CORPORATION", "NIKON D70"), "NIKON D70");
+    EXPECT_EQ(CameraName("Canon", "Canon EOS 400D DIGITAL"), "Canon EOS 400D DIGITAL");
+    EXPECT_EQ(CameraName("Apple", ""), "Apple");
+    EXPECT_EQ(CameraName("", "iPhone 12"), "iPhone 12");
+    EXPECT_EQ(hx::viewing::IsoDate("2009:01:01 08:00:00"), "2009-01-01 08:00:00");
+    EXPECT_EQ(hx::viewing::IsoDate("garbage"), "garbage");
+}
