@@ -164,6 +164,7 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         Inspection seen;
         keepOnce(file, seen, false);
         report.files.push_back(describe(file, req_.target, deleted ? "undeleted" : "copied", seen));
+        report.files.back().nameGuessed = (e.Attributes & undelete::kAttrNameGuessed) != 0;
         if (i % 16 == 0) {
             ui_.progress(0.3 * static_cast<double>(i + 1) / static_cast<double>(entries.size()),
                          FormatStr(LoadStr(0, "Restoring the listed files: %0 of %1"),

@@ -31,6 +31,7 @@ struct RecoveredFile {
     std::string date;            // EXIF date of exposure, "YYYY-MM-DD HH:MM:SS"
     std::string camera;          // maker and model
     bool whole = true;           // decoded to its end (pictures) or restored whole
+    bool nameGuessed = false;    // the lost first letter of its name, or of a folder's, was rebuilt
 };
 
 struct NotRecovered {

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "output/RecoverAll.h"
+#include "shell/Strings.h"
 #include "viewing/PictureThumbnail.h"
 
 namespace hx::output {
@@ -72,7 +73,8 @@ bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
         const auto& f = r.files[i];
         j << (i ? "," : "") << "{\"path\":\"" << json(f.path.generic_string()) << "\",\"origin\":\"" << f.origin
           << "\",\"size\":" << f.size << ",\"type\":\"" << json(f.type) << "\",\"date\":\"" << json(f.date)
-          << "\",\"camera\":\"" << json(f.camera) << "\",\"whole\":" << (f.whole ? "true" : "false") << "}";
+          << "\",\"camera\":\"" << json(f.camera) << "\",\"whole\":" << (f.whole ? "true" : "false")
+          << ",\"nameGuessed\":" << (f.nameGuessed ? "true" : "false") << "}";
     }
     j << "],\"notRecovered\":[";
     for (std::size_t i = 0; i < r.notRecovered.size(); ++i) {
@@ -109,7 +111,7 @@ bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
         h << "</td><td><a href=\"" << href(f.path) << "\">" << html(f.path.generic_string()) << "</a></td><td>"
           << f.origin << "</td><td>" << f.size << "</td><td>" << html(f.type) << "</td><td>" << html(f.date)
           << "</td><td>" << html(f.camera) << "</td><td" << (f.whole ? ">whole" : " class=\"partial\">partial")
-          << "</td></tr>\n";
+          << (f.nameGuessed ? ", " + shell::LoadStr(0, "name guessed") : std::string()) << "</td></tr>\n";
     }
     h << "</table>\n";
     if (!r.notRecovered.empty()) {

@@ -38,7 +38,7 @@ std::filesystem::path NextFreeRestoreName(const std::filesystem::path& chosen) {
 std::string RestoreFileName(const std::string& listName) {
     std::string out;
     for (char c : listName) {
-        if (c == '?') out += '%';
+        if (c == '?') out += '_';  // a lost first letter, as other tools write it
         else if (c == '/' || c == '\\' || c == '\0') out += '_';
         else out += c;
     }

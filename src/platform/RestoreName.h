@@ -12,8 +12,8 @@ std::filesystem::path NextFreeRestoreName(const std::filesystem::path& chosen);
 // One step of that rule on a bare file name.
 std::string BumpRestoreName(const std::string& name);
 
-// The file name under which an entry is written: "?" (the deleted mark)
-// becomes "%", and characters a file name cannot hold become "_"; cut to 255 bytes.
+// The file name under which an entry is written: "?" (a lost first letter)
+// and characters a file name cannot hold become "_"; cut to 255 bytes.
 std::string RestoreFileName(const std::string& listName);
 
 // Gives a restored file its recorded date (a day count since 30 December

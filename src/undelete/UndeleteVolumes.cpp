@@ -5,6 +5,7 @@
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "undelete/DirEntCache.h"
+#include "undelete/LostInitials.h"
 #include "undelete/UndeleteExfat.h"
 #include "undelete/UndeleteFat.h"
 #include "undelete/UndeleteNtfs.h"
@@ -50,9 +51,12 @@ public:
             why = LoadStr(0, "its boot sector or its table of clusters is damaged, or lies past the end of the medium");
             return false;
         }
-        if (!cache_.read(options, medium(), entries) && !ListFatEntries(fat_, entries, ui)) {
-            why = rootUnreadable();
-            return false;
+        if (!cache_.read(options, medium(), entries)) {
+            if (!ListFatEntries(fat_, entries, ui)) {
+                why = rootUnreadable();
+                return false;
+            }
+            RebuildLostInitials(entries);
         }
         for (std::size_t i = 0; i < entries.size(); ++i) {
             EstimateFatRecoverable(fat_, entries[i]);

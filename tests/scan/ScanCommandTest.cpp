@@ -87,10 +87,10 @@ TEST_F(ScanCommandTest, StopResumeAndNewScan) {
     EXPECT_TRUE(second.resumed());
     EXPECT_GE(second.context().FoundNames().size(), firstPart);
     EXPECT_EQ(intact(second.context()), (std::vector<int>{0, 1, 2, 3, 4, 5}));
-    // Names come from the card's own listing, the deleted one with its first letter lost.
+    // Names come from the card's own listing, the deleted one's lost first letter rebuilt from its siblings.
     const auto& names = second.context().FoundNames();
     EXPECT_NE(std::find(names.begin(), names.end(), "IMG_1000.JPG"), names.end());
-    EXPECT_NE(std::find(names.begin(), names.end(), "_MG_1003.JPG"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), "IMG_1003.JPG"), names.end());
 
     // Finished: nothing to resume; a new scan empties the cache after Yes.
     const std::size_t asked = ui.messages.size();
@@ -135,7 +135,7 @@ TEST_F(ScanCommandTest, SmartScanIsOfferedWhenFilesAreListed) {
     ASSERT_EQ(smart.run(), ScanOutcome::Finished);
     EXPECT_TRUE(smart.smartScan());
     EXPECT_EQ(intact(smart.context()), (std::vector<int>{1}));
-    EXPECT_EQ(smart.context().FoundNames(), (std::vector<std::string>{"_MG_1001.JPG"}));
+    EXPECT_EQ(smart.context().FoundNames(), (std::vector<std::string>{"IMG_1001.JPG"}));
 }
 
 // The first photo of a FAT16 card starts at the very first unit of the scan.
@@ -151,7 +151,7 @@ TEST_F(ScanCommandTest, APhotoAtTheFirstUnitKeepsItsListedName) {
     const auto& ctx = command.context();
     ASSERT_EQ(ctx.found.size(), 2u);
     EXPECT_EQ(ctx.found[0].startUnit, ctx.record.RootCluster);
-    EXPECT_EQ(ctx.FoundNames(), (std::vector<std::string>{"_MG_1000.JPG", "IMG_1001.JPG"}));
+    EXPECT_EQ(ctx.FoundNames(), (std::vector<std::string>{"IMG_1000.JPG", "IMG_1001.JPG"}));
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1}));
 }
 

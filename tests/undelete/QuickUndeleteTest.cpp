@@ -86,8 +86,44 @@ TEST_F(QuickUndeleteFat, FillsBothListsAndShowsChecking) {
     EXPECT_EQ(saved.saved, 3);
     EXPECT_EQ(ReadFile(out / "Recovered" / "notes.txt"), "kept");
     EXPECT_EQ(ReadFile(out / "Recovered" / "Holiday photo.jpg").size(), 20000u);
-    EXPECT_EQ(ReadFile(out / "Recovered" / "%raft.tmp").size(), 3000u);
+    EXPECT_EQ(ReadFile(out / "Recovered" / "_raft.tmp").size(), 3000u) << "no evidence for its first letter";
     EXPECT_EQ(ui.statuses.back(), "Status: saving  3");
+}
+
+TEST_F(QuickUndeleteFat, LostFirstLettersAreRebuiltAsTheCamerasWroteThem) {
+    // Camera folders and short names only, all deleted; a live sibling in
+    // another folder of the card says nothing about these.
+    const std::map<std::string, std::string> files = {
+        {"DCIM/100CANON/IMG_1000.JPG", PatternBytes(3000, 1)}, {"DCIM/100CANON/IMG_1001.JPG", PatternBytes(2000, 2)},
+        {"DCIM/101NIKON/DSC_0001.JPG", PatternBytes(2500, 3)}, {"DCIM/101NIKON/P1010001.JPG", PatternBytes(1500, 4)},
+        {"DCIM/101NIKON/QRST.TXT", PatternBytes(100, 5)},
+    };
+    for (const auto& [path, bytes] : files) put(path, bytes);
+    put("KEEP/XYZ_0001.JPG", "kept");
+    del("DCIM");
+    QuickUndelete q(ui_);
+    ASSERT_TRUE(q.run({image_, "all", 0, 0, {}}));
+    test::TempDir out("hx-qu-names");
+    for (const auto& [path, bytes] : files) {
+        const fs::path p(path);
+        const std::string name = p.filename().string();
+        const auto it = std::find_if(q.entries().begin(), q.entries().end(), [&](const UndeleteEntry& e) {
+            return e.ListName.substr(1) == name.substr(1) && !e.isFolder();
+        });
+        ASSERT_NE(it, q.entries().end()) << path;
+        if (name == "QRST.TXT") {
+            EXPECT_EQ(it->ListName, "?RST.TXT") << "no evidence, no guess";
+            continue;
+        }
+        EXPECT_EQ(it->ListName, name);
+        EXPECT_EQ(it->FolderPath, "\\" + p.parent_path().generic_string().replace(4, 1, "\\"));
+        EXPECT_TRUE(it->Attributes & kAttrNameGuessed) << path;
+        const auto index = static_cast<std::size_t>(it - q.entries().begin());
+        const auto restored = q.restoreInto(index, out / "DCIM");
+        ASSERT_TRUE(restored) << path;
+        EXPECT_EQ(restored->filename(), name);
+        EXPECT_TRUE(ReadFile(*restored) == bytes) << path;
+    }
 }
 
 TEST_F(QuickUndeleteFat, RestoreAsksForTheTargetAndNeverOverwrites) {
@@ -188,7 +224,7 @@ TEST(RestoreNames, TheNamingRule) {
     EXPECT_EQ(platform::BumpRestoreName("photo_0.jpg"), "photo_1.jpg");
     EXPECT_EQ(platform::BumpRestoreName("IMG_0009.JPG"), "IMG_0010.JPG");
     EXPECT_EQ(platform::BumpRestoreName("a.b.c"), "a_0.b_0.c");
-    EXPECT_EQ(platform::RestoreFileName("?OTO0001.JPG"), "%OTO0001.JPG");
+    EXPECT_EQ(platform::RestoreFileName("?OTO0001.JPG"), "_OTO0001.JPG");
     EXPECT_EQ(platform::RestoreFileName("a/b"), "a_b");
 }
 
