@@ -1,11 +1,13 @@
 // Directory entries from a medium: FAT 32-byte entries (long names, deleted
 // names, cluster words), exFAT entry sets, FAT and exFAT boot sectors, and
-// the DirEnt.dat entry encoding. No crash, no hang, whatever the bytes.
+// the DirEnt.dat entry encoding, and the rebuilding of lost first letters.
+// No crash, no hang, whatever the bytes.
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "undelete/DirEntCache.h"
+#include "undelete/LostInitials.h"
 #include "undelete/UndeleteExfat.h"
 #include "undelete/UndeleteFat.h"
 
@@ -26,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     VulUndeleteList(raw, list, mode & 1, mode & 2, "\\");
     VulUndeleteList(raw, list, mode & 1, mode & 2, "\\again");
     for (const auto& e : list) AttributeText(e.Attributes);
+    RebuildLostInitials(list);
 
     std::vector<ExfatFolderRef> folders;
     ParseExfatDirectory(data, size, "\\", list, folders);

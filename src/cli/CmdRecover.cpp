@@ -15,13 +15,21 @@ namespace fs = std::filesystem;
 
 int runRecover(CliArgs& args) {
     if (args.positional.size() != 1 || !args.has("to") || args.get("to").empty()) {
-        std::cerr << "usage: harvestrix-cli recover SOURCE --to DIR [--types LIST] [--include-present] [--json]\n";
+        std::cerr << "usage: harvestrix-cli recover SOURCE --to DIR [--types LIST] [--include-present] [--layout date|found] [--json]\n";
         return 2;
     }
     output::RecoverRequest req;
     req.source = args.positional[0];
     req.target = fs::absolute(args.get("to"));
     req.includePresent = args.has("include-present");
+    if (args.has("layout")) {
+        const std::string layout = args.get("layout");
+        if (layout != "date" && layout != "found") {
+            std::cerr << "harvestrix-cli: --layout is date (by capture date, the default) or found (where each was found)\n";
+            return 2;
+        }
+        req.layout = layout == "found" ? output::RecoverRequest::Layout::Found : output::RecoverRequest::Layout::Date;
+    }
     if (args.has("types")) {
         std::vector<std::string> types;
         std::stringstream in(args.get("types"));
@@ -50,8 +58,8 @@ int runRecover(CliArgs& args) {
 }
 
 CliRegistrar reg({"recover",
-                  "recover SOURCE --to DIR [--types LIST] [--include-present]  everything in one step, with a report",
-                  {"to", "types"}, runRecover});
+                  "recover SOURCE --to DIR [--types LIST] [--include-present] [--layout date|found]  everything in one step, with a report",
+                  {"to", "types", "layout"}, runRecover});
 
 }  // namespace
 }  // namespace hx::cli

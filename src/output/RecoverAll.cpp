@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <cstring>
 #include <fstream>
 
@@ -230,6 +231,34 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
     shell::DeleteTree(scanReq.cacheFolder);
 }
 
+void RecoverCommand::layOutByDate(RecoverReport& report) {
+    std::set<fs::path> left = {req_.target / "Found"};  // folders a file was moved out of, and the carving's
+    for (RecoveredFile& f : report.files) {
+        // "YYYY-MM-DD HH:MM:SS": a raw and the JPEG of the same shot land side by side.
+        const bool dated = f.date.size() >= 10 && f.date[4] == '-' && f.date[7] == '-' && f.date.substr(0, 4) != "0000";
+        const fs::path folder = dated ? req_.target / f.date.substr(0, 4) / f.date.substr(0, 10)
+                                      : req_.target / "Undated" / (f.type.empty() ? "other" : f.type);
+        const fs::path from = req_.target / f.path;
+        if (from.parent_path() == folder) continue;
+        std::error_code ec;
+        fs::create_directories(folder, ec);
+        const fs::path to = NextFreeRestoreName(folder / from.filename());
+        fs::rename(from, to, ec);
+        if (ec) continue;  // stays where it was restored
+        left.insert(from.parent_path());
+        f.path = to.lexically_relative(req_.target);
+    }
+    // Folders made for the files and now empty go, deepest first; a folder
+    // that holds anything stays (the target may have held files of its own).
+    std::set<fs::path, std::greater<>> emptied;
+    for (fs::path p : left)
+        for (; p != req_.target && p.string().size() > req_.target.string().size(); p = p.parent_path()) emptied.insert(p);
+    for (const fs::path& p : emptied) {
+        std::error_code ec;
+        if (fs::is_directory(p, ec) && fs::is_empty(p, ec)) fs::remove(p, ec);
+    }
+}
+
 std::optional<RecoverReport> RecoverCommand::run() {
     const auto started = std::chrono::steady_clock::now();
     const std::string title = LoadStr(0, "Recover everything");
@@ -251,6 +280,7 @@ std::optional<RecoverReport> RecoverCommand::run() {
     bool fileSystemRead = false;
     restoreListed(report, fileSystemRead);
     if (!report.stopped) carve(report, fileSystemRead);
+    if (req_.layout == RecoverRequest::Layout::Date) layOutByDate(report);
     if (report.stopped) report.notes.push_back(LoadStr(0, "Stopped by the user: what was recovered until then is kept."));
     report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ui_.progress(1.0, {});

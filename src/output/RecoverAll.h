@@ -21,6 +21,10 @@ struct RecoverRequest {
     std::filesystem::path target;      // DIR: everything goes below it
     std::string selection = "all";     // the carving scan's types; "all": every type of the type list
     bool includePresent = false;       // copy the live files too
+    // Where the files go below the target: by capture date (YYYY/YYYY-MM-DD/,
+    // Undated/TYPE/ for those without one), or where they were found (the
+    // card's folders for listed files, Found/TYPE/ for carved ones).
+    enum class Layout { Date, Found } layout = Layout::Date;
 };
 
 struct RecoveredFile {
@@ -62,6 +66,8 @@ public:
 private:
     void restoreListed(RecoverReport& report, bool& fileSystemRead);
     void carve(RecoverReport& report, bool smart);
+    // Moves each file to its place by date, and takes away the folders that emptied.
+    void layOutByDate(RecoverReport& report);
     // False when the file's content was kept before (it is then a duplicate).
     // A carved JPEG was ended by the scan's own marker walk: it is not walked again.
     bool keepOnce(const std::filesystem::path& file, Inspection& seen, bool carved);

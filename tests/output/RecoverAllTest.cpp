@@ -61,6 +61,7 @@ TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
 
     test::ScriptedUi ui;
     RecoverRequest req;
+    req.layout = RecoverRequest::Layout::Found;  // the card's own folders, checked below
     req.source = image.string();
     req.target = dir / "Recovered";
     RecoverCommand command(ui, req);
@@ -118,6 +119,32 @@ TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
     EXPECT_TRUE(ReadFile(all.target / "keep two.txt") == originals["keep two.txt"]);
 }
 
+TEST(RecoverAll, ByDefaultEachFileGoesToTheDayItWasTaken) {
+    test::TempDir dir("hx-recover-dates");
+    std::map<std::string, std::string> originals;
+    const fs::path image = fragmentedCard(dir, originals);
+    REQUIRE_IMAGE(image);
+    test::ScriptedUi ui;
+    RecoverRequest req;
+    req.source = image.string();
+    req.target = dir / "Recovered";
+    req.includePresent = true;
+    const auto report = RecoverCommand(ui, req).run();
+    ASSERT_TRUE(report);
+    const auto day = [](int photo) {
+        std::string d = viewing::SamplePhotoDate(photo).substr(0, 10);
+        d[4] = d[7] = '-';
+        return fs::path(d.substr(0, 4)) / d;
+    };
+    EXPECT_TRUE(ReadFile(req.target / day(5) / "Sunset big.jpg") == originals["Sunset big.jpg"]);
+    EXPECT_TRUE(ReadFile(req.target / day(6) / "Harbour.jpg") == originals["Harbour.jpg"]);
+    EXPECT_TRUE(ReadFile(req.target / "Undated" / "txt" / "keep one.txt") == originals["keep one.txt"]);
+    // The report says where each went; no folder was left empty.
+    for (const auto& f : report->files) EXPECT_TRUE(fs::is_regular_file(req.target / f.path)) << f.path;
+    for (const auto& e : fs::recursive_directory_iterator(req.target))
+        if (e.is_directory()) EXPECT_FALSE(fs::is_empty(e.path())) << e.path();
+}
+
 TEST(RecoverAll, AScanNamesOnlyWhatLiesInOneRunByTheListing) {
     test::TempDir dir("hx-recover-names");
     std::map<std::string, std::string> originals;
@@ -169,6 +196,7 @@ TEST(RecoverAll, NtfsCardWithADeletedFolderTree) {
     }
     test::ScriptedUi ui;
     RecoverRequest req;
+    req.layout = RecoverRequest::Layout::Found;  // the card's own folders, checked below
     req.source = image.string();
     req.target = dir / "Recovered";
     const auto report = RecoverCommand(ui, req).run();
@@ -218,6 +246,7 @@ TEST(RecoverAll, TheFilesInUseOnNtfsComeBackFromEveryFolder) {
     }
     test::ScriptedUi ui;
     RecoverRequest req;
+    req.layout = RecoverRequest::Layout::Found;  // the card's own folders, checked below
     req.source = image.string();
     req.target = dir / "Everything";
     req.includePresent = true;

@@ -64,7 +64,7 @@ TEST(RecoverMedia, ExfatCardWithDeletedFolderAndLiveFiles) {
         mount.unmount();
     }
     test::ScriptedUi ui;
-    RecoverRequest req{image.string(), dir / "Recovered", "all", true};
+    RecoverRequest req{image.string(), dir / "Recovered", "all", true, RecoverRequest::Layout::Found};
     const auto report = RecoverCommand(ui, req).run();
     ASSERT_TRUE(report);
     EXPECT_EQ(report->fileSystem, "exFAT");
@@ -97,7 +97,7 @@ TEST(RecoverMedia, NtfsCardGivesItsLiveFilesTooButNotTheVolumesOwn) {
         mount.unmount();
     }
     test::ScriptedUi ui;
-    RecoverRequest req{image.string(), dir / "Recovered", "all", true};
+    RecoverRequest req{image.string(), dir / "Recovered", "all", true, RecoverRequest::Layout::Found};
     const auto report = RecoverCommand(ui, req).run();
     ASSERT_TRUE(report);
     EXPECT_EQ(countOrigin(*report, "undeleted"), 1);
@@ -121,7 +121,7 @@ TEST(RecoverMedia, TheReportShowsItsThumbnailsInABrowser) {
         ASSERT_TRUE(test::FatPutFile(image, "PHOTO" + std::to_string(n) + ".JPG", test::MakeTestJpeg(50 + n, 320, 240)));
     for (int n = 0; n < 3; ++n) ASSERT_TRUE(test::FatDelete(image, "PHOTO" + std::to_string(n) + ".JPG"));
     test::ScriptedUi ui;
-    RecoverRequest req{image.string(), dir / "Recovered", "all", false};
+    RecoverRequest req{image.string(), dir / "Recovered", "all", false, RecoverRequest::Layout::Found};
     const auto report = RecoverCommand(ui, req).run();
     ASSERT_TRUE(report);
     ASSERT_EQ(report->files.size(), 3u);
