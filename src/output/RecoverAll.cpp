@@ -3,6 +3,7 @@
 #include "scan/ContentPrint.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <set>
 #include <cstring>
@@ -77,6 +78,41 @@ fs::path folderBelow(const fs::path& target, const std::string& folderPath) {
         part.clear();
     }
     return out;
+}
+
+// A carved photo without a name of its own, by its camera and the moment it
+// was taken ("Canon_EOS_400D_20240503_100000.jpg"); empty when either is unknown.
+std::string nameByCamera(const scan::FoundFile& f, const std::string& type) {
+    const std::string& d = f.exifDate;  // "YYYY:MM:DD HH:MM:SS"
+    if (f.name.rfind("R#", 0) != 0 || !f.exifRead || f.camera.empty() || d.size() != 19) return {};
+    std::string when;
+    for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 99, 11, 12, 14, 15, 17, 18}) {
+        if (i == 99) {
+            when += '_';
+            continue;
+        }
+        if (!std::isdigit(static_cast<unsigned char>(d[i]))) return {};
+        when += d[i];
+    }
+    if (when.rfind("0000", 0) == 0) return {};
+    std::string camera;
+    for (char c : f.camera) {
+        const bool keep = std::isalnum(static_cast<unsigned char>(c)) || c == '-';
+        if (keep) camera += c;
+        else if (!camera.empty() && camera.back() != '_') camera += '_';
+    }
+    while (!camera.empty() && camera.back() == '_') camera.pop_back();
+    if (camera.empty()) return {};
+    return camera + "_" + when + (type.empty() ? "" : "." + type);
+}
+
+// The first of NAME.ext, NAME_2.ext, NAME_3.ext ... that is free.
+fs::path numbered(const fs::path& wanted) {
+    std::error_code ec;
+    fs::path p = wanted;
+    for (int n = 2; n < 100000 && fs::exists(p, ec); ++n)
+        p = wanted.parent_path() / (wanted.stem().string() + "_" + std::to_string(n) + wanted.extension().string());
+    return p;
 }
 
 // `carved`: the scan's record of the file, whose EXIF header it read already.
@@ -222,7 +258,9 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
         if (!type.empty() && type[0] == '.') type.erase(0, 1);
         const fs::path folder = found / (type.empty() ? "other" : type);
         fs::create_directories(folder, ec);
-        const fs::path place = NextFreeRestoreName(folder / RestoreFileName(f.name));
+        const std::string byCamera = nameByCamera(f, type);
+        const fs::path place = byCamera.empty() ? NextFreeRestoreName(folder / RestoreFileName(f.name))
+                                                : numbered(folder / byCamera);
         if (!platform::MoveFile(file, place).ok()) continue;
         seen_[lastKey_] = place;  // where the kept copy is now
         report.files.push_back(describe(place, req_.target, "carved", seen, &f));
@@ -242,7 +280,7 @@ void RecoverCommand::layOutByDate(RecoverReport& report) {
         if (from.parent_path() == folder) continue;
         std::error_code ec;
         fs::create_directories(folder, ec);
-        const fs::path to = NextFreeRestoreName(folder / from.filename());
+        const fs::path to = numbered(folder / from.filename());
         fs::rename(from, to, ec);
         if (ec) continue;  // stays where it was restored
         left.insert(from.parent_path());

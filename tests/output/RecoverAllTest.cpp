@@ -145,6 +145,32 @@ TEST(RecoverAll, ByDefaultEachFileGoesToTheDayItWasTaken) {
         if (e.is_directory()) EXPECT_FALSE(fs::is_empty(e.path())) << e.path();
 }
 
+TEST(RecoverAll, CarvedPhotosAreNamedByTheirCameraAndMoment) {
+    // No file system: two photos found by their contents only.
+    test::TempDir dir("hx-recover-carved");
+    const std::string a = test::MakeTestJpeg(31, 320, 240), b = test::MakeTestJpeg(32, 320, 240);
+    std::string medium(4096, '\0');
+    for (const std::string* p : {&a, &b}) {
+        medium += *p;
+        medium.resize((medium.size() + 4095) / 4096 * 4096 + 8192, '\0');
+    }
+    const fs::path image = dir / "card.img";
+    test::WriteFile(image, medium);
+    test::ScriptedUi ui;
+    RecoverRequest req{image.string(), dir / "Recovered"};
+    const auto report = RecoverCommand(ui, req).run();
+    ASSERT_TRUE(report);
+    for (const auto& [n, bytes] : {std::pair<int, std::string>{31, a}, {32, b}}) {
+        std::string when = viewing::SamplePhotoDate(n);  // "YYYY:MM:DD HH:MM:SS"
+        const std::string day = when.substr(0, 4) + "-" + when.substr(5, 2) + "-" + when.substr(8, 2);
+        std::string camera = viewing::CameraName(viewing::SamplePhotoMake(n), viewing::SamplePhotoModel(n));
+        std::replace(camera.begin(), camera.end(), ' ', '_');
+        const std::string name = camera + "_" + when.substr(0, 4) + when.substr(5, 2) + when.substr(8, 2) + "_" +
+                                 when.substr(11, 2) + when.substr(14, 2) + when.substr(17, 2) + ".jpg";
+        EXPECT_TRUE(ReadFile(req.target / day.substr(0, 4) / day / name) == bytes) << name;
+    }
+}
+
 TEST(RecoverAll, AScanNamesOnlyWhatLiesInOneRunByTheListing) {
     test::TempDir dir("hx-recover-names");
     std::map<std::string, std::string> originals;
