@@ -259,6 +259,10 @@ void frmRecover::buildSidebar(QWidget* host) {
     recover->addWidget(CmdShowScanTypes, 1, 1);
     recover->addWidget(makeButton("CmdRecoverAll", host), 3, 0);
     recover->addWidget(includePresent, 3, 1);
+    auto* byDate = new QCheckBox(host);
+    byDate->setObjectName("ChkByDate");
+    byDate->setChecked(true);
+    recover->addWidget(byDate, 4, 1);
     recover->setColumnStretch(0, 3);
     recover->setColumnStretch(1, 2);
     v->addLayout(recover);

@@ -147,6 +147,8 @@ void frmRecover::CmdRecoverAll_Click() {
     req.target = chooser.saveFolder();
     req.selection = typeSelection();
     req.includePresent = findChild<QCheckBox*>("ChkIncludePresent")->isChecked();
+    req.layout = findChild<QCheckBox*>("ChkByDate")->isChecked() ? output::RecoverRequest::Layout::Date
+                                                                  : output::RecoverRequest::Layout::Found;
     std::optional<output::RecoverReport> report;
     {
         shell::BusyGuard busy(*this, busy_, "CmdRecoverAll", LoadStr(0, "Recover everything…"));

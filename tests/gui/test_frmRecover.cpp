@@ -26,6 +26,7 @@
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
+#include "viewing/SamplePhoto.h"
 #include "gui/AppStyle.h"
 #include "gui/FrmFullPicture.h"
 #include "gui/QtSettingsStore.h"
@@ -751,9 +752,14 @@ private slots:
         QVERIFY(fs::exists(target / "report.json"));
         // The deleted photos (their first letter lost with the short name) came back whole.
         const std::string photo = hx::test::MakeTestJpeg(2, 1024, 768, 90);
+        // By the day it was taken, as the checked "By date" asks.
+        QVERIFY(child<QCheckBox>(*w, "ChkByDate")->isChecked());
+        std::string day = hx::viewing::SamplePhotoDate(2).substr(0, 10);
+        day[4] = day[7] = '-';
         bool found = false;
         for (const auto& e : fs::recursive_directory_iterator(target))
-            found = found || (e.is_regular_file() && hx::test::ReadFile(e.path()) == photo);
+            found = found || (e.is_regular_file() && e.path().parent_path() == target / day.substr(0, 4) / day &&
+                              hx::test::ReadFile(e.path()) == photo);
         QVERIFY(found);
         QVERIFY(!w->isBusy());
         QCOMPARE(child<QPushButton>(*w, "CmdRecoverAll")->text(), QString("Recover everything…"));
