@@ -123,7 +123,12 @@ std::optional<std::filesystem::path> QuickUndelete::restoreInto(std::size_t inde
     const UndeleteEntry& e = entries_[index];
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    const std::string name = platform::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
+    std::string name = platform::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
+    // Bytes that could not be shown to be the file's own never go under its plain name.
+    if (partialChosen && isPartialFile(e)) {
+        const auto dot = name.rfind('.');
+        name.insert(dot == std::string::npos || dot == 0 ? name.size() : dot, " (unverified)");
+    }
     const auto target = platform::NextFreeRestoreName(folder / name);
     if (restoreTo(index, target, partialChosen)) return target;
     // A stream's "name:stream" on a target that refuses ":" (FAT, exFAT): "name_stream".

@@ -51,7 +51,8 @@ public:
     // deleted file that is partial (its bytes could not all be found or shown
     // to be its own) is written only when `partialChosen`.
     bool restoreTo(std::size_t index, const std::filesystem::path& target, bool partialChosen = false);
-    // Restores into `folder` under the entry's own name, renamed while that exists.
+    // Restores into `folder` under the entry's own name, renamed while that
+    // exists; a partial file chosen all the same is named "NAME (unverified).ext".
     std::optional<std::filesystem::path> restoreInto(std::size_t index, const std::filesystem::path& folder,
                                                      bool partialChosen = false);
     // The clusters a deleted FAT or exFAT file is restored from (empty when it has none).

@@ -188,7 +188,10 @@ TEST_P(DeletedPieces, InterleavedFilesAreRebuiltOrOfferedAsPartial) {
     test::TempDir out("hx-pieces-save");
     EXPECT_EQ(q.SaveUndeleteEntries({index}, out.path()).saved, 0);
     EXPECT_TRUE(ui_.shownContaining("could not be shown to belong to it"));
-    EXPECT_EQ(q.SaveUndeleteEntries({index}, out.path()).saved, 1);
+    const auto saved = q.SaveUndeleteEntries({index}, out.path());
+    ASSERT_EQ(saved.saved, 1);
+    // Never under its plain name: the name says its bytes were not shown to be its own.
+    EXPECT_EQ(saved.paths[0].filename().string().substr(1), "RAVO (unverified).JPG");
 }
 
 INSTANTIATE_TEST_SUITE_P(Fat, DeletedPieces, ::testing::Values(12, 16),
