@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The engine's folders in layers, lowest first: a folder includes only its
-# own headers and those of the folders below it. Prints every include that
-# runs upward and fails when there is one.
+# own headers and those of the folders below it, and the window and the
+# command line never include each other. Prints every include that breaks
+# this and fails when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 LAYERS=(platform shell utilities media viewing undelete scan output cli gui)
@@ -16,6 +17,8 @@ for dir in */; do
     other=$(rank "$target")
     [ "$other" -ge 0 ] || continue
     if [ "$other" -gt "$own" ]; then echo "upward: $file includes $target/"; bad=1; fi
+    # The two front ends stand side by side over the engine.
+    if [ "$dir" = gui ] && [ "$target" = cli ]; then echo "front ends: $file includes cli/"; bad=1; fi
   done < <(grep -rn '#include "[a-z]*/' "$dir" || true)
 done
 exit $bad
