@@ -63,7 +63,7 @@
 #include "scan/ScanState.h"
 #include "scan/SignatureTable.h"
 #include "shell/MessageBoxRules.h"
-#include "shell/ProcessControl.h"
+#include "platform/Processes.h"
 #include "shell/Startup.h"
 #include "shell/WorkingFolders.h"
 #include "shell/Strings.h"
@@ -412,7 +412,7 @@ void frmRecover::Form_Load() {
 
     shell::StartupOptions so;
     so.programName = "harvestrix";
-    if (options_.singleInstance) so.instanceFile = shell::DefaultInstanceFile();
+    if (options_.singleInstance) so.instanceFile = platform::DefaultInstanceFile();
     so.endStrayProcesses = options_.singleInstance;
     so.systemLanguage = shell::SystemLanguageId();
     if (options_.language) {
@@ -550,7 +550,7 @@ void frmRecover::ExitSequence() {
     shell::WorkingState& st = state();
     if (!st.store) return;  // never loaded
     shell::StartupOptions so;
-    if (options_.singleInstance) so.instanceFile = shell::DefaultInstanceFile();
+    if (options_.singleInstance) so.instanceFile = platform::DefaultInstanceFile();
     auto steps = shell::EngineExitSteps(st, *this, so);
     steps.insertBefore("EndDamagedRecovery", "SaveLastPicture", [&] {
         std::error_code ec;

@@ -67,7 +67,7 @@
 #include "scan/ScanState.h"
 #include "scan/SignatureTable.h"
 #include "shell/MessageBoxRules.h"
-#include "shell/ProcessControl.h"
+#include "platform/Processes.h"
 #include "shell/Startup.h"
 #include "shell/WorkingFolders.h"
 #include "shell/Strings.h"

@@ -4,12 +4,10 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <pwd.h>
 #include <stdexcept>
-#include <unistd.h>
 
 #include "platform/RawFile.h"
-#include "shell/ProcessControl.h"
+#include "platform/Processes.h"
 #include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
@@ -18,13 +16,18 @@
 namespace hx::shell {
 
 namespace fs = std::filesystem;
+using platform::ClaimInstance;
+using platform::EndProcess;
+using platform::EndStrayProcesses;
+using platform::OtherInstances;
+using platform::ReleaseInstance;
 
 namespace {
 
 
 std::string userName() {
     if (const char* u = std::getenv("USER"); u && *u) return u;
-    if (const passwd* pw = ::getpwuid(::getuid())) return pw->pw_name;
+    if (std::string name = platform::CurrentUserName(); !name.empty()) return name;
     return "$USER";
 }
 
@@ -220,7 +223,7 @@ StepSequence EngineStartupSteps(WorkingState& state, Ui& ui, const StartupOption
     });
     s.add("RightsCheck", [&state, &ui, &options] {
         // root may open every device.
-        if (::geteuid() == 0) return StepResult::Done;
+        if (platform::RunsAsAdministrator()) return StepResult::Done;
         const std::string drive = options.rightsDrive.empty() ? state.settings.startDrive : options.rightsDrive;
         if (CheckDriveRights(state, ui, drive, false)) return StepResult::Quit;
         if (state.store) SaveSetting(*state.store, kRVista, "-1");

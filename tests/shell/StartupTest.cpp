@@ -7,11 +7,12 @@
 
 #include "fixtures/ShellSandbox.h"
 #include "shell/MessageBoxRules.h"
-#include "shell/ProcessControl.h"
+#include "platform/Processes.h"
 #include "shell/Startup.h"
 #include "shell/WorkingFolders.h"
 
 using namespace hx::shell;
+using namespace hx::platform;
 using hx::test::TempDir;
 using hx::test::WriteFile;
 namespace fs = std::filesystem;

@@ -1,5 +1,4 @@
-#include "shell/ProcessControl.h"
-#include "shell/Text.h"
+#include "platform/Processes.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,14 +9,19 @@
 #include <iterator>
 #include <sys/stat.h>
 #include <thread>
+#include <pwd.h>
 #include <unistd.h>
 
-namespace hx::shell {
+namespace hx::platform {
 
 namespace fs = std::filesystem;
 
 namespace {
 
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
 
 bool readProcess(pid_t pid, ProcessInfo& info) {
     const fs::path dir = fs::path("/proc") / std::to_string(pid);
@@ -66,8 +70,8 @@ std::vector<ProcessInfo> FindOwnProcesses(const std::vector<std::string>& namePa
     for (const auto& p : ListProcesses()) {
         if (p.pid == self || p.uid != me || isZombie(p.pid)) continue;
         for (const auto& part : nameParts) {
-            const std::string l = ToLower(part);
-            if (ToLower(p.name).find(l) != std::string::npos || ToLower(p.exe).find(l) != std::string::npos) {
+            const std::string l = lower(part);
+            if (lower(p.name).find(l) != std::string::npos || lower(p.exe).find(l) != std::string::npos) {
                 found.push_back(p);
                 break;
             }
@@ -139,4 +143,11 @@ void ReleaseInstance(const fs::path& pidFile) {
     }
 }
 
-}  // namespace hx::shell
+std::string CurrentUserName() {
+    if (const passwd* pw = ::getpwuid(::getuid())) return pw->pw_name;
+    return {};
+}
+
+bool RunsAsAdministrator() { return ::geteuid() == 0; }
+
+}  // namespace hx::platform

@@ -1,12 +1,13 @@
 #pragma once
 // Other processes of this user: the leftovers of an earlier run (the raw
-// converter) and earlier instances of the program. Reads /proc.
+// converter) and earlier instances of the program (reads /proc); and who
+// this process runs as.
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
-namespace hx::shell {
+namespace hx::platform {
 
 struct ProcessInfo {
     pid_t pid = 0;
@@ -35,4 +36,9 @@ std::vector<pid_t> OtherInstances(const std::filesystem::path& pidFile, const st
 bool ClaimInstance(const std::filesystem::path& pidFile);
 void ReleaseInstance(const std::filesystem::path& pidFile);
 
-}  // namespace hx::shell
+// The name of the user this process runs as (empty when unknown).
+std::string CurrentUserName();
+// Runs with the rights to open any device (root).
+bool RunsAsAdministrator();
+
+}  // namespace hx::platform
