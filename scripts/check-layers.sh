@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The engine's folders in layers, lowest first: a folder includes only its
 # own headers and those of the folders below it, and the window and the
-# command line never include each other. Prints every include that breaks
-# this and fails when there is one.
+# command line never include each other; only platform/ includes the
+# operating system's headers. Prints every include that breaks this and
+# fails when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 LAYERS=(platform shell utilities media viewing undelete scan output cli gui)
@@ -21,4 +22,9 @@ for dir in */; do
     if [ "$dir" = gui ] && [ "$target" = cli ]; then echo "front ends: $file includes cli/"; bad=1; fi
   done < <(grep -rn '#include "[a-z]*/' "$dir" || true)
 done
+# Calls to the operating system go through platform/ only.
+while IFS= read -r hit; do
+  echo "system call outside platform/: $hit"; bad=1
+done < <(grep -rnE '#include <(unistd|fcntl|dirent|pwd|termios|fnmatch|signal|poll|sys/[a-z_]+|linux/[a-z_]+)\.h>' \
+           --include='*.cpp' --include='*.h' . | grep -v '^\./platform/' || true)
 exit $bad

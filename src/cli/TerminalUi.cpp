@@ -1,8 +1,9 @@
 #include "cli/TerminalUi.h"
 
+#include "platform/Terminal.h"
+
 #include <csignal>
 #include <iostream>
-#include <unistd.h>
 
 namespace hx::cli {
 
@@ -32,7 +33,7 @@ shell::Answer yesAnswer(shell::Buttons b) {
 
 void InstallStopHandler() { std::signal(SIGINT, onSigint); }
 
-TerminalUi::TerminalUi(bool assumeYes) : assumeYes_(assumeYes), interactive_(::isatty(0) != 0) {}
+TerminalUi::TerminalUi(bool assumeYes) : assumeYes_(assumeYes), interactive_(platform::IsTerminal(platform::StandardStream::Input)) {}
 
 shell::Answer TerminalUi::message(const std::string& text, const std::string& title,
                                   const shell::MessageOptions& options) {
@@ -107,7 +108,7 @@ void TerminalUi::status(const std::string& text) {
 
 void TerminalUi::progress(double fraction, const std::string& text) {
     // One line that updates itself, on a terminal only: a pipe or a log gets none.
-    static const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    static const bool terminal = platform::IsTerminal(platform::StandardStream::Error);
     if (!terminal) return;
     if (fraction >= 0)
         std::cerr << "\r" << static_cast<int>(fraction * 100) << "% " << text << "\033[K" << std::flush;

@@ -150,4 +150,6 @@ std::string CurrentUserName() {
 
 bool RunsAsAdministrator() { return ::geteuid() == 0; }
 
+long OwnProcessId() { return static_cast<long>(::getpid()); }
+
 }  // namespace hx::platform

@@ -36,6 +36,8 @@ std::vector<pid_t> OtherInstances(const std::filesystem::path& pidFile, const st
 bool ClaimInstance(const std::filesystem::path& pidFile);
 void ReleaseInstance(const std::filesystem::path& pidFile);
 
+// This process's id.
+long OwnProcessId();
 // The name of the user this process runs as (empty when unknown).
 std::string CurrentUserName();
 // Runs with the rights to open any device (root).

@@ -5,7 +5,8 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <unistd.h>
+
+#include "platform/Processes.h"
 
 namespace hx::shell {
 
@@ -182,7 +183,7 @@ bool IniFile::save(const fs::path& file) const {
     writeSection("General");
     for (auto& [name, entries] : sections)
         if (name != "General") writeSection(name);
-    const fs::path temp = file.string() + ".tmp" + std::to_string(::getpid());
+    const fs::path temp = file.string() + ".tmp" + std::to_string(platform::OwnProcessId());
     {
         std::ofstream f(temp, std::ios::binary | std::ios::trunc);
         if (!f) return false;

@@ -1,9 +1,8 @@
 #include "utilities/FileSearch.h"
 
-#include <fnmatch.h>
 #include <sstream>
-#include <sys/stat.h>
 
+#include "platform/DirectoryEntry.h"
 #include "platform/DriveCatalogue.h"
 #include "shell/Strings.h"
 
@@ -26,9 +25,9 @@ public:
     Walker(shell::Ui& ui, const std::string& spec) : ui_(ui), spec_(spec) {}
 
     void walk(const fs::path& root) {
-        struct stat st {};
-        if (::lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
-        device_ = st.st_dev;
+        const platform::EntryFacts top = platform::EntryOf(root);
+        if (!top.directory) return;
+        device_ = top.device;
         std::vector<fs::path> stack{root};
         // Depth first, each folder's subfolders in the order listed.
         while (!stack.empty() && !done()) {
@@ -59,17 +58,17 @@ private:
              !ec && it != end && !done(); it.increment(ec)) {
             const fs::path& p = it->path();
             const std::string name = p.filename().string();
-            struct stat st {};
-            if (::lstat(p.c_str(), &st) != 0) continue;
-            if (S_ISDIR(st.st_mode)) {
+            const platform::EntryFacts entry = platform::EntryOf(p);
+            if (!entry.exists) continue;
+            if (entry.directory) {
                 if (name.empty() || name[0] == '.') continue;
                 ++result.folders;
                 // Another drive mounted below is walked as its own drive.
-                if (st.st_dev == device_ && !pseudoFolder(p)) subfolders.push_back(p);
+                if (entry.device == device_ && !pseudoFolder(p)) subfolders.push_back(p);
                 continue;
             }
             ++result.files;
-            if (!spec_.empty() && ::fnmatch(spec_.c_str(), name.c_str(), FNM_CASEFOLD) == 0) {
+            if (!spec_.empty() && platform::MatchesPattern(spec_, name)) {
                 result.lines.push_back(p.string());
                 ui_.yield();
                 if (ui_.stopRequested()) result.stopped = true;
@@ -79,7 +78,7 @@ private:
 
     shell::Ui& ui_;
     std::string spec_;
-    dev_t device_{};
+    std::uint64_t device_ = 0;
     std::uint64_t visited_ = 0;
 };
 

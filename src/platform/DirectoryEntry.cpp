@@ -1,0 +1,22 @@
+#include "platform/DirectoryEntry.h"
+
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+namespace hx::platform {
+
+EntryFacts EntryOf(const std::filesystem::path& path) {
+    EntryFacts facts;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return facts;
+    facts.exists = true;
+    facts.directory = S_ISDIR(st.st_mode);
+    facts.device = static_cast<std::uint64_t>(st.st_dev);
+    return facts;
+}
+
+bool MatchesPattern(const std::string& pattern, const std::string& name) {
+    return ::fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0;
+}
+
+}  // namespace hx::platform
