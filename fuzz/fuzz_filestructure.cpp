@@ -1,9 +1,11 @@
 // Any bytes as a found file: every layout walk and check stays inside what
 // was given, ends, and never claims an end past it; so does the search for
-// a raw's previews.
+// a raw's previews. A check that starts from an earlier candidate's walk
+// answers as a fresh one.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "viewing/ExifThumbnail.h"
 #include "viewing/FileStructure.h"
@@ -23,5 +25,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     for (const auto& p : hx::viewing::FindRawPreviews(read, size))
         if (p.offset > size || p.length > size - p.offset) std::abort();
+    // Candidates that share their beginnings, as an undelete tries them: one
+    // checked after another answers as it does checked alone.
+    if (size > 16) {
+        std::vector<std::uint8_t> second(data, data + size);
+        const std::size_t at = data[size - 1] * size / 256;
+        for (std::size_t i = at; i < size; ++i) second[i] = static_cast<std::uint8_t>(second[i] * 31 + 7);
+        hx::viewing::CandidateStructures shared;
+        shared.read(data, size);
+        const auto again = shared.read(second.data(), second.size());
+        const auto alone = hx::viewing::CandidateStructures().read(second.data(), second.size());
+        if (again.proof != alone.proof || again.end != alone.end) std::abort();
+    }
     return 0;
 }
