@@ -22,13 +22,7 @@ RUNS=${RUNS:-3}
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
-need_pkg() {
-  local missing=()
-  for p in "$@"; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p"); done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  local sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
-}
+. "$ROOT/scripts/need-pkg.sh"
 need_pkg testdisk imagemagick libimage-exiftool-perl dosfstools mtools python3 time
 [ -x "$CLI" ] || { echo "against-peers: $CLI not built" >&2; exit 1; }
 
@@ -39,7 +33,7 @@ for n in $(seq 0 11); do
   big=$SRC/big$n.jpg small=$SRC/small$n.jpg
   if [ ! -f "$big" ]; then
     w=$((3000 + n * 100)); h=$((w * 3 / 4))
-    convert -size $((w / 8))x$((h / 8)) -seed $n plasma:fractal -resize "${w}x${h}!" \
+    convert -size $((w / 8))x$((h / 8)) plasma:fractal -resize "${w}x${h}!" \
             -attenuate 0.3 +noise Gaussian -quality 92 "$big"
     convert "$big" -resize 160x -quality 60 "$WORK/thumb.jpg"
     exiftool -q -overwrite_original -Make=Canon "-Model=Canon EOS 400D DIGITAL" \
@@ -47,7 +41,7 @@ for n in $(seq 0 11); do
   fi
   if [ ! -f "$small" ]; then
     w=$((600 + n * 40))
-    convert -size $((w / 4))x$((w * 3 / 16)) -seed $((n + 50)) plasma:fractal -resize "${w}x$((w * 3 / 4))!" \
+    convert -size $((w / 4))x$((w * 3 / 16)) plasma:fractal -resize "${w}x$((w * 3 / 4))!" \
             -attenuate 0.3 +noise Gaussian -quality 90 "$small"
   fi
 done

@@ -14,13 +14,7 @@ WORK=${1:-$(mktemp -d /tmp/hx-peers.XXXXXX)}
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
-need_pkg() {
-  local missing=()
-  for p in "$@"; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p"); done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  local sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
-}
+. "$ROOT/scripts/need-pkg.sh"
 need_pkg testdisk foremost imagemagick libimage-exiftool-perl dosfstools mtools exfatprogs exfat-fuse python3
 [ -x "$CLI" ] || { echo "compare-peers: $CLI not built" >&2; exit 1; }
 

@@ -85,9 +85,10 @@ fs::path folderBelow(const fs::path& target, const std::string& folderPath) {
 std::string nameByCamera(const scan::FoundFile& f, const std::string& type) {
     const std::string& d = f.exifDate;  // "YYYY:MM:DD HH:MM:SS"
     if (f.name.rfind("R#", 0) != 0 || !f.exifRead || f.camera.empty() || d.size() != 19) return {};
-    std::string when;
-    for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 99, 11, 12, 14, 15, 17, 18}) {
-        if (i == 99) {
+    std::string when;  // "YYYYMMDD_HHMMSS"
+    for (std::size_t i = 0; i < d.size(); ++i) {
+        if (i == 4 || i == 7 || i == 13 || i == 16) continue;  // the separators
+        if (i == 10) {
             when += '_';
             continue;
         }
@@ -273,7 +274,10 @@ void RecoverCommand::layOutByDate(RecoverReport& report) {
     std::set<fs::path> left = {req_.target / "Found"};  // folders a file was moved out of, and the carving's
     for (RecoveredFile& f : report.files) {
         // "YYYY-MM-DD HH:MM:SS": a raw and the JPEG of the same shot land side by side.
-        const bool dated = f.date.size() >= 10 && f.date[4] == '-' && f.date[7] == '-' && f.date.substr(0, 4) != "0000";
+        // The date comes from the medium: only one of digits names folders.
+        bool dated = f.date.size() >= 10 && f.date[4] == '-' && f.date[7] == '-' && f.date.substr(0, 4) != "0000";
+        for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+            dated = dated && std::isdigit(static_cast<unsigned char>(f.date[i]));
         const fs::path folder = dated ? req_.target / f.date.substr(0, 4) / f.date.substr(0, 10)
                                       : req_.target / "Undated" / (f.type.empty() ? "other" : f.type);
         const fs::path from = req_.target / f.path;

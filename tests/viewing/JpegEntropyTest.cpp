@@ -36,8 +36,8 @@ JpegEntropy::Walk walkAll(const Bytes& p) {
     return e.walk(p.data(), p.size(), e.start());
 }
 
-Bytes noise(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
+Bytes noise(std::size_t n, unsigned key) {
+    std::mt19937 rng(key);
     Bytes b(n);
     for (auto& v : b) v = static_cast<std::uint8_t>(rng());
     return b;
