@@ -36,7 +36,7 @@ struct EndVerdict {
     bool damaged = false;   // a picture that does not decode cleanly to its end
     std::uint64_t faultAt = ~0ull;  // damaged: about where its decode first went wrong
     // damaged: where its entropy walk may start again before the fault
-    std::shared_ptr<const std::vector<viewing::JpegEntropy::Mark>> marks;
+    std::shared_ptr<const std::vector<viewing::JpegEntropy::Mark>> marks = nullptr;
 };
 
 class FileEndRule {

@@ -1,9 +1,12 @@
 #pragma once
-// The built-in file signatures and the scan table built from the user's
-// choice of types. Learned types are appended by the adaptive loader.
+// The type list's rows, made from the signatures of the format registry
+// (viewing/Formats), and the scan table built from the user's choice of
+// types. Learned types are appended by the adaptive loader.
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "viewing/Formats.h"
 
 namespace hx::scan {
 
@@ -39,7 +42,7 @@ std::string Described(const std::string& name);
 
 // The built-in row with this number (0..90), or an empty row for the numbers without one.
 SignatureRow BuiltInRow(int number);
-constexpr int kLastBuiltInRow = 90;
+constexpr int kLastBuiltInRow = viewing::kLastOriginalSignature;
 
 // Rows for the formats of today's cameras and phones (HEIC, CR3, MP4, WebP,
 // ...), kept apart from the original table: "all" does not take them.

@@ -142,7 +142,9 @@ TEST(RecoverAll, ByDefaultEachFileGoesToTheDayItWasTaken) {
     // The report says where each went; no folder was left empty.
     for (const auto& f : report->files) EXPECT_TRUE(fs::is_regular_file(req.target / f.path)) << f.path;
     for (const auto& e : fs::recursive_directory_iterator(req.target))
-        if (e.is_directory()) EXPECT_FALSE(fs::is_empty(e.path())) << e.path();
+        if (e.is_directory()) {
+            EXPECT_FALSE(fs::is_empty(e.path())) << e.path();
+        }
 }
 
 TEST(RecoverAll, CarvedPhotosAreNamedByTheirCameraAndMoment) {
