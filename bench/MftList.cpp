@@ -6,7 +6,7 @@
 
 #include "../tests/fixtures/ScriptedUi.h"
 #include "../tests/fixtures/SyntheticNtfs.h"
-#include "undelete/UndeleteNtfs.h"
+#include "filesystems/ntfs/UndeleteNtfs.h"
 
 namespace fs = std::filesystem;
 namespace {

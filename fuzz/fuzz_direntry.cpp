@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "undelete/DirEntCache.h"
-#include "undelete/LostInitials.h"
-#include "undelete/UndeleteExfat.h"
-#include "undelete/UndeleteFat.h"
+#include "filesystems/DirEntCache.h"
+#include "filesystems/fat/LostInitials.h"
+#include "filesystems/exfat/UndeleteExfat.h"
+#include "filesystems/fat/UndeleteFat.h"
 
 using namespace hx::undelete;
 

@@ -18,7 +18,7 @@
 #include "platform/LocalTime.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
-#include "undelete/DirEntCache.h"
+#include "filesystems/DirEntCache.h"
 
 namespace hx::output {
 

@@ -12,7 +12,7 @@
 #include "media/DriveRecord.h"
 #include "shell/SettingsStore.h"
 #include "shell/Ui.h"
-#include "undelete/UndeleteEntry.h"
+#include "filesystems/UndeleteEntry.h"
 
 namespace hx::output {
 

@@ -13,7 +13,7 @@
 #include "shell/WorkingFolders.h"
 #include "shell/QuietUi.h"
 #include "undelete/QuickUndelete.h"
-#include "undelete/UndeleteFat.h"
+#include "filesystems/fat/UndeleteFat.h"
 #include "undelete/UndeleteLists.h"
 
 namespace hx::scan {

@@ -13,8 +13,8 @@
 #include <map>
 #include <vector>
 
-#include "undelete/ClusterWalk.h"
-#include "undelete/UndeleteEntry.h"
+#include "filesystems/ClusterWalk.h"
+#include "filesystems/UndeleteEntry.h"
 
 namespace hx::undelete {
 

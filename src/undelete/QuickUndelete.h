@@ -12,9 +12,9 @@
 #include "media/DriveRecord.h"
 #include "shell/Ui.h"
 #include "undelete/DeletedRuns.h"
-#include "undelete/UndeleteEntry.h"
+#include "filesystems/UndeleteEntry.h"
 #include "undelete/UndeleteLists.h"
-#include "undelete/UndeleteVolume.h"
+#include "filesystems/UndeleteVolume.h"
 
 namespace hx::undelete {
 

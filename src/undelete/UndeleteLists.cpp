@@ -5,7 +5,7 @@
 #include <map>
 
 #include "shell/Strings.h"
-#include "undelete/UndeleteFat.h"
+#include "filesystems/fat/UndeleteFat.h"
 
 namespace hx::undelete {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "media/ListedNames.h"
-#include "undelete/UndeleteEntry.h"
+#include "filesystems/UndeleteEntry.h"
 
 namespace hx::undelete {
 

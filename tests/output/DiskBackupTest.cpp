@@ -7,7 +7,7 @@
 
 #include "fixtures/CardFixture.h"
 #include "output/DiskBackup.h"
-#include "undelete/DirEntCache.h"
+#include "filesystems/DirEntCache.h"
 #include "undelete/QuickUndelete.h"
 
 namespace hx {

@@ -7,7 +7,7 @@
 #include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "undelete/QuickUndelete.h"
-#include "undelete/UndeleteExfat.h"
+#include "filesystems/exfat/UndeleteExfat.h"
 
 namespace hx::undelete {
 namespace {

@@ -8,7 +8,7 @@
 #include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "undelete/QuickUndelete.h"
-#include "undelete/UndeleteNtfs.h"
+#include "filesystems/ntfs/UndeleteNtfs.h"
 
 namespace hx::undelete {
 namespace {

@@ -7,7 +7,7 @@
 #include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "platform/RestoreName.h"
-#include "undelete/DirEntCache.h"
+#include "filesystems/DirEntCache.h"
 #include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteLists.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "undelete/UndeleteFat.h"
+#include "filesystems/fat/UndeleteFat.h"
 
 namespace hx::undelete {
 namespace {

@@ -1,4 +1,4 @@
-#include "undelete/UndeleteEntry.h"
+#include "filesystems/UndeleteEntry.h"
 
 #include <cmath>
 #include <cstdio>

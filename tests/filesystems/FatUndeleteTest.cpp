@@ -9,7 +9,7 @@
 #include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "media/DriveInfo.h"
-#include "undelete/UndeleteFat.h"
+#include "filesystems/fat/UndeleteFat.h"
 
 namespace hx::undelete {
 namespace {

@@ -1,4 +1,4 @@
-#include "undelete/UndeleteFat.h"
+#include "filesystems/fat/UndeleteFat.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +12,7 @@
 #include "media/NtfsStructs.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
-#include "undelete/ClusterWalk.h"
+#include "filesystems/ClusterWalk.h"
 
 namespace hx::undelete {
 

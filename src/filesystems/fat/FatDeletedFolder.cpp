@@ -9,7 +9,7 @@
 
 #include "platform/ByteOrder.h"
 #include "platform/RawFile.h"
-#include "undelete/UndeleteFat.h"
+#include "filesystems/fat/UndeleteFat.h"
 
 namespace hx::undelete {
 

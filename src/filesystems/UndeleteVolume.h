@@ -15,8 +15,8 @@
 
 #include "media/DriveRecord.h"
 #include "shell/Ui.h"
-#include "undelete/ClusterWalk.h"
-#include "undelete/UndeleteEntry.h"
+#include "filesystems/ClusterWalk.h"
+#include "filesystems/UndeleteEntry.h"
 
 namespace hx::undelete {
 

@@ -1,4 +1,4 @@
-#include "undelete/UndeleteExfat.h"
+#include "filesystems/exfat/UndeleteExfat.h"
 
 #include <algorithm>
 #include <fstream>
@@ -9,7 +9,7 @@
 #include "media/NtfsStructs.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
-#include "undelete/ClusterWalk.h"
+#include "filesystems/ClusterWalk.h"
 
 namespace hx::undelete {
 

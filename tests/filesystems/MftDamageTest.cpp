@@ -11,8 +11,8 @@
 #include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "media/NtfsStructs.h"
-#include "undelete/MftLibrary.h"
-#include "undelete/UndeleteNtfs.h"
+#include "filesystems/ntfs/MftLibrary.h"
+#include "filesystems/ntfs/UndeleteNtfs.h"
 
 namespace hx::undelete {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "undelete/UndeleteEntry.h"
+#include "filesystems/UndeleteEntry.h"
 
 namespace hx::undelete {
 

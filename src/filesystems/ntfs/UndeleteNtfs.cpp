@@ -1,4 +1,4 @@
-#include "undelete/UndeleteNtfs.h"
+#include "filesystems/ntfs/UndeleteNtfs.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 
 #include "media/NtfsStructs.h"
 #include "shell/Strings.h"
-#include "undelete/MftLibrary.h"
+#include "filesystems/ntfs/MftLibrary.h"
 #include "shell/Text.h"
 
 namespace hx::undelete {

@@ -1,4 +1,4 @@
-#include "undelete/ClusterWalk.h"
+#include "filesystems/ClusterWalk.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "undelete/LostInitials.h"
+#include "filesystems/fat/LostInitials.h"
 
 #include <cctype>
 #include <map>

@@ -1,4 +1,4 @@
-#include "undelete/MftLibrary.h"
+#include "filesystems/ntfs/MftLibrary.h"
 
 #include <algorithm>
 #include <cstring>

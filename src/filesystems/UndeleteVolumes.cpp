@@ -1,14 +1,14 @@
 // The file systems the undelete reads, and the table that opens them.
-#include "undelete/UndeleteVolume.h"
+#include "filesystems/UndeleteVolume.h"
 
 #include "media/NtfsStructs.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
-#include "undelete/DirEntCache.h"
-#include "undelete/LostInitials.h"
-#include "undelete/UndeleteExfat.h"
-#include "undelete/UndeleteFat.h"
-#include "undelete/UndeleteNtfs.h"
+#include "filesystems/DirEntCache.h"
+#include "filesystems/fat/LostInitials.h"
+#include "filesystems/exfat/UndeleteExfat.h"
+#include "filesystems/fat/UndeleteFat.h"
+#include "filesystems/ntfs/UndeleteNtfs.h"
 
 namespace hx::undelete {
 

@@ -1,4 +1,4 @@
-#include "undelete/DirEntCache.h"
+#include "filesystems/DirEntCache.h"
 
 #include <algorithm>
 #include <cctype>

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "shell/Ui.h"
-#include "undelete/MftLibrary.h"
-#include "undelete/UndeleteEntry.h"
+#include "filesystems/ntfs/MftLibrary.h"
+#include "filesystems/UndeleteEntry.h"
 
 namespace hx::undelete {
 

@@ -7,7 +7,7 @@
 // marked kAttrNameGuessed; one without evidence keeps its mark.
 #include <vector>
 
-#include "undelete/UndeleteEntry.h"
+#include "filesystems/UndeleteEntry.h"
 
 namespace hx::undelete {
 

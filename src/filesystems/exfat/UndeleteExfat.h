@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "shell/Ui.h"
-#include "undelete/ClusterWalk.h"
-#include "undelete/UndeleteEntry.h"
+#include "filesystems/ClusterWalk.h"
+#include "filesystems/UndeleteEntry.h"
 
 namespace hx::undelete {
 

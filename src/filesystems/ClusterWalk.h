@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/RawFile.h"
-#include "undelete/UndeleteEntry.h"
+#include "filesystems/UndeleteEntry.h"
 
 namespace hx::undelete {
 
