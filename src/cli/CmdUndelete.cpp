@@ -54,6 +54,8 @@ void printJsonEntry(std::size_t i, const UndeleteEntry& e, bool deleted) {
               << ",\"rebuilt\":" << ((e.Attributes & undelete::kAttrRebuilt) ? "true" : "false")
               << ",\"confirmed\":" << ((e.Attributes & undelete::kAttrConfirmed) ? "true" : "false")
               << ",\"partial\":" << (e.isPartial() || e.ListSize < e.Size ? "true" : "false")
+              << ",\"unverified\":" << ((e.Attributes & undelete::kAttrUnverified) ? "true" : "false")
+              << ",\"recovery\":\"" << JsonEscape(undelete::RecoveryNote(e)) << "\""
               << ",\"created\":\"" << undelete::FormatDate(e.Created) << "\",\"modified\":\""
               << undelete::FormatDate(e.Modified) << "\"}";
 }

@@ -21,6 +21,9 @@ constexpr std::uint32_t kAttrConfirmed = 0x80000;        // its own structure sa
 constexpr std::uint32_t kAttrPartial = 0x100000;         // the bytes could not be shown to be its own
 constexpr std::uint32_t kAttrLive = 0x200000;            // NTFS: a file in use, listed to be copied
 constexpr std::uint32_t kAttrNameGuessed = 0x400000;     // FAT: a lost first letter of its name or folder was rebuilt
+// Deleted, rebuilt from the clusters the files around it leave it, with
+// nothing in it to check them by (always partial too).
+constexpr std::uint32_t kAttrUnverified = 0x800000;
 
 struct UndeleteEntry {
     std::string FileName;    // FAT: 8.3 name ("?" for a deleted one); NTFS/exFAT: the name, lower case on NTFS

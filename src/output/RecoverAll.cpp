@@ -17,6 +17,7 @@
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
 #include "undelete/QuickUndelete.h"
+#include "undelete/UndeleteLists.h"
 #include "viewing/Exif.h"
 #include "viewing/PictureCheck.h"
 #include "shell/Text.h"
@@ -183,15 +184,23 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
             report.notRecovered.push_back({name, e.FolderPath, LoadStr(0, "overwritten by another file")});
             continue;
         }
-        if (deleted && (e.isPartial() || e.ListSize < e.Size)) {
+        // Rebuilt from every cluster its claims give it, with nothing in it to
+        // check them by: written, under a name that says so.
+        const bool unverified = deleted && (e.Attributes & undelete::kAttrUnverified);
+        if (deleted && !unverified && (e.isPartial() || e.ListSize < e.Size)) {
             report.notRecovered.push_back({name, e.FolderPath, LoadStr(0, "partial: its pieces could not all be found or confirmed")});
             continue;
         }
         const fs::path folder = folderBelow(req_.target, e.FolderPath);
         std::error_code ec;
         fs::create_directories(folder, ec);
-        const fs::path file = NextFreeRestoreName(folder / RestoreFileName(name));
-        if (!listing.restoreTo(i, file)) {
+        std::string fileName = RestoreFileName(name);
+        if (unverified) {
+            const auto dot = fileName.rfind('.');
+            fileName.insert(dot == std::string::npos || dot == 0 ? fileName.size() : dot, " (unverified)");
+        }
+        const fs::path file = NextFreeRestoreName(folder / fileName);
+        if (!listing.restoreTo(i, file, unverified)) {
             report.notRecovered.push_back({name, e.FolderPath, LoadStr(0, "could not be written to the target")});
             if (FreeSpaceMB(folder) < 1) {
                 report.notes.push_back(FormatStr(LoadStr(0, "The target %0 is full."), {req_.target.string()}));
@@ -203,6 +212,10 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         keepOnce(file, seen, false);
         report.files.push_back(describe(file, req_.target, deleted ? "undeleted" : "copied", seen));
         report.files.back().nameGuessed = (e.Attributes & undelete::kAttrNameGuessed) != 0;
+        if (unverified) {
+            report.files.back().whole = false;
+            report.files.back().note = undelete::RecoveryNote(e);
+        }
         if (i % 16 == 0) {
             ui_.progress(0.3 * static_cast<double>(i + 1) / static_cast<double>(entries.size()),
                          FormatStr(LoadStr(0, "Restoring the listed files: %0 of %1"),

@@ -36,6 +36,7 @@ struct RecoveredFile {
     std::string camera;          // maker and model
     bool whole = true;           // decoded to its end (pictures) or restored whole
     bool nameGuessed = false;    // the lost first letter of its name, or of a folder's, was rebuilt
+    std::string note;            // what the user should know of it ("rebuilt from pieces, unverified: ...")
 };
 
 struct NotRecovered {

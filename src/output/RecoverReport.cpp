@@ -74,7 +74,7 @@ bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
         j << (i ? "," : "") << "{\"path\":\"" << json(f.path.generic_string()) << "\",\"origin\":\"" << f.origin
           << "\",\"size\":" << f.size << ",\"type\":\"" << json(f.type) << "\",\"date\":\"" << json(f.date)
           << "\",\"camera\":\"" << json(f.camera) << "\",\"whole\":" << (f.whole ? "true" : "false")
-          << ",\"nameGuessed\":" << (f.nameGuessed ? "true" : "false") << "}";
+          << ",\"nameGuessed\":" << (f.nameGuessed ? "true" : "false") << ",\"note\":\"" << json(f.note) << "\"}";
     }
     j << "],\"notRecovered\":[";
     for (std::size_t i = 0; i < r.notRecovered.size(); ++i) {
@@ -111,7 +111,8 @@ bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
         h << "</td><td><a href=\"" << href(f.path) << "\">" << html(f.path.generic_string()) << "</a></td><td>"
           << f.origin << "</td><td>" << f.size << "</td><td>" << html(f.type) << "</td><td>" << html(f.date)
           << "</td><td>" << html(f.camera) << "</td><td" << (f.whole ? ">whole" : " class=\"partial\">partial")
-          << (f.nameGuessed ? ", " + shell::LoadStr(0, "name guessed") : std::string()) << "</td></tr>\n";
+          << (f.nameGuessed ? ", " + shell::LoadStr(0, "name guessed") : std::string())
+          << (f.note.empty() ? std::string() : ", " + html(f.note)) << "</td></tr>\n";
     }
     h << "</table>\n";
     if (!r.notRecovered.empty()) {

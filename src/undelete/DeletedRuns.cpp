@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <tuple>
 #include <unordered_set>
 
 #include "platform/RawFile.h"
@@ -53,8 +54,11 @@ public:
     // claims is skipped unless bit k of `keep` says to take the k-th claim met.
     // The claims met are appended to `met`.
     // Clusters of the claim that starts at `ignore` are taken as any others.
+    // The claims that start at one of `lenient` are of files in this one's
+    // shadow (its plain run reaches their start): their runs are taken but
+    // for their first clusters unless bit k says otherwise.
     ClusterList walk(std::uint32_t first, std::uint64_t count, unsigned keep, std::vector<Claim>* met = nullptr,
-                     std::uint32_t ignore = 0) const {
+                     std::uint32_t ignore = 0, const std::vector<std::uint32_t>& lenient = {}) const {
         ClusterList out;
         std::vector<std::uint32_t> taken;  // claims whose clusters are taken after all
         int claimsMet = 0;
@@ -65,14 +69,16 @@ public:
             if (c != first) {
                 if (const Claim* claim = claimAt(c, first, ignore);
                     claim && std::find(taken.begin(), taken.end(), claim->first) == taken.end()) {
-                    const bool skip = claimsMet >= kClaimChoices || (keep & (1u << claimsMet)) == 0;
+                    const bool flip = claimsMet < kClaimChoices && (keep & (1u << claimsMet)) != 0;
+                    const bool shadowed = std::find(lenient.begin(), lenient.end(), claim->first) != lenient.end();
                     ++claimsMet;
                     if (met) met->push_back(*claim);
-                    if (skip) {
+                    if (shadowed == flip) {
                         c = claim->last;  // the loop steps past it
                         continue;
                     }
                     taken.push_back(claim->first);
+                    if (shadowed && c == claim->first) continue;  // another file's start is never this one's
                 }
             }
             out.push_back(c);
@@ -133,6 +139,7 @@ struct Plan {
     bool rebuilt = false;
     bool confirmed = false;
     bool doubtful = false;
+    bool checkable = true;  // the file has a structure a layout can be checked by
 };
 
 // One file's clusters. A doubtful layout is checked by the file's structure:
@@ -155,11 +162,12 @@ struct CheckAllowance {
 };
 
 Plan planOne(const ClusterView& view, const Planner& planner, const UndeleteEntry& e, bool doubtful,
-             bool knownContiguous, CheckAllowance& allowance) {
+             bool knownContiguous, const std::vector<std::uint32_t>& lenient, CheckAllowance& allowance) {
     Plan plan;
     plan.doubtful = doubtful;
     const std::uint64_t need = planner.need(e.Size);
     std::vector<Claim> met;
+    ClusterList strict;  // the walk that skips every claim, when it is not the plan's
     if (knownContiguous) {
         // Known to be one run: a cluster of it that is taken was overwritten.
         for (std::uint64_t k = 0; k < need && view.valid(static_cast<std::uint32_t>(e.FirstCluster + k)); ++k) {
@@ -171,7 +179,10 @@ Plan planOne(const ClusterView& view, const Planner& planner, const UndeleteEntr
             plan.clusters.push_back(c);
         }
     } else {
-        plan.clusters = planner.walk(e.FirstCluster, need, 0, &met);
+        // Files in its shadow were written in turns with it, or into the
+        // hole it left: by their claims the first, and a check decides.
+        plan.clusters = planner.walk(e.FirstCluster, need, 0, lenient.empty() ? &met : nullptr, 0, lenient);
+        if (!lenient.empty()) strict = planner.walk(e.FirstCluster, need, 0, &met);
         plan.rebuilt = !consecutive(plan.clusters);
         plan.doubtful = plan.doubtful || plan.rebuilt;
     }
@@ -195,8 +206,10 @@ Plan planOne(const ClusterView& view, const Planner& planner, const UndeleteEntr
         return plan.confirmed;
     };
     const unsigned layouts = knownContiguous ? 1u : 1u << std::min<std::size_t>(met.size(), kClaimChoices);
+    check(plan.clusters, true);
     for (unsigned keep = 0; keep < layouts && structured && !plan.confirmed; ++keep)
-        check(keep == 0 ? plan.clusters : planner.walk(e.FirstCluster, need, keep), keep == 0);
+        if (keep > 0 || (!strict.empty() && strict != plan.clusters))
+            check(keep == 0 ? strict : planner.walk(e.FirstCluster, need, keep), false);
     for (std::size_t m = 0; m < met.size() && m < kClaimChoices && structured && !plan.confirmed; ++m) {
         const std::uint32_t cut = met[m].first;
         for (std::uint32_t resume = cut + 1; resume <= met[m].last + 1 && resume - cut <= kMaxShifts; ++resume) {
@@ -206,6 +219,7 @@ Plan planOne(const ClusterView& view, const Planner& planner, const UndeleteEntr
     }
     if (!plan.confirmed && !laidOut.empty()) plan.clusters = std::move(laidOut);
     if (!knownContiguous) plan.rebuilt = !consecutive(plan.clusters);
+    plan.checkable = structured;
     return plan;
 }
 
@@ -255,7 +269,7 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std
                                                     double checkSeconds, bool* checksCut) {
     std::map<std::size_t, ClusterList> plans;
     if (view.bytesPerCluster == 0) return plans;
-    for (auto& e : entries) e.Attributes &= ~(kAttrRebuilt | kAttrConfirmed | kAttrPartial);
+    for (auto& e : entries) e.Attributes &= ~(kAttrRebuilt | kAttrConfirmed | kAttrPartial | kAttrUnverified);
 
     // Every deleted file claims the run its plain walk takes; files that start
     // at the same cluster cannot all be what lies there.
@@ -284,10 +298,20 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std
             for (std::size_t n = k + 1; n < sorted.size() && n <= k + kMaxShadowed && sorted[n].first <= sorted[k].last; ++n)
                 if (sorted[n].first != sorted[k].first) shadowedBy.emplace(sorted[n].owner, sorted[k].owner);
     }
+    // The files in each one's shadow, by their first clusters.
+    std::map<std::size_t, std::vector<std::uint32_t>> casts;
+    for (const auto& [shadowed, caster] : shadowedBy) casts[caster].push_back(entries[shadowed].FirstCluster);
     Planner planner(view, std::move(claims));
 
-    // Files out of any shadow first; those in one once the files that cast it are planned.
-    std::stable_partition(planned.begin(), planned.end(), [&](std::size_t i) { return !shadowedBy.count(i); });
+    // Files out of any shadow first; those in one once the files that cast it
+    // are planned. Within each, the files that need fewest clusters first,
+    // then by their first cluster: a short file written in turns with a longer
+    // one took its clusters first, and what it took is no longer the other's.
+    const auto key = [&](std::size_t i) {
+        return std::make_tuple(shadowedBy.count(i) > 0, planner.need(entries[i].Size), entries[i].FirstCluster);
+    };
+    std::stable_sort(planned.begin(), planned.end(), [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+    static const std::vector<std::uint32_t> kNone;
     CheckAllowance allowance;
     if (checkSeconds > 0)
         allowance.until = std::chrono::steady_clock::now() +
@@ -299,15 +323,21 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std
         for (auto [it, end] = shadowedBy.equal_range(i); it != end; ++it)
             lifted = lifted && (entries[it->second].Attributes & kAttrConfirmed);
         const bool knownContiguous = contiguous && contiguous(e);
-        const Plan plan = planOne(view, planner, e, starts[e.FirstCluster] > 1 || !lifted, knownContiguous, allowance);
+        const auto cast = casts.find(i);
+        const Plan plan = planOne(view, planner, e, starts[e.FirstCluster] > 1 || !lifted, knownContiguous,
+                                  cast == casts.end() ? kNone : cast->second, allowance);
         e.ListSize = std::min<std::uint64_t>(e.Size, plan.clusters.size() * view.bytesPerCluster);
         if (plan.rebuilt) e.Attributes |= kAttrRebuilt;
         if (plan.confirmed) {
             e.Attributes |= kAttrConfirmed;
-            planner.own(plan.clusters);
         } else if (plan.doubtful) {
             e.Attributes |= kAttrPartial;
         }
+        // What a file was shown to hold, or took by its claims with nothing
+        // to check them by, is no later file's.
+        if (plan.confirmed || !plan.checkable) planner.own(plan.clusters);
+        if (plan.rebuilt && !plan.checkable && (e.Attributes & kAttrPartial) && e.ListSize >= e.Size)
+            e.Attributes |= kAttrUnverified;
         plans[i] = plan.clusters;
     }
     // Clusters that a confirmed file was shown to hold are no other file's:
@@ -323,6 +353,7 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std
             auto owner = confirmedOwner.find(c);
             if (owner != confirmedOwner.end() && owner->second != i) {
                 e.Attributes |= kAttrPartial;
+                e.Attributes &= ~kAttrUnverified;  // part of it is another file's
                 break;
             }
         }

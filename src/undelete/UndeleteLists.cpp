@@ -41,11 +41,19 @@ std::string UndeleteRowText(const UndeleteEntry& e, bool deleted) {
 }
 
 std::string RecoveryMark(const UndeleteEntry& e) {
+    if (e.Attributes & kAttrUnverified)
+        return "  " + LoadStr(0, "(rebuilt from pieces, unverified: nothing in it can confirm them)");
     if (e.isPartial()) return "  " + LoadStr(0, "(partial)");
     if ((e.Attributes & kAttrRebuilt) && (e.Attributes & kAttrConfirmed))
         return "  " + LoadStr(0, "(rebuilt from pieces, confirmed)");
     if (e.Attributes & kAttrConfirmed) return "  " + LoadStr(0, "(confirmed)");
     return {};
+}
+
+std::string RecoveryNote(const UndeleteEntry& e) {
+    std::string mark = RecoveryMark(e);
+    const auto open = mark.find('('), close = mark.rfind(')');
+    return open == std::string::npos || close == std::string::npos ? mark : mark.substr(open + 1, close - open - 1);
 }
 
 UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<UndeleteEntry>& entries,
@@ -88,6 +96,8 @@ std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vec
     if (deleted) {
         lines.push_back("Recoverable: " + GroupThousands(e.ListSize));
         if (e.ListSize == 0) lines.push_back(LoadStr(652, "Recovery: impossible"));
+        else if (e.Attributes & kAttrUnverified)
+            lines.push_back("Recovery: rebuilt from pieces by the clusters other files claim; unverified");
         else if (e.isPartial()) lines.push_back("Recovery: partial, its pieces could not be confirmed");
         else if (e.ListSize >= e.Size) lines.push_back("Recovery: probable");
         else lines.push_back("Recovery: probable partly");

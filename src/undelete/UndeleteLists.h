@@ -20,6 +20,8 @@ struct UndeleteLists {
 // "  (partial)", "  (rebuilt from pieces, confirmed)" or "  (confirmed)" after a
 // deleted file's name; empty for a plain one.
 std::string RecoveryMark(const UndeleteEntry& e);
+// The same as a plain note ("rebuilt from pieces, confirmed"); empty when there is nothing to say.
+std::string RecoveryNote(const UndeleteEntry& e);
 // Rows begin with the entry's number (index + 1) and a blank. Folders are
 // not shown; deleted entries (all of NTFS, "?" names and files of deleted
 // folders elsewhere) go to List2 unless their name contains ".tmp"; the rest

@@ -194,6 +194,110 @@ TEST_P(DeletedPieces, InterleavedFilesAreRebuiltOrOfferedAsPartial) {
     EXPECT_EQ(saved.paths[0].filename().string().substr(1), "RAVO (unverified).JPG");
 }
 
+// Two files written in turns by Windows, cluster by cluster, then two more
+// after them and the longer file's last cluster after those; all deleted.
+// Text has nothing to check a layout by: the claims alone rebuild them, and
+// the two in pieces come back only under names that say so.
+TEST(DeletedInTurns, FilesWrittenInTurnsAreRebuiltByTheirClaims) {
+    test::TempDir dir("hx-turns");
+    const fs::path image = test::MakeFatImage(dir / "card.img", {.fatBits = 16, .sizeKiB = 16384, .sectorsPerCluster = 2, .label = ""});
+    REQUIRE_IMAGE(image);
+    const auto text = [](const std::string& who, std::size_t size) {
+        std::string t;
+        for (int line = 0; t.size() < size; ++line) t += who + " line " + std::to_string(line) + "\r\n";
+        return t.substr(0, size);
+    };
+    // name, 8.3 entry, bytes, clusters counted from the first file's
+    const struct {
+        const char* name;
+        const char* entry;
+        std::string bytes;
+        std::vector<std::uint32_t> at;
+    } files[] = {
+        {"FRAG1.DAT", "FRAG1   DAT", text("frag1", 1800), {0, 2}},
+        {"FRAG2.DAT", "FRAG2   DAT", text("frag2", 3900), {1, 3, 4, 11}},
+        {"OTHER1.TXT", "OTHER1  TXT", text("other1", 2500), {5, 6, 7}},
+        {"OTHER2.TXT", "OTHER2  TXT", text("other2", 2900), {8, 9, 10}},
+    };
+    for (const auto& f : files) ASSERT_TRUE(test::FatPutFile(image, f.name, f.bytes));
+    // Lay them out as Windows did: data, chains in both FATs, first clusters.
+    std::string disk = ReadFile(image);
+    const auto le16 = [&](std::size_t at) { return static_cast<std::uint32_t>(static_cast<std::uint8_t>(disk[at]) |
+                                                                          static_cast<std::uint8_t>(disk[at + 1]) << 8); };
+    const std::uint32_t sector = le16(11), perCluster = static_cast<std::uint8_t>(disk[13]), reserved = le16(14);
+    const std::uint32_t fats = static_cast<std::uint8_t>(disk[16]), rootEntries = le16(17), fatSectors = le16(22);
+    const std::uint64_t dataStart = (reserved + fats * fatSectors) * std::uint64_t{sector} + rootEntries * 32u;
+    const std::uint64_t clusterBytes = std::uint64_t{sector} * perCluster;
+    ASSERT_EQ(clusterBytes, 1024u);
+    const std::size_t first = disk.find(files[0].entry);
+    ASSERT_NE(first, std::string::npos);
+    const std::uint32_t base = le16(first + 26);
+    const auto put16 = [&](std::size_t at, std::uint32_t v) {
+        disk[at] = static_cast<char>(v & 0xFF);
+        disk[at + 1] = static_cast<char>(v >> 8);
+    };
+    for (const auto& f : files) {
+        const std::size_t entry = disk.find(f.entry);
+        ASSERT_NE(entry, std::string::npos) << f.name;
+        put16(entry + 26, base + f.at[0]);
+        for (std::size_t k = 0; k < f.at.size(); ++k) {
+            const std::uint32_t c = base + f.at[k];
+            std::string piece = f.bytes.substr(k * clusterBytes, clusterBytes);
+            piece.resize(clusterBytes, '\0');
+            disk.replace(dataStart + (c - 2) * clusterBytes, clusterBytes, piece);
+            const std::uint32_t next = k + 1 < f.at.size() ? base + f.at[k + 1] : 0xFFFF;
+            for (std::uint32_t t = 0; t < fats; ++t) put16((reserved + t * fatSectors) * std::size_t{sector} + c * 2, next);
+        }
+    }
+    WriteFile(image, disk);
+    for (const auto& f : files) ASSERT_TRUE(test::FatDelete(image, f.name));
+
+    test::ScriptedUi ui;
+    QuickUndelete q(ui);
+    ASSERT_TRUE(q.run({image.string(), "all", 0, 0, {}}));
+    test::TempDir out("hx-turns-out");
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        const UndeleteEntry* e = test::FindListed(q.entries(), f.name);
+        ASSERT_NE(e, nullptr);
+        const auto index = static_cast<std::size_t>(e - q.entries().data());
+        const bool inPieces = f.at.back() - f.at.front() + 1 != f.at.size();
+        EXPECT_EQ(e->isPartial(), inPieces);
+        EXPECT_EQ((e->Attributes & kAttrRebuilt) != 0, inPieces);
+        ui.answers = {shell::Answer::Yes};
+        const auto saved = q.SaveUndeleteEntries({index}, out.path());
+        ASSERT_EQ(saved.saved, 1);
+        EXPECT_TRUE(ReadFile(saved.paths[0]) == f.bytes) << saved.paths[0];
+        // Nothing checked the pieces: the name and the list say so.
+        EXPECT_EQ(saved.paths[0].filename().string().find("(unverified)") != std::string::npos, inPieces);
+        EXPECT_EQ(UndeleteRowText(*e, true).find("unverified") != std::string::npos, inPieces);
+    }
+    // Recovering everything writes them the same way, and the report says why.
+    const fs::path all = out / "all";
+    ASSERT_EQ(RunCommand(test::CliCommand() + " recover '" + image.string() + "' --to '" + all.string() +
+                         "' --layout found --yes >/dev/null 2>&1"), 0);
+    int unverified = 0;
+    for (const auto& f : files) {
+        const bool inPieces = f.at.back() - f.at.front() + 1 != f.at.size();
+        int found = 0;
+        for (const auto& e : fs::recursive_directory_iterator(all))
+            if (e.is_regular_file() && ReadFile(e.path()) == f.bytes) {
+                ++found;
+                const bool marked = e.path().filename().string().find(" (unverified).") != std::string::npos;
+                EXPECT_EQ(marked, inPieces) << e.path();
+                unverified += marked;
+            }
+        EXPECT_EQ(found, 1) << f.name;
+    }
+    EXPECT_EQ(unverified, 2);
+    const std::string report = ReadFile(all / "report.json");
+    std::size_t notes = 0;
+    for (auto at = report.find("\"note\":\"rebuilt from pieces, unverified"); at != std::string::npos;
+         at = report.find("\"note\":\"rebuilt from pieces, unverified", at + 1))
+        ++notes;
+    EXPECT_EQ(notes, 2u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Fat, DeletedPieces, ::testing::Values(12, 16),
                          [](const auto& info) { return "FAT" + std::to_string(info.param); });
 
