@@ -1,9 +1,12 @@
 // NTFS: the files of a folder deleted two levels deep come back with their
-// paths, and a deleted file's alternate data streams are listed and restored
-// as "name:stream" files of their own.
+// paths, a deleted file's alternate data streams are listed and restored as
+// "name:stream" files of their own, and a file whose runs and name spill
+// into extension records comes back from all of them.
 #include <gtest/gtest.h>
 
 #include <sys/xattr.h>
+
+#include <fstream>
 
 #include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
@@ -89,6 +92,66 @@ TEST(NtfsDeletedTrees, FoldersAndStreamsComeBack) {
         EXPECT_LE(got.size(), 255u);
         EXPECT_EQ(got, listed.substr(0, 255));
     }
+}
+
+TEST(NtfsExtensionRecords, AFileInManyPiecesComesBackFromAllItsRecords) {
+    const std::string why = test::FuseUnavailableReason(false);
+    if (!why.empty() || !test::HaveTool("mkntfs") || !test::HaveTool("ntfs-3g")) GTEST_SKIP() << why;
+    test::TempDir dir("hx-ntfs-extension");
+    const fs::path image = test::MakeNtfsImage(dir / "ntfs.img", {32, 4096});
+    REQUIRE_IMAGE(image);
+    // A full volume with every other cluster freed: a big file written now
+    // lies in hundreds of pieces, more runs than its record holds, so its
+    // runs and its name go on in extension records.
+    const std::string big = PatternBytes(9000000, 7);
+    {
+        test::FuseMount mount(test::FuseMount::Kind::Ntfs, image, dir / "mnt");
+        if (!mount.ok()) GTEST_SKIP() << mount.error();
+        fs::create_directories(mount.dir() / "fill");
+        const std::string cluster = PatternBytes(4096, 8);
+        int n = 0;
+        for (; n < 20000; ++n) {
+            std::ofstream f(mount.dir() / "fill" / std::to_string(n), std::ios::binary);
+            if (!f.write(cluster.data(), static_cast<std::streamsize>(cluster.size())) || !f.flush()) break;
+        }
+        for (int k = 0; k < n; k += 2) fs::remove(mount.dir() / "fill" / std::to_string(k));
+        WriteFile(mount.dir() / "Big photo set.tar", big);
+        ASSERT_EQ(fs::file_size(mount.dir() / "Big photo set.tar"), big.size());
+        mount.unmount();
+    }
+    test::TempDir out("hx-ntfs-extension-out");
+    {
+        // In use: listed under its name, read from all its records.
+        test::ScriptedUi ui;
+        QuickUndelete live(ui);
+        QuickUndeleteOptions options{image.string(), "all", 0, 0, {}};
+        options.liveToo = true;
+        ASSERT_TRUE(live.run(options));
+        const UndeleteEntry* e = test::FindListed(live.entries(), "big photo set.tar");  // listed in lower case
+        ASSERT_NE(e, nullptr);
+        const auto copied = live.restoreInto(static_cast<std::size_t>(e - live.entries().data()), out / "live");
+        ASSERT_TRUE(copied);
+        EXPECT_TRUE(ReadFile(*copied) == big);
+    }
+    {
+        test::FuseMount mount(test::FuseMount::Kind::Ntfs, image, dir / "mnt");
+        ASSERT_TRUE(mount.ok()) << mount.error();
+        fs::remove(mount.dir() / "Big photo set.tar");
+        mount.unmount();
+    }
+    // Deleted: ntfs-3g emptied the extension record that held its name and
+    // cut its attribute list short; its runs are still all there.
+    test::ScriptedUi ui;
+    QuickUndelete q(ui);
+    ASSERT_TRUE(q.run({image.string(), "all", 0, 0, {}}));
+    std::vector<fs::path> restored;
+    for (std::size_t i = 0; i < q.entries().size(); ++i)
+        if (q.entries()[i].Size == big.size())
+            if (auto path = q.restoreInto(i, out / "deleted")) restored.push_back(*path);
+    ASSERT_EQ(restored.size(), 1u);
+    EXPECT_TRUE(ReadFile(restored[0]) == big);
+    const std::string name = restored[0].filename().string();
+    EXPECT_TRUE(name == "big photo set.tar" || name.find("(name lost)") != std::string::npos) << name;
 }
 
 }  // namespace

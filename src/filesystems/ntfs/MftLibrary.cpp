@@ -21,6 +21,8 @@ constexpr int kMaxFolderDepth = 256;
 // Beyond this the MFT is not believed (2^31 records of 1 KiB would be 2 TiB).
 constexpr std::uint64_t kMaxMftBytes = std::uint64_t(8) << 30;
 constexpr std::size_t kMaxAttributeListBytes = 256 * 1024;
+// Extension records of one file looked at, at most.
+constexpr std::size_t kMaxExtensions = 4096;
 
 }  // namespace
 
@@ -50,6 +52,8 @@ struct Map {
     std::map<std::uint32_t, std::vector<std::uint8_t>> merged;
     std::map<std::uint32_t, int> mergedRuns;
     std::unordered_map<std::uint32_t, std::string> folderPaths;  // "" marks a broken chain
+    // The extension records that name each base record as theirs.
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> extensions;
     std::vector<std::uint8_t> bitmap;
     bool bitmapLoaded = false;
 };
@@ -209,6 +213,28 @@ const std::uint8_t* mergedData(Map& m, std::uint32_t r) {
         pieces.emplace_back(e.startVcn, a);
         if (pieces.size() > 4096) return nullptr;
     }
+    // A deletion may leave the list cut short while the extension records
+    // still hold their pieces: each piece not listed is taken from them.
+    const auto listed = [&](std::int64_t vcn) {
+        return std::any_of(pieces.begin(), pieces.end(), [vcn](const auto& p) { return p.first == vcn; });
+    };
+    const auto addUnlisted = [&](std::uint32_t segment) {
+        const std::uint8_t* rec = recordPtr(m, segment);
+        RecordHeader h;
+        std::vector<AttrRef> attrs;
+        if (!rec || !WalkAttributes(rec, m.recordSize, h, attrs)) return;
+        for (const auto& a : attrs) {
+            NonResidentHeader nr;
+            if (isUnnamedData(a) && a.nonResident && ParseNonResident(rec + a.offset, a.length, nr) &&
+                !listed(nr.startVcn) && pieces.size() <= 4096)
+                pieces.emplace_back(nr.startVcn, rec + a.offset);
+        }
+    };
+    if (!pieces.empty() || m.info[r].data >= 0) {
+        addUnlisted(r);
+        if (const auto ext = m.extensions.find(r); ext != m.extensions.end())
+            for (std::uint32_t segment : ext->second) addUnlisted(segment);
+    }
     if (pieces.empty()) {
         m.mergedRuns[r] = 0;
         return nullptr;
@@ -259,22 +285,35 @@ const std::uint8_t* preferredName(Map& m, std::uint32_t r, const std::uint8_t** 
     const std::uint8_t* longName = nullptr;
     const std::uint8_t* dos = nullptr;
     int bestRank = -1;
-    for (std::int32_t off : m.info[r].names) {
-        if (off < 0) continue;
-        const std::uint8_t* a = rec + off;
+    const auto consider = [&](const std::uint8_t* a) {
         std::uint32_t len = 0;
         const std::uint8_t* v = ResidentValue(a, attrLength(a), len);
-        if (!v || len < 66) continue;
+        if (!v || len < 66) return;
         const std::uint8_t ns = v[65];
         if (ns == kNamespaceDos) {
             if (!dos) dos = a;
-            continue;
+            return;
         }
         const int rank = (ns == kNamespaceWin32 || ns == kNamespaceWin32AndDos) ? 2 : 1;
         if (rank > bestRank) {
             bestRank = rank;
             longName = a;
         }
+    };
+    for (std::int32_t off : m.info[r].names)
+        if (off >= 0) consider(rec + off);
+    // A record full of runs or names keeps the rest in extension records.
+    if (!longName && !dos && m.info[r].attrList >= 0) {
+        int names = 0;
+        for (const auto& e : attributeList(m, r))
+            if (e.type == kAttrFileName && e.segment != r && names++ < 8)
+                if (const std::uint8_t* a = attributeInSegment(m, e.segment, r, kAttrFileName, e.id)) consider(a);
+        if (const auto ext = m.extensions.find(r); !longName && !dos && ext != m.extensions.end())
+            for (std::uint32_t segment : ext->second) {
+                const std::uint8_t* extRec = recordPtr(m, segment);
+                for (std::int32_t off : m.info[segment].names)
+                    if (extRec && off >= 0) consider(extRec + off);
+            }
     }
     if (dosOut) *dosOut = dos;
     return longName ? longName : dos;
@@ -410,6 +449,12 @@ bool NtfsVolume::mapMft(MftInfo& info) {
         vol->file.readAt(r.lcn * bpc, m->data.data() + start, bytes);
     }
     for (std::uint32_t r = 0; r < count; ++r) indexRecord(*m, r, tc);
+    for (std::uint32_t r = 0; r < count; ++r) {
+        const MftRecordInfo& ri = m->info[r];
+        if (!ri.valid || ri.base == 0 || ri.base >= count || ri.base == r) continue;
+        auto& list = m->extensions[static_cast<std::uint32_t>(ri.base)];
+        if (list.size() < kMaxExtensions) list.push_back(r);
+    }
     map_ = std::move(m);
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -143,16 +144,24 @@ bool ListNtfsDeleted(NtfsSession& s, const std::string& drive, std::vector<Undel
         }
         if (s.volume.runsCount(r) < 0) continue;
         const std::uint8_t* rec = s.volume.record(r);
-        if (!rec) continue;
+        // An extension record holds more of the file whose record it names.
+        if (!rec || (Le64(rec + 32) & 0xFFFFFFFFFFFFull) != 0) continue;
         const std::uint8_t* data = s.volume.attribute(r, kAttrData);
         if (!data) continue;
-        const std::uint8_t *fn1 = nullptr, *fn2 = nullptr;
-        if (!s.volume.fileName(r, fn1, fn2)) continue;
-        FileNameInfo fn;
-        const std::uint8_t* chosen = fn2 ? fn2 : fn1;
-        if (!ParseFileName(chosen, Le32(chosen + 4), fn)) continue;
-        const std::string name = LowerAscii(fn.name);
         const bool inUse = Le16(rec + 22) & kRecordInUse;
+        const std::uint8_t *fn1 = nullptr, *fn2 = nullptr;
+        FileNameInfo fn;
+        if (s.volume.fileName(r, fn1, fn2)) {
+            const std::uint8_t* chosen = fn2 ? fn2 : fn1;
+            if (!ParseFileName(chosen, Le32(chosen + 4), fn)) continue;
+        } else if (!inUse && s.volume.attribute(r, kAttrAttributeList)) {
+            // Its names were in extension records that were emptied when it
+            // was deleted (ntfs-3g does so); its data is all still listed.
+            fn.name = "record " + std::to_string(r) + " (name lost).dat";
+        } else {
+            continue;
+        }
+        const std::string name = LowerAscii(fn.name);
         if (inUse && !liveToo && name.rfind("-%", 0) != 0) continue;
         if (inUse && name.rfind('$', 0) == 0) continue;
         if (!all) {
@@ -164,7 +173,11 @@ bool ListNtfsDeleted(NtfsSession& s, const std::string& drive, std::vector<Undel
         if (shell::ContainsNoCase(name, ".rbf") || name.find(".thc") != std::string::npos ||
             name.find(".rpc") != std::string::npos)
             continue;
-        if (s.volume.filePath(r, path, 256) < 0) continue;
+        if (fn1) {
+            if (s.volume.filePath(r, path, 256) < 0) continue;
+        } else {
+            std::snprintf(path, sizeof path, "\\?");  // nothing says where it was
+        }
         const std::string folder(path);
         const bool live = inUse && name.rfind("-%", 0) != 0;
         // The list of deleted files leaves out temporary and backup folders;
