@@ -157,7 +157,25 @@ public:
         if (fault == ~0ull || fault > bytes.size()) return false;
         tried_ = 0;
         looks_.clear();
-        return joinFrom(index, path, bytes, fault, f.startUnit, 1, 0);
+        if (joinFrom(index, path, bytes, fault, f.startUnit, 1, 0)) return true;
+        keepFirstPiece(f, path, bytes, fault);
+        return false;
+    }
+
+    // A picture whose second piece was not found is kept as its first piece
+    // (partial): what follows the start of the block that holds its fault,
+    // when that is no picture data, was another file's or noise.
+    void keepFirstPiece(FoundFile& f, const fs::path& path, const std::vector<std::uint8_t>& bytes,
+                        std::uint64_t fault) {
+        const std::uint64_t block = blockUnits_ * unit_;
+        const std::uint64_t cut = fault / block * block;
+        if (cut < unit_ || cut >= bytes.size()) return;
+        if (lookAtContinuation(bytes.data() + cut, bytes.size() - cut).pictureData) return;
+        std::error_code ec;
+        fs::resize_file(path, cut, ec);
+        if (ec) return;
+        f.size = cut;
+        f.printed = false;
     }
 
     // The medium was written in blocks of this many units (see JoinSplitPhotos).

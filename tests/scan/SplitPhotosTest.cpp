@@ -92,6 +92,11 @@ TEST_F(SplitPhotosInBlocks, AreJoinedAtTheBlockSizeTheirFilesShare) {
     put(photos[15].substr(third, third));
     put(std::string(kBlock, '\0'));
     put(photos[15].substr(2 * third));
+    // One whose second piece is gone: only its first piece comes back.
+    const std::string lost = test::MakeTestJpeg(16, 1024, 768);
+    const std::string firstPiece = lost.substr(0, lost.size() / 2 / kBlock * kBlock);
+    put(firstPiece);
+    put(test::PatternBytes(4 * kBlock, 16));
     put(std::string(8 * kBlock, '\0'));
     test::WriteFile(image, medium);
 
@@ -102,7 +107,15 @@ TEST_F(SplitPhotosInBlocks, AreJoinedAtTheBlockSizeTheirFilesShare) {
     std::vector<int> all;
     for (const auto& [n, bytes] : photos) all.push_back(n);
     EXPECT_EQ(intact(ctx), all) << "every photo whole, the split ones joined, piece by piece";
-    EXPECT_EQ(ctx.found.size(), photos.size()) << "no piece or gap as a file of its own";
+    EXPECT_EQ(ctx.found.size(), photos.size() + 1) << "no piece or gap as a file of its own";
+    int firstPieces = 0;
+    for (const auto& f : ctx.found)
+        if (test::ReadFile(cache / f.name) == firstPiece) {
+            ++firstPieces;
+            EXPECT_TRUE(f.damaged);
+            EXPECT_EQ(f.size, firstPiece.size());
+        }
+    EXPECT_EQ(firstPieces, 1) << "the photo whose second piece is gone, without the noise after it";
 }
 
 TEST_F(SplitPhotos, WholePhotosAreLeftAlone) {
