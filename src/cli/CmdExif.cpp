@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "cli/CliCommand.h"
+#include "viewing/CaptureFacts.h"
 #include "viewing/Exif.h"
 #include "viewing/ExifFullText.h"
 
@@ -15,6 +16,13 @@ int runExif(CliArgs& args) {
     }
     viewing::ExifValues v;
     const bool sized = viewing::ReadExifFile(args.positional[0], v);
+    if (v.rawDate.empty() || v.make.empty()) {
+        // HEIF, WebP, JPEG XL and movies keep them in containers of their own.
+        const viewing::CaptureFacts facts = viewing::ReadCaptureFacts(args.positional[0]);
+        if (v.rawDate.empty() && !facts.rawDate.empty()) v.date = viewing::IsoDate(facts.rawDate);
+        if (v.make.empty()) v.make = facts.make;
+        if (v.model.empty()) v.model = facts.model;
+    }
     if (args.json) {
         std::cout << "{\"make\":\"" << JsonEscape(v.make) << "\",\"model\":\"" << JsonEscape(v.model)
                   << "\",\"date\":\"" << JsonEscape(v.date) << "\",\"colorSpace\":\"" << JsonEscape(v.colorSpace)

@@ -18,6 +18,7 @@
 #include "shell/WorkingFolders.h"
 #include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteLists.h"
+#include "viewing/CaptureFacts.h"
 #include "viewing/Exif.h"
 #include "viewing/PictureCheck.h"
 #include "shell/Text.h"
@@ -127,15 +128,15 @@ RecoveredFile describe(const fs::path& file, const fs::path& target, const std::
     f.size = size;
     f.type = shell::ToLower(file.extension().string());
     if (!f.type.empty()) f.type.erase(0, 1);
-    viewing::ExifValues exif;
     if (carved && carved->exifRead) {
         f.date = viewing::IsoDate(carved->exifDate);
         f.camera = carved->camera;
     } else {
-        // The date and camera count even where the header gives no dimensions.
-        viewing::ReadExifFile(file.string(), exif);
-        f.date = viewing::IsoDate(exif.rawDate);
-        f.camera = viewing::CameraName(exif.make, exif.model);
+        // The date and camera count even where the header gives no dimensions,
+        // and inside HEIF, WebP or a movie's own header too.
+        const viewing::CaptureFacts facts = viewing::ReadCaptureFacts(file);
+        f.date = viewing::IsoDate(facts.rawDate);
+        f.camera = viewing::CameraName(facts.make, facts.model);
     }
     if (f.type == "jpg" || f.type == "jpeg" || f.type == "jpe") f.whole = seen.jpegWhole;
     return f;

@@ -5,6 +5,7 @@
 #include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
+#include "viewing/CaptureFacts.h"
 #include "viewing/Exif.h"
 #include "viewing/ExifFullText.h"
 #include "viewing/PictureCheck.h"
@@ -192,4 +193,32 @@ TEST(ExifText, CameraValuesAreCutAtNulValidTextAndNamedOnce) {
     EXPECT_EQ(CameraName("", "iPhone 12"), "iPhone 12");
     EXPECT_EQ(hx::viewing::IsoDate("2009:01:01 08:00:00"), "2009-01-01 08:00:00");
     EXPECT_EQ(hx::viewing::IsoDate("garbage"), "garbage");
+}
+
+TEST(CaptureFacts, DatesAndCamerasInsideHeifWebpAndMovies) {
+    for (const char* tool : {"convert", "exiftool", "ffmpeg"})
+        if (!hx::test::HaveTool(tool)) GTEST_SKIP() << tool << " missing";
+    hx::test::TempDir dir("hx-capture");
+    const std::string d = dir.path().string();
+    ASSERT_EQ(hx::test::RunCommand("convert -size 64x48 plasma: '" + d + "/a.jpg' && convert '" + d + "/a.jpg' '" + d +
+                                   "/a.heic' && convert '" + d + "/a.jpg' '" + d + "/a.webp'"), 0);
+    for (const char* name : {"a.heic", "a.webp"})
+        ASSERT_EQ(hx::test::RunCommand("exiftool -q -overwrite_original -Make=Nokia '-Model=Nokia 7 plus' "
+                                       "'-DateTimeOriginal=2021:06:01 10:20:30' '" + d + "/" + name + "'"), 0);
+    for (const char* name : {"a.heic", "a.webp"}) {
+        const CaptureFacts facts = ReadCaptureFacts(dir.path() / name);
+        EXPECT_EQ(facts.rawDate, "2021:06:01 10:20:30") << name;
+        EXPECT_EQ(CameraName(facts.make, facts.model), "Nokia 7 plus") << name;
+    }
+    // A movie's creation time, from its movie header (version 0 boxes, MP4 and QuickTime).
+    for (const char* name : {"b.mp4", "b.mov"}) {
+        ASSERT_EQ(hx::test::RunCommand("ffmpeg -loglevel error -f lavfi -i testsrc=size=64x48:rate=5 -t 1 "
+                                       "-metadata creation_time=2021-06-02T11:22:33Z '" + d + "/" + name + "'"), 0);
+        EXPECT_EQ(ReadCaptureFacts(dir.path() / name).rawDate, "2021:06:02 11:22:33") << name;
+    }
+    // No date at all, or a movie header that lies about its size: nothing, and no hang.
+    hx::test::WriteFile(dir.path() / "c.mp4", std::string("\0\0\0\x18" "ftypisom\0\0\0\0isom" "\xff\xff\xff\xff" "moov", 32));
+    EXPECT_EQ(ReadCaptureFacts(dir.path() / "c.mp4").rawDate, "");
+    EXPECT_EQ(QuickTimeDate(0), "");
+    EXPECT_EQ(QuickTimeDate(3705477753ull), "2021:06:02 11:22:33");
 }

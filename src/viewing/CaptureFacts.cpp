@@ -1,0 +1,175 @@
+#include "viewing/CaptureFacts.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+
+#include <exiv2/exiv2.hpp>
+
+#include "platform/ByteOrder.h"
+#include "viewing/Exif.h"
+#include "viewing/Formats.h"
+
+namespace hx::viewing {
+
+namespace {
+
+// Boxes looked at in one level of a movie, at most.
+constexpr int kMaxBoxes = 4096;
+
+std::string lowerExtension(const std::filesystem::path& file) {
+    std::string ext = file.extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// The first of `keys` that the metadata holds, as text.
+std::string firstOf(const Exiv2::ExifData& data, std::initializer_list<const char*> keys) {
+    for (const char* key : keys) {
+        const auto it = data.findKey(Exiv2::ExifKey(key));
+        if (it == data.end()) continue;
+        if (std::string text = ShownText(it->toString()); !text.empty()) return text;
+    }
+    return {};
+}
+
+std::string firstOf(const Exiv2::XmpData& data, std::initializer_list<const char*> keys) {
+    for (const char* key : keys) {
+        const auto it = data.findKey(Exiv2::XmpKey(key));
+        if (it == data.end()) continue;
+        if (std::string text = ShownText(it->toString()); !text.empty()) return text;
+    }
+    return {};
+}
+
+// XMP dates are "YYYY-MM-DDTHH:MM:SS[zone]".
+std::string fromXmpDate(const std::string& xmp) {
+    if (xmp.size() < 19 || xmp[4] != '-' || xmp[7] != '-' || xmp[10] != 'T') return {};
+    std::string raw = xmp.substr(0, 19);
+    raw[4] = raw[7] = ':';
+    raw[10] = ' ';
+    return raw;
+}
+
+void readWithExiv2(const std::filesystem::path& file, CaptureFacts& facts) {
+    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+    Exiv2::enableBMFF(true);  // HEIC, AVIF, CR3 and JPEG XL
+    try {
+        auto image = Exiv2::ImageFactory::open(file.string());
+        if (!image.get()) return;
+        image->readMetadata();
+        const Exiv2::ExifData& exif = image->exifData();
+        const Exiv2::XmpData& xmp = image->xmpData();
+        if (facts.rawDate.empty())
+            facts.rawDate = firstOf(exif, {"Exif.Photo.DateTimeOriginal", "Exif.Image.DateTimeOriginal",
+                                           "Exif.Photo.DateTimeDigitized", "Exif.Image.DateTime"});
+        if (facts.rawDate.empty())
+            facts.rawDate = fromXmpDate(firstOf(xmp, {"Xmp.exif.DateTimeOriginal", "Xmp.photoshop.DateCreated",
+                                                      "Xmp.xmp.CreateDate"}));
+        if (facts.make.empty()) facts.make = firstOf(exif, {"Exif.Image.Make"});
+        if (facts.make.empty()) facts.make = firstOf(xmp, {"Xmp.tiff.Make"});
+        if (facts.model.empty()) facts.model = firstOf(exif, {"Exif.Image.Model"});
+        if (facts.model.empty()) facts.model = firstOf(xmp, {"Xmp.tiff.Model"});
+    } catch (const std::exception&) {
+        // Not a container exiv2 reads, or a damaged one: what was found stands.
+    }
+}
+
+struct Box {
+    std::uint64_t start = 0;  // of its contents
+    std::uint64_t end = 0;
+    std::array<char, 4> type{};
+};
+
+// The boxes of [from, to) in order, as far as their sizes hold.
+bool nextBox(std::ifstream& in, std::uint64_t& at, std::uint64_t to, Box& box) {
+    if (at + 8 > to) return false;
+    std::uint8_t head[16];
+    in.seekg(static_cast<std::streamoff>(at));
+    if (!in.read(reinterpret_cast<char*>(head), 8)) return false;
+    std::uint64_t size = platform::Be32(head);
+    std::uint64_t header = 8;
+    if (size == 1) {
+        if (!in.read(reinterpret_cast<char*>(head + 8), 8)) return false;
+        size = (static_cast<std::uint64_t>(platform::Be32(head + 8)) << 32) | platform::Be32(head + 12);
+        header = 16;
+    } else if (size == 0) {
+        size = to - at;  // to the end
+    }
+    if (size < header || size > to - at) return false;
+    box.start = at + header;
+    box.end = at + size;
+    std::copy(head + 4, head + 8, box.type.begin());
+    at += size;
+    return true;
+}
+
+bool findBox(std::ifstream& in, std::uint64_t from, std::uint64_t to, const char* type, Box& found) {
+    Box box;
+    std::uint64_t at = from;
+    for (int n = 0; n < kMaxBoxes && nextBox(in, at, to, box); ++n)
+        if (std::equal(box.type.begin(), box.type.end(), type)) {
+            found = box;
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+std::string QuickTimeDate(std::uint64_t seconds) {
+    const std::int64_t days = static_cast<std::int64_t>(seconds / 86400) - 24107;  // from 1970-01-01
+    const std::uint64_t rest = seconds % 86400;
+    // Days to a civil date (proleptic Gregorian).
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    if (year < 1980 || year > 2100) return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d:%02d:%02d %02d:%02d:%02d", static_cast<int>(year), static_cast<int>(month),
+                  static_cast<int>(day), static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                  static_cast<int>(rest % 60));
+    return text;
+}
+
+std::string MovieCreationTime(const std::filesystem::path& file) {
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(file, ec);
+    if (ec) return {};
+    std::ifstream in(file, std::ios::binary);
+    Box moov, mvhd;
+    if (!in || !findBox(in, 0, size, "moov", moov) || !findBox(in, moov.start, moov.end, "mvhd", mvhd)) return {};
+    std::uint8_t v[12];
+    in.seekg(static_cast<std::streamoff>(mvhd.start));
+    if (mvhd.end - mvhd.start < sizeof v || !in.read(reinterpret_cast<char*>(v), sizeof v)) return {};
+    // Version 0 counts in 32 bits, version 1 in 64.
+    const std::uint64_t created = v[0] == 1 ? (static_cast<std::uint64_t>(platform::Be32(v + 4)) << 32) | platform::Be32(v + 8)
+                                            : platform::Be32(v + 4);
+    return created == 0 ? std::string() : QuickTimeDate(created);
+}
+
+CaptureFacts ReadCaptureFacts(const std::filesystem::path& file) {
+    CaptureFacts facts;
+    ExifValues exif;
+    ReadExifFile(file.string(), exif);
+    facts.rawDate = exif.rawDate;
+    facts.make = ShownText(exif.make);
+    facts.model = ShownText(exif.model);
+    if (!facts.rawDate.empty() && !facts.make.empty()) return facts;
+    const std::string ext = lowerExtension(file);
+    const Format* format = FormatOf(ext);
+    if (!format) return facts;
+    if (format->family == Family::Photo || format->family == Family::Raw) readWithExiv2(file, facts);
+    if (format->family == Family::Movie && facts.rawDate.empty()) facts.rawDate = MovieCreationTime(file);
+    return facts;
+}
+
+}  // namespace hx::viewing
