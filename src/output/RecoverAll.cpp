@@ -174,6 +174,7 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         return;
     }
     report.fileSystem = listing.fileSystemName();
+    const bool ntfs = report.fileSystem == "NTFS";
     const auto& entries = listing.entries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const undelete::UndeleteEntry& e = entries[i];
@@ -212,10 +213,15 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         Inspection seen;
         keepOnce(file, seen, false);
         report.files.push_back(describe(file, req_.target, deleted ? "undeleted" : "copied", seen));
-        report.files.back().nameGuessed = (e.Attributes & undelete::kAttrNameGuessed) != 0;
+        RecoveredFile& told = report.files.back();
+        told.nameGuessed = (e.Attributes & undelete::kAttrNameGuessed) != 0;
+        told.rebuilt = (e.Attributes & undelete::kAttrRebuilt) && (e.Attributes & undelete::kAttrConfirmed);
+        told.original = e.FolderPath + (!e.FolderPath.empty() && e.FolderPath.back() == '\\' ? "" : "\\") + name;
+        if (ntfs && e.RecordNumber > 0) told.foundAt = "MFT record " + std::to_string(e.RecordNumber);
+        else if (e.FirstCluster > 0 && !e.ResidentData) told.foundAt = "cluster " + std::to_string(e.FirstCluster);
         if (unverified) {
-            report.files.back().whole = false;
-            report.files.back().note = undelete::RecoveryNote(e);
+            told.whole = false;
+            told.note = undelete::RecoveryNote(e);
         }
         if (i % 16 == 0) {
             ui_.progress(0.3 * static_cast<double>(i + 1) / static_cast<double>(entries.size()),
@@ -279,6 +285,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
         if (!platform::MoveFile(file, place).ok()) continue;
         seen_[lastKey_] = place;  // where the kept copy is now
         report.files.push_back(describe(place, req_.target, "carved", seen, &f));
+        report.files.back().foundAt = "sector " + std::to_string(command.context().geometry.sectorOf(f.startUnit));
     }
     // Only the scan's bookkeeping is left in its cache.
     shell::DeleteTree(scanReq.cacheFolder);

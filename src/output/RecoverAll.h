@@ -37,6 +37,9 @@ struct RecoveredFile {
     bool whole = true;           // decoded to its end (pictures) or restored whole
     bool nameGuessed = false;    // the lost first letter of its name, or of a folder's, was rebuilt
     std::string note;            // what the user should know of it ("rebuilt from pieces, unverified: ...")
+    std::string original;        // its path on the medium, when a file system named it ("\\DCIM\\IMG_0001.JPG")
+    std::string foundAt;         // where on the medium: "cluster 1234", "MFT record 56", "sector 7890"
+    bool rebuilt = false;        // undeleted from pieces that its own structure confirmed
 };
 
 struct NotRecovered {

@@ -1,8 +1,10 @@
 // report.json and report.html of "Recover everything".
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "output/RecoverAll.h"
 #include "shell/Strings.h"
@@ -53,6 +55,32 @@ std::string href(const fs::path& p) {
     return out;
 }
 
+// The day a file was taken, or "" for one without a date.
+std::string dayOf(const RecoveredFile& f) {
+    if (f.date.size() < 10 || f.date[4] != '-' || f.date[7] != '-' || f.date.compare(0, 4, "0000") == 0) return {};
+    return f.date.substr(0, 10);
+}
+
+// The files in order of their days, undated last; within a day as they came.
+std::vector<std::size_t> byDay(const RecoverReport& r) {
+    std::vector<std::size_t> order(r.files.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const std::string da = dayOf(r.files[a]), db = dayOf(r.files[b]);
+        if (da.empty() != db.empty()) return db.empty();
+        return da < db;
+    });
+    return order;
+}
+
+std::string stateOf(const RecoveredFile& f) {
+    std::string state = f.whole ? shell::LoadStr(0, "whole") : shell::LoadStr(0, "partial");
+    if (f.rebuilt) state += ", " + shell::LoadStr(0, "rebuilt from pieces");
+    if (f.nameGuessed) state += ", " + shell::LoadStr(0, "name guessed");
+    if (!f.note.empty()) state += ", " + f.note;
+    return state;
+}
+
 int count(const RecoverReport& r, const std::string& origin) {
     int n = 0;
     for (const auto& f : r.files) n += f.origin == origin;
@@ -74,7 +102,17 @@ bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
         j << (i ? "," : "") << "{\"path\":\"" << json(f.path.generic_string()) << "\",\"origin\":\"" << f.origin
           << "\",\"size\":" << f.size << ",\"type\":\"" << json(f.type) << "\",\"date\":\"" << json(f.date)
           << "\",\"camera\":\"" << json(f.camera) << "\",\"whole\":" << (f.whole ? "true" : "false")
-          << ",\"nameGuessed\":" << (f.nameGuessed ? "true" : "false") << ",\"note\":\"" << json(f.note) << "\"}";
+          << ",\"nameGuessed\":" << (f.nameGuessed ? "true" : "false") << ",\"rebuilt\":" << (f.rebuilt ? "true" : "false")
+          << ",\"note\":\"" << json(f.note) << "\",\"original\":\"" << json(f.original) << "\",\"foundAt\":\""
+          << json(f.foundAt) << "\"}";
+    }
+    const std::vector<std::size_t> order = byDay(r);
+    j << "],\"days\":[";
+    for (std::size_t k = 0; k < order.size();) {
+        const std::string day = dayOf(r.files[order[k]]);
+        std::size_t n = 0;
+        while (k < order.size() && dayOf(r.files[order[k]]) == day) ++k, ++n;
+        j << (k == n ? "" : ",") << "{\"day\":\"" << json(day) << "\",\"files\":" << n << "}";
     }
     j << "],\"notRecovered\":[";
     for (std::size_t i = 0; i < r.notRecovered.size(); ++i) {
@@ -89,30 +127,40 @@ bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
     std::ofstream h(target / "report.html", std::ios::trunc);
     h << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Harvestrix: " << html(r.medium)
       << "</title>\n<style>body{font-family:sans-serif;margin:2em}td,th{padding:4px 8px;text-align:left;"
-         "border-bottom:1px solid #ddd}img{max-width:120px;max-height:90px}.partial{color:#a40}</style></head><body>\n"
+         "border-bottom:1px solid #ddd}img{max-width:120px;max-height:90px}.partial{color:#a40}.day{background:#eee}</style></head><body>\n"
       << "<h1>Recovered from " << html(r.medium) << "</h1>\n<p>" << count(r, "undeleted") << " undeleted, "
       << count(r, "carved") << " carved, " << count(r, "copied") << " copied; " << r.duplicates
       << " carved copies of these dropped; " << r.notRecovered.size() << " not recovered. File system: "
       << html(r.fileSystem.empty() ? "none readable" : r.fileSystem) << ". Time: " << seconds << " s.</p>\n";
     for (const auto& note : r.notes) h << "<p><b>" << html(note) << "</b></p>\n";
-    h << "<table><tr><th></th><th>File</th><th>Origin</th><th>Size</th><th>Type</th><th>Date</th><th>Camera</th>"
-         "<th>State</th></tr>\n";
+    h << "<table><tr><th></th><th>File</th><th>Origin</th><th>Size</th><th>Type</th><th>Taken</th><th>Camera</th>"
+         "<th>On the medium</th><th>Found at</th><th>State</th></tr>\n";
     // The report's pictures: small copies in one folder beside it.
     const fs::path pictures = target / "report-files";
     std::error_code ec;
     fs::create_directories(pictures, ec);
-    for (std::size_t i = 0; i < r.files.size(); ++i) {
+    std::string day = "?";
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::size_t i = order[k];
         const auto& f = r.files[i];
+        if (dayOf(f) != day) {
+            // A heading for each day, with how many files it holds.
+            day = dayOf(f);
+            std::size_t n = 0;
+            for (std::size_t m = k; m < order.size() && dayOf(r.files[order[m]]) == day; ++m) ++n;
+            h << "<tr><th colspan=\"10\" class=\"day\">" << html(day.empty() ? shell::LoadStr(0, "Without a date") : day)
+              << " (" << n << ")</th></tr>\n";
+        }
         const bool picture = viewing::HasSmallPicture(f.type);
         const fs::path thumb = fs::path("report-files") / ("thumb" + std::to_string(i) + ".jpg");
         h << "<tr><td>";
         if (picture && viewing::MakePictureThumbnail(target / f.path, target / thumb))
             h << "<img src=\"" << href(thumb) << "\" alt=\"\" onload=\"this.dataset.shown=1\">";
         h << "</td><td><a href=\"" << href(f.path) << "\">" << html(f.path.generic_string()) << "</a></td><td>"
-          << f.origin << "</td><td>" << f.size << "</td><td>" << html(f.type) << "</td><td>" << html(f.date)
-          << "</td><td>" << html(f.camera) << "</td><td" << (f.whole ? ">whole" : " class=\"partial\">partial")
-          << (f.nameGuessed ? ", " + shell::LoadStr(0, "name guessed") : std::string())
-          << (f.note.empty() ? std::string() : ", " + html(f.note)) << "</td></tr>\n";
+          << f.origin << "</td><td>" << f.size << "</td><td>" << html(f.type) << "</td><td>"
+          << html(f.date.size() > 11 ? f.date.substr(11) : f.date) << "</td><td>" << html(f.camera) << "</td><td>"
+          << html(f.original) << "</td><td>" << html(f.foundAt) << "</td><td" << (f.whole ? ">" : " class=\"partial\">")
+          << html(stateOf(f)) << "</td></tr>\n";
     }
     h << "</table>\n";
     if (!r.notRecovered.empty()) {

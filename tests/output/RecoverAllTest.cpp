@@ -99,8 +99,12 @@ TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
     date[4] = date[7] = '-';
     const std::string camera = viewing::CameraName(viewing::SamplePhotoMake(5), viewing::SamplePhotoModel(5));
     EXPECT_NE(json.find("\"date\":\"" + date + "\",\"camera\":\"" + camera + "\""), std::string::npos) << json;
+    // Where it was on the card and under which name, and how many files each day holds.
+    EXPECT_NE(json.find("\"original\":\"\\\\Sunset big.jpg\",\"foundAt\":\"cluster "), std::string::npos) << json;
+    EXPECT_NE(json.find("{\"day\":\"" + date.substr(0, 10) + "\",\"files\":"), std::string::npos) << json;
     // Its pictures are small copies in one folder, each a JPEG that decodes.
     const std::string html = ReadFile(req.target / "report.html");
+    EXPECT_NE(html.find("<th colspan=\"10\" class=\"day\">" + date.substr(0, 10) + " ("), std::string::npos) << html;
     const auto img = html.find("<img src=\"report-files/thumb");
     ASSERT_NE(img, std::string::npos) << html;
     const std::string thumb = html.substr(img + 10, html.find('"', img + 10) - img - 10);
@@ -171,6 +175,8 @@ TEST(RecoverAll, CarvedPhotosAreNamedByTheirCameraAndMoment) {
                                  when.substr(11, 2) + when.substr(14, 2) + when.substr(17, 2) + ".jpg";
         EXPECT_TRUE(ReadFile(req.target / day.substr(0, 4) / day / name) == bytes) << name;
     }
+    // Found by their contents: the report says at which sector.
+    for (const auto& f : report->files) EXPECT_EQ(f.foundAt.rfind("sector ", 0), 0u) << f.path;
 }
 
 TEST(RecoverAll, AScanNamesOnlyWhatLiesInOneRunByTheListing) {
