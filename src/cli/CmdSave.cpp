@@ -55,7 +55,7 @@ bool parseRows(const std::string& text, std::size_t count, std::vector<std::size
 
 int runSave(CliArgs& args) {
     if (!args.has("to") || args.get("to").empty()) {
-        std::cerr << "usage: harvestrix-cli save --to DIR [--select N,...] [--replace]\n";
+        std::cerr << "usage: harvestrix-cli save --to DIR [--select N,...] [--layout date|found] [--replace]\n";
         return 2;
     }
     const fs::path cache = CliCacheFolder(args);
@@ -74,6 +74,13 @@ int runSave(CliArgs& args) {
     // gets a number; replacing it takes --replace.
     if (args.has("replace")) req.sameName = output::SaveRequest::SameName::Replace;
     else if (args.yes) req.sameName = output::SaveRequest::SameName::KeepBoth;
+    // By the day each was taken unless asked for the cache's flat list.
+    const std::string layout = args.has("layout") ? args.get("layout") : "date";
+    if (layout != "date" && layout != "found") {
+        std::cerr << "harvestrix-cli: --layout is date or found\n";
+        return 2;
+    }
+    req.byDate = layout == "date";
     output::SaveCommand save(*args.ui, req);
     output::SaveOutcome out;
     if (args.has("select")) {
@@ -95,7 +102,8 @@ int runSave(CliArgs& args) {
     return out.cancelled || out.stopped || out.skipped ? 1 : 0;
 }
 
-CliRegistrar reg({"save", "save --to DIR [--select N,...] [--replace]  save found files from the cache", {"to", "select"},
+CliRegistrar reg({"save", "save --to DIR [--select N,...] [--layout date|found] [--replace]  save found files from the cache",
+                  {"to", "select", "layout"},
                   runSave});
 
 }  // namespace

@@ -65,6 +65,7 @@ void frmRecover::saveFoundFiles(bool all) {
     req.saveFolder = saveFolder_;
     req.saveAsFolder = state().saveAs.empty() ? saveFolder_ : state().saveAs;
     req.productName = state().productName;
+    req.byDate = findChild<QCheckBox*>("ChkByDate")->isChecked();
 
     // The thumbnail view's selection counts as the list's.
     std::vector<std::size_t> rows;

@@ -9,8 +9,9 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/RestoreName.h"
+#include "output/DateLayout.h"
 #include "output/SaveTarget.h"
+#include "platform/RestoreName.h"
 #include "platform/FileMove.h"
 #include "shell/ForwardingUi.h"
 #include "scan/ScanCommand.h"
@@ -294,13 +295,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
 void RecoverCommand::layOutByDate(RecoverReport& report) {
     std::set<fs::path> left = {req_.target / "Found"};  // folders a file was moved out of, and the carving's
     for (RecoveredFile& f : report.files) {
-        // "YYYY-MM-DD HH:MM:SS": a raw and the JPEG of the same shot land side by side.
-        // The date comes from the medium: only one of digits names folders.
-        bool dated = f.date.size() >= 10 && f.date[4] == '-' && f.date[7] == '-' && f.date.substr(0, 4) != "0000";
-        for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-            dated = dated && std::isdigit(static_cast<unsigned char>(f.date[i]));
-        const fs::path folder = dated ? req_.target / f.date.substr(0, 4) / f.date.substr(0, 10)
-                                      : req_.target / "Undated" / (f.type.empty() ? "other" : f.type);
+        const fs::path folder = req_.target / DatedFolder(f.date, f.type);
         const fs::path from = req_.target / f.path;
         if (from.parent_path() == folder) continue;
         std::error_code ec;

@@ -4,8 +4,9 @@
 #include <cctype>
 #include <set>
 
-#include "platform/RestoreName.h"
+#include "output/DateLayout.h"
 #include "platform/FileMove.h"
+#include "platform/RestoreName.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
 
@@ -200,7 +201,8 @@ void SaveCommand::moveRows(const std::vector<std::size_t>& rows, SaveOutcome& ou
         // Files of no length stay in the cache.
         if (fs::file_size(req_.cacheFolder / req_.names[r], ec) == 0 && !ec) continue;
         ec.clear();
-        if (!moveRow(r, fs::path(slashed(req_.saveFolder)) / req_.names[r], out)) {
+        const fs::path below = req_.byDate ? DatedFolderOf(req_.cacheFolder / req_.names[r]) : fs::path();
+        if (!moveRow(r, fs::path(slashed(req_.saveFolder)) / below / req_.names[r], out)) {
             out.stopped = true;
             break;
         }

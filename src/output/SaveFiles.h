@@ -28,6 +28,9 @@ struct SaveRequest {
     // (chosen beforehand, as the command line does) kept beside the saved one
     // or replaced by it.
     enum class SameName { Ask, KeepBoth, Replace } sameName = SameName::Ask;
+    // Files saved into a folder go to YYYY/YYYY-MM-DD/ by the day each was
+    // taken, Undated/TYPE/ for the rest (output/DateLayout).
+    bool byDate = false;
 };
 
 struct SaveOutcome {

@@ -49,7 +49,7 @@ const std::vector<ControlText>& WindowTooltips() {
         {"CmdQuickUndelete", 858, "Search for deleted files only."},
         {"CmdRecoverAll", 0, "Undelete, carve the free space and keep each file once, with a report, into a folder of choice."},
         {"ChkIncludePresent", 0, "Recover everything copies the files still on the medium too: a failing card emptied in one go."},
-        {"ChkByDate", 0, "Recover everything puts each file in a folder of the day it was taken (YYYY/YYYY-MM-DD); without, in the medium's own folders."},
+        {"ChkByDate", 0, "Recover everything and Save All put each file in a folder of the day it was taken (YYYY/YYYY-MM-DD); without, as they were found."},
         {"CmdScan", 859, "Scan the whole medium for files using the scan types list."},
         {"CmdShowFolder", 860, "Show the saved files or the temporary cache."},
         {"CmdShowThumbs", 861, "Toggle showing thumbs or list."},

@@ -4,6 +4,7 @@
 
 #include "fixtures/CardFixture.h"
 #include "fixtures/SampleFiles.h"
+#include "viewing/SamplePhoto.h"
 
 using namespace hx;
 namespace fs = std::filesystem;
@@ -60,16 +61,23 @@ TEST_F(ScanCli, SavesChosenRowsThenTheRest) {
     ASSERT_EQ(rc, 0);
     const std::vector<std::string> names = {"IMG_1000.JPG", "IMG_1001.JPG", "IMG_1002.JPG"};
 
-    // One chosen row, then the rest.
+    // One chosen row as it was found, then the rest by the day each was taken.
     const fs::path out = dir / "Saved";
-    std::string text = cli("--cache " + q + " save --to '" + out.string() + "' --select 2 --json", &rc);
+    std::string text = cli("--cache " + q + " save --to '" + out.string() + "' --select 2 --layout found --json", &rc);
     EXPECT_EQ(rc, 0) << text;
     EXPECT_NE(text.find("\"saved\":[\"" + (out / names[1]).string() + "\"]"), std::string::npos) << text;
     text = cli("--cache " + q + " save --to '" + out.string() + "'", &rc);
     EXPECT_EQ(rc, 0) << text;
     EXPECT_NE(text.find("2 files saved in " + out.string() + "/"), std::string::npos) << text;
-    EXPECT_EQ(intact(std::vector<std::string>{"../Saved/" + names[0], "../Saved/" + names[1], "../Saved/" + names[2]}),
+    const auto dayOf = [](int n) {
+        std::string day = viewing::SamplePhotoDate(n).substr(0, 10);  // "YYYY:MM:DD"
+        day[4] = day[7] = '-';
+        return "../Saved/" + day.substr(0, 4) + "/" + day + "/";
+    };
+    EXPECT_EQ(intact(std::vector<std::string>{dayOf(0) + names[0], "../Saved/" + names[1], dayOf(2) + names[2]}),
               (std::vector<int>{0, 1, 2}));
+    EXPECT_NE(cli("--cache " + q + " save --to '" + out.string() + "' --layout flat", &rc).find("--layout"), std::string::npos);
+    EXPECT_EQ(rc, 2);
     EXPECT_FALSE(fs::exists(cache / names[0]));
 
     EXPECT_NE(cli("--cache " + q + " save", &rc).find("save --to DIR"), std::string::npos);
@@ -88,7 +96,7 @@ TEST_F(ScanCli, SaveYesKeepsAFileOfTheSameNameAndOnlyReplaceReplacesIt) {
     for (const char* how : {"--yes", "--replace"}) {
         cli("--cache " + q + " scan '" + image.string() + "' --types jpg --yes", &rc);
         ASSERT_EQ(rc, 0);
-        const std::string text = cli("--cache " + q + " save --to '" + out.string() + "' " + how + " 2>&1", &rc);
+        const std::string text = cli("--cache " + q + " save --to '" + out.string() + "' --layout found " + how + " 2>&1", &rc);
         EXPECT_EQ(rc, 0) << text;
     }
     // --yes saved beside it under a number; --replace then took its place.

@@ -704,13 +704,20 @@ private slots:
         QVERIFY(hx::test::ReadFile(target / saved) == firstBytes);
         QVERIFY(!w->foundNames().contains(first));
 
-        // Save All: the chooser (frmDirChoose) is asked, the files leave the cache.
+        // Save All: the chooser (frmDirChoose) is asked, the files leave the
+        // cache into folders of the days they were taken ("By date" is on).
+        QVERIFY(child<QCheckBox>(*w, "ChkByDate")->isChecked());
         const int left = w->foundNames().size();
         boxes_->inputs = {q(target.string())};
         child<QPushButton>(*w, "CmdSaveAll")->click();
         QCOMPARE(w->foundNames().size(), 0);
         int savedAll = 0;
-        for (const auto& e : fs::directory_iterator(target)) savedAll += e.path().filename().string().rfind("holiday", 0) != 0;
+        for (const auto& e : fs::recursive_directory_iterator(target)) {
+            if (!e.is_regular_file() || e.path().filename().string().rfind("holiday", 0) == 0) continue;
+            ++savedAll;
+            const std::string day = e.path().parent_path().filename().string();
+            QVERIFY2(day.size() == 10 && day[4] == '-' && day[7] == '-', e.path().c_str());
+        }
         QCOMPARE(savedAll, left);
         QCOMPARE(child<QPushButton>(*w, "CmdSaveAll")->text(), QString("Save All"));
         QVERIFY(!w->isBusy());
