@@ -47,6 +47,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "gui/ThumbnailWorker.h"
 #include "gui/QtSettingsStore.h"
 #include "gui/QtText.h"
 #include "gui/frmDirChoose.h"
@@ -139,7 +140,10 @@ frmRecover::frmRecover(shell::WindowOptions options, QWidget* parent)
     setMinimumSize(QSize(1000, 640).expandedTo(minimumSizeHint()));
 }
 
-frmRecover::~frmRecover() = default;
+frmRecover::~frmRecover() {
+    // The worker's thread ends before the window it hands pictures to.
+    thumbnailWorker_.reset();
+}
 
 void frmRecover::SetCaptions() {
     InstallQtTranslation(shell::CurrentLanguage());
@@ -327,7 +331,9 @@ void frmRecover::listFolder(const fs::path& folder) {
         foundNames_ << fi.fileName();
         foundSizes_.push_back(static_cast<std::uint64_t>(fi.size()));
         List3->addItem(fi.fileName());
-        LvwFiles->addItem(new QListWidgetItem(QString(fi.fileName()).replace("R#", "File "), LvwFiles));
+        auto* item = new QListWidgetItem(QString(fi.fileName()).replace("R#", "File "), LvwFiles);
+        // A thumbnail drawn while the scan ran stays.
+        if (auto icon = liveIcons_.constFind(fi.fileName()); icon != liveIcons_.constEnd()) item->setIcon(*icon);
     }
 }
 

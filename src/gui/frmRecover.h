@@ -1,4 +1,6 @@
 #pragma once
+#include <QHash>
+#include <QIcon>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QStringList>
@@ -44,6 +46,7 @@ void InstallQtTranslation(int languageId);
 
 class frmRecoverInit;
 class frmSearchDrives;
+class ThumbnailWorker;
 class QtSettingsStore;
 
 // The main window. It carries the commands as click handlers, the working
@@ -77,6 +80,8 @@ public:
     void yield() override;
     bool stopRequested() const override;
     void clearStop() override;
+    // A file the scan finished: listed at once, its thumbnail drawn by the worker.
+    void fileFound(const std::string& name) override;
 
     // Window state, for the commands and the tests.
     void SetCaptions();
@@ -284,6 +289,11 @@ private:
     viewing::PreviewAdjustments adjustments_;
     frmSearchDrives* search_ = nullptr;
     std::filesystem::path lastRecoverReport_;
+    // The window's own scan runs: its finds are listed as they come.
+    bool liveScan_ = false;
+    // Thumbnails drawn while the scan ran, by file name, kept when the list is made again.
+    QHash<QString, QIcon> liveIcons_;
+    std::unique_ptr<ThumbnailWorker> thumbnailWorker_;
 
 public:
     const std::filesystem::path& lastRecoverReport() const { return lastRecoverReport_; }

@@ -51,6 +51,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "gui/ThumbnailWorker.h"
 #include "gui/QtSettingsStore.h"
 #include "gui/frmDirChoose.h"
 #include "gui/frmSearchDrives.h"
@@ -165,10 +166,16 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder)
         busy.emplace(*this, busy_, "CmdScan", LoadStr(38, "Scan"));
         CmbTypeSelect->setVisible(false);
         ShowResults();
-        resultViews_->setCurrentWidget(List3);
+        // Finds are listed as they come; the picture's facts wait for one to be chosen.
+        txtExif->clear();
+        lblInfo->clear();
+        liveIcons_.clear();
+        liveScan_ = true;
     };
     scan::ScanCommand command(*this, std::move(request));
     const std::optional<scan::ScanOutcome> outcome = command.run();
+    liveScan_ = false;
+    if (thumbnailWorker_) thumbnailWorker_->clear();
     busy.reset();
     CmbTypeSelect->setVisible(true);
     if (!outcome) return;
@@ -205,8 +212,34 @@ void frmRecover::fillTypeList() {
     for (int c = 0; c < LvwTypes->columnCount(); ++c) LvwTypes->resizeColumnToContents(c);
 }
 
+void frmRecover::fileFound(const std::string& name) {
+    if (!liveScan_ || activeFolder_ != cacheFolder_) return;
+    const fs::path file = cacheFolder_ / name;
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (ec) return;
+    const QString shown = q(name);
+    foundNames_ << shown;
+    foundSizes_.push_back(size);
+    List3->addItem(shown);
+    new QListWidgetItem(QString(shown).replace("R#", "File "), LvwFiles);
+    if (resultViews_->currentWidget() != LvwFiles) return;
+    // The thumbnails show: this one is drawn on the worker's thread.
+    if (!thumbnailWorker_)
+        thumbnailWorker_ = std::make_unique<ThumbnailWorker>(this, [this](const QString& done, const QImage& picture) {
+            if (picture.isNull()) return;
+            const QIcon icon(QPixmap::fromImage(picture));
+            liveIcons_.insert(done, icon);
+            const int row = foundNames_.indexOf(done);
+            if (row >= 0 && row < LvwFiles->count()) LvwFiles->item(row)->setIcon(icon);
+        });
+    const int width = std::clamp(TxtWidth->text().toInt(), viewing::kMinThumbnailWidth, viewing::kMaxThumbnailWidth);
+    thumbnailWorker_->request(shown, file, activeThumbsFolder(), QSize(width, width * 3 / 4));
+}
+
 void frmRecover::showFoundFile(int row) {
-    if (busy_.busy) {
+    // A find is shown while the scan goes on; other work shows it when done.
+    if (busy_.busy && !liveScan_) {
         // Shown by the watcher once the operation is over.
         selectionPending_ = true;
         return;

@@ -112,6 +112,15 @@ void FoundFileWriter::setTime(const fs::path& path, std::int64_t unixTime) {
     push(std::move(job));
 }
 
+void FoundFileWriter::finished(long file) { push(Job(Kind::Finished, file)); }
+
+std::vector<long> FoundFileWriter::takeFinished() {
+    std::vector<long> out;
+    std::lock_guard<std::mutex> lock(finishedMutex_);
+    out.swap(finished_);
+    return out;
+}
+
 void FoundFileWriter::remove(const fs::path& path) {
     wait();
     std::error_code ec;
@@ -206,6 +215,11 @@ void FoundFileWriter::run(Job& job) {
         case Kind::SetTime: {
             const auto sys = std::chrono::system_clock::from_time_t(static_cast<std::time_t>(job.offset));
             fs::last_write_time(job.path, std::chrono::file_clock::from_sys(sys), ec);
+            break;
+        }
+        case Kind::Finished: {
+            std::lock_guard<std::mutex> lock(finishedMutex_);
+            finished_.push_back(job.number);
             break;
         }
     }

@@ -50,6 +50,11 @@ public:
     void setTime(const std::filesystem::path& path, std::int64_t unixTime);
     // Waits for the writer first: the next file may take the same name.
     void remove(const std::filesystem::path& path);
+    // Marks file `file` as finished: once everything queued before is done,
+    // it is among those takeFinished() hands out.
+    void finished(long file);
+    // The files finished since the last call, in order; never waits.
+    std::vector<long> takeFinished();
 
     // Returns when everything queued so far is done.
     void wait();
@@ -57,7 +62,7 @@ public:
     long failedFile() const;
 
 private:
-    enum class Kind { Create, CopyRange, Data, Close, Truncate, SetTime };
+    enum class Kind { Create, CopyRange, Data, Close, Truncate, SetTime, Finished };
     struct Job {
         explicit Job(Kind k, long n = -1, std::filesystem::path p = {}) : kind(k), number(n), path(std::move(p)) {}
         Kind kind;
@@ -92,6 +97,8 @@ private:
     std::vector<std::uint8_t> directBounce_;
 
     mutable std::mutex mutex_;
+    std::mutex finishedMutex_;  // guards finished_, filled on the writer's thread
+    std::vector<long> finished_;
     std::condition_variable wake_;   // work queued, or the end
     std::condition_variable room_;   // work done
     std::deque<Job> jobs_;

@@ -122,6 +122,11 @@ void Scanner::showProgress(bool force) {
     ui_.progress(total > 0 ? static_cast<double>(unit_ - geo_.rootCluster) / total : 0, text);
 }
 
+void Scanner::reportFinished() {
+    for (long n : writer_.takeFinished())
+        if (n >= 0 && static_cast<std::size_t>(n) < ctx_.found.size()) ui_.fileFound(ctx_.found[n].name);
+}
+
 void Scanner::examineBlock(std::size_t units) {
     const std::size_t sectorBytes = std::min<std::size_t>(geo_.bytesPerSector, 512);
     const std::uint8_t* block = reader_->data();
@@ -247,6 +252,7 @@ std::optional<ScanOutcome> Scanner::scanBlocks(bool& stopped) {
         ctx_.resumeUnit = unit_;
         if (outOfSpace_) break;
         showProgress(false);
+        reportFinished();
         ui_.yield();
         if (ui_.stopRequested()) {
             stopped = true;
@@ -296,6 +302,7 @@ void Scanner::settleWrites(bool stopped) {
     ctx_.resumeUnit = (reachedEnd || ctx_.options.damaged) ? 0 : unit_;
     if (ctx_.resumeUnit == 0) ctx_.lastFileOpen = false;
     ctx_.found.resize(counter_ + 1);  // up to the last found file
+    reportFinished();  // those of the last blocks
 }
 
 ScanOutcome Scanner::report(bool stopped) {

@@ -273,6 +273,7 @@ void Scanner::finishFile() {
     std::int64_t when = 0;
     if (file_.haveExif && viewing::ExifDateToTime(file_.exif.rawDate, when))
         writer_.setTime(ctx_.cacheFolder / file_.name, when);
+    writer_.finished(counter_);
 }
 
 void Scanner::reopenLastFile() {

@@ -130,6 +130,8 @@ private:
     void closeAsWritten(bool keepDeferred = false);
     void reopenLastFile();
     void showProgress(bool force);
+    // Tells the user of the files whose bytes are all written since the last call.
+    void reportFinished();
     void setLastCluster(const char* value) {
         ctx_.LastCluster = value;
         if (ctx_.settings) shell::SaveSetting(*ctx_.settings, shell::kLastCluster, value);

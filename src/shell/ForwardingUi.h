@@ -34,6 +34,7 @@ public:
     void yield() override { base_.yield(); }
     bool stopRequested() const override { return base_.stopRequested(); }
     void clearStop() override { base_.clearStop(); }
+    void fileFound(const std::string& name) override { base_.fileFound(name); }
 
 protected:
     Ui& base_;

@@ -48,6 +48,10 @@ public:
     // Set by the user's stop request (the Stop button, End, Ctrl-C).
     virtual bool stopRequested() const = 0;
     virtual void clearStop() = 0;
+
+    // A scan finished a found file: `name` in its cache folder is whole on
+    // disk now. Front ends that list finds as they come show it.
+    virtual void fileFound(const std::string& name) { (void)name; }
 };
 
 }  // namespace hx::shell

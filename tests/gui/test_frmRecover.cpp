@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QAbstractItemModel>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -678,6 +679,60 @@ private slots:
         QVERIFY(hx::scan::LoadScanState(w->cacheFolder(), state) == hx::scan::ScanStateLoad::Loaded);
         QVERIFY(state.resumeUnit > 0);
         QCOMPARE(q(state.resumeDrive), q(card.string()));
+    }
+
+    void findsAreListedShownAndDrawnWhileTheScanRuns() {
+        const fs::path card = makePhotoCard("live.img", 32, 6);
+        QVERIFY(!card.empty());
+        auto w = open({"--attach", card.string() + ",removable"}, "live");
+        w->CmbTypeSelect_Click(presetIndex(*w, "Unlisted camera"));
+        auto* list = child<QListWidget>(*w, "List3");
+        int listedWhileBusy = 0;
+        connect(list->model(), &QAbstractItemModel::rowsInserted, [&] { listedWhileBusy += w->isBusy(); });
+        // The first find is looked at before the scan ends.
+        bool previewedWhileBusy = false;
+        QTimer looker;
+        connect(&looker, &QTimer::timeout, [&] {
+            if (!w->isBusy() || list->count() == 0 || previewedWhileBusy) return;
+            list->setCurrentRow(0);
+            previewedWhileBusy = !child<QLabel>(*w, "Picture1")->pixmap().isNull();
+        });
+        looker.start(0);
+        boxes_->answers = {QMessageBox::No};  // SmartScan offered: no, the whole card
+        child<QPushButton>(*w, "CmdScan")->click();
+        looker.stop();
+        QVERIFY(w->foundNames().size() >= 6);
+        QCOMPARE(listedWhileBusy, w->foundNames().size());
+        QVERIFY(previewedWhileBusy);
+        QVERIFY(child<QPlainTextEdit>(*w, "txtExif")->toPlainText() != "ExifInfo\n");
+
+        // With the thumbnails shown, a new scan draws each find's thumbnail as it comes.
+        w->CmdShowThumbs_Click();
+        auto* thumbs = child<QListWidget>(*w, "LvwFiles");
+        QVERIFY(thumbs->isVisible());
+        int drawnWhileBusy = 0;
+        QTimer counter;
+        connect(&counter, &QTimer::timeout, [&] {
+            if (!w->isBusy()) return;
+            int drawn = 0;
+            for (int r = 0; r < thumbs->count(); ++r) drawn += !thumbs->item(r)->icon().isNull();
+            drawnWhileBusy = std::max(drawnWhileBusy, drawn);
+        });
+        counter.start(0);
+        boxes_->answers = {QMessageBox::Yes, QMessageBox::No, QMessageBox::No};
+        child<QPushButton>(*w, "CmdScan")->click();
+        counter.stop();
+        QCOMPARE(w->lastScanOutcome(), static_cast<int>(hx::scan::ScanOutcome::Finished));
+        QVERIFY(thumbs->count() >= 6);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (int r = 0; r < thumbs->count(); ++r)
+                    if (thumbs->item(r)->icon().isNull()) return false;
+                return true;
+            }(),
+            10000);
+        qInfo("thumbnails drawn while the scan ran: %d of %d", drawnWhileBusy, thumbs->count());
+        w->CmdEnd_Click();
     }
 
     void saveAllMovesTheFoundFilesAndSaveAsTakesTheExtension() {

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <thread>
+
 #include "fixtures/MediaImages.h"
 #include "fixtures/SmallDisk.h"
 #include "fixtures/TempDir.h"
@@ -45,12 +48,24 @@ TEST_P(WriterThreads, FilesComeOutInOrderWhateverThreadWritesThem) {
     writer.close();
     writer.truncate(dir / "R#0000.jpg", 5002);
     writer.setTime(dir / "R#0000.jpg", 1262347200);
+    writer.finished(0);
+    // Handed out only once every job before it is done: the file is whole then.
+    std::vector<long> finished;
+    for (int ms = 0; ms < 10000 && finished.empty(); ++ms) {
+        finished = writer.takeFinished();
+        if (finished.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(finished, std::vector<long>{0});
+    EXPECT_EQ(test::ReadFile(dir / "R#0000.jpg"), source.substr(100, 5000) + "ta");
 
     // A dropped file's number and name go to the next one.
     copyOut(writer, 1, dir / "R#0001.jpg", 0, 4096);
     writer.remove(dir / "R#0001.jpg");
     copyOut(writer, 1, dir / "R#0001.jpg", 2 << 20, 1 << 20);
+    writer.finished(1);
     writer.wait();
+    EXPECT_EQ(writer.takeFinished(), std::vector<long>{1});
+    EXPECT_TRUE(writer.takeFinished().empty());
 
     EXPECT_EQ(writer.failedFile(), -1);
     EXPECT_EQ(test::ReadFile(dir / "R#0000.jpg"), source.substr(100, 5000) + "ta");

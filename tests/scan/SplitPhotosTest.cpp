@@ -127,6 +127,9 @@ TEST_F(SplitPhotos, WholePhotosAreLeftAlone) {
     ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5}));
     for (const auto& f : ctx.found) EXPECT_FALSE(f.damaged) << f.name;
+    // Each was reported once as it was finished, in order.
+    ASSERT_EQ(ui.filesFound.size(), ctx.found.size());
+    for (std::size_t i = 0; i < ctx.found.size(); ++i) EXPECT_EQ(ui.filesFound[i].first, ctx.found[i].name);
 }
 
 }  // namespace
