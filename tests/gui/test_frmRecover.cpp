@@ -732,6 +732,8 @@ private slots:
             }(),
             10000);
         qInfo("thumbnails drawn while the scan ran: %d of %d", drawnWhileBusy, thumbs->count());
+        w->CmdShowThumbs_Click();  // the list again: the view chosen is kept for the next start
+        QVERIFY(!thumbs->isVisible());
         w->CmdEnd_Click();
     }
 
