@@ -58,7 +58,7 @@ int main(int argc, char** argvIn) {
     std::vector<char*> argvList(argvIn, argvIn + argc);
     for (int i = 1; i < argc; ++i) {
         std::string a = argvList[i];
-        if (a.rfind("--", 0) != 0 || a == "--help") {
+        if (a.rfind("--", 0) != 0 || a == "--help" || a == "--version") {
             if (i > 1) std::rotate(argvList.begin() + 1, argvList.begin() + i, argvList.begin() + i + 1);
             break;
         }
@@ -72,6 +72,7 @@ int main(int argc, char** argvIn) {
     }
     CliArgs args;
     args.command = argv[1];
+    if (args.command == "--version") args.command = "version";  // as other programs answer it
     auto it = CliCommands().find(args.command);
     if (it == CliCommands().end()) {
         std::cerr << "harvestrix-cli: unknown command '" << args.command << "'\n";
