@@ -31,6 +31,30 @@ bool refused(shell::Ui& ui, const media::DriveRecord& r, bool running, const std
     return true;
 }
 
+// The system's mkfs over the whole drive, with its former label and FAT type.
+bool formatNow(shell::Ui& ui, const media::DriveRecord& r) {
+    std::string label = r.VolumeLabel;
+    while (!label.empty() && label.back() == ' ') label.pop_back();
+    std::vector<std::string> argv = r.isExFat() ? std::vector<std::string>{"mkfs.exfat"}
+                                                : std::vector<std::string>{"mkfs.vfat", "-I"};
+    if (r.FileSystem == media::FileSystemKind::Fat12 || r.FileSystem == media::FileSystemKind::Fat16 ||
+        r.FileSystem == media::FileSystemKind::Fat32) {
+        argv.push_back("-F");
+        argv.push_back(r.FileSystem == media::FileSystemKind::Fat12 ? "12"
+                       : r.FileSystem == media::FileSystemKind::Fat16 ? "16" : "32");
+    }
+    if (!label.empty() && label != "NO NAME") {
+        argv.push_back(r.isExFat() ? "-L" : "-n");
+        argv.push_back(label);
+    }
+    argv.push_back(r.Drive);
+    const auto run = platform::RunChild(argv, "", 600000);
+    const bool ok = run.finished && run.exitCode == 0;
+    ui.status(LoadStr(257, "Formatting disk") + " " + r.Drive + " " +
+              (ok ? LoadStr(258, "finished") : LoadStr(240, "Failed")));
+    return ok;
+}
+
 }  // namespace
 
 WipeOutcome WipeMedium(shell::Ui& ui, const media::DriveRecord& r, bool repair, bool running,
@@ -77,7 +101,10 @@ WipeOutcome WipeMedium(shell::Ui& ui, const media::DriveRecord& r, bool repair, 
     if (stopped) return WipeOutcome::Stopped;
     const bool done = !failed && at >= end;
     ui.status(LoadStr(239, "Status") + " " + word + ": " + (done ? LoadStr(230, "Finished") : LoadStr(240, "Failed")));
-    return done ? WipeOutcome::Finished : WipeOutcome::Failed;
+    if (!done) return WipeOutcome::Failed;
+    // An emptied card gets its file system again, under its former label.
+    formatNow(ui, r);
+    return WipeOutcome::Finished;
 }
 
 bool FormatMedium(shell::Ui& ui, const media::DriveRecord& r, bool running) {
@@ -86,20 +113,7 @@ bool FormatMedium(shell::Ui& ui, const media::DriveRecord& r, bool running) {
     if (ui.message(FormatStr(LoadStr(1477, "Do you really want to format disk %0"), {r.Drive}), title,
                    {shell::Buttons::OKCancel, shell::Icon::Exclamation}) != shell::Answer::OK)
         return false;
-    std::string label = r.VolumeLabel;
-    while (!label.empty() && label.back() == ' ') label.pop_back();
-    std::vector<std::string> argv = r.isExFat() ? std::vector<std::string>{"mkfs.exfat"}
-                                                : std::vector<std::string>{"mkfs.vfat", "-I"};
-    if (!label.empty() && label != "NO NAME") {
-        argv.push_back(r.isExFat() ? "-L" : "-n");
-        argv.push_back(label);
-    }
-    argv.push_back(r.Drive);
-    const auto run = platform::RunChild(argv, "", 600000);
-    const bool ok = run.finished && run.exitCode == 0;
-    ui.status(LoadStr(257, "Formatting disk") + " " + r.Drive + " " +
-              (ok ? LoadStr(258, "finished") : LoadStr(240, "Failed")));
-    return ok;
+    return formatNow(ui, r);
 }
 
 bool RestoreImage(shell::Ui& ui, const std::string& image, const media::DriveRecord& r, bool running) {

@@ -19,7 +19,8 @@ std::string MaintenanceRefusal(const media::DriveRecord& record, bool operationR
 enum class WipeOutcome { Refused, Cancelled, AccessFailed, Stopped, Failed, Finished };
 
 // Wipe (or repair) the catalogued drive `record` after asking. `keepGoing` is
-// asked after every block; false stops.
+// asked after every block; false stops. A finished wipe formats the card
+// again under its former label (not after a failed or stopped one).
 WipeOutcome WipeMedium(shell::Ui& ui, const media::DriveRecord& record, bool repair, bool operationRunning,
                        const std::function<bool()>& keepGoing = {});
 

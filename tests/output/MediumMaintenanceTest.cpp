@@ -2,6 +2,8 @@
 // that is not the system disk, and only what they are meant to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fixtures/MediaImages.h"
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
@@ -49,15 +51,27 @@ TEST(MediumMaintenance, AWipeZeroesTheDataAreaOfARemovableCardAndNothingElse) {
     EXPECT_EQ(output::WipeMedium(ui, card, false, false), output::WipeOutcome::Cancelled);
     EXPECT_TRUE(test::ReadFile(img) == before);
 
+    // Stopped after its first block: zeros so far, and no format.
+    ui.answers = {shell::Answer::OK};
+    int blocks = 0;
+    EXPECT_EQ(output::WipeMedium(ui, card, false, false, [&] { return ++blocks < 2; }), output::WipeOutcome::Stopped);
+    EXPECT_TRUE(test::ReadFile(img).compare(0, 512, before, 0, 512) == 0);
+
     ui.answers = {shell::Answer::OK};
     EXPECT_EQ(output::WipeMedium(ui, card, false, false), output::WipeOutcome::Finished);
     EXPECT_NE(ui.messages.back().text.find("filling all sectors with zero's"), std::string::npos);
     const std::string after = test::ReadFile(img);
     ASSERT_EQ(after.size(), before.size());  // never past the end
-    const std::size_t data = static_cast<std::size_t>(card.FirstDataSector) * 512;
-    EXPECT_TRUE(after.compare(0, data, before, 0, data) == 0);  // boot sector and both FATs
-    EXPECT_EQ(after.find_first_not_of('\0', data), std::string::npos);
-    EXPECT_EQ(ui.statuses.back(), "Status wipe: Finished");
+    // Every byte of the photo is gone, and the card was formatted again:
+    // FAT32 under its former label, with nothing on it.
+    EXPECT_EQ(after.find(std::string(4096, 'p')), std::string::npos);
+    const auto wiped = std::find(ui.statuses.begin(), ui.statuses.end(), "Status wipe: Finished");
+    ASSERT_NE(wiped, ui.statuses.end());
+    EXPECT_EQ(ui.statuses.back(), "Formatting disk " + card.Drive + " finished");
+    const media::DriveRecord again = Catalogued(img);
+    EXPECT_EQ(again.FileSystem, media::FileSystemKind::Fat32);
+    EXPECT_EQ(again.VolumeLabel.substr(0, 7), "HOLIDAY");
+    EXPECT_NE(test::RunCommand("mdir -i '" + img.string() + "' ::/DCIM >/dev/null 2>&1"), 0) << "DCIM is gone";
     platform::DetachAllImages();
 }
 
