@@ -216,6 +216,16 @@ private:
     void showFilterList(QWidget* from, const QPoint& at);
     // The preview's picture over the whole screen (a double click on the preview).
     void showFullPicture();
+public:
+    // A click on the preview's mode caption: the current find drawn whole (a
+    // raw decoded in full by the converter); the rows of the same name before
+    // the first dot take the current row's size.
+    void requestFullFile();
+    // A left click on the preview: the picture at full size, placed at `at`;
+    // the next click shows it whole again.
+    void zoomPicture(QPoint at);
+    bool pictureZoomed() const { return zoomed_; }
+private:
     // Thumbnails made again at the width typed in TxtWidth.
     void CmdRenderWidth_Click();
     // The preview's picture as the user turned and filtered it.
@@ -291,6 +301,8 @@ private:
     std::filesystem::path lastRecoverReport_;
     // The window's own scan runs: its finds are listed as they come.
     bool liveScan_ = false;
+    bool fullFile_ = false;  // set only while the whole picture is asked for
+    bool zoomed_ = false;
     // Thumbnails drawn while the scan ran, by file name, kept when the list is made again.
     QHash<QString, QIcon> liveIcons_;
     std::unique_ptr<ThumbnailWorker> thumbnailWorker_;

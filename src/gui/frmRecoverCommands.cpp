@@ -212,6 +212,40 @@ void frmRecover::fillTypeList() {
     for (int c = 0; c < LvwTypes->columnCount(); ++c) LvwTypes->resizeColumnToContents(c);
 }
 
+void frmRecover::requestFullFile() {
+    const int row = shownRow_;
+    if (row < 0 || row >= foundNames_.size() || busy_.busy) return;
+    const QString stem = foundNames_[row].section('.', 0, 0);
+    QListWidget* view = LvwFiles->isVisible() ? LvwFiles : List3;
+    for (int r = 0; r < view->count() && r < static_cast<int>(foundSizes_.size()); ++r)
+        if (r != row && view->item(r)->isSelected() && foundNames_[r].section('.', 0, 0) == stem)
+            foundSizes_[static_cast<std::size_t>(r)] = foundSizes_[static_cast<std::size_t>(row)];
+    fullFile_ = true;
+    showFoundFile(row);
+    fullFile_ = false;
+}
+
+void frmRecover::zoomPicture(QPoint at) {
+    if (lastPicture_.isNull()) return;
+    const QPixmap fitted = lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (zoomed_ || fitted.width() >= lastPicture_.width()) {
+        Picture1->setPixmap(fitted);
+        zoomed_ = false;
+        return;
+    }
+    // The fitted picture lies in the middle of the preview: the point under
+    // the mouse in the picture itself, then a preview-sized piece around it.
+    const QPoint origin((Picture1->width() - fitted.width()) / 2, (Picture1->height() - fitted.height()) / 2);
+    const double scale = static_cast<double>(lastPicture_.width()) / fitted.width();
+    const QPoint centre((at - origin).x() * scale, (at - origin).y() * scale);
+    QRect piece(QPoint(0, 0), Picture1->size().boundedTo(lastPicture_.size()));
+    piece.moveCenter(centre);
+    piece.moveLeft(std::clamp(piece.left(), 0, lastPicture_.width() - piece.width()));
+    piece.moveTop(std::clamp(piece.top(), 0, lastPicture_.height() - piece.height()));
+    Picture1->setPixmap(lastPicture_.copy(piece));
+    zoomed_ = true;
+}
+
 void frmRecover::fileFound(const std::string& name) {
     if (!liveScan_ || activeFolder_ != cacheFolder_) return;
     const fs::path file = cacheFolder_ / name;
@@ -271,6 +305,20 @@ void frmRecover::previewFile(const fs::path& file, const std::string& rotationKe
         width = size.width;
         height = size.height;
     }
+    if (fullFile_ && viewing::IsConverterRawType(file.extension().string())) {
+        // The whole picture asked for: the converter decodes it in full.
+        const fs::path made = viewing::ConvertRaw(file, state().conv, viewing::RawOutput::Full, kConverterTimeoutMs,
+                                                  [this] { yield(); });
+        QImage full;
+        if (!made.empty() && full.load(q(made.string()))) {
+            picture = full;
+            mode = LoadStr(0, "Display Full File");
+            width = picture.width();
+            height = picture.height();
+        } else {
+            status(FormatStr(LoadStr(0, "The raw converter could not decode %0 in full."), {file.filename().string()}));
+        }
+    }
     if (picture.isNull() && viewing::IsConverterRawType(file.extension().string())) {
         // A raw we cannot open ourselves: the converter's preview, else its half-size picture.
         const auto wait = [this] { yield(); };
@@ -288,6 +336,7 @@ void frmRecover::previewFile(const fs::path& file, const std::string& rotationKe
     {
         lastPicture_ = QPixmap::fromImage(adjustedPicture(picture, rotationKey));
         Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        zoomed_ = false;
         lblPictureMode->setText(q(mode));
         // The camera's facts, one "key value" line each.
         viewing::ExifValues exif;

@@ -28,6 +28,7 @@
 #include <QScrollBar>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -92,6 +93,22 @@ public:
 
 private:
     std::function<void()> action_;
+};
+
+// Calls `action` with the place of a left-button press on the widget it watches.
+class LeftPressFilter : public QObject {
+public:
+    LeftPressFilter(QObject* parent, std::function<void(QPoint)> action) : QObject(parent), action_(std::move(action)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonPress) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton) action_(mouse->position().toPoint());
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void(QPoint)> action_;
 };
 
 // Hands the key presses of the widget it watches to `action`; a press the
@@ -409,11 +426,16 @@ void frmRecover::buildCentre(QWidget* host) {
     Picture1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     Picture1->setContextMenuPolicy(Qt::CustomContextMenu);
     Picture1->installEventFilter(new DoubleClickFilter(Picture1, [this] { showFullPicture(); }));
+    // A left click shows the picture at full size around the point clicked; another, whole again.
+    Picture1->installEventFilter(new LeftPressFilter(Picture1, [this](QPoint at) { zoomPicture(at); }));
     pv->addWidget(Picture1, 3);
     lblPictureMode = new QLabel(previewPane_);
     lblPictureMode->setObjectName("lblPictureMode");
     lblPictureMode->setAlignment(Qt::AlignCenter);
     pv->addWidget(lblPictureMode);
+    // A click on the mode asks for the whole picture (a raw decoded in full).
+    lblPictureMode->setCursor(Qt::PointingHandCursor);
+    lblPictureMode->installEventFilter(new LeftPressFilter(lblPictureMode, [this](QPoint) { requestFullFile(); }));
     lblInfo = new QLabel(previewPane_);
     lblInfo->setObjectName("lblInfo");
     lblInfo->setWordWrap(true);

@@ -1006,6 +1006,27 @@ private slots:
             QVERIFY(!child<QLabel>(*w, "Picture1")->pixmap().isNull());
             QVERIFY(child<QPlainTextEdit>(*w, "txtExif")->toPlainText().contains("ImageWidth  320"));
         }
+
+        // A click on the mode asks for the whole raw: the converter decodes it in full.
+        const fs::path converter = home_->path() / "converter.sh";
+        hx::test::WriteFile(converter, "#!/bin/sh\n[ \"$3\" = -w ] && convert -size 1600x1200 gradient:red-blue tif:-\n");
+        fs::permissions(converter, fs::perms::owner_all);
+        ::setenv("HARVESTRIX_RAW_CONVERTER", converter.c_str(), 1);
+        child<QListWidget>(*w, "List3")->setCurrentRow(0);
+        auto* mode = child<QLabel>(*w, "lblPictureMode");
+        QCOMPARE(mode->text(), QString("Display Embedded Thumb"));
+        QTest::mouseClick(mode, Qt::LeftButton);
+        ::unsetenv("HARVESTRIX_RAW_CONVERTER");
+        QCOMPARE(mode->text(), QString("Display Full File"));
+        // A left click on the picture shows it at full size around that point, the next whole again.
+        auto* picture = child<QLabel>(*w, "Picture1");
+        const QSize fitted = picture->pixmap().size();
+        QTest::mouseClick(picture, Qt::LeftButton, {}, QPoint(picture->width() / 4, picture->height() / 2));
+        QVERIFY(w->pictureZoomed());
+        QVERIFY(picture->pixmap().width() > fitted.width() || picture->pixmap().height() > fitted.height());
+        QTest::mouseClick(picture, Qt::LeftButton, {}, QPoint(picture->width() / 4, picture->height() / 2));
+        QVERIFY(!w->pictureZoomed());
+        QCOMPARE(picture->pixmap().size(), fitted);
         w->CmdEnd_Click();
     }
 
