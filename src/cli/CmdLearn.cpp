@@ -39,9 +39,8 @@ int runLearn(CliArgs& args) {
             if (!t.empty() && t[0] == '.') t.erase(0, 1);
             types.push_back(t);
         }
-        // The named folder, or the user's home, searched for samples of those types.
-        const fs::path root = args.get("in", shell::SharedState().homeFolder.string());
-        files = scan::GatherTypes({root}, types);
+        // The named folders (blank or comma separated), or every drive, searched for samples of those types.
+        files = scan::SearchTypes(types, args.get("in", ""), *args.ui);
     }
     if (files.empty()) {
         std::cerr << shell::LoadStr(307, "No matching files found. Try again.   ") << "\n";
@@ -100,7 +99,7 @@ int runTypes(CliArgs& args) {
     return 0;
 }
 
-CliRegistrar learnReg({"learn", "learn EXT... [--in DIR] | --folder DIR   QX Adaptive: learn types from sample files",
+CliRegistrar learnReg({"learn", "learn EXT... [--in DIRS] | --folder DIR   QX Adaptive: learn types from sample files (EXT: every drive searched)",
                        {"folder", "in"}, runLearn});
 CliRegistrar typesReg({"types", "types [--json]                    the file types a scan knows, learned ones first",
                        {}, runTypes});

@@ -112,10 +112,12 @@ void frmRecover::CmdLearn_Click() {
         return;
     }
     if (learning_) {
-        // A second press while learning: stop it at the next sample?
+        // A second press while gathering or learning: stop it at the next file?
         if (message(LoadStr(288, "Do you want to stop analyzing?"), idle + " " + LoadStr(31, "Harvestrix"),
-                    {shell::Buttons::YesNo, shell::Icon::Question}) == shell::Answer::Yes)
+                    {shell::Buttons::YesNo, shell::Icon::Question}) == shell::Answer::Yes) {
             learning_ = false;
+            stopFlag_ = true;  // the file search looks at this one
+        }
         return;
     }
     if (busy_.busy) return;
@@ -144,8 +146,20 @@ void frmRecover::CmdLearn_Click() {
     setCaption("CmdLearn", LoadStr(302, "Gathering") + "...");
     yield();
     if (!types.empty()) {
-        if (roots.empty()) roots.push_back(shell::SharedState().homeFolder);
-        files = scan::GatherTypes(roots, types);
+        // Through the file search, on the folders named or else every drive,
+        // with its progress; a press of the button stops it.
+        std::string disks;
+        for (const auto& root : roots) disks += root.string() + " ";
+        learning_ = true;
+        files = scan::SearchTypes(types, disks, *this);
+        const bool stopped = !learning_;
+        learning_ = false;
+        clearStop();
+        ProgressBar1->setVisible(false);
+        if (stopped) {
+            setCaption("CmdLearn", idle);
+            return;
+        }
     } else {
         const auto folder = chooseFolder(LoadStr(305, "QX Adaptive.  Please select a folder for analyzing."),
                                          state().browse.string());

@@ -5,10 +5,12 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <set>
 
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
+#include "utilities/FileSearch.h"
 
 namespace hx::scan {
 
@@ -333,18 +335,41 @@ std::vector<fs::path> GatherFolder(const fs::path& folder, std::chrono::steady_c
     return files;
 }
 
+namespace {
+
+// A sample found is kept when its type is asked for, and it lies in none of
+// the program's caches or a temporary folder.
+bool wantedSample(const fs::path& p, const std::vector<std::string>& types, bool any) {
+    const std::string s = p.string();
+    if (s.find("QXCache") != std::string::npos || shell::ContainsNoCase(s, "temp")) return false;
+    const std::string ext = shell::ToLower(p.extension().string());
+    if (ext.size() < 2) return false;
+    return any || std::find(types.begin(), types.end(), ext.substr(1)) != types.end();
+}
+
+}  // namespace
+
 std::vector<fs::path> GatherTypes(const std::vector<fs::path>& roots, const std::vector<std::string>& types,
                                   std::chrono::steady_clock::time_point until) {
     const bool any = std::find(types.begin(), types.end(), "*") != types.end();
     std::vector<fs::path> files;
     for (const auto& root : roots)
-        for (const auto& p : GatherFolder(root, until)) {
-            const std::string s = p.string();
-            if (s.find("QXCache") != std::string::npos || shell::ContainsNoCase(s, "temp")) continue;
-            const std::string ext = shell::ToLower(p.extension().string());
-            if (ext.size() < 2) continue;
-            if (any || std::find(types.begin(), types.end(), ext.substr(1)) != types.end()) files.push_back(p);
-        }
+        for (const auto& p : GatherFolder(root, until))
+            if (wantedSample(p, types, any)) files.push_back(p);
+    return files;
+}
+
+std::vector<fs::path> SearchTypes(const std::vector<std::string>& types, const std::string& disks, shell::Ui& ui) {
+    const bool any = std::find(types.begin(), types.end(), "*") != types.end();
+    std::vector<fs::path> files;
+    std::set<std::string> seen;
+    for (const std::string& type : types) {
+        if (any && type != "*") continue;
+        const utilities::SearchResult found = utilities::Zoekfiles(type == "*" ? "*" : "*." + type, disks, ui);
+        for (const std::string& line : found.lines)
+            if (wantedSample(line, types, any) && seen.insert(line).second) files.emplace_back(line);
+        if (found.stopped) break;
+    }
     return files;
 }
 

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "shell/Ui.h"
+
 #include "scan/AdaptiveRecord.h"
 
 namespace hx::scan {
@@ -58,5 +60,10 @@ std::vector<std::filesystem::path> GatherFolder(const std::filesystem::path& fol
 std::vector<std::filesystem::path> GatherTypes(const std::vector<std::filesystem::path>& roots,
                                                const std::vector<std::string>& types,
                                                std::chrono::steady_clock::time_point until = {});
+// The same through the file search (utilities/FileSearch) on the drives or
+// folders that `disks` names (blank or comma separated; empty: every drive),
+// one pattern "*.type" after the other, with its progress and its stop.
+std::vector<std::filesystem::path> SearchTypes(const std::vector<std::string>& types, const std::string& disks,
+                                               shell::Ui& ui);
 
 }  // namespace hx::scan

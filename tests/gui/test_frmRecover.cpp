@@ -334,6 +334,19 @@ private slots:
         QVERIFY(learned->text(8).toInt() >= 25);
         QCOMPARE(learned->checkState(0), Qt::Checked);
         const int samplesBefore = learned->text(8).toInt();
+
+        // Typed types with a folder: the file search gathers them there.
+        const fs::path more = home_->path() / "More" / "deeper";
+        for (unsigned i = 0; i < 30; ++i)
+            hx::test::WriteFile(more / ("t" + std::to_string(i) + ".hxr"), hx::test::MakeLearnableSample(50 + i, 4000 + i * 999));
+        boxes_->inputs = {q("hxr " + (home_->path() / "More").string())};
+        child<QPushButton>(*w, "CmdLearn")->click();
+        QCOMPARE(child<QPushButton>(*w, "CmdLearn")->text(), QString("QX Adaptive"));
+        QTreeWidgetItem* typed = nullptr;
+        for (int i = 0; i < types->topLevelItemCount(); ++i)
+            if (types->topLevelItem(i)->text(0) == "HXR") typed = types->topLevelItem(i);
+        QVERIFY(typed);
+        QVERIFY(typed->text(8).toInt() >= 25 && typed->text(8).toInt() <= 30);
         w->CmdEnd_Click();
 
         // Pressed during a scan, QX Adaptive learns the type again from the scanned card's own files.
