@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <regex>
 #include <set>
 
 #include "fixtures/TempDir.h"
+#include "shell/AddedStrings.h"
 #include "shell/StringTable.h"
 #include "shell/Strings.h"
 
@@ -186,4 +188,33 @@ TEST(StringResource, InitStringsWithoutFileFallsBackToEnglish) {
     SetCurrentLanguage(kLangDutch);
     InitStrings(true, dir.path());  // runs once only
     EXPECT_EQ(CurrentLanguage(), kLangDutch);
+}
+
+// Every text the program shows beside the numbered table, in every message
+// box, caption and status line, reads in Dutch and German too, with the
+// same placeholders.
+TEST(StringTable, EveryTextOfTheProgramHasDutchAndGerman) {
+    const std::regex literal(R"re(LoadStr\(0,\s*"((?:[^"\\]|\\.)*)"\))re");
+    const std::regex placeholder("%[0-9]");
+    int texts = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(std::filesystem::path(HX_SOURCE_DIR) / "src")) {
+        const auto ext = e.path().extension();
+        if (ext != ".cpp" && ext != ".h") continue;
+        const std::string code = hx::test::ReadFile(e.path());
+        for (std::sregex_iterator m(code.begin(), code.end(), literal), end; m != end; ++m) {
+            std::string english;
+            const std::string quoted = (*m)[1];
+            for (std::size_t i = 0; i < quoted.size(); ++i) english += quoted[i] == '\\' && i + 1 < quoted.size() ? quoted[++i] : quoted[i];
+            ++texts;
+            for (int language : {1043, 1031}) {
+                const char* shown = AddedText(english, language);
+                ASSERT_NE(shown, nullptr) << language << " lacks \"" << english << "\" (" << e.path().filename() << ")";
+                const auto count = [&](const std::string& t) {
+                    return std::distance(std::sregex_iterator(t.begin(), t.end(), placeholder), std::sregex_iterator());
+                };
+                EXPECT_EQ(count(shown), count(english)) << shown;
+            }
+        }
+    }
+    EXPECT_GT(texts, 150);
 }
