@@ -8,6 +8,8 @@
 #include "platform/RestoreName.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
+#include "shell/Text.h"
+#include "viewing/Exif.h"
 
 namespace hx::undelete {
 
@@ -61,6 +63,7 @@ bool QuickUndelete::run(const QuickUndeleteOptions& options) {
                 plans_ = PlanDeletedFiles(
                     *view, entries_, [this](const UndeleteEntry& e) { return volume_->knownContiguous(e); },
                     options.checkSeconds, &checksCut_);
+            checkGuessedNames();
             volume_->listed(opened, entries_);
         }
     }
@@ -91,6 +94,24 @@ bool QuickUndelete::oneRun(std::size_t i) const {
         return true;
     }
     return volume_->inOneRun(e);
+}
+
+void QuickUndelete::checkGuessedNames() {
+    const auto view = volume_->clusters();
+    if (!view) return;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        UndeleteEntry& e = entries_[i];
+        if (!(e.Attributes & kAttrNameGuessed) || e.ListName.size() < 5 || shell::ToLower(e.ListName.substr(0, 4)) != "img_")
+            continue;
+        const ClusterList* plan = plannedClusters(i);
+        if (!plan || plan->empty()) continue;
+        // IMG_ by the camera rules; but Canon names the shots it takes in
+        // Adobe RGB _MG_, and the picture's own EXIF says which it was.
+        const std::vector<std::uint8_t> head = ReadClusterList(*view, *plan, std::min<std::uint64_t>(e.Size, 128 * 1024));
+        viewing::ExifValues exif;
+        viewing::ReadExif("BUF", head.data(), head.size(), exif);
+        if (shell::ToLower(exif.make).rfind("canon", 0) == 0 && exif.colorSpace == "65535") e.ListName[0] = '_';
+    }
 }
 
 const ClusterList* QuickUndelete::plannedClusters(std::size_t index) const {

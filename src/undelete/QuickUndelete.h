@@ -76,6 +76,8 @@ public:
     SaveResult SaveUndeleteEntries(const std::vector<std::size_t>& indices, const std::filesystem::path& folder);
 
 private:
+    // Names whose lost first letter the camera rules gave, checked against the picture's EXIF.
+    void checkGuessedNames();
     bool isPartialFile(const UndeleteEntry& e) const;
     // Entry i's bytes lie in one run from its first cluster.
     bool oneRun(std::size_t i) const;

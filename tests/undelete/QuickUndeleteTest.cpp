@@ -10,6 +10,7 @@
 #include "filesystems/DirEntCache.h"
 #include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteLists.h"
+#include "viewing/SamplePhoto.h"
 
 namespace hx::undelete {
 namespace {
@@ -92,9 +93,17 @@ TEST_F(QuickUndeleteFat, FillsBothListsAndShowsChecking) {
 
 TEST_F(QuickUndeleteFat, LostFirstLettersAreRebuiltAsTheCamerasWroteThem) {
     // Camera folders and short names only, all deleted; a live sibling in
-    // another folder of the card says nothing about these.
+    // another folder of the card says nothing about these. A Canon names the
+    // shots it takes in Adobe RGB _MG_: their EXIF tells them from IMG_.
+    std::string adobeRgb = viewing::MakeSamplePhoto(0, {.width = 320, .height = 240});
+    ASSERT_EQ(viewing::SamplePhotoMake(0), "Canon");
+    for (const std::string& srgb : {std::string("\x01\xA0\x03\x00\x01\x00\x00\x00\x01\x00", 10),
+                                   std::string("\xA0\x01\x00\x03\x00\x00\x00\x01\x00\x01", 10)})
+        if (const auto at = adobeRgb.find(srgb); at != std::string::npos) adobeRgb.replace(at + 8, 2, "\xFF\xFF");
     const std::map<std::string, std::string> files = {
         {"DCIM/100CANON/IMG_1000.JPG", PatternBytes(3000, 1)}, {"DCIM/100CANON/IMG_1001.JPG", PatternBytes(2000, 2)},
+        {"DCIM/100CANON/_MG_1002.JPG", adobeRgb},
+        {"DCIM/100CANON/IMG_1003.JPG", viewing::MakeSamplePhoto(4, {.width = 320, .height = 240})},
         {"DCIM/101NIKON/DSC_0001.JPG", PatternBytes(2500, 3)}, {"DCIM/101NIKON/P1010001.JPG", PatternBytes(1500, 4)},
         {"DCIM/101NIKON/QRST.TXT", PatternBytes(100, 5)},
     };
