@@ -227,10 +227,11 @@ private:
             if (!append(probe, next, kProbe)) continue;
             ++probes_;
             ++tried_;
-            if (!continues(bytes, joinAt, probe)) continue;
+            std::vector<viewing::JpegEntropy::Mark> probeMarks;
+            if (!continues(bytes, joinAt, probe, &probeMarks)) continue;
             // The picture's end by its markers across the join, then every code up to it.
             std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
-            if (appendToEnd(joined, next) && wholeAcross(joined, joinAt)) {
+            if (appendToEnd(joined, next) && wholeFromProbe(joined, joinAt, probeMarks)) {
                 std::ofstream out(path, std::ios::binary | std::ios::trunc);
                 out.write(reinterpret_cast<const char*>(joined.data()), static_cast<std::streamsize>(joined.size()));
                 if (!out.flush()) return false;
@@ -308,15 +309,34 @@ private:
 
     // The first `joinAt` bytes of the picture followed by `probe` read
     // without a fault, up to the probe's end or the picture's.
-    bool continues(const std::vector<std::uint8_t>& bytes, std::size_t joinAt, const std::vector<std::uint8_t>& probe) {
+    // `more` gets the walk's marks past the cut, where the whole picture's walk may go on from.
+    bool continues(const std::vector<std::uint8_t>& bytes, std::size_t joinAt, const std::vector<std::uint8_t>& probe,
+                   std::vector<viewing::JpegEntropy::Mark>* more) {
         if (!walkable_) {
             std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
             joined.insert(joined.end(), probe.begin(), probe.end());
             return cleanTo(joined, joinAt);
         }
-        const viewing::JpegEntropy::Walk walk = walkAcross(bytes, joinAt, probe.data(), probe.size());
+        const viewing::JpegEntropy::Walk walk = walkAcross(bytes, joinAt, probe.data(), probe.size(), more);
         return walk.outcome == viewing::JpegEntropy::Outcome::Complete ||
                walk.outcome == viewing::JpegEntropy::Outcome::RanOut;
+    }
+
+    // As wholeAcross, the walk going on from the last mark the probe's walk
+    // left: the probe's bytes are the joined picture's own, walked once.
+    bool wholeFromProbe(const std::vector<std::uint8_t>& joined, std::size_t joinAt,
+                        const std::vector<viewing::JpegEntropy::Mark>& probeMarks) {
+        const std::vector<viewing::JpegEntropy::Mark> before = marks_;
+        while (!marks_.empty() && marks_.back().byte > joinAt) marks_.pop_back();  // the first piece's past the cut
+        std::size_t from = joinAt;
+        for (const auto& m : probeMarks)
+            if (m.byte > from && m.byte + kMarkEvery < joined.size()) {
+                marks_.push_back(m);
+                from = static_cast<std::size_t>(m.byte);
+            }
+        const bool whole = wholeAcross(joined, from);
+        marks_ = before;
+        return whole;
     }
 
     // The joined picture holds exactly its MCUs up to its end marker.
