@@ -370,6 +370,9 @@ void frmRecover::buildCentre(QWidget* host) {
     List3 = new QListWidget(resultViews_);
     List3->setObjectName("List3");
     List3->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // Thousands of finds arrive one by one while a scan runs: rows of one
+    // height, and the thumbnails laid out in batches, keep each cheap.
+    List3->setUniformItemSizes(true);
     LvwFiles = new QListWidget(resultViews_);
     LvwFiles->setObjectName("LvwFiles");
     LvwFiles->setViewMode(QListView::IconMode);
@@ -377,6 +380,9 @@ void frmRecover::buildCentre(QWidget* host) {
     LvwFiles->setIconSize(QSize(128, 96));
     LvwFiles->setMovement(QListView::Static);
     LvwFiles->setFlow(QListView::LeftToRight);
+    LvwFiles->setUniformItemSizes(true);
+    LvwFiles->setLayoutMode(QListView::Batched);
+    LvwFiles->setBatchSize(200);
     LvwFiles->setWrapping(true);
     LvwFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
     resultViews_->addWidget(List3);
