@@ -227,6 +227,9 @@ std::optional<ScanOutcome> Scanner::openSource() {
 }
 
 std::optional<ScanOutcome> Scanner::scanBlocks(bool& stopped) {
+    // What is scanned, at once; the speed and the time left follow after a second.
+    const double totalMB = static_cast<double>(endUnit_ - startUnit_) * static_cast<double>(unitSize_) / kMB;
+    ui_.progress(0, FormatStr(LoadStr(0, "Scanning %0 (%1 MB)..."), {ctx_.drive, formatFixed(totalMB, 0)}));
     const bool smart = ctx_.options.smartScan && static_cast<bool>(ctx_.clusterInUse);
     runEnd_ = endUnit_;
     if (smart && !findFreeRun(unit_)) unit_ = endUnit_;
