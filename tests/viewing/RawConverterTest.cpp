@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <sys/stat.h>
 
 #include "fixtures/TempDir.h"
@@ -67,7 +68,13 @@ TEST(RawConverter, AHungOrFailingConverterGivesNothingAndIsEnded) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_GT(steps, 3);  // the window was served while it waited
     EXPECT_FALSE(fs::exists(dir.path() / "anef.tif"));  // no half picture left
-    EXPECT_NE(std::system("pgrep -f 'slee[p] 31.7' >/dev/null"), 0);
+    // Ended, not waited for: the system may take a moment to take them away.
+    bool gone = false;
+    for (int tries = 0; tries < 40 && !gone; ++tries) {
+        gone = std::system("pgrep -f 'slee[p] 31.7' >/dev/null") != 0;
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(gone);
 
     // Says no, or is not there at all.
     FakeConverter(dir.path(), "printf x; exit 1");

@@ -1,0 +1,311 @@
+// The preview of the window: a found file drawn with its camera values, the
+// whole raw on request, the zoom, the rotations and filters, the full view.
+#include "gui/frmRecover.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QImageReader>
+#include <QScrollBar>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QListWidget>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSet>
+#include <QSettings>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QStandardPaths>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTransform>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "gui/ThumbnailWorker.h"
+#include "gui/QtSettingsStore.h"
+#include "gui/frmDirChoose.h"
+#include "gui/frmSearchDrives.h"
+#include "gui/frmRecoverInit.h"
+#include "media/DriveInfo.h"
+#include "media/DriveInfoPanel.h"
+#include "media/DriveRecord.h"
+#include "scan/ScanCommand.h"
+#include "scan/ScanDisk.h"
+#include "undelete/EntryFiles.h"
+#include "undelete/QuickUndelete.h"
+#include "undelete/UndeleteLists.h"
+#include "viewing/Exif.h"
+#include "scan/ScanState.h"
+#include "scan/SignatureTable.h"
+#include "shell/MessageBoxRules.h"
+#include "platform/Processes.h"
+#include "shell/Startup.h"
+#include "shell/WorkingFolders.h"
+#include "shell/Strings.h"
+#include "shell/WindowCommandsText.h"
+
+#include "gui/QtText.h"
+#include "gui/SmallPicture.h"
+#include "gui/FrmFullPicture.h"
+#include "viewing/ExifFullText.h"
+#include "viewing/ThumbnailFiles.h"
+#include "viewing/OpenFile.h"
+#include "viewing/RawConverter.h"
+#include "viewing/PictureThumbnail.h"
+#include "shell/Text.h"
+#include "platform/DesktopApps.h"
+#include "platform/DesktopThumbnails.h"
+
+namespace hx::gui {
+
+namespace fs = std::filesystem;
+using shell::FormatStr;
+using shell::LoadStr;
+
+void frmRecover::requestFullFile() {
+    const int row = shownRow_;
+    if (row < 0 || row >= foundNames_.size() || busy_.busy) return;
+    const QString stem = foundNames_[row].section('.', 0, 0);
+    QListWidget* view = LvwFiles->isVisible() ? LvwFiles : List3;
+    for (int r = 0; r < view->count() && r < static_cast<int>(foundSizes_.size()); ++r)
+        if (r != row && view->item(r)->isSelected() && foundNames_[r].section('.', 0, 0) == stem)
+            foundSizes_[static_cast<std::size_t>(r)] = foundSizes_[static_cast<std::size_t>(row)];
+    fullFile_ = true;
+    showFoundFile(row);
+    fullFile_ = false;
+}
+
+void frmRecover::zoomPicture(QPoint at) {
+    if (lastPicture_.isNull()) return;
+    const QPixmap fitted = lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (zoomed_ || fitted.width() >= lastPicture_.width()) {
+        Picture1->setPixmap(fitted);
+        zoomed_ = false;
+        return;
+    }
+    // The fitted picture lies in the middle of the preview: the point under
+    // the mouse in the picture itself, then a preview-sized piece around it.
+    const QPoint origin((Picture1->width() - fitted.width()) / 2, (Picture1->height() - fitted.height()) / 2);
+    const double scale = static_cast<double>(lastPicture_.width()) / fitted.width();
+    const QPoint centre((at - origin).x() * scale, (at - origin).y() * scale);
+    QRect piece(QPoint(0, 0), Picture1->size().boundedTo(lastPicture_.size()));
+    piece.moveCenter(centre);
+    piece.moveLeft(std::clamp(piece.left(), 0, lastPicture_.width() - piece.width()));
+    piece.moveTop(std::clamp(piece.top(), 0, lastPicture_.height() - piece.height()));
+    Picture1->setPixmap(lastPicture_.copy(piece));
+    zoomed_ = true;
+}
+
+void frmRecover::showFoundFile(int row) {
+    // A find is shown while the scan goes on; other work shows it when done.
+    if (busy_.busy && !liveScan_) {
+        // Shown by the watcher once the operation is over.
+        selectionPending_ = true;
+        return;
+    }
+    if (row < 0 || row >= foundNames_.size()) return;
+    shownRow_ = row;
+    const QString path = q((activeFolder_ / s(foundNames_[row])).string());
+    const QFileInfo info(path);
+    const QString shown = QString(foundNames_[row]).replace("R#", "File ");
+    if (info.size() == 0) {
+        status(LoadStr(0, "File has no file length."));
+        return;
+    }
+    lblInfo->setText(QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown);
+    previewFile(s(path), s(foundNames_[row]), shown);
+}
+
+void frmRecover::previewFile(const fs::path& file, const std::string& rotationKey, const QString& shown) {
+    const QString path = q(file.string());
+    QImage picture;
+    const bool whole = picture.load(path);
+    std::string mode = whole ? LoadStr(0, "Display Full File") : LoadStr(0, "Display Embedded Thumb");
+    int width = picture.width(), height = picture.height();
+    if (!whole) {
+        // HEIC, AVIF and camera raws: the picture libheif or the raw's own preview gives.
+        picture = SmallPicture(s(path), std::max(Picture1->width(), 320));
+        viewing::ExifValues size;
+        viewing::ReadExifFile(s(path), size);
+        width = size.width;
+        height = size.height;
+    }
+    if (fullFile_ && viewing::IsConverterRawType(file.extension().string())) {
+        // The whole picture asked for: the converter decodes it in full.
+        const fs::path made = viewing::ConvertRaw(file, state().conv, viewing::RawOutput::Full, kConverterTimeoutMs,
+                                                  [this] { yield(); });
+        QImage full;
+        if (!made.empty() && full.load(q(made.string()))) {
+            picture = full;
+            mode = LoadStr(0, "Display Full File");
+            width = picture.width();
+            height = picture.height();
+        } else {
+            status(FormatStr(LoadStr(0, "The raw converter could not decode %0 in full."), {file.filename().string()}));
+        }
+    }
+    if (picture.isNull() && viewing::IsConverterRawType(file.extension().string())) {
+        // A raw we cannot open ourselves: the converter's preview, else its half-size picture.
+        const auto wait = [this] { yield(); };
+        fs::path made = viewing::ConvertRaw(file, state().conv, viewing::RawOutput::EmbeddedPreview,
+                                            kConverterTimeoutMs, wait);
+        if (made.empty() || !picture.load(q(made.string()))) {
+            made = viewing::ConvertRaw(file, state().conv, viewing::RawOutput::HalfSize, kConverterTimeoutMs, wait);
+            if (!made.empty() && picture.load(q(made.string()))) mode = LoadStr(0, "Display Full File");
+        }
+    }
+    if (picture.isNull()) {
+        showUndrawable(file);
+        return;
+    }
+    {
+        lastPicture_ = QPixmap::fromImage(adjustedPicture(picture, rotationKey));
+        Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        zoomed_ = false;
+        lblPictureMode->setText(q(mode));
+        // The camera's facts, one "key value" line each.
+        viewing::ExifValues exif;
+        QStringList lines;
+        lines << q(LoadStr(1416, "File:")) + " " + shown;
+        if (viewing::ReadExifFile(s(path), exif)) {
+            // Labels in the user's language.
+            if (!exif.make.empty()) lines << q(LoadStr(1551, "Make")) + "  " + q(exif.make);
+            if (!exif.model.empty()) lines << q(LoadStr(1552, "Model")) + "  " + q(exif.model);
+            if (!exif.date.empty()) lines << q(LoadStr(1555, "DTOrigin")) + "  " + q(exif.date);
+        }
+        if (width > 0 && height > 0)
+            lines << q(LoadStr(1549, "ImageWidth")) + QString("  %1").arg(width)
+                  << q(LoadStr(1550, "ImageHeight")) + QString("  %1").arg(height);
+        // Below them everything else the picture holds (maker notes, user comment, ...).
+        const auto full = viewing::ExifFullText(s(path));
+        if (!full.empty()) {
+            lines << "";
+            for (const auto& l : full) lines << q(l);
+        }
+        txtExif->setPlainText(lines.join('\n'));
+    }
+}
+
+void frmRecover::showUndrawable(const fs::path& file) {
+    // The file's icon, and why there is no picture, one reason per part.
+    lastPicture_ = QPixmap();
+    txtExif->clear();
+    // The desktop's thumbnailer for the type, else the type's icon.
+    const platform::DesktopThumb thumb = platform::MakeDesktopThumb(
+        file, state().temp / "SystemThumbs", std::max(Picture1->width(), Picture1->height()), kThumbnailerTimeoutMs,
+        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    const QImage thumbPicture(q(thumb.picture.string()));
+    if (thumb.outcome == platform::DesktopThumbOutcome::Made && !thumbPicture.isNull()) {
+        Picture1->setPixmap(QPixmap::fromImage(thumbPicture).scaled(Picture1->size(), Qt::KeepAspectRatio,
+                                                                    Qt::SmoothTransformation));
+        lblPictureMode->setText(q(LoadStr(0, "Display System Thumb")));
+    } else {
+        Picture1->setPixmap(QFileIconProvider().icon(QFileInfo(q(file.string()))).pixmap(96, 96));
+        lblPictureMode->setText(q(LoadStr(0, "Display System Icon")));
+    }
+    std::string ext = file.extension().string();
+    if (!ext.empty()) ext.erase(0, 1);
+    const bool pictureType = viewing::HasSmallPicture(file.extension().string()) ||
+                             viewing::IsConverterRawType(file.extension().string()) ||
+                             QImageReader::supportedImageFormats().contains(QByteArray::fromStdString(shell::ToLower(ext)));
+    std::string why = pictureType ? LoadStr(0, "Failed rendering a picture.")
+                                  : FormatStr(LoadStr(0, "Not able to render the %0 file type."), {shell::ToUpper(ext)});
+    if (thumb.outcome != platform::DesktopThumbOutcome::Made || thumbPicture.isNull())
+        why += "  " + (thumb.outcome == platform::DesktopThumbOutcome::NoThumbnailer
+                           ? LoadStr(0, "No Windows thumbnailer is associated.")
+                           : LoadStr(0, "Failed getting a system thumb."));
+    const std::string app = platform::DefaultApplicationFor(file);
+    why += "  " + (app.empty() ? LoadStr(0, "Also no Windows application associated.")
+                               : LoadStr(0, "Double click for showing with") + " " + app);
+    status(why);
+}
+
+QImage frmRecover::adjustedPicture(const QImage& picture, const std::string& file) const {
+    QImage out = picture;
+    if (const int turns = viewing::PreviewAdjustments::quarterTurns(adjustments_.rotation(file)))
+        out = out.transformed(QTransform().rotate(90.0 * turns));
+    if (adjustments_.filter) {
+        out = out.convertToFormat(QImage::Format_RGB888);
+        viewing::RgbPicture p;
+        p.width = static_cast<unsigned>(out.width());
+        p.height = static_cast<unsigned>(out.height());
+        p.pixels.resize(static_cast<std::size_t>(p.width) * p.height * 3);
+        for (int y = 0; y < out.height(); ++y)
+            std::memcpy(&p.pixels[static_cast<std::size_t>(y) * p.width * 3], out.constScanLine(y), p.width * 3);
+        viewing::ApplyPictureFilter(p, *adjustments_.filter);
+        for (int y = 0; y < out.height(); ++y)
+            std::memcpy(out.scanLine(y), &p.pixels[static_cast<std::size_t>(y) * p.width * 3], p.width * 3);
+    }
+    return out;
+}
+
+void frmRecover::showFullPicture() {
+    if (lastPicture_.isNull() || shownRow_ < 0 || shownRow_ >= foundNames_.size()) return;
+    const std::string folder = state().saveAs.empty() ? saveFolder_.string() : state().saveAs.string();
+    auto* full = new FrmFullPicture(*this, lastPicture_, s(foundNames_[shownRow_]), folder, this);
+    full->show();
+    full->activateWindow();
+    full->setFocus();
+}
+
+void frmRecover::ListFilters_Click(int index) {
+    ListFilters->setVisible(false);
+    const bool haveFile = shownRow_ >= 0 && shownRow_ < foundNames_.size();
+    const std::string file = haveFile ? s(foundNames_[shownRow_]) : std::string();
+    switch (index) {
+        case 1:
+            if (haveFile) {
+                // The file's facts, as a file manager's properties would give them.
+                const QFileInfo info(q((activeFolder_ / file).string()));
+                message(s(info.fileName()) + "\n" + s(info.absolutePath()) + "\n" +
+                            s(QLocale().toString(info.size())) + " bytes\n" +
+                            s(QLocale().toString(info.lastModified(), QLocale::LongFormat)),
+                        LoadStr(1501, "File Info"), {shell::Buttons::OK, shell::Icon::Information});
+            }
+            return;
+        case 2: adjustments_.setRotation(file, 6); break;
+        case 3: adjustments_.setRotation(file, 8); break;
+        case 4: adjustments_.setRotation(file, 3); break;
+        case 5: adjustments_.setRotation(file, 0); break;
+        case 6: case 7: case 8: case 9:
+            adjustments_.filter = viewing::PictureFilterNamed(s(ListFilters->item(index)->text()));
+            break;
+        case 10:
+            if (!adjustments_.filter) return;
+            adjustments_.filter.reset();
+            break;
+        default: return;
+    }
+    if (haveFile) showFoundFile(shownRow_);
+}
+
+}  // namespace hx::gui

@@ -1,0 +1,240 @@
+// The thumbnails of the window: drawn as finds come while a scan runs (on
+// the worker's thread), made for a whole folder on request, the desktop's
+// own thumbnailer for files we cannot draw.
+#include "gui/frmRecover.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QImageReader>
+#include <QScrollBar>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QListWidget>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSet>
+#include <QSettings>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QStandardPaths>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTransform>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "gui/ThumbnailWorker.h"
+#include "gui/QtSettingsStore.h"
+#include "gui/frmDirChoose.h"
+#include "gui/frmSearchDrives.h"
+#include "gui/frmRecoverInit.h"
+#include "media/DriveInfo.h"
+#include "media/DriveInfoPanel.h"
+#include "media/DriveRecord.h"
+#include "scan/ScanCommand.h"
+#include "scan/ScanDisk.h"
+#include "undelete/EntryFiles.h"
+#include "undelete/QuickUndelete.h"
+#include "undelete/UndeleteLists.h"
+#include "viewing/Exif.h"
+#include "scan/ScanState.h"
+#include "scan/SignatureTable.h"
+#include "shell/MessageBoxRules.h"
+#include "platform/Processes.h"
+#include "shell/Startup.h"
+#include "shell/WorkingFolders.h"
+#include "shell/Strings.h"
+#include "shell/WindowCommandsText.h"
+
+#include "gui/QtText.h"
+#include "gui/SmallPicture.h"
+#include "gui/FrmFullPicture.h"
+#include "viewing/ExifFullText.h"
+#include "viewing/ThumbnailFiles.h"
+#include "viewing/OpenFile.h"
+#include "viewing/RawConverter.h"
+#include "viewing/PictureThumbnail.h"
+#include "shell/Text.h"
+#include "platform/DesktopApps.h"
+#include "platform/DesktopThumbnails.h"
+
+namespace hx::gui {
+
+namespace fs = std::filesystem;
+using shell::FormatStr;
+using shell::LoadStr;
+
+void frmRecover::fileFound(const std::string& name) {
+    if (!liveScan_ || activeFolder_ != cacheFolder_) return;
+    const fs::path file = cacheFolder_ / name;
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (ec) return;
+    const QString shown = q(name);
+    foundNames_ << shown;
+    foundSizes_.push_back(size);
+    List3->addItem(shown);
+    new QListWidgetItem(QString(shown).replace("R#", "File "), LvwFiles);
+    if (resultViews_->currentWidget() != LvwFiles) return;
+    // The thumbnails show: this one is drawn on the worker's thread.
+    if (!thumbnailWorker_)
+        thumbnailWorker_ = std::make_unique<ThumbnailWorker>(this, [this](const QString& done, const QImage& picture) {
+            if (picture.isNull()) return;
+            const QIcon icon(QPixmap::fromImage(picture));
+            liveIcons_.insert(done, icon);
+            const int row = foundNames_.indexOf(done);
+            if (row >= 0 && row < LvwFiles->count()) LvwFiles->item(row)->setIcon(icon);
+        });
+    const int width = std::clamp(TxtWidth->text().toInt(), viewing::kMinThumbnailWidth, viewing::kMaxThumbnailWidth);
+    thumbnailWorker_->request(shown, file, activeThumbsFolder(), QSize(width, width * 3 / 4));
+}
+
+QImage frmRecover::desktopThumbnail(const fs::path& file, const fs::path& thumbs, int width,
+                                    std::set<std::string>& noThumbnailer) {
+    const std::string ext = shell::ToLower(file.extension().string());
+    if (noThumbnailer.count(ext)) return {};
+    const platform::DesktopThumb made = platform::MakeDesktopThumb(
+        file, state().temp / "SystemThumbs", width, kThumbnailerTimeoutMs,
+        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    if (made.outcome == platform::DesktopThumbOutcome::NoThumbnailer) noThumbnailer.insert(ext);
+    if (made.outcome != platform::DesktopThumbOutcome::Made) return {};
+    QImage picture(q(made.picture.string()));
+    std::error_code ec;
+    fs::remove(made.picture, ec);
+    if (picture.isNull()) return {};
+    // Kept as the file's thumbnail, like those of the pictures: made once.
+    if (picture.width() > width) picture = picture.scaledToWidth(width, Qt::SmoothTransformation);
+    fs::create_directories(thumbs, ec);
+    picture.save(q((thumbs / viewing::ThumbnailFileName(file.filename().string())).string()), "JPG", 98);
+    return picture;
+}
+
+void frmRecover::CmdShowThumbs_Click() {
+    if (busy_.busy) return;  // a scan runs
+    if (rendering_) {
+        // Stops after the file at hand; the thumbnails made so far stay.
+        rendering_ = false;
+        return;
+    }
+    if (foundNames_.isEmpty()) {
+        message(LoadStr(0, "Cache folders are empty."), LoadStr(0, "Show thumbs/files"), {});
+        return;
+    }
+    ShowResults();
+    const bool toThumbs = resultViews_->currentWidget() == List3;
+    resultViews_->setCurrentWidget(toThumbs ? static_cast<QWidget*>(LvwFiles) : static_cast<QWidget*>(List3));
+    if (toThumbs) loadThumbnails();
+    UpdateThumbsCaption();
+}
+
+void frmRecover::UpdateThumbsCaption() {
+    setCaption("CmdShowThumbs", resultViews_->currentWidget() == LvwFiles ? LoadStr(371, "FileList Scan")
+                                                                          : LoadStr(282, "Thumbs Scan"));
+}
+
+void frmRecover::CmdRenderWidth_Click() {
+    if (busy_.busy) return;
+    const int width = viewing::AcceptedThumbnailWidth(TxtWidth->text().toInt());
+    if (width == 0) {
+        // Wider than the list can show: the width stays.
+        TxtWidth->setText(QString::number(thumbnailWidth_));
+        return;
+    }
+    TxtWidth->setText(QString::number(width));
+    thumbnailWidth_ = width;
+    viewing::RemoveThumbnailFiles(activeThumbsFolder());
+    for (int i = 0; i < LvwFiles->count(); ++i) LvwFiles->item(i)->setIcon(QIcon());
+    ShowResults();
+    resultViews_->setCurrentWidget(LvwFiles);
+    loadThumbnails();
+}
+
+void frmRecover::loadThumbnails() {
+    const int width = std::clamp(TxtWidth->text().toInt(), viewing::kMinThumbnailWidth, viewing::kMaxThumbnailWidth);
+    thumbnailWidth_ = width;
+    LvwFiles->setIconSize(QSize(width, width * 3 / 4));
+    LvwFiles->setGridSize(QSize(width + 24, width * 3 / 4 + 36));
+    LvwFiles->doItemsLayout();
+    // Pictures we draw ourselves are kept as thumbnail files, made once; other
+    // pictures Qt reads (PNG, GIF, BMP, ...) are scaled as they are read.
+    const fs::path thumbs = activeThumbsFolder();
+    const std::size_t files = std::min<std::size_t>(LvwFiles->count(), foundNames_.size());
+    const std::size_t budget = viewing::ThumbnailBudget(width, files);
+    rendering_ = true;
+    setCaption("CmdShowThumbs", LoadStr(0, "Rendering") + "...");
+    QElapsedTimer clock;
+    clock.start();
+    qint64 nextReport = 10000;  // the first after 10 s, then every 3 s
+    std::size_t done = 0;
+    std::set<std::string> noThumbnailer;  // extensions whose first file had no desktop thumbnailer
+    for (std::size_t i = 0; i < budget && rendering_; ++i) {
+        QListWidgetItem* item = LvwFiles->item(static_cast<int>(i));
+        if (clock.elapsed() >= nextReport) {
+            const double elapsed = clock.elapsed() / 1000.0;
+            const double toGo = done > 0 ? elapsed / static_cast<double>(done) * static_cast<double>(budget - i) : 0;
+            progress(static_cast<double>(i) / static_cast<double>(budget),
+                     FormatStr(LoadStr(0, "Elapsed: %0 && to go: %1 seconds"),
+                               {std::to_string(std::lround(elapsed)), std::to_string(std::lround(toGo))}));
+            nextReport = clock.elapsed() + 3000;
+        }
+        if (!item->icon().isNull()) continue;
+        ++done;
+        const fs::path file = activeFolder_ / s(foundNames_[static_cast<int>(i)]);
+        QImage thumb;
+        if (const fs::path made = viewing::ThumbnailFile(file, thumbs, width); !made.empty()) thumb.load(q(made.string()));
+        if (thumb.isNull()) {
+            QImageReader reader(q(file.string()));
+            const QSize full = reader.size();
+            if (full.isValid()) reader.setScaledSize(full.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio));
+            thumb = reader.read();
+        }
+        if (thumb.isNull()) thumb = desktopThumbnail(file, thumbs, width, noThumbnailer);
+        if (!thumb.isNull())
+            item->setIcon(QIcon(QPixmap::fromImage(thumb.width() > width || thumb.height() > width * 3 / 4
+                                                       ? thumb.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio,
+                                                                      Qt::SmoothTransformation)
+                                                       : thumb)));
+        yield();
+    }
+    const bool stopped = !rendering_;
+    rendering_ = false;
+    ProgressBar1->setVisible(false);
+    UpdateThumbsCaption();
+    LvwFiles->doItemsLayout();
+    LvwFiles->horizontalScrollBar()->setValue(0);
+    if (files > budget && !stopped)
+        message(LoadStr(0, "Ran out of memory for thumbnails.") + "\n" +
+                    shell::FormatStr(LoadStr(0, "Please save or delete files for showing the remaining %0 thumbnails."),
+                                     {std::to_string(files - budget)}),
+                LoadStr(0, "Show thumbs/files"), {shell::Buttons::OK, shell::Icon::Information});
+}
+
+}  // namespace hx::gui
