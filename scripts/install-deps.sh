@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   dosfstools mtools ntfs-3g exfatprogs exfat-fuse fuse3 fdisk
   imagemagick libimage-exiftool-perl chromium libheif-examples webp ffmpeg
+  dpkg-dev appstream man-db
 )
 
 missing=()

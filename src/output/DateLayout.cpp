@@ -8,10 +8,15 @@
 
 namespace hx::output {
 
-std::filesystem::path DatedFolder(const std::string& isoDate, const std::string& type) {
+std::string DayOf(const std::string& isoDate) {
     bool dated = isoDate.size() >= 10 && isoDate[4] == '-' && isoDate[7] == '-' && isoDate.compare(0, 4, "0000") != 0;
     for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) dated = dated && std::isdigit(static_cast<unsigned char>(isoDate[i]));
-    if (dated) return std::filesystem::path(isoDate.substr(0, 4)) / isoDate.substr(0, 10);
+    return dated ? isoDate.substr(0, 10) : std::string();
+}
+
+std::filesystem::path DatedFolder(const std::string& isoDate, const std::string& type) {
+    const std::string day = DayOf(isoDate);
+    if (!day.empty()) return std::filesystem::path(day.substr(0, 4)) / day;
     return std::filesystem::path("Undated") / (type.empty() ? "other" : type);
 }
 

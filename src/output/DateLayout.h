@@ -7,6 +7,10 @@
 
 namespace hx::output {
 
+// "YYYY-MM-DD" of `isoDate` ("YYYY-MM-DD HH:MM:SS"), or empty when it is no
+// date: a date read from a medium counts only when it is made of digits.
+std::string DayOf(const std::string& isoDate);
+
 // The folder, below the target, for a file taken at `isoDate`
 // ("YYYY-MM-DD HH:MM:SS") of type `type` ("jpg"). A date read from a medium
 // names folders only when it is made of digits.

@@ -197,11 +197,7 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         const fs::path folder = folderBelow(req_.target, e.FolderPath);
         std::error_code ec;
         fs::create_directories(folder, ec);
-        std::string fileName = RestoreFileName(name);
-        if (unverified) {
-            const auto dot = fileName.rfind('.');
-            fileName.insert(dot == std::string::npos || dot == 0 ? fileName.size() : dot, " (unverified)");
-        }
+        const std::string fileName = unverified ? undelete::UnverifiedName(RestoreFileName(name)) : RestoreFileName(name);
         const fs::path file = NextFreeRestoreName(folder / fileName);
         if (!listing.restoreTo(i, file, unverified)) {
             report.notRecovered.push_back({name, e.FolderPath, LoadStr(0, "could not be written to the target")});

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <vector>
 
+#include "output/DateLayout.h"
 #include "output/RecoverAll.h"
 #include "shell/Strings.h"
 #include "viewing/PictureThumbnail.h"
@@ -56,10 +57,7 @@ std::string href(const fs::path& p) {
 }
 
 // The day a file was taken, or "" for one without a date.
-std::string dayOf(const RecoveredFile& f) {
-    if (f.date.size() < 10 || f.date[4] != '-' || f.date[7] != '-' || f.date.compare(0, 4, "0000") == 0) return {};
-    return f.date.substr(0, 10);
-}
+std::string dayOf(const RecoveredFile& f) { return DayOf(f.date); }
 
 // The files in order of their days, undated last; within a day as they came.
 std::vector<std::size_t> byDay(const RecoverReport& r) {

@@ -146,10 +146,7 @@ std::optional<std::filesystem::path> QuickUndelete::restoreInto(std::size_t inde
     std::filesystem::create_directories(folder, ec);
     std::string name = platform::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
     // Bytes that could not be shown to be the file's own never go under its plain name.
-    if (partialChosen && isPartialFile(e)) {
-        const auto dot = name.rfind('.');
-        name.insert(dot == std::string::npos || dot == 0 ? name.size() : dot, " (unverified)");
-    }
+    if (partialChosen && isPartialFile(e)) name = UnverifiedName(name);
     const auto target = platform::NextFreeRestoreName(folder / name);
     if (restoreTo(index, target, partialChosen)) return target;
     // A stream's "name:stream" on a target that refuses ":" (FAT, exFAT): "name_stream".
@@ -240,6 +237,13 @@ QuickUndelete::SaveResult QuickUndelete::SaveUndeleteEntries(const std::vector<s
         ui_.progress(static_cast<double>(k + 1) / indices.size(), {});
     }
     return result;
+}
+
+std::string UnverifiedName(const std::string& name) {
+    const auto dot = name.rfind('.');
+    std::string marked = name;
+    marked.insert(dot == std::string::npos || dot == 0 ? marked.size() : dot, " (unverified)");
+    return marked;
 }
 
 }  // namespace hx::undelete

@@ -96,4 +96,8 @@ private:
     bool checksCut_ = false;
 };
 
+// "NAME (unverified).ext": what a file whose bytes could not be shown to be
+// its own is saved as, never under its plain name.
+std::string UnverifiedName(const std::string& name);
+
 }  // namespace hx::undelete

@@ -25,24 +25,18 @@ std::string lowerExtension(const std::filesystem::path& file) {
     return ext;
 }
 
-// The first of `keys` that the metadata holds, as text.
-std::string firstOf(const Exiv2::ExifData& data, std::initializer_list<const char*> keys) {
+// The first of `keys` that the metadata (EXIF or XMP) holds, as text.
+template <typename Data, typename Key>
+std::string firstOf(const Data& data, std::initializer_list<const char*> keys) {
     for (const char* key : keys) {
-        const auto it = data.findKey(Exiv2::ExifKey(key));
+        const auto it = data.findKey(Key(key));
         if (it == data.end()) continue;
         if (std::string text = ShownText(it->toString()); !text.empty()) return text;
     }
     return {};
 }
-
-std::string firstOf(const Exiv2::XmpData& data, std::initializer_list<const char*> keys) {
-    for (const char* key : keys) {
-        const auto it = data.findKey(Exiv2::XmpKey(key));
-        if (it == data.end()) continue;
-        if (std::string text = ShownText(it->toString()); !text.empty()) return text;
-    }
-    return {};
-}
+const auto exifFirst = firstOf<Exiv2::ExifData, Exiv2::ExifKey>;
+const auto xmpFirst = firstOf<Exiv2::XmpData, Exiv2::XmpKey>;
 
 // XMP dates are "YYYY-MM-DDTHH:MM:SS[zone]".
 std::string fromXmpDate(const std::string& xmp) {
@@ -63,15 +57,15 @@ void readWithExiv2(const std::filesystem::path& file, CaptureFacts& facts) {
         const Exiv2::ExifData& exif = image->exifData();
         const Exiv2::XmpData& xmp = image->xmpData();
         if (facts.rawDate.empty())
-            facts.rawDate = firstOf(exif, {"Exif.Photo.DateTimeOriginal", "Exif.Image.DateTimeOriginal",
+            facts.rawDate = exifFirst(exif, {"Exif.Photo.DateTimeOriginal", "Exif.Image.DateTimeOriginal",
                                            "Exif.Photo.DateTimeDigitized", "Exif.Image.DateTime"});
         if (facts.rawDate.empty())
-            facts.rawDate = fromXmpDate(firstOf(xmp, {"Xmp.exif.DateTimeOriginal", "Xmp.photoshop.DateCreated",
+            facts.rawDate = fromXmpDate(xmpFirst(xmp, {"Xmp.exif.DateTimeOriginal", "Xmp.photoshop.DateCreated",
                                                       "Xmp.xmp.CreateDate"}));
-        if (facts.make.empty()) facts.make = firstOf(exif, {"Exif.Image.Make"});
-        if (facts.make.empty()) facts.make = firstOf(xmp, {"Xmp.tiff.Make"});
-        if (facts.model.empty()) facts.model = firstOf(exif, {"Exif.Image.Model"});
-        if (facts.model.empty()) facts.model = firstOf(xmp, {"Xmp.tiff.Model"});
+        if (facts.make.empty()) facts.make = exifFirst(exif, {"Exif.Image.Make"});
+        if (facts.make.empty()) facts.make = xmpFirst(xmp, {"Xmp.tiff.Make"});
+        if (facts.model.empty()) facts.model = exifFirst(exif, {"Exif.Image.Model"});
+        if (facts.model.empty()) facts.model = xmpFirst(xmp, {"Xmp.tiff.Model"});
     } catch (const std::exception&) {
         // Not a container exiv2 reads, or a damaged one: what was found stands.
     }
