@@ -21,7 +21,9 @@ class BitReader {
 public:
     BitReader(const std::uint8_t* data, std::size_t size, std::size_t pos) : data_(data), size_(size), pos_(pos) {}
 
-    void fill() {
+    // Loads bytes until more than 56 bits are held, a marker comes or the
+    // data ends. Inlined into the walk, so that the bits stay in registers.
+    [[gnu::always_inline]] void fill() {
         while (bits_ <= 56) {
             // Eight bytes at a time while none of them is 0xFF or zero.
             if (pos_ + 8 <= size_) {
@@ -30,41 +32,49 @@ public:
                 constexpr std::uint64_t kLow = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
                 if (!((((word - kLow) & ~word) | ((~word - kLow) & word)) & kHigh)) {
                     const int take = (64 - bits_) / 8;
-                    for (int i = 0; i < take; ++i, bits_ += 8)
-                        acc_ |= static_cast<std::uint64_t>(data_[pos_ + static_cast<std::size_t>(i)]) << (56 - bits_);
+                    // The bytes taken, first byte highest, below the bits held;
+                    // the rest of the word is left for the next load.
+                    const int below = 64 - bits_ - take * 8;
+                    acc_ |= (__builtin_bswap64(word) >> bits_) & ~((1ull << below) - 1);
+                    bits_ += take * 8;
                     pos_ += static_cast<std::size_t>(take);
                     loaded_ += static_cast<std::uint64_t>(take);
-                    continue;
-                }
-            }
-            if (pos_ >= size_) {
-                end_ = true;
-                return;
-            }
-            const std::uint8_t b = data_[pos_];
-            // Blank sectors read as valid codes for ever: a long run of zero
-            // bytes ends the data as a marker would.
-            if (b == 0 && pos_ + kBlankRun <= size_ && std::memcmp(data_ + pos_, kBlank, kBlankRun) == 0) {
-                marker_ = true;
-                return;
-            }
-            if (b == 0xFF) {
-                if (pos_ + 1 >= size_) {
-                    end_ = true;
                     return;
                 }
-                if (data_[pos_ + 1] != 0x00) {
-                    marker_ = true;
-                    return;
-                }
-                pos_ += 2;
-            } else {
-                ++pos_;
             }
-            ++loaded_;
-            acc_ |= static_cast<std::uint64_t>(b) << (56 - bits_);
-            bits_ += 8;
+            if (!fillByte()) return;
         }
+    }
+    // One byte, or the stop at a marker or the end: false when nothing was loaded.
+    bool fillByte() {
+        if (pos_ >= size_) {
+            end_ = true;
+            return false;
+        }
+        const std::uint8_t b = data_[pos_];
+        // Blank sectors read as valid codes for ever: a long run of zero
+        // bytes ends the data as a marker would.
+        if (b == 0 && pos_ + kBlankRun <= size_ && std::memcmp(data_ + pos_, kBlank, kBlankRun) == 0) {
+            marker_ = true;
+            return false;
+        }
+        if (b == 0xFF) {
+            if (pos_ + 1 >= size_) {
+                end_ = true;
+                return false;
+            }
+            if (data_[pos_ + 1] != 0x00) {
+                marker_ = true;
+                return false;
+            }
+            pos_ += 2;
+        } else {
+            ++pos_;
+        }
+        ++loaded_;
+        acc_ |= static_cast<std::uint64_t>(b) << (56 - bits_);
+        bits_ += 8;
+        return true;
     }
     int bits() const { return bits_; }
     std::uint32_t peek(int n) const { return static_cast<std::uint32_t>(acc_ >> (64 - n)); }
@@ -261,7 +271,7 @@ JpegEntropy::Walk JpegEntropy::walk(const std::uint8_t* data, std::size_t size, 
         in.consume(from.bit);
     }
     // The next code of `t`: its symbol, or -1 for a fault, -2 when the data ran out.
-    const auto decode = [&in](const Table& t) -> int {
+    const auto decode = [&in](const Table& t) __attribute__((always_inline)) -> int {
         if (in.bits() < 16) in.fill();
         const std::uint16_t quick = t.fast[in.peek(kFastBits)];
         int len = quick >> 8;
@@ -280,7 +290,7 @@ JpegEntropy::Walk JpegEntropy::walk(const std::uint8_t* data, std::size_t size, 
         return symbol;
     };
     // `n` more bits after a code: false when the data holds fewer.
-    const auto skip = [&in](int n) {
+    const auto skip = [&in](int n) __attribute__((always_inline)) {
         if (in.bits() < n) in.fill();
         if (in.bits() < n) return false;
         in.consume(n);
@@ -289,7 +299,8 @@ JpegEntropy::Walk JpegEntropy::walk(const std::uint8_t* data, std::size_t size, 
     const auto shortOf = [&in] { return in.atMarker() ? Outcome::Fault : Outcome::RanOut; };
     std::uint64_t lastMark = from.byte;
     for (std::uint32_t mcu = from.mcu; mcu < mcus_; ++mcu) {
-        if (marks && (marks->empty() || in.byte() >= lastMark + markEvery)) {
+        // The byte in use lies a few bytes before where loading got to.
+        if (marks && (marks->empty() || (in.pos() >= lastMark + markEvery && in.byte() >= lastMark + markEvery))) {
             lastMark = in.byte();
             marks->push_back({lastMark, in.bit(), mcu});
         }
