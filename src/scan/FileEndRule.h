@@ -28,7 +28,14 @@ struct ClosedFile {
     std::uint64_t listedSize = 0;  // the listing's byte count; 0 when it was not listed
     double minBytes = 0;           // files up to this length are not kept
     std::function<void()> settle;  // returns once every written byte is in the file
+    // The scan can take a verdict's `later` part: checks that need the whole
+    // file may be left to run while it reads on.
+    bool checkLater = false;
 };
+
+struct EndVerdict;
+// A check run once the file at the path is written whole: its verdict's `keep` was settled already.
+using LaterCheck = std::function<EndVerdict(const std::filesystem::path&)>;
 
 struct EndVerdict {
     bool keep = true;
@@ -37,6 +44,9 @@ struct EndVerdict {
     std::uint64_t faultAt = ~0ull;  // damaged: about where its decode first went wrong
     // damaged: where its entropy walk may start again before the fault
     std::shared_ptr<const std::vector<viewing::JpegEntropy::Mark>> marks = nullptr;
+    // Set when the rest of the check is left for later: the file is kept as
+    // written for now, and this tells its end, damage and marks.
+    LaterCheck later = nullptr;
 };
 
 class FileEndRule {

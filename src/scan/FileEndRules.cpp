@@ -18,6 +18,8 @@ namespace hx::scan {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // A found JPEG's first bytes (its headers) are kept to check the picture without reading it back.
 constexpr std::size_t kHead = 256 * 1024;
 
@@ -65,33 +67,61 @@ public:
         // junk; otherwise a full decode finds the end.
         // Markers that reach an end marker over blank bytes went over a gap.
         const bool endKnown = finder_.done() && !finder_.sawBlank();
-        viewing::JpegCheck check;
-        std::vector<viewing::JpegEntropy::Mark> marks;
-        if (endKnown) check = viewing::CheckJpegBuffer(head_.data(), head_.size(), true);
+        // Markers that broke leave no doubt that the picture is damaged:
+        // its entropy data only tells where.
+        const bool confirm = !finder_.failed();
         if (!endKnown) {
+            if (file.checkLater && file.minBytes <= 0) {
+                // The headers and first rows tell now that it is a picture;
+                // where its data ends or goes wrong is found while the scan reads on.
+                viewing::JpegEntropy entropy;
+                const viewing::JpegCheck first = viewing::CheckJpegBuffer(head_.data(), head_.size(), true);
+                if (first.decodes && entropy.readHeaders(head_.data(), head_.size())) {
+                    EndVerdict verdict;
+                    verdict.damaged = true;  // until the check says otherwise
+                    verdict.later = [confirm, listed = file.listedSize, written = file.written](const fs::path& path) {
+                        return decodedWhole(path, confirm, listed, written, 0);
+                    };
+                    return verdict;
+                }
+            }
             file.settle();
-            // Markers that broke leave no doubt that the picture is damaged:
-            // its entropy data only tells where.
-            check = viewing::CheckJpegFileData(file.path.string(), !finder_.failed(), &marks);
-        } else if (check.ranOut && head_.size() < file.written) {
+            return decodedWhole(file.path, confirm, file.listedSize, file.written, file.minBytes);
+        }
+        viewing::JpegCheck check = viewing::CheckJpegBuffer(head_.data(), head_.size(), true);
+        if (check.ranOut && head_.size() < file.written) {
             file.settle();
             check = viewing::CheckJpegFile(file.path.string(), true);
         }
         if (!check.decodes) return {false, 0};
-        const std::uint64_t end = endKnown ? finder_.length() : (check.complete ? check.end : 0);
-        // Decoded whole here (its markers did not lead to its end): a fault
-        // on the way may be where the file system split it.
-        const bool damaged = !endKnown && (!check.complete || check.warnings > 0);
-        // A listed picture is as long as its listing says.
-        const std::uint64_t faultAt = damaged ? check.firstFault : ~0ull;
-        std::shared_ptr<const std::vector<viewing::JpegEntropy::Mark>> kept;
-        if (damaged && !marks.empty()) kept = std::make_shared<const std::vector<viewing::JpegEntropy::Mark>>(std::move(marks));
-        if (end == 0 || file.listedSize > 0) return {true, 0, damaged, faultAt, kept};
-        if (static_cast<double>(end) <= file.minBytes) return {false, 0};
-        return {true, end < file.written ? end : 0, damaged, faultAt, kept};
+        return lengthVerdict(finder_.length(), false, ~0ull, nullptr, file.listedSize, file.written, file.minBytes);
     }
 
 private:
+    using Marks = std::shared_ptr<const std::vector<viewing::JpegEntropy::Mark>>;
+
+    // Decoded whole from the written file (its markers did not lead to its
+    // end): a fault on the way may be where the file system split it.
+    static EndVerdict decodedWhole(const fs::path& path, bool confirmFaults, std::uint64_t listedSize,
+                                   std::uint64_t written, double minBytes) {
+        std::vector<viewing::JpegEntropy::Mark> marks;
+        const viewing::JpegCheck check = viewing::CheckJpegFileData(path.string(), confirmFaults, &marks);
+        if (!check.decodes) return {false, 0};
+        const bool damaged = !check.complete || check.warnings > 0;
+        Marks kept;
+        if (damaged && !marks.empty()) kept = std::make_shared<const std::vector<viewing::JpegEntropy::Mark>>(std::move(marks));
+        return lengthVerdict(check.complete ? check.end : 0, damaged, damaged ? check.firstFault : ~0ull, kept,
+                             listedSize, written, minBytes);
+    }
+
+    // A listed picture is as long as its listing says; too short a one is no find.
+    static EndVerdict lengthVerdict(std::uint64_t end, bool damaged, std::uint64_t faultAt, Marks marks,
+                                    std::uint64_t listedSize, std::uint64_t written, double minBytes) {
+        if (end == 0 || listedSize > 0) return {true, 0, damaged, faultAt, marks};
+        if (static_cast<double>(end) <= minBytes) return {false, 0};
+        return {true, end < written ? end : 0, damaged, faultAt, marks};
+    }
+
     viewing::JpegEndFinder finder_;
     std::vector<std::uint8_t> head_;
     bool headDone_ = false;

@@ -114,6 +114,12 @@ void FoundFileWriter::setTime(const fs::path& path, std::int64_t unixTime) {
 
 void FoundFileWriter::finished(long file) { push(Job(Kind::Finished, file)); }
 
+void FoundFileWriter::then(std::function<void()> done) {
+    Job job(Kind::Then);
+    job.done = std::move(done);
+    push(std::move(job));
+}
+
 std::vector<long> FoundFileWriter::takeFinished() {
     std::vector<long> out;
     std::lock_guard<std::mutex> lock(finishedMutex_);
@@ -222,6 +228,9 @@ void FoundFileWriter::run(Job& job) {
             finished_.push_back(job.number);
             break;
         }
+        case Kind::Then:
+            if (job.done) job.done();
+            break;
     }
 }
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -55,6 +56,9 @@ public:
     void finished(long file);
     // The files finished since the last call, in order; never waits.
     std::vector<long> takeFinished();
+    // Calls `done` once everything queued before is written (on the writer's
+    // thread, or on the caller's when it writes inline): keep it short.
+    void then(std::function<void()> done);
 
     // Returns when everything queued so far is done.
     void wait();
@@ -62,7 +66,7 @@ public:
     long failedFile() const;
 
 private:
-    enum class Kind { Create, CopyRange, Data, Close, Truncate, SetTime, Finished };
+    enum class Kind { Create, CopyRange, Data, Close, Truncate, SetTime, Finished, Then };
     struct Job {
         explicit Job(Kind k, long n = -1, std::filesystem::path p = {}) : kind(k), number(n), path(std::move(p)) {}
         Kind kind;
@@ -72,6 +76,7 @@ private:
         std::size_t size = 0;
         std::vector<std::uint8_t> data;
         platform::AppendFile file;  // Create: made by the scan's thread
+        std::function<void()> done;  // Then
     };
 
     void push(Job job);

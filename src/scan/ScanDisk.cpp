@@ -283,6 +283,7 @@ void Scanner::settleWrites(bool stopped) {
     if (!ctx_.lastFileOpen && !outOfSpace_) emitEmbedded();
     writer_.wait();
     const long failed = writer_.failedFile();
+    applyLaterChecks(failed);
     if (failed >= 0) {
         // The first file the cache disk could not hold whole, and those after
         // it, are made again when the scan resumes.

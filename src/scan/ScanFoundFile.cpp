@@ -234,10 +234,12 @@ void Scanner::finishFile() {
     if (file_.writtenMB < ctx_.options.minMB) return dropFile(path);
     FoundFile& found = ctx_.found[counter_];
     std::uint64_t size = file_.writtenBytes;
-    const EndVerdict verdict = file_.rule->closed({path, size, found.listedSize, ctx_.options.minMB * kMB, [this] {
+    const EndVerdict verdict = file_.rule->closed({path, size, found.listedSize, ctx_.options.minMB * kMB,
+                                                   [this] {
                                                        releaseDeferred();
                                                        writer_.wait();
-                                                   }});
+                                                   },
+                                                   true});
     if (!verdict.keep) return dropFile(path);
     // A listed file is as long as the listing says; otherwise its own structure decides.
     const std::uint64_t end = found.listedSize > 0 ? found.listedSize : verdict.end;
@@ -273,7 +275,28 @@ void Scanner::finishFile() {
     std::int64_t when = 0;
     if (file_.haveExif && viewing::ExifDateToTime(file_.exif.rawDate, when))
         writer_.setTime(ctx_.cacheFolder / file_.name, when);
+    if (verdict.later)
+        writer_.then([this, n = counter_, written = ctx_.cacheFolder / file_.name, check = verdict.later] {
+            later_.add(n, written, check);
+        });
     writer_.finished(counter_);
+}
+
+void Scanner::applyLaterChecks(long firstFailed) {
+    for (LaterChecks::Result& r : later_.take()) {
+        if (r.file < 0 || r.file > counter_ || (firstFailed >= 0 && r.file >= firstFailed)) continue;
+        FoundFile& found = ctx_.found[static_cast<std::size_t>(r.file)];
+        if (ctx_.cacheFolder / found.name != r.path) continue;
+        const EndVerdict& v = r.verdict;
+        found.damaged = v.damaged;
+        found.faultAt = v.faultAt;
+        found.marks = v.marks;
+        std::error_code ec;
+        if (v.end > 0 && v.end < found.size && (fs::resize_file(r.path, v.end, ec), !ec)) {
+            found.size = v.end;
+            found.printed = false;
+        }
+    }
 }
 
 void Scanner::reopenLastFile() {

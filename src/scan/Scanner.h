@@ -23,6 +23,7 @@
 #include "scan/EmbeddedPictures.h"
 #include "scan/FileEndRule.h"
 #include "scan/FoundFileWriter.h"
+#include "scan/LaterChecks.h"
 #include "scan/ListingCursor.h"
 #include "scan/Ole2End.h"
 #include "scan/SignatureMatcher.h"
@@ -105,6 +106,8 @@ private:
     std::optional<ScanOutcome> openSource();
     std::optional<ScanOutcome> scanBlocks(bool& stopped);
     void settleWrites(bool stopped);
+    // The verdicts of the checks left for later, put in the found list.
+    void applyLaterChecks(long firstFailed);
     ScanOutcome report(bool stopped);
     ScanOutcome unreadable();
 
@@ -160,6 +163,8 @@ private:
     double recoveredMB_ = 0;
     bool outOfSpace_ = false;
     std::unordered_set<std::string> madeNames_;  // names given in this scan (the writer may still be at work)
+    // Before the writer: its thread hands checks over until it ends.
+    LaterChecks later_;
     FoundFileWriter writer_;
     // DeepScan: JPEGs at any byte offset, written once no file is open.
     EmbeddedPictureFinder embedded_;
