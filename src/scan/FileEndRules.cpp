@@ -28,6 +28,13 @@ std::size_t find(const std::uint8_t* data, std::size_t size, std::string_view wh
     return std::string_view(reinterpret_cast<const char*>(data), size).find(what, from);
 }
 
+// A file kept as written for now; `check` tells the rest once it is written whole.
+EndVerdict later(LaterCheck check) {
+    EndVerdict verdict;
+    verdict.later = std::move(check);
+    return verdict;
+}
+
 // A JPEG ends at its end marker, followed through its segments as it is
 // written; a decode tells a picture from junk.
 class JpegEndRule : public FileEndRule {
@@ -77,11 +84,10 @@ public:
                 viewing::JpegEntropy entropy;
                 const viewing::JpegCheck first = viewing::CheckJpegBuffer(head_.data(), head_.size(), true);
                 if (first.decodes && entropy.readHeaders(head_.data(), head_.size())) {
-                    EndVerdict verdict;
-                    verdict.damaged = true;  // until the check says otherwise
-                    verdict.later = [confirm, listed = file.listedSize, written = file.written](const fs::path& path) {
+                    EndVerdict verdict = later([confirm, listed = file.listedSize, written = file.written](const fs::path& path) {
                         return decodedWhole(path, confirm, listed, written, 0);
-                    };
+                    });
+                    verdict.damaged = true;  // until the check says otherwise
                     return verdict;
                 }
             }
@@ -132,13 +138,20 @@ class TiffRawEndRule : public FileEndRule {
 public:
     EndVerdict closed(const ClosedFile& file) override {
         if (file.listedSize > 0) return {};
+        // Read back once the file is written whole, while the scan reads on.
+        if (file.checkLater) return later([written = file.written](const fs::path& path) { return endOf(path, written); });
         file.settle();
+        return endOf(file.path, file.written);
+    }
+
+private:
+    static EndVerdict endOf(const fs::path& path, std::uint64_t written) {
         platform::RawFile f;
-        if (!f.open(file.path, platform::RawFile::Mode::Read)) return {};
+        if (!f.open(path, platform::RawFile::Mode::Read)) return {};
         const std::uint64_t end = viewing::TiffFileEnd([&f](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
             return f.readAt(offset, out, length) == length;
         });
-        return {true, end > 0 && end < file.written ? end : 0};
+        return {true, end > 0 && end < written ? end : 0};
     }
 };
 
@@ -151,20 +164,27 @@ public:
     explicit StructureEndRule(bool needsStructure) : needsStructure_(needsStructure) {}
     EndVerdict closed(const ClosedFile& file) override {
         if (file.listedSize > 0) return {};
+        // Kept whatever its layout says: where it ends is read while the scan reads on.
+        if (file.checkLater && !needsStructure_ && file.minBytes <= 0)
+            return later([written = file.written](const fs::path& path) { return endOf(path, written, false, 0); });
         file.settle();
+        return endOf(file.path, file.written, needsStructure_, file.minBytes);
+    }
+
+private:
+    static EndVerdict endOf(const fs::path& path, std::uint64_t written, bool needsStructure, double minBytes) {
         platform::RawFile f;
-        if (!f.open(file.path, platform::RawFile::Mode::Read)) return {};
+        if (!f.open(path, platform::RawFile::Mode::Read)) return {};
         const viewing::FileStructure s = viewing::ReadFileStructure(
             [&f](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
                 return f.readAt(offset, out, length) == length;
             },
-            file.written, false);
-        if (s.proof == viewing::Proof::None) return {!needsStructure_, 0};
-        if (static_cast<double>(s.end) <= file.minBytes) return {false, 0};
-        return {true, s.end < file.written ? s.end : 0};
+            written, false);
+        if (s.proof == viewing::Proof::None) return {!needsStructure, 0};
+        if (static_cast<double>(s.end) <= minBytes) return {false, 0};
+        return {true, s.end < written ? s.end : 0};
     }
 
-private:
     bool needsStructure_;
 };
 
