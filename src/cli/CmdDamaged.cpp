@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // The carving scan the recovery asks for: every type, DeepScan in damaged
-// mode, the cache emptied first.
-void scanForRecovery(CliArgs& args, const std::string& source, bool damaged) {
+// mode; the last stage adds to what the first found.
+void scanForRecovery(CliArgs& args, const std::string& source, bool damaged, bool addToFound = false) {
     scan::ScanRequest request;
     request.source = source;
     request.cacheFolder = CliCacheFolder(args);
@@ -35,6 +35,7 @@ void scanForRecovery(CliArgs& args, const std::string& source, bool damaged) {
     request.options.deepScan = true;
     request.options.damaged = damaged;
     request.options.unattended = true;
+    request.options.addToFound = addToFound;
     request.smart = false;
     request.resume = false;
     request.newScan = true;
@@ -64,14 +65,10 @@ int runDamaged(CliArgs& args) {
     };
     steps.scanDamaged = [&args](const std::string& drive) { scanForRecovery(args, drive, true); };
     steps.backupUnattended = [&args, &steps, &state](const std::string& drive) {
-        output::BackupRequest req;
-        req.drive = drive;
-        req.image = steps.unattendedImage;
-        req.damaged = true;
-        req.settings = state.store;
-        output::BackupDisk(*args.ui, req);
+        output::BackupDisk(*args.ui, output::UnattendedBackup(drive, steps.unattendedImage, state.store));
     };
-    steps.scanImage = [&args](const fs::path& image) { scanForRecovery(args, image.string(), false); };
+    // The first stage's finds stay: the saved sectors add to them.
+    steps.scanImage = [&args](const fs::path& image) { scanForRecovery(args, image.string(), false, true); };
     switch (output::RecoverDamagedMedia(*args.ui, *state.store, steps)) {
         case output::DamagedRecoveryOutcome::NotNeeded:
             std::cout << "No read was ended before its end: nothing to recover.\n";

@@ -182,7 +182,7 @@ private:
     bool cacheHasFiles() const;
     // The scan command on `source` (the drive chosen, or an image), with the
     // companion files of images looked for in `imageFolder`.
-    void runScan(const std::string& source, const std::filesystem::path& imageFolder);
+    void runScan(const std::string& source, const std::filesystem::path& imageFolder, bool addToFound = false);
     std::string typeSelection() const;
     void fillTypeList();
     // The learned variants of the learned-type folder as rows of the type list.

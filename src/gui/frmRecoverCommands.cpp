@@ -132,7 +132,7 @@ std::string frmRecover::typeSelection() const {
     return selection;
 }
 
-void frmRecover::runScan(const std::string& source, const fs::path& imageFolder) {
+void frmRecover::runScan(const std::string& source, const fs::path& imageFolder, bool addToFound) {
     scan::ScanRequest request;
     request.source = source;
     request.cacheFolder = cacheFolder_;
@@ -146,6 +146,7 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder)
     request.options.damaged = ChkDamaged->isChecked();
     request.options.minMB = minMB_;
     request.options.maxMB = maxMB_;
+    request.options.addToFound = addToFound;
     if (undelete_) {
         request.listing = undelete_->listedNames();
         request.listingDrive = undelete_->drive();

@@ -113,21 +113,16 @@ void frmRecover::RecoverDamagedMedia() {
     };
     steps.backupUnattended = [this, damagedOptions, &steps](const std::string& drive) {
         damagedOptions();
-        output::BackupRequest req;
-        req.drive = drive;
-        req.image = steps.unattendedImage;
-        req.damaged = true;
-        req.settings = state().store;
         {
             shell::BusyGuard busy(*this, busy_, "CmdBackup", caption("CmdBackup"));
-            output::BackupDisk(*this, req);
+            output::BackupDisk(*this, output::UnattendedBackup(drive, steps.unattendedImage, state().store));
         }
         clearStop();
         ProgressBar1->setVisible(false);
     };
     steps.scanImage = [this, damagedOptions](const fs::path& image) {
         damagedOptions();
-        runScan(image.string(), image.parent_path());
+        runScan(image.string(), image.parent_path(), true);  // the first stage's finds stay
     };
     output::RecoverDamagedMedia(*this, *state().store, steps);
     EnableButtons();

@@ -166,6 +166,16 @@ void PruneImageFolder(const fs::path& imageFolder) {
     }
 }
 
+BackupRequest UnattendedBackup(const std::string& drive, const fs::path& image, shell::SettingsStore* settings) {
+    BackupRequest req;
+    req.drive = drive;
+    req.image = image;
+    req.damaged = true;
+    req.backwards = true;
+    req.settings = settings;
+    return req;
+}
+
 BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
     BackupResult result;
     const std::string title = LoadStr(0, "Backup");
@@ -223,13 +233,15 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
     BlockWriter writer(out, static_cast<std::size_t>(std::min<std::uint64_t>(step, std::max<std::uint64_t>(size, 1))));
     const auto started = std::chrono::steady_clock::now();
     auto lastShown = started;
+    std::uint64_t done = 0;  // bytes copied, from the start or, backwards, from the end
     std::uint64_t at = 0;
-    while (at < size) {
+    while (done < size) {
         if (ui.stopRequested()) {
             result.stopped = true;
             break;
         }
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(step, size - at));
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(step, size - done));
+        at = req.backwards ? size - done - want : done;
         std::vector<std::uint8_t>& block = *writer.take();
         std::size_t got = in.readAt(at, block.data(), want);
         if (got < want) {
@@ -244,16 +256,19 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
             }
         }
         writer.put(at, &block, want);
-        at += want;
+        done += want;
         const auto now = std::chrono::steady_clock::now();
         if (now - lastShown >= std::chrono::seconds(2)) {
             lastShown = now;
             const double elapsed = std::chrono::duration<double>(now - started).count();
-            const double perSecond = static_cast<double>(at) / elapsed;
-            ui.progress(static_cast<double>(at) / static_cast<double>(size),
+            const double perSecond = static_cast<double>(done) / elapsed;
+            ui.progress(static_cast<double>(done) / static_cast<double>(size),
                         FormatStr(LoadStr(1492, "Elapsed: %0 && to go: %1 seconds %2 MB/s"),
-                                  {fixed(elapsed, 0), fixed(static_cast<double>(size - at) / perSecond, 0),
+                                  {fixed(elapsed, 0), fixed(static_cast<double>(size - done) / perSecond, 0),
                                    fixed(perSecond / 1048576.0, 1)}));
+            // Backwards, the marker tells the sector the copy has come down to.
+            if (req.settings && req.backwards)
+                shell::SaveSetting(*req.settings, shell::kLastCluster, std::to_string(at / sector + 1));
             ui.yield();
         }
     }
@@ -263,7 +278,7 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
     const bool written = writer.finish();
     out.close();
     if (req.settings) shell::SaveSetting(*req.settings, shell::kLastCluster, "0");
-    result.bytes = at;
+    result.bytes = done;
     result.ok = written;
     if (!written || result.stopped) {
         // What is there is kept (a dying card may not be read again), and a
@@ -271,9 +286,12 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
         result.partialNote = result.image.string() + ".partial.txt";
         std::ofstream note(result.partialNote);
         note << "This image of " << req.drive << " is partial: "
-             << (written ? "the copy was stopped after " + std::to_string(at) + " of " + std::to_string(size)
+             << (written ? "the copy was stopped after " + std::to_string(done) + " of " + std::to_string(size)
                          : "the target disk did not take all of its " + std::to_string(size))
-             << " bytes. What follows that point on the medium is not in it.\n";
+             << " bytes. "
+             << (req.backwards ? "It was copied from the end backwards: what lies before byte " + std::to_string(at) +
+                                     " on the medium is not in it (zeros stand there).\n"
+                               : "What follows that point on the medium is not in it.\n");
     }
     if (!written) {
         ui.message(FormatStr(LoadStr(0, "The image %0 could not be written whole: the disk may be full."),
@@ -293,7 +311,7 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ui.status(FormatStr(LoadStr(1494, "Finished: %0 seconds. Average: %1 MB/sec"),
-                        {fixed(seconds, 0), fixed(seconds > 0 ? static_cast<double>(at) / 1048576.0 / seconds : 0, 1)}));
+                        {fixed(seconds, 0), fixed(seconds > 0 ? static_cast<double>(done) / 1048576.0 / seconds : 0, 1)}));
     return result;
 }
 

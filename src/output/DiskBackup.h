@@ -28,7 +28,17 @@ struct BackupRequest {
     std::filesystem::path image;
     // When given, LastCluster marks the copy as under way until it ends.
     shell::SettingsStore* settings = nullptr;
+    // From the last sector towards sector 0 (the damaged-media recovery's
+    // second stage: the sectors after the one that ended the first stage are
+    // saved before it is met again). The image has the medium's size from
+    // the first block on; what is not reached stays zeros.
+    bool backwards = false;
 };
+
+// The second stage of the damaged-media recovery: the medium copied sector by
+// sector, backwards, into the unattended image, the marker kept current.
+BackupRequest UnattendedBackup(const std::string& drive, const std::filesystem::path& image,
+                               shell::SettingsStore* settings);
 
 struct BackupResult {
     bool ok = false;        // the copy ran (to its end, or until stopped)

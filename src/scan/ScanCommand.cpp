@@ -1,6 +1,7 @@
 #include "scan/ScanCommand.h"
 
 #include <memory>
+#include <set>
 
 #include "media/AllocationBitmap.h"
 #include "media/DriveInfo.h"
@@ -13,6 +14,7 @@
 #include "shell/WorkingFolders.h"
 #include "shell/QuietUi.h"
 #include "undelete/QuickUndelete.h"
+#include "viewing/Formats.h"
 #include "filesystems/fat/UndeleteFat.h"
 #include "undelete/UndeleteLists.h"
 
@@ -103,6 +105,40 @@ std::optional<ScanOutcome> ScanCommand::run() {
     ui_.clearStop();
     SaveScanState(req_.cacheFolder, ctx_);
     return outcome;
+}
+
+void ScanCommand::adoptCache(const ScanContext* previous) {
+    // As the last scan listed them, then whatever else the cache holds: the
+    // files of a scan that was ended before it could note them.
+    std::set<std::string> known;
+    if (previous) {
+        ctx_.found = previous->found;
+        ctx_.List3 = previous->List3;
+        for (FoundFile& f : ctx_.found) {
+            f.earlier = true;
+            known.insert(f.name);
+        }
+    }
+    std::vector<fs::path> others;
+    std::error_code ec;
+    for (fs::directory_iterator it(req_.cacheFolder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (it->is_regular_file(ec) && name != kScanStateFile && name != kSearchedFile && !known.count(name))
+            others.push_back(it->path());
+    }
+    std::sort(others.begin(), others.end());
+    for (const fs::path& path : others) {
+        FoundFile f;
+        f.name = path.filename().string();
+        f.extension = shell::ToLower(path.extension().string());
+        const viewing::Format* format = viewing::FormatOf(f.extension);
+        f.description = format && !format->signatures.empty() ? std::string(format->signatures.front().name)
+                                                              : shell::ToUpper(f.extension.substr(f.extension.empty() ? 0 : 1));
+        f.size = fs::file_size(path, ec);
+        f.earlier = true;
+        ctx_.List3.push_back(FoundEntryText(static_cast<long>(ctx_.found.size()), f.description));
+        ctx_.found.push_back(std::move(f));
+    }
 }
 
 bool ScanCommand::prepareListing() {
@@ -257,6 +293,10 @@ bool ScanCommand::decideResume() {
                              {(req_.cacheFolder / kScanStateFile).string()}));
     }
     const bool havePrevious = load == ScanStateLoad::Loaded;
+    if (req_.options.addToFound) {
+        adoptCache(havePrevious ? &previous : nullptr);
+        return true;
+    }
     if (havePrevious && previous.resumeUnit > 0 && previous.resumeDrive == ctx_.drive) {
         bool resume = false;
         if (req_.resume) {

@@ -69,6 +69,8 @@ private:
     bool checkCacheSpace();
     bool decideSmartScan();
     bool decideResume();
+    // options.addToFound: the cache's files, listed before this scan's.
+    void adoptCache(const ScanContext* previous);
     std::uint64_t mediumBytes() const;  // of the scanned source, 0 when unknown
 
     shell::Ui& ui_;

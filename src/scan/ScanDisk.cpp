@@ -57,7 +57,9 @@ void Scanner::setUp() {
     // bounded by the block size. On a medium of a megabyte or less there is
     // too little to read for a writer's thread to pay for itself.
     const bool tinyMedium = geo_.totalUnits * unitSize_ <= (1u << 20);
-    writer_.setPendingLimit(tinyMedium ? 0 : 4 * unitsPerBlock_ * unitSize_);
+    // A damaged medium may end the program at any read: what was found is
+    // written before the next read, not queued.
+    writer_.setPendingLimit(tinyMedium || ctx_.options.damaged ? 0 : 4 * unitsPerBlock_ * unitSize_);
     previousSector_.assign(512, 0);
     for (std::size_t i = 0; i < ctx_.table.size(); ++i) {
         const std::string ext = shell::ToLower(ctx_.table[i].Extension);
@@ -71,7 +73,10 @@ void Scanner::startOrResume() {
     const bool resuming = ctx_.resumeUnit > geo_.rootCluster && ctx_.resumeUnit < endUnit_ && ctx_.resumeDrive == ctx_.drive;
     startUnit_ = resuming ? ctx_.resumeUnit : geo_.rootCluster;
     unit_ = startUnit_;
-    if (!resuming) {
+    if (!resuming && ctx_.options.addToFound) {
+        counter_ = static_cast<long>(ctx_.found.size()) - 1;
+        for (const FoundFile& f : ctx_.found) earlierNames_.insert(f.name);
+    } else if (!resuming) {
         ctx_.found.clear();
         ctx_.List3.clear();
         ctx_.emptyUnits = 0;

@@ -32,6 +32,10 @@ struct ScanOptions {
     // With fingerprints: a found file whose content is in ScanContext::keptContents
     // is not kept, and is mostly never written (its copy waits for its end).
     bool keepEachContentOnce = false;
+    // The files the cache holds stay and are listed first; this scan's are
+    // numbered after them (the damaged-media recovery's last stage keeps the
+    // first stage's finds, which the program may not have lived to list).
+    bool addToFound = false;
 };
 
 // One found file. The window's lists follow these records row for row.
@@ -52,6 +56,9 @@ struct FoundFile {
     bool exifRead = false;         // a picture whose EXIF header the scan read:
     std::string exifDate;          //   its date of exposure ("YYYY:MM:DD HH:MM:SS")
     std::string camera;            //   and its camera's model (or make)
+    // Found by an earlier scan of this cache (options.addToFound): where it
+    // lay on this medium is not known, and nothing is joined to it.
+    bool earlier = false;
 };
 
 enum class ScanOutcome { Finished, Stopped, OutOfSpace, Unreadable };

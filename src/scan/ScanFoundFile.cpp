@@ -52,6 +52,8 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
         }
         listing_->advance(unit_, endUnit_);
     }
+    // The cache may hold files of an earlier scan (options.addToFound): none is written over.
+    for (int n = 1; earlierNames_.count(name) && n < 1000; ++n) name = std::to_string(n) + "-" + FoundFileName(counter_, row.Extension);
     file_.name = name;
     readPictureHeader(window);
 

@@ -163,6 +163,7 @@ private:
     double recoveredMB_ = 0;
     bool outOfSpace_ = false;
     std::unordered_set<std::string> madeNames_;  // names given in this scan (the writer may still be at work)
+    std::unordered_set<std::string> earlierNames_;  // files of an earlier scan the cache keeps (options.addToFound)
     // Before the writer: its thread hands checks over until it ends.
     LaterChecks later_;
     FoundFileWriter writer_;

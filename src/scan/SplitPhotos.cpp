@@ -294,6 +294,7 @@ private:
         if (held_.empty())
             for (std::size_t k = 0; k < ctx_.found.size(); ++k) {
                 const FoundFile& g = ctx_.found[k];
+                if (g.earlier) continue;
                 const std::uint64_t bytes = g.damaged ? std::min(g.faultAt, g.size) : g.size;
                 held_.push_back({g.startUnit, g.startUnit + std::max<std::uint64_t>((bytes + unit_ - 1) / unit_, 1), k});
             }
@@ -377,7 +378,7 @@ private:
         std::size_t between = 0;
         for (std::size_t k = index + 1; k < ctx_.found.size() && between < kMaxBetween; ++k) {
             const FoundFile& g = ctx_.found[k];
-            if (g.startUnit < from) continue;
+            if (g.earlier || g.startUnit < from) continue;
             if (g.startUnit > from + kMaxGap + 1 && between == 0) break;
             ++between;
             const std::uint64_t after = g.startUnit + (g.size + unit_ - 1) / unit_;
@@ -391,7 +392,7 @@ private:
                                  [&](std::uint64_t u) {
                                      return u >= geo_.endUnit() ||
                                             std::any_of(ctx_.found.begin(), ctx_.found.end(),
-                                                        [u](const FoundFile& g) { return g.startUnit == u; });
+                                                        [u](const FoundFile& g) { return !g.earlier && g.startUnit == u; });
                                  }),
                   out.end());
         return out;
@@ -449,7 +450,8 @@ std::uint64_t InferBlockUnits(const ScanContext& ctx, const ScanGeometry& geo) {
     if (ctx.record.isFat() || ctx.record.isExFat() || ctx.record.isNtfs() || ctx.found.size() < kBlockEvidence)
         return 1;
     std::uint64_t common = 0;
-    for (const FoundFile& f : ctx.found) common = std::gcd(common, geo.byteOf(f.startUnit));
+    for (const FoundFile& f : ctx.found)
+        if (!f.earlier) common = std::gcd(common, geo.byteOf(f.startUnit));
     if (common == 0) return 1;
     const std::uint64_t block = std::min<std::uint64_t>(common & (~common + 1), kMaxBlock);
     const std::uint64_t unit = geo.unitBytes();
