@@ -11,6 +11,7 @@ PACKAGES=(
   dosfstools mtools ntfs-3g exfatprogs exfat-fuse fuse3 fdisk
   imagemagick libimage-exiftool-perl chromium libheif-examples webp ffmpeg
   dpkg-dev appstream man-db
+  libsystemd-dev dbus-daemon util-linux
 )
 
 missing=()

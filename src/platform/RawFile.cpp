@@ -1,5 +1,6 @@
 #include "platform/RawFile.h"
 
+#include "platform/DiskService.h"
 #include "platform/FaultySectors.h"
 #include "platform/ReadPace.h"
 
@@ -58,6 +59,14 @@ bool RawFile::open(const std::filesystem::path& path, Mode mode) {
     }
     fd_ = ::open(path.c_str(), flags, 0644);
     error_ = fd_ < 0 ? errno : 0;
+    // A device this user may not open: the desktop's disk service may open it for them.
+    if (fd_ < 0 && isPermissionError(error_) && mode != Mode::Create) {
+        const DiskServiceOpen served = OpenThroughDiskService(path.string(), mode == Mode::ReadWrite);
+        if (served.fd >= 0) {
+            fd_ = served.fd;
+            error_ = 0;
+        }
+    }
     if (fd_ < 0 && error_ == ENOENT && mode != Mode::Create) return openPartition(path, mode);
     return fd_ >= 0;
 }

@@ -1,5 +1,7 @@
 #include "shell/Startup.h"
 
+#include "platform/DiskService.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <functional>
@@ -87,6 +89,18 @@ StepResult CheckSingleInstance(WorkingState& state, Ui& ui, const fs::path& inst
     return Ok(ClaimInstance(instanceFile));
 }
 
+namespace {
+
+// The desktop's disk service was asked too and could not open the drive: why, and what to do.
+std::string diskServiceAdvice() {
+    const std::string why = platform::LastDiskServiceFailure();
+    if (why.empty()) return {};
+    return "\n\n" + FormatStr(LoadStr(0, "The desktop's disk service (UDisks2) could not open it either: %0"), {why}) +
+           "\n" + LoadStr(0, "Without root, install and start it (the package udisks2), then start Harvestrix again from the desktop.");
+}
+
+}  // namespace
+
 bool CheckDriveRights(WorkingState& state, Ui& ui, const std::string& drive, bool force) {
     if (!force && state.store && GetSetting(*state.store, kVShown) == "-1") return false;
     if (!force) {
@@ -105,7 +119,7 @@ bool CheckDriveRights(WorkingState& state, Ui& ui, const std::string& drive, boo
             "\n" +
             FormatStr(LoadStr(1807, "Add yourself to that group with: sudo adduser %0 disk, then log in again."),
                       {userName()}) +
-            "\n\n" + LoadStr(826, "Do you want to abort operation and close Harvestrix now?");
+            diskServiceAdvice() + "\n\n" + LoadStr(826, "Do you want to abort operation and close Harvestrix now?");
     const Answer a = ui.message(text, LoadStr(1808, "Drive access rights"), {Buttons::YesNo, Icon::Exclamation});
     if (a == Answer::Yes) return true;
     if (state.store) SaveSetting(*state.store, kVShown, "-1");
