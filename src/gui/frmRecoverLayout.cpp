@@ -5,47 +5,28 @@
 
 #include <algorithm>
 
-#include <QAbstractButton>
 #include <QAction>
 #include <functional>
 
-#include <QApplication>
 #include <QEvent>
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
-#include <QImageReader>
-#include <QScrollBar>
-#include <QInputDialog>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QListWidget>
-#include <QLocale>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
-#include <QSet>
-#include <QSettings>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStyleOptionButton>
 #include <QStylePainter>
-#include <QStandardPaths>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
@@ -54,8 +35,7 @@
 
 #include "gui/QtSettingsStore.h"
 #include "gui/QtText.h"
-#include "gui/frmDirChoose.h"
-#include "gui/frmSearchDrives.h"
+#include "gui/dialogs/frmSearchDrives.h"
 #include "gui/frmRecoverInit.h"
 #include "media/DriveInfo.h"
 #include "media/DriveInfoPanel.h"

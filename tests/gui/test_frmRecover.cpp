@@ -29,7 +29,7 @@
 #include "fixtures/TestJpeg.h"
 #include "viewing/SamplePhoto.h"
 #include "gui/AppStyle.h"
-#include "gui/FrmFullPicture.h"
+#include "gui/dialogs/FrmFullPicture.h"
 #include "gui/QtSettingsStore.h"
 #include "gui/frmRecover.h"
 #include "gui/frmRecoverInit.h"

@@ -1,4 +1,4 @@
-#include "gui/FrmFullPicture.h"
+#include "gui/dialogs/FrmFullPicture.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "gui/frmSearchDrives.h"
+#include "gui/dialogs/frmSearchDrives.h"
 #include "gui/QtText.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "gui/frmDirChoose.h"
+#include "gui/dialogs/frmDirChoose.h"
 #include "gui/QtText.h"
 
 #include <QComboBox>
