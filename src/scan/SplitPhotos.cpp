@@ -1,10 +1,12 @@
 #include "scan/SplitPhotos.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <numeric>
 #include <fstream>
 #include <unordered_map>
+#include <thread>
 #include <vector>
 
 #include "platform/RawFile.h"
@@ -122,9 +124,40 @@ bool cleanTo(const std::vector<std::uint8_t>& bytes, std::size_t joinAt) {
     return c.firstFault != ~0ull && c.firstFault > joinAt && c.firstFault + 64 >= bytes.size();
 }
 
+// Where every found file lies, taken before any is joined: a join changes
+// only its own picture, so joins may run side by side and none sees what
+// another changed, as none did when they ran one after the other.
+struct Placed {
+    std::uint64_t start = 0, units = 0;  // on the medium; units whole
+    bool earlier = false;                // of an earlier scan: not placed on this medium
+};
+struct Held {
+    std::uint64_t start, end;  // units, end excluded
+    std::size_t index;
+};
+struct Layout {
+    std::vector<Placed> placed;       // by found-file number
+    std::vector<Held> held;           // the bytes each found picture is known to hold, in medium order
+    std::vector<std::uint64_t> starts;  // every found file's first unit, sorted
+    std::atomic<int> probes{0};       // joins tried, by every joiner
+};
+
+void takeLayout(const ScanContext& ctx, std::uint64_t unit, Layout& layout) {
+    for (std::size_t k = 0; k < ctx.found.size(); ++k) {
+        const FoundFile& g = ctx.found[k];
+        layout.placed.push_back({g.startUnit, (g.size + unit - 1) / unit, g.earlier});
+        if (g.earlier) continue;
+        const std::uint64_t bytes = g.damaged ? std::min(g.faultAt, g.size) : g.size;
+        layout.held.push_back({g.startUnit, g.startUnit + std::max<std::uint64_t>((bytes + unit - 1) / unit, 1), k});
+        layout.starts.push_back(g.startUnit);
+    }
+    std::sort(layout.starts.begin(), layout.starts.end());
+}
+
 class Joiner {
 public:
-    Joiner(ScanContext& ctx, const ScanGeometry& geo) : ctx_(ctx), geo_(geo), unit_(geo.unitBytes()) {}
+    Joiner(ScanContext& ctx, const ScanGeometry& geo, Layout& layout)
+        : ctx_(ctx), geo_(geo), unit_(geo.unitBytes()), layout_(layout) {}
 
     bool open() { return medium_.open(ctx_.drive, platform::RawFile::Mode::Read); }
 
@@ -209,7 +242,7 @@ private:
         const std::vector<std::size_t> restarts = restartEnds(bytes);
         std::vector<std::uint8_t> probe;
         for (const auto& [pieceUnits, next] : joins) {
-            if (probes_ >= kMaxProbes || tried_ >= kProbesPerPicture) return false;
+            if (layout_.probes >= kMaxProbes || tried_ >= kProbesPerPicture) return false;
             if (pieceUnits < minUnits) continue;
             const auto joinAt = static_cast<std::size_t>(pieceUnits * unit_);
             const int restart = nextRestart(bytes, restarts, joinAt);
@@ -225,7 +258,7 @@ private:
             if (!seen->second.follows(restart)) continue;
             probe.clear();
             if (!append(probe, next, kProbe)) continue;
-            ++probes_;
+            ++layout_.probes;
             ++tried_;
             std::vector<viewing::JpegEntropy::Mark> probeMarks;
             if (!continues(bytes, joinAt, probe, &probeMarks)) continue;
@@ -290,18 +323,12 @@ private:
 
     // `unit` lies among the bytes another found picture holds: all of a
     // whole one, a damaged one's up to its fault.
-    bool heldByAnother(std::uint64_t unit, std::size_t index) {
-        if (held_.empty())
-            for (std::size_t k = 0; k < ctx_.found.size(); ++k) {
-                const FoundFile& g = ctx_.found[k];
-                if (g.earlier) continue;
-                const std::uint64_t bytes = g.damaged ? std::min(g.faultAt, g.size) : g.size;
-                held_.push_back({g.startUnit, g.startUnit + std::max<std::uint64_t>((bytes + unit_ - 1) / unit_, 1), k});
-            }
+    bool heldByAnother(std::uint64_t unit, std::size_t index) const {
+        const std::vector<Held>& held = layout_.held;
         // Found files come in the order of the medium.
-        auto it = std::upper_bound(held_.begin(), held_.end(), unit,
+        auto it = std::upper_bound(held.begin(), held.end(), unit,
                                    [](std::uint64_t u, const Held& h) { return u < h.start; });
-        for (int steps = 0; it != held_.begin() && steps < 4; ++steps) {
+        for (int steps = 0; it != held.begin() && steps < 4; ++steps) {
             --it;
             if (it->index != index && unit < it->end) return true;
         }
@@ -376,12 +403,12 @@ private:
         std::vector<std::uint64_t> out;
         for (std::uint64_t gap = far ? 9 : 1; gap <= (far ? kMaxGap : 8); ++gap) out.push_back(from + gap);
         std::size_t between = 0;
-        for (std::size_t k = index + 1; k < ctx_.found.size() && between < kMaxBetween; ++k) {
-            const FoundFile& g = ctx_.found[k];
-            if (g.earlier || g.startUnit < from) continue;
-            if (g.startUnit > from + kMaxGap + 1 && between == 0) break;
+        for (std::size_t k = index + 1; k < layout_.placed.size() && between < kMaxBetween; ++k) {
+            const Placed& g = layout_.placed[k];
+            if (g.earlier || g.start < from) continue;
+            if (g.start > from + kMaxGap + 1 && between == 0) break;
             ++between;
-            const std::uint64_t after = g.startUnit + (g.size + unit_ - 1) / unit_;
+            const std::uint64_t after = g.start + g.units;
             if (!far && between == 1)
                 for (std::uint64_t gap = 0; gap <= 1; ++gap) out.push_back(after + gap);
             if (far)
@@ -391,8 +418,7 @@ private:
         out.erase(std::remove_if(out.begin(), out.end(),
                                  [&](std::uint64_t u) {
                                      return u >= geo_.endUnit() ||
-                                            std::any_of(ctx_.found.begin(), ctx_.found.end(),
-                                                        [u](const FoundFile& g) { return !g.earlier && g.startUnit == u; });
+                                            std::binary_search(layout_.starts.begin(), layout_.starts.end(), u);
                                  }),
                   out.end());
         return out;
@@ -427,16 +453,11 @@ private:
     ScanContext& ctx_;
     const ScanGeometry& geo_;
     const std::uint64_t unit_;
+    Layout& layout_;
     platform::RawFile medium_;
-    int probes_ = 0;
     int tried_ = 0;  // candidates of the picture being joined
     std::unordered_map<std::uint64_t, ContinuationLook> looks_;
     std::uint64_t blockUnits_ = 1;
-    struct Held {
-        std::uint64_t start, end;  // units, end excluded
-        std::size_t index;
-    };
-    std::vector<Held> held_;
     viewing::JpegEntropy entropy_;
     std::vector<viewing::JpegEntropy::Mark> marks_;
     bool walkable_ = false;
@@ -459,22 +480,39 @@ std::uint64_t InferBlockUnits(const ScanContext& ctx, const ScanGeometry& geo) {
 }
 
 int JoinSplitPhotos(ScanContext& ctx, const ScanGeometry& geo) {
-    int joined = 0;
-    bool any = false;
-    for (const FoundFile& f : ctx.found) any = any || f.damaged;
-    if (!any) return 0;
-    Joiner joiner(ctx, geo);
-    if (!joiner.open()) return 0;
-    joiner.setBlockUnits(InferBlockUnits(ctx, geo));
+    std::vector<std::size_t> damaged;
     for (std::size_t i = 0; i < ctx.found.size(); ++i) {
         const FoundFile& f = ctx.found[i];
         if (!f.damaged || f.listedSize > 0) continue;
         const viewing::Format* format = viewing::FormatOf(f.extension);
-        if (!format || format->ending != viewing::Ending::Jpeg) continue;
-        if (joiner.join(i)) ++joined;
-        ctx.ui.yield();
-        if (ctx.ui.stopRequested()) break;
+        if (format && format->ending == viewing::Ending::Jpeg) damaged.push_back(i);
     }
+    if (damaged.empty()) return 0;
+    Layout layout;
+    takeLayout(ctx, geo.unitBytes(), layout);
+    const std::uint64_t blockUnits = InferBlockUnits(ctx, geo);
+    // The pictures are shared out among a joiner a core; this thread's also
+    // keeps the window answering and hears a stop.
+    std::atomic<std::size_t> next{0};
+    std::atomic<int> joined{0};
+    std::atomic<bool> stop{false};
+    const auto work = [&](bool answers) {
+        Joiner joiner(ctx, geo, layout);
+        if (!joiner.open()) return;
+        joiner.setBlockUnits(blockUnits);
+        for (std::size_t k; !stop && (k = next++) < damaged.size();) {
+            if (joiner.join(damaged[k])) ++joined;
+            if (!answers) continue;
+            ctx.ui.yield();
+            if (ctx.ui.stopRequested()) stop = true;
+        }
+    };
+    const std::size_t helpers =
+        std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()) - 1, damaged.size() - 1);
+    std::vector<std::thread> threads;
+    for (std::size_t h = 0; h < helpers; ++h) threads.emplace_back(work, false);
+    work(true);
+    for (auto& t : threads) t.join();
     return joined;
 }
 
