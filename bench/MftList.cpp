@@ -36,10 +36,10 @@ void BM_ListNtfsDeleted100k(benchmark::State& state) {
     const std::string& path = image();
     hx::test::ScriptedUi ui;
     std::size_t listed = 0;
-    hx::undelete::NtfsSession session;
+    hx::filesystems::NtfsSession session;
     for (auto _ : state) {
-        std::vector<hx::undelete::UndeleteEntry> entries;
-        hx::undelete::ListNtfsDeleted(session, path, entries, "all", 0, 0, ui);
+        std::vector<hx::filesystems::UndeleteEntry> entries;
+        hx::filesystems::ListNtfsDeleted(session, path, entries, "all", 0, 0, ui);
         listed = entries.size();
         ui.messages.clear();
         benchmark::DoNotOptimize(entries.data());

@@ -11,38 +11,38 @@
 #include "filesystems/exfat/UndeleteExfat.h"
 #include "filesystems/fat/UndeleteFat.h"
 
-using namespace hx::undelete;
+using namespace hx;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const std::uint8_t mode = data[0];
     ++data, --size;
 
-    std::vector<RawDirEntry> raw;
+    std::vector<filesystems::RawDirEntry> raw;
     for (std::size_t off = 0; off + 32 <= size; off += 32) {
-        RawDirEntry e;
+        filesystems::RawDirEntry e;
         std::memcpy(e.data(), data + off, 32);
         raw.push_back(e);
     }
-    std::vector<UndeleteEntry> list;
-    VulUndeleteList(raw, list, mode & 1, mode & 2, "\\");
-    VulUndeleteList(raw, list, mode & 1, mode & 2, "\\again");
-    for (const auto& e : list) AttributeText(e.Attributes);
-    RebuildLostInitials(list);
+    std::vector<filesystems::UndeleteEntry> list;
+    filesystems::VulUndeleteList(raw, list, mode & 1, mode & 2, "\\");
+    filesystems::VulUndeleteList(raw, list, mode & 1, mode & 2, "\\again");
+    for (const auto& e : list) filesystems::AttributeText(e.Attributes);
+    filesystems::RebuildLostInitials(list);
 
-    std::vector<ExfatFolderRef> folders;
-    ParseExfatDirectory(data, size, "\\", list, folders);
+    std::vector<filesystems::ExfatFolderRef> folders;
+    filesystems::ParseExfatDirectory(data, size, "\\", list, folders);
 
-    FatVolume fat;
-    ParseFatBootSector(data, size, fat);
-    ExfatVolume ex;
-    ParseExfatBootSector(data, size, ex);
+    filesystems::FatVolume fat;
+    filesystems::ParseFatBootSector(data, size, fat);
+    filesystems::ExfatVolume ex;
+    filesystems::ParseExfatBootSector(data, size, ex);
 
     std::size_t pos = 0;
-    UndeleteEntry e;
-    for (int i = 0; i < 1000 && DecodeUndeleteEntry(data, size, pos, e); ++i) {
+    filesystems::UndeleteEntry e;
+    for (int i = 0; i < 1000 && filesystems::DecodeUndeleteEntry(data, size, pos, e); ++i) {
         std::vector<std::uint8_t> again;
-        EncodeUndeleteEntry(e, again);
+        filesystems::EncodeUndeleteEntry(e, again);
     }
     return 0;
 }

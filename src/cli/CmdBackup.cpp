@@ -28,7 +28,7 @@ int runBackup(CliArgs& args) {
     // A medium without a readable file system is copied all the same: its listing stays empty.
     shell::QuietUi quiet;
     undelete::QuickUndelete listing(quiet);
-    undelete::QuickUndeleteOptions options;
+    filesystems::QuickUndeleteOptions options;
     options.drive = source;
     if (listing.run(options)) req.entries = listing.entries();
     const auto result = output::BackupDisk(*args.ui, req);

@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using undelete::QuickUndelete;
-using undelete::UndeleteEntry;
+using filesystems::UndeleteEntry;
 
 // "all" or "3,7,12": entry numbers as the rows show them (from 1).
 bool parseSelection(const std::string& text, const QuickUndelete& run, std::vector<std::size_t>& out) {
@@ -50,14 +50,14 @@ void printJsonEntry(std::size_t i, const UndeleteEntry& e, bool deleted) {
               << (deleted ? "true" : "false") << ",\"size\":" << e.Size << ",\"recoverable\":" << e.ListSize
               << ",\"firstCluster\":" << e.FirstCluster << ",\"record\":" << e.RecordNumber
               << ",\"attributes\":" << (e.Attributes & 0xFF) << ",\"overwritten\":" << (e.Overwritten ? "true" : "false")
-              << ",\"inDeletedFolder\":" << ((e.Attributes & undelete::kAttrInDeletedFolder) ? "true" : "false")
-              << ",\"rebuilt\":" << ((e.Attributes & undelete::kAttrRebuilt) ? "true" : "false")
-              << ",\"confirmed\":" << ((e.Attributes & undelete::kAttrConfirmed) ? "true" : "false")
+              << ",\"inDeletedFolder\":" << ((e.Attributes & filesystems::kAttrInDeletedFolder) ? "true" : "false")
+              << ",\"rebuilt\":" << ((e.Attributes & filesystems::kAttrRebuilt) ? "true" : "false")
+              << ",\"confirmed\":" << ((e.Attributes & filesystems::kAttrConfirmed) ? "true" : "false")
               << ",\"partial\":" << (e.isPartial() || e.ListSize < e.Size ? "true" : "false")
-              << ",\"unverified\":" << ((e.Attributes & undelete::kAttrUnverified) ? "true" : "false")
+              << ",\"unverified\":" << ((e.Attributes & filesystems::kAttrUnverified) ? "true" : "false")
               << ",\"recovery\":\"" << JsonEscape(undelete::RecoveryNote(e)) << "\""
-              << ",\"created\":\"" << undelete::FormatDate(e.Created) << "\",\"modified\":\""
-              << undelete::FormatDate(e.Modified) << "\"}";
+              << ",\"created\":\"" << filesystems::FormatDate(e.Created) << "\",\"modified\":\""
+              << filesystems::FormatDate(e.Modified) << "\"}";
 }
 
 int runUndelete(CliArgs& args) {
@@ -71,7 +71,7 @@ int runUndelete(CliArgs& args) {
         return 2;
     }
     if (!CliDriveReady(args, source)) return 1;
-    undelete::QuickUndeleteOptions options;
+    filesystems::QuickUndeleteOptions options;
     options.drive = source;
     options.workFolder = CliCacheFolder(args);
     if (!options.workFolder.empty()) {

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <set>
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 std::vector<std::uint8_t> ReadClusterRun(const ClusterView& v, platform::RawFile& file, std::uint32_t first,
                                          std::uint64_t maxBytes) {
@@ -87,4 +87,4 @@ bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::fi
     return out.good();
 }
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

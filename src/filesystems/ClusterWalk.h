@@ -12,7 +12,7 @@
 #include "platform/RawFile.h"
 #include "filesystems/UndeleteEntry.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 struct ClusterView {
     std::string drive;
@@ -41,4 +41,4 @@ bool ChainIsOneRun(const ClusterView& view, const UndeleteEntry& entry);
 // along its chain. A deleted file's clusters are planned (DeletedRuns).
 bool RestoreClusters(const ClusterView& view, const UndeleteEntry& entry, const std::filesystem::path& target);
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 namespace {
 
@@ -141,4 +141,4 @@ bool ReadDirEntCache(const std::filesystem::path& file, const MediumValues& medi
     return true;
 }
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

@@ -9,7 +9,7 @@
 
 #include "filesystems/UndeleteEntry.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 // Lists with more entries than this are cached.
 constexpr std::size_t kDirEntCacheThreshold = 2000;
@@ -42,4 +42,4 @@ bool WriteDirEntCache(const std::filesystem::path& file, const std::vector<Undel
 bool ReadDirEntCache(const std::filesystem::path& file, const MediumValues& medium,
                      std::vector<UndeleteEntry>& entries);
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 namespace {
 // Days from 1970-01-01 to a proleptic Gregorian date (Howard Hinnant's algorithm).
@@ -97,4 +97,4 @@ std::string LowerAscii(std::string s) {
     return s;
 }
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

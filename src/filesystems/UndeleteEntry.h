@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 constexpr std::uint32_t kAttrReadOnly = 1;
 constexpr std::uint32_t kAttrHidden = 2;
@@ -66,4 +66,4 @@ std::string GroupThousands(std::uint64_t n);
 // Lower case of the ASCII letters; other bytes stay.
 std::string LowerAscii(std::string s);
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

@@ -18,7 +18,7 @@
 #include "filesystems/ClusterWalk.h"
 #include "filesystems/UndeleteEntry.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 enum class UndeleteKind { None, Fat, Exfat, Ntfs };
 
@@ -68,4 +68,4 @@ public:
 // whose boot sector parses. Null when none does.
 std::unique_ptr<UndeleteVolume> OpenUndeleteVolume(const std::string& drive, const media::DriveRecord& record);
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

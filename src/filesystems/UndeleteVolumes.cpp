@@ -10,7 +10,7 @@
 #include "filesystems/fat/UndeleteFat.h"
 #include "filesystems/ntfs/UndeleteNtfs.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 namespace {
 
@@ -201,4 +201,4 @@ std::unique_ptr<UndeleteVolume> OpenUndeleteVolume(const std::string& drive, con
     return nullptr;
 }
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

@@ -252,7 +252,7 @@ void frmRecover::CmdMaxSpeed_Click() {
 
 void frmRecover::CmdQuickUndelete_Click() {
     if (busy_.busy || currentDrive_.empty()) return;
-    undelete::QuickUndeleteOptions o;
+    filesystems::QuickUndeleteOptions o;
     o.drive = currentDrive_;
     std::vector<std::string> extensions;
     bool every = true;

@@ -128,7 +128,7 @@ int BackupBlockMegabytes(double availableMB) {
 }
 
 bool WriteCompanionFile(const fs::path& companion, const fs::path& image, const media::DriveRecord& r,
-                        const std::vector<undelete::UndeleteEntry>& entries) {
+                        const std::vector<filesystems::UndeleteEntry>& entries) {
     // Numbers as the number-to-text conversion writes them: a blank before a non-negative one.
     auto number = [](double v) { return (v >= 0 ? " " : "") + fixed(v, 0); };
     std::string head = "\"" + image.string() + "\"\r\n";
@@ -138,7 +138,7 @@ bool WriteCompanionFile(const fs::path& companion, const fs::path& image, const 
     head += "\"" + number(static_cast<double>(r.FirstDataSector)) + "\"\r\n";
     head += "\"" + number(static_cast<double>(entries.size()) - 1) + "\"\r\n";
     std::vector<std::uint8_t> bytes(head.begin(), head.end());
-    for (const auto& e : entries) undelete::EncodeUndeleteEntry(e, bytes);
+    for (const auto& e : entries) filesystems::EncodeUndeleteEntry(e, bytes);
     std::ofstream out(companion, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);

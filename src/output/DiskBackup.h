@@ -22,7 +22,7 @@ struct BackupRequest {
     bool deep = false;                       // ChkDeep: one cluster a read
     bool damaged = false;                    // ChkDamaged: one sector a read
     std::string date;                        // "yyyy-mm-dd"; today when empty
-    std::vector<undelete::UndeleteEntry> entries;  // the undelete listing for the companion file
+    std::vector<filesystems::UndeleteEntry> entries;  // the undelete listing for the companion file
     // The image to write, with no companion file (the damaged-media recovery's
     // unattended image); empty: a new name in the folder's DiskImages.
     std::filesystem::path image;
@@ -57,7 +57,7 @@ std::filesystem::path ImageFileName(const std::filesystem::path& imageFolder, co
 int BackupBlockMegabytes(double availableMB);
 // The six quoted lines, then the listing in the undelete encoding.
 bool WriteCompanionFile(const std::filesystem::path& companion, const std::filesystem::path& image,
-                        const media::DriveRecord& record, const std::vector<undelete::UndeleteEntry>& entries);
+                        const media::DriveRecord& record, const std::vector<filesystems::UndeleteEntry>& entries);
 // The image a companion file names on its first line; empty when it names none.
 std::filesystem::path CompanionImage(const std::filesystem::path& companion);
 // Removes companion files whose image is gone.

@@ -178,7 +178,7 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
     const bool ntfs = report.fileSystem == "NTFS";
     const auto& entries = listing.entries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const undelete::UndeleteEntry& e = entries[i];
+        const filesystems::UndeleteEntry& e = entries[i];
         if (e.isFolder()) continue;
         const bool deleted = listing.isDeletedFile(i);
         if (!deleted && !req_.includePresent) continue;
@@ -189,7 +189,7 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         }
         // Rebuilt from every cluster its claims give it, with nothing in it to
         // check them by: written, under a name that says so.
-        const bool unverified = deleted && (e.Attributes & undelete::kAttrUnverified);
+        const bool unverified = deleted && (e.Attributes & filesystems::kAttrUnverified);
         if (deleted && !unverified && (e.isPartial() || e.ListSize < e.Size)) {
             report.notRecovered.push_back({name, e.FolderPath, LoadStr(0, "partial: its pieces could not all be found or confirmed")});
             continue;
@@ -211,8 +211,8 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         keepOnce(file, seen, false);
         report.files.push_back(describe(file, req_.target, deleted ? "undeleted" : "copied", seen));
         RecoveredFile& told = report.files.back();
-        told.nameGuessed = (e.Attributes & undelete::kAttrNameGuessed) != 0;
-        told.rebuilt = (e.Attributes & undelete::kAttrRebuilt) && (e.Attributes & undelete::kAttrConfirmed);
+        told.nameGuessed = (e.Attributes & filesystems::kAttrNameGuessed) != 0;
+        told.rebuilt = (e.Attributes & filesystems::kAttrRebuilt) && (e.Attributes & filesystems::kAttrConfirmed);
         told.original = e.FolderPath + (!e.FolderPath.empty() && e.FolderPath.back() == '\\' ? "" : "\\") + name;
         if (ntfs && e.RecordNumber > 0) told.foundAt = "MFT record " + std::to_string(e.RecordNumber);
         else if (e.FirstCluster > 0 && !e.ResidentData) told.foundAt = "cluster " + std::to_string(e.FirstCluster);

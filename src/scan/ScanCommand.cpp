@@ -151,7 +151,7 @@ bool ScanCommand::prepareListing() {
         undelete::QuickUndelete listed(quiet);
         // A damaged medium may hold many deleted files in doubt: the scan
         // does not wait long for their checks.
-        undelete::QuickUndeleteOptions options{fsDrive_, "all", 0, 0, {}};
+        filesystems::QuickUndeleteOptions options{fsDrive_, "all", 0, 0, {}};
         options.checkSeconds = kListingCheckSeconds;
         if (listed.run(options)) listing = listed.listedNames();
         if (listed.checksCut())

@@ -33,7 +33,7 @@ struct Claim {
 
 class Planner {
 public:
-    Planner(const ClusterView& view, std::vector<Claim> claims) : v_(view), claims_(std::move(claims)) {
+    Planner(const filesystems::ClusterView& view, std::vector<Claim> claims) : v_(view), claims_(std::move(claims)) {
         std::sort(claims_.begin(), claims_.end(), [](const Claim& a, const Claim& b) { return a.first < b.first; });
         // A run cannot hold another file's start: a plain walk that reaches one
         // was of a file in pieces, and claims no further than that.
@@ -118,7 +118,7 @@ private:
         return nullptr;
     }
 
-    const ClusterView& v_;
+    const filesystems::ClusterView& v_;
     std::vector<Claim> claims_;
     std::unordered_set<std::uint32_t> owned_;
 };
@@ -129,7 +129,7 @@ bool consecutive(const ClusterList& list) {
     return true;
 }
 
-bool plannable(const ClusterView& v, const UndeleteEntry& e) {
+bool plannable(const filesystems::ClusterView& v, const filesystems::UndeleteEntry& e) {
     return e.isDeleted() && !e.isFolder() && !e.ResidentData && e.Size > 0 && v.valid(e.FirstCluster) &&
            !v.inUse(e.FirstCluster);
 }
@@ -161,7 +161,7 @@ struct CheckAllowance {
     }
 };
 
-Plan planOne(const ClusterView& view, const Planner& planner, const UndeleteEntry& e, bool doubtful,
+Plan planOne(const filesystems::ClusterView& view, const Planner& planner, const filesystems::UndeleteEntry& e, bool doubtful,
              bool knownContiguous, const std::vector<std::uint32_t>& lenient, CheckAllowance& allowance) {
     Plan plan;
     plan.doubtful = doubtful;
@@ -225,7 +225,7 @@ Plan planOne(const ClusterView& view, const Planner& planner, const UndeleteEntr
 
 }  // namespace
 
-std::vector<std::uint8_t> ReadClusterList(const ClusterView& view, const ClusterList& clusters, std::uint64_t size) {
+std::vector<std::uint8_t> ReadClusterList(const filesystems::ClusterView& view, const ClusterList& clusters, std::uint64_t size) {
     std::vector<std::uint8_t> out;
     platform::RawFile file;
     const std::uint64_t bpc = view.bytesPerCluster;
@@ -244,7 +244,7 @@ std::vector<std::uint8_t> ReadClusterList(const ClusterView& view, const Cluster
     return out;
 }
 
-bool WriteClusterList(const ClusterView& view, const ClusterList& clusters, std::uint64_t size,
+bool WriteClusterList(const filesystems::ClusterView& view, const ClusterList& clusters, std::uint64_t size,
                       const std::filesystem::path& target) {
     platform::RawFile file;
     const std::uint64_t bpc = view.bytesPerCluster;
@@ -264,12 +264,12 @@ bool WriteClusterList(const ClusterView& view, const ClusterList& clusters, std:
     return out.good();
 }
 
-std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std::vector<UndeleteEntry>& entries,
-                                                    const std::function<bool(const UndeleteEntry&)>& contiguous,
+std::map<std::size_t, ClusterList> PlanDeletedFiles(const filesystems::ClusterView& view, std::vector<filesystems::UndeleteEntry>& entries,
+                                                    const std::function<bool(const filesystems::UndeleteEntry&)>& contiguous,
                                                     double checkSeconds, bool* checksCut) {
     std::map<std::size_t, ClusterList> plans;
     if (view.bytesPerCluster == 0) return plans;
-    for (auto& e : entries) e.Attributes &= ~(kAttrRebuilt | kAttrConfirmed | kAttrPartial | kAttrUnverified);
+    for (auto& e : entries) e.Attributes &= ~(filesystems::kAttrRebuilt | filesystems::kAttrConfirmed | filesystems::kAttrPartial | filesystems::kAttrUnverified);
 
     // Every deleted file claims the run its plain walk takes; files that start
     // at the same cluster cannot all be what lies there.
@@ -318,42 +318,42 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(checkSeconds));
     for (std::size_t i : planned) {
-        UndeleteEntry& e = entries[i];
+        filesystems::UndeleteEntry& e = entries[i];
         bool lifted = true;
         for (auto [it, end] = shadowedBy.equal_range(i); it != end; ++it)
-            lifted = lifted && (entries[it->second].Attributes & kAttrConfirmed);
+            lifted = lifted && (entries[it->second].Attributes & filesystems::kAttrConfirmed);
         const bool knownContiguous = contiguous && contiguous(e);
         const auto cast = casts.find(i);
         const Plan plan = planOne(view, planner, e, starts[e.FirstCluster] > 1 || !lifted, knownContiguous,
                                   cast == casts.end() ? kNone : cast->second, allowance);
         e.ListSize = std::min<std::uint64_t>(e.Size, plan.clusters.size() * view.bytesPerCluster);
-        if (plan.rebuilt) e.Attributes |= kAttrRebuilt;
+        if (plan.rebuilt) e.Attributes |= filesystems::kAttrRebuilt;
         if (plan.confirmed) {
-            e.Attributes |= kAttrConfirmed;
+            e.Attributes |= filesystems::kAttrConfirmed;
         } else if (plan.doubtful) {
-            e.Attributes |= kAttrPartial;
+            e.Attributes |= filesystems::kAttrPartial;
         }
         // What a file was shown to hold, or took by its claims with nothing
         // to check them by, is no later file's.
         if (plan.confirmed || !plan.checkable) planner.own(plan.clusters);
-        if (plan.rebuilt && !plan.checkable && (e.Attributes & kAttrPartial) && e.ListSize >= e.Size)
-            e.Attributes |= kAttrUnverified;
+        if (plan.rebuilt && !plan.checkable && (e.Attributes & filesystems::kAttrPartial) && e.ListSize >= e.Size)
+            e.Attributes |= filesystems::kAttrUnverified;
         plans[i] = plan.clusters;
     }
     // Clusters that a confirmed file was shown to hold are no other file's:
     // a file planned over them is partial.
     std::map<std::uint32_t, std::size_t> confirmedOwner;
     for (const auto& [i, list] : plans)
-        if (entries[i].Attributes & kAttrConfirmed)
+        if (entries[i].Attributes & filesystems::kAttrConfirmed)
             for (std::uint32_t c : list) confirmedOwner.emplace(c, i);
     for (const auto& [i, list] : plans) {
-        UndeleteEntry& e = entries[i];
-        if (e.Attributes & kAttrConfirmed) continue;
+        filesystems::UndeleteEntry& e = entries[i];
+        if (e.Attributes & filesystems::kAttrConfirmed) continue;
         for (std::uint32_t c : list) {
             auto owner = confirmedOwner.find(c);
             if (owner != confirmedOwner.end() && owner->second != i) {
-                e.Attributes |= kAttrPartial;
-                e.Attributes &= ~kAttrUnverified;  // part of it is another file's
+                e.Attributes |= filesystems::kAttrPartial;
+                e.Attributes &= ~filesystems::kAttrUnverified;  // part of it is another file's
                 break;
             }
         }

@@ -28,16 +28,16 @@ using ClusterList = std::vector<std::uint32_t>;
 // With `checkSeconds` above 0 the content checks stop once that time has
 // passed: the files not yet planned keep their plain runs (those in doubt are
 // partial), and `checksCut` is set.
-std::map<std::size_t, ClusterList> PlanDeletedFiles(const ClusterView& view, std::vector<UndeleteEntry>& entries,
-                                                    const std::function<bool(const UndeleteEntry&)>& contiguous = {},
+std::map<std::size_t, ClusterList> PlanDeletedFiles(const filesystems::ClusterView& view, std::vector<filesystems::UndeleteEntry>& entries,
+                                                    const std::function<bool(const filesystems::UndeleteEntry&)>& contiguous = {},
                                                     double checkSeconds = 0, bool* checksCut = nullptr);
 
 // Reads `clusters` in order and keeps the first `size` bytes.
-std::vector<std::uint8_t> ReadClusterList(const ClusterView& view, const ClusterList& clusters, std::uint64_t size);
+std::vector<std::uint8_t> ReadClusterList(const filesystems::ClusterView& view, const ClusterList& clusters, std::uint64_t size);
 
 // Writes the first `size` bytes of `clusters` (all of them when they hold
 // less) to `target`; false on a short read or write.
-bool WriteClusterList(const ClusterView& view, const ClusterList& clusters, std::uint64_t size,
+bool WriteClusterList(const filesystems::ClusterView& view, const ClusterList& clusters, std::uint64_t size,
                       const std::filesystem::path& target);
 
 }  // namespace hx::undelete

@@ -24,7 +24,7 @@ std::optional<fs::path> childNamed(const fs::path& folder, const std::string& na
 
 }  // namespace
 
-std::optional<fs::path> ListedFileOnVolume(const UndeleteEntry& e, const std::string& mountPoint) {
+std::optional<fs::path> ListedFileOnVolume(const filesystems::UndeleteEntry& e, const std::string& mountPoint) {
     std::error_code ec;
     if (mountPoint.empty() || !fs::is_directory(mountPoint, ec)) return std::nullopt;
     fs::path at(mountPoint);
@@ -46,7 +46,7 @@ std::optional<fs::path> ListedFileOnVolume(const UndeleteEntry& e, const std::st
 
 std::optional<fs::path> TemporaryCopy(QuickUndelete& undelete, std::size_t index, const fs::path& temp) {
     if (index >= undelete.entries().size() || undelete.entries()[index].isFolder()) return std::nullopt;
-    const UndeleteEntry& e = undelete.entries()[index];
+    const filesystems::UndeleteEntry& e = undelete.entries()[index];
     const std::string name = e.ListName.empty() ? e.FileName : e.ListName;
     std::string ext = fs::path(name).extension().string();
     // The extension is the entry's own text: nothing of a path may come with it.

@@ -13,7 +13,7 @@ namespace hx::undelete {
 // The entry's file under `mountPoint`, its folders and name matched without
 // regard to case (FAT and exFAT names are case-blind, NTFS entries are kept
 // in lower case). Nothing when the volume is not mounted or the file is gone.
-std::optional<std::filesystem::path> ListedFileOnVolume(const UndeleteEntry& e, const std::string& mountPoint);
+std::optional<std::filesystem::path> ListedFileOnVolume(const filesystems::UndeleteEntry& e, const std::string& mountPoint);
 
 // The entry restored into `temp` under its record number and extension
 // ("12.jpg"), unless that copy is already there. Partial files are restored

@@ -32,7 +32,7 @@ std::string UndeleteTypeFilter(const std::vector<std::string>& selected, bool ev
     return f;
 }
 
-bool QuickUndelete::run(const QuickUndeleteOptions& options) {
+bool QuickUndelete::run(const filesystems::QuickUndeleteOptions& options) {
     entries_.clear();
     plans_.clear();
     lists_ = {};
@@ -46,13 +46,13 @@ bool QuickUndelete::run(const QuickUndeleteOptions& options) {
     if (!media::GetDriveInfo(drive_, rec)) rec.reset();
     // A whole-card image is listed on the partition the catalogue chose.
     if (rec.isPartition()) drive_ = rec.Drive;
-    volume_ = OpenUndeleteVolume(drive_, rec);
+    volume_ = filesystems::OpenUndeleteVolume(drive_, rec);
     bool ok = false;
     if (!volume_) {
         ui_.message("No FAT, exFAT or NTFS file system found on " + drive_ + ".", title(),
                     {shell::Buttons::OK, shell::Icon::Exclamation});
     } else {
-        QuickUndeleteOptions opened = options;
+        filesystems::QuickUndeleteOptions opened = options;
         opened.drive = drive_;
         std::string why;
         ok = volume_->list(opened, entries_, ui_, why);
@@ -61,7 +61,7 @@ bool QuickUndelete::run(const QuickUndeleteOptions& options) {
             // A deleted file's chain was freed: its clusters are planned from its first one.
             if (const auto view = volume_->clusters())
                 plans_ = PlanDeletedFiles(
-                    *view, entries_, [this](const UndeleteEntry& e) { return volume_->knownContiguous(e); },
+                    *view, entries_, [this](const filesystems::UndeleteEntry& e) { return volume_->knownContiguous(e); },
                     options.checkSeconds, &checksCut_);
             checkGuessedNames();
             volume_->listed(opened, entries_);
@@ -83,7 +83,7 @@ void QuickUndelete::unreadable(const std::string& why) {
 }
 
 bool QuickUndelete::oneRun(std::size_t i) const {
-    const UndeleteEntry& e = entries_[i];
+    const filesystems::UndeleteEntry& e = entries_[i];
     // A stream's bytes are no file the scan could meet at a cluster of its own.
     if (e.ListName.find(':') != std::string::npos) return false;
     if (e.isDeleted() && volume_->clusters()) {
@@ -100,8 +100,8 @@ void QuickUndelete::checkGuessedNames() {
     const auto view = volume_->clusters();
     if (!view) return;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        UndeleteEntry& e = entries_[i];
-        if (!(e.Attributes & kAttrNameGuessed) || e.ListName.size() < 5 || shell::ToLower(e.ListName.substr(0, 4)) != "img_")
+        filesystems::UndeleteEntry& e = entries_[i];
+        if (!(e.Attributes & filesystems::kAttrNameGuessed) || e.ListName.size() < 5 || shell::ToLower(e.ListName.substr(0, 4)) != "img_")
             continue;
         const ClusterList* plan = plannedClusters(i);
         if (!plan || plan->empty()) continue;
@@ -121,7 +121,7 @@ const ClusterList* QuickUndelete::plannedClusters(std::size_t index) const {
 
 bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& target, bool partialChosen) {
     if (!volume_ || index >= entries_.size() || entries_[index].isFolder()) return false;
-    const UndeleteEntry& e = entries_[index];
+    const filesystems::UndeleteEntry& e = entries_[index];
     const auto view = volume_->clusters();
     if (view && e.isDeleted() && e.Size > 0) {
         // A deleted file's chain was freed: only its planned clusters are read,
@@ -141,7 +141,7 @@ bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& ta
 std::optional<std::filesystem::path> QuickUndelete::restoreInto(std::size_t index, const std::filesystem::path& folder,
                                                                 bool partialChosen) {
     if (index >= entries_.size()) return std::nullopt;
-    const UndeleteEntry& e = entries_[index];
+    const filesystems::UndeleteEntry& e = entries_[index];
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     std::string name = platform::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
@@ -161,7 +161,7 @@ std::optional<std::filesystem::path> QuickUndelete::restoreInto(std::size_t inde
 std::optional<std::filesystem::path> QuickUndelete::RestoreUndeletedFile(std::size_t index,
                                                                          const std::filesystem::path& startFolder) {
     if (index >= entries_.size()) return std::nullopt;
-    const UndeleteEntry& e = entries_[index];
+    const filesystems::UndeleteEntry& e = entries_[index];
     const bool partial = isPartialFile(e);
     if (partial && !askPartial(e)) return std::nullopt;
     const auto offered = startFolder / platform::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
@@ -176,11 +176,11 @@ std::optional<std::filesystem::path> QuickUndelete::RestoreUndeletedFile(std::si
     return target;
 }
 
-bool QuickUndelete::isPartialFile(const UndeleteEntry& e) const {
+bool QuickUndelete::isPartialFile(const filesystems::UndeleteEntry& e) const {
     return !e.isFolder() && (e.ListSize < e.Size || e.isPartial());
 }
 
-bool QuickUndelete::askPartial(const UndeleteEntry& e) {
+bool QuickUndelete::askPartial(const filesystems::UndeleteEntry& e) {
     const std::string why =
         e.ListSize < e.Size
             ? shell::FormatStr(LoadStr(1412, "Only the first %0 bytes are recoverable."), {std::to_string(e.ListSize)})
@@ -199,7 +199,7 @@ std::vector<std::size_t> QuickUndelete::SaveAllSelection() const {
     for (const auto& row : lists_.list2) {
         const long i = RowEntryIndex(row);
         if (i < 0) continue;
-        const UndeleteEntry& e = entries_[static_cast<std::size_t>(i)];
+        const filesystems::UndeleteEntry& e = entries_[static_cast<std::size_t>(i)];
         if (e.ListSize > 0 && !e.Overwritten) out.push_back(static_cast<std::size_t>(i));
     }
     return out;
@@ -214,7 +214,7 @@ QuickUndelete::SaveResult QuickUndelete::SaveUndeleteEntries(const std::vector<s
         if (ui_.stopRequested()) break;
         const std::size_t i = indices[k];
         if (i >= entries_.size() || entries_[i].isFolder()) continue;
-        const UndeleteEntry& e = entries_[i];
+        const filesystems::UndeleteEntry& e = entries_[i];
         const std::string name = platform::RestoreFileName(e.ListName.empty() ? e.FileName : e.ListName);
         if (e.ListSize == 0) {
             ui_.message(shell::FormatStr(LoadStr(1472, "%0 not saved!"), {name}), undeleteTitle, {});
@@ -233,7 +233,7 @@ QuickUndelete::SaveResult QuickUndelete::SaveUndeleteEntries(const std::vector<s
             ui_.message(shell::FormatStr(LoadStr(1472, "%0 not saved!"), {name}), undeleteTitle, {});
             ++result.skipped;
         }
-        ui_.status(LoadStr(626, "Status: saving  ") + GroupThousands(static_cast<std::uint64_t>(result.saved)));
+        ui_.status(LoadStr(626, "Status: saving  ") + filesystems::GroupThousands(static_cast<std::uint64_t>(result.saved)));
         ui_.progress(static_cast<double>(k + 1) / indices.size(), {});
     }
     return result;

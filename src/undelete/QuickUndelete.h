@@ -29,16 +29,16 @@ public:
 
     // Catalogues the drive, builds the entry list (from DirEnt.dat when it
     // matches), estimates what is recoverable and fills List1/List2.
-    bool run(const QuickUndeleteOptions& options);
+    bool run(const filesystems::QuickUndeleteOptions& options);
 
-    UndeleteKind kind() const { return volume_ ? volume_->kind() : UndeleteKind::None; }
+    filesystems::UndeleteKind kind() const { return volume_ ? volume_->kind() : filesystems::UndeleteKind::None; }
     // The listed file system's name ("FAT", "exFAT", "NTFS"; empty before a listing).
     std::string fileSystemName() const { return volume_ ? volume_->name() : ""; }
     // Entry `index` is of a deleted file.
     bool isDeletedFile(std::size_t index) const {
         return volume_ && index < entries_.size() && volume_->deleted(entries_[index]);
     }
-    const std::vector<UndeleteEntry>& entries() const { return entries_; }
+    const std::vector<filesystems::UndeleteEntry>& entries() const { return entries_; }
     const UndeleteLists& lists() const { return lists_; }
     bool fromCache() const { return volume_ && volume_->fromCache(); }
     // The checks of deleted files in pieces ran out of their time: some are partial for want of one.
@@ -78,20 +78,20 @@ public:
 private:
     // Names whose lost first letter the camera rules gave, checked against the picture's EXIF.
     void checkGuessedNames();
-    bool isPartialFile(const UndeleteEntry& e) const;
+    bool isPartialFile(const filesystems::UndeleteEntry& e) const;
     // Entry i's bytes lie in one run from its first cluster.
     bool oneRun(std::size_t i) const;
     // The incomplete-file question; true when the user wants the partial file.
-    bool askPartial(const UndeleteEntry& e);
+    bool askPartial(const filesystems::UndeleteEntry& e);
     // Tells why the file system cannot be listed, and that a scan still can.
     void unreadable(const std::string& why);
 
     shell::Ui& ui_;
     std::string drive_;
-    std::vector<UndeleteEntry> entries_;
+    std::vector<filesystems::UndeleteEntry> entries_;
     UndeleteLists lists_;
     scan::ListedNames listed_;
-    std::unique_ptr<UndeleteVolume> volume_;
+    std::unique_ptr<filesystems::UndeleteVolume> volume_;
     std::map<std::size_t, ClusterList> plans_;  // deleted files on a volume of clusters, by entry
     bool checksCut_ = false;
 };

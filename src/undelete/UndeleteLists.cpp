@@ -14,14 +14,14 @@ using shell::LoadStr;
 
 namespace {
 
-bool goesToDeleted(const UndeleteEntry& e, bool allDeleted) {
-    return ((allDeleted && !(e.Attributes & kAttrLive)) || e.isDeleted()) && e.FileName.find(".tmp") == std::string::npos &&
+bool goesToDeleted(const filesystems::UndeleteEntry& e, bool allDeleted) {
+    return ((allDeleted && !(e.Attributes & filesystems::kAttrLive)) || e.isDeleted()) && e.FileName.find(".tmp") == std::string::npos &&
            e.ListName.find(".tmp") == std::string::npos;
 }
 
 }  // namespace
 
-std::string EntryPathText(const UndeleteEntry& e) {
+std::string EntryPathText(const filesystems::UndeleteEntry& e) {
     std::string path = e.FolderPath;
     const std::size_t start = path.find_first_not_of('\\');
     path = start == std::string::npos ? std::string() : path.substr(start);
@@ -29,7 +29,7 @@ std::string EntryPathText(const UndeleteEntry& e) {
     return path + (e.ListName.empty() ? e.FileName : e.ListName);
 }
 
-std::string UndeleteRowText(const UndeleteEntry& e, bool deleted) {
+std::string UndeleteRowText(const filesystems::UndeleteEntry& e, bool deleted) {
     const std::string name = EntryPathText(e);
     if (!deleted) return name;
     if (e.ListSize == 0) return name + "  " + LoadStr(652, "Recovery: impossible");
@@ -40,29 +40,29 @@ std::string UndeleteRowText(const UndeleteEntry& e, bool deleted) {
     return buf + name + RecoveryMark(e);
 }
 
-std::string RecoveryMark(const UndeleteEntry& e) {
-    if (e.Attributes & kAttrUnverified)
+std::string RecoveryMark(const filesystems::UndeleteEntry& e) {
+    if (e.Attributes & filesystems::kAttrUnverified)
         return "  " + LoadStr(0, "(rebuilt from pieces, unverified: nothing in it can confirm them)");
     if (e.isPartial()) return "  " + LoadStr(0, "(partial)");
-    if ((e.Attributes & kAttrRebuilt) && (e.Attributes & kAttrConfirmed))
+    if ((e.Attributes & filesystems::kAttrRebuilt) && (e.Attributes & filesystems::kAttrConfirmed))
         return "  " + LoadStr(0, "(rebuilt from pieces, confirmed)");
-    if (e.Attributes & kAttrConfirmed) return "  " + LoadStr(0, "(confirmed)");
+    if (e.Attributes & filesystems::kAttrConfirmed) return "  " + LoadStr(0, "(confirmed)");
     return {};
 }
 
-std::string RecoveryNote(const UndeleteEntry& e) {
+std::string RecoveryNote(const filesystems::UndeleteEntry& e) {
     std::string mark = RecoveryMark(e);
     const auto open = mark.find('('), close = mark.rfind(')');
     return open == std::string::npos || close == std::string::npos ? mark : mark.substr(open + 1, close - open - 1);
 }
 
-UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<UndeleteEntry>& entries,
+UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<filesystems::UndeleteEntry>& entries,
                                  bool allDeleted) {
     UndeleteLists l;
     l.list1 = {FormatStr(LoadStr(1598, "Listed on %0"), {drive}) + " ", ""};
     l.list2 = {FormatStr(LoadStr(1489, "Deleted on %0"), {drive}) + " ", ""};
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const UndeleteEntry& e = entries[i];
+        const filesystems::UndeleteEntry& e = entries[i];
         if (e.isFolder() || (e.FileName.empty() && e.ListName.empty())) continue;
         // Deleted ".tmp" files join the listed ones.
         const bool deleted = goesToDeleted(e, allDeleted);
@@ -79,36 +79,36 @@ long RowEntryIndex(const std::string& row) {
     return n - 1;
 }
 
-std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vector<UndeleteEntry>& entries,
+std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vector<filesystems::UndeleteEntry>& entries,
                                         std::size_t index, bool deleted) {
     std::vector<std::string> lines;
     if (index >= entries.size()) return lines;
-    const UndeleteEntry& e = entries[index];
+    const filesystems::UndeleteEntry& e = entries[index];
     std::string path = (e.FolderPath.empty() ? "" : "\\") + EntryPathText(e);
     if (path.size() > 25) path = "..." + path.substr(path.size() - 22);
     lines.push_back("Drive: " + drive);
     lines.push_back("File: " + path);
     if (e.isFolder()) lines.push_back("Dir:");
-    lines.push_back("Attributes: " + AttributeText(e.Attributes & 0xFF));
-    lines.push_back("Date created: " + FormatDate(e.Created));
-    lines.push_back("Last modified: " + FormatDate(e.Modified));
-    if (!e.isFolder()) lines.push_back("File size: " + GroupThousands(e.Size) + " bytes");
+    lines.push_back("Attributes: " + filesystems::AttributeText(e.Attributes & 0xFF));
+    lines.push_back("Date created: " + filesystems::FormatDate(e.Created));
+    lines.push_back("Last modified: " + filesystems::FormatDate(e.Modified));
+    if (!e.isFolder()) lines.push_back("File size: " + filesystems::GroupThousands(e.Size) + " bytes");
     if (deleted) {
-        lines.push_back("Recoverable: " + GroupThousands(e.ListSize));
+        lines.push_back("Recoverable: " + filesystems::GroupThousands(e.ListSize));
         if (e.ListSize == 0) lines.push_back(LoadStr(652, "Recovery: impossible"));
-        else if (e.Attributes & kAttrUnverified)
+        else if (e.Attributes & filesystems::kAttrUnverified)
             lines.push_back("Recovery: rebuilt from pieces by the clusters other files claim; unverified");
         else if (e.isPartial()) lines.push_back("Recovery: partial, its pieces could not be confirmed");
         else if (e.ListSize >= e.Size) lines.push_back("Recovery: probable");
         else lines.push_back("Recovery: probable partly");
-        if ((e.Attributes & kAttrRebuilt) && (e.Attributes & kAttrConfirmed))
+        if ((e.Attributes & filesystems::kAttrRebuilt) && (e.Attributes & filesystems::kAttrConfirmed))
             lines.push_back("Rebuilt from pieces; the picture confirms them");
-        if (e.Attributes & kAttrInDeletedFolder) lines.push_back("In a deleted folder");
+        if (e.Attributes & filesystems::kAttrInDeletedFolder) lines.push_back("In a deleted folder");
     }
     if (e.FirstCluster && !e.ResidentData) {
-        std::string line = "First cluster: " + GroupThousands(e.FirstCluster);
+        std::string line = "First cluster: " + filesystems::GroupThousands(e.FirstCluster);
         for (std::size_t k = 0; k < entries.size(); ++k) {
-            const UndeleteEntry& o = entries[k];
+            const filesystems::UndeleteEntry& o = entries[k];
             if (k == index || o.FirstCluster != e.FirstCluster || o.ResidentData || o.isDeleted() || o.isFolder())
                 continue;
             line += " =occupied " + (o.ListName.empty() ? o.FileName : o.ListName);
@@ -122,11 +122,11 @@ std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vec
     return lines;
 }
 
-scan::ListedNames ToListedNames(const std::vector<UndeleteEntry>& entries,
+scan::ListedNames ToListedNames(const std::vector<filesystems::UndeleteEntry>& entries,
                                 const std::function<bool(std::size_t)>& oneRun) {
     scan::ListedNames out;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const UndeleteEntry& e = entries[i];
+        const filesystems::UndeleteEntry& e = entries[i];
         if (e.isFolder() || e.ResidentData || e.FirstCluster == 0 || e.Size == 0) continue;
         if (oneRun && !oneRun(i)) continue;
         out.push_back({e.ListName.empty() ? e.FileName : e.ListName, e.FirstCluster, e.Size});

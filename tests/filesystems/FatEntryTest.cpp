@@ -5,7 +5,7 @@
 
 #include "filesystems/fat/UndeleteFat.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 namespace {
 
 RawDirEntry shortEntry(const char* name11, std::uint8_t attr, std::uint32_t cluster, std::uint32_t size,
@@ -149,4 +149,4 @@ TEST(FatEntries, BootSectorGeometryIsChecked) {
 }
 
 }  // namespace
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

@@ -11,7 +11,7 @@
 #include "media/DriveInfo.h"
 #include "filesystems/fat/UndeleteFat.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 namespace {
 
 struct FatKind {
@@ -195,4 +195,4 @@ TEST(FatLoops, DirectoryLoopsEndTheWalk) {
 }
 
 }  // namespace
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

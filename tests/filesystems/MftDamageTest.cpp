@@ -14,7 +14,7 @@
 #include "filesystems/ntfs/MftLibrary.h"
 #include "filesystems/ntfs/UndeleteNtfs.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 namespace {
 
 using namespace hx::synth;
@@ -251,4 +251,4 @@ TEST(NtfsStructs, RunsAndFixupsRejectGarbage) {
 }
 
 }  // namespace
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

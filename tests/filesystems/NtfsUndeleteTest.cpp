@@ -11,7 +11,7 @@
 #include "filesystems/ntfs/MftLibrary.h"
 #include "filesystems/ntfs/UndeleteNtfs.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 namespace {
 
 // One NTFS image with deleted files of every kind, built once for the suite.
@@ -198,4 +198,4 @@ TEST_F(NtfsUndelete, NotNtfsIsRefusedWithAMessage) {
 }
 
 }  // namespace
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

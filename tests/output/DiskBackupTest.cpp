@@ -21,7 +21,7 @@ TEST_F(DiskBackup, TheImageIsTheCardAndItsCompanionHoldsTheListing) {
     for (int n = 0; n < 4; ++n) putPhoto(n, 640, 480);
     ASSERT_TRUE(test::FatDelete(image, nameOf(1)));
     undelete::QuickUndelete listing(ui);
-    undelete::QuickUndeleteOptions options;
+    filesystems::QuickUndeleteOptions options;
     options.drive = image.string();
     ASSERT_TRUE(listing.run(options));
     ASSERT_GE(listing.entries().size(), 4u);
@@ -54,8 +54,8 @@ TEST_F(DiskBackup, TheImageIsTheCardAndItsCompanionHoldsTheListing) {
     EXPECT_EQ(lines[5], "\" " + std::to_string(listing.entries().size() - 1) + "\"");
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(companion.data());
     for (const auto& expected : listing.entries()) {
-        undelete::UndeleteEntry e;
-        ASSERT_TRUE(undelete::DecodeUndeleteEntry(bytes, companion.size(), at, e));
+        filesystems::UndeleteEntry e;
+        ASSERT_TRUE(filesystems::DecodeUndeleteEntry(bytes, companion.size(), at, e));
         EXPECT_EQ(e.FileName, expected.FileName);
         EXPECT_EQ(e.FirstCluster, expected.FirstCluster);
         EXPECT_EQ(e.Size, expected.Size);

@@ -49,7 +49,7 @@ protected:
         test::TempDir out("hx-pieces-out");
         for (const auto& [path, bytes] : expected) {
             const fs::path p(path);
-            const UndeleteEntry* e = test::FindListed(q.entries(), p.filename().string());
+            const filesystems::UndeleteEntry* e = test::FindListed(q.entries(), p.filename().string());
             if (!e) {
                 ADD_FAILURE() << path << " not listed";
                 continue;
@@ -103,7 +103,7 @@ TEST_P(DeletedPieces, FilesOfADeletedFolderComeBackWithTheirPaths) {
         EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
                                 [](const std::string& r) { return r.find("Trip\\Day1\\") != std::string::npos &&
                                                                   r.find("OTES.TXT") != std::string::npos; }));
-        const UndeleteEntry* keep = test::FindListed(q.entries(), "KEEP.TXT");
+        const filesystems::UndeleteEntry* keep = test::FindListed(q.entries(), "KEEP.TXT");
         ASSERT_NE(keep, nullptr);
         EXPECT_FALSE(keep->isDeleted());
     }
@@ -139,10 +139,10 @@ TEST_P(DeletedPieces, PngAndZipInPiecesAreConfirmedByTheirChecksums) {
     const Outcome o = restoreAll(q, files_);
     EXPECT_EQ(o.whole, 2);
     for (const char* name : {"PLAN.PNG", "ALBUM.ZIP"}) {
-        const UndeleteEntry* e = test::FindListed(q.entries(), name);
+        const filesystems::UndeleteEntry* e = test::FindListed(q.entries(), name);
         ASSERT_NE(e, nullptr);
-        EXPECT_TRUE(e->Attributes & kAttrRebuilt) << name;
-        EXPECT_TRUE(e->Attributes & kAttrConfirmed) << name;
+        EXPECT_TRUE(e->Attributes & filesystems::kAttrRebuilt) << name;
+        EXPECT_TRUE(e->Attributes & filesystems::kAttrConfirmed) << name;
     }
 }
 
@@ -161,26 +161,26 @@ TEST_P(DeletedPieces, InterleavedFilesAreRebuiltOrOfferedAsPartial) {
     ASSERT_TRUE(q.run({image_.string(), "all", 0, 0, {}}));
     const Outcome o = restoreAll(q, files_);
     EXPECT_GE(o.whole, 3);
-    const UndeleteEntry* alpha = test::FindListed(q.entries(), "ALPHA.JPG");
+    const filesystems::UndeleteEntry* alpha = test::FindListed(q.entries(), "ALPHA.JPG");
     ASSERT_NE(alpha, nullptr);
-    EXPECT_TRUE(alpha->Attributes & kAttrRebuilt);
-    EXPECT_TRUE(alpha->Attributes & kAttrConfirmed);
+    EXPECT_TRUE(alpha->Attributes & filesystems::kAttrRebuilt);
+    EXPECT_TRUE(alpha->Attributes & filesystems::kAttrConfirmed);
     EXPECT_NE(UndeleteRowText(*alpha, true).find("(rebuilt from pieces, confirmed)"), std::string::npos);
     EXPECT_FALSE(q.checksCut());
     {
         // Without time for checks, the photo in pieces is only offered as partial.
-        QuickUndeleteOptions hurried{image_.string(), "all", 0, 0, {}};
+        filesystems::QuickUndeleteOptions hurried{image_.string(), "all", 0, 0, {}};
         hurried.checkSeconds = 1e-9;
         QuickUndelete quick(ui_);
         ASSERT_TRUE(quick.run(hurried));
         EXPECT_TRUE(quick.checksCut());
-        const UndeleteEntry* unchecked = test::FindListed(quick.entries(), "ALPHA.JPG");
+        const filesystems::UndeleteEntry* unchecked = test::FindListed(quick.entries(), "ALPHA.JPG");
         ASSERT_NE(unchecked, nullptr);
-        EXPECT_FALSE(unchecked->Attributes & kAttrConfirmed);
+        EXPECT_FALSE(unchecked->Attributes & filesystems::kAttrConfirmed);
         EXPECT_TRUE(unchecked->isPartial());
     }
     // BRAVO's clusters hold ALPHA now: it is partial, and written only when chosen.
-    const UndeleteEntry* bravo = test::FindListed(q.entries(), "BRAVO.JPG");
+    const filesystems::UndeleteEntry* bravo = test::FindListed(q.entries(), "BRAVO.JPG");
     ASSERT_NE(bravo, nullptr);
     EXPECT_TRUE(bravo->isPartial());
     const auto index = static_cast<std::size_t>(bravo - q.entries().data());
@@ -258,12 +258,12 @@ TEST(DeletedInTurns, FilesWrittenInTurnsAreRebuiltByTheirClaims) {
     test::TempDir out("hx-turns-out");
     for (const auto& f : files) {
         SCOPED_TRACE(f.name);
-        const UndeleteEntry* e = test::FindListed(q.entries(), f.name);
+        const filesystems::UndeleteEntry* e = test::FindListed(q.entries(), f.name);
         ASSERT_NE(e, nullptr);
         const auto index = static_cast<std::size_t>(e - q.entries().data());
         const bool inPieces = f.at.back() - f.at.front() + 1 != f.at.size();
         EXPECT_EQ(e->isPartial(), inPieces);
-        EXPECT_EQ((e->Attributes & kAttrRebuilt) != 0, inPieces);
+        EXPECT_EQ((e->Attributes & filesystems::kAttrRebuilt) != 0, inPieces);
         ui.answers = {shell::Answer::Yes};
         const auto saved = q.SaveUndeleteEntries({index}, out.path());
         ASSERT_EQ(saved.saved, 1);

@@ -43,30 +43,30 @@ TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
         mount.unmount();
     }
 
-    ExfatVolume vol;
-    ASSERT_TRUE(LoadExfatVolume(image, vol));
+    filesystems::ExfatVolume vol;
+    ASSERT_TRUE(filesystems::LoadExfatVolume(image, vol));
     test::ScriptedUi ui;
-    std::vector<UndeleteEntry> list;
-    ASSERT_TRUE(ListExfatEntries(vol, list, ui));
-    for (auto& e : list) EstimateExfatRecoverable(vol, e);
+    std::vector<filesystems::UndeleteEntry> list;
+    ASSERT_TRUE(filesystems::ListExfatEntries(vol, list, ui));
+    for (auto& e : list) filesystems::EstimateExfatRecoverable(vol, e);
 
     auto find = [&](const std::string& name) { return test::FindListed(list, name); };
     test::TempDir out("hx-exfat-out");
     bool sawChain = false;
     for (auto& [path, bytes] : files) {
         const std::string name = fs::path(path).filename().string();
-        const UndeleteEntry* e = find(name);
+        const filesystems::UndeleteEntry* e = find(name);
         ASSERT_NE(e, nullptr) << name;
         EXPECT_TRUE(e->isDeleted()) << name;
         EXPECT_EQ(e->FileName, "?" + name.substr(1));
         EXPECT_EQ(e->Size, bytes.size());
         EXPECT_EQ(e->ListSize, std::max<std::size_t>(bytes.size(), 1)) << name;
-        EXPECT_GT(e->Modified, DateSerial(2020, 1, 1));
-        const bool chained = !bytes.empty() && !(e->Attributes & kAttrExfatContiguous);
+        EXPECT_GT(e->Modified, filesystems::DateSerial(2020, 1, 1));
+        const bool chained = !bytes.empty() && !(e->Attributes & filesystems::kAttrExfatContiguous);
         sawChain = sawChain || chained;
         if (chained) continue;  // below
-        ASSERT_TRUE(test::RestoreAsPlanned(ExfatClusterView(vol, false), list, *e, out / "r.bin",
-                                           [](const UndeleteEntry& x) { return (x.Attributes & kAttrExfatContiguous) != 0; }))
+        ASSERT_TRUE(test::RestoreAsPlanned(filesystems::ExfatClusterView(vol, false), list, *e, out / "r.bin",
+                                           [](const filesystems::UndeleteEntry& x) { return (x.Attributes & filesystems::kAttrExfatContiguous) != 0; }))
             << name;
         EXPECT_TRUE(test::ReadFile(out / "r.bin") == bytes) << name << " differs";
     }
@@ -77,7 +77,7 @@ TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
         // so it is offered only as partial.
         QuickUndelete q(ui);
         ASSERT_TRUE(q.run({image, "all", 0, 0, {}}));
-        const UndeleteEntry* frag = test::FindListed(q.entries(), "frag.bin");
+        const filesystems::UndeleteEntry* frag = test::FindListed(q.entries(), "frag.bin");
         ASSERT_NE(frag, nullptr);
         EXPECT_TRUE(frag->isPartial());
         EXPECT_FALSE(q.restoreTo(static_cast<std::size_t>(frag - q.entries().data()), out / "f.bin"));
@@ -85,17 +85,17 @@ TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
     EXPECT_EQ(find("IMG_0001.CR2")->FolderPath, "\\DCIM\\100CANON");
     EXPECT_EQ(find("inside.jpg")->FolderPath, "\\Gone");
 
-    const UndeleteEntry* keep = find("keep.jpg");
+    const filesystems::UndeleteEntry* keep = find("keep.jpg");
     ASSERT_NE(keep, nullptr);
     EXPECT_FALSE(keep->isDeleted());
-    ASSERT_TRUE(RestoreExfatEntry(vol, *keep, out / "k.bin"));
+    ASSERT_TRUE(filesystems::RestoreExfatEntry(vol, *keep, out / "k.bin"));
     EXPECT_EQ(test::ReadFile(out / "k.bin").size(), 3000u);
 }
 
 TEST(ExfatUndelete, RejectsBadBootSectors) {
     std::uint8_t boot[512] = {};
-    ExfatVolume v;
-    EXPECT_FALSE(ParseExfatBootSector(boot, sizeof boot, v));
+    filesystems::ExfatVolume v;
+    EXPECT_FALSE(filesystems::ParseExfatBootSector(boot, sizeof boot, v));
     std::memcpy(boot + 3, "EXFAT   ", 8);
     boot[108] = 9, boot[109] = 3;
     boot[72] = 0x00, boot[73] = 0x80;  // 32768 sectors
@@ -104,12 +104,12 @@ TEST(ExfatUndelete, RejectsBadBootSectors) {
     boot[88] = 0x00, boot[89] = 0x10;  // heap at 4096
     boot[92] = 0x00, boot[93] = 0x0E;  // 3584 clusters
     boot[96] = 5;
-    EXPECT_TRUE(ParseExfatBootSector(boot, sizeof boot, v));
+    EXPECT_TRUE(filesystems::ParseExfatBootSector(boot, sizeof boot, v));
     boot[93] = 0xFE;  // more clusters than the volume holds
-    EXPECT_FALSE(ParseExfatBootSector(boot, sizeof boot, v));
+    EXPECT_FALSE(filesystems::ParseExfatBootSector(boot, sizeof boot, v));
     boot[93] = 0x0E;
     boot[96] = 1;  // root below the first cluster
-    EXPECT_FALSE(ParseExfatBootSector(boot, sizeof boot, v));
+    EXPECT_FALSE(filesystems::ParseExfatBootSector(boot, sizeof boot, v));
 }
 
 }  // namespace

@@ -65,13 +65,13 @@ TEST(NtfsDeletedTrees, FoldersAndStreamsComeBack) {
     ASSERT_TRUE(q.run({image.string(), "all", 0, 0, {}}));
     test::TempDir out("hx-ntfs-streams-out");
     auto restore = [&](const std::string& listName) -> std::optional<fs::path> {
-        const UndeleteEntry* e = test::FindListed(q.entries(), listName);
+        const filesystems::UndeleteEntry* e = test::FindListed(q.entries(), listName);
         if (!e) return std::nullopt;
         return q.restoreInto(static_cast<std::size_t>(e - q.entries().data()), out.path());
     };
     for (const auto& [path, bytes] : files) {
         const fs::path p(path);
-        const UndeleteEntry* e = test::FindListed(q.entries(), p.filename().string());
+        const filesystems::UndeleteEntry* e = test::FindListed(q.entries(), p.filename().string());
         ASSERT_NE(e, nullptr) << path;
         std::string folder = "\\" + p.parent_path().string();
         std::replace(folder.begin(), folder.end(), '/', '\\');
@@ -81,7 +81,7 @@ TEST(NtfsDeletedTrees, FoldersAndStreamsComeBack) {
         EXPECT_TRUE(ReadFile(*restored) == bytes) << path;
     }
     for (const auto& [listed, bytes] : streams) {
-        const UndeleteEntry* e = test::FindListed(q.entries(), listed);
+        const filesystems::UndeleteEntry* e = test::FindListed(q.entries(), listed);
         ASSERT_NE(e, nullptr) << listed;
         EXPECT_EQ(e->Size, bytes.size());
         const auto restored = restore(listed);
@@ -124,10 +124,10 @@ TEST(NtfsExtensionRecords, AFileInManyPiecesComesBackFromAllItsRecords) {
         // In use: listed under its name, read from all its records.
         test::ScriptedUi ui;
         QuickUndelete live(ui);
-        QuickUndeleteOptions options{image.string(), "all", 0, 0, {}};
+        filesystems::QuickUndeleteOptions options{image.string(), "all", 0, 0, {}};
         options.liveToo = true;
         ASSERT_TRUE(live.run(options));
-        const UndeleteEntry* e = test::FindListed(live.entries(), "big photo set.tar");  // listed in lower case
+        const filesystems::UndeleteEntry* e = test::FindListed(live.entries(), "big photo set.tar");  // listed in lower case
         ASSERT_NE(e, nullptr);
         const auto copied = live.restoreInto(static_cast<std::size_t>(e - live.entries().data()), out / "live");
         ASSERT_TRUE(copied);

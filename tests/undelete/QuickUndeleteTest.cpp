@@ -45,7 +45,7 @@ TEST_F(QuickUndeleteFat, FillsBothListsAndShowsChecking) {
     ui.captions["CmdQuickUndelete"] = "Quick Undelete";
     QuickUndelete q(ui);
     ASSERT_TRUE(q.run({image_, "all", 0, 0, {}}));
-    EXPECT_EQ(q.kind(), UndeleteKind::Fat);
+    EXPECT_EQ(q.kind(), filesystems::UndeleteKind::Fat);
     ASSERT_FALSE(ui.captionsSet.empty());
     EXPECT_EQ(ui.captionsSet.front(), "Checking...");
     EXPECT_EQ(ui.captions["CmdQuickUndelete"], "Quick Undelete");
@@ -116,7 +116,7 @@ TEST_F(QuickUndeleteFat, LostFirstLettersAreRebuiltAsTheCamerasWroteThem) {
     for (const auto& [path, bytes] : files) {
         const fs::path p(path);
         const std::string name = p.filename().string();
-        const auto it = std::find_if(q.entries().begin(), q.entries().end(), [&](const UndeleteEntry& e) {
+        const auto it = std::find_if(q.entries().begin(), q.entries().end(), [&](const filesystems::UndeleteEntry& e) {
             return e.ListName.substr(1) == name.substr(1) && !e.isFolder();
         });
         ASSERT_NE(it, q.entries().end()) << path;
@@ -126,7 +126,7 @@ TEST_F(QuickUndeleteFat, LostFirstLettersAreRebuiltAsTheCamerasWroteThem) {
         }
         EXPECT_EQ(it->ListName, name);
         EXPECT_EQ(it->FolderPath, "\\" + p.parent_path().generic_string().replace(4, 1, "\\"));
-        EXPECT_TRUE(it->Attributes & kAttrNameGuessed) << path;
+        EXPECT_TRUE(it->Attributes & filesystems::kAttrNameGuessed) << path;
         const auto index = static_cast<std::size_t>(it - q.entries().begin());
         const auto restored = q.restoreInto(index, out / "DCIM");
         ASSERT_TRUE(restored) << path;
@@ -173,7 +173,7 @@ TEST_F(QuickUndeleteFat, LongListsAreCachedPerMedium) {
     QuickUndelete first(ui_);
     ASSERT_TRUE(first.run({image_, "all", 0, 0, work.path()}));
     EXPECT_FALSE(first.fromCache());
-    const fs::path cache = DirEntCachePath(work.path(), image_);
+    const fs::path cache = filesystems::DirEntCachePath(work.path(), image_);
     ASSERT_TRUE(fs::exists(cache));
     QuickUndelete second(ui_);
     ASSERT_TRUE(second.run({image_, "all", 0, 0, work.path()}));
@@ -193,7 +193,7 @@ TEST_F(QuickUndeleteFat, LongListsAreCachedPerMedium) {
 
 TEST(DirEntCache, EntriesSurviveTheRoundTripAndShortFilesReadEmpty) {
     test::TempDir d("hx-dirent");
-    std::vector<UndeleteEntry> list(6);
+    std::vector<filesystems::UndeleteEntry> list(6);
     for (int i = 0; i < 6; ++i) {
         list[i].FileName = "?ILE" + std::to_string(i) + ".JPG";
         list[i].ListName = "file " + std::to_string(i) + ".jpg";
@@ -207,9 +207,9 @@ TEST(DirEntCache, EntriesSurviveTheRoundTripAndShortFilesReadEmpty) {
         list[i].Overwritten = i % 2;
     }
     const fs::path f = d / "DirEnt.dat";
-    ASSERT_TRUE(WriteDirEntCache(f, list, {7, 9}));
-    std::vector<UndeleteEntry> back;
-    ASSERT_TRUE(ReadDirEntCache(f, {7, 9}, back));
+    ASSERT_TRUE(filesystems::WriteDirEntCache(f, list, {7, 9}));
+    std::vector<filesystems::UndeleteEntry> back;
+    ASSERT_TRUE(filesystems::ReadDirEntCache(f, {7, 9}, back));
     ASSERT_EQ(back.size(), 6u);
     EXPECT_EQ(back[5].ListName, "file 5.jpg");
     EXPECT_EQ(back[5].Created, 43005.25);
@@ -220,11 +220,11 @@ TEST(DirEntCache, EntriesSurviveTheRoundTripAndShortFilesReadEmpty) {
     // Cut inside the last entry: its missing fields read as empty.
     const std::string bytes = ReadFile(f);
     WriteFile(f, bytes.substr(0, bytes.size() - 20));
-    ASSERT_TRUE(ReadDirEntCache(f, {7, 9}, back));
+    ASSERT_TRUE(filesystems::ReadDirEntCache(f, {7, 9}, back));
     EXPECT_EQ(back[5].ListName, "file 5.jpg");
     EXPECT_EQ(back[5].Attributes, 0u);
     // Another medium: the file goes.
-    EXPECT_FALSE(ReadDirEntCache(f, {7, 10}, back));
+    EXPECT_FALSE(filesystems::ReadDirEntCache(f, {7, 10}, back));
     EXPECT_FALSE(fs::exists(f));
 }
 
@@ -238,16 +238,16 @@ TEST(RestoreNames, TheNamingRule) {
 }
 
 TEST(UndeleteLists, NtfsRowsFoldersAndCrossReferences) {
-    std::vector<UndeleteEntry> e(4);
+    std::vector<filesystems::UndeleteEntry> e(4);
     e[0].FileName = e[0].ListName = "a.jpg", e[0].Size = 1000, e[0].ListSize = 1000, e[0].FirstCluster = 50;
     e[1].FileName = e[1].ListName = "b.jpg", e[1].Size = 0, e[1].ListSize = 1;
-    e[2].FileName = e[2].ListName = "dir", e[2].Attributes = kAttrDirectory;
+    e[2].FileName = e[2].ListName = "dir", e[2].Attributes = filesystems::kAttrDirectory;
     e[3].FileName = e[3].ListName = "c.jpg", e[3].Size = 1000, e[3].ListSize = 0, e[3].Overwritten = 1;
     const auto l = BuildUndeleteLists("img", e, true);
     EXPECT_EQ(l.list1.size(), 2u);
     EXPECT_EQ(l.list2, (std::vector<std::string>{"Deleted on img ", "", "1  0100  a.jpg", "2  0100  b.jpg",
                                                  "4 c.jpg  Recovery: impossible"}));
-    UndeleteEntry live;
+    filesystems::UndeleteEntry live;
     live.FileName = live.ListName = "NEW.JPG";
     live.FirstCluster = 50;
     e.push_back(live);

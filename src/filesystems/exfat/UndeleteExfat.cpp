@@ -11,7 +11,7 @@
 #include "shell/Strings.h"
 #include "filesystems/ClusterWalk.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 using media::ntfs::Le16;
 using media::ntfs::Le32;
@@ -228,4 +228,4 @@ bool RestoreExfatEntry(const ExfatVolume& vol, const UndeleteEntry& e, const std
     return RestoreClusters(exfatView(vol, e.Attributes & kAttrExfatContiguous), e, target);
 }
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

@@ -10,7 +10,7 @@
 #include "filesystems/ClusterWalk.h"
 #include "filesystems/UndeleteEntry.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 // Marks an exFAT entry whose clusters are contiguous (NoFatChain); kept
 // above the FAT attribute bits.
@@ -63,4 +63,4 @@ bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, 
 void EstimateExfatRecoverable(const ExfatVolume& vol, UndeleteEntry& entry);
 bool RestoreExfatEntry(const ExfatVolume& vol, const UndeleteEntry& entry, const std::filesystem::path& target);
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

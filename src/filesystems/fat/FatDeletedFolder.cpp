@@ -11,7 +11,7 @@
 #include "platform/RawFile.h"
 #include "filesystems/fat/UndeleteFat.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 namespace {
 
@@ -153,4 +153,4 @@ std::vector<RawDirEntry> ReadDeletedFatFolder(const FatVolume& vol, std::uint32_
     return entries;
 }
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

@@ -5,7 +5,7 @@
 #include <regex>
 #include <string>
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 namespace {
 
@@ -82,4 +82,4 @@ void RebuildLostInitials(std::vector<UndeleteEntry>& entries) {
     }
 }
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

@@ -9,10 +9,10 @@
 
 #include "filesystems/UndeleteEntry.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 // Rebuilds the list names and folder paths of the deleted short names in
 // `entries` (a folder before the entries inside it, as listings come).
 void RebuildLostInitials(std::vector<UndeleteEntry>& entries);
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

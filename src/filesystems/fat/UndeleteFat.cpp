@@ -14,7 +14,7 @@
 #include "shell/Strings.h"
 #include "filesystems/ClusterWalk.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 using media::ntfs::AppendUtf8;
 using media::ntfs::Le16;
@@ -330,4 +330,4 @@ bool RestoreFatEntry(const FatVolume& vol, const UndeleteEntry& e, const std::fi
     return RestoreClusters(fatView(vol), e, target);
 }
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

@@ -14,7 +14,7 @@
 #include "filesystems/ClusterWalk.h"
 #include "filesystems/UndeleteEntry.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 using RawDirEntry = std::array<std::uint8_t, 32>;
 
@@ -89,4 +89,4 @@ std::vector<RawDirEntry> ReadFatDirectory(const FatVolume& vol, std::uint32_t fi
 // file listed in it holds) for as long as they read as folder entries.
 std::vector<RawDirEntry> ReadDeletedFatFolder(const FatVolume& vol, std::uint32_t firstCluster);
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

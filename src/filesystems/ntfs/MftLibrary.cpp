@@ -10,7 +10,7 @@
 #include "media/NtfsStructs.h"
 #include "platform/RawFile.h"
 
-namespace hx::undelete::mft {
+namespace hx::filesystems::mft {
 
 using namespace media::ntfs;
 
@@ -659,4 +659,4 @@ bool NtfsVolume::clusterInUse(std::uint64_t lcn) {
     return (m->bitmap[lcn / 8] >> (lcn % 8)) & 1;
 }
 
-}  // namespace hx::undelete::mft
+}  // namespace hx::filesystems::mft

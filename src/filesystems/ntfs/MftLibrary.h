@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace hx::undelete::mft {
+namespace hx::filesystems::mft {
 
 // The caller reads only the third field (the number of records).
 struct MftInfo {
@@ -82,4 +82,4 @@ private:
 // clusters left in its run. Sparse VCNs give lcn -1. False outside the runs.
 bool MapVCN2LCN(const std::uint8_t* dataHeader, std::int64_t vcn, std::int64_t& lcn, std::int64_t& count);
 
-}  // namespace hx::undelete::mft
+}  // namespace hx::filesystems::mft

@@ -11,7 +11,7 @@
 #include "filesystems/ntfs/MftLibrary.h"
 #include "shell/Text.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 using shell::FormatStr;
 using shell::LoadStr;
@@ -300,4 +300,4 @@ bool RecoverNtfsFile(NtfsSession& s, const std::string& drive, std::uint32_t rec
     return ok;
 }
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems

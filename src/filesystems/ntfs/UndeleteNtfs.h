@@ -9,7 +9,7 @@
 #include "filesystems/ntfs/MftLibrary.h"
 #include "filesystems/UndeleteEntry.h"
 
-namespace hx::undelete {
+namespace hx::filesystems {
 
 // Entries kept at most; beyond them records are only counted.
 constexpr std::size_t kNtfsListCap = 26000;
@@ -42,4 +42,4 @@ bool ListNtfsDeleted(NtfsSession& session, const std::string& drive, std::vector
 bool RecoverNtfsFile(NtfsSession& session, const std::string& drive, std::uint32_t recordNumber,
                      const std::filesystem::path& targetPath, shell::Ui& ui, const std::string& stream = {});
 
-}  // namespace hx::undelete
+}  // namespace hx::filesystems
