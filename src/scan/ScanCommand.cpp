@@ -134,7 +134,8 @@ void ScanCommand::adoptCache(const ScanContext* previous) {
         const viewing::Format* format = viewing::FormatOf(f.extension);
         f.description = format && !format->signatures.empty() ? std::string(format->signatures.front().name)
                                                               : shell::ToUpper(f.extension.substr(f.extension.empty() ? 0 : 1));
-        f.size = fs::file_size(path, ec);
+        const std::uintmax_t size = fs::file_size(path, ec);
+        f.size = ec ? 0 : size;
         f.earlier = true;
         ctx_.List3.push_back(FoundEntryText(static_cast<long>(ctx_.found.size()), f.description));
         ctx_.found.push_back(std::move(f));
