@@ -1,4 +1,5 @@
 #include "gui/frmRecover.h"
+#include "gui/panes/PicturePane.h"
 
 #include <algorithm>
 
@@ -175,14 +176,14 @@ void frmRecover::ShowStartPage() {
     txtStart->setHtml(html);
     lblHelp->setToolTip(q(shell::StartPageHelp()));
     pages_->setCurrentWidget(pageStart_);
-    previewPane_->setVisible(false);
+    picturePane_->setVisible(false);
     CmdShowScanTypes->setChecked(false);
     RefreshDriveInfo();
 }
 
 void frmRecover::ShowResults() {
     pages_->setCurrentWidget(pageResults_);
-    previewPane_->setVisible(true);
+    picturePane_->setVisible(true);
     CmdShowScanTypes->setChecked(false);
 }
 
@@ -361,10 +362,8 @@ void frmRecover::collectSettings() {
 void frmRecover::showLastPicture() {
     // The picture folder is known before the cache is settled.
     const QString path = lastPicturePathFor(state());
-    if (!path.isEmpty() && lastPicture_.load(path)) {
-        Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
-        lblPictureMode->setText(QFileInfo(path).fileName());
-    }
+    QPixmap last;
+    if (!path.isEmpty() && last.load(path)) picturePane_->showPicture(last, QFileInfo(path).fileName());
 }
 
 void frmRecover::selectStartDrive() {
@@ -517,11 +516,7 @@ void frmRecover::Timer2_Timer() {
 void frmRecover::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     // The layout settles first; then the picture is drawn to the new size.
-    QTimer::singleShot(0, this, [this] {
-        if (!lastPicture_.isNull())
-            Picture1->setPixmap(
-                lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    });
+    QTimer::singleShot(0, this, [this] { picturePane_->refit(); });
 }
 
 void frmRecover::closeEvent(QCloseEvent* event) {
@@ -539,8 +534,8 @@ void frmRecover::ExitSequence() {
     steps.insertBefore("EndDamagedRecovery", "SaveLastPicture", [&] {
         std::error_code ec;
         fs::create_directories(st.picture, ec);
-        if (lastPicture_.isNull()) return StepResult::Done;
-        return shell::Ok(lastPicture_.save(q((st.picture / "Lastpict.bmp").string()), "BMP"));
+        if (picturePane_->picture().isNull()) return StepResult::Done;
+        return shell::Ok(picturePane_->picture().save(q((st.picture / "Lastpict.bmp").string()), "BMP"));
     });
     steps.insertBefore("SaveSettings", "Closing", [&] {
         setCaption("CmdEnd", LoadStr(756, "Closing..."));

@@ -45,6 +45,7 @@ namespace hx::gui {
 void InstallQtTranslation(int languageId);
 
 class frmRecoverInit;
+class PicturePane;
 class frmSearchDrives;
 class ThumbnailWorker;
 class QtSettingsStore;
@@ -224,7 +225,7 @@ public:
     // A left click on the preview: the picture at full size, placed at `at`;
     // the next click shows it whole again.
     void zoomPicture(QPoint at);
-    bool pictureZoomed() const { return zoomed_; }
+    bool pictureZoomed() const;
 private:
     // Thumbnails made again at the width typed in TxtWidth.
     void CmdRenderWidth_Click();
@@ -279,21 +280,18 @@ private:
                 *CmdShowFolder = nullptr, *CmdShowThumbs = nullptr, *CmdRenderWidth = nullptr;
     QCheckBox *ChkDeep = nullptr, *ChkDamaged = nullptr, *CheckSpecs = nullptr;
     QPushButton *lblHelp = nullptr, *lblAbout = nullptr;
-    QLabel *lblStatus = nullptr, *lblSpecs = nullptr, *Picture1 = nullptr, *Picture2 = nullptr, *lblPictureMode = nullptr,
-           *lblDrive = nullptr, *lblInfo = nullptr;
-    QPlainTextEdit* txtExif = nullptr;
+    QLabel *lblStatus = nullptr, *lblSpecs = nullptr, *lblDrive = nullptr;
     QLineEdit* txtSpecs = nullptr;
     QTextBrowser* txtStart = nullptr;
     QLineEdit* TxtWidth = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QStackedWidget *pages_ = nullptr, *resultViews_ = nullptr;
     QSplitter* centreSplit_ = nullptr;
-    QWidget* previewPane_ = nullptr;
+    PicturePane* picturePane_ = nullptr;  // the picture and its details
     QWidget* pageStart_ = nullptr;
     QWidget* pageResults_ = nullptr;
     QWidget* pageTypes_ = nullptr;
     QTimer *Timer1 = nullptr, *Timer2 = nullptr;
-    QPixmap lastPicture_;
     int shownRow_ = -1;
     int thumbnailWidth_ = 160;
     viewing::PreviewAdjustments adjustments_;
@@ -302,7 +300,6 @@ private:
     // The window's own scan runs: its finds are listed as they come.
     bool liveScan_ = false;
     bool fullFile_ = false;  // set only while the whole picture is asked for
-    bool zoomed_ = false;
     // Thumbnails drawn while the scan ran, by file name, kept when the list is made again.
     QHash<QString, QIcon> liveIcons_;
     std::unique_ptr<ThumbnailWorker> thumbnailWorker_;

@@ -3,6 +3,7 @@
 // frmRecoverPreview.cpp, the thumbnails in frmRecoverThumbnails.cpp.
 // The rules live in the engine's command classes; here the widgets follow.
 #include "gui/frmRecover.h"
+#include "gui/panes/PicturePane.h"
 
 #include <algorithm>
 #include <cstring>
@@ -138,8 +139,7 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder,
         CmbTypeSelect->setVisible(false);
         ShowResults();
         // Finds are listed as they come; the picture's facts wait for one to be chosen.
-        txtExif->clear();
-        lblInfo->clear();
+        picturePane_->clearText();
         liveIcons_.clear();
         liveScan_ = true;
     };
@@ -189,7 +189,7 @@ void frmRecover::CmdShowScanTypes_Click() {
         else ShowStartPage();
     } else {
         pages_->setCurrentWidget(pageTypes_);
-        previewPane_->setVisible(false);
+        picturePane_->setVisible(false);
         CmdShowScanTypes->setChecked(true);
         // Choosing a drive hides the presets; with the list they are back.
         CmbTypeSelect->setVisible(true);
@@ -224,7 +224,7 @@ void frmRecover::openFile(const fs::path& file, bool doubleClick) {
     openers.application = [](const fs::path& p) { return platform::DefaultApplicationFor(p); };
     openers.properties = [this](const fs::path& p) { showFileProperties(p); };
     // A double click on a picture no application takes shows it large instead.
-    if (doubleClick && !lastPicture_.isNull() && !platform::IsProgramFile(file) && openers.application(file).empty()) {
+    if (doubleClick && !picturePane_->picture().isNull() && !platform::IsProgramFile(file) && openers.application(file).empty()) {
         showFullPicture();
         return;
     }
@@ -297,7 +297,7 @@ void frmRecover::showEntryInfo(QListWidget* list, bool deleted) {
     for (const auto& line :
          undelete::EntryInfoLines(undelete_->drive(), undelete_->entries(), static_cast<std::size_t>(index), deleted))
         lines << q(line);
-    txtExif->setPlainText(lines.join('\n'));
+    picturePane_->setFacts(lines.join('\n'));
     if (deleted) previewDeletedEntry(static_cast<std::size_t>(index));
 }
 
@@ -316,9 +316,9 @@ void frmRecover::previewDeletedEntry(std::size_t index) {
         return;
     }
     // The panel keeps the entry's facts; the picture is what is added.
-    const QString facts = txtExif->toPlainText();
+    const QString facts = picturePane_->facts();
     previewFile(*copy, name, q(name));
-    txtExif->setPlainText(facts);
+    picturePane_->setFacts(facts);
 }
 
 std::optional<fs::path> frmRecover::entryFile(QListWidget* list, bool deleted) {

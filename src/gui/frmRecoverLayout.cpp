@@ -2,6 +2,8 @@
 // centre with the start page, the type list, the results and the preview,
 // the bottom bar, and which handler each control calls.
 #include "gui/frmRecover.h"
+#include "gui/EventFilters.h"
+#include "gui/panes/PicturePane.h"
 
 #include <algorithm>
 
@@ -58,38 +60,6 @@
 namespace hx::gui {
 
 namespace {
-
-// Calls `action` on a double click of the widget it watches.
-class DoubleClickFilter : public QObject {
-public:
-    DoubleClickFilter(QObject* parent, std::function<void()> action) : QObject(parent), action_(std::move(action)) {}
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::MouseButtonDblClick) {
-            action_();
-            return true;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    std::function<void()> action_;
-};
-
-// Calls `action` with the place of a left-button press on the widget it watches.
-class LeftPressFilter : public QObject {
-public:
-    LeftPressFilter(QObject* parent, std::function<void(QPoint)> action) : QObject(parent), action_(std::move(action)) {}
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::MouseButtonPress) {
-            const auto* mouse = static_cast<QMouseEvent*>(event);
-            if (mouse->button() == Qt::LeftButton) action_(mouse->position().toPoint());
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    std::function<void(QPoint)> action_;
-};
 
 // Hands the key presses of the widget it watches to `action`; a press the
 // action handled goes no further.
@@ -400,42 +370,15 @@ void frmRecover::buildCentre(QWidget* host) {
     pages_->addWidget(pageTypes_);
 
     // Preview and its information.
-    previewPane_ = new QWidget(centreSplit_);
-    previewPane_->setObjectName("previewPane");
-    auto* pv = new QVBoxLayout(previewPane_);
-    pv->setContentsMargins(0, 0, 0, 0);
-    pv->setSpacing(4);
-    Picture1 = new QLabel(previewPane_);
-    Picture1->setObjectName("Picture1");
-    Picture1->setAlignment(Qt::AlignCenter);
-    Picture1->setMinimumSize(240, 180);
-    Picture1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-    Picture1->setContextMenuPolicy(Qt::CustomContextMenu);
-    Picture1->installEventFilter(new DoubleClickFilter(Picture1, [this] { showFullPicture(); }));
-    // A left click shows the picture at full size around the point clicked; another, whole again.
-    Picture1->installEventFilter(new LeftPressFilter(Picture1, [this](QPoint at) { zoomPicture(at); }));
-    pv->addWidget(Picture1, 3);
-    lblPictureMode = new QLabel(previewPane_);
-    lblPictureMode->setObjectName("lblPictureMode");
-    lblPictureMode->setAlignment(Qt::AlignCenter);
-    pv->addWidget(lblPictureMode);
+    PicturePane::Actions actions;
     // A click on the mode asks for the whole picture (a raw decoded in full).
-    lblPictureMode->setCursor(Qt::PointingHandCursor);
-    lblPictureMode->installEventFilter(new LeftPressFilter(lblPictureMode, [this](QPoint) { requestFullFile(); }));
-    lblInfo = new QLabel(previewPane_);
-    lblInfo->setObjectName("lblInfo");
-    lblInfo->setWordWrap(true);
-    pv->addWidget(lblInfo);
-    txtExif = new QPlainTextEdit(previewPane_);
-    txtExif->setObjectName("txtExif");
-    txtExif->setReadOnly(true);
-    pv->addWidget(txtExif, 2);
-    Picture2 = new QLabel(previewPane_);
-    Picture2->setObjectName("Picture2");
-    Picture2->setVisible(false);
+    actions.wholePicture = [this] { requestFullFile(); };
+    actions.fullScreen = [this] { showFullPicture(); };
+    actions.filterList = [this](QWidget* from, QPoint at) { showFilterList(from, at); };
+    picturePane_ = new PicturePane(centreSplit_, actions);
 
     centreSplit_->addWidget(pages_);
-    centreSplit_->addWidget(previewPane_);
+    centreSplit_->addWidget(picturePane_);
     centreSplit_->setStretchFactor(0, 3);
     centreSplit_->setStretchFactor(1, 2);
 
@@ -443,8 +386,6 @@ void frmRecover::buildCentre(QWidget* host) {
     ListFilters = new QListWidget(this);
     ListFilters->setObjectName("ListFilters");
     ListFilters->setVisible(false);
-    connect(Picture1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { showFilterList(Picture1, at); });
     connect(ListFilters, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { ListFilters_Click(ListFilters->row(item)); });
 }
@@ -453,8 +394,8 @@ void frmRecover::showFilterList(QWidget* from, const QPoint& at) {
     // At the mouse, kept inside the preview (inside the window when it does not fit there).
     ListFilters->resize(ListFilters->sizeHintForColumn(0) + 24, ListFilters->sizeHintForRow(0) * ListFilters->count() + 6);
     QRect bounds = rect();
-    if (previewPane_ && previewPane_->isVisible()) {
-        const QRect preview(previewPane_->mapTo(this, QPoint(0, 0)), previewPane_->size());
+    if (picturePane_ && picturePane_->isVisible()) {
+        const QRect preview(picturePane_->mapTo(this, QPoint(0, 0)), picturePane_->size());
         if (preview.width() >= ListFilters->width() && preview.height() >= ListFilters->height()) bounds = preview;
     }
     QPoint p = from->mapTo(this, at);

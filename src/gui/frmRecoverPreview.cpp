@@ -1,6 +1,7 @@
 // The preview of the window: a found file drawn with its camera values, the
 // whole raw on request, the zoom, the rotations and filters, the full view.
 #include "gui/frmRecover.h"
+#include "gui/panes/PicturePane.h"
 
 #include <algorithm>
 #include <cstring>
@@ -66,26 +67,9 @@ void frmRecover::requestFullFile() {
     fullFile_ = false;
 }
 
-void frmRecover::zoomPicture(QPoint at) {
-    if (lastPicture_.isNull()) return;
-    const QPixmap fitted = lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    if (zoomed_ || fitted.width() >= lastPicture_.width()) {
-        Picture1->setPixmap(fitted);
-        zoomed_ = false;
-        return;
-    }
-    // The fitted picture lies in the middle of the preview: the point under
-    // the mouse in the picture itself, then a preview-sized piece around it.
-    const QPoint origin((Picture1->width() - fitted.width()) / 2, (Picture1->height() - fitted.height()) / 2);
-    const double scale = static_cast<double>(lastPicture_.width()) / fitted.width();
-    const QPoint centre((at - origin).x() * scale, (at - origin).y() * scale);
-    QRect piece(QPoint(0, 0), Picture1->size().boundedTo(lastPicture_.size()));
-    piece.moveCenter(centre);
-    piece.moveLeft(std::clamp(piece.left(), 0, lastPicture_.width() - piece.width()));
-    piece.moveTop(std::clamp(piece.top(), 0, lastPicture_.height() - piece.height()));
-    Picture1->setPixmap(lastPicture_.copy(piece));
-    zoomed_ = true;
-}
+void frmRecover::zoomPicture(QPoint at) { picturePane_->zoom(at); }
+
+bool frmRecover::pictureZoomed() const { return picturePane_->zoomed(); }
 
 void frmRecover::showFoundFile(int row) {
     // A find is shown while the scan goes on; other work shows it when done.
@@ -103,7 +87,7 @@ void frmRecover::showFoundFile(int row) {
         status(LoadStr(0, "File has no file length."));
         return;
     }
-    lblInfo->setText(QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown);
+    picturePane_->setInfo(QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown);
     previewFile(s(path), s(foundNames_[row]), shown);
 }
 
@@ -115,7 +99,7 @@ void frmRecover::previewFile(const fs::path& file, const std::string& rotationKe
     int width = picture.width(), height = picture.height();
     if (!whole) {
         // HEIC, AVIF and camera raws: the picture libheif or the raw's own preview gives.
-        picture = SmallPicture(s(path), std::max(Picture1->width(), 320));
+        picture = SmallPicture(s(path), std::max(picturePane_->pictureSize().width(), 320));
         viewing::ExifValues size;
         viewing::ReadExifFile(s(path), size);
         width = size.width;
@@ -150,10 +134,7 @@ void frmRecover::previewFile(const fs::path& file, const std::string& rotationKe
         return;
     }
     {
-        lastPicture_ = QPixmap::fromImage(adjustedPicture(picture, rotationKey));
-        Picture1->setPixmap(lastPicture_.scaled(Picture1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
-        zoomed_ = false;
-        lblPictureMode->setText(q(mode));
+        picturePane_->showPicture(QPixmap::fromImage(adjustedPicture(picture, rotationKey)), q(mode));
         // The camera's facts, one "key value" line each.
         viewing::ExifValues exif;
         QStringList lines;
@@ -173,26 +154,25 @@ void frmRecover::previewFile(const fs::path& file, const std::string& rotationKe
             lines << "";
             for (const auto& l : full) lines << q(l);
         }
-        txtExif->setPlainText(lines.join('\n'));
+        picturePane_->setFacts(lines.join('\n'));
     }
 }
 
 void frmRecover::showUndrawable(const fs::path& file) {
     // The file's icon, and why there is no picture, one reason per part.
-    lastPicture_ = QPixmap();
-    txtExif->clear();
+    picturePane_->setFacts({});
     // The desktop's thumbnailer for the type, else the type's icon.
     const platform::DesktopThumb thumb = platform::MakeDesktopThumb(
-        file, state().temp / "SystemThumbs", std::max(Picture1->width(), Picture1->height()), kThumbnailerTimeoutMs,
+        file, state().temp / "SystemThumbs", std::max(picturePane_->pictureSize().width(), picturePane_->pictureSize().height()), kThumbnailerTimeoutMs,
         [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
     const QImage thumbPicture(q(thumb.picture.string()));
     if (thumb.outcome == platform::DesktopThumbOutcome::Made && !thumbPicture.isNull()) {
-        Picture1->setPixmap(QPixmap::fromImage(thumbPicture).scaled(Picture1->size(), Qt::KeepAspectRatio,
-                                                                    Qt::SmoothTransformation));
-        lblPictureMode->setText(q(LoadStr(0, "Display System Thumb")));
+        picturePane_->showStandIn(QPixmap::fromImage(thumbPicture).scaled(picturePane_->pictureSize(), Qt::KeepAspectRatio,
+                                                                          Qt::SmoothTransformation),
+                                  q(LoadStr(0, "Display System Thumb")));
     } else {
-        Picture1->setPixmap(QFileIconProvider().icon(QFileInfo(q(file.string()))).pixmap(96, 96));
-        lblPictureMode->setText(q(LoadStr(0, "Display System Icon")));
+        picturePane_->showStandIn(QFileIconProvider().icon(QFileInfo(q(file.string()))).pixmap(96, 96),
+                                  q(LoadStr(0, "Display System Icon")));
     }
     std::string ext = file.extension().string();
     if (!ext.empty()) ext.erase(0, 1);
@@ -231,9 +211,9 @@ QImage frmRecover::adjustedPicture(const QImage& picture, const std::string& fil
 }
 
 void frmRecover::showFullPicture() {
-    if (lastPicture_.isNull() || shownRow_ < 0 || shownRow_ >= foundNames_.size()) return;
+    if (picturePane_->picture().isNull() || shownRow_ < 0 || shownRow_ >= foundNames_.size()) return;
     const std::string folder = state().saveAs.empty() ? saveFolder_.string() : state().saveAs.string();
-    auto* full = new FrmFullPicture(*this, lastPicture_, s(foundNames_[shownRow_]), folder, this);
+    auto* full = new FrmFullPicture(*this, picturePane_->picture(), s(foundNames_[shownRow_]), folder, this);
     full->show();
     full->activateWindow();
     full->setFocus();

@@ -1,0 +1,50 @@
+#pragma once
+// The window's picture and details: the preview of the chosen find, how it
+// is drawn (its mode, a click on which asks for the whole picture), a line of
+// facts and the camera's. It owns its widgets and what a click on them does
+// to the picture itself (zoom); what else a click asks for, the window says.
+#include <QPixmap>
+#include <QWidget>
+#include <functional>
+
+class QLabel;
+class QPlainTextEdit;
+
+namespace hx::gui {
+
+class PicturePane : public QWidget {
+public:
+    struct Actions {
+        std::function<void()> wholePicture;           // a click on the mode
+        std::function<void()> fullScreen;             // a double click on the picture
+        std::function<void(QWidget*, QPoint)> filterList;  // the right button on the picture, where
+    };
+    PicturePane(QWidget* parent, Actions actions);
+
+    // The picture, fitted to the pane; `mode` says how it was drawn.
+    void showPicture(const QPixmap& picture, const QString& mode);
+    // An icon or a thumbnailer's picture in place of one: nothing to zoom into.
+    void showStandIn(const QPixmap& standIn, const QString& mode);
+    // A left click: the picture at full size around `at`; the next, whole again.
+    void zoom(QPoint at);
+    // Drawn again to the pane's size (after the window changed size).
+    void refit();
+    const QPixmap& picture() const { return picture_; }
+    bool zoomed() const { return zoomed_; }
+    QSize pictureSize() const;
+
+    void setInfo(const QString& text);
+    void setFacts(const QString& text);
+    QString facts() const;
+    void clearText();
+
+private:
+    QLabel* picture1_ = nullptr;
+    QLabel* mode_ = nullptr;
+    QLabel* info_ = nullptr;
+    QPlainTextEdit* facts_ = nullptr;
+    QPixmap picture_;
+    bool zoomed_ = false;
+};
+
+}  // namespace hx::gui
