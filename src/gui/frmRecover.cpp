@@ -1,5 +1,6 @@
 #include "gui/frmRecover.h"
 #include "gui/panes/PicturePane.h"
+#include "gui/panes/UndeletePane.h"
 
 #include <algorithm>
 
@@ -543,8 +544,7 @@ void frmRecover::ExitSequence() {
         return StepResult::Done;
     });
     steps.insertAfter("ClearTemporaryFiles", "ClearLists", [&] {
-        List1->clear();
-        List2->clear();
+        undeletePane_->clear();
         return StepResult::Done;
     });
     steps.insertBefore("RemoveEmptySaveFolder", "StopTimers", [&] {

@@ -46,6 +46,7 @@ void InstallQtTranslation(int languageId);
 
 class frmRecoverInit;
 class PicturePane;
+class UndeletePane;
 class frmSearchDrives;
 class ThumbnailWorker;
 class QtSettingsStore;
@@ -274,7 +275,7 @@ private:
 
     // Controls, named as the commands know them.
     QComboBox *Drive1 = nullptr, *Drive2 = nullptr, *CmbTypeSelect = nullptr, *ListColors = nullptr;
-    QListWidget *List1 = nullptr, *List2 = nullptr, *List3 = nullptr, *LvwFiles = nullptr, *ListFilters = nullptr;
+    QListWidget *List3 = nullptr, *LvwFiles = nullptr, *ListFilters = nullptr;
     QTreeWidget* LvwTypes = nullptr;
     QPushButton *CmdScan = nullptr, *CmdQuickUndelete = nullptr, *CmdEnd = nullptr, *CmdShowScanTypes = nullptr,
                 *CmdShowFolder = nullptr, *CmdShowThumbs = nullptr, *CmdRenderWidth = nullptr;
@@ -288,6 +289,7 @@ private:
     QStackedWidget *pages_ = nullptr, *resultViews_ = nullptr;
     QSplitter* centreSplit_ = nullptr;
     PicturePane* picturePane_ = nullptr;  // the picture and its details
+    UndeletePane* undeletePane_ = nullptr;  // the quick undelete's lists
     QWidget* pageStart_ = nullptr;
     QWidget* pageResults_ = nullptr;
     QWidget* pageTypes_ = nullptr;

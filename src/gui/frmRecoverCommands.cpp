@@ -4,6 +4,7 @@
 // The rules live in the engine's command classes; here the widgets follow.
 #include "gui/frmRecover.h"
 #include "gui/panes/PicturePane.h"
+#include "gui/panes/UndeletePane.h"
 
 #include <algorithm>
 #include <cstring>
@@ -274,12 +275,11 @@ void frmRecover::CmdQuickUndelete_Click() {
         listed = undelete_->run(o);
     }
     EnableButtons();
-    List1->clear();
-    List2->clear();
-    if (!listed) return;
-    for (const auto& row : undelete_->lists().list1) List1->addItem(q(row));
-    for (const auto& row : undelete_->lists().list2) List2->addItem(q(row));
-    findChild<QWidget*>("undeleteLists")->setVisible(true);
+    if (!listed) {
+        undeletePane_->clear();
+        return;
+    }
+    undeletePane_->show(undelete_->lists());
     ShowResults();
 }
 

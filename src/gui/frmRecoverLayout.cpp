@@ -4,6 +4,7 @@
 #include "gui/frmRecover.h"
 #include "gui/EventFilters.h"
 #include "gui/panes/PicturePane.h"
+#include "gui/panes/UndeletePane.h"
 
 #include <algorithm>
 
@@ -337,15 +338,14 @@ void frmRecover::buildCentre(QWidget* host) {
     LvwFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
     resultViews_->addWidget(List3);
     resultViews_->addWidget(LvwFiles);
-    auto* undelete = new QSplitter(Qt::Horizontal, resultSplit);
-    undelete->setObjectName("undeleteLists");
-    List1 = new QListWidget(undelete);
-    List1->setObjectName("List1");
-    List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    List2 = new QListWidget(undelete);
-    List2->setObjectName("List2");
-    List2->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    undelete->setVisible(false);
+    UndeletePane::Actions undeleteActions;
+    undeleteActions.chosen = [this](QListWidget* list, bool deleted) { showEntryInfo(list, deleted); };
+    // The right button shows the file's properties, a double click opens it.
+    undeleteActions.rightButton = [this](QListWidget* list, bool deleted, QPoint at) {
+        UndeleteList_MouseDown(list, deleted, at);
+    };
+    undeleteActions.opened = [this](QListWidget* list, bool deleted) { UndeleteList_DblClick(list, deleted); };
+    undeletePane_ = new UndeletePane(resultSplit, undeleteActions);
     rv->addWidget(resultSplit);
     pages_->addWidget(pageResults_);
 
@@ -500,22 +500,11 @@ void frmRecover::connectCommands() {
         if (row >= 0 && row < LvwFiles->count()) LvwFiles->setCurrentRow(row);
         showFoundFile(row);
     });
-    connect(List1, &QListWidget::currentRowChanged, this, [this] { showEntryInfo(List1, false); });
-    connect(List2, &QListWidget::currentRowChanged, this, [this] { showEntryInfo(List2, true); });
     connect(LvwFiles, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0 && row < List3->count()) List3->setCurrentRow(row);
     });
     for (QListWidget* list : {List3, LvwFiles})
         connect(list, &QListWidget::itemDoubleClicked, this, [this] { openFoundFile(true); });
-    for (auto [list, deleted] : {std::pair{List1, false}, std::pair{List2, true}}) {
-        list->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(list, &QWidget::customContextMenuRequested, this,
-                [this, list, deleted](const QPoint& at) { UndeleteList_MouseDown(list, deleted, at); });
-        connect(list, &QListWidget::itemDoubleClicked, this, [this, list, deleted](QListWidgetItem* item) {
-            if (list->currentItem() != item) list->setCurrentItem(item);
-            UndeleteList_DblClick(list, deleted);
-        });
-    }
     // The right button on a thumbnail: the picture filters.
     LvwFiles->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(LvwFiles, &QWidget::customContextMenuRequested, this,

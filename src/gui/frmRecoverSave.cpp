@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "gui/frmRecover.h"
+#include "gui/panes/UndeletePane.h"
 #include "gui/QtText.h"
 #include "output/RecoverAll.h"
 #include "output/SaveFiles.h"
@@ -98,9 +99,8 @@ void frmRecover::saveUndeleteEntries(bool all) {
     if (all) {
         entries = undelete_->SaveAllSelection();
     } else {
-        for (QListWidget* list : {List1, List2})
-            for (QListWidgetItem* item : list->selectedItems())
-                if (long i = undelete::RowEntryIndex(s(item->text())); i >= 0) entries.push_back(static_cast<std::size_t>(i));
+        for (const std::string& row : undeletePane_->selectedRows())
+            if (long i = undelete::RowEntryIndex(row); i >= 0) entries.push_back(static_cast<std::size_t>(i));
     }
     if (entries.empty()) {
         message(all ? LoadStr(621, "No recoverable files detected yet.") : LoadStr(620, "Please select a file and try again."),
@@ -124,9 +124,8 @@ void frmRecover::saveUndeleteEntries(bool all) {
         result = undelete_->SaveUndeleteEntries(entries, saveFolder_);
     }
     ProgressBar1->setVisible(false);
-    List2->addItem(q(LoadStr(0, "Files saved in folder: ") + saveFolder_.string()));
-    List1->clearSelection();
-    List2->clearSelection();
+    undeletePane_->addNote(q(LoadStr(0, "Files saved in folder: ") + saveFolder_.string()));
+    undeletePane_->clearSelection();
     setCaption("CmdShowFolder", LoadStr(0, "Explore Folder"));
     EnableButtons();
 }
