@@ -1,6 +1,7 @@
 #pragma once
 // Small event filters the window's panes hang on their widgets.
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QObject>
 #include <functional>
@@ -37,6 +38,24 @@ public:
 
 private:
     std::function<void(QPoint)> action_;
+};
+
+// Hands the key presses of the widget it watches to `action`; a press the
+// action handled goes no further.
+class KeyFilter : public QObject {
+public:
+    KeyFilter(QObject* parent, std::function<bool(int, Qt::KeyboardModifiers)> action)
+        : QObject(parent), action_(std::move(action)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (action_(key->key(), key->modifiers())) return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<bool(int, Qt::KeyboardModifiers)> action_;
 };
 
 }  // namespace hx::gui

@@ -1,4 +1,5 @@
 #include "gui/frmRecover.h"
+#include "gui/panes/DrivePane.h"
 #include "gui/panes/PicturePane.h"
 #include "gui/panes/UndeletePane.h"
 
@@ -102,10 +103,6 @@ QColor colourOf(std::uint32_t bgr) {
                   static_cast<int>((bgr >> 16) & 0xFF));
 }
 
-QString sizeText(std::uint64_t bytes) {
-    return QLocale().toString(static_cast<double>(bytes) / 1048576.0, 'f', bytes < 10 * 1048576ULL ? 1 : 0) + " MB";
-}
-
 bool isBookkeeping(const QString& name) { return name.endsWith(".dat", Qt::CaseInsensitive); }
 
 }  // namespace
@@ -130,10 +127,9 @@ void frmRecover::SetCaptions() {
     for (const auto& c : shell::WindowCaptions()) setCaption(c.control, LoadStr(c.id, c.english));
     for (const auto& t : shell::WindowTooltips())
         if (QWidget* w = control(t.control)) w->setToolTip(q(LoadStr(t.id, t.english)));
-    Drive1->setToolTip(q(shell::Drive1Tooltip()));
     CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
     CmbTypeSelect->setPlaceholderText(q(LoadStr(434, "Select File Types")));
-    lblDrive->setText(q(LoadStr(655, "Drive")));
+    drivePane_->setTexts(q(LoadStr(655, "Drive")), q(shell::Drive1Tooltip()));
     // Made with the layout, before the language was known.
     if (auto* tools = findChild<QPushButton*>("lblTools")) tools->setText(q(LoadStr(0, "Tools")));
     if (auto* find = findChild<QAction*>("mnuFindFiles")) find->setText(q(LoadStr(0, "&Find File(s)...")));
@@ -219,7 +215,7 @@ void frmRecover::ApplyColourScheme(int index) {
 
 void frmRecover::RefreshDriveInfo() {
     if (currentDrive_.empty()) {
-        lblSpecs->setText(q(LoadStr(407, "Please insert disk or suitable medium.")));
+        drivePane_->setSpecs(q(LoadStr(407, "Please insert disk or suitable medium.")));
         return;
     }
     media::RefreshDriveInfo(*this, driveSession_, currentDrive_);
@@ -227,35 +223,12 @@ void frmRecover::RefreshDriveInfo() {
 
 // ---------------------------------------------------------------- drives
 
-void frmRecover::fillDriveList(QComboBox* list, const std::vector<platform::DriveEntry>& drives) {
-    const QString keep = list->currentData().toString();
-    QSignalBlocker block(list);
-    list->clear();
-    for (const auto& d : drives) {
-        // Images by their file name: their folders would crowd out the rest.
-        QString text = d.isImage ? QFileInfo(q(d.id)).fileName() : q(platform::DriveDisplayName(d));
-        if (d.isImage && !d.label.empty()) text = q(d.label) + "  (" + text + ")";
-        if (d.sizeBytes) text += "  \u00b7  " + sizeText(d.sizeBytes);
-        if (d.isSystem) text += "  \u00b7  " + q(LoadStr(0, "system disk"));
-        list->addItem(text, q(d.id));
-        list->setItemData(list->count() - 1, q(d.id), Qt::ToolTipRole);
-    }
-    const int i = list->findData(keep);
-    if (i >= 0) list->setCurrentIndex(i);
-}
-
 void frmRecover::selectDrive(const std::string& id) {
-    const int i = Drive1->findData(q(id));
-    if (i < 0) return;
-    {
-        QSignalBlocker block(Drive1);
-        Drive1->setCurrentIndex(i);
-    }
-    Drive1_Change();
+    if (drivePane_->choose(id)) Drive1_Change();
 }
 
 void frmRecover::Drive1_Change() {
-    const std::string choice = s(Drive1->currentData().toString());
+    const std::string choice = drivePane_->chosen();
     if (choice.empty() || busy_.busy) return;
     const bool thumbs = resultViews_->currentWidget() == LvwFiles;
     currentDrive_ = media::Drive1_Change(*this, driveSession_, choice, currentDrive_, thumbs);
@@ -263,30 +236,25 @@ void frmRecover::Drive1_Change() {
         // The command catalogues the drive only when the panel changes.
         if (driveSession_.record.Drive != choice) media::GetDriveInfo(choice, driveSession_.record);
     }
-    const int i = Drive1->findData(q(currentDrive_));
-    if (i >= 0 && i != Drive1->currentIndex()) {
-        QSignalBlocker block(Drive1);
-        Drive1->setCurrentIndex(i);
-    }
+    drivePane_->choose(currentDrive_);
 }
 
 void frmRecover::Timer1_Timer() {
     std::vector<platform::DriveEntry> hidden;
     if (!selectionPending_ && !busy_.busy) {
         hidden = platform::EnumerateDrives();
-        fillDriveList(Drive2, hidden);
+        drivePane_->listHidden(hidden);
     }
-    auto t = watcher_.tick(selectionPending_, busy_.busy, Drive1->isEnabled(),
-                           static_cast<std::size_t>(Drive1->count()), hidden);
+    auto t = watcher_.tick(selectionPending_, busy_.busy, drivePane_->choosable(), drivePane_->count(), hidden);
     if (t.applyPendingSelection) {
         selectionPending_ = false;
         emit List3->currentRowChanged(List3->currentRow());
     }
     if (t.refreshVisible || t.select) {
-        fillDriveList(Drive1, hidden);
+        drivePane_->list(hidden);
         if (t.select) {
             selectDrive(*t.select);
-        } else if (Drive1->findData(q(currentDrive_)) < 0) {
+        } else if (!drivePane_->lists(currentDrive_)) {
             // The selected medium went away.
             selectDrive(shell::SelectRemovableDrive(hidden, {}));
         }
@@ -348,7 +316,7 @@ void frmRecover::collectSettings() {
     st.colourScheme = ListColors->currentIndex();
     st.thumbWidth = TxtWidth->text().toInt();
     st.startDrive = currentDrive_;
-    st.showSpecs = CheckSpecs->isChecked();
+    st.showSpecs = drivePane_->specsShown();
     st.typeSelection = CmbTypeSelect->currentIndex();
     st.minMB = minMB_;
     st.maxMB = maxMB_;
@@ -369,12 +337,12 @@ void frmRecover::showLastPicture() {
 
 void frmRecover::selectStartDrive() {
     const auto drives = platform::EnumerateDrives();
-    fillDriveList(Drive1, drives);
-    fillDriveList(Drive2, drives);
+    drivePane_->list(drives);
+    drivePane_->listHidden(drives);
     std::string start;
     platform::DriveEntry stored;
     const std::string drve = state().settings.startDrive;
-    if (!drve.empty() && Drive1->findData(q(drve)) >= 0 && platform::FindDrive(drve, stored) && stored.ready)
+    if (!drve.empty() && drivePane_->lists(drve) && platform::FindDrive(drve, stored) && stored.ready)
         start = drve;
     if (start.empty() || !cacheHasFiles()) start = shell::SelectRemovableDrive(drives, start);
     selectDrive(start);
@@ -451,7 +419,7 @@ void frmRecover::Form_Load() {
         ApplyColourScheme(ListColors->currentIndex());
         if (cacheHasFiles()) ShowResults();
         else ShowStartPage();
-        CheckSpecs->setChecked(st.settings.showSpecs || !storeHasWindow());
+        drivePane_->showSpecs(st.settings.showSpecs || !storeHasWindow());
         return StepResult::Done;
     });
     steps.add("CommandStates", [&] {

@@ -45,6 +45,7 @@ namespace hx::gui {
 void InstallQtTranslation(int languageId);
 
 class frmRecoverInit;
+class DrivePane;
 class PicturePane;
 class UndeletePane;
 class frmSearchDrives;
@@ -166,7 +167,6 @@ private:
 
     void Timer1_Timer();
     void Timer2_Timer();
-    void fillDriveList(QComboBox* list, const std::vector<platform::DriveEntry>& drives);
     void selectDrive(const std::string& id);
     void applySettings();
     void collectSettings();
@@ -274,20 +274,20 @@ private:
     int lastScanOutcome_ = -1;  // ListColors index of the scheme in use
 
     // Controls, named as the commands know them.
-    QComboBox *Drive1 = nullptr, *Drive2 = nullptr, *CmbTypeSelect = nullptr, *ListColors = nullptr;
+    QComboBox *CmbTypeSelect = nullptr, *ListColors = nullptr;
     QListWidget *List3 = nullptr, *LvwFiles = nullptr, *ListFilters = nullptr;
     QTreeWidget* LvwTypes = nullptr;
     QPushButton *CmdScan = nullptr, *CmdQuickUndelete = nullptr, *CmdEnd = nullptr, *CmdShowScanTypes = nullptr,
                 *CmdShowFolder = nullptr, *CmdShowThumbs = nullptr, *CmdRenderWidth = nullptr;
-    QCheckBox *ChkDeep = nullptr, *ChkDamaged = nullptr, *CheckSpecs = nullptr;
+    QCheckBox *ChkDeep = nullptr, *ChkDamaged = nullptr;
     QPushButton *lblHelp = nullptr, *lblAbout = nullptr;
-    QLabel *lblStatus = nullptr, *lblSpecs = nullptr, *lblDrive = nullptr;
-    QLineEdit* txtSpecs = nullptr;
+    QLabel* lblStatus = nullptr;
     QTextBrowser* txtStart = nullptr;
     QLineEdit* TxtWidth = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QStackedWidget *pages_ = nullptr, *resultViews_ = nullptr;
     QSplitter* centreSplit_ = nullptr;
+    DrivePane* drivePane_ = nullptr;  // the drive chooser and its information
     PicturePane* picturePane_ = nullptr;  // the picture and its details
     UndeletePane* undeletePane_ = nullptr;  // the quick undelete's lists
     QWidget* pageStart_ = nullptr;

@@ -3,6 +3,7 @@
 // the bottom bar, and which handler each control calls.
 #include "gui/frmRecover.h"
 #include "gui/EventFilters.h"
+#include "gui/panes/DrivePane.h"
 #include "gui/panes/PicturePane.h"
 #include "gui/panes/UndeletePane.h"
 
@@ -62,23 +63,6 @@ namespace hx::gui {
 
 namespace {
 
-// Hands the key presses of the widget it watches to `action`; a press the
-// action handled goes no further.
-class KeyFilter : public QObject {
-public:
-    KeyFilter(QObject* parent, std::function<bool(int, Qt::KeyboardModifiers)> action)
-        : QObject(parent), action_(std::move(action)) {}
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            if (action_(key->key(), key->modifiers())) return true;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    std::function<bool(int, Qt::KeyboardModifiers)> action_;
-};
 
 }  // namespace
 
@@ -167,43 +151,11 @@ void frmRecover::buildSidebar(QWidget* host) {
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(6);
 
-    lblDrive = new QLabel(host);
-    lblDrive->setObjectName("lblDrive");
-    lblDrive->setProperty("heading", true);
-    v->addWidget(lblDrive);
-    Drive1 = new QComboBox(host);
-    Drive1->setObjectName("Drive1");
-    Drive1->setMinimumHeight(30);
-    Drive1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    Drive1->setMinimumContentsLength(16);
-    v->addWidget(Drive1);
-    // The watcher's own list: never shown.
-    Drive2 = new QComboBox(host);
-    Drive2->setObjectName("Drive2");
-    Drive2->setVisible(false);
-
-    // The drive information panel under its heading; the box shows or hides it.
-    auto* specsHead = new QHBoxLayout;
-    specsHead->setSpacing(4);
-    CheckSpecs = new QCheckBox(host);
-    CheckSpecs->setObjectName("CheckSpecs");
-    CheckSpecs->setChecked(true);
-    specsHead->addWidget(CheckSpecs);
-    txtSpecs = new QLineEdit(host);
-    txtSpecs->setObjectName("txtSpecs");
-    txtSpecs->setReadOnly(true);
-    txtSpecs->setFrame(false);
-    txtSpecs->setFocusPolicy(Qt::NoFocus);
-    specsHead->addWidget(txtSpecs, 1);
-    v->addLayout(specsHead);
-    lblSpecs = new QLabel(host);
-    lblSpecs->setObjectName("lblSpecs");
-    lblSpecs->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lblSpecs->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // Room for the panel's eleven lines.
-    lblSpecs->setFixedHeight(lblSpecs->fontMetrics().lineSpacing() * 11 + 6);
-    lblSpecs->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    v->addWidget(lblSpecs);
+    DrivePane::Actions driveActions;
+    driveActions.chosen = [this] { Drive1_Change(); };
+    driveActions.key = [this](int key) { return Drive1_KeyPress(key); };
+    drivePane_ = new DrivePane(host, driveActions);
+    v->addWidget(drivePane_);
 
     v->addSpacing(6);
     auto* recover = new QGridLayout;
@@ -468,18 +420,13 @@ void frmRecover::connectCommands() {
     on("CmdRenderWidth", &frmRecover::CmdRenderWidth_Click);
     on("CmdLearn", &frmRecover::CmdLearn_Click);
     on("CmdBackup", &frmRecover::CmdBackup_Click);
-    Drive1->installEventFilter(new KeyFilter(Drive1, [this](int key, Qt::KeyboardModifiers modifiers) {
-        return !(modifiers & (Qt::ControlModifier | Qt::AltModifier)) && Drive1_KeyPress(key);
-    }));
     on("CmdScanBackup", &frmRecover::CmdScanBackup_Click);
     if (auto* backup = findChild<QPushButton*>("CmdBackup"))
         backup->installEventFilter(new KeyFilter(backup, [this](int key, Qt::KeyboardModifiers modifiers) {
             return !(modifiers & (Qt::ControlModifier | Qt::AltModifier)) && CmdBackup_KeyPress(key);
         }));
-    connect(Drive1, qOverload<int>(&QComboBox::activated), this, [this](int) { Drive1_Change(); });
     connect(CmbTypeSelect, qOverload<int>(&QComboBox::activated), this, &frmRecover::CmbTypeSelect_Click);
     connect(ListColors, qOverload<int>(&QComboBox::activated), this, &frmRecover::ApplyColourScheme);
-    connect(CheckSpecs, &QCheckBox::toggled, lblSpecs, &QWidget::setVisible);
     connect(Timer1, &QTimer::timeout, this, &frmRecover::Timer1_Timer);
     connect(Timer2, &QTimer::timeout, this, &frmRecover::Timer2_Timer);
     connect(lblHelp, &QPushButton::clicked, this, [this] {
