@@ -4,10 +4,9 @@
 
 namespace hx::scan {
 
-LaterChecks::LaterChecks(unsigned threads) {
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    threads_ = threads > 0 ? threads : std::max(1u, cores - 1);
-}
+unsigned HelperThreads() { return std::max(2u, std::thread::hardware_concurrency()) - 1; }
+
+LaterChecks::LaterChecks(unsigned threads) : threads_(threads > 0 ? threads : HelperThreads()) {}
 
 LaterChecks::~LaterChecks() {
     {

@@ -14,6 +14,9 @@
 
 namespace hx::scan {
 
+// Threads that work beside the scan's own: one for every other core, at least one.
+unsigned HelperThreads();
+
 class LaterChecks {
 public:
     // `threads` 0: one for every core but the scan's, at least one.

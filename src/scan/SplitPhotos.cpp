@@ -1,4 +1,5 @@
 #include "scan/SplitPhotos.h"
+#include "scan/LaterChecks.h"
 
 #include <algorithm>
 #include <atomic>
@@ -508,7 +509,7 @@ int JoinSplitPhotos(ScanContext& ctx, const ScanGeometry& geo) {
         }
     };
     const std::size_t helpers =
-        std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()) - 1, damaged.size() - 1);
+        std::min<std::size_t>(HelperThreads(), damaged.size() - 1);
     std::vector<std::thread> threads;
     for (std::size_t h = 0; h < helpers; ++h) threads.emplace_back(work, false);
     work(true);
