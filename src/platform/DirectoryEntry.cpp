@@ -12,6 +12,9 @@ EntryFacts EntryOf(const std::filesystem::path& path) {
     facts.exists = true;
     facts.directory = S_ISDIR(st.st_mode);
     facts.device = static_cast<std::uint64_t>(st.st_dev);
+    facts.inode = static_cast<std::uint64_t>(st.st_ino);
+    facts.size = static_cast<std::uint64_t>(st.st_size);
+    facts.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return facts;
 }
 

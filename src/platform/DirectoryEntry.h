@@ -11,6 +11,14 @@ struct EntryFacts {
     bool exists = false;
     bool directory = false;    // a real folder, not a link to one
     std::uint64_t device = 0;  // the file system it lies on
+    // Which file and which version of it: a file saved anew (written and
+    // renamed over the old one) differs in at least one of these.
+    std::uint64_t inode = 0, size = 0;
+    std::int64_t modifiedNs = 0;
+    bool sameVersion(const EntryFacts& o) const {
+        return exists && o.exists && device == o.device && inode == o.inode && size == o.size &&
+               modifiedNs == o.modifiedNs;
+    }
 };
 
 EntryFacts EntryOf(const std::filesystem::path& path);

@@ -78,10 +78,26 @@ IniFile* IniSettingsStore::contents(const fs::path& file, IniFile& scratch) {
         if (!loaded.load(file)) return nullptr;
         return &(held_[file] = std::move(loaded));
     }
-    return scratch.load(file) ? &scratch : nullptr;
+    // A command asks for a hundred values as it starts: the file is parsed
+    // once, and again only when its version changed.
+    const platform::EntryFacts now = platform::EntryOf(file);
+    auto it = read_.find(file);
+    if (it == read_.end() || !it->second.version.sameVersion(now)) {
+        if (!scratch.load(file)) {
+            read_.erase(file);
+            return nullptr;
+        }
+        it = read_.insert_or_assign(file, Read{now, std::move(scratch)}).first;
+    }
+    scratch = it->second.ini;
+    return &scratch;
 }
 
-bool IniSettingsStore::store(const fs::path& file, IniFile& ini) { return inBatch_ || ini.save(file); }
+bool IniSettingsStore::store(const fs::path& file, IniFile& ini) {
+    if (inBatch_) return true;
+    read_.erase(file);
+    return ini.save(file);
+}
 
 void IniSettingsStore::BeginBatch() {
     inBatch_ = true;
@@ -114,7 +130,9 @@ bool IniSettingsStore::WriteRegValue(RegRoot root, const std::string& keyPath, c
     IniFile scratch;
     IniFile* ini = contents(fileOf(root), scratch);
     if (!ini) return false;
-    ini->setValue(RegKeyToSettingsKey(keyPath, name), value);
+    const std::string key = RegKeyToSettingsKey(keyPath, name);
+    if (ini->value(key) == value) return true;  // saved as it stands already
+    ini->setValue(key, value);
     return store(fileOf(root), *ini);
 }
 
@@ -143,8 +161,9 @@ void IniSettingsStore::SaveSetting(const std::string& app, const std::string& se
                                    const std::string& value) {
     IniFile scratch;
     IniFile* ini = contents(paths_.appSettings, scratch);
-    if (!ini) return;
-    ini->setValue(app + "/" + section + "/" + key, value);
+    const std::string full = app + "/" + section + "/" + key;
+    if (!ini || ini->value(full) == value) return;
+    ini->setValue(full, value);
     store(paths_.appSettings, *ini);
 }
 

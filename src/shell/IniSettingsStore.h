@@ -6,10 +6,12 @@
 //   local machine  $XDG_CONFIG_DIRS (first) or /etc/xdg  /Morvenick/Harvestrix.conf
 //   current user   $XDG_CONFIG_HOME or ~/.config        /Morvenick/Harvestrix.conf
 //   store B        $XDG_CONFIG_HOME or ~/.config        /Morvenick/AppSettings.conf
-// Each call reads the file afresh and every write saves it at once.
+// A call reads the file again only when it was saved since (by this program
+// or another); every write saves it at once.
 #include <filesystem>
 #include <map>
 
+#include "platform/DirectoryEntry.h"
 #include "shell/IniFile.h"
 
 #include "shell/SettingsStore.h"
@@ -43,13 +45,18 @@ public:
 
 private:
     const std::filesystem::path& fileOf(RegRoot root) const;
-    // The file's contents: held during a batch, read afresh otherwise. Null when unreadable.
+    // The file's contents: held during a batch, read again when it changed otherwise. Null when unreadable.
     IniFile* contents(const std::filesystem::path& file, IniFile& scratch);
     bool store(const std::filesystem::path& file, IniFile& ini);
 
     IniStorePaths paths_;
     bool inBatch_ = false;
     std::map<std::filesystem::path, IniFile> held_;
+    struct Read {
+        platform::EntryFacts version;
+        IniFile ini;
+    };
+    std::map<std::filesystem::path, Read> read_;  // as last read, outside a batch
 };
 
 // "Software\\Morvenick\\Harvestrix" + "TCache" -> "Software/Morvenick/Harvestrix/TCache".

@@ -183,4 +183,16 @@ TEST(IniSettingsStore, FallsBackToUserFileAndFindsItAgain) {
     EXPECT_EQ(IniSettingsStore(paths).ReadRegValue(RegRoot::CurrentUser, kProgramKey, "TCache"), sample().tCache);
     EXPECT_TRUE(batch.EndBatch());
     EXPECT_EQ(IniSettingsStore(paths).ReadRegValue(RegRoot::CurrentUser, kProgramKey, "TCache"), "/new/QXCache/");
+
+    // A store reads the file once, but sees what another one saved since;
+    // a value written as it stands leaves the file as it was.
+    IniSettingsStore reader(paths), writer(paths);
+    EXPECT_EQ(reader.ReadRegValue(RegRoot::CurrentUser, kProgramKey, "TCache"), "/new/QXCache/");
+    for (const char* value : {"/a/", "/b/"}) {
+        ASSERT_TRUE(writer.WriteRegValue(RegRoot::CurrentUser, kProgramKey, "TCache", value));
+        EXPECT_EQ(reader.ReadRegValue(RegRoot::CurrentUser, kProgramKey, "TCache"), value);
+    }
+    const auto saved = hx::platform::EntryOf(paths.currentUser);
+    ASSERT_TRUE(writer.WriteRegValue(RegRoot::CurrentUser, kProgramKey, "TCache", "/b/"));
+    EXPECT_TRUE(hx::platform::EntryOf(paths.currentUser).sameVersion(saved));
 }
