@@ -4,7 +4,7 @@
 # once. Every medium is run in turns (harvestrix, photorec, cat), RUNS times;
 # the medians and the ratios are printed, with each tool's peak memory.
 #
-#   bash bench/against-peers.sh [WORKDIR]      RUNS=3 by default
+#   bash bench/against-peers.sh [WORKDIR]      RUNS=3 by default; MEDIA="split-512 ..." for some
 #
 # Media:
 #   fat-dense   512 MiB FAT32 card, 120 photos and 19 documents, some deleted
@@ -160,7 +160,7 @@ intact() {  # folder, originals folder: how many originals came back byte-identi
 }
 
 printf '%-11s %7s %10s %6s %10s %11s %7s %12s %6s %11s\n' medium hx_s photorec_s cat_s cat_file_s vs_photorec vs_cat vs_cat_file hx_MB photorec_MB
-for m in fat-dense noise-2g split-512 camera-2g; do
+for m in ${MEDIA:-fat-dense noise-2g split-512 camera-2g}; do
   img=$WORK/$m.img
   cat "$img" >/dev/null
   : >"$WORK/hx.t"; : >"$WORK/pr.t"; : >"$WORK/cat.t"; : >"$WORK/catf.t"
