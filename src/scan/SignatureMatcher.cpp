@@ -22,6 +22,7 @@ void SignatureMatcher::build(const SignatureTable& t) {
         by->start[0] = 0;
         for (int b = 0; b < 256; ++b) by->start[b + 1] = by->start[b] + (*count)[b];
         by->rows.assign(by->start[256], 0);
+        by->pairs.reset();
         *count = {};
     }
     for (std::size_t i = 0; i < t.size(); ++i)
@@ -31,12 +32,17 @@ void SignatureMatcher::build(const SignatureTable& t) {
             ByByte& by = atStart ? first_ : boxed_;
             std::uint32_t& placed = (atStart ? firstCount : boxedCount)[b];
             by.rows[by.start[b] + placed++] = static_cast<std::uint32_t>(i);
+            const std::size_t high = static_cast<std::size_t>(b) << 8;
+            if (t[i].Signature1.size() >= 2)
+                by.pairs.set(high | static_cast<unsigned char>(t[i].Signature1[1]));
+            else
+                for (std::size_t low = 0; low < 256; ++low) by.pairs.set(high | low);
         }
 }
 
 int SignatureMatcher::match(const std::uint8_t* w) const {
-    const bool anyBoxed = !boxed_.rows.empty();
-    if (first_.empty(w[0]) && !anyBoxed) return -1;
+    const bool anyBoxed = !boxed_.rows.empty() && boxed_.mayStart(w + 4);
+    if (!anyBoxed && !first_.mayStart(w)) return -1;
     const std::string_view window(reinterpret_cast<const char*>(w), kSignatureWindow);
     auto matches = [&](std::uint32_t idx) {
         const SignatureRow& row = (*table_)[idx];

@@ -4,6 +4,7 @@
 // order, so that the first match is the one a walk of every row from the top
 // would find.
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <vector>
 
@@ -25,7 +26,11 @@ private:
     struct ByByte {
         std::vector<std::uint32_t> rows;
         std::array<std::uint32_t, 257> start{};
+        // The first two bytes of some row's signature: most units start
+        // with none, and are passed over without a look at any row.
+        std::bitset<65536> pairs;
         bool empty(std::uint8_t b) const { return start[b] == start[b + 1]; }
+        bool mayStart(const std::uint8_t* at) const { return pairs[static_cast<std::size_t>(at[0]) << 8 | at[1]]; }
     };
     const SignatureTable* table_ = nullptr;
     ByByte first_;  // signatures at the unit's start, by their first byte
