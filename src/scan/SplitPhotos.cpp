@@ -264,8 +264,11 @@ private:
             std::vector<viewing::JpegEntropy::Mark> probeMarks;
             if (!continues(bytes, joinAt, probe, &probeMarks)) continue;
             // The picture's end by its markers across the join, then every code up to it.
-            std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
-            if (appendToEnd(joined, next) && wholeFromProbe(joined, joinAt, probeMarks)) {
+            std::vector<std::uint8_t> joined;
+            joined.reserve(joinAt + probe.size() + kChunk);
+            joined.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
+            joined.insert(joined.end(), probe.begin(), probe.end());
+            if (appendToEnd(joined, joinAt, next) && wholeFromProbe(joined, joinAt, probeMarks)) {
                 std::ofstream out(path, std::ios::binary | std::ios::trunc);
                 out.write(reinterpret_cast<const char*>(joined.data()), static_cast<std::streamsize>(joined.size()));
                 if (!out.flush()) return false;
@@ -425,18 +428,22 @@ private:
         return out;
     }
 
-    // Appends the medium from `unit` on until the picture's markers reach its end.
-    bool appendToEnd(std::vector<std::uint8_t>& joined, std::uint64_t unit) {
+    // `joined` holds the medium from `unit` on after its first `joinAt`
+    // bytes (the probe, whole units): more of it is appended until the
+    // picture's markers reach its end, and the bytes past that are dropped.
+    bool appendToEnd(std::vector<std::uint8_t>& joined, std::size_t joinAt, std::uint64_t unit) {
         viewing::JpegEndFinder finder;
-        finder.feed(joined.data(), joined.size());
-        const std::size_t joinAt = joined.size();
+        std::size_t used = finder.feed(joined.data(), joined.size());
+        // Most pictures end a little past the probe: the reads grow from there.
+        std::size_t chunk = kChunk / 4;
         while (!finder.done() && !finder.failed() && joined.size() < kMaxPicture) {
             const std::size_t before = joined.size();
             const std::uint64_t at = unit + (before - joinAt) / unit_;
-            if (!append(joined, at, kChunk)) return false;
-            const std::size_t used = finder.feed(joined.data() + before, joined.size() - before);
-            if (finder.done()) joined.resize(before + used);
+            if (!append(joined, at, chunk)) return false;
+            used = before + finder.feed(joined.data() + before, joined.size() - before);
+            chunk = std::min(chunk * 2, kChunk);
         }
+        if (finder.done()) joined.resize(used);
         return finder.done();
     }
 
