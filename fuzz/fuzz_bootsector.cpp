@@ -6,12 +6,13 @@
 #include <string>
 #include <unistd.h>
 
-#include "media/AllocationBitmap.h"
-#include "media/DriveInfo.h"
+#include "filesystems/AllocationBitmap.h"
+#include "filesystems/DriveInfo.h"
 #include "Scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace hx::media;
+    using namespace hx::filesystems;
     DriveRecord parsed;
     ParseBootSectorBytes(data, size, parsed);
 

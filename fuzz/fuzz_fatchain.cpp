@@ -6,13 +6,14 @@
 #include <string>
 #include <unistd.h>
 
-#include "media/AllocationBitmap.h"
-#include "media/DriveInfo.h"
+#include "filesystems/AllocationBitmap.h"
+#include "filesystems/DriveInfo.h"
 #include "platform/ByteOrder.h"
 #include "Scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace hx::media;
+    using namespace hx::filesystems;
     using hx::platform::Le32;
     if (size < 16) return 0;
     using hx::media::FileSystemKind;

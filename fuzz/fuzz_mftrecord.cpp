@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "media/NtfsStructs.h"
+#include "filesystems/ntfs/NtfsStructs.h"
 
-using namespace hx::media::ntfs;
+using namespace hx::filesystems::ntfs;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;

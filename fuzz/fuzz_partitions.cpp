@@ -7,7 +7,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "platform/PartitionTable.h"
 #include "platform/RawFile.h"
 #include "Scratch.h"
@@ -35,6 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         f.readAt(bytes > 256 ? bytes - 256 : 0, sector, sizeof sector);
     }
     media::DriveRecord rec;
-    media::GetDriveInfo(path, rec);
+    filesystems::GetDriveInfo(path, rec);
     return 0;
 }

@@ -2,7 +2,7 @@
 #include <iostream>
 
 #include "cli/CliCommand.h"
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "platform/DriveCatalogue.h"
 
 namespace hx::cli {
@@ -14,7 +14,7 @@ int runDrives(CliArgs& args) {
     for (auto& d : drives) {
         if (!d.ready || !d.fileSystem.empty()) continue;
         media::DriveRecord rec;
-        if (media::ParseBootSector(d.id, rec, false)) d.fileSystem = rec.fileSystemName();
+        if (filesystems::ParseBootSector(d.id, rec, false)) d.fileSystem = rec.fileSystemName();
     }
     if (args.json) {
         std::cout << "[";

@@ -3,8 +3,8 @@
 
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
-#include "media/DriveInfo.h"
-#include "media/DriveInfoPanel.h"
+#include "filesystems/DriveInfo.h"
+#include "filesystems/DriveInfoPanel.h"
 #include "shell/Strings.h"
 
 namespace hx::cli {
@@ -32,16 +32,16 @@ int runInfo(CliArgs& args) {
     }
     const std::string source = args.positional[0];
     if (!CliDriveReady(args, source)) return 1;
-    media::DriveSession session;
-    const std::string panel = media::DriveInfoText(session, source);
+    filesystems::DriveSession session;
+    const std::string panel = filesystems::DriveInfoText(session, source);
     if (panel.empty()) {
         args.ui->message(shell::FormatStr(shell::LoadStr(1406, "Drive %0 not ready."), {source}),
                          shell::LoadStr(408, "Select drive"), {});
         return 1;
     }
     int error = 0;
-    const bool readable = media::DriveReadable(source, error);
-    if (!readable) media::ReportUnreadableDrive(*args.ui, error, shell::LoadStr(655, "Drive") + " " + source);
+    const bool readable = filesystems::DriveReadable(source, error);
+    if (!readable) filesystems::ReportUnreadableDrive(*args.ui, error, shell::LoadStr(655, "Drive") + " " + source);
     if (!args.json) {
         std::cout << plainLines(panel) << "\n";
         return readable ? 0 : 1;
@@ -49,7 +49,7 @@ int runInfo(CliArgs& args) {
     const auto& r = session.record;
     std::cout << "{\"drive\":\"" << JsonEscape(r.Drive) << "\",\"driveType\":\"" << JsonEscape(r.driveTypeName())
               << "\",\"volumeLabel\":\"" << JsonEscape(r.VolumeLabel) << "\",\"fileSystem\":\""
-              << JsonEscape(r.fileSystemName()) << "\",\"interface\":\"" << JsonEscape(media::GetDriveInterface(r))
+              << JsonEscape(r.fileSystemName()) << "\",\"interface\":\"" << JsonEscape(filesystems::GetDriveInterface(r))
               << "\",\"serialNumber\":" << r.SerialNumber << ",\"bytesPerSector\":" << r.BytesPerSector
               << ",\"sectorsPerCluster\":" << r.SectorsPerCluster << ",\"totalSectors\":" << r.TotalSectors
               << ",\"totalClusters\":" << r.TotalClusters << ",\"totalMB\":" << megabytes(r.TotalMB)

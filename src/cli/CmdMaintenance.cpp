@@ -4,7 +4,7 @@
 
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "output/MediumMaintenance.h"
 
 namespace hx::cli {
@@ -13,7 +13,7 @@ namespace {
 
 bool catalogue(CliArgs& args, const std::string& drive, media::DriveRecord& rec) {
     if (!CliDriveReady(args, drive)) return false;
-    return media::GetDriveInfo(drive, rec);
+    return filesystems::GetDriveInfo(drive, rec);
 }
 
 int runWipe(CliArgs& args, bool repair) {

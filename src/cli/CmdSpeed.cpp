@@ -3,8 +3,8 @@
 
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
-#include "media/DriveInfo.h"
-#include "media/DriveInfoPanel.h"
+#include "filesystems/DriveInfo.h"
+#include "filesystems/DriveInfoPanel.h"
 #include "shell/Strings.h"
 
 namespace hx::cli {
@@ -18,11 +18,11 @@ int runSpeed(CliArgs& args) {
     }
     const std::string source = args.positional[0];
     if (!CliDriveReady(args, source)) return 1;
-    media::DriveSession session;
-    media::GetDriveInfo(source, session.record);
+    filesystems::DriveSession session;
+    filesystems::GetDriveInfo(source, session.record);
     const auto& last = session.speed;
     args.ui->status(shell::LoadStr(39, "Test Speed") + " " + source);
-    media::CmdMaxSpeed_Click(*args.ui, session, source);
+    filesystems::CmdMaxSpeed_Click(*args.ui, session, source);
     if (last.drive != source) return 1;  // the command said why
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.2f", last.mbPerSecond);

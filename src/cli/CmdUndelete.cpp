@@ -6,7 +6,7 @@
 #include "cli/CliCache.h"
 #include "cli/CliCommand.h"
 #include "cli/CliDrive.h"
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "shell/Strings.h"
 #include "shell/WorkingState.h"
 #include "undelete/QuickUndelete.h"

@@ -1,7 +1,7 @@
 // The file systems the undelete reads, and the table that opens them.
 #include "filesystems/UndeleteVolume.h"
 
-#include "media/NtfsStructs.h"
+#include "filesystems/ntfs/NtfsStructs.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "filesystems/DirEntCache.h"
@@ -165,7 +165,7 @@ struct Opener {
 
 const Opener kOpeners[] = {
     {[](const media::DriveRecord& r) { return r.isNtfs(); },
-     [](const std::uint8_t* b, std::size_t n) { return media::ntfs::ParseBootSector(b, n).has_value(); },
+     [](const std::uint8_t* b, std::size_t n) { return filesystems::ntfs::ParseBootSector(b, n).has_value(); },
      [](const std::string& d, const media::DriveRecord&) -> std::unique_ptr<UndeleteVolume> {
          return std::make_unique<NtfsUndelete>(d);
      }},

@@ -34,8 +34,8 @@
 #include "gui/QtSettingsStore.h"
 #include "gui/QtText.h"
 #include "gui/frmRecoverInit.h"
-#include "media/DriveInfo.h"
-#include "media/DriveInfoPanel.h"
+#include "filesystems/DriveInfo.h"
+#include "filesystems/DriveInfoPanel.h"
 #include "media/DriveRecord.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanDisk.h"
@@ -218,7 +218,7 @@ void frmRecover::RefreshDriveInfo() {
         drivePane_->setSpecs(q(LoadStr(407, "Please insert disk or suitable medium.")));
         return;
     }
-    media::RefreshDriveInfo(*this, driveSession_, currentDrive_);
+    filesystems::RefreshDriveInfo(*this, driveSession_, currentDrive_);
 }
 
 // ---------------------------------------------------------------- drives
@@ -231,10 +231,10 @@ void frmRecover::Drive1_Change() {
     const std::string choice = drivePane_->chosen();
     if (choice.empty() || busy_.busy) return;
     const bool thumbs = resultViews_->currentWidget() == LvwFiles;
-    currentDrive_ = media::Drive1_Change(*this, driveSession_, choice, currentDrive_, thumbs);
+    currentDrive_ = filesystems::Drive1_Change(*this, driveSession_, choice, currentDrive_, thumbs);
     if (currentDrive_ == choice) {
         // The command catalogues the drive only when the panel changes.
-        if (driveSession_.record.Drive != choice) media::GetDriveInfo(choice, driveSession_.record);
+        if (driveSession_.record.Drive != choice) filesystems::GetDriveInfo(choice, driveSession_.record);
     }
     drivePane_->choose(currentDrive_);
 }

@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "media/DriveInfoPanel.h"
+#include "filesystems/DriveInfoPanel.h"
 #include "scan/AdaptiveTypes.h"
 #include "viewing/PictureFilters.h"
 #include "platform/DriveCatalogue.h"
@@ -259,7 +259,7 @@ private:
     bool loaded_ = false;
     bool selectionPending_ = false;
     std::string currentDrive_;
-    media::DriveSession driveSession_;
+    filesystems::DriveSession driveSession_;
     bool rendering_ = false;  // thumbnails being made; cleared to stop
     bool learning_ = false;   // QX Adaptive at work; cleared to stop
     std::function<bool(const QUrl&)> urlOpener_;

@@ -29,8 +29,8 @@
 #include "gui/QtSettingsStore.h"
 #include "gui/dialogs/frmSearchDrives.h"
 #include "gui/frmRecoverInit.h"
-#include "media/DriveInfo.h"
-#include "media/DriveInfoPanel.h"
+#include "filesystems/DriveInfo.h"
+#include "filesystems/DriveInfoPanel.h"
 #include "media/DriveRecord.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanDisk.h"
@@ -246,7 +246,7 @@ void frmRecover::CmdMaxSpeed_Click() {
     {
         // Not stoppable, but other long commands wait for it.
         shell::QuietBusyGuard busy(*this, busy_, "CmdMaxSpeed");
-        media::CmdMaxSpeed_Click(*this, driveSession_, currentDrive_, false);
+        filesystems::CmdMaxSpeed_Click(*this, driveSession_, currentDrive_, false);
     }
     EnableButtons();
 }

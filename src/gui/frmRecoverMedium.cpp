@@ -7,7 +7,7 @@
 #include <QProgressBar>
 
 #include "gui/QtText.h"
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "output/DamagedMediaRecovery.h"
 #include "output/DiskBackup.h"
 #include "output/MediumMaintenance.h"
@@ -27,7 +27,7 @@ void frmRecover::CmdBackup_Click() {
     if (refuseWhileBusy("CmdBackup")) return;  // its own button stops it
     if (currentDrive_.empty()) return;
     media::DriveRecord& rec = driveSession_.record;
-    if (!rec.describes(currentDrive_)) media::GetDriveInfo(currentDrive_, rec);
+    if (!rec.describes(currentDrive_)) filesystems::GetDriveInfo(currentDrive_, rec);
     const std::string title = LoadStr(0, "Backup") + "  " + LoadStr(31, "Harvestrix");
     fs::path target;
     for (;;) {
@@ -158,7 +158,7 @@ void frmRecover::CmdScanBackup_Click() {
 bool frmRecover::CmdBackup_KeyPress(int key) {
     if (key != Qt::Key_R || currentDrive_.empty()) return false;
     media::DriveRecord& rec = driveSession_.record;
-    media::GetDriveInfo(currentDrive_, rec);
+    filesystems::GetDriveInfo(currentDrive_, rec);
     if (!output::MaintenanceRefusal(rec, busy_.busy).empty()) return true;  // nothing happens
     const auto chosen = openFile(LoadStr(0, "Select disk image file for restoring disk ") + currentDrive_,
                                  LoadStr(0, "Disk images") + " (*.img)", (state().image / "DiskImages").string());
@@ -169,7 +169,7 @@ bool frmRecover::CmdBackup_KeyPress(int key) {
     }
     clearStop();
     ProgressBar1->setVisible(false);
-    media::GetDriveInfo(currentDrive_, rec);
+    filesystems::GetDriveInfo(currentDrive_, rec);
     EnableButtons();
     return true;
 }
@@ -177,7 +177,7 @@ bool frmRecover::CmdBackup_KeyPress(int key) {
 bool frmRecover::Drive1_KeyPress(int key) {
     if (currentDrive_.empty() || (key != Qt::Key_W && key != Qt::Key_R && key != Qt::Key_F)) return false;
     media::DriveRecord& rec = driveSession_.record;
-    media::GetDriveInfo(currentDrive_, rec);
+    filesystems::GetDriveInfo(currentDrive_, rec);
     if (!output::MaintenanceRefusal(rec, busy_.busy).empty()) return true;  // nothing happens
     {
         shell::BusyGuard busy(*this, busy_, "Drive1", currentDrive_);
@@ -186,7 +186,7 @@ bool frmRecover::Drive1_KeyPress(int key) {
     }
     clearStop();
     ProgressBar1->setVisible(false);
-    media::GetDriveInfo(currentDrive_, rec);
+    filesystems::GetDriveInfo(currentDrive_, rec);
     RefreshDriveInfo();
     EnableButtons();
     return true;

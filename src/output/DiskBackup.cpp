@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "platform/FreeSpace.h"
 #include "platform/LocalTime.h"
 #include "platform/RawFile.h"
@@ -180,7 +180,7 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
     BackupResult result;
     const std::string title = LoadStr(0, "Backup");
     media::DriveRecord rec;
-    media::GetDriveInfo(req.drive, rec);
+    filesystems::GetDriveInfo(req.drive, rec);
     platform::RawFile in;
     if (!in.open(req.drive, platform::RawFile::Mode::Read)) {
         ui.message(FormatStr(LoadStr(0, "%0 cannot be read, so no image of it can be made."), {req.drive}), title,

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <fstream>
 
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/FreeSpace.h"
 #include "platform/PartitionTable.h"
@@ -53,7 +53,7 @@ std::uint32_t VolumeSerial(const fs::path& path) {
     std::uint8_t boot[512];
     if (!device.open(source, platform::RawFile::Mode::Read) || device.readAt(0, boot, sizeof boot) != sizeof boot)
         return 0;
-    const media::DriveRecord rec = media::ParseBootSectorBytes(boot, sizeof boot);
+    const media::DriveRecord rec = filesystems::ParseBootSectorBytes(boot, sizeof boot);
     return rec.isFat() || rec.isExFat() || rec.isNtfs() ? rec.SerialNumber : 0;
 }
 

@@ -3,8 +3,8 @@
 #include <memory>
 #include <set>
 
-#include "media/AllocationBitmap.h"
-#include "media/DriveInfo.h"
+#include "filesystems/AllocationBitmap.h"
+#include "filesystems/DriveInfo.h"
 #include "platform/RawFile.h"
 #include "platform/FreeSpace.h"
 #include "scan/ScanChecks.h"
@@ -49,7 +49,7 @@ std::optional<ScanOutcome> ScanCommand::run() {
                     {shell::Buttons::OK, shell::Icon::Exclamation});
         return std::nullopt;
     }
-    if (req_.source.empty() || !media::GetDriveInfo(req_.source, ctx_.record)) {
+    if (req_.source.empty() || !filesystems::GetDriveInfo(req_.source, ctx_.record)) {
         ui_.message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"),
                     {shell::Buttons::OK, shell::Icon::Exclamation});
         return std::nullopt;
@@ -69,7 +69,7 @@ std::optional<ScanOutcome> ScanCommand::run() {
     if (ctx_.record.isPartition() && ctx_.record.ChosenForMedium) {
         // A whole-card image: read all of it (files may lie outside the
         // partition too), in units aligned with the partition's clusters.
-        const media::MediumUnits whole = media::WholeMediumUnits(ctx_.record);
+        const filesystems::MediumUnits whole = filesystems::WholeMediumUnits(ctx_.record);
         ctx_.drive = whole.drive;
         ctx_.record.FirstDataSector = static_cast<std::uint32_t>(whole.firstDataSector);
         ctx_.record.TotalClusters = whole.totalUnits;
@@ -234,8 +234,8 @@ bool ScanCommand::checkCacheSpace() {
 bool ScanCommand::decideSmartScan() {
     if (req_.smart && !*req_.smart && !cacheOnScannedDrive()) return true;
     if (ctx_.record.DriveType == media::DriveKind::CDRom) return true;
-    auto bitmap = std::make_shared<media::AllocationBitmap>();
-    if (!media::LoadAllocationBitmap(fsRecord_, *bitmap) || bitmap->unitCount() == 0) {
+    auto bitmap = std::make_shared<filesystems::AllocationBitmap>();
+    if (!filesystems::LoadAllocationBitmap(fsRecord_, *bitmap) || bitmap->unitCount() == 0) {
         if (cacheOnScannedDrive()) {
             // Without its allocation nothing keeps the found files off what is to be found.
             ui_.message(FormatStr(LoadStr(1621, "Cannot use disk %0 for saving."), {fsDrive_}) + "\n" +

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "media/DriveRecord.h"
 #include "platform/RestoreName.h"
 #include "platform/RawFile.h"
@@ -43,7 +43,7 @@ bool QuickUndelete::run(const filesystems::QuickUndeleteOptions& options) {
 
     // Catalogued afresh: the medium may have changed since it was chosen.
     media::DriveRecord rec;
-    if (!media::GetDriveInfo(drive_, rec)) rec.reset();
+    if (!filesystems::GetDriveInfo(drive_, rec)) rec.reset();
     // A whole-card image is listed on the partition the catalogue chose.
     if (rec.isPartition()) drive_ = rec.Drive;
     volume_ = filesystems::OpenUndeleteVolume(drive_, rec);

@@ -8,7 +8,7 @@
 
 #include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "filesystems/fat/UndeleteFat.h"
 
 namespace hx::filesystems {
@@ -121,7 +121,7 @@ TEST_P(FatUndelete, CatalogueRecordAndOwnReadGiveTheSameTable) {
     FatVolume own, catalogued;
     ASSERT_TRUE(LoadFatVolume(image_.string(), media::DriveRecord{}, own));
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(image_.string(), rec));
+    ASSERT_TRUE(filesystems::GetDriveInfo(image_.string(), rec));
     ASSERT_TRUE(LoadFatVolume(image_.string(), rec, catalogued));
     EXPECT_EQ(catalogued.fatBits, own.fatBits);
     EXPECT_EQ(catalogued.firstDataSector, own.firstDataSector);

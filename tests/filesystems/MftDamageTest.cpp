@@ -10,7 +10,7 @@
 #include "fixtures/SyntheticNtfs.h"
 #include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
-#include "media/NtfsStructs.h"
+#include "filesystems/ntfs/NtfsStructs.h"
 #include "filesystems/ntfs/MftLibrary.h"
 #include "filesystems/ntfs/UndeleteNtfs.h"
 
@@ -217,37 +217,37 @@ TEST_F(MftDamage, RandomDamageNeverCrashesOrHangs) {
 }
 
 TEST(NtfsStructs, RunsAndFixupsRejectGarbage) {
-    std::vector<media::ntfs::Run> runs;
+    std::vector<filesystems::ntfs::Run> runs;
     const std::uint8_t sparse[] = {0x21, 0x04, 0x10, 0x00, 0x01, 0x08, 0x11, 0x02, 0x05, 0x00};
-    ASSERT_TRUE(media::ntfs::DecodeRuns(sparse, sizeof sparse, 0, 1000, runs));
+    ASSERT_TRUE(filesystems::ntfs::DecodeRuns(sparse, sizeof sparse, 0, 1000, runs));
     ASSERT_EQ(runs.size(), 3u);
     EXPECT_EQ(runs[0].lcn, 0x10);
     EXPECT_EQ(runs[1].lcn, -1);
     EXPECT_EQ(runs[1].vcn, 4);
     EXPECT_EQ(runs[2].lcn, 0x15);
-    const auto encoded = media::ntfs::EncodeRuns(runs);
-    std::vector<media::ntfs::Run> again;
-    ASSERT_TRUE(media::ntfs::DecodeRuns(encoded.data(), encoded.size(), 0, 1000, again));
+    const auto encoded = filesystems::ntfs::EncodeRuns(runs);
+    std::vector<filesystems::ntfs::Run> again;
+    ASSERT_TRUE(filesystems::ntfs::DecodeRuns(encoded.data(), encoded.size(), 0, 1000, again));
     ASSERT_EQ(again.size(), runs.size());
     for (std::size_t i = 0; i < runs.size(); ++i) {
         EXPECT_EQ(again[i].lcn, runs[i].lcn);
         EXPECT_EQ(again[i].length, runs[i].length);
     }
     const std::uint8_t negative[] = {0x11, 0x01, 0x80, 0x00};  // lands before cluster 0
-    EXPECT_FALSE(media::ntfs::DecodeRuns(negative, sizeof negative, 0, 1000, runs));
+    EXPECT_FALSE(filesystems::ntfs::DecodeRuns(negative, sizeof negative, 0, 1000, runs));
     const std::uint8_t unterminated[] = {0x11, 0x01, 0x05};
-    EXPECT_FALSE(media::ntfs::DecodeRuns(unterminated, sizeof unterminated, 0, 1000, runs));
-    EXPECT_FALSE(media::ntfs::DecodeRuns(sparse, sizeof sparse, 0, 0x16, runs));  // past a volume of 0x16 clusters
+    EXPECT_FALSE(filesystems::ntfs::DecodeRuns(unterminated, sizeof unterminated, 0, 1000, runs));
+    EXPECT_FALSE(filesystems::ntfs::DecodeRuns(sparse, sizeof sparse, 0, 0x16, runs));  // past a volume of 0x16 clusters
 
     Bytes r = record(1, {fileName("x", 5)});
     Bytes copy = r;
-    EXPECT_TRUE(media::ntfs::ApplyFixups(copy.data(), copy.size()));
+    EXPECT_TRUE(filesystems::ntfs::ApplyFixups(copy.data(), copy.size()));
     copy = r;
     put16(copy, 6, 7);  // wrong number of fixup values
-    EXPECT_FALSE(media::ntfs::ApplyFixups(copy.data(), copy.size()));
+    EXPECT_FALSE(filesystems::ntfs::ApplyFixups(copy.data(), copy.size()));
     copy = r;
     copy[0] = 'B';  // "BAAD"
-    EXPECT_FALSE(media::ntfs::ApplyFixups(copy.data(), copy.size()));
+    EXPECT_FALSE(filesystems::ntfs::ApplyFixups(copy.data(), copy.size()));
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "platform/PartitionTable.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"
@@ -77,7 +77,7 @@ TEST_P(WholeCard, CataloguedOnItsPartition) {
     ASSERT_TRUE(test::FatPutFile(part, "DCIM/100CANON/IMG_0001.JPG", small));
 
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), rec));
     EXPECT_EQ(rec.Drive, img.string() + "#1");
     EXPECT_EQ(rec.MediumDrive, img.string());
     EXPECT_EQ(rec.PartitionIndex, 1);
@@ -97,7 +97,7 @@ TEST_P(WholeCard, CataloguedOnItsPartition) {
     EXPECT_EQ(rec.ShortReads, 0u);
     // The whole medium in the partition's cluster steps: the same cluster
     // sits at the same place read either way.
-    const auto whole = media::WholeMediumUnits(rec);
+    const auto whole = filesystems::WholeMediumUnits(rec);
     EXPECT_EQ(whole.drive, img.string());
     EXPECT_EQ(whole.firstDataSector, rec.mediumFirstDataSector());
     EXPECT_GE(whole.totalUnits, static_cast<std::uint64_t>(rec.TotalClusters));
@@ -105,17 +105,17 @@ TEST_P(WholeCard, CataloguedOnItsPartition) {
 
     const auto* e = test::FindRootEntry(rec, "PHOTO.JPG");
     ASSERT_NE(e, nullptr);
-    auto data = media::ReadClusterChain(rec, test::EntryCluster(*e), photo.size());
+    auto data = filesystems::ReadClusterChain(rec, test::EntryCluster(*e), photo.size());
     EXPECT_EQ(std::string(data.begin(), data.end()), photo);
     const auto* dcim = test::FindRootEntry(rec, "DCIM");
     ASSERT_NE(dcim, nullptr);
     bool isDirectory = false;
-    EXPECT_GE(media::ReadDirectoryChain(rec.Drive, test::EntryCluster(*dcim), isDirectory, rec), 0);
+    EXPECT_GE(filesystems::ReadDirectoryChain(rec.Drive, test::EntryCluster(*dcim), isDirectory, rec), 0);
     EXPECT_TRUE(isDirectory);
 
     // The same bytes through the sector reader and a positioned handle.
     std::uint32_t got = 0;
-    const std::int64_t lba = media::ClusterToSector(rec, test::EntryCluster(*e));
+    const std::int64_t lba = filesystems::ClusterToSector(rec, test::EntryCluster(*e));
     auto sectors = media::ReadSectors(rec.Drive, lba, 0, 1024, got, 512);
     ASSERT_EQ(got, 1024u);
     EXPECT_EQ(std::string(sectors.begin(), sectors.end()), photo.substr(0, 1024));
@@ -164,7 +164,7 @@ TEST(WholeCard, ExFatPartition) {
     if (!test::ExFatPutFile(test::PartitionPath(img, opt.startSector), "DCIM/A.JPG", small))
         GTEST_SKIP() << test::MediaSkipReason();
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), rec));
     EXPECT_EQ(rec.Drive, img.string() + "#1");
     EXPECT_EQ(rec.FileSystem, media::FileSystemKind::ExFat);
     EXPECT_EQ(rec.VolumeLabel, "HXCARD");
@@ -224,8 +224,8 @@ TEST(DamagedTables, MbrEntriesOutsideTheMedium) {
     EXPECT_TRUE(platform::FindDrive(img.string() + "#2", entry));
     EXPECT_FALSE(entry.ready);
     media::DriveRecord rec;
-    EXPECT_FALSE(media::GetDriveInfo(img.string() + "#2", rec));
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    EXPECT_FALSE(filesystems::GetDriveInfo(img.string() + "#2", rec));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), rec));
     EXPECT_EQ(rec.Drive, img.string()) << "no partition holds a file system";
 }
 
@@ -301,7 +301,7 @@ TEST(ExtendedPartitions, EverySlotOfEveryRecordIsAPartition) {
     EXPECT_FALSE(t.chainCut);
     for (const auto& e : t.entries) {
         media::DriveRecord rec;
-        ASSERT_TRUE(media::GetDriveInfo(img.string() + "#" + std::to_string(e.index), rec)) << e.index;
+        ASSERT_TRUE(filesystems::GetDriveInfo(img.string() + "#" + std::to_string(e.index), rec)) << e.index;
         EXPECT_TRUE(rec.isFat()) << e.index;
         EXPECT_EQ(rec.VolumeLabel, "PART" + std::to_string(e.index));
     }
@@ -339,7 +339,7 @@ TEST(DamagedTables, GptHugeEntryCountAndLostPrimaryHeader) {
     EXPECT_FALSE(t.gptEntriesCrcBad);
     ASSERT_NE(t.find(1), nullptr);
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), rec));
     EXPECT_EQ(rec.FileSystem, media::FileSystemKind::Fat32);
     EXPECT_EQ(rec.PartitionOffset, 2048u * 512);
 }

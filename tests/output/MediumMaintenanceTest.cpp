@@ -7,7 +7,7 @@
 #include "fixtures/MediaImages.h"
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "output/MediumMaintenance.h"
 #include "platform/DriveCatalogue.h"
 
@@ -18,7 +18,7 @@ namespace {
 
 media::DriveRecord Catalogued(const fs::path& image) {
     media::DriveRecord rec;
-    media::GetDriveInfo(fs::absolute(image).string(), rec);
+    filesystems::GetDriveInfo(fs::absolute(image).string(), rec);
     return rec;
 }
 

@@ -7,7 +7,7 @@
 #include "fixtures/MediaImages.h"
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "output/SaveFiles.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/FileMove.h"
@@ -136,7 +136,7 @@ TEST_F(SaveFiles, MovesAcrossFileSystemsAreWholeOrNotAtAll) {
     // The card by its volume serial (as Searched.dat records it), whatever its drive id now.
     const std::uint32_t serial = VolumeSerial(mount.dir());
     EXPECT_NE(serial, 0u);
-    EXPECT_EQ(serial, media::ParseBootSectorBytes(reinterpret_cast<const std::uint8_t*>(ReadFile(image).data()), 512).SerialNumber);
+    EXPECT_EQ(serial, filesystems::ParseBootSectorBytes(reinterpret_cast<const std::uint8_t*>(ReadFile(image).data()), 512).SerialNumber);
     EXPECT_TRUE(OnScannedMedium(mount.dir() / "x", {"/dev/sdq1", serial}));
     EXPECT_EQ(VolumeSerial(dir.path()), 0u);
     // The system's own disk is no scanned medium to keep off.

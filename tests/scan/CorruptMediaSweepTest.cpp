@@ -12,7 +12,7 @@
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "scan/ScanCommand.h"
 #include "scan/SignatureTable.h"
 #include "undelete/QuickUndelete.h"
@@ -74,7 +74,7 @@ TEST(CorruptMediaSweep, NoCrashNoHangEveryRefusalSaysWhyAndTheMediumStaysAsItWas
             const auto started = std::chrono::steady_clock::now();
 
             media::DriveRecord rec;
-            media::GetDriveInfo(m.string(), rec);
+            filesystems::GetDriveInfo(m.string(), rec);
 
             test::ScriptedUi ui;
             undelete::QuickUndelete listing(ui);

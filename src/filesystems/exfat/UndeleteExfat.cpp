@@ -4,18 +4,18 @@
 #include <fstream>
 #include <set>
 
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "media/DriveRecord.h"
-#include "media/NtfsStructs.h"
+#include "filesystems/ntfs/NtfsStructs.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "filesystems/ClusterWalk.h"
 
 namespace hx::filesystems {
 
-using media::ntfs::Le16;
-using media::ntfs::Le32;
-using media::ntfs::Le64;
+using filesystems::ntfs::Le16;
+using filesystems::ntfs::Le32;
+using filesystems::ntfs::Le64;
 
 namespace {
 
@@ -87,7 +87,7 @@ bool fromDriveRecord(const media::DriveRecord& r, ExfatVolume& v) {
 }  // namespace
 
 bool ParseExfatBootSector(const std::uint8_t* b, std::size_t size, ExfatVolume& v) {
-    return b && fromDriveRecord(media::ParseBootSectorBytes(b, size), v);
+    return b && fromDriveRecord(filesystems::ParseBootSectorBytes(b, size), v);
 }
 
 bool LoadExfatVolume(const std::string& drive, ExfatVolume& v) {
@@ -95,13 +95,13 @@ bool LoadExfatVolume(const std::string& drive, ExfatVolume& v) {
     // The catalogue reads the FAT, the root directory and finds the
     // allocation bitmap's entry in it.
     media::DriveRecord r;
-    if (!media::ParseBootSector(drive, r, true) || !fromDriveRecord(r, v)) return false;
+    if (!filesystems::ParseBootSector(drive, r, true) || !fromDriveRecord(r, v)) return false;
     v.drive = drive;
     if (r.FAT32Entries.size() < v.clusterCount + 2u) return false;
     v.fat.assign(r.FAT32Entries.begin(), r.FAT32Entries.begin() + (v.clusterCount + 2u));
     if (r.BitmapCluster != 0) {
         const std::uint64_t len = std::min<std::uint64_t>(r.BitmapLength, (v.clusterCount + 7) / 8);
-        v.bitmap = media::ReadClusterChain(r, r.BitmapCluster, len);
+        v.bitmap = filesystems::ReadClusterChain(r, r.BitmapCluster, len);
     }
     return !v.bitmap.empty();
 }
@@ -145,7 +145,7 @@ void ParseExfatDirectory(const std::uint8_t* d, std::size_t size, const std::str
             i += 32;
             continue;
         }
-        const std::string name = media::ntfs::Utf16ToUtf8(utf16.data(), nameLength);
+        const std::string name = filesystems::ntfs::Utf16ToUtf8(utf16.data(), nameLength);
         const std::uint8_t* f = d + i;
         const std::uint16_t attributes = Le16(f + 4);
         const bool contiguous = stream[1] & 0x02;

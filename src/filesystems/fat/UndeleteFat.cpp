@@ -8,17 +8,17 @@
 #include <set>
 #include <tuple>
 
-#include "media/DriveInfo.h"
-#include "media/NtfsStructs.h"
+#include "filesystems/DriveInfo.h"
+#include "filesystems/ntfs/NtfsStructs.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "filesystems/ClusterWalk.h"
 
 namespace hx::filesystems {
 
-using media::ntfs::AppendUtf8;
-using media::ntfs::Le16;
-using media::ntfs::Le32;
+using filesystems::ntfs::AppendUtf8;
+using filesystems::ntfs::Le16;
+using filesystems::ntfs::Le32;
 
 namespace {
 
@@ -144,7 +144,7 @@ std::vector<RawDirEntry> splitEntries(const std::vector<std::uint8_t>& data) {
 }  // namespace
 
 bool ParseFatBootSector(const std::uint8_t* b, std::size_t size, FatVolume& v) {
-    return b && fromDriveRecord(media::ParseBootSectorBytes(b, size), v);
+    return b && fromDriveRecord(filesystems::ParseBootSectorBytes(b, size), v);
 }
 
 bool LoadFatVolume(const std::string& drive, const media::DriveRecord& record, FatVolume& v) {
@@ -154,7 +154,7 @@ bool LoadFatVolume(const std::string& drive, const media::DriveRecord& record, F
     media::DriveRecord own;
     const media::DriveRecord* r = &record;
     if (!sameDrive || !record.isFat() || record.FAT1.empty()) {
-        if (!media::ParseBootSector(drive, own, false) || !media::LoadFatCopies(own)) return false;
+        if (!filesystems::ParseBootSector(drive, own, false) || !filesystems::LoadFatCopies(own)) return false;
         r = &own;
     }
     if (!fromDriveRecord(*r, v)) return false;

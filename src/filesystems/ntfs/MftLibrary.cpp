@@ -7,12 +7,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "media/NtfsStructs.h"
+#include "filesystems/ntfs/NtfsStructs.h"
 #include "platform/RawFile.h"
 
 namespace hx::filesystems::mft {
 
-using namespace media::ntfs;
+using namespace filesystems::ntfs;
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "media/NtfsStructs.h"
+#include "filesystems/ntfs/NtfsStructs.h"
 #include "shell/Strings.h"
 #include "filesystems/ntfs/MftLibrary.h"
 #include "shell/Text.h"
@@ -24,10 +24,10 @@ std::string mftTitle() { return "Harvestrix MFT " + LoadStr(1717, "Quick Undelet
 // all its clusters is stored as it is, one without any is zeros, and one with
 // fewer holds LZNT1 data in its first clusters.
 bool restoreCompressed(mft::NtfsVolume& volume, std::uint64_t totalClusters, const std::vector<std::uint8_t>& attr,
-                       const media::ntfs::NonResidentHeader& nr, std::uint64_t bpc, std::ofstream& out, shell::Ui& ui) {
+                       const filesystems::ntfs::NonResidentHeader& nr, std::uint64_t bpc, std::ofstream& out, shell::Ui& ui) {
     // Runs past the volume are refused here as they are by the reads.
-    std::vector<media::ntfs::Run> runs;
-    if (!media::ntfs::DecodeRuns(attr.data() + nr.runsOffset, attr.size() - nr.runsOffset, nr.startVcn,
+    std::vector<filesystems::ntfs::Run> runs;
+    if (!filesystems::ntfs::DecodeRuns(attr.data() + nr.runsOffset, attr.size() - nr.runsOffset, nr.startVcn,
                                  totalClusters, runs))
         return false;
     const std::int64_t unitClusters = std::int64_t(1) << nr.compressionUnit;
@@ -47,7 +47,7 @@ bool restoreCompressed(mft::NtfsVolume& volume, std::uint64_t totalClusters, con
         } else {
             const std::uint64_t packedBytes = static_cast<std::uint64_t>(stored) * bpc;
             if (!volume.readVcn(attr.data(), vcn, packedBytes, packed.data()) ||
-                !media::ntfs::Lznt1Decompress(packed.data(), packedBytes, unit.data(), unit.size()))
+                !filesystems::ntfs::Lznt1Decompress(packed.data(), packedBytes, unit.data(), unit.size()))
                 return false;
         }
         const std::uint64_t n = std::min(left, unitBytes);
@@ -97,7 +97,7 @@ struct StreamFacts {
 };
 
 bool streamFacts(mft::NtfsVolume& volume, const std::uint8_t* data, StreamFacts& f) {
-    using namespace media::ntfs;
+    using namespace filesystems::ntfs;
     const std::uint32_t dataLength = Le32(data + 4);
     if (data[8]) {
         NonResidentHeader nr;
@@ -124,7 +124,7 @@ bool streamFacts(mft::NtfsVolume& volume, const std::uint8_t* data, StreamFacts&
 
 bool ListNtfsDeleted(NtfsSession& s, const std::string& drive, std::vector<UndeleteEntry>& entries,
                      const std::string& typeFilter, double minMB, double maxMB, shell::Ui& ui, bool liveToo) {
-    using namespace media::ntfs;
+    using namespace filesystems::ntfs;
     CloseMft(s);
     if (!OpenMft(s, drive, ui)) return false;
     const auto minBytes = static_cast<std::int64_t>(std::llround(minMB * 1024 * 1024));
@@ -241,7 +241,7 @@ bool ListNtfsDeleted(NtfsSession& s, const std::string& drive, std::vector<Undel
 
 bool RecoverNtfsFile(NtfsSession& s, const std::string& drive, std::uint32_t recordNumber,
                      const std::filesystem::path& targetPath, shell::Ui& ui, const std::string& stream) {
-    using namespace media::ntfs;
+    using namespace filesystems::ntfs;
     if (!s.open || s.drive != drive) {
         if (!OpenMft(s, drive, ui)) return false;
     }

@@ -7,7 +7,8 @@
 
 #include "media/DriveRecord.h"
 
-namespace hx::media {
+namespace hx::filesystems {
+using media::DriveRecord;
 
 // Units are counted from the start of the data area, as the carving scan
 // counts them: unit 0 is FAT/exFAT cluster 2 (at FirstDataSector) and NTFS
@@ -34,4 +35,4 @@ private:
 // allocation we can read (unknown, or the tables could not be read).
 bool LoadAllocationBitmap(DriveRecord& rec, AllocationBitmap& bitmap);
 
-}  // namespace hx::media
+}  // namespace hx::filesystems

@@ -10,7 +10,7 @@
 
 #include "platform/ByteOrder.h"
 
-namespace hx::media::ntfs {
+namespace hx::filesystems::ntfs {
 
 constexpr std::uint32_t kAttrStandardInformation = 0x10;
 constexpr std::uint32_t kAttrAttributeList = 0x20;
@@ -121,4 +121,4 @@ void AppendUtf8(std::string& out, std::uint32_t codePoint);
 // expanded so far stays in `out`).
 bool Lznt1Decompress(const std::uint8_t* in, std::size_t inLen, std::uint8_t* out, std::size_t outLen);
 
-}  // namespace hx::media::ntfs
+}  // namespace hx::filesystems::ntfs

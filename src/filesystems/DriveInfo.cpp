@@ -1,17 +1,18 @@
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "media/AllocationBitmap.h"
-#include "media/NtfsRecords.h"
+#include "filesystems/AllocationBitmap.h"
+#include "filesystems/ntfs/NtfsRecords.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/ByteOrder.h"
 #include "platform/PartitionTable.h"
 #include "platform/RawFile.h"
 
-namespace hx::media {
+namespace hx::filesystems {
+using namespace hx::media;
 
 using platform::Le16;
 using platform::Le32;
@@ -531,4 +532,4 @@ std::string GetDriveInterface(const DriveRecord& rec) {
     return bus;
 }
 
-}  // namespace hx::media
+}  // namespace hx::filesystems

@@ -5,8 +5,8 @@
 
 #include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
-#include "media/AllocationBitmap.h"
-#include "media/DriveInfo.h"
+#include "filesystems/AllocationBitmap.h"
+#include "filesystems/DriveInfo.h"
 #include "platform/DriveCatalogue.h"
 
 using namespace hx;
@@ -28,7 +28,7 @@ TEST_P(FatGeometry, MatchesFsckAndFindsFiles) {
     ASSERT_TRUE(test::FatPutFile(img, "DCIM/IMG_0002.JPG", test::PatternBytes(3000, 2)));
 
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), rec));
     const std::string fsck = "fsck.fat -v -n " + img.string();
     EXPECT_EQ(rec.fileSystemName(), "FAT" + std::to_string(bits));
     EXPECT_EQ(rec.BytesPerSector, ToolNumber(fsck, R"((\d+) bytes per logical sector)"));
@@ -76,14 +76,14 @@ TEST(DriveInfo, Fat32RootChainIsReadWholeAndLoopsAndCutsEndIt) {
     for (int i = 0; i < 60; ++i)
         ASSERT_TRUE(test::FatPutFile(img, "F" + std::to_string(i) + ".DAT", test::PatternBytes(700, i)));
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), rec));
     for (int i = 0; i < 60; ++i) EXPECT_TRUE(FindRootEntry(rec, "F" + std::to_string(i) + ".DAT")) << i;
     // The chain really is fragmented, and its length decides the sector count.
     std::uint32_t c = rec.RootCluster, clusters = 1;
     bool jumped = false;
-    while (!media::IsChainEnd(rec, media::FatEntry(rec, c))) {
-        jumped |= media::FatEntry(rec, c) != c + 1;
-        c = media::FatEntry(rec, c);
+    while (!filesystems::IsChainEnd(rec, filesystems::FatEntry(rec, c))) {
+        jumped |= filesystems::FatEntry(rec, c) != c + 1;
+        c = filesystems::FatEntry(rec, c);
         ++clusters;
     }
     EXPECT_GE(clusters, 4u);
@@ -92,23 +92,23 @@ TEST(DriveInfo, Fat32RootChainIsReadWholeAndLoopsAndCutsEndIt) {
     EXPECT_EQ(rec.RootDirSectorsMinusOne, clusters - 1);
 
     // Make the root chain's third cluster point back to the first.
-    const std::uint32_t second = media::FatEntry(rec, rec.RootCluster);
-    const std::uint32_t third = media::FatEntry(rec, second);
-    ASSERT_FALSE(media::IsChainEnd(rec, third));
+    const std::uint32_t second = filesystems::FatEntry(rec, rec.RootCluster);
+    const std::uint32_t third = filesystems::FatEntry(rec, second);
+    ASSERT_FALSE(filesystems::IsChainEnd(rec, third));
     for (std::uint32_t copy = 0; copy < rec.NumberOfFATs; ++copy) {
         const std::uint64_t at = (rec.ReservedSectors + copy * rec.SectorsPerFAT) * 512ull + third * 4ull;
         const std::uint32_t v = rec.RootCluster;
         PatchFile(img, at, std::string(reinterpret_cast<const char*>(&v), 4));
     }
     media::DriveRecord looped;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), looped));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), looped));
     EXPECT_EQ(looped.RootDirEntries.size(), 3u * 16);
     EXPECT_LT(looped.RootDirEntries.size(), rec.RootDirEntries.size());
 
     // An image cut short of what its boot sector claims reads what exists.
     fs::resize_file(img, rec.FirstDataSector * 512ull + 512);
     media::DriveRecord cut;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), cut));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), cut));
     EXPECT_EQ(cut.FileSystem, media::FileSystemKind::Fat32);
     EXPECT_EQ(cut.RootDirEntries.size(), 16u);
     EXPECT_GT(cut.ShortReads, 0u);
@@ -121,20 +121,20 @@ TEST(DriveInfo, BootSectorOddities) {
 
     // An image parsed on its own gets geometry but no tables.
     media::DriveRecord alone;
-    ASSERT_TRUE(media::ParseBootSector(img.string(), alone, false));
+    ASSERT_TRUE(filesystems::ParseBootSector(img.string(), alone, false));
     EXPECT_EQ(alone.FileSystem, media::FileSystemKind::Fat16);
     EXPECT_TRUE(alone.FAT1.empty());
     EXPECT_TRUE(alone.RootDirEntries.empty());
     // Parsed as a drive, it gets its tables.
     media::DriveRecord asDrive;
-    ASSERT_TRUE(media::ParseBootSector(img.string(), asDrive, true));
+    ASSERT_TRUE(filesystems::ParseBootSector(img.string(), asDrive, true));
     EXPECT_FALSE(asDrive.FAT1.empty());
     EXPECT_FALSE(asDrive.RootDirEntries.empty());
 
     // Bytes per sector 0 reads as 512.
     PatchFile(img, 11, std::string(2, '\0'));
     media::DriveRecord zero;
-    ASSERT_TRUE(media::ParseBootSector(img.string(), zero, false));
+    ASSERT_TRUE(filesystems::ParseBootSector(img.string(), zero, false));
     EXPECT_EQ(zero.BytesPerSector, 512);
     EXPECT_EQ(zero.FileSystem, media::FileSystemKind::Fat16);
     EXPECT_EQ(zero.FirstDataSector, alone.FirstDataSector);
@@ -143,21 +143,21 @@ TEST(DriveInfo, BootSectorOddities) {
     // cluster count says FAT16.
     PatchFile(img, 54, std::string(8, ' '));
     media::DriveRecord blank;
-    media::ParseBootSector(img.string(), blank, false);
+    filesystems::ParseBootSector(img.string(), blank, false);
     EXPECT_EQ(blank.FileSystem, media::FileSystemKind::Fat16);
     auto floppy = test::MakeFatImage(dir / "fat12.img", {12, 1440});
     REQUIRE_IMAGE(floppy);
     PatchFile(floppy, 54, std::string(8, ' '));
-    media::ParseBootSector(floppy.string(), blank, false);
+    filesystems::ParseBootSector(floppy.string(), blank, false);
     EXPECT_EQ(blank.FileSystem, media::FileSystemKind::Fat12);
 
     // Too short to hold a boot sector: nothing parsed, sector size 512.
     test::WriteFile(dir / "tiny.img", std::string(100, 'x'));
     media::DriveRecord tiny;
-    EXPECT_FALSE(media::ParseBootSector((dir / "tiny.img").string(), tiny, true));
+    EXPECT_FALSE(filesystems::ParseBootSector((dir / "tiny.img").string(), tiny, true));
     EXPECT_EQ(tiny.BytesPerSector, 512);
     EXPECT_EQ(tiny.FirstDataSector, 0u);
-    EXPECT_FALSE(media::GetDriveInfo((dir / "missing.img").string(), tiny));
+    EXPECT_FALSE(filesystems::GetDriveInfo((dir / "missing.img").string(), tiny));
 }
 
 TEST(DriveInfo, SubdirectoryChainNeedsDotEntries) {
@@ -168,7 +168,7 @@ TEST(DriveInfo, SubdirectoryChainNeedsDotEntries) {
         ASSERT_TRUE(test::FatPutFile(img, "DCIM/P" + std::to_string(i) + ".JPG", test::PatternBytes(100, 7)));
     ASSERT_TRUE(test::FatPutFile(img, "README.TXT", "hello"));
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), rec));
     const auto* dcim = FindRootEntry(rec, "DCIM");
     const auto* readme = FindRootEntry(rec, "README.TXT");
     ASSERT_TRUE(dcim && readme);
@@ -176,11 +176,11 @@ TEST(DriveInfo, SubdirectoryChainNeedsDotEntries) {
     const std::size_t before = rec.RootDirEntries.size();
 
     bool isDir = false;
-    EXPECT_EQ(media::ReadDirectoryChain(img.string(), readmeCluster, isDir, rec), -1);
+    EXPECT_EQ(filesystems::ReadDirectoryChain(img.string(), readmeCluster, isDir, rec), -1);
     EXPECT_FALSE(isDir);
     EXPECT_EQ(rec.RootDirEntries.size(), before);
 
-    const std::int64_t minusOne = media::ReadDirectoryChain(img.string(), dcimCluster, isDir, rec);
+    const std::int64_t minusOne = filesystems::ReadDirectoryChain(img.string(), dcimCluster, isDir, rec);
     EXPECT_TRUE(isDir);
     const std::size_t added = rec.RootDirEntries.size() - before;
     EXPECT_GE(added, 22u);  // ".", ".." and twenty files over two clusters
@@ -196,7 +196,7 @@ TEST(DriveInfo, NtfsGivesMftAndLabel) {
     auto img = test::MakeNtfsImage(dir / "ntfs.img");
     REQUIRE_IMAGE(img);
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), rec));
     const std::string info = "ntfsinfo -m " + img.string();
     EXPECT_EQ(rec.fileSystemName(), "NTFS");
     EXPECT_EQ(rec.MFTCluster, ToolNumber(info, R"(LCN of Data Attribute for FILE_MFT: (\d+))"));
@@ -212,7 +212,7 @@ TEST(DriveInfo, NtfsGivesMftAndLabel) {
     // A megabyte written takes a megabyte of free space ($Bitmap read back).
     ASSERT_TRUE(test::NtfsPutFile(img, "big.bin", test::PatternBytes(1 << 20, 3)));
     media::DriveRecord after;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), after));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), after));
     EXPECT_NEAR(rec.FreeMB - after.FreeMB, 1.0, 0.05);
 }
 
@@ -221,7 +221,7 @@ TEST(DriveInfo, ExFatGivesClusterHeapAndBitmap) {
     auto img = test::MakeExFatImage(dir / "sdxc.img");
     REQUIRE_IMAGE(img);
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), rec));
     const std::string dump = "dump.exfat " + img.string();
     EXPECT_EQ(rec.fileSystemName(), "exFAT");
     EXPECT_EQ(rec.ClusterHeapOffset, ToolNumber(dump, R"(Cluster Heap Offset \(sector offset\):\s+(\d+))"));
@@ -238,7 +238,7 @@ TEST(DriveInfo, ExFatGivesClusterHeapAndBitmap) {
     // Large SDXC cards use 128 KiB clusters: 256 sectors, more than a byte holds.
     auto sdxc = test::MakeExFatImage(dir / "big.img", {64, 128 * 1024});
     REQUIRE_IMAGE(sdxc);
-    ASSERT_TRUE(media::GetDriveInfo(sdxc.string(), rec));
+    ASSERT_TRUE(filesystems::GetDriveInfo(sdxc.string(), rec));
     EXPECT_EQ(rec.SectorsPerCluster, 256u);
     EXPECT_EQ(rec.TotalClusters, ToolNumber("dump.exfat " + sdxc.string(), R"(Cluster Count:\s+(\d+))"));
 }
@@ -249,7 +249,7 @@ TEST(DriveInfo, FourKiBSectors) {
     REQUIRE_IMAGE(img);
     ASSERT_TRUE(test::FatPutFile(img, "A.TXT", test::PatternBytes(10000, 4)));
     media::DriveRecord rec;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), rec));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), rec));
     const std::string fsck = "fsck.fat -v -n " + img.string();
     EXPECT_EQ(rec.BytesPerSector, 4096);
     EXPECT_EQ(rec.FirstDataSector, ToolNumber(fsck, R"(Data area starts at byte \d+ \(sector (\d+)\))"));
@@ -258,7 +258,7 @@ TEST(DriveInfo, FourKiBSectors) {
     // The file's first cluster holds its first bytes.
     const auto* a = FindRootEntry(rec, "A.TXT");
     ASSERT_NE(a, nullptr);
-    auto data = media::ReadClusterChain(rec, EntryCluster(*a), 10000);
+    auto data = filesystems::ReadClusterChain(rec, EntryCluster(*a), 10000);
     EXPECT_EQ(std::string(data.begin(), data.end()), test::PatternBytes(10000, 4));
 }
 
@@ -270,8 +270,8 @@ TEST(DriveInfo, LoopDeviceReadsLikeTheImage) {
     test::LoopDevice loop(img);
     if (!loop.ok()) GTEST_SKIP() << test::MediaSkipReason();
     media::DriveRecord fromImage, fromDevice;
-    ASSERT_TRUE(media::GetDriveInfo(img.string(), fromImage));
-    ASSERT_TRUE(media::GetDriveInfo(loop.path(), fromDevice));
+    ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), fromImage));
+    ASSERT_TRUE(filesystems::GetDriveInfo(loop.path(), fromDevice));
     EXPECT_FALSE(fromDevice.IsImage);
     EXPECT_EQ(fromDevice.driveTypeName(), "Fixed");
     EXPECT_EQ(fromDevice.FileSystem, fromImage.FileSystem);
@@ -286,7 +286,7 @@ TEST(DriveInfo, Fat12TableEndingInsideATripleKeepsItsLastWholeEntry) {
     rec.FileSystem = media::FileSystemKind::Fat12;
     // Entries FF8 FFF 003 004 FFF; the table ends half-way into the next pair.
     rec.FAT1 = {0xF8, 0xFF, 0xFF, 0x03, 0x40, 0x00, 0xFF, 0x0F};
-    media::DecodeFat(rec);
+    filesystems::DecodeFat(rec);
     const std::vector<std::uint16_t> expected = {0xFF8, 0xFFF, 0x003, 0x004, 0xFFF};
     EXPECT_EQ(rec.FAT12Entries, expected);
 }

@@ -4,18 +4,18 @@
 
 #include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
-#include "media/AllocationBitmap.h"
-#include "media/DriveInfo.h"
+#include "filesystems/AllocationBitmap.h"
+#include "filesystems/DriveInfo.h"
 
 using namespace hx;
 
 namespace {
 
 // The drive record of an image and the bitmap read from it.
-media::AllocationBitmap bitmapOf(const std::filesystem::path& img, media::DriveRecord& rec) {
-    media::AllocationBitmap bm;
-    EXPECT_TRUE(media::GetDriveInfo(img.string(), rec));
-    EXPECT_TRUE(media::LoadAllocationBitmap(rec, bm));
+filesystems::AllocationBitmap bitmapOf(const std::filesystem::path& img, media::DriveRecord& rec) {
+    filesystems::AllocationBitmap bm;
+    EXPECT_TRUE(filesystems::GetDriveInfo(img.string(), rec));
+    EXPECT_TRUE(filesystems::LoadAllocationBitmap(rec, bm));
     return bm;
 }
 

@@ -7,7 +7,8 @@
 #include "media/DriveRecord.h"
 #include "shell/Ui.h"
 
-namespace hx::media {
+namespace hx::filesystems {
+using media::DriveRecord;
 
 constexpr std::size_t kInfoLineWidth = 36;
 constexpr std::size_t kInfoMaxLines = 11;
@@ -70,4 +71,4 @@ void CmdMaxSpeed_Click(shell::Ui& ui, DriveSession& session, const std::string& 
 std::string Drive1_Change(shell::Ui& ui, DriveSession& session, const std::string& choice, const std::string& previous,
                           bool thumbnailsShown, double waitSeconds = 5);
 
-}  // namespace hx::media
+}  // namespace hx::filesystems

@@ -1,9 +1,9 @@
-#include "media/NtfsStructs.h"
+#include "filesystems/ntfs/NtfsStructs.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace hx::media::ntfs {
+namespace hx::filesystems::ntfs {
 
 namespace {
 constexpr std::size_t kFixupStride = 512;
@@ -300,4 +300,4 @@ bool AttributeName(const std::uint8_t* attr, std::size_t attrLength, std::string
     return true;
 }
 
-}  // namespace hx::media::ntfs
+}  // namespace hx::filesystems::ntfs

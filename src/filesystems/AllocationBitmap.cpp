@@ -1,13 +1,14 @@
-#include "media/AllocationBitmap.h"
+#include "filesystems/AllocationBitmap.h"
 
 #include <algorithm>
 
-#include "media/DriveInfo.h"
-#include "media/NtfsRecords.h"
+#include "filesystems/DriveInfo.h"
+#include "filesystems/ntfs/NtfsRecords.h"
 #include "media/SectorIo.h"
 #include "platform/RawFile.h"
 
-namespace hx::media {
+namespace hx::filesystems {
+using namespace hx::media;
 
 namespace {
 
@@ -94,4 +95,4 @@ std::int64_t AllocationBitmap::findFreeRun(std::int64_t start, std::int64_t& run
     return first;
 }
 
-}  // namespace hx::media
+}  // namespace hx::filesystems

@@ -1,12 +1,13 @@
-#include "media/NtfsRecords.h"
+#include "filesystems/ntfs/NtfsRecords.h"
 
 #include <algorithm>
 #include <string>
 
-#include "media/NtfsStructs.h"
+#include "filesystems/ntfs/NtfsStructs.h"
 #include "media/SectorIo.h"
 
-namespace hx::media {
+namespace hx::filesystems {
+using namespace hx::media;
 
 namespace {
 
@@ -127,4 +128,4 @@ bool ReadNtfsBitmap(DriveRecord& rec, std::vector<std::uint8_t>& bits) {
     return !bits.empty();
 }
 
-}  // namespace hx::media
+}  // namespace hx::filesystems

@@ -1,18 +1,19 @@
-#include "media/DriveInfoPanel.h"
+#include "filesystems/DriveInfoPanel.h"
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <thread>
 
-#include "media/DriveInfo.h"
+#include "filesystems/DriveInfo.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
 
-namespace hx::media {
+namespace hx::filesystems {
+using namespace hx::media;
 
 using shell::FormatStr;
 using shell::LoadStr;
@@ -252,4 +253,4 @@ std::string Drive1_Change(shell::Ui& ui, DriveSession& session, const std::strin
     return choice;
 }
 
-}  // namespace hx::media
+}  // namespace hx::filesystems

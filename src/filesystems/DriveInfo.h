@@ -7,7 +7,8 @@
 
 #include "media/DriveRecord.h"
 
-namespace hx::media {
+namespace hx::filesystems {
+using media::DriveRecord;
 
 // Drive type names by the platform's type code 0-6.
 const char* DriveTypeName(int code);
@@ -82,4 +83,4 @@ MediumUnits WholeMediumUnits(const DriveRecord& rec);
 std::vector<std::uint8_t> ReadClusterChain(DriveRecord& rec, std::uint32_t firstCluster,
                                            std::uint64_t maxBytes);
 
-}  // namespace hx::media
+}  // namespace hx::filesystems

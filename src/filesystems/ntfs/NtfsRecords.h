@@ -6,11 +6,12 @@
 
 #include "media/DriveRecord.h"
 
-namespace hx::media {
+namespace hx::filesystems {
+using media::DriveRecord;
 
 // The label from $Volume (record 3) into rec.VolumeLabel; false when absent.
 bool ReadNtfsVolumeLabel(DriveRecord& rec);
 // The bytes of $Bitmap (record 6), one bit per cluster.
 bool ReadNtfsBitmap(DriveRecord& rec, std::vector<std::uint8_t>& bits);
 
-}  // namespace hx::media
+}  // namespace hx::filesystems
