@@ -8,6 +8,7 @@
 
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/DriveInfo.h"
+#include "filesystems/FatTables.h"
 #include "platform/ByteOrder.h"
 #include "Scratch.h"
 

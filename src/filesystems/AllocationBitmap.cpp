@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "filesystems/DriveInfo.h"
+#include "filesystems/FatTables.h"
 #include "filesystems/ntfs/NtfsRecords.h"
 #include "media/SectorIo.h"
 #include "platform/RawFile.h"

@@ -1,6 +1,7 @@
 #pragma once
-// Cataloguing a drive: geometry and file system from the boot sector, the
-// allocation tables and the root directory of FAT and exFAT volumes.
+// Cataloguing a drive: geometry and file system from the boot sector (each
+// file system's reader in BootSectors), the allocation tables and the root
+// directory of FAT and exFAT volumes (FatTables).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,30 +36,6 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive);
 void ParseBootSectorBytes(const std::uint8_t* sector, std::size_t size, DriveRecord& rec);
 DriveRecord ParseBootSectorBytes(const std::uint8_t* sector, std::size_t size);
 
-// Reads FAT1/FAT2 and decodes FAT1 into the entry array of the FAT type.
-bool LoadFatCopies(DriveRecord& rec);
-// Decodes rec.FAT1 into FAT12/16/32Entries and sets FATByteSum.
-void DecodeFat(DriveRecord& rec);
-// Fills rec.RootDirEntries (FAT12/16 fixed area, FAT32/exFAT cluster chain).
-void LoadRootDirectory(DriveRecord& rec);
-
-// The entry after `cluster` in the decoded FAT, or 0xFFFFFFFF when the
-// cluster is outside the table.
-std::uint32_t FatEntry(const DriveRecord& rec, std::uint32_t cluster);
-// True when `value` ends a chain (end mark, bad cluster, free, or out of the volume).
-bool IsChainEnd(const DriveRecord& rec, std::uint32_t value);
-// Highest valid cluster number (clusters run 2..TotalClusters+1).
-std::uint32_t LastCluster(const DriveRecord& rec);
-// First sector of a cluster (cluster 2 is FirstDataSector).
-std::int64_t ClusterToSector(const DriveRecord& rec, std::uint32_t cluster);
-
-// Reads a directory's clusters along its FAT chain and appends their 32-byte
-// entries to rec.RootDirEntries. With `isDirectory` false the first cluster
-// must start with the "." and ".." entries; the flag is then set. Returns the
-// directory's sectors - 1 (-1 when nothing was read).
-std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstCluster, bool& isDirectory,
-                                DriveRecord& rec);
-
 // What the kernel knows of how the drive is attached: "USB", "SD/MMC",
 // "SATA", "NVMe", "SCSI", "VirtIO", "loop"; "image file" for an image; empty
 // when unknown.
@@ -76,11 +53,5 @@ struct MediumUnits {
     std::uint64_t totalUnits = 0;
 };
 MediumUnits WholeMediumUnits(const DriveRecord& rec);
-
-// Reads the clusters of a FAT/exFAT chain starting at `firstCluster` into
-// one buffer, at most `maxBytes`. Stops at the end mark, a loop or the volume
-// end; short reads are counted in rec.ShortReads.
-std::vector<std::uint8_t> ReadClusterChain(DriveRecord& rec, std::uint32_t firstCluster,
-                                           std::uint64_t maxBytes);
 
 }  // namespace hx::filesystems

@@ -7,6 +7,7 @@
 #include "fixtures/TempDir.h"
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/DriveInfo.h"
+#include "filesystems/FatTables.h"
 #include "platform/DriveCatalogue.h"
 
 using namespace hx;

@@ -9,6 +9,7 @@
 #include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
 #include "filesystems/DriveInfo.h"
+#include "filesystems/FatTables.h"
 #include "platform/PartitionTable.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"

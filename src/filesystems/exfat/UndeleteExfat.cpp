@@ -5,6 +5,7 @@
 #include <set>
 
 #include "filesystems/DriveInfo.h"
+#include "filesystems/FatTables.h"
 #include "media/DriveRecord.h"
 #include "filesystems/ntfs/NtfsStructs.h"
 #include "platform/RawFile.h"

@@ -1,0 +1,28 @@
+#include "filesystems/BootSectors.h"
+
+namespace hx::filesystems {
+
+const std::vector<BootSectorReader>& BootSectorReaders() {
+    // exFAT and NTFS say who they are; a FAT boot sector is told by its fields.
+    static const std::vector<BootSectorReader> readers{ExfatBootSector(), NtfsBootSector(), FatBootSector()};
+    return readers;
+}
+
+bool IsPowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+std::string Trimmed(std::string s) {
+    auto nul = s.find('\0');
+    if (nul != std::string::npos) s.resize(nul);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
+    std::size_t start = 0;
+    while (start < s.size() && (s[start] == ' ' || s[start] == '\t')) ++start;
+    return s.substr(start);
+}
+
+std::string BootText(const std::uint8_t* sector, std::size_t offset, std::size_t length) {
+    return std::string(reinterpret_cast<const char*>(sector) + offset, length);
+}
+
+std::uint32_t ClampTo32(std::uint64_t v) { return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v); }
+
+}  // namespace hx::filesystems

@@ -1,0 +1,203 @@
+#include "filesystems/FatTables.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "filesystems/BootSectors.h"
+#include "media/SectorIo.h"
+#include "platform/ByteOrder.h"
+
+namespace hx::filesystems {
+
+using media::DirEntry;
+using media::FileSystemKind;
+using media::ReadSectors;
+using platform::Le16;
+using platform::Le32;
+
+namespace {
+
+// A FAT directory holds at most 65536 entries; exFAT allows 256 MiB.
+constexpr std::uint64_t kMaxFatDirectoryBytes = 65536ull * 32;
+constexpr std::uint64_t kMaxExFatDirectoryBytes = 256ull << 20;
+
+void appendEntries(DriveRecord& rec, const std::vector<std::uint8_t>& data) {
+    for (std::size_t off = 0; off + 32 <= data.size(); off += 32) {
+        DirEntry e;
+        std::memcpy(e.data(), data.data() + off, 32);
+        rec.RootDirEntries.push_back(e);
+    }
+}
+
+std::vector<std::uint8_t> readChain(DriveRecord& rec, const std::string& source, std::uint32_t first,
+                                    std::uint64_t maxBytes) {
+    std::vector<std::uint8_t> out;
+    const std::uint64_t cluster = rec.clusterBytes();
+    if (cluster == 0 || IsChainEnd(rec, first)) return out;
+    const std::uint32_t last = LastCluster(rec);
+    // A chain only goes on through table entries, so the table bounds it.
+    const std::size_t tableEntries = rec.FAT32Entries.size() + rec.FAT16Entries.size() + rec.FAT12Entries.size();
+    std::vector<bool> seen(std::min<std::size_t>(last, tableEntries) + 1);
+    std::uint32_t c = first;
+    while (out.size() < maxBytes) {
+        if (c < seen.size()) {
+            if (seen[c]) break;  // a loop in the chain
+            seen[c] = true;
+        }
+        auto data = ReadCapped(rec, source, ClusterToSector(rec, c), cluster);
+        if (data.empty()) break;
+        out.insert(out.end(), data.begin(), data.end());
+        if (data.size() < cluster) break;
+        const std::uint32_t next = FatEntry(rec, c);
+        if (next == c || IsChainEnd(rec, next)) break;
+        c = next;
+    }
+    if (out.size() > maxBytes) out.resize(static_cast<std::size_t>(maxBytes));
+    return out;
+}
+
+std::int64_t readChainInto(DriveRecord& rec, const std::string& source, std::uint32_t first, bool& isDirectory) {
+    const std::uint64_t cluster = rec.clusterBytes();
+    if (cluster == 0 || first < 2 || first > LastCluster(rec)) return -1;
+    if (!isDirectory) {
+        auto head = ReadCapped(rec, source, ClusterToSector(rec, first), std::min<std::uint64_t>(cluster, 64));
+        if (head.size() < 64 || head[0] != '.' || head[1] != ' ' || head[32] != '.' || head[33] != '.') return -1;
+        isDirectory = true;
+    }
+    const std::uint64_t cap = rec.isExFat() ? kMaxExFatDirectoryBytes : kMaxFatDirectoryBytes;
+    auto data = readChain(rec, source, first, cap);
+    const std::size_t before = rec.RootDirEntries.size();
+    appendEntries(rec, data);
+    const std::uint64_t bytes = (rec.RootDirEntries.size() - before) * 32ull;
+    return static_cast<std::int64_t>(bytes / rec.sectorSize()) - 1;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ReadCapped(DriveRecord& rec, const std::string& source, std::int64_t lba,
+                                     std::uint64_t bytes) {
+    const int bps = rec.sectorSize();
+    if (lba < 0 || bytes == 0) return {};
+    const std::uint64_t start = static_cast<std::uint64_t>(lba) * bps;
+    std::uint64_t want = bytes;
+    if (rec.MediaBytes > 0) {
+        if (start >= rec.MediaBytes) {
+            ++rec.ShortReads;
+            return {};
+        }
+        if (want > rec.MediaBytes - start) want = rec.MediaBytes - start;
+    } else {
+        want = std::min<std::uint64_t>(want, 256ull << 20);  // size unknown: no table or directory is larger
+    }
+    if (want > 0xFFFFFFFFull - bps) want = 0xFFFFFFFFull - bps;
+    std::uint32_t got = 0;
+    auto data = ReadSectors(source, lba, 0, static_cast<std::uint32_t>(want), got, bps);
+    if (got < bytes) ++rec.ShortReads;
+    data.resize(std::min<std::size_t>(got, static_cast<std::size_t>(bytes)));
+    return data;
+}
+
+bool LoadFatCopies(DriveRecord& rec) {
+    if (rec.SectorsPerFAT == 0 || rec.FATEntryBytes <= 0) return false;
+    const int bps = rec.sectorSize();
+    // Only the part of the table that the cluster count needs is read: a
+    // boot sector that claims a huge FAT cannot make us allocate it.
+    // Entries are 1.5, 2 or 4 bytes: counted in half bytes, exactly.
+    const std::uint64_t halfBytesPerEntry = static_cast<std::uint64_t>(rec.FATEntryBytes * 2);
+    const std::uint64_t needed = ((rec.TotalClusters + 2) * halfBytesPerEntry + 1) / 2;
+    std::uint64_t bytes = static_cast<std::uint64_t>(rec.SectorsPerFAT) * bps;
+    if (needed < bytes) bytes = (needed + bps) / bps * bps;
+    const std::string& src = rec.Drive;
+    rec.FAT1 = ReadCapped(rec, src, rec.ReservedSectors, bytes);
+    if (rec.NumberOfFATs >= 2)
+        rec.FAT2 = ReadCapped(rec, src, static_cast<std::int64_t>(rec.ReservedSectors) + rec.SectorsPerFAT, bytes);
+    DecodeFat(rec);
+    return !rec.FAT1.empty();
+}
+
+void DecodeFat(DriveRecord& rec) {
+    rec.FAT12Entries.clear();
+    rec.FAT16Entries.clear();
+    rec.FAT32Entries.clear();
+    rec.FATByteSum = 0;
+    const auto& f = rec.FAT1;
+    if (rec.FileSystem == FileSystemKind::Fat32 || rec.isExFat()) {
+        rec.FAT32Entries.resize(f.size() / 4);
+        for (std::size_t i = 0; i < rec.FAT32Entries.size(); ++i) {
+            rec.FAT32Entries[i] = Le32(f.data() + 4 * i);
+            rec.FATByteSum += rec.FAT32Entries[i] & 0xFF;
+        }
+    } else if (rec.FileSystem == FileSystemKind::Fat16) {
+        rec.FAT16Entries.resize(f.size() / 2);
+        for (std::size_t i = 0; i < rec.FAT16Entries.size(); ++i) {
+            rec.FAT16Entries[i] = Le16(f.data() + 2 * i);
+            rec.FATByteSum += rec.FAT16Entries[i] & 0xFF;
+        }
+    } else if (rec.FileSystem == FileSystemKind::Fat12) {
+        rec.FAT12Entries.reserve(f.size() * 2 / 3);
+        for (std::size_t i = 0; i + 3 <= f.size(); i += 3) {
+            const std::uint32_t v = f[i] | (f[i + 1] << 8) | (f[i + 2] << 16);
+            rec.FAT12Entries.push_back(static_cast<std::uint16_t>(v & 0xFFF));
+            rec.FAT12Entries.push_back(static_cast<std::uint16_t>(v >> 12));
+            rec.FATByteSum += (v & 0xFF) + ((v >> 12) & 0xFF);
+        }
+        // A table that ends two bytes into a triple still holds its first entry.
+        if (f.size() % 3 == 2) {
+            const std::uint32_t v = Le16(f.data() + f.size() - 2);
+            rec.FAT12Entries.push_back(static_cast<std::uint16_t>(v & 0xFFF));
+            rec.FATByteSum += v & 0xFF;
+        }
+    }
+}
+
+std::uint32_t LastCluster(const DriveRecord& rec) {
+    if (rec.TotalClusters == 0) return 1;
+    return ClampTo32(static_cast<std::uint64_t>(rec.TotalClusters) + 1);
+}
+
+std::int64_t ClusterToSector(const DriveRecord& rec, std::uint32_t cluster) {
+    if (cluster < 2) return rec.FirstDataSector;
+    return static_cast<std::int64_t>(cluster - 2) * rec.SectorsPerCluster + rec.FirstDataSector;
+}
+
+std::uint32_t FatEntry(const DriveRecord& rec, std::uint32_t cluster) {
+    if (rec.FileSystem == FileSystemKind::Fat32)
+        return cluster < rec.FAT32Entries.size() ? rec.FAT32Entries[cluster] & 0x0FFFFFFF : 0xFFFFFFFFu;
+    if (rec.isExFat()) return cluster < rec.FAT32Entries.size() ? rec.FAT32Entries[cluster] : 0xFFFFFFFFu;
+    if (rec.FileSystem == FileSystemKind::Fat16) return cluster < rec.FAT16Entries.size() ? rec.FAT16Entries[cluster] : 0xFFFFFFFFu;
+    if (rec.FileSystem == FileSystemKind::Fat12) return cluster < rec.FAT12Entries.size() ? rec.FAT12Entries[cluster] : 0xFFFFFFFFu;
+    return 0xFFFFFFFFu;
+}
+
+bool IsChainEnd(const DriveRecord& rec, std::uint32_t value) {
+    return value < 2 || value > LastCluster(rec);
+}
+
+std::vector<std::uint8_t> ReadClusterChain(DriveRecord& rec, std::uint32_t first, std::uint64_t maxBytes) {
+    return readChain(rec, rec.Drive, first, maxBytes);
+}
+
+void LoadRootDirectory(DriveRecord& rec) {
+    rec.RootDirEntries.clear();
+    if (rec.FileSystem == FileSystemKind::Fat12 || rec.FileSystem == FileSystemKind::Fat16) {
+        const std::uint64_t bytes = (static_cast<std::uint64_t>(rec.RootDirSectorsMinusOne) + 1) * rec.sectorSize();
+        auto data = ReadCapped(rec, rec.Drive, rec.RootDirStart, std::min(bytes, kMaxFatDirectoryBytes));
+        appendEntries(rec, data);
+        auto zero = std::find_if(rec.RootDirEntries.begin(), rec.RootDirEntries.end(), [](const DirEntry& e) {
+            return std::all_of(e.begin(), e.end(), [](std::uint8_t b) { return b == 0; });
+        });
+        if (zero == rec.RootDirEntries.begin() && zero != rec.RootDirEntries.end()) ++zero;
+        rec.RootDirEntries.erase(zero, rec.RootDirEntries.end());
+    } else if (rec.FileSystem == FileSystemKind::Fat32 || rec.isExFat()) {
+        bool isDirectory = true;
+        const std::int64_t minusOne = readChainInto(rec, rec.Drive, rec.RootCluster, isDirectory);
+        rec.RootDirSectorsMinusOne = minusOne < 0 ? 0 : ClampTo32(static_cast<std::uint64_t>(minusOne));
+    }
+}
+
+std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstCluster, bool& isDirectory,
+                                DriveRecord& rec) {
+    return readChainInto(rec, drive, firstCluster, isDirectory);
+}
+
+}  // namespace hx::filesystems

@@ -1,0 +1,36 @@
+// The boot sector of NTFS. Its label and allocation come from MFT records
+// (NtfsRecords), read when the catalogue asks for them.
+#include "filesystems/BootSectors.h"
+#include "platform/ByteOrder.h"
+
+namespace hx::filesystems {
+
+using media::FileSystemKind;
+using platform::Le32;
+using platform::Le64;
+
+namespace {
+
+bool recognises(const std::uint8_t* s) { return BootText(s, 3, 8) == "NTFS    "; }
+
+void parse(const std::uint8_t* s, DriveRecord& rec) {
+    rec.FileSystem = FileSystemKind::Ntfs;
+    // Clusters above 64 KiB are stored as a negative power of two.
+    const std::uint8_t spc = s[13];
+    if (spc >= 0xF4) rec.SectorsPerCluster = 1u << (256 - spc);
+    rec.MFTCluster = Le32(s + 48);
+    rec.MFTRecordClusters = Le32(s + 64);
+    rec.VolumeSectors = Le64(s + 40);
+    rec.TotalSectors = rec.VolumeSectors;
+    rec.SerialNumber = Le32(s + 72);
+    if (rec.SectorsPerCluster > 0) rec.TotalClusters = rec.VolumeSectors / rec.SectorsPerCluster;
+    const auto perRecord = static_cast<std::int8_t>(s[64]);
+    if (perRecord < 0 && perRecord >= -31) rec.MFTRecordBytes = 1u << (-perRecord);
+    else if (perRecord > 0) rec.MFTRecordBytes = ClampTo32(perRecord * rec.clusterBytes());
+}
+
+}  // namespace
+
+BootSectorReader NtfsBootSector() { return {"NTFS", recognises, parse, nullptr}; }
+
+}  // namespace hx::filesystems
