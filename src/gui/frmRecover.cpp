@@ -1,4 +1,5 @@
 #include "gui/frmRecover.h"
+#include "gui/panes/FoundFilesPane.h"
 #include "gui/panes/DrivePane.h"
 #include "gui/panes/PicturePane.h"
 #include "gui/panes/UndeletePane.h"
@@ -30,7 +31,6 @@
 #include <QStackedWidget>
 #include <QCoreApplication>
 
-#include "gui/ThumbnailWorker.h"
 #include "gui/QtSettingsStore.h"
 #include "gui/QtText.h"
 #include "gui/frmRecoverInit.h"
@@ -103,8 +103,6 @@ QColor colourOf(std::uint32_t bgr) {
                   static_cast<int>((bgr >> 16) & 0xFF));
 }
 
-bool isBookkeeping(const QString& name) { return name.endsWith(".dat", Qt::CaseInsensitive); }
-
 }  // namespace
 
 frmRecover::frmRecover(shell::WindowOptions options, QWidget* parent)
@@ -117,10 +115,7 @@ frmRecover::frmRecover(shell::WindowOptions options, QWidget* parent)
     setMinimumSize(QSize(1000, 640).expandedTo(minimumSizeHint()));
 }
 
-frmRecover::~frmRecover() {
-    // The worker's thread ends before the window it hands pictures to.
-    thumbnailWorker_.reset();
-}
+frmRecover::~frmRecover() = default;
 
 void frmRecover::SetCaptions() {
     InstallQtTranslation(shell::CurrentLanguage());
@@ -158,7 +153,7 @@ void frmRecover::SetCaptions() {
     LvwTypes->setHeaderLabels(headers);
 }
 
-bool frmRecover::cacheHasFiles() const { return !foundNames_.isEmpty(); }
+bool frmRecover::cacheHasFiles() const { return !foundPane_->empty(); }
 
 void frmRecover::EnableButtons() {
     std::error_code ec;
@@ -230,7 +225,7 @@ void frmRecover::selectDrive(const std::string& id) {
 void frmRecover::Drive1_Change() {
     const std::string choice = drivePane_->chosen();
     if (choice.empty() || busy_.busy) return;
-    const bool thumbs = resultViews_->currentWidget() == LvwFiles;
+    const bool thumbs = foundPane_->thumbnailsShown();
     currentDrive_ = filesystems::Drive1_Change(*this, driveSession_, choice, currentDrive_, thumbs);
     if (currentDrive_ == choice) {
         // The command catalogues the drive only when the panel changes.
@@ -248,7 +243,7 @@ void frmRecover::Timer1_Timer() {
     auto t = watcher_.tick(selectionPending_, busy_.busy, drivePane_->choosable(), drivePane_->count(), hidden);
     if (t.applyPendingSelection) {
         selectionPending_ = false;
-        emit List3->currentRowChanged(List3->currentRow());
+        showFoundFile(foundPane_->currentRow());
     }
     if (t.refreshVisible || t.select) {
         drivePane_->list(hidden);
@@ -266,24 +261,7 @@ void frmRecover::Timer1_Timer() {
 
 void frmRecover::FillCacheBrowser() { listFolder(cacheFolder_); }
 
-void frmRecover::listFolder(const fs::path& folder) {
-    foundNames_.clear();
-    foundSizes_.clear();
-    List3->clear();
-    LvwFiles->clear();
-    activeFolder_ = folder;
-    if (folder.empty()) return;
-    QDir dir(q(folder.string()));
-    for (const QFileInfo& fi : dir.entryInfoList(QDir::Files, QDir::Name)) {
-        if (isBookkeeping(fi.fileName())) continue;
-        foundNames_ << fi.fileName();
-        foundSizes_.push_back(static_cast<std::uint64_t>(fi.size()));
-        List3->addItem(fi.fileName());
-        auto* item = new QListWidgetItem(QString(fi.fileName()).replace("R#", "File "), LvwFiles);
-        // A thumbnail drawn while the scan ran stays.
-        if (auto icon = liveIcons_.constFind(fi.fileName()); icon != liveIcons_.constEnd()) item->setIcon(*icon);
-    }
-}
+void frmRecover::listFolder(const fs::path& folder) { foundPane_->list(folder); }
 
 void frmRecover::applySettings() {
     const shell::StoredSettings& st = state().settings;
@@ -302,8 +280,7 @@ void frmRecover::applySettings() {
     maxMB_ = st.maxMB;
     CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
     CmbTypeSelect->setItemText(CmbTypeSelect->count() - 1, q(shell::SizeLimitEntry(minMB_, maxMB_)));
-    resultViews_->setCurrentWidget(state().resultView == "1" ? static_cast<QWidget*>(LvwFiles)
-                                                              : static_cast<QWidget*>(List3));
+    foundPane_->showThumbnails(state().resultView == "1");
 }
 
 void frmRecover::collectSettings() {
@@ -325,7 +302,7 @@ void frmRecover::collectSettings() {
         const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
         st.typeRows.push_back({s(item->text(0)), item->checkState(0) == Qt::Checked});
     }
-    state().resultView = resultViews_->currentWidget() == LvwFiles ? "1" : "0";
+    state().resultView = foundPane_->thumbnailsShown() ? "1" : "0";
 }
 
 void frmRecover::showLastPicture() {

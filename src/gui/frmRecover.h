@@ -1,6 +1,4 @@
 #pragma once
-#include <QHash>
-#include <QIcon>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QStringList>
@@ -49,7 +47,7 @@ class DrivePane;
 class PicturePane;
 class UndeletePane;
 class frmSearchDrives;
-class ThumbnailWorker;
+class FoundFilesPane;
 class QtSettingsStore;
 
 // The main window. It carries the commands as click handlers, the working
@@ -96,7 +94,7 @@ public:
     void RefreshDriveInfo();
     const std::filesystem::path& cacheFolder() const { return cacheFolder_; }
     const std::filesystem::path& saveFolder() const { return saveFolder_; }
-    const std::filesystem::path& activeFolder() const { return activeFolder_; }
+    const std::filesystem::path& activeFolder() const;
     const std::filesystem::path& pictureFolder() const { return pictureFolder_; }
     std::string currentDrive() const { return currentDrive_; }
     // What the window last catalogued of its drive.
@@ -105,7 +103,7 @@ public:
     // How the last scan ended (scan::ScanOutcome), -1 before any.
     int lastScanOutcome() const { return lastScanOutcome_; }
     bool hasExited() const { return exited_; }
-    const QStringList& foundNames() const { return foundNames_; }
+    const QStringList& foundNames() const;
     const shell::DriveWatcher& watcher() const { return watcher_; }
     // Answers of the last plain-box fallback of self-closing messages.
     bool usesPlainBoxes() const;
@@ -197,8 +195,8 @@ private:
     // names it among the rotations chosen, `shown` is its name for the user.
     void previewFile(const std::filesystem::path& file, const std::string& rotationKey, const QString& shown);
     // The Delete key (and S/C on the thumbnails) on a found-file list; true when handled.
-    bool FoundList_KeyDown(QListWidget* list, int key, Qt::KeyboardModifiers modifiers);
-    void List3_KeyDown(QListWidget* view);
+    bool FoundList_KeyDown(bool thumbnails, int key, Qt::KeyboardModifiers modifiers);
+    void List3_KeyDown();
     // Opens the current found file with its application (never a program).
     void openFoundFile(bool doubleClick);
     void openFile(const std::filesystem::path& file, bool doubleClick);
@@ -266,16 +264,13 @@ private:
     static bool defaultOpenUrl(const QUrl& url);
     shell::SelfClosingGuard selfClosing_;
     std::filesystem::path cacheFolder_, saveFolder_, pictureFolder_, browseFolder_;
-    std::filesystem::path activeFolder_;  // whose files List3 shows
-    QStringList foundNames_;
-    std::vector<std::uint64_t> foundSizes_;
     double minMB_ = 0, maxMB_ = 0;
     int colourScheme_ = 3;
     int lastScanOutcome_ = -1;  // ListColors index of the scheme in use
 
     // Controls, named as the commands know them.
     QComboBox *CmbTypeSelect = nullptr, *ListColors = nullptr;
-    QListWidget *List3 = nullptr, *LvwFiles = nullptr, *ListFilters = nullptr;
+    QListWidget* ListFilters = nullptr;
     QTreeWidget* LvwTypes = nullptr;
     QPushButton *CmdScan = nullptr, *CmdQuickUndelete = nullptr, *CmdEnd = nullptr, *CmdShowScanTypes = nullptr,
                 *CmdShowFolder = nullptr, *CmdShowThumbs = nullptr, *CmdRenderWidth = nullptr;
@@ -285,11 +280,12 @@ private:
     QTextBrowser* txtStart = nullptr;
     QLineEdit* TxtWidth = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
-    QStackedWidget *pages_ = nullptr, *resultViews_ = nullptr;
+    QStackedWidget* pages_ = nullptr;
     QSplitter* centreSplit_ = nullptr;
     DrivePane* drivePane_ = nullptr;  // the drive chooser and its information
     PicturePane* picturePane_ = nullptr;  // the picture and its details
     UndeletePane* undeletePane_ = nullptr;  // the quick undelete's lists
+    FoundFilesPane* foundPane_ = nullptr;  // the found files, as a list or as thumbnails
     QWidget* pageStart_ = nullptr;
     QWidget* pageResults_ = nullptr;
     QWidget* pageTypes_ = nullptr;
@@ -302,9 +298,6 @@ private:
     // The window's own scan runs: its finds are listed as they come.
     bool liveScan_ = false;
     bool fullFile_ = false;  // set only while the whole picture is asked for
-    // Thumbnails drawn while the scan ran, by file name, kept when the list is made again.
-    QHash<QString, QIcon> liveIcons_;
-    std::unique_ptr<ThumbnailWorker> thumbnailWorker_;
 
 public:
     const std::filesystem::path& lastRecoverReport() const { return lastRecoverReport_; }

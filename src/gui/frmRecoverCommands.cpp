@@ -3,6 +3,7 @@
 // frmRecoverPreview.cpp, the thumbnails in frmRecoverThumbnails.cpp.
 // The rules live in the engine's command classes; here the widgets follow.
 #include "gui/frmRecover.h"
+#include "gui/panes/FoundFilesPane.h"
 #include "gui/panes/PicturePane.h"
 #include "gui/panes/UndeletePane.h"
 
@@ -25,7 +26,6 @@
 #include <QComboBox>
 #include <QCheckBox>
 
-#include "gui/ThumbnailWorker.h"
 #include "gui/QtSettingsStore.h"
 #include "gui/dialogs/frmSearchDrives.h"
 #include "gui/frmRecoverInit.h"
@@ -141,13 +141,13 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder,
         ShowResults();
         // Finds are listed as they come; the picture's facts wait for one to be chosen.
         picturePane_->clearText();
-        liveIcons_.clear();
+        foundPane_->forgetLiveThumbnails();
         liveScan_ = true;
     };
     scan::ScanCommand command(*this, std::move(request));
     const std::optional<scan::ScanOutcome> outcome = command.run();
     liveScan_ = false;
-    if (thumbnailWorker_) thumbnailWorker_->clear();
+    foundPane_->stopDrawing();
     busy.reset();
     CmbTypeSelect->setVisible(true);
     if (!outcome) return;
@@ -155,7 +155,7 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder,
     lastScanOutcome_ = static_cast<int>(*outcome);
     FillCacheBrowser();
     EnableButtons();
-    if (cacheHasFiles()) List3->setCurrentRow(0);
+    if (cacheHasFiles()) foundPane_->setCurrentRow(0);
     else ShowStartPage();
 }
 
@@ -200,7 +200,7 @@ void frmRecover::CmdShowScanTypes_Click() {
 
 void frmRecover::CmdShowFolder_Click() {
     const bool cache = caption("CmdShowFolder") == shell::LocalCaption("CmdShowFolder");
-    const fs::path folder = cache ? activeFolder_ : browseFolder_;
+    const fs::path folder = cache ? foundPane_->folder() : browseFolder_;
     std::error_code ec;
     if (folder.empty() || !fs::is_directory(folder, ec)) {
         message("Folders are empty.", "Explore  " + LoadStr(31, "Harvestrix"), {});
@@ -213,10 +213,10 @@ void frmRecover::CmdOpen_Click() { openFoundFile(false); }
 
 void frmRecover::openFoundFile(bool doubleClick) {
     if (busy_.busy) return;
-    const int row = List3->currentRow();
-    if (row < 0 || row >= foundNames_.size()) return;
+    const int row = foundPane_->currentRow();
+    if (row < 0 || row >= foundPane_->count()) return;
     shownRow_ = row;
-    openFile(activeFolder_ / s(foundNames_[row]), doubleClick);
+    openFile(foundPane_->file(row), doubleClick);
 }
 
 void frmRecover::openFile(const fs::path& file, bool doubleClick) {
@@ -363,7 +363,7 @@ void frmRecover::CmdBrowse_Click() {
     for (std::size_t at; (at = path.find("//")) != std::string::npos;) path.erase(at, 1);
     const fs::path folder(path);
     listFolder(folder);
-    if (foundNames_.isEmpty()) {
+    if (foundPane_->empty()) {
         message(FormatStr(LoadStr(0, "Folder %0 is empty."), {path}), LoadStr(1531, "Browse"), {});
         FillCacheBrowser();
         return;
@@ -374,7 +374,7 @@ void frmRecover::CmdBrowse_Click() {
     if (path.find("QXCache") == std::string::npos) setCaption("CmdShowThumbs", LoadStr(371, "FileList Scan"));
     EnableButtons();
     ShowResults();
-    List3->setCurrentRow(0);
+    foundPane_->setCurrentRow(0);
 }
 
 void frmRecover::CmbTypeSelect_Click(int index) {

@@ -2,11 +2,8 @@
 // removing found files from them.
 #include "gui/frmRecover.h"
 
-#include <QKeyEvent>
-#include <QListWidget>
-#include <QStackedWidget>
-
 #include "gui/QtText.h"
+#include "gui/panes/FoundFilesPane.h"
 #include "shell/WorkingState.h"
 #include "viewing/FoundFileRemoval.h"
 
@@ -14,50 +11,46 @@ namespace hx::gui {
 
 namespace fs = std::filesystem;
 
+const fs::path& frmRecover::activeFolder() const { return foundPane_->folder(); }
+
+const QStringList& frmRecover::foundNames() const { return foundPane_->names(); }
+
 fs::path frmRecover::activeThumbsFolder() const {
-    return shell::SharedState().activeThumbs.empty() ? activeFolder_ / "Thumbs" : shell::SharedState().activeThumbs;
+    return shell::SharedState().activeThumbs.empty() ? foundPane_->folder() / "Thumbs" : shell::SharedState().activeThumbs;
 }
 
-bool frmRecover::thumbnailsShown() const { return resultViews_->currentWidget() == LvwFiles; }
+bool frmRecover::thumbnailsShown() const { return foundPane_->thumbnailsShown(); }
 
-bool frmRecover::FoundList_KeyDown(QListWidget* list, int key, Qt::KeyboardModifiers modifiers) {
+bool frmRecover::FoundList_KeyDown(bool thumbnails, int key, Qt::KeyboardModifiers modifiers) {
     if (busy_.busy) return false;
     if (key == Qt::Key_Delete) {
-        List3_KeyDown(list);
+        List3_KeyDown();
         return true;
     }
     // On the thumbnails, S or C saves the current file as.
     const bool plain = !(modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier));
-    if (list == LvwFiles && plain && (key == Qt::Key_S || key == Qt::Key_C)) {
+    if (thumbnails && plain && (key == Qt::Key_S || key == Qt::Key_C)) {
         CmdSaveAs_Click();
         return true;
     }
     return false;
 }
 
-void frmRecover::List3_KeyDown(QListWidget* view) {
+void frmRecover::List3_KeyDown() {
     // Only the cache's own found files; a browsed folder is the user's.
-    if (activeFolder_.empty() || (!browseFolder_.empty() && activeFolder_ == browseFolder_)) return;
+    const fs::path& folder = foundPane_->folder();
+    if (folder.empty() || (!browseFolder_.empty() && folder == browseFolder_)) return;
     std::vector<std::string> names;
-    std::vector<bool> selected;
-    for (int i = 0; i < foundNames_.size(); ++i) {
-        names.push_back(s(foundNames_[i]));
-        const QListWidgetItem* item = i < view->count() ? view->item(i) : nullptr;
-        selected.push_back(item != nullptr && item->isSelected());
-    }
-    const auto removed = viewing::CmdRemoveFoundFiles(*this, activeFolder_, activeThumbsFolder(), names, selected);
-    // From the last row up, so the earlier rows keep their places.
-    for (auto it = removed.rbegin(); it != removed.rend(); ++it) {
-        const int row = static_cast<int>(*it);
-        foundNames_.removeAt(row);
-        if (*it < foundSizes_.size()) foundSizes_.erase(foundSizes_.begin() + static_cast<std::ptrdiff_t>(row));
-        if (row < List3->count()) delete List3->takeItem(row);
-        if (row < LvwFiles->count()) delete LvwFiles->takeItem(row);
-    }
+    for (const QString& name : foundPane_->names()) names.push_back(s(name));
+    std::vector<bool> selected(names.size());
+    for (std::size_t row : foundPane_->selectedRows()) selected[row] = true;
+    const auto removed = viewing::CmdRemoveFoundFiles(*this, folder, activeThumbsFolder(), names, selected);
+    foundPane_->removeRows(removed);
     if (removed.empty()) return;
     shownRow_ = -1;
-    if (List3->count() > 0) List3->setCurrentRow(std::min<int>(static_cast<int>(removed.front()), List3->count() - 1));
-    if (resultViews_->currentWidget() == LvwFiles) loadThumbnails();
+    if (!foundPane_->empty())
+        foundPane_->setCurrentRow(std::min<int>(static_cast<int>(removed.front()), foundPane_->count() - 1));
+    if (foundPane_->thumbnailsShown()) loadThumbnails();
 }
 
 }  // namespace hx::gui

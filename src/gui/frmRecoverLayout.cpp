@@ -4,6 +4,7 @@
 #include "gui/frmRecover.h"
 #include "gui/EventFilters.h"
 #include "gui/panes/DrivePane.h"
+#include "gui/panes/FoundFilesPane.h"
 #include "gui/panes/PicturePane.h"
 #include "gui/panes/UndeletePane.h"
 
@@ -269,27 +270,18 @@ void frmRecover::buildCentre(QWidget* host) {
     auto* rv = new QVBoxLayout(pageResults_);
     rv->setContentsMargins(0, 0, 0, 0);
     auto* resultSplit = new QSplitter(Qt::Vertical, pageResults_);
-    resultViews_ = new QStackedWidget(resultSplit);
-    List3 = new QListWidget(resultViews_);
-    List3->setObjectName("List3");
-    List3->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    // Thousands of finds arrive one by one while a scan runs: rows of one
-    // height, and the thumbnails laid out in batches, keep each cheap.
-    List3->setUniformItemSizes(true);
-    LvwFiles = new QListWidget(resultViews_);
-    LvwFiles->setObjectName("LvwFiles");
-    LvwFiles->setViewMode(QListView::IconMode);
-    LvwFiles->setResizeMode(QListView::Adjust);
-    LvwFiles->setIconSize(QSize(128, 96));
-    LvwFiles->setMovement(QListView::Static);
-    LvwFiles->setFlow(QListView::LeftToRight);
-    LvwFiles->setUniformItemSizes(true);
-    LvwFiles->setLayoutMode(QListView::Batched);
-    LvwFiles->setBatchSize(200);
-    LvwFiles->setWrapping(true);
-    LvwFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    resultViews_->addWidget(List3);
-    resultViews_->addWidget(LvwFiles);
+    FoundFilesPane::Actions foundActions;
+    foundActions.chosen = [this](int row) { showFoundFile(row); };
+    foundActions.opened = [this] { openFoundFile(true); };
+    // The right button on a found file: its properties; on a thumbnail: the picture filters.
+    foundActions.properties = [this](int row) {
+        if (!busy_.busy) showFileProperties(foundPane_->file(row));
+    };
+    foundActions.filterList = [this](QWidget* from, QPoint at) { showFilterList(from, at); };
+    foundActions.key = [this](bool thumbnails, int key, Qt::KeyboardModifiers modifiers) {
+        return FoundList_KeyDown(thumbnails, key, modifiers);
+    };
+    foundPane_ = new FoundFilesPane(resultSplit, foundActions);
     UndeletePane::Actions undeleteActions;
     undeleteActions.chosen = [this](QListWidget* list, bool deleted) { showEntryInfo(list, deleted); };
     // The right button shows the file's properties, a double click opens it.
@@ -443,36 +435,12 @@ void frmRecover::connectCommands() {
     connect(lblAbout, &QPushButton::clicked, this, [this] {
         message(LoadStr(31, "Harvestrix") + " " + HX_VERSION, LoadStr(55, "About"), {});
     });
-    connect(List3, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0 && row < LvwFiles->count()) LvwFiles->setCurrentRow(row);
-        showFoundFile(row);
-    });
-    connect(LvwFiles, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0 && row < List3->count()) List3->setCurrentRow(row);
-    });
-    for (QListWidget* list : {List3, LvwFiles})
-        connect(list, &QListWidget::itemDoubleClicked, this, [this] { openFoundFile(true); });
-    // The right button on a thumbnail: the picture filters.
-    LvwFiles->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(LvwFiles, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { showFilterList(LvwFiles->viewport(), at); });
-    // The right button on a found file: its properties.
-    List3->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(List3, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        const int row = List3->row(List3->itemAt(at));
-        if (row >= 0 && row < foundNames_.size() && !busy_.busy)
-            showFileProperties(activeFolder_ / s(foundNames_[row]));
-    });
     // Delete on the type list removes the learned types selected.
     LvwTypes->installEventFilter(new KeyFilter(LvwTypes, [this](int key, Qt::KeyboardModifiers) {
         if (key != Qt::Key_Delete) return false;
         LvwTypes_KeyDown();
         return true;
     }));
-    for (QListWidget* list : {List3, LvwFiles})
-        list->installEventFilter(new KeyFilter(list, [this, list](int key, Qt::KeyboardModifiers modifiers) {
-            return FoundList_KeyDown(list, key, modifiers);
-        }));
 }
 
 }  // namespace hx::gui

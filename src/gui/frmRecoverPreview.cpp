@@ -1,6 +1,7 @@
 // The preview of the window: a found file drawn with its camera values, the
 // whole raw on request, the zoom, the rotations and filters, the full view.
 #include "gui/frmRecover.h"
+#include "gui/panes/FoundFilesPane.h"
 #include "gui/panes/PicturePane.h"
 
 #include <algorithm>
@@ -15,7 +16,6 @@
 #include <QTransform>
 #include <QPlainTextEdit>
 
-#include "gui/ThumbnailWorker.h"
 #include "gui/QtSettingsStore.h"
 #include "gui/frmRecoverInit.h"
 #include "filesystems/DriveInfo.h"
@@ -56,12 +56,8 @@ using shell::LoadStr;
 
 void frmRecover::requestFullFile() {
     const int row = shownRow_;
-    if (row < 0 || row >= foundNames_.size() || busy_.busy) return;
-    const QString stem = foundNames_[row].section('.', 0, 0);
-    QListWidget* view = LvwFiles->isVisible() ? LvwFiles : List3;
-    for (int r = 0; r < view->count() && r < static_cast<int>(foundSizes_.size()); ++r)
-        if (r != row && view->item(r)->isSelected() && foundNames_[r].section('.', 0, 0) == stem)
-            foundSizes_[static_cast<std::size_t>(r)] = foundSizes_[static_cast<std::size_t>(row)];
+    if (row < 0 || row >= foundPane_->count() || busy_.busy) return;
+    foundPane_->matchSizes(row);
     fullFile_ = true;
     showFoundFile(row);
     fullFile_ = false;
@@ -78,17 +74,18 @@ void frmRecover::showFoundFile(int row) {
         selectionPending_ = true;
         return;
     }
-    if (row < 0 || row >= foundNames_.size()) return;
+    if (row < 0 || row >= foundPane_->count()) return;
     shownRow_ = row;
-    const QString path = q((activeFolder_ / s(foundNames_[row])).string());
+    const QString name = foundPane_->names()[row];
+    const QString path = q(foundPane_->file(row).string());
     const QFileInfo info(path);
-    const QString shown = QString(foundNames_[row]).replace("R#", "File ");
+    const QString shown = QString(name).replace("R#", "File ");
     if (info.size() == 0) {
         status(LoadStr(0, "File has no file length."));
         return;
     }
     picturePane_->setInfo(QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown);
-    previewFile(s(path), s(foundNames_[row]), shown);
+    previewFile(s(path), s(name), shown);
 }
 
 void frmRecover::previewFile(const fs::path& file, const std::string& rotationKey, const QString& shown) {
@@ -211,9 +208,9 @@ QImage frmRecover::adjustedPicture(const QImage& picture, const std::string& fil
 }
 
 void frmRecover::showFullPicture() {
-    if (picturePane_->picture().isNull() || shownRow_ < 0 || shownRow_ >= foundNames_.size()) return;
+    if (picturePane_->picture().isNull() || shownRow_ < 0 || shownRow_ >= foundPane_->count()) return;
     const std::string folder = state().saveAs.empty() ? saveFolder_.string() : state().saveAs.string();
-    auto* full = new FrmFullPicture(*this, picturePane_->picture(), s(foundNames_[shownRow_]), folder, this);
+    auto* full = new FrmFullPicture(*this, picturePane_->picture(), s(foundPane_->names()[shownRow_]), folder, this);
     full->show();
     full->activateWindow();
     full->setFocus();
@@ -221,13 +218,13 @@ void frmRecover::showFullPicture() {
 
 void frmRecover::ListFilters_Click(int index) {
     ListFilters->setVisible(false);
-    const bool haveFile = shownRow_ >= 0 && shownRow_ < foundNames_.size();
-    const std::string file = haveFile ? s(foundNames_[shownRow_]) : std::string();
+    const bool haveFile = shownRow_ >= 0 && shownRow_ < foundPane_->count();
+    const std::string file = haveFile ? s(foundPane_->names()[shownRow_]) : std::string();
     switch (index) {
         case 1:
             if (haveFile) {
                 // The file's facts, as a file manager's properties would give them.
-                const QFileInfo info(q((activeFolder_ / file).string()));
+                const QFileInfo info(q((foundPane_->folder() / file).string()));
                 message(s(info.fileName()) + "\n" + s(info.absolutePath()) + "\n" +
                             s(QLocale().toString(info.size())) + " bytes\n" +
                             s(QLocale().toString(info.lastModified(), QLocale::LongFormat)),

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "gui/frmRecover.h"
+#include "gui/panes/FoundFilesPane.h"
 #include "gui/panes/UndeletePane.h"
 #include "gui/QtText.h"
 #include "output/RecoverAll.h"
@@ -55,8 +56,8 @@ void frmRecover::CmdSaveAs_Click() {
 
 void frmRecover::saveFoundFiles(bool all) {
     output::SaveRequest req;
-    req.cacheFolder = activeFolder_.empty() ? cacheFolder_ : activeFolder_;
-    for (const QString& name : foundNames_) req.names.push_back(s(name));
+    req.cacheFolder = foundPane_->folder().empty() ? cacheFolder_ : foundPane_->folder();
+    for (const QString& name : foundPane_->names()) req.names.push_back(s(name));
     // The cache remembers the drive its files came from.
     std::string drive;
     if (scan::ReadSearchedFile(cacheFolder_, currentDrive_.size(), drive, req.scanned.serial) && drive == currentDrive_)
@@ -68,11 +69,7 @@ void frmRecover::saveFoundFiles(bool all) {
     req.productName = state().productName;
     req.byDate = findChild<QCheckBox*>("ChkByDate")->isChecked();
 
-    // The thumbnail view's selection counts as the list's.
-    std::vector<std::size_t> rows;
-    QListWidget* view = LvwFiles->isVisible() ? LvwFiles : List3;
-    for (int r = 0; r < view->count(); ++r)
-        if (view->item(r)->isSelected()) rows.push_back(static_cast<std::size_t>(r));
+    const std::vector<std::size_t> rows = foundPane_->selectedRows();
 
     output::SaveCommand command(*this, req);
     output::SaveOutcome out;

@@ -2,6 +2,7 @@
 // the worker's thread), made for a whole folder on request, the desktop's
 // own thumbnailer for files we cannot draw.
 #include "gui/frmRecover.h"
+#include "gui/panes/FoundFilesPane.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,13 +11,10 @@
 #include <QElapsedTimer>
 #include <QImageReader>
 #include <QWidget>
-#include <QStackedWidget>
 #include <QProgressBar>
 #include <QListWidget>
 #include <QLineEdit>
-#include <QScrollBar>
 
-#include "gui/ThumbnailWorker.h"
 #include "gui/QtSettingsStore.h"
 #include "gui/frmRecoverInit.h"
 #include "filesystems/DriveInfo.h"
@@ -55,28 +53,15 @@ using shell::FormatStr;
 using shell::LoadStr;
 
 void frmRecover::fileFound(const std::string& name) {
-    if (!liveScan_ || activeFolder_ != cacheFolder_) return;
-    const fs::path file = cacheFolder_ / name;
+    if (!liveScan_ || foundPane_->folder() != cacheFolder_) return;
     std::error_code ec;
-    const auto size = fs::file_size(file, ec);
+    const auto size = fs::file_size(cacheFolder_ / name, ec);
     if (ec) return;
-    const QString shown = q(name);
-    foundNames_ << shown;
-    foundSizes_.push_back(size);
-    List3->addItem(shown);
-    new QListWidgetItem(QString(shown).replace("R#", "File "), LvwFiles);
-    if (resultViews_->currentWidget() != LvwFiles) return;
+    foundPane_->add(q(name), size);
+    if (!foundPane_->thumbnailsShown()) return;
     // The thumbnails show: this one is drawn on the worker's thread.
-    if (!thumbnailWorker_)
-        thumbnailWorker_ = std::make_unique<ThumbnailWorker>(this, [this](const QString& done, const QImage& picture) {
-            if (picture.isNull()) return;
-            const QIcon icon(QPixmap::fromImage(picture));
-            liveIcons_.insert(done, icon);
-            const int row = foundNames_.indexOf(done);
-            if (row >= 0 && row < LvwFiles->count()) LvwFiles->item(row)->setIcon(icon);
-        });
     const int width = std::clamp(TxtWidth->text().toInt(), viewing::kMinThumbnailWidth, viewing::kMaxThumbnailWidth);
-    thumbnailWorker_->request(shown, file, activeThumbsFolder(), QSize(width, width * 3 / 4));
+    foundPane_->drawLive(q(name), activeThumbsFolder(), QSize(width, width * 3 / 4));
 }
 
 QImage frmRecover::desktopThumbnail(const fs::path& file, const fs::path& thumbs, int width,
@@ -106,20 +91,20 @@ void frmRecover::CmdShowThumbs_Click() {
         rendering_ = false;
         return;
     }
-    if (foundNames_.isEmpty()) {
+    if (foundPane_->empty()) {
         message(LoadStr(0, "Cache folders are empty."), LoadStr(0, "Show thumbs/files"), {});
         return;
     }
     ShowResults();
-    const bool toThumbs = resultViews_->currentWidget() == List3;
-    resultViews_->setCurrentWidget(toThumbs ? static_cast<QWidget*>(LvwFiles) : static_cast<QWidget*>(List3));
+    const bool toThumbs = !foundPane_->thumbnailsShown();
+    foundPane_->showThumbnails(toThumbs);
     if (toThumbs) loadThumbnails();
     UpdateThumbsCaption();
 }
 
 void frmRecover::UpdateThumbsCaption() {
-    setCaption("CmdShowThumbs", resultViews_->currentWidget() == LvwFiles ? LoadStr(371, "FileList Scan")
-                                                                          : LoadStr(282, "Thumbs Scan"));
+    setCaption("CmdShowThumbs", foundPane_->thumbnailsShown() ? LoadStr(371, "FileList Scan")
+                                                               : LoadStr(282, "Thumbs Scan"));
 }
 
 void frmRecover::CmdRenderWidth_Click() {
@@ -133,22 +118,20 @@ void frmRecover::CmdRenderWidth_Click() {
     TxtWidth->setText(QString::number(width));
     thumbnailWidth_ = width;
     viewing::RemoveThumbnailFiles(activeThumbsFolder());
-    for (int i = 0; i < LvwFiles->count(); ++i) LvwFiles->item(i)->setIcon(QIcon());
+    foundPane_->setThumbnailWidth(width, true);
     ShowResults();
-    resultViews_->setCurrentWidget(LvwFiles);
+    foundPane_->showThumbnails(true);
     loadThumbnails();
 }
 
 void frmRecover::loadThumbnails() {
     const int width = std::clamp(TxtWidth->text().toInt(), viewing::kMinThumbnailWidth, viewing::kMaxThumbnailWidth);
     thumbnailWidth_ = width;
-    LvwFiles->setIconSize(QSize(width, width * 3 / 4));
-    LvwFiles->setGridSize(QSize(width + 24, width * 3 / 4 + 36));
-    LvwFiles->doItemsLayout();
+    foundPane_->setThumbnailWidth(width);
     // Pictures we draw ourselves are kept as thumbnail files, made once; other
     // pictures Qt reads (PNG, GIF, BMP, ...) are scaled as they are read.
     const fs::path thumbs = activeThumbsFolder();
-    const std::size_t files = std::min<std::size_t>(LvwFiles->count(), foundNames_.size());
+    const auto files = static_cast<std::size_t>(foundPane_->count());
     const std::size_t budget = viewing::ThumbnailBudget(width, files);
     rendering_ = true;
     setCaption("CmdShowThumbs", LoadStr(0, "Rendering") + "...");
@@ -158,7 +141,7 @@ void frmRecover::loadThumbnails() {
     std::size_t done = 0;
     std::set<std::string> noThumbnailer;  // extensions whose first file had no desktop thumbnailer
     for (std::size_t i = 0; i < budget && rendering_; ++i) {
-        QListWidgetItem* item = LvwFiles->item(static_cast<int>(i));
+        const int row = static_cast<int>(i);
         if (clock.elapsed() >= nextReport) {
             const double elapsed = clock.elapsed() / 1000.0;
             const double toGo = done > 0 ? elapsed / static_cast<double>(done) * static_cast<double>(budget - i) : 0;
@@ -167,31 +150,26 @@ void frmRecover::loadThumbnails() {
                                {std::to_string(std::lround(elapsed)), std::to_string(std::lround(toGo))}));
             nextReport = clock.elapsed() + 3000;
         }
-        if (!item->icon().isNull()) continue;
+        if (foundPane_->hasThumbnail(row)) continue;
         ++done;
-        const fs::path file = activeFolder_ / s(foundNames_[static_cast<int>(i)]);
+        const fs::path file = foundPane_->file(row);
         QImage thumb;
         if (const fs::path made = viewing::ThumbnailFile(file, thumbs, width); !made.empty()) thumb.load(q(made.string()));
         if (thumb.isNull()) {
             QImageReader reader(q(file.string()));
             const QSize full = reader.size();
-            if (full.isValid()) reader.setScaledSize(full.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio));
+            if (full.isValid()) reader.setScaledSize(full.scaled(foundPane_->thumbnailBox(), Qt::KeepAspectRatio));
             thumb = reader.read();
         }
         if (thumb.isNull()) thumb = desktopThumbnail(file, thumbs, width, noThumbnailer);
-        if (!thumb.isNull())
-            item->setIcon(QIcon(QPixmap::fromImage(thumb.width() > width || thumb.height() > width * 3 / 4
-                                                       ? thumb.scaled(LvwFiles->iconSize(), Qt::KeepAspectRatio,
-                                                                      Qt::SmoothTransformation)
-                                                       : thumb)));
+        foundPane_->setThumbnail(row, thumb);
         yield();
     }
     const bool stopped = !rendering_;
     rendering_ = false;
     ProgressBar1->setVisible(false);
     UpdateThumbsCaption();
-    LvwFiles->doItemsLayout();
-    LvwFiles->horizontalScrollBar()->setValue(0);
+    foundPane_->relayOut();
     if (files > budget && !stopped)
         message(LoadStr(0, "Ran out of memory for thumbnails.") + "\n" +
                     shell::FormatStr(LoadStr(0, "Please save or delete files for showing the remaining %0 thumbnails."),

@@ -1,0 +1,83 @@
+#pragma once
+// The found files: a list of names (List3) or a grid of thumbnails
+// (LvwFiles), one row per file of the folder shown (the cache, or a folder
+// browsed). The pane keeps the rows, their names and sizes, and the
+// thumbnails drawn while a scan runs (on a thread of its own); what choosing,
+// a double click, the right button and a key ask for, the window says.
+#include <QHash>
+#include <QIcon>
+#include <QStackedWidget>
+#include <QStringList>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QListWidget;
+
+namespace hx::gui {
+
+class ThumbnailWorker;
+
+class FoundFilesPane : public QStackedWidget {
+public:
+    struct Actions {
+        std::function<void(int)> chosen;                  // the current row changed
+        std::function<void()> opened;                     // a double click on a row
+        std::function<void(int)> properties;              // the right button on a row of the list
+        std::function<void(QWidget*, QPoint)> filterList; // the right button on the thumbnails, where
+        // A key on either view (with the thumbnails' flag); true when handled.
+        std::function<bool(bool, int, Qt::KeyboardModifiers)> key;
+    };
+    FoundFilesPane(QWidget* parent, Actions actions);
+    ~FoundFilesPane() override;
+
+    // The files of `folder` as rows, in name order, but the `.dat` bookkeeping.
+    // A thumbnail drawn while the scan ran stays with its file.
+    void list(const std::filesystem::path& folder);
+    // One more find, as the scan writes it.
+    void add(const QString& name, std::uint64_t size);
+    const std::filesystem::path& folder() const { return folder_; }
+    const QStringList& names() const { return names_; }
+    int count() const { return static_cast<int>(names_.size()); }
+    bool empty() const { return names_.isEmpty(); }
+    // The file of a row; empty for a row that is not there.
+    std::filesystem::path file(int row) const;
+
+    int currentRow() const;
+    void setCurrentRow(int row);
+    // The rows selected in the view shown.
+    std::vector<std::size_t> selectedRows() const;
+    // Removes rows, given in rising order.
+    void removeRows(const std::vector<std::size_t>& rows);
+    // The selected rows of the same name before the first dot as `row` take its size.
+    void matchSizes(int row);
+
+    bool thumbnailsShown() const;
+    void showThumbnails(bool shown);
+    // Thumbnails `width` pixels wide, in a grid of that size; every icon forgotten when `forget`.
+    void setThumbnailWidth(int width, bool forget = false);
+    QSize thumbnailBox() const;
+    bool hasThumbnail(int row) const;
+    void setThumbnail(int row, const QImage& picture);
+    // Lays out the grid again and scrolls it back to its start.
+    void relayOut();
+
+    // While a scan runs: the thumbnail of a new find, drawn on the worker's thread.
+    void drawLive(const QString& name, const std::filesystem::path& thumbs, QSize box);
+    // A new scan: the thumbnails of the last one are forgotten; an ended one: those asked and not begun.
+    void forgetLiveThumbnails();
+    void stopDrawing();
+
+private:
+    QListWidget* list_ = nullptr;        // List3
+    QListWidget* thumbnails_ = nullptr;  // LvwFiles
+    std::filesystem::path folder_;
+    QStringList names_;
+    std::vector<std::uint64_t> sizes_;
+    QHash<QString, QIcon> liveIcons_;  // drawn while the scan ran, by file name
+    std::unique_ptr<ThumbnailWorker> worker_;
+};
+
+}  // namespace hx::gui
