@@ -38,9 +38,20 @@ void SignatureMatcher::build(const SignatureTable& t) {
             else
                 for (std::size_t low = 0; low < 256; ++low) by.pairs.set(high | low);
         }
+    static constexpr std::uint8_t kZeros[kSignatureWindow] = {};
+    zerosMatch_ = matchRows(kZeros);
 }
 
 int SignatureMatcher::match(const std::uint8_t* w) const {
+    // A blank window, known at once: its first eight bytes, then all of it.
+    static constexpr std::uint8_t kZeros[kSignatureWindow] = {};
+    std::uint64_t head;
+    std::memcpy(&head, w, sizeof head);
+    if (head == 0 && std::memcmp(w, kZeros, kSignatureWindow) == 0) return zerosMatch_;
+    return matchRows(w);
+}
+
+int SignatureMatcher::matchRows(const std::uint8_t* w) const {
     const bool anyBoxed = !boxed_.rows.empty() && boxed_.mayStart(w + 4);
     if (!anyBoxed && !first_.mayStart(w)) return -1;
     const std::string_view window(reinterpret_cast<const char*>(w), kSignatureWindow);

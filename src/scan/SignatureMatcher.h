@@ -32,7 +32,11 @@ private:
         bool empty(std::uint8_t b) const { return start[b] == start[b + 1]; }
         bool mayStart(const std::uint8_t* at) const { return pairs[static_cast<std::size_t>(at[0]) << 8 | at[1]]; }
     };
+    int matchRows(const std::uint8_t* w) const;
+
     const SignatureTable* table_ = nullptr;
+    // What a window of zeros matches (blank sectors fill most media): -1 when nothing.
+    int zerosMatch_ = -1;
     ByByte first_;  // signatures at the unit's start, by their first byte
     ByByte boxed_;  // signatures further in, by their first byte
 };

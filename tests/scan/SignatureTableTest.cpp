@@ -159,4 +159,6 @@ TEST(SignatureTable, MatcherFindsTheFirstMatchingRowInTableOrder) {
                 if (&a != &b && expected >= 0) ++competing;
             }
     EXPECT_GT(competing, 100);
+    const std::vector<std::uint8_t> blank(kSignatureWindow);
+    EXPECT_EQ(matcher.match(blank.data()), walk(blank));
 }
