@@ -160,7 +160,6 @@ private:
     void buildCentre(QWidget* host);
     void buildBottom(QWidget* host);
     void connectCommands();
-    QPushButton* makeButton(const char* name, QWidget* parent, bool primary = false);
     QWidget* control(const std::string& name) const;
 
     void Timer1_Timer();

@@ -3,9 +3,12 @@
 // the bottom bar, and which handler each control calls.
 #include "gui/frmRecover.h"
 #include "gui/EventFilters.h"
+#include "gui/panes/CommandButton.h"
+#include "gui/panes/CommandPane.h"
 #include "gui/panes/DrivePane.h"
 #include "gui/panes/FoundFilesPane.h"
 #include "gui/panes/PicturePane.h"
+#include "gui/panes/ResultBar.h"
 #include "gui/panes/UndeletePane.h"
 
 #include <algorithm>
@@ -30,8 +33,6 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QStackedWidget>
-#include <QStyleOptionButton>
-#include <QStylePainter>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
@@ -62,54 +63,9 @@
 
 namespace hx::gui {
 
-namespace {
-
-
-}  // namespace
-
 namespace fs = std::filesystem;
 using shell::FormatStr;
 using shell::LoadStr;
-
-namespace {
-
-// A button whose caption may be long (a drive path): it shrinks with the
-// layout and elides the middle of its caption instead of pushing others away.
-class ElidingButton : public QPushButton {
-public:
-    using QPushButton::QPushButton;
-    QSize minimumSizeHint() const override {
-        QSize s = QPushButton::minimumSizeHint();
-        s.setWidth(std::min(s.width(), 80));
-        return s;
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QStylePainter p(this);
-        QStyleOptionButton opt;
-        initStyleOption(&opt);
-        const int full = QPushButton::sizeHint().width();
-        if (width() < full) {
-            // Padding and border stay; only the text gives way.
-            const int room = width() - (full - fontMetrics().horizontalAdvance(text()));
-            opt.text = fontMetrics().elidedText(text(), Qt::ElideMiddle, std::max(room, 0));
-        }
-        p.drawControl(QStyle::CE_PushButton, opt);
-    }
-};
-
-}  // namespace
-
-
-QPushButton* frmRecover::makeButton(const char* name, QWidget* parent, bool primary) {
-    auto* b = new ElidingButton(parent);
-    b->setObjectName(name);
-    b->setToolTipDuration(-1);
-    b->setMinimumHeight(30);
-    if (primary) b->setProperty("primary", true);
-    return b;
-}
 
 void frmRecover::buildWidgets() {
     auto* central = new QWidget(this);
@@ -159,46 +115,13 @@ void frmRecover::buildSidebar(QWidget* host) {
     v->addWidget(drivePane_);
 
     v->addSpacing(6);
-    auto* recover = new QGridLayout;
-    recover->setHorizontalSpacing(6);
-    recover->setVerticalSpacing(6);
-    CmdScan = makeButton("CmdScan", host, true);
-    CmdScan->setMinimumHeight(38);
-    recover->addWidget(CmdScan, 0, 0, 1, 2);
-    CmdQuickUndelete = makeButton("CmdQuickUndelete", host);
-    recover->addWidget(CmdQuickUndelete, 1, 0);
-    auto* includePresent = new QCheckBox(host);
-    includePresent->setObjectName("ChkIncludePresent");
-    ChkDeep = new QCheckBox(host);
-    ChkDeep->setObjectName("ChkDeep");
-    ChkDamaged = new QCheckBox(host);
-    ChkDamaged->setObjectName("ChkDamaged");
-    recover->addWidget(ChkDeep, 2, 0);
-    recover->addWidget(ChkDamaged, 2, 1);
-    CmdShowScanTypes = makeButton("CmdShowScanTypes", host);
-    CmdShowScanTypes->setCheckable(true);
-    recover->addWidget(CmdShowScanTypes, 1, 1);
-    recover->addWidget(makeButton("CmdRecoverAll", host), 3, 0);
-    recover->addWidget(includePresent, 3, 1);
-    auto* byDate = new QCheckBox(host);
-    byDate->setObjectName("ChkByDate");
-    byDate->setChecked(true);
-    recover->addWidget(byDate, 4, 1);
-    recover->setColumnStretch(0, 3);
-    recover->setColumnStretch(1, 2);
-    v->addLayout(recover);
-
-    v->addSpacing(6);
-    auto* tools = new QGridLayout;
-    tools->setHorizontalSpacing(6);
-    tools->setVerticalSpacing(6);
-    tools->addWidget(makeButton("CmdMaxSpeed", host), 0, 0);
-    tools->addWidget(makeButton("CmdLearn", host), 0, 1);
-    // Its caption names the drive: give it the whole row.
-    tools->addWidget(makeButton("CmdBackup", host), 1, 0, 1, 2);
-    tools->addWidget(makeButton("CmdScanBackup", host), 2, 0);
-    tools->addWidget(makeButton("CmdBrowse", host), 2, 1);
-    v->addLayout(tools);
+    auto* commands = new CommandPane(host);
+    CmdScan = commands->scan();
+    CmdQuickUndelete = commands->quickUndelete();
+    CmdShowScanTypes = commands->scanTypes();
+    ChkDeep = commands->deep();
+    ChkDamaged = commands->damaged();
+    v->addWidget(commands);
 
     v->addStretch(1);
     ListColors = new QComboBox(host);
@@ -238,7 +161,7 @@ void frmRecover::buildSidebar(QWidget* host) {
     links->addSpacing(12);
     links->addWidget(toolsLink);
     links->addStretch(1);
-    CmdEnd = makeButton("CmdEnd", host);
+    CmdEnd = MakeCommandButton("CmdEnd", host);
     CmdEnd->setMinimumWidth(110);
     links->addWidget(CmdEnd);
     v->addLayout(links);
@@ -354,42 +277,14 @@ void frmRecover::showFilterList(QWidget* from, const QPoint& at) {
 void frmRecover::buildBottom(QWidget* host) {
     auto* v = new QVBoxLayout(host);
     v->setContentsMargins(0, 0, 0, 0);
-    v->setSpacing(6);
-    auto* h = new QHBoxLayout;
-    h->setSpacing(6);
-    h->addWidget(makeButton("CmdSaveAll", host, true));
-    h->addWidget(makeButton("CmdSaveAs", host));
-    h->addWidget(makeButton("CmdOpen", host));
-    CmdShowFolder = makeButton("CmdShowFolder", host);
-    h->addWidget(CmdShowFolder);
-    h->addStretch(1);
-    CmdShowThumbs = makeButton("CmdShowThumbs", host);
-    h->addWidget(CmdShowThumbs);
-    TxtWidth = new QLineEdit(host);
-    TxtWidth->setObjectName("TxtWidth");
-    TxtWidth->setFixedWidth(60);
-    TxtWidth->setMinimumHeight(30);
-    TxtWidth->setAlignment(Qt::AlignRight);
-    TxtWidth->setText("160");
-    h->addWidget(TxtWidth);
-    CmdRenderWidth = makeButton("CmdRenderWidth", host);
-    h->addWidget(CmdRenderWidth);
-    v->addLayout(h);
-
-    auto* st = new QHBoxLayout;
-    lblStatus = new QLabel(host);
-    lblStatus->setObjectName("lblStatus");
-    lblStatus->setMinimumHeight(22);
-    lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    st->addWidget(lblStatus, 1);
-    ProgressBar1 = new QProgressBar(host);
-    ProgressBar1->setObjectName("ProgressBar1");
-    ProgressBar1->setFixedWidth(260);
-    ProgressBar1->setRange(0, 1000);
-    ProgressBar1->setTextVisible(false);
-    ProgressBar1->setVisible(false);
-    st->addWidget(ProgressBar1);
-    v->addLayout(st);
+    auto* bar = new ResultBar(host);
+    CmdShowFolder = bar->showFolder();
+    CmdShowThumbs = bar->showThumbs();
+    CmdRenderWidth = bar->renderWidth();
+    TxtWidth = bar->width();
+    lblStatus = bar->status();
+    ProgressBar1 = bar->progress();
+    v->addWidget(bar);
 }
 
 void frmRecover::connectCommands() {
