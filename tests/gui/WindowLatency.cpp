@@ -69,6 +69,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     hx::gui::ApplyAppStyle(app);
     hx::test::TempDir work("hx-gui-latency");
+    // The window's settings, cache and pictures stay in the run's folder, never the user's.
+    for (const char* v : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+        qputenv(v, QByteArray::fromStdString((work.path() / v).string()));
     fs::path image = argc > 1 ? fs::path(argv[1]) : fs::path();
     if (image.empty()) {
         // HX_BENCH_SAVE: where the medium is made and kept, to run again or beside the command line.
