@@ -2,6 +2,7 @@
 
 #include "platform/DiskService.h"
 #include "platform/FaultySectors.h"
+#include "platform/MappedFile.h"
 #include "platform/ReadPace.h"
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 
 namespace hx::platform {
 
+RawFile::RawFile() = default;
 RawFile::~RawFile() { close(); }
 
 RawFile::RawFile(RawFile&& other) noexcept
@@ -28,7 +30,8 @@ RawFile::RawFile(RawFile&& other) noexcept
       path_(std::move(other.path_)),
       windowed_(other.windowed_),
       base_(other.base_),
-      length_(other.length_) {
+      length_(other.length_),
+      map_(std::move(other.map_)) {
     other.fd_ = -1;
 }
 
@@ -42,6 +45,7 @@ RawFile& RawFile::operator=(RawFile&& other) noexcept {
         windowed_ = other.windowed_;
         base_ = other.base_;
         length_ = other.length_;
+        map_ = std::move(other.map_);
         other.fd_ = -1;
     }
     return *this;
@@ -168,6 +172,7 @@ std::size_t RawFile::clip(std::uint64_t offset, std::size_t count) const {
 }
 
 void RawFile::close() {
+    map_.reset();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     windowed_ = false;
@@ -257,6 +262,23 @@ bool RawFile::truncate(std::uint64_t length) {
 
 void RawFile::adviseSequential() {
     if (fd_ >= 0) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+const std::uint8_t* RawFile::view(std::uint64_t offset, std::size_t& count) {
+    if (!map_) {
+        map_ = std::make_unique<MappedFile>();
+        struct stat st {};
+        if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+            map_->map(fd_, static_cast<std::uint64_t>(st.st_size));
+    }
+    const std::uint64_t at = offset + base_;
+    count = map_->mapped() && at < map_->size() ? clip(offset, count) : 0;
+    if (count > 0) count = ReadableBefore(path_, at, count);
+    if (count > 0) WaitForPace(path_, at, count);
+    // Each page read once here: one the system cannot read ends the view before it.
+    if (count > 0) count = map_->touch(at, count);
+    if (count == 0) return nullptr;
+    return map_->data() + at;
 }
 
 void RawFile::dropCache() {

@@ -3,15 +3,18 @@
 // place where the engine touches file descriptors directly.
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace hx::platform {
+
+class MappedFile;
 
 class RawFile {
 public:
     enum class Mode { Read, ReadWrite, Create };
 
-    RawFile() = default;
+    RawFile();
     ~RawFile();
     RawFile(const RawFile&) = delete;
     RawFile& operator=(const RawFile&) = delete;
@@ -56,6 +59,13 @@ public:
     void adviseSequential();
     // Drops the file's clean cached pages, so that the next reads come from the medium.
     void dropCache();
+    // Up to `count` bytes at `offset` of a regular file, looked at where the
+    // system caches them instead of copied: the file is mapped for reading at
+    // the first call. `count` becomes the bytes there (cut as readAt cuts a
+    // read: at the window's or the file's end, at a faulty sector, after the
+    // pace); null when none, or for a device or a file that cannot be mapped.
+    // Valid until close().
+    const std::uint8_t* view(std::uint64_t offset, std::size_t& count);
 
 private:
     int fd_ = -1;
@@ -65,6 +75,7 @@ private:
     bool windowed_ = false;
     std::uint64_t base_ = 0;
     std::uint64_t length_ = 0;
+    std::unique_ptr<MappedFile> map_;  // made by the first view()
 
     std::uint64_t deviceSize() const;
     bool openPartition(const std::filesystem::path& path, Mode mode);

@@ -7,7 +7,7 @@ namespace hx::scan {
 
 BlockReader::BlockReader(const std::string& drive, const ScanGeometry& geo, std::size_t unitsPerBlock,
                          std::size_t window, bool perCallReads)
-    : drive_(drive), geo_(geo), unitBytes_(geo.unitBytes()), perCall_(perCallReads) {
+    : drive_(drive), geo_(geo), unitBytes_(geo.unitBytes()), perCall_(perCallReads), window_(window) {
     buffer_.assign(unitsPerBlock * unitBytes_ + window, 0);
 }
 
@@ -39,8 +39,20 @@ std::size_t BlockReader::readOnce(std::uint64_t unit, std::size_t units) {
         if (got > 0) std::memcpy(buffer_.data(), data.data(), got);
     } else {
         offset_ = handle_.position();
+        // An image is looked at where the system caches it: no copy, when the
+        // block and the window after it lie inside the file.
+        std::size_t seen = want + window_;
+        if (const std::uint8_t* at = handle_.view(offset_, seen); at && seen == want + window_) {
+            got = want - want % unitBytes_;
+            handle_.seek(offset_ + got);
+            data_ = at;
+            lastAsked_ = units;
+            lastGot_ = got / unitBytes_;
+            return lastGot_;
+        }
         got = handle_.read(buffer_.data(), want);
     }
+    data_ = buffer_.data();
     got -= got % unitBytes_;
     std::memset(buffer_.data() + got, 0, buffer_.size() - got);
     lastAsked_ = units;

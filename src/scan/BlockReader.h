@@ -33,7 +33,7 @@ public:
     // The last read gave fewer units than it asked for: the source ends there.
     bool shortRead() const { return lastGot_ < lastAsked_; }
 
-    const std::uint8_t* data() const { return buffer_.data(); }
+    const std::uint8_t* data() const { return data_; }
     // Byte offset of the block's first byte in the source.
     std::uint64_t offset() const { return offset_; }
 
@@ -44,8 +44,10 @@ private:
     const ScanGeometry& geo_;
     std::uint64_t unitBytes_;
     bool perCall_;
+    std::size_t window_;
     media::Handle handle_;
     std::vector<std::uint8_t> buffer_;
+    const std::uint8_t* data_ = nullptr;  // the block: in buffer_, or where the system caches the image
     std::uint64_t offset_ = 0;
     std::uint64_t blocksRead_ = 0;
     bool unreadable_ = false;

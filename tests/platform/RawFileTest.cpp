@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "fixtures/TempDir.h"
@@ -91,4 +92,42 @@ TEST(SectorIo, PositionsBeyondTwoGiBReadTheRightSectors) {
     EXPECT_TRUE(vol.isOpen());
     EXPECT_EQ(vol.size(), 3ull << 30);
     EXPECT_FALSE(media::OpenVolume((dir / "none").string()).isOpen());
+}
+
+// An image looked at where the system caches it reads as a copy of it does;
+// pages that went missing after it was mapped (the file cut short by another
+// program, as a failing disk would) end the view instead of the program, and
+// no view is given after that: the file is read with copies.
+TEST(RawFile, AViewOfAnImageStopsWhereItsPagesCannotBeRead) {
+    test::TempDir dir;
+    std::string bytes(4 << 20, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 / 4096 + 1);
+    const auto* original = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    test::WriteFile(dir / "card.img", bytes);
+    platform::RawFile f;
+    ASSERT_TRUE(f.open(dir / "card.img", platform::RawFile::Mode::Read));
+    std::size_t count = 300000;
+    const std::uint8_t* seen = f.view(100000, count);
+    ASSERT_NE(seen, nullptr);
+    ASSERT_EQ(count, 300000u);
+    EXPECT_TRUE(std::equal(seen, seen + count, original + 100000));
+
+    std::filesystem::resize_file(dir / "card.img", 409600);
+    count = 200000;
+    seen = f.view(300000, count);
+    ASSERT_NE(seen, nullptr);
+    EXPECT_EQ(count, 409600u - 300000);
+    EXPECT_TRUE(std::equal(seen, seen + count, original + 300000));
+    count = 4096;
+    EXPECT_EQ(f.view(0, count), nullptr);
+    EXPECT_EQ(count, 0u);
+    std::vector<std::uint8_t> copy(4096);
+    EXPECT_EQ(f.readAt(406000, copy.data(), copy.size()), 3600u);  // a copy reads to the new end
+    EXPECT_TRUE(std::equal(copy.begin(), copy.begin() + 3600, original + 406000));
+
+    // A device is no file to map: its reads are copies.
+    platform::RawFile zero;
+    ASSERT_TRUE(zero.open("/dev/zero", platform::RawFile::Mode::Read));
+    count = 512;
+    EXPECT_EQ(zero.view(0, count), nullptr);
 }
