@@ -99,6 +99,14 @@ void MappedFile::unmap() {
     data_ = nullptr;
     bytes_ = 0;
     slot_ = -1;
+    released_ = 0;
+}
+
+void MappedFile::releaseBefore(std::uint64_t offset) {
+    const std::uint64_t upTo = std::min<std::uint64_t>(offset, bytes_) & ~static_cast<std::uint64_t>(gPage - 1);
+    if (!data_ || upTo <= released_) return;
+    ::madvise(const_cast<std::uint8_t*>(data_) + released_, upTo - released_, MADV_DONTNEED);
+    released_ = upTo;
 }
 
 std::size_t MappedFile::touch(std::uint64_t offset, std::size_t count) {

@@ -25,11 +25,16 @@ public:
     // the bytes lie before the first page that could not be read. Once a page
     // failed, every touch returns 0: the file is read with copies from then on.
     std::size_t touch(std::uint64_t offset, std::size_t count);
+    // The pages before `offset` are let go, as a copy's buffer would be
+    // reused: the system keeps them cached, but they no longer count as
+    // this program's memory. Looked at again, they come back.
+    void releaseBefore(std::uint64_t offset);
 
 private:
     const std::uint8_t* data_ = nullptr;
     std::uint64_t bytes_ = 0;
     int slot_ = -1;  // where the guard knows the mapping
+    std::uint64_t released_ = 0;
 };
 
 }  // namespace hx::platform

@@ -278,6 +278,7 @@ const std::uint8_t* RawFile::view(std::uint64_t offset, std::size_t& count) {
     // Each page read once here: one the system cannot read ends the view before it.
     if (count > 0) count = map_->touch(at, count);
     if (count == 0) return nullptr;
+    map_->releaseBefore(at);
     return map_->data() + at;
 }
 
