@@ -105,7 +105,7 @@ void MappedFile::unmap() {
 void MappedFile::releaseBefore(std::uint64_t offset) {
     const std::uint64_t upTo = std::min<std::uint64_t>(offset, bytes_) & ~static_cast<std::uint64_t>(gPage - 1);
     // In steps of a few megabytes: each step interrupts the other cores to forget the pages.
-    constexpr std::uint64_t kStep = 8ull << 20;
+    constexpr std::uint64_t kStep = 2ull << 20;
     if (!data_ || upTo < released_ + kStep) return;
     ::madvise(const_cast<std::uint8_t*>(data_) + released_, upTo - released_, MADV_DONTNEED);
     released_ = upTo;
