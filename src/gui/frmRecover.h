@@ -217,8 +217,7 @@ private:
     void showFullPicture();
 public:
     // A click on the preview's mode caption: the current find drawn whole (a
-    // raw decoded in full by the converter); the rows of the same name before
-    // the first dot take the current row's size.
+    // raw decoded in full by the converter).
     void requestFullFile();
     // A left click on the preview: the picture at full size, placed at `at`;
     // the next click shows it whole again.

@@ -57,7 +57,6 @@ using shell::LoadStr;
 void frmRecover::requestFullFile() {
     const int row = shownRow_;
     if (row < 0 || row >= foundPane_->count() || busy_.busy) return;
-    foundPane_->matchSizes(row);
     fullFile_ = true;
     showFoundFile(row);
     fullFile_ = false;

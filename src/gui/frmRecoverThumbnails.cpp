@@ -55,9 +55,8 @@ using shell::LoadStr;
 void frmRecover::fileFound(const std::string& name) {
     if (!liveScan_ || foundPane_->folder() != cacheFolder_) return;
     std::error_code ec;
-    const auto size = fs::file_size(cacheFolder_ / name, ec);
-    if (ec) return;
-    foundPane_->add(q(name), size);
+    if (!fs::is_regular_file(cacheFolder_ / name, ec)) return;
+    foundPane_->add(q(name));
     if (!foundPane_->thumbnailsShown()) return;
     // The thumbnails show: this one is drawn on the worker's thread.
     const int width = std::clamp(TxtWidth->text().toInt(), viewing::kMinThumbnailWidth, viewing::kMaxThumbnailWidth);

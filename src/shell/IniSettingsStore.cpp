@@ -69,7 +69,7 @@ const fs::path& IniSettingsStore::fileOf(RegRoot root) const {
     return paths_.currentUser;
 }
 
-IniFile* IniSettingsStore::contents(const fs::path& file, IniFile& scratch) {
+const IniFile* IniSettingsStore::parsed(const fs::path& file) {
     if (file.empty()) return nullptr;
     if (inBatch_) {
         auto it = held_.find(file);
@@ -83,13 +83,20 @@ IniFile* IniSettingsStore::contents(const fs::path& file, IniFile& scratch) {
     const platform::EntryFacts now = platform::EntryOf(file);
     auto it = read_.find(file);
     if (it == read_.end() || !it->second.version.sameVersion(now)) {
-        if (!scratch.load(file)) {
+        IniFile loaded;
+        if (!loaded.load(file)) {
             read_.erase(file);
             return nullptr;
         }
-        it = read_.insert_or_assign(file, Read{now, std::move(scratch)}).first;
+        it = read_.insert_or_assign(file, Read{now, std::move(loaded)}).first;
     }
-    scratch = it->second.ini;
+    return &it->second.ini;
+}
+
+IniFile* IniSettingsStore::contents(const fs::path& file, IniFile& scratch) {
+    const IniFile* ini = parsed(file);
+    if (!ini || inBatch_) return const_cast<IniFile*>(ini);  // a batch changes what it holds
+    scratch = *ini;
     return &scratch;
 }
 
@@ -114,13 +121,11 @@ bool IniSettingsStore::EndBatch() {
 
 std::string IniSettingsStore::ReadRegValue(RegRoot root, const std::string& keyPath, const std::string& name) {
     const std::string key = RegKeyToSettingsKey(keyPath, name);
-    IniFile scratch;
-    if (IniFile* ini = contents(fileOf(root), scratch))
+    if (const IniFile* ini = parsed(fileOf(root)))
         if (auto v = ini->value(key)) return *v;
     // What the user has not set, the machine's defaults may say.
     if (root != RegRoot::CurrentUser) return {};
-    IniFile machine;
-    IniFile* defaults = contents(paths_.localMachine, machine);
+    const IniFile* defaults = parsed(paths_.localMachine);
     return defaults ? defaults->value(key).value_or("") : std::string();
 }
 
@@ -152,8 +157,7 @@ bool IniSettingsStore::CreateRegKey(RegRoot root, const std::string&) {
 
 std::string IniSettingsStore::GetSetting(const std::string& app, const std::string& section,
                                          const std::string& key, const std::string& defaultValue) {
-    IniFile scratch;
-    IniFile* ini = contents(paths_.appSettings, scratch);
+    const IniFile* ini = parsed(paths_.appSettings);
     return ini ? ini->value(app + "/" + section + "/" + key).value_or(defaultValue) : defaultValue;
 }
 

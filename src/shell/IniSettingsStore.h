@@ -46,6 +46,8 @@ public:
 private:
     const std::filesystem::path& fileOf(RegRoot root) const;
     // The file's contents: held during a batch, read again when it changed otherwise. Null when unreadable.
+    const IniFile* parsed(const std::filesystem::path& file);
+    // The same to change: what a batch holds, otherwise a copy in `scratch`.
     IniFile* contents(const std::filesystem::path& file, IniFile& scratch);
     bool store(const std::filesystem::path& file, IniFile& ini);
 

@@ -70,22 +70,20 @@ FoundFilesPane::~FoundFilesPane() { worker_.reset(); }
 
 void FoundFilesPane::list(const fs::path& folder) {
     names_.clear();
-    sizes_.clear();
     list_->clear();
     thumbnails_->clear();
     folder_ = folder;
     if (folder.empty()) return;
     for (const QFileInfo& fi : QDir(q(folder.string())).entryInfoList(QDir::Files, QDir::Name)) {
         if (fi.fileName().endsWith(".dat", Qt::CaseInsensitive)) continue;
-        add(fi.fileName(), static_cast<std::uint64_t>(fi.size()));
+        add(fi.fileName());
         if (auto icon = liveIcons_.constFind(fi.fileName()); icon != liveIcons_.constEnd())
             thumbnails_->item(thumbnails_->count() - 1)->setIcon(*icon);
     }
 }
 
-void FoundFilesPane::add(const QString& name, std::uint64_t size) {
+void FoundFilesPane::add(const QString& name) {
     names_ << name;
-    sizes_.push_back(size);
     list_->addItem(name);
     new QListWidgetItem(thumbnailCaption(name), thumbnails_);
 }
@@ -114,18 +112,9 @@ void FoundFilesPane::removeRows(const std::vector<std::size_t>& rows) {
         const int row = static_cast<int>(*it);
         if (row >= count()) continue;
         names_.removeAt(row);
-        sizes_.erase(sizes_.begin() + row);
         delete list_->takeItem(row);
         delete thumbnails_->takeItem(row);
     }
-}
-
-void FoundFilesPane::matchSizes(int row) {
-    if (row < 0 || row >= count()) return;
-    const QString stem = names_[row].section('.', 0, 0);
-    for (std::size_t r : selectedRows())
-        if (static_cast<int>(r) != row && names_[static_cast<int>(r)].section('.', 0, 0) == stem)
-            sizes_[r] = sizes_[static_cast<std::size_t>(row)];
 }
 
 bool FoundFilesPane::thumbnailsShown() const { return currentWidget() == thumbnails_; }

@@ -1,7 +1,7 @@
 #pragma once
 // The found files: a list of names (List3) or a grid of thumbnails
 // (LvwFiles), one row per file of the folder shown (the cache, or a folder
-// browsed). The pane keeps the rows, their names and sizes, and the
+// browsed). The pane keeps the rows, their names, and the
 // thumbnails drawn while a scan runs (on a thread of its own); what choosing,
 // a double click, the right button and a key ask for, the window says.
 #include <QHash>
@@ -37,7 +37,7 @@ public:
     // A thumbnail drawn while the scan ran stays with its file.
     void list(const std::filesystem::path& folder);
     // One more find, as the scan writes it.
-    void add(const QString& name, std::uint64_t size);
+    void add(const QString& name);
     const std::filesystem::path& folder() const { return folder_; }
     const QStringList& names() const { return names_; }
     int count() const { return static_cast<int>(names_.size()); }
@@ -51,8 +51,6 @@ public:
     std::vector<std::size_t> selectedRows() const;
     // Removes rows, given in rising order.
     void removeRows(const std::vector<std::size_t>& rows);
-    // The selected rows of the same name before the first dot as `row` take its size.
-    void matchSizes(int row);
 
     bool thumbnailsShown() const;
     void showThumbnails(bool shown);
@@ -75,7 +73,6 @@ private:
     QListWidget* thumbnails_ = nullptr;  // LvwFiles
     std::filesystem::path folder_;
     QStringList names_;
-    std::vector<std::uint64_t> sizes_;
     QHash<QString, QIcon> liveIcons_;  // drawn while the scan ran, by file name
     std::unique_ptr<ThumbnailWorker> worker_;
 };
