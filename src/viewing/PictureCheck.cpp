@@ -8,6 +8,10 @@
 
 #include <jpeglib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/RawFile.h"
 #include "viewing/JpegEntropy.h"
 
@@ -256,19 +260,38 @@ JpegCheck CheckJpegFileData(const std::string& path, bool confirmFaults, std::ve
 
 namespace {
 
-// 128 zero bytes in a row hold 64 at a multiple of 64 from `data`: those are looked for.
-bool hasBlankRun(const std::uint8_t* data, std::size_t size) {
+// Where the next 0xFF lies at or after `from` (`size` when none does). On the
+// way, a run of 128 zero bytes, which holds 64 at a multiple of 64 from `from`,
+// sets `blank`. Entropy-coded data is looked at once, 64 bytes at a time.
+std::size_t nextFF(const std::uint8_t* data, std::size_t from, std::size_t size, bool& blank) {
     constexpr std::size_t kRun = 64;
-    for (std::size_t at = 0; at + kRun <= size; at += kRun) {
+    std::size_t at = from;
+#if defined(__SSE2__)
+    const __m128i ones = _mm_set1_epi8(static_cast<char>(0xFF));
+    const __m128i zero = _mm_setzero_si128();
+    for (; at + kRun <= size; at += kRun) {
+        const auto* p = reinterpret_cast<const __m128i*>(data + at);
+        const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1);
+        const __m128i c = _mm_loadu_si128(p + 2), d = _mm_loadu_si128(p + 3);
+        const __m128i ff = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, ones), _mm_cmpeq_epi8(b, ones)),
+                                        _mm_or_si128(_mm_cmpeq_epi8(c, ones), _mm_cmpeq_epi8(d, ones)));
+        if (_mm_movemask_epi8(ff) != 0) break;
+        const __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF) blank = true;
+    }
+#endif
+    const void* ff = std::memchr(data + at, 0xFF, size - at);
+    const std::size_t to = ff ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - data) : size;
+    for (; at + kRun <= to; at += kRun) {
         std::uint64_t any = 0;
         for (std::size_t k = 0; k < kRun; k += 8) {
             std::uint64_t word;
             std::memcpy(&word, data + at + k, 8);
             any |= word;
         }
-        if (any == 0) return true;
+        if (any == 0) blank = true;
     }
-    return false;
+    return to;
 }
 
 }  // namespace
@@ -333,10 +356,8 @@ std::size_t JpegEndFinder::feed(const std::uint8_t* data, std::size_t size) {
                 break;
             }
             case State::Entropy: {
-                const void* ff = std::memchr(data + i, 0xFF, size - i);
-                const std::size_t to = ff ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - data) : size;
-                blank_ = blank_ || hasBlankRun(data + i, to - i);
-                if (!ff) {
+                const std::size_t to = nextFF(data, i, size, blank_);
+                if (to == size) {
                     i = size;
                 } else {
                     i = to + 1;

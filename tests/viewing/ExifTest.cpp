@@ -157,6 +157,33 @@ TEST(PictureCheck, FindsTheEndOfAPictureAndRejectsJunk) {
     EXPECT_TRUE(c.ranOut);
 }
 
+// The scan feeds a picture to the end finder in pieces of any size: where the
+// pieces end must not change where the picture does, nor whether its data held
+// a blank run no encoder writes.
+TEST(PictureCheck, TheEndFinderSeesTheSameEndWhateverThePieces) {
+    const std::string jpeg = hx::test::MakeTestJpeg(5, 1200, 900);
+    const std::size_t sos = jpeg.find("\xFF\xDA");
+    ASSERT_NE(sos, std::string::npos);
+    const std::size_t middle = sos + (jpeg.size() - sos) / 2;
+    const std::string gapped = jpeg.substr(0, middle) + std::string(1024, '\0') + jpeg.substr(middle);
+    const std::string tail(3000, '\x5A');
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{63}, std::size_t{64}, std::size_t{65}, std::size_t{512},
+                                    std::size_t{4096}, std::size_t{1} << 20}) {
+        for (const std::string* picture : {&jpeg, &gapped}) {
+            const std::string data = *picture + tail;
+            hx::viewing::JpegEndFinder walk;
+            std::size_t at = 0;
+            while (at < data.size() && !walk.done() && !walk.failed()) {
+                const std::size_t n = std::min(piece, data.size() - at);
+                at += walk.feed(reinterpret_cast<const std::uint8_t*>(data.data()) + at, n);
+            }
+            ASSERT_TRUE(walk.done()) << piece;
+            EXPECT_EQ(walk.length(), picture->size()) << piece;
+            if (piece >= 512) EXPECT_EQ(walk.sawBlank(), picture == &gapped) << piece;
+        }
+    }
+}
+
 // The full information text: every tag the picture holds, the user comment too.
 TEST(ExifFullText, EveryTagWithTheUserCommentAndNothingForNoPicture) {
     if (!hx::test::HaveTool("exiftool")) GTEST_SKIP() << "exiftool missing (scripts/install-deps.sh installs it)";
