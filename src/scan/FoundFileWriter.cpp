@@ -57,13 +57,14 @@ void FoundFileWriter::open(long file, const fs::path& path, bool append) {
         return;
     }
     if (direct_) {
+        // The name may be one whose removal is still queued.
+        if (removalQueued_) wait();
+        removalQueued_ = false;
         directNumber_ = file;
         if (!(append ? directOut_.openAppend(path) : directOut_.create(path))) noteFailure(file);
         return;
     }
-    Job job(Kind::Create, file, path);
-    if (!(append ? job.file.openAppend(path) : job.file.create(path))) noteFailure(file);
-    push(std::move(job));
+    push(Job(append ? Kind::Reopen : Kind::Create, file, path));
 }
 
 void FoundFileWriter::appendFromSource(std::uint64_t offset, std::size_t size) {
@@ -128,9 +129,8 @@ std::vector<long> FoundFileWriter::takeFinished() {
 }
 
 void FoundFileWriter::remove(const fs::path& path) {
-    wait();
-    std::error_code ec;
-    fs::remove(path, ec);
+    removalQueued_ = true;
+    push(Job(Kind::Remove, -1, path));
 }
 
 void FoundFileWriter::wait() {
@@ -202,10 +202,14 @@ void FoundFileWriter::run(Job& job) {
     std::error_code ec;
     switch (job.kind) {
         case Kind::Create:
+        case Kind::Reopen: {
             if (out_.isOpen() && !out_.close()) fail();
             current_ = job.number;
-            out_ = std::move(job.file);  // not open: already noted as failed
+            if (stopped_) break;  // nothing is made after a failure
+            const bool made = job.kind == Kind::Create ? out_.create(job.path) : out_.openAppend(job.path);
+            if (!made) fail();
             break;
+        }
         case Kind::CopyRange:
             if (!stopped_ && out_.isOpen() && !copyRange(out_, source_, job.offset, job.size, bounce_)) fail();
             break;
@@ -223,6 +227,9 @@ void FoundFileWriter::run(Job& job) {
             fs::last_write_time(job.path, std::chrono::file_clock::from_sys(sys), ec);
             break;
         }
+        case Kind::Remove:
+            fs::remove(job.path, ec);
+            break;
         case Kind::Finished: {
             std::lock_guard<std::mutex> lock(finishedMutex_);
             finished_.push_back(job.number);

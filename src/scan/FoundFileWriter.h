@@ -7,6 +7,9 @@
 // it can, read again from the page cache when it cannot), or are handed over
 // as a copy where the source cannot be read twice (the per-call reader).
 //
+// Files are made on the writer's thread too (making one can cost the file
+// system more than copying it), except those the scan writes itself.
+//
 // Every file is known by the number the scan gave it. The first file that
 // the cache disk could not take whole is remembered; no file is made after
 // it, and the scan undoes it and what followed.
@@ -40,8 +43,8 @@ public:
     bool hasSource() const { return sourceOpen_; }
     void setPendingLimit(std::size_t bytes);
 
-    // The file is made (or opened to append to what is there) here, so that
-    // the writer's thread only copies; what follows is done in order there.
+    // The file is made (or opened to append to what is there) in its turn;
+    // what follows is done in order after it.
     void create(long file, const std::filesystem::path& path);
     void reopen(long file, const std::filesystem::path& path);
     void appendFromSource(std::uint64_t offset, std::size_t size);
@@ -49,7 +52,7 @@ public:
     void close();
     void truncate(const std::filesystem::path& path, std::uint64_t length);
     void setTime(const std::filesystem::path& path, std::int64_t unixTime);
-    // Waits for the writer first: the next file may take the same name.
+    // Done in its turn: a file made after it may take the same name.
     void remove(const std::filesystem::path& path);
     // Marks file `file` as finished: once everything queued before is done,
     // it is among those takeFinished() hands out.
@@ -66,7 +69,7 @@ public:
     long failedFile() const;
 
 private:
-    enum class Kind { Create, CopyRange, Data, Close, Truncate, SetTime, Finished, Then };
+    enum class Kind { Create, Reopen, CopyRange, Data, Close, Truncate, SetTime, Remove, Finished, Then };
     struct Job {
         explicit Job(Kind k, long n = -1, std::filesystem::path p = {}) : kind(k), number(n), path(std::move(p)) {}
         Kind kind;
@@ -75,7 +78,6 @@ private:
         std::uint64_t offset = 0;  // CopyRange: where in the source; Truncate: the length; SetTime: the time
         std::size_t size = 0;
         std::vector<std::uint8_t> data;
-        platform::AppendFile file;  // Create: made by the scan's thread
         std::function<void()> done;  // Then
     };
 
@@ -96,6 +98,7 @@ private:
 
     // The file written on the scan's thread, if the present one is.
     bool direct_ = false;
+    bool removalQueued_ = false;  // a file the scan makes itself waits for it
     long directNumber_ = -1;
     platform::AppendFile directOut_;
     platform::CopySource directSource_;

@@ -191,8 +191,7 @@ void Scanner::dropCopy(const fs::path& path) {
     file_.deferring = false;
     file_.deferred.clear();
     closeAsWritten();
-    std::error_code ec;
-    fs::remove(path, ec);
+    writer_.remove(path);
     ctx_.found.resize(counter_);
     --counter_;
 }

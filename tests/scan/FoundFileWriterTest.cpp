@@ -118,6 +118,20 @@ TEST_P(WriterThreads, AFullDiskNamesTheFirstFileItCouldNotHold) {
     EXPECT_EQ(test::ReadFile(dir / "cache" / "a"), source.substr(0, 100000));
 }
 
+TEST_P(WriterThreads, AFileThatCannotBeMadeStopsThoseAfterIt) {
+    test::TempDir dir("hx-writer");
+    test::WriteFile(dir / "card.img", test::PatternBytes(1 << 16, 5));
+    FoundFileWriter writer(GetParam());
+    ASSERT_TRUE(writer.openSource(dir / "card.img"));
+    copyOut(writer, 0, dir / "a", 0, 1000);
+    copyOut(writer, 1, dir / "gone" / "b", 0, 1000);
+    copyOut(writer, 2, dir / "c", 0, 1000);
+    writer.wait();
+    EXPECT_EQ(writer.failedFile(), 1);
+    EXPECT_EQ(fs::file_size(dir / "a"), 1000u);
+    EXPECT_FALSE(fs::exists(dir / "c"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Backlog, WriterThreads, ::testing::Values(std::size_t{16} << 20, std::size_t{1}, std::size_t{0}));
 
 }  // namespace
