@@ -273,9 +273,15 @@ std::size_t nextFF(const std::uint8_t* data, std::size_t from, std::size_t size,
         const auto* p = reinterpret_cast<const __m128i*>(data + at);
         const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1);
         const __m128i c = _mm_loadu_si128(p + 2), d = _mm_loadu_si128(p + 3);
-        const __m128i ff = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, ones), _mm_cmpeq_epi8(b, ones)),
-                                        _mm_or_si128(_mm_cmpeq_epi8(c, ones), _mm_cmpeq_epi8(d, ones)));
-        if (_mm_movemask_epi8(ff) != 0) break;
+        const __m128i fa = _mm_cmpeq_epi8(a, ones), fb = _mm_cmpeq_epi8(b, ones);
+        const __m128i fc = _mm_cmpeq_epi8(c, ones), fd = _mm_cmpeq_epi8(d, ones);
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(fa, fb), _mm_or_si128(fc, fd))) != 0) {
+            const std::uint64_t where = static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(fa))) |
+                                        static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(fb))) << 16 |
+                                        static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(fc))) << 32 |
+                                        static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(fd))) << 48;
+            return at + static_cast<std::size_t>(__builtin_ctzll(where));
+        }
         const __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
         if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF) blank = true;
     }
