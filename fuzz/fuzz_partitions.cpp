@@ -8,13 +8,14 @@
 #include <unistd.h>
 
 #include "filesystems/DriveInfo.h"
-#include "platform/PartitionTable.h"
+#include "volumes/DriveFiles.h"
+#include "volumes/PartitionTable.h"
 #include "platform/RawFile.h"
 #include "Scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace hx;
-    const platform::PartitionTable table = platform::ParsePartitionTable(data, size);
+    const volumes::PartitionTable table = volumes::ParsePartitionTable(data, size);
     for (const auto& e : table.entries) {
         std::uint64_t offset = 0, length = 0;
         if (table.window(e.index, size, offset, length) && (offset >= size || length > size - offset)) __builtin_trap();
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = hx::fuzz::WriteScratch("partitions", "medium.img", data, size);
     for (const auto& e : table.entries) {
         platform::RawFile f;
-        if (!f.open(platform::PartitionDriveId(path, e.index), platform::RawFile::Mode::Read)) continue;
+        if (!volumes::OpenDrive(f, volumes::PartitionDriveId(path, e.index), platform::RawFile::Mode::Read)) continue;
         std::uint8_t sector[512];
         const std::uint64_t bytes = f.size();
         if (f.windowBase() + bytes > size) __builtin_trap();

@@ -13,6 +13,7 @@
 #include "scan/ScanCommand.h"
 #include "shell/Settings.h"
 #include "shell/WorkingState.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::cli {
 
@@ -52,11 +53,11 @@ int runDamaged(CliArgs& args) {
     steps.unattendedImage = output::UnattendedImage(state.programFolder);
     steps.selectDrive = [](const std::string& drive) {
         platform::RawFile f;
-        return f.open(drive, platform::RawFile::Mode::Read);
+        return volumes::OpenDrive(f, drive, platform::RawFile::Mode::Read);
     };
     steps.mediumBytes = [](const std::string& drive) -> std::uint64_t {
         platform::RawFile f;
-        return f.open(drive, platform::RawFile::Mode::Read) ? f.size() : 0;
+        return volumes::OpenDrive(f, drive, platform::RawFile::Mode::Read) ? f.size() : 0;
     };
     steps.makeRoom = [&state](std::uint64_t bytes) {
         std::error_code ec;

@@ -4,12 +4,13 @@
 #include "cli/CliCommand.h"
 #include "filesystems/DriveInfo.h"
 #include "platform/DriveCatalogue.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::cli {
 namespace {
 
 int runDrives(CliArgs& args) {
-    auto drives = platform::EnumerateDrives();
+    auto drives = volumes::EnumerateDrives();
     // Images have no mount to name their file system: a look at the boot sector does.
     for (auto& d : drives) {
         if (!d.ready || !d.fileSystem.empty()) continue;

@@ -7,6 +7,7 @@
 #include "filesystems/ntfs/NtfsRecords.h"
 #include "media/SectorIo.h"
 #include "platform/RawFile.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems {
 using namespace hx::media;
@@ -65,7 +66,7 @@ std::uint64_t AllocationBitmap::freeCount() const {
 bool LoadAllocationBitmap(DriveRecord& rec, AllocationBitmap& bitmap) {
     if (rec.MediaBytes == 0) {
         platform::RawFile f;
-        if (f.open(rec.Drive, platform::RawFile::Mode::Read)) rec.MediaBytes = f.size();
+        if (volumes::OpenDrive(f, rec.Drive, platform::RawFile::Mode::Read)) rec.MediaBytes = f.size();
     }
     const std::uint64_t units = unitsOf(rec);
     if (units == 0) return false;

@@ -1,4 +1,5 @@
 #include "filesystems/ClusterWalk.h"
+#include "volumes/DriveFiles.h"
 
 #include <algorithm>
 #include <fstream>
@@ -66,7 +67,7 @@ bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::fi
     // A deleted file's chain was freed: where its clusters lie is the planner's to say.
     if (e.isFolder() || v.bytesPerCluster == 0 || (e.isDeleted() && e.Size > 0)) return false;
     platform::RawFile file;
-    if (!file.open(v.drive, platform::RawFile::Mode::Read)) return false;
+    if (!volumes::OpenDrive(file, v.drive, platform::RawFile::Mode::Read)) return false;
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     const std::uint64_t bpc = v.bytesPerCluster;

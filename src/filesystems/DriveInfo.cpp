@@ -10,8 +10,9 @@
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/ByteOrder.h"
-#include "platform/PartitionTable.h"
+#include "volumes/PartitionTable.h"
 #include "platform/RawFile.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems {
 using namespace hx::media;
@@ -26,7 +27,7 @@ constexpr std::size_t kBootSectorBytes = 512;
 
 std::uint64_t mediaSize(const std::string& source) {
     platform::RawFile f;
-    if (!f.open(source, platform::RawFile::Mode::Read)) return 0;
+    if (!volumes::OpenDrive(f, source, platform::RawFile::Mode::Read)) return 0;
     return f.size();
 }
 
@@ -116,9 +117,9 @@ namespace {
 void notePartition(const std::string& id, DriveRecord& rec) {
     std::string medium;
     int index = 0;
-    if (!platform::SplitPartitionDriveId(id, medium, index)) return;
+    if (!volumes::SplitPartitionDriveId(id, medium, index)) return;
     platform::RawFile f;
-    if (!f.open(id, platform::RawFile::Mode::Read) || !f.windowed()) return;
+    if (!volumes::OpenDrive(f, id, platform::RawFile::Mode::Read) || !f.windowed()) return;
     rec.MediumDrive = medium;
     rec.PartitionIndex = index;
     rec.PartitionOffset = f.windowBase();
@@ -160,12 +161,12 @@ bool knownFileSystem(const DriveRecord& rec) { return rec.isFat() || rec.isExFat
 
 bool GetDriveInfo(const std::string& drive, DriveRecord& rec) {
     platform::DriveEntry entry;
-    if (!platform::FindDrive(drive, entry) || !entry.ready) return false;
+    if (!volumes::FindDrive(drive, entry) || !entry.ready) return false;
     catalogue(entry, rec);
     // A whole card or stick copied with dd: no file system of its own, so the
     // first partition that holds one stands for it.
     if (knownFileSystem(rec) || rec.isPartition() || rec.BootSector.empty()) return true;
-    for (const auto& part : platform::PartitionDrives(entry)) {
+    for (const auto& part : volumes::PartitionDrives(entry)) {
         if (!part.ready) continue;
         DriveRecord inner;
         catalogue(part, inner);

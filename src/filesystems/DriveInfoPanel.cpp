@@ -11,6 +11,7 @@
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems {
 using namespace hx::media;
@@ -224,12 +225,12 @@ std::string Drive1_Change(shell::Ui& ui, DriveSession& session, const std::strin
     ui.setEnabled("CmdScan", false);
     ui.setVisible("CmbTypeSelect", false);
     platform::DriveEntry entry;
-    bool ready = platform::FindDrive(choice, entry) && entry.ready;
+    bool ready = volumes::FindDrive(choice, entry) && entry.ready;
     const double until = steadySeconds() + waitSeconds;
     while (!ready && steadySeconds() < until) {
         ui.yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        ready = platform::FindDrive(choice, entry) && entry.ready;
+        ready = volumes::FindDrive(choice, entry) && entry.ready;
     }
     if (!ready) {
         std::string text = FormatStr(LoadStr(1406, "Drive %0 not ready."), {choice});

@@ -9,6 +9,7 @@
 #include "filesystems/exfat/UndeleteExfat.h"
 #include "filesystems/fat/UndeleteFat.h"
 #include "filesystems/ntfs/UndeleteNtfs.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems {
 
@@ -194,7 +195,7 @@ std::unique_ptr<UndeleteVolume> OpenUndeleteVolume(const std::string& drive, con
         if (o.catalogued(record)) return o.open(drive, record);
     platform::RawFile file;
     std::uint8_t boot[512];
-    if (!file.open(drive, platform::RawFile::Mode::Read) || file.readAt(0, boot, sizeof boot) != sizeof boot)
+    if (!volumes::OpenDrive(file, drive, platform::RawFile::Mode::Read) || file.readAt(0, boot, sizeof boot) != sizeof boot)
         return nullptr;
     for (const Opener& o : kOpeners)
         if (o.bootSector(boot, sizeof boot)) return o.open(drive, record);

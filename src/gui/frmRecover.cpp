@@ -50,6 +50,7 @@
 #include "shell/WorkingFolders.h"
 #include "shell/Strings.h"
 #include "shell/WindowCommandsText.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::gui {
 
@@ -237,7 +238,7 @@ void frmRecover::Drive1_Change() {
 void frmRecover::Timer1_Timer() {
     std::vector<platform::DriveEntry> hidden;
     if (!selectionPending_ && !busy_.busy) {
-        hidden = platform::EnumerateDrives();
+        hidden = volumes::EnumerateDrives();
         drivePane_->listHidden(hidden);
     }
     auto t = watcher_.tick(selectionPending_, busy_.busy, drivePane_->choosable(), drivePane_->count(), hidden);
@@ -313,13 +314,13 @@ void frmRecover::showLastPicture() {
 }
 
 void frmRecover::selectStartDrive() {
-    const auto drives = platform::EnumerateDrives();
+    const auto drives = volumes::EnumerateDrives();
     drivePane_->list(drives);
     drivePane_->listHidden(drives);
     std::string start;
     platform::DriveEntry stored;
     const std::string drve = state().settings.startDrive;
-    if (!drve.empty() && drivePane_->lists(drve) && platform::FindDrive(drve, stored) && stored.ready)
+    if (!drve.empty() && drivePane_->lists(drve) && volumes::FindDrive(drve, stored) && stored.ready)
         start = drve;
     if (start.empty() || !cacheHasFiles()) start = shell::SelectRemovableDrive(drives, start);
     selectDrive(start);

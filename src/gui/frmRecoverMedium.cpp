@@ -17,6 +17,7 @@
 #include "shell/WindowCommandsText.h"
 #include "shell/WorkingState.h"
 #include "undelete/QuickUndelete.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::gui {
 
@@ -89,7 +90,7 @@ void frmRecover::RecoverDamagedMedia() {
     };
     steps.mediumBytes = [](const std::string& drive) -> std::uint64_t {
         platform::RawFile f;
-        return f.open(drive, platform::RawFile::Mode::Read) ? f.size() : 0;
+        return volumes::OpenDrive(f, drive, platform::RawFile::Mode::Read) ? f.size() : 0;
     };
     steps.makeRoom = [this](std::uint64_t bytes) {
         std::error_code ec;

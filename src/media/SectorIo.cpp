@@ -1,4 +1,5 @@
 #include "media/SectorIo.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::media {
 
@@ -24,7 +25,7 @@ std::vector<std::uint8_t> ReadSectors(const std::string& drive, std::int64_t lba
     bytesRead = 0;
     if (count == 0) return {};
     platform::RawFile file;
-    if (!file.open(drive, platform::RawFile::Mode::Read)) return {};
+    if (!volumes::OpenDrive(file, drive, platform::RawFile::Mode::Read)) return {};
     return readWhole(file, lba, offset, count, bytesRead, sectorSizeOr(bytesPerSector));
 }
 
@@ -35,13 +36,13 @@ std::vector<std::uint8_t> ReadImageSectors(const std::string& imagePath, std::in
 }
 
 bool OpenDriveForRead(const std::string& drive, std::int64_t lba, Handle& handle, int bytesPerSector) {
-    if (!handle.open(drive, platform::RawFile::Mode::Read)) return false;
+    if (!volumes::OpenDrive(handle, drive, platform::RawFile::Mode::Read)) return false;
     SeekSector(handle, lba, bytesPerSector);
     return true;
 }
 
 bool OpenDriveForWrite(const std::string& drive, std::int64_t lba, Handle& handle, int bytesPerSector) {
-    if (!handle.open(drive, platform::RawFile::Mode::ReadWrite)) return false;
+    if (!volumes::OpenDrive(handle, drive, platform::RawFile::Mode::ReadWrite)) return false;
     SeekSector(handle, lba, bytesPerSector);
     return true;
 }
@@ -52,7 +53,7 @@ bool OpenFileForRead(const std::string& path, std::int64_t lba, Handle& handle, 
 
 Handle OpenVolume(const std::string& drive) {
     Handle handle;
-    handle.open(drive, platform::RawFile::Mode::Read);
+    volumes::OpenDrive(handle, drive, platform::RawFile::Mode::Read);
     return handle;
 }
 

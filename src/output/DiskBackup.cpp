@@ -19,6 +19,7 @@
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "filesystems/DirEntCache.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::output {
 
@@ -182,7 +183,7 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
     media::DriveRecord rec;
     filesystems::GetDriveInfo(req.drive, rec);
     platform::RawFile in;
-    if (!in.open(req.drive, platform::RawFile::Mode::Read)) {
+    if (!volumes::OpenDrive(in, req.drive, platform::RawFile::Mode::Read)) {
         ui.message(FormatStr(LoadStr(0, "%0 cannot be read, so no image of it can be made."), {req.drive}), title,
                    {shell::Buttons::OK, shell::Icon::Exclamation});
         return result;

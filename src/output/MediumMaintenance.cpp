@@ -6,6 +6,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::output {
 
@@ -71,7 +72,7 @@ WipeOutcome WipeMedium(shell::Ui& ui, const media::DriveRecord& r, bool repair, 
     ui.status(FormatStr(LoadStr(0, "Status: %0 disk %1 "), {word, r.Drive}));
     std::vector<std::uint8_t> probe(sector);
     const std::uint64_t first = static_cast<std::uint64_t>(r.FirstDataSector) * sector;
-    if (!disk.open(r.Drive, platform::RawFile::Mode::ReadWrite) ||
+    if (!volumes::OpenDrive(disk, r.Drive, platform::RawFile::Mode::ReadWrite) ||
         disk.readAt(first + r.SectorsPerCluster * sector, probe.data(), probe.size()) < probe.size()) {
         ui.status(LoadStr(0, "Access to disk failed."));
         return WipeOutcome::AccessFailed;
@@ -124,7 +125,7 @@ bool RestoreImage(shell::Ui& ui, const std::string& image, const media::DriveRec
         ui.message(FormatStr(LoadStr(0, "The image %0 cannot be read."), {image}), title, {shell::Buttons::OK, shell::Icon::Exclamation});
         return false;
     }
-    if (!to.open(r.Drive, platform::RawFile::Mode::ReadWrite)) {
+    if (!volumes::OpenDrive(to, r.Drive, platform::RawFile::Mode::ReadWrite)) {
         ui.status(LoadStr(0, "Access to disk failed."));
         return false;
     }

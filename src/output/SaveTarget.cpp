@@ -6,8 +6,9 @@
 #include "filesystems/DriveInfo.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/FreeSpace.h"
-#include "platform/PartitionTable.h"
+#include "volumes/PartitionTable.h"
 #include "platform/RawFile.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::output {
 
@@ -35,7 +36,7 @@ bool samePlace(const std::string& a, const std::string& b) {
 std::string mediumOf(const std::string& drive) {
     std::string medium;
     int index = 0;
-    return platform::SplitPartitionDriveId(drive, medium, index) ? medium : drive;
+    return volumes::SplitPartitionDriveId(drive, medium, index) ? medium : drive;
 }
 
 }  // namespace
@@ -51,7 +52,7 @@ std::uint32_t VolumeSerial(const fs::path& path) {
     const std::string source = backingFile(mount.source);
     platform::RawFile device;
     std::uint8_t boot[512];
-    if (!device.open(source, platform::RawFile::Mode::Read) || device.readAt(0, boot, sizeof boot) != sizeof boot)
+    if (!volumes::OpenDrive(device, source, platform::RawFile::Mode::Read) || device.readAt(0, boot, sizeof boot) != sizeof boot)
         return 0;
     const media::DriveRecord rec = filesystems::ParseBootSectorBytes(boot, sizeof boot);
     return rec.isFat() || rec.isExFat() || rec.isNtfs() ? rec.SerialNumber : 0;

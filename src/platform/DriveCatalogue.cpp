@@ -11,7 +11,6 @@
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 
-#include "platform/PartitionTable.h"
 #include "platform/RawFile.h"
 
 namespace hx::platform {
@@ -201,39 +200,9 @@ bool skipDevice(const std::string& name, std::uint64_t sizeBytes) {
     return virtualDisk && sizeBytes == 0;
 }
 
-DriveEntry partitionEntry(const DriveEntry& medium, int index, int* error = nullptr) {
-    DriveEntry e;
-    e.id = PartitionDriveId(medium.id, index);
-    e.typeName = medium.typeName;
-    e.bus = medium.bus;
-    e.removable = medium.removable;
-    e.isImage = medium.isImage;
-    e.isSystem = medium.isSystem;
-    RawFile f;
-    if (f.open(e.id, RawFile::Mode::Read)) {
-        e.sizeBytes = f.size();
-        e.ready = e.sizeBytes > 0;
-    }
-    if (error != nullptr) *error = f.lastError();
-    return e;
-}
-
 }  // namespace
 
-std::vector<DriveEntry> PartitionDrives(const DriveEntry& medium) {
-    std::vector<DriveEntry> out;
-    RawFile f;
-    if (!f.open(medium.id, RawFile::Mode::Read) || f.windowed()) return out;
-    const MediumReader reader = [&f](std::uint64_t offset, void* buffer, std::size_t count) {
-        return f.readAt(offset, buffer, count);
-    };
-    const auto table = ReadPartitionTable(reader, f.size());
-    for (const auto& p : table.entries)
-        if (!p.startsOutside) out.push_back(partitionEntry(medium, p.index));
-    return out;
-}
-
-std::vector<DriveEntry> EnumerateDrives() {
+std::vector<DriveEntry> EnumerateMedia() {
     std::vector<DriveEntry> all;
     const auto mounts = readMounts();
     const auto labels = labelsByDevice();
@@ -263,13 +232,11 @@ std::vector<DriveEntry> EnumerateDrives() {
         std::error_code ec2;
         e.ready = fs::exists(e.id, ec2);
         all.push_back(e);
-        if (e.ready)
-            for (auto& part : PartitionDrives(e)) all.push_back(std::move(part));
     }
     return all;
 }
 
-bool FindDrive(const std::string& id, DriveEntry& out) {
+bool FindMedium(const std::string& id, DriveEntry& out) {
     for (const auto& img : attached())
         if (img.id == id) {
             out = img;
@@ -293,17 +260,7 @@ bool FindDrive(const std::string& id, DriveEntry& out) {
         out = imageEntry(id);
         return true;
     }
-    std::string medium;
-    int index = 0;
-    if (!fs::exists(id, ec) && SplitPartitionDriveId(id, medium, index)) {
-        DriveEntry whole;
-        if (!FindDrive(medium, whole) || !whole.ready) return false;
-        int error = 0;
-        out = partitionEntry(whole, index, &error);
-        // A partition that starts beyond the medium's end is there but not ready.
-        return out.ready || error == ENXIO;
-    }
-    for (const auto& d : EnumerateDrives())
+    for (const auto& d : EnumerateMedia())
         if (d.id == id) {
             out = d;
             return true;
@@ -374,7 +331,7 @@ bool QueryFreeSpace(const std::string& mountPoint, SpaceInfo& out) {
 
 std::string DriveBus(const std::string& devicePath) {
     DriveEntry e;
-    if (!IsBlockDevice(devicePath) || !FindDrive(devicePath, e)) return {};
+    if (!IsBlockDevice(devicePath) || !FindMedium(devicePath, e)) return {};
     return e.bus;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The drives this machine offers: block devices and partitions (sysfs and
-// /proc/self/mountinfo) plus image files attached with --attach.
+// The media this machine offers: block devices and the partitions the system
+// knows (sysfs and /proc/self/mountinfo) plus image files attached with
+// --attach. The partitions inside an image are added above this layer.
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -22,25 +23,11 @@ struct DriveEntry {
     bool isSystem = false;   // holds the root file system (the disk or its partition)
 };
 
-// Partitions inside an image: an image whose sector 0 holds a partition
-// table (MBR, extended partitions, or GPT behind a protective MBR) - a whole
-// card or stick copied with dd - is offered as the image itself plus one
-// drive per partition, "IMAGE#N": N is the MBR slot 1-4, 5 and up for the
-// logical partitions in chain order, or the GPT entry's position + 1 (the
-// numbers Linux gives sdb1, sdb5...). Every reader that opens such an id
-// (RawFile, hence SectorIo, the scan and the undelete) sees only the
-// partition's bytes, from its first sector. The whole image stays a drive of
-// its own, so a carving scan can still cover everything.
-
-// All drives: devices first, then attached images in the order attached,
-// each followed by its partitions.
-std::vector<DriveEntry> EnumerateDrives();
-// Finds one drive by id (device node or image path); a path that is not in
-// the catalogue but exists as a file is returned as an image drive, and
-// "IMAGE#N" (or "DEVICE#N") is resolved to partition N of it.
-bool FindDrive(const std::string& id, DriveEntry& out);
-// The partition drives of one medium (image or device), empty when it holds no table.
-std::vector<DriveEntry> PartitionDrives(const DriveEntry& medium);
+// All media: devices first, then attached images in the order attached.
+std::vector<DriveEntry> EnumerateMedia();
+// Finds one medium by id (device node or image path); a path that is not in
+// the catalogue but exists as a file is returned as an image drive.
+bool FindMedium(const std::string& id, DriveEntry& out);
 
 // "IMAGE[,removable][,label=NAME]". Returns false (and leaves the list alone)
 // when the image does not exist.

@@ -16,7 +16,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/PartitionTable.h"
 
 namespace hx::platform {
 
@@ -71,93 +70,15 @@ bool RawFile::open(const std::filesystem::path& path, Mode mode) {
             error_ = 0;
         }
     }
-    if (fd_ < 0 && error_ == ENOENT && mode != Mode::Create) return openPartition(path, mode);
     return fd_ >= 0;
 }
 
-namespace {
-
-// Windows of partitions in image files, so that the many short opens of
-// cataloguing and undelete do not parse the table each time. Keyed by the
-// file's identity, last change and first 1 KiB (the MBR and a 512-byte GPT
-// header with its entries' CRC: mtime steps are coarse); devices are never
-// cached (a card swapped in a reader keeps its node), nor logical
-// partitions, whose EBRs lie elsewhere.
-struct WindowKey {
-    std::string medium;
-    int index = 0;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    std::int64_t mtimeNs = 0;
-    std::array<std::uint8_t, 1024> head{};
-    bool operator==(const WindowKey&) const = default;
-};
-struct CachedWindow {
-    WindowKey key;
-    std::uint64_t base = 0, length = 0;
-};
-std::mutex gWindowMutex;
-std::vector<CachedWindow> gWindows;
-constexpr std::size_t kCachedWindows = 16;
-
-bool windowKey(RawFile& file, int fd, const std::string& medium, int index, WindowKey& key) {
-    struct stat st {};
-    if (index > 4 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    key.medium = medium;
-    key.index = index;
-    key.dev = st.st_dev;
-    key.ino = st.st_ino;
-    key.size = st.st_size;
-    key.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return file.readAt(0, key.head.data(), key.head.size()) == key.head.size();
+void RawFile::closeWith(int error) {
+    close();
+    error_ = error;
 }
 
-}  // namespace
-
-bool RawFile::openPartition(const std::filesystem::path& path, Mode mode) {
-    std::string medium;
-    int index = 0;
-    if (!SplitPartitionDriveId(path.string(), medium, index)) return false;
-    RawFile whole;
-    if (!whole.open(medium, mode) || whole.windowed()) {
-        error_ = whole.isOpen() ? ENOENT : whole.lastError();
-        return false;
-    }
-    WindowKey key;
-    bool cacheable = windowKey(whole, whole.fd_, medium, index, key);
-    if (cacheable) {
-        std::lock_guard<std::mutex> lock(gWindowMutex);
-        for (const auto& w : gWindows)
-            if (w.key == key) {
-                *this = std::move(whole);
-                path_ = path;
-                setWindow(w.base, w.length);
-                return true;
-            }
-    }
-    const std::uint64_t bytes = whole.size();
-    const MediumReader reader = [&whole](std::uint64_t offset, void* buffer, std::size_t count) {
-        return whole.readAt(offset, buffer, count);
-    };
-    const PartitionTable table = ReadPartitionTable(reader, bytes);
-    const PartitionEntry* entry = table.find(index);
-    std::uint64_t base = 0, length = 0;
-    if (entry == nullptr || !table.window(index, bytes, base, length)) {
-        error_ = entry == nullptr ? ENOENT : ENXIO;
-        return false;
-    }
-    cacheable = cacheable && (table.scheme == PartitionScheme::Mbr || table.sectorSize == 512);
-    if (cacheable) {
-        std::lock_guard<std::mutex> lock(gWindowMutex);
-        if (gWindows.size() >= kCachedWindows) gWindows.erase(gWindows.begin());
-        gWindows.push_back({key, base, length});
-    }
-    *this = std::move(whole);
-    path_ = path;
-    setWindow(base, length);
-    return true;
-}
+void RawFile::nameAs(const std::filesystem::path& id) { path_ = id; }
 
 void RawFile::setWindow(std::uint64_t base, std::uint64_t length) {
     windowed_ = true;

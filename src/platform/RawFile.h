@@ -22,12 +22,10 @@ public:
     RawFile& operator=(RawFile&& other) noexcept;
 
     // Opens a file or device. On failure isOpen() is false and lastError() holds errno.
-    // A partition drive id ("card.img#1": no such file, but card.img holds a
-    // partition table with entry 1) opens the medium with the partition's
-    // window applied; ENOENT when there is no such partition, ENXIO when it
-    // starts beyond the medium's end.
     bool open(const std::filesystem::path& path, Mode mode);
     void close();
+    // Closes, and says why the file could not be used.
+    void closeWith(int error);
     bool isOpen() const { return fd_ >= 0; }
     int lastError() const { return error_; }
     const std::filesystem::path& path() const { return path_; }
@@ -54,6 +52,8 @@ public:
     // at or beyond `length` is read or written. Open files only.
     void setWindow(std::uint64_t base, std::uint64_t length);
     bool windowed() const { return windowed_; }
+    // The id the file answers to from now on (a partition's, for a window of its medium).
+    void nameAs(const std::filesystem::path& id);
     std::uint64_t windowBase() const { return base_; }
     // Tells the kernel the file is read front to back.
     void adviseSequential();
@@ -79,7 +79,6 @@ private:
     std::unique_ptr<MappedFile> map_;  // made by the first view()
 
     std::uint64_t deviceSize() const;
-    bool openPartition(const std::filesystem::path& path, Mode mode);
     // Bytes of a transfer at `offset` that fit in the window.
     std::size_t clip(std::uint64_t offset, std::size_t count) const;
     // The loop shared by readAt and writeAt.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "viewing/PictureCheck.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::scan {
 
@@ -18,7 +19,7 @@ bool jpegSecondMarker(std::uint8_t b) { return (b >= 0xE0 && b <= 0xEF) || b == 
 }  // namespace
 
 bool EmbeddedPictureFinder::open(const std::string& source) {
-    open_ = source_.open(source, platform::RawFile::Mode::Read);
+    open_ = volumes::OpenDrive(source_, source, platform::RawFile::Mode::Read);
     return open_;
 }
 

@@ -17,6 +17,7 @@
 #include "viewing/Formats.h"
 #include "filesystems/fat/UndeleteFat.h"
 #include "undelete/UndeleteLists.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::scan {
 
@@ -277,7 +278,7 @@ bool ScanCommand::decideSmartScan() {
 
 std::uint64_t ScanCommand::mediumBytes() const {
     platform::RawFile source;
-    return source.open(ctx_.drive, platform::RawFile::Mode::Read) ? source.size() : 0;
+    return volumes::OpenDrive(source, ctx_.drive, platform::RawFile::Mode::Read) ? source.size() : 0;
 }
 
 bool ScanCommand::decideResume() {

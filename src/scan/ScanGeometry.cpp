@@ -9,6 +9,7 @@
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::scan {
 
@@ -77,7 +78,7 @@ bool PlanGeometry(const media::DriveRecord& r, const std::string& drive, const f
     std::uint64_t sourceBytes = 0;
     {
         platform::RawFile probe;
-        if (probe.open(drive, platform::RawFile::Mode::Read)) sourceBytes = probe.size();
+        if (volumes::OpenDrive(probe, drive, platform::RawFile::Mode::Read)) sourceBytes = probe.size();
     }
     auto missing = [&geo] { return geo.bytesPerSector == 0 || geo.sectorsPerCluster == 0 || geo.totalUnits == 0; };
     auto sayWhole = [&] {

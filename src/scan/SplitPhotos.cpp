@@ -15,6 +15,7 @@
 #include "viewing/Formats.h"
 #include "viewing/JpegEntropy.h"
 #include "viewing/PictureCheck.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::scan {
 
@@ -160,7 +161,7 @@ public:
     Joiner(ScanContext& ctx, const ScanGeometry& geo, Layout& layout)
         : ctx_(ctx), geo_(geo), unit_(geo.unitBytes()), layout_(layout) {}
 
-    bool open() { return medium_.open(ctx_.drive, platform::RawFile::Mode::Read); }
+    bool open() { return volumes::OpenDrive(medium_, ctx_.drive, platform::RawFile::Mode::Read); }
 
     bool join(std::size_t index) {
         FoundFile& f = ctx_.found[index];

@@ -14,6 +14,7 @@
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
 #include "shell/Text.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::shell {
 
@@ -106,7 +107,7 @@ bool CheckDriveRights(WorkingState& state, Ui& ui, const std::string& drive, boo
     if (!force) {
         if (drive.empty()) return false;
         platform::RawFile f;
-        if (f.open(drive, platform::RawFile::Mode::Read)) return false;
+        if (volumes::OpenDrive(f, drive, platform::RawFile::Mode::Read)) return false;
         // A drive that is merely missing is not a question of rights.
         if (!platform::isPermissionError(f.lastError())) return false;
     }

@@ -8,6 +8,7 @@
 
 #include "platform/RawFile.h"
 #include "viewing/FileStructure.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::undelete {
 
@@ -229,7 +230,7 @@ std::vector<std::uint8_t> ReadClusterList(const filesystems::ClusterView& view, 
     std::vector<std::uint8_t> out;
     platform::RawFile file;
     const std::uint64_t bpc = view.bytesPerCluster;
-    if (bpc == 0 || !file.open(view.drive, platform::RawFile::Mode::Read)) return out;
+    if (bpc == 0 || !volumes::OpenDrive(file, view.drive, platform::RawFile::Mode::Read)) return out;
     out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(size, clusters.size() * bpc)));
     for (std::uint32_t c : clusters) {
         if (out.size() >= size) break;
@@ -248,7 +249,7 @@ bool WriteClusterList(const filesystems::ClusterView& view, const ClusterList& c
                       const std::filesystem::path& target) {
     platform::RawFile file;
     const std::uint64_t bpc = view.bytesPerCluster;
-    if (bpc == 0 || !file.open(view.drive, platform::RawFile::Mode::Read)) return false;
+    if (bpc == 0 || !volumes::OpenDrive(file, view.drive, platform::RawFile::Mode::Read)) return false;
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     std::vector<std::uint8_t> buf(bpc);

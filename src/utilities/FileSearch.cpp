@@ -5,6 +5,7 @@
 #include "platform/DirectoryEntry.h"
 #include "platform/DriveCatalogue.h"
 #include "shell/Strings.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::utilities {
 
@@ -109,7 +110,7 @@ std::vector<fs::path> SearchRoots(const std::string& drives) {
         return roots;
     }
     add("/");
-    for (const auto& d : platform::EnumerateDrives())
+    for (const auto& d : volumes::EnumerateDrives())
         if (!d.mountPoint.empty()) add(d.mountPoint);
     return roots;
 }

@@ -6,6 +6,7 @@
 #include "platform/Trash.h"
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::utilities {
 
@@ -28,7 +29,7 @@ std::string FolderChooser::cancelled() { return LoadStr(24, "Cancel"); }
 FolderChooser::FolderChooser(shell::Ui& ui, const fs::path& start, const fs::path& home) : ui_(ui), home_(home) {
     drives_.push_back("/");
     if (!home.empty()) drives_.push_back(NormaliseChooserPath(home.string()));
-    for (const auto& d : platform::EnumerateDrives()) {
+    for (const auto& d : volumes::EnumerateDrives()) {
         if (d.mountPoint.empty() || d.mountPoint == "/") continue;
         const std::string m = NormaliseChooserPath(d.mountPoint);
         if (std::find(drives_.begin(), drives_.end(), m) == drives_.end()) drives_.push_back(m);

@@ -36,7 +36,7 @@ TEST(DriveCatalogue, AttachedImagesFollowTheDevices) {
     ASSERT_TRUE(platform::AttachImage((dir / "a.img").string() + ",removable,label=HOLIDAY"));
     ASSERT_TRUE(platform::AttachImage((dir / "b.img").string()));
 
-    const auto all = platform::EnumerateDrives();
+    const auto all = platform::EnumerateMedia();
     ASSERT_GE(all.size(), 2u);
     const auto& a = all[all.size() - 2];
     const auto& b = all.back();
@@ -52,10 +52,10 @@ TEST(DriveCatalogue, AttachedImagesFollowTheDevices) {
     // An attached image that went away is listed as not ready.
     std::filesystem::remove(dir / "b.img");
     platform::DriveEntry found;
-    ASSERT_TRUE(platform::FindDrive(b.id, found));
+    ASSERT_TRUE(platform::FindMedium(b.id, found));
     EXPECT_FALSE(found.ready);
     platform::DetachAllImages();
-    EXPECT_FALSE(platform::FindDrive(b.id, found));
+    EXPECT_FALSE(platform::FindMedium(b.id, found));
 }
 
 TEST(DriveCatalogue, SystemDriveIsTheDeviceHoldingRoot) {
@@ -66,7 +66,7 @@ TEST(DriveCatalogue, SystemDriveIsTheDeviceHoldingRoot) {
     struct stat st {};
     ASSERT_EQ(::stat(sys.c_str(), &st), 0);
     EXPECT_EQ(std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)), trimmed(majMin));
-    const auto all = platform::EnumerateDrives();
+    const auto all = platform::EnumerateMedia();
     const auto* entry = findIn(all, sys);
     ASSERT_NE(entry, nullptr);
     EXPECT_TRUE(entry->isSystem);
@@ -88,7 +88,7 @@ TEST(DriveCatalogue, LoopDeviceIsADriveWithItsMount) {
     EXPECT_TRUE(platform::IsBlockDevice(loop.path()));
     EXPECT_FALSE(platform::IsBlockDevice(img.string()));
 
-    auto all = platform::EnumerateDrives();
+    auto all = platform::EnumerateMedia();
     const auto* entry = findIn(all, loop.path());
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->sizeBytes, 24u << 20);
@@ -101,7 +101,7 @@ TEST(DriveCatalogue, LoopDeviceIsADriveWithItsMount) {
     test::TempDir mnt("hx-mnt");
     const std::string m = mnt.path().string();
     if (test::RunCommand("mount.exfat-fuse " + loop.path() + " " + m) != 0) GTEST_SKIP() << "FUSE mount refused";
-    all = platform::EnumerateDrives();
+    all = platform::EnumerateMedia();
     entry = findIn(all, loop.path());
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->mountPoint, m);

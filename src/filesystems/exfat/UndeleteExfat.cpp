@@ -11,6 +11,7 @@
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "filesystems/ClusterWalk.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems {
 
@@ -183,7 +184,7 @@ void ParseExfatDirectory(const std::uint8_t* d, std::size_t size, const std::str
 
 bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, shell::Ui& ui) {
     platform::RawFile file;
-    if (!file.open(vol.drive, platform::RawFile::Mode::Read)) return false;
+    if (!volumes::OpenDrive(file, vol.drive, platform::RawFile::Mode::Read)) return false;
     std::vector<ExfatFolderRef> folders;
     const auto root = ReadClusterRun(exfatView(vol, false), file, vol.rootCluster, kMaxDirBytes);
     ParseExfatDirectory(root.data(), root.size(), "\\", list, folders);

@@ -10,6 +10,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/RawFile.h"
 #include "filesystems/fat/UndeleteFat.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems {
 
@@ -117,7 +118,7 @@ std::vector<RawDirEntry> ReadDeletedFatFolder(const FatVolume& vol, std::uint32_
     std::vector<RawDirEntry> entries = ReadFatDirectory(vol, first, true, true);
     const std::uint64_t bpc = vol.bytesPerCluster();
     platform::RawFile file;
-    if (entries.empty() || bpc == 0 || !file.open(vol.drive, platform::RawFile::Mode::Read)) return entries;
+    if (entries.empty() || bpc == 0 || !volumes::OpenDrive(file, vol.drive, platform::RawFile::Mode::Read)) return entries;
     std::vector<std::uint8_t> data(static_cast<std::size_t>(bpc));
     std::memcpy(data.data(), entries.data(), std::min<std::size_t>(data.size(), entries.size() * 32));
     bool ends = false;

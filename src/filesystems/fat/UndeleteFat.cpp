@@ -14,6 +14,7 @@
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "filesystems/ClusterWalk.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems {
 
@@ -262,7 +263,7 @@ void VulUndeleteList(const std::vector<RawDirEntry>& raw, std::vector<UndeleteEn
 std::vector<RawDirEntry> ReadFatDirectory(const FatVolume& vol, std::uint32_t first, bool checkDots,
                                           bool firstClusterOnly) {
     platform::RawFile file;
-    if (!file.open(vol.drive, platform::RawFile::Mode::Read)) return {};
+    if (!volumes::OpenDrive(file, vol.drive, platform::RawFile::Mode::Read)) return {};
     const auto data = ReadClusterRun(fatView(vol), file, first, firstClusterOnly ? vol.bytesPerCluster() : kMaxDirBytes);
     if (checkDots && (data.size() < 64 || data[0] != '.' || data[1] != ' ' || data[32] != '.' || data[33] != '.'))
         return {};
@@ -275,7 +276,7 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
         root = ReadFatDirectory(vol, vol.rootCluster, false);
     } else {
         platform::RawFile file;
-        if (!file.open(vol.drive, platform::RawFile::Mode::Read)) return false;
+        if (!volumes::OpenDrive(file, vol.drive, platform::RawFile::Mode::Read)) return false;
         std::vector<std::uint8_t> buf(std::uint64_t(vol.rootDirSectors) * vol.bytesPerSector);
         if (file.readAt(std::uint64_t(vol.rootDirStart) * vol.bytesPerSector, buf.data(), buf.size()) != buf.size())
             return false;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "filesystems/ntfs/MftRecords.h"
+#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems::mft {
 
@@ -24,7 +25,7 @@ bool NtfsVolume::open(const std::string& path) {
     std::string p = path;
     if (p.rfind("\\\\.\\", 0) == 0) p = p.substr(4);
     auto vol = std::make_unique<Volume>();
-    if (!vol->file.open(p, platform::RawFile::Mode::Read)) return false;
+    if (!volumes::OpenDrive(vol->file, p, platform::RawFile::Mode::Read)) return false;
     std::uint8_t sector[512];
     if (vol->file.readAt(0, sector, sizeof sector) != sizeof sector) return false;
     auto boot = ParseBootSector(sector, sizeof sector);

@@ -1,16 +1,15 @@
 #pragma once
 // Partition tables of whole-disk images and unpartitioned devices: MBR
 // (primary entries and the EBR chain of an extended partition) and GPT.
-// Pure parsing over a read callback, so the platform's file layer, the
+// Pure parsing over a read callback, so the opening of partition drives, the
 // catalogue and the fuzz target share it; every number read from the medium
 // is checked against the medium's size and every walk is bounded.
-// It sits in the platform layer because RawFile opens "IMAGE#N" ids with it.
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
-namespace hx::platform {
+namespace hx::volumes {
 
 struct PartitionEntry {
     // The number in the drive id "IMAGE#N": MBR slots 1-4, logical
@@ -73,4 +72,4 @@ std::string PartitionDriveId(const std::string& medium, int index);
 // (N from 1 to 9999).
 bool SplitPartitionDriveId(const std::string& id, std::string& medium, int& index);
 
-}  // namespace hx::platform
+}  // namespace hx::volumes

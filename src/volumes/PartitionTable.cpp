@@ -1,4 +1,4 @@
-#include "platform/PartitionTable.h"
+#include "volumes/PartitionTable.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,11 @@
 
 #include "platform/ByteOrder.h"
 
-namespace hx::platform {
+namespace hx::volumes {
+
+using platform::Le16;
+using platform::Le32;
+using platform::Le64;
 
 namespace {
 
@@ -276,4 +280,4 @@ bool SplitPartitionDriveId(const std::string& id, std::string& medium, int& inde
     return true;
 }
 
-}  // namespace hx::platform
+}  // namespace hx::volumes

@@ -10,10 +10,11 @@
 #include "fixtures/TempDir.h"
 #include "filesystems/DriveInfo.h"
 #include "filesystems/FatTables.h"
-#include "platform/PartitionTable.h"
+#include "volumes/PartitionTable.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/RawFile.h"
+#include "volumes/DriveFiles.h"
 
 using namespace hx;
 namespace fs = std::filesystem;
@@ -137,15 +138,15 @@ TEST_P(WholeCard, CataloguedOnItsPartition) {
     platform::DetachAllImages();
     ASSERT_TRUE(platform::AttachImage(img.string()));
     std::vector<std::string> ids;
-    for (const auto& d : platform::EnumerateDrives())
+    for (const auto& d : volumes::EnumerateDrives())
         if (d.isImage) ids.push_back(d.id);
     platform::DetachAllImages();
     EXPECT_EQ(ids, (std::vector<std::string>{img.string(), img.string() + "#1"}));
     platform::DriveEntry entry;
-    ASSERT_TRUE(platform::FindDrive(img.string() + "#1", entry));
+    ASSERT_TRUE(volumes::FindDrive(img.string() + "#1", entry));
     EXPECT_TRUE(entry.ready);
     EXPECT_EQ(entry.sizeBytes, static_cast<std::uint64_t>(test::ToolNumber("sfdisk -l -o Sectors " + img.string() + " | tail -n 1", R"((\d+))")) * 512);
-    EXPECT_FALSE(platform::FindDrive(img.string() + "#3", entry));
+    EXPECT_FALSE(volumes::FindDrive(img.string() + "#3", entry));
     std::string out;
     ASSERT_EQ(test::RunCommand(test::CliCommand() + " info " + img.string() + " 2>/dev/null", &out), 0) << out;
     EXPECT_NE(out.find("File System: FAT32"), std::string::npos) << out;
@@ -187,8 +188,8 @@ TEST(WholeCard, ExFatPartition) {
 TEST(DamagedTables, MbrEntriesOutsideTheMedium) {
     std::vector<std::uint8_t> medium(4096 * 512);
     putTable(medium, 0, {{0x80, 0x0C, 2048, 100000}, {0x00, 0x0C, 900000, 10}, {0x00, 0x07, 0, 0}});
-    const auto t = platform::ParsePartitionTable(medium.data(), medium.size());
-    ASSERT_EQ(t.scheme, platform::PartitionScheme::Mbr);
+    const auto t = volumes::ParsePartitionTable(medium.data(), medium.size());
+    ASSERT_EQ(t.scheme, volumes::PartitionScheme::Mbr);
     ASSERT_EQ(t.entries.size(), 2u);
     EXPECT_TRUE(t.entries[0].bootable);
     EXPECT_TRUE(t.entries[0].cutAtEnd);
@@ -204,7 +205,7 @@ TEST(DamagedTables, MbrEntriesOutsideTheMedium) {
     const auto img = dir / "bad.img";
     test::WriteFile(img, std::string(medium.begin(), medium.end()));
     platform::RawFile f;
-    ASSERT_TRUE(f.open(img.string() + "#1", platform::RawFile::Mode::Read));
+    ASSERT_TRUE(volumes::OpenDrive(f, img.string() + "#1", platform::RawFile::Mode::Read));
     EXPECT_EQ(f.size(), length);
     char buf[1024];
     EXPECT_EQ(f.readAt(length - 512, buf, sizeof buf), 512u);
@@ -212,17 +213,17 @@ TEST(DamagedTables, MbrEntriesOutsideTheMedium) {
     // The table rewritten at once (same file, same size): the new window counts.
     putTable(medium, 0, {{0x80, 0x0C, 4000, 50}});
     test::WriteFile(img, std::string(medium.begin(), medium.end()));
-    ASSERT_TRUE(f.open(img.string() + "#1", platform::RawFile::Mode::Read));
+    ASSERT_TRUE(volumes::OpenDrive(f, img.string() + "#1", platform::RawFile::Mode::Read));
     EXPECT_EQ(f.windowBase(), 4000u * 512);
     EXPECT_EQ(f.size(), 50u * 512);
     putTable(medium, 0, {{0x80, 0x0C, 2048, 100000}, {0x00, 0x0C, 900000, 10}});
     test::WriteFile(img, std::string(medium.begin(), medium.end()));
-    EXPECT_FALSE(f.open(img.string() + "#2", platform::RawFile::Mode::Read));
+    EXPECT_FALSE(volumes::OpenDrive(f, img.string() + "#2", platform::RawFile::Mode::Read));
     EXPECT_EQ(f.lastError(), ENXIO);
-    EXPECT_FALSE(f.open(img.string() + "#4", platform::RawFile::Mode::Read));
+    EXPECT_FALSE(volumes::OpenDrive(f, img.string() + "#4", platform::RawFile::Mode::Read));
     EXPECT_EQ(f.lastError(), ENOENT);
     platform::DriveEntry entry;
-    EXPECT_TRUE(platform::FindDrive(img.string() + "#2", entry));
+    EXPECT_TRUE(volumes::FindDrive(img.string() + "#2", entry));
     EXPECT_FALSE(entry.ready);
     media::DriveRecord rec;
     EXPECT_FALSE(filesystems::GetDriveInfo(img.string() + "#2", rec));
@@ -233,9 +234,9 @@ TEST(DamagedTables, MbrEntriesOutsideTheMedium) {
 TEST(DamagedTables, NotATable) {
     std::vector<std::uint8_t> medium(64 * 512);
     putTable(medium, 0, {{0x12, 0x0C, 1, 10}});  // status byte neither 0x00 nor 0x80
-    EXPECT_EQ(platform::ParsePartitionTable(medium.data(), medium.size()).scheme, platform::PartitionScheme::None);
+    EXPECT_EQ(volumes::ParsePartitionTable(medium.data(), medium.size()).scheme, volumes::PartitionScheme::None);
     putTable(medium, 0, {{0x00, 0x0C, 100, 10}});  // starts beyond the medium
-    EXPECT_EQ(platform::ParsePartitionTable(medium.data(), medium.size()).scheme, platform::PartitionScheme::None);
+    EXPECT_EQ(volumes::ParsePartitionTable(medium.data(), medium.size()).scheme, volumes::PartitionScheme::None);
 
     // A FAT volume without a table ends in 0x55AA too, and its BPB bytes
     // would read as partition slots.
@@ -243,9 +244,9 @@ TEST(DamagedTables, NotATable) {
     auto img = test::MakeFatImage(dir / "plain.img");
     REQUIRE_IMAGE(img);
     const std::string bytes = test::ReadFile(img);
-    const auto t = platform::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    EXPECT_EQ(t.scheme, platform::PartitionScheme::None);
-    EXPECT_TRUE(platform::LooksLikeBootSector(reinterpret_cast<const std::uint8_t*>(bytes.data())));
+    const auto t = volumes::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    EXPECT_EQ(t.scheme, volumes::PartitionScheme::None);
+    EXPECT_TRUE(volumes::LooksLikeBootSector(reinterpret_cast<const std::uint8_t*>(bytes.data())));
 }
 
 TEST(DamagedTables, EbrChainsAreBounded) {
@@ -254,8 +255,8 @@ TEST(DamagedTables, EbrChainsAreBounded) {
     putTable(medium, 0, {{0x00, 0x0C, 10, 20}, {0x00, 0x0F, 100, 1000}});
     putTable(medium, 100, {{0x00, 0x83, 1, 10}, {0x00, 0x05, 50, 100}});
     putTable(medium, 150, {{0x00, 0x83, 1, 10}, {0x00, 0x05, 0, 100}});
-    auto t = platform::ParsePartitionTable(medium.data(), medium.size());
-    ASSERT_EQ(t.scheme, platform::PartitionScheme::Mbr);
+    auto t = volumes::ParsePartitionTable(medium.data(), medium.size());
+    ASSERT_EQ(t.scheme, volumes::PartitionScheme::Mbr);
     ASSERT_EQ(t.entries.size(), 3u);
     EXPECT_EQ(t.entries[1].index, 5);
     EXPECT_EQ(t.entries[1].startLba, 101u);
@@ -267,8 +268,8 @@ TEST(DamagedTables, EbrChainsAreBounded) {
     std::fill(medium.begin(), medium.end(), 0);
     putTable(medium, 0, {{0x00, 0x0F, 1, 2000}});
     for (std::uint32_t i = 0; i < 400; ++i) putTable(medium, 1 + 4 * i, {{0, 0x83, 1, 2}, {0, 0x05, 4 * (i + 1), 4}});
-    t = platform::ParsePartitionTable(medium.data(), medium.size());
-    EXPECT_EQ(t.entries.size(), static_cast<std::size_t>(platform::kMaxLogicalPartitions));
+    t = volumes::ParsePartitionTable(medium.data(), medium.size());
+    EXPECT_EQ(t.entries.size(), static_cast<std::size_t>(volumes::kMaxLogicalPartitions));
     EXPECT_TRUE(t.chainCut);
 }
 
@@ -287,7 +288,7 @@ TEST(ExtendedPartitions, EverySlotOfEveryRecordIsAPartition) {
     test::TempDir dir;
     const auto img = dir / "six.img";
     test::WriteFile(img, std::string(medium.begin(), medium.end()));
-    const auto t = platform::ParsePartitionTable(medium.data(), medium.size());
+    const auto t = volumes::ParsePartitionTable(medium.data(), medium.size());
     ASSERT_EQ(t.entries.size(), 6u);
     const std::uint64_t starts[] = {2048, 2048 + kPart, 2048 + 2 * kPart, ext + 2048, ext + kPart, ext + 2 * kPart + 2048};
     for (std::size_t i = 0; i < 6; ++i) {
@@ -323,8 +324,8 @@ TEST(DamagedTables, GptHugeEntryCountAndLostPrimaryHeader) {
     header.replace(16, 4, le32(crc32(header)));
     test::PatchFile(img, 512, header);
     std::string bytes = test::ReadFile(img);
-    auto t = platform::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    ASSERT_EQ(t.scheme, platform::PartitionScheme::Gpt);
+    auto t = volumes::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    ASSERT_EQ(t.scheme, volumes::PartitionScheme::Gpt);
     EXPECT_TRUE(t.entryCountCapped);
     EXPECT_FALSE(t.gptFromBackup);
     ASSERT_NE(t.find(1), nullptr);
@@ -334,8 +335,8 @@ TEST(DamagedTables, GptHugeEntryCountAndLostPrimaryHeader) {
     // The primary header gone: the backup at the medium's end answers.
     test::PatchFile(img, 512, "EFI JUNK");
     bytes = test::ReadFile(img);
-    t = platform::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    ASSERT_EQ(t.scheme, platform::PartitionScheme::Gpt);
+    t = volumes::ParsePartitionTable(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    ASSERT_EQ(t.scheme, volumes::PartitionScheme::Gpt);
     EXPECT_TRUE(t.gptFromBackup);
     EXPECT_FALSE(t.gptEntriesCrcBad);
     ASSERT_NE(t.find(1), nullptr);
@@ -348,10 +349,10 @@ TEST(DamagedTables, GptHugeEntryCountAndLostPrimaryHeader) {
 TEST(PartitionDriveIds, SplitAndJoin) {
     std::string medium;
     int index = 0;
-    ASSERT_TRUE(platform::SplitPartitionDriveId("/x/card#1.img#12", medium, index));
+    ASSERT_TRUE(volumes::SplitPartitionDriveId("/x/card#1.img#12", medium, index));
     EXPECT_EQ(medium, "/x/card#1.img");
     EXPECT_EQ(index, 12);
-    EXPECT_EQ(platform::PartitionDriveId(medium, index), "/x/card#1.img#12");
+    EXPECT_EQ(volumes::PartitionDriveId(medium, index), "/x/card#1.img#12");
     for (const char* bad : {"card.img", "card.img#", "card.img#0", "card.img#01", "card.img#12345", "#1", "a#1x"})
-        EXPECT_FALSE(platform::SplitPartitionDriveId(bad, medium, index)) << bad;
+        EXPECT_FALSE(volumes::SplitPartitionDriveId(bad, medium, index)) << bad;
 }
