@@ -40,11 +40,7 @@ bool NtfsVolume::open(const std::string& path) {
 bool NtfsVolume::info(MftInfo& info) const {
     Volume* vol = vol_.get();
     if (!vol) return false;
-    info.bytesPerSector = vol->boot.bytesPerSector;
-    info.bytesPerCluster = vol->boot.bytesPerCluster;
-    info.recordSize = vol->boot.recordSize;
-    info.mftLcn = vol->boot.mftLcn;
-    info.totalClusters = vol->boot.totalClusters;
+    static_cast<ntfs::BootSector&>(info) = vol->boot;
     // The record count comes from $MFT's own size, read from record 0.
     std::vector<std::uint8_t> rec(vol->boot.recordSize);
     if (vol->file.readAt(vol->boot.mftLcn * vol->boot.bytesPerCluster, rec.data(), rec.size()) != rec.size())

@@ -7,16 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "filesystems/ntfs/NtfsStructs.h"
+
 namespace hx::filesystems::mft {
 
-// The caller reads only the third field (the number of records).
-struct MftInfo {
-    std::uint32_t bytesPerSector = 0;
-    std::uint32_t bytesPerCluster = 0;
+// The volume's geometry as its boot sector gives it, and how many records its MFT holds.
+struct MftInfo : ntfs::BootSector {
     std::uint32_t recordCount = 0;
-    std::uint32_t recordSize = 0;
-    std::uint64_t mftLcn = 0;
-    std::uint64_t totalClusters = 0;
 };
 
 struct NamedStream {
