@@ -1,9 +1,11 @@
 // report.json and report.html of "Recover everything".
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "output/DateLayout.h"
@@ -85,6 +87,28 @@ int count(const RecoverReport& r, const std::string& origin) {
     return n;
 }
 
+fs::path thumbnailOf(std::size_t file) { return fs::path("report-files") / ("thumb" + std::to_string(file) + ".jpg"); }
+
+// The report's small pictures, made on every core: decoding the photos that
+// carry no small copy of their own is most of the report's time.
+std::vector<char> makeThumbnails(const RecoverReport& r, const fs::path& target) {
+    std::vector<char> made(r.files.size(), 0);
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i = next++; i < r.files.size(); i = next++) {
+            const auto& f = r.files[i];
+            made[i] = viewing::HasSmallPicture(f.type) &&
+                      viewing::MakePictureThumbnail(target / f.path, target / thumbnailOf(i));
+        }
+    };
+    const std::size_t threads = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), r.files.size());
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+    work();
+    for (auto& t : helpers) t.join();
+    return made;
+}
+
 }  // namespace
 
 bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
@@ -137,6 +161,7 @@ bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
     const fs::path pictures = target / "report-files";
     std::error_code ec;
     fs::create_directories(pictures, ec);
+    const std::vector<char> thumbnails = makeThumbnails(r, target);
     std::string day = "?";
     for (std::size_t k = 0; k < order.size(); ++k) {
         const std::size_t i = order[k];
@@ -149,11 +174,8 @@ bool WriteRecoverReport(const RecoverReport& r, const fs::path& target) {
             h << "<tr><th colspan=\"10\" class=\"day\">" << html(day.empty() ? shell::LoadStr(0, "Without a date") : day)
               << " (" << n << ")</th></tr>\n";
         }
-        const bool picture = viewing::HasSmallPicture(f.type);
-        const fs::path thumb = fs::path("report-files") / ("thumb" + std::to_string(i) + ".jpg");
         h << "<tr><td>";
-        if (picture && viewing::MakePictureThumbnail(target / f.path, target / thumb))
-            h << "<img src=\"" << href(thumb) << "\" alt=\"\" onload=\"this.dataset.shown=1\">";
+        if (thumbnails[i]) h << "<img src=\"" << href(thumbnailOf(i)) << "\" alt=\"\" onload=\"this.dataset.shown=1\">";
         h << "</td><td><a href=\"" << href(f.path) << "\">" << html(f.path.generic_string()) << "</a></td><td>"
           << f.origin << "</td><td>" << f.size << "</td><td>" << html(f.type) << "</td><td>"
           << html(f.date.size() > 11 ? f.date.substr(11) : f.date) << "</td><td>" << html(f.camera) << "</td><td>"
