@@ -1,6 +1,7 @@
 #pragma once
 // The program's small text helpers, in one place: case, blanks and
 // case-insensitive searches on ASCII text (names, extensions, markers).
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <string_view>
@@ -25,9 +26,12 @@ inline std::string Trim(std::string_view s) {
     return std::string(s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1));
 }
 
-// `part` occurs in `text`, case aside; an empty part never does.
+// `part` occurs in `text`, case aside; an empty part never does. Looks at
+// the text where it lies: it may be a file's first 128 KiB.
 inline bool ContainsNoCase(std::string_view text, std::string_view part) {
-    return !part.empty() && ToLower(std::string(text)).find(ToLower(std::string(part))) != std::string::npos;
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; };
+    return !part.empty() && std::search(text.begin(), text.end(), part.begin(), part.end(),
+                                        [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
 }
 
 }  // namespace hx::shell

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "fixtures/TempDir.h"
+#include "shell/Text.h"
 #include "shell/AddedStrings.h"
 #include "shell/StringTable.h"
 #include "shell/Strings.h"
@@ -217,4 +218,14 @@ TEST(StringTable, EveryTextOfTheProgramHasDutchAndGerman) {
         }
     }
     EXPECT_GT(texts, 150);
+}
+
+TEST(Text, SearchesWithoutCaseToTheLastByte) {
+    using hx::shell::ContainsNoCase;
+    EXPECT_TRUE(ContainsNoCase("ICC: Adobe RGB (1998)", "adobe rgb"));
+    EXPECT_TRUE(ContainsNoCase(std::string_view("x\0ADOBE RGB", 11), "Adobe RGB")) << "binary text, match at its end";
+    EXPECT_FALSE(ContainsNoCase("... ADOBE RG", "adobe rgb")) << "cut at the end";
+    EXPECT_FALSE(ContainsNoCase("anything", ""));
+    EXPECT_FALSE(ContainsNoCase("", "a"));
+    EXPECT_EQ(hx::shell::Trim(" \tIMG_0001.JPG\r\n"), "IMG_0001.JPG");
 }
