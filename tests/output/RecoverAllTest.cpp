@@ -254,40 +254,5 @@ TEST(RecoverAll, NtfsCardWithADeletedFolderTree) {
     EXPECT_EQ(undeleted, 3);
 }
 
-TEST(RecoverAll, TheFilesInUseOnNtfsComeBackFromEveryFolder) {
-    // Temporary and backup folders are left out of the list of deleted files
-    // only: every file in use is copied, whatever its folder is called.
-    const std::string why = test::FuseUnavailableReason(false);
-    if (!why.empty() || !test::HaveTool("mkntfs") || !test::HaveTool("ntfs-3g")) GTEST_SKIP() << why;
-    test::TempDir dir("hx-recover-ntfs");
-    const fs::path image = test::MakeNtfsImage(dir / "ntfs.img", {16, 4096});
-    REQUIRE_IMAGE(image);
-    const std::map<std::string, std::string> live = {
-        {"Temp/a.jpg", test::PatternBytes(5000, 1)},          {"Templates/letter.txt", test::PatternBytes(900, 2)},
-        {"Photos Backup/b.jpg", test::PatternBytes(7000, 3)}, {"Contemporary/c.txt", test::PatternBytes(300, 4)},
-        {"DCIM/d.jpg", test::PatternBytes(6000, 5)},
-    };
-    {
-        test::FuseMount mount(test::FuseMount::Kind::Ntfs, image, dir / "mnt");
-        if (!mount.ok()) GTEST_SKIP() << mount.error();
-        for (const auto& [path, bytes] : live) {
-            fs::create_directories((mount.dir() / path).parent_path());
-            test::WriteFile(mount.dir() / path, bytes);
-        }
-        test::WriteFile(mount.dir() / "Temp/gone.tmp.jpg", test::PatternBytes(4000, 6));
-        fs::remove(mount.dir() / "Temp/gone.tmp.jpg");
-        mount.unmount();
-    }
-    test::ScriptedUi ui;
-    RecoverRequest req;
-    req.layout = RecoverRequest::Layout::Found;  // the card's own folders, checked below
-    req.source = image.string();
-    req.target = dir / "Everything";
-    req.includePresent = true;
-    ASSERT_TRUE(RecoverCommand(ui, req).run());
-    for (const auto& [path, bytes] : live) EXPECT_TRUE(ReadFile(req.target / path) == bytes) << path;
-    EXPECT_FALSE(fs::exists(req.target / "Temp/gone.tmp.jpg")) << "the deleted list keeps its rule";
-}
-
 }  // namespace
 }  // namespace hx::output

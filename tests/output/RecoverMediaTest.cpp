@@ -83,9 +83,15 @@ TEST(RecoverMedia, NtfsCardGivesItsLiveFilesTooButNotTheVolumesOwn) {
     test::TempDir dir("hx-recover-ntfs-live");
     const fs::path image = test::MakeNtfsImage(dir / "card.img", {16, 4096});
     REQUIRE_IMAGE(image);
+    // Temporary and backup folders are left out of the list of deleted files
+    // only: every file in use is copied, whatever its folder is called.
     const Files files = {{"gone.jpg", test::MakeTestJpeg(41, 320, 240)},
                          {"Album/kept.jpg", test::MakeTestJpeg(42, 300, 200)},
-                         {"small.txt", "resident bytes"}};
+                         {"small.txt", "resident bytes"},
+                         {"Temp/a.jpg", test::PatternBytes(5000, 1)},
+                         {"Templates/letter.txt", test::PatternBytes(900, 2)},
+                         {"Photos Backup/b.jpg", test::PatternBytes(7000, 3)},
+                         {"Temp/gone.tmp.jpg", test::PatternBytes(4000, 6)}};
     {
         test::FuseMount mount(test::FuseMount::Kind::Ntfs, image, dir / "mnt");
         if (!mount.ok()) GTEST_SKIP() << mount.error();
@@ -94,6 +100,7 @@ TEST(RecoverMedia, NtfsCardGivesItsLiveFilesTooButNotTheVolumesOwn) {
             test::WriteFile(mount.dir() / path, bytes);
         }
         fs::remove(mount.dir() / "gone.jpg");
+        fs::remove(mount.dir() / "Temp/gone.tmp.jpg");
         mount.unmount();
     }
     test::ScriptedUi ui;
@@ -101,8 +108,11 @@ TEST(RecoverMedia, NtfsCardGivesItsLiveFilesTooButNotTheVolumesOwn) {
     const auto report = RecoverCommand(ui, req).run();
     ASSERT_TRUE(report);
     EXPECT_EQ(countOrigin(*report, "undeleted"), 1);
-    EXPECT_EQ(countOrigin(*report, "copied"), 2);
+    EXPECT_EQ(countOrigin(*report, "copied"), 5);
     EXPECT_TRUE(ReadFile(req.target / "gone.jpg") == files.at("gone.jpg"));
+    for (const char* path : {"Temp/a.jpg", "Templates/letter.txt", "Photos Backup/b.jpg"})
+        EXPECT_TRUE(ReadFile(req.target / path) == files.at(path)) << path;
+    EXPECT_FALSE(fs::exists(req.target / "Temp/gone.tmp.jpg")) << "the deleted list keeps its rule";
     EXPECT_TRUE(ReadFile(req.target / "album" / "kept.jpg") == files.at("Album/kept.jpg") ||
                 ReadFile(req.target / "Album" / "kept.jpg") == files.at("Album/kept.jpg"));
     for (const auto& f : report->files) EXPECT_EQ(f.path.string().find('$'), std::string::npos) << f.path;
