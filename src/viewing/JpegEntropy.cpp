@@ -19,7 +19,8 @@ std::uint32_t be16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[
 // stuffed zero after each 0xFF taken out. Loading stops at a marker.
 class BitReader {
 public:
-    BitReader(const std::uint8_t* data, std::size_t size, std::size_t pos) : data_(data), size_(size), pos_(pos) {}
+    BitReader(const std::uint8_t* data, std::size_t size, std::size_t pos)
+        : data_(data), size_(size), start_(pos), pos_(pos) {}
 
     // Loads bytes until more than 56 bits are held, a marker comes or the
     // data ends. Inlined into the walk, so that the bits stay in registers.
@@ -87,10 +88,12 @@ public:
     bool atEnd() const { return end_; }
     // The byte that holds the next bit, and how many of its bits are used.
     std::uint64_t byte() const {
-        // Back over the loaded bytes not yet used up; a 0xFF counts with its stuffed zero.
+        // Back over the loaded bytes not yet used up; a 0xFF counts with its
+        // stuffed zero. Never before where loading began: a header's last
+        // byte may be 0xFF, and the data's first a zero of its own.
         std::size_t at = pos_;
-        for (int unused = (bits_ + 7) / 8; unused > 0 && at > 0; --unused)
-            at -= (at >= 2 && data_[at - 1] == 0x00 && data_[at - 2] == 0xFF) ? 2 : 1;
+        for (int unused = (bits_ + 7) / 8; unused > 0 && at > start_; --unused)
+            at -= (at >= start_ + 2 && data_[at - 1] == 0x00 && data_[at - 2] == 0xFF) ? 2 : 1;
         return at;
     }
     std::uint8_t bit() const { return static_cast<std::uint8_t>((loaded_ * 8 - static_cast<std::uint64_t>(bits_)) % 8); }
@@ -105,6 +108,7 @@ public:
 private:
     const std::uint8_t* data_;
     std::size_t size_;
+    std::size_t start_;  // where loading began
     std::size_t pos_;
     std::uint64_t acc_ = 0;
     int bits_ = 0;
