@@ -7,10 +7,10 @@
 #include <set>
 
 #include "fixtures/TempDir.h"
-#include "shell/Text.h"
 #include "shell/AddedStrings.h"
 #include "shell/StringTable.h"
 #include "shell/Strings.h"
+#include "shell/Text.h"
 
 using namespace hx::shell;
 using hx::test::TempDir;
