@@ -10,6 +10,7 @@ namespace hx::platform {
 struct EntryFacts {
     bool exists = false;
     bool directory = false;    // a real folder, not a link to one
+    bool regular = false;      // a plain file (not a device, a link or a folder)
     std::uint64_t device = 0;  // the file system it lies on
     // Which file and which version of it: a file saved anew (written and
     // renamed over the old one) differs in at least one of these.
@@ -22,6 +23,8 @@ struct EntryFacts {
 };
 
 EntryFacts EntryOf(const std::filesystem::path& path);
+// The same of an open file descriptor: what it was opened as, links followed.
+EntryFacts EntryOfOpen(int fd);
 
 // `name` matches `pattern` (* and ?, [...] sets), in any case.
 bool MatchesPattern(const std::string& pattern, const std::string& name);

@@ -80,6 +80,8 @@ void RawFile::closeWith(int error) {
 
 void RawFile::nameAs(const std::filesystem::path& id) { path_ = id; }
 
+EntryFacts RawFile::facts() const { return EntryOfOpen(fd_); }
+
 void RawFile::setWindow(std::uint64_t base, std::uint64_t length) {
     windowed_ = true;
     base_ = base;

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/DirectoryEntry.h"
+
 namespace hx::platform {
 
 class MappedFile;
@@ -29,6 +31,8 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     int lastError() const { return error_; }
     const std::filesystem::path& path() const { return path_; }
+    // What the open file is: a plain file or a device, and which version of it.
+    EntryFacts facts() const;
 
     // Reads up to `count` bytes at `offset`, retrying short reads until end of
     // file or an error. Returns the number of bytes read (0 at end or on error).

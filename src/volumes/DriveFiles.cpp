@@ -39,11 +39,10 @@ std::vector<CachedWindow> gWindows;
 constexpr std::size_t kCachedWindows = 16;
 
 bool windowKey(RawFile& file, const std::string& medium, int index, WindowKey& key) {
-    if (index > 4 || platform::IsBlockDevice(medium)) return false;
+    key.facts = file.facts();
+    if (index > 4 || !key.facts.regular) return false;
     key.medium = medium;
     key.index = index;
-    key.facts = platform::EntryOf(medium);
-    if (!key.facts.exists || key.facts.directory) return false;
     return file.readAt(0, key.head.data(), key.head.size()) == key.head.size();
 }
 
