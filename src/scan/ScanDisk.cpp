@@ -163,6 +163,10 @@ void Scanner::examineBlock(std::size_t units) {
         ++unit_;
     }
     flushPending();  // the block buffer is about to be reused
+    if (file_.repeatAt) {
+        std::memcpy(file_.repeatPiece.data(), file_.repeatAt, file_.repeatPiece.size());
+        file_.repeatAt = nullptr;
+    }
     if (writer_.failedFile() >= 0) outOfSpace_ = true;
 }
 

@@ -146,14 +146,14 @@ void Scanner::appendUnit(const std::uint8_t* unit) {
     if (file_.capMB > 0 && file_.writtenMB >= file_.capMB) file_.complete = true;
     if (fixedDisk_ && file_.capMB == 0 && file_.writtenMB < 20 && !file_.complete) {
         // Runs of one repeated piece (blank or filler sectors) do not belong to a file.
-        const bool repeats = std::memcmp(unit, unit + 512, 512) == 0 &&
-                             std::memcmp(unit, file_.repeatPiece.data(), 512) == 0;
+        const std::uint8_t* piece = file_.repeatAt ? file_.repeatAt : file_.repeatPiece.data();
+        const bool repeats = std::memcmp(unit, unit + 512, 512) == 0 && std::memcmp(unit, piece, 512) == 0;
         if (repeats) {
             file_.repeatMB += unitSize_ / kMB;
             if (file_.repeatMB >= 10) file_.complete = true;
         } else {
             file_.repeatMB = 0;
-            std::memcpy(file_.repeatPiece.data(), unit, 512);
+            file_.repeatAt = unit;  // copied once the block is done
         }
     }
 }

@@ -82,6 +82,7 @@ struct OpenFile {
     double capMB = 0;
     double repeatMB = 0;
     std::array<std::uint8_t, 512> repeatPiece{};
+    const std::uint8_t* repeatAt = nullptr;  // the piece, while it lies in the block read
     viewing::ExifValues exif;
     bool haveExif = false;
     std::string camera;      // as the EXIF header names it
