@@ -286,6 +286,8 @@ std::size_t nextFF(const std::uint8_t* data, std::size_t from, std::size_t size,
         if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF) blank = true;
     }
 #endif
+    // The last bytes (fewer than 64 after the loop above), or all of them
+    // where SSE2 is not: the blank runs are looked for word by word.
     const void* ff = std::memchr(data + at, 0xFF, size - at);
     const std::size_t to = ff ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - data) : size;
     for (; at + kRun <= to; at += kRun) {
