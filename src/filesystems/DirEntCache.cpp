@@ -141,4 +141,17 @@ bool ReadDirEntCache(const std::filesystem::path& file, const MediumValues& medi
     return true;
 }
 
+bool CachedListing::read(const std::filesystem::path& workFolder, const std::string& drive,
+                         const MediumValues& medium, std::vector<UndeleteEntry>& entries) {
+    file_ = workFolder.empty() ? std::filesystem::path() : DirEntCachePath(workFolder, drive);
+    std::error_code ec;
+    fromCache_ = !file_.empty() && std::filesystem::exists(file_, ec) && ReadDirEntCache(file_, medium, entries);
+    return fromCache_;
+}
+
+void CachedListing::write(const std::vector<UndeleteEntry>& entries, const MediumValues& medium,
+                          bool worthKeeping) const {
+    if (!fromCache_ && !file_.empty() && worthKeeping) WriteDirEntCache(file_, entries, medium);
+}
+
 }  // namespace hx::filesystems

@@ -42,4 +42,20 @@ bool WriteDirEntCache(const std::filesystem::path& file, const std::vector<Undel
 bool ReadDirEntCache(const std::filesystem::path& file, const MediumValues& medium,
                      std::vector<UndeleteEntry>& entries);
 
+// One listing of a volume and its cache file: a large listing is kept in the
+// working folder, to be read again when the same medium is listed next.
+class CachedListing {
+public:
+    // The cached entries of `drive` when there are some for this medium.
+    bool read(const std::filesystem::path& workFolder, const std::string& drive, const MediumValues& medium,
+              std::vector<UndeleteEntry>& entries);
+    // Keeps a listing that was not read from the cache, when worth keeping.
+    void write(const std::vector<UndeleteEntry>& entries, const MediumValues& medium, bool worthKeeping) const;
+    bool fromCache() const { return fromCache_; }
+
+private:
+    std::filesystem::path file_;
+    bool fromCache_ = false;
+};
+
 }  // namespace hx::filesystems

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "filesystems/AllocationBitmap.h"
-#include "filesystems/BootSectors.h"
+#include "filesystems/FileSystemTypes.h"
 #include "filesystems/FatTables.h"
 #include "filesystems/ntfs/NtfsRecords.h"
 #include "media/SectorIo.h"
@@ -54,7 +54,7 @@ void ParseBootSectorBytes(const std::uint8_t* s, std::size_t size, DriveRecord& 
     rec.TotalSectors = total;
     rec.VolumeSectors = total;
 
-    for (const BootSectorReader& reader : BootSectorReaders())
+    for (const FileSystemType& reader : FileSystemTypes())
         if (reader.recognises(s)) {
             reader.parse(s, rec);
             break;
@@ -103,7 +103,7 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
     if (rec.FileSystem == FileSystemKind::None) rec.FileSystem = before;
     if (rec.FileSystem == FileSystemKind::None && !rec.PlatformFileSystem.empty()) rec.FileSystem = FileSystemKind::Other;
     if (asDrive && (rec.isFat() || rec.isExFat() || rec.isNtfs()))
-        for (const BootSectorReader& reader : BootSectorReaders())
+        for (const FileSystemType& reader : FileSystemTypes())
             if (reader.recognises(sector.data())) {
                 if (reader.loadTables) reader.loadTables(rec);
                 break;

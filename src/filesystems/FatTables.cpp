@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "filesystems/BootSectors.h"
+#include "filesystems/FileSystemTypes.h"
 #include "media/SectorIo.h"
 #include "platform/ByteOrder.h"
 

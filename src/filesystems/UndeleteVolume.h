@@ -1,11 +1,10 @@
 #pragma once
 // One file system as the undelete reads it. FAT12/16/32, exFAT and NTFS each
-// implement this (UndeleteVolumes.cpp, over their readers in UndeleteFat,
-// UndeleteExfat and UndeleteNtfs), and OpenUndeleteVolume probes them in
-// turn from one table. What is the same for all of them stays with the
+// implement this in their own folder (fat/FatUndeleteVolume.cpp, ...), and
+// OpenUndeleteVolume opens the one the table of file systems
+// (FileSystemTypes.h) finds. What is the same for all of them stays with the
 // undelete command: the planner of deleted files in pieces, the lists, the
-// names handed to a scan. A new file system is a class here and a row of
-// that table.
+// names handed to a scan.
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -63,6 +62,9 @@ public:
     // deleted record's extents) to `target`.
     virtual bool restore(const UndeleteEntry& entry, const std::filesystem::path& target, shell::Ui& ui) = 0;
 };
+
+// "its root folder cannot be read ...": why a listing failed.
+std::string RootUnreadable();
 
 // The file system of `drive`: the catalogue's when it tells one, else the first
 // whose boot sector parses. Null when none does.

@@ -1,8 +1,9 @@
 // The boot sector of exFAT (SDXC cards), and what a drive of it loads.
 #include <algorithm>
 
-#include "filesystems/BootSectors.h"
+#include "filesystems/FileSystemTypes.h"
 #include "filesystems/FatTables.h"
+#include "filesystems/exfat/UndeleteExfat.h"
 #include "platform/ByteOrder.h"
 
 namespace hx::filesystems {
@@ -79,6 +80,13 @@ void loadTables(DriveRecord& rec) {
 
 }  // namespace
 
-BootSectorReader ExfatBootSector() { return {"exFAT", recognises, parse, loadTables}; }
+FileSystemType ExfatFileSystem() {
+    return {"exFAT", recognises, parse, loadTables, [](const DriveRecord& r) { return r.isExFat(); },
+            [](const std::uint8_t* b, std::size_t n) {
+                ExfatVolume v;
+                return ParseExfatBootSector(b, n, v);
+            },
+            OpenExfatUndelete};
+}
 
 }  // namespace hx::filesystems

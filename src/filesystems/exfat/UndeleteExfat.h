@@ -3,14 +3,18 @@
 // in the same UndeleteEntry list as FAT and NTFS, and restored.
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "media/DriveRecord.h"
 #include "shell/Ui.h"
 #include "filesystems/ClusterWalk.h"
 #include "filesystems/UndeleteEntry.h"
 
 namespace hx::filesystems {
+
+class UndeleteVolume;
 
 // Marks an exFAT entry whose clusters are contiguous (NoFatChain); kept
 // above the FAT attribute bits.
@@ -62,5 +66,8 @@ ClusterView ExfatClusterView(const ExfatVolume& vol, bool contiguous);
 bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, shell::Ui& ui);
 void EstimateExfatRecoverable(const ExfatVolume& vol, UndeleteEntry& entry);
 bool RestoreExfatEntry(const ExfatVolume& vol, const UndeleteEntry& entry, const std::filesystem::path& target);
+
+// The volume as the undelete reads it (ExfatUndeleteVolume.cpp).
+std::unique_ptr<UndeleteVolume> OpenExfatUndelete(const std::string& drive, const media::DriveRecord& record);
 
 }  // namespace hx::filesystems

@@ -2,8 +2,9 @@
 #include <algorithm>
 #include <cctype>
 
-#include "filesystems/BootSectors.h"
+#include "filesystems/FileSystemTypes.h"
 #include "filesystems/FatTables.h"
+#include "filesystems/fat/UndeleteFat.h"
 #include "platform/ByteOrder.h"
 
 namespace hx::filesystems {
@@ -89,6 +90,13 @@ void loadTables(DriveRecord& rec) {
 
 }  // namespace
 
-BootSectorReader FatBootSector() { return {"FAT", recognises, parse, loadTables}; }
+FileSystemType FatFileSystem() {
+    return {"FAT", recognises, parse, loadTables, [](const DriveRecord& r) { return r.isFat(); },
+            [](const std::uint8_t* b, std::size_t n) {
+                FatVolume v;
+                return ParseFatBootSector(b, n, v);
+            },
+            OpenFatUndelete};
+}
 
 }  // namespace hx::filesystems

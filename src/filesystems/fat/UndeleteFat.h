@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "filesystems/UndeleteEntry.h"
 
 namespace hx::filesystems {
+
+class UndeleteVolume;
 
 using RawDirEntry = std::array<std::uint8_t, 32>;
 
@@ -88,5 +91,8 @@ std::vector<RawDirEntry> ReadFatDirectory(const FatVolume& vol, std::uint32_t fi
 // clusters FAT would have given it next (the following free clusters that no
 // file listed in it holds) for as long as they read as folder entries.
 std::vector<RawDirEntry> ReadDeletedFatFolder(const FatVolume& vol, std::uint32_t firstCluster);
+
+// The volume as the undelete reads it (FatUndeleteVolume.cpp).
+std::unique_ptr<UndeleteVolume> OpenFatUndelete(const std::string& drive, const media::DriveRecord& record);
 
 }  // namespace hx::filesystems

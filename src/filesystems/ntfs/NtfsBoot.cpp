@@ -1,6 +1,8 @@
 // The boot sector of NTFS. Its label and allocation come from MFT records
 // (NtfsRecords), read when the catalogue asks for them.
-#include "filesystems/BootSectors.h"
+#include "filesystems/FileSystemTypes.h"
+#include "filesystems/ntfs/NtfsStructs.h"
+#include "filesystems/ntfs/UndeleteNtfs.h"
 #include "platform/ByteOrder.h"
 
 namespace hx::filesystems {
@@ -31,6 +33,10 @@ void parse(const std::uint8_t* s, DriveRecord& rec) {
 
 }  // namespace
 
-BootSectorReader NtfsBootSector() { return {"NTFS", recognises, parse, nullptr}; }
+FileSystemType NtfsFileSystem() {
+    return {"NTFS", recognises, parse, nullptr, [](const DriveRecord& r) { return r.isNtfs(); },
+            [](const std::uint8_t* b, std::size_t n) { return ntfs::ParseBootSector(b, n).has_value(); },
+            OpenNtfsUndelete};
+}
 
 }  // namespace hx::filesystems

@@ -2,14 +2,18 @@
 // The NTFS quick undelete: deleted files listed from the master file table
 // (through our MFT library) and restored from their records.
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "media/DriveRecord.h"
 #include "shell/Ui.h"
 #include "filesystems/ntfs/MftLibrary.h"
 #include "filesystems/UndeleteEntry.h"
 
 namespace hx::filesystems {
+
+class UndeleteVolume;
 
 // Entries kept at most; beyond them records are only counted.
 constexpr std::size_t kNtfsListCap = 26000;
@@ -41,5 +45,8 @@ bool ListNtfsDeleted(NtfsSession& session, const std::string& drive, std::vector
 // session holds another.
 bool RecoverNtfsFile(NtfsSession& session, const std::string& drive, std::uint32_t recordNumber,
                      const std::filesystem::path& targetPath, shell::Ui& ui, const std::string& stream = {});
+
+// The volume as the undelete reads it (NtfsUndeleteVolume.cpp).
+std::unique_ptr<UndeleteVolume> OpenNtfsUndelete(const std::string& drive, const media::DriveRecord& record);
 
 }  // namespace hx::filesystems

@@ -1,10 +1,10 @@
-#include "filesystems/BootSectors.h"
+#include "filesystems/FileSystemTypes.h"
 
 namespace hx::filesystems {
 
-const std::vector<BootSectorReader>& BootSectorReaders() {
+const std::vector<FileSystemType>& FileSystemTypes() {
     // exFAT and NTFS say who they are; a FAT boot sector is told by its fields.
-    static const std::vector<BootSectorReader> readers{ExfatBootSector(), NtfsBootSector(), FatBootSector()};
+    static const std::vector<FileSystemType> readers{ExfatFileSystem(), NtfsFileSystem(), FatFileSystem()};
     return readers;
 }
 

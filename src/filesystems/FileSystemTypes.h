@@ -1,0 +1,52 @@
+#pragma once
+// The file systems Harvestrix reads, one row each, tried in turn. A row
+// recognises its boot sector and reads the volume's geometry from it, loads
+// for a drive the tables that say what the volume holds, and opens the
+// volume for the undelete. A new file system is a folder of its own with its
+// boot-sector reader and undelete volume, and a row of FileSystemTypes().
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "media/DriveRecord.h"
+
+namespace hx::filesystems {
+
+using media::DriveRecord;
+class UndeleteVolume;
+
+struct FileSystemType {
+    const char* name;
+    // Sector 0 (512 bytes) is this file system's.
+    bool (*recognises)(const std::uint8_t* sector);
+    // The file system's fields of sector 0 into `rec`; the fields every boot
+    // sector shares (bytes per sector, sectors per cluster, ...) are there
+    // already. May leave FileSystem None when the sector contradicts itself.
+    void (*parse)(const std::uint8_t* sector, DriveRecord& rec);
+    // For a drive: its allocation tables, root directory and label. May be null.
+    void (*loadTables)(DriveRecord& rec);
+    // The catalogue found this file system on the drive.
+    bool (*catalogued)(const DriveRecord& rec);
+    // Sector 0 holds a volume of it whose geometry can be used, for a drive
+    // the catalogue could not name.
+    bool (*usable)(const std::uint8_t* sector, std::size_t size);
+    // The volume as the undelete reads it.
+    std::unique_ptr<UndeleteVolume> (*openUndelete)(const std::string& drive, const DriveRecord& rec);
+};
+
+// In the order they are tried.
+const std::vector<FileSystemType>& FileSystemTypes();
+
+// Each file system's row, in its own folder.
+FileSystemType FatFileSystem();
+FileSystemType ExfatFileSystem();
+FileSystemType NtfsFileSystem();
+
+// Shared by the readers: a text field of the sector, trimmed of blanks and NULs.
+std::string BootText(const std::uint8_t* sector, std::size_t offset, std::size_t length);
+std::string Trimmed(std::string s);
+bool IsPowerOfTwo(std::uint64_t v);
+std::uint32_t ClampTo32(std::uint64_t v);
+
+}  // namespace hx::filesystems
