@@ -33,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rec.RootDirSectorsMinusOne = data[15] % 8;
     rec.BitmapCluster = Le32(data + 10);
     rec.BitmapLength = Le32(data + 6);
-    rec.FAT1.assign(data + 16, data + size);
-    DecodeFat(rec);
+    DecodeFat(rec, std::vector<std::uint8_t>(data + 16, data + size));
     LoadRootDirectory(rec);
     bool isDirectory = false;
     ReadDirectoryChain(path, Le32(data + 10), isDirectory, rec);

@@ -29,7 +29,8 @@ std::vector<bool> fromBits(const std::vector<std::uint8_t>& bits, std::uint64_t 
 }
 
 bool loadFat(const DriveRecord& rec, std::uint64_t units, std::vector<bool>& used) {
-    std::size_t entries = rec.FAT32Entries.size() + rec.FAT16Entries.size() + rec.FAT12Entries.size();
+    const AllocationTable* table = TableOf(rec);
+    const std::size_t entries = table ? table->entries.size() : 0;
     if (entries <= 2) return false;
     used.assign(static_cast<std::size_t>(units), true);
     const std::uint64_t known = std::min<std::uint64_t>(units, entries - 2);

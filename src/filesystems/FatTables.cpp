@@ -36,7 +36,8 @@ std::vector<std::uint8_t> readChain(DriveRecord& rec, const std::string& source,
     if (cluster == 0 || IsChainEnd(rec, first)) return out;
     const std::uint32_t last = LastCluster(rec);
     // A chain only goes on through table entries, so the table bounds it.
-    const std::size_t tableEntries = rec.FAT32Entries.size() + rec.FAT16Entries.size() + rec.FAT12Entries.size();
+    const AllocationTable* table = TableOf(rec);
+    const std::size_t tableEntries = table ? table->entries.size() : 0;
     std::vector<bool> seen(std::min<std::size_t>(last, tableEntries) + 1);
     std::uint32_t c = first;
     while (out.size() < maxBytes) {
@@ -97,7 +98,12 @@ std::vector<std::uint8_t> ReadCapped(DriveRecord& rec, const std::string& source
     return data;
 }
 
+const AllocationTable* TableOf(const DriveRecord& rec) {
+    return dynamic_cast<const AllocationTable*>(rec.Opened.get());
+}
+
 bool LoadFatCopies(DriveRecord& rec) {
+    rec.Opened.reset();
     if (rec.SectorsPerFAT == 0 || rec.FATEntryBytes <= 0) return false;
     const int bps = rec.sectorSize();
     // Only the part of the table that the cluster count needs is read: a
@@ -107,47 +113,32 @@ bool LoadFatCopies(DriveRecord& rec) {
     const std::uint64_t needed = ((rec.TotalClusters + 2) * halfBytesPerEntry + 1) / 2;
     std::uint64_t bytes = static_cast<std::uint64_t>(rec.SectorsPerFAT) * bps;
     if (needed < bytes) bytes = (needed + bps) / bps * bps;
-    const std::string& src = rec.Drive;
-    rec.FAT1 = ReadCapped(rec, src, rec.ReservedSectors, bytes);
-    if (rec.NumberOfFATs >= 2)
-        rec.FAT2 = ReadCapped(rec, src, static_cast<std::int64_t>(rec.ReservedSectors) + rec.SectorsPerFAT, bytes);
-    DecodeFat(rec);
-    return !rec.FAT1.empty();
+    const auto firstCopy = ReadCapped(rec, rec.Drive, rec.ReservedSectors, bytes);
+    DecodeFat(rec, firstCopy);
+    return !firstCopy.empty();
 }
 
-void DecodeFat(DriveRecord& rec) {
-    rec.FAT12Entries.clear();
-    rec.FAT16Entries.clear();
-    rec.FAT32Entries.clear();
-    rec.FATByteSum = 0;
-    const auto& f = rec.FAT1;
+void DecodeFat(DriveRecord& rec, const std::vector<std::uint8_t>& f) {
+    auto table = std::make_shared<AllocationTable>();
+    auto& out = table->entries;
     if (rec.FileSystem == FileSystemKind::Fat32 || rec.isExFat()) {
-        rec.FAT32Entries.resize(f.size() / 4);
-        for (std::size_t i = 0; i < rec.FAT32Entries.size(); ++i) {
-            rec.FAT32Entries[i] = Le32(f.data() + 4 * i);
-            rec.FATByteSum += rec.FAT32Entries[i] & 0xFF;
-        }
+        const std::uint32_t mask = rec.isExFat() ? 0xFFFFFFFFu : 0x0FFFFFFFu;
+        out.resize(f.size() / 4);
+        for (std::size_t i = 0; i < out.size(); ++i) out[i] = Le32(f.data() + 4 * i) & mask;
     } else if (rec.FileSystem == FileSystemKind::Fat16) {
-        rec.FAT16Entries.resize(f.size() / 2);
-        for (std::size_t i = 0; i < rec.FAT16Entries.size(); ++i) {
-            rec.FAT16Entries[i] = Le16(f.data() + 2 * i);
-            rec.FATByteSum += rec.FAT16Entries[i] & 0xFF;
-        }
+        out.resize(f.size() / 2);
+        for (std::size_t i = 0; i < out.size(); ++i) out[i] = Le16(f.data() + 2 * i);
     } else if (rec.FileSystem == FileSystemKind::Fat12) {
-        rec.FAT12Entries.reserve(f.size() * 2 / 3);
+        out.reserve(f.size() * 2 / 3 + 1);
         for (std::size_t i = 0; i + 3 <= f.size(); i += 3) {
             const std::uint32_t v = f[i] | (f[i + 1] << 8) | (f[i + 2] << 16);
-            rec.FAT12Entries.push_back(static_cast<std::uint16_t>(v & 0xFFF));
-            rec.FAT12Entries.push_back(static_cast<std::uint16_t>(v >> 12));
-            rec.FATByteSum += (v & 0xFF) + ((v >> 12) & 0xFF);
+            out.push_back(v & 0xFFF);
+            out.push_back(v >> 12);
         }
         // A table that ends two bytes into a triple still holds its first entry.
-        if (f.size() % 3 == 2) {
-            const std::uint32_t v = Le16(f.data() + f.size() - 2);
-            rec.FAT12Entries.push_back(static_cast<std::uint16_t>(v & 0xFFF));
-            rec.FATByteSum += v & 0xFF;
-        }
+        if (f.size() % 3 == 2) out.push_back(Le16(f.data() + f.size() - 2) & 0xFFF);
     }
+    rec.Opened = std::move(table);
 }
 
 std::uint32_t LastCluster(const DriveRecord& rec) {
@@ -161,12 +152,8 @@ std::int64_t ClusterToSector(const DriveRecord& rec, std::uint32_t cluster) {
 }
 
 std::uint32_t FatEntry(const DriveRecord& rec, std::uint32_t cluster) {
-    if (rec.FileSystem == FileSystemKind::Fat32)
-        return cluster < rec.FAT32Entries.size() ? rec.FAT32Entries[cluster] & 0x0FFFFFFF : 0xFFFFFFFFu;
-    if (rec.isExFat()) return cluster < rec.FAT32Entries.size() ? rec.FAT32Entries[cluster] : 0xFFFFFFFFu;
-    if (rec.FileSystem == FileSystemKind::Fat16) return cluster < rec.FAT16Entries.size() ? rec.FAT16Entries[cluster] : 0xFFFFFFFFu;
-    if (rec.FileSystem == FileSystemKind::Fat12) return cluster < rec.FAT12Entries.size() ? rec.FAT12Entries[cluster] : 0xFFFFFFFFu;
-    return 0xFFFFFFFFu;
+    const AllocationTable* table = TableOf(rec);
+    return table && cluster < table->entries.size() ? table->entries[cluster] : 0xFFFFFFFFu;
 }
 
 bool IsChainEnd(const DriveRecord& rec, std::uint32_t value) {

@@ -3,6 +3,7 @@
 // clusters along it, and the directories read that way. Every read is capped
 // by what the medium holds and every chain ends at a loop or the volume's end.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,22 @@ namespace hx::filesystems {
 
 using media::DriveRecord;
 
-// Reads FAT1/FAT2 and decodes FAT1 into the entry array of the FAT type.
+// The allocation table of a FAT or exFAT volume, decoded from its first copy
+// once, when the drive is opened; the record holds it (DriveRecord::Opened).
+struct AllocationTable : media::OpenedFileSystem {
+    // One per cluster number, whatever the width on the medium; FAT32's top
+    // four bits, which are not part of the entry, are cleared.
+    std::vector<std::uint32_t> entries;
+};
+
+// The record's table; null when none was read.
+const AllocationTable* TableOf(const DriveRecord& rec);
+// Reads the first copy of the table (as far as the cluster count needs) and
+// decodes it into the record's table. False when nothing could be read.
 bool LoadFatCopies(DriveRecord& rec);
-// Decodes rec.FAT1 into FAT12/16/32Entries and sets FATByteSum.
-void DecodeFat(DriveRecord& rec);
+// Decodes `firstCopy`, the table as it lies on the medium, for rec.FileSystem
+// into the record's table.
+void DecodeFat(DriveRecord& rec, const std::vector<std::uint8_t>& firstCopy);
 // Fills rec.RootDirEntries (FAT12/16 fixed area, FAT32/exFAT cluster chain).
 void LoadRootDirectory(DriveRecord& rec);
 

@@ -3,6 +3,7 @@
 // to know about the medium (geometry, file system, allocation tables).
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ enum class DriveKind { Missing, Unknown, Removable, Fixed, Remote, CDRom, RAMDis
 const char* DriveKindName(DriveKind kind);
 // The kind a platform name stands for; Unknown for any other.
 DriveKind DriveKindFromName(const std::string& name);
+
+// Base of what a file system keeps of an opened volume (filesystems/).
+class OpenedFileSystem {
+public:
+    virtual ~OpenedFileSystem() = default;
+};
 
 struct DriveRecord {
     std::string Drive;  // drive id: device node or image path
@@ -46,12 +53,12 @@ struct DriveRecord {
     std::uint32_t RootCluster = 0;
     std::uint32_t MFTCluster = 0;
     std::uint32_t MFTRecordClusters = 0;
-    std::vector<std::uint8_t> FAT1, FAT2;
-    std::vector<std::uint32_t> FAT32Entries;
-    std::vector<std::uint16_t> FAT16Entries;
-    std::vector<std::uint16_t> FAT12Entries;
     std::vector<DirEntry> RootDirEntries;
-    std::uint32_t FATByteSum = 0;
+    // What the file system read of the volume when the drive was opened (the
+    // allocation table of FAT and exFAT): never changed after, and shared by
+    // every copy of the record, so the window and the commands copy records
+    // without copying tables.
+    std::shared_ptr<const OpenedFileSystem> Opened;
     bool IsImage = false;  // the drive id is an image file rather than a device
     bool IsSystem = false; // holds the running system's root file system
     std::string MountPoint;  // where the platform mounted it, empty for images

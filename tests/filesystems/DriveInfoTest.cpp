@@ -43,16 +43,17 @@ TEST_P(FatGeometry, MatchesFsckAndFindsFiles) {
     if (bits == 32) {
         EXPECT_EQ(rec.RootDirStart, rec.FirstDataSector);
         EXPECT_EQ(rec.RootCluster, ToolNumber("minfo -i " + img.string(), R"(rootCluster=(\d+))"));
-        EXPECT_EQ(rec.FAT32Entries.size(), rec.FAT1.size() / 4);
     } else {
         EXPECT_EQ(rec.RootDirStart, ToolNumber(fsck, R"(Root directory starts at byte \d+ \(sector (\d+)\))"));
         EXPECT_EQ(rec.RootCluster, 2u);
         const auto rootEntries = ToolNumber(fsck, R"((\d+) root directory entries)");
         EXPECT_EQ(rec.RootDirSectorsMinusOne, rootEntries * 32 / 512 - 1);
-        EXPECT_EQ(bits == 16 ? rec.FAT16Entries.size() : rec.FAT12Entries.size(),
-                  bits == 16 ? rec.FAT1.size() / 2 : rec.FAT1.size() * 2 / 3);
     }
-    EXPECT_EQ(rec.FAT1, rec.FAT2);
+    // The table is read as far as the clusters need, not as far as the boot sector claims.
+    const auto* table = filesystems::TableOf(rec);
+    ASSERT_NE(table, nullptr);
+    EXPECT_GE(table->entries.size(), rec.TotalClusters + 2);
+    EXPECT_LT(table->entries.size(), rec.TotalClusters + 2 + 512 * 8 / bits + 2);
     EXPECT_EQ(rec.VolumeLabel, "HXTEST");
     EXPECT_EQ(rec.SerialNumber, 0x1234ABCDu);
     EXPECT_EQ(rec.TotalSectors, rec.TotalClusters * rec.SectorsPerCluster);
@@ -124,12 +125,12 @@ TEST(DriveInfo, BootSectorOddities) {
     media::DriveRecord alone;
     ASSERT_TRUE(filesystems::ParseBootSector(img.string(), alone, false));
     EXPECT_EQ(alone.FileSystem, media::FileSystemKind::Fat16);
-    EXPECT_TRUE(alone.FAT1.empty());
+    EXPECT_EQ(filesystems::TableOf(alone), nullptr);
     EXPECT_TRUE(alone.RootDirEntries.empty());
     // Parsed as a drive, it gets its tables.
     media::DriveRecord asDrive;
     ASSERT_TRUE(filesystems::ParseBootSector(img.string(), asDrive, true));
-    EXPECT_FALSE(asDrive.FAT1.empty());
+    EXPECT_NE(filesystems::TableOf(asDrive), nullptr);
     EXPECT_FALSE(asDrive.RootDirEntries.empty());
 
     // Bytes per sector 0 reads as 512.
@@ -277,7 +278,8 @@ TEST(DriveInfo, LoopDeviceReadsLikeTheImage) {
     EXPECT_EQ(fromDevice.driveTypeName(), "Fixed");
     EXPECT_EQ(fromDevice.FileSystem, fromImage.FileSystem);
     EXPECT_EQ(fromDevice.FirstDataSector, fromImage.FirstDataSector);
-    EXPECT_EQ(fromDevice.FAT1, fromImage.FAT1);
+    ASSERT_TRUE(filesystems::TableOf(fromDevice) && filesystems::TableOf(fromImage));
+    EXPECT_EQ(filesystems::TableOf(fromDevice)->entries, filesystems::TableOf(fromImage)->entries);
     EXPECT_EQ(fromDevice.RootDirEntries, fromImage.RootDirEntries);
     EXPECT_DOUBLE_EQ(fromDevice.FreeMB, fromImage.FreeMB);
 }
@@ -286,8 +288,8 @@ TEST(DriveInfo, Fat12TableEndingInsideATripleKeepsItsLastWholeEntry) {
     media::DriveRecord rec;
     rec.FileSystem = media::FileSystemKind::Fat12;
     // Entries FF8 FFF 003 004 FFF; the table ends half-way into the next pair.
-    rec.FAT1 = {0xF8, 0xFF, 0xFF, 0x03, 0x40, 0x00, 0xFF, 0x0F};
-    filesystems::DecodeFat(rec);
-    const std::vector<std::uint16_t> expected = {0xFF8, 0xFFF, 0x003, 0x004, 0xFFF};
-    EXPECT_EQ(rec.FAT12Entries, expected);
+    filesystems::DecodeFat(rec, {0xF8, 0xFF, 0xFF, 0x03, 0x40, 0x00, 0xFF, 0x0F});
+    const std::vector<std::uint32_t> expected = {0xFF8, 0xFFF, 0x003, 0x004, 0xFFF};
+    ASSERT_NE(filesystems::TableOf(rec), nullptr);
+    EXPECT_EQ(filesystems::TableOf(rec)->entries, expected);
 }

@@ -44,7 +44,7 @@ TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
     }
 
     filesystems::ExfatVolume vol;
-    ASSERT_TRUE(filesystems::LoadExfatVolume(image, vol));
+    ASSERT_TRUE(filesystems::LoadExfatVolume(image, media::DriveRecord{}, vol));
     test::ScriptedUi ui;
     std::vector<filesystems::UndeleteEntry> list;
     ASSERT_TRUE(filesystems::ListExfatEntries(vol, list, ui));

@@ -12,13 +12,13 @@ using shell::LoadStr;
 
 class ExfatUndelete : public UndeleteVolume {
 public:
-    explicit ExfatUndelete(std::string drive) : drive_(std::move(drive)) {}
+    ExfatUndelete(std::string drive, const media::DriveRecord& record) : drive_(std::move(drive)), record_(record) {}
     UndeleteKind kind() const override { return UndeleteKind::Exfat; }
     const char* name() const override { return "exFAT"; }
 
     bool list(const QuickUndeleteOptions& options, std::vector<UndeleteEntry>& entries, shell::Ui& ui,
               std::string& why) override {
-        if (!LoadExfatVolume(drive_, exfat_)) {
+        if (!LoadExfatVolume(drive_, record_, exfat_)) {
             why = LoadStr(0, "its boot sector or its allocation bitmap is damaged, or lies past the end of the medium");
             return false;
         }
@@ -49,14 +49,15 @@ private:
     MediumValues medium() const { return {exfat_.serial, static_cast<std::uint32_t>(exfat_.volumeLength)}; }
 
     std::string drive_;
+    media::DriveRecord record_;
     ExfatVolume exfat_;
     CachedListing cache_;
 };
 
 }  // namespace
 
-std::unique_ptr<UndeleteVolume> OpenExfatUndelete(const std::string& drive, const media::DriveRecord&) {
-    return std::make_unique<ExfatUndelete>(drive);
+std::unique_ptr<UndeleteVolume> OpenExfatUndelete(const std::string& drive, const media::DriveRecord& record) {
+    return std::make_unique<ExfatUndelete>(drive, record);
 }
 
 }  // namespace hx::filesystems

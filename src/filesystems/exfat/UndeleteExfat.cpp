@@ -45,7 +45,7 @@ ClusterView ExfatClusterView(const ExfatVolume& vol, bool contiguous) {
     v.offset = [&vol](std::uint32_t c) { return vol.clusterOffset(c); };
     v.next = [&vol, contiguous](std::uint32_t c) -> std::uint32_t {
         if (contiguous) return c + 1;
-        const std::uint32_t n = c < vol.fat.size() ? vol.fat[c] : 0;
+        const std::uint32_t n = vol.entry(c);
         return n >= 0xFFFFFFF7u ? 0 : n;
     };
     return v;
@@ -92,15 +92,17 @@ bool ParseExfatBootSector(const std::uint8_t* b, std::size_t size, ExfatVolume& 
     return b && fromDriveRecord(filesystems::ParseBootSectorBytes(b, size), v);
 }
 
-bool LoadExfatVolume(const std::string& drive, ExfatVolume& v) {
+bool LoadExfatVolume(const std::string& drive, const media::DriveRecord& record, ExfatVolume& v) {
     v = ExfatVolume{};
     // The catalogue reads the FAT, the root directory and finds the
     // allocation bitmap's entry in it.
     media::DriveRecord r;
-    if (!filesystems::ParseBootSector(drive, r, true) || !fromDriveRecord(r, v)) return false;
+    if (record.Drive == drive && record.isExFat() && TableOf(record)) r = record;
+    else if (!filesystems::ParseBootSector(drive, r, true)) return false;
+    if (!fromDriveRecord(r, v)) return false;
     v.drive = drive;
-    if (r.FAT32Entries.size() < v.clusterCount + 2u) return false;
-    v.fat.assign(r.FAT32Entries.begin(), r.FAT32Entries.begin() + (v.clusterCount + 2u));
+    v.table = std::dynamic_pointer_cast<const AllocationTable>(r.Opened);
+    if (!v.table || v.table->entries.size() < v.clusterCount + 2u) return false;
     if (r.BitmapCluster != 0) {
         const std::uint64_t len = std::min<std::uint64_t>(r.BitmapLength, (v.clusterCount + 7) / 8);
         v.bitmap = filesystems::ReadClusterChain(r, r.BitmapCluster, len);

@@ -10,6 +10,7 @@
 #include "media/DriveRecord.h"
 #include "shell/Ui.h"
 #include "filesystems/ClusterWalk.h"
+#include "filesystems/FatTables.h"
 #include "filesystems/UndeleteEntry.h"
 
 namespace hx::filesystems {
@@ -31,7 +32,8 @@ struct ExfatVolume {
     std::uint32_t rootCluster = 0;
     std::uint32_t serial = 0;
     std::uint64_t volumeLength = 0;  // sectors
-    std::vector<std::uint32_t> fat;
+    // The drive's table, at least clusterCount + 2 entries long.
+    std::shared_ptr<const AllocationTable> table;
     std::vector<std::uint8_t> bitmap;  // bit 0 of byte 0 is cluster 2
 
     std::uint64_t bytesPerCluster() const { return std::uint64_t(bytesPerSector) * sectorsPerCluster; }
@@ -40,11 +42,15 @@ struct ExfatVolume {
     }
     bool validCluster(std::uint32_t c) const { return c >= 2 && c < clusterCount + 2u; }
     bool clusterInUse(std::uint32_t c) const;
+    // The table's entry of a cluster number; 0 past the volume's clusters.
+    std::uint32_t entry(std::uint32_t c) const { return c < clusterCount + 2u ? table->entries[c] : 0; }
 };
 
 bool ParseExfatBootSector(const std::uint8_t* boot, std::size_t size, ExfatVolume& out);
-// Boot sector, FAT and allocation bitmap of an exFAT drive or image.
-bool LoadExfatVolume(const std::string& drive, ExfatVolume& out);
+// Boot sector, FAT and allocation bitmap of an exFAT drive or image: the
+// geometry and table from the catalogue record when it is this drive's,
+// else read from the medium.
+bool LoadExfatVolume(const std::string& drive, const media::DriveRecord& record, ExfatVolume& out);
 
 // A folder found while parsing a directory: where its entries lie.
 struct ExfatFolderRef {

@@ -108,15 +108,6 @@ bool fromDriveRecord(const media::DriveRecord& r, FatVolume& v) {
     return fatBytes * 8 >= (std::uint64_t(v.clusterCount) + 2) * v.fatBits;
 }
 
-// The decoded table of the record's first FAT copy, `entries` long.
-template <typename Entry>
-bool copyTable(const std::vector<Entry>& table, std::size_t entries, std::uint32_t mask, FatVolume& v) {
-    if (table.size() < entries) return false;
-    v.fat.resize(entries);
-    for (std::size_t i = 0; i < entries; ++i) v.fat[i] = table[i] & mask;
-    return true;
-}
-
 }  // namespace
 
 ClusterView FatClusterView(const FatVolume& vol) {
@@ -127,7 +118,7 @@ ClusterView FatClusterView(const FatVolume& vol) {
     v.inUse = [&vol](std::uint32_t c) { return !vol.clusterFree(c); };
     v.offset = [&vol](std::uint32_t c) { return vol.clusterOffset(c); };
     v.next = [&vol](std::uint32_t c) -> std::uint32_t {
-        const std::uint32_t n = c < vol.fat.size() ? vol.fat[c] : 0;
+        const std::uint32_t n = vol.entry(c);
         return vol.endMarker(n) ? 0 : n;
     };
     return v;
@@ -151,23 +142,19 @@ bool ParseFatBootSector(const std::uint8_t* b, std::size_t size, FatVolume& v) {
 
 bool LoadFatVolume(const std::string& drive, const media::DriveRecord& record, FatVolume& v) {
     v = FatVolume{};
-    // The catalogue decodes the table of a drive; an image is read here.
+    // The catalogue read the table of a drive; an image is read here.
     const bool sameDrive = record.Drive == drive;
     media::DriveRecord own;
     const media::DriveRecord* r = &record;
-    if (!sameDrive || !record.isFat() || record.FAT1.empty()) {
+    if (!sameDrive || !record.isFat() || !TableOf(record)) {
         if (!filesystems::ParseBootSector(drive, own, false) || !filesystems::LoadFatCopies(own)) return false;
         r = &own;
     }
     if (!fromDriveRecord(*r, v)) return false;
     v.drive = drive;
     if (sameDrive) v.removable = record.DriveType == media::DriveKind::Removable;
-    const std::size_t entries = v.clusterCount + 2u;
-    switch (v.fatBits) {
-        case 32: return copyTable(r->FAT32Entries, entries, 0x0FFFFFFF, v);
-        case 16: return copyTable(r->FAT16Entries, entries, 0xFFFF, v);
-        default: return copyTable(r->FAT12Entries, entries, 0xFFF, v);
-    }
+    v.table = std::dynamic_pointer_cast<const AllocationTable>(r->Opened);
+    return v.table && v.table->entries.size() >= v.clusterCount + 2u;
 }
 
 std::string AttributeText(std::uint32_t a) {

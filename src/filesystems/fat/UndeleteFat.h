@@ -13,6 +13,7 @@
 #include "media/DriveRecord.h"
 #include "shell/Ui.h"
 #include "filesystems/ClusterWalk.h"
+#include "filesystems/FatTables.h"
 #include "filesystems/UndeleteEntry.h"
 
 namespace hx::filesystems {
@@ -38,7 +39,8 @@ struct FatVolume {
     std::uint32_t totalSectors = 0;
     std::uint32_t serial = 0;
     bool removable = false;
-    std::vector<std::uint32_t> fat;  // decoded entries of the first copy
+    // The drive's table, at least clusterCount + 2 entries long.
+    std::shared_ptr<const AllocationTable> table;
 
     std::uint64_t bytesPerCluster() const { return std::uint64_t(bytesPerSector) * sectorsPerCluster; }
     std::uint64_t clusterOffset(std::uint32_t cluster) const {
@@ -46,7 +48,9 @@ struct FatVolume {
     }
     bool validCluster(std::uint32_t c) const { return c >= 2 && c < clusterCount + 2u; }
     // Free in the table (0); clusters outside it count as taken.
-    bool clusterFree(std::uint32_t c) const { return c < fat.size() && fat[c] == 0; }
+    bool clusterFree(std::uint32_t c) const { return c < clusterCount + 2u && table->entries[c] == 0; }
+    // The table's entry of a cluster number; 0 past the volume's clusters.
+    std::uint32_t entry(std::uint32_t c) const { return c < clusterCount + 2u ? table->entries[c] : 0; }
     // End-of-chain or reserved marker.
     bool endMarker(std::uint32_t value) const;
 };
