@@ -51,11 +51,10 @@ struct DriveRecord {
     std::uint32_t RootDirSectorsMinusOne = 0;
     std::uint32_t FirstDataSector = 0;
     std::uint32_t RootCluster = 0;
-    std::uint32_t MFTCluster = 0;
-    std::uint32_t MFTRecordClusters = 0;
     std::vector<DirEntry> RootDirEntries;
     // What the file system read of the volume when the drive was opened (the
-    // allocation table of FAT and exFAT): never changed after, and shared by
+    // allocation table of FAT and exFAT, where NTFS keeps its MFT and how large
+    // its records are): never changed after, and shared by
     // every copy of the record, so the window and the commands copy records
     // without copying tables.
     std::shared_ptr<const OpenedFileSystem> Opened;
@@ -75,8 +74,6 @@ struct DriveRecord {
     std::uint64_t VolumeSectors = 0;
     // Bytes the medium really has (file or device size); reads are capped by it.
     std::uint64_t MediaBytes = 0;
-    // NTFS: one MFT record in bytes, decoded from MFTRecordClusters.
-    std::uint32_t MFTRecordBytes = 0;
 
     // A partition inside a whole-card image or an unpartitioned device: Drive
     // is then the partition's id ("card.img#1", read with its window), and

@@ -6,6 +6,7 @@
 #include "fixtures/TempDir.h"
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/DriveInfo.h"
+#include "filesystems/ntfs/NtfsStructs.h"
 
 using namespace hx;
 
@@ -84,6 +85,7 @@ TEST(AllocationBitmap, ExFatAndNtfsMarkWrittenClusters) {
     media::DriveRecord rec;
     const auto bm = bitmapOf(ntfs, rec);
     EXPECT_TRUE(bm.isUsed(0));                        // the boot sector's cluster
-    EXPECT_TRUE(bm.isUsed(rec.MFTCluster));           // the MFT
+    ASSERT_NE(filesystems::ntfs::NtfsGeometryOf(rec), nullptr);
+    EXPECT_TRUE(bm.isUsed(filesystems::ntfs::NtfsGeometryOf(rec)->mftLcn));  // the MFT
     EXPECT_FALSE(bm.isUsed(static_cast<std::int64_t>(bm.unitCount() / 4)));
 }

@@ -7,6 +7,7 @@
 #include "fixtures/TempDir.h"
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/DriveInfo.h"
+#include "filesystems/ntfs/NtfsStructs.h"
 #include "filesystems/FatTables.h"
 #include "platform/DriveCatalogue.h"
 
@@ -201,9 +202,10 @@ TEST(DriveInfo, NtfsGivesMftAndLabel) {
     ASSERT_TRUE(filesystems::GetDriveInfo(img.string(), rec));
     const std::string info = "ntfsinfo -m " + img.string();
     EXPECT_EQ(rec.fileSystemName(), "NTFS");
-    EXPECT_EQ(rec.MFTCluster, ToolNumber(info, R"(LCN of Data Attribute for FILE_MFT: (\d+))"));
-    EXPECT_EQ(rec.MFTRecordBytes, ToolNumber(info, R"(MFT Record Size: (\d+))"));
-    EXPECT_EQ(rec.MFTRecordClusters, 0xF6u);  // -10: records of 2^10 bytes
+    const auto* boot = filesystems::ntfs::NtfsGeometryOf(rec);
+    ASSERT_NE(boot, nullptr);
+    EXPECT_EQ(boot->mftLcn, ToolNumber(info, R"(LCN of Data Attribute for FILE_MFT: (\d+))"));
+    EXPECT_EQ(boot->recordSize, ToolNumber(info, R"(MFT Record Size: (\d+))"));
     EXPECT_EQ(rec.clusterBytes(), static_cast<std::uint64_t>(ToolNumber(info, R"(Cluster Size: (\d+))")));
     EXPECT_EQ(rec.TotalClusters, ToolNumber(info, R"(Volume Size in Clusters: (\d+))"));
     EXPECT_EQ(rec.VolumeLabel, "HXNTFS");

@@ -20,17 +20,21 @@ void NtfsVolume::close() {
     vol_.reset();
 }
 
-bool NtfsVolume::open(const std::string& path) {
+bool NtfsVolume::open(const std::string& path, const ntfs::BootSector* known) {
     close();
     std::string p = path;
     if (p.rfind("\\\\.\\", 0) == 0) p = p.substr(4);
     auto vol = std::make_unique<Volume>();
     if (!volumes::OpenDrive(vol->file, p, platform::RawFile::Mode::Read)) return false;
-    std::uint8_t sector[512];
-    if (vol->file.readAt(0, sector, sizeof sector) != sizeof sector) return false;
-    auto boot = ParseBootSector(sector, sizeof sector);
-    if (!boot) return false;
-    vol->boot = *boot;
+    if (known) {
+        vol->boot = *known;
+    } else {
+        std::uint8_t sector[512];
+        if (vol->file.readAt(0, sector, sizeof sector) != sizeof sector) return false;
+        auto boot = ParseBootSector(sector, sizeof sector);
+        if (!boot) return false;
+        vol->boot = *boot;
+    }
     vol->sizeBytes = vol->file.size();
     // An image cut short still lists what it holds; clusters past its end read as failures.
     vol_ = std::move(vol);

@@ -34,7 +34,8 @@ public:
     NtfsVolume& operator=(const NtfsVolume&) = delete;
 
     // `path` is a drive id (device node or image file); a leading "\\.\" is ignored.
-    bool open(const std::string& path);
+    // `known`: its geometry as the catalogue read it, else sector 0 is read.
+    bool open(const std::string& path, const ntfs::BootSector* known = nullptr);
     void close();
     bool info(MftInfo& info) const;
     // False when the volume cannot be read or its MFT is unusable.

@@ -20,15 +20,12 @@ void parse(const std::uint8_t* s, DriveRecord& rec) {
     // Clusters above 64 KiB are stored as a negative power of two.
     const std::uint8_t spc = s[13];
     if (spc >= 0xF4) rec.SectorsPerCluster = 1u << (256 - spc);
-    rec.MFTCluster = Le32(s + 48);
-    rec.MFTRecordClusters = Le32(s + 64);
     rec.VolumeSectors = Le64(s + 40);
     rec.TotalSectors = rec.VolumeSectors;
     rec.SerialNumber = Le32(s + 72);
     if (rec.SectorsPerCluster > 0) rec.TotalClusters = rec.VolumeSectors / rec.SectorsPerCluster;
-    const auto perRecord = static_cast<std::int8_t>(s[64]);
-    if (perRecord < 0 && perRecord >= -31) rec.MFTRecordBytes = 1u << (-perRecord);
-    else if (perRecord > 0) rec.MFTRecordBytes = ClampTo32(perRecord * rec.clusterBytes());
+    // Where the MFT lies and how large its records are: read as the MFT library reads them.
+    if (const auto boot = ntfs::ParseBootSector(s, 512)) rec.Opened = std::make_shared<ntfs::OpenedNtfs>(*boot);
 }
 
 }  // namespace

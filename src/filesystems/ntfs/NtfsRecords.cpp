@@ -19,11 +19,12 @@ constexpr std::uint32_t kMaxRecordBytes = 64 * 1024;
 // not a FILE record, or its fix-ups do not match.
 bool ReadMftRecord(DriveRecord& rec, std::uint32_t index, std::vector<std::uint8_t>& record) {
     record.clear();
-    const std::uint32_t size = rec.MFTRecordBytes;
+    const ntfs::BootSector* boot = ntfs::NtfsGeometryOf(rec);
+    if (!boot) return false;
+    const std::uint32_t size = boot->recordSize;
     const int bps = rec.sectorSize();
     if (size < 256 || size > kMaxRecordBytes || rec.SectorsPerCluster == 0) return false;
-    const std::uint64_t byteOffset =
-        static_cast<std::uint64_t>(rec.MFTCluster) * rec.clusterBytes() + static_cast<std::uint64_t>(index) * size;
+    const std::uint64_t byteOffset = boot->mftLcn * boot->bytesPerCluster + static_cast<std::uint64_t>(index) * size;
     if (rec.MediaBytes > 0 && byteOffset + size > rec.MediaBytes) return false;
     std::uint32_t got = 0;
     auto data = ReadSectors(rec.Drive, static_cast<std::int64_t>(byteOffset / bps),

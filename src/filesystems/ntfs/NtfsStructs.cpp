@@ -41,6 +41,11 @@ std::optional<BootSector> ParseBootSector(const std::uint8_t* data, std::size_t 
     return b;
 }
 
+const BootSector* NtfsGeometryOf(const media::DriveRecord& rec) {
+    const auto* opened = dynamic_cast<const OpenedNtfs*>(rec.Opened.get());
+    return opened ? &opened->boot : nullptr;
+}
+
 bool ApplyFixups(std::uint8_t* record, std::size_t size) {
     if (!record || size < 48 || size % kFixupStride != 0 || std::memcmp(record, "FILE", 4) != 0) return false;
     const std::uint16_t usaOffset = Le16(record + 4);

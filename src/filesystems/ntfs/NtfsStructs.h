@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "media/DriveRecord.h"
 #include "platform/ByteOrder.h"
 
 namespace hx::filesystems::ntfs {
@@ -44,6 +45,15 @@ struct BootSector {
 
 // Parses an NTFS boot sector; nullopt when it is not one or its geometry is absurd.
 std::optional<BootSector> ParseBootSector(const std::uint8_t* data, std::size_t size);
+
+// An NTFS drive's geometry as ParseBootSector read it when the drive was
+// catalogued; the record holds it (DriveRecord::Opened).
+struct OpenedNtfs : media::OpenedFileSystem {
+    explicit OpenedNtfs(const BootSector& b) : boot(b) {}
+    BootSector boot;
+};
+// The record's NTFS geometry; null when its boot sector gave none that can be used.
+const BootSector* NtfsGeometryOf(const media::DriveRecord& rec);
 
 // Checks the "FILE" signature and undoes the update-sequence fixups in place
 // (one 2-byte check value at the end of every 512-byte stride). False on any mismatch.

@@ -1,5 +1,6 @@
 // An NTFS volume as the undelete reads it: its deleted MFT records.
 #include "filesystems/UndeleteVolume.h"
+#include "filesystems/ntfs/NtfsStructs.h"
 #include "filesystems/ntfs/UndeleteNtfs.h"
 
 namespace hx::filesystems {
@@ -8,7 +9,12 @@ namespace {
 
 class NtfsUndelete : public UndeleteVolume {
 public:
-    explicit NtfsUndelete(std::string drive) : drive_(std::move(drive)) {}
+    NtfsUndelete(std::string drive, const media::DriveRecord& record) : drive_(std::move(drive)) {
+        if (const ntfs::BootSector* boot = ntfs::NtfsGeometryOf(record); boot && record.Drive == drive_) {
+            ntfs_.catalogued = *boot;
+            ntfs_.cataloguedDrive = drive_;
+        }
+    }
     UndeleteKind kind() const override { return UndeleteKind::Ntfs; }
     const char* name() const override { return "NTFS"; }
     // The files in use are listed too, when asked for, marked live.
@@ -38,8 +44,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<UndeleteVolume> OpenNtfsUndelete(const std::string& drive, const media::DriveRecord&) {
-    return std::make_unique<NtfsUndelete>(drive);
+std::unique_ptr<UndeleteVolume> OpenNtfsUndelete(const std::string& drive, const media::DriveRecord& record) {
+    return std::make_unique<NtfsUndelete>(drive, record);
 }
 
 }  // namespace hx::filesystems

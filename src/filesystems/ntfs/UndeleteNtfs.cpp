@@ -63,7 +63,8 @@ bool restoreCompressed(mft::NtfsVolume& volume, std::uint64_t totalClusters, con
 
 bool OpenMft(NtfsSession& s, const std::string& drive, shell::Ui& ui) {
     CloseMft(s);
-    if (!s.volume.open(drive)) {
+    const bool known = s.catalogued && s.cataloguedDrive == drive;
+    if (!s.volume.open(drive, known ? &*s.catalogued : nullptr)) {
         ui.message("Cannot open " + drive + " as an NTFS volume.", mftTitle(), {shell::Buttons::OK, shell::Icon::Critical});
         return false;
     }

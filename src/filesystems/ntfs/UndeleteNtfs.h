@@ -3,6 +3,7 @@
 // (through our MFT library) and restored from their records.
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct NtfsSession {
     mft::MftInfo info;
     bool open = false;
     std::string drive;
+    // The geometry the catalogue read of `cataloguedDrive`, used when that drive is opened.
+    std::optional<ntfs::BootSector> catalogued;
+    std::string cataloguedDrive;
 };
 
 // Opens the volume and maps its MFT (closing any open one first). On
