@@ -1,4 +1,5 @@
 #include "gui/frmRecover.h"
+#include "gui/panes/TypesPane.h"
 #include "gui/panes/FoundFilesPane.h"
 #include "gui/panes/DrivePane.h"
 #include "gui/panes/PicturePane.h"
@@ -26,7 +27,6 @@
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QTimer>
-#include <QTreeWidget>
 #include <QUrl>
 #include <QStackedWidget>
 #include <QCoreApplication>
@@ -123,23 +123,13 @@ void frmRecover::SetCaptions() {
     for (const auto& c : shell::WindowCaptions()) setCaption(c.control, LoadStr(c.id, c.english));
     for (const auto& t : shell::WindowTooltips())
         if (QWidget* w = control(t.control)) w->setToolTip(q(LoadStr(t.id, t.english)));
-    CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
-    CmbTypeSelect->setPlaceholderText(q(LoadStr(434, "Select File Types")));
     drivePane_->setTexts(q(LoadStr(655, "Drive")), q(shell::Drive1Tooltip()));
     // Made with the layout, before the language was known.
     if (auto* tools = findChild<QPushButton*>("lblTools")) tools->setText(q(LoadStr(0, "Tools")));
     if (auto* find = findChild<QAction*>("mnuFindFiles")) find->setText(q(LoadStr(0, "&Find File(s)...")));
     if (auto* info = findChild<QAction*>("mnuFolderInfo")) info->setText(q(LoadStr(0, "&Folder Info...")));
 
-    const int preset = CmbTypeSelect->currentIndex();
-    CmbTypeSelect->clear();
-    for (const auto& e : shell::TypePresetEntries()) CmbTypeSelect->addItem(q(LoadStr(e.id, e.english)));
-    for (const char* brand : {"Canon", "Nikon", "Minolta", "Sony", "Panasonic", "Pentax", "Sigma", "Olympus", "Fuji",
-                              "Kodak", "Rollei", "Samsung", "Leica", "Hasselblad", "Mamiya"})
-        CmbTypeSelect->addItem(brand);
-    // The last entry asks for the size limits.
-    CmbTypeSelect->addItem(q(shell::SizeLimitEntry(minMB_, maxMB_)), QStringLiteral("size"));
-    CmbTypeSelect->setCurrentIndex(preset);
+    typesPane_->setTexts(minMB_, maxMB_);
 
     const int colour = ListColors->currentIndex();
     ListColors->clear();
@@ -148,10 +138,6 @@ void frmRecover::SetCaptions() {
 
     ListFilters->clear();
     for (const auto& e : shell::FilterEntries()) ListFilters->addItem(q(LoadStr(e.id, e.english)));
-
-    QStringList headers;
-    for (const auto& e : shell::TypeListHeaders()) headers << q(LoadStr(e.id, e.english));
-    LvwTypes->setHeaderLabels(headers);
 }
 
 bool frmRecover::cacheHasFiles() const { return !foundPane_->empty(); }
@@ -276,11 +262,10 @@ void frmRecover::applySettings() {
     const int scheme = storeHasWindow() ? st.colourScheme : ListColors->count() - 1;
     if (scheme >= 0 && scheme < ListColors->count()) ListColors->setCurrentIndex(scheme);
     if (st.thumbWidth > 0) TxtWidth->setText(QString::number(st.thumbWidth));
-    CmbTypeSelect->setCurrentIndex(st.typeSelection < CmbTypeSelect->count() ? st.typeSelection : -1);
+    typesPane_->setPresetIndex(st.typeSelection);
     minMB_ = st.minMB;
     maxMB_ = st.maxMB;
-    CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
-    CmbTypeSelect->setItemText(CmbTypeSelect->count() - 1, q(shell::SizeLimitEntry(minMB_, maxMB_)));
+    typesPane_->showSizeLimits(minMB_, maxMB_);
     foundPane_->showThumbnails(state().resultView == "1");
 }
 
@@ -295,14 +280,10 @@ void frmRecover::collectSettings() {
     st.thumbWidth = TxtWidth->text().toInt();
     st.startDrive = currentDrive_;
     st.showSpecs = drivePane_->specsShown();
-    st.typeSelection = CmbTypeSelect->currentIndex();
+    st.typeSelection = typesPane_->presetIndex();
     st.minMB = minMB_;
     st.maxMB = maxMB_;
-    st.typeRows.clear();
-    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
-        st.typeRows.push_back({s(item->text(0)), item->checkState(0) == Qt::Checked});
-    }
+    st.typeRows = typesPane_->ticks();
     state().resultView = foundPane_->thumbnailsShown() ? "1" : "0";
 }
 

@@ -48,6 +48,7 @@ class PicturePane;
 class UndeletePane;
 class frmSearchDrives;
 class FoundFilesPane;
+class TypesPane;
 class QtSettingsStore;
 
 // The main window. It carries the commands as click handlers, the working
@@ -183,12 +184,10 @@ private:
     // companion files of images looked for in `imageFolder`.
     void runScan(const std::string& source, const std::filesystem::path& imageFolder, bool addToFound = false);
     std::string typeSelection() const;
+    // The type list: the program's types, the learned ones, the ticks of the last run.
     void fillTypeList();
-    // The learned variants of the learned-type folder as rows of the type list.
-    void addLearnedTypeRows();
     // CmdLearn during a scan: the adaptive types learned again, silently.
     void learnDuringScan();
-    std::vector<scan::LearnedVariant> checkedLearnedTypes() const;
     void showFoundFile(int row);
     // Draws `file` in the preview with its facts in the panel; `rotationKey`
     // names it among the rotations chosen, `shown` is its name for the user.
@@ -267,9 +266,8 @@ private:
     int lastScanOutcome_ = -1;  // ListColors index of the scheme in use
 
     // Controls, named as the commands know them.
-    QComboBox *CmbTypeSelect = nullptr, *ListColors = nullptr;
+    QComboBox* ListColors = nullptr;
     QListWidget* ListFilters = nullptr;
-    QTreeWidget* LvwTypes = nullptr;
     QPushButton *CmdScan = nullptr, *CmdQuickUndelete = nullptr, *CmdEnd = nullptr, *CmdShowScanTypes = nullptr,
                 *CmdShowFolder = nullptr, *CmdShowThumbs = nullptr, *CmdRenderWidth = nullptr;
     QCheckBox *ChkDeep = nullptr, *ChkDamaged = nullptr;
@@ -286,7 +284,7 @@ private:
     FoundFilesPane* foundPane_ = nullptr;  // the found files, as a list or as thumbnails
     QWidget* pageStart_ = nullptr;
     QWidget* pageResults_ = nullptr;
-    QWidget* pageTypes_ = nullptr;
+    TypesPane* typesPane_ = nullptr;  // the presets and the type list
     QTimer *Timer1 = nullptr, *Timer2 = nullptr;
     int shownRow_ = -1;
     int thumbnailWidth_ = 160;

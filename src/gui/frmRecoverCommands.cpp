@@ -3,6 +3,7 @@
 // frmRecoverPreview.cpp, the thumbnails in frmRecoverThumbnails.cpp.
 // The rules live in the engine's command classes; here the widgets follow.
 #include "gui/frmRecover.h"
+#include "gui/panes/TypesPane.h"
 #include "gui/panes/FoundFilesPane.h"
 #include "gui/panes/PicturePane.h"
 #include "gui/panes/UndeletePane.h"
@@ -15,9 +16,7 @@
 #include <QImageReader>
 #include <QListWidget>
 #include <QLocale>
-#include <QSet>
 #include <QUrl>
-#include <QTreeWidget>
 #include <QStackedWidget>
 #include <QPushButton>
 #include <QProgressBar>
@@ -88,20 +87,7 @@ void frmRecover::CmdScan_Click() {
     runScan(currentDrive_, state().image);
 }
 
-std::string frmRecover::typeSelection() const {
-    // Learned types first, then the built-in ones; each pass ends with "|".
-    const QString program = q(LoadStr(364, "Program"));
-    std::string selection;
-    for (bool builtIn : {false, true}) {
-        for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
-            if (item->checkState(0) != Qt::Checked || (item->text(2) == program) != builtIn) continue;
-            selection += "." + s(item->text(0).toLower()) + s(item->data(1, Qt::UserRole).toString());
-        }
-        selection += "|";
-    }
-    return selection;
-}
+std::string frmRecover::typeSelection() const { return typesPane_->selection(); }
 
 void frmRecover::runScan(const std::string& source, const fs::path& imageFolder, bool addToFound) {
     scan::ScanRequest request;
@@ -110,7 +96,7 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder,
     request.imageFolder = imageFolder;
     request.selection = typeSelection();
     request.learnedFolder = state().picture;
-    request.learned = checkedLearnedTypes();
+    request.learned = typesPane_->tickedLearned();
     request.settings = state().store;
     request.state = &state();
     request.options.deepScan = ChkDeep->isChecked();
@@ -124,20 +110,13 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder,
     }
     // Types listed on the medium that were not chosen are offered; those taken are ticked.
     request.offerListedTypes = true;
-    request.typesAdded = [this](const std::vector<std::string>& types) {
-        for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
-            for (const auto& ext : types)
-                if (item->text(2) != "Adaptive" && item->text(0).toLower() == q(ext.substr(1)))
-                    item->setCheckState(0, Qt::Checked);
-        }
-    };
+    request.typesAdded = [this](const std::vector<std::string>& types) { typesPane_->tickProgramTypes(types); };
     std::optional<shell::BusyGuard> busy;
     request.beforeScan = [this, &busy] {
         cacheFolder_ = state().cache;  // another may have been chosen for want of room
         FillCacheBrowser();  // the cache may just have been emptied
         busy.emplace(*this, busy_, "CmdScan", LoadStr(38, "Scan"));
-        CmbTypeSelect->setVisible(false);
+        typesPane_->showPresets(false);
         ShowResults();
         // Finds are listed as they come; the picture's facts wait for one to be chosen.
         picturePane_->clearText();
@@ -149,7 +128,7 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder,
     liveScan_ = false;
     foundPane_->stopDrawing();
     busy.reset();
-    CmbTypeSelect->setVisible(true);
+    typesPane_->showPresets(true);
     if (!outcome) return;
     ProgressBar1->setVisible(false);
     lastScanOutcome_ = static_cast<int>(*outcome);
@@ -159,42 +138,19 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder,
     else ShowStartPage();
 }
 
-void frmRecover::fillTypeList() {
-    LvwTypes->clear();
-    const QString program = q(LoadStr(364, "Program"));
-    QSet<QString> seen;
-    for (const scan::SignatureRow& row : scan::EveryRow()) {
-        if (row.Extension.size() < 2 || seen.contains(q(row.key()))) continue;
-        seen.insert(q(row.key()));
-        auto* item = new QTreeWidgetItem(LvwTypes);
-        item->setText(0, q(row.Extension.substr(1)).toUpper());
-        item->setText(1, q(row.Description.empty() ? scan::Described(row.DisplayName) : row.Description));
-        item->setData(1, Qt::UserRole, q(row.DisplayName));
-        item->setText(2, program);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(0, Qt::Unchecked);
-    }
-    addLearnedTypeRows();
-    // The check marks of the last run, row for row.
-    const auto& rows = state().settings.typeRows;
-    for (int i = 0; i < LvwTypes->topLevelItemCount() && i < static_cast<int>(rows.size()); ++i) {
-        QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
-        if (item->text(0) == q(rows[i].text)) item->setCheckState(0, rows[i].checked ? Qt::Checked : Qt::Unchecked);
-    }
-    for (int c = 0; c < LvwTypes->columnCount(); ++c) LvwTypes->resizeColumnToContents(c);
-}
+void frmRecover::fillTypeList() { typesPane_->fill(state().picture, state().settings.typeRows); }
 
 void frmRecover::CmdShowScanTypes_Click() {
-    if (pages_->currentWidget() == pageTypes_) {
+    if (pages_->currentWidget() == typesPane_) {
         if (cacheHasFiles()) ShowResults();
         else ShowStartPage();
     } else {
-        pages_->setCurrentWidget(pageTypes_);
+        pages_->setCurrentWidget(typesPane_);
         picturePane_->setVisible(false);
         CmdShowScanTypes->setChecked(true);
         // Choosing a drive hides the presets; with the list they are back.
-        CmbTypeSelect->setVisible(true);
-        LvwTypes->scrollToTop();
+        typesPane_->showPresets(true);
+        typesPane_->scrollToTop();
     }
 }
 
@@ -255,13 +211,8 @@ void frmRecover::CmdQuickUndelete_Click() {
     if (busy_.busy || currentDrive_.empty()) return;
     filesystems::QuickUndeleteOptions o;
     o.drive = currentDrive_;
-    std::vector<std::string> extensions;
     bool every = true;
-    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
-        if (item->checkState(0) == Qt::Checked) extensions.push_back(s(item->text(0).toLower()));
-        else every = false;
-    }
+    const std::vector<std::string> extensions = typesPane_->tickedExtensions(every);
     o.typeFilter = undelete::UndeleteTypeFilter(extensions, every,
                                                  driveSession_.record.DriveType == media::DriveKind::Removable);
     o.minMB = minMB_;
@@ -379,26 +330,14 @@ void frmRecover::CmdBrowse_Click() {
 
 void frmRecover::CmbTypeSelect_Click(int index) {
     if (index < 0 || busy_.busy) return;
-    if (CmbTypeSelect->itemData(index).toString() == "size") {
+    if (typesPane_->isSizeEntry(index)) {
         // The size limits, not a preset: the ticks stay as they are.
         if (shell::AskSizeLimits(*this, minMB_, maxMB_)) status(shell::SizeLimitStatus(minMB_, maxMB_));
-        CmbTypeSelect->setItemText(index, q(shell::SizeLimitEntry(minMB_, maxMB_)));
-        CmbTypeSelect->setToolTip(q(shell::TypeSelectTooltip(minMB_, maxMB_)));
-        CmbTypeSelect->setCurrentIndex(-1);
+        typesPane_->showSizeLimits(minMB_, maxMB_);
+        typesPane_->setPresetIndex(-1);
         return;
     }
-    if (CmbTypeSelect->currentIndex() != index) CmbTypeSelect->setCurrentIndex(index);
-    // Presets are known by their English names; the camera brands have no other.
-    const auto& localised = shell::TypePresetEntries();
-    const std::string name = index < static_cast<int>(localised.size()) ? localised[index].english
-                                                                        : s(CmbTypeSelect->itemText(index));
-    const bool all = name == "All types possible";
-    QSet<QString> wanted;
-    for (const auto& t : scan::PresetTypes(name)) wanted.insert(q(t).toUpper());
-    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
-        item->setCheckState(0, all || wanted.contains(item->text(0).toUpper()) ? Qt::Checked : Qt::Unchecked);
-    }
+    typesPane_->applyPreset(index);
 }
 
 // ---------------------------------------------------------------- close

@@ -9,6 +9,7 @@
 #include "gui/panes/FoundFilesPane.h"
 #include "gui/panes/PicturePane.h"
 #include "gui/panes/ResultBar.h"
+#include "gui/panes/TypesPane.h"
 #include "gui/panes/UndeletePane.h"
 
 #include <algorithm>
@@ -217,24 +218,12 @@ void frmRecover::buildCentre(QWidget* host) {
     pages_->addWidget(pageResults_);
 
     // The type list with its presets.
-    pageTypes_ = new QWidget(pages_);
-    auto* tv = new QVBoxLayout(pageTypes_);
-    tv->setContentsMargins(0, 0, 0, 0);
-    CmbTypeSelect = new QComboBox(pageTypes_);
-    CmbTypeSelect->setObjectName("CmbTypeSelect");
-    CmbTypeSelect->setMinimumHeight(30);
-    CmbTypeSelect->setMinimumWidth(260);
-    auto* th = new QHBoxLayout;
-    th->addWidget(CmbTypeSelect);
-    th->addStretch(1);
-    tv->addLayout(th);
-    LvwTypes = new QTreeWidget(pageTypes_);
-    LvwTypes->setObjectName("LvwTypes");
-    LvwTypes->setRootIsDecorated(false);
-    LvwTypes->setAlternatingRowColors(true);
-    LvwTypes->setUniformRowHeights(true);
-    tv->addWidget(LvwTypes);
-    pages_->addWidget(pageTypes_);
+    TypesPane::Actions typesActions;
+    typesActions.presetChosen = [this](int index) { CmbTypeSelect_Click(index); };
+    // Delete on the type list removes the learned types selected.
+    typesActions.deleteKey = [this] { LvwTypes_KeyDown(); };
+    typesPane_ = new TypesPane(pages_, typesActions);
+    pages_->addWidget(typesPane_);
 
     // Preview and its information.
     PicturePane::Actions actions;
@@ -312,7 +301,6 @@ void frmRecover::connectCommands() {
         backup->installEventFilter(new KeyFilter(backup, [this](int key, Qt::KeyboardModifiers modifiers) {
             return !(modifiers & (Qt::ControlModifier | Qt::AltModifier)) && CmdBackup_KeyPress(key);
         }));
-    connect(CmbTypeSelect, qOverload<int>(&QComboBox::activated), this, &frmRecover::CmbTypeSelect_Click);
     connect(ListColors, qOverload<int>(&QComboBox::activated), this, &frmRecover::ApplyColourScheme);
     connect(Timer1, &QTimer::timeout, this, &frmRecover::Timer1_Timer);
     connect(Timer2, &QTimer::timeout, this, &frmRecover::Timer2_Timer);
@@ -330,12 +318,6 @@ void frmRecover::connectCommands() {
     connect(lblAbout, &QPushButton::clicked, this, [this] {
         message(LoadStr(31, "Harvestrix") + " " + HX_VERSION, LoadStr(55, "About"), {});
     });
-    // Delete on the type list removes the learned types selected.
-    LvwTypes->installEventFilter(new KeyFilter(LvwTypes, [this](int key, Qt::KeyboardModifiers) {
-        if (key != Qt::Key_Delete) return false;
-        LvwTypes_KeyDown();
-        return true;
-    }));
 }
 
 }  // namespace hx::gui

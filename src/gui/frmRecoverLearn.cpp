@@ -1,19 +1,14 @@
 // QX Adaptive in the window: the learned types in the type list, and the
 // learn command (types to look for, or a folder of samples).
 #include "gui/frmRecover.h"
+#include "gui/panes/TypesPane.h"
 
-#include <map>
 
 #include <QApplication>
 #include <algorithm>
 #include <sstream>
-#include <QCursor>
-#include <QFileIconProvider>
-#include <QLocale>
-#include <QMimeDatabase>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTreeWidget>
 
 #include "gui/QtText.h"
 #include "scan/AdaptiveLearning.h"
@@ -27,66 +22,15 @@ namespace hx::gui {
 namespace fs = std::filesystem;
 using shell::LoadStr;
 
-void frmRecover::addLearnedTypeRows() {
-    const QString adaptive = "Adaptive";
-    QMimeDatabase mimes;
-    for (const auto& v : scan::ListLearnedVariants(shell::SharedState().picture)) {
-        auto* item = new QTreeWidgetItem(LvwTypes);
-        item->setText(0, q(shell::ToUpper(v.type)));
-        item->setData(0, Qt::UserRole, v.slot);
-        item->setText(1, q(shell::Trim(v.displayName)));
-        item->setData(1, Qt::UserRole, q(v.displayName));
-        item->setText(2, adaptive);
-        item->setText(3, QLocale().toString(v.reliability, 'f', 1) + "%");
-        item->setText(4, QString::number(v.head));
-        item->setText(5, QString::number(v.body));
-        item->setText(6, QString::number(v.tail));
-        item->setText(7, QString::number(v.tailBody));
-        item->setText(8, QString::number(v.samples));
-        // The icon the desktop gives files of that type.
-        const QMimeType mime = mimes.mimeTypeForFile("x." + q(v.type), QMimeDatabase::MatchExtension);
-        item->setIcon(0, QIcon::fromTheme(mime.iconName(), QFileIconProvider().icon(QFileIconProvider::File)));
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(0, Qt::Checked);
-    }
-}
-
-std::vector<scan::LearnedVariant> frmRecover::checkedLearnedTypes() const {
-    std::vector<scan::LearnedVariant> checked;
-    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
-        if (item->text(2) != "Adaptive" || item->checkState(0) != Qt::Checked) continue;
-        scan::LearnedVariant v;
-        v.type = s(item->text(0).toLower());
-        v.slot = item->data(0, Qt::UserRole).toInt();
-        checked.push_back(v);
-    }
-    return checked;
-}
-
 void frmRecover::LvwTypes_KeyDown() {
     if (busy_.busy) return;
-    std::vector<std::string> types;
-    for (const QTreeWidgetItem* item : LvwTypes->selectedItems()) {
-        const std::string type = s(item->text(0).toLower());
-        if (item->text(2) == "Adaptive" && std::find(types.begin(), types.end(), type) == types.end())
-            types.push_back(type);
-    }
-    if (scan::RemoveAdaptiveTypes(*this, state().picture, types) > 0) fillTypeList();
+    if (scan::RemoveAdaptiveTypes(*this, state().picture, typesPane_->learnedTypes(true)) > 0) fillTypeList();
 }
 
 void frmRecover::learnDuringScan() {
     // The adaptive types of the list, learned again from the scanned drive's
     // own files: about 200 samples, at most 30 seconds, nothing shown.
-    std::vector<std::string> types;
-    std::map<QString, Qt::CheckState> checks;
-    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
-        checks[item->text(0) + "|" + item->text(2) + "|" + item->data(0, Qt::UserRole).toString()] = item->checkState(0);
-        const std::string type = s(item->text(0).toLower());
-        if (item->text(2) == "Adaptive" && std::find(types.begin(), types.end(), type) == types.end())
-            types.push_back(type);
-    }
+    const std::vector<std::string> types = typesPane_->learnedTypes(false);
     const std::string mount = driveSession_.record.MountPoint;
     if (learning_ || types.empty() || mount.empty()) return;
     learning_ = true;
@@ -97,12 +41,7 @@ void frmRecover::learnDuringScan() {
     scan::LearnFromFiles(state().picture, scan::GatherTypes({fs::path(mount)}, types, until), options);
     learning_ = false;
     // The list again, with the ticks as they were.
-    fillTypeList();
-    for (int i = 0; i < LvwTypes->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = LvwTypes->topLevelItem(i);
-        const auto it = checks.find(item->text(0) + "|" + item->text(2) + "|" + item->data(0, Qt::UserRole).toString());
-        if (it != checks.end()) item->setCheckState(0, it->second);
-    }
+    typesPane_->refill(state().picture, state().settings.typeRows);
 }
 
 void frmRecover::CmdLearn_Click() {
