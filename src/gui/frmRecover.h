@@ -12,7 +12,6 @@
 
 #include "filesystems/DriveInfoPanel.h"
 #include "scan/AdaptiveTypes.h"
-#include "viewing/PictureFilters.h"
 #include "platform/DriveCatalogue.h"
 #include "shell/MessageBoxRules.h"
 #include "shell/Ui.h"
@@ -225,8 +224,6 @@ public:
 private:
     // Thumbnails made again at the width typed in TxtWidth.
     void CmdRenderWidth_Click();
-    // The preview's picture as the user turned and filtered it.
-    QImage adjustedPicture(const QImage& picture, const std::string& file) const;
     void loadThumbnails();
     // Lists the files of a folder as found files (the cache, or a browsed folder).
     void listFolder(const std::filesystem::path& folder);
@@ -288,7 +285,6 @@ private:
     QTimer *Timer1 = nullptr, *Timer2 = nullptr;
     int shownRow_ = -1;
     int thumbnailWidth_ = 160;
-    viewing::PreviewAdjustments adjustments_;
     frmSearchDrives* search_ = nullptr;
     std::filesystem::path lastRecoverReport_;
     // The window's own scan runs: its finds are listed as they come.

@@ -13,7 +13,6 @@
 #include <QImageReader>
 #include <QListWidget>
 #include <QLocale>
-#include <QTransform>
 #include <QPlainTextEdit>
 
 #include "gui/QtSettingsStore.h"
@@ -130,7 +129,7 @@ void frmRecover::previewFile(const fs::path& file, const std::string& rotationKe
         return;
     }
     {
-        picturePane_->showPicture(QPixmap::fromImage(adjustedPicture(picture, rotationKey)), q(mode));
+        picturePane_->showAdjusted(picture, rotationKey, q(mode));
         // The camera's facts, one "key value" line each.
         viewing::ExifValues exif;
         QStringList lines;
@@ -187,25 +186,6 @@ void frmRecover::showUndrawable(const fs::path& file) {
     status(why);
 }
 
-QImage frmRecover::adjustedPicture(const QImage& picture, const std::string& file) const {
-    QImage out = picture;
-    if (const int turns = viewing::PreviewAdjustments::quarterTurns(adjustments_.rotation(file)))
-        out = out.transformed(QTransform().rotate(90.0 * turns));
-    if (adjustments_.filter) {
-        out = out.convertToFormat(QImage::Format_RGB888);
-        viewing::RgbPicture p;
-        p.width = static_cast<unsigned>(out.width());
-        p.height = static_cast<unsigned>(out.height());
-        p.pixels.resize(static_cast<std::size_t>(p.width) * p.height * 3);
-        for (int y = 0; y < out.height(); ++y)
-            std::memcpy(&p.pixels[static_cast<std::size_t>(y) * p.width * 3], out.constScanLine(y), p.width * 3);
-        viewing::ApplyPictureFilter(p, *adjustments_.filter);
-        for (int y = 0; y < out.height(); ++y)
-            std::memcpy(out.scanLine(y), &p.pixels[static_cast<std::size_t>(y) * p.width * 3], p.width * 3);
-    }
-    return out;
-}
-
 void frmRecover::showFullPicture() {
     if (picturePane_->picture().isNull() || shownRow_ < 0 || shownRow_ >= foundPane_->count()) return;
     const std::string folder = state().saveAs.empty() ? saveFolder_.string() : state().saveAs.string();
@@ -219,6 +199,7 @@ void frmRecover::ListFilters_Click(int index) {
     ListFilters->setVisible(false);
     const bool haveFile = shownRow_ >= 0 && shownRow_ < foundPane_->count();
     const std::string file = haveFile ? s(foundPane_->names()[shownRow_]) : std::string();
+    viewing::PreviewAdjustments& adjustments = picturePane_->adjustments();
     switch (index) {
         case 1:
             if (haveFile) {
@@ -230,16 +211,16 @@ void frmRecover::ListFilters_Click(int index) {
                         LoadStr(1501, "File Info"), {shell::Buttons::OK, shell::Icon::Information});
             }
             return;
-        case 2: adjustments_.setRotation(file, 6); break;
-        case 3: adjustments_.setRotation(file, 8); break;
-        case 4: adjustments_.setRotation(file, 3); break;
-        case 5: adjustments_.setRotation(file, 0); break;
+        case 2: adjustments.setRotation(file, 6); break;
+        case 3: adjustments.setRotation(file, 8); break;
+        case 4: adjustments.setRotation(file, 3); break;
+        case 5: adjustments.setRotation(file, 0); break;
         case 6: case 7: case 8: case 9:
-            adjustments_.filter = viewing::PictureFilterNamed(s(ListFilters->item(index)->text()));
+            adjustments.filter = viewing::PictureFilterNamed(s(ListFilters->item(index)->text()));
             break;
         case 10:
-            if (!adjustments_.filter) return;
-            adjustments_.filter.reset();
+            if (!adjustments.filter) return;
+            adjustments.filter.reset();
             break;
         default: return;
     }

@@ -1,13 +1,39 @@
 #include "gui/panes/PicturePane.h"
 
+#include <QImage>
 #include <QLabel>
+#include <QTransform>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstring>
 
 #include "gui/EventFilters.h"
 
 namespace hx::gui {
+
+namespace {
+
+QImage adjusted(const QImage& picture, const viewing::PreviewAdjustments& adjustments, const std::string& key) {
+    QImage out = picture;
+    if (const int turns = viewing::PreviewAdjustments::quarterTurns(adjustments.rotation(key)))
+        out = out.transformed(QTransform().rotate(90.0 * turns));
+    if (adjustments.filter) {
+        out = out.convertToFormat(QImage::Format_RGB888);
+        viewing::RgbPicture p;
+        p.width = static_cast<unsigned>(out.width());
+        p.height = static_cast<unsigned>(out.height());
+        p.pixels.resize(static_cast<std::size_t>(p.width) * p.height * 3);
+        for (int y = 0; y < out.height(); ++y)
+            std::memcpy(&p.pixels[static_cast<std::size_t>(y) * p.width * 3], out.constScanLine(y), p.width * 3);
+        viewing::ApplyPictureFilter(p, *adjustments.filter);
+        for (int y = 0; y < out.height(); ++y)
+            std::memcpy(out.scanLine(y), &p.pixels[static_cast<std::size_t>(y) * p.width * 3], p.width * 3);
+    }
+    return out;
+}
+
+}  // namespace
 
 PicturePane::PicturePane(QWidget* parent, Actions actions) : QWidget(parent) {
     setObjectName("previewPane");
@@ -42,6 +68,10 @@ PicturePane::PicturePane(QWidget* parent, Actions actions) : QWidget(parent) {
     auto* picture2 = new QLabel(this);  // named for the commands that ask for it; never shown
     picture2->setObjectName("Picture2");
     picture2->setVisible(false);
+}
+
+void PicturePane::showAdjusted(const QImage& picture, const std::string& key, const QString& mode) {
+    showPicture(QPixmap::fromImage(adjusted(picture, adjustments_, key)), mode);
 }
 
 void PicturePane::showPicture(const QPixmap& picture, const QString& mode) {

@@ -6,6 +6,9 @@
 #include <QPixmap>
 #include <QWidget>
 #include <functional>
+#include <string>
+
+#include "viewing/PictureFilters.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -23,6 +26,10 @@ public:
 
     // The picture, fitted to the pane; `mode` says how it was drawn.
     void showPicture(const QPixmap& picture, const QString& mode);
+    // The same, turned and filtered as the user asked for the file known as `key`.
+    void showAdjusted(const QImage& picture, const std::string& key, const QString& mode);
+    // How the user turned each file and filters every picture.
+    viewing::PreviewAdjustments& adjustments() { return adjustments_; }
     // An icon or a thumbnailer's picture in place of one: nothing to zoom into.
     void showStandIn(const QPixmap& standIn, const QString& mode);
     // A left click: the picture at full size around `at`; the next, whole again.
@@ -45,6 +52,7 @@ private:
     QPlainTextEdit* facts_ = nullptr;
     QPixmap picture_;
     bool zoomed_ = false;
+    viewing::PreviewAdjustments adjustments_;
 };
 
 }  // namespace hx::gui
