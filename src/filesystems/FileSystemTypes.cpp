@@ -8,6 +8,12 @@ const std::vector<FileSystemType>& FileSystemTypes() {
     return readers;
 }
 
+const FileSystemType* CataloguedType(const DriveRecord& rec) {
+    for (const FileSystemType& type : FileSystemTypes())
+        if (type.catalogued(rec)) return &type;
+    return nullptr;
+}
+
 bool IsPowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 std::string Trimmed(std::string s) {

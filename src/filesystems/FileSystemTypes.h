@@ -33,10 +33,15 @@ struct FileSystemType {
     bool (*usable)(const std::uint8_t* sector, std::size_t size);
     // The volume as the undelete reads it.
     std::unique_ptr<UndeleteVolume> (*openUndelete)(const std::string& drive, const DriveRecord& rec);
+    // The system's command that makes the volume anew on the drive, under
+    // `label` (none when empty). Null for one the program does not format.
+    std::vector<std::string> (*formatCommand)(const DriveRecord& rec, const std::string& label);
 };
 
 // In the order they are tried.
 const std::vector<FileSystemType>& FileSystemTypes();
+// The row of the file system the catalogue found on the drive; null for none.
+const FileSystemType* CataloguedType(const DriveRecord& rec);
 
 // Each file system's row, in its own folder.
 FileSystemType FatFileSystem();

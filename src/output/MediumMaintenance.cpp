@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "filesystems/FileSystemTypes.h"
 #include "platform/ChildProcess.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
@@ -18,7 +19,8 @@ std::string MaintenanceRefusal(const media::DriveRecord& r, bool operationRunnin
     if (r.DriveType != media::DriveKind::Removable)
         return FormatStr(LoadStr(0, "%0 is not a removable medium; only cards and sticks are wiped or written."), {r.Drive});
     if (r.IsSystem) return FormatStr(LoadStr(0, "%0 holds the running system and is never written."), {r.Drive});
-    if (r.FirstDataSector < 1 || !(r.isFat() || r.isExFat()))
+    const filesystems::FileSystemType* type = filesystems::CataloguedType(r);
+    if (r.FirstDataSector < 1 || !type || !type->formatCommand)
         return FormatStr(LoadStr(0, "%0 holds no FAT or exFAT file system that could be read."), {r.Drive});
     return {};
 }
@@ -32,24 +34,13 @@ bool refused(shell::Ui& ui, const media::DriveRecord& r, bool running, const std
     return true;
 }
 
-// The system's mkfs over the whole drive, with its former label and FAT type.
+// The file system's own mkfs over the whole drive, with its former label.
 bool formatNow(shell::Ui& ui, const media::DriveRecord& r) {
     std::string label = r.VolumeLabel;
     while (!label.empty() && label.back() == ' ') label.pop_back();
-    std::vector<std::string> argv = r.isExFat() ? std::vector<std::string>{"mkfs.exfat"}
-                                                : std::vector<std::string>{"mkfs.vfat", "-I"};
-    if (r.FileSystem == media::FileSystemKind::Fat12 || r.FileSystem == media::FileSystemKind::Fat16 ||
-        r.FileSystem == media::FileSystemKind::Fat32) {
-        argv.push_back("-F");
-        argv.push_back(r.FileSystem == media::FileSystemKind::Fat12 ? "12"
-                       : r.FileSystem == media::FileSystemKind::Fat16 ? "16" : "32");
-    }
-    if (!label.empty() && label != "NO NAME") {
-        argv.push_back(r.isExFat() ? "-L" : "-n");
-        argv.push_back(label);
-    }
-    argv.push_back(r.Drive);
-    const auto run = platform::RunChild(argv, "", 600000);
+    const filesystems::FileSystemType* type = filesystems::CataloguedType(r);
+    if (!type || !type->formatCommand) return false;
+    const auto run = platform::RunChild(type->formatCommand(r, label), "", 600000);
     const bool ok = run.finished && run.exitCode == 0;
     ui.status(LoadStr(257, "Formatting disk") + " " + r.Drive + " " +
               (ok ? LoadStr(258, "finished") : LoadStr(240, "Failed")));

@@ -75,6 +75,36 @@ TEST(MediumMaintenance, AWipeZeroesTheDataAreaOfARemovableCardAndNothingElse) {
     platform::DetachAllImages();
 }
 
+TEST(MediumMaintenance, AnExfatCardIsFormattedAsExfatUnderItsLabelAndAnNtfsOneNotAtAll) {
+    test::TempDir dir;
+    const fs::path exfat = test::MakeExFatImage(dir / "sdxc.img", {16, 4096, "TRIP"});
+    REQUIRE_IMAGE(exfat);
+    const bool filled = test::ExFatPutFile(exfat, "DCIM/P1.JPG", std::string(50000, 'p'));  // needs a mount
+    ASSERT_TRUE(platform::AttachImage(exfat.string() + ",removable"));
+    test::ScriptedUi ui;
+    ui.answers = {shell::Answer::OK};
+    const media::DriveRecord before = Catalogued(exfat);
+    EXPECT_TRUE(output::FormatMedium(ui, before, false));
+    const media::DriveRecord again = Catalogued(exfat);
+    EXPECT_EQ(again.FileSystem, media::FileSystemKind::ExFat);
+    EXPECT_EQ(again.VolumeLabel, "TRIP");
+    // A file or folder entry (0x85) in the root: DCIM before, none after.
+    const auto holdsFiles = [](const media::DriveRecord& r) {
+        return std::any_of(r.RootDirEntries.begin(), r.RootDirEntries.end(), [](const auto& e) { return e[0] == 0x85; });
+    };
+    if (filled) EXPECT_TRUE(holdsFiles(before));
+    EXPECT_FALSE(holdsFiles(again));
+
+    const fs::path ntfs = test::MakeNtfsImage(dir / "ntfs.img");
+    if (!ntfs.empty()) {
+        ASSERT_TRUE(platform::AttachImage(ntfs.string() + ",removable"));
+        const std::string bytes = test::ReadFile(ntfs);
+        EXPECT_FALSE(output::FormatMedium(ui, Catalogued(ntfs), false));
+        EXPECT_TRUE(test::ReadFile(ntfs) == bytes);
+    }
+    platform::DetachAllImages();
+}
+
 TEST(MediumMaintenance, RestoreWritesAnImageBackOnlyOntoACardOfTheSameGeometry) {
     test::TempDir dir;
     const fs::path card = test::MakeFatImage(dir / "card.img", {.fatBits = 16, .sectorsPerCluster = 4});

@@ -78,6 +78,13 @@ void loadTables(DriveRecord& rec) {
     findExFatBitmap(rec);
 }
 
+std::vector<std::string> formatCommand(const DriveRecord& rec, const std::string& label) {
+    std::vector<std::string> argv = {"mkfs.exfat"};
+    if (!label.empty()) argv.insert(argv.end(), {"-L", label});
+    argv.push_back(rec.Drive);
+    return argv;
+}
+
 }  // namespace
 
 FileSystemType ExfatFileSystem() {
@@ -86,7 +93,7 @@ FileSystemType ExfatFileSystem() {
                 ExfatVolume v;
                 return ParseExfatBootSector(b, n, v);
             },
-            OpenExfatUndelete};
+            OpenExfatUndelete, formatCommand};
 }
 
 }  // namespace hx::filesystems

@@ -88,6 +88,17 @@ void loadTables(DriveRecord& rec) {
     labelFromRoot(rec);
 }
 
+// mkfs.vfat on the whole drive (-I: no partition table is looked for), of the same FAT type.
+std::vector<std::string> formatCommand(const DriveRecord& rec, const std::string& label) {
+    std::vector<std::string> argv = {"mkfs.vfat", "-I", "-F",
+                                     rec.FileSystem == FileSystemKind::Fat12   ? "12"
+                                     : rec.FileSystem == FileSystemKind::Fat16 ? "16"
+                                                                               : "32"};
+    if (!label.empty() && label != "NO NAME") argv.insert(argv.end(), {"-n", label});
+    argv.push_back(rec.Drive);
+    return argv;
+}
+
 }  // namespace
 
 FileSystemType FatFileSystem() {
@@ -96,7 +107,7 @@ FileSystemType FatFileSystem() {
                 FatVolume v;
                 return ParseFatBootSector(b, n, v);
             },
-            OpenFatUndelete};
+            OpenFatUndelete, formatCommand};
 }
 
 }  // namespace hx::filesystems

@@ -33,7 +33,7 @@ void parse(const std::uint8_t* s, DriveRecord& rec) {
 FileSystemType NtfsFileSystem() {
     return {"NTFS", recognises, parse, nullptr, [](const DriveRecord& r) { return r.isNtfs(); },
             [](const std::uint8_t* b, std::size_t n) { return ntfs::ParseBootSector(b, n).has_value(); },
-            OpenNtfsUndelete};
+            OpenNtfsUndelete, nullptr};
 }
 
 }  // namespace hx::filesystems
