@@ -102,7 +102,7 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
     ParseBootSectorBytes(sector.data(), sector.size(), rec);
     if (rec.FileSystem == FileSystemKind::None) rec.FileSystem = before;
     if (rec.FileSystem == FileSystemKind::None && !rec.PlatformFileSystem.empty()) rec.FileSystem = FileSystemKind::Other;
-    if (asDrive && (rec.isFat() || rec.isExFat() || rec.isNtfs()))
+    if (asDrive && CataloguedType(rec))
         for (const FileSystemType& reader : FileSystemTypes())
             if (reader.recognises(sector.data())) {
                 if (reader.loadTables) reader.loadTables(rec);
@@ -155,7 +155,7 @@ void catalogue(const platform::DriveEntry& entry, DriveRecord& rec) {
     }
 }
 
-bool knownFileSystem(const DriveRecord& rec) { return rec.isFat() || rec.isExFat() || rec.isNtfs(); }
+bool knownFileSystem(const DriveRecord& rec) { return CataloguedType(rec) != nullptr; }
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "filesystems/DriveInfo.h"
+#include "filesystems/FileSystemTypes.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/FreeSpace.h"
 #include "volumes/PartitionTable.h"
@@ -55,7 +56,7 @@ std::uint32_t VolumeSerial(const fs::path& path) {
     if (!volumes::OpenDrive(device, source, platform::RawFile::Mode::Read) || device.readAt(0, boot, sizeof boot) != sizeof boot)
         return 0;
     const media::DriveRecord rec = filesystems::ParseBootSectorBytes(boot, sizeof boot);
-    return rec.isFat() || rec.isExFat() || rec.isNtfs() ? rec.SerialNumber : 0;
+    return filesystems::CataloguedType(rec) ? rec.SerialNumber : 0;
 }
 
 bool OnScannedMedium(const fs::path& folder, const ScannedSource& scanned) {

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "filesystems/FileSystemTypes.h"
 #include "platform/RawFile.h"
 #include "shell/Text.h"
 #include "viewing/Formats.h"
@@ -477,7 +478,7 @@ private:
 
 std::uint64_t InferBlockUnits(const ScanContext& ctx, const ScanGeometry& geo) {
     // A file system's clusters are its units already.
-    if (ctx.record.isFat() || ctx.record.isExFat() || ctx.record.isNtfs() || ctx.found.size() < kBlockEvidence)
+    if (filesystems::CataloguedType(ctx.record) || ctx.found.size() < kBlockEvidence)
         return 1;
     std::uint64_t common = 0;
     for (const FoundFile& f : ctx.found)
