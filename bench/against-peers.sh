@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The carving scan's speed beside photorec's and cat's on media made as
-# cameras and people fill them, page cache warm, each tool writing its finds
+# cameras and people fill them, page cache warm (or cold, COLD=1), each tool writing its finds
 # once. Every medium is run in turns (harvestrix, photorec, cat), RUNS times;
 # the medians and the ratios are printed, with each tool's peak memory.
 #
 #   bash bench/against-peers.sh [WORKDIR]      RUNS=3 by default; MEDIA="split-512 ..." for some
+#   COLD=1 bash bench/against-peers.sh         each run reads the medium from the disk, as a
+#                                              card just put in is read (drops the page cache: root)
 #
 # Media:
 #   fat-dense   512 MiB FAT32 card, 120 photos and 19 documents, some deleted
@@ -150,6 +152,15 @@ for n in range(357):
 fat_card(os.path.join(out, "camera-2g.img"), 2048, files, reformat=True)
 PY
 
+# Before each timed command: with COLD=1 nothing of the medium is cached.
+cool() {
+  [ "${COLD:-0}" = 1 ] || return 0
+  sync; echo 3 >/proc/sys/vm/drop_caches
+}
+if [ "${COLD:-0}" = 1 ] && [ ! -w /proc/sys/vm/drop_caches ]; then
+  echo "against-peers: COLD=1 drops the page cache and needs root" >&2; exit 1
+fi
+
 median() { sort -n | awk '{a[NR]=$1} END{print a[int((NR+1)/2)]}'; }
 # seconds and peak KB of one command, its output thrown away
 timed() { /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 || true; cat "$WORK/time.txt" | tail -1; }
@@ -162,15 +173,16 @@ intact() {  # folder, originals folder: how many originals came back byte-identi
 printf '%-11s %7s %10s %6s %10s %11s %7s %12s %6s %11s\n' medium hx_s photorec_s cat_s cat_file_s vs_photorec vs_cat vs_cat_file hx_MB photorec_MB
 for m in ${MEDIA:-fat-dense noise-2g split-512 camera-2g}; do
   img=$WORK/$m.img
-  cat "$img" >/dev/null
+  [ "${COLD:-0}" = 1 ] || cat "$img" >/dev/null
   : >"$WORK/hx.t"; : >"$WORK/pr.t"; : >"$WORK/cat.t"; : >"$WORK/catf.t"
   for r in $(seq 1 "$RUNS"); do
-    rm -rf "$WORK/out-hx" "$WORK/out-pr"; mkdir -p "$WORK/out-pr"; sync
+    rm -rf "$WORK/out-hx" "$WORK/out-pr"; mkdir -p "$WORK/out-pr"; sync; cool
     timed "$CLI" --cache "$WORK/out-hx" scan "$img" --new --yes >>"$WORK/hx.t"
-    sync
+    sync; cool
     (cd "$WORK/out-pr" && timed photorec /log /d "$WORK/out-pr/f" /cmd "$img" options,paranoid,search) >>"$WORK/pr.t"
-    sync
+    sync; cool
     timed cat "$img" >>"$WORK/cat.t"
+    cool
     timed sh -c "cat '$img' >'$WORK/copy.img'" >>"$WORK/catf.t"
     rm -f "$WORK/copy.img"; sync
   done
