@@ -114,8 +114,9 @@ bool LoadFatCopies(DriveRecord& rec) {
     std::uint64_t bytes = static_cast<std::uint64_t>(rec.SectorsPerFAT) * bps;
     if (needed < bytes) bytes = (needed + bps) / bps * bps;
     const auto firstCopy = ReadCapped(rec, rec.Drive, rec.ReservedSectors, bytes);
+    if (firstCopy.empty()) return false;
     DecodeFat(rec, firstCopy);
-    return !firstCopy.empty();
+    return true;
 }
 
 void DecodeFat(DriveRecord& rec, const std::vector<std::uint8_t>& f) {
