@@ -102,7 +102,7 @@ const AllocationTable* TableOf(const DriveRecord& rec) {
     return dynamic_cast<const AllocationTable*>(rec.Opened.get());
 }
 
-bool LoadFatCopies(DriveRecord& rec) {
+bool LoadFatTable(DriveRecord& rec) {
     rec.Opened.reset();
     if (rec.SectorsPerFAT == 0 || rec.FATEntryBytes <= 0) return false;
     const int bps = rec.sectorSize();

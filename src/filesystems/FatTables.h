@@ -25,7 +25,7 @@ struct AllocationTable : media::OpenedFileSystem {
 const AllocationTable* TableOf(const DriveRecord& rec);
 // Reads the first copy of the table (as far as the cluster count needs) and
 // decodes it into the record's table. False when nothing could be read.
-bool LoadFatCopies(DriveRecord& rec);
+bool LoadFatTable(DriveRecord& rec);
 // Decodes `firstCopy`, the table as it lies on the medium, for rec.FileSystem
 // into the record's table.
 void DecodeFat(DriveRecord& rec, const std::vector<std::uint8_t>& firstCopy);

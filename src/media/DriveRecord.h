@@ -61,7 +61,7 @@ struct DriveRecord {
     bool IsImage = false;  // the drive id is an image file rather than a device
     bool IsSystem = false; // holds the running system's root file system
     std::string MountPoint;  // where the platform mounted it, empty for images
-    // Reads of the boot sector, FAT copies or directories that came back short:
+    // Reads of the boot sector, the FAT or directories that came back short:
     // the medium is smaller than its boot sector claims, or damaged.
     std::uint32_t ShortReads = 0;
 

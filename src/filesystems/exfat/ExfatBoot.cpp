@@ -72,7 +72,7 @@ void findExFatBitmap(DriveRecord& rec) {
 
 void loadTables(DriveRecord& rec) {
     if (rec.ReservedSectors == 0) return;
-    LoadFatCopies(rec);
+    LoadFatTable(rec);
     LoadRootDirectory(rec);
     labelFromRoot(rec);
     findExFatBitmap(rec);

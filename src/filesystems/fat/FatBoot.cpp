@@ -82,7 +82,7 @@ void labelFromRoot(DriveRecord& rec) {
 
 void loadTables(DriveRecord& rec) {
     if (rec.ReservedSectors == 0) return;
-    LoadFatCopies(rec);
+    LoadFatTable(rec);
     if (rec.SectorsPerCluster > 0) rec.TotalSectors = rec.TotalClusters * rec.SectorsPerCluster;
     LoadRootDirectory(rec);
     labelFromRoot(rec);

@@ -147,7 +147,7 @@ bool LoadFatVolume(const std::string& drive, const media::DriveRecord& record, F
     media::DriveRecord own;
     const media::DriveRecord* r = &record;
     if (!sameDrive || !record.isFat() || !TableOf(record)) {
-        if (!filesystems::ParseBootSector(drive, own, false) || !filesystems::LoadFatCopies(own)) return false;
+        if (!filesystems::ParseBootSector(drive, own, false) || !filesystems::LoadFatTable(own)) return false;
         r = &own;
     }
     if (!fromDriveRecord(*r, v)) return false;
