@@ -40,25 +40,30 @@ bool loadFat(const DriveRecord& rec, std::uint64_t units, std::vector<bool>& use
 }
 
 bool loadExFat(DriveRecord& rec, std::uint64_t units, std::vector<bool>& used) {
-    if (rec.BitmapCluster < 2 || rec.BitmapLength == 0) return false;
-    const std::uint64_t bytes = std::min<std::uint64_t>(rec.BitmapLength, (units + 7) / 8);
-    std::vector<std::uint8_t> bits;
-    // The bitmap may be stored without a FAT chain (contiguous).
-    if (FatEntry(rec, rec.BitmapCluster) == 0) {
-        std::uint32_t got = 0;
-        bits = ReadSectors(rec.Drive, ClusterToSector(rec, rec.BitmapCluster), 0,
-                           static_cast<std::uint32_t>(bytes), got, rec.sectorSize());
-        bits.resize(std::min<std::size_t>(got, static_cast<std::size_t>(bytes)));
-    } else {
-        bits = ReadClusterChain(rec, rec.BitmapCluster, bytes);
-    }
-    if (bits.size() < bytes) ++rec.ShortReads;
+    const std::vector<std::uint8_t> bits = ReadExfatBitmap(rec, (units + 7) / 8);
     if (bits.empty()) return false;
     used = fromBits(bits, units);
     return true;
 }
 
 }  // namespace
+
+std::vector<std::uint8_t> ReadExfatBitmap(DriveRecord& rec, std::uint64_t maxBytes) {
+    std::vector<std::uint8_t> bits;
+    if (rec.BitmapCluster < 2 || rec.BitmapLength == 0) return bits;
+    const std::uint64_t bytes = std::min<std::uint64_t>(rec.BitmapLength, maxBytes);
+    // The bitmap may be stored without a FAT chain (contiguous).
+    if (FatEntry(rec, rec.BitmapCluster) == 0) {
+        std::uint32_t got = 0;
+        bits = ReadSectors(rec.Drive, ClusterToSector(rec, rec.BitmapCluster), 0, static_cast<std::uint32_t>(bytes), got,
+                           rec.sectorSize());
+        bits.resize(std::min<std::size_t>(got, static_cast<std::size_t>(bytes)));
+    } else {
+        bits = ReadClusterChain(rec, rec.BitmapCluster, bytes);
+    }
+    if (bits.size() < bytes) ++rec.ShortReads;
+    return bits;
+}
 
 std::uint64_t AllocationBitmap::freeCount() const {
     return static_cast<std::uint64_t>(std::count(used_.begin(), used_.end(), false));

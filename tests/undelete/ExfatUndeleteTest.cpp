@@ -7,6 +7,7 @@
 #include "fixtures/UndeleteFixtures.h"
 #include "fixtures/ScriptedUi.h"
 #include "undelete/QuickUndelete.h"
+#include "filesystems/DriveInfo.h"
 #include "filesystems/exfat/UndeleteExfat.h"
 
 namespace hx::undelete {
@@ -90,6 +91,28 @@ TEST(ExfatUndelete, ListsAndRestoresDeletedEntrySets) {
     EXPECT_FALSE(keep->isDeleted());
     ASSERT_TRUE(filesystems::RestoreExfatEntry(vol, *keep, out / "k.bin"));
     EXPECT_EQ(test::ReadFile(out / "k.bin").size(), 3000u);
+}
+
+// Some writers leave the allocation bitmap without a FAT chain: it is read
+// in one run, whole, as the chained one is.
+TEST(ExfatUndelete, ABitmapWithoutAFatChainIsReadWhole) {
+    test::TempDir dir("hx-exfat-bitmap");
+    const fs::path image = test::MakeExFatImage(dir / "card.img", {64, 512, ""});
+    REQUIRE_IMAGE(image);
+    filesystems::ExfatVolume chained;
+    ASSERT_TRUE(filesystems::LoadExfatVolume(image.string(), media::DriveRecord{}, chained));
+    ASSERT_EQ(chained.bitmap.size(), (chained.clusterCount + 7) / 8);
+    ASSERT_GT(chained.bitmap.size(), 8 * chained.bytesPerCluster()) << "a bitmap of many clusters";
+
+    media::DriveRecord rec;
+    ASSERT_TRUE(filesystems::GetDriveInfo(image.string(), rec));
+    const std::uint64_t clusters = (rec.BitmapLength + chained.bytesPerCluster() - 1) / chained.bytesPerCluster();
+    test::PatchFile(image, std::uint64_t(chained.fatOffset) * chained.bytesPerSector + 4ull * rec.BitmapCluster,
+                    std::string(4 * clusters, '\0'));
+    filesystems::ExfatVolume unchained;
+    ASSERT_TRUE(filesystems::LoadExfatVolume(image.string(), media::DriveRecord{}, unchained));
+    EXPECT_EQ(unchained.entry(rec.BitmapCluster), 0u);
+    EXPECT_TRUE(unchained.bitmap == chained.bitmap);
 }
 
 TEST(ExfatUndelete, RejectsBadBootSectors) {

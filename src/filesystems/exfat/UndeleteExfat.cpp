@@ -4,6 +4,7 @@
 #include <fstream>
 #include <set>
 
+#include "filesystems/AllocationBitmap.h"
 #include "filesystems/DriveInfo.h"
 #include "filesystems/FatTables.h"
 #include "media/DriveRecord.h"
@@ -103,10 +104,7 @@ bool LoadExfatVolume(const std::string& drive, const media::DriveRecord& record,
     v.drive = drive;
     v.table = std::dynamic_pointer_cast<const AllocationTable>(r.Opened);
     if (!v.table || v.table->entries.size() < v.clusterCount + 2u) return false;
-    if (r.BitmapCluster != 0) {
-        const std::uint64_t len = std::min<std::uint64_t>(r.BitmapLength, (v.clusterCount + 7) / 8);
-        v.bitmap = filesystems::ReadClusterChain(r, r.BitmapCluster, len);
-    }
+    v.bitmap = ReadExfatBitmap(r, (std::uint64_t(v.clusterCount) + 7) / 8);
     return !v.bitmap.empty();
 }
 
