@@ -61,7 +61,9 @@ ClusterView exfatView(const ExfatVolume& vol, bool contiguous) { return ExfatClu
 bool ExfatVolume::clusterInUse(std::uint32_t c) const {
     if (!validCluster(c)) return true;
     const std::uint32_t i = c - 2;
-    return i / 8 < bitmap.size() && ((bitmap[i / 8] >> (i % 8)) & 1);
+    // Past what could be read of the bitmap nothing is known: in use, so no
+    // deleted file is planned onto it (as the catalogue's bitmap counts it).
+    return i / 8 >= bitmap.size() || ((bitmap[i / 8] >> (i % 8)) & 1);
 }
 
 namespace {
