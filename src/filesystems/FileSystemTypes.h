@@ -1,9 +1,10 @@
 #pragma once
 // The file systems Harvestrix reads, one row each, tried in turn. A row
 // recognises its boot sector and reads the volume's geometry from it, loads
-// for a drive the tables that say what the volume holds, and opens the
-// volume for the undelete. A new file system is a folder of its own with its
-// boot-sector reader and undelete volume, and a row of FileSystemTypes().
+// for a drive the tables that say what the volume holds, opens the volume for
+// the undelete and names the command that formats it. A new file system is a
+// folder of its own with its boot-sector reader and undelete volume, and a
+// row of FileSystemTypes().
 #include <cstdint>
 #include <memory>
 #include <string>

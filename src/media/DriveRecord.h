@@ -53,9 +53,9 @@ struct DriveRecord {
     std::uint32_t RootCluster = 0;
     std::vector<DirEntry> RootDirEntries;
     // What the file system read of the volume when the drive was opened (the
-    // allocation table of FAT and exFAT, where NTFS keeps its MFT and how large
-    // its records are): never changed after, and shared by
-    // every copy of the record, so the window and the commands copy records
+    // allocation table of FAT and exFAT; where NTFS keeps its MFT and how
+    // large its records are). It never changes once made and is shared by
+    // every copy of the record: the window and the commands copy records
     // without copying tables.
     std::shared_ptr<const OpenedFileSystem> Opened;
     bool IsImage = false;  // the drive id is an image file rather than a device
