@@ -34,8 +34,8 @@ bool loadFat(const DriveRecord& rec, std::uint64_t units, std::vector<bool>& use
     if (entries <= 2) return false;
     used.assign(static_cast<std::size_t>(units), true);
     const std::uint64_t known = std::min<std::uint64_t>(units, entries - 2);
-    for (std::uint64_t u = 0; u < known; ++u)
-        used[static_cast<std::size_t>(u)] = FatEntry(rec, static_cast<std::uint32_t>(u + 2)) != 0;
+    // Once per cluster of the volume: read from the table itself, not through FatEntry's lookup of it.
+    for (std::uint64_t u = 0; u < known; ++u) used[static_cast<std::size_t>(u)] = table->entries[u + 2] != 0;
     return true;
 }
 
