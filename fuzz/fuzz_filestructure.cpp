@@ -32,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t at = data[size - 1] * size / 256;
         for (std::size_t i = at; i < size; ++i) second[i] = static_cast<std::uint8_t>(second[i] * 31 + 7);
         hx::viewing::CandidateStructures shared;
-        shared.read(data, size);
-        const auto again = shared.read(second.data(), second.size());
-        const auto alone = hx::viewing::CandidateStructures().read(second.data(), second.size());
+        shared.read(std::vector<std::uint8_t>(data, data + size));
+        const auto again = shared.read(second);
+        const auto alone = hx::viewing::CandidateStructures().read(second);
         if (again.proof != alone.proof || again.end != alone.end) std::abort();
     }
     return 0;

@@ -194,10 +194,10 @@ Plan planOne(const filesystems::ClusterView& view, const Planner& planner, const
     viewing::CandidateStructures structures;
     auto check = [&](ClusterList candidate, bool first) {
         if (candidate.size() < need || !allowance.spend(e.Size)) return false;
-        const auto bytes = ReadClusterList(view, candidate, e.Size);
+        auto bytes = ReadClusterList(view, candidate, e.Size);
         if (first && !viewing::HasFileStructure(bytes.data(), bytes.size())) structured = false;
         if (!structured || bytes.size() != e.Size) return false;
-        const viewing::FileStructure found = structures.read(bytes.data(), bytes.size());
+        const viewing::FileStructure found = structures.read(std::move(bytes));
         if (found.proof == viewing::Proof::Content) {
             plan.clusters = std::move(candidate);
             plan.confirmed = true;
@@ -231,17 +231,31 @@ std::vector<std::uint8_t> ReadClusterList(const filesystems::ClusterView& view, 
     platform::RawFile file;
     const std::uint64_t bpc = view.bytesPerCluster;
     if (bpc == 0 || !volumes::OpenDrive(file, view.drive, platform::RawFile::Mode::Read)) return out;
-    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(size, clusters.size() * bpc)));
-    for (std::uint32_t c : clusters) {
-        if (out.size() >= size) break;
-        const std::size_t at = out.size();
-        out.resize(at + bpc);
-        if (file.readAt(view.offset(c), out.data() + at, bpc) != bpc) {
-            out.resize(at);
+    // The clusters that follow each other on the medium are read at once; a
+    // run that cannot be read whole is read cluster by cluster, to the first
+    // that fails.
+    const std::uint64_t wanted = std::min<std::uint64_t>(size, clusters.size() * bpc);
+    out.resize(static_cast<std::size_t>((wanted + bpc - 1) / bpc * bpc));
+    std::size_t got = 0;
+    for (std::size_t i = 0; i < clusters.size() && got < wanted;) {
+        std::size_t run = 1;
+        const std::uint64_t start = view.offset(clusters[i]);
+        while (i + run < clusters.size() && got + run * bpc < wanted && clusters[i + run] == clusters[i] + run &&
+               view.offset(clusters[i + run]) == start + run * bpc)
+            ++run;
+        const std::size_t bytes = static_cast<std::size_t>(run * bpc);
+        if (file.readAt(start, out.data() + got, bytes) != bytes) {
+            std::size_t k = 0;
+            while (k < run && file.readAt(view.offset(clusters[i + k]), out.data() + got, bpc) == bpc) {
+                got += bpc;
+                ++k;
+            }
             break;
         }
+        got += bytes;
+        i += run;
     }
-    if (out.size() > size) out.resize(static_cast<std::size_t>(size));
+    out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(got, size)));
     return out;
 }
 

@@ -392,9 +392,12 @@ FileStructure ReadFileStructure(const std::uint8_t* data, std::size_t size, bool
         size, checkContent);
 }
 
-FileStructure CandidateStructures::read(const std::uint8_t* data, std::size_t size) {
-    if (size < 16 || kindOf(data, size) != Kind::Jpeg) return ReadFileStructure(data, size);
-    const JpegEntropy::Walk walk = jpeg_.walk(data, size);
+FileStructure CandidateStructures::read(std::vector<std::uint8_t> candidate) {
+    if (candidate.size() < 16 || kindOf(candidate.data(), candidate.size()) != Kind::Jpeg)
+        return ReadFileStructure(candidate.data(), candidate.size());
+    const JpegEntropy::Walk walk = jpeg_.walk(std::move(candidate));
+    const std::uint8_t* data = jpeg_.candidate().data();
+    const std::size_t size = jpeg_.candidate().size();
     if (walk.outcome == JpegEntropy::Outcome::Unsupported) return ReadFileStructure(data, size);
     if (walk.outcome != JpegEntropy::Outcome::Complete || !CheckJpegBuffer(data, size, true).decodes) return {};
     return {Proof::Content, walk.at};

@@ -8,6 +8,7 @@
 // for where their parts lie. Every walk is bounded by the bytes there are.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "viewing/JpegEntropy.h"
 #include "viewing/TiffEnd.h"
@@ -33,10 +34,10 @@ FileStructure ReadFileStructure(const std::uint8_t* data, std::size_t size, bool
 
 // ReadFileStructure over many candidate byte sequences for one file (the
 // layouts an undelete tries): a JPEG's decode starts only where a candidate
-// first differs from the one checked before it.
+// first differs from the one checked before it, which is kept for that.
 class CandidateStructures {
 public:
-    FileStructure read(const std::uint8_t* data, std::size_t size);
+    FileStructure read(std::vector<std::uint8_t> candidate);
 
 private:
     JpegCandidates jpeg_;

@@ -375,25 +375,37 @@ JpegEntropy::Walk JpegEntropy::walk(const std::uint8_t* data, std::size_t size, 
     return result;
 }
 
-JpegEntropy::Walk JpegCandidates::walk(const std::uint8_t* data, std::size_t size) {
+namespace {
+
+// Where two byte runs of length `n` first differ (n when they do not): page by
+// page with memcmp, then byte by byte inside the page that differs.
+std::size_t FirstDifference(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+    constexpr std::size_t kPage = 4096;
+    std::size_t at = 0;
+    while (at < n && std::memcmp(a + at, b + at, std::min(kPage, n - at)) == 0) at += std::min(kPage, n - at);
+    while (at < n && a[at] == b[at]) ++at;
+    return at;
+}
+
+}  // namespace
+
+JpegEntropy::Walk JpegCandidates::walk(std::vector<std::uint8_t> candidate) {
     // The walk reads a few bytes ahead of where it decides.
     constexpr std::uint64_t kAhead = 16;
-    std::size_t same = 0;
-    if (headers_) {
-        const std::size_t common = std::min(size, last_.size());
-        const auto diff = std::mismatch(data, data + common, last_.begin());
-        same = static_cast<std::size_t>(diff.first - data);
-    }
+    const std::uint8_t* data = candidate.data();
+    const std::size_t size = candidate.size();
+    std::size_t same = headers_ ? FirstDifference(data, last_.data(), std::min(size, last_.size())) : 0;
     if (!headers_ || same < entropy_.start().byte + kAhead) {
         marks_.clear();
         headers_ = entropy_.readHeaders(data, size);
         if (!headers_) {
-            last_.clear();
+            last_ = std::move(candidate);
             return {JpegEntropy::Outcome::Unsupported, 0, 0};
         }
         same = 0;
     }
-    last_.assign(data, data + size);
+    last_ = std::move(candidate);
+    data = last_.data();
     if (same > 0 && lastWalk_.outcome != JpegEntropy::Outcome::RanOut && lastWalk_.at + kAhead <= same)
         return lastWalk_;
     // From the last mark that lies before the first difference.

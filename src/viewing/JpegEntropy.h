@@ -88,8 +88,10 @@ private:
 class JpegCandidates {
 public:
     // The walk of a whole candidate, from the picture's first byte;
-    // Unsupported when its headers cannot be followed.
-    JpegEntropy::Walk walk(const std::uint8_t* data, std::size_t size);
+    // Unsupported when its headers cannot be followed. The candidate is kept
+    // (candidate()) until the next one is walked, to be compared with it.
+    JpegEntropy::Walk walk(std::vector<std::uint8_t> candidate);
+    const std::vector<std::uint8_t>& candidate() const { return last_; }
 
 private:
     JpegEntropy entropy_;
