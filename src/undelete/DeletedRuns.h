@@ -32,7 +32,8 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const filesystems::ClusterVi
                                                     const std::function<bool(const filesystems::UndeleteEntry&)>& contiguous = {},
                                                     double checkSeconds = 0, bool* checksCut = nullptr);
 
-// Reads `clusters` in order and keeps the first `size` bytes.
+// Reads `clusters` in order and keeps the first `size` bytes; it stops at the
+// first cluster that cannot be read whole, and keeps what was read before it.
 std::vector<std::uint8_t> ReadClusterList(const filesystems::ClusterView& view, const ClusterList& clusters, std::uint64_t size);
 
 // Writes the first `size` bytes of `clusters` (all of them when they hold

@@ -10,6 +10,7 @@
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/SampleFiles.h"
 #include "fixtures/TestJpeg.h"
+#include "undelete/DeletedRuns.h"
 #include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteLists.h"
 
@@ -198,6 +199,29 @@ TEST_P(DeletedPieces, InterleavedFilesAreRebuiltOrOfferedAsPartial) {
 // after them and the longer file's last cluster after those; all deleted.
 // Text has nothing to check a layout by: the claims alone rebuild them, and
 // the two in pieces come back only under names that say so.
+// Runs of clusters are read at once, scattered ones each on their own; the
+// medium ending inside a run keeps the clusters of it that could be read.
+TEST(ClusterLists, ReadInOrderCutToSizeAndToWhatTheMediumHolds) {
+    test::TempDir dir;
+    const std::string medium = PatternBytes(16 * 512, 9);
+    WriteFile(dir / "medium.img", medium);
+    filesystems::ClusterView view;
+    view.drive = (dir / "medium.img").string();
+    view.bytesPerCluster = 512;
+    view.valid = [](std::uint32_t c) { return c < 16; };
+    view.offset = [](std::uint32_t c) { return c * 512ull; };
+    auto read = [&](const ClusterList& clusters, std::uint64_t size) {
+        const auto bytes = ReadClusterList(view, clusters, size);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    auto at = [&](std::uint32_t c, std::size_t n = 512) { return medium.substr(c * 512, n); };
+    EXPECT_EQ(read({2, 3, 4, 9, 10, 1}, 5 * 512 + 100), at(2) + at(3) + at(4) + at(9) + at(10) + at(1, 100));
+    EXPECT_EQ(read({2, 3, 4}, 700), at(2) + at(3, 188));
+    // The medium ends inside cluster 14: the run 12-15 gives 12 and 13.
+    std::filesystem::resize_file(dir / "medium.img", 14 * 512 + 200);
+    EXPECT_EQ(read({5, 12, 13, 14, 15}, 5 * 512), at(5) + at(12) + at(13));
+}
+
 TEST(DeletedInTurns, FilesWrittenInTurnsAreRebuiltByTheirClaims) {
     test::TempDir dir("hx-turns");
     const fs::path image = test::MakeFatImage(dir / "card.img", {.fatBits = 16, .sizeKiB = 16384, .sectorsPerCluster = 2, .label = ""});
