@@ -20,8 +20,9 @@ std::string lowerExtension(const std::string& name) {
 
 }  // namespace
 
-ListingCursor::ListingCursor(ListedNames& listing, bool sortByName, std::string tableExtensions, fs::path cacheFolder)
-    : listing_(listing), extensions_(std::move(tableExtensions)), cache_(std::move(cacheFolder)) {
+ListingCursor::ListingCursor(ListedNames& listing, bool sortByName, std::string tableExtensions, fs::path cacheFolder,
+                             const ScanGeometry& geo)
+    : listing_(listing), extensions_(std::move(tableExtensions)), cache_(std::move(cacheFolder)), geo_(geo) {
     if (sortByName)
         std::stable_sort(listing_.begin(), listing_.end(),
                          [](const ListedName& a, const ListedName& b) { return a.name < b.name; });
@@ -34,7 +35,8 @@ void ListingCursor::advance(std::uint64_t from, std::uint64_t endUnit) {
     next_ = ListedFile{};
     while (cursor_ < listing_.size()) {
         const ListedName& e = listing_[cursor_++];
-        if (e.firstCluster < from || e.firstCluster > endUnit + 1024 || e.size == 0) continue;
+        const std::uint64_t unit = geo_.unitOfCluster(e.firstCluster);
+        if (unit < from || unit == UINT64_MAX || unit > endUnit + 1024 || e.size == 0) continue;
         if (e.name.find('.') == std::string::npos) continue;
         const std::string ext = lowerExtension(e.name);
         if (ext.size() < 2 || extensions_.find(ext) == std::string::npos) continue;
@@ -47,7 +49,7 @@ void ListingCursor::advance(std::uint64_t from, std::uint64_t endUnit) {
                 c = '_';
         std::error_code ec;
         if (name.size() < 5 || fs::exists(cache_ / name, ec)) name.clear();
-        next_ = ListedFile{e.firstCluster, name, e.size};
+        next_ = ListedFile{unit, name, e.size};
         return;
     }
 }

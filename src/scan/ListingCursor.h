@@ -7,6 +7,7 @@
 #include <string>
 
 #include "media/ListedNames.h"
+#include "scan/ScanGeometry.h"
 
 namespace hx::scan {
 
@@ -18,9 +19,10 @@ struct ListedFile {
 
 class ListingCursor {
 public:
-    // Sorts `listing` as the scan meets it: by name on NTFS, by first cluster elsewhere.
+    // Sorts `listing` as the scan meets it: by name on NTFS, by first cluster
+    // elsewhere. Its clusters are found at the units `geo` gives them.
     ListingCursor(ListedNames& listing, bool sortByName, std::string tableExtensions,
-                  std::filesystem::path cacheFolder);
+                  std::filesystem::path cacheFolder, const ScanGeometry& geo);
 
     // Moves to the next usable listed file that starts at `from` or later,
     // and no further than a little past `endUnit`.
@@ -31,6 +33,7 @@ private:
     ListedNames& listing_;
     std::string extensions_;
     std::filesystem::path cache_;
+    ScanGeometry geo_;
     std::size_t cursor_ = 0;
     ListedFile next_;
 };

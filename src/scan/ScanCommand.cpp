@@ -145,9 +145,11 @@ void ScanCommand::adoptCache(const ScanContext* previous) {
 
 bool ScanCommand::prepareListing() {
     // The medium's own listing names the files found where listed files start:
-    // the quick undelete's when it ran, else our reading of the FAT.
+    // the quick undelete's when it ran, else our reading of a FAT or exFAT
+    // volume's folders, which takes moments (an NTFS volume's MFT may take
+    // long to read: it is listed only when the quick undelete ran).
     ListedNames listing = req_.listingDrive == fsDrive_ ? std::move(req_.listing) : ListedNames{};
-    if (listing.empty() && fsRecord_.isFat()) {
+    if (listing.empty() && (fsRecord_.isFat() || fsRecord_.isExFat())) {
         // Listed quietly: a file in pieces is left out of it, as the undelete leaves it.
         shell::QuietUi quiet;
         undelete::QuickUndelete listed(quiet);

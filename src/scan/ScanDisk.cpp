@@ -50,7 +50,7 @@ void Scanner::setUp() {
     const std::string extensions = ctx_.listed.empty() ? std::string() : TableExtensions(ctx_.table);
     buildSecondTable(extensions);
     startOrResume();
-    listing_.emplace(ctx_.listed, ctx_.record.isNtfs(), extensions, ctx_.cacheFolder);
+    listing_.emplace(ctx_.listed, ctx_.record.isNtfs(), extensions, ctx_.cacheFolder, geo_);
     listing_->advance(unit_, endUnit_);
     reader_ = std::make_unique<BlockReader>(ctx_.drive, geo_, unitsPerBlock_, kWindow, ctx_.options.damaged);
     // Found files wait to be written for at most a few blocks: memory stays

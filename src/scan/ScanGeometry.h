@@ -30,6 +30,15 @@ struct ScanGeometry {
     std::uint64_t byteOf(std::uint64_t unit) const { return sectorOf(unit) * bytesPerSector; }
     // The medium's cluster that holds `unit`.
     std::uint64_t clusterOf(std::uint64_t unit) const { return rootCluster + (unit - rootCluster) / clusterRatio; }
+    // The unit that a cluster of the volume begins in. The volume numbers its
+    // clusters from 2 at the first data sector (FAT, exFAT), or from 0 when
+    // the units are numbered from 0 (NTFS, no file system); units are
+    // numbered from rootCluster there, which on exFAT and on some FAT32
+    // volumes is not 2. UINT64_MAX for a number below the first cluster.
+    std::uint64_t unitOfCluster(std::uint64_t cluster) const {
+        const std::uint64_t first = rootCluster == 0 ? 0 : 2;
+        return cluster < first ? UINT64_MAX : rootCluster + (cluster - first) * clusterRatio;
+    }
 };
 
 // The geometry a scan of `drive` uses: the record's, an image's companion

@@ -155,6 +155,32 @@ TEST_F(ScanCommandTest, APhotoAtTheFirstUnitKeepsItsListedName) {
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1}));
 }
 
+// The listing names a find by the cluster it starts at, in the scan's units:
+// on exFAT the units are numbered from the root folder's cluster (not 2), and
+// a DeepScan reads a unit per sector.
+TEST_F(ScanCommandTest, ListedNamesFindTheirFilesOnExfatAndInADeepScan) {
+    image = test::MakeExFatImage(image, {24, 4096, ""});
+    REQUIRE_IMAGE(image);
+    for (int n = 0; n < 3; ++n) ASSERT_TRUE(test::ExFatPutFile(image, nameOf(n), photos[n] = test::MakeTestJpeg(n, 1024, 768)));
+    auto r = request();
+    r.smart = false;
+    ScanCommand exfat(ui, r);
+    ASSERT_EQ(exfat.run(), ScanOutcome::Finished);
+    ASSERT_GT(exfat.context().record.RootCluster, 2u);
+    EXPECT_EQ(exfat.context().FoundNames(), (std::vector<std::string>{nameOf(0), nameOf(1), nameOf(2)}));
+    EXPECT_EQ(intact(exfat.context()), (std::vector<int>{0, 1, 2}));
+
+    fs::remove_all(cache);
+    makeCard(16);
+    putPhoto(0);
+    putPhoto(1);
+    r.options.deepScan = true;
+    ScanCommand deep(ui, r);
+    ASSERT_EQ(deep.run(), ScanOutcome::Finished);
+    EXPECT_EQ(deep.context().FoundNames(), (std::vector<std::string>{nameOf(0), nameOf(1)}));
+    EXPECT_EQ(intact(deep.context()), (std::vector<int>{0, 1}));
+}
+
 // A dd copy of a whole SD card: MBR, partition at sector 8192. The scan reads
 // the whole medium in the partition's cluster steps, so photos deleted in the
 // partition and a photo left in the space after it both come back whole.
