@@ -1,8 +1,10 @@
-// Recover everything in one step, on a FAT32 card whose deleted photos lie in
-// pieces between files that are still there.
+// Recover everything in one step: a FAT32 card whose deleted photos lie in
+// pieces between files that are still there, exFAT and NTFS cards with live
+// files too, and the report as a browser shows it.
 #include <gtest/gtest.h>
 
 #include <map>
+#include <regex>
 #include <set>
 
 #include "fixtures/MediaImages.h"
@@ -23,6 +25,29 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadFile;
 
+using Files = std::map<std::string, std::string>;
+
+// Every file of the report is one of `originals` (but those found by their
+// contents), and none is there twice.
+void expectEachOnceAndOwn(const RecoverReport& report, const fs::path& target, const Files& originals) {
+    std::set<std::string> contents;
+    for (const auto& f : report.files) {
+        const std::string bytes = ReadFile(target / f.path);
+        EXPECT_TRUE(contents.insert(bytes).second) << f.path << " is there twice";
+        bool known = false;
+        for (const auto& [path, o] : originals) known = known || o == bytes;
+        if (f.origin != "carved") {
+            EXPECT_TRUE(known) << f.path << " (" << f.origin << ") holds bytes of no original";
+        }
+    }
+}
+
+int countOrigin(const RecoverReport& report, const std::string& origin) {
+    int n = 0;
+    for (const auto& f : report.files) n += f.origin == origin;
+    return n;
+}
+
 // mtools allocates after its free-cluster hint on FAT32; without one it takes
 // the first free cluster, as a camera filling holes does.
 void forgetFreeHint(const fs::path& image) {
@@ -34,7 +59,7 @@ void forgetFreeHint(const fs::path& image) {
 // A FAT32 card whose deleted "Sunset big.jpg" lies in pieces around a live
 // file, over the clusters of two files deleted before it; "Harbour.jpg",
 // deleted too, lies in one run.
-fs::path fragmentedCard(const test::TempDir& dir, std::map<std::string, std::string>& originals) {
+fs::path fragmentedCard(const test::TempDir& dir, Files& originals) {
     const fs::path image =
         test::MakeFatImage(dir / "card.img", {.fatBits = 32, .sizeKiB = 65536, .sectorsPerCluster = 1, .label = ""});
     if (image.empty()) return {};
@@ -54,7 +79,7 @@ fs::path fragmentedCard(const test::TempDir& dir, std::map<std::string, std::str
 
 TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
     test::TempDir dir("hx-recover");
-    std::map<std::string, std::string> originals;
+    Files originals;
     const fs::path image = fragmentedCard(dir, originals);
     REQUIRE_IMAGE(image);
     ASSERT_GT(originals["Sunset big.jpg"].size(), originals["Beach day 1.jpg"].size() + 6000 + 2048);
@@ -73,15 +98,8 @@ TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
     EXPECT_TRUE(ReadFile(req.target / "Sunset big.jpg") == originals["Sunset big.jpg"]);
     EXPECT_TRUE(ReadFile(req.target / "Harbour.jpg") == originals["Harbour.jpg"]);
     // Every file written is one of the originals, each once.
-    std::set<std::string> contents;
-    for (const auto& f : report->files) {
-        const std::string bytes = ReadFile(req.target / f.path);
-        bool original = false;
-        for (const auto& [name, o] : originals) original = original || o == bytes;
-        EXPECT_TRUE(original) << f.path << " (" << f.origin << ") holds no original's bytes";
-        EXPECT_TRUE(contents.insert(bytes).second) << f.path << " is there twice";
-        EXPECT_TRUE(fs::exists(req.target / f.path));
-    }
+    EXPECT_EQ(countOrigin(*report, "carved"), 0);
+    expectEachOnceAndOwn(*report, req.target, originals);
     EXPECT_GE(report->duplicates, 2);
     // What the big one took (its entries, where their slots were not reused) is said, not written.
     for (const auto& n : report->notRecovered) {
@@ -125,7 +143,7 @@ TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
 
 TEST(RecoverAll, ByDefaultEachFileGoesToTheDayItWasTaken) {
     test::TempDir dir("hx-recover-dates");
-    std::map<std::string, std::string> originals;
+    Files originals;
     const fs::path image = fragmentedCard(dir, originals);
     REQUIRE_IMAGE(image);
     test::ScriptedUi ui;
@@ -181,7 +199,7 @@ TEST(RecoverAll, CarvedPhotosAreNamedByTheirCameraAndMoment) {
 
 TEST(RecoverAll, AScanNamesOnlyWhatLiesInOneRunByTheListing) {
     test::TempDir dir("hx-recover-names");
-    std::map<std::string, std::string> originals;
+    Files originals;
     const fs::path image = fragmentedCard(dir, originals);
     REQUIRE_IMAGE(image);
     test::ScriptedUi ui;
@@ -205,53 +223,120 @@ TEST(RecoverAll, AScanNamesOnlyWhatLiesInOneRunByTheListing) {
     EXPECT_FALSE(names.count("Sunset big.jpg"));
 }
 
-TEST(RecoverAll, NtfsCardWithADeletedFolderTree) {
+TEST(RecoverAll, ExfatCardWithDeletedFolderAndLiveFiles) {
+    const std::string why = test::FuseUnavailableReason(true);
+    if (!why.empty()) GTEST_SKIP() << why;
+    if (!test::HaveTool("mount.exfat-fuse")) GTEST_SKIP() << "exfat-fuse missing";
+    test::TempDir dir("hx-recover-exfat");
+    const fs::path image = test::MakeExFatImage(dir / "card.img", {24, 4096, ""});
+    REQUIRE_IMAGE(image);
+    const Files deleted = {{"DCIM/100CANON/IMG_0001.JPG", test::MakeTestJpeg(31, 320, 240)},
+                           {"DCIM/100CANON/IMG_0002.JPG", test::MakeTestJpeg(32, 400, 300)},
+                           {"Old/trip.jpg", test::MakeTestJpeg(33, 300, 200)}};
+    const Files live = {{"DCIM/100CANON/IMG_0003.JPG", test::MakeTestJpeg(34, 320, 240)},
+                        {"notes.txt", test::PatternBytes(7000, 35)}};
+    {
+        test::FuseMount mount(test::FuseMount::Kind::Exfat, image, dir / "mnt");
+        if (!mount.ok()) GTEST_SKIP() << mount.error();
+        for (const Files* set : {&deleted, &live})
+            for (const auto& [path, bytes] : *set) test::WriteFile(mount.dir() / path, bytes);
+        fs::remove(mount.dir() / "DCIM/100CANON/IMG_0001.JPG");
+        fs::remove(mount.dir() / "DCIM/100CANON/IMG_0002.JPG");
+        fs::remove_all(mount.dir() / "Old");
+        mount.unmount();
+    }
+    test::ScriptedUi ui;
+    RecoverRequest req{image.string(), dir / "Recovered", "all", true, RecoverRequest::Layout::Found};
+    const auto report = RecoverCommand(ui, req).run();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->fileSystem, "exFAT");
+    for (const auto& [path, bytes] : deleted) EXPECT_TRUE(ReadFile(req.target / path) == bytes) << path;
+    for (const auto& [path, bytes] : live) EXPECT_TRUE(ReadFile(req.target / path) == bytes) << path;
+    EXPECT_EQ(countOrigin(*report, "undeleted"), 3);
+    EXPECT_EQ(countOrigin(*report, "copied"), 2);
+    Files all = deleted;
+    all.insert(live.begin(), live.end());
+    expectEachOnceAndOwn(*report, req.target, all);
+}
+
+// A deleted folder tree comes back under its folders (NTFS lists names in
+// lower case). Temporary and backup folders are left out of the list of
+// deleted files only: every file in use is copied, whatever its folder is called.
+TEST(RecoverAll, NtfsCardGivesItsDeletedTreeAndLiveFilesButNotTheVolumesOwn) {
     const std::string why = test::FuseUnavailableReason(false);
     if (!why.empty() || !test::HaveTool("mkntfs") || !test::HaveTool("ntfs-3g")) GTEST_SKIP() << why;
     test::TempDir dir("hx-recover-ntfs");
     const fs::path image = test::MakeNtfsImage(dir / "card.img", {16, 4096});
     REQUIRE_IMAGE(image);
-    const std::map<std::string, std::string> deleted = {
-        {"Trip/Day 1/beach.jpg", test::MakeTestJpeg(21, 320, 240)},
-        {"Trip/notes.txt", test::PatternBytes(5000, 22)},
-        {"sunset.jpg", test::MakeTestJpeg(23, 400, 300)},
-    };
+    const Files files = {{"gone.jpg", test::MakeTestJpeg(41, 320, 240)},
+                         {"Trip/Day 1/beach.jpg", test::MakeTestJpeg(21, 320, 240)},
+                         {"Trip/notes.txt", test::PatternBytes(5000, 22)},
+                         {"Album/kept.jpg", test::MakeTestJpeg(42, 300, 200)},
+                         {"small.txt", "resident bytes"},
+                         {"Temp/a.jpg", test::PatternBytes(5000, 1)},
+                         {"Templates/letter.txt", test::PatternBytes(900, 2)},
+                         {"Photos Backup/b.jpg", test::PatternBytes(7000, 3)},
+                         {"Temp/gone.tmp.jpg", test::PatternBytes(4000, 6)}};
     {
         test::FuseMount mount(test::FuseMount::Kind::Ntfs, image, dir / "mnt");
         if (!mount.ok()) GTEST_SKIP() << mount.error();
-        for (const auto& [path, bytes] : deleted) {
-            fs::create_directories((mount.dir() / path).parent_path());
-            test::WriteFile(mount.dir() / path, bytes);
-        }
-        test::WriteFile(mount.dir() / "kept.jpg", test::MakeTestJpeg(24, 200, 150));
+        for (const auto& [path, bytes] : files) test::WriteFile(mount.dir() / path, bytes);
+        fs::remove(mount.dir() / "gone.jpg");
         fs::remove_all(mount.dir() / "Trip");
-        fs::remove(mount.dir() / "sunset.jpg");
+        fs::remove(mount.dir() / "Temp/gone.tmp.jpg");
         mount.unmount();
     }
     test::ScriptedUi ui;
-    RecoverRequest req;
-    req.layout = RecoverRequest::Layout::Found;  // the card's own folders, checked below
-    req.source = image.string();
-    req.target = dir / "Recovered";
+    RecoverRequest req{image.string(), dir / "Recovered", "all", true, RecoverRequest::Layout::Found};
     const auto report = RecoverCommand(ui, req).run();
     ASSERT_TRUE(report);
     EXPECT_EQ(report->fileSystem, "NTFS");
-    // Each deleted file under its folder, with its name (NTFS lists names in lower case).
-    EXPECT_TRUE(ReadFile(req.target / "trip" / "day 1" / "beach.jpg") == deleted.at("Trip/Day 1/beach.jpg") ||
-                ReadFile(req.target / "Trip" / "Day 1" / "beach.jpg") == deleted.at("Trip/Day 1/beach.jpg"));
-    std::set<std::string> contents;
-    for (const auto& f : report->files) {
-        const std::string bytes = ReadFile(req.target / f.path);
-        EXPECT_TRUE(contents.insert(bytes).second) << f.path << " is there twice";
-        if (f.origin == "undeleted") {
-            bool original = false;
-            for (const auto& [path, o] : deleted) original = original || o == bytes;
-            EXPECT_TRUE(original) << f.path;
-        }
-    }
-    int undeleted = 0;
-    for (const auto& f : report->files) undeleted += f.origin == "undeleted";
-    EXPECT_EQ(undeleted, 3);
+    EXPECT_EQ(countOrigin(*report, "undeleted"), 3);
+    EXPECT_EQ(countOrigin(*report, "copied"), 5);
+    auto either = [&](const fs::path& lower, const std::string& listed) {
+        return ReadFile(req.target / lower) == files.at(listed) || ReadFile(req.target / listed) == files.at(listed);
+    };
+    EXPECT_TRUE(either("gone.jpg", "gone.jpg"));
+    EXPECT_TRUE(either("trip/day 1/beach.jpg", "Trip/Day 1/beach.jpg"));
+    EXPECT_TRUE(either("trip/notes.txt", "Trip/notes.txt"));
+    for (const char* path : {"Temp/a.jpg", "Templates/letter.txt", "Photos Backup/b.jpg"})
+        EXPECT_TRUE(ReadFile(req.target / path) == files.at(path)) << path;
+    EXPECT_FALSE(fs::exists(req.target / "Temp/gone.tmp.jpg")) << "the deleted list keeps its rule";
+    EXPECT_TRUE(either("album/kept.jpg", "Album/kept.jpg"));
+    for (const auto& f : report->files) EXPECT_EQ(f.path.string().find('$'), std::string::npos) << f.path;
+    expectEachOnceAndOwn(*report, req.target, files);
+}
+
+TEST(RecoverAll, TheReportShowsItsThumbnailsInABrowser) {
+    std::string browser;
+    for (const char* b : {"chromium", "chromium-browser"})
+        if (test::HaveTool(b)) browser = b;
+    if (browser.empty()) GTEST_SKIP() << "no chromium (scripts/install-deps.sh installs it)";
+    test::TempDir dir("hx-recover-report");
+    const fs::path image = test::MakeFatImage(dir / "card.img", {.fatBits = 16, .sizeKiB = 16384, .sectorsPerCluster = 4, .label = "CARD"});
+    REQUIRE_IMAGE(image);
+    for (int n = 0; n < 3; ++n)
+        ASSERT_TRUE(test::FatPutFile(image, "PHOTO" + std::to_string(n) + ".JPG", test::MakeTestJpeg(50 + n, 320, 240)));
+    for (int n = 0; n < 3; ++n) ASSERT_TRUE(test::FatDelete(image, "PHOTO" + std::to_string(n) + ".JPG"));
+    test::ScriptedUi ui;
+    RecoverRequest req{image.string(), dir / "Recovered", "all", false, RecoverRequest::Layout::Found};
+    const auto report = RecoverCommand(ui, req).run();
+    ASSERT_TRUE(report);
+    ASSERT_EQ(report->files.size(), 3u);
+    ASSERT_TRUE(WriteRecoverReport(*report, req.target));
+    const fs::path html = req.target / "report.html";
+    const std::string flags = " --headless --no-sandbox --disable-gpu --allow-file-access-from-files ";
+    std::string dom;
+    ASSERT_EQ(test::RunCommand("{ " + browser + flags + "--dump-dom 'file://" + html.string() + "' 2>/dev/null; }", &dom), 0);
+    // Each thumbnail was decoded and drawn by the browser.
+    const std::regex shown("<img [^>]*data-shown=\"1\"");
+    EXPECT_EQ(std::distance(std::sregex_iterator(dom.begin(), dom.end(), shown), std::sregex_iterator()), 3) << dom;
+    for (int n = 0; n < 3; ++n) EXPECT_NE(dom.find("HOTO" + std::to_string(n) + ".JPG</a>"), std::string::npos) << dom;
+    const fs::path shot = dir / "report.png";
+    test::RunCommand(browser + flags + "--window-size=1280,800 --screenshot='" + shot.string() + "' 'file://" +
+                     html.string() + "' >/dev/null 2>&1");
+    ASSERT_TRUE(fs::exists(shot));
+    EXPECT_GT(fs::file_size(shot), 10000u);
 }
 
 }  // namespace
