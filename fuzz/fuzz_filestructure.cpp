@@ -33,9 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t i = at; i < size; ++i) second[i] = static_cast<std::uint8_t>(second[i] * 31 + 7);
         hx::viewing::CandidateStructures shared;
         shared.read(std::vector<std::uint8_t>(data, data + size));
+        // Said to fail within the bytes both share: it fails checked alone too.
+        const bool fails = shared.failsWithin(at);
         const auto again = shared.read(second);
         const auto alone = hx::viewing::CandidateStructures().read(second);
         if (again.proof != alone.proof || again.end != alone.end) std::abort();
+        if (fails && alone.proof != hx::viewing::Proof::None) std::abort();
     }
     return 0;
 }

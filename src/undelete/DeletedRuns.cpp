@@ -130,6 +130,13 @@ bool consecutive(const ClusterList& list) {
     return true;
 }
 
+// How many of a file's first bytes two layouts of it hold alike: those of the clusters they share from the start.
+std::size_t sharedBytes(const ClusterList& a, const ClusterList& b, std::uint64_t bytesPerCluster, std::uint64_t size) {
+    std::size_t k = 0;
+    while (k < a.size() && k < b.size() && a[k] == b[k]) ++k;
+    return static_cast<std::size_t>(std::min<std::uint64_t>(k * bytesPerCluster, size));
+}
+
 bool plannable(const filesystems::ClusterView& v, const filesystems::UndeleteEntry& e) {
     return e.isDeleted() && !e.isFolder() && !e.ResidentData && e.Size > 0 && v.valid(e.FirstCluster) &&
            !v.inUse(e.FirstCluster);
@@ -192,11 +199,16 @@ Plan planOne(const filesystems::ClusterView& view, const Planner& planner, const
     ClusterList laidOut;
     bool structured = true;
     viewing::CandidateStructures structures;
+    ClusterList lastRead;  // the layout the structures read last
     auto check = [&](ClusterList candidate, bool first) {
         if (candidate.size() < need || !allowance.spend(e.Size)) return false;
+        // A layout that parts from the last one read only after where that
+        // one's decode failed fails there too: it is not read at all.
+        if (!first && structures.failsWithin(sharedBytes(lastRead, candidate, view.bytesPerCluster, e.Size))) return false;
         auto bytes = ReadClusterList(view, candidate, e.Size);
         if (first && !viewing::HasFileStructure(bytes.data(), bytes.size())) structured = false;
         if (!structured || bytes.size() != e.Size) return false;
+        lastRead = candidate;
         const viewing::FileStructure found = structures.read(std::move(bytes));
         if (found.proof == viewing::Proof::Content) {
             plan.clusters = std::move(candidate);

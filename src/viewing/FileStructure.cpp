@@ -393,8 +393,8 @@ FileStructure ReadFileStructure(const std::uint8_t* data, std::size_t size, bool
 }
 
 FileStructure CandidateStructures::read(std::vector<std::uint8_t> candidate) {
-    if (candidate.size() < 16 || kindOf(candidate.data(), candidate.size()) != Kind::Jpeg)
-        return ReadFileStructure(candidate.data(), candidate.size());
+    lastWasJpeg_ = candidate.size() >= 16 && kindOf(candidate.data(), candidate.size()) == Kind::Jpeg;
+    if (!lastWasJpeg_) return ReadFileStructure(candidate.data(), candidate.size());
     const JpegEntropy::Walk walk = jpeg_.walk(std::move(candidate));
     const std::uint8_t* data = jpeg_.candidate().data();
     const std::size_t size = jpeg_.candidate().size();

@@ -38,9 +38,13 @@ FileStructure ReadFileStructure(const std::uint8_t* data, std::size_t size, bool
 class CandidateStructures {
 public:
     FileStructure read(std::vector<std::uint8_t> candidate);
+    // A candidate whose first `same` bytes are those of the one read last
+    // gives no structure, whatever follows: that one's decode failed within them.
+    bool failsWithin(std::size_t same) const { return lastWasJpeg_ && jpeg_.faultsWithin(same); }
 
 private:
     JpegCandidates jpeg_;
+    bool lastWasJpeg_ = false;
 };
 
 // The first bytes are those of a format that ReadFileStructure knows.

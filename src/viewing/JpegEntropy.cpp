@@ -389,9 +389,11 @@ std::size_t FirstDifference(const std::uint8_t* a, const std::uint8_t* b, std::s
 
 }  // namespace
 
+bool JpegCandidates::faultsWithin(std::size_t same) const {
+    return headers_ && same > 0 && lastWalk_.outcome == JpegEntropy::Outcome::Fault && lastWalk_.at + kAhead <= same;
+}
+
 JpegEntropy::Walk JpegCandidates::walk(std::vector<std::uint8_t> candidate) {
-    // The walk reads a few bytes ahead of where it decides.
-    constexpr std::uint64_t kAhead = 16;
     const std::uint8_t* data = candidate.data();
     const std::size_t size = candidate.size();
     std::size_t same = headers_ ? FirstDifference(data, last_.data(), std::min(size, last_.size())) : 0;

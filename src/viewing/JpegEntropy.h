@@ -92,8 +92,13 @@ public:
     // (candidate()) until the next one is walked, to be compared with it.
     JpegEntropy::Walk walk(std::vector<std::uint8_t> candidate);
     const std::vector<std::uint8_t>& candidate() const { return last_; }
+    // The last candidate's walk met a fault within its first `same` bytes:
+    // a candidate that begins with those bytes meets it too.
+    bool faultsWithin(std::size_t same) const;
 
 private:
+    // The walk reads a few bytes ahead of where it decides.
+    static constexpr std::uint64_t kAhead = 16;
     JpegEntropy entropy_;
     bool headers_ = false;
     std::vector<std::uint8_t> last_;
