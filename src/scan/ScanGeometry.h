@@ -34,10 +34,12 @@ struct ScanGeometry {
     // clusters from 2 at the first data sector (FAT, exFAT), or from 0 when
     // the units are numbered from 0 (NTFS, no file system); units are
     // numbered from rootCluster there, which on exFAT and on some FAT32
-    // volumes is not 2. UINT64_MAX for a number below the first cluster.
+    // volumes is not 2. UINT64_MAX for a number below the first cluster, or
+    // one so large (a damaged listing) that its unit cannot be counted.
     std::uint64_t unitOfCluster(std::uint64_t cluster) const {
         const std::uint64_t first = rootCluster == 0 ? 0 : 2;
-        return cluster < first ? UINT64_MAX : rootCluster + (cluster - first) * clusterRatio;
+        if (cluster < first || cluster - first > (UINT64_MAX - 1 - rootCluster) / clusterRatio) return UINT64_MAX;
+        return rootCluster + (cluster - first) * clusterRatio;
     }
 };
 
