@@ -19,30 +19,18 @@ TEST(SignatureTable, HexReadingKeepsALoneLastDigitAsOneByte) {
     EXPECT_EQ(HexToBytes(""), "");
 }
 
-TEST(SignatureTable, AllGivesEightyFourRowsWithTheirBytes) {
+TEST(SignatureTable, AllGivesEightyFourRowsAndTheDocumentsLongSecondSignature) {
     const auto table = BuildSignatureTable("all");
     ASSERT_EQ(table.size(), 84u);
-    std::set<std::string> exts;
     for (const auto& r : table) {
         EXPECT_EQ(r.DisplayName.size(), 10u) << r.Extension;
         EXPECT_FALSE(r.Signature1.empty());
-        exts.insert(r.Extension);
     }
-    EXPECT_TRUE(exts.count(".rw2") && exts.count(".doc") && exts.count(".pixar"));
-    // The odd rows of the table.
-    EXPECT_EQ(BuiltInRow(62).DisplayName, "XP Passwor");
-    EXPECT_EQ(BuiltInRow(68).DisplayName, "CR2 File  ");
-    EXPECT_EQ(BuiltInRow(13).DisplayName, "KM    Raw ");
     const auto doc = BuiltInRow(52);
     ASSERT_EQ(doc.Signature2.size(), 294u);
     EXPECT_EQ(doc.Signature2.substr(0, 292), std::string(292, '\xFF'));
     EXPECT_EQ(doc.Signature2.substr(292), std::string(2, '\0'));
     EXPECT_EQ(doc.Signature4, "MSWordDoc");
-    EXPECT_EQ(BuiltInRow(23).Aux1, 2);
-    EXPECT_EQ(BuiltInRow(23).Aux2, 2);
-    EXPECT_EQ(BuiltInRow(1).Aux1, 0);
-    EXPECT_EQ(BuiltInRow(60).Signature2, std::string(16, '\0'));
-    EXPECT_EQ(BuiltInRow(65).Signature2, std::string(20, '\xFF'));
     for (int n : {0, 53, 56, 61, 85, 89, 90}) EXPECT_TRUE(BuiltInRow(n).Extension.empty()) << n;
 }
 

@@ -23,23 +23,6 @@ DriveEntry drive(const std::string& id, const std::string& type, bool ready = tr
 
 }  // namespace
 
-TEST(EnableButtons, CacheCommandsFollowTheCache) {
-    ScriptedUi ui;
-    EnableButtons(ui, true, false);
-    for (const auto& name : CacheCommands()) EXPECT_TRUE(ui.enabled[name]) << name;
-    EXPECT_EQ(ui.captions["CmdShowFolder"], "Explore Cache");
-    EXPECT_EQ(ui.yields, 1);
-
-    // Empty cache, save folder present: only the folder command, as "Explore Folder".
-    EnableButtons(ui, false, true);
-    for (const auto& name : CacheCommands())
-        EXPECT_EQ(ui.enabled[name], name == "CmdShowFolder") << name;
-    EXPECT_EQ(ui.captions["CmdShowFolder"], "Explore Folder");
-
-    EnableButtons(ui, false, false);
-    for (const auto& name : CacheCommands()) EXPECT_FALSE(ui.enabled[name]) << name;
-}
-
 TEST(BusyState, RunningCommandReadsStopAndOthersAreRefused) {
     ScriptedUi ui;
     BusyState busy;
@@ -168,14 +151,9 @@ TEST(WindowOptions, AttachCacheAndOldSwitches) {
     EXPECT_FALSE(o.singleInstance);
 }
 
-TEST(WindowText, TooltipsAndStartPage) {
+TEST(WindowText, TheTypeTooltipNamesTheSizeLimits) {
     EXPECT_EQ(TypeSelectTooltip(0, 0), "Select File Types");
     EXPECT_EQ(TypeSelectTooltip(1.5, 25), "Limited file size: 1.5-25 MB");
-    EXPECT_EQ(StartPageLines().size(), 14u);
-    EXPECT_EQ(StartPageTitle(), "Get Started");
-    EXPECT_NE(Drive1Tooltip().find('\n'), std::string::npos);
-    EXPECT_EQ(LocalCaption("CmdScan"), "Scan");
-    EXPECT_EQ(LocalCaption("NoSuchControl"), "");
 }
 
 TEST(SizeLimits, TypedLimitsAreReadAsTheBoxAsks) {
