@@ -96,6 +96,25 @@ class FrmRecoverTest : public QObject {
         return w.findChild<T*>(name);
     }
 
+    // The row of the search types for an extension ("HXQ"), or null.
+    static QTreeWidgetItem* typeRow(frmRecover& w, const QString& extension) {
+        const auto found = child<QTreeWidget>(w, "LvwTypes")->findItems(extension, Qt::MatchExactly, 0);
+        return found.isEmpty() ? nullptr : found.front();
+    }
+
+    // Whether one of the found files in the cache holds exactly `bytes`.
+    static bool foundHolds(frmRecover& w, const std::string& bytes) {
+        for (const QString& name : w.foundNames())
+            if (hx::test::ReadFile(w.cacheFolder() / name.toStdString()) == bytes) return true;
+        return false;
+    }
+
+    // Scan pressed with the SmartScan offer answered No: the whole card.
+    void scanWholeCard(frmRecover& w) {
+        boxes_->answers = {QMessageBox::No};
+        child<QPushButton>(w, "CmdScan")->click();
+    }
+
     // Registers a desktop thumbnailer for text files that gives a picture of
     // one colour; returns the entry, to be removed by the test.
     fs::path registerTextThumbnailer(const std::string& pictureName, QColor colour) {
@@ -292,9 +311,7 @@ private slots:
         child<QPushButton>(*w, "CmdLearn")->click();
         QCOMPARE(child<QPushButton>(*w, "CmdLearn")->text(), QString("QX Adaptive"));
         auto* types = child<QTreeWidget>(*w, "LvwTypes");
-        QTreeWidgetItem* learned = nullptr;
-        for (int i = 0; i < types->topLevelItemCount(); ++i)
-            if (types->topLevelItem(i)->text(0) == "HXQ") learned = types->topLevelItem(i);
+        QTreeWidgetItem* learned = typeRow(*w, "HXQ");
         QVERIFY(learned);
         QCOMPARE(learned->text(2), QString("Adaptive"));
         QVERIFY2(learned->text(3).endsWith("%"), qPrintable(learned->text(3)));
@@ -310,9 +327,7 @@ private slots:
         boxes_->inputs = {q("hxr " + (home_->path() / "More").string())};
         child<QPushButton>(*w, "CmdLearn")->click();
         QCOMPARE(child<QPushButton>(*w, "CmdLearn")->text(), QString("QX Adaptive"));
-        QTreeWidgetItem* typed = nullptr;
-        for (int i = 0; i < types->topLevelItemCount(); ++i)
-            if (types->topLevelItem(i)->text(0) == "HXR") typed = types->topLevelItem(i);
+        QTreeWidgetItem* typed = typeRow(*w, "HXR");
         QVERIFY(typed);
         QVERIFY(typed->text(8).toInt() >= 25 && typed->text(8).toInt() <= 30);
         w->CmdEnd_Click();
@@ -335,14 +350,11 @@ private slots:
             child<QPushButton>(*w, "CmdLearn")->click();
         });
         presser.start(0);
-        boxes_->answers = {QMessageBox::No};  // SmartScan offered: no, the whole card
-        child<QPushButton>(*w, "CmdScan")->click();
+        scanWholeCard(*w);
         presser.stop();
         QVERIFY(pressed);
         types = child<QTreeWidget>(*w, "LvwTypes");
-        learned = nullptr;
-        for (int i = 0; i < types->topLevelItemCount(); ++i)
-            if (types->topLevelItem(i)->text(0) == "HXQ") learned = types->topLevelItem(i);
+        learned = typeRow(*w, "HXQ");
         QVERIFY(learned);
         QVERIFY2(learned->text(8).toInt() > samplesBefore, qPrintable(learned->text(8)));
 
@@ -353,7 +365,7 @@ private slots:
         types->setFocus();
         QTest::keyClick(types, Qt::Key_Delete);
         QVERIFY(boxes_->shownContaining("the Adaptive type: hxq?"));
-        for (int i = 0; i < types->topLevelItemCount(); ++i) QVERIFY(types->topLevelItem(i)->text(0) != "HXQ");
+        QVERIFY(!typeRow(*w, "HXQ"));
         w->CmdEnd_Click();
     }
 
@@ -405,10 +417,7 @@ private slots:
         boxes_->answers = {QMessageBox::Ok, QMessageBox::No};
         child<QPushButton>(*w, "CmdScanBackup")->click();
         QVERIFY(boxes_->shownContaining("Drive for this backup file not available."));
-        bool found = false;
-        for (const QString& name : w->foundNames())
-            found = found || hx::test::ReadFile(w->cacheFolder() / name.toStdString()) == photo;
-        QVERIFY2(found, qPrintable(w->foundNames().join(',')));
+        QVERIFY2(foundHolds(*w, photo), qPrintable(w->foundNames().join(',')));
 
         // R on the Backup button writes the image back onto the wiped card.
         boxes_->answers = {QMessageBox::Ok};
@@ -649,8 +658,7 @@ private slots:
             scanStillBusy = w->isBusy();
         });
         ender.start(0);
-        boxes_->answers = {QMessageBox::No};  // SmartScan offered: no, the whole card
-        child<QPushButton>(*w, "CmdScan")->click();
+        scanWholeCard(*w);
         QVERIFY2(scanStillBusy, "End does not close in the middle of the scan");
         QCOMPARE(endCaption, QString("Still busy. Finishing"));
         QCOMPARE(w->lastScanOutcome(), static_cast<int>(hx::scan::ScanOutcome::Stopped));
@@ -681,8 +689,7 @@ private slots:
             previewedWhileBusy = !child<QLabel>(*w, "Picture1")->pixmap().isNull();
         });
         looker.start(0);
-        boxes_->answers = {QMessageBox::No};  // SmartScan offered: no, the whole card
-        child<QPushButton>(*w, "CmdScan")->click();
+        scanWholeCard(*w);
         looker.stop();
         QVERIFY(w->foundNames().size() >= 6);
         QCOMPARE(listedWhileBusy, w->foundNames().size());
@@ -725,8 +732,7 @@ private slots:
         QVERIFY(!card.empty());
         auto w = open({"--attach", card.string() + ",removable"}, "save");
         w->CmbTypeSelect_Click(presetIndex(*w, "Unlisted camera"));
-        boxes_->answers = {QMessageBox::No};  // SmartScan offered: no, the whole card
-        child<QPushButton>(*w, "CmdScan")->click();
+        scanWholeCard(*w);
         QVERIFY(w->foundNames().size() >= 4);
         const QString first = w->foundNames().front();
         const std::string firstBytes = hx::test::ReadFile(w->cacheFolder() / first.toStdString());
@@ -829,11 +835,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(boxes_->shownContaining("Finished."), 30000);
         QVERIFY(boxes_->shownContaining("Stage 1:  Recovering files from sectors until probably"));
         QVERIFY(child<QCheckBox>(*w, "ChkDamaged")->isChecked());
-        bool found = false;
-        for (const QString& name : w->foundNames())
-            found = found || hx::test::ReadFile(w->cacheFolder() / name.toStdString()) ==
-                                 hx::test::MakeTestJpeg(1, 1024, 768, 90);
-        QVERIFY2(found, qPrintable(w->foundNames().join(',')));
+        QVERIFY2(foundHolds(*w, hx::test::MakeTestJpeg(1, 1024, 768, 90)), qPrintable(w->foundNames().join(',')));
         hx::gui::QtSettingsStore store;
         QCOMPARE(q(hx::shell::GetSetting(store, hx::shell::kLastCluster)), QString("0"));
         QCOMPARE(q(hx::shell::GetSetting(store, hx::shell::kLastStage)), QString("0"));
