@@ -47,19 +47,6 @@ std::unique_ptr<hx::gui::frmRecover> open(const std::vector<std::string>& args) 
     return w;
 }
 
-// A 64 MB card with eight photographs, every second one deleted.
-bool makeCard(const fs::path& folder, const fs::path& card) {
-    if (!hx::test::MakeFatCard(card, 64, 4, 16)) return false;
-    for (int i = 1; i <= 8; ++i) {
-        const fs::path jpg = folder / ("IMG_" + std::to_string(4700 + i) + ".JPG");
-        hx::test::WriteFile(jpg, hx::test::MakeTestJpeg(i, 1600, 1200, 90));
-        if (!hx::test::CopyToCard(card, jpg, jpg.filename().string())) return false;
-    }
-    for (int i = 2; i <= 8; i += 2)
-        if (!hx::test::DeleteFromCard(card, "IMG_" + std::to_string(4700 + i) + ".JPG")) return false;
-    return true;
-}
-
 // Every state of the window in one language; files are named <state>-<tag>.png.
 void showEveryState(const QString& out, const std::string& language, const QString& tag, const std::string& attach,
                     const fs::path& cache) {
@@ -135,7 +122,8 @@ int main(int argc, char** argv) {
     for (const char* v : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
         qputenv(v, QByteArray::fromStdString((work.path() / v).string()));
     const fs::path card = work / "card.img";
-    if (!makeCard(work.path(), card)) {
+    // A 64 MB card with eight photographs, every second one deleted.
+    if (hx::test::MakePhotoCard(card, 64, 8, 4700, 1600, 1200).empty()) {
         std::fprintf(stderr, "gui_screenshots: cannot make the card image (mkfs.fat, mtools)\n");
         return 1;
     }

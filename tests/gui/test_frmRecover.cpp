@@ -563,16 +563,7 @@ private slots:
 
     // A card with photographs, half of them deleted again.
     fs::path makePhotoCard(const std::string& name, int megabytes, int photos) {
-        const fs::path card = home_->path() / name;
-        if (!hx::test::MakeFatCard(card, megabytes, 4, 16)) return {};
-        for (int i = 1; i <= photos; ++i) {
-            const fs::path jpg = home_->path() / ("IMG_" + std::to_string(1000 + i) + ".JPG");
-            hx::test::WriteFile(jpg, hx::test::MakeTestJpeg(i, 1024, 768, 90));
-            if (!hx::test::CopyToCard(card, jpg, jpg.filename().string())) return {};
-        }
-        for (int i = 2; i <= photos; i += 2)
-            if (!hx::test::DeleteFromCard(card, "IMG_" + std::to_string(1000 + i) + ".JPG")) return {};
-        return card;
+        return hx::test::MakePhotoCard(home_->path() / name, megabytes, photos, 1000, 1024, 768);
     }
 
     static int presetIndex(frmRecover& w, const char* english) {

@@ -63,7 +63,7 @@ TEST_F(ScanCommandTest, RefusedChecksEndBeforeAnythingIsWritten) {
 TEST_F(ScanCommandTest, StopResumeAndNewScan) {
     makeCard();
     for (int n = 0; n < 6; ++n) putPhoto(n);
-    ASSERT_TRUE(test::DeleteFromCard(image, nameOf(3)));
+    ASSERT_TRUE(test::FatDelete(image, nameOf(3)));
 
     auto r = request();
     r.smart = false;
@@ -123,7 +123,7 @@ TEST_F(ScanCommandTest, StopResumeAndNewScan) {
 TEST_F(ScanCommandTest, SmartScanIsOfferedWhenFilesAreListed) {
     makeCard();
     for (int n = 0; n < 4; ++n) putPhoto(n);
-    ASSERT_TRUE(test::DeleteFromCard(image, nameOf(1)));
+    ASSERT_TRUE(test::FatDelete(image, nameOf(1)));
 
     ui.answers = {Answer::Cancel};
     ScanCommand cancelled(ui, request());
@@ -143,7 +143,7 @@ TEST_F(ScanCommandTest, APhotoAtTheFirstUnitKeepsItsListedName) {
     makeCard(16);
     putPhoto(0);
     putPhoto(1);
-    ASSERT_TRUE(test::DeleteFromCard(image, nameOf(0)));
+    ASSERT_TRUE(test::FatDelete(image, nameOf(0)));
     auto r = request();
     r.smart = false;
     ScanCommand command(ui, r);

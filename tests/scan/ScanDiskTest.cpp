@@ -31,8 +31,8 @@ protected:
 TEST_F(CardTest, DeletedAndFormattedPhotosComeBackByteIdentical) {
     makeCard();
     for (int n = 0; n < 6; ++n) putPhoto(n, n % 2 ? 2560 : 2048, n % 2 ? 1920 : 1536);
-    ASSERT_TRUE(test::DeleteFromCard(image, nameOf(1)));
-    ASSERT_TRUE(test::DeleteFromCard(image, nameOf(4)));
+    ASSERT_TRUE(test::FatDelete(image, nameOf(1)));
+    ASSERT_TRUE(test::FatDelete(image, nameOf(4)));
 
     auto ctx = context();
     EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
@@ -249,7 +249,7 @@ TEST_F(CardTest, SmartScanSkipsListedFilesAndListedNamesAreKept) {
     const auto lt = listing.find('<');
     ASSERT_NE(lt, std::string::npos) << listing;
     const std::uint64_t start2 = std::stoull(listing.substr(lt + 1));
-    ASSERT_TRUE(test::DeleteFromCard(image, nameOf(2)));
+    ASSERT_TRUE(test::FatDelete(image, nameOf(2)));
     const auto used = test::FatClustersInUse(image);
 
     auto ctx = context();
