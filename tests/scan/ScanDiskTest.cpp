@@ -169,33 +169,6 @@ TEST_F(CardTest, AnEmptyMediumIsReportedWiped) {
     EXPECT_EQ(ui.messages.back().title, "Scan " + image.string());
 }
 
-TEST_F(CardTest, AStoppedScanResumesWithoutDuplicates) {
-    makeCard();
-    for (int n = 0; n < 8; ++n) putPhoto(n);
-    auto ctx = context();
-    ui.stopAtYield = 1;
-    EXPECT_EQ(ScanDisk(ctx), ScanOutcome::Stopped);
-    const auto firstPart = ctx.FoundNames().size();
-    EXPECT_GT(ctx.resumeUnit, 0u);
-    EXPECT_TRUE(ctx.lastFileOpen);
-    EXPECT_LT(intact(ctx).size(), firstPart);  // the last file was cut by the stop
-    ui.stop = false;
-    ui.stopAtYield = 0;
-    // The next run picks the scan up from what the stopped one left in the cache.
-    ASSERT_TRUE(SaveScanState(cache, ctx));
-    auto resumed = context();
-    ASSERT_EQ(LoadScanState(cache, resumed), ScanStateLoad::Loaded);
-    EXPECT_EQ(resumed.resumeUnit, ctx.resumeUnit);
-    EXPECT_EQ(resumed.FoundNames(), ctx.FoundNames());
-    EXPECT_EQ(ScanDisk(resumed), ScanOutcome::Finished);
-    EXPECT_EQ(resumed.FoundNames().size(), 8u);
-    EXPECT_EQ(intact(resumed).size(), 8u);
-    EXPECT_EQ(resumed.resumeUnit, 0u);
-    const auto found = resumed.FoundNames();
-    std::set<std::string> names(found.begin(), found.end());
-    EXPECT_EQ(names.size(), 8u);
-}
-
 TEST_F(CardTest, CacheDiskFillingUpStopsAfterTheCurrentFile) {
     makeCard();
     for (int n = 0; n < 4; ++n) putPhoto(n, 1600, 1200);
