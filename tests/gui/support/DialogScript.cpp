@@ -46,6 +46,16 @@ void DialogScript::poll() {
         shown.push_back(s);
     }
     if (now - seenAt_ < answerAfterMs) return;
+    // Takes the next scripted input, letting go of the box it will answer.
+    const auto nextInput = [this] {
+        std::optional<QString> value;
+        if (!inputs.empty()) {
+            value = inputs.front();
+            inputs.pop_front();
+        }
+        current_ = nullptr;
+        return value;
+    };
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         QAbstractButton* button = nullptr;
         if (!answers.empty()) {
@@ -58,12 +68,7 @@ void DialogScript::poll() {
         if (button) button->click();
     } else if (modal->objectName() == "frmDirChoose" || qobject_cast<QFileDialog*>(modal)) {
         // The folder chooser and the save dialog take the next input as the path; none cancels.
-        std::optional<QString> value;
-        if (!inputs.empty()) {
-            value = inputs.front();
-            inputs.pop_front();
-        }
-        current_ = nullptr;
+        const std::optional<QString> value = nextInput();
         if (auto* file = qobject_cast<QFileDialog*>(modal)) {
             if (value) {
                 const QFileInfo info(*value);
@@ -81,12 +86,7 @@ void DialogScript::poll() {
             modal->findChild<QPushButton*>("CmdCancel")->click();
         }
     } else if (auto* in = qobject_cast<QInputDialog*>(modal)) {
-        std::optional<QString> value;
-        if (!inputs.empty()) {
-            value = inputs.front();
-            inputs.pop_front();
-        }
-        current_ = nullptr;
+        const std::optional<QString> value = nextInput();
         if (value) {
             in->setTextValue(*value);
             in->accept();
