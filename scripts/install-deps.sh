@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-image-formats-plugins qt6-translations-l10n libgl-dev
   libjpeg62-turbo-dev zlib1g-dev libexiv2-dev libxxhash-dev libheif-dev dcraw
   libgtest-dev libgmock-dev libbenchmark-dev
-  dosfstools mtools ntfs-3g exfatprogs exfat-fuse fuse3 fdisk
+  dosfstools mtools ntfs-3g exfatprogs exfat-fuse fuse3 libfuse3-dev fdisk
   imagemagick libimage-exiftool-perl chromium libheif-examples webp ffmpeg
   dpkg-dev appstream man-db
   libsystemd-dev dbus-daemon util-linux

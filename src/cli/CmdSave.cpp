@@ -31,7 +31,7 @@ std::vector<std::string> foundNames(const fs::path& cache, std::string& scannedD
     std::error_code ec;
     for (fs::directory_iterator it(cache, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (it->is_regular_file(ec) && name != scan::kScanStateFile && name != scan::kSearchedFile) names.push_back(name);
+        if (it->is_regular_file(ec) && !scan::IsScanBookkeeping(name)) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;

@@ -94,6 +94,7 @@ int runScan(CliArgs& args) {
     std::cerr << "\n";
     if (!ran) return 1;
     if (*ran == scan::ScanOutcome::Unreadable) return 3;
+    // The medium stopped answering part way: 4, after the result so far.
     const scan::ScanOutcome outcome = *ran;
     const scan::ScanContext& ctx = command.context();
 
@@ -109,26 +110,38 @@ int runScan(CliArgs& args) {
     if (args.json) {
         std::cout << "{\"drive\":\"" << JsonEscape(ctx.drive) << "\",\"cache\":\"" << JsonEscape(cache.string())
                   << "\",\"outcome\":\""
-                  << (outcome == scan::ScanOutcome::Finished ? "finished"
-                      : outcome == scan::ScanOutcome::Stopped ? "stopped" : "out-of-space")
+                  << (outcome == scan::ScanOutcome::Finished    ? "finished"
+                      : outcome == scan::ScanOutcome::Stopped     ? "stopped"
+                      : outcome == scan::ScanOutcome::MediumGone ? "medium-gone"
+                                                                  : "out-of-space")
                   << "\",\"resumeUnit\":" << ctx.resumeUnit << ",\"seconds\":" << fixed1(ctx.seconds)
-                  << ",\"files\":[";
+                  << ",\"unreadableSectors\":" << ctx.unreadableSectors << ",\"unreadableList\":\""
+                  << JsonEscape(ctx.unreadableSectors ? ctx.unreadableList.string() : std::string()) << "\",\"files\":[";
         for (std::size_t i = 0; i < ctx.found.size(); ++i) {
             const auto& f = ctx.found[i];
             std::cout << (i ? "," : "") << "\n  {\"name\":\"" << JsonEscape(f.name) << "\",\"type\":\""
                       << JsonEscape(f.extension.empty() ? f.extension : f.extension.substr(1))
                       << "\",\"description\":\"" << JsonEscape(f.description) << "\",\"size\":" << f.size
-                      << ",\"startUnit\":" << f.startUnit << "}";
+                      << ",\"startUnit\":" << f.startUnit << ",\"unreadableSectors\":" << f.unreadableSectors
+                      << "}";
         }
         std::cout << "\n]}\n";
     } else {
         for (const auto& [ext, t] : perType)
             std::cout << ext.substr(1) << ": " << t.first << " files, " << fixed1(t.second) << " MB\n";
+        for (const auto& f : ctx.found)
+            if (f.unreadableSectors > 0)
+                std::cout << f.name << ": damaged: " << f.unreadableSectors << " sectors unreadable (zeros)\n";
         std::cout << ctx.found.size() << " files, " << fixed1(totalMB) << " MB in " << cache.string() << "\n";
         if (outcome == scan::ScanOutcome::Stopped)
             std::cout << "Stopped at unit " << ctx.resumeUnit << "; --resume continues the scan.\n";
+        if (outcome == scan::ScanOutcome::MediumGone)
+            std::cout << "The medium stopped answering at unit " << ctx.resumeUnit
+                      << "; put it back and scan again with --resume to go on.\n";
         std::cout << ctx.finishedText << "\n";
+        if (!ctx.damageText.empty()) std::cout << ctx.damageText << "\n";
     }
+    if (outcome == scan::ScanOutcome::MediumGone) return 4;
     return outcome == scan::ScanOutcome::OutOfSpace || ctx.found.empty() ? 1 : 0;
 }
 

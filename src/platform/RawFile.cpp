@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 #include <fcntl.h>
@@ -24,6 +26,7 @@ RawFile::~RawFile() { close(); }
 
 RawFile::RawFile(RawFile&& other) noexcept
     : fd_(other.fd_),
+      uncachedFd_(other.uncachedFd_),
       error_(other.error_),
       position_(other.position_),
       path_(std::move(other.path_)),
@@ -32,12 +35,15 @@ RawFile::RawFile(RawFile&& other) noexcept
       length_(other.length_),
       map_(std::move(other.map_)) {
     other.fd_ = -1;
+    other.uncachedFd_ = -1;
 }
 
 RawFile& RawFile::operator=(RawFile&& other) noexcept {
     if (this != &other) {
         close();
         fd_ = other.fd_;
+        uncachedFd_ = other.uncachedFd_;
+        other.uncachedFd_ = -1;
         error_ = other.error_;
         position_ = other.position_;
         path_ = std::move(other.path_);
@@ -97,7 +103,8 @@ std::size_t RawFile::clip(std::uint64_t offset, std::size_t count) const {
 void RawFile::close() {
     map_.reset();
     if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (uncachedFd_ >= 0) ::close(uncachedFd_);
+    fd_ = uncachedFd_ = -1;
     windowed_ = false;
     base_ = length_ = 0;
 }
@@ -126,6 +133,7 @@ std::size_t RawFile::transfer(std::uint64_t offset, std::size_t count, Step step
 
 std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t count) {
     auto* out = static_cast<char*>(buffer);
+    error_ = 0;
     // Sectors made to fail for the tests of damaged media stop the read as a dying card would.
     if (const std::size_t readable = ReadableBefore(path_, offset + base_, clip(offset, count));
         readable < clip(offset, count)) {
@@ -139,6 +147,39 @@ std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t coun
     return transfer(offset, count, [&](off_t at, std::size_t done, std::size_t left) {
         return ::pread(fd_, out + done, left, at);
     });
+}
+
+std::size_t RawFile::readAtUncached(std::uint64_t offset, void* buffer, std::size_t count) {
+    constexpr std::size_t kAlign = 4096;
+    if (fd_ < 0) return 0;
+    if (uncachedFd_ < 0) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        uncachedFd_ = ::open(self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+        if (uncachedFd_ < 0) uncachedFd_ = -2;  // not possible here: read through the cache
+    }
+    count = clip(offset, count);
+    if (uncachedFd_ == -2 || count == 0 || count > (1u << 20)) return readAt(offset, buffer, count);
+    error_ = 0;
+    if (ReadableBefore(path_, offset + base_, count) < count) {
+        error_ = EIO;
+        return 0;
+    }
+    WaitForPace(path_, offset + base_, count);
+    void* aligned = nullptr;
+    const std::size_t rounded = (count + kAlign - 1) / kAlign * kAlign;
+    if (::posix_memalign(&aligned, kAlign, rounded) != 0) return readAt(offset, buffer, count);
+    ssize_t n;
+    do n = ::pread(uncachedFd_, aligned, count, static_cast<off_t>(offset + base_));
+    while (n < 0 && errno == EINTR);
+    if (n < 0) error_ = errno;
+    if (n < 0 && error_ == EINVAL) {  // an offset or size the device does not take so
+        ::free(aligned);
+        return readAt(offset, buffer, count);
+    }
+    const std::size_t got = n > 0 ? static_cast<std::size_t>(n) : 0;
+    std::memcpy(buffer, aligned, got);
+    ::free(aligned);
+    return got;
 }
 
 std::size_t RawFile::writeAt(std::uint64_t offset, const void* buffer, std::size_t count) {

@@ -38,6 +38,11 @@ public:
     // file or an error. Returns the number of bytes read (0 at end or on error).
     std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t count);
     std::size_t writeAt(std::uint64_t offset, const void* buffer, std::size_t count);
+    // As readAt, past the system's cache: a device then answers for each of
+    // its sectors on its own, where a cached read fails a whole page for one
+    // bad sector. `offset` and `count` are whole sectors; a file that cannot
+    // be read so is read as readAt reads it.
+    std::size_t readAtUncached(std::uint64_t offset, void* buffer, std::size_t count);
 
     // Sequential access from the current position (set by seek()).
     void seek(std::uint64_t offset) { position_ = offset; }
@@ -74,6 +79,7 @@ public:
 
 private:
     int fd_ = -1;
+    int uncachedFd_ = -1;  // the same file opened past the cache, at the first readAtUncached
     int error_ = 0;
     std::uint64_t position_ = 0;
     std::filesystem::path path_;

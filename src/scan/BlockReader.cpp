@@ -7,7 +7,12 @@ namespace hx::scan {
 
 BlockReader::BlockReader(const std::string& drive, const ScanGeometry& geo, std::size_t unitsPerBlock,
                          std::size_t window, bool perCallReads)
-    : drive_(drive), geo_(geo), unitBytes_(geo.unitBytes()), perCall_(perCallReads), window_(window) {
+    : drive_(drive),
+      geo_(geo),
+      unitBytes_(geo.unitBytes()),
+      perCall_(perCallReads),
+      window_(window),
+      salvage_(handle_, geo.bytesPerSector) {
     buffer_.assign(unitsPerBlock * unitBytes_ + window, 0);
 }
 
@@ -26,17 +31,15 @@ void BlockReader::seek(std::uint64_t unit) {
     if (!perCall_) handle_.seek(geo_.byteOf(unit));
 }
 
-std::size_t BlockReader::readOnce(std::uint64_t unit, std::size_t units) {
+std::size_t BlockReader::read(std::uint64_t unit, std::size_t units) {
     const std::size_t want = std::min<std::size_t>(units * unitBytes_, buffer_.size());
     std::size_t got = 0;
     if (perCall_) {
-        const auto lba = static_cast<std::int64_t>(geo_.sectorOf(unit));
-        std::uint32_t n = 0;
-        auto data = media::ReadSectors(drive_, lba, 0, static_cast<std::uint32_t>(want), n,
-                                       static_cast<int>(geo_.bytesPerSector));
-        offset_ = static_cast<std::uint64_t>(lba) * geo_.bytesPerSector;
-        got = std::min<std::size_t>(n, want);
-        if (got > 0) std::memcpy(buffer_.data(), data.data(), got);
+        // A read of its own, that holds the medium open no longer than it needs.
+        offset_ = geo_.byteOf(unit);
+        if (media::OpenDriveForRead(drive_, 0, handle_, static_cast<int>(geo_.bytesPerSector)))
+            got = salvage_.read(offset_, buffer_.data(), want);
+        handle_.close();
     } else {
         offset_ = handle_.position();
         // An image is looked at where the system caches it: no copy, when the
@@ -50,7 +53,8 @@ std::size_t BlockReader::readOnce(std::uint64_t unit, std::size_t units) {
             lastGot_ = got / unitBytes_;
             return lastGot_;
         }
-        got = handle_.read(buffer_.data(), want);
+        got = salvage_.read(offset_, buffer_.data(), want);
+        handle_.seek(offset_ + got);
     }
     data_ = buffer_.data();
     got -= got % unitBytes_;
@@ -60,24 +64,11 @@ std::size_t BlockReader::readOnce(std::uint64_t unit, std::size_t units) {
     return lastGot_;
 }
 
-std::size_t BlockReader::read(std::uint64_t unit, std::size_t units) {
-    std::size_t got = readOnce(unit, units);
-    if (got == 0 && blocksRead_ == 0) {
-        if (!perCall_ && units > 1) {
-            // A device that refuses large reads may take smaller ones.
-            handle_.close();
-            open(unit);
-            got = readOnce(unit, std::max<std::size_t>(1, units / 2));
-        }
-        if (got == 0) {
-            std::uint32_t n = 0;
-            media::ReadSectors(drive_, static_cast<std::int64_t>(geo_.sectorOf(unit)), 0,
-                               static_cast<std::uint32_t>(unitBytes_), n, static_cast<int>(geo_.bytesPerSector));
-            unreadable_ = n == 0;
-        }
-    }
-    if (got > 0) ++blocksRead_;
-    return got;
+void BlockReader::retrySkipped(const media::SalvagingReader::ReadBack& readBack) {
+    const bool reopen = !handle_.isOpen();
+    if (reopen && !media::OpenDriveForRead(drive_, 0, handle_, static_cast<int>(geo_.bytesPerSector))) return;
+    salvage_.retrySkipped(readBack);
+    if (reopen) handle_.close();
 }
 
 }  // namespace hx::scan

@@ -1,12 +1,16 @@
 #pragma once
 // Reads a scan's source block by block: through one open handle, or, for a
-// damaged medium, with one self-contained read per block. A source that
-// refuses the first block is tried with smaller reads before it is called
-// unreadable.
+// damaged medium, with one self-contained read per block. A block that fails
+// to read is read again in pieces (media::SalvagingReader): what stays
+// unreadable is zeros and listed, and the scan goes on; a source that never
+// gives a byte is unreadable, and one that stops answering is gone.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <memory>
+
+#include "media/SalvagingReader.h"
 #include "media/SectorIo.h"
 #include "scan/ScanGeometry.h"
 
@@ -25,11 +29,17 @@ public:
     void seek(std::uint64_t unit);
     void close() { handle_.close(); }
 
-    // Reads up to `units` units from `unit`; returns the whole units read.
-    // The first read of a scan falls back to halved and single-unit reads;
-    // unreadable() is true when even those gave nothing.
+    // Reads up to `units` units from `unit`; returns the whole units read,
+    // unreadable sectors among them as zeros. unreadable() is true when
+    // nothing at all could be read from the start, gone() when the medium
+    // stopped answering (the units before are read).
     std::size_t read(std::uint64_t unit, std::size_t units);
-    bool unreadable() const { return unreadable_; }
+    bool unreadable() const { return salvage_.gone() && salvage_.nothingRead(); }
+    bool gone() const { return salvage_.gone(); }
+    // What could not be read so far, in the medium's sectors.
+    const media::SalvagingReader& damage() const { return salvage_; }
+    // Reads again what was skipped over after failures (see SalvagingReader).
+    void retrySkipped(const media::SalvagingReader::ReadBack& readBack);
     // The last read gave fewer units than it asked for: the source ends there.
     bool shortRead() const { return lastGot_ < lastAsked_; }
 
@@ -38,7 +48,6 @@ public:
     std::uint64_t offset() const { return offset_; }
 
 private:
-    std::size_t readOnce(std::uint64_t unit, std::size_t units);
 
     std::string drive_;
     const ScanGeometry& geo_;
@@ -49,8 +58,7 @@ private:
     std::vector<std::uint8_t> buffer_;
     const std::uint8_t* data_ = nullptr;  // the block: in buffer_, or where the system caches the image
     std::uint64_t offset_ = 0;
-    std::uint64_t blocksRead_ = 0;
-    bool unreadable_ = false;
+    media::SalvagingReader salvage_;
     std::size_t lastAsked_ = 0;
     std::size_t lastGot_ = 0;
 };

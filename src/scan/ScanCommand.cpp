@@ -33,7 +33,7 @@ ScanCommand::ScanCommand(shell::Ui& ui, ScanRequest request) : ui_(ui), req_(std
 bool ScanCommand::CacheHoldsFiles(const fs::path& cacheFolder) {
     std::error_code ec;
     for (fs::directory_iterator it(cacheFolder, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file(ec) && it->path().filename() != kScanStateFile && it->path().filename() != kSearchedFile)
+        if (it->is_regular_file(ec) && !IsScanBookkeeping(it->path().filename().string()))
             return true;
     return false;
 }
@@ -124,7 +124,7 @@ void ScanCommand::adoptCache(const ScanContext* previous) {
     std::error_code ec;
     for (fs::directory_iterator it(req_.cacheFolder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (it->is_regular_file(ec) && name != kScanStateFile && name != kSearchedFile && !known.count(name))
+        if (it->is_regular_file(ec) && !IsScanBookkeeping(name) && !known.count(name))
             others.push_back(it->path());
     }
     std::sort(others.begin(), others.end());
@@ -346,6 +346,7 @@ bool ScanCommand::decideResume() {
             if (const std::string& name = f.name; !name.empty() && name.find('/') == std::string::npos) fs::remove(req_.cacheFolder / name, ec);
     }
     fs::remove(req_.cacheFolder / kScanStateFile, ec);
+    fs::remove(req_.cacheFolder / kUnreadableFile, ec);
     return true;
 }
 

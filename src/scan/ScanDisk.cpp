@@ -1,6 +1,9 @@
 #include "scan/Scanner.h"
 
+#include "scan/ScanState.h"
 #include "scan/SplitPhotos.h"
+
+#include <fstream>
 
 namespace hx::scan {
 namespace detail {
@@ -258,10 +261,16 @@ std::optional<ScanOutcome> Scanner::scanBlocks(bool& stopped) {
             reader_->close();
             return unreadable();
         }
-        if (got == 0) break;
+        if (got == 0 && !reader_->gone()) break;
         ctx_.megabytesRead += static_cast<double>(got * unitSize_) / kMB;
-        examineBlock(got);
+        if (got > 0) examineBlock(got);
         ctx_.resumeUnit = unit_;
+        // The medium stopped answering: what was found so far is kept, and the
+        // scan may go on from here when it is back.
+        if (reader_->gone()) {
+            gone_ = true;
+            break;
+        }
         if (outOfSpace_) break;
         showProgress(false);
         reportFinished();
@@ -309,6 +318,7 @@ void Scanner::settleWrites(bool stopped) {
             entries.erase(std::remove_if(entries.begin(), entries.end(), undone), entries.end());
         }
     }
+    noteDamage();
     reader_->close();
     setLastCluster("0");
     const bool reachedEnd = unit_ >= endUnit_;
@@ -318,12 +328,74 @@ void Scanner::settleWrites(bool stopped) {
     reportFinished();  // those of the last blocks
 }
 
+void Scanner::patchFinds(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
+    // A carved find is the medium's bytes from its start; where it holds the
+    // zeros that stood for these sectors, they are put in.
+    for (std::size_t n = 0; n < ctx_.found.size() && n <= static_cast<std::size_t>(counter_); ++n) {
+        const FoundFile& f = ctx_.found[n];
+        const std::uint64_t start = geo_.byteOf(f.startUnit);
+        if (f.earlier || offset < start || offset + size > start + f.size) continue;
+        std::fstream file(ctx_.cacheFolder / f.name, std::ios::in | std::ios::out | std::ios::binary);
+        std::vector<char> now(size);
+        file.seekg(static_cast<std::streamoff>(offset - start));
+        if (!file.read(now.data(), static_cast<std::streamsize>(size))) continue;
+        if (std::any_of(now.begin(), now.end(), [](char c) { return c != 0; })) continue;
+        file.seekp(static_cast<std::streamoff>(offset - start));
+        file.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+    }
+}
+
+void Scanner::noteDamage() {
+    const media::SalvagingReader& damage = reader_->damage();
+    if (damage.unreadableSectors() == 0) return;
+    // The areas skipped over after failures, read again now that the rest is safe.
+    reader_->retrySkipped([this](std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
+        patchFinds(offset, bytes, size);
+    });
+    if (damage.unreadableSectors() == 0) return;
+    for (std::uint64_t s = 0; s < std::min<std::uint64_t>(ctx_.found.size(), counter_ + 1); ++s) {
+        FoundFile& f = ctx_.found[s];
+        if (f.earlier || f.size == 0) continue;
+        f.unreadableSectors = damage.unreadableIn(geo_.byteOf(f.startUnit), f.size);
+    }
+    for (const auto& [first, count] : damage.unreadable()) ctx_.unreadable[first] = count;
+    ctx_.unreadableSectors = 0;
+    for (const auto& [first, count] : ctx_.unreadable) ctx_.unreadableSectors += count;
+    ctx_.unreadableList = ctx_.cacheFolder / kUnreadableFile;
+    std::ofstream list(ctx_.unreadableList, std::ios::trunc);
+    list << "# Sectors (of " << damage.sectorBytes() << " bytes) of " << ctx_.drive
+         << " that could not be read; found files hold zeros there.\n";
+    for (const auto& [first, count] : ctx_.unreadable)
+        for (std::uint64_t s = first; s < first + count; ++s) list << s << "\n";
+}
+
 ScanOutcome Scanner::report(bool stopped) {
     ctx_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     const double rate = ctx_.seconds > 0 ? ctx_.megabytesRead / ctx_.seconds : 0;
     ctx_.finishedText = FormatStr(LoadStr(1494, "Finished: %0 seconds. Average: %1 MB/sec"),
                                   {formatFixed(ctx_.seconds, 0), formatFixed(rate, 1)});
-    ui_.status(ctx_.finishedText);
+    if (ctx_.unreadableSectors > 0)
+        ctx_.damageText = FormatStr(LoadStr(0, "%0 sectors could not be read; they are listed in %1."),
+                                    {std::to_string(ctx_.unreadableSectors), ctx_.unreadableList.string()});
+    ui_.status(ctx_.damageText.empty() ? ctx_.finishedText : ctx_.finishedText + " " + ctx_.damageText);
+    if (gone_) {
+        const double readMB = static_cast<double>(unit_ - geo_.rootCluster) * static_cast<double>(unitSize_) / kMB;
+        const double totalMB = static_cast<double>(endUnit_ - geo_.rootCluster) * static_cast<double>(unitSize_) / kMB;
+        ui_.message(FormatStr(LoadStr(0, "%0 no longer answers: the card was taken out of its reader, or it has "
+                                         "stopped working."),
+                              {ctx_.drive}) +
+                        "\n" +
+                        FormatStr(LoadStr(0, "The scan read %0 of %1 MB and found %2 files, which are kept."),
+                                  {formatFixed(readMB, 0), formatFixed(totalMB, 0), std::to_string(ctx_.found.size())}) +
+                        "\n" + LoadStr(0, "Put the card back and scan it again: the scan goes on from where it stopped."),
+                    LoadStr(38, "Scan") + " " + ctx_.drive, {shell::Buttons::OK, shell::Icon::Exclamation});
+        return ScanOutcome::MediumGone;
+    }
+    if (ctx_.unreadableSectors * ctx_.geometry.bytesPerSector > kAdviseImageBytes)
+        ui_.message(FormatStr(LoadStr(0, "%0 sectors of %1 could not be read: the card is failing."),
+                              {std::to_string(ctx_.unreadableSectors), ctx_.drive}) +
+                        "\n" + LoadStr(0, "Make an image of it first (Backup), while it still reads, and scan the image."),
+                    LoadStr(38, "Scan") + " " + ctx_.drive, {shell::Buttons::OK, shell::Icon::Exclamation});
     if (outOfSpace_) {
         ui_.message(LoadStr(587, "Ran out of free disk space while scanning. Execution aborted.") + "\n" +
                         FormatStr(LoadStr(588, "Please resume scanning after freeing space on the target disk: %0"),
@@ -359,8 +431,8 @@ ScanOutcome Scanner::run() {
     // is whole, and its last file is finished rather than left for a resume
     // that would never come.
     if (stopped && unit_ >= endUnit_) stopped = false;
-    settleWrites(stopped);
-    if (!stopped && !outOfSpace_ && !ctx_.lastFileOpen) JoinSplitPhotos(ctx_, geo_);
+    settleWrites(stopped || gone_);
+    if (!stopped && !gone_ && !outOfSpace_ && !ctx_.lastFileOpen) JoinSplitPhotos(ctx_, geo_);
     return report(stopped);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -59,9 +60,11 @@ struct FoundFile {
     // Found by an earlier scan of this cache (options.addToFound): where it
     // lay on this medium is not known, and nothing is joined to it.
     bool earlier = false;
+    std::uint64_t unreadableSectors = 0;  // of the medium's sectors inside it, which it holds as zeros
 };
 
-enum class ScanOutcome { Finished, Stopped, OutOfSpace, Unreadable };
+// MediumGone: the medium stopped answering part way (taken out, or dead).
+enum class ScanOutcome { Finished, Stopped, OutOfSpace, Unreadable, MediumGone };
 
 struct ScanContext {
     explicit ScanContext(shell::Ui& u) : ui(u) {}
@@ -101,6 +104,12 @@ struct ScanContext {
     ScanGeometry geometry;          // how the scan numbered the medium
     std::uint64_t unitsPerBlock = 0;
     std::string finishedText;       // "Finished: ... seconds. Average: ... MB/sec"
+    // The sectors of the medium that could not be read (first, count), their
+    // number, the list of them beside the found files, and what is said of them.
+    std::map<std::uint64_t, std::uint64_t> unreadable;
+    std::uint64_t unreadableSectors = 0;
+    std::filesystem::path unreadableList;
+    std::string damageText;
     double seconds = 0;
     double megabytesRead = 0;
 };

@@ -36,6 +36,14 @@ bool WriteSearchedFile(const std::filesystem::path& cacheFolder, const std::stri
 bool ReadSearchedFile(const std::filesystem::path& cacheFolder, std::size_t driveLength, std::string& drive,
                       std::uint32_t& serial);
 
+// "Unreadable sectors.txt" in the cache folder: the sectors of the scanned
+// medium that could not be read, one number a line, after a comment line.
+constexpr const char* kUnreadableFile = "Unreadable sectors.txt";
+// The scan's own files in a cache folder, which are no found files.
+inline bool IsScanBookkeeping(const std::string& name) {
+    return name == kScanStateFile || name == kSearchedFile || name == kUnreadableFile;
+}
+
 // The scan selection for a list of type names ("JPG", "cr2", ...): the key of
 // every built-in row with that extension, each pass ended by "|".
 std::string SelectionForTypes(const std::vector<std::string>& types);

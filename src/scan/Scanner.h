@@ -43,6 +43,8 @@ using shell::LoadStr;
 
 inline constexpr std::size_t kWindow = kSignatureWindow;
 inline constexpr double kMB = 1048576.0;
+// Unreadable bytes past which the user is told to make an image of the medium first.
+inline constexpr std::uint64_t kAdviseImageBytes = 1048576;
 inline constexpr double kSpaceReserveMB = 2500;
 
 
@@ -111,6 +113,10 @@ private:
     void applyLaterChecks(long firstFailed);
     ScanOutcome report(bool stopped);
     ScanOutcome unreadable();
+    // What could not be read: marked on the finds that hold it, and listed.
+    void noteDamage();
+    // Bytes of the medium read late, put into the finds that hold zeros for them.
+    void patchFinds(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size);
 
     std::size_t blockUnits() const;
     void buildSecondTable(const std::string& selected);
@@ -163,6 +169,7 @@ private:
     double budgetMB_ = 0;
     double recoveredMB_ = 0;
     bool outOfSpace_ = false;
+    bool gone_ = false;  // the medium stopped answering
     std::unordered_set<std::string> madeNames_;  // names given in this scan (the writer may still be at work)
     std::unordered_set<std::string> earlierNames_;  // files of an earlier scan the cache keeps (options.addToFound)
     // Before the writer: its thread hands checks over until it ends.

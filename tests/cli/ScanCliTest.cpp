@@ -30,7 +30,7 @@ TEST_F(ScanCli, RecoversAFormattedCardAndListsEveryFile) {
     int rc = -1;
     const std::string json = cli("--cache " + q + " scan '" + image.string() + "' --types jpg,tif --json", &rc);
     EXPECT_EQ(rc, 0) << json;
-    const std::regex entry(R"re(\{"name":"(R#\d+\.jpg)","type":"jpg","description":"[^"]*","size":(\d+),"startUnit":(\d+)\})re");
+    const std::regex entry(R"re(\{"name":"(R#\d+\.jpg)","type":"jpg","description":"[^"]*","size":(\d+),"startUnit":(\d+),"unreadableSectors":0\})re");
     std::vector<std::string> listed;
     for (std::sregex_iterator it(json.begin(), json.end(), entry), end; it != end; ++it) {
         listed.push_back((*it)[1].str());

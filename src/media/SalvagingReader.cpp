@@ -1,0 +1,184 @@
+#include "media/SalvagingReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+
+namespace hx::media {
+
+namespace {
+constexpr std::size_t kPiece = 64 * 1024;              // reads inside a block that failed
+constexpr std::uint64_t kFailuresBeforeSkip = 32 * 1024;  // unreadable in a row before skipping ahead
+constexpr std::uint64_t kFirstSkip = 64 * 1024;
+constexpr std::uint64_t kLongestSkip = 16ull << 20;
+constexpr std::uint64_t kNothingEverRead = 8ull << 20;  // failing from the start for this long: no medium
+constexpr int kGoodToLeaveSectors = 8;                 // sectors read well before pieces are tried again
+}  // namespace
+
+SalvagingReader::SalvagingReader(Handle& handle, std::uint32_t sectorBytes)
+    : handle_(handle), sector_(sectorBytes ? sectorBytes : 512), nextSkip_(kFirstSkip) {}
+
+bool SalvagingReader::goneError() const {
+    const int e = handle_.lastError();
+    return e == ENODEV || e == ENOMEDIUM || e == ENXIO;
+}
+
+void SalvagingReader::noteGood(std::uint64_t offset, std::size_t count) {
+    if (count < sector_) return;
+    lastGood_ = offset + count - sector_;
+    anyGood_ = true;
+    failedInRow_ = 0;
+    nextSkip_ = kFirstSkip;
+}
+
+bool SalvagingReader::readSector(std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+    // A medium's last sector may be cut short (an image of odd length).
+    const std::size_t got = count == sector_ ? handle_.readAtUncached(offset, out, count) : handle_.readAt(offset, out, count);
+    if (got == count) {
+        noteGood(offset, count);
+        return true;
+    }
+    if (goneError()) gone_ = true;
+    return false;
+}
+
+bool SalvagingReader::stillAnswers() {
+    if (!anyGood_) return failedInRow_ < kNothingEverRead;
+    std::vector<std::uint8_t> probe(sector_);
+    if (handle_.readAtUncached(lastGood_, probe.data(), sector_) == sector_) return true;
+    return false;
+}
+
+namespace {
+// Adds a run, joined with the one before it when they touch.
+void addRun(SectorRuns& runs, std::uint64_t first, std::uint64_t n) {
+    auto next = runs.lower_bound(first);
+    if (next != runs.begin()) {
+        auto before = std::prev(next);
+        if (before->first + before->second == first) {
+            before->second += n;
+            return;
+        }
+    }
+    runs[first] = n;
+}
+}  // namespace
+
+void SalvagingReader::markUnreadable(std::uint64_t offset, std::uint8_t* out, std::size_t count, bool skipped) {
+    std::memset(out, 0, count);
+    const std::uint64_t first = offset / sector_, n = (count + sector_ - 1) / sector_;
+    unreadableCount_ += n;
+    failedInRow_ += count;
+    addRun(unreadable_, first, n);
+    if (skipped) addRun(skipped_, first, n);
+}
+
+void SalvagingReader::forget(std::uint64_t sector) {
+    auto it = unreadable_.upper_bound(sector);
+    if (it == unreadable_.begin()) return;
+    --it;
+    const std::uint64_t first = it->first, end = first + it->second;
+    if (sector >= end) return;
+    unreadable_.erase(it);
+    if (sector > first) unreadable_[first] = sector - first;
+    if (end > sector + 1) unreadable_[sector + 1] = end - sector - 1;
+    --unreadableCount_;
+}
+
+void SalvagingReader::retrySkipped(const ReadBack& readBack) {
+    std::vector<std::uint8_t> bytes(sector_);
+    const SectorRuns skipped = std::move(skipped_);
+    skipped_.clear();
+    for (const auto& [first, count] : skipped) {
+        std::uint64_t from = first, to = first + count;  // still unread: [from, to)
+        for (; from < to && !gone_; ++from) {
+            if (!readSector(from * sector_, bytes.data(), sector_)) break;
+            forget(from);
+            readBack(from * sector_, bytes.data(), sector_);
+        }
+        for (; to > from && !gone_; --to) {
+            if (!readSector((to - 1) * sector_, bytes.data(), sector_)) break;
+            forget(to - 1);
+            readBack((to - 1) * sector_, bytes.data(), sector_);
+        }
+    }
+    failedInRow_ = 0;
+}
+
+std::size_t SalvagingReader::salvage(std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+    std::size_t pos = 0;
+    int goodSectors = kGoodToLeaveSectors;  // pieces first, sectors once a piece fails
+    while (pos < count && !gone_) {
+        if (goodSectors >= kGoodToLeaveSectors && failedInRow_ == 0) {
+            const std::size_t want = std::min(kPiece, count - pos);
+            std::size_t got = handle_.readAt(offset + pos, out + pos, want);
+            got -= got % sector_;
+            if (got > 0) noteGood(offset + pos, got);
+            pos += got;
+            if (got == want) continue;
+            if (goneError()) {
+                gone_ = true;
+                break;
+            }
+            goodSectors = 0;
+        }
+        const std::size_t one = std::min<std::size_t>(sector_, count - pos);
+        if (readSector(offset + pos, out + pos, one)) {
+            pos += one;
+            ++goodSectors;
+            continue;
+        }
+        if (gone_) break;
+        goodSectors = 0;
+        markUnreadable(offset + pos, out + pos, one);
+        pos += one;
+        if (failedInRow_ < kFailuresBeforeSkip) continue;
+        // A run of failures: is the medium still there, and if so skip ahead,
+        // further each time while the failures go on.
+        if (!stillAnswers()) {
+            gone_ = true;
+            break;
+        }
+        const std::size_t skip = static_cast<std::size_t>(std::min<std::uint64_t>(nextSkip_, count - pos));
+        if (skip > 0) markUnreadable(offset + pos, out + pos, skip, true);
+        pos += skip;
+        nextSkip_ = std::min(nextSkip_ * 2, kLongestSkip);
+    }
+    return std::min(pos, count);
+}
+
+std::size_t SalvagingReader::read(std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+    if (gone_ || count == 0) return 0;
+    const std::uint64_t size = handle_.size();
+    if (offset >= size) return 0;
+    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, size - offset));
+    // Whole sectors: a medium's last partial sector is read as it is.
+    std::size_t got = failedInRow_ == 0 ? handle_.readAt(offset, out, count) : 0;
+    if (got == count) {
+        noteGood(offset, got);
+        return count;
+    }
+    if (failedInRow_ == 0 && goneError()) {
+        gone_ = true;
+        return got - got % sector_;
+    }
+    got -= got % sector_;
+    if (got > 0) noteGood(offset, got);
+    return got + salvage(offset + got, out + got, count - got);
+}
+
+std::uint64_t SalvagingReader::unreadableIn(std::uint64_t offset, std::uint64_t length) const {
+    if (unreadable_.empty() || length == 0) return 0;
+    const std::uint64_t first = offset / sector_, end = (offset + length + sector_ - 1) / sector_;
+    std::uint64_t n = 0;
+    auto it = unreadable_.upper_bound(first);
+    if (it != unreadable_.begin()) --it;
+    for (; it != unreadable_.end() && it->first < end; ++it) {
+        const std::uint64_t from = std::max(it->first, first), to = std::min(it->first + it->second, end);
+        if (to > from) n += to - from;
+    }
+    return n;
+}
+
+}  // namespace hx::media

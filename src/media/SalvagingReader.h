@@ -1,0 +1,74 @@
+#pragma once
+// Reads a medium that may be failing, as a rescue copy does. A read that
+// fails is split in halves down to single sectors; a sector that stays
+// unreadable is zeros in the caller's buffer and is listed. After a run of
+// failures the rest of the failing read is skipped (zeros, listed), so that a
+// bad area costs a few reads rather than one per sector, and the healthy parts
+// of a card that is getting worse are read while it still can. A medium that
+// stops answering altogether (gone from the reader, or failing even where it
+// read well before) is told apart from one with bad sectors.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "media/SectorIo.h"
+
+namespace hx::media {
+
+// Sectors that could not be read: first sector and count.
+using SectorRuns = std::map<std::uint64_t, std::uint64_t>;
+
+class SalvagingReader {
+public:
+    SalvagingReader(Handle& handle, std::uint32_t sectorBytes);
+
+    // Reads `count` bytes at `offset` of the open handle into `out`. Returns
+    // the bytes placed there, read or zeros for unreadable sectors: `count`,
+    // unless the medium ends first or stops answering (then what came before).
+    std::size_t read(std::uint64_t offset, std::uint8_t* out, std::size_t count);
+
+    // The medium no longer answers: every read since fails.
+    bool gone() const { return gone_; }
+    // Nothing has been read well yet.
+    bool nothingRead() const { return !anyGood_; }
+    const SectorRuns& unreadable() const { return unreadable_; }
+    std::uint64_t unreadableSectors() const { return unreadableCount_; }
+    // Unreadable sectors among the bytes [offset, offset + length).
+    std::uint64_t unreadableIn(std::uint64_t offset, std::uint64_t length) const;
+    std::uint32_t sectorBytes() const { return sector_; }
+
+    // Comes back to the areas skipped over: each is read again sector by
+    // sector from both of its ends inward, up to the first that fails. Each
+    // run of sectors read now goes to `readBack` (its offset and bytes) and is
+    // no longer listed as unreadable.
+    using ReadBack = std::function<void(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size)>;
+    void retrySkipped(const ReadBack& readBack);
+
+private:
+    // Reads [offset, offset + count) after a read of it failed: in small
+    // pieces, then sector by sector where those fail, skipping ahead while
+    // failures go on. Returns the bytes placed before the medium stopped answering.
+    std::size_t salvage(std::uint64_t offset, std::uint8_t* out, std::size_t count);
+    bool readSector(std::uint64_t offset, std::uint8_t* out, std::size_t count);
+    void markUnreadable(std::uint64_t offset, std::uint8_t* out, std::size_t count, bool skipped = false);
+    void forget(std::uint64_t sector);  // a sector that reads after all
+    void noteGood(std::uint64_t offset, std::size_t count);
+    // After a run of failures: does the medium still read a sector it read before?
+    bool stillAnswers();
+    // The last read's error says the medium is gone from the reader.
+    bool goneError() const;
+
+    Handle& handle_;
+    std::uint32_t sector_;
+    SectorRuns unreadable_;
+    SectorRuns skipped_;                // of them, those given up without a read
+    std::uint64_t unreadableCount_ = 0;
+    std::uint64_t failedInRow_ = 0;     // bytes unreadable since the last good read
+    std::uint64_t nextSkip_ = 0;        // how far the next skip goes; grows while failures go on
+    std::uint64_t lastGood_ = 0;        // a sector read well, for the check that the medium answers
+    bool anyGood_ = false;
+    bool gone_ = false;
+};
+
+}  // namespace hx::media

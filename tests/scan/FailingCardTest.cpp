@@ -1,0 +1,102 @@
+// A card with failing sectors, read as the system reads one (a read-only loop
+// device over a file whose chosen sectors fail with EIO): the scan goes to the
+// end, every photo clear of the bad sectors comes back whole, a photo that
+// holds some comes back with zeros there and says so, and a card that stops
+// answering ends the scan in a way of its own, from where it resumes.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "fixtures/CardFixture.h"
+#include "fixtures/FaultyCard.h"
+#include "scan/ScanState.h"
+
+namespace hx::scan {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FailingCard : public test::CardFixture {
+protected:
+    void SetUp() override {
+        CardFixture::SetUp();
+        if (IsSkipped()) return;
+        makeCard(40, 4, 16);
+        for (int n = 0; n < 6; ++n) putPhoto(n, 800, 600);
+        const std::string card = test::ReadFile(image);
+        for (const auto& [n, bytes] : photos) {
+            const auto at = card.find(bytes);
+            ASSERT_NE(at, std::string::npos);
+            ASSERT_EQ(at % 512, 0u);
+            sectorOf[n] = at / 512;
+        }
+        faulty = std::make_unique<test::FaultyCard>(image, dir.path());
+        if (!faulty->ok()) GTEST_SKIP() << faulty->error();
+    }
+
+    // The photo as it comes back with `bad` of its sectors (counted from its start) unreadable.
+    std::string withZeros(int n, const std::set<std::uint64_t>& bad) const {
+        std::string bytes = photos.at(n);
+        for (std::uint64_t s : bad) bytes.replace(s * 512, 512, std::string(512, '\0'));
+        return bytes;
+    }
+
+    std::map<int, std::uint64_t> sectorOf;  // where each photo starts on the card
+    std::unique_ptr<test::FaultyCard> faulty;
+};
+
+TEST_F(FailingCard, TheScanReadsPastBadSectorsAndKeepsTheFindsThatHoldThem) {
+    // Three sectors inside photo 1 (two in one page of the system's cache),
+    // one inside photo 3, and a bad area of 300 sectors past the photos.
+    const std::uint64_t p1 = sectorOf[1], p3 = sectorOf[3];
+    const std::uint64_t area = sectorOf[5] + 4000;
+    faulty->setRules("bad " + std::to_string(p1 + 20) + "-" + std::to_string(p1 + 21) + "\nbad " +
+                     std::to_string(p1 + 40) + "\nbad " + std::to_string(p3 + 9) + "\nbad " + std::to_string(area) +
+                     "-" + std::to_string(area + 299) + "\n");
+    ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    const ScanContext& ctx = command.context();
+
+    EXPECT_EQ(intact(ctx), (std::vector<int>{0, 2, 4, 5}));
+    std::map<std::string, std::uint64_t> damaged;  // contents of the finds that hold unreadable sectors
+    for (const auto& f : ctx.found)
+        if (f.unreadableSectors > 0) damaged[test::ReadFile(cache / f.name)] = f.unreadableSectors;
+    EXPECT_EQ(damaged, (std::map<std::string, std::uint64_t>{{withZeros(1, {20, 21, 40}), 3}, {withZeros(3, {9}), 1}}));
+
+    EXPECT_EQ(ctx.unreadableSectors, 304u);
+    const std::string list = test::ReadFile(cache / kUnreadableFile);
+    EXPECT_NE(list.find("\n" + std::to_string(p1 + 20) + "\n" + std::to_string(p1 + 21) + "\n"), std::string::npos);
+    EXPECT_NE(list.find("\n" + std::to_string(area + 299) + "\n"), std::string::npos) << list;
+    bool told = false;
+    for (const auto& s : ui.statuses) told |= s.find("304 sectors could not be read") != std::string::npos;
+    EXPECT_TRUE(told) << ::testing::PrintToString(ui.statuses);
+}
+
+TEST_F(FailingCard, ACardThatStopsAnsweringEndsTheScanThereAndTheScanResumesWhenItIsBack) {
+    // Two more photos in free space far on, past where the card dies.
+    for (int n : {6, 7}) {
+        photos[n] = test::MakeTestJpeg(n, 640, 480);
+        writeAtCluster(15000 + 200 * (n - 6), photos[n]);
+    }
+    faulty->setRules("dies 40000\n");
+    {
+        ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
+        ASSERT_EQ(command.run(), ScanOutcome::MediumGone);
+        const ScanContext& ctx = command.context();
+        EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+        EXPECT_GT(ctx.resumeUnit, 0u);
+        ASSERT_FALSE(ui.messages.empty());
+        EXPECT_NE(ui.messages.back().text.find("no longer answers"), std::string::npos) << ui.messages.back().text;
+    }
+    faulty->setRules("");
+    ScanRequest again = test::WholeScanRequest(faulty->device(), cache);
+    again.resume = true;
+    again.newScan.reset();
+    ScanCommand command(ui, again);
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    EXPECT_EQ(intact(command.context()), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(command.context().unreadableSectors, 0u);
+}
+
+}  // namespace
+}  // namespace hx::scan
