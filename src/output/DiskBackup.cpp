@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "filesystems/DriveInfo.h"
+#include "media/SalvagingReader.h"
 #include "platform/FreeSpace.h"
 #include "platform/LocalTime.h"
 #include "platform/RawFile.h"
@@ -230,7 +231,7 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
         shell::SaveSetting(*req.settings, shell::kLastDrive, req.drive);
         shell::SaveSetting(*req.settings, shell::kLastCluster, "33");
     }
-    std::vector<std::uint64_t> unreadable;
+    media::SalvagingReader salvage(in, static_cast<std::uint32_t>(sector));
     BlockWriter writer(out, static_cast<std::size_t>(std::min<std::uint64_t>(step, std::max<std::uint64_t>(size, 1))));
     const auto started = std::chrono::steady_clock::now();
     auto lastShown = started;
@@ -244,20 +245,15 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(step, size - done));
         at = req.backwards ? size - done - want : done;
         std::vector<std::uint8_t>& block = *writer.take();
-        std::size_t got = in.readAt(at, block.data(), want);
-        if (got < want) {
-            // The rest of the block again, one sector at a time; what stays unreadable is zeros.
-            for (std::uint64_t s = at + got; s < at + want; s += sector) {
-                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(sector, at + want - s));
-                if (in.readAt(s, block.data() + (s - at), n) < n) {
-                    std::fill(block.begin() + static_cast<std::ptrdiff_t>(s - at),
-                              block.begin() + static_cast<std::ptrdiff_t>(s - at + n), 0);
-                    unreadable.push_back(s / sector);
-                }
-            }
-        }
+        // What stays unreadable is zeros; a medium that stops answering leaves zeros from there on.
+        const std::size_t got = salvage.read(at, block.data(), want);
+        if (got < want) std::fill(block.begin() + static_cast<std::ptrdiff_t>(got), block.begin() + static_cast<std::ptrdiff_t>(want), 0);
         writer.put(at, &block, want);
         done += want;
+        if (salvage.gone()) {
+            done -= want - got;
+            break;
+        }
         const auto now = std::chrono::steady_clock::now();
         if (now - lastShown >= std::chrono::seconds(2)) {
             lastShown = now;
@@ -274,20 +270,29 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
         }
     }
     ui.status(LoadStr(337, "Flushing, wait..."));
+    // The areas skipped over after failures, read again now that the rest is saved.
+    std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> late;
+    if (!result.stopped)
+        salvage.retrySkipped([&late](std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
+            late.emplace_back(offset, std::vector<std::uint8_t>(bytes, bytes + n));
+        });
     // Written as dd writes: the system puts it on the disk in its own time; a
     // write that failed (a full disk) was seen above.
-    const bool written = writer.finish();
+    bool written = writer.finish();
+    for (const auto& [offset, bytes] : late)
+        written = written && out.writeAt(offset, bytes.data(), bytes.size()) == bytes.size();
     out.close();
     if (req.settings) shell::SaveSetting(*req.settings, shell::kLastCluster, "0");
     result.bytes = done;
     result.ok = written;
-    if (!written || result.stopped) {
+    if (!written || result.stopped || salvage.gone()) {
         // What is there is kept (a dying card may not be read again), and a
         // note beside it says that it is not the whole medium.
         result.partialNote = result.image.string() + ".partial.txt";
         std::ofstream note(result.partialNote);
         note << "This image of " << req.drive << " is partial: "
-             << (written ? "the copy was stopped after " + std::to_string(done) + " of " + std::to_string(size)
+             << (written ? (salvage.gone() ? "the medium stopped answering after " : "the copy was stopped after ") +
+                               std::to_string(done) + " of " + std::to_string(size)
                          : "the target disk did not take all of its " + std::to_string(size))
              << " bytes. "
              << (req.backwards ? "It was copied from the end backwards: what lies before byte " + std::to_string(at) +
@@ -302,14 +307,22 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
                    title, {shell::Buttons::OK, shell::Icon::Exclamation});
         return result;
     }
-    if (!unreadable.empty()) {
-        result.unreadableSectors = unreadable.size();
+    if (salvage.unreadableSectors() > 0) {
+        result.unreadableSectors = salvage.unreadableSectors();
         result.unreadableList = result.image.string() + ".unreadable.txt";
         std::ofstream list(result.unreadableList);
         list << "# Sectors (of " << sector << " bytes) of " << req.drive
              << " that could not be read; the image holds zeros there.\n";
-        for (auto s : unreadable) list << s << "\n";
+        for (const auto& [first, count] : salvage.unreadable())
+            for (std::uint64_t s = first; s < first + count; ++s) list << s << "\n";
     }
+    if (salvage.gone())
+        ui.message(FormatStr(LoadStr(0, "%0 no longer answers: the card was taken out of its reader, or it has "
+                                        "stopped working."),
+                             {req.drive}) +
+                       "\n" + FormatStr(LoadStr(0, "What was written is kept, marked as partial in %0."),
+                                        {result.partialNote.string()}),
+                   title, {shell::Buttons::OK, shell::Icon::Exclamation});
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ui.status(FormatStr(LoadStr(1494, "Finished: %0 seconds. Average: %1 MB/sec"),
                         {fixed(seconds, 0), fixed(seconds > 0 ? static_cast<double>(done) / 1048576.0 / seconds : 0, 1)}));

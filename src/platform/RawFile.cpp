@@ -1,7 +1,6 @@
 #include "platform/RawFile.h"
 
 #include "platform/DiskService.h"
-#include "platform/FaultySectors.h"
 #include "platform/MappedFile.h"
 #include "platform/ReadPace.h"
 
@@ -134,15 +133,6 @@ std::size_t RawFile::transfer(std::uint64_t offset, std::size_t count, Step step
 std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t count) {
     auto* out = static_cast<char*>(buffer);
     error_ = 0;
-    // Sectors made to fail for the tests of damaged media stop the read as a dying card would.
-    if (const std::size_t readable = ReadableBefore(path_, offset + base_, clip(offset, count));
-        readable < clip(offset, count)) {
-        if (readable == 0) {
-            error_ = EIO;
-            return 0;
-        }
-        count = readable;
-    }
     WaitForPace(path_, offset + base_, clip(offset, count));
     return transfer(offset, count, [&](off_t at, std::size_t done, std::size_t left) {
         return ::pread(fd_, out + done, left, at);
@@ -160,10 +150,6 @@ std::size_t RawFile::readAtUncached(std::uint64_t offset, void* buffer, std::siz
     count = clip(offset, count);
     if (uncachedFd_ == -2 || count == 0 || count > (1u << 20)) return readAt(offset, buffer, count);
     error_ = 0;
-    if (ReadableBefore(path_, offset + base_, count) < count) {
-        error_ = EIO;
-        return 0;
-    }
     WaitForPace(path_, offset + base_, count);
     void* aligned = nullptr;
     const std::size_t rounded = (count + kAlign - 1) / kAlign * kAlign;
@@ -237,7 +223,6 @@ const std::uint8_t* RawFile::view(std::uint64_t offset, std::size_t& count) {
     }
     const std::uint64_t at = offset + base_;
     count = map_->mapped() && at < map_->size() ? clip(offset, count) : 0;
-    if (count > 0) count = ReadableBefore(path_, at, count);
     if (count > 0) WaitForPace(path_, at, count);
     // Each page read once here: one the system cannot read ends the view before it.
     if (count > 0) count = map_->touch(at, count);

@@ -71,8 +71,8 @@ public:
     // Up to `count` bytes at `offset` of a regular file, looked at where the
     // system caches them instead of copied: the file is mapped for reading at
     // the first call. `count` becomes the bytes there (cut as readAt cuts a
-    // read: at the window's or the file's end, at a faulty sector, after the
-    // pace); null when none, or for a device or a file that cannot be mapped.
+    // read: at the window's or the file's end, at a page that cannot be read,
+    // after the pace); null when none, or for a device or a file that cannot be mapped.
     // Valid until close(). The pages before `offset` are let go: a reader
     // that goes front to back holds only what it looks at.
     const std::uint8_t* view(std::uint64_t offset, std::size_t& count);

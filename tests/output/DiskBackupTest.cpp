@@ -7,6 +7,7 @@
 #include <set>
 
 #include "fixtures/CardFixture.h"
+#include "fixtures/FaultyCard.h"
 #include "output/DiskBackup.h"
 #include "filesystems/DirEntCache.h"
 #include "undelete/QuickUndelete.h"
@@ -103,9 +104,11 @@ TEST_F(DiskBackup, ADamagedCardIsCopiedToItsEndWithZerosAndAListForWhatFailed) {
     putPhoto(0, 640, 480);
     const std::string q = "'" + dir.path().string() + "'";
     // Sectors 100 to 103 and 5000 fail to read, as on a dying card.
-    const std::string faults = "env HARVESTRIX_FAULTY_SECTORS='" + image.string() + ":100-103,5000' ";
+    test::FaultyCard faulty(image, dir.path());
+    if (!faulty.ok()) GTEST_SKIP() << faulty.error();
+    faulty.setRules("bad 100-103\nbad 5000\n");
     std::string out;
-    const int rc = test::RunCommand(faults + test::CliCommand() + " backup '" + image.string() + "' --to " + q +
+    const int rc = test::RunCommand(test::CliCommand() + " backup '" + faulty.device() + "' --to " + q +
                                         " --damaged </dev/null 2>/dev/null",
                                     &out);
     EXPECT_EQ(rc, 0) << out;
@@ -147,15 +150,17 @@ TEST_F(DiskBackup, AReadEndedByADamagedSectorIsFollowedByTheStagesAtEachStart) {
             at += (photos[n].size() / 512 / spc + 2) * spc;
         }
     }
-    const std::string env = "env HARVESTRIX_FAULTY_SECTORS='" + image.string() + ":!" + std::to_string(sectors / 2) + "' ";
+    // The card's file itself is read, so that the file system knows who reads.
+    test::FaultyCard faulty(image, dir.path());
+    if (!faulty.ok()) GTEST_SKIP() << faulty.error();
+    faulty.setRules("kill " + std::to_string(sectors / 2) + "\n");
     const fs::path cache = dir.path() / "cache";
     std::string out;
     auto run = [&](const std::string& command) {
-        return test::RunCommand(env + test::CliCommand() + " " + command + " --cache '" + cache.string() +
-                                    "' </dev/null 2>&1",
+        return test::RunCommand(test::CliCommand() + " " + command + " --cache '" + cache.string() + "' </dev/null 2>&1",
                                 &out);
     };
-    EXPECT_NE(run("scan '" + image.string() + "'"), 0) << out;
+    EXPECT_NE(run("scan '" + faulty.file().string() + "'"), 0) << out;
 
     // Each start: the next stage, which the sector ends again.
     EXPECT_NE(run("damaged --yes"), 0) << out;
