@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "filesystems/FileSystemTypes.h"
+#include "media/SalvagingReader.h"
 #include "media/SectorIo.h"
 #include "platform/ByteOrder.h"
 
@@ -11,7 +12,6 @@ namespace hx::filesystems {
 
 using media::DirEntry;
 using media::FileSystemKind;
-using media::ReadSectors;
 using platform::Le16;
 using platform::Le32;
 
@@ -76,7 +76,7 @@ std::int64_t readChainInto(DriveRecord& rec, const std::string& source, std::uin
 }  // namespace
 
 std::vector<std::uint8_t> ReadCapped(DriveRecord& rec, const std::string& source, std::int64_t lba,
-                                     std::uint64_t bytes) {
+                                     std::uint64_t bytes, media::SectorRuns* unreadable) {
     const int bps = rec.sectorSize();
     if (lba < 0 || bytes == 0) return {};
     const std::uint64_t start = static_cast<std::uint64_t>(lba) * bps;
@@ -91,10 +91,11 @@ std::vector<std::uint8_t> ReadCapped(DriveRecord& rec, const std::string& source
         want = std::min<std::uint64_t>(want, 256ull << 20);  // size unknown: no table or directory is larger
     }
     if (want > 0xFFFFFFFFull - bps) want = 0xFFFFFFFFull - bps;
-    std::uint32_t got = 0;
-    auto data = ReadSectors(source, lba, 0, static_cast<std::uint32_t>(want), got, bps);
-    if (got < bytes) ++rec.ShortReads;
-    data.resize(std::min<std::size_t>(got, static_cast<std::size_t>(bytes)));
+    // A sector that cannot be read is zeros here: a table or folder loses
+    // only what that sector held.
+    auto data = media::ReadSectorsSalvaging(source, static_cast<std::uint64_t>(lba), want,
+                                            static_cast<std::uint32_t>(bps), unreadable);
+    if (data.size() < bytes) ++rec.ShortReads;
     return data;
 }
 
@@ -113,9 +114,23 @@ bool LoadFatTable(DriveRecord& rec) {
     const std::uint64_t needed = ((rec.TotalClusters + 2) * halfBytesPerEntry + 1) / 2;
     std::uint64_t bytes = static_cast<std::uint64_t>(rec.SectorsPerFAT) * bps;
     if (needed < bytes) bytes = (needed + bps) / bps * bps;
-    const auto firstCopy = ReadCapped(rec, rec.Drive, rec.ReservedSectors, bytes);
-    if (firstCopy.empty()) return false;
-    DecodeFat(rec, firstCopy);
+    media::SectorRuns unreadable;
+    auto table = ReadCapped(rec, rec.Drive, rec.ReservedSectors, bytes, &unreadable);
+    // What the first copy cannot give, the second may: sector by sector.
+    const std::uint64_t second = static_cast<std::uint64_t>(rec.ReservedSectors) + rec.SectorsPerFAT;
+    if (table.empty() && rec.NumberOfFATs > 1) {
+        table = ReadCapped(rec, rec.Drive, static_cast<std::int64_t>(second), bytes);
+    } else if (rec.NumberOfFATs > 1) {
+        for (const auto& [sector, count] : unreadable) {
+            const std::uint64_t at = (sector - rec.ReservedSectors) * bps;
+            if (sector < rec.ReservedSectors || at >= table.size()) continue;
+            const auto spare = ReadCapped(rec, rec.Drive, static_cast<std::int64_t>(second + at / bps), count * bps);
+            std::copy_n(spare.begin(), std::min<std::size_t>(spare.size(), table.size() - at),
+                        table.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+    }
+    if (table.empty()) return false;
+    DecodeFat(rec, table);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "media/DriveRecord.h"
+#include "media/SalvagingReader.h"
 
 namespace hx::filesystems {
 
@@ -56,8 +57,9 @@ std::vector<std::uint8_t> ReadClusterChain(DriveRecord& rec, std::uint32_t first
                                            std::uint64_t maxBytes);
 
 // Reads `bytes` at `lba` of `source`, never asking for more than the medium
-// holds, and counts a short answer in rec.ShortReads.
+// holds, and counts a short answer in rec.ShortReads. Sectors that cannot be
+// read are zeros, and are added to `unreadable` when given.
 std::vector<std::uint8_t> ReadCapped(DriveRecord& rec, const std::string& source, std::int64_t lba,
-                                     std::uint64_t bytes);
+                                     std::uint64_t bytes, media::SectorRuns* unreadable = nullptr);
 
 }  // namespace hx::filesystems

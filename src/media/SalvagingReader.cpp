@@ -181,4 +181,16 @@ std::uint64_t SalvagingReader::unreadableIn(std::uint64_t offset, std::uint64_t 
     return n;
 }
 
+std::vector<std::uint8_t> ReadSectorsSalvaging(const std::string& drive, std::uint64_t lba, std::uint64_t count,
+                                               std::uint32_t bytesPerSector, SectorRuns* unreadable) {
+    Handle file;
+    if (count == 0 || !OpenDriveForRead(drive, 0, file, static_cast<int>(bytesPerSector))) return {};
+    SalvagingReader reader(file, bytesPerSector);
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(count));
+    data.resize(reader.read(lba * reader.sectorBytes(), data.data(), data.size()));
+    if (unreadable)
+        for (const auto& [first, n] : reader.unreadable()) (*unreadable)[first] = n;
+    return data;
+}
+
 }  // namespace hx::media

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "media/SectorIo.h"
@@ -70,5 +71,12 @@ private:
     bool anyGood_ = false;
     bool gone_ = false;
 };
+
+// One self-contained read through a SalvagingReader: `count` bytes from
+// sector `lba` of `drive`, unreadable sectors as zeros and, when asked,
+// added to `unreadable` (the drive's sector numbers). Shorter at the medium's
+// end or where it stopped answering; empty when it cannot be opened.
+std::vector<std::uint8_t> ReadSectorsSalvaging(const std::string& drive, std::uint64_t lba, std::uint64_t count,
+                                               std::uint32_t bytesPerSector, SectorRuns* unreadable = nullptr);
 
 }  // namespace hx::media

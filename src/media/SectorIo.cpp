@@ -1,4 +1,5 @@
 #include "media/SectorIo.h"
+#include "media/SalvagingReader.h"
 #include "volumes/DriveFiles.h"
 
 namespace hx::media {
@@ -13,8 +14,9 @@ std::vector<std::uint8_t> readWhole(platform::RawFile& file, std::int64_t lba, s
     if (lba < 0) return {};
     const std::uint64_t sectors = (static_cast<std::uint64_t>(offset) + count - 1) / bps + 1;
     std::vector<std::uint8_t> buffer(sectors * bps);
-    bytesRead = static_cast<std::uint32_t>(
-        file.readAt(static_cast<std::uint64_t>(lba) * bps, buffer.data(), buffer.size()));
+    // A sector that cannot be read is zeros, not the end of the read.
+    SalvagingReader reader(file, static_cast<std::uint32_t>(bps));
+    bytesRead = static_cast<std::uint32_t>(reader.read(static_cast<std::uint64_t>(lba) * bps, buffer.data(), buffer.size()));
     return buffer;
 }
 

@@ -15,7 +15,8 @@ using Handle = platform::RawFile;
 // One self-contained read: opens, positions at `lba`, reads whole sectors
 // covering offset+count bytes, closes. The buffer starts at the first byte of
 // sector `lba`. Returns empty (bytesRead 0) when count is 0 or the open fails;
-// a short read returns what was read.
+// a short read (the medium's end, or a medium that stopped answering)
+// returns what was read. Sectors that cannot be read are zeros (SalvagingReader).
 std::vector<std::uint8_t> ReadSectors(const std::string& drive, std::int64_t lba, std::uint32_t offset,
                                       std::uint32_t count, std::uint32_t& bytesRead, int bytesPerSector);
 std::vector<std::uint8_t> ReadImageSectors(const std::string& imagePath, std::int64_t lba, std::uint32_t offset,

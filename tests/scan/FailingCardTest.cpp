@@ -9,7 +9,10 @@
 
 #include "fixtures/CardFixture.h"
 #include "fixtures/FaultyCard.h"
+#include "filesystems/DriveInfo.h"
+#include "filesystems/FatTables.h"
 #include "scan/ScanState.h"
+#include "undelete/QuickUndelete.h"
 
 namespace hx::scan {
 namespace {
@@ -96,6 +99,36 @@ TEST_F(FailingCard, ACardThatStopsAnsweringEndsTheScanThereAndTheScanResumesWhen
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     EXPECT_EQ(intact(command.context()), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(command.context().unreadableSectors, 0u);
+}
+
+TEST_F(FailingCard, TheUndeleteTakesWhatTheFirstTableCannotGiveFromTheSecondAndRestoresEveryDeletedPhoto) {
+    for (int n : {1, 4}) ASSERT_TRUE(test::FatDelete(image, nameOf(n)));
+    media::DriveRecord healthy;
+    ASSERT_TRUE(filesystems::ParseBootSector(image.string(), healthy, false) && filesystems::LoadFatTable(healthy));
+    const auto fatStart = healthy.ReservedSectors;
+    // The first copy's first sectors fail, and one further in; the second copy is whole.
+    faulty->setRules("bad " + std::to_string(fatStart) + "-" + std::to_string(fatStart + 2) + "\nbad " +
+                     std::to_string(fatStart + 30) + "\n");
+    media::DriveRecord failing;
+    ASSERT_TRUE(filesystems::ParseBootSector(faulty->device(), failing, false) && filesystems::LoadFatTable(failing));
+    const auto& a = filesystems::TableOf(failing)->entries;
+    const auto& b = filesystems::TableOf(healthy)->entries;
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) ASSERT_EQ(a[i], b[i]) << "entry " << i;
+
+    undelete::QuickUndelete q(ui);
+    ASSERT_TRUE(q.run({faulty->device(), "all", 0, 0, {}}));
+    test::TempDir out("hx-failing-undelete");
+    for (int n : {1, 4}) {
+        const std::string name = nameOf(n);
+        const auto it = std::find_if(q.entries().begin(), q.entries().end(), [&](const filesystems::UndeleteEntry& e) {
+            return e.ListName.substr(1) == name.substr(1) && q.isDeletedFile(&e - q.entries().data());
+        });
+        ASSERT_NE(it, q.entries().end()) << name;
+        const auto restored = q.restoreInto(static_cast<std::size_t>(it - q.entries().begin()), out.path());
+        ASSERT_TRUE(restored) << name;
+        EXPECT_TRUE(test::ReadFile(*restored) == photos[n]) << name;
+    }
 }
 
 }  // namespace
