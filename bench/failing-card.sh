@@ -33,12 +33,15 @@ need_pkg testdisk gddrescue fuse3 time
 hashes() { find "$1" -type f -size +0 -exec sha1sum {} + 2>/dev/null | cut -d' ' -f1 | sort -u; }
 identical() { hashes "$1" | comm -12 - "$WORK/reference.sha"; }
 timed() { /usr/bin/time -f "%e" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 || true; tail -1 "$WORK/time.txt"; }
-photorec_into() { rm -rf "$2"; mkdir -p "$2"; (cd "$2" && photorec /log /d "$2/f" /cmd "$1" options,paranoid,search); }
+# photorec of MEDIUM into a folder of its own: bash "$WORK/photorec.sh" MEDIUM FOLDER
+cat >"$WORK/photorec.sh" <<'SH'
+rm -rf "$2" && mkdir -p "$2" && cd "$2" && photorec /log /d "$2/f" /cmd "$1" options,paranoid,search
+SH
 
 # What the healthy card gives.
 rm -rf "$WORK/ref-hx"
 "$CLI" --cache "$WORK/ref-hx" scan "$IMG" --new --yes >/dev/null 2>&1 || true
-photorec_into "$IMG" "$WORK/ref-pr" >/dev/null 2>&1 || true
+bash "$WORK/photorec.sh" "$IMG" "$WORK/ref-pr" >/dev/null 2>&1 || true
 { hashes "$WORK/ref-hx"; hashes "$WORK/ref-pr"; } | sort -u >"$WORK/reference.sha"
 
 # The failing sectors, the same each run.
@@ -67,7 +70,7 @@ trap cleanup EXIT
 
 rm -rf "$WORK/hx" "$WORK/dd" "$WORK/dd.img" "$WORK/dd.map"
 hx_s=$(timed "$CLI" --cache "$WORK/hx" scan "$DEV" --new --yes)
-pr_s=$(timed photorec_into "$DEV" "$WORK/pr")
+pr_s=$(timed bash "$WORK/photorec.sh" "$DEV" "$WORK/pr")
 dd_s=$(timed ddrescue "$DEV" "$WORK/dd.img" "$WORK/dd.map")
 dds_s=$(timed "$CLI" --cache "$WORK/dd" scan "$WORK/dd.img" --new --yes)
 

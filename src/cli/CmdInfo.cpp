@@ -41,7 +41,7 @@ int runInfo(CliArgs& args) {
     }
     int error = 0;
     const bool readable = filesystems::DriveReadable(source, error);
-    if (!readable) filesystems::ReportUnreadableDrive(*args.ui, error, shell::LoadStr(655, "Drive") + " " + source);
+    if (!readable) filesystems::ReportUnreadableDrive(*args.ui, source, error, shell::LoadStr(655, "Drive") + " " + source);
     if (!args.json) {
         std::cout << plainLines(panel) << "\n";
         return readable ? 0 : 1;

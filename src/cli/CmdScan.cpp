@@ -123,6 +123,7 @@ int runScan(CliArgs& args) {
                       << JsonEscape(f.extension.empty() ? f.extension : f.extension.substr(1))
                       << "\",\"description\":\"" << JsonEscape(f.description) << "\",\"size\":" << f.size
                       << ",\"startUnit\":" << f.startUnit << ",\"unreadableSectors\":" << f.unreadableSectors
+                      << (f.unreadableSectors ? ",\"firstUnreadableByte\":" + std::to_string(f.firstUnreadable) : "")
                       << "}";
         }
         std::cout << "\n]}\n";
@@ -130,8 +131,7 @@ int runScan(CliArgs& args) {
         for (const auto& [ext, t] : perType)
             std::cout << ext.substr(1) << ": " << t.first << " files, " << fixed1(t.second) << " MB\n";
         for (const auto& f : ctx.found)
-            if (f.unreadableSectors > 0)
-                std::cout << f.name << ": damaged: " << f.unreadableSectors << " sectors unreadable (zeros)\n";
+            if (f.unreadableSectors > 0) std::cout << f.name << ": " << scan::DamageText(f) << "\n";
         std::cout << ctx.found.size() << " files, " << fixed1(totalMB) << " MB in " << cache.string() << "\n";
         if (outcome == scan::ScanOutcome::Stopped)
             std::cout << "Stopped at unit " << ctx.resumeUnit << "; --resume continues the scan.\n";

@@ -1,4 +1,5 @@
 #include "filesystems/ClusterWalk.h"
+#include "media/SalvagingReader.h"
 #include "volumes/DriveFiles.h"
 
 #include <algorithm>
@@ -69,6 +70,8 @@ bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::fi
     platform::RawFile file;
     if (!volumes::OpenDrive(file, v.drive, platform::RawFile::Mode::Read)) return false;
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    // A sector that cannot be read is zeros in the restored file, not the end of it.
+    media::SalvagingReader reader(file, 512);
     if (!out) return false;
     const std::uint64_t bpc = v.bytesPerCluster;
     std::vector<std::uint8_t> buf(bpc);
@@ -77,7 +80,7 @@ bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::fi
     std::set<std::uint32_t> seen;  // a chain that loops
     while (left > 0) {
         if (!v.valid(c) || !seen.insert(c).second) return false;
-        if (file.readAt(v.offset(c), buf.data(), bpc) != bpc) return false;
+        if (reader.read(v.offset(c), buf.data(), static_cast<std::size_t>(bpc)) != bpc) return false;
         const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
         out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
         left -= n;

@@ -1,11 +1,14 @@
 #include "filesystems/DriveInfoPanel.h"
 
+#include <cerrno>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <thread>
 
 #include "filesystems/DriveInfo.h"
+#include "media/ReadFailure.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/RawFile.h"
@@ -187,13 +190,9 @@ bool MeasureReadSpeed(const std::string& drive, double& speed, shell::Ui* ui, in
     return true;
 }
 
-void ReportUnreadableDrive(shell::Ui& ui, int openError, const std::string& title) {
-    // No permission to open the device node is the "protected" case here.
-    const std::string text = platform::isPermissionError(openError)
-                                 ? LoadStr(960, "Drive protected.") + "\n" +
-                                       LoadStr(961, "With Windows 7/Vista run Harvestrix as administrator.")
-                                 : LoadStr(962, "Drive not readable or damaged.");
-    ui.message(text, title, {shell::Buttons::OK, shell::Icon::Exclamation});
+void ReportUnreadableDrive(shell::Ui& ui, const std::string& drive, int error, const std::string& title) {
+    ui.message(media::ReadFailureText(drive, error, LoadStr(962, "Drive not readable or damaged.")), title,
+               {shell::Buttons::OK, shell::Icon::Exclamation});
 }
 
 bool DriveReadable(const std::string& drive, int& error) {
@@ -201,7 +200,9 @@ bool DriveReadable(const std::string& drive, int& error) {
     error = handle.lastError();
     if (!handle.isOpen()) return false;
     std::vector<std::uint8_t> sector(512);
-    return handle.readAt(0, sector.data(), sector.size()) == sector.size();
+    if (handle.readAt(0, sector.data(), sector.size()) == sector.size()) return true;
+    error = handle.lastError() ? handle.lastError() : EIO;
+    return false;
 }
 
 void CmdMaxSpeed_Click(shell::Ui& ui, DriveSession& session, const std::string& drive, bool operationRunning,
@@ -214,7 +215,7 @@ void CmdMaxSpeed_Click(shell::Ui& ui, DriveSession& session, const std::string& 
     if (MeasureReadSpeed(drive, speed, &ui, &error, clock)) {
         session.speed = {drive, speed};
     } else {
-        ReportUnreadableDrive(ui, error, LoadStr(963, "Speed test"));
+        ReportUnreadableDrive(ui, drive, error, LoadStr(963, "Speed test"));
     }
     ui.setCaption("CmdMaxSpeed", LoadStr(39, "Test Speed"));
     ShowDriveInfo(ui, session, drive);

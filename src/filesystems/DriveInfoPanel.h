@@ -53,12 +53,11 @@ using SecondsClock = std::function<double()>;
 bool MeasureReadSpeed(const std::string& drive, double& speed, shell::Ui* ui = nullptr, int* openError = nullptr,
                       const SecondsClock& clock = {});
 
-// Tells the user why a drive cannot be read: "Drive protected." and the rights
-// hint when the system refused permission (errno `openError`), otherwise
-// "Drive not readable or damaged.".
-void ReportUnreadableDrive(shell::Ui& ui, int openError, const std::string& title);
+// Tells the user why a drive cannot be read (errno `error`) and what to do
+// (media::ReadFailureText).
+void ReportUnreadableDrive(shell::Ui& ui, const std::string& drive, int error, const std::string& title);
 // Opens the drive read-only and reads its first sector; on failure returns
-// false and sets `error` (errno, 0 when it opened but gave no bytes).
+// false and sets `error` (errno; EIO when it opened but gave no bytes).
 bool DriveReadable(const std::string& drive, int& error);
 
 // The "Test Speed" command on `drive`. `operationRunning` is the window's busy flag.

@@ -1,6 +1,7 @@
 #include "media/SalvagingReader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -14,13 +15,17 @@ constexpr std::uint64_t kFirstSkip = 64 * 1024;
 constexpr std::uint64_t kLongestSkip = 16ull << 20;
 constexpr std::uint64_t kNothingEverRead = 8ull << 20;  // failing from the start for this long: no medium
 constexpr int kGoodToLeaveSectors = 8;                 // sectors read well before pieces are tried again
+std::atomic<std::uint64_t> met{0};
 }  // namespace
+
+std::uint64_t UnreadableSectorsMet() { return met.load(); }
 
 SalvagingReader::SalvagingReader(Handle& handle, std::uint32_t sectorBytes)
     : handle_(handle), sector_(sectorBytes ? sectorBytes : 512), nextSkip_(kFirstSkip) {}
 
-bool SalvagingReader::goneError() const {
+bool SalvagingReader::goneError() {
     const int e = handle_.lastError();
+    if (e != 0) lastError_ = e;
     return e == ENODEV || e == ENOMEDIUM || e == ENXIO;
 }
 
@@ -69,6 +74,7 @@ void SalvagingReader::markUnreadable(std::uint64_t offset, std::uint8_t* out, st
     std::memset(out, 0, count);
     const std::uint64_t first = offset / sector_, n = (count + sector_ - 1) / sector_;
     unreadableCount_ += n;
+    met += n;
     failedInRow_ += count;
     addRun(unreadable_, first, n);
     if (skipped) addRun(skipped_, first, n);
@@ -166,6 +172,14 @@ std::size_t SalvagingReader::read(std::uint64_t offset, std::uint8_t* out, std::
     got -= got % sector_;
     if (got > 0) noteGood(offset, got);
     return got + salvage(offset + got, out + got, count - got);
+}
+
+std::uint64_t SalvagingReader::firstUnreadableIn(std::uint64_t offset, std::uint64_t length) const {
+    if (unreadable_.empty() || length == 0) return ~0ull;
+    const std::uint64_t first = offset / sector_, end = (offset + length + sector_ - 1) / sector_;
+    auto it = unreadable_.upper_bound(first);
+    if (it != unreadable_.begin() && std::prev(it)->first + std::prev(it)->second > first) return first;
+    return it != unreadable_.end() && it->first < end ? it->first : ~0ull;
 }
 
 std::uint64_t SalvagingReader::unreadableIn(std::uint64_t offset, std::uint64_t length) const {

@@ -37,7 +37,11 @@ public:
     std::uint64_t unreadableSectors() const { return unreadableCount_; }
     // Unreadable sectors among the bytes [offset, offset + length).
     std::uint64_t unreadableIn(std::uint64_t offset, std::uint64_t length) const;
+    // The first unreadable sector among those bytes (~0 when none).
+    std::uint64_t firstUnreadableIn(std::uint64_t offset, std::uint64_t length) const;
     std::uint32_t sectorBytes() const { return sector_; }
+    // The errno of the last read that failed (0 when none has).
+    int lastError() const { return lastError_; }
 
     // Comes back to the areas skipped over: each is read again sector by
     // sector from both of its ends inward, up to the first that fails. Each
@@ -58,7 +62,7 @@ private:
     // After a run of failures: does the medium still read a sector it read before?
     bool stillAnswers();
     // The last read's error says the medium is gone from the reader.
-    bool goneError() const;
+    bool goneError();
 
     Handle& handle_;
     std::uint32_t sector_;
@@ -70,7 +74,12 @@ private:
     std::uint64_t lastGood_ = 0;        // a sector read well, for the check that the medium answers
     bool anyGood_ = false;
     bool gone_ = false;
+    int lastError_ = 0;
 };
+
+// Unreadable sectors met by every SalvagingReader of this process so far:
+// the difference across a restore is what the restored file holds as zeros.
+std::uint64_t UnreadableSectorsMet();
 
 // One self-contained read through a SalvagingReader: `count` bytes from
 // sector `lba` of `drive`, unreadable sectors as zeros and, when asked,

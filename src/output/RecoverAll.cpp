@@ -1,5 +1,6 @@
 #include "output/RecoverAll.h"
 
+#include "media/SalvagingReader.h"
 #include "scan/ContentPrint.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "platform/FileMove.h"
 #include "shell/ForwardingUi.h"
 #include "scan/ScanCommand.h"
+#include "scan/ScanState.h"
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
 #include "undelete/QuickUndelete.h"
@@ -199,6 +201,7 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         fs::create_directories(folder, ec);
         const std::string fileName = unverified ? undelete::UnverifiedName(RestoreFileName(name)) : RestoreFileName(name);
         const fs::path file = NextFreeRestoreName(folder / fileName);
+        const std::uint64_t unreadableBefore = media::UnreadableSectorsMet();
         if (!listing.restoreTo(i, file, unverified)) {
             report.notRecovered.push_back({name, e.FolderPath, LoadStr(0, "could not be written to the target")});
             if (FreeSpaceMB(folder) < 1) {
@@ -219,6 +222,11 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         if (unverified) {
             told.whole = false;
             told.note = undelete::RecoveryNote(e);
+        }
+        if (const std::uint64_t zeros = media::UnreadableSectorsMet() - unreadableBefore; zeros > 0) {
+            told.whole = false;
+            const std::string damage = FormatStr(LoadStr(0, "damaged: %0 sectors unreadable (zeros)"), {std::to_string(zeros)});
+            told.note = told.note.empty() ? damage : told.note + "; " + damage;
         }
         if (i % 16 == 0) {
             ui_.progress(0.3 * static_cast<double>(i + 1) / static_cast<double>(entries.size()),
@@ -256,6 +264,19 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
     if (outcome == scan::ScanOutcome::Stopped) report.stopped = true;
     if (outcome == scan::ScanOutcome::OutOfSpace)
         report.notes.push_back(FormatStr(LoadStr(0, "The target %0 filled up while carving."), {req_.target.string()}));
+    if (outcome == scan::ScanOutcome::MediumGone) {
+        report.stopped = true;
+        report.notes.push_back(FormatStr(LoadStr(0, "%0 no longer answers: the card was taken out of its reader, or it "
+                                                    "has stopped working."),
+                                         {req_.source}));
+    }
+    // The list of what could not be read stays beside the recovered files.
+    if (const scan::ScanContext& scanned = command.context(); scanned.unreadableSectors > 0) {
+        const fs::path list = req_.target / scan::kUnreadableFile;
+        fs::copy_file(scanned.unreadableList, list, fs::copy_options::overwrite_existing, ec);
+        report.notes.push_back(FormatStr(LoadStr(0, "%0 sectors could not be read; they are listed in %1."),
+                                         {std::to_string(scanned.unreadableSectors), list.string()}));
+    }
     for (const auto& f : command.context().found) {
         const fs::path file = scanReq.cacheFolder / f.name;
         if (!fs::is_regular_file(file, ec)) continue;
@@ -283,6 +304,10 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
         seen_[lastKey_] = place;  // where the kept copy is now
         report.files.push_back(describe(place, req_.target, "carved", seen, &f));
         report.files.back().foundAt = "sector " + std::to_string(command.context().geometry.sectorOf(f.startUnit));
+        if (f.unreadableSectors > 0) {
+            report.files.back().whole = false;
+            report.files.back().note = scan::DamageText(f);
+        }
     }
     // Only the scan's bookkeeping is left in its cache.
     shell::DeleteTree(scanReq.cacheFolder);

@@ -25,8 +25,6 @@ bool BlockReader::open(std::uint64_t unit) {
     return ok;
 }
 
-bool BlockReader::permissionDenied() const { return platform::isPermissionError(handle_.lastError()); }
-
 void BlockReader::seek(std::uint64_t unit) {
     if (!perCall_) handle_.seek(geo_.byteOf(unit));
 }

@@ -22,9 +22,10 @@ public:
     BlockReader(const std::string& drive, const ScanGeometry& geo, std::size_t unitsPerBlock, std::size_t window,
                 bool perCallReads);
 
-    // Opens the source at `unit`; false when it cannot be opened (permissionDenied() says whether it was refused).
+    // Opens the source at `unit`; false when it cannot be opened (error() says why).
     bool open(std::uint64_t unit);
-    bool permissionDenied() const;
+    // The errno of the open or of the last read that failed.
+    int error() const { return salvage_.lastError() ? salvage_.lastError() : handle_.lastError(); }
     // Positions the open handle at `unit` (SmartScan skips used runs).
     void seek(std::uint64_t unit);
     void close() { handle_.close(); }

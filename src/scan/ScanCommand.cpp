@@ -5,6 +5,7 @@
 
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/DriveInfo.h"
+#include "media/ReadFailure.h"
 #include "platform/RawFile.h"
 #include "platform/FreeSpace.h"
 #include "scan/ScanChecks.h"
@@ -51,8 +52,9 @@ std::optional<ScanOutcome> ScanCommand::run() {
         return std::nullopt;
     }
     if (req_.source.empty() || !filesystems::GetDriveInfo(req_.source, ctx_.record)) {
-        ui_.message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"),
-                    {shell::Buttons::OK, shell::Icon::Exclamation});
+        const int error = req_.source.empty() ? 0 : media::OpenError(req_.source);
+        ui_.message(error ? media::ReadFailureText(req_.source, error) : LoadStr(562, "Cannot read the disk."),
+                    LoadStr(38, "Scan"), {shell::Buttons::OK, shell::Icon::Exclamation});
         return std::nullopt;
     }
     // Found files need a folder to go to: made when missing, refused with its reason otherwise.

@@ -1,5 +1,6 @@
 #include "scan/Scanner.h"
 
+#include "media/ReadFailure.h"
 #include "scan/ScanState.h"
 #include "scan/SplitPhotos.h"
 
@@ -218,7 +219,9 @@ void Scanner::emitEmbedded() {
 }
 
 ScanOutcome Scanner::unreadable() {
-    ui_.message(LoadStr(562, "Cannot read the disk."), LoadStr(38, "Scan"), {shell::Buttons::OK, shell::Icon::Exclamation});
+    const int error = reader_ ? reader_->error() : 0;
+    ui_.message(error ? media::ReadFailureText(ctx_.drive, error) : LoadStr(562, "Cannot read the disk."),
+                LoadStr(561, "Scan disk ") + ctx_.drive, {shell::Buttons::OK, shell::Icon::Exclamation});
     setLastCluster("0");
     return ScanOutcome::Unreadable;
 }
@@ -226,11 +229,7 @@ ScanOutcome Scanner::unreadable() {
 std::optional<ScanOutcome> Scanner::openSource() {
     if (!reader_->open(startUnit_)) {
         closeAsWritten();
-        if (!reader_->permissionDenied()) return unreadable();
-        ui_.message(LoadStr(560, "Disk is either protected by Windows or damaged and unreadable."),
-                    LoadStr(561, "Scan disk ") + ctx_.drive, {shell::Buttons::OK, shell::Icon::Exclamation});
-        setLastCluster("0");
-        return ScanOutcome::Unreadable;
+        return unreadable();
     }
     // Found files are copied from an image inside the kernel; a device is
     // not read twice: its bytes are handed over from the block.
@@ -356,7 +355,10 @@ void Scanner::noteDamage() {
     for (std::uint64_t s = 0; s < std::min<std::uint64_t>(ctx_.found.size(), counter_ + 1); ++s) {
         FoundFile& f = ctx_.found[s];
         if (f.earlier || f.size == 0) continue;
-        f.unreadableSectors = damage.unreadableIn(geo_.byteOf(f.startUnit), f.size);
+        const std::uint64_t start = geo_.byteOf(f.startUnit);
+        f.unreadableSectors = damage.unreadableIn(start, f.size);
+        if (f.unreadableSectors > 0)
+            f.firstUnreadable = std::max(damage.firstUnreadableIn(start, f.size) * damage.sectorBytes(), start) - start;
     }
     for (const auto& [first, count] : damage.unreadable()) ctx_.unreadable[first] = count;
     ctx_.unreadableSectors = 0;
@@ -437,6 +439,12 @@ ScanOutcome Scanner::run() {
 }
 
 }  // namespace detail
+
+std::string DamageText(const FoundFile& f) {
+    if (f.unreadableSectors == 0) return {};
+    return shell::FormatStr(shell::LoadStr(0, "damaged: %0 sectors unreadable (zeros), the first at byte %1"),
+                     {std::to_string(f.unreadableSectors), std::to_string(f.firstUnreadable)});
+}
 
 ScanOutcome ScanDisk(ScanContext& ctx) {
     detail::Scanner scanner(ctx);

@@ -61,7 +61,12 @@ struct FoundFile {
     // lay on this medium is not known, and nothing is joined to it.
     bool earlier = false;
     std::uint64_t unreadableSectors = 0;  // of the medium's sectors inside it, which it holds as zeros
+    std::uint64_t firstUnreadable = 0;    //   and the byte of the file where the first of them begins
 };
+
+// "damaged: N sectors unreadable (zeros), the first at byte B": what is said
+// of a find that holds unreadable sectors; empty when it holds none.
+std::string DamageText(const FoundFile& f);
 
 // MediumGone: the medium stopped answering part way (taken out, or dead).
 enum class ScanOutcome { Finished, Stopped, OutOfSpace, Unreadable, MediumGone };

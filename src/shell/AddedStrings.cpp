@@ -20,6 +20,30 @@ struct AddedRow {
 };
 
 const AddedRow kAdded[] = {
+    {"damaged: %0 sectors unreadable (zeros)",
+     "beschadigd: %0 sectoren onleesbaar (nullen)",
+     "beschädigt: %0 Sektoren unlesbar (Nullen)"},
+    {"damaged: %0 sectors unreadable (zeros), the first at byte %1",
+     "beschadigd: %0 sectoren onleesbaar (nullen), de eerste bij byte %1",
+     "beschädigt: %0 Sektoren unlesbar (Nullen), der erste bei Byte %1"},
+    {"%0 may not be opened by this user.",
+     "%0 mag door deze gebruiker niet worden geopend.",
+     "%0 darf von diesem Benutzer nicht geöffnet werden."},
+    {"Run Harvestrix as root or as a member of the group 'disk', or install the desktop's disk service (package "
+     "udisks2), which opens it after asking for a password.",
+     "Start Harvestrix als root of als lid van de groep 'disk', of installeer de schijfdienst van het bureaublad "
+     "(pakket udisks2), die hem opent na om een wachtwoord te vragen.",
+     "Starten Sie Harvestrix als root oder als Mitglied der Gruppe 'disk', oder installieren Sie den Laufwerksdienst "
+     "des Desktops (Paket udisks2), der es nach Abfrage eines Passworts öffnet."},
+    {"There is no card in the reader %0.",
+     "Er zit geen kaart in de lezer %0.",
+     "Im Leser %0 steckt keine Karte."},
+    {"Put the card in, wait a moment and try again.",
+     "Plaats de kaart, wacht even en probeer het opnieuw.",
+     "Stecken Sie die Karte ein, warten Sie einen Moment und versuchen Sie es erneut."},
+    {"%0 is damaged: the system reports an error reading it.",
+     "%0 is beschadigd: het systeem meldt een leesfout.",
+     "%0 ist beschädigt: Das System meldet einen Lesefehler."},
     {"%0 sectors could not be read; they are listed in %1.",
      "%0 sectoren konden niet worden gelezen; ze staan in %1.",
      "%0 Sektoren konnten nicht gelesen werden; sie sind in %1 aufgeführt."},

@@ -1,4 +1,5 @@
 #include "undelete/DeletedRuns.h"
+#include "media/SalvagingReader.h"
 
 #include <algorithm>
 #include <chrono>
@@ -277,12 +278,14 @@ bool WriteClusterList(const filesystems::ClusterView& view, const ClusterList& c
     const std::uint64_t bpc = view.bytesPerCluster;
     if (bpc == 0 || !volumes::OpenDrive(file, view.drive, platform::RawFile::Mode::Read)) return false;
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    // A sector that cannot be read is zeros in the restored file, not the end of it.
+    media::SalvagingReader reader(file, 512);
     if (!out) return false;
     std::vector<std::uint8_t> buf(bpc);
     std::uint64_t left = size;
     for (std::uint32_t c : clusters) {
         if (left == 0) break;
-        if (file.readAt(view.offset(c), buf.data(), bpc) != bpc) return false;
+        if (reader.read(view.offset(c), buf.data(), static_cast<std::size_t>(bpc)) != bpc) return false;
         const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
         out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
         left -= n;

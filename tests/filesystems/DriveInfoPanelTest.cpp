@@ -136,7 +136,7 @@ TEST(SpeedTest, CommandReportsUnreadableDrivesAndIgnoresSecondStart) {
     filesystems::DriveSession session;
     filesystems::CmdMaxSpeed_Click(ui, session, (dir / "gone.img").string());
     ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0].text, "Drive not readable or damaged.");
+    EXPECT_EQ(ui.messages[0].text.rfind("Drive not readable or damaged. (", 0), 0u) << ui.messages[0].text;
     EXPECT_EQ(ui.messages[0].title, "Speed test");
     EXPECT_EQ(ui.captions["CmdMaxSpeed"], "Test Speed");
     EXPECT_TRUE(session.speed.drive.empty());
@@ -146,7 +146,7 @@ TEST(SpeedTest, CommandReportsUnreadableDrivesAndIgnoresSecondStart) {
     if (::geteuid() != 0) {  // root opens anything
         filesystems::CmdMaxSpeed_Click(ui, session, (dir / "locked.img").string());
         ASSERT_EQ(ui.messages.size(), 2u);
-        EXPECT_EQ(ui.messages[1].text.rfind("Drive protected.\n", 0), 0u);
+        EXPECT_NE(ui.messages[1].text.find("may not be opened by this user"), std::string::npos);
     }
 
     ui.captions["CmdMaxSpeed"] = "Busy..";

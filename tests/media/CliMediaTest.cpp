@@ -59,7 +59,7 @@ TEST(CliMedia, DrivesListsAttachedImagesAndSpeedMeasures) {
     EXPECT_NE(cli("speed " + (dir / "none.img").string(), out), 0);
 }
 
-TEST(CliMedia, DeviceWithoutPermissionIsProtected) {
+TEST(CliMedia, ADeviceThisUserMayNotOpenIsExplainedWithTheWaysIn) {
     test::TempDir dir;
     auto img = test::MakeFatImage(dir / "card.img", {16});
     REQUIRE_IMAGE(img);
@@ -71,10 +71,11 @@ TEST(CliMedia, DeviceWithoutPermissionIsProtected) {
     std::string out;
     if (test::RunCommand(asNobody + " version", &out) != 0) GTEST_SKIP() << "nobody cannot run the program here";
     EXPECT_NE(test::RunCommand(asNobody + " --lang 9 info " + loop.path(), &out), 0);
-    EXPECT_NE(out.find("Drive protected.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(loop.path() + " may not be opened by this user.\nRun Harvestrix as root or as a member of the group 'disk'"),
+              std::string::npos) << out;
     EXPECT_NE(out.find("File System: \n"), std::string::npos);  // the panel without the boot sector
     EXPECT_NE(test::RunCommand(asNobody + " --lang 9 speed " + loop.path(), &out), 0);
-    EXPECT_NE(out.find("[Speed test] Drive protected."), std::string::npos) << out;
+    EXPECT_NE(out.find("[Speed test] " + loop.path() + " may not be opened"), std::string::npos) << out;
 
     // As root the same device reads like its image.
     ASSERT_EQ(test::RunCommand(test::CliCommand() + " --lang 9 info " + loop.path(), &out), 0);

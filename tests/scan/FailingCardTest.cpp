@@ -131,5 +131,31 @@ TEST_F(FailingCard, TheUndeleteTakesWhatTheFirstTableCannotGiveFromTheSecondAndR
     }
 }
 
+TEST_F(FailingCard, RecoverGivesBackEveryPhotoAndSaysWhichHoldUnreadableSectors) {
+    ASSERT_TRUE(test::FatDelete(image, nameOf(1)));
+    ASSERT_TRUE(test::FatDelete(image, nameOf(3)));
+    faulty->setRules("bad " + std::to_string(sectorOf[2] + 11) + "\nbad " + std::to_string(sectorOf[3] + 30) + "\n");
+    const fs::path out = dir / "recovered";
+    std::string said;
+    const int rc = test::RunCommand(test::CliCommand() + " recover " + faulty->device() + " --to '" + out.string() +
+                                        "' --include-present --layout found </dev/null 2>&1",
+                                    &said);
+    EXPECT_EQ(rc, 0) << said;
+    std::map<std::string, int> back;
+    for (const auto& e : fs::recursive_directory_iterator(out))
+        if (e.is_regular_file()) back[test::ReadFile(e.path())]++;
+    for (int n : {0, 1, 4, 5}) EXPECT_EQ(back.count(photos[n]), 1u) << n << "\n" << said;
+    EXPECT_EQ(back.count(withZeros(2, {11})), 1u) << said;
+    EXPECT_EQ(back.count(withZeros(3, {30})), 1u) << said;
+    // The report names both, the copied photo and the undeleted one.
+    const std::string report = test::ReadFile(out / "report.html");
+    for (int n : {2, 3}) {
+        const auto row = report.find(nameOf(n));
+        ASSERT_NE(row, std::string::npos) << report;
+        const std::string line = report.substr(row, report.find('\n', row) - row);
+        EXPECT_NE(line.find("damaged: 1 sectors unreadable (zeros)"), std::string::npos) << line;
+    }
+}
+
 }  // namespace
 }  // namespace hx::scan
