@@ -110,8 +110,13 @@ int main(int argc, char** argv) {
     });
     clock.start();
     ask.start(5);
-    // The cache's file goes with the new scan; SmartScan offered: the whole medium.
-    boxes.answers = {QMessageBox::Yes, QMessageBox::No, QMessageBox::No};
+    // The cache's file goes with the new scan; SmartScan, or the types a file
+    // system also holds, offered on a card with one: the whole medium, as chosen.
+    boxes.answerFor = [](const QString& text) -> std::optional<QMessageBox::StandardButton> {
+        if (text.contains("A new scan will delete")) return QMessageBox::Yes;
+        if (text.contains("skipping listed existing files") || text.contains("retrieve as well")) return QMessageBox::No;
+        return std::nullopt;
+    };
     scan.start();
     w->findChild<QPushButton*>("CmdScan")->click();
     const double seconds = static_cast<double>(scan.elapsed()) / 1000.0;

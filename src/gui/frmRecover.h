@@ -79,6 +79,7 @@ public:
     void status(const std::string& text) override;
     void progress(double fraction, const std::string& text) override;
     void yield() override;
+    bool servesWhileReading() const override { return true; }
     bool stopRequested() const override;
     void clearStop() override;
     // A file the scan finished: listed at once, its thumbnail drawn by the worker.

@@ -1,6 +1,8 @@
 #include "scan/BlockReader.h"
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <cstring>
 
 namespace hx::scan {
@@ -30,6 +32,13 @@ void BlockReader::seek(std::uint64_t unit) {
 }
 
 std::size_t BlockReader::read(std::uint64_t unit, std::size_t units) {
+    if (!whileWaiting_) return readHere(unit, units);
+    auto pending = std::async(std::launch::async, [this, unit, units] { return readHere(unit, units); });
+    while (pending.wait_for(std::chrono::milliseconds(15)) != std::future_status::ready) whileWaiting_();
+    return pending.get();
+}
+
+std::size_t BlockReader::readHere(std::uint64_t unit, std::size_t units) {
     const std::size_t want = std::min<std::size_t>(units * unitBytes_, buffer_.size());
     std::size_t got = 0;
     if (perCall_) {

@@ -5,6 +5,7 @@
 // unreadable is zeros and listed, and the scan goes on; a source that never
 // gives a byte is unreadable, and one that stops answering is gone.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ public:
     // `window` bytes after every block read as zeros, so a signature test may look past the block.
     BlockReader(const std::string& drive, const ScanGeometry& geo, std::size_t unitsPerBlock, std::size_t window,
                 bool perCallReads);
+    // Each read runs on a thread of its own, and `whileWaiting` is called
+    // every few milliseconds until it returns: a window stays answered while
+    // a slow or failing card keeps a read waiting for seconds.
+    void readAside(std::function<void()> whileWaiting) { whileWaiting_ = std::move(whileWaiting); }
 
     // Opens the source at `unit`; false when it cannot be opened (error() says why).
     bool open(std::uint64_t unit);
@@ -49,6 +54,9 @@ public:
     std::uint64_t offset() const { return offset_; }
 
 private:
+    std::size_t readHere(std::uint64_t unit, std::size_t units);
+
+    std::function<void()> whileWaiting_;
 
     std::string drive_;
     const ScanGeometry& geo_;

@@ -57,6 +57,7 @@ void Scanner::setUp() {
     listing_.emplace(ctx_.listed, ctx_.record.isNtfs(), extensions, ctx_.cacheFolder, geo_);
     listing_->advance(unit_, endUnit_);
     reader_ = std::make_unique<BlockReader>(ctx_.drive, geo_, unitsPerBlock_, kWindow, ctx_.options.damaged);
+    if (ui_.servesWhileReading()) reader_->readAside([this] { ui_.yield(); });
     // Found files wait to be written for at most a few blocks: memory stays
     // bounded by the block size. On a medium of a megabyte or less there is
     // too little to read for a writer's thread to pay for itself.

@@ -32,6 +32,7 @@ public:
     void status(const std::string& t) override { base_.status(t); }
     void progress(double f, const std::string& t) override { base_.progress(f, t); }
     void yield() override { base_.yield(); }
+    bool servesWhileReading() const override { return base_.servesWhileReading(); }
     bool stopRequested() const override { return base_.stopRequested(); }
     void clearStop() override { base_.clearStop(); }
     void fileFound(const std::string& name) override { base_.fileFound(name); }

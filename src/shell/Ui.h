@@ -45,6 +45,10 @@ public:
     virtual void progress(double fraction, const std::string& text) = 0;
     // Lets the front end serve pending input (events, Ctrl-C) during long work.
     virtual void yield() = 0;
+    // The front end has input to serve even while one read of a medium waits
+    // (a window): reads that may hang then run on a thread of their own, and
+    // yield() is called while they wait.
+    virtual bool servesWhileReading() const { return false; }
     // Set by the user's stop request (the Stop button, End, Ctrl-C).
     virtual bool stopRequested() const = 0;
     virtual void clearStop() = 0;

@@ -5,6 +5,7 @@
 // answering ends the scan in a way of its own, from where it resumes.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <set>
 
 #include "fixtures/CardFixture.h"
@@ -99,6 +100,35 @@ TEST_F(FailingCard, ACardThatStopsAnsweringEndsTheScanThereAndTheScanResumesWhen
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     EXPECT_EQ(intact(command.context()), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(command.context().unreadableSectors, 0u);
+}
+
+TEST_F(FailingCard, AWindowIsAnsweredWhileASlowAreaKeepsAReadWaitingAndItsStopTakesEffectThen) {
+    // An area past the photos answers each read after 1.5 seconds.
+    faulty->setRules("slow " + std::to_string(sectorOf[5] + 2000) + "-" + std::to_string(sectorOf[5] + 2100) + " 1500\n");
+    // The longest the window would have gone unanswered: between two yields.
+    struct Window : test::ScriptedUi {
+        void yield() override {
+            const auto now = std::chrono::steady_clock::now();
+            if (yields > 0) longest = std::max(longest, now - last);
+            last = now;
+            ScriptedUi::yield();
+        }
+        std::chrono::steady_clock::time_point last;
+        std::chrono::steady_clock::duration longest{};
+    } window;
+    window.asWindow = true;
+    ScanCommand whole(window, test::WholeScanRequest(faulty->device(), cache));
+    ASSERT_EQ(whole.run(), ScanOutcome::Finished);
+    EXPECT_LT(window.longest, std::chrono::milliseconds(1000));  // the slow read alone takes 1500
+    EXPECT_EQ(intact(whole.context()), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+
+    // Stop asked for while the slow read waits: the scan stops after it.
+    test::ScriptedUi stopping;
+    stopping.asWindow = true;
+    stopping.stopAtYield = window.yields / 2;
+    stopping.answers = {shell::Answer::Yes};
+    ScanCommand stopped(stopping, test::WholeScanRequest(faulty->device(), cache));
+    EXPECT_EQ(stopped.run(), ScanOutcome::Stopped);
 }
 
 TEST_F(FailingCard, TheUndeleteTakesWhatTheFirstTableCannotGiveFromTheSecondAndRestoresEveryDeletedPhoto) {

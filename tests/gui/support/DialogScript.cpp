@@ -58,7 +58,9 @@ void DialogScript::poll() {
     };
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         QAbstractButton* button = nullptr;
-        if (!answers.empty()) {
+        if (answerFor)
+            if (const auto chosen = answerFor(box->text())) button = box->button(*chosen);
+        if (!button && !answers.empty()) {
             button = box->button(answers.front());
             answers.pop_front();
         }

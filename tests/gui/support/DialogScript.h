@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <deque>
+#include <functional>
 #include <optional>
 
 namespace hx::test {
@@ -24,6 +25,8 @@ public:
     DialogScript();
     // Next answers, in order; a box with no answer left is closed with its default button.
     std::deque<QMessageBox::StandardButton> answers;
+    // Asked first, with the box's text: an answer by what the box asks, or none (then the next of `answers`).
+    std::function<std::optional<QMessageBox::StandardButton>(const QString& text)> answerFor;
     std::deque<std::optional<QString>> inputs;
     // How long a box stays before it is answered.
     int answerAfterMs = 100;
