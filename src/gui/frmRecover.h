@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -285,6 +286,8 @@ private:
     TypesPane* typesPane_ = nullptr;  // the presets and the type list
     QTimer *Timer1 = nullptr, *Timer2 = nullptr;
     int shownRow_ = -1;
+    // What the last scan said of finds that hold unreadable sectors, by name.
+    std::map<std::string, std::string> damageOf_;
     int thumbnailWidth_ = 160;
     frmSearchDrives* search_ = nullptr;
     std::filesystem::path lastRecoverReport_;

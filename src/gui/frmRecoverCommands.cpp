@@ -132,8 +132,14 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder,
     if (!outcome) return;
     ProgressBar1->setVisible(false);
     lastScanOutcome_ = static_cast<int>(*outcome);
+    damageOf_.clear();
+    for (const auto& f : command.context().found)
+        if (f.unreadableSectors > 0) damageOf_[f.name] = scan::DamageText(f);
     FillCacheBrowser();
     EnableButtons();
+    // The end's word on what could not be read stays in view.
+    if (!command.context().damageText.empty())
+        status(command.context().finishedText + " " + command.context().damageText);
     if (cacheHasFiles()) foundPane_->setCurrentRow(0);
     else ShowStartPage();
 }

@@ -82,7 +82,9 @@ void frmRecover::showFoundFile(int row) {
         status(LoadStr(0, "File has no file length."));
         return;
     }
-    picturePane_->setInfo(QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown);
+    QString facts = QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown;
+    if (const auto damage = damageOf_.find(s(name)); damage != damageOf_.end()) facts += " — " + q(damage->second);
+    picturePane_->setInfo(facts);
     previewFile(s(path), s(name), shown);
 }
 

@@ -1,5 +1,7 @@
 #include "scan/FoundFileWriter.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <chrono>
 
@@ -241,6 +243,10 @@ void FoundFileWriter::run(Job& job) {
     }
 }
 
+namespace {
+constexpr std::size_t kSector = 512;
+}  // namespace
+
 bool FoundFileWriter::copyRange(platform::AppendFile& out, platform::CopySource& source, std::uint64_t offset,
                                 std::size_t size, std::vector<std::uint8_t>& bounce) {
     std::size_t done = out.appendFrom(source, offset, size);
@@ -251,8 +257,15 @@ bool FoundFileWriter::copyRange(platform::AppendFile& out, platform::CopySource&
     bounce.resize(std::min<std::size_t>(size, 1u << 20));
     while (done < size) {
         const std::size_t want = std::min(bounce.size(), size - done);
-        const std::size_t got = source.readAt(offset + done, bounce.data(), want);
-        if (got == 0 || !out.append(bounce.data(), got)) return false;
+        std::size_t got = source.readAt(offset + done, bounce.data(), want);
+        // A failing medium: sector by sector, and what stays unreadable is
+        // zeros, as it is in the blocks the scan looked at.
+        for (std::size_t at = got - got % kSector; got < want; at += kSector) {
+            const std::size_t n = std::min(kSector, want - at);
+            if (source.readAt(offset + done + at, bounce.data() + at, n) < n) std::memset(bounce.data() + at, 0, n);
+            got = at + n;
+        }
+        if (!out.append(bounce.data(), got)) return false;
         done += got;
     }
     return true;

@@ -38,7 +38,7 @@ struct rule {
 static const char* image_path;
 static const char* control_path;
 static int image_fd = -1;
-static struct rule rules[4096];
+static struct rule rules[65536];
 static int rule_count;
 static struct timespec control_mtime;
 static off_t control_size = -1;

@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 
+#include "fixtures/FaultyCard.h"
 #include "fixtures/SampleFiles.h"
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
@@ -571,6 +572,41 @@ private slots:
         for (std::size_t i = 0; i < e.size(); ++i)
             if (e[i].english == english) return static_cast<int>(i);
         return w.findChild<QComboBox*>("CmbTypeSelect")->findText(english);
+    }
+
+    void aFailingCardIsScannedToItsEndAndTheDamagedFindSaysSo() {
+        const fs::path card = makePhotoCard("failing.img", 32, 4);
+        QVERIFY(!card.empty());
+        // A sector inside the first photo fails, as on a dying card.
+        const std::string bytes = hx::test::ReadFile(card);
+        std::size_t photo = bytes.find("\xFF\xD8\xFF");
+        while (photo != std::string::npos && photo % 512 != 0) photo = bytes.find("\xFF\xD8\xFF", photo + 1);
+        QVERIFY(photo != std::string::npos);
+        hx::test::FaultyCard faulty(card, home_->path());
+        if (!faulty.ok()) QSKIP(faulty.error().c_str());
+        faulty.setRules("bad " + std::to_string(photo / 512 + 20) + "\n");
+        auto w = open({"--attach", faulty.file().string() + ",removable,label=FAILING"}, "failing");
+        w->CmbTypeSelect_Click(presetIndex(*w, "Unlisted camera"));
+        scanWholeCard(*w);
+        QCOMPARE(w->lastScanOutcome(), static_cast<int>(hx::scan::ScanOutcome::Finished));
+        QVERIFY(w->foundNames().size() >= 4);
+        QVERIFY2(child<QLabel>(*w, "lblStatus")->text().contains("1 sectors could not be read"),
+                 qPrintable(child<QLabel>(*w, "lblStatus")->text()));
+        // The find that holds it says so beside its size.
+        auto* list = child<QListWidget>(*w, "LvwFiles");
+        bool told = false;
+        for (int r = 0; r < list->count() && !told; ++r) {
+            list->setCurrentRow(r);
+            told = child<QLabel>(*w, "lblInfo")->text().contains("damaged: 1 sectors unreadable (zeros), the first at byte 10240");
+            if (!told) continue;
+            // It is the card's photo, with zeros where the sector failed.
+            const std::string found = hx::test::ReadFile(w->cacheFolder() / w->foundNames()[r].toStdString());
+            std::string want = bytes.substr(photo, found.size());
+            want.replace(10240, 512, std::string(512, '\0'));
+            QVERIFY(found == want);
+        }
+        QVERIFY(told);
+        w->CmdEnd_Click();
     }
 
     void scanFindsThePhotosAndStopResumes() {
