@@ -14,7 +14,10 @@ constexpr std::uint64_t kFailuresBeforeSkip = 32 * 1024;  // unreadable in a row
 constexpr std::uint64_t kFirstSkip = 64 * 1024;
 constexpr std::uint64_t kLongestSkip = 16ull << 20;
 constexpr std::uint64_t kNothingEverRead = 8ull << 20;  // failing from the start for this long: no medium
-constexpr int kGoodToLeaveSectors = 8;                 // sectors read well before pieces are tried again
+// The system reads a device through its cache a page at a time: a page that
+// holds a bad sector fails whole, so sectors are read one by one up to the
+// end of such a page, and pieces again from the next.
+constexpr std::uint64_t kPage = 4096;
 std::atomic<std::uint64_t> met{0};
 }  // namespace
 
@@ -114,9 +117,10 @@ void SalvagingReader::retrySkipped(const ReadBack& readBack) {
 
 std::size_t SalvagingReader::salvage(std::uint64_t offset, std::uint8_t* out, std::size_t count) {
     std::size_t pos = 0;
-    int goodSectors = kGoodToLeaveSectors;  // pieces first, sectors once a piece fails
+    bool bySector = false;  // pieces first, sectors once a piece fails
     while (pos < count && !gone_) {
-        if (goodSectors >= kGoodToLeaveSectors && failedInRow_ == 0) {
+        if (bySector && failedInRow_ == 0 && (offset + pos) % kPage == 0) bySector = false;
+        if (!bySector && failedInRow_ == 0) {
             const std::size_t want = std::min(kPiece, count - pos);
             std::size_t got = handle_.readAt(offset + pos, out + pos, want);
             got -= got % sector_;
@@ -127,16 +131,15 @@ std::size_t SalvagingReader::salvage(std::uint64_t offset, std::uint8_t* out, st
                 gone_ = true;
                 break;
             }
-            goodSectors = 0;
+            bySector = true;
         }
         const std::size_t one = std::min<std::size_t>(sector_, count - pos);
         if (readSector(offset + pos, out + pos, one)) {
             pos += one;
-            ++goodSectors;
             continue;
         }
         if (gone_) break;
-        goodSectors = 0;
+        bySector = true;
         markUnreadable(offset + pos, out + pos, one);
         pos += one;
         if (failedInRow_ < kFailuresBeforeSkip) continue;
