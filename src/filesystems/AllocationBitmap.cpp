@@ -5,6 +5,7 @@
 #include "filesystems/DriveInfo.h"
 #include "filesystems/FatTables.h"
 #include "filesystems/ntfs/NtfsRecords.h"
+#include "media/SalvagingReader.h"
 #include "media/SectorIo.h"
 #include "platform/RawFile.h"
 #include "volumes/DriveFiles.h"
@@ -54,10 +55,14 @@ std::vector<std::uint8_t> ReadExfatBitmap(DriveRecord& rec, std::uint64_t maxByt
     const std::uint64_t bytes = std::min<std::uint64_t>(rec.BitmapLength, maxBytes);
     // The bitmap may be stored without a FAT chain (contiguous).
     if (FatEntry(rec, rec.BitmapCluster) == 0) {
-        std::uint32_t got = 0;
-        bits = ReadSectors(rec.Drive, ClusterToSector(rec, rec.BitmapCluster), 0, static_cast<std::uint32_t>(bytes), got,
-                           rec.sectorSize());
-        bits.resize(std::min<std::size_t>(got, static_cast<std::size_t>(bytes)));
+        const auto first = static_cast<std::uint64_t>(ClusterToSector(rec, rec.BitmapCluster));
+        const auto bps = static_cast<std::uint32_t>(rec.sectorSize());
+        media::SectorRuns unreadable;
+        bits = media::ReadSectorsSalvaging(rec.Drive, first, bytes, bps, &unreadable);
+        // What cannot be read of it counts as in use: no deleted file is planned onto it.
+        for (const auto& [sector, count] : unreadable)
+            for (std::uint64_t at = (sector - first) * bps; at < (sector - first + count) * bps && at < bits.size(); ++at)
+                bits[static_cast<std::size_t>(at)] = 0xFF;
     } else {
         bits = ReadClusterChain(rec, rec.BitmapCluster, bytes);
     }

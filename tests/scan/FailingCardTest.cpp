@@ -10,8 +10,10 @@
 
 #include "fixtures/CardFixture.h"
 #include "fixtures/FaultyCard.h"
+#include "fixtures/UndeleteFixtures.h"
 #include "filesystems/DriveInfo.h"
 #include "filesystems/FatTables.h"
+#include "platform/ByteOrder.h"
 #include "scan/ScanState.h"
 #include "undelete/QuickUndelete.h"
 
@@ -184,6 +186,86 @@ TEST_F(FailingCard, RecoverGivesBackEveryPhotoAndSaysWhichHoldUnreadableSectors)
         ASSERT_NE(row, std::string::npos) << report;
         const std::string line = report.substr(row, report.find('\n', row) - row);
         EXPECT_NE(line.find("damaged: 1 sectors unreadable (zeros)"), std::string::npos) << line;
+    }
+}
+
+// exFAT: the allocation bitmap cannot be read. The volume is still listed,
+// and its deleted files come back whole.
+TEST(FailingExfat, AnUnreadableBitmapIsNoReasonToRefuseTheVolume) {
+    if (const std::string why = test::FuseUnavailableReason(true); !why.empty() || !test::HaveTool("mount.exfat-fuse"))
+        GTEST_SKIP() << why;
+    test::TempDir dir("hx-failing-exfat");
+    const fs::path image = test::MakeExFatImage(dir / "card.img", {24, 4096, ""});
+    REQUIRE_IMAGE(image);
+    std::map<std::string, std::string> files;
+    for (int n = 0; n < 4; ++n) files["DSC0" + std::to_string(n) + ".JPG"] = test::PatternBytes(30000 + 999 * n, n);
+    {
+        test::FuseMount mount(test::FuseMount::Kind::Exfat, image, dir / "mnt");
+        if (!mount.ok()) GTEST_SKIP() << mount.error();
+        for (const auto& [name, bytes] : files) test::WriteFile(mount.dir() / name, bytes);
+        for (const auto& name : {"DSC01.JPG", "DSC03.JPG"}) fs::remove(mount.dir() / name);
+        mount.unmount();
+    }
+    media::DriveRecord rec;
+    ASSERT_TRUE(filesystems::ParseBootSector(image.string(), rec, true));
+    ASSERT_GE(rec.BitmapCluster, 2u);
+    const std::int64_t bitmap = filesystems::ClusterToSector(rec, rec.BitmapCluster);
+    test::FaultyCard faulty(image, dir.path());
+    if (!faulty.ok()) GTEST_SKIP() << faulty.error();
+    faulty.setRules("bad " + std::to_string(bitmap) + "\n");
+
+    test::ScriptedUi ui;
+    undelete::QuickUndelete q(ui);
+    ASSERT_TRUE(q.run({faulty.device(), "all", 0, 0, {}}));
+    test::TempDir out("hx-failing-exfat-out");
+    for (const auto& name : {"DSC01.JPG", "DSC03.JPG"}) {
+        const filesystems::UndeleteEntry* e = test::FindListed(q.entries(), name);
+        ASSERT_NE(e, nullptr) << name;
+        const auto restored = q.restoreInto(static_cast<std::size_t>(e - q.entries().data()), out.path());
+        ASSERT_TRUE(restored) << name;
+        EXPECT_TRUE(test::ReadFile(*restored) == files[name]) << name;
+    }
+}
+
+// NTFS: record 0 of the MFT unreadable (it comes from $MFTMirr) and one
+// file's record unreadable: every other file is listed and comes back whole.
+TEST(FailingNtfs, UnreadableMftRecordsCostOnlyTheirOwnFiles) {
+    if (const std::string why = test::FuseUnavailableReason(true); !why.empty() || !test::HaveTool("mkntfs"))
+        GTEST_SKIP() << why;
+    test::TempDir dir("hx-failing-ntfs");
+    const fs::path image = test::MakeNtfsImage(dir / "ntfs.img", {16, 4096});
+    REQUIRE_IMAGE(image);
+    std::map<std::string, std::string> files;
+    for (int n = 0; n < 12; ++n) files["f" + std::to_string(n) + ".dat"] = test::PatternBytes(9000 + 700 * n, n);
+    for (const auto& [name, bytes] : files) ASSERT_TRUE(test::NtfsPutFile(image, name, bytes)) << name;
+    // Where the MFT is, and which of its records names f5.dat.
+    const std::string volume = test::ReadFile(image);
+    const std::uint64_t mft = platform::Le64(reinterpret_cast<const std::uint8_t*>(volume.data()) + 48) * 4096;
+    const std::string name5("f\0005\0.\0d\0a\0t\0", 12);
+    std::uint64_t record5 = 0;
+    for (std::uint64_t at = mft; at + 1024 <= volume.size() && at < mft + 1024 * 256; at += 1024)
+        if (volume.compare(at, 4, "FILE") == 0 && volume.substr(at, 1024).find(name5) != std::string::npos) record5 = at;
+    ASSERT_GT(record5, mft);
+    test::FaultyCard faulty(image, dir.path());
+    if (!faulty.ok()) GTEST_SKIP() << faulty.error();
+    faulty.setRules("bad " + std::to_string(mft / 512) + "\nbad " + std::to_string(record5 / 512 + 1) + "\n");
+
+    test::ScriptedUi ui;
+    undelete::QuickUndelete live(ui);
+    filesystems::QuickUndeleteOptions options{faulty.device(), "all", 0, 0, {}};
+    options.liveToo = true;
+    ASSERT_TRUE(live.run(options));
+    test::TempDir out("hx-failing-ntfs-out");
+    for (const auto& [name, bytes] : files) {
+        const filesystems::UndeleteEntry* e = test::FindListed(live.entries(), name);
+        if (name == "f5.dat") {
+            EXPECT_EQ(e, nullptr);
+            continue;
+        }
+        ASSERT_NE(e, nullptr) << name;
+        const auto copied = live.restoreInto(static_cast<std::size_t>(e - live.entries().data()), out.path());
+        ASSERT_TRUE(copied) << name;
+        EXPECT_TRUE(test::ReadFile(*copied) == bytes) << name;
     }
 }
 

@@ -3,14 +3,46 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "filesystems/ntfs/MftRecords.h"
+#include "media/SalvagingReader.h"
 #include "volumes/DriveFiles.h"
 
 namespace hx::filesystems::mft {
 
 using namespace filesystems::ntfs;
+
+namespace {
+
+// Record `n` (0 to 3) as $MFTMirr keeps it, into `out` as on the medium
+// (fixups not undone); false when the copy cannot be read or is no record.
+bool mirroredRecord(Volume& vol, std::uint32_t n, std::uint8_t* out) {
+    const std::uint32_t rs = vol.boot.recordSize;
+    if (vol.boot.mftMirrLcn == 0 || n > 3) return false;
+    std::vector<std::uint8_t> rec(rs);
+    media::SalvagingReader reader(vol.file, 512);
+    const std::uint64_t at = vol.boot.mftMirrLcn * vol.boot.bytesPerCluster + std::uint64_t(n) * rs;
+    if (reader.read(at, rec.data(), rs) != rs || reader.unreadableSectors() > 0) return false;
+    std::vector<std::uint8_t> check(rec);
+    if (!ApplyFixups(check.data(), rs)) return false;
+    std::memcpy(out, rec.data(), rs);
+    return true;
+}
+
+// Record 0, with its fixups undone: from the MFT, or from its mirror when
+// the MFT's own copy cannot be read.
+bool readRecordZero(Volume& vol, std::vector<std::uint8_t>& rec) {
+    rec.assign(vol.boot.recordSize, 0);
+    media::SalvagingReader reader(vol.file, 512);
+    if (reader.read(vol.boot.mftLcn * vol.boot.bytesPerCluster, rec.data(), rec.size()) == rec.size() &&
+        ApplyFixups(rec.data(), rec.size()))
+        return true;
+    return mirroredRecord(vol, 0, rec.data()) && ApplyFixups(rec.data(), rec.size());
+}
+
+}  // namespace
 
 NtfsVolume::NtfsVolume() = default;
 NtfsVolume::~NtfsVolume() = default;
@@ -46,10 +78,8 @@ bool NtfsVolume::info(MftInfo& info) const {
     if (!vol) return false;
     static_cast<ntfs::BootSector&>(info) = vol->boot;
     // The record count comes from $MFT's own size, read from record 0.
-    std::vector<std::uint8_t> rec(vol->boot.recordSize);
-    if (vol->file.readAt(vol->boot.mftLcn * vol->boot.bytesPerCluster, rec.data(), rec.size()) != rec.size())
-        return false;
-    if (!ApplyFixups(rec.data(), rec.size())) return false;
+    std::vector<std::uint8_t> rec;
+    if (!readRecordZero(*vol, rec)) return false;
     RecordHeader h;
     std::vector<AttrRef> attrs;
     if (!WalkAttributes(rec.data(), rec.size(), h, attrs)) return false;
@@ -73,9 +103,8 @@ bool NtfsVolume::mapMft(MftInfo& info) {
     const std::uint64_t tc = vol->boot.totalClusters;
 
     // Record 0 describes where the rest of the MFT lies.
-    std::vector<std::uint8_t> rec0(rs);
-    vol->file.readAt(vol->boot.mftLcn * bpc, rec0.data(), rs);
-    if (!ApplyFixups(rec0.data(), rs)) return 0;
+    std::vector<std::uint8_t> rec0;
+    if (!readRecordZero(*vol, rec0)) return 0;
     RecordHeader h;
     std::vector<AttrRef> attrs;
     if (!WalkAttributes(rec0.data(), rs, h, attrs)) return 0;
@@ -132,13 +161,24 @@ bool NtfsVolume::mapMft(MftInfo& info) {
     info.recordCount = count;
     m->data.assign(std::size_t(count) * rs, 0);
     m->info.assign(count, MftRecordInfo{});
-    // Read run by run; a run that cannot be read leaves zeros (invalid records).
+    // Read run by run; a sector that cannot be read leaves zeros, and the
+    // records it lies in are invalid, counted, and skipped.
+    std::set<std::uint32_t> unreadable;
+    media::SalvagingReader reader(vol->file, 512);
     for (const auto& r : runs) {
         const std::uint64_t start = r.vcn * bpc;
         if (start >= m->data.size() || r.lcn < 0) continue;
         const std::uint64_t bytes = std::min<std::uint64_t>(r.length * bpc, m->data.size() - start);
-        vol->file.readAt(r.lcn * bpc, m->data.data() + start, bytes);
+        const std::uint64_t before = reader.unreadableSectors();
+        reader.read(r.lcn * bpc, m->data.data() + start, static_cast<std::size_t>(bytes));
+        if (reader.unreadableSectors() == before) continue;
+        for (std::uint64_t at = start / rs * rs; at < start + bytes; at += rs)
+            if (reader.unreadableIn(r.lcn * bpc + (at - start), rs) > 0) unreadable.insert(static_cast<std::uint32_t>(at / rs));
     }
+    // The first four records, when their own copy is unreadable: from $MFTMirr.
+    for (std::uint32_t n = 0; n < 4 && n < count; ++n)
+        if (unreadable.count(n) && mirroredRecord(*vol, n, m->data.data() + std::size_t(n) * rs)) unreadable.erase(n);
+    info.unreadableRecords = static_cast<std::uint32_t>(unreadable.size());
     for (std::uint32_t r = 0; r < count; ++r) IndexRecord(*m, r, tc);
     for (std::uint32_t r = 0; r < count; ++r) {
         const MftRecordInfo& ri = m->info[r];

@@ -14,6 +14,7 @@ namespace hx::filesystems::mft {
 // The volume's geometry as its boot sector gives it, and how many records its MFT holds.
 struct MftInfo : ntfs::BootSector {
     std::uint32_t recordCount = 0;
+    std::uint32_t unreadableRecords = 0;  // records that held a sector that could not be read (mapMft)
 };
 
 struct NamedStream {

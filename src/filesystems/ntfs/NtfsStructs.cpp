@@ -38,6 +38,8 @@ std::optional<BootSector> ParseBootSector(const std::uint8_t* data, std::size_t 
     }
     if (b.recordSize < 512 || b.recordSize > kMaxRecordSize) return std::nullopt;
     if (b.totalClusters == 0 || b.mftLcn >= b.totalClusters) return std::nullopt;
+    b.mftMirrLcn = Le64(data + 56);
+    if (b.mftMirrLcn >= b.totalClusters || b.mftMirrLcn == b.mftLcn) b.mftMirrLcn = 0;
     return b;
 }
 

@@ -40,6 +40,7 @@ struct BootSector {
     std::uint64_t totalSectors = 0;
     std::uint64_t totalClusters = 0;
     std::uint64_t mftLcn = 0;
+    std::uint64_t mftMirrLcn = 0;  // $MFTMirr: a copy of the first four records; 0 when none can be used
     std::uint32_t recordSize = 0;
 };
 
