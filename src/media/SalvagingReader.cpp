@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <mutex>
+#include <set>
+#include <string>
 
 namespace hx::media {
 
@@ -19,9 +22,19 @@ constexpr std::uint64_t kNothingEverRead = 8ull << 20;  // failing from the star
 // end of such a page, and pieces again from the next.
 constexpr std::uint64_t kPage = 4096;
 std::atomic<std::uint64_t> met{0};
+// Which sectors of which medium; bounded, as a dying card may fail everywhere.
+std::mutex knownMutex;
+std::vector<std::string> knownMedia;
+std::set<std::pair<std::size_t, std::uint64_t>> known;
+constexpr std::size_t kMostKnown = 1u << 18;
 }  // namespace
 
 std::uint64_t UnreadableSectorsMet() { return met.load(); }
+
+std::uint64_t UnreadableSectorsKnown() {
+    std::lock_guard<std::mutex> lock(knownMutex);
+    return known.size();
+}
 
 SalvagingReader::SalvagingReader(Handle& handle, std::uint32_t sectorBytes)
     : handle_(handle), sector_(sectorBytes ? sectorBytes : 512), nextSkip_(kFirstSkip) {}
@@ -78,6 +91,14 @@ void SalvagingReader::markUnreadable(std::uint64_t offset, std::uint8_t* out, st
     const std::uint64_t first = offset / sector_, n = (count + sector_ - 1) / sector_;
     unreadableCount_ += n;
     met += n;
+    {
+        std::lock_guard<std::mutex> lock(knownMutex);
+        const std::string name = handle_.path().string() + "@" + std::to_string(handle_.windowBase());
+        const std::size_t medium = static_cast<std::size_t>(
+            std::find(knownMedia.begin(), knownMedia.end(), name) - knownMedia.begin());
+        if (medium == knownMedia.size()) knownMedia.push_back(name);
+        for (std::uint64_t k = 0; k < n && known.size() < kMostKnown; ++k) known.emplace(medium, first + k);
+    }
     failedInRow_ += count;
     addRun(unreadable_, first, n);
     if (skipped) addRun(skipped_, first, n);

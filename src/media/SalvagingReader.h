@@ -80,6 +80,9 @@ private:
 // Unreadable sectors met by every SalvagingReader of this process so far:
 // the difference across a restore is what the restored file holds as zeros.
 std::uint64_t UnreadableSectorsMet();
+// Distinct unreadable sectors known so far, of every medium read (a sector
+// met twice counts once).
+std::uint64_t UnreadableSectorsKnown();
 
 // One self-contained read through a SalvagingReader: `count` bytes from
 // sector `lba` of `drive`, unreadable sectors as zeros and, when asked,

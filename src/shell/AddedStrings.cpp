@@ -20,6 +20,9 @@ struct AddedRow {
 };
 
 const AddedRow kAdded[] = {
+    {"%0 sectors of the file system of %1 could not be read: what they held is not listed.",
+     "%0 sectoren van het bestandssysteem van %1 konden niet worden gelezen: wat erin stond, wordt niet getoond.",
+     "%0 Sektoren des Dateisystems von %1 konnten nicht gelesen werden: Was sie enthielten, wird nicht aufgeführt."},
     {"damaged: %0 sectors unreadable (zeros)",
      "beschadigd: %0 sectoren onleesbaar (nullen)",
      "beschädigt: %0 Sektoren unlesbar (Nullen)"},

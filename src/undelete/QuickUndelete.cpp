@@ -1,5 +1,7 @@
 #include "undelete/QuickUndelete.h"
 
+#include "media/SalvagingReader.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -40,6 +42,7 @@ bool QuickUndelete::run(const filesystems::QuickUndeleteOptions& options) {
     drive_ = options.drive;
     const std::string before = ui_.caption(kButton);
     ui_.setCaption(kButton, LoadStr(725, "Checking") + "...");
+    const std::uint64_t unreadableBefore = media::UnreadableSectorsKnown();
 
     // Catalogued afresh: the medium may have changed since it was chosen.
     media::DriveRecord rec;
@@ -72,6 +75,10 @@ bool QuickUndelete::run(const filesystems::QuickUndeleteOptions& options) {
         listed_ = ToListedNames(entries_, [this](std::size_t i) { return oneRun(i); });
     }
     ui_.setCaption(kButton, before.empty() ? title() : before);
+    // The tables and folders read past bad sectors: what they lost is said.
+    if (const std::uint64_t lost = media::UnreadableSectorsKnown() - unreadableBefore; lost > 0)
+        ui_.status(FormatStr(LoadStr(0, "%0 sectors of the file system of %1 could not be read: what they held is not listed."),
+                             {std::to_string(lost), drive_}));
     return ok;
 }
 

@@ -255,6 +255,9 @@ TEST(FailingNtfs, UnreadableMftRecordsCostOnlyTheirOwnFiles) {
     filesystems::QuickUndeleteOptions options{faulty.device(), "all", 0, 0, {}};
     options.liveToo = true;
     ASSERT_TRUE(live.run(options));
+    bool told = false;
+    for (const auto& text : ui.statuses) told |= text.find("2 sectors of the file system") != std::string::npos;
+    EXPECT_TRUE(told) << ::testing::PrintToString(ui.statuses);
     test::TempDir out("hx-failing-ntfs-out");
     for (const auto& [name, bytes] : files) {
         const filesystems::UndeleteEntry* e = test::FindListed(live.entries(), name);
