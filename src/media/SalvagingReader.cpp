@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -16,6 +17,7 @@ constexpr std::size_t kPiece = 64 * 1024;              // reads inside a block t
 constexpr std::uint64_t kFailuresBeforeSkip = 32 * 1024;  // unreadable in a row before skipping ahead
 constexpr std::uint64_t kFirstSkip = 64 * 1024;
 constexpr std::uint64_t kLongestSkip = 16ull << 20;
+constexpr auto kSlowRead = std::chrono::seconds(1);
 constexpr std::uint64_t kNothingEverRead = 8ull << 20;  // failing from the start for this long: no medium
 // The system reads a device through its cache a page at a time: a page that
 // holds a bad sector fails whole, so sectors are read one by one up to the
@@ -104,6 +106,14 @@ void SalvagingReader::markUnreadable(std::uint64_t offset, std::uint8_t* out, st
     if (skipped) addRun(skipped_, first, n);
 }
 
+void SalvagingReader::markSkipped(std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+    std::memset(out, 0, count);
+    const std::uint64_t first = offset / sector_, n = (count + sector_ - 1) / sector_;
+    unreadableCount_ += n;
+    addRun(unreadable_, first, n);
+    addRun(skipped_, first, n);
+}
+
 void SalvagingReader::forget(std::uint64_t sector) {
     auto it = unreadable_.upper_bound(sector);
     if (it == unreadable_.begin()) return;
@@ -120,12 +130,23 @@ void SalvagingReader::retrySkipped(const ReadBack& readBack) {
     std::vector<std::uint8_t> bytes(sector_);
     const SectorRuns skipped = std::move(skipped_);
     skipped_.clear();
+    std::vector<std::uint8_t> piece;
     for (const auto& [first, count] : skipped) {
         std::uint64_t from = first, to = first + count;  // still unread: [from, to)
-        for (; from < to && !gone_; ++from) {
+        // Forward in pieces while they read, then by sector up to the first that fails.
+        while (from < to && !gone_) {
+            const std::uint64_t n = std::min<std::uint64_t>(kPiece / sector_, to - from);
+            piece.resize(static_cast<std::size_t>(n * sector_));
+            if (n > 1 && handle_.readAt(from * sector_, piece.data(), piece.size()) == piece.size()) {
+                for (std::uint64_t k = 0; k < n; ++k) forget(from + k);
+                readBack(from * sector_, piece.data(), piece.size());
+                from += n;
+                continue;
+            }
             if (!readSector(from * sector_, bytes.data(), sector_)) break;
             forget(from);
             readBack(from * sector_, bytes.data(), sector_);
+            ++from;
         }
         for (; to > from && !gone_; --to) {
             if (!readSector((to - 1) * sector_, bytes.data(), sector_)) break;
@@ -183,8 +204,22 @@ std::size_t SalvagingReader::read(std::uint64_t offset, std::uint8_t* out, std::
     const std::uint64_t size = handle_.size();
     if (offset >= size) return 0;
     count = static_cast<std::size_t>(std::min<std::uint64_t>(count, size - offset));
+    if (skipSlow_ && lastSlow_) {
+        // After a slow read: skip ahead, for now.
+        lastSlow_ = false;
+        std::size_t skip = static_cast<std::size_t>(std::min<std::uint64_t>(nextSlowSkip_, count));
+        if (skip < count) skip -= skip % sector_;
+        markSkipped(offset, out, skip);
+        nextSlowSkip_ = std::min(nextSlowSkip_ * 2, kLongestSkip);
+        return skip == count ? count : skip + read(offset + skip, out + skip, count - skip);
+    }
     // Whole sectors: a medium's last partial sector is read as it is.
+    const auto started = std::chrono::steady_clock::now();
     std::size_t got = failedInRow_ == 0 ? handle_.readAt(offset, out, count) : 0;
+    if (skipSlow_) {
+        lastSlow_ = std::chrono::steady_clock::now() - started > kSlowRead;
+        if (!lastSlow_) nextSlowSkip_ = kFirstSkip;
+    }
     if (got == count) {
         noteGood(offset, got);
         return count;

@@ -50,6 +50,12 @@ public:
     using ReadBack = std::function<void(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size)>;
     void retrySkipped(const ReadBack& readBack);
 
+    // A read that takes more than a second counts as failing for skipping
+    // ahead: what lies after it is skipped (further each time while reads stay
+    // slow) and read at the end by retrySkipped. For a copy of the whole
+    // medium, which comes back to every skipped area.
+    void skipSlowAreas() { skipSlow_ = true; }
+
 private:
     // Reads [offset, offset + count) after a read of it failed: in small
     // pieces, then sector by sector where those fail, skipping ahead while
@@ -58,6 +64,8 @@ private:
     bool readSector(std::uint64_t offset, std::uint8_t* out, std::size_t count);
     void markUnreadable(std::uint64_t offset, std::uint8_t* out, std::size_t count, bool skipped = false);
     void forget(std::uint64_t sector);  // a sector that reads after all
+    // Zeros for now, to be read at the end: after a slow read.
+    void markSkipped(std::uint64_t offset, std::uint8_t* out, std::size_t count);
     void noteGood(std::uint64_t offset, std::size_t count);
     // After a run of failures: does the medium still read a sector it read before?
     bool stillAnswers();
@@ -75,6 +83,9 @@ private:
     bool anyGood_ = false;
     bool gone_ = false;
     int lastError_ = 0;
+    bool skipSlow_ = false;
+    bool lastSlow_ = false;             // the last read took more than a second
+    std::uint64_t nextSlowSkip_ = 64 * 1024;
 };
 
 // Unreadable sectors met by every SalvagingReader of this process so far:

@@ -232,6 +232,8 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
         shell::SaveSetting(*req.settings, shell::kLastCluster, "33");
     }
     media::SalvagingReader salvage(in, static_cast<std::uint32_t>(sector));
+    // Slow areas wait for the end: a card that is getting worse gives its healthy parts first.
+    salvage.skipSlowAreas();
     BlockWriter writer(out, static_cast<std::size_t>(std::min<std::uint64_t>(step, std::max<std::uint64_t>(size, 1))));
     const auto started = std::chrono::steady_clock::now();
     auto lastShown = started;

@@ -128,6 +128,24 @@ TEST_F(DiskBackup, ADamagedCardIsCopiedToItsEndWithZerosAndAListForWhatFailed) {
     EXPECT_NE(out.find("5 unreadable sectors"), std::string::npos) << out;
 }
 
+TEST_F(DiskBackup, WhatFollowsASlowReadIsCopiedLastAndTheImageIsWhole) {
+    makeCard(16, 4, 16);
+    putPhoto(0, 640, 480);
+    test::PatchFile(image, 10 << 20, test::PatternBytes(1 << 20, 9));  // what the skip passes over is not zeros
+    // The first block's read waits on a slow area near its end: the start of
+    // the next is skipped, and copied once the rest is.
+    test::FaultyCard faulty(image, dir.path());
+    if (!faulty.ok()) GTEST_SKIP() << faulty.error();
+    faulty.setRules("slow 20000-20007 1200\n");
+    output::BackupRequest req;
+    req.drive = faulty.device();
+    req.image = dir.path() / "copy.img";
+    const auto result = output::BackupDisk(ui, req);
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.unreadableSectors, 0u);
+    EXPECT_TRUE(test::ReadFile(result.image) == test::ReadFile(image));
+}
+
 // The command line's recovery from a damaged card, for real: a sector whose
 // read ends the process (as the system may end a program on a dying card),
 // and the stages that follow at each start.

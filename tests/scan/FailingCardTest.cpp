@@ -94,6 +94,15 @@ TEST_F(FailingCard, ACardThatStopsAnsweringEndsTheScanThereAndTheScanResumesWhen
         ASSERT_FALSE(ui.messages.empty());
         EXPECT_NE(ui.messages.back().text.find("no longer answers"), std::string::npos) << ui.messages.back().text;
     }
+    // The command line ends such a scan with a code of its own.
+    faulty->setRules("dies 40000\n");
+    std::string said;
+    EXPECT_EQ(test::RunCommand(test::CliCommand() + " --cache '" + (dir / "cli").string() + "' scan " + faulty->device() +
+                                   " </dev/null 2>&1",
+                               &said),
+              4)
+        << said;
+    EXPECT_NE(said.find("stopped answering"), std::string::npos) << said;
     faulty->setRules("");
     ScanRequest again = test::WholeScanRequest(faulty->device(), cache);
     again.resume = true;
