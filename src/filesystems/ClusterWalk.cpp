@@ -8,6 +8,23 @@
 
 namespace hx::filesystems {
 
+std::vector<std::uint8_t> ReadFolderBytes(platform::RawFile& file, std::uint64_t offset, std::size_t bytes) {
+    constexpr std::uint32_t kSector = 512;
+    media::SalvagingReader reader(file, kSector);
+    std::vector<std::uint8_t> data(bytes);
+    // Cut short by the medium's end (or a medium that stopped answering): nothing, as before.
+    if (reader.read(offset, data.data(), data.size()) < bytes) return {};
+    // Runs from the last, so that what is left out does not move what is still to be.
+    const auto& bad = reader.unreadable();
+    for (auto run = bad.rbegin(); run != bad.rend(); ++run) {
+        const std::uint64_t from = run->first * kSector - offset, to = (run->first + run->second) * kSector - offset;
+        if (from >= data.size()) continue;
+        data.erase(data.begin() + static_cast<std::ptrdiff_t>(from),
+                   data.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(to, data.size())));
+    }
+    return data;
+}
+
 std::vector<std::uint8_t> ReadClusterRun(const ClusterView& v, platform::RawFile& file, std::uint32_t first,
                                          std::uint64_t maxBytes) {
     std::vector<std::uint8_t> out;
@@ -17,12 +34,9 @@ std::vector<std::uint8_t> ReadClusterRun(const ClusterView& v, platform::RawFile
     std::uint32_t c = first;
     // Every turn adds a whole cluster, so maxBytes bounds the walk.
     while (out.size() < maxBytes && v.valid(c) && seen.insert(c).second) {
-        const std::size_t at = out.size();
-        out.resize(at + bpc);
-        if (file.readAt(v.offset(c), out.data() + at, bpc) != bpc) {
-            out.resize(at);
-            break;
-        }
+        const auto cluster = ReadFolderBytes(file, v.offset(c), static_cast<std::size_t>(bpc));
+        out.insert(out.end(), cluster.begin(), cluster.end());
+        if (cluster.empty()) break;  // the medium ends, or no longer answers
         c = v.next(c);
     }
     if (out.size() > maxBytes) out.resize(static_cast<std::size_t>(maxBytes));

@@ -28,9 +28,15 @@ struct ClusterView {
 // a deleted one whose first cluster is taken again is overwritten.
 void EstimateRecoverable(const ClusterView& view, UndeleteEntry& entry);
 
-// Reads the clusters of a run from `first` on, along view.next, at most
-// `maxBytes`. Stops at the run's end, a cluster outside the volume, a cluster
-// read before (a loop) or a short read; what was read whole is kept.
+// `bytes` of a folder at `offset`, read past bad sectors: the sectors that
+// cannot be read are left out, so the folder loses only their entries.
+// Empty when the medium ends first or stops answering.
+std::vector<std::uint8_t> ReadFolderBytes(platform::RawFile& file, std::uint64_t offset, std::size_t bytes);
+
+// Reads the clusters of a folder's run from `first` on, along view.next, at
+// most `maxBytes`. Stops at the run's end, a cluster outside the volume, a
+// cluster read before (a loop) or the medium's end; sectors that cannot be
+// read are left out (ReadFolderBytes).
 std::vector<std::uint8_t> ReadClusterRun(const ClusterView& view, platform::RawFile& file, std::uint32_t first,
                                          std::uint64_t maxBytes);
 

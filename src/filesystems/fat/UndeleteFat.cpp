@@ -264,9 +264,9 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
     } else {
         platform::RawFile file;
         if (!volumes::OpenDrive(file, vol.drive, platform::RawFile::Mode::Read)) return false;
-        std::vector<std::uint8_t> buf(std::uint64_t(vol.rootDirSectors) * vol.bytesPerSector);
-        if (file.readAt(std::uint64_t(vol.rootDirStart) * vol.bytesPerSector, buf.data(), buf.size()) != buf.size())
-            return false;
+        const std::size_t bytes = static_cast<std::size_t>(std::uint64_t(vol.rootDirSectors) * vol.bytesPerSector);
+        const auto buf = ReadFolderBytes(file, std::uint64_t(vol.rootDirStart) * vol.bytesPerSector, bytes);
+        if (buf.empty()) return false;
         root = splitEntries(buf);
     }
     const bool fat32 = vol.fatBits == 32;
