@@ -27,7 +27,7 @@ protected:
     void SetUp() override {
         CardFixture::SetUp();
         if (IsSkipped()) return;
-        makeCard(40, 4, 16);
+        makeTheCard();
         for (int n = 0; n < 6; ++n) putPhoto(n, 800, 600);
         const std::string card = test::ReadFile(image);
         for (const auto& [n, bytes] : photos) {
@@ -47,11 +47,23 @@ protected:
         return bytes;
     }
 
+    virtual void makeTheCard() { makeCard(40, 4, 16); }
+
     std::map<int, std::uint64_t> sectorOf;  // where each photo starts on the card
     std::unique_ptr<test::FaultyCard> faulty;
 };
 
-TEST_F(FailingCard, TheScanReadsPastBadSectorsAndKeepsTheFindsThatHoldThem) {
+// The same card as FAT12, FAT16 and FAT32.
+class FailingCardOfEachFat : public FailingCard, public ::testing::WithParamInterface<int> {
+protected:
+    void makeTheCard() override {
+        if (GetParam() == 12) makeCard(12, 8, 12);
+        else if (GetParam() == 16) makeCard(40, 4, 16);
+        else makeCard(64, 1, 32);
+    }
+};
+
+TEST_P(FailingCardOfEachFat, TheScanReadsPastBadSectorsAndKeepsTheFindsThatHoldThem) {
     // Three sectors inside photo 1 (two in one page of the system's cache),
     // one inside photo 3, and a bad area of 300 sectors past the photos.
     const std::uint64_t p1 = sectorOf[1], p3 = sectorOf[3];
@@ -77,6 +89,8 @@ TEST_F(FailingCard, TheScanReadsPastBadSectorsAndKeepsTheFindsThatHoldThem) {
     for (const auto& s : ui.statuses) told |= s.find("304 sectors could not be read") != std::string::npos;
     EXPECT_TRUE(told) << ::testing::PrintToString(ui.statuses);
 }
+
+INSTANTIATE_TEST_SUITE_P(Fat, FailingCardOfEachFat, ::testing::Values(12, 16, 32));
 
 TEST_F(FailingCard, ACardThatStopsAnsweringEndsTheScanThereAndTheScanResumesWhenItIsBack) {
     // Two more photos in free space far on, past where the card dies.
