@@ -27,6 +27,12 @@ std::string ReadFailureText(const std::string& drive, int error, const std::stri
     return text;
 }
 
+std::string NoLongerAnswersText(const std::string& drive) {
+    return FormatStr(LoadStr(0, "%0 no longer answers: the card was taken out of its reader, or it has "
+                                "stopped working."),
+                     {drive});
+}
+
 int OpenError(const std::string& drive) {
     Handle handle = OpenVolume(drive);
     return handle.isOpen() ? 0 : handle.lastError();

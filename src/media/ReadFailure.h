@@ -11,6 +11,9 @@ namespace hx::media {
 // system's own words for it.
 std::string ReadFailureText(const std::string& drive, int error, const std::string& otherwise = {});
 
+// "%0 no longer answers: ...": a medium that stopped answering part way.
+std::string NoLongerAnswersText(const std::string& drive);
+
 // The errno of opening `drive` for reading now (0 when it opens).
 int OpenError(const std::string& drive);
 

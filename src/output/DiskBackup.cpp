@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "filesystems/DriveInfo.h"
+#include "media/ReadFailure.h"
 #include "media/SalvagingReader.h"
 #include "platform/FreeSpace.h"
 #include "platform/LocalTime.h"
@@ -319,9 +320,7 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
             for (std::uint64_t s = first; s < first + count; ++s) list << s << "\n";
     }
     if (salvage.gone())
-        ui.message(FormatStr(LoadStr(0, "%0 no longer answers: the card was taken out of its reader, or it has "
-                                        "stopped working."),
-                             {req.drive}) +
+        ui.message(media::NoLongerAnswersText(req.drive) +
                        "\n" + FormatStr(LoadStr(0, "What was written is kept, marked as partial in %0."),
                                         {result.partialNote.string()}),
                    title, {shell::Buttons::OK, shell::Icon::Exclamation});

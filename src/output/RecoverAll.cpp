@@ -1,5 +1,6 @@
 #include "output/RecoverAll.h"
 
+#include "media/ReadFailure.h"
 #include "media/SalvagingReader.h"
 #include "scan/ContentPrint.h"
 
@@ -266,9 +267,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
         report.notes.push_back(FormatStr(LoadStr(0, "The target %0 filled up while carving."), {req_.target.string()}));
     if (outcome == scan::ScanOutcome::MediumGone) {
         report.stopped = true;
-        report.notes.push_back(FormatStr(LoadStr(0, "%0 no longer answers: the card was taken out of its reader, or it "
-                                                    "has stopped working."),
-                                         {req_.source}));
+        report.notes.push_back(media::NoLongerAnswersText(req_.source));
     }
     // The list of what could not be read stays beside the recovered files.
     if (const scan::ScanContext& scanned = command.context(); scanned.unreadableSectors > 0) {

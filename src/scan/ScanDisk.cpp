@@ -384,9 +384,7 @@ ScanOutcome Scanner::report(bool stopped) {
     if (gone_) {
         const double readMB = static_cast<double>(unit_ - geo_.rootCluster) * static_cast<double>(unitSize_) / kMB;
         const double totalMB = static_cast<double>(endUnit_ - geo_.rootCluster) * static_cast<double>(unitSize_) / kMB;
-        ui_.message(FormatStr(LoadStr(0, "%0 no longer answers: the card was taken out of its reader, or it has "
-                                         "stopped working."),
-                              {ctx_.drive}) +
+        ui_.message(media::NoLongerAnswersText(ctx_.drive) +
                         "\n" +
                         FormatStr(LoadStr(0, "The scan read %0 of %1 MB and found %2 files, which are kept."),
                                   {formatFixed(readMB, 0), formatFixed(totalMB, 0), std::to_string(ctx_.found.size())}) +
