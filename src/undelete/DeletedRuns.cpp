@@ -35,7 +35,8 @@ struct Claim {
 
 class Planner {
 public:
-    Planner(const filesystems::ClusterView& view, std::vector<Claim> claims) : v_(view), claims_(std::move(claims)) {
+    Planner(const filesystems::ClusterView& view, std::vector<Claim> claims, std::unordered_set<std::uint32_t> owned = {})
+        : v_(view), claims_(std::move(claims)), owned_(std::move(owned)) {
         std::sort(claims_.begin(), claims_.end(), [](const Claim& a, const Claim& b) { return a.first < b.first; });
         // A run cannot hold another file's start: a plain walk that reaches one
         // was of a file in pieces, and claims no further than that.
@@ -50,7 +51,19 @@ public:
 
     // Clusters that a confirmed file was shown to hold.
     void own(const ClusterList& list) { owned_.insert(list.begin(), list.end()); }
+    bool owned(std::uint32_t c) const { return owned_.count(c) != 0; }
+    const std::unordered_set<std::uint32_t>& ownedClusters() const { return owned_; }
     bool available(std::uint32_t c) const { return !v_.inUse(c) && owned_.count(c) == 0; }
+
+    // Every available cluster from `first` on, whoever else claims it: the
+    // layout of a file written into the free space as it was, around the
+    // files that live now.
+    ClusterList walkFree(std::uint32_t first, std::uint64_t count) const {
+        ClusterList out;
+        for (std::uint32_t c = first; v_.valid(c) && out.size() < count; ++c)
+            if (c == first || available(c)) out.push_back(c);
+        return out;
+    }
 
     // From `first` on, the available clusters; the run another deleted file
     // claims is skipped unless bit k of `keep` says to take the k-th claim met.
@@ -93,7 +106,7 @@ public:
     ClusterList walkTwo(std::uint32_t first, std::uint64_t count, std::uint32_t cut, std::uint32_t resume) const {
         ClusterList out;
         for (std::uint32_t c = first; c < cut && v_.valid(c) && out.size() < count; ++c)
-            if (available(c)) out.push_back(c);
+            if (c == first || available(c)) out.push_back(c);
         if (out.size() < count) {
             const ClusterList rest = walk(resume, count - out.size(), 0, nullptr, cut);
             out.insert(out.end(), rest.begin(), rest.end());
@@ -143,6 +156,14 @@ bool plannable(const filesystems::ClusterView& v, const filesystems::UndeleteEnt
            !v.inUse(e.FirstCluster);
 }
 
+// `a` was written whole before `b` was begun, by their entries' times (two
+// seconds apart at least, FAT's step): `b` cannot have been written in turns
+// with it, and went around it.
+bool writtenBefore(const filesystems::UndeleteEntry& a, const filesystems::UndeleteEntry& b) {
+    constexpr double kStep = 2.0 / 86400;  // the times are in days
+    return a.Modified > 0 && b.Created > 0 && a.Modified + kStep < b.Created;
+}
+
 struct Plan {
     ClusterList clusters;
     bool rebuilt = false;
@@ -171,7 +192,7 @@ struct CheckAllowance {
 };
 
 Plan planOne(const filesystems::ClusterView& view, const Planner& planner, const filesystems::UndeleteEntry& e, bool doubtful,
-             bool knownContiguous, const std::vector<std::uint32_t>& lenient, CheckAllowance& allowance) {
+             bool knownContiguous, const std::vector<std::uint32_t>& lenient, CheckAllowance& allowance, bool checked = true) {
     Plan plan;
     plan.doubtful = doubtful;
     const std::uint64_t need = planner.need(e.Size);
@@ -195,7 +216,7 @@ Plan planOne(const filesystems::ClusterView& view, const Planner& planner, const
         plan.rebuilt = !consecutive(plan.clusters);
         plan.doubtful = plan.doubtful || plan.rebuilt;
     }
-    if (!plan.doubtful || e.Size > kMaxCheckBytes) return plan;
+    if (!plan.doubtful || e.Size > kMaxCheckBytes || !checked) return plan;
 
     ClusterList laidOut;
     bool structured = true;
@@ -211,6 +232,9 @@ Plan planOne(const filesystems::ClusterView& view, const Planner& planner, const
         if (!structured || bytes.size() != e.Size) return false;
         lastRead = candidate;
         const viewing::FileStructure found = structures.read(std::move(bytes));
+        // A structure that ends clusters before the file does leaves the
+        // clusters after it unchecked: they could be anyone's.
+        if (planner.need(found.end) != need) return false;
         if (found.proof == viewing::Proof::Content) {
             plan.clusters = std::move(candidate);
             plan.confirmed = true;
@@ -221,6 +245,9 @@ Plan planOne(const filesystems::ClusterView& view, const Planner& planner, const
     };
     const unsigned layouts = knownContiguous ? 1u : 1u << std::min<std::size_t>(met.size(), kClaimChoices);
     check(plan.clusters, true);
+    // The free space as it lies now, skipping only what lives or was proven.
+    if (!knownContiguous && structured && !plan.confirmed)
+        if (ClusterList free = planner.walkFree(e.FirstCluster, need); free != plan.clusters) check(std::move(free), false);
     for (unsigned keep = 0; keep < layouts && structured && !plan.confirmed; ++keep)
         if (keep > 0 || (!strict.empty() && strict != plan.clusters))
             check(keep == 0 ? strict : planner.walk(e.FirstCluster, need, keep), false);
@@ -297,20 +324,37 @@ bool WriteClusterList(const filesystems::ClusterView& view, const ClusterList& c
 std::map<std::size_t, ClusterList> PlanDeletedFiles(const filesystems::ClusterView& view, std::vector<filesystems::UndeleteEntry>& entries,
                                                     const std::function<bool(const filesystems::UndeleteEntry&)>& contiguous,
                                                     double checkSeconds, bool* checksCut) {
+    using filesystems::kAttrConfirmed;
+    using filesystems::kAttrPartial;
+    using filesystems::kAttrRebuilt;
+    using filesystems::kAttrUnverified;
     std::map<std::size_t, ClusterList> plans;
     if (view.bytesPerCluster == 0) return plans;
-    for (auto& e : entries) e.Attributes &= ~(filesystems::kAttrRebuilt | filesystems::kAttrConfirmed | filesystems::kAttrPartial | filesystems::kAttrUnverified);
+    for (auto& e : entries) e.Attributes &= ~(kAttrRebuilt | kAttrConfirmed | kAttrPartial | kAttrUnverified);
+
+    // One entry, one file: an entry listed twice (a folder cluster that
+    // another folder took over is reached from both) is planned once and
+    // never competes with itself.
+    std::vector<std::size_t> planned;
+    std::map<std::size_t, std::size_t> sameAs;  // a repeated entry -> the one planned
+    {
+        std::map<std::tuple<std::uint32_t, std::uint64_t, std::string, double>, std::size_t> seen;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const filesystems::UndeleteEntry& e = entries[i];
+            if (!plannable(view, e)) continue;
+            const auto [it, added] = seen.emplace(std::make_tuple(e.FirstCluster, e.Size, e.FileName, e.Modified), i);
+            if (added) planned.push_back(i);
+            else sameAs[i] = it->second;
+        }
+    }
 
     // Every deleted file claims the run its plain walk takes; files that start
     // at the same cluster cannot all be what lies there.
-    std::vector<std::size_t> planned;
     std::map<std::uint32_t, int> starts;
     std::vector<Claim> claims;
     {
         const Planner plain(view, {});
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (!plannable(view, entries[i])) continue;
-            planned.push_back(i);
+        for (std::size_t i : planned) {
             ++starts[entries[i].FirstCluster];
             const ClusterList run = plain.walk(entries[i].FirstCluster, plain.need(entries[i].Size), 0);
             if (!run.empty()) claims.push_back({run.front(), run.back(), i});
@@ -326,67 +370,128 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const filesystems::ClusterVi
         for (std::size_t k = 0; k < sorted.size(); ++k)
             // A file in pieces reaches over a few files at most: the walk is bounded all the same.
             for (std::size_t n = k + 1; n < sorted.size() && n <= k + kMaxShadowed && sorted[n].first <= sorted[k].last; ++n)
-                if (sorted[n].first != sorted[k].first) shadowedBy.emplace(sorted[n].owner, sorted[k].owner);
+                if (sorted[n].first != sorted[k].first && !writtenBefore(entries[sorted[n].owner], entries[sorted[k].owner]))
+                    shadowedBy.emplace(sorted[n].owner, sorted[k].owner);
     }
     // The files in each one's shadow, by their first clusters.
     std::map<std::size_t, std::vector<std::uint32_t>> casts;
     for (const auto& [shadowed, caster] : shadowedBy) casts[caster].push_back(entries[shadowed].FirstCluster);
-    Planner planner(view, std::move(claims));
+    static const std::vector<std::uint32_t> kNone;
+    const auto castBy = [&](std::size_t i) -> const std::vector<std::uint32_t>& {
+        const auto cast = casts.find(i);
+        return cast == casts.end() ? kNone : cast->second;
+    };
+    const auto knownContiguous = [&](std::size_t i) { return contiguous && contiguous(entries[i]); };
 
-    // Files out of any shadow first; those in one once the files that cast it
-    // are planned. Within each, the files that need fewest clusters first,
-    // then by their first cluster: a short file written in turns with a longer
-    // one took its clusters first, and what it took is no longer the other's.
+    // Files out of any shadow first, those in one after; within each, the
+    // files that need fewest clusters first, then by their first cluster: a
+    // short file written in turns with a longer one took its clusters first.
+    const Planner first(view, claims);
     const auto key = [&](std::size_t i) {
-        return std::make_tuple(shadowedBy.count(i) > 0, planner.need(entries[i].Size), entries[i].FirstCluster);
+        return std::make_tuple(shadowedBy.count(i) > 0, first.need(entries[i].Size), entries[i].FirstCluster);
     };
     std::stable_sort(planned.begin(), planned.end(), [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
-    static const std::vector<std::uint32_t> kNone;
     CheckAllowance allowance;
     if (checkSeconds > 0)
         allowance.until = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(checkSeconds));
+
+    // Proofs before claims: every file in doubt whose own structure can
+    // confirm a layout is planned first, against the live files alone, and
+    // what it was shown to hold is no one else's.
+    Planner proving(view, claims);
+    std::unordered_set<std::size_t> tried;
+    for (std::size_t i : planned) {
+        const filesystems::UndeleteEntry& e = entries[i];
+        if (knownContiguous(i) || e.Size > kMaxCheckBytes || proving.owned(e.FirstCluster)) continue;
+        const std::uint64_t need = proving.need(e.Size);
+        const bool inDoubt = starts[e.FirstCluster] > 1 || shadowedBy.count(i) > 0 ||
+                             !consecutive(proving.walk(e.FirstCluster, need, 0)) ||
+                             !consecutive(proving.walkFree(e.FirstCluster, need));
+        if (!inDoubt) continue;
+        const auto head = ReadClusterList(view, {e.FirstCluster}, 16);
+        if (!viewing::HasFileStructure(head.data(), head.size())) continue;
+        tried.insert(i);
+        const Plan plan = planOne(view, proving, e, true, false, castBy(i), allowance);
+        if (!plan.confirmed) continue;
+        proving.own(plan.clusters);
+        plans[i] = plan.clusters;
+    }
+    // A file whose first cluster a proven file holds was overwritten: its
+    // claim is void, and it is listed so, not rebuilt.
+    std::unordered_set<std::size_t> voided;
     for (std::size_t i : planned) {
         filesystems::UndeleteEntry& e = entries[i];
-        bool lifted = true;
-        for (auto [it, end] = shadowedBy.equal_range(i); it != end; ++it)
-            lifted = lifted && (entries[it->second].Attributes & filesystems::kAttrConfirmed);
-        const bool knownContiguous = contiguous && contiguous(e);
-        const auto cast = casts.find(i);
-        const Plan plan = planOne(view, planner, e, starts[e.FirstCluster] > 1 || !lifted, knownContiguous,
-                                  cast == casts.end() ? kNone : cast->second, allowance);
-        e.ListSize = std::min<std::uint64_t>(e.Size, plan.clusters.size() * view.bytesPerCluster);
-        if (plan.rebuilt) e.Attributes |= filesystems::kAttrRebuilt;
-        if (plan.confirmed) {
-            e.Attributes |= filesystems::kAttrConfirmed;
-        } else if (plan.doubtful) {
-            e.Attributes |= filesystems::kAttrPartial;
+        if (plans.count(i) || !proving.owned(e.FirstCluster)) continue;
+        e.Overwritten = 1;
+        e.ListSize = 0;
+        voided.insert(i);
+    }
+    std::vector<Claim> standing;
+    for (const Claim& c : claims)
+        if (!plans.count(c.owner) && !voided.count(c.owner)) standing.push_back(c);
+
+    // The rest by the claims that stand.
+    Planner planner(view, std::move(standing), proving.ownedClusters());
+    std::unordered_set<std::size_t> confirmed;
+    for (const auto& [i, list] : plans) confirmed.insert(i);
+    for (std::size_t i : planned) {
+        filesystems::UndeleteEntry& e = entries[i];
+        Plan plan;
+        if (confirmed.count(i)) {
+            plan.clusters = plans[i];
+            plan.confirmed = true;
+            plan.rebuilt = !consecutive(plan.clusters);
+        } else if (voided.count(i)) {
+            continue;
+        } else {
+            bool lifted = true;
+            for (auto [it, end] = shadowedBy.equal_range(i); it != end; ++it)
+                lifted = lifted && confirmed.count(it->second);
+            plan = planOne(view, planner, e, starts[e.FirstCluster] > 1 || !lifted, knownContiguous(i), castBy(i), allowance,
+                           tried.count(i) == 0);
+            if (plan.confirmed) {
+                confirmed.insert(i);
+                planner.own(plan.clusters);
+            }
         }
-        // What a file was shown to hold, or took by its claims with nothing
-        // to check them by, is no later file's.
-        if (plan.confirmed || !plan.checkable) planner.own(plan.clusters);
-        if (plan.rebuilt && !plan.checkable && (e.Attributes & filesystems::kAttrPartial) && e.ListSize >= e.Size)
-            e.Attributes |= filesystems::kAttrUnverified;
+        e.ListSize = std::min<std::uint64_t>(e.Size, plan.clusters.size() * view.bytesPerCluster);
+        if (plan.rebuilt) e.Attributes |= kAttrRebuilt;
+        if (plan.confirmed) e.Attributes |= kAttrConfirmed;
+        else if (plan.doubtful) e.Attributes |= kAttrPartial;
+        // What a file took by its claims with nothing to check them by is no later file's.
+        if (!plan.confirmed && !plan.checkable) planner.own(plan.clusters);
+        if (plan.rebuilt && !plan.checkable && (e.Attributes & kAttrPartial) && e.ListSize >= e.Size)
+            e.Attributes |= kAttrUnverified;
         plans[i] = plan.clusters;
     }
     // Clusters that a confirmed file was shown to hold are no other file's:
-    // a file planned over them is partial.
+    // a file planned over them is partial, and never offered as unverified.
     std::map<std::uint32_t, std::size_t> confirmedOwner;
     for (const auto& [i, list] : plans)
-        if (entries[i].Attributes & filesystems::kAttrConfirmed)
+        if (entries[i].Attributes & kAttrConfirmed)
             for (std::uint32_t c : list) confirmedOwner.emplace(c, i);
     for (const auto& [i, list] : plans) {
         filesystems::UndeleteEntry& e = entries[i];
-        if (e.Attributes & filesystems::kAttrConfirmed) continue;
+        if (e.Attributes & kAttrConfirmed) continue;
         for (std::uint32_t c : list) {
             auto owner = confirmedOwner.find(c);
             if (owner != confirmedOwner.end() && owner->second != i) {
-                e.Attributes |= filesystems::kAttrPartial;
-                e.Attributes &= ~filesystems::kAttrUnverified;  // part of it is another file's
+                e.Attributes |= kAttrPartial;
+                e.Attributes &= ~kAttrUnverified;
                 break;
             }
         }
+    }
+    // The entries listed again share their plan.
+    for (const auto& [i, same] : sameAs) {
+        filesystems::UndeleteEntry& e = entries[i];
+        const filesystems::UndeleteEntry& o = entries[same];
+        e.ListSize = o.ListSize;
+        e.Overwritten = o.Overwritten;
+        e.Attributes |= o.Attributes & (kAttrRebuilt | kAttrConfirmed | kAttrPartial | kAttrUnverified);
+        if (auto plan = plans.find(same); plan != plans.end()) plans[i] = plan->second;
     }
     if (checksCut) *checksCut = allowance.cut;
     return plans;

@@ -25,8 +25,8 @@ protected:
                                     {.fatBits = bits, .sizeKiB = bits == 12 ? 1440u : 16384u, .sectorsPerCluster = 1, .label = ""});
         REQUIRE_IMAGE(image_);
     }
-    void put(const std::string& path, const std::string& bytes) {
-        ASSERT_TRUE(test::FatPutFile(image_, path, bytes));
+    void put(const std::string& path, const std::string& bytes, const std::string& when = "") {
+        ASSERT_TRUE(test::FatPutFile(image_, path, bytes, when));
         files_[path] = bytes;
     }
     void del(const std::string& path) { ASSERT_TRUE(test::FatDelete(image_, path)); }
@@ -180,19 +180,56 @@ TEST_P(DeletedPieces, InterleavedFilesAreRebuiltOrOfferedAsPartial) {
         EXPECT_FALSE(unchecked->Attributes & filesystems::kAttrConfirmed);
         EXPECT_TRUE(unchecked->isPartial());
     }
-    // BRAVO's clusters hold ALPHA now: it is partial, and written only when chosen.
+    // BRAVO's first cluster holds ALPHA now, as ALPHA's decode proved: it
+    // was overwritten, and nothing of it is offered, not even as unverified.
     const filesystems::UndeleteEntry* bravo = test::FindListed(q.entries(), "BRAVO.JPG");
     ASSERT_NE(bravo, nullptr);
-    EXPECT_TRUE(bravo->isPartial());
+    EXPECT_TRUE(bravo->Overwritten);
+    EXPECT_EQ(bravo->ListSize, 0u);
+    EXPECT_NE(UndeleteRowText(*bravo, true).find("Recovery: impossible"), std::string::npos);
     const auto index = static_cast<std::size_t>(bravo - q.entries().data());
-    ui_.answers = {shell::Answer::No, shell::Answer::Yes};
     test::TempDir out("hx-pieces-save");
     EXPECT_EQ(q.SaveUndeleteEntries({index}, out.path()).saved, 0);
-    EXPECT_TRUE(ui_.shownContaining("could not be shown to belong to it"));
-    const auto saved = q.SaveUndeleteEntries({index}, out.path());
-    ASSERT_EQ(saved.saved, 1);
-    // Never under its plain name: the name says its bytes were not shown to be its own.
-    EXPECT_EQ(saved.paths[0].filename().string().substr(1), "RAVO (unverified).JPG");
+    EXPECT_TRUE(ui_.shownContaining("not saved"));
+}
+
+// A deleted folder whose cluster a later folder took: the old folder's entry
+// still names that cluster, so the later folder's files are reached from
+// both. They are listed where they belong, planned once, and come back.
+TEST_P(DeletedPieces, AFolderClusterTakenByAnotherFolderListsItsFilesOnce) {
+    ASSERT_TRUE(test::FatMakeDir(image_, "Dir1"));
+    ASSERT_TRUE(test::FatMakeDir(image_, "SysVol/RP1"));
+    del("SysVol");
+    ASSERT_TRUE(test::FatMakeDir(image_, "Dir1/Dir2"));  // takes SysVol's cluster
+    // Frag3 in two pieces around Mult2, written a minute later into the hole
+    // a file left whose entry a later one took.
+    put("GAP.DAT", PatternBytes(1024, 31));
+    put("Dir1/Mult2.dat", PatternBytes(1536, 32), "2024-05-01 10:00");
+    del("GAP.DAT");
+    put("Dir1/Dir2/Frag3.dat", PatternBytes(2048, 33), "2024-05-01 10:01");
+    put("KEEP.DAT", PatternBytes(700, 34));
+    files_.erase("GAP.DAT");
+    files_.erase("KEEP.DAT");
+    del("Dir1");
+
+    QuickUndelete q(ui_);
+    ASSERT_TRUE(q.run({image_.string(), "all", 0, 0, {}}));
+    int listed = 0;
+    for (const auto& e : q.entries()) listed += e.ListName == "Frag3.dat";
+    EXPECT_EQ(listed, 1);
+    ui_.answers = {shell::Answer::Yes, shell::Answer::Yes};
+    test::TempDir out("hx-taken-out");
+    for (const auto& [path, bytes] : files_) {
+        SCOPED_TRACE(path);
+        const filesystems::UndeleteEntry* e = test::FindListed(q.entries(), fs::path(path).filename().string());
+        ASSERT_NE(e, nullptr);
+        std::string folder = "\\" + fs::path(path).parent_path().string();
+        std::replace(folder.begin(), folder.end(), '/', '\\');
+        EXPECT_EQ(e->FolderPath, folder);
+        const auto saved = q.SaveUndeleteEntries({static_cast<std::size_t>(e - q.entries().data())}, out.path());
+        ASSERT_EQ(saved.saved, 1);
+        EXPECT_TRUE(ReadFile(saved.paths[0]) == bytes);
+    }
 }
 
 // Two files written in turns by Windows, cluster by cluster, then two more

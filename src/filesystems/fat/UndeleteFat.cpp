@@ -257,6 +257,19 @@ std::vector<RawDirEntry> ReadFatDirectory(const FatVolume& vol, std::uint32_t fi
     return splitEntries(data);
 }
 
+namespace {
+
+// The ".." entry of a folder names `parent` (the root as 0, or as its cluster on FAT32).
+bool dotDotIs(const RawDirEntry& e, std::uint32_t parent, const FatVolume& vol) {
+    std::uint32_t named = Le16(&e[26]);
+    if (vol.fatBits == 32) named |= static_cast<std::uint32_t>(Le16(&e[20])) << 16;
+    if (named == parent) return true;
+    const bool root = parent == 0 || (vol.fatBits == 32 && parent == vol.rootCluster);
+    return root && (named == 0 || (vol.fatBits == 32 && named == vol.rootCluster));
+}
+
+}  // namespace
+
 bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shell::Ui& ui) {
     std::vector<RawDirEntry> root;
     if (vol.fatBits == 32) {
@@ -271,6 +284,8 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
     }
     const bool fat32 = vol.fatBits == 32;
     VulUndeleteList(root, list, fat32, vol.removable, "\\");
+    // The first cluster of the folder each entry was listed from (0: the root).
+    std::vector<std::uint32_t> listedFrom(list.size(), 0);
     // Folders are walked in list order; a folder cluster is read once, which
     // breaks directory loops and entries that point back up.
     std::set<std::uint32_t> walked;
@@ -299,15 +314,25 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
             skipped("deleted, and its cluster holds another file now; its files cannot be listed.");
             continue;
         }
-        if (!walked.insert(e.FirstCluster).second) {
+        if (walked.count(e.FirstCluster)) {
             skipped("points back to a folder already listed (a loop); it is listed once.");
             continue;
         }
         // A deleted one's chain was freed with it.
+        const std::uint32_t parent = i < listedFrom.size() ? listedFrom[i] : 0;
+        const std::uint32_t self = e.FirstCluster;
         const std::vector<RawDirEntry> raw =
-            deleted ? ReadDeletedFatFolder(vol, e.FirstCluster) : ReadFatDirectory(vol, e.FirstCluster, true);
+            deleted ? ReadDeletedFatFolder(vol, self) : ReadFatDirectory(vol, self, true);
         if (raw.empty()) continue;
+        // A deleted folder's cluster that a later folder took names that one's
+        // parent in its ".." entry: its files are that folder's, and are listed there.
+        if (deleted && raw.size() > 1 && !dotDotIs(raw[1], parent, vol)) {
+            skipped("deleted, and its cluster holds another folder now; its files are listed under that one.");
+            continue;
+        }
+        walked.insert(self);
         VulUndeleteList(raw, list, fat32, vol.removable, path, deleted);
+        listedFrom.resize(list.size(), self);
     }
     while (!list.empty() && list.back().FileName.empty()) list.pop_back();
     return true;
