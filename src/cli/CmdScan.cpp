@@ -9,6 +9,7 @@
 #include "cli/CliCommand.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
+#include "scan/TypePresets.h"
 #include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"

@@ -15,22 +15,6 @@ namespace hx::scan {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::vector<std::string> split(const std::string& text, char sep) {
-    std::vector<std::string> out;
-    std::string item;
-    std::istringstream in(text);
-    while (std::getline(in, item, sep))
-        if (!item.empty()) out.push_back(item);
-    return out;
-}
-
-const char* const kRawList =
-    ".CRW.CR2.DNG.NEF.RAW.RAF.X3F.ORF.SRF.MRW.DCR.BAY.PEF.TIFF.TIF.SR2.ARW.RW2.FOVb.MEW.RAW.RDC.KDC.DCR.RDC.3FR.MEF";
-
-}  // namespace
-
 bool SaveScanState(const fs::path& cacheFolder, const ScanContext& ctx) {
     std::ofstream out(cacheFolder / kScanStateFile, std::ios::trunc);
     if (!out) return false;
@@ -180,40 +164,6 @@ std::string SelectionForTypes(const std::vector<std::string>& types) {
         }
     }
     return selection + "|";
-}
-
-std::vector<std::string> PresetTypes(const std::string& preset) {
-    std::string raw = kRawList;
-    std::replace(raw.begin(), raw.end(), '.', ',');
-    static const std::vector<std::pair<std::string, std::string>> presets = {
-        {"Canon", "CRW,CR2,TIF,THM,JPG"},
-        {"Nikon", "NEF,JPG,TIF"},
-        {"Minolta", "MRW,JPE,THM,JPG"},
-        {"Sony", "SRF,JPG,TIF,ARW,SR2"},
-        {"Panasonic", "RAW,RW2,JPG,TIF"},
-        {"Pentax", "PEF,JPG,TIF"},
-        {"Sigma", "X3F,JPG,TIF"},
-        {"Olympus", "ORF,JPG,TIF"},
-        {"Fuji", "RAF,JPG,TIF"},
-        {"Kodak", "KDC,DCR,JPG,TIF"},
-        {"Rollei", "RDC,JPG,TIF"},
-        {"Samsung", "DNG,JPG,TIF"},
-        {"Leica", "DNG,RAW,JPG,TIF"},
-        {"Hasselblad", "3FR,DNG,JPG,TIF"},
-        {"Mamiya", "MEF"},
-        {"All camera's", raw + ",THM,JPG,JPE,"},
-        {"Unlisted camera", "JPG,JPE,TIF"},
-        {"All picture types",
-         "CR2,CRW,DCR,DNG,JBF,ARW,MRW,NEF,ORF,PCX,PEF,PIXAR,PIX,PSP,RAF,X3F,SRF,RW2,JPE,JPG,JPEG,THM,ICO,WMF,BMP,CUR,"
-         "PNG,GIF,TIF,TIFF,KDC,JFIF,3FR,RDC,RAW,KDC,SR2,MEF,CDR"},
-        {"All raw types", raw},
-        {"All sound types", "MP3,WAV"},
-        {"All data types", "PDF,ZIP,RAR,DOC,PST,CAB,WK4,MDB,SWF"},
-        {"All movie types", "MPG,AVI,WMV,MOV,ASF"},
-    };
-    for (const auto& [name, list] : presets)
-        if (shell::ToUpper(name) == shell::ToUpper(preset)) return split(list, ',');
-    return {};
 }
 
 }  // namespace hx::scan

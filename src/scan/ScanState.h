@@ -47,7 +47,5 @@ inline bool IsScanBookkeeping(const std::string& name) {
 // The scan selection for a list of type names ("JPG", "cr2", ...): the key of
 // every built-in row with that extension, each pass ended by "|".
 std::string SelectionForTypes(const std::vector<std::string>& types);
-// The type names of a preset of the type chooser ("Canon", "All picture types", ...); empty when unknown.
-std::vector<std::string> PresetTypes(const std::string& preset);
 
 }  // namespace hx::scan

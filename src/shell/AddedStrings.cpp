@@ -20,6 +20,7 @@ struct AddedRow {
 };
 
 const AddedRow kAdded[] = {
+    {"Phone", "Telefoon", "Smartphone"},
     {"%0 sectors of the file system of %1 could not be read: what they held is not listed.",
      "%0 sectoren van het bestandssysteem van %1 konden niet worden gelezen: wat erin stond, wordt niet getoond.",
      "%0 Sektoren des Dateisystems von %1 konnten nicht gelesen werden: Was sie enthielten, wird nicht aufgeführt."},

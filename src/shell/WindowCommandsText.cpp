@@ -71,6 +71,7 @@ const std::vector<EntryText>& TypePresetEntries() {
         {1631, "All camera's"},      {1630, "All data types"},     {1629, "All movie types"},
         {1632, "All picture types"}, {225, "All raw types"},       {1533, "All sound types"},
         {1534, "All types possible"}, {220, "Unlisted camera"},    {1708, "Deselect"},
+        {0, "Phone"},
     };
     return entries;
 }

@@ -56,6 +56,8 @@ struct Format {
     Ending ending = Ending::NextFind;
     std::uint32_t traits = 0;
     std::vector<Signature> signatures;
+    // The camera makers whose raw files these are, by their preset names.
+    std::vector<std::string_view> makers;
     bool has(Trait t) const { return (traits & t) != 0; }
 };
 

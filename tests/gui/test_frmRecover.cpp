@@ -38,6 +38,7 @@
 #include "platform/DriveCatalogue.h"
 #include "scan/ScanDisk.h"
 #include "scan/ScanState.h"
+#include "scan/TypePresets.h"
 #include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "shell/WindowCommands.h"
@@ -617,11 +618,14 @@ private slots:
         auto* types = child<QTreeWidget>(*w, "LvwTypes");
         QVERIFY(types->topLevelItemCount() > 20);
         w->CmbTypeSelect_Click(presetIndex(*w, "Unlisted camera"));
+        const auto presetTypes = hx::scan::PresetTypes("Unlisted camera");
+        const std::set<std::string> unlisted(presetTypes.begin(), presetTypes.end());
+        QVERIFY(unlisted.count("JPG") && unlisted.count("TIF") && !unlisted.count("CR2"));
         int checked = 0;
         for (int i = 0; i < types->topLevelItemCount(); ++i)
             if (types->topLevelItem(i)->checkState(0) == Qt::Checked) {
                 ++checked;
-                QVERIFY(QStringList({"JPG", "JPE", "TIF"}).contains(types->topLevelItem(i)->text(0)));
+                QVERIFY(unlisted.contains(types->topLevelItem(i)->text(0).toStdString()));
             }
         QVERIFY(checked > 0);
 

@@ -9,6 +9,8 @@
 #include "scan/ScanState.h"
 #include "scan/SignatureMatcher.h"
 #include "scan/SignatureTable.h"
+#include "scan/TypePresets.h"
+#include "viewing/Formats.h"
 
 using namespace hx::scan;
 
@@ -86,13 +88,39 @@ TEST(SignatureTable, SelectionsFromTypeNamesAndPresets) {
     EXPECT_EQ(BuildSignatureTable(SelectionForTypes({"JPG"})).size(), 13u);  // both JPEG and JFIF keys
     EXPECT_EQ(BuildSignatureTable(SelectionForTypes({".cr2", "nef"})).size(), 4u);
     EXPECT_TRUE(BuildSignatureTable(SelectionForTypes({"xyz"})).empty());
-    auto has = [](const std::vector<std::string>& v, const std::string& t) {
-        return std::find(v.begin(), v.end(), t) != v.end();
+    // The extensions of the type-list rows a preset ticks.
+    auto rows = [](const std::string& preset) {
+        std::set<std::string> out;
+        for (const auto& row : BuildSignatureTable(SelectionForTypes(PresetTypes(preset)))) out.insert(row.Extension);
+        return out;
     };
-    EXPECT_FALSE(has(PresetTypes("All raw types"), "JPG"));
-    EXPECT_TRUE(has(PresetTypes("All raw types"), "CR2"));
-    EXPECT_TRUE(has(PresetTypes("All camera's"), "JPG"));
-    EXPECT_TRUE(has(PresetTypes("canon"), "CRW"));
+    auto ticks = [&](const std::string& preset, std::initializer_list<const char*> wanted, bool all = true) {
+        const auto got = rows(preset);
+        for (const char* e : wanted)
+            EXPECT_EQ(got.count(e) > 0, all) << preset << " " << e;
+    };
+    // Every row of a family is in its preset: a format added to the registry is too.
+    for (const auto& f : hx::viewing::Formats())
+        for (const auto& sig : f.signatures) {
+            const std::string e(sig.extension);
+            if (f.family == hx::viewing::Family::Photo || f.family == hx::viewing::Family::Raw)
+                EXPECT_TRUE(rows("All picture types").count(e)) << e;
+            if (f.family == hx::viewing::Family::Movie) EXPECT_TRUE(rows("All movie types").count(e)) << e;
+            for (std::string_view maker : f.makers) EXPECT_TRUE(rows(std::string(maker)).count(e)) << maker << " " << e;
+        }
+    ticks("All picture types", {".heic", ".heif", ".avif", ".webp", ".jxl", ".cr3", ".arw", ".jpg", ".thm"});
+    ticks("All picture types", {".mp4", ".zip"}, false);
+    ticks("All movie types", {".mp4", ".m4v", ".3gp", ".mov", ".avi"});
+    ticks("All raw types", {".cr2", ".nef", ".tif", ".dng"});
+    ticks("All raw types", {".jpg", ".mp4"}, false);
+    ticks("Phone", {".jpg", ".heic", ".dng", ".mp4", ".mov"});
+    ticks("Phone", {".cr2", ".nef", ".zip"}, false);
+    ticks("Canon", {".cr2", ".crw", ".cr3", ".jpg", ".thm", ".mov", ".mp4"});
+    ticks("canon", {".nef", ".arw"}, false);
+    ticks("Sony", {".arw", ".srf", ".sr2", ".jpg", ".mp4"});
+    ticks("Unlisted camera", {".jpg", ".tif", ".mov"});
+    ticks("All camera's", {".cr3", ".nef", ".rdc", ".jpg"});
+    for (const std::string& maker : CameraMakers()) EXPECT_FALSE(rows(maker).empty()) << maker;
     EXPECT_TRUE(PresetTypes("Polaroid").empty());
 }
 

@@ -15,6 +15,7 @@
 #include "gui/QtText.h"
 #include "scan/ScanState.h"
 #include "scan/SignatureTable.h"
+#include "scan/TypePresets.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
 #include "shell/WindowCommandsText.h"
@@ -62,9 +63,7 @@ void TypesPane::setTexts(double minMB, double maxMB) {
     const int preset = presets_->currentIndex();
     presets_->clear();
     for (const auto& e : shell::TypePresetEntries()) presets_->addItem(q(LoadStr(e.id, e.english)));
-    for (const char* brand : {"Canon", "Nikon", "Minolta", "Sony", "Panasonic", "Pentax", "Sigma", "Olympus", "Fuji",
-                              "Kodak", "Rollei", "Samsung", "Leica", "Hasselblad", "Mamiya"})
-        presets_->addItem(brand);
+    for (const std::string& maker : scan::CameraMakers()) presets_->addItem(q(maker));
     // The last entry asks for the size limits.
     presets_->addItem(QString(), QStringLiteral("size"));
     showSizeLimits(minMB, maxMB);
