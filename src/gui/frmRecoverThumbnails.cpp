@@ -145,7 +145,7 @@ void frmRecover::loadThumbnails() {
             const double elapsed = clock.elapsed() / 1000.0;
             const double toGo = done > 0 ? elapsed / static_cast<double>(done) * static_cast<double>(budget - i) : 0;
             progress(static_cast<double>(i) / static_cast<double>(budget),
-                     FormatStr(LoadStr(0, "Elapsed: %0 && to go: %1 seconds"),
+                     FormatStr(LoadStr(0, "Elapsed: %0 & to go: %1 seconds"),
                                {std::to_string(std::lround(elapsed)), std::to_string(std::lround(toGo))}));
             nextReport = clock.elapsed() + 3000;
         }

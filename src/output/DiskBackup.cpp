@@ -263,7 +263,7 @@ BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
             const double elapsed = std::chrono::duration<double>(now - started).count();
             const double perSecond = static_cast<double>(done) / elapsed;
             ui.progress(static_cast<double>(done) / static_cast<double>(size),
-                        FormatStr(LoadStr(1492, "Elapsed: %0 && to go: %1 seconds %2 MB/s"),
+                        FormatStr(LoadStr(1492, "Elapsed: %0 & to go: %1 seconds %2 MB/s"),
                                   {fixed(elapsed, 0), fixed(static_cast<double>(size - done) / perSecond, 0),
                                    fixed(perSecond / 1048576.0, 1)}));
             // Backwards, the marker tells the sector the copy has come down to.

@@ -125,7 +125,7 @@ void Scanner::showProgress(bool force) {
     const double mbps = elapsed > 0 ? done * static_cast<double>(unitSize_) / kMB / elapsed : 0;
     const double doneMB = done * static_cast<double>(unitSize_) / kMB;
     const double totalMB = static_cast<double>(endUnit_ - startUnit_) * static_cast<double>(unitSize_) / kMB;
-    const std::string text = FormatStr(LoadStr(1492, "Elapsed: %0 && to go: %1 seconds %2 MB/s"),
+    const std::string text = FormatStr(LoadStr(1492, "Elapsed: %0 & to go: %1 seconds %2 MB/s"),
                                        {formatFixed(elapsed, 0), formatFixed(toGo, 0), formatFixed(mbps, 1)}) +
                              "  " + FormatStr(LoadStr(0, "%0 of %1 MB"), {formatFixed(doneMB, 0), formatFixed(totalMB, 0)});
     const double total = static_cast<double>(endUnit_ - geo_.rootCluster);

@@ -163,6 +163,10 @@ CaptureFacts ReadCaptureFacts(const std::filesystem::path& file) {
     if (!format) return facts;
     if (format->family == Family::Photo || format->family == Family::Raw) readWithExiv2(file, facts);
     if (format->family == Family::Movie && facts.rawDate.empty()) facts.rawDate = MovieCreationTime(file);
+    // Containers keep texts of their own: they are cleaned as the EXIF's are.
+    facts.rawDate = CaptureDate(facts.rawDate);
+    facts.make = ShownText(facts.make);
+    facts.model = ShownText(facts.model);
     return facts;
 }
 

@@ -129,9 +129,8 @@ void readValues(std::string_view data, ExifValues& out) {
         e = tiff.entry(0x9003);
         if (!e) e = tiff.entry(0x0132);
         if (e) {
-            std::string d = tiff.text(*e);
-            if (d.size() >= 19) {
-                d.resize(19);
+            std::string d = CaptureDate(tiff.text(*e));
+            if (!d.empty()) {
                 out.rawDate = d;
                 int replaced = 0;
                 for (char& c : d)
@@ -321,6 +320,57 @@ std::string CameraName(const std::string& make, const std::string& model) {
     for (auto* s : {&lowerModel, &lowerMaker})
         for (char& c : *s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return lowerModel.find(lowerMaker) != std::string::npos ? model : maker + " " + model;
+}
+
+std::string CaptureDate(const std::string& text) {
+    const std::string t = ShownText(text);
+    // The numbers in order, each with the character that ends it.
+    struct Part {
+        int value = 0;
+        int digits = 0;
+    };
+    std::vector<Part> parts;
+    std::size_t i = 0;
+    while (i < t.size() && parts.size() < 6) {
+        Part p;
+        while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])) && p.digits < 5) {
+            p.value = p.value * 10 + (t[i] - '0');
+            ++p.digits;
+            ++i;
+        }
+        if (p.digits == 0) return {};
+        parts.push_back(p);
+        if (i >= t.size()) break;
+        const char sep = t[i];
+        const std::size_t n = parts.size();
+        // Between the date's numbers ':', '-', '/' or '.'; before the time ' ' or 'T'; in it ':'.
+        const bool ok = n < 3 ? (sep == ':' || sep == '-' || sep == '/' || sep == '.')
+                        : n == 3 ? (sep == ' ' || sep == 'T')
+                                 : sep == ':';
+        if (!ok) break;  // a fraction of a second, a time zone, or the end
+        ++i;
+    }
+    if (parts.size() < 3) return {};
+    int year = parts[0].value, month = parts[1].value, day = parts[2].value;
+    if (parts[0].digits != 4) {
+        if (parts[2].digits != 4) return {};
+        // "06-01-1998": the day first, unless it cannot be a day.
+        year = parts[2].value;
+        day = parts[0].value;
+        month = parts[1].value;
+        if (month > 12 && day <= 12) std::swap(day, month);
+    }
+    int clock[3] = {0, 0, 0};
+    if (parts.size() > 3) {
+        if (parts.size() < 5) return {};
+        for (std::size_t k = 3; k < parts.size(); ++k) clock[k - 3] = parts[k].value;
+    }
+    if (year < 1900 || year > 2099 || month < 1 || month > 12 || day < 1 || day > 31 || clock[0] > 23 ||
+        clock[1] > 59 || clock[2] > 60)
+        return {};
+    char out[32];
+    std::snprintf(out, sizeof out, "%04d:%02d:%02d %02d:%02d:%02d", year, month, day, clock[0], clock[1], clock[2]);
+    return out;
 }
 
 std::string IsoDate(const std::string& rawDate) {

@@ -40,6 +40,12 @@ std::string CameraName(const std::string& make, const std::string& model);
 // as Latin-1).
 std::string ShownText(const std::string& raw);
 
+// A date as headers write it, as "YYYY:MM:DD HH:MM:SS"; empty when it is
+// not a date. Read: "1998:01:06 10:00:00", "1998-01-06T10:00:00", either
+// with a fraction or a time zone after it, "1998:01:06" alone, and
+// "06-01-1998" (day first unless it cannot be), after ShownText's cleaning.
+std::string CaptureDate(const std::string& text);
+
 // "YYYY:MM:DD HH:MM:SS" written "YYYY-MM-DD HH:MM:SS"; anything else as it is.
 std::string IsoDate(const std::string& rawDate);
 

@@ -2,6 +2,8 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include "viewing/Exif.h"
+
 namespace hx::viewing {
 
 namespace {
@@ -9,10 +11,13 @@ namespace {
 // A value that is pages of binary (a thumbnail, an unknown maker block) is summarised.
 constexpr std::size_t kMaxValueText = 200;
 
-std::string shown(std::string text) {
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-    if (text.size() > kMaxValueText) text = text.substr(0, kMaxValueText) + "…";
+std::string shown(const std::string& value) {
+    std::string text = ShownText(value);
+    if (text.size() > kMaxValueText) {
+        std::size_t cut = kMaxValueText;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+        text = text.substr(0, cut) + "…";
+    }
     return text;
 }
 

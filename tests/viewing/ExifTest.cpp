@@ -222,6 +222,84 @@ TEST(ExifText, CameraValuesAreCutAtNulValidTextAndNamedOnce) {
     EXPECT_EQ(hx::viewing::IsoDate("garbage"), "garbage");
 }
 
+namespace {
+
+using namespace std::string_literals;
+
+// A JPEG whose EXIF holds these texts as they are, NULs and all: Make and
+// Model in the first directory, the date in the EXIF one.
+std::string JpegWithTexts(const std::string& make, const std::string& model, const std::string& date) {
+    std::string tiff = "II*\0\x08\0\0\0"s;
+    const auto le16 = [](std::uint32_t v) { return std::string{char(v & 0xFF), char(v >> 8 & 0xFF)}; };
+    const auto le32 = [&](std::uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); };
+    // IFD0 at 8: three entries; the EXIF IFD after it; the texts after that.
+    const std::uint32_t ifd0 = 8, exif = ifd0 + 2 + 3 * 12 + 4, texts = exif + 2 + 12 + 4;
+    const auto entry = [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, std::uint32_t value) {
+        return le16(tag) + le16(type) + le32(count) + le32(value);
+    };
+    tiff += le16(3) + entry(0x010F, 2, make.size(), texts) + entry(0x0110, 2, model.size(), texts + make.size()) +
+            entry(0x8769, 4, 1, exif) + le32(0);
+    tiff += le16(1) + entry(0x9003, 2, date.size(), texts + make.size() + model.size()) + le32(0);
+    tiff += make + model + date;
+    const std::string app1 = "Exif\0\0"s + tiff;
+    const std::size_t length = app1.size() + 2;  // big-endian, itself included
+    return "\xFF\xD8\xFF\xE1"s + char(length >> 8) + char(length & 0xFF) + app1 + "\xFF\xD9"s;
+}
+
+bool ValidUtf8(const std::string& s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Camera texts as cameras really write them: padded with NULs, in Latin-1, and
+// dates in other orders or that are no dates at all.
+TEST(ExifText, DatesAreReadInEveryWayCamerasWriteThemAndGarbageIsAbsent) {
+    using hx::viewing::CaptureDate;
+    EXPECT_EQ(CaptureDate("1998:01:06 10:11:12"), "1998:01:06 10:11:12");
+    EXPECT_EQ(CaptureDate("1998-01-06T10:11:12+01:00"), "1998:01:06 10:11:12");
+    EXPECT_EQ(CaptureDate("1998:01:06 10:11:12.345Z"), "1998:01:06 10:11:12");
+    EXPECT_EQ(CaptureDate(std::string("06-01-1998\0\0\0\0\0\0\0\0\0", 19)), "1998:01:06 00:00:00");
+    EXPECT_EQ(CaptureDate("12/25/2003 08:00:00"), "2003:12:25 08:00:00") << "the month first where the day cannot be";
+    EXPECT_EQ(CaptureDate("1998:01:06"), "1998:01:06 00:00:00");
+    for (const char* bad : {"2\x9e" "08-09-08 09:42:29", "0000:00:00 00:00:00", "    :  :     :  :  ", "", "2008:13:01 00:00:00",
+                            "2008:02:01 25:00:00", "hello"})
+        EXPECT_EQ(CaptureDate(bad), "") << bad;
+
+    hx::test::TempDir dir("hx-texts");
+    const struct {
+        std::string make, model, date, wantMake, wantDate;
+    } cases[] = {
+        {"Caf\xE9\0junk"s, "X1\0"s, "06-01-1998\0\0\0\0\0\0\0\0\0\0"s, "Caf\xC3\xA9", "1998-01-06 00:00:00"},
+        {"NIKON\0"s, "E990\0"s, "2\x9e" "08-09-08 09:42:29\0"s, "NIKON", ""},
+        {"Canon\0"s, "EOS\0"s, "2024:05:01 10:00:00\0"s, "Canon", "2024-05-01 10:00:00"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string jpeg = JpegWithTexts(c.make, c.model, c.date);
+        hx::viewing::ExifValues v;
+        hx::viewing::ReadExif("BUF", reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size(), v);
+        EXPECT_EQ(v.make, c.wantMake);
+        EXPECT_EQ(hx::viewing::IsoDate(v.rawDate), c.wantDate);
+        // What the command line prints is text: no NUL, valid UTF-8.
+        const auto file = dir / ("t" + std::to_string(n++) + ".jpg");
+        hx::test::WriteFile(file, jpeg);
+        std::string out;
+        hx::test::RunCommand(hx::test::CliCommand() + " exif '" + file.string() + "' --full", &out);
+        EXPECT_EQ(out.find('\0'), std::string::npos) << out;
+        EXPECT_TRUE(ValidUtf8(out)) << out;
+        EXPECT_NE(out.find("Make: " + c.wantMake), std::string::npos) << out;
+    }
+}
+
 TEST(CaptureFacts, DatesAndCamerasInsideHeifWebpAndMovies) {
     for (const char* tool : {"convert", "exiftool", "ffmpeg"})
         if (!hx::test::HaveTool(tool)) GTEST_SKIP() << tool << " missing";
