@@ -1,4 +1,4 @@
-// The picture check, the marker walk and the entropy walk over arbitrary
+// The start test, the picture check, the marker walk and the entropy walk over arbitrary
 // bytes: all must stay inside the data, the walks' ends must never lie beyond
 // it, and the entropy walk must answer the same from every mark it left.
 #include <cstddef>
@@ -8,10 +8,17 @@
 #include <vector>
 
 #include "viewing/JpegEntropy.h"
+#include "viewing/JpegStart.h"
 #include "viewing/PictureCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> copy(data, data + size);
+    // The start test reads no byte past those it is given, whatever their number.
+    hx::viewing::IsJpegStart(copy.data(), copy.size());
+    for (std::size_t n = 0; n < std::min<std::size_t>(copy.size(), 80); ++n) {
+        const std::vector<std::uint8_t> head(copy.begin(), copy.begin() + static_cast<std::ptrdiff_t>(n));
+        hx::viewing::IsJpegStart(head.data(), head.size());
+    }
     hx::viewing::CheckJpegBuffer(copy.data(), copy.size());
     hx::viewing::CheckJpegBuffer(copy.data(), copy.size(), true);
     // Fed in uneven pieces, as units arrive.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "viewing/JpegStart.h"
 #include "viewing/PictureCheck.h"
 #include "volumes/DriveFiles.h"
 
@@ -12,9 +13,6 @@ namespace {
 
 constexpr std::size_t kChunk = 1u << 20;
 constexpr std::size_t kFirstChunk = 64u << 10;
-
-// The byte after FF D8 FF: a marker that can follow a JPEG's start.
-bool jpegSecondMarker(std::uint8_t b) { return (b >= 0xE0 && b <= 0xEF) || b == 0xDB || b == 0xFE || b == 0xC4; }
 
 }  // namespace
 
@@ -32,7 +30,7 @@ std::vector<std::uint64_t> EmbeddedPictureFinder::candidates(const std::uint8_t*
         const void* hit = std::memchr(data + i, 0xFF, size - 3 - i);
         if (!hit) break;
         i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - data);
-        if (data[i + 1] != 0xD8 || data[i + 2] != 0xFF || !jpegSecondMarker(data[i + 3])) continue;
+        if (data[i + 1] != 0xD8 || !viewing::IsJpegStart(data + i, size - i)) continue;
         const std::uint64_t at = offset + i;
         if (skipAligned && unitBytes > 0 && at % unitBytes == 0) continue;
         out.push_back(at);

@@ -3,6 +3,8 @@
 #include "media/ReadFailure.h"
 #include "scan/ScanState.h"
 #include "scan/SplitPhotos.h"
+#include "viewing/Formats.h"
+#include "viewing/JpegStart.h"
 
 #include <fstream>
 
@@ -69,6 +71,7 @@ void Scanner::setUp() {
     for (std::size_t i = 0; i < ctx_.table.size(); ++i) {
         const std::string ext = shell::ToLower(ctx_.table[i].Extension);
         if (ext == ".jpg") jpegInTable_ = true;
+        if (ext == ".jpg" && jpegRow_ < 0 && ctx_.table[i].Signature1.compare(0, 2, "\xFF\xD8") == 0) jpegRow_ = static_cast<int>(i);
         if (ext == ".doc" && docRow_ < 0) docRow_ = static_cast<int>(i);
     }
     lookEmbedded_ = ctx_.options.deepScan && jpegInTable_ && embedded_.open(ctx_.drive);
@@ -149,6 +152,11 @@ void Scanner::examineBlock(std::size_t units) {
         int row = matcher_.match(p);
         // Compound documents the DOC row's pattern misses are known by their header.
         if (row < 0 && docRow_ >= 0 && p[0] == 0xD0 && IsOle2Header(p, kWindow)) row = docRow_;
+        // JPEGs that open with segments no row names (a comment, tables, Adobe's
+        // or XMP's segment) are known by their structure.
+        if (row < 0 && jpegRow_ >= 0 && p[0] == 0xFF && p[1] == 0xD8 && !openFileHoldsPictures() &&
+            viewing::IsJpegStart(p, kWindow))
+            row = jpegRow_;
         // A thumbnail inside the open picture's EXIF block is not a new file.
         if (row >= 0 && file_.open && !file_.complete && file_.rule->insideStructure()) row = -1;
         if (row >= 0) {
@@ -173,6 +181,12 @@ void Scanner::examineBlock(std::size_t units) {
         file_.repeatAt = nullptr;
     }
     if (writer_.failedFile() >= 0) outOfSpace_ = true;
+}
+
+bool Scanner::openFileHoldsPictures() const {
+    if (!file_.open || file_.complete) return false;
+    const viewing::Format* format = viewing::FormatOf(file_.ext);
+    return format && (format->family != viewing::Family::Photo || format->ending == viewing::Ending::TiffRaw);
 }
 
 void Scanner::lookForEmbedded(const std::uint8_t* unit, std::size_t index) {

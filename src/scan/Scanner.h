@@ -179,7 +179,10 @@ private:
     EmbeddedPictureFinder embedded_;
     bool lookEmbedded_ = false;
     bool jpegInTable_ = false;
-    int docRow_ = -1;  // the DOC row of the table, when chosen
+    int docRow_ = -1;   // the DOC row of the table, when chosen
+    int jpegRow_ = -1;  // the row JPEGs found by their structure are counted in, when JPEGs are chosen
+    // A file is open whose format may hold JPEGs of its own (previews, album art, frames).
+    bool openFileHoldsPictures() const;
     std::uint64_t embeddedEnd_ = 0;  // source offset up to which pictures were taken
     struct QueuedPicture {
         EmbeddedPicture picture;

@@ -101,7 +101,7 @@ const std::vector<Format>& Formats() {
         {{".fovb", ".mew", ".rdc", ".3fr"}, Family::Raw, Ending::NextFind, kNoSizeCap,
          {{64, ".rdc", 0, "Rollei Raw", "4453432D496D616765", ""}}, {"Sigma", "Rollei", "Hasselblad"}},
         // Movies and sound.
-        {{".mov", ".mp4", ".m4v", ".3gp"}, Family::Movie, Ending::Structure, 0,
+        {{".mov", ".mp4", ".m4v", ".3gp", ".3g2"}, Family::Movie, Ending::Structure, 0,
          {{29, ".mov", 455, "MOV  File", "6D646174", ""},
           {30, ".mov", 455, "MOV  File", "6D6F6F76", ""},
           {86, ".mov", 455, "MOV  File", "0015", "6D646174"},
@@ -112,6 +112,7 @@ const std::vector<Format>& Formats() {
           {109, ".mp4", 0, "MP4 Video", "6674797061766331", "", 4},  // ftypavc1
           {110, ".m4v", 0, "M4V Video", "667479704D345620", "", 4},  // ftypM4V
           {111, ".3gp", 0, "3GP Video", "66747970336770", "", 4},    // ftyp3gp
+          {123, ".3g2", 0, "3G2 Video", "66747970336732", "", 4},    // ftyp3g2
           {112, ".mov", 0, "QuickTime", "6674797071742020", "", 4},  // ftypqt
           // QuickTime movies of old open with one of these boxes: kept only when the boxes add up.
           {113, ".mov", 0, "QuickTime", "6D6F6F76", "", 4, true},    // moov

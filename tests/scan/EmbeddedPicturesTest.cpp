@@ -59,17 +59,17 @@ TEST(EmbeddedPictureFinder, CandidatesAndCleanDecodesOnly) {
     ASSERT_TRUE(finder.open((dir / "src.bin").string()));
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     const auto starts = finder.candidates(data, bytes.size(), 0, 0, 512, false);
-    // The bare FF D8 FF after "junk" lacks a marker; the photo, its cut copy and the stray start remain.
-    ASSERT_GE(starts.size(), 3u);
+    // The bare FF D8 FF after "junk" lacks a marker, and the stray start's
+    // segment runs on into noise: the photo and its cut copy remain.
+    ASSERT_GE(starts.size(), 2u);
     const std::uint64_t at = 8 + 500;
     EXPECT_EQ(starts[0], at);
     EXPECT_EQ(finder.measure(at), photo.size());
-    // The copy cut short and the stray start decode to no end (the copy's
-    // EXIF thumbnail, whole, is a picture of its own).
+    // The copy cut short decodes to no end (its EXIF thumbnail, whole, is a
+    // picture of its own).
     EXPECT_NE(std::find(starts.begin(), starts.end(), at + photo.size()), starts.end());
     EXPECT_EQ(finder.measure(at + photo.size()), 0u);
-    EXPECT_EQ(starts.back(), bytes.size() - 3004);
-    EXPECT_EQ(finder.measure(starts.back()), 0u);
+    EXPECT_EQ(std::find(starts.begin(), starts.end(), bytes.size() - 3004), starts.end());
 }
 
 }  // namespace

@@ -126,10 +126,56 @@ TEST_F(ModernFormats, MoviesMadeByFfmpegComeBackFromAFormattedCardAndFromNoFileS
     for (const std::string& command :
          {in + "-c:v mpeg4 -q:v 5" + s + "a.mp4'", in + "-c:v mpeg4 -q:v 7 -movflags +faststart" + s + "b.mp4'",
           in + "-c:v mjpeg -q:v 9" + s + "c.mov'", in + "-c:v h263 -s 176x144" + s + "d.3gp'",
-          in + "-c:v mpeg4 -q:v 9 -f ipod" + s + "e.m4v'"})
+          in + "-c:v mpeg4 -q:v 9 -f ipod" + s + "e.m4v'", in + "-c:v h263 -s 176x144 -f 3g2" + s + "f.3g2'"})
         ASSERT_EQ(test::RunCommand(command), 0) << command;
     std::map<std::string, std::string> files;
-    for (const char* name : {"a.mp4", "b.mp4", "c.mov", "d.3gp", "e.m4v"}) files[name] = test::ReadFile(src / name);
+    for (const char* name : {"a.mp4", "b.mp4", "c.mov", "d.3gp", "e.m4v", "f.3g2"}) files[name] = test::ReadFile(src / name);
+    expectBackFromFormattedCardAndNoFileSystem(files);
+}
+
+// The same photo opened by each kind of first segment that encoders, scanners
+// and editors write: the JPEG encoder's output with its APPn and COM segments
+// taken out, and the one segment of the kind put in their place.
+std::string WithFirstSegment(const std::string& jpeg, const std::string& segment) {
+    std::string rest;  // the tables, the frame and the picture data
+    std::size_t at = 2;
+    while (at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF) {
+        const auto code = static_cast<unsigned char>(jpeg[at + 1]);
+        const std::size_t length = static_cast<unsigned char>(jpeg[at + 2]) << 8 | static_cast<unsigned char>(jpeg[at + 3]);
+        if (code == 0xDA) break;
+        if (!((code >= 0xE0 && code <= 0xEF) || code == 0xFE)) rest += jpeg.substr(at, length + 2);
+        at += length + 2;
+    }
+    rest += jpeg.substr(at);
+    return "\xFF\xD8" + segment + rest;
+}
+
+std::string Segment(unsigned char code, const std::string& body) {
+    const std::size_t length = body.size() + 2;
+    return std::string{char(0xFF), char(code), char(length >> 8), char(length & 0xFF)} + body;
+}
+
+TEST_F(ModernFormats, JpegsOfEveryFirstSegmentComeBack) {
+    using namespace std::string_literals;
+    const std::string xmp = "http://ns.adobe.com/xap/1.0/\0"s + "<?xpacket begin=''?><x:xmpmeta xmlns:x='adobe:ns:meta/'>" +
+                            std::string(3000, ' ') + "</x:xmpmeta><?xpacket end='w'?>";
+    const std::pair<const char*, std::string> kinds[] = {
+        {"JFIF", Segment(0xE0, "JFIF\0\1\1\0\0\1\0\1\0\0"s)},
+        {"EXIF", ""},  // the encoder's own, EXIF first
+        {"ICC", Segment(0xE2, "ICC_PROFILE\0\1\1"s + PatternBytes(500, 3))},
+        {"DQT", ""},   // nothing before the tables, as when told to strip everything
+        {"COM", Segment(0xFE, "Scanned with a flatbed")},
+        {"ADOBE", Segment(0xEE, "Adobe\0\x64\0\0\0\0\1"s)},
+        {"XMP", Segment(0xE1, xmp)},
+    };
+    std::map<std::string, std::string> files;
+    int n = 0;
+    for (const auto& [kind, segment] : kinds)
+        for (int k = 0; k < 3; ++k, ++n) {
+            const std::string photo = test::MakeTestJpeg(70 + n, 320 + 16 * k, 240);
+            files[std::string(kind) + std::to_string(k) + ".JPG"] =
+                std::string(kind) == "EXIF" ? photo : WithFirstSegment(photo, segment);
+        }
     expectBackFromFormattedCardAndNoFileSystem(files);
 }
 
