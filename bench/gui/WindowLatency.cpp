@@ -1,7 +1,8 @@
 // How long the window leaves the user waiting while a scan lists its finds:
 // a benchmark, not a test.
 //   gui_latency [IMAGE]        HX_BENCH_MB (512) and HX_BENCH_FINDS (500) size the medium made when none
-//                              is given, HX_BENCH_SAVE keeps it
+//                              is given (a find every 256 KiB at most), HX_BENCH_SAVE keeps it
+// The window's peak memory is reported once the thumbnails are drawn.
 // A medium of noise with photographs at every few megabytes is scanned by the
 // real window, offscreen, with the thumbnails shown; a timer asks for the
 // window every 5 ms and the gaps between its answers are reported: the
@@ -18,6 +19,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+
+#include <sys/resource.h>
 
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
@@ -41,7 +44,7 @@ bool makeMedium(const fs::path& image, long megabytes, long finds) {
     std::mt19937_64 random(7);
     std::vector<std::uint64_t> noise(1 << 17);  // 1 MiB
     const std::uint64_t total = static_cast<std::uint64_t>(megabytes) << 20;
-    const std::uint64_t spacing = std::max<std::uint64_t>(total / static_cast<std::uint64_t>(std::max(finds, 1L)), 1 << 20) / 512 * 512;
+    const std::uint64_t spacing = std::max<std::uint64_t>(total / static_cast<std::uint64_t>(std::max(finds, 1L)), 256 << 10) / 512 * 512;
     std::vector<std::string> photos;
     for (int n = 0; n < 16; ++n) photos.push_back(hx::test::MakeTestJpeg(n, 1024, 768, 85));
     for (std::uint64_t at = 0, n = 0; at < total; at += spacing, ++n) {
@@ -131,6 +134,14 @@ int main(int argc, char** argv) {
     std::printf("thumbnails %s\n", thumbnails ? "shown, drawn as the finds come" : "not shown");
     std::printf("window answered %zu times while busy: longest wait %lld ms, 99%% within %lld ms, %ld over 100 ms\n",
                 gaps.size(), static_cast<long long>(longest), static_cast<long long>(p99), static_cast<long>(over));
+    // The thumbnails the worker still draws, then what the window holds.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 600000 && w->thumbnailsPending()) app.processEvents(QEventLoop::AllEvents, 50);
+    rusage use{};
+    getrusage(RUSAGE_SELF, &use);
+    std::printf("memory: at most %.0f MB (%.1f KB a find)\n", static_cast<double>(use.ru_maxrss) / 1024.0,
+                static_cast<double>(use.ru_maxrss) / std::max<double>(1.0, static_cast<double>(w->foundNames().size())));
     w->CmdEnd_Click();
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <QImageReader>
 #include <QMetaObject>
+#include <QPainter>
 
 #include "viewing/ThumbnailFiles.h"
 
@@ -25,6 +26,7 @@ void ThumbnailWorker::request(const QString& name, const std::filesystem::path& 
     {
         std::lock_guard<std::mutex> lock(mutex_);
         jobs_.push_back({name, file, thumbs, box});
+        ++pending_;
         // The thread starts with the first picture asked for.
         if (!thread_.joinable()) thread_ = std::thread([this] { work(); });
     }
@@ -33,7 +35,20 @@ void ThumbnailWorker::request(const QString& name, const std::filesystem::path& 
 
 void ThumbnailWorker::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
+    pending_ -= static_cast<int>(jobs_.size());
     jobs_.clear();
+}
+
+void ThumbnailWorker::keep(const QImage& picture, const std::filesystem::path& target) {
+    if (picture.isNull()) return;
+    std::error_code ec;
+    std::filesystem::create_directories(target.parent_path(), ec);
+    QImage opaque(picture.size(), QImage::Format_RGB32);
+    opaque.fill(Qt::white);
+    QPainter painter(&opaque);
+    painter.drawImage(0, 0, picture);
+    painter.end();
+    opaque.save(QString::fromStdString(target.string()), "JPG", 90);
 }
 
 void ThumbnailWorker::work() {
@@ -56,10 +71,16 @@ void ThumbnailWorker::work() {
         }
         if (!picture.isNull() && (picture.width() > job.box.width() || picture.height() > job.box.height()))
             picture = picture.scaled(job.box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        // Every thumbnail is a file: the window holds only those in view.
+        if (made.empty()) keep(picture, job.thumbs / viewing::ThumbnailFileName(job.file.filename().string()));
         QObject* receiver = receiver_.data();
         if (!receiver) return;
         QMetaObject::invokeMethod(
-            receiver, [done = done_, name = job.name, picture] { done(name, picture); }, Qt::QueuedConnection);
+            receiver, [this, done = done_, name = job.name, picture] {
+                --pending_;
+                done(name, picture);
+            },
+            Qt::QueuedConnection);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QSize>
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -30,6 +31,11 @@ public:
     void request(const QString& name, const std::filesystem::path& file, const std::filesystem::path& thumbs, QSize box);
     // Forgets what was asked and not yet begun.
     void clear();
+    // Pictures are asked for and not yet handed back.
+    bool busy() const { return pending_.load() > 0; }
+
+    // Keeps `picture` as the thumbnail file `target` (on white where it is transparent).
+    static void keep(const QImage& picture, const std::filesystem::path& target);
 
 private:
     struct Job {
@@ -45,6 +51,7 @@ private:
     std::condition_variable wake_;
     std::deque<Job> jobs_;
     bool ending_ = false;
+    std::atomic<int> pending_{0};
     std::thread thread_;
 };
 

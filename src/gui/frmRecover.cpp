@@ -248,7 +248,10 @@ void frmRecover::Timer1_Timer() {
 
 void frmRecover::FillCacheBrowser() { listFolder(cacheFolder_); }
 
-void frmRecover::listFolder(const fs::path& folder) { foundPane_->list(folder); }
+void frmRecover::listFolder(const fs::path& folder) {
+    foundPane_->list(folder);
+    foundPane_->setThumbsFolder(activeThumbsFolder());
+}
 
 void frmRecover::applySettings() {
     const shell::StoredSettings& st = state().settings;

@@ -124,6 +124,8 @@ public slots:
     // "FileList Scan" while the thumbnails show, "Thumbs Scan" while the list does.
     void UpdateThumbsCaption();
     bool isRendering() const { return rendering_; }
+    // Thumbnails of finds are still being drawn on the worker's thread.
+    bool thumbnailsPending() const;
     bool thumbnailsShown() const;
     // Where the thumbnail files of the listed files are kept.
     std::filesystem::path activeThumbsFolder() const;

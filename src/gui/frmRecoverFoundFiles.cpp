@@ -21,6 +21,8 @@ fs::path frmRecover::activeThumbsFolder() const {
 
 bool frmRecover::thumbnailsShown() const { return foundPane_->thumbnailsShown(); }
 
+bool frmRecover::thumbnailsPending() const { return foundPane_->drawing(); }
+
 bool frmRecover::FoundList_KeyDown(bool thumbnails, int key, Qt::KeyboardModifiers modifiers) {
     if (busy_.busy) return false;
     if (key == Qt::Key_Delete) {

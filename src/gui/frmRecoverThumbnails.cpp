@@ -130,8 +130,9 @@ void frmRecover::loadThumbnails() {
     // Pictures we draw ourselves are kept as thumbnail files, made once; other
     // pictures Qt reads (PNG, GIF, BMP, ...) are scaled as they are read.
     const fs::path thumbs = activeThumbsFolder();
-    const auto files = static_cast<std::size_t>(foundPane_->count());
-    const std::size_t budget = viewing::ThumbnailBudget(width, files);
+    foundPane_->setThumbsFolder(thumbs);
+    // Every thumbnail becomes a file; the window holds only those in view.
+    const std::size_t budget = static_cast<std::size_t>(foundPane_->count());
     rendering_ = true;
     setCaption("CmdShowThumbs", LoadStr(0, "Rendering") + "...");
     QElapsedTimer clock;
@@ -164,16 +165,10 @@ void frmRecover::loadThumbnails() {
         foundPane_->setThumbnail(row, thumb);
         yield();
     }
-    const bool stopped = !rendering_;
     rendering_ = false;
     ProgressBar1->setVisible(false);
     UpdateThumbsCaption();
     foundPane_->relayOut();
-    if (files > budget && !stopped)
-        message(LoadStr(0, "Ran out of memory for thumbnails.") + "\n" +
-                    shell::FormatStr(LoadStr(0, "Please save or delete files for showing the remaining %0 thumbnails."),
-                                     {std::to_string(files - budget)}),
-                LoadStr(0, "Show thumbs/files"), {shell::Buttons::OK, shell::Icon::Information});
 }
 
 }  // namespace hx::gui

@@ -17,7 +17,8 @@ constexpr std::size_t kMaxThumbnailFiles = 32700;
 // "R#0017.cr2" -> "0017cr2.jpg": every "." removed, ".jpg" added, every "R#" removed.
 std::string ThumbnailFileName(const std::string& foundName);
 
-// How many thumbnails are shown at once at `width`: (200 / width)² × 250,
+// How many thumbnails the window holds as pictures at once at `width` (the
+// rest wait as files until the view comes to them): (200 / width)² × 250,
 // never more than the found files (nor than kMaxThumbnailFiles).
 std::size_t ThumbnailBudget(int width, std::size_t foundFiles);
 

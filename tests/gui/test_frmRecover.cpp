@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QScrollBar>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QRegularExpression>
@@ -29,6 +30,7 @@
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
 #include "viewing/SamplePhoto.h"
+#include "viewing/ThumbnailFiles.h"
 #include "gui/AppStyle.h"
 #include "gui/dialogs/FrmFullPicture.h"
 #include "gui/QtSettingsStore.h"
@@ -1140,6 +1142,49 @@ private slots:
         const QWidget* preview = child<QWidget>(*w, "previewPane");
         const QRect inside(preview->mapTo(w.get(), QPoint(0, 0)), preview->size());
         QVERIFY2(inside.contains(filters->geometry()), qPrintable(QString("%1,%2").arg(filters->x()).arg(filters->y())));
+        w->CmdEnd_Click();
+    }
+
+    // Many finds: every thumbnail is made as a file, but the window holds the
+    // pictures of the rows in and around the view only, and the rows that come
+    // into view get theirs when the view moves.
+    void manyThumbnailsAreFilesAndOnlyThoseNearTheViewAreHeld() {
+        auto w = open({}, "many");
+        w->resize(1000, 700);
+        const fs::path cache = w->cacheFolder();
+        const std::string photo = hx::test::MakeTestJpeg(5, 64, 48, 70);
+        constexpr int kFiles = 1200;
+        for (int i = 0; i < kFiles; ++i) {
+            char name[16];
+            std::snprintf(name, sizeof name, "R#%04d.jpg", i);
+            hx::test::WriteFile(cache / name, photo);
+        }
+        w->FillCacheBrowser();
+        child<QLineEdit>(*w, "TxtWidth")->setText("200");
+        if (w->thumbnailsShown()) w->CmdShowThumbs_Click();  // from the list
+        w->CmdShowThumbs_Click();
+        QVERIFY(w->thumbnailsShown());
+        QVERIFY(!w->isRendering());
+        auto* thumbs = child<QListWidget>(*w, "LvwFiles");
+        QCOMPARE(thumbs->count(), kFiles);
+        int files = 0;
+        for (const auto& e : fs::directory_iterator(w->activeThumbsFolder())) files += e.is_regular_file();
+        QCOMPARE(files, kFiles);
+        const auto held = [&] {
+            int n = 0;
+            for (int r = 0; r < thumbs->count(); ++r) n += !thumbs->item(r)->icon().isNull();
+            return n;
+        };
+        const int cap = static_cast<int>(hx::viewing::ThumbnailBudget(200, kFiles));
+        QVERIFY2(held() <= cap, qPrintable(QString::number(held())));
+        // The first rows show; the last come when the view goes to them.
+        QTRY_VERIFY(!thumbs->item(0)->icon().isNull());
+        // Down to the end, once the grid is laid out (in batches).
+        QTRY_VERIFY(thumbs->visualItemRect(thumbs->item(kFiles - 1)).isValid());
+        thumbs->verticalScrollBar()->setValue(thumbs->verticalScrollBar()->maximum());
+        QTRY_VERIFY(!thumbs->item(kFiles - 1)->icon().isNull());
+        QVERIFY(thumbs->item(0)->icon().isNull() || held() <= cap);
+        QVERIFY2(held() <= cap, qPrintable(QString::number(held())));
         w->CmdEnd_Click();
     }
 

@@ -1,13 +1,20 @@
 #include "gui/panes/FoundFilesPane.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QListWidget>
+#include <QPixmap>
 #include <QScrollBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <limits>
 
 #include "gui/EventFilters.h"
 #include "gui/QtText.h"
 #include "gui/ThumbnailWorker.h"
+#include "viewing/ThumbnailFiles.h"
 
 namespace hx::gui {
 
@@ -16,6 +23,22 @@ namespace fs = std::filesystem;
 namespace {
 
 QString thumbnailCaption(const QString& name) { return QString(name).replace("R#", "File "); }
+
+// Calls back when the object it watches is resized.
+class ResizeWatcher : public QObject {
+public:
+    ResizeWatcher(QObject* parent, std::function<void()> resized) : QObject(parent), resized_(std::move(resized)) {}
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Resize || e->type() == QEvent::Show) resized_();
+        return false;
+    }
+
+private:
+    std::function<void()> resized_;
+};
+
+// Pictures loaded from their files in one go before the window answers again.
+constexpr int kLoadsAtOnce = 200;
 
 }  // namespace
 
@@ -40,6 +63,14 @@ FoundFilesPane::FoundFilesPane(QWidget* parent, Actions actions) : QStackedWidge
     thumbnails_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     addWidget(list_);
     addWidget(thumbnails_);
+    // The rows that come into view get their pictures once the view rests.
+    showTimer_ = new QTimer(this);
+    showTimer_->setSingleShot(true);
+    showTimer_->setInterval(30);
+    connect(showTimer_, &QTimer::timeout, this, [this] { showRowsInView(); });
+    for (QScrollBar* bar : {thumbnails_->verticalScrollBar(), thumbnails_->horizontalScrollBar()})
+        connect(bar, &QScrollBar::valueChanged, this, [this] { scheduleShow(); });
+    thumbnails_->viewport()->installEventFilter(new ResizeWatcher(thumbnails_, [this] { scheduleShow(); }));
 
     // The two views keep one current row; the list's says which file is chosen.
     connect(list_, &QListWidget::currentRowChanged, this, [this, chosen = actions.chosen](int row) {
@@ -72,20 +103,21 @@ void FoundFilesPane::list(const fs::path& folder) {
     names_.clear();
     list_->clear();
     thumbnails_->clear();
+    held_.clear();
     folder_ = folder;
     if (folder.empty()) return;
     for (const QFileInfo& fi : QDir(q(folder.string())).entryInfoList(QDir::Files, QDir::Name)) {
         if (fi.fileName().endsWith(".dat", Qt::CaseInsensitive)) continue;
         add(fi.fileName());
-        if (auto icon = liveIcons_.constFind(fi.fileName()); icon != liveIcons_.constEnd())
-            thumbnails_->item(thumbnails_->count() - 1)->setIcon(*icon);
     }
+    scheduleShow();  // the thumbnails made before, of the rows in view
 }
 
 void FoundFilesPane::add(const QString& name) {
     names_ << name;
     list_->addItem(name);
     new QListWidgetItem(thumbnailCaption(name), thumbnails_);
+    if (thumbnailsShown()) scheduleShow();
 }
 
 fs::path FoundFilesPane::file(int row) const {
@@ -107,6 +139,11 @@ std::vector<std::size_t> FoundFilesPane::selectedRows() const {
 }
 
 void FoundFilesPane::removeRows(const std::vector<std::size_t>& rows) {
+    // The pictures held go with their rows' places; those in view come back from their files.
+    for (int row : held_)
+        if (row < thumbnails_->count()) thumbnails_->item(row)->setIcon(QIcon());
+    held_.clear();
+    scheduleShow();
     // From the last row up, so the earlier rows keep their places.
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
         const int row = static_cast<int>(*it);
@@ -124,48 +161,123 @@ void FoundFilesPane::showThumbnails(bool shown) {
 }
 
 void FoundFilesPane::setThumbnailWidth(int width, bool forget) {
-    if (forget)
-        for (int i = 0; i < thumbnails_->count(); ++i) thumbnails_->item(i)->setIcon(QIcon());
+    if (forget) {
+        for (int row : held_)
+            if (row < thumbnails_->count()) thumbnails_->item(row)->setIcon(QIcon());
+        held_.clear();
+    }
     thumbnails_->setIconSize(QSize(width, width * 3 / 4));
     thumbnails_->setGridSize(QSize(width + 24, width * 3 / 4 + 36));
     thumbnails_->doItemsLayout();
+    scheduleShow();
 }
 
 QSize FoundFilesPane::thumbnailBox() const { return thumbnails_->iconSize(); }
 
+void FoundFilesPane::setThumbsFolder(const fs::path& thumbs) { thumbs_ = thumbs; }
+
+fs::path FoundFilesPane::thumbFile(int row) const {
+    if (thumbs_.empty() || row < 0 || row >= count()) return {};
+    return thumbs_ / viewing::ThumbnailFileName(s(names_[row]));
+}
+
 bool FoundFilesPane::hasThumbnail(int row) const {
-    return row >= 0 && row < thumbnails_->count() && !thumbnails_->item(row)->icon().isNull();
+    if (row < 0 || row >= thumbnails_->count()) return false;
+    if (held_.count(row)) return true;
+    std::error_code ec;
+    const fs::path file = thumbFile(row);
+    return !file.empty() && fs::is_regular_file(file, ec);
 }
 
 void FoundFilesPane::setThumbnail(int row, const QImage& picture) {
     if (row < 0 || row >= thumbnails_->count() || picture.isNull()) return;
     const QSize box = thumbnails_->iconSize();
     const bool larger = picture.width() > box.width() || picture.height() > box.height();
-    thumbnails_->item(row)->setIcon(QIcon(QPixmap::fromImage(
-        larger ? picture.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation) : picture)));
+    const QImage shown = larger ? picture.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation) : picture;
+    std::error_code ec;
+    if (const fs::path file = thumbFile(row); !file.empty() && !fs::is_regular_file(file, ec)) ThumbnailWorker::keep(shown, file);
+    hold(row, QIcon(QPixmap::fromImage(shown)));
+}
+
+std::pair<int, int> FoundFilesPane::rowsInView() const {
+    if (!thumbnailsShown() || thumbnails_->count() == 0) return {-1, -1};
+    // The grid is laid out left to right, a line of cells under the other.
+    const QSize grid = thumbnails_->gridSize();
+    if (grid.width() <= 0 || grid.height() <= 0) return {-1, -1};
+    const QRect view = thumbnails_->viewport()->rect();
+    const int columns = std::max(1, view.width() / grid.width());
+    const int top = thumbnails_->verticalScrollBar()->value() / grid.height();
+    const int lines = view.height() / grid.height() + 2;
+    const int first = std::min(top * columns, thumbnails_->count() - 1);
+    const int last = std::min((top + lines) * columns - 1, thumbnails_->count() - 1);
+    return {first, last};
+}
+
+void FoundFilesPane::hold(int row, const QIcon& icon) {
+    thumbnails_->item(row)->setIcon(icon);
+    held_.insert(row);
+    const auto cap = viewing::ThumbnailBudget(thumbnails_->iconSize().width(), std::numeric_limits<std::size_t>::max());
+    if (held_.size() <= cap) return;
+    // Let go of the rows furthest from the view: at either end of those held.
+    const auto [first, last] = rowsInView();
+    const int middle = first < 0 ? row : (first + last) / 2;
+    while (held_.size() > cap) {
+        const int low = *held_.begin(), high = *held_.rbegin();
+        const int gone = middle - low >= high - middle ? low : high;
+        if (gone < thumbnails_->count()) thumbnails_->item(gone)->setIcon(QIcon());
+        held_.erase(gone);
+    }
+}
+
+void FoundFilesPane::scheduleShow() {
+    if (!showTimer_->isActive()) showTimer_->start();
+}
+
+void FoundFilesPane::showRowsInView() {
+    const auto [first, last] = rowsInView();
+    if (first < 0) return;
+    int loads = 0;
+    for (int row = first; row <= last; ++row) {
+        if (held_.count(row)) continue;
+        if (++loads > kLoadsAtOnce) {
+            scheduleShow();  // the rest once the window has answered
+            return;
+        }
+        QPixmap picture;
+        const fs::path file = thumbFile(row);
+        if (!file.empty() && picture.load(q(file.string()))) hold(row, QIcon(picture));
+    }
 }
 
 void FoundFilesPane::relayOut() {
     thumbnails_->doItemsLayout();
     thumbnails_->horizontalScrollBar()->setValue(0);
+    scheduleShow();
 }
 
 void FoundFilesPane::drawLive(const QString& name, const fs::path& thumbs, QSize box) {
+    thumbs_ = thumbs;
     if (!worker_)
         worker_ = std::make_unique<ThumbnailWorker>(this, [this](const QString& done, const QImage& picture) {
             if (picture.isNull()) return;
-            const QIcon icon(QPixmap::fromImage(picture));
-            liveIcons_.insert(done, icon);
-            const int row = static_cast<int>(names_.indexOf(done));
-            if (row >= 0 && row < thumbnails_->count()) thumbnails_->item(row)->setIcon(icon);
+            // The newest find is at the end: held while it is near the view,
+            // else its file waits until the view comes to it.
+            const int row = static_cast<int>(names_.lastIndexOf(done));
+            if (row >= 0 && row < thumbnails_->count()) hold(row, QIcon(QPixmap::fromImage(picture)));
         });
     worker_->request(name, folder_ / s(name), thumbs, box);
 }
 
-void FoundFilesPane::forgetLiveThumbnails() { liveIcons_.clear(); }
+void FoundFilesPane::forgetLiveThumbnails() {
+    for (int row : held_)
+        if (row < thumbnails_->count()) thumbnails_->item(row)->setIcon(QIcon());
+    held_.clear();
+}
 
 void FoundFilesPane::stopDrawing() {
     if (worker_) worker_->clear();
 }
+
+bool FoundFilesPane::drawing() const { return worker_ && worker_->busy(); }
 
 }  // namespace hx::gui

@@ -1,10 +1,11 @@
 #pragma once
 // The found files: a list of names (List3) or a grid of thumbnails
 // (LvwFiles), one row per file of the folder shown (the cache, or a folder
-// browsed). The pane keeps the rows, their names, and the
-// thumbnails drawn while a scan runs (on a thread of its own); what choosing,
+// browsed). The pane keeps the rows and their names; thumbnails are files in
+// the thumbnail folder (drawn while a scan runs on a thread of its own), and
+// only the rows in and around the view hold theirs as pictures, so that a
+// hundred thousand finds take no more memory than a screenful. What choosing,
 // a double click, the right button and a key ask for, the window says.
-#include <QHash>
 #include <QIcon>
 #include <QStackedWidget>
 #include <QStringList>
@@ -12,9 +13,11 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <vector>
 
 class QListWidget;
+class QTimer;
 
 namespace hx::gui {
 
@@ -57,7 +60,11 @@ public:
     // Thumbnails `width` pixels wide, in a grid of that size; every icon forgotten when `forget`.
     void setThumbnailWidth(int width, bool forget = false);
     QSize thumbnailBox() const;
+    // Where the thumbnail files of the rows are.
+    void setThumbsFolder(const std::filesystem::path& thumbs);
+    // The row's thumbnail is made (a file, or a picture held).
     bool hasThumbnail(int row) const;
+    // The row's thumbnail: kept as its file when it has none, shown when the row is near the view.
     void setThumbnail(int row, const QImage& picture);
     // Lays out the grid again and scrolls it back to its start.
     void relayOut();
@@ -67,13 +74,28 @@ public:
     // A new scan: the thumbnails of the last one are forgotten; an ended one: those asked and not begun.
     void forgetLiveThumbnails();
     void stopDrawing();
+    // Thumbnails are asked of the worker and not yet drawn.
+    bool drawing() const;
+    // How many rows hold their thumbnail as a picture now.
+    int picturesHeld() const { return static_cast<int>(held_.size()); }
 
 private:
+    std::filesystem::path thumbFile(int row) const;
+    // Shows `icon` on the row, letting go of the pictures of the rows furthest from the view.
+    void hold(int row, const QIcon& icon);
+    // The rows in view, first and last (-1 when none is laid out yet).
+    std::pair<int, int> rowsInView() const;
+    // The rows in view get their pictures from their files; soon after the view moves.
+    void showRowsInView();
+    void scheduleShow();
+
     QListWidget* list_ = nullptr;        // List3
     QListWidget* thumbnails_ = nullptr;  // LvwFiles
     std::filesystem::path folder_;
     QStringList names_;
-    QHash<QString, QIcon> liveIcons_;  // drawn while the scan ran, by file name
+    std::filesystem::path thumbs_;
+    std::set<int> held_;        // the rows whose item holds its picture
+    QTimer* showTimer_ = nullptr;
     std::unique_ptr<ThumbnailWorker> worker_;
 };
 
