@@ -159,6 +159,11 @@ void Scanner::examineBlock(std::size_t units) {
             row = jpegRow_;
         // A thumbnail inside the open picture's EXIF block is not a new file.
         if (row >= 0 && file_.open && !file_.complete && file_.rule->insideStructure()) row = -1;
+        if (row >= 0 && unit_ >= searchedFrom_) {
+            // Found the first time round: it ends the file open, and is not found again.
+            if (file_.open) file_.complete = true;
+            row = -1;
+        }
         if (row >= 0) {
             finishFile();
             if (outOfSpace_) break;
@@ -446,6 +451,7 @@ ScanOutcome Scanner::run() {
     // is whole, and its last file is finished rather than left for a resume
     // that would never come.
     if (stopped && unit_ >= endUnit_) stopped = false;
+    if (!stopped && !gone_ && !outOfSpace_) rescanSkipped();
     settleWrites(stopped || gone_);
     if (!stopped && !gone_ && !outOfSpace_ && !ctx_.lastFileOpen) JoinSplitPhotos(ctx_, geo_);
     return report(stopped);

@@ -115,6 +115,10 @@ private:
     ScanOutcome unreadable();
     // What could not be read: marked on the finds that hold it, and listed.
     void noteDamage();
+    // The areas skipped over after failures, read again once the rest is
+    // safe: put into the finds that hold them, and searched for files that
+    // start there.
+    void rescanSkipped();
     // Bytes of the medium read late, put into the finds that hold zeros for them.
     void patchFinds(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size);
 
@@ -170,6 +174,8 @@ private:
     double recoveredMB_ = 0;
     bool outOfSpace_ = false;
     bool gone_ = false;  // the medium stopped answering
+    // Units from here on were searched already: a match there ends the open file, and starts none.
+    std::uint64_t searchedFrom_ = UINT64_MAX;
     std::unordered_set<std::string> madeNames_;  // names given in this scan (the writer may still be at work)
     std::unordered_set<std::string> earlierNames_;  // files of an earlier scan the cache keeps (options.addToFound)
     // Before the writer: its thread hands checks over until it ends.

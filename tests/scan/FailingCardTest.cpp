@@ -92,6 +92,24 @@ TEST_P(FailingCardOfEachFat, TheScanReadsPastBadSectorsAndKeepsTheFindsThatHoldT
 
 INSTANTIATE_TEST_SUITE_P(Fat, FailingCardOfEachFat, ::testing::Values(12, 16, 32));
 
+// A bad area long enough that the reader skips ahead past its end, over the
+// start of the photo after it: the skipped part reads at the end, and the
+// photo that starts there is found then.
+TEST_F(FailingCard, APhotoThatStartsWhereTheReaderSkippedAheadIsFoundWhenTheAreaIsReadAgain) {
+    photos[6] = test::MakeTestJpeg(6, 640, 480);
+    writeAtCluster(15000, photos[6]);
+    const std::uint64_t p6 = test::ReadFile(image).find(photos[6]) / 512;
+    faulty->setRules("bad " + std::to_string(p6 - 400) + "-" + std::to_string(p6 - 9) + "\n");
+    ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    const ScanContext& ctx = command.context();
+    EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(ctx.unreadableSectors, 392u);
+    for (const auto& f : ctx.found) EXPECT_EQ(f.unreadableSectors, 0u) << f.name;
+}
+
+
+
 TEST_F(FailingCard, ACardThatStopsAnsweringEndsTheScanThereAndTheScanResumesWhenItIsBack) {
     // Two more photos in free space far on, past where the card dies.
     for (int n : {6, 7}) {

@@ -100,16 +100,21 @@ FoundFilesPane::FoundFilesPane(QWidget* parent, Actions actions) : QStackedWidge
 FoundFilesPane::~FoundFilesPane() { worker_.reset(); }
 
 void FoundFilesPane::list(const fs::path& folder) {
+    QStringList names;
+    if (!folder.empty())
+        for (const QString& name : QDir(q(folder.string())).entryList(QDir::Files, QDir::Name))
+            if (!name.endsWith(".dat", Qt::CaseInsensitive)) names << name;
+    // The finds a scan listed as it went are listed already: their rows stay.
+    if (folder == folder_ && names == names_) {
+        scheduleShow();
+        return;
+    }
     names_.clear();
     list_->clear();
     thumbnails_->clear();
     held_.clear();
     folder_ = folder;
-    if (folder.empty()) return;
-    for (const QFileInfo& fi : QDir(q(folder.string())).entryInfoList(QDir::Files, QDir::Name)) {
-        if (fi.fileName().endsWith(".dat", Qt::CaseInsensitive)) continue;
-        add(fi.fileName());
-    }
+    for (const QString& name : names) add(name);
     scheduleShow();  // the thumbnails made before, of the rows in view
 }
 
