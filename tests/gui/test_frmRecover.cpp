@@ -601,6 +601,9 @@ private slots:
         for (int r = 0; r < list->count() && !told; ++r) {
             list->setCurrentRow(r);
             told = child<QLabel>(*w, "lblInfo")->text().contains("damaged: 1 sectors unreadable (zeros), the first at byte 10240");
+            // Its row in the list says so too, the others nothing.
+            auto* names = child<QListWidget>(*w, "List3");
+            QCOMPARE(names->item(r)->toolTip().contains("damaged: 1 sectors unreadable"), told);
             if (!told) continue;
             // It is the card's photo, with zeros where the sector failed.
             const std::string found = hx::test::ReadFile(w->cacheFolder() / w->foundNames()[r].toStdString());

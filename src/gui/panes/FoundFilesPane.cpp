@@ -1,5 +1,6 @@
 #include "gui/panes/FoundFilesPane.h"
 
+#include <QColor>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
@@ -156,6 +157,18 @@ void FoundFilesPane::removeRows(const std::vector<std::size_t>& rows) {
         names_.removeAt(row);
         delete list_->takeItem(row);
         delete thumbnails_->takeItem(row);
+    }
+}
+
+void FoundFilesPane::markDamaged(const std::map<std::string, std::string>& damageOf) {
+    if (damageOf.empty()) return;
+    for (int row = 0; row < count(); ++row) {
+        const auto damage = damageOf.find(s(names_[row]));
+        if (damage == damageOf.end()) continue;
+        for (QListWidgetItem* item : {list_->item(row), thumbnails_->item(row)}) {
+            item->setForeground(QColor(0xB0, 0x30, 0x20));
+            item->setToolTip(q(damage->second));
+        }
     }
 }
 

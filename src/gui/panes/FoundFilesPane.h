@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -54,6 +55,9 @@ public:
     std::vector<std::size_t> selectedRows() const;
     // Removes rows, given in rising order.
     void removeRows(const std::vector<std::size_t>& rows);
+    // The rows of the files named hold unreadable sectors: drawn in the
+    // warning colour, with what the damage is as their tip.
+    void markDamaged(const std::map<std::string, std::string>& damageOf);
 
     bool thumbnailsShown() const;
     void showThumbnails(bool shown);
