@@ -1,4 +1,5 @@
 #include "viewing/CaptureFacts.h"
+#include "viewing/IsoBoxes.h"
 
 #include <algorithm>
 #include <array>
@@ -17,7 +18,6 @@ namespace hx::viewing {
 namespace {
 
 // Boxes looked at in one level of a movie, at most.
-constexpr int kMaxBoxes = 4096;
 
 std::string lowerExtension(const std::filesystem::path& file) {
     std::string ext = file.extension().string();
@@ -71,46 +71,6 @@ void readWithExiv2(const std::filesystem::path& file, CaptureFacts& facts) {
     }
 }
 
-struct Box {
-    std::uint64_t start = 0;  // of its contents
-    std::uint64_t end = 0;
-    std::array<char, 4> type{};
-};
-
-// The boxes of [from, to) in order, as far as their sizes hold.
-bool nextBox(std::ifstream& in, std::uint64_t& at, std::uint64_t to, Box& box) {
-    if (at + 8 > to) return false;
-    std::uint8_t head[16];
-    in.seekg(static_cast<std::streamoff>(at));
-    if (!in.read(reinterpret_cast<char*>(head), 8)) return false;
-    std::uint64_t size = platform::Be32(head);
-    std::uint64_t header = 8;
-    if (size == 1) {
-        if (!in.read(reinterpret_cast<char*>(head + 8), 8)) return false;
-        size = (static_cast<std::uint64_t>(platform::Be32(head + 8)) << 32) | platform::Be32(head + 12);
-        header = 16;
-    } else if (size == 0) {
-        size = to - at;  // to the end
-    }
-    if (size < header || size > to - at) return false;
-    box.start = at + header;
-    box.end = at + size;
-    std::copy(head + 4, head + 8, box.type.begin());
-    at += size;
-    return true;
-}
-
-bool findBox(std::ifstream& in, std::uint64_t from, std::uint64_t to, const char* type, Box& found) {
-    Box box;
-    std::uint64_t at = from;
-    for (int n = 0; n < kMaxBoxes && nextBox(in, at, to, box); ++n)
-        if (std::equal(box.type.begin(), box.type.end(), type)) {
-            found = box;
-            return true;
-        }
-    return false;
-}
-
 }  // namespace
 
 std::string QuickTimeDate(std::uint64_t seconds) {
@@ -139,11 +99,16 @@ std::string MovieCreationTime(const std::filesystem::path& file) {
     const std::uint64_t size = std::filesystem::file_size(file, ec);
     if (ec) return {};
     std::ifstream in(file, std::ios::binary);
-    Box moov, mvhd;
-    if (!in || !findBox(in, 0, size, "moov", moov) || !findBox(in, moov.start, moov.end, "mvhd", mvhd)) return {};
+    const ReadAt read = [&in](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(at));
+        return static_cast<bool>(in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(n)));
+    };
+    IsoBox moov, mvhd;
+    if (!in || !FindIsoBox(read, 0, size, "moov", moov) || !FindIsoBox(read, moov.contents, moov.end, "mvhd", mvhd))
+        return {};
     std::uint8_t v[12];
-    in.seekg(static_cast<std::streamoff>(mvhd.start));
-    if (mvhd.end - mvhd.start < sizeof v || !in.read(reinterpret_cast<char*>(v), sizeof v)) return {};
+    if (mvhd.end - mvhd.contents < sizeof v || !read(mvhd.contents, sizeof v, v)) return {};
     // Version 0 counts in 32 bits, version 1 in 64.
     const std::uint64_t created = v[0] == 1 ? (static_cast<std::uint64_t>(platform::Be32(v + 4)) << 32) | platform::Be32(v + 8)
                                             : platform::Be32(v + 4);

@@ -1,4 +1,5 @@
 #include "viewing/FileStructure.h"
+#include "viewing/IsoBoxes.h"
 
 #include <zlib.h>
 
@@ -259,28 +260,19 @@ FileStructure zip(const Source& s, bool checkContent) {
     return {checked ? Proof::Content : Proof::Layout, z.end};
 }
 
-// Boxes of a 32-bit size (1: a 64-bit size follows; 0: to the end) and a type.
+// ISO base media boxes side by side, up to the last that fits.
 FileStructure isoBoxes(const Source& s) {
+    const ReadAt read = [&s](std::uint64_t at, std::size_t n, std::uint8_t* out) { return s.get(at, n, out); };
     std::uint64_t at = 0;
     bool media = false;
     int n = 0;
-    for (; n < kMaxParts && at < s.size(); ++n) {
-        std::uint8_t h[16];
-        if (!s.get(at, 8, h) || !isTag(h + 4)) break;
-        std::uint64_t box = Be32(h), header = 8;
-        if (box == 1) {
-            if (!s.get(at, 16, h)) break;
-            box = Be64(h + 8);
-            header = 16;
-        } else if (box == 0) {
-            box = s.size() - at;
-        }
-        if (box < header) break;
-        if (box > s.size() - at) return {};  // cut short
-        const std::string_view type(reinterpret_cast<const char*>(h + 4), 4);
-        media = media || type == "moov" || type == "meta" || type == "moof" || type == "mdat" || type == "jxlc" ||
-                type == "jxlp";
-        at += box;
+    IsoBox box;
+    for (; n < kMaxParts && at < s.size(); ++n, at = box.end) {
+        const BoxRead found = ReadIsoBox(read, at, s.size(), box);
+        if (found == BoxRead::TooLong) return {};  // cut short
+        if (found == BoxRead::None) break;
+        media = media || box.is("moov") || box.is("meta") || box.is("moof") || box.is("mdat") || box.is("jxlc") ||
+                box.is("jxlp");
     }
     if (!media || n < 2) return {};
     return {Proof::Layout, at};

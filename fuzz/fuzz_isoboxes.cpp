@@ -1,0 +1,28 @@
+// ISO base media boxes and a movie's sample tables over arbitrary bytes: the
+// walks stay inside the data, and every chunk the tables give is counted
+// from sizes that were there to read.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "viewing/IsoSampleTables.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const hx::viewing::ReadAt read = [data, size](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+        if (at > size || n > size - at) return false;
+        if (n > 0) std::memcpy(out, data + at, n);
+        return true;
+    };
+    hx::viewing::IsoBox moov;
+    if (!hx::viewing::FindIsoBox(read, 0, size, "moov", moov)) moov = {0, 0, size, {'m', 'o', 'o', 'v'}};
+    if (moov.end > size || moov.contents > moov.end) std::abort();
+    std::vector<hx::viewing::IsoTrack> tracks;
+    if (hx::viewing::ReadSampleTables(read, moov, tracks))
+        for (const auto& track : tracks) {
+            std::uint64_t samples = 0;
+            for (const auto& span : hx::viewing::ChunkSpans(track)) samples += span.samples;
+            if (samples != track.sampleSizes.size()) std::abort();
+        }
+    return 0;
+}
