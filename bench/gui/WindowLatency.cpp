@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
     const bool thumbnails = w->thumbnailsShown();
 
     std::vector<qint64> gaps;
+    std::vector<std::pair<qint64, qint64>> longWaits;  // when (since the scan began) and how long
     QElapsedTimer clock, scan;
     qint64 last = -1;
     QTimer ask;
@@ -109,6 +110,7 @@ int main(int argc, char** argv) {
         if (!w->isBusy()) return;
         const qint64 now = clock.elapsed();
         if (last >= 0) gaps.push_back(now - last);
+        if (last >= 0 && now - last > 100) longWaits.emplace_back(scan.elapsed(), now - last);
         last = now;
     });
     clock.start();
@@ -134,6 +136,9 @@ int main(int argc, char** argv) {
     std::printf("thumbnails %s\n", thumbnails ? "shown, drawn as the finds come" : "not shown");
     std::printf("window answered %zu times while busy: longest wait %lld ms, 99%% within %lld ms, %ld over 100 ms\n",
                 gaps.size(), static_cast<long long>(longest), static_cast<long long>(p99), static_cast<long>(over));
+    for (const auto& [when, wait] : longWaits)
+        std::printf("  a wait of %lld ms ending %.1f s into the scan (of %.1f s)\n", static_cast<long long>(wait),
+                    static_cast<double>(when) / 1000.0, seconds);
     // The thumbnails the worker still draws, then what the window holds.
     QElapsedTimer settle;
     settle.start();

@@ -140,6 +140,11 @@ void FoundFileWriter::wait() {
     room_.wait(lock, [this] { return jobs_.empty() && !busy_; });
 }
 
+bool FoundFileWriter::waitFor(std::chrono::milliseconds most) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return room_.wait_for(lock, most, [this] { return jobs_.empty() && !busy_; });
+}
+
 bool FoundFileWriter::writesInline() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return pendingLimit_ == 0 && !thread_.joinable();

@@ -13,6 +13,7 @@
 // Every file is known by the number the scan gave it. The first file that
 // the cache disk could not take whole is remembered; no file is made after
 // it, and the scan undoes it and what followed.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -65,6 +66,8 @@ public:
 
     // Returns when everything queued so far is done.
     void wait();
+    // As wait, for at most `most`: true when every job is done.
+    bool waitFor(std::chrono::milliseconds most);
     // The first file the disk could not take whole, or -1.
     long failedFile() const;
 

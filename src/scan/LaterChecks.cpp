@@ -37,6 +37,11 @@ std::vector<LaterChecks::Result> LaterChecks::take() {
     return out;
 }
 
+bool LaterChecks::waitFor(std::chrono::milliseconds most) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return done_.wait_for(lock, most, [this] { return jobs_.empty() && running_ == 0; });
+}
+
 void LaterChecks::work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {

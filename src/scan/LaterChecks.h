@@ -3,6 +3,7 @@
 // damaged photo goes wrong, say) run here, on threads of their own, while the
 // scan reads on. A check starts once its file is written whole; the scan
 // takes the verdicts when it ends and puts them in its found list.
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -34,6 +35,8 @@ public:
     void add(long file, std::filesystem::path path, LaterCheck check);
     // Waits for every check added so far and hands out their verdicts, by file number.
     std::vector<Result> take();
+    // Waits at most `most` for every check added so far: true when they are done.
+    bool waitFor(std::chrono::milliseconds most);
 
 private:
     struct Job {

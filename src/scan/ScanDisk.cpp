@@ -318,7 +318,10 @@ void Scanner::settleWrites(bool stopped) {
     // Pictures found inside the file left open at a stop are looked for again
     // only if the scan starts anew: the resumed file must stay the last one.
     if (!ctx_.lastFileOpen && !outOfSpace_) emitEmbedded();
-    writer_.wait();
+    // The last files are written and checked while the window stays answered.
+    constexpr std::chrono::milliseconds kAnswerEvery(15);
+    while (!writer_.waitFor(kAnswerEvery)) ui_.yield();
+    while (!later_.waitFor(kAnswerEvery)) ui_.yield();
     const long failed = writer_.failedFile();
     applyLaterChecks(failed);
     if (failed >= 0) {
