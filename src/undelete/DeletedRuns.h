@@ -5,8 +5,10 @@
 // and the runs that other deleted files claim from their own first clusters.
 // A file whose clusters are not one plain run, or whose first cluster another
 // deleted file starts at too, is checked by its own structure where it has
-// one (a JPEG decodes cleanly to its end); one that cannot be confirmed is
-// marked partial and is never handed out as whole.
+// one (a JPEG decodes cleanly to its end). Such proofs come first: what a
+// proven file holds is no one else's, and a file whose first cluster it holds
+// was overwritten. The claims of the rest place them; one that cannot be
+// confirmed is marked partial and is never handed out as whole.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
