@@ -386,9 +386,9 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const filesystems::ClusterVi
     // Files out of any shadow first, those in one after; within each, the
     // files that need fewest clusters first, then by their first cluster: a
     // short file written in turns with a longer one took its clusters first.
-    const Planner first(view, claims);
+    Planner proving(view, claims);
     const auto key = [&](std::size_t i) {
-        return std::make_tuple(shadowedBy.count(i) > 0, first.need(entries[i].Size), entries[i].FirstCluster);
+        return std::make_tuple(shadowedBy.count(i) > 0, proving.need(entries[i].Size), entries[i].FirstCluster);
     };
     std::stable_sort(planned.begin(), planned.end(), [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
     CheckAllowance allowance;
@@ -400,7 +400,6 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const filesystems::ClusterVi
     // Proofs before claims: every file in doubt whose own structure can
     // confirm a layout is planned first, against the live files alone, and
     // what it was shown to hold is no one else's.
-    Planner proving(view, claims);
     std::unordered_set<std::size_t> tried;
     for (std::size_t i : planned) {
         const filesystems::UndeleteEntry& e = entries[i];

@@ -87,7 +87,7 @@ bool readTrack(const ReadAt& read, const IsoBox& trak, IsoTrack& track) {
 bool ReadSampleTables(const ReadAt& read, const IsoBox& moov, std::vector<IsoTrack>& tracks) {
     tracks.clear();
     IsoBox box;
-    std::uint64_t at = moov.contents;
+    std::uint64_t at = moov.contents, samples = 0;
     // Every box the moov holds must fit in it: one that runs past it was cut short.
     for (int n = 0; n < kMaxBoxes && at < moov.end; ++n, at = box.end) {
         const BoxRead found = ReadIsoBox(read, at, moov.end, box);
@@ -95,6 +95,10 @@ bool ReadSampleTables(const ReadAt& read, const IsoBox& moov, std::vector<IsoTra
         if (!box.is("trak")) continue;
         IsoTrack track;
         if (tracks.size() >= kMaxTracks || !readTrack(read, box, track)) return false;
+        // A table of one size for all samples takes no room in the file: the
+        // samples of all tracks together are bounded as one track's are.
+        samples += track.sampleSizes.size();
+        if (samples > kMaxEntries) return false;
         tracks.push_back(std::move(track));
     }
     return !tracks.empty();
