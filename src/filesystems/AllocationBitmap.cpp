@@ -49,23 +49,32 @@ bool loadExFat(DriveRecord& rec, std::uint64_t units, std::vector<bool>& used) {
 
 }  // namespace
 
-std::vector<std::uint8_t> ReadExfatBitmap(DriveRecord& rec, std::uint64_t maxBytes) {
+std::vector<std::uint8_t> ReadExfatBitmap(DriveRecord& rec, std::uint64_t maxBytes, std::vector<std::uint8_t>* unread) {
     std::vector<std::uint8_t> bits;
+    if (unread) unread->clear();
     if (rec.BitmapCluster < 2 || rec.BitmapLength == 0) return bits;
     const std::uint64_t bytes = std::min<std::uint64_t>(rec.BitmapLength, maxBytes);
+    std::vector<std::uint8_t> failed;
     // The bitmap may be stored without a FAT chain (contiguous).
     if (FatEntry(rec, rec.BitmapCluster) == 0) {
         const auto first = static_cast<std::uint64_t>(ClusterToSector(rec, rec.BitmapCluster));
         const auto bps = static_cast<std::uint32_t>(rec.sectorSize());
         media::SectorRuns unreadable;
         bits = media::ReadSectorsSalvaging(rec.Drive, first, bytes, bps, &unreadable);
-        // What cannot be read of it counts as in use: no deleted file is planned onto it.
-        for (const auto& [sector, count] : unreadable)
-            for (std::uint64_t at = (sector - first) * bps; at < (sector - first + count) * bps && at < bits.size(); ++at)
-                bits[static_cast<std::size_t>(at)] = 0xFF;
+        failed.assign(bits.size(), 0);
+        for (const auto& [sector, count] : unreadable) {
+            const std::uint64_t from = std::min<std::uint64_t>((sector - first) * bps, bits.size());
+            const std::uint64_t to = std::min<std::uint64_t>((sector - first + count) * bps, bits.size());
+            std::fill(failed.begin() + static_cast<std::ptrdiff_t>(from), failed.begin() + static_cast<std::ptrdiff_t>(to), 1);
+        }
     } else {
-        bits = ReadClusterChain(rec, rec.BitmapCluster, bytes);
+        bits = ReadClusterChain(rec, rec.BitmapCluster, bytes, &failed);
     }
+    // What cannot be read of it counts as in use: no deleted file is planned onto it.
+    bool anyFailed = false;
+    for (std::size_t i = 0; i < bits.size() && i < failed.size(); ++i)
+        if (failed[i]) bits[i] = 0xFF, anyFailed = true;
+    if (unread && anyFailed) *unread = std::move(failed);
     if (bits.size() < bytes) ++rec.ShortReads;
     return bits;
 }

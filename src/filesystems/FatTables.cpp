@@ -30,7 +30,7 @@ void appendEntries(DriveRecord& rec, const std::vector<std::uint8_t>& data) {
 }
 
 std::vector<std::uint8_t> readChain(DriveRecord& rec, const std::string& source, std::uint32_t first,
-                                    std::uint64_t maxBytes) {
+                                    std::uint64_t maxBytes, std::vector<std::uint8_t>* unread = nullptr) {
     std::vector<std::uint8_t> out;
     const std::uint64_t cluster = rec.clusterBytes();
     if (cluster == 0 || IsChainEnd(rec, first)) return out;
@@ -45,8 +45,18 @@ std::vector<std::uint8_t> readChain(DriveRecord& rec, const std::string& source,
             if (seen[c]) break;  // a loop in the chain
             seen[c] = true;
         }
-        auto data = ReadCapped(rec, source, ClusterToSector(rec, c), cluster);
+        media::SectorRuns failed;
+        const std::int64_t at = ClusterToSector(rec, c);
+        auto data = ReadCapped(rec, source, at, cluster, unread ? &failed : nullptr);
         if (data.empty()) break;
+        if (unread) {
+            unread->resize(out.size() + data.size(), 0);
+            for (const auto& [sector, count] : failed) {
+                const std::uint64_t from = out.size() + (sector - static_cast<std::uint64_t>(at)) * rec.sectorSize();
+                const std::uint64_t to = std::min<std::uint64_t>(from + count * rec.sectorSize(), unread->size());
+                std::fill(unread->begin() + static_cast<std::ptrdiff_t>(from), unread->begin() + static_cast<std::ptrdiff_t>(to), 1);
+            }
+        }
         out.insert(out.end(), data.begin(), data.end());
         if (data.size() < cluster) break;
         const std::uint32_t next = FatEntry(rec, c);
@@ -54,6 +64,7 @@ std::vector<std::uint8_t> readChain(DriveRecord& rec, const std::string& source,
         c = next;
     }
     if (out.size() > maxBytes) out.resize(static_cast<std::size_t>(maxBytes));
+    if (unread) unread->resize(out.size(), 0);
     return out;
 }
 
@@ -176,8 +187,9 @@ bool IsChainEnd(const DriveRecord& rec, std::uint32_t value) {
     return value < 2 || value > LastCluster(rec);
 }
 
-std::vector<std::uint8_t> ReadClusterChain(DriveRecord& rec, std::uint32_t first, std::uint64_t maxBytes) {
-    return readChain(rec, rec.Drive, first, maxBytes);
+std::vector<std::uint8_t> ReadClusterChain(DriveRecord& rec, std::uint32_t first, std::uint64_t maxBytes,
+                                           std::vector<std::uint8_t>* unread) {
+    return readChain(rec, rec.Drive, first, maxBytes, unread);
 }
 
 void LoadRootDirectory(DriveRecord& rec) {

@@ -52,9 +52,11 @@ std::int64_t ReadDirectoryChain(const std::string& drive, std::uint32_t firstClu
 
 // Reads the clusters of a FAT/exFAT chain starting at `firstCluster` into
 // one buffer, at most `maxBytes`. Stops at the end mark, a loop or the volume
-// end; short reads are counted in rec.ShortReads.
-std::vector<std::uint8_t> ReadClusterChain(DriveRecord& rec, std::uint32_t firstCluster,
-                                           std::uint64_t maxBytes);
+// end; short reads are counted in rec.ShortReads. Sectors that cannot be
+// read are zeros; `unread`, when given, gets a byte per byte read, 1 where
+// it was unreadable.
+std::vector<std::uint8_t> ReadClusterChain(DriveRecord& rec, std::uint32_t firstCluster, std::uint64_t maxBytes,
+                                           std::vector<std::uint8_t>* unread = nullptr);
 
 // Reads `bytes` at `lba` of `source`, never asking for more than the medium
 // holds, and counts a short answer in rec.ShortReads. Sectors that cannot be

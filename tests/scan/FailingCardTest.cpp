@@ -234,9 +234,10 @@ TEST_F(FailingCard, RecoverGivesBackEveryPhotoAndSaysWhichHoldUnreadableSectors)
     }
 }
 
-// exFAT: the allocation bitmap cannot be read. The volume is still listed,
-// and its deleted files come back whole.
-TEST(FailingExfat, AnUnreadableBitmapIsNoReasonToRefuseTheVolume) {
+// exFAT: neither the allocation bitmap nor the table of clusters can be
+// read. The volume is still listed, and its deleted files, which lie in one
+// run each, come back whole.
+TEST(FailingExfat, AnUnreadableBitmapOrTableIsNoReasonToRefuseTheVolume) {
     if (const std::string why = test::FuseUnavailableReason(true); !why.empty() || !test::HaveTool("mount.exfat-fuse"))
         GTEST_SKIP() << why;
     test::TempDir dir("hx-failing-exfat");
@@ -257,7 +258,9 @@ TEST(FailingExfat, AnUnreadableBitmapIsNoReasonToRefuseTheVolume) {
     const std::int64_t bitmap = filesystems::ClusterToSector(rec, rec.BitmapCluster);
     test::FaultyCard faulty(image, dir.path());
     if (!faulty.ok()) GTEST_SKIP() << faulty.error();
-    faulty.setRules("bad " + std::to_string(bitmap) + "\n");
+    const std::int64_t table = rec.ReservedSectors;
+    faulty.setRules("bad " + std::to_string(bitmap) + "\nbad " + std::to_string(table) + "-" +
+                    std::to_string(table + rec.SectorsPerFAT - 1) + "\n");
 
     test::ScriptedUi ui;
     undelete::QuickUndelete q(ui);

@@ -27,6 +27,7 @@ public:
             why = RootUnreadable();
             return false;
         }
+        TakeUnreadBitmapFromFiles(exfat_, entries);
         for (auto& e : entries) EstimateExfatRecoverable(exfat_, e);
         return true;
     }

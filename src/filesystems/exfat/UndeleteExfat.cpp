@@ -106,8 +106,44 @@ bool LoadExfatVolume(const std::string& drive, const media::DriveRecord& record,
     v.drive = drive;
     v.table = std::dynamic_pointer_cast<const AllocationTable>(r.Opened);
     if (!v.table || v.table->entries.size() < v.clusterCount + 2u) return false;
-    v.bitmap = ReadExfatBitmap(r, (std::uint64_t(v.clusterCount) + 7) / 8);
+    v.bitmap = ReadExfatBitmap(r, (std::uint64_t(v.clusterCount) + 7) / 8, &v.bitmapUnread);
+    for (const auto& e : r.RootDirEntries) {
+        if (e[0] == 0) break;
+        if (e[0] == 0x81 || e[0] == 0x82) v.systemFiles.emplace_back(Le32(e.data() + 20), Le64(e.data() + 24));
+    }
     return !v.bitmap.empty();
+}
+
+void TakeUnreadBitmapFromFiles(ExfatVolume& vol, const std::vector<UndeleteEntry>& entries) {
+    if (vol.bitmapUnread.empty()) return;
+    std::vector<std::uint8_t> held(vol.bitmap.size(), 0);
+    const std::uint64_t bpc = vol.bytesPerCluster();
+    // Marks `clusters` clusters from `first`: along the chain, or one after
+    // the other where the file has no chain or the table gives none.
+    auto mark = [&](std::uint32_t first, std::uint64_t clusters, bool contiguous) {
+        std::uint32_t c = first;
+        for (std::uint64_t k = 0; k < std::min<std::uint64_t>(clusters, vol.clusterCount) && vol.validCluster(c); ++k) {
+            const std::uint32_t i = c - 2;
+            if (i / 8 < held.size()) held[i / 8] |= static_cast<std::uint8_t>(1u << (i % 8));
+            const std::uint32_t next = contiguous ? c + 1 : vol.entry(c);
+            c = (next < 2 || next >= 0xFFFFFFF7u) ? c + 1 : next;
+        }
+    };
+    auto clustersOf = [bpc](std::uint64_t bytes) { return std::max<std::uint64_t>(1, (bytes + bpc - 1) / bpc); };
+    // The root folder has a chain and no size: it ends where its chain does.
+    std::uint64_t rootClusters = 1;
+    for (std::uint32_t c = vol.rootCluster; rootClusters < vol.clusterCount; ++rootClusters) {
+        const std::uint32_t next = vol.entry(c);
+        if (!vol.validCluster(next) || next == c) break;
+        c = next;
+    }
+    mark(vol.rootCluster, rootClusters, false);
+    for (const auto& [first, bytes] : vol.systemFiles) mark(first, clustersOf(bytes), false);
+    for (const auto& e : entries)
+        if (!e.isDeleted() && !(e.Attributes & kAttrInDeletedFolder) && e.FirstCluster >= 2)
+            mark(e.FirstCluster, clustersOf(e.Size), (e.Attributes & kAttrExfatContiguous) != 0);
+    for (std::size_t i = 0; i < vol.bitmap.size() && i < vol.bitmapUnread.size(); ++i)
+        if (vol.bitmapUnread[i]) vol.bitmap[i] = held[i];
 }
 
 void ParseExfatDirectory(const std::uint8_t* d, std::size_t size, const std::string& folderPath,

@@ -35,6 +35,11 @@ struct ExfatVolume {
     // The drive's table, at least clusterCount + 2 entries long.
     std::shared_ptr<const AllocationTable> table;
     std::vector<std::uint8_t> bitmap;  // bit 0 of byte 0 is cluster 2
+    // 1 for each byte of the bitmap that could not be read (empty when it all
+    // was): its clusters count as in use until the files listed say which are.
+    std::vector<std::uint8_t> bitmapUnread;
+    // The volume's own files, the bitmap and the up-case table: first cluster, bytes.
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> systemFiles;
 
     std::uint64_t bytesPerCluster() const { return std::uint64_t(bytesPerSector) * sectorsPerCluster; }
     std::uint64_t clusterOffset(std::uint32_t c) const {
@@ -51,6 +56,12 @@ bool ParseExfatBootSector(const std::uint8_t* boot, std::size_t size, ExfatVolum
 // geometry and table from the catalogue record when it is this drive's,
 // else read from the medium.
 bool LoadExfatVolume(const std::string& drive, const media::DriveRecord& record, ExfatVolume& out);
+
+// Where the bitmap could not be read, takes the clusters in use from what
+// holds them: the root folder, the volume's own files and the files and
+// folders in use among `entries` (a chain the table cannot give further is
+// taken to run on). The rest of those clusters is free.
+void TakeUnreadBitmapFromFiles(ExfatVolume& vol, const std::vector<UndeleteEntry>& entries);
 
 // A folder found while parsing a directory: where its entries lie.
 struct ExfatFolderRef {
