@@ -246,7 +246,12 @@ void frmRecover::Timer1_Timer() {
 
 // ---------------------------------------------------------------- start-up
 
-void frmRecover::FillCacheBrowser() { listFolder(cacheFolder_); }
+void frmRecover::FillCacheBrowser() {
+    listFolder(cacheFolder_);
+    // What the scan state says of finds that hold unreadable sectors, whichever run found them.
+    damageOf_ = scan::DamagedFinds(cacheFolder_);
+    foundPane_->markDamaged(damageOf_);
+}
 
 void frmRecover::listFolder(const fs::path& folder) {
     foundPane_->list(folder);

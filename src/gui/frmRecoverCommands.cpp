@@ -132,11 +132,7 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder,
     if (!outcome) return;
     ProgressBar1->setVisible(false);
     lastScanOutcome_ = static_cast<int>(*outcome);
-    damageOf_.clear();
-    for (const auto& f : command.context().found)
-        if (f.unreadableSectors > 0) damageOf_[f.name] = scan::DamageText(f);
     FillCacheBrowser();
-    foundPane_->markDamaged(damageOf_);
     EnableButtons();
     // The end's word on what could not be read stays in view.
     if (!command.context().damageText.empty())

@@ -114,16 +114,24 @@ void SalvagingReader::markSkipped(std::uint64_t offset, std::uint8_t* out, std::
     addRun(skipped_, first, n);
 }
 
-void SalvagingReader::forget(std::uint64_t sector) {
-    auto it = unreadable_.upper_bound(sector);
-    if (it == unreadable_.begin()) return;
+namespace {
+// Takes one sector out of its run; false when no run holds it.
+bool takeOut(SectorRuns& runs, std::uint64_t sector) {
+    auto it = runs.upper_bound(sector);
+    if (it == runs.begin()) return false;
     --it;
     const std::uint64_t first = it->first, end = first + it->second;
-    if (sector >= end) return;
-    unreadable_.erase(it);
-    if (sector > first) unreadable_[first] = sector - first;
-    if (end > sector + 1) unreadable_[sector + 1] = end - sector - 1;
-    --unreadableCount_;
+    if (sector >= end) return false;
+    runs.erase(it);
+    if (sector > first) runs[first] = sector - first;
+    if (end > sector + 1) runs[sector + 1] = end - sector - 1;
+    return true;
+}
+}  // namespace
+
+void SalvagingReader::forget(std::uint64_t sector) {
+    if (takeOut(unreadable_, sector)) --unreadableCount_;
+    takeOut(skipped_, sector);
 }
 
 void SalvagingReader::retrySkipped(const ReadBack& readBack) {
@@ -195,6 +203,13 @@ std::size_t SalvagingReader::salvage(std::uint64_t offset, std::uint8_t* out, st
         if (skip > 0) markUnreadable(offset + pos, out + pos, skip, true);
         pos += skip;
         nextSkip_ = std::min(nextSkip_ * 2, kLongestSkip);
+    }
+    if (gone_) {
+        // The failures just before the medium went were of its going, not
+        // of bad sectors: they are not given, and are read when it is back.
+        const std::size_t back = static_cast<std::size_t>(std::min<std::uint64_t>(failedInRow_, pos)) / sector_ * sector_;
+        for (std::uint64_t s = (offset + pos - back) / sector_; s < (offset + pos) / sector_; ++s) forget(s);
+        pos -= back;
     }
     return std::min(pos, count);
 }

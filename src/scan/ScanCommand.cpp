@@ -321,6 +321,9 @@ bool ScanCommand::decideResume() {
             ctx_.lastFileOpen = previous.lastFileOpen;
             ctx_.found = previous.found;
             ctx_.List3 = previous.List3;
+            ctx_.unreadable = previous.unreadable;
+            ctx_.unreadableSectors = previous.unreadableSectors;
+            ctx_.unreadableList = previous.unreadableList;
             resumed_ = true;
             return true;
         }

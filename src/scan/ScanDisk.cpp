@@ -91,7 +91,12 @@ void Scanner::startOrResume() {
         ctx_.found.reserve(100);
     } else {
         counter_ = static_cast<long>(ctx_.found.size()) - 1;
+        forgetDamageFrom(geo_.byteOf(startUnit_));
         if (ctx_.lastFileOpen) reopenLastFile();
+    }
+    if (!resuming) {
+        ctx_.unreadable.clear();
+        ctx_.unreadableSectors = 0;
     }
     ctx_.lastFileOpen = false;
     ctx_.resumeDrive = ctx_.drive;
@@ -367,6 +372,20 @@ void Scanner::patchFinds(std::uint64_t offset, const std::uint8_t* bytes, std::s
     }
 }
 
+void Scanner::forgetDamageFrom(std::uint64_t byte) {
+    // What failed from there on (the card stopping, often) is read again now.
+    const std::uint64_t sector = byte / geo_.bytesPerSector;
+    ctx_.unreadable.erase(ctx_.unreadable.lower_bound(sector), ctx_.unreadable.end());
+    if (!ctx_.unreadable.empty()) {
+        auto last = std::prev(ctx_.unreadable.end());
+        last->second = std::min(last->second, sector - last->first);
+    }
+    ctx_.unreadableSectors = 0;
+    for (const auto& [first, count] : ctx_.unreadable) ctx_.unreadableSectors += count;
+    for (FoundFile& f : ctx_.found)
+        if (f.unreadableSectors > 0 && geo_.byteOf(f.startUnit) + f.firstUnreadable >= byte) f.unreadableSectors = 0;
+}
+
 void Scanner::noteDamage() {
     const media::SalvagingReader& damage = reader_->damage();
     if (damage.unreadableSectors() == 0) return;
@@ -379,9 +398,11 @@ void Scanner::noteDamage() {
         FoundFile& f = ctx_.found[s];
         if (f.earlier || f.size == 0) continue;
         const std::uint64_t start = geo_.byteOf(f.startUnit);
-        f.unreadableSectors = damage.unreadableIn(start, f.size);
-        if (f.unreadableSectors > 0)
-            f.firstUnreadable = std::max(damage.firstUnreadableIn(start, f.size) * damage.sectorBytes(), start) - start;
+        // A find of the part before a resume keeps what was said of it then.
+        const std::uint64_t unreadable = damage.unreadableIn(start, f.size);
+        if (unreadable == 0) continue;
+        f.unreadableSectors = unreadable;
+        f.firstUnreadable = std::max(damage.firstUnreadableIn(start, f.size) * damage.sectorBytes(), start) - start;
     }
     for (const auto& [first, count] : damage.unreadable()) ctx_.unreadable[first] = count;
     ctx_.unreadableSectors = 0;
@@ -397,15 +418,19 @@ void Scanner::noteDamage() {
 ScanOutcome Scanner::report(bool stopped) {
     ctx_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     const double rate = ctx_.seconds > 0 ? ctx_.megabytesRead / ctx_.seconds : 0;
-    ctx_.finishedText = FormatStr(LoadStr(1494, "Finished: %0 seconds. Average: %1 MB/sec"),
-                                  {formatFixed(ctx_.seconds, 0), formatFixed(rate, 1)});
+    const double readMB = static_cast<double>(unit_ - geo_.rootCluster) * static_cast<double>(unitSize_) / kMB;
+    const double totalMB = static_cast<double>(endUnit_ - geo_.rootCluster) * static_cast<double>(unitSize_) / kMB;
+    // A card that stopped answering did not finish: the end's line says how far the scan got.
+    ctx_.finishedText =
+        gone_ ? FormatStr(LoadStr(0, "Stopped after %0 of %1 MB: %2 no longer answers."),
+                          {formatFixed(readMB, 0), formatFixed(totalMB, 0), ctx_.drive})
+              : FormatStr(LoadStr(1494, "Finished: %0 seconds. Average: %1 MB/sec"),
+                          {formatFixed(ctx_.seconds, 0), formatFixed(rate, 1)});
     if (ctx_.unreadableSectors > 0)
         ctx_.damageText = FormatStr(LoadStr(0, "%0 sectors could not be read; they are listed in %1."),
                                     {std::to_string(ctx_.unreadableSectors), ctx_.unreadableList.string()});
     ui_.status(ctx_.damageText.empty() ? ctx_.finishedText : ctx_.finishedText + " " + ctx_.damageText);
     if (gone_) {
-        const double readMB = static_cast<double>(unit_ - geo_.rootCluster) * static_cast<double>(unitSize_) / kMB;
-        const double totalMB = static_cast<double>(endUnit_ - geo_.rootCluster) * static_cast<double>(unitSize_) / kMB;
         ui_.message(media::NoLongerAnswersText(ctx_.drive) +
                         "\n" +
                         FormatStr(LoadStr(0, "The scan read %0 of %1 MB and found %2 files, which are kept."),

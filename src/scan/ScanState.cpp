@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/ByteOrder.h"
+#include "shell/QuietUi.h"
 #include "shell/Text.h"
 
 namespace hx::scan {
@@ -23,9 +24,14 @@ bool SaveScanState(const fs::path& cacheFolder, const ScanContext& ctx) {
     out << "drive\t" << ctx.resumeDrive << "\n";
     out << "next\t" << ctx.resumeUnit << "\n";
     out << "open\t" << (ctx.lastFileOpen ? 1 : 0) << "\n";
-    for (const FoundFile& f : ctx.found)
+    for (const FoundFile& f : ctx.found) {
         out << "file\t" << f.name << "\t" << f.extension << "\t" << f.description << "\t" << f.startUnit << "\t"
-            << f.size << "\t" << f.listedSize << "\n";
+            << f.size << "\t" << f.listedSize;
+        // A find that holds unreadable sectors: how many, and the byte of the first.
+        if (f.unreadableSectors > 0) out << "\t" << f.unreadableSectors << "\t" << f.firstUnreadable;
+        out << "\n";
+    }
+    for (const auto& [first, count] : ctx.unreadable) out << "unreadable\t" << first << "\t" << count << "\n";
     // The row count last: a file cut short lacks it.
     out << "end\t" << ctx.found.size() << "\n";
     return static_cast<bool>(out);
@@ -61,6 +67,9 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
     ctx.resumeUnit = 0;
     ctx.resumeDrive.clear();
     ctx.lastFileOpen = false;
+    ctx.unreadable.clear();
+    ctx.unreadableSectors = 0;
+    ctx.unreadableList.clear();
     std::ifstream in(cacheFolder / kScanStateFile);
     if (!in) return ScanStateLoad::None;
 
@@ -90,12 +99,15 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
             damaged = f[1] != "0" && f[1] != "1";
             ctx.lastFileOpen = f[1] == "1";
         } else if (f[0] == "file") {
-            const auto start = f.size() == 7 ? wholeNumber(f[4]) : std::nullopt;
-            const auto size = f.size() == 7 ? wholeNumber(f[5]) : std::nullopt;
-            const auto cut = f.size() == 7 ? cutSize(f[6]) : std::nullopt;
+            const bool fits = f.size() == 7 || f.size() == 9;
+            const auto start = fits ? wholeNumber(f[4]) : std::nullopt;
+            const auto size = fits ? wholeNumber(f[5]) : std::nullopt;
+            const auto cut = fits ? cutSize(f[6]) : std::nullopt;
+            const auto unreadable = f.size() == 9 ? wholeNumber(f[7]) : std::optional<std::uint64_t>(0);
+            const auto firstUnreadable = f.size() == 9 ? wholeNumber(f[8]) : std::optional<std::uint64_t>(0);
             // A found file's name is a plain name in the cache folder.
             const bool plainName = f[1] != "." && f[1] != ".." && f[1].find('/') == std::string::npos;
-            if (!start || !size || !cut || f[1].empty() || !plainName) {
+            if (!start || !size || !cut || !unreadable || !firstUnreadable || f[1].empty() || !plainName) {
                 damaged = true;
             } else {
                 FoundFile& found = ctx.found.emplace_back();
@@ -105,6 +117,17 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
                 found.startUnit = *start;
                 found.size = *size;
                 found.listedSize = *cut;
+                found.unreadableSectors = *unreadable;
+                found.firstUnreadable = *firstUnreadable;
+            }
+        } else if (f[0] == "unreadable") {
+            const auto first = f.size() == 3 ? wholeNumber(f[1]) : std::nullopt;
+            const auto count = f.size() == 3 ? wholeNumber(f[2]) : std::nullopt;
+            damaged = !first || !count || *count == 0 || *count > ~0ull - ctx.unreadableSectors;
+            if (!damaged) {
+                ctx.unreadable[*first] = *count;
+                ctx.unreadableSectors += *count;
+                ctx.unreadableList = cacheFolder / kUnreadableFile;
             }
         } else if (f[0] == "end") {
             const auto v = wholeNumber(f[1]);
@@ -121,7 +144,20 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
     ctx.found.clear();
     ctx.resumeUnit = 0;
     ctx.lastFileOpen = false;
+    ctx.unreadable.clear();
+    ctx.unreadableSectors = 0;
+    ctx.unreadableList.clear();
     return ScanStateLoad::Damaged;
+}
+
+std::map<std::string, std::string> DamagedFinds(const fs::path& cacheFolder) {
+    std::map<std::string, std::string> damaged;
+    shell::QuietUi quiet;
+    ScanContext state(quiet);
+    if (LoadScanState(cacheFolder, state) != ScanStateLoad::Loaded) return damaged;
+    for (const FoundFile& f : state.found)
+        if (f.unreadableSectors > 0) damaged[f.name] = DamageText(f);
+    return damaged;
 }
 
 bool ScanStateFitsMedium(const ScanContext& state, std::uint64_t mediumBytes) {

@@ -1,8 +1,10 @@
 #pragma once
 // What a scan leaves in its cache folder so that a later run can resume it:
-// the drive, the next unit, whether the last file was still open, and the
-// found files row for row.
+// the drive, the next unit, whether the last file was still open, the found
+// files row for row (with the unreadable sectors each holds), and the
+// sectors of the medium that could not be read.
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,9 @@ enum class ScanStateLoad {
 // Fills the resume fields and the found-file lists from the folder's state.
 // States of earlier versions load too; their rounded sizes are dropped.
 ScanStateLoad LoadScanState(const std::filesystem::path& cacheFolder, ScanContext& ctx);
+// The found files of the folder's state that hold unreadable sectors, by
+// name, with what is said of each (DamageText); empty without a state.
+std::map<std::string, std::string> DamagedFinds(const std::filesystem::path& cacheFolder);
 // False when a loaded state holds a size beyond the medium's end (0: unknown medium size).
 bool ScanStateFitsMedium(const ScanContext& state, std::uint64_t mediumBytes);
 

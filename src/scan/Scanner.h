@@ -115,6 +115,9 @@ private:
     ScanOutcome unreadable();
     // What could not be read: marked on the finds that hold it, and listed.
     void noteDamage();
+    // A resumed scan: the unreadable sectors from `byte` of the medium on,
+    // and the damage of finds first met there, are forgotten, as they are read again.
+    void forgetDamageFrom(std::uint64_t byte);
     // The areas skipped over after failures, read again once the rest is
     // safe: put into the finds that hold them, and searched for files that
     // start there.

@@ -97,6 +97,9 @@ protected:
         ctx.found = {found("R#0000.jpg", ".jpg", "Canon EOS 5D", 17, 2'345'674, 0),
                      found("_MG_2000.JPG", ".jpg", "JPEG File", 9'000'001, 34'000'001, 34'000'001),
                      found("R#0002.mov", ".mov", "QuickTime", (1ull << 40) - 3, (1ull << 40) + 1, (1ull << 40) + 1)};
+        ctx.found[1].unreadableSectors = 3;
+        ctx.found[1].firstUnreadable = 1'234'560;
+        ctx.unreadable = {{9'000'001 * 8 + 2411, 3}, {(1ull << 42) + 5, 70000}};
         return ctx;
     }
     std::string stateText() { return test::ReadFile(cache / kScanStateFile); }
@@ -118,7 +121,13 @@ TEST_F(ResumeState, KeepsEveryNumberExactly) {
         EXPECT_EQ(loaded.found[i].startUnit, saved.found[i].startUnit);
         EXPECT_EQ(loaded.found[i].size, saved.found[i].size);
         EXPECT_EQ(loaded.found[i].description, saved.found[i].description);
+        EXPECT_EQ(loaded.found[i].unreadableSectors, saved.found[i].unreadableSectors);
+        EXPECT_EQ(loaded.found[i].firstUnreadable, saved.found[i].firstUnreadable);
     }
+    EXPECT_EQ(loaded.unreadable, saved.unreadable);
+    EXPECT_EQ(loaded.unreadableSectors, 70003u);
+    EXPECT_EQ(DamagedFinds(cache), (std::map<std::string, std::string>{
+                                       {"_MG_2000.JPG", "damaged: 3 sectors unreadable (zeros), the first at byte 1234560"}}));
     EXPECT_TRUE(ScanStateFitsMedium(loaded, 1ull << 41));
     EXPECT_FALSE(ScanStateFitsMedium(loaded, 1ull << 40));
 }
@@ -145,6 +154,8 @@ TEST_F(ResumeState, DamagedStatesAreRefusedWhole) {
         std::regex_replace(good, std::regex("\t17\t"), "\t-17\t"),
         std::regex_replace(good, std::regex("R#0002.mov"), "../R#0002.mov"),
         good + "file\textra\n",
+        std::regex_replace(good, std::regex("\t70000\n"), "\t0\n"),          // an empty run of unreadable sectors
+        std::regex_replace(good, std::regex("\t1234560\n"), "\t\n"),
     };
     for (const auto& text : damaged) {
         writeState(text);

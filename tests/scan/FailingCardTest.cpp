@@ -116,15 +116,18 @@ TEST_F(FailingCard, ACardThatStopsAnsweringEndsTheScanThereAndTheScanResumesWhen
         photos[n] = test::MakeTestJpeg(n, 640, 480);
         writeAtCluster(15000 + 200 * (n - 6), photos[n]);
     }
-    faulty->setRules("dies 40000\n");
+    // One sector of photo 2 is bad for good.
+    const std::string bad = "bad " + std::to_string(sectorOf[2] + 7) + "\n";
+    faulty->setRules(bad + "dies 40000\n");
     {
         ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
         ASSERT_EQ(command.run(), ScanOutcome::MediumGone);
         const ScanContext& ctx = command.context();
-        EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+        EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 3, 4, 5}));
         EXPECT_GT(ctx.resumeUnit, 0u);
         ASSERT_FALSE(ui.messages.empty());
         EXPECT_NE(ui.messages.back().text.find("no longer answers"), std::string::npos) << ui.messages.back().text;
+        EXPECT_EQ(ctx.finishedText.rfind("Stopped after ", 0), 0u) << ctx.finishedText;
     }
     // The command line ends such a scan with a code of its own.
     faulty->setRules("dies 40000\n");
@@ -135,14 +138,20 @@ TEST_F(FailingCard, ACardThatStopsAnsweringEndsTheScanThereAndTheScanResumesWhen
               4)
         << said;
     EXPECT_NE(said.find("stopped answering"), std::string::npos) << said;
-    faulty->setRules("");
+    // Back in the reader: the scan goes on from where it stopped, and what
+    // the first part could not read is still said, of the card and of photo 2.
+    faulty->setRules(bad);
     ScanRequest again = test::WholeScanRequest(faulty->device(), cache);
     again.resume = true;
     again.newScan.reset();
     ScanCommand command(ui, again);
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
-    EXPECT_EQ(intact(command.context()), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(command.context().unreadableSectors, 0u);
+    EXPECT_EQ(intact(command.context()), (std::vector<int>{0, 1, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(command.context().unreadableSectors, 1u) << test::ReadFile(cache / kUnreadableFile) << sectorOf[2] << " resume " << command.context().resumeUnit;
+    const auto damaged = DamagedFinds(cache);
+    ASSERT_EQ(damaged.size(), 1u);
+    EXPECT_EQ(test::ReadFile(cache / damaged.begin()->first), withZeros(2, {7}));
+    EXPECT_NE(test::ReadFile(cache / kUnreadableFile).find("\n" + std::to_string(sectorOf[2] + 7) + "\n"), std::string::npos);
 }
 
 TEST_F(FailingCard, AWindowIsAnsweredWhileASlowAreaKeepsAReadWaitingAndItsStopTakesEffectThen) {

@@ -114,6 +114,7 @@ void FoundFilesPane::list(const fs::path& folder) {
     list_->clear();
     thumbnails_->clear();
     held_.clear();
+    marked_.clear();
     folder_ = folder;
     for (const QString& name : names) add(name);
     scheduleShow();  // the thumbnails made before, of the rows in view
@@ -161,6 +162,16 @@ void FoundFilesPane::removeRows(const std::vector<std::size_t>& rows) {
 }
 
 void FoundFilesPane::markDamaged(const std::map<std::string, std::string>& damageOf) {
+    // A row marked before whose file holds no damage now (a new scan's find
+    // of the same name) loses its mark.
+    for (int row : marked_) {
+        if (row >= count() || damageOf.count(s(names_[row]))) continue;
+        for (QListWidgetItem* item : {list_->item(row), thumbnails_->item(row)}) {
+            item->setData(Qt::ForegroundRole, QVariant());
+            item->setToolTip(QString());
+        }
+    }
+    marked_.clear();
     if (damageOf.empty()) return;
     for (int row = 0; row < count(); ++row) {
         const auto damage = damageOf.find(s(names_[row]));
@@ -169,6 +180,7 @@ void FoundFilesPane::markDamaged(const std::map<std::string, std::string>& damag
             item->setForeground(QColor(0xB0, 0x30, 0x20));
             item->setToolTip(q(damage->second));
         }
+        marked_.insert(row);
     }
 }
 

@@ -99,6 +99,7 @@ private:
     QStringList names_;
     std::filesystem::path thumbs_;
     std::set<int> held_;        // the rows whose item holds its picture
+    std::set<int> marked_;      // the rows marked as holding unreadable sectors
     QTimer* showTimer_ = nullptr;
     std::unique_ptr<ThumbnailWorker> worker_;
 };
