@@ -31,14 +31,6 @@ private:
     std::vector<bool> used_;
 };
 
-// The bytes of a catalogued exFAT drive's allocation bitmap, at most
-// `maxBytes`: along its FAT chain, or in one run when its first cluster has
-// none. Fewer when the medium ends first (counted in rec.ShortReads). Bytes
-// that cannot be read are 0xFF (every cluster in use); `unread`, when given,
-// is then a byte per byte, 1 where it could not be read (else empty).
-std::vector<std::uint8_t> ReadExfatBitmap(DriveRecord& rec, std::uint64_t maxBytes,
-                                          std::vector<std::uint8_t>* unread = nullptr);
-
 // Builds the bitmap for a catalogued drive. False when the file system has no
 // allocation we can read (unknown, or the tables could not be read).
 bool LoadAllocationBitmap(DriveRecord& rec, AllocationBitmap& bitmap);

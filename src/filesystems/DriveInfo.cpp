@@ -6,7 +6,6 @@
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/FileSystemTypes.h"
 #include "filesystems/FatTables.h"
-#include "filesystems/ntfs/NtfsRecords.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/ByteOrder.h"
@@ -140,7 +139,7 @@ void catalogue(const platform::DriveEntry& entry, DriveRecord& rec) {
     notePartition(entry.id, rec);
     ParseBootSector(entry.id, rec, true);
     if (!entry.label.empty()) rec.VolumeLabel = entry.label;
-    if (rec.isNtfs()) ReadNtfsVolumeLabel(rec);
+    if (const FileSystemType* type = CataloguedType(rec); type && type->ownLabel) type->ownLabel(rec);
 
     const double clusterMB = static_cast<double>(rec.clusterBytes()) / 1048576.0;
     rec.TotalMB = static_cast<double>(rec.TotalClusters) * clusterMB;

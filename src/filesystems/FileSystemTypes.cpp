@@ -1,11 +1,20 @@
 #include "filesystems/FileSystemTypes.h"
 
+#include <algorithm>
+
 namespace hx::filesystems {
 
 const std::vector<FileSystemType>& FileSystemTypes() {
     // exFAT and NTFS say who they are; a FAT boot sector is told by its fields.
     static const std::vector<FileSystemType> readers{ExfatFileSystem(), NtfsFileSystem(), FatFileSystem()};
     return readers;
+}
+
+std::vector<bool> UsedFromBits(const std::vector<std::uint8_t>& bits, std::uint64_t units) {
+    std::vector<bool> used(static_cast<std::size_t>(units), true);  // unread tail counts as used
+    const std::uint64_t known = std::min<std::uint64_t>(units, bits.size() * 8ull);
+    for (std::uint64_t i = 0; i < known; ++i) used[static_cast<std::size_t>(i)] = (bits[i / 8] >> (i % 8)) & 1;
+    return used;
 }
 
 const FileSystemType* CataloguedType(const DriveRecord& rec) {

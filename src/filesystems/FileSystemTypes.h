@@ -37,6 +37,18 @@ struct FileSystemType {
     // The system's command that makes the volume anew on the drive, under
     // `label` (none when empty). Null for one the program does not format.
     std::vector<std::string> (*formatCommand)(const DriveRecord& rec, const std::string& label);
+    // Which of the first `units` clusters of a catalogued drive are in use
+    // (SmartScan, the free space); false when what says so cannot be read.
+    bool (*clustersInUse)(DriveRecord& rec, std::uint64_t units, std::vector<bool>& used);
+    // The label the volume keeps for itself, read over the one the system
+    // gave it, where the system may not know it. May be null.
+    void (*ownLabel)(DriveRecord& rec);
+    // Its folders are read in moments, so that a scan lists them itself
+    // when the quick undelete has not (an MFT may take long to read).
+    bool listsQuickly;
+    // The scan meets its listed files in name order rather than by first
+    // cluster.
+    bool listedByName;
 };
 
 // In the order they are tried.
@@ -53,6 +65,9 @@ FileSystemType NtfsFileSystem();
 std::string BootText(const std::uint8_t* sector, std::size_t offset, std::size_t length);
 std::string Trimmed(std::string s);
 bool IsPowerOfTwo(std::uint64_t v);
+// A bitmap of one bit per cluster (bit 0 of byte 0 the first) as flags for
+// `units` clusters; those past its end count as in use.
+std::vector<bool> UsedFromBits(const std::vector<std::uint8_t>& bits, std::uint64_t units);
 std::uint32_t ClampTo32(std::uint64_t v);
 
 }  // namespace hx::filesystems

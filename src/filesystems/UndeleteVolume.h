@@ -61,6 +61,11 @@ public:
     // Writes the entry as the file system holds it (a live file's chain, a
     // deleted record's extents) to `target`.
     virtual bool restore(const UndeleteEntry& entry, const std::filesystem::path& target, shell::Ui& ui) = 0;
+    // Where the entry was found, as a report says it: "cluster 1234"; empty
+    // when nothing tells (a file held in its entry).
+    virtual std::string whereFound(const UndeleteEntry& entry) const {
+        return entry.FirstCluster > 0 && !entry.ResidentData ? "cluster " + std::to_string(entry.FirstCluster) : "";
+    }
 };
 
 // "its root folder cannot be read ...": why a listing failed.

@@ -178,7 +178,6 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         return;
     }
     report.fileSystem = listing.fileSystemName();
-    const bool ntfs = report.fileSystem == "NTFS";
     const auto& entries = listing.entries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const filesystems::UndeleteEntry& e = entries[i];
@@ -218,8 +217,7 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         told.nameGuessed = (e.Attributes & filesystems::kAttrNameGuessed) != 0;
         told.rebuilt = (e.Attributes & filesystems::kAttrRebuilt) && (e.Attributes & filesystems::kAttrConfirmed);
         told.original = e.FolderPath + (!e.FolderPath.empty() && e.FolderPath.back() == '\\' ? "" : "\\") + name;
-        if (ntfs && e.RecordNumber > 0) told.foundAt = "MFT record " + std::to_string(e.RecordNumber);
-        else if (e.FirstCluster > 0 && !e.ResidentData) told.foundAt = "cluster " + std::to_string(e.FirstCluster);
+        told.foundAt = listing.whereFound(i);
         if (unverified) {
             told.whole = false;
             told.note = undelete::RecoveryNote(e);

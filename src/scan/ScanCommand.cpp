@@ -5,6 +5,7 @@
 
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/DriveInfo.h"
+#include "filesystems/FileSystemTypes.h"
 #include "media/ReadFailure.h"
 #include "platform/RawFile.h"
 #include "platform/FreeSpace.h"
@@ -147,11 +148,11 @@ void ScanCommand::adoptCache(const ScanContext* previous) {
 
 bool ScanCommand::prepareListing() {
     // The medium's own listing names the files found where listed files start:
-    // the quick undelete's when it ran, else our reading of a FAT or exFAT
-    // volume's folders, which takes moments (an NTFS volume's MFT may take
-    // long to read: it is listed only when the quick undelete ran).
+    // the quick undelete's when it ran, else our reading of the volume's
+    // folders where that takes moments.
     ListedNames listing = req_.listingDrive == fsDrive_ ? std::move(req_.listing) : ListedNames{};
-    if (listing.empty() && (fsRecord_.isFat() || fsRecord_.isExFat())) {
+    const filesystems::FileSystemType* type = filesystems::CataloguedType(fsRecord_);
+    if (listing.empty() && type && type->listsQuickly) {
         // Listed quietly: a file in pieces is left out of it, as the undelete leaves it.
         shell::QuietUi quiet;
         undelete::QuickUndelete listed(quiet);

@@ -1,5 +1,6 @@
 #include "scan/Scanner.h"
 
+#include "filesystems/FileSystemTypes.h"
 #include "media/ReadFailure.h"
 #include "scan/ScanState.h"
 #include "scan/SplitPhotos.h"
@@ -56,7 +57,8 @@ void Scanner::setUp() {
     const std::string extensions = ctx_.listed.empty() ? std::string() : TableExtensions(ctx_.table);
     buildSecondTable(extensions);
     startOrResume();
-    listing_.emplace(ctx_.listed, ctx_.record.isNtfs(), extensions, ctx_.cacheFolder, geo_);
+    const filesystems::FileSystemType* type = filesystems::CataloguedType(ctx_.record);
+    listing_.emplace(ctx_.listed, type && type->listedByName, extensions, ctx_.cacheFolder, geo_);
     listing_->advance(unit_, endUnit_);
     reader_ = std::make_unique<BlockReader>(ctx_.drive, geo_, unitsPerBlock_, kWindow, ctx_.options.damaged);
     if (ui_.servesWhileReading()) reader_->readAside([this] { ui_.yield(); });

@@ -34,6 +34,10 @@ public:
     filesystems::UndeleteKind kind() const { return volume_ ? volume_->kind() : filesystems::UndeleteKind::None; }
     // The listed file system's name ("FAT", "exFAT", "NTFS"; empty before a listing).
     std::string fileSystemName() const { return volume_ ? volume_->name() : ""; }
+    // Where entry `index` was found: "cluster 1234", "MFT record 57".
+    std::string whereFound(std::size_t index) const {
+        return volume_ && index < entries_.size() ? volume_->whereFound(entries_[index]) : "";
+    }
     // Entry `index` is of a deleted file.
     bool isDeletedFile(std::size_t index) const {
         return volume_ && index < entries_.size() && volume_->deleted(entries_[index]);

@@ -125,7 +125,9 @@ TEST(PhotosInHoles, DeletedPhotosInPiecesComeBackAndOldFilesAreNotHandedOut) {
         // An old deleted file: never under its name with bytes not its own,
         // and never written as unverified over another file's clusters.
         ASSERT_TRUE(old.count(path)) << "an entry that was never written";
-        if (restored) EXPECT_TRUE(ReadFile(target) == old[path]) << "came back whole with wrong bytes";
+        if (restored) {
+            EXPECT_TRUE(ReadFile(target) == old[path]) << "came back whole with wrong bytes";
+        }
         if (e.Attributes & filesystems::kAttrUnverified) {
             const ClusterList* plan = q.plannedClusters(i);
             ASSERT_NE(plan, nullptr);

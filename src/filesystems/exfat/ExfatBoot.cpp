@@ -3,6 +3,7 @@
 
 #include "filesystems/FileSystemTypes.h"
 #include "filesystems/FatTables.h"
+#include "media/SalvagingReader.h"
 #include "filesystems/exfat/UndeleteExfat.h"
 #include "platform/ByteOrder.h"
 
@@ -85,15 +86,62 @@ std::vector<std::string> formatCommand(const DriveRecord& rec, const std::string
     return argv;
 }
 
+bool clustersInUse(DriveRecord& rec, std::uint64_t units, std::vector<bool>& used) {
+    const std::vector<std::uint8_t> bits = ReadExfatBitmap(rec, (units + 7) / 8);
+    if (bits.empty()) return false;
+    used = UsedFromBits(bits, units);
+    return true;
+}
+
 }  // namespace
 
+std::vector<std::uint8_t> ReadExfatBitmap(DriveRecord& rec, std::uint64_t maxBytes, std::vector<std::uint8_t>* unread) {
+    std::vector<std::uint8_t> bits;
+    if (unread) unread->clear();
+    if (rec.BitmapCluster < 2 || rec.BitmapLength == 0) return bits;
+    const std::uint64_t bytes = std::min<std::uint64_t>(rec.BitmapLength, maxBytes);
+    std::vector<std::uint8_t> failed;
+    // The bitmap may be stored without a FAT chain (contiguous).
+    if (FatEntry(rec, rec.BitmapCluster) == 0) {
+        const auto first = static_cast<std::uint64_t>(ClusterToSector(rec, rec.BitmapCluster));
+        const auto bps = static_cast<std::uint32_t>(rec.sectorSize());
+        media::SectorRuns unreadable;
+        bits = media::ReadSectorsSalvaging(rec.Drive, first, bytes, bps, &unreadable);
+        failed.assign(bits.size(), 0);
+        for (const auto& [sector, count] : unreadable) {
+            const std::uint64_t from = std::min<std::uint64_t>((sector - first) * bps, bits.size());
+            const std::uint64_t to = std::min<std::uint64_t>((sector - first + count) * bps, bits.size());
+            std::fill(failed.begin() + static_cast<std::ptrdiff_t>(from), failed.begin() + static_cast<std::ptrdiff_t>(to), 1);
+        }
+    } else {
+        bits = ReadClusterChain(rec, rec.BitmapCluster, bytes, &failed);
+    }
+    // What cannot be read of it counts as in use: no deleted file is planned onto it.
+    bool anyFailed = false;
+    for (std::size_t i = 0; i < bits.size() && i < failed.size(); ++i)
+        if (failed[i]) bits[i] = 0xFF, anyFailed = true;
+    if (unread && anyFailed) *unread = std::move(failed);
+    if (bits.size() < bytes) ++rec.ShortReads;
+    return bits;
+}
+
 FileSystemType ExfatFileSystem() {
-    return {"exFAT", recognises, parse, loadTables, [](const DriveRecord& r) { return r.isExFat(); },
-            [](const std::uint8_t* b, std::size_t n) {
-                ExfatVolume v;
-                return ParseExfatBootSector(b, n, v);
-            },
-            OpenExfatUndelete, formatCommand};
+    return {.name = "exFAT",
+            .recognises = recognises,
+            .parse = parse,
+            .loadTables = loadTables,
+            .catalogued = [](const DriveRecord& r) { return r.isExFat(); },
+            .usable =
+                [](const std::uint8_t* b, std::size_t n) {
+                    ExfatVolume v;
+                    return ParseExfatBootSector(b, n, v);
+                },
+            .openUndelete = OpenExfatUndelete,
+            .formatCommand = formatCommand,
+            .clustersInUse = clustersInUse,
+            .ownLabel = nullptr,
+            .listsQuickly = true,
+            .listedByName = false};
 }
 
 }  // namespace hx::filesystems

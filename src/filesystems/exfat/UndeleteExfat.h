@@ -51,6 +51,14 @@ struct ExfatVolume {
     std::uint32_t entry(std::uint32_t c) const { return c < clusterCount + 2u ? table->entries[c] : 0; }
 };
 
+// The bytes of a catalogued exFAT drive's allocation bitmap, at most
+// `maxBytes`: along its FAT chain, or in one run when its first cluster has
+// none. Fewer when the medium ends first (counted in rec.ShortReads). Bytes
+// that cannot be read are 0xFF (every cluster in use); `unread`, when given,
+// is then a byte per byte, 1 where it could not be read (else empty).
+std::vector<std::uint8_t> ReadExfatBitmap(DriveRecord& rec, std::uint64_t maxBytes,
+                                          std::vector<std::uint8_t>* unread = nullptr);
+
 bool ParseExfatBootSector(const std::uint8_t* boot, std::size_t size, ExfatVolume& out);
 // Boot sector, FAT and allocation bitmap of an exFAT drive or image: the
 // geometry and table from the catalogue record when it is this drive's,

@@ -99,15 +99,37 @@ std::vector<std::string> formatCommand(const DriveRecord& rec, const std::string
     return argv;
 }
 
+// A cluster is in use when its entry in the table is not 0.
+bool clustersInUse(DriveRecord& rec, std::uint64_t units, std::vector<bool>& used) {
+    const AllocationTable* table = TableOf(rec);
+    const std::size_t entries = table ? table->entries.size() : 0;
+    if (entries <= 2) return false;
+    used.assign(static_cast<std::size_t>(units), true);
+    const std::uint64_t known = std::min<std::uint64_t>(units, entries - 2);
+    // Once per cluster of the volume: read from the table itself, not through FatEntry's lookup of it.
+    for (std::uint64_t u = 0; u < known; ++u) used[static_cast<std::size_t>(u)] = table->entries[u + 2] != 0;
+    return true;
+}
+
 }  // namespace
 
 FileSystemType FatFileSystem() {
-    return {"FAT", recognises, parse, loadTables, [](const DriveRecord& r) { return r.isFat(); },
-            [](const std::uint8_t* b, std::size_t n) {
-                FatVolume v;
-                return ParseFatBootSector(b, n, v);
-            },
-            OpenFatUndelete, formatCommand};
+    return {.name = "FAT",
+            .recognises = recognises,
+            .parse = parse,
+            .loadTables = loadTables,
+            .catalogued = [](const DriveRecord& r) { return r.isFat(); },
+            .usable =
+                [](const std::uint8_t* b, std::size_t n) {
+                    FatVolume v;
+                    return ParseFatBootSector(b, n, v);
+                },
+            .openUndelete = OpenFatUndelete,
+            .formatCommand = formatCommand,
+            .clustersInUse = clustersInUse,
+            .ownLabel = nullptr,
+            .listsQuickly = true,
+            .listedByName = false};
 }
 
 }  // namespace hx::filesystems

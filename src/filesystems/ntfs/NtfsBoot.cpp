@@ -1,6 +1,7 @@
 // The boot sector of NTFS. Its label and allocation come from MFT records
 // (NtfsRecords), read when the catalogue asks for them.
 #include "filesystems/FileSystemTypes.h"
+#include "filesystems/ntfs/NtfsRecords.h"
 #include "filesystems/ntfs/NtfsStructs.h"
 #include "filesystems/ntfs/UndeleteNtfs.h"
 #include "platform/ByteOrder.h"
@@ -28,12 +29,28 @@ void parse(const std::uint8_t* s, DriveRecord& rec) {
     if (const auto boot = ntfs::ParseBootSector(s, 512)) rec.Opened = std::make_shared<ntfs::OpenedNtfs>(*boot);
 }
 
+bool clustersInUse(DriveRecord& rec, std::uint64_t units, std::vector<bool>& used) {
+    std::vector<std::uint8_t> bits;
+    if (!ReadNtfsBitmap(rec, bits)) return false;
+    used = UsedFromBits(bits, units);
+    return true;
+}
+
 }  // namespace
 
 FileSystemType NtfsFileSystem() {
-    return {"NTFS", recognises, parse, nullptr, [](const DriveRecord& r) { return r.isNtfs(); },
-            [](const std::uint8_t* b, std::size_t n) { return ntfs::ParseBootSector(b, n).has_value(); },
-            OpenNtfsUndelete, nullptr};
+    return {.name = "NTFS",
+            .recognises = recognises,
+            .parse = parse,
+            .loadTables = nullptr,
+            .catalogued = [](const DriveRecord& r) { return r.isNtfs(); },
+            .usable = [](const std::uint8_t* b, std::size_t n) { return ntfs::ParseBootSector(b, n).has_value(); },
+            .openUndelete = OpenNtfsUndelete,
+            .formatCommand = nullptr,
+            .clustersInUse = clustersInUse,
+            .ownLabel = [](DriveRecord& rec) { ReadNtfsVolumeLabel(rec); },
+            .listsQuickly = false,
+            .listedByName = true};
 }
 
 }  // namespace hx::filesystems

@@ -20,6 +20,9 @@ public:
     // The files in use are listed too, when asked for, marked live.
     bool deleted(const UndeleteEntry& entry) const override { return !(entry.Attributes & kAttrLive); }
     bool listsDeletedRecords() const override { return true; }
+    std::string whereFound(const UndeleteEntry& entry) const override {
+        return entry.RecordNumber > 0 ? "MFT record " + std::to_string(entry.RecordNumber) : UndeleteVolume::whereFound(entry);
+    }
 
     bool list(const QuickUndeleteOptions& options, std::vector<UndeleteEntry>& entries, shell::Ui& ui,
               std::string&) override {
