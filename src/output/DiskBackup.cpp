@@ -11,9 +11,11 @@
 #include <deque>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "filesystems/DriveInfo.h"
+#include "media/ReadAside.h"
 #include "media/ReadFailure.h"
 #include "media/SalvagingReader.h"
 #include "platform/FreeSpace.h"
@@ -179,155 +181,198 @@ BackupRequest UnattendedBackup(const std::string& drive, const fs::path& image, 
     return req;
 }
 
-BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) {
-    BackupResult result;
-    const std::string title = LoadStr(0, "Backup");
-    media::DriveRecord rec;
-    filesystems::GetDriveInfo(req.drive, rec);
-    platform::RawFile in;
-    if (!volumes::OpenDrive(in, req.drive, platform::RawFile::Mode::Read)) {
-        ui.message(FormatStr(LoadStr(0, "%0 cannot be read, so no image of it can be made."), {req.drive}), title,
-                   {shell::Buttons::OK, shell::Icon::Exclamation});
-        return result;
-    }
-    const std::uint64_t size = in.size();
-    if (size == 0 && ui.message(LoadStr(0, "Impossible to retrieve disk data.") + "\n" +
-                                    LoadStr(0, "Operation not sure.") + "\n" + LoadStr(0, "However, you may proceed."),
-                                title, {shell::Buttons::OKCancel, shell::Icon::Information}) != shell::Answer::OK)
-        return result;
+namespace {
 
-    const fs::path imageFolder = req.image.empty() ? req.folder / "DiskImages" : req.image.parent_path();
-    std::error_code ec;
-    fs::create_directories(imageFolder, ec);
-    if (req.image.empty()) {
-        PruneImageFolder(imageFolder);
-        result.image = ImageFileName(imageFolder, rec.Drive.empty() ? req.drive : rec.Drive, rec.VolumeLabel,
-                                     req.date.empty() ? platform::LocalTimeText("%Y-%m-%d") : req.date);
-        result.companion = result.image.string() + ".dat";
-    } else {
-        result.image = req.image;
-    }
-    if (!result.companion.empty() && !WriteCompanionFile(result.companion, result.image, rec, req.entries)) {
-        ui.message(FormatStr(LoadStr(0, "The folder %0 cannot be written to."), {imageFolder.string()}), title,
-                   {shell::Buttons::OK, shell::Icon::Exclamation});
-        return result;
-    }
-    platform::RawFile out;
-    if (!out.open(result.image, platform::RawFile::Mode::Create)) {
-        ui.message(FormatStr(LoadStr(0, "The folder %0 cannot be written to."), {imageFolder.string()}), title,
-                   {shell::Buttons::OK, shell::Icon::Exclamation});
-        return result;
+// One copy of a medium into an image: the medium and the target opened, the
+// copy block by block through the salvaging reader, the skipped areas read
+// again, and what could not be read or written said.
+class Backup {
+public:
+    Backup(shell::Ui& ui, const BackupRequest& req) : ui_(ui), req_(req), title_(LoadStr(0, "Backup")) {}
+
+    BackupResult run() {
+        if (!openMedium() || !openTarget()) return result_;
+        copy();
+        finish();
+        return result_;
     }
 
-    // The read size: a block of memory, a cluster with DeepScan, a sector for a damaged medium.
-    const std::uint64_t sector = static_cast<std::uint64_t>(rec.sectorSize());
-    const std::uint64_t cluster = sector * std::max<std::uint64_t>(1, rec.SectorsPerCluster);
-    std::uint64_t step = static_cast<std::uint64_t>(BackupBlockMegabytes(platform::AvailableMemoryMB())) * 1048576;
-    if (req.deep) step = cluster;
-    if (req.damaged) step = sector;
-    in.adviseSequential();
+private:
+    void tell(const std::string& text) { ui_.message(text, title_, {shell::Buttons::OK, shell::Icon::Exclamation}); }
 
-    // Until the copy ends, a restart knows that it was ended while reading.
-    if (req.settings) {
-        shell::SaveSetting(*req.settings, shell::kLastDrive, req.drive);
-        shell::SaveSetting(*req.settings, shell::kLastCluster, "33");
+    bool openMedium() {
+        filesystems::GetDriveInfo(req_.drive, rec_);
+        if (!volumes::OpenDrive(in_, req_.drive, platform::RawFile::Mode::Read)) {
+            tell(FormatStr(LoadStr(0, "%0 cannot be read, so no image of it can be made."), {req_.drive}));
+            return false;
+        }
+        size_ = in_.size();
+        return size_ > 0 || ui_.message(LoadStr(0, "Impossible to retrieve disk data.") + "\n" +
+                                            LoadStr(0, "Operation not sure.") + "\n" + LoadStr(0, "However, you may proceed."),
+                                        title_, {shell::Buttons::OKCancel, shell::Icon::Information}) == shell::Answer::OK;
     }
-    media::SalvagingReader salvage(in, static_cast<std::uint32_t>(sector));
-    // Slow areas wait for the end: a card that is getting worse gives its healthy parts first.
-    salvage.skipSlowAreas();
-    BlockWriter writer(out, static_cast<std::size_t>(std::min<std::uint64_t>(step, std::max<std::uint64_t>(size, 1))));
-    const auto started = std::chrono::steady_clock::now();
-    auto lastShown = started;
-    std::uint64_t done = 0;  // bytes copied, from the start or, backwards, from the end
-    std::uint64_t at = 0;
-    while (done < size) {
-        if (ui.stopRequested()) {
-            result.stopped = true;
-            break;
+
+    bool openTarget() {
+        const fs::path imageFolder = req_.image.empty() ? req_.folder / "DiskImages" : req_.image.parent_path();
+        std::error_code ec;
+        fs::create_directories(imageFolder, ec);
+        if (req_.image.empty()) {
+            PruneImageFolder(imageFolder);
+            result_.image = ImageFileName(imageFolder, rec_.Drive.empty() ? req_.drive : rec_.Drive, rec_.VolumeLabel,
+                                          req_.date.empty() ? platform::LocalTimeText("%Y-%m-%d") : req_.date);
+            result_.companion = result_.image.string() + ".dat";
+        } else {
+            result_.image = req_.image;
         }
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(step, size - done));
-        at = req.backwards ? size - done - want : done;
-        std::vector<std::uint8_t>& block = *writer.take();
-        // What stays unreadable is zeros; a medium that stops answering leaves zeros from there on.
-        const std::size_t got = salvage.read(at, block.data(), want);
-        if (got < want) std::fill(block.begin() + static_cast<std::ptrdiff_t>(got), block.begin() + static_cast<std::ptrdiff_t>(want), 0);
-        writer.put(at, &block, want);
-        done += want;
-        if (salvage.gone()) {
-            done -= want - got;
-            break;
+        if ((!result_.companion.empty() && !WriteCompanionFile(result_.companion, result_.image, rec_, req_.entries)) ||
+            !out_.open(result_.image, platform::RawFile::Mode::Create)) {
+            tell(FormatStr(LoadStr(0, "The folder %0 cannot be written to."), {imageFolder.string()}));
+            return false;
         }
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastShown >= std::chrono::seconds(2)) {
-            lastShown = now;
-            const double elapsed = std::chrono::duration<double>(now - started).count();
-            const double perSecond = static_cast<double>(done) / elapsed;
-            ui.progress(static_cast<double>(done) / static_cast<double>(size),
-                        FormatStr(LoadStr(1492, "Elapsed: %0 & to go: %1 seconds %2 MB/s"),
-                                  {fixed(elapsed, 0), fixed(static_cast<double>(size - done) / perSecond, 0),
-                                   fixed(perSecond / 1048576.0, 1)}));
-            // Backwards, the marker tells the sector the copy has come down to.
-            if (req.settings && req.backwards)
-                shell::SaveSetting(*req.settings, shell::kLastCluster, std::to_string(at / sector + 1));
-            ui.yield();
+        return true;
+    }
+
+    void copy() {
+        // The read size: a block of memory, a cluster with DeepScan, a sector for a damaged medium.
+        sector_ = static_cast<std::uint64_t>(rec_.sectorSize());
+        const std::uint64_t cluster = sector_ * std::max<std::uint64_t>(1, rec_.SectorsPerCluster);
+        std::uint64_t step = static_cast<std::uint64_t>(BackupBlockMegabytes(platform::AvailableMemoryMB())) * 1048576;
+        if (req_.deep) step = cluster;
+        if (req_.damaged) step = sector_;
+        in_.adviseSequential();
+        // Until the copy ends, a restart knows that it was ended while reading.
+        if (req_.settings) {
+            shell::SaveSetting(*req_.settings, shell::kLastDrive, req_.drive);
+            shell::SaveSetting(*req_.settings, shell::kLastCluster, "33");
+        }
+        salvage_.emplace(in_, static_cast<std::uint32_t>(sector_));
+        // Slow areas wait for the end: a card that is getting worse gives its healthy parts first.
+        salvage_->skipSlowAreas();
+        // A window stays answered while a read waits.
+        media::ReadAside aside(ui_.servesWhileReading() ? std::function<void()>([this] { ui_.yield(); })
+                                                         : std::function<void()>());
+        writer_.emplace(out_, static_cast<std::size_t>(std::min<std::uint64_t>(step, std::max<std::uint64_t>(size_, 1))));
+        started_ = std::chrono::steady_clock::now();
+        auto lastShown = started_, lastYield = started_;
+        while (done_ < size_) {
+            if (ui_.stopRequested()) {
+                result_.stopped = true;
+                break;
+            }
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(step, size_ - done_));
+            at_ = req_.backwards ? size_ - done_ - want : done_;
+            std::vector<std::uint8_t>& block = *writer_->take();
+            // What stays unreadable is zeros; a medium that stops answering leaves zeros from there on.
+            std::size_t got = 0;
+            aside.run([&] { got = salvage_->read(at_, block.data(), want); });
+            if (got < want)
+                std::fill(block.begin() + static_cast<std::ptrdiff_t>(got), block.begin() + static_cast<std::ptrdiff_t>(want), 0);
+            writer_->put(at_, &block, want);
+            done_ += want;
+            if (salvage_->gone()) {
+                done_ -= want - got;
+                break;
+            }
+            // The progress every 2 seconds; the window answered in between.
+            if (const auto now = std::chrono::steady_clock::now(); now - lastShown >= std::chrono::seconds(2)) {
+                lastShown = lastYield = now;
+                showProgress(now);
+            } else if (now - lastYield >= std::chrono::milliseconds(15)) {
+                lastYield = now;
+                ui_.yield();
+            }
         }
     }
-    ui.status(LoadStr(337, "Flushing, wait..."));
-    // The areas skipped over after failures, read again now that the rest is saved.
-    std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> late;
-    if (!result.stopped)
-        salvage.retrySkipped([&late](std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
-            late.emplace_back(offset, std::vector<std::uint8_t>(bytes, bytes + n));
-        });
-    // Written as dd writes: the system puts it on the disk in its own time; a
-    // write that failed (a full disk) was seen above.
-    bool written = writer.finish();
-    for (const auto& [offset, bytes] : late)
-        written = written && out.writeAt(offset, bytes.data(), bytes.size()) == bytes.size();
-    out.close();
-    if (req.settings) shell::SaveSetting(*req.settings, shell::kLastCluster, "0");
-    result.bytes = done;
-    result.ok = written;
-    if (!written || result.stopped || salvage.gone()) {
-        // What is there is kept (a dying card may not be read again), and a
-        // note beside it says that it is not the whole medium.
-        result.partialNote = result.image.string() + ".partial.txt";
-        std::ofstream note(result.partialNote);
-        note << "This image of " << req.drive << " is partial: "
-             << (written ? (salvage.gone() ? "the medium stopped answering after " : "the copy was stopped after ") +
-                               std::to_string(done) + " of " + std::to_string(size)
-                         : "the target disk did not take all of its " + std::to_string(size))
+
+    void showProgress(std::chrono::steady_clock::time_point now) {
+        const double elapsed = std::chrono::duration<double>(now - started_).count();
+        const double perSecond = static_cast<double>(done_) / elapsed;
+        ui_.progress(static_cast<double>(done_) / static_cast<double>(size_),
+                     FormatStr(LoadStr(1492, "Elapsed: %0 & to go: %1 seconds %2 MB/s"),
+                               {fixed(elapsed, 0), fixed(static_cast<double>(size_ - done_) / perSecond, 0),
+                                fixed(perSecond / 1048576.0, 1)}));
+        // Backwards, the marker tells the sector the copy has come down to.
+        if (req_.settings && req_.backwards)
+            shell::SaveSetting(*req_.settings, shell::kLastCluster, std::to_string(at_ / sector_ + 1));
+        ui_.yield();
+    }
+
+    void finish() {
+        ui_.status(LoadStr(337, "Flushing, wait..."));
+        // The areas skipped over after failures, read again now that the rest is saved.
+        std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> late;
+        if (!result_.stopped)
+            salvage_->retrySkipped([&late](std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
+                late.emplace_back(offset, std::vector<std::uint8_t>(bytes, bytes + n));
+            });
+        // Written as dd writes: the system puts it on the disk in its own time; a
+        // write that failed (a full disk) was seen above.
+        bool written = writer_->finish();
+        for (const auto& [offset, bytes] : late)
+            written = written && out_.writeAt(offset, bytes.data(), bytes.size()) == bytes.size();
+        out_.close();
+        if (req_.settings) shell::SaveSetting(*req_.settings, shell::kLastCluster, "0");
+        result_.bytes = done_;
+        result_.ok = written;
+        if (!written || result_.stopped || salvage_->gone()) notePartial(written);
+        if (!written) {
+            tell(FormatStr(LoadStr(0, "The image %0 could not be written whole: the disk may be full."),
+                           {result_.image.string()}) +
+                 "\n" + FormatStr(LoadStr(0, "What was written is kept, marked as partial in %0."),
+                                  {result_.partialNote.string()}));
+            return;
+        }
+        if (salvage_->unreadableSectors() > 0) listUnreadable();
+        if (salvage_->gone())
+            tell(media::NoLongerAnswersText(req_.drive) + "\n" +
+                 FormatStr(LoadStr(0, "What was written is kept, marked as partial in %0."), {result_.partialNote.string()}));
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+        ui_.status(FormatStr(LoadStr(1494, "Finished: %0 seconds. Average: %1 MB/sec"),
+                             {fixed(seconds, 0), fixed(seconds > 0 ? static_cast<double>(done_) / 1048576.0 / seconds : 0, 1)}));
+    }
+
+    // What is there is kept (a dying card may not be read again), and a note
+    // beside it says that it is not the whole medium.
+    void notePartial(bool written) {
+        result_.partialNote = result_.image.string() + ".partial.txt";
+        std::ofstream note(result_.partialNote);
+        note << "This image of " << req_.drive << " is partial: "
+             << (written ? (salvage_->gone() ? "the medium stopped answering after " : "the copy was stopped after ") +
+                               std::to_string(done_) + " of " + std::to_string(size_)
+                         : "the target disk did not take all of its " + std::to_string(size_))
              << " bytes. "
-             << (req.backwards ? "It was copied from the end backwards: what lies before byte " + std::to_string(at) +
-                                     " on the medium is not in it (zeros stand there).\n"
-                               : "What follows that point on the medium is not in it.\n");
+             << (req_.backwards ? "It was copied from the end backwards: what lies before byte " + std::to_string(at_) +
+                                      " on the medium is not in it (zeros stand there).\n"
+                                : "What follows that point on the medium is not in it.\n");
     }
-    if (!written) {
-        ui.message(FormatStr(LoadStr(0, "The image %0 could not be written whole: the disk may be full."),
-                             {result.image.string()}) +
-                       "\n" + FormatStr(LoadStr(0, "What was written is kept, marked as partial in %0."),
-                                        {result.partialNote.string()}),
-                   title, {shell::Buttons::OK, shell::Icon::Exclamation});
-        return result;
-    }
-    if (salvage.unreadableSectors() > 0) {
-        result.unreadableSectors = salvage.unreadableSectors();
-        result.unreadableList = result.image.string() + ".unreadable.txt";
-        std::ofstream list(result.unreadableList);
-        list << "# Sectors (of " << sector << " bytes) of " << req.drive
+
+    void listUnreadable() {
+        result_.unreadableSectors = salvage_->unreadableSectors();
+        result_.unreadableList = result_.image.string() + ".unreadable.txt";
+        std::ofstream list(result_.unreadableList);
+        list << "# Sectors (of " << sector_ << " bytes) of " << req_.drive
              << " that could not be read; the image holds zeros there.\n";
-        for (const auto& [first, count] : salvage.unreadable())
+        for (const auto& [first, count] : salvage_->unreadable())
             for (std::uint64_t s = first; s < first + count; ++s) list << s << "\n";
     }
-    if (salvage.gone())
-        ui.message(media::NoLongerAnswersText(req.drive) +
-                       "\n" + FormatStr(LoadStr(0, "What was written is kept, marked as partial in %0."),
-                                        {result.partialNote.string()}),
-                   title, {shell::Buttons::OK, shell::Icon::Exclamation});
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    ui.status(FormatStr(LoadStr(1494, "Finished: %0 seconds. Average: %1 MB/sec"),
-                        {fixed(seconds, 0), fixed(seconds > 0 ? static_cast<double>(done) / 1048576.0 / seconds : 0, 1)}));
-    return result;
-}
+
+    shell::Ui& ui_;
+    const BackupRequest& req_;
+    const std::string title_;
+    BackupResult result_;
+    media::DriveRecord rec_;
+    platform::RawFile in_, out_;
+    std::uint64_t size_ = 0;
+    std::uint64_t sector_ = 512;
+    std::optional<media::SalvagingReader> salvage_;
+    std::optional<BlockWriter> writer_;
+    std::chrono::steady_clock::time_point started_;
+    std::uint64_t done_ = 0;  // bytes copied, from the start or, backwards, from the end
+    std::uint64_t at_ = 0;    // where the last block was read
+};
+
+}  // namespace
+
+BackupResult BackupDisk(shell::Ui& ui, const BackupRequest& req) { return Backup(ui, req).run(); }
 
 }  // namespace hx::output

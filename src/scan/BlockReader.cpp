@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <future>
 #include <cstring>
 
 namespace hx::scan {
@@ -32,10 +31,10 @@ void BlockReader::seek(std::uint64_t unit) {
 }
 
 std::size_t BlockReader::read(std::uint64_t unit, std::size_t units) {
-    if (!whileWaiting_) return readHere(unit, units);
-    auto pending = std::async(std::launch::async, [this, unit, units] { return readHere(unit, units); });
-    while (pending.wait_for(std::chrono::milliseconds(15)) != std::future_status::ready) whileWaiting_();
-    return pending.get();
+    if (!aside_) return readHere(unit, units);
+    std::size_t got = 0;
+    aside_->run([&] { got = readHere(unit, units); });
+    return got;
 }
 
 std::size_t BlockReader::readHere(std::uint64_t unit, std::size_t units) {

@@ -6,11 +6,13 @@
 // gives a byte is unreadable, and one that stops answering is gone.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <memory>
 
+#include "media/ReadAside.h"
 #include "media/SalvagingReader.h"
 #include "media/SectorIo.h"
 #include "scan/ScanGeometry.h"
@@ -25,7 +27,7 @@ public:
     // Each read runs on a thread of its own, and `whileWaiting` is called
     // every few milliseconds until it returns: a window stays answered while
     // a slow or failing card keeps a read waiting for seconds.
-    void readAside(std::function<void()> whileWaiting) { whileWaiting_ = std::move(whileWaiting); }
+    void readAside(std::function<void()> whileWaiting) { aside_.emplace(std::move(whileWaiting)); }
 
     // Opens the source at `unit`; false when it cannot be opened (error() says why).
     bool open(std::uint64_t unit);
@@ -56,7 +58,7 @@ public:
 private:
     std::size_t readHere(std::uint64_t unit, std::size_t units);
 
-    std::function<void()> whileWaiting_;
+    std::optional<media::ReadAside> aside_;
 
     std::string drive_;
     const ScanGeometry& geo_;

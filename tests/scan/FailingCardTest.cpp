@@ -13,6 +13,7 @@
 #include "fixtures/UndeleteFixtures.h"
 #include "filesystems/DriveInfo.h"
 #include "filesystems/FatTables.h"
+#include "output/DiskBackup.h"
 #include "platform/ByteOrder.h"
 #include "scan/ScanState.h"
 #include "undelete/QuickUndelete.h"
@@ -154,21 +155,24 @@ TEST_F(FailingCard, ACardThatStopsAnsweringEndsTheScanThereAndTheScanResumesWhen
     EXPECT_NE(test::ReadFile(cache / kUnreadableFile).find("\n" + std::to_string(sectorOf[2] + 7) + "\n"), std::string::npos);
 }
 
+// The longest a window would have gone unanswered: between two yields.
+// Counted from its making, just before the command starts.
+struct Window : test::ScriptedUi {
+    Window() { asWindow = true; }
+    void yield() override {
+        const auto now = std::chrono::steady_clock::now();
+        longest = std::max(longest, now - last);
+        last = now;
+        ScriptedUi::yield();
+    }
+    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration longest{};
+};
+
 TEST_F(FailingCard, AWindowIsAnsweredWhileASlowAreaKeepsAReadWaitingAndItsStopTakesEffectThen) {
     // An area past the photos answers each read after 1.5 seconds.
     faulty->setRules("slow " + std::to_string(sectorOf[5] + 2000) + "-" + std::to_string(sectorOf[5] + 2100) + " 1500\n");
-    // The longest the window would have gone unanswered: between two yields.
-    struct Window : test::ScriptedUi {
-        void yield() override {
-            const auto now = std::chrono::steady_clock::now();
-            if (yields > 0) longest = std::max(longest, now - last);
-            last = now;
-            ScriptedUi::yield();
-        }
-        std::chrono::steady_clock::time_point last;
-        std::chrono::steady_clock::duration longest{};
-    } window;
-    window.asWindow = true;
+    Window window;
     ScanCommand whole(window, test::WholeScanRequest(faulty->device(), cache));
     ASSERT_EQ(whole.run(), ScanOutcome::Finished);
     EXPECT_LT(window.longest, std::chrono::milliseconds(1000));  // the slow read alone takes 1500
@@ -181,6 +185,21 @@ TEST_F(FailingCard, AWindowIsAnsweredWhileASlowAreaKeepsAReadWaitingAndItsStopTa
     stopping.answers = {shell::Answer::Yes};
     ScanCommand stopped(stopping, test::WholeScanRequest(faulty->device(), cache));
     EXPECT_EQ(stopped.run(), ScanOutcome::Stopped);
+}
+
+// The backup reads as the scan does: a window is answered while a slow read
+// waits, and the image is the card's.
+TEST_F(FailingCard, ABackupKeepsTheWindowAnsweredWhileASlowAreaKeepsAReadWaiting) {
+    faulty->setRules("slow " + std::to_string(sectorOf[5] + 2000) + "-" + std::to_string(sectorOf[5] + 2100) + " 1500\n");
+    Window window;
+    output::BackupRequest request;
+    request.drive = faulty->device();
+    request.image = dir / "images" / "card.img";
+    const output::BackupResult result = output::BackupDisk(window, request);
+    ASSERT_TRUE(result.ok);
+    EXPECT_LT(window.longest, std::chrono::milliseconds(1000));  // the slow read alone takes 1500
+    EXPECT_EQ(result.unreadableSectors, 0u);
+    EXPECT_TRUE(test::ReadFile(request.image) == test::ReadFile(image));
 }
 
 TEST_F(FailingCard, TheUndeleteTakesWhatTheFirstTableCannotGiveFromTheSecondAndRestoresEveryDeletedPhoto) {

@@ -1,0 +1,37 @@
+#pragma once
+// Reads of a medium on a thread of their own, for a front end that has input
+// to serve while one read waits: a slow or failing card may keep a read
+// waiting for seconds, and the window stays answered all the while. One
+// thread serves every read, so a copy of a sector a read costs little more.
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace hx::media {
+
+class ReadAside {
+public:
+    // `whileWaiting` is called every few milliseconds while a read runs;
+    // without it every read runs on the caller's thread.
+    explicit ReadAside(std::function<void()> whileWaiting = {});
+    ~ReadAside();
+    ReadAside(const ReadAside&) = delete;
+    ReadAside& operator=(const ReadAside&) = delete;
+
+    // Runs `read` and returns once it has.
+    void run(const std::function<void()>& read);
+
+private:
+    void loop();
+
+    std::function<void()> whileWaiting_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    const std::function<void()>* job_ = nullptr;
+    bool done_ = false;
+    bool ending_ = false;
+    std::thread thread_;
+};
+
+}  // namespace hx::media
