@@ -202,18 +202,19 @@ TEST_F(FailingCard, ABackupKeepsTheWindowAnsweredWhileASlowAreaKeepsAReadWaiting
     EXPECT_TRUE(test::ReadFile(request.image) == test::ReadFile(image));
 }
 
-TEST_F(FailingCard, TheUndeleteTakesWhatTheFirstTableCannotGiveFromTheSecondAndRestoresEveryDeletedPhoto) {
+TEST_P(FailingCardOfEachFat, TheUndeleteTakesWhatTheFirstTableCannotGiveFromTheSecondAndRestoresEveryDeletedPhoto) {
     // Notes enough for a second sector of the root folder.
     for (int n = 0; n < 20; ++n) ASSERT_TRUE(test::FatPutFile(image, "NOTE" + std::to_string(n) + ".TXT", "note"));
     for (int n : {1, 4}) ASSERT_TRUE(test::FatDelete(image, nameOf(n)));
     media::DriveRecord healthy;
     ASSERT_TRUE(filesystems::ParseBootSector(image.string(), healthy, false) && filesystems::LoadFatTable(healthy));
     const auto fatStart = healthy.ReservedSectors;
+    const std::int64_t root = GetParam() == 32 ? filesystems::ClusterToSector(healthy, healthy.RootCluster) : healthy.RootDirStart;
     // The first copy's first sectors fail, and one further in; the second
     // copy is whole. The root folder's second sector fails too: it loses
     // only the notes it holds.
     faulty->setRules("bad " + std::to_string(fatStart) + "-" + std::to_string(fatStart + 2) + "\nbad " +
-                     std::to_string(fatStart + 30) + "\nbad " + std::to_string(healthy.RootDirStart + 1) + "\n");
+                     std::to_string(fatStart + std::min<std::uint32_t>(30, healthy.SectorsPerFAT - 1)) + "\nbad " + std::to_string(root + 1) + "\n");
     media::DriveRecord failing;
     ASSERT_TRUE(filesystems::ParseBootSector(faulty->device(), failing, false) && filesystems::LoadFatTable(failing));
     const auto& a = filesystems::TableOf(failing)->entries;
