@@ -1,4 +1,5 @@
 #include "filesystems/ClusterWalk.h"
+#include "media/FileDamage.h"
 #include "media/SalvagingReader.h"
 #include "volumes/DriveFiles.h"
 
@@ -96,6 +97,7 @@ bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::fi
         if (!v.valid(c) || !seen.insert(c).second) return false;
         if (reader.read(v.offset(c), buf.data(), static_cast<std::size_t>(bpc)) != bpc) return false;
         const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
+        media::FileDamage::Note(reader, v.offset(c), n, e.Size - left);
         out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
         left -= n;
         c = v.next(c);

@@ -23,7 +23,6 @@ constexpr std::uint64_t kNothingEverRead = 8ull << 20;  // failing from the star
 // holds a bad sector fails whole, so sectors are read one by one up to the
 // end of such a page, and pieces again from the next.
 constexpr std::uint64_t kPage = 4096;
-std::atomic<std::uint64_t> met{0};
 // Which sectors of which medium; bounded, as a dying card may fail everywhere.
 std::mutex knownMutex;
 std::vector<std::string> knownMedia;
@@ -31,7 +30,6 @@ std::set<std::pair<std::size_t, std::uint64_t>> known;
 constexpr std::size_t kMostKnown = 1u << 18;
 }  // namespace
 
-std::uint64_t UnreadableSectorsMet() { return met.load(); }
 
 std::uint64_t UnreadableSectorsKnown() {
     std::lock_guard<std::mutex> lock(knownMutex);
@@ -92,7 +90,6 @@ void SalvagingReader::markUnreadable(std::uint64_t offset, std::uint8_t* out, st
     std::memset(out, 0, count);
     const std::uint64_t first = offset / sector_, n = (count + sector_ - 1) / sector_;
     unreadableCount_ += n;
-    met += n;
     {
         std::lock_guard<std::mutex> lock(knownMutex);
         const std::string name = handle_.path().string() + "@" + std::to_string(handle_.windowBase());

@@ -88,9 +88,6 @@ private:
     std::uint64_t nextSlowSkip_ = 64 * 1024;
 };
 
-// Unreadable sectors met by every SalvagingReader of this process so far:
-// the difference across a restore is what the restored file holds as zeros.
-std::uint64_t UnreadableSectorsMet();
 // Distinct unreadable sectors known so far, of every medium read (a sector
 // met twice counts once).
 std::uint64_t UnreadableSectorsKnown();

@@ -201,7 +201,6 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         fs::create_directories(folder, ec);
         const std::string fileName = unverified ? undelete::UnverifiedName(RestoreFileName(name)) : RestoreFileName(name);
         const fs::path file = NextFreeRestoreName(folder / fileName);
-        const std::uint64_t unreadableBefore = media::UnreadableSectorsMet();
         if (!listing.restoreTo(i, file, unverified)) {
             report.notRecovered.push_back({name, e.FolderPath, LoadStr(0, "could not be written to the target")});
             if (FreeSpaceMB(folder) < 1) {
@@ -222,9 +221,8 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
             told.whole = false;
             told.note = undelete::RecoveryNote(e);
         }
-        if (const std::uint64_t zeros = media::UnreadableSectorsMet() - unreadableBefore; zeros > 0) {
+        if (const std::string damage = listing.damageOf(i); !damage.empty()) {
             told.whole = false;
-            const std::string damage = FormatStr(LoadStr(0, "damaged: %0 sectors unreadable (zeros)"), {std::to_string(zeros)});
             told.note = told.note.empty() ? damage : told.note + "; " + damage;
         }
         if (i % 16 == 0) {

@@ -1,6 +1,7 @@
 #include "scan/Scanner.h"
 
 #include "filesystems/FileSystemTypes.h"
+#include "media/FileDamage.h"
 #include "media/ReadFailure.h"
 #include "scan/ScanState.h"
 #include "scan/SplitPhotos.h"
@@ -489,11 +490,7 @@ ScanOutcome Scanner::run() {
 
 }  // namespace detail
 
-std::string DamageText(const FoundFile& f) {
-    if (f.unreadableSectors == 0) return {};
-    return shell::FormatStr(shell::LoadStr(0, "damaged: %0 sectors unreadable (zeros), the first at byte %1"),
-                     {std::to_string(f.unreadableSectors), std::to_string(f.firstUnreadable)});
-}
+std::string DamageText(const FoundFile& f) { return media::DamageText(f.unreadableSectors, f.firstUnreadable); }
 
 ScanOutcome ScanDisk(ScanContext& ctx) {
     detail::Scanner scanner(ctx);

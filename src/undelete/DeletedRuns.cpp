@@ -1,4 +1,5 @@
 #include "undelete/DeletedRuns.h"
+#include "media/FileDamage.h"
 #include "media/SalvagingReader.h"
 
 #include <algorithm>
@@ -314,6 +315,7 @@ bool WriteClusterList(const filesystems::ClusterView& view, const ClusterList& c
         if (left == 0) break;
         if (reader.read(view.offset(c), buf.data(), static_cast<std::size_t>(bpc)) != bpc) return false;
         const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
+        media::FileDamage::Note(reader, view.offset(c), n, size - left);
         out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
         left -= n;
     }

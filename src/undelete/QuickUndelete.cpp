@@ -1,5 +1,7 @@
 #include "undelete/QuickUndelete.h"
 
+#include "media/FileDamage.h"
+
 #include "media/SalvagingReader.h"
 
 #include <algorithm>
@@ -128,6 +130,18 @@ const ClusterList* QuickUndelete::plannedClusters(std::size_t index) const {
 
 bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& target, bool partialChosen) {
     if (!volume_ || index >= entries_.size() || entries_[index].isFolder()) return false;
+    damage_.erase(index);
+    // A sector that cannot be read is zeros in the file, and said.
+    media::FileDamage damage;
+    const bool ok = write(index, target, partialChosen);
+    if (ok && damage.sectors() > 0) {
+        damage_[index] = damage.text();
+        ui_.status(target.filename().string() + ": " + damage.text());
+    }
+    return ok;
+}
+
+bool QuickUndelete::write(std::size_t index, const std::filesystem::path& target, bool partialChosen) {
     const filesystems::UndeleteEntry& e = entries_[index];
     const auto view = volume_->clusters();
     if (view && e.isDeleted() && e.Size > 0) {

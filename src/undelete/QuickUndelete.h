@@ -55,6 +55,12 @@ public:
     // deleted file that is partial (its bytes could not all be found or shown
     // to be its own) is written only when `partialChosen`.
     bool restoreTo(std::size_t index, const std::filesystem::path& target, bool partialChosen = false);
+    // What the file last restored of entry `index` holds of sectors that
+    // could not be read ("damaged: ..."); empty when it holds none.
+    std::string damageOf(std::size_t index) const {
+        const auto it = damage_.find(index);
+        return it == damage_.end() ? std::string() : it->second;
+    }
     // Restores into `folder` under the entry's own name, renamed while that
     // exists; a partial file chosen all the same is named "NAME (unverified).ext".
     std::optional<std::filesystem::path> restoreInto(std::size_t index, const std::filesystem::path& folder,
@@ -89,6 +95,8 @@ private:
     bool askPartial(const filesystems::UndeleteEntry& e);
     // Tells why the file system cannot be listed, and that a scan still can.
     void unreadable(const std::string& why);
+    // restoreTo's writing of the file.
+    bool write(std::size_t index, const std::filesystem::path& target, bool partialChosen);
 
     shell::Ui& ui_;
     std::string drive_;
@@ -98,6 +106,7 @@ private:
     std::unique_ptr<filesystems::UndeleteVolume> volume_;
     std::map<std::size_t, ClusterList> plans_;  // deleted files on a volume of clusters, by entry
     bool checksCut_ = false;
+    std::map<std::size_t, std::string> damage_;  // restored files that hold unreadable sectors, by entry
 };
 
 // "NAME (unverified).ext": what a file whose bytes could not be shown to be

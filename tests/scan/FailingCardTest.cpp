@@ -255,11 +255,13 @@ TEST_F(FailingCard, RecoverGivesBackEveryPhotoAndSaysWhichHoldUnreadableSectors)
     EXPECT_EQ(back.count(withZeros(3, {30})), 1u) << said;
     // The report names both, the copied photo and the undeleted one.
     const std::string report = test::ReadFile(out / "report.html");
-    for (int n : {2, 3}) {
+    for (const auto& [n, sector] : std::map<int, int>{{2, 11}, {3, 30}}) {
         const auto row = report.find(nameOf(n));
         ASSERT_NE(row, std::string::npos) << report;
         const std::string line = report.substr(row, report.find('\n', row) - row);
-        EXPECT_NE(line.find("damaged: 1 sectors unreadable (zeros)"), std::string::npos) << line;
+        EXPECT_NE(line.find("damaged: 1 sectors unreadable (zeros), the first at byte " + std::to_string(sector * 512)),
+                  std::string::npos)
+            << line;
     }
 }
 
@@ -305,7 +307,8 @@ TEST(FailingExfat, AnUnreadableBitmapOrTableIsNoReasonToRefuseTheVolume) {
 }
 
 // NTFS: record 0 of the MFT unreadable (it comes from $MFTMirr) and one
-// file's record unreadable: every other file is listed and comes back whole.
+// file's record unreadable: every other file is listed and comes back, whole
+// but for the one sector of a file that cannot be read, and which is said.
 TEST(FailingNtfs, UnreadableMftRecordsCostOnlyTheirOwnFiles) {
     if (const std::string why = test::FuseUnavailableReason(true); !why.empty() || !test::HaveTool("mkntfs"))
         GTEST_SKIP() << why;
@@ -323,9 +326,15 @@ TEST(FailingNtfs, UnreadableMftRecordsCostOnlyTheirOwnFiles) {
     for (std::uint64_t at = mft; at + 1024 <= volume.size() && at < mft + 1024 * 256; at += 1024)
         if (volume.compare(at, 4, "FILE") == 0 && volume.substr(at, 1024).find(name5) != std::string::npos) record5 = at;
     ASSERT_GT(record5, mft);
+    // And one sector inside f7.dat's bytes: it comes back with zeros there.
+    const std::uint64_t data7 = volume.find(files["f7.dat"]);
+    ASSERT_EQ(data7 % 512, 0u);
+    const std::uint64_t bad7 = data7 / 512 + 9;
+    files["f7.dat"].replace(9 * 512, 512, std::string(512, '\0'));
     test::FaultyCard faulty(image, dir.path());
     if (!faulty.ok()) GTEST_SKIP() << faulty.error();
-    faulty.setRules("bad " + std::to_string(mft / 512) + "\nbad " + std::to_string(record5 / 512 + 1) + "\n");
+    faulty.setRules("bad " + std::to_string(mft / 512) + "\nbad " + std::to_string(record5 / 512 + 1) + "\nbad " +
+                    std::to_string(bad7) + "\n");
 
     test::ScriptedUi ui;
     undelete::QuickUndelete live(ui);
@@ -343,9 +352,12 @@ TEST(FailingNtfs, UnreadableMftRecordsCostOnlyTheirOwnFiles) {
             continue;
         }
         ASSERT_NE(e, nullptr) << name;
-        const auto copied = live.restoreInto(static_cast<std::size_t>(e - live.entries().data()), out.path());
+        const auto index = static_cast<std::size_t>(e - live.entries().data());
+        const auto copied = live.restoreInto(index, out.path());
         ASSERT_TRUE(copied) << name;
         EXPECT_TRUE(test::ReadFile(*copied) == bytes) << name;
+        EXPECT_EQ(live.damageOf(index),
+                  name == "f7.dat" ? "damaged: 1 sectors unreadable (zeros), the first at byte 4608" : "");
     }
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "media/FileDamage.h"
+#include "media/SalvagingReader.h"
 #include "platform/ByteOrder.h"
 
 namespace hx::filesystems::mft {
@@ -20,6 +22,8 @@ bool ReadRuns(Volume& vol, const std::vector<Run>& runs, std::int64_t startVcn, 
     const std::uint64_t bpc = vol.boot.bytesPerCluster;
     std::uint64_t done = 0;
     std::int64_t vcn = startVcn;
+    // A sector that cannot be read is zeros, not the end of the file.
+    media::SalvagingReader reader(vol.file, 512);
     while (done < byteCount) {
         auto it = std::find_if(runs.begin(), runs.end(),
                                [&](const Run& r) { return vcn >= r.vcn && vcn < r.vcn + r.length; });
@@ -30,7 +34,8 @@ bool ReadRuns(Volume& vol, const std::vector<Run>& runs, std::int64_t startVcn, 
             std::memset(out + done, 0, want);
         } else {
             const std::uint64_t pos = static_cast<std::uint64_t>(it->lcn + (vcn - it->vcn)) * bpc;
-            if (vol.file.readAt(pos, out + done, want) != want) return false;
+            if (reader.read(pos, out + done, want) != want) return false;
+            media::FileDamage::Note(reader, pos, want, static_cast<std::uint64_t>(startVcn) * bpc + done);
         }
         done += want;
         vcn += static_cast<std::int64_t>((want + bpc - 1) / bpc);
