@@ -1,11 +1,13 @@
 // ISO base media boxes and a movie's sample tables over arbitrary bytes: the
 // walks stay inside the data, and every chunk the tables give is counted
-// from sizes that were there to read.
+// from sizes that were there to read. An AAC frame's start is read from the
+// same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "scan/SplitMovies.h"
 #include "viewing/IsoSampleTables.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -24,5 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (const auto& span : hx::viewing::ChunkSpans(track)) samples += span.samples;
             if (samples != track.sampleSizes.size()) std::abort();
         }
+    hx::scan::AacFrameStarts(data, size);
     return 0;
 }

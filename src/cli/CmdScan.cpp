@@ -125,6 +125,7 @@ int runScan(CliArgs& args) {
                       << "\",\"description\":\"" << JsonEscape(f.description) << "\",\"size\":" << f.size
                       << ",\"startUnit\":" << f.startUnit << ",\"unreadableSectors\":" << f.unreadableSectors
                       << (f.unreadableSectors ? ",\"firstUnreadableByte\":" + std::to_string(f.firstUnreadable) : "")
+                      << (f.pieces > 1 ? ",\"pieces\":" + std::to_string(f.pieces) : "")
                       << "}";
         }
         std::cout << "\n]}\n";
@@ -133,6 +134,8 @@ int runScan(CliArgs& args) {
             std::cout << ext.substr(1) << ": " << t.first << " files, " << fixed1(t.second) << " MB\n";
         for (const auto& f : ctx.found)
             if (f.unreadableSectors > 0) std::cout << f.name << ": " << scan::DamageText(f) << "\n";
+        for (const auto& f : ctx.found)
+            if (f.pieces > 1) std::cout << f.name << ": " << scan::RebuiltText(f) << "\n";
         std::cout << ctx.found.size() << " files, " << fixed1(totalMB) << " MB in " << cache.string() << "\n";
         if (outcome == scan::ScanOutcome::Stopped)
             std::cout << "Stopped at unit " << ctx.resumeUnit << "; --resume continues the scan.\n";

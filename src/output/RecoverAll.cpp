@@ -299,9 +299,11 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
         seen_[lastKey_] = place;  // where the kept copy is now
         report.files.push_back(describe(place, req_.target, "carved", seen, &f));
         report.files.back().foundAt = "sector " + std::to_string(command.context().geometry.sectorOf(f.startUnit));
+        report.files.back().note = scan::RebuiltText(f);
         if (f.unreadableSectors > 0) {
             report.files.back().whole = false;
-            report.files.back().note = scan::DamageText(f);
+            const std::string damage = scan::DamageText(f);
+            report.files.back().note += report.files.back().note.empty() ? damage : "; " + damage;
         }
     }
     // Only the scan's bookkeeping is left in its cache.

@@ -4,6 +4,7 @@
 #include "media/FileDamage.h"
 #include "media/ReadFailure.h"
 #include "scan/ScanState.h"
+#include "scan/SplitMovies.h"
 #include "scan/SplitPhotos.h"
 #include "viewing/Formats.h"
 #include "viewing/JpegStart.h"
@@ -484,13 +485,21 @@ ScanOutcome Scanner::run() {
     if (stopped && unit_ >= endUnit_) stopped = false;
     if (!stopped && !gone_ && !outOfSpace_) rescanSkipped();
     settleWrites(stopped || gone_);
-    if (!stopped && !gone_ && !outOfSpace_ && !ctx_.lastFileOpen) JoinSplitPhotos(ctx_, geo_);
+    if (!stopped && !gone_ && !outOfSpace_ && !ctx_.lastFileOpen) {
+        JoinSplitPhotos(ctx_, geo_);
+        RebuildSplitMovies(ctx_, geo_);
+    }
     return report(stopped);
 }
 
 }  // namespace detail
 
 std::string DamageText(const FoundFile& f) { return media::DamageText(f.unreadableSectors, f.firstUnreadable); }
+
+std::string RebuiltText(const FoundFile& f) {
+    if (f.pieces < 2) return {};
+    return shell::FormatStr(shell::LoadStr(0, "rebuilt from %0 pieces"), {std::to_string(f.pieces)});
+}
 
 ScanOutcome ScanDisk(ScanContext& ctx) {
     detail::Scanner scanner(ctx);

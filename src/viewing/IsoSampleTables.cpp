@@ -29,6 +29,24 @@ bool readTable(const ReadAt& read, std::uint64_t at, std::uint64_t bytes, std::v
     return bytes == 0 || read(at, out.size(), out.data());
 }
 
+// The first sample entry's type, and for H.264 and H.265 the length of
+// their NAL units' lengths (its configuration box: avcC byte 4, hvcC byte 21).
+void readCodec(const ReadAt& read, const IsoBox& stbl, IsoTrack& track) {
+    IsoBox stsd, entry, config;
+    if (!FindIsoBox(read, stbl.contents, stbl.end, "stsd", stsd) ||
+        ReadIsoBox(read, stsd.contents + 8, stsd.end, entry) != BoxRead::Box)
+        return;
+    track.codec = entry.type;
+    // A visual sample entry's own fields take 78 bytes before its boxes.
+    const bool avc = entry.is("avc1") || entry.is("avc3"), hevc = entry.is("hvc1") || entry.is("hev1");
+    if (!avc && !hevc) return;
+    const std::uint64_t at = avc ? 4 : 21;
+    std::uint8_t b = 0;
+    if (FindIsoBox(read, entry.contents + 78, entry.end, avc ? "avcC" : "hvcC", config) && config.contents + at < config.end &&
+        read(config.contents + at, 1, &b))
+        track.nalLengthBytes = static_cast<std::uint8_t>((b & 3) + 1);
+}
+
 bool readTrack(const ReadAt& read, const IsoBox& trak, IsoTrack& track) {
     IsoBox mdia, hdlr, minf, stbl, box;
     if (!FindIsoBox(read, trak.contents, trak.end, "mdia", mdia) || !FindIsoBox(read, mdia.contents, mdia.end, "hdlr", hdlr) ||
@@ -37,6 +55,7 @@ bool readTrack(const ReadAt& read, const IsoBox& trak, IsoTrack& track) {
     std::uint8_t h[4];
     if (hdlr.contents + 12 > hdlr.end || !read(hdlr.contents + 8, 4, h)) return false;
     std::copy(h, h + 4, track.handler.begin());
+    readCodec(read, stbl, track);
     std::vector<std::uint8_t> t;
     std::uint32_t count = 0;
     std::uint64_t first = 0;

@@ -13,6 +13,10 @@ namespace hx::viewing {
 
 struct IsoTrack {
     std::array<char, 4> handler{};            // "vide", "soun", ...
+    std::array<char, 4> codec{};              // its first sample entry: "avc1", "hvc1", "mp4a", ...
+    // H.264 and H.265: the bytes of the length before each NAL unit of a
+    // sample (1, 2 or 4); 0 for other codecs.
+    std::uint8_t nalLengthBytes = 0;
     std::vector<std::uint64_t> chunkOffsets;  // in the file
     std::vector<std::uint32_t> samplesInChunk;
     std::vector<std::uint32_t> sampleSizes;

@@ -103,9 +103,12 @@ TEST(SignatureTable, SelectionsFromTypeNamesAndPresets) {
     for (const auto& f : hx::viewing::Formats())
         for (const auto& sig : f.signatures) {
             const std::string e(sig.extension);
-            if (f.family == hx::viewing::Family::Photo || f.family == hx::viewing::Family::Raw)
+            if (f.family == hx::viewing::Family::Photo || f.family == hx::viewing::Family::Raw) {
                 EXPECT_TRUE(rows("All picture types").count(e)) << e;
-            if (f.family == hx::viewing::Family::Movie) EXPECT_TRUE(rows("All movie types").count(e)) << e;
+            }
+            if (f.family == hx::viewing::Family::Movie) {
+                EXPECT_TRUE(rows("All movie types").count(e)) << e;
+            }
             for (std::string_view maker : f.makers) EXPECT_TRUE(rows(std::string(maker)).count(e)) << maker << " " << e;
         }
     ticks("All picture types", {".heic", ".heif", ".avif", ".webp", ".jxl", ".cr3", ".arw", ".jpg", ".thm"});

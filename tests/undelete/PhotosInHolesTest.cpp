@@ -20,41 +20,9 @@
 namespace hx::undelete {
 namespace {
 
+using test::FatPutFirstFree;
+using test::InPieces;
 using Clusters = std::vector<std::uint32_t>;
-
-// mtools on FAT32 goes on from where it last wrote (the FSInfo hint); a
-// camera or a PC takes the first free cluster. Pointing the hint at the
-// start before each copy does the same.
-bool PutFirstFree(const fs::path& image, const std::string& path, const std::string& bytes) {
-    std::string boot(512, '\0');
-    std::ifstream(image, std::ios::binary).read(boot.data(), 512);
-    const std::uint32_t fsInfo = static_cast<std::uint8_t>(boot[48]) | static_cast<std::uint8_t>(boot[49]) << 8;
-    test::PatchFile(image, fsInfo * 512ull + 492, std::string("\x02\0\0\0", 4));
-    return test::FatPutFile(image, path, bytes);
-}
-
-// A file's clusters as mtools' mshowfat lists them ("<49-99> <157-219>").
-Clusters ClustersOf(const fs::path& image, const std::string& path) {
-    std::string out;
-    RunCommand("MTOOLS_SKIP_CHECK=1 mshowfat -i '" + image.string() + "' '::/" + path + "'", &out);
-    Clusters list;
-    for (std::size_t at = out.find('<'); at != std::string::npos; at = out.find('<', at + 1)) {
-        std::uint32_t from = 0, to = 0;
-        char dash = 0;
-        std::istringstream run(out.substr(at + 1));
-        run >> from;
-        if (run.get(dash) && dash == '-') run >> to;
-        else to = from;
-        for (std::uint32_t c = from; c <= to && from > 1; ++c) list.push_back(c);
-    }
-    return list;
-}
-
-bool InPieces(const Clusters& list) {
-    for (std::size_t i = 1; i < list.size(); ++i)
-        if (list[i] != list[i - 1] + 1) return true;
-    return false;
-}
 
 TEST(PhotosInHoles, DeletedPhotosInPiecesComeBackAndOldFilesAreNotHandedOut) {
     test::TempDir dir("hx-holes");
@@ -65,13 +33,13 @@ TEST(PhotosInHoles, DeletedPhotosInPiecesComeBackAndOldFilesAreNotHandedOut) {
     for (int n = 0; n < 64; ++n) {
         const std::string name = "OLD/FILL" + std::string(n < 10 ? "000" : "00") + std::to_string(n) + ".DAT";
         old[name] = PatternBytes(20000 + (n * 7919) % 60000, 500 + n);
-        ASSERT_TRUE(PutFirstFree(image, name, old[name]));
+        ASSERT_TRUE(FatPutFirstFree(image, name, old[name]));
     }
     // Every file's clusters as written; a later file's clusters are its own.
     std::map<std::string, Clusters> owner;
     std::map<std::uint32_t, std::string> whose;
     const auto written = [&](const std::string& name) {
-        owner[name] = ClustersOf(image, name);
+        owner[name] = test::FatClustersOf(image, name);
         for (std::uint32_t c : owner[name]) whose[c] = name;
     };
     for (const auto& [name, bytes] : old) written(name);
@@ -84,7 +52,7 @@ TEST(PhotosInHoles, DeletedPhotosInPiecesComeBackAndOldFilesAreNotHandedOut) {
     for (int n = 1; n <= 28; ++n) {
         const std::string name = "DCIM/100CAM/DSC_" + std::string(n < 10 ? "000" : "00") + std::to_string(n) + ".JPG";
         photos[name] = test::MakeTestJpeg(n, 300 + 20 * (n % 7), 220 + 15 * (n % 5));
-        ASSERT_TRUE(PutFirstFree(image, name, photos[name]));
+        ASSERT_TRUE(FatPutFirstFree(image, name, photos[name]));
         written(name);
     }
     // Twelve photos deleted: ten in pieces and two in one run.

@@ -54,6 +54,8 @@ TEST(IsoSampleTables, ClipsOfFfmpegArePlacedSampleBySampleIndexFirstAndLast) {
         for (const IsoTrack& track : tracks) {
             const bool video = std::string(track.handler.data(), 4) == "vide";
             EXPECT_TRUE(video || std::string(track.handler.data(), 4) == "soun");
+            EXPECT_EQ(std::string(track.codec.data(), 4), video ? "avc1" : "mp4a");
+            EXPECT_EQ(track.nalLengthBytes, video ? 4 : 0);
             EXPECT_GT(track.sampleSizes.size(), 20u);
             for (const ChunkSpan& span : ChunkSpans(track)) {
                 all.push_back(span);

@@ -1,0 +1,426 @@
+#include "scan/SplitMovies.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "platform/ByteOrder.h"
+#include "platform/RawFile.h"
+#include "viewing/Formats.h"
+#include "viewing/IsoSampleTables.h"
+#include "volumes/DriveFiles.h"
+
+namespace hx::scan {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Clips larger than this are taken as found.
+constexpr std::uint64_t kMaxClip = 16ull << 30;
+// Pieces of one clip at most.
+constexpr int kMaxPieces = 8;
+// Samples shown to be in place before a clip's check is trusted to tell
+// where its bytes stop being its own.
+constexpr std::size_t kTrustedAfter = 16;
+
+struct Sample {
+    enum class Kind : std::uint8_t { Nal, Aac, Unchecked };
+    std::uint64_t offset = 0, size = 0;  // in the file
+    Kind kind = Kind::Unchecked;
+    std::uint8_t lengthBytes = 0;  // of each NAL unit's length
+    std::uint64_t end() const { return offset + size; }
+};
+
+// Every sample of the clip's tracks in file order; empty when one lies
+// outside the `mdat` or the file, or none can be checked.
+std::vector<Sample> samplesOf(const std::vector<viewing::IsoTrack>& tracks, const viewing::IsoBox& mdat, std::uint64_t size) {
+    std::vector<Sample> samples;
+    bool checkable = false;
+    for (const viewing::IsoTrack& track : tracks) {
+        Sample::Kind kind = Sample::Kind::Unchecked;
+        if (track.nalLengthBytes == 1 || track.nalLengthBytes == 2 || track.nalLengthBytes == 4) kind = Sample::Kind::Nal;
+        else if (std::string(track.codec.data(), 4) == "mp4a") kind = Sample::Kind::Aac;
+        checkable |= kind != Sample::Kind::Unchecked;
+        for (const viewing::ChunkSpan& span : viewing::ChunkSpans(track)) {
+            std::uint64_t at = span.offset;
+            for (std::uint32_t k = 0; k < span.samples; ++k) {
+                const std::uint64_t bytes = track.sampleSizes[span.firstSample + k];
+                if (at < mdat.contents || at + bytes > mdat.end || at + bytes > size) return {};
+                if (bytes > 0) samples.push_back({at, bytes, kind, track.nalLengthBytes});
+                at += bytes;
+            }
+        }
+    }
+    if (!checkable) return {};
+    std::sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) { return a.offset < b.offset; });
+    return samples;
+}
+
+// Bits of a frame, first to last.
+class Bits {
+public:
+    Bits(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    bool take(unsigned n, std::uint32_t& v) {
+        v = 0;
+        for (unsigned k = 0; k < n; ++k, ++at_) {
+            if (at_ / 8 >= size_) return false;
+            v = v << 1 | ((data_[at_ / 8] >> (7 - at_ % 8)) & 1);
+        }
+        return true;
+    }
+    bool skip(std::uint64_t n) {
+        at_ += n;
+        return at_ / 8 < size_;
+    }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::uint64_t at_ = 0;
+};
+
+}  // namespace
+
+// The start of a raw AAC frame: fill elements (ffmpeg's first frame names
+// the encoder in one), then a channel's element (one channel, a pair, the
+// low frequencies) whose stream info holds its reserved bit clear and no
+// more scale factor bands than a window has.
+bool AacFrameStarts(const std::uint8_t* frame, std::size_t size) {
+    Bits bits(frame, size);
+    std::uint32_t id = 0, v = 0;
+    for (int fills = 0; bits.take(3, id) && id == 6 && fills < 4; ++fills) {
+        std::uint32_t count = 0;
+        if (!bits.take(4, count)) return false;
+        if (count == 15) {
+            if (!bits.take(8, v)) return false;
+            count += v - 1;
+        }
+        if (!bits.skip(8ull * count)) return false;
+    }
+    if (id != 0 && id != 1 && id != 3) return false;
+    if (!bits.take(4, v)) return false;  // the element's tag
+    if (id == 1) {                         // a pair: its stream info comes first when the window is common
+        std::uint32_t common = 0;
+        if (!bits.take(1, common)) return false;
+        if (!common) return bits.take(8, v);  // the first channel's gain: nothing more to check cheaply
+    } else if (!bits.take(8, v)) {        // global gain
+        return false;
+    }
+    std::uint32_t reserved = 0, sequence = 0, shape = 0, bands = 0;
+    if (!bits.take(1, reserved) || reserved != 0 || !bits.take(2, sequence) || !bits.take(1, shape)) return false;
+    if (sequence == 2) return bits.take(4, bands) && bands <= 15;
+    return bits.take(6, bands) && bands <= 51;
+}
+
+namespace {
+
+// What other finds hold on the medium, in units: their first units, and
+// the units each is known to fill (end excluded).
+struct Others {
+    std::vector<std::uint64_t> starts;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> held;  // sorted, not overlapping much
+    bool holds(std::uint64_t unit) const {
+        auto it = std::upper_bound(held.begin(), held.end(), std::make_pair(unit, ~std::uint64_t{0}));
+        for (int steps = 0; it != held.begin() && steps < 4; ++steps) {
+            --it;
+            if (unit < it->second) return true;
+        }
+        return false;
+    }
+    bool starts_at(std::uint64_t unit) const { return std::binary_search(starts.begin(), starts.end(), unit); }
+};
+
+// One clip: its clusters in file order, where each lies on the medium.
+class Clip {
+public:
+    Clip(platform::RawFile& medium, const ScanGeometry& geo, const Others& others, std::uint64_t startUnit,
+         std::uint64_t size, std::vector<Sample> samples)
+        : medium_(medium), geo_(geo), unit_(geo.unitBytes()), others_(others), size_(size), samples_(std::move(samples)) {
+        const std::uint64_t clusters = (size_ + unit_ - 1) / unit_;
+        for (std::uint64_t i = 0; i < clusters; ++i) map_.push_back(startUnit + i);
+        from_ = map_.size();
+    }
+
+    // Follows the samples as the clusters lie; with `rebuild`, where they
+    // stop being there the clip's next piece is looked for. True when every
+    // sample was found in place; verified() then, or else, says how far the
+    // clip was shown to be its own.
+    bool follow(bool rebuild) {
+        for (std::size_t s = 0; s < samples_.size();) {
+            const std::uint64_t bad = check(samples_[s]);
+            if (bad == kGood) {
+                ++checked_;
+                ++s;
+                continue;
+            }
+            if (!rebuild || pieces_ >= kMaxPieces || !findPiece(s, bad)) return false;
+            ++pieces_;
+        }
+        verified_ = size_;
+        return true;
+    }
+
+    int pieces() const { return pieces_; }
+    std::uint64_t verified() const { return verified_; }
+    bool trusted() const { return checked_ >= kTrustedAfter; }
+
+    // Writes the clip from its pieces; from `zerosFrom` on, zeros.
+    bool write(const fs::path& path, std::uint64_t zerosFrom) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        std::vector<std::uint8_t> cluster(unit_);
+        for (std::uint64_t i = 0; i < map_.size() && out; ++i) {
+            const std::uint64_t at = i * unit_;
+            const std::uint64_t n = std::min<std::uint64_t>(unit_, size_ - at);
+            std::fill(cluster.begin(), cluster.end(), 0);
+            if (at < zerosFrom && !read(at, std::min(n, zerosFrom - at), cluster.data())) return false;
+            out.write(reinterpret_cast<const char*>(cluster.data()), static_cast<std::streamsize>(n));
+        }
+        return static_cast<bool>(out.flush());
+    }
+
+private:
+    static constexpr std::uint64_t kGood = ~0ull;
+
+    std::uint64_t unitOf(std::uint64_t cluster) const {
+        return cluster >= from_ ? next_ + (cluster - from_) : map_[cluster];
+    }
+
+    // `length` bytes of the file at `offset`, through the clusters as placed.
+    bool read(std::uint64_t offset, std::uint64_t length, std::uint8_t* out) const {
+        while (length > 0) {
+            const std::uint64_t cluster = offset / unit_, within = offset % unit_;
+            const std::uint64_t n = std::min(length, unit_ - within);
+            if (cluster >= map_.size()) return false;
+            const std::uint64_t unit = unitOf(cluster);
+            if (unit >= geo_.endUnit() || medium_.readAt(geo_.byteOf(unit) + within, out, n) != n) return false;
+            offset += n;
+            length -= n;
+            out += n;
+        }
+        return true;
+    }
+
+    // What is at `at` of the file, a sample's start or a NAL unit's length
+    // inside it, is as the sample needs: `bytes` holds what lies there.
+    static bool fits(const Sample& sample, std::uint64_t at, const std::uint8_t* bytes, std::size_t n) {
+        if (sample.kind == Sample::Kind::Aac) return AacFrameStarts(bytes, n);
+        const std::uint64_t lb = sample.lengthBytes;
+        if (n < lb + 1) return false;
+        std::uint64_t length = 0;
+        for (std::uint64_t k = 0; k < lb; ++k) length = length << 8 | bytes[k];
+        return length > 0 && !(bytes[lb] & 0x80) && at + lb + length <= sample.end();
+    }
+
+    // How many bytes fits() looks at for this sample.
+    static std::size_t looked(const Sample& sample, std::uint64_t at) {
+        const std::uint64_t want = sample.kind == Sample::Kind::Aac ? 32 : sample.lengthBytes + 1u;
+        return static_cast<std::size_t>(std::min<std::uint64_t>(want, sample.end() - at));
+    }
+
+    // The sample's bytes are where the index says: NAL units that fill it
+    // exactly, each with its forbidden bit clear, or an AAC frame that starts
+    // as one does. kGood, else where in the file the first thing that is not
+    // so was read; lastGood_ goes on to the end of each read that was.
+    std::uint64_t check(const Sample& sample) {
+        if (sample.kind == Sample::Kind::Unchecked) return kGood;
+        std::uint8_t head[32];
+        for (std::uint64_t at = sample.offset; at < sample.end();) {
+            const std::size_t n = looked(sample, at);
+            if (!read(at, n, head) || !fits(sample, at, head, n)) return at;
+            // An AAC frame's start is weak evidence alone: the NAL units' lengths say where the clip is its own.
+            if (from_ == map_.size() && sample.kind == Sample::Kind::Nal) lastGood_ = std::max(lastGood_, at + n);
+            if (sample.kind == Sample::Kind::Aac) break;
+            std::uint64_t length = 0;
+            for (std::uint64_t k = 0; k < sample.lengthBytes; ++k) length = length << 8 | head[k];
+            at += sample.lengthBytes + length;
+            if (at != sample.end() && at + sample.lengthBytes + 1 > sample.end()) return at;
+        }
+        return kGood;
+    }
+
+    // The read at `bad` of sample `s` is not as the clusters run on: the
+    // clip goes on at a cluster boundary after the last byte shown to be its
+    // own and not past `bad`, from a unit elsewhere. Units whose bytes at
+    // `bad`'s place in its cluster fit are tried, nearest first (forward,
+    // then from the medium's start), for each boundary; a piece is taken
+    // when the samples from `s` on fit two clusters into it, and neither its
+    // units nor those the clip keeps up to it are another find's.
+    bool findPiece(std::size_t s, std::uint64_t bad) {
+        const Sample& sample = samples_[s];
+        const std::uint64_t badCluster = bad / unit_;
+        const std::uint64_t first = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
+        if (first > badCluster || badCluster >= map_.size()) return false;
+        const std::size_t n = looked(sample, bad);
+        std::vector<std::uint8_t> bytes(n);
+        const std::uint64_t endUnit = geo_.endUnit();
+        const std::uint64_t around = map_[first - 1];
+        for (std::uint64_t k = 1; k < endUnit; ++k) {
+            const std::uint64_t q = (around + k) % endUnit;  // where `bad`'s cluster would lie
+            if (medium_.readAt(geo_.byteOf(q) + bad % unit_, bytes.data(), n) != n || !fits(sample, bad, bytes.data(), n))
+                continue;
+            // The boundaries: where the piece before ends is known only when
+            // one boundary alone fits (others' finds rule the rest out).
+            std::uint64_t fitting = 0, taken = 0;
+            for (std::uint64_t b = first; b <= badCluster && fitting < 2; ++b) {
+                if (q < badCluster - b) continue;
+                const std::uint64_t m = q - (badCluster - b);
+                if (!placeable(b, m, badCluster)) continue;
+                from_ = b;
+                next_ = m;
+                if (confirms(s, bad)) {
+                    ++fitting;
+                    taken = b;
+                }
+                from_ = map_.size();
+            }
+            if (fitting > 1) return false;  // the clip's bytes fit more than one way: none is taken
+            if (fitting == 0) continue;
+            const std::uint64_t m = q - (badCluster - taken);
+            for (std::uint64_t i = taken; i < map_.size(); ++i) map_[i] = m + (i - taken);
+            return true;
+        }
+        return false;
+    }
+
+    // Clusters b.. at units m.., and those before b where they are: none of
+    // the units up to `badCluster` is another find's or the clip's own.
+    bool placeable(std::uint64_t b, std::uint64_t m, std::uint64_t badCluster) const {
+        const std::uint64_t kept = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
+        for (std::uint64_t i = kept; i < b; ++i)
+            if (others_.holds(map_[i]) || others_.starts_at(map_[i])) return false;
+        for (std::uint64_t i = b; i <= badCluster; ++i) {
+            const std::uint64_t unit = m + (i - b);
+            if (unit >= geo_.endUnit() || others_.holds(unit) || others_.starts_at(unit)) return false;
+            if (std::find(map_.begin(), map_.begin() + static_cast<std::ptrdiff_t>(b), unit) !=
+                map_.begin() + static_cast<std::ptrdiff_t>(b))
+                return false;
+        }
+        return true;
+    }
+
+    // The samples from `s` fit two clusters past the one `bad` lies in, and
+    // a video sample among them (an AAC frame's start says little alone).
+    bool confirms(std::size_t s, std::uint64_t bad) {
+        const std::uint64_t reach = std::min(size_, (bad / unit_ + 2) * unit_);
+        bool video = false;
+        std::size_t k = s;
+        for (; k < samples_.size() && (k == s || samples_[k].offset < reach || !video); ++k) {
+            if (check(samples_[k]) != kGood) return false;
+            video |= samples_[k].kind == Sample::Kind::Nal;
+        }
+        return video || k == samples_.size();
+    }
+
+    platform::RawFile& medium_;
+    const ScanGeometry& geo_;
+    const std::uint64_t unit_;
+    const Others& others_;
+    const std::uint64_t size_;
+    const std::vector<Sample> samples_;
+    std::vector<std::uint64_t> map_;     // medium unit of each cluster of the file
+    std::uint64_t from_ = 0, next_ = 0;  // a piece tried: clusters from `from_` at `next_` on
+    std::uint64_t lastGood_ = 0;         // the end of the last NAL unit's length shown to be the clip's own
+    std::uint64_t verified_ = 0;
+    std::size_t checked_ = 0;
+    int pieces_ = 1;
+
+public:
+    // After follow(false) failed: the bytes up to the last good read are its own.
+    void settle() { verified_ = lastGood_; }
+};
+
+// The found clip's index, read from its cache file, when it comes before
+// its samples: its samples in file order, and its size by its boxes (the
+// scan may have ended the find sooner, at another find inside its extent).
+std::vector<Sample> indexFirst(const fs::path& path, std::uint64_t found, std::uint64_t& size) {
+    platform::RawFile file;
+    if (!file.open(path, platform::RawFile::Mode::Read)) return {};
+    const viewing::ReadAt read = [&file, found](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+        return at + n <= found && file.readAt(at, out, n) == n;
+    };
+    viewing::IsoBox moov, mdat;
+    if (!viewing::FindIsoBox(read, 0, kMaxClip, "moov", moov) || moov.end > found ||
+        !viewing::FindIsoBox(read, 0, kMaxClip, "mdat", mdat) || moov.at > mdat.at)
+        return {};
+    std::vector<viewing::IsoTrack> tracks;
+    if (!viewing::ReadSampleTables(read, moov, tracks)) return {};
+    size = mdat.end;
+    return samplesOf(tracks, mdat, size);
+}
+
+}  // namespace
+
+int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
+    // The clips whose index comes first, and their samples.
+    struct Index {
+        std::vector<Sample> samples;
+        std::uint64_t size = 0;  // by its boxes
+    };
+    std::vector<std::pair<std::size_t, Index>> clips;
+    for (std::size_t k = 0; k < ctx.found.size(); ++k) {
+        const FoundFile& f = ctx.found[k];
+        const viewing::Format* format = viewing::FormatOf(f.extension);
+        if (!format || format->family != viewing::Family::Movie || f.earlier || f.listedSize > 0 || f.size > kMaxClip ||
+            f.size < 2 * geo.unitBytes())
+            continue;
+        std::uint64_t size = 0;
+        std::vector<Sample> samples = indexFirst(ctx.cacheFolder / f.name, f.size, size);
+        if (!samples.empty() && size >= f.size) clips.emplace_back(k, Index{std::move(samples), size});
+    }
+    if (clips.empty()) return 0;
+    platform::RawFile medium;
+    if (!volumes::OpenDrive(medium, ctx.drive, platform::RawFile::Mode::Read)) return 0;
+    // What every find holds: a clip as far as its samples are where they
+    // should be, any other find all its bytes.
+    const std::uint64_t unit = geo.unitBytes();
+    std::vector<std::uint64_t> shownTo(ctx.found.size(), ~0ull);
+    Others others;
+    for (auto& [k, index] : clips) {
+        Clip asFound(medium, geo, others, ctx.found[k].startUnit, index.size, index.samples);
+        if (!asFound.follow(false)) {
+            asFound.settle();
+            shownTo[k] = asFound.verified();
+        }
+    }
+    for (std::size_t k = 0; k < ctx.found.size(); ++k) {
+        const FoundFile& f = ctx.found[k];
+        if (f.earlier) continue;
+        others.starts.push_back(f.startUnit);
+        const std::uint64_t bytes = std::min(f.size, shownTo[k]);
+        others.held.emplace_back(f.startUnit, f.startUnit + std::max<std::uint64_t>(1, (bytes + unit - 1) / unit));
+    }
+    std::sort(others.starts.begin(), others.starts.end());
+    std::sort(others.held.begin(), others.held.end());
+    int rebuilt = 0;
+    for (auto& [k, index] : clips) {
+        if (shownTo[k] == ~0ull && index.size == ctx.found[k].size) continue;  // whole as found
+        FoundFile& f = ctx.found[k];
+        // Its own units are no other find's while it is rebuilt.
+        Others besides = others;
+        besides.held.erase(std::remove(besides.held.begin(), besides.held.end(),
+                                       std::make_pair(f.startUnit, f.startUnit + std::max<std::uint64_t>(1, (std::min(f.size, shownTo[k]) + unit - 1) / unit))),
+                           besides.held.end());
+        besides.starts.erase(std::find(besides.starts.begin(), besides.starts.end(), f.startUnit));
+        Clip clip(medium, geo, besides, f.startUnit, index.size, std::move(index.samples));
+        const fs::path path = ctx.cacheFolder / f.name;
+        if (clip.follow(true)) {
+            if (clip.write(path, index.size)) {
+                f.size = index.size;
+                f.pieces = clip.pieces() > 1 ? clip.pieces() : 0;
+                f.printed = false;
+                ++rebuilt;
+            }
+        } else if (clip.trusted() && clip.write(path, std::min(shownTo[k], index.size))) {
+            // What follows is another file's: zeros stand there, and the clip plays up to them.
+            f.size = index.size;
+            f.damaged = true;
+            f.faultAt = shownTo[k];
+            f.printed = false;
+        }
+        ctx.ui.yield();
+        if (ctx.ui.stopRequested()) break;
+    }
+    return rebuilt;
+}
+
+}  // namespace hx::scan

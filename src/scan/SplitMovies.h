@@ -1,0 +1,29 @@
+#pragma once
+// Clips that the file system wrote in pieces. A clip's index (its `moov`
+// box) says where every sample lies in the file and how long it is, and an
+// H.264 or H.265 sample is a run of NAL units each led by its length, an AAC
+// frame starts with the kind of its first element: so the bytes where a
+// sample should be either are that sample or are not. A found clip whose
+// index comes before its samples is followed cluster by cluster; where its
+// samples stop being there, the cluster that holds them is looked for on
+// the medium (nearest first, forward, then from the start), and the clip is
+// written again from its pieces once every sample is where the index says.
+// A clip whose pieces are not all found keeps what was shown to be its own,
+// and zeros where the rest should be, marked damaged: never another file's
+// bytes.
+#include <cstddef>
+#include <cstdint>
+
+#include "scan/ScanDisk.h"
+#include "scan/ScanGeometry.h"
+
+namespace hx::scan {
+
+// Rebuilds the clips in pieces among ctx.found (their cache files are
+// rewritten, and FoundFile::pieces set). Returns how many were rebuilt.
+int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo);
+
+// The first bytes of a raw AAC frame (as an MP4 holds them) start as one does.
+bool AacFrameStarts(const std::uint8_t* frame, std::size_t size);
+
+}  // namespace hx::scan

@@ -1,0 +1,98 @@
+// Clips in pieces on a formatted camera card: old files were written, every
+// other one deleted, clips (H.264 and AAC, MP4 and MOV, their index first)
+// written into the holes by first-free allocation, so most lie in two or
+// three pieces around old files; then the card was formatted. Every clip
+// comes back byte-identical from a scan, and plays.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "fixtures/CardFixture.h"
+#include "fixtures/ScriptedUi.h"
+
+namespace hx::scan {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SplitMovies : public test::CardFixture {
+protected:
+    void SetUp() override {
+        CardFixture::SetUp();
+        if (IsSkipped()) return;
+        if (!test::HaveTool("ffmpeg") || !test::HaveTool("ffprobe") || !test::HaveTool("mshowfat"))
+            GTEST_SKIP() << "ffmpeg or mtools missing (scripts/install-deps.sh installs them)";
+        // FAT32 with 4 KiB clusters.
+        ASSERT_FALSE(test::MakeFatImage(image, {.fatBits = 32, .sizeKiB = 300 * 1024, .sectorsPerCluster = 8, .label = "CAM"})
+                         .empty());
+        // Old clips, half of them with the index last, every other one deleted.
+        for (int n = 0; n < 20; ++n) {
+            const std::string name = "OLD/MVI_" + std::to_string(100 + n) + ".MP4";
+            const std::string bytes = clip(40 + n, ".MP4", 1, n % 2 == 0);
+            if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+            ASSERT_TRUE(test::FatPutFirstFree(image, name, bytes));
+            if (n % 2 == 0) old.push_back(bytes);
+        }
+        for (int n = 1; n < 20; n += 2) ASSERT_TRUE(test::FatDelete(image, "OLD/MVI_" + std::to_string(100 + n) + ".MP4"));
+    }
+
+    // A clip of `seconds` as a camera writes it, the index first unless `indexLast`.
+    std::string clip(int n, const std::string& extension, int seconds, bool indexLast = false) {
+        const fs::path file = dir / ("clip" + std::to_string(n) + extension);
+        const std::string command =
+            "ffmpeg -y -v error -f lavfi -i testsrc=duration=" + std::to_string(seconds) + ":size=240x180:rate=25 -f lavfi -i "
+            "sine=frequency=" + std::to_string(300 + 40 * n) + ":duration=" + std::to_string(seconds) +
+            " -vf noise=alls=" + std::to_string(20 + n % 20) + ":allf=t -c:v libx264 -preset ultrafast -qp 18 -g 25 -c:a aac " +
+            (indexLast ? "" : "-movflags +faststart ") + "'" + file.string() + "'";
+        if (test::RunCommand(command) != 0) return {};
+        return test::ReadFile(file);
+    }
+
+    std::vector<std::string> old;  // the old clips left on the card
+
+    bool plays(const fs::path& file) {
+        std::string said;
+        return test::RunCommand("ffprobe -v error '" + file.string() + "' 2>&1", &said) == 0 && said.empty();
+    }
+};
+
+TEST_F(SplitMovies, ClipsWrittenIntoHolesComeBackWholeAfterAQuickFormat) {
+    std::map<std::string, std::string> clips;  // name by bytes
+    std::map<std::string, bool> split;         // by name
+    int inPieces = 0;
+    for (int n = 1; n <= 6; ++n) {
+        const std::string extension = n % 3 == 0 ? ".MOV" : ".MP4";
+        const std::string name = "DCIM/100CAM/MVI_" + std::to_string(200 + n) + extension;
+        const std::string bytes = clip(n, extension, 2);
+        if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+        ASSERT_TRUE(test::FatPutFirstFree(image, name, bytes));
+        split[name] = test::InPieces(test::FatClustersOf(image, name));
+        inPieces += split[name];
+        clips[bytes] = name;
+    }
+    ASSERT_GE(inPieces, 4) << "the card does not hold clips in pieces";
+    // A quick format: new tables, the clusters as they were.
+    ASSERT_EQ(test::RunCommand("mkfs.fat -F 32 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
+
+    ScanCommand command(ui, test::WholeScanRequest(image, cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    std::map<std::string, int> back;  // the clips that came back whole, by name, and from how many pieces
+    std::set<std::string> contents;
+    for (const FoundFile& f : command.context().found) {
+        contents.insert(test::ReadFile(cache / f.name));
+        const auto it = clips.find(test::ReadFile(cache / f.name));
+        if (it == clips.end()) continue;
+        back[it->second] = f.pieces;
+        EXPECT_TRUE(plays(cache / f.name)) << f.name;
+    }
+    for (const auto& [bytes, name] : clips) {
+        EXPECT_TRUE(back.count(name)) << name << " did not come back whole";
+        EXPECT_EQ(back[name] > 1, split[name]) << name;
+    }
+    // The old clips between the pieces are found as they were.
+    for (const std::string& bytes : old) EXPECT_TRUE(contents.count(bytes)) << "an old clip of " << bytes.size() << " bytes";
+}
+
+}  // namespace
+}  // namespace hx::scan
