@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Clips in pieces on a formatted camcorder card: a 3 GiB FAT32 card (32 KiB
+# clusters) that got 40 old clips of 3 to 12 MB, every other one deleted,
+# then 12 H.264 + AAC clips (8 MP4, 4 MOV, half with their index first) and
+# 4 photos written into the holes by first-free allocation, as a camera
+# writes them (so most lie in two or three pieces around the old clips);
+# then a quick format.
+# Counted: the 16 new files that come back byte-identical from a scan (the
+# clips with their index first and last apart), beside photorec and
+# foremost, with times.
+#
+#   bash bench/clips-in-pieces.sh [WORKDIR]
+# HX_CLI=path runs another build of the command line (to compare before and after).
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+CLI=${HX_CLI:-$ROOT/build/harvestrix-cli}
+WORK=${1:-/tmp/hx-clips-in-pieces}
+mkdir -p "$WORK"
+WORK=$(cd "$WORK" && pwd)
+
+. "$ROOT/scripts/need-pkg.sh"
+need_pkg ffmpeg testdisk foremost imagemagick dosfstools mtools python3 time
+[ -x "$CLI" ] || { echo "clips-in-pieces: $CLI not built" >&2; exit 1; }
+
+CARD=$WORK/card.img
+if [ ! -f "$CARD" ]; then
+python3 - "$WORK" <<'PY'
+import os, random, struct, subprocess, sys
+work = sys.argv[1]
+card = os.path.join(work, "card.img")
+env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+def run(*args): subprocess.run(args, check=True, env=env, stdout=subprocess.DEVNULL)
+run("mkfs.fat", "-C", "-F", "32", "-s", "64", "-n", "CAM", card, str(3 * 1024 * 1024))
+with open(card, "rb") as f: fsinfo = struct.unpack_from("<H", f.read(512), 48)[0]
+staged = os.path.join(work, "staged")
+def put(path, data):
+    with open(card, "r+b") as f:  # first free cluster, as a camera allocates
+        f.seek(fsinfo * 512 + 492); f.write(struct.pack("<I", 2))
+    with open(staged, "wb") as f: f.write(data)
+    run("mcopy", "-o", "-i", card, staged, "::/" + path)
+def pieces(path):
+    out = subprocess.run(["mshowfat", "-i", card, "::/" + path], env=env, capture_output=True, text=True).stdout
+    return out.count("<")
+def clip(seed, seconds, ext, first, mbit):
+    out = os.path.join(work, "clip" + ext)
+    subprocess.run(["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i",
+                    "testsrc=duration=%g:size=640x360:rate=25" % seconds, "-f", "lavfi", "-i",
+                    "sine=frequency=%d:duration=%g" % (200 + seed, seconds),
+                    "-vf", "noise=alls=%d:allf=t" % (10 + seed % 30), "-c:v", "libx264", "-preset", "ultrafast",
+                    "-b:v", "%dM" % mbit, "-maxrate", "%dM" % mbit, "-bufsize", "%dM" % mbit, "-g", "25",
+                    "-c:a", "aac"] + (["-movflags", "+faststart"] if first else []) + [out], check=True)
+    data = open(out, "rb").read()
+    os.remove(out)
+    return data
+rnd = random.Random(11)
+run("mmd", "-i", card, "::/DCIM"); run("mmd", "-i", card, "::/DCIM/100CAM")
+for n in range(40):
+    put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(2, 8), ".mp4", n % 2 == 0, 12))
+for n in range(1, 40, 2):
+    run("mdel", "-i", card, "::/DCIM/100CAM/OLD_%04d.MP4" % n)
+new = os.path.join(work, "new")
+os.makedirs(os.path.join(new, "first"), exist_ok=True)
+os.makedirs(os.path.join(new, "last"), exist_ok=True)
+os.makedirs(os.path.join(new, "photos"), exist_ok=True)
+split = 0
+for n in range(12):
+    ext = ".MOV" if n % 3 == 2 else ".MP4"
+    first = n % 2 == 0
+    name = "DCIM/100CAM/MVI_%04d%s" % (n, ext)
+    data = clip(100 + n, rnd.uniform(3, 6), ext.lower(), first, rnd.choice([8, 12, 16]))
+    put(name, data)
+    split += pieces(name) > 1
+    open(os.path.join(new, "first" if first else "last", os.path.basename(name)), "wb").write(data)
+    if n % 3 == 0:
+        photo = os.path.join(work, "photo.jpg")
+        subprocess.run(["convert", "-size", "420x315", "plasma:fractal", "-resize", "3360x2520!", "-attenuate", "0.3",
+                        "+noise", "Gaussian", "-quality", "92", photo], check=True)
+        data = open(photo, "rb").read()
+        os.remove(photo)
+        put("DCIM/100CAM/IMG_%04d.JPG" % n, data)
+        split += pieces("DCIM/100CAM/IMG_%04d.JPG" % n) > 1
+        open(os.path.join(new, "photos", "IMG_%04d.JPG" % n), "wb").write(data)
+os.remove(staged)
+run("mkfs.fat", "-F", "32", "-s", "64", "-n", "CAM", card)  # a quick format: new tables, the clusters as they were
+print("new files in pieces: %d of 16" % split)
+PY
+fi
+
+hashes() { find "$1" -type f -size +0 -exec sha1sum {} + 2>/dev/null | cut -d' ' -f1 | sort -u; }
+for kind in first last photos; do hashes "$WORK/new/$kind" >"$WORK/$kind.sha"; done
+timed() { /usr/bin/time -f "%e" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 || true; tail -1 "$WORK/time.txt"; }
+report() {  # tool seconds folder
+  local got all=0 parts=""
+  for kind in first last photos; do
+    got=$(hashes "$3" | comm -12 - "$WORK/$kind.sha" | wc -l)
+    all=$((all + got)); parts="$parts $kind $got/$(wc -l <"$WORK/$kind.sha")"
+  done
+  printf '%-22s %2d of 16 byte-identical (%s), %6.2f s\n' "$1" "$all" "${parts# }" "$2"
+}
+sync
+rm -rf "$WORK/out-hx" "$WORK/out-pr" "$WORK/out-fm"
+t=$(timed "$CLI" --cache "$WORK/out-hx" scan "$CARD" --new --yes); report "harvestrix scan" "$t" "$WORK/out-hx"
+mkdir -p "$WORK/out-pr"
+t=$(cd "$WORK/out-pr" && timed photorec /log /d "$WORK/out-pr/f" /cmd "$CARD" options,paranoid,search); report "photorec" "$t" "$WORK/out-pr"
+t=$(timed foremost -q -t mp4,mov,jpg -i "$CARD" -o "$WORK/out-fm"); report "foremost" "$t" "$WORK/out-fm"
