@@ -1,6 +1,7 @@
 #include "scan/SplitMovies.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 
 #include "platform/ByteOrder.h"
@@ -161,6 +162,34 @@ public:
     }
 
     int pieces() const { return pieces_; }
+    std::size_t checked() const { return checked_; }
+    // A NAL unit's length was read in place.
+    bool anyInPlace() const { return lastGood_ > 0; }
+
+    // The clip's index lies after its samples, from byte `at` of the file,
+    // and was found at unit `unit` (at its place in the cluster): the
+    // clusters from there on lie there, and so do those before it back to
+    // where the last piece begins, which is after the last NAL length read
+    // in place: taken when one place alone fits (others' finds rule the rest
+    // out). False when none does, or the index's cluster was read elsewhere.
+    bool placeIndex(std::uint64_t at, std::uint64_t unit) {
+        const std::uint64_t c = at / unit_;
+        if (c >= map_.size()) return false;
+        if (map_[c] == unit) return true;
+        const std::uint64_t first = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
+        if (first > c) return false;
+        std::uint64_t fitting = 0, taken = 0;
+        for (std::uint64_t b = first; b <= c && fitting < 2; ++b)
+            if (unit >= c - b && placeable(b, unit - (c - b), c)) {
+                ++fitting;
+                taken = b;
+            }
+        if (fitting != 1) return false;
+        for (std::uint64_t i = taken; i < map_.size(); ++i) map_[i] = unit - (c - taken) + (i - taken);
+        ++pieces_;
+        return true;
+    }
+
     std::uint64_t verified() const { return verified_; }
     bool trusted() const { return checked_ >= kTrustedAfter; }
 
@@ -348,14 +377,83 @@ std::vector<Sample> indexFirst(const fs::path& path, std::uint64_t found, std::u
     return samplesOf(tracks, mdat, size);
 }
 
+// A moov box read from the medium into memory, for its tables.
+constexpr std::uint64_t kMaxIndex = 64ull << 20;
+
+// The found clip's samples when its index comes after them (most cameras
+// write it last) and lies elsewhere on the medium: its place in a cluster is
+// known from the size of the `mdat` before it, so every unit of the medium
+// is looked at there for a `moov` that starts with its `mvhd`, nearest first
+// (where the clip's clusters would run on, then forward, then from the
+// start). A moov is the clip's when its samples fill the clip's `mdat` from
+// its start and the first of them are in place in the piece that was found.
+// `size` is then the clip's size, `indexAt` where the index starts in the
+// file and `indexUnit` the unit it was found at.
+std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform::RawFile& medium, const ScanGeometry& geo,
+                              const Others& none, std::uint64_t& size, std::uint64_t& indexAt, std::uint64_t& indexUnit) {
+    platform::RawFile file;
+    if (!file.open(path, platform::RawFile::Mode::Read)) return {};
+    const std::uint64_t found = f.size;
+    const viewing::ReadAt read = [&file, found](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+        return at + n <= found && file.readAt(at, out, n) == n;
+    };
+    viewing::IsoBox ftyp, mdat, moov;
+    if (viewing::ReadIsoBox(read, 0, kMaxClip, ftyp) != viewing::BoxRead::Box || !ftyp.is("ftyp") ||
+        !viewing::FindIsoBox(read, 0, kMaxClip, "mdat", mdat) ||
+        (viewing::FindIsoBox(read, 0, mdat.at, "moov", moov)))
+        return {};
+    const std::uint64_t unit = geo.unitBytes();
+    const std::uint64_t within = mdat.end % unit;
+    if (within + 16 > unit) return {};
+    const std::uint64_t endUnit = geo.endUnit();
+    const std::uint64_t natural = f.startUnit + mdat.end / unit;
+    std::uint8_t head[16];
+    std::vector<std::uint8_t> box;
+    for (std::uint64_t k = 0; k < endUnit; ++k) {
+        const std::uint64_t q = (natural + k) % endUnit;
+        if (medium.readAt(geo.byteOf(q) + within, head, 16) != 16 || std::memcmp(head + 4, "moov", 4) != 0 ||
+            std::memcmp(head + 12, "mvhd", 4) != 0)
+            continue;
+        const std::uint64_t bytes = platform::Be32(head);
+        if (bytes < 16 || bytes > kMaxIndex || geo.byteOf(q) + within + bytes > geo.byteOf(endUnit)) continue;
+        box.resize(static_cast<std::size_t>(bytes));
+        if (medium.readAt(geo.byteOf(q) + within, box.data(), box.size()) != box.size()) continue;
+        const viewing::ReadAt inBox = [&box](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+            if (at > box.size() || n > box.size() - at) return false;
+            std::memcpy(out, box.data() + at, n);
+            return true;
+        };
+        std::vector<viewing::IsoTrack> tracks;
+        if (!viewing::ReadSampleTables(inBox, {0, 8, bytes, {'m', 'o', 'o', 'v'}}, tracks)) continue;
+        std::vector<Sample> samples = samplesOf(tracks, mdat, mdat.end);
+        if (samples.empty() || samples.front().offset != mdat.contents) continue;
+        std::uint64_t filled = 0;
+        for (const Sample& sample : samples) filled = std::max(filled, sample.end());
+        if (filled != mdat.end) continue;
+        // Its first sample's NAL units are in place where the clip was found.
+        Clip first(medium, geo, none, f.startUnit, mdat.end + bytes, samples);
+        if (!first.follow(false) && !first.anyInPlace()) continue;
+        size = mdat.end + bytes;
+        indexAt = mdat.end;
+        indexUnit = q;
+        return samples;
+    }
+    return {};
+}
+
 }  // namespace
 
 int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
     // The clips whose index comes first, and their samples.
     struct Index {
         std::vector<Sample> samples;
-        std::uint64_t size = 0;  // by its boxes
+        std::uint64_t size = 0;     // by its boxes
+        std::uint64_t indexAt = 0;  // an index after the samples: where it starts in the file,
+        std::uint64_t indexUnit = ~std::uint64_t{0};  // and the unit it was found at
     };
+    platform::RawFile medium;
+    if (!volumes::OpenDrive(medium, ctx.drive, platform::RawFile::Mode::Read)) return 0;
+    const Others none;
     std::vector<std::pair<std::size_t, Index>> clips;
     for (std::size_t k = 0; k < ctx.found.size(); ++k) {
         const FoundFile& f = ctx.found[k];
@@ -363,13 +461,16 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
         if (!format || format->family != viewing::Family::Movie || f.earlier || f.listedSize > 0 || f.size > kMaxClip ||
             f.size < 2 * geo.unitBytes())
             continue;
-        std::uint64_t size = 0;
-        std::vector<Sample> samples = indexFirst(ctx.cacheFolder / f.name, f.size, size);
-        if (!samples.empty() && size >= f.size) clips.emplace_back(k, Index{std::move(samples), size});
+        const fs::path path = ctx.cacheFolder / f.name;
+        Index index;
+        index.samples = indexFirst(path, f.size, index.size);
+        if (index.samples.empty())
+            index.samples = indexLast(path, f, medium, geo, none, index.size, index.indexAt, index.indexUnit);
+        if (!index.samples.empty()) clips.emplace_back(k, std::move(index));
+        ctx.ui.yield();
+        if (ctx.ui.stopRequested()) return 0;
     }
     if (clips.empty()) return 0;
-    platform::RawFile medium;
-    if (!volumes::OpenDrive(medium, ctx.drive, platform::RawFile::Mode::Read)) return 0;
     // What every find holds: a clip as far as its samples are where they
     // should be, any other find all its bytes.
     const std::uint64_t unit = geo.unitBytes();
@@ -393,7 +494,10 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
     std::sort(others.held.begin(), others.held.end());
     int rebuilt = 0;
     for (auto& [k, index] : clips) {
-        if (shownTo[k] == ~0ull && index.size == ctx.found[k].size) continue;  // whole as found
+        // Whole as found: every sample in place, and the index too.
+        if (shownTo[k] == ~0ull && index.size == ctx.found[k].size &&
+            (index.indexUnit == ~std::uint64_t{0} || index.indexUnit == ctx.found[k].startUnit + index.indexAt / unit))
+            continue;
         FoundFile& f = ctx.found[k];
         // Its own units are no other find's while it is rebuilt.
         Others besides = others;
@@ -403,7 +507,9 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
         besides.starts.erase(std::find(besides.starts.begin(), besides.starts.end(), f.startUnit));
         Clip clip(medium, geo, besides, f.startUnit, index.size, std::move(index.samples));
         const fs::path path = ctx.cacheFolder / f.name;
-        if (clip.follow(true)) {
+        const bool indexBefore = index.indexUnit == ~std::uint64_t{0};
+        const bool fol = clip.follow(true);
+        if (fol && (indexBefore || clip.placeIndex(index.indexAt, index.indexUnit))) {
             if (clip.write(path, index.size)) {
                 f.size = index.size;
                 f.pieces = clip.pieces() > 1 ? clip.pieces() : 0;

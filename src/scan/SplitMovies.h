@@ -8,9 +8,10 @@
 // samples stop being there, the cluster that holds them is looked for on
 // the medium (nearest first, forward, then from the start), and the clip is
 // written again from its pieces once every sample is where the index says.
-// A clip whose pieces are not all found keeps what was shown to be its own,
-// and zeros where the rest should be, marked damaged: never another file's
-// bytes.
+// A clip whose index comes last is paired with a `moov` found on its own at
+// the place its `mdat` ends in a cluster. A clip whose pieces are not all
+// found keeps what was shown to be its own, and zeros where the rest should
+// be, marked damaged: never another file's bytes.
 #include <cstddef>
 #include <cstdint>
 
