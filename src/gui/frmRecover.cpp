@@ -249,7 +249,7 @@ void frmRecover::Timer1_Timer() {
 void frmRecover::FillCacheBrowser() {
     listFolder(cacheFolder_);
     // What the scan state says of finds that hold unreadable sectors, whichever run found them.
-    damageOf_ = scan::DamagedFinds(cacheFolder_);
+    damageOf_ = scan::DamagedFinds(cacheFolder_, &rebuiltOf_);
     foundPane_->markDamaged(damageOf_);
 }
 

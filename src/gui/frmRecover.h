@@ -290,6 +290,7 @@ private:
     int shownRow_ = -1;
     // What the last scan said of finds that hold unreadable sectors, by name.
     std::map<std::string, std::string> damageOf_;
+    std::map<std::string, std::string> rebuiltOf_;  // clips rebuilt from pieces, by name: what is said of each
     int thumbnailWidth_ = 160;
     frmSearchDrives* search_ = nullptr;
     std::filesystem::path lastRecoverReport_;

@@ -83,6 +83,7 @@ void frmRecover::showFoundFile(int row) {
         return;
     }
     QString facts = QLocale().toString(static_cast<double>(info.size()) / 1024.0, 'f', 0) + " kB " + shown;
+    if (const auto rebuilt = rebuiltOf_.find(s(name)); rebuilt != rebuiltOf_.end()) facts += " — " + q(rebuilt->second);
     if (const auto damage = damageOf_.find(s(name)); damage != damageOf_.end()) facts += " — " + q(damage->second);
     picturePane_->setInfo(facts);
     previewFile(s(path), s(name), shown);

@@ -27,8 +27,10 @@ bool SaveScanState(const fs::path& cacheFolder, const ScanContext& ctx) {
     for (const FoundFile& f : ctx.found) {
         out << "file\t" << f.name << "\t" << f.extension << "\t" << f.description << "\t" << f.startUnit << "\t"
             << f.size << "\t" << f.listedSize;
-        // A find that holds unreadable sectors: how many, and the byte of the first.
-        if (f.unreadableSectors > 0) out << "\t" << f.unreadableSectors << "\t" << f.firstUnreadable;
+        // A find that holds unreadable sectors: how many, and the byte of the
+        // first; a clip rebuilt from pieces: how many, after those two.
+        if (f.unreadableSectors > 0 || f.pieces > 1) out << "\t" << f.unreadableSectors << "\t" << f.firstUnreadable;
+        if (f.pieces > 1) out << "\t" << f.pieces;
         out << "\n";
     }
     for (const auto& [first, count] : ctx.unreadable) out << "unreadable\t" << first << "\t" << count << "\n";
@@ -99,15 +101,17 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
             damaged = f[1] != "0" && f[1] != "1";
             ctx.lastFileOpen = f[1] == "1";
         } else if (f[0] == "file") {
-            const bool fits = f.size() == 7 || f.size() == 9;
+            const bool fits = f.size() == 7 || f.size() == 9 || f.size() == 10;
             const auto start = fits ? wholeNumber(f[4]) : std::nullopt;
             const auto size = fits ? wholeNumber(f[5]) : std::nullopt;
             const auto cut = fits ? cutSize(f[6]) : std::nullopt;
-            const auto unreadable = f.size() == 9 ? wholeNumber(f[7]) : std::optional<std::uint64_t>(0);
-            const auto firstUnreadable = f.size() == 9 ? wholeNumber(f[8]) : std::optional<std::uint64_t>(0);
+            const auto unreadable = f.size() >= 9 ? wholeNumber(f[7]) : std::optional<std::uint64_t>(0);
+            const auto firstUnreadable = f.size() >= 9 ? wholeNumber(f[8]) : std::optional<std::uint64_t>(0);
+            const auto pieces = f.size() == 10 ? wholeNumber(f[9]) : std::optional<std::uint64_t>(0);
             // A found file's name is a plain name in the cache folder.
             const bool plainName = f[1] != "." && f[1] != ".." && f[1].find('/') == std::string::npos;
-            if (!start || !size || !cut || !unreadable || !firstUnreadable || f[1].empty() || !plainName) {
+            if (!start || !size || !cut || !unreadable || !firstUnreadable || !pieces || *pieces > 1000 || f[1].empty() ||
+                !plainName) {
                 damaged = true;
             } else {
                 FoundFile& found = ctx.found.emplace_back();
@@ -119,6 +123,7 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
                 found.listedSize = *cut;
                 found.unreadableSectors = *unreadable;
                 found.firstUnreadable = *firstUnreadable;
+                found.pieces = static_cast<int>(*pieces);
             }
         } else if (f[0] == "unreadable") {
             const auto first = f.size() == 3 ? wholeNumber(f[1]) : std::nullopt;
@@ -150,13 +155,16 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
     return ScanStateLoad::Damaged;
 }
 
-std::map<std::string, std::string> DamagedFinds(const fs::path& cacheFolder) {
+std::map<std::string, std::string> DamagedFinds(const fs::path& cacheFolder, std::map<std::string, std::string>* rebuilt) {
     std::map<std::string, std::string> damaged;
+    if (rebuilt) rebuilt->clear();
     shell::QuietUi quiet;
     ScanContext state(quiet);
     if (LoadScanState(cacheFolder, state) != ScanStateLoad::Loaded) return damaged;
-    for (const FoundFile& f : state.found)
+    for (const FoundFile& f : state.found) {
         if (f.unreadableSectors > 0) damaged[f.name] = DamageText(f);
+        if (rebuilt && f.pieces > 1) (*rebuilt)[f.name] = RebuiltText(f);
+    }
     return damaged;
 }
 

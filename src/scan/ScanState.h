@@ -27,7 +27,9 @@ enum class ScanStateLoad {
 ScanStateLoad LoadScanState(const std::filesystem::path& cacheFolder, ScanContext& ctx);
 // The found files of the folder's state that hold unreadable sectors, by
 // name, with what is said of each (DamageText); empty without a state.
-std::map<std::string, std::string> DamagedFinds(const std::filesystem::path& cacheFolder);
+// `rebuilt`, when given, gets the clips rebuilt from pieces (RebuiltText).
+std::map<std::string, std::string> DamagedFinds(const std::filesystem::path& cacheFolder,
+                                                std::map<std::string, std::string>* rebuilt = nullptr);
 // False when a loaded state holds a size beyond the medium's end (0: unknown medium size).
 bool ScanStateFitsMedium(const ScanContext& state, std::uint64_t mediumBytes);
 

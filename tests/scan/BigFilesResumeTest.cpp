@@ -99,6 +99,7 @@ protected:
                      found("R#0002.mov", ".mov", "QuickTime", (1ull << 40) - 3, (1ull << 40) + 1, (1ull << 40) + 1)};
         ctx.found[1].unreadableSectors = 3;
         ctx.found[1].firstUnreadable = 1'234'560;
+        ctx.found[2].pieces = 3;
         ctx.unreadable = {{9'000'001 * 8 + 2411, 3}, {(1ull << 42) + 5, 70000}};
         return ctx;
     }
@@ -123,11 +124,14 @@ TEST_F(ResumeState, KeepsEveryNumberExactly) {
         EXPECT_EQ(loaded.found[i].description, saved.found[i].description);
         EXPECT_EQ(loaded.found[i].unreadableSectors, saved.found[i].unreadableSectors);
         EXPECT_EQ(loaded.found[i].firstUnreadable, saved.found[i].firstUnreadable);
+        EXPECT_EQ(loaded.found[i].pieces, saved.found[i].pieces);
     }
     EXPECT_EQ(loaded.unreadable, saved.unreadable);
     EXPECT_EQ(loaded.unreadableSectors, 70003u);
-    EXPECT_EQ(DamagedFinds(cache), (std::map<std::string, std::string>{
-                                       {"_MG_2000.JPG", "damaged: 3 sectors unreadable (zeros), the first at byte 1234560"}}));
+    std::map<std::string, std::string> rebuilt;
+    EXPECT_EQ(DamagedFinds(cache, &rebuilt), (std::map<std::string, std::string>{
+                                                 {"_MG_2000.JPG", "damaged: 3 sectors unreadable (zeros), the first at byte 1234560"}}));
+    EXPECT_EQ(rebuilt, (std::map<std::string, std::string>{{"R#0002.mov", "rebuilt from 3 pieces"}}));
     EXPECT_TRUE(ScanStateFitsMedium(loaded, 1ull << 41));
     EXPECT_FALSE(ScanStateFitsMedium(loaded, 1ull << 40));
 }

@@ -10,6 +10,7 @@
 
 #include "fixtures/CardFixture.h"
 #include "fixtures/ScriptedUi.h"
+#include "scan/ScanState.h"
 
 namespace hx::scan {
 namespace {
@@ -90,6 +91,10 @@ TEST_F(SplitMovies, ClipsWrittenIntoHolesComeBackWholeAfterAQuickFormat) {
         EXPECT_TRUE(back.count(name)) << name << " did not come back whole";
         EXPECT_EQ(back[name] > 1, split[name]) << name;
     }
+    // The window and a later run are told which were rebuilt.
+    std::map<std::string, std::string> rebuilt;
+    DamagedFinds(cache, &rebuilt);
+    EXPECT_EQ(rebuilt.size(), static_cast<std::size_t>(inPieces));
     // The old clips between the pieces are found as they were.
     for (const std::string& bytes : old) EXPECT_TRUE(contents.count(bytes)) << "an old clip of " << bytes.size() << " bytes";
 }
