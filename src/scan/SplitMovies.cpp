@@ -115,6 +115,14 @@ bool AacFrameStarts(const std::uint8_t* frame, std::size_t size) {
 
 namespace {
 
+// A search over every unit of a large medium answers the window as it goes,
+// and ends at a stop.
+bool goOn(shell::Ui* ui, std::uint64_t k) {
+    if (!ui || k % 4096 != 0) return true;
+    ui->yield();
+    return !ui->stopRequested();
+}
+
 // What other finds hold on the medium, in units: their first units, and
 // the units each is known to fill (end excluded).
 struct Others {
@@ -161,6 +169,8 @@ public:
         return true;
     }
 
+    // Long searches for a piece answer the window through `ui`.
+    void answer(shell::Ui* ui) { ui_ = ui; }
     int pieces() const { return pieces_; }
     std::size_t checked() const { return checked_; }
     // A NAL unit's length was read in place.
@@ -283,7 +293,7 @@ private:
         std::vector<std::uint8_t> bytes(n);
         const std::uint64_t endUnit = geo_.endUnit();
         const std::uint64_t around = map_[first - 1];
-        for (std::uint64_t k = 1; k < endUnit; ++k) {
+        for (std::uint64_t k = 1; k < endUnit && goOn(ui_, k); ++k) {
             const std::uint64_t q = (around + k) % endUnit;  // where `bad`'s cluster would lie
             if (medium_.readAt(geo_.byteOf(q) + bad % unit_, bytes.data(), n) != n || !fits(sample, bad, bytes.data(), n))
                 continue;
@@ -352,6 +362,7 @@ private:
     std::uint64_t verified_ = 0;
     std::size_t checked_ = 0;
     int pieces_ = 1;
+    shell::Ui* ui_ = nullptr;
 
 public:
     // After follow(false) failed: the bytes up to the last good read are its own.
@@ -390,7 +401,8 @@ constexpr std::uint64_t kMaxIndex = 64ull << 20;
 // `size` is then the clip's size, `indexAt` where the index starts in the
 // file and `indexUnit` the unit it was found at.
 std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform::RawFile& medium, const ScanGeometry& geo,
-                              const Others& none, std::uint64_t& size, std::uint64_t& indexAt, std::uint64_t& indexUnit) {
+                              const Others& none, shell::Ui& ui, std::uint64_t& size, std::uint64_t& indexAt,
+                              std::uint64_t& indexUnit) {
     platform::RawFile file;
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
     const std::uint64_t found = f.size;
@@ -409,7 +421,7 @@ std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform
     const std::uint64_t natural = f.startUnit + mdat.end / unit;
     std::uint8_t head[16];
     std::vector<std::uint8_t> box;
-    for (std::uint64_t k = 0; k < endUnit; ++k) {
+    for (std::uint64_t k = 0; k < endUnit && goOn(&ui, k + 1); ++k) {
         const std::uint64_t q = (natural + k) % endUnit;
         if (medium.readAt(geo.byteOf(q) + within, head, 16) != 16 || std::memcmp(head + 4, "moov", 4) != 0 ||
             std::memcmp(head + 12, "mvhd", 4) != 0)
@@ -465,7 +477,7 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
         Index index;
         index.samples = indexFirst(path, f.size, index.size);
         if (index.samples.empty())
-            index.samples = indexLast(path, f, medium, geo, none, index.size, index.indexAt, index.indexUnit);
+            index.samples = indexLast(path, f, medium, geo, none, ctx.ui, index.size, index.indexAt, index.indexUnit);
         if (!index.samples.empty()) clips.emplace_back(k, std::move(index));
         ctx.ui.yield();
         if (ctx.ui.stopRequested()) return 0;
@@ -506,6 +518,7 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
                            besides.held.end());
         besides.starts.erase(std::find(besides.starts.begin(), besides.starts.end(), f.startUnit));
         Clip clip(medium, geo, besides, f.startUnit, index.size, std::move(index.samples));
+        clip.answer(&ctx.ui);
         const fs::path path = ctx.cacheFolder / f.name;
         const bool indexBefore = index.indexUnit == ~std::uint64_t{0};
         const bool fol = clip.follow(true);
