@@ -40,6 +40,8 @@ constexpr std::size_t kLook = 4096;
 // first piece again).
 constexpr int kMaxProbes = 2000;
 constexpr int kProbesPerPicture = 96;
+// Places right after other finds, anywhere on the medium, tried for a second piece.
+constexpr std::size_t kFarCandidates = 256;
 // Pieces of one picture joined at most.
 constexpr int kMaxPieces = 4;
 // The continuation is read in pieces of this size until its end marker.
@@ -233,13 +235,20 @@ private:
         // short gap or one file between; then the rest, up to a few dozen.
         std::vector<std::pair<std::uint64_t, std::uint64_t>> joins;  // (units of the first piece, where the second starts)
         if (blockUnits_ > 1) joins = blockJoins(index, base, fault, bytes.size());
-        for (int tier = 0; tier < 3 && blockUnits_ <= 1; ++tier)
+        for (int tier = 0; tier < 3 && blockUnits_ <= 1; ++tier) {
+            // Before the longer gaps: right after any other find, however far
+            // on (or before), as a camera's next free clusters may lie past
+            // megabytes of other files.
+            for (std::uint64_t back = 0; tier == 2 && back <= kSplitBack && back < faultUnit; ++back)
+                for (std::uint64_t next : afterAnyFind(index, base + faultUnit - back))
+                    joins.emplace_back(faultUnit - back, next);
             for (std::uint64_t back = 0; back <= kSplitBack && back < faultUnit; ++back) {
                 if ((tier == 0) != (back <= 1) && tier < 2) continue;
                 const std::uint64_t pieceUnits = faultUnit - back;
                 for (std::uint64_t next : continuations(index, base + pieceUnits, tier == 2))
                     joins.emplace_back(pieceUnits, next);
             }
+        }
         // The first piece's restart markers are found once; it is copied only
         // for a second piece that looks like its continuation.
         const std::vector<std::size_t> restarts = restartEnds(bytes);
@@ -420,13 +429,38 @@ private:
             if (far)
                 for (std::uint64_t gap = between == 1 ? 2 : 0; gap <= 8; ++gap) out.push_back(after + gap);
         }
-        // Never into another found file's start: that is its own picture.
+        // Never into another found file's start, nor among the bytes another
+        // picture is known to hold: those are its own.
         out.erase(std::remove_if(out.begin(), out.end(),
                                  [&](std::uint64_t u) {
                                      return u >= geo_.endUnit() ||
-                                            std::binary_search(layout_.starts.begin(), layout_.starts.end(), u);
+                                            std::binary_search(layout_.starts.begin(), layout_.starts.end(), u) ||
+                                            heldByAnother(u, index);
                                  }),
                   out.end());
+        return out;
+    }
+
+    // The unit right after each other find, nearest first from `from`
+    // (forward, then from the medium's start), where no find starts and
+    // none is known to hold; at most kFarCandidates.
+    std::vector<std::uint64_t> afterAnyFind(std::size_t index, std::uint64_t from) const {
+        std::vector<std::uint64_t> out;
+        for (std::size_t k = 0; k < layout_.placed.size(); ++k) {
+            const Placed& g = layout_.placed[k];
+            if (k == index || g.earlier) continue;
+            const std::uint64_t after = g.start + g.units;
+            if (after == from || after >= geo_.endUnit() || heldByAnother(after, index) ||
+                std::binary_search(layout_.starts.begin(), layout_.starts.end(), after))
+                continue;
+            out.push_back(after);
+        }
+        const std::uint64_t end = geo_.endUnit();
+        std::sort(out.begin(), out.end(), [&](std::uint64_t a, std::uint64_t b) {
+            return (a + end - from) % end < (b + end - from) % end;
+        });
+        out.erase(std::unique(out.begin(), out.end()), out.end());
+        if (out.size() > kFarCandidates) out.resize(kFarCandidates);
         return out;
     }
 

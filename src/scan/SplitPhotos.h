@@ -2,7 +2,9 @@
 // Photos that the file system wrote in two pieces. A found JPEG that stops
 // decoding cleanly is cut where the fault begins, at a unit boundary, and
 // its continuation is looked for on the medium: a few units further on (a
-// gap of other data) or right after another whole file found there. A join
+// gap of other data), right after another whole file found there, or right
+// after any other find however far away, never among the bytes another
+// find is known to hold. A join
 // is kept only when the picture decodes cleanly across it and to its end.
 // Only damaged pictures cost anything; every search is bounded.
 #include <cstdint>

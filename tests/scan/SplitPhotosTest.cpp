@@ -55,6 +55,23 @@ TEST_F(SplitPhotos, PiecesAroundOtherDataOrAnotherPhotoAreJoined) {
     EXPECT_EQ(back.size(), ctx.found.size());
 }
 
+// Megabytes of other files between the pieces: eight photos and a clip-sized
+// run of other data, more than the near search steps over.
+TEST_F(SplitPhotos, PiecesWithMegabytesOfOtherFilesBetweenAreJoined) {
+    photos[0] = test::MakeTestJpeg(0, 800, 600);
+    const std::size_t cut = photos[0].size() / 2 / cluster_ * cluster_;
+    put(photos[0].substr(0, cut));
+    for (int n = 1; n <= 8; ++n) {
+        photos[n] = test::MakeTestJpeg(n, 1024, 768);
+        put(photos[n]);
+        if (n == 4) put(test::PatternBytes(3 << 20, 77));
+    }
+    put(photos[0].substr(cut));
+    auto ctx = context(EveryTypeSelection());
+    ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
 // A card whose file system is gone, written in 32 KiB blocks: its photos are
 // found at sector boundaries, and the pieces of those written in two lie
 // whole blocks apart.
