@@ -250,7 +250,7 @@ void frmRecover::FillCacheBrowser() {
     listFolder(cacheFolder_);
     // What the scan state says of finds that hold unreadable sectors, whichever run found them.
     damageOf_ = scan::DamagedFinds(cacheFolder_, &rebuiltOf_);
-    foundPane_->markDamaged(damageOf_);
+    foundPane_->markDamaged(damageOf_, rebuiltOf_);
 }
 
 void frmRecover::listFolder(const fs::path& folder) {

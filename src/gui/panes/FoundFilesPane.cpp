@@ -161,24 +161,30 @@ void FoundFilesPane::removeRows(const std::vector<std::size_t>& rows) {
     }
 }
 
-void FoundFilesPane::markDamaged(const std::map<std::string, std::string>& damageOf) {
-    // A row marked before whose file holds no damage now (a new scan's find
-    // of the same name) loses its mark.
+void FoundFilesPane::markDamaged(const std::map<std::string, std::string>& damageOf,
+                                 const std::map<std::string, std::string>& rebuiltOf) {
+    // A row marked before whose file has nothing said of it now (a new
+    // scan's find of the same name) loses its mark.
     for (int row : marked_) {
-        if (row >= count() || damageOf.count(s(names_[row]))) continue;
+        if (row >= count() || damageOf.count(s(names_[row])) || rebuiltOf.count(s(names_[row]))) continue;
         for (QListWidgetItem* item : {list_->item(row), thumbnails_->item(row)}) {
             item->setData(Qt::ForegroundRole, QVariant());
             item->setToolTip(QString());
         }
     }
     marked_.clear();
-    if (damageOf.empty()) return;
+    if (damageOf.empty() && rebuiltOf.empty()) return;
     for (int row = 0; row < count(); ++row) {
-        const auto damage = damageOf.find(s(names_[row]));
-        if (damage == damageOf.end()) continue;
+        const std::string name = s(names_[row]);
+        const auto damage = damageOf.find(name);
+        const auto rebuilt = rebuiltOf.find(name);
+        if (damage == damageOf.end() && rebuilt == rebuiltOf.end()) continue;
+        // A clip put together from pieces says so; what holds zeros is in the warning colour.
+        std::string said = rebuilt == rebuiltOf.end() ? std::string() : rebuilt->second;
+        if (damage != damageOf.end()) said += (said.empty() ? "" : "; ") + damage->second;
         for (QListWidgetItem* item : {list_->item(row), thumbnails_->item(row)}) {
-            item->setForeground(QColor(0xB0, 0x30, 0x20));
-            item->setToolTip(q(damage->second));
+            if (damage != damageOf.end()) item->setForeground(QColor(0xB0, 0x30, 0x20));
+            item->setToolTip(q(said));
         }
         marked_.insert(row);
     }

@@ -56,8 +56,10 @@ public:
     // Removes rows, given in rising order.
     void removeRows(const std::vector<std::size_t>& rows);
     // The rows of the files named hold unreadable sectors: drawn in the
-    // warning colour, with what the damage is as their tip.
-    void markDamaged(const std::map<std::string, std::string>& damageOf);
+    // warning colour, with what the damage is as their tip; the clips
+    // rebuilt from pieces say so in theirs.
+    void markDamaged(const std::map<std::string, std::string>& damageOf,
+                     const std::map<std::string, std::string>& rebuiltOf = {});
 
     bool thumbnailsShown() const;
     void showThumbnails(bool shown);
