@@ -42,12 +42,12 @@ def put(path, data):
 def pieces(path):
     out = subprocess.run(["mshowfat", "-i", card, "::/" + path], env=env, capture_output=True, text=True).stdout
     return out.count("<")
-def clip(seed, seconds, ext, first, mbit):
+def clip(key, seconds, ext, first, mbit):
     out = os.path.join(work, "clip" + ext)
     subprocess.run(["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i",
                     "testsrc=duration=%g:size=640x360:rate=25" % seconds, "-f", "lavfi", "-i",
-                    "sine=frequency=%d:duration=%g" % (200 + seed, seconds),
-                    "-vf", "noise=alls=%d:allf=t" % (10 + seed % 30), "-c:v", "libx264", "-preset", "ultrafast",
+                    "sine=frequency=%d:duration=%g" % (200 + key, seconds),
+                    "-vf", "noise=alls=%d:allf=t" % (10 + key % 30), "-c:v", "libx264", "-preset", "ultrafast",
                     "-b:v", "%dM" % mbit, "-maxrate", "%dM" % mbit, "-bufsize", "%dM" % mbit, "-g", "25",
                     "-c:a", "aac"] + (["-movflags", "+faststart"] if first else []) + [out], check=True)
     data = open(out, "rb").read()

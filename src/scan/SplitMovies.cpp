@@ -20,6 +20,9 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kMaxClip = 16ull << 30;
 // Pieces of one clip at most.
 constexpr int kMaxPieces = 8;
+// Cluster boundaries tried for where one piece ends, back from where its
+// samples stop being in place.
+constexpr std::uint64_t kMaxBoundaries = 256;
 // Samples shown to be in place before a clip's check is trusted to tell
 // where its bytes stop being its own.
 constexpr std::size_t kTrustedAfter = 16;
@@ -124,19 +127,23 @@ bool goOn(shell::Ui* ui, std::uint64_t k) {
 }
 
 // What other finds hold on the medium, in units: their first units, and
-// the units each is known to fill (end excluded).
+// the units each is known to fill (end excluded). The find that starts at
+// `own` (the clip being rebuilt) is none of them.
 struct Others {
     std::vector<std::uint64_t> starts;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> held;  // sorted, not overlapping much
+    std::uint64_t own = ~std::uint64_t{0};
     bool holds(std::uint64_t unit) const {
         auto it = std::upper_bound(held.begin(), held.end(), std::make_pair(unit, ~std::uint64_t{0}));
         for (int steps = 0; it != held.begin() && steps < 4; ++steps) {
             --it;
-            if (unit < it->second) return true;
+            if (it->first != own && unit < it->second) return true;
         }
         return false;
     }
-    bool starts_at(std::uint64_t unit) const { return std::binary_search(starts.begin(), starts.end(), unit); }
+    bool starts_at(std::uint64_t unit) const {
+        return unit != own && std::binary_search(starts.begin(), starts.end(), unit);
+    }
 };
 
 // One clip: its clusters in file order, where each lies on the medium.
@@ -186,8 +193,9 @@ public:
         const std::uint64_t c = at / unit_;
         if (c >= map_.size()) return false;
         if (map_[c] == unit) return true;
-        const std::uint64_t first = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
+        std::uint64_t first = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
         if (first > c) return false;
+        first = std::max(first, c - std::min<std::uint64_t>(c, kMaxBoundaries));
         std::uint64_t fitting = 0, taken = 0;
         for (std::uint64_t b = first; b <= c && fitting < 2; ++b)
             if (unit >= c - b && placeable(b, unit - (c - b), c)) {
@@ -287,8 +295,9 @@ private:
     bool findPiece(std::size_t s, std::uint64_t bad) {
         const Sample& sample = samples_[s];
         const std::uint64_t badCluster = bad / unit_;
-        const std::uint64_t first = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
+        std::uint64_t first = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
         if (first > badCluster || badCluster >= map_.size()) return false;
+        first = std::max(first, badCluster - std::min<std::uint64_t>(badCluster, kMaxBoundaries));
         const std::size_t n = looked(sample, bad);
         std::vector<std::uint8_t> bytes(n);
         const std::uint64_t endUnit = geo_.endUnit();
@@ -478,7 +487,8 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
         index.samples = indexFirst(path, f.size, index.size);
         if (index.samples.empty())
             index.samples = indexLast(path, f, medium, geo, none, ctx.ui, index.size, index.indexAt, index.indexUnit);
-        if (!index.samples.empty()) clips.emplace_back(k, std::move(index));
+        // A clip is no larger than the medium that holds its pieces.
+        if (!index.samples.empty() && index.size <= geo.byteOf(geo.endUnit())) clips.emplace_back(k, std::move(index));
         ctx.ui.yield();
         if (ctx.ui.stopRequested()) return 0;
     }
@@ -512,17 +522,12 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
             continue;
         FoundFile& f = ctx.found[k];
         // Its own units are no other find's while it is rebuilt.
-        Others besides = others;
-        besides.held.erase(std::remove(besides.held.begin(), besides.held.end(),
-                                       std::make_pair(f.startUnit, f.startUnit + std::max<std::uint64_t>(1, (std::min(f.size, shownTo[k]) + unit - 1) / unit))),
-                           besides.held.end());
-        besides.starts.erase(std::find(besides.starts.begin(), besides.starts.end(), f.startUnit));
-        Clip clip(medium, geo, besides, f.startUnit, index.size, std::move(index.samples));
+        others.own = f.startUnit;
+        Clip clip(medium, geo, others, f.startUnit, index.size, std::move(index.samples));
         clip.answer(&ctx.ui);
         const fs::path path = ctx.cacheFolder / f.name;
         const bool indexBefore = index.indexUnit == ~std::uint64_t{0};
-        const bool fol = clip.follow(true);
-        if (fol && (indexBefore || clip.placeIndex(index.indexAt, index.indexUnit))) {
+        if (clip.follow(true) && (indexBefore || clip.placeIndex(index.indexAt, index.indexUnit))) {
             if (clip.write(path, index.size)) {
                 f.size = index.size;
                 f.pieces = clip.pieces() > 1 ? clip.pieces() : 0;
