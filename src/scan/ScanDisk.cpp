@@ -98,6 +98,8 @@ void Scanner::startOrResume() {
         forgetDamageFrom(geo_.byteOf(startUnit_));
         if (ctx_.lastFileOpen) reopenLastFile();
     }
+    // What an earlier run of a resumed scan saw blank is not known: those units are read again if need be.
+    ctx_.blank.reset(geo_.rootCluster, geo_.totalUnits);
     if (!resuming) {
         ctx_.unreadable.clear();
         ctx_.unreadableSectors = 0;
@@ -158,7 +160,9 @@ void Scanner::examineBlock(std::size_t units) {
             if (std::memcmp(p, previousSector_.data(), sectorBytes) == 0) ++ctx_.emptyUnits;
             std::memcpy(previousSector_.data(), p, sectorBytes);
         }
-        int row = matcher_.match(p);
+        bool blank = false;
+        int row = matcher_.match(p, &blank);
+        if (blank) ctx_.blank.mark(unit_);
         // Compound documents the DOC row's pattern misses are known by their header.
         if (row < 0 && docRow_ >= 0 && p[0] == 0xD0 && IsOle2Header(p, kWindow)) row = docRow_;
         // JPEGs that open with segments no row names (a comment, tables, Adobe's

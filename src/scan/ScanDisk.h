@@ -108,6 +108,21 @@ struct ScanContext {
     std::string LastCluster = "0";  // "33" while a scan runs
     shell::SettingsStore* settings = nullptr;  // when given, LastCluster is written there too
     std::uint64_t emptyUnits = 0;   // units equal to the one before, counted until the first find
+    // The units this scan read whose first KiB was zeros (kept for media of
+    // up to kMaxBlankUnits units): no piece of a file lies there.
+    struct BlankUnits {
+        static constexpr std::uint64_t kMaxUnits = 1ull << 28;
+        std::uint64_t first = 0;
+        std::vector<bool> bits;
+        void reset(std::uint64_t from, std::uint64_t units) {
+            first = from;
+            bits.assign(units <= kMaxUnits ? units : 0, false);
+        }
+        void mark(std::uint64_t unit) {
+            if (unit >= first && unit - first < bits.size()) bits[unit - first] = true;
+        }
+        bool has(std::uint64_t unit) const { return unit >= first && unit - first < bits.size() && bits[unit - first]; }
+    } blank;
     std::uint64_t totalUnits = 0;
     std::uint64_t unitSize = 0;
     ScanGeometry geometry;          // how the scan numbered the medium

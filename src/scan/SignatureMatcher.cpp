@@ -42,13 +42,14 @@ void SignatureMatcher::build(const SignatureTable& t) {
     zerosMatch_ = matchRows(kZeros);
 }
 
-int SignatureMatcher::match(const std::uint8_t* w) const {
+int SignatureMatcher::match(const std::uint8_t* w, bool* blank) const {
     // A blank window, known at once: its first eight bytes, then all of it.
     static constexpr std::uint8_t kZeros[kSignatureWindow] = {};
     std::uint64_t head;
     std::memcpy(&head, w, sizeof head);
-    if (head == 0 && std::memcmp(w, kZeros, kSignatureWindow) == 0) return zerosMatch_;
-    return matchRows(w);
+    const bool zeros = head == 0 && std::memcmp(w, kZeros, kSignatureWindow) == 0;
+    if (blank) *blank = zeros;
+    return zeros ? zerosMatch_ : matchRows(w);
 }
 
 int SignatureMatcher::matchRows(const std::uint8_t* w) const {

@@ -19,7 +19,8 @@ class SignatureMatcher {
 public:
     void build(const SignatureTable& table);
     // The matching row for the unit whose window starts at `w` (kSignatureWindow bytes readable), or -1.
-    int match(const std::uint8_t* w) const;
+    // `blank`, when given, says whether the window is all zeros.
+    int match(const std::uint8_t* w, bool* blank = nullptr) const;
 
 private:
     // Row numbers grouped by byte: those of byte b are rows[start[b]] up to rows[start[b + 1]].

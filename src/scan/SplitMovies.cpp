@@ -6,6 +6,7 @@
 
 #include "platform/ByteOrder.h"
 #include "platform/RawFile.h"
+#include "shell/Strings.h"
 #include "viewing/Formats.h"
 #include "viewing/IsoSampleTables.h"
 #include "volumes/DriveFiles.h"
@@ -15,6 +16,8 @@ namespace hx::scan {
 namespace {
 
 namespace fs = std::filesystem;
+using shell::FormatStr;
+using shell::LoadStr;
 
 // Clips larger than this are taken as found.
 constexpr std::uint64_t kMaxClip = 16ull << 30;
@@ -118,21 +121,31 @@ bool AacFrameStarts(const std::uint8_t* frame, std::size_t size) {
 
 namespace {
 
-// A search over every unit of a large medium answers the window as it goes,
-// and ends at a stop.
-bool goOn(shell::Ui* ui, std::uint64_t k) {
-    if (!ui || k % 4096 != 0) return true;
-    ui->yield();
-    return !ui->stopRequested();
-}
+// A search over every unit of a large medium shows how far it went, what
+// it looks for, and ends at a stop.
+struct Search {
+    shell::Ui* ui = nullptr;
+    std::string text;
+    bool goOn(std::uint64_t k, std::uint64_t units) const {
+        if (!ui || k % 4096 != 0) return true;
+        ui->progress(static_cast<double>(k) / static_cast<double>(units), text);
+        ui->yield();
+        return !ui->stopRequested();
+    }
+};
 
 // What other finds hold on the medium, in units: their first units, and
 // the units each is known to fill (end excluded). The find that starts at
-// `own` (the clip being rebuilt) is none of them.
+// `own` (the clip being rebuilt) is none of them. Nor are the units the
+// scan saw blank (their first KiB zeros: no clip's samples are).
 struct Others {
     std::vector<std::uint64_t> starts;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> held;  // sorted, not overlapping much
     std::uint64_t own = ~std::uint64_t{0};
+    const ScanContext::BlankUnits* blank = nullptr;
+    bool blankAt(std::uint64_t unit) const { return blank && blank->has(unit); }
+    // No piece of the clip can lie at `unit`.
+    bool taken(std::uint64_t unit) const { return holds(unit) || starts_at(unit) || blankAt(unit); }
     bool holds(std::uint64_t unit) const {
         auto it = std::upper_bound(held.begin(), held.end(), std::make_pair(unit, ~std::uint64_t{0}));
         for (int steps = 0; it != held.begin() && steps < 4; ++steps) {
@@ -176,8 +189,15 @@ public:
         return true;
     }
 
-    // Long searches for a piece answer the window through `ui`.
-    void answer(shell::Ui* ui) { ui_ = ui; }
+    // The first `bytes` of the clip as the scan found them (in one piece from
+    // its start) are read from `copy`, the scan's copy of them.
+    void readCopy(platform::RawFile* copy, std::uint64_t bytes) {
+        copy_ = copy;
+        copyBytes_ = bytes;
+    }
+
+    // Long searches for a piece answer the window through `search`.
+    void answer(const Search& search) { search_ = search; }
     int pieces() const { return pieces_; }
     std::size_t checked() const { return checked_; }
     // A NAL unit's length was read in place.
@@ -211,8 +231,23 @@ public:
     std::uint64_t verified() const { return verified_; }
     bool trusted() const { return checked_ >= kTrustedAfter; }
 
-    // Writes the clip from its pieces; from `zerosFrom` on, zeros.
+    // Writes the clip from its pieces in place of `path` (which may be the
+    // copy it reads); from `zerosFrom` on, zeros.
     bool write(const fs::path& path, std::uint64_t zerosFrom) {
+        fs::path part = path;
+        part += ".part";
+        if (!writeTo(part, zerosFrom)) {
+            std::error_code ec;
+            fs::remove(part, ec);
+            return false;
+        }
+        std::error_code ec;
+        fs::rename(part, path, ec);
+        return !ec;
+    }
+
+private:
+    bool writeTo(const fs::path& path, std::uint64_t zerosFrom) const {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         std::vector<std::uint8_t> cluster(unit_);
         for (std::uint64_t i = 0; i < map_.size() && out; ++i) {
@@ -225,7 +260,6 @@ public:
         return static_cast<bool>(out.flush());
     }
 
-private:
     static constexpr std::uint64_t kGood = ~0ull;
 
     std::uint64_t unitOf(std::uint64_t cluster) const {
@@ -239,7 +273,18 @@ private:
             const std::uint64_t n = std::min(length, unit_ - within);
             if (cluster >= map_.size()) return false;
             const std::uint64_t unit = unitOf(cluster);
-            if (unit >= geo_.endUnit() || medium_.readAt(geo_.byteOf(unit) + within, out, n) != n) return false;
+            if (unit >= geo_.endUnit()) return false;
+            if (copy_ && unit == map_[0] + cluster && offset + n <= copyBytes_ && copy_->readAt(offset, out, n) == n) {
+                // As the scan found it, from its copy: the card is not read again.
+            } else {
+                if (unit != cachedUnit_) {
+                    // A cluster is read whole once: the samples' heads in it are many small reads.
+                    cache_.resize(unit_);
+                    cachedUnit_ = medium_.readAt(geo_.byteOf(unit), cache_.data(), unit_) == unit_ ? unit : kGood;
+                }
+                if (unit == cachedUnit_) std::memcpy(out, cache_.data() + within, n);
+                else if (medium_.readAt(geo_.byteOf(unit) + within, out, n) != n) return false;
+            }
             offset += n;
             length -= n;
             out += n;
@@ -302,8 +347,9 @@ private:
         std::vector<std::uint8_t> bytes(n);
         const std::uint64_t endUnit = geo_.endUnit();
         const std::uint64_t around = map_[first - 1];
-        for (std::uint64_t k = 1; k < endUnit && goOn(ui_, k); ++k) {
+        for (std::uint64_t k = 1; k < endUnit && search_.goOn(k, endUnit); ++k) {
             const std::uint64_t q = (around + k) % endUnit;  // where `bad`'s cluster would lie
+            if (others_.taken(q)) continue;  // placeable() would have none of it
             if (medium_.readAt(geo_.byteOf(q) + bad % unit_, bytes.data(), n) != n || !fits(sample, bad, bytes.data(), n))
                 continue;
             // The boundaries: where the piece before ends is known only when
@@ -338,7 +384,7 @@ private:
             if (others_.holds(map_[i]) || others_.starts_at(map_[i])) return false;
         for (std::uint64_t i = b; i <= badCluster; ++i) {
             const std::uint64_t unit = m + (i - b);
-            if (unit >= geo_.endUnit() || others_.holds(unit) || others_.starts_at(unit)) return false;
+            if (unit >= geo_.endUnit() || others_.taken(unit)) return false;
             if (std::find(map_.begin(), map_.begin() + static_cast<std::ptrdiff_t>(b), unit) !=
                 map_.begin() + static_cast<std::ptrdiff_t>(b))
                 return false;
@@ -371,7 +417,11 @@ private:
     std::uint64_t verified_ = 0;
     std::size_t checked_ = 0;
     int pieces_ = 1;
-    shell::Ui* ui_ = nullptr;
+    Search search_;
+    platform::RawFile* copy_ = nullptr;
+    std::uint64_t copyBytes_ = 0;
+    mutable std::uint64_t cachedUnit_ = kGood;  // the unit cache_ holds
+    mutable std::vector<std::uint8_t> cache_;
 
 public:
     // After follow(false) failed: the bytes up to the last good read are its own.
@@ -410,7 +460,7 @@ constexpr std::uint64_t kMaxIndex = 64ull << 20;
 // `size` is then the clip's size, `indexAt` where the index starts in the
 // file and `indexUnit` the unit it was found at.
 std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform::RawFile& medium, const ScanGeometry& geo,
-                              const Others& none, shell::Ui& ui, std::uint64_t& size, std::uint64_t& indexAt,
+                              const Others& around, const Search& search, std::uint64_t& size, std::uint64_t& indexAt,
                               std::uint64_t& indexUnit) {
     platform::RawFile file;
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
@@ -430,8 +480,9 @@ std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform
     const std::uint64_t natural = f.startUnit + mdat.end / unit;
     std::uint8_t head[16];
     std::vector<std::uint8_t> box;
-    for (std::uint64_t k = 0; k < endUnit && goOn(&ui, k + 1); ++k) {
+    for (std::uint64_t k = 0; k < endUnit && search.goOn(k + 1, endUnit); ++k) {
         const std::uint64_t q = (natural + k) % endUnit;
+        if (around.holds(q) || around.blankAt(q)) continue;
         if (medium.readAt(geo.byteOf(q) + within, head, 16) != 16 || std::memcmp(head + 4, "moov", 4) != 0 ||
             std::memcmp(head + 12, "mvhd", 4) != 0)
             continue;
@@ -452,7 +503,8 @@ std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform
         for (const Sample& sample : samples) filled = std::max(filled, sample.end());
         if (filled != mdat.end) continue;
         // Its first sample's NAL units are in place where the clip was found.
-        Clip first(medium, geo, none, f.startUnit, mdat.end + bytes, samples);
+        Clip first(medium, geo, around, f.startUnit, mdat.end + bytes, samples);
+        first.readCopy(&file, found);
         if (!first.follow(false) && !first.anyInPlace()) continue;
         size = mdat.end + bytes;
         indexAt = mdat.end;
@@ -474,7 +526,17 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
     };
     platform::RawFile medium;
     if (!volumes::OpenDrive(medium, ctx.drive, platform::RawFile::Mode::Read)) return 0;
-    const Others none;
+    const std::uint64_t unit = geo.unitBytes();
+    // Where a clip's index may lie: neither where the scan saw blank, nor
+    // among the bytes of a find that is no movie.
+    Others around;
+    around.blank = &ctx.blank;
+    for (const FoundFile& f : ctx.found) {
+        const viewing::Format* format = viewing::FormatOf(f.extension);
+        if (!f.earlier && (!format || format->family != viewing::Family::Movie))
+            around.held.emplace_back(f.startUnit, f.startUnit + std::max<std::uint64_t>(1, (f.size + unit - 1) / unit));
+    }
+    std::sort(around.held.begin(), around.held.end());
     std::vector<std::pair<std::size_t, Index>> clips;
     for (std::size_t k = 0; k < ctx.found.size(); ++k) {
         const FoundFile& f = ctx.found[k];
@@ -485,8 +547,9 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
         const fs::path path = ctx.cacheFolder / f.name;
         Index index;
         index.samples = indexFirst(path, f.size, index.size);
+        const Search search{&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {f.name})};
         if (index.samples.empty())
-            index.samples = indexLast(path, f, medium, geo, none, ctx.ui, index.size, index.indexAt, index.indexUnit);
+            index.samples = indexLast(path, f, medium, geo, around, search, index.size, index.indexAt, index.indexUnit);
         // A clip is no larger than the medium that holds its pieces.
         if (!index.samples.empty() && index.size <= geo.byteOf(geo.endUnit())) clips.emplace_back(k, std::move(index));
         ctx.ui.yield();
@@ -495,11 +558,14 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
     if (clips.empty()) return 0;
     // What every find holds: a clip as far as its samples are where they
     // should be, any other find all its bytes.
-    const std::uint64_t unit = geo.unitBytes();
     std::vector<std::uint64_t> shownTo(ctx.found.size(), ~0ull);
     Others others;
+    others.blank = &ctx.blank;
     for (auto& [k, index] : clips) {
         Clip asFound(medium, geo, others, ctx.found[k].startUnit, index.size, index.samples);
+        platform::RawFile copy;
+        if (copy.open(ctx.cacheFolder / ctx.found[k].name, platform::RawFile::Mode::Read))
+            asFound.readCopy(&copy, ctx.found[k].size);
         if (!asFound.follow(false)) {
             asFound.settle();
             shownTo[k] = asFound.verified();
@@ -524,7 +590,9 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
         // Its own units are no other find's while it is rebuilt.
         others.own = f.startUnit;
         Clip clip(medium, geo, others, f.startUnit, index.size, std::move(index.samples));
-        clip.answer(&ctx.ui);
+        platform::RawFile copy;
+        if (copy.open(ctx.cacheFolder / f.name, platform::RawFile::Mode::Read)) clip.readCopy(&copy, f.size);
+        clip.answer({&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {f.name})});
         const fs::path path = ctx.cacheFolder / f.name;
         const bool indexBefore = index.indexUnit == ~std::uint64_t{0};
         if (clip.follow(true) && (indexBefore || clip.placeIndex(index.indexAt, index.indexUnit))) {
