@@ -449,16 +449,27 @@ std::vector<Sample> indexFirst(const fs::path& path, std::uint64_t found, std::u
 
 // A moov box read from the medium into memory, for its tables.
 constexpr std::uint64_t kMaxIndex = 64ull << 20;
+// Boxes between a clip's samples and its index (a camera's own data, room
+// left to grow the index): how many, and their bytes, at most.
+constexpr int kMaxLeadBoxes = 4;
+constexpr std::uint64_t kMaxLead = 1ull << 20;
+
+bool leads(const std::uint8_t* head) {
+    for (const char* type : {"free", "skip", "wide", "uuid", "udta", "meta"})
+        if (std::memcmp(head + 4, type, 4) == 0) return true;
+    return false;
+}
 
 // The found clip's samples when its index comes after them (most cameras
 // write it last) and lies elsewhere on the medium: its place in a cluster is
 // known from the size of the `mdat` before it, so every unit of the medium
-// is looked at there for a `moov` that starts with its `mvhd`, nearest first
+// is looked at there for a `moov` that starts with its `mvhd` (after any
+// boxes of the camera's own, as some put there), nearest first
 // (where the clip's clusters would run on, then forward, then from the
 // start). A moov is the clip's when its samples fill the clip's `mdat` from
 // its start and the first of them are in place in the piece that was found.
-// `size` is then the clip's size, `indexAt` where the index starts in the
-// file and `indexUnit` the unit it was found at.
+// `size` is then the clip's size, `indexAt` where what follows the samples
+// starts in the file and `indexUnit` the unit it was found at.
 std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform::RawFile& medium, const ScanGeometry& geo,
                               const Others& around, const Search& search, std::uint64_t& size, std::uint64_t& indexAt,
                               std::uint64_t& indexUnit) {
@@ -483,13 +494,21 @@ std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform
     for (std::uint64_t k = 0; k < endUnit && search.goOn(k + 1, endUnit); ++k) {
         const std::uint64_t q = (natural + k) % endUnit;
         if (around.holds(q) || around.blankAt(q)) continue;
-        if (medium.readAt(geo.byteOf(q) + within, head, 16) != 16 || std::memcmp(head + 4, "moov", 4) != 0 ||
-            std::memcmp(head + 12, "mvhd", 4) != 0)
-            continue;
+        if (medium.readAt(geo.byteOf(q) + within, head, 16) != 16) continue;
+        // Boxes a camera may put between its samples and their index, then the index.
+        std::uint64_t lead = 0;
+        for (int boxes = 0; boxes < kMaxLeadBoxes && leads(head) && lead <= kMaxLead; ++boxes) {
+            const std::uint64_t bytes = platform::Be32(head);
+            if (bytes < 8 || bytes > kMaxLead) break;
+            lead += bytes;
+            if (medium.readAt(geo.byteOf(q) + within + lead, head, 16) != 16) break;
+        }
+        if (std::memcmp(head + 4, "moov", 4) != 0 || std::memcmp(head + 12, "mvhd", 4) != 0) continue;
         const std::uint64_t bytes = platform::Be32(head);
-        if (bytes < 16 || bytes > kMaxIndex || geo.byteOf(q) + within + bytes > geo.byteOf(endUnit)) continue;
+        const std::uint64_t at = geo.byteOf(q) + within + lead;
+        if (bytes < 16 || bytes > kMaxIndex || at + bytes > geo.byteOf(endUnit)) continue;
         box.resize(static_cast<std::size_t>(bytes));
-        if (medium.readAt(geo.byteOf(q) + within, box.data(), box.size()) != box.size()) continue;
+        if (medium.readAt(at, box.data(), box.size()) != box.size()) continue;
         const viewing::ReadAt inBox = [&box](std::uint64_t at, std::size_t n, std::uint8_t* out) {
             if (at > box.size() || n > box.size() - at) return false;
             std::memcpy(out, box.data() + at, n);
@@ -503,10 +522,10 @@ std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform
         for (const Sample& sample : samples) filled = std::max(filled, sample.end());
         if (filled != mdat.end) continue;
         // Its first sample's NAL units are in place where the clip was found.
-        Clip first(medium, geo, around, f.startUnit, mdat.end + bytes, samples);
+        Clip first(medium, geo, around, f.startUnit, mdat.end + lead + bytes, samples);
         first.readCopy(&file, found);
         if (!first.follow(false) && !first.anyInPlace()) continue;
-        size = mdat.end + bytes;
+        size = mdat.end + lead + bytes;
         indexAt = mdat.end;
         indexUnit = q;
         return samples;

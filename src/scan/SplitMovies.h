@@ -9,7 +9,8 @@
 // the medium (nearest first, forward, then from the start), and the clip is
 // written again from its pieces once every sample is where the index says.
 // A clip whose index comes last is paired with a `moov` found on its own at
-// the place its `mdat` ends in a cluster. A clip whose pieces are not all
+// the place its `mdat` ends in a cluster (or after a camera's own boxes
+// there). A clip whose pieces are not all
 // found keeps what was shown to be its own, and zeros where the rest should
 // be, marked damaged: never another file's bytes.
 #include <cstddef>

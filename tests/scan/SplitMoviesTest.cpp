@@ -1,6 +1,6 @@
 // Clips in pieces on a formatted camera card: old files were written, every
-// other one deleted, clips (H.264 and AAC, MP4 and MOV, their index first
-// and last) written into the holes by first-free allocation, so most lie in two or
+// other one deleted, clips (H.264 or H.265 and AAC, MP4 and MOV, their index
+// first and last, after a box of the camera's own) written into the holes by first-free allocation, so most lie in two or
 // three pieces around old files; then the card was formatted. Every clip
 // comes back byte-identical from a scan, and plays.
 #include <gtest/gtest.h>
@@ -38,16 +38,41 @@ protected:
         for (int n = 1; n < 20; n += 2) ASSERT_TRUE(test::FatDelete(image, "OLD/MVI_" + std::to_string(100 + n) + ".MP4"));
     }
 
-    // A clip of `seconds` as a camera writes it, the index first unless `indexLast`.
-    std::string clip(int n, const std::string& extension, int seconds, bool indexLast = false) {
+    // A clip of `seconds` as a camera writes it, the index first unless `indexLast`,
+    // in H.264 unless `hevc`.
+    std::string clip(int n, const std::string& extension, int seconds, bool indexLast = false, bool hevc = false) {
         const fs::path file = dir / ("clip" + std::to_string(n) + extension);
+        const std::string video = hevc ? "-c:v libx265 -x265-params log-level=error:qp=8 -preset ultrafast -tag:v hvc1 "
+                                       : "-c:v libx264 -preset ultrafast -qp 18 -g 25 ";
         const std::string command =
             "ffmpeg -y -v error -f lavfi -i testsrc=duration=" + std::to_string(seconds) + ":size=240x180:rate=25 -f lavfi -i "
             "sine=frequency=" + std::to_string(300 + 40 * n) + ":duration=" + std::to_string(seconds) +
-            " -vf noise=alls=" + std::to_string(20 + n % 20) + ":allf=t -c:v libx264 -preset ultrafast -qp 18 -g 25 -c:a aac " +
+            " -vf noise=alls=" + std::to_string(20 + n % 20) + ":allf=t " + video + "-c:a aac " +
             (indexLast ? "" : "-movflags +faststart ") + "'" + file.string() + "'";
         if (test::RunCommand(command) != 0) return {};
         return test::ReadFile(file);
+    }
+
+    // The clip with a box of the camera's own between its samples and its index.
+    static std::string withBoxBeforeIndex(std::string bytes) {
+        auto be = [&bytes](std::size_t at, int n) {
+            std::uint64_t v = 0;
+            for (int k = 0; k < n; ++k) v = v << 8 | static_cast<unsigned char>(bytes[at + k]);
+            return v;
+        };
+        for (std::size_t at = 0; at + 16 <= bytes.size();) {
+            std::uint64_t size = be(at, 4);
+            if (size == 1) size = be(at + 8, 8);
+            if (size < 8) break;
+            if (bytes.compare(at + 4, 4, "mdat") == 0) {
+                std::string box(3000, '\0');
+                box.replace(0, 8, std::string("\0\0\x0b\xb8udta", 8));
+                for (std::size_t k = 8; k < box.size(); ++k) box[k] = static_cast<char>("CAMERA MAKER DATA "[k % 18]);
+                return bytes.insert(at + size, box);
+            }
+            at += size;
+        }
+        return {};
     }
 
     std::vector<std::string> old;  // the old clips left on the card
@@ -65,8 +90,11 @@ TEST_F(SplitMovies, ClipsWrittenIntoHolesComeBackWholeAfterAQuickFormat) {
     for (int n = 1; n <= 6; ++n) {
         const std::string extension = n % 3 == 0 ? ".MOV" : ".MP4";
         const std::string name = "DCIM/100CAM/MVI_" + std::to_string(200 + n) + extension;
-        const std::string bytes = clip(n, extension, 2, n % 2 == 0);
-        if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+        // One clip in H.265; one with a box of the camera's own before its index.
+        std::string bytes = clip(n, extension, 2, n % 2 == 0, n == 3);
+        if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no H.264 or H.265";
+        if (n == 4) bytes = withBoxBeforeIndex(bytes);
+        ASSERT_FALSE(bytes.empty());
         ASSERT_TRUE(test::FatPutFirstFree(image, name, bytes));
         split[name] = test::InPieces(test::FatClustersOf(image, name));
         inPieces += split[name];
