@@ -1,12 +1,13 @@
 // ISO base media boxes and a movie's sample tables over arbitrary bytes: the
 // walks stay inside the data, and every chunk the tables give is counted
 // from sizes that were there to read. An AAC frame's start is read from the
-// same bytes.
+// same bytes, and a lost index is made for them after their other half.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "scan/RebuiltIndex.h"
 #include "scan/SplitMovies.h"
 #include "viewing/IsoSampleTables.h"
 
@@ -27,5 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (samples != track.sampleSizes.size()) std::abort();
         }
     hx::scan::AacFrameStarts(data, size);
+    // The bytes as a clip whose index is lost and as the clip of the same
+    // camera its index is made after, split where the first byte says.
+    if (size > 1) {
+        const std::size_t half = 1 + data[0] * (size - 1) / 256;
+        const std::string a(reinterpret_cast<const char*>(data) + 1, half - 1),
+            b(reinterpret_cast<const char*>(data) + half, size - half);
+        std::string made;
+        if (hx::scan::RebuildIndex(a, b, made) && made.size() > a.size() + (1u << 26)) std::abort();
+    }
     return 0;
 }

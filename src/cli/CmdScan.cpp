@@ -126,6 +126,7 @@ int runScan(CliArgs& args) {
                       << ",\"startUnit\":" << f.startUnit << ",\"unreadableSectors\":" << f.unreadableSectors
                       << (f.unreadableSectors ? ",\"firstUnreadableByte\":" + std::to_string(f.firstUnreadable) : "")
                       << (f.pieces > 1 ? ",\"pieces\":" + std::to_string(f.pieces) : "")
+                      << (f.indexRebuilt ? ",\"indexRebuilt\":true" : "")
                       << "}";
         }
         std::cout << "\n]}\n";
@@ -135,7 +136,7 @@ int runScan(CliArgs& args) {
         for (const auto& f : ctx.found)
             if (f.unreadableSectors > 0) std::cout << f.name << ": " << scan::DamageText(f) << "\n";
         for (const auto& f : ctx.found)
-            if (f.pieces > 1) std::cout << f.name << ": " << scan::RebuiltText(f) << "\n";
+            if (!scan::RebuiltText(f).empty()) std::cout << f.name << ": " << scan::RebuiltText(f) << "\n";
         std::cout << ctx.found.size() << " files, " << fixed1(totalMB) << " MB in " << cache.string() << "\n";
         if (outcome == scan::ScanOutcome::Stopped)
             std::cout << "Stopped at unit " << ctx.resumeUnit << "; --resume continues the scan.\n";

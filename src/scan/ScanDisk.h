@@ -63,13 +63,15 @@ struct FoundFile {
     std::uint64_t unreadableSectors = 0;  // of the medium's sectors inside it, which it holds as zeros
     std::uint64_t firstUnreadable = 0;    //   and the byte of the file where the first of them begins
     int pieces = 0;                       // a clip rebuilt from this many pieces of the medium (0: as found)
+    bool indexRebuilt = false;            // a clip whose lost index was made again after another's
 };
 
 // "damaged: N sectors unreadable (zeros), the first at byte B": what is said
 // of a find that holds unreadable sectors; empty when it holds none.
 std::string DamageText(const FoundFile& f);
 // "rebuilt from N pieces": what is said of a clip put together from the
-// pieces of the medium; empty for a find as it lay.
+// pieces of the medium, or of one whose index was made again; empty for a
+// find as it lay.
 std::string RebuiltText(const FoundFile& f);
 
 // MediumGone: the medium stopped answering part way (taken out, or dead).

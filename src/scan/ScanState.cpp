@@ -29,8 +29,11 @@ bool SaveScanState(const fs::path& cacheFolder, const ScanContext& ctx) {
             << f.size << "\t" << f.listedSize;
         // A find that holds unreadable sectors: how many, and the byte of the
         // first; a clip rebuilt from pieces: how many, after those two.
-        if (f.unreadableSectors > 0 || f.pieces > 1) out << "\t" << f.unreadableSectors << "\t" << f.firstUnreadable;
-        if (f.pieces > 1) out << "\t" << f.pieces;
+        // After those, 1 for a clip whose index was made again.
+        if (f.unreadableSectors > 0 || f.pieces > 1 || f.indexRebuilt)
+            out << "\t" << f.unreadableSectors << "\t" << f.firstUnreadable;
+        if (f.pieces > 1 || f.indexRebuilt) out << "\t" << f.pieces;
+        if (f.indexRebuilt) out << "\t1";
         out << "\n";
     }
     for (const auto& [first, count] : ctx.unreadable) out << "unreadable\t" << first << "\t" << count << "\n";
@@ -101,13 +104,14 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
             damaged = f[1] != "0" && f[1] != "1";
             ctx.lastFileOpen = f[1] == "1";
         } else if (f[0] == "file") {
-            const bool fits = f.size() == 7 || f.size() == 9 || f.size() == 10;
+            const bool fits = f.size() == 7 || f.size() == 9 || f.size() == 10 || (f.size() == 11 && f[10] == "1");
             const auto start = fits ? wholeNumber(f[4]) : std::nullopt;
             const auto size = fits ? wholeNumber(f[5]) : std::nullopt;
             const auto cut = fits ? cutSize(f[6]) : std::nullopt;
             const auto unreadable = f.size() >= 9 ? wholeNumber(f[7]) : std::optional<std::uint64_t>(0);
             const auto firstUnreadable = f.size() >= 9 ? wholeNumber(f[8]) : std::optional<std::uint64_t>(0);
-            const auto pieces = f.size() == 10 ? wholeNumber(f[9]) : std::optional<std::uint64_t>(0);
+            const auto pieces = f.size() >= 10 ? wholeNumber(f[9]) : std::optional<std::uint64_t>(0);
+            const bool indexRebuilt = f.size() == 11 && f[10] == "1";
             // A found file's name is a plain name in the cache folder.
             const bool plainName = f[1] != "." && f[1] != ".." && f[1].find('/') == std::string::npos;
             if (!start || !size || !cut || !unreadable || !firstUnreadable || !pieces || *pieces > 1000 || f[1].empty() ||
@@ -124,6 +128,7 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
                 found.unreadableSectors = *unreadable;
                 found.firstUnreadable = *firstUnreadable;
                 found.pieces = static_cast<int>(*pieces);
+                found.indexRebuilt = indexRebuilt;
             }
         } else if (f[0] == "unreadable") {
             const auto first = f.size() == 3 ? wholeNumber(f[1]) : std::nullopt;
@@ -163,7 +168,7 @@ std::map<std::string, std::string> DamagedFinds(const fs::path& cacheFolder, std
     if (LoadScanState(cacheFolder, state) != ScanStateLoad::Loaded) return damaged;
     for (const FoundFile& f : state.found) {
         if (f.unreadableSectors > 0) damaged[f.name] = DamageText(f);
-        if (rebuilt && f.pieces > 1) (*rebuilt)[f.name] = RebuiltText(f);
+        if (rebuilt && !RebuiltText(f).empty()) (*rebuilt)[f.name] = RebuiltText(f);
     }
     return damaged;
 }

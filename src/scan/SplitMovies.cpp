@@ -6,6 +6,7 @@
 
 #include "platform/ByteOrder.h"
 #include "platform/RawFile.h"
+#include "scan/RebuiltIndex.h"
 #include "shell/Strings.h"
 #include "viewing/Formats.h"
 #include "viewing/IsoSampleTables.h"
@@ -533,6 +534,57 @@ std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform
     return {};
 }
 
+// Each clip whose index is lost is written again, as a find of its own,
+// with an index made after the one of a whole clip of the same camera: the
+// nearest on the medium whose first bytes (its `ftyp`) are the same.
+void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, const std::vector<std::size_t>& whole) {
+    constexpr int kTries = 3;  // references tried for one clip
+    auto headOf = [&ctx](std::size_t k) {
+        std::string head(64, '\0');
+        std::ifstream in(ctx.cacheFolder / ctx.found[k].name, std::ios::binary);
+        in.read(head.data(), static_cast<std::streamsize>(head.size()));
+        head.resize(static_cast<std::size_t>(in.gcount()));
+        return head;
+    };
+    for (std::size_t k : lost) {
+        const std::string head = headOf(k);
+        std::vector<std::size_t> refs;
+        for (std::size_t r : whole) {
+            const std::string other = headOf(r);
+            const std::size_t ftyp = other.size() >= 8 ? platform::Be32(reinterpret_cast<const std::uint8_t*>(other.data())) : 0;
+            if (ftyp >= 8 && ftyp <= other.size() && head.compare(0, ftyp, other, 0, ftyp) == 0) refs.push_back(r);
+        }
+        const std::uint64_t at = ctx.found[k].startUnit;
+        std::sort(refs.begin(), refs.end(), [&](std::size_t a, std::size_t b) {
+            const auto far = [&](std::size_t r) { const std::uint64_t u = ctx.found[r].startUnit; return u > at ? u - at : at - u; };
+            return far(a) < far(b);
+        });
+        long counter = static_cast<long>(ctx.found.size());
+        while (fs::exists(ctx.cacheFolder / FoundFileName(counter, ctx.found[k].extension))) ++counter;
+        const std::string name = FoundFileName(counter, ctx.found[k].extension);
+        for (std::size_t t = 0; t < refs.size() && t < kTries; ++t) {
+            const FoundFile& ref = ctx.found[refs[t]];
+            if (!WriteWithRebuiltIndex(ctx.cacheFolder / ctx.found[k].name, ctx.found[k].size, ctx.cacheFolder / ref.name,
+                                       ref.size, ctx.cacheFolder / name))
+                continue;
+            FoundFile made = ctx.found[k];
+            made.name = name;
+            std::error_code ec;
+            made.size = fs::file_size(ctx.cacheFolder / name, ec);
+            made.indexRebuilt = true;
+            made.pieces = 0;
+            made.damaged = false;
+            made.faultAt = ~0ull;
+            made.printed = false;
+            if (counter < 32760) ctx.List3.push_back(FoundEntryText(counter, made.description));
+            ctx.found.push_back(std::move(made));
+            break;
+        }
+        ctx.ui.yield();
+        if (ctx.ui.stopRequested()) return;
+    }
+}
+
 }  // namespace
 
 int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
@@ -557,6 +609,7 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
     }
     std::sort(around.held.begin(), around.held.end());
     std::vector<std::pair<std::size_t, Index>> clips;
+    std::vector<std::size_t> lost;  // clips whose index was not found
     for (std::size_t k = 0; k < ctx.found.size(); ++k) {
         const FoundFile& f = ctx.found[k];
         const viewing::Format* format = viewing::FormatOf(f.extension);
@@ -569,12 +622,14 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
         const Search search{&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {f.name})};
         if (index.samples.empty())
             index.samples = indexLast(path, f, medium, geo, around, search, index.size, index.indexAt, index.indexUnit);
+        if (index.samples.empty()) lost.push_back(k);
         // A clip is no larger than the medium that holds its pieces.
-        if (!index.samples.empty() && index.size <= geo.byteOf(geo.endUnit())) clips.emplace_back(k, std::move(index));
+        else if (index.size <= geo.byteOf(geo.endUnit())) clips.emplace_back(k, std::move(index));
         ctx.ui.yield();
         if (ctx.ui.stopRequested()) return 0;
     }
     if (clips.empty()) return 0;
+    std::vector<std::size_t> whole;  // clips that are as their index says, as found or rebuilt
     // What every find holds: a clip as far as its samples are where they
     // should be, any other find all its bytes.
     std::vector<std::uint64_t> shownTo(ctx.found.size(), ~0ull);
@@ -603,8 +658,10 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
     for (auto& [k, index] : clips) {
         // Whole as found: every sample in place, and the index too.
         if (shownTo[k] == ~0ull && index.size == ctx.found[k].size &&
-            (index.indexUnit == ~std::uint64_t{0} || index.indexUnit == ctx.found[k].startUnit + index.indexAt / unit))
+            (index.indexUnit == ~std::uint64_t{0} || index.indexUnit == ctx.found[k].startUnit + index.indexAt / unit)) {
+            whole.push_back(k);
             continue;
+        }
         FoundFile& f = ctx.found[k];
         // Its own units are no other find's while it is rebuilt.
         others.own = f.startUnit;
@@ -620,6 +677,7 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
                 f.pieces = clip.pieces() > 1 ? clip.pieces() : 0;
                 f.printed = false;
                 ++rebuilt;
+                whole.push_back(k);
             }
         } else if (clip.trusted() && clip.write(path, std::min(shownTo[k], index.size))) {
             // What follows is another file's: zeros stand there, and the clip plays up to them.
@@ -629,8 +687,9 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
             f.printed = false;
         }
         ctx.ui.yield();
-        if (ctx.ui.stopRequested()) break;
+        if (ctx.ui.stopRequested()) return rebuilt;
     }
+    IndexLostClips(ctx, lost, whole);
     return rebuilt;
 }
 

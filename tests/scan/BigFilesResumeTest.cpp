@@ -96,10 +96,12 @@ protected:
         };
         ctx.found = {found("R#0000.jpg", ".jpg", "Canon EOS 5D", 17, 2'345'674, 0),
                      found("_MG_2000.JPG", ".jpg", "JPEG File", 9'000'001, 34'000'001, 34'000'001),
-                     found("R#0002.mov", ".mov", "QuickTime", (1ull << 40) - 3, (1ull << 40) + 1, (1ull << 40) + 1)};
+                     found("R#0002.mov", ".mov", "QuickTime", (1ull << 40) - 3, (1ull << 40) + 1, (1ull << 40) + 1),
+                     found("R#0003.mp4", ".mp4", "MP4 Video", 40, 9'000'000, 0)};
         ctx.found[1].unreadableSectors = 3;
         ctx.found[1].firstUnreadable = 1'234'560;
         ctx.found[2].pieces = 3;
+        ctx.found[3].indexRebuilt = true;
         ctx.unreadable = {{9'000'001 * 8 + 2411, 3}, {(1ull << 42) + 5, 70000}};
         return ctx;
     }
@@ -117,21 +119,24 @@ TEST_F(ResumeState, KeepsEveryNumberExactly) {
     EXPECT_TRUE(loaded.lastFileOpen);
     EXPECT_EQ(loaded.FoundNames(), saved.FoundNames());
     EXPECT_EQ(loaded.FoundSizes(), saved.FoundSizes());
-    ASSERT_EQ(loaded.found.size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) {
+    ASSERT_EQ(loaded.found.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(loaded.found[i].startUnit, saved.found[i].startUnit);
         EXPECT_EQ(loaded.found[i].size, saved.found[i].size);
         EXPECT_EQ(loaded.found[i].description, saved.found[i].description);
         EXPECT_EQ(loaded.found[i].unreadableSectors, saved.found[i].unreadableSectors);
         EXPECT_EQ(loaded.found[i].firstUnreadable, saved.found[i].firstUnreadable);
         EXPECT_EQ(loaded.found[i].pieces, saved.found[i].pieces);
+        EXPECT_EQ(loaded.found[i].indexRebuilt, saved.found[i].indexRebuilt);
     }
     EXPECT_EQ(loaded.unreadable, saved.unreadable);
     EXPECT_EQ(loaded.unreadableSectors, 70003u);
     std::map<std::string, std::string> rebuilt;
     EXPECT_EQ(DamagedFinds(cache, &rebuilt), (std::map<std::string, std::string>{
                                                  {"_MG_2000.JPG", "damaged: 3 sectors unreadable (zeros), the first at byte 1234560"}}));
-    EXPECT_EQ(rebuilt, (std::map<std::string, std::string>{{"R#0002.mov", "rebuilt from 3 pieces"}}));
+    EXPECT_EQ(rebuilt, (std::map<std::string, std::string>{
+                           {"R#0002.mov", "rebuilt from 3 pieces"},
+                           {"R#0003.mp4", "index rebuilt after another clip of the same camera, without sound"}}));
     EXPECT_TRUE(ScanStateFitsMedium(loaded, 1ull << 41));
     EXPECT_FALSE(ScanStateFitsMedium(loaded, 1ull << 40));
 }

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "fixtures/CardFixture.h"
 #include "fixtures/ScriptedUi.h"
@@ -34,6 +35,7 @@ protected:
             if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
             ASSERT_TRUE(test::FatPutFirstFree(image, name, bytes));
             if (n % 2 == 0) old.push_back(bytes);
+            else holes += (bytes.size() + 4095) / 4096 * 4096;
         }
         for (int n = 1; n < 20; n += 2) ASSERT_TRUE(test::FatDelete(image, "OLD/MVI_" + std::to_string(100 + n) + ".MP4"));
     }
@@ -75,7 +77,36 @@ protected:
         return {};
     }
 
+    // The clip as a recording cut off by a flat battery leaves it: its samples
+    // but the last `lost` bytes, no index, and its `mdat` size never written.
+    static std::string cutOff(const std::string& bytes, std::size_t lost) {
+        for (std::size_t at = 0; at + 8 <= bytes.size();) {
+            std::uint64_t size = 0;
+            for (int k = 0; k < 4; ++k) size = size << 8 | static_cast<unsigned char>(bytes[at + k]);
+            if (bytes.compare(at + 4, 4, "mdat") == 0 && size > lost + 8) {
+                std::string cut = bytes.substr(0, at + size - lost);
+                cut.replace(at, 4, std::string(4, '\0'));
+                return cut;
+            }
+            if (size < 8) break;
+            at += size;
+        }
+        return {};
+    }
+
+    // The video's packets: their times, sizes and digests, one line each.
+    std::vector<std::string> videoPackets(const fs::path& file) {
+        std::string said;
+        test::RunCommand("ffmpeg -v error -i '" + file.string() + "' -map 0:v -c copy -f framemd5 - 2>/dev/null", &said);
+        std::vector<std::string> lines;
+        std::istringstream in(said);
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty() && line[0] != '#') lines.push_back(line);
+        return lines;
+    }
+
     std::vector<std::string> old;  // the old clips left on the card
+    std::size_t holes = 0;         // the bytes of the clusters the deleted ones left
 
     bool plays(const fs::path& file) {
         std::string said;
@@ -125,6 +156,42 @@ TEST_F(SplitMovies, ClipsWrittenIntoHolesComeBackWholeAfterAQuickFormat) {
     EXPECT_EQ(rebuilt.size(), static_cast<std::size_t>(inPieces));
     // The old clips between the pieces are found as they were.
     for (const std::string& bytes : old) EXPECT_TRUE(contents.count(bytes)) << "an old clip of " << bytes.size() << " bytes";
+}
+
+TEST_F(SplitMovies, AClipWhoseIndexWasNeverWrittenPlaysWithOneMadeAfterAnotherOfTheCamera) {
+    const std::string whole = clip(90, ".MP4", 3, true);
+    const std::string cut = cutOff(whole, 20000);
+    ASSERT_FALSE(cut.empty());
+    // The holes filled first, so that the clip lies in one piece.
+    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/FILL.DAT", std::string(holes, '\x5A')));
+    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/MVI_300.MP4", cut));
+    ASSERT_FALSE(test::InPieces(test::FatClustersOf(image, "DCIM/100CAM/MVI_300.MP4")));
+    ASSERT_EQ(test::RunCommand("mkfs.fat -F 32 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
+    test::WriteFile(dir / "whole.mp4", whole);
+    const std::vector<std::string> recorded = videoPackets(dir / "whole.mp4");
+    ASSERT_GE(recorded.size(), 70u);
+
+    ScanCommand command(ui, test::WholeScanRequest(image, cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    std::vector<const FoundFile*> made;
+    bool cutFound = false;
+    for (const FoundFile& f : command.context().found) {
+        if (f.indexRebuilt) made.push_back(&f);
+        cutFound |= test::ReadFile(cache / f.name).compare(0, 4096, cut, 0, 4096) == 0 && !f.indexRebuilt;
+    }
+    EXPECT_TRUE(cutFound) << "the clip as found is kept beside the one with its index made";
+    ASSERT_EQ(made.size(), 1u);
+    const fs::path file = cache / made.front()->name;
+    EXPECT_TRUE(plays(file));
+    // Every picture up to the one the recording was cut in, byte for byte and
+    // at its time; none of what the card held after it.
+    const std::vector<std::string> back = videoPackets(file);
+    ASSERT_GE(back.size(), recorded.size() - 3);
+    ASSERT_LT(back.size(), recorded.size());
+    for (std::size_t k = 0; k < back.size(); ++k) EXPECT_EQ(back[k], recorded[k]) << "picture " << k;
+    std::map<std::string, std::string> rebuilt;
+    DamagedFinds(cache, &rebuilt);
+    EXPECT_EQ(rebuilt[made.front()->name], RebuiltText(*made.front()));
 }
 
 }  // namespace

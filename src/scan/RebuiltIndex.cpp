@@ -1,0 +1,512 @@
+#include "scan/RebuiltIndex.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "viewing/IsoBoxes.h"
+#include "viewing/IsoSampleTables.h"
+
+namespace hx::scan {
+
+namespace {
+
+namespace fs = std::filesystem;
+using viewing::IsoBox;
+
+constexpr std::uint64_t kMaxClipBytes = 1ull << 30;  // a clip rebuilt in memory, at most
+constexpr std::uint64_t kMaxIndexBytes = 64ull << 20;
+constexpr std::uint64_t kMaxSoundRun = 4ull << 20;  // bytes of sound between runs of video, at most
+constexpr std::size_t kMaxSamples = 1u << 22;
+constexpr int kMaxBoxes = 64;  // boxes side by side looked at, at most
+
+using Bytes = std::string;
+
+bool load(const fs::path& path, std::uint64_t bytes, Bytes& out) {
+    if (bytes > kMaxClipBytes) return false;
+    std::ifstream in(path, std::ios::binary);
+    out.resize(static_cast<std::size_t>(bytes));
+    in.read(out.data(), static_cast<std::streamsize>(bytes));
+    out.resize(static_cast<std::size_t>(in.gcount()));
+    return !out.empty();
+}
+
+viewing::ReadAt readerOf(const Bytes& b) {
+    return [&b](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+        if (at > b.size() || n > b.size() - at) return false;
+        std::memcpy(out, b.data() + at, n);
+        return true;
+    };
+}
+
+std::uint64_t be(const Bytes& b, std::uint64_t at, int n) {
+    std::uint64_t v = 0;
+    for (int k = 0; k < n; ++k) v = v << 8 | static_cast<unsigned char>(b[at + k]);
+    return v;
+}
+
+void putBe(Bytes& b, std::uint64_t at, std::uint64_t v, int n) {
+    for (int k = n - 1; k >= 0; --k, v >>= 8) b[at + k] = static_cast<char>(v & 0xFF);
+}
+
+std::string be32(std::uint64_t v) {
+    std::string s(4, '\0');
+    putBe(s, 0, v, 4);
+    return s;
+}
+
+std::string box(const char* type, const std::string& contents) { return be32(8 + contents.size()) + type + contents; }
+std::string fullBox(const char* type, const std::string& contents) { return box(type, std::string(4, '\0') + contents); }
+std::string bytesOf(const Bytes& b, const IsoBox& box) { return b.substr(box.at, box.end - box.at); }
+
+// The boxes that fill [from, to), in order.
+std::vector<IsoBox> children(const Bytes& b, std::uint64_t from, std::uint64_t to) {
+    std::vector<IsoBox> out;
+    const viewing::ReadAt read = readerOf(b);
+    IsoBox child;
+    for (std::uint64_t at = from; at < to && out.size() < kMaxBoxes; at = child.end) {
+        if (viewing::ReadIsoBox(read, at, to, child) != viewing::BoxRead::Box) break;
+        out.push_back(child);
+    }
+    return out;
+}
+
+const IsoBox* childOf(const std::vector<IsoBox>& boxes, const char* type) {
+    for (const IsoBox& b : boxes)
+        if (b.is(type)) return &b;
+    return nullptr;
+}
+
+// Bits of a NAL unit's payload (its emulation prevention bytes taken out).
+class Rbsp {
+public:
+    Rbsp(const Bytes& b, std::uint64_t from, std::uint64_t to) {
+        int zeros = 0;
+        for (std::uint64_t k = from; k < to && bytes_.size() < 64; ++k) {
+            const auto v = static_cast<unsigned char>(b[k]);
+            if (zeros >= 2 && v == 3) {
+                zeros = 0;
+                continue;
+            }
+            zeros = v == 0 ? zeros + 1 : 0;
+            bytes_.push_back(v);
+        }
+    }
+    bool bit(std::uint32_t& v) {
+        if (at_ / 8 >= bytes_.size()) return false;
+        v = (bytes_[at_ / 8] >> (7 - at_ % 8)) & 1;
+        ++at_;
+        return true;
+    }
+    bool bits(unsigned n, std::uint32_t& v) {
+        v = 0;
+        std::uint32_t b = 0;
+        for (unsigned k = 0; k < n; ++k, v = v << 1 | b)
+            if (!bit(b)) return false;
+        return true;
+    }
+    bool ue(std::uint32_t& v) {  // Exp-Golomb
+        unsigned zeros = 0;
+        std::uint32_t b = 0;
+        while (bit(b) && b == 0)
+            if (++zeros > 31) return false;
+        if (b != 1 || !bits(zeros, v)) return false;
+        v += (1u << zeros) - 1;
+        return true;
+    }
+
+private:
+    std::vector<unsigned char> bytes_;
+    std::uint64_t at_ = 0;
+};
+
+// How the reference camera writes its video.
+struct Camera {
+    Bytes ref;  // its index and the boxes before its samples
+    Bytes ftyp;
+    IsoBox moov, trak;
+    bool hevc = false;
+    std::uint8_t lengthBytes = 0;
+    std::uint32_t delta = 0;  // a frame's duration, in its track's time scale
+    std::uint64_t gap = 0;    // bytes between two runs of video, the most
+    // H.264: the bits of a slice's frame number and whether a colour plane
+    // is named before it (0 bits: not known, not checked); the bits of its
+    // picture order count (0: not in its slices), and whether a slice says
+    // if it is a field.
+    unsigned frameNumBits = 0;
+    bool colourPlanes = false;
+    unsigned pocBits = 0;
+    bool fields = false;
+};
+
+// The frame number's size, from the first sequence parameter set of an avcC.
+void readFrameNumBits(const Bytes& b, const IsoBox& avcC, Camera& cam) {
+    const std::uint64_t at = avcC.contents + 6;  // the count of sets, then each set's length
+    if (at + 3 > avcC.end || (b[at - 1] & 0x1F) == 0) return;
+    const std::uint64_t length = be(b, at, 2);
+    if (length < 4 || at + 2 + length > avcC.end) return;
+    Rbsp r(b, at + 3, at + 2 + length);  // past the NAL header
+    std::uint32_t profile = 0, v = 0;
+    if (!r.bits(8, profile) || !r.bits(16, v) || !r.ue(v)) return;
+    for (std::uint32_t p : {100u, 110u, 122u, 244u, 44u, 83u, 86u, 118u, 128u, 138u, 139u, 134u, 135u})
+        if (profile == p) {
+            std::uint32_t chroma = 0, scaling = 0;
+            if (!r.ue(chroma) || (chroma == 3 && !r.bit(v))) return;
+            cam.colourPlanes = chroma == 3 && v == 1;
+            if (!r.ue(v) || !r.ue(v) || !r.bit(v) || !r.bit(scaling)) return;
+            if (scaling) return;  // scaling lists: not read, and the frame numbers not checked
+        }
+    if (!r.ue(v) || v > 12) return;
+    cam.frameNumBits = v + 4;
+    std::uint32_t pocType = 0, pocBits = 0, frameOnly = 0;
+    if (!r.ue(pocType) || pocType != 0 || !r.ue(pocBits) || pocBits > 12) return;
+    if (!r.ue(v) || !r.bit(v) || !r.ue(v) || !r.ue(v) || !r.bit(frameOnly)) return;
+    cam.pocBits = pocBits + 4;
+    cam.fields = frameOnly == 0;
+}
+
+// The most bytes between two runs of the reference's video (its sound).
+std::uint64_t gapOf(const Camera& cam) {
+    std::vector<viewing::IsoTrack> tracks;
+    if (!viewing::ReadSampleTables(readerOf(cam.ref), cam.moov, tracks)) return 0;
+    std::uint64_t most = 0;
+    for (const viewing::IsoTrack& track : tracks) {
+        if (track.nalLengthBytes == 0) continue;
+        std::vector<viewing::ChunkSpan> spans = viewing::ChunkSpans(track);
+        std::sort(spans.begin(), spans.end(), [](const auto& a, const auto& b) { return a.offset < b.offset; });
+        for (std::size_t k = 1; k < spans.size(); ++k)
+            if (spans[k].offset > spans[k - 1].offset + spans[k - 1].bytes)
+                most = std::max(most, spans[k].offset - spans[k - 1].offset - spans[k - 1].bytes);
+        break;
+    }
+    return most;
+}
+
+// The reference's video track: H.264 or H.265, shown in the order it is
+// stored (no composition offsets), one frame duration.
+bool readCamera(const Bytes& reference, Camera& cam) {
+    cam.ref = reference;
+    const std::vector<IsoBox> top = children(cam.ref, 0, cam.ref.size());
+    if (top.empty() || !top.front().is("ftyp") || !childOf(top, "moov")) return false;
+    cam.ftyp = bytesOf(cam.ref, top.front());
+    cam.moov = *childOf(top, "moov");
+    if (cam.moov.end - cam.moov.at > kMaxIndexBytes) return false;
+    for (const IsoBox& trak : children(cam.ref, cam.moov.contents, cam.moov.end)) {
+        if (!trak.is("trak")) continue;
+        const std::vector<IsoBox> t = children(cam.ref, trak.contents, trak.end);
+        const IsoBox* mdia = childOf(t, "mdia");
+        if (!mdia) continue;
+        const std::vector<IsoBox> m = children(cam.ref, mdia->contents, mdia->end);
+        const IsoBox* hdlr = childOf(m, "hdlr");
+        const IsoBox* minf = childOf(m, "minf");
+        if (!hdlr || !minf || hdlr->contents + 12 > hdlr->end || cam.ref.compare(hdlr->contents + 8, 4, "vide") != 0) continue;
+        const std::vector<IsoBox> n = children(cam.ref, minf->contents, minf->end);
+        const IsoBox* stbl = childOf(n, "stbl");
+        if (!stbl) return false;
+        const std::vector<IsoBox> s = children(cam.ref, stbl->contents, stbl->end);
+        const IsoBox *stsd = childOf(s, "stsd"), *stts = childOf(s, "stts");
+        if (!stsd || !stts || childOf(s, "ctts") || stts->contents + 16 > stts->end) return false;
+        const std::vector<IsoBox> entries = children(cam.ref, stsd->contents + 8, stsd->end);
+        if (entries.empty()) return false;
+        const IsoBox& entry = entries.front();
+        const bool avc = entry.is("avc1") || entry.is("avc3");
+        cam.hevc = entry.is("hvc1") || entry.is("hev1");
+        if (!avc && !cam.hevc) return false;
+        IsoBox config;
+        const std::uint64_t at = avc ? 4 : 21;
+        if (!viewing::FindIsoBox(readerOf(cam.ref), entry.contents + 78, entry.end, avc ? "avcC" : "hvcC", config) ||
+            config.contents + at >= config.end)
+            return false;
+        cam.lengthBytes = static_cast<std::uint8_t>((cam.ref[config.contents + at] & 3) + 1);
+        if (avc) readFrameNumBits(cam.ref, config, cam);
+        cam.delta = static_cast<std::uint32_t>(be(cam.ref, stts->contents + 12, 4));
+        cam.trak = trak;
+        cam.gap = gapOf(cam);
+        return cam.delta > 0 && (cam.lengthBytes == 1 || cam.lengthBytes == 2 || cam.lengthBytes == 4);
+    }
+    return false;
+}
+
+// A NAL unit, as the clip's bytes at one place read as one.
+struct Nal {
+    bool ok = false;
+    bool vcl = false;     // a slice of a picture
+    bool sync = false;    // of a picture that needs none before it
+    bool startsAu = false;
+    bool reference = false;  // kept for later pictures
+    std::int64_t frameNum = -1;  // of an H.264 slice, when known
+    std::int64_t poc = -1;       //   and its picture order count's low bits
+    std::uint64_t next = 0;
+};
+
+Nal nalAt(const Bytes& c, std::uint64_t at, std::uint64_t end, const Camera& cam) {
+    Nal n;
+    const std::uint64_t lb = cam.lengthBytes;
+    if (at + lb + 3 > end) return n;
+    const std::uint64_t length = be(c, at, static_cast<int>(lb));
+    if (length < 3 || length > end - at - lb) return n;
+    const auto h = static_cast<unsigned char>(c[at + lb]);
+    const auto h2 = static_cast<unsigned char>(c[at + lb + 1]);
+    const auto h3 = static_cast<unsigned char>(c[at + lb + 2]);
+    if (h & 0x80) return n;
+    if (!cam.hevc) {
+        const unsigned type = h & 0x1F, ref = h >> 5;
+        const bool known = type == 1 || type == 5 || type == 6 || type == 7 || type == 8 || type == 9 || type == 12;
+        if (!known || ((type == 5 || type == 7 || type == 8) && ref == 0) || ((type == 6 || type == 9 || type == 12) && ref != 0))
+            return n;
+        n.vcl = type == 1 || type == 5;
+        n.sync = type == 5;
+        n.startsAu = (type >= 6 && type <= 9) || (n.vcl && (h2 & 0x80));
+        n.reference = ref != 0;
+        Rbsp r(c, at + lb + 1, at + lb + length);
+        std::uint32_t v = 0, frame = 0;
+        if (n.vcl && cam.frameNumBits > 0 && r.ue(v) && r.ue(v) && r.ue(v) && (!cam.colourPlanes || r.bits(2, v)) &&
+            r.bits(cam.frameNumBits, frame)) {
+            n.frameNum = frame;
+            std::uint32_t field = 0, poc = 0;
+            if (cam.pocBits > 0 && (!cam.fields || (r.bit(field) && (!field || r.bit(v)))) && (!n.sync || r.ue(v)) &&
+                r.bits(cam.pocBits, poc))
+                n.poc = poc;
+        }
+    } else {
+        const unsigned type = (h >> 1) & 0x3F, layer = ((h & 1u) << 5) | (h2 >> 3), temporal = h2 & 7u;
+        const bool known = type <= 9 || (type >= 16 && type <= 21) || (type >= 32 && type <= 40);
+        if (!known || layer != 0 || temporal == 0) return n;
+        n.vcl = type < 32;
+        n.sync = type >= 16 && type <= 21;
+        n.startsAu = (type >= 32 && type <= 35) || type == 39 || (n.vcl && (h3 & 0x80));
+    }
+    n.ok = true;
+    n.next = at + lb + length;
+    return n;
+}
+
+struct Walked {
+    struct Sample {
+        std::uint64_t offset = 0, size = 0;
+        bool sync = false;
+    };
+    std::vector<Sample> samples;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> chunks;  // where each run of samples starts, how many
+    void add(const Sample& s) {
+        if (s.size == 0) return;
+        if (!samples.empty() && samples.back().offset + samples.back().size == s.offset) ++chunks.back().second;
+        else chunks.emplace_back(s.offset, 1);
+        samples.push_back(s);
+    }
+};
+
+// The frame numbers walked so far (H.264 counts reference pictures, and
+// orders them by a count that grows by one step a picture when none is shown
+// out of order): a picture whose numbers do not follow is another recording's.
+struct FrameCount {
+    std::int64_t last = -1, lastPoc = -1, step = 0;
+    bool lastRef = false;
+    bool fits(const Nal& n, const Camera& cam) const {
+        if (n.frameNum < 0 || last < 0) return !n.sync || n.frameNum <= 0;
+        if (n.sync) return n.frameNum == 0;
+        const std::int64_t modulo = std::int64_t{1} << cam.frameNumBits;
+        if (n.frameNum != (lastRef ? (last + 1) % modulo : last)) return false;
+        return n.poc < 0 || lastPoc < 0 || step == 0 || n.poc == (lastPoc + step) % (std::int64_t{1} << cam.pocBits);
+    }
+    void take(const Nal& n, const Camera& cam) {
+        if (n.frameNum < 0) return;
+        if (n.poc >= 0 && lastPoc >= 0 && !n.sync && step == 0)
+            step = (n.poc - lastPoc + (std::int64_t{1} << cam.pocBits)) % (std::int64_t{1} << cam.pocBits);
+        last = n.frameNum;
+        lastRef = n.reference;
+        lastPoc = n.poc;
+    }
+};
+
+// One access unit: NAL units from a picture's start up to the next's.
+struct Picture {
+    bool ok = false;
+    Nal first;  // its first slice
+    std::uint64_t end = 0;
+};
+
+Picture pictureAt(const Bytes& c, std::uint64_t at, std::uint64_t end, const Camera& cam) {
+    Picture pic;
+    Nal n = nalAt(c, at, end, cam);
+    if (!n.ok || !n.startsAu) return pic;
+    for (int units = 0; n.ok && units < 256; ++units, n = nalAt(c, n.next, end, cam)) {
+        if (n.vcl && n.startsAu && pic.first.ok) break;   // the next picture
+        if (!n.vcl && n.startsAu && pic.first.ok) break;  // the next picture's first units
+        if (n.vcl && !pic.first.ok) pic.first = n;
+        pic.first.sync |= n.sync;
+        pic.end = n.next;
+        if (n.next >= end) break;
+    }
+    pic.ok = pic.first.ok && pic.first.vcl;
+    return pic;
+}
+
+// The first picture in [from, to) whose numbers follow `count`; with
+// `confirmed`, one that the picture after it (at once, or after sound of
+// no more than `gap` bytes) also follows, or that ends where the clip does.
+std::uint64_t nextPicture(const Bytes& c, std::uint64_t from, std::uint64_t to, std::uint64_t end, std::uint64_t gap,
+                          const Camera& cam, const FrameCount& count, bool confirmed) {
+    for (std::uint64_t q = from; q < to; ++q) {
+        const Picture pic = pictureAt(c, q, end, cam);
+        if (!pic.ok || !count.fits(pic.first, cam)) continue;
+        if (!confirmed || pic.end == end) return q;
+        FrameCount after = count;
+        after.take(pic.first, cam);
+        if (nextPicture(c, pic.end, std::min(end, pic.end + gap + 1), end, gap, cam, after, false) != end) return q;
+    }
+    return end;
+}
+
+// The clip's video samples from `from` to `end`: access units one after
+// another, runs of them between runs of sound.
+Walked walk(const Bytes& c, std::uint64_t from, std::uint64_t end, const Camera& cam) {
+    Walked w;
+    FrameCount count;
+    std::uint64_t seen = 0;  // the longest run of sound so far
+    for (std::uint64_t p = from; p < end && w.samples.size() < kMaxSamples;) {
+        const Picture pic = pictureAt(c, p, end, cam);
+        if (pic.ok && count.fits(pic.first, cam)) {
+            w.add({p, pic.end - p, pic.first.sync});
+            count.take(pic.first, cam);
+            p = pic.end;
+            continue;
+        }
+        // Sound, or where the recording stopped.
+        const std::uint64_t gap = std::min(kMaxSoundRun, 2 * std::max(cam.gap, seen) + 4096);
+        const std::uint64_t q = nextPicture(c, p, std::min(end, p + gap + 1), end, gap, cam, count, true);
+        if (q >= end) break;
+        seen = std::max(seen, q - p);
+        p = q;
+    }
+    return w;
+}
+
+// The stbl of the video samples walked, with the reference's description.
+std::string sampleTables(const Camera& cam, const IsoBox& stbl, const Walked& w) {
+    std::string out;
+    for (const IsoBox& b : children(cam.ref, stbl.contents, stbl.end))
+        if (b.is("stsd")) out += bytesOf(cam.ref, b);
+    const std::size_t count = w.samples.size();
+    out += fullBox("stts", be32(1) + be32(count) + be32(cam.delta));
+    std::string sync;
+    std::uint32_t syncs = 0;
+    for (std::size_t k = 0; k < count; ++k)
+        if (w.samples[k].sync) {
+            sync += be32(k + 1);
+            ++syncs;
+        }
+    out += fullBox("stss", be32(syncs) + sync);
+    std::string runs;
+    std::uint32_t runCount = 0;
+    for (std::size_t k = 0; k < w.chunks.size(); ++k)
+        if (k == 0 || w.chunks[k].second != w.chunks[k - 1].second) {
+            runs += be32(k + 1) + be32(w.chunks[k].second) + be32(1);
+            ++runCount;
+        }
+    out += fullBox("stsc", be32(runCount) + runs);
+    std::string sizes;
+    for (const Walked::Sample& s : w.samples) sizes += be32(s.size);
+    out += fullBox("stsz", be32(0) + be32(count) + sizes);
+    const bool wide = w.chunks.back().first > 0xFFFFFFFFull;
+    std::string offsets;
+    for (const auto& [offset, samples] : w.chunks) {
+        if (wide) offsets += be32(offset >> 32);
+        offsets += be32(offset & 0xFFFFFFFFull);
+    }
+    out += fullBox(wide ? "co64" : "stco", be32(w.chunks.size()) + offsets);
+    return box("stbl", out);
+}
+
+// A full box's duration field (version 0: 32 bits at `at0`; 1: 64 bits at `at1`) set to `value`.
+std::string withDuration(const Bytes& b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1, std::uint64_t value) {
+    std::string out = bytesOf(b, box);
+    if (box.contents >= box.end) return out;
+    const bool v1 = out[box.contents - box.at] == 1;
+    const std::uint64_t at = box.contents - box.at + (v1 ? at1 : at0);
+    if (at + (v1 ? 8 : 4) > out.size()) return out;
+    putBe(out, at, v1 ? value : std::min<std::uint64_t>(value, 0xFFFFFFFFull), v1 ? 8 : 4);
+    return out;
+}
+
+std::uint64_t timeScale(const Bytes& b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1) {
+    if (box.contents >= box.end) return 0;
+    const bool v1 = b[box.contents] == 1;
+    const std::uint64_t at = box.contents + (v1 ? at1 : at0);
+    return at + 4 <= box.end ? be(b, at, 4) : 0;
+}
+
+// The new index: the reference's movie header and video track, timed and
+// placed for the samples walked.
+std::string index(const Camera& cam, const Walked& w) {
+    const std::vector<IsoBox> movie = children(cam.ref, cam.moov.contents, cam.moov.end);
+    const std::vector<IsoBox> track = children(cam.ref, cam.trak.contents, cam.trak.end);
+    const IsoBox *mvhd = childOf(movie, "mvhd"), *tkhd = childOf(track, "tkhd"), *mdia = childOf(track, "mdia");
+    if (!mvhd || !tkhd || !mdia) return {};
+    const std::vector<IsoBox> media = children(cam.ref, mdia->contents, mdia->end);
+    const IsoBox *mdhd = childOf(media, "mdhd"), *hdlr = childOf(media, "hdlr"), *minf = childOf(media, "minf");
+    if (!mdhd || !hdlr || !minf) return {};
+    const std::uint64_t mediaScale = timeScale(cam.ref, *mdhd, 12, 20), movieScale = timeScale(cam.ref, *mvhd, 12, 20);
+    if (mediaScale == 0 || movieScale == 0) return {};
+    const std::uint64_t mediaDuration = static_cast<std::uint64_t>(w.samples.size()) * cam.delta;
+    const std::uint64_t movieDuration = mediaDuration * movieScale / mediaScale;
+    std::string info;
+    for (const IsoBox& b : children(cam.ref, minf->contents, minf->end))
+        info += b.is("stbl") ? sampleTables(cam, b, w) : bytesOf(cam.ref, b);
+    const std::string mdiaBox = box("mdia", withDuration(cam.ref, *mdhd, 16, 24, mediaDuration) + bytesOf(cam.ref, *hdlr) +
+                                                box("minf", info));
+    const std::string trak = box("trak", withDuration(cam.ref, *tkhd, 20, 28, movieDuration) + mdiaBox);
+    return box("moov", withDuration(cam.ref, *mvhd, 16, 24, movieDuration) + trak);
+}
+
+}  // namespace
+
+bool RebuildIndex(std::string c, const std::string& reference, std::string& out) {
+    Camera cam;
+    if (!readCamera(reference, cam)) return false;
+    // Its boxes before its samples: the camera's `ftyp`, then any up to the `mdat`
+    // (whose size may be a placeholder never written).
+    if (c.compare(0, cam.ftyp.size(), cam.ftyp) != 0) return false;
+    std::uint64_t at = cam.ftyp.size();
+    for (int boxes = 0; boxes < kMaxBoxes && at + 16 <= c.size() && c.compare(at + 4, 4, "mdat") != 0; ++boxes) {
+        const std::uint64_t size = be(c, at, 4);
+        if (size < 8 || size > c.size() - at) return false;
+        at += size;
+    }
+    if (at + 16 > c.size() || c.compare(at + 4, 4, "mdat") != 0) return false;
+    const bool large = be(c, at, 4) == 1;
+    const std::uint64_t header = large ? 16 : 8;
+    std::uint64_t end = large ? be(c, at + 8, 8) : be(c, at, 4);
+    const bool written = end >= header && end <= c.size() - at;
+    end = written ? at + end : c.size();
+    Walked w = walk(c, at + header, end, cam);
+    // A recording cut off never wrote its size: its last picture runs into what the card held before.
+    if (!written && !w.samples.empty()) {
+        if (--w.chunks.back().second == 0) w.chunks.pop_back();
+        w.samples.pop_back();
+    }
+    if (w.samples.size() < 2) return false;
+    const std::uint64_t dataEnd = w.samples.back().offset + w.samples.back().size;
+    if (!large && dataEnd - at > 0xFFFFFFFFull) return false;
+    const std::string moov = index(cam, w);
+    if (moov.empty()) return false;
+    c.resize(static_cast<std::size_t>(dataEnd));
+    if (large) putBe(c, at + 8, dataEnd - at, 8);
+    else putBe(c, at, dataEnd - at, 4);
+    out = std::move(c) + moov;
+    return true;
+}
+
+bool WriteWithRebuiltIndex(const fs::path& clip, std::uint64_t clipBytes, const fs::path& reference,
+                           std::uint64_t referenceBytes, const fs::path& out) {
+    Bytes c, ref, made;
+    if (!load(clip, clipBytes, c) || !load(reference, referenceBytes, ref) || !RebuildIndex(std::move(c), ref, made))
+        return false;
+    std::ofstream file(out, std::ios::binary | std::ios::trunc);
+    file.write(made.data(), static_cast<std::streamsize>(made.size()));
+    return static_cast<bool>(file.flush());
+}
+
+}  // namespace hx::scan

@@ -1,0 +1,29 @@
+#pragma once
+// A clip whose index is lost (its `moov` overwritten, or never written when
+// the battery went flat) holds its samples but nothing says where they are.
+// A clip of the same camera whose index is whole says how that camera writes:
+// its video track's description (codec settings), its frame duration. The
+// lost clip's H.264 or H.265 samples are found by walking their NAL units
+// (an access unit ends where the next begins; what is no NAL unit between
+// runs of video is the sound), and a new index is written for them, of the
+// video alone: sound frames carry no length, so the sound is left out.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace hx::scan {
+
+// Writes to `out` the clip of `clip` (its first `clipBytes`: its `ftyp` and
+// `mdat`, no index) up to its last whole video sample, with an index made
+// after the one of `reference` (a whole clip of the same camera). False when
+// the two are not of one camera, the reference's frames are not in the order
+// they are shown, or no video sample is found.
+bool WriteWithRebuiltIndex(const std::filesystem::path& clip, std::uint64_t clipBytes,
+                           const std::filesystem::path& reference, std::uint64_t referenceBytes,
+                           const std::filesystem::path& out);
+
+// The same in memory: `clip`'s bytes as found, `reference` a whole clip's;
+// `out` the clip with its new index.
+bool RebuildIndex(std::string clip, const std::string& reference, std::string& out);
+
+}  // namespace hx::scan
