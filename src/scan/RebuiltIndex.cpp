@@ -139,6 +139,9 @@ struct Camera {
     bool colourPlanes = false;
     unsigned pocBits = 0;
     bool fields = false;
+    // Every this many pictures one that needs none before it, when the
+    // reference has them so (0: not so regular).
+    std::uint64_t syncEvery = 0;
 };
 
 // The frame number's size, from the first sequence parameter set of an avcC.
@@ -184,6 +187,20 @@ std::uint64_t gapOf(const Camera& cam) {
     return most;
 }
 
+// The spacing of the reference's sync samples, when it is one (and they are several).
+std::uint64_t syncEveryOf(const Bytes& b, const IsoBox* stss) {
+    if (!stss || stss->contents + 8 > stss->end) return 0;
+    const std::uint64_t count = be(b, stss->contents + 4, 4);
+    if (count < 3 || count > (stss->end - stss->contents - 8) / 4) return 0;
+    std::uint64_t every = 0;
+    for (std::uint64_t k = 1; k < count; ++k) {
+        const std::uint64_t a = be(b, stss->contents + 4 + 4 * k, 4), n = be(b, stss->contents + 8 + 4 * k, 4);
+        if (n <= a || (every != 0 && n - a != every)) return 0;
+        every = n - a;
+    }
+    return be(b, stss->contents + 8, 4) == 1 ? every : 0;
+}
+
 // The reference's video track: H.264 or H.265, shown in the order it is
 // stored (no composition offsets), one frame duration.
 bool readCamera(const Bytes& reference, Camera& cam) {
@@ -224,7 +241,11 @@ bool readCamera(const Bytes& reference, Camera& cam) {
         cam.delta = static_cast<std::uint32_t>(be(cam.ref, stts->contents + 12, 4));
         cam.trak = trak;
         cam.gap = gapOf(cam);
-        return cam.delta > 0 && (cam.lengthBytes == 1 || cam.lengthBytes == 2 || cam.lengthBytes == 4);
+        cam.syncEvery = syncEveryOf(cam.ref, childOf(s, "stss"));
+        // Without frame numbers to follow, pictures of an older recording
+        // after the cut could not be told from the clip's own.
+        return cam.delta > 0 && (cam.lengthBytes == 1 || cam.lengthBytes == 2 || cam.lengthBytes == 4) &&
+               cam.frameNumBits > 0;
     }
     return false;
 }
@@ -304,7 +325,10 @@ struct Walked {
 struct FrameCount {
     std::int64_t last = -1, lastPoc = -1, step = 0;
     bool lastRef = false;
+    std::uint64_t pictures = 0;
     bool fits(const Nal& n, const Camera& cam) const {
+        // A camera that starts afresh every N pictures does so on the Nth, and only there.
+        if (cam.syncEvery > 0 && n.frameNum >= 0 && n.sync != (pictures % cam.syncEvery == 0)) return false;
         if (n.frameNum < 0 || last < 0) return !n.sync || n.frameNum <= 0;
         if (n.sync) return n.frameNum == 0;
         const std::int64_t modulo = std::int64_t{1} << cam.frameNumBits;
@@ -312,6 +336,7 @@ struct FrameCount {
         return n.poc < 0 || lastPoc < 0 || step == 0 || n.poc == (lastPoc + step) % (std::int64_t{1} << cam.pocBits);
     }
     void take(const Nal& n, const Camera& cam) {
+        ++pictures;
         if (n.frameNum < 0) return;
         if (n.poc >= 0 && lastPoc >= 0 && !n.sync && step == 0)
             step = (n.poc - lastPoc + (std::int64_t{1} << cam.pocBits)) % (std::int64_t{1} << cam.pocBits);

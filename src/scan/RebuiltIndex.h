@@ -2,11 +2,15 @@
 // A clip whose index is lost (its `moov` overwritten, or never written when
 // the battery went flat) holds its samples but nothing says where they are.
 // A clip of the same camera whose index is whole says how that camera writes:
-// its video track's description (codec settings), its frame duration. The
-// lost clip's H.264 or H.265 samples are found by walking their NAL units
-// (an access unit ends where the next begins; what is no NAL unit between
-// runs of video is the sound), and a new index is written for them, of the
-// video alone: sound frames carry no length, so the sound is left out.
+// its video track's description (codec settings), its frame duration, how
+// much sound lies between runs of video. The lost clip's H.264 samples are
+// found by walking their NAL units (an access unit ends where the next
+// begins; what is no NAL unit between runs of video is the sound), each
+// picture's frame number and order count following the one before, so that
+// no picture of an older recording after the cut is taken; and a new index is
+// written for them, of the video alone: sound frames carry no length, so the
+// sound is left out. H.265 clips, whose slices need more to be read for
+// that, are not done yet.
 #include <cstdint>
 #include <filesystem>
 #include <string>

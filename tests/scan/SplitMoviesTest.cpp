@@ -166,6 +166,9 @@ TEST_F(SplitMovies, AClipWhoseIndexWasNeverWrittenPlaysWithOneMadeAfterAnotherOf
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/FILL.DAT", std::string(holes, '\x5A')));
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/MVI_300.MP4", cut));
     ASSERT_FALSE(test::InPieces(test::FatClustersOf(image, "DCIM/100CAM/MVI_300.MP4")));
+    // After it, the rest of an older recording of the camera, its start overwritten.
+    const std::string older = clip(91, ".MP4", 3, true);
+    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/OLDER.BIN", older.substr(older.size() / 3, older.size() / 2)));
     ASSERT_EQ(test::RunCommand("mkfs.fat -F 32 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
     test::WriteFile(dir / "whole.mp4", whole);
     const std::vector<std::string> recorded = videoPackets(dir / "whole.mp4");
