@@ -130,7 +130,9 @@ struct Camera {
     bool hevc = false;
     std::uint8_t lengthBytes = 0;
     std::uint32_t delta = 0;  // a frame's duration, in its track's time scale
-    std::uint64_t gap = 0;    // bytes between two runs of video, the most
+    std::uint64_t gap = 0;      // bytes between two runs of video, the most
+    std::uint64_t largest = 0;  // bytes of a picture, the most
+    bool oneSlice = false;      // every picture is one slice
     // H.264: the bits of a slice's frame number and whether a colour plane
     // is named before it (0 bits: not known, not checked); the bits of its
     // picture order count (0: not in its slices), and whether a slice says
@@ -168,23 +170,6 @@ void readFrameNumBits(const Bytes& b, const IsoBox& avcC, Camera& cam) {
     if (!r.ue(v) || !r.bit(v) || !r.ue(v) || !r.ue(v) || !r.bit(frameOnly)) return;
     cam.pocBits = pocBits + 4;
     cam.fields = frameOnly == 0;
-}
-
-// The most bytes between two runs of the reference's video (its sound).
-std::uint64_t gapOf(const Camera& cam) {
-    std::vector<viewing::IsoTrack> tracks;
-    if (!viewing::ReadSampleTables(readerOf(cam.ref), cam.moov, tracks)) return 0;
-    std::uint64_t most = 0;
-    for (const viewing::IsoTrack& track : tracks) {
-        if (track.nalLengthBytes == 0) continue;
-        std::vector<viewing::ChunkSpan> spans = viewing::ChunkSpans(track);
-        std::sort(spans.begin(), spans.end(), [](const auto& a, const auto& b) { return a.offset < b.offset; });
-        for (std::size_t k = 1; k < spans.size(); ++k)
-            if (spans[k].offset > spans[k - 1].offset + spans[k - 1].bytes)
-                most = std::max(most, spans[k].offset - spans[k - 1].offset - spans[k - 1].bytes);
-        break;
-    }
-    return most;
 }
 
 // The spacing of the reference's sync samples, when it is one (and they are several).
@@ -240,7 +225,6 @@ bool readCamera(const Bytes& reference, Camera& cam) {
         if (avc) readFrameNumBits(cam.ref, config, cam);
         cam.delta = static_cast<std::uint32_t>(be(cam.ref, stts->contents + 12, 4));
         cam.trak = trak;
-        cam.gap = gapOf(cam);
         cam.syncEvery = syncEveryOf(cam.ref, childOf(s, "stss"));
         // Without frame numbers to follow, pictures of an older recording
         // after the cut could not be told from the clip's own.
@@ -319,6 +303,34 @@ struct Walked {
     }
 };
 
+// What the reference's own samples say of how the camera lays out its video:
+// the most sound between two runs of it, its largest picture, and whether
+// its first pictures are one slice each.
+void learnLayout(Camera& cam) {
+    std::vector<viewing::IsoTrack> tracks;
+    if (!viewing::ReadSampleTables(readerOf(cam.ref), cam.moov, tracks)) return;
+    for (const viewing::IsoTrack& track : tracks) {
+        if (track.nalLengthBytes == 0) continue;
+        for (std::uint32_t size : track.sampleSizes) cam.largest = std::max<std::uint64_t>(cam.largest, size);
+        std::vector<viewing::ChunkSpan> spans = viewing::ChunkSpans(track);
+        std::sort(spans.begin(), spans.end(), [](const auto& a, const auto& b) { return a.offset < b.offset; });
+        for (std::size_t k = 1; k < spans.size(); ++k)
+            if (spans[k].offset > spans[k - 1].offset + spans[k - 1].bytes)
+                cam.gap = std::max(cam.gap, spans[k].offset - spans[k - 1].offset - spans[k - 1].bytes);
+        // The first pictures of the first chunk (the reference is whole: they lie where the table says).
+        if (spans.empty()) return;
+        std::uint64_t at = spans.front().offset;
+        int slices = 0, pictures = 0;
+        for (std::uint32_t k = 0; k < spans.front().samples && k < 8; ++k, ++pictures) {
+            const std::uint64_t end = at + track.sampleSizes[spans.front().firstSample + k];
+            for (Nal n = nalAt(cam.ref, at, end, cam); n.ok; n = nalAt(cam.ref, n.next, end, cam)) slices += n.vcl;
+            at = end;
+        }
+        cam.oneSlice = pictures > 0 && slices == pictures;
+        return;
+    }
+}
+
 // The frame numbers walked so far (H.264 counts reference pictures, and
 // orders them by a count that grows by one step a picture when none is shown
 // out of order): a picture whose numbers do not follow is another recording's.
@@ -358,8 +370,10 @@ Picture pictureAt(const Bytes& c, std::uint64_t at, std::uint64_t end, const Cam
     Nal n = nalAt(c, at, end, cam);
     if (!n.ok || !n.startsAu) return pic;
     for (int units = 0; n.ok && units < 256; ++units, n = nalAt(c, n.next, end, cam)) {
-        if (n.vcl && n.startsAu && pic.first.ok) break;   // the next picture
-        if (!n.vcl && n.startsAu && pic.first.ok) break;  // the next picture's first units
+        if (n.startsAu && pic.first.ok) break;  // the next picture, or its first units
+        // Of one picture, no more than one slice when the camera makes one, each of the same frame.
+        if (pic.first.ok && (cam.oneSlice || (n.vcl && n.frameNum != pic.first.frameNum))) break;
+        if (cam.largest > 0 && n.next - at > 4 * cam.largest) break;
         if (n.vcl && !pic.first.ok) pic.first = n;
         pic.first.sync |= n.sync;
         pic.end = n.next;
@@ -491,6 +505,7 @@ std::string index(const Camera& cam, const Walked& w) {
 bool RebuildIndex(std::string c, const std::string& reference, std::string& out) {
     Camera cam;
     if (!readCamera(reference, cam)) return false;
+    learnLayout(cam);
     // Its boxes before its samples: the camera's `ftyp`, then any up to the `mdat`
     // (whose size may be a placeholder never written).
     if (c.compare(0, cam.ftyp.size(), cam.ftyp) != 0) return false;
