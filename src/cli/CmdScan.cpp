@@ -126,7 +126,9 @@ int runScan(CliArgs& args) {
                       << ",\"startUnit\":" << f.startUnit << ",\"unreadableSectors\":" << f.unreadableSectors
                       << (f.unreadableSectors ? ",\"firstUnreadableByte\":" + std::to_string(f.firstUnreadable) : "")
                       << (f.pieces > 1 ? ",\"pieces\":" + std::to_string(f.pieces) : "")
-                      << (f.indexRebuilt ? ",\"indexRebuilt\":true" : "")
+                      << (f.indexRebuilt ? std::string(",\"indexRebuilt\":true,\"sound\":") +
+                                                   (f.indexRebuilt == 2 ? "true" : "false")
+                                             : "")
                       << "}";
         }
         std::cout << "\n]}\n";

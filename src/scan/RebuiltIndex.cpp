@@ -144,7 +144,40 @@ struct Camera {
     // Every this many pictures one that needs none before it, when the
     // reference has them so (0: not so regular).
     std::uint64_t syncEvery = 0;
+    // Its sound, when uncompressed and alone beside the video in the runs
+    // between pictures: its track, the bytes of one frame of it, a frame's
+    // duration (0 bytes: the sound cannot be kept).
+    IsoBox soundTrak;
+    std::uint32_t frameBytes = 0, frameDelta = 0;
 };
+
+// The reference's sound track, when it is uncompressed: frames of one size.
+void readSound(Camera& cam) {
+    for (const IsoBox& trak : children(cam.ref, cam.moov.contents, cam.moov.end)) {
+        const std::vector<IsoBox> t = children(cam.ref, trak.contents, trak.end);
+        const IsoBox* mdia = childOf(t, "mdia");
+        if (!trak.is("trak") || !mdia) continue;
+        const std::vector<IsoBox> m = children(cam.ref, mdia->contents, mdia->end);
+        const IsoBox *hdlr = childOf(m, "hdlr"), *minf = childOf(m, "minf");
+        if (!hdlr || !minf || hdlr->contents + 12 > hdlr->end || cam.ref.compare(hdlr->contents + 8, 4, "soun") != 0) continue;
+        const std::vector<IsoBox> n = children(cam.ref, minf->contents, minf->end);
+        const IsoBox* stbl = childOf(n, "stbl");
+        if (!stbl) return;
+        const std::vector<IsoBox> tables = children(cam.ref, stbl->contents, stbl->end);
+        const IsoBox *stsd = childOf(tables, "stsd"), *stts = childOf(tables, "stts"), *stsz = childOf(tables, "stsz");
+        if (!stsd || !stts || !stsz || stts->contents + 16 > stts->end || stsz->contents + 8 > stsz->end) return;
+        const std::vector<IsoBox> entries = children(cam.ref, stsd->contents + 8, stsd->end);
+        bool pcm = false;
+        for (const char* type : {"sowt", "twos", "lpcm", "in24", "in32", "fl32", "fl64", "ipcm"})
+            pcm |= !entries.empty() && entries.front().is(type);
+        if (!pcm) return;
+        cam.soundTrak = trak;
+        cam.frameBytes = static_cast<std::uint32_t>(be(cam.ref, stsz->contents + 4, 4));
+        cam.frameDelta = static_cast<std::uint32_t>(be(cam.ref, stts->contents + 12, 4));
+        if (cam.frameDelta == 0) cam.frameBytes = 0;
+        return;
+    }
+}
 
 // The frame number's size, from the first sequence parameter set of an avcC.
 void readFrameNumBits(const Bytes& b, const IsoBox& avcC, Camera& cam) {
@@ -295,6 +328,7 @@ struct Walked {
     };
     std::vector<Sample> samples;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> chunks;  // where each run of samples starts, how many
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> sound;   // the runs between pictures: where, how many bytes
     void add(const Sample& s) {
         if (s.size == 0) return;
         if (!samples.empty() && samples.back().offset + samples.back().size == s.offset) ++chunks.back().second;
@@ -308,7 +342,17 @@ struct Walked {
 // its first pictures are one slice each.
 void learnLayout(Camera& cam) {
     std::vector<viewing::IsoTrack> tracks;
-    if (!viewing::ReadSampleTables(readerOf(cam.ref), cam.moov, tracks)) return;
+    if (!viewing::ReadSampleTables(readerOf(cam.ref), cam.moov, tracks)) {
+        cam.frameBytes = 0;
+        return;
+    }
+    // The sound is kept only when the video and it fill the reference's samples' box between them.
+    std::uint64_t filled = 0;
+    for (const viewing::IsoTrack& track : tracks)
+        for (const viewing::ChunkSpan& span : viewing::ChunkSpans(track)) filled += span.bytes;
+    const std::vector<IsoBox> top = children(cam.ref, 0, cam.ref.size());
+    const IsoBox* mdat = childOf(top, "mdat");
+    if (tracks.size() != 2 || !mdat || filled != mdat->end - mdat->contents) cam.frameBytes = 0;
     for (const viewing::IsoTrack& track : tracks) {
         if (track.nalLengthBytes == 0) continue;
         for (std::uint32_t size : track.sampleSizes) cam.largest = std::max<std::uint64_t>(cam.largest, size);
@@ -418,44 +462,54 @@ Walked walk(const Bytes& c, std::uint64_t from, std::uint64_t end, const Camera&
         const std::uint64_t q = nextPicture(c, p, std::min(end, p + gap + 1), end, gap, cam, count, true);
         if (q >= end) break;
         seen = std::max(seen, q - p);
+        w.sound.emplace_back(p, q - p);
         p = q;
     }
     return w;
 }
 
-// The stbl of the video samples walked, with the reference's description.
-std::string sampleTables(const Camera& cam, const IsoBox& stbl, const Walked& w) {
+// One track's samples as made: their duration, their sizes (or all of
+// `each` bytes), the pictures that need none before them (when listed) and
+// the chunks they lie in.
+struct Made {
+    std::uint32_t delta = 0;
+    std::uint64_t count = 0;
+    std::vector<std::uint32_t> sizes;
+    std::uint32_t each = 0;
+    bool listSyncs = false;
+    std::vector<std::uint32_t> syncs;  // numbered from 1
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> chunks;
+};
+
+// A stbl with the reference's description and the samples made.
+std::string sampleTables(const Bytes& ref, const IsoBox& stbl, const Made& m) {
     std::string out;
-    for (const IsoBox& b : children(cam.ref, stbl.contents, stbl.end))
-        if (b.is("stsd")) out += bytesOf(cam.ref, b);
-    const std::size_t count = w.samples.size();
-    out += fullBox("stts", be32(1) + be32(count) + be32(cam.delta));
-    std::string sync;
-    std::uint32_t syncs = 0;
-    for (std::size_t k = 0; k < count; ++k)
-        if (w.samples[k].sync) {
-            sync += be32(k + 1);
-            ++syncs;
-        }
-    out += fullBox("stss", be32(syncs) + sync);
+    for (const IsoBox& b : children(ref, stbl.contents, stbl.end))
+        if (b.is("stsd")) out += bytesOf(ref, b);
+    out += fullBox("stts", be32(1) + be32(m.count) + be32(m.delta));
+    if (m.listSyncs) {
+        std::string sync;
+        for (std::uint32_t k : m.syncs) sync += be32(k);
+        out += fullBox("stss", be32(m.syncs.size()) + sync);
+    }
     std::string runs;
     std::uint32_t runCount = 0;
-    for (std::size_t k = 0; k < w.chunks.size(); ++k)
-        if (k == 0 || w.chunks[k].second != w.chunks[k - 1].second) {
-            runs += be32(k + 1) + be32(w.chunks[k].second) + be32(1);
+    for (std::size_t k = 0; k < m.chunks.size(); ++k)
+        if (k == 0 || m.chunks[k].second != m.chunks[k - 1].second) {
+            runs += be32(k + 1) + be32(m.chunks[k].second) + be32(1);
             ++runCount;
         }
     out += fullBox("stsc", be32(runCount) + runs);
     std::string sizes;
-    for (const Walked::Sample& s : w.samples) sizes += be32(s.size);
-    out += fullBox("stsz", be32(0) + be32(count) + sizes);
-    const bool wide = w.chunks.back().first > 0xFFFFFFFFull;
+    for (std::uint32_t size : m.sizes) sizes += be32(size);
+    out += fullBox("stsz", be32(m.each) + be32(m.count) + sizes);
+    const bool wide = !m.chunks.empty() && m.chunks.back().first > 0xFFFFFFFFull;
     std::string offsets;
-    for (const auto& [offset, samples] : w.chunks) {
+    for (const auto& [offset, samples] : m.chunks) {
         if (wide) offsets += be32(offset >> 32);
         offsets += be32(offset & 0xFFFFFFFFull);
     }
-    out += fullBox(wide ? "co64" : "stco", be32(w.chunks.size()) + offsets);
+    out += fullBox(wide ? "co64" : "stco", be32(m.chunks.size()) + offsets);
     return box("stbl", out);
 }
 
@@ -477,34 +531,47 @@ std::uint64_t timeScale(const Bytes& b, const IsoBox& box, std::uint64_t at0, st
     return at + 4 <= box.end ? be(b, at, 4) : 0;
 }
 
-// The new index: the reference's movie header and video track, timed and
-// placed for the samples walked.
-std::string index(const Camera& cam, const Walked& w) {
-    const std::vector<IsoBox> movie = children(cam.ref, cam.moov.contents, cam.moov.end);
-    const std::vector<IsoBox> track = children(cam.ref, cam.trak.contents, cam.trak.end);
-    const IsoBox *mvhd = childOf(movie, "mvhd"), *tkhd = childOf(track, "tkhd"), *mdia = childOf(track, "mdia");
-    if (!mvhd || !tkhd || !mdia) return {};
-    const std::vector<IsoBox> media = children(cam.ref, mdia->contents, mdia->end);
+// The reference's track `trak` (its edit list left out), timed and placed
+// for the samples made; `duration` is its length in the movie's time scale.
+std::string trackBox(const Bytes& ref, const IsoBox& trak, const Made& m, std::uint64_t movieScale, std::uint64_t& duration) {
+    const std::vector<IsoBox> track = children(ref, trak.contents, trak.end);
+    const IsoBox *tkhd = childOf(track, "tkhd"), *mdia = childOf(track, "mdia");
+    if (!tkhd || !mdia) return {};
+    const std::vector<IsoBox> media = children(ref, mdia->contents, mdia->end);
     const IsoBox *mdhd = childOf(media, "mdhd"), *hdlr = childOf(media, "hdlr"), *minf = childOf(media, "minf");
     if (!mdhd || !hdlr || !minf) return {};
-    const std::uint64_t mediaScale = timeScale(cam.ref, *mdhd, 12, 20), movieScale = timeScale(cam.ref, *mvhd, 12, 20);
-    if (mediaScale == 0 || movieScale == 0) return {};
-    const std::uint64_t mediaDuration = static_cast<std::uint64_t>(w.samples.size()) * cam.delta;
-    const std::uint64_t movieDuration = mediaDuration * movieScale / mediaScale;
+    const std::uint64_t mediaScale = timeScale(ref, *mdhd, 12, 20);
+    if (mediaScale == 0) return {};
+    const std::uint64_t mediaDuration = m.count * m.delta;
+    duration = mediaDuration * movieScale / mediaScale;
     std::string info;
-    for (const IsoBox& b : children(cam.ref, minf->contents, minf->end))
-        info += b.is("stbl") ? sampleTables(cam, b, w) : bytesOf(cam.ref, b);
-    const std::string mdiaBox = box("mdia", withDuration(cam.ref, *mdhd, 16, 24, mediaDuration) + bytesOf(cam.ref, *hdlr) +
-                                                box("minf", info));
-    const std::string trak = box("trak", withDuration(cam.ref, *tkhd, 20, 28, movieDuration) + mdiaBox);
-    return box("moov", withDuration(cam.ref, *mvhd, 16, 24, movieDuration) + trak);
+    for (const IsoBox& b : children(ref, minf->contents, minf->end))
+        info += b.is("stbl") ? sampleTables(ref, b, m) : bytesOf(ref, b);
+    const std::string mdiaBox =
+        box("mdia", withDuration(ref, *mdhd, 16, 24, mediaDuration) + bytesOf(ref, *hdlr) + box("minf", info));
+    return box("trak", withDuration(ref, *tkhd, 20, 28, duration) + mdiaBox);
+}
+
+// The new index: the reference's movie header, its video track and, when
+// `sound` has samples, its sound track, timed and placed for the samples made.
+std::string index(const Camera& cam, const Made& video, const Made& sound) {
+    const std::vector<IsoBox> movie = children(cam.ref, cam.moov.contents, cam.moov.end);
+    const IsoBox* mvhd = childOf(movie, "mvhd");
+    if (!mvhd) return {};
+    const std::uint64_t movieScale = timeScale(cam.ref, *mvhd, 12, 20);
+    if (movieScale == 0) return {};
+    std::uint64_t videoDuration = 0, soundDuration = 0;
+    const std::string tracks = trackBox(cam.ref, cam.trak, video, movieScale, videoDuration) +
+                               (sound.count > 0 ? trackBox(cam.ref, cam.soundTrak, sound, movieScale, soundDuration) : "");
+    return box("moov", withDuration(cam.ref, *mvhd, 16, 24, std::max(videoDuration, soundDuration)) + tracks);
 }
 
 }  // namespace
 
-bool RebuildIndex(std::string c, const std::string& reference, std::string& out) {
+bool RebuildIndex(std::string c, const std::string& reference, std::string& out, bool* withSound) {
     Camera cam;
     if (!readCamera(reference, cam)) return false;
+    readSound(cam);
     learnLayout(cam);
     // Its boxes before its samples: the camera's `ftyp`, then any up to the `mdat`
     // (whose size may be a placeholder never written).
@@ -530,7 +597,30 @@ bool RebuildIndex(std::string c, const std::string& reference, std::string& out)
     if (w.samples.size() < 2) return false;
     const std::uint64_t dataEnd = w.samples.back().offset + w.samples.back().size;
     if (!large && dataEnd - at > 0xFFFFFFFFull) return false;
-    const std::string moov = index(cam, w);
+    Made video;
+    video.delta = cam.delta;
+    video.count = w.samples.size();
+    video.listSyncs = true;
+    for (std::size_t k = 0; k < w.samples.size(); ++k) {
+        video.sizes.push_back(static_cast<std::uint32_t>(w.samples[k].size));
+        if (w.samples[k].sync) video.syncs.push_back(static_cast<std::uint32_t>(k + 1));
+    }
+    video.chunks = w.chunks;
+    // The sound between the pictures kept, when it is of whole frames.
+    Made sound;
+    sound.delta = cam.frameDelta;
+    sound.each = cam.frameBytes;
+    for (const auto& [offset, bytes] : w.sound) {
+        if (cam.frameBytes == 0 || bytes % cam.frameBytes != 0 || bytes / cam.frameBytes > 0xFFFFFFFFull) {
+            sound = {};
+            break;
+        }
+        if (offset + bytes > dataEnd) break;
+        sound.chunks.emplace_back(offset, static_cast<std::uint32_t>(bytes / cam.frameBytes));
+        sound.count += bytes / cam.frameBytes;
+    }
+    if (withSound) *withSound = sound.count > 0;
+    const std::string moov = index(cam, video, sound);
     if (moov.empty()) return false;
     c.resize(static_cast<std::size_t>(dataEnd));
     if (large) putBe(c, at + 8, dataEnd - at, 8);
@@ -540,9 +630,10 @@ bool RebuildIndex(std::string c, const std::string& reference, std::string& out)
 }
 
 bool WriteWithRebuiltIndex(const fs::path& clip, std::uint64_t clipBytes, const fs::path& reference,
-                           std::uint64_t referenceBytes, const fs::path& out) {
+                           std::uint64_t referenceBytes, const fs::path& out, bool* withSound) {
     Bytes c, ref, made;
-    if (!load(clip, clipBytes, c) || !load(reference, referenceBytes, ref) || !RebuildIndex(std::move(c), ref, made))
+    if (!load(clip, clipBytes, c) || !load(reference, referenceBytes, ref) ||
+        !RebuildIndex(std::move(c), ref, made, withSound))
         return false;
     std::ofstream file(out, std::ios::binary | std::ios::trunc);
     file.write(made.data(), static_cast<std::streamsize>(made.size()));

@@ -8,9 +8,11 @@
 // begins; what is no NAL unit between runs of video is the sound), each
 // picture's frame number and order count following the one before, so that
 // no picture of an older recording after the cut is taken; and a new index is
-// written for them, of the video alone: sound frames carry no length, so the
-// sound is left out. H.265 clips, whose slices need more to be read for
-// that, are not done yet.
+// written for them. Uncompressed sound (as many cameras record in MOV) is
+// kept: the runs between pictures are its frames, all of one size. Compressed
+// sound (AAC) is left out: its frames carry no length. H.265 clips, whose
+// slices need more to be read to tell them from an older recording's, are
+// not done yet.
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -21,13 +23,14 @@ namespace hx::scan {
 // `mdat`, no index) up to its last whole video sample, with an index made
 // after the one of `reference` (a whole clip of the same camera). False when
 // the two are not of one camera, the reference's frames are not in the order
-// they are shown, or no video sample is found.
+// they are shown, or no video sample is found. `withSound` says whether the
+// sound was kept.
 bool WriteWithRebuiltIndex(const std::filesystem::path& clip, std::uint64_t clipBytes,
                            const std::filesystem::path& reference, std::uint64_t referenceBytes,
-                           const std::filesystem::path& out);
+                           const std::filesystem::path& out, bool* withSound = nullptr);
 
 // The same in memory: `clip`'s bytes as found, `reference` a whole clip's;
 // `out` the clip with its new index.
-bool RebuildIndex(std::string clip, const std::string& reference, std::string& out);
+bool RebuildIndex(std::string clip, const std::string& reference, std::string& out, bool* withSound = nullptr);
 
 }  // namespace hx::scan

@@ -501,7 +501,8 @@ ScanOutcome Scanner::run() {
 std::string DamageText(const FoundFile& f) { return media::DamageText(f.unreadableSectors, f.firstUnreadable); }
 
 std::string RebuiltText(const FoundFile& f) {
-    if (f.indexRebuilt) return shell::LoadStr(0, "index rebuilt after another clip of the same camera, without sound");
+    if (f.indexRebuilt == 1) return shell::LoadStr(0, "index rebuilt after another clip of the same camera, without sound");
+    if (f.indexRebuilt == 2) return shell::LoadStr(0, "index rebuilt after another clip of the same camera");
     if (f.pieces < 2) return {};
     return shell::FormatStr(shell::LoadStr(0, "rebuilt from %0 pieces"), {std::to_string(f.pieces)});
 }

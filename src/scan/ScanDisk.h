@@ -63,7 +63,9 @@ struct FoundFile {
     std::uint64_t unreadableSectors = 0;  // of the medium's sectors inside it, which it holds as zeros
     std::uint64_t firstUnreadable = 0;    //   and the byte of the file where the first of them begins
     int pieces = 0;                       // a clip rebuilt from this many pieces of the medium (0: as found)
-    bool indexRebuilt = false;            // a clip whose lost index was made again after another's
+    // A clip whose lost index was made again after another's: 1 of its
+    // video alone, 2 with its sound (0: none).
+    std::uint8_t indexRebuilt = 0;
 };
 
 // "damaged: N sectors unreadable (zeros), the first at byte B": what is said

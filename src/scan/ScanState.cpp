@@ -33,7 +33,7 @@ bool SaveScanState(const fs::path& cacheFolder, const ScanContext& ctx) {
         if (f.unreadableSectors > 0 || f.pieces > 1 || f.indexRebuilt)
             out << "\t" << f.unreadableSectors << "\t" << f.firstUnreadable;
         if (f.pieces > 1 || f.indexRebuilt) out << "\t" << f.pieces;
-        if (f.indexRebuilt) out << "\t1";
+        if (f.indexRebuilt) out << "\t" << static_cast<int>(f.indexRebuilt);
         out << "\n";
     }
     for (const auto& [first, count] : ctx.unreadable) out << "unreadable\t" << first << "\t" << count << "\n";
@@ -104,14 +104,14 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
             damaged = f[1] != "0" && f[1] != "1";
             ctx.lastFileOpen = f[1] == "1";
         } else if (f[0] == "file") {
-            const bool fits = f.size() == 7 || f.size() == 9 || f.size() == 10 || (f.size() == 11 && f[10] == "1");
+            const bool fits = f.size() == 7 || f.size() == 9 || f.size() == 10 || (f.size() == 11 && (f[10] == "1" || f[10] == "2"));
             const auto start = fits ? wholeNumber(f[4]) : std::nullopt;
             const auto size = fits ? wholeNumber(f[5]) : std::nullopt;
             const auto cut = fits ? cutSize(f[6]) : std::nullopt;
             const auto unreadable = f.size() >= 9 ? wholeNumber(f[7]) : std::optional<std::uint64_t>(0);
             const auto firstUnreadable = f.size() >= 9 ? wholeNumber(f[8]) : std::optional<std::uint64_t>(0);
             const auto pieces = f.size() >= 10 ? wholeNumber(f[9]) : std::optional<std::uint64_t>(0);
-            const bool indexRebuilt = f.size() == 11 && f[10] == "1";
+            const std::uint8_t indexRebuilt = f.size() == 11 ? static_cast<std::uint8_t>(f[10] == "2" ? 2 : 1) : 0;
             // A found file's name is a plain name in the cache folder.
             const bool plainName = f[1] != "." && f[1] != ".." && f[1].find('/') == std::string::npos;
             if (!start || !size || !cut || !unreadable || !firstUnreadable || !pieces || *pieces > 1000 || f[1].empty() ||

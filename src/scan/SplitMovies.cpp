@@ -564,14 +564,15 @@ void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, cons
         const std::string name = FoundFileName(counter, ctx.found[k].extension);
         for (std::size_t t = 0; t < refs.size() && t < kTries; ++t) {
             const FoundFile& ref = ctx.found[refs[t]];
+            bool sound = false;
             if (!WriteWithRebuiltIndex(ctx.cacheFolder / ctx.found[k].name, ctx.found[k].size, ctx.cacheFolder / ref.name,
-                                       ref.size, ctx.cacheFolder / name))
+                                       ref.size, ctx.cacheFolder / name, &sound))
                 continue;
             FoundFile made = ctx.found[k];
             made.name = name;
             std::error_code ec;
             made.size = fs::file_size(ctx.cacheFolder / name, ec);
-            made.indexRebuilt = true;
+            made.indexRebuilt = sound ? 2 : 1;
             made.pieces = 0;
             made.damaged = false;
             made.faultAt = ~0ull;

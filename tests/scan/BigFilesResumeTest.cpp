@@ -101,7 +101,7 @@ protected:
         ctx.found[1].unreadableSectors = 3;
         ctx.found[1].firstUnreadable = 1'234'560;
         ctx.found[2].pieces = 3;
-        ctx.found[3].indexRebuilt = true;
+        ctx.found[3].indexRebuilt = 2;
         ctx.unreadable = {{9'000'001 * 8 + 2411, 3}, {(1ull << 42) + 5, 70000}};
         return ctx;
     }
@@ -136,7 +136,7 @@ TEST_F(ResumeState, KeepsEveryNumberExactly) {
                                                  {"_MG_2000.JPG", "damaged: 3 sectors unreadable (zeros), the first at byte 1234560"}}));
     EXPECT_EQ(rebuilt, (std::map<std::string, std::string>{
                            {"R#0002.mov", "rebuilt from 3 pieces"},
-                           {"R#0003.mp4", "index rebuilt after another clip of the same camera, without sound"}}));
+                           {"R#0003.mp4", "index rebuilt after another clip of the same camera"}}));
     EXPECT_TRUE(ScanStateFitsMedium(loaded, 1ull << 41));
     EXPECT_FALSE(ScanStateFitsMedium(loaded, 1ull << 40));
 }

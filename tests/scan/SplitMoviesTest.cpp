@@ -41,15 +41,16 @@ protected:
     }
 
     // A clip of `seconds` as a camera writes it, the index first unless `indexLast`,
-    // in H.264 unless `hevc`.
-    std::string clip(int n, const std::string& extension, int seconds, bool indexLast = false, bool hevc = false) {
+    // in H.264 unless `hevc`, its sound AAC unless `pcm` (uncompressed).
+    std::string clip(int n, const std::string& extension, int seconds, bool indexLast = false, bool hevc = false,
+                     bool pcm = false) {
         const fs::path file = dir / ("clip" + std::to_string(n) + extension);
         const std::string video = hevc ? "-c:v libx265 -x265-params log-level=error:qp=8 -preset ultrafast -tag:v hvc1 "
                                        : "-c:v libx264 -preset ultrafast -qp 18 -g 25 ";
         const std::string command =
             "ffmpeg -y -v error -f lavfi -i testsrc=duration=" + std::to_string(seconds) + ":size=240x180:rate=25 -f lavfi -i "
             "sine=frequency=" + std::to_string(300 + 40 * n) + ":duration=" + std::to_string(seconds) +
-            " -vf noise=alls=" + std::to_string(20 + n % 20) + ":allf=t " + video + "-c:a aac " +
+            " -vf noise=alls=" + std::to_string(20 + n % 20) + ":allf=t " + video + (pcm ? "-c:a pcm_s16le " : "-c:a aac ") +
             (indexLast ? "" : "-movflags +faststart ") + "'" + file.string() + "'";
         if (test::RunCommand(command) != 0) return {};
         return test::ReadFile(file);
@@ -105,6 +106,15 @@ protected:
         return lines;
     }
 
+    // The sound's samples as they are stored.
+    std::string soundBytes(const fs::path& file) {
+        std::string said;
+        test::RunCommand("ffmpeg -nostdin -v error -i '" + file.string() + "' -map 0:a -c copy -f s16le - 2>/dev/null", &said);
+        return said;
+    }
+
+    void cutRecordingComesBack(bool pcm);
+
     std::vector<std::string> old;  // the old clips left on the card
     std::size_t holes = 0;         // the bytes of the clusters the deleted ones left
 
@@ -158,20 +168,27 @@ TEST_F(SplitMovies, ClipsWrittenIntoHolesComeBackWholeAfterAQuickFormat) {
     for (const std::string& bytes : old) EXPECT_TRUE(contents.count(bytes)) << "an old clip of " << bytes.size() << " bytes";
 }
 
-TEST_F(SplitMovies, AClipWhoseIndexWasNeverWrittenPlaysWithOneMadeAfterAnotherOfTheCamera) {
-    const std::string whole = clip(90, ".MP4", 3, true);
+// A recording cut off (no index, its `mdat` size never written) on a card
+// that holds other clips of the camera, the rest of an older recording right
+// after it; then a quick format. With `pcm`, the camera's clips are MOV with
+// uncompressed sound, two of them on the card.
+void SplitMovies::cutRecordingComesBack(bool pcm) {
+    const std::string extension = pcm ? ".MOV" : ".MP4";
+    const std::string whole = clip(90, extension, 3, true, false, pcm);
     const std::string cut = cutOff(whole, 20000);
     ASSERT_FALSE(cut.empty());
     // The holes filled first, so that the clip lies in one piece.
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/FILL.DAT", std::string(holes, '\x5A')));
-    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/MVI_300.MP4", cut));
-    ASSERT_FALSE(test::InPieces(test::FatClustersOf(image, "DCIM/100CAM/MVI_300.MP4")));
-    // After it, the rest of an older recording of the camera, its start overwritten.
-    const std::string older = clip(91, ".MP4", 3, true);
+    for (int n = 0; pcm && n < 2; ++n)
+        ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/MVI_29" + std::to_string(n) + ".MOV",
+                                          clip(80 + n, extension, 2, true, false, pcm)));
+    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/MVI_300" + extension, cut));
+    ASSERT_FALSE(test::InPieces(test::FatClustersOf(image, "DCIM/100CAM/MVI_300" + extension)));
+    const std::string older = clip(91, extension, 3, true, false, pcm);
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/OLDER.BIN", older.substr(older.size() / 3, older.size() / 2)));
     ASSERT_EQ(test::RunCommand("mkfs.fat -F 32 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
-    test::WriteFile(dir / "whole.mp4", whole);
-    const std::vector<std::string> recorded = videoPackets(dir / "whole.mp4");
+    test::WriteFile(dir / ("whole" + extension), whole);
+    const std::vector<std::string> recorded = videoPackets(dir / ("whole" + extension));
     ASSERT_GE(recorded.size(), 70u);
 
     ScanCommand command(ui, test::WholeScanRequest(image, cache));
@@ -192,10 +209,21 @@ TEST_F(SplitMovies, AClipWhoseIndexWasNeverWrittenPlaysWithOneMadeAfterAnotherOf
     ASSERT_GE(back.size(), recorded.size() - 3);
     ASSERT_LT(back.size(), recorded.size());
     for (std::size_t k = 0; k < back.size(); ++k) EXPECT_EQ(back[k], recorded[k]) << "picture " << k;
+    // Uncompressed sound is kept, as recorded, up to the last picture; AAC is not.
+    EXPECT_EQ(made.front()->indexRebuilt, pcm ? 2 : 1);
+    if (pcm) {
+        const std::string sound = soundBytes(file);
+        EXPECT_GT(sound.size(), 200000u);  // 2.3 of the 3 seconds
+        EXPECT_EQ(sound, soundBytes(dir / ("whole" + extension)).substr(0, sound.size()));
+    }
     std::map<std::string, std::string> rebuilt;
     DamagedFinds(cache, &rebuilt);
     EXPECT_EQ(rebuilt[made.front()->name], RebuiltText(*made.front()));
 }
+
+TEST_F(SplitMovies, ACutRecordingPlaysWithAnIndexMadeAfterAnotherOfTheCamera) { cutRecordingComesBack(false); }
+
+TEST_F(SplitMovies, ACutRecordingWithUncompressedSoundKeepsItsSound) { cutRecordingComesBack(true); }
 
 }  // namespace
 }  // namespace hx::scan
