@@ -124,10 +124,10 @@ private:
 
 // How the reference camera writes its video.
 struct Camera {
-    Bytes ref;  // its index and the boxes before its samples
+    explicit Camera(const Bytes& reference) : ref(reference) {}
+    const Bytes& ref;  // the reference clip's bytes
     Bytes ftyp;
     IsoBox moov, trak;
-    bool hevc = false;
     std::uint8_t lengthBytes = 0;
     std::uint32_t delta = 0;  // a frame's duration, in its track's time scale
     std::uint64_t gap = 0;      // bytes between two runs of video, the most
@@ -221,8 +221,7 @@ std::uint64_t syncEveryOf(const Bytes& b, const IsoBox* stss) {
 
 // The reference's video track: H.264 or H.265, shown in the order it is
 // stored (no composition offsets), one frame duration.
-bool readCamera(const Bytes& reference, Camera& cam) {
-    cam.ref = reference;
+bool readCamera(Camera& cam) {
     const std::vector<IsoBox> top = children(cam.ref, 0, cam.ref.size());
     if (top.empty() || !top.front().is("ftyp") || !childOf(top, "moov")) return false;
     cam.ftyp = bytesOf(cam.ref, top.front());
@@ -246,16 +245,14 @@ bool readCamera(const Bytes& reference, Camera& cam) {
         const std::vector<IsoBox> entries = children(cam.ref, stsd->contents + 8, stsd->end);
         if (entries.empty()) return false;
         const IsoBox& entry = entries.front();
-        const bool avc = entry.is("avc1") || entry.is("avc3");
-        cam.hevc = entry.is("hvc1") || entry.is("hev1");
-        if (!avc && !cam.hevc) return false;
+        // H.264 (its configuration's fifth byte holds the NAL length size).
         IsoBox config;
-        const std::uint64_t at = avc ? 4 : 21;
-        if (!viewing::FindIsoBox(readerOf(cam.ref), entry.contents + 78, entry.end, avc ? "avcC" : "hvcC", config) ||
-            config.contents + at >= config.end)
+        if (!(entry.is("avc1") || entry.is("avc3")) ||
+            !viewing::FindIsoBox(readerOf(cam.ref), entry.contents + 78, entry.end, "avcC", config) ||
+            config.contents + 4 >= config.end)
             return false;
-        cam.lengthBytes = static_cast<std::uint8_t>((cam.ref[config.contents + at] & 3) + 1);
-        if (avc) readFrameNumBits(cam.ref, config, cam);
+        cam.lengthBytes = static_cast<std::uint8_t>((cam.ref[config.contents + 4] & 3) + 1);
+        readFrameNumBits(cam.ref, config, cam);
         cam.delta = static_cast<std::uint32_t>(be(cam.ref, stts->contents + 12, 4));
         cam.trak = trak;
         cam.syncEvery = syncEveryOf(cam.ref, childOf(s, "stss"));
@@ -287,34 +284,24 @@ Nal nalAt(const Bytes& c, std::uint64_t at, std::uint64_t end, const Camera& cam
     if (length < 3 || length > end - at - lb) return n;
     const auto h = static_cast<unsigned char>(c[at + lb]);
     const auto h2 = static_cast<unsigned char>(c[at + lb + 1]);
-    const auto h3 = static_cast<unsigned char>(c[at + lb + 2]);
     if (h & 0x80) return n;
-    if (!cam.hevc) {
-        const unsigned type = h & 0x1F, ref = h >> 5;
-        const bool known = type == 1 || type == 5 || type == 6 || type == 7 || type == 8 || type == 9 || type == 12;
-        if (!known || ((type == 5 || type == 7 || type == 8) && ref == 0) || ((type == 6 || type == 9 || type == 12) && ref != 0))
-            return n;
-        n.vcl = type == 1 || type == 5;
-        n.sync = type == 5;
-        n.startsAu = (type >= 6 && type <= 9) || (n.vcl && (h2 & 0x80));
-        n.reference = ref != 0;
-        Rbsp r(c, at + lb + 1, at + lb + length);
-        std::uint32_t v = 0, frame = 0;
-        if (n.vcl && cam.frameNumBits > 0 && r.ue(v) && r.ue(v) && r.ue(v) && (!cam.colourPlanes || r.bits(2, v)) &&
-            r.bits(cam.frameNumBits, frame)) {
-            n.frameNum = frame;
-            std::uint32_t field = 0, poc = 0;
-            if (cam.pocBits > 0 && (!cam.fields || (r.bit(field) && (!field || r.bit(v)))) && (!n.sync || r.ue(v)) &&
-                r.bits(cam.pocBits, poc))
-                n.poc = poc;
-        }
-    } else {
-        const unsigned type = (h >> 1) & 0x3F, layer = ((h & 1u) << 5) | (h2 >> 3), temporal = h2 & 7u;
-        const bool known = type <= 9 || (type >= 16 && type <= 21) || (type >= 32 && type <= 40);
-        if (!known || layer != 0 || temporal == 0) return n;
-        n.vcl = type < 32;
-        n.sync = type >= 16 && type <= 21;
-        n.startsAu = (type >= 32 && type <= 35) || type == 39 || (n.vcl && (h3 & 0x80));
+    const unsigned type = h & 0x1F, ref = h >> 5;
+    const bool known = type == 1 || type == 5 || type == 6 || type == 7 || type == 8 || type == 9 || type == 12;
+    if (!known || ((type == 5 || type == 7 || type == 8) && ref == 0) || ((type == 6 || type == 9 || type == 12) && ref != 0))
+        return n;
+    n.vcl = type == 1 || type == 5;
+    n.sync = type == 5;
+    n.startsAu = (type >= 6 && type <= 9) || (n.vcl && (h2 & 0x80));
+    n.reference = ref != 0;
+    Rbsp r(c, at + lb + 1, at + lb + length);
+    std::uint32_t v = 0, frame = 0;
+    if (n.vcl && cam.frameNumBits > 0 && r.ue(v) && r.ue(v) && r.ue(v) && (!cam.colourPlanes || r.bits(2, v)) &&
+        r.bits(cam.frameNumBits, frame)) {
+        n.frameNum = frame;
+        std::uint32_t field = 0, poc = 0;
+        if (cam.pocBits > 0 && (!cam.fields || (r.bit(field) && (!field || r.bit(v)))) && (!n.sync || r.ue(v)) &&
+            r.bits(cam.pocBits, poc))
+            n.poc = poc;
     }
     n.ok = true;
     n.next = at + lb + length;
@@ -568,9 +555,13 @@ std::string index(const Camera& cam, const Made& video, const Made& sound) {
 
 }  // namespace
 
-bool RebuildIndex(std::string c, const std::string& reference, std::string& out, bool* withSound) {
-    Camera cam;
-    if (!readCamera(reference, cam)) return false;
+namespace {
+
+// The clip `c` with its `mdat`'s size set, to be cut at `dataEnd` and
+// followed by `moov`.
+bool make(Bytes& c, const Bytes& reference, std::string& moov, std::uint64_t& dataEnd, bool* withSound) {
+    Camera cam(reference);
+    if (!readCamera(cam)) return false;
     readSound(cam);
     learnLayout(cam);
     // Its boxes before its samples: the camera's `ftyp`, then any up to the `mdat`
@@ -595,7 +586,7 @@ bool RebuildIndex(std::string c, const std::string& reference, std::string& out,
         w.samples.pop_back();
     }
     if (w.samples.size() < 2) return false;
-    const std::uint64_t dataEnd = w.samples.back().offset + w.samples.back().size;
+    dataEnd = w.samples.back().offset + w.samples.back().size;
     if (!large && dataEnd - at > 0xFFFFFFFFull) return false;
     Made video;
     video.delta = cam.delta;
@@ -620,23 +611,33 @@ bool RebuildIndex(std::string c, const std::string& reference, std::string& out,
         sound.count += bytes / cam.frameBytes;
     }
     if (withSound) *withSound = sound.count > 0;
-    const std::string moov = index(cam, video, sound);
+    moov = index(cam, video, sound);
     if (moov.empty()) return false;
-    c.resize(static_cast<std::size_t>(dataEnd));
     if (large) putBe(c, at + 8, dataEnd - at, 8);
     else putBe(c, at, dataEnd - at, 4);
+    return true;
+}
+
+}  // namespace
+
+bool RebuildIndex(std::string c, const std::string& reference, std::string& out, bool* withSound) {
+    std::string moov;
+    std::uint64_t dataEnd = 0;
+    if (!make(c, reference, moov, dataEnd, withSound)) return false;
+    c.resize(static_cast<std::size_t>(dataEnd));
     out = std::move(c) + moov;
     return true;
 }
 
 bool WriteWithRebuiltIndex(const fs::path& clip, std::uint64_t clipBytes, const fs::path& reference,
                            std::uint64_t referenceBytes, const fs::path& out, bool* withSound) {
-    Bytes c, ref, made;
-    if (!load(clip, clipBytes, c) || !load(reference, referenceBytes, ref) ||
-        !RebuildIndex(std::move(c), ref, made, withSound))
+    Bytes c, ref, moov;
+    std::uint64_t dataEnd = 0;
+    if (!load(clip, clipBytes, c) || !load(reference, referenceBytes, ref) || !make(c, ref, moov, dataEnd, withSound))
         return false;
     std::ofstream file(out, std::ios::binary | std::ios::trunc);
-    file.write(made.data(), static_cast<std::streamsize>(made.size()));
+    file.write(c.data(), static_cast<std::streamsize>(dataEnd));
+    file.write(moov.data(), static_cast<std::streamsize>(moov.size()));
     return static_cast<bool>(file.flush());
 }
 
