@@ -139,6 +139,7 @@ struct Camera {
     // if it is a field.
     unsigned frameNumBits = 0;
     bool colourPlanes = false;
+    Bytes sps;  // its first sequence parameter set, as a NAL unit
     unsigned pocBits = 0;
     bool fields = false;
     // Every this many pictures one that needs none before it, when the
@@ -185,6 +186,7 @@ void readFrameNumBits(const Bytes& b, const IsoBox& avcC, Camera& cam) {
     if (at + 3 > avcC.end || (b[at - 1] & 0x1F) == 0) return;
     const std::uint64_t length = be(b, at, 2);
     if (length < 4 || at + 2 + length > avcC.end) return;
+    cam.sps = b.substr(at + 2, length);
     Rbsp r(b, at + 3, at + 2 + length);  // past the NAL header
     std::uint32_t profile = 0, v = 0;
     if (!r.bits(8, profile) || !r.bits(16, v) || !r.ue(v)) return;
@@ -579,6 +581,16 @@ bool make(Bytes& c, const Bytes& reference, std::string& moov, std::uint64_t& da
     std::uint64_t end = large ? be(c, at + 8, 8) : be(c, at, 4);
     const bool written = end >= header && end <= c.size() - at;
     end = written ? at + end : c.size();
+    // A camera that repeats its settings before its pictures says whether they are the reference's.
+    const std::uint64_t lb = cam.lengthBytes;
+    for (std::uint64_t p = at + header, units = 0; units < 8 && p + lb + 1 <= end; ++units) {
+        const std::uint64_t length = be(c, p, static_cast<int>(lb));
+        if (length == 0 || length > end - p - lb) break;
+        const unsigned type = static_cast<unsigned char>(c[p + lb]) & 0x1F;
+        if (type == 7 && !cam.sps.empty() && c.compare(p + lb, length, cam.sps) != 0) return false;
+        if (type == 1 || type == 5) break;
+        p += lb + length;
+    }
     Walked w = walk(c, at + header, end, cam);
     // A recording cut off never wrote its size: its last picture runs into what the card held before.
     if (!written && !w.samples.empty()) {

@@ -535,8 +535,9 @@ std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform
 }
 
 // Each clip whose index is lost is written again, as a find of its own,
-// with an index made after the one of a whole clip of the same camera: the
-// nearest on the medium whose first bytes (its `ftyp`) are the same.
+// with an index made after the one of a whole clip of the same camera: of
+// the nearest few on the medium whose first bytes (its `ftyp`) are the same,
+// the one with which the most of the clip is taken.
 void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, const std::vector<std::size_t>& whole) {
     constexpr int kTries = 3;  // references tried for one clip
     auto headOf = [&ctx](std::size_t k) {
@@ -562,24 +563,37 @@ void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, cons
         long counter = static_cast<long>(ctx.found.size());
         while (fs::exists(ctx.cacheFolder / FoundFileName(counter, ctx.found[k].extension))) ++counter;
         const std::string name = FoundFileName(counter, ctx.found[k].extension);
+        // Of the clips tried, the one that takes the clip furthest: a clip of
+        // another camera with the same `ftyp` stops the walk soon.
+        const fs::path to = ctx.cacheFolder / name, trying = ctx.cacheFolder / (name + ".part");
+        std::uint64_t best = 0;
+        bool bestSound = false;
+        std::error_code ec;
         for (std::size_t t = 0; t < refs.size() && t < kTries; ++t) {
             const FoundFile& ref = ctx.found[refs[t]];
             bool sound = false;
             if (!WriteWithRebuiltIndex(ctx.cacheFolder / ctx.found[k].name, ctx.found[k].size, ctx.cacheFolder / ref.name,
-                                       ref.size, ctx.cacheFolder / name, &sound))
+                                       ref.size, trying, &sound))
                 continue;
+            const std::uint64_t bytes = fs::file_size(trying, ec);
+            if (ec || bytes <= best) continue;
+            fs::rename(trying, to, ec);
+            if (ec) continue;
+            best = bytes;
+            bestSound = sound;
+        }
+        fs::remove(trying, ec);
+        if (best > 0) {
             FoundFile made = ctx.found[k];
             made.name = name;
-            std::error_code ec;
-            made.size = fs::file_size(ctx.cacheFolder / name, ec);
-            made.indexRebuilt = sound ? 2 : 1;
+            made.size = best;
+            made.indexRebuilt = bestSound ? 2 : 1;
             made.pieces = 0;
             made.damaged = false;
             made.faultAt = ~0ull;
             made.printed = false;
             if (counter < 32760) ctx.List3.push_back(FoundEntryText(counter, made.description));
             ctx.found.push_back(std::move(made));
-            break;
         }
         ctx.ui.yield();
         if (ctx.ui.stopRequested()) return;
