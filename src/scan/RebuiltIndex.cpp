@@ -561,7 +561,7 @@ namespace {
 
 // The clip `c` with its `mdat`'s size set, to be cut at `dataEnd` and
 // followed by `moov`.
-bool make(Bytes& c, const Bytes& reference, std::string& moov, std::uint64_t& dataEnd, bool* withSound) {
+bool make(Bytes& c, const Bytes& reference, std::string& moov, std::uint64_t& dataEnd, RebuiltClip* made) {
     Camera cam(reference);
     if (!readCamera(cam)) return false;
     readSound(cam);
@@ -622,7 +622,7 @@ bool make(Bytes& c, const Bytes& reference, std::string& moov, std::uint64_t& da
         sound.chunks.emplace_back(offset, static_cast<std::uint32_t>(bytes / cam.frameBytes));
         sound.count += bytes / cam.frameBytes;
     }
-    if (withSound) *withSound = sound.count > 0;
+    if (made) *made = {sound.count > 0, dataEnd};
     moov = index(cam, video, sound);
     if (moov.empty()) return false;
     if (large) putBe(c, at + 8, dataEnd - at, 8);
@@ -632,20 +632,20 @@ bool make(Bytes& c, const Bytes& reference, std::string& moov, std::uint64_t& da
 
 }  // namespace
 
-bool RebuildIndex(std::string c, const std::string& reference, std::string& out, bool* withSound) {
+bool RebuildIndex(std::string c, const std::string& reference, std::string& out, RebuiltClip* made) {
     std::string moov;
     std::uint64_t dataEnd = 0;
-    if (!make(c, reference, moov, dataEnd, withSound)) return false;
+    if (!make(c, reference, moov, dataEnd, made)) return false;
     c.resize(static_cast<std::size_t>(dataEnd));
     out = std::move(c) + moov;
     return true;
 }
 
 bool WriteWithRebuiltIndex(const fs::path& clip, std::uint64_t clipBytes, const fs::path& reference,
-                           std::uint64_t referenceBytes, const fs::path& out, bool* withSound) {
+                           std::uint64_t referenceBytes, const fs::path& out, RebuiltClip* made) {
     Bytes c, ref, moov;
     std::uint64_t dataEnd = 0;
-    if (!load(clip, clipBytes, c) || !load(reference, referenceBytes, ref) || !make(c, ref, moov, dataEnd, withSound))
+    if (!load(clip, clipBytes, c) || !load(reference, referenceBytes, ref) || !make(c, ref, moov, dataEnd, made))
         return false;
     std::ofstream file(out, std::ios::binary | std::ios::trunc);
     file.write(c.data(), static_cast<std::streamsize>(dataEnd));

@@ -19,18 +19,24 @@
 
 namespace hx::scan {
 
+// What was made of a clip: whether its sound was kept, and how many of its
+// bytes (from its start) the new index covers.
+struct RebuiltClip {
+    bool sound = false;
+    std::uint64_t taken = 0;
+};
+
 // Writes to `out` the clip of `clip` (its first `clipBytes`: its `ftyp` and
 // `mdat`, no index) up to its last whole video sample, with an index made
 // after the one of `reference` (a whole clip of the same camera). False when
 // the two are not of one camera, the reference's frames are not in the order
-// they are shown, or no video sample is found. `withSound` says whether the
-// sound was kept.
+// they are shown, or no video sample is found.
 bool WriteWithRebuiltIndex(const std::filesystem::path& clip, std::uint64_t clipBytes,
                            const std::filesystem::path& reference, std::uint64_t referenceBytes,
-                           const std::filesystem::path& out, bool* withSound = nullptr);
+                           const std::filesystem::path& out, RebuiltClip* made = nullptr);
 
 // The same in memory: `clip`'s bytes as found, `reference` a whole clip's;
 // `out` the clip with its new index.
-bool RebuildIndex(std::string clip, const std::string& reference, std::string& out, bool* withSound = nullptr);
+bool RebuildIndex(std::string clip, const std::string& reference, std::string& out, RebuiltClip* made = nullptr);
 
 }  // namespace hx::scan

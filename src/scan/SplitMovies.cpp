@@ -571,22 +571,21 @@ void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, cons
         std::error_code ec;
         for (std::size_t t = 0; t < refs.size() && t < kTries; ++t) {
             const FoundFile& ref = ctx.found[refs[t]];
-            bool sound = false;
+            RebuiltClip made;
             if (!WriteWithRebuiltIndex(ctx.cacheFolder / ctx.found[k].name, ctx.found[k].size, ctx.cacheFolder / ref.name,
-                                       ref.size, trying, &sound))
+                                       ref.size, trying, &made) ||
+                made.taken <= best)
                 continue;
-            const std::uint64_t bytes = fs::file_size(trying, ec);
-            if (ec || bytes <= best) continue;
             fs::rename(trying, to, ec);
             if (ec) continue;
-            best = bytes;
-            bestSound = sound;
+            best = made.taken;
+            bestSound = made.sound;
         }
         fs::remove(trying, ec);
         if (best > 0) {
             FoundFile made = ctx.found[k];
             made.name = name;
-            made.size = best;
+            made.size = fs::file_size(to, ec);
             made.indexRebuilt = bestSound ? 2 : 1;
             made.pieces = 0;
             made.damaged = false;

@@ -31,7 +31,7 @@ protected:
         // Old clips, half of them with the index last, every other one deleted.
         for (int n = 0; n < 20; ++n) {
             const std::string name = "OLD/MVI_" + std::to_string(100 + n) + ".MP4";
-            const std::string bytes = clip(40 + n, ".MP4", 1, n % 2 == 0);
+            const std::string bytes = clip(40 + n, ".MP4", 1, {.indexLast = n % 2 == 0});
             if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
             ASSERT_TRUE(test::FatPutFirstFree(image, name, bytes));
             if (n % 2 == 0) old.push_back(bytes);
@@ -40,18 +40,26 @@ protected:
         for (int n = 1; n < 20; n += 2) ASSERT_TRUE(test::FatDelete(image, "OLD/MVI_" + std::to_string(100 + n) + ".MP4"));
     }
 
-    // A clip of `seconds` as a camera writes it, the index first unless `indexLast`,
-    // in H.264 unless `hevc`, its sound AAC unless `pcm` (uncompressed).
-    std::string clip(int n, const std::string& extension, int seconds, bool indexLast = false, bool hevc = false,
-                     bool pcm = false) {
+    // How a camera writes a clip: its index first unless `indexLast`, in
+    // H.264 unless `hevc`, its sound AAC unless `pcm` (uncompressed), its
+    // settings repeated before each fresh picture with `inBand`.
+    struct Camera {
+        bool indexLast = false, hevc = false, pcm = false, inBand = false;
+        const char* size = "240x180";
+    };
+
+    // A clip of `seconds` as `camera` writes it.
+    std::string clip(int n, const std::string& extension, int seconds, const Camera& camera) {
         const fs::path file = dir / ("clip" + std::to_string(n) + extension);
-        const std::string video = hevc ? "-c:v libx265 -x265-params log-level=error:qp=8 -preset ultrafast -tag:v hvc1 "
-                                       : "-c:v libx264 -preset ultrafast -qp 18 -g 25 ";
+        const std::string video = camera.hevc ? "-c:v libx265 -x265-params log-level=error:qp=8 -preset ultrafast -tag:v hvc1 "
+                                              : std::string("-c:v libx264 -preset ultrafast -qp 18 -g 25 ") +
+                                                    (camera.inBand ? "-x264-params repeat-headers=1 " : "");
         const std::string command =
-            "ffmpeg -y -v error -f lavfi -i testsrc=duration=" + std::to_string(seconds) + ":size=240x180:rate=25 -f lavfi -i "
-            "sine=frequency=" + std::to_string(300 + 40 * n) + ":duration=" + std::to_string(seconds) +
-            " -vf noise=alls=" + std::to_string(20 + n % 20) + ":allf=t " + video + (pcm ? "-c:a pcm_s16le " : "-c:a aac ") +
-            (indexLast ? "" : "-movflags +faststart ") + "'" + file.string() + "'";
+            "ffmpeg -y -v error -f lavfi -i testsrc=duration=" + std::to_string(seconds) + ":size=" + camera.size +
+            ":rate=25 -f lavfi -i sine=frequency=" + std::to_string(300 + 40 * n) + ":duration=" + std::to_string(seconds) +
+            " -vf noise=alls=" + std::to_string(20 + n % 20) + ":allf=t " + video +
+            (camera.pcm ? "-c:a pcm_s16le " : "-c:a aac ") + (camera.indexLast ? "" : "-movflags +faststart ") + "'" +
+            file.string() + "'";
         if (test::RunCommand(command) != 0) return {};
         return test::ReadFile(file);
     }
@@ -113,7 +121,7 @@ protected:
         return said;
     }
 
-    void cutRecordingComesBack(bool pcm);
+    void cutRecordingComesBack(bool pcm, bool otherCamera);
 
     std::vector<std::string> old;  // the old clips left on the card
     std::size_t holes = 0;         // the bytes of the clusters the deleted ones left
@@ -132,7 +140,7 @@ TEST_F(SplitMovies, ClipsWrittenIntoHolesComeBackWholeAfterAQuickFormat) {
         const std::string extension = n % 3 == 0 ? ".MOV" : ".MP4";
         const std::string name = "DCIM/100CAM/MVI_" + std::to_string(200 + n) + extension;
         // One clip in H.265; one with a box of the camera's own before its index.
-        std::string bytes = clip(n, extension, 2, n % 2 == 0, n == 3);
+        std::string bytes = clip(n, extension, 2, {.indexLast = n % 2 == 0, .hevc = n == 3});
         if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no H.264 or H.265";
         if (n == 4) bytes = withBoxBeforeIndex(bytes);
         ASSERT_FALSE(bytes.empty());
@@ -171,20 +179,25 @@ TEST_F(SplitMovies, ClipsWrittenIntoHolesComeBackWholeAfterAQuickFormat) {
 // A recording cut off (no index, its `mdat` size never written) on a card
 // that holds other clips of the camera, the rest of an older recording right
 // after it; then a quick format. With `pcm`, the camera's clips are MOV with
-// uncompressed sound, two of them on the card.
-void SplitMovies::cutRecordingComesBack(bool pcm) {
+// uncompressed sound, two of them on the card. With `otherCamera`, the camera
+// repeats its settings before its pictures, and a clip of another camera
+// (another picture size, the same `ftyp`) lies nearest to the recording.
+void SplitMovies::cutRecordingComesBack(bool pcm, bool otherCamera) {
     const std::string extension = pcm ? ".MOV" : ".MP4";
-    const std::string whole = clip(90, extension, 3, true, false, pcm);
+    const Camera camera{.indexLast = true, .pcm = pcm, .inBand = otherCamera};
+    const std::string whole = clip(90, extension, 3, camera);
     const std::string cut = cutOff(whole, 20000);
     ASSERT_FALSE(cut.empty());
     // The holes filled first, so that the clip lies in one piece.
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/FILL.DAT", std::string(holes, '\x5A')));
     for (int n = 0; pcm && n < 2; ++n)
-        ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/MVI_29" + std::to_string(n) + ".MOV",
-                                          clip(80 + n, extension, 2, true, false, pcm)));
+        ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/MVI_29" + std::to_string(n) + ".MOV", clip(80 + n, extension, 2, camera)));
+    if (otherCamera)
+        ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/OTHER.MP4",
+                                          clip(85, extension, 2, {.indexLast = true, .inBand = true, .size = "320x240"})));
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/MVI_300" + extension, cut));
     ASSERT_FALSE(test::InPieces(test::FatClustersOf(image, "DCIM/100CAM/MVI_300" + extension)));
-    const std::string older = clip(91, extension, 3, true, false, pcm);
+    const std::string older = clip(91, extension, 3, camera);
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/OLDER.BIN", older.substr(older.size() / 3, older.size() / 2)));
     ASSERT_EQ(test::RunCommand("mkfs.fat -F 32 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
     test::WriteFile(dir / ("whole" + extension), whole);
@@ -206,6 +219,10 @@ void SplitMovies::cutRecordingComesBack(bool pcm) {
     // Every picture up to the one the recording was cut in, byte for byte and
     // at its time; none of what the card held after it.
     const std::vector<std::string> back = videoPackets(file);
+    std::string size;
+    test::RunCommand("ffprobe -v error -select_streams v -show_entries stream=width,height -of csv=p=0 '" + file.string() + "'",
+                     &size);
+    EXPECT_EQ(size, "240,180\n") << "made after a clip of another camera";
     ASSERT_GE(back.size(), recorded.size() - 3);
     ASSERT_LT(back.size(), recorded.size());
     for (std::size_t k = 0; k < back.size(); ++k) EXPECT_EQ(back[k], recorded[k]) << "picture " << k;
@@ -221,9 +238,11 @@ void SplitMovies::cutRecordingComesBack(bool pcm) {
     EXPECT_EQ(rebuilt[made.front()->name], RebuiltText(*made.front()));
 }
 
-TEST_F(SplitMovies, ACutRecordingPlaysWithAnIndexMadeAfterAnotherOfTheCamera) { cutRecordingComesBack(false); }
+TEST_F(SplitMovies, ACutRecordingPlaysWithAnIndexMadeAfterAnotherOfTheCamera) { cutRecordingComesBack(false, false); }
 
-TEST_F(SplitMovies, ACutRecordingWithUncompressedSoundKeepsItsSound) { cutRecordingComesBack(true); }
+TEST_F(SplitMovies, ACutRecordingWithUncompressedSoundKeepsItsSound) { cutRecordingComesBack(true, false); }
+
+TEST_F(SplitMovies, ACutRecordingIsNotGivenTheIndexOfAnotherCameraNearer) { cutRecordingComesBack(false, true); }
 
 }  // namespace
 }  // namespace hx::scan
