@@ -559,9 +559,20 @@ std::string index(const Camera& cam, const Made& video, const Made& sound) {
 
 namespace {
 
-// The clip `c` with its `mdat`'s size set, to be cut at `dataEnd` and
-// followed by `moov`.
-bool make(Bytes& c, const Bytes& reference, std::string& moov, std::uint64_t& dataEnd, RebuiltClip* made) {
+// What the clip becomes: its bytes up to `dataEnd`, its `mdat`'s size (the
+// field at `sizeAt`, of `sizeBytes`) set to what it holds, then `moov`.
+struct Remade {
+    std::string moov;
+    std::uint64_t dataEnd = 0, sizeAt = 0;
+    int sizeBytes = 4;
+    std::string sizeField() const {
+        std::string field(static_cast<std::size_t>(sizeBytes), '\0');
+        putBe(field, 0, dataEnd - (sizeBytes == 8 ? sizeAt - 8 : sizeAt), sizeBytes);
+        return field;
+    }
+};
+
+bool make(const Bytes& c, const Bytes& reference, Remade& out, RebuiltClip* made) {
     Camera cam(reference);
     if (!readCamera(cam)) return false;
     readSound(cam);
@@ -598,7 +609,7 @@ bool make(Bytes& c, const Bytes& reference, std::string& moov, std::uint64_t& da
         w.samples.pop_back();
     }
     if (w.samples.size() < 2) return false;
-    dataEnd = w.samples.back().offset + w.samples.back().size;
+    const std::uint64_t dataEnd = w.samples.back().offset + w.samples.back().size;
     if (!large && dataEnd - at > 0xFFFFFFFFull) return false;
     Made video;
     video.delta = cam.delta;
@@ -623,33 +634,37 @@ bool make(Bytes& c, const Bytes& reference, std::string& moov, std::uint64_t& da
         sound.count += bytes / cam.frameBytes;
     }
     if (made) *made = {sound.count > 0, dataEnd};
-    moov = index(cam, video, sound);
-    if (moov.empty()) return false;
-    if (large) putBe(c, at + 8, dataEnd - at, 8);
-    else putBe(c, at, dataEnd - at, 4);
-    return true;
+    out.moov = index(cam, video, sound);
+    out.dataEnd = dataEnd;
+    out.sizeAt = large ? at + 8 : at;
+    out.sizeBytes = large ? 8 : 4;
+    return !out.moov.empty();
 }
 
 }  // namespace
 
-bool RebuildIndex(std::string c, const std::string& reference, std::string& out, RebuiltClip* made) {
-    std::string moov;
-    std::uint64_t dataEnd = 0;
-    if (!make(c, reference, moov, dataEnd, made)) return false;
-    c.resize(static_cast<std::size_t>(dataEnd));
-    out = std::move(c) + moov;
+bool RebuildIndex(const std::string& clip, const std::string& reference, std::string& out, RebuiltClip* made) {
+    Remade remade;
+    if (!make(clip, reference, remade, made)) return false;
+    out = clip.substr(0, static_cast<std::size_t>(remade.dataEnd)) + remade.moov;
+    out.replace(remade.sizeAt, static_cast<std::size_t>(remade.sizeBytes), remade.sizeField());
     return true;
 }
 
-bool WriteWithRebuiltIndex(const fs::path& clip, std::uint64_t clipBytes, const fs::path& reference,
-                           std::uint64_t referenceBytes, const fs::path& out, RebuiltClip* made) {
-    Bytes c, ref, moov;
-    std::uint64_t dataEnd = 0;
-    if (!load(clip, clipBytes, c) || !load(reference, referenceBytes, ref) || !make(c, ref, moov, dataEnd, made))
-        return false;
+bool ReadClip(const fs::path& path, std::uint64_t bytes, std::string& out) { return load(path, bytes, out); }
+
+bool WriteWithRebuiltIndex(const std::string& clip, const fs::path& reference, std::uint64_t referenceBytes,
+                           const fs::path& out, RebuiltClip* made) {
+    Bytes ref;
+    Remade remade;
+    if (!load(reference, referenceBytes, ref) || !make(clip, ref, remade, made)) return false;
+    const std::string field = remade.sizeField();
     std::ofstream file(out, std::ios::binary | std::ios::trunc);
-    file.write(c.data(), static_cast<std::streamsize>(dataEnd));
-    file.write(moov.data(), static_cast<std::streamsize>(moov.size()));
+    file.write(clip.data(), static_cast<std::streamsize>(remade.sizeAt));
+    file.write(field.data(), static_cast<std::streamsize>(field.size()));
+    file.write(clip.data() + remade.sizeAt + field.size(),
+               static_cast<std::streamsize>(remade.dataEnd - remade.sizeAt - field.size()));
+    file.write(remade.moov.data(), static_cast<std::streamsize>(remade.moov.size()));
     return static_cast<bool>(file.flush());
 }
 

@@ -541,7 +541,7 @@ std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform
 void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, const std::vector<std::size_t>& whole) {
     constexpr int kTries = 3;  // references tried for one clip
     auto headOf = [&ctx](std::size_t k) {
-        std::string head(64, '\0');
+        std::string head(256, '\0');
         std::ifstream in(ctx.cacheFolder / ctx.found[k].name, std::ios::binary);
         in.read(head.data(), static_cast<std::streamsize>(head.size()));
         head.resize(static_cast<std::size_t>(in.gcount()));
@@ -568,12 +568,13 @@ void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, cons
         const fs::path to = ctx.cacheFolder / name, trying = ctx.cacheFolder / (name + ".part");
         std::uint64_t best = 0;
         bool bestSound = false;
+        std::string bytes;  // the clip as found, read once
+        if (refs.empty() || !ReadClip(ctx.cacheFolder / ctx.found[k].name, ctx.found[k].size, bytes)) continue;
         std::error_code ec;
         for (std::size_t t = 0; t < refs.size() && t < kTries; ++t) {
             const FoundFile& ref = ctx.found[refs[t]];
             RebuiltClip made;
-            if (!WriteWithRebuiltIndex(ctx.cacheFolder / ctx.found[k].name, ctx.found[k].size, ctx.cacheFolder / ref.name,
-                                       ref.size, trying, &made) ||
+            if (!WriteWithRebuiltIndex(bytes, ctx.cacheFolder / ref.name, ref.size, trying, &made) ||
                 made.taken <= best)
                 continue;
             fs::rename(trying, to, ec);
