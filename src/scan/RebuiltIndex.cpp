@@ -281,6 +281,7 @@ struct Nal {
 Nal nalAt(const Bytes& c, std::uint64_t at, std::uint64_t end, const Camera& cam) {
     Nal n;
     const std::uint64_t lb = cam.lengthBytes;
+    end = std::min<std::uint64_t>(end, c.size());  // a table may point past the bytes there are
     if (at + lb + 3 > end) return n;
     const std::uint64_t length = be(c, at, static_cast<int>(lb));
     if (length < 3 || length > end - at - lb) return n;
@@ -354,8 +355,8 @@ void learnLayout(Camera& cam) {
         if (spans.empty()) return;
         std::uint64_t at = spans.front().offset;
         int slices = 0, pictures = 0;
-        for (std::uint32_t k = 0; k < spans.front().samples && k < 8; ++k, ++pictures) {
-            const std::uint64_t end = at + track.sampleSizes[spans.front().firstSample + k];
+        for (std::uint32_t k = 0; k < spans.front().samples && k < 8 && at < cam.ref.size(); ++k, ++pictures) {
+            const std::uint64_t end = std::min<std::uint64_t>(at + track.sampleSizes[spans.front().firstSample + k], cam.ref.size());
             for (Nal n = nalAt(cam.ref, at, end, cam); n.ok; n = nalAt(cam.ref, n.next, end, cam)) slices += n.vcl;
             at = end;
         }

@@ -127,8 +127,10 @@ std::vector<ChunkSpan> ChunkSpans(const IsoTrack& track) {
     std::vector<ChunkSpan> spans;
     std::uint32_t sample = 0;
     for (std::size_t c = 0; c < track.chunkOffsets.size() && c < track.samplesInChunk.size(); ++c) {
-        ChunkSpan span{track.chunkOffsets[c], 0, sample, track.samplesInChunk[c]};
-        for (std::uint32_t k = 0; k < span.samples && sample < track.sampleSizes.size(); ++k) span.bytes += track.sampleSizes[sample++];
+        // A chunk holds no more samples than there are sizes left for.
+        ChunkSpan span{track.chunkOffsets[c], 0, sample, 0};
+        for (; span.samples < track.samplesInChunk[c] && sample < track.sampleSizes.size(); ++span.samples)
+            span.bytes += track.sampleSizes[sample++];
         spans.push_back(span);
     }
     return spans;
