@@ -10,24 +10,24 @@
 #include <iterator>
 #include <vector>
 
-#include "viewing/JpegEntropy.h"
+#include "formats/JpegEntropy.h"
 
 namespace {
 
 std::vector<std::uint8_t> gPhoto;
 
 void BM_Walk(benchmark::State& state) {
-    hx::viewing::JpegEntropy entropy;
+    hx::formats::JpegEntropy entropy;
     if (!entropy.readHeaders(gPhoto.data(), gPhoto.size())) {
         state.SkipWithError("not a baseline JPEG");
         return;
     }
     const bool marks = state.range(0) != 0;
-    std::vector<hx::viewing::JpegEntropy::Mark> kept;
+    std::vector<hx::formats::JpegEntropy::Mark> kept;
     for (auto _ : state) {
         kept.clear();
         const auto walk = entropy.walk(gPhoto.data(), gPhoto.size(), entropy.start(), marks ? &kept : nullptr, 256);
-        if (walk.outcome != hx::viewing::JpegEntropy::Outcome::Complete) state.SkipWithError("the walk did not reach the end");
+        if (walk.outcome != hx::formats::JpegEntropy::Outcome::Complete) state.SkipWithError("the walk did not reach the end");
         benchmark::DoNotOptimize(walk);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *

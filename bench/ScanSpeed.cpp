@@ -141,8 +141,8 @@ std::size_t scanInto(const fs::path& image, const std::string& selection, const 
     ctx.record.SectorsPerCluster = 8;
     ctx.record.TotalClusters = fs::file_size(image) / 4096;
     ctx.cacheFolder = cache;
-    ctx.table = scan::BuildSignatureTable(selection);
-    scan::OrderForScan(ctx.table);
+    ctx.table = formats::BuildSignatureTable(selection);
+    formats::OrderForScan(ctx.table);
     scan::ScanDisk(ctx);
     return ctx.FoundNames().size();
 }

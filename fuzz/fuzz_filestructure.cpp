@@ -8,17 +8,17 @@
 #include <vector>
 
 #include "viewing/ExifThumbnail.h"
-#include "viewing/FileStructure.h"
+#include "formats/FileStructure.h"
 #include "viewing/PictureThumbnail.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     for (bool content : {false, true}) {
-        const auto s = hx::viewing::ReadFileStructure(data, size, content);
+        const auto s = hx::formats::ReadFileStructure(data, size, content);
         if (s.end > size) std::abort();
     }
     const auto thumb = hx::viewing::FindExifThumbnail(data, size);
     if (thumb.length && (thumb.offset > size || thumb.length > size - thumb.offset)) std::abort();
-    const hx::viewing::ReadAt read = [&](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+    const hx::formats::ReadAt read = [&](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
         if (offset > size || length > size - offset) return false;
         std::copy(data + offset, data + offset + length, out);
         return true;
@@ -31,14 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<std::uint8_t> second(data, data + size);
         const std::size_t at = data[size - 1] * size / 256;
         for (std::size_t i = at; i < size; ++i) second[i] = static_cast<std::uint8_t>(second[i] * 31 + 7);
-        hx::viewing::CandidateStructures shared;
+        hx::formats::CandidateStructures shared;
         shared.read(std::vector<std::uint8_t>(data, data + size));
         // Said to fail within the bytes both share: it fails checked alone too.
         const bool fails = shared.failsWithin(at);
         const auto again = shared.read(second);
-        const auto alone = hx::viewing::CandidateStructures().read(second);
+        const auto alone = hx::formats::CandidateStructures().read(second);
         if (again.proof != alone.proof || again.end != alone.end) std::abort();
-        if (fails && alone.proof != hx::viewing::Proof::None) std::abort();
+        if (fails && alone.proof != hx::formats::Proof::None) std::abort();
     }
     return 0;
 }

@@ -9,22 +9,22 @@
 
 #include "scan/RebuiltIndex.h"
 #include "scan/SplitMovies.h"
-#include "viewing/IsoSampleTables.h"
+#include "formats/iso/IsoSampleTables.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const hx::viewing::ReadAt read = [data, size](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+    const hx::formats::ReadAt read = [data, size](std::uint64_t at, std::size_t n, std::uint8_t* out) {
         if (at > size || n > size - at) return false;
         if (n > 0) std::memcpy(out, data + at, n);
         return true;
     };
-    hx::viewing::IsoBox moov;
-    if (!hx::viewing::FindIsoBox(read, 0, size, "moov", moov)) moov = {0, 0, size, {'m', 'o', 'o', 'v'}};
+    hx::formats::IsoBox moov;
+    if (!hx::formats::FindIsoBox(read, 0, size, "moov", moov)) moov = {0, 0, size, {'m', 'o', 'o', 'v'}};
     if (moov.end > size || moov.contents > moov.end) std::abort();
-    std::vector<hx::viewing::IsoTrack> tracks;
-    if (hx::viewing::ReadSampleTables(read, moov, tracks))
+    std::vector<hx::formats::IsoTrack> tracks;
+    if (hx::formats::ReadSampleTables(read, moov, tracks))
         for (const auto& track : tracks) {
             std::uint64_t samples = 0;
-            for (const auto& span : hx::viewing::ChunkSpans(track)) samples += span.samples;
+            for (const auto& span : hx::formats::ChunkSpans(track)) samples += span.samples;
             if (samples != track.sampleSizes.size()) std::abort();
         }
     hx::scan::AacFrameStarts(data, size);

@@ -7,22 +7,22 @@
 #include <cstdlib>
 #include <vector>
 
-#include "viewing/JpegEntropy.h"
-#include "viewing/JpegStart.h"
-#include "viewing/PictureCheck.h"
+#include "formats/JpegEntropy.h"
+#include "formats/JpegStart.h"
+#include "formats/PictureCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> copy(data, data + size);
     // The start test reads no byte past those it is given, whatever their number.
-    hx::viewing::IsJpegStart(copy.data(), copy.size());
+    hx::formats::IsJpegStart(copy.data(), copy.size());
     for (std::size_t n = 0; n < std::min<std::size_t>(copy.size(), 80); ++n) {
         const std::vector<std::uint8_t> head(copy.begin(), copy.begin() + static_cast<std::ptrdiff_t>(n));
-        hx::viewing::IsJpegStart(head.data(), head.size());
+        hx::formats::IsJpegStart(head.data(), head.size());
     }
-    hx::viewing::CheckJpegBuffer(copy.data(), copy.size());
-    hx::viewing::CheckJpegBuffer(copy.data(), copy.size(), true);
+    hx::formats::CheckJpegBuffer(copy.data(), copy.size());
+    hx::formats::CheckJpegBuffer(copy.data(), copy.size(), true);
     // Fed in uneven pieces, as units arrive.
-    hx::viewing::JpegEndFinder finder;
+    hx::formats::JpegEndFinder finder;
     std::size_t at = 0, used = 0;
     while (at < copy.size() && !finder.done()) {
         const std::size_t piece = std::min<std::size_t>(1 + copy[at] % 97, copy.size() - at);
@@ -32,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (finder.done() && finder.length() > copy.size()) std::abort();
     // The entropy walk, from the start and again from each mark it left.
-    hx::viewing::JpegEntropy entropy;
+    hx::formats::JpegEntropy entropy;
     if (entropy.readHeaders(copy.data(), copy.size())) {
-        std::vector<hx::viewing::JpegEntropy::Mark> marks;
+        std::vector<hx::formats::JpegEntropy::Mark> marks;
         const auto walk = entropy.walk(copy.data(), copy.size(), entropy.start(), &marks, 16);
         if (walk.at > copy.size() || walk.mcus > entropy.mcuCount()) std::abort();
         // Eight marks at most, spread over the walk: each walks on to its end.
@@ -44,6 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (again.outcome != walk.outcome || again.at != walk.at) std::abort();
         }
     }
-    hx::viewing::CheckJpegData(copy.data(), copy.size());
+    hx::formats::CheckJpegData(copy.data(), copy.size());
     return 0;
 }

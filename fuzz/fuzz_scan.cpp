@@ -37,9 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ctx.options.damaged = data[0] & 2;
     ctx.options.minMB = (data[0] & 16) ? 0.001 : 0;
     // The table is the same for every input: built once, lent to each scan.
-    static hx::scan::SignatureTable table = [] {
-        auto t = hx::scan::BuildSignatureTable("all");
-        hx::scan::OrderForScan(t);
+    static hx::formats::SignatureTable table = [] {
+        auto t = hx::formats::BuildSignatureTable("all");
+        hx::formats::OrderForScan(t);
         return t;
     }();
     ctx.table.swap(table);

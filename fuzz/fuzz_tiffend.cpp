@@ -2,9 +2,9 @@
 // what was given and ends.
 #include <cstdint>
 
-#include "viewing/TiffEnd.h"
+#include "formats/TiffEnd.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    hx::viewing::TiffFileEnd(data, size);
+    hx::formats::TiffFileEnd(data, size);
     return 0;
 }

@@ -6,7 +6,7 @@
 # fails when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/../src"
-LAYERS=(platform volumes shell utilities media filesystems viewing undelete scan output cli gui)
+LAYERS=(platform volumes shell utilities media filesystems formats viewing learning undelete scan reassembly output cli gui)
 rank() { local i; for i in "${!LAYERS[@]}"; do [ "${LAYERS[$i]}" = "$1" ] && echo "$i" && return; done; echo -1; }
 bad=0
 for dir in */; do

@@ -29,7 +29,7 @@ void scanForRecovery(CliArgs& args, const std::string& source, bool damaged, boo
     request.cacheFolder = CliCacheFolder(args);
     std::error_code ec;
     fs::create_directories(request.cacheFolder, ec);
-    request.selection = scan::EveryTypeSelection();
+    request.selection = formats::EveryTypeSelection();
     request.learnedFolder = shell::SharedState().picture;
     request.settings = shell::SharedState().store;
     request.state = &shell::SharedState();

@@ -6,7 +6,7 @@
 #include "cli/CliCommand.h"
 #include "scan/AdaptiveLearning.h"
 #include "scan/AdaptiveTypes.h"
-#include "scan/SignatureTable.h"
+#include "formats/SignatureTable.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
 #include "shell/WorkingState.h"
@@ -90,7 +90,7 @@ int runTypes(CliArgs& args) {
             "Adaptive", ",\"slot\":" + std::to_string(v.slot) + ",\"samples\":" + std::to_string(v.samples));
     }
     std::vector<std::string> seen;
-    for (const auto& r : scan::EveryRow()) {
+    for (const auto& r : formats::EveryRow()) {
         if (std::find(seen.begin(), seen.end(), r.key()) != seen.end() || r.Extension.size() < 2) continue;
         seen.push_back(r.key());
         row(shell::ToUpper(r.Extension.substr(1)), r.Description, "Program", "");

@@ -9,7 +9,7 @@
 #include "cli/CliCommand.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
-#include "scan/TypePresets.h"
+#include "formats/TypePresets.h"
 #include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
@@ -58,11 +58,11 @@ int runScan(CliArgs& args) {
     }
 
     // The file types: every type of the type list unless chosen.
-    std::string selection = scan::EveryTypeSelection();
+    std::string selection = formats::EveryTypeSelection();
     if (args.has("types")) {
         selection = scan::SelectionForTypes(splitList(args.get("types")));
     } else if (args.has("preset")) {
-        const auto types = scan::PresetTypes(args.get("preset"));
+        const auto types = formats::PresetTypes(args.get("preset"));
         if (types.empty()) {
             std::cerr << "harvestrix-cli: unknown preset '" << args.get("preset") << "'\n";
             return 2;

@@ -27,7 +27,7 @@
 #include "undelete/UndeleteLists.h"
 #include "viewing/Exif.h"
 #include "scan/ScanState.h"
-#include "scan/SignatureTable.h"
+#include "formats/SignatureTable.h"
 #include "shell/MessageBoxRules.h"
 #include "platform/Processes.h"
 #include "shell/Startup.h"

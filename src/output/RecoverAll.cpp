@@ -24,7 +24,7 @@
 #include "undelete/UndeleteLists.h"
 #include "viewing/CaptureFacts.h"
 #include "viewing/Exif.h"
-#include "viewing/PictureCheck.h"
+#include "formats/PictureCheck.h"
 #include "shell/Text.h"
 
 namespace hx::output {
@@ -50,7 +50,7 @@ namespace {
 bool inspect(const fs::path& file, Inspection& out, bool walkJpeg) {
     std::ifstream in(file, std::ios::binary);
     if (!in) return false;
-    viewing::JpegEndFinder end;
+    formats::JpegEndFinder end;
     if (!walkJpeg) {
         const std::uint8_t none = 0;
         end.feed(&none, 1);  // not walked: the carving scan ended it by its own markers already
@@ -243,7 +243,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
     scan::ScanRequest scanReq;
     scanReq.source = req_.source;
     scanReq.cacheFolder = found / "QXCache";
-    scanReq.selection = req_.selection == "all" ? scan::EveryTypeSelection() : req_.selection;
+    scanReq.selection = req_.selection == "all" ? formats::EveryTypeSelection() : req_.selection;
     scanReq.smart = smart;
     scanReq.resume = false;
     scanReq.newScan = true;

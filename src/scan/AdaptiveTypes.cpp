@@ -55,8 +55,8 @@ std::vector<LearnedVariant> ListLearnedVariants(const fs::path& folder) {
     return out;
 }
 
-SignatureTable LearnedRows(const fs::path& folder, const std::vector<LearnedVariant>& checked) {
-    SignatureTable rows;
+formats::SignatureTable LearnedRows(const fs::path& folder, const std::vector<LearnedVariant>& checked) {
+    formats::SignatureTable rows;
     for (const auto& type : learnedTypes(folder)) {
         const AdaptiveTypeRecord r = LoadAdaptiveRecord(folder, LearnedFileName(type));
         for (int k = 0; k < kAdaptiveSlots; ++k) {
@@ -66,10 +66,10 @@ SignatureTable LearnedRows(const fs::path& folder, const std::vector<LearnedVari
                 return v.slot == k && v.type == shell::ToLower(r.Extension.size() > 1 ? r.Extension.substr(1) : "");
             });
             if (!wanted) continue;
-            SignatureRow row;
+            formats::SignatureRow row;
             row.Extension = r.Extension;
             row.DisplayName = r.DisplayName;
-            row.Description = Described(r.DisplayName);
+            row.Description = formats::Described(r.DisplayName);
             row.Signature1 = r.HeadPattern[i];
             row.Signature2 = r.BodyPattern[i];
             row.Aux1 = r.SizeOffset[i];
@@ -77,15 +77,15 @@ SignatureTable LearnedRows(const fs::path& folder, const std::vector<LearnedVari
             rows.push_back(std::move(row));
         }
     }
-    OrderForScan(rows);
+    formats::OrderForScan(rows);
     return rows;
 }
 
-SignatureTable TableWithLearned(const fs::path& folder, const std::vector<LearnedVariant>& checked,
+formats::SignatureTable TableWithLearned(const fs::path& folder, const std::vector<LearnedVariant>& checked,
                                 const std::string& builtInSelection) {
-    SignatureTable table = LearnedRows(folder, checked);
-    SignatureTable builtIn = BuildSignatureTable(builtInSelection);
-    OrderForScan(builtIn);
+    formats::SignatureTable table = LearnedRows(folder, checked);
+    formats::SignatureTable builtIn = formats::BuildSignatureTable(builtInSelection);
+    formats::OrderForScan(builtIn);
     for (auto& row : builtIn)
         if (!row.Signature1.empty()) table.push_back(std::move(row));
     return table;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/SignatureTable.h"
+#include "formats/SignatureTable.h"
 #include "shell/Ui.h"
 
 namespace hx::scan {
@@ -25,11 +25,11 @@ std::vector<LearnedVariant> ListLearnedVariants(const std::filesystem::path& fol
 
 // The rows of the checked variants ("abc", slot), the more specific before
 // the ones they extend.
-SignatureTable LearnedRows(const std::filesystem::path& folder, const std::vector<LearnedVariant>& checked);
+formats::SignatureTable LearnedRows(const std::filesystem::path& folder, const std::vector<LearnedVariant>& checked);
 
 // The scan table of a selection: the checked learned rows first, then the
 // built-in rows of `builtInSelection`, each part in scan order.
-SignatureTable TableWithLearned(const std::filesystem::path& folder, const std::vector<LearnedVariant>& checked,
+formats::SignatureTable TableWithLearned(const std::filesystem::path& folder, const std::vector<LearnedVariant>& checked,
                                 const std::string& builtInSelection);
 
 // Moves the learned files of `types` to the trash after asking "Remove from

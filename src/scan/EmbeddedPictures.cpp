@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "viewing/JpegStart.h"
-#include "viewing/PictureCheck.h"
+#include "formats/JpegStart.h"
+#include "formats/PictureCheck.h"
 #include "volumes/DriveFiles.h"
 
 namespace hx::scan {
@@ -30,7 +30,7 @@ std::vector<std::uint64_t> EmbeddedPictureFinder::candidates(const std::uint8_t*
         const void* hit = std::memchr(data + i, 0xFF, size - 3 - i);
         if (!hit) break;
         i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - data);
-        if (data[i + 1] != 0xD8 || !viewing::IsJpegStart(data + i, size - i)) continue;
+        if (data[i + 1] != 0xD8 || !formats::IsJpegStart(data + i, size - i)) continue;
         const std::uint64_t at = offset + i;
         if (skipAligned && unitBytes > 0 && at % unitBytes == 0) continue;
         out.push_back(at);
@@ -40,7 +40,7 @@ std::vector<std::uint64_t> EmbeddedPictureFinder::candidates(const std::uint8_t*
 
 std::uint64_t EmbeddedPictureFinder::measure(std::uint64_t offset) {
     if (!open_) return 0;
-    viewing::JpegEndFinder end;
+    formats::JpegEndFinder end;
     buffer_.clear();
     const std::uint64_t sourceBytes = source_.size();
     if (offset >= sourceBytes) return 0;
@@ -61,7 +61,7 @@ std::uint64_t EmbeddedPictureFinder::measure(std::uint64_t offset) {
     }
     if (!end.done() || end.length() > buffer_.size()) return 0;
     const std::uint64_t length = end.length();
-    const viewing::JpegCheck check = viewing::CheckJpegBuffer(buffer_.data(), static_cast<std::size_t>(length));
+    const formats::JpegCheck check = formats::CheckJpegBuffer(buffer_.data(), static_cast<std::size_t>(length));
     if (!check.complete || check.warnings > 0 || check.end != length) return 0;
     return length;
 }

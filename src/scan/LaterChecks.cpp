@@ -17,7 +17,7 @@ LaterChecks::~LaterChecks() {
     for (auto& t : pool_) t.join();
 }
 
-void LaterChecks::add(long file, std::filesystem::path path, LaterCheck check) {
+void LaterChecks::add(long file, std::filesystem::path path, formats::LaterCheck check) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         jobs_.push_back({file, std::move(path), std::move(check)});
@@ -52,7 +52,7 @@ void LaterChecks::work() {
         jobs_.pop_front();
         ++running_;
         lock.unlock();
-        EndVerdict verdict = job.check ? job.check(job.path) : EndVerdict{};
+        formats::EndVerdict verdict = job.check ? job.check(job.path) : formats::EndVerdict{};
         lock.lock();
         results_.push_back({job.file, std::move(job.path), std::move(verdict)});
         --running_;

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "scan/FileEndRule.h"
+#include "formats/FileEndRule.h"
 
 namespace hx::scan {
 
@@ -29,10 +29,10 @@ public:
     struct Result {
         long file = -1;
         std::filesystem::path path;
-        EndVerdict verdict;
+        formats::EndVerdict verdict;
     };
     // Checks file number `file`, written whole at `path`. Never waits.
-    void add(long file, std::filesystem::path path, LaterCheck check);
+    void add(long file, std::filesystem::path path, formats::LaterCheck check);
     // Waits for every check added so far and hands out their verdicts, by file number.
     std::vector<Result> take();
     // Waits at most `most` for every check added so far: true when they are done.
@@ -42,7 +42,7 @@ private:
     struct Job {
         long file;
         std::filesystem::path path;
-        LaterCheck check;
+        formats::LaterCheck check;
     };
     void work();
 

@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "viewing/IsoBoxes.h"
-#include "viewing/IsoSampleTables.h"
+#include "formats/iso/IsoBoxes.h"
+#include "formats/iso/IsoSampleTables.h"
 
 namespace hx::scan {
 
 namespace {
 
 namespace fs = std::filesystem;
-using viewing::IsoBox;
+using formats::IsoBox;
 
 constexpr std::uint64_t kMaxClipBytes = 1ull << 30;  // a clip rebuilt in memory, at most
 constexpr std::uint64_t kMaxIndexBytes = 64ull << 20;
@@ -33,7 +33,7 @@ bool load(const fs::path& path, std::uint64_t bytes, Bytes& out) {
     return !out.empty();
 }
 
-viewing::ReadAt readerOf(const Bytes& b) {
+formats::ReadAt readerOf(const Bytes& b) {
     return [&b](std::uint64_t at, std::size_t n, std::uint8_t* out) {
         if (at > b.size() || n > b.size() - at) return false;
         std::memcpy(out, b.data() + at, n);
@@ -64,10 +64,10 @@ std::string bytesOf(const Bytes& b, const IsoBox& box) { return b.substr(box.at,
 // The boxes that fill [from, to), in order.
 std::vector<IsoBox> children(const Bytes& b, std::uint64_t from, std::uint64_t to) {
     std::vector<IsoBox> out;
-    const viewing::ReadAt read = readerOf(b);
+    const formats::ReadAt read = readerOf(b);
     IsoBox child;
     for (std::uint64_t at = from; at < to && out.size() < kMaxBoxes; at = child.end) {
-        if (viewing::ReadIsoBox(read, at, to, child) != viewing::BoxRead::Box) break;
+        if (formats::ReadIsoBox(read, at, to, child) != formats::BoxRead::Box) break;
         out.push_back(child);
     }
     return out;
@@ -250,7 +250,7 @@ bool readCamera(Camera& cam) {
         // H.264 (its configuration's fifth byte holds the NAL length size).
         IsoBox config;
         if (!(entry.is("avc1") || entry.is("avc3")) ||
-            !viewing::FindIsoBox(readerOf(cam.ref), entry.contents + 78, entry.end, "avcC", config) ||
+            !formats::FindIsoBox(readerOf(cam.ref), entry.contents + 78, entry.end, "avcC", config) ||
             config.contents + 4 >= config.end)
             return false;
         cam.lengthBytes = static_cast<std::uint8_t>((cam.ref[config.contents + 4] & 3) + 1);
@@ -331,22 +331,22 @@ struct Walked {
 // the most sound between two runs of it, its largest picture, and whether
 // its first pictures are one slice each.
 void learnLayout(Camera& cam) {
-    std::vector<viewing::IsoTrack> tracks;
-    if (!viewing::ReadSampleTables(readerOf(cam.ref), cam.moov, tracks)) {
+    std::vector<formats::IsoTrack> tracks;
+    if (!formats::ReadSampleTables(readerOf(cam.ref), cam.moov, tracks)) {
         cam.frameBytes = 0;
         return;
     }
     // The sound is kept only when the video and it fill the reference's samples' box between them.
     std::uint64_t filled = 0;
-    for (const viewing::IsoTrack& track : tracks)
-        for (const viewing::ChunkSpan& span : viewing::ChunkSpans(track)) filled += span.bytes;
+    for (const formats::IsoTrack& track : tracks)
+        for (const formats::ChunkSpan& span : formats::ChunkSpans(track)) filled += span.bytes;
     const std::vector<IsoBox> top = children(cam.ref, 0, cam.ref.size());
     const IsoBox* mdat = childOf(top, "mdat");
     if (tracks.size() != 2 || !mdat || filled != mdat->end - mdat->contents) cam.frameBytes = 0;
-    for (const viewing::IsoTrack& track : tracks) {
+    for (const formats::IsoTrack& track : tracks) {
         if (track.nalLengthBytes == 0) continue;
         for (std::uint32_t size : track.sampleSizes) cam.largest = std::max<std::uint64_t>(cam.largest, size);
-        std::vector<viewing::ChunkSpan> spans = viewing::ChunkSpans(track);
+        std::vector<formats::ChunkSpan> spans = formats::ChunkSpans(track);
         std::sort(spans.begin(), spans.end(), [](const auto& a, const auto& b) { return a.offset < b.offset; });
         for (std::size_t k = 1; k < spans.size(); ++k)
             if (spans[k].offset > spans[k - 1].offset + spans[k - 1].bytes)

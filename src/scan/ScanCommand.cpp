@@ -16,7 +16,7 @@
 #include "shell/WorkingFolders.h"
 #include "shell/QuietUi.h"
 #include "undelete/QuickUndelete.h"
-#include "viewing/Formats.h"
+#include "formats/Formats.h"
 #include "filesystems/fat/UndeleteFat.h"
 #include "undelete/UndeleteLists.h"
 #include "volumes/DriveFiles.h"
@@ -42,8 +42,8 @@ bool ScanCommand::CacheHoldsFiles(const fs::path& cacheFolder) {
 
 std::optional<ScanOutcome> ScanCommand::run() {
     if (req_.learned.empty()) {
-        ctx_.table = BuildSignatureTable(req_.selection);
-        OrderForScan(ctx_.table);
+        ctx_.table = formats::BuildSignatureTable(req_.selection);
+        formats::OrderForScan(ctx_.table);
     } else {
         ctx_.table = TableWithLearned(req_.learnedFolder, req_.learned, req_.selection);
     }
@@ -135,7 +135,7 @@ void ScanCommand::adoptCache(const ScanContext* previous) {
         FoundFile f;
         f.name = path.filename().string();
         f.extension = shell::ToLower(path.extension().string());
-        const viewing::Format* format = viewing::FormatOf(f.extension);
+        const formats::Format* format = formats::FormatOf(f.extension);
         f.description = format && !format->signatures.empty() ? std::string(format->signatures.front().name)
                                                               : shell::ToUpper(f.extension.substr(f.extension.empty() ? 0 : 1));
         const std::uintmax_t size = fs::file_size(path, ec);
@@ -182,10 +182,10 @@ bool ScanCommand::cacheOnScannedDrive() const {
 
 bool ScanCommand::offerListedTypes() {
     if (!req_.offerListedTypes || ctx_.listed.empty()) return true;
-    const std::string chosen = TableExtensions(ctx_.table);
+    const std::string chosen = formats::TableExtensions(ctx_.table);
     std::vector<std::string> more;
     for (const auto& ext : UnchosenListedTypes(ctx_.listed, chosen))
-        if (!BuildSignatureTable(SelectionForTypes({ext.substr(1)})).empty()) more.push_back(ext);
+        if (!formats::BuildSignatureTable(SelectionForTypes({ext.substr(1)})).empty()) more.push_back(ext);
     if (more.empty()) return true;
     std::string chosenText, moreText;
     for (std::size_t at = 0; at < chosen.size();) {
@@ -203,8 +203,8 @@ bool ScanCommand::offerListedTypes() {
     if (answer != shell::Answer::Yes) return true;
     std::vector<std::string> names;
     for (const auto& ext : more) names.push_back(ext.substr(1));
-    for (auto& row : BuildSignatureTable(SelectionForTypes(names))) ctx_.table.push_back(row);
-    OrderForScan(ctx_.table);
+    for (auto& row : formats::BuildSignatureTable(SelectionForTypes(names))) ctx_.table.push_back(row);
+    formats::OrderForScan(ctx_.table);
     if (req_.typesAdded) req_.typesAdded(more);
     return true;
 }

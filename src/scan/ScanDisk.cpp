@@ -6,8 +6,8 @@
 #include "scan/ScanState.h"
 #include "scan/SplitMovies.h"
 #include "scan/SplitPhotos.h"
-#include "viewing/Formats.h"
-#include "viewing/JpegStart.h"
+#include "formats/Formats.h"
+#include "formats/JpegStart.h"
 
 #include <fstream>
 
@@ -35,13 +35,13 @@ void Scanner::buildSecondTable(const std::string& selected) {
     if (!fixedDisk_ || ctx_.options.deepScan || ctx_.listed.empty()) return;
     std::string listedExts;
     for (const auto& e : ctx_.listed) listedExts += extensionOf(e.name) + "|";
-    for (auto& row : BuildSignatureTable(EveryTypeSelection())) {
+    for (auto& row : formats::BuildSignatureTable(formats::EveryTypeSelection())) {
         const std::string ext = shell::ToLower(row.Extension);
         if (selected.find(ext) != std::string::npos) continue;
         if (listedExts.find(ext + "|") == std::string::npos) continue;
         secondTable_.push_back(row);
     }
-    OrderForScan(secondTable_);
+    formats::OrderForScan(secondTable_);
     secondMatcher_.build(secondTable_);
 }
 
@@ -56,7 +56,7 @@ void Scanner::setUp() {
     matcher_.build(ctx_.table);
     budgetMB_ = platform::FreeMegabytes(ctx_.cacheFolder.string()) - kSpaceReserveMB;
     // Only a listing asks which extensions the table holds.
-    const std::string extensions = ctx_.listed.empty() ? std::string() : TableExtensions(ctx_.table);
+    const std::string extensions = ctx_.listed.empty() ? std::string() : formats::TableExtensions(ctx_.table);
     buildSecondTable(extensions);
     startOrResume();
     const filesystems::FileSystemType* type = filesystems::CataloguedType(ctx_.record);
@@ -164,11 +164,11 @@ void Scanner::examineBlock(std::size_t units) {
         int row = matcher_.match(p, &blank);
         if (blank) ctx_.blank.mark(unit_);
         // Compound documents the DOC row's pattern misses are known by their header.
-        if (row < 0 && docRow_ >= 0 && p[0] == 0xD0 && IsOle2Header(p, kWindow)) row = docRow_;
+        if (row < 0 && docRow_ >= 0 && p[0] == 0xD0 && formats::IsOle2Header(p, kWindow)) row = docRow_;
         // JPEGs that open with segments no row names (a comment, tables, Adobe's
         // or XMP's segment) are known by their structure.
         if (row < 0 && jpegRow_ >= 0 && p[0] == 0xFF && p[1] == 0xD8 && !openFileHoldsPictures() &&
-            viewing::IsJpegStart(p, kWindow))
+            formats::IsJpegStart(p, kWindow))
             row = jpegRow_;
         // A thumbnail inside the open picture's EXIF block is not a new file.
         if (row >= 0 && file_.open && !file_.complete && file_.rule->insideStructure()) row = -1;
@@ -203,14 +203,14 @@ void Scanner::examineBlock(std::size_t units) {
 
 bool Scanner::openFileHoldsPictures() const {
     if (!file_.open || file_.complete) return false;
-    const viewing::Format* format = viewing::FormatOf(file_.ext);
-    return format && (format->family != viewing::Family::Photo || format->ending == viewing::Ending::TiffRaw);
+    const formats::Format* format = formats::FormatOf(file_.ext);
+    return format && (format->family != formats::Family::Photo || format->ending == formats::Ending::TiffRaw);
 }
 
 void Scanner::lookForEmbedded(const std::uint8_t* unit, std::size_t index) {
     // Inside a picture being copied, a JPEG start is its thumbnail or preview.
     const bool insidePicture = file_.open && !file_.complete &&
-                               viewing::HasTrait(file_.ext, viewing::kReadsExif);
+                               formats::HasTrait(file_.ext, formats::kReadsExif);
     if (insidePicture) return;
     const std::uint64_t at = reader_->offset() + index * unitSize_;
     for (std::uint64_t start : embedded_.candidates(unit, static_cast<std::size_t>(unitSize_), at, 0, unitSize_, jpegInTable_)) {

@@ -15,8 +15,8 @@
 #include "scan/Fingerprint.h"
 #include "media/ListedNames.h"
 #include "scan/ScanGeometry.h"
-#include "viewing/JpegEntropy.h"
-#include "scan/SignatureTable.h"
+#include "formats/JpegEntropy.h"
+#include "formats/SignatureTable.h"
 #include "shell/SettingsStore.h"
 #include "shell/Ui.h"
 
@@ -50,7 +50,7 @@ struct FoundFile {
     bool damaged = false;          // a picture that does not decode cleanly to its end
     std::uint64_t faultAt = ~0ull; //   and about where its decode first went wrong, when known,
     // and where its entropy walk may start again before that (for this run only)
-    std::shared_ptr<const std::vector<viewing::JpegEntropy::Mark>> marks;
+    std::shared_ptr<const std::vector<formats::JpegEntropy::Mark>> marks;
     bool printed = false;          // `print` is of all its bytes (options.fingerprints)
     Fingerprint print{};
     Fingerprint beginning{};       // of its first kBeginningBytes (when printed)
@@ -89,7 +89,7 @@ struct ScanContext {
     std::filesystem::path imageFolder;  // where an image's companion file is looked for (may be empty)
     ScanOptions options;
     shell::Ui& ui;
-    SignatureTable table;               // ordered for the scan
+    formats::SignatureTable table;               // ordered for the scan
     ListedNames listed;                 // directory listing of the medium, may be empty
     // SmartScan: whether a cluster of the medium is allocated. Empty: everything is free.
     std::function<bool(std::uint64_t cluster)> clusterInUse;

@@ -9,7 +9,7 @@ void Scanner::readPictureHeader(const std::uint8_t* window) {
     file_.haveExif = false;
     file_.exif = {};
     const std::size_t sectorBytes = std::min<std::size_t>(geo_.bytesPerSector, kWindow);
-    if (!viewing::HasTrait(file_.ext, viewing::kReadsExif)) return;
+    if (!formats::HasTrait(file_.ext, formats::kReadsExif)) return;
     if (contains(window, kWindow, "Exif") || contains(window, sectorBytes, "TTW") || contains(window, 16, "II") ||
         contains(window, 16, "MM")) {
         viewing::ReadExif("BUF", window, kWindow, file_.exif);
@@ -25,7 +25,7 @@ void Scanner::readPictureHeader(const std::uint8_t* window) {
     }
 }
 
-void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
+void Scanner::startFile(const formats::SignatureRow& row, const std::uint8_t* window) {
     ++counter_;
     file_ = OpenFile{};
     file_.open = true;
@@ -34,7 +34,7 @@ void Scanner::startFile(const SignatureRow& row, const std::uint8_t* window) {
     file_.capMB = ctx_.options.maxMB;
     file_.ext = shell::ToLower(row.Extension);
     file_.description = shell::Trim(row.DisplayName);
-    file_.rule = EndRuleFor(file_.ext, window, geo_.bytesPerSector, row.NeedsStructure, row.Aux1, row.Aux2);
+    file_.rule = formats::EndRuleFor(file_.ext, window, geo_.bytesPerSector, row.NeedsStructure, row.Aux1, row.Aux2);
 
     std::string name = FoundFileName(counter_, row.Extension);
     std::uint64_t listedSize = 0;
@@ -235,7 +235,7 @@ void Scanner::finishFile() {
     if (file_.writtenMB < ctx_.options.minMB) return dropFile(path);
     FoundFile& found = ctx_.found[counter_];
     std::uint64_t size = file_.writtenBytes;
-    const EndVerdict verdict = file_.rule->closed({path, size, found.listedSize, ctx_.options.minMB * kMB,
+    const formats::EndVerdict verdict = file_.rule->closed({path, size, found.listedSize, ctx_.options.minMB * kMB,
                                                    [this] {
                                                        releaseDeferred();
                                                        writer_.wait();
@@ -256,7 +256,7 @@ void Scanner::finishFile() {
         return dropCopy(path);
     releaseDeferred();
     if (cut) writer_.truncate(path, end);
-    const FileFacts& facts = file_.rule->facts();
+    const formats::FileFacts& facts = file_.rule->facts();
     if (!facts.model.empty()) {
         auto raw = file_.description.find(" Raw");
         if (raw != std::string::npos) file_.description.replace(raw, 4, " " + facts.model);
@@ -288,7 +288,7 @@ void Scanner::applyLaterChecks(long firstFailed) {
         if (r.file < 0 || r.file > counter_ || (firstFailed >= 0 && r.file >= firstFailed)) continue;
         FoundFile& found = ctx_.found[static_cast<std::size_t>(r.file)];
         if (ctx_.cacheFolder / found.name != r.path) continue;
-        const EndVerdict& v = r.verdict;
+        const formats::EndVerdict& v = r.verdict;
         found.damaged = v.damaged;
         found.faultAt = v.faultAt;
         found.marks = v.marks;
@@ -323,7 +323,7 @@ void Scanner::reopenLastFile() {
     file_.writtenBytes = size;
     file_.writtenMB = static_cast<double>(size) / kMB;
     file_.capMB = ctx_.options.maxMB;
-    file_.rule = EndRuleFor(file_.ext, head.data(), geo_.bytesPerSector);
+    file_.rule = formats::EndRuleFor(file_.ext, head.data(), geo_.bytesPerSector);
     file_.rule->resumedMidFile();
     file_.haveExif = viewing::ReadExif("BUF", head.data(), head.size(), file_.exif) || !file_.exif.rawDate.empty();
     file_.capMB = pictureCapMB(file_.exif, file_.ext, file_.capMB);

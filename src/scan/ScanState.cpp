@@ -203,7 +203,7 @@ bool ReadSearchedFile(const fs::path& cacheFolder, std::size_t driveLength, std:
 
 std::string SelectionForTypes(const std::vector<std::string>& types) {
     std::string selection;
-    const std::vector<SignatureRow> all = EveryRow();
+    const std::vector<formats::SignatureRow> all = formats::EveryRow();
     for (const auto& t : types) {
         std::string ext = shell::ToUpper(t);
         if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);

@@ -21,14 +21,14 @@
 #include "platform/FreeSpace.h"
 #include "scan/BlockReader.h"
 #include "scan/EmbeddedPictures.h"
-#include "scan/FileEndRule.h"
+#include "formats/FileEndRule.h"
 #include "scan/FoundFileWriter.h"
 #include "scan/LaterChecks.h"
 #include "scan/ListingCursor.h"
-#include "scan/Ole2End.h"
+#include "formats/Ole2End.h"
 #include "scan/SignatureMatcher.h"
 #include "shell/Settings.h"
-#include "viewing/Formats.h"
+#include "formats/Formats.h"
 #include "viewing/RawConverter.h"
 #include "shell/Strings.h"
 #include "viewing/Exif.h"
@@ -65,7 +65,7 @@ inline std::string formatFixed(double value, int decimals) {
 
 // The largest size a picture of these dimensions can plausibly have.
 inline double pictureCapMB(const viewing::ExifValues& exif, const std::string& ext, double capMB) {
-    if (viewing::HasTrait(ext, viewing::kNoSizeCap) || exif.height < 1001) return capMB;
+    if (formats::HasTrait(ext, formats::kNoSizeCap) || exif.height < 1001) return capMB;
     const double exifCap = static_cast<double>(exif.width) * exif.height * 6 / kMB;
     return capMB > 0 ? std::min(capMB, exifCap) : exifCap;
 }
@@ -75,7 +75,7 @@ struct OpenFile {
     bool open = false;       // units are added to it
     bool complete = false;   // its end is reached; units until the next find are skipped
     bool inWriter = false;   // the writer holds it open
-    std::unique_ptr<FileEndRule> rule;
+    std::unique_ptr<formats::FileEndRule> rule;
     std::string ext;
     std::string name;
     std::string description;
@@ -131,7 +131,7 @@ private:
     void examineBlock(std::size_t units);
     void lookForEmbedded(const std::uint8_t* unit, std::size_t index);
     void emitEmbedded();
-    void startFile(const SignatureRow& row, const std::uint8_t* window);
+    void startFile(const formats::SignatureRow& row, const std::uint8_t* window);
     void readPictureHeader(const std::uint8_t* window);
     void appendUnit(const std::uint8_t* unit);
     void writeBytes(const std::uint8_t* data, std::size_t size);
@@ -168,7 +168,7 @@ private:
     bool fixedDisk_ = false;
 
     SignatureMatcher matcher_;
-    SignatureTable secondTable_;  // listed types that were not chosen: they end a file without starting one
+    formats::SignatureTable secondTable_;  // listed types that were not chosen: they end a file without starting one
     SignatureMatcher secondMatcher_;
     std::optional<ListingCursor> listing_;
 

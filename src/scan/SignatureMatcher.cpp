@@ -5,12 +5,12 @@
 
 namespace hx::scan {
 
-void SignatureMatcher::build(const SignatureTable& t) {
+void SignatureMatcher::build(const formats::SignatureTable& t) {
     table_ = &t;
     // Counted first, then placed: one array for each kind, in table order.
     std::array<std::uint32_t, 256> firstCount{}, boxedCount{};
     auto usable = [&t](std::size_t i) {
-        const SignatureRow& row = t[i];
+        const formats::SignatureRow& row = t[i];
         return !row.Signature1.empty() && row.SignatureOffset + row.Signature1.size() <= kSignatureWindow;
     };
     for (std::size_t i = 0; i < t.size(); ++i)
@@ -57,7 +57,7 @@ int SignatureMatcher::matchRows(const std::uint8_t* w) const {
     if (!anyBoxed && !first_.mayStart(w)) return -1;
     const std::string_view window(reinterpret_cast<const char*>(w), kSignatureWindow);
     auto matches = [&](std::uint32_t idx) {
-        const SignatureRow& row = (*table_)[idx];
+        const formats::SignatureRow& row = (*table_)[idx];
         const std::string& s1 = row.Signature1;
         if (std::memcmp(w + row.SignatureOffset, s1.data(), s1.size()) != 0) return false;
         if (row.Signature2.empty()) return true;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "scan/SignatureTable.h"
+#include "formats/SignatureTable.h"
 
 namespace hx::scan {
 
@@ -17,7 +17,7 @@ constexpr std::size_t kSignatureWindow = 1024;
 
 class SignatureMatcher {
 public:
-    void build(const SignatureTable& table);
+    void build(const formats::SignatureTable& table);
     // The matching row for the unit whose window starts at `w` (kSignatureWindow bytes readable), or -1.
     // `blank`, when given, says whether the window is all zeros.
     int match(const std::uint8_t* w, bool* blank = nullptr) const;
@@ -35,7 +35,7 @@ private:
     };
     int matchRows(const std::uint8_t* w) const;
 
-    const SignatureTable* table_ = nullptr;
+    const formats::SignatureTable* table_ = nullptr;
     // What a window of zeros matches (blank sectors fill most media): -1 when nothing.
     int zerosMatch_ = -1;
     ByByte first_;  // signatures at the unit's start, by their first byte

@@ -8,8 +8,8 @@
 #include "platform/RawFile.h"
 #include "scan/RebuiltIndex.h"
 #include "shell/Strings.h"
-#include "viewing/Formats.h"
-#include "viewing/IsoSampleTables.h"
+#include "formats/Formats.h"
+#include "formats/iso/IsoSampleTables.h"
 #include "volumes/DriveFiles.h"
 
 namespace hx::scan {
@@ -41,15 +41,15 @@ struct Sample {
 
 // Every sample of the clip's tracks in file order; empty when one lies
 // outside the `mdat` or the file, or none can be checked.
-std::vector<Sample> samplesOf(const std::vector<viewing::IsoTrack>& tracks, const viewing::IsoBox& mdat, std::uint64_t size) {
+std::vector<Sample> samplesOf(const std::vector<formats::IsoTrack>& tracks, const formats::IsoBox& mdat, std::uint64_t size) {
     std::vector<Sample> samples;
     bool checkable = false;
-    for (const viewing::IsoTrack& track : tracks) {
+    for (const formats::IsoTrack& track : tracks) {
         Sample::Kind kind = Sample::Kind::Unchecked;
         if (track.nalLengthBytes == 1 || track.nalLengthBytes == 2 || track.nalLengthBytes == 4) kind = Sample::Kind::Nal;
         else if (std::string(track.codec.data(), 4) == "mp4a") kind = Sample::Kind::Aac;
         checkable |= kind != Sample::Kind::Unchecked;
-        for (const viewing::ChunkSpan& span : viewing::ChunkSpans(track)) {
+        for (const formats::ChunkSpan& span : formats::ChunkSpans(track)) {
             std::uint64_t at = span.offset;
             for (std::uint32_t k = 0; k < span.samples; ++k) {
                 const std::uint64_t bytes = track.sampleSizes[span.firstSample + k];
@@ -435,15 +435,15 @@ public:
 std::vector<Sample> indexFirst(const fs::path& path, std::uint64_t found, std::uint64_t& size) {
     platform::RawFile file;
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
-    const viewing::ReadAt read = [&file, found](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+    const formats::ReadAt read = [&file, found](std::uint64_t at, std::size_t n, std::uint8_t* out) {
         return at + n <= found && file.readAt(at, out, n) == n;
     };
-    viewing::IsoBox moov, mdat;
-    if (!viewing::FindIsoBox(read, 0, kMaxClip, "moov", moov) || moov.end > found ||
-        !viewing::FindIsoBox(read, 0, kMaxClip, "mdat", mdat) || moov.at > mdat.at)
+    formats::IsoBox moov, mdat;
+    if (!formats::FindIsoBox(read, 0, kMaxClip, "moov", moov) || moov.end > found ||
+        !formats::FindIsoBox(read, 0, kMaxClip, "mdat", mdat) || moov.at > mdat.at)
         return {};
-    std::vector<viewing::IsoTrack> tracks;
-    if (!viewing::ReadSampleTables(read, moov, tracks)) return {};
+    std::vector<formats::IsoTrack> tracks;
+    if (!formats::ReadSampleTables(read, moov, tracks)) return {};
     size = mdat.end;
     return samplesOf(tracks, mdat, size);
 }
@@ -477,13 +477,13 @@ std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform
     platform::RawFile file;
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
     const std::uint64_t found = f.size;
-    const viewing::ReadAt read = [&file, found](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+    const formats::ReadAt read = [&file, found](std::uint64_t at, std::size_t n, std::uint8_t* out) {
         return at + n <= found && file.readAt(at, out, n) == n;
     };
-    viewing::IsoBox ftyp, mdat, moov;
-    if (viewing::ReadIsoBox(read, 0, kMaxClip, ftyp) != viewing::BoxRead::Box || !ftyp.is("ftyp") ||
-        !viewing::FindIsoBox(read, 0, kMaxClip, "mdat", mdat) ||
-        (viewing::FindIsoBox(read, 0, mdat.at, "moov", moov)))
+    formats::IsoBox ftyp, mdat, moov;
+    if (formats::ReadIsoBox(read, 0, kMaxClip, ftyp) != formats::BoxRead::Box || !ftyp.is("ftyp") ||
+        !formats::FindIsoBox(read, 0, kMaxClip, "mdat", mdat) ||
+        (formats::FindIsoBox(read, 0, mdat.at, "moov", moov)))
         return {};
     const std::uint64_t unit = geo.unitBytes();
     const std::uint64_t within = mdat.end % unit;
@@ -510,13 +510,13 @@ std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform
         if (bytes < 16 || bytes > kMaxIndex || at + bytes > geo.byteOf(endUnit)) continue;
         box.resize(static_cast<std::size_t>(bytes));
         if (medium.readAt(at, box.data(), box.size()) != box.size()) continue;
-        const viewing::ReadAt inBox = [&box](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+        const formats::ReadAt inBox = [&box](std::uint64_t at, std::size_t n, std::uint8_t* out) {
             if (at > box.size() || n > box.size() - at) return false;
             std::memcpy(out, box.data() + at, n);
             return true;
         };
-        std::vector<viewing::IsoTrack> tracks;
-        if (!viewing::ReadSampleTables(inBox, {0, 8, bytes, {'m', 'o', 'o', 'v'}}, tracks)) continue;
+        std::vector<formats::IsoTrack> tracks;
+        if (!formats::ReadSampleTables(inBox, {0, 8, bytes, {'m', 'o', 'o', 'v'}}, tracks)) continue;
         std::vector<Sample> samples = samplesOf(tracks, mdat, mdat.end);
         if (samples.empty() || samples.front().offset != mdat.contents) continue;
         std::uint64_t filled = 0;
@@ -618,8 +618,8 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
     Others around;
     around.blank = &ctx.blank;
     for (const FoundFile& f : ctx.found) {
-        const viewing::Format* format = viewing::FormatOf(f.extension);
-        if (!f.earlier && (!format || format->family != viewing::Family::Movie))
+        const formats::Format* format = formats::FormatOf(f.extension);
+        if (!f.earlier && (!format || format->family != formats::Family::Movie))
             around.held.emplace_back(f.startUnit, f.startUnit + std::max<std::uint64_t>(1, (f.size + unit - 1) / unit));
     }
     std::sort(around.held.begin(), around.held.end());
@@ -627,8 +627,8 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
     std::vector<std::size_t> lost;  // clips whose index was not found
     for (std::size_t k = 0; k < ctx.found.size(); ++k) {
         const FoundFile& f = ctx.found[k];
-        const viewing::Format* format = viewing::FormatOf(f.extension);
-        if (!format || format->family != viewing::Family::Movie || f.earlier || f.listedSize > 0 || f.size > kMaxClip ||
+        const formats::Format* format = formats::FormatOf(f.extension);
+        if (!format || format->family != formats::Family::Movie || f.earlier || f.listedSize > 0 || f.size > kMaxClip ||
             f.size < 2 * geo.unitBytes())
             continue;
         const fs::path path = ctx.cacheFolder / f.name;

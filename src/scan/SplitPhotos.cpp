@@ -13,9 +13,9 @@
 #include "filesystems/FileSystemTypes.h"
 #include "platform/RawFile.h"
 #include "shell/Text.h"
-#include "viewing/Formats.h"
-#include "viewing/JpegEntropy.h"
-#include "viewing/PictureCheck.h"
+#include "formats/Formats.h"
+#include "formats/JpegEntropy.h"
+#include "formats/PictureCheck.h"
 #include "volumes/DriveFiles.h"
 
 namespace hx::scan {
@@ -122,7 +122,7 @@ std::vector<std::uint8_t> readFile(const fs::path& path, std::uint64_t cap) {
 
 // Decodes cleanly up to where its data ends (a probe runs out there).
 bool cleanTo(const std::vector<std::uint8_t>& bytes, std::size_t joinAt) {
-    const viewing::JpegCheck c = viewing::CheckJpegBuffer(bytes.data(), bytes.size());
+    const formats::JpegCheck c = formats::CheckJpegBuffer(bytes.data(), bytes.size());
     if (!c.decodes) return false;
     if (c.complete && c.warnings == 0) return true;
     // Running out of data shows as a fault at its very end.
@@ -182,13 +182,13 @@ public:
         if (walkable_ && f.marks && fault != ~0ull) {
             marks_ = *f.marks;  // the scan's own walk to the fault
         } else if (walkable_) {
-            const viewing::JpegEntropy::Walk first =
+            const formats::JpegEntropy::Walk first =
                 entropy_.walk(bytes.data(), bytes.size(), entropy_.start(), &marks_, kMarkEvery);
-            if (first.outcome == viewing::JpegEntropy::Outcome::Complete || marks_.empty()) return false;
-            if (first.outcome == viewing::JpegEntropy::Outcome::Fault) fault = std::min(fault, first.at);
+            if (first.outcome == formats::JpegEntropy::Outcome::Complete || marks_.empty()) return false;
+            if (first.outcome == formats::JpegEntropy::Outcome::Fault) fault = std::min(fault, first.at);
         }
         if (fault == ~0ull) {
-            const viewing::JpegCheck check = viewing::CheckJpegBuffer(bytes.data(), bytes.size());
+            const formats::JpegCheck check = formats::CheckJpegBuffer(bytes.data(), bytes.size());
             if (!check.decodes) return false;
             fault = check.firstFault;
         }
@@ -272,7 +272,7 @@ private:
             if (!append(probe, next, kProbe)) continue;
             ++layout_.probes;
             ++tried_;
-            std::vector<viewing::JpegEntropy::Mark> probeMarks;
+            std::vector<formats::JpegEntropy::Mark> probeMarks;
             if (!continues(bytes, joinAt, probe, &probeMarks)) continue;
             // The picture's end by its markers across the join, then every code up to it.
             std::vector<std::uint8_t> joined;
@@ -298,12 +298,12 @@ private:
     // itself: a third piece is looked for from where it did.
     bool nextPiece(std::size_t index, const fs::path& path, const std::vector<std::uint8_t>& joined, std::size_t joinAt,
                    std::uint64_t next, std::uint64_t pieceUnits, int depth) {
-        const std::vector<viewing::JpegEntropy::Mark> before = marks_;
-        std::vector<viewing::JpegEntropy::Mark> more;
-        const viewing::JpegEntropy::Walk walk =
+        const std::vector<formats::JpegEntropy::Mark> before = marks_;
+        std::vector<formats::JpegEntropy::Mark> more;
+        const formats::JpegEntropy::Walk walk =
             walkAcross(joined, joinAt, joined.data() + joinAt, joined.size() - joinAt, &more);
         bool done = false;
-        if (walk.outcome == viewing::JpegEntropy::Outcome::Fault && !more.empty()) {
+        if (walk.outcome == formats::JpegEntropy::Outcome::Fault && !more.empty()) {
             const std::uint64_t from = more.front().byte;  // where the walk started, in `joined`
             const std::uint64_t fault = from + walk.at;
             if (fault >= joinAt + unit_) {
@@ -354,22 +354,22 @@ private:
     // without a fault, up to the probe's end or the picture's.
     // `more` gets the walk's marks past the cut, where the whole picture's walk may go on from.
     bool continues(const std::vector<std::uint8_t>& bytes, std::size_t joinAt, const std::vector<std::uint8_t>& probe,
-                   std::vector<viewing::JpegEntropy::Mark>* more) {
+                   std::vector<formats::JpegEntropy::Mark>* more) {
         if (!walkable_) {
             std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
             joined.insert(joined.end(), probe.begin(), probe.end());
             return cleanTo(joined, joinAt);
         }
-        const viewing::JpegEntropy::Walk walk = walkAcross(bytes, joinAt, probe.data(), probe.size(), more);
-        return walk.outcome == viewing::JpegEntropy::Outcome::Complete ||
-               walk.outcome == viewing::JpegEntropy::Outcome::RanOut;
+        const formats::JpegEntropy::Walk walk = walkAcross(bytes, joinAt, probe.data(), probe.size(), more);
+        return walk.outcome == formats::JpegEntropy::Outcome::Complete ||
+               walk.outcome == formats::JpegEntropy::Outcome::RanOut;
     }
 
     // As wholeAcross, the walk going on from the last mark the probe's walk
     // left: the probe's bytes are the joined picture's own, walked once.
     bool wholeFromProbe(const std::vector<std::uint8_t>& joined, std::size_t joinAt,
-                        const std::vector<viewing::JpegEntropy::Mark>& probeMarks) {
-        const std::vector<viewing::JpegEntropy::Mark> before = marks_;
+                        const std::vector<formats::JpegEntropy::Mark>& probeMarks) {
+        const std::vector<formats::JpegEntropy::Mark> before = marks_;
         while (!marks_.empty() && marks_.back().byte > joinAt) marks_.pop_back();  // the first piece's past the cut
         std::size_t from = joinAt;
         for (const auto& m : probeMarks)
@@ -385,25 +385,25 @@ private:
     // The joined picture holds exactly its MCUs up to its end marker.
     bool wholeAcross(const std::vector<std::uint8_t>& joined, std::size_t joinAt) {
         if (!walkable_) {
-            const viewing::JpegCheck whole = viewing::CheckJpegBuffer(joined.data(), joined.size());
+            const formats::JpegCheck whole = formats::CheckJpegBuffer(joined.data(), joined.size());
             return whole.complete && whole.warnings == 0 && whole.end == joined.size();
         }
-        const viewing::JpegEntropy::Walk walk = walkAcross(joined, joinAt, joined.data() + joinAt, joined.size() - joinAt);
-        return walk.outcome == viewing::JpegEntropy::Outcome::Complete && walk.at == tail_.size();
+        const formats::JpegEntropy::Walk walk = walkAcross(joined, joinAt, joined.data() + joinAt, joined.size() - joinAt);
+        return walk.outcome == formats::JpegEntropy::Outcome::Complete && walk.at == tail_.size();
     }
 
     // The entropy walk from the last mark before the cut, over the rest of
     // the first piece and then `size` bytes of the second.
-    viewing::JpegEntropy::Walk walkAcross(const std::vector<std::uint8_t>& bytes, std::size_t joinAt,
+    formats::JpegEntropy::Walk walkAcross(const std::vector<std::uint8_t>& bytes, std::size_t joinAt,
                                           const std::uint8_t* second, std::size_t size,
-                                          std::vector<viewing::JpegEntropy::Mark>* more = nullptr) {
+                                          std::vector<formats::JpegEntropy::Mark>* more = nullptr) {
         const auto after = std::upper_bound(marks_.begin(), marks_.end(), joinAt,
-                                            [](std::size_t at, const viewing::JpegEntropy::Mark& m) { return at < m.byte + 1; });
-        if (after == marks_.begin()) return {viewing::JpegEntropy::Outcome::Fault, 0, 0};
-        const viewing::JpegEntropy::Mark& mark = *std::prev(after);
+                                            [](std::size_t at, const formats::JpegEntropy::Mark& m) { return at < m.byte + 1; });
+        if (after == marks_.begin()) return {formats::JpegEntropy::Outcome::Fault, 0, 0};
+        const formats::JpegEntropy::Mark& mark = *std::prev(after);
         tail_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(mark.byte), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
         tail_.insert(tail_.end(), second, second + size);
-        const viewing::JpegEntropy::Walk walk =
+        const formats::JpegEntropy::Walk walk =
             entropy_.walk(tail_.data(), tail_.size(), {0, mark.bit, mark.mcu}, more, kMarkEvery);
         // Marks and places in the walk count from the mark's byte.
         if (more)
@@ -468,7 +468,7 @@ private:
     // bytes (the probe, whole units): more of it is appended until the
     // picture's markers reach its end, and the bytes past that are dropped.
     bool appendToEnd(std::vector<std::uint8_t>& joined, std::size_t joinAt, std::uint64_t unit) {
-        viewing::JpegEndFinder finder;
+        formats::JpegEndFinder finder;
         std::size_t used = finder.feed(joined.data(), joined.size());
         // Most pictures end a little past the probe: the reads grow from there.
         std::size_t chunk = kChunk / 4;
@@ -502,8 +502,8 @@ private:
     int tried_ = 0;  // candidates of the picture being joined
     std::unordered_map<std::uint64_t, ContinuationLook> looks_;
     std::uint64_t blockUnits_ = 1;
-    viewing::JpegEntropy entropy_;
-    std::vector<viewing::JpegEntropy::Mark> marks_;
+    formats::JpegEntropy entropy_;
+    std::vector<formats::JpegEntropy::Mark> marks_;
     bool walkable_ = false;
     std::vector<std::uint8_t> tail_;
 };
@@ -528,8 +528,8 @@ int JoinSplitPhotos(ScanContext& ctx, const ScanGeometry& geo) {
     for (std::size_t i = 0; i < ctx.found.size(); ++i) {
         const FoundFile& f = ctx.found[i];
         if (!f.damaged || f.listedSize > 0) continue;
-        const viewing::Format* format = viewing::FormatOf(f.extension);
-        if (format && format->ending == viewing::Ending::Jpeg) damaged.push_back(i);
+        const formats::Format* format = formats::FormatOf(f.extension);
+        if (format && format->ending == formats::Ending::Jpeg) damaged.push_back(i);
     }
     if (damaged.empty()) return 0;
     Layout layout;

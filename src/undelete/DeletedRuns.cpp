@@ -9,7 +9,7 @@
 #include <unordered_set>
 
 #include "platform/RawFile.h"
-#include "viewing/FileStructure.h"
+#include "formats/FileStructure.h"
 #include "volumes/DriveFiles.h"
 
 namespace hx::undelete {
@@ -221,7 +221,7 @@ Plan planOne(const filesystems::ClusterView& view, const Planner& planner, const
 
     ClusterList laidOut;
     bool structured = true;
-    viewing::CandidateStructures structures;
+    formats::CandidateStructures structures;
     ClusterList lastRead;  // the layout the structures read last
     auto check = [&](ClusterList candidate, bool first) {
         if (candidate.size() < need || !allowance.spend(e.Size)) return false;
@@ -229,17 +229,17 @@ Plan planOne(const filesystems::ClusterView& view, const Planner& planner, const
         // one's decode failed fails there too: it is not read at all.
         if (!first && structures.failsWithin(sharedBytes(lastRead, candidate, view.bytesPerCluster, e.Size))) return false;
         auto bytes = ReadClusterList(view, candidate, e.Size);
-        if (first && !viewing::HasFileStructure(bytes.data(), bytes.size())) structured = false;
+        if (first && !formats::HasFileStructure(bytes.data(), bytes.size())) structured = false;
         if (!structured || bytes.size() != e.Size) return false;
         lastRead = candidate;
-        const viewing::FileStructure found = structures.read(std::move(bytes));
+        const formats::FileStructure found = structures.read(std::move(bytes));
         // A structure that ends clusters before the file does leaves the
         // clusters after it unchecked: they could be anyone's.
         if (planner.need(found.end) != need) return false;
-        if (found.proof == viewing::Proof::Content) {
+        if (found.proof == formats::Proof::Content) {
             plan.clusters = std::move(candidate);
             plan.confirmed = true;
-        } else if (found.proof == viewing::Proof::Layout && laidOut.empty()) {
+        } else if (found.proof == formats::Proof::Layout && laidOut.empty()) {
             laidOut = std::move(candidate);
         }
         return plan.confirmed;
@@ -412,7 +412,7 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const filesystems::ClusterVi
                              !consecutive(proving.walkFree(e.FirstCluster, need));
         if (!inDoubt) continue;
         const auto head = ReadClusterList(view, {e.FirstCluster}, 16);
-        if (!viewing::HasFileStructure(head.data(), head.size())) continue;
+        if (!formats::HasFileStructure(head.data(), head.size())) continue;
         tried.insert(i);
         const Plan plan = planOne(view, proving, e, true, false, castBy(i), allowance);
         if (!plan.confirmed) continue;

@@ -1,5 +1,5 @@
 #include "viewing/CaptureFacts.h"
-#include "viewing/IsoBoxes.h"
+#include "formats/iso/IsoBoxes.h"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +11,7 @@
 
 #include "platform/ByteOrder.h"
 #include "viewing/Exif.h"
-#include "viewing/Formats.h"
+#include "formats/Formats.h"
 
 namespace hx::viewing {
 
@@ -99,13 +99,13 @@ std::string MovieCreationTime(const std::filesystem::path& file) {
     const std::uint64_t size = std::filesystem::file_size(file, ec);
     if (ec) return {};
     std::ifstream in(file, std::ios::binary);
-    const ReadAt read = [&in](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+    const formats::ReadAt read = [&in](std::uint64_t at, std::size_t n, std::uint8_t* out) {
         in.clear();
         in.seekg(static_cast<std::streamoff>(at));
         return static_cast<bool>(in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(n)));
     };
-    IsoBox moov, mvhd;
-    if (!in || !FindIsoBox(read, 0, size, "moov", moov) || !FindIsoBox(read, moov.contents, moov.end, "mvhd", mvhd))
+    formats::IsoBox moov, mvhd;
+    if (!in || !formats::FindIsoBox(read, 0, size, "moov", moov) || !formats::FindIsoBox(read, moov.contents, moov.end, "mvhd", mvhd))
         return {};
     std::uint8_t v[12];
     if (mvhd.end - mvhd.contents < sizeof v || !read(mvhd.contents, sizeof v, v)) return {};
@@ -124,10 +124,10 @@ CaptureFacts ReadCaptureFacts(const std::filesystem::path& file) {
     facts.model = ShownText(exif.model);
     if (!facts.rawDate.empty() && !facts.make.empty()) return facts;
     const std::string ext = lowerExtension(file);
-    const Format* format = FormatOf(ext);
+    const formats::Format* format = formats::FormatOf(ext);
     if (!format) return facts;
-    if (format->family == Family::Photo || format->family == Family::Raw) readWithExiv2(file, facts);
-    if (format->family == Family::Movie && facts.rawDate.empty()) facts.rawDate = MovieCreationTime(file);
+    if (format->family == formats::Family::Photo || format->family == formats::Family::Raw) readWithExiv2(file, facts);
+    if (format->family == formats::Family::Movie && facts.rawDate.empty()) facts.rawDate = MovieCreationTime(file);
     // Containers keep texts of their own: they are cleaned as the EXIF's are.
     facts.rawDate = CaptureDate(facts.rawDate);
     facts.make = ShownText(facts.make);

@@ -11,7 +11,7 @@
 
 #include "platform/RawFile.h"
 #include "shell/Text.h"
-#include "viewing/TiffReader.h"
+#include "formats/TiffReader.h"
 
 namespace hx::viewing {
 
@@ -47,7 +47,7 @@ public:
         if (opened_) walked_ = walkIfd(reader_.firstDirectory(), 0);
     }
 
-    std::optional<TiffEntry> entry(std::uint16_t tag) const {
+    std::optional<formats::TiffEntry> entry(std::uint16_t tag) const {
         if (walked_) {
             for (const auto& e : entries_)
                 if (e.tag == tag) return e;
@@ -60,7 +60,7 @@ public:
         if (at == std::string_view::npos || at < h_ || d_.size() - at < 12) return std::nullopt;
         // Read as an entry where it was found.
         const auto* p = reinterpret_cast<const std::uint8_t*>(d_.data()) + at;
-        TiffEntry e;
+        formats::TiffEntry e;
         e.tag = tag;
         e.type = reader_.u16(p + 2);
         e.count = reader_.u32(p + 4);
@@ -69,9 +69,9 @@ public:
         return e;
     }
 
-    std::uint32_t number(const TiffEntry& e) const { return reader_.number(e); }
+    std::uint32_t number(const formats::TiffEntry& e) const { return reader_.number(e); }
 
-    std::string text(const TiffEntry& e) const {
+    std::string text(const formats::TiffEntry& e) const {
         if (e.count == 0 || e.count > d_.size()) return {};
         std::string out(e.count, '\0');
         if (e.count <= 4) std::memcpy(out.data(), e.value, e.count);
@@ -81,10 +81,10 @@ public:
 
 private:
     bool walkIfd(std::uint32_t offset, int depth) {
-        std::vector<TiffEntry> entries;
+        std::vector<formats::TiffEntry> entries;
         std::uint32_t next = 0;
         if (depth > 1 || !reader_.directory(offset, entries, next, 512)) return false;
-        for (const TiffEntry& e : entries) {
+        for (const formats::TiffEntry& e : entries) {
             entries_.push_back(e);
             if (e.tag == 0x8769) walkIfd(reader_.valueOffset(e), depth + 1);
         }
@@ -93,10 +93,10 @@ private:
 
     std::string_view d_;
     std::size_t h_;
-    TiffReader reader_;
+    formats::TiffReader reader_;
     bool opened_ = false;
     bool walked_ = false;
-    std::vector<TiffEntry> entries_;
+    std::vector<formats::TiffEntry> entries_;
 };
 
 std::size_t headerPosition(std::string_view data) {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/ByteOrder.h"
-#include "viewing/TiffReader.h"
+#include "formats/TiffReader.h"
 
 namespace hx::viewing {
 
@@ -13,14 +13,14 @@ namespace {
 
 // The thumbnail inside one TIFF block (offsets count from its start).
 ByteSpan inTiff(const std::uint8_t* t, std::size_t n) {
-    TiffReader tiff(t, n);
+    formats::TiffReader tiff(t, n);
     if (!tiff.open()) return {};
     // IFD0, then the next one (IFD1) holds the thumbnail.
-    std::vector<TiffEntry> entries;
+    std::vector<formats::TiffEntry> entries;
     std::uint32_t next = 0;
     if (!tiff.directory(tiff.firstDirectory(), entries, next) || !tiff.directory(next, entries, next)) return {};
     std::size_t at = 0, length = 0;
-    for (const TiffEntry& e : entries) {
+    for (const formats::TiffEntry& e : entries) {
         if (e.tag == 0x201) at = tiff.number(e);
         if (e.tag == 0x202) length = tiff.number(e);
     }

@@ -8,7 +8,7 @@
 
 #include "platform/ByteOrder.h"
 #include "platform/RawFile.h"
-#include "viewing/Formats.h"
+#include "formats/Formats.h"
 #include "viewing/HeifPicture.h"
 #include "viewing/JpegThumbnail.h"
 
@@ -24,12 +24,12 @@ constexpr int kMaxDirectories = 32;
 constexpr std::size_t kScanBytes = 1u << 20;
 constexpr std::size_t kMaxScanned = 16;
 
-bool startsAsJpeg(const ReadAt& read, std::uint64_t offset) {
+bool startsAsJpeg(const formats::ReadAt& read, std::uint64_t offset) {
     std::uint8_t m[3];
     return read(offset, 3, m) && m[0] == 0xFF && m[1] == 0xD8 && m[2] == 0xFF;
 }
 
-void addIfJpeg(std::vector<ByteSpan>& out, const ReadAt& read, std::uint64_t size, std::uint64_t offset,
+void addIfJpeg(std::vector<ByteSpan>& out, const formats::ReadAt& read, std::uint64_t size, std::uint64_t offset,
                std::uint64_t length) {
     if (length < 128 || length > kMaxPreviewBytes || offset >= size || length > size - offset) return;
     if (!startsAsJpeg(read, offset)) return;
@@ -39,8 +39,8 @@ void addIfJpeg(std::vector<ByteSpan>& out, const ReadAt& read, std::uint64_t siz
 }
 
 // Every directory of a TIFF-based raw: IFD0's chain and the sub-directories.
-void tiffPreviews(const ReadAt& read, std::uint64_t size, std::vector<ByteSpan>& out) {
-    TiffReader tiff(read);
+void tiffPreviews(const formats::ReadAt& read, std::uint64_t size, std::vector<ByteSpan>& out) {
+    formats::TiffReader tiff(read);
     if (!tiff.open()) return;
     std::vector<std::uint32_t> todo = {tiff.firstDirectory()};
     std::vector<std::uint32_t> seen;
@@ -49,7 +49,7 @@ void tiffPreviews(const ReadAt& read, std::uint64_t size, std::vector<ByteSpan>&
         todo.pop_back();
         if (at == 0 || std::find(seen.begin(), seen.end(), at) != seen.end()) continue;
         seen.push_back(at);
-        std::vector<TiffEntry> entries;
+        std::vector<formats::TiffEntry> entries;
         std::uint32_t next = 0;
         if (!tiff.directory(at, entries, next)) continue;
         todo.push_back(next);
@@ -77,7 +77,7 @@ void tiffPreviews(const ReadAt& read, std::uint64_t size, std::vector<ByteSpan>&
 
 // JPEGs that start in the file's first bytes, each to its end marker's last
 // sight within reach (the decoder stops at the picture's own end).
-void scannedPreviews(const ReadAt& read, std::uint64_t size, std::vector<ByteSpan>& out) {
+void scannedPreviews(const formats::ReadAt& read, std::uint64_t size, std::vector<ByteSpan>& out) {
     std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(size, kScanBytes)));
     if (head.empty() || !read(0, head.size(), head.data())) return;
     const std::string_view v(reinterpret_cast<const char*>(head.data()), head.size());
@@ -93,7 +93,7 @@ bool rawPicture(const fs::path& file, int maxWidth, RgbPicture& out) {
     platform::RawFile f;
     if (!f.open(file, platform::RawFile::Mode::Read)) return false;
     const std::uint64_t size = f.size();
-    const ReadAt read = [&f](std::uint64_t offset, std::size_t length, std::uint8_t* to) {
+    const formats::ReadAt read = [&f](std::uint64_t offset, std::size_t length, std::uint8_t* to) {
         return f.readAt(offset, to, length) == length;
     };
     for (const ByteSpan& s : FindRawPreviews(read, size)) {
@@ -106,9 +106,9 @@ bool rawPicture(const fs::path& file, int maxWidth, RgbPicture& out) {
 
 }  // namespace
 
-bool HasSmallPicture(std::string extension) { return !extension.empty() && HasTrait(extension, kDrawn); }
+bool HasSmallPicture(std::string extension) { return !extension.empty() && formats::HasTrait(extension, formats::kDrawn); }
 
-std::vector<ByteSpan> FindRawPreviews(const ReadAt& read, std::uint64_t size) {
+std::vector<ByteSpan> FindRawPreviews(const formats::ReadAt& read, std::uint64_t size) {
     std::vector<ByteSpan> out;
     std::uint8_t header[96] = {};
     if (size >= sizeof header && read(0, sizeof header, header) &&

@@ -10,7 +10,7 @@
 
 #include "viewing/ExifThumbnail.h"
 #include "viewing/RgbPicture.h"
-#include "viewing/TiffReader.h"
+#include "formats/TiffReader.h"
 
 namespace hx::viewing {
 
@@ -29,6 +29,6 @@ bool MakePictureThumbnail(const std::filesystem::path& file, const std::filesyst
 // first: a Fujifilm RAF's header, a TIFF-based raw's directories (JPEG
 // interchange tags, JPEG-compressed strips); else the JPEGs that start in
 // its first megabyte. Every offset is checked against the file.
-std::vector<ByteSpan> FindRawPreviews(const ReadAt& read, std::uint64_t size);
+std::vector<ByteSpan> FindRawPreviews(const formats::ReadAt& read, std::uint64_t size);
 
 }  // namespace hx::viewing

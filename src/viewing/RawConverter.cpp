@@ -5,7 +5,7 @@
 
 #include "platform/ChildProcess.h"
 #include "shell/Text.h"
-#include "viewing/Formats.h"
+#include "formats/Formats.h"
 #include "viewing/ThumbnailFiles.h"
 
 namespace hx::viewing {
@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 bool IsConverterRawType(const std::string& extension) {
     if (extension.size() < 2 || extension[0] != '.') return false;
-    return HasTrait(extension, kConverted);
+    return formats::HasTrait(extension, formats::kConverted);
 }
 
 std::string ConverterProgram() {

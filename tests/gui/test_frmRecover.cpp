@@ -40,7 +40,7 @@
 #include "platform/DriveCatalogue.h"
 #include "scan/ScanDisk.h"
 #include "scan/ScanState.h"
-#include "scan/TypePresets.h"
+#include "formats/TypePresets.h"
 #include "shell/Settings.h"
 #include "shell/Strings.h"
 #include "shell/WindowCommands.h"
@@ -623,7 +623,7 @@ private slots:
         auto* types = child<QTreeWidget>(*w, "LvwTypes");
         QVERIFY(types->topLevelItemCount() > 20);
         w->CmbTypeSelect_Click(presetIndex(*w, "Unlisted camera"));
-        const auto presetTypes = hx::scan::PresetTypes("Unlisted camera");
+        const auto presetTypes = hx::formats::PresetTypes("Unlisted camera");
         const std::set<std::string> unlisted(presetTypes.begin(), presetTypes.end());
         QVERIFY(unlisted.count("JPG") && unlisted.count("TIF") && !unlisted.count("CR2"));
         int checked = 0;

@@ -14,7 +14,7 @@
 #include "fixtures/TestJpeg.h"
 #include "output/RecoverAll.h"
 #include "viewing/Exif.h"
-#include "viewing/PictureCheck.h"
+#include "formats/PictureCheck.h"
 #include "viewing/SamplePhoto.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
@@ -129,7 +129,7 @@ TEST(RecoverAll, FragmentedDeletedPhotosComeBackWithTheirNamesAndNothingElse) {
     const std::string small = ReadFile(req.target / thumb);
     ASSERT_GT(small.size(), 100u);
     EXPECT_LT(small.size(), originals["Sunset big.jpg"].size());
-    EXPECT_TRUE(viewing::CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(small.data()), small.size()).complete);
+    EXPECT_TRUE(formats::CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(small.data()), small.size()).complete);
 
     // The live files too, when asked; the card itself is refused as a target.
     RecoverRequest all = req;

@@ -12,7 +12,7 @@
 #include "fixtures/TestJpeg.h"
 #include "fixtures/UndeleteFixtures.h"
 #include "scan/ScanCommand.h"
-#include "scan/SignatureTable.h"
+#include "formats/SignatureTable.h"
 #include "undelete/QuickUndelete.h"
 
 namespace hx::scan {

@@ -14,7 +14,7 @@
 #include "fixtures/TestJpeg.h"
 #include "filesystems/DriveInfo.h"
 #include "scan/ScanCommand.h"
-#include "scan/SignatureTable.h"
+#include "formats/SignatureTable.h"
 #include "undelete/QuickUndelete.h"
 
 namespace hx::scan {

@@ -10,7 +10,7 @@
 #include "fixtures/TestJpeg.h"
 #include "scan/ScanCommand.h"
 #include "scan/ScanState.h"
-#include "scan/SignatureTable.h"
+#include "formats/SignatureTable.h"
 
 namespace hx::scan {
 namespace {
@@ -80,7 +80,7 @@ protected:
         for (const auto& [name, bytes] : files)
             ASSERT_TRUE(test::FatPutFile(image, "F" + std::to_string(n++) + name, bytes));
         ASSERT_TRUE(test::QuickFormatCard(image, 8, 16));
-        auto ctx = context(EveryTypeSelection());
+        auto ctx = context(formats::EveryTypeSelection());
         ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
         expectAllBack(files, cache, ctx);
         expectAllBackWithoutFileSystem(files, image, cache, ui);
@@ -180,11 +180,11 @@ TEST_F(ModernFormats, JpegsOfEveryFirstSegmentComeBack) {
 }
 
 TEST(ModernRows, KeptApartFromTheOriginalTableAndChosenByExtension) {
-    const std::size_t original = BuildSignatureTable("all").size();
+    const std::size_t original = formats::BuildSignatureTable("all").size();
     EXPECT_EQ(original, 84u);
-    const SignatureTable every = BuildSignatureTable(EveryTypeSelection());
-    EXPECT_EQ(every.size(), original + static_cast<std::size_t>(ModernRowCount()));
-    const SignatureTable heic = BuildSignatureTable(SelectionForTypes({"heic", "cr3"}));
+    const formats::SignatureTable every = formats::BuildSignatureTable(formats::EveryTypeSelection());
+    EXPECT_EQ(every.size(), original + static_cast<std::size_t>(formats::ModernRowCount()));
+    const formats::SignatureTable heic = formats::BuildSignatureTable(SelectionForTypes({"heic", "cr3"}));
     ASSERT_EQ(heic.size(), 3u);
     for (const auto& row : heic) EXPECT_EQ(row.SignatureOffset, 4);
 }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/CardFixture.h"
-#include "scan/SignatureTable.h"
+#include "formats/SignatureTable.h"
 #include "scan/SplitPhotos.h"
 
 namespace hx::scan {
@@ -44,7 +44,7 @@ TEST_F(SplitPhotos, PiecesAroundOtherDataOrAnotherPhotoAreJoined) {
         photos[100 + n] = test::MakeTestJpeg(100 + n, 320, 240);
         putSplit(n, photos[100 + n]);
     }
-    auto ctx = context(EveryTypeSelection());
+    auto ctx = context(formats::EveryTypeSelection());
     ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
     const std::vector<int> back = intact(ctx);
     int split = 0, between = 0;
@@ -67,7 +67,7 @@ TEST_F(SplitPhotos, PiecesWithMegabytesOfOtherFilesBetweenAreJoined) {
         if (n == 4) put(test::PatternBytes(3 << 20, 77));
     }
     put(photos[0].substr(cut));
-    auto ctx = context(EveryTypeSelection());
+    auto ctx = context(formats::EveryTypeSelection());
     ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
@@ -140,7 +140,7 @@ TEST_F(SplitPhotos, WholePhotosAreLeftAlone) {
         photos[n] = test::MakeTestJpeg(n, 640, 480);
         put(photos[n]);
     }
-    auto ctx = context(EveryTypeSelection());
+    auto ctx = context(formats::EveryTypeSelection());
     ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5}));
     for (const auto& f : ctx.found) EXPECT_FALSE(f.damaged) << f.name;

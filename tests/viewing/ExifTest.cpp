@@ -8,9 +8,10 @@
 #include "viewing/CaptureFacts.h"
 #include "viewing/Exif.h"
 #include "viewing/ExifFullText.h"
-#include "viewing/PictureCheck.h"
+#include "formats/PictureCheck.h"
 #include "viewing/SamplePhoto.h"
 
+using namespace hx;
 using namespace hx::viewing;
 
 namespace {
@@ -119,7 +120,7 @@ TEST(Exif, ValueWords) {
 TEST(PictureCheck, FindsTheEndOfAPictureAndRejectsJunk) {
     const std::string jpeg = hx::test::MakeTestJpeg(3, 800, 600);
     std::string withTail = jpeg + std::string(70000, '\0') + "more";
-    auto c = CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(withTail.data()), withTail.size());
+    auto c = formats::CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(withTail.data()), withTail.size());
     EXPECT_TRUE(c.decodes);
     EXPECT_TRUE(c.complete);
     EXPECT_EQ(c.end, jpeg.size());
@@ -127,32 +128,32 @@ TEST(PictureCheck, FindsTheEndOfAPictureAndRejectsJunk) {
 
     hx::test::TempDir dir;
     hx::test::WriteFile(dir / "t.jpg", withTail);
-    auto f = CheckJpegFile((dir / "t.jpg").string());
+    auto f = formats::CheckJpegFile((dir / "t.jpg").string());
     EXPECT_TRUE(f.complete);
     EXPECT_EQ(f.end, jpeg.size());
 
     // Cut in the middle: a picture, but not complete.
     const std::string half = jpeg.substr(0, jpeg.size() / 2);
-    c = CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(half.data()), half.size());
+    c = formats::CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(half.data()), half.size());
     EXPECT_TRUE(c.decodes);
     EXPECT_FALSE(c.complete);
     // A header followed by garbage does not decode.
     std::string junk = jpeg.substr(0, 20);
     for (int i = 0; i < 50000; ++i) junk.push_back(static_cast<char>(i * 7919 % 251));
-    c = CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size());
+    c = formats::CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size());
     EXPECT_FALSE(c.decodes);
-    EXPECT_FALSE(CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size(), true).decodes);
+    EXPECT_FALSE(formats::CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size(), true).decodes);
 
     // The quick check needs no more than the headers, as the scan keeps them.
-    hx::viewing::JpegEndFinder walk;
+    hx::formats::JpegEndFinder walk;
     std::size_t headers = 0;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(jpeg.data());
     while (!walk.scanStarted() && headers < jpeg.size()) walk.feed(bytes + headers++, 1);
-    c = CheckJpegBuffer(bytes, headers, true);
+    c = formats::CheckJpegBuffer(bytes, headers, true);
     EXPECT_TRUE(c.decodes);
     EXPECT_FALSE(c.ranOut);
     // Headers cut short: no picture, and the check says it ran out.
-    c = CheckJpegBuffer(bytes, headers - 30, true);
+    c = formats::CheckJpegBuffer(bytes, headers - 30, true);
     EXPECT_FALSE(c.decodes);
     EXPECT_TRUE(c.ranOut);
 }
@@ -171,7 +172,7 @@ TEST(PictureCheck, TheEndFinderSeesTheSameEndWhateverThePieces) {
                                     std::size_t{4096}, std::size_t{1} << 20}) {
         for (const std::string* picture : {&jpeg, &gapped}) {
             const std::string data = *picture + tail;
-            hx::viewing::JpegEndFinder walk;
+            hx::formats::JpegEndFinder walk;
             std::size_t at = 0;
             while (at < data.size() && !walk.done() && !walk.failed()) {
                 const std::size_t n = std::min(piece, data.size() - at);

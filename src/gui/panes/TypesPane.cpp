@@ -14,8 +14,8 @@
 #include "gui/EventFilters.h"
 #include "gui/QtText.h"
 #include "scan/ScanState.h"
-#include "scan/SignatureTable.h"
-#include "scan/TypePresets.h"
+#include "formats/SignatureTable.h"
+#include "formats/TypePresets.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
 #include "shell/WindowCommandsText.h"
@@ -63,7 +63,7 @@ void TypesPane::setTexts(double minMB, double maxMB) {
     const int preset = presets_->currentIndex();
     presets_->clear();
     for (const auto& e : shell::TypePresetEntries()) presets_->addItem(q(LoadStr(e.id, e.english)));
-    for (const std::string& maker : scan::CameraMakers()) presets_->addItem(q(maker));
+    for (const std::string& maker : formats::CameraMakers()) presets_->addItem(q(maker));
     // The last entry asks for the size limits.
     presets_->addItem(QString(), QStringLiteral("size"));
     showSizeLimits(minMB, maxMB);
@@ -95,7 +95,7 @@ void TypesPane::applyPreset(int index) {
         index < static_cast<int>(localised.size()) ? localised[index].english : s(presets_->itemText(index));
     const bool all = name == "All types possible";
     QSet<QString> wanted;
-    for (const auto& t : scan::PresetTypes(name)) wanted.insert(q(t).toUpper());
+    for (const auto& t : formats::PresetTypes(name)) wanted.insert(q(t).toUpper());
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = list_->topLevelItem(i);
         item->setCheckState(0, all || wanted.contains(item->text(0).toUpper()) ? Qt::Checked : Qt::Unchecked);
@@ -106,12 +106,12 @@ void TypesPane::fill(const std::filesystem::path& learnedFolder, const std::vect
     list_->clear();
     const QString program = q(LoadStr(364, "Program"));
     QSet<QString> seen;
-    for (const scan::SignatureRow& row : scan::EveryRow()) {
+    for (const formats::SignatureRow& row : formats::EveryRow()) {
         if (row.Extension.size() < 2 || seen.contains(q(row.key()))) continue;
         seen.insert(q(row.key()));
         auto* item = new QTreeWidgetItem(list_);
         item->setText(0, q(row.Extension.substr(1)).toUpper());
-        item->setText(1, q(row.Description.empty() ? scan::Described(row.DisplayName) : row.Description));
+        item->setText(1, q(row.Description.empty() ? formats::Described(row.DisplayName) : row.Description));
         item->setData(1, Qt::UserRole, q(row.DisplayName));
         item->setText(2, program);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);

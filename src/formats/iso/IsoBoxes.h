@@ -1,0 +1,34 @@
+#pragma once
+// The one reader of ISO base media boxes (MP4, MOV, 3GP, HEIF, AVIF, CR3,
+// JPEG XL's container): a 32-bit size (1: a 64-bit size follows; 0: up to
+// the end of what holds it) and a four-letter type. The scan's end rule of
+// such files, the capture date of movies and the sample tables read through it.
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "formats/TiffReader.h"
+
+namespace hx::formats {
+
+struct IsoBox {
+    std::uint64_t at = 0;        // where its header starts
+    std::uint64_t contents = 0;  // where what it holds starts
+    std::uint64_t end = 0;       // one past its last byte
+    std::array<char, 4> type{};
+    bool is(std::string_view t) const { return t.size() == 4 && std::string_view(type.data(), 4) == t; }
+};
+
+enum class BoxRead {
+    Box,       // a box that fits in what holds it
+    None,      // no box header there (the end, or bytes that are no type)
+    TooLong,   // a box whose size runs past what holds it
+};
+
+// The box at `at`, inside [at, to): `read` gives the bytes.
+BoxRead ReadIsoBox(const ReadAt& read, std::uint64_t at, std::uint64_t to, IsoBox& box);
+
+// The first box of `type` among the boxes that fill [from, to); a bounded walk.
+bool FindIsoBox(const ReadAt& read, std::uint64_t from, std::uint64_t to, std::string_view type, IsoBox& found);
+
+}  // namespace hx::formats

@@ -1,0 +1,139 @@
+#include "formats/iso/IsoSampleTables.h"
+
+#include <algorithm>
+
+#include "platform/ByteOrder.h"
+
+namespace hx::formats {
+
+namespace {
+
+constexpr std::uint64_t kMaxEntries = 1u << 24;  // samples or chunks of one track, at most
+constexpr std::size_t kMaxTracks = 64;
+constexpr int kMaxBoxes = 4096;  // boxes a moov holds side by side, at most
+
+// A full box's entry count and where its entries start; false when the
+// entries of `entryBytes` each would run past the box.
+bool entries(const ReadAt& read, const IsoBox& box, std::uint64_t skip, std::uint64_t entryBytes, std::uint32_t& count,
+             std::uint64_t& first) {
+    std::uint8_t n[4];
+    const std::uint64_t at = box.contents + 4 + skip;  // version and flags first
+    if (at + 4 > box.end || !read(at, 4, n)) return false;
+    count = platform::Be32(n);
+    first = at + 4;
+    return count <= kMaxEntries && static_cast<std::uint64_t>(count) * entryBytes <= box.end - first;
+}
+
+bool readTable(const ReadAt& read, std::uint64_t at, std::uint64_t bytes, std::vector<std::uint8_t>& out) {
+    out.resize(static_cast<std::size_t>(bytes));
+    return bytes == 0 || read(at, out.size(), out.data());
+}
+
+// The first sample entry's type, and for H.264 and H.265 the length of
+// their NAL units' lengths (its configuration box: avcC byte 4, hvcC byte 21).
+void readCodec(const ReadAt& read, const IsoBox& stbl, IsoTrack& track) {
+    IsoBox stsd, entry, config;
+    if (!FindIsoBox(read, stbl.contents, stbl.end, "stsd", stsd) ||
+        ReadIsoBox(read, stsd.contents + 8, stsd.end, entry) != BoxRead::Box)
+        return;
+    track.codec = entry.type;
+    // A visual sample entry's own fields take 78 bytes before its boxes.
+    const bool avc = entry.is("avc1") || entry.is("avc3"), hevc = entry.is("hvc1") || entry.is("hev1");
+    if (!avc && !hevc) return;
+    const std::uint64_t at = avc ? 4 : 21;
+    std::uint8_t b = 0;
+    if (FindIsoBox(read, entry.contents + 78, entry.end, avc ? "avcC" : "hvcC", config) && config.contents + at < config.end &&
+        read(config.contents + at, 1, &b))
+        track.nalLengthBytes = static_cast<std::uint8_t>((b & 3) + 1);
+}
+
+bool readTrack(const ReadAt& read, const IsoBox& trak, IsoTrack& track) {
+    IsoBox mdia, hdlr, minf, stbl, box;
+    if (!FindIsoBox(read, trak.contents, trak.end, "mdia", mdia) || !FindIsoBox(read, mdia.contents, mdia.end, "hdlr", hdlr) ||
+        !FindIsoBox(read, mdia.contents, mdia.end, "minf", minf) || !FindIsoBox(read, minf.contents, minf.end, "stbl", stbl))
+        return false;
+    std::uint8_t h[4];
+    if (hdlr.contents + 12 > hdlr.end || !read(hdlr.contents + 8, 4, h)) return false;
+    std::copy(h, h + 4, track.handler.begin());
+    readCodec(read, stbl, track);
+    std::vector<std::uint8_t> t;
+    std::uint32_t count = 0;
+    std::uint64_t first = 0;
+    // Chunk offsets, of 32 or 64 bits.
+    if (FindIsoBox(read, stbl.contents, stbl.end, "stco", box)) {
+        if (!entries(read, box, 0, 4, count, first) || !readTable(read, first, 4ull * count, t)) return false;
+        for (std::uint32_t i = 0; i < count; ++i) track.chunkOffsets.push_back(platform::Be32(t.data() + 4 * i));
+    } else if (FindIsoBox(read, stbl.contents, stbl.end, "co64", box)) {
+        if (!entries(read, box, 0, 8, count, first) || !readTable(read, first, 8ull * count, t)) return false;
+        for (std::uint32_t i = 0; i < count; ++i) track.chunkOffsets.push_back(platform::Be64(t.data() + 8 * i));
+    } else {
+        return false;
+    }
+    // Sample sizes: one for all, or one each.
+    if (!FindIsoBox(read, stbl.contents, stbl.end, "stsz", box) || box.contents + 12 > box.end || !read(box.contents + 4, 4, h))
+        return false;
+    const std::uint32_t fixed = platform::Be32(h);
+    if (!entries(read, box, 4, fixed == 0 ? 4 : 0, count, first)) return false;
+    if (fixed != 0) {
+        track.sampleSizes.assign(count, fixed);
+    } else {
+        if (!readTable(read, first, 4ull * count, t)) return false;
+        for (std::uint32_t i = 0; i < count; ++i) track.sampleSizes.push_back(platform::Be32(t.data() + 4 * i));
+    }
+    // Samples a chunk: runs of chunks, each from its first (counted from 1).
+    if (!FindIsoBox(read, stbl.contents, stbl.end, "stsc", box) || !entries(read, box, 0, 12, count, first) ||
+        !readTable(read, first, 12ull * count, t))
+        return false;
+    const std::size_t chunks = track.chunkOffsets.size();
+    track.samplesInChunk.assign(chunks, 0);
+    std::uint64_t samples = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint64_t from = platform::Be32(t.data() + 12 * i);
+        const std::uint64_t to = i + 1 < count ? platform::Be32(t.data() + 12 * (i + 1)) : chunks + 1;
+        const std::uint32_t each = platform::Be32(t.data() + 12 * i + 4);
+        if (from < 1 || to < from || to > chunks + 1) return false;
+        for (std::uint64_t c = from; c < to; ++c) {
+            track.samplesInChunk[static_cast<std::size_t>(c - 1)] = each;
+            samples += each;
+            if (samples > track.sampleSizes.size()) return false;
+        }
+    }
+    return samples == track.sampleSizes.size();
+}
+
+}  // namespace
+
+bool ReadSampleTables(const ReadAt& read, const IsoBox& moov, std::vector<IsoTrack>& tracks) {
+    tracks.clear();
+    IsoBox box;
+    std::uint64_t at = moov.contents, samples = 0;
+    // Every box the moov holds must fit in it: one that runs past it was cut short.
+    for (int n = 0; n < kMaxBoxes && at < moov.end; ++n, at = box.end) {
+        const BoxRead found = ReadIsoBox(read, at, moov.end, box);
+        if (found != BoxRead::Box) return false;
+        if (!box.is("trak")) continue;
+        IsoTrack track;
+        if (tracks.size() >= kMaxTracks || !readTrack(read, box, track)) return false;
+        // A table of one size for all samples takes no room in the file: the
+        // samples of all tracks together are bounded as one track's are.
+        samples += track.sampleSizes.size();
+        if (samples > kMaxEntries) return false;
+        tracks.push_back(std::move(track));
+    }
+    return !tracks.empty();
+}
+
+std::vector<ChunkSpan> ChunkSpans(const IsoTrack& track) {
+    std::vector<ChunkSpan> spans;
+    std::uint32_t sample = 0;
+    for (std::size_t c = 0; c < track.chunkOffsets.size() && c < track.samplesInChunk.size(); ++c) {
+        // A chunk holds no more samples than there are sizes left for.
+        ChunkSpan span{track.chunkOffsets[c], 0, sample, 0};
+        for (; span.samples < track.samplesInChunk[c] && sample < track.sampleSizes.size(); ++span.samples)
+            span.bytes += track.sampleSizes[sample++];
+        spans.push_back(span);
+    }
+    return spans;
+}
+
+}  // namespace hx::formats

@@ -1,0 +1,39 @@
+#pragma once
+// The sample tables of a movie's `moov` box: for each track, where each chunk
+// of its samples lies in the file (stco, co64), which samples form each chunk
+// (stsc) and how long each sample is (stsz). With them a clip's bytes are
+// known chunk by chunk, wherever the pieces of the file lie.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "formats/iso/IsoBoxes.h"
+
+namespace hx::formats {
+
+struct IsoTrack {
+    std::array<char, 4> handler{};            // "vide", "soun", ...
+    std::array<char, 4> codec{};              // its first sample entry: "avc1", "hvc1", "mp4a", ...
+    // H.264 and H.265: the bytes of the length before each NAL unit of a
+    // sample (1, 2 or 4); 0 for other codecs.
+    std::uint8_t nalLengthBytes = 0;
+    std::vector<std::uint64_t> chunkOffsets;  // in the file
+    std::vector<std::uint32_t> samplesInChunk;
+    std::vector<std::uint32_t> sampleSizes;
+};
+
+struct ChunkSpan {
+    std::uint64_t offset = 0;  // in the file
+    std::uint64_t bytes = 0;   // its samples' sizes added up
+    std::uint32_t firstSample = 0;
+    std::uint32_t samples = 0;
+};
+
+// The tracks the `moov` box lists; false when a table is missing or does not
+// add up (more samples in chunks than sizes, counts past their boxes).
+bool ReadSampleTables(const ReadAt& read, const IsoBox& moov, std::vector<IsoTrack>& tracks);
+
+// A track's chunks in the order of the table.
+std::vector<ChunkSpan> ChunkSpans(const IsoTrack& track);
+
+}  // namespace hx::formats

@@ -1,0 +1,89 @@
+// Clips as ffmpeg writes them (H.264 and AAC, MP4 and MOV, the index first and
+// last): their sample tables place every sample, chunk by chunk, so that the
+// chunks fill the media data exactly and every video sample is a run of NAL
+// units whose lengths add up to it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "fixtures/TempDir.h"
+#include "platform/ByteOrder.h"
+#include "formats/iso/IsoSampleTables.h"
+
+namespace hx::formats {
+namespace {
+
+formats::ReadAt Over(const std::string& bytes) {
+    return [&bytes](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+        if (at > bytes.size() || n > bytes.size() - at) return false;
+        std::copy_n(bytes.data() + at, n, out);
+        return true;
+    };
+}
+
+// The sample at `offset` of `size` bytes is H.264 as MP4 holds it: NAL units, each after its 4-byte length.
+bool NalUnits(const std::string& bytes, std::uint64_t offset, std::uint64_t size) {
+    std::uint64_t at = 0;
+    while (at + 4 <= size) {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data() + offset + at);
+        at += 4 + platform::Be32(p);
+    }
+    return at == size;
+}
+
+TEST(IsoSampleTables, ClipsOfFfmpegArePlacedSampleBySampleIndexFirstAndLast) {
+    if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
+    test::TempDir dir("hx-isoboxes");
+    const std::string in = "ffmpeg -v error -f lavfi -i testsrc=duration=2:size=320x240:rate=25 -f lavfi -i "
+                           "sine=duration=2 -c:v libx264 -preset ultrafast -g 10 -c:a aac ";
+    int clips = 0;
+    for (const std::string name : {"last.mp4", "first.mp4", "last.mov", "first.mov"}) {
+        SCOPED_TRACE(name);
+        const std::string flags = name.rfind("first", 0) == 0 ? "-movflags +faststart " : "";
+        if (test::RunCommand(in + flags + "'" + (dir / name).string() + "'") != 0) GTEST_SKIP() << "ffmpeg has no H.264";
+        const std::string bytes = test::ReadFile(dir / name);
+        const formats::ReadAt read = Over(bytes);
+        formats::IsoBox moov, mdat;
+        ASSERT_TRUE(formats::FindIsoBox(read, 0, bytes.size(), "moov", moov));
+        ASSERT_TRUE(formats::FindIsoBox(read, 0, bytes.size(), "mdat", mdat));
+        EXPECT_EQ(moov.at < mdat.at, name.rfind("first", 0) == 0);
+        std::vector<formats::IsoTrack> tracks;
+        ASSERT_TRUE(formats::ReadSampleTables(read, moov, tracks));
+        ASSERT_EQ(tracks.size(), 2u);
+        std::vector<formats::ChunkSpan> all;
+        for (const formats::IsoTrack& track : tracks) {
+            const bool video = std::string(track.handler.data(), 4) == "vide";
+            EXPECT_TRUE(video || std::string(track.handler.data(), 4) == "soun");
+            EXPECT_EQ(std::string(track.codec.data(), 4), video ? "avc1" : "mp4a");
+            EXPECT_EQ(track.nalLengthBytes, video ? 4 : 0);
+            EXPECT_GT(track.sampleSizes.size(), 20u);
+            for (const formats::ChunkSpan& span : ChunkSpans(track)) {
+                all.push_back(span);
+                if (!video) continue;
+                std::uint64_t at = span.offset;
+                for (std::uint32_t k = 0; k < span.samples; ++k) {
+                    const std::uint32_t size = track.sampleSizes[span.firstSample + k];
+                    EXPECT_TRUE(NalUnits(bytes, at, size)) << "sample " << span.firstSample + k;
+                    at += size;
+                }
+            }
+        }
+        // The chunks of both tracks, in file order, fill the media data with nothing left over.
+        std::sort(all.begin(), all.end(), [](const formats::ChunkSpan& a, const formats::ChunkSpan& b) { return a.offset < b.offset; });
+        std::uint64_t at = mdat.contents;
+        for (const formats::ChunkSpan& span : all) {
+            EXPECT_EQ(span.offset, at);
+            at = span.offset + span.bytes;
+        }
+        EXPECT_EQ(at, mdat.end);
+        // A table cut short is refused, not read past.
+        formats::IsoBox cut = moov;
+        cut.end = moov.contents + (moov.end - moov.contents) / 2;
+        EXPECT_FALSE(formats::ReadSampleTables(read, cut, tracks));
+        ++clips;
+    }
+    EXPECT_EQ(clips, 4);
+}
+
+}  // namespace
+}  // namespace hx::formats
