@@ -9,7 +9,7 @@
 #include <fstream>
 #include <random>
 
-#include "scan/AdaptiveLearning.h"
+#include "learning/AdaptiveLearning.h"
 
 namespace {
 
@@ -32,8 +32,8 @@ void BM_LearnFromSamples(benchmark::State& state) {
     std::size_t samples = 0;
     for (auto _ : state) {
         fs::remove_all(dir / "learned", ec);
-        const auto files = hx::scan::GatherFolder(dir / "samples");
-        samples = hx::scan::LearnFromFiles(dir / "learned", files, {}).samples;
+        const auto files = hx::learning::GatherFolder(dir / "samples");
+        samples = hx::learning::LearnFromFiles(dir / "learned", files, {}).samples;
     }
     state.counters["files"] = count;
     state.counters["samples"] = static_cast<double>(samples);

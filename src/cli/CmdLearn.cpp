@@ -4,8 +4,8 @@
 #include <iostream>
 
 #include "cli/CliCommand.h"
-#include "scan/AdaptiveLearning.h"
-#include "scan/AdaptiveTypes.h"
+#include "learning/AdaptiveLearning.h"
+#include "learning/AdaptiveTypes.h"
 #include "formats/SignatureTable.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
@@ -27,7 +27,7 @@ int runLearn(CliArgs& args) {
             std::cerr << "harvestrix-cli: " << folder.string() << " is no folder; name a folder of sample files.\n";
             return 2;
         }
-        files = scan::GatherFolder(folder);
+        files = learning::GatherFolder(folder);
     } else {
         if (args.positional.empty()) {
             std::cerr << "usage: harvestrix-cli learn EXT... [--in DIR] | --folder DIR\n";
@@ -40,22 +40,22 @@ int runLearn(CliArgs& args) {
             types.push_back(t);
         }
         // The named folders (blank or comma separated), or every drive, searched for samples of those types.
-        files = scan::SearchTypes(types, args.get("in", ""), *args.ui);
+        files = learning::SearchTypes(types, args.get("in", ""), *args.ui);
     }
     if (files.empty()) {
         std::cerr << shell::LoadStr(307, "No matching files found. Try again.   ") << "\n";
         return 1;
     }
     args.ui->status(shell::LoadStr(308, "Busy") + " " + std::to_string(files.size()));
-    scan::LearnOptions options;
+    learning::LearnOptions options;
     options.progress = [&](std::size_t done, std::size_t total, const std::string& status) {
         args.ui->progress(static_cast<double>(done) / static_cast<double>(total), status);
         return !args.ui->stopRequested();
     };
-    const auto result = scan::LearnFromFiles(learned, files, options);
+    const auto result = learning::LearnFromFiles(learned, files, options);
     args.ui->progress(-1, "");
     std::cerr << "\n";
-    for (const auto& v : scan::ListLearnedVariants(learned))
+    for (const auto& v : learning::ListLearnedVariants(learned))
         for (const auto& t : result.types)
             if (t == v.type) {
                 char line[160];
@@ -83,7 +83,7 @@ int runTypes(CliArgs& args) {
         first = false;
     };
     // The learned variants first: a scan tries them first.
-    for (const auto& v : scan::ListLearnedVariants(learned)) {
+    for (const auto& v : learning::ListLearnedVariants(learned)) {
         char reliability[32];
         std::snprintf(reliability, sizeof reliability, "%.1f%%", v.reliability);
         row(shell::ToUpper(v.type) + "#" + std::to_string(v.slot), shell::Trim(v.displayName) + " " + reliability,

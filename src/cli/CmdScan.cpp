@@ -76,7 +76,7 @@ int runScan(CliArgs& args) {
     // Learned types named with --types are tried first, every variant of them.
     request.learnedFolder = shell::SharedState().picture;
     if (args.has("types"))
-        for (const auto& v : scan::ListLearnedVariants(request.learnedFolder))
+        for (const auto& v : learning::ListLearnedVariants(request.learnedFolder))
             for (const auto& t : splitList(args.get("types")))
                 if (shell::ToLower(t) == v.type) request.learned.push_back(v);
     request.settings = shell::SharedState().store;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "filesystems/DriveInfoPanel.h"
-#include "scan/AdaptiveTypes.h"
+#include "learning/AdaptiveTypes.h"
 #include "platform/DriveCatalogue.h"
 #include "shell/MessageBoxRules.h"
 #include "shell/Ui.h"

@@ -11,8 +11,8 @@
 #include <QPushButton>
 
 #include "gui/QtText.h"
-#include "scan/AdaptiveLearning.h"
-#include "scan/AdaptiveTypes.h"
+#include "learning/AdaptiveLearning.h"
+#include "learning/AdaptiveTypes.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
 #include "shell/WorkingState.h"
@@ -24,7 +24,7 @@ using shell::LoadStr;
 
 void frmRecover::LvwTypes_KeyDown() {
     if (busy_.busy) return;
-    if (scan::RemoveAdaptiveTypes(*this, state().picture, typesPane_->learnedTypes(true)) > 0) fillTypeList();
+    if (learning::RemoveAdaptiveTypes(*this, state().picture, typesPane_->learnedTypes(true)) > 0) fillTypeList();
 }
 
 void frmRecover::learnDuringScan() {
@@ -34,11 +34,11 @@ void frmRecover::learnDuringScan() {
     const std::string mount = driveSession_.record.MountPoint;
     if (learning_ || types.empty() || mount.empty()) return;
     learning_ = true;
-    scan::LearnOptions options;
+    learning::LearnOptions options;
     options.automatic = true;
     // A whole disk may be mounted there: what a quarter minute's walk finds is enough.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    scan::LearnFromFiles(state().picture, scan::GatherTypes({fs::path(mount)}, types, until), options);
+    learning::LearnFromFiles(state().picture, learning::GatherTypes({fs::path(mount)}, types, until), options);
     learning_ = false;
     // The list again, with the ticks as they were.
     typesPane_->refill(state().picture, state().settings.typeRows);
@@ -90,7 +90,7 @@ void frmRecover::CmdLearn_Click() {
         std::string disks;
         for (const auto& root : roots) disks += root.string() + " ";
         learning_ = true;
-        files = scan::SearchTypes(types, disks, *this);
+        files = learning::SearchTypes(types, disks, *this);
         const bool stopped = !learning_;
         learning_ = false;
         clearStop();
@@ -106,7 +106,7 @@ void frmRecover::CmdLearn_Click() {
             setCaption("CmdLearn", idle);
             return;
         }
-        files = scan::GatherFolder(*folder);
+        files = learning::GatherFolder(*folder);
     }
     if (files.empty()) {
         setCaption("CmdLearn", idle);
@@ -116,14 +116,14 @@ void frmRecover::CmdLearn_Click() {
     }
     learning_ = true;
     QApplication::setOverrideCursor(Qt::BusyCursor);
-    scan::LearnOptions options;
+    learning::LearnOptions options;
     options.progress = [this](std::size_t done, std::size_t total, const std::string& status) {
         setCaption("CmdLearn", std::to_string(total - done));
         progress(static_cast<double>(done) / static_cast<double>(total), status);
         yield();
         return learning_;
     };
-    const auto result = scan::LearnFromFiles(state().picture, files, options);
+    const auto result = learning::LearnFromFiles(state().picture, files, options);
     QApplication::restoreOverrideCursor();
     learning_ = false;
     setCaption("CmdLearn", idle);

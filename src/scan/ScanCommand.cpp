@@ -45,7 +45,7 @@ std::optional<ScanOutcome> ScanCommand::run() {
         ctx_.table = formats::BuildSignatureTable(req_.selection);
         formats::OrderForScan(ctx_.table);
     } else {
-        ctx_.table = TableWithLearned(req_.learnedFolder, req_.learned, req_.selection);
+        ctx_.table = learning::TableWithLearned(req_.learnedFolder, req_.learned, req_.selection);
     }
     if (ctx_.table.empty()) {
         ui_.message(LoadStr(547, "Please first check some types on the search list to scan for."), "QX Adaptive",

@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "scan/AdaptiveTypes.h"
+#include "learning/AdaptiveTypes.h"
 #include "scan/ScanDisk.h"
 #include "shell/WorkingState.h"
 
@@ -21,7 +21,7 @@ struct ScanRequest {
     std::filesystem::path imageFolder;     // where an image's companion file is looked for
     std::string selection = "all";         // the type selection (".jpgName|...|"), "all" for every type
     std::filesystem::path learnedFolder;   // QXRecdt: where learned types are kept
-    std::vector<LearnedVariant> learned;   // the learned variants checked: tried before the built-in rows
+    std::vector<learning::LearnedVariant> learned;   // the learned variants checked: tried before the built-in rows
     ScanOptions options;                   // deep, damaged, size limits; smartScan is decided here
     KeptContents keptContents;
     // The quick undelete's listing of `listingDrive`, when it ran; the scan of

@@ -143,7 +143,7 @@ void TypesPane::refill(const std::filesystem::path& learnedFolder, const std::ve
 
 void TypesPane::addLearnedRows(const std::filesystem::path& folder) {
     QMimeDatabase mimes;
-    for (const auto& v : scan::ListLearnedVariants(folder)) {
+    for (const auto& v : learning::ListLearnedVariants(folder)) {
         auto* item = new QTreeWidgetItem(list_);
         item->setText(0, q(shell::ToUpper(v.type)));
         item->setData(0, Qt::UserRole, v.slot);
@@ -189,12 +189,12 @@ std::string TypesPane::selection() const {
     return selection;
 }
 
-std::vector<scan::LearnedVariant> TypesPane::tickedLearned() const {
-    std::vector<scan::LearnedVariant> ticked;
+std::vector<learning::LearnedVariant> TypesPane::tickedLearned() const {
+    std::vector<learning::LearnedVariant> ticked;
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = list_->topLevelItem(i);
         if (!learned(item) || item->checkState(0) != Qt::Checked) continue;
-        scan::LearnedVariant v;
+        learning::LearnedVariant v;
         v.type = s(item->text(0).toLower());
         v.slot = item->data(0, Qt::UserRole).toInt();
         ticked.push_back(v);

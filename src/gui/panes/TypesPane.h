@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/AdaptiveTypes.h"
+#include "learning/AdaptiveTypes.h"
 #include "shell/Settings.h"
 
 class QComboBox;
@@ -46,7 +46,7 @@ public:
     // What the scan looks for: the ticked learned types, then "|", then the
     // program's, then "|"; each as ".ext" and its name.
     std::string selection() const;
-    std::vector<scan::LearnedVariant> tickedLearned() const;
+    std::vector<learning::LearnedVariant> tickedLearned() const;
     // The extensions ticked ("jpg"); `every` when no row is left out.
     std::vector<std::string> tickedExtensions(bool& every) const;
     // Ticks the program's rows of these extensions (".jpg").

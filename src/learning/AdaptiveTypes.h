@@ -9,7 +9,7 @@
 #include "formats/SignatureTable.h"
 #include "shell/Ui.h"
 
-namespace hx::scan {
+namespace hx::learning {
 
 struct LearnedVariant {
     std::string type;         // "abc"
@@ -36,4 +36,4 @@ formats::SignatureTable TableWithLearned(const std::filesystem::path& folder, co
 // the scan list to the recycle bin / the Adaptive type(s): ...?". Returns how many went.
 int RemoveAdaptiveTypes(shell::Ui& ui, const std::filesystem::path& folder, const std::vector<std::string>& types);
 
-}  // namespace hx::scan
+}  // namespace hx::learning

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-namespace hx::scan {
+namespace hx::learning {
 
 constexpr int kAdaptiveSlots = 6;
 constexpr int kSampleLogEntries = 100;
@@ -59,4 +59,4 @@ std::string SampleLogFileName(const std::string& type);
 // The 10-character display name of extension ".abc": "ABC       ".
 std::string AdaptiveDisplayName(const std::string& extension);
 
-}  // namespace hx::scan
+}  // namespace hx::learning

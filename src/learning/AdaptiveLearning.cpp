@@ -1,4 +1,4 @@
-#include "scan/AdaptiveLearning.h"
+#include "learning/AdaptiveLearning.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,7 +12,7 @@
 #include "shell/Text.h"
 #include "utilities/FileSearch.h"
 
-namespace hx::scan {
+namespace hx::learning {
 
 namespace fs = std::filesystem;
 
@@ -373,4 +373,4 @@ std::vector<fs::path> SearchTypes(const std::vector<std::string>& types, const s
     return files;
 }
 
-}  // namespace hx::scan
+}  // namespace hx::learning

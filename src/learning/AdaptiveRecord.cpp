@@ -1,11 +1,11 @@
-#include "scan/AdaptiveRecord.h"
+#include "learning/AdaptiveRecord.h"
 
 #include <fstream>
 #include <iterator>
 
 #include "shell/Text.h"
 
-namespace hx::scan {
+namespace hx::learning {
 
 namespace fs = std::filesystem;
 
@@ -164,4 +164,4 @@ std::string AdaptiveDisplayName(const std::string& extension) {
     return name;
 }
 
-}  // namespace hx::scan
+}  // namespace hx::learning

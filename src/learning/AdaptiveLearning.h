@@ -13,9 +13,9 @@
 
 #include "shell/Ui.h"
 
-#include "scan/AdaptiveRecord.h"
+#include "learning/AdaptiveRecord.h"
 
-namespace hx::scan {
+namespace hx::learning {
 
 // `stored` when `sample` begins with it, else the longest common beginning.
 std::string CommonPrefix(const std::string& sample, const std::string& stored);
@@ -66,4 +66,4 @@ std::vector<std::filesystem::path> GatherTypes(const std::vector<std::filesystem
 std::vector<std::filesystem::path> SearchTypes(const std::vector<std::string>& types, const std::string& disks,
                                                shell::Ui& ui);
 
-}  // namespace hx::scan
+}  // namespace hx::learning

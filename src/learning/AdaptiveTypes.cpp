@@ -1,13 +1,13 @@
-#include "scan/AdaptiveTypes.h"
+#include "learning/AdaptiveTypes.h"
 
 #include <algorithm>
 
 #include "platform/Trash.h"
-#include "scan/AdaptiveRecord.h"
+#include "learning/AdaptiveRecord.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
 
-namespace hx::scan {
+namespace hx::learning {
 
 namespace fs = std::filesystem;
 
@@ -111,4 +111,4 @@ int RemoveAdaptiveTypes(shell::Ui& ui, const fs::path& folder, const std::vector
     return removed;
 }
 
-}  // namespace hx::scan
+}  // namespace hx::learning
