@@ -26,7 +26,8 @@
 #include "platform/RawFile.h"
 #include "platform/ReadPace.h"
 #include "shell/QuietUi.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
+#include "reassembly/Reassembly.h"
 #include "scan/ScanDisk.h"
 #include "shell/Ui.h"
 #include "viewing/SamplePhoto.h"
@@ -143,7 +144,7 @@ std::size_t scanInto(const fs::path& image, const std::string& selection, const 
     ctx.cacheFolder = cache;
     ctx.table = formats::BuildSignatureTable(selection);
     formats::OrderForScan(ctx.table);
-    scan::ScanDisk(ctx);
+    scan::ScanDisk(ctx, reassembly::Reassemble);
     return ctx.FoundNames().size();
 }
 
@@ -259,14 +260,14 @@ void RecoverAgainstScan(benchmark::State& state) {
         // The plain scan as its command runs it (the command line's "scan").
         const double scanSeconds = secondsOf([&] {
             QuietUi quiet;
-            scan::ScanRequest plain;
+            output::ScanRequest plain;
             plain.source = image.string();
             plain.cacheFolder = cache;
             plain.selection = ".jpgJPEG File |";
             plain.resume = false;
             plain.newScan = true;
             plain.smart = false;
-            scan::ScanCommand command(quiet, plain);
+            output::ScanCommand command(quiet, plain);
             command.run();
             found = command.context().FoundNames().size();
         });

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "scan/RebuiltIndex.h"
-#include "scan/SplitMovies.h"
+#include "reassembly/RebuiltIndex.h"
+#include "reassembly/SplitMovies.h"
 #include "formats/iso/IsoSampleTables.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (const auto& span : hx::formats::ChunkSpans(track)) samples += span.samples;
             if (samples != track.sampleSizes.size()) std::abort();
         }
-    hx::scan::AacFrameStarts(data, size);
+    hx::reassembly::AacFrameStarts(data, size);
     // The bytes as a clip whose index is lost and as the clip of the same
     // camera its index is made after, split where the first byte says.
     if (size > 1) {
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string a(reinterpret_cast<const char*>(data) + 1, half - 1),
             b(reinterpret_cast<const char*>(data) + half, size - half);
         std::string made;
-        if (hx::scan::RebuildIndex(a, b, made) && made.size() > a.size() + (1u << 26)) std::abort();
+        if (hx::reassembly::RebuildIndex(a, b, made) && made.size() > a.size() + (1u << 26)) std::abort();
     }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "shell/QuietUi.h"
+#include "reassembly/Reassembly.h"
 #include "scan/ScanDisk.h"
 #include "Scratch.h"
 
@@ -43,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return t;
     }();
     ctx.table.swap(table);
-    hx::scan::ScanDisk(ctx);
+    hx::scan::ScanDisk(ctx, hx::reassembly::Reassemble);
     ctx.table.swap(table);
     // DeepScan finds pictures inside other found files, so finds may overlap;
     // each must still lie inside the medium.

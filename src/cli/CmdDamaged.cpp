@@ -10,7 +10,7 @@
 #include "output/DiskBackup.h"
 #include "platform/FreeSpace.h"
 #include "platform/RawFile.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 #include "shell/Settings.h"
 #include "shell/WorkingState.h"
 #include "volumes/DriveFiles.h"
@@ -24,7 +24,7 @@ namespace {
 // The carving scan the recovery asks for: every type, DeepScan in damaged
 // mode; the last stage adds to what the first found.
 void scanForRecovery(CliArgs& args, const std::string& source, bool damaged, bool addToFound = false) {
-    scan::ScanRequest request;
+    output::ScanRequest request;
     request.source = source;
     request.cacheFolder = CliCacheFolder(args);
     std::error_code ec;
@@ -40,7 +40,7 @@ void scanForRecovery(CliArgs& args, const std::string& source, bool damaged, boo
     request.smart = false;
     request.resume = false;
     request.newScan = true;
-    scan::ScanCommand command(*args.ui, std::move(request));
+    output::ScanCommand command(*args.ui, std::move(request));
     const auto outcome = command.run();
     if (outcome && *outcome != scan::ScanOutcome::Unreadable)
         std::cout << command.context().found.size() << " files in " << CliCacheFolder(args).string() << "\n";

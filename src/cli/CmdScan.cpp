@@ -7,7 +7,7 @@
 
 #include "cli/CliCache.h"
 #include "cli/CliCommand.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 #include "scan/ScanState.h"
 #include "formats/TypePresets.h"
 #include "shell/Settings.h"
@@ -69,7 +69,7 @@ int runScan(CliArgs& args) {
         }
         selection = scan::SelectionForTypes(types);
     }
-    scan::ScanRequest request;
+    output::ScanRequest request;
     request.source = source;
     request.cacheFolder = cache;
     request.selection = selection;
@@ -90,7 +90,7 @@ int runScan(CliArgs& args) {
     request.resume = args.has("resume");
     if (args.has("new")) request.newScan = true;
 
-    scan::ScanCommand command(ui, std::move(request));
+    output::ScanCommand command(ui, std::move(request));
     const std::optional<scan::ScanOutcome> ran = command.run();
     std::cerr << "\n";
     if (!ran) return 1;

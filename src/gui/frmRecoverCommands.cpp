@@ -31,7 +31,7 @@
 #include "filesystems/DriveInfo.h"
 #include "filesystems/DriveInfoPanel.h"
 #include "media/DriveRecord.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 #include "scan/ScanDisk.h"
 #include "undelete/EntryFiles.h"
 #include "undelete/QuickUndelete.h"
@@ -90,7 +90,7 @@ void frmRecover::CmdScan_Click() {
 std::string frmRecover::typeSelection() const { return typesPane_->selection(); }
 
 void frmRecover::runScan(const std::string& source, const fs::path& imageFolder, bool addToFound) {
-    scan::ScanRequest request;
+    output::ScanRequest request;
     request.source = source;
     request.cacheFolder = cacheFolder_;
     request.imageFolder = imageFolder;
@@ -123,7 +123,7 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder,
         foundPane_->forgetLiveThumbnails();
         liveScan_ = true;
     };
-    scan::ScanCommand command(*this, std::move(request));
+    output::ScanCommand command(*this, std::move(request));
     const std::optional<scan::ScanOutcome> outcome = command.run();
     liveScan_ = false;
     foundPane_->stopDrawing();

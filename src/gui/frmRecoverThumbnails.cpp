@@ -20,7 +20,7 @@
 #include "filesystems/DriveInfo.h"
 #include "filesystems/DriveInfoPanel.h"
 #include "media/DriveRecord.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 #include "scan/ScanDisk.h"
 #include "undelete/EntryFiles.h"
 #include "undelete/QuickUndelete.h"

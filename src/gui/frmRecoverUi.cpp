@@ -26,7 +26,7 @@
 #include "filesystems/DriveInfo.h"
 #include "filesystems/DriveInfoPanel.h"
 #include "media/DriveRecord.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 #include "scan/ScanDisk.h"
 #include "undelete/QuickUndelete.h"
 #include "undelete/UndeleteLists.h"

@@ -16,7 +16,7 @@
 #include "platform/RestoreName.h"
 #include "platform/FileMove.h"
 #include "shell/ForwardingUi.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 #include "scan/ScanState.h"
 #include "shell/Strings.h"
 #include "shell/WorkingFolders.h"
@@ -240,7 +240,7 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
 
 void RecoverCommand::carve(RecoverReport& report, bool smart) {
     const fs::path found = req_.target / "Found";
-    scan::ScanRequest scanReq;
+    output::ScanRequest scanReq;
     scanReq.source = req_.source;
     scanReq.cacheFolder = found / "QXCache";
     scanReq.selection = req_.selection == "all" ? formats::EveryTypeSelection() : req_.selection;
@@ -255,7 +255,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
     std::error_code ec;
     fs::create_directories(scanReq.cacheFolder, ec);
     PhaseUi phase(ui_, 0.3, 0.7);
-    scan::ScanCommand command(phase, scanReq);
+    output::ScanCommand command(phase, scanReq);
     const auto outcome = command.run();
     report.duplicates += static_cast<int>(command.context().duplicatesDropped);
     if (outcome == scan::ScanOutcome::Stopped) report.stopped = true;

@@ -4,8 +4,6 @@
 #include "media/FileDamage.h"
 #include "media/ReadFailure.h"
 #include "scan/ScanState.h"
-#include "scan/SplitMovies.h"
-#include "scan/SplitPhotos.h"
 #include "formats/Formats.h"
 #include "formats/JpegStart.h"
 
@@ -473,7 +471,7 @@ ScanOutcome Scanner::report(bool stopped) {
     return stopped ? ScanOutcome::Stopped : ScanOutcome::Finished;
 }
 
-ScanOutcome Scanner::run() {
+ScanOutcome Scanner::run(const FinishFinds& finish) {
     if (ctx_.settings) shell::SaveSetting(*ctx_.settings, shell::kLastDrive, ctx_.drive);
     setLastCluster("33");
     started_ = lastProgress_ = std::chrono::steady_clock::now();
@@ -489,10 +487,7 @@ ScanOutcome Scanner::run() {
     if (stopped && unit_ >= endUnit_) stopped = false;
     if (!stopped && !gone_ && !outOfSpace_) rescanSkipped();
     settleWrites(stopped || gone_);
-    if (!stopped && !gone_ && !outOfSpace_ && !ctx_.lastFileOpen) {
-        JoinSplitPhotos(ctx_, geo_);
-        RebuildSplitMovies(ctx_, geo_);
-    }
+    if (finish && !stopped && !gone_ && !outOfSpace_ && !ctx_.lastFileOpen) finish(ctx_);
     return report(stopped);
 }
 
@@ -507,9 +502,9 @@ std::string RebuiltText(const FoundFile& f) {
     return shell::FormatStr(shell::LoadStr(0, "rebuilt from %0 pieces"), {std::to_string(f.pieces)});
 }
 
-ScanOutcome ScanDisk(ScanContext& ctx) {
+ScanOutcome ScanDisk(ScanContext& ctx, const FinishFinds& finish) {
     detail::Scanner scanner(ctx);
-    return scanner.run();
+    return scanner.run(finish);
 }
 
 }  // namespace hx::scan

@@ -142,8 +142,14 @@ struct ScanContext {
     double megabytesRead = 0;
 };
 
+// What is done with the finds once the whole medium was read and every find
+// written, before the scan reports: the files in pieces put together.
+using FinishFinds = std::function<void(ScanContext& ctx)>;
+
 // Runs the scan. Messages go through ctx.ui; the outcome says how it ended.
-ScanOutcome ScanDisk(ScanContext& ctx);
+// `finish` runs only when the scan read to its end (not stopped, the medium
+// still there, room left) and no file was left open.
+ScanOutcome ScanDisk(ScanContext& ctx, const FinishFinds& finish = {});
 
 // The list entry of found file `counter`: "007 Canon EOS 400D", at most 16 characters.
 std::string FoundEntryText(long counter, const std::string& description);

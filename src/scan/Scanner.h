@@ -101,7 +101,7 @@ struct OpenFile {
 class Scanner {
 public:
     explicit Scanner(ScanContext& c) : ctx_(c), ui_(c.ui) {}
-    ScanOutcome run();
+    ScanOutcome run(const FinishFinds& finish);
 
 private:
     void setUp();

@@ -16,7 +16,7 @@
 #include "viewing/Exif.h"
 #include "formats/PictureCheck.h"
 #include "viewing/SamplePhoto.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 #include "scan/ScanState.h"
 
 namespace hx::output {
@@ -203,13 +203,13 @@ TEST(RecoverAll, AScanNamesOnlyWhatLiesInOneRunByTheListing) {
     const fs::path image = fragmentedCard(dir, originals);
     REQUIRE_IMAGE(image);
     test::ScriptedUi ui;
-    scan::ScanRequest req;
+    output::ScanRequest req;
     req.source = image.string();
     req.cacheFolder = dir / "QXCache";
     req.selection = scan::SelectionForTypes({"JPG"});
     req.smart = false;
     // The cache folder is made by the scan command itself.
-    scan::ScanCommand command(ui, req);
+    output::ScanCommand command(ui, req);
     ASSERT_EQ(command.run(), scan::ScanOutcome::Finished);
     std::set<std::string> names;
     for (const auto& f : command.context().found) {

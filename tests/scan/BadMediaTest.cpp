@@ -11,7 +11,7 @@
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
 #include "fixtures/UndeleteFixtures.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 #include "formats/SignatureTable.h"
 #include "undelete/QuickUndelete.h"
 
@@ -29,8 +29,8 @@ Outcome scanAndList(const fs::path& image, const fs::path& cache) {
     Outcome o;
     const std::string before = test::ReadFile(image);
     test::ScriptedUi ui;
-    ScanRequest req = test::WholeScanRequest(image, cache);
-    ScanCommand command(ui, req);
+    output::ScanRequest req = test::WholeScanRequest(image, cache);
+    output::ScanCommand command(ui, req);
     EXPECT_EQ(command.run(), ScanOutcome::Finished) << image;
     for (const auto& name : command.context().FoundNames()) o.found.insert(test::ReadFile(cache / name));
     undelete::QuickUndelete listing(ui);

@@ -10,7 +10,7 @@
 
 #include "fixtures/CardFixture.h"
 #include "fixtures/TestRaw.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 #include "scan/ScanState.h"
 #include "viewing/SamplePhoto.h"
 
@@ -41,7 +41,7 @@ TEST_F(BigFiles, DeletedAndStoppedInsideEachTheyComeBackWhole) {
     ASSERT_TRUE(test::FatDelete(image, "IMG_2000.JPG"));
     ASSERT_TRUE(test::FatDelete(image, "DSC_2001.NEF"));
 
-    ScanRequest r;
+    output::ScanRequest r;
     r.source = image.string();
     r.cacheFolder = cache;
     r.selection = SelectionForTypes({"JPG", "NEF"});
@@ -56,7 +56,7 @@ TEST_F(BigFiles, DeletedAndStoppedInsideEachTheyComeBackWhole) {
         ui.yields = 0;
         ui.stopAtYield = 6;
         if (run > 0) ui.answers = {shell::Answer::Yes};
-        ScanCommand command(ui, r);
+        output::ScanCommand command(ui, r);
         outcome = command.run();
         ASSERT_TRUE(outcome.has_value());
         const ScanContext& ctx = command.context();
@@ -185,13 +185,13 @@ TEST_F(ResumeState, ADamagedStateStartsANewScanAndKeepsTheCache) {
     state.found[2].size = 1ull << 40;  // beyond the card's end
     ASSERT_TRUE(SaveScanState(cache, state));
 
-    ScanRequest r;
+    output::ScanRequest r;
     r.source = image.string();
     r.cacheFolder = cache;
     r.selection = SelectionForTypes({"JPG"});
     r.smart = false;
     ui.answers = {shell::Answer::No};  // the question before a new scan empties the cache
-    ScanCommand command(ui, r);
+    output::ScanCommand command(ui, r);
     EXPECT_FALSE(command.run().has_value());
     const std::string named = (cache / kScanStateFile).string();
     EXPECT_TRUE(std::any_of(ui.statuses.begin(), ui.statuses.end(), [&](const std::string& s) {

@@ -13,7 +13,7 @@
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
 #include "filesystems/DriveInfo.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 #include "formats/SignatureTable.h"
 #include "undelete/QuickUndelete.h"
 
@@ -83,9 +83,9 @@ TEST(CorruptMediaSweep, NoCrashNoHangEveryRefusalSaysWhyAndTheMediumStaysAsItWas
             }
 
             test::ScriptedUi scanUi;
-            ScanRequest req = test::WholeScanRequest(m, dir / "cache");
+            output::ScanRequest req = test::WholeScanRequest(m, dir / "cache");
             fs::remove_all(req.cacheFolder);
-            ScanCommand command(scanUi, req);
+            output::ScanCommand command(scanUi, req);
             const auto outcome = command.run();
             if (outcome != ScanOutcome::Finished) {
                 EXPECT_FALSE(scanUi.messages.empty() && scanUi.statuses.empty()) << "a silent refusal";

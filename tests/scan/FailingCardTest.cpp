@@ -72,7 +72,7 @@ TEST_P(FailingCardOfEachFat, TheScanReadsPastBadSectorsAndKeepsTheFindsThatHoldT
     faulty->setRules("bad " + std::to_string(p1 + 20) + "-" + std::to_string(p1 + 21) + "\nbad " +
                      std::to_string(p1 + 40) + "\nbad " + std::to_string(p3 + 9) + "\nbad " + std::to_string(area) +
                      "-" + std::to_string(area + 299) + "\n");
-    ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
+    output::ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     const ScanContext& ctx = command.context();
 
@@ -101,7 +101,7 @@ TEST_F(FailingCard, APhotoThatStartsWhereTheReaderSkippedAheadIsFoundWhenTheArea
     writeAtCluster(15000, photos[6]);
     const std::uint64_t p6 = test::ReadFile(image).find(photos[6]) / 512;
     faulty->setRules("bad " + std::to_string(p6 - 400) + "-" + std::to_string(p6 - 9) + "\n");
-    ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
+    output::ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     const ScanContext& ctx = command.context();
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
@@ -121,7 +121,7 @@ TEST_F(FailingCard, ACardThatStopsAnsweringEndsTheScanThereAndTheScanResumesWhen
     const std::string bad = "bad " + std::to_string(sectorOf[2] + 7) + "\n";
     faulty->setRules(bad + "dies 40000\n");
     {
-        ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
+        output::ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
         ASSERT_EQ(command.run(), ScanOutcome::MediumGone);
         const ScanContext& ctx = command.context();
         EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 3, 4, 5}));
@@ -142,10 +142,10 @@ TEST_F(FailingCard, ACardThatStopsAnsweringEndsTheScanThereAndTheScanResumesWhen
     // Back in the reader: the scan goes on from where it stopped, and what
     // the first part could not read is still said, of the card and of photo 2.
     faulty->setRules(bad);
-    ScanRequest again = test::WholeScanRequest(faulty->device(), cache);
+    output::ScanRequest again = test::WholeScanRequest(faulty->device(), cache);
     again.resume = true;
     again.newScan.reset();
-    ScanCommand command(ui, again);
+    output::ScanCommand command(ui, again);
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     EXPECT_EQ(intact(command.context()), (std::vector<int>{0, 1, 3, 4, 5, 6, 7}));
     EXPECT_EQ(command.context().unreadableSectors, 1u) << test::ReadFile(cache / kUnreadableFile) << sectorOf[2] << " resume " << command.context().resumeUnit;
@@ -173,7 +173,7 @@ TEST_F(FailingCard, AWindowIsAnsweredWhileASlowAreaKeepsAReadWaitingAndItsStopTa
     // An area past the photos answers each read after 1.5 seconds.
     faulty->setRules("slow " + std::to_string(sectorOf[5] + 2000) + "-" + std::to_string(sectorOf[5] + 2100) + " 1500\n");
     Window window;
-    ScanCommand whole(window, test::WholeScanRequest(faulty->device(), cache));
+    output::ScanCommand whole(window, test::WholeScanRequest(faulty->device(), cache));
     ASSERT_EQ(whole.run(), ScanOutcome::Finished);
     EXPECT_LT(window.longest, std::chrono::milliseconds(1000));  // the slow read alone takes 1500
     EXPECT_EQ(intact(whole.context()), (std::vector<int>{0, 1, 2, 3, 4, 5}));
@@ -183,7 +183,7 @@ TEST_F(FailingCard, AWindowIsAnsweredWhileASlowAreaKeepsAReadWaitingAndItsStopTa
     stopping.asWindow = true;
     stopping.stopAtYield = window.yields / 2;
     stopping.answers = {shell::Answer::Yes};
-    ScanCommand stopped(stopping, test::WholeScanRequest(faulty->device(), cache));
+    output::ScanCommand stopped(stopping, test::WholeScanRequest(faulty->device(), cache));
     EXPECT_EQ(stopped.run(), ScanOutcome::Stopped);
 }
 

@@ -8,7 +8,7 @@
 #include "fixtures/CardFixture.h"
 #include "fixtures/SampleFiles.h"
 #include "fixtures/TestJpeg.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 #include "scan/ScanState.h"
 #include "formats/SignatureTable.h"
 
@@ -64,8 +64,8 @@ void expectAllBackWithoutFileSystem(const std::map<std::string, std::string>& fi
     medium += PatternBytes(64 * 1024, 91);
     test::WriteFile(image, medium);
     std::filesystem::remove_all(cache);
-    ScanRequest req = test::WholeScanRequest(image, cache);
-    ScanCommand command(ui, req);
+    output::ScanRequest req = test::WholeScanRequest(image, cache);
+    output::ScanCommand command(ui, req);
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     expectAllBack(files, cache, command.context());
 }

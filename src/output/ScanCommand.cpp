@@ -1,4 +1,4 @@
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 
 #include <memory>
 #include <set>
@@ -9,6 +9,7 @@
 #include "media/ReadFailure.h"
 #include "platform/RawFile.h"
 #include "platform/FreeSpace.h"
+#include "reassembly/Reassembly.h"
 #include "scan/ScanChecks.h"
 #include "scan/ScanState.h"
 #include "shell/Strings.h"
@@ -21,7 +22,7 @@
 #include "undelete/UndeleteLists.h"
 #include "volumes/DriveFiles.h"
 
-namespace hx::scan {
+namespace hx::output {
 
 namespace fs = std::filesystem;
 using shell::FormatStr;
@@ -35,12 +36,12 @@ ScanCommand::ScanCommand(shell::Ui& ui, ScanRequest request) : ui_(ui), req_(std
 bool ScanCommand::CacheHoldsFiles(const fs::path& cacheFolder) {
     std::error_code ec;
     for (fs::directory_iterator it(cacheFolder, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file(ec) && !IsScanBookkeeping(it->path().filename().string()))
+        if (it->is_regular_file(ec) && !scan::IsScanBookkeeping(it->path().filename().string()))
             return true;
     return false;
 }
 
-std::optional<ScanOutcome> ScanCommand::run() {
+std::optional<scan::ScanOutcome> ScanCommand::run() {
     if (req_.learned.empty()) {
         ctx_.table = formats::BuildSignatureTable(req_.selection);
         formats::OrderForScan(ctx_.table);
@@ -99,26 +100,26 @@ std::optional<ScanOutcome> ScanCommand::run() {
     prepareListing();
     if (!offerListedTypes()) return std::nullopt;
     // Which drive the cache's files come from: saving keeps them off it.
-    WriteSearchedFile(req_.cacheFolder, fsDrive_, ctx_.record.SerialNumber);
+    scan::WriteSearchedFile(req_.cacheFolder, fsDrive_, ctx_.record.SerialNumber);
 
     ui_.clearStop();
     if (req_.beforeScan) req_.beforeScan();
     ui_.setCaption("CmdScan", LoadStr(259, "Stop"));
-    const ScanOutcome outcome = ScanDisk(ctx_);
+    const scan::ScanOutcome outcome = ScanDisk(ctx_, reassembly::Reassemble);
     ui_.setCaption("CmdScan", LoadStr(38, "Scan"));
     ui_.clearStop();
     SaveScanState(req_.cacheFolder, ctx_);
     return outcome;
 }
 
-void ScanCommand::adoptCache(const ScanContext* previous) {
+void ScanCommand::adoptCache(const scan::ScanContext* previous) {
     // As the last scan listed them, then whatever else the cache holds: the
     // files of a scan that was ended before it could note them.
     std::set<std::string> known;
     if (previous) {
         ctx_.found = previous->found;
         ctx_.List3 = previous->List3;
-        for (FoundFile& f : ctx_.found) {
+        for (scan::FoundFile& f : ctx_.found) {
             f.earlier = true;
             known.insert(f.name);
         }
@@ -127,12 +128,12 @@ void ScanCommand::adoptCache(const ScanContext* previous) {
     std::error_code ec;
     for (fs::directory_iterator it(req_.cacheFolder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (it->is_regular_file(ec) && !IsScanBookkeeping(name) && !known.count(name))
+        if (it->is_regular_file(ec) && !scan::IsScanBookkeeping(name) && !known.count(name))
             others.push_back(it->path());
     }
     std::sort(others.begin(), others.end());
     for (const fs::path& path : others) {
-        FoundFile f;
+        scan::FoundFile f;
         f.name = path.filename().string();
         f.extension = shell::ToLower(path.extension().string());
         const formats::Format* format = formats::FormatOf(f.extension);
@@ -141,7 +142,7 @@ void ScanCommand::adoptCache(const ScanContext* previous) {
         const std::uintmax_t size = fs::file_size(path, ec);
         f.size = ec ? 0 : size;
         f.earlier = true;
-        ctx_.List3.push_back(FoundEntryText(static_cast<long>(ctx_.found.size()), f.description));
+        ctx_.List3.push_back(scan::FoundEntryText(static_cast<long>(ctx_.found.size()), f.description));
         ctx_.found.push_back(std::move(f));
     }
 }
@@ -150,7 +151,7 @@ bool ScanCommand::prepareListing() {
     // The medium's own listing names the files found where listed files start:
     // the quick undelete's when it ran, else our reading of the volume's
     // folders where that takes moments.
-    ListedNames listing = req_.listingDrive == fsDrive_ ? std::move(req_.listing) : ListedNames{};
+    scan::ListedNames listing = req_.listingDrive == fsDrive_ ? std::move(req_.listing) : scan::ListedNames{};
     const filesystems::FileSystemType* type = filesystems::CataloguedType(fsRecord_);
     if (listing.empty() && type && type->listsQuickly) {
         // Listed quietly: a file in pieces is left out of it, as the undelete leaves it.
@@ -184,8 +185,8 @@ bool ScanCommand::offerListedTypes() {
     if (!req_.offerListedTypes || ctx_.listed.empty()) return true;
     const std::string chosen = formats::TableExtensions(ctx_.table);
     std::vector<std::string> more;
-    for (const auto& ext : UnchosenListedTypes(ctx_.listed, chosen))
-        if (!formats::BuildSignatureTable(SelectionForTypes({ext.substr(1)})).empty()) more.push_back(ext);
+    for (const auto& ext : scan::UnchosenListedTypes(ctx_.listed, chosen))
+        if (!formats::BuildSignatureTable(scan::SelectionForTypes({ext.substr(1)})).empty()) more.push_back(ext);
     if (more.empty()) return true;
     std::string chosenText, moreText;
     for (std::size_t at = 0; at < chosen.size();) {
@@ -203,7 +204,7 @@ bool ScanCommand::offerListedTypes() {
     if (answer != shell::Answer::Yes) return true;
     std::vector<std::string> names;
     for (const auto& ext : more) names.push_back(ext.substr(1));
-    for (auto& row : formats::BuildSignatureTable(SelectionForTypes(names))) ctx_.table.push_back(row);
+    for (auto& row : formats::BuildSignatureTable(scan::SelectionForTypes(names))) ctx_.table.push_back(row);
     formats::OrderForScan(ctx_.table);
     if (req_.typesAdded) req_.typesAdded(more);
     return true;
@@ -215,9 +216,9 @@ bool ScanCommand::checkCacheSpace() {
     const double recoverable = fsRecord_.FreeMB > 0 ? fsRecord_.FreeMB : mediumMB;
     // Declined: another place for the cache is offered, until one is taken or none is chosen.
     for (int offered = 0; offered < 100; ++offered) {
-        const CacheSpace space = CheckCacheSpace(platform::FreeMegabytes(req_.cacheFolder.string()), recoverable,
+        const scan::CacheSpace space = scan::CheckCacheSpace(platform::FreeMegabytes(req_.cacheFolder.string()), recoverable,
                                                  mediumMB, platform::SwapMegabytes(), req_.cacheFolder.string());
-        if (ConfirmCacheSpace(ui_, space, req_.options.unattended)) return true;
+        if (scan::ConfirmCacheSpace(ui_, space, req_.options.unattended)) return true;
         if (req_.options.unattended) return false;
         const auto chosen = ui_.chooseFolder(LoadStr(338, "Please select a drive or folder for caching."),
                                              req_.cacheFolder.string());
@@ -288,18 +289,18 @@ std::uint64_t ScanCommand::mediumBytes() const {
 
 bool ScanCommand::decideResume() {
     // An interrupted scan of this drive may go on; a new scan replaces the cache.
-    ScanContext previous(ui_);
-    ScanStateLoad load = LoadScanState(req_.cacheFolder, previous);
-    if (load == ScanStateLoad::Loaded && !ScanStateFitsMedium(previous, mediumBytes())) {
-        load = ScanStateLoad::Damaged;
-        LoadScanState({}, previous);  // forget what it said
+    scan::ScanContext previous(ui_);
+    scan::ScanStateLoad load = LoadScanState(req_.cacheFolder, previous);
+    if (load == scan::ScanStateLoad::Loaded && !scan::ScanStateFitsMedium(previous, mediumBytes())) {
+        load = scan::ScanStateLoad::Damaged;
+        scan::LoadScanState({}, previous);  // forget what it said
     }
-    if (load == ScanStateLoad::Damaged) {
+    if (load == scan::ScanStateLoad::Damaged) {
         // Its names are not trusted either: the cache is handled as one whose state is unknown.
         ui_.status(FormatStr(LoadStr(0, "The scan state %0 is damaged and is not used; a new scan starts."),
-                             {(req_.cacheFolder / kScanStateFile).string()}));
+                             {(req_.cacheFolder / scan::kScanStateFile).string()}));
     }
-    const bool havePrevious = load == ScanStateLoad::Loaded;
+    const bool havePrevious = load == scan::ScanStateLoad::Loaded;
     if (req_.options.addToFound) {
         adoptCache(havePrevious ? &previous : nullptr);
         return true;
@@ -351,9 +352,9 @@ bool ScanCommand::decideResume() {
         for (const auto& f : previous.found)
             if (const std::string& name = f.name; !name.empty() && name.find('/') == std::string::npos) fs::remove(req_.cacheFolder / name, ec);
     }
-    fs::remove(req_.cacheFolder / kScanStateFile, ec);
-    fs::remove(req_.cacheFolder / kUnreadableFile, ec);
+    fs::remove(req_.cacheFolder / scan::kScanStateFile, ec);
+    fs::remove(req_.cacheFolder / scan::kUnreadableFile, ec);
     return true;
 }
 
-}  // namespace hx::scan
+}  // namespace hx::output

@@ -4,7 +4,8 @@
 
 #include "fixtures/CardFixture.h"
 #include "formats/SignatureTable.h"
-#include "scan/SplitPhotos.h"
+#include "reassembly/Reassembly.h"
+#include "reassembly/SplitPhotos.h"
 
 namespace hx::scan {
 namespace {
@@ -45,7 +46,7 @@ TEST_F(SplitPhotos, PiecesAroundOtherDataOrAnotherPhotoAreJoined) {
         putSplit(n, photos[100 + n]);
     }
     auto ctx = context(formats::EveryTypeSelection());
-    ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    ASSERT_EQ(ScanDisk(ctx, reassembly::Reassemble), ScanOutcome::Finished);
     const std::vector<int> back = intact(ctx);
     int split = 0, between = 0;
     for (int n : back) (n < 100 ? split : between)++;
@@ -68,7 +69,7 @@ TEST_F(SplitPhotos, PiecesWithMegabytesOfOtherFilesBetweenAreJoined) {
     }
     put(photos[0].substr(cut));
     auto ctx = context(formats::EveryTypeSelection());
-    ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    ASSERT_EQ(ScanDisk(ctx, reassembly::Reassemble), ScanOutcome::Finished);
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
@@ -117,10 +118,10 @@ TEST_F(SplitPhotosInBlocks, AreJoinedAtTheBlockSizeTheirFilesShare) {
     put(std::string(8 * kBlock, '\0'));
     test::WriteFile(image, medium);
 
-    scan::ScanCommand command(ui, test::WholeScanRequest(image, cache));
+    output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     const auto& ctx = command.context();
-    EXPECT_EQ(InferBlockUnits(ctx, ctx.geometry) * ctx.geometry.unitBytes(), kBlock);
+    EXPECT_EQ(reassembly::InferBlockUnits(ctx, ctx.geometry) * ctx.geometry.unitBytes(), kBlock);
     std::vector<int> all;
     for (const auto& [n, bytes] : photos) all.push_back(n);
     EXPECT_EQ(intact(ctx), all) << "every photo whole, the split ones joined, piece by piece";
@@ -141,7 +142,7 @@ TEST_F(SplitPhotos, WholePhotosAreLeftAlone) {
         put(photos[n]);
     }
     auto ctx = context(formats::EveryTypeSelection());
-    ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    ASSERT_EQ(ScanDisk(ctx, reassembly::Reassemble), ScanOutcome::Finished);
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5}));
     for (const auto& f : ctx.found) EXPECT_FALSE(f.damaged) << f.name;
     // Each was reported once as it was finished, in order.

@@ -13,7 +13,7 @@
 #include "scan/ScanDisk.h"
 #include "shell/WorkingState.h"
 
-namespace hx::scan {
+namespace hx::output {
 
 struct ScanRequest {
     std::string source;                    // drive id or image path
@@ -22,11 +22,11 @@ struct ScanRequest {
     std::string selection = "all";         // the type selection (".jpgName|...|"), "all" for every type
     std::filesystem::path learnedFolder;   // QXRecdt: where learned types are kept
     std::vector<learning::LearnedVariant> learned;   // the learned variants checked: tried before the built-in rows
-    ScanOptions options;                   // deep, damaged, size limits; smartScan is decided here
-    KeptContents keptContents;
+    scan::ScanOptions options;                   // deep, damaged, size limits; smartScan is decided here
+    scan::KeptContents keptContents;
     // The quick undelete's listing of `listingDrive`, when it ran; the scan of
     // another drive lists it itself.
-    ListedNames listing;
+    scan::ListedNames listing;
     std::string listingDrive;             // with options.keepEachContentOnce: contents kept before the scan
     shell::SettingsStore* settings = nullptr;
     // When its cache is the cache folder, a new scan empties the cache (thumbnails too) through it.
@@ -52,10 +52,10 @@ public:
 
     // Runs the checks and the scan. Empty when the command ended before the
     // scan: a refused check, an unreadable drive or a cancelled question.
-    std::optional<ScanOutcome> run();
+    std::optional<scan::ScanOutcome> run();
 
-    const ScanContext& context() const { return ctx_; }
-    ScanContext& context() { return ctx_; }
+    const scan::ScanContext& context() const { return ctx_; }
+    scan::ScanContext& context() { return ctx_; }
     bool resumed() const { return resumed_; }
     bool smartScan() const { return ctx_.options.smartScan; }
 
@@ -70,12 +70,12 @@ private:
     bool decideSmartScan();
     bool decideResume();
     // options.addToFound: the cache's files, listed before this scan's.
-    void adoptCache(const ScanContext* previous);
+    void adoptCache(const scan::ScanContext* previous);
     std::uint64_t mediumBytes() const;  // of the scanned source, 0 when unknown
 
     shell::Ui& ui_;
     ScanRequest req_;
-    ScanContext ctx_;
+    scan::ScanContext ctx_;
     // The file system's own drive and record: listing and SmartScan work on
     // them, while the scan may read the whole medium around a partition.
     std::string fsDrive_;
@@ -83,4 +83,4 @@ private:
     bool resumed_ = false;
 };
 
-}  // namespace hx::scan
+}  // namespace hx::output

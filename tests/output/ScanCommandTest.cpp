@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/CardFixture.h"
-#include "scan/ScanCommand.h"
+#include "output/ScanCommand.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/FreeSpace.h"
 #include "scan/ScanChecks.h"
@@ -19,8 +19,8 @@ protected:
     void makeCard(int fatBits = 32) { CardFixture::makeCard(fatBits == 32 ? 300 : 32, fatBits == 32 ? 8 : 4, fatBits); }
     void putPhoto(int n) { CardFixture::putPhoto(n, 1024, 768); }
 
-    ScanRequest request() const {
-        ScanRequest r;
+    output::ScanRequest request() const {
+        output::ScanRequest r;
         r.source = image.string();
         r.cacheFolder = cache;
         r.selection = "|.jpgJPEG File |";
@@ -35,13 +35,13 @@ TEST_F(ScanCommandTest, RefusedChecksEndBeforeAnythingIsWritten) {
     test::WriteFile(cache / "keep.jpg", "old find");
     auto r = request();
     r.selection = "|.zzzNothing   |";
-    ScanCommand none(ui, r);
+    output::ScanCommand none(ui, r);
     EXPECT_FALSE(none.run().has_value());
     EXPECT_TRUE(ui.shownContaining("Please first check some types on the search list to scan for."));
 
     r = request();
     r.source = (dir / "missing.img").string();
-    ScanCommand missing(ui, r);
+    output::ScanCommand missing(ui, r);
     EXPECT_FALSE(missing.run().has_value());
     EXPECT_TRUE(ui.shownContaining("Cannot read the disk."));
 
@@ -51,7 +51,7 @@ TEST_F(ScanCommandTest, RefusedChecksEndBeforeAnythingIsWritten) {
     r.smart = false;
     int started = 0;
     r.beforeScan = [&started] { ++started; };
-    ScanCommand refused(ui, r);
+    output::ScanCommand refused(ui, r);
     EXPECT_FALSE(refused.run().has_value());
     EXPECT_EQ(started, 0);
     EXPECT_TRUE(ui.shownContaining("A new scan will delete all unsaved cached files of the previous scan."));
@@ -71,7 +71,7 @@ TEST_F(ScanCommandTest, StopResumeAndNewScan) {
     auto shown = r;
     int started = 0;
     shown.beforeScan = [&started] { ++started; };
-    ScanCommand first(ui, shown);
+    output::ScanCommand first(ui, shown);
     ASSERT_EQ(first.run(), ScanOutcome::Stopped);
     EXPECT_EQ(started, 1);
     EXPECT_EQ(ui.caption("CmdScan"), "Scan");
@@ -81,7 +81,7 @@ TEST_F(ScanCommandTest, StopResumeAndNewScan) {
 
     // The interrupted scan of the same drive is offered; Yes goes on from where it stopped.
     ui.answers = {Answer::Yes};
-    ScanCommand second(ui, r);
+    output::ScanCommand second(ui, r);
     ASSERT_EQ(second.run(), ScanOutcome::Finished);
     EXPECT_TRUE(ui.shownContaining("was interrupted."));
     EXPECT_TRUE(second.resumed());
@@ -96,7 +96,7 @@ TEST_F(ScanCommandTest, StopResumeAndNewScan) {
     const std::size_t asked = ui.messages.size();
     test::WriteFile(cache / "stray.jpg", "x");
     ui.answers = {Answer::Yes};
-    ScanCommand third(ui, r);
+    output::ScanCommand third(ui, r);
     ASSERT_EQ(third.run(), ScanOutcome::Finished);
     EXPECT_EQ(ui.messages.size(), asked + 1);
     EXPECT_FALSE(third.resumed());
@@ -105,7 +105,7 @@ TEST_F(ScanCommandTest, StopResumeAndNewScan) {
 
     // Answers given beforehand (the command line's --resume/--new) ask nothing.
     ui.stopAtYield = 1;
-    ScanCommand stopped(ui, [&] { auto q = r; q.newScan = true; return q; }());
+    output::ScanCommand stopped(ui, [&] { auto q = r; q.newScan = true; return q; }());
     ASSERT_EQ(stopped.run(), ScanOutcome::Stopped);
     ui.stopAtYield = 0;
     ui.stop = false;
@@ -113,7 +113,7 @@ TEST_F(ScanCommandTest, StopResumeAndNewScan) {
     fresh.resume = false;
     fresh.newScan = true;
     const std::size_t before = ui.messages.size();
-    ScanCommand anew(ui, fresh);
+    output::ScanCommand anew(ui, fresh);
     ASSERT_EQ(anew.run(), ScanOutcome::Finished);
     EXPECT_FALSE(anew.resumed());
     EXPECT_EQ(ui.messages.size(), before);
@@ -126,12 +126,12 @@ TEST_F(ScanCommandTest, SmartScanIsOfferedWhenFilesAreListed) {
     ASSERT_TRUE(test::FatDelete(image, nameOf(1)));
 
     ui.answers = {Answer::Cancel};
-    ScanCommand cancelled(ui, request());
+    output::ScanCommand cancelled(ui, request());
     EXPECT_FALSE(cancelled.run().has_value());
     EXPECT_TRUE(ui.shownContaining("Scan for missing files only, skipping listed existing files?"));
 
     ui.answers = {Answer::Yes};
-    ScanCommand smart(ui, request());
+    output::ScanCommand smart(ui, request());
     ASSERT_EQ(smart.run(), ScanOutcome::Finished);
     EXPECT_TRUE(smart.smartScan());
     EXPECT_EQ(intact(smart.context()), (std::vector<int>{1}));
@@ -146,7 +146,7 @@ TEST_F(ScanCommandTest, APhotoAtTheFirstUnitKeepsItsListedName) {
     ASSERT_TRUE(test::FatDelete(image, nameOf(0)));
     auto r = request();
     r.smart = false;
-    ScanCommand command(ui, r);
+    output::ScanCommand command(ui, r);
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     const auto& ctx = command.context();
     ASSERT_EQ(ctx.found.size(), 2u);
@@ -164,7 +164,7 @@ TEST_F(ScanCommandTest, ListedNamesFindTheirFilesOnExfatAndInADeepScan) {
     for (int n = 0; n < 3; ++n) ASSERT_TRUE(test::ExFatPutFile(image, nameOf(n), photos[n] = test::MakeTestJpeg(n, 1024, 768)));
     auto r = request();
     r.smart = false;
-    ScanCommand exfat(ui, r);
+    output::ScanCommand exfat(ui, r);
     ASSERT_EQ(exfat.run(), ScanOutcome::Finished);
     ASSERT_GT(exfat.context().record.RootCluster, 2u);
     EXPECT_EQ(exfat.context().FoundNames(), (std::vector<std::string>{nameOf(0), nameOf(1), nameOf(2)}));
@@ -175,7 +175,7 @@ TEST_F(ScanCommandTest, ListedNamesFindTheirFilesOnExfatAndInADeepScan) {
     putPhoto(0);
     putPhoto(1);
     r.options.deepScan = true;
-    ScanCommand deep(ui, r);
+    output::ScanCommand deep(ui, r);
     ASSERT_EQ(deep.run(), ScanOutcome::Finished);
     EXPECT_EQ(deep.context().FoundNames(), (std::vector<std::string>{nameOf(0), nameOf(1)}));
     EXPECT_EQ(intact(deep.context()), (std::vector<int>{0, 1}));
@@ -197,7 +197,7 @@ TEST_F(ScanCommandTest, WholeCardImageIsScannedAroundItsPartition) {
     test::PatchFile(image, (opt.startSector * 512ull + 64ull * 1024 * 1024 + 65536) / 65536 * 65536, photos[7]);
     auto r = request();
     r.smart = false;
-    ScanCommand cmd(ui, r);
+    output::ScanCommand cmd(ui, r);
     ASSERT_TRUE(cmd.run().has_value());
     EXPECT_EQ(intact(cmd.context()), (std::vector<int>{0, 1, 2, 7}));
 }
@@ -238,7 +238,7 @@ TEST_F(ScanCommandTest, TypesListedOnTheCardThatWereNotChosenAreOffered) {
     std::vector<std::string> added;
     r.typesAdded = [&added](const std::vector<std::string>& types) { added = types; };
     ui.answers = {Answer::Yes};
-    ScanCommand offered(ui, r);
+    output::ScanCommand offered(ui, r);
     ASSERT_EQ(offered.run(), ScanOutcome::Finished);
     EXPECT_TRUE(ui.shownContaining("Possibly also present on"));
     EXPECT_EQ(added, (std::vector<std::string>{".pdf"}));
@@ -256,7 +256,7 @@ TEST_F(ScanCommandTest, ACacheOnTheScannedCardIsRefused) {
     ASSERT_TRUE(platform::AttachImage(image.string() + ",removable,mount=" + mount.string()));
     auto r = request();
     r.cacheFolder = mount / "QXCache";
-    ScanCommand refused(ui, r);
+    output::ScanCommand refused(ui, r);
     EXPECT_FALSE(refused.run().has_value());
     platform::DetachAllImages();
     EXPECT_TRUE(ui.shownContaining("Cannot use the same disk for saving."));
@@ -276,7 +276,7 @@ TEST_F(ScanCommandTest, ACacheWithoutRoomIsDeclinedAndAnotherChosen) {
     r.smart = false;
     ui.answers = {Answer::Cancel};
     ui.inputs = {roomy.string()};
-    ScanCommand moved(ui, r);
+    output::ScanCommand moved(ui, r);
     const auto outcome = moved.run();
     platform::SetFreeSpaceHook({});
     ASSERT_EQ(outcome, ScanOutcome::Finished);
@@ -292,7 +292,7 @@ TEST_F(ScanCommandTest, ACacheWithoutRoomIsDeclinedAndAnotherChosen) {
     platform::SetFreeSpaceHook([](const std::string&) { return 1500.0; });
     ui.answers = {Answer::Cancel};
     ui.inputs = {std::nullopt};
-    ScanCommand declined(ui, r);
+    output::ScanCommand declined(ui, r);
     EXPECT_FALSE(declined.run().has_value());
     platform::SetFreeSpaceHook({});
 }

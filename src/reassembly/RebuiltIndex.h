@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <string>
 
-namespace hx::scan {
+namespace hx::reassembly {
 
 // What was made of a clip: whether its sound was kept, and how many of its
 // bytes (from its start) the new index covers.
@@ -41,4 +41,4 @@ bool WriteWithRebuiltIndex(const std::string& clip, const std::filesystem::path&
 // The same in memory: `out` the clip with its new index.
 bool RebuildIndex(const std::string& clip, const std::string& reference, std::string& out, RebuiltClip* made = nullptr);
 
-}  // namespace hx::scan
+}  // namespace hx::reassembly

@@ -1,4 +1,4 @@
-#include "scan/SplitMovies.h"
+#include "reassembly/SplitMovies.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,13 +6,13 @@
 
 #include "platform/ByteOrder.h"
 #include "platform/RawFile.h"
-#include "scan/RebuiltIndex.h"
+#include "reassembly/RebuiltIndex.h"
 #include "shell/Strings.h"
 #include "formats/Formats.h"
 #include "formats/iso/IsoSampleTables.h"
 #include "volumes/DriveFiles.h"
 
-namespace hx::scan {
+namespace hx::reassembly {
 
 namespace {
 
@@ -143,7 +143,7 @@ struct Others {
     std::vector<std::uint64_t> starts;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> held;  // sorted, not overlapping much
     std::uint64_t own = ~std::uint64_t{0};
-    const ScanContext::BlankUnits* blank = nullptr;
+    const scan::ScanContext::BlankUnits* blank = nullptr;
     bool blankAt(std::uint64_t unit) const { return blank && blank->has(unit); }
     // No piece of the clip can lie at `unit`.
     bool taken(std::uint64_t unit) const { return holds(unit) || starts_at(unit) || blankAt(unit); }
@@ -163,7 +163,7 @@ struct Others {
 // One clip: its clusters in file order, where each lies on the medium.
 class Clip {
 public:
-    Clip(platform::RawFile& medium, const ScanGeometry& geo, const Others& others, std::uint64_t startUnit,
+    Clip(platform::RawFile& medium, const scan::ScanGeometry& geo, const Others& others, std::uint64_t startUnit,
          std::uint64_t size, std::vector<Sample> samples)
         : medium_(medium), geo_(geo), unit_(geo.unitBytes()), others_(others), size_(size), samples_(std::move(samples)) {
         const std::uint64_t clusters = (size_ + unit_ - 1) / unit_;
@@ -407,7 +407,7 @@ private:
     }
 
     platform::RawFile& medium_;
-    const ScanGeometry& geo_;
+    const scan::ScanGeometry& geo_;
     const std::uint64_t unit_;
     const Others& others_;
     const std::uint64_t size_;
@@ -471,7 +471,7 @@ bool leads(const std::uint8_t* head) {
 // its start and the first of them are in place in the piece that was found.
 // `size` is then the clip's size, `indexAt` where what follows the samples
 // starts in the file and `indexUnit` the unit it was found at.
-std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform::RawFile& medium, const ScanGeometry& geo,
+std::vector<Sample> indexLast(const fs::path& path, const scan::FoundFile& f, platform::RawFile& medium, const scan::ScanGeometry& geo,
                               const Others& around, const Search& search, std::uint64_t& size, std::uint64_t& indexAt,
                               std::uint64_t& indexUnit) {
     platform::RawFile file;
@@ -538,7 +538,7 @@ std::vector<Sample> indexLast(const fs::path& path, const FoundFile& f, platform
 // with an index made after the one of a whole clip of the same camera: of
 // the nearest few on the medium whose first bytes (its `ftyp`) are the same,
 // the one with which the most of the clip is taken.
-void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, const std::vector<std::size_t>& whole) {
+void IndexLostClips(scan::ScanContext& ctx, const std::vector<std::size_t>& lost, const std::vector<std::size_t>& whole) {
     constexpr int kTries = 3;  // references tried for one clip
     auto headOf = [&ctx](std::size_t k) {
         std::string head(256, '\0');
@@ -561,8 +561,8 @@ void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, cons
             return far(a) < far(b);
         });
         long counter = static_cast<long>(ctx.found.size());
-        while (fs::exists(ctx.cacheFolder / FoundFileName(counter, ctx.found[k].extension))) ++counter;
-        const std::string name = FoundFileName(counter, ctx.found[k].extension);
+        while (fs::exists(ctx.cacheFolder / scan::FoundFileName(counter, ctx.found[k].extension))) ++counter;
+        const std::string name = scan::FoundFileName(counter, ctx.found[k].extension);
         // Of the clips tried, the one that takes the clip furthest: a clip of
         // another camera with the same `ftyp` stops the walk soon.
         const fs::path to = ctx.cacheFolder / name, trying = ctx.cacheFolder / (name + ".part");
@@ -572,7 +572,7 @@ void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, cons
         if (refs.empty() || !ReadClip(ctx.cacheFolder / ctx.found[k].name, ctx.found[k].size, bytes)) continue;
         std::error_code ec;
         for (std::size_t t = 0; t < refs.size() && t < kTries; ++t) {
-            const FoundFile& ref = ctx.found[refs[t]];
+            const scan::FoundFile& ref = ctx.found[refs[t]];
             RebuiltClip made;
             if (!WriteWithRebuiltIndex(bytes, ctx.cacheFolder / ref.name, ref.size, trying, &made) ||
                 made.taken <= best)
@@ -584,7 +584,7 @@ void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, cons
         }
         fs::remove(trying, ec);
         if (best > 0) {
-            FoundFile made = ctx.found[k];
+            scan::FoundFile made = ctx.found[k];
             made.name = name;
             made.size = fs::file_size(to, ec);
             made.indexRebuilt = bestSound ? 2 : 1;
@@ -592,7 +592,7 @@ void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, cons
             made.damaged = false;
             made.faultAt = ~0ull;
             made.printed = false;
-            if (counter < 32760) ctx.List3.push_back(FoundEntryText(counter, made.description));
+            if (counter < 32760) ctx.List3.push_back(scan::FoundEntryText(counter, made.description));
             ctx.found.push_back(std::move(made));
         }
         ctx.ui.yield();
@@ -602,7 +602,7 @@ void IndexLostClips(ScanContext& ctx, const std::vector<std::size_t>& lost, cons
 
 }  // namespace
 
-int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
+int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     // The clips whose index comes first, and their samples.
     struct Index {
         std::vector<Sample> samples;
@@ -617,7 +617,7 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
     // among the bytes of a find that is no movie.
     Others around;
     around.blank = &ctx.blank;
-    for (const FoundFile& f : ctx.found) {
+    for (const scan::FoundFile& f : ctx.found) {
         const formats::Format* format = formats::FormatOf(f.extension);
         if (!f.earlier && (!format || format->family != formats::Family::Movie))
             around.held.emplace_back(f.startUnit, f.startUnit + std::max<std::uint64_t>(1, (f.size + unit - 1) / unit));
@@ -626,7 +626,7 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
     std::vector<std::pair<std::size_t, Index>> clips;
     std::vector<std::size_t> lost;  // clips whose index was not found
     for (std::size_t k = 0; k < ctx.found.size(); ++k) {
-        const FoundFile& f = ctx.found[k];
+        const scan::FoundFile& f = ctx.found[k];
         const formats::Format* format = formats::FormatOf(f.extension);
         if (!format || format->family != formats::Family::Movie || f.earlier || f.listedSize > 0 || f.size > kMaxClip ||
             f.size < 2 * geo.unitBytes())
@@ -661,7 +661,7 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
         }
     }
     for (std::size_t k = 0; k < ctx.found.size(); ++k) {
-        const FoundFile& f = ctx.found[k];
+        const scan::FoundFile& f = ctx.found[k];
         if (f.earlier) continue;
         others.starts.push_back(f.startUnit);
         const std::uint64_t bytes = std::min(f.size, shownTo[k]);
@@ -677,7 +677,7 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
             whole.push_back(k);
             continue;
         }
-        FoundFile& f = ctx.found[k];
+        scan::FoundFile& f = ctx.found[k];
         // Its own units are no other find's while it is rebuilt.
         others.own = f.startUnit;
         Clip clip(medium, geo, others, f.startUnit, index.size, std::move(index.samples));
@@ -708,4 +708,4 @@ int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo) {
     return rebuilt;
 }
 
-}  // namespace hx::scan
+}  // namespace hx::reassembly

@@ -1,4 +1,4 @@
-#include "scan/SplitPhotos.h"
+#include "reassembly/SplitPhotos.h"
 #include "scan/LaterChecks.h"
 
 #include <algorithm>
@@ -18,7 +18,7 @@
 #include "formats/PictureCheck.h"
 #include "volumes/DriveFiles.h"
 
-namespace hx::scan {
+namespace hx::reassembly {
 
 namespace {
 
@@ -147,9 +147,9 @@ struct Layout {
     std::atomic<int> probes{0};       // joins tried, by every joiner
 };
 
-void takeLayout(const ScanContext& ctx, std::uint64_t unit, Layout& layout) {
+void takeLayout(const scan::ScanContext& ctx, std::uint64_t unit, Layout& layout) {
     for (std::size_t k = 0; k < ctx.found.size(); ++k) {
-        const FoundFile& g = ctx.found[k];
+        const scan::FoundFile& g = ctx.found[k];
         layout.placed.push_back({g.startUnit, (g.size + unit - 1) / unit, g.earlier});
         if (g.earlier) continue;
         const std::uint64_t bytes = g.damaged ? std::min(g.faultAt, g.size) : g.size;
@@ -161,13 +161,13 @@ void takeLayout(const ScanContext& ctx, std::uint64_t unit, Layout& layout) {
 
 class Joiner {
 public:
-    Joiner(ScanContext& ctx, const ScanGeometry& geo, Layout& layout)
+    Joiner(scan::ScanContext& ctx, const scan::ScanGeometry& geo, Layout& layout)
         : ctx_(ctx), geo_(geo), unit_(geo.unitBytes()), layout_(layout) {}
 
     bool open() { return volumes::OpenDrive(medium_, ctx_.drive, platform::RawFile::Mode::Read); }
 
     bool join(std::size_t index) {
-        FoundFile& f = ctx_.found[index];
+        scan::FoundFile& f = ctx_.found[index];
         const fs::path path = ctx_.cacheFolder / f.name;
         std::vector<std::uint8_t> bytes = readFile(path, kMaxPicture);
         if (bytes.size() < unit_) return false;
@@ -203,7 +203,7 @@ public:
     // A picture whose second piece was not found is kept as its first piece
     // (partial): what follows the start of the block that holds its fault,
     // when that is no picture data, was another file's or noise.
-    void keepFirstPiece(FoundFile& f, const fs::path& path, const std::vector<std::uint8_t>& bytes,
+    void keepFirstPiece(scan::FoundFile& f, const fs::path& path, const std::vector<std::uint8_t>& bytes,
                         std::uint64_t fault) {
         const std::uint64_t block = blockUnits_ * unit_;
         const std::uint64_t cut = fault / block * block;
@@ -227,7 +227,7 @@ private:
     // followed by a search for the next one, up to kMaxPieces in all.
     bool joinFrom(std::size_t index, const fs::path& path, const std::vector<std::uint8_t>& bytes, std::uint64_t fault,
                   std::uint64_t base, std::uint64_t minUnits, int depth) {
-        FoundFile& f = ctx_.found[index];
+        scan::FoundFile& f = ctx_.found[index];
         // The split lies at a unit boundary at or before the fault (the
         // decoder notices other data a little after it begins).
         const std::uint64_t faultUnit = std::min<std::uint64_t>((fault + unit_ - 1) / unit_, bytes.size() / unit_);
@@ -494,8 +494,8 @@ private:
         return got > 0;
     }
 
-    ScanContext& ctx_;
-    const ScanGeometry& geo_;
+    scan::ScanContext& ctx_;
+    const scan::ScanGeometry& geo_;
     const std::uint64_t unit_;
     Layout& layout_;
     platform::RawFile medium_;
@@ -510,12 +510,12 @@ private:
 
 }  // namespace
 
-std::uint64_t InferBlockUnits(const ScanContext& ctx, const ScanGeometry& geo) {
+std::uint64_t InferBlockUnits(const scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     // A file system's clusters are its units already.
     if (filesystems::CataloguedType(ctx.record) || ctx.found.size() < kBlockEvidence)
         return 1;
     std::uint64_t common = 0;
-    for (const FoundFile& f : ctx.found)
+    for (const scan::FoundFile& f : ctx.found)
         if (!f.earlier) common = std::gcd(common, geo.byteOf(f.startUnit));
     if (common == 0) return 1;
     const std::uint64_t block = std::min<std::uint64_t>(common & (~common + 1), kMaxBlock);
@@ -523,10 +523,10 @@ std::uint64_t InferBlockUnits(const ScanContext& ctx, const ScanGeometry& geo) {
     return block > unit && block % unit == 0 ? block / unit : 1;
 }
 
-int JoinSplitPhotos(ScanContext& ctx, const ScanGeometry& geo) {
+int JoinSplitPhotos(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     std::vector<std::size_t> damaged;
     for (std::size_t i = 0; i < ctx.found.size(); ++i) {
-        const FoundFile& f = ctx.found[i];
+        const scan::FoundFile& f = ctx.found[i];
         if (!f.damaged || f.listedSize > 0) continue;
         const formats::Format* format = formats::FormatOf(f.extension);
         if (format && format->ending == formats::Ending::Jpeg) damaged.push_back(i);
@@ -552,7 +552,7 @@ int JoinSplitPhotos(ScanContext& ctx, const ScanGeometry& geo) {
         }
     };
     const std::size_t helpers =
-        std::min<std::size_t>(HelperThreads(), damaged.size() - 1);
+        std::min<std::size_t>(scan::HelperThreads(), damaged.size() - 1);
     std::vector<std::thread> threads;
     for (std::size_t h = 0; h < helpers; ++h) threads.emplace_back(work, false);
     work(true);
@@ -560,4 +560,4 @@ int JoinSplitPhotos(ScanContext& ctx, const ScanGeometry& geo) {
     return joined;
 }
 
-}  // namespace hx::scan
+}  // namespace hx::reassembly

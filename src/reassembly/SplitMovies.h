@@ -19,13 +19,13 @@
 #include "scan/ScanDisk.h"
 #include "scan/ScanGeometry.h"
 
-namespace hx::scan {
+namespace hx::reassembly {
 
 // Rebuilds the clips in pieces among ctx.found (their cache files are
 // rewritten, and FoundFile::pieces set). Returns how many were rebuilt.
-int RebuildSplitMovies(ScanContext& ctx, const ScanGeometry& geo);
+int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo);
 
 // The first bytes of a raw AAC frame (as an MP4 holds them) start as one does.
 bool AacFrameStarts(const std::uint8_t* frame, std::size_t size);
 
-}  // namespace hx::scan
+}  // namespace hx::reassembly

@@ -12,16 +12,16 @@
 #include "scan/ScanDisk.h"
 #include "scan/ScanGeometry.h"
 
-namespace hx::scan {
+namespace hx::reassembly {
 
 // Joins the damaged JPEGs among ctx.found (their cache files are rewritten,
 // their sizes updated). Returns how many were joined.
-int JoinSplitPhotos(ScanContext& ctx, const ScanGeometry& geo);
+int JoinSplitPhotos(scan::ScanContext& ctx, const scan::ScanGeometry& geo);
 
 // How many units make one block of the medium: on a medium without a file
 // system, found files that all start on multiples of a larger power of two
 // (32 KiB, say) tell that it was written in blocks of that size. 1 when
 // nothing says so.
-std::uint64_t InferBlockUnits(const ScanContext& ctx, const ScanGeometry& geo);
+std::uint64_t InferBlockUnits(const scan::ScanContext& ctx, const scan::ScanGeometry& geo);
 
-}  // namespace hx::scan
+}  // namespace hx::reassembly

@@ -153,7 +153,7 @@ TEST_F(SplitMovies, ClipsWrittenIntoHolesComeBackWholeAfterAQuickFormat) {
     // A quick format: new tables, the clusters as they were.
     ASSERT_EQ(test::RunCommand("mkfs.fat -F 32 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
 
-    ScanCommand command(ui, test::WholeScanRequest(image, cache));
+    output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     std::map<std::string, int> back;  // the clips that came back whole, by name, and from how many pieces
     std::set<std::string> contents;
@@ -204,7 +204,7 @@ void SplitMovies::cutRecordingComesBack(bool pcm, bool otherCamera) {
     const std::vector<std::string> recorded = videoPackets(dir / ("whole" + extension));
     ASSERT_GE(recorded.size(), 70u);
 
-    ScanCommand command(ui, test::WholeScanRequest(image, cache));
+    output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     std::vector<const FoundFile*> made;
     bool cutFound = false;

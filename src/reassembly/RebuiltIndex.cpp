@@ -1,4 +1,4 @@
-#include "scan/RebuiltIndex.h"
+#include "reassembly/RebuiltIndex.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,7 +9,7 @@
 #include "formats/iso/IsoBoxes.h"
 #include "formats/iso/IsoSampleTables.h"
 
-namespace hx::scan {
+namespace hx::reassembly {
 
 namespace {
 
@@ -669,4 +669,4 @@ bool WriteWithRebuiltIndex(const std::string& clip, const fs::path& reference, s
     return static_cast<bool>(file.flush());
 }
 
-}  // namespace hx::scan
+}  // namespace hx::reassembly
