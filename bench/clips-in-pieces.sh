@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Clips in pieces on a formatted camcorder card: a 3 GiB FAT32 card (32 KiB
-# clusters) that got 40 old clips of 3 to 12 MB, every other one deleted,
-# then 12 H.264 + AAC clips (8 MP4, 4 MOV, half with their index first) and
-# 4 photos written into the holes by first-free allocation, as a camera
-# writes them (so most lie in two or three pieces around the old clips);
-# then a quick format.
+# Clips in pieces on a formatted camcorder card, filled as a camera fills
+# one: a 2112 MiB FAT32 card (32 KiB clusters) got 40 older files of 3 to
+# 12 MB (random bytes; HX_OLD=clips makes them old clips instead), every
+# other one deleted, then 12 H.264 clips of 5 to 10 s at 8 to 16 Mbit/s
+# (8 MP4 with AAC, 4 MOV with PCM sound, half with their index first) and
+# 4 photos, written into the holes by first-free allocation (so most lie in
+# two to four pieces around the older files); then a quick format.
 # Counted: the 16 new files that come back byte-identical from a scan (the
 # clips with their index first and last apart), beside photorec and
-# foremost, with times.
+# foremost, with times. Each new file that does not come back whole is
+# named, with its pieces and where the closest file the scan wrote stops
+# being its bytes: in which piece, or not found at all.
 #
 #   bash bench/clips-in-pieces.sh [WORKDIR]
 # HX_CLI=path runs another build of the command line (to compare before and after).
@@ -15,7 +18,7 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CLI=${HX_CLI:-$ROOT/build/harvestrix-cli}
-WORK=${1:-/tmp/hx-clips-in-pieces}
+WORK=${1:-/tmp/hx-clips-in-pieces${HX_OLD:+-$HX_OLD}}
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
@@ -25,13 +28,13 @@ need_pkg ffmpeg testdisk foremost imagemagick dosfstools mtools python3 time
 
 CARD=$WORK/card.img
 if [ ! -f "$CARD" ]; then
-python3 - "$WORK" <<'PY'
-import os, random, struct, subprocess, sys
-work = sys.argv[1]
+python3 - "$WORK" "${HX_OLD:-random}" <<'PY'
+import json, os, random, struct, subprocess, sys
+work, old = sys.argv[1], sys.argv[2]
 card = os.path.join(work, "card.img")
 env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
 def run(*args): subprocess.run(args, check=True, env=env, stdout=subprocess.DEVNULL)
-run("mkfs.fat", "-C", "-F", "32", "-s", "64", "-n", "CAM", card, str(3 * 1024 * 1024))
+run("mkfs.fat", "-C", "-F", "32", "-s", "64", "-n", "CAM", card, str(2112 * 1024))
 with open(card, "rb") as f: fsinfo = struct.unpack_from("<H", f.read(512), 48)[0]
 staged = os.path.join(work, "staged")
 def put(path, data):
@@ -39,9 +42,12 @@ def put(path, data):
         f.seek(fsinfo * 512 + 492); f.write(struct.pack("<I", 2))
     with open(staged, "wb") as f: f.write(data)
     run("mcopy", "-o", "-i", card, staged, "::/" + path)
+layout = {}  # each new file: its runs of clusters, in file order
 def pieces(path):
     out = subprocess.run(["mshowfat", "-i", card, "::/" + path], env=env, capture_output=True, text=True).stdout
-    return out.count("<")
+    runs = [tuple(int(x) for x in r.split("-")) if "-" in r else (int(r), int(r)) for r in out.split("<")[1:] for r in [r.split(">")[0]]]
+    layout[os.path.basename(path)] = runs
+    return len(runs)
 def clip(key, seconds, ext, first, mbit):
     out = os.path.join(work, "clip" + ext)
     subprocess.run(["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i",
@@ -49,14 +55,16 @@ def clip(key, seconds, ext, first, mbit):
                     "sine=frequency=%d:duration=%g" % (200 + key, seconds),
                     "-vf", "noise=alls=%d:allf=t" % (10 + key % 30), "-c:v", "libx264", "-preset", "ultrafast",
                     "-b:v", "%dM" % mbit, "-maxrate", "%dM" % mbit, "-bufsize", "%dM" % mbit, "-g", "25",
-                    "-c:a", "aac"] + (["-movflags", "+faststart"] if first else []) + [out], check=True)
+                    "-c:a", "pcm_s16le" if ext == ".mov" else "aac"] + (["-movflags", "+faststart"] if first else []) + [out],
+                   check=True)
     data = open(out, "rb").read()
     os.remove(out)
     return data
 rnd = random.Random(11)
 run("mmd", "-i", card, "::/DCIM"); run("mmd", "-i", card, "::/DCIM/100CAM")
 for n in range(40):
-    put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(2, 8), ".mp4", n % 2 == 0, 12))
+    if old == "clips": put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(2, 8), ".mp4", n % 2 == 0, 12))
+    else: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(3 << 20, 12 << 20)))
 for n in range(1, 40, 2):
     run("mdel", "-i", card, "::/DCIM/100CAM/OLD_%04d.MP4" % n)
 new = os.path.join(work, "new")
@@ -68,7 +76,7 @@ for n in range(12):
     ext = ".MOV" if n % 3 == 2 else ".MP4"
     first = n % 2 == 0
     name = "DCIM/100CAM/MVI_%04d%s" % (n, ext)
-    data = clip(100 + n, rnd.uniform(3, 6), ext.lower(), first, rnd.choice([8, 12, 16]))
+    data = clip(100 + n, rnd.uniform(5, 10), ext.lower(), first, rnd.choice([8, 12, 16]))
     put(name, data)
     split += pieces(name) > 1
     open(os.path.join(new, "first" if first else "last", os.path.basename(name)), "wb").write(data)
@@ -83,6 +91,7 @@ for n in range(12):
         open(os.path.join(new, "photos", "IMG_%04d.JPG" % n), "wb").write(data)
 os.remove(staged)
 run("mkfs.fat", "-F", "32", "-s", "64", "-n", "CAM", card)  # a quick format: new tables, the clusters as they were
+json.dump({"clusterBytes": 32768, "layout": layout}, open(os.path.join(work, "layout.json"), "w"))
 print("new files in pieces: %d of 16" % split)
 PY
 fi
@@ -101,6 +110,7 @@ report() {  # tool seconds folder
 sync
 rm -rf "$WORK/out-hx" "$WORK/out-pr" "$WORK/out-fm"
 t=$(timed "$CLI" --cache "$WORK/out-hx" scan "$CARD" --new --yes); report "harvestrix scan" "$t" "$WORK/out-hx"
+python3 "$ROOT/bench/why-not-whole.py" "$WORK" "$WORK/out-hx"
 mkdir -p "$WORK/out-pr"
 t=$(cd "$WORK/out-pr" && timed photorec /log /d "$WORK/out-pr/f" /cmd "$CARD" options,paranoid,search); report "photorec" "$t" "$WORK/out-pr"
 t=$(timed foremost -q -t mp4,mov,jpg -i "$CARD" -o "$WORK/out-fm"); report "foremost" "$t" "$WORK/out-fm"

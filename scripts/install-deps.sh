@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang
   qt6-base-dev qt6-image-formats-plugins qt6-translations-l10n libgl-dev
-  libjpeg62-turbo-dev zlib1g-dev libexiv2-dev libxxhash-dev libheif-dev dcraw
+  libjpeg62-turbo-dev zlib1g-dev libexiv2-dev libxxhash-dev libheif-dev libavcodec-dev dcraw
   libgtest-dev libgmock-dev libbenchmark-dev
   dosfstools mtools ntfs-3g exfatprogs exfat-fuse fuse3 libfuse3-dev fdisk
   imagemagick libimage-exiftool-perl chromium libheif-examples webp ffmpeg

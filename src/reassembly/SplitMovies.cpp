@@ -9,6 +9,7 @@
 #include "reassembly/RebuiltIndex.h"
 #include "shell/Strings.h"
 #include "formats/Formats.h"
+#include "formats/codecs/PicturesDecode.h"
 #include "formats/iso/IsoSampleTables.h"
 #include "volumes/DriveFiles.h"
 
@@ -27,6 +28,13 @@ constexpr int kMaxPieces = 8;
 // Cluster boundaries tried for where one piece ends, back from where its
 // samples stop being in place.
 constexpr std::uint64_t kMaxBoundaries = 256;
+// Boundaries that fit one piece, at most, for its pictures to choose among
+// (a picture of a few hundred KiB holds a dozen clusters); and the pictures
+// (and their bytes) decoded to tell one, at most, for one boundary and for all.
+constexpr std::size_t kMaxFitting = 64;
+constexpr std::uint32_t kMaxDecoded = 600;
+constexpr std::uint64_t kMaxDecodedForAll = 4096;
+constexpr std::uint64_t kMaxDecodedBytes = 256ull << 20;
 // Samples shown to be in place before a clip's check is trusted to tell
 // where its bytes stop being its own.
 constexpr std::size_t kTrustedAfter = 16;
@@ -36,6 +44,7 @@ struct Sample {
     std::uint64_t offset = 0, size = 0;  // in the file
     Kind kind = Kind::Unchecked;
     std::uint8_t lengthBytes = 0;  // of each NAL unit's length
+    std::uint32_t track = 0, number = 0;  // its track's, and its place there (from 0)
     std::uint64_t end() const { return offset + size; }
 };
 
@@ -44,7 +53,8 @@ struct Sample {
 std::vector<Sample> samplesOf(const std::vector<formats::IsoTrack>& tracks, const formats::IsoBox& mdat, std::uint64_t size) {
     std::vector<Sample> samples;
     bool checkable = false;
-    for (const formats::IsoTrack& track : tracks) {
+    for (std::uint32_t t = 0; t < tracks.size(); ++t) {
+        const formats::IsoTrack& track = tracks[t];
         Sample::Kind kind = Sample::Kind::Unchecked;
         if (track.nalLengthBytes == 1 || track.nalLengthBytes == 2 || track.nalLengthBytes == 4) kind = Sample::Kind::Nal;
         else if (std::string(track.codec.data(), 4) == "mp4a") kind = Sample::Kind::Aac;
@@ -54,7 +64,7 @@ std::vector<Sample> samplesOf(const std::vector<formats::IsoTrack>& tracks, cons
             for (std::uint32_t k = 0; k < span.samples; ++k) {
                 const std::uint64_t bytes = track.sampleSizes[span.firstSample + k];
                 if (at < mdat.contents || at + bytes > mdat.end || at + bytes > size) return {};
-                if (bytes > 0) samples.push_back({at, bytes, kind, track.nalLengthBytes});
+                if (bytes > 0) samples.push_back({at, bytes, kind, track.nalLengthBytes, t, span.firstSample + k});
                 at += bytes;
             }
         }
@@ -164,8 +174,9 @@ struct Others {
 class Clip {
 public:
     Clip(platform::RawFile& medium, const scan::ScanGeometry& geo, const Others& others, std::uint64_t startUnit,
-         std::uint64_t size, std::vector<Sample> samples)
-        : medium_(medium), geo_(geo), unit_(geo.unitBytes()), others_(others), size_(size), samples_(std::move(samples)) {
+         std::uint64_t size, std::vector<Sample> samples, std::vector<formats::IsoTrack> tracks = {})
+        : medium_(medium), geo_(geo), unit_(geo.unitBytes()), others_(others), size_(size), samples_(std::move(samples)),
+          tracks_(std::move(tracks)) {
         const std::uint64_t clusters = (size_ + unit_ - 1) / unit_;
         for (std::uint64_t i = 0; i < clusters; ++i) map_.push_back(startUnit + i);
         from_ = map_.size();
@@ -218,8 +229,9 @@ public:
         if (first > c) return false;
         first = std::max(first, c - std::min<std::uint64_t>(c, kMaxBoundaries));
         std::uint64_t fitting = 0, taken = 0;
+        const Placed p = placed();
         for (std::uint64_t b = first; b <= c && fitting < 2; ++b)
-            if (unit >= c - b && placeable(b, unit - (c - b), c)) {
+            if (unit >= c - b && placeable(p, b, unit - (c - b), c)) {
                 ++fitting;
                 taken = b;
             }
@@ -348,6 +360,7 @@ private:
         std::vector<std::uint8_t> bytes(n);
         const std::uint64_t endUnit = geo_.endUnit();
         const std::uint64_t around = map_[first - 1];
+        const Placed p = placed();
         for (std::uint64_t k = 1; k < endUnit && search_.goOn(k, endUnit); ++k) {
             const std::uint64_t q = (around + k) % endUnit;  // where `bad`'s cluster would lie
             if (others_.taken(q)) continue;  // placeable() would have none of it
@@ -355,21 +368,21 @@ private:
                 continue;
             // The boundaries: where the piece before ends is known only when
             // one boundary alone fits (others' finds rule the rest out).
-            std::uint64_t fitting = 0, taken = 0;
-            for (std::uint64_t b = first; b <= badCluster && fitting < 2; ++b) {
+            std::vector<std::uint64_t> fitting;
+            for (std::uint64_t b = first; b <= badCluster && fitting.size() <= kMaxFitting; ++b) {
                 if (q < badCluster - b) continue;
                 const std::uint64_t m = q - (badCluster - b);
-                if (!placeable(b, m, badCluster)) continue;
+                if (!placeable(p, b, m, badCluster)) continue;
                 from_ = b;
                 next_ = m;
-                if (confirms(s, bad)) {
-                    ++fitting;
-                    taken = b;
-                }
+                if (confirms(s, bad)) fitting.push_back(b);
                 from_ = map_.size();
             }
-            if (fitting > 1) return false;  // the clip's bytes fit more than one way: none is taken
-            if (fitting == 0) continue;
+            if (fitting.empty()) continue;
+            // Where the lengths fit more than one way (clusters that lie
+            // wholly inside one picture), the pictures decode one way only, or none is taken.
+            const std::uint64_t taken = fitting.size() == 1 ? fitting.front() : decodedBoundary(fitting, q, first, badCluster);
+            if (taken == kGood) return false;
             const std::uint64_t m = q - (badCluster - taken);
             for (std::uint64_t i = taken; i < map_.size(); ++i) map_[i] = m + (i - taken);
             return true;
@@ -377,18 +390,102 @@ private:
         return false;
     }
 
+    // What placeable() asks of the clusters as they are placed, worked out
+    // once for a search (the map does not change while it runs): the first
+    // cluster kept unproven that another find holds, and the map's runs.
+    struct Placed {
+        std::uint64_t firstHeld = 0;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;  // first cluster of each run, its unit
+    };
+    Placed placed() const {
+        Placed p;
+        const std::uint64_t kept = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
+        p.firstHeld = map_.size();
+        for (std::uint64_t i = kept; i < map_.size(); ++i)
+            if (others_.holds(map_[i]) || others_.starts_at(map_[i])) {
+                p.firstHeld = i;
+                break;
+            }
+        for (std::uint64_t i = 0; i < map_.size(); ++i)
+            if (i == 0 || map_[i] != map_[i - 1] + 1) p.runs.emplace_back(i, map_[i]);
+        return p;
+    }
+
+    // Of the boundaries `fitting` (clusters b.. at the units that put
+    // `badCluster` at q), the one with which the pictures in clusters
+    // first..badCluster decode; kGood when not exactly one does.
+    std::uint64_t decodedBoundary(const std::vector<std::uint64_t>& fitting, std::uint64_t q, std::uint64_t first,
+                                  std::uint64_t badCluster) {
+        if (tracks_.empty() || fitting.size() > kMaxFitting) return kGood;
+        std::uint64_t decoded = kGood;
+        int decoding = 0;
+        decodedPictures_ = 0;
+        for (std::uint64_t b : fitting) {
+            from_ = b;
+            next_ = q - (badCluster - b);
+            const bool clean = picturesDecode(first * unit_, (badCluster + 1) * unit_);
+            from_ = map_.size();
+            if (clean) {
+                ++decoding;
+                decoded = b;
+            }
+        }
+        return decoding == 1 ? decoded : kGood;
+    }
+
+    // The pictures of every video track that lie in bytes [lo, hi) of the
+    // file decode cleanly, each from the last that needs none before it,
+    // read through the clusters as placed (and as tried).
+    bool picturesDecode(std::uint64_t lo, std::uint64_t hi) const {
+        std::vector<std::vector<std::uint32_t>> inRange(tracks_.size());  // numbers of the samples there
+        std::vector<std::vector<const Sample*>> byNumber(tracks_.size());
+        for (const Sample& sample : samples_) {
+            if (sample.kind != Sample::Kind::Nal || sample.track >= tracks_.size()) continue;
+            auto& all = byNumber[sample.track];
+            if (all.size() <= sample.number) all.resize(sample.number + 1, nullptr);
+            all[sample.number] = &sample;
+            if (sample.offset < hi && sample.end() > lo) inRange[sample.track].push_back(sample.number);
+        }
+        bool any = false;
+        for (std::size_t t = 0; t < tracks_.size(); ++t) {
+            if (inRange[t].empty()) continue;
+            const formats::IsoTrack& track = tracks_[t];
+            const auto [low, high] = std::minmax_element(inRange[t].begin(), inRange[t].end());
+            std::uint32_t from = *low;  // back to the last picture that needs none before it
+            if (track.syncListed) {
+                std::uint32_t sync = 0;
+                for (std::uint32_t n : track.syncSamples)
+                    if (n >= 1 && n - 1 <= *low) sync = std::max(sync, n - 1);
+                from = sync;
+            }
+            if (*high - from > kMaxDecoded || (decodedPictures_ += *high - from + 1) > kMaxDecodedForAll) return false;
+            std::vector<std::vector<std::uint8_t>> pictures;
+            std::uint64_t bytes = 0;
+            for (std::uint32_t n = from; n <= *high; ++n) {
+                const Sample* sample = n < byNumber[t].size() ? byNumber[t][n] : nullptr;
+                if (!sample || (bytes += sample->size) > kMaxDecodedBytes) return false;
+                pictures.emplace_back(static_cast<std::size_t>(sample->size));
+                if (!read(sample->offset, sample->size, pictures.back().data())) return false;
+            }
+            if (!formats::PicturesDecode(track.codec, track.codecConfig, pictures)) return false;
+            any = true;
+        }
+        return any;
+    }
+
     // Clusters b.. at units m.., and those before b where they are: none of
     // the units up to `badCluster` is another find's or the clip's own.
-    bool placeable(std::uint64_t b, std::uint64_t m, std::uint64_t badCluster) const {
-        const std::uint64_t kept = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
-        for (std::uint64_t i = kept; i < b; ++i)
-            if (others_.holds(map_[i]) || others_.starts_at(map_[i])) return false;
-        for (std::uint64_t i = b; i <= badCluster; ++i) {
-            const std::uint64_t unit = m + (i - b);
-            if (unit >= geo_.endUnit() || others_.taken(unit)) return false;
-            if (std::find(map_.begin(), map_.begin() + static_cast<std::ptrdiff_t>(b), unit) !=
-                map_.begin() + static_cast<std::ptrdiff_t>(b))
-                return false;
+    bool placeable(const Placed& p, std::uint64_t b, std::uint64_t m, std::uint64_t badCluster) const {
+        if (p.firstHeld < b) return false;
+        const std::uint64_t last = m + (badCluster - b);
+        if (last >= geo_.endUnit()) return false;
+        for (std::uint64_t i = b; i <= badCluster; ++i)
+            if (others_.taken(m + (i - b))) return false;
+        // The clip's own clusters before b lie in none of units m..last.
+        for (std::size_t r = 0; r < p.runs.size() && p.runs[r].first < b; ++r) {
+            const std::uint64_t end = r + 1 < p.runs.size() ? std::min(p.runs[r + 1].first, b) : b;
+            const std::uint64_t from = p.runs[r].second, to = from + (end - p.runs[r].first);  // units [from, to)
+            if (from <= last && m < to) return false;
         }
         return true;
     }
@@ -412,6 +509,8 @@ private:
     const Others& others_;
     const std::uint64_t size_;
     const std::vector<Sample> samples_;
+    const std::vector<formats::IsoTrack> tracks_;  // when given, their pictures decide a piece the lengths cannot
+    mutable std::uint64_t decodedPictures_ = 0;    //   and how many were decoded for the piece looked for
     std::vector<std::uint64_t> map_;     // medium unit of each cluster of the file
     std::uint64_t from_ = 0, next_ = 0;  // a piece tried: clusters from `from_` at `next_` on
     std::uint64_t lastGood_ = 0;         // the end of the last NAL unit's length shown to be the clip's own
@@ -432,7 +531,8 @@ public:
 // The found clip's index, read from its cache file, when it comes before
 // its samples: its samples in file order, and its size by its boxes (the
 // scan may have ended the find sooner, at another find inside its extent).
-std::vector<Sample> indexFirst(const fs::path& path, std::uint64_t found, std::uint64_t& size) {
+std::vector<Sample> indexFirst(const fs::path& path, std::uint64_t found, std::uint64_t& size,
+                               std::vector<formats::IsoTrack>& tracks) {
     platform::RawFile file;
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
     const formats::ReadAt read = [&file, found](std::uint64_t at, std::size_t n, std::uint8_t* out) {
@@ -442,7 +542,6 @@ std::vector<Sample> indexFirst(const fs::path& path, std::uint64_t found, std::u
     if (!formats::FindIsoBox(read, 0, kMaxClip, "moov", moov) || moov.end > found ||
         !formats::FindIsoBox(read, 0, kMaxClip, "mdat", mdat) || moov.at > mdat.at)
         return {};
-    std::vector<formats::IsoTrack> tracks;
     if (!formats::ReadSampleTables(read, moov, tracks)) return {};
     size = mdat.end;
     return samplesOf(tracks, mdat, size);
@@ -473,7 +572,7 @@ bool leads(const std::uint8_t* head) {
 // starts in the file and `indexUnit` the unit it was found at.
 std::vector<Sample> indexLast(const fs::path& path, const scan::FoundFile& f, platform::RawFile& medium, const scan::ScanGeometry& geo,
                               const Others& around, const Search& search, std::uint64_t& size, std::uint64_t& indexAt,
-                              std::uint64_t& indexUnit) {
+                              std::uint64_t& indexUnit, std::vector<formats::IsoTrack>& withTracks) {
     platform::RawFile file;
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
     const std::uint64_t found = f.size;
@@ -529,6 +628,7 @@ std::vector<Sample> indexLast(const fs::path& path, const scan::FoundFile& f, pl
         size = mdat.end + lead + bytes;
         indexAt = mdat.end;
         indexUnit = q;
+        withTracks = std::move(tracks);
         return samples;
     }
     return {};
@@ -606,6 +706,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     // The clips whose index comes first, and their samples.
     struct Index {
         std::vector<Sample> samples;
+        std::vector<formats::IsoTrack> tracks;
         std::uint64_t size = 0;     // by its boxes
         std::uint64_t indexAt = 0;  // an index after the samples: where it starts in the file,
         std::uint64_t indexUnit = ~std::uint64_t{0};  // and the unit it was found at
@@ -633,10 +734,11 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
             continue;
         const fs::path path = ctx.cacheFolder / f.name;
         Index index;
-        index.samples = indexFirst(path, f.size, index.size);
+        index.samples = indexFirst(path, f.size, index.size, index.tracks);
         const Search search{&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {f.name})};
         if (index.samples.empty())
-            index.samples = indexLast(path, f, medium, geo, around, search, index.size, index.indexAt, index.indexUnit);
+            index.samples =
+                indexLast(path, f, medium, geo, around, search, index.size, index.indexAt, index.indexUnit, index.tracks);
         if (index.samples.empty()) lost.push_back(k);
         // A clip is no larger than the medium that holds its pieces.
         else if (index.size <= geo.byteOf(geo.endUnit())) clips.emplace_back(k, std::move(index));
@@ -680,13 +782,14 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         scan::FoundFile& f = ctx.found[k];
         // Its own units are no other find's while it is rebuilt.
         others.own = f.startUnit;
-        Clip clip(medium, geo, others, f.startUnit, index.size, std::move(index.samples));
+        Clip clip(medium, geo, others, f.startUnit, index.size, std::move(index.samples), std::move(index.tracks));
         platform::RawFile copy;
         if (copy.open(ctx.cacheFolder / f.name, platform::RawFile::Mode::Read)) clip.readCopy(&copy, f.size);
         clip.answer({&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {f.name})});
         const fs::path path = ctx.cacheFolder / f.name;
         const bool indexBefore = index.indexUnit == ~std::uint64_t{0};
-        if (clip.follow(true) && (indexBefore || clip.placeIndex(index.indexAt, index.indexUnit))) {
+        const bool followed = clip.follow(true);
+        if (followed && (indexBefore || clip.placeIndex(index.indexAt, index.indexUnit))) {
             if (clip.write(path, index.size)) {
                 f.size = index.size;
                 f.pieces = clip.pieces() > 1 ? clip.pieces() : 0;
@@ -694,11 +797,15 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
                 ++rebuilt;
                 whole.push_back(k);
             }
-        } else if (clip.trusted() && clip.write(path, std::min(shownTo[k], index.size))) {
-            // What follows is another file's: zeros stand there, and the clip plays up to them.
+        } else if (const std::uint64_t own = followed ? index.indexAt : std::min(shownTo[k], index.size);
+                   (clip.trusted() || own > 0) && clip.write(path, own)) {
+            // What follows is another file's, or an index whose place is not
+            // known for sure: zeros stand there, and the clip plays up to
+            // them. A clip of few samples is cut too once one of its NAL
+            // units was read in place: its samples are then known to be read right.
             f.size = index.size;
             f.damaged = true;
-            f.faultAt = shownTo[k];
+            f.faultAt = own;
             f.printed = false;
         }
         ctx.ui.yield();

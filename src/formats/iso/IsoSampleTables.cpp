@@ -11,6 +11,7 @@ namespace {
 constexpr std::uint64_t kMaxEntries = 1u << 24;  // samples or chunks of one track, at most
 constexpr std::size_t kMaxTracks = 64;
 constexpr int kMaxBoxes = 4096;  // boxes a moov holds side by side, at most
+constexpr std::uint64_t kMaxConfigBytes = 1u << 16;  // a codec's configuration box, at most
 
 // A full box's entry count and where its entries start; false when the
 // entries of `entryBytes` each would run past the box.
@@ -43,8 +44,27 @@ void readCodec(const ReadAt& read, const IsoBox& stbl, IsoTrack& track) {
     const std::uint64_t at = avc ? 4 : 21;
     std::uint8_t b = 0;
     if (FindIsoBox(read, entry.contents + 78, entry.end, avc ? "avcC" : "hvcC", config) && config.contents + at < config.end &&
-        read(config.contents + at, 1, &b))
+        read(config.contents + at, 1, &b)) {
         track.nalLengthBytes = static_cast<std::uint8_t>((b & 3) + 1);
+        if (config.end - config.contents <= kMaxConfigBytes) {
+            track.codecConfig.resize(static_cast<std::size_t>(config.end - config.contents));
+            if (!read(config.contents, track.codecConfig.size(), track.codecConfig.data())) track.codecConfig.clear();
+        }
+    }
+}
+
+// The samples that need none before them (stss, numbered from 1); none
+// listed when every sample is so.
+bool readSyncSamples(const ReadAt& read, const IsoBox& stbl, IsoTrack& track) {
+    IsoBox box;
+    if (!FindIsoBox(read, stbl.contents, stbl.end, "stss", box)) return true;
+    std::uint32_t count = 0;
+    std::uint64_t first = 0;
+    std::vector<std::uint8_t> t;
+    if (!entries(read, box, 0, 4, count, first) || !readTable(read, first, 4ull * count, t)) return false;
+    for (std::uint32_t i = 0; i < count; ++i) track.syncSamples.push_back(platform::Be32(t.data() + 4 * i));
+    track.syncListed = true;
+    return true;
 }
 
 bool readTrack(const ReadAt& read, const IsoBox& trak, IsoTrack& track) {
@@ -56,6 +76,7 @@ bool readTrack(const ReadAt& read, const IsoBox& trak, IsoTrack& track) {
     if (hdlr.contents + 12 > hdlr.end || !read(hdlr.contents + 8, 4, h)) return false;
     std::copy(h, h + 4, track.handler.begin());
     readCodec(read, stbl, track);
+    if (!readSyncSamples(read, stbl, track)) return false;
     std::vector<std::uint8_t> t;
     std::uint32_t count = 0;
     std::uint64_t first = 0;

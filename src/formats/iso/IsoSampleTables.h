@@ -17,6 +17,11 @@ struct IsoTrack {
     // H.264 and H.265: the bytes of the length before each NAL unit of a
     // sample (1, 2 or 4); 0 for other codecs.
     std::uint8_t nalLengthBytes = 0;
+    std::vector<std::uint8_t> codecConfig;    //   and their configuration (avcC, hvcC: the box's contents)
+    // The samples that need none before them, numbered from 1 (stss); when
+    // none is listed, every sample is one.
+    std::vector<std::uint32_t> syncSamples;
+    bool syncListed = false;
     std::vector<std::uint64_t> chunkOffsets;  // in the file
     std::vector<std::uint32_t> samplesInChunk;
     std::vector<std::uint32_t> sampleSizes;
