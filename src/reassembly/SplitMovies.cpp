@@ -28,6 +28,8 @@ constexpr int kMaxPieces = 8;
 // Cluster boundaries tried for where one piece ends, back from where its
 // samples stop being in place.
 constexpr std::uint64_t kMaxBoundaries = 256;
+// A box of a camera's own after the samples or the index, at most.
+constexpr std::uint64_t kMaxTrailing = 16ull << 20;
 // Boundaries that fit one piece, at most, for its pictures to choose among
 // (a picture of a few hundred KiB holds a dozen clusters); and the pictures
 // (and their bytes) decoded to tell one, at most, for one boundary and for all.
@@ -242,6 +244,18 @@ public:
     }
 
     std::uint64_t verified() const { return verified_; }
+    std::uint64_t size() const { return size_; }
+
+    // Boxes of the camera's own after the samples (at `at`, the clip's end
+    // so far) lie where its last piece runs on: the clip then ends where they do.
+    void takeTrailingBoxes(std::uint64_t at) {
+        if (at != size_ || map_.empty()) return;
+        resize(size_ + kMaxTrailing);
+        const formats::ReadAt placed = [this](std::uint64_t from, std::size_t n, std::uint8_t* out) {
+            return read(from, n, out);
+        };
+        resize(formats::TrailingBoxesEnd(placed, at, size_, kMaxTrailing));
+    }
     bool trusted() const { return checked_ >= kTrustedAfter; }
 
     // Writes the clip from its pieces in place of `path` (which may be the
@@ -274,6 +288,16 @@ private:
     }
 
     static constexpr std::uint64_t kGood = ~0ull;
+
+    // The clip's clusters made as many as `bytes` take, those added running
+    // on from its last.
+    void resize(std::uint64_t bytes) {
+        const std::uint64_t clusters = (bytes + unit_ - 1) / unit_;
+        while (map_.size() < clusters) map_.push_back(map_.back() + 1);
+        map_.resize(clusters);
+        from_ = map_.size();
+        size_ = bytes;
+    }
 
     std::uint64_t unitOf(std::uint64_t cluster) const {
         return cluster >= from_ ? next_ + (cluster - from_) : map_[cluster];
@@ -507,7 +531,7 @@ private:
     const scan::ScanGeometry& geo_;
     const std::uint64_t unit_;
     const Others& others_;
-    const std::uint64_t size_;
+    std::uint64_t size_;
     const std::vector<Sample> samples_;
     const std::vector<formats::IsoTrack> tracks_;  // when given, their pictures decide a piece the lengths cannot
     mutable std::uint64_t decodedPictures_ = 0;    //   and how many were decoded for the piece looked for
@@ -531,7 +555,7 @@ public:
 // The found clip's index, read from its cache file, when it comes before
 // its samples: its samples in file order, and its size by its boxes (the
 // scan may have ended the find sooner, at another find inside its extent).
-std::vector<Sample> indexFirst(const fs::path& path, std::uint64_t found, std::uint64_t& size,
+std::vector<Sample> indexFirst(const fs::path& path, std::uint64_t found, std::uint64_t& size, std::uint64_t& tail,
                                std::vector<formats::IsoTrack>& tracks) {
     platform::RawFile file;
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
@@ -544,6 +568,7 @@ std::vector<Sample> indexFirst(const fs::path& path, std::uint64_t found, std::u
         return {};
     if (!formats::ReadSampleTables(read, moov, tracks)) return {};
     size = mdat.end;
+    tail = formats::TrailingBoxesEnd(read, mdat.end, found, kMaxTrailing);
     return samplesOf(tracks, mdat, size);
 }
 
@@ -553,6 +578,7 @@ constexpr std::uint64_t kMaxIndex = 64ull << 20;
 // left to grow the index): how many, and their bytes, at most.
 constexpr int kMaxLeadBoxes = 4;
 constexpr std::uint64_t kMaxLead = 1ull << 20;
+
 
 bool leads(const std::uint8_t* head) {
     for (const char* type : {"free", "skip", "wide", "uuid", "udta", "meta"})
@@ -625,7 +651,12 @@ std::vector<Sample> indexLast(const fs::path& path, const scan::FoundFile& f, pl
         Clip first(medium, geo, around, f.startUnit, mdat.end + lead + bytes, samples);
         first.readCopy(&file, found);
         if (!first.follow(false) && !first.anyInPlace()) continue;
-        size = mdat.end + lead + bytes;
+        // Boxes of the camera's own after the index, as it lies.
+        const formats::ReadAt onMedium = [&medium, &geo, at](std::uint64_t from, std::size_t n, std::uint8_t* out) {
+            return medium.readAt(at + from, out, n) == n;
+        };
+        const std::uint64_t room = geo.byteOf(endUnit) - at;
+        size = mdat.end + lead + formats::TrailingBoxesEnd(onMedium, bytes, room, kMaxTrailing);
         indexAt = mdat.end;
         indexUnit = q;
         withTracks = std::move(tracks);
@@ -708,6 +739,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         std::vector<Sample> samples;
         std::vector<formats::IsoTrack> tracks;
         std::uint64_t size = 0;     // by its boxes
+        std::uint64_t tail = 0;     // its index first: where boxes of the camera's own after its samples end, as found
         std::uint64_t indexAt = 0;  // an index after the samples: where it starts in the file,
         std::uint64_t indexUnit = ~std::uint64_t{0};  // and the unit it was found at
     };
@@ -734,7 +766,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
             continue;
         const fs::path path = ctx.cacheFolder / f.name;
         Index index;
-        index.samples = indexFirst(path, f.size, index.size, index.tracks);
+        index.samples = indexFirst(path, f.size, index.size, index.tail, index.tracks);
         const Search search{&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {f.name})};
         if (index.samples.empty())
             index.samples =
@@ -774,7 +806,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     int rebuilt = 0;
     for (auto& [k, index] : clips) {
         // Whole as found: every sample in place, and the index too.
-        if (shownTo[k] == ~0ull && index.size == ctx.found[k].size &&
+        if (shownTo[k] == ~0ull && (index.size == ctx.found[k].size || index.tail == ctx.found[k].size) &&
             (index.indexUnit == ~std::uint64_t{0} || index.indexUnit == ctx.found[k].startUnit + index.indexAt / unit)) {
             whole.push_back(k);
             continue;
@@ -790,8 +822,9 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         const bool indexBefore = index.indexUnit == ~std::uint64_t{0};
         const bool followed = clip.follow(true);
         if (followed && (indexBefore || clip.placeIndex(index.indexAt, index.indexUnit))) {
-            if (clip.write(path, index.size)) {
-                f.size = index.size;
+            if (indexBefore) clip.takeTrailingBoxes(index.size);
+            if (clip.write(path, clip.size())) {
+                f.size = clip.size();
                 f.pieces = clip.pieces() > 1 ? clip.pieces() : 0;
                 f.printed = false;
                 ++rebuilt;

@@ -36,6 +36,19 @@ BoxRead ReadIsoBox(const ReadAt& read, std::uint64_t at, std::uint64_t to, IsoBo
     return BoxRead::Box;
 }
 
+std::uint64_t TrailingBoxesEnd(const ReadAt& read, std::uint64_t at, std::uint64_t to, std::uint64_t maxBytes) {
+    constexpr int kMaxTrailing = 8;
+    IsoBox box;
+    for (int n = 0; n < kMaxTrailing && ReadIsoBox(read, at, to, box) == BoxRead::Box; ++n) {
+        // A size of 0 runs to `to`: nothing tells where such a box would end.
+        if (box.is("ftyp") || box.is("moov") || box.is("mdat") || box.end - box.at > maxBytes ||
+            box.end - box.at == to - at)
+            break;
+        at = box.end;
+    }
+    return at;
+}
+
 bool FindIsoBox(const ReadAt& read, std::uint64_t from, std::uint64_t to, std::string_view type, IsoBox& found) {
     IsoBox box;
     std::uint64_t at = from;

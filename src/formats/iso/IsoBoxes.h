@@ -28,6 +28,13 @@ enum class BoxRead {
 // The box at `at`, inside [at, to): `read` gives the bytes.
 BoxRead ReadIsoBox(const ReadAt& read, std::uint64_t at, std::uint64_t to, IsoBox& box);
 
+// Where the boxes end that follow a file's media data or index at `at` and
+// still belong to it (a camera's own: uuid, udta, meta, free, Xtra, ...):
+// at most a few, each of a sane type and of no more than `maxBytes`, none
+// the start of another file or a second index or media data, all before
+// `to`. `at` when none follows.
+std::uint64_t TrailingBoxesEnd(const ReadAt& read, std::uint64_t at, std::uint64_t to, std::uint64_t maxBytes);
+
 // The first box of `type` among the boxes that fill [from, to); a bounded walk.
 bool FindIsoBox(const ReadAt& read, std::uint64_t from, std::uint64_t to, std::string_view type, IsoBox& found);
 
