@@ -6,7 +6,9 @@
 
 #include "platform/ByteOrder.h"
 #include "platform/RawFile.h"
+#include "filesystems/FileSystemTypes.h"
 #include "reassembly/RebuiltIndex.h"
+#include "reassembly/SplitPhotos.h"
 #include "shell/Strings.h"
 #include "formats/Formats.h"
 #include "formats/codecs/PicturesDecode.h"
@@ -210,6 +212,10 @@ public:
         copyBytes_ = bytes;
     }
 
+    // The medium was written in blocks of `units` (its file system's clusters
+    // when the scan's units are smaller): a piece starts and ends on them.
+    void writtenInBlocks(std::uint64_t units) { block_ = std::max<std::uint64_t>(1, units); }
+
     // Long searches for a piece answer the window through `search`.
     void answer(const Search& search) { search_ = search; }
     int pieces() const { return pieces_; }
@@ -233,7 +239,8 @@ public:
         std::uint64_t fitting = 0, taken = 0;
         const Placed p = placed();
         for (std::uint64_t b = first; b <= c && fitting < 2; ++b)
-            if (unit >= c - b && placeable(p, b, unit - (c - b), c)) {
+            if (unit >= c - b && b % block_ == 0 && (unit - (c - b)) % block_ == map_[0] % block_ &&
+                placeable(p, b, unit - (c - b), c)) {
                 ++fitting;
                 taken = b;
             }
@@ -385,16 +392,18 @@ private:
         const std::uint64_t endUnit = geo_.endUnit();
         const std::uint64_t around = map_[first - 1];
         const Placed p = placed();
+        // In blocks, `bad`'s cluster lies where the clip's start would put it in a block.
+        const std::uint64_t phase = (map_[0] + badCluster) % block_;
         for (std::uint64_t k = 1; k < endUnit && search_.goOn(k, endUnit); ++k) {
             const std::uint64_t q = (around + k) % endUnit;  // where `bad`'s cluster would lie
-            if (others_.taken(q)) continue;  // placeable() would have none of it
+            if (q % block_ != phase || others_.taken(q)) continue;  // placeable() would have none of it
             if (medium_.readAt(geo_.byteOf(q) + bad % unit_, bytes.data(), n) != n || !fits(sample, bad, bytes.data(), n))
                 continue;
             // The boundaries: where the piece before ends is known only when
             // one boundary alone fits (others' finds rule the rest out).
             std::vector<std::uint64_t> fitting;
             for (std::uint64_t b = first; b <= badCluster && fitting.size() <= kMaxFitting; ++b) {
-                if (q < badCluster - b) continue;
+                if (q < badCluster - b || b % block_ != 0) continue;
                 const std::uint64_t m = q - (badCluster - b);
                 if (!placeable(p, b, m, badCluster)) continue;
                 from_ = b;
@@ -535,6 +544,7 @@ private:
     const std::vector<Sample> samples_;
     const std::vector<formats::IsoTrack> tracks_;  // when given, their pictures decide a piece the lengths cannot
     mutable std::uint64_t decodedPictures_ = 0;    //   and how many were decoded for the piece looked for
+    std::uint64_t block_ = 1;                      // units a block of the medium
     std::vector<std::uint64_t> map_;     // medium unit of each cluster of the file
     std::uint64_t from_ = 0, next_ = 0;  // a piece tried: clusters from `from_` at `next_` on
     std::uint64_t lastGood_ = 0;         // the end of the last NAL unit's length shown to be the clip's own
@@ -803,6 +813,12 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     }
     std::sort(others.starts.begin(), others.starts.end());
     std::sort(others.held.begin(), others.held.end());
+    // A file system's clusters, when the scan's units are its sectors
+    // (DeepScan); else what the finds' starts tell.
+    std::uint64_t blockUnits = InferBlockUnits(ctx, geo);
+    if (ctx.record.clusterBytes() > unit && ctx.record.clusterBytes() % unit == 0 &&
+        filesystems::CataloguedType(ctx.record))
+        blockUnits = ctx.record.clusterBytes() / unit;
     int rebuilt = 0;
     for (auto& [k, index] : clips) {
         // Whole as found: every sample in place, and the index too.
@@ -818,6 +834,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         platform::RawFile copy;
         if (copy.open(ctx.cacheFolder / f.name, platform::RawFile::Mode::Read)) clip.readCopy(&copy, f.size);
         clip.answer({&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {f.name})});
+        clip.writtenInBlocks(blockUnits);
         const fs::path path = ctx.cacheFolder / f.name;
         const bool indexBefore = index.indexUnit == ~std::uint64_t{0};
         const bool followed = clip.follow(true);

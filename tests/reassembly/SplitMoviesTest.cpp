@@ -250,6 +250,19 @@ TEST_F(SplitMovies, ClipsWhoseBreakFallsInsideAPictureComeBackByTheirPictures) {
     // A picture decodes with another file's clusters now and then, where its
     // break is left open: most come back whole all the same.
     EXPECT_GE(back.size(), clips.size() - 1);
+
+    // DeepScan reads the card sector by sector: the pieces still start and
+    // end on its clusters, and as many clips come back.
+    output::ScanRequest deep = test::WholeScanRequest(image, dir / "deep");
+    deep.options.deepScan = true;
+    output::ScanCommand deepCommand(ui, deep);
+    ASSERT_EQ(deepCommand.run(), ScanOutcome::Finished);
+    std::set<std::string> deepBack;
+    for (const FoundFile& f : deepCommand.context().found) {
+        const auto it = clips.find(test::ReadFile(dir / "deep" / f.name));
+        if (it != clips.end()) deepBack.insert(it->second);
+    }
+    EXPECT_GE(deepBack.size(), clips.size() - 1);
 }
 
 // A recording cut off (no index, its `mdat` size never written) on a card
