@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "reassembly/RebuiltIndex.h"
+#include "formats/codecs/AacFrames.h"
 #include "reassembly/SplitMovies.h"
 #include "formats/iso/IsoSampleTables.h"
 
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (const auto& span : hx::formats::ChunkSpans(track)) samples += span.samples;
             if (samples != track.sampleSizes.size()) std::abort();
         }
-    hx::reassembly::AacFrameStarts(data, size);
+    hx::formats::AacFrameStarts(data, size);
     // The bytes as a clip whose index is lost and as the clip of the same
     // camera its index is made after, split where the first byte says.
     if (size > 1) {

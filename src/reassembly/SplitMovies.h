@@ -25,7 +25,4 @@ namespace hx::reassembly {
 // rewritten, and FoundFile::pieces set). Returns how many were rebuilt.
 int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo);
 
-// The first bytes of a raw AAC frame (as an MP4 holds them) start as one does.
-bool AacFrameStarts(const std::uint8_t* frame, std::size_t size);
-
 }  // namespace hx::reassembly

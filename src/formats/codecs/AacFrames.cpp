@@ -1,0 +1,65 @@
+#include "formats/codecs/AacFrames.h"
+
+namespace hx::formats {
+
+namespace {
+
+// Bits of a frame, first to last.
+class Bits {
+public:
+    Bits(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    bool take(unsigned n, std::uint32_t& v) {
+        v = 0;
+        for (unsigned k = 0; k < n; ++k, ++at_) {
+            if (at_ / 8 >= size_) return false;
+            v = v << 1 | ((data_[at_ / 8] >> (7 - at_ % 8)) & 1);
+        }
+        return true;
+    }
+    bool skip(std::uint64_t n) {
+        at_ += n;
+        return at_ / 8 < size_;
+    }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::uint64_t at_ = 0;
+};
+
+
+}  // namespace
+
+
+// The start of a raw AAC frame: fill elements (ffmpeg's first frame names
+// the encoder in one), then a channel's element (one channel, a pair, the
+// low frequencies) whose stream info holds its reserved bit clear and no
+// more scale factor bands than a window has.
+bool AacFrameStarts(const std::uint8_t* frame, std::size_t size) {
+    Bits bits(frame, size);
+    std::uint32_t id = 0, v = 0;
+    for (int fills = 0; bits.take(3, id) && id == 6 && fills < 4; ++fills) {
+        std::uint32_t count = 0;
+        if (!bits.take(4, count)) return false;
+        if (count == 15) {
+            if (!bits.take(8, v)) return false;
+            count += v - 1;
+        }
+        if (!bits.skip(8ull * count)) return false;
+    }
+    if (id != 0 && id != 1 && id != 3) return false;
+    if (!bits.take(4, v)) return false;  // the element's tag
+    if (id == 1) {                         // a pair: its stream info comes first when the window is common
+        std::uint32_t common = 0;
+        if (!bits.take(1, common)) return false;
+        if (!common) return bits.take(8, v);  // the first channel's gain: nothing more to check cheaply
+    } else if (!bits.take(8, v)) {        // global gain
+        return false;
+    }
+    std::uint32_t reserved = 0, sequence = 0, shape = 0, bands = 0;
+    if (!bits.take(1, reserved) || reserved != 0 || !bits.take(2, sequence) || !bits.take(1, shape)) return false;
+    if (sequence == 2) return bits.take(4, bands) && bands <= 15;
+    return bits.take(6, bands) && bands <= 51;
+}
+
+}  // namespace hx::formats
