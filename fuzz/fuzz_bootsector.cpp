@@ -8,7 +8,7 @@
 
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/DriveInfo.h"
-#include "filesystems/FatTables.h"
+#include "filesystems/fat/FatTables.h"
 #include "Scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

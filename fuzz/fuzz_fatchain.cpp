@@ -8,7 +8,7 @@
 
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/DriveInfo.h"
-#include "filesystems/FatTables.h"
+#include "filesystems/fat/FatTables.h"
 #include "platform/ByteOrder.h"
 #include "Scratch.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "filesystems/DriveInfo.h"
-#include "filesystems/FatTables.h"
+#include "filesystems/fat/FatTables.h"
 #include "filesystems/FileSystemTypes.h"
 #include "media/SalvagingReader.h"
 #include "media/SectorIo.h"

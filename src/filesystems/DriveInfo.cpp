@@ -5,7 +5,7 @@
 
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/FileSystemTypes.h"
-#include "filesystems/FatTables.h"
+#include "filesystems/fat/FatTables.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"
 #include "platform/ByteOrder.h"

@@ -12,7 +12,7 @@
 #include "fixtures/FaultyCard.h"
 #include "fixtures/UndeleteFixtures.h"
 #include "filesystems/DriveInfo.h"
-#include "filesystems/FatTables.h"
+#include "filesystems/fat/FatTables.h"
 #include "output/DiskBackup.h"
 #include "platform/ByteOrder.h"
 #include "scan/ScanState.h"

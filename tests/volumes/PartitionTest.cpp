@@ -9,7 +9,7 @@
 #include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
 #include "filesystems/DriveInfo.h"
-#include "filesystems/FatTables.h"
+#include "filesystems/fat/FatTables.h"
 #include "volumes/PartitionTable.h"
 #include "media/SectorIo.h"
 #include "platform/DriveCatalogue.h"

@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "filesystems/FileSystemTypes.h"
-#include "filesystems/FatTables.h"
+#include "filesystems/fat/FatTables.h"
 #include "media/SalvagingReader.h"
 #include "filesystems/exfat/UndeleteExfat.h"
 #include "platform/ByteOrder.h"

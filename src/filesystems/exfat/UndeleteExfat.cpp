@@ -6,7 +6,7 @@
 
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/DriveInfo.h"
-#include "filesystems/FatTables.h"
+#include "filesystems/fat/FatTables.h"
 #include "media/DriveRecord.h"
 #include "filesystems/ntfs/NtfsStructs.h"
 #include "platform/RawFile.h"

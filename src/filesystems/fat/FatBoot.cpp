@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "filesystems/FileSystemTypes.h"
-#include "filesystems/FatTables.h"
+#include "filesystems/fat/FatTables.h"
 #include "filesystems/fat/UndeleteFat.h"
 #include "platform/ByteOrder.h"
 

@@ -9,7 +9,7 @@
 #include <tuple>
 
 #include "filesystems/DriveInfo.h"
-#include "filesystems/FatTables.h"
+#include "filesystems/fat/FatTables.h"
 #include "filesystems/ntfs/NtfsStructs.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"

@@ -13,7 +13,7 @@
 #include "media/DriveRecord.h"
 #include "shell/Ui.h"
 #include "filesystems/ClusterWalk.h"
-#include "filesystems/FatTables.h"
+#include "filesystems/fat/FatTables.h"
 #include "filesystems/UndeleteEntry.h"
 
 namespace hx::filesystems {

@@ -1,4 +1,4 @@
-#include "filesystems/FatTables.h"
+#include "filesystems/fat/FatTables.h"
 
 #include <algorithm>
 #include <cstring>
