@@ -130,6 +130,15 @@ public:
         const std::uint64_t clusters = (size_ + unit_ - 1) / unit_;
         for (std::uint64_t i = 0; i < clusters; ++i) map_.push_back(startUnit + i);
         from_ = map_.size();
+        // Each video track's samples by their number, for its pictures to be decoded in order.
+        byNumber_.resize(tracks_.size());
+        for (std::size_t k = 0; k < samples_.size(); ++k) {
+            const Sample& sample = samples_[k];
+            if (sample.kind != Sample::Kind::Nal || sample.track >= tracks_.size()) continue;
+            auto& all = byNumber_[sample.track];
+            if (all.size() <= sample.number) all.resize(sample.number + 1, kNoSample);
+            all[sample.number] = static_cast<std::uint32_t>(k);
+        }
     }
 
     // Follows the samples as the clusters lie; with `rebuild`, where they
@@ -417,14 +426,13 @@ private:
     // read through the clusters as placed (and as tried).
     bool picturesDecode(std::uint64_t lo, std::uint64_t hi) const {
         std::vector<std::vector<std::uint32_t>> inRange(tracks_.size());  // numbers of the samples there
-        std::vector<std::vector<const Sample*>> byNumber(tracks_.size());
-        for (const Sample& sample : samples_) {
-            if (sample.kind != Sample::Kind::Nal || sample.track >= tracks_.size()) continue;
-            auto& all = byNumber[sample.track];
-            if (all.size() <= sample.number) all.resize(sample.number + 1, nullptr);
-            all[sample.number] = &sample;
-            if (sample.offset < hi && sample.end() > lo) inRange[sample.track].push_back(sample.number);
-        }
+        // The samples are in file order, one after another: those in [lo, hi)
+        // are a run of them, from the one that starts before lo and runs into it.
+        auto at = std::lower_bound(samples_.begin(), samples_.end(), lo,
+                                   [](const Sample& x, std::uint64_t offset) { return x.offset < offset; });
+        if (at != samples_.begin() && std::prev(at)->end() > lo) --at;
+        for (; at != samples_.end() && at->offset < hi; ++at)
+            if (at->kind == Sample::Kind::Nal && at->track < tracks_.size()) inRange[at->track].push_back(at->number);
         bool any = false;
         for (std::size_t t = 0; t < tracks_.size(); ++t) {
             if (inRange[t].empty()) continue;
@@ -441,7 +449,8 @@ private:
             std::vector<std::vector<std::uint8_t>> pictures;
             std::uint64_t bytes = 0;
             for (std::uint32_t n = from; n <= *high; ++n) {
-                const Sample* sample = n < byNumber[t].size() ? byNumber[t][n] : nullptr;
+                const Sample* sample =
+                    n < byNumber_[t].size() && byNumber_[t][n] != kNoSample ? &samples_[byNumber_[t][n]] : nullptr;
                 if (!sample || (bytes += sample->size) > kMaxDecodedBytes) return false;
                 pictures.emplace_back(static_cast<std::size_t>(sample->size));
                 if (!read(sample->offset, sample->size, pictures.back().data())) return false;
@@ -490,6 +499,8 @@ private:
     const std::vector<Sample> samples_;
     const std::vector<formats::IsoTrack> tracks_;  // when given, their pictures decide a piece the lengths cannot
     mutable std::uint64_t decodedPictures_ = 0;    //   and how many were decoded for the piece looked for
+    static constexpr std::uint32_t kNoSample = ~0u;
+    std::vector<std::vector<std::uint32_t>> byNumber_;  // each track's samples (their place in samples_) by number
     std::uint64_t block_ = 1;                      // units a block of the medium
     std::vector<std::uint64_t> map_;     // medium unit of each cluster of the file
     std::uint64_t from_ = 0, next_ = 0;  // a piece tried: clusters from `from_` at `next_` on
