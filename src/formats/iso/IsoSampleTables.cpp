@@ -54,17 +54,17 @@ void readCodec(const ReadAt& read, const IsoBox& stbl, IsoTrack& track) {
 }
 
 // The samples that need none before them (stss, numbered from 1); none
-// listed when every sample is so.
-bool readSyncSamples(const ReadAt& read, const IsoBox& stbl, IsoTrack& track) {
+// listed when every sample is so. A list that does not fit its box is left
+// unread: the samples' places do not depend on it.
+void readSyncSamples(const ReadAt& read, const IsoBox& stbl, IsoTrack& track) {
     IsoBox box;
-    if (!FindIsoBox(read, stbl.contents, stbl.end, "stss", box)) return true;
+    if (!FindIsoBox(read, stbl.contents, stbl.end, "stss", box)) return;
     std::uint32_t count = 0;
     std::uint64_t first = 0;
     std::vector<std::uint8_t> t;
-    if (!entries(read, box, 0, 4, count, first) || !readTable(read, first, 4ull * count, t)) return false;
+    if (!entries(read, box, 0, 4, count, first) || !readTable(read, first, 4ull * count, t)) return;
     for (std::uint32_t i = 0; i < count; ++i) track.syncSamples.push_back(platform::Be32(t.data() + 4 * i));
     track.syncListed = true;
-    return true;
 }
 
 bool readTrack(const ReadAt& read, const IsoBox& trak, IsoTrack& track) {
@@ -76,7 +76,7 @@ bool readTrack(const ReadAt& read, const IsoBox& trak, IsoTrack& track) {
     if (hdlr.contents + 12 > hdlr.end || !read(hdlr.contents + 8, 4, h)) return false;
     std::copy(h, h + 4, track.handler.begin());
     readCodec(read, stbl, track);
-    if (!readSyncSamples(read, stbl, track)) return false;
+    readSyncSamples(read, stbl, track);
     std::vector<std::uint8_t> t;
     std::uint32_t count = 0;
     std::uint64_t first = 0;

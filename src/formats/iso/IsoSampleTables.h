@@ -19,7 +19,7 @@ struct IsoTrack {
     std::uint8_t nalLengthBytes = 0;
     std::vector<std::uint8_t> codecConfig;    //   and their configuration (avcC, hvcC: the box's contents)
     // The samples that need none before them, numbered from 1 (stss); when
-    // none is listed, every sample is one.
+    // none is listed (or the list is unreadable), syncListed is false.
     std::vector<std::uint32_t> syncSamples;
     bool syncListed = false;
     std::vector<std::uint64_t> chunkOffsets;  // in the file
