@@ -36,6 +36,20 @@ std::string fixed1(double v) {
     return buf;
 }
 
+// A photo of more than one picture: "parts" (each part's kind, offset and
+// length), what is said of it, and what is missing.
+std::string partsJson(const scan::FoundFile& f, const fs::path& file) {
+    if (f.parts.size() < 2 && f.partsMissing.empty()) return {};
+    std::string json = ",\"parts\":[";
+    for (std::size_t i = 0; i < f.parts.size(); ++i)
+        json += std::string(i ? "," : "") + "{\"kind\":\"" + std::string(formats::PartKindName(f.parts[i].kind)) +
+                "\",\"offset\":" + std::to_string(f.parts[i].offset) + ",\"length\":" +
+                std::to_string(f.parts[i].length) + "}";
+    json += "],\"partsNote\":\"" + JsonEscape(scan::PartsText(f, file)) + "\"";
+    if (!f.partsMissing.empty()) json += ",\"partsMissing\":\"" + JsonEscape(formats::MissingPartsText(f.partsMissing)) + "\"";
+    return json;
+}
+
 int runScan(CliArgs& args) {
     shell::Ui& ui = *args.ui;
     if (args.positional.empty()) {
@@ -129,7 +143,7 @@ int runScan(CliArgs& args) {
                       << (f.indexRebuilt ? std::string(",\"indexRebuilt\":true,\"sound\":") +
                                                    (f.indexRebuilt == 2 ? "true" : "false")
                                              : "")
-                      << "}";
+                      << partsJson(f, cache / f.name) << "}";
         }
         std::cout << "\n]}\n";
     } else {
@@ -139,6 +153,9 @@ int runScan(CliArgs& args) {
             if (f.unreadableSectors > 0) std::cout << f.name << ": " << scan::DamageText(f) << "\n";
         for (const auto& f : ctx.found)
             if (!scan::RebuiltText(f).empty()) std::cout << f.name << ": " << scan::RebuiltText(f) << "\n";
+        for (const auto& f : ctx.found)
+            if (const std::string parts = scan::PartsText(f, cache / f.name); !parts.empty())
+                std::cout << f.name << ": " << parts << "\n";
         std::cout << ctx.found.size() << " files, " << fixed1(totalMB) << " MB in " << cache.string() << "\n";
         if (outcome == scan::ScanOutcome::Stopped)
             std::cout << "Stopped at unit " << ctx.resumeUnit << "; --resume continues the scan.\n";

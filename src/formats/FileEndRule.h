@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "formats/JpegEntropy.h"
+#include "formats/PhotoParts.h"
 
 namespace hx::formats {
 
@@ -47,6 +48,10 @@ struct EndVerdict {
     // Set when the rest of the check is left for later: the file is kept as
     // written for now, and this tells its end, damage and marks.
     LaterCheck later = nullptr;
+    // A photo of more than one picture: its parts that hold, the first
+    // picture's first, and the kinds named after them that do not.
+    std::vector<PhotoPart> parts;
+    std::vector<PartKind> missing;
 };
 
 class FileEndRule {

@@ -11,6 +11,7 @@
 #include "formats/TiffEnd.h"
 #include "formats/FileStructure.h"
 #include "formats/Formats.h"
+#include "formats/PhotoTail.h"
 #include "formats/PictureCheck.h"
 #include "shell/Text.h"
 
@@ -40,12 +41,19 @@ EndVerdict later(LaterCheck check) {
 class JpegEndRule : public FileEndRule {
 public:
     std::size_t unit(const std::uint8_t* data, std::size_t size, bool& ends) override {
+        // Past the picture: what its headers or the bytes there say still belongs to the file.
+        if (tail_.started()) return tail_.feed(data, size, ends);
         std::size_t keep = size;
         if (!finder_.failed()) {
             const std::size_t n = finder_.feed(data, size);
             if (finder_.done()) {
                 keep = n;
-                ends = true;
+                if (!headDone_ && head_.size() < kHead)
+                    head_.insert(head_.end(), data, data + std::min(keep, kHead - head_.size()));
+                headDone_ = true;
+                tail_.start(formats::PartsNamedInHeaders(head_.data(), head_.size(), finder_.length()),
+                            finder_.length());
+                return n + tail_.feed(data + n, size - n, ends);
             }
         }
         if (!headDone_ && head_.size() < kHead)
@@ -59,7 +67,7 @@ public:
         bool ends = false;
         unit(data, size, ends);
     }
-    bool insideStructure() const override { return finder_.insideSegment(); }
+    bool insideStructure() const override { return finder_.insideSegment() || tail_.inPart(); }
     void resumedMidFile() override {
         // The marker walk cannot pick up mid-file: the full decode finds the end.
         const std::uint8_t notJpeg = 0;
@@ -100,7 +108,17 @@ public:
             check = formats::CheckJpegFile(file.path.string(), true);
         }
         if (!check.decodes) return {false, 0};
-        return lengthVerdict(finder_.length(), false, ~0ull, nullptr, file.listedSize, file.written, file.minBytes);
+        const std::vector<formats::PhotoPart> parts = tail_.parts();
+        if (parts.empty())
+            return lengthVerdict(finder_.length(), false, ~0ull, nullptr, file.listedSize, file.written, file.minBytes);
+        // More than one picture: each part is checked by its own structure once written.
+        auto whole = [parts, picture = finder_.length(), listed = file.listedSize, written = file.written,
+                      minBytes = file.minBytes](const fs::path& path) {
+            return withParts(path, parts, picture, listed, written, minBytes);
+        };
+        if (file.checkLater && file.minBytes <= 0) return later(whole);
+        file.settle();
+        return whole(file.path);
     }
 
 private:
@@ -120,6 +138,23 @@ private:
                              listedSize, written, minBytes);
     }
 
+    static EndVerdict withParts(const fs::path& path, const std::vector<formats::PhotoPart>& parts,
+                                std::uint64_t picture, std::uint64_t listedSize, std::uint64_t written,
+                                double minBytes) {
+        platform::RawFile f;
+        if (!f.open(path, platform::RawFile::Mode::Read))
+            return lengthVerdict(picture, false, ~0ull, nullptr, listedSize, written, minBytes);
+        const formats::PartsCheck check = formats::CheckPhotoParts(
+            [&f](std::uint64_t offset, std::size_t length, std::uint8_t* out) {
+                return f.readAt(offset, out, length) == length;
+            },
+            written, picture, parts);
+        EndVerdict verdict = lengthVerdict(check.end, false, ~0ull, nullptr, listedSize, written, minBytes);
+        verdict.parts = check.parts;
+        verdict.missing = check.missing;
+        return verdict;
+    }
+
     // A listed picture is as long as its listing says; too short a one is no find.
     static EndVerdict lengthVerdict(std::uint64_t end, bool damaged, std::uint64_t faultAt, Marks marks,
                                     std::uint64_t listedSize, std::uint64_t written, double minBytes) {
@@ -129,6 +164,7 @@ private:
     }
 
     formats::JpegEndFinder finder_;
+    formats::PhotoTail tail_;
     std::vector<std::uint8_t> head_;
     bool headDone_ = false;
 };

@@ -90,7 +90,7 @@ fs::path folderBelow(const fs::path& target, const std::string& folderPath) {
 // was taken ("Canon_EOS_400D_20240503_100000.jpg"); empty when either is unknown.
 std::string nameByCamera(const scan::FoundFile& f, const std::string& type) {
     const std::string& d = f.exifDate;  // "YYYY:MM:DD HH:MM:SS"
-    if (f.name.rfind("R#", 0) != 0 || !f.exifRead || f.camera.empty() || d.size() != 19) return {};
+    if (f.name.rfind("R#", 0) != 0 || !f.exifRead || d.size() != 19) return {};
     std::string when;  // "YYYYMMDD_HHMMSS"
     for (std::size_t i = 0; i < d.size(); ++i) {
         if (i == 4 || i == 7 || i == 13 || i == 16) continue;  // the separators
@@ -102,6 +102,10 @@ std::string nameByCamera(const scan::FoundFile& f, const std::string& type) {
         when += d[i];
     }
     if (when.rfind("0000", 0) == 0) return {};
+    // A motion photo is named as the phones name theirs: PXL_YYYYMMDD_HHMMSSmmm.MP.jpg.
+    const bool motion = std::any_of(f.parts.begin(), f.parts.end(),
+                                    [](const formats::PhotoPart& p) { return p.kind == formats::PartKind::Clip; });
+    if (motion) return "PXL_" + when + "000.MP" + (type.empty() ? "" : "." + type);
     std::string camera;
     for (char c : f.camera) {
         const bool keep = std::isalnum(static_cast<unsigned char>(c)) || c == '-';
@@ -109,7 +113,7 @@ std::string nameByCamera(const scan::FoundFile& f, const std::string& type) {
         else if (!camera.empty() && camera.back() != '_') camera += '_';
     }
     while (!camera.empty() && camera.back() == '_') camera.pop_back();
-    if (camera.empty()) return {};
+    if (camera.empty()) return {};  // a photo without its camera keeps its found name
     return camera + "_" + when + (type.empty() ? "" : "." + type);
 }
 
@@ -300,6 +304,10 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
         report.files.push_back(describe(place, req_.target, "carved", seen, &f));
         report.files.back().foundAt = "sector " + std::to_string(command.context().geometry.sectorOf(f.startUnit));
         report.files.back().note = scan::RebuiltText(f);
+        if (const std::string parts = scan::PartsText(f, place); !parts.empty()) {
+            report.files.back().note += report.files.back().note.empty() ? parts : "; " + parts;
+            if (!f.partsMissing.empty()) report.files.back().whole = false;
+        }
         if (f.unreadableSectors > 0) {
             report.files.back().whole = false;
             const std::string damage = scan::DamageText(f);

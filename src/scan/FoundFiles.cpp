@@ -1,13 +1,13 @@
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 
 #include "scan/ScanDisk.h"
+#include "media/FileDamage.h"
+#include "shell/Strings.h"
 #include "shell/Text.h"
 
 namespace hx::scan {
-
-namespace {
-
-}  // namespace
 
 std::string FoundEntryText(long counter, const std::string& description) {
     char num[32];
@@ -44,6 +44,26 @@ std::string FoundFileName(long counter, const std::string& extension) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "R#%04ld", counter);
     return buf + extension;
+}
+
+std::string DamageText(const FoundFile& f) { return media::DamageText(f.unreadableSectors, f.firstUnreadable); }
+
+std::string RebuiltText(const FoundFile& f) {
+    if (f.indexRebuilt == 1) return shell::LoadStr(0, "index rebuilt after another clip of the same camera, without sound");
+    if (f.indexRebuilt == 2) return shell::LoadStr(0, "index rebuilt after another clip of the same camera");
+    if (f.pieces < 2) return {};
+    return shell::FormatStr(shell::LoadStr(0, "rebuilt from %0 pieces"), {std::to_string(f.pieces)});
+}
+
+std::string PartsText(const FoundFile& f, const std::filesystem::path& file) {
+    if (f.parts.size() < 2 && f.partsMissing.empty()) return {};
+    std::ifstream in(file, std::ios::binary);
+    const formats::ReadAt read = [&in](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(at));
+        return static_cast<bool>(in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(n)));
+    };
+    return formats::PartsText(f.parts, f.partsMissing, in ? formats::ClipSeconds(read, f.parts) : 0);
 }
 
 }  // namespace hx::scan

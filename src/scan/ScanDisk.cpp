@@ -211,6 +211,8 @@ void Scanner::lookForEmbedded(const std::uint8_t* unit, std::size_t index) {
                                formats::HasTrait(file_.ext, formats::kReadsExif);
     if (insidePicture) return;
     const std::uint64_t at = reader_->offset() + index * unitSize_;
+    // What a picture that ended in this unit holds (a second picture, say) is part of it.
+    if (file_.endsInUnit == unit_) embeddedEnd_ = std::max(embeddedEnd_, at + file_.endsAfter);
     for (std::uint64_t start : embedded_.candidates(unit, static_cast<std::size_t>(unitSize_), at, 0, unitSize_, jpegInTable_)) {
         if (start < embeddedEnd_) continue;
         const std::uint64_t length = embedded_.measure(start);
@@ -492,15 +494,6 @@ ScanOutcome Scanner::run(const FinishFinds& finish) {
 }
 
 }  // namespace detail
-
-std::string DamageText(const FoundFile& f) { return media::DamageText(f.unreadableSectors, f.firstUnreadable); }
-
-std::string RebuiltText(const FoundFile& f) {
-    if (f.indexRebuilt == 1) return shell::LoadStr(0, "index rebuilt after another clip of the same camera, without sound");
-    if (f.indexRebuilt == 2) return shell::LoadStr(0, "index rebuilt after another clip of the same camera");
-    if (f.pieces < 2) return {};
-    return shell::FormatStr(shell::LoadStr(0, "rebuilt from %0 pieces"), {std::to_string(f.pieces)});
-}
 
 ScanOutcome ScanDisk(ScanContext& ctx, const FinishFinds& finish) {
     detail::Scanner scanner(ctx);

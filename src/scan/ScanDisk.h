@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/PhotoParts.h"
 #include "media/DriveRecord.h"
 #include "scan/Fingerprint.h"
 #include "media/ListedNames.h"
@@ -66,6 +67,11 @@ struct FoundFile {
     // A clip whose lost index was made again after another's: 1 of its
     // video alone, 2 with its sound (0: none).
     std::uint8_t indexRebuilt = 0;
+    // A photo of more than one picture (a motion photo's clip, an MPF
+    // picture's second picture): its parts, the first picture's first, and
+    // the kinds its headers named that did not come back.
+    std::vector<formats::PhotoPart> parts;
+    std::vector<formats::PartKind> partsMissing;
 };
 
 // "damaged: N sectors unreadable (zeros), the first at byte B": what is said
@@ -75,6 +81,10 @@ std::string DamageText(const FoundFile& f);
 // pieces of the medium, or of one whose index was made again; empty for a
 // find as it lay.
 std::string RebuiltText(const FoundFile& f);
+// "motion photo, 2.0 s clip", "with gain map", "motion photo: clip missing":
+// what is said of a photo of more than one picture, its clip's length read
+// from `file` (where the find was written); empty for a single picture.
+std::string PartsText(const FoundFile& f, const std::filesystem::path& file);
 
 // MediumGone: the medium stopped answering part way (taken out, or dead).
 enum class ScanOutcome { Finished, Stopped, OutOfSpace, Unreadable, MediumGone };

@@ -140,7 +140,11 @@ void Scanner::appendUnit(const std::uint8_t* unit) {
     }
     bool ends = false;
     const std::size_t keep = file_.rule->unit(unit, static_cast<std::size_t>(unitSize_), ends);
-    if (ends) file_.complete = true;
+    if (ends) {
+        file_.complete = true;
+        file_.endsInUnit = unit_;
+        file_.endsAfter = keep;
+    }
     writeBytes(unit, keep);
     file_.writtenMB += unitSize_ / kMB;
     if (file_.capMB > 0 && file_.writtenMB >= file_.capMB) file_.complete = true;
@@ -267,6 +271,8 @@ void Scanner::finishFile() {
     found.damaged = verdict.damaged;
     found.faultAt = verdict.faultAt;
     found.marks = verdict.marks;
+    found.parts = verdict.parts;
+    found.partsMissing = verdict.missing;
     found.exifRead = file_.haveExif && !(file_.exif.rawDate.empty() && file_.camera.empty());
     found.exifDate = file_.exif.rawDate;
     found.camera = file_.camera;
@@ -292,6 +298,8 @@ void Scanner::applyLaterChecks(long firstFailed) {
         found.damaged = v.damaged;
         found.faultAt = v.faultAt;
         found.marks = v.marks;
+        found.parts = v.parts;
+        found.partsMissing = v.missing;
         std::error_code ec;
         if (v.end > 0 && v.end < found.size && (fs::resize_file(r.path, v.end, ec), !ec)) {
             found.size = v.end;

@@ -35,6 +35,15 @@ bool SaveScanState(const fs::path& cacheFolder, const ScanContext& ctx) {
         if (f.pieces > 1 || f.indexRebuilt) out << "\t" << f.pieces;
         if (f.indexRebuilt) out << "\t" << static_cast<int>(f.indexRebuilt);
         out << "\n";
+        // A photo of more than one picture: its parts (kind,offset,length;...) and the kinds missing.
+        if (f.parts.size() > 1 || !f.partsMissing.empty()) {
+            out << "parts\t";
+            for (const formats::PhotoPart& p : f.parts)
+                out << static_cast<int>(p.kind) << "," << p.offset << "," << p.length << ";";
+            out << "\t";
+            for (formats::PartKind k : f.partsMissing) out << static_cast<int>(k) << ";";
+            out << "\n";
+        }
     }
     for (const auto& [first, count] : ctx.unreadable) out << "unreadable\t" << first << "\t" << count << "\n";
     // The row count last: a file cut short lacks it.
@@ -63,6 +72,40 @@ std::optional<std::uint64_t> cutSize(const std::string& text) {
     const double rounded = std::strtod(text.c_str(), &end);
     if (text.empty() || !end || *end != '\0' || !(rounded >= 0)) return std::nullopt;
     return 0;
+}
+
+// A "parts" row: kind,offset,length; ... and the missing kinds k; ...
+bool readParts(const std::vector<std::string>& f, FoundFile& found) {
+    constexpr int kLastKind = static_cast<int>(formats::PartKind::Trailer);
+    constexpr std::size_t kMaxParts = 64;
+    if (f.size() < 2 || f.size() > 3) return false;
+    auto items = [](const std::string& text) {
+        std::vector<std::string> out;
+        std::string item;
+        std::istringstream in(text);
+        while (std::getline(in, item, ';'))
+            if (!item.empty()) out.push_back(item);
+        return out;
+    };
+    found.parts.clear();
+    found.partsMissing.clear();
+    for (const std::string& part : items(f[1])) {
+        const auto c1 = part.find(','), c2 = part.rfind(',');
+        if (c1 == std::string::npos || c1 == c2) return false;
+        const auto kind = wholeNumber(part.substr(0, c1));
+        const auto offset = wholeNumber(part.substr(c1 + 1, c2 - c1 - 1));
+        const auto length = wholeNumber(part.substr(c2 + 1));
+        if (!kind || !offset || !length || *kind > kLastKind || *length > ~0ull - *offset ||
+            found.parts.size() >= kMaxParts)
+            return false;
+        found.parts.push_back({static_cast<formats::PartKind>(*kind), *offset, *length});
+    }
+    for (const std::string& item : f.size() == 3 ? items(f[2]) : std::vector<std::string>{}) {
+        const auto kind = wholeNumber(item);
+        if (!kind || *kind > kLastKind || found.partsMissing.size() >= kMaxParts) return false;
+        found.partsMissing.push_back(static_cast<formats::PartKind>(*kind));
+    }
+    return true;
 }
 
 }  // namespace
@@ -130,6 +173,8 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
                 found.pieces = static_cast<int>(*pieces);
                 found.indexRebuilt = indexRebuilt;
             }
+        } else if (f[0] == "parts") {
+            damaged = ctx.found.empty() || !readParts(f, ctx.found.back());
         } else if (f[0] == "unreadable") {
             const auto first = f.size() == 3 ? wholeNumber(f[1]) : std::nullopt;
             const auto count = f.size() == 3 ? wholeNumber(f[2]) : std::nullopt;

@@ -87,6 +87,9 @@ struct OpenFile {
     const std::uint8_t* repeatAt = nullptr;  // the piece, while it lies in the block read
     viewing::ExifValues exif;
     bool haveExif = false;
+    // Complete: the unit it ended in, and its bytes that belong to it.
+    std::uint64_t endsInUnit = ~0ull;
+    std::size_t endsAfter = 0;
     std::string camera;      // as the EXIF header names it
     bool printing = false;   // every byte written went through `print`
     ContentPrint print;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/ByteOrder.h"
+#include "formats/JpegSegments.h"
 #include "formats/TiffReader.h"
 
 namespace hx::viewing {
@@ -31,25 +31,21 @@ ByteSpan inTiff(const std::uint8_t* t, std::size_t n) {
 }  // namespace
 
 ByteSpan FindExifThumbnail(const std::uint8_t* data, std::size_t size) {
-    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return {};
-    std::size_t at = 2;
+    ByteSpan found;
     // The EXIF block comes among the first segments, before the picture's tables.
-    for (int segments = 0; segments < 16 && at + 4 <= size && data[at] == 0xFF; ++segments) {
-        const std::uint8_t marker = data[at + 1];
-        if (marker == 0xDA || marker == 0xD9) break;
-        const std::size_t length = platform::Be16(data + at + 2);
-        if (length < 2) break;
-        const std::size_t body = at + 4, bodyLength = length - 2;
-        if (marker == 0xE1 && bodyLength > 6 && body + 6 <= size && std::memcmp(data + body, "Exif\0\0", 6) == 0) {
-            const std::size_t tiff = body + 6;
-            const std::size_t available = std::min(size, body + bodyLength) - tiff;
-            ByteSpan s = inTiff(data + tiff, available);
-            if (s.length) s.offset += tiff;
-            return s;
-        }
-        at += 2 + length;
-    }
-    return {};
+    formats::ForEachJpegSegment(
+        data, size,
+        [&](const formats::JpegSegment& s) {
+            if (s.marker != 0xE1 || s.length <= 6 || s.available(size) < 6 ||
+                std::memcmp(data + s.body, "Exif\0\0", 6) != 0)
+                return true;
+            const std::size_t tiff = s.body + 6;
+            found = inTiff(data + tiff, s.body + s.available(size) - tiff);
+            if (found.length) found.offset += tiff;
+            return false;
+        },
+        16);
+    return found;
 }
 
 }  // namespace hx::viewing

@@ -4,6 +4,7 @@
 // the end of what holds it) and a four-letter type. The scan's end rule of
 // such files, the capture date of movies and the sample tables read through it.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -34,6 +35,37 @@ BoxRead ReadIsoBox(const ReadAt& read, std::uint64_t at, std::uint64_t to, IsoBo
 // the start of another file or a second index or media data, all before
 // `to`. `at` when none follows.
 std::uint64_t TrailingBoxesEnd(const ReadAt& read, std::uint64_t at, std::uint64_t to, std::uint64_t maxBytes);
+
+// The top-level boxes of a clip as its bytes arrive, from its first (ftyp)
+// on: how far they run. The walk ends at bytes that start no box (what
+// follows the clip), at a box whose size cannot be followed, or past
+// `maxBytes`.
+class IsoBoxFeed {
+public:
+    explicit IsoBoxFeed(std::uint64_t maxBytes) : maxBytes_(maxBytes) {}
+    // The next bytes; true once the boxes have ended.
+    bool feed(const std::uint8_t* data, std::size_t size);
+    bool ended() const { return ended_; }
+    // The bytes of the boxes begun so far, the one being read in full.
+    std::uint64_t length() const { return length_ + skip_; }
+    int boxes() const { return boxes_; }
+    // Once ended: the bytes read after the last box, which start none.
+    const std::uint8_t* after() const { return header_; }
+    std::size_t afterSize() const { return ended_ ? have_ : 0; }
+
+private:
+    std::uint64_t maxBytes_;
+    std::uint8_t header_[16] = {};
+    std::size_t have_ = 0;
+    std::uint64_t skip_ = 0;    // bytes of the current box still to come
+    std::uint64_t length_ = 0;  // bytes of the boxes that came
+    int boxes_ = 0;
+    bool ended_ = false;
+};
+
+// A movie's length in seconds by its header (moov/mvhd), among the boxes
+// that fill [from, to); 0 when it tells none.
+double MovieSeconds(const ReadAt& read, std::uint64_t from, std::uint64_t to);
 
 // The first box of `type` among the boxes that fill [from, to); a bounded walk.
 bool FindIsoBox(const ReadAt& read, std::uint64_t from, std::uint64_t to, std::string_view type, IsoBox& found);

@@ -1,0 +1,27 @@
+#pragma once
+// The marker segments of a JPEG's headers, from its start marker up to its
+// first scan: the one walk over them for every reader of what they hold
+// (the EXIF block and its thumbnail, XMP, the MPF index).
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace hx::formats {
+
+struct JpegSegment {
+    std::uint8_t marker = 0;  // its code: 0xE1 for APP1, ...
+    std::size_t at = 0;       // where its FF lies
+    std::size_t body = 0;     // where what it holds begins, after its length
+    std::size_t length = 0;   // what it holds, by its length field
+    // Of what it holds, the bytes that are there (the walk may have been handed fewer).
+    std::size_t available(std::size_t size) const { return body >= size ? 0 : std::min(length, size - body); }
+};
+
+// Hands each segment of the headers in data[0, size) to `seen` until it
+// returns false, the first scan or end marker is reached, the structure
+// breaks or the bytes run out. At most `maxSegments` are walked.
+void ForEachJpegSegment(const std::uint8_t* data, std::size_t size,
+                        const std::function<bool(const JpegSegment&)>& seen, int maxSegments = 256);
+
+}  // namespace hx::formats

@@ -1,0 +1,158 @@
+// Phone pictures of more than one picture come back whole, once: motion
+// photos with their clip (Google's two forms and Samsung's) and MPF pictures
+// with their second picture or gain map, from a formatted card, by the plain
+// scan and the DeepScan, and from a medium with no file system. A photo
+// whose clip or second picture is gone comes back as its first picture,
+// marked.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "fixtures/CardFixture.h"
+#include "fixtures/PhonePictures.h"
+#include "fixtures/TestJpeg.h"
+#include "formats/PhotoParts.h"
+#include "output/ScanCommand.h"
+#include "scan/ScanState.h"
+
+namespace hx::scan {
+namespace {
+
+using formats::PartKind;
+
+class PhonePictures : public test::CardFixture {
+protected:
+    void SetUp() override {
+        test::CardFixture::SetUp();
+        if (IsSkipped()) return;
+        for (const char* tool : {"ffmpeg", "exiftool", "ffprobe"})
+            if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " missing (scripts/install-deps.sh installs it)";
+        clip1 = test::MakeClip(1.5, 1);
+        clip2 = test::MakeClip(2, 2);
+        if (clip1.empty() || clip2.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+        const std::string gain = test::MakeTestJpeg(80, 480, 360, 80);
+        second = test::MakeTestJpeg(76, 640, 480);
+        files = {
+            {"MVIMG_0001.jpg", test::MicroVideoPhoto(test::MakeTestJpeg(71, 1024, 768), clip1)},
+            {"PXL_0002.MP.jpg", test::ContainerMotionPhoto(test::MakeTestJpeg(72, 1024, 768), clip2)},
+            {"SAM_0003.jpg", test::SamsungMotionPhoto(test::MakeTestJpeg(73, 1024, 768), clip1)},
+            {"SAM_0004.jpg", test::SamsungMotionPhoto(test::MakeTestJpeg(74, 800, 600), clip2, false)},
+            {"MPF_0005.jpg", test::MpfPhoto(test::MakeTestJpeg(75, 1024, 768), second, false)},
+            {"HDR_0006.jpg", test::MpfPhoto(test::MakeTestJpeg(77, 1024, 768), gain, true, true)},
+            {"IMG_0007.jpg", test::MakeTestJpeg(78, 1024, 768)},
+        };
+        kinds = {{"MVIMG_0001.jpg", {PartKind::Picture, PartKind::Clip}},
+                 {"PXL_0002.MP.jpg", {PartKind::Picture, PartKind::Clip}},
+                 {"SAM_0003.jpg", {PartKind::Picture, PartKind::Clip, PartKind::Trailer}},
+                 {"SAM_0004.jpg", {PartKind::Picture, PartKind::Clip}},
+                 {"MPF_0005.jpg", {PartKind::Picture, PartKind::SecondPicture}},
+                 {"HDR_0006.jpg", {PartKind::Picture, PartKind::GainMap}},
+                 {"IMG_0007.jpg", {}}};
+    }
+
+    // Every file comes back byte-identical with its parts, and nothing else is found.
+    void expectEachWholeOnce(const ScanContext& ctx) {
+        std::map<std::string, const FoundFile*> byBytes;
+        for (const FoundFile& f : ctx.found) byBytes[test::ReadFile(cache / f.name)] = &f;
+        for (const auto& [name, bytes] : files) {
+            SCOPED_TRACE(name);
+            const auto it = byBytes.find(bytes);
+            ASSERT_NE(it, byBytes.end()) << "not back whole";
+            std::vector<PartKind> got;
+            for (const formats::PhotoPart& p : it->second->parts) got.push_back(p.kind);
+            EXPECT_EQ(got, kinds[name]);
+            EXPECT_TRUE(it->second->partsMissing.empty());
+            if (got.size() > 1) EXPECT_EQ(it->second->parts.back().end(), bytes.size());
+        }
+        EXPECT_EQ(ctx.found.size(), files.size()) << "a clip or second picture was also found on its own";
+    }
+
+    std::string clip1, clip2, second;
+    std::map<std::string, std::string> files;
+    std::map<std::string, std::vector<PartKind>> kinds;
+};
+
+TEST_F(PhonePictures, EachComesBackWholeOnceFromAFormattedCardByTheScanAndTheDeepScan) {
+    makeCard(64, 1, 32);
+    for (const auto& [name, bytes] : files) ASSERT_TRUE(test::FatPutFile(image, name, bytes));
+    ASSERT_TRUE(test::QuickFormatCard(image, 1, 32));
+    for (const bool deep : {false, true}) {
+        SCOPED_TRACE(deep ? "DeepScan" : "scan");
+        std::filesystem::remove_all(cache);
+        std::filesystem::create_directories(cache);
+        auto ctx = context(formats::EveryTypeSelection());
+        ctx.options.deepScan = deep;
+        ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+        expectEachWholeOnce(ctx);
+    }
+    // What is inside is what the tools read: the clip by ffprobe, the index by exiftool.
+    auto ctx = context(formats::EveryTypeSelection());
+    ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    for (const FoundFile& f : ctx.found) {
+        if (f.parts.size() < 2) continue;
+        const std::string bytes = test::ReadFile(cache / f.name);
+        if (f.parts[1].kind == PartKind::Clip) {
+            test::WriteFile(dir / "inside.mp4", bytes.substr(f.parts[1].offset, f.parts[1].length));
+            std::string out;
+            test::RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + (dir / "inside.mp4").string() + "'", &out);
+            EXPECT_GT(std::atof(out.c_str()), 1.0) << f.name;
+        } else {
+            std::string out;
+            test::RunCommand("exiftool -s3 -MPF:NumberOfImages '" + (cache / f.name).string() + "'", &out);
+            EXPECT_EQ(out, "2\n") << f.name;
+        }
+    }
+}
+
+TEST_F(PhonePictures, EachComesBackWholeOnceFromAMediumWithNoFileSystem) {
+    // Junk of a few sectors between them: the files start where a unit starts, or not at all.
+    std::string medium = test::PatternBytes(64 * 1024, 90);
+    for (const auto& [name, bytes] : files) {
+        medium += bytes;
+        medium.resize((medium.size() + 4095) / 4096 * 4096, '\0');
+        medium += test::PatternBytes(12 * 1024, static_cast<std::uint32_t>(medium.size()));
+    }
+    test::WriteFile(image, medium + test::PatternBytes(64 * 1024, 91));
+    output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    expectEachWholeOnce(command.context());
+    // The scan state keeps the parts for the window and a later recover.
+    ScanContext saved(ui);
+    ASSERT_EQ(LoadScanState(cache, saved), ScanStateLoad::Loaded);
+    ASSERT_EQ(saved.found.size(), command.context().found.size());
+    for (std::size_t i = 0; i < saved.found.size(); ++i) {
+        const FoundFile &a = saved.found[i], &b = command.context().found[i];
+        ASSERT_EQ(a.parts.size(), b.parts.size()) << a.name;
+        for (std::size_t p = 0; p < a.parts.size(); ++p)
+            EXPECT_TRUE(a.parts[p].kind == b.parts[p].kind && a.parts[p].offset == b.parts[p].offset &&
+                        a.parts[p].length == b.parts[p].length);
+        if (a.parts.size() > 1 && a.parts[1].kind == PartKind::Clip)
+            EXPECT_EQ(PartsText(a, cache / a.name), a.parts[1].length == clip1.size() ? "motion photo, 1.5 s clip"
+                                                                                        : "motion photo, 2.0 s clip");
+        if (a.parts.size() > 1 && a.parts[1].kind == PartKind::GainMap) EXPECT_EQ(PartsText(a, cache / a.name), "with gain map");
+    }
+}
+
+TEST_F(PhonePictures, APhotoWhosePartIsGoneComesBackAsItsFirstPictureMarked) {
+    // The clip's and the second picture's bytes overwritten by another file after the card was formatted.
+    const std::string motion = files["MVIMG_0001.jpg"], mpf = files["MPF_0005.jpg"];
+    const std::string first = motion.substr(0, motion.size() - clip1.size());
+    const std::string mpfFirst = mpf.substr(0, mpf.size() - second.size());
+    std::string medium = test::PatternBytes(8192, 1) + first + test::PatternBytes(clip1.size(), 2);
+    medium.resize((medium.size() + 4095) / 4096 * 4096, '\0');
+    medium += mpfFirst + test::PatternBytes(mpf.size() - mpfFirst.size(), 3);
+    medium.resize((medium.size() + 4095) / 4096 * 4096 + 8192, '\0');
+    test::WriteFile(image, medium);
+    output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    std::map<std::string, const FoundFile*> byBytes;
+    for (const FoundFile& f : command.context().found) byBytes[test::ReadFile(cache / f.name)] = &f;
+    ASSERT_TRUE(byBytes.count(first));
+    ASSERT_TRUE(byBytes.count(mpfFirst));
+    EXPECT_EQ(formats::MissingPartsText(byBytes[first]->partsMissing), "motion photo: clip missing");
+    EXPECT_EQ(formats::MissingPartsText(byBytes[mpfFirst]->partsMissing), "second picture missing");
+    EXPECT_EQ(byBytes[first]->parts.size(), 1u);
+}
+
+}  // namespace
+}  // namespace hx::scan
