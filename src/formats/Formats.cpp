@@ -2,11 +2,20 @@
 
 #include <cctype>
 
+#include "formats/JpegStart.h"
+#include "formats/Ole2End.h"
+
 namespace hx::formats {
 
 namespace {
 
 constexpr std::uint32_t kRawTraits = kReadsExif | kDrawn | kConverted | kNoSizeCap;
+
+bool JpegStartsHere(const std::uint8_t* unit, std::size_t size) {
+    return size > 2 && unit[0] == 0xFF && unit[1] == 0xD8 && IsJpegStart(unit, size);
+}
+
+bool Ole2StartsHere(const std::uint8_t* unit, std::size_t size) { return size > 0 && unit[0] == 0xD0 && IsOle2Header(unit, size); }
 
 }  // namespace
 
@@ -15,7 +24,7 @@ const std::vector<Format>& Formats() {
     // type name, type name, first bytes, bytes in the unit[, offset, needs structure]}.
     static const std::vector<Format> formats = {
         // Photos.
-        {{".jpg", ".jpeg", ".jpe", ".jfif", ".thm"}, Family::Photo, Ending::Jpeg, kReadsExif | kDrawn,
+        {{".jpg", ".jpeg", ".jpe", ".jfif", ".thm"}, Family::Photo, Ending::Jpeg, kReadsExif | kDrawn | kBesideRaws | kFromPhones,
          {{1, ".jpg", 449, "JPEG File", "FFD8FFDB00C50010", ""},
           {2, ".jpg", 449, "JPEG File", "FFD8FFC0", "4578"},
           {3, ".jpg", 449, "JPEG File", "FFD8DDE0", "4578"},
@@ -30,8 +39,12 @@ const std::vector<Format>& Formats() {
           {12, ".jpg", 450, "JFIF File", "4A464946", ""},
           {66, ".thm", 542, "JPG Thumb", "FFD8FFE107", "43616E6F6E"},
           {67, ".thm", 542, "JPG Thumb", "FFD8FFDB00C500100A0A10182832", "2A3435363738393A"},
-          {79, ".jpg", 449, "JPEG File", "FFD8FFE2", "4943435F"}}},
-        {{".tif", ".tiff"}, Family::Photo, Ending::TiffRaw, kReadsExif | kConverted | kNoSizeCap,
+          {79, ".jpg", 449, "JPEG File", "FFD8FFE2", "4943435F"}},
+         {},
+         // JPEGs that open with segments no row names (a comment, tables,
+         // Adobe's or XMP's segment) are known by their structure.
+         {JpegStartsHere, "FFD8", true}},
+        {{".tif", ".tiff"}, Family::Photo, Ending::TiffRaw, kReadsExif | kConverted | kNoSizeCap | kBesideRaws,
          {{26, ".tif", 453, "TIFF File", "49492A00", ""}, {27, ".tif", 453, "TIFF File", "4D4D002A", ""}}},
         {{".png"}, Family::Photo, Ending::Structure, kReadsExif, {{28, ".png", 454, "PNG  File", "89504E47", ""}}},
         {{".gif"}, Family::Photo, Ending::Structure, kReadsExif,
@@ -40,7 +53,7 @@ const std::vector<Format>& Formats() {
         {{".ico", ".cur"}, Family::Photo, Ending::NextFind, kReadsExif, {}},
         {{".wmf"}, Family::Photo, Ending::NextFind, kReadsExif, {}},
         {{".thc", ".rpc"}, Family::Photo, Ending::NextFind, kReadsExif, {}},
-        {{".heic", ".heif", ".avif"}, Family::Photo, Ending::Structure, kDrawn,
+        {{".heic", ".heif", ".avif"}, Family::Photo, Ending::Structure, kDrawn | kFromPhones,
          {{101, ".heic", 0, "HEIC Photo", "6674797068656963", "", 4},    // ftypheic
           {102, ".heic", 0, "HEIC Photo", "6674797068656978", "", 4},    // ftypheix
           {103, ".heif", 0, "HEIF Photo", "667479706D696631", "", 4},    // ftypmif1
@@ -67,7 +80,7 @@ const std::vector<Format>& Formats() {
          {{17, ".nef", 0, "Nikon Raw", "4D4D002A0000000800", "4E494B4F4E"},
           {18, ".nef", 0, "Nikon Raw", "49492A0008", "4E494B4F4E"}}, {"Nikon"}},
         {{".nrw"}, Family::Raw, Ending::NextFind, kDrawn, {}, {"Nikon"}},
-        {{".dng"}, Family::Raw, Ending::TiffRaw, kRawTraits,
+        {{".dng"}, Family::Raw, Ending::TiffRaw, kRawTraits | kFromPhones,
          {{41, ".dng", 0, "ADOBE Raw", "4D4D002A00", "6E732E61646F62652E636F6D"},
           {74, ".dng", 0, "Olympus Rw", "4D4D002A0000000800", "4F4C594D505553204449474954414C"},
           {75, ".dng", 0, "Samsung Rw", "4D4D002A0000000800", "53414D53554E47205445434857494E"},
@@ -101,7 +114,7 @@ const std::vector<Format>& Formats() {
         {{".fovb", ".mew", ".rdc", ".3fr"}, Family::Raw, Ending::NextFind, kNoSizeCap,
          {{64, ".rdc", 0, "Rollei Raw", "4453432D496D616765", ""}}, {"Sigma", "Rollei", "Hasselblad"}},
         // Movies and sound.
-        {{".mov", ".mp4", ".m4v", ".3gp", ".3g2"}, Family::Movie, Ending::Structure, 0,
+        {{".mov", ".mp4", ".m4v", ".3gp", ".3g2"}, Family::Movie, Ending::Structure, kBesideRaws | kFromPhones,
          {{29, ".mov", 455, "MOV  File", "6D646174", ""},
           {30, ".mov", 455, "MOV  File", "6D6F6F76", ""},
           {86, ".mov", 455, "MOV  File", "0015", "6D646174"},
@@ -119,7 +132,7 @@ const std::vector<Format>& Formats() {
           {114, ".mov", 0, "QuickTime", "6D646174", "", 4, true},    // mdat
           {115, ".mov", 0, "QuickTime", "77696465", "", 4, true},    // wide
           {116, ".mov", 0, "QuickTime", "66726565", "", 4, true}}},  // free
-        {{".avi"}, Family::Movie, Ending::Structure, 0, {{43, ".avi", 479, "AVI  File", "52494646", "415649"}}},
+        {{".avi"}, Family::Movie, Ending::Structure, kBesideRaws, {{43, ".avi", 479, "AVI  File", "52494646", "415649"}}},
         {{".mpg"}, Family::Movie, Ending::NextFind, 0, {{48, ".mpg", 491, "MPG  File", "000001B", "21000100"}}},
         {{".asf", ".wmv"}, Family::Movie, Ending::NextFind, 0,
          {{49, ".asf", 495, "ASF  File", "3026B2758E66CF11", ""}, {50, ".wmv", 498, "WMV  File", "3026B2758E66", ""}}},
@@ -138,7 +151,10 @@ const std::vector<Format>& Formats() {
           {84, ".zip", 513, "ZIP  File", "504B0304", "0000"}}},
         {{".pdf"}, Family::Document, Ending::Structure, 0, {{55, ".pdf", 510, "PDF  File", "25504446", ""}}},
         {{".doc"}, Family::Document, Ending::Ole2, 0,
-         {{52, ".doc", 501, "DOC  File", "D0CF11E0A1B11AE10000000000000000", nullptr}}},
+         {{52, ".doc", 501, "DOC  File", "D0CF11E0A1B11AE10000000000000000", nullptr}},
+         {},
+         // Compound documents the row's pattern misses are known by their header.
+         {Ole2StartsHere}},
         {{".eps"}, Family::Document, Ending::NextFind, 0, {{34, ".eps", 458, "EPS  File", "C5D0D3", ""}}},
         {{".wk4"}, Family::Document, Ending::NextFind, 0, {{54, ".wk4", 507, "LotusFile", "00001A00021004", ""}}},
         {{".mdb"}, Family::Document, Ending::NextFind, 0,

@@ -5,6 +5,7 @@
 // converter and the thumbnails ask here; a new format is a row in
 // Formats.cpp (and, when it ends by rules of its own, a reader in
 // FileStructure or a rule in FileEndRules).
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -32,6 +33,20 @@ enum Trait : std::uint32_t {
     kDrawn = 2,            // a small picture can be drawn (decoded, or the preview inside)
     kConverted = 4,        // the raw converter takes it
     kNoSizeCap = 8,        // its size is not capped by the picture's dimensions
+    kBesideRaws = 16,      // what every camera writes beside its raws (the camera presets take it)
+    kFromPhones = 32,      // what phones write (the phone preset)
+};
+
+// How a file of a format is known where no signature of its rows matches: by
+// its structure, in the first bytes of a unit.
+struct StructuralStart {
+    bool (*test)(const std::uint8_t* unit, std::size_t size) = nullptr;
+    // Such a find counts in the first row chosen whose first bytes begin so
+    // (hex; empty: the format's first row chosen).
+    const char* rowPrefix = "";
+    // Not looked for while a file that may hold files of this format is open
+    // (a raw, a movie, a document holds JPEGs of its own).
+    bool notInsideHolders = false;
 };
 
 // A signature the scan finds files of a format by: a row of its type list.
@@ -58,6 +73,7 @@ struct Format {
     std::vector<Signature> signatures;
     // The camera makers whose raw files these are, by their preset names.
     std::vector<std::string_view> makers;
+    StructuralStart start;
     bool has(Trait t) const { return (traits & t) != 0; }
 };
 

@@ -1,5 +1,7 @@
 #include "formats/JpegEntropy.h"
 
+#include "formats/JpegSegments.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -194,18 +196,11 @@ bool JpegEntropy::readHeaders(const std::uint8_t* data, std::size_t size) {
         } else if (code == 0xCC) {
             return false;
         } else if (code == 0xC4) {
-            std::size_t q = 0;
-            while (q < n) {
-                if (q + 17 > n) return false;
-                const std::uint8_t kind = p[q] >> 4, slot = p[q] & 15;
-                if (kind > 1 || slot > 3) return false;
-                std::size_t total = 0;
-                for (int i = 0; i < 16; ++i) total += p[q + 1 + i];
-                if (total > 256 || q + 17 + total > n) return false;
-                Table& t = kind == 0 ? dc_[slot] : ac_[slot];
-                if (!t.build(p + q + 1, p + q + 17, total)) return false;
-                q += 17 + total;
-            }
+            const bool built = ForEachHuffmanTable(p, n, [this](const HuffmanTableSpec& spec) {
+                Table& t = spec.kind == 0 ? dc_[spec.slot] : ac_[spec.slot];
+                return t.build(spec.counts, spec.values, spec.total);
+            });
+            if (!built) return false;
         } else if (code == 0xDD) {
             if (n < 2) return false;
             restartInterval_ = be16(p);

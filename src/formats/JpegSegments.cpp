@@ -23,4 +23,21 @@ void ForEachJpegSegment(const std::uint8_t* data, std::size_t size,
     }
 }
 
+bool ForEachHuffmanTable(const std::uint8_t* p, std::size_t n, const std::function<bool(const HuffmanTableSpec&)>& seen) {
+    for (std::size_t at = 0; at < n;) {
+        if (n - at < 17) return false;
+        HuffmanTableSpec t;
+        t.kind = p[at] >> 4;
+        t.slot = p[at] & 15;
+        if (t.kind > 1 || t.slot > 3) return false;
+        for (int k = 1; k <= 16; ++k) t.total += p[at + k];
+        if (t.total > 256 || n - at - 17 < t.total) return false;
+        t.counts = p + at + 1;
+        t.values = p + at + 17;
+        if (!seen(t)) return false;
+        at += 17 + t.total;
+    }
+    return true;
+}
+
 }  // namespace hx::formats

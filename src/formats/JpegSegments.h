@@ -24,4 +24,19 @@ struct JpegSegment {
 void ForEachJpegSegment(const std::uint8_t* data, std::size_t size,
                         const std::function<bool(const JpegSegment&)>& seen, int maxSegments = 256);
 
+// One Huffman table of a DHT segment.
+struct HuffmanTableSpec {
+    std::uint8_t kind = 0;  // 0: DC, 1: AC
+    std::uint8_t slot = 0;  // 0 to 3
+    const std::uint8_t* counts = nullptr;  // codes of each length, 1 to 16 bits
+    const std::uint8_t* values = nullptr;  // `total` of them
+    std::size_t total = 0;
+};
+
+// The tables of a DHT segment's body p[0, n), each handed to `seen` until it
+// returns false. False when the body is not tables end to end: of a class or
+// slot out of range, of more than 256 values, or running past the body. An
+// empty body holds no table and is not refused.
+bool ForEachHuffmanTable(const std::uint8_t* p, std::size_t n, const std::function<bool(const HuffmanTableSpec&)>& seen);
+
 }  // namespace hx::formats

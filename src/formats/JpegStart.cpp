@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "formats/JpegSegments.h"
+
 namespace hx::formats {
 
 namespace {
@@ -35,17 +37,8 @@ bool saneSegment(std::uint8_t code, const std::uint8_t* p, std::size_t n) {
         }
         return at == n && n > 0;
     }
-    if (code == 0xC4) {  // Huffman tables: class, slot, 16 counts, the values
-        std::size_t at = 0;
-        while (at < n) {
-            if (at + 17 > n || (p[at] >> 4) > 1 || (p[at] & 15) > 3) return false;
-            std::size_t values = 0;
-            for (int k = 1; k <= 16; ++k) values += p[at + k];
-            if (values == 0 || values > 256) return false;
-            at += 17 + values;
-        }
-        return at == n && n > 0;
-    }
+    if (code == 0xC4)  // Huffman tables, none of them empty
+        return n > 0 && ForEachHuffmanTable(p, n, [](const HuffmanTableSpec& t) { return t.total > 0; });
     if (code == 0xDD) return n == 2;
     if (code == 0xFE || (code >= 0xE0 && code <= 0xEF)) return true;
     return false;

@@ -22,7 +22,6 @@ public:
             if (seen_.insert(name).second) names_.push_back(name);
         }
     }
-    void add(std::string_view extension) { add(formats::FormatOf(extension)); }
     template <class Pick>
     void addWhere(Pick pick) {
         for (const Format& f : formats::Formats())
@@ -43,7 +42,7 @@ bool madeBy(const Format& f, const std::string& maker) {
 // What every camera writes beside its raws: JPEGs (and their THM
 // thumbnails), TIFFs, and movies.
 void addCameraFormats(Types& t) {
-    for (const char* e : {".jpg", ".tif", ".mp4", ".avi"}) t.add(e);
+    t.addWhere([](const Format& f) { return f.has(kBesideRaws); });
 }
 
 }  // namespace
@@ -77,7 +76,7 @@ std::vector<std::string> PresetTypes(const std::string& preset) {
     } else if (name == "UNLISTED CAMERA") {
         addCameraFormats(t);
     } else if (name == "PHONE") {
-        for (const char* e : {".jpg", ".heic", ".dng", ".mp4"}) t.add(e);
+        t.addWhere([](const Format& f) { return f.has(kFromPhones); });
     } else {
         const auto& makers = CameraMakers();
         const auto maker = std::find_if(makers.begin(), makers.end(),

@@ -5,7 +5,7 @@
 #include "media/ReadFailure.h"
 #include "scan/ScanState.h"
 #include "formats/Formats.h"
-#include "formats/JpegStart.h"
+#include "formats/SignatureTable.h"
 
 #include <fstream>
 
@@ -70,11 +70,18 @@ void Scanner::setUp() {
     // written before the next read, not queued.
     writer_.setPendingLimit(tinyMedium || ctx_.options.damaged ? 0 : 4 * unitsPerBlock_ * unitSize_);
     previousSector_.assign(512, 0);
+    // The formats known by their structure where no signature matches, each
+    // counted in the first of its rows chosen that begins as its start says.
     for (std::size_t i = 0; i < ctx_.table.size(); ++i) {
-        const std::string ext = shell::ToLower(ctx_.table[i].Extension);
-        if (ext == ".jpg") jpegInTable_ = true;
-        if (ext == ".jpg" && jpegRow_ < 0 && ctx_.table[i].Signature1.compare(0, 2, "\xFF\xD8") == 0) jpegRow_ = static_cast<int>(i);
-        if (ext == ".doc" && docRow_ < 0) docRow_ = static_cast<int>(i);
+        const formats::Format* format = formats::FormatOf(ctx_.table[i].Extension);
+        if (!format || shell::ToLower(ctx_.table[i].Extension) != format->extensions.front()) continue;
+        if (format->ending == formats::Ending::Jpeg) jpegInTable_ = true;
+        if (!format->start.test) continue;
+        const bool counted = std::any_of(structural_.begin(), structural_.end(),
+                                         [format](const StructuralRow& r) { return r.format == format; });
+        const std::string prefix = formats::HexToBytes(format->start.rowPrefix);
+        if (!counted && ctx_.table[i].Signature1.compare(0, prefix.size(), prefix) == 0)
+            structural_.push_back({format, static_cast<int>(i)});
     }
     lookEmbedded_ = ctx_.options.deepScan && jpegInTable_ && embedded_.open(ctx_.drive);
 }
@@ -161,13 +168,9 @@ void Scanner::examineBlock(std::size_t units) {
         bool blank = false;
         int row = matcher_.match(p, &blank);
         if (blank) ctx_.blank.mark(unit_);
-        // Compound documents the DOC row's pattern misses are known by their header.
-        if (row < 0 && docRow_ >= 0 && p[0] == 0xD0 && formats::IsOle2Header(p, kWindow)) row = docRow_;
-        // JPEGs that open with segments no row names (a comment, tables, Adobe's
-        // or XMP's segment) are known by their structure.
-        if (row < 0 && jpegRow_ >= 0 && p[0] == 0xFF && p[1] == 0xD8 && !openFileHoldsPictures() &&
-            formats::IsJpegStart(p, kWindow))
-            row = jpegRow_;
+        // Formats known by their structure where no signature matches (a JPEG
+        // that opens with a comment, a compound document the row misses).
+        if (row < 0) row = structuralRow(p);
         // A thumbnail inside the open picture's EXIF block is not a new file.
         if (row >= 0 && file_.open && !file_.complete && file_.rule->insideStructure()) row = -1;
         if (row >= 0 && unit_ >= searchedFrom_) {
@@ -197,6 +200,14 @@ void Scanner::examineBlock(std::size_t units) {
         file_.repeatAt = nullptr;
     }
     if (writer_.failedFile() >= 0) outOfSpace_ = true;
+}
+
+int Scanner::structuralRow(const std::uint8_t* unit) const {
+    for (const StructuralRow& r : structural_) {
+        if (r.format->start.notInsideHolders && openFileHoldsPictures()) continue;
+        if (r.format->start.test(unit, kWindow)) return r.row;
+    }
+    return -1;
 }
 
 bool Scanner::openFileHoldsPictures() const {

@@ -191,10 +191,16 @@ private:
     EmbeddedPictureFinder embedded_;
     bool lookEmbedded_ = false;
     bool jpegInTable_ = false;
-    int docRow_ = -1;   // the DOC row of the table, when chosen
-    int jpegRow_ = -1;  // the row JPEGs found by their structure are counted in, when JPEGs are chosen
+    // A format known by its structure where no signature matches, and the row of the table its finds count in.
+    struct StructuralRow {
+        const formats::Format* format;
+        int row;
+    };
+    std::vector<StructuralRow> structural_;
     // A file is open whose format may hold JPEGs of its own (previews, album art, frames).
     bool openFileHoldsPictures() const;
+    // The row a unit's first bytes start a file of by their structure; -1 for none.
+    int structuralRow(const std::uint8_t* unit) const;
     std::uint64_t embeddedEnd_ = 0;  // source offset up to which pictures were taken
     struct QueuedPicture {
         EmbeddedPicture picture;
