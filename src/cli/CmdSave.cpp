@@ -55,7 +55,7 @@ bool parseRows(const std::string& text, std::size_t count, std::vector<std::size
 
 int runSave(CliArgs& args) {
     if (!args.has("to") || args.get("to").empty()) {
-        std::cerr << "usage: harvestrix-cli save --to DIR [--select N,...] [--layout date|found] [--replace]\n";
+        std::cerr << "usage: harvestrix-cli save --to DIR [--select N,...] [--layout date|found] [--replace] [--clips]\n";
         return 2;
     }
     const fs::path cache = CliCacheFolder(args);
@@ -81,6 +81,7 @@ int runSave(CliArgs& args) {
         return 2;
     }
     req.byDate = layout == "date";
+    req.clipsBeside = args.has("clips");
     output::SaveCommand save(*args.ui, req);
     output::SaveOutcome out;
     if (args.has("select")) {
@@ -102,7 +103,7 @@ int runSave(CliArgs& args) {
     return out.cancelled || out.stopped || out.skipped ? 1 : 0;
 }
 
-CliRegistrar reg({"save", "save --to DIR [--select N,...] [--layout date|found] [--replace]  save found files from the cache",
+CliRegistrar reg({"save", "save --to DIR [--select N,...] [--layout date|found] [--replace] [--clips]  save found files from the cache (--clips: a motion photo's clip beside it too)",
                   {"to", "select", "layout"},
                   runSave});
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "formats/PictureCheck.h"
+
 namespace hx::formats {
 
 namespace {
@@ -108,6 +110,31 @@ std::size_t PhotoTail::trailer(const std::uint8_t* data, std::size_t size) {
         finish(trailerAt_);
     }
     return take;
+}
+
+PartsCheck ReadPhotoParts(const ReadAt& read, std::uint64_t size) {
+    constexpr std::size_t kPiece = 64 * 1024;
+    constexpr std::size_t kHead = 256 * 1024;
+    JpegEndFinder finder;
+    PhotoTail tail;
+    std::vector<std::uint8_t> head, piece(kPiece);
+    bool ends = false;
+    for (std::uint64_t at = 0; at < size && !ends && !finder.failed();) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, size - at));
+        if (!read(at, n, piece.data())) break;
+        at += n;
+        if (tail.started()) {
+            tail.feed(piece.data(), n, ends);
+            continue;
+        }
+        const std::size_t picture = finder.feed(piece.data(), n);
+        if (head.size() < kHead) head.insert(head.end(), piece.begin(), piece.begin() + std::min(picture, kHead - head.size()));
+        if (!finder.done()) continue;
+        tail.start(PartsNamedInHeaders(head.data(), head.size(), finder.length()), finder.length());
+        tail.feed(piece.data() + picture, n - picture, ends);
+    }
+    if (!finder.done()) return {};
+    return CheckPhotoParts(read, size, finder.length(), tail.parts());
 }
 
 }  // namespace hx::formats

@@ -44,4 +44,9 @@ private:
     IsoBoxFeed boxes_{4ull << 30};
 };
 
+// The parts of a whole photo file that `read` reads (`size` bytes), found as
+// the scan finds them and checked: for a file already saved or in the cache.
+// Only the picture, with nothing missing, for a photo of one picture.
+PartsCheck ReadPhotoParts(const ReadAt& read, std::uint64_t size);
+
 }  // namespace hx::formats

@@ -249,8 +249,9 @@ void frmRecover::Timer1_Timer() {
 void frmRecover::FillCacheBrowser() {
     listFolder(cacheFolder_);
     // What the scan state says of finds that hold unreadable sectors, whichever run found them.
-    damageOf_ = scan::DamagedFinds(cacheFolder_, &rebuiltOf_);
-    foundPane_->markDamaged(damageOf_, rebuiltOf_);
+    std::set<std::string> withClip;
+    damageOf_ = scan::DamagedFinds(cacheFolder_, &rebuiltOf_, &withClip);
+    foundPane_->markDamaged(damageOf_, rebuiltOf_, withClip);
 }
 
 void frmRecover::listFolder(const fs::path& folder) {

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <set>
+#include <vector>
 
+#include "formats/PhotoTail.h"
 #include "output/DateLayout.h"
+#include "platform/RawFile.h"
 #include "platform/FileMove.h"
 #include "platform/RestoreName.h"
 #include "shell/Strings.h"
@@ -168,6 +171,7 @@ bool SaveCommand::moveRow(std::size_t row, const fs::path& wanted, SaveOutcome& 
     if (r.ok()) {
         out.moved.push_back(row);
         out.targets.push_back(target);
+        if (req_.clipsBeside) writeClipBeside(target);
         return true;
     }
     using platform::MoveError;
@@ -191,6 +195,36 @@ bool SaveCommand::moveRow(std::size_t row, const fs::path& wanted, SaveOutcome& 
             tell(FormatStr(LoadStr(0, "%0 could not be saved in the folder %1 (%2); it stays in the cache."),
                            {name, folder.string(), r.detail}));
             return true;
+    }
+}
+
+void SaveCommand::writeClipBeside(const fs::path& photo) {
+    platform::RawFile in;
+    std::error_code ec;
+    const std::uint64_t size = fs::file_size(photo, ec);
+    if (ec || !in.open(photo, platform::RawFile::Mode::Read)) return;
+    const formats::ReadAt read = [&in](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+        return in.readAt(at, out, n) == n;
+    };
+    const formats::PartsCheck parts = formats::ReadPhotoParts(read, size);
+    for (const formats::PhotoPart& part : parts.parts) {
+        if (part.kind != formats::PartKind::Clip) continue;
+        const fs::path clip = NextFreeRestoreName(photo.parent_path() / (photo.stem().string() + ".mp4"));
+        platform::RawFile out;
+        bool ok = out.open(clip, platform::RawFile::Mode::Create);
+        std::vector<std::uint8_t> buffer(1 << 20);
+        for (std::uint64_t done = 0; ok && done < part.length;) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), part.length - done));
+            ok = read(part.offset + done, n, buffer.data()) && out.writeAt(done, buffer.data(), n) == n;
+            done += n;
+        }
+        out.close();
+        if (!ok) {
+            fs::remove(clip, ec);
+            ui_.status(FormatStr(LoadStr(0, "The clip of %0 could not be written beside it in %1."),
+                                 {photo.filename().string(), photo.parent_path().string()}));
+        }
+        return;
     }
 }
 

@@ -31,6 +31,8 @@ struct SaveRequest {
     // Files saved into a folder go to YYYY/YYYY-MM-DD/ by the day each was
     // taken, Undated/TYPE/ for the rest (output/DateLayout).
     bool byDate = false;
+    // A motion photo's clip is also written beside it, as NAME.mp4.
+    bool clipsBeside = false;
 };
 
 struct SaveOutcome {
@@ -62,6 +64,8 @@ private:
     bool moveRow(std::size_t row, const std::filesystem::path& target, SaveOutcome& out);
     // Moves the rows into the save folder in the order given, until one failure ends the save.
     void moveRows(const std::vector<std::size_t>& rows, SaveOutcome& out);
+    // The clip of the motion photo saved at `photo`, written beside it; nothing for another file.
+    void writeClipBeside(const std::filesystem::path& photo);
     bool askSameNames(const std::filesystem::path& folder, const std::vector<std::size_t>& rows);
     std::string title(int id, const char* text) const;
 

@@ -205,15 +205,24 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
     return ScanStateLoad::Damaged;
 }
 
-std::map<std::string, std::string> DamagedFinds(const fs::path& cacheFolder, std::map<std::string, std::string>* rebuilt) {
+std::map<std::string, std::string> DamagedFinds(const fs::path& cacheFolder, std::map<std::string, std::string>* rebuilt,
+                                                std::set<std::string>* withClip) {
     std::map<std::string, std::string> damaged;
     if (rebuilt) rebuilt->clear();
+    if (withClip) withClip->clear();
     shell::QuietUi quiet;
     ScanContext state(quiet);
     if (LoadScanState(cacheFolder, state) != ScanStateLoad::Loaded) return damaged;
     for (const FoundFile& f : state.found) {
         if (f.unreadableSectors > 0) damaged[f.name] = DamageText(f);
-        if (rebuilt && !RebuiltText(f).empty()) (*rebuilt)[f.name] = RebuiltText(f);
+        if (withClip && std::any_of(f.parts.begin(), f.parts.end(),
+                                    [](const formats::PhotoPart& p) { return p.kind == formats::PartKind::Clip; }))
+            withClip->insert(f.name);
+        if (!rebuilt) continue;
+        std::string said = RebuiltText(f);
+        const std::string parts = PartsText(f, cacheFolder / f.name);
+        if (!parts.empty()) said += (said.empty() ? "" : "; ") + parts;
+        if (!said.empty()) (*rebuilt)[f.name] = said;
     }
     return damaged;
 }

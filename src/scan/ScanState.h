@@ -5,6 +5,7 @@
 // sectors of the medium that could not be read.
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,9 +28,13 @@ enum class ScanStateLoad {
 ScanStateLoad LoadScanState(const std::filesystem::path& cacheFolder, ScanContext& ctx);
 // The found files of the folder's state that hold unreadable sectors, by
 // name, with what is said of each (DamageText); empty without a state.
-// `rebuilt`, when given, gets the clips rebuilt from pieces (RebuiltText).
+// `rebuilt`, when given, gets what is said of the finds put together: the
+// clips rebuilt from pieces (RebuiltText) and the photos of more than one
+// picture (PartsText).
+// `withClip`, when given, gets the names of the motion photos.
 std::map<std::string, std::string> DamagedFinds(const std::filesystem::path& cacheFolder,
-                                                std::map<std::string, std::string>* rebuilt = nullptr);
+                                                std::map<std::string, std::string>* rebuilt = nullptr,
+                                                std::set<std::string>* withClip = nullptr);
 // False when a loaded state holds a size beyond the medium's end (0: unknown medium size).
 bool ScanStateFitsMedium(const ScanContext& state, std::uint64_t mediumBytes);
 

@@ -25,6 +25,7 @@
 #include <memory>
 
 #include "fixtures/FaultyCard.h"
+#include "fixtures/PhonePictures.h"
 #include "fixtures/SampleFiles.h"
 #include "fixtures/ScriptedUi.h"
 #include "fixtures/TempDir.h"
@@ -575,6 +576,47 @@ private slots:
         for (std::size_t i = 0; i < e.size(); ++i)
             if (e[i].english == english) return static_cast<int>(i);
         return w.findChild<QComboBox*>("CmbTypeSelect")->findText(english);
+    }
+
+    // A motion photo among the finds: its row tells its clip, and its thumbnail carries a play mark.
+    void aMotionPhotoSaysItsClipAndIsMarked() {
+        const std::string clip = hx::test::MakeClip(1.5, 6);
+        if (clip.empty()) QSKIP("ffmpeg cannot make an H.264 clip");
+        const std::string motion = hx::test::ContainerMotionPhoto(hx::test::MakeTestJpeg(51, 640, 480), clip);
+        const std::string plain = hx::test::MakeTestJpeg(52, 640, 480);
+        std::string medium(8192, '\0');
+        for (const std::string* p : {&motion, &plain}) {
+            medium += *p;
+            medium.resize((medium.size() + 4095) / 4096 * 4096 + 8192, '\0');
+        }
+        const fs::path card = home_->path() / "phone.img";
+        hx::test::WriteFile(card, medium);
+        auto w = open({"--attach", card.string() + ",removable,label=PHONE"}, "motion");
+        scanWholeCard(*w);
+        QCOMPARE(w->foundNames().size(), 2);
+        int row = -1;
+        for (int r = 0; r < 2; ++r)
+            if (hx::test::ReadFile(w->cacheFolder() / w->foundNames()[r].toStdString()) == motion) row = r;
+        QVERIFY2(row >= 0, "the motion photo is not back whole");
+        auto* names = child<QListWidget>(*w, "List3");
+        QVERIFY2(names->item(row)->toolTip().contains("motion photo, 1.5 s clip"), qPrintable(names->item(row)->toolTip()));
+        QVERIFY(names->item(1 - row)->toolTip().isEmpty());
+        child<QListWidget>(*w, "LvwFiles")->setCurrentRow(row);
+        QVERIFY(child<QLabel>(*w, "lblInfo")->text().contains("motion photo, 1.5 s clip"));
+        QVERIFY(!w->thumbnailsShown());
+        w->CmdShowThumbs_Click();
+        auto* thumbs = child<QListWidget>(*w, "LvwFiles");
+        QTRY_VERIFY(!thumbs->item(0)->icon().isNull() && !thumbs->item(1)->icon().isNull());
+        // The mark's white triangle lies at the middle of a disc in the lower left corner.
+        auto marked = [&](int r) {
+            const QImage icon = thumbs->item(r)->icon().pixmap(thumbs->iconSize()).toImage();
+            const int d = std::max(12, std::min(icon.width(), icon.height()) / 4);
+            return icon.pixelColor(4 + d / 2, icon.height() - 4 - d / 2) == QColor(Qt::white);
+        };
+        QVERIFY(marked(row));
+        QVERIFY(!marked(1 - row));
+        w->CmdShowThumbs_Click();  // the list again, as the next window expects
+        w->CmdEnd_Click();
     }
 
     void aFailingCardIsScannedToItsEndAndTheDamagedFindSaysSo() {

@@ -5,7 +5,9 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QListWidget>
+#include <QPainter>
 #include <QPixmap>
+#include <QPolygonF>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -162,7 +164,22 @@ void FoundFilesPane::removeRows(const std::vector<std::size_t>& rows) {
 }
 
 void FoundFilesPane::markDamaged(const std::map<std::string, std::string>& damageOf,
-                                 const std::map<std::string, std::string>& rebuiltOf) {
+                                 const std::map<std::string, std::string>& rebuiltOf,
+                                 const std::set<std::string>& withClip) {
+    const std::set<int> hadClip = std::move(withClip_);
+    withClip_.clear();
+    for (int row = 0; row < count() && !withClip.empty(); ++row)
+        if (withClip.count(s(names_[row]))) withClip_.insert(row);
+    // Thumbnails already drawn get their mark, or lose it, now.
+    for (auto it = held_.begin(); it != held_.end();) {
+        if (hadClip.count(*it) == withClip_.count(*it)) {
+            ++it;
+            continue;
+        }
+        if (*it < thumbnails_->count()) thumbnails_->item(*it)->setIcon(QIcon());
+        it = held_.erase(it);
+    }
+    if (hadClip != withClip_) scheduleShow();
     // A row marked before whose file has nothing said of it now (a new
     // scan's find of the same name) loses its mark.
     for (int row : marked_) {
@@ -249,8 +266,27 @@ std::pair<int, int> FoundFilesPane::rowsInView() const {
     return {first, last};
 }
 
+// A motion photo's thumbnail: a play mark in its lower left corner.
+static QIcon withPlayMark(const QIcon& icon, QSize box) {
+    QPixmap picture = icon.pixmap(box);
+    if (picture.isNull()) return icon;
+    QPainter paint(&picture);
+    paint.setRenderHint(QPainter::Antialiasing);
+    const int d = std::max(12, std::min(picture.width(), picture.height()) / 4);
+    const QRectF disc(4, picture.height() - d - 4, d, d);
+    paint.setPen(Qt::NoPen);
+    paint.setBrush(QColor(0, 0, 0, 150));
+    paint.drawEllipse(disc);
+    paint.setBrush(Qt::white);
+    const QPointF c = disc.center();
+    const double r = d * 0.28;
+    paint.drawPolygon(QPolygonF({QPointF(c.x() - r * 0.7, c.y() - r), QPointF(c.x() - r * 0.7, c.y() + r),
+                                 QPointF(c.x() + r, c.y())}));
+    return QIcon(picture);
+}
+
 void FoundFilesPane::hold(int row, const QIcon& icon) {
-    thumbnails_->item(row)->setIcon(icon);
+    thumbnails_->item(row)->setIcon(withClip_.count(row) ? withPlayMark(icon, thumbnails_->iconSize()) : icon);
     held_.insert(row);
     const auto cap = viewing::ThumbnailBudget(thumbnails_->iconSize().width(), std::numeric_limits<std::size_t>::max());
     if (held_.size() <= cap) return;

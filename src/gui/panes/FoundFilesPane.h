@@ -57,9 +57,12 @@ public:
     void removeRows(const std::vector<std::size_t>& rows);
     // The rows of the files named hold unreadable sectors: drawn in the
     // warning colour, with what the damage is as their tip; the clips
-    // rebuilt from pieces say so in theirs.
+    // rebuilt from pieces say so in theirs, and the motion photos (`withClip`)
+    // carry a play mark on their thumbnail.
     void markDamaged(const std::map<std::string, std::string>& damageOf,
-                     const std::map<std::string, std::string>& rebuiltOf = {});
+                     const std::map<std::string, std::string>& rebuiltOf = {},
+                     const std::set<std::string>& withClip = {});
+    bool markedWithClip(int row) const { return withClip_.count(row) > 0; }
 
     bool thumbnailsShown() const;
     void showThumbnails(bool shown);
@@ -102,6 +105,7 @@ private:
     std::filesystem::path thumbs_;
     std::set<int> held_;        // the rows whose item holds its picture
     std::set<int> marked_;      // the rows marked as holding unreadable sectors
+    std::set<int> withClip_;    // the rows of motion photos: their thumbnails carry a play mark
     QTimer* showTimer_ = nullptr;
     std::unique_ptr<ThumbnailWorker> worker_;
 };
