@@ -278,10 +278,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     std::sort(others.held.begin(), others.held.end());
     // A file system's clusters, when the scan's units are its sectors
     // (DeepScan); else what the finds' starts tell.
-    std::uint64_t blockUnits = InferBlockUnits(ctx, geo);
-    if (ctx.record.clusterBytes() > unit && ctx.record.clusterBytes() % unit == 0 &&
-        filesystems::CataloguedType(ctx.record))
-        blockUnits = ctx.record.clusterBytes() / unit;
+    const std::uint64_t blockUnits = WrittenBlockUnits(ctx, geo);
     int rebuilt = 0;
     for (auto& [k, index] : clips) {
         // Whole as found: every sample in place, and the index too.

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <numeric>
+#include <set>
 #include <fstream>
 #include <unordered_map>
 #include <thread>
@@ -50,7 +51,16 @@ constexpr std::size_t kChunk = 1 << 20;
 constexpr std::size_t kMarkEvery = 256;
 // On a medium written in blocks: how far on a second piece is looked for, the
 // found files it takes to tell the block size, and the largest block told.
-constexpr std::uint64_t kReach = 8ull << 20;
+constexpr std::uint64_t kReach = 32ull << 20;
+// Back before the picture's start (a card whose allocation wrapped), and the
+// places looked at this far off, at most, for one split of one picture and
+// for the whole scan (a first glance at each is a sector's read).
+constexpr std::uint64_t kReachBack = 16ull << 20;
+constexpr std::size_t kMaxFarCandidates = 16384;
+constexpr int kMaxGlances = 1 << 20;
+constexpr std::size_t kGlance = 512;
+// How far before the other data the entropy walk may stop.
+constexpr std::uint64_t kReadAhead = 16;
 constexpr std::size_t kBlockEvidence = 8;
 constexpr std::uint64_t kMaxBlock = 1ull << 20;
 
@@ -67,19 +77,28 @@ struct ContinuationLook {
     }
 };
 
-ContinuationLook lookAtContinuation(const std::uint8_t* data, std::size_t size) {
-    ContinuationLook look;
-    const std::size_t n = std::min(size, kLook);
-    if (n < 512) return look;
-    // The markers first: most other data has a 0xFF followed by something else early on.
+// Every 0xFF of data[0, n) is followed as in entropy-coded data; the number
+// of the first restart marker goes to `firstRestart` (-1: none).
+bool markersFit(const std::uint8_t* data, std::size_t n, int& firstRestart) {
+    firstRestart = -1;
+    if (n < 2) return true;
     const std::uint8_t* const last = data + n - 1;  // a marker's code must lie inside the look
     for (const std::uint8_t* p = data;
          (p = static_cast<const std::uint8_t*>(std::memchr(p, 0xFF, static_cast<std::size_t>(last - p)))); ++p) {
         const std::uint8_t m = p[1];
         if (m == 0x00 || m == 0xD9) continue;
-        if (m < 0xD0 || m > 0xD7) return look;
-        if (look.firstRestart < 0) look.firstRestart = m - 0xD0;
+        if (m < 0xD0 || m > 0xD7) return false;
+        if (firstRestart < 0) firstRestart = m - 0xD0;
     }
+    return true;
+}
+
+ContinuationLook lookAtContinuation(const std::uint8_t* data, std::size_t size) {
+    ContinuationLook look;
+    const std::size_t n = std::min(size, kLook);
+    if (n < 512) return look;
+    // The markers first: most other data has a 0xFF followed by something else early on.
+    if (!markersFit(data, n, look.firstRestart)) return look;
     std::size_t counts[256] = {};
     for (std::size_t i = 0; i < n; ++i)
         if (++counts[data[i]] >= n / 8) return look;
@@ -145,6 +164,7 @@ struct Layout {
     std::vector<Held> held;           // the bytes each found picture is known to hold, in medium order
     std::vector<std::uint64_t> starts;  // every found file's first unit, sorted
     std::atomic<int> probes{0};       // joins tried, by every joiner
+    std::atomic<int> glances{0};      // places whose first sector was read, by every joiner
 };
 
 void takeLayout(const scan::ScanContext& ctx, std::uint64_t unit, Layout& layout) {
@@ -234,8 +254,16 @@ private:
         // The likeliest joins first: a split just before the fault and a
         // short gap or one file between; then the rest, up to a few dozen.
         std::vector<std::pair<std::uint64_t, std::uint64_t>> joins;  // (units of the first piece, where the second starts)
-        if (blockUnits_ > 1) joins = blockJoins(index, base, fault, bytes.size());
-        for (int tier = 0; tier < 3 && blockUnits_ <= 1; ++tier) {
+        if (blockUnits_ > 1) joins = runStartsFirst(blockJoins(index, base, fault, bytes.size()), base);
+        for (int tier = 0; tier < 4 && blockUnits_ <= 1; ++tier) {
+            // Last, any unit within reach, as on a medium written in blocks:
+            // the second piece may lie past megabytes of an older file.
+            if (tier == 3) {
+                std::set<std::pair<std::uint64_t, std::uint64_t>> tried(joins.begin(), joins.end());
+                for (const auto& j : runStartsFirst(blockJoins(index, base, fault, bytes.size()), base))
+                    if (!tried.count(j)) joins.push_back(j);
+                break;
+            }
             // Before the longer gaps: right after any other find, however far
             // on (or before), as a camera's next free clusters may lie past
             // megabytes of other files.
@@ -261,13 +289,7 @@ private:
             // Most candidates fail on their first bytes, and the same
             // second piece comes up for several first pieces: each is
             // looked at once, and read whole only when it looks right.
-            auto seen = looks_.find(next);
-            if (seen == looks_.end()) {
-                probe.clear();
-                append(probe, next, kLook);
-                seen = looks_.emplace(next, lookAtContinuation(probe.data(), probe.size())).first;
-            }
-            if (!seen->second.follows(restart)) continue;
+            if (!lookAt(next).follows(restart)) continue;
             probe.clear();
             if (!append(probe, next, kProbe)) continue;
             ++layout_.probes;
@@ -306,7 +328,10 @@ private:
         if (walk.outcome == formats::JpegEntropy::Outcome::Fault && !more.empty()) {
             const std::uint64_t from = more.front().byte;  // where the walk started, in `joined`
             const std::uint64_t fault = from + walk.at;
-            if (fault >= joinAt + unit_) {
+            // Another picture's data read from its middle runs on until that
+            // picture's end marker: a piece of this one ends at no such marker.
+            const bool otherPicturesEnd = endMarkerNear(joined, fault);
+            if (fault >= joinAt + unit_ && !otherPicturesEnd) {
                 while (!marks_.empty() && marks_.back().byte >= from) marks_.pop_back();
                 marks_.insert(marks_.end(), more.begin(), more.end());
                 done = joinFrom(index, path, joined, fault, next - pieceUnits, pieceUnits + 1, depth + 1);
@@ -314,6 +339,46 @@ private:
         }
         marks_ = before;
         return done;
+    }
+
+    // How the bytes at `unit` look as a continuation, looked at once: a
+    // glance at its first sector tells most other data at once.
+    const ContinuationLook& lookAt(std::uint64_t unit) {
+        auto seen = looks_.find(unit);
+        if (seen != looks_.end()) return seen->second;
+        glance_.clear();
+        ContinuationLook look;
+        int restart = -1;
+        if (layout_.glances++ < kMaxGlances && append(glance_, unit, kGlance) &&
+            markersFit(glance_.data(), glance_.size(), restart)) {
+            glance_.clear();
+            append(glance_, unit, kLook);
+            look = lookAtContinuation(glance_.data(), glance_.size());
+        }
+        return looks_.emplace(unit, look).first->second;
+    }
+
+    // Where a piece of picture data starts (after a block of something else)
+    // before the blocks inside such a run: another picture's data read from
+    // its middle decodes cleanly for a while, and would use up the tries.
+    // The few blocks right after the split keep their place ahead (a whole
+    // picture may lie between the pieces).
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> runStartsFirst(
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> joins, std::uint64_t base) {
+        std::stable_partition(joins.begin(), joins.end(), [&](const std::pair<std::uint64_t, std::uint64_t>& j) {
+            const std::uint64_t split = base + j.first;
+            const bool near = j.second > split && j.second - split <= kMaxGap * blockUnits_;
+            return near || j.second < geo_.rootCluster + blockUnits_ || !lookAt(j.second - blockUnits_).pictureData;
+        });
+        return joins;
+    }
+
+    // An end marker lies within a few bytes before `at` in `bytes`.
+    static bool endMarkerNear(const std::vector<std::uint8_t>& bytes, std::uint64_t at) {
+        const std::uint64_t to = std::min<std::uint64_t>(at + 2, bytes.size());
+        for (std::uint64_t i = at > 16 ? at - 16 : 0; i + 1 < to; ++i)
+            if (bytes[i] == 0xFF && bytes[i + 1] == 0xD9) return true;
+        return false;
     }
 
     // On a medium written in blocks larger than its units: the split at the
@@ -324,14 +389,28 @@ private:
                                                                     std::uint64_t fault, std::size_t have) {
         std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
         const std::uint64_t block = blockUnits_ * unit_;
-        const std::uint64_t faultBlock = fault / block;
+        // The walk may stop a few bytes short of where the other data begins (it reads ahead).
+        const std::uint64_t faultBlock = (fault + kReadAhead) / block;
         for (std::uint64_t back = 0; back <= 1 && back < faultBlock; ++back) {
             const std::uint64_t pieceUnits = (faultBlock - back) * blockUnits_;
             if (pieceUnits * unit_ > have) continue;
             const std::uint64_t from = base + pieceUnits;
-            for (std::uint64_t next = from + blockUnits_; next < geo_.endUnit() && (next - from) * unit_ <= kReach;
-                 next += blockUnits_)
-                if (!heldByAnother(next, index)) out.emplace_back(pieceUnits, next);
+            std::size_t taken = 0;
+            auto take = [&](std::uint64_t next) {
+                if (heldByAnother(next, index) || std::binary_search(layout_.starts.begin(), layout_.starts.end(), next))
+                    return;
+                out.emplace_back(pieceUnits, next);
+                ++taken;
+            };
+            for (std::uint64_t next = from + blockUnits_;
+                 next < geo_.endUnit() && (next - from) * unit_ <= kReach && taken < kMaxFarCandidates; next += blockUnits_)
+                take(next);
+            // Before the picture, nearest first.
+            for (std::uint64_t next = base; next >= geo_.rootCluster + blockUnits_ && (base - next) * unit_ < kReachBack &&
+                                            taken < kMaxFarCandidates;) {
+                next -= blockUnits_;
+                take(next);
+            }
         }
         return out;
     }
@@ -345,7 +424,8 @@ private:
                                    [](std::uint64_t u, const Held& h) { return u < h.start; });
         for (int steps = 0; it != held.begin() && steps < 4; ++steps) {
             --it;
-            if (it->index != index && unit < it->end) return true;
+            // Its own first piece's bytes are its own as surely: no piece starts among them.
+            if (unit < it->end) return true;
         }
         return false;
     }
@@ -506,6 +586,7 @@ private:
     std::vector<formats::JpegEntropy::Mark> marks_;
     bool walkable_ = false;
     std::vector<std::uint8_t> tail_;
+    std::vector<std::uint8_t> glance_;
 };
 
 }  // namespace
@@ -523,6 +604,14 @@ std::uint64_t InferBlockUnits(const scan::ScanContext& ctx, const scan::ScanGeom
     return block > unit && block % unit == 0 ? block / unit : 1;
 }
 
+std::uint64_t WrittenBlockUnits(const scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
+    const std::uint64_t unit = geo.unitBytes();
+    if (filesystems::CataloguedType(ctx.record) && ctx.record.clusterBytes() > unit &&
+        ctx.record.clusterBytes() % unit == 0)
+        return ctx.record.clusterBytes() / unit;
+    return InferBlockUnits(ctx, geo);
+}
+
 int JoinSplitPhotos(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     std::vector<std::size_t> damaged;
     for (std::size_t i = 0; i < ctx.found.size(); ++i) {
@@ -534,7 +623,7 @@ int JoinSplitPhotos(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     if (damaged.empty()) return 0;
     Layout layout;
     takeLayout(ctx, geo.unitBytes(), layout);
-    const std::uint64_t blockUnits = InferBlockUnits(ctx, geo);
+    const std::uint64_t blockUnits = WrittenBlockUnits(ctx, geo);
     // The pictures are shared out among a joiner a core; this thread's also
     // keeps the window answering and hears a stop.
     std::atomic<std::size_t> next{0};

@@ -73,6 +73,33 @@ TEST_F(SplitPhotos, PiecesWithMegabytesOfOtherFilesBetweenAreJoined) {
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
+// An older file of random bytes, 10 MB of it, between the pieces; one photo's
+// second piece lies before its first (the allocation wrapped). Nothing
+// found lies between them to step from: found by the scan as well as by the DeepScan.
+TEST_F(SplitPhotos, PiecesTenMegabytesApartAreJoinedEitherWay) {
+    photos[0] = test::MakeTestJpeg(0, 800, 600);
+    photos[1] = test::MakeTestJpeg(1, 800, 600);
+    const std::size_t cut0 = photos[0].size() / 2 / cluster_ * cluster_;
+    const std::size_t cut1 = photos[1].size() / 3 / cluster_ * cluster_;
+    put(test::PatternBytes(3 << 20, 78));
+    const std::uint64_t secondOf1 = next_;
+    next_ += (photos[1].size() - cut1 + cluster_ - 1) / cluster_;
+    put(photos[0].substr(0, cut0));
+    put(test::PatternBytes(10 << 20, 79));
+    put(photos[0].substr(cut0));
+    put(photos[1].substr(0, cut1));
+    writeAtCluster(secondOf1, photos[1].substr(cut1));
+    for (const bool deep : {false, true}) {
+        SCOPED_TRACE(deep ? "DeepScan" : "scan");
+        std::filesystem::remove_all(cache);
+        std::filesystem::create_directories(cache);
+        auto ctx = context(formats::EveryTypeSelection());
+        ctx.options.deepScan = deep;
+        ASSERT_EQ(ScanDisk(ctx, reassembly::Reassemble), ScanOutcome::Finished);
+        EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1}));
+    }
+}
+
 // A card whose file system is gone, written in 32 KiB blocks: its photos are
 // found at sector boundaries, and the pieces of those written in two lie
 // whole blocks apart.
