@@ -302,8 +302,9 @@ private:
         // The areas skipped over after failures, read again now that the rest is saved.
         std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> late;
         if (!result_.stopped)
-            salvage_->retrySkipped([&late](std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
+            salvage_->retrySkipped([&late, this](std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
                 late.emplace_back(offset, std::vector<std::uint8_t>(bytes, bytes + n));
+                result_.readLast += n;
             });
         // Written as dd writes: the system puts it on the disk in its own time; a
         // write that failed (a full disk) was seen above.

@@ -48,6 +48,8 @@ struct BackupResult {
     std::filesystem::path partialNote;     // "<image>.partial.txt" when the image is not the whole medium
     std::uint64_t bytes = 0;
     std::uint64_t unreadableSectors = 0;
+    // Bytes first passed over (after a slow or failing read) and copied once the rest was.
+    std::uint64_t readLast = 0;
 };
 
 // "<drive>_<label>_<date>_<n>.img" with the first free counter n from 0.

@@ -1228,7 +1228,7 @@ private slots:
         QTRY_VERIFY(thumbs->visualItemRect(thumbs->item(kFiles - 1)).isValid());
         thumbs->verticalScrollBar()->setValue(thumbs->verticalScrollBar()->maximum());
         QTRY_VERIFY(!thumbs->item(kFiles - 1)->icon().isNull());
-        QVERIFY(thumbs->item(0)->icon().isNull() || held() <= cap);
+        QVERIFY2(cap < kFiles / 2 && thumbs->item(0)->icon().isNull(), "the first row's picture is let go once the view is at the end");
         QVERIFY2(held() <= cap, qPrintable(QString::number(held())));
         w->CmdEnd_Click();
     }

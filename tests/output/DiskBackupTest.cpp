@@ -143,6 +143,7 @@ TEST_F(DiskBackup, WhatFollowsASlowReadIsCopiedLastAndTheImageIsWhole) {
     const auto result = output::BackupDisk(ui, req);
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(result.unreadableSectors, 0u);
+    EXPECT_GT(result.readLast, 0u) << "the area after the slow read was not passed over";
     EXPECT_TRUE(test::ReadFile(result.image) == test::ReadFile(image));
 }
 
