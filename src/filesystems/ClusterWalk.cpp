@@ -79,7 +79,8 @@ bool ChainIsOneRun(const ClusterView& v, const UndeleteEntry& e) {
     return true;
 }
 
-bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::filesystem::path& target) {
+bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::filesystem::path& target,
+                     media::FileDamage* damage) {
     // A deleted file's chain was freed: where its clusters lie is the planner's to say.
     if (e.isFolder() || v.bytesPerCluster == 0 || (e.isDeleted() && e.Size > 0)) return false;
     platform::RawFile file;
@@ -97,7 +98,7 @@ bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::fi
         if (!v.valid(c) || !seen.insert(c).second) return false;
         if (reader.read(v.offset(c), buf.data(), static_cast<std::size_t>(bpc)) != bpc) return false;
         const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
-        media::FileDamage::Note(reader, v.offset(c), n, e.Size - left);
+        if (damage) damage->note(reader, v.offset(c), n, e.Size - left);
         out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
         left -= n;
         c = v.next(c);

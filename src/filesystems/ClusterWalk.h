@@ -12,6 +12,10 @@
 #include "platform/RawFile.h"
 #include "filesystems/UndeleteEntry.h"
 
+namespace hx::media {
+class FileDamage;
+}  // namespace hx::media
+
 namespace hx::filesystems {
 
 struct ClusterView {
@@ -45,6 +49,8 @@ bool ChainIsOneRun(const ClusterView& view, const UndeleteEntry& entry);
 
 // Writes a file in use (or an empty deleted one) to `target`: its Size bytes
 // along its chain. A deleted file's clusters are planned (DeletedRuns).
-bool RestoreClusters(const ClusterView& view, const UndeleteEntry& entry, const std::filesystem::path& target);
+// Sectors that could not be read (zeros in the file) are noted in `damage`.
+bool RestoreClusters(const ClusterView& view, const UndeleteEntry& entry, const std::filesystem::path& target,
+                     media::FileDamage* damage = nullptr);
 
 }  // namespace hx::filesystems

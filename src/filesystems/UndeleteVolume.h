@@ -60,7 +60,8 @@ public:
     virtual bool inOneRun(const UndeleteEntry& entry) const = 0;
     // Writes the entry as the file system holds it (a live file's chain, a
     // deleted record's extents) to `target`.
-    virtual bool restore(const UndeleteEntry& entry, const std::filesystem::path& target, shell::Ui& ui) = 0;
+    virtual bool restore(const UndeleteEntry& entry, const std::filesystem::path& target, shell::Ui& ui,
+                         media::FileDamage* damage) = 0;
     // Where the entry was found, as a report says it: "cluster 1234"; empty
     // when nothing tells (a file held in its entry).
     virtual std::string whereFound(const UndeleteEntry& entry) const {

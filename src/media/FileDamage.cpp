@@ -6,19 +6,11 @@
 
 namespace hx::media {
 
-namespace {
-thread_local FileDamage* current = nullptr;
-}  // namespace
-
-FileDamage::FileDamage() : before_(current) { current = this; }
-
-FileDamage::~FileDamage() { current = before_; }
-
 std::string FileDamage::text() const { return DamageText(sectors_, firstByte_); }
 
-void FileDamage::Note(const SalvagingReader& reader, std::uint64_t offset, std::uint64_t length, std::uint64_t fileByte) {
-    FileDamage* d = current;
-    if (!d || reader.unreadableSectors() == 0) return;
+void FileDamage::note(const SalvagingReader& reader, std::uint64_t offset, std::uint64_t length, std::uint64_t fileByte) {
+    FileDamage* d = this;
+    if (reader.unreadableSectors() == 0) return;
     const std::uint64_t n = reader.unreadableIn(offset, length);
     if (n == 0) return;
     const std::uint64_t first = std::max(reader.firstUnreadableIn(offset, length) * reader.sectorBytes(), offset) - offset;

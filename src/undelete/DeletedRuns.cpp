@@ -301,7 +301,7 @@ std::vector<std::uint8_t> ReadClusterList(const filesystems::ClusterView& view, 
 }
 
 bool WriteClusterList(const filesystems::ClusterView& view, const ClusterList& clusters, std::uint64_t size,
-                      const std::filesystem::path& target) {
+                      const std::filesystem::path& target, media::FileDamage* damage) {
     platform::RawFile file;
     const std::uint64_t bpc = view.bytesPerCluster;
     if (bpc == 0 || !volumes::OpenDrive(file, view.drive, platform::RawFile::Mode::Read)) return false;
@@ -315,7 +315,7 @@ bool WriteClusterList(const filesystems::ClusterView& view, const ClusterList& c
         if (left == 0) break;
         if (reader.read(view.offset(c), buf.data(), static_cast<std::size_t>(bpc)) != bpc) return false;
         const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
-        media::FileDamage::Note(reader, view.offset(c), n, size - left);
+        if (damage) damage->note(reader, view.offset(c), n, size - left);
         out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
         left -= n;
     }

@@ -39,8 +39,9 @@ std::map<std::size_t, ClusterList> PlanDeletedFiles(const filesystems::ClusterVi
 std::vector<std::uint8_t> ReadClusterList(const filesystems::ClusterView& view, const ClusterList& clusters, std::uint64_t size);
 
 // Writes the first `size` bytes of `clusters` (all of them when they hold
-// less) to `target`; false on a short read or write.
+// less) to `target`; false on a short read or write. Sectors that could not
+// be read (zeros in the file) are noted in `damage`.
 bool WriteClusterList(const filesystems::ClusterView& view, const ClusterList& clusters, std::uint64_t size,
-                      const std::filesystem::path& target);
+                      const std::filesystem::path& target, media::FileDamage* damage = nullptr);
 
 }  // namespace hx::undelete

@@ -133,7 +133,7 @@ bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& ta
     damage_.erase(index);
     // A sector that cannot be read is zeros in the file, and said.
     media::FileDamage damage;
-    const bool ok = write(index, target, partialChosen);
+    const bool ok = write(index, target, partialChosen, damage);
     if (ok && damage.sectors() > 0) {
         damage_[index] = damage.text();
         ui_.status(target.filename().string() + ": " + damage.text());
@@ -141,7 +141,8 @@ bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& ta
     return ok;
 }
 
-bool QuickUndelete::write(std::size_t index, const std::filesystem::path& target, bool partialChosen) {
+bool QuickUndelete::write(std::size_t index, const std::filesystem::path& target, bool partialChosen,
+                          media::FileDamage& damage) {
     const filesystems::UndeleteEntry& e = entries_[index];
     const auto view = volume_->clusters();
     if (view && e.isDeleted() && e.Size > 0) {
@@ -150,11 +151,11 @@ bool QuickUndelete::write(std::size_t index, const std::filesystem::path& target
         const ClusterList* plan = plannedClusters(index);
         if (!plan || plan->empty()) return false;
         if ((e.isPartial() || e.ListSize < e.Size) && !partialChosen) return false;
-        if (!WriteClusterList(*view, *plan, e.Size, target)) return false;
+        if (!WriteClusterList(*view, *plan, e.Size, target, &damage)) return false;
         platform::StampRestoredFile(target, e.Modified);
         return true;
     }
-    const bool ok = volume_->restore(e, target, ui_);
+    const bool ok = volume_->restore(e, target, ui_, &damage);
     if (ok) platform::StampRestoredFile(target, e.Modified);
     return ok;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "media/DriveRecord.h"
+#include "media/FileDamage.h"
 #include "shell/Ui.h"
 #include "undelete/DeletedRuns.h"
 #include "filesystems/UndeleteEntry.h"
@@ -96,7 +97,8 @@ private:
     // Tells why the file system cannot be listed, and that a scan still can.
     void unreadable(const std::string& why);
     // restoreTo's writing of the file.
-    bool write(std::size_t index, const std::filesystem::path& target, bool partialChosen);
+    // Sectors that could not be read (zeros in the file) are noted in `damage`.
+    bool write(std::size_t index, const std::filesystem::path& target, bool partialChosen, media::FileDamage& damage);
 
     shell::Ui& ui_;
     std::string drive_;

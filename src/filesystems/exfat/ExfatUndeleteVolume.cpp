@@ -42,8 +42,9 @@ public:
     bool inOneRun(const UndeleteEntry& entry) const override {
         return knownContiguous(entry) || ChainIsOneRun(ExfatClusterView(exfat_, false), entry);
     }
-    bool restore(const UndeleteEntry& entry, const std::filesystem::path& target, shell::Ui&) override {
-        return RestoreExfatEntry(exfat_, entry, target);
+    bool restore(const UndeleteEntry& entry, const std::filesystem::path& target, shell::Ui&,
+                 media::FileDamage* damage) override {
+        return RestoreExfatEntry(exfat_, entry, target, damage);
     }
 
 private:

@@ -264,8 +264,9 @@ void EstimateExfatRecoverable(const ExfatVolume& vol, UndeleteEntry& e) {
     EstimateRecoverable(exfatView(vol, false), e);
 }
 
-bool RestoreExfatEntry(const ExfatVolume& vol, const UndeleteEntry& e, const std::filesystem::path& target) {
-    return RestoreClusters(exfatView(vol, e.Attributes & kAttrExfatContiguous), e, target);
+bool RestoreExfatEntry(const ExfatVolume& vol, const UndeleteEntry& e, const std::filesystem::path& target,
+                       media::FileDamage* damage) {
+    return RestoreClusters(exfatView(vol, e.Attributes & kAttrExfatContiguous), e, target, damage);
 }
 
 }  // namespace hx::filesystems

@@ -90,7 +90,8 @@ ClusterView ExfatClusterView(const ExfatVolume& vol, bool contiguous);
 
 bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, shell::Ui& ui);
 void EstimateExfatRecoverable(const ExfatVolume& vol, UndeleteEntry& entry);
-bool RestoreExfatEntry(const ExfatVolume& vol, const UndeleteEntry& entry, const std::filesystem::path& target);
+bool RestoreExfatEntry(const ExfatVolume& vol, const UndeleteEntry& entry, const std::filesystem::path& target,
+                       media::FileDamage* damage = nullptr);
 
 // The volume as the undelete reads it (ExfatUndeleteVolume.cpp).
 std::unique_ptr<UndeleteVolume> OpenExfatUndelete(const std::string& drive, const media::DriveRecord& record);

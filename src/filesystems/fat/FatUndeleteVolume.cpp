@@ -43,8 +43,9 @@ public:
     }
     std::optional<ClusterView> clusters() const override { return FatClusterView(fat_); }
     bool inOneRun(const UndeleteEntry& entry) const override { return ChainIsOneRun(FatClusterView(fat_), entry); }
-    bool restore(const UndeleteEntry& entry, const std::filesystem::path& target, shell::Ui&) override {
-        return RestoreFatEntry(fat_, entry, target);
+    bool restore(const UndeleteEntry& entry, const std::filesystem::path& target, shell::Ui&,
+                 media::FileDamage* damage) override {
+        return RestoreFatEntry(fat_, entry, target, damage);
     }
 
 private:

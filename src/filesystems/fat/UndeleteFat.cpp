@@ -340,8 +340,9 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
 
 void EstimateFatRecoverable(const FatVolume& vol, UndeleteEntry& e) { EstimateRecoverable(fatView(vol), e); }
 
-bool RestoreFatEntry(const FatVolume& vol, const UndeleteEntry& e, const std::filesystem::path& target) {
-    return RestoreClusters(fatView(vol), e, target);
+bool RestoreFatEntry(const FatVolume& vol, const UndeleteEntry& e, const std::filesystem::path& target,
+                     media::FileDamage* damage) {
+    return RestoreClusters(fatView(vol), e, target, damage);
 }
 
 }  // namespace hx::filesystems

@@ -83,7 +83,8 @@ ClusterView FatClusterView(const FatVolume& vol);
 void EstimateFatRecoverable(const FatVolume& vol, UndeleteEntry& entry);
 
 // Writes a file in use to `target`, along its chain (see RestoreClusters).
-bool RestoreFatEntry(const FatVolume& vol, const UndeleteEntry& entry, const std::filesystem::path& target);
+bool RestoreFatEntry(const FatVolume& vol, const UndeleteEntry& entry, const std::filesystem::path& target,
+                     media::FileDamage* damage = nullptr);
 
 // Reads a directory's clusters along its chain (at most one cluster when the
 // chain is gone, or with `firstClusterOnly` for a deleted folder, whose chain

@@ -360,12 +360,12 @@ bool MapVCN2LCN(const std::uint8_t* dataHeader, std::int64_t vcn, std::int64_t& 
 }
 
 bool NtfsVolume::readVcn(const std::uint8_t* dataAttribute, std::int64_t startVcn, std::uint64_t byteCount,
-                         std::uint8_t* buffer) {
+                         std::uint8_t* buffer, media::FileDamage* damage) {
     Volume* vol = vol_.get();
     if (!vol || !dataAttribute || !dataAttribute[8] || (byteCount && !buffer)) return false;
     std::vector<Run> runs;
     if (!RunsOf(dataAttribute, vol->boot.totalClusters, runs)) return false;
-    return ReadRuns(*vol, runs, startVcn, byteCount, buffer);
+    return ReadRuns(*vol, runs, startVcn, byteCount, buffer, damage);
 }
 
 bool NtfsVolume::clusterInUse(std::uint64_t lcn) {

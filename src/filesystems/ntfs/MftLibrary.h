@@ -9,6 +9,10 @@
 
 #include "filesystems/ntfs/NtfsStructs.h"
 
+namespace hx::media {
+class FileDamage;
+}  // namespace hx::media
+
 namespace hx::filesystems::mft {
 
 // The volume's geometry as its boot sector gives it, and how many records its MFT holds.
@@ -65,9 +69,10 @@ public:
     int filePath(std::uint32_t record, char* buffer, int bufferBytes);
     const std::uint8_t* standardInformation(std::uint32_t record);
     // Reads `byteCount` bytes of the attribute's clusters from `startVcn` on;
-    // sparse runs read as zeros. False when a run cannot be read.
+    // sparse runs read as zeros. False when a run cannot be read. Sectors
+    // that could not be read (zeros) are noted in `damage`.
     bool readVcn(const std::uint8_t* dataAttribute, std::int64_t startVcn, std::uint64_t byteCount,
-                 std::uint8_t* buffer);
+                 std::uint8_t* buffer, media::FileDamage* damage = nullptr);
     // From $Bitmap: whether a cluster is allocated now. Clusters outside the
     // volume count as in use; an unreadable bitmap says "not in use".
     bool clusterInUse(std::uint64_t lcn);

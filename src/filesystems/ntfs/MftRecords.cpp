@@ -18,7 +18,7 @@ std::uint32_t AttrLength(const std::uint8_t* attr) { return Le32(attr + 4); }
 
 // Reads clusters of a run list into `out` (byteCount bytes from startVcn).
 bool ReadRuns(Volume& vol, const std::vector<Run>& runs, std::int64_t startVcn, std::uint64_t byteCount,
-              std::uint8_t* out) {
+              std::uint8_t* out, media::FileDamage* damage) {
     const std::uint64_t bpc = vol.boot.bytesPerCluster;
     std::uint64_t done = 0;
     std::int64_t vcn = startVcn;
@@ -35,7 +35,7 @@ bool ReadRuns(Volume& vol, const std::vector<Run>& runs, std::int64_t startVcn, 
         } else {
             const std::uint64_t pos = static_cast<std::uint64_t>(it->lcn + (vcn - it->vcn)) * bpc;
             if (reader.read(pos, out + done, want) != want) return false;
-            media::FileDamage::Note(reader, pos, want, static_cast<std::uint64_t>(startVcn) * bpc + done);
+            if (damage) damage->note(reader, pos, want, static_cast<std::uint64_t>(startVcn) * bpc + done);
         }
         done += want;
         vcn += static_cast<std::int64_t>((want + bpc - 1) / bpc);

@@ -12,6 +12,10 @@
 #include "filesystems/ntfs/NtfsStructs.h"
 #include "platform/RawFile.h"
 
+namespace hx::media {
+class FileDamage;
+}  // namespace hx::media
+
 namespace hx::filesystems::mft {
 
 // A walk up the parent chain longer than this is a cycle or garbage.
@@ -64,9 +68,10 @@ struct ListEntry {
 };
 
 std::uint32_t AttrLength(const std::uint8_t* attr);
-// Reads clusters of a run list into `out` (byteCount bytes from startVcn).
+// Reads clusters of a run list into `out` (byteCount bytes from startVcn);
+// sectors that could not be read (zeros) are noted in `damage`.
 bool ReadRuns(Volume& vol, const std::vector<ntfs::Run>& runs, std::int64_t startVcn, std::uint64_t byteCount,
-              std::uint8_t* out);
+              std::uint8_t* out, media::FileDamage* damage = nullptr);
 // Reads MFT record `n` through the runs known so far and fixes it up.
 bool ReadMftRecord(Volume& vol, const std::vector<ntfs::Run>& runs, std::uint64_t n, std::uint32_t rs,
                    std::vector<std::uint8_t>& out);

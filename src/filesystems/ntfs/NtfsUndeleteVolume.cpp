@@ -33,11 +33,12 @@ public:
     bool inOneRun(const UndeleteEntry& entry) const override {
         return entry.ResidentData || ntfs_.volume.runsCount(entry.RecordNumber) <= 1;
     }
-    bool restore(const UndeleteEntry& entry, const std::filesystem::path& target, shell::Ui& ui) override {
+    bool restore(const UndeleteEntry& entry, const std::filesystem::path& target, shell::Ui& ui,
+                 media::FileDamage* damage) override {
         // NTFS names cannot hold ":": what follows it names a stream.
         const auto colon = entry.ListName.find(':');
         return RecoverNtfsFile(ntfs_, drive_, entry.RecordNumber, target, ui,
-                               colon == std::string::npos ? std::string() : entry.ListName.substr(colon + 1));
+                               colon == std::string::npos ? std::string() : entry.ListName.substr(colon + 1), damage);
     }
 
 private:

@@ -241,7 +241,8 @@ bool ListNtfsDeleted(NtfsSession& s, const std::string& drive, std::vector<Undel
 }
 
 bool RecoverNtfsFile(NtfsSession& s, const std::string& drive, std::uint32_t recordNumber,
-                     const std::filesystem::path& targetPath, shell::Ui& ui, const std::string& stream) {
+                     const std::filesystem::path& targetPath, shell::Ui& ui, const std::string& stream,
+                     media::FileDamage* damage) {
     using namespace filesystems::ntfs;
     if (!s.open || s.drive != drive) {
         if (!OpenMft(s, drive, ui)) return false;
@@ -279,7 +280,7 @@ bool RecoverNtfsFile(NtfsSession& s, const std::string& drive, std::uint32_t rec
         while (left > 0 && ok) {
             const std::uint64_t want = std::min(left, chunk);
             const std::uint64_t readBytes = (want + bpc - 1) / bpc * bpc;
-            ok = volume.readVcn(attr.data(), vcn, readBytes, buffer.data());
+            ok = volume.readVcn(attr.data(), vcn, readBytes, buffer.data(), damage);
             if (ok) out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(want));
             left -= want;
             vcn += static_cast<std::int64_t>(readBytes / bpc);

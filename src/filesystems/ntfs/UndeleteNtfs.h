@@ -46,9 +46,11 @@ bool ListNtfsDeleted(NtfsSession& session, const std::string& drive, std::vector
 
 // Writes the data of one record to `targetPath` (resident or from clusters):
 // its unnamed data, or the named stream `stream`. Opens the drive when the
-// session holds another.
+// session holds another. Sectors that could not be read (zeros in the file)
+// are noted in `damage`.
 bool RecoverNtfsFile(NtfsSession& session, const std::string& drive, std::uint32_t recordNumber,
-                     const std::filesystem::path& targetPath, shell::Ui& ui, const std::string& stream = {});
+                     const std::filesystem::path& targetPath, shell::Ui& ui, const std::string& stream = {},
+                     media::FileDamage* damage = nullptr);
 
 // The volume as the undelete reads it (NtfsUndeleteVolume.cpp).
 std::unique_ptr<UndeleteVolume> OpenNtfsUndelete(const std::string& drive, const media::DriveRecord& record);
