@@ -143,6 +143,8 @@ int runScan(CliArgs& args) {
                       << (f.indexRebuilt ? std::string(",\"indexRebuilt\":true,\"sound\":") +
                                                    (f.indexRebuilt == 2 ? "true" : "false")
                                              : "")
+                      << (f.lasts > 0 ? ",\"incomplete\":{\"plays\":" + fixed1(f.plays) + ",\"of\":" + fixed1(f.lasts) + "}"
+                                      : std::string())
                       << partsJson(f, cache / f.name) << "}";
         }
         std::cout << "\n]}\n";

@@ -304,6 +304,7 @@ void RecoverCommand::carve(RecoverReport& report, bool smart) {
         report.files.push_back(describe(place, req_.target, "carved", seen, &f));
         report.files.back().foundAt = "sector " + std::to_string(command.context().geometry.sectorOf(f.startUnit));
         report.files.back().note = scan::RebuiltText(f);
+        if (f.lasts > 0) report.files.back().whole = false;
         if (const std::string parts = scan::PartsText(f, place); !parts.empty()) {
             report.files.back().note += report.files.back().note.empty() ? parts : "; " + parts;
             if (!f.partsMissing.empty()) report.files.back().whole = false;

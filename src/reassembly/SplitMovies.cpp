@@ -317,6 +317,15 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
             f.damaged = true;
             f.faultAt = own;
             f.printed = false;
+            // How far it plays, for the list, the JSON and the report.
+            platform::RawFile written;
+            if (written.open(path, platform::RawFile::Mode::Read)) {
+                const formats::Playable p = formats::PlayableSeconds(
+                    [&written](std::uint64_t at, std::size_t n, std::uint8_t* out) { return written.readAt(at, out, n) == n; },
+                    index.size, own);
+                f.plays = p.plays;
+                f.lasts = p.lasts;
+            }
         }
         ctx.ui.yield();
         if (ctx.ui.stopRequested()) return rebuilt;

@@ -49,6 +49,12 @@ std::string FoundFileName(long counter, const std::string& extension) {
 std::string DamageText(const FoundFile& f) { return media::DamageText(f.unreadableSectors, f.firstUnreadable); }
 
 std::string RebuiltText(const FoundFile& f) {
+    if (f.lasts > 0) {
+        char plays[32], lasts[32];
+        std::snprintf(plays, sizeof plays, "%.1f", f.plays);
+        std::snprintf(lasts, sizeof lasts, "%.1f", f.lasts);
+        return shell::FormatStr(shell::LoadStr(0, "incomplete: %0 of %1 s"), {plays, lasts});
+    }
     if (f.indexRebuilt == 1) return shell::LoadStr(0, "index rebuilt after another clip of the same camera, without sound");
     if (f.indexRebuilt == 2) return shell::LoadStr(0, "index rebuilt after another clip of the same camera");
     if (f.pieces < 2) return {};

@@ -67,6 +67,9 @@ struct FoundFile {
     // A clip whose lost index was made again after another's: 1 of its
     // video alone, 2 with its sound (0: none).
     std::uint8_t indexRebuilt = 0;
+    // A clip one of whose pieces was not found: how far it plays, of how
+    // long, in seconds (lasts 0: not so).
+    double plays = 0, lasts = 0;
     // A photo of more than one picture (a motion photo's clip, an MPF
     // picture's second picture): its parts, the first picture's first, and
     // the kinds its headers named that did not come back.
@@ -78,7 +81,8 @@ struct FoundFile {
 // of a find that holds unreadable sectors; empty when it holds none.
 std::string DamageText(const FoundFile& f);
 // "rebuilt from N pieces": what is said of a clip put together from the
-// pieces of the medium, or of one whose index was made again; empty for a
+// pieces of the medium, or of one whose index was made again, and
+// "incomplete: N of M s" of one a piece of which was not found; empty for a
 // find as it lay.
 std::string RebuiltText(const FoundFile& f);
 // "motion photo, 2.0 s clip", "with gain map", "motion photo: clip missing":

@@ -35,6 +35,10 @@ bool SaveScanState(const fs::path& cacheFolder, const ScanContext& ctx) {
         if (f.pieces > 1 || f.indexRebuilt) out << "\t" << f.pieces;
         if (f.indexRebuilt) out << "\t" << static_cast<int>(f.indexRebuilt);
         out << "\n";
+        // A clip cut short: how far it plays, of how long (tenths of seconds).
+        if (f.lasts > 0)
+            out << "incomplete\t" << static_cast<std::uint64_t>(f.plays * 10 + 0.5) << "\t"
+                << static_cast<std::uint64_t>(f.lasts * 10 + 0.5) << "\n";
         // A photo of more than one picture: its parts (kind,offset,length;...) and the kinds missing.
         if (f.parts.size() > 1 || !f.partsMissing.empty()) {
             out << "parts\t";
@@ -172,6 +176,14 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
                 found.firstUnreadable = *firstUnreadable;
                 found.pieces = static_cast<int>(*pieces);
                 found.indexRebuilt = indexRebuilt;
+            }
+        } else if (f[0] == "incomplete") {
+            const auto plays = f.size() == 3 ? wholeNumber(f[1]) : std::nullopt;
+            const auto lasts = f.size() == 3 ? wholeNumber(f[2]) : std::nullopt;
+            damaged = ctx.found.empty() || !plays || !lasts || *lasts == 0 || *plays > *lasts;
+            if (!damaged) {
+                ctx.found.back().plays = static_cast<double>(*plays) / 10;
+                ctx.found.back().lasts = static_cast<double>(*lasts) / 10;
             }
         } else if (f[0] == "parts") {
             damaged = ctx.found.empty() || !readParts(f, ctx.found.back());

@@ -177,6 +177,50 @@ TEST_F(SplitMovies, ClipsWrittenIntoHolesComeBackWholeAfterAQuickFormat) {
     for (const std::string& bytes : old) EXPECT_TRUE(contents.count(bytes)) << "an old clip of " << bytes.size() << " bytes";
 }
 
+// A clip in two pieces whose second piece was written over by another file:
+// it comes back as far as its own bytes go, zeros after them, and says how
+// far it plays.
+TEST_F(SplitMovies, AClipWhosePieceWasWrittenOverSaysHowFarItPlays) {
+    const std::string name = "DCIM/100CAM/MVI_0300.MP4";
+    const std::string bytes = clip(7, ".MP4", 4, {.indexLast = false, .size = "320x240"});
+    if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+    ASSERT_TRUE(test::FatPutFirstFree(image, name, bytes));
+    const std::vector<std::uint32_t> clusters = test::FatClustersOf(image, name);
+    ASSERT_TRUE(test::InPieces(clusters)) << "the clip does not lie in pieces";
+    std::size_t firstRun = 1;
+    while (firstRun < clusters.size() && clusters[firstRun] == clusters[firstRun - 1] + 1) ++firstRun;
+    // Every cluster after its first piece gets another file's bytes.
+    const auto geometry = test::FatGeometry(image);
+    const std::uint64_t clusterBytes = 512ull * geometry.SectorsPerCluster;
+    for (std::size_t k = firstRun; k < clusters.size(); ++k)
+        test::PatchFile(image, (geometry.FirstDataSector + (clusters[k] - 2ull) * geometry.SectorsPerCluster) * 512,
+                        test::PatternBytes(clusterBytes, 900 + static_cast<std::uint32_t>(k)));
+    ASSERT_EQ(test::RunCommand("mkfs.fat -F 32 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
+
+    output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    const FoundFile* cut = nullptr;
+    for (const FoundFile& f : command.context().found)
+        if (test::ReadFile(cache / f.name).compare(0, 4096, bytes, 0, 4096) == 0) cut = &f;
+    ASSERT_NE(cut, nullptr) << "the clip's first piece was not found";
+    const std::string found = test::ReadFile(cache / cut->name);
+    for (std::size_t k = 0; k < found.size(); ++k)
+        if (k >= bytes.size() || (found[k] != bytes[k] && found[k] != '\0')) {
+            ADD_FAILURE() << "another file's bytes from byte " << k;
+            break;
+        }
+    EXPECT_NEAR(cut->lasts, 4.0, 0.1);
+    EXPECT_GT(cut->plays, 0.3);
+    EXPECT_LT(cut->plays, cut->lasts * firstRun / clusters.size() + 0.5);
+    const std::string said = RebuiltText(*cut);
+    EXPECT_EQ(said.rfind("incomplete: ", 0), 0u) << said;
+    EXPECT_NE(said.find(" of 4.0 s"), std::string::npos) << said;
+    // The window and a later run are told too.
+    std::map<std::string, std::string> rebuilt;
+    DamagedFinds(cache, &rebuilt);
+    EXPECT_EQ(rebuilt[cut->name], said);
+}
+
 // Some cameras end a clip with a box of their own after its media data or
 // its index (a `uuid`): it is the clip's, whole or in pieces.
 TEST_F(SplitMovies, ABoxOfTheCamerasOwnAfterTheClipComesBackWithIt) {

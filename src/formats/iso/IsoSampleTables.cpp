@@ -1,6 +1,7 @@
 #include "formats/iso/IsoSampleTables.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "platform/ByteOrder.h"
 
@@ -155,6 +156,32 @@ std::vector<ChunkSpan> ChunkSpans(const IsoTrack& track) {
         spans.push_back(span);
     }
     return spans;
+}
+
+Playable PlayableSeconds(const ReadAt& read, std::uint64_t size, std::uint64_t ownBytes) {
+    Playable p;
+    IsoBox moov;
+    std::vector<IsoTrack> tracks;
+    p.lasts = MovieSeconds(read, 0, size);
+    if (p.lasts <= 0 || !FindIsoBox(read, 0, size, "moov", moov) || !ReadSampleTables(read, moov, tracks)) return p;
+    const auto video = std::find_if(tracks.begin(), tracks.end(),
+                                    [](const IsoTrack& t) { return std::string_view(t.handler.data(), 4) == "vide"; });
+    if (video == tracks.end() || video->sampleSizes.empty()) return p;
+    std::uint64_t playing = 0;
+    for (const ChunkSpan& span : ChunkSpans(*video)) {
+        std::uint64_t at = span.offset;
+        for (std::uint32_t s = 0; s < span.samples; ++s) {
+            const std::uint32_t bytes = video->sampleSizes[span.firstSample + s];
+            if (at > ownBytes || bytes > ownBytes - at) {
+                p.plays = p.lasts * static_cast<double>(playing) / static_cast<double>(video->sampleSizes.size());
+                return p;
+            }
+            at += bytes;
+            ++playing;
+        }
+    }
+    p.plays = p.lasts * static_cast<double>(playing) / static_cast<double>(video->sampleSizes.size());
+    return p;
 }
 
 }  // namespace hx::formats

@@ -41,4 +41,13 @@ bool ReadSampleTables(const ReadAt& read, const IsoBox& moov, std::vector<IsoTra
 // A track's chunks in the order of the table.
 std::vector<ChunkSpan> ChunkSpans(const IsoTrack& track);
 
+// How far a clip plays whose first `ownBytes` of `size` are its own (the
+// rest is not): its video's samples in turn up to the first that does not
+// lie wholly among them, in seconds of the movie's length.
+struct Playable {
+    double plays = 0;
+    double lasts = 0;  // the movie's length; 0 when its header tells none
+};
+Playable PlayableSeconds(const ReadAt& read, std::uint64_t size, std::uint64_t ownBytes);
+
 }  // namespace hx::formats
