@@ -18,6 +18,7 @@ int runBackup(CliArgs& args) {
         return 2;
     }
     const std::string source = args.positional[0];
+    if (const int refused = CliRefusedSource(args, source)) return refused;
     if (!CliDriveReady(args, source)) return 3;
     output::BackupRequest req;
     req.drive = source;

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/CliCommand.h"
+#include "cli/CliDrive.h"
 #include "output/RecoverAll.h"
 #include "scan/ScanState.h"
 
@@ -20,6 +21,7 @@ int runRecover(CliArgs& args) {
     }
     output::RecoverRequest req;
     req.source = args.positional[0];
+    if (const int refused = CliRefusedSource(args, req.source)) return refused;
     req.target = fs::absolute(args.get("to"));
     req.includePresent = args.has("include-present");
     if (args.has("layout")) {

@@ -7,6 +7,7 @@
 
 #include "cli/CliCache.h"
 #include "cli/CliCommand.h"
+#include "cli/CliDrive.h"
 #include "output/ScanCommand.h"
 #include "scan/ScanState.h"
 #include "formats/TypePresets.h"
@@ -58,6 +59,7 @@ int runScan(CliArgs& args) {
         return 2;
     }
     const std::string source = args.positional[0];
+    if (const int refused = CliRefusedSource(args, source)) return refused;
     if (shell::SharedState().store &&
         std::strtol(shell::GetSetting(*shell::SharedState().store, shell::kLastCluster, "0").c_str(), nullptr, 10) > 0)
         std::cerr << "The last read of " << shell::GetSetting(*shell::SharedState().store, shell::kLastDrive)

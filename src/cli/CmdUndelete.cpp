@@ -70,6 +70,7 @@ int runUndelete(CliArgs& args) {
         std::cerr << "harvestrix-cli: --restore needs --to DIR\n";
         return 2;
     }
+    if (const int refused = CliRefusedSource(args, source)) return refused;
     if (!CliDriveReady(args, source)) return 1;
     filesystems::QuickUndeleteOptions options;
     options.drive = source;

@@ -1,4 +1,5 @@
-// harvestrix-cli drives / info / speed on real images.
+// harvestrix-cli drives / info / speed on real images, and every command that
+// reads a device this user may not open.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -8,6 +9,7 @@
 #include "fixtures/TempDir.h"
 
 using namespace hx;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -76,6 +78,25 @@ TEST(CliMedia, ADeviceThisUserMayNotOpenIsExplainedWithTheWaysIn) {
     EXPECT_NE(out.find("File System: \n"), std::string::npos);  // the panel without the boot sector
     EXPECT_NE(test::RunCommand(asNobody + " --lang 9 speed " + loop.path(), &out), 0);
     EXPECT_NE(out.find("[Speed test] " + loop.path() + " may not be opened"), std::string::npos) << out;
+
+    // Every command that reads it says the same, with 3, and leaves nothing behind.
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    const fs::path open = dir / "open";
+    fs::create_directories(open);
+    fs::permissions(open, fs::perms::all);
+    const std::string cache = " --cache '" + (open / "cache").string() + "' ";
+    for (const std::string& command : {"scan " + loop.path() + " --new --yes", "undelete " + loop.path(),
+                                       "recover " + loop.path() + " --to '" + (open / "out").string() + "'",
+                                       "backup " + loop.path() + " --to '" + (open / "img").string() + "'"}) {
+        SCOPED_TRACE(command);
+        EXPECT_EQ(test::RunCommand(asNobody + " --lang 9" + cache + command + " 2>&1", &out), 3);
+        EXPECT_NE(out.find(loop.path() + " may not be opened by this user."), std::string::npos) << out;
+        EXPECT_EQ(out.find("No FAT, exFAT or NTFS"), std::string::npos) << out;
+        // The program's own empty cache folders are made at every start; no file is.
+        for (const auto& e : fs::recursive_directory_iterator(open))
+            EXPECT_TRUE(e.is_directory()) << "left behind: " << e.path();
+        EXPECT_FALSE(fs::exists(open / "out") || fs::exists(open / "img"));
+    }
 
     // As root the same device reads like its image.
     ASSERT_EQ(test::RunCommand(test::CliCommand() + " --lang 9 info " + loop.path(), &out), 0);
