@@ -286,7 +286,7 @@ std::optional<fs::path> frmRecover::entryFile(QListWidget* list, bool deleted) {
     // A card that is not mounted (or a deleted file): its copy, made from the medium.
     if (auto copy = undelete::TemporaryCopy(*undelete_, static_cast<std::size_t>(index), state().temp)) return copy;
     message(FormatStr(LoadStr(0, "%0 could not be read from drive %1. Try Save to restore it with its details."),
-                      {undelete::EntryPathText(e), undelete_->drive()}),
+                      {undelete::ShownEntryPath(e), undelete_->drive()}),
             LoadStr(0, "Open File"), {shell::Buttons::OK, shell::Icon::Exclamation});
     return std::nullopt;
 }

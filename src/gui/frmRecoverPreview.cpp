@@ -181,10 +181,10 @@ void frmRecover::showUndrawable(const fs::path& file) {
                                   : FormatStr(LoadStr(0, "Not able to render the %0 file type."), {shell::ToUpper(ext)});
     if (thumb.outcome != platform::DesktopThumbOutcome::Made || thumbPicture.isNull())
         why += "  " + (thumb.outcome == platform::DesktopThumbOutcome::NoThumbnailer
-                           ? LoadStr(0, "No Windows thumbnailer is associated.")
+                           ? LoadStr(0, "No thumbnailer of the desktop is associated.")
                            : LoadStr(0, "Failed getting a system thumb."));
     const std::string app = platform::DefaultApplicationFor(file);
-    why += "  " + (app.empty() ? LoadStr(0, "Also no Windows application associated.")
+    why += "  " + (app.empty() ? LoadStr(0, "Also no application is associated.")
                                : LoadStr(0, "Double click for showing with") + " " + app);
     status(why);
 }

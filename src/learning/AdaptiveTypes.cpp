@@ -95,7 +95,7 @@ int RemoveAdaptiveTypes(shell::Ui& ui, const fs::path& folder, const std::vector
     if (types.empty()) return 0;
     std::string listed;
     for (const auto& t : types) listed += " " + t;
-    std::string question = shell::LoadStr(444, "Remove from the scan list to the recycle bin  ") + "\n" +
+    std::string question = shell::LoadStr(444, "Remove from the scan list to the Trash  ") + "\n" +
                            shell::LoadStr(445, "the Adaptive type(s):") + listed + "?";
     if (types.size() == 1)
         if (const auto at = question.find("(s)"); at != std::string::npos) question.erase(at, 3);

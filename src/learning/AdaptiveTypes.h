@@ -33,7 +33,7 @@ formats::SignatureTable TableWithLearned(const std::filesystem::path& folder, co
                                 const std::string& builtInSelection);
 
 // Moves the learned files of `types` to the trash after asking "Remove from
-// the scan list to the recycle bin / the Adaptive type(s): ...?". Returns how many went.
+// the scan list to the Trash / the Adaptive type(s): ...?". Returns how many went.
 int RemoveAdaptiveTypes(shell::Ui& ui, const std::filesystem::path& folder, const std::vector<std::string>& types);
 
 }  // namespace hx::learning

@@ -17,9 +17,9 @@ class Recovery {
 public:
     Recovery(shell::Ui& ui, shell::SettingsStore& store, const DamagedRecoverySteps& steps)
         : ui_(ui), store_(store), steps_(steps), title_(LoadStr(1603, "Automated recovering from physically damaged media.")) {
-        tail_ = LoadStr(1604, " terminated by Windows") + "....\n\n" +
-                LoadStr(1605, "Termination by Windows cannot be prevented anyhow.") + "\n" +
-                LoadStr(1606, "Restart Windows and/or Harvestrix if terminated.") + "\n";
+        tail_ = LoadStr(1604, " ended by the system") + "....\n\n" +
+                LoadStr(1605, "An end by the system cannot be prevented anyhow.") + "\n" +
+                LoadStr(1606, "Restart the computer and/or Harvestrix if it was ended.") + "\n";
     }
 
     DamagedRecoveryOutcome run() {
@@ -61,7 +61,7 @@ private:
     long marker() { return numberOf(shell::GetSetting(store_, shell::kLastCluster, "0")); }
 
     bool askToBegin() {
-        const std::string text = LoadStr(1607, "Harvestrix was unexpectedly terminated by Windows, most likely caused") +
+        const std::string text = LoadStr(1607, "Harvestrix was unexpectedly ended by the system, most likely caused") +
                                  "\n" +
                                  LoadStr(1608, "by trying to read from a physically damaged sector on the card or disk.") +
                                  "\n" +
@@ -69,7 +69,7 @@ private:
                                  "\n" +
                                  LoadStr(1610, "This process has 3 stages with two possible restarts and can take a while.") +
                                  "\n" + LoadStr(1611, "Be sure the same disk or card has not been removed while processing!") +
-                                 "\n" + LoadStr(1612, "Please restart Windows first if restarting Harvestrix fails.") +
+                                 "\n" + LoadStr(1612, "Please restart the computer first if restarting Harvestrix fails.") +
                                  "\n\n" + LoadStr(1633, "Do you want to continue with automated recovery?");
         return ui_.message(text, title_, {shell::Buttons::YesNo, shell::Icon::Question}) == shell::Answer::Yes;
     }

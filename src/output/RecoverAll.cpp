@@ -219,7 +219,9 @@ void RecoverCommand::restoreListed(RecoverReport& report, bool& fileSystemRead) 
         RecoveredFile& told = report.files.back();
         told.nameGuessed = (e.Attributes & filesystems::kAttrNameGuessed) != 0;
         told.rebuilt = (e.Attributes & filesystems::kAttrRebuilt) && (e.Attributes & filesystems::kAttrConfirmed);
+        // As paths read here: /DCIM/100CANON/IMG_1000.JPG.
         told.original = e.FolderPath + (!e.FolderPath.empty() && e.FolderPath.back() == '\\' ? "" : "\\") + name;
+        std::replace(told.original.begin(), told.original.end(), '\\', '/');
         told.foundAt = listing.whereFound(i);
         if (unverified) {
             told.whole = false;

@@ -115,7 +115,7 @@ bool CheckDriveRights(WorkingState& state, Ui& ui, const std::string& drive, boo
     if (!drive.empty()) text = drive + ": " + LoadStr(960, "Drive protected.") + "\n\n";
     text += LoadStr(818, "Harvestrix is able to scan removable media.") + "\n" +
             LoadStr(819, "However, if you want Harvestrix running unrestricted or for scanning the system disk, "
-                         "then please run Harvestrix as administrator.") + "\n\n" +
+                         "it needs the right to read the disks.") + "\n\n" +
             LoadStr(1806, "On this system that means: run Harvestrix as root, or as a member of the group 'disk'.") +
             "\n" +
             FormatStr(LoadStr(1807, "Add yourself to that group with: sudo adduser %0 disk, then log in again."),

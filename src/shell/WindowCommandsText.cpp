@@ -78,7 +78,7 @@ const std::vector<EntryText>& TypePresetEntries() {
 
 const std::vector<EntryText>& ColourEntries() {
     static const std::vector<EntryText> entries = {
-        {1495, "Hide Me"}, {1498, "Layout Dark"}, {1499, "Layout Light"}, {1707, "Windows Theme"}};
+        {1495, "Hide Me"}, {1498, "Layout Dark"}, {1499, "Layout Light"}, {1707, "System Theme"}};
     return entries;
 }
 

@@ -29,8 +29,14 @@ std::string EntryPathText(const filesystems::UndeleteEntry& e) {
     return path + (e.ListName.empty() ? e.FileName : e.ListName);
 }
 
+std::string ShownEntryPath(const filesystems::UndeleteEntry& e) {
+    std::string path = EntryPathText(e);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
 std::string UndeleteRowText(const filesystems::UndeleteEntry& e, bool deleted) {
-    const std::string name = EntryPathText(e);
+    const std::string name = ShownEntryPath(e);
     if (!deleted) return name;
     if (e.ListSize == 0) return name + "  " + LoadStr(652, "Recovery: impossible");
     const std::uint64_t pct = e.Size == 0 ? 100 : std::min<std::uint64_t>(100, std::uint64_t(e.ListSize) * 100 / e.Size);
@@ -84,7 +90,7 @@ std::vector<std::string> EntryInfoLines(const std::string& drive, const std::vec
     std::vector<std::string> lines;
     if (index >= entries.size()) return lines;
     const filesystems::UndeleteEntry& e = entries[index];
-    std::string path = (e.FolderPath.empty() ? "" : "\\") + EntryPathText(e);
+    std::string path = (e.FolderPath.empty() ? "" : "/") + ShownEntryPath(e);
     if (path.size() > 25) path = "..." + path.substr(path.size() - 22);
     lines.push_back("Drive: " + drive);
     lines.push_back("File: " + path);

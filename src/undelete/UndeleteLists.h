@@ -32,6 +32,8 @@ UndeleteLists BuildUndeleteLists(const std::string& drive, const std::vector<fil
 // The entry's name with the folders it lies in, as "DCIM\100CANON\IMG_0001.JPG";
 // the bare name for a file in the root.
 std::string EntryPathText(const filesystems::UndeleteEntry& e);
+// The same as the user reads paths here: "DCIM/100CANON/IMG_0001.JPG".
+std::string ShownEntryPath(const filesystems::UndeleteEntry& e);
 // The text after the number: recoverable percentage and path, or the path
 // and "Recovery: impossible" for a deleted entry; the path for a listed one.
 std::string UndeleteRowText(const filesystems::UndeleteEntry& e, bool deleted);

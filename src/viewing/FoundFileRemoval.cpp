@@ -32,9 +32,9 @@ std::vector<std::size_t> CmdRemoveFoundFiles(shell::Ui& ui, const fs::path& fold
     const std::string title = LoadStr(0, "Remove");
     const shell::MessageOptions ask{shell::Buttons::YesNo, shell::Icon::Critical};
     std::vector<bool> chosen(names.size(), false);
-    if (ui.message(LoadStr(0, "Move all selected files to the recycle bin?"), title, ask) == shell::Answer::Yes) {
+    if (ui.message(LoadStr(0, "Move all selected files to the Trash?"), title, ask) == shell::Answer::Yes) {
         for (std::size_t i = 0; i < names.size() && i < selected.size(); ++i) chosen[i] = selected[i];
-    } else if (ui.message(LoadStr(0, "Move all files without a thumbnail to the recycle bin?"), title, ask) ==
+    } else if (ui.message(LoadStr(0, "Move all files without a thumbnail to the Trash?"), title, ask) ==
                shell::Answer::Yes) {
         for (std::size_t i = 0; i < names.size(); ++i) chosen[i] = !HasThumbnailFile(thumbsFolder, names[i]);
     } else {

@@ -21,7 +21,7 @@ bool RemoveFoundFile(const std::filesystem::path& folder, const std::filesystem:
 bool HasThumbnailFile(const std::filesystem::path& thumbsFolder, const std::string& name);
 
 // The Delete key on the found files: asks "Move all selected files to the
-// recycle bin?"; No asks for "all files without a thumbnail" instead. The
+// Trash?"; No asks for "all files without a thumbnail" instead. The
 // files go to the trash; the rows that went are returned in ascending order,
 // for the caller to drop from its lists. A file that could not go keeps its
 // row and is named in one message at the end.

@@ -23,7 +23,7 @@ OpenOutcome OpenWithApplication(shell::Ui& ui, const fs::path& file, const FileO
     }
     const std::string app = openers.application ? openers.application(file) : std::string();
     if (!app.empty()) return openers.open && openers.open(file) ? OpenOutcome::Opened : OpenOutcome::Failed;
-    if (ui.message(LoadStr(0, "Associate Windows application?"), LoadStr(0, "Open File"),
+    if (ui.message(LoadStr(0, "Associate an application?"), LoadStr(0, "Open File"),
                    {shell::Buttons::YesNo, shell::Icon::Question}) != shell::Answer::Yes)
         return OpenOutcome::NoApplication;
     if (openers.properties) openers.properties(file);

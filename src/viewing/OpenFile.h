@@ -21,7 +21,7 @@ struct FileOpeners {
 enum class OpenOutcome { Opened, Refused, Empty, NoApplication, PropertiesShown, Failed };
 
 // The open command: a file of length 0 says "File has no file length."; with
-// no associated application asks "Associate Windows application?" (title
+// no associated application asks "Associate an application?" (title
 // "Open File"), and Yes shows the properties.
 OpenOutcome OpenWithApplication(shell::Ui& ui, const std::filesystem::path& file, const FileOpeners& openers);
 

@@ -1112,7 +1112,7 @@ private slots:
         list->setCurrentRow(1);
         QCOMPARE(child<QLabel>(*w, "lblPictureMode")->text(), QString("Display System Icon"));
         QVERIFY(q(w->caption("lblStatus")).startsWith("Not able to render the TXT file type."));
-        QVERIFY(q(w->caption("lblStatus")).contains("No Windows thumbnailer is associated."));
+        QVERIFY(q(w->caption("lblStatus")).contains("No thumbnailer of the desktop is associated."));
         // With a thumbnailer registered for the type, the desktop's thumbnail is shown.
         const fs::path thumbnailer = registerTextThumbnailer("page.png", QColor(250, 250, 240));
         QVERIFY(!thumbnailer.empty());
@@ -1128,8 +1128,8 @@ private slots:
         boxes_->answers = {QMessageBox::No, QMessageBox::Yes};
         list->setFocus();
         QTest::keyClick(list, Qt::Key_Delete);
-        QVERIFY(boxes_->shownContaining("Move all selected files to the recycle bin?"));
-        QVERIFY(boxes_->shownContaining("Move all files without a thumbnail to the recycle bin?"));
+        QVERIFY(boxes_->shownContaining("Move all selected files to the Trash?"));
+        QVERIFY(boxes_->shownContaining("Move all files without a thumbnail to the Trash?"));
         QStringList expected;
         for (const auto& name : pictures) expected << q(name);
         QCOMPARE(w->foundNames(), expected);
@@ -1326,7 +1326,7 @@ private slots:
         auto background = [&] { return w->grab().toImage().pixelColor(3, 300); };
         w->ApplyColourScheme(1);  // Layout Dark
         QCOMPARE(background(), QColor(0x80, 0x80, 0x80));
-        w->ApplyColourScheme(3);  // Windows Theme
+        w->ApplyColourScheme(3);  // System Theme
         QCOMPARE(background(), QApplication::palette().color(QPalette::Window));
         w->ApplyColourScheme(0);  // Hide Me
         QVERIFY(!colours->isVisible());

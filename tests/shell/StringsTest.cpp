@@ -66,12 +66,33 @@ TEST(StringTable, TranslationsHaveEnglishAndKeepPlaceholders) {
     EXPECT_EQ(TableIds(kLangGerman).size(), english.size());
 }
 
+// On Linux no text sends the user to Windows, its administrator, its
+// recycle bin or its drive letters, in any of the three languages.
+TEST(StringTable, NoTextSpeaksOfWindows) {
+    const std::regex windows(R"((Windows|[Aa]dministra|[Rr]ecycle bin|\b[C-Z]: [D-Z]:))");
+    for (int language : {kLangEnglish, kLangDutch, kLangGerman})
+        for (int id : TableIds(language))
+            EXPECT_FALSE(std::regex_search(TableText(id, language), windows))
+                << "id " << id << " language " << language << ": " << TableText(id, language);
+    const std::regex literal(R"re(LoadStr\(0,\s*"((?:[^"\\]|\\.)*)"\))re");
+    for (const auto& e : std::filesystem::recursive_directory_iterator(std::filesystem::path(HX_SOURCE_DIR) / "src")) {
+        if (e.path().extension() != ".cpp" && e.path().extension() != ".h") continue;
+        const std::string code = hx::test::ReadFile(e.path());
+        for (std::sregex_iterator m(code.begin(), code.end(), literal), end; m != end; ++m) {
+            const std::string english = (*m)[1];
+            EXPECT_FALSE(std::regex_search(english, windows)) << english << " (" << e.path().filename() << ")";
+            for (int language : {kLangDutch, kLangGerman})
+                if (const char* shown = AddedText(english, language))
+                    EXPECT_FALSE(std::regex_search(std::string(shown), windows)) << shown;
+        }
+    }
+}
+
 TEST(StringTable, LookupUsesCurrentLanguageAndTableTextWins) {
     LanguageGuard guard;
     SetCurrentLanguage(kLangEnglish);
     // The table's wording beats the caller's default.
-    EXPECT_EQ(LoadStr(817, "Windows 7/Vista is protecting access to the registry, system disk and internet."),
-              "Windows Vista is protecting access to the registry, system disk and internet.");
+    EXPECT_EQ(LoadStr(1707, "Windows Theme"), "System Theme");
     EXPECT_EQ(FormatStr(LoadStr(1406, "Drive %0 not ready."), {"E"}), "Drive E not ready.");
     EXPECT_EQ(LoadStr(1407, ""), "Backup %0\\");
     EXPECT_EQ(LoadStr(99999, "fallback"), "fallback");

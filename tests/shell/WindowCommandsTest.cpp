@@ -91,7 +91,7 @@ TEST(ColourScheme, ChosenByTheWordsInTheEntry) {
     EXPECT_EQ(SchemeFromEntry("Hide Me"), ColourScheme::Hide);
     EXPECT_EQ(SchemeFromEntry("Layout Dark"), ColourScheme::Dark);
     EXPECT_EQ(SchemeFromEntry("Layout Light"), ColourScheme::Light);
-    EXPECT_EQ(SchemeFromEntry("Windows Theme"), ColourScheme::System);
+    EXPECT_EQ(SchemeFromEntry("System Theme"), ColourScheme::System);
     // Every language's entries, whatever case their words take.
     for (int lang : {kLangEnglish, kLangDutch, kLangGerman}) {
         SetCurrentLanguage(lang);

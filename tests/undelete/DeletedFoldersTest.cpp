@@ -102,7 +102,7 @@ TEST_P(DeletedPieces, FilesOfADeletedFolderComeBackWithTheirPaths) {
         // The files of the deleted folder are among the deleted ones, with their paths.
         const auto& rows = q.lists().list2;
         EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
-                                [](const std::string& r) { return r.find("Trip\\Day1\\") != std::string::npos &&
+                                [](const std::string& r) { return r.find("Trip/Day1/") != std::string::npos &&
                                                                   r.find("OTES.TXT") != std::string::npos; }));
         const filesystems::UndeleteEntry* keep = test::FindListed(q.entries(), "KEEP.TXT");
         ASSERT_NE(keep, nullptr);

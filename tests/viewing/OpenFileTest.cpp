@@ -48,7 +48,7 @@ TEST(OpenFile, ProgramsNeverStartAndTheRestFollowsTheAssociation) {
     EXPECT_EQ(viewing::OpenWithApplication(ui, dir / "photo.jpg", openers), OpenOutcome::NoApplication);
     EXPECT_EQ(viewing::OpenWithApplication(ui, dir / "photo.jpg", openers), OpenOutcome::PropertiesShown);
     ASSERT_EQ(ui.messages.size(), 2u);
-    EXPECT_EQ(ui.messages[0].text, "Associate Windows application?");
+    EXPECT_EQ(ui.messages[0].text, "Associate an application?");
     EXPECT_EQ(ui.messages[0].title, "Open File");
     EXPECT_EQ(properties, std::vector<fs::path>{dir / "photo.jpg"});
     EXPECT_EQ(opened.size(), 1u);
