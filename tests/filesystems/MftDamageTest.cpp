@@ -171,6 +171,27 @@ TEST_F(MftDamage, ManyDeletedFilesAreCappedWithAMessage) {
     EXPECT_EQ(ui_.messages[0].title, "Harvestrix MFT Quick Undelete");
 }
 
+// The device opens but the MFT's own record is garbage: the message says the
+// table is damaged and that a scan still finds the files, not that access was denied.
+TEST_F(MftDamage, AnMftThatCannotBeMappedIsSaidToBeDamaged) {
+    Volume v;
+    addFile(v, "a.jpg", 5, 5000, 1);
+    const std::string path = (dir_ / "broken.img").string();
+    ASSERT_TRUE(v.write(path));
+    const std::string boot = test::ReadFile(path).substr(0, 512);
+    const std::uint64_t cluster = (static_cast<std::uint8_t>(boot[0x0B]) | static_cast<std::uint8_t>(boot[0x0C]) << 8) *
+                                  static_cast<std::uint64_t>(static_cast<std::uint8_t>(boot[0x0D]));
+    std::uint64_t mftLcn = 0;
+    for (int i = 7; i >= 0; --i) mftLcn = mftLcn << 8 | static_cast<std::uint8_t>(boot[0x30 + i]);
+    test::PatchFile(path, mftLcn * cluster, std::string(1024, '\x5A'));
+    std::vector<UndeleteEntry> out;
+    EXPECT_FALSE(ListNtfsDeleted(session_, path, out, "all", 0, 0, ui_));
+    ASSERT_FALSE(ui_.messages.empty());
+    EXPECT_EQ(ui_.messages[0].text, "The MFT of " + path + ", the table of its files, is damaged: the files cannot be "
+                                    "listed by their names.\nA scan still finds the photos and other files on it by "
+                                    "their contents.");
+}
+
 TEST_F(MftDamage, RandomDamageNeverCrashesOrHangs) {
     Volume v(false, 200);  // a small volume: it is copied for every round
     std::vector<std::uint32_t> recs;

@@ -69,8 +69,12 @@ bool OpenMft(NtfsSession& s, const std::string& drive, shell::Ui& ui) {
         return false;
     }
     if (!s.volume.mapMft(s.info)) {
-        ui.message("Access to the MFT of " + drive + " denied. Please try again later.", mftTitle(),
-                   {shell::Buttons::OK, shell::Icon::Exclamation});
+        // The device opened: what stops the listing is the table itself.
+        ui.message(shell::FormatStr(shell::LoadStr(0, "The MFT of %0, the table of its files, is damaged: the files "
+                                                      "cannot be listed by their names."),
+                                    {drive}) +
+                       "\n" + shell::LoadStr(0, "A scan still finds the photos and other files on it by their contents."),
+                   mftTitle(), {shell::Buttons::OK, shell::Icon::Exclamation});
         s.volume.close();
         return false;
     }
