@@ -237,6 +237,34 @@ TEST_P(FailingCardOfEachFat, TheUndeleteTakesWhatTheFirstTableCannotGiveFromTheS
     }
 }
 
+// A sector of the table that neither copy gives: its entries are unknown,
+// and unknown is never free (a deleted file planned there would be planned
+// over a live one); the rest of the table is as it was.
+TEST_P(FailingCardOfEachFat, EntriesThatNeitherTableGivesAreNeverFree) {
+    media::DriveRecord healthy;
+    ASSERT_TRUE(filesystems::ParseBootSector(image.string(), healthy, false) && filesystems::LoadFatTable(healthy));
+    const std::uint64_t first = healthy.ReservedSectors + 1, second = first + healthy.SectorsPerFAT;
+    faulty->setRules("bad " + std::to_string(first) + "\nbad " + std::to_string(second) + "\n");
+    media::DriveRecord failing;
+    ASSERT_TRUE(filesystems::ParseBootSector(faulty->device(), failing, false) && filesystems::LoadFatTable(failing));
+    const auto& a = filesystems::TableOf(failing)->entries;
+    const auto& b = filesystems::TableOf(healthy)->entries;
+    ASSERT_EQ(a.size(), b.size());
+    // The entries with a half byte in the table's second sector.
+    const std::uint64_t halfBytes = static_cast<std::uint64_t>(healthy.FATEntryBytes * 2);
+    const std::uint64_t from = 512 * 2 / halfBytes, to = (1024 * 2 + halfBytes - 1) / halfBytes;
+    std::size_t unknown = 0;
+    for (std::size_t i = 2; i < a.size(); ++i) {
+        if (i >= from && i < to) {
+            EXPECT_TRUE(a[i] != 0 && filesystems::IsChainEnd(failing, a[i])) << "entry " << i << " = " << a[i];
+            ++unknown;
+        } else {
+            ASSERT_EQ(a[i], b[i]) << "entry " << i;
+        }
+    }
+    EXPECT_EQ(filesystems::TableOf(failing)->unknownEntries, unknown);
+}
+
 TEST_F(FailingCard, RecoverGivesBackEveryPhotoAndSaysWhichHoldUnreadableSectors) {
     ASSERT_TRUE(test::FatDelete(image, nameOf(1)));
     ASSERT_TRUE(test::FatDelete(image, nameOf(3)));

@@ -125,27 +125,67 @@ bool LoadFatTable(DriveRecord& rec) {
     const std::uint64_t needed = ((rec.TotalClusters + 2) * halfBytesPerEntry + 1) / 2;
     std::uint64_t bytes = static_cast<std::uint64_t>(rec.SectorsPerFAT) * bps;
     if (needed < bytes) bytes = (needed + bps) / bps * bps;
-    media::SectorRuns unreadable;
+    media::SectorRuns unreadable, lost;
     auto table = ReadCapped(rec, rec.Drive, rec.ReservedSectors, bytes, &unreadable);
     // What the first copy cannot give, the second may: sector by sector.
+    // What neither gives is lost (its sectors counted from the table's start).
     const std::uint64_t second = static_cast<std::uint64_t>(rec.ReservedSectors) + rec.SectorsPerFAT;
+    auto lose = [&lost](const media::SectorRuns& runs, std::uint64_t first) {
+        for (const auto& [sector, count] : runs)
+            if (sector >= first) lost[sector - first] = std::max(lost[sector - first], count);
+    };
     if (table.empty() && rec.NumberOfFATs > 1) {
-        table = ReadCapped(rec, rec.Drive, static_cast<std::int64_t>(second), bytes);
+        media::SectorRuns spareLost;
+        table = ReadCapped(rec, rec.Drive, static_cast<std::int64_t>(second), bytes, &spareLost);
+        lose(spareLost, second);
     } else if (rec.NumberOfFATs > 1) {
         for (const auto& [sector, count] : unreadable) {
             const std::uint64_t at = (sector - rec.ReservedSectors) * bps;
             if (sector < rec.ReservedSectors || at >= table.size()) continue;
-            const auto spare = ReadCapped(rec, rec.Drive, static_cast<std::int64_t>(second + at / bps), count * bps);
+            media::SectorRuns spareLost;
+            const auto spare = ReadCapped(rec, rec.Drive, static_cast<std::int64_t>(second + at / bps), count * bps,
+                                          &spareLost);
             std::copy_n(spare.begin(), std::min<std::size_t>(spare.size(), table.size() - at),
                         table.begin() + static_cast<std::ptrdiff_t>(at));
+            lose(spareLost, second);
         }
+    } else {
+        lose(unreadable, rec.ReservedSectors);
     }
     if (table.empty()) return false;
-    DecodeFat(rec, table);
+    DecodeFat(rec, table, lost);
     return true;
 }
 
-void DecodeFat(DriveRecord& rec, const std::vector<std::uint8_t>& f) {
+namespace {
+
+// The entries any of whose half bytes lie in `lost` (sectors counted from
+// the table's start that no copy could give) become the bad-cluster mark of
+// the table's width: never free, and no chain goes on through them.
+void markUnknown(const DriveRecord& rec, const media::SectorRuns& lost, AllocationTable& table) {
+    auto& entries = table.entries;
+    const std::uint32_t unknown = rec.isExFat()                             ? 0xFFFFFFF7u
+                                  : rec.FileSystem == FileSystemKind::Fat12 ? 0xFF7u
+                                  : rec.FileSystem == FileSystemKind::Fat16 ? 0xFFF7u
+                                                                            : 0x0FFFFFF7u;
+    const std::uint64_t halfBytes = static_cast<std::uint64_t>(rec.FATEntryBytes * 2);  // of one entry
+    const std::uint64_t bps = static_cast<std::uint64_t>(rec.sectorSize());
+    if (halfBytes == 0) return;
+    for (const auto& [sector, count] : lost) {
+        // The entries any of whose half bytes lie in these sectors.
+        const std::uint64_t from = sector * bps * 2 / halfBytes;
+        const std::uint64_t to = std::min<std::uint64_t>(((sector + count) * bps * 2 + halfBytes - 1) / halfBytes, entries.size());
+        for (std::uint64_t i = from; i < to; ++i) {
+            if (i < 2) continue;  // the two reserved entries
+            entries[i] = unknown;
+            ++table.unknownEntries;
+        }
+    }
+}
+
+}  // namespace
+
+void DecodeFat(DriveRecord& rec, const std::vector<std::uint8_t>& f, const media::SectorRuns& lost) {
     auto table = std::make_shared<AllocationTable>();
     auto& out = table->entries;
     if (rec.FileSystem == FileSystemKind::Fat32 || rec.isExFat()) {
@@ -165,6 +205,7 @@ void DecodeFat(DriveRecord& rec, const std::vector<std::uint8_t>& f) {
         // A table that ends two bytes into a triple still holds its first entry.
         if (f.size() % 3 == 2) out.push_back(Le16(f.data() + f.size() - 2) & 0xFFF);
     }
+    markUnknown(rec, lost, *table);
     rec.Opened = std::move(table);
 }
 

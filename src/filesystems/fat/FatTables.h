@@ -20,6 +20,9 @@ struct AllocationTable : media::OpenedFileSystem {
     // One per cluster number, whatever the width on the medium; FAT32's top
     // four bits, which are not part of the entry, are cleared.
     std::vector<std::uint32_t> entries;
+    // Entries neither copy of the table could give: marked as bad clusters,
+    // so that what they stood for counts as in use, never as free.
+    std::uint64_t unknownEntries = 0;
 };
 
 // The record's table; null when none was read.
@@ -28,8 +31,9 @@ const AllocationTable* TableOf(const DriveRecord& rec);
 // decodes it into the record's table. False when nothing could be read.
 bool LoadFatTable(DriveRecord& rec);
 // Decodes `firstCopy`, the table as it lies on the medium, for rec.FileSystem
-// into the record's table.
-void DecodeFat(DriveRecord& rec, const std::vector<std::uint8_t>& firstCopy);
+// into the record's table. The entries in `lost` (sectors counted from the
+// table's start that no copy could give) are marked as bad clusters.
+void DecodeFat(DriveRecord& rec, const std::vector<std::uint8_t>& firstCopy, const media::SectorRuns& lost = {});
 // Fills rec.RootDirEntries (FAT12/16 fixed area, FAT32/exFAT cluster chain).
 void LoadRootDirectory(DriveRecord& rec);
 
