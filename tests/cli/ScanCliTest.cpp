@@ -3,6 +3,7 @@
 #include <regex>
 
 #include "fixtures/CardFixture.h"
+#include "fixtures/PhonePictures.h"
 #include "fixtures/SampleFiles.h"
 #include "viewing/SamplePhoto.h"
 
@@ -135,6 +136,39 @@ TEST_F(ScanCli, LearnsATypeFromAFolderListsItAndScansForIt) {
 
     cli("learn --folder /nonexistent/folder", &rc);
     EXPECT_EQ(rc, 2);
+}
+
+// A motion photo's JSON row lists its parts and says what it is; save --clips
+// writes its clip beside it.
+TEST_F(ScanCli, AMotionPhotoListsItsPartsAndItsClipIsSavedBesideIt) {
+    if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
+    const std::string clip = test::MakeClip(1.5, 8);
+    if (clip.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+    const std::string photo = test::MakeTestJpeg(60, 640, 480);
+    const std::string motion = test::SamsungMotionPhoto(photo, clip);
+    std::string medium(8192, '\0');
+    medium += motion;
+    medium.resize((medium.size() + 4095) / 4096 * 4096 + 8192, '\0');
+    test::WriteFile(image, medium);
+    const std::string q = "'" + dir.path().string() + "'";
+    int rc = -1;
+    const std::string json = cli("--cache " + q + " scan '" + image.string() + "' --types jpg --json", &rc);
+    ASSERT_EQ(rc, 0) << json;
+    const std::size_t record = 8 + 16;  // the record's header and name before the clip
+    const std::string parts = "\"parts\":[{\"kind\":\"picture\",\"offset\":0,\"length\":" + std::to_string(photo.size()) +
+                              "},{\"kind\":\"clip\",\"offset\":" + std::to_string(photo.size() + record) +
+                              ",\"length\":" + std::to_string(clip.size()) + "},{\"kind\":\"trailer\",\"offset\":" +
+                              std::to_string(photo.size() + record + clip.size()) + ",\"length\":" +
+                              std::to_string(motion.size() - photo.size() - record - clip.size()) +
+                              "}],\"partsNote\":\"motion photo, 1.5 s clip\"";
+    EXPECT_NE(json.find(parts), std::string::npos) << json;
+    EXPECT_NE(json.find("\"size\":" + std::to_string(motion.size())), std::string::npos) << json;
+
+    const fs::path out = dir / "Saved";
+    const std::string text = cli("--cache " + q + " save --to '" + out.string() + "' --layout found --clips", &rc);
+    EXPECT_EQ(rc, 0) << text;
+    EXPECT_TRUE(test::ReadFile(out / "R#0000.jpg") == motion);
+    EXPECT_TRUE(test::ReadFile(out / "R#0000.mp4") == clip);
 }
 
 TEST(SearchCli, FindsFilesOnTheNamedFolders) {
