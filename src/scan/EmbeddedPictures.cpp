@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "formats/JpegStart.h"
+#include "formats/PhotoTail.h"
 #include "formats/PictureCheck.h"
 #include "volumes/DriveFiles.h"
 
@@ -38,7 +39,7 @@ std::vector<std::uint64_t> EmbeddedPictureFinder::candidates(const std::uint8_t*
     return out;
 }
 
-std::uint64_t EmbeddedPictureFinder::measure(std::uint64_t offset) {
+std::uint64_t EmbeddedPictureFinder::measure(std::uint64_t offset, std::vector<formats::PhotoPart>* parts) {
     if (!open_) return 0;
     formats::JpegEndFinder end;
     buffer_.clear();
@@ -63,7 +64,15 @@ std::uint64_t EmbeddedPictureFinder::measure(std::uint64_t offset) {
     const std::uint64_t length = end.length();
     const formats::JpegCheck check = formats::CheckJpegBuffer(buffer_.data(), static_cast<std::size_t>(length));
     if (!check.complete || check.warnings > 0 || check.end != length) return 0;
-    return length;
+    // What follows it may still be its own: a clip, a second picture.
+    const formats::PartsCheck whole = formats::ReadPhotoParts(
+        [this, offset](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+            return source_.readAt(offset + at, out, n) == n;
+        },
+        std::min<std::uint64_t>(sourceBytes - offset, kMaxBytes));
+    if (whole.parts.size() < 2 || whole.end <= length) return length;
+    if (parts) *parts = whole.parts;
+    return whole.end;
 }
 
 std::vector<std::uint8_t> EmbeddedPictureFinder::read(const EmbeddedPicture& picture) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/PhotoParts.h"
 #include "platform/RawFile.h"
 
 namespace hx::scan {
@@ -14,6 +15,9 @@ namespace hx::scan {
 struct EmbeddedPicture {
     std::uint64_t offset = 0;  // byte position on the source
     std::uint64_t length = 0;
+    // A photo of more than one picture: its parts (a second picture or a
+    // clip after the first belongs to it, and is never a find of its own).
+    std::vector<formats::PhotoPart> parts;
 };
 
 class EmbeddedPictureFinder {
@@ -32,9 +36,10 @@ public:
     std::vector<std::uint64_t> candidates(const std::uint8_t* data, std::size_t size, std::uint64_t offset,
                                           std::size_t from, std::uint64_t unitBytes, bool skipAligned) const;
 
-    // The length of the picture that starts at `offset`, read from the source:
-    // 0 when no clean, complete JPEG starts there.
-    std::uint64_t measure(std::uint64_t offset);
+    // The length of the picture that starts at `offset`, read from the source,
+    // with the parts after it that its headers or bytes name and that hold
+    // (`parts`, when given): 0 when no clean, complete JPEG starts there.
+    std::uint64_t measure(std::uint64_t offset, std::vector<formats::PhotoPart>* parts = nullptr);
 
     // The picture's bytes, for a writer that cannot copy from the source itself.
     std::vector<std::uint8_t> read(const EmbeddedPicture& picture);

@@ -226,9 +226,10 @@ void Scanner::lookForEmbedded(const std::uint8_t* unit, std::size_t index) {
     if (file_.endsInUnit == unit_) embeddedEnd_ = std::max(embeddedEnd_, at + file_.endsAfter);
     for (std::uint64_t start : embedded_.candidates(unit, static_cast<std::size_t>(unitSize_), at, 0, unitSize_, jpegInTable_)) {
         if (start < embeddedEnd_) continue;
-        const std::uint64_t length = embedded_.measure(start);
+        std::vector<formats::PhotoPart> parts;
+        const std::uint64_t length = embedded_.measure(start, &parts);
         if (length == 0) continue;
-        embeddedQueue_.push_back({{start, length}, unit_});
+        embeddedQueue_.push_back({{start, length, std::move(parts)}, unit_});
         embeddedEnd_ = start + length;
     }
 }
@@ -256,6 +257,7 @@ void Scanner::emitEmbedded() {
         found.description = description;
         found.startUnit = q.unit;
         found.size = q.picture.length;
+        found.parts = q.picture.parts;
         if (counter_ < 32760) ctx_.List3.push_back(FoundEntryText(counter_, description));
         keepWithinReserve(q.picture.length);
     }

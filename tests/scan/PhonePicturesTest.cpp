@@ -133,6 +133,29 @@ TEST_F(PhonePictures, EachComesBackWholeOnceFromAMediumWithNoFileSystem) {
     }
 }
 
+// Inside other data, off any unit's start, the DeepScan's search at every
+// byte takes each whole: its second picture or clip is no find of its own.
+TEST_F(PhonePictures, InsideOtherDataTheDeepScanTakesEachWhole) {
+    std::string medium = test::PatternBytes(64 * 1024, 95);
+    for (const char* name : {"MPF_0005.jpg", "HDR_0006.jpg", "SAM_0003.jpg"}) {
+        medium += test::PatternBytes(700, static_cast<std::uint32_t>(medium.size())) + files[name];
+        medium += test::PatternBytes(9000, static_cast<std::uint32_t>(medium.size()));
+    }
+    test::WriteFile(image, medium + test::PatternBytes(64 * 1024, 96));
+    output::ScanRequest req = test::WholeScanRequest(image, cache);
+    req.options.deepScan = true;
+    output::ScanCommand command(ui, req);
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    std::map<std::string, int> found;
+    for (const FoundFile& f : command.context().found) ++found[test::ReadFile(cache / f.name)];
+    for (const char* name : {"MPF_0005.jpg", "HDR_0006.jpg", "SAM_0003.jpg"})
+        EXPECT_EQ(found[files[name]], 1) << name << " is not back whole, once";
+    for (const auto& [bytes, n] : found)
+        for (const char* name : {"MPF_0005.jpg", "HDR_0006.jpg", "SAM_0003.jpg"})
+            EXPECT_TRUE(bytes == files[name] || files[name].find(bytes) == std::string::npos)
+                << "a part of " << name << " was found on its own (" << bytes.size() << " bytes)";
+}
+
 TEST_F(PhonePictures, APhotoWhosePartIsGoneComesBackAsItsFirstPictureMarked) {
     // The clip's and the second picture's bytes overwritten by another file after the card was formatted.
     const std::string motion = files["MVIMG_0001.jpg"], mpf = files["MPF_0005.jpg"];
