@@ -146,10 +146,7 @@ TEST_F(ScanCli, AMotionPhotoListsItsPartsAndItsClipIsSavedBesideIt) {
     if (clip.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
     const std::string photo = test::MakeTestJpeg(60, 640, 480);
     const std::string motion = test::SamsungMotionPhoto(photo, clip);
-    std::string medium(8192, '\0');
-    medium += motion;
-    medium.resize((medium.size() + 4095) / 4096 * 4096 + 8192, '\0');
-    test::WriteFile(image, medium);
+    test::WriteFile(image, test::BareMedium({motion}, 8192));
     const std::string q = "'" + dir.path().string() + "'";
     int rc = -1;
     const std::string json = cli("--cache " + q + " scan '" + image.string() + "' --types jpg --json", &rc);

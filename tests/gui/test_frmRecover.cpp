@@ -25,6 +25,7 @@
 #include <memory>
 
 #include "fixtures/FaultyCard.h"
+#include "fixtures/MediaImages.h"
 #include "fixtures/PhonePictures.h"
 #include "fixtures/SampleFiles.h"
 #include "fixtures/ScriptedUi.h"
@@ -584,13 +585,8 @@ private slots:
         if (clip.empty()) QSKIP("ffmpeg cannot make an H.264 clip");
         const std::string motion = hx::test::ContainerMotionPhoto(hx::test::MakeTestJpeg(51, 640, 480), clip);
         const std::string plain = hx::test::MakeTestJpeg(52, 640, 480);
-        std::string medium(8192, '\0');
-        for (const std::string* p : {&motion, &plain}) {
-            medium += *p;
-            medium.resize((medium.size() + 4095) / 4096 * 4096 + 8192, '\0');
-        }
         const fs::path card = home_->path() / "phone.img";
-        hx::test::WriteFile(card, medium);
+        hx::test::WriteFile(card, hx::test::BareMedium({motion, plain}, 8192));
         auto w = open({"--attach", card.string() + ",removable,label=PHONE"}, "motion");
         scanWholeCard(*w);
         QCOMPARE(w->foundNames().size(), 2);

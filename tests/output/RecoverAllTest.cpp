@@ -173,13 +173,8 @@ TEST(RecoverAll, CarvedPhotosAreNamedByTheirCameraAndMoment) {
     // No file system: two photos found by their contents only.
     test::TempDir dir("hx-recover-carved");
     const std::string a = test::MakeTestJpeg(31, 320, 240), b = test::MakeTestJpeg(32, 320, 240);
-    std::string medium(4096, '\0');
-    for (const std::string* p : {&a, &b}) {
-        medium += *p;
-        medium.resize((medium.size() + 4095) / 4096 * 4096 + 8192, '\0');
-    }
     const fs::path image = dir / "card.img";
-    test::WriteFile(image, medium);
+    test::WriteFile(image, test::BareMedium({a, b}));
     test::ScriptedUi ui;
     RecoverRequest req{image.string(), dir / "Recovered"};
     const auto report = RecoverCommand(ui, req).run();

@@ -58,13 +58,8 @@ TEST_F(RecoverPhonePictures, FoundByItsContentsAMotionPhotoIsNamedAsThePhoneName
     test::TempDir dir("hx-recover-motion");
     const std::string motion = test::MicroVideoPhoto(test::MakeTestJpeg(45, 800, 600), clip);
     const std::string hdr = test::MpfPhoto(test::MakeTestJpeg(46, 800, 600), test::MakeTestJpeg(47, 400, 300, 80), true, true);
-    std::string medium(4096, '\0');
-    for (const std::string* p : {&motion, &hdr}) {
-        medium += *p;
-        medium.resize((medium.size() + 4095) / 4096 * 4096 + 8192, '\0');
-    }
     const fs::path image = dir / "card.img";
-    test::WriteFile(image, medium);
+    test::WriteFile(image, test::BareMedium({motion, hdr}));
     test::ScriptedUi ui;
     RecoverRequest req{image.string(), dir / "Recovered"};
     const auto report = RecoverCommand(ui, req).run();
