@@ -17,10 +17,9 @@
 
 #include "filesystems/ClusterWalk.h"
 #include "filesystems/UndeleteEntry.h"
+#include "undelete/ClusterLists.h"
 
 namespace hx::undelete {
-
-using ClusterList = std::vector<std::uint32_t>;
 
 // Plans every deleted file of `entries` whose first cluster is still free,
 // keyed by the entry's index. Sets each planned entry's ListSize and its
@@ -33,15 +32,5 @@ using ClusterList = std::vector<std::uint32_t>;
 std::map<std::size_t, ClusterList> PlanDeletedFiles(const filesystems::ClusterView& view, std::vector<filesystems::UndeleteEntry>& entries,
                                                     const std::function<bool(const filesystems::UndeleteEntry&)>& contiguous = {},
                                                     double checkSeconds = 0, bool* checksCut = nullptr);
-
-// Reads `clusters` in order and keeps the first `size` bytes; it stops at the
-// first cluster that cannot be read whole, and keeps what was read before it.
-std::vector<std::uint8_t> ReadClusterList(const filesystems::ClusterView& view, const ClusterList& clusters, std::uint64_t size);
-
-// Writes the first `size` bytes of `clusters` (all of them when they hold
-// less) to `target`; false on a short read or write. Sectors that could not
-// be read (zeros in the file) are noted in `damage`.
-bool WriteClusterList(const filesystems::ClusterView& view, const ClusterList& clusters, std::uint64_t size,
-                      const std::filesystem::path& target, media::FileDamage* damage = nullptr);
 
 }  // namespace hx::undelete

@@ -232,10 +232,6 @@ TEST_P(DeletedPieces, AFolderClusterTakenByAnotherFolderListsItsFilesOnce) {
     }
 }
 
-// Two files written in turns by Windows, cluster by cluster, then two more
-// after them and the longer file's last cluster after those; all deleted.
-// Text has nothing to check a layout by: the claims alone rebuild them, and
-// the two in pieces come back only under names that say so.
 // Runs of clusters are read at once, scattered ones each on their own; the
 // medium ending inside a run keeps the clusters of it that could be read.
 TEST(ClusterLists, ReadInOrderCutToSizeAndToWhatTheMediumHolds) {
@@ -259,105 +255,140 @@ TEST(ClusterLists, ReadInOrderCutToSizeAndToWhatTheMediumHolds) {
     EXPECT_EQ(read({5, 12, 13, 14, 15}, 5 * 512), at(5) + at(12) + at(13));
 }
 
-TEST(DeletedInTurns, FilesWrittenInTurnsAreRebuiltByTheirClaims) {
-    test::TempDir dir("hx-turns");
-    const fs::path image = test::MakeFatImage(dir / "card.img", {.fatBits = 16, .sizeKiB = 16384, .sectorsPerCluster = 2, .label = ""});
-    REQUIRE_IMAGE(image);
-    const auto text = [](const std::string& who, std::size_t size) {
+// Plain files laid out cluster by cluster as a writer left them, then all
+// deleted. Text has nothing to check a layout by: the claims of the files and
+// how far each would reach over the others rebuild them, and those in pieces
+// come back only under names that say so.
+struct PlacedFile {
+    const char* name;
+    const char* entry;  // 8.3, as in the folder
+    std::size_t size;
+    std::vector<std::uint32_t> at;  // clusters counted from the first file's
+};
+struct TurnsLayout {
+    const char* name;
+    std::vector<PlacedFile> files;
+};
+void PrintTo(const TurnsLayout& layout, std::ostream* os) { *os << layout.name; }
+
+class DeletedInTurns : public ::testing::TestWithParam<TurnsLayout> {
+protected:
+    static std::string text(const std::string& who, std::size_t size) {
         std::string t;
         for (int line = 0; t.size() < size; ++line) t += who + " line " + std::to_string(line) + "\r\n";
         return t.substr(0, size);
-    };
-    // name, 8.3 entry, bytes, clusters counted from the first file's
-    const struct {
-        const char* name;
-        const char* entry;
-        std::string bytes;
-        std::vector<std::uint32_t> at;
-    } files[] = {
-        {"FRAG1.DAT", "FRAG1   DAT", text("frag1", 1800), {0, 2}},
-        {"FRAG2.DAT", "FRAG2   DAT", text("frag2", 3900), {1, 3, 4, 11}},
-        {"OTHER1.TXT", "OTHER1  TXT", text("other1", 2500), {5, 6, 7}},
-        {"OTHER2.TXT", "OTHER2  TXT", text("other2", 2900), {8, 9, 10}},
-    };
-    for (const auto& f : files) ASSERT_TRUE(test::FatPutFile(image, f.name, f.bytes));
-    // Lay them out as Windows did: data, chains in both FATs, first clusters.
-    std::string disk = ReadFile(image);
-    const auto le16 = [&](std::size_t at) { return static_cast<std::uint32_t>(static_cast<std::uint8_t>(disk[at]) |
-                                                                          static_cast<std::uint8_t>(disk[at + 1]) << 8); };
-    const std::uint32_t sector = le16(11), perCluster = static_cast<std::uint8_t>(disk[13]), reserved = le16(14);
-    const std::uint32_t fats = static_cast<std::uint8_t>(disk[16]), rootEntries = le16(17), fatSectors = le16(22);
-    const std::uint64_t dataStart = (reserved + fats * fatSectors) * std::uint64_t{sector} + rootEntries * 32u;
-    const std::uint64_t clusterBytes = std::uint64_t{sector} * perCluster;
-    ASSERT_EQ(clusterBytes, 1024u);
-    const std::size_t first = disk.find(files[0].entry);
-    ASSERT_NE(first, std::string::npos);
-    const std::uint32_t base = le16(first + 26);
-    const auto put16 = [&](std::size_t at, std::uint32_t v) {
-        disk[at] = static_cast<char>(v & 0xFF);
-        disk[at + 1] = static_cast<char>(v >> 8);
-    };
-    for (const auto& f : files) {
-        const std::size_t entry = disk.find(f.entry);
-        ASSERT_NE(entry, std::string::npos) << f.name;
-        put16(entry + 26, base + f.at[0]);
-        for (std::size_t k = 0; k < f.at.size(); ++k) {
-            const std::uint32_t c = base + f.at[k];
-            std::string piece = f.bytes.substr(k * clusterBytes, clusterBytes);
-            piece.resize(clusterBytes, '\0');
-            disk.replace(dataStart + (c - 2) * clusterBytes, clusterBytes, piece);
-            const std::uint32_t next = k + 1 < f.at.size() ? base + f.at[k + 1] : 0xFFFF;
-            for (std::uint32_t t = 0; t < fats; ++t) put16((reserved + t * fatSectors) * std::size_t{sector} + c * 2, next);
-        }
     }
-    WriteFile(image, disk);
-    for (const auto& f : files) ASSERT_TRUE(test::FatDelete(image, f.name));
+    // Writes the files, then lays their clusters out as given: data, chains in both FATs, first clusters.
+    void layOut(const fs::path& image) {
+        for (const auto& f : GetParam().files) ASSERT_TRUE(test::FatPutFile(image, f.name, text(f.name, f.size)));
+        std::string disk = ReadFile(image);
+        const auto le16 = [&](std::size_t at) { return static_cast<std::uint32_t>(static_cast<std::uint8_t>(disk[at]) |
+                                                                              static_cast<std::uint8_t>(disk[at + 1]) << 8); };
+        const std::uint32_t sector = le16(11), perCluster = static_cast<std::uint8_t>(disk[13]), reserved = le16(14);
+        const std::uint32_t fats = static_cast<std::uint8_t>(disk[16]), rootEntries = le16(17), fatSectors = le16(22);
+        const std::uint64_t dataStart = (reserved + fats * fatSectors) * std::uint64_t{sector} + rootEntries * 32u;
+        const std::uint64_t clusterBytes = std::uint64_t{sector} * perCluster;
+        ASSERT_EQ(clusterBytes, 1024u);
+        const std::size_t first = disk.find(GetParam().files[0].entry);
+        ASSERT_NE(first, std::string::npos);
+        const std::uint32_t base = le16(first + 26);
+        const auto put16 = [&](std::size_t at, std::uint32_t v) {
+            disk[at] = static_cast<char>(v & 0xFF);
+            disk[at + 1] = static_cast<char>(v >> 8);
+        };
+        for (const auto& f : GetParam().files) {
+            const std::size_t entry = disk.find(f.entry);
+            ASSERT_NE(entry, std::string::npos) << f.name;
+            ASSERT_EQ(f.at.size(), (f.size + clusterBytes - 1) / clusterBytes) << f.name;
+            put16(entry + 26, base + f.at[0]);
+            const std::string bytes = text(f.name, f.size);
+            for (std::size_t k = 0; k < f.at.size(); ++k) {
+                const std::uint32_t c = base + f.at[k];
+                std::string piece = bytes.substr(k * clusterBytes, clusterBytes);
+                piece.resize(clusterBytes, '\0');
+                disk.replace(dataStart + (c - 2) * clusterBytes, clusterBytes, piece);
+                const std::uint32_t next = k + 1 < f.at.size() ? base + f.at[k + 1] : 0xFFFF;
+                for (std::uint32_t t = 0; t < fats; ++t) put16((reserved + t * fatSectors) * std::size_t{sector} + c * 2, next);
+            }
+        }
+        WriteFile(image, disk);
+        for (const auto& f : GetParam().files) ASSERT_TRUE(test::FatDelete(image, f.name));
+    }
+    static bool inPieces(const PlacedFile& f) { return f.at.back() - f.at.front() + 1 != f.at.size(); }
+};
+
+TEST_P(DeletedInTurns, FilesWrittenInTurnsAreRebuiltByTheirClaims) {
+    test::TempDir dir("hx-turns");
+    const fs::path image = test::MakeFatImage(dir / "card.img", {.fatBits = 16, .sizeKiB = 16384, .sectorsPerCluster = 2, .label = ""});
+    REQUIRE_IMAGE(image);
+    layOut(image);
+    if (HasFatalFailure()) return;
 
     test::ScriptedUi ui;
     QuickUndelete q(ui);
     ASSERT_TRUE(q.run({image.string(), "all", 0, 0, {}}));
     test::TempDir out("hx-turns-out");
-    for (const auto& f : files) {
+    for (const auto& f : GetParam().files) {
         SCOPED_TRACE(f.name);
         const filesystems::UndeleteEntry* e = test::FindListed(q.entries(), f.name);
         ASSERT_NE(e, nullptr);
         const auto index = static_cast<std::size_t>(e - q.entries().data());
-        const bool inPieces = f.at.back() - f.at.front() + 1 != f.at.size();
-        EXPECT_EQ(e->isPartial(), inPieces);
-        EXPECT_EQ((e->Attributes & filesystems::kAttrRebuilt) != 0, inPieces);
+        EXPECT_EQ(e->isPartial(), inPieces(f));
+        EXPECT_EQ((e->Attributes & filesystems::kAttrRebuilt) != 0, inPieces(f));
         ui.answers = {shell::Answer::Yes};
         const auto saved = q.SaveUndeleteEntries({index}, out.path());
         ASSERT_EQ(saved.saved, 1);
-        EXPECT_TRUE(ReadFile(saved.paths[0]) == f.bytes) << saved.paths[0];
+        EXPECT_TRUE(ReadFile(saved.paths[0]) == text(f.name, f.size)) << saved.paths[0];
         // Nothing checked the pieces: the name and the list say so.
-        EXPECT_EQ(saved.paths[0].filename().string().find("(unverified)") != std::string::npos, inPieces);
-        EXPECT_EQ(UndeleteRowText(*e, true).find("unverified") != std::string::npos, inPieces);
+        EXPECT_EQ(saved.paths[0].filename().string().find("(unverified)") != std::string::npos, inPieces(f));
+        EXPECT_EQ(UndeleteRowText(*e, true).find("unverified") != std::string::npos, inPieces(f));
     }
     // Recovering everything writes them the same way, and the report says why.
     const fs::path all = out / "all";
     ASSERT_EQ(RunCommand(test::CliCommand() + " recover '" + image.string() + "' --to '" + all.string() +
                          "' --layout found --yes >/dev/null 2>&1"), 0);
-    int unverified = 0;
-    for (const auto& f : files) {
-        const bool inPieces = f.at.back() - f.at.front() + 1 != f.at.size();
+    std::size_t unverified = 0, expected = 0;
+    for (const auto& f : GetParam().files) {
+        expected += inPieces(f);
         int found = 0;
         for (const auto& e : fs::recursive_directory_iterator(all))
-            if (e.is_regular_file() && ReadFile(e.path()) == f.bytes) {
+            if (e.is_regular_file() && ReadFile(e.path()) == text(f.name, f.size)) {
                 ++found;
                 const bool marked = e.path().filename().string().find(" (unverified).") != std::string::npos;
-                EXPECT_EQ(marked, inPieces) << e.path();
+                EXPECT_EQ(marked, inPieces(f)) << e.path();
                 unverified += marked;
             }
         EXPECT_EQ(found, 1) << f.name;
     }
-    EXPECT_EQ(unverified, 2);
+    EXPECT_EQ(unverified, expected);
     const std::string report = ReadFile(all / "report.json");
     std::size_t notes = 0;
     for (auto at = report.find("\"note\":\"rebuilt from pieces, unverified"); at != std::string::npos;
          at = report.find("\"note\":\"rebuilt from pieces, unverified", at + 1))
         ++notes;
-    EXPECT_EQ(notes, 2u);
+    EXPECT_EQ(notes, expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, DeletedInTurns,
+    ::testing::Values(
+        // Two files written in turns, cluster by cluster, then two more after
+        // them and the longer file's last cluster after those.
+        TurnsLayout{"TwoInTurns",
+                    {{"FRAG1.DAT", "FRAG1   DAT", 1800, {0, 2}},
+                     {"FRAG2.DAT", "FRAG2   DAT", 3900, {1, 3, 4, 11}},
+                     {"OTHER1.TXT", "OTHER1  TXT", 2500, {5, 6, 7}},
+                     {"OTHER2.TXT", "OTHER2  TXT", 2900, {8, 9, 10}}}},
+        // One file's two clusters between the two pieces of another: the
+        // longer one went around the shorter, which stays whole.
+        TurnsLayout{"OneBetweenPiecesOfAnother",
+                    {{"LONG.TXT", "LONG    TXT", 3500, {0, 1, 4, 5}}, {"SHORT.TXT", "SHORT   TXT", 2000, {2, 3}}}},
+        // Three files written in turns, a cluster each.
+        TurnsLayout{"ThreeInTurns",
+                    {{"ONE.TXT", "ONE     TXT", 2000, {0, 3}},
+                     {"TWO.TXT", "TWO     TXT", 1500, {1, 4}},
+                     {"THREE.TXT", "THREE   TXT", 1900, {2, 5}}}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(Fat, DeletedPieces, ::testing::Values(12, 16),
                          [](const auto& info) { return "FAT" + std::to_string(info.param); });
