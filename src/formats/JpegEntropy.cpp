@@ -176,19 +176,16 @@ bool JpegEntropy::readHeaders(const std::uint8_t* data, std::size_t size) {
         const std::uint8_t* p = data + at + 4;
         const std::size_t n = length - 2;
         if (code == 0xC0 || code == 0xC1) {
-            if (frame || n < 6 || p[0] != 8) return false;
-            height_ = be16(p + 1);
-            width_ = be16(p + 3);
-            frameComponents_ = p[5];
-            if (height_ == 0 || width_ == 0 || frameComponents_ < 1 || frameComponents_ > 4 ||
-                n < 6 + 3u * static_cast<std::size_t>(frameComponents_))
-                return false;
+            JpegFrame header;
+            if (frame || !ReadJpegFrame(p, n, header) || header.precision != 8 || header.height == 0) return false;
+            height_ = header.height;
+            width_ = header.width;
+            frameComponents_ = header.components;
             for (int c = 0; c < frameComponents_; ++c) {
                 Component& comp = components_[static_cast<std::size_t>(c)];
-                comp.id = p[6 + 3 * c];
-                comp.h = p[7 + 3 * c] >> 4;
-                comp.v = p[7 + 3 * c] & 15;
-                if (comp.h < 1 || comp.h > 4 || comp.v < 1 || comp.v > 4) return false;
+                comp.id = header.component[c].id;
+                comp.h = header.component[c].h;
+                comp.v = header.component[c].v;
             }
             frame = true;
         } else if (code >= 0xC2 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC) {

@@ -40,4 +40,24 @@ bool ForEachHuffmanTable(const std::uint8_t* p, std::size_t n, const std::functi
     return true;
 }
 
+bool ReadJpegFrame(const std::uint8_t* p, std::size_t n, JpegFrame& frame) {
+    if (n < 6) return false;
+    frame = JpegFrame();
+    frame.precision = p[0];
+    frame.height = static_cast<std::uint16_t>(p[1] << 8 | p[2]);
+    frame.width = static_cast<std::uint16_t>(p[3] << 8 | p[4]);
+    frame.components = p[5];
+    if ((frame.precision != 8 && frame.precision != 12 && frame.precision != 16) || frame.width == 0 ||
+        frame.components < 1 || frame.components > 4 || n < 6 + 3u * static_cast<std::size_t>(frame.components))
+        return false;
+    for (int c = 0; c < frame.components; ++c) {
+        JpegFrame::Component& comp = frame.component[c];
+        comp.id = p[6 + 3 * c];
+        comp.h = p[7 + 3 * c] >> 4;
+        comp.v = p[7 + 3 * c] & 15;
+        if (comp.h < 1 || comp.h > 4 || comp.v < 1 || comp.v > 4) return false;
+    }
+    return true;
+}
+
 }  // namespace hx::formats

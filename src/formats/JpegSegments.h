@@ -39,4 +39,22 @@ struct HuffmanTableSpec {
 // empty body holds no table and is not refused.
 bool ForEachHuffmanTable(const std::uint8_t* p, std::size_t n, const std::function<bool(const HuffmanTableSpec&)>& seen);
 
+// A frame header (SOF): precision, height, width and each component's id and
+// sampling factors.
+struct JpegFrame {
+    std::uint8_t precision = 0;
+    std::uint16_t height = 0;  // 0 when a DNL marker gives it after the first scan
+    std::uint16_t width = 0;
+    int components = 0;
+    struct Component {
+        std::uint8_t id = 0, h = 1, v = 1;
+    };
+    Component component[4]{};
+};
+
+// The frame header in a SOF segment's body p[0, n): false unless it is sane,
+// of 8, 12 or 16 bits, a width, 1 to 4 components of sampling factors 1 to 4,
+// and no shorter than they need.
+bool ReadJpegFrame(const std::uint8_t* p, std::size_t n, JpegFrame& frame);
+
 }  // namespace hx::formats

@@ -44,12 +44,10 @@ bool saneSegment(std::uint8_t code, const std::uint8_t* p, std::size_t n) {
     return false;
 }
 
-// A frame header: precision, height, width, components (1 to 4) of 3 bytes each.
+// A frame header, sane and of exactly the length its components need.
 bool saneFrame(const std::uint8_t* p, std::size_t n) {
-    if (n < 6) return false;
-    const std::size_t components = p[5];
-    return (p[0] == 8 || p[0] == 12 || p[0] == 16) && be16(p + 3) > 0 && components >= 1 && components <= 4 &&
-           n == 6 + 3 * components;
+    JpegFrame frame;
+    return ReadJpegFrame(p, n, frame) && n == 6 + 3u * static_cast<std::size_t>(frame.components);
 }
 
 bool isFrame(std::uint8_t code) { return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC; }

@@ -48,9 +48,13 @@ void addCameraFormats(Types& t) {
 }  // namespace
 
 const std::vector<std::string>& CameraMakers() {
-    static const std::vector<std::string> makers = {"Canon", "Nikon",   "Minolta", "Sony",  "Panasonic",
-                                                    "Pentax", "Sigma",  "Olympus", "Fuji",  "Kodak",
-                                                    "Rollei", "Samsung", "Leica",  "Hasselblad", "Mamiya"};
+    // The makers the format rows name, in the order of the alphabet.
+    static const std::vector<std::string> makers = [] {
+        std::set<std::string> named;
+        for (const Format& f : formats::Formats())
+            for (std::string_view m : f.makers) named.emplace(m);
+        return std::vector<std::string>(named.begin(), named.end());
+    }();
     return makers;
 }
 

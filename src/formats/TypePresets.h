@@ -7,7 +7,8 @@
 
 namespace hx::formats {
 
-// The camera makers that have a preset, in the chooser's order.
+// The camera makers that have a preset: those the format rows name, in the
+// order of the alphabet.
 const std::vector<std::string>& CameraMakers();
 
 // The type names of a preset ("Canon", "All picture types", "Phone", ...),

@@ -114,14 +114,70 @@ bool readParts(const std::vector<std::string>& f, FoundFile& found) {
 
 }  // namespace
 
-ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
+namespace {
+
+void forgetState(ScanContext& ctx) {
     ctx.found.clear();
     ctx.resumeUnit = 0;
-    ctx.resumeDrive.clear();
     ctx.lastFileOpen = false;
     ctx.unreadable.clear();
     ctx.unreadableSectors = 0;
     ctx.unreadableList.clear();
+}
+
+// A "file" line: name, extension, description, start, size, cut, then
+// (later versions) unreadable sectors and the first, pieces, and how the index was rebuilt.
+bool readFile(const std::vector<std::string>& f, ScanContext& ctx) {
+    const bool fits = f.size() == 7 || f.size() == 9 || f.size() == 10 || (f.size() == 11 && (f[10] == "1" || f[10] == "2"));
+    const auto start = fits ? wholeNumber(f[4]) : std::nullopt;
+    const auto size = fits ? wholeNumber(f[5]) : std::nullopt;
+    const auto cut = fits ? cutSize(f[6]) : std::nullopt;
+    const auto unreadable = f.size() >= 9 ? wholeNumber(f[7]) : std::optional<std::uint64_t>(0);
+    const auto firstUnreadable = f.size() >= 9 ? wholeNumber(f[8]) : std::optional<std::uint64_t>(0);
+    const auto pieces = f.size() >= 10 ? wholeNumber(f[9]) : std::optional<std::uint64_t>(0);
+    // A found file's name is a plain name in the cache folder.
+    const bool plainName = f[1] != "." && f[1] != ".." && f[1].find('/') == std::string::npos;
+    if (!start || !size || !cut || !unreadable || !firstUnreadable || !pieces || *pieces > 1000 || f[1].empty() || !plainName)
+        return false;
+    FoundFile& found = ctx.found.emplace_back();
+    found.name = f[1];
+    found.extension = f[2];
+    found.description = f[3];
+    found.startUnit = *start;
+    found.size = *size;
+    found.listedSize = *cut;
+    found.unreadableSectors = *unreadable;
+    found.firstUnreadable = *firstUnreadable;
+    found.pieces = static_cast<int>(*pieces);
+    found.indexRebuilt = f.size() == 11 ? static_cast<std::uint8_t>(f[10] == "2" ? 2 : 1) : 0;
+    return true;
+}
+
+// "incomplete PLAYS LASTS", in tenths of a second, of the file before.
+bool readIncomplete(const std::vector<std::string>& f, ScanContext& ctx) {
+    const auto plays = f.size() == 3 ? wholeNumber(f[1]) : std::nullopt;
+    const auto lasts = f.size() == 3 ? wholeNumber(f[2]) : std::nullopt;
+    if (ctx.found.empty() || !plays || !lasts || *lasts == 0 || *plays > *lasts) return false;
+    ctx.found.back().plays = static_cast<double>(*plays) / 10;
+    ctx.found.back().lasts = static_cast<double>(*lasts) / 10;
+    return true;
+}
+
+bool readUnreadable(const std::vector<std::string>& f, const fs::path& cacheFolder, ScanContext& ctx) {
+    const auto first = f.size() == 3 ? wholeNumber(f[1]) : std::nullopt;
+    const auto count = f.size() == 3 ? wholeNumber(f[2]) : std::nullopt;
+    if (!first || !count || *count == 0 || *count > ~0ull - ctx.unreadableSectors) return false;
+    ctx.unreadable[*first] = *count;
+    ctx.unreadableSectors += *count;
+    ctx.unreadableList = cacheFolder / kUnreadableFile;
+    return true;
+}
+
+}  // namespace
+
+ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
+    forgetState(ctx);
+    ctx.resumeDrive.clear();
     std::ifstream in(cacheFolder / kScanStateFile);
     if (!in) return ScanStateLoad::None;
 
@@ -151,51 +207,13 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
             damaged = f[1] != "0" && f[1] != "1";
             ctx.lastFileOpen = f[1] == "1";
         } else if (f[0] == "file") {
-            const bool fits = f.size() == 7 || f.size() == 9 || f.size() == 10 || (f.size() == 11 && (f[10] == "1" || f[10] == "2"));
-            const auto start = fits ? wholeNumber(f[4]) : std::nullopt;
-            const auto size = fits ? wholeNumber(f[5]) : std::nullopt;
-            const auto cut = fits ? cutSize(f[6]) : std::nullopt;
-            const auto unreadable = f.size() >= 9 ? wholeNumber(f[7]) : std::optional<std::uint64_t>(0);
-            const auto firstUnreadable = f.size() >= 9 ? wholeNumber(f[8]) : std::optional<std::uint64_t>(0);
-            const auto pieces = f.size() >= 10 ? wholeNumber(f[9]) : std::optional<std::uint64_t>(0);
-            const std::uint8_t indexRebuilt = f.size() == 11 ? static_cast<std::uint8_t>(f[10] == "2" ? 2 : 1) : 0;
-            // A found file's name is a plain name in the cache folder.
-            const bool plainName = f[1] != "." && f[1] != ".." && f[1].find('/') == std::string::npos;
-            if (!start || !size || !cut || !unreadable || !firstUnreadable || !pieces || *pieces > 1000 || f[1].empty() ||
-                !plainName) {
-                damaged = true;
-            } else {
-                FoundFile& found = ctx.found.emplace_back();
-                found.name = f[1];
-                found.extension = f[2];
-                found.description = f[3];
-                found.startUnit = *start;
-                found.size = *size;
-                found.listedSize = *cut;
-                found.unreadableSectors = *unreadable;
-                found.firstUnreadable = *firstUnreadable;
-                found.pieces = static_cast<int>(*pieces);
-                found.indexRebuilt = indexRebuilt;
-            }
+            damaged = !readFile(f, ctx);
         } else if (f[0] == "incomplete") {
-            const auto plays = f.size() == 3 ? wholeNumber(f[1]) : std::nullopt;
-            const auto lasts = f.size() == 3 ? wholeNumber(f[2]) : std::nullopt;
-            damaged = ctx.found.empty() || !plays || !lasts || *lasts == 0 || *plays > *lasts;
-            if (!damaged) {
-                ctx.found.back().plays = static_cast<double>(*plays) / 10;
-                ctx.found.back().lasts = static_cast<double>(*lasts) / 10;
-            }
+            damaged = !readIncomplete(f, ctx);
         } else if (f[0] == "parts") {
             damaged = ctx.found.empty() || !readParts(f, ctx.found.back());
         } else if (f[0] == "unreadable") {
-            const auto first = f.size() == 3 ? wholeNumber(f[1]) : std::nullopt;
-            const auto count = f.size() == 3 ? wholeNumber(f[2]) : std::nullopt;
-            damaged = !first || !count || *count == 0 || *count > ~0ull - ctx.unreadableSectors;
-            if (!damaged) {
-                ctx.unreadable[*first] = *count;
-                ctx.unreadableSectors += *count;
-                ctx.unreadableList = cacheFolder / kUnreadableFile;
-            }
+            damaged = !readUnreadable(f, cacheFolder, ctx);
         } else if (f[0] == "end") {
             const auto v = wholeNumber(f[1]);
             damaged = !v;
@@ -208,12 +226,7 @@ ScanStateLoad LoadScanState(const fs::path& cacheFolder, ScanContext& ctx) {
     if (!haveDrive || !haveNext) damaged = true;
     if (versioned && (!ended || rowsAtEnd != ctx.found.size())) damaged = true;
     if (!damaged) return ScanStateLoad::Loaded;
-    ctx.found.clear();
-    ctx.resumeUnit = 0;
-    ctx.lastFileOpen = false;
-    ctx.unreadable.clear();
-    ctx.unreadableSectors = 0;
-    ctx.unreadableList.clear();
+    forgetState(ctx);
     return ScanStateLoad::Damaged;
 }
 

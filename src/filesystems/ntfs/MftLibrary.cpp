@@ -94,92 +94,100 @@ bool NtfsVolume::info(MftInfo& info) const {
     return false;
 }
 
-bool NtfsVolume::mapMft(MftInfo& info) {
-    map_.reset();
-    Volume* vol = vol_.get();
-    if (!vol || !this->info(info) || info.recordCount == 0) return false;
-    const std::uint32_t rs = vol->boot.recordSize;
-    const std::uint64_t bpc = vol->boot.bytesPerCluster;
-    const std::uint64_t tc = vol->boot.totalClusters;
+namespace {
 
-    // Record 0 describes where the rest of the MFT lies.
+// The runs of the MFT's data, by record 0. A heavily fragmented MFT keeps more
+// run pieces in extension records, which themselves lie in the part already
+// described. Empty when record 0 cannot be read or says nothing of them.
+std::vector<Run> mftRuns(Volume& vol) {
+    const std::uint32_t rs = vol.boot.recordSize;
+    const std::uint64_t tc = vol.boot.totalClusters;
     std::vector<std::uint8_t> rec0;
-    if (!readRecordZero(*vol, rec0)) return 0;
     RecordHeader h;
     std::vector<AttrRef> attrs;
-    if (!WalkAttributes(rec0.data(), rs, h, attrs)) return 0;
+    if (!readRecordZero(vol, rec0) || !WalkAttributes(rec0.data(), rs, h, attrs)) return {};
     std::vector<Run> runs;
     const AttrRef* listAttr = nullptr;
     for (const auto& a : attrs) {
-        if (IsUnnamedData(a) && a.nonResident && runs.empty()) {
-            if (!RunsOf(rec0.data() + a.offset, tc, runs)) return 0;
-        }
+        if (IsUnnamedData(a) && a.nonResident && runs.empty() && !RunsOf(rec0.data() + a.offset, tc, runs)) return {};
         if (a.type == kAttrAttributeList && !a.nonResident) listAttr = &a;
     }
-    if (runs.empty()) return 0;
-    // A heavily fragmented MFT keeps more run pieces in extension records,
-    // which themselves lie in the part already described.
-    if (listAttr) {
-        std::uint32_t len = 0;
-        const std::uint8_t* v = ResidentValue(rec0.data() + listAttr->offset, listAttr->length, len);
-        for (std::size_t pos = 0; v && pos + 26 <= len;) {
-            const std::uint16_t elen = Le16(v + pos + 4);
-            if (elen < 26 || pos + elen > len) break;
-            const std::uint64_t seg = Le64(v + pos + 16) & 0xFFFFFFFFFFFFull;
-            const std::int64_t svcn = static_cast<std::int64_t>(Le64(v + pos + 8));
-            if (Le32(v + pos) == kAttrData && v[pos + 6] == 0 && seg != 0 && svcn > 0) {
-                std::vector<std::uint8_t> ext;
-                if (ReadMftRecord(*vol, runs, seg, rs, ext)) {
-                    RecordHeader eh;
-                    std::vector<AttrRef> eattrs;
-                    if (WalkAttributes(ext.data(), rs, eh, eattrs)) {
-                        for (const auto& a : eattrs) {
-                            std::vector<Run> more;
-                            NonResidentHeader nr;
-                            if (IsUnnamedData(a) && a.nonResident && RunsOf(ext.data() + a.offset, tc, more, &nr) &&
-                                nr.startVcn == svcn && !more.empty() &&
-                                more.front().vcn == runs.back().vcn + runs.back().length)
-                                runs.insert(runs.end(), more.begin(), more.end());
-                        }
-                    }
-                }
+    if (runs.empty() || !listAttr) return runs;
+    std::uint32_t len = 0;
+    const std::uint8_t* v = ResidentValue(rec0.data() + listAttr->offset, listAttr->length, len);
+    for (std::size_t pos = 0; v && pos + 26 <= len;) {
+        const std::uint16_t elen = Le16(v + pos + 4);
+        if (elen < 26 || pos + elen > len) break;
+        const std::uint64_t seg = Le64(v + pos + 16) & 0xFFFFFFFFFFFFull;
+        const std::int64_t svcn = static_cast<std::int64_t>(Le64(v + pos + 8));
+        std::vector<std::uint8_t> ext;
+        RecordHeader eh;
+        std::vector<AttrRef> eattrs;
+        if (Le32(v + pos) == kAttrData && v[pos + 6] == 0 && seg != 0 && svcn > 0 && ReadMftRecord(vol, runs, seg, rs, ext) &&
+            WalkAttributes(ext.data(), rs, eh, eattrs)) {
+            for (const auto& a : eattrs) {
+                std::vector<Run> more;
+                NonResidentHeader nr;
+                if (IsUnnamedData(a) && a.nonResident && RunsOf(ext.data() + a.offset, tc, more, &nr) && nr.startVcn == svcn &&
+                    !more.empty() && more.front().vcn == runs.back().vcn + runs.back().length)
+                    runs.insert(runs.end(), more.begin(), more.end());
             }
-            pos += elen;
         }
+        pos += elen;
     }
+    return runs;
+}
 
-    auto m = std::make_unique<Map>();
-    m->volume = vol;
-    m->recordSize = rs;
-    std::uint64_t covered = 0;
-    for (const auto& r : runs) covered = std::max<std::uint64_t>(covered, (r.vcn + r.length) * bpc);
-    // Never more than the medium can hold, whatever a damaged record 0 says.
-    if (vol->sizeBytes > 0) covered = std::min(covered, vol->sizeBytes);
-    const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::uint64_t>(info.recordCount, covered / rs));
-    if (count == 0) return 0;
-    m->count = count;
-    info.recordCount = count;
-    m->data.assign(std::size_t(count) * rs, 0);
-    m->info.assign(count, MftRecordInfo{});
-    // Read run by run; a sector that cannot be read leaves zeros, and the
-    // records it lies in are invalid, counted, and skipped.
+// Reads the records run by run into `m`; a sector that cannot be read leaves
+// zeros, and the records it lies in are invalid. Returns those records.
+std::set<std::uint32_t> readMftRuns(Volume& vol, const std::vector<Run>& runs, Map& m) {
+    const std::uint32_t rs = vol.boot.recordSize;
+    const std::uint64_t bpc = vol.boot.bytesPerCluster;
     std::set<std::uint32_t> unreadable;
-    media::SalvagingReader reader(vol->file, 512);
+    media::SalvagingReader reader(vol.file, 512);
     for (const auto& r : runs) {
         const std::uint64_t start = r.vcn * bpc;
-        if (start >= m->data.size() || r.lcn < 0) continue;
-        const std::uint64_t bytes = std::min<std::uint64_t>(r.length * bpc, m->data.size() - start);
+        if (start >= m.data.size() || r.lcn < 0) continue;
+        const std::uint64_t bytes = std::min<std::uint64_t>(r.length * bpc, m.data.size() - start);
         const std::uint64_t before = reader.unreadableSectors();
-        reader.read(r.lcn * bpc, m->data.data() + start, static_cast<std::size_t>(bytes));
+        reader.read(r.lcn * bpc, m.data.data() + start, static_cast<std::size_t>(bytes));
         if (reader.unreadableSectors() == before) continue;
         for (std::uint64_t at = start / rs * rs; at < start + bytes; at += rs)
             if (reader.unreadableIn(r.lcn * bpc + (at - start), rs) > 0) unreadable.insert(static_cast<std::uint32_t>(at / rs));
     }
     // The first four records, when their own copy is unreadable: from $MFTMirr.
-    for (std::uint32_t n = 0; n < 4 && n < count; ++n)
-        if (unreadable.count(n) && mirroredRecord(*vol, n, m->data.data() + std::size_t(n) * rs)) unreadable.erase(n);
-    info.unreadableRecords = static_cast<std::uint32_t>(unreadable.size());
-    for (std::uint32_t r = 0; r < count; ++r) IndexRecord(*m, r, tc);
+    for (std::uint32_t n = 0; n < 4 && n < m.count; ++n)
+        if (unreadable.count(n) && mirroredRecord(vol, n, m.data.data() + std::size_t(n) * rs)) unreadable.erase(n);
+    return unreadable;
+}
+
+}  // namespace
+
+bool NtfsVolume::mapMft(MftInfo& info) {
+    map_.reset();
+    Volume* vol = vol_.get();
+    if (!vol || !this->info(info) || info.recordCount == 0) return false;
+    const std::uint32_t rs = vol->boot.recordSize;
+    // Record 0 describes where the rest of the MFT lies.
+    const std::vector<Run> runs = mftRuns(*vol);
+    if (runs.empty()) return false;
+
+    auto m = std::make_unique<Map>();
+    m->volume = vol;
+    m->recordSize = rs;
+    std::uint64_t covered = 0;
+    for (const auto& r : runs) covered = std::max<std::uint64_t>(covered, (r.vcn + r.length) * vol->boot.bytesPerCluster);
+    // Never more than the medium can hold, whatever a damaged record 0 says.
+    if (vol->sizeBytes > 0) covered = std::min(covered, vol->sizeBytes);
+    const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::uint64_t>(info.recordCount, covered / rs));
+    if (count == 0) return false;
+    m->count = count;
+    info.recordCount = count;
+    m->data.assign(std::size_t(count) * rs, 0);
+    m->info.assign(count, MftRecordInfo{});
+    // The records that held a sector that could not be read are invalid, counted, and skipped.
+    info.unreadableRecords = static_cast<std::uint32_t>(readMftRuns(*vol, runs, *m).size());
+    for (std::uint32_t r = 0; r < count; ++r) IndexRecord(*m, r, vol->boot.totalClusters);
     for (std::uint32_t r = 0; r < count; ++r) {
         const MftRecordInfo& ri = m->info[r];
         if (!ri.valid || ri.base == 0 || ri.base >= count || ri.base == r) continue;
