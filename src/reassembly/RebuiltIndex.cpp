@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
+#include <tuple>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -21,6 +23,10 @@ constexpr std::uint64_t kMaxIndexBytes = 64ull << 20;
 constexpr std::uint64_t kMaxSoundRun = 4ull << 20;  // bytes of sound between runs of video, at most
 constexpr std::size_t kMaxSamples = 1u << 22;
 constexpr int kMaxBoxes = 64;  // boxes side by side looked at, at most
+// A camera that shows its pictures in another order than it stores them
+// (B-frames) shows each within this many steps of its order count of the
+// furthest one stored so far (16 pictures held back, two steps each).
+constexpr std::int64_t kReorderWindow = 64;
 
 using Bytes = std::string;
 
@@ -142,6 +148,7 @@ struct Camera {
     Bytes sps;  // its first sequence parameter set, as a NAL unit
     unsigned pocBits = 0;
     bool fields = false;
+    bool reorders = false;  // pictures are shown in another order than they are stored (composition offsets)
     // Every this many pictures one that needs none before it, when the
     // reference has them so (0: not so regular).
     std::uint64_t syncEvery = 0;
@@ -243,7 +250,8 @@ bool readCamera(Camera& cam) {
         if (!stbl) return false;
         const std::vector<IsoBox> s = children(cam.ref, stbl->contents, stbl->end);
         const IsoBox *stsd = childOf(s, "stsd"), *stts = childOf(s, "stts");
-        if (!stsd || !stts || childOf(s, "ctts") || stts->contents + 16 > stts->end) return false;
+        if (!stsd || !stts || stts->contents + 16 > stts->end) return false;
+        cam.reorders = childOf(s, "ctts") != nullptr;
         const std::vector<IsoBox> entries = children(cam.ref, stsd->contents + 8, stsd->end);
         if (entries.empty()) return false;
         const IsoBox& entry = entries.front();
@@ -260,8 +268,9 @@ bool readCamera(Camera& cam) {
         cam.syncEvery = syncEveryOf(cam.ref, childOf(s, "stss"));
         // Without frame numbers to follow, pictures of an older recording
         // after the cut could not be told from the clip's own.
+        // Pictures shown out of order are put in order by their order counts.
         return cam.delta > 0 && (cam.lengthBytes == 1 || cam.lengthBytes == 2 || cam.lengthBytes == 4) &&
-               cam.frameNumBits > 0;
+               cam.frameNumBits > 0 && (!cam.reorders || cam.pocBits > 0);
     }
     return false;
 }
@@ -315,6 +324,8 @@ struct Walked {
     struct Sample {
         std::uint64_t offset = 0, size = 0;
         bool sync = false;
+        std::uint64_t run = 0;  // pictures since the first are counted afresh at each sync picture
+        std::int64_t order = 0;  // its order count in the run, when the camera shows pictures out of order
     };
     std::vector<Sample> samples;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> chunks;  // where each run of samples starts, how many
@@ -368,10 +379,26 @@ void learnLayout(Camera& cam) {
 // The frame numbers walked so far (H.264 counts reference pictures, and
 // orders them by a count that grows by one step a picture when none is shown
 // out of order): a picture whose numbers do not follow is another recording's.
+// Where pictures are shown out of order, their order counts are no steps in
+// a row: each is new since the last sync picture, and near the furthest.
 struct FrameCount {
     std::int64_t last = -1, lastPoc = -1, step = 0;
     bool lastRef = false;
     std::uint64_t pictures = 0;
+    std::uint64_t runs = 0;                 // sync pictures so far
+    std::int64_t refMsb = 0, refLsb = 0;     // of the last reference picture's order count
+    std::int64_t furthest = 0;
+    std::vector<std::int64_t> shown;        // order counts since the last sync picture, the latest few
+
+    // The order count of the picture whose count's low bits are `lsb`, by the last reference picture's.
+    std::int64_t orderOf(const Nal& n, const Camera& cam) const {
+        if (n.sync) return n.poc;
+        const std::int64_t max = std::int64_t{1} << cam.pocBits;
+        std::int64_t msb = refMsb;
+        if (n.poc < refLsb && refLsb - n.poc >= max / 2) msb += max;
+        else if (n.poc > refLsb && n.poc - refLsb > max / 2) msb -= max;
+        return msb + n.poc;
+    }
     bool fits(const Nal& n, const Camera& cam) const {
         // A camera that starts afresh every N pictures does so on the Nth, and only there.
         if (cam.syncEvery > 0 && n.frameNum >= 0 && n.sync != (pictures % cam.syncEvery == 0)) return false;
@@ -379,16 +406,40 @@ struct FrameCount {
         if (n.sync) return n.frameNum == 0;
         const std::int64_t modulo = std::int64_t{1} << cam.frameNumBits;
         if (n.frameNum != (lastRef ? (last + 1) % modulo : last)) return false;
+        if (cam.reorders) {
+            if (n.poc < 0) return true;
+            const std::int64_t order = orderOf(n, cam);
+            return order > 0 && order <= furthest + kReorderWindow && order >= furthest - kReorderWindow &&
+                   std::find(shown.begin(), shown.end(), order) == shown.end();
+        }
         return n.poc < 0 || lastPoc < 0 || step == 0 || n.poc == (lastPoc + step) % (std::int64_t{1} << cam.pocBits);
     }
-    void take(const Nal& n, const Camera& cam) {
+    // Takes the picture; returns its order count (0 when not known).
+    std::int64_t take(const Nal& n, const Camera& cam) {
         ++pictures;
-        if (n.frameNum < 0) return;
+        if (n.sync) {
+            ++runs;
+            refMsb = refLsb = furthest = 0;
+            shown.clear();
+        }
+        if (n.frameNum < 0) return 0;
+        std::int64_t order = 0;
+        if (cam.reorders && n.poc >= 0) {
+            order = orderOf(n, cam);
+            if (n.reference) {
+                refMsb = order - n.poc;
+                refLsb = n.poc;
+            }
+            furthest = std::max(furthest, order);
+            shown.push_back(order);
+            if (shown.size() > 64) shown.erase(shown.begin());
+        }
         if (n.poc >= 0 && lastPoc >= 0 && !n.sync && step == 0)
             step = (n.poc - lastPoc + (std::int64_t{1} << cam.pocBits)) % (std::int64_t{1} << cam.pocBits);
         last = n.frameNum;
         lastRef = n.reference;
         lastPoc = n.poc;
+        return order;
     }
 };
 
@@ -442,8 +493,8 @@ Walked walk(const Bytes& c, std::uint64_t from, std::uint64_t end, const Camera&
     for (std::uint64_t p = from; p < end && w.samples.size() < kMaxSamples;) {
         const Picture pic = pictureAt(c, p, end, cam);
         if (pic.ok && count.fits(pic.first, cam)) {
-            w.add({p, pic.end - p, pic.first.sync});
-            count.take(pic.first, cam);
+            const std::int64_t order = count.take(pic.first, cam);
+            w.add({p, pic.end - p, pic.first.sync, count.runs, order});
             p = pic.end;
             continue;
         }
@@ -469,7 +520,29 @@ struct Made {
     bool listSyncs = false;
     std::vector<std::uint32_t> syncs;  // numbered from 1
     std::vector<std::pair<std::uint64_t, std::uint32_t>> chunks;
+    std::vector<std::uint32_t> offsets;  // when shown out of order: each sample's composition offset
+    std::uint32_t shift = 0;             // the offset of the first shown, which the edit list takes back
 };
+
+// Pictures shown out of order: each is shown at its place among the others
+// by their order counts, run by run, and the offsets say so; all are made
+// no smaller than 0 by the most any picture is shown before it is stored.
+void composition(const std::vector<Walked::Sample>& samples, Made& video) {
+    std::vector<std::size_t> shown(samples.size());
+    std::iota(shown.begin(), shown.end(), std::size_t{0});
+    std::stable_sort(shown.begin(), shown.end(), [&](std::size_t a, std::size_t b) {
+        return std::tie(samples[a].run, samples[a].order) < std::tie(samples[b].run, samples[b].order);
+    });
+    std::vector<std::int64_t> place(samples.size());
+    std::int64_t ahead = 0;
+    for (std::size_t r = 0; r < shown.size(); ++r) {
+        place[shown[r]] = static_cast<std::int64_t>(r);
+        ahead = std::max(ahead, static_cast<std::int64_t>(shown[r]) - static_cast<std::int64_t>(r));
+    }
+    for (std::size_t k = 0; k < samples.size(); ++k)
+        video.offsets.push_back(static_cast<std::uint32_t>((place[k] - static_cast<std::int64_t>(k) + ahead) * video.delta));
+    video.shift = static_cast<std::uint32_t>(ahead * video.delta);
+}
 
 // A stbl with the reference's description and the samples made.
 std::string sampleTables(const Bytes& ref, const IsoBox& stbl, const Made& m) {
@@ -477,6 +550,18 @@ std::string sampleTables(const Bytes& ref, const IsoBox& stbl, const Made& m) {
     for (const IsoBox& b : children(ref, stbl.contents, stbl.end))
         if (b.is("stsd")) out += bytesOf(ref, b);
     out += fullBox("stts", be32(1) + be32(m.count) + be32(m.delta));
+    if (!m.offsets.empty()) {
+        std::string runs;
+        std::uint32_t entries = 0;
+        for (std::size_t k = 0; k < m.offsets.size();) {
+            std::size_t n = 1;
+            while (k + n < m.offsets.size() && m.offsets[k + n] == m.offsets[k]) ++n;
+            runs += be32(n) + be32(m.offsets[k]);
+            ++entries;
+            k += n;
+        }
+        out += fullBox("ctts", be32(entries) + runs);
+    }
     if (m.listSyncs) {
         std::string sync;
         for (std::uint32_t k : m.syncs) sync += be32(k);
@@ -523,6 +608,7 @@ std::uint64_t timeScale(const Bytes& b, const IsoBox& box, std::uint64_t at0, st
 
 // The reference's track `trak` (its edit list left out), timed and placed
 // for the samples made; `duration` is its length in the movie's time scale.
+// Pictures shown out of order get an edit list that starts with the first shown.
 std::string trackBox(const Bytes& ref, const IsoBox& trak, const Made& m, std::uint64_t movieScale, std::uint64_t& duration) {
     const std::vector<IsoBox> track = children(ref, trak.contents, trak.end);
     const IsoBox *tkhd = childOf(track, "tkhd"), *mdia = childOf(track, "mdia");
@@ -539,7 +625,11 @@ std::string trackBox(const Bytes& ref, const IsoBox& trak, const Made& m, std::u
         info += b.is("stbl") ? sampleTables(ref, b, m) : bytesOf(ref, b);
     const std::string mdiaBox =
         box("mdia", withDuration(ref, *mdhd, 16, 24, mediaDuration) + bytesOf(ref, *hdlr) + box("minf", info));
-    return box("trak", withDuration(ref, *tkhd, 20, 28, duration) + mdiaBox);
+    const std::string edits =
+        m.shift == 0 ? std::string()
+                     : box("edts", fullBox("elst", be32(1) + be32(std::min<std::uint64_t>(duration, 0xFFFFFFFFull)) +
+                                                        be32(m.shift) + be32(0x00010000)));
+    return box("trak", withDuration(ref, *tkhd, 20, 28, duration) + edits + mdiaBox);
 }
 
 // The new index: the reference's movie header, its video track and, when
@@ -621,6 +711,7 @@ bool make(const Bytes& c, const Bytes& reference, Remade& out, RebuiltClip* made
         if (w.samples[k].sync) video.syncs.push_back(static_cast<std::uint32_t>(k + 1));
     }
     video.chunks = w.chunks;
+    if (cam.reorders) composition(w.samples, video);
     // The sound between the pictures kept, when it is of whole frames.
     Made sound;
     sound.delta = cam.frameDelta;

@@ -8,7 +8,9 @@
 // begins; what is no NAL unit between runs of video is the sound), each
 // picture's frame number and order count following the one before, so that
 // no picture of an older recording after the cut is taken; and a new index is
-// written for them. Uncompressed sound (as many cameras record in MOV) is
+// written for them. Pictures stored out of the order they are shown in
+// (B-frames) are put in order by their order counts, and the new index says
+// when each is shown (composition offsets and an edit list). Uncompressed sound (as many cameras record in MOV) is
 // kept: the runs between pictures are its frames, all of one size. Compressed
 // sound (AAC) is left out: its frames carry no length. H.265 clips, whose
 // slices need more to be read to tell them from an older recording's, are

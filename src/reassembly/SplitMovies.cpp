@@ -188,6 +188,14 @@ void IndexLostClips(scan::ScanContext& ctx, const std::vector<std::size_t>& lost
         }
         fs::remove(trying, ec);
         if (best > 0) {
+            // The clip as found is its own only as far as its pictures follow one another.
+            if (best < ctx.found[k].size) {
+                fs::resize_file(ctx.cacheFolder / ctx.found[k].name, best, ec);
+                if (!ec) {
+                    ctx.found[k].size = best;
+                    ctx.found[k].printed = false;
+                }
+            }
             scan::FoundFile made = ctx.found[k];
             made.name = name;
             made.size = fs::file_size(to, ec);

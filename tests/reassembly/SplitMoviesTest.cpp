@@ -46,6 +46,7 @@ protected:
     // settings repeated before each fresh picture with `inBand`.
     struct Camera {
         bool indexLast = false, hevc = false, pcm = false, inBand = false;
+        bool bFrames = false;  // pictures stored out of the order they are shown in, as most cameras record
         const char* size = "240x180";
     };
 
@@ -53,7 +54,8 @@ protected:
     std::string clip(int n, const std::string& extension, int seconds, const Camera& camera) {
         const fs::path file = dir / ("clip" + std::to_string(n) + extension);
         const std::string video = camera.hevc ? "-c:v libx265 -x265-params log-level=error:qp=8 -preset ultrafast -tag:v hvc1 "
-                                              : std::string("-c:v libx264 -preset ultrafast -qp 18 -g 25 ") +
+                                              : std::string("-c:v libx264 -qp 18 -g 25 ") +
+                                                    (camera.bFrames ? "-preset veryfast -bf 3 " : "-preset ultrafast ") +
                                                     (camera.inBand ? "-x264-params repeat-headers=1 " : "");
         const std::string command =
             "ffmpeg -y -v error -f lavfi -i testsrc=duration=" + std::to_string(seconds) + ":size=" + camera.size +
@@ -122,7 +124,7 @@ protected:
         return said;
     }
 
-    void cutRecordingComesBack(bool pcm, bool otherCamera);
+    void cutRecordingComesBack(bool pcm, bool otherCamera, bool bFrames = false);
 
     std::vector<std::string> old;  // the old clips left on the card
     std::size_t holes = 0;         // the bytes of the clusters the deleted ones left
@@ -315,9 +317,10 @@ TEST_F(SplitMovies, ClipsWhoseBreakFallsInsideAPictureComeBackByTheirPictures) {
 // uncompressed sound, two of them on the card. With `otherCamera`, the camera
 // repeats its settings before its pictures, and a clip of another camera
 // (another picture size, the same `ftyp`) lies nearest to the recording.
-void SplitMovies::cutRecordingComesBack(bool pcm, bool otherCamera) {
+// With `bFrames`, the camera stores its pictures out of the order it shows them.
+void SplitMovies::cutRecordingComesBack(bool pcm, bool otherCamera, bool bFrames) {
     const std::string extension = pcm ? ".MOV" : ".MP4";
-    const Camera camera{.indexLast = true, .pcm = pcm, .inBand = otherCamera};
+    const Camera camera{.indexLast = true, .pcm = pcm, .inBand = otherCamera, .bFrames = bFrames};
     const std::string whole = clip(90, extension, 3, camera);
     const std::string cut = cutOff(whole, 20000);
     ASSERT_FALSE(cut.empty());
@@ -325,9 +328,10 @@ void SplitMovies::cutRecordingComesBack(bool pcm, bool otherCamera) {
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/FILL.DAT", std::string(holes, '\x5A')));
     for (int n = 0; pcm && n < 2; ++n)
         ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/MVI_29" + std::to_string(n) + ".MOV", clip(80 + n, extension, 2, camera)));
-    if (otherCamera)
+    if (otherCamera) {
         ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/OTHER.MP4",
                                           clip(85, extension, 2, {.indexLast = true, .inBand = true, .size = "320x240"})));
+    }
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/MVI_300" + extension, cut));
     ASSERT_FALSE(test::InPieces(test::FatClustersOf(image, "DCIM/100CAM/MVI_300" + extension)));
     const std::string older = clip(91, extension, 3, camera);
@@ -346,6 +350,12 @@ void SplitMovies::cutRecordingComesBack(bool pcm, bool otherCamera) {
         cutFound |= test::ReadFile(cache / f.name).compare(0, 4096, cut, 0, 4096) == 0 && !f.indexRebuilt;
     }
     EXPECT_TRUE(cutFound) << "the clip as found is kept beside the one with its index made";
+    for (const FoundFile& f : command.context().found) {
+        if (!f.indexRebuilt && test::ReadFile(cache / f.name).compare(0, 4096, cut, 0, 4096) == 0) {
+            EXPECT_LT(f.size, cut.size()) << "the clip as found runs on past its last picture into the older recording";
+            EXPECT_EQ(f.size, fs::file_size(cache / f.name));
+        }
+    }
     ASSERT_EQ(made.size(), 1u);
     const fs::path file = cache / made.front()->name;
     EXPECT_TRUE(plays(file));
@@ -377,6 +387,9 @@ TEST_F(SplitMovies, ACutRecordingPlaysWithAnIndexMadeAfterAnotherOfTheCamera) { 
 TEST_F(SplitMovies, ACutRecordingWithUncompressedSoundKeepsItsSound) { cutRecordingComesBack(true, false); }
 
 TEST_F(SplitMovies, ACutRecordingIsNotGivenTheIndexOfAnotherCameraNearer) { cutRecordingComesBack(false, true); }
+
+// Each picture at its own time, though stored before pictures shown earlier.
+TEST_F(SplitMovies, ACutRecordingWhosePicturesAreStoredOutOfOrderPlaysInOrder) { cutRecordingComesBack(true, false, true); }
 
 }  // namespace
 }  // namespace hx::scan
