@@ -1,7 +1,8 @@
 // ISO base media boxes and a movie's sample tables over arbitrary bytes: the
 // walks stay inside the data, and every chunk the tables give is counted
 // from sizes that were there to read. An AAC frame's start is read from the
-// same bytes, and a lost index is made for them after their other half.
+// same bytes, an index is cut to fewer samples, and a lost index is made for
+// them after their other half.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "reassembly/RebuiltIndex.h"
 #include "formats/codecs/AacFrames.h"
+#include "formats/iso/IndexCut.h"
 #include "reassembly/SplitMovies.h"
 #include "formats/iso/IsoSampleTables.h"
 
@@ -29,6 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (samples != track.sampleSizes.size()) std::abort();
         }
     hx::formats::AacFrameStarts(data, size);
+    // The bytes as an index cut to the samples before a byte the first one names.
+    if (size > 1) {
+        const std::string moovBytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+        const std::string cut = hx::formats::IndexCutAt(moovBytes, std::uint64_t{data[0]} * size / 16);
+        if (cut.size() > moovBytes.size() + 64) std::abort();  // cutting never makes it grow (but for box headers)
+    }
     // The bytes as a clip whose index is lost and as the clip of the same
     // camera its index is made after, split where the first byte says.
     if (size > 1) {

@@ -220,12 +220,12 @@ public:
     }
     bool trusted() const { return checked_ >= kTrustedAfter; }
 
-    // Writes the clip from its pieces in place of `path` (which may be the
-    // copy it reads); from `zerosFrom` on, zeros.
-    bool write(const fs::path& path, std::uint64_t zerosFrom) {
+    // Writes the clip's first `bytes` from its pieces in place of `path`
+    // (which may be the copy it reads).
+    bool write(const fs::path& path, std::uint64_t bytes) {
         fs::path part = path;
         part += ".part";
-        if (!writeTo(part, zerosFrom)) {
+        if (!writeTo(part, std::min(bytes, size_))) {
             std::error_code ec;
             fs::remove(part, ec);
             return false;
@@ -236,14 +236,13 @@ public:
     }
 
 private:
-    bool writeTo(const fs::path& path, std::uint64_t zerosFrom) const {
+    bool writeTo(const fs::path& path, std::uint64_t bytes) const {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         std::vector<std::uint8_t> cluster(unit_);
-        for (std::uint64_t i = 0; i < map_.size() && out; ++i) {
+        for (std::uint64_t i = 0; i < map_.size() && i * unit_ < bytes && out; ++i) {
             const std::uint64_t at = i * unit_;
-            const std::uint64_t n = std::min<std::uint64_t>(unit_, size_ - at);
-            std::fill(cluster.begin(), cluster.end(), 0);
-            if (at < zerosFrom && !read(at, std::min(n, zerosFrom - at), cluster.data())) return false;
+            const std::uint64_t n = std::min<std::uint64_t>(unit_, bytes - at);
+            if (!read(at, n, cluster.data())) return false;
             out.write(reinterpret_cast<const char*>(cluster.data()), static_cast<std::streamsize>(n));
         }
         return static_cast<bool>(out.flush());

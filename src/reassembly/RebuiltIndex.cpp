@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/iso/IsoBoxWriter.h"
 #include "formats/iso/IsoBoxes.h"
 #include "formats/iso/IsoSampleTables.h"
 
@@ -37,52 +38,6 @@ bool load(const fs::path& path, std::uint64_t bytes, Bytes& out) {
     in.read(out.data(), static_cast<std::streamsize>(bytes));
     out.resize(static_cast<std::size_t>(in.gcount()));
     return !out.empty();
-}
-
-formats::ReadAt readerOf(const Bytes& b) {
-    return [&b](std::uint64_t at, std::size_t n, std::uint8_t* out) {
-        if (at > b.size() || n > b.size() - at) return false;
-        std::memcpy(out, b.data() + at, n);
-        return true;
-    };
-}
-
-std::uint64_t be(const Bytes& b, std::uint64_t at, int n) {
-    std::uint64_t v = 0;
-    for (int k = 0; k < n; ++k) v = v << 8 | static_cast<unsigned char>(b[at + k]);
-    return v;
-}
-
-void putBe(Bytes& b, std::uint64_t at, std::uint64_t v, int n) {
-    for (int k = n - 1; k >= 0; --k, v >>= 8) b[at + k] = static_cast<char>(v & 0xFF);
-}
-
-std::string be32(std::uint64_t v) {
-    std::string s(4, '\0');
-    putBe(s, 0, v, 4);
-    return s;
-}
-
-std::string box(const char* type, const std::string& contents) { return be32(8 + contents.size()) + type + contents; }
-std::string fullBox(const char* type, const std::string& contents) { return box(type, std::string(4, '\0') + contents); }
-std::string bytesOf(const Bytes& b, const IsoBox& box) { return b.substr(box.at, box.end - box.at); }
-
-// The boxes that fill [from, to), in order.
-std::vector<IsoBox> children(const Bytes& b, std::uint64_t from, std::uint64_t to) {
-    std::vector<IsoBox> out;
-    const formats::ReadAt read = readerOf(b);
-    IsoBox child;
-    for (std::uint64_t at = from; at < to && out.size() < kMaxBoxes; at = child.end) {
-        if (formats::ReadIsoBox(read, at, to, child) != formats::BoxRead::Box) break;
-        out.push_back(child);
-    }
-    return out;
-}
-
-const IsoBox* childOf(const std::vector<IsoBox>& boxes, const char* type) {
-    for (const IsoBox& b : boxes)
-        if (b.is(type)) return &b;
-    return nullptr;
 }
 
 // Bits of a NAL unit's payload (its emulation prevention bytes taken out).
@@ -161,27 +116,27 @@ struct Camera {
 
 // The reference's sound track, when it is uncompressed: frames of one size.
 void readSound(Camera& cam) {
-    for (const IsoBox& trak : children(cam.ref, cam.moov.contents, cam.moov.end)) {
-        const std::vector<IsoBox> t = children(cam.ref, trak.contents, trak.end);
-        const IsoBox* mdia = childOf(t, "mdia");
+    for (const IsoBox& trak : formats::ChildBoxes(cam.ref, cam.moov.contents, cam.moov.end)) {
+        const std::vector<IsoBox> t = formats::ChildBoxes(cam.ref, trak.contents, trak.end);
+        const IsoBox* mdia = formats::ChildBox(t, "mdia");
         if (!trak.is("trak") || !mdia) continue;
-        const std::vector<IsoBox> m = children(cam.ref, mdia->contents, mdia->end);
-        const IsoBox *hdlr = childOf(m, "hdlr"), *minf = childOf(m, "minf");
+        const std::vector<IsoBox> m = formats::ChildBoxes(cam.ref, mdia->contents, mdia->end);
+        const IsoBox *hdlr = formats::ChildBox(m, "hdlr"), *minf = formats::ChildBox(m, "minf");
         if (!hdlr || !minf || hdlr->contents + 12 > hdlr->end || cam.ref.compare(hdlr->contents + 8, 4, "soun") != 0) continue;
-        const std::vector<IsoBox> n = children(cam.ref, minf->contents, minf->end);
-        const IsoBox* stbl = childOf(n, "stbl");
+        const std::vector<IsoBox> n = formats::ChildBoxes(cam.ref, minf->contents, minf->end);
+        const IsoBox* stbl = formats::ChildBox(n, "stbl");
         if (!stbl) return;
-        const std::vector<IsoBox> tables = children(cam.ref, stbl->contents, stbl->end);
-        const IsoBox *stsd = childOf(tables, "stsd"), *stts = childOf(tables, "stts"), *stsz = childOf(tables, "stsz");
+        const std::vector<IsoBox> tables = formats::ChildBoxes(cam.ref, stbl->contents, stbl->end);
+        const IsoBox *stsd = formats::ChildBox(tables, "stsd"), *stts = formats::ChildBox(tables, "stts"), *stsz = formats::ChildBox(tables, "stsz");
         if (!stsd || !stts || !stsz || stts->contents + 16 > stts->end || stsz->contents + 8 > stsz->end) return;
-        const std::vector<IsoBox> entries = children(cam.ref, stsd->contents + 8, stsd->end);
+        const std::vector<IsoBox> entries = formats::ChildBoxes(cam.ref, stsd->contents + 8, stsd->end);
         bool pcm = false;
         for (const char* type : {"sowt", "twos", "lpcm", "in24", "in32", "fl32", "fl64", "ipcm"})
             pcm |= !entries.empty() && entries.front().is(type);
         if (!pcm) return;
         cam.soundTrak = trak;
-        cam.frameBytes = static_cast<std::uint32_t>(be(cam.ref, stsz->contents + 4, 4));
-        cam.frameDelta = static_cast<std::uint32_t>(be(cam.ref, stts->contents + 12, 4));
+        cam.frameBytes = static_cast<std::uint32_t>(formats::BytesBe(cam.ref, stsz->contents + 4, 4));
+        cam.frameDelta = static_cast<std::uint32_t>(formats::BytesBe(cam.ref, stts->contents + 12, 4));
         if (cam.frameDelta == 0) cam.frameBytes = 0;
         return;
     }
@@ -191,7 +146,7 @@ void readSound(Camera& cam) {
 void readFrameNumBits(const Bytes& b, const IsoBox& avcC, Camera& cam) {
     const std::uint64_t at = avcC.contents + 6;  // the count of sets, then each set's length
     if (at + 3 > avcC.end || (b[at - 1] & 0x1F) == 0) return;
-    const std::uint64_t length = be(b, at, 2);
+    const std::uint64_t length = formats::BytesBe(b, at, 2);
     if (length < 4 || at + 2 + length > avcC.end) return;
     cam.sps = b.substr(at + 2, length);
     Rbsp r(b, at + 3, at + 2 + length);  // past the NAL header
@@ -217,55 +172,55 @@ void readFrameNumBits(const Bytes& b, const IsoBox& avcC, Camera& cam) {
 // The spacing of the reference's sync samples, when it is one (and they are several).
 std::uint64_t syncEveryOf(const Bytes& b, const IsoBox* stss) {
     if (!stss || stss->contents + 8 > stss->end) return 0;
-    const std::uint64_t count = be(b, stss->contents + 4, 4);
+    const std::uint64_t count = formats::BytesBe(b, stss->contents + 4, 4);
     if (count < 3 || count > (stss->end - stss->contents - 8) / 4) return 0;
     std::uint64_t every = 0;
     for (std::uint64_t k = 1; k < count; ++k) {
-        const std::uint64_t a = be(b, stss->contents + 4 + 4 * k, 4), n = be(b, stss->contents + 8 + 4 * k, 4);
+        const std::uint64_t a = formats::BytesBe(b, stss->contents + 4 + 4 * k, 4), n = formats::BytesBe(b, stss->contents + 8 + 4 * k, 4);
         if (n <= a || (every != 0 && n - a != every)) return 0;
         every = n - a;
     }
-    return be(b, stss->contents + 8, 4) == 1 ? every : 0;
+    return formats::BytesBe(b, stss->contents + 8, 4) == 1 ? every : 0;
 }
 
 // The reference's video track: H.264 or H.265, shown in the order it is
 // stored (no composition offsets), one frame duration.
 bool readCamera(Camera& cam) {
-    const std::vector<IsoBox> top = children(cam.ref, 0, cam.ref.size());
-    if (top.empty() || !top.front().is("ftyp") || !childOf(top, "moov")) return false;
-    cam.ftyp = bytesOf(cam.ref, top.front());
-    cam.moov = *childOf(top, "moov");
+    const std::vector<IsoBox> top = formats::ChildBoxes(cam.ref, 0, cam.ref.size());
+    if (top.empty() || !top.front().is("ftyp") || !formats::ChildBox(top, "moov")) return false;
+    cam.ftyp = formats::BoxBytes(cam.ref, top.front());
+    cam.moov = *formats::ChildBox(top, "moov");
     if (cam.moov.end - cam.moov.at > kMaxIndexBytes) return false;
-    for (const IsoBox& trak : children(cam.ref, cam.moov.contents, cam.moov.end)) {
+    for (const IsoBox& trak : formats::ChildBoxes(cam.ref, cam.moov.contents, cam.moov.end)) {
         if (!trak.is("trak")) continue;
-        const std::vector<IsoBox> t = children(cam.ref, trak.contents, trak.end);
-        const IsoBox* mdia = childOf(t, "mdia");
+        const std::vector<IsoBox> t = formats::ChildBoxes(cam.ref, trak.contents, trak.end);
+        const IsoBox* mdia = formats::ChildBox(t, "mdia");
         if (!mdia) continue;
-        const std::vector<IsoBox> m = children(cam.ref, mdia->contents, mdia->end);
-        const IsoBox* hdlr = childOf(m, "hdlr");
-        const IsoBox* minf = childOf(m, "minf");
+        const std::vector<IsoBox> m = formats::ChildBoxes(cam.ref, mdia->contents, mdia->end);
+        const IsoBox* hdlr = formats::ChildBox(m, "hdlr");
+        const IsoBox* minf = formats::ChildBox(m, "minf");
         if (!hdlr || !minf || hdlr->contents + 12 > hdlr->end || cam.ref.compare(hdlr->contents + 8, 4, "vide") != 0) continue;
-        const std::vector<IsoBox> n = children(cam.ref, minf->contents, minf->end);
-        const IsoBox* stbl = childOf(n, "stbl");
+        const std::vector<IsoBox> n = formats::ChildBoxes(cam.ref, minf->contents, minf->end);
+        const IsoBox* stbl = formats::ChildBox(n, "stbl");
         if (!stbl) return false;
-        const std::vector<IsoBox> s = children(cam.ref, stbl->contents, stbl->end);
-        const IsoBox *stsd = childOf(s, "stsd"), *stts = childOf(s, "stts");
+        const std::vector<IsoBox> s = formats::ChildBoxes(cam.ref, stbl->contents, stbl->end);
+        const IsoBox *stsd = formats::ChildBox(s, "stsd"), *stts = formats::ChildBox(s, "stts");
         if (!stsd || !stts || stts->contents + 16 > stts->end) return false;
-        cam.reorders = childOf(s, "ctts") != nullptr;
-        const std::vector<IsoBox> entries = children(cam.ref, stsd->contents + 8, stsd->end);
+        cam.reorders = formats::ChildBox(s, "ctts") != nullptr;
+        const std::vector<IsoBox> entries = formats::ChildBoxes(cam.ref, stsd->contents + 8, stsd->end);
         if (entries.empty()) return false;
         const IsoBox& entry = entries.front();
         // H.264 (its configuration's fifth byte holds the NAL length size).
         IsoBox config;
         if (!(entry.is("avc1") || entry.is("avc3")) ||
-            !formats::FindIsoBox(readerOf(cam.ref), entry.contents + 78, entry.end, "avcC", config) ||
+            !formats::FindIsoBox(formats::ReaderOf(cam.ref), entry.contents + 78, entry.end, "avcC", config) ||
             config.contents + 4 >= config.end)
             return false;
         cam.lengthBytes = static_cast<std::uint8_t>((cam.ref[config.contents + 4] & 3) + 1);
         readFrameNumBits(cam.ref, config, cam);
-        cam.delta = static_cast<std::uint32_t>(be(cam.ref, stts->contents + 12, 4));
+        cam.delta = static_cast<std::uint32_t>(formats::BytesBe(cam.ref, stts->contents + 12, 4));
         cam.trak = trak;
-        cam.syncEvery = syncEveryOf(cam.ref, childOf(s, "stss"));
+        cam.syncEvery = syncEveryOf(cam.ref, formats::ChildBox(s, "stss"));
         // Without frame numbers to follow, pictures of an older recording
         // after the cut could not be told from the clip's own.
         // Pictures shown out of order are put in order by their order counts.
@@ -292,7 +247,7 @@ Nal nalAt(const Bytes& c, std::uint64_t at, std::uint64_t end, const Camera& cam
     const std::uint64_t lb = cam.lengthBytes;
     end = std::min<std::uint64_t>(end, c.size());  // a table may point past the bytes there are
     if (at + lb + 3 > end) return n;
-    const std::uint64_t length = be(c, at, static_cast<int>(lb));
+    const std::uint64_t length = formats::BytesBe(c, at, static_cast<int>(lb));
     if (length < 3 || length > end - at - lb) return n;
     const auto h = static_cast<unsigned char>(c[at + lb]);
     const auto h2 = static_cast<unsigned char>(c[at + lb + 1]);
@@ -343,7 +298,7 @@ struct Walked {
 // its first pictures are one slice each.
 void learnLayout(Camera& cam) {
     std::vector<formats::IsoTrack> tracks;
-    if (!formats::ReadSampleTables(readerOf(cam.ref), cam.moov, tracks)) {
+    if (!formats::ReadSampleTables(formats::ReaderOf(cam.ref), cam.moov, tracks)) {
         cam.frameBytes = 0;
         return;
     }
@@ -351,8 +306,8 @@ void learnLayout(Camera& cam) {
     std::uint64_t filled = 0;
     for (const formats::IsoTrack& track : tracks)
         for (const formats::ChunkSpan& span : formats::ChunkSpans(track)) filled += span.bytes;
-    const std::vector<IsoBox> top = children(cam.ref, 0, cam.ref.size());
-    const IsoBox* mdat = childOf(top, "mdat");
+    const std::vector<IsoBox> top = formats::ChildBoxes(cam.ref, 0, cam.ref.size());
+    const IsoBox* mdat = formats::ChildBox(top, "mdat");
     if (tracks.size() != 2 || !mdat || filled != mdat->end - mdat->contents) cam.frameBytes = 0;
     for (const formats::IsoTrack& track : tracks) {
         if (track.nalLengthBytes == 0) continue;
@@ -547,103 +502,85 @@ void composition(const std::vector<Walked::Sample>& samples, Made& video) {
 // A stbl with the reference's description and the samples made.
 std::string sampleTables(const Bytes& ref, const IsoBox& stbl, const Made& m) {
     std::string out;
-    for (const IsoBox& b : children(ref, stbl.contents, stbl.end))
-        if (b.is("stsd")) out += bytesOf(ref, b);
-    out += fullBox("stts", be32(1) + be32(m.count) + be32(m.delta));
+    for (const IsoBox& b : formats::ChildBoxes(ref, stbl.contents, stbl.end))
+        if (b.is("stsd")) out += formats::BoxBytes(ref, b);
+    out += formats::MakeFullBox("stts", formats::Be32Bytes(1) + formats::Be32Bytes(m.count) + formats::Be32Bytes(m.delta));
     if (!m.offsets.empty()) {
         std::string runs;
         std::uint32_t entries = 0;
         for (std::size_t k = 0; k < m.offsets.size();) {
             std::size_t n = 1;
             while (k + n < m.offsets.size() && m.offsets[k + n] == m.offsets[k]) ++n;
-            runs += be32(n) + be32(m.offsets[k]);
+            runs += formats::Be32Bytes(n) + formats::Be32Bytes(m.offsets[k]);
             ++entries;
             k += n;
         }
-        out += fullBox("ctts", be32(entries) + runs);
+        out += formats::MakeFullBox("ctts", formats::Be32Bytes(entries) + runs);
     }
     if (m.listSyncs) {
         std::string sync;
-        for (std::uint32_t k : m.syncs) sync += be32(k);
-        out += fullBox("stss", be32(m.syncs.size()) + sync);
+        for (std::uint32_t k : m.syncs) sync += formats::Be32Bytes(k);
+        out += formats::MakeFullBox("stss", formats::Be32Bytes(m.syncs.size()) + sync);
     }
     std::string runs;
     std::uint32_t runCount = 0;
     for (std::size_t k = 0; k < m.chunks.size(); ++k)
         if (k == 0 || m.chunks[k].second != m.chunks[k - 1].second) {
-            runs += be32(k + 1) + be32(m.chunks[k].second) + be32(1);
+            runs += formats::Be32Bytes(k + 1) + formats::Be32Bytes(m.chunks[k].second) + formats::Be32Bytes(1);
             ++runCount;
         }
-    out += fullBox("stsc", be32(runCount) + runs);
+    out += formats::MakeFullBox("stsc", formats::Be32Bytes(runCount) + runs);
     std::string sizes;
-    for (std::uint32_t size : m.sizes) sizes += be32(size);
-    out += fullBox("stsz", be32(m.each) + be32(m.count) + sizes);
+    for (std::uint32_t size : m.sizes) sizes += formats::Be32Bytes(size);
+    out += formats::MakeFullBox("stsz", formats::Be32Bytes(m.each) + formats::Be32Bytes(m.count) + sizes);
     const bool wide = !m.chunks.empty() && m.chunks.back().first > 0xFFFFFFFFull;
     std::string offsets;
     for (const auto& [offset, samples] : m.chunks) {
-        if (wide) offsets += be32(offset >> 32);
-        offsets += be32(offset & 0xFFFFFFFFull);
+        if (wide) offsets += formats::Be32Bytes(offset >> 32);
+        offsets += formats::Be32Bytes(offset & 0xFFFFFFFFull);
     }
-    out += fullBox(wide ? "co64" : "stco", be32(m.chunks.size()) + offsets);
-    return box("stbl", out);
-}
-
-// A full box's duration field (version 0: 32 bits at `at0`; 1: 64 bits at `at1`) set to `value`.
-std::string withDuration(const Bytes& b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1, std::uint64_t value) {
-    std::string out = bytesOf(b, box);
-    if (box.contents >= box.end) return out;
-    const bool v1 = out[box.contents - box.at] == 1;
-    const std::uint64_t at = box.contents - box.at + (v1 ? at1 : at0);
-    if (at + (v1 ? 8 : 4) > out.size()) return out;
-    putBe(out, at, v1 ? value : std::min<std::uint64_t>(value, 0xFFFFFFFFull), v1 ? 8 : 4);
-    return out;
-}
-
-std::uint64_t timeScale(const Bytes& b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1) {
-    if (box.contents >= box.end) return 0;
-    const bool v1 = b[box.contents] == 1;
-    const std::uint64_t at = box.contents + (v1 ? at1 : at0);
-    return at + 4 <= box.end ? be(b, at, 4) : 0;
+    out += formats::MakeFullBox(wide ? "co64" : "stco", formats::Be32Bytes(m.chunks.size()) + offsets);
+    return formats::MakeBox("stbl", out);
 }
 
 // The reference's track `trak` (its edit list left out), timed and placed
 // for the samples made; `duration` is its length in the movie's time scale.
 // Pictures shown out of order get an edit list that starts with the first shown.
 std::string trackBox(const Bytes& ref, const IsoBox& trak, const Made& m, std::uint64_t movieScale, std::uint64_t& duration) {
-    const std::vector<IsoBox> track = children(ref, trak.contents, trak.end);
-    const IsoBox *tkhd = childOf(track, "tkhd"), *mdia = childOf(track, "mdia");
+    const std::vector<IsoBox> track = formats::ChildBoxes(ref, trak.contents, trak.end);
+    const IsoBox *tkhd = formats::ChildBox(track, "tkhd"), *mdia = formats::ChildBox(track, "mdia");
     if (!tkhd || !mdia) return {};
-    const std::vector<IsoBox> media = children(ref, mdia->contents, mdia->end);
-    const IsoBox *mdhd = childOf(media, "mdhd"), *hdlr = childOf(media, "hdlr"), *minf = childOf(media, "minf");
+    const std::vector<IsoBox> media = formats::ChildBoxes(ref, mdia->contents, mdia->end);
+    const IsoBox *mdhd = formats::ChildBox(media, "mdhd"), *hdlr = formats::ChildBox(media, "hdlr"), *minf = formats::ChildBox(media, "minf");
     if (!mdhd || !hdlr || !minf) return {};
-    const std::uint64_t mediaScale = timeScale(ref, *mdhd, 12, 20);
+    const std::uint64_t mediaScale = formats::TimeScaleOf(ref, *mdhd, 12, 20);
     if (mediaScale == 0) return {};
     const std::uint64_t mediaDuration = m.count * m.delta;
     duration = mediaDuration * movieScale / mediaScale;
     std::string info;
-    for (const IsoBox& b : children(ref, minf->contents, minf->end))
-        info += b.is("stbl") ? sampleTables(ref, b, m) : bytesOf(ref, b);
+    for (const IsoBox& b : formats::ChildBoxes(ref, minf->contents, minf->end))
+        info += b.is("stbl") ? sampleTables(ref, b, m) : formats::BoxBytes(ref, b);
     const std::string mdiaBox =
-        box("mdia", withDuration(ref, *mdhd, 16, 24, mediaDuration) + bytesOf(ref, *hdlr) + box("minf", info));
+        formats::MakeBox("mdia", formats::WithDuration(ref, *mdhd, 16, 24, mediaDuration) + formats::BoxBytes(ref, *hdlr) + formats::MakeBox("minf", info));
     const std::string edits =
         m.shift == 0 ? std::string()
-                     : box("edts", fullBox("elst", be32(1) + be32(std::min<std::uint64_t>(duration, 0xFFFFFFFFull)) +
-                                                        be32(m.shift) + be32(0x00010000)));
-    return box("trak", withDuration(ref, *tkhd, 20, 28, duration) + edits + mdiaBox);
+                     : formats::MakeBox("edts", formats::MakeFullBox("elst", formats::Be32Bytes(1) + formats::Be32Bytes(std::min<std::uint64_t>(duration, 0xFFFFFFFFull)) +
+                                                        formats::Be32Bytes(m.shift) + formats::Be32Bytes(0x00010000)));
+    return formats::MakeBox("trak", formats::WithDuration(ref, *tkhd, 20, 28, duration) + edits + mdiaBox);
 }
 
 // The new index: the reference's movie header, its video track and, when
 // `sound` has samples, its sound track, timed and placed for the samples made.
 std::string index(const Camera& cam, const Made& video, const Made& sound) {
-    const std::vector<IsoBox> movie = children(cam.ref, cam.moov.contents, cam.moov.end);
-    const IsoBox* mvhd = childOf(movie, "mvhd");
+    const std::vector<IsoBox> movie = formats::ChildBoxes(cam.ref, cam.moov.contents, cam.moov.end);
+    const IsoBox* mvhd = formats::ChildBox(movie, "mvhd");
     if (!mvhd) return {};
-    const std::uint64_t movieScale = timeScale(cam.ref, *mvhd, 12, 20);
+    const std::uint64_t movieScale = formats::TimeScaleOf(cam.ref, *mvhd, 12, 20);
     if (movieScale == 0) return {};
     std::uint64_t videoDuration = 0, soundDuration = 0;
     const std::string tracks = trackBox(cam.ref, cam.trak, video, movieScale, videoDuration) +
                                (sound.count > 0 ? trackBox(cam.ref, cam.soundTrak, sound, movieScale, soundDuration) : "");
-    return box("moov", withDuration(cam.ref, *mvhd, 16, 24, std::max(videoDuration, soundDuration)) + tracks);
+    return formats::MakeBox("moov", formats::WithDuration(cam.ref, *mvhd, 16, 24, std::max(videoDuration, soundDuration)) + tracks);
 }
 
 }  // namespace
@@ -658,7 +595,7 @@ struct Remade {
     int sizeBytes = 4;
     std::string sizeField() const {
         std::string field(static_cast<std::size_t>(sizeBytes), '\0');
-        putBe(field, 0, dataEnd - (sizeBytes == 8 ? sizeAt - 8 : sizeAt), sizeBytes);
+        formats::PutBytesBe(field, 0, dataEnd - (sizeBytes == 8 ? sizeAt - 8 : sizeAt), sizeBytes);
         return field;
     }
 };
@@ -673,20 +610,20 @@ bool make(const Bytes& c, const Bytes& reference, Remade& out, RebuiltClip* made
     if (c.compare(0, cam.ftyp.size(), cam.ftyp) != 0) return false;
     std::uint64_t at = cam.ftyp.size();
     for (int boxes = 0; boxes < kMaxBoxes && at + 16 <= c.size() && c.compare(at + 4, 4, "mdat") != 0; ++boxes) {
-        const std::uint64_t size = be(c, at, 4);
+        const std::uint64_t size = formats::BytesBe(c, at, 4);
         if (size < 8 || size > c.size() - at) return false;
         at += size;
     }
     if (at + 16 > c.size() || c.compare(at + 4, 4, "mdat") != 0) return false;
-    const bool large = be(c, at, 4) == 1;
+    const bool large = formats::BytesBe(c, at, 4) == 1;
     const std::uint64_t header = large ? 16 : 8;
-    std::uint64_t end = large ? be(c, at + 8, 8) : be(c, at, 4);
+    std::uint64_t end = large ? formats::BytesBe(c, at + 8, 8) : formats::BytesBe(c, at, 4);
     const bool written = end >= header && end <= c.size() - at;
     end = written ? at + end : c.size();
     // A camera that repeats its settings before its pictures says whether they are the reference's.
     const std::uint64_t lb = cam.lengthBytes;
     for (std::uint64_t p = at + header, units = 0; units < 8 && p + lb + 1 <= end; ++units) {
-        const std::uint64_t length = be(c, p, static_cast<int>(lb));
+        const std::uint64_t length = formats::BytesBe(c, p, static_cast<int>(lb));
         if (length == 0 || length > end - p - lb) break;
         const unsigned type = static_cast<unsigned char>(c[p + lb]) & 0x1F;
         if (type == 7 && !cam.sps.empty() && c.compare(p + lb, length, cam.sps) != 0) return false;

@@ -12,6 +12,7 @@
 #include "shell/Strings.h"
 #include "formats/Formats.h"
 #include "formats/codecs/PicturesDecode.h"
+#include "formats/iso/IndexCut.h"
 #include "formats/iso/IsoSampleTables.h"
 #include "volumes/DriveFiles.h"
 #include "reassembly/ClipPieces.h"
@@ -71,7 +72,7 @@ bool leads(const std::uint8_t* head) {
 // starts in the file and `indexUnit` the unit it was found at.
 std::vector<Sample> indexLast(const fs::path& path, const scan::FoundFile& f, platform::RawFile& medium, const scan::ScanGeometry& geo,
                               const Others& around, const Search& search, std::uint64_t& size, std::uint64_t& indexAt,
-                              std::uint64_t& indexUnit, std::vector<formats::IsoTrack>& withTracks) {
+                              std::uint64_t& indexUnit, std::vector<formats::IsoTrack>& withTracks, std::string& moovBytes) {
     platform::RawFile file;
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
     const std::uint64_t found = f.size;
@@ -133,9 +134,43 @@ std::vector<Sample> indexLast(const fs::path& path, const scan::FoundFile& f, pl
         indexAt = mdat.end;
         indexUnit = q;
         withTracks = std::move(tracks);
+        moovBytes.assign(box.begin(), box.end());
         return samples;
     }
     return {};
+}
+
+// A clip whose index comes after its samples, written at `path` as far as
+// its own bytes go (`own`): its `mdat` is made to end there, and its index
+// `moov` cut to the samples it still has is put after them. Returns the
+// file's size (`own` where the index cannot be cut: the clip then has none).
+std::uint64_t EndWithCutIndex(const fs::path& path, std::uint64_t own, const std::string& moov) {
+    const std::string cut = formats::IndexCutAt(moov, own);
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    std::uint64_t at = 0;
+    for (int boxes = 0; !cut.empty() && file && boxes < 64 && at + 16 <= own; ++boxes) {
+        std::uint8_t head[16];
+        file.seekg(static_cast<std::streamoff>(at));
+        if (!file.read(reinterpret_cast<char*>(head), sizeof head)) break;
+        const bool large = platform::Be32(head) == 1;
+        const std::uint64_t size = large ? platform::Be64(head + 8) : platform::Be32(head);
+        if (std::memcmp(head + 4, "mdat", 4) == 0) {
+            // Its size, in the field that held it, now to where its own bytes end.
+            std::uint8_t field[8];
+            const std::uint64_t bytes = own - at;
+            if (!large && bytes > 0xFFFFFFFFull) break;
+            const int width = large ? 8 : 4;
+            for (int k = 0; k < width; ++k) field[k] = static_cast<std::uint8_t>(bytes >> (8 * (width - 1 - k)));
+            file.seekp(static_cast<std::streamoff>(large ? at + 8 : at));
+            file.write(reinterpret_cast<const char*>(field), width);
+            file.seekp(static_cast<std::streamoff>(own));
+            file.write(cut.data(), static_cast<std::streamsize>(cut.size()));
+            return file.flush() ? own + cut.size() : own;
+        }
+        if (size < 8 || size > own - at) break;
+        at += size;
+    }
+    return own;
 }
 
 // Each clip whose index is lost is written again, as a find of its own,
@@ -223,6 +258,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         std::uint64_t tail = 0;     // its index first: where boxes of the camera's own after its samples end, as found
         std::uint64_t indexAt = 0;  // an index after the samples: where it starts in the file,
         std::uint64_t indexUnit = ~std::uint64_t{0};  // and the unit it was found at
+        std::string moov;           //   and its bytes
     };
     platform::RawFile medium;
     if (!volumes::OpenDrive(medium, ctx.drive, platform::RawFile::Mode::Read)) return 0;
@@ -251,7 +287,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         const Search search{&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {f.name})};
         if (index.samples.empty())
             index.samples =
-                indexLast(path, f, medium, geo, around, search, index.size, index.indexAt, index.indexUnit, index.tracks);
+                indexLast(path, f, medium, geo, around, search, index.size, index.indexAt, index.indexUnit, index.tracks, index.moov);
         if (index.samples.empty()) lost.push_back(k);
         // A clip is no larger than the medium that holds its pieces.
         else if (index.size <= geo.byteOf(geo.endUnit())) clips.emplace_back(k, std::move(index));
@@ -318,19 +354,32 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         } else if (const std::uint64_t own = followed ? index.indexAt : std::min(shownTo[k], index.size);
                    (clip.trusted() || own > 0) && clip.write(path, own)) {
             // What follows is another file's, or an index whose place is not
-            // known for sure: zeros stand there, and the clip plays up to
-            // them. A clip of few samples is cut too once one of its NAL
-            // units was read in place: its samples are then known to be read right.
-            f.size = index.size;
+            // known for sure: the clip is written as far as its own bytes go,
+            // and plays up to there. A clip of few samples is cut too once
+            // one of its NAL units was read in place: its samples are then
+            // known to be read right. An index after the samples is cut to
+            // those there are, and put after them.
+            f.size = own;
+            if (!index.moov.empty()) f.size = EndWithCutIndex(path, own, index.moov);
             f.damaged = true;
             f.faultAt = own;
             f.printed = false;
-            // How far it plays, for the list, the JSON and the report.
+            // How far it plays, for the list, the JSON and the report: by the index as it was.
             platform::RawFile written;
             if (written.open(path, platform::RawFile::Mode::Read)) {
+                const std::string& moov = index.moov;
+                // (after the media data as it now ends, or where it ended)
+                const std::uint64_t moovAt = moov.empty() ? ~0ull : f.size > own ? own : index.indexAt;
                 const formats::Playable p = formats::PlayableSeconds(
-                    [&written](std::uint64_t at, std::size_t n, std::uint8_t* out) { return written.readAt(at, out, n) == n; },
-                    index.size, own);
+                    [&](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+                        if (at >= moovAt) {
+                            if (at - moovAt > moov.size() || n > moov.size() - (at - moovAt)) return false;
+                            std::memcpy(out, moov.data() + (at - moovAt), n);
+                            return true;
+                        }
+                        return at + n <= own && written.readAt(at, out, n) == n;
+                    },
+                    moov.empty() ? index.size : moovAt + moov.size(), own);
                 f.plays = p.plays;
                 f.lasts = p.lasts;
             }

@@ -125,6 +125,7 @@ protected:
     }
 
     void cutRecordingComesBack(bool pcm, bool otherCamera, bool bFrames = false);
+    void overwrittenPieceComesBackAsFarAsItPlays(bool indexLast);
 
     std::vector<std::string> old;  // the old clips left on the card
     std::size_t holes = 0;         // the bytes of the clusters the deleted ones left
@@ -179,22 +180,26 @@ TEST_F(SplitMovies, ClipsWrittenIntoHolesComeBackWholeAfterAQuickFormat) {
     for (const std::string& bytes : old) EXPECT_TRUE(contents.count(bytes)) << "an old clip of " << bytes.size() << " bytes";
 }
 
-// A clip in two pieces whose second piece was written over by another file:
-// it comes back as far as its own bytes go, zeros after them, and says how
-// far it plays.
-TEST_F(SplitMovies, AClipWhosePieceWasWrittenOverSaysHowFarItPlays) {
+// A clip one of whose pieces was written over after it was deleted: it
+// comes back as far as its own bytes go and no further, plays up to there
+// (an index after its samples is cut to them) and says how far it plays.
+void SplitMovies::overwrittenPieceComesBackAsFarAsItPlays(bool indexLast) {
     const std::string name = "DCIM/100CAM/MVI_0300.MP4";
-    const std::string bytes = clip(7, ".MP4", 4, {.indexLast = false, .size = "320x240"});
+    const std::string bytes = clip(7, ".MP4", 4, {.indexLast = indexLast, .size = "320x240"});
     if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
     ASSERT_TRUE(test::FatPutFirstFree(image, name, bytes));
     const std::vector<std::uint32_t> clusters = test::FatClustersOf(image, name);
     ASSERT_TRUE(test::InPieces(clusters)) << "the clip does not lie in pieces";
     std::size_t firstRun = 1;
     while (firstRun < clusters.size() && clusters[firstRun] == clusters[firstRun - 1] + 1) ++firstRun;
-    // Every cluster after its first piece gets another file's bytes.
+    // Every cluster of its second piece gets another file's bytes; with its
+    // index last, the clusters after that piece (which hold the index) stay.
+    std::size_t secondRun = firstRun + 1;
+    while (secondRun < clusters.size() && clusters[secondRun] == clusters[secondRun - 1] + 1) ++secondRun;
+    ASSERT_LT(secondRun, clusters.size() - 1) << "the clip's index does not lie after its second piece";
     const auto geometry = test::FatGeometry(image);
     const std::uint64_t clusterBytes = 512ull * geometry.SectorsPerCluster;
-    for (std::size_t k = firstRun; k < clusters.size(); ++k)
+    for (std::size_t k = firstRun; k < (indexLast ? secondRun : clusters.size()); ++k)
         test::PatchFile(image, (geometry.FirstDataSector + (clusters[k] - 2ull) * geometry.SectorsPerCluster) * 512,
                         test::PatternBytes(clusterBytes, 900 + static_cast<std::uint32_t>(k)));
     ASSERT_EQ(test::RunCommand("mkfs.fat -F 32 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
@@ -202,17 +207,26 @@ TEST_F(SplitMovies, AClipWhosePieceWasWrittenOverSaysHowFarItPlays) {
     output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
     const FoundFile* cut = nullptr;
-    for (const FoundFile& f : command.context().found)
-        if (test::ReadFile(cache / f.name).compare(0, 4096, bytes, 0, 4096) == 0) cut = &f;
+    for (const FoundFile& f : command.context().found)  // past the size of its media data
+        if (test::ReadFile(cache / f.name).compare(64, 4096, bytes, 64, 4096) == 0) cut = &f;
     ASSERT_NE(cut, nullptr) << "the clip's first piece was not found";
     const std::string found = test::ReadFile(cache / cut->name);
-    for (std::size_t k = 0; k < found.size(); ++k)
-        if (k >= bytes.size() || (found[k] != bytes[k] && found[k] != '\0')) {
-            ADD_FAILURE() << "another file's bytes from byte " << k;
-            break;
-        }
+    EXPECT_EQ(found.size(), cut->size);
+    // Its own bytes, then (index last) its index: no zeros, no other file's bytes.
+    const std::size_t own = static_cast<std::size_t>(cut->faultAt);
+    ASSERT_LE(own, found.size());
+    ASSERT_LE(own, firstRun * clusterBytes);
+    std::size_t differ = 0;
+    for (std::size_t k = 0; k < own; ++k) differ += found[k] != bytes[k];
+    EXPECT_LE(differ, indexLast ? 4u : 0u) << "only the size of its media data changes";
+    EXPECT_EQ(found.size() > own, indexLast);
+    if (indexLast) {
+        EXPECT_EQ(found.compare(own + 4, 4, "moov"), 0);
+    }
+    EXPECT_TRUE(plays(cache / cut->name));
+    EXPECT_GE(videoPackets(cache / cut->name).size(), 5u);
     EXPECT_NEAR(cut->lasts, 4.0, 0.1);
-    EXPECT_GT(cut->plays, 0.3);
+    EXPECT_GT(cut->plays, 0.2);
     EXPECT_LT(cut->plays, cut->lasts * firstRun / clusters.size() + 0.5);
     const std::string said = RebuiltText(*cut);
     EXPECT_EQ(said.rfind("incomplete: ", 0), 0u) << said;
@@ -221,6 +235,12 @@ TEST_F(SplitMovies, AClipWhosePieceWasWrittenOverSaysHowFarItPlays) {
     std::map<std::string, std::string> rebuilt;
     DamagedFinds(cache, &rebuilt);
     EXPECT_EQ(rebuilt[cut->name], said);
+}
+
+TEST_F(SplitMovies, AClipWhosePieceWasWrittenOverSaysHowFarItPlays) { overwrittenPieceComesBackAsFarAsItPlays(false); }
+
+TEST_F(SplitMovies, AClipWithItsIndexLastWhosePieceWasWrittenOverPlaysAsFarAsItCan) {
+    overwrittenPieceComesBackAsFarAsItPlays(true);
 }
 
 // Some cameras end a clip with a box of their own after its media data or
