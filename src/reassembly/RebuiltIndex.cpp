@@ -1,5 +1,7 @@
 #include "reassembly/RebuiltIndex.h"
 
+#include "reassembly/IndexMade.h"
+
 #include <algorithm>
 #include <cstring>
 #include <numeric>
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/codecs/H264Slices.h"
 #include "formats/iso/IsoBoxWriter.h"
 #include "formats/iso/IsoBoxes.h"
 #include "formats/iso/IsoSampleTables.h"
@@ -40,69 +43,17 @@ bool load(const fs::path& path, std::uint64_t bytes, Bytes& out) {
     return !out.empty();
 }
 
-// Bits of a NAL unit's payload (its emulation prevention bytes taken out).
-class Rbsp {
-public:
-    Rbsp(const Bytes& b, std::uint64_t from, std::uint64_t to) {
-        int zeros = 0;
-        for (std::uint64_t k = from; k < to && bytes_.size() < 64; ++k) {
-            const auto v = static_cast<unsigned char>(b[k]);
-            if (zeros >= 2 && v == 3) {
-                zeros = 0;
-                continue;
-            }
-            zeros = v == 0 ? zeros + 1 : 0;
-            bytes_.push_back(v);
-        }
-    }
-    bool bit(std::uint32_t& v) {
-        if (at_ / 8 >= bytes_.size()) return false;
-        v = (bytes_[at_ / 8] >> (7 - at_ % 8)) & 1;
-        ++at_;
-        return true;
-    }
-    bool bits(unsigned n, std::uint32_t& v) {
-        v = 0;
-        std::uint32_t b = 0;
-        for (unsigned k = 0; k < n; ++k, v = v << 1 | b)
-            if (!bit(b)) return false;
-        return true;
-    }
-    bool ue(std::uint32_t& v) {  // Exp-Golomb
-        unsigned zeros = 0;
-        std::uint32_t b = 0;
-        while (bit(b) && b == 0)
-            if (++zeros > 31) return false;
-        if (b != 1 || !bits(zeros, v)) return false;
-        v += (1u << zeros) - 1;
-        return true;
-    }
-
-private:
-    std::vector<unsigned char> bytes_;
-    std::uint64_t at_ = 0;
-};
-
 // How the reference camera writes its video.
 struct Camera {
     explicit Camera(const Bytes& reference) : ref(reference) {}
     const Bytes& ref;  // the reference clip's bytes
     Bytes ftyp;
     IsoBox moov, trak;
-    std::uint8_t lengthBytes = 0;
+    formats::H264Coding coding;
     std::uint32_t delta = 0;  // a frame's duration, in its track's time scale
     std::uint64_t gap = 0;      // bytes between two runs of video, the most
     std::uint64_t largest = 0;  // bytes of a picture, the most
     bool oneSlice = false;      // every picture is one slice
-    // H.264: the bits of a slice's frame number and whether a colour plane
-    // is named before it (0 bits: not known, not checked); the bits of its
-    // picture order count (0: not in its slices), and whether a slice says
-    // if it is a field.
-    unsigned frameNumBits = 0;
-    bool colourPlanes = false;
-    Bytes sps;  // its first sequence parameter set, as a NAL unit
-    unsigned pocBits = 0;
-    bool fields = false;
     bool reorders = false;  // pictures are shown in another order than they are stored (composition offsets)
     // Every this many pictures one that needs none before it, when the
     // reference has them so (0: not so regular).
@@ -140,33 +91,6 @@ void readSound(Camera& cam) {
         if (cam.frameDelta == 0) cam.frameBytes = 0;
         return;
     }
-}
-
-// The frame number's size, from the first sequence parameter set of an avcC.
-void readFrameNumBits(const Bytes& b, const IsoBox& avcC, Camera& cam) {
-    const std::uint64_t at = avcC.contents + 6;  // the count of sets, then each set's length
-    if (at + 3 > avcC.end || (b[at - 1] & 0x1F) == 0) return;
-    const std::uint64_t length = formats::BytesBe(b, at, 2);
-    if (length < 4 || at + 2 + length > avcC.end) return;
-    cam.sps = b.substr(at + 2, length);
-    Rbsp r(b, at + 3, at + 2 + length);  // past the NAL header
-    std::uint32_t profile = 0, v = 0;
-    if (!r.bits(8, profile) || !r.bits(16, v) || !r.ue(v)) return;
-    for (std::uint32_t p : {100u, 110u, 122u, 244u, 44u, 83u, 86u, 118u, 128u, 138u, 139u, 134u, 135u})
-        if (profile == p) {
-            std::uint32_t chroma = 0, scaling = 0;
-            if (!r.ue(chroma) || (chroma == 3 && !r.bit(v))) return;
-            cam.colourPlanes = chroma == 3 && v == 1;
-            if (!r.ue(v) || !r.ue(v) || !r.bit(v) || !r.bit(scaling)) return;
-            if (scaling) return;  // scaling lists: not read, and the frame numbers not checked
-        }
-    if (!r.ue(v) || v > 12) return;
-    cam.frameNumBits = v + 4;
-    std::uint32_t pocType = 0, pocBits = 0, frameOnly = 0;
-    if (!r.ue(pocType) || pocType != 0 || !r.ue(pocBits) || pocBits > 12) return;
-    if (!r.ue(v) || !r.bit(v) || !r.ue(v) || !r.ue(v) || !r.bit(frameOnly)) return;
-    cam.pocBits = pocBits + 4;
-    cam.fields = frameOnly == 0;
 }
 
 // The spacing of the reference's sync samples, when it is one (and they are several).
@@ -216,63 +140,17 @@ bool readCamera(Camera& cam) {
             !formats::FindIsoBox(formats::ReaderOf(cam.ref), entry.contents + 78, entry.end, "avcC", config) ||
             config.contents + 4 >= config.end)
             return false;
-        cam.lengthBytes = static_cast<std::uint8_t>((cam.ref[config.contents + 4] & 3) + 1);
-        readFrameNumBits(cam.ref, config, cam);
+        formats::ReadH264Coding(cam.ref, config.contents, config.end, cam.coding);
         cam.delta = static_cast<std::uint32_t>(formats::BytesBe(cam.ref, stts->contents + 12, 4));
         cam.trak = trak;
         cam.syncEvery = syncEveryOf(cam.ref, formats::ChildBox(s, "stss"));
         // Without frame numbers to follow, pictures of an older recording
         // after the cut could not be told from the clip's own.
         // Pictures shown out of order are put in order by their order counts.
-        return cam.delta > 0 && (cam.lengthBytes == 1 || cam.lengthBytes == 2 || cam.lengthBytes == 4) &&
-               cam.frameNumBits > 0 && (!cam.reorders || cam.pocBits > 0);
+        return cam.delta > 0 && (cam.coding.lengthBytes == 1 || cam.coding.lengthBytes == 2 || cam.coding.lengthBytes == 4) &&
+               cam.coding.frameNumBits > 0 && (!cam.reorders || cam.coding.pocBits > 0);
     }
     return false;
-}
-
-// A NAL unit, as the clip's bytes at one place read as one.
-struct Nal {
-    bool ok = false;
-    bool vcl = false;     // a slice of a picture
-    bool sync = false;    // of a picture that needs none before it
-    bool startsAu = false;
-    bool reference = false;  // kept for later pictures
-    std::int64_t frameNum = -1;  // of an H.264 slice, when known
-    std::int64_t poc = -1;       //   and its picture order count's low bits
-    std::uint64_t next = 0;
-};
-
-Nal nalAt(const Bytes& c, std::uint64_t at, std::uint64_t end, const Camera& cam) {
-    Nal n;
-    const std::uint64_t lb = cam.lengthBytes;
-    end = std::min<std::uint64_t>(end, c.size());  // a table may point past the bytes there are
-    if (at + lb + 3 > end) return n;
-    const std::uint64_t length = formats::BytesBe(c, at, static_cast<int>(lb));
-    if (length < 3 || length > end - at - lb) return n;
-    const auto h = static_cast<unsigned char>(c[at + lb]);
-    const auto h2 = static_cast<unsigned char>(c[at + lb + 1]);
-    if (h & 0x80) return n;
-    const unsigned type = h & 0x1F, ref = h >> 5;
-    const bool known = type == 1 || type == 5 || type == 6 || type == 7 || type == 8 || type == 9 || type == 12;
-    if (!known || ((type == 5 || type == 7 || type == 8) && ref == 0) || ((type == 6 || type == 9 || type == 12) && ref != 0))
-        return n;
-    n.vcl = type == 1 || type == 5;
-    n.sync = type == 5;
-    n.startsAu = (type >= 6 && type <= 9) || (n.vcl && (h2 & 0x80));
-    n.reference = ref != 0;
-    Rbsp r(c, at + lb + 1, at + lb + length);
-    std::uint32_t v = 0, frame = 0;
-    if (n.vcl && cam.frameNumBits > 0 && r.ue(v) && r.ue(v) && r.ue(v) && (!cam.colourPlanes || r.bits(2, v)) &&
-        r.bits(cam.frameNumBits, frame)) {
-        n.frameNum = frame;
-        std::uint32_t field = 0, poc = 0;
-        if (cam.pocBits > 0 && (!cam.fields || (r.bit(field) && (!field || r.bit(v)))) && (!n.sync || r.ue(v)) &&
-            r.bits(cam.pocBits, poc))
-            n.poc = poc;
-    }
-    n.ok = true;
-    n.next = at + lb + length;
-    return n;
 }
 
 struct Walked {
@@ -323,7 +201,7 @@ void learnLayout(Camera& cam) {
         int slices = 0, pictures = 0;
         for (std::uint32_t k = 0; k < spans.front().samples && k < 8 && at < cam.ref.size(); ++k, ++pictures) {
             const std::uint64_t end = std::min<std::uint64_t>(at + track.sampleSizes[spans.front().firstSample + k], cam.ref.size());
-            for (Nal n = nalAt(cam.ref, at, end, cam); n.ok; n = nalAt(cam.ref, n.next, end, cam)) slices += n.vcl;
+            for (formats::H264Nal n = formats::ReadH264Nal(cam.ref, at, end, cam.coding); n.ok; n = formats::ReadH264Nal(cam.ref, n.next, end, cam.coding)) slices += n.vcl;
             at = end;
         }
         cam.oneSlice = pictures > 0 && slices == pictures;
@@ -346,20 +224,20 @@ struct FrameCount {
     std::vector<std::int64_t> shown;        // order counts since the last sync picture, the latest few
 
     // The order count of the picture whose count's low bits are `lsb`, by the last reference picture's.
-    std::int64_t orderOf(const Nal& n, const Camera& cam) const {
+    std::int64_t orderOf(const formats::H264Nal& n, const Camera& cam) const {
         if (n.sync) return n.poc;
-        const std::int64_t max = std::int64_t{1} << cam.pocBits;
+        const std::int64_t max = std::int64_t{1} << cam.coding.pocBits;
         std::int64_t msb = refMsb;
         if (n.poc < refLsb && refLsb - n.poc >= max / 2) msb += max;
         else if (n.poc > refLsb && n.poc - refLsb > max / 2) msb -= max;
         return msb + n.poc;
     }
-    bool fits(const Nal& n, const Camera& cam) const {
+    bool fits(const formats::H264Nal& n, const Camera& cam) const {
         // A camera that starts afresh every N pictures does so on the Nth, and only there.
         if (cam.syncEvery > 0 && n.frameNum >= 0 && n.sync != (pictures % cam.syncEvery == 0)) return false;
         if (n.frameNum < 0 || last < 0) return !n.sync || n.frameNum <= 0;
         if (n.sync) return n.frameNum == 0;
-        const std::int64_t modulo = std::int64_t{1} << cam.frameNumBits;
+        const std::int64_t modulo = std::int64_t{1} << cam.coding.frameNumBits;
         if (n.frameNum != (lastRef ? (last + 1) % modulo : last)) return false;
         if (cam.reorders) {
             if (n.poc < 0) return true;
@@ -367,10 +245,10 @@ struct FrameCount {
             return order > 0 && order <= furthest + kReorderWindow && order >= furthest - kReorderWindow &&
                    std::find(shown.begin(), shown.end(), order) == shown.end();
         }
-        return n.poc < 0 || lastPoc < 0 || step == 0 || n.poc == (lastPoc + step) % (std::int64_t{1} << cam.pocBits);
+        return n.poc < 0 || lastPoc < 0 || step == 0 || n.poc == (lastPoc + step) % (std::int64_t{1} << cam.coding.pocBits);
     }
     // Takes the picture; returns its order count (0 when not known).
-    std::int64_t take(const Nal& n, const Camera& cam) {
+    std::int64_t take(const formats::H264Nal& n, const Camera& cam) {
         ++pictures;
         if (n.sync) {
             ++runs;
@@ -390,7 +268,7 @@ struct FrameCount {
             if (shown.size() > 64) shown.erase(shown.begin());
         }
         if (n.poc >= 0 && lastPoc >= 0 && !n.sync && step == 0)
-            step = (n.poc - lastPoc + (std::int64_t{1} << cam.pocBits)) % (std::int64_t{1} << cam.pocBits);
+            step = (n.poc - lastPoc + (std::int64_t{1} << cam.coding.pocBits)) % (std::int64_t{1} << cam.coding.pocBits);
         last = n.frameNum;
         lastRef = n.reference;
         lastPoc = n.poc;
@@ -401,15 +279,15 @@ struct FrameCount {
 // One access unit: NAL units from a picture's start up to the next's.
 struct Picture {
     bool ok = false;
-    Nal first;  // its first slice
+    formats::H264Nal first;  // its first slice
     std::uint64_t end = 0;
 };
 
 Picture pictureAt(const Bytes& c, std::uint64_t at, std::uint64_t end, const Camera& cam) {
     Picture pic;
-    Nal n = nalAt(c, at, end, cam);
+    formats::H264Nal n = formats::ReadH264Nal(c, at, end, cam.coding);
     if (!n.ok || !n.startsAu) return pic;
-    for (int units = 0; n.ok && units < 256; ++units, n = nalAt(c, n.next, end, cam)) {
+    for (int units = 0; n.ok && units < 256; ++units, n = formats::ReadH264Nal(c, n.next, end, cam.coding)) {
         if (n.startsAu && pic.first.ok) break;  // the next picture, or its first units
         // Of one picture, no more than one slice when the camera makes one, each of the same frame.
         if (pic.first.ok && (cam.oneSlice || (n.vcl && n.frameNum != pic.first.frameNum))) break;
@@ -464,125 +342,6 @@ Walked walk(const Bytes& c, std::uint64_t from, std::uint64_t end, const Camera&
     return w;
 }
 
-// One track's samples as made: their duration, their sizes (or all of
-// `each` bytes), the pictures that need none before them (when listed) and
-// the chunks they lie in.
-struct Made {
-    std::uint32_t delta = 0;
-    std::uint64_t count = 0;
-    std::vector<std::uint32_t> sizes;
-    std::uint32_t each = 0;
-    bool listSyncs = false;
-    std::vector<std::uint32_t> syncs;  // numbered from 1
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> chunks;
-    std::vector<std::uint32_t> offsets;  // when shown out of order: each sample's composition offset
-    std::uint32_t shift = 0;             // the offset of the first shown, which the edit list takes back
-};
-
-// Pictures shown out of order: each is shown at its place among the others
-// by their order counts, run by run, and the offsets say so; all are made
-// no smaller than 0 by the most any picture is shown before it is stored.
-void composition(const std::vector<Walked::Sample>& samples, Made& video) {
-    std::vector<std::size_t> shown(samples.size());
-    std::iota(shown.begin(), shown.end(), std::size_t{0});
-    std::stable_sort(shown.begin(), shown.end(), [&](std::size_t a, std::size_t b) {
-        return std::tie(samples[a].run, samples[a].order) < std::tie(samples[b].run, samples[b].order);
-    });
-    std::vector<std::int64_t> place(samples.size());
-    std::int64_t ahead = 0;
-    for (std::size_t r = 0; r < shown.size(); ++r) {
-        place[shown[r]] = static_cast<std::int64_t>(r);
-        ahead = std::max(ahead, static_cast<std::int64_t>(shown[r]) - static_cast<std::int64_t>(r));
-    }
-    for (std::size_t k = 0; k < samples.size(); ++k)
-        video.offsets.push_back(static_cast<std::uint32_t>((place[k] - static_cast<std::int64_t>(k) + ahead) * video.delta));
-    video.shift = static_cast<std::uint32_t>(ahead * video.delta);
-}
-
-// A stbl with the reference's description and the samples made.
-std::string sampleTables(const Bytes& ref, const IsoBox& stbl, const Made& m) {
-    std::string out;
-    for (const IsoBox& b : formats::ChildBoxes(ref, stbl.contents, stbl.end))
-        if (b.is("stsd")) out += formats::BoxBytes(ref, b);
-    out += formats::MakeFullBox("stts", formats::Be32Bytes(1) + formats::Be32Bytes(m.count) + formats::Be32Bytes(m.delta));
-    if (!m.offsets.empty()) {
-        std::string runs;
-        std::uint32_t entries = 0;
-        for (std::size_t k = 0; k < m.offsets.size();) {
-            std::size_t n = 1;
-            while (k + n < m.offsets.size() && m.offsets[k + n] == m.offsets[k]) ++n;
-            runs += formats::Be32Bytes(n) + formats::Be32Bytes(m.offsets[k]);
-            ++entries;
-            k += n;
-        }
-        out += formats::MakeFullBox("ctts", formats::Be32Bytes(entries) + runs);
-    }
-    if (m.listSyncs) {
-        std::string sync;
-        for (std::uint32_t k : m.syncs) sync += formats::Be32Bytes(k);
-        out += formats::MakeFullBox("stss", formats::Be32Bytes(m.syncs.size()) + sync);
-    }
-    std::string runs;
-    std::uint32_t runCount = 0;
-    for (std::size_t k = 0; k < m.chunks.size(); ++k)
-        if (k == 0 || m.chunks[k].second != m.chunks[k - 1].second) {
-            runs += formats::Be32Bytes(k + 1) + formats::Be32Bytes(m.chunks[k].second) + formats::Be32Bytes(1);
-            ++runCount;
-        }
-    out += formats::MakeFullBox("stsc", formats::Be32Bytes(runCount) + runs);
-    std::string sizes;
-    for (std::uint32_t size : m.sizes) sizes += formats::Be32Bytes(size);
-    out += formats::MakeFullBox("stsz", formats::Be32Bytes(m.each) + formats::Be32Bytes(m.count) + sizes);
-    const bool wide = !m.chunks.empty() && m.chunks.back().first > 0xFFFFFFFFull;
-    std::string offsets;
-    for (const auto& [offset, samples] : m.chunks) {
-        if (wide) offsets += formats::Be32Bytes(offset >> 32);
-        offsets += formats::Be32Bytes(offset & 0xFFFFFFFFull);
-    }
-    out += formats::MakeFullBox(wide ? "co64" : "stco", formats::Be32Bytes(m.chunks.size()) + offsets);
-    return formats::MakeBox("stbl", out);
-}
-
-// The reference's track `trak` (its edit list left out), timed and placed
-// for the samples made; `duration` is its length in the movie's time scale.
-// Pictures shown out of order get an edit list that starts with the first shown.
-std::string trackBox(const Bytes& ref, const IsoBox& trak, const Made& m, std::uint64_t movieScale, std::uint64_t& duration) {
-    const std::vector<IsoBox> track = formats::ChildBoxes(ref, trak.contents, trak.end);
-    const IsoBox *tkhd = formats::ChildBox(track, "tkhd"), *mdia = formats::ChildBox(track, "mdia");
-    if (!tkhd || !mdia) return {};
-    const std::vector<IsoBox> media = formats::ChildBoxes(ref, mdia->contents, mdia->end);
-    const IsoBox *mdhd = formats::ChildBox(media, "mdhd"), *hdlr = formats::ChildBox(media, "hdlr"), *minf = formats::ChildBox(media, "minf");
-    if (!mdhd || !hdlr || !minf) return {};
-    const std::uint64_t mediaScale = formats::TimeScaleOf(ref, *mdhd, 12, 20);
-    if (mediaScale == 0) return {};
-    const std::uint64_t mediaDuration = m.count * m.delta;
-    duration = mediaDuration * movieScale / mediaScale;
-    std::string info;
-    for (const IsoBox& b : formats::ChildBoxes(ref, minf->contents, minf->end))
-        info += b.is("stbl") ? sampleTables(ref, b, m) : formats::BoxBytes(ref, b);
-    const std::string mdiaBox =
-        formats::MakeBox("mdia", formats::WithDuration(ref, *mdhd, 16, 24, mediaDuration) + formats::BoxBytes(ref, *hdlr) + formats::MakeBox("minf", info));
-    const std::string edits =
-        m.shift == 0 ? std::string()
-                     : formats::MakeBox("edts", formats::MakeFullBox("elst", formats::Be32Bytes(1) + formats::Be32Bytes(std::min<std::uint64_t>(duration, 0xFFFFFFFFull)) +
-                                                        formats::Be32Bytes(m.shift) + formats::Be32Bytes(0x00010000)));
-    return formats::MakeBox("trak", formats::WithDuration(ref, *tkhd, 20, 28, duration) + edits + mdiaBox);
-}
-
-// The new index: the reference's movie header, its video track and, when
-// `sound` has samples, its sound track, timed and placed for the samples made.
-std::string index(const Camera& cam, const Made& video, const Made& sound) {
-    const std::vector<IsoBox> movie = formats::ChildBoxes(cam.ref, cam.moov.contents, cam.moov.end);
-    const IsoBox* mvhd = formats::ChildBox(movie, "mvhd");
-    if (!mvhd) return {};
-    const std::uint64_t movieScale = formats::TimeScaleOf(cam.ref, *mvhd, 12, 20);
-    if (movieScale == 0) return {};
-    std::uint64_t videoDuration = 0, soundDuration = 0;
-    const std::string tracks = trackBox(cam.ref, cam.trak, video, movieScale, videoDuration) +
-                               (sound.count > 0 ? trackBox(cam.ref, cam.soundTrak, sound, movieScale, soundDuration) : "");
-    return formats::MakeBox("moov", formats::WithDuration(cam.ref, *mvhd, 16, 24, std::max(videoDuration, soundDuration)) + tracks);
-}
-
 }  // namespace
 
 namespace {
@@ -621,12 +380,12 @@ bool make(const Bytes& c, const Bytes& reference, Remade& out, RebuiltClip* made
     const bool written = end >= header && end <= c.size() - at;
     end = written ? at + end : c.size();
     // A camera that repeats its settings before its pictures says whether they are the reference's.
-    const std::uint64_t lb = cam.lengthBytes;
+    const std::uint64_t lb = cam.coding.lengthBytes;
     for (std::uint64_t p = at + header, units = 0; units < 8 && p + lb + 1 <= end; ++units) {
         const std::uint64_t length = formats::BytesBe(c, p, static_cast<int>(lb));
         if (length == 0 || length > end - p - lb) break;
         const unsigned type = static_cast<unsigned char>(c[p + lb]) & 0x1F;
-        if (type == 7 && !cam.sps.empty() && c.compare(p + lb, length, cam.sps) != 0) return false;
+        if (type == 7 && !cam.coding.sps.empty() && c.compare(p + lb, length, cam.coding.sps) != 0) return false;
         if (type == 1 || type == 5) break;
         p += lb + length;
     }
@@ -639,7 +398,7 @@ bool make(const Bytes& c, const Bytes& reference, Remade& out, RebuiltClip* made
     if (w.samples.size() < 2) return false;
     const std::uint64_t dataEnd = w.samples.back().offset + w.samples.back().size;
     if (!large && dataEnd - at > 0xFFFFFFFFull) return false;
-    Made video;
+    MadeTrack video;
     video.delta = cam.delta;
     video.count = w.samples.size();
     video.listSyncs = true;
@@ -648,9 +407,13 @@ bool make(const Bytes& c, const Bytes& reference, Remade& out, RebuiltClip* made
         if (w.samples[k].sync) video.syncs.push_back(static_cast<std::uint32_t>(k + 1));
     }
     video.chunks = w.chunks;
-    if (cam.reorders) composition(w.samples, video);
+    if (cam.reorders) {
+        std::vector<std::pair<std::uint64_t, std::int64_t>> shownBy;
+        for (const Walked::Sample& sample : w.samples) shownBy.emplace_back(sample.run, sample.order);
+        SetComposition(shownBy, video);
+    }
     // The sound between the pictures kept, when it is of whole frames.
-    Made sound;
+    MadeTrack sound;
     sound.delta = cam.frameDelta;
     sound.each = cam.frameBytes;
     for (const auto& [offset, bytes] : w.sound) {
@@ -663,7 +426,7 @@ bool make(const Bytes& c, const Bytes& reference, Remade& out, RebuiltClip* made
         sound.count += bytes / cam.frameBytes;
     }
     if (made) *made = {sound.count > 0, dataEnd};
-    out.moov = index(cam, video, sound);
+    out.moov = MakeIndex(cam.ref, cam.moov, cam.trak, cam.soundTrak, video, sound);
     out.dataEnd = dataEnd;
     out.sizeAt = large ? at + 8 : at;
     out.sizeBytes = large ? 8 : 4;
