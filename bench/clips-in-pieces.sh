@@ -7,8 +7,9 @@
 # 4 photos, written into the holes by first-free allocation (so most lie in
 # two to four pieces around the older files); then a quick format.
 # Counted: the 16 new files that come back byte-identical from a scan (the
-# clips with their index first and last apart), beside photorec and
-# foremost, with times. Each new file that does not come back whole is
+# clips with their index first and last apart), plain and with DeepScan,
+# beside photorec and foremost, with times (and the time a `cat` of the card
+# takes) and the scan's peak memory. Each new file that does not come back whole is
 # named, with its pieces and where the closest file the scan wrote stops
 # being its bytes: in which piece, or not found at all.
 #
@@ -98,7 +99,8 @@ fi
 
 hashes() { find "$1" -type f -size +0 -exec sha1sum {} + 2>/dev/null | cut -d' ' -f1 | sort -u; }
 for kind in first last photos; do hashes "$WORK/new/$kind" >"$WORK/$kind.sha"; done
-timed() { /usr/bin/time -f "%e" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 || true; tail -1 "$WORK/time.txt"; }
+timed() { /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 || true; tail -1 "$WORK/time.txt" | cut -d' ' -f1; }
+peak() { echo "$(( $(tail -1 "$WORK/time.txt" | cut -d' ' -f2) / 1024 )) MB peak"; }
 report() {  # tool seconds folder
   local got all=0 parts=""
   for kind in first last photos; do
@@ -109,8 +111,11 @@ report() {  # tool seconds folder
 }
 sync
 rm -rf "$WORK/out-hx" "$WORK/out-pr" "$WORK/out-fm"
-t=$(timed "$CLI" --cache "$WORK/out-hx" scan "$CARD" --new --yes); report "harvestrix scan" "$t" "$WORK/out-hx"
+t=$(timed cat "$CARD"); echo "cat of the card: $t s"
+t=$(timed "$CLI" --cache "$WORK/out-hx" scan "$CARD" --new --yes); report "harvestrix scan" "$t" "$WORK/out-hx"; peak
 python3 "$ROOT/bench/why-not-whole.py" "$WORK" "$WORK/out-hx"
+rm -rf "$WORK/out-hx-deep"
+t=$(timed "$CLI" --cache "$WORK/out-hx-deep" scan "$CARD" --deep --new --yes); report "harvestrix DeepScan" "$t" "$WORK/out-hx-deep"; peak
 mkdir -p "$WORK/out-pr"
 t=$(cd "$WORK/out-pr" && timed photorec /log /d "$WORK/out-pr/f" /cmd "$CARD" options,paranoid,search); report "photorec" "$t" "$WORK/out-pr"
 t=$(timed foremost -q -t mp4,mov,jpg -i "$CARD" -o "$WORK/out-fm"); report "foremost" "$t" "$WORK/out-fm"

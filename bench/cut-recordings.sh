@@ -7,7 +7,11 @@
 # per tool: the cut recordings that come back playable (ffprobe says
 # nothing), the pictures of them that come back byte-identical and in order
 # (of those the camera wrote whole before the cut), and any file that holds
-# a picture that is not the recording's own; with times.
+# a picture that is not the recording's own; with times and the scan's peak
+# memory.
+# BFRAMES=1: the camera stores its pictures out of the order it shows them
+# (x264's B-frames, as most cameras record). LONG=1: one 3 GiB card whose cut
+# recording is over 1 GiB (four minutes at 40 Mbit/s).
 #
 #   bash bench/cut-recordings.sh [WORKDIR]
 # HX_CLI=path runs another build of the command line.
@@ -15,8 +19,10 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CLI=${HX_CLI:-$ROOT/build/harvestrix-cli}
-WORK=${1:-/tmp/hx-cut-recordings}
-CARDS=${CARDS:-3}
+BFRAMES=${BFRAMES:-0}
+LONG=${LONG:-0}
+WORK=${1:-/tmp/hx-cut-recordings$([ "$BFRAMES" = 1 ] && echo -b)$([ "$LONG" = 1 ] && echo -long)}
+CARDS=${CARDS:-$([ "$LONG" = 1 ] && echo 1 || echo 3)}
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
@@ -26,18 +32,20 @@ need_pkg ffmpeg testdisk foremost dosfstools mtools python3 time
 
 for c in $(seq 1 "$CARDS"); do
   [ -f "$WORK/card$c.img" ] && continue
-  python3 - "$WORK" "$c" <<'PY'
+  python3 - "$WORK" "$c" "$BFRAMES" "$LONG" <<'PY'
 import os, random, struct, subprocess, sys
-work, c = sys.argv[1], int(sys.argv[2])
+work, c, bframes, long = sys.argv[1], int(sys.argv[2]), sys.argv[3] == "1", sys.argv[4] == "1"
+mib = 3072 if long else 1024
 card = os.path.join(work, "card%d.img" % c)
 env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
 def run(*args): subprocess.run(args, check=True, env=env, stdout=subprocess.DEVNULL)
-def clip(key, seconds):
+def clip(key, seconds, rate="12M"):
     out = os.path.join(work, "clip.mp4")
+    coding = ["-preset", "veryfast", "-bf", "3"] if bframes else ["-preset", "ultrafast"]
     subprocess.run(["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i", "testsrc=duration=%g:size=640x360:rate=25" % seconds,
                     "-f", "lavfi", "-i", "sine=frequency=%d:duration=%g" % (200 + key, seconds),
-                    "-vf", "noise=alls=%d:allf=t" % (10 + key % 30), "-c:v", "libx264", "-preset", "ultrafast",
-                    "-b:v", "12M", "-maxrate", "12M", "-bufsize", "12M", "-g", "25", "-c:a", "aac", out], check=True)
+                    "-vf", "noise=alls=%d:allf=t" % (10 + key % 30), "-c:v", "libx264"] + coding +
+                   ["-b:v", rate, "-maxrate", rate, "-bufsize", rate, "-g", "25", "-c:a", "aac", out], check=True)
     data = open(out, "rb").read()
     os.remove(out)
     return data
@@ -46,11 +54,11 @@ def put(path, data):
     with open(staged, "wb") as f: f.write(data)
     run("mcopy", "-o", "-i", card, staged, "::/" + path)
 rnd = random.Random(c)
-run("mkfs.fat", "-C", "-F", "32", "-s", "16", "-n", "CAM", card, str(1024 * 1024))
+run("mkfs.fat", "-C", "-F", "32", "-s", "16", "-n", "CAM", card, str(mib * 1024))
 for n in range(16): put("OLD_%04d.MP4" % n, clip(1000 * c + n, rnd.uniform(3, 8)))
 run("mkfs.fat", "-F", "32", "-s", "16", "-n", "CAM", card)
 for n in range(4): put("MVI_%04d.MP4" % n, clip(100 * c + n, rnd.uniform(3, 6)))
-whole = clip(100 * c + 50, rnd.uniform(4, 8))
+whole = clip(100 * c + 50, 240, "40M") if long else clip(100 * c + 50, rnd.uniform(4, 8))
 at = 0
 while at + 8 <= len(whole):
     size, kind = struct.unpack(">I4s", whole[at:at + 8])
@@ -62,13 +70,13 @@ put("MVI_0004.MP4", bytes(cut))
 open(os.path.join(work, "cut%d.mp4" % c), "wb").write(whole)
 open(os.path.join(work, "cut%d.len" % c), "w").write(str(len(cut)))
 os.remove(staged)
-with open(card, "r+b") as f: f.truncate(1024 * 1024 * 1024)
+with open(card, "r+b") as f: f.truncate(mib * 1024 * 1024)
 run("mkfs.fat", "-F", "32", "-s", "16", "-n", "CAM", card)  # the directory and its sizes are gone too
 PY
 done
 
 packets() { ffmpeg -nostdin -v error -i "$1" -map 0:v -c copy -f framemd5 - 2>/dev/null | grep -v '^#' || true; }
-timed() { /usr/bin/time -f "%e" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 || true; tail -1 "$WORK/time.txt"; }
+timed() { /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 || true; tail -1 "$WORK/time.txt" | cut -d' ' -f1; }
 # tool folder card: of what the tool gave back that plays and starts as the
 # cut recording, the most pictures identical to the recording's first ones,
 # and whether any such file holds a picture that is not the recording's own.
@@ -99,6 +107,7 @@ for c in $(seq 1 "$CARDS"); do
   IMG=$WORK/card$c.img
   rm -rf "$WORK/out-hx" "$WORK/out-pr" "$WORK/out-fm"; mkdir -p "$WORK/out-pr"
   t1=$(timed "$CLI" --cache "$WORK/out-hx" scan "$IMG" --new --yes)
+  echo "card $c: the scan's peak memory $(( $(tail -1 "$WORK/time.txt" | cut -d' ' -f2) / 1024 )) MB"
   t2=$(cd "$WORK/out-pr" && timed photorec /log /d "$WORK/out-pr/f" /cmd "$IMG" options,paranoid,search)
   t3=$(timed foremost -q -t mp4,mov -i "$IMG" -o "$WORK/out-fm")
   for pair in "harvestrix $t1 out-hx" "photorec $t2 out-pr" "foremost $t3 out-fm"; do

@@ -29,7 +29,7 @@ void SetComposition(const std::vector<std::pair<std::uint64_t, std::int64_t>>& s
 namespace {
 
 // A stbl with the reference's description and the samples made.
-std::string sampleTables(const std::string& ref, const IsoBox& stbl, const MadeTrack& m) {
+std::string sampleTables(std::string_view ref, const IsoBox& stbl, const MadeTrack& m) {
     std::string out;
     for (const IsoBox& b : formats::ChildBoxes(ref, stbl.contents, stbl.end))
         if (b.is("stsd")) out += formats::BoxBytes(ref, b);
@@ -75,7 +75,7 @@ std::string sampleTables(const std::string& ref, const IsoBox& stbl, const MadeT
 // The reference's track `trak` (its edit list left out), timed and placed
 // for the samples made; `duration` is its length in the movie's time scale.
 // Pictures shown out of order get an edit list that starts with the first shown.
-std::string trackBox(const std::string& ref, const IsoBox& trak, const MadeTrack& m, std::uint64_t movieScale, std::uint64_t& duration) {
+std::string trackBox(std::string_view ref, const IsoBox& trak, const MadeTrack& m, std::uint64_t movieScale, std::uint64_t& duration) {
     const std::vector<IsoBox> track = formats::ChildBoxes(ref, trak.contents, trak.end);
     const IsoBox *tkhd = formats::ChildBox(track, "tkhd"), *mdia = formats::ChildBox(track, "mdia");
     if (!tkhd || !mdia) return {};
@@ -102,7 +102,7 @@ std::string trackBox(const std::string& ref, const IsoBox& trak, const MadeTrack
 // `sound` has samples, its sound track, timed and placed for the samples made.
 }  // namespace
 
-std::string MakeIndex(const std::string& ref, const IsoBox& moov, const IsoBox& videoTrak, const IsoBox& soundTrak,
+std::string MakeIndex(std::string_view ref, const IsoBox& moov, const IsoBox& videoTrak, const IsoBox& soundTrak,
                       const MadeTrack& video, const MadeTrack& sound) {
     const std::vector<IsoBox> movie = formats::ChildBoxes(ref, moov.contents, moov.end);
     const IsoBox* mvhd = formats::ChildBox(movie, "mvhd");

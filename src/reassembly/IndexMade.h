@@ -4,6 +4,7 @@
 // the other's, its tables listing the samples made.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -35,7 +36,7 @@ void SetComposition(const std::vector<std::pair<std::uint64_t, std::int64_t>>& s
 // The new `moov`: the movie header of `moov` in `ref`, its video track
 // `videoTrak` and, when `sound` has samples, its sound track `soundTrak`,
 // timed and placed for the samples made. Empty when a header is missing.
-std::string MakeIndex(const std::string& ref, const formats::IsoBox& moov, const formats::IsoBox& videoTrak,
+std::string MakeIndex(std::string_view ref, const formats::IsoBox& moov, const formats::IsoBox& videoTrak,
                       const formats::IsoBox& soundTrak, const MadeTrack& video, const MadeTrack& sound);
 
 }  // namespace hx::reassembly

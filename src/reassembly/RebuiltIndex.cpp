@@ -7,6 +7,7 @@
 #include <numeric>
 #include <tuple>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "formats/iso/IsoBoxWriter.h"
 #include "formats/iso/IsoBoxes.h"
 #include "formats/iso/IsoSampleTables.h"
+#include "platform/RawFile.h"
 
 namespace hx::reassembly {
 
@@ -22,7 +24,9 @@ namespace {
 namespace fs = std::filesystem;
 using formats::IsoBox;
 
-constexpr std::uint64_t kMaxClipBytes = 1ull << 30;  // a clip rebuilt in memory, at most
+// Of a clip looked at where the system caches it, what the walk keeps
+// behind it before letting go: its memory does not grow with the clip.
+constexpr std::uint64_t kKeptBehind = 16ull << 20;
 constexpr std::uint64_t kMaxIndexBytes = 64ull << 20;
 constexpr std::uint64_t kMaxSoundRun = 4ull << 20;  // bytes of sound between runs of video, at most
 constexpr std::size_t kMaxSamples = 1u << 22;
@@ -32,22 +36,32 @@ constexpr int kMaxBoxes = 64;  // boxes side by side looked at, at most
 // furthest one stored so far (16 pictures held back, two steps each).
 constexpr std::int64_t kReorderWindow = 64;
 
-using Bytes = std::string;
+using Bytes = std::string_view;
 
-bool load(const fs::path& path, std::uint64_t bytes, Bytes& out) {
-    if (bytes > kMaxClipBytes) return false;
-    std::ifstream in(path, std::ios::binary);
-    out.resize(static_cast<std::size_t>(bytes));
-    in.read(out.data(), static_cast<std::streamsize>(bytes));
-    out.resize(static_cast<std::size_t>(in.gcount()));
-    return !out.empty();
-}
+// A file looked at where the system caches it, not copied: its first bytes,
+// and the pages before a place let go once the walk has passed them.
+struct Viewed {
+    platform::RawFile file;
+    Bytes bytes;
+    bool open(const fs::path& path, std::uint64_t size) {
+        if (!file.open(path, platform::RawFile::Mode::Read)) return false;
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, file.size()));
+        const std::uint8_t* p = n > 0 ? file.view(0, n) : nullptr;
+        if (!p || n == 0) return false;
+        bytes = Bytes(reinterpret_cast<const char*>(p), n);
+        return true;
+    }
+    void passed(std::uint64_t at) {
+        std::size_t n = 1;
+        if (at > kKeptBehind) file.view(at - kKeptBehind, n);
+    }
+};
 
 // How the reference camera writes its video.
 struct Camera {
-    explicit Camera(const Bytes& reference) : ref(reference) {}
-    const Bytes& ref;  // the reference clip's bytes
-    Bytes ftyp;
+    explicit Camera(Bytes reference) : ref(reference) {}
+    Bytes ref;  // the reference clip's bytes
+    std::string ftyp;
     IsoBox moov, trak;
     formats::H264Coding coding;
     std::uint32_t delta = 0;  // a frame's duration, in its track's time scale
@@ -94,7 +108,7 @@ void readSound(Camera& cam) {
 }
 
 // The spacing of the reference's sync samples, when it is one (and they are several).
-std::uint64_t syncEveryOf(const Bytes& b, const IsoBox* stss) {
+std::uint64_t syncEveryOf(Bytes b, const IsoBox* stss) {
     if (!stss || stss->contents + 8 > stss->end) return 0;
     const std::uint64_t count = formats::BytesBe(b, stss->contents + 4, 4);
     if (count < 3 || count > (stss->end - stss->contents - 8) / 4) return 0;
@@ -283,7 +297,7 @@ struct Picture {
     std::uint64_t end = 0;
 };
 
-Picture pictureAt(const Bytes& c, std::uint64_t at, std::uint64_t end, const Camera& cam) {
+Picture pictureAt(Bytes c, std::uint64_t at, std::uint64_t end, const Camera& cam) {
     Picture pic;
     formats::H264Nal n = formats::ReadH264Nal(c, at, end, cam.coding);
     if (!n.ok || !n.startsAu) return pic;
@@ -304,7 +318,7 @@ Picture pictureAt(const Bytes& c, std::uint64_t at, std::uint64_t end, const Cam
 // The first picture in [from, to) whose numbers follow `count`; with
 // `confirmed`, one that the picture after it (at once, or after sound of
 // no more than `gap` bytes) also follows, or that ends where the clip does.
-std::uint64_t nextPicture(const Bytes& c, std::uint64_t from, std::uint64_t to, std::uint64_t end, std::uint64_t gap,
+std::uint64_t nextPicture(Bytes c, std::uint64_t from, std::uint64_t to, std::uint64_t end, std::uint64_t gap,
                           const Camera& cam, const FrameCount& count, bool confirmed) {
     for (std::uint64_t q = from; q < to; ++q) {
         const Picture pic = pictureAt(c, q, end, cam);
@@ -319,11 +333,12 @@ std::uint64_t nextPicture(const Bytes& c, std::uint64_t from, std::uint64_t to, 
 
 // The clip's video samples from `from` to `end`: access units one after
 // another, runs of them between runs of sound.
-Walked walk(const Bytes& c, std::uint64_t from, std::uint64_t end, const Camera& cam) {
+Walked walk(Bytes c, std::uint64_t from, std::uint64_t end, const Camera& cam, const std::function<void(std::uint64_t)>& passed) {
     Walked w;
     FrameCount count;
     std::uint64_t seen = 0;  // the longest run of sound so far
-    for (std::uint64_t p = from; p < end && w.samples.size() < kMaxSamples;) {
+    for (std::uint64_t p = from, told = from; p < end && w.samples.size() < kMaxSamples;) {
+        if (passed && p - told > kKeptBehind) passed(told = p);
         const Picture pic = pictureAt(c, p, end, cam);
         if (pic.ok && count.fits(pic.first, cam)) {
             const std::int64_t order = count.take(pic.first, cam);
@@ -359,7 +374,7 @@ struct Remade {
     }
 };
 
-bool make(const Bytes& c, const Bytes& reference, Remade& out, RebuiltClip* made) {
+bool make(Bytes c, Bytes reference, Remade& out, RebuiltClip* made, const std::function<void(std::uint64_t)>& passed = {}) {
     Camera cam(reference);
     if (!readCamera(cam)) return false;
     readSound(cam);
@@ -389,7 +404,7 @@ bool make(const Bytes& c, const Bytes& reference, Remade& out, RebuiltClip* made
         if (type == 1 || type == 5) break;
         p += lb + length;
     }
-    Walked w = walk(c, at + header, end, cam);
+    Walked w = walk(c, at + header, end, cam, passed);
     // A recording cut off never wrote its size: its last picture runs into what the card held before.
     if (!written && !w.samples.empty()) {
         if (--w.chunks.back().second == 0) w.chunks.pop_back();
@@ -443,19 +458,24 @@ bool RebuildIndex(const std::string& clip, const std::string& reference, std::st
     return true;
 }
 
-bool ReadClip(const fs::path& path, std::uint64_t bytes, std::string& out) { return load(path, bytes, out); }
-
-bool WriteWithRebuiltIndex(const std::string& clip, const fs::path& reference, std::uint64_t referenceBytes,
-                           const fs::path& out, RebuiltClip* made) {
-    Bytes ref;
+bool WriteWithRebuiltIndex(const fs::path& clipPath, std::uint64_t clipBytes, const fs::path& reference,
+                           std::uint64_t referenceBytes, const fs::path& out, RebuiltClip* made) {
+    Viewed clip, ref;
     Remade remade;
-    if (!load(reference, referenceBytes, ref) || !make(clip, ref, remade, made)) return false;
+    if (!clip.open(clipPath, clipBytes) || !ref.open(reference, referenceBytes) ||
+        !make(clip.bytes, ref.bytes, remade, made, [&clip](std::uint64_t at) { clip.passed(at); }))
+        return false;
     const std::string field = remade.sizeField();
     std::ofstream file(out, std::ios::binary | std::ios::trunc);
-    file.write(clip.data(), static_cast<std::streamsize>(remade.sizeAt));
+    const auto copy = [&](std::uint64_t from, std::uint64_t to) {
+        for (std::uint64_t at = from; at < to && file; at += kKeptBehind) {
+            clip.passed(at);
+            file.write(clip.bytes.data() + at, static_cast<std::streamsize>(std::min(kKeptBehind, to - at)));
+        }
+    };
+    copy(0, remade.sizeAt);
     file.write(field.data(), static_cast<std::streamsize>(field.size()));
-    file.write(clip.data() + remade.sizeAt + field.size(),
-               static_cast<std::streamsize>(remade.dataEnd - remade.sizeAt - field.size()));
+    copy(remade.sizeAt + field.size(), remade.dataEnd);
     file.write(remade.moov.data(), static_cast<std::streamsize>(remade.moov.size()));
     return static_cast<bool>(file.flush());
 }

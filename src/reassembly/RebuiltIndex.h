@@ -28,17 +28,14 @@ struct RebuiltClip {
     std::uint64_t taken = 0;
 };
 
-// The bytes of a clip as found (its first `bytes`, at most 1 GiB), read
-// once for every clip its index may be made after.
-bool ReadClip(const std::filesystem::path& path, std::uint64_t bytes, std::string& out);
-
-// Writes to `out` the clip `clip` (its bytes as found: its `ftyp` and
-// `mdat`, no index) up to its last whole video sample, with an index made
-// after the one of `reference` (a whole clip of the same camera). False when
-// the two are not of one camera, the reference's frames are not in the order
-// they are shown, or no video sample is found.
-bool WriteWithRebuiltIndex(const std::string& clip, const std::filesystem::path& reference, std::uint64_t referenceBytes,
-                           const std::filesystem::path& out, RebuiltClip* made = nullptr);
+// Writes to `out` the clip at `clip` (its first `clipBytes` as found: its
+// `ftyp` and `mdat`, no index) up to its last whole video sample, with an
+// index made after the one of `reference` (a whole clip of the same camera).
+// False when the two are not of one camera or no video sample is found. The
+// clip is looked at where the system caches it, a part at a time: a clip of
+// any size takes the same memory.
+bool WriteWithRebuiltIndex(const std::filesystem::path& clip, std::uint64_t clipBytes, const std::filesystem::path& reference,
+                           std::uint64_t referenceBytes, const std::filesystem::path& out, RebuiltClip* made = nullptr);
 
 // The same in memory: `out` the clip with its new index.
 bool RebuildIndex(const std::string& clip, const std::string& reference, std::string& out, RebuiltClip* made = nullptr);

@@ -207,13 +207,13 @@ void IndexLostClips(scan::ScanContext& ctx, const std::vector<std::size_t>& lost
         const fs::path to = ctx.cacheFolder / name, trying = ctx.cacheFolder / (name + ".part");
         std::uint64_t best = 0;
         bool bestSound = false;
-        std::string bytes;  // the clip as found, read once
-        if (refs.empty() || !ReadClip(ctx.cacheFolder / ctx.found[k].name, ctx.found[k].size, bytes)) continue;
+        if (refs.empty()) continue;
         std::error_code ec;
         for (std::size_t t = 0; t < refs.size() && t < kTries; ++t) {
             const scan::FoundFile& ref = ctx.found[refs[t]];
             RebuiltClip made;
-            if (!WriteWithRebuiltIndex(bytes, ctx.cacheFolder / ref.name, ref.size, trying, &made) ||
+            if (!WriteWithRebuiltIndex(ctx.cacheFolder / ctx.found[k].name, ctx.found[k].size, ctx.cacheFolder / ref.name,
+                                       ref.size, trying, &made) ||
                 made.taken <= best)
                 continue;
             fs::rename(trying, to, ec);

@@ -6,7 +6,7 @@
 
 namespace hx::formats {
 
-NalBits::NalBits(const std::string& b, std::uint64_t from, std::uint64_t to) {
+NalBits::NalBits(std::string_view b, std::uint64_t from, std::uint64_t to) {
     int zeros = 0;
     for (std::uint64_t k = from; k < to && bytes_.size() < 64; ++k) {
         const auto v = static_cast<unsigned char>(b[k]);
@@ -44,14 +44,14 @@ bool NalBits::ue(std::uint32_t& v) {
     return true;
 }
 
-void ReadH264Coding(const std::string& b, std::uint64_t contents, std::uint64_t end, H264Coding& coding) {
+void ReadH264Coding(std::string_view b, std::uint64_t contents, std::uint64_t end, H264Coding& coding) {
     if (contents + 5 > end) return;
     coding.lengthBytes = static_cast<std::uint8_t>((b[contents + 4] & 3) + 1);
     const std::uint64_t at = contents + 6;  // the count of sets, then each set's length
     if (at + 3 > end || (b[at - 1] & 0x1F) == 0) return;
     const std::uint64_t length = BytesBe(b, at, 2);
     if (length < 4 || at + 2 + length > end) return;
-    coding.sps = b.substr(at + 2, length);
+    coding.sps = std::string(b.substr(at + 2, length));
     NalBits r(b, at + 3, at + 2 + length);  // past the NAL header
     std::uint32_t profile = 0, v = 0;
     if (!r.bits(8, profile) || !r.bits(16, v) || !r.ue(v)) return;
@@ -73,7 +73,7 @@ void ReadH264Coding(const std::string& b, std::uint64_t contents, std::uint64_t 
 }
 
 
-H264Nal ReadH264Nal(const std::string& c, std::uint64_t at, std::uint64_t end, const H264Coding& coding) {
+H264Nal ReadH264Nal(std::string_view c, std::uint64_t at, std::uint64_t end, const H264Coding& coding) {
     H264Nal n;
     const std::uint64_t lb = coding.lengthBytes;
     end = std::min<std::uint64_t>(end, c.size());  // a table may point past the bytes there are

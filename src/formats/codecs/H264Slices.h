@@ -5,6 +5,7 @@
 // recording cut off before its own.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace hx::formats {
@@ -13,7 +14,7 @@ namespace hx::formats {
 // its first 64 bytes at most: what slice and parameter set headers hold.
 class NalBits {
 public:
-    NalBits(const std::string& b, std::uint64_t from, std::uint64_t to);
+    NalBits(std::string_view b, std::uint64_t from, std::uint64_t to);
     bool bit(std::uint32_t& v);
     bool bits(unsigned n, std::uint32_t& v);
     bool ue(std::uint32_t& v);  // Exp-Golomb
@@ -38,7 +39,7 @@ struct H264Coding {
 
 // The coding that the configuration box `avcC` (its bytes b[contents, end))
 // names: its length size and what its first sequence parameter set says.
-void ReadH264Coding(const std::string& b, std::uint64_t contents, std::uint64_t end, H264Coding& coding);
+void ReadH264Coding(std::string_view b, std::uint64_t contents, std::uint64_t end, H264Coding& coding);
 
 // A NAL unit, as the clip's bytes at one place read as one.
 struct H264Nal {
@@ -54,6 +55,6 @@ struct H264Nal {
 
 // The unit at c[at, end): not ok where no unit of a kind a camera writes,
 // of a length inside the bytes, lies there.
-H264Nal ReadH264Nal(const std::string& c, std::uint64_t at, std::uint64_t end, const H264Coding& coding);
+H264Nal ReadH264Nal(std::string_view c, std::uint64_t at, std::uint64_t end, const H264Coding& coding);
 
 }  // namespace hx::formats

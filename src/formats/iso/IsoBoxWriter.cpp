@@ -9,7 +9,7 @@ namespace {
 constexpr std::size_t kMostChildren = 64;
 }
 
-std::uint64_t BytesBe(const std::string& b, std::uint64_t at, int n) {
+std::uint64_t BytesBe(std::string_view b, std::uint64_t at, int n) {
     std::uint64_t v = 0;
     for (int k = 0; k < n; ++k) v = v << 8 | static_cast<unsigned char>(b[at + k]);
     return v;
@@ -25,8 +25,8 @@ std::string Be32Bytes(std::uint64_t v) {
     return s;
 }
 
-ReadAt ReaderOf(const std::string& b) {
-    return [&b](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+ReadAt ReaderOf(std::string_view b) {
+    return [b](std::uint64_t at, std::size_t n, std::uint8_t* out) {
         if (at > b.size() || n > b.size() - at) return false;
         if (n > 0) std::memcpy(out, b.data() + at, n);
         return true;
@@ -35,9 +35,9 @@ ReadAt ReaderOf(const std::string& b) {
 
 std::string MakeBox(const char* type, const std::string& contents) { return Be32Bytes(8 + contents.size()) + type + contents; }
 std::string MakeFullBox(const char* type, const std::string& contents) { return MakeBox(type, std::string(4, '\0') + contents); }
-std::string BoxBytes(const std::string& b, const IsoBox& box) { return b.substr(box.at, box.end - box.at); }
+std::string BoxBytes(std::string_view b, const IsoBox& box) { return std::string(b.substr(box.at, box.end - box.at)); }
 
-std::vector<IsoBox> ChildBoxes(const std::string& b, std::uint64_t from, std::uint64_t to) {
+std::vector<IsoBox> ChildBoxes(std::string_view b, std::uint64_t from, std::uint64_t to) {
     std::vector<IsoBox> out;
     const ReadAt read = ReaderOf(b);
     IsoBox child;
@@ -54,7 +54,7 @@ const IsoBox* ChildBox(const std::vector<IsoBox>& boxes, const char* type) {
     return nullptr;
 }
 
-std::string WithDuration(const std::string& b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1, std::uint64_t value) {
+std::string WithDuration(std::string_view b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1, std::uint64_t value) {
     std::string out = BoxBytes(b, box);
     if (box.contents >= box.end) return out;
     const bool v1 = out[box.contents - box.at] == 1;
@@ -64,7 +64,7 @@ std::string WithDuration(const std::string& b, const IsoBox& box, std::uint64_t 
     return out;
 }
 
-std::uint64_t TimeScaleOf(const std::string& b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1) {
+std::uint64_t TimeScaleOf(std::string_view b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1) {
     if (box.contents >= box.end) return 0;
     const bool v1 = b[box.contents] == 1;
     const std::uint64_t at = box.contents + (v1 ? at1 : at0);

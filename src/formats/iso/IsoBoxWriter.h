@@ -4,6 +4,7 @@
 // there is.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/iso/IsoBoxes.h"
@@ -11,26 +12,26 @@
 namespace hx::formats {
 
 // Big-endian numbers in bytes (the caller keeps `at + n` inside them).
-std::uint64_t BytesBe(const std::string& b, std::uint64_t at, int n);
+std::uint64_t BytesBe(std::string_view b, std::uint64_t at, int n);
 void PutBytesBe(std::string& b, std::uint64_t at, std::uint64_t v, int n);
 std::string Be32Bytes(std::uint64_t v);
 
 // A reader of the bytes `b`, which must outlive it.
-ReadAt ReaderOf(const std::string& b);
+ReadAt ReaderOf(std::string_view b);
 
 // A box of `type` holding `contents`; a full box has version 0 and no flags before them.
 std::string MakeBox(const char* type, const std::string& contents);
 std::string MakeFullBox(const char* type, const std::string& contents);
-std::string BoxBytes(const std::string& b, const IsoBox& box);
+std::string BoxBytes(std::string_view b, const IsoBox& box);
 
 // The boxes that fill b[from, to), in order (64 at most).
-std::vector<IsoBox> ChildBoxes(const std::string& b, std::uint64_t from, std::uint64_t to);
+std::vector<IsoBox> ChildBoxes(std::string_view b, std::uint64_t from, std::uint64_t to);
 const IsoBox* ChildBox(const std::vector<IsoBox>& boxes, const char* type);
 
 // A full box's bytes with its duration field (version 0: 32 bits at `at0`
 // of its contents; 1: 64 bits at `at1`) set to `value`.
-std::string WithDuration(const std::string& b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1, std::uint64_t value);
+std::string WithDuration(std::string_view b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1, std::uint64_t value);
 // A full box's time scale (at `at0` or `at1` of its contents by its version); 0 when it is not there.
-std::uint64_t TimeScaleOf(const std::string& b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1);
+std::uint64_t TimeScaleOf(std::string_view b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1);
 
 }  // namespace hx::formats
