@@ -21,8 +21,11 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CLI=${HX_CLI:-$ROOT/build/harvestrix-cli}
 BFRAMES=${BFRAMES:-0}
 LONG=${LONG:-0}
-WORK=${1:-/tmp/hx-cut-recordings$([ "$BFRAMES" = 1 ] && echo -b)$([ "$LONG" = 1 ] && echo -long)}
-CARDS=${CARDS:-$([ "$LONG" = 1 ] && echo 1 || echo 3)}
+KIND=""
+if [ "$BFRAMES" = 1 ]; then KIND=$KIND-b; fi
+if [ "$LONG" = 1 ]; then KIND=$KIND-long; fi
+WORK=${1:-/tmp/hx-cut-recordings$KIND}
+CARDS=${CARDS:-$(if [ "$LONG" = 1 ]; then echo 1; else echo 3; fi)}
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
@@ -76,7 +79,10 @@ PY
 done
 
 packets() { ffmpeg -nostdin -v error -i "$1" -map 0:v -c copy -f framemd5 - 2>/dev/null | grep -v '^#' || true; }
-timed() { /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 || true; tail -1 "$WORK/time.txt" | cut -d' ' -f1; }
+timed() {
+  /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 || true
+  local t; t=$(tail -1 "$WORK/time.txt" | awk '{ print $1 }'); case "$t" in [0-9]*) echo "$t" ;; *) echo 0 ;; esac
+}
 # tool folder card: of what the tool gave back that plays and starts as the
 # cut recording, the most pictures identical to the recording's first ones,
 # and whether any such file holds a picture that is not the recording's own.
@@ -107,7 +113,7 @@ for c in $(seq 1 "$CARDS"); do
   IMG=$WORK/card$c.img
   rm -rf "$WORK/out-hx" "$WORK/out-pr" "$WORK/out-fm"; mkdir -p "$WORK/out-pr"
   t1=$(timed "$CLI" --cache "$WORK/out-hx" scan "$IMG" --new --yes)
-  echo "card $c: the scan's peak memory $(( $(tail -1 "$WORK/time.txt" | cut -d' ' -f2) / 1024 )) MB"
+  echo "card $c: the scan's peak memory $(( $(tail -1 "$WORK/time.txt" | awk '{ print $2 + 0 }') / 1024 )) MB"
   t2=$(cd "$WORK/out-pr" && timed photorec /log /d "$WORK/out-pr/f" /cmd "$IMG" options,paranoid,search)
   t3=$(timed foremost -q -t mp4,mov -i "$IMG" -o "$WORK/out-fm")
   for pair in "harvestrix $t1 out-hx" "photorec $t2 out-pr" "foremost $t3 out-fm"; do

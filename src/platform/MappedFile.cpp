@@ -5,7 +5,9 @@
 #include <csignal>
 #include <cstdint>
 #include <mutex>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace hx::platform {
@@ -90,7 +92,22 @@ bool MappedFile::map(int fd, std::uint64_t bytes) {
     return true;
 }
 
+bool MappedFile::open(const std::filesystem::path& path, std::uint64_t bytes) {
+    unmap();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_size <= 0 ||
+        !map(fd, std::min<std::uint64_t>(bytes, static_cast<std::uint64_t>(st.st_size)))) {
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    ownFd_ = fd;
+    return true;
+}
+
 void MappedFile::unmap() {
+    if (ownFd_ >= 0) ::close(ownFd_);
+    ownFd_ = -1;
     if (!data_) return;
     Guarded& g = gGuarded[slot_];
     g.end.store(0);

@@ -5,6 +5,7 @@
 // instead of ending the program, and the touch that met it stops before it.
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 
 namespace hx::platform {
 
@@ -17,6 +18,10 @@ public:
 
     // Maps `bytes` of the open file `fd` from its start; false when it cannot.
     bool map(int fd, std::uint64_t bytes);
+    // Opens the file at `path` and maps its first `bytes` (all of it when it
+    // is shorter); the file is closed with the mapping. Only the pages looked
+    // at are read.
+    bool open(const std::filesystem::path& path, std::uint64_t bytes);
     void unmap();
     bool mapped() const { return data_ != nullptr; }
     std::uint64_t size() const { return bytes_; }
@@ -34,6 +39,7 @@ private:
     const std::uint8_t* data_ = nullptr;
     std::uint64_t bytes_ = 0;
     int slot_ = -1;  // where the guard knows the mapping
+    int ownFd_ = -1;  // the file open() opened
     std::uint64_t released_ = 0;
 };
 

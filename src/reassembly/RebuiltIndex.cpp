@@ -15,6 +15,7 @@
 #include "formats/iso/IsoBoxWriter.h"
 #include "formats/iso/IsoBoxes.h"
 #include "formats/iso/IsoSampleTables.h"
+#include "platform/MappedFile.h"
 #include "platform/RawFile.h"
 
 namespace hx::reassembly {
@@ -39,21 +40,19 @@ constexpr std::int64_t kReorderWindow = 64;
 using Bytes = std::string_view;
 
 // A file looked at where the system caches it, not copied: its first bytes,
-// and the pages before a place let go once the walk has passed them.
+// of which only the pages looked at are read, and those before a place let
+// go once the walk has passed them.
 struct Viewed {
-    platform::RawFile file;
+    platform::MappedFile map;
+    platform::RawFile file;  // for copies, which the view would read again
     Bytes bytes;
     bool open(const fs::path& path, std::uint64_t size) {
-        if (!file.open(path, platform::RawFile::Mode::Read)) return false;
-        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, file.size()));
-        const std::uint8_t* p = n > 0 ? file.view(0, n) : nullptr;
-        if (!p || n == 0) return false;
-        bytes = Bytes(reinterpret_cast<const char*>(p), n);
+        if (!map.open(path, size) || !file.open(path, platform::RawFile::Mode::Read)) return false;
+        bytes = Bytes(reinterpret_cast<const char*>(map.data()), static_cast<std::size_t>(map.size()));
         return true;
     }
     void passed(std::uint64_t at) {
-        std::size_t n = 1;
-        if (at > kKeptBehind) file.view(at - kKeptBehind, n);
+        if (at > kKeptBehind) map.releaseBefore(at - kKeptBehind);
     }
 };
 
@@ -467,15 +466,20 @@ bool WriteWithRebuiltIndex(const fs::path& clipPath, std::uint64_t clipBytes, co
         return false;
     const std::string field = remade.sizeField();
     std::ofstream file(out, std::ios::binary | std::ios::trunc);
+    // Copied with reads, not through the view: the walk let its pages go.
+    std::vector<char> buffer(1 << 20);
     const auto copy = [&](std::uint64_t from, std::uint64_t to) {
-        for (std::uint64_t at = from; at < to && file; at += kKeptBehind) {
-            clip.passed(at);
-            file.write(clip.bytes.data() + at, static_cast<std::streamsize>(std::min(kKeptBehind, to - at)));
+        for (std::uint64_t at = from; at < to && file;) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), to - at));
+            if (clip.file.readAt(at, reinterpret_cast<std::uint8_t*>(buffer.data()), n) != n) return false;
+            file.write(buffer.data(), static_cast<std::streamsize>(n));
+            at += n;
         }
+        return static_cast<bool>(file);
     };
-    copy(0, remade.sizeAt);
+    if (!copy(0, remade.sizeAt)) return false;
     file.write(field.data(), static_cast<std::streamsize>(field.size()));
-    copy(remade.sizeAt + field.size(), remade.dataEnd);
+    if (!copy(remade.sizeAt + field.size(), remade.dataEnd)) return false;
     file.write(remade.moov.data(), static_cast<std::streamsize>(remade.moov.size()));
     return static_cast<bool>(file.flush());
 }
