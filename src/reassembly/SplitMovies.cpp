@@ -247,24 +247,21 @@ void IndexLostClips(scan::ScanContext& ctx, const std::vector<std::size_t>& lost
     }
 }
 
-}  // namespace
+// A clip and its index: first, or found after its samples.
+struct Index {
+    std::vector<Sample> samples;
+    std::vector<formats::IsoTrack> tracks;
+    std::uint64_t size = 0;     // by its boxes
+    std::uint64_t tail = 0;     // its index first: where boxes of the camera's own after its samples end, as found
+    std::uint64_t indexAt = 0;  // an index after the samples: where it starts in the file,
+    std::uint64_t indexUnit = ~std::uint64_t{0};  // and the unit it was found at
+    std::string moov;           //   and its bytes
+    bool before() const { return indexUnit == ~std::uint64_t{0}; }
+};
 
-int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
-    // The clips whose index comes first, and their samples.
-    struct Index {
-        std::vector<Sample> samples;
-        std::vector<formats::IsoTrack> tracks;
-        std::uint64_t size = 0;     // by its boxes
-        std::uint64_t tail = 0;     // its index first: where boxes of the camera's own after its samples end, as found
-        std::uint64_t indexAt = 0;  // an index after the samples: where it starts in the file,
-        std::uint64_t indexUnit = ~std::uint64_t{0};  // and the unit it was found at
-        std::string moov;           //   and its bytes
-    };
-    platform::RawFile medium;
-    if (!volumes::OpenDrive(medium, ctx.drive, platform::RawFile::Mode::Read)) return 0;
-    const std::uint64_t unit = geo.unitBytes();
-    // Where a clip's index may lie: neither where the scan saw blank, nor
-    // among the bytes of a find that is no movie.
+// The units the finds that are no movies hold, and where the scan saw blank:
+// no clip's index lies there.
+Others noClips(const scan::ScanContext& ctx, std::uint64_t unit) {
     Others around;
     around.blank = &ctx.blank;
     for (const scan::FoundFile& f : ctx.found) {
@@ -273,8 +270,15 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
             around.held.emplace_back(f.startUnit, f.startUnit + std::max<std::uint64_t>(1, (f.size + unit - 1) / unit));
     }
     std::sort(around.held.begin(), around.held.end());
+    return around;
+}
+
+// Every clip found with its index, first or after its samples; `lost` gets
+// those whose index was not found. Empty when the user stopped.
+std::vector<std::pair<std::size_t, Index>> clipsWithIndex(scan::ScanContext& ctx, const scan::ScanGeometry& geo,
+                                                          platform::RawFile& medium, std::vector<std::size_t>& lost) {
+    const Others around = noClips(ctx, geo.unitBytes());
     std::vector<std::pair<std::size_t, Index>> clips;
-    std::vector<std::size_t> lost;  // clips whose index was not found
     for (std::size_t k = 0; k < ctx.found.size(); ++k) {
         const scan::FoundFile& f = ctx.found[k];
         const formats::Format* format = formats::FormatOf(f.extension);
@@ -292,16 +296,21 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         // A clip is no larger than the medium that holds its pieces.
         else if (index.size <= geo.byteOf(geo.endUnit())) clips.emplace_back(k, std::move(index));
         ctx.ui.yield();
-        if (ctx.ui.stopRequested()) return 0;
+        if (ctx.ui.stopRequested()) return {};
     }
-    if (clips.empty()) return 0;
-    std::vector<std::size_t> whole;  // clips that are as their index says, as found or rebuilt
-    // What every find holds: a clip as far as its samples are where they
-    // should be, any other find all its bytes.
-    std::vector<std::uint64_t> shownTo(ctx.found.size(), ~0ull);
+    return clips;
+}
+
+// What every find holds: a clip as far as its samples are where they should
+// be as found, any other find all its bytes. `shownTo` gets each clip's bytes
+// shown to be its own (~0: all).
+Others heldByFinds(const scan::ScanContext& ctx, const scan::ScanGeometry& geo, platform::RawFile& medium,
+                   const std::vector<std::pair<std::size_t, Index>>& clips, std::vector<std::uint64_t>& shownTo) {
+    const std::uint64_t unit = geo.unitBytes();
+    shownTo.assign(ctx.found.size(), ~0ull);
     Others others;
     others.blank = &ctx.blank;
-    for (auto& [k, index] : clips) {
+    for (const auto& [k, index] : clips) {
         Clip asFound(medium, geo, others, ctx.found[k].startUnit, index.size, index.samples);
         platform::RawFile copy;
         if (copy.open(ctx.cacheFolder / ctx.found[k].name, platform::RawFile::Mode::Read))
@@ -320,6 +329,50 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     }
     std::sort(others.starts.begin(), others.starts.end());
     std::sort(others.held.begin(), others.held.end());
+    return others;
+}
+
+// A clip written as far as its own bytes go (`own`) is told so: an index
+// after its samples is cut to those there are and put after them, and how
+// far it plays is said in the list, the JSON and the report (by the index as
+// it was).
+void markIncomplete(scan::FoundFile& f, const fs::path& path, const Index& index, std::uint64_t own) {
+    f.size = own;
+    if (!index.moov.empty()) f.size = EndWithCutIndex(path, own, index.moov);
+    f.damaged = true;
+    f.faultAt = own;
+    f.printed = false;
+    platform::RawFile written;
+    if (!written.open(path, platform::RawFile::Mode::Read)) return;
+    const std::string& moov = index.moov;
+    // (after the media data as it now ends, or where it ended)
+    const std::uint64_t moovAt = moov.empty() ? ~0ull : f.size > own ? own : index.indexAt;
+    const formats::Playable p = formats::PlayableSeconds(
+        [&](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+            if (at >= moovAt) {
+                if (at - moovAt > moov.size() || n > moov.size() - (at - moovAt)) return false;
+                std::memcpy(out, moov.data() + (at - moovAt), n);
+                return true;
+            }
+            return at + n <= own && written.readAt(at, out, n) == n;
+        },
+        moov.empty() ? index.size : moovAt + moov.size(), own);
+    f.plays = p.plays;
+    f.lasts = p.lasts;
+}
+
+}  // namespace
+
+int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
+    platform::RawFile medium;
+    if (!volumes::OpenDrive(medium, ctx.drive, platform::RawFile::Mode::Read)) return 0;
+    const std::uint64_t unit = geo.unitBytes();
+    std::vector<std::size_t> lost;  // clips whose index was not found
+    std::vector<std::pair<std::size_t, Index>> clips = clipsWithIndex(ctx, geo, medium, lost);
+    if (clips.empty()) return 0;
+    std::vector<std::size_t> whole;  // clips that are as their index says, as found or rebuilt
+    std::vector<std::uint64_t> shownTo;
+    Others others = heldByFinds(ctx, geo, medium, clips, shownTo);
     // A file system's clusters, when the scan's units are its sectors
     // (DeepScan); else what the finds' starts tell.
     const std::uint64_t blockUnits = WrittenBlockUnits(ctx, geo);
@@ -327,7 +380,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     for (auto& [k, index] : clips) {
         // Whole as found: every sample in place, and the index too.
         if (shownTo[k] == ~0ull && (index.size == ctx.found[k].size || index.tail == ctx.found[k].size) &&
-            (index.indexUnit == ~std::uint64_t{0} || index.indexUnit == ctx.found[k].startUnit + index.indexAt / unit)) {
+            (index.before() || index.indexUnit == ctx.found[k].startUnit + index.indexAt / unit)) {
             whole.push_back(k);
             continue;
         }
@@ -340,10 +393,9 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         clip.answer({&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {f.name})});
         clip.writtenInBlocks(blockUnits);
         const fs::path path = ctx.cacheFolder / f.name;
-        const bool indexBefore = index.indexUnit == ~std::uint64_t{0};
         const bool followed = clip.follow(true);
-        if (followed && (indexBefore || clip.placeIndex(index.indexAt, index.indexUnit))) {
-            if (indexBefore) clip.takeTrailingBoxes(index.size);
+        if (followed && (index.before() || clip.placeIndex(index.indexAt, index.indexUnit))) {
+            if (index.before()) clip.takeTrailingBoxes(index.size);
             if (clip.write(path, clip.size())) {
                 f.size = clip.size();
                 f.pieces = clip.pieces() > 1 ? clip.pieces() : 0;
@@ -354,35 +406,9 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         } else if (const std::uint64_t own = followed ? index.indexAt : std::min(shownTo[k], index.size);
                    (clip.trusted() || own > 0) && clip.write(path, own)) {
             // What follows is another file's, or an index whose place is not
-            // known for sure: the clip is written as far as its own bytes go,
-            // and plays up to there. A clip of few samples is cut too once
-            // one of its NAL units was read in place: its samples are then
-            // known to be read right. An index after the samples is cut to
-            // those there are, and put after them.
-            f.size = own;
-            if (!index.moov.empty()) f.size = EndWithCutIndex(path, own, index.moov);
-            f.damaged = true;
-            f.faultAt = own;
-            f.printed = false;
-            // How far it plays, for the list, the JSON and the report: by the index as it was.
-            platform::RawFile written;
-            if (written.open(path, platform::RawFile::Mode::Read)) {
-                const std::string& moov = index.moov;
-                // (after the media data as it now ends, or where it ended)
-                const std::uint64_t moovAt = moov.empty() ? ~0ull : f.size > own ? own : index.indexAt;
-                const formats::Playable p = formats::PlayableSeconds(
-                    [&](std::uint64_t at, std::size_t n, std::uint8_t* out) {
-                        if (at >= moovAt) {
-                            if (at - moovAt > moov.size() || n > moov.size() - (at - moovAt)) return false;
-                            std::memcpy(out, moov.data() + (at - moovAt), n);
-                            return true;
-                        }
-                        return at + n <= own && written.readAt(at, out, n) == n;
-                    },
-                    moov.empty() ? index.size : moovAt + moov.size(), own);
-                f.plays = p.plays;
-                f.lasts = p.lasts;
-            }
+            // known for sure. A clip of few samples is cut too once one of its
+            // NAL units was read in place: its samples are then known to be read right.
+            markIncomplete(f, path, index, own);
         }
         ctx.ui.yield();
         if (ctx.ui.stopRequested()) return rebuilt;
