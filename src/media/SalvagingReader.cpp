@@ -23,17 +23,31 @@ constexpr std::uint64_t kNothingEverRead = 8ull << 20;  // failing from the star
 // holds a bad sector fails whole, so sectors are read one by one up to the
 // end of such a page, and pieces again from the next.
 constexpr std::uint64_t kPage = 4096;
-// Which sectors of which medium; bounded, as a dying card may fail everywhere.
-std::mutex knownMutex;
-std::vector<std::string> knownMedia;
-std::set<std::pair<std::size_t, std::uint64_t>> known;
-constexpr std::size_t kMostKnown = 1u << 18;
+// The watches of the commands that run; each keeps its count bounded, as a
+// dying card may fail everywhere.
+std::mutex watchesMutex;
+std::vector<UnreadableWatch*> watches;
+constexpr std::size_t kMostWatched = 1u << 18;
 }  // namespace
 
+UnreadableWatch::UnreadableWatch(std::string medium) : medium_(std::move(medium)) {
+    std::lock_guard<std::mutex> lock(watchesMutex);
+    watches.push_back(this);
+}
 
-std::uint64_t UnreadableSectorsKnown() {
-    std::lock_guard<std::mutex> lock(knownMutex);
-    return known.size();
+UnreadableWatch::~UnreadableWatch() {
+    std::lock_guard<std::mutex> lock(watchesMutex);
+    watches.erase(std::remove(watches.begin(), watches.end(), this), watches.end());
+}
+
+std::uint64_t UnreadableWatch::sectors() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sectors_.size();
+}
+
+void UnreadableWatch::note(std::uint64_t window, std::uint64_t first, std::uint64_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::uint64_t k = 0; k < count && sectors_.size() < kMostWatched; ++k) sectors_.emplace(window, first + k);
 }
 
 SalvagingReader::SalvagingReader(Handle& handle, std::uint32_t sectorBytes)
@@ -91,12 +105,9 @@ void SalvagingReader::markUnreadable(std::uint64_t offset, std::uint8_t* out, st
     const std::uint64_t first = offset / sector_, n = (count + sector_ - 1) / sector_;
     unreadableCount_ += n;
     {
-        std::lock_guard<std::mutex> lock(knownMutex);
-        const std::string name = handle_.path().string() + "@" + std::to_string(handle_.windowBase());
-        const std::size_t medium = static_cast<std::size_t>(
-            std::find(knownMedia.begin(), knownMedia.end(), name) - knownMedia.begin());
-        if (medium == knownMedia.size()) knownMedia.push_back(name);
-        for (std::uint64_t k = 0; k < n && known.size() < kMostKnown; ++k) known.emplace(medium, first + k);
+        std::lock_guard<std::mutex> lock(watchesMutex);
+        for (UnreadableWatch* watch : watches)
+            if (watch->medium_ == handle_.path().string()) watch->note(handle_.windowBase(), first, n);
     }
     failedInRow_ += count;
     addRun(unreadable_, first, n);

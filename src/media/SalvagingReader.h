@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -88,9 +90,25 @@ private:
     std::uint64_t nextSlowSkip_ = 64 * 1024;
 };
 
-// Distinct unreadable sectors known so far, of every medium read (a sector
-// met twice counts once).
-std::uint64_t UnreadableSectorsKnown();
+// The unreadable sectors that readers of one medium meet while it lives,
+// whatever thread reads: a command's own count of what it could not read. A
+// sector met twice counts once.
+class UnreadableWatch {
+public:
+    // `medium`: the drive or image as the readers' handles name it.
+    explicit UnreadableWatch(std::string medium);
+    ~UnreadableWatch();
+    UnreadableWatch(const UnreadableWatch&) = delete;
+    UnreadableWatch& operator=(const UnreadableWatch&) = delete;
+    std::uint64_t sectors() const;
+
+private:
+    friend class SalvagingReader;
+    void note(std::uint64_t window, std::uint64_t first, std::uint64_t count);
+    std::string medium_;
+    mutable std::mutex mutex_;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> sectors_;  // where the reader's window starts, sector
+};
 
 // One self-contained read through a SalvagingReader: `count` bytes from
 // sector `lba` of `drive`, unreadable sectors as zeros and, when asked,

@@ -44,13 +44,12 @@ bool QuickUndelete::run(const filesystems::QuickUndeleteOptions& options) {
     drive_ = options.drive;
     const std::string before = ui_.caption(kButton);
     ui_.setCaption(kButton, LoadStr(725, "Checking") + "...");
-    const std::uint64_t unreadableBefore = media::UnreadableSectorsKnown();
-
     // Catalogued afresh: the medium may have changed since it was chosen.
     media::DriveRecord rec;
     if (!filesystems::GetDriveInfo(drive_, rec)) rec.reset();
     // A whole-card image is listed on the partition the catalogue chose.
     if (rec.isPartition()) drive_ = rec.Drive;
+    const media::UnreadableWatch unreadableMet(drive_);
     volume_ = filesystems::OpenUndeleteVolume(drive_, rec);
     bool ok = false;
     if (!volume_) {
@@ -78,7 +77,7 @@ bool QuickUndelete::run(const filesystems::QuickUndeleteOptions& options) {
     }
     ui_.setCaption(kButton, before.empty() ? title() : before);
     // The tables and folders read past bad sectors: what they lost is said.
-    if (const std::uint64_t lost = media::UnreadableSectorsKnown() - unreadableBefore; lost > 0)
+    if (const std::uint64_t lost = unreadableMet.sectors(); lost > 0)
         ui_.status(FormatStr(LoadStr(0, "%0 sectors of the file system of %1 could not be read: what they held is not listed."),
                              {std::to_string(lost), drive_}));
     return ok;
