@@ -72,6 +72,7 @@ std::string cutTables(const std::string& b, const IsoBox& stbl, Kept& kept) {
         } else if (t.is("stco") || t.is("co64")) {
             made = firstEntries(b, t, t.is("co64") ? 8 : 4, kept.chunks);
         } else if (t.is("sdtp")) {
+            if (t.contents + 4 > t.end) return {};
             made = MakeBox("sdtp", b.substr(t.contents, 4 + std::min<std::uint64_t>(kept.samples, t.end - t.contents - 4)));
         } else if (t.is("stz2")) {
             return {};  // compact sizes: not cut
