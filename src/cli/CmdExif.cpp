@@ -16,12 +16,10 @@ int runExif(CliArgs& args) {
     }
     viewing::ExifValues v;
     const bool sized = viewing::ReadExifFile(args.positional[0], v);
-    if (v.rawDate.empty() || v.make.empty()) {
-        // HEIF, WebP, JPEG XL and movies keep them in containers of their own.
+    if (v.rawDate.empty()) {
+        // A movie keeps its moment in a header of its own.
         const viewing::CaptureFacts facts = viewing::ReadCaptureFacts(args.positional[0]);
-        if (v.rawDate.empty() && !facts.rawDate.empty()) v.date = viewing::IsoDate(facts.rawDate);
-        if (v.make.empty()) v.make = facts.make;
-        if (v.model.empty()) v.model = facts.model;
+        if (!facts.rawDate.empty()) v.date = viewing::IsoDate(facts.rawDate);
     }
     if (args.json) {
         std::cout << "{\"make\":\"" << JsonEscape(v.make) << "\",\"model\":\"" << JsonEscape(v.model)

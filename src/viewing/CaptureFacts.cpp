@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <fstream>
 
-#include <exiv2/exiv2.hpp>
-
 #include "platform/ByteOrder.h"
 #include "viewing/Exif.h"
 #include "formats/Formats.h"
@@ -17,58 +15,10 @@ namespace hx::viewing {
 
 namespace {
 
-// Boxes looked at in one level of a movie, at most.
-
 std::string lowerExtension(const std::filesystem::path& file) {
     std::string ext = file.extension().string();
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return ext;
-}
-
-// The first of `keys` that the metadata (EXIF or XMP) holds, as text.
-template <typename Data, typename Key>
-std::string firstOf(const Data& data, std::initializer_list<const char*> keys) {
-    for (const char* key : keys) {
-        const auto it = data.findKey(Key(key));
-        if (it == data.end()) continue;
-        if (std::string text = ShownText(it->toString()); !text.empty()) return text;
-    }
-    return {};
-}
-const auto exifFirst = firstOf<Exiv2::ExifData, Exiv2::ExifKey>;
-const auto xmpFirst = firstOf<Exiv2::XmpData, Exiv2::XmpKey>;
-
-// XMP dates are "YYYY-MM-DDTHH:MM:SS[zone]".
-std::string fromXmpDate(const std::string& xmp) {
-    if (xmp.size() < 19 || xmp[4] != '-' || xmp[7] != '-' || xmp[10] != 'T') return {};
-    std::string raw = xmp.substr(0, 19);
-    raw[4] = raw[7] = ':';
-    raw[10] = ' ';
-    return raw;
-}
-
-void readWithExiv2(const std::filesystem::path& file, CaptureFacts& facts) {
-    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-    Exiv2::enableBMFF(true);  // HEIC, AVIF, CR3 and JPEG XL
-    try {
-        auto image = Exiv2::ImageFactory::open(file.string());
-        if (!image.get()) return;
-        image->readMetadata();
-        const Exiv2::ExifData& exif = image->exifData();
-        const Exiv2::XmpData& xmp = image->xmpData();
-        if (facts.rawDate.empty())
-            facts.rawDate = exifFirst(exif, {"Exif.Photo.DateTimeOriginal", "Exif.Image.DateTimeOriginal",
-                                           "Exif.Photo.DateTimeDigitized", "Exif.Image.DateTime"});
-        if (facts.rawDate.empty())
-            facts.rawDate = fromXmpDate(xmpFirst(xmp, {"Xmp.exif.DateTimeOriginal", "Xmp.photoshop.DateCreated",
-                                                      "Xmp.xmp.CreateDate"}));
-        if (facts.make.empty()) facts.make = exifFirst(exif, {"Exif.Image.Make"});
-        if (facts.make.empty()) facts.make = xmpFirst(xmp, {"Xmp.tiff.Make"});
-        if (facts.model.empty()) facts.model = exifFirst(exif, {"Exif.Image.Model"});
-        if (facts.model.empty()) facts.model = xmpFirst(xmp, {"Xmp.tiff.Model"});
-    } catch (const std::exception&) {
-        // Not a container exiv2 reads, or a damaged one: what was found stands.
-    }
 }
 
 }  // namespace
@@ -120,18 +70,11 @@ CaptureFacts ReadCaptureFacts(const std::filesystem::path& file) {
     ExifValues exif;
     ReadExifFile(file.string(), exif);
     facts.rawDate = exif.rawDate;
-    facts.make = ShownText(exif.make);
-    facts.model = ShownText(exif.model);
-    if (!facts.rawDate.empty() && !facts.make.empty()) return facts;
-    const std::string ext = lowerExtension(file);
-    const formats::Format* format = formats::FormatOf(ext);
-    if (!format) return facts;
-    if (format->family == formats::Family::Photo || format->family == formats::Family::Raw) readWithExiv2(file, facts);
-    if (format->family == formats::Family::Movie && facts.rawDate.empty()) facts.rawDate = MovieCreationTime(file);
-    // Containers keep texts of their own: they are cleaned as the EXIF's are.
-    facts.rawDate = CaptureDate(facts.rawDate);
-    facts.make = ShownText(facts.make);
-    facts.model = ShownText(facts.model);
+    facts.make = exif.make;
+    facts.model = exif.model;
+    const formats::Format* format = formats::FormatOf(lowerExtension(file));
+    if (facts.rawDate.empty() && format && format->family == formats::Family::Movie)
+        facts.rawDate = CaptureDate(MovieCreationTime(file));
     return facts;
 }
 

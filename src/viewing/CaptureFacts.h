@@ -1,9 +1,8 @@
 #pragma once
 // When a photo or movie was taken and by which camera, from whatever the file
-// holds: its EXIF header (JPEG, TIFF and the raws, through our own reader),
-// then exiv2 for the containers it knows (HEIF, AVIF, CR3, WebP, JPEG XL,
-// PNG; EXIF or XMP inside), then a movie's own header (MP4, MOV, 3GP: the
-// creation time of its movie header box).
+// holds: its metadata as the picture's summary reads it (EXIF, XMP and the
+// maker's notes of every container exiv2 knows), then a movie's own header
+// (MP4, MOV, 3GP: the creation time of its movie header box).
 #include <cstdint>
 #include <filesystem>
 #include <string>

@@ -11,7 +11,7 @@
 
 #include "platform/RawFile.h"
 #include "shell/Text.h"
-#include "formats/TiffReader.h"
+#include "viewing/MetadataRead.h"
 
 namespace hx::viewing {
 
@@ -21,10 +21,6 @@ char gDateSeparator = '-';
 
 constexpr std::size_t kFileHead = 128 * 1024;  // an APP1 segment is at most 64 kB
 
-std::size_t find(std::string_view data, std::string_view what, std::size_t from = 0) {
-    return data.find(what, from);
-}
-
 std::string trim(std::string s) {
     auto notSpace = [](unsigned char c) { return c != ' ' && c != '\0' && c != '\t' && c != '\r' && c != '\n'; };
     s.erase(s.begin(), std::find_if(s.begin(), s.end(), notSpace));
@@ -32,140 +28,120 @@ std::string trim(std::string s) {
     return s;
 }
 
-// The header's values with every offset checked against the data: walked
-// from IFD0 and the EXIF sub-directory when they are sound, searched byte-wise
-// for their tags otherwise.
-class Tiff {
-public:
-    Tiff(std::string_view data, std::size_t header)
-        : d_(data), h_(header),
-          reader_(reinterpret_cast<const std::uint8_t*>(data.data()) + header, data.size() - header) {
-        opened_ = reader_.open();
-    }
-
-    void walk() {
-        if (opened_) walked_ = walkIfd(reader_.firstDirectory(), 0);
-    }
-
-    std::optional<formats::TiffEntry> entry(std::uint16_t tag) const {
-        if (walked_) {
-            for (const auto& e : entries_)
-                if (e.tag == tag) return e;
-            return std::nullopt;
-        }
-        const bool little = d_[h_] == 'I';
-        const char id[2] = {static_cast<char>(little ? tag & 0xFF : tag >> 8),
-                            static_cast<char>(little ? tag >> 8 : tag & 0xFF)};
-        const std::size_t at = d_.find(std::string_view(id, 2));
-        if (at == std::string_view::npos || at < h_ || d_.size() - at < 12) return std::nullopt;
-        // Read as an entry where it was found.
-        const auto* p = reinterpret_cast<const std::uint8_t*>(d_.data()) + at;
-        formats::TiffEntry e;
-        e.tag = tag;
-        e.type = reader_.u16(p + 2);
-        e.count = reader_.u32(p + 4);
-        std::memcpy(e.value, p + 8, 4);
-        e.at = at - h_;
-        return e;
-    }
-
-    std::uint32_t number(const formats::TiffEntry& e) const { return reader_.number(e); }
-
-    std::string text(const formats::TiffEntry& e) const {
-        if (e.count == 0 || e.count > d_.size()) return {};
-        std::string out(e.count, '\0');
-        if (e.count <= 4) std::memcpy(out.data(), e.value, e.count);
-        else if (!reader_.read(reader_.valueOffset(e), e.count, reinterpret_cast<std::uint8_t*>(out.data()))) return {};
-        return out;
-    }
-
-private:
-    bool walkIfd(std::uint32_t offset, int depth) {
-        std::vector<formats::TiffEntry> entries;
-        std::uint32_t next = 0;
-        if (depth > 1 || !reader_.directory(offset, entries, next, 512)) return false;
-        for (const formats::TiffEntry& e : entries) {
-            entries_.push_back(e);
-            if (e.tag == 0x8769) walkIfd(reader_.valueOffset(e), depth + 1);
-        }
-        return true;
-    }
-
-    std::string_view d_;
-    std::size_t h_;
-    formats::TiffReader reader_;
-    bool opened_ = false;
-    bool walked_ = false;
-    std::vector<formats::TiffEntry> entries_;
+// What exiv2 read of a picture, and the size of the picture itself.
+struct Read {
+    Exiv2::ExifData exif;
+    Exiv2::XmpData xmp;
+    int width = 0;
+    int height = 0;
+    bool adobeProfile = false;  // the colour profile embedded is Adobe RGB
 };
 
-std::size_t headerPosition(std::string_view data) {
-    std::size_t pos = std::string_view::npos;
-    const std::size_t exif = find(data, "Exif");
-    if (exif != std::string_view::npos) {
-        pos = exif + 6;
-    } else {
-        const std::size_t ttw = find(data, "TTW");
-        pos = ttw != std::string_view::npos ? ttw + 7 : find(data, "MM");
-    }
-    const std::size_t ii = find(data, "II");
-    if (ii != std::string_view::npos && (pos == std::string_view::npos || ii < pos)) pos = ii;
-    if (pos == std::string_view::npos || pos + 8 > data.size()) return std::string_view::npos;
-    if (data.substr(pos, 2) != "MM" && data.substr(pos, 2) != "II") return std::string_view::npos;
-    return pos;
+bool namesAdobeRgb(const std::uint8_t* data, std::size_t size) {
+    return shell::ContainsNoCase(std::string_view(reinterpret_cast<const char*>(data), size), "adobe rgb");
 }
 
-void readValues(std::string_view data, ExifValues& out) {
-    const std::size_t header = headerPosition(data);
-    if (header != std::string_view::npos) {
-        Tiff tiff(data, header);
-        tiff.walk();
-        auto e = tiff.entry(0x010F);
-        if (e) out.make = ShownText(tiff.text(*e));
-        e = tiff.entry(0x0110);
-        if (e) out.model = ShownText(tiff.text(*e));
-        e = tiff.entry(0x0112);
-        if (e) out.orientation = static_cast<float>(tiff.number(*e));
-        e = tiff.entry(0x9003);
-        if (!e) e = tiff.entry(0x0132);
-        if (e) {
-            std::string d = CaptureDate(tiff.text(*e));
-            if (!d.empty()) {
-                out.rawDate = d;
-                int replaced = 0;
-                for (char& c : d)
-                    if (c == ':' && replaced < 2) {
-                        c = gDateSeparator;
-                        ++replaced;
-                    }
-                out.date = d;
-            }
-        }
-        e = tiff.entry(0xA001);
-        if (e) {
-            const std::uint32_t v = tiff.number(*e);
-            if (v == 255) out.colorSpace = "unspecified";
-            else if (shell::ContainsNoCase(data, "adobe rgb")) out.colorSpace = "Adobe RGB";
-            else if (v == 1) out.colorSpace = "sRGB";
-            else out.colorSpace = std::to_string(v);
-        } else if (shell::ContainsNoCase(data, "adobe rgb")) {
-            out.colorSpace = "Adobe RGB";
-        }
-        e = tiff.entry(0xA002);
-        if (e) out.width = static_cast<int>(tiff.number(*e) & 0xFFFF);
-        e = tiff.entry(0xA003);
-        if (e) out.height = static_cast<int>(tiff.number(*e) & 0xFFFF);
-    } else if (find(data.substr(0, 10), "GIF") != std::string_view::npos && data.size() >= 10) {
-        auto b = reinterpret_cast<const unsigned char*>(data.data());
-        out.width = b[6] | b[7] << 8;
-        out.height = b[8] | b[9] << 8;
+void take(const Metadata& image, Read& r) {
+    r.exif = image->exifData();
+    r.xmp = image->xmpData();
+    try {
+        r.width = image->pixelWidth();
+        r.height = image->pixelHeight();
+        if (image->iccProfileDefined())
+            r.adobeProfile = namesAdobeRgb(image->iccProfile()->pData_, static_cast<std::size_t>(image->iccProfile()->size_));
+    } catch (const std::exception&) {
     }
-    // Minolta raw: the picture block gives the sensor's size.
-    const std::size_t prd = find(data, std::string_view("\0PRD", 4));
-    if (prd != std::string_view::npos && prd + 1 + 23 <= data.size()) {
-        auto b = reinterpret_cast<const unsigned char*>(data.data()) + prd + 1;
-        out.height = b[19] << 8 | b[20];
-        out.width = b[21] << 8 | b[22];
+}
+
+// A TIFF header inside bytes no container reader knew (an AVI's EXIF chunk, a
+// raw cut short): after "Exif\0\0", else the first "II*\0" or "MM\0*".
+std::size_t tiffHeader(std::string_view data) {
+    std::size_t best = std::string_view::npos;
+    const std::size_t exif = data.find(std::string_view("Exif\0\0", 6));
+    if (exif != std::string_view::npos) best = exif + 6;
+    for (const std::string_view magic : {std::string_view("II*\0", 4), std::string_view("MM\0*", 4)}) {
+        const std::size_t at = data.find(magic);
+        if (at < best) best = at;
+    }
+    return best;
+}
+
+void readBareTiff(std::string_view data, Read& r) {
+    const std::size_t at = tiffHeader(data);
+    if (at == std::string_view::npos) return;
+    DecodeTiffExif(reinterpret_cast<const std::uint8_t*>(data.data()) + at, data.size() - at, r.exif);
+    if (!r.adobeProfile) r.adobeProfile = namesAdobeRgb(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+}
+
+// The first of `keys` the metadata holds as a text that is not blank.
+template <typename Data, typename Key>
+std::string firstOf(const Data& data, std::initializer_list<const char*> keys) {
+    for (const char* key : keys) {
+        try {
+            const auto it = data.findKey(Key(key));
+            if (it == data.end()) continue;
+            if (std::string text = ShownText(it->toString()); !text.empty()) return text;
+        } catch (const std::exception&) {
+        }
+    }
+    return {};
+}
+const auto exifText = firstOf<Exiv2::ExifData, Exiv2::ExifKey>;
+const auto xmpText = firstOf<Exiv2::XmpData, Exiv2::XmpKey>;
+
+long exifNumber(const Exiv2::ExifData& exif, const char* key, long none) {
+    try {
+        const auto it = exif.findKey(Exiv2::ExifKey(key));
+        if (it != exif.end() && it->count() > 0) return it->toLong();
+    } catch (const std::exception&) {
+    }
+    return none;
+}
+
+// The moment of the shot, from where cameras keep it: the original's date
+// wherever it is written (EXIF, a raw's other directories, XMP, the maker's
+// notes), and only where there is none the date it was digitized or saved.
+std::string captureDate(const Read& r) {
+    for (const std::string& text :
+         {exifText(r.exif, {"Exif.Photo.DateTimeOriginal", "Exif.Image.DateTimeOriginal", "Exif.Image2.DateTimeOriginal",
+                            "Exif.Image3.DateTimeOriginal"}),
+          xmpText(r.xmp, {"Xmp.exif.DateTimeOriginal", "Xmp.photoshop.DateCreated"}),
+          exifText(r.exif, {"Exif.Sony2010e.SonyDateTime", "Exif.NikonPreview.DateTimeOriginal",
+                            "Exif.SamsungPreview.DateTimeOriginal"}),
+          exifText(r.exif, {"Exif.Pentax.Date", "Exif.PentaxDng.Date"}) + " " +
+              exifText(r.exif, {"Exif.Pentax.Time", "Exif.PentaxDng.Time"}),
+          exifText(r.exif, {"Exif.Photo.DateTimeDigitized"}), xmpText(r.xmp, {"Xmp.xmp.CreateDate", "Xmp.exif.DateTimeDigitized"}),
+          exifText(r.exif, {"Exif.Image.DateTime"}), xmpText(r.xmp, {"Xmp.xmp.ModifyDate"})})
+        if (std::string date = CaptureDate(text); !date.empty()) return date;
+    return {};
+}
+
+std::string colourSpace(const Read& r) {
+    const long space = exifNumber(r.exif, "Exif.Photo.ColorSpace", -1);
+    if (space == 255) return "unspecified";
+    // Cameras mark a shot in Adobe RGB by its interoperability index, or its profile.
+    if (r.adobeProfile || exifText(r.exif, {"Exif.Iop.InteroperabilityIndex"}) == "R03") return "Adobe RGB";
+    if (space == 1) return "sRGB";
+    return space < 0 ? std::string() : std::to_string(space);
+}
+
+void fill(const Read& r, ExifValues& out) {
+    out.make = exifText(r.exif, {"Exif.Image.Make"});
+    if (out.make.empty()) out.make = xmpText(r.xmp, {"Xmp.tiff.Make"});
+    out.model = exifText(r.exif, {"Exif.Image.Model"});
+    if (out.model.empty()) out.model = xmpText(r.xmp, {"Xmp.tiff.Model"});
+    out.orientation = static_cast<float>(exifNumber(r.exif, "Exif.Image.Orientation", 0));
+    out.rawDate = captureDate(r);
+    if (!out.rawDate.empty()) {
+        out.date = out.rawDate;
+        out.date[4] = out.date[7] = gDateSeparator;
+    }
+    out.colorSpace = colourSpace(r);
+    out.width = static_cast<int>(exifNumber(r.exif, "Exif.Photo.PixelXDimension", 0));
+    out.height = static_cast<int>(exifNumber(r.exif, "Exif.Photo.PixelYDimension", 0));
+    if (out.width <= 0 || out.height <= 0) {
+        out.width = std::max(r.width, 0);
+        out.height = std::max(r.height, 0);
     }
 }
 
@@ -175,30 +151,31 @@ void SetDateSeparator(char separator) { gDateSeparator = separator; }
 
 bool ReadExif(const std::string& source, const std::uint8_t* data, std::size_t size, ExifValues& out) {
     out = ExifValues{};
-    std::string fileData;
-    std::string_view view;
+    Read r;
     if (source == "BUF") {
         if (data == nullptr) return false;
-        view = std::string_view(reinterpret_cast<const char*>(data), size);
+        if (const Metadata image = OpenMetadata(data, size)) take(image, r);
+        if (r.exif.empty()) readBareTiff(std::string_view(reinterpret_cast<const char*>(data), size), r);
     } else {
         platform::RawFile file;
         if (!file.open(source, platform::RawFile::Mode::Read)) return false;
-        fileData.resize(kFileHead);
-        fileData.resize(file.readAt(0, fileData.data(), fileData.size()));
-        view = fileData;
-        // A HEIC or AVIF photo keeps its EXIF block as an item of its own.
-        unsigned width = 0, height = 0;
-        if (LooksLikeHeif(reinterpret_cast<const std::uint8_t*>(fileData.data()), fileData.size())) {
+        if (const Metadata image = OpenMetadata(source)) take(image, r);
+        if (r.exif.empty() || r.width <= 0 || r.height <= 0) {
+            std::string head(kFileHead, '\0');
+            head.resize(file.readAt(0, head.data(), head.size()));
+            if (r.exif.empty()) readBareTiff(head, r);
+            // A HEIC or AVIF photo: its size, and its EXIF where exiv2 did not read it, from its own items.
             std::string tiff;
-            if (ReadHeifExif(source, tiff, width, height)) readValues(tiff, out);
-            if (out.width == 0 || out.height == 0) {
-                out.width = static_cast<int>(width);
-                out.height = static_cast<int>(height);
+            unsigned width = 0, height = 0;
+            if (LooksLikeHeif(reinterpret_cast<const std::uint8_t*>(head.data()), head.size()) &&
+                ReadHeifExif(source, tiff, width, height)) {
+                if (r.exif.empty()) DecodeTiffExif(reinterpret_cast<const std::uint8_t*>(tiff.data()), tiff.size(), r.exif);
+                r.width = static_cast<int>(width);
+                r.height = static_cast<int>(height);
             }
-            return out.width != 0 && out.height != 0;
         }
     }
-    readValues(view, out);
+    fill(r, out);
     return out.width != 0 && out.height != 0;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
-// The few metadata values the program needs from a picture's EXIF or TIFF
-// header: camera, date of exposure, colour space, orientation, dimensions.
+// The summary of a picture's metadata: camera, moment of the shot, colour
+// space, orientation, dimensions. Read by exiv2 (viewing/MetadataRead) from
+// every container it knows; where it knows none (an AVI, a window of a card),
+// from the TIFF header the bytes hold.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,8 +24,10 @@ struct ExifValues {
 // Separator put between year, month and day of `date`.
 void SetDateSeparator(char separator);
 
-// source "BUF": reads data/size; otherwise source is a file whose first bytes
-// are read. True when both width and height were found.
+// source "BUF": reads data/size; otherwise source is a file. The date is the
+// original's (DateTimeOriginal in EXIF, XMP or the maker's notes), the
+// digitized or saved one only where there is none. True when both width and
+// height were found.
 bool ReadExif(const std::string& source, const std::uint8_t* data, std::size_t size, ExifValues& out);
 inline bool ReadExifFile(const std::string& path, ExifValues& out) { return ReadExif(path, nullptr, 0, out); }
 

@@ -1,8 +1,7 @@
 #include "viewing/ExifFullText.h"
 
-#include <exiv2/exiv2.hpp>
-
 #include "viewing/Exif.h"
+#include "viewing/MetadataRead.h"
 
 namespace hx::viewing {
 
@@ -25,12 +24,9 @@ std::string shown(const std::string& value) {
 
 std::vector<std::string> ExifFullText(const std::filesystem::path& file) {
     std::vector<std::string> lines;
-    Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-    Exiv2::enableBMFF(true);  // HEIC, AVIF and CR3
+    const Metadata image = OpenMetadata(file);
+    if (!image) return lines;
     try {
-        auto image = Exiv2::ImageFactory::open(file.string());
-        if (!image.get()) return lines;
-        image->readMetadata();
         for (const auto& d : image->exifData()) {
             std::string label = d.tagLabel();
             if (label.empty()) label = d.tagName();
