@@ -161,6 +161,62 @@ bool JpegEntropy::Table::build(const std::uint8_t* counts, const std::uint8_t* s
     return true;
 }
 
+bool JpegEntropy::readFrame(const std::uint8_t* p, std::size_t n) {
+    JpegFrame header;
+    if (!ReadJpegFrame(p, n, header) || header.precision != 8 || header.height == 0) return false;
+    height_ = header.height;
+    width_ = header.width;
+    frameComponents_ = header.components;
+    for (int c = 0; c < frameComponents_; ++c) {
+        Component& comp = components_[static_cast<std::size_t>(c)];
+        comp.id = header.component[c].id;
+        comp.h = header.component[c].h;
+        comp.v = header.component[c].v;
+    }
+    return true;
+}
+
+bool JpegEntropy::readScan(const std::uint8_t* p, std::size_t n) {
+    if (n < 1) return false;
+    const int count = p[0];
+    // One scan of every component (or of the only one); anything else is left to a decoder.
+    if (count != frameComponents_ || n < 1 + 2u * static_cast<std::size_t>(count) + 3) return false;
+    int hMax = 1, vMax = 1;
+    for (int c = 0; c < frameComponents_; ++c) {
+        hMax = std::max<int>(hMax, components_[static_cast<std::size_t>(c)].h);
+        vMax = std::max<int>(vMax, components_[static_cast<std::size_t>(c)].v);
+    }
+    blocksPerMcu_ = 0;
+    for (int s = 0; s < count; ++s) {
+        const std::uint8_t id = p[1 + 2 * s], dcSlot = p[2 + 2 * s] >> 4, acSlot = p[2 + 2 * s] & 15;
+        if (dcSlot > 3 || acSlot > 3 || !dc_[dcSlot].defined || !ac_[acSlot].defined) return false;
+        const auto comp = std::find_if(components_.begin(), components_.begin() + frameComponents_,
+                                       [id](const Component& c) { return c.id == id; });
+        if (comp == components_.begin() + frameComponents_) return false;
+        const int blocks = count == 1 ? 1 : comp->h * comp->v;
+        if (blocksPerMcu_ + blocks > 10) return false;
+        for (int b = 0; b < blocks; ++b) {
+            blockDc_[static_cast<std::size_t>(blocksPerMcu_)] = dcSlot;
+            blockAc_[static_cast<std::size_t>(blocksPerMcu_++)] = acSlot;
+        }
+    }
+    std::uint64_t cols = 0, rows = 0;
+    if (count == 1) {
+        // A lone component is coded block by block over its own size.
+        const Component& c = components_[0];
+        const std::uint64_t w = (static_cast<std::uint64_t>(width_) * c.h + hMax - 1) / hMax;
+        const std::uint64_t h = (static_cast<std::uint64_t>(height_) * c.v + vMax - 1) / vMax;
+        cols = (w + 7) / 8;
+        rows = (h + 7) / 8;
+    } else {
+        cols = (width_ + 8ull * hMax - 1) / (8ull * hMax);
+        rows = (height_ + 8ull * vMax - 1) / (8ull * vMax);
+    }
+    if (cols * rows == 0 || cols * rows > 0xFFFFFFFFull) return false;
+    mcus_ = static_cast<std::uint32_t>(cols * rows);
+    return true;
+}
+
 bool JpegEntropy::readHeaders(const std::uint8_t* data, std::size_t size) {
     *this = JpegEntropy();
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
@@ -176,22 +232,10 @@ bool JpegEntropy::readHeaders(const std::uint8_t* data, std::size_t size) {
         const std::uint8_t* p = data + at + 4;
         const std::size_t n = length - 2;
         if (code == 0xC0 || code == 0xC1) {
-            JpegFrame header;
-            if (frame || !ReadJpegFrame(p, n, header) || header.precision != 8 || header.height == 0) return false;
-            height_ = header.height;
-            width_ = header.width;
-            frameComponents_ = header.components;
-            for (int c = 0; c < frameComponents_; ++c) {
-                Component& comp = components_[static_cast<std::size_t>(c)];
-                comp.id = header.component[c].id;
-                comp.h = header.component[c].h;
-                comp.v = header.component[c].v;
-            }
+            if (frame || !readFrame(p, n)) return false;
             frame = true;
-        } else if (code >= 0xC2 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC) {
+        } else if (code >= 0xC2 && code <= 0xCF && code != 0xC4 && code != 0xC8) {
             return false;  // progressive, lossless, hierarchical or arithmetic-coded
-        } else if (code == 0xCC) {
-            return false;
         } else if (code == 0xC4) {
             const bool built = ForEachHuffmanTable(p, n, [this](const HuffmanTableSpec& spec) {
                 Table& t = spec.kind == 0 ? dc_[spec.slot] : ac_[spec.slot];
@@ -202,43 +246,7 @@ bool JpegEntropy::readHeaders(const std::uint8_t* data, std::size_t size) {
             if (n < 2) return false;
             restartInterval_ = be16(p);
         } else if (code == 0xDA) {
-            if (!frame || n < 1) return false;
-            const int count = p[0];
-            // One scan of every component (or of the only one); anything else is left to a decoder.
-            if (count != frameComponents_ || n < 1 + 2u * static_cast<std::size_t>(count) + 3) return false;
-            int hMax = 1, vMax = 1;
-            for (int c = 0; c < frameComponents_; ++c) {
-                hMax = std::max<int>(hMax, components_[static_cast<std::size_t>(c)].h);
-                vMax = std::max<int>(vMax, components_[static_cast<std::size_t>(c)].v);
-            }
-            blocksPerMcu_ = 0;
-            for (int s = 0; s < count; ++s) {
-                const std::uint8_t id = p[1 + 2 * s], dcSlot = p[2 + 2 * s] >> 4, acSlot = p[2 + 2 * s] & 15;
-                if (dcSlot > 3 || acSlot > 3 || !dc_[dcSlot].defined || !ac_[acSlot].defined) return false;
-                const auto comp = std::find_if(components_.begin(), components_.begin() + frameComponents_,
-                                               [id](const Component& c) { return c.id == id; });
-                if (comp == components_.begin() + frameComponents_) return false;
-                const int blocks = count == 1 ? 1 : comp->h * comp->v;
-                if (blocksPerMcu_ + blocks > 10) return false;
-                for (int b = 0; b < blocks; ++b) {
-                    blockDc_[static_cast<std::size_t>(blocksPerMcu_)] = dcSlot;
-                    blockAc_[static_cast<std::size_t>(blocksPerMcu_++)] = acSlot;
-                }
-            }
-            std::uint64_t cols = 0, rows = 0;
-            if (count == 1) {
-                // A lone component is coded block by block over its own size.
-                const Component& c = components_[0];
-                const std::uint64_t w = (static_cast<std::uint64_t>(width_) * c.h + hMax - 1) / hMax;
-                const std::uint64_t h = (static_cast<std::uint64_t>(height_) * c.v + vMax - 1) / vMax;
-                cols = (w + 7) / 8;
-                rows = (h + 7) / 8;
-            } else {
-                cols = (width_ + 8ull * hMax - 1) / (8ull * hMax);
-                rows = (height_ + 8ull * vMax - 1) / (8ull * vMax);
-            }
-            if (cols * rows == 0 || cols * rows > 0xFFFFFFFFull) return false;
-            mcus_ = static_cast<std::uint32_t>(cols * rows);
+            if (!frame || !readScan(p, n)) return false;
             scanStart_ = at + 2 + length;
             return true;
         }
@@ -246,6 +254,82 @@ bool JpegEntropy::readHeaders(const std::uint8_t* data, std::size_t size) {
     }
     return false;
 }
+
+namespace {
+
+// What reading a code or a block came to, besides a symbol.
+constexpr int kFault = -1;  // data no encoder writes
+constexpr int kShort = -2;  // the data ran out first
+
+// The next code of `t`: its symbol, kFault or kShort.
+template <typename Table>
+[[gnu::always_inline]] inline int nextCode(BitReader& in, const Table& t) {
+    if (in.bits() < 16) in.fill();
+    const std::uint16_t quick = t.fast[in.peek(kFastBits)];
+    int len = quick >> 8;
+    int symbol = quick & 0xFF;
+    if (len == 0) {
+        std::int32_t code = 0;
+        for (len = kFastBits + 1; len <= 16; ++len) {
+            code = static_cast<std::int32_t>(in.peek(len));
+            if (code <= t.maxCode[static_cast<std::size_t>(len)]) break;
+        }
+        if (len > 16) return in.bits() >= 16 || in.atMarker() ? kFault : kShort;
+        symbol = t.values[static_cast<std::size_t>((code + t.offset[static_cast<std::size_t>(len)]) & 0xFF)];
+    }
+    if (len > in.bits()) return in.atMarker() ? kFault : kShort;
+    in.consume(len);
+    return symbol;
+}
+
+// `n` more bits after a code: false when the data holds fewer.
+[[gnu::always_inline]] inline bool skipBits(BitReader& in, int n) {
+    if (in.bits() < n) in.fill();
+    if (in.bits() < n) return false;
+    in.consume(n);
+    return true;
+}
+
+// One block of 64 coefficients, its DC code by `dc` and the rest by `ac`:
+// 0, kFault or kShort (short of bits where a marker stands counts as a fault).
+template <typename Table>
+[[gnu::always_inline]] inline int walkBlock(BitReader& in, const Table& dc, const Table& ac) {
+    const auto shortOf = [&in] { return in.atMarker() ? kFault : kShort; };
+    const int size = nextCode(in, dc);
+    if (size < 0) return size == kFault ? kFault : shortOf();
+    if (size > 11) return kFault;
+    if (!skipBits(in, size)) return shortOf();
+    for (int k = 1; k < 64;) {
+        if (in.bits() < 32) in.fill();
+        const auto& step = ac.steps[in.peek(kStepBits)];
+        if (step.bits != 0 && step.bits <= in.bits()) {
+            if (step.skip == 0) {
+                in.consume(step.bits);
+                return 0;  // end of block
+            }
+            if (k + step.skip > step.limit) return kFault;
+            in.consume(step.bits);
+            k += step.skip;
+            continue;
+        }
+        const int rs = nextCode(in, ac);
+        if (rs < 0) return rs == kFault ? kFault : shortOf();
+        const int run = rs >> 4, bits = rs & 15;
+        if (bits == 0) {
+            if (run == 0) return 0;  // end of block
+            if (run != 15 || k + 16 > 63) return kFault;
+            k += 16;
+            continue;
+        }
+        k += run;
+        if (k > 63 || bits > 10) return kFault;
+        if (!skipBits(in, bits)) return shortOf();
+        ++k;
+    }
+    return 0;
+}
+
+}  // namespace
 
 JpegEntropy::Walk JpegEntropy::walk(const std::uint8_t* data, std::size_t size, Mark from,
                                     std::vector<Mark>* marks, std::size_t markEvery) const {
@@ -266,33 +350,6 @@ JpegEntropy::Walk JpegEntropy::walk(const std::uint8_t* data, std::size_t size, 
         if (in.bits() < from.bit) return stop(in.atMarker() ? Outcome::Fault : Outcome::RanOut, from.mcu);
         in.consume(from.bit);
     }
-    // The next code of `t`: its symbol, or -1 for a fault, -2 when the data ran out.
-    const auto decode = [&in](const Table& t) __attribute__((always_inline)) -> int {
-        if (in.bits() < 16) in.fill();
-        const std::uint16_t quick = t.fast[in.peek(kFastBits)];
-        int len = quick >> 8;
-        int symbol = quick & 0xFF;
-        if (len == 0) {
-            std::int32_t code = 0;
-            for (len = kFastBits + 1; len <= 16; ++len) {
-                code = static_cast<std::int32_t>(in.peek(len));
-                if (code <= t.maxCode[static_cast<std::size_t>(len)]) break;
-            }
-            if (len > 16) return in.bits() >= 16 ? -1 : (in.atMarker() ? -1 : -2);
-            symbol = t.values[static_cast<std::size_t>((code + t.offset[static_cast<std::size_t>(len)]) & 0xFF)];
-        }
-        if (len > in.bits()) return in.atMarker() ? -1 : -2;
-        in.consume(len);
-        return symbol;
-    };
-    // `n` more bits after a code: false when the data holds fewer.
-    const auto skip = [&in](int n) __attribute__((always_inline)) {
-        if (in.bits() < n) in.fill();
-        if (in.bits() < n) return false;
-        in.consume(n);
-        return true;
-    };
-    const auto shortOf = [&in] { return in.atMarker() ? Outcome::Fault : Outcome::RanOut; };
     std::uint64_t lastMark = from.byte;
     for (std::uint32_t mcu = from.mcu; mcu < mcus_; ++mcu) {
         // The byte in use lies a few bytes before where loading got to.
@@ -301,38 +358,8 @@ JpegEntropy::Walk JpegEntropy::walk(const std::uint8_t* data, std::size_t size, 
             marks->push_back({lastMark, in.bit(), mcu});
         }
         for (int b = 0; b < blocksPerMcu_; ++b) {
-            const int dc = decode(dc_[blockDc_[static_cast<std::size_t>(b)]]);
-            if (dc < 0) return stop(dc == -1 ? Outcome::Fault : shortOf(), mcu);
-            if (dc > 11) return stop(Outcome::Fault, mcu);
-            if (!skip(dc)) return stop(shortOf(), mcu);
-            const Table& act = ac_[blockAc_[static_cast<std::size_t>(b)]];
-            for (int k = 1; k < 64;) {
-                if (in.bits() < 32) in.fill();
-                const Table::Step& step = act.steps[in.peek(kStepBits)];
-                if (step.bits != 0 && step.bits <= in.bits()) {
-                    if (step.skip == 0) {
-                        in.consume(step.bits);
-                        break;  // end of block
-                    }
-                    if (k + step.skip > step.limit) return stop(Outcome::Fault, mcu);
-                    in.consume(step.bits);
-                    k += step.skip;
-                    continue;
-                }
-                const int rs = decode(act);
-                if (rs < 0) return stop(rs == -1 ? Outcome::Fault : shortOf(), mcu);
-                const int run = rs >> 4, bits = rs & 15;
-                if (bits == 0) {
-                    if (run == 0) break;  // end of block
-                    if (run != 15 || k + 16 > 63) return stop(Outcome::Fault, mcu);
-                    k += 16;
-                    continue;
-                }
-                k += run;
-                if (k > 63 || bits > 10) return stop(Outcome::Fault, mcu);
-                if (!skip(bits)) return stop(shortOf(), mcu);
-                ++k;
-            }
+            const int got = walkBlock(in, dc_[blockDc_[static_cast<std::size_t>(b)]], ac_[blockAc_[static_cast<std::size_t>(b)]]);
+            if (got < 0) return stop(got == kFault ? Outcome::Fault : Outcome::RanOut, mcu);
         }
         const bool last = mcu + 1 == mcus_;
         if (!last && (restartInterval_ == 0 || (mcu + 1) % restartInterval_ != 0)) continue;
@@ -347,13 +374,9 @@ JpegEntropy::Walk JpegEntropy::walk(const std::uint8_t* data, std::size_t size, 
         const std::uint8_t code = data[at + 1];
         if (last) {
             result.mcus = mcus_;
-            if (code == 0xD9) {
-                result.outcome = Outcome::Complete;
-                result.at = at + 2;
-            } else {
-                result.outcome = (code >= 0xD0 && code <= 0xD7) ? Outcome::Fault : Outcome::Unsupported;
-                result.at = at;
-            }
+            const bool restart = code >= 0xD0 && code <= 0xD7;
+            result.outcome = code == 0xD9 ? Outcome::Complete : restart ? Outcome::Fault : Outcome::Unsupported;
+            result.at = code == 0xD9 ? at + 2 : at;
             return result;
         }
         const std::uint32_t expected = ((mcu + 1) / restartInterval_ - 1) % 8;

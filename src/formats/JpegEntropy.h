@@ -68,6 +68,9 @@ private:
     struct Component {
         std::uint8_t id = 0, h = 1, v = 1, dc = 0, ac = 0;
     };
+    // The frame header (SOF0/1) and the scan header (SOS) read into the members below.
+    bool readFrame(const std::uint8_t* p, std::size_t n);
+    bool readScan(const std::uint8_t* p, std::size_t n);
 
     std::array<Table, 4> dc_{}, ac_{};
     std::array<Component, 4> components_{};

@@ -318,18 +318,7 @@ void frmRecover::selectStartDrive() {
 
 shell::WorkingState& frmRecover::state() const { return shell::SharedState(); }
 
-void frmRecover::Form_Load() {
-    using shell::StepResult;
-    // Nothing of the window shows before it is complete.
-    setWindowOpacity(0.0);
-    shell::WorkingState& st = state();
-    st = shell::WorkingState{};
-    shell::InitWorkingState(st);
-    st.commandLine = options_.commandLine;
-    store_ = std::make_unique<QtSettingsStore>();
-    st.store = store_.get();
-    selfClosing_.reset();
-
+shell::StartupOptions frmRecover::startupOptions() const {
     shell::StartupOptions so;
     so.programName = "harvestrix";
     if (options_.singleInstance) so.instanceFile = platform::DefaultInstanceFile();
@@ -341,35 +330,33 @@ void frmRecover::Form_Load() {
         so.languageGiven = true;
     }
     if (options_.cacheDir) so.cacheFolder = *options_.cacheDir;
+    return so;
+}
 
-    std::unique_ptr<frmRecoverInit> splash;
-    auto steps = shell::EngineStartupSteps(st, *this, so);
-    steps.insertAfter("ChooseLanguage", "Splash", [&] {
+void frmRecover::addWindowSteps(shell::StepSequence& steps, std::unique_ptr<frmRecoverInit>& splash) {
+    using shell::StepResult;
+    shell::WorkingState& st = state();
+    const auto done = [](auto&& f) {
+        return [f] {
+            f();
+            return StepResult::Done;
+        };
+    };
+    steps.insertAfter("ChooseLanguage", "Splash", done([&splash, &st] {
         splash = std::make_unique<frmRecoverInit>(lastPicturePathFor(st));
         splash->show();
         QCoreApplication::processEvents();
-        return StepResult::Done;
-    });
-    steps.insertAfter("StoreLanguage", "SetCaptions", [&] {
-        SetCaptions();
-        return StepResult::Done;
-    });
-    steps.insertBefore("CommandLineSwitches", "AttachImages", [&] {
+    }));
+    steps.insertAfter("StoreLanguage", "SetCaptions", done([this] { SetCaptions(); }));
+    steps.insertBefore("CommandLineSwitches", "AttachImages", done([this] {
         for (const auto& spec : options_.attaches)
             if (!platform::AttachImage(spec))
                 message("Cannot attach '" + spec + "': the image file does not exist.", LoadStr(31, "Harvestrix"),
                         {shell::Buttons::OK, shell::Icon::Exclamation, 0});
-        return StepResult::Done;
-    });
-    steps.insertAfter("ReadSettings", "ApplySettings", [&] {
-        applySettings();
-        return StepResult::Done;
-    });
-    steps.insertBefore("SettleCache", "ShowLastPicture", [&] {
-        showLastPicture();
-        return StepResult::Done;
-    });
-    steps.add("FillCacheBrowser", [&] {
+    }));
+    steps.insertAfter("ReadSettings", "ApplySettings", done([this] { applySettings(); }));
+    steps.insertBefore("SettleCache", "ShowLastPicture", done([this] { showLastPicture(); }));
+    steps.add("FillCacheBrowser", done([this, &st] {
         cacheFolder_ = st.cache;
         saveFolder_ = st.save;
         browseFolder_ = st.browse;
@@ -377,28 +364,36 @@ void frmRecover::Form_Load() {
         // The type list once the working folders are settled: the learned types live there.
         fillTypeList();
         FillCacheBrowser();
-        return StepResult::Done;
-    });
-    steps.add("SelectStartDrive", [&] {
-        selectStartDrive();
-        return StepResult::Done;
-    });
-    steps.add("ShowStart", [&] {
+    }));
+    steps.add("SelectStartDrive", done([this] { selectStartDrive(); }));
+    steps.add("ShowStart", done([this, &st] {
         ApplyColourScheme(ListColors->currentIndex());
         if (cacheHasFiles()) ShowResults();
         else ShowStartPage();
         drivePane_->showSpecs(st.settings.showSpecs || !storeHasWindow());
-        return StepResult::Done;
-    });
-    steps.add("CommandStates", [&] {
+    }));
+    steps.add("CommandStates", done([this] {
         EnableButtons();
         status(LoadStr(51, "Status"));
-        return StepResult::Done;
-    });
-    steps.add("StartTimer", [&] {
-        Timer1->start(shell::DriveWatcher::kIdleMs);
-        return StepResult::Done;
-    });
+    }));
+    steps.add("StartTimer", done([this] { Timer1->start(shell::DriveWatcher::kIdleMs); }));
+}
+
+void frmRecover::Form_Load() {
+    // Nothing of the window shows before it is complete.
+    setWindowOpacity(0.0);
+    shell::WorkingState& st = state();
+    st = shell::WorkingState{};
+    shell::InitWorkingState(st);
+    st.commandLine = options_.commandLine;
+    store_ = std::make_unique<QtSettingsStore>();
+    st.store = store_.get();
+    selfClosing_.reset();
+
+    const shell::StartupOptions so = startupOptions();
+    std::unique_ptr<frmRecoverInit> splash;
+    auto steps = shell::EngineStartupSteps(st, *this, so);
+    addWindowSteps(steps, splash);
     const bool go = steps.run();
     if (splash) splash->close();
     loaded_ = true;

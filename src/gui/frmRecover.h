@@ -37,6 +37,14 @@ namespace hx::undelete {
 class QuickUndelete;
 }
 
+namespace hx::shell {
+class StepSequence;
+struct StartupOptions;
+}  // namespace hx::shell
+namespace hx::learning {
+struct LearnAnswer;
+}  // namespace hx::learning
+
 namespace hx::gui {
 
 // Loads Qt's own translation of `languageId` (Dutch, German) in place of the last one.
@@ -173,6 +181,12 @@ private:
     void collectSettings();
     static QString lastPicturePathFor(const shell::WorkingState& st);
     void selectStartDrive();
+    // The sample files the user's answer names; none when the gathering was stopped or no folder chosen.
+    std::optional<std::vector<std::filesystem::path>> gatherLearnFiles(const learning::LearnAnswer& answer);
+    // What the engine's start-up is told of this window's options, and the
+    // window's own steps put among the engine's.
+    shell::StartupOptions startupOptions() const;
+    void addWindowSteps(shell::StepSequence& steps, std::unique_ptr<frmRecoverInit>& splash);
     // The automated recovery after a read of a damaged medium that the system ended.
     void RecoverDamagedMedia();
     bool storeHasWindow() const;

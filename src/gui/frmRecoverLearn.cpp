@@ -44,6 +44,27 @@ void frmRecover::learnDuringScan() {
     typesPane_->refill(state().picture, state().settings.typeRows);
 }
 
+std::optional<std::vector<fs::path>> frmRecover::gatherLearnFiles(const learning::LearnAnswer& answer) {
+    setCaption("CmdLearn", LoadStr(302, "Gathering") + "...");
+    yield();
+    if (answer.types.empty()) {
+        const auto folder = chooseFolder(LoadStr(305, "QX Adaptive.  Please select a folder for analyzing."),
+                                         state().browse.string());
+        if (!folder) return std::nullopt;
+        return learning::GatherFolder(*folder);
+    }
+    // Through the file search, on the folders named or else every drive,
+    // with its progress; a press of the button stops it.
+    learning_ = true;
+    std::vector<fs::path> files = learning::SearchTypes(answer.types, answer.disks, *this);
+    const bool stopped = !learning_;
+    learning_ = false;
+    clearStop();
+    ProgressBar1->setVisible(false);
+    if (stopped) return std::nullopt;
+    return files;
+}
+
 void frmRecover::CmdLearn_Click() {
     const std::string idle = LoadStr(42, "QX Adaptive");
     if (busy_.busy && busy_.operation == "CmdScan") {
@@ -69,49 +90,12 @@ void frmRecover::CmdLearn_Click() {
     prompt += "\n\n" + LoadStr(295, "") + "\n\n" + LoadStr(296, "");
     const auto answer = input(prompt, idle, " ");
     if (!answer) return;
-
-    // Words are types; a word with a "/" is a folder to search them in.
-    std::vector<std::string> types;
-    std::vector<fs::path> roots;
-    std::string text = *answer;
-    for (char& c : text)
-        if (c == ',' || c == '.') c = ' ';
-    std::istringstream words(text);
-    for (std::string w; words >> w;) {
-        if (w.find('/') != std::string::npos) roots.emplace_back(w);
-        else types.push_back(shell::ToLower(w));
-    }
-    std::vector<fs::path> files;
-    setCaption("CmdLearn", LoadStr(302, "Gathering") + "...");
-    yield();
-    if (!types.empty()) {
-        // Through the file search, on the folders named or else every drive,
-        // with its progress; a press of the button stops it.
-        std::string disks;
-        for (const auto& root : roots) disks += root.string() + " ";
-        learning_ = true;
-        files = learning::SearchTypes(types, disks, *this);
-        const bool stopped = !learning_;
-        learning_ = false;
-        clearStop();
-        ProgressBar1->setVisible(false);
-        if (stopped) {
-            setCaption("CmdLearn", idle);
-            return;
-        }
-    } else {
-        const auto folder = chooseFolder(LoadStr(305, "QX Adaptive.  Please select a folder for analyzing."),
-                                         state().browse.string());
-        if (!folder) {
-            setCaption("CmdLearn", idle);
-            return;
-        }
-        files = learning::GatherFolder(*folder);
-    }
-    if (files.empty()) {
+    const std::optional<std::vector<fs::path>> files = gatherLearnFiles(learning::ReadLearnAnswer(*answer));
+    if (!files || files->empty()) {
         setCaption("CmdLearn", idle);
-        message(LoadStr(307, "No matching files found. Try again.   "),
-                "QX Adaptive  " + LoadStr(31, "Harvestrix"), {shell::Buttons::OK, shell::Icon::Information});
+        if (files)
+            message(LoadStr(307, "No matching files found. Try again.   "), "QX Adaptive  " + LoadStr(31, "Harvestrix"),
+                    {shell::Buttons::OK, shell::Icon::Information});
         return;
     }
     learning_ = true;
@@ -123,7 +107,7 @@ void frmRecover::CmdLearn_Click() {
         yield();
         return learning_;
     };
-    const auto result = learning::LearnFromFiles(state().picture, files, options);
+    const auto result = learning::LearnFromFiles(state().picture, *files, options);
     QApplication::restoreOverrideCursor();
     learning_ = false;
     setCaption("CmdLearn", idle);

@@ -1,6 +1,7 @@
 #include "learning/AdaptiveLearning.h"
 
 #include <algorithm>
+#include <sstream>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -371,6 +372,18 @@ std::vector<fs::path> SearchTypes(const std::vector<std::string>& types, const s
         if (found.stopped) break;
     }
     return files;
+}
+
+LearnAnswer ReadLearnAnswer(std::string text) {
+    LearnAnswer answer;
+    for (char& c : text)
+        if (c == ',' || c == '.') c = ' ';
+    std::istringstream words(text);
+    for (std::string w; words >> w;) {
+        if (w.find('/') != std::string::npos) answer.disks += w + " ";
+        else answer.types.push_back(shell::ToLower(w));
+    }
+    return answer;
 }
 
 }  // namespace hx::learning

@@ -66,4 +66,13 @@ std::vector<std::filesystem::path> GatherTypes(const std::vector<std::filesystem
 std::vector<std::filesystem::path> SearchTypes(const std::vector<std::string>& types, const std::string& disks,
                                                shell::Ui& ui);
 
+// What a user typed when asked what to learn from: words are types ("jpg"),
+// a word with a "/" is a folder to search them in (blanks, commas and dots
+// part the words). `disks` names the folders as SearchTypes takes them.
+struct LearnAnswer {
+    std::vector<std::string> types;
+    std::string disks;
+};
+LearnAnswer ReadLearnAnswer(std::string text);
+
 }  // namespace hx::learning

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -106,44 +107,32 @@ bool SaveCommand::askSameNames(const fs::path& folder, const std::vector<std::si
     return ui_.message(text, title(394, "Save All"), {Buttons::YesNo, Icon::Question}) == Answer::Yes;
 }
 
-bool SaveCommand::moveRow(std::size_t row, const fs::path& wanted, SaveOutcome& out) {
-    const std::string& name = req_.names[row];
-    const fs::path source = req_.cacheFolder / name;
-    const fs::path folder = wanted.parent_path();
-    auto tell = [&](const std::string& text) {
-        ui_.message(text, title(394, "Save All"), {Buttons::OK, Icon::Exclamation});
-        ++out.skipped;
-    };
+std::optional<fs::path> SaveCommand::targetFor(const fs::path& wanted, bool& replace, SaveOutcome& out) {
     std::error_code ec;
-    if (!fs::is_regular_file(source, ec)) {
-        tell(FormatStr(LoadStr(0, "%0 is no longer in the cache folder %1: it cannot be saved."),
-                       {name, req_.cacheFolder.string()}));
-        return true;
-    }
-    fs::create_directories(folder, ec);
-    if (!fs::is_directory(folder, ec)) {
-        tell(FormatStr(LoadStr(0, "The folder %1 cannot be made. %0 stays in the cache; please choose another folder."),
-                       {name, folder.string()}));
-        return false;
-    }
-    fs::path target = wanted;
-    bool replace = false;
-    if (fs::exists(target, ec) && req_.sameName != SaveRequest::SameName::Ask) {
+    replace = false;
+    if (!fs::exists(wanted, ec)) return wanted;
+    if (req_.sameName != SaveRequest::SameName::Ask) {
         replace = req_.sameName == SaveRequest::SameName::Replace;
-        if (!replace) target = NextFreeRestoreName(target);
-    } else if (fs::exists(target, ec)) {
-        const std::string text =
-            FormatStr(LoadStr(0, "%0 already exists in the folder %1."), {target.filename().string(), folder.string()}) +
-            "\n" + LoadStr(0, "Yes: replace it.") + "\n" + LoadStr(0, "No: keep both; the saved file gets a number.") +
-            "\n" + LoadStr(0, "Cancel: skip this file; it stays in the cache.");
-        const Answer a = ui_.message(text, title(394, "Save All"), {Buttons::YesNoCancel, Icon::Question});
-        if (a == Answer::Cancel) {
-            ++out.skipped;
-            return true;
-        }
-        replace = a == Answer::Yes;
-        if (!replace) target = NextFreeRestoreName(target);
+        return replace ? wanted : NextFreeRestoreName(wanted);
     }
+    const std::string text =
+        FormatStr(LoadStr(0, "%0 already exists in the folder %1."),
+                  {wanted.filename().string(), wanted.parent_path().string()}) +
+        "\n" + LoadStr(0, "Yes: replace it.") + "\n" + LoadStr(0, "No: keep both; the saved file gets a number.") +
+        "\n" + LoadStr(0, "Cancel: skip this file; it stays in the cache.");
+    const Answer a = ui_.message(text, title(394, "Save All"), {Buttons::YesNoCancel, Icon::Question});
+    if (a == Answer::Cancel) {
+        ++out.skipped;
+        return std::nullopt;
+    }
+    replace = a == Answer::Yes;
+    return replace ? wanted : NextFreeRestoreName(wanted);
+}
+
+platform::MoveResult SaveCommand::moveInto(const fs::path& source, fs::path& target, bool replace) {
+    const std::string& name = source.filename().string();
+    const fs::path folder = target.parent_path();
+    std::error_code ec;
     // A replacement arrives beside the old file first and takes its place in one step.
     const fs::path landing = replace ? fs::path(target.string() + ".hxpart") : target;
     if (replace) fs::remove(landing, ec);  // a landing left by an earlier failure
@@ -168,10 +157,37 @@ bool SaveCommand::moveRow(std::size_t row, const fs::path& wanted, SaveOutcome& 
             target = landing;
         }
     }
+    return r;
+}
+
+bool SaveCommand::moveRow(std::size_t row, const fs::path& wanted, SaveOutcome& out) {
+    const std::string& name = req_.names[row];
+    const fs::path source = req_.cacheFolder / name;
+    const fs::path folder = wanted.parent_path();
+    auto tell = [&](const std::string& text) {
+        ui_.message(text, title(394, "Save All"), {Buttons::OK, Icon::Exclamation});
+        ++out.skipped;
+    };
+    std::error_code ec;
+    if (!fs::is_regular_file(source, ec)) {
+        tell(FormatStr(LoadStr(0, "%0 is no longer in the cache folder %1: it cannot be saved."),
+                       {name, req_.cacheFolder.string()}));
+        return true;
+    }
+    fs::create_directories(folder, ec);
+    if (!fs::is_directory(folder, ec)) {
+        tell(FormatStr(LoadStr(0, "The folder %1 cannot be made. %0 stays in the cache; please choose another folder."),
+                       {name, folder.string()}));
+        return false;
+    }
+    bool replace = false;
+    std::optional<fs::path> target = targetFor(wanted, replace, out);
+    if (!target) return true;
+    const platform::MoveResult r = moveInto(source, *target, replace);
     if (r.ok()) {
         out.moved.push_back(row);
-        out.targets.push_back(target);
-        if (req_.clipsBeside) writeClipBeside(target);
+        out.targets.push_back(*target);
+        if (req_.clipsBeside) writeClipBeside(*target);
         return true;
     }
     using platform::MoveError;

@@ -6,10 +6,12 @@
 // the user's word.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "output/SaveTarget.h"
+#include "platform/FileMove.h"
 #include "shell/Ui.h"
 
 namespace hx::output {
@@ -62,6 +64,11 @@ public:
 private:
     // Moves `row` to `target`; asks when the name exists. False when the save must end.
     bool moveRow(std::size_t row, const std::filesystem::path& target, SaveOutcome& out);
+    // Where a file wanted at `wanted` goes, asking when a file of its name is
+    // there; none when the user skips it.
+    std::optional<std::filesystem::path> targetFor(const std::filesystem::path& wanted, bool& replace, SaveOutcome& out);
+    // Moves the cached file into place; `target` becomes where it landed.
+    platform::MoveResult moveInto(const std::filesystem::path& source, std::filesystem::path& target, bool replace);
     // Moves the rows into the save folder in the order given, until one failure ends the save.
     void moveRows(const std::vector<std::size_t>& rows, SaveOutcome& out);
     // The clip of the motion photo saved at `photo`, written beside it; nothing for another file.

@@ -157,6 +157,60 @@ void Uninstall(WorkingState& state) {
     DelProgramTrees(state.programFolder);
 }
 
+namespace {
+
+// The language chosen, stored, and its manual installed where it is missing.
+StepResult storeLanguage(WorkingState& state) {
+    needStore(state);
+    const std::string id = std::to_string(state.languageId);
+    std::error_code ec;
+    const fs::path manual = state.programFolder / "Manual" / "Manual.htm";
+    const bool shortManual = !fs::exists(manual, ec) || fs::file_size(manual, ec) < 35000;
+    if (GetSetting(*state.store, kLangId) != id || shortManual) {
+        SaveSetting(*state.store, kLangId, id);
+        InstallManual(state.programFolder, state.languageId);
+    }
+    return StepResult::Done;
+}
+
+// The cache folder the command line (or the caller) names, and /uninstall.
+StepResult commandLineSwitches(WorkingState& state, Ui& ui, const StartupOptions& options, bool& explicitCache) {
+    needStore(state);
+    bool hasCache = false, hasEquals = false;
+    std::string folder = CacheSwitchFolder(state.commandLine, hasCache, hasEquals);
+    if (!options.cacheFolder.empty()) {
+        folder = options.cacheFolder;
+    } else if (hasCache && !hasEquals) {
+        auto answer = ui.input(LoadStr(1804, "Cache:"), LoadStr(753, "Harvestrix Cache"));
+        folder = answer.value_or("");
+    }
+    if (!folder.empty()) {
+        rewriteCaches(state, [&] { ApplyCacheSwitch(state, folder); });
+        explicitCache = true;
+    }
+    if (HasSwitch(state.commandLine, "uninstall")) {
+        Uninstall(state);
+        return StepResult::Quit;
+    }
+    return StepResult::Done;
+}
+
+StepResult readSettings(WorkingState& state) {
+    needStore(state);
+    state.settings = LoadSettings(*state.store, state.regRoot);
+    state.resultView = GetSetting(*state.store, kResultView);
+    state.tCache = state.settings.tCache;
+    state.oCache = state.settings.oCache;
+    state.o2Cache = state.settings.o2Cache;
+    state.save = state.settings.saveFolder;
+    state.browse = state.settings.browseFolder;
+    state.saveAs = state.settings.saveAsFolder;
+    state.image = state.settings.imageFolder;
+    return StepResult::Done;
+}
+
+}  // namespace
+
 StepSequence EngineStartupSteps(WorkingState& state, Ui& ui, const StartupOptions& options) {
     StepSequence s;
     auto explicitCache = std::make_shared<bool>(false);
@@ -186,56 +240,16 @@ StepSequence EngineStartupSteps(WorkingState& state, Ui& ui, const StartupOption
         state.languageId = CurrentLanguage();
         return StepResult::Done;
     });
-    s.add("StoreLanguage", [&state] {
-        needStore(state);
-        const std::string id = std::to_string(state.languageId);
-        std::error_code ec;
-        const fs::path manual = state.programFolder / "Manual" / "Manual.htm";
-        const bool shortManual = !fs::exists(manual, ec) || fs::file_size(manual, ec) < 35000;
-        if (GetSetting(*state.store, kLangId) != id || shortManual) {
-            SaveSetting(*state.store, kLangId, id);
-            InstallManual(state.programFolder, state.languageId);
-        }
-        return StepResult::Done;
-    });
+    s.add("StoreLanguage", [&state] { return storeLanguage(state); });
     s.add("ChooseSettingsRoot", [&state] {
         needStore(state);
         state.regRoot = ChooseRegistryRoot(*state.store, HasSwitch(state.commandLine, "clean"));
         return StepResult::Done;
     });
     s.add("CommandLineSwitches", [&state, &ui, &options, explicitCache] {
-        needStore(state);
-        bool hasCache = false, hasEquals = false;
-        std::string folder = CacheSwitchFolder(state.commandLine, hasCache, hasEquals);
-        if (!options.cacheFolder.empty()) {
-            folder = options.cacheFolder;
-        } else if (hasCache && !hasEquals) {
-            auto answer = ui.input(LoadStr(1804, "Cache:"), LoadStr(753, "Harvestrix Cache"));
-            folder = answer.value_or("");
-        }
-        if (!folder.empty()) {
-            rewriteCaches(state, [&] { ApplyCacheSwitch(state, folder); });
-            *explicitCache = true;
-        }
-        if (HasSwitch(state.commandLine, "uninstall")) {
-            Uninstall(state);
-            return StepResult::Quit;
-        }
-        return StepResult::Done;
+        return commandLineSwitches(state, ui, options, *explicitCache);
     });
-    s.add("ReadSettings", [&state] {
-        needStore(state);
-        state.settings = LoadSettings(*state.store, state.regRoot);
-        state.resultView = GetSetting(*state.store, kResultView);
-        state.tCache = state.settings.tCache;
-        state.oCache = state.settings.oCache;
-        state.o2Cache = state.settings.o2Cache;
-        state.save = state.settings.saveFolder;
-        state.browse = state.settings.browseFolder;
-        state.saveAs = state.settings.saveAsFolder;
-        state.image = state.settings.imageFolder;
-        return StepResult::Done;
-    });
+    s.add("ReadSettings", [&state] { return readSettings(state); });
     s.add("RightsCheck", [&state, &ui, &options] {
         // root may open every device.
         if (platform::RunsAsAdministrator()) return StepResult::Done;

@@ -127,19 +127,118 @@ bool streamFacts(mft::NtfsVolume& volume, const std::uint8_t* data, StreamFacts&
 
 }  // namespace
 
+namespace {
+
+// What the listing is asked for.
+struct Wanted {
+    std::int64_t minBytes = 0;
+    std::int64_t maxBytes = 0;  // 0: no limit
+    std::string filter;         // extensions; empty for all
+    bool liveToo = false;
+
+    // A name to list, in use or not (lower case).
+    bool name(const std::string& n, bool inUse) const {
+        if (inUse && !liveToo && n.rfind("-%", 0) != 0) return false;
+        if (inUse && n.rfind('$', 0) == 0) return false;
+        if (!filter.empty()) {
+            // Without a dot the whole name stands for the extension.
+            const auto dot = n.rfind('.');
+            const std::string ext = dot == std::string::npos ? n : n.substr(dot + 1);
+            if (filter.find(ext) == std::string::npos) return false;
+        }
+        return !shell::ContainsNoCase(n, ".rbf") && n.find(".thc") == std::string::npos &&
+               n.find(".rpc") == std::string::npos;
+    }
+    // The list of deleted files leaves out temporary and backup folders; a
+    // copy of the files in use takes every one but the volume's own.
+    static bool folder(const std::string& f, bool inUse, bool live) {
+        if (!live && (shell::ContainsNoCase(f, "temp") || f.find("QXCache") != std::string::npos ||
+                      f.find("Backup") != std::string::npos))
+            return false;
+        return !inUse ||
+               (f.find("$Extend") == std::string::npos && f.find("System Volume Information") == std::string::npos);
+    }
+    bool size(const StreamFacts& main) const {
+        return main.realSize >= minBytes && main.allocated > 0 && (maxBytes <= 0 || main.realSize <= maxBytes);
+    }
+};
+
+// The name record `r` is listed by, and whether it says where it was (its
+// folder is then in `folder`). False when it has no name to list.
+bool recordName(NtfsSession& s, std::uint32_t r, bool inUse, std::string& name, std::string& folder) {
+    using namespace filesystems::ntfs;
+    const std::uint8_t *fn1 = nullptr, *fn2 = nullptr;
+    FileNameInfo fn;
+    if (s.volume.fileName(r, fn1, fn2)) {
+        const std::uint8_t* chosen = fn2 ? fn2 : fn1;
+        if (!ParseFileName(chosen, Le32(chosen + 4), fn)) return false;
+    } else if (!inUse && s.volume.attribute(r, kAttrAttributeList)) {
+        // Its names were in extension records that were emptied when it
+        // was deleted (ntfs-3g does so); its data is all still listed.
+        fn.name = "record " + std::to_string(r) + " (name lost).dat";
+    } else {
+        return false;
+    }
+    name = LowerAscii(fn.name);
+    folder = "\\?";  // nothing says where it was
+    if (fn1) {
+        char path[512];
+        if (s.volume.filePath(r, path, 256) < 0) return false;
+        folder = path;
+    }
+    return true;
+}
+
+// The entry of record `r`'s data, then one "name:stream" entry for each of its alternate data streams.
+void addEntries(NtfsSession& s, std::uint32_t r, const std::uint8_t* data, const StreamFacts& main, bool live,
+                UndeleteEntry e, std::vector<UndeleteEntry>& entries) {
+    using namespace filesystems::ntfs;
+    e.RecordNumber = r;
+    e.Size = static_cast<std::uint64_t>(main.realSize);
+    e.ListSize = e.Size == 0 ? 1 : e.Size;
+    e.FirstCluster = main.firstCluster;
+    e.ResidentData = !data[8];
+    e.Overwritten = main.firstInUse && !live ? 1 : 0;
+    if (live) e.Attributes |= kAttrLive;
+    if (const std::uint8_t* si = s.volume.standardInformation(r)) {
+        std::uint32_t vlen = 0;
+        const std::uint8_t* v = ResidentValue(si, Le32(si + 4), vlen);
+        if (v && vlen >= 16) {
+            e.Created = FileTimeToLocalDate(Le64(v));
+            e.Modified = FileTimeToLocalDate(Le64(v + 8));
+        }
+    }
+    entries.push_back(e);
+    for (const auto& stream : s.volume.namedStreams(r)) {
+        StreamFacts facts;
+        if (!streamFacts(s.volume, stream.attribute, facts) || entries.size() > kNtfsListCap) continue;
+        UndeleteEntry ads = e;
+        ads.FileName = ads.ListName = e.FileName + ":" + stream.name;
+        ads.Size = static_cast<std::uint64_t>(facts.realSize);
+        ads.ListSize = ads.Size == 0 ? 1 : ads.Size;
+        ads.FirstCluster = facts.firstCluster;
+        ads.ResidentData = !stream.attribute[8];
+        ads.Overwritten = facts.firstInUse ? 1 : 0;
+        entries.push_back(std::move(ads));
+    }
+}
+
+}  // namespace
+
 bool ListNtfsDeleted(NtfsSession& s, const std::string& drive, std::vector<UndeleteEntry>& entries,
                      const std::string& typeFilter, double minMB, double maxMB, shell::Ui& ui, bool liveToo) {
     using namespace filesystems::ntfs;
     CloseMft(s);
     if (!OpenMft(s, drive, ui)) return false;
-    const auto minBytes = static_cast<std::int64_t>(std::llround(minMB * 1024 * 1024));
-    const auto maxBytes = static_cast<std::int64_t>(std::llround(maxMB * 1024 * 1024));
-    const std::string filter = LowerAscii(typeFilter);
-    const bool all = filter.empty() || filter == "all";
+    Wanted wanted;
+    wanted.minBytes = static_cast<std::int64_t>(std::llround(minMB * 1024 * 1024));
+    wanted.maxBytes = static_cast<std::int64_t>(std::llround(maxMB * 1024 * 1024));
+    wanted.filter = LowerAscii(typeFilter);
+    if (wanted.filter == "all") wanted.filter.clear();
+    wanted.liveToo = liveToo;
     const std::uint32_t count = s.info.recordCount;
     const std::uint32_t step = std::max<std::uint32_t>(1, count / 100);
     std::uint64_t found = 0;
-    char path[512];
 
     for (std::uint32_t r = 16; r < count; ++r) {
         if (r % step == 0) {
@@ -154,85 +253,18 @@ bool ListNtfsDeleted(NtfsSession& s, const std::string& drive, std::vector<Undel
         const std::uint8_t* data = s.volume.attribute(r, kAttrData);
         if (!data) continue;
         const bool inUse = Le16(rec + 22) & kRecordInUse;
-        const std::uint8_t *fn1 = nullptr, *fn2 = nullptr;
-        FileNameInfo fn;
-        if (s.volume.fileName(r, fn1, fn2)) {
-            const std::uint8_t* chosen = fn2 ? fn2 : fn1;
-            if (!ParseFileName(chosen, Le32(chosen + 4), fn)) continue;
-        } else if (!inUse && s.volume.attribute(r, kAttrAttributeList)) {
-            // Its names were in extension records that were emptied when it
-            // was deleted (ntfs-3g does so); its data is all still listed.
-            fn.name = "record " + std::to_string(r) + " (name lost).dat";
-        } else {
-            continue;
-        }
-        const std::string name = LowerAscii(fn.name);
-        if (inUse && !liveToo && name.rfind("-%", 0) != 0) continue;
-        if (inUse && name.rfind('$', 0) == 0) continue;
-        if (!all) {
-            // Without a dot the whole name stands for the extension.
-            const auto dot = name.rfind('.');
-            const std::string ext = dot == std::string::npos ? name : name.substr(dot + 1);
-            if (filter.find(ext) == std::string::npos) continue;
-        }
-        if (shell::ContainsNoCase(name, ".rbf") || name.find(".thc") != std::string::npos ||
-            name.find(".rpc") != std::string::npos)
-            continue;
-        if (fn1) {
-            if (s.volume.filePath(r, path, 256) < 0) continue;
-        } else {
-            std::snprintf(path, sizeof path, "\\?");  // nothing says where it was
-        }
-        const std::string folder(path);
+        std::string name, folder;
+        if (!recordName(s, r, inUse, name, folder) || !wanted.name(name, inUse)) continue;
         const bool live = inUse && name.rfind("-%", 0) != 0;
-        // The list of deleted files leaves out temporary and backup folders;
-        // a copy of the files in use takes every one but the volume's own.
-        if (!live && (shell::ContainsNoCase(folder, "temp") || folder.find("QXCache") != std::string::npos ||
-                      folder.find("Backup") != std::string::npos))
-            continue;
-        if (inUse && (folder.find("$Extend") != std::string::npos ||
-                      folder.find("System Volume Information") != std::string::npos))
-            continue;
-
+        if (!Wanted::folder(folder, inUse, live)) continue;
         StreamFacts main;
-        if (!streamFacts(s.volume, data, main)) continue;
-        if (main.realSize < minBytes || main.allocated <= 0 || (maxBytes > 0 && main.realSize > maxBytes)) continue;
-
+        if (!streamFacts(s.volume, data, main) || !wanted.size(main)) continue;
         ++found;
         if (entries.size() > kNtfsListCap) continue;
         UndeleteEntry e;
-        e.RecordNumber = r;
-        e.FileName = name;
-        e.ListName = name;
+        e.FileName = e.ListName = name;
         e.FolderPath = folder;
-        e.Size = static_cast<std::uint64_t>(main.realSize);
-        e.ListSize = e.Size == 0 ? 1 : e.Size;
-        e.FirstCluster = main.firstCluster;
-        e.ResidentData = !data[8];
-        e.Overwritten = main.firstInUse && !live ? 1 : 0;
-        if (live) e.Attributes |= kAttrLive;
-        if (const std::uint8_t* si = s.volume.standardInformation(r)) {
-            std::uint32_t vlen = 0;
-            const std::uint8_t* v = ResidentValue(si, Le32(si + 4), vlen);
-            if (v && vlen >= 16) {
-                e.Created = FileTimeToLocalDate(Le64(v));
-                e.Modified = FileTimeToLocalDate(Le64(v + 8));
-            }
-        }
-        entries.push_back(e);
-        // Its alternate data streams, each as "name:stream" of its own.
-        for (const auto& stream : s.volume.namedStreams(r)) {
-            StreamFacts facts;
-            if (!streamFacts(s.volume, stream.attribute, facts) || entries.size() > kNtfsListCap) continue;
-            UndeleteEntry ads = e;
-            ads.FileName = ads.ListName = name + ":" + stream.name;
-            ads.Size = static_cast<std::uint64_t>(facts.realSize);
-            ads.ListSize = ads.Size == 0 ? 1 : ads.Size;
-            ads.FirstCluster = facts.firstCluster;
-            ads.ResidentData = !stream.attribute[8];
-            ads.Overwritten = facts.firstInUse ? 1 : 0;
-            entries.push_back(std::move(ads));
-        }
+        addEntries(s, r, data, main, live, e, entries);
     }
     ui.progress(1.0, {});
     if (entries.size() > kNtfsListCap) {
