@@ -30,8 +30,8 @@ using formats::AacFrameStarts;
 constexpr std::uint64_t kMaxClip = 16ull << 30;
 // Pieces of one clip at most.
 constexpr int kMaxPieces = 8;
-// Cluster boundaries tried for where one piece ends, back from where its
-// samples stop being in place.
+// Blocks of the medium (its clusters) tried for where one piece ends, back
+// from where its samples stop being in place.
 constexpr std::uint64_t kMaxBoundaries = 256;
 // A box of a camera's own after the samples or the index, at most.
 constexpr std::uint64_t kMaxTrailing = 16ull << 20;
@@ -188,14 +188,12 @@ public:
         const std::uint64_t c = at / unit_;
         if (c >= map_.size()) return false;
         if (map_[c] == unit) return true;
-        std::uint64_t first = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
-        if (first > c) return false;
-        first = std::max(first, c - std::min<std::uint64_t>(c, kMaxBoundaries));
         std::uint64_t fitting = 0, taken = 0;
         const Placed p = placed();
-        for (std::uint64_t b = first; b <= c && fitting < 2; ++b)
-            if (unit >= c - b && b % block_ == 0 && (unit - (c - b)) % block_ == map_[0] % block_ &&
-                placeable(p, b, unit - (c - b), c)) {
+        const std::uint64_t first = firstBoundary(c);
+        const std::uint64_t free = first <= c ? freeBack(unit, c - first + 1) : 0;
+        for (std::uint64_t b = first; b <= c && fitting < 2; b += block_)
+            if (unit >= c - b && (unit - (c - b)) % block_ == map_[0] % block_ && placeable(p, b, unit - (c - b), c, free)) {
                 ++fitting;
                 taken = b;
             }
@@ -338,9 +336,8 @@ private:
     bool findPiece(std::size_t s, std::uint64_t bad) {
         const Sample& sample = samples_[s];
         const std::uint64_t badCluster = bad / unit_;
-        std::uint64_t first = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
+        const std::uint64_t first = firstBoundary(badCluster);
         if (first > badCluster || badCluster >= map_.size()) return false;
-        first = std::max(first, badCluster - std::min<std::uint64_t>(badCluster, kMaxBoundaries));
         const std::size_t n = looked(sample, bad);
         std::vector<std::uint8_t> bytes(n);
         const std::uint64_t endUnit = geo_.endUnit();
@@ -356,10 +353,11 @@ private:
             // The boundaries: where the piece before ends is known only when
             // one boundary alone fits (others' finds rule the rest out).
             std::vector<std::uint64_t> fitting;
-            for (std::uint64_t b = first; b <= badCluster && fitting.size() <= kMaxFitting; ++b) {
-                if (q < badCluster - b || b % block_ != 0) continue;
+            const std::uint64_t free = freeBack(q, badCluster - first + 1);
+            for (std::uint64_t b = first; b <= badCluster && fitting.size() <= kMaxFitting; b += block_) {
+                if (q < badCluster - b) continue;
                 const std::uint64_t m = q - (badCluster - b);
-                if (!placeable(p, b, m, badCluster)) continue;
+                if (!placeable(p, b, m, badCluster, free)) continue;
                 from_ = b;
                 next_ = m;
                 if (confirms(s, bad)) fitting.push_back(b);
@@ -375,6 +373,15 @@ private:
             return true;
         }
         return false;
+    }
+
+    // The first cluster where a piece may end before `last`, on a block's
+    // start: after the last byte shown to be the clip's own, and at most
+    // kMaxBoundaries blocks back. Past `last` when there is none.
+    std::uint64_t firstBoundary(std::uint64_t last) const {
+        const std::uint64_t own = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
+        const std::uint64_t back = last - std::min(last, kMaxBoundaries * block_);
+        return (std::max(own, back) + block_ - 1) / block_ * block_;
     }
 
     // What placeable() asks of the clusters as they are placed, worked out
@@ -460,14 +467,20 @@ private:
         return any;
     }
 
+    // How many units back from `q`, itself included, no other find takes; `most` at most.
+    std::uint64_t freeBack(std::uint64_t q, std::uint64_t most) const {
+        std::uint64_t n = 0;
+        while (n < most && n <= q && !others_.taken(q - n)) ++n;
+        return n;
+    }
+
     // Clusters b.. at units m.., and those before b where they are: none of
-    // the units up to `badCluster` is another find's or the clip's own.
-    bool placeable(const Placed& p, std::uint64_t b, std::uint64_t m, std::uint64_t badCluster) const {
+    // the units up to `badCluster` is another find's (`free`: freeBack() of
+    // the unit `badCluster` goes to) or the clip's own.
+    bool placeable(const Placed& p, std::uint64_t b, std::uint64_t m, std::uint64_t badCluster, std::uint64_t free) const {
         if (p.firstHeld < b) return false;
         const std::uint64_t last = m + (badCluster - b);
-        if (last >= geo_.endUnit()) return false;
-        for (std::uint64_t i = b; i <= badCluster; ++i)
-            if (others_.taken(m + (i - b))) return false;
+        if (last >= geo_.endUnit() || badCluster - b >= free) return false;
         // The clip's own clusters before b lie in none of units m..last.
         for (std::size_t r = 0; r < p.runs.size() && p.runs[r].first < b; ++r) {
             const std::uint64_t end = r + 1 < p.runs.size() ? std::min(p.runs[r + 1].first, b) : b;

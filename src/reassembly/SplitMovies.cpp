@@ -63,7 +63,7 @@ bool leads(const std::uint8_t* head) {
 // The found clip's samples when its index comes after them (most cameras
 // write it last) and lies elsewhere on the medium: its place in a cluster is
 // known from the size of the `mdat` before it, so every unit of the medium
-// is looked at there for a `moov` that starts with its `mvhd` (after any
+// at that place in a block is looked at there for a `moov` that starts with its `mvhd` (after any
 // boxes of the camera's own, as some put there), nearest first
 // (where the clip's clusters would run on, then forward, then from the
 // start). A moov is the clip's when its samples fill the clip's `mdat` from
@@ -71,7 +71,7 @@ bool leads(const std::uint8_t* head) {
 // `size` is then the clip's size, `indexAt` where what follows the samples
 // starts in the file and `indexUnit` the unit it was found at.
 std::vector<Sample> indexLast(const fs::path& path, const scan::FoundFile& f, platform::RawFile& medium, const scan::ScanGeometry& geo,
-                              const Others& around, const Search& search, std::uint64_t& size, std::uint64_t& indexAt,
+                              std::uint64_t blockUnits, const Others& around, const Search& search, std::uint64_t& size, std::uint64_t& indexAt,
                               std::uint64_t& indexUnit, std::vector<formats::IsoTrack>& withTracks, std::string& moovBytes) {
     platform::RawFile file;
     if (!file.open(path, platform::RawFile::Mode::Read)) return {};
@@ -86,14 +86,17 @@ std::vector<Sample> indexLast(const fs::path& path, const scan::FoundFile& f, pl
         return {};
     const std::uint64_t unit = geo.unitBytes();
     const std::uint64_t within = mdat.end % unit;
-    if (within + 16 > unit) return {};
+    // The index's header is read where it lies: in one block of the medium
+    // (a cluster, which DeepScan's sectors run on in), or else in two pieces.
+    const std::uint64_t block = blockUnits * unit;
+    if (mdat.end % block + 16 > block) return {};
     const std::uint64_t endUnit = geo.endUnit();
     const std::uint64_t natural = f.startUnit + mdat.end / unit;
     std::uint8_t head[16];
     std::vector<std::uint8_t> box;
     for (std::uint64_t k = 0; k < endUnit && search.goOn(k + 1, endUnit); ++k) {
         const std::uint64_t q = (natural + k) % endUnit;
-        if (around.holds(q) || around.blankAt(q)) continue;
+        if (q % blockUnits != natural % blockUnits || around.holds(q) || around.blankAt(q)) continue;
         if (medium.readAt(geo.byteOf(q) + within, head, 16) != 16) continue;
         // Boxes a camera may put between its samples and their index, then the index.
         std::uint64_t lead = 0;
@@ -276,7 +279,8 @@ Others noClips(const scan::ScanContext& ctx, std::uint64_t unit) {
 // Every clip found with its index, first or after its samples; `lost` gets
 // those whose index was not found. Empty when the user stopped.
 std::vector<std::pair<std::size_t, Index>> clipsWithIndex(scan::ScanContext& ctx, const scan::ScanGeometry& geo,
-                                                          platform::RawFile& medium, std::vector<std::size_t>& lost) {
+                                                          std::uint64_t blockUnits, platform::RawFile& medium,
+                                                          std::vector<std::size_t>& lost) {
     const Others around = noClips(ctx, geo.unitBytes());
     std::vector<std::pair<std::size_t, Index>> clips;
     for (std::size_t k = 0; k < ctx.found.size(); ++k) {
@@ -291,7 +295,7 @@ std::vector<std::pair<std::size_t, Index>> clipsWithIndex(scan::ScanContext& ctx
         const Search search{&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {f.name})};
         if (index.samples.empty())
             index.samples =
-                indexLast(path, f, medium, geo, around, search, index.size, index.indexAt, index.indexUnit, index.tracks, index.moov);
+                indexLast(path, f, medium, geo, blockUnits, around, search, index.size, index.indexAt, index.indexUnit, index.tracks, index.moov);
         if (index.samples.empty()) lost.push_back(k);
         // A clip is no larger than the medium that holds its pieces.
         else if (index.size <= geo.byteOf(geo.endUnit())) clips.emplace_back(k, std::move(index));
@@ -367,15 +371,15 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     platform::RawFile medium;
     if (!volumes::OpenDrive(medium, ctx.drive, platform::RawFile::Mode::Read)) return 0;
     const std::uint64_t unit = geo.unitBytes();
+    // A file system's clusters, when the scan's units are its sectors
+    // (DeepScan); else what the finds' starts tell.
+    const std::uint64_t blockUnits = WrittenBlockUnits(ctx, geo);
     std::vector<std::size_t> lost;  // clips whose index was not found
-    std::vector<std::pair<std::size_t, Index>> clips = clipsWithIndex(ctx, geo, medium, lost);
+    std::vector<std::pair<std::size_t, Index>> clips = clipsWithIndex(ctx, geo, blockUnits, medium, lost);
     if (clips.empty()) return 0;
     std::vector<std::size_t> whole;  // clips that are as their index says, as found or rebuilt
     std::vector<std::uint64_t> shownTo;
     Others others = heldByFinds(ctx, geo, medium, clips, shownTo);
-    // A file system's clusters, when the scan's units are its sectors
-    // (DeepScan); else what the finds' starts tell.
-    const std::uint64_t blockUnits = WrittenBlockUnits(ctx, geo);
     int rebuilt = 0;
     for (auto& [k, index] : clips) {
         // Whole as found: every sample in place, and the index too.

@@ -48,14 +48,16 @@ protected:
         bool indexLast = false, hevc = false, pcm = false, inBand = false;
         bool bFrames = false;  // pictures stored out of the order they are shown in, as most cameras record
         const char* size = "240x180";
+        int qp = 18;  // lower: larger pictures
     };
 
     // A clip of `seconds` as `camera` writes it.
     std::string clip(int n, const std::string& extension, int seconds, const Camera& camera) {
         const fs::path file = dir / ("clip" + std::to_string(n) + extension);
         const std::string video = camera.hevc ? "-c:v libx265 -x265-params log-level=error:qp=8 -preset ultrafast -tag:v hvc1 "
-                                              : std::string("-c:v libx264 -qp 18 -g 25 ") +
-                                                    (camera.bFrames ? "-preset veryfast -bf 3 " : "-preset ultrafast ") +
+                                              : "-c:v libx264 -qp " + std::to_string(camera.qp) + " -g 25 " +
+                                                    std::string( +
+                                                    (camera.bFrames ? "-preset veryfast -bf 3 " : "-preset ultrafast ")) +
                                                     (camera.inBand ? "-x264-params repeat-headers=1 " : "");
         const std::string command =
             "ffmpeg -y -v error -f lavfi -i testsrc=duration=" + std::to_string(seconds) + ":size=" + camera.size +
@@ -87,6 +89,40 @@ protected:
             at += size;
         }
         return {};
+    }
+
+    // The clip (its index last) with a box before its media data, so that
+    // the media data ends `residue` bytes into a sector; its chunk offsets
+    // are moved on to match.
+    static std::string mediaEndingAt(std::string bytes, std::size_t residue) {
+        const auto be = [&bytes](std::size_t at, int n) {
+            std::uint64_t v = 0;
+            for (int k = 0; k < n; ++k) v = v << 8 | static_cast<unsigned char>(bytes[at + k]);
+            return v;
+        };
+        std::size_t at = 0;
+        while (at + 8 <= bytes.size() && bytes.compare(at + 4, 4, "mdat") != 0) at += be(at, 4);
+        if (at + 8 > bytes.size() || be(at, 4) < 8) return {};
+        const std::size_t end = at + be(at, 4);
+        std::size_t room = (residue + 512 - end % 512) % 512;
+        if (room < 8) room += 512;
+        std::string box(room, '\0');
+        for (int k = 0; k < 4; ++k) box[k] = static_cast<char>(room >> (24 - 8 * k));
+        box.replace(4, 4, "free");
+        bytes.insert(at, box);
+        // Each chunk offset in the index after the media data.
+        for (const char* table : {"stco", "co64"}) {
+            const int width = table[1] == 't' ? 4 : 8;
+            for (std::size_t p = bytes.find(table, end + room); p != std::string::npos; p = bytes.find(table, p + 4)) {
+                const std::uint64_t count = be(p + 8, 4);
+                for (std::uint64_t i = 0; i < count; ++i) {
+                    const std::size_t e = p + 12 + i * width;
+                    const std::uint64_t moved = be(e, width) + room;
+                    for (int k = 0; k < width; ++k) bytes[e + k] = static_cast<char>(moved >> (8 * (width - 1 - k)));
+                }
+            }
+        }
+        return bytes;
     }
 
     // The clip as a recording cut off by a flat battery leaves it: its samples
@@ -329,6 +365,47 @@ TEST_F(SplitMovies, ClipsWhoseBreakFallsInsideAPictureComeBackByTheirPictures) {
         if (it != clips.end()) deepBack.insert(it->second);
     }
     EXPECT_GE(deepBack.size(), clips.size() - 1);
+}
+
+// DeepScan reads sector by sector, and a piece may break or an index lie
+// anywhere in one: a break inside a picture larger than many sectors, and
+// an index whose header runs from one sector into the next, come back as
+// from the plain scan.
+TEST_F(SplitMovies, DeepScanJoinsPiecesWhereverTheyLieInASector) {
+    ASSERT_FALSE(test::MakeFatImage(image, {.fatBits = 16, .sizeKiB = 48 * 1024, .sectorsPerCluster = 8, .label = "CAM"})
+                     .empty());
+    const std::string large = clip(5, ".MP4", 1, {.size = "400x240", .qp = 10});  // pictures of about 200 KB
+    const std::string last = mediaEndingAt(clip(6, ".MOV", 1, {.indexLast = true, .pcm = true}), 510);
+    if (large.empty() || last.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+    std::mt19937 random(3);
+    const auto put = [&](const std::string& name, std::size_t bytes) {
+        std::string junk(bytes, '\0');
+        for (char& c : junk) c = static_cast<char>(random());
+        ASSERT_TRUE(test::FatPutFirstFree(image, name, junk));
+    };
+    // The large clip's first piece ends 40 KiB in, inside its first picture;
+    // the other's halfway.
+    put("OLD/A.BIN", 40 << 10);
+    put("OLD/B.BIN", 1 << 20);
+    ASSERT_TRUE(test::FatDelete(image, "OLD/A.BIN"));
+    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/MVI_0001.MP4", large));
+    put("OLD/C.BIN", last.size() / 2 / 4096 * 4096);
+    put("OLD/D.BIN", 1 << 20);
+    ASSERT_TRUE(test::FatDelete(image, "OLD/C.BIN"));
+    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/MVI_0002.MOV", last));
+    ASSERT_TRUE(test::InPieces(test::FatClustersOf(image, "DCIM/MVI_0001.MP4")));
+    ASSERT_TRUE(test::InPieces(test::FatClustersOf(image, "DCIM/MVI_0002.MOV")));
+    ASSERT_EQ(test::RunCommand("mkfs.fat -F 16 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
+    for (const bool deepScan : {false, true}) {
+        output::ScanRequest request = test::WholeScanRequest(image, dir / (deepScan ? "deep" : "plain"));
+        request.options.deepScan = deepScan;
+        output::ScanCommand command(ui, request);
+        ASSERT_EQ(command.run(), ScanOutcome::Finished);
+        std::set<std::string> back;
+        for (const FoundFile& f : command.context().found) back.insert(test::ReadFile(request.cacheFolder / f.name));
+        EXPECT_TRUE(back.count(large)) << (deepScan ? "DeepScan" : "scan") << ": a break inside a large picture";
+        EXPECT_TRUE(back.count(last)) << (deepScan ? "DeepScan" : "scan") << ": an index across two sectors";
+    }
 }
 
 // A recording cut off (no index, its `mdat` size never written) on a card
