@@ -15,11 +15,13 @@
 #
 #   bash bench/clips-in-pieces.sh [WORKDIR]
 # HX_CLI=path runs another build of the command line (to compare before and after).
+# HX_SEED=n fills the card another way (default 11): the same kinds of files in
+# other sizes and other places.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CLI=${HX_CLI:-$ROOT/build/harvestrix-cli}
-WORK=${1:-/tmp/hx-clips-in-pieces${HX_OLD:+-$HX_OLD}}
+WORK=${1:-/tmp/hx-clips-in-pieces${HX_OLD:+-$HX_OLD}${HX_SEED:+-$HX_SEED}}
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
@@ -29,9 +31,9 @@ need_pkg ffmpeg testdisk foremost imagemagick dosfstools mtools python3 time
 
 CARD=$WORK/card.img
 if [ ! -f "$CARD" ]; then
-python3 - "$WORK" "${HX_OLD:-random}" <<'PY'
+python3 - "$WORK" "${HX_OLD:-random}" "${HX_SEED:-11}" <<'PY'
 import json, os, random, struct, subprocess, sys
-work, old = sys.argv[1], sys.argv[2]
+work, old, seed = sys.argv[1], sys.argv[2], int(sys.argv[3])
 card = os.path.join(work, "card.img")
 env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
 def run(*args): subprocess.run(args, check=True, env=env, stdout=subprocess.DEVNULL)
@@ -61,7 +63,7 @@ def clip(key, seconds, ext, first, mbit):
     data = open(out, "rb").read()
     os.remove(out)
     return data
-rnd = random.Random(11)
+rnd = random.Random(seed)
 run("mmd", "-i", card, "::/DCIM"); run("mmd", "-i", card, "::/DCIM/100CAM")
 for n in range(40):
     if old == "clips": put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(2, 8), ".mp4", n % 2 == 0, 12))

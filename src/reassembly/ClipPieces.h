@@ -51,6 +51,7 @@ struct Sample {
     std::uint64_t offset = 0, size = 0;  // in the file
     Kind kind = Kind::Unchecked;
     std::uint8_t lengthBytes = 0;  // of each NAL unit's length
+    std::uint8_t headerBytes = 1;  // of each NAL unit's header: 1 in H.264, 2 in H.265
     std::uint32_t track = 0, number = 0;  // its track's, and its place there (from 0)
     std::uint64_t end() const { return offset + size; }
 };
@@ -66,12 +67,14 @@ inline std::vector<Sample> samplesOf(const std::vector<formats::IsoTrack>& track
         if (track.nalLengthBytes == 1 || track.nalLengthBytes == 2 || track.nalLengthBytes == 4) kind = Sample::Kind::Nal;
         else if (std::string(track.codec.data(), 4) == "mp4a") kind = Sample::Kind::Aac;
         checkable |= kind != Sample::Kind::Unchecked;
+        const std::string codec(track.codec.data(), 4);
+        const std::uint8_t header = codec == "hvc1" || codec == "hev1" ? 2 : 1;
         for (const formats::ChunkSpan& span : formats::ChunkSpans(track)) {
             std::uint64_t at = span.offset;
             for (std::uint32_t k = 0; k < span.samples; ++k) {
                 const std::uint64_t bytes = track.sampleSizes[span.firstSample + k];
                 if (at < mdat.contents || at + bytes > mdat.end || at + bytes > size) return {};
-                if (bytes > 0) samples.push_back({at, bytes, kind, track.nalLengthBytes, t, span.firstSample + k});
+                if (bytes > 0) samples.push_back({at, bytes, kind, track.nalLengthBytes, header, t, span.firstSample + k});
                 at += bytes;
             }
         }
@@ -289,40 +292,53 @@ private:
     }
 
     // What is at `at` of the file, a sample's start or a NAL unit's length
-    // inside it, is as the sample needs: `bytes` holds what lies there.
+    // inside it, is as the sample needs: `bytes` holds what lies there. A
+    // NAL unit's length is followed by a header that an encoder writes: its
+    // forbidden bit clear, and in H.264 a type (0 is none), in H.265 a
+    // temporal layer (counted from 1). Small numbers in a row, as an index's
+    // tables hold, read as lengths; their zeros do not read as headers.
     static bool fits(const Sample& sample, std::uint64_t at, const std::uint8_t* bytes, std::size_t n) {
         if (sample.kind == Sample::Kind::Aac) return AacFrameStarts(bytes, n);
-        const std::uint64_t lb = sample.lengthBytes;
-        if (n < lb + 1) return false;
+        const std::uint64_t lb = sample.lengthBytes, hb = sample.headerBytes;
+        if (n < lb + hb) return false;
         std::uint64_t length = 0;
         for (std::uint64_t k = 0; k < lb; ++k) length = length << 8 | bytes[k];
-        return length > 0 && !(bytes[lb] & 0x80) && at + lb + length <= sample.end();
+        const std::uint8_t* header = bytes + lb;
+        const bool encoded = !(header[0] & 0x80) && (hb == 2 ? (header[1] & 0x07) != 0 : (header[0] & 0x1F) != 0);
+        return length >= hb && encoded && at + lb + length <= sample.end();
     }
 
     // How many bytes fits() looks at for this sample.
     static std::size_t looked(const Sample& sample, std::uint64_t at) {
-        const std::uint64_t want = sample.kind == Sample::Kind::Aac ? 32 : sample.lengthBytes + 1u;
+        const std::uint64_t want = sample.kind == Sample::Kind::Aac ? 32 : sample.lengthBytes + sample.headerBytes;
         return static_cast<std::size_t>(std::min<std::uint64_t>(want, sample.end() - at));
     }
 
     // The sample's bytes are where the index says: NAL units that fill it
     // exactly, each with its forbidden bit clear, or an AAC frame that starts
     // as one does. kGood, else where in the file the first thing that is not
-    // so was read; lastGood_ goes on to the end of each read that was.
+    // so was read. lastGood_ goes on to the end of each NAL unit's length
+    // shown to be the clip's: by the next one read where it points, or by
+    // the sample's end where the last one does (a length that fits alone
+    // may be another file's bytes that happen to).
     std::uint64_t check(const Sample& sample) {
         if (sample.kind == Sample::Kind::Unchecked) return kGood;
         std::uint8_t head[32];
+        const bool proving = from_ == map_.size() && sample.kind == Sample::Kind::Nal;
+        std::uint64_t shown = 0;  // the end of the last length read, until the next one bears it out
         for (std::uint64_t at = sample.offset; at < sample.end();) {
             const std::size_t n = looked(sample, at);
             if (!read(at, n, head) || !fits(sample, at, head, n)) return at;
             // An AAC frame's start is weak evidence alone: the NAL units' lengths say where the clip is its own.
-            if (from_ == map_.size() && sample.kind == Sample::Kind::Nal) lastGood_ = std::max(lastGood_, at + n);
             if (sample.kind == Sample::Kind::Aac) break;
+            if (proving) lastGood_ = std::max(lastGood_, shown);
+            shown = at + n;
             std::uint64_t length = 0;
             for (std::uint64_t k = 0; k < sample.lengthBytes; ++k) length = length << 8 | head[k];
             at += sample.lengthBytes + length;
-            if (at != sample.end() && at + sample.lengthBytes + 1 > sample.end()) return at;
+            if (at != sample.end() && at + sample.lengthBytes + sample.headerBytes > sample.end()) return at;
         }
+        if (proving) lastGood_ = std::max(lastGood_, shown);
         return kGood;
     }
 

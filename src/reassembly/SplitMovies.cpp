@@ -262,6 +262,16 @@ struct Index {
     bool before() const { return indexUnit == ~std::uint64_t{0}; }
 };
 
+// The units a find is known to fill, from its first: all its bytes where
+// its format says where it ends, its first unit alone where it only ran on
+// to the next find (a weak signature, such as PCX's, is met inside other
+// files' bytes, DeepScan's sectors more often than clusters).
+std::uint64_t heldUnits(const scan::FoundFile& f, std::uint64_t bytes, std::uint64_t unit) {
+    const formats::Format* format = formats::FormatOf(f.extension);
+    if (format && format->ending == formats::Ending::NextFind) return 1;
+    return std::max<std::uint64_t>(1, (bytes + unit - 1) / unit);
+}
+
 // The units the finds that are no movies hold, and where the scan saw blank:
 // no clip's index lies there.
 Others noClips(const scan::ScanContext& ctx, std::uint64_t unit) {
@@ -270,7 +280,7 @@ Others noClips(const scan::ScanContext& ctx, std::uint64_t unit) {
     for (const scan::FoundFile& f : ctx.found) {
         const formats::Format* format = formats::FormatOf(f.extension);
         if (!f.earlier && (!format || format->family != formats::Family::Movie))
-            around.held.emplace_back(f.startUnit, f.startUnit + std::max<std::uint64_t>(1, (f.size + unit - 1) / unit));
+            around.held.emplace_back(f.startUnit, f.startUnit + heldUnits(f, f.size, unit));
     }
     std::sort(around.held.begin(), around.held.end());
     return around;
@@ -328,8 +338,7 @@ Others heldByFinds(const scan::ScanContext& ctx, const scan::ScanGeometry& geo, 
         const scan::FoundFile& f = ctx.found[k];
         if (f.earlier) continue;
         others.starts.push_back(f.startUnit);
-        const std::uint64_t bytes = std::min(f.size, shownTo[k]);
-        others.held.emplace_back(f.startUnit, f.startUnit + std::max<std::uint64_t>(1, (bytes + unit - 1) / unit));
+        others.held.emplace_back(f.startUnit, f.startUnit + heldUnits(f, std::min(f.size, shownTo[k]), unit));
     }
     std::sort(others.starts.begin(), others.starts.end());
     std::sort(others.held.begin(), others.held.end());

@@ -378,15 +378,16 @@ TEST_F(SplitMovies, DeepScanJoinsPiecesWhereverTheyLieInASector) {
     const std::string last = mediaEndingAt(clip(6, ".MOV", 1, {.indexLast = true, .pcm = true}), 510);
     if (large.empty() || last.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
     std::mt19937 random(3);
-    const auto put = [&](const std::string& name, std::size_t bytes) {
+    const auto put = [&](const std::string& name, std::size_t bytes, const std::string& at1536 = {}) {
         std::string junk(bytes, '\0');
         for (char& c : junk) c = static_cast<char>(random());
-        ASSERT_TRUE(test::FatPutFirstFree(image, name, junk));
+        ASSERT_TRUE(test::FatPutFirstFree(image, name, junk.replace(1536, at1536.size(), at1536)));
     };
     // The large clip's first piece ends 40 KiB in, inside its first picture;
-    // the other's halfway.
+    // the other's halfway. Between the large clip's pieces, a sector begins as
+    // a PCX picture does: DeepScan's find there runs on over the next piece.
     put("OLD/A.BIN", 40 << 10);
-    put("OLD/B.BIN", 1 << 20);
+    put("OLD/B.BIN", 1 << 20, std::string("\x0A\x05\x01\x08", 4));
     ASSERT_TRUE(test::FatDelete(image, "OLD/A.BIN"));
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/MVI_0001.MP4", large));
     put("OLD/C.BIN", last.size() / 2 / 4096 * 4096);
@@ -403,7 +404,7 @@ TEST_F(SplitMovies, DeepScanJoinsPiecesWhereverTheyLieInASector) {
         ASSERT_EQ(command.run(), ScanOutcome::Finished);
         std::set<std::string> back;
         for (const FoundFile& f : command.context().found) back.insert(test::ReadFile(request.cacheFolder / f.name));
-        EXPECT_TRUE(back.count(large)) << (deepScan ? "DeepScan" : "scan") << ": a break inside a large picture";
+        EXPECT_TRUE(back.count(large)) << (deepScan ? "DeepScan" : "scan") << ": a break inside a large picture, a weak find over its next piece";
         EXPECT_TRUE(back.count(last)) << (deepScan ? "DeepScan" : "scan") << ": an index across two sectors";
     }
 }
