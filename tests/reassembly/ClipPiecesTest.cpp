@@ -1,0 +1,99 @@
+// A clip in two pieces with another file's bytes between them that read as
+// the clip's NAL lengths where its first piece ends, as an older clip's
+// index does (its tables are small numbers in a row): the clip's next piece
+// is still found, and the clip written whole.
+#include <gtest/gtest.h>
+
+#include "fixtures/TempDir.h"
+#include "reassembly/ClipPieces.h"
+
+namespace hx::reassembly::pieces {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t kCluster = 4096;
+
+std::string be32(std::uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+
+class ClipPieces : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
+        const fs::path made = dir / "clip.mp4";
+        if (test::RunCommand("ffmpeg -y -v error -f lavfi -i testsrc=duration=2:size=240x180:rate=25 -vf noise=alls=20:allf=t "
+                             "-c:v libx264 -qp 18 -g 25 -preset ultrafast -an -movflags +faststart '" +
+                             made.string() + "'") != 0)
+            GTEST_SKIP() << "ffmpeg has no H.264";
+        clip = test::ReadFile(made);
+        const formats::ReadAt read = [this](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+            if (at > clip.size() || n > clip.size() - at) return false;
+            std::memcpy(out, clip.data() + at, n);
+            return true;
+        };
+        formats::IsoBox moov, mdat;
+        ASSERT_TRUE(formats::FindIsoBox(read, 0, clip.size(), "moov", moov));
+        ASSERT_TRUE(formats::FindIsoBox(read, 0, clip.size(), "mdat", mdat));
+        ASSERT_TRUE(formats::ReadSampleTables(read, moov, tracks));
+        samples = samplesOf(tracks, mdat, mdat.end);
+        ASSERT_FALSE(samples.empty());
+    }
+
+    // Where in the file each NAL unit's length lies, in order.
+    std::vector<std::uint64_t> lengthsAt() const {
+        std::vector<std::uint64_t> at;
+        for (const Sample& s : samples)
+            for (std::uint64_t p = s.offset; p + s.lengthBytes < s.end();) {
+                at.push_back(p);
+                std::uint64_t length = 0;
+                for (std::uint8_t k = 0; k < s.lengthBytes; ++k) length = length << 8 | static_cast<unsigned char>(clip[p + k]);
+                p += s.lengthBytes + length;
+            }
+        return at;
+    }
+
+    test::TempDir dir{"hx-clippieces"};
+    std::string clip;
+    std::vector<formats::IsoTrack> tracks;
+    std::vector<Sample> samples;
+};
+
+TEST_F(ClipPieces, AnIndexsTablesBetweenThePiecesAreNotTakenForTheClip) {
+    // The first piece ends in the middle of the clip; the first length after
+    // it lies `w` bytes into the clusters between the pieces.
+    const std::vector<std::uint64_t> lengths = lengthsAt();
+    const std::uint64_t breakAt = clip.size() / 2 / kCluster * kCluster;
+    const auto next = std::lower_bound(lengths.begin(), lengths.end(), breakAt);
+    ASSERT_NE(next, lengths.end());
+    const std::uint64_t w = *next - breakAt;
+    ASSERT_LT(w + 64, 2 * kCluster) << "the pictures are larger than the test expects";
+    // Two clusters of a table: numbers of 16 and less, as sample sizes and
+    // counts are. Where the clip's length is read, it reads 16 and then 16
+    // again 20 bytes on, each followed by a zero.
+    std::string between(2 * kCluster, '\0');
+    for (std::uint64_t p = 0; p + 4 <= between.size(); p += 4) between.replace(p, 4, be32(1 + p / 4 % 16));
+    between.replace(w, 4, be32(16));
+    between.replace(w + 20, 4, be32(16));
+    between.replace(w + 40, 8, std::string(8, '\0'));
+    std::string rest = clip.substr(breakAt);
+    rest.resize((rest.size() + kCluster - 1) / kCluster * kCluster, '\0');
+    const std::string medium = clip.substr(0, breakAt) + between + rest + std::string(4 * kCluster, '\x55');
+    test::WriteFile(dir / "medium.img", medium);
+
+    platform::RawFile file;
+    ASSERT_TRUE(file.open(dir / "medium.img", platform::RawFile::Mode::Read));
+    scan::ScanGeometry geo;
+    geo.sectorsPerCluster = kCluster / 512;
+    geo.totalUnits = medium.size() / kCluster;
+    const Others others;
+    Clip found(file, geo, others, 0, samples.back().end(), samples, tracks);
+    ASSERT_TRUE(found.follow(true));
+    EXPECT_EQ(found.pieces(), 2);
+    ASSERT_TRUE(found.write(dir / "back.mp4", found.size()));
+    EXPECT_TRUE(test::ReadFile(dir / "back.mp4") == clip.substr(0, samples.back().end()));
+}
+
+}  // namespace
+}  // namespace hx::reassembly::pieces
