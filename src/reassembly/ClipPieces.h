@@ -156,7 +156,12 @@ public:
                 ++s;
                 continue;
             }
-            if (!rebuild || pieces_ >= kMaxPieces || !findPiece(s, bad)) return false;
+            // The length read before the one that does not fit may be
+            // another file's bytes that happened to: the piece is looked for
+            // from there too.
+            const std::uint64_t before = unproven_;
+            if (!rebuild || pieces_ >= kMaxPieces || (!findPiece(s, bad) && (before == kGood || !findPiece(s, before))))
+                return false;
             ++pieces_;
         }
         verified_ = size_;
@@ -326,13 +331,19 @@ private:
         std::uint8_t head[32];
         const bool proving = from_ == map_.size() && sample.kind == Sample::Kind::Nal;
         std::uint64_t shown = 0;  // the end of the last length read, until the next one bears it out
+        std::uint64_t shownAt = 0;  //   and where it was read
+        if (proving) unproven_ = kGood;
         for (std::uint64_t at = sample.offset; at < sample.end();) {
             const std::size_t n = looked(sample, at);
-            if (!read(at, n, head) || !fits(sample, at, head, n)) return at;
+            if (!read(at, n, head) || !fits(sample, at, head, n)) {
+                if (proving && shown > lastGood_) unproven_ = shownAt;
+                return at;
+            }
             // An AAC frame's start is weak evidence alone: the NAL units' lengths say where the clip is its own.
             if (sample.kind == Sample::Kind::Aac) break;
             if (proving) lastGood_ = std::max(lastGood_, shown);
             shown = at + n;
+            shownAt = at;
             std::uint64_t length = 0;
             for (std::uint64_t k = 0; k < sample.lengthBytes; ++k) length = length << 8 | head[k];
             at += sample.lengthBytes + length;
@@ -533,6 +544,7 @@ private:
     std::vector<std::uint64_t> map_;     // medium unit of each cluster of the file
     std::uint64_t from_ = 0, next_ = 0;  // a piece tried: clusters from `from_` at `next_` on
     std::uint64_t lastGood_ = 0;         // the end of the last NAL unit's length shown to be the clip's own
+    std::uint64_t unproven_ = kGood;     // where the length read before the last check's fault was, unless shown
     std::uint64_t verified_ = 0;
     std::size_t checked_ = 0;
     int pieces_ = 1;

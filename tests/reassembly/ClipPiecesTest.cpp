@@ -4,6 +4,8 @@
 // is still found, and the clip written whole.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "fixtures/TempDir.h"
 #include "reassembly/ClipPieces.h"
 
@@ -54,34 +56,36 @@ protected:
         return at;
     }
 
+    // Ends the first piece in the middle of the clip, on a cluster; the
+    // place in the two clusters after it where the clip's first length after
+    // the break is read.
+    std::uint64_t breakInside() {
+        const std::vector<std::uint64_t> lengths = lengthsAt();
+        breakAt = clip.size() / 2 / kCluster * kCluster;
+        const auto next = std::lower_bound(lengths.begin(), lengths.end(), breakAt);
+        if (next == lengths.end() || *next - breakAt + 64 > 2 * kCluster) {
+            ADD_FAILURE() << "the pictures are larger than the test expects";
+            return 0;
+        }
+        return *next - breakAt;
+    }
+    void comesBackWhole(const std::string& between);
+
     test::TempDir dir{"hx-clippieces"};
+    std::uint64_t breakAt = 0;
     std::string clip;
     std::vector<formats::IsoTrack> tracks;
     std::vector<Sample> samples;
 };
 
-TEST_F(ClipPieces, AnIndexsTablesBetweenThePiecesAreNotTakenForTheClip) {
-    // The first piece ends in the middle of the clip; the first length after
-    // it lies `w` bytes into the clusters between the pieces.
-    const std::vector<std::uint64_t> lengths = lengthsAt();
-    const std::uint64_t breakAt = clip.size() / 2 / kCluster * kCluster;
-    const auto next = std::lower_bound(lengths.begin(), lengths.end(), breakAt);
-    ASSERT_NE(next, lengths.end());
-    const std::uint64_t w = *next - breakAt;
-    ASSERT_LT(w + 64, 2 * kCluster) << "the pictures are larger than the test expects";
-    // Two clusters of a table: numbers of 16 and less, as sample sizes and
-    // counts are. Where the clip's length is read, it reads 16 and then 16
-    // again 20 bytes on, each followed by a zero.
-    std::string between(2 * kCluster, '\0');
-    for (std::uint64_t p = 0; p + 4 <= between.size(); p += 4) between.replace(p, 4, be32(1 + p / 4 % 16));
-    between.replace(w, 4, be32(16));
-    between.replace(w + 20, 4, be32(16));
-    between.replace(w + 40, 8, std::string(8, '\0'));
+// The clip with its first piece ending in its middle, then `between` (two
+// clusters, `w` being where the clip's first length after the break is
+// read in them, see breakInside()), then the rest: the clip comes back whole.
+void ClipPieces::comesBackWhole(const std::string& between) {
     std::string rest = clip.substr(breakAt);
     rest.resize((rest.size() + kCluster - 1) / kCluster * kCluster, '\0');
     const std::string medium = clip.substr(0, breakAt) + between + rest + std::string(4 * kCluster, '\x55');
     test::WriteFile(dir / "medium.img", medium);
-
     platform::RawFile file;
     ASSERT_TRUE(file.open(dir / "medium.img", platform::RawFile::Mode::Read));
     scan::ScanGeometry geo;
@@ -93,6 +97,31 @@ TEST_F(ClipPieces, AnIndexsTablesBetweenThePiecesAreNotTakenForTheClip) {
     EXPECT_EQ(found.pieces(), 2);
     ASSERT_TRUE(found.write(dir / "back.mp4", found.size()));
     EXPECT_TRUE(test::ReadFile(dir / "back.mp4") == clip.substr(0, samples.back().end()));
+}
+
+// Two clusters of an index's table: numbers of 16 and less, as sample sizes
+// and counts are. Where the clip's length is read, it reads 16 and then 16
+// again 20 bytes on, each followed by a zero.
+TEST_F(ClipPieces, AnIndexsTablesBetweenThePiecesAreNotTakenForTheClip) {
+    const std::uint64_t w = breakInside();
+    std::string between(2 * kCluster, '\0');
+    for (std::uint64_t p = 0; p + 4 <= between.size(); p += 4) between.replace(p, 4, be32(1 + p / 4 % 16));
+    between.replace(w, 4, be32(16));
+    between.replace(w + 20, 4, be32(16));
+    between.replace(w + 40, 8, std::string(8, '\0'));
+    comesBackWhole(between);
+}
+
+// Another clip's bytes where one length read fits as a NAL unit's would,
+// and where it points does not: the piece is looked for from the length
+// before the fault, not from the fault.
+TEST_F(ClipPieces, OneLengthThatFitsByChanceDoesNotMisleadTheSearch) {
+    const std::uint64_t w = breakInside();
+    std::mt19937 random(5);
+    std::string between(2 * kCluster, '\0');
+    for (char& c : between) c = static_cast<char>(random() | 0x80);  // no length fits
+    between.replace(w, 5, be32(40) + "\x41");  // a slice of 40 bytes
+    comesBackWhole(between);
 }
 
 }  // namespace
