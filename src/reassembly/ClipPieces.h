@@ -71,11 +71,18 @@ inline std::vector<Sample> samplesOf(const std::vector<formats::IsoTrack>& track
         const std::uint8_t header = codec == "hvc1" || codec == "hev1" ? 2 : 1;
         for (const formats::ChunkSpan& span : formats::ChunkSpans(track)) {
             std::uint64_t at = span.offset;
+            const std::size_t first = samples.size();
             for (std::uint32_t k = 0; k < span.samples; ++k) {
                 const std::uint64_t bytes = track.sampleSizes[span.firstSample + k];
                 if (at < mdat.contents || at + bytes > mdat.end || at + bytes > size) return {};
                 if (bytes > 0) samples.push_back({at, bytes, kind, track.nalLengthBytes, header, t, span.firstSample + k});
                 at += bytes;
+            }
+            // Samples nothing checks (uncompressed sound: one per instant)
+            // are kept as their chunk, lest they number millions.
+            if (kind == Sample::Kind::Unchecked && samples.size() > first + 1) {
+                samples[first].size = at - samples[first].offset;
+                samples.resize(first + 1);
             }
         }
     }
