@@ -16,6 +16,7 @@
 #include "formats/codecs/AacFrames.h"
 #include "formats/codecs/PicturesDecode.h"
 #include "formats/iso/IsoSampleTables.h"
+#include "media/SalvagedMedium.h"
 #include "platform/RawFile.h"
 #include "scan/ScanDisk.h"
 #include "scan/ScanGeometry.h"
@@ -133,7 +134,7 @@ struct Others {
 // One clip: its clusters in file order, where each lies on the medium.
 class Clip {
 public:
-    Clip(platform::RawFile& medium, const scan::ScanGeometry& geo, const Others& others, std::uint64_t startUnit,
+    Clip(media::SalvagedMedium& medium, const scan::ScanGeometry& geo, const Others& others, std::uint64_t startUnit,
          std::uint64_t size, std::vector<Sample> samples, std::vector<formats::IsoTrack> tracks = {})
         : medium_(medium), geo_(geo), unit_(geo.unitBytes()), others_(others), size_(size), samples_(std::move(samples)),
           tracks_(std::move(tracks)) {
@@ -537,7 +538,7 @@ private:
         return video || k == samples_.size();
     }
 
-    platform::RawFile& medium_;
+    media::SalvagedMedium& medium_;
     const scan::ScanGeometry& geo_;
     const std::uint64_t unit_;
     const Others& others_;

@@ -70,7 +70,7 @@ bool leads(const std::uint8_t* head) {
 // its start and the first of them are in place in the piece that was found.
 // `size` is then the clip's size, `indexAt` where what follows the samples
 // starts in the file and `indexUnit` the unit it was found at.
-std::vector<Sample> indexLast(const fs::path& path, const scan::FoundFile& f, platform::RawFile& medium, const scan::ScanGeometry& geo,
+std::vector<Sample> indexLast(const fs::path& path, const scan::FoundFile& f, media::SalvagedMedium& medium, const scan::ScanGeometry& geo,
                               std::uint64_t blockUnits, const Others& around, const Search& search, std::uint64_t& size, std::uint64_t& indexAt,
                               std::uint64_t& indexUnit, std::vector<formats::IsoTrack>& withTracks, std::string& moovBytes) {
     platform::RawFile file;
@@ -289,7 +289,7 @@ Others noClips(const scan::ScanContext& ctx, std::uint64_t unit) {
 // Every clip found with its index, first or after its samples; `lost` gets
 // those whose index was not found. Empty when the user stopped.
 std::vector<std::pair<std::size_t, Index>> clipsWithIndex(scan::ScanContext& ctx, const scan::ScanGeometry& geo,
-                                                          std::uint64_t blockUnits, platform::RawFile& medium,
+                                                          std::uint64_t blockUnits, media::SalvagedMedium& medium,
                                                           std::vector<std::size_t>& lost) {
     const Others around = noClips(ctx, geo.unitBytes());
     std::vector<std::pair<std::size_t, Index>> clips;
@@ -318,7 +318,7 @@ std::vector<std::pair<std::size_t, Index>> clipsWithIndex(scan::ScanContext& ctx
 // What every find holds: a clip as far as its samples are where they should
 // be as found, any other find all its bytes. `shownTo` gets each clip's bytes
 // shown to be its own (~0: all).
-Others heldByFinds(const scan::ScanContext& ctx, const scan::ScanGeometry& geo, platform::RawFile& medium,
+Others heldByFinds(const scan::ScanContext& ctx, const scan::ScanGeometry& geo, media::SalvagedMedium& medium,
                    const std::vector<std::pair<std::size_t, Index>>& clips, std::vector<std::uint64_t>& shownTo) {
     const std::uint64_t unit = geo.unitBytes();
     shownTo.assign(ctx.found.size(), ~0ull);
@@ -377,8 +377,10 @@ void markIncomplete(scan::FoundFile& f, const fs::path& path, const Index& index
 }  // namespace
 
 int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
-    platform::RawFile medium;
-    if (!volumes::OpenDrive(medium, ctx.drive, platform::RawFile::Mode::Read)) return 0;
+    platform::RawFile device;
+    if (!volumes::OpenDrive(device, ctx.drive, platform::RawFile::Mode::Read)) return 0;
+    // What the scan could not read is not read again.
+    media::SalvagedMedium medium(device, geo.bytesPerSector, ctx.unreadable);
     const std::uint64_t unit = geo.unitBytes();
     // A file system's clusters, when the scan's units are its sectors
     // (DeepScan); else what the finds' starts tell.

@@ -3,6 +3,7 @@
 #include "scan/LaterChecks.h"
 
 #include <algorithm>
+#include <optional>
 #include <atomic>
 #include <cstring>
 #include <numeric>
@@ -15,6 +16,7 @@
 #include "filesystems/FileSystemTypes.h"
 #include "platform/RawFile.h"
 #include "shell/Text.h"
+#include "media/SalvagedMedium.h"
 #include "formats/Formats.h"
 #include "formats/JpegEntropy.h"
 #include "formats/PictureCheck.h"
@@ -122,7 +124,12 @@ public:
     Joiner(scan::ScanContext& ctx, const scan::ScanGeometry& geo, Layout& layout)
         : ctx_(ctx), geo_(geo), unit_(geo.unitBytes()), layout_(layout) {}
 
-    bool open() { return volumes::OpenDrive(medium_, ctx_.drive, platform::RawFile::Mode::Read); }
+    bool open() {
+        if (!volumes::OpenDrive(medium_, ctx_.drive, platform::RawFile::Mode::Read)) return false;
+        // What the scan could not read is not read again.
+        salvaged_.emplace(medium_, geo_.bytesPerSector, ctx_.unreadable);
+        return true;
+    }
 
     bool join(std::size_t index) {
         scan::FoundFile& f = ctx_.found[index];
@@ -507,7 +514,7 @@ private:
         const auto n = static_cast<std::size_t>(std::min(length, available));
         const std::size_t at = out.size();
         out.resize(at + n);
-        const std::size_t got = medium_.readAt(geo_.byteOf(unit), out.data() + at, n);
+        const std::size_t got = salvaged_->readAt(geo_.byteOf(unit), out.data() + at, n);
         out.resize(at + got);
         return got > 0;
     }
@@ -517,6 +524,7 @@ private:
     const std::uint64_t unit_;
     Layout& layout_;
     platform::RawFile medium_;
+    std::optional<media::SalvagedMedium> salvaged_;
     int tried_ = 0;  // candidates of the picture being joined
     std::unordered_map<std::uint64_t, ContinuationLook> looks_;
     std::uint64_t blockUnits_ = 1;

@@ -92,7 +92,9 @@ void ClipPieces::comesBackWhole(const std::string& between) {
     geo.sectorsPerCluster = kCluster / 512;
     geo.totalUnits = medium.size() / kCluster;
     const Others others;
-    Clip found(file, geo, others, 0, samples.back().end(), samples, tracks);
+    const media::SectorRuns none;
+    media::SalvagedMedium salvaged(file, 512, none);
+    Clip found(salvaged, geo, others, 0, samples.back().end(), samples, tracks);
     ASSERT_TRUE(found.follow(true));
     EXPECT_EQ(found.pieces(), 2);
     ASSERT_TRUE(found.write(dir / "back.mp4", found.size()));

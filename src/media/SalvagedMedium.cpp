@@ -1,0 +1,43 @@
+#include "media/SalvagedMedium.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace hx::media {
+
+SalvagedMedium::SalvagedMedium(Handle& handle, std::uint32_t sectorBytes, const SectorRuns& known)
+    : reader_(handle, sectorBytes == 0 ? 512 : sectorBytes), known_(known), size_(handle.size()),
+      sector_(sectorBytes == 0 ? 512 : sectorBytes) {}
+
+std::size_t SalvagedMedium::readAt(std::uint64_t offset, void* out, std::size_t count) {
+    auto* bytes = static_cast<std::uint8_t*>(out);
+    if (offset >= size_) return 0;
+    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, size_ - offset));
+    std::size_t done = 0;
+    while (done < count) {
+        const std::uint64_t at = offset + done;
+        const std::uint64_t sector = at / sector_;
+        // The known run that holds this sector, or the next one after it.
+        auto run = known_.upper_bound(sector);
+        if (run != known_.begin()) {
+            const auto before = std::prev(run);
+            if (sector - before->first < before->second) {
+                const std::uint64_t runEnd = (before->first + before->second) * sector_;
+                const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, runEnd - at));
+                std::memset(bytes + done, 0, n);
+                done += n;
+                continue;
+            }
+        }
+        const std::uint64_t limit =
+            run == known_.end() ? std::numeric_limits<std::uint64_t>::max() : run->first * sector_;
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, limit - at));
+        const std::size_t got = reader_.read(at, bytes + done, n);
+        done += got;
+        if (got < n) break;  // the medium stopped answering
+    }
+    return done;
+}
+
+}  // namespace hx::media

@@ -1,0 +1,30 @@
+#pragma once
+// A medium read again after a scan of it, as the joiners of files in pieces
+// read it: through the salvaging reader (a sector that fails is zeros), and
+// the sectors the scan already found unreadable are zeros at once, never
+// read again: on a failing card each costs retries or a hang.
+#include <cstddef>
+#include <cstdint>
+
+#include "media/SalvagingReader.h"
+
+namespace hx::media {
+
+class SalvagedMedium {
+public:
+    // `known`: the sectors found unreadable before (the handle's sectors of
+    // `sectorBytes`); it must outlive this reader.
+    SalvagedMedium(Handle& handle, std::uint32_t sectorBytes, const SectorRuns& known);
+    // As RawFile::readAt: the bytes placed at `out`, `count` unless the
+    // medium ends (or stops answering) first.
+    std::size_t readAt(std::uint64_t offset, void* out, std::size_t count);
+    const SalvagingReader& damage() const { return reader_; }
+
+private:
+    SalvagingReader reader_;
+    const SectorRuns& known_;
+    std::uint64_t size_;
+    std::uint32_t sector_;
+};
+
+}  // namespace hx::media
