@@ -16,12 +16,15 @@
 #   bash bench/clips-in-pieces.sh [WORKDIR]
 # HX_CLI=path runs another build of the command line (to compare before and after).
 # HX_SEED=n fills the card another way (default 11): the same kinds of files in
-# other sizes and other places.
+# other sizes and other places. HX_LONG=1: a 3 GiB card of ten older files of
+# 100 to 250 MB, every other one deleted, then one recording of four minutes
+# at 40 Mbit/s (over 1 GiB, its index last) and a photo: the recording lies
+# in five pieces or more.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CLI=${HX_CLI:-$ROOT/build/harvestrix-cli}
-WORK=${1:-/tmp/hx-clips-in-pieces${HX_OLD:+-$HX_OLD}${HX_SEED:+-$HX_SEED}}
+WORK=${1:-/tmp/hx-clips-in-pieces${HX_OLD:+-$HX_OLD}${HX_SEED:+-$HX_SEED}${HX_LONG:+-long}}
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
@@ -31,13 +34,13 @@ need_pkg ffmpeg testdisk foremost imagemagick dosfstools mtools python3 time
 
 CARD=$WORK/card.img
 if [ ! -f "$CARD" ]; then
-python3 - "$WORK" "${HX_OLD:-random}" "${HX_SEED:-11}" <<'PY'
+python3 - "$WORK" "${HX_OLD:-random}" "${HX_SEED:-11}" "${HX_LONG:-0}" <<'PY'
 import json, os, random, struct, subprocess, sys
-work, old, seed = sys.argv[1], sys.argv[2], int(sys.argv[3])
+work, old, seed, long = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4] == "1"
 card = os.path.join(work, "card.img")
 env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
 def run(*args): subprocess.run(args, check=True, env=env, stdout=subprocess.DEVNULL)
-run("mkfs.fat", "-C", "-F", "32", "-s", "64", "-n", "CAM", card, str(2112 * 1024))
+run("mkfs.fat", "-C", "-F", "32", "-s", "64", "-n", "CAM", card, str((3072 if long else 2112) * 1024))
 with open(card, "rb") as f: fsinfo = struct.unpack_from("<H", f.read(512), 48)[0]
 staged = os.path.join(work, "staged")
 def put(path, data):
@@ -65,21 +68,23 @@ def clip(key, seconds, ext, first, mbit):
     return data
 rnd = random.Random(seed)
 run("mmd", "-i", card, "::/DCIM"); run("mmd", "-i", card, "::/DCIM/100CAM")
-for n in range(40):
-    if old == "clips": put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(2, 8), ".mp4", n % 2 == 0, 12))
+olds = 10 if long else 40
+for n in range(olds):
+    if long: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(100 << 20, 250 << 20)))
+    elif old == "clips": put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(2, 8), ".mp4", n % 2 == 0, 12))
     else: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(3 << 20, 12 << 20)))
-for n in range(1, 40, 2):
+for n in range(1, olds, 2):
     run("mdel", "-i", card, "::/DCIM/100CAM/OLD_%04d.MP4" % n)
 new = os.path.join(work, "new")
 os.makedirs(os.path.join(new, "first"), exist_ok=True)
 os.makedirs(os.path.join(new, "last"), exist_ok=True)
 os.makedirs(os.path.join(new, "photos"), exist_ok=True)
 split = 0
-for n in range(12):
+for n in range(1 if long else 12):
     ext = ".MOV" if n % 3 == 2 else ".MP4"
-    first = n % 2 == 0
+    first = n % 2 == 0 and not long
     name = "DCIM/100CAM/MVI_%04d%s" % (n, ext)
-    data = clip(100 + n, rnd.uniform(5, 10), ext.lower(), first, rnd.choice([8, 12, 16]))
+    data = clip(100 + n, 240 if long else rnd.uniform(5, 10), ext.lower(), first, 40 if long else rnd.choice([8, 12, 16]))
     put(name, data)
     split += pieces(name) > 1
     open(os.path.join(new, "first" if first else "last", os.path.basename(name)), "wb").write(data)
@@ -95,7 +100,7 @@ for n in range(12):
 os.remove(staged)
 run("mkfs.fat", "-F", "32", "-s", "64", "-n", "CAM", card)  # a quick format: new tables, the clusters as they were
 json.dump({"clusterBytes": 32768, "layout": layout}, open(os.path.join(work, "layout.json"), "w"))
-print("new files in pieces: %d of 16" % split)
+print("new files in pieces: %d of %d" % (split, len(layout)))
 PY
 fi
 
@@ -109,7 +114,7 @@ report() {  # tool seconds folder
     got=$(hashes "$3" | comm -12 - "$WORK/$kind.sha" | wc -l)
     all=$((all + got)); parts="$parts $kind $got/$(wc -l <"$WORK/$kind.sha")"
   done
-  printf '%-22s %2d of 16 byte-identical (%s), %6.2f s\n' "$1" "$all" "${parts# }" "$2"
+  printf '%-22s %2d of %d byte-identical (%s), %6.2f s\n' "$1" "$all" "$(cat "$WORK"/*.sha | wc -l)" "${parts# }" "$2"
 }
 sync
 rm -rf "$WORK/out-hx" "$WORK/out-pr" "$WORK/out-fm"

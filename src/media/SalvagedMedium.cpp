@@ -7,7 +7,7 @@
 namespace hx::media {
 
 SalvagedMedium::SalvagedMedium(Handle& handle, std::uint32_t sectorBytes, const SectorRuns& known)
-    : reader_(handle, sectorBytes == 0 ? 512 : sectorBytes), known_(known), size_(handle.size()),
+    : handle_(handle), reader_(handle, sectorBytes == 0 ? 512 : sectorBytes), known_(known), size_(handle.size()),
       sector_(sectorBytes == 0 ? 512 : sectorBytes) {}
 
 std::size_t SalvagedMedium::readAt(std::uint64_t offset, void* out, std::size_t count) {
@@ -33,6 +33,12 @@ std::size_t SalvagedMedium::readAt(std::uint64_t offset, void* out, std::size_t 
         const std::uint64_t limit =
             run == known_.end() ? std::numeric_limits<std::uint64_t>::max() : run->first * sector_;
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, limit - at));
+        // A plain read first (the joiners' reads are many and small); the
+        // salvaging reader takes over where one fails.
+        if (!reader_.gone() && handle_.readAt(at, bytes + done, n) == n) {
+            done += n;
+            continue;
+        }
         const std::size_t got = reader_.read(at, bytes + done, n);
         done += got;
         if (got < n) break;  // the medium stopped answering

@@ -21,6 +21,7 @@ public:
     const SalvagingReader& damage() const { return reader_; }
 
 private:
+    Handle& handle_;
     SalvagingReader reader_;
     const SectorRuns& known_;
     std::uint64_t size_;
