@@ -16,10 +16,10 @@
 #   bash bench/clips-in-pieces.sh [WORKDIR]
 # HX_CLI=path runs another build of the command line (to compare before and after).
 # HX_SEED=n fills the card another way (default 11): the same kinds of files in
-# other sizes and other places. HX_LONG=1: a 3 GiB card of ten older files of
-# 100 to 250 MB, every other one deleted, then one recording of four minutes
+# other sizes and other places. HX_LONG=1: a 3 GiB card of 24 older files of
+# 40 to 100 MB, every other one deleted, then one recording of four minutes
 # at 40 Mbit/s (over 1 GiB, its index last) and a photo: the recording lies
-# in five pieces or more.
+# in a dozen pieces or more.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -68,9 +68,9 @@ def clip(key, seconds, ext, first, mbit):
     return data
 rnd = random.Random(seed)
 run("mmd", "-i", card, "::/DCIM"); run("mmd", "-i", card, "::/DCIM/100CAM")
-olds = 10 if long else 40
+olds = 24 if long else 40
 for n in range(olds):
-    if long: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(100 << 20, 250 << 20)))
+    if long: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(40 << 20, 100 << 20)))
     elif old == "clips": put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(2, 8), ".mp4", n % 2 == 0, 12))
     else: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(3 << 20, 12 << 20)))
 for n in range(1, olds, 2):

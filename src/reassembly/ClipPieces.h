@@ -29,8 +29,9 @@ using formats::AacFrameStarts;
 
 // Clips larger than this are taken as found.
 constexpr std::uint64_t kMaxClip = 16ull << 30;
-// Pieces of one clip at most.
-constexpr int kMaxPieces = 8;
+// Pieces of one clip at most: a long recording on a card of many small
+// holes lies in dozens (each piece found costs a search at most).
+constexpr int kMaxPieces = 64;
 // Blocks of the medium (its clusters) tried for where one piece ends, back
 // from where its samples stop being in place.
 constexpr std::uint64_t kMaxBoundaries = 256;
