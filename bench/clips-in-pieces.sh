@@ -36,7 +36,7 @@ CARD=$WORK/card.img
 if [ ! -f "$CARD" ]; then
 python3 - "$WORK" "${HX_OLD:-random}" "${HX_SEED:-11}" "${HX_LONG:-0}" <<'PY'
 import json, os, random, struct, subprocess, sys
-work, old, seed, long = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4] == "1"
+work, old, draw, long = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4] == "1"
 card = os.path.join(work, "card.img")
 env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
 def run(*args): subprocess.run(args, check=True, env=env, stdout=subprocess.DEVNULL)
@@ -66,7 +66,7 @@ def clip(key, seconds, ext, first, mbit):
     data = open(out, "rb").read()
     os.remove(out)
     return data
-rnd = random.Random(seed)
+rnd = random.Random(draw)
 run("mmd", "-i", card, "::/DCIM"); run("mmd", "-i", card, "::/DCIM/100CAM")
 olds = 24 if long else 40
 for n in range(olds):
