@@ -9,18 +9,51 @@ namespace hx::reassembly {
 
 using formats::IsoBox;
 
-void SetComposition(const std::vector<std::pair<std::uint64_t, std::int64_t>>& samples, MadeTrack& video) {
-    std::vector<std::size_t> shown(samples.size());
-    std::iota(shown.begin(), shown.end(), std::size_t{0});
-    std::stable_sort(shown.begin(), shown.end(), [&](std::size_t a, std::size_t b) {
-        return samples[a] < samples[b];
-    });
+namespace {
+
+// Each sample's place among those shown, by its order count: within a run the
+// counts grow by one step a picture, so a picture whose neighbours were never
+// recorded (the last ones before a cut) is still shown at its own time. Empty
+// when the counts are not so (two alike, or far more places than pictures).
+std::vector<std::int64_t> placesByCount(const std::vector<std::pair<std::uint64_t, std::int64_t>>& samples) {
     std::vector<std::int64_t> place(samples.size());
-    std::int64_t ahead = 0;
-    for (std::size_t r = 0; r < shown.size(); ++r) {
-        place[shown[r]] = static_cast<std::int64_t>(r);
-        ahead = std::max(ahead, static_cast<std::int64_t>(shown[r]) - static_cast<std::int64_t>(r));
+    std::vector<std::size_t> order(samples.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return samples[a] < samples[b]; });
+    std::int64_t next = 0;  // the first place of the run
+    for (std::size_t r = 0; r < order.size();) {
+        std::size_t e = r;
+        std::int64_t step = 0;
+        const std::int64_t low = samples[order[r]].second;
+        for (; e < order.size() && samples[order[e]].first == samples[order[r]].first; ++e) step = std::gcd(step, samples[order[e]].second - low);
+        if (step == 0) step = 1;
+        std::int64_t last = next - 1;
+        for (std::size_t k = r; k < e; ++k) {
+            const std::int64_t p = next + (samples[order[k]].second - low) / step;
+            if (p == last) return {};
+            place[order[k]] = last = p;
+        }
+        next = last + 1;
+        r = e;
     }
+    if (next > static_cast<std::int64_t>(samples.size()) + 64) return {};
+    return place;
+}
+
+}  // namespace
+
+void SetComposition(const std::vector<std::pair<std::uint64_t, std::int64_t>>& samples, MadeTrack& video) {
+    std::vector<std::int64_t> place = placesByCount(samples);
+    if (place.empty()) {
+        // Shown in the order of their counts, one after another.
+        std::vector<std::size_t> shown(samples.size());
+        std::iota(shown.begin(), shown.end(), std::size_t{0});
+        std::stable_sort(shown.begin(), shown.end(), [&](std::size_t a, std::size_t b) { return samples[a] < samples[b]; });
+        place.resize(samples.size());
+        for (std::size_t r = 0; r < shown.size(); ++r) place[shown[r]] = static_cast<std::int64_t>(r);
+    }
+    std::int64_t ahead = 0;
+    for (std::size_t k = 0; k < samples.size(); ++k) ahead = std::max(ahead, static_cast<std::int64_t>(k) - place[k]);
     for (std::size_t k = 0; k < samples.size(); ++k)
         video.offsets.push_back(static_cast<std::uint32_t>((place[k] - static_cast<std::int64_t>(k) + ahead) * video.delta));
     video.shift = static_cast<std::uint32_t>(ahead * video.delta);

@@ -27,9 +27,9 @@ struct MadeTrack {
     std::uint32_t shift = 0;             // the offset of the first shown, which the edit list takes back
 };
 
-// Pictures shown out of order: each is shown at its place among the others
-// by its order count within its run (`shownBy`: run and count, in the order
-// stored), and the offsets say so; all are made no smaller than 0 by the most
+// Pictures shown out of order: each is shown at the place its order count
+// within its run gives (`shownBy`: run and count, in the order stored; the
+// counts grow by one step a picture), and the offsets say so; all are made no smaller than 0 by the most
 // any picture is shown before it is stored, which the edit list takes back.
 void SetComposition(const std::vector<std::pair<std::uint64_t, std::int64_t>>& shownBy, MadeTrack& video);
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/codecs/H264Slices.h"
+#include "formats/codecs/SliceHeaders.h"
 #include "formats/iso/IsoBoxWriter.h"
 #include "formats/iso/IsoBoxes.h"
 #include "formats/iso/IsoSampleTables.h"
@@ -62,7 +62,7 @@ struct Camera {
     Bytes ref;  // the reference clip's bytes
     std::string ftyp;
     IsoBox moov, trak;
-    formats::H264Coding coding;
+    formats::VideoCoding coding;
     std::uint32_t delta = 0;  // a frame's duration, in its track's time scale
     std::uint64_t gap = 0;      // bytes between two runs of video, the most
     std::uint64_t largest = 0;  // bytes of a picture, the most
@@ -147,21 +147,25 @@ bool readCamera(Camera& cam) {
         const std::vector<IsoBox> entries = formats::ChildBoxes(cam.ref, stsd->contents + 8, stsd->end);
         if (entries.empty()) return false;
         const IsoBox& entry = entries.front();
-        // H.264 (its configuration's fifth byte holds the NAL length size).
+        // H.264 or H.265, and how its NAL units' headers are read.
         IsoBox config;
-        if (!(entry.is("avc1") || entry.is("avc3")) ||
-            !formats::FindIsoBox(formats::ReaderOf(cam.ref), entry.contents + 78, entry.end, "avcC", config) ||
+        const bool avc = entry.is("avc1") || entry.is("avc3"), hevc = entry.is("hvc1") || entry.is("hev1");
+        if (!(avc || hevc) ||
+            !formats::FindIsoBox(formats::ReaderOf(cam.ref), entry.contents + 78, entry.end, avc ? "avcC" : "hvcC", config) ||
             config.contents + 4 >= config.end)
             return false;
-        formats::ReadH264Coding(cam.ref, config.contents, config.end, cam.coding);
+        if (avc) formats::ReadH264Coding(cam.ref, config.contents, config.end, cam.coding);
+        else formats::ReadH265Coding(cam.ref, config.contents, config.end, cam.coding);
         cam.delta = static_cast<std::uint32_t>(formats::BytesBe(cam.ref, stts->contents + 12, 4));
         cam.trak = trak;
         cam.syncEvery = syncEveryOf(cam.ref, formats::ChildBox(s, "stss"));
-        // Without frame numbers to follow, pictures of an older recording
-        // after the cut could not be told from the clip's own.
-        // Pictures shown out of order are put in order by their order counts.
-        return cam.delta > 0 && (cam.coding.lengthBytes == 1 || cam.coding.lengthBytes == 2 || cam.coding.lengthBytes == 4) &&
-               cam.coding.frameNumBits > 0 && (!cam.reorders || cam.coding.pocBits > 0);
+        // Without frame numbers (H.264) or order counts (H.265) to follow,
+        // pictures of an older recording after the cut could not be told
+        // from the clip's own. Pictures shown out of order are put in order
+        // by their order counts.
+        const bool followed = cam.coding.hevc ? cam.coding.pps && cam.coding.pocBits > 0
+                                              : cam.coding.frameNumBits > 0 && (!cam.reorders || cam.coding.pocBits > 0);
+        return cam.delta > 0 && (cam.coding.lengthBytes == 1 || cam.coding.lengthBytes == 2 || cam.coding.lengthBytes == 4) && followed;
     }
     return false;
 }
@@ -214,7 +218,7 @@ void learnLayout(Camera& cam) {
         int slices = 0, pictures = 0;
         for (std::uint32_t k = 0; k < spans.front().samples && k < 8 && at < cam.ref.size(); ++k, ++pictures) {
             const std::uint64_t end = std::min<std::uint64_t>(at + track.sampleSizes[spans.front().firstSample + k], cam.ref.size());
-            for (formats::H264Nal n = formats::ReadH264Nal(cam.ref, at, end, cam.coding); n.ok; n = formats::ReadH264Nal(cam.ref, n.next, end, cam.coding)) slices += n.vcl;
+            for (formats::SliceNal n = formats::ReadNal(cam.ref, at, end, cam.coding); n.ok; n = formats::ReadNal(cam.ref, n.next, end, cam.coding)) slices += n.vcl;
             at = end;
         }
         cam.oneSlice = pictures > 0 && slices == pictures;
@@ -226,51 +230,62 @@ void learnLayout(Camera& cam) {
 // orders them by a count that grows by one step a picture when none is shown
 // out of order): a picture whose numbers do not follow is another recording's.
 // Where pictures are shown out of order, their order counts are no steps in
-// a row: each is new since the last sync picture, and near the furthest.
+// a row: each is new since the count started afresh, and near the furthest.
+// H.265 has no frame numbers: its order counts are followed alone, and run
+// on past a picture that needs none before it unless it starts them afresh.
 struct FrameCount {
     std::int64_t last = -1, lastPoc = -1, step = 0;
     bool lastRef = false;
+    std::int64_t lastOrder = -1;            // H.265: of the last picture
     std::uint64_t pictures = 0;
-    std::uint64_t runs = 0;                 // sync pictures so far
+    std::uint64_t runs = 0;                 // times the order count started afresh
     std::int64_t refMsb = 0, refLsb = 0;     // of the last reference picture's order count
     std::int64_t furthest = 0;
-    std::vector<std::int64_t> shown;        // order counts since the last sync picture, the latest few
+    std::vector<std::int64_t> shown;        // order counts since it did, the latest few
 
     // The order count of the picture whose count's low bits are `lsb`, by the last reference picture's.
-    std::int64_t orderOf(const formats::H264Nal& n, const Camera& cam) const {
-        if (n.sync) return n.poc;
+    std::int64_t orderOf(const formats::SliceNal& n, const Camera& cam) const {
+        if (n.sync && (n.fresh || pictures == 0)) return n.poc;
         const std::int64_t max = std::int64_t{1} << cam.coding.pocBits;
         std::int64_t msb = refMsb;
         if (n.poc < refLsb && refLsb - n.poc >= max / 2) msb += max;
         else if (n.poc > refLsb && n.poc - refLsb > max / 2) msb -= max;
         return msb + n.poc;
     }
-    bool fits(const formats::H264Nal& n, const Camera& cam) const {
+    // A picture stored out of order is shown near the furthest shown so far, and not twice.
+    bool newNearFurthest(std::int64_t order) const {
+        return order > 0 && order <= furthest + kReorderWindow && order >= furthest - kReorderWindow &&
+               std::find(shown.begin(), shown.end(), order) == shown.end();
+    }
+    bool fitsH265(const formats::SliceNal& n, const Camera& cam) const {
+        if (n.poc < 0 || (pictures == 0 && !n.sync)) return false;
+        if (pictures == 0 || n.fresh) return true;
+        const std::int64_t order = orderOf(n, cam);
+        if (!cam.reorders) return order > lastOrder && (step == 0 ? order - lastOrder <= 8 : order == lastOrder + step);
+        if (n.sync) return order > furthest && order <= furthest + kReorderWindow;
+        return newNearFurthest(order);
+    }
+    bool fits(const formats::SliceNal& n, const Camera& cam) const {
         // A camera that starts afresh every N pictures does so on the Nth, and only there.
-        if (cam.syncEvery > 0 && n.frameNum >= 0 && n.sync != (pictures % cam.syncEvery == 0)) return false;
+        if (cam.syncEvery > 0 && (n.frameNum >= 0 || cam.coding.hevc) && n.sync != (pictures % cam.syncEvery == 0)) return false;
+        if (cam.coding.hevc) return fitsH265(n, cam);
         if (n.frameNum < 0 || last < 0) return !n.sync || n.frameNum <= 0;
         if (n.sync) return n.frameNum == 0;
         const std::int64_t modulo = std::int64_t{1} << cam.coding.frameNumBits;
         if (n.frameNum != (lastRef ? (last + 1) % modulo : last)) return false;
-        if (cam.reorders) {
-            if (n.poc < 0) return true;
-            const std::int64_t order = orderOf(n, cam);
-            return order > 0 && order <= furthest + kReorderWindow && order >= furthest - kReorderWindow &&
-                   std::find(shown.begin(), shown.end(), order) == shown.end();
-        }
+        if (cam.reorders) return n.poc < 0 || newNearFurthest(orderOf(n, cam));
         return n.poc < 0 || lastPoc < 0 || step == 0 || n.poc == (lastPoc + step) % (std::int64_t{1} << cam.coding.pocBits);
     }
     // Takes the picture; returns its order count (0 when not known).
-    std::int64_t take(const formats::H264Nal& n, const Camera& cam) {
-        ++pictures;
-        if (n.sync) {
+    std::int64_t take(const formats::SliceNal& n, const Camera& cam) {
+        if (n.fresh) {
             ++runs;
             refMsb = refLsb = furthest = 0;
             shown.clear();
         }
-        if (n.frameNum < 0) return 0;
+        const bool counted = n.poc >= 0 && (cam.coding.hevc || (n.frameNum >= 0 && cam.reorders));
         std::int64_t order = 0;
-        if (cam.reorders && n.poc >= 0) {
+        if (counted) {
             order = orderOf(n, cam);
             if (n.reference) {
                 refMsb = order - n.poc;
@@ -280,6 +295,13 @@ struct FrameCount {
             shown.push_back(order);
             if (shown.size() > 64) shown.erase(shown.begin());
         }
+        ++pictures;
+        if (cam.coding.hevc) {
+            if (lastOrder >= 0 && !n.fresh && step == 0) step = order - lastOrder;
+            lastOrder = order;
+            return cam.reorders ? order : 0;
+        }
+        if (n.frameNum < 0) return 0;
         if (n.poc >= 0 && lastPoc >= 0 && !n.sync && step == 0)
             step = (n.poc - lastPoc + (std::int64_t{1} << cam.coding.pocBits)) % (std::int64_t{1} << cam.coding.pocBits);
         last = n.frameNum;
@@ -292,15 +314,15 @@ struct FrameCount {
 // One access unit: NAL units from a picture's start up to the next's.
 struct Picture {
     bool ok = false;
-    formats::H264Nal first;  // its first slice
+    formats::SliceNal first;  // its first slice
     std::uint64_t end = 0;
 };
 
 Picture pictureAt(Bytes c, std::uint64_t at, std::uint64_t end, const Camera& cam) {
     Picture pic;
-    formats::H264Nal n = formats::ReadH264Nal(c, at, end, cam.coding);
+    formats::SliceNal n = formats::ReadNal(c, at, end, cam.coding);
     if (!n.ok || !n.startsAu) return pic;
-    for (int units = 0; n.ok && units < 256; ++units, n = formats::ReadH264Nal(c, n.next, end, cam.coding)) {
+    for (int units = 0; n.ok && units < 256; ++units, n = formats::ReadNal(c, n.next, end, cam.coding)) {
         if (n.startsAu && pic.first.ok) break;  // the next picture, or its first units
         // Of one picture, no more than one slice when the camera makes one, each of the same frame.
         if (pic.first.ok && (cam.oneSlice || (n.vcl && n.frameNum != pic.first.frameNum))) break;
@@ -398,9 +420,9 @@ bool make(Bytes c, Bytes reference, Remade& out, RebuiltClip* made, const std::f
     for (std::uint64_t p = at + header, units = 0; units < 8 && p + lb + 1 <= end; ++units) {
         const std::uint64_t length = formats::BytesBe(c, p, static_cast<int>(lb));
         if (length == 0 || length > end - p - lb) break;
-        const unsigned type = static_cast<unsigned char>(c[p + lb]) & 0x1F;
-        if (type == 7 && !cam.coding.sps.empty() && c.compare(p + lb, length, cam.coding.sps) != 0) return false;
-        if (type == 1 || type == 5) break;
+        const unsigned type = cam.coding.typeOf(static_cast<unsigned char>(c[p + lb]));
+        if (cam.coding.isSps(type) && !cam.coding.sps.empty() && c.compare(p + lb, length, cam.coding.sps) != 0) return false;
+        if (cam.coding.isSlice(type)) break;
         p += lb + length;
     }
     Walked w = walk(c, at + header, end, cam, passed);

@@ -54,7 +54,9 @@ protected:
     // A clip of `seconds` as `camera` writes it.
     std::string clip(int n, const std::string& extension, int seconds, const Camera& camera) {
         const fs::path file = dir / ("clip" + std::to_string(n) + extension);
-        const std::string video = camera.hevc ? "-c:v libx265 -x265-params log-level=error:qp=8 -preset ultrafast -tag:v hvc1 "
+        const std::string video = camera.hevc ? "-c:v libx265 -x265-params log-level=error:qp=8" +
+                                                    std::string(camera.bFrames ? ":bframes=3:keyint=25" : "") +
+                                                    " -preset ultrafast -tag:v hvc1 "
                                               : "-c:v libx264 -qp " + std::to_string(camera.qp) + " -g 25 " +
                                                     std::string( +
                                                     (camera.bFrames ? "-preset veryfast -bf 3 " : "-preset ultrafast ")) +
@@ -160,7 +162,7 @@ protected:
         return said;
     }
 
-    void cutRecordingComesBack(bool pcm, bool otherCamera, bool bFrames = false);
+    void cutRecordingComesBack(bool pcm, bool otherCamera, bool bFrames = false, bool hevc = false);
     void overwrittenPieceComesBackAsFarAsItPlays(bool indexLast);
 
     std::vector<std::string> old;  // the old clips left on the card
@@ -412,20 +414,22 @@ TEST_F(SplitMovies, DeepScanJoinsPiecesWhereverTheyLieInASector) {
 // A recording cut off (no index, its `mdat` size never written) on a card
 // that holds other clips of the camera, the rest of an older recording right
 // after it; then a quick format. With `pcm`, the camera's clips are MOV with
-// uncompressed sound, two of them on the card. With `otherCamera`, the camera
+// uncompressed sound, two of them on the card (so too with `hevc`, as the
+// older clips are H.264). With `otherCamera`, the camera
 // repeats its settings before its pictures, and a clip of another camera
 // (another picture size, the same `ftyp`) lies nearest to the recording.
-// With `bFrames`, the camera stores its pictures out of the order it shows them.
-void SplitMovies::cutRecordingComesBack(bool pcm, bool otherCamera, bool bFrames) {
+// With `bFrames`, the camera stores its pictures out of the order it shows
+// them; with `hevc`, it records H.265.
+void SplitMovies::cutRecordingComesBack(bool pcm, bool otherCamera, bool bFrames, bool hevc) {
     const std::string extension = pcm ? ".MOV" : ".MP4";
-    const Camera camera{.indexLast = true, .pcm = pcm, .inBand = otherCamera, .bFrames = bFrames};
+    const Camera camera{.indexLast = true, .hevc = hevc, .pcm = pcm, .inBand = otherCamera, .bFrames = bFrames};
     const std::string whole = clip(90, extension, 3, camera);
     const std::string cut = cutOff(whole, 20000);
     ASSERT_FALSE(cut.empty());
     // The holes filled first, so that the clip lies in one piece.
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/FILL.DAT", std::string(holes, '\x5A')));
-    for (int n = 0; pcm && n < 2; ++n)
-        ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/MVI_29" + std::to_string(n) + ".MOV", clip(80 + n, extension, 2, camera)));
+    for (int n = 0; (pcm || hevc) && n < 2; ++n)
+        ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/MVI_29" + std::to_string(n) + extension, clip(80 + n, extension, 2, camera)));
     if (otherCamera) {
         ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/100CAM/OTHER.MP4",
                                           clip(85, extension, 2, {.indexLast = true, .inBand = true, .size = "320x240"})));
@@ -488,6 +492,10 @@ TEST_F(SplitMovies, ACutRecordingIsNotGivenTheIndexOfAnotherCameraNearer) { cutR
 
 // Each picture at its own time, though stored before pictures shown earlier.
 TEST_F(SplitMovies, ACutRecordingWhosePicturesAreStoredOutOfOrderPlaysInOrder) { cutRecordingComesBack(true, false, true); }
+
+// H.265 has no frame numbers: its pictures follow by their order counts alone,
+// which run on past the pictures that need none before them (open GOPs).
+TEST_F(SplitMovies, ACutH265RecordingPlaysInOrderToo) { cutRecordingComesBack(false, false, true, true); }
 
 }  // namespace
 }  // namespace hx::scan
