@@ -382,18 +382,39 @@ Walked walk(Bytes c, std::uint64_t from, std::uint64_t end, const Camera& cam, c
 
 namespace {
 
-// What the clip becomes: its bytes up to `dataEnd`, its `mdat`'s size (the
-// field at `sizeAt`, of `sizeBytes`) set to what it holds, then `moov`.
+// What the clip becomes: its bytes up to `dataEnd`, those in [from, to)
+// replaced by `header` (the `mdat`'s size set to what it holds), then `moov`.
 struct Remade {
     std::string moov;
-    std::uint64_t dataEnd = 0, sizeAt = 0;
-    int sizeBytes = 4;
-    std::string sizeField() const {
-        std::string field(static_cast<std::size_t>(sizeBytes), '\0');
-        formats::PutBytesBe(field, 0, dataEnd - (sizeBytes == 8 ? sizeAt - 8 : sizeAt), sizeBytes);
-        return field;
-    }
+    std::uint64_t dataEnd = 0, from = 0, to = 0;
+    std::string header;
 };
+
+// The header that says how much `mdat` (at `at`, of a 64-bit size when
+// `large`) holds up to `dataEnd`; its samples move on by what it grows.
+// Over 4 GiB a 32-bit size becomes a 64-bit one: over the `wide` box that
+// QuickTime cameras leave before it for that, or else 8 bytes longer.
+std::uint64_t sizeHeader(Bytes c, std::uint64_t at, bool large, std::uint64_t dataEnd, Remade& out) {
+    if (large) {
+        out.from = at + 8;
+        out.to = at + 16;
+        out.header = std::string(8, '\0');
+        formats::PutBytesBe(out.header, 0, dataEnd - at, 8);
+        return 0;
+    }
+    if (dataEnd - at <= 0xFFFFFFFFull) {
+        out.from = at;
+        out.to = at + 4;
+        out.header = formats::Be32Bytes(static_cast<std::uint32_t>(dataEnd - at));
+        return 0;
+    }
+    const bool wide = at >= 8 && formats::BytesBe(c, at - 8, 4) == 8 && c.compare(at - 4, 4, "wide") == 0;
+    out.from = wide ? at - 8 : at;
+    out.to = at + 8;
+    out.header = formats::Be32Bytes(1) + "mdat" + std::string(8, '\0');
+    formats::PutBytesBe(out.header, 8, dataEnd - (at + 8) + 16, 8);
+    return wide ? 0 : 8;
+}
 
 bool make(Bytes c, Bytes reference, Remade& out, RebuiltClip* made, const std::function<void(std::uint64_t)>& passed = {}) {
     Camera cam(reference);
@@ -433,7 +454,9 @@ bool make(Bytes c, Bytes reference, Remade& out, RebuiltClip* made, const std::f
     }
     if (w.samples.size() < 2) return false;
     const std::uint64_t dataEnd = w.samples.back().offset + w.samples.back().size;
-    if (!large && dataEnd - at > 0xFFFFFFFFull) return false;
+    const std::uint64_t moved = sizeHeader(c, at, large, dataEnd, out);
+    for (auto& [offset, bytes] : w.sound) offset += moved;
+    for (auto& [offset, samples] : w.chunks) offset += moved;
     MadeTrack video;
     video.delta = cam.delta;
     video.count = w.samples.size();
@@ -457,15 +480,13 @@ bool make(Bytes c, Bytes reference, Remade& out, RebuiltClip* made, const std::f
             sound = {};
             break;
         }
-        if (offset + bytes > dataEnd) break;
+        if (offset + bytes > dataEnd + moved) break;
         sound.chunks.emplace_back(offset, static_cast<std::uint32_t>(bytes / cam.frameBytes));
         sound.count += bytes / cam.frameBytes;
     }
     if (made) *made = {sound.count > 0, dataEnd};
     out.moov = MakeIndex(cam.ref, cam.moov, cam.trak, cam.soundTrak, video, sound);
     out.dataEnd = dataEnd;
-    out.sizeAt = large ? at + 8 : at;
-    out.sizeBytes = large ? 8 : 4;
     return !out.moov.empty();
 }
 
@@ -474,8 +495,8 @@ bool make(Bytes c, Bytes reference, Remade& out, RebuiltClip* made, const std::f
 bool RebuildIndex(const std::string& clip, const std::string& reference, std::string& out, RebuiltClip* made) {
     Remade remade;
     if (!make(clip, reference, remade, made)) return false;
-    out = clip.substr(0, static_cast<std::size_t>(remade.dataEnd)) + remade.moov;
-    out.replace(remade.sizeAt, static_cast<std::size_t>(remade.sizeBytes), remade.sizeField());
+    out = clip.substr(0, static_cast<std::size_t>(remade.from)) + remade.header +
+          clip.substr(static_cast<std::size_t>(remade.to), static_cast<std::size_t>(remade.dataEnd - remade.to)) + remade.moov;
     return true;
 }
 
@@ -486,7 +507,6 @@ bool WriteWithRebuiltIndex(const fs::path& clipPath, std::uint64_t clipBytes, co
     if (!clip.open(clipPath, clipBytes) || !ref.open(reference, referenceBytes) ||
         !make(clip.bytes, ref.bytes, remade, made, [&clip](std::uint64_t at) { clip.passed(at); }))
         return false;
-    const std::string field = remade.sizeField();
     std::ofstream file(out, std::ios::binary | std::ios::trunc);
     // Copied with reads, not through the view: the walk let its pages go.
     std::vector<char> buffer(1 << 20);
@@ -499,9 +519,9 @@ bool WriteWithRebuiltIndex(const fs::path& clipPath, std::uint64_t clipBytes, co
         }
         return static_cast<bool>(file);
     };
-    if (!copy(0, remade.sizeAt)) return false;
-    file.write(field.data(), static_cast<std::streamsize>(field.size()));
-    if (!copy(remade.sizeAt + field.size(), remade.dataEnd)) return false;
+    if (!copy(0, remade.from)) return false;
+    file.write(remade.header.data(), static_cast<std::streamsize>(remade.header.size()));
+    if (!copy(remade.to, remade.dataEnd)) return false;
     file.write(remade.moov.data(), static_cast<std::streamsize>(remade.moov.size()));
     return static_cast<bool>(file.flush());
 }
