@@ -8,6 +8,7 @@
 #include "formats/JpegSegments.h"
 #include "formats/PictureCheck.h"
 #include "formats/iso/IsoBoxes.h"
+#include "formats/iso/IsoSampleTables.h"
 #include "platform/ByteOrder.h"
 #include "shell/Strings.h"
 
@@ -123,11 +124,18 @@ std::vector<PhotoPart> mpfPictures(const std::uint8_t* head, std::size_t size) {
 
 bool startsClip(const std::uint8_t* p) { return std::memcmp(p + 4, "ftyp", 4) == 0; }
 
+// A clip holds by its boxes, and by its pictures where its index says:
+// the boxes of a clip whose pieces lie apart may hold another file's bytes.
 bool clipHolds(const ReadAt& read, const PhotoPart& part) {
-    const FileStructure s = ReadFileStructure(
-        [&read, &part](std::uint64_t at, std::size_t n, std::uint8_t* out) { return read(part.offset + at, n, out); },
-        part.length, false);
-    return s.proof != Proof::None && s.end == part.length;
+    const ReadAt inClip = [&read, &part](std::uint64_t at, std::size_t n, std::uint8_t* out) {
+        return at + n <= part.length && read(part.offset + at, n, out);
+    };
+    const FileStructure s = ReadFileStructure(inClip, part.length, false);
+    if (s.proof == Proof::None || s.end != part.length) return false;
+    IsoBox moov;
+    std::vector<IsoTrack> tracks;
+    return !FindIsoBox(inClip, 0, part.length, "moov", moov) ||
+           (ReadSampleTables(inClip, moov, tracks) && NalSamplesInPlace(inClip, tracks));
 }
 
 bool pictureHolds(const ReadAt& read, const PhotoPart& part) {

@@ -15,6 +15,7 @@
 
 #include "formats/codecs/AacFrames.h"
 #include "formats/codecs/PicturesDecode.h"
+#include "formats/codecs/SliceHeaders.h"
 #include "formats/iso/IsoSampleTables.h"
 #include "media/SalvagedMedium.h"
 #include "platform/RawFile.h"
@@ -233,6 +234,18 @@ public:
         };
         resize(formats::TrailingBoxesEnd(placed, at, size_, kMaxTrailing));
     }
+    // What follows the clip's end where its last piece runs on and belongs
+    // to the file (a phone's trailer of its own): of the `most` bytes there,
+    // as many as `lengthOf` says.
+    template <class LengthOf>
+    void takeTrailer(std::uint64_t most, LengthOf lengthOf) {
+        const std::uint64_t end = size_;
+        if (map_.empty()) return;
+        resize(end + most);
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(most));
+        const std::uint64_t n = read(end, most, bytes.data()) ? lengthOf(bytes.data(), bytes.size()) : 0;
+        resize(end + std::min(n, most));
+    }
     bool trusted() const { return checked_ >= kTrustedAfter; }
 
     // Writes the clip's first `bytes` from its pieces in place of `path`
@@ -306,20 +319,13 @@ private:
     }
 
     // What is at `at` of the file, a sample's start or a NAL unit's length
-    // inside it, is as the sample needs: `bytes` holds what lies there. A
-    // NAL unit's length is followed by a header that an encoder writes: its
-    // forbidden bit clear, and in H.264 a type (0 is none), in H.265 a
-    // temporal layer (counted from 1). Small numbers in a row, as an index's
-    // tables hold, read as lengths; their zeros do not read as headers.
+    // inside it, is as the sample needs: `bytes` holds what lies there.
     static bool fits(const Sample& sample, std::uint64_t at, const std::uint8_t* bytes, std::size_t n) {
         if (sample.kind == Sample::Kind::Aac) return AacFrameStarts(bytes, n);
         const std::uint64_t lb = sample.lengthBytes, hb = sample.headerBytes;
         if (n < lb + hb) return false;
-        std::uint64_t length = 0;
-        for (std::uint64_t k = 0; k < lb; ++k) length = length << 8 | bytes[k];
-        const std::uint8_t* header = bytes + lb;
-        const bool encoded = !(header[0] & 0x80) && (hb == 2 ? (header[1] & 0x07) != 0 : (header[0] & 0x1F) != 0);
-        return length >= hb && encoded && at + lb + length <= sample.end();
+        const std::uint64_t length = formats::NalUnitLength(bytes, sample.lengthBytes, sample.headerBytes);
+        return length > 0 && at + lb + length <= sample.end();
     }
 
     // How many bytes fits() looks at for this sample.

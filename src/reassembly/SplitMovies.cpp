@@ -15,7 +15,9 @@
 #include "formats/iso/IndexCut.h"
 #include "formats/iso/IsoSampleTables.h"
 #include "volumes/DriveFiles.h"
+#include "reassembly/ClipIndex.h"
 #include "reassembly/ClipPieces.h"
+#include "reassembly/MotionPhotoClips.h"
 
 namespace hx::reassembly {
 
@@ -25,123 +27,6 @@ namespace fs = std::filesystem;
 using shell::FormatStr;
 using shell::LoadStr;
 using namespace pieces;
-
-// The found clip's index, read from its cache file, when it comes before
-// its samples: its samples in file order, and its size by its boxes (the
-// scan may have ended the find sooner, at another find inside its extent).
-std::vector<Sample> indexFirst(const fs::path& path, std::uint64_t found, std::uint64_t& size, std::uint64_t& tail,
-                               std::vector<formats::IsoTrack>& tracks) {
-    platform::RawFile file;
-    if (!file.open(path, platform::RawFile::Mode::Read)) return {};
-    const formats::ReadAt read = [&file, found](std::uint64_t at, std::size_t n, std::uint8_t* out) {
-        return at + n <= found && file.readAt(at, out, n) == n;
-    };
-    formats::IsoBox moov, mdat;
-    if (!formats::FindIsoBox(read, 0, kMaxClip, "moov", moov) || moov.end > found ||
-        !formats::FindIsoBox(read, 0, kMaxClip, "mdat", mdat) || moov.at > mdat.at)
-        return {};
-    if (!formats::ReadSampleTables(read, moov, tracks)) return {};
-    size = mdat.end;
-    tail = formats::TrailingBoxesEnd(read, mdat.end, found, kMaxTrailing);
-    return samplesOf(tracks, mdat, size);
-}
-
-// A moov box read from the medium into memory, for its tables.
-constexpr std::uint64_t kMaxIndex = 64ull << 20;
-// Boxes between a clip's samples and its index (a camera's own data, room
-// left to grow the index): how many, and their bytes, at most.
-constexpr int kMaxLeadBoxes = 4;
-constexpr std::uint64_t kMaxLead = 1ull << 20;
-
-
-bool leads(const std::uint8_t* head) {
-    for (const char* type : {"free", "skip", "wide", "uuid", "udta", "meta"})
-        if (std::memcmp(head + 4, type, 4) == 0) return true;
-    return false;
-}
-
-// The found clip's samples when its index comes after them (most cameras
-// write it last) and lies elsewhere on the medium: its place in a cluster is
-// known from the size of the `mdat` before it, so every unit of the medium
-// at that place in a block is looked at there for a `moov` that starts with its `mvhd` (after any
-// boxes of the camera's own, as some put there), nearest first
-// (where the clip's clusters would run on, then forward, then from the
-// start). A moov is the clip's when its samples fill the clip's `mdat` from
-// its start and the first of them are in place in the piece that was found.
-// `size` is then the clip's size, `indexAt` where what follows the samples
-// starts in the file and `indexUnit` the unit it was found at.
-std::vector<Sample> indexLast(const fs::path& path, const scan::FoundFile& f, media::SalvagedMedium& medium, const scan::ScanGeometry& geo,
-                              std::uint64_t blockUnits, const Others& around, const Search& search, std::uint64_t& size, std::uint64_t& indexAt,
-                              std::uint64_t& indexUnit, std::vector<formats::IsoTrack>& withTracks, std::string& moovBytes) {
-    platform::RawFile file;
-    if (!file.open(path, platform::RawFile::Mode::Read)) return {};
-    const std::uint64_t found = f.size;
-    const formats::ReadAt read = [&file, found](std::uint64_t at, std::size_t n, std::uint8_t* out) {
-        return at + n <= found && file.readAt(at, out, n) == n;
-    };
-    formats::IsoBox ftyp, mdat, moov;
-    if (formats::ReadIsoBox(read, 0, kMaxClip, ftyp) != formats::BoxRead::Box || !ftyp.is("ftyp") ||
-        !formats::FindIsoBox(read, 0, kMaxClip, "mdat", mdat) ||
-        (formats::FindIsoBox(read, 0, mdat.at, "moov", moov)))
-        return {};
-    const std::uint64_t unit = geo.unitBytes();
-    const std::uint64_t within = mdat.end % unit;
-    // The index's header is read where it lies: in one block of the medium
-    // (a cluster, which DeepScan's sectors run on in), or else in two pieces.
-    const std::uint64_t block = blockUnits * unit;
-    if (mdat.end % block + 16 > block) return {};
-    const std::uint64_t endUnit = geo.endUnit();
-    const std::uint64_t natural = f.startUnit + mdat.end / unit;
-    std::uint8_t head[16];
-    std::vector<std::uint8_t> box;
-    for (std::uint64_t k = 0; k < endUnit && search.goOn(k + 1, endUnit); ++k) {
-        const std::uint64_t q = (natural + k) % endUnit;
-        if (q % blockUnits != natural % blockUnits || around.holds(q) || around.blankAt(q)) continue;
-        if (medium.readAt(geo.byteOf(q) + within, head, 16) != 16) continue;
-        // Boxes a camera may put between its samples and their index, then the index.
-        std::uint64_t lead = 0;
-        for (int boxes = 0; boxes < kMaxLeadBoxes && leads(head) && lead <= kMaxLead; ++boxes) {
-            const std::uint64_t bytes = platform::Be32(head);
-            if (bytes < 8 || bytes > kMaxLead) break;
-            lead += bytes;
-            if (medium.readAt(geo.byteOf(q) + within + lead, head, 16) != 16) break;
-        }
-        if (std::memcmp(head + 4, "moov", 4) != 0 || std::memcmp(head + 12, "mvhd", 4) != 0) continue;
-        const std::uint64_t bytes = platform::Be32(head);
-        const std::uint64_t at = geo.byteOf(q) + within + lead;
-        if (bytes < 16 || bytes > kMaxIndex || at + bytes > geo.byteOf(endUnit)) continue;
-        box.resize(static_cast<std::size_t>(bytes));
-        if (medium.readAt(at, box.data(), box.size()) != box.size()) continue;
-        const formats::ReadAt inBox = [&box](std::uint64_t at, std::size_t n, std::uint8_t* out) {
-            if (at > box.size() || n > box.size() - at) return false;
-            std::memcpy(out, box.data() + at, n);
-            return true;
-        };
-        std::vector<formats::IsoTrack> tracks;
-        if (!formats::ReadSampleTables(inBox, {0, 8, bytes, {'m', 'o', 'o', 'v'}}, tracks)) continue;
-        std::vector<Sample> samples = samplesOf(tracks, mdat, mdat.end);
-        if (samples.empty() || samples.front().offset != mdat.contents) continue;
-        std::uint64_t filled = 0;
-        for (const Sample& sample : samples) filled = std::max(filled, sample.end());
-        if (filled != mdat.end) continue;
-        // Its first sample's NAL units are in place where the clip was found.
-        Clip first(medium, geo, around, f.startUnit, mdat.end + lead + bytes, samples);
-        first.readCopy(&file, found);
-        if (!first.follow(false) && !first.anyInPlace()) continue;
-        // Boxes of the camera's own after the index, as it lies.
-        const formats::ReadAt onMedium = [&medium, &geo, at](std::uint64_t from, std::size_t n, std::uint8_t* out) {
-            return medium.readAt(at + from, out, n) == n;
-        };
-        const std::uint64_t room = geo.byteOf(endUnit) - at;
-        size = mdat.end + lead + formats::TrailingBoxesEnd(onMedium, bytes, room, kMaxTrailing);
-        indexAt = mdat.end;
-        indexUnit = q;
-        withTracks = std::move(tracks);
-        moovBytes.assign(box.begin(), box.end());
-        return samples;
-    }
-    return {};
-}
 
 // A clip whose index comes after its samples, written at `path` as far as
 // its own bytes go (`own`): its `mdat` is made to end there, and its index
@@ -250,18 +135,6 @@ void IndexLostClips(scan::ScanContext& ctx, const std::vector<std::size_t>& lost
     }
 }
 
-// A clip and its index: first, or found after its samples.
-struct Index {
-    std::vector<Sample> samples;
-    std::vector<formats::IsoTrack> tracks;
-    std::uint64_t size = 0;     // by its boxes
-    std::uint64_t tail = 0;     // its index first: where boxes of the camera's own after its samples end, as found
-    std::uint64_t indexAt = 0;  // an index after the samples: where it starts in the file,
-    std::uint64_t indexUnit = ~std::uint64_t{0};  // and the unit it was found at
-    std::string moov;           //   and its bytes
-    bool before() const { return indexUnit == ~std::uint64_t{0}; }
-};
-
 // The units a find is known to fill, from its first: all its bytes where
 // its format says where it ends, its first unit alone where it only ran on
 // to the next find (a weak signature, such as PCX's, is met inside other
@@ -299,13 +172,13 @@ std::vector<std::pair<std::size_t, Index>> clipsWithIndex(scan::ScanContext& ctx
         if (!format || format->family != formats::Family::Movie || f.earlier || f.listedSize > 0 || f.size > kMaxClip ||
             f.size < 2 * geo.unitBytes())
             continue;
-        const fs::path path = ctx.cacheFolder / f.name;
+        platform::RawFile copy;
+        if (!copy.open(ctx.cacheFolder / f.name, platform::RawFile::Mode::Read)) continue;
+        const AsFound clip = AsFound::FromCopy(copy, f.size, f.startUnit);
         Index index;
-        index.samples = indexFirst(path, f.size, index.size, index.tail, index.tracks);
+        IndexFirst(clip, index);
         const Search search{&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {f.name})};
-        if (index.samples.empty())
-            index.samples =
-                indexLast(path, f, medium, geo, blockUnits, around, search, index.size, index.indexAt, index.indexUnit, index.tracks, index.moov);
+        if (index.samples.empty()) IndexLast(clip, medium, geo, blockUnits, around, search, index);
         if (index.samples.empty()) lost.push_back(k);
         // A clip is no larger than the medium that holds its pieces.
         else if (index.size <= geo.byteOf(geo.endUnit())) clips.emplace_back(k, std::move(index));
@@ -387,7 +260,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     const std::uint64_t blockUnits = WrittenBlockUnits(ctx, geo);
     std::vector<std::size_t> lost;  // clips whose index was not found
     std::vector<std::pair<std::size_t, Index>> clips = clipsWithIndex(ctx, geo, blockUnits, medium, lost);
-    if (clips.empty()) return 0;
+    if ((clips.empty() && !AnyMotionPhotoWithoutClip(ctx)) || ctx.ui.stopRequested()) return 0;
     std::vector<std::size_t> whole;  // clips that are as their index says, as found or rebuilt
     std::vector<std::uint64_t> shownTo;
     Others others = heldByFinds(ctx, geo, medium, clips, shownTo);
@@ -428,6 +301,8 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         ctx.ui.yield();
         if (ctx.ui.stopRequested()) return rebuilt;
     }
+    others.own = ~std::uint64_t{0};
+    rebuilt += JoinMotionPhotoClips(ctx, geo, medium, blockUnits, others);
     IndexLostClips(ctx, lost, whole);
     return rebuilt;
 }

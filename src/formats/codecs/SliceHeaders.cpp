@@ -211,6 +211,14 @@ void ReadH265Coding(std::string_view b, std::uint64_t contents, std::uint64_t en
     }
 }
 
+std::uint64_t NalUnitLength(const std::uint8_t* b, unsigned lengthBytes, unsigned headerBytes) {
+    std::uint64_t length = 0;
+    for (unsigned k = 0; k < lengthBytes; ++k) length = length << 8 | b[k];
+    const std::uint8_t* header = b + lengthBytes;
+    const bool encoded = !(header[0] & 0x80) && (headerBytes == 2 ? (header[1] & 0x07) != 0 : (header[0] & 0x1F) != 0);
+    return encoded && length >= headerBytes ? length : 0;
+}
+
 SliceNal ReadNal(std::string_view c, std::uint64_t at, std::uint64_t end, const VideoCoding& coding) {
     end = std::min<std::uint64_t>(end, c.size());  // a table may point past the bytes there are
     return coding.hevc ? readH265Nal(c, at, end, coding) : readH264Nal(c, at, end, coding);

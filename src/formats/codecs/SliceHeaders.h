@@ -68,6 +68,14 @@ struct SliceNal {
     std::uint64_t next = 0;
 };
 
+// The length of the NAL unit whose length (of `lengthBytes`) and header (of
+// `headerBytes`: 1 in H.264, 2 in H.265) are at b, when the header is one an
+// encoder writes: its forbidden bit clear and, in H.264, a type (0 is none),
+// in H.265 a temporal layer (counted from 1). 0 when it is not, or shorter
+// than its header. Small numbers in a row, as an index's tables hold, read as
+// lengths; their zeros do not read as headers.
+std::uint64_t NalUnitLength(const std::uint8_t* b, unsigned lengthBytes, unsigned headerBytes);
+
 // The unit at c[at, end): not ok where no unit of a kind a camera writes,
 // of a length inside the bytes, lies there.
 SliceNal ReadNal(std::string_view c, std::uint64_t at, std::uint64_t end, const VideoCoding& coding);

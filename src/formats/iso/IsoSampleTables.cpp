@@ -1,5 +1,7 @@
 #include "formats/iso/IsoSampleTables.h"
 
+#include "formats/codecs/SliceHeaders.h"
+
 #include <algorithm>
 #include <string_view>
 
@@ -182,6 +184,31 @@ Playable PlayableSeconds(const ReadAt& read, std::uint64_t size, std::uint64_t o
     }
     p.plays = p.lasts * static_cast<double>(playing) / static_cast<double>(video->sampleSizes.size());
     return p;
+}
+
+bool NalSamplesInPlace(const ReadAt& read, const std::vector<IsoTrack>& tracks) {
+    constexpr std::uint64_t kMostUnits = 1u << 20;
+    std::uint64_t units = 0;
+    for (const IsoTrack& track : tracks) {
+        const unsigned lb = track.nalLengthBytes;
+        if (lb != 1 && lb != 2 && lb != 4) continue;
+        const std::string_view codec(track.codec.data(), track.codec.size());
+        const unsigned hb = codec == "hvc1" || codec == "hev1" ? 2 : 1;
+        for (const ChunkSpan& span : ChunkSpans(track)) {
+            std::uint64_t at = span.offset;
+            for (std::uint32_t k = 0; k < span.samples; ++k) {
+                const std::uint64_t end = at + track.sampleSizes[span.firstSample + k];
+                for (std::uint8_t head[6]; at < end; ++units) {
+                    if (units >= kMostUnits) return true;
+                    if (at + lb + hb > end || !read(at, lb + hb, head)) return false;
+                    const std::uint64_t length = NalUnitLength(head, lb, hb);
+                    if (length == 0 || length > end - at - lb) return false;
+                    at += lb + length;
+                }
+            }
+        }
+    }
+    return true;
 }
 
 }  // namespace hx::formats

@@ -41,6 +41,11 @@ bool ReadSampleTables(const ReadAt& read, const IsoBox& moov, std::vector<IsoTra
 // A track's chunks in the order of the table.
 std::vector<ChunkSpan> ChunkSpans(const IsoTrack& track);
 
+// Whether the video samples of the clip that `read` reads are where its
+// tables (`tracks`) say: the NAL units of each fill it exactly, each with a
+// header as an encoder writes one. Its first million units are looked at.
+bool NalSamplesInPlace(const ReadAt& read, const std::vector<IsoTrack>& tracks);
+
 // How far a clip plays whose first `ownBytes` of `size` are its own (the
 // rest is not): its video's samples in turn up to the first that does not
 // lie wholly among them, in seconds of the movie's length.
