@@ -38,6 +38,8 @@ struct Index {
     std::uint64_t indexAt = 0;  // an index after the samples: where it starts in the file,
     std::uint64_t indexUnit = ~std::uint64_t{0};  // and the unit it was found at
     std::string moov;           //   and its bytes
+    // An index in two pieces: where its second starts in the file, and the unit it was found at.
+    std::uint64_t restAt = 0, restUnit = ~std::uint64_t{0};
     bool before() const { return indexUnit == ~std::uint64_t{0}; }
 };
 
@@ -45,6 +47,20 @@ struct Index {
 // order, and its size by its boxes (the scan may have ended the find sooner,
 // at another find inside its extent). No samples when it does not.
 void IndexFirst(const AsFound& clip, Index& index);
+
+// An index found where a clip's samples end (`indexAt` in the find), and
+// what tells whether it is the clip's.
+struct Placement {
+    const AsFound& clip;
+    media::SalvagedMedium& medium;
+    const scan::ScanGeometry& geo;
+    const Others& around;
+    const formats::IsoBox& mdat;  // the clip's, in its own bytes
+    std::uint64_t indexAt = 0;
+    bool take(const std::vector<std::uint8_t>& box, Index& index) const;
+    bool restElsewhere(std::vector<std::uint8_t> box, std::uint64_t cut, std::uint64_t blockUnits, std::uint64_t q,
+                       const Search& search, Index& index);
+};
 
 // The clip's index when it comes after its samples (most cameras write it
 // last) and lies elsewhere on the medium: its place in a cluster is known
@@ -54,6 +70,8 @@ void IndexFirst(const AsFound& clip, Index& index);
 // first (where the clip's clusters would run on, then forward, then from the
 // start). A moov is the clip's when its samples fill the clip's `mdat` from
 // its start and the first of them are in place in the piece that was found.
+// An index across two pieces is taken with its bytes from the next block on
+// found at the start of a block elsewhere.
 void IndexLast(const AsFound& clip, media::SalvagedMedium& medium, const scan::ScanGeometry& geo, std::uint64_t blockUnits,
                const Others& around, const Search& search, Index& index);
 

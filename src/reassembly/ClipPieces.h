@@ -221,6 +221,14 @@ public:
         return true;
     }
 
+    // The clusters from `cluster` on lie from `unit` on: the second piece of
+    // an index found in two.
+    void placeFrom(std::uint64_t cluster, std::uint64_t unit) {
+        if (cluster >= map_.size()) return;
+        for (std::uint64_t i = cluster; i < map_.size(); ++i) map_[i] = unit + (i - cluster);
+        ++pieces_;
+    }
+
     std::uint64_t verified() const { return verified_; }
     std::uint64_t size() const { return size_; }
 

@@ -66,6 +66,7 @@ bool joinOne(scan::ScanContext& ctx, const scan::ScanGeometry& geo, media::Salva
     joined.answer(search);
     if (!joined.follow(true) || !(index.before() || joined.placeIndex(index.indexAt, index.indexUnit))) return false;
     if (index.before()) joined.takeTrailingBoxes(index.size);
+    else if (index.restUnit != ~std::uint64_t{0}) joined.placeFrom(index.restAt / geo.unitBytes(), index.restUnit);
     joined.takeTrailer(kMaxTrailer, formats::SamsungTrailerLength);
     if (!joined.write(to, joined.size())) return false;
     platform::RawFile written;

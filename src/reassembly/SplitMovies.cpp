@@ -268,7 +268,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     for (auto& [k, index] : clips) {
         // Whole as found: every sample in place, and the index too.
         if (shownTo[k] == ~0ull && (index.size == ctx.found[k].size || index.tail == ctx.found[k].size) &&
-            (index.before() || index.indexUnit == ctx.found[k].startUnit + index.indexAt / unit)) {
+            (index.before() || (index.indexUnit == ctx.found[k].startUnit + index.indexAt / unit && index.restUnit == ~0ull))) {
             whole.push_back(k);
             continue;
         }
@@ -284,6 +284,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         const bool followed = clip.follow(true);
         if (followed && (index.before() || clip.placeIndex(index.indexAt, index.indexUnit))) {
             if (index.before()) clip.takeTrailingBoxes(index.size);
+            else if (index.restUnit != ~std::uint64_t{0}) clip.placeFrom(index.restAt / unit, index.restUnit);
             if (clip.write(path, clip.size())) {
                 f.size = clip.size();
                 f.pieces = clip.pieces() > 1 ? clip.pieces() : 0;

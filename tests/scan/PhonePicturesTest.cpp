@@ -179,36 +179,46 @@ TEST_F(PhonePictures, APhotoWhosePartIsGoneComesBackAsItsFirstPictureMarked) {
 
 // A motion photo written into the holes older files left: its clip runs on in
 // a piece of its own, an older file's bytes between. Both forms, with the
-// clip's index first and last.
+// clip's index first and last, and an index that itself lies in two pieces.
 TEST_F(PhonePictures, AMotionPhotoWhoseClipLiesInTwoPiecesComesBackWhole) {
     makeCard();
-    const std::string indexLast = test::MakeClip(1.5, 3, false);
-    ASSERT_FALSE(indexLast.empty());
-    const std::vector<std::pair<std::string, std::string>> phones = {
-        {"PXL_0011.MP.jpg", test::ContainerMotionPhoto(test::MakeTestJpeg(81, 1024, 768), indexLast)},
-        {"SAM_0012.jpg", test::SamsungMotionPhoto(test::MakeTestJpeg(82, 1024, 768), clip2)},
-        {"MVIMG_0013.jpg", test::MicroVideoPhoto(test::MakeTestJpeg(83, 1024, 768), clip1)},
+    const std::string indexLast = test::MakeClip(1.5, 3, false), longer = test::MakeClip(6, 4, false);
+    ASSERT_FALSE(indexLast.empty() || longer.empty());
+    struct Phone {
+        std::string name, bytes;
+        std::size_t clip;   // its bytes
+        std::size_t first;  // of the photo, in the piece where it starts
     };
+    std::vector<Phone> phones = {
+        {"PXL_0011.MP.jpg", test::ContainerMotionPhoto(test::MakeTestJpeg(81, 1024, 768), indexLast), indexLast.size()},
+        {"SAM_0012.jpg", test::SamsungMotionPhoto(test::MakeTestJpeg(82, 1024, 768), clip2), clip2.size() + 200},
+        {"MVIMG_0013.jpg", test::MicroVideoPhoto(test::MakeTestJpeg(83, 1024, 768), clip1), clip1.size()},
+        {"PXL_0014.MP.jpg", test::ContainerMotionPhoto(test::MakeTestJpeg(85, 1024, 768), longer), longer.size()},
+    };
+    // The first piece ends a few clusters into the clip; for the last photo,
+    // inside the clip's index (the last box, of some KB).
+    for (Phone& phone : phones) phone.first = ((phone.bytes.size() - phone.clip) / 4096 + 6) * 4096;
+    const std::size_t moov = phones.back().bytes.rfind("moov") - 4;
+    phones.back().first = (moov + 16 + 4095) / 4096 * 4096;
+    ASSERT_LT(phones.back().first + 512, phones.back().bytes.size()) << "the index lies in one cluster";
     // The folder first, lest its cluster take one of the holes'.
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/IMG_0010.jpg", test::MakeTestJpeg(84, 320, 240)));
-    // Older files, every other one deleted: for each photo a hole a little
-    // larger than its picture, so that its clip breaks off a few clusters
-    // on, and one 3 MB on for the rest of it.
+    // Older files, every other one deleted: for each photo a hole for its
+    // first piece, and one 3 MB on for the rest of it.
     int n = 0;
-    for (const auto& [name, bytes] : phones) {
-        const std::size_t clip = name[0] == 'S' ? clip2.size() + 200 : name[0] == 'P' ? indexLast.size() : clip1.size();
-        const std::size_t first = ((bytes.size() - clip) / 4096 + 6) * 4096, rest = (bytes.size() - first + 4095) / 4096 * 4096;
+    for (const Phone& phone : phones) {
+        const std::size_t rest = (phone.bytes.size() - phone.first + 4095) / 4096 * 4096;
         const std::string k = std::to_string(n++);
-        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/A" + k + ".BIN", test::PatternBytes(first, 10 + n)));
+        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/A" + k + ".BIN", test::PatternBytes(phone.first, 10 + n)));
         ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/B" + k + ".BIN", test::PatternBytes(3 << 20, 20 + n)));
         ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/C" + k + ".BIN", test::PatternBytes(rest, 30 + n)));
         ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/D" + k + ".BIN", test::PatternBytes(1 << 20, 40 + n)));
     }
     for (int k = 0; k < n; ++k)
         for (const char* hole : {"OLD/A", "OLD/C"}) ASSERT_TRUE(test::FatDelete(image, hole + std::to_string(k) + ".BIN"));
-    for (const auto& [name, bytes] : phones) {
-        ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/" + name, bytes));
-        ASSERT_TRUE(test::InPieces(test::FatClustersOf(image, "DCIM/" + name))) << name;
+    for (const Phone& phone : phones) {
+        ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/" + phone.name, phone.bytes));
+        ASSERT_TRUE(test::InPieces(test::FatClustersOf(image, "DCIM/" + phone.name))) << phone.name;
     }
     ASSERT_TRUE(test::QuickFormatCard(image, 8, 32));
     for (const bool deep : {false, true}) {
@@ -219,12 +229,12 @@ TEST_F(PhonePictures, AMotionPhotoWhoseClipLiesInTwoPiecesComesBackWhole) {
         ASSERT_EQ(command.run(), ScanOutcome::Finished);
         std::map<std::string, const FoundFile*> byBytes;
         for (const FoundFile& f : command.context().found) byBytes[test::ReadFile(request.cacheFolder / f.name)] = &f;
-        for (const auto& [name, bytes] : phones) {
-            SCOPED_TRACE(name);
-            const auto it = byBytes.find(bytes);
+        for (const Phone& phone : phones) {
+            SCOPED_TRACE(phone.name);
+            const auto it = byBytes.find(phone.bytes);
             ASSERT_NE(it, byBytes.end()) << "not back whole";
             EXPECT_TRUE(it->second->partsMissing.empty());
-            EXPECT_EQ(it->second->parts.back().end(), bytes.size());
+            EXPECT_EQ(it->second->parts.back().end(), phone.bytes.size());
             EXPECT_EQ(it->second->pieces, 2);
         }
         EXPECT_EQ(command.context().found.size(), phones.size() + 1) << "a piece of a clip was also found on its own";
