@@ -55,8 +55,9 @@ SalvagingReader::SalvagingReader(Handle& handle, std::uint32_t sectorBytes)
 
 bool SalvagingReader::goneError() {
     const int e = handle_.lastError();
-    if (e != 0) lastError_ = e;
-    return e == ENODEV || e == ENOMEDIUM || e == ENXIO;
+    if (e == ECANCELED) cancelled_ = true;
+    else if (e != 0) lastError_ = e;
+    return e == ENODEV || e == ENOMEDIUM || e == ENXIO || e == ECANCELED;
 }
 
 void SalvagingReader::noteGood(std::uint64_t offset, std::size_t count) {
@@ -82,6 +83,7 @@ bool SalvagingReader::stillAnswers() {
     if (!anyGood_) return failedInRow_ < kNothingEverRead;
     std::vector<std::uint8_t> probe(sector_);
     if (handle_.readAtUncached(lastGood_, probe.data(), sector_) == sector_) return true;
+    goneError();
     return false;
 }
 
@@ -171,6 +173,8 @@ void SalvagingReader::retrySkipped(const ReadBack& readBack) {
         }
     }
     failedInRow_ = 0;
+    if (cancelled_) gone_ = false;
+    cancelled_ = false;
 }
 
 std::size_t SalvagingReader::salvage(std::uint64_t offset, std::uint8_t* out, std::size_t count) {
@@ -223,6 +227,17 @@ std::size_t SalvagingReader::salvage(std::uint64_t offset, std::uint8_t* out, st
 }
 
 std::size_t SalvagingReader::read(std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+    cancelled_ = false;
+    const std::size_t got = readOnce(offset, out, count);
+    if (cancelled_) {
+        // Given up, not gone: the next read asks the medium again.
+        gone_ = false;
+        failedInRow_ = 0;
+    }
+    return got;
+}
+
+std::size_t SalvagingReader::readOnce(std::uint64_t offset, std::uint8_t* out, std::size_t count) {
     if (gone_ || count == 0) return 0;
     const std::uint64_t size = handle_.size();
     if (offset >= size) return 0;
@@ -234,7 +249,7 @@ std::size_t SalvagingReader::read(std::uint64_t offset, std::uint8_t* out, std::
         if (skip < count) skip -= skip % sector_;
         markSkipped(offset, out, skip);
         nextSlowSkip_ = std::min(nextSlowSkip_ * 2, kLongestSkip);
-        return skip == count ? count : skip + read(offset + skip, out + skip, count - skip);
+        return skip == count ? count : skip + readOnce(offset + skip, out + skip, count - skip);
     }
     // Whole sectors: a medium's last partial sector is read as it is.
     const auto started = std::chrono::steady_clock::now();

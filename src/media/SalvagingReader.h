@@ -33,6 +33,10 @@ public:
 
     // The medium no longer answers: every read since fails.
     bool gone() const { return gone_; }
+    // The last read was given up by the user while the medium kept it
+    // waiting (a guarded read, platform::ReadGuard): it returned what came
+    // before, and nothing it did not read is listed as unreadable.
+    bool cancelled() const { return cancelled_; }
     // Nothing has been read well yet.
     bool nothingRead() const { return !anyGood_; }
     const SectorRuns& unreadable() const { return unreadable_; }
@@ -63,6 +67,7 @@ private:
     // pieces, then sector by sector where those fail, skipping ahead while
     // failures go on. Returns the bytes placed before the medium stopped answering.
     std::size_t salvage(std::uint64_t offset, std::uint8_t* out, std::size_t count);
+    std::size_t readOnce(std::uint64_t offset, std::uint8_t* out, std::size_t count);
     bool readSector(std::uint64_t offset, std::uint8_t* out, std::size_t count);
     void markUnreadable(std::uint64_t offset, std::uint8_t* out, std::size_t count, bool skipped = false);
     void forget(std::uint64_t sector);  // a sector that reads after all
@@ -71,7 +76,8 @@ private:
     void noteGood(std::uint64_t offset, std::size_t count);
     // After a run of failures: does the medium still read a sector it read before?
     bool stillAnswers();
-    // The last read's error says the medium is gone from the reader.
+    // The last read's error says the medium is gone from the reader (or the
+    // user gave the read up: the read ends as if it were, cancelled_ set).
     bool goneError();
 
     Handle& handle_;
@@ -84,6 +90,7 @@ private:
     std::uint64_t lastGood_ = 0;        // a sector read well, for the check that the medium answers
     bool anyGood_ = false;
     bool gone_ = false;
+    bool cancelled_ = false;
     int lastError_ = 0;
     bool skipSlow_ = false;
     bool lastSlow_ = false;             // the last read took more than a second

@@ -1,5 +1,7 @@
 #include "platform/RawFile.h"
 
+#include "platform/ReadGuard.h"
+
 #include "platform/DiskService.h"
 #include "platform/MappedFile.h"
 #include "platform/ReadPace.h"
@@ -32,7 +34,8 @@ RawFile::RawFile(RawFile&& other) noexcept
       windowed_(other.windowed_),
       base_(other.base_),
       length_(other.length_),
-      map_(std::move(other.map_)) {
+      map_(std::move(other.map_)),
+      guard_(std::move(other.guard_)) {
     other.fd_ = -1;
     other.uncachedFd_ = -1;
 }
@@ -50,6 +53,7 @@ RawFile& RawFile::operator=(RawFile&& other) noexcept {
         base_ = other.base_;
         length_ = other.length_;
         map_ = std::move(other.map_);
+        guard_ = std::move(other.guard_);
         other.fd_ = -1;
     }
     return *this;
@@ -135,7 +139,7 @@ std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t coun
     error_ = 0;
     WaitForPace(path_, offset + base_, clip(offset, count));
     return transfer(offset, count, [&](off_t at, std::size_t done, std::size_t left) {
-        return ::pread(fd_, out + done, left, at);
+        return guard_ ? guard_->pread(fd_, out + done, left, at) : ::pread(fd_, out + done, left, at);
     });
 }
 
@@ -155,7 +159,8 @@ std::size_t RawFile::readAtUncached(std::uint64_t offset, void* buffer, std::siz
     const std::size_t rounded = (count + kAlign - 1) / kAlign * kAlign;
     if (::posix_memalign(&aligned, kAlign, rounded) != 0) return readAt(offset, buffer, count);
     ssize_t n;
-    do n = ::pread(uncachedFd_, aligned, count, static_cast<off_t>(offset + base_));
+    do n = guard_ ? guard_->pread(uncachedFd_, aligned, count, static_cast<off_t>(offset + base_))
+                  : ::pread(uncachedFd_, aligned, count, static_cast<off_t>(offset + base_));
     while (n < 0 && errno == EINTR);
     if (n < 0) error_ = errno;
     if (n < 0 && error_ == EINVAL) {  // an offset or size the device does not take so

@@ -11,6 +11,7 @@
 namespace hx::platform {
 
 class MappedFile;
+class ReadGuard;
 
 class RawFile {
 public:
@@ -43,6 +44,10 @@ public:
     // bad sector. `offset` and `count` are whole sectors; a file that cannot
     // be read so is read as readAt reads it.
     std::size_t readAtUncached(std::uint64_t offset, void* buffer, std::size_t count);
+
+    // Reads from now on (also after the file is opened again) as `guard`
+    // guards them, that may never return: none to read as they come.
+    void guardReads(std::shared_ptr<ReadGuard> guard) { guard_ = std::move(guard); }
 
     // Sequential access from the current position (set by seek()).
     void seek(std::uint64_t offset) { position_ = offset; }
@@ -87,6 +92,7 @@ private:
     std::uint64_t base_ = 0;
     std::uint64_t length_ = 0;
     std::unique_ptr<MappedFile> map_;  // made by the first view()
+    std::shared_ptr<ReadGuard> guard_;
 
     std::uint64_t deviceSize() const;
     // Bytes of a transfer at `offset` that fit in the window.

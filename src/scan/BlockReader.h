@@ -15,6 +15,7 @@
 #include "media/ReadAside.h"
 #include "media/SalvagingReader.h"
 #include "media/SectorIo.h"
+#include "platform/ReadGuard.h"
 #include "scan/ScanGeometry.h"
 
 namespace hx::scan {
@@ -28,6 +29,8 @@ public:
     // every few milliseconds until it returns: a window stays answered while
     // a slow or failing card keeps a read waiting for seconds.
     void readAside(std::function<void()> whileWaiting) { aside_.emplace(std::move(whileWaiting)); }
+    // Reads of the medium that may never return are guarded (platform::ReadGuard).
+    void guardReads(std::shared_ptr<platform::ReadGuard> guard) { handle_.guardReads(std::move(guard)); }
 
     // Opens the source at `unit`; false when it cannot be opened (error() says why).
     bool open(std::uint64_t unit);
@@ -44,6 +47,8 @@ public:
     std::size_t read(std::uint64_t unit, std::size_t units);
     bool unreadable() const { return salvage_.gone() && salvage_.nothingRead(); }
     bool gone() const { return salvage_.gone(); }
+    // The last read was given up by the user while the medium kept it waiting.
+    bool cancelled() const { return salvage_.cancelled(); }
     // What could not be read so far, in the medium's sectors.
     const media::SalvagingReader& damage() const { return salvage_; }
     // Reads again what was skipped over after failures (see SalvagingReader).

@@ -7,10 +7,16 @@
 #include "formats/Formats.h"
 #include "formats/SignatureTable.h"
 
+#include <atomic>
 #include <fstream>
 
 namespace hx::scan {
 namespace detail {
+
+namespace {
+// A read of the medium that has not come back after this long counts as failing.
+constexpr std::chrono::milliseconds kHungRead{5000};
+}  // namespace
 
 std::size_t Scanner::blockUnits() const {
     // Blocks of a few megabytes stay in the CPU cache between the read and the
@@ -61,7 +67,17 @@ void Scanner::setUp() {
     listing_.emplace(ctx_.listed, type && type->listedByName, extensions, ctx_.cacheFolder, geo_);
     listing_->advance(unit_, endUnit_);
     reader_ = std::make_unique<BlockReader>(ctx_.drive, geo_, unitsPerBlock_, kWindow, ctx_.options.damaged);
-    if (ui_.servesWhileReading()) reader_->readAside([this] { ui_.yield(); });
+    // A read the card keeps waiting counts as failing after a few seconds,
+    // and a stop gives it up at once (the window's, seen while it waits).
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    const bool aside = ui_.servesWhileReading();
+    if (aside)
+        reader_->readAside([this, stop] {
+            ui_.yield();
+            if (ui_.stopRequested()) stop->store(true);
+        });
+    reader_->guardReads(std::make_shared<platform::ReadGuard>(
+        kHungRead, [this, stop, aside] { return aside ? stop->load() : ui_.stopRequested(); }));
     // Found files wait to be written for at most a few blocks: memory stays
     // bounded by the block size. On a medium of a megabyte or less there is
     // too little to read for a writer's thread to pay for itself.
@@ -306,7 +322,8 @@ std::optional<ScanOutcome> Scanner::scanBlocks(bool& stopped) {
             reader_->close();
             return unreadable();
         }
-        if (got == 0 && !reader_->gone()) break;
+        const bool cancelled = reader_->cancelled();
+        if (got == 0 && !reader_->gone() && !cancelled) break;
         ctx_.megabytesRead += static_cast<double>(got * unitSize_) / kMB;
         if (got > 0) examineBlock(got);
         ctx_.resumeUnit = unit_;
@@ -320,7 +337,7 @@ std::optional<ScanOutcome> Scanner::scanBlocks(bool& stopped) {
         showProgress(false);
         reportFinished();
         ui_.yield();
-        if (ui_.stopRequested()) {
+        if (cancelled || ui_.stopRequested()) {
             stopped = true;
             break;
         }

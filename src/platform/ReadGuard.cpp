@@ -1,0 +1,105 @@
+#include "platform/ReadGuard.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+namespace hx::platform {
+
+namespace {
+constexpr int kMostStuck = 2;
+constexpr auto kPoll = std::chrono::milliseconds(15);
+}  // namespace
+
+// A helper thread and the read it serves. Shared with the thread, which
+// outlives the guard when its read never came back.
+struct ReadGuard::Helper {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool job = false, done = false, ending = false;
+    int fd = -1;
+    off_t at = 0;
+    std::vector<unsigned char> buffer;
+    ssize_t result = 0;
+    int error = 0;
+
+    static void serve(std::shared_ptr<Helper> self, std::shared_ptr<std::atomic<int>> stuck) {
+        std::unique_lock<std::mutex> lock(self->mutex);
+        for (;;) {
+            self->wake.wait(lock, [&] { return self->ending || (self->job && !self->done); });
+            if (self->ending && !(self->job && !self->done)) return;
+            const int fd = self->fd;
+            const off_t at = self->at;
+            unsigned char* out = self->buffer.data();
+            const std::size_t count = self->buffer.size();
+            lock.unlock();
+            ssize_t n;
+            do n = ::pread(fd, out, count, at);
+            while (n < 0 && errno == EINTR);
+            const int error = n < 0 ? errno : 0;
+            lock.lock();
+            self->result = n;
+            self->error = error;
+            self->done = true;
+            self->wake.notify_all();
+            if (self->ending) {  // given up on while it read
+                stuck->fetch_sub(1);
+                return;
+            }
+        }
+    }
+};
+
+ReadGuard::ReadGuard(std::chrono::milliseconds limit, std::function<bool()> giveUp)
+    : limit_(limit), giveUp_(std::move(giveUp)), stuck_(std::make_shared<std::atomic<int>>(0)) {}
+
+ReadGuard::~ReadGuard() {
+    if (!helper_) return;
+    std::lock_guard<std::mutex> lock(helper_->mutex);
+    helper_->ending = true;
+    helper_->wake.notify_all();
+}
+
+ssize_t ReadGuard::pread(int fd, void* out, std::size_t count, off_t at) {
+    if (stuck_->load() >= kMostStuck) {
+        errno = ETIMEDOUT;
+        return -1;
+    }
+    if (!helper_) {
+        helper_ = std::make_shared<Helper>();
+        std::thread(Helper::serve, helper_, stuck_).detach();
+    }
+    Helper& h = *helper_;
+    std::unique_lock<std::mutex> lock(h.mutex);
+    h.fd = fd;
+    h.at = at;
+    h.buffer.resize(count);
+    h.job = true;
+    h.done = false;
+    h.wake.notify_all();
+    const auto until = std::chrono::steady_clock::now() + limit_;
+    bool cancelled = false;
+    while (!h.wake.wait_for(lock, kPoll, [&h] { return h.done; })) {
+        if (giveUp_ && giveUp_()) cancelled = true;
+        if (cancelled || std::chrono::steady_clock::now() >= until) {
+            // Left to the kernel: the thread ends when its read does.
+            h.ending = true;
+            stuck_->fetch_add(1);
+            lock.unlock();
+            helper_.reset();
+            errno = cancelled ? ECANCELED : ETIMEDOUT;
+            return -1;
+        }
+    }
+    h.job = false;
+    if (h.result > 0) std::memcpy(out, h.buffer.data(), static_cast<std::size_t>(h.result));
+    errno = h.error;
+    return h.result;
+}
+
+}  // namespace hx::platform
