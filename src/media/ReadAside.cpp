@@ -1,6 +1,10 @@
 #include "media/ReadAside.h"
 
+#include <atomic>
 #include <chrono>
+#include <memory>
+
+#include "platform/ReadGuard.h"
 
 namespace hx::media {
 
@@ -46,6 +50,19 @@ void ReadAside::run(const std::function<void()>& read) {
         lock.lock();
     }
     job_ = nullptr;
+}
+
+void GuardReads(platform::RawFile& handle, shell::Ui& ui, std::optional<ReadAside>& aside) {
+    constexpr std::chrono::milliseconds kHungRead{5000};
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    const bool window = ui.servesWhileReading();
+    if (window)
+        aside.emplace([&ui, stop] {
+            ui.yield();
+            if (ui.stopRequested()) stop->store(true);
+        });
+    handle.guardReads(std::make_shared<platform::ReadGuard>(
+        kHungRead, [&ui, stop, window] { return window ? stop->load() : ui.stopRequested(); }));
 }
 
 }  // namespace hx::media

@@ -6,7 +6,11 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
+
+#include "platform/RawFile.h"
+#include "shell/Ui.h"
 
 namespace hx::media {
 
@@ -33,5 +37,11 @@ private:
     bool ending_ = false;
     std::thread thread_;
 };
+
+// The reads of `handle` made safe from a card that keeps them waiting: one
+// that has not come back within 5 s fails, and one that `ui`'s stop gives up
+// fails at once (platform::ReadGuard). Where `ui` serves input while a read
+// waits, `aside` is made to run the reads, and the stop is seen on its yields.
+void GuardReads(platform::RawFile& handle, shell::Ui& ui, std::optional<ReadAside>& aside);
 
 }  // namespace hx::media

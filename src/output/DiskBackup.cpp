@@ -248,9 +248,9 @@ private:
         salvage_.emplace(in_, static_cast<std::uint32_t>(sector_));
         // Slow areas wait for the end: a card that is getting worse gives its healthy parts first.
         salvage_->skipSlowAreas();
-        // A window stays answered while a read waits.
-        media::ReadAside aside(ui_.servesWhileReading() ? std::function<void()>([this] { ui_.yield(); })
-                                                         : std::function<void()>());
+        // A window stays answered while a read waits, and a read that hangs holds nothing.
+        std::optional<media::ReadAside> aside;
+        media::GuardReads(in_, ui_, aside);
         writer_.emplace(out_, static_cast<std::size_t>(std::min<std::uint64_t>(step, std::max<std::uint64_t>(size_, 1))));
         started_ = std::chrono::steady_clock::now();
         auto lastShown = started_, lastYield = started_;
@@ -264,13 +264,16 @@ private:
             std::vector<std::uint8_t>& block = *writer_->take();
             // What stays unreadable is zeros; a medium that stops answering leaves zeros from there on.
             std::size_t got = 0;
-            aside.run([&] { got = salvage_->read(at_, block.data(), want); });
+            const auto read = [&] { got = salvage_->read(at_, block.data(), want); };
+            if (aside) aside->run(read);
+            else read();
             if (got < want)
                 std::fill(block.begin() + static_cast<std::ptrdiff_t>(got), block.begin() + static_cast<std::ptrdiff_t>(want), 0);
             writer_->put(at_, &block, want);
             done_ += want;
-            if (salvage_->gone()) {
+            if (salvage_->gone() || salvage_->cancelled()) {
                 done_ -= want - got;
+                result_.stopped |= salvage_->cancelled();
                 break;
             }
             // The progress every 2 seconds; the window answered in between.

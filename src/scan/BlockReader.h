@@ -15,7 +15,6 @@
 #include "media/ReadAside.h"
 #include "media/SalvagingReader.h"
 #include "media/SectorIo.h"
-#include "platform/ReadGuard.h"
 #include "scan/ScanGeometry.h"
 
 namespace hx::scan {
@@ -25,12 +24,11 @@ public:
     // `window` bytes after every block read as zeros, so a signature test may look past the block.
     BlockReader(const std::string& drive, const ScanGeometry& geo, std::size_t unitsPerBlock, std::size_t window,
                 bool perCallReads);
-    // Each read runs on a thread of its own, and `whileWaiting` is called
-    // every few milliseconds until it returns: a window stays answered while
-    // a slow or failing card keeps a read waiting for seconds.
-    void readAside(std::function<void()> whileWaiting) { aside_.emplace(std::move(whileWaiting)); }
-    // Reads of the medium that may never return are guarded (platform::ReadGuard).
-    void guardReads(std::shared_ptr<platform::ReadGuard> guard) { handle_.guardReads(std::move(guard)); }
+    // Reads that a card keeps waiting neither hold `ui` (where it serves input
+    // while a read waits, each read runs on a thread of its own) nor the
+    // command: they fail after a few seconds, or at once at a stop
+    // (media::GuardReads; cancelled() then).
+    void guardFor(shell::Ui& ui) { media::GuardReads(handle_, ui, aside_); }
 
     // Opens the source at `unit`; false when it cannot be opened (error() says why).
     bool open(std::uint64_t unit);

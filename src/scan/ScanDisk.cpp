@@ -7,16 +7,10 @@
 #include "formats/Formats.h"
 #include "formats/SignatureTable.h"
 
-#include <atomic>
 #include <fstream>
 
 namespace hx::scan {
 namespace detail {
-
-namespace {
-// A read of the medium that has not come back after this long counts as failing.
-constexpr std::chrono::milliseconds kHungRead{5000};
-}  // namespace
 
 std::size_t Scanner::blockUnits() const {
     // Blocks of a few megabytes stay in the CPU cache between the read and the
@@ -67,17 +61,7 @@ void Scanner::setUp() {
     listing_.emplace(ctx_.listed, type && type->listedByName, extensions, ctx_.cacheFolder, geo_);
     listing_->advance(unit_, endUnit_);
     reader_ = std::make_unique<BlockReader>(ctx_.drive, geo_, unitsPerBlock_, kWindow, ctx_.options.damaged);
-    // A read the card keeps waiting counts as failing after a few seconds,
-    // and a stop gives it up at once (the window's, seen while it waits).
-    auto stop = std::make_shared<std::atomic<bool>>(false);
-    const bool aside = ui_.servesWhileReading();
-    if (aside)
-        reader_->readAside([this, stop] {
-            ui_.yield();
-            if (ui_.stopRequested()) stop->store(true);
-        });
-    reader_->guardReads(std::make_shared<platform::ReadGuard>(
-        kHungRead, [this, stop, aside] { return aside ? stop->load() : ui_.stopRequested(); }));
+    reader_->guardFor(ui_);
     // Found files wait to be written for at most a few blocks: memory stays
     // bounded by the block size. On a medium of a megabyte or less there is
     // too little to read for a writer's thread to pay for itself.
