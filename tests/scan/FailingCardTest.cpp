@@ -231,6 +231,28 @@ TEST_F(FailingCard, ABackupKeepsTheWindowAnsweredWhileASlowAreaKeepsAReadWaiting
     EXPECT_TRUE(test::ReadFile(request.image) == test::ReadFile(image));
 }
 
+// The backup gives up a read that hangs at a stop as the scan does: the copy
+// ends where it had come, not after the read (which would have copied on
+// past it), and lists nothing it did not read as unreadable.
+TEST_F(FailingCard, ABackupStopGivesUpAReadThatHangs) {
+    output::BackupRequest request;
+    request.drive = faulty->device();
+    request.image = dir / "images" / "healthy.img";
+    Window healthy;
+    ASSERT_TRUE(output::BackupDisk(healthy, request).ok);
+    const std::uint64_t hung = sectorOf[5] + 2000;
+    faulty->setRules("slow " + std::to_string(hung) + "-" + std::to_string(hung + 7) + " 12000\n");
+    test::ScriptedUi stopping;
+    stopping.asWindow = true;
+    stopping.stopAtYield = healthy.yields + 60;
+    stopping.answers = {shell::Answer::Yes, shell::Answer::Yes};
+    request.image = dir / "images" / "stopped.img";
+    const output::BackupResult result = output::BackupDisk(stopping, request);
+    EXPECT_TRUE(result.stopped);
+    EXPECT_LE(result.bytes, hung * 512) << "the stop waited for the read";
+    EXPECT_EQ(result.unreadableSectors, 0u);
+}
+
 TEST_P(FailingCardOfEachFat, TheUndeleteTakesWhatTheFirstTableCannotGiveFromTheSecondAndRestoresEveryDeletedPhoto) {
     // Notes enough for a second sector of the root folder.
     for (int n = 0; n < 20; ++n) ASSERT_TRUE(test::FatPutFile(image, "NOTE" + std::to_string(n) + ".TXT", "note"));
