@@ -9,9 +9,10 @@
 
 namespace hx::filesystems {
 
-std::vector<std::uint8_t> ReadFolderBytes(platform::RawFile& file, std::uint64_t offset, std::size_t bytes) {
-    constexpr std::uint32_t kSector = 512;
-    media::SalvagingReader reader(file, kSector);
+std::vector<std::uint8_t> ReadFolderBytes(platform::RawFile& file, std::uint64_t offset, std::size_t bytes,
+                                          std::uint32_t sectorBytes) {
+    media::SalvagingReader reader(file, sectorBytes);
+    const std::uint64_t kSector = reader.sectorBytes();
     std::vector<std::uint8_t> data(bytes);
     // Cut short by the medium's end (or a medium that stopped answering): nothing, as before.
     if (reader.read(offset, data.data(), data.size()) < bytes) return {};
@@ -35,7 +36,7 @@ std::vector<std::uint8_t> ReadClusterRun(const ClusterView& v, platform::RawFile
     std::uint32_t c = first;
     // Every turn adds a whole cluster, so maxBytes bounds the walk.
     while (out.size() < maxBytes && v.valid(c) && seen.insert(c).second) {
-        const auto cluster = ReadFolderBytes(file, v.offset(c), static_cast<std::size_t>(bpc));
+        const auto cluster = ReadFolderBytes(file, v.offset(c), static_cast<std::size_t>(bpc), v.sectorBytes);
         out.insert(out.end(), cluster.begin(), cluster.end());
         if (cluster.empty()) break;  // the medium ends, or no longer answers
         c = v.next(c);
@@ -87,7 +88,7 @@ bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::fi
     if (!volumes::OpenDrive(file, v.drive, platform::RawFile::Mode::Read)) return false;
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     // A sector that cannot be read is zeros in the restored file, not the end of it.
-    media::SalvagingReader reader(file, 512);
+    media::SalvagingReader reader(file, v.sectorBytes);
     if (!out) return false;
     const std::uint64_t bpc = v.bytesPerCluster;
     std::vector<std::uint8_t> buf(bpc);

@@ -21,6 +21,7 @@ namespace hx::filesystems {
 struct ClusterView {
     std::string drive;
     std::uint64_t bytesPerCluster = 0;
+    std::uint32_t sectorBytes = 512;  // the medium's sector: what one failing read loses at least
     std::function<bool(std::uint32_t)> valid;             // a cluster number of the data area
     std::function<bool(std::uint32_t)> inUse;             // allocated now
     std::function<std::uint64_t(std::uint32_t)> offset;   // byte position on the medium
@@ -35,7 +36,9 @@ void EstimateRecoverable(const ClusterView& view, UndeleteEntry& entry);
 // `bytes` of a folder at `offset`, read past bad sectors: the sectors that
 // cannot be read are left out, so the folder loses only their entries.
 // Empty when the medium ends first or stops answering.
-std::vector<std::uint8_t> ReadFolderBytes(platform::RawFile& file, std::uint64_t offset, std::size_t bytes);
+// `sectorBytes` is the medium's sector.
+std::vector<std::uint8_t> ReadFolderBytes(platform::RawFile& file, std::uint64_t offset, std::size_t bytes,
+                                          std::uint32_t sectorBytes);
 
 // Reads the clusters of a folder's run from `first` on, along view.next, at
 // most `maxBytes`. Stops at the run's end, a cluster outside the volume, a

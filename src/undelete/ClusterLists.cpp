@@ -49,7 +49,7 @@ bool WriteClusterList(const filesystems::ClusterView& view, const ClusterList& c
     if (bpc == 0 || !volumes::OpenDrive(file, view.drive, platform::RawFile::Mode::Read)) return false;
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     // A sector that cannot be read is zeros in the restored file, not the end of it.
-    media::SalvagingReader reader(file, 512);
+    media::SalvagingReader reader(file, view.sectorBytes);
     if (!out) return false;
     std::vector<std::uint8_t> buf(bpc);
     std::uint64_t left = size;

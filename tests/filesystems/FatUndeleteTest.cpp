@@ -17,13 +17,15 @@ namespace {
 struct FatKind {
     int bits;
     std::uint32_t sizeKiB;
+    int sectorBytes = 512;  // 4096 as on a drive of 4 KiB sectors
 };
 
 class FatUndelete : public ::testing::TestWithParam<FatKind> {
 protected:
     void SetUp() override {
         image_ = test::MakeFatImage(dir_ / "fat.img",
-                                    {.fatBits = GetParam().bits, .sizeKiB = GetParam().sizeKiB, .sectorsPerCluster = 1, .label = ""});
+                                    {.fatBits = GetParam().bits, .sizeKiB = GetParam().sizeKiB, .sectorsPerCluster = 1,
+                                     .bytesPerSector = GetParam().sectorBytes, .label = ""});
         REQUIRE_IMAGE(image_);
     }
     void put(const std::string& path, const std::string& bytes) {
@@ -117,7 +119,7 @@ TEST_P(FatUndelete, ReusedClustersAreOverwritten) {
 }
 
 TEST_P(FatUndelete, CatalogueRecordAndOwnReadGiveTheSameTable) {
-    put("chain.jpg", PatternBytes(3000, 21));  // six 512-byte clusters
+    put("chain.jpg", PatternBytes(6 * GetParam().sectorBytes - 72, 21));  // six clusters of a sector
     FatVolume own, catalogued;
     ASSERT_TRUE(LoadFatVolume(image_.string(), media::DriveRecord{}, own));
     media::DriveRecord rec;
@@ -142,8 +144,11 @@ TEST_P(FatUndelete, CatalogueRecordAndOwnReadGiveTheSameTable) {
     EXPECT_TRUE(own.endMarker(own.entry(c)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, FatUndelete, ::testing::Values(FatKind{12, 1440}, FatKind{16, 16384}, FatKind{32, 66000}),
-                         [](const auto& info) { return "FAT" + std::to_string(info.param.bits); });
+INSTANTIATE_TEST_SUITE_P(Kinds, FatUndelete,
+                         ::testing::Values(FatKind{12, 1440}, FatKind{16, 16384}, FatKind{32, 66000}, FatKind{16, 65536, 4096}),
+                         [](const auto& info) {
+                             return "FAT" + std::to_string(info.param.bits) + (info.param.sectorBytes != 512 ? "With4KiBSectors" : "");
+                         });
 
 TEST(FatLoops, DirectoryLoopsEndTheWalk) {
     test::TempDir dir("hx-fat-loop");

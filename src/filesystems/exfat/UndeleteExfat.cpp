@@ -41,6 +41,7 @@ ClusterView ExfatClusterView(const ExfatVolume& vol, bool contiguous) {
     ClusterView v;
     v.drive = vol.drive;
     v.bytesPerCluster = vol.bytesPerCluster();
+    v.sectorBytes = vol.bytesPerSector;
     v.valid = [&vol](std::uint32_t c) { return vol.validCluster(c); };
     v.inUse = [&vol](std::uint32_t c) { return vol.clusterInUse(c); };
     v.offset = [&vol](std::uint32_t c) { return vol.clusterOffset(c); };

@@ -114,6 +114,7 @@ ClusterView FatClusterView(const FatVolume& vol) {
     ClusterView v;
     v.drive = vol.drive;
     v.bytesPerCluster = vol.bytesPerCluster();
+    v.sectorBytes = vol.bytesPerSector;
     v.valid = [&vol](std::uint32_t c) { return vol.validCluster(c); };
     v.inUse = [&vol](std::uint32_t c) { return !vol.clusterFree(c); };
     v.offset = [&vol](std::uint32_t c) { return vol.clusterOffset(c); };
@@ -278,7 +279,7 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
         platform::RawFile file;
         if (!volumes::OpenDrive(file, vol.drive, platform::RawFile::Mode::Read)) return false;
         const std::size_t bytes = static_cast<std::size_t>(std::uint64_t(vol.rootDirSectors) * vol.bytesPerSector);
-        const auto buf = ReadFolderBytes(file, std::uint64_t(vol.rootDirStart) * vol.bytesPerSector, bytes);
+        const auto buf = ReadFolderBytes(file, std::uint64_t(vol.rootDirStart) * vol.bytesPerSector, bytes, vol.bytesPerSector);
         if (buf.empty()) return false;
         root = splitEntries(buf);
     }
