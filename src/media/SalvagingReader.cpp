@@ -50,8 +50,30 @@ void UnreadableWatch::note(std::uint64_t window, std::uint64_t first, std::uint6
     for (std::uint64_t k = 0; k < count && sectors_.size() < kMostWatched; ++k) sectors_.emplace(window, first + k);
 }
 
+namespace {
+// A handle, as the reader reads it.
+class HandleSource : public SectorSource {
+public:
+    explicit HandleSource(Handle& handle) : handle_(handle) {}
+    std::size_t readAt(std::uint64_t offset, void* out, std::size_t count) override { return handle_.readAt(offset, out, count); }
+    std::size_t readAtUncached(std::uint64_t offset, void* out, std::size_t count) override {
+        return handle_.readAtUncached(offset, out, count);
+    }
+    int lastError() const override { return handle_.lastError(); }
+    std::uint64_t size() const override { return handle_.size(); }
+    std::string name() const override { return handle_.path().string(); }
+    std::uint64_t windowBase() const override { return handle_.windowBase(); }
+
+private:
+    Handle& handle_;
+};
+}  // namespace
+
 SalvagingReader::SalvagingReader(Handle& handle, std::uint32_t sectorBytes)
-    : handle_(handle), sector_(sectorBytes ? sectorBytes : 512), nextSkip_(kFirstSkip) {}
+    : own_(std::make_unique<HandleSource>(handle)), handle_(*own_), sector_(sectorBytes ? sectorBytes : 512), nextSkip_(kFirstSkip) {}
+
+SalvagingReader::SalvagingReader(SectorSource& source, std::uint32_t sectorBytes)
+    : handle_(source), sector_(sectorBytes ? sectorBytes : 512), nextSkip_(kFirstSkip) {}
 
 bool SalvagingReader::goneError() {
     const int e = handle_.lastError();
@@ -109,7 +131,7 @@ void SalvagingReader::markUnreadable(std::uint64_t offset, std::uint8_t* out, st
     {
         std::lock_guard<std::mutex> lock(watchesMutex);
         for (UnreadableWatch* watch : watches)
-            if (watch->medium_ == handle_.path().string()) watch->note(handle_.windowBase(), first, n);
+            if (watch->medium_ == handle_.name()) watch->note(handle_.windowBase(), first, n);
     }
     failedInRow_ += count;
     addRun(unreadable_, first, n);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -22,9 +23,25 @@ namespace hx::media {
 // Sectors that could not be read: first sector and count.
 using SectorRuns = std::map<std::uint64_t, std::uint64_t>;
 
+// What the reader reads: a medium's bytes as a handle to it gives them (the
+// program's is a platform::RawFile; the tests' a medium in memory that fails,
+// hangs or goes on cue).
+class SectorSource {
+public:
+    virtual ~SectorSource() = default;
+    virtual std::size_t readAt(std::uint64_t offset, void* out, std::size_t count) = 0;
+    // Past the system's cache, whole sectors.
+    virtual std::size_t readAtUncached(std::uint64_t offset, void* out, std::size_t count) = 0;
+    virtual int lastError() const = 0;  // of the last read that failed
+    virtual std::uint64_t size() const = 0;
+    virtual std::string name() const = 0;  // the medium, as an UnreadableWatch names it
+    virtual std::uint64_t windowBase() const = 0;
+};
+
 class SalvagingReader {
 public:
     SalvagingReader(Handle& handle, std::uint32_t sectorBytes);
+    SalvagingReader(SectorSource& source, std::uint32_t sectorBytes);
 
     // Reads `count` bytes at `offset` of the open handle into `out`. Returns
     // the bytes placed there, read or zeros for unreadable sectors: `count`,
@@ -80,7 +97,8 @@ private:
     // user gave the read up: the read ends as if it were, cancelled_ set).
     bool goneError();
 
-    Handle& handle_;
+    std::unique_ptr<SectorSource> own_;  // over a handle
+    SectorSource& handle_;
     std::uint32_t sector_;
     SectorRuns unreadable_;
     SectorRuns skipped_;                // of them, those given up without a read
