@@ -80,14 +80,16 @@ void ReadH264Coding(std::string_view b, std::uint64_t contents, std::uint64_t en
 
 namespace {
 
-SliceNal readH264Nal(std::string_view c, std::uint64_t at, std::uint64_t end, const VideoCoding& coding) {
+// A unit's length, and the first two bytes of its header.
+struct NalHead {
+    std::uint64_t length = 0;
+    unsigned char h = 0, h2 = 0;
+};
+
+SliceNal readH264Nal(std::string_view c, std::uint64_t at, const NalHead& head, const VideoCoding& coding) {
     SliceNal n;
-    const std::uint64_t lb = coding.lengthBytes;
-    if (at + lb + 3 > end) return n;
-    const std::uint64_t length = BytesBe(c, at, static_cast<int>(lb));
-    if (length < 3 || length > end - at - lb) return n;
-    const auto h = static_cast<unsigned char>(c[at + lb]);
-    const auto h2 = static_cast<unsigned char>(c[at + lb + 1]);
+    const std::uint64_t lb = coding.lengthBytes, length = head.length;
+    const unsigned char h = head.h, h2 = head.h2;
     if (h & 0x80) return n;
     const unsigned type = h & 0x1F, ref = h >> 5;
     const bool known = type == 1 || type == 5 || type == 6 || type == 7 || type == 8 || type == 9 || type == 12;
@@ -116,14 +118,10 @@ SliceNal readH264Nal(std::string_view c, std::uint64_t at, std::uint64_t end, co
 // before; 19 and 20 starting the order count afresh), parameter sets 32 to
 // 34, the access unit delimiter 35, end of sequence and stream, filler, and
 // supplemental information before (39) or after (40) a picture's slices.
-SliceNal readH265Nal(std::string_view c, std::uint64_t at, std::uint64_t end, const VideoCoding& coding) {
+SliceNal readH265Nal(std::string_view c, std::uint64_t at, const NalHead& head, const VideoCoding& coding) {
     SliceNal n;
-    const std::uint64_t lb = coding.lengthBytes;
-    if (at + lb + 3 > end) return n;
-    const std::uint64_t length = BytesBe(c, at, static_cast<int>(lb));
-    if (length < 3 || length > end - at - lb) return n;
-    const auto h = static_cast<unsigned char>(c[at + lb]);
-    const auto h2 = static_cast<unsigned char>(c[at + lb + 1]);
+    const std::uint64_t lb = coding.lengthBytes, length = head.length;
+    const unsigned char h = head.h, h2 = head.h2;
     // No forbidden bit, the base layer, a temporal layer numbered from 1.
     if ((h & 0x80) || (h & 1) || (h2 & 0xF8) || (h2 & 7) == 0) return n;
     const unsigned type = coding.typeOf(h), layer = (h2 & 7) - 1u;
@@ -221,7 +219,14 @@ std::uint64_t NalUnitLength(const std::uint8_t* b, unsigned lengthBytes, unsigne
 
 SliceNal ReadNal(std::string_view c, std::uint64_t at, std::uint64_t end, const VideoCoding& coding) {
     end = std::min<std::uint64_t>(end, c.size());  // a table may point past the bytes there are
-    return coding.hevc ? readH265Nal(c, at, end, coding) : readH264Nal(c, at, end, coding);
+    const std::uint64_t lb = coding.lengthBytes;
+    if (at + lb + 3 > end) return {};
+    NalHead head;
+    head.length = BytesBe(c, at, static_cast<int>(lb));
+    if (head.length < 3 || head.length > end - at - lb) return {};
+    head.h = static_cast<unsigned char>(c[at + lb]);
+    head.h2 = static_cast<unsigned char>(c[at + lb + 1]);
+    return coding.hevc ? readH265Nal(c, at, head, coding) : readH264Nal(c, at, head, coding);
 }
 
 }  // namespace hx::formats
