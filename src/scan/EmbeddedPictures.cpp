@@ -17,8 +17,9 @@ constexpr std::size_t kFirstChunk = 64u << 10;
 
 }  // namespace
 
-bool EmbeddedPictureFinder::open(const std::string& source) {
+bool EmbeddedPictureFinder::open(const std::string& source, std::uint32_t sectorBytes, const media::SectorRuns& known) {
     open_ = volumes::OpenDrive(source_, source, platform::RawFile::Mode::Read);
+    if (open_) medium_.emplace(source_, sectorBytes, known);
     return open_;
 }
 
@@ -55,7 +56,7 @@ std::uint64_t EmbeddedPictureFinder::measure(std::uint64_t offset, std::vector<f
         if (want == 0) break;
         chunk = std::min(chunk * 2, kChunk);
         buffer_.resize(at + want);
-        const std::size_t got = source_.readAt(offset + at, buffer_.data() + at, want);
+        const std::size_t got = medium_->readAt(offset + at, buffer_.data() + at, want);
         buffer_.resize(at + got);
         if (got == 0) break;
         end.feed(buffer_.data() + at, got);
@@ -67,7 +68,7 @@ std::uint64_t EmbeddedPictureFinder::measure(std::uint64_t offset, std::vector<f
     // What follows it may still be its own: a clip, a second picture.
     const formats::PartsCheck whole = formats::ReadPhotoParts(
         [this, offset](std::uint64_t at, std::size_t n, std::uint8_t* out) {
-            return source_.readAt(offset + at, out, n) == n;
+            return medium_->readAt(offset + at, out, n) == n;
         },
         std::min<std::uint64_t>(sourceBytes - offset, kMaxBytes));
     if (whole.parts.size() < 2 || whole.end <= length) return length;
@@ -77,7 +78,7 @@ std::uint64_t EmbeddedPictureFinder::measure(std::uint64_t offset, std::vector<f
 
 std::vector<std::uint8_t> EmbeddedPictureFinder::read(const EmbeddedPicture& picture) {
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(picture.length));
-    if (!open_ || source_.readAt(picture.offset, bytes.data(), bytes.size()) != bytes.size()) bytes.clear();
+    if (!open_ || medium_->readAt(picture.offset, bytes.data(), bytes.size()) != bytes.size()) bytes.clear();
     return bytes;
 }
 

@@ -4,10 +4,12 @@
 // DeepScan looks for the JPEG start at every byte and keeps what decodes
 // cleanly to its end marker, ended exactly there.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "formats/PhotoParts.h"
+#include "media/SalvagedMedium.h"
 #include "platform/RawFile.h"
 
 namespace hx::scan {
@@ -28,7 +30,11 @@ public:
     // junk full of them costs little.
     static constexpr int kMaxCandidatesPerBlock = 64;
 
-    bool open(const std::string& source);
+    // Reads `source` through the salvaging reader in its sectors of
+    // `sectorBytes`, never again those the scan found unreadable (`known`,
+    // which must outlive the finder): they are zeros, and a picture that
+    // holds them does not decode.
+    bool open(const std::string& source, std::uint32_t sectorBytes, const media::SectorRuns& known);
 
     // Starts of a JPEG in `data` (the bytes at `offset` on the source), after
     // `from` bytes of it. Offsets where a unit starts (`unitBytes` apart) are
@@ -46,6 +52,7 @@ public:
 
 private:
     platform::RawFile source_;
+    std::optional<media::SalvagedMedium> medium_;
     bool open_ = false;
     std::vector<std::uint8_t> buffer_;
 };

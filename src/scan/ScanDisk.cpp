@@ -83,7 +83,7 @@ void Scanner::setUp() {
         if (!counted && ctx_.table[i].Signature1.compare(0, prefix.size(), prefix) == 0)
             structural_.push_back({format, static_cast<int>(i)});
     }
-    lookEmbedded_ = ctx_.options.deepScan && jpegInTable_ && embedded_.open(ctx_.drive);
+    lookEmbedded_ = ctx_.options.deepScan && jpegInTable_ && embedded_.open(ctx_.drive, geo_.bytesPerSector, reader_->damage().unreadable());
 }
 
 void Scanner::startOrResume() {

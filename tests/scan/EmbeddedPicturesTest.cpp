@@ -56,7 +56,8 @@ TEST(EmbeddedPictureFinder, CandidatesAndCleanDecodesOnly) {
                               test::PatternBytes(3000, 2);
     test::WriteFile(dir / "src.bin", bytes);
     EmbeddedPictureFinder finder;
-    ASSERT_TRUE(finder.open((dir / "src.bin").string()));
+    const media::SectorRuns none;
+    ASSERT_TRUE(finder.open((dir / "src.bin").string(), 512, none));
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     const auto starts = finder.candidates(data, bytes.size(), 0, 0, 512, false);
     // The bare FF D8 FF after "junk" lacks a marker, and the stray start's
@@ -70,6 +71,11 @@ TEST(EmbeddedPictureFinder, CandidatesAndCleanDecodesOnly) {
     EXPECT_NE(std::find(starts.begin(), starts.end(), at + photo.size()), starts.end());
     EXPECT_EQ(finder.measure(at + photo.size()), 0u);
     EXPECT_EQ(std::find(starts.begin(), starts.end(), bytes.size() - 3004), starts.end());
+    // A sector of the photo that the scan could not read is not read again: zeros, and no clean decode.
+    const media::SectorRuns unreadable{{(at + photo.size() / 2) / 512, 1}};
+    EmbeddedPictureFinder onFailingCard;
+    ASSERT_TRUE(onFailingCard.open((dir / "src.bin").string(), 512, unreadable));
+    EXPECT_EQ(onFailingCard.measure(at), 0u);
 }
 
 }  // namespace
