@@ -25,11 +25,17 @@ bool missingClip(const scan::FoundFile& f) {
            std::find(f.partsMissing.begin(), f.partsMissing.end(), formats::PartKind::Clip) != f.partsMissing.end();
 }
 
-// Where the clip starts, from the find's first byte: the first `ftyp` box
-// within a little way after `pictureEnd`, as the find's units run on. 0 when none.
-std::uint64_t clipStart(const formats::ReadAt& inPlace, std::uint64_t pictureEnd) {
+// Where the clip starts, from the find's first byte, as the find's units run
+// on after `pictureEnd`: after Samsung's record (`samsung` then: a trailer of
+// its own may follow the clip), or else the first `ftyp` box within a little
+// way. 0 when none.
+std::uint64_t clipStart(const formats::ReadAt& inPlace, std::uint64_t pictureEnd, bool& samsung) {
     std::vector<std::uint8_t> after(kClipStartsWithin);
     if (!inPlace(pictureEnd, after.size(), after.data())) return 0;
+    bool decided = false;
+    const std::size_t record = formats::SamsungClipStart(after.data(), after.size(), decided);
+    samsung = record != std::string::npos;
+    if (samsung) return pictureEnd + record;
     for (std::size_t i = 0; i + 8 <= after.size(); ++i)
         if (std::memcmp(&after[i + 4], "ftyp", 4) == 0) return pictureEnd + i;
     return 0;
@@ -43,7 +49,8 @@ bool joinOne(scan::ScanContext& ctx, const scan::ScanGeometry& geo, media::Salva
     const formats::ReadAt inPlace = [&medium, from, room](std::uint64_t at, std::size_t n, std::uint8_t* out) {
         return at <= room && n <= room - at && medium.readAt(from + at, out, n) == n;
     };
-    const std::uint64_t base = clipStart(inPlace, f.parts.back().end());
+    bool samsung = false;
+    const std::uint64_t base = clipStart(inPlace, f.parts.back().end(), samsung);
     if (base == 0) return false;
     platform::RawFile copy;
     if (!copy.open(ctx.cacheFolder / f.name, platform::RawFile::Mode::Read)) return false;
@@ -67,7 +74,7 @@ bool joinOne(scan::ScanContext& ctx, const scan::ScanGeometry& geo, media::Salva
     if (!joined.follow(true) || !(index.before() || joined.placeIndex(index.indexAt, index.indexUnit))) return false;
     if (index.before()) joined.takeTrailingBoxes(index.size);
     else if (index.restUnit != ~std::uint64_t{0}) joined.placeFrom(index.restAt / geo.unitBytes(), index.restUnit);
-    joined.takeTrailer(kMaxTrailer, formats::SamsungTrailerLength);
+    if (samsung) joined.takeTrailer(kMaxTrailer, formats::SamsungTrailerLength);
     if (!joined.write(to, joined.size())) return false;
     platform::RawFile written;
     if (!written.open(to, platform::RawFile::Mode::Read)) return false;

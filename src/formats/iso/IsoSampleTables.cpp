@@ -198,6 +198,7 @@ bool NalSamplesInPlace(const ReadAt& read, const std::vector<IsoTrack>& tracks) 
             std::uint64_t at = span.offset;
             for (std::uint32_t k = 0; k < span.samples; ++k) {
                 const std::uint64_t end = at + track.sampleSizes[span.firstSample + k];
+                if (end < at) return false;  // an offset near the end of the numbers
                 for (std::uint8_t head[6]; at < end; ++units) {
                     if (units >= kMostUnits) return true;
                     if (at + lb + hb > end || !read(at, lb + hb, head)) return false;
