@@ -4,6 +4,7 @@
 // is still found, and the clip written whole.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "fixtures/TempDir.h"

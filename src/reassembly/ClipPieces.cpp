@@ -1,0 +1,190 @@
+// A clip's clusters followed sample by sample as they lie, read, and written.
+#include "reassembly/ClipPieces.h"
+
+#include <cstring>
+#include <fstream>
+
+#include "formats/codecs/AacFrames.h"
+#include "formats/codecs/SliceHeaders.h"
+
+namespace hx::reassembly::pieces {
+
+std::vector<Sample> samplesOf(const std::vector<formats::IsoTrack>& tracks, const formats::IsoBox& mdat, std::uint64_t size) {
+    std::vector<Sample> samples;
+    bool checkable = false;
+    for (std::uint32_t t = 0; t < tracks.size(); ++t) {
+        const formats::IsoTrack& track = tracks[t];
+        Sample::Kind kind = Sample::Kind::Unchecked;
+        if (track.nalLengthBytes == 1 || track.nalLengthBytes == 2 || track.nalLengthBytes == 4) kind = Sample::Kind::Nal;
+        else if (std::string(track.codec.data(), 4) == "mp4a") kind = Sample::Kind::Aac;
+        checkable |= kind != Sample::Kind::Unchecked;
+        const std::string codec(track.codec.data(), 4);
+        const std::uint8_t header = codec == "hvc1" || codec == "hev1" ? 2 : 1;
+        for (const formats::ChunkSpan& span : formats::ChunkSpans(track)) {
+            std::uint64_t at = span.offset;
+            const std::size_t first = samples.size();
+            for (std::uint32_t k = 0; k < span.samples; ++k) {
+                const std::uint64_t bytes = track.sampleSizes[span.firstSample + k];
+                if (at < mdat.contents || at + bytes > mdat.end || at + bytes > size) return {};
+                if (bytes > 0) samples.push_back({at, bytes, kind, track.nalLengthBytes, header, t, span.firstSample + k});
+                at += bytes;
+            }
+            // Samples nothing checks (uncompressed sound: one per instant)
+            // are kept as their chunk, lest they number millions.
+            if (kind == Sample::Kind::Unchecked && samples.size() > first + 1) {
+                samples[first].size = at - samples[first].offset;
+                samples.resize(first + 1);
+            }
+        }
+    }
+    if (!checkable) return {};
+    std::sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) { return a.offset < b.offset; });
+    return samples;
+}
+
+Clip::Clip(media::SalvagedMedium& medium, const scan::ScanGeometry& geo, const Others& others, std::uint64_t startUnit,
+           std::uint64_t size, std::vector<Sample> samples, std::vector<formats::IsoTrack> tracks)
+    : medium_(medium), geo_(geo), unit_(geo.unitBytes()), others_(others), size_(size), samples_(std::move(samples)),
+      tracks_(std::move(tracks)) {
+    const std::uint64_t clusters = (size_ + unit_ - 1) / unit_;
+    for (std::uint64_t i = 0; i < clusters; ++i) map_.push_back(startUnit + i);
+    from_ = map_.size();
+    // Each video track's samples by their number, for its pictures to be decoded in order.
+    byNumber_.resize(tracks_.size());
+    for (std::size_t k = 0; k < samples_.size(); ++k) {
+        const Sample& sample = samples_[k];
+        if (sample.kind != Sample::Kind::Nal || sample.track >= tracks_.size()) continue;
+        auto& all = byNumber_[sample.track];
+        if (all.size() <= sample.number) all.resize(sample.number + 1, kNoSample);
+        all[sample.number] = static_cast<std::uint32_t>(k);
+    }
+}
+
+bool Clip::follow(bool rebuild) {
+    for (std::size_t s = 0; s < samples_.size();) {
+        const std::uint64_t bad = check(samples_[s]);
+        if (bad == kGood) {
+            ++checked_;
+            ++s;
+            continue;
+        }
+        // The length read before the one that does not fit may be
+        // another file's bytes that happened to: the piece is looked for
+        // from there too.
+        const std::uint64_t before = unproven_;
+        if (!rebuild || pieces_ >= kMaxPieces || (!findPiece(s, bad) && (before == kGood || !findPiece(s, before))))
+            return false;
+        ++pieces_;
+    }
+    verified_ = size_;
+    return true;
+}
+
+void Clip::takeTrailingBoxes(std::uint64_t at) {
+    if (at != size_ || map_.empty()) return;
+    resize(size_ + kMaxTrailing);
+    const formats::ReadAt placed = [this](std::uint64_t from, std::size_t n, std::uint8_t* out) {
+        return read(from, n, out);
+    };
+    resize(formats::TrailingBoxesEnd(placed, at, size_, kMaxTrailing));
+}
+
+bool Clip::write(const fs::path& path, std::uint64_t bytes) {
+    fs::path part = path;
+    part += ".part";
+    if (!writeTo(part, std::min(bytes, size_))) {
+        std::error_code ec;
+        fs::remove(part, ec);
+        return false;
+    }
+    std::error_code ec;
+    fs::rename(part, path, ec);
+    return !ec;
+}
+
+bool Clip::writeTo(const fs::path& path, std::uint64_t bytes) const {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::vector<std::uint8_t> cluster(unit_);
+    for (std::uint64_t i = 0; i < map_.size() && i * unit_ < bytes && out; ++i) {
+        const std::uint64_t at = i * unit_;
+        const std::uint64_t n = std::min<std::uint64_t>(unit_, bytes - at);
+        if (!read(at, n, cluster.data())) return false;
+        out.write(reinterpret_cast<const char*>(cluster.data()), static_cast<std::streamsize>(n));
+    }
+    return static_cast<bool>(out.flush());
+}
+
+void Clip::resize(std::uint64_t bytes) {
+    const std::uint64_t clusters = (bytes + unit_ - 1) / unit_;
+    while (map_.size() < clusters) map_.push_back(map_.back() + 1);
+    map_.resize(clusters);
+    from_ = map_.size();
+    size_ = bytes;
+}
+
+bool Clip::read(std::uint64_t offset, std::uint64_t length, std::uint8_t* out) const {
+    while (length > 0) {
+        const std::uint64_t cluster = offset / unit_, within = offset % unit_;
+        const std::uint64_t n = std::min(length, unit_ - within);
+        if (cluster >= map_.size()) return false;
+        const std::uint64_t unit = unitOf(cluster);
+        if (unit >= geo_.endUnit()) return false;
+        if (copy_ && unit == map_[0] + cluster && offset + n <= copyBytes_ && copy_->readAt(offset, out, n) == n) {
+            // As the scan found it, from its copy: the card is not read again.
+        } else {
+            if (unit != cachedUnit_) {
+                // A cluster is read whole once: the samples' heads in it are many small reads.
+                cache_.resize(unit_);
+                cachedUnit_ = medium_.readAt(geo_.byteOf(unit), cache_.data(), unit_) == unit_ ? unit : kGood;
+            }
+            if (unit == cachedUnit_) std::memcpy(out, cache_.data() + within, n);
+            else if (medium_.readAt(geo_.byteOf(unit) + within, out, n) != n) return false;
+        }
+        offset += n;
+        length -= n;
+        out += n;
+    }
+    return true;
+}
+
+bool Clip::fits(const Sample& sample, std::uint64_t at, const std::uint8_t* bytes, std::size_t n) {
+    if (sample.kind == Sample::Kind::Aac) return formats::AacFrameStarts(bytes, n);
+    const std::uint64_t lb = sample.lengthBytes, hb = sample.headerBytes;
+    if (n < lb + hb) return false;
+    const std::uint64_t length = formats::NalUnitLength(bytes, sample.lengthBytes, sample.headerBytes);
+    return length > 0 && at + lb + length <= sample.end();
+}
+
+std::size_t Clip::looked(const Sample& sample, std::uint64_t at) {
+    const std::uint64_t want = sample.kind == Sample::Kind::Aac ? 32 : sample.lengthBytes + sample.headerBytes;
+    return static_cast<std::size_t>(std::min<std::uint64_t>(want, sample.end() - at));
+}
+
+std::uint64_t Clip::check(const Sample& sample) {
+    if (sample.kind == Sample::Kind::Unchecked) return kGood;
+    std::uint8_t head[32];
+    const bool proving = from_ == map_.size() && sample.kind == Sample::Kind::Nal;
+    std::uint64_t shown = 0;  // the end of the last length read, until the next one bears it out
+    std::uint64_t shownAt = 0;  //   and where it was read
+    if (proving) unproven_ = kGood;
+    for (std::uint64_t at = sample.offset; at < sample.end();) {
+        const std::size_t n = looked(sample, at);
+        if (!read(at, n, head) || !fits(sample, at, head, n)) {
+            if (proving && shown > lastGood_) unproven_ = shownAt;
+            return at;
+        }
+        // An AAC frame's start is weak evidence alone: the NAL units' lengths say where the clip is its own.
+        if (sample.kind == Sample::Kind::Aac) break;
+        if (proving) lastGood_ = std::max(lastGood_, shown);
+        shown = at + n;
+        shownAt = at;
+        std::uint64_t length = 0;
+        for (std::uint64_t k = 0; k < sample.lengthBytes; ++k) length = length << 8 | head[k];
+        at += sample.lengthBytes + length;
+        if (at != sample.end() && at + sample.lengthBytes + sample.headerBytes > sample.end()) return at;
+    }
+    if (proving) lastGood_ = std::max(lastGood_, shown);
+    return kGood;
+}
+
+}  // namespace hx::reassembly::pieces

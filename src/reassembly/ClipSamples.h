@@ -1,0 +1,72 @@
+#pragma once
+// What the search for a clip's pieces works with: the clip's samples in file
+// order, as its index places them, what other finds hold on the medium, and
+// how a long search answers the window.
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "formats/iso/IsoSampleTables.h"
+#include "scan/ScanDisk.h"
+#include "shell/Ui.h"
+
+namespace hx::reassembly::pieces {
+
+// Clips larger than this are taken as found.
+constexpr std::uint64_t kMaxClip = 16ull << 30;
+
+struct Sample {
+    enum class Kind : std::uint8_t { Nal, Aac, Unchecked };
+    std::uint64_t offset = 0, size = 0;  // in the file
+    Kind kind = Kind::Unchecked;
+    std::uint8_t lengthBytes = 0;  // of each NAL unit's length
+    std::uint8_t headerBytes = 1;  // of each NAL unit's header: 1 in H.264, 2 in H.265
+    std::uint32_t track = 0, number = 0;  // its track's, and its place there (from 0)
+    std::uint64_t end() const { return offset + size; }
+};
+
+// Every sample of the clip's tracks in file order; empty when one lies
+// outside the `mdat` or the file, or none can be checked.
+std::vector<Sample> samplesOf(const std::vector<formats::IsoTrack>& tracks, const formats::IsoBox& mdat, std::uint64_t size);
+
+// A search over every unit of a large medium shows how far it went, what
+// it looks for, and ends at a stop.
+struct Search {
+    shell::Ui* ui = nullptr;
+    std::string text;
+    bool goOn(std::uint64_t k, std::uint64_t units) const {
+        if (!ui || k % 4096 != 0) return true;
+        ui->progress(static_cast<double>(k) / static_cast<double>(units), text);
+        ui->yield();
+        return !ui->stopRequested();
+    }
+};
+
+// What other finds hold on the medium, in units: their first units, and
+// the units each is known to fill (end excluded). The find that starts at
+// `own` (the clip being rebuilt) is none of them. Nor are the units the
+// scan saw blank (their first KiB zeros: no clip's samples are).
+struct Others {
+    std::vector<std::uint64_t> starts;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> held;  // sorted, not overlapping much
+    std::uint64_t own = ~std::uint64_t{0};
+    const scan::ScanContext::BlankUnits* blank = nullptr;
+    bool blankAt(std::uint64_t unit) const { return blank && blank->has(unit); }
+    // No piece of the clip can lie at `unit`.
+    bool taken(std::uint64_t unit) const { return holds(unit) || starts_at(unit) || blankAt(unit); }
+    bool holds(std::uint64_t unit) const {
+        auto it = std::upper_bound(held.begin(), held.end(), std::make_pair(unit, ~std::uint64_t{0}));
+        for (int steps = 0; it != held.begin() && steps < 4; ++steps) {
+            --it;
+            if (it->first != own && unit < it->second) return true;
+        }
+        return false;
+    }
+    bool starts_at(std::uint64_t unit) const {
+        return unit != own && std::binary_search(starts.begin(), starts.end(), unit);
+    }
+};
+
+}  // namespace hx::reassembly::pieces

@@ -1,0 +1,184 @@
+// Where a clip's next piece lies: looked for over the medium where its
+// samples stop being in place, the boundary it starts at told by the NAL
+// lengths and, where they fit more than one way, by the pictures decoded.
+#include <algorithm>
+
+#include "formats/codecs/PicturesDecode.h"
+#include "reassembly/ClipPieces.h"
+
+namespace hx::reassembly::pieces {
+
+bool Clip::placeIndex(std::uint64_t at, std::uint64_t unit) {
+    const std::uint64_t c = at / unit_;
+    if (c >= map_.size()) return false;
+    if (map_[c] == unit) return true;
+    std::uint64_t fitting = 0, taken = 0;
+    const Placed p = placed();
+    const std::uint64_t first = firstBoundary(c);
+    const std::uint64_t free = first <= c ? freeBack(unit, c - first + 1) : 0;
+    for (std::uint64_t b = first; b <= c && fitting < 2; b += block_)
+        if (unit >= c - b && (unit - (c - b)) % block_ == map_[0] % block_ && placeable(p, b, unit - (c - b), c, free)) {
+            ++fitting;
+            taken = b;
+        }
+    if (fitting != 1) return false;
+    for (std::uint64_t i = taken; i < map_.size(); ++i) map_[i] = unit - (c - taken) + (i - taken);
+    ++pieces_;
+    return true;
+}
+
+void Clip::placeFrom(std::uint64_t cluster, std::uint64_t unit) {
+    if (cluster >= map_.size()) return;
+    for (std::uint64_t i = cluster; i < map_.size(); ++i) map_[i] = unit + (i - cluster);
+    ++pieces_;
+}
+
+bool Clip::findPiece(std::size_t s, std::uint64_t bad) {
+    const Sample& sample = samples_[s];
+    const std::uint64_t badCluster = bad / unit_;
+    const std::uint64_t first = firstBoundary(badCluster);
+    if (first > badCluster || badCluster >= map_.size()) return false;
+    const std::size_t n = looked(sample, bad);
+    std::vector<std::uint8_t> bytes(n);
+    const std::uint64_t endUnit = geo_.endUnit();
+    const std::uint64_t around = map_[first - 1];
+    const Placed p = placed();
+    // In blocks, `bad`'s cluster lies where the clip's start would put it in a block.
+    const std::uint64_t phase = (map_[0] + badCluster) % block_;
+    for (std::uint64_t k = 1; k < endUnit && search_.goOn(k, endUnit); ++k) {
+        const std::uint64_t q = (around + k) % endUnit;  // where `bad`'s cluster would lie
+        if (q % block_ != phase || others_.taken(q)) continue;  // placeable() would have none of it
+        if (medium_.readAt(geo_.byteOf(q) + bad % unit_, bytes.data(), n) != n || !fits(sample, bad, bytes.data(), n))
+            continue;
+        // The boundaries: where the piece before ends is known only when
+        // one boundary alone fits (others' finds rule the rest out).
+        std::vector<std::uint64_t> fitting;
+        const std::uint64_t free = freeBack(q, badCluster - first + 1);
+        for (std::uint64_t b = first; b <= badCluster && fitting.size() <= kMaxFitting; b += block_) {
+            if (q < badCluster - b) continue;
+            const std::uint64_t m = q - (badCluster - b);
+            if (!placeable(p, b, m, badCluster, free)) continue;
+            from_ = b;
+            next_ = m;
+            if (confirms(s, bad)) fitting.push_back(b);
+            from_ = map_.size();
+        }
+        if (fitting.empty()) continue;
+        // Where the lengths fit more than one way (clusters that lie
+        // wholly inside one picture), the pictures decode one way only, or none is taken.
+        const std::uint64_t taken = fitting.size() == 1 ? fitting.front() : decodedBoundary(fitting, q, first, badCluster);
+        if (taken == kGood) return false;
+        const std::uint64_t m = q - (badCluster - taken);
+        for (std::uint64_t i = taken; i < map_.size(); ++i) map_[i] = m + (i - taken);
+        return true;
+    }
+    return false;
+}
+
+std::uint64_t Clip::firstBoundary(std::uint64_t last) const {
+    const std::uint64_t own = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
+    const std::uint64_t back = last - std::min(last, kMaxBoundaries * block_);
+    return (std::max(own, back) + block_ - 1) / block_ * block_;
+}
+
+Clip::Placed Clip::placed() const {
+    Placed p;
+    const std::uint64_t kept = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
+    p.firstHeld = map_.size();
+    for (std::uint64_t i = kept; i < map_.size(); ++i)
+        if (others_.holds(map_[i]) || others_.starts_at(map_[i])) {
+            p.firstHeld = i;
+            break;
+        }
+    for (std::uint64_t i = 0; i < map_.size(); ++i)
+        if (i == 0 || map_[i] != map_[i - 1] + 1) p.runs.emplace_back(i, map_[i]);
+    return p;
+}
+
+std::uint64_t Clip::decodedBoundary(const std::vector<std::uint64_t>& fitting, std::uint64_t q, std::uint64_t first,
+                              std::uint64_t badCluster) {
+    if (tracks_.empty() || fitting.size() > kMaxFitting) return kGood;
+    std::uint64_t decoded = kGood;
+    int decoding = 0;
+    decodedPictures_ = 0;
+    for (std::uint64_t b : fitting) {
+        from_ = b;
+        next_ = q - (badCluster - b);
+        const bool clean = picturesDecode(first * unit_, (badCluster + 1) * unit_);
+        from_ = map_.size();
+        if (clean) {
+            ++decoding;
+            decoded = b;
+        }
+    }
+    return decoding == 1 ? decoded : kGood;
+}
+
+bool Clip::picturesDecode(std::uint64_t lo, std::uint64_t hi) const {
+    std::vector<std::vector<std::uint32_t>> inRange(tracks_.size());  // numbers of the samples there
+    // The samples are in file order, one after another: those in [lo, hi)
+    // are a run of them, from the one that starts before lo and runs into it.
+    auto at = std::lower_bound(samples_.begin(), samples_.end(), lo,
+                               [](const Sample& x, std::uint64_t offset) { return x.offset < offset; });
+    if (at != samples_.begin() && std::prev(at)->end() > lo) --at;
+    for (; at != samples_.end() && at->offset < hi; ++at)
+        if (at->kind == Sample::Kind::Nal && at->track < tracks_.size()) inRange[at->track].push_back(at->number);
+    bool any = false;
+    for (std::size_t t = 0; t < tracks_.size(); ++t) {
+        if (inRange[t].empty()) continue;
+        const formats::IsoTrack& track = tracks_[t];
+        const auto [low, high] = std::minmax_element(inRange[t].begin(), inRange[t].end());
+        std::uint32_t from = *low;  // back to the last picture that needs none before it
+        if (track.syncListed) {
+            std::uint32_t sync = 0;
+            for (std::uint32_t n : track.syncSamples)
+                if (n >= 1 && n - 1 <= *low) sync = std::max(sync, n - 1);
+            from = sync;
+        }
+        if (*high - from > kMaxDecoded || (decodedPictures_ += *high - from + 1) > kMaxDecodedForAll) return false;
+        std::vector<std::vector<std::uint8_t>> pictures;
+        std::uint64_t bytes = 0;
+        for (std::uint32_t n = from; n <= *high; ++n) {
+            const Sample* sample =
+                n < byNumber_[t].size() && byNumber_[t][n] != kNoSample ? &samples_[byNumber_[t][n]] : nullptr;
+            if (!sample || (bytes += sample->size) > kMaxDecodedBytes) return false;
+            pictures.emplace_back(static_cast<std::size_t>(sample->size));
+            if (!read(sample->offset, sample->size, pictures.back().data())) return false;
+        }
+        if (!formats::PicturesDecode(track.codec, track.codecConfig, pictures)) return false;
+        any = true;
+    }
+    return any;
+}
+
+std::uint64_t Clip::freeBack(std::uint64_t q, std::uint64_t most) const {
+    std::uint64_t n = 0;
+    while (n < most && n <= q && !others_.taken(q - n)) ++n;
+    return n;
+}
+
+bool Clip::placeable(const Placed& p, std::uint64_t b, std::uint64_t m, std::uint64_t badCluster, std::uint64_t free) const {
+    if (p.firstHeld < b) return false;
+    const std::uint64_t last = m + (badCluster - b);
+    if (last >= geo_.endUnit() || badCluster - b >= free) return false;
+    // The clip's own clusters before b lie in none of units m..last.
+    for (std::size_t r = 0; r < p.runs.size() && p.runs[r].first < b; ++r) {
+        const std::uint64_t end = r + 1 < p.runs.size() ? std::min(p.runs[r + 1].first, b) : b;
+        const std::uint64_t from = p.runs[r].second, to = from + (end - p.runs[r].first);  // units [from, to)
+        if (from <= last && m < to) return false;
+    }
+    return true;
+}
+
+bool Clip::confirms(std::size_t s, std::uint64_t bad) {
+    const std::uint64_t reach = std::min(size_, (bad / unit_ + 2) * unit_);
+    bool video = false;
+    std::size_t k = s;
+    for (; k < samples_.size() && (k == s || samples_[k].offset < reach || !video); ++k) {
+        if (check(samples_[k]) != kGood) return false;
+        video |= samples_[k].kind == Sample::Kind::Nal;
+    }
+    return video || k == samples_.size();
+}
+
+}  // namespace hx::reassembly::pieces
