@@ -114,7 +114,7 @@ const std::vector<Format>& Formats() {
         {{".fovb", ".mew", ".rdc", ".3fr"}, Family::Raw, Ending::NextFind, kNoSizeCap,
          {{64, ".rdc", 0, "Rollei Raw", "4453432D496D616765", ""}}, {"Sigma", "Rollei", "Hasselblad"}},
         // Movies and sound.
-        {{".mov", ".mp4", ".m4v", ".3gp", ".3g2"}, Family::Movie, Ending::Structure, kBesideRaws | kFromPhones,
+        {{".mov", ".mp4", ".m4v", ".3gp", ".3g2"}, Family::Movie, Ending::Structure, kDrawn | kBesideRaws | kFromPhones,
          {{29, ".mov", 455, "MOV  File", "6D646174", ""},
           {30, ".mov", 455, "MOV  File", "6D6F6F76", ""},
           {86, ".mov", 455, "MOV  File", "0015", "6D646174"},

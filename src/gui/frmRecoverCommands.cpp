@@ -56,6 +56,7 @@
 #include "shell/Text.h"
 #include "platform/DesktopApps.h"
 #include "platform/DesktopThumbnails.h"
+#include "formats/Formats.h"
 
 namespace hx::gui {
 
@@ -262,7 +263,10 @@ void frmRecover::previewDeletedEntry(std::size_t index) {
     const bool picture = viewing::HasSmallPicture(ext) || viewing::IsConverterRawType(ext) ||
                          QImageReader::supportedImageFormats().contains(
                              QByteArray::fromStdString(shell::ToLower(ext.empty() ? ext : ext.substr(1))));
-    if (!picture) return;
+    // A clip is restored whole to draw its first picture: not one of many hundred MB.
+    constexpr std::uint64_t kMaxClipPreviewed = 256ull << 20;
+    const formats::Format* format = formats::FormatOf(ext);
+    if (!picture || (format && format->family == formats::Family::Movie && e.Size > kMaxClipPreviewed)) return;
     // Restored under its record number into the temporary folder, and drawn from there.
     const auto copy = undelete::TemporaryCopy(*undelete_, index, state().temp);
     if (!copy) {

@@ -9,6 +9,7 @@
 #include "platform/ByteOrder.h"
 #include "platform/RawFile.h"
 #include "formats/Formats.h"
+#include "viewing/ClipPicture.h"
 #include "viewing/HeifPicture.h"
 #include "viewing/JpegThumbnail.h"
 
@@ -136,6 +137,10 @@ bool LoadSmallPicture(const fs::path& file, int maxWidth, RgbPicture& out) {
                DecodeJpegScaled(bytes.data(), bytes.size(), maxWidth, out);
     }
     if (LooksLikeHeif(head, got)) return DecodeHeif(file, static_cast<unsigned>(std::max(maxWidth, 0)), out);
+    // A clip's first picture.
+    if (const formats::Format* format = formats::FormatOf(file.extension().string());
+        format && format->family == formats::Family::Movie)
+        return LoadClipPicture(file, static_cast<unsigned>(std::max(maxWidth, 0)), out);
     return rawPicture(file, maxWidth, out);
 }
 

@@ -1,5 +1,6 @@
-// Small pictures of HEIC/AVIF photos (made by heif-enc) and of camera raws
-// (by the JPEG preview inside them), and the EXIF of a HEIC photo.
+// Small pictures of HEIC/AVIF photos (made by heif-enc), of camera raws
+// (by the JPEG preview inside them) and of clips (their first picture, made
+// by ffmpeg), and the EXIF of a HEIC photo.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -15,6 +16,7 @@
 #include "viewing/JpegThumbnail.h"
 #include "viewing/PictureThumbnail.h"
 #include "viewing/SamplePhoto.h"
+#include "viewing/ThumbnailFiles.h"
 
 namespace hx::viewing {
 namespace {
@@ -46,6 +48,20 @@ void expectSamePicture(const RgbPicture& got, const RgbPicture& want, double tol
     EXPECT_NEAR(double(got.width) / got.height, double(want.width) / want.height, 0.05) << what;
     const auto a = meanColour(got), b = meanColour(want);
     for (int c = 0; c < 3; ++c) EXPECT_NEAR(a[c], b[c], tolerance) << what << " colour " << c;
+}
+
+// The mean colours of an 8 by 8 grid over the picture: close for two
+// decodes of one picture at any size, far apart at a wrong contrast or tint.
+std::vector<double> gridColours(const RgbPicture& p) {
+    std::vector<double> sum(8 * 8 * 3), n(8 * 8);
+    for (unsigned y = 0; y < p.height; ++y)
+        for (unsigned x = 0; x < p.width; ++x) {
+            const unsigned cell = y * 8 / p.height * 8 + x * 8 / p.width;
+            for (int c = 0; c < 3; ++c) sum[cell * 3 + c] += p.pixels[(std::size_t(y) * p.width + x) * 3 + c];
+            ++n[cell];
+        }
+    for (std::size_t i = 0; i < sum.size(); ++i) sum[i] /= std::max(1.0, n[i / 3]);
+    return sum;
 }
 
 TEST(PictureThumbnail, HeicAndAvifPhotosGiveTheirPictureAndTheirCamera) {
@@ -113,6 +129,51 @@ TEST(PictureThumbnail, RawsGiveTheirLargestEmbeddedPreview) {
         EXPECT_FALSE(MakePictureThumbnail(dir / name, dir / "t.jpg")) << name;
         EXPECT_FALSE(fs::exists(dir / "t.jpg")) << name;
     }
+}
+
+// Each a photo turned into a short clip: the first picture comes back with
+// the photo's colours and shape, whether it is 8 or 10 bits, limited or full
+// range, H.264 or H.265, and the list's thumbnail of a clip is made from it.
+TEST(PictureThumbnail, ClipsGiveTheirFirstPicture) {
+    if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
+    test::TempDir dir("hx-clip-picture");
+    SamplePhotoOptions o;
+    o.width = 640;
+    o.height = 360;
+    const std::string photo = MakeSamplePhoto(3, o);
+    test::WriteFile(dir / "a.jpg", photo);
+    const RgbPicture want = decoded(photo, 0);
+    const std::map<std::string, std::string> clips = {
+        {"h264.mp4", "-c:v libx264 -pix_fmt yuv420p"},
+        {"full.mov", "-vf scale=out_range=full -pix_fmt yuvj420p -color_range pc -c:v libx264"},
+        {"h265-10.mp4", "-c:v libx265 -pix_fmt yuv420p10le -tag:v hvc1 -x265-params log-level=none"},
+        {"h265-422.mov", "-c:v libx265 -pix_fmt yuv422p -x265-params log-level=none"},
+    };
+    for (const auto& [name, codec] : clips) {
+        const fs::path clip = dir / name;
+        if (test::RunCommand("ffmpeg -y -v error -loop 1 -i '" + (dir / "a.jpg").string() + "' -t 0.4 -r 10 " + codec +
+                             " -bf 2 '" + clip.string() + "'") != 0)
+            GTEST_SKIP() << "ffmpeg cannot make " << name;
+        RgbPicture got;
+        ASSERT_TRUE(LoadSmallPicture(clip, 160, got)) << name;
+        EXPECT_GE(got.width, 160u) << name;
+        EXPECT_LE(got.width, 320u) << name;
+        expectSamePicture(got, want, 6.0, name);
+        const auto a = gridColours(got), b = gridColours(want);
+        double worst = 0;
+        for (std::size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
+        EXPECT_LT(worst, 8.0) << name;
+    }
+    const fs::path thumb = ThumbnailFile(dir / "h264.mp4", dir / "thumbs", 120);
+    ASSERT_FALSE(thumb.empty());
+    EXPECT_GT(fs::file_size(thumb), 0u);
+    // Not a clip at all, or one cut before its first picture: nothing drawn, and no fault.
+    test::WriteFile(dir / "none.mp4", box("ftyp", "isom") + box("mdat", std::string(4000, '\x5a')));
+    const std::string whole = test::ReadFile(dir / "h264.mp4");
+    test::WriteFile(dir / "cut.mp4", whole.substr(0, whole.size() / 3));
+    RgbPicture none;
+    EXPECT_FALSE(LoadSmallPicture(dir / "none.mp4", 160, none));
+    EXPECT_FALSE(LoadSmallPicture(dir / "cut.mp4", 160, none));
 }
 
 }  // namespace

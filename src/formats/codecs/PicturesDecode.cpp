@@ -1,5 +1,6 @@
 #include "formats/codecs/PicturesDecode.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
@@ -9,6 +10,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace hx::formats {
@@ -47,27 +49,91 @@ bool drain(AVCodecContext* ctx, AVFrame* frame) {
     }
 }
 
-}  // namespace
-
-bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
-                    const std::vector<std::vector<std::uint8_t>>& samples) {
+// A decoder of the clip's codec, fed its configuration; null when there is none.
+std::unique_ptr<AVCodecContext, CodecContextFree> openDecoder(const std::array<char, 4>& codec,
+                                                              const std::vector<std::uint8_t>& config, bool strict) {
     const std::string_view type(codec.data(), codec.size());
     AVCodecID id = AV_CODEC_ID_NONE;
     if (type == "avc1" || type == "avc3") id = AV_CODEC_ID_H264;
     if (type == "hvc1" || type == "hev1") id = AV_CODEC_ID_HEVC;
     const AVCodec* decoder = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
-    if (!decoder || config.empty()) return false;
+    if (!decoder || config.empty()) return nullptr;
     static std::once_flag listening;
     std::call_once(listening, [] { av_log_set_callback(heard); });
     std::unique_ptr<AVCodecContext, CodecContextFree> ctx(avcodec_alloc_context3(decoder));
-    if (!ctx) return false;
+    if (!ctx) return nullptr;
     ctx->extradata = static_cast<std::uint8_t*>(av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!ctx->extradata) return false;
+    if (!ctx->extradata) return nullptr;
     std::memcpy(ctx->extradata, config.data(), config.size());
     ctx->extradata_size = static_cast<int>(config.size());
     ctx->thread_count = 1;  // a fault is told with the picture it is in
-    ctx->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CAREFUL;
-    if (avcodec_open2(ctx.get(), decoder, nullptr) < 0) return false;
+    if (strict) ctx->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CAREFUL;
+    if (avcodec_open2(ctx.get(), decoder, nullptr) < 0) return nullptr;
+    return ctx;
+}
+
+bool send(AVCodecContext* ctx, AVPacket* packet, const std::vector<std::uint8_t>& sample) {
+    if (sample.empty() || av_new_packet(packet, static_cast<int>(sample.size())) < 0) return false;
+    std::memcpy(packet->data, sample.data(), sample.size());
+    const int sent = avcodec_send_packet(ctx, packet);
+    av_packet_unref(packet);
+    return sent >= 0;
+}
+
+// The frame's pixels as RGB, every `step`th in each direction (the luma
+// averaged over the step's square); false for a layout other than planar
+// YUV of 8 to 16 bits.
+bool toRgb(const AVFrame& frame, unsigned step, DrawnPicture& out) {
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+    if (!layout || !(layout->flags & AV_PIX_FMT_FLAG_PLANAR) || (layout->flags & AV_PIX_FMT_FLAG_RGB) ||
+        layout->nb_components < 3 || layout->comp[0].depth < 8 || layout->comp[0].depth > 16 || frame.width <= 0 ||
+        frame.height <= 0)
+        return false;
+    const int depth = layout->comp[0].depth, bytes = depth > 8 ? 2 : 1;
+    const auto at = [&](int plane, int x, int y) -> int {
+        const std::uint8_t* p = frame.data[plane] + static_cast<std::ptrdiff_t>(y) * frame.linesize[plane] + x * bytes;
+        const int v = bytes == 2 ? (p[0] | p[1] << 8) : p[0];
+        return v >> (depth - 8);
+    };
+    const bool full = frame.color_range == AVCOL_RANGE_JPEG || frame.format == AV_PIX_FMT_YUVJ420P ||
+                      frame.format == AV_PIX_FMT_YUVJ422P || frame.format == AV_PIX_FMT_YUVJ444P;
+    // The weights of BT.709 for high definition, else those of BT.601.
+    const bool hd = frame.colorspace == AVCOL_SPC_BT709 || (frame.colorspace == AVCOL_SPC_UNSPECIFIED && frame.height >= 720);
+    const double kr = hd ? 0.2126 : 0.299, kb = hd ? 0.0722 : 0.114, kg = 1.0 - kr - kb;
+    out.width = static_cast<unsigned>(frame.width) / step;
+    out.height = static_cast<unsigned>(frame.height) / step;
+    if (out.width == 0 || out.height == 0) return false;
+    out.rgb.resize(static_cast<std::size_t>(out.width) * out.height * 3);
+    std::uint8_t* o = out.rgb.data();
+    for (unsigned y = 0; y < out.height; ++y)
+        for (unsigned x = 0; x < out.width; ++x) {
+            int sum = 0;
+            for (unsigned dy = 0; dy < step; ++dy)
+                for (unsigned dx = 0; dx < step; ++dx)
+                    sum += at(0, static_cast<int>(x * step + dx), static_cast<int>(y * step + dy));
+            const int cx = static_cast<int>(x * step + step / 2) >> layout->log2_chroma_w;
+            const int cy = static_cast<int>(y * step + step / 2) >> layout->log2_chroma_h;
+            double luma = static_cast<double>(sum) / (step * step);
+            double cb = at(1, cx, cy) - 128.0, cr = at(2, cx, cy) - 128.0;
+            if (!full) {
+                luma = (luma - 16.0) * 255.0 / 219.0;
+                cb *= 255.0 / 224.0;
+                cr *= 255.0 / 224.0;
+            }
+            const double r = luma + 2.0 * (1.0 - kr) * cr;
+            const double b = luma + 2.0 * (1.0 - kb) * cb;
+            const double g = (luma - kr * r - kb * b) / kg;
+            for (double c : {r, g, b}) *o++ = static_cast<std::uint8_t>(std::clamp(c + 0.5, 0.0, 255.0));
+        }
+    return true;
+}
+
+}  // namespace
+
+bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                    const std::vector<std::vector<std::uint8_t>>& samples) {
+    const auto ctx = openDecoder(codec, config, true);
+    if (!ctx) return false;
     tDecoding = ctx.get();
     tFaults = 0;
     struct Done {
@@ -76,14 +142,26 @@ bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uin
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
     if (!packet || !frame) return false;
-    for (const std::vector<std::uint8_t>& sample : samples) {
-        if (sample.empty() || av_new_packet(packet.get(), static_cast<int>(sample.size())) < 0) return false;
-        std::memcpy(packet->data, sample.data(), sample.size());
-        const int sent = avcodec_send_packet(ctx.get(), packet.get());
-        av_packet_unref(packet.get());
-        if (sent < 0 || !drain(ctx.get(), frame.get()) || tFaults > 0) return false;
-    }
+    for (const std::vector<std::uint8_t>& sample : samples)
+        if (!send(ctx.get(), packet.get(), sample) || !drain(ctx.get(), frame.get()) || tFaults > 0) return false;
     return avcodec_send_packet(ctx.get(), nullptr) >= 0 && drain(ctx.get(), frame.get()) && tFaults == 0;
+}
+
+bool FirstPicture(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                  const std::vector<std::vector<std::uint8_t>>& samples, unsigned maxWidth, DrawnPicture& out) {
+    const auto ctx = openDecoder(codec, config, false);
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    if (!ctx || !packet || !frame) return false;
+    const auto got = [&] {
+        if (avcodec_receive_frame(ctx.get(), frame.get()) < 0) return false;
+        const unsigned width = static_cast<unsigned>(std::max(frame->width, 1));
+        const unsigned step = maxWidth == 0 ? 1 : std::max(1u, width / maxWidth);
+        return toRgb(*frame, step, out);
+    };
+    for (const std::vector<std::uint8_t>& sample : samples)
+        if (send(ctx.get(), packet.get(), sample) && got()) return true;
+    return avcodec_send_packet(ctx.get(), nullptr) >= 0 && got();
 }
 
 }  // namespace hx::formats

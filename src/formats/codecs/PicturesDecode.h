@@ -4,6 +4,8 @@
 // lengths alone cannot tell (a cluster that lies wholly inside one picture
 // checks nothing of them). A picture made of another file's bytes throws the
 // decoder off within a few macroblocks; the clip's own decode cleanly.
+//
+// Also the first picture of a clip, drawn small, for its thumbnail and preview.
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -17,5 +19,15 @@ namespace hx::formats {
 // the codec is none of those or the decoder cannot be had.
 bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                     const std::vector<std::vector<std::uint8_t>>& samples);
+
+// The first picture the samples (as for PicturesDecode) give, as 8-bit RGB,
+// 3 bytes a pixel: made smaller by a whole factor, to at most twice
+// `maxWidth` wide (0: as it is). False when none decodes.
+struct DrawnPicture {
+    std::vector<std::uint8_t> rgb;
+    unsigned width = 0, height = 0;
+};
+bool FirstPicture(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                  const std::vector<std::vector<std::uint8_t>>& samples, unsigned maxWidth, DrawnPicture& out);
 
 }  // namespace hx::formats
