@@ -1,16 +1,17 @@
 #include "reassembly/SplitPhotos.h"
+#include "reassembly/JoinedPhotoParts.h"
 #include "reassembly/PictureContinuation.h"
 #include "scan/LaterChecks.h"
 
 #include <algorithm>
-#include <optional>
 #include <atomic>
 #include <cstring>
-#include <numeric>
-#include <set>
 #include <fstream>
-#include <unordered_map>
+#include <numeric>
+#include <optional>
+#include <set>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "filesystems/FileSystemTypes.h"
@@ -28,12 +29,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Pictures larger than this are not joined.
-constexpr std::uint64_t kMaxPicture = 64ull << 20;
-// Split points tried before the first fault, in units.
-constexpr std::uint64_t kSplitBack = 4;
-// Gaps of other data tried, in units.
-constexpr std::uint64_t kMaxGap = 16;
+constexpr std::uint64_t kMaxPicture = 64ull << 20;  // pictures larger are not joined
+constexpr std::uint64_t kSplitBack = 4;  // split points tried before the first fault, in units
+constexpr std::uint64_t kMaxGap = 16;    // gaps of other data tried, in units
 // Found files between the pieces that are stepped over, at most.
 constexpr std::size_t kMaxBetween = 4;
 // Bytes of the continuation decoded to judge a join (the first kLook of them
@@ -247,10 +245,14 @@ private:
             joined.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
             joined.insert(joined.end(), probe.begin(), probe.end());
             if (appendToEnd(joined, joinAt, next) && wholeFromProbe(joined, joinAt, probeMarks)) {
+                // What the photo holds after its picture lies where its last piece runs on.
+                const std::uint64_t after = geo_.byteOf(next) + (joined.size() - joinAt);
+                TakeFollowingParts(*salvaged_, after, geo_.byteOf(geo_.endUnit()), joined, f);
                 std::ofstream out(path, std::ios::binary | std::ios::trunc);
                 out.write(reinterpret_cast<const char*>(joined.data()), static_cast<std::streamsize>(joined.size()));
                 if (!out.flush()) return false;
                 f.size = joined.size();
+                f.pieces = depth + 2;
                 f.damaged = false;
                 f.printed = false;
                 return true;

@@ -241,5 +241,59 @@ TEST_F(PhonePictures, AMotionPhotoWhoseClipLiesInTwoPiecesComesBackWhole) {
     }
 }
 
+// Joined from two pieces, a photo goes on after its picture's end where its
+// second piece does: its clip, second picture or trailer come back with it.
+TEST_F(PhonePictures, APhotoOfMorePicturesThanOneInTwoPiecesComesBackWhole) {
+    makeCard();
+    struct Phone {
+        std::string name, bytes;
+        std::size_t first;  // of the photo, in the piece where it starts
+    };
+    // The first piece ends in the middle of the first picture.
+    const std::string picture = test::MakeTestJpeg(91, 1600, 1200), gain = test::MakeTestJpeg(92, 800, 600, 80);
+    const std::size_t first = picture.size() / 2 / 4096 * 4096;
+    const std::vector<Phone> phones = {
+        {"MPF_0021.jpg", test::MpfPhoto(picture, second, false), first},
+        {"MVIMG_0022.jpg", test::MicroVideoPhoto(test::MakeTestJpeg(93, 1600, 1200), clip1), first},
+        {"SAM_0023.jpg", test::SamsungMotionPhoto(test::MakeTestJpeg(94, 1600, 1200), clip2), first},
+        {"HDR_0024.jpg", test::MpfPhoto(test::MakeTestJpeg(95, 1600, 1200), gain, true, true), first},
+    };
+    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/IMG_0020.jpg", test::MakeTestJpeg(84, 320, 240)));
+    int n = 0;
+    for (const Phone& phone : phones) {
+        const std::size_t rest = (phone.bytes.size() - phone.first + 4095) / 4096 * 4096;
+        const std::string k = std::to_string(n++);
+        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/A" + k + ".BIN", test::PatternBytes(phone.first, 10 + n)));
+        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/B" + k + ".BIN", test::PatternBytes(3 << 20, 20 + n)));
+        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/C" + k + ".BIN", test::PatternBytes(rest, 30 + n)));
+        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/D" + k + ".BIN", test::PatternBytes(1 << 20, 40 + n)));
+    }
+    for (int k = 0; k < n; ++k)
+        for (const char* hole : {"OLD/A", "OLD/C"}) ASSERT_TRUE(test::FatDelete(image, hole + std::to_string(k) + ".BIN"));
+    for (const Phone& phone : phones) {
+        ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/" + phone.name, phone.bytes));
+        ASSERT_TRUE(test::InPieces(test::FatClustersOf(image, "DCIM/" + phone.name))) << phone.name;
+    }
+    ASSERT_TRUE(test::QuickFormatCard(image, 8, 32));
+    for (const bool deep : {false, true}) {
+        SCOPED_TRACE(deep ? "DeepScan" : "scan");
+        output::ScanRequest request = test::WholeScanRequest(image, cache / (deep ? "deep" : "plain"));
+        request.options.deepScan = deep;
+        output::ScanCommand command(ui, request);
+        ASSERT_EQ(command.run(), ScanOutcome::Finished);
+        std::map<std::string, const FoundFile*> byBytes;
+        for (const FoundFile& f : command.context().found) byBytes[test::ReadFile(request.cacheFolder / f.name)] = &f;
+        for (const Phone& phone : phones) {
+            SCOPED_TRACE(phone.name);
+            const auto it = byBytes.find(phone.bytes);
+            ASSERT_NE(it, byBytes.end()) << "not back whole";
+            EXPECT_TRUE(it->second->partsMissing.empty());
+            EXPECT_EQ(it->second->parts.back().end(), phone.bytes.size());
+            EXPECT_EQ(it->second->pieces, 2);
+        }
+        EXPECT_EQ(command.context().found.size(), phones.size() + 1) << "a piece was also found on its own";
+    }
+}
+
 }  // namespace
 }  // namespace hx::scan
