@@ -3,6 +3,7 @@
 #include <fstream>
 #include <set>
 
+#include "formats/PhotoParts.h"
 #include "formats/PictureCheck.h"
 #include "reassembly/JoinedPhotoParts.h"
 #include "volumes/DriveFiles.h"
@@ -104,6 +105,7 @@ bool Joiner::join(std::size_t index) {
     // follow are decoded whole for each candidate.
     entropy_ = {};
     marks_.clear();
+    skip_ = 0;
     walkable_ = entropy_.readHeaders(bytes.data(), bytes.size());
     std::uint64_t fault = f.faultAt;
     if (walkable_ && f.marks && fault != ~0ull) {
@@ -125,6 +127,38 @@ bool Joiner::join(std::size_t index) {
     if (joinFrom(index, path, bytes, fault, f.startUnit, 1, 0)) return true;
     keepFirstPiece(f, path, bytes, fault);
     return false;
+}
+
+bool Joiner::joinSecond(std::size_t index) {
+    scan::FoundFile& f = ctx_.found[index];
+    const fs::path path = ctx_.cacheFolder / f.name;
+    const std::vector<std::uint8_t> head = readFile(path, kMaxPicture);
+    if (f.parts.size() != 1 || head.size() != f.parts.front().length) return false;
+    // The picture its MPF index names after its own, read as the find's units run on.
+    formats::PhotoPart second;
+    for (const formats::PhotoPart& part : formats::PartsNamedInHeaders(head.data(), head.size(), head.size()))
+        if (part.kind == formats::PartKind::SecondPicture || part.kind == formats::PartKind::GainMap) {
+            second = part;
+            break;
+        }
+    if (second.length == 0 || second.end() > kMaxPicture || second.offset < head.size()) return false;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(second.end()));
+    bytes.resize(salvaged_->readAt(geo_.byteOf(f.startUnit), bytes.data(), bytes.size()));
+    if (bytes.size() <= second.offset + unit_) return false;
+    // Its data walked from its own headers on, in the find's bytes; only
+    // pictures the walk can follow.
+    entropy_ = {};
+    marks_.clear();
+    skip_ = second.offset;
+    walkable_ = entropy_.readHeaders(bytes.data() + skip_, bytes.size() - skip_);
+    if (!walkable_) return false;
+    formats::JpegEntropy::Mark start = entropy_.start();
+    start.byte += skip_;
+    const formats::JpegEntropy::Walk walk = entropy_.walk(bytes.data(), bytes.size(), start, &marks_, kMarkEvery);
+    if (walk.outcome != formats::JpegEntropy::Outcome::Fault || marks_.empty()) return false;
+    tried_ = 0;
+    looks_.clear();
+    return joinFrom(index, path, bytes, walk.at, f.startUnit, start.byte / unit_ + 1, 0);
 }
 
 void Joiner::keepFirstPiece(scan::FoundFile& f, const fs::path& path, const std::vector<std::uint8_t>& bytes,
@@ -174,7 +208,8 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
     }
     // The first piece's restart markers are found once; it is copied only
     // for a second piece that looks like its continuation.
-    const std::vector<std::size_t> restarts = restartEnds(bytes);
+    std::vector<std::size_t> restarts = restartEnds(bytes);
+    restarts.erase(restarts.begin(), std::lower_bound(restarts.begin(), restarts.end(), skip_));
     std::vector<std::uint8_t> probe;
     for (const auto& [pieceUnits, next] : joins) {
         if (layout_.probes >= kMaxProbes || tried_ >= kProbesPerPicture) return false;
@@ -415,7 +450,7 @@ std::vector<std::uint64_t> Joiner::afterAnyFind(std::size_t index, std::uint64_t
 
 bool Joiner::appendToEnd(std::vector<std::uint8_t>& joined, std::size_t joinAt, std::uint64_t unit) {
     formats::JpegEndFinder finder;
-    std::size_t used = finder.feed(joined.data(), joined.size());
+    std::size_t used = skip_ + finder.feed(joined.data() + skip_, joined.size() - skip_);
     // Most pictures end a little past the probe: the reads grow from there.
     std::size_t chunk = kChunk / 4;
     while (!finder.done() && !finder.failed() && joined.size() < kMaxPicture) {

@@ -51,7 +51,12 @@ public:
 
     bool open();
 
+    // Joins a damaged photo, the find `index`; true when it was.
     bool join(std::size_t index);
+    // Joins the second picture (or gain map) that a whole photo's MPF index
+    // names and that did not come back: it is followed from its own headers
+    // on, as the find's units run on, and joined as a first picture is.
+    bool joinSecond(std::size_t index);
 
     // A picture whose second piece was not found is kept as its first piece
     // (partial): what follows the start of the block that holds its fault,
@@ -154,6 +159,7 @@ private:
     bool walkable_ = false;
     std::vector<std::uint8_t> tail_;
     std::vector<std::uint8_t> glance_;
+    std::uint64_t skip_ = 0;  // where the picture being joined starts in its find's bytes
 };
 
 

@@ -19,6 +19,13 @@ namespace {
 constexpr std::size_t kBlockEvidence = 8;
 constexpr std::uint64_t kMaxBlock = 1ull << 20;
 
+bool secondMissing(const scan::FoundFile& f) {
+    const auto& missing = f.partsMissing;
+    return !f.earlier && f.parts.size() == 1 &&
+           (std::find(missing.begin(), missing.end(), formats::PartKind::SecondPicture) != missing.end() ||
+            std::find(missing.begin(), missing.end(), formats::PartKind::GainMap) != missing.end());
+}
+
 }  // namespace
 
 std::uint64_t InferBlockUnits(const scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
@@ -43,12 +50,13 @@ std::uint64_t WrittenBlockUnits(const scan::ScanContext& ctx, const scan::ScanGe
 }
 
 int JoinSplitPhotos(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
+    // Damaged pictures, and whole ones whose second picture did not come back.
     std::vector<std::size_t> damaged;
     for (std::size_t i = 0; i < ctx.found.size(); ++i) {
         const scan::FoundFile& f = ctx.found[i];
-        if (!f.damaged || f.listedSize > 0) continue;
         const formats::Format* format = formats::FormatOf(f.extension);
-        if (format && format->ending == formats::Ending::Jpeg) damaged.push_back(i);
+        if ((f.damaged || secondMissing(f)) && f.listedSize == 0 && format && format->ending == formats::Ending::Jpeg)
+            damaged.push_back(i);
     }
     if (damaged.empty()) return 0;
     photos::Layout layout;
@@ -64,7 +72,8 @@ int JoinSplitPhotos(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         if (!joiner.open()) return;
         joiner.setBlockUnits(blockUnits);
         for (std::size_t k; !stop && (k = next++) < damaged.size();) {
-            if (joiner.join(damaged[k])) ++joined;
+            const scan::FoundFile& f = ctx.found[damaged[k]];
+            if (f.damaged ? joiner.join(damaged[k]) : joiner.joinSecond(damaged[k])) ++joined;
             if (!answers) continue;
             ctx.ui.yield();
             if (ctx.ui.stopRequested()) stop = true;

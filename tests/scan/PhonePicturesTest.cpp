@@ -243,21 +243,27 @@ TEST_F(PhonePictures, AMotionPhotoWhoseClipLiesInTwoPiecesComesBackWhole) {
 
 // Joined from two pieces, a photo goes on after its picture's end where its
 // second piece does: its clip, second picture or trailer come back with it.
+// A second picture in two pieces is joined as a first one is.
 TEST_F(PhonePictures, APhotoOfMorePicturesThanOneInTwoPiecesComesBackWhole) {
     makeCard();
     struct Phone {
         std::string name, bytes;
         std::size_t first;  // of the photo, in the piece where it starts
     };
-    // The first piece ends in the middle of the first picture.
+    // The first piece ends in the middle of the first picture; for the last
+    // two, in the middle of the second picture or gain map.
     const std::string picture = test::MakeTestJpeg(91, 1600, 1200), gain = test::MakeTestJpeg(92, 800, 600, 80);
     const std::size_t first = picture.size() / 2 / 4096 * 4096;
-    const std::vector<Phone> phones = {
+    std::vector<Phone> phones = {
         {"MPF_0021.jpg", test::MpfPhoto(picture, second, false), first},
         {"MVIMG_0022.jpg", test::MicroVideoPhoto(test::MakeTestJpeg(93, 1600, 1200), clip1), first},
         {"SAM_0023.jpg", test::SamsungMotionPhoto(test::MakeTestJpeg(94, 1600, 1200), clip2), first},
         {"HDR_0024.jpg", test::MpfPhoto(test::MakeTestJpeg(95, 1600, 1200), gain, true, true), first},
+        {"MPF_0025.jpg", test::MpfPhoto(test::MakeTestJpeg(96, 1024, 768), second, true), 0},
+        {"HDR_0026.jpg", test::MpfPhoto(test::MakeTestJpeg(97, 1024, 768), gain, false, true), 0},
     };
+    phones[4].first = (phones[4].bytes.size() - second.size() / 2) / 4096 * 4096;
+    phones[5].first = (phones[5].bytes.size() - gain.size() / 2) / 4096 * 4096;
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/IMG_0020.jpg", test::MakeTestJpeg(84, 320, 240)));
     int n = 0;
     for (const Phone& phone : phones) {
