@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 namespace hx::media {
 
@@ -17,22 +16,13 @@ std::size_t SalvagedMedium::readAt(std::uint64_t offset, void* out, std::size_t 
     std::size_t done = 0;
     while (done < count) {
         const std::uint64_t at = offset + done;
-        const std::uint64_t sector = at / sector_;
-        // The known run that holds this sector, or the next one after it.
-        auto run = known_.upper_bound(sector);
-        if (run != known_.begin()) {
-            const auto before = std::prev(run);
-            if (sector - before->first < before->second) {
-                const std::uint64_t runEnd = (before->first + before->second) * sector_;
-                const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, runEnd - at));
-                std::memset(bytes + done, 0, n);
-                done += n;
-                continue;
-            }
+        bool known = false;
+        const auto n = static_cast<std::size_t>(StretchEnd(known_, sector_, at, offset + count, known) - at);
+        if (known) {
+            std::memset(bytes + done, 0, n);
+            done += n;
+            continue;
         }
-        const std::uint64_t limit =
-            run == known_.end() ? std::numeric_limits<std::uint64_t>::max() : run->first * sector_;
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, limit - at));
         // A plain read first (the joiners' reads are many and small); the
         // salvaging reader takes over where one fails.
         if (!reader_.gone() && handle_.readAt(at, bytes + done, n) == n) {

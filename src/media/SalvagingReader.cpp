@@ -326,4 +326,18 @@ std::vector<std::uint8_t> ReadSectorsSalvaging(const std::string& drive, std::ui
     return data;
 }
 
+std::uint64_t StretchEnd(const SectorRuns& runs, std::uint32_t sectorBytes, std::uint64_t at, std::uint64_t end,
+                         bool& listed) {
+    const std::uint64_t sector = at / sectorBytes;
+    // The run that holds this sector, or the next one after it.
+    const auto run = runs.upper_bound(sector);
+    if (run != runs.begin()) {
+        const auto before = std::prev(run);
+        listed = sector - before->first < before->second;
+        if (listed) return std::min(end, (before->first + before->second) * sectorBytes);
+    }
+    listed = false;
+    return run == runs.end() ? end : std::min(end, run->first * sectorBytes);
+}
+
 }  // namespace hx::media

@@ -23,6 +23,11 @@ namespace hx::media {
 // Sectors that could not be read: first sector and count.
 using SectorRuns = std::map<std::uint64_t, std::uint64_t>;
 
+// From byte `at` up to `end`: where the stretch of sectors (of `sectorBytes`)
+// that are all in `runs`, or all not, ends; `listed` says which.
+std::uint64_t StretchEnd(const SectorRuns& runs, std::uint32_t sectorBytes, std::uint64_t at, std::uint64_t end,
+                         bool& listed);
+
 // What the reader reads: a medium's bytes as a handle to it gives them (the
 // program's is a platform::RawFile; the tests' a medium in memory that fails,
 // hangs or goes on cue).

@@ -23,8 +23,9 @@ FoundFileWriter::~FoundFileWriter() {
     else if (out_.isOpen()) out_.close();
 }
 
-bool FoundFileWriter::openSource(const fs::path& source) {
+bool FoundFileWriter::openSource(const fs::path& source, std::uint32_t sectorBytes) {
     wait();
+    sectorBytes_ = sectorBytes == 0 ? 512 : sectorBytes;
     sourceOpen_ = source_.open(source) && source_.isRegularFile() && directSource_.open(source);
     if (!sourceOpen_) {
         source_.close();
@@ -248,10 +249,6 @@ void FoundFileWriter::run(Job& job) {
     }
 }
 
-namespace {
-constexpr std::size_t kSector = 512;
-}  // namespace
-
 bool FoundFileWriter::copyRange(platform::AppendFile& out, platform::CopySource& source, std::uint64_t offset,
                                 std::size_t size, std::vector<std::uint8_t>& bounce) {
     std::size_t done = out.appendFrom(source, offset, size);
@@ -265,8 +262,9 @@ bool FoundFileWriter::copyRange(platform::AppendFile& out, platform::CopySource&
         std::size_t got = source.readAt(offset + done, bounce.data(), want);
         // A failing medium: sector by sector, and what stays unreadable is
         // zeros, as it is in the blocks the scan looked at.
-        for (std::size_t at = got - got % kSector; got < want; at += kSector) {
-            const std::size_t n = std::min(kSector, want - at);
+        const std::size_t sector = sectorBytes_;
+        for (std::size_t at = got - got % sector; got < want; at += sector) {
+            const std::size_t n = std::min(sector, want - at);
             if (source.readAt(offset + done + at, bounce.data() + at, n) < n) std::memset(bounce.data() + at, 0, n);
             got = at + n;
         }

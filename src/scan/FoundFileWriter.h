@@ -38,9 +38,10 @@ public:
     FoundFileWriter(const FoundFileWriter&) = delete;
     FoundFileWriter& operator=(const FoundFileWriter&) = delete;
 
-    // The medium that appendFromSource() takes bytes from. False when it cannot
-    // be opened or is no regular file: hand over copies then.
-    bool openSource(const std::filesystem::path& source);
+    // The medium that appendFromSource() takes bytes from, in sectors of
+    // `sectorBytes`. False when it cannot be opened or is no regular file:
+    // hand over copies then.
+    bool openSource(const std::filesystem::path& source, std::uint32_t sectorBytes = 512);
     bool hasSource() const { return sourceOpen_; }
     void setPendingLimit(std::size_t bytes);
 
@@ -92,12 +93,13 @@ private:
     void open(long file, const std::filesystem::path& path, bool append);
     void noteFailure(long file);
     // Appends `size` bytes of the source from `offset` to `out`; false when the disk refused them.
-    static bool copyRange(platform::AppendFile& out, platform::CopySource& source, std::uint64_t offset,
-                          std::size_t size, std::vector<std::uint8_t>& bounce);
+    bool copyRange(platform::AppendFile& out, platform::CopySource& source, std::uint64_t offset,
+                   std::size_t size, std::vector<std::uint8_t>& bounce);
 
     std::size_t pendingLimit_;  // guarded by mutex_
     platform::CopySource source_;
     bool sourceOpen_ = false;
+    std::uint32_t sectorBytes_ = 512;  // of the source, read one by one where a copy fails
 
     // The file written on the scan's thread, if the present one is.
     bool direct_ = false;

@@ -241,7 +241,7 @@ void Scanner::emitEmbedded() {
         const std::string name = FoundFileName(counter_, ".jpg");
         writer_.create(counter_, ctx_.cacheFolder / name);
         if (writer_.hasSource()) {
-            writer_.appendFromSource(q.picture.offset, static_cast<std::size_t>(q.picture.length));
+            appendFromMedium(q.picture.offset, static_cast<std::size_t>(q.picture.length));
         } else {
             const auto bytes = embedded_.read(q.picture);
             writer_.appendCopy(bytes.data(), bytes.size());
@@ -279,7 +279,7 @@ std::optional<ScanOutcome> Scanner::openSource() {
     }
     // Found files are copied from an image inside the kernel; a device is
     // not read twice: its bytes are handed over from the block.
-    if (!ctx_.options.damaged) writer_.openSource(ctx_.drive);
+    if (!ctx_.options.damaged) writer_.openSource(ctx_.drive, ctx_.geometry.bytesPerSector);
     return std::nullopt;
 }
 

@@ -97,12 +97,25 @@ void Scanner::flushPending() {
         if (file_.deferring)
             deferRange(offset, pendingSize_);
         else if (writer_.hasSource())
-            writer_.appendFromSource(offset, pendingSize_);
+            appendFromMedium(offset, pendingSize_);
         else
             writer_.appendCopy(pending_, pendingSize_);
     }
     pending_ = nullptr;
     pendingSize_ = 0;
+}
+
+void Scanner::appendFromMedium(std::uint64_t offset, std::size_t size) {
+    static const std::vector<std::uint8_t> zeros(64 * 1024);
+    const std::uint64_t end = offset + size;
+    for (std::uint64_t at = offset; at < end;) {
+        bool unreadable = false;
+        const std::uint64_t to = media::StretchEnd(ctx_.unreadable, ctx_.geometry.bytesPerSector, at, end, unreadable);
+        for (std::uint64_t z = at; unreadable && z < to; z += zeros.size())
+            writer_.appendCopy(zeros.data(), static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), to - z)));
+        if (!unreadable) writer_.appendFromSource(at, static_cast<std::size_t>(to - at));
+        at = to;
+    }
 }
 
 // Ranges wait up to this much; a longer file is written as it goes.
@@ -121,7 +134,7 @@ void Scanner::deferRange(std::uint64_t offset, std::size_t size) {
 void Scanner::releaseDeferred() {
     if (!file_.deferring) return;
     file_.deferring = false;
-    for (const auto& [offset, size] : file_.deferred) writer_.appendFromSource(offset, size);
+    for (const auto& [offset, size] : file_.deferred) appendFromMedium(offset, size);
     file_.deferred.clear();
     if (!file_.open && file_.inWriter) closeAsWritten();
 }
@@ -171,7 +184,7 @@ void Scanner::closeAsWritten(bool keepDeferred) {
             return;
         }
         file_.deferring = false;  // written now, then closed below
-        for (const auto& [offset, size] : file_.deferred) writer_.appendFromSource(offset, size);
+        for (const auto& [offset, size] : file_.deferred) appendFromMedium(offset, size);
         file_.deferred.clear();
     }
     writer_.close();

@@ -139,6 +139,9 @@ private:
     void appendUnit(const std::uint8_t* unit);
     void writeBytes(const std::uint8_t* data, std::size_t size);
     void flushPending();
+    // Bytes of the medium for the writer to copy; the sectors the scan found
+    // unreadable go in as zeros, never read again.
+    void appendFromMedium(std::uint64_t offset, std::size_t size);
     void finishFile();
     void dropFile(const fs::path& path);
     void dropCopy(const fs::path& path);
