@@ -143,26 +143,43 @@ std::size_t RawFile::readAt(std::uint64_t offset, void* buffer, std::size_t coun
     });
 }
 
+namespace {
+// uncachedFd_ before the first uncached read, where the file cannot be read
+// so, and where the descriptor itself reads past the cache for each.
+constexpr int kNotYet = -1, kCachedOnly = -2, kOwnDescriptor = -3;
+}  // namespace
+
 std::size_t RawFile::readAtUncached(std::uint64_t offset, void* buffer, std::size_t count) {
     constexpr std::size_t kAlign = 4096;
     if (fd_ < 0) return 0;
-    if (uncachedFd_ < 0) {
+    if (uncachedFd_ == kNotYet) {
         const std::string self = "/proc/self/fd/" + std::to_string(fd_);
         uncachedFd_ = ::open(self.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
-        if (uncachedFd_ < 0) uncachedFd_ = -2;  // not possible here: read through the cache
+        // A descriptor handed over by the desktop's disk service may not be
+        // opened again by this user: its own reads go past the cache then,
+        // the flag set for each and taken off after.
+        const int flags = uncachedFd_ < 0 ? ::fcntl(fd_, F_GETFL) : -1;
+        if (uncachedFd_ < 0)
+            uncachedFd_ = flags >= 0 && ::fcntl(fd_, F_SETFL, flags | O_DIRECT) == 0 && ::fcntl(fd_, F_SETFL, flags) == 0
+                               ? kOwnDescriptor
+                               : kCachedOnly;
     }
     count = clip(offset, count);
-    if (uncachedFd_ == -2 || count == 0 || count > (1u << 20)) return readAt(offset, buffer, count);
+    if (uncachedFd_ == kCachedOnly || count == 0 || count > (1u << 20)) return readAt(offset, buffer, count);
     error_ = 0;
     WaitForPace(path_, offset + base_, count);
     void* aligned = nullptr;
     const std::size_t rounded = (count + kAlign - 1) / kAlign * kAlign;
     if (::posix_memalign(&aligned, kAlign, rounded) != 0) return readAt(offset, buffer, count);
+    const int fd = uncachedFd_ == kOwnDescriptor ? fd_ : uncachedFd_;
+    const int flags = fd == fd_ ? ::fcntl(fd_, F_GETFL) : -1;
+    if (flags >= 0) ::fcntl(fd_, F_SETFL, flags | O_DIRECT);
     ssize_t n;
-    do n = guard_ ? guard_->pread(uncachedFd_, aligned, count, static_cast<off_t>(offset + base_))
-                  : ::pread(uncachedFd_, aligned, count, static_cast<off_t>(offset + base_));
+    do n = guard_ ? guard_->pread(fd, aligned, count, static_cast<off_t>(offset + base_))
+                  : ::pread(fd, aligned, count, static_cast<off_t>(offset + base_));
     while (n < 0 && errno == EINTR);
     if (n < 0) error_ = errno;
+    if (flags >= 0) ::fcntl(fd_, F_SETFL, flags);
     if (n < 0 && error_ == EINVAL) {  // an offset or size the device does not take so
         ::free(aligned);
         return readAt(offset, buffer, count);

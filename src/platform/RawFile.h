@@ -42,7 +42,9 @@ public:
     // As readAt, past the system's cache: a device then answers for each of
     // its sectors on its own, where a cached read fails a whole page for one
     // bad sector. `offset` and `count` are whole sectors; a file that cannot
-    // be read so is read as readAt reads it.
+    // be read so is read as readAt reads it. A descriptor that cannot be
+    // opened again (one the desktop's disk service handed over) reads past
+    // the cache itself, for these reads only.
     std::size_t readAtUncached(std::uint64_t offset, void* buffer, std::size_t count);
 
     // Reads from now on (also after the file is opened again) as `guard`
@@ -84,7 +86,7 @@ public:
 
 private:
     int fd_ = -1;
-    int uncachedFd_ = -1;  // the same file opened past the cache, at the first readAtUncached
+    int uncachedFd_ = -1;  // the same file opened past the cache, at the first readAtUncached (or what stands for it)
     int error_ = 0;
     std::uint64_t position_ = 0;
     std::filesystem::path path_;

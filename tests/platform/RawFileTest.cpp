@@ -1,11 +1,18 @@
 #include <algorithm>
+#include <cstring>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "fixtures/TempDir.h"
 #include "media/SectorIo.h"
 #include "platform/RawFile.h"
 
 using namespace hx;
+namespace fs = std::filesystem;
 
 TEST(SectorIo, ReadsWholeSectorsFromAnImage) {
     test::TempDir dir;
@@ -130,4 +137,64 @@ TEST(RawFile, AViewOfAnImageStopsWhereItsPagesCannotBeRead) {
     ASSERT_TRUE(zero.open("/dev/zero", platform::RawFile::Mode::Read));
     count = 512;
     EXPECT_EQ(zero.view(0, count), nullptr);
+}
+
+// A device handed over by the desktop's disk service is a descriptor this
+// user could not open again: its uncached reads still go past the system's
+// cache (the pages read stay out of it), give the file's bytes, and leave
+// the descriptor reading through the cache as before.
+TEST(RawFile, UncachedReadsOfADescriptorThatCannotBeOpenedAgainGoPastTheCache) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to give up its rights after opening";
+    test::TempDir dir;
+    std::string bytes(1 << 20, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 / 7);
+    const fs::path file = dir / "card.img";
+    {  // Written past the cache, so that none of it is there to begin with.
+        const int out = ::open(file.c_str(), O_WRONLY | O_CREAT | O_DIRECT, 0600);
+        void* aligned = nullptr;
+        ASSERT_GE(out, 0) << "the file system cannot write past its cache";
+        ASSERT_EQ(::posix_memalign(&aligned, 4096, bytes.size()), 0);
+        std::memcpy(aligned, bytes.data(), bytes.size());
+        const bool written = ::pwrite(out, aligned, bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
+        ::free(aligned);
+        ::close(out);
+        ASSERT_TRUE(written);
+    }
+    // Which of the file's pages are in the system's cache.
+    const auto resident = [&] {
+        const int look = ::open(file.c_str(), O_RDONLY);
+        void* map = ::mmap(nullptr, bytes.size(), PROT_READ, MAP_SHARED, look, 0);
+        std::vector<unsigned char> pages(bytes.size() / 4096);
+        const bool told = map != MAP_FAILED && ::mincore(map, bytes.size(), pages.data()) == 0;
+        if (map != MAP_FAILED) ::munmap(map, bytes.size());
+        ::close(look);
+        std::string in;
+        for (unsigned char p : pages) in += told && (p & 1) ? '1' : '0';
+        return in;
+    };
+    ASSERT_EQ(resident(), std::string(256, '0'));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        platform::RawFile card;
+        const int look = ::open(file.c_str(), O_RDONLY);
+        if (!card.open(file, platform::RawFile::Mode::Read) || look < 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(10);
+        if (::open(("/proc/self/fd/" + std::to_string(look)).c_str(), O_RDONLY) >= 0) ::_exit(11);  // could open it again
+        std::vector<char> got(256 * 1024);
+        if (card.readAtUncached(512 * 1024, got.data(), got.size()) != got.size()) ::_exit(12);
+        if (std::string(got.data(), got.size()) != bytes.substr(512 * 1024, got.size())) ::_exit(13);
+        // Cached reads at any place and of any length, as before.
+        if (card.readAt(3, got.data() + 1, 1000) != 1000 || std::string(got.data() + 1, 1000) != bytes.substr(3, 1000))
+            ::_exit(14);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: set-up, 11: opened again, 12-13: the read, 14: cached reads";
+    // The uncached read's pages are not in the cache; the cached read's first page is.
+    const std::string after = resident();
+    EXPECT_EQ(after.substr(128, 64), std::string(64, '0'));
+    EXPECT_EQ(after[0], '1');
 }
