@@ -67,6 +67,59 @@ protected:
         EXPECT_EQ(ctx.found.size(), files.size()) << "a clip or second picture was also found on its own";
     }
 
+    // A photo written in two pieces: the first `first` bytes of it, and the rest.
+    struct Split {
+        std::string name, bytes;
+        std::size_t first;
+    };
+
+    // The photos written first-free on the card (after a small one, lest the
+    // folder's cluster take one of the holes) into holes of older files,
+    // every other one deleted: for each a hole for its first piece, and one
+    // 3 MB on for the rest of it. Then the card is quick-formatted.
+    void writeInTwoPieces(const std::vector<Split>& phones) {
+        ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/IMG_0010.jpg", test::MakeTestJpeg(84, 320, 240)));
+        int n = 0;
+        for (const Split& phone : phones) {
+            const std::size_t rest = (phone.bytes.size() - phone.first + 4095) / 4096 * 4096;
+            const std::string k = std::to_string(n++);
+            ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/A" + k + ".BIN", test::PatternBytes(phone.first, 10 + n)));
+            ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/B" + k + ".BIN", test::PatternBytes(3 << 20, 20 + n)));
+            ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/C" + k + ".BIN", test::PatternBytes(rest, 30 + n)));
+            ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/D" + k + ".BIN", test::PatternBytes(1 << 20, 40 + n)));
+        }
+        for (int k = 0; k < n; ++k)
+            for (const char* hole : {"OLD/A", "OLD/C"}) ASSERT_TRUE(test::FatDelete(image, hole + std::to_string(k) + ".BIN"));
+        for (const Split& phone : phones) {
+            ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/" + phone.name, phone.bytes));
+            ASSERT_TRUE(test::InPieces(test::FatClustersOf(image, "DCIM/" + phone.name))) << phone.name;
+        }
+        ASSERT_TRUE(test::QuickFormatCard(image, 8, 32));
+    }
+
+    // The scan and the DeepScan give each back whole, from its two pieces,
+    // with all its parts, and nothing of it also on its own.
+    void expectEachWholeFromTwoPieces(const std::vector<Split>& phones) {
+        for (const bool deep : {false, true}) {
+            SCOPED_TRACE(deep ? "DeepScan" : "scan");
+            output::ScanRequest request = test::WholeScanRequest(image, cache / (deep ? "deep" : "plain"));
+            request.options.deepScan = deep;
+            output::ScanCommand command(ui, request);
+            ASSERT_EQ(command.run(), ScanOutcome::Finished);
+            std::map<std::string, const FoundFile*> byBytes;
+            for (const FoundFile& f : command.context().found) byBytes[test::ReadFile(request.cacheFolder / f.name)] = &f;
+            for (const Split& phone : phones) {
+                SCOPED_TRACE(phone.name);
+                const auto it = byBytes.find(phone.bytes);
+                ASSERT_NE(it, byBytes.end()) << "not back whole";
+                EXPECT_TRUE(it->second->partsMissing.empty());
+                EXPECT_EQ(it->second->parts.back().end(), phone.bytes.size());
+                EXPECT_EQ(it->second->pieces, 2);
+            }
+            EXPECT_EQ(command.context().found.size(), phones.size() + 1) << "a piece was also found on its own";
+        }
+    }
+
     std::string clip1, clip2, second;
     std::map<std::string, std::string> files;
     std::map<std::string, std::vector<PartKind>> kinds;
@@ -184,61 +237,21 @@ TEST_F(PhonePictures, AMotionPhotoWhoseClipLiesInTwoPiecesComesBackWhole) {
     makeCard();
     const std::string indexLast = test::MakeClip(1.5, 3, false), longer = test::MakeClip(6, 4, false);
     ASSERT_FALSE(indexLast.empty() || longer.empty());
-    struct Phone {
-        std::string name, bytes;
-        std::size_t clip;   // its bytes
-        std::size_t first;  // of the photo, in the piece where it starts
-    };
-    std::vector<Phone> phones = {
+    std::vector<Split> phones = {
         {"PXL_0011.MP.jpg", test::ContainerMotionPhoto(test::MakeTestJpeg(81, 1024, 768), indexLast), indexLast.size()},
         {"SAM_0012.jpg", test::SamsungMotionPhoto(test::MakeTestJpeg(82, 1024, 768), clip2), clip2.size() + 200},
         {"MVIMG_0013.jpg", test::MicroVideoPhoto(test::MakeTestJpeg(83, 1024, 768), clip1), clip1.size()},
         {"PXL_0014.MP.jpg", test::ContainerMotionPhoto(test::MakeTestJpeg(85, 1024, 768), longer), longer.size()},
     };
-    // The first piece ends a few clusters into the clip; for the last photo,
-    // inside the clip's index (the last box, of some KB).
-    for (Phone& phone : phones) phone.first = ((phone.bytes.size() - phone.clip) / 4096 + 6) * 4096;
+    // The first piece ends a few clusters into the clip (`first` holds the
+    // clip's bytes until then); for the last photo, inside the clip's index
+    // (the last box, of some KB).
+    for (Split& phone : phones) phone.first = ((phone.bytes.size() - phone.first) / 4096 + 6) * 4096;
     const std::size_t moov = phones.back().bytes.rfind("moov") - 4;
     phones.back().first = (moov + 16 + 4095) / 4096 * 4096;
     ASSERT_LT(phones.back().first + 512, phones.back().bytes.size()) << "the index lies in one cluster";
-    // The folder first, lest its cluster take one of the holes'.
-    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/IMG_0010.jpg", test::MakeTestJpeg(84, 320, 240)));
-    // Older files, every other one deleted: for each photo a hole for its
-    // first piece, and one 3 MB on for the rest of it.
-    int n = 0;
-    for (const Phone& phone : phones) {
-        const std::size_t rest = (phone.bytes.size() - phone.first + 4095) / 4096 * 4096;
-        const std::string k = std::to_string(n++);
-        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/A" + k + ".BIN", test::PatternBytes(phone.first, 10 + n)));
-        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/B" + k + ".BIN", test::PatternBytes(3 << 20, 20 + n)));
-        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/C" + k + ".BIN", test::PatternBytes(rest, 30 + n)));
-        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/D" + k + ".BIN", test::PatternBytes(1 << 20, 40 + n)));
-    }
-    for (int k = 0; k < n; ++k)
-        for (const char* hole : {"OLD/A", "OLD/C"}) ASSERT_TRUE(test::FatDelete(image, hole + std::to_string(k) + ".BIN"));
-    for (const Phone& phone : phones) {
-        ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/" + phone.name, phone.bytes));
-        ASSERT_TRUE(test::InPieces(test::FatClustersOf(image, "DCIM/" + phone.name))) << phone.name;
-    }
-    ASSERT_TRUE(test::QuickFormatCard(image, 8, 32));
-    for (const bool deep : {false, true}) {
-        SCOPED_TRACE(deep ? "DeepScan" : "scan");
-        output::ScanRequest request = test::WholeScanRequest(image, cache / (deep ? "deep" : "plain"));
-        request.options.deepScan = deep;
-        output::ScanCommand command(ui, request);
-        ASSERT_EQ(command.run(), ScanOutcome::Finished);
-        std::map<std::string, const FoundFile*> byBytes;
-        for (const FoundFile& f : command.context().found) byBytes[test::ReadFile(request.cacheFolder / f.name)] = &f;
-        for (const Phone& phone : phones) {
-            SCOPED_TRACE(phone.name);
-            const auto it = byBytes.find(phone.bytes);
-            ASSERT_NE(it, byBytes.end()) << "not back whole";
-            EXPECT_TRUE(it->second->partsMissing.empty());
-            EXPECT_EQ(it->second->parts.back().end(), phone.bytes.size());
-            EXPECT_EQ(it->second->pieces, 2);
-        }
-        EXPECT_EQ(command.context().found.size(), phones.size() + 1) << "a piece of a clip was also found on its own";
-    }
+    writeInTwoPieces(phones);
+    expectEachWholeFromTwoPieces(phones);
 }
 
 // Joined from two pieces, a photo goes on after its picture's end where its
@@ -246,15 +259,11 @@ TEST_F(PhonePictures, AMotionPhotoWhoseClipLiesInTwoPiecesComesBackWhole) {
 // A second picture in two pieces is joined as a first one is.
 TEST_F(PhonePictures, APhotoOfMorePicturesThanOneInTwoPiecesComesBackWhole) {
     makeCard();
-    struct Phone {
-        std::string name, bytes;
-        std::size_t first;  // of the photo, in the piece where it starts
-    };
     // The first piece ends in the middle of the first picture; for the last
     // two, in the middle of the second picture or gain map.
     const std::string picture = test::MakeTestJpeg(91, 1600, 1200), gain = test::MakeTestJpeg(92, 800, 600, 80);
     const std::size_t first = picture.size() / 2 / 4096 * 4096;
-    std::vector<Phone> phones = {
+    std::vector<Split> phones = {
         {"MPF_0021.jpg", test::MpfPhoto(picture, second, false), first},
         {"MVIMG_0022.jpg", test::MicroVideoPhoto(test::MakeTestJpeg(93, 1600, 1200), clip1), first},
         {"SAM_0023.jpg", test::SamsungMotionPhoto(test::MakeTestJpeg(94, 1600, 1200), clip2), first},
@@ -264,41 +273,8 @@ TEST_F(PhonePictures, APhotoOfMorePicturesThanOneInTwoPiecesComesBackWhole) {
     };
     phones[4].first = (phones[4].bytes.size() - second.size() / 2) / 4096 * 4096;
     phones[5].first = (phones[5].bytes.size() - gain.size() / 2) / 4096 * 4096;
-    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/IMG_0020.jpg", test::MakeTestJpeg(84, 320, 240)));
-    int n = 0;
-    for (const Phone& phone : phones) {
-        const std::size_t rest = (phone.bytes.size() - phone.first + 4095) / 4096 * 4096;
-        const std::string k = std::to_string(n++);
-        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/A" + k + ".BIN", test::PatternBytes(phone.first, 10 + n)));
-        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/B" + k + ".BIN", test::PatternBytes(3 << 20, 20 + n)));
-        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/C" + k + ".BIN", test::PatternBytes(rest, 30 + n)));
-        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/D" + k + ".BIN", test::PatternBytes(1 << 20, 40 + n)));
-    }
-    for (int k = 0; k < n; ++k)
-        for (const char* hole : {"OLD/A", "OLD/C"}) ASSERT_TRUE(test::FatDelete(image, hole + std::to_string(k) + ".BIN"));
-    for (const Phone& phone : phones) {
-        ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/" + phone.name, phone.bytes));
-        ASSERT_TRUE(test::InPieces(test::FatClustersOf(image, "DCIM/" + phone.name))) << phone.name;
-    }
-    ASSERT_TRUE(test::QuickFormatCard(image, 8, 32));
-    for (const bool deep : {false, true}) {
-        SCOPED_TRACE(deep ? "DeepScan" : "scan");
-        output::ScanRequest request = test::WholeScanRequest(image, cache / (deep ? "deep" : "plain"));
-        request.options.deepScan = deep;
-        output::ScanCommand command(ui, request);
-        ASSERT_EQ(command.run(), ScanOutcome::Finished);
-        std::map<std::string, const FoundFile*> byBytes;
-        for (const FoundFile& f : command.context().found) byBytes[test::ReadFile(request.cacheFolder / f.name)] = &f;
-        for (const Phone& phone : phones) {
-            SCOPED_TRACE(phone.name);
-            const auto it = byBytes.find(phone.bytes);
-            ASSERT_NE(it, byBytes.end()) << "not back whole";
-            EXPECT_TRUE(it->second->partsMissing.empty());
-            EXPECT_EQ(it->second->parts.back().end(), phone.bytes.size());
-            EXPECT_EQ(it->second->pieces, 2);
-        }
-        EXPECT_EQ(command.context().found.size(), phones.size() + 1) << "a piece was also found on its own";
-    }
+    writeInTwoPieces(phones);
+    expectEachWholeFromTwoPieces(phones);
 }
 
 }  // namespace

@@ -64,14 +64,20 @@ std::vector<double> gridColours(const RgbPicture& p) {
     return sum;
 }
 
+// A sample photo of `width` by `height`, written as a.jpg in `dir`.
+std::string writeSamplePhoto(const test::TempDir& dir, int seed, int width, int height) {
+    SamplePhotoOptions o;
+    o.width = width;
+    o.height = height;
+    const std::string photo = MakeSamplePhoto(seed, o);
+    test::WriteFile(dir / "a.jpg", photo);
+    return photo;
+}
+
 TEST(PictureThumbnail, HeicAndAvifPhotosGiveTheirPictureAndTheirCamera) {
     if (!test::HaveTool("heif-enc")) GTEST_SKIP() << "heif-enc missing (scripts/install-deps.sh installs it)";
     test::TempDir dir("hx-heif");
-    SamplePhotoOptions o;
-    o.width = 640;
-    o.height = 480;
-    const std::string photo = MakeSamplePhoto(1, o);
-    test::WriteFile(dir / "a.jpg", photo);
+    const std::string photo = writeSamplePhoto(dir, 1, 640, 480);
     const std::string s = "'" + dir.path().string() + "/";
     ASSERT_EQ(test::RunCommand("heif-enc -q 70 " + s + "a.jpg' -o " + s + "a.heic'"), 0);
     ASSERT_EQ(test::RunCommand("heif-enc -A -q 70 " + s + "a.jpg' -o " + s + "a.avif'"), 0);
@@ -137,11 +143,7 @@ TEST(PictureThumbnail, RawsGiveTheirLargestEmbeddedPreview) {
 TEST(PictureThumbnail, ClipsGiveTheirFirstPicture) {
     if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
     test::TempDir dir("hx-clip-picture");
-    SamplePhotoOptions o;
-    o.width = 640;
-    o.height = 360;
-    const std::string photo = MakeSamplePhoto(3, o);
-    test::WriteFile(dir / "a.jpg", photo);
+    const std::string photo = writeSamplePhoto(dir, 3, 640, 360);
     const RgbPicture want = decoded(photo, 0);
     const std::map<std::string, std::string> clips = {
         {"h264.mp4", "-c:v libx264 -pix_fmt yuv420p"},
