@@ -1,8 +1,8 @@
 // ISO base media boxes and a movie's sample tables over arbitrary bytes: the
 // walks stay inside the data, and every chunk the tables give is counted
 // from sizes that were there to read. An AAC frame's start is read from the
-// same bytes, an index is cut to fewer samples, and a lost index is made for
-// them after their other half.
+// same bytes, an index is cut to fewer samples, a lost index is made for
+// them after their other half, and their first picture is drawn.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +13,7 @@
 #include "formats/iso/IndexCut.h"
 #include "reassembly/SplitMovies.h"
 #include "formats/iso/IsoSampleTables.h"
+#include "viewing/ClipPicture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const hx::formats::ReadAt read = [data, size](std::uint64_t at, std::size_t n, std::uint8_t* out) {
@@ -31,6 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (samples != track.sampleSizes.size()) std::abort();
         }
     hx::formats::AacFrameStarts(data, size);
+    hx::viewing::RgbPicture first;
+    if (hx::viewing::DecodeClipPicture(read, size, 64, first) &&
+        first.pixels.size() != std::size_t{first.width} * first.height * 3)
+        std::abort();
     // The bytes as an index cut to the samples before a byte the first one names.
     if (size > 1) {
         const std::string moovBytes(reinterpret_cast<const char*>(data) + 1, size - 1);
