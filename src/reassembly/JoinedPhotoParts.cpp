@@ -9,8 +9,9 @@ namespace hx::reassembly {
 
 namespace {
 
-// The parts after a picture that are read at most.
-constexpr std::uint64_t kMaxParts = 1ull << 30;
+// The parts after a picture that are read at most: they are held in memory
+// to be appended (a phone's clip is a few MB).
+constexpr std::uint64_t kMaxParts = 256ull << 20;
 
 }  // namespace
 
