@@ -65,11 +65,11 @@ std::vector<double> gridColours(const RgbPicture& p) {
 }
 
 // A sample photo of `width` by `height`, written as a.jpg in `dir`.
-std::string writeSamplePhoto(const test::TempDir& dir, int seed, int width, int height) {
+std::string writeSamplePhoto(const test::TempDir& dir, int number, int width, int height) {
     SamplePhotoOptions o;
     o.width = width;
     o.height = height;
-    const std::string photo = MakeSamplePhoto(seed, o);
+    const std::string photo = MakeSamplePhoto(number, o);
     test::WriteFile(dir / "a.jpg", photo);
     return photo;
 }

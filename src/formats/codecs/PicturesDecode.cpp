@@ -89,6 +89,9 @@ bool toRgb(const AVFrame& frame, unsigned step, DrawnPicture& out) {
         layout->nb_components < 3 || layout->comp[0].depth < 8 || layout->comp[0].depth > 16 || frame.width <= 0 ||
         frame.height <= 0)
         return false;
+    // Each component in a plane of its own, in that order (not NV12's shared chroma plane).
+    for (int c = 0; c < 3; ++c)
+        if (layout->comp[c].plane != c || !frame.data[c]) return false;
     const int depth = layout->comp[0].depth, bytes = depth > 8 ? 2 : 1;
     const auto at = [&](int plane, int x, int y) -> int {
         const std::uint8_t* p = frame.data[plane] + static_cast<std::ptrdiff_t>(y) * frame.linesize[plane] + x * bytes;
@@ -107,7 +110,7 @@ bool toRgb(const AVFrame& frame, unsigned step, DrawnPicture& out) {
     std::uint8_t* o = out.rgb.data();
     for (unsigned y = 0; y < out.height; ++y)
         for (unsigned x = 0; x < out.width; ++x) {
-            int sum = 0;
+            std::int64_t sum = 0;
             for (unsigned dy = 0; dy < step; ++dy)
                 for (unsigned dx = 0; dx < step; ++dx)
                     sum += at(0, static_cast<int>(x * step + dx), static_cast<int>(y * step + dy));
