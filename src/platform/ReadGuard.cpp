@@ -2,10 +2,10 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include <unistd.h>
 
@@ -24,7 +24,12 @@ struct ReadGuard::Helper {
     bool job = false, done = false, ending = false;
     int fd = -1;
     off_t at = 0;
-    std::vector<unsigned char> buffer;
+    // Aligned as a read past the system's cache needs it; grown as reads ask.
+    struct Free {
+        void operator()(unsigned char* p) const { std::free(p); }
+    };
+    std::unique_ptr<unsigned char, Free> buffer;
+    std::size_t count = 0, capacity = 0;
     ssize_t result = 0;
     int error = 0;
 
@@ -35,8 +40,8 @@ struct ReadGuard::Helper {
             if (self->ending && !(self->job && !self->done)) return;
             const int fd = self->fd;
             const off_t at = self->at;
-            unsigned char* out = self->buffer.data();
-            const std::size_t count = self->buffer.size();
+            unsigned char* out = self->buffer.get();
+            const std::size_t count = self->count;
             lock.unlock();
             ssize_t n;
             do n = ::pread(fd, out, count, at);
@@ -78,7 +83,18 @@ ssize_t ReadGuard::pread(int fd, void* out, std::size_t count, off_t at) {
     std::unique_lock<std::mutex> lock(h.mutex);
     h.fd = fd;
     h.at = at;
-    h.buffer.resize(count);
+    if (count > h.capacity) {
+        constexpr std::size_t kAlign = 4096;
+        const std::size_t rounded = (count + kAlign - 1) / kAlign * kAlign;
+        void* p = nullptr;
+        if (::posix_memalign(&p, kAlign, rounded) != 0) {
+            errno = ENOMEM;
+            return -1;
+        }
+        h.buffer.reset(static_cast<unsigned char*>(p));
+        h.capacity = rounded;
+    }
+    h.count = count;
     h.job = true;
     h.done = false;
     h.wake.notify_all();
@@ -97,7 +113,7 @@ ssize_t ReadGuard::pread(int fd, void* out, std::size_t count, off_t at) {
         }
     }
     h.job = false;
-    if (h.result > 0) std::memcpy(out, h.buffer.data(), static_cast<std::size_t>(h.result));
+    if (h.result > 0) std::memcpy(out, h.buffer.get(), static_cast<std::size_t>(h.result));
     errno = h.error;
     return h.result;
 }

@@ -2,11 +2,12 @@
 // Reads that may never return. A card reader that stops answering can keep
 // a read in the kernel for minutes, or for good (the thread in D state):
 // the program must not wait on it. A guarded read runs on a helper thread
-// into a buffer of its own; one that has not returned within the limit
-// fails (ETIMEDOUT), and one the user gives up on fails at once
-// (ECANCELED). Its thread is left to the kernel and ends when the read
-// does; nothing of ours waits for it. While two such threads are stuck,
-// every further read fails at once: the medium is not answering.
+// into a buffer of its own, aligned as a read past the system's cache needs
+// it; one that has not returned within the limit fails (ETIMEDOUT), and one
+// the user gives up on fails at once (ECANCELED). Its thread is left to the
+// kernel and ends when the read does; nothing of ours waits for it. While
+// two such threads are stuck, every further read fails at once: the medium
+// is not answering.
 #include <atomic>
 #include <chrono>
 #include <cstddef>

@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "fixtures/MediaImages.h"
 #include "fixtures/TempDir.h"
 #include "media/SectorIo.h"
 #include "platform/RawFile.h"
+#include "platform/ReadGuard.h"
 
 using namespace hx;
 namespace fs = std::filesystem;
@@ -139,6 +141,22 @@ TEST(RawFile, AViewOfAnImageStopsWhereItsPagesCannotBeRead) {
     EXPECT_EQ(zero.view(0, count), nullptr);
 }
 
+namespace {
+// Which of the first `bytes` of `file` (a file or a device) are in the
+// system's cache, a character a page. Told right only to root.
+std::string ResidentPages(const fs::path& file, std::size_t bytes) {
+    const int look = ::open(file.c_str(), O_RDONLY);
+    void* map = look >= 0 ? ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, look, 0) : MAP_FAILED;
+    std::vector<unsigned char> pages(bytes / 4096);
+    const bool told = map != MAP_FAILED && ::mincore(map, bytes, pages.data()) == 0;
+    if (map != MAP_FAILED) ::munmap(map, bytes);
+    if (look >= 0) ::close(look);
+    std::string in;
+    for (unsigned char p : pages) in += told && (p & 1) ? '1' : '0';
+    return in;
+}
+}  // namespace
+
 // A device handed over by the desktop's disk service is a descriptor this
 // user could not open again: its uncached reads still go past the system's
 // cache (the pages read stay out of it), give the file's bytes, and leave
@@ -160,18 +178,7 @@ TEST(RawFile, UncachedReadsOfADescriptorThatCannotBeOpenedAgainGoPastTheCache) {
         ::close(out);
         ASSERT_TRUE(written);
     }
-    // Which of the file's pages are in the system's cache.
-    const auto resident = [&] {
-        const int look = ::open(file.c_str(), O_RDONLY);
-        void* map = ::mmap(nullptr, bytes.size(), PROT_READ, MAP_SHARED, look, 0);
-        std::vector<unsigned char> pages(bytes.size() / 4096);
-        const bool told = map != MAP_FAILED && ::mincore(map, bytes.size(), pages.data()) == 0;
-        if (map != MAP_FAILED) ::munmap(map, bytes.size());
-        ::close(look);
-        std::string in;
-        for (unsigned char p : pages) in += told && (p & 1) ? '1' : '0';
-        return in;
-    };
+    const auto resident = [&] { return ResidentPages(file, bytes.size()); };
     ASSERT_EQ(resident(), std::string(256, '0'));
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -197,4 +204,36 @@ TEST(RawFile, UncachedReadsOfADescriptorThatCannotBeOpenedAgainGoPastTheCache) {
     const std::string after = resident();
     EXPECT_EQ(after.substr(128, 64), std::string(64, '0'));
     EXPECT_EQ(after[0], '1');
+}
+
+// The scan's reads of a card are guarded against reads that hang: they run
+// on a helper thread into a buffer of its own. A device takes a read past
+// its cache only into memory aligned as its blocks are; a guarded uncached
+// read still goes past the cache (its pages stay out of the device's cache)
+// and gives the card's bytes, whatever its length.
+TEST(RawFile, GuardedUncachedReadsOfADeviceGoPastItsCache) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, for a loop device";
+    test::TempDir dir;
+    std::string bytes(2 << 20, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 / 7);
+    test::WriteFile(dir / "card.img", bytes);
+    test::LoopDevice card(dir / "card.img");
+    if (!card.ok()) GTEST_SKIP() << test::MediaSkipReason();
+    platform::RawFile f;
+    ASSERT_TRUE(f.open(card.path(), platform::RawFile::Mode::Read));
+    f.guardReads(std::make_shared<platform::ReadGuard>(std::chrono::seconds(5), nullptr));
+    ASSERT_EQ(ResidentPages(card.path(), bytes.size()), std::string(512, '0'));
+    // Lengths that the helper's buffer must grow to, up to the largest read past the cache.
+    std::uint64_t at = 0;
+    for (std::size_t length : {512u, 4096u, 5120u, 256u * 1024, 1024u * 1024}) {
+        std::vector<char> got(length);
+        ASSERT_EQ(f.readAtUncached(at, got.data(), length), length) << length;
+        EXPECT_EQ(std::string(got.data(), length), bytes.substr(at, length)) << length;
+        at += (length + 4095) / 4096 * 4096;
+    }
+    EXPECT_EQ(ResidentPages(card.path(), bytes.size()), std::string(512, '0'));
+    // A cached read fills the cache, as it should.
+    std::vector<char> one(4096);
+    ASSERT_EQ(f.readAt(bytes.size() - 4096, one.data(), one.size()), one.size());
+    EXPECT_EQ(ResidentPages(card.path(), bytes.size()).back(), '1');
 }
