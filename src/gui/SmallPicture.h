@@ -1,12 +1,21 @@
 #pragma once
 // The small picture of a photo Qt cannot read itself (HEIC, AVIF, camera
-// raws), as the engine's thumbnail makers give it.
+// raws), as the engine's thumbnail makers give it, and the first picture of
+// a motion photo's clip.
 #include <QImage>
 #include <string>
 
+#include "viewing/ClipPicture.h"
 #include "viewing/PictureThumbnail.h"
 
 namespace hx::gui {
+
+// A picture the engine drew, as Qt draws it.
+inline QImage ToQImage(const viewing::RgbPicture& p) {
+    return QImage(p.pixels.data(), static_cast<int>(p.width), static_cast<int>(p.height),
+                  static_cast<qsizetype>(p.width) * 3, QImage::Format_RGB888)
+        .copy();
+}
 
 // Null when the file is no picture the makers know.
 inline QImage SmallPicture(const std::string& file, int maxWidth) {
@@ -14,9 +23,14 @@ inline QImage SmallPicture(const std::string& file, int maxWidth) {
     if (!viewing::HasSmallPicture(std::filesystem::path(file).extension().string()) ||
         !viewing::LoadSmallPicture(file, maxWidth, p))
         return {};
-    return QImage(p.pixels.data(), static_cast<int>(p.width), static_cast<int>(p.height),
-                  static_cast<qsizetype>(p.width) * 3, QImage::Format_RGB888)
-        .copy();
+    return ToQImage(p);
+}
+
+// The first picture of the clip inside a motion photo; null when it has none.
+inline QImage PhotoClipPicture(const std::string& photo, int maxWidth) {
+    viewing::RgbPicture p;
+    if (!viewing::LoadPhotoClipPicture(photo, static_cast<unsigned>(maxWidth), p)) return {};
+    return ToQImage(p);
 }
 
 }  // namespace hx::gui

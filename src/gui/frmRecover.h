@@ -209,6 +209,9 @@ private:
     // Draws `file` in the preview with its facts in the panel; `rotationKey`
     // names it among the rotations chosen, `shown` is its name for the user.
     void previewFile(const std::filesystem::path& file, const std::string& rotationKey, const QString& shown);
+    // The button under a motion photo: its clip's first picture in the
+    // preview, or the photo again.
+    void toggleClipPicture();
     // The Delete key (and S/C on the thumbnails) on a found-file list; true when handled.
     bool FoundList_KeyDown(bool thumbnails, int key, Qt::KeyboardModifiers modifiers);
     void List3_KeyDown();
@@ -311,6 +314,13 @@ private:
     // The window's own scan runs: its finds are listed as they come.
     bool liveScan_ = false;
     bool fullFile_ = false;  // set only while the whole picture is asked for
+    // The motion photo in the preview (as previewFile had it) and what of it is shown.
+    struct ShownClip {
+        std::filesystem::path photo;  // the photo in the preview, when it carries a clip
+        std::string rotationKey;
+        QString shown;
+        bool clipShown = false;  // the clip's picture is in the preview
+    } clip_;
 
 public:
     const std::filesystem::path& lastRecoverReport() const { return lastRecoverReport_; }

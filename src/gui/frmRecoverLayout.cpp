@@ -231,6 +231,7 @@ void frmRecover::buildCentre(QWidget* host) {
     actions.wholePicture = [this] { requestFullFile(); };
     actions.fullScreen = [this] { showFullPicture(); };
     actions.filterList = [this](QWidget* from, QPoint at) { showFilterList(from, at); };
+    actions.clip = [this] { toggleClipPicture(); };
     picturePane_ = new PicturePane(centreSplit_, actions);
 
     centreSplit_->addWidget(pages_);

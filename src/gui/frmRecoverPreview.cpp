@@ -79,6 +79,8 @@ void frmRecover::showFoundFile(int row) {
     const QFileInfo info(path);
     const QString shown = QString(name).replace("R#", "File ");
     if (info.size() == 0) {
+        clip_ = {};
+        picturePane_->offerClip({});
         status(LoadStr(0, "File has no file length."));
         return;
     }
@@ -91,6 +93,8 @@ void frmRecover::showFoundFile(int row) {
 
 void frmRecover::previewFile(const fs::path& file, const std::string& rotationKey, const QString& shown) {
     const QString path = q(file.string());
+    clip_ = {viewing::HasPhotoClip(file) ? file : fs::path(), rotationKey, shown, false};
+    picturePane_->offerClip(clip_.photo.empty() ? QString() : q(LoadStr(0, "Show the clip")));
     QImage picture;
     const bool whole = picture.load(path);
     std::string mode = whole ? LoadStr(0, "Display Full File") : LoadStr(0, "Display Embedded Thumb");
@@ -154,6 +158,23 @@ void frmRecover::previewFile(const fs::path& file, const std::string& rotationKe
         }
         picturePane_->setFacts(lines.join('\n'));
     }
+}
+
+void frmRecover::toggleClipPicture() {
+    if (clip_.photo.empty()) return;
+    if (clip_.clipShown) {
+        const ShownClip photo = clip_;
+        previewFile(photo.photo, photo.rotationKey, photo.shown);
+        return;
+    }
+    const QImage first = PhotoClipPicture(clip_.photo.string(), std::max(picturePane_->pictureSize().width(), 320));
+    if (first.isNull()) {
+        status(FormatStr(LoadStr(0, "The clip of %0 could not be drawn."), {s(clip_.shown)}));
+        return;
+    }
+    picturePane_->showPicture(QPixmap::fromImage(first), q(LoadStr(0, "The clip's first picture")));
+    picturePane_->offerClip(q(LoadStr(0, "Show the photo")));
+    clip_.clipShown = true;
 }
 
 void frmRecover::showUndrawable(const fs::path& file) {

@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/PhotoTail.h"
 #include "formats/codecs/PicturesDecode.h"
 #include "formats/iso/IsoBoxes.h"
 #include "formats/iso/IsoSampleTables.h"
@@ -56,14 +57,42 @@ bool DecodeClipPicture(const formats::ReadAt& read, std::uint64_t size, unsigned
     return false;
 }
 
+namespace {
+// Reads of `f`, `size` bytes from `base` on.
+formats::ReadAt readsOf(platform::RawFile& f, std::uint64_t base, std::uint64_t size) {
+    return [&f, base, size](std::uint64_t at, std::size_t n, std::uint8_t* to) {
+        return at <= size && n <= size - at && f.readAt(base + at, to, n) == n;
+    };
+}
+}  // namespace
+
 bool LoadClipPicture(const std::filesystem::path& file, unsigned maxWidth, RgbPicture& out) {
     platform::RawFile f;
     if (!f.open(file, platform::RawFile::Mode::Read)) return false;
     const std::uint64_t size = f.size();
-    const formats::ReadAt read = [&f, size](std::uint64_t at, std::size_t n, std::uint8_t* to) {
-        return at <= size && n <= size - at && f.readAt(at, to, n) == n;
-    };
-    return DecodeClipPicture(read, size, maxWidth, out);
+    return DecodeClipPicture(readsOf(f, 0, size), size, maxWidth, out);
+}
+
+namespace {
+// The clip part of the photo that `f` reads, `size` bytes; none: length 0.
+formats::PhotoPart clipPart(platform::RawFile& f, std::uint64_t size) {
+    for (const formats::PhotoPart& part : formats::ReadPhotoParts(readsOf(f, 0, size), size).parts)
+        if (part.kind == formats::PartKind::Clip && part.end() <= size) return part;
+    return {formats::PartKind::Clip, 0, 0};
+}
+}  // namespace
+
+bool LoadPhotoClipPicture(const std::filesystem::path& photo, unsigned maxWidth, RgbPicture& out) {
+    platform::RawFile f;
+    if (!f.open(photo, platform::RawFile::Mode::Read)) return false;
+    const std::uint64_t size = f.size();
+    const formats::PhotoPart clip = clipPart(f, size);
+    return clip.length > 0 && DecodeClipPicture(readsOf(f, clip.offset, clip.length), clip.length, maxWidth, out);
+}
+
+bool HasPhotoClip(const std::filesystem::path& photo) {
+    platform::RawFile f;
+    return f.open(photo, platform::RawFile::Mode::Read) && clipPart(f, f.size()).length > 0;
 }
 
 }  // namespace hx::viewing

@@ -1,6 +1,6 @@
 #pragma once
-// The first picture of a clip (MP4, MOV, 3GP) drawn small, for its
-// thumbnail, the preview and the recovery report: the first video track's
+// The first picture of a clip (MP4, MOV, 3GP, or the clip of a motion
+// photo) drawn small, for its thumbnail, the preview and the recovery report: the first video track's
 // samples from its first on, decoded through libavcodec.
 #include <cstdint>
 #include <filesystem>
@@ -17,5 +17,11 @@ bool DecodeClipPicture(const formats::ReadAt& read, std::uint64_t size, unsigned
 
 // The same of a clip file.
 bool LoadClipPicture(const std::filesystem::path& file, unsigned maxWidth, RgbPicture& out);
+
+// The same of the clip inside a motion photo, as the photo's own parts
+// (its XMP, or Samsung's record) place it; false for a photo without one.
+bool LoadPhotoClipPicture(const std::filesystem::path& photo, unsigned maxWidth, RgbPicture& out);
+// Whether a photo carries a clip that holds, as above.
+bool HasPhotoClip(const std::filesystem::path& photo);
 
 }  // namespace hx::viewing

@@ -599,6 +599,21 @@ private slots:
         QVERIFY(names->item(1 - row)->toolTip().isEmpty());
         child<QListWidget>(*w, "LvwFiles")->setCurrentRow(row);
         QVERIFY(child<QLabel>(*w, "lblInfo")->text().contains("motion photo, 1.5 s clip"));
+        // Under its preview a button shows the clip's first picture, and then the photo again.
+        auto* clipButton = child<QPushButton>(*w, "cmdClip");
+        auto* picture = child<QLabel>(*w, "Picture1");
+        QVERIFY(!clipButton->isHidden());
+        QCOMPARE(clipButton->text(), QString("Show the clip"));
+        const QImage photoShown = picture->pixmap().toImage();
+        QTest::mouseClick(clipButton, Qt::LeftButton);
+        QCOMPARE(child<QLabel>(*w, "lblPictureMode")->text(), QString("The clip's first picture"));
+        QCOMPARE(clipButton->text(), QString("Show the photo"));
+        QVERIFY(!picture->pixmap().isNull() && picture->pixmap().toImage() != photoShown);
+        QTest::mouseClick(clipButton, Qt::LeftButton);
+        QCOMPARE(picture->pixmap().toImage(), photoShown);
+        QCOMPARE(clipButton->text(), QString("Show the clip"));
+        child<QListWidget>(*w, "LvwFiles")->setCurrentRow(1 - row);
+        QVERIFY(clipButton->isHidden());
         QVERIFY(!w->thumbnailsShown());
         w->CmdShowThumbs_Click();
         auto* thumbs = child<QListWidget>(*w, "LvwFiles");

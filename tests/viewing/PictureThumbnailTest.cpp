@@ -1,6 +1,6 @@
 // Small pictures of HEIC/AVIF photos (made by heif-enc), of camera raws
 // (by the JPEG preview inside them) and of clips (their first picture, made
-// by ffmpeg), and the EXIF of a HEIC photo.
+// by ffmpeg, and that of a motion photo's clip), and the EXIF of a HEIC photo.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,10 +8,12 @@
 #include <map>
 
 #include "fixtures/MediaImages.h"
+#include "fixtures/PhonePictures.h"
 #include "fixtures/SampleFiles.h"
 #include "fixtures/TempDir.h"
 #include "fixtures/TestJpeg.h"
 #include "fixtures/TestRaw.h"
+#include "viewing/ClipPicture.h"
 #include "viewing/Exif.h"
 #include "viewing/JpegThumbnail.h"
 #include "viewing/PictureThumbnail.h"
@@ -176,6 +178,50 @@ TEST(PictureThumbnail, ClipsGiveTheirFirstPicture) {
     RgbPicture none;
     EXPECT_FALSE(LoadSmallPicture(dir / "none.mp4", 160, none));
     EXPECT_FALSE(LoadSmallPicture(dir / "cut.mp4", 160, none));
+}
+
+// A motion photo's clip, in Google's form and in Samsung's, gives its first
+// picture (that of the clip on its own, as ffmpeg draws it, not the photo's);
+// a photo without a clip, or whose clip is cut short, gives none.
+TEST(PictureThumbnail, AMotionPhotoGivesItsClipsFirstPicture) {
+    const std::string clip = test::MakeClip(1.5, 6);
+    if (clip.empty()) GTEST_SKIP() << "ffmpeg cannot make an H.264 clip";
+    test::TempDir dir("hx-motion-picture");
+    test::WriteFile(dir / "clip.mp4", clip);
+    ASSERT_EQ(test::RunCommand("ffmpeg -y -v error -i '" + (dir / "clip.mp4").string() + "' -frames:v 1 -q:v 1 '" +
+                               (dir / "first.jpg").string() + "'"),
+              0);
+    const RgbPicture want = decoded(test::ReadFile(dir / "first.jpg"), 0);
+    const std::string photo = test::MakeTestJpeg(51, 640, 480);
+    const auto gridDistance = [](const RgbPicture& a, const RgbPicture& b) {
+        const auto x = gridColours(a), y = gridColours(b);
+        double worst = 0;
+        for (std::size_t i = 0; i < x.size(); ++i) worst = std::max(worst, std::abs(x[i] - y[i]));
+        return worst;
+    };
+    ASSERT_GT(gridDistance(decoded(photo, 0), want), 40.0) << "the photo and the clip must differ to tell them apart";
+    const std::map<std::string, std::string> photos = {
+        {"PXL.MP.jpg", test::ContainerMotionPhoto(photo, clip)},
+        {"samsung.jpg", test::SamsungMotionPhoto(photo, clip, true)},
+    };
+    for (const auto& [name, bytes] : photos) {
+        test::WriteFile(dir / name, bytes);
+        EXPECT_TRUE(HasPhotoClip(dir / name)) << name;
+        RgbPicture got;
+        ASSERT_TRUE(LoadPhotoClipPicture(dir / name, 160, got)) << name;
+        expectSamePicture(got, want, 6.0, name);
+        EXPECT_LT(gridDistance(got, want), 12.0) << name;  // sharp bars, drawn small
+    }
+    const std::map<std::string, std::string> without = {
+        {"plain.jpg", photo},
+        {"cut.MP.jpg", test::ContainerMotionPhoto(photo, clip).substr(0, photo.size() + clip.size() / 2)},
+    };
+    for (const auto& [name, bytes] : without) {
+        test::WriteFile(dir / name, bytes);
+        RgbPicture none;
+        EXPECT_FALSE(HasPhotoClip(dir / name)) << name;
+        EXPECT_FALSE(LoadPhotoClipPicture(dir / name, 160, none)) << name;
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QTransform>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstring>
@@ -57,6 +58,13 @@ PicturePane::PicturePane(QWidget* parent, Actions actions) : QWidget(parent) {
     mode_->setCursor(Qt::PointingHandCursor);
     mode_->installEventFilter(new LeftPressFilter(mode_, [wholePicture = actions.wholePicture](QPoint) { wholePicture(); }));
     pv->addWidget(mode_);
+    clip_ = new QPushButton(this);
+    clip_->setObjectName("cmdClip");
+    clip_->setVisible(false);
+    connect(clip_, &QPushButton::clicked, this, [clip = actions.clip] {
+        if (clip) clip();
+    });
+    pv->addWidget(clip_, 0, Qt::AlignHCenter);
     info_ = new QLabel(this);
     info_->setObjectName("lblInfo");
     info_->setWordWrap(true);
@@ -116,6 +124,13 @@ void PicturePane::refit() {
 }
 
 QSize PicturePane::pictureSize() const { return picture1_->size(); }
+
+void PicturePane::offerClip(const QString& text) {
+    clip_->setText(text);
+    clip_->setVisible(!text.isEmpty());
+}
+
+QString PicturePane::clipOffer() const { return clip_->isHidden() ? QString() : clip_->text(); }
 
 void PicturePane::setInfo(const QString& text) { info_->setText(text); }
 void PicturePane::setFacts(const QString& text) { facts_->setPlainText(text); }

@@ -1,7 +1,7 @@
 #pragma once
 // The window's picture and details: the preview of the chosen find, how it
-// is drawn (its mode, a click on which asks for the whole picture), a line of
-// facts and the camera's. It owns its widgets and what a click on them does
+// is drawn (its mode, a click on which asks for the whole picture), a motion
+// photo's button for its clip, a line of facts and the camera's. It owns its widgets and what a click on them does
 // to the picture itself (zoom); what else a click asks for, the window says.
 #include <QPixmap>
 #include <QWidget>
@@ -11,6 +11,7 @@
 #include "viewing/PictureFilters.h"
 
 class QLabel;
+class QPushButton;
 class QPlainTextEdit;
 
 namespace hx::gui {
@@ -21,6 +22,7 @@ public:
         std::function<void()> wholePicture;           // a click on the mode
         std::function<void()> fullScreen;             // a double click on the picture
         std::function<void(QWidget*, QPoint)> filterList;  // the right button on the picture, where
+        std::function<void()> clip;                   // a click on the clip's button
     };
     PicturePane(QWidget* parent, Actions actions);
 
@@ -40,6 +42,11 @@ public:
     bool zoomed() const { return zoomed_; }
     QSize pictureSize() const;
 
+    // The button under a motion photo: hidden (`text` empty), or asking
+    // for the clip's first picture, or for the photo again.
+    void offerClip(const QString& text);
+    QString clipOffer() const;
+
     void setInfo(const QString& text);
     void setFacts(const QString& text);
     QString facts() const;
@@ -48,6 +55,7 @@ public:
 private:
     QLabel* picture1_ = nullptr;
     QLabel* mode_ = nullptr;
+    QPushButton* clip_ = nullptr;
     QLabel* info_ = nullptr;
     QPlainTextEdit* facts_ = nullptr;
     QPixmap picture_;
