@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "media/SectorIo.h"
+
 namespace hx::media {
 
 SalvagedMedium::SalvagedMedium(Handle& handle, std::uint32_t sectorBytes, const SectorRuns& known)
@@ -34,6 +36,13 @@ std::size_t SalvagedMedium::readAt(std::uint64_t offset, void* out, std::size_t 
         if (got < n) break;  // the medium stopped answering
     }
     return done;
+}
+
+bool SalvagedDrive::open(const std::string& drive, std::uint32_t sectorBytes, const SectorRuns& known) {
+    medium_.reset();
+    if (!OpenDriveForRead(drive, 0, handle_, static_cast<int>(sectorBytes))) return false;
+    medium_.emplace(handle_, sectorBytes, known);
+    return true;
 }
 
 }  // namespace hx::media

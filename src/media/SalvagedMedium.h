@@ -5,6 +5,8 @@
 // read again: on a failing card each costs retries or a hang.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "media/SalvagingReader.h"
 
@@ -18,6 +20,7 @@ public:
     // As RawFile::readAt: the bytes placed at `out`, `count` unless the
     // medium ends (or stops answering) first.
     std::size_t readAt(std::uint64_t offset, void* out, std::size_t count);
+    std::uint64_t size() const { return size_; }
     const SalvagingReader& damage() const { return reader_; }
 
 private:
@@ -26,6 +29,25 @@ private:
     const SectorRuns& known_;
     std::uint64_t size_;
     std::uint32_t sector_;
+};
+
+// A medium opened by its name and read as SalvagedMedium reads it, handle
+// and all: the joiners and the finder of pictures inside other files read
+// it so, and never open it themselves.
+class SalvagedDrive {
+public:
+    SalvagedDrive() = default;
+    SalvagedDrive(const SalvagedDrive&) = delete;
+    SalvagedDrive& operator=(const SalvagedDrive&) = delete;
+    // False when `drive` cannot be opened for reading. `known` as above.
+    bool open(const std::string& drive, std::uint32_t sectorBytes, const SectorRuns& known);
+    bool isOpen() const { return medium_.has_value(); }
+    SalvagedMedium& operator*() { return *medium_; }
+    SalvagedMedium* operator->() { return &*medium_; }
+
+private:
+    Handle handle_;
+    std::optional<SalvagedMedium> medium_;
 };
 
 }  // namespace hx::media

@@ -6,7 +6,6 @@
 #include "formats/PhotoParts.h"
 #include "formats/PictureCheck.h"
 #include "reassembly/JoinedPhotoParts.h"
-#include "volumes/DriveFiles.h"
 
 namespace hx::reassembly::photos {
 
@@ -88,10 +87,8 @@ Joiner::Joiner(scan::ScanContext& ctx, const scan::ScanGeometry& geo, Layout& la
     : ctx_(ctx), geo_(geo), unit_(geo.unitBytes()), layout_(layout) {}
 
 bool Joiner::open() {
-    if (!volumes::OpenDrive(medium_, ctx_.drive, platform::RawFile::Mode::Read)) return false;
     // What the scan could not read is not read again.
-    salvaged_.emplace(medium_, geo_.bytesPerSector, ctx_.unreadable);
-    return true;
+    return salvaged_.open(ctx_.drive, geo_.bytesPerSector, ctx_.unreadable);
 }
 
 bool Joiner::join(std::size_t index) {

@@ -8,14 +8,12 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "formats/JpegEntropy.h"
 #include "media/SalvagedMedium.h"
-#include "platform/RawFile.h"
 #include "reassembly/PictureContinuation.h"
 #include "scan/ScanDisk.h"
 #include "scan/ScanGeometry.h"
@@ -149,8 +147,7 @@ private:
     const scan::ScanGeometry& geo_;
     const std::uint64_t unit_;
     Layout& layout_;
-    platform::RawFile medium_;
-    std::optional<media::SalvagedMedium> salvaged_;
+    media::SalvagedDrive salvaged_;
     int tried_ = 0;  // candidates of the picture being joined
     std::unordered_map<std::uint64_t, ContinuationLook> looks_;
     std::uint64_t blockUnits_ = 1;

@@ -14,7 +14,6 @@
 #include "formats/codecs/PicturesDecode.h"
 #include "formats/iso/IndexCut.h"
 #include "formats/iso/IsoSampleTables.h"
-#include "volumes/DriveFiles.h"
 #include "reassembly/ClipIndex.h"
 #include "reassembly/ClipPieces.h"
 #include "reassembly/MotionPhotoClips.h"
@@ -250,10 +249,10 @@ void markIncomplete(scan::FoundFile& f, const fs::path& path, const Index& index
 }  // namespace
 
 int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
-    platform::RawFile device;
-    if (!volumes::OpenDrive(device, ctx.drive, platform::RawFile::Mode::Read)) return 0;
     // What the scan could not read is not read again.
-    media::SalvagedMedium medium(device, geo.bytesPerSector, ctx.unreadable);
+    media::SalvagedDrive drive;
+    if (!drive.open(ctx.drive, geo.bytesPerSector, ctx.unreadable)) return 0;
+    media::SalvagedMedium& medium = *drive;
     const std::uint64_t unit = geo.unitBytes();
     // A file system's clusters, when the scan's units are its sectors
     // (DeepScan); else what the finds' starts tell.

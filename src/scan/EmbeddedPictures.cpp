@@ -6,7 +6,6 @@
 #include "formats/JpegStart.h"
 #include "formats/PhotoTail.h"
 #include "formats/PictureCheck.h"
-#include "volumes/DriveFiles.h"
 
 namespace hx::scan {
 
@@ -18,8 +17,7 @@ constexpr std::size_t kFirstChunk = 64u << 10;
 }  // namespace
 
 bool EmbeddedPictureFinder::open(const std::string& source, std::uint32_t sectorBytes, const media::SectorRuns& known) {
-    open_ = volumes::OpenDrive(source_, source, platform::RawFile::Mode::Read);
-    if (open_) medium_.emplace(source_, sectorBytes, known);
+    open_ = medium_.open(source, sectorBytes, known);
     return open_;
 }
 
@@ -44,7 +42,7 @@ std::uint64_t EmbeddedPictureFinder::measure(std::uint64_t offset, std::vector<f
     if (!open_) return 0;
     formats::JpegEndFinder end;
     buffer_.clear();
-    const std::uint64_t sourceBytes = source_.size();
+    const std::uint64_t sourceBytes = medium_->size();
     if (offset >= sourceBytes) return 0;
     // The marker walk finds the end marker; the bytes up to it must then decode cleanly.
     // Most such pictures are thumbnails of a few kilobytes: the reads start

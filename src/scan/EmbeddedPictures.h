@@ -4,13 +4,11 @@
 // DeepScan looks for the JPEG start at every byte and keeps what decodes
 // cleanly to its end marker, ended exactly there.
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "formats/PhotoParts.h"
 #include "media/SalvagedMedium.h"
-#include "platform/RawFile.h"
 
 namespace hx::scan {
 
@@ -51,8 +49,7 @@ public:
     std::vector<std::uint8_t> read(const EmbeddedPicture& picture);
 
 private:
-    platform::RawFile source_;
-    std::optional<media::SalvagedMedium> medium_;
+    media::SalvagedDrive medium_;
     bool open_ = false;
     std::vector<std::uint8_t> buffer_;
 };
