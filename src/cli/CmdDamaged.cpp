@@ -9,11 +9,10 @@
 #include "output/DamagedMediaRecovery.h"
 #include "output/DiskBackup.h"
 #include "platform/FreeSpace.h"
-#include "platform/RawFile.h"
 #include "output/ScanCommand.h"
 #include "shell/Settings.h"
 #include "shell/WorkingState.h"
-#include "volumes/DriveFiles.h"
+#include "media/SectorIo.h"
 
 namespace hx::cli {
 
@@ -51,14 +50,8 @@ int runDamaged(CliArgs& args) {
     if (!state.store) return 1;
     output::DamagedRecoverySteps steps;
     steps.unattendedImage = output::UnattendedImage(state.programFolder);
-    steps.selectDrive = [](const std::string& drive) {
-        platform::RawFile f;
-        return volumes::OpenDrive(f, drive, platform::RawFile::Mode::Read);
-    };
-    steps.mediumBytes = [](const std::string& drive) -> std::uint64_t {
-        platform::RawFile f;
-        return volumes::OpenDrive(f, drive, platform::RawFile::Mode::Read) ? f.size() : 0;
-    };
+    steps.selectDrive = [](const std::string& drive) { return media::OpenVolume(drive).isOpen(); };
+    steps.mediumBytes = [](const std::string& drive) { return media::MediumBytes(drive); };
     steps.makeRoom = [&state](std::uint64_t bytes) {
         std::error_code ec;
         fs::create_directories(state.programFolder, ec);

@@ -24,11 +24,6 @@ namespace {
 
 constexpr std::size_t kBootSectorBytes = 512;
 
-std::uint64_t mediaSize(const std::string& source) {
-    platform::RawFile f;
-    if (!volumes::OpenDrive(f, source, platform::RawFile::Mode::Read)) return 0;
-    return f.size();
-}
 
 }  // namespace
 
@@ -90,7 +85,7 @@ bool ParseBootSector(const std::string& source, DriveRecord& rec, bool asDrive) 
     }
     rec = std::move(fresh);
     rec.BytesPerSector = 512;
-    if (rec.MediaBytes == 0) rec.MediaBytes = mediaSize(source);
+    if (rec.MediaBytes == 0) rec.MediaBytes = media::MediumBytes(source);
     std::uint32_t got = 0;
     auto sector = ReadSectors(source, 0, 0, kBootSectorBytes, got, 512);
     if (got < kBootSectorBytes) {
@@ -123,7 +118,7 @@ void notePartition(const std::string& id, DriveRecord& rec) {
     rec.PartitionIndex = index;
     rec.PartitionOffset = f.windowBase();
     rec.PartitionBytes = f.size();
-    rec.MediumBytes = mediaSize(medium);
+    rec.MediumBytes = media::MediumBytes(medium);
 }
 
 void catalogue(const platform::DriveEntry& entry, DriveRecord& rec) {

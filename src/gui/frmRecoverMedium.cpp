@@ -12,12 +12,11 @@
 #include "output/DiskBackup.h"
 #include "output/MediumMaintenance.h"
 #include "platform/FreeSpace.h"
-#include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "shell/WindowCommandsText.h"
 #include "shell/WorkingState.h"
 #include "undelete/QuickUndelete.h"
-#include "volumes/DriveFiles.h"
+#include "media/SectorIo.h"
 
 namespace hx::gui {
 
@@ -88,10 +87,7 @@ void frmRecover::RecoverDamagedMedia() {
         selectDrive(drive);
         return currentDrive_ == drive;
     };
-    steps.mediumBytes = [](const std::string& drive) -> std::uint64_t {
-        platform::RawFile f;
-        return volumes::OpenDrive(f, drive, platform::RawFile::Mode::Read) ? f.size() : 0;
-    };
+    steps.mediumBytes = [](const std::string& drive) { return media::MediumBytes(drive); };
     steps.makeRoom = [this](std::uint64_t bytes) {
         std::error_code ec;
         fs::create_directories(state().programFolder, ec);

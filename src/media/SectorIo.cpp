@@ -59,6 +59,11 @@ Handle OpenVolume(const std::string& drive) {
     return handle;
 }
 
+std::uint64_t MediumBytes(const std::string& drive) {
+    const Handle handle = OpenVolume(drive);
+    return handle.isOpen() ? handle.size() : 0;
+}
+
 void SeekSector(Handle& handle, std::int64_t lba, int bytesPerSector) {
     handle.seek(lba < 0 ? 0 : static_cast<std::uint64_t>(lba) * sectorSizeOr(bytesPerSector));
 }

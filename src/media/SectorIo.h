@@ -27,6 +27,8 @@ bool OpenDriveForWrite(const std::string& drive, std::int64_t lba, Handle& handl
 bool OpenFileForRead(const std::string& path, std::int64_t lba, Handle& handle, int bytesPerSector);
 // Opens the drive read-only without positioning; check isOpen() (lastError() says why not).
 Handle OpenVolume(const std::string& drive);
+// The size of the drive in bytes; 0 when it cannot be opened for reading.
+std::uint64_t MediumBytes(const std::string& drive);
 // Positions at lba x bytes per sector with one 64-bit offset; the 32-bit
 // stepping of older systems reaches the same byte. A negative lba means 0.
 void SeekSector(Handle& handle, std::int64_t lba, int bytesPerSector);

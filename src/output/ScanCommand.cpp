@@ -7,7 +7,6 @@
 #include "filesystems/DriveInfo.h"
 #include "filesystems/FileSystemTypes.h"
 #include "media/ReadFailure.h"
-#include "platform/RawFile.h"
 #include "platform/FreeSpace.h"
 #include "reassembly/Reassembly.h"
 #include "scan/ScanChecks.h"
@@ -20,7 +19,7 @@
 #include "formats/Formats.h"
 #include "filesystems/fat/UndeleteFat.h"
 #include "undelete/UndeleteLists.h"
-#include "volumes/DriveFiles.h"
+#include "media/SectorIo.h"
 
 namespace hx::output {
 
@@ -283,8 +282,7 @@ bool ScanCommand::decideSmartScan() {
 }
 
 std::uint64_t ScanCommand::mediumBytes() const {
-    platform::RawFile source;
-    return volumes::OpenDrive(source, ctx_.drive, platform::RawFile::Mode::Read) ? source.size() : 0;
+    return media::MediumBytes(ctx_.drive);
 }
 
 bool ScanCommand::decideResume() {

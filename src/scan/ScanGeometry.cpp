@@ -6,10 +6,9 @@
 #include <fstream>
 #include <vector>
 
-#include "platform/RawFile.h"
 #include "shell/Strings.h"
 #include "shell/Text.h"
-#include "volumes/DriveFiles.h"
+#include "media/SectorIo.h"
 
 namespace hx::scan {
 
@@ -75,11 +74,7 @@ bool PlanGeometry(const media::DriveRecord& r, const std::string& drive, const f
     geo.rootCluster = r.RootCluster;
     geo.totalUnits = r.TotalClusters > 0 ? static_cast<std::uint64_t>(r.TotalClusters) : 0;
 
-    std::uint64_t sourceBytes = 0;
-    {
-        platform::RawFile probe;
-        if (volumes::OpenDrive(probe, drive, platform::RawFile::Mode::Read)) sourceBytes = probe.size();
-    }
+    const std::uint64_t sourceBytes = media::MediumBytes(drive);
     auto missing = [&geo] { return geo.bytesPerSector == 0 || geo.sectorsPerCluster == 0 || geo.totalUnits == 0; };
     auto sayWhole = [&] {
         ui.status(shell::FormatStr(shell::LoadStr(0, "No file system on %0 says where its data lies: the whole medium "
