@@ -52,8 +52,11 @@ void ReadAside::run(const std::function<void()>& read) {
     job_ = nullptr;
 }
 
+namespace {
+constexpr std::chrono::milliseconds kHungRead{5000};
+}  // namespace
+
 void GuardReads(platform::RawFile& handle, shell::Ui& ui, std::optional<ReadAside>& aside) {
-    constexpr std::chrono::milliseconds kHungRead{5000};
     auto stop = std::make_shared<std::atomic<bool>>(false);
     const bool window = ui.servesWhileReading();
     if (window)
@@ -64,5 +67,8 @@ void GuardReads(platform::RawFile& handle, shell::Ui& ui, std::optional<ReadAsid
     handle.guardReads(std::make_shared<platform::ReadGuard>(
         kHungRead, [&ui, stop, window] { return window ? stop->load() : ui.stopRequested(); }));
 }
+
+GuardCommandReads::GuardCommandReads(shell::Ui& ui, std::shared_ptr<std::atomic<int>> stuck)
+    : guard_(kHungRead, [&ui] { return ui.stopRequested(); }, std::move(stuck)) {}
 
 }  // namespace hx::media

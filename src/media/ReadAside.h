@@ -6,10 +6,12 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <memory>
 #include <optional>
 #include <thread>
 
 #include "platform/RawFile.h"
+#include "platform/ReadGuard.h"
 #include "shell/Ui.h"
 
 namespace hx::media {
@@ -43,5 +45,18 @@ private:
 // fails at once (platform::ReadGuard). Where `ui` serves input while a read
 // waits, `aside` is made to run the reads, and the stop is seen on its yields.
 void GuardReads(platform::RawFile& handle, shell::Ui& ui, std::optional<ReadAside>& aside);
+
+// While one lives, every device the calling thread opens for reading is
+// read so too, on that thread (a command that reads a medium in many
+// places: the undelete): a read not back within 5 s fails, `ui`'s stop
+// gives one up at once, and once two are stuck every read of the command
+// (all that share `stuck`) fails at once, as of a card that stopped answering.
+class GuardCommandReads {
+public:
+    GuardCommandReads(shell::Ui& ui, std::shared_ptr<std::atomic<int>> stuck);
+
+private:
+    platform::GuardDeviceReads guard_;
+};
 
 }  // namespace hx::media

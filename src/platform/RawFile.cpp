@@ -79,6 +79,12 @@ bool RawFile::open(const std::filesystem::path& path, Mode mode) {
             error_ = 0;
         }
     }
+    // A device read while a command guards its reads: a read that hangs
+    // does not hold it (a handle with a guard of its own keeps that one).
+    if (fd_ >= 0 && mode == Mode::Read && !guard_) {
+        struct stat st {};
+        if (::fstat(fd_, &st) == 0 && S_ISBLK(st.st_mode)) guard_ = GuardDeviceReads::forDevice();
+    }
     return fd_ >= 0;
 }
 

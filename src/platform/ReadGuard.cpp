@@ -60,8 +60,9 @@ struct ReadGuard::Helper {
     }
 };
 
-ReadGuard::ReadGuard(std::chrono::milliseconds limit, std::function<bool()> giveUp)
-    : limit_(limit), giveUp_(std::move(giveUp)), stuck_(std::make_shared<std::atomic<int>>(0)) {}
+ReadGuard::ReadGuard(std::chrono::milliseconds limit, std::function<bool()> giveUp,
+                     std::shared_ptr<std::atomic<int>> stuck)
+    : limit_(limit), giveUp_(std::move(giveUp)), stuck_(stuck ? std::move(stuck) : std::make_shared<std::atomic<int>>(0)) {}
 
 ReadGuard::~ReadGuard() {
     if (!helper_) return;
@@ -116,6 +117,26 @@ ssize_t ReadGuard::pread(int fd, void* out, std::size_t count, off_t at) {
     if (h.result > 0) std::memcpy(out, h.buffer.get(), static_cast<std::size_t>(h.result));
     errno = h.error;
     return h.result;
+}
+
+namespace {
+thread_local GuardDeviceReads* innermost = nullptr;
+}  // namespace
+
+GuardDeviceReads::GuardDeviceReads(std::chrono::milliseconds limit, std::function<bool()> giveUp,
+                                   std::shared_ptr<std::atomic<int>> stuck)
+    : limit_(limit),
+      giveUp_(std::move(giveUp)),
+      stuck_(stuck ? std::move(stuck) : std::make_shared<std::atomic<int>>(0)),
+      outer_(innermost) {
+    innermost = this;
+}
+
+GuardDeviceReads::~GuardDeviceReads() { innermost = outer_; }
+
+std::shared_ptr<ReadGuard> GuardDeviceReads::forDevice() {
+    if (!innermost) return nullptr;
+    return std::make_shared<ReadGuard>(innermost->limit_, innermost->giveUp_, innermost->stuck_);
 }
 
 }  // namespace hx::platform

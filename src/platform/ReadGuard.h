@@ -20,7 +20,10 @@ namespace hx::platform {
 
 class ReadGuard {
 public:
-    ReadGuard(std::chrono::milliseconds limit, std::function<bool()> giveUp);
+    // `stuck`: the count of stuck helpers, when guards share it (those of
+    // one command's handles); else the guard's own.
+    ReadGuard(std::chrono::milliseconds limit, std::function<bool()> giveUp,
+              std::shared_ptr<std::atomic<int>> stuck = nullptr);
     ~ReadGuard();
     ReadGuard(const ReadGuard&) = delete;
     ReadGuard& operator=(const ReadGuard&) = delete;
@@ -36,6 +39,28 @@ private:
     std::function<bool()> giveUp_;
     std::shared_ptr<Helper> helper_;
     std::shared_ptr<std::atomic<int>> stuck_;
+};
+
+// While one lives, each device that this thread opens for reading
+// (RawFile::open, a block device) has its reads guarded: each handle by a
+// guard of its own, the guards sharing one count of stuck reads, so that a
+// medium that stopped answering fails every further read of the command at
+// once. A handle given a guard of its own keeps it.
+class GuardDeviceReads {
+public:
+    GuardDeviceReads(std::chrono::milliseconds limit, std::function<bool()> giveUp,
+                     std::shared_ptr<std::atomic<int>> stuck);
+    ~GuardDeviceReads();
+    GuardDeviceReads(const GuardDeviceReads&) = delete;
+    GuardDeviceReads& operator=(const GuardDeviceReads&) = delete;
+    // A guard for a device opened now; null outside every such scope.
+    static std::shared_ptr<ReadGuard> forDevice();
+
+private:
+    std::chrono::milliseconds limit_;
+    std::function<bool()> giveUp_;
+    std::shared_ptr<std::atomic<int>> stuck_;
+    GuardDeviceReads* outer_;
 };
 
 }  // namespace hx::platform

@@ -9,6 +9,7 @@
 
 #include "filesystems/DriveInfo.h"
 #include "media/DriveRecord.h"
+#include "media/ReadAside.h"
 #include "platform/RestoreName.h"
 #include "platform/RawFile.h"
 #include "shell/Strings.h"
@@ -42,6 +43,8 @@ bool QuickUndelete::run(const filesystems::QuickUndeleteOptions& options) {
     lists_ = {};
     checksCut_ = false;
     drive_ = options.drive;
+    // A card that hangs a read does not hold the listing.
+    media::GuardCommandReads guarded(ui_, stuckReads_);
     const std::string before = ui_.caption(kButton);
     ui_.setCaption(kButton, LoadStr(725, "Checking") + "...");
     // Catalogued afresh: the medium may have changed since it was chosen.
@@ -130,6 +133,7 @@ const ClusterList* QuickUndelete::plannedClusters(std::size_t index) const {
 bool QuickUndelete::restoreTo(std::size_t index, const std::filesystem::path& target, bool partialChosen) {
     if (!volume_ || index >= entries_.size() || entries_[index].isFolder()) return false;
     damage_.erase(index);
+    media::GuardCommandReads guarded(ui_, stuckReads_);
     // A sector that cannot be read is zeros in the file, and said.
     media::FileDamage damage;
     const bool ok = write(index, target, partialChosen, damage);

@@ -2,6 +2,7 @@
 // The quick-undelete command (CmdQuickUndelete) and the restore of one
 // entry (RestoreUndeletedFile), for FAT, exFAT and NTFS drives. Talks to the
 // user only through the Ui service.
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -109,6 +110,8 @@ private:
     std::map<std::size_t, ClusterList> plans_;  // deleted files on a volume of clusters, by entry
     bool checksCut_ = false;
     std::map<std::size_t, std::string> damage_;  // restored files that hold unreadable sectors, by entry
+    // Reads of the medium stuck in a card that hangs, for all of this undelete's reads.
+    std::shared_ptr<std::atomic<int>> stuckReads_ = std::make_shared<std::atomic<int>>(0);
 };
 
 // "NAME (unverified).ext": what a file whose bytes could not be shown to be

@@ -216,6 +216,33 @@ TEST_F(FailingCard, AReadThatHangsEndsTheScanAsACardThatStoppedAnswering) {
     EXPECT_LE(ctx.geometry.byteOf(ctx.resumeUnit), hung * 512);
 }
 
+// Nor does a read that hangs hold the undelete: it counts as failing after a
+// few seconds, and the photo it was for is not waited for (it would come
+// back whole only after minutes of the card's retries, a sector at a time);
+// a photo saved before comes back whole.
+TEST_F(FailingCard, TheUndeleteGivesUpAReadThatHangs) {
+    for (int n : {0, 5}) ASSERT_TRUE(test::FatDelete(image, nameOf(n)));
+    undelete::QuickUndelete q(ui);
+    ASSERT_TRUE(q.run({faulty->device(), "all", 0, 0, {}}));
+    // The card hangs once the files are listed, far from the first photo
+    // (lest the system's read-ahead for it reach there).
+    const std::uint64_t hung = sectorOf[5] + 8;
+    ASSERT_GT(hung - sectorOf[0], 512u);
+    faulty->setRules("slow " + std::to_string(hung) + "-" + std::to_string(hung + 7) + " 12000\n");
+    test::TempDir out("hx-hung-undelete");
+    std::map<int, std::optional<fs::path>> restored;
+    for (int n : {0, 5}) {
+        const auto it = std::find_if(q.entries().begin(), q.entries().end(), [&](const filesystems::UndeleteEntry& e) {
+            return e.ListName.substr(1) == nameOf(n).substr(1) && q.isDeletedFile(&e - q.entries().data());
+        });
+        ASSERT_NE(it, q.entries().end()) << nameOf(n);
+        restored[n] = q.restoreInto(static_cast<std::size_t>(it - q.entries().begin()), out.path());
+    }
+    ASSERT_TRUE(restored[0]);
+    EXPECT_TRUE(test::ReadFile(*restored[0]) == photos[0]);
+    EXPECT_TRUE(!restored[5] || test::ReadFile(*restored[5]) != photos[5]) << "the undelete waited for the card";
+}
+
 // The backup reads as the scan does: a window is answered while a slow read
 // waits, and the image is the card's.
 TEST_F(FailingCard, ABackupKeepsTheWindowAnsweredWhileASlowAreaKeepsAReadWaiting) {
