@@ -6,6 +6,7 @@
 #include "filesystems/AllocationBitmap.h"
 #include "filesystems/DriveInfo.h"
 #include "filesystems/FileSystemTypes.h"
+#include "media/ReadAside.h"
 #include "media/ReadFailure.h"
 #include "platform/FreeSpace.h"
 #include "reassembly/Reassembly.h"
@@ -104,7 +105,11 @@ std::optional<scan::ScanOutcome> ScanCommand::run() {
     ui_.clearStop();
     if (req_.beforeScan) req_.beforeScan();
     ui_.setCaption("CmdScan", LoadStr(259, "Stop"));
-    const scan::ScanOutcome outcome = ScanDisk(ctx_, reassembly::Reassemble);
+    const scan::ScanOutcome outcome = ScanDisk(ctx_, [this](scan::ScanContext& ctx) {
+        // The medium read again to join files in pieces: a read that hangs does not hold it.
+        media::GuardCommandReads guarded(ui_, std::make_shared<std::atomic<int>>(0));
+        reassembly::Reassemble(ctx);
+    });
     ui_.setCaption("CmdScan", LoadStr(38, "Scan"));
     ui_.clearStop();
     SaveScanState(req_.cacheFolder, ctx_);
