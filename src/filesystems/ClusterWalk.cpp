@@ -80,33 +80,54 @@ bool ChainIsOneRun(const ClusterView& v, const UndeleteEntry& e) {
     return true;
 }
 
-bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::filesystem::path& target,
-                     media::FileDamage* damage) {
-    // A deleted file's chain was freed: where its clusters lie is the planner's to say.
-    if (e.isFolder() || v.bytesPerCluster == 0 || (e.isDeleted() && e.Size > 0)) return false;
+bool WriteClusters(const ClusterView& v, const std::vector<std::uint32_t>& clusters, std::uint64_t size,
+                   const std::filesystem::path& target, media::FileDamage* damage) {
+    constexpr std::uint64_t kMostAtOnce = 256 * 1024;
+    const std::uint64_t bpc = v.bytesPerCluster;
+    if (bpc == 0) return false;
     platform::RawFile file;
     if (!volumes::OpenDrive(file, v.drive, platform::RawFile::Mode::Read)) return false;
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     // A sector that cannot be read is zeros in the restored file, not the end of it.
     media::SalvagingReader reader(file, v.sectorBytes);
     if (!out) return false;
-    const std::uint64_t bpc = v.bytesPerCluster;
-    std::vector<std::uint8_t> buf(bpc);
-    std::uint64_t left = e.Size;
-    std::uint32_t c = e.FirstCluster;
-    std::set<std::uint32_t> seen;  // a chain that loops
-    while (left > 0) {
-        if (!v.valid(c) || !seen.insert(c).second) return false;
-        if (reader.read(v.offset(c), buf.data(), static_cast<std::size_t>(bpc)) != bpc) return false;
-        const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
-        if (damage) damage->note(reader, v.offset(c), n, e.Size - left);
+    const std::size_t most = static_cast<std::size_t>(std::max<std::uint64_t>(1, kMostAtOnce / bpc));
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(most * bpc));
+    std::uint64_t done = 0;
+    for (std::size_t i = 0; i < clusters.size() && done < size;) {
+        // The clusters from i on that follow each other on the medium.
+        const std::uint64_t at = v.offset(clusters[i]);
+        std::size_t run = 1;
+        while (run < most && i + run < clusters.size() && done + run * bpc < size &&
+               v.offset(clusters[i + run]) == at + run * bpc)
+            ++run;
+        const auto bytes = static_cast<std::size_t>(run * bpc);
+        if (reader.read(at, buf.data(), bytes) != bytes) return false;
+        const std::uint64_t n = std::min<std::uint64_t>(size - done, bytes);
+        if (damage) damage->note(reader, at, n, done);
         out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
-        left -= n;
-        c = v.next(c);
-        if (c == 0 && left > 0) return false;
+        done += n;
+        i += run;
     }
     out.close();
     return out.good();
+}
+
+bool RestoreClusters(const ClusterView& v, const UndeleteEntry& e, const std::filesystem::path& target,
+                     media::FileDamage* damage) {
+    // A deleted file's chain was freed: where its clusters lie is the planner's to say.
+    if (e.isFolder() || v.bytesPerCluster == 0 || (e.isDeleted() && e.Size > 0)) return false;
+    // Its chain, as far as its size reaches; one that loops or leaves the volume is no file.
+    std::vector<std::uint32_t> chain;
+    std::set<std::uint32_t> seen;
+    std::uint32_t c = e.FirstCluster;
+    for (std::uint64_t left = e.Size; left > 0; left -= std::min<std::uint64_t>(left, v.bytesPerCluster)) {
+        if (!v.valid(c) || !seen.insert(c).second) return false;
+        chain.push_back(c);
+        c = v.next(c);
+        if (c == 0 && left > v.bytesPerCluster) return false;
+    }
+    return WriteClusters(v, chain, e.Size, target, damage);
 }
 
 }  // namespace hx::filesystems

@@ -50,6 +50,15 @@ std::vector<std::uint8_t> ReadClusterRun(const ClusterView& view, platform::RawF
 // Whether a live entry's chain runs through consecutive clusters for all of its size.
 bool ChainIsOneRun(const ClusterView& view, const UndeleteEntry& entry);
 
+// Writes `size` bytes of `clusters` (in the file's order) from the view's
+// medium to `target`. Clusters that follow each other on the medium are
+// read at once (a few hundred KB at most), each read past bad sectors
+// (zeros in the file, noted in `damage`); a list that ends first gives a
+// shorter file. False when the medium ends or stops answering first, or the
+// target cannot take the bytes.
+bool WriteClusters(const ClusterView& view, const std::vector<std::uint32_t>& clusters, std::uint64_t size,
+                   const std::filesystem::path& target, media::FileDamage* damage);
+
 // Writes a file in use (or an empty deleted one) to `target`: its Size bytes
 // along its chain. A deleted file's clusters are planned (DeletedRuns).
 // Sectors that could not be read (zeros in the file) are noted in `damage`.

@@ -44,25 +44,7 @@ std::vector<std::uint8_t> ReadClusterList(const filesystems::ClusterView& view, 
 
 bool WriteClusterList(const filesystems::ClusterView& view, const ClusterList& clusters, std::uint64_t size,
                       const std::filesystem::path& target, media::FileDamage* damage) {
-    platform::RawFile file;
-    const std::uint64_t bpc = view.bytesPerCluster;
-    if (bpc == 0 || !volumes::OpenDrive(file, view.drive, platform::RawFile::Mode::Read)) return false;
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    // A sector that cannot be read is zeros in the restored file, not the end of it.
-    media::SalvagingReader reader(file, view.sectorBytes);
-    if (!out) return false;
-    std::vector<std::uint8_t> buf(bpc);
-    std::uint64_t left = size;
-    for (std::uint32_t c : clusters) {
-        if (left == 0) break;
-        if (reader.read(view.offset(c), buf.data(), static_cast<std::size_t>(bpc)) != bpc) return false;
-        const std::uint64_t n = std::min<std::uint64_t>(left, bpc);
-        if (damage) damage->note(reader, view.offset(c), n, size - left);
-        out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
-        left -= n;
-    }
-    out.close();
-    return out.good();
+    return filesystems::WriteClusters(view, clusters, size, target, damage);
 }
 
 }  // namespace hx::undelete
