@@ -208,7 +208,10 @@ private:
     void showFoundFile(int row);
     // Draws `file` in the preview with its facts in the panel; `rotationKey`
     // names it among the rotations chosen, `shown` is its name for the user.
-    void previewFile(const std::filesystem::path& file, const std::string& rotationKey, const QString& shown);
+    // `withClip`: whether it is a photo that carries a clip, when the scan
+    // already said so; else the file is asked.
+    void previewFile(const std::filesystem::path& file, const std::string& rotationKey, const QString& shown,
+                     std::optional<bool> withClip = std::nullopt);
     // The button under a motion photo: its clip's first picture in the
     // preview, or the photo again.
     void toggleClipPicture();

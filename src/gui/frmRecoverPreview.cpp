@@ -88,12 +88,14 @@ void frmRecover::showFoundFile(int row) {
     if (const auto rebuilt = rebuiltOf_.find(s(name)); rebuilt != rebuiltOf_.end()) facts += " — " + q(rebuilt->second);
     if (const auto damage = damageOf_.find(s(name)); damage != damageOf_.end()) facts += " — " + q(damage->second);
     picturePane_->setInfo(facts);
-    previewFile(s(path), s(name), shown);
+    previewFile(s(path), s(name), shown, foundPane_->markedWithClip(row));
 }
 
-void frmRecover::previewFile(const fs::path& file, const std::string& rotationKey, const QString& shown) {
+void frmRecover::previewFile(const fs::path& file, const std::string& rotationKey, const QString& shown,
+                             std::optional<bool> withClip) {
     const QString path = q(file.string());
-    clip_ = {viewing::HasPhotoClip(file) ? file : fs::path(), rotationKey, shown, false};
+    if (!withClip) withClip = viewing::HasPhotoClip(file);
+    clip_ = {*withClip ? file : fs::path(), rotationKey, shown, false};
     picturePane_->offerClip(clip_.photo.empty() ? QString() : q(LoadStr(0, "Show the clip")));
     QImage picture;
     const bool whole = picture.load(path);
@@ -164,7 +166,7 @@ void frmRecover::toggleClipPicture() {
     if (clip_.photo.empty()) return;
     if (clip_.clipShown) {
         const ShownClip photo = clip_;
-        previewFile(photo.photo, photo.rotationKey, photo.shown);
+        previewFile(photo.photo, photo.rotationKey, photo.shown, true);
         return;
     }
     const QImage first = PhotoClipPicture(clip_.photo.string(), std::max(picturePane_->pictureSize().width(), 320));

@@ -174,25 +174,24 @@ std::size_t RawFile::readAtUncached(std::uint64_t offset, void* buffer, std::siz
     if (uncachedFd_ == kCachedOnly || count == 0 || count > (1u << 20)) return readAt(offset, buffer, count);
     error_ = 0;
     WaitForPace(path_, offset + base_, count);
+    // A guard reads into aligned memory of its own; else the read goes into ours.
     void* aligned = nullptr;
     const std::size_t rounded = (count + kAlign - 1) / kAlign * kAlign;
-    if (::posix_memalign(&aligned, kAlign, rounded) != 0) return readAt(offset, buffer, count);
+    if (!guard_ && ::posix_memalign(&aligned, kAlign, rounded) != 0) return readAt(offset, buffer, count);
+    void* into = guard_ ? buffer : aligned;
     const int fd = uncachedFd_ == kOwnDescriptor ? fd_ : uncachedFd_;
     const int flags = fd == fd_ ? ::fcntl(fd_, F_GETFL) : -1;
     if (flags >= 0) ::fcntl(fd_, F_SETFL, flags | O_DIRECT);
     ssize_t n;
-    do n = guard_ ? guard_->pread(fd, aligned, count, static_cast<off_t>(offset + base_))
-                  : ::pread(fd, aligned, count, static_cast<off_t>(offset + base_));
+    do n = guard_ ? guard_->pread(fd, into, count, static_cast<off_t>(offset + base_))
+                  : ::pread(fd, into, count, static_cast<off_t>(offset + base_));
     while (n < 0 && errno == EINTR);
     if (n < 0) error_ = errno;
     if (flags >= 0) ::fcntl(fd_, F_SETFL, flags);
-    if (n < 0 && error_ == EINVAL) {  // an offset or size the device does not take so
-        ::free(aligned);
-        return readAt(offset, buffer, count);
-    }
     const std::size_t got = n > 0 ? static_cast<std::size_t>(n) : 0;
-    std::memcpy(buffer, aligned, got);
+    if (aligned) std::memcpy(buffer, aligned, got);
     ::free(aligned);
+    if (n < 0 && error_ == EINVAL) return readAt(offset, buffer, count);  // an offset or size the device does not take so
     return got;
 }
 
