@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <thread>
 
 #include "platform/ReadGuard.h"
 
@@ -69,6 +70,13 @@ void GuardReads(platform::RawFile& handle, shell::Ui& ui, std::optional<ReadAsid
 }
 
 GuardCommandReads::GuardCommandReads(shell::Ui& ui, std::shared_ptr<std::atomic<int>> stuck)
-    : guard_(kHungRead, [&ui] { return ui.stopRequested(); }, std::move(stuck)) {}
+    : guard_(
+          kHungRead,
+          // A window is served while a read waits, on its own thread only.
+          [&ui, window = ui.servesWhileReading(), owner = std::this_thread::get_id()] {
+              if (window && std::this_thread::get_id() == owner) ui.yield();
+              return ui.stopRequested();
+          },
+          std::move(stuck)) {}
 
 }  // namespace hx::media

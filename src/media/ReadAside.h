@@ -51,6 +51,7 @@ void GuardReads(platform::RawFile& handle, shell::Ui& ui, std::optional<ReadAsid
 // places: the undelete): a read not back within 5 s fails, `ui`'s stop
 // gives one up at once, and once two are stuck every read of the command
 // (all that share `stuck`) fails at once, as of a card that stopped answering.
+// A window (Ui::servesWhileReading) is served while a read of that thread waits.
 class GuardCommandReads {
 public:
     GuardCommandReads(shell::Ui& ui, std::shared_ptr<std::atomic<int>> stuck);

@@ -243,6 +243,46 @@ TEST_F(FailingCard, TheUndeleteGivesUpAReadThatHangs) {
     EXPECT_TRUE(!restored[5] || test::ReadFile(*restored[5]) != photos[5]) << "the undelete waited for the card";
 }
 
+// A window is answered while the undelete waits for a read that hangs, and
+// its stop gives the read up then, not when the read would have failed.
+TEST_F(FailingCard, AWindowIsAnsweredWhileTheUndeleteWaitsForAReadThatHangsAndItsStopGivesItUp) {
+    for (int n : {0, 5}) ASSERT_TRUE(test::FatDelete(image, nameOf(n)));
+    Window window;
+    undelete::QuickUndelete q(window);
+    ASSERT_TRUE(q.run({faulty->device(), "all", 0, 0, {}}));
+    test::TempDir out("hx-hung-window");
+    // Restores deleted photo n; true when it came back whole.
+    const auto restore = [&](int n) {
+        for (std::size_t k = 0; k < q.entries().size(); ++k)
+            if (q.entries()[k].ListName.substr(1) == nameOf(n).substr(1) && q.isDeletedFile(k)) {
+                const auto restored = q.restoreInto(k, out.path());
+                return restored && test::ReadFile(*restored) == photos[n];
+            }
+        ADD_FAILURE() << nameOf(n) << " is not listed";
+        return false;
+    };
+    int before = window.yields;
+    ASSERT_TRUE(restore(0));
+    const int healthy = window.yields - before;
+    // The card hangs on the other photo, far from the first (lest the
+    // system's read-ahead for it reach there).
+    const std::uint64_t hung = sectorOf[5] + 8;
+    ASSERT_GT(hung - sectorOf[0], 512u);
+    faulty->setRules("slow " + std::to_string(hung) + "-" + std::to_string(hung + 7) + " 12000\n");
+    before = window.yields;
+    EXPECT_FALSE(restore(5)) << "the undelete waited for the card";
+    // The guard looks every 15 ms whether to give up: a few hundred times in
+    // the 5 s before the read counts as failing, the window served each time.
+    EXPECT_GT(window.yields - before, healthy + 100) << "the window is not served while the read waits";
+
+    // Stop asked for while the read waits (the card still busy with the
+    // last): no more than a few looks after it.
+    window.stopAtYield = window.yields + 20;
+    before = window.yields;
+    EXPECT_FALSE(restore(5));
+    EXPECT_LT(window.yields - before, 60) << "the stop waited for the read to fail";
+}
+
 // The backup reads as the scan does: a window is answered while a slow read
 // waits, and the image is the card's.
 TEST_F(FailingCard, ABackupKeepsTheWindowAnsweredWhileASlowAreaKeepsAReadWaiting) {
