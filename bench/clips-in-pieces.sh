@@ -19,12 +19,15 @@
 # other sizes and other places. HX_LONG=1: a 3 GiB card of 24 older files of
 # 40 to 100 MB, every other one deleted, then one recording of four minutes
 # at 40 Mbit/s (over 1 GiB, its index last) and a photo: the recording lies
-# in a dozen pieces or more.
+# in a dozen pieces or more. HX_HOLES=small: a 200 MiB FAT16 card (4 KiB
+# clusters) of 300 older files of 64 to 128 KiB, every other one deleted, then
+# 4 small recordings (240x180, a picture of tens of KiB) of 4 to 8 s and 2
+# photos: each recording lies in dozens of pieces, each about a picture long.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CLI=${HX_CLI:-$ROOT/build/harvestrix-cli}
-WORK=${1:-/tmp/hx-clips-in-pieces${HX_OLD:+-$HX_OLD}${HX_SEED:+-$HX_SEED}${HX_LONG:+-long}}
+WORK=${1:-/tmp/hx-clips-in-pieces${HX_OLD:+-$HX_OLD}${HX_SEED:+-$HX_SEED}${HX_LONG:+-long}${HX_HOLES:+-$HX_HOLES}}
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
@@ -34,13 +37,14 @@ need_pkg ffmpeg testdisk foremost imagemagick dosfstools mtools python3 time
 
 CARD=$WORK/card.img
 if [ ! -f "$CARD" ]; then
-python3 - "$WORK" "${HX_OLD:-random}" "${HX_SEED:-11}" "${HX_LONG:-0}" <<'PY'
+python3 - "$WORK" "${HX_OLD:-random}" "${HX_SEED:-11}" "${HX_LONG:-0}" "${HX_HOLES:-large}" <<'PY'
 import json, os, random, struct, subprocess, sys
-work, old, draw, long = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4] == "1"
+work, old, draw, long, small = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4] == "1", sys.argv[5] == "small"
 card = os.path.join(work, "card.img")
 env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
 def run(*args): subprocess.run(args, check=True, env=env, stdout=subprocess.DEVNULL)
-run("mkfs.fat", "-C", "-F", "32", "-s", "64", "-n", "CAM", card, str((3072 if long else 2112) * 1024))
+fat = ["-F", "16", "-s", "8"] if small else ["-F", "32", "-s", "64"]
+run("mkfs.fat", "-C", *fat, "-n", "CAM", card, str((200 if small else 3072 if long else 2112) * 1024))
 with open(card, "rb") as f: fsinfo = struct.unpack_from("<H", f.read(512), 48)[0]
 staged = os.path.join(work, "staged")
 def put(path, data):
@@ -57,7 +61,7 @@ def pieces(path):
 def clip(key, seconds, ext, first, mbit):
     out = os.path.join(work, "clip" + ext)
     subprocess.run(["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i",
-                    "testsrc=duration=%g:size=640x360:rate=25" % seconds, "-f", "lavfi", "-i",
+                    "testsrc=duration=%g:size=%s:rate=25" % (seconds, "240x180" if small else "640x360"), "-f", "lavfi", "-i",
                     "sine=frequency=%d:duration=%g" % (200 + key, seconds),
                     "-vf", "noise=alls=%d:allf=t" % (10 + key % 30), "-c:v", "libx264", "-preset", "ultrafast",
                     "-b:v", "%dM" % mbit, "-maxrate", "%dM" % mbit, "-bufsize", "%dM" % mbit, "-g", "25",
@@ -68,9 +72,10 @@ def clip(key, seconds, ext, first, mbit):
     return data
 rnd = random.Random(draw)
 run("mmd", "-i", card, "::/DCIM"); run("mmd", "-i", card, "::/DCIM/100CAM")
-olds = 24 if long else 40
+olds = 24 if long else 300 if small else 40
 for n in range(olds):
-    if long: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(40 << 20, 100 << 20)))
+    if small: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(64 << 10, 128 << 10)))
+    elif long: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(40 << 20, 100 << 20)))
     elif old == "clips": put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(2, 8), ".mp4", n % 2 == 0, 12))
     else: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(3 << 20, 12 << 20)))
 for n in range(1, olds, 2):
@@ -80,17 +85,18 @@ os.makedirs(os.path.join(new, "first"), exist_ok=True)
 os.makedirs(os.path.join(new, "last"), exist_ok=True)
 os.makedirs(os.path.join(new, "photos"), exist_ok=True)
 split = 0
-for n in range(1 if long else 12):
+for n in range(1 if long else 4 if small else 12):
     ext = ".MOV" if n % 3 == 2 else ".MP4"
     first = n % 2 == 0 and not long
     name = "DCIM/100CAM/MVI_%04d%s" % (n, ext)
-    data = clip(100 + n, 240 if long else rnd.uniform(5, 10), ext.lower(), first, 40 if long else rnd.choice([8, 12, 16]))
+    data = clip(100 + n, 240 if long else rnd.uniform(4, 8) if small else rnd.uniform(5, 10), ext.lower(), first,
+                40 if long else rnd.choice([3, 8]) if small else rnd.choice([8, 12, 16]))
     put(name, data)
     split += pieces(name) > 1
     open(os.path.join(new, "first" if first else "last", os.path.basename(name)), "wb").write(data)
     if n % 3 == 0:
         photo = os.path.join(work, "photo.jpg")
-        subprocess.run(["convert", "-size", "420x315", "plasma:fractal", "-resize", "3360x2520!", "-attenuate", "0.3",
+        subprocess.run(["convert", "-size", "420x315", "plasma:fractal", "-resize", "640x480!" if small else "3360x2520!", "-attenuate", "0.3",
                         "+noise", "Gaussian", "-quality", "92", photo], check=True)
         data = open(photo, "rb").read()
         os.remove(photo)
@@ -98,8 +104,8 @@ for n in range(1 if long else 12):
         split += pieces("DCIM/100CAM/IMG_%04d.JPG" % n) > 1
         open(os.path.join(new, "photos", "IMG_%04d.JPG" % n), "wb").write(data)
 os.remove(staged)
-run("mkfs.fat", "-F", "32", "-s", "64", "-n", "CAM", card)  # a quick format: new tables, the clusters as they were
-json.dump({"clusterBytes": 32768, "layout": layout}, open(os.path.join(work, "layout.json"), "w"))
+run("mkfs.fat", *fat, "-n", "CAM", card)  # a quick format: new tables, the clusters as they were
+json.dump({"clusterBytes": 4096 if small else 32768, "layout": layout}, open(os.path.join(work, "layout.json"), "w"))
 print("new files in pieces: %d of %d" % (split, len(layout)))
 PY
 fi

@@ -20,13 +20,14 @@ std::vector<Sample> samplesOf(const std::vector<formats::IsoTrack>& tracks, cons
         checkable |= kind != Sample::Kind::Unchecked;
         const std::string codec(track.codec.data(), 4);
         const std::uint8_t header = codec == "hvc1" || codec == "hev1" ? 2 : 1;
+        const formats::PcmOrder pcm = formats::Pcm16Order(track.codec, track.soundBits);
         for (const formats::ChunkSpan& span : formats::ChunkSpans(track)) {
             std::uint64_t at = span.offset;
             const std::size_t first = samples.size();
             for (std::uint32_t k = 0; k < span.samples; ++k) {
                 const std::uint64_t bytes = track.sampleSizes[span.firstSample + k];
                 if (at < mdat.contents || at + bytes > mdat.end || at + bytes > size) return {};
-                if (bytes > 0) samples.push_back({at, bytes, kind, track.nalLengthBytes, header, t, span.firstSample + k});
+                if (bytes > 0) samples.push_back({at, bytes, kind, track.nalLengthBytes, header, pcm, t, span.firstSample + k});
                 at += bytes;
             }
             // Samples nothing checks (uncompressed sound: one per instant)
@@ -78,6 +79,29 @@ bool Clip::follow(bool rebuild) {
     }
     verified_ = size_;
     return true;
+}
+
+std::uint64_t Clip::trailingSoundFault() const {
+    // Nothing checks the sound after the last picture or frame of a
+    // compressed track; uncompressed sound must sound like it, cluster by
+    // cluster, or another file's bytes follow where the clip's piece ended.
+    std::size_t s = samples_.size();
+    while (s > 0 && samples_[s - 1].kind == Sample::Kind::Unchecked) --s;
+    std::vector<std::uint8_t> bytes(unit_);
+    for (; s < samples_.size(); ++s) {
+        const Sample& sample = samples_[s];
+        if (sample.pcm == formats::PcmOrder::None) continue;
+        for (std::uint64_t from = sample.offset; from < sample.end();) {
+            const std::uint64_t n = std::min(sample.end(), (from / unit_ + 1) * unit_) - from;
+            // Read from a sound sample's first byte on: the sound may start at an odd offset.
+            const std::uint64_t odd = (from - sample.offset) % 2;
+            if (!read(from, n, bytes.data()) ||
+                !formats::SoundsLikeSound(bytes.data() + odd, (n - odd) / 2 * 2, sample.pcm))
+                return from;
+            from += n;
+        }
+    }
+    return kGood;
 }
 
 void Clip::takeTrailingBoxes(std::uint64_t at) {

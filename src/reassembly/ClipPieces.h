@@ -20,8 +20,8 @@ namespace hx::reassembly::pieces {
 namespace fs = std::filesystem;
 
 // Pieces of one clip at most: a long recording on a card of many small
-// holes lies in dozens (each piece found costs a search at most).
-constexpr int kMaxPieces = 64;
+// holes lies in hundreds (each piece found costs a search at most).
+constexpr int kMaxPieces = 4096;
 // Blocks of the medium (its clusters) tried for where one piece ends, back
 // from where its samples stop being in place.
 constexpr std::uint64_t kMaxBoundaries = 256;
@@ -79,6 +79,11 @@ public:
     // The clusters from `cluster` on lie from `unit` on: the second piece of
     // an index found in two.
     void placeFrom(std::uint64_t cluster, std::uint64_t unit);
+
+    // Where the uncompressed sound after the clip's last checked sample
+    // stops sounding like sound, read as the clusters are placed (the
+    // index's piece too); ~0 where it never does.
+    std::uint64_t trailingSoundFault() const;
 
     std::uint64_t verified() const { return verified_; }
     std::uint64_t size() const { return size_; }
@@ -160,10 +165,15 @@ private:
     Placed placed() const;
 
     // Of the boundaries `fitting` (clusters b.. at the units that put
-    // `badCluster` at q), the one with which the pictures in clusters
-    // first..badCluster decode; kGood when not exactly one does.
-    std::uint64_t decodedBoundary(const std::vector<std::uint64_t>& fitting, std::uint64_t q, std::uint64_t first,
-                                  std::uint64_t badCluster);
+    // `bad`'s cluster at q), those with which the pictures from cluster
+    // `first` up to `bad` decode; all of them when there is nothing to
+    // decode or too much.
+    std::vector<std::uint64_t> decodedBoundaries(const std::vector<std::uint64_t>& fitting, std::uint64_t q,
+                                                 std::uint64_t first, std::uint64_t bad);
+    // The first sample that lies in bytes lo.. of the file, and whether a
+    // picture of a video track lies in [lo, hi).
+    std::vector<Sample>::const_iterator firstIn(std::uint64_t lo) const;
+    bool pictureIn(std::uint64_t lo, std::uint64_t hi) const;
 
     // The pictures of every video track that lie in bytes [lo, hi) of the
     // file decode cleanly, each from the last that needs none before it,
@@ -189,7 +199,7 @@ private:
     std::uint64_t size_;
     const std::vector<Sample> samples_;
     const std::vector<formats::IsoTrack> tracks_;  // when given, their pictures decide a piece the lengths cannot
-    mutable std::uint64_t decodedPictures_ = 0;    //   and how many were decoded for the piece looked for
+    mutable std::uint64_t decodedPictures_ = 0;    //   and how many were decoded for the piece looked for (all its places)
     static constexpr std::uint32_t kNoSample = ~0u;
     std::vector<std::vector<std::uint32_t>> byNumber_;  // each track's samples (their place in samples_) by number
     std::uint64_t block_ = 1;                      // units a block of the medium

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "formats/codecs/PcmSound.h"
 #include "formats/iso/IsoSampleTables.h"
 #include "scan/ScanDisk.h"
 #include "shell/Ui.h"
@@ -23,6 +24,7 @@ struct Sample {
     Kind kind = Kind::Unchecked;
     std::uint8_t lengthBytes = 0;  // of each NAL unit's length
     std::uint8_t headerBytes = 1;  // of each NAL unit's header: 1 in H.264, 2 in H.265
+    formats::PcmOrder pcm = formats::PcmOrder::None;  // uncompressed 16-bit sound, in this byte order
     std::uint32_t track = 0, number = 0;  // its track's, and its place there (from 0)
     std::uint64_t end() const { return offset + size; }
 };

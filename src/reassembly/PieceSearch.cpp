@@ -12,16 +12,18 @@ bool Clip::placeIndex(std::uint64_t at, std::uint64_t unit) {
     const std::uint64_t c = at / unit_;
     if (c >= map_.size()) return false;
     if (map_[c] == unit) return true;
-    std::uint64_t fitting = 0, taken = 0;
+    std::vector<std::uint64_t> fitting;
+    decodedPictures_ = 0;
     const Placed p = placed();
     const std::uint64_t first = firstBoundary(c);
     const std::uint64_t free = first <= c ? freeBack(unit, c - first + 1) : 0;
-    for (std::uint64_t b = first; b <= c && fitting < 2; b += block_)
-        if (unit >= c - b && (unit - (c - b)) % block_ == map_[0] % block_ && placeable(p, b, unit - (c - b), c, free)) {
-            ++fitting;
-            taken = b;
-        }
-    if (fitting != 1) return false;
+    for (std::uint64_t b = first; b <= c && fitting.size() <= kMaxFitting; b += block_)
+        if (unit >= c - b && (unit - (c - b)) % block_ == map_[0] % block_ && placeable(p, b, unit - (c - b), c, free))
+            fitting.push_back(b);
+    // The last pictures before the index tell where their piece ends.
+    if (fitting.size() > 1) fitting = decodedBoundaries(fitting, unit, first, at);
+    if (fitting.size() != 1) return false;
+    const std::uint64_t taken = fitting.front();
     for (std::uint64_t i = taken; i < map_.size(); ++i) map_[i] = unit - (c - taken) + (i - taken);
     ++pieces_;
     return true;
@@ -43,6 +45,10 @@ bool Clip::findPiece(std::size_t s, std::uint64_t bad) {
     const std::uint64_t endUnit = geo_.endUnit();
     const std::uint64_t around = map_[first - 1];
     const Placed p = placed();
+    // The places passed over for want of a boundary that decodes share one
+    // budget of pictures: a piece that is gone is not decoded for at every
+    // unit that happens to fit.
+    decodedPictures_ = 0;
     // In blocks, `bad`'s cluster lies where the clip's start would put it in a block.
     const std::uint64_t phase = (map_[0] + badCluster) % block_;
     for (std::uint64_t k = 1; k < endUnit && search_.goOn(k, endUnit); ++k) {
@@ -66,7 +72,10 @@ bool Clip::findPiece(std::size_t s, std::uint64_t bad) {
         if (fitting.empty()) continue;
         // Where the lengths fit more than one way (clusters that lie
         // wholly inside one picture), the pictures decode one way only, or none is taken.
-        const std::uint64_t taken = fitting.size() == 1 ? fitting.front() : decodedBoundary(fitting, q, first, badCluster);
+        // None decoding rules this place out (a sound frame's start that fits by chance).
+        if (fitting.size() > 1) fitting = decodedBoundaries(fitting, q, first, bad);
+        if (fitting.empty()) continue;
+        const std::uint64_t taken = fitting.size() == 1 ? fitting.front() : kGood;
         if (taken == kGood) return false;
         const std::uint64_t m = q - (badCluster - taken);
         for (std::uint64_t i = taken; i < map_.size(); ++i) map_[i] = m + (i - taken);
@@ -95,33 +104,45 @@ Clip::Placed Clip::placed() const {
     return p;
 }
 
-std::uint64_t Clip::decodedBoundary(const std::vector<std::uint64_t>& fitting, std::uint64_t q, std::uint64_t first,
-                              std::uint64_t badCluster) {
-    if (tracks_.empty() || fitting.size() > kMaxFitting) return kGood;
-    std::uint64_t decoded = kGood;
-    int decoding = 0;
-    decodedPictures_ = 0;
+std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64_t>& fitting, std::uint64_t q,
+                                                   std::uint64_t first, std::uint64_t bad) {
+    if (tracks_.empty() || fitting.size() > kMaxFitting) return fitting;
+    const std::uint64_t badCluster = bad / unit_;
+    // The pictures before `bad` tell the boundary, which lies before it; one
+    // that starts there may run on past the next piece's end as well, where
+    // every boundary tried reads other bytes. It is decoded only where none
+    // lies before.
+    const std::uint64_t hi = pictureIn(first * unit_, bad) ? bad : (badCluster + 1) * unit_;
+    std::vector<std::uint64_t> clean;
     for (std::uint64_t b : fitting) {
         from_ = b;
         next_ = q - (badCluster - b);
-        const bool clean = picturesDecode(first * unit_, (badCluster + 1) * unit_);
+        if (picturesDecode(first * unit_, hi)) clean.push_back(b);
         from_ = map_.size();
-        if (clean) {
-            ++decoding;
-            decoded = b;
-        }
     }
-    return decoding == 1 ? decoded : kGood;
+    // Too many pictures to decode, for this piece, tells nothing.
+    if (decodedPictures_ > kMaxDecodedForAll) return fitting;
+    return clean;
 }
 
-bool Clip::picturesDecode(std::uint64_t lo, std::uint64_t hi) const {
-    std::vector<std::vector<std::uint32_t>> inRange(tracks_.size());  // numbers of the samples there
+std::vector<Sample>::const_iterator Clip::firstIn(std::uint64_t lo) const {
     // The samples are in file order, one after another: those in [lo, hi)
     // are a run of them, from the one that starts before lo and runs into it.
     auto at = std::lower_bound(samples_.begin(), samples_.end(), lo,
                                [](const Sample& x, std::uint64_t offset) { return x.offset < offset; });
     if (at != samples_.begin() && std::prev(at)->end() > lo) --at;
-    for (; at != samples_.end() && at->offset < hi; ++at)
+    return at;
+}
+
+bool Clip::pictureIn(std::uint64_t lo, std::uint64_t hi) const {
+    for (auto at = firstIn(lo); at != samples_.end() && at->offset < hi; ++at)
+        if (at->kind == Sample::Kind::Nal && at->track < tracks_.size()) return true;
+    return false;
+}
+
+bool Clip::picturesDecode(std::uint64_t lo, std::uint64_t hi) const {
+    std::vector<std::vector<std::uint32_t>> inRange(tracks_.size());  // numbers of the samples there
+    for (auto at = firstIn(lo); at != samples_.end() && at->offset < hi; ++at)
         if (at->kind == Sample::Kind::Nal && at->track < tracks_.size()) inRange[at->track].push_back(at->number);
     bool any = false;
     for (std::size_t t = 0; t < tracks_.size(); ++t) {

@@ -201,7 +201,7 @@ Others heldByFinds(const scan::ScanContext& ctx, const scan::ScanGeometry& geo, 
         platform::RawFile copy;
         if (copy.open(ctx.cacheFolder / ctx.found[k].name, platform::RawFile::Mode::Read))
             asFound.readCopy(&copy, ctx.found[k].size);
-        if (!asFound.follow(false)) {
+        if (!asFound.follow(false) || asFound.trailingSoundFault() != ~0ull) {
             asFound.settle();
             shownTo[k] = asFound.verified();
         }
@@ -281,7 +281,10 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         clip.writtenInBlocks(blockUnits);
         const fs::path path = ctx.cacheFolder / f.name;
         const bool followed = clip.follow(true);
-        if (followed && (index.before() || clip.placeIndex(index.indexAt, index.indexUnit))) {
+        const bool placed = followed && (index.before() || clip.placeIndex(index.indexAt, index.indexUnit));
+        // Its sound after the last picture, where nothing else checked it.
+        const std::uint64_t soundFault = placed ? clip.trailingSoundFault() : ~0ull;
+        if (placed && soundFault == ~0ull) {
             if (index.before()) clip.takeTrailingBoxes(index.size);
             else if (index.restUnit != ~std::uint64_t{0}) clip.placeFrom(index.restAt / unit, index.restUnit);
             if (clip.write(path, clip.size())) {
@@ -291,7 +294,9 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
                 ++rebuilt;
                 whole.push_back(k);
             }
-        } else if (const std::uint64_t own = followed ? index.indexAt : std::min(shownTo[k], index.size);
+        } else if (const std::uint64_t own = soundFault != ~0ull ? soundFault
+                                             : followed         ? index.indexAt
+                                                                : std::min(shownTo[k], index.size);
                    (clip.trusted() || own > 0) && clip.write(path, own)) {
             // What follows is another file's, or an index whose place is not
             // known for sure. A clip of few samples is cut too once one of its

@@ -8,6 +8,7 @@
 
 #include "fixtures/TempDir.h"
 #include "platform/ByteOrder.h"
+#include "formats/codecs/PicturesDecode.h"
 #include "formats/iso/IsoSampleTables.h"
 
 namespace hx::formats {
@@ -83,6 +84,60 @@ TEST(IsoSampleTables, ClipsOfFfmpegArePlacedSampleBySampleIndexFirstAndLast) {
         ++clips;
     }
     EXPECT_EQ(clips, 4);
+}
+
+// A clip's pictures decode, from the first; a black picture of 3840 by 2160
+// coded without arithmetic coding too, whose bytes repeat for a row of its
+// blocks. A picture whose rest is filler (erased flash, a byte repeated)
+// does not, with arithmetic coding or without, though a decoder may read
+// that without a fault.
+TEST(PicturesDecode, AClipsPicturesDecodeAndFillerInThemDoesNot) {
+    if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
+    test::TempDir dir("hx-decode");
+    // The pictures of the clip's first track, in decode order, and its track.
+    const auto pictures = [&](const std::string& source, const std::string& settings, IsoTrack& track) {
+        std::vector<std::vector<std::uint8_t>> out;
+        const std::filesystem::path file = dir / "clip.mp4";
+        if (test::RunCommand("ffmpeg -y -v error -f lavfi -i " + source + " -c:v libx264 -g 25 -an " + settings + " '" +
+                             file.string() + "'") != 0)
+            return out;
+        const std::string bytes = test::ReadFile(file);
+        const ReadAt read = Over(bytes);
+        IsoBox moov;
+        std::vector<IsoTrack> tracks;
+        if (!FindIsoBox(read, 0, bytes.size(), "moov", moov) || !ReadSampleTables(read, moov, tracks) || tracks.empty())
+            return out;
+        track = tracks.front();
+        for (const ChunkSpan& span : ChunkSpans(track))
+            for (std::uint64_t k = 0, at = span.offset; k < span.samples; ++k) {
+                const std::uint32_t size = track.sampleSizes[span.firstSample + k];
+                out.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                 bytes.begin() + static_cast<std::ptrdiff_t>(at + size));
+                at += size;
+            }
+        return out;
+    };
+    IsoTrack track;
+    const auto black = pictures("color=black:size=3840x2160:rate=25:duration=0.08", "-preset ultrafast -qp 0", track);
+    if (black.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+    EXPECT_TRUE(PicturesDecode(track.codec, track.codecConfig, black));
+    for (const std::string settings : {"-preset ultrafast -qp 10", "-preset veryfast -bf 0 -qp 10"}) {
+        SCOPED_TRACE(settings);
+        auto noisy = pictures("testsrc=duration=1:size=240x180:rate=25 -vf noise=alls=29:allf=t", settings, track);
+        ASSERT_GE(noisy.size(), 21u);
+        noisy.resize(21);
+        EXPECT_TRUE(PicturesDecode(track.codec, track.codecConfig, noisy));
+        std::vector<std::uint8_t>& last = noisy.back();
+        ASSERT_GT(last.size(), 12000u);
+        for (const int filler : {0xFF, 0x00, 0x55, 0x7F})
+            for (const std::size_t tail : {3000, 8192}) {
+                std::vector<std::uint8_t> filled = last;
+                std::fill(filled.end() - static_cast<std::ptrdiff_t>(tail), filled.end(), static_cast<std::uint8_t>(filler));
+                std::swap(filled, last);
+                EXPECT_FALSE(PicturesDecode(track.codec, track.codecConfig, noisy)) << filler << ", " << tail << " bytes";
+                std::swap(filled, last);
+            }
+    }
 }
 
 }  // namespace

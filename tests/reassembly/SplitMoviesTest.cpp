@@ -168,6 +168,16 @@ protected:
     std::vector<std::string> old;  // the old clips left on the card
     std::size_t holes = 0;         // the bytes of the clusters the deleted ones left
 
+    // Clusters [from, to) of a file that lies in `clusters` get another
+    // file's bytes; then the card is quick-formatted.
+    void overwriteThenFormat(const std::vector<std::uint32_t>& clusters, std::size_t from, std::size_t to, std::uint32_t key) {
+        const auto geometry = test::FatGeometry(image);
+        for (std::size_t k = from; k < to; ++k)
+            test::PatchFile(image, (geometry.FirstDataSector + (clusters[k] - 2ull) * geometry.SectorsPerCluster) * 512,
+                            test::PatternBytes(512ull * geometry.SectorsPerCluster, key + static_cast<std::uint32_t>(k)));
+        ASSERT_EQ(test::RunCommand("mkfs.fat -F 32 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
+    }
+
     bool plays(const fs::path& file) {
         std::string said;
         return test::RunCommand("ffprobe -v error '" + file.string() + "' 2>&1", &said) == 0 && said.empty();
@@ -237,10 +247,7 @@ void SplitMovies::overwrittenPieceComesBackAsFarAsItPlays(bool indexLast) {
     ASSERT_LT(secondRun, clusters.size() - 1) << "the clip's index does not lie after its second piece";
     const auto geometry = test::FatGeometry(image);
     const std::uint64_t clusterBytes = 512ull * geometry.SectorsPerCluster;
-    for (std::size_t k = firstRun; k < (indexLast ? secondRun : clusters.size()); ++k)
-        test::PatchFile(image, (geometry.FirstDataSector + (clusters[k] - 2ull) * geometry.SectorsPerCluster) * 512,
-                        test::PatternBytes(clusterBytes, 900 + static_cast<std::uint32_t>(k)));
-    ASSERT_EQ(test::RunCommand("mkfs.fat -F 32 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
+    ASSERT_NO_FATAL_FAILURE(overwriteThenFormat(clusters, firstRun, indexLast ? secondRun : clusters.size(), 900));
 
     output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
@@ -279,6 +286,50 @@ TEST_F(SplitMovies, AClipWhosePieceWasWrittenOverSaysHowFarItPlays) { overwritte
 
 TEST_F(SplitMovies, AClipWithItsIndexLastWhosePieceWasWrittenOverPlaysAsFarAsItCan) {
     overwrittenPieceComesBackAsFarAsItPlays(true);
+}
+
+// A clip that ends in uncompressed sound, after its last picture, whose last
+// clusters were written over: nothing checks the sound's samples one by one,
+// but another file's bytes do not sound like sound. The clip is not called
+// whole, and it holds none of them.
+TEST_F(SplitMovies, AClipWhoseSoundAfterItsLastPictureWasWrittenOverIsNotWhole) {
+    const std::string name = "DCIM/100CAM/MVI_0310.MOV";
+    const std::string bytes = clip(12, ".MOV", 2, {.pcm = true});
+    if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+    const fs::path file = dir / "clip12.MOV";
+    std::string packets;
+    ASSERT_EQ(test::RunCommand("ffprobe -v error -select_streams v -show_entries packet=pos,size -of csv=p=0 '" +
+                                   file.string() + "'",
+                               &packets),
+              0);
+    std::uint64_t pictures = 0;  // where the last picture ends
+    std::istringstream lines(packets);
+    for (std::string line; std::getline(lines, line);)
+        if (const auto comma = line.find(','); comma != std::string::npos)
+            pictures = std::max<std::uint64_t>(pictures, std::stoull(line.substr(comma + 1)) + std::stoull(line));
+    ASSERT_GT(pictures, 0u);
+    ASSERT_GE(bytes.size() - pictures, 1024u) << "no sound after the last picture";
+    ASSERT_TRUE(test::FatPutFirstFree(image, name, bytes));
+    const std::vector<std::uint32_t> clusters = test::FatClustersOf(image, name);
+    const auto geometry = test::FatGeometry(image);
+    const std::uint64_t clusterBytes = 512ull * geometry.SectorsPerCluster;
+    // From the cluster that holds the sound's first 512 bytes on.
+    const std::size_t from = static_cast<std::size_t>((pictures + 512) / clusterBytes);
+    ASSERT_LT(from, clusters.size());
+    ASSERT_NO_FATAL_FAILURE(overwriteThenFormat(clusters, from, clusters.size(), 700));
+
+    output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    const FoundFile* found = nullptr;
+    for (const FoundFile& f : command.context().found)
+        if (test::ReadFile(cache / f.name).compare(64, 4096, bytes, 64, 4096) == 0) found = &f;
+    ASSERT_NE(found, nullptr) << "the clip was not found";
+    const std::string back = test::ReadFile(cache / found->name);
+    EXPECT_TRUE(found->damaged);
+    EXPECT_EQ(RebuiltText(*found).rfind("incomplete: ", 0), 0u) << RebuiltText(*found);
+    // Its pictures, up to the last one's end, and none of the other bytes as its sound.
+    ASSERT_LE(back.size(), pictures) << "it holds another file's bytes as its sound";
+    EXPECT_EQ(back.substr(0, from * clusterBytes), bytes.substr(0, from * clusterBytes));
 }
 
 // Some cameras end a clip with a box of their own after its media data or
@@ -367,6 +418,36 @@ TEST_F(SplitMovies, ClipsWhoseBreakFallsInsideAPictureComeBackByTheirPictures) {
         if (it != clips.end()) deepBack.insert(it->second);
     }
     EXPECT_GE(deepBack.size(), clips.size() - 1);
+}
+
+// Holes a little longer than a picture: nearly every break falls inside a
+// picture, and the picture after it runs on past the next break too. The
+// boundary is told by the pictures before the break, which lie in pieces
+// already placed, and every clip comes back whole.
+TEST_F(SplitMovies, PiecesAboutAPictureLongComeBackWhole) {
+    ASSERT_FALSE(test::MakeFatImage(image, {.fatBits = 16, .sizeKiB = 64 * 1024, .sectorsPerCluster = 8, .label = "CAM"})
+                     .empty());
+    // Pictures of about 90 KB.
+    const std::string first = clip(8, ".MP4", 1, {.qp = 10});
+    const std::string last = clip(9, ".MOV", 1, {.indexLast = true, .pcm = true, .qp = 10});
+    if (first.empty() || last.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+    std::mt19937 random(5);
+    for (int n = 0; n < 80; ++n) {
+        std::string bytes((104 << 10) + random() % (32 << 10), '\0');
+        for (char& c : bytes) c = static_cast<char>(random());
+        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/F" + std::to_string(n) + ".BIN", bytes));
+    }
+    for (int n = 0; n < 80; n += 2) ASSERT_TRUE(test::FatDelete(image, "OLD/F" + std::to_string(n) + ".BIN"));
+    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/MVI_0001.MP4", first));
+    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/MVI_0002.MOV", last));
+    ASSERT_TRUE(test::InPieces(test::FatClustersOf(image, "DCIM/MVI_0002.MOV")));
+    ASSERT_EQ(test::RunCommand("mkfs.fat -F 16 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
+    output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    std::map<std::string, int> pieces;  // of each file that came back, by its bytes
+    for (const FoundFile& f : command.context().found) pieces[test::ReadFile(cache / f.name)] = f.pieces;
+    EXPECT_GE(pieces.count(first) ? pieces[first] : 0, 12) << "the clip with its index first";
+    EXPECT_GE(pieces.count(last) ? pieces[last] : 0, 12) << "the clip with its index last";
 }
 
 // DeepScan reads sector by sector, and a piece may break or an index lie

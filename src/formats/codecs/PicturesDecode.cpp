@@ -67,7 +67,7 @@ std::unique_ptr<AVCodecContext, CodecContextFree> openDecoder(const std::array<c
     std::memcpy(ctx->extradata, config.data(), config.size());
     ctx->extradata_size = static_cast<int>(config.size());
     ctx->thread_count = 1;  // a fault is told with the picture it is in
-    if (strict) ctx->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CAREFUL;
+    if (strict) ctx->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CAREFUL | AV_EF_AGGRESSIVE;
     if (avcodec_open2(ctx.get(), decoder, nullptr) < 0) return nullptr;
     return ctx;
 }
@@ -133,8 +133,18 @@ bool toRgb(const AVFrame& frame, unsigned step, DrawnPicture& out) {
 
 }  // namespace
 
+bool HoldsFiller(const std::uint8_t* bytes, std::size_t size) {
+    constexpr std::size_t kFiller = 2048;
+    std::size_t run = 1;
+    for (std::size_t k = 1; k < size; ++k)
+        if ((run = bytes[k] == bytes[k - 1] ? run + 1 : 1) >= kFiller) return true;
+    return false;
+}
+
 bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                     const std::vector<std::vector<std::uint8_t>>& samples) {
+    for (const std::vector<std::uint8_t>& sample : samples)
+        if (HoldsFiller(sample.data(), sample.size())) return false;
     const auto ctx = openDecoder(codec, config, true);
     if (!ctx) return false;
     tDecoding = ctx.get();

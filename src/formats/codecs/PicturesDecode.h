@@ -15,10 +15,17 @@ namespace hx::formats {
 // `codec` is the track's first sample entry ("avc1", "avc3", "hvc1",
 // "hev1"), `config` its configuration box's contents (avcC, hvcC), and
 // `samples` the track's samples in decode order from one that needs none
-// before it. True when each of them decodes without a fault; false too when
-// the codec is none of those or the decoder cannot be had.
+// before it. True when each of them decodes without a fault and none holds
+// filler (see HoldsFiller); false too when the codec is none of those or the
+// decoder cannot be had.
 bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                     const std::vector<std::vector<std::uint8_t>>& samples);
+
+// A run of one byte that no coded picture holds: erased or filled flash,
+// which a decoder may read as the rest of a picture without a fault. A
+// picture coded without arithmetic coding repeats a byte for a row of its
+// blocks at most (240 bytes for a black picture of 3840 by 2160).
+bool HoldsFiller(const std::uint8_t* bytes, std::size_t size);
 
 // The first picture the samples (as for PicturesDecode) give, as 8-bit RGB,
 // 3 bytes a pixel: made smaller by a whole factor, to at most twice

@@ -41,6 +41,10 @@ void readCodec(const ReadAt& read, const IsoBox& stbl, IsoTrack& track) {
         ReadIsoBox(read, stsd.contents + 8, stsd.end, entry) != BoxRead::Box)
         return;
     track.codec = entry.type;
+    // A sound sample entry's bits a sample, after its channels.
+    std::uint8_t bits[2];
+    if (entry.contents + 20 <= entry.end && read(entry.contents + 18, 2, bits))
+        track.soundBits = static_cast<std::uint16_t>(bits[0] << 8 | bits[1]);
     // A visual sample entry's own fields take 78 bytes before its boxes.
     const bool avc = entry.is("avc1") || entry.is("avc3"), hevc = entry.is("hvc1") || entry.is("hev1");
     if (!avc && !hevc) return;

@@ -14,6 +14,7 @@ namespace hx::formats {
 struct IsoTrack {
     std::array<char, 4> handler{};            // "vide", "soun", ...
     std::array<char, 4> codec{};              // its first sample entry: "avc1", "hvc1", "mp4a", ...
+    std::uint16_t soundBits = 0;              //   a sound entry's bits a sample (as its field says)
     // H.264 and H.265: the bytes of the length before each NAL unit of a
     // sample (1, 2 or 4); 0 for other codecs.
     std::uint8_t nalLengthBytes = 0;
