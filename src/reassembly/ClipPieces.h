@@ -85,6 +85,22 @@ public:
     // index's piece too); ~0 where it never does.
     std::uint64_t trailingSoundFault() const;
 
+    // The clip's last picture, where its NAL unit runs on past the last
+    // length read in place over clusters that nothing read after it shows
+    // (the clip's bytes end there, or sound follows that nothing checks):
+    // true when it decodes as the clusters are placed, or lies in the
+    // cluster already shown. Clips given no tracks are taken as they lie.
+    bool lastPictureShown();
+    // The rest of that picture looked for over the medium when it does not
+    // decode as placed, nearest first, each boundary after the last length
+    // read in place tried: a piece is taken when the picture decodes with it,
+    // with one boundary alone at that place, and the samples after it are in
+    // place there too.
+    bool findLastPiece();
+    // The clip's bytes shown to be its own so far: up to the end of the last
+    // NAL unit's length borne out.
+    std::uint64_t shown() const { return lastGood_; }
+
     std::uint64_t verified() const { return verified_; }
     std::uint64_t size() const { return size_; }
 
@@ -179,6 +195,9 @@ private:
     // file decode cleanly, each from the last that needs none before it,
     // read through the clusters as placed (and as tried).
     bool picturesDecode(std::uint64_t lo, std::uint64_t hi) const;
+
+    // The clip's last picture (of a video track), or null.
+    const Sample* lastPicture() const;
 
     // How many units back from `q`, itself included, no other find takes; `most` at most.
     std::uint64_t freeBack(std::uint64_t q, std::uint64_t most) const;

@@ -84,6 +84,59 @@ bool Clip::findPiece(std::size_t s, std::uint64_t bad) {
     return false;
 }
 
+const Sample* Clip::lastPicture() const {
+    for (auto at = samples_.rbegin(); at != samples_.rend(); ++at)
+        if (at->kind == Sample::Kind::Nal && at->track < tracks_.size()) return &*at;
+    return nullptr;
+}
+
+bool Clip::lastPictureShown() {
+    const Sample* last = lastPicture();
+    if (!last || lastGood_ == 0 || lastGood_ >= last->end() || (last->end() - 1) / unit_ == (lastGood_ - 1) / unit_)
+        return true;
+    decodedPictures_ = 0;
+    return picturesDecode(lastGood_, last->end());
+}
+
+bool Clip::findLastPiece() {
+    const Sample* last = lastPicture();
+    if (!last || lastGood_ == 0) return false;
+    const std::uint64_t lastCluster = (last->end() - 1) / unit_;
+    const std::uint64_t first = firstBoundary(lastCluster);
+    if (first > lastCluster || lastCluster >= map_.size()) return false;
+    const std::size_t after = static_cast<std::size_t>(last - samples_.data()) + 1;  // sound after it
+    const std::uint64_t endUnit = geo_.endUnit();
+    const std::uint64_t around = map_[first - 1];
+    const Placed p = placed();
+    decodedPictures_ = 0;
+    const std::uint64_t phase = (map_[0] + lastCluster) % block_;
+    for (std::uint64_t k = 1; k < endUnit && decodedPictures_ <= kMaxDecodedForAll && search_.goOn(k, endUnit); ++k) {
+        const std::uint64_t q = (around + k) % endUnit;  // where the picture's last cluster would lie
+        if (q % block_ != phase || others_.taken(q)) continue;
+        const std::uint64_t free = freeBack(q, lastCluster - first + 1);
+        std::vector<std::uint64_t> clean;
+        for (std::uint64_t b = first; b <= lastCluster && clean.size() < 2; b += block_) {
+            if (q < lastCluster - b) continue;
+            const std::uint64_t m = q - (lastCluster - b);
+            if (!placeable(p, b, m, lastCluster, free)) continue;
+            from_ = b;
+            next_ = m;
+            bool inPlace = true;
+            for (std::size_t s = after; s < samples_.size() && inPlace; ++s) inPlace = check(samples_[s]) == kGood;
+            if (inPlace && picturesDecode(lastGood_, last->end())) clean.push_back(b);
+            from_ = map_.size();
+        }
+        // Two boundaries with which it decodes tell nothing.
+        if (clean.size() > 1) return false;
+        if (clean.empty()) continue;
+        const std::uint64_t m = q - (lastCluster - clean.front());
+        for (std::uint64_t i = clean.front(); i < map_.size(); ++i) map_[i] = m + (i - clean.front());
+        ++pieces_;
+        return true;
+    }
+    return false;
+}
+
 std::uint64_t Clip::firstBoundary(std::uint64_t last) const {
     const std::uint64_t own = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
     const std::uint64_t back = last - std::min(last, kMaxBoundaries * block_);

@@ -197,11 +197,11 @@ Others heldByFinds(const scan::ScanContext& ctx, const scan::ScanGeometry& geo, 
     Others others;
     others.blank = &ctx.blank;
     for (const auto& [k, index] : clips) {
-        Clip asFound(medium, geo, others, ctx.found[k].startUnit, index.size, index.samples);
+        Clip asFound(medium, geo, others, ctx.found[k].startUnit, index.size, index.samples, index.tracks);
         platform::RawFile copy;
         if (copy.open(ctx.cacheFolder / ctx.found[k].name, platform::RawFile::Mode::Read))
             asFound.readCopy(&copy, ctx.found[k].size);
-        if (!asFound.follow(false) || asFound.trailingSoundFault() != ~0ull) {
+        if (!asFound.follow(false) || !asFound.lastPictureShown() || asFound.trailingSoundFault() != ~0ull) {
             asFound.settle();
             shownTo[k] = asFound.verified();
         }
@@ -282,9 +282,12 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         const fs::path path = ctx.cacheFolder / f.name;
         const bool followed = clip.follow(true);
         const bool placed = followed && (index.before() || clip.placeIndex(index.indexAt, index.indexUnit));
+        // Its last picture, where nothing read after it shows its clusters.
+        const bool lastShown =
+            followed && (clip.lastPictureShown() || (placed && index.before() && clip.findLastPiece()));
         // Its sound after the last picture, where nothing else checked it.
-        const std::uint64_t soundFault = placed ? clip.trailingSoundFault() : ~0ull;
-        if (placed && soundFault == ~0ull) {
+        const std::uint64_t soundFault = placed && lastShown ? clip.trailingSoundFault() : ~0ull;
+        if (placed && lastShown && soundFault == ~0ull) {
             if (index.before()) clip.takeTrailingBoxes(index.size);
             else if (index.restUnit != ~std::uint64_t{0}) clip.placeFrom(index.restAt / unit, index.restUnit);
             if (clip.write(path, clip.size())) {
@@ -295,8 +298,9 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
                 whole.push_back(k);
             }
         } else if (const std::uint64_t own = soundFault != ~0ull ? soundFault
-                                             : followed         ? index.indexAt
-                                                                : std::min(shownTo[k], index.size);
+                                             : !followed        ? std::max(std::min(shownTo[k], index.size), clip.shown())
+                                             : lastShown        ? index.indexAt
+                                                                : clip.shown();
                    (clip.trusted() || own > 0) && clip.write(path, own)) {
             // What follows is another file's, or an index whose place is not
             // known for sure. A clip of few samples is cut too once one of its
