@@ -91,6 +91,10 @@ public:
     // true when it decodes as the clusters are placed, or lies in the
     // cluster already shown. Clips given no tracks are taken as they lie.
     bool lastPictureShown();
+    // The clip's bytes from `at` on (its index after the samples) were found
+    // in place, as the clusters are placed: the picture before them is shown
+    // up to the cluster before theirs.
+    void indexInPlace(std::uint64_t at) { indexInPlace_ = at; }
     // The rest of that picture looked for over the medium when it does not
     // decode as placed, nearest first, each boundary after the last length
     // read in place tried: a piece is taken when the picture decodes with it,
@@ -224,6 +228,7 @@ private:
     std::uint64_t block_ = 1;                      // units a block of the medium
     std::vector<std::uint64_t> map_;     // medium unit of each cluster of the file
     std::uint64_t from_ = 0, next_ = 0;  // a piece tried: clusters from `from_` at `next_` on
+    std::uint64_t indexInPlace_ = kGood;
     std::uint64_t lastGood_ = 0;         // the end of the last NAL unit's length shown to be the clip's own
     std::uint64_t unproven_ = kGood;     // where the length read before the last check's fault was, unless shown
     std::uint64_t verified_ = 0;

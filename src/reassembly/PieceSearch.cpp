@@ -11,7 +11,10 @@ namespace hx::reassembly::pieces {
 bool Clip::placeIndex(std::uint64_t at, std::uint64_t unit) {
     const std::uint64_t c = at / unit_;
     if (c >= map_.size()) return false;
-    if (map_[c] == unit) return true;
+    if (map_[c] == unit) {
+        indexInPlace_ = at;
+        return true;
+    }
     std::vector<std::uint64_t> fitting;
     decodedPictures_ = 0;
     const Placed p = placed();
@@ -26,6 +29,7 @@ bool Clip::placeIndex(std::uint64_t at, std::uint64_t unit) {
     const std::uint64_t taken = fitting.front();
     for (std::uint64_t i = taken; i < map_.size(); ++i) map_[i] = unit - (c - taken) + (i - taken);
     ++pieces_;
+    indexInPlace_ = at;
     return true;
 }
 
@@ -94,6 +98,7 @@ bool Clip::lastPictureShown() {
     const Sample* last = lastPicture();
     if (!last || lastGood_ == 0 || lastGood_ >= last->end() || (last->end() - 1) / unit_ == (lastGood_ - 1) / unit_)
         return true;
+    if (indexInPlace_ != kGood && indexInPlace_ / unit_ <= (last->end() - 1) / unit_ + 1) return true;
     decodedPictures_ = 0;
     return picturesDecode(lastGood_, last->end());
 }

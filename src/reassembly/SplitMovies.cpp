@@ -201,6 +201,8 @@ Others heldByFinds(const scan::ScanContext& ctx, const scan::ScanGeometry& geo, 
         platform::RawFile copy;
         if (copy.open(ctx.cacheFolder / ctx.found[k].name, platform::RawFile::Mode::Read))
             asFound.readCopy(&copy, ctx.found[k].size);
+        if (!index.before() && index.indexUnit == ctx.found[k].startUnit + index.indexAt / geo.unitBytes())
+            asFound.indexInPlace(index.indexAt);
         if (!asFound.follow(false) || !asFound.lastPictureShown() || asFound.trailingSoundFault() != ~0ull) {
             asFound.settle();
             shownTo[k] = asFound.verified();

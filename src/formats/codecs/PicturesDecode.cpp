@@ -67,7 +67,11 @@ std::unique_ptr<AVCodecContext, CodecContextFree> openDecoder(const std::array<c
     std::memcpy(ctx->extradata, config.data(), config.size());
     ctx->extradata_size = static_cast<int>(config.size());
     ctx->thread_count = 1;  // a fault is told with the picture it is in
-    if (strict) ctx->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CAREFUL | AV_EF_AGGRESSIVE;
+    if (strict) {
+        ctx->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CAREFUL | AV_EF_AGGRESSIVE;
+        // What is asked is whether the bits decode, not how the picture looks.
+        ctx->skip_loop_filter = AVDISCARD_ALL;
+    }
     if (avcodec_open2(ctx.get(), decoder, nullptr) < 0) return nullptr;
     return ctx;
 }
