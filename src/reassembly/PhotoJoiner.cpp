@@ -26,6 +26,9 @@ constexpr std::size_t kProbe = 128 * 1024;
 // first piece again).
 constexpr int kMaxProbes = 2000;
 constexpr int kProbesPerPicture = 96;
+// Second pieces shorter than the probe followed, and the tries each gets for the piece after it.
+constexpr std::size_t kShorterTried = 4;
+constexpr int kShorterProbes = 24;
 // Places right after other finds, anywhere on the medium, tried for a second piece.
 constexpr std::size_t kFarCandidates = 256;
 // Pieces of one picture joined at most.
@@ -120,6 +123,7 @@ bool Joiner::join(std::size_t index) {
     }
     if (fault == ~0ull || fault > bytes.size()) return false;
     tried_ = 0;
+    allowance_ = 0;
     looks_.clear();
     if (joinFrom(index, path, bytes, fault, f.startUnit, 1, 0)) return true;
     keepFirstPiece(f, path, bytes, fault);
@@ -154,6 +158,7 @@ bool Joiner::joinSecond(std::size_t index) {
     const formats::JpegEntropy::Walk walk = entropy_.walk(bytes.data(), bytes.size(), start, &marks_, kMarkEvery);
     if (walk.outcome != formats::JpegEntropy::Outcome::Fault || marks_.empty()) return false;
     tried_ = 0;
+    allowance_ = 0;
     looks_.clear();
     return joinFrom(index, path, bytes, walk.at, f.startUnit, start.byte / unit_ + 1, 0);
 }
@@ -208,8 +213,13 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
     std::vector<std::size_t> restarts = restartEnds(bytes);
     restarts.erase(restarts.begin(), std::lower_bound(restarts.begin(), restarts.end(), skip_));
     std::vector<std::uint8_t> probe;
+    // Second pieces whose data reads cleanly for a unit or more and then
+    // goes wrong before the probe's end: pieces shorter than the probe,
+    // with a third after them, or other data that happens to read for a
+    // while. Followed last.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> shorter;
     for (const auto& [pieceUnits, next] : joins) {
-        if (layout_.probes >= kMaxProbes || tried_ >= kProbesPerPicture) return false;
+        if (layout_.probes >= kMaxProbes || tried_ >= kProbesPerPicture + allowance_) break;
         if (pieceUnits < minUnits) continue;
         const auto joinAt = static_cast<std::size_t>(pieceUnits * unit_);
         const int restart = nextRestart(bytes, restarts, joinAt);
@@ -222,7 +232,12 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
         ++layout_.probes;
         ++tried_;
         std::vector<formats::JpegEntropy::Mark> probeMarks;
-        if (!continues(bytes, joinAt, probe, &probeMarks)) continue;
+        std::uint64_t probeFault = 0;
+        if (!continues(bytes, joinAt, probe, &probeMarks, &probeFault)) {
+            if (walkable_ && depth + 2 < kMaxPieces && probeFault >= joinAt + unit_ && shorter.size() < kShorterTried)
+                shorter.emplace_back(pieceUnits, next);
+            continue;
+        }
         // The picture's end by its markers across the join, then every code up to it.
         std::vector<std::uint8_t> joined;
         joined.reserve(joinAt + probe.size() + kChunk);
@@ -235,7 +250,7 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
             std::ofstream out(path, std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(joined.data()), static_cast<std::streamsize>(joined.size()));
             if (!out.flush()) return false;
-            f.size = joined.size();
+                f.size = joined.size();
             f.pieces = depth + 2;
             f.damaged = false;
             f.printed = false;
@@ -244,6 +259,21 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
         if (depth + 2 < kMaxPieces && walkable_ && nextPiece(index, path, joined, joinAt, next, pieceUnits, depth))
             return true;
     }
+    // Each gets tries of its own for the piece after it, which the joins
+    // tried before it do not get: those stop where they did.
+    const int allowance = allowance_;
+    for (const auto& [pieceUnits, next] : shorter) {
+        if (layout_.probes >= kMaxProbes) break;
+        allowance_ = std::max(allowance_, tried_ + kShorterProbes - kProbesPerPicture);
+        const auto joinAt = static_cast<std::size_t>(pieceUnits * unit_);
+        std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
+        if (!append(joined, next, kProbe)) continue;
+        if (nextPiece(index, path, joined, joinAt, next, pieceUnits, depth)) {
+            allowance_ = allowance;
+            return true;
+        }
+    }
+    allowance_ = allowance;
     return false;
 }
 
@@ -346,13 +376,15 @@ bool Joiner::heldByAnother(std::uint64_t unit, std::size_t index) const {
 }
 
 bool Joiner::continues(const std::vector<std::uint8_t>& bytes, std::size_t joinAt, const std::vector<std::uint8_t>& probe,
-               std::vector<formats::JpegEntropy::Mark>* more) {
+               std::vector<formats::JpegEntropy::Mark>* more, std::uint64_t* fault) {
     if (!walkable_) {
         std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
         joined.insert(joined.end(), probe.begin(), probe.end());
         return cleanTo(joined, joinAt);
     }
     const formats::JpegEntropy::Walk walk = walkAcross(bytes, joinAt, probe.data(), probe.size(), more);
+    if (fault && walk.outcome == formats::JpegEntropy::Outcome::Fault && more && !more->empty())
+        *fault = more->front().byte + walk.at;
     return walk.outcome == formats::JpegEntropy::Outcome::Complete ||
            walk.outcome == formats::JpegEntropy::Outcome::RanOut;
 }

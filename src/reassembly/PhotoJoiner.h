@@ -107,9 +107,10 @@ private:
 
     // The first `joinAt` bytes of the picture followed by `probe` read
     // without a fault, up to the probe's end or the picture's.
-    // `more` gets the walk's marks past the cut, where the whole picture's walk may go on from.
+    // `more` gets the walk's marks past the cut, where the whole picture's
+    // walk may go on from; `fault`, where it went wrong in `bytes` as joined.
     bool continues(const std::vector<std::uint8_t>& bytes, std::size_t joinAt, const std::vector<std::uint8_t>& probe,
-                   std::vector<formats::JpegEntropy::Mark>* more);
+                   std::vector<formats::JpegEntropy::Mark>* more, std::uint64_t* fault = nullptr);
 
     // As wholeAcross, the walk going on from the last mark the probe's walk
     // left: the probe's bytes are the joined picture's own, walked once.
@@ -149,6 +150,7 @@ private:
     Layout& layout_;
     media::SalvagedDrive salvaged_;
     int tried_ = 0;  // candidates of the picture being joined
+    int allowance_ = 0;  //   and how many more than kProbesPerPicture the piece after a short one gets
     std::unordered_map<std::uint64_t, ContinuationLook> looks_;
     std::uint64_t blockUnits_ = 1;
     formats::JpegEntropy entropy_;

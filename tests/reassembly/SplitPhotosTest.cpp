@@ -73,6 +73,26 @@ TEST_F(SplitPhotos, PiecesWithMegabytesOfOtherFilesBetweenAreJoined) {
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
+// Photos in three pieces whose middle one is shorter than a join reads
+// ahead to judge it (a card of small holes): the middle piece reads cleanly
+// up to its end, and the third is looked for from there.
+TEST_F(SplitPhotos, AMiddlePieceShorterThanWhatAJoinReadsAheadIsJoined) {
+    for (int n = 0; n < 3; ++n) {
+        photos[n] = test::MakeTestJpeg(n, 1280, 960);
+        const std::size_t first = photos[n].size() / 3 / cluster_ * cluster_, middle = (4 + 6 * n) * cluster_;
+        ASSERT_LT(first + middle, photos[n].size());
+        put(photos[n].substr(0, first));
+        put(test::PatternBytes((3 + n) * cluster_, 600 + n));
+        put(photos[n].substr(first, middle));
+        put(test::PatternBytes((9 - n) * cluster_, 610 + n));
+        put(photos[n].substr(first + middle));
+    }
+    auto ctx = context(formats::EveryTypeSelection());
+    ASSERT_EQ(ScanDisk(ctx, reassembly::Reassemble), ScanOutcome::Finished);
+    EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2}));
+    for (const FoundFile& f : ctx.found) EXPECT_EQ(f.pieces, 3) << f.name;
+}
+
 // An older file of random bytes, 10 MB of it, between the pieces; one photo's
 // second piece lies before its first (the allocation wrapped). Nothing
 // found lies between them to step from: found by the scan as well as by the DeepScan.
