@@ -110,11 +110,10 @@ std::string sampleTables(std::string_view ref, const IsoBox& stbl, const MadeTra
 // Pictures shown out of order get an edit list that starts with the first shown.
 std::string trackBox(std::string_view ref, const IsoBox& trak, const MadeTrack& m, std::uint64_t movieScale, std::uint64_t& duration) {
     const std::vector<IsoBox> track = formats::ChildBoxes(ref, trak.contents, trak.end);
-    const IsoBox *tkhd = formats::ChildBox(track, "tkhd"), *mdia = formats::ChildBox(track, "mdia");
-    if (!tkhd || !mdia) return {};
-    const std::vector<IsoBox> media = formats::ChildBoxes(ref, mdia->contents, mdia->end);
-    const IsoBox *mdhd = formats::ChildBox(media, "mdhd"), *hdlr = formats::ChildBox(media, "hdlr"), *minf = formats::ChildBox(media, "minf");
-    if (!mdhd || !hdlr || !minf) return {};
+    const IsoBox* tkhd = formats::ChildBox(track, "tkhd");
+    formats::TrackBoxes boxes;
+    if (!tkhd || !formats::TrackBoxesOf(ref, trak, boxes)) return {};
+    const IsoBox *mdhd = &boxes.mdhd, *hdlr = &boxes.hdlr, *minf = &boxes.minf;
     const std::uint64_t mediaScale = formats::TimeScaleOf(ref, *mdhd, 12, 20);
     if (mediaScale == 0) return {};
     const std::uint64_t mediaDuration = m.count * m.delta;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/codecs/PcmSound.h"
 #include "formats/codecs/SliceHeaders.h"
 #include "formats/iso/IsoBoxWriter.h"
 #include "formats/iso/IsoBoxes.h"
@@ -81,23 +82,13 @@ struct Camera {
 // The reference's sound track, when it is uncompressed: frames of one size.
 void readSound(Camera& cam) {
     for (const IsoBox& trak : formats::ChildBoxes(cam.ref, cam.moov.contents, cam.moov.end)) {
-        const std::vector<IsoBox> t = formats::ChildBoxes(cam.ref, trak.contents, trak.end);
-        const IsoBox* mdia = formats::ChildBox(t, "mdia");
-        if (!trak.is("trak") || !mdia) continue;
-        const std::vector<IsoBox> m = formats::ChildBoxes(cam.ref, mdia->contents, mdia->end);
-        const IsoBox *hdlr = formats::ChildBox(m, "hdlr"), *minf = formats::ChildBox(m, "minf");
-        if (!hdlr || !minf || hdlr->contents + 12 > hdlr->end || cam.ref.compare(hdlr->contents + 8, 4, "soun") != 0) continue;
-        const std::vector<IsoBox> n = formats::ChildBoxes(cam.ref, minf->contents, minf->end);
-        const IsoBox* stbl = formats::ChildBox(n, "stbl");
-        if (!stbl) return;
-        const std::vector<IsoBox> tables = formats::ChildBoxes(cam.ref, stbl->contents, stbl->end);
-        const IsoBox *stsd = formats::ChildBox(tables, "stsd"), *stts = formats::ChildBox(tables, "stts"), *stsz = formats::ChildBox(tables, "stsz");
+        formats::TrackBoxes track;
+        if (!formats::TrackBoxesOf(cam.ref, trak, track) || track.handler != "soun") continue;
+        const IsoBox *stsd = formats::ChildBox(track.tables, "stsd"), *stts = formats::ChildBox(track.tables, "stts"),
+                     *stsz = formats::ChildBox(track.tables, "stsz");
         if (!stsd || !stts || !stsz || stts->contents + 16 > stts->end || stsz->contents + 8 > stsz->end) return;
         const std::vector<IsoBox> entries = formats::ChildBoxes(cam.ref, stsd->contents + 8, stsd->end);
-        bool pcm = false;
-        for (const char* type : {"sowt", "twos", "lpcm", "in24", "in32", "fl32", "fl64", "ipcm"})
-            pcm |= !entries.empty() && entries.front().is(type);
-        if (!pcm) return;
+        if (entries.empty() || !formats::IsPcmCodec(std::string_view(entries.front().type.data(), 4))) return;
         cam.soundTrak = trak;
         cam.frameBytes = static_cast<std::uint32_t>(formats::BytesBe(cam.ref, stsz->contents + 4, 4));
         cam.frameDelta = static_cast<std::uint32_t>(formats::BytesBe(cam.ref, stts->contents + 12, 4));
@@ -129,18 +120,9 @@ bool readCamera(Camera& cam) {
     cam.moov = *formats::ChildBox(top, "moov");
     if (cam.moov.end - cam.moov.at > kMaxIndexBytes) return false;
     for (const IsoBox& trak : formats::ChildBoxes(cam.ref, cam.moov.contents, cam.moov.end)) {
-        if (!trak.is("trak")) continue;
-        const std::vector<IsoBox> t = formats::ChildBoxes(cam.ref, trak.contents, trak.end);
-        const IsoBox* mdia = formats::ChildBox(t, "mdia");
-        if (!mdia) continue;
-        const std::vector<IsoBox> m = formats::ChildBoxes(cam.ref, mdia->contents, mdia->end);
-        const IsoBox* hdlr = formats::ChildBox(m, "hdlr");
-        const IsoBox* minf = formats::ChildBox(m, "minf");
-        if (!hdlr || !minf || hdlr->contents + 12 > hdlr->end || cam.ref.compare(hdlr->contents + 8, 4, "vide") != 0) continue;
-        const std::vector<IsoBox> n = formats::ChildBoxes(cam.ref, minf->contents, minf->end);
-        const IsoBox* stbl = formats::ChildBox(n, "stbl");
-        if (!stbl) return false;
-        const std::vector<IsoBox> s = formats::ChildBoxes(cam.ref, stbl->contents, stbl->end);
+        formats::TrackBoxes track;
+        if (!formats::TrackBoxesOf(cam.ref, trak, track) || track.handler != "vide") continue;
+        const std::vector<IsoBox>& s = track.tables;
         const IsoBox *stsd = formats::ChildBox(s, "stsd"), *stts = formats::ChildBox(s, "stts");
         if (!stsd || !stts || stts->contents + 16 > stts->end) return false;
         cam.reorders = formats::ChildBox(s, "ctts") != nullptr;

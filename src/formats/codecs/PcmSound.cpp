@@ -5,6 +5,12 @@
 
 namespace hx::formats {
 
+bool IsPcmCodec(std::string_view type) {
+    for (const char* pcm : {"sowt", "twos", "lpcm", "in24", "in32", "fl32", "fl64", "ipcm"})
+        if (type == pcm) return true;
+    return false;
+}
+
 PcmOrder Pcm16Order(const std::array<char, 4>& codec, unsigned bits) {
     const std::string_view name(codec.data(), codec.size());
     if (bits != 16) return PcmOrder::None;

@@ -6,10 +6,15 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace hx::formats {
 
 enum class PcmOrder : std::uint8_t { None, Little, Big };
+
+// A sample entry of uncompressed sound, of any size or order ("sowt",
+// "twos", "lpcm", "in24", "in32", "fl32", "fl64", "ipcm").
+bool IsPcmCodec(std::string_view type);
 
 // The byte order of a sample entry's 16-bit sound ("sowt", "twos" of
 // `bits` 16); None for other codecs and sizes.

@@ -54,6 +54,26 @@ const IsoBox* ChildBox(const std::vector<IsoBox>& boxes, const char* type) {
     return nullptr;
 }
 
+bool TrackBoxesOf(std::string_view b, const IsoBox& trak, TrackBoxes& out) {
+    if (!trak.is("trak")) return false;
+    const std::vector<IsoBox> track = ChildBoxes(b, trak.contents, trak.end);
+    const IsoBox* mdia = ChildBox(track, "mdia");
+    if (!mdia) return false;
+    const std::vector<IsoBox> media = ChildBoxes(b, mdia->contents, mdia->end);
+    const IsoBox *mdhd = ChildBox(media, "mdhd"), *hdlr = ChildBox(media, "hdlr"), *minf = ChildBox(media, "minf");
+    if (!mdhd || !hdlr || !minf || hdlr->contents + 12 > hdlr->end) return false;
+    const std::vector<IsoBox> info = ChildBoxes(b, minf->contents, minf->end);
+    const IsoBox* stbl = ChildBox(info, "stbl");
+    if (!stbl) return false;
+    out.handler = b.substr(static_cast<std::size_t>(hdlr->contents + 8), 4);
+    out.mdhd = *mdhd;
+    out.hdlr = *hdlr;
+    out.minf = *minf;
+    out.stbl = *stbl;
+    out.tables = ChildBoxes(b, stbl->contents, stbl->end);
+    return true;
+}
+
 std::string WithDuration(std::string_view b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1, std::uint64_t value) {
     std::string out = BoxBytes(b, box);
     if (box.contents >= box.end) return out;

@@ -28,6 +28,16 @@ std::string BoxBytes(std::string_view b, const IsoBox& box);
 std::vector<IsoBox> ChildBoxes(std::string_view b, std::uint64_t from, std::uint64_t to);
 const IsoBox* ChildBox(const std::vector<IsoBox>& boxes, const char* type);
 
+// A track's boxes down to its sample tables, in the bytes `b`: its media
+// handler's type ("vide", "soun"), its media header, and the tables of
+// `stbl` (ChildBox finds each). False when a box on the way is missing.
+struct TrackBoxes {
+    std::string_view handler;
+    IsoBox mdhd, hdlr, minf, stbl;
+    std::vector<IsoBox> tables;
+};
+bool TrackBoxesOf(std::string_view b, const IsoBox& trak, TrackBoxes& out);
+
 // A full box's bytes with its duration field (version 0: 32 bits at `at0`
 // of its contents; 1: 64 bits at `at1`) set to `value`.
 std::string WithDuration(std::string_view b, const IsoBox& box, std::uint64_t at0, std::uint64_t at1, std::uint64_t value);
