@@ -12,6 +12,9 @@
 //   slow FIRST[-LAST] MS    reads touching these sectors take MS milliseconds
 //   dies FIRST              from the first read that touches FIRST on, every
 //                           read fails, until CONTROL changes (the card is back)
+//   worn FIRST[-LAST] MS    reads touching these sectors answer at once the
+//                           first time, then take MS milliseconds (a card that
+//                           wears as it is read)
 //   kill FIRST[-LAST]       the process that reads these sectors is ended
 //                           (SIGKILL), as the system may end a program that
 //                           reads a dying card; read the file, not a loop device
@@ -28,11 +31,12 @@
 #include <unistd.h>
 #include <fcntl.h>
 
-enum kind { BAD, SLOW, DIES, KILL };
+enum kind { BAD, SLOW, DIES, KILL, WORN };
 struct rule {
     enum kind kind;
     unsigned long long first, last;
     long ms;
+    long reads;  // that touched it
 };
 
 static const char* image_path;
@@ -67,11 +71,12 @@ static void load_rules(void) {
         char range[128];
         if (sscanf(line, "%15s %127s %ld", word, range, &ms) < 2) continue;
         if (sscanf(range, "%llu-%llu", &a, &b) != 2) b = a = strtoull(range, NULL, 10);
-        struct rule r = {BAD, a, b, ms};
+        struct rule r = {BAD, a, b, ms, 0};
         if (!strcmp(word, "bad")) r.kind = BAD;
         else if (!strcmp(word, "slow")) r.kind = SLOW;
         else if (!strcmp(word, "dies")) r.kind = DIES;
         else if (!strcmp(word, "kill")) r.kind = KILL;
+        else if (!strcmp(word, "worn")) r.kind = WORN;
         else continue;
         rules[rule_count++] = r;
     }
@@ -121,12 +126,13 @@ static int fs_read(const char* path, char* buf, size_t size, off_t off, struct f
     pthread_mutex_lock(&lock);
     load_rules();
     for (int i = 0; i < rule_count; ++i) {
-        const struct rule* r = &rules[i];
+        struct rule* r = &rules[i];
         const int touches = r->first <= last && r->last >= first;
         if (r->kind == DIES && last >= r->first) dead = 1;
         if (!touches) continue;
         if (r->kind == BAD) fail = 1;
         if (r->kind == SLOW && r->ms > sleep_ms) sleep_ms = r->ms;
+        if (r->kind == WORN && r->reads++ > 0 && r->ms > sleep_ms) sleep_ms = r->ms;
         if (r->kind == KILL) {
             const pid_t pid = fuse_get_context()->pid;
             if (pid > 1) kill(pid, SIGKILL);

@@ -216,6 +216,44 @@ TEST_F(FailingCard, AReadThatHangsEndsTheScanAsACardThatStoppedAnswering) {
     EXPECT_LE(ctx.geometry.byteOf(ctx.resumeUnit), hung * 512);
 }
 
+// The joiners read the card again at the scan's end, and a card may hang
+// there on sectors that answered the scan (it wears as it is read): the join
+// that needs them gives up after a few seconds rather than wait, the scan
+// ends as it would have, and what it found is kept. (Waited for, the
+// sectors would have come back, and the photo whole.)
+TEST_F(FailingCard, AJoinWhoseReadHangsGivesUpAndTheScanKeepsItsFinds) {
+    // A photo in two pieces, far after the others, 8 clusters of other data between.
+    photos[30] = test::MakeTestJpeg(30, 1024, 768);
+    const std::size_t cut = photos[30].size() / 2 / clusterBytes() * clusterBytes();
+    constexpr std::uint64_t kFirst = 12000;
+    const std::uint64_t second = kFirst + cut / clusterBytes() + 8;
+    writeAtCluster(kFirst, photos[30].substr(0, cut));
+    writeAtCluster(kFirst + cut / clusterBytes(), test::PatternBytes(8 * clusterBytes(), 31));
+    writeAtCluster(second, photos[30].substr(cut));
+    const std::string card = test::ReadFile(image);
+    const std::size_t at = card.find(photos[30].substr(cut, 4096));
+    ASSERT_NE(at, std::string::npos);
+    const std::uint64_t rest = at / 512;  // the second piece's first sector
+    {
+        // Read whole, the joiner puts the pieces together.
+        output::ScanCommand whole(ui, test::WholeScanRequest(faulty->device(), cache / "whole"));
+        ASSERT_EQ(whole.run(), ScanOutcome::Finished);
+        std::set<std::string> back;
+        for (const FoundFile& f : whole.context().found) back.insert(test::ReadFile(cache / "whole" / f.name));
+        ASSERT_TRUE(back.count(photos[30])) << "the photo in pieces is not joined from a healthy card";
+    }
+    faulty->setRules("worn " + std::to_string(rest) + "-" + std::to_string(rest + 63) + " 12000\n");
+    test::ScriptedUi terminal;
+    output::ScanCommand command(terminal, test::WholeScanRequest(faulty->device(), cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    const ScanContext& ctx = command.context();
+    EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5})) << "the join waited for the card";
+    bool firstPiece = false;
+    for (const FoundFile& f : ctx.found)
+        if (test::ReadFile(cache / f.name).compare(0, cut, photos[30], 0, cut) == 0) firstPiece = f.damaged;
+    EXPECT_TRUE(firstPiece) << "the photo's first piece is not kept, marked damaged";
+}
+
 // Nor does a read that hangs hold the undelete: it counts as failing after a
 // few seconds, and the photo it was for is not waited for (it would come
 // back whole only after minutes of the card's retries, a sector at a time);
