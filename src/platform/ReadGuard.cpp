@@ -1,5 +1,6 @@
 #include "platform/ReadGuard.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -14,6 +15,8 @@ namespace hx::platform {
 namespace {
 constexpr int kMostStuck = 2;
 constexpr auto kPoll = std::chrono::milliseconds(15);
+// The most one helper reads at once, and so the most its buffer holds.
+constexpr std::size_t kMostAtOnce = 1 << 20;
 }  // namespace
 
 // A helper thread and the read it serves. Shared with the thread, which
@@ -72,6 +75,19 @@ ReadGuard::~ReadGuard() {
 }
 
 ssize_t ReadGuard::pread(int fd, void* out, std::size_t count, off_t at) {
+    if (count <= kMostAtOnce) return preadOnce(fd, out, count, at);
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t n = std::min(kMostAtOnce, count - done);
+        const ssize_t got = preadOnce(fd, static_cast<unsigned char*>(out) + done, n, at + static_cast<off_t>(done));
+        if (got < 0) return done > 0 ? static_cast<ssize_t>(done) : -1;
+        done += static_cast<std::size_t>(got);
+        if (static_cast<std::size_t>(got) < n) break;
+    }
+    return static_cast<ssize_t>(done);
+}
+
+ssize_t ReadGuard::preadOnce(int fd, void* out, std::size_t count, off_t at) {
     if (stuck_->load() >= kMostStuck) {
         errno = ETIMEDOUT;
         return -1;

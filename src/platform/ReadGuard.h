@@ -28,13 +28,16 @@ public:
     ReadGuard(const ReadGuard&) = delete;
     ReadGuard& operator=(const ReadGuard&) = delete;
 
-    // As ::pread; -1 with errno ETIMEDOUT or ECANCELED as above.
+    // As ::pread; -1 with errno ETIMEDOUT or ECANCELED as above. A long
+    // read is made in reads of 1 MiB at most (each guarded, the buffer no
+    // larger): a short count where a later one fails.
     ssize_t pread(int fd, void* out, std::size_t count, off_t at);
     // Helper threads left in a read that has not come back.
     int stuck() const { return stuck_->load(); }
 
 private:
     struct Helper;
+    ssize_t preadOnce(int fd, void* out, std::size_t count, off_t at);
     std::chrono::milliseconds limit_;
     std::function<bool()> giveUp_;
     std::shared_ptr<Helper> helper_;

@@ -206,6 +206,25 @@ TEST(RawFile, UncachedReadsOfADescriptorThatCannotBeOpenedAgainGoPastTheCache) {
     EXPECT_EQ(after[0], '1');
 }
 
+// A guarded read longer than the helper reads at once (the joiners read a
+// picture of many MB in one) comes in pieces, whole, and one that runs past
+// the end gives what there is.
+TEST(ReadGuard, AReadLongerThanTheHelperReadsAtOnceComesWhole) {
+    test::TempDir dir;
+    std::string bytes((5 << 20) + 333, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 / 7 + i / 4093);
+    test::WriteFile(dir / "card.img", bytes);
+    const int fd = ::open((dir / "card.img").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    platform::ReadGuard guard(std::chrono::seconds(5), nullptr);
+    std::vector<char> got(bytes.size());
+    ASSERT_EQ(guard.pread(fd, got.data(), (3 << 20) + 100, 1000), (3 << 20) + 100);
+    EXPECT_EQ(std::string(got.data(), (3 << 20) + 100), bytes.substr(1000, (3 << 20) + 100));
+    ASSERT_EQ(guard.pread(fd, got.data(), got.size(), 2 << 20), static_cast<ssize_t>(bytes.size() - (2 << 20)));
+    EXPECT_EQ(std::string(got.data(), bytes.size() - (2 << 20)), bytes.substr(2 << 20));
+    ::close(fd);
+}
+
 // The scan's reads of a card are guarded against reads that hang: they run
 // on a helper thread into a buffer of its own. A device takes a read past
 // its cache only into memory aligned as its blocks are; a guarded uncached
