@@ -7,7 +7,8 @@
 //   hx-faultyfs IMAGE CONTROL MOUNTPOINT [fuse options]
 //
 // CONTROL is a text file read again whenever it changes, one rule a line, in
-// 512-byte sectors of the image:
+// 512-byte sectors of the image (a byte is added to CONTROL.waits as each
+// read that a rule keeps waiting begins to wait):
 //   bad FIRST[-LAST]        reads touching these sectors fail (EIO)
 //   slow FIRST[-LAST] MS    reads touching these sectors take MS milliseconds
 //   dies FIRST              from the first read that touches FIRST on, every
@@ -142,6 +143,13 @@ static int fs_read(const char* path, char* buf, size_t size, off_t off, struct f
     if (dead) fail = 1;
     pthread_mutex_unlock(&lock);
     if (sleep_ms > 0) {
+        char waits[4096];
+        snprintf(waits, sizeof waits, "%s.waits", control_path);
+        const int w = open(waits, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (w >= 0) {
+            (void)!write(w, "w", 1);
+            close(w);
+        }
         struct timespec t = {sleep_ms / 1000, (sleep_ms % 1000) * 1000000L};
         nanosleep(&t, NULL);
     }

@@ -159,6 +159,19 @@ struct Window : test::ScriptedUi {
     Window() { asWindow = true; }
 };
 
+// A window whose stop is asked for a few dozen looks after the card began
+// to keep a read waiting (whatever came before, which a busy machine makes longer).
+struct StopInTheWait : Window {
+    explicit StopInTheWait(const test::FaultyCard& card) : card(card), before(card.waits()) {}
+    void yield() override {
+        Window::yield();
+        if (card.waits() > before && ++after >= 20) stop = true;
+    }
+    const test::FaultyCard& card;
+    const int before;
+    int after = 0;
+};
+
 TEST_F(FailingCard, AWindowIsAnsweredWhileASlowAreaKeepsAReadWaitingAndItsStopTakesEffectThen) {
     // An area past the photos answers each read after 1.5 seconds.
     faulty->setRules("slow " + std::to_string(sectorOf[5] + 2000) + "-" + std::to_string(sectorOf[5] + 2100) + " 1500\n");
@@ -183,16 +196,12 @@ TEST_F(FailingCard, AWindowIsAnsweredWhileASlowAreaKeepsAReadWaitingAndItsStopTa
 // waited for the read, it would have gone on past it), and nothing it did
 // not read is listed as unreadable.
 TEST_F(FailingCard, AStopGivesUpAReadThatHangs) {
-    Window healthy;
-    output::ScanCommand first(healthy, test::WholeScanRequest(faulty->device(), cache / "healthy"));
-    ASSERT_EQ(first.run(), ScanOutcome::Finished);
-    const std::uint64_t hung = sectorOf[5] + 2000;
+    // Far past the photos, out of the blocks that hold them.
+    const std::uint64_t hung = sectorOf[5] + 20000;
     faulty->setRules("slow " + std::to_string(hung) + "-" + std::to_string(hung + 7) + " 12000\n");
     // The window yields every few milliseconds while a read waits: the stop
-    // comes well inside the wait, whatever came before it.
-    test::ScriptedUi stopping;
-    stopping.asWindow = true;
-    stopping.stopAtYield = healthy.yields + 60;
+    // comes well inside the wait.
+    StopInTheWait stopping(*faulty);
     stopping.answers = {shell::Answer::Yes};
     output::ScanCommand stopped(stopping, test::WholeScanRequest(faulty->device(), cache));
     ASSERT_EQ(stopped.run(), ScanOutcome::Stopped);
@@ -347,9 +356,7 @@ TEST_F(FailingCard, ABackupStopGivesUpAReadThatHangs) {
     ASSERT_TRUE(output::BackupDisk(healthy, request).ok);
     const std::uint64_t hung = sectorOf[5] + 2000;
     faulty->setRules("slow " + std::to_string(hung) + "-" + std::to_string(hung + 7) + " 12000\n");
-    test::ScriptedUi stopping;
-    stopping.asWindow = true;
-    stopping.stopAtYield = healthy.yields + 60;
+    StopInTheWait stopping(*faulty);
     stopping.answers = {shell::Answer::Yes, shell::Answer::Yes};
     request.image = dir / "images" / "stopped.img";
     const output::BackupResult result = output::BackupDisk(stopping, request);
