@@ -202,6 +202,8 @@ private:
 
     // The clip's last picture (of a video track), or null.
     const Sample* lastPicture() const;
+    // The last picture of `track` at or before `number` that needs none before it.
+    static std::uint32_t runStart(const formats::IsoTrack& track, std::uint32_t number);
 
     // How many units back from `q`, itself included, no other find takes; `most` at most.
     std::uint64_t freeBack(std::uint64_t q, std::uint64_t most) const;

@@ -94,11 +94,24 @@ const Sample* Clip::lastPicture() const {
     return nullptr;
 }
 
+std::uint32_t Clip::runStart(const formats::IsoTrack& track, std::uint32_t number) {
+    if (!track.syncListed) return number;  // every picture needs none before it
+    std::uint32_t sync = 0;
+    for (std::uint32_t n : track.syncSamples)
+        if (n >= 1 && n - 1 <= number) sync = std::max(sync, n - 1);
+    return sync;
+}
+
 bool Clip::lastPictureShown() {
     const Sample* last = lastPicture();
     if (!last || lastGood_ == 0 || lastGood_ >= last->end() || (last->end() - 1) / unit_ == (lastGood_ - 1) / unit_)
         return true;
     if (indexInPlace_ != kGood && indexInPlace_ / unit_ <= (last->end() - 1) / unit_ + 1) return true;
+    // Pictures that cannot be decoded here (another codec, or too long a
+    // run of them to decode) tell nothing: they are taken as they lie.
+    const formats::IsoTrack& track = tracks_[last->track];
+    if (!formats::CanDecodePictures(track.codec, track.codecConfig) || last->number - runStart(track, last->number) > kMaxDecoded)
+        return true;
     decodedPictures_ = 0;
     return picturesDecode(lastGood_, last->end());
 }
@@ -207,13 +220,7 @@ bool Clip::picturesDecode(std::uint64_t lo, std::uint64_t hi) const {
         if (inRange[t].empty()) continue;
         const formats::IsoTrack& track = tracks_[t];
         const auto [low, high] = std::minmax_element(inRange[t].begin(), inRange[t].end());
-        std::uint32_t from = *low;  // back to the last picture that needs none before it
-        if (track.syncListed) {
-            std::uint32_t sync = 0;
-            for (std::uint32_t n : track.syncSamples)
-                if (n >= 1 && n - 1 <= *low) sync = std::max(sync, n - 1);
-            from = sync;
-        }
+        const std::uint32_t from = runStart(track, *low);
         if (*high - from > kMaxDecoded || (decodedPictures_ += *high - from + 1) > kMaxDecodedForAll) return false;
         std::vector<std::vector<std::uint8_t>> pictures;
         std::uint64_t bytes = 0;

@@ -49,14 +49,19 @@ bool drain(AVCodecContext* ctx, AVFrame* frame) {
     }
 }
 
-// A decoder of the clip's codec, fed its configuration; null when there is none.
-std::unique_ptr<AVCodecContext, CodecContextFree> openDecoder(const std::array<char, 4>& codec,
-                                                              const std::vector<std::uint8_t>& config, bool strict) {
+// The decoder of the clip's codec; none for other codecs.
+const AVCodec* decoderOf(const std::array<char, 4>& codec) {
     const std::string_view type(codec.data(), codec.size());
     AVCodecID id = AV_CODEC_ID_NONE;
     if (type == "avc1" || type == "avc3") id = AV_CODEC_ID_H264;
     if (type == "hvc1" || type == "hev1") id = AV_CODEC_ID_HEVC;
-    const AVCodec* decoder = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+    return id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+}
+
+// A decoder of the clip's codec, fed its configuration; null when there is none.
+std::unique_ptr<AVCodecContext, CodecContextFree> openDecoder(const std::array<char, 4>& codec,
+                                                              const std::vector<std::uint8_t>& config, bool strict) {
+    const AVCodec* decoder = decoderOf(codec);
     if (!decoder || config.empty()) return nullptr;
     static std::once_flag listening;
     std::call_once(listening, [] { av_log_set_callback(heard); });
@@ -143,6 +148,10 @@ bool HoldsFiller(const std::uint8_t* bytes, std::size_t size) {
     for (std::size_t k = 1; k < size; ++k)
         if ((run = bytes[k] == bytes[k - 1] ? run + 1 : 1) >= kFiller) return true;
     return false;
+}
+
+bool CanDecodePictures(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config) {
+    return !config.empty() && decoderOf(codec) != nullptr;
 }
 
 bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,

@@ -18,6 +18,9 @@ namespace hx::formats {
 // before it. True when each of them decodes without a fault and none holds
 // filler (see HoldsFiller); false too when the codec is none of those or the
 // decoder cannot be had.
+// Pictures of `codec` with `config` can be decoded here (see PicturesDecode).
+bool CanDecodePictures(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config);
+
 bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                     const std::vector<std::vector<std::uint8_t>>& samples);
 
