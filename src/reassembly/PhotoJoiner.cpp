@@ -217,7 +217,11 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
     // goes wrong before the probe's end: pieces shorter than the probe,
     // with a third after them, or other data that happens to read for a
     // while. Followed last.
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> shorter;
+    struct Shorter {
+        std::uint64_t pieceUnits, next;
+        std::vector<std::uint8_t> probe;  // as read
+    };
+    std::vector<Shorter> shorter;
     for (const auto& [pieceUnits, next] : joins) {
         if (layout_.probes >= kMaxProbes || tried_ >= kProbesPerPicture + allowance_) break;
         if (pieceUnits < minUnits) continue;
@@ -235,7 +239,7 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
         std::uint64_t probeFault = 0;
         if (!continues(bytes, joinAt, probe, &probeMarks, &probeFault)) {
             if (walkable_ && depth + 2 < kMaxPieces && probeFault >= joinAt + unit_ && shorter.size() < kShorterTried)
-                shorter.emplace_back(pieceUnits, next);
+                shorter.push_back({pieceUnits, next, probe});
             continue;
         }
         // The picture's end by its markers across the join, then every code up to it.
@@ -250,7 +254,7 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
             std::ofstream out(path, std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(joined.data()), static_cast<std::streamsize>(joined.size()));
             if (!out.flush()) return false;
-                f.size = joined.size();
+            f.size = joined.size();
             f.pieces = depth + 2;
             f.damaged = false;
             f.printed = false;
@@ -262,13 +266,13 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
     // Each gets tries of its own for the piece after it, which the joins
     // tried before it do not get: those stop where they did.
     const int allowance = allowance_;
-    for (const auto& [pieceUnits, next] : shorter) {
+    for (const Shorter& s : shorter) {
         if (layout_.probes >= kMaxProbes) break;
         allowance_ = std::max(allowance_, tried_ + kShorterProbes - kProbesPerPicture);
-        const auto joinAt = static_cast<std::size_t>(pieceUnits * unit_);
+        const auto joinAt = static_cast<std::size_t>(s.pieceUnits * unit_);
         std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
-        if (!append(joined, next, kProbe)) continue;
-        if (nextPiece(index, path, joined, joinAt, next, pieceUnits, depth)) {
+        joined.insert(joined.end(), s.probe.begin(), s.probe.end());
+        if (nextPiece(index, path, joined, joinAt, s.next, s.pieceUnits, depth)) {
             allowance_ = allowance;
             return true;
         }
