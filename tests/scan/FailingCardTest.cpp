@@ -215,7 +215,10 @@ TEST_F(FailingCard, AStopGivesUpAReadThatHangs) {
 // as failing; while reads stay stuck the card is taken as no longer
 // answering: the scan ends so, with what it found, and may resume later.
 TEST_F(FailingCard, AReadThatHangsEndsTheScanAsACardThatStoppedAnswering) {
-    const std::uint64_t hung = sectorOf[5] + 2000;
+    // Far past the photos, out of the blocks that hold them (the test file
+    // system answers one read at a time: those queued behind the hung one
+    // hang too, as the card stopped answering).
+    const std::uint64_t hung = sectorOf[5] + 20000;
     faulty->setRules("slow " + std::to_string(hung) + "-" + std::to_string(hung + 7) + " 12000\n");
     test::ScriptedUi terminal;
     output::ScanCommand command(terminal, test::WholeScanRequest(faulty->device(), cache));
