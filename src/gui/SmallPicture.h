@@ -1,7 +1,6 @@
 #pragma once
 // The small picture of a photo Qt cannot read itself (HEIC, AVIF, camera
-// raws), as the engine's thumbnail makers give it, and the first picture of
-// a motion photo's clip.
+// raws), as the engine's thumbnail makers give it.
 #include <QImage>
 #include <string>
 
@@ -23,13 +22,6 @@ inline QImage SmallPicture(const std::string& file, int maxWidth) {
     if (!viewing::HasSmallPicture(std::filesystem::path(file).extension().string()) ||
         !viewing::LoadSmallPicture(file, maxWidth, p))
         return {};
-    return ToQImage(p);
-}
-
-// The first picture of the clip inside a motion photo; null when it has none.
-inline QImage PhotoClipPicture(const std::string& photo, int maxWidth) {
-    viewing::RgbPicture p;
-    if (!viewing::LoadPhotoClipPicture(photo, static_cast<unsigned>(maxWidth), p)) return {};
     return ToQImage(p);
 }
 

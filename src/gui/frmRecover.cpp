@@ -1,3 +1,4 @@
+#include "viewing/ClipPicture.h"
 #include "gui/frmRecover.h"
 #include "gui/panes/TypesPane.h"
 #include "gui/panes/FoundFilesPane.h"
@@ -300,6 +301,7 @@ void frmRecover::showLastPicture() {
     // The picture folder is known before the cache is settled.
     const QString path = lastPicturePathFor(state());
     QPixmap last;
+    stopClip();
     if (!path.isEmpty() && last.load(path)) picturePane_->showPicture(last, QFileInfo(path).fileName());
 }
 

@@ -32,6 +32,9 @@ class QStackedWidget;
 class QTextBrowser;
 class QTimer;
 class QTreeWidget;
+namespace hx::viewing {
+class ClipFrames;
+}  // namespace hx::viewing
 
 namespace hx::undelete {
 class QuickUndelete;
@@ -212,9 +215,12 @@ private:
     // already said so; else the file is asked.
     void previewFile(const std::filesystem::path& file, const std::string& rotationKey, const QString& shown,
                      std::optional<bool> withClip = std::nullopt);
-    // The button under a motion photo: its clip's first picture in the
-    // preview, or the photo again.
+    // The button under a motion photo: its clip played in the preview (or
+    // its first picture, where no other decodes), or the photo again.
     void toggleClipPicture();
+    // The clip's next picture in the preview, as the clip's timer asks.
+    void showNextClipPicture();
+    void stopClip();
     // The Delete key (and S/C on the thumbnails) on a found-file list; true when handled.
     bool FoundList_KeyDown(bool thumbnails, int key, Qt::KeyboardModifiers modifiers);
     void List3_KeyDown();
@@ -324,6 +330,8 @@ private:
         QString shown;
         bool clipShown = false;  // the clip's picture is in the preview
     } clip_;
+    std::unique_ptr<viewing::ClipFrames> clipFrames_;  // the clip playing
+    QTimer* clipTimer_ = nullptr;
 
 public:
     const std::filesystem::path& lastRecoverReport() const { return lastRecoverReport_; }

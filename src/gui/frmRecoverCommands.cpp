@@ -121,6 +121,7 @@ void frmRecover::runScan(const std::string& source, const fs::path& imageFolder,
         ShowResults();
         // Finds are listed as they come; the picture's facts wait for one to be chosen.
         picturePane_->clearText();
+        stopClip();
         foundPane_->forgetLiveThumbnails();
         liveScan_ = true;
     };

@@ -102,6 +102,9 @@ void frmRecover::buildWidgets() {
     Timer2 = new QTimer(this);
     Timer2->setObjectName("Timer2");
     Timer2->setInterval(250);
+    clipTimer_ = new QTimer(this);
+    clipTimer_->setObjectName("clipTimer");
+    connect(clipTimer_, &QTimer::timeout, this, [this] { showNextClipPicture(); });
 }
 
 void frmRecover::buildSidebar(QWidget* host) {

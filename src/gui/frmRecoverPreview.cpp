@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QTimer>
 
 #include "gui/QtSettingsStore.h"
 #include "gui/frmRecoverInit.h"
@@ -79,6 +80,7 @@ void frmRecover::showFoundFile(int row) {
     const QFileInfo info(path);
     const QString shown = QString(name).replace("R#", "File ");
     if (info.size() == 0) {
+        stopClip();
         clip_ = {};
         picturePane_->offerClip({});
         status(LoadStr(0, "File has no file length."));
@@ -95,6 +97,7 @@ void frmRecover::previewFile(const fs::path& file, const std::string& rotationKe
                              std::optional<bool> withClip) {
     const QString path = q(file.string());
     if (!withClip) withClip = viewing::HasPhotoClip(file);
+    stopClip();
     clip_ = {*withClip ? file : fs::path(), rotationKey, shown, false};
     picturePane_->offerClip(clip_.photo.empty() ? QString() : q(LoadStr(0, "Show the clip")));
     QImage picture;
@@ -169,14 +172,33 @@ void frmRecover::toggleClipPicture() {
         previewFile(photo.photo, photo.rotationKey, photo.shown, true);
         return;
     }
-    const QImage first = PhotoClipPicture(clip_.photo.string(), std::max(picturePane_->pictureSize().width(), 320));
-    if (first.isNull()) {
+    const int width = std::max(picturePane_->pictureSize().width(), 320);
+    clipFrames_ = viewing::OpenClipFrames(clip_.photo, true, static_cast<unsigned>(width));
+    viewing::RgbPicture first;
+    if (!clipFrames_ || !clipFrames_->next(first)) {
+        clipFrames_.reset();
         status(FormatStr(LoadStr(0, "The clip of %0 could not be drawn."), {s(clip_.shown)}));
         return;
     }
-    picturePane_->showPicture(QPixmap::fromImage(first), q(LoadStr(0, "The clip's first picture")));
+    picturePane_->showPicture(QPixmap::fromImage(ToQImage(first)), q(LoadStr(0, "Playing the clip")));
     picturePane_->offerClip(q(LoadStr(0, "Show the photo")));
     clip_.clipShown = true;
+    clipTimer_->start(clipFrames_->millisecondsEach());
+}
+
+void frmRecover::showNextClipPicture() {
+    viewing::RgbPicture next;
+    if (!clip_.clipShown || !clipFrames_ || !clipFrames_->next(next)) {
+        // The picture shown last stays.
+        clipTimer_->stop();
+        return;
+    }
+    picturePane_->showPicture(QPixmap::fromImage(ToQImage(next)), q(LoadStr(0, "Playing the clip")));
+}
+
+void frmRecover::stopClip() {
+    clipTimer_->stop();
+    clipFrames_.reset();
 }
 
 void frmRecover::showUndrawable(const fs::path& file) {

@@ -599,17 +599,27 @@ private slots:
         QVERIFY(names->item(1 - row)->toolTip().isEmpty());
         child<QListWidget>(*w, "LvwFiles")->setCurrentRow(row);
         QVERIFY(child<QLabel>(*w, "lblInfo")->text().contains("motion photo, 1.5 s clip"));
-        // Under its preview a button shows the clip's first picture, and then the photo again.
+        // Under its preview a button plays the clip, and then shows the photo again.
         auto* clipButton = child<QPushButton>(*w, "cmdClip");
         auto* picture = child<QLabel>(*w, "Picture1");
         QVERIFY(!clipButton->isHidden());
         QCOMPARE(clipButton->text(), QString("Show the clip"));
         const QImage photoShown = picture->pixmap().toImage();
         QTest::mouseClick(clipButton, Qt::LeftButton);
-        QCOMPARE(child<QLabel>(*w, "lblPictureMode")->text(), QString("The clip's first picture"));
+        QCOMPARE(child<QLabel>(*w, "lblPictureMode")->text(), QString("Playing the clip"));
         QCOMPARE(clipButton->text(), QString("Show the photo"));
-        QVERIFY(!picture->pixmap().isNull() && picture->pixmap().toImage() != photoShown);
+        const QImage firstShown = picture->pixmap().toImage();
+        QVERIFY(!firstShown.isNull() && firstShown != photoShown);
+        // It plays: the pictures that follow are other pictures (the test clip's
+        // counter runs), and after its last, its first comes round again.
+        std::set<qint64> seen{firstShown.cacheKey()};
+        QImage other;
+        QTRY_VERIFY((other = picture->pixmap().toImage()) != firstShown);
+        QVERIFY(other.size() == firstShown.size());
+        QTRY_VERIFY_WITH_TIMEOUT(picture->pixmap().toImage() == firstShown, 15000);
         QTest::mouseClick(clipButton, Qt::LeftButton);
+        QCOMPARE(picture->pixmap().toImage(), photoShown);
+        QTest::qWait(200);  // the clip no longer plays over the photo
         QCOMPARE(picture->pixmap().toImage(), photoShown);
         QCOMPARE(clipButton->text(), QString("Show the clip"));
         child<QListWidget>(*w, "LvwFiles")->setCurrentRow(1 - row);

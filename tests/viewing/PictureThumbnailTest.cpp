@@ -181,8 +181,9 @@ TEST(PictureThumbnail, ClipsGiveTheirFirstPicture) {
 }
 
 // A motion photo's clip, in Google's form and in Samsung's, gives its first
-// picture (that of the clip on its own, as ffmpeg draws it, not the photo's);
-// a photo without a clip, or whose clip is cut short, gives none.
+// picture (that of the clip on its own, as ffmpeg draws it, not the photo's),
+// and all of them when it is played; a photo without a clip, or whose clip is
+// cut short, gives none.
 TEST(PictureThumbnail, AMotionPhotoGivesItsClipsFirstPicture) {
     const std::string clip = test::MakeClip(1.5, 6);
     if (clip.empty()) GTEST_SKIP() << "ffmpeg cannot make an H.264 clip";
@@ -212,6 +213,23 @@ TEST(PictureThumbnail, AMotionPhotoGivesItsClipsFirstPicture) {
         expectSamePicture(got, want, 6.0, name);
         EXPECT_LT(gridDistance(got, want), 12.0) << name;  // sharp bars, drawn small
     }
+    // Played, the clip gives its 45 pictures in turn, the last as ffmpeg
+    // draws it, each for a 30th of a second, and then its first again.
+    ASSERT_EQ(test::RunCommand("ffmpeg -y -v error -i '" + (dir / "clip.mp4").string() +
+                               "' -vf 'select=eq(n\\,44)' -frames:v 1 -q:v 1 '" + (dir / "last.jpg").string() + "'"),
+              0);
+    const RgbPicture lastWanted = decoded(test::ReadFile(dir / "last.jpg"), 0);
+    const auto frames = OpenClipFrames(dir / "PXL.MP.jpg", true, 160);
+    ASSERT_TRUE(frames);
+    EXPECT_NEAR(frames->millisecondsEach(), 33, 1);
+    RgbPicture first, picture;
+    ASSERT_TRUE(frames->next(first));
+    for (int k = 1; k < 45; ++k) ASSERT_TRUE(frames->next(picture)) << k;
+    EXPECT_LT(gridDistance(picture, lastWanted), 12.0);
+    EXPECT_GT(gridDistance(picture, first), 12.0);
+    ASSERT_TRUE(frames->next(picture));
+    EXPECT_EQ(picture.pixels, first.pixels);
+    EXPECT_FALSE(OpenClipFrames(dir / "PXL.MP.jpg", false, 160)) << "a photo is no clip file";
     const std::map<std::string, std::string> without = {
         {"plain.jpg", photo},
         {"cut.MP.jpg", test::ContainerMotionPhoto(photo, clip).substr(0, photo.size() + clip.size() / 2)},
@@ -221,6 +239,7 @@ TEST(PictureThumbnail, AMotionPhotoGivesItsClipsFirstPicture) {
         RgbPicture none;
         EXPECT_FALSE(HasPhotoClip(dir / name)) << name;
         EXPECT_FALSE(LoadPhotoClipPicture(dir / name, 160, none)) << name;
+        EXPECT_FALSE(OpenClipFrames(dir / name, true, 160)) << name;
     }
 }
 

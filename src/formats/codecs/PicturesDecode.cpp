@@ -173,21 +173,47 @@ bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uin
     return avcodec_send_packet(ctx.get(), nullptr) >= 0 && drain(ctx.get(), frame.get()) && tFaults == 0;
 }
 
+struct PictureDecoder::State {
+    std::unique_ptr<AVCodecContext, CodecContextFree> ctx;
+    std::unique_ptr<AVPacket, PacketFree> packet{av_packet_alloc()};
+    std::unique_ptr<AVFrame, FrameFree> frame{av_frame_alloc()};
+    bool ended = false;
+};
+
+PictureDecoder::PictureDecoder(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config)
+    : state_(std::make_unique<State>()) {
+    state_->ctx = openDecoder(codec, config, false);
+}
+
+PictureDecoder::~PictureDecoder() = default;
+
+bool PictureDecoder::ok() const { return state_->ctx && state_->packet && state_->frame; }
+
+bool PictureDecoder::send(const std::vector<std::uint8_t>& sample) {
+    if (!ok() || state_->ended) return false;
+    if (sample.empty()) {
+        state_->ended = true;
+        return avcodec_send_packet(state_->ctx.get(), nullptr) >= 0;
+    }
+    return formats::send(state_->ctx.get(), state_->packet.get(), sample);
+}
+
+bool PictureDecoder::take(unsigned maxWidth, DrawnPicture& out) {
+    if (!ok() || avcodec_receive_frame(state_->ctx.get(), state_->frame.get()) < 0) return false;
+    const unsigned width = static_cast<unsigned>(std::max(state_->frame->width, 1));
+    const unsigned step = maxWidth == 0 ? 1 : std::max(1u, width / maxWidth);
+    const bool drawn = toRgb(*state_->frame, step, out);
+    av_frame_unref(state_->frame.get());
+    return drawn;
+}
+
 bool FirstPicture(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                   const std::vector<std::vector<std::uint8_t>>& samples, unsigned maxWidth, DrawnPicture& out) {
-    const auto ctx = openDecoder(codec, config, false);
-    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-    if (!ctx || !packet || !frame) return false;
-    const auto got = [&] {
-        if (avcodec_receive_frame(ctx.get(), frame.get()) < 0) return false;
-        const unsigned width = static_cast<unsigned>(std::max(frame->width, 1));
-        const unsigned step = maxWidth == 0 ? 1 : std::max(1u, width / maxWidth);
-        return toRgb(*frame, step, out);
-    };
+    PictureDecoder decoder(codec, config);
+    if (!decoder.ok()) return false;
     for (const std::vector<std::uint8_t>& sample : samples)
-        if (send(ctx.get(), packet.get(), sample) && got()) return true;
-    return avcodec_send_packet(ctx.get(), nullptr) >= 0 && got();
+        if (decoder.send(sample) && decoder.take(maxWidth, out)) return true;
+    return decoder.send({}) && decoder.take(maxWidth, out);
 }
 
 }  // namespace hx::formats

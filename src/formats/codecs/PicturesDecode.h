@@ -8,6 +8,7 @@
 // Also the first picture of a clip, drawn small, for its thumbnail and preview.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace hx::formats {
@@ -37,6 +38,29 @@ struct DrawnPicture {
     std::vector<std::uint8_t> rgb;
     unsigned width = 0, height = 0;
 };
+
+// A clip's pictures one after another, as a player shows them: its samples
+// are sent in decode order, and each picture is taken when the decoder has
+// it ready (in the order it is shown), drawn small as for FirstPicture.
+class PictureDecoder {
+public:
+    PictureDecoder(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config);
+    ~PictureDecoder();
+    PictureDecoder(const PictureDecoder&) = delete;
+    PictureDecoder& operator=(const PictureDecoder&) = delete;
+    // False when the codec is none of those above or the decoder cannot be had.
+    bool ok() const;
+    // The next sample; none (empty) says there are no more, and the
+    // pictures the decoder still holds are given.
+    bool send(const std::vector<std::uint8_t>& sample);
+    // A picture ready, as FirstPicture draws it; false when none is yet.
+    bool take(unsigned maxWidth, DrawnPicture& out);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 bool FirstPicture(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                   const std::vector<std::vector<std::uint8_t>>& samples, unsigned maxWidth, DrawnPicture& out);
 
