@@ -3,6 +3,7 @@
 #include <fstream>
 #include <set>
 
+#include "formats/JpegSegments.h"
 #include "formats/PhotoParts.h"
 #include "formats/PictureCheck.h"
 #include "reassembly/JoinedPhotoParts.h"
@@ -49,6 +50,29 @@ constexpr int kMaxGlances = 1 << 20;
 constexpr std::size_t kGlance = 512;
 // How far before the other data the entropy walk may stop.
 constexpr std::uint64_t kReadAhead = 16;
+
+// How a JPEG's header segments in data[0, size), from its start marker on,
+// run: to its first scan, into the bytes' end, or to a place where no
+// segment starts (`at`); `lastStart`, where the last one that held starts.
+struct HeaderRun {
+    enum Outcome { Scan, RanOut, Broken } outcome = Broken;
+    std::size_t at = 0, lastStart = 0;
+};
+
+HeaderRun headersRun(const std::uint8_t* data, std::size_t size) {
+    HeaderRun run;
+    if (size < 2 || data[0] != 0xFF || data[1] != 0xD8) return run;
+    std::size_t next = 2;
+    formats::ForEachJpegSegment(data, size, [&](const formats::JpegSegment& s) {
+        run.lastStart = s.at;
+        next = s.body + s.length;
+        return true;
+    });
+    run.at = next;
+    if (next + 2 > size) run.outcome = HeaderRun::RanOut;
+    else if (data[next] == 0xFF && data[next + 1] == 0xDA) run.outcome = HeaderRun::Scan;
+    return run;
+}
 
 std::vector<std::uint8_t> readFile(const fs::path& path, std::uint64_t cap) {
     std::ifstream in(path, std::ios::binary);
@@ -152,7 +176,7 @@ bool Joiner::joinSecond(std::size_t index) {
     marks_.clear();
     skip_ = second.offset;
     walkable_ = entropy_.readHeaders(bytes.data() + skip_, bytes.size() - skip_);
-    if (!walkable_) return false;
+    if (!walkable_) return joinSecondAcrossHeaders(index, path, bytes, second);
     formats::JpegEntropy::Mark start = entropy_.start();
     start.byte += skip_;
     const formats::JpegEntropy::Walk walk = entropy_.walk(bytes.data(), bytes.size(), start, &marks_, kMarkEvery);
@@ -161,6 +185,82 @@ bool Joiner::joinSecond(std::size_t index) {
     allowance_ = 0;
     looks_.clear();
     return joinFrom(index, path, bytes, walk.at, f.startUnit, start.byte / unit_ + 1, 0);
+}
+
+bool Joiner::keepJoined(scan::FoundFile& f, const fs::path& path, std::vector<std::uint8_t>& joined, std::uint64_t after,
+                        int pieces) {
+    // What the photo holds after its picture lies where its last piece runs on.
+    TakeFollowingParts(*salvaged_, after, geo_.byteOf(geo_.endUnit()), joined, f);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(joined.data()), static_cast<std::streamsize>(joined.size()));
+    if (!out.flush()) return false;
+    f.size = joined.size();
+    f.pieces = pieces;
+    f.damaged = false;
+    f.printed = false;
+    return true;
+}
+
+bool Joiner::joinSecondAcrossHeaders(std::size_t index, const fs::path& path, const std::vector<std::uint8_t>& bytes,
+                                     const formats::PhotoPart& second) {
+    scan::FoundFile& f = ctx_.found[index];
+    const std::uint64_t from = second.offset, block = blockUnits_ * unit_;
+    HeaderRun run = headersRun(bytes.data() + from, bytes.size() - from);
+    if (run.outcome != HeaderRun::Broken) return false;
+    // The cut lies after the start of the last segment that held, up to where they broke (a
+    // length read across the cut points anywhere): the places nearest each end.
+    std::vector<std::uint64_t> cuts;
+    for (std::uint64_t cut = (from + run.lastStart) / block * block + block; cut <= from + run.at && cut < second.end();
+         cut += block)
+        cuts.push_back(cut);
+    if (cuts.size() > 2 * kSplitBack) cuts.erase(cuts.begin() + kSplitBack, cuts.end() - kSplitBack);
+    std::vector<std::uint8_t> picture(static_cast<std::size_t>(second.length));
+    for (const std::uint64_t cut : cuts) {
+        const std::uint64_t start = f.startUnit + cut / unit_, rest = second.end() - cut;
+        std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(cut),
+                  picture.begin());
+        std::size_t taken = 0;
+        const auto joins = [&](std::uint64_t next) {
+            if (heldByAnother(next, index) || std::binary_search(layout_.starts.begin(), layout_.starts.end(), next) ||
+                layout_.glances++ >= kMaxGlances)
+                return false;
+            ++taken;
+            // The headers run on across the cut up to the first scan, read as far as they need...
+            std::vector<std::uint8_t> head(picture.begin(), picture.begin() + static_cast<std::ptrdiff_t>(cut - from));
+            for (int segments = 0; segments < 256; ++segments) {
+                const HeaderRun run = headersRun(head.data(), head.size());
+                if (run.outcome == HeaderRun::Broken) return false;
+                if (run.outcome == HeaderRun::Scan) break;
+                const std::uint64_t have = head.size() - (cut - from);  // of this piece
+                const std::uint64_t want =
+                    std::min<std::uint64_t>(rest, std::max<std::uint64_t>(run.at + 4 - head.size(), kGlance) + have);
+                if (want <= have) return false;
+                head.resize(static_cast<std::size_t>(head.size() + (want - have)));
+                if (salvaged_->readAt(geo_.byteOf(next) + have, head.data() + (cut - from) + have, want - have) != want - have)
+                    return false;
+            }
+            // ...and the picture, as long as its index says, decodes whole to its end marker.
+            if (salvaged_->readAt(geo_.byteOf(next), picture.data() + (cut - from), rest) != rest) return false;
+            const formats::JpegCheck check = formats::CheckJpegBuffer(picture.data(), picture.size());
+            return check.complete && check.warnings == 0 && check.end == picture.size();
+        };
+        // Nearest first after the cut, then before the photo.
+        std::uint64_t found = ~0ull;
+        for (std::uint64_t next = start + blockUnits_;
+             found == ~0ull && next < geo_.endUnit() && (next - start) * unit_ <= kReach && taken < kMaxFarCandidates;
+             next += blockUnits_)
+            if (joins(next)) found = next;
+        for (std::uint64_t next = f.startUnit; found == ~0ull && next >= geo_.rootCluster + blockUnits_ &&
+                                               (f.startUnit - next) * unit_ < kReachBack && taken < kMaxFarCandidates;) {
+            next -= blockUnits_;
+            if (joins(next)) found = next;
+        }
+        if (found == ~0ull) continue;
+        std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(from));
+        joined.insert(joined.end(), picture.begin(), picture.end());
+        return keepJoined(f, path, joined, geo_.byteOf(found) + rest, 2);
+    }
+    return false;
 }
 
 void Joiner::keepFirstPiece(scan::FoundFile& f, const fs::path& path, const std::vector<std::uint8_t>& bytes,
@@ -247,19 +347,8 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
         joined.reserve(joinAt + probe.size() + kChunk);
         joined.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
         joined.insert(joined.end(), probe.begin(), probe.end());
-        if (appendToEnd(joined, joinAt, next) && wholeFromProbe(joined, joinAt, probeMarks)) {
-            // What the photo holds after its picture lies where its last piece runs on.
-            const std::uint64_t after = geo_.byteOf(next) + (joined.size() - joinAt);
-            TakeFollowingParts(*salvaged_, after, geo_.byteOf(geo_.endUnit()), joined, f);
-            std::ofstream out(path, std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(joined.data()), static_cast<std::streamsize>(joined.size()));
-            if (!out.flush()) return false;
-            f.size = joined.size();
-            f.pieces = depth + 2;
-            f.damaged = false;
-            f.printed = false;
-            return true;
-        }
+        if (appendToEnd(joined, joinAt, next) && wholeFromProbe(joined, joinAt, probeMarks))
+            return keepJoined(f, path, joined, geo_.byteOf(next) + (joined.size() - joinAt), depth + 2);
         if (depth + 2 < kMaxPieces && walkable_ && nextPiece(index, path, joined, joinAt, next, pieceUnits, depth))
             return true;
     }

@@ -74,6 +74,20 @@ private:
     bool joinFrom(std::size_t index, const fs::path& path, const std::vector<std::uint8_t>& bytes, std::uint64_t fault,
                   std::uint64_t base, std::uint64_t minUnits, int depth);
 
+    // Writes `joined` (to `path`), the find's bytes as joined from `pieces`
+    // pieces, with what follows its picture where its last piece runs on from
+    // medium byte `after`.
+    bool keepJoined(scan::FoundFile& f, const fs::path& path, std::vector<std::uint8_t>& joined, std::uint64_t after,
+                    int pieces);
+
+    // joinSecond where the second picture's headers break as the units run
+    // on (the picture lies in `bytes` as read so): its first piece ended
+    // among them. Its second piece is looked for as blockJoins looks, each
+    // place taken when the headers' segments run on across the cut and the
+    // picture, of the length its index says, decodes whole to its end marker.
+    bool joinSecondAcrossHeaders(std::size_t index, const fs::path& path, const std::vector<std::uint8_t>& bytes,
+                                 const formats::PhotoPart& second);
+
     // The second piece read cleanly for a whole unit or more, then went wrong
     // itself: a third piece is looked for from where it did.
     bool nextPiece(std::size_t index, const fs::path& path, const std::vector<std::uint8_t>& joined, std::size_t joinAt,

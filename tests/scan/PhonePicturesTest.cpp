@@ -256,7 +256,8 @@ TEST_F(PhonePictures, AMotionPhotoWhoseClipLiesInTwoPiecesComesBackWhole) {
 
 // Joined from two pieces, a photo goes on after its picture's end where its
 // second piece does: its clip, second picture or trailer come back with it.
-// A second picture in two pieces is joined as a first one is.
+// A second picture in two pieces is joined as a first one is, also where
+// its first piece ends among its own headers, before any picture data.
 TEST_F(PhonePictures, APhotoOfMorePicturesThanOneInTwoPiecesComesBackWhole) {
     makeCard();
     // The first piece ends in the middle of the first picture; for the last
@@ -273,6 +274,19 @@ TEST_F(PhonePictures, APhotoOfMorePicturesThanOneInTwoPiecesComesBackWhole) {
     };
     phones[4].first = (phones[4].bytes.size() - second.size() / 2) / 4096 * 4096;
     phones[5].first = (phones[5].bytes.size() - gain.size() / 2) / 4096 * 4096;
+    // A comment in the first picture moves the second's start to 300 bytes
+    // before a cluster's end: the first piece ends among its tables.
+    for (const bool gainMap : {false, true}) {
+        const std::string primary = test::MakeTestJpeg(gainMap ? 98 : 99, 1024, 768), extra = gainMap ? gain : second;
+        const std::size_t at = test::MpfPhoto(primary, extra, gainMap, gainMap).size() - extra.size() + 4;
+        const std::size_t comment = (2 * 4096 - 300 - at % 4096) % 4096;
+        const std::size_t after = 4 + (std::uint8_t(primary[4]) << 8 | std::uint8_t(primary[5]));  // its first segment
+        const std::string commented = primary.substr(0, after) + "\xFF\xFE" + char((comment + 2) >> 8) +
+                                      char((comment + 2) & 0xFF) + std::string(comment, 'c') + primary.substr(after);
+        const std::string photo = test::MpfPhoto(commented, extra, gainMap, gainMap);
+        ASSERT_EQ((photo.size() - extra.size()) % 4096, 4096u - 300);
+        phones.push_back({gainMap ? "HDR_0028.jpg" : "MPF_0027.jpg", photo, photo.size() - extra.size() + 300});
+    }
     writeInTwoPieces(phones);
     expectEachWholeFromTwoPieces(phones);
 }
