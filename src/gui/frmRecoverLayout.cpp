@@ -104,6 +104,7 @@ void frmRecover::buildWidgets() {
     Timer2->setInterval(250);
     clipTimer_ = new QTimer(this);
     clipTimer_->setObjectName("clipTimer");
+    clipTimer_->setSingleShot(true);
     connect(clipTimer_, &QTimer::timeout, this, [this] { showNextClipPicture(); });
 }
 

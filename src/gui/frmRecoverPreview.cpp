@@ -8,6 +8,7 @@
 #include <cstring>
 #include <set>
 
+#include <QElapsedTimer>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QImageReader>
@@ -187,13 +188,16 @@ void frmRecover::toggleClipPicture() {
 }
 
 void frmRecover::showNextClipPicture() {
+    QElapsedTimer spent;
+    spent.start();
     viewing::RgbPicture next;
-    if (!clip_.clipShown || !clipFrames_ || !clipFrames_->next(next)) {
-        // The picture shown last stays.
-        clipTimer_->stop();
-        return;
-    }
+    // The picture shown last stays when none follows.
+    if (!clip_.clipShown || !clipFrames_ || !clipFrames_->next(next)) return;
     picturePane_->showPicture(QPixmap::fromImage(ToQImage(next)), q(LoadStr(0, "Playing the clip")));
+    // A clip too large to draw at its pace plays slower: the window keeps at
+    // least half of its time.
+    const int took = static_cast<int>(spent.elapsed());
+    clipTimer_->start(std::max(clipFrames_->millisecondsEach() - took, took));
 }
 
 void frmRecover::stopClip() {
