@@ -215,8 +215,8 @@ private:
     // already said so; else the file is asked.
     void previewFile(const std::filesystem::path& file, const std::string& rotationKey, const QString& shown,
                      std::optional<bool> withClip = std::nullopt);
-    // The button under a motion photo: its clip played in the preview (or
-    // its first picture, where no other decodes), or the photo again.
+    // The button under a motion photo or a clip: the clip played in the
+    // preview, or the photo (the clip's first picture) again.
     void toggleClipPicture();
     // The clip's next picture in the preview, as the clip's timer asks.
     void showNextClipPicture();
@@ -323,12 +323,13 @@ private:
     // The window's own scan runs: its finds are listed as they come.
     bool liveScan_ = false;
     bool fullFile_ = false;  // set only while the whole picture is asked for
-    // The motion photo in the preview (as previewFile had it) and what of it is shown.
+    // The motion photo or clip in the preview (as previewFile had it) and what of it is shown.
     struct ShownClip {
-        std::filesystem::path photo;  // the photo in the preview, when it carries a clip
+        std::filesystem::path file;  // the file in the preview, when it is or carries a clip
         std::string rotationKey;
         QString shown;
-        bool clipShown = false;  // the clip's picture is in the preview
+        bool inPhoto = true;     // a photo that carries the clip, not a clip file
+        bool clipShown = false;  // the clip plays in the preview
     } clip_;
     std::unique_ptr<viewing::ClipFrames> clipFrames_;  // the clip playing
     QTimer* clipTimer_ = nullptr;

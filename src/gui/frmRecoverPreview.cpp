@@ -29,6 +29,7 @@
 #include "undelete/UndeleteLists.h"
 #include "viewing/Exif.h"
 #include "scan/ScanState.h"
+#include "formats/Formats.h"
 #include "formats/SignatureTable.h"
 #include "shell/MessageBoxRules.h"
 #include "platform/Processes.h"
@@ -97,10 +98,15 @@ void frmRecover::showFoundFile(int row) {
 void frmRecover::previewFile(const fs::path& file, const std::string& rotationKey, const QString& shown,
                              std::optional<bool> withClip) {
     const QString path = q(file.string());
-    if (!withClip) withClip = viewing::HasPhotoClip(file);
+    // A clip of its own is played where its first picture is shown.
+    const formats::Format* format = formats::FormatOf(file.extension().string());
+    const bool clipFile = format && format->family == formats::Family::Movie;
+    if (!withClip) withClip = !clipFile && viewing::HasPhotoClip(file);
     stopClip();
-    clip_ = {*withClip ? file : fs::path(), rotationKey, shown, false};
-    picturePane_->offerClip(clip_.photo.empty() ? QString() : q(LoadStr(0, "Show the clip")));
+    clip_ = {*withClip || clipFile ? file : fs::path(), rotationKey, shown, !clipFile, false};
+    picturePane_->offerClip(clip_.file.empty() ? QString()
+                            : clipFile         ? q(LoadStr(0, "Play the clip"))
+                                               : q(LoadStr(0, "Show the clip")));
     QImage picture;
     const bool whole = picture.load(path);
     std::string mode = whole ? LoadStr(0, "Display Full File") : LoadStr(0, "Display Embedded Thumb");
@@ -167,14 +173,14 @@ void frmRecover::previewFile(const fs::path& file, const std::string& rotationKe
 }
 
 void frmRecover::toggleClipPicture() {
-    if (clip_.photo.empty()) return;
+    if (clip_.file.empty()) return;
     if (clip_.clipShown) {
-        const ShownClip photo = clip_;
-        previewFile(photo.photo, photo.rotationKey, photo.shown, true);
+        const ShownClip shown = clip_;
+        previewFile(shown.file, shown.rotationKey, shown.shown, shown.inPhoto);
         return;
     }
     const int width = std::max(picturePane_->pictureSize().width(), 320);
-    clipFrames_ = viewing::OpenClipFrames(clip_.photo, true, static_cast<unsigned>(width));
+    clipFrames_ = viewing::OpenClipFrames(clip_.file, clip_.inPhoto, static_cast<unsigned>(width));
     viewing::RgbPicture first;
     if (!clipFrames_ || !clipFrames_->next(first)) {
         clipFrames_.reset();
@@ -182,7 +188,7 @@ void frmRecover::toggleClipPicture() {
         return;
     }
     picturePane_->showPicture(QPixmap::fromImage(ToQImage(first)), q(LoadStr(0, "Playing the clip")));
-    picturePane_->offerClip(q(LoadStr(0, "Show the photo")));
+    picturePane_->offerClip(q(clip_.inPhoto ? LoadStr(0, "Show the photo") : LoadStr(0, "Stop the clip")));
     clip_.clipShown = true;
     clipTimer_->start(clipFrames_->millisecondsEach());
 }

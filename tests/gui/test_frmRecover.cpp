@@ -640,6 +640,32 @@ private slots:
         w->CmdEnd_Click();
     }
 
+    // A clip among the finds plays in the preview, and stops to its first picture again.
+    void aFoundClipPlaysInThePreview() {
+        const std::string clip = hx::test::MakeClip(1.0, 4);
+        if (clip.empty()) QSKIP("ffmpeg cannot make an H.264 clip");
+        const fs::path card = home_->path() / "camcorder.img";
+        hx::test::WriteFile(card, hx::test::BareMedium({clip}, 8192));
+        auto w = open({"--attach", card.string() + ",removable,label=CAM"}, "clips");
+        scanWholeCard(*w);
+        QCOMPARE(w->foundNames().size(), 1);
+        QCOMPARE(hx::test::ReadFile(w->cacheFolder() / w->foundNames()[0].toStdString()), clip);
+        child<QListWidget>(*w, "LvwFiles")->setCurrentRow(0);
+        auto* clipButton = child<QPushButton>(*w, "cmdClip");
+        auto* picture = child<QLabel>(*w, "Picture1");
+        QCOMPARE(clipButton->text(), QString("Play the clip"));
+        const QImage first = picture->pixmap().toImage();
+        QVERIFY(!first.isNull());
+        QTest::mouseClick(clipButton, Qt::LeftButton);
+        QCOMPARE(child<QLabel>(*w, "lblPictureMode")->text(), QString("Playing the clip"));
+        QCOMPARE(clipButton->text(), QString("Stop the clip"));
+        QTRY_VERIFY(picture->pixmap().toImage().size() == first.size() && picture->pixmap().toImage() != first);
+        QTest::mouseClick(clipButton, Qt::LeftButton);
+        QCOMPARE(picture->pixmap().toImage(), first);
+        QCOMPARE(clipButton->text(), QString("Play the clip"));
+        w->CmdEnd_Click();
+    }
+
     void aFailingCardIsScannedToItsEndAndTheDamagedFindSaysSo() {
         const fs::path card = makePhotoCard("failing.img", 32, 4);
         QVERIFY(!card.empty());
