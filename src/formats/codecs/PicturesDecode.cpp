@@ -207,13 +207,4 @@ bool PictureDecoder::take(unsigned maxWidth, DrawnPicture& out) {
     return drawn;
 }
 
-bool FirstPicture(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
-                  const std::vector<std::vector<std::uint8_t>>& samples, unsigned maxWidth, DrawnPicture& out) {
-    PictureDecoder decoder(codec, config);
-    if (!decoder.ok()) return false;
-    for (const std::vector<std::uint8_t>& sample : samples)
-        if (decoder.send(sample) && decoder.take(maxWidth, out)) return true;
-    return decoder.send({}) && decoder.take(maxWidth, out);
-}
-
 }  // namespace hx::formats

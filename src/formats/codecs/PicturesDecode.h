@@ -5,7 +5,7 @@
 // checks nothing of them). A picture made of another file's bytes throws the
 // decoder off within a few macroblocks; the clip's own decode cleanly.
 //
-// Also the first picture of a clip, drawn small, for its thumbnail and preview.
+// Also a clip's pictures in turn, drawn small, for its thumbnail and preview.
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -31,9 +31,7 @@ bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uin
 // blocks at most (240 bytes for a black picture of 3840 by 2160).
 bool HoldsFiller(const std::uint8_t* bytes, std::size_t size);
 
-// The first picture the samples (as for PicturesDecode) give, as 8-bit RGB,
-// 3 bytes a pixel: made smaller by a whole factor, to at most twice
-// `maxWidth` wide (0: as it is). False when none decodes.
+// A picture as 8-bit RGB, 3 bytes a pixel.
 struct DrawnPicture {
     std::vector<std::uint8_t> rgb;
     unsigned width = 0, height = 0;
@@ -41,7 +39,7 @@ struct DrawnPicture {
 
 // A clip's pictures one after another, as a player shows them: its samples
 // are sent in decode order, and each picture is taken when the decoder has
-// it ready (in the order it is shown), drawn small as for FirstPicture.
+// it ready (in the order it is shown).
 class PictureDecoder {
 public:
     PictureDecoder(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config);
@@ -53,15 +51,13 @@ public:
     // The next sample; none (empty) says there are no more, and the
     // pictures the decoder still holds are given.
     bool send(const std::vector<std::uint8_t>& sample);
-    // A picture ready, as FirstPicture draws it; false when none is yet.
+    // A picture ready, made smaller by a whole factor, to at most twice
+    // `maxWidth` wide (0: as it is); false when none is yet.
     bool take(unsigned maxWidth, DrawnPicture& out);
 
 private:
     struct State;
     std::unique_ptr<State> state_;
 };
-
-bool FirstPicture(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
-                  const std::vector<std::vector<std::uint8_t>>& samples, unsigned maxWidth, DrawnPicture& out);
 
 }  // namespace hx::formats
