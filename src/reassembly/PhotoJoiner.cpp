@@ -220,13 +220,15 @@ bool Joiner::joinSecondAcrossHeaders(std::size_t index, const fs::path& path, co
         std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(cut),
                   picture.begin());
         std::size_t taken = 0;
+        // The headers' first piece, copied once for every place tried.
+        std::vector<std::uint8_t> head(picture.begin(), picture.begin() + static_cast<std::ptrdiff_t>(cut - from));
         const auto joins = [&](std::uint64_t next) {
             if (heldByAnother(next, index) || std::binary_search(layout_.starts.begin(), layout_.starts.end(), next) ||
                 layout_.glances++ >= kMaxGlances)
                 return false;
             ++taken;
             // The headers run on across the cut up to the first scan, read as far as they need...
-            std::vector<std::uint8_t> head(picture.begin(), picture.begin() + static_cast<std::ptrdiff_t>(cut - from));
+            head.resize(static_cast<std::size_t>(cut - from));
             for (int segments = 0; segments < 256; ++segments) {
                 const HeaderRun run = headersRun(head.data(), head.size());
                 if (run.outcome == HeaderRun::Broken) return false;
