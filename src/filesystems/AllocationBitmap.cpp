@@ -7,8 +7,6 @@
 #include "filesystems/FileSystemTypes.h"
 #include "media/SalvagingReader.h"
 #include "media/SectorIo.h"
-#include "platform/RawFile.h"
-#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems {
 using namespace hx::media;
@@ -29,10 +27,7 @@ std::uint64_t AllocationBitmap::freeCount() const {
 }
 
 bool LoadAllocationBitmap(DriveRecord& rec, AllocationBitmap& bitmap) {
-    if (rec.MediaBytes == 0) {
-        platform::RawFile f;
-        if (volumes::OpenDrive(f, rec.Drive, platform::RawFile::Mode::Read)) rec.MediaBytes = f.size();
-    }
+    if (rec.MediaBytes == 0) rec.MediaBytes = media::MediumBytes(rec.Drive);
     const std::uint64_t units = unitsOf(rec);
     if (units == 0) return false;
     const FileSystemType* type = CataloguedType(rec);

@@ -1,7 +1,6 @@
 #include "filesystems/ClusterWalk.h"
 #include "media/FileDamage.h"
-#include "media/SalvagingReader.h"
-#include "volumes/DriveFiles.h"
+#include "media/SalvagedMedium.h"
 
 #include <algorithm>
 #include <fstream>
@@ -9,25 +8,26 @@
 
 namespace hx::filesystems {
 
-std::vector<std::uint8_t> ReadFolderBytes(platform::RawFile& file, std::uint64_t offset, std::size_t bytes,
-                                          std::uint32_t sectorBytes) {
-    media::SalvagingReader reader(file, sectorBytes);
-    const std::uint64_t kSector = reader.sectorBytes();
+std::vector<std::uint8_t> ReadFolderBytes(media::SalvagedMedium& medium, std::uint64_t offset, std::size_t bytes) {
+    const std::uint64_t kSector = medium.damage().sectorBytes();
     std::vector<std::uint8_t> data(bytes);
     // Cut short by the medium's end (or a medium that stopped answering): nothing, as before.
-    if (reader.read(offset, data.data(), data.size()) < bytes) return {};
-    // Runs from the last, so that what is left out does not move what is still to be.
-    const auto& bad = reader.unreadable();
-    for (auto run = bad.rbegin(); run != bad.rend(); ++run) {
-        const std::uint64_t from = run->first * kSector - offset, to = (run->first + run->second) * kSector - offset;
-        if (from >= data.size()) continue;
-        data.erase(data.begin() + static_cast<std::ptrdiff_t>(from),
-                   data.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(to, data.size())));
+    if (medium.readAt(offset, data.data(), data.size()) < bytes) return {};
+    // The sectors of these bytes the reader could not read (it lists those
+    // of earlier reads too), from the last, so that what is left out does
+    // not move what is still to be.
+    const auto& bad = medium.damage().unreadable();
+    const std::uint64_t end = offset + bytes;
+    for (auto run = std::make_reverse_iterator(bad.lower_bound((end + kSector - 1) / kSector)); run != bad.rend(); ++run) {
+        const std::uint64_t from = run->first * kSector, to = (run->first + run->second) * kSector;
+        if (to <= offset) break;
+        const std::uint64_t lo = std::max(from, offset) - offset, hi = std::min(to, end) - offset;
+        data.erase(data.begin() + static_cast<std::ptrdiff_t>(lo), data.begin() + static_cast<std::ptrdiff_t>(hi));
     }
     return data;
 }
 
-std::vector<std::uint8_t> ReadClusterRun(const ClusterView& v, platform::RawFile& file, std::uint32_t first,
+std::vector<std::uint8_t> ReadClusterRun(const ClusterView& v, media::SalvagedMedium& medium, std::uint32_t first,
                                          std::uint64_t maxBytes) {
     std::vector<std::uint8_t> out;
     const std::uint64_t bpc = v.bytesPerCluster;
@@ -36,7 +36,7 @@ std::vector<std::uint8_t> ReadClusterRun(const ClusterView& v, platform::RawFile
     std::uint32_t c = first;
     // Every turn adds a whole cluster, so maxBytes bounds the walk.
     while (out.size() < maxBytes && v.valid(c) && seen.insert(c).second) {
-        const auto cluster = ReadFolderBytes(file, v.offset(c), static_cast<std::size_t>(bpc), v.sectorBytes);
+        const auto cluster = ReadFolderBytes(medium, v.offset(c), static_cast<std::size_t>(bpc));
         out.insert(out.end(), cluster.begin(), cluster.end());
         if (cluster.empty()) break;  // the medium ends, or no longer answers
         c = v.next(c);
@@ -85,11 +85,10 @@ bool WriteClusters(const ClusterView& v, const std::vector<std::uint32_t>& clust
     constexpr std::uint64_t kMostAtOnce = 256 * 1024;
     const std::uint64_t bpc = v.bytesPerCluster;
     if (bpc == 0) return false;
-    platform::RawFile file;
-    if (!volumes::OpenDrive(file, v.drive, platform::RawFile::Mode::Read)) return false;
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
     // A sector that cannot be read is zeros in the restored file, not the end of it.
-    media::SalvagingReader reader(file, v.sectorBytes);
+    media::SalvagedDrive medium;
+    if (!medium.open(v.drive, v.sectorBytes)) return false;
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     const std::size_t most = static_cast<std::size_t>(std::max<std::uint64_t>(1, kMostAtOnce / bpc));
     std::vector<std::uint8_t> buf(static_cast<std::size_t>(most * bpc));
@@ -102,9 +101,9 @@ bool WriteClusters(const ClusterView& v, const std::vector<std::uint32_t>& clust
                v.offset(clusters[i + run]) == at + run * bpc)
             ++run;
         const auto bytes = static_cast<std::size_t>(run * bpc);
-        if (reader.read(at, buf.data(), bytes) != bytes) return false;
+        if (medium->readAt(at, buf.data(), bytes) != bytes) return false;
         const std::uint64_t n = std::min<std::uint64_t>(size - done, bytes);
-        if (damage) damage->note(reader, at, n, done);
+        if (damage) damage->note(medium->damage(), at, n, done);
         out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
         done += n;
         i += run;

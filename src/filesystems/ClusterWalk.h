@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/RawFile.h"
 #include "filesystems/UndeleteEntry.h"
 
 namespace hx::media {
 class FileDamage;
+class SalvagedMedium;
 }  // namespace hx::media
 
 namespace hx::filesystems {
@@ -36,15 +36,13 @@ void EstimateRecoverable(const ClusterView& view, UndeleteEntry& entry);
 // `bytes` of a folder at `offset`, read past bad sectors: the sectors that
 // cannot be read are left out, so the folder loses only their entries.
 // Empty when the medium ends first or stops answering.
-// `sectorBytes` is the medium's sector.
-std::vector<std::uint8_t> ReadFolderBytes(platform::RawFile& file, std::uint64_t offset, std::size_t bytes,
-                                          std::uint32_t sectorBytes);
+std::vector<std::uint8_t> ReadFolderBytes(media::SalvagedMedium& medium, std::uint64_t offset, std::size_t bytes);
 
 // Reads the clusters of a folder's run from `first` on, along view.next, at
 // most `maxBytes`. Stops at the run's end, a cluster outside the volume, a
 // cluster read before (a loop) or the medium's end; sectors that cannot be
 // read are left out (ReadFolderBytes).
-std::vector<std::uint8_t> ReadClusterRun(const ClusterView& view, platform::RawFile& file, std::uint32_t first,
+std::vector<std::uint8_t> ReadClusterRun(const ClusterView& view, media::SalvagedMedium& medium, std::uint32_t first,
                                          std::uint64_t maxBytes);
 
 // Whether a live entry's chain runs through consecutive clusters for all of its size.

@@ -3,9 +3,8 @@
 #include "filesystems/UndeleteVolume.h"
 
 #include "filesystems/FileSystemTypes.h"
-#include "platform/RawFile.h"
+#include "media/SectorIo.h"
 #include "shell/Strings.h"
-#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems {
 
@@ -16,12 +15,11 @@ std::string RootUnreadable() {
 std::unique_ptr<UndeleteVolume> OpenUndeleteVolume(const std::string& drive, const media::DriveRecord& record) {
     for (const FileSystemType& type : FileSystemTypes())
         if (type.catalogued(record)) return type.openUndelete(drive, record);
-    platform::RawFile file;
-    std::uint8_t boot[512];
-    if (!volumes::OpenDrive(file, drive, platform::RawFile::Mode::Read) || file.readAt(0, boot, sizeof boot) != sizeof boot)
-        return nullptr;
+    std::uint32_t got = 0;
+    const std::vector<std::uint8_t> boot = media::ReadSectors(drive, 0, 0, 512, got, record.sectorSize());
+    if (got < 512) return nullptr;
     for (const FileSystemType& type : FileSystemTypes())
-        if (type.usable(boot, sizeof boot)) return type.openUndelete(drive, record);
+        if (type.usable(boot.data(), 512)) return type.openUndelete(drive, record);
     return nullptr;
 }
 

@@ -32,8 +32,8 @@ private:
 };
 
 // A medium opened by its name and read as SalvagedMedium reads it, handle
-// and all: the joiners and the finder of pictures inside other files read
-// it so, and never open it themselves.
+// and all: the joiners, the finder of pictures inside other files and the
+// file systems' readers read it so, and never open it themselves.
 class SalvagedDrive {
 public:
     SalvagedDrive() = default;
@@ -41,12 +41,16 @@ public:
     SalvagedDrive& operator=(const SalvagedDrive&) = delete;
     // False when `drive` cannot be opened for reading. `known` as above.
     bool open(const std::string& drive, std::uint32_t sectorBytes, const SectorRuns& known);
+    // Nothing known of it yet: every sector is read, and those that fail are
+    // listed in damage() as it reads.
+    bool open(const std::string& drive, std::uint32_t sectorBytes) { return open(drive, sectorBytes, none_); }
     bool isOpen() const { return medium_.has_value(); }
     SalvagedMedium& operator*() { return *medium_; }
     SalvagedMedium* operator->() { return &*medium_; }
 
 private:
     Handle handle_;
+    SectorRuns none_;
     std::optional<SalvagedMedium> medium_;
 };
 

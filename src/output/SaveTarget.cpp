@@ -8,7 +8,7 @@
 #include "platform/DriveCatalogue.h"
 #include "platform/FreeSpace.h"
 #include "volumes/PartitionTable.h"
-#include "platform/RawFile.h"
+#include "media/SectorIo.h"
 #include "volumes/DriveFiles.h"
 
 namespace hx::output {
@@ -51,11 +51,10 @@ std::uint32_t VolumeSerial(const fs::path& path) {
     platform::MountOfPath mount;
     if (!platform::MountContaining(path, mount)) return 0;
     const std::string source = backingFile(mount.source);
-    platform::RawFile device;
-    std::uint8_t boot[512];
-    if (!volumes::OpenDrive(device, source, platform::RawFile::Mode::Read) || device.readAt(0, boot, sizeof boot) != sizeof boot)
-        return 0;
-    const media::DriveRecord rec = filesystems::ParseBootSectorBytes(boot, sizeof boot);
+    std::uint32_t got = 0;
+    const std::vector<std::uint8_t> boot = media::ReadSectors(source, 0, 0, 512, got, 512);
+    if (got < 512) return 0;
+    const media::DriveRecord rec = filesystems::ParseBootSectorBytes(boot.data(), 512);
     return filesystems::CataloguedType(rec) ? rec.SerialNumber : 0;
 }
 

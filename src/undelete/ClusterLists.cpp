@@ -3,20 +3,17 @@
 #include <fstream>
 
 #include "media/FileDamage.h"
-#include "media/SalvagingReader.h"
-#include "platform/RawFile.h"
-#include "volumes/DriveFiles.h"
+#include "media/SalvagedMedium.h"
 
 namespace hx::undelete {
 
 std::vector<std::uint8_t> ReadClusterList(const filesystems::ClusterView& view, const ClusterList& clusters, std::uint64_t size) {
     std::vector<std::uint8_t> out;
-    platform::RawFile file;
+    media::SalvagedDrive medium;
     const std::uint64_t bpc = view.bytesPerCluster;
-    if (bpc == 0 || !volumes::OpenDrive(file, view.drive, platform::RawFile::Mode::Read)) return out;
-    // The clusters that follow each other on the medium are read at once; a
-    // run that cannot be read whole is read cluster by cluster, to the first
-    // that fails.
+    if (bpc == 0 || !medium.open(view.drive, view.sectorBytes)) return out;
+    // The clusters that follow each other on the medium are read at once;
+    // what is kept ends before the first cluster with a sector that could not be read.
     const std::uint64_t wanted = std::min<std::uint64_t>(size, clusters.size() * bpc);
     out.resize(static_cast<std::size_t>((wanted + bpc - 1) / bpc * bpc));
     std::size_t got = 0;
@@ -27,12 +24,12 @@ std::vector<std::uint8_t> ReadClusterList(const filesystems::ClusterView& view, 
                view.offset(clusters[i + run]) == start + run * bpc)
             ++run;
         const std::size_t bytes = static_cast<std::size_t>(run * bpc);
-        if (file.readAt(start, out.data() + got, bytes) != bytes) {
-            std::size_t k = 0;
-            while (k < run && file.readAt(view.offset(clusters[i + k]), out.data() + got, bpc) == bpc) {
-                got += bpc;
-                ++k;
-            }
+        const std::size_t n = medium->readAt(start, out.data() + got, bytes);
+        const std::uint64_t bad = medium->damage().firstUnreadableIn(start, n);
+        if (n != bytes || bad != ~0ull) {
+            const std::uint64_t badAt = bad == ~0ull ? ~0ull : bad * medium->damage().sectorBytes();
+            const std::uint64_t good = std::min<std::uint64_t>(n, badAt > start ? badAt - start : 0);
+            got += static_cast<std::size_t>(good / bpc * bpc);
             break;
         }
         got += bytes;

@@ -9,10 +9,9 @@
 #include "filesystems/fat/FatTables.h"
 #include "media/DriveRecord.h"
 #include "filesystems/ntfs/NtfsStructs.h"
-#include "platform/RawFile.h"
+#include "media/SalvagedMedium.h"
 #include "shell/Strings.h"
 #include "filesystems/ClusterWalk.h"
-#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems {
 
@@ -222,10 +221,10 @@ void ParseExfatDirectory(const std::uint8_t* d, std::size_t size, const std::str
 }
 
 bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, shell::Ui& ui) {
-    platform::RawFile file;
-    if (!volumes::OpenDrive(file, vol.drive, platform::RawFile::Mode::Read)) return false;
+    media::SalvagedDrive medium;
+    if (!medium.open(vol.drive, vol.bytesPerSector)) return false;
     std::vector<ExfatFolderRef> folders;
-    const auto root = ReadClusterRun(exfatView(vol, false), file, vol.rootCluster, kMaxDirBytes);
+    const auto root = ReadClusterRun(exfatView(vol, false), *medium, vol.rootCluster, kMaxDirBytes);
     ParseExfatDirectory(root.data(), root.size(), "\\", list, folders);
     std::set<std::uint32_t> walked = {vol.rootCluster};
     int reported = 0;
@@ -255,7 +254,7 @@ bool ListExfatEntries(const ExfatVolume& vol, std::vector<UndeleteEntry>& list, 
         const bool contiguous = ref.contiguous;
         const std::uint64_t bytes = (ref.deleted && !contiguous) ? vol.bytesPerCluster() : ref.size;
         const auto raw =
-            ReadClusterRun(exfatView(vol, contiguous), file, ref.firstCluster, std::min(bytes, kMaxDirBytes));
+            ReadClusterRun(exfatView(vol, contiguous), *medium, ref.firstCluster, std::min(bytes, kMaxDirBytes));
         ParseExfatDirectory(raw.data(), raw.size(), ref.path, list, folders, ref.deleted);
     }
     return true;

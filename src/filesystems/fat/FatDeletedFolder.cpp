@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "platform/ByteOrder.h"
-#include "platform/RawFile.h"
+#include "media/SalvagedMedium.h"
 #include "filesystems/fat/UndeleteFat.h"
-#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems {
 
@@ -117,8 +116,8 @@ void claimFiles(const FatVolume& vol, const std::uint8_t* d, std::size_t size, s
 std::vector<RawDirEntry> ReadDeletedFatFolder(const FatVolume& vol, std::uint32_t first) {
     std::vector<RawDirEntry> entries = ReadFatDirectory(vol, first, true, true);
     const std::uint64_t bpc = vol.bytesPerCluster();
-    platform::RawFile file;
-    if (entries.empty() || bpc == 0 || !volumes::OpenDrive(file, vol.drive, platform::RawFile::Mode::Read)) return entries;
+    media::SalvagedDrive medium;
+    if (entries.empty() || bpc == 0 || !medium.open(vol.drive, vol.bytesPerSector)) return entries;
     std::vector<std::uint8_t> data(static_cast<std::size_t>(bpc));
     std::memcpy(data.data(), entries.data(), std::min<std::size_t>(data.size(), entries.size() * 32));
     bool ends = false;
@@ -139,7 +138,10 @@ std::vector<RawDirEntry> ReadDeletedFatFolder(const FatVolume& vol, std::uint32_
                 continue;
             }
             ++looked;
-            if (file.readAt(vol.clusterOffset(c), data.data(), data.size()) != data.size()) return entries;
+            // A cluster that cannot be read whole says nothing of where the folder went on.
+            const std::uint64_t at = vol.clusterOffset(c);
+            if (medium->readAt(at, data.data(), data.size()) != data.size()) return entries;
+            if (medium->damage().unreadableIn(at, data.size()) > 0) continue;
             found = readsAsFolderEntries(data.data(), data.size(), ends) &&
                     (pending < 0 || finishesLongName(data.data(), data.size(), pending));
             if (found) held.push_back({c, c});

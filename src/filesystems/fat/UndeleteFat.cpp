@@ -11,10 +11,9 @@
 #include "filesystems/DriveInfo.h"
 #include "filesystems/fat/FatTables.h"
 #include "filesystems/ntfs/NtfsStructs.h"
-#include "platform/RawFile.h"
+#include "media/SalvagedMedium.h"
 #include "shell/Strings.h"
 #include "filesystems/ClusterWalk.h"
-#include "volumes/DriveFiles.h"
 
 namespace hx::filesystems {
 
@@ -250,9 +249,9 @@ void VulUndeleteList(const std::vector<RawDirEntry>& raw, std::vector<UndeleteEn
 
 std::vector<RawDirEntry> ReadFatDirectory(const FatVolume& vol, std::uint32_t first, bool checkDots,
                                           bool firstClusterOnly) {
-    platform::RawFile file;
-    if (!volumes::OpenDrive(file, vol.drive, platform::RawFile::Mode::Read)) return {};
-    const auto data = ReadClusterRun(fatView(vol), file, first, firstClusterOnly ? vol.bytesPerCluster() : kMaxDirBytes);
+    media::SalvagedDrive medium;
+    if (!medium.open(vol.drive, vol.bytesPerSector)) return {};
+    const auto data = ReadClusterRun(fatView(vol), *medium, first, firstClusterOnly ? vol.bytesPerCluster() : kMaxDirBytes);
     if (checkDots && (data.size() < 64 || data[0] != '.' || data[1] != ' ' || data[32] != '.' || data[33] != '.'))
         return {};
     return splitEntries(data);
@@ -276,10 +275,10 @@ bool ListFatEntries(const FatVolume& vol, std::vector<UndeleteEntry>& list, shel
     if (vol.fatBits == 32) {
         root = ReadFatDirectory(vol, vol.rootCluster, false);
     } else {
-        platform::RawFile file;
-        if (!volumes::OpenDrive(file, vol.drive, platform::RawFile::Mode::Read)) return false;
+        media::SalvagedDrive medium;
+        if (!medium.open(vol.drive, vol.bytesPerSector)) return false;
         const std::size_t bytes = static_cast<std::size_t>(std::uint64_t(vol.rootDirSectors) * vol.bytesPerSector);
-        const auto buf = ReadFolderBytes(file, std::uint64_t(vol.rootDirStart) * vol.bytesPerSector, bytes, vol.bytesPerSector);
+        const auto buf = ReadFolderBytes(*medium, std::uint64_t(vol.rootDirStart) * vol.bytesPerSector, bytes);
         if (buf.empty()) return false;
         root = splitEntries(buf);
     }

@@ -8,7 +8,7 @@
 
 #include "filesystems/ntfs/MftRecords.h"
 #include "media/SalvagingReader.h"
-#include "volumes/DriveFiles.h"
+#include "media/SectorIo.h"
 
 namespace hx::filesystems::mft {
 
@@ -22,7 +22,7 @@ bool mirroredRecord(Volume& vol, std::uint32_t n, std::uint8_t* out) {
     const std::uint32_t rs = vol.boot.recordSize;
     if (vol.boot.mftMirrLcn == 0 || n > 3) return false;
     std::vector<std::uint8_t> rec(rs);
-    media::SalvagingReader reader(vol.file, 512);
+    media::SalvagingReader reader(vol.file, vol.sectorBytes());
     const std::uint64_t at = vol.boot.mftMirrLcn * vol.boot.bytesPerCluster + std::uint64_t(n) * rs;
     if (reader.read(at, rec.data(), rs) != rs || reader.unreadableSectors() > 0) return false;
     std::vector<std::uint8_t> check(rec);
@@ -35,7 +35,7 @@ bool mirroredRecord(Volume& vol, std::uint32_t n, std::uint8_t* out) {
 // the MFT's own copy cannot be read.
 bool readRecordZero(Volume& vol, std::vector<std::uint8_t>& rec) {
     rec.assign(vol.boot.recordSize, 0);
-    media::SalvagingReader reader(vol.file, 512);
+    media::SalvagingReader reader(vol.file, vol.sectorBytes());
     if (reader.read(vol.boot.mftLcn * vol.boot.bytesPerCluster, rec.data(), rec.size()) == rec.size() &&
         ApplyFixups(rec.data(), rec.size()))
         return true;
@@ -57,12 +57,13 @@ bool NtfsVolume::open(const std::string& path, const ntfs::BootSector* known) {
     std::string p = path;
     if (p.rfind("\\\\.\\", 0) == 0) p = p.substr(4);
     auto vol = std::make_unique<Volume>();
-    if (!volumes::OpenDrive(vol->file, p, platform::RawFile::Mode::Read)) return false;
+    if (!media::OpenDriveForRead(p, 0, vol->file, 512)) return false;
     if (known) {
         vol->boot = *known;
     } else {
         std::uint8_t sector[512];
-        if (vol->file.readAt(0, sector, sizeof sector) != sizeof sector) return false;
+        media::SalvagingReader reader(vol->file, 512);
+        if (reader.read(0, sector, sizeof sector) != sizeof sector || reader.unreadableSectors() > 0) return false;
         auto boot = ParseBootSector(sector, sizeof sector);
         if (!boot) return false;
         vol->boot = *boot;
@@ -144,7 +145,7 @@ std::set<std::uint32_t> readMftRuns(Volume& vol, const std::vector<Run>& runs, M
     const std::uint32_t rs = vol.boot.recordSize;
     const std::uint64_t bpc = vol.boot.bytesPerCluster;
     std::set<std::uint32_t> unreadable;
-    media::SalvagingReader reader(vol.file, 512);
+    media::SalvagingReader reader(vol.file, vol.sectorBytes());
     for (const auto& r : runs) {
         const std::uint64_t start = r.vcn * bpc;
         if (start >= m.data.size() || r.lcn < 0) continue;

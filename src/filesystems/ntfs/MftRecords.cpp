@@ -23,7 +23,7 @@ bool ReadRuns(Volume& vol, const std::vector<Run>& runs, std::int64_t startVcn, 
     std::uint64_t done = 0;
     std::int64_t vcn = startVcn;
     // A sector that cannot be read is zeros, not the end of the file.
-    media::SalvagingReader reader(vol.file, 512);
+    media::SalvagingReader reader(vol.file, vol.sectorBytes());
     while (done < byteCount) {
         auto it = std::find_if(runs.begin(), runs.end(),
                                [&](const Run& r) { return vcn >= r.vcn && vcn < r.vcn + r.length; });

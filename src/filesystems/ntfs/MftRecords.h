@@ -27,9 +27,11 @@ constexpr std::size_t kMaxAttributeListBytes = 256 * 1024;
 constexpr std::size_t kMaxExtensions = 4096;
 
 struct Volume {
-    platform::RawFile file;
+    platform::RawFile file;  // opened by the media layer, read through its salvaging reader
     ntfs::BootSector boot;
     std::uint64_t sizeBytes = 0;
+    // What one failing read loses at least: the volume's sector.
+    std::uint32_t sectorBytes() const { return boot.bytesPerSector >= 512 ? boot.bytesPerSector : 512; }
 };
 
 struct MftRecordInfo {
