@@ -10,7 +10,9 @@
 #
 # IMAGE defaults to the dense FAT32 card of bench/against-peers.sh (made when
 # missing); FAIL_PERMILLE (default 10, that is 1 %) of its sectors fail, in
-# clusters of 1 to 8 sectors.
+# clusters of 1 to 8 sectors (5 is 0.5 %; a fraction is taken too), and
+# with LATE_MS every read answers that many milliseconds late (0.2: a card of
+# some 20 MB/s). `recover` (undelete and scan) of the device is timed too.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -45,10 +47,10 @@ bash "$WORK/photorec.sh" "$IMG" "$WORK/ref-pr" >/dev/null 2>&1 || true
 { hashes "$WORK/ref-hx"; hashes "$WORK/ref-pr"; } | sort -u >"$WORK/reference.sha"
 
 # The failing sectors, the same each run.
-python3 - "$IMG" "${FAIL_PERMILLE:-10}" >"$WORK/rules.txt" <<'PY'
+python3 - "$IMG" "${FAIL_PERMILLE:-10}" "${LATE_MS:-0}" >"$WORK/rules.txt" <<'PY'
 import os, random, sys
 sectors = os.path.getsize(sys.argv[1]) // 512
-want, rng, bad = sectors * int(sys.argv[2]) // 1000, random.Random(48), set()
+want, rng, bad = int(sectors * float(sys.argv[2]) / 1000), random.Random(48), set()
 while len(bad) < want:
     s = rng.randrange(64, sectors - 8)  # the boot sector stays readable
     bad.update(range(s, s + rng.randint(1, 8)))
@@ -59,6 +61,7 @@ for s in sorted(bad):
     else: runs.append((start, prev)); start = prev = s
 runs.append((start, prev))
 for a, b in runs: print("bad %d-%d" % (a, b))
+if float(sys.argv[3]) > 0: print("slow 0-%d %s" % (sectors - 1, sys.argv[3]))
 PY
 MNT=$WORK/mnt
 mkdir -p "$MNT"
@@ -68,16 +71,18 @@ DEV=$(losetup -r -f --show "$MNT/card.img")
 cleanup() { losetup -d "$DEV" 2>/dev/null || true; sleep 0.5; fusermount -u "$MNT" 2>/dev/null || true; }
 trap cleanup EXIT
 
-rm -rf "$WORK/hx" "$WORK/dd" "$WORK/dd.img" "$WORK/dd.map"
+rm -rf "$WORK/hx" "$WORK/rc" "$WORK/rc-cache" "$WORK/dd" "$WORK/dd.img" "$WORK/dd.map"
 hx_s=$(timed "$CLI" --cache "$WORK/hx" scan "$DEV" --new --yes)
+rc_s=$(timed "$CLI" --cache "$WORK/rc-cache" recover "$DEV" --to "$WORK/rc" --include-present --layout found --yes)
 pr_s=$(timed bash "$WORK/photorec.sh" "$DEV" "$WORK/pr")
 dd_s=$(timed ddrescue "$DEV" "$WORK/dd.img" "$WORK/dd.map")
 dds_s=$(timed "$CLI" --cache "$WORK/dd" scan "$WORK/dd.img" --new --yes)
 
 printf 'medium %s, %s of %s sectors failing (%s runs); %s files on the healthy card\n' "$(basename "$IMG")" \
-  "$(awk -F'[ -]' '{n += $3 - $2 + 1} END {print n}' "$WORK/rules.txt")" "$(( $(stat -c %s "$IMG") / 512 ))" \
-  "$(wc -l <"$WORK/rules.txt")" "$(wc -l <"$WORK/reference.sha")"
+  "$(awk -F'[ -]' '$1 == "bad" {n += $3 - $2 + 1} END {print n}' "$WORK/rules.txt")" "$(( $(stat -c %s "$IMG") / 512 ))" \
+  "$(grep -c '^bad' "$WORK/rules.txt")" "$(wc -l <"$WORK/reference.sha")"
 printf '%-26s %8s %16s\n' tool seconds byte-identical
 printf '%-26s %8s %16s\n' "harvestrix scan" "$hx_s" "$(identical "$WORK/hx" | wc -l)"
+printf '%-26s %8s %16s\n' "harvestrix recover" "$rc_s" "$(identical "$WORK/rc" | wc -l)"
 printf '%-26s %8s %16s\n' "photorec" "$pr_s" "$(identical "$WORK/pr" | wc -l)"
 printf '%-26s %8s %16s\n' "ddrescue + harvestrix scan" "$(echo "$dd_s + $dds_s" | bc)" "$(identical "$WORK/dd" | wc -l)"

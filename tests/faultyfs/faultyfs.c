@@ -11,6 +11,7 @@
 // read that a rule keeps waiting begins to wait):
 //   bad FIRST[-LAST]        reads touching these sectors fail (EIO)
 //   slow FIRST[-LAST] MS    reads touching these sectors take MS milliseconds
+//                           (a fraction too: 0.2 is a card of some 20 MB/s)
 //   dies FIRST              from the first read that touches FIRST on, every
 //                           read fails, until CONTROL changes (the card is back)
 //   worn FIRST[-LAST] MS    reads touching these sectors answer at once the
@@ -36,7 +37,7 @@ enum kind { BAD, SLOW, DIES, KILL, WORN };
 struct rule {
     enum kind kind;
     unsigned long long first, last;
-    long ms;
+    double ms;
     long reads;  // that touched it
 };
 
@@ -68,9 +69,9 @@ static void load_rules(void) {
     char line[256], word[16];
     while (fgets(line, sizeof line, f) && rule_count < (int)(sizeof rules / sizeof rules[0])) {
         unsigned long long a = 0, b = 0;
-        long ms = 0;
+        double ms = 0;
         char range[128];
-        if (sscanf(line, "%15s %127s %ld", word, range, &ms) < 2) continue;
+        if (sscanf(line, "%15s %127s %lf", word, range, &ms) < 2) continue;
         if (sscanf(range, "%llu-%llu", &a, &b) != 2) b = a = strtoull(range, NULL, 10);
         struct rule r = {BAD, a, b, ms, 0};
         if (!strcmp(word, "bad")) r.kind = BAD;
@@ -122,7 +123,7 @@ static int fs_read(const char* path, char* buf, size_t size, off_t off, struct f
     (void)path, (void)fi;
     if (size == 0) return 0;
     const unsigned long long first = (unsigned long long)off / 512, last = ((unsigned long long)off + size - 1) / 512;
-    long sleep_ms = 0;
+    double sleep_ms = 0;
     int fail = 0;
     pthread_mutex_lock(&lock);
     load_rules();
@@ -150,7 +151,8 @@ static int fs_read(const char* path, char* buf, size_t size, off_t off, struct f
             (void)!write(w, "w", 1);
             close(w);
         }
-        struct timespec t = {sleep_ms / 1000, (sleep_ms % 1000) * 1000000L};
+        const long ns = (long)(sleep_ms * 1e6);
+        struct timespec t = {ns / 1000000000L, ns % 1000000000L};
         nanosleep(&t, NULL);
     }
     if (fail) return -EIO;
