@@ -7,85 +7,12 @@
 #include "formats/PhotoParts.h"
 #include "formats/PictureCheck.h"
 #include "reassembly/JoinedPhotoParts.h"
+#include "reassembly/PhotoJoinerLimits.h"
 
 namespace hx::reassembly::photos {
-
 namespace {
 
-// Pictures larger than this are not joined.
-constexpr std::uint64_t kMaxPicture = 64ull << 20;
-// Split points tried before the first fault, in units.
-constexpr std::uint64_t kSplitBack = 4;
-// Gaps of other data tried, in units.
-constexpr std::uint64_t kMaxGap = 16;
-// Found files between the pieces that are stepped over, at most.
-constexpr std::size_t kMaxBetween = 4;
-// Bytes of the continuation decoded to judge a join (the first kLook of them
-// must look like picture data before any is decoded).
-constexpr std::size_t kProbe = 128 * 1024;
-// Joins tried in one scan, and for one picture, at most (each decodes the
-// first piece again).
-constexpr int kMaxProbes = 2000;
-constexpr int kProbesPerPicture = 96;
-// Second pieces shorter than the probe followed, and the tries each gets for the piece after it.
-constexpr std::size_t kShorterTried = 4;
-constexpr int kShorterProbes = 24;
-// Places right after other finds, anywhere on the medium, tried for a second piece.
-constexpr std::size_t kFarCandidates = 256;
-// Pieces of one picture joined at most.
-constexpr int kMaxPieces = 4;
-// The continuation is read in pieces of this size until its end marker.
-constexpr std::size_t kChunk = 1 << 20;
-// A place to start the entropy walk again is kept about every so many bytes.
-constexpr std::size_t kMarkEvery = 256;
-// On a medium written in blocks: how far on a second piece is looked for, the
-// found files it takes to tell the block size, and the largest block told.
-constexpr std::uint64_t kReach = 32ull << 20;
-// Back before the picture's start (a card whose allocation wrapped), and the
-// places looked at this far off, at most, for one split of one picture and
-// for the whole scan (a first glance at each is a sector's read).
-constexpr std::uint64_t kReachBack = 16ull << 20;
-constexpr std::size_t kMaxFarCandidates = 16384;
-constexpr int kMaxGlances = 1 << 20;
-constexpr std::size_t kGlance = 512;
-// How far before the other data the entropy walk may stop.
-constexpr std::uint64_t kReadAhead = 16;
-
-// How a JPEG's header segments in data[0, size), from its start marker on,
-// run: to its first scan, into the bytes' end, or to a place where no
-// segment starts (`at`); `lastStart`, where the last one that held starts.
-struct HeaderRun {
-    enum Outcome { Scan, RanOut, Broken } outcome = Broken;
-    std::size_t at = 0, lastStart = 0;
-};
-
-HeaderRun headersRun(const std::uint8_t* data, std::size_t size) {
-    HeaderRun run;
-    if (size < 2 || data[0] != 0xFF || data[1] != 0xD8) return run;
-    std::size_t next = 2;
-    formats::ForEachJpegSegment(data, size, [&](const formats::JpegSegment& s) {
-        run.lastStart = s.at;
-        next = s.body + s.length;
-        return true;
-    });
-    run.at = next;
-    if (next + 2 > size) run.outcome = HeaderRun::RanOut;
-    else if (data[next] == 0xFF && data[next + 1] == 0xDA) run.outcome = HeaderRun::Scan;
-    return run;
-}
-
-std::vector<std::uint8_t> readFile(const fs::path& path, std::uint64_t cap) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes;
-    if (!in) return bytes;
-    in.seekg(0, std::ios::end);
-    const auto size = static_cast<std::uint64_t>(in.tellg());
-    if (size > cap) return bytes;
-    in.seekg(0);
-    bytes.resize(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
-    return bytes;
-}
+using namespace limits;
 
 // Decodes cleanly up to where its data ends (a probe runs out there).
 bool cleanTo(const std::vector<std::uint8_t>& bytes, std::size_t joinAt) {
@@ -154,39 +81,6 @@ bool Joiner::join(std::size_t index) {
     return false;
 }
 
-bool Joiner::joinSecond(std::size_t index) {
-    scan::FoundFile& f = ctx_.found[index];
-    const fs::path path = ctx_.cacheFolder / f.name;
-    const std::vector<std::uint8_t> head = readFile(path, kMaxPicture);
-    if (f.parts.size() != 1 || head.size() != f.parts.front().length) return false;
-    // The picture its MPF index names after its own, read as the find's units run on.
-    formats::PhotoPart second;
-    for (const formats::PhotoPart& part : formats::PartsNamedInHeaders(head.data(), head.size(), head.size()))
-        if (part.kind == formats::PartKind::SecondPicture || part.kind == formats::PartKind::GainMap) {
-            second = part;
-            break;
-        }
-    if (second.length == 0 || second.end() > kMaxPicture || second.offset < head.size()) return false;
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(second.end()));
-    bytes.resize(salvaged_->readAt(geo_.byteOf(f.startUnit), bytes.data(), bytes.size()));
-    if (bytes.size() <= second.offset + unit_) return false;
-    // Its data walked from its own headers on, in the find's bytes; only
-    // pictures the walk can follow.
-    entropy_ = {};
-    marks_.clear();
-    skip_ = second.offset;
-    walkable_ = entropy_.readHeaders(bytes.data() + skip_, bytes.size() - skip_);
-    if (!walkable_) return joinSecondAcrossHeaders(index, path, bytes, second);
-    formats::JpegEntropy::Mark start = entropy_.start();
-    start.byte += skip_;
-    const formats::JpegEntropy::Walk walk = entropy_.walk(bytes.data(), bytes.size(), start, &marks_, kMarkEvery);
-    if (walk.outcome != formats::JpegEntropy::Outcome::Fault || marks_.empty()) return false;
-    tried_ = 0;
-    allowance_ = 0;
-    looks_.clear();
-    return joinFrom(index, path, bytes, walk.at, f.startUnit, start.byte / unit_ + 1, 0);
-}
-
 bool Joiner::keepJoined(scan::FoundFile& f, const fs::path& path, std::vector<std::uint8_t>& joined, std::uint64_t after,
                         int pieces) {
     // What the photo holds after its picture lies where its last piece runs on.
@@ -199,70 +93,6 @@ bool Joiner::keepJoined(scan::FoundFile& f, const fs::path& path, std::vector<st
     f.damaged = false;
     f.printed = false;
     return true;
-}
-
-bool Joiner::joinSecondAcrossHeaders(std::size_t index, const fs::path& path, const std::vector<std::uint8_t>& bytes,
-                                     const formats::PhotoPart& second) {
-    scan::FoundFile& f = ctx_.found[index];
-    const std::uint64_t from = second.offset, block = blockUnits_ * unit_;
-    HeaderRun run = headersRun(bytes.data() + from, bytes.size() - from);
-    if (run.outcome != HeaderRun::Broken) return false;
-    // The cut lies after the start of the last segment that held, up to where they broke (a
-    // length read across the cut points anywhere): the places nearest each end.
-    std::vector<std::uint64_t> cuts;
-    for (std::uint64_t cut = (from + run.lastStart) / block * block + block; cut <= from + run.at && cut < second.end();
-         cut += block)
-        cuts.push_back(cut);
-    if (cuts.size() > 2 * kSplitBack) cuts.erase(cuts.begin() + kSplitBack, cuts.end() - kSplitBack);
-    std::vector<std::uint8_t> picture(static_cast<std::size_t>(second.length));
-    for (const std::uint64_t cut : cuts) {
-        const std::uint64_t start = f.startUnit + cut / unit_, rest = second.end() - cut;
-        std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(cut),
-                  picture.begin());
-        std::size_t taken = 0;
-        // The headers' first piece, copied once for every place tried.
-        std::vector<std::uint8_t> head(picture.begin(), picture.begin() + static_cast<std::ptrdiff_t>(cut - from));
-        const auto joins = [&](std::uint64_t next) {
-            if (heldByAnother(next, index) || std::binary_search(layout_.starts.begin(), layout_.starts.end(), next) ||
-                layout_.glances++ >= kMaxGlances)
-                return false;
-            ++taken;
-            // The headers run on across the cut up to the first scan, read as far as they need...
-            head.resize(static_cast<std::size_t>(cut - from));
-            for (int segments = 0; segments < 256; ++segments) {
-                const HeaderRun run = headersRun(head.data(), head.size());
-                if (run.outcome == HeaderRun::Broken) return false;
-                if (run.outcome == HeaderRun::Scan) break;
-                const std::uint64_t have = head.size() - (cut - from);  // of this piece
-                const std::uint64_t want =
-                    std::min<std::uint64_t>(rest, std::max<std::uint64_t>(run.at + 4 - head.size(), kGlance) + have);
-                if (want <= have) return false;
-                head.resize(static_cast<std::size_t>(head.size() + (want - have)));
-                if (salvaged_->readAt(geo_.byteOf(next) + have, head.data() + (cut - from) + have, want - have) != want - have)
-                    return false;
-            }
-            // ...and the picture, as long as its index says, decodes whole to its end marker.
-            if (salvaged_->readAt(geo_.byteOf(next), picture.data() + (cut - from), rest) != rest) return false;
-            const formats::JpegCheck check = formats::CheckJpegBuffer(picture.data(), picture.size());
-            return check.complete && check.warnings == 0 && check.end == picture.size();
-        };
-        // Nearest first after the cut, then before the photo.
-        std::uint64_t found = ~0ull;
-        for (std::uint64_t next = start + blockUnits_;
-             found == ~0ull && next < geo_.endUnit() && (next - start) * unit_ <= kReach && taken < kMaxFarCandidates;
-             next += blockUnits_)
-            if (joins(next)) found = next;
-        for (std::uint64_t next = f.startUnit; found == ~0ull && next >= geo_.rootCluster + blockUnits_ &&
-                                               (f.startUnit - next) * unit_ < kReachBack && taken < kMaxFarCandidates;) {
-            next -= blockUnits_;
-            if (joins(next)) found = next;
-        }
-        if (found == ~0ull) continue;
-        std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(from));
-        joined.insert(joined.end(), picture.begin(), picture.end());
-        return keepJoined(f, path, joined, geo_.byteOf(found) + rest, 2);
-    }
-    return false;
 }
 
 void Joiner::keepFirstPiece(scan::FoundFile& f, const fs::path& path, const std::vector<std::uint8_t>& bytes,
