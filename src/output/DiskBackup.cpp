@@ -10,6 +10,8 @@
 #include <ctime>
 #include <deque>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -47,35 +49,41 @@ std::string namePart(std::string s) {
 }
 
 // The image is written by one thread while the next block is read. Three
-// buffers go round: one being read into, the others written or waiting.
+// buffers go round: one being read into, the others written or waiting. They
+// are not cleared when made (a block of memory each, which the reads fill),
+// and a window that waits for one, or for the last writes, is answered all
+// the while: a target disk slower than the card holds nothing up.
 class BlockWriter {
 public:
-    BlockWriter(platform::RawFile& out, std::size_t blockBytes) : out_(out) {
+    using WhileWaiting = std::function<void()>;
+    BlockWriter(platform::RawFile& out, std::size_t blockBytes, WhileWaiting whileWaiting)
+        : out_(out), whileWaiting_(std::move(whileWaiting)) {
         for (auto& b : buffers_) {
-            b.resize(blockBytes);
-            free_.push_back(&b);
+            b.reset(new std::uint8_t[blockBytes]);
+            free_.push_back(b.get());
         }
         thread_ = std::thread([this] { loop(); });
     }
     ~BlockWriter() { finish(); }
     // A buffer to read the next block into.
-    std::vector<std::uint8_t>* take() {
+    std::uint8_t* take() {
         std::unique_lock<std::mutex> lock(mutex_);
-        room_.wait(lock, [this] { return !free_.empty(); });
+        waitFor(lock, [this] { return !free_.empty(); });
         auto* b = free_.front();
         free_.pop_front();
         return b;
     }
-    void put(std::uint64_t offset, std::vector<std::uint8_t>* block, std::size_t size) {
+    void put(std::uint64_t offset, std::uint8_t* block, std::size_t size) {
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.push_back({offset, block, size});
         ready_.notify_one();
     }
     bool finish() {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::unique_lock<std::mutex> lock(mutex_);
             done_ = true;
             ready_.notify_one();
+            waitFor(lock, [this] { return ended_; });
         }
         if (thread_.joinable()) thread_.join();
         return !failed_;
@@ -84,32 +92,46 @@ public:
 private:
     struct Job {
         std::uint64_t offset;
-        std::vector<std::uint8_t>* block;
+        std::uint8_t* block;
         std::size_t size;
     };
+    template <class Ready>
+    void waitFor(std::unique_lock<std::mutex>& lock, Ready ready) {
+        while (!room_.wait_for(lock, std::chrono::milliseconds(15), ready)) {
+            if (!whileWaiting_) continue;
+            lock.unlock();
+            whileWaiting_();
+            lock.lock();
+        }
+    }
     void loop() {
         for (;;) {
             Job job{};
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 ready_.wait(lock, [this] { return !queue_.empty() || done_; });
-                if (queue_.empty()) return;
+                if (queue_.empty()) {
+                    ended_ = true;
+                    room_.notify_all();
+                    return;
+                }
                 job = queue_.front();
                 queue_.pop_front();
             }
-            if (!failed_ && out_.writeAt(job.offset, job.block->data(), job.size) != job.size) failed_ = true;
+            if (!failed_ && out_.writeAt(job.offset, job.block, job.size) != job.size) failed_ = true;
             std::lock_guard<std::mutex> lock(mutex_);
             free_.push_back(job.block);
-            room_.notify_one();
+            room_.notify_all();
         }
     }
     platform::RawFile& out_;
-    std::vector<std::uint8_t> buffers_[3];
+    WhileWaiting whileWaiting_;
+    std::unique_ptr<std::uint8_t[]> buffers_[3];
     std::mutex mutex_;
     std::condition_variable ready_, room_;
-    std::deque<std::vector<std::uint8_t>*> free_;
+    std::deque<std::uint8_t*> free_;
     std::deque<Job> queue_;
-    bool done_ = false;
+    bool done_ = false, ended_ = false;
     std::atomic<bool> failed_{false};
     std::thread thread_;
 };
@@ -249,9 +271,9 @@ private:
         // Slow areas wait for the end: a card that is getting worse gives its healthy parts first.
         salvage_->skipSlowAreas();
         // A window stays answered while a read waits, and a read that hangs holds nothing.
-        std::optional<media::ReadAside> aside;
-        media::GuardReads(in_, ui_, aside);
-        writer_.emplace(out_, static_cast<std::size_t>(std::min<std::uint64_t>(step, std::max<std::uint64_t>(size_, 1))));
+        media::GuardReads(in_, ui_, aside_);
+        writer_.emplace(out_, static_cast<std::size_t>(std::min<std::uint64_t>(step, std::max<std::uint64_t>(size_, 1))),
+                        ui_.servesWhileReading() ? BlockWriter::WhileWaiting([this] { ui_.yield(); }) : nullptr);
         started_ = std::chrono::steady_clock::now();
         auto lastShown = started_, lastYield = started_;
         while (done_ < size_) {
@@ -261,15 +283,14 @@ private:
             }
             const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(step, size_ - done_));
             at_ = req_.backwards ? size_ - done_ - want : done_;
-            std::vector<std::uint8_t>& block = *writer_->take();
+            std::uint8_t* block = writer_->take();
             // What stays unreadable is zeros; a medium that stops answering leaves zeros from there on.
             std::size_t got = 0;
-            const auto read = [&] { got = salvage_->read(at_, block.data(), want); };
-            if (aside) aside->run(read);
+            const auto read = [&] { got = salvage_->read(at_, block, want); };
+            if (aside_) aside_->run(read);
             else read();
-            if (got < want)
-                std::fill(block.begin() + static_cast<std::ptrdiff_t>(got), block.begin() + static_cast<std::ptrdiff_t>(want), 0);
-            writer_->put(at_, &block, want);
+            if (got < want) std::fill(block + got, block + want, 0);
+            writer_->put(at_, block, want);
             done_ += want;
             if (salvage_->gone() || salvage_->cancelled()) {
                 done_ -= want - got;
@@ -304,11 +325,15 @@ private:
         ui_.status(LoadStr(337, "Flushing, wait..."));
         // The areas skipped over after failures, read again now that the rest is saved.
         std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> late;
-        if (!result_.stopped)
+        const auto retry = [&late, this] {
             salvage_->retrySkipped([&late, this](std::uint64_t offset, const std::uint8_t* bytes, std::size_t n) {
                 late.emplace_back(offset, std::vector<std::uint8_t>(bytes, bytes + n));
                 result_.readLast += n;
             });
+        };
+        // Those reads are slow ones again, most likely: the window stays answered.
+        if (!result_.stopped && aside_) aside_->run(retry);
+        else if (!result_.stopped) retry();
         // Written as dd writes: the system puts it on the disk in its own time; a
         // write that failed (a full disk) was seen above.
         bool written = writer_->finish();
@@ -370,6 +395,7 @@ private:
     std::uint64_t sector_ = 512;
     std::optional<media::SalvagingReader> salvage_;
     std::optional<BlockWriter> writer_;
+    std::optional<media::ReadAside> aside_;  // the reads, while a window is answered
     std::chrono::steady_clock::time_point started_;
     std::uint64_t done_ = 0;  // bytes copied, from the start or, backwards, from the end
     std::uint64_t at_ = 0;    // where the last block was read
