@@ -8,6 +8,7 @@
 #include "formats/PictureCheck.h"
 #include "reassembly/JoinedPhotoParts.h"
 #include "reassembly/PhotoJoinerLimits.h"
+#include "viewing/ThumbnailAgreement.h"
 
 namespace hx::reassembly::photos {
 namespace {
@@ -148,16 +149,21 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
     // Second pieces whose data reads cleanly for a unit or more and then
     // goes wrong before the probe's end: pieces shorter than the probe,
     // with a third after them, or other data that happens to read for a
-    // while. Followed last.
+    // while; and those that read on to an end marker with which the
+    // picture is not whole (another picture's data, or a piece with a third
+    // after it). Followed last, lest the search for a third piece after
+    // another picture's data spend the tries of the places still to come.
     struct Shorter {
         std::uint64_t pieceUnits, next;
-        std::vector<std::uint8_t> probe;  // as read
+        std::vector<std::uint8_t> probe;  // as read; empty for one read on to an end marker
     };
     std::vector<Shorter> shorter;
+    std::size_t cutShort = 0, readToEnd = 0;  // of each kind
     for (const auto& [pieceUnits, next] : joins) {
         if (layout_.probes >= kMaxProbes || tried_ >= kProbesPerPicture + allowance_) break;
         if (pieceUnits < minUnits) continue;
         const auto joinAt = static_cast<std::size_t>(pieceUnits * unit_);
+        if (depth == 0) firstJoint_ = joinAt;
         const int restart = nextRestart(bytes, restarts, joinAt);
         // Most candidates fail on their first bytes, and the same
         // second piece comes up for several first pieces: each is
@@ -170,8 +176,10 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
         std::vector<formats::JpegEntropy::Mark> probeMarks;
         std::uint64_t probeFault = 0;
         if (!continues(bytes, joinAt, probe, &probeMarks, &probeFault)) {
-            if (walkable_ && depth + 2 < kMaxPieces && probeFault >= joinAt + unit_ && shorter.size() < kShorterTried)
+            if (walkable_ && depth + 2 < kMaxPieces && probeFault >= joinAt + unit_ && cutShort < kShorterTried) {
+                ++cutShort;
                 shorter.push_back({pieceUnits, next, probe});
+            }
             continue;
         }
         // The picture's end by its markers across the join, then every code up to it.
@@ -179,10 +187,15 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
         joined.reserve(joinAt + probe.size() + kChunk);
         joined.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
         joined.insert(joined.end(), probe.begin(), probe.end());
-        if (appendToEnd(joined, joinAt, next) && wholeFromProbe(joined, joinAt, probeMarks))
+        if (appendToEnd(joined, joinAt, next) && wholeFromProbe(joined, joinAt, probeMarks)) {
+            // A whole picture with another photo's piece: not a third piece's place either.
+            if (!ownThumbnail(joined)) continue;
             return keepJoined(f, path, joined, geo_.byteOf(next) + (joined.size() - joinAt), depth + 2);
-        if (depth + 2 < kMaxPieces && walkable_ && nextPiece(index, path, joined, joinAt, next, pieceUnits, depth))
-            return true;
+        }
+        if (depth + 2 < kMaxPieces && walkable_ && readToEnd < kShorterTried) {
+            ++readToEnd;
+            shorter.push_back({pieceUnits, next, {}});
+        }
     }
     // Each gets tries of its own for the piece after it, which the joins
     // tried before it do not get: those stop where they did.
@@ -191,8 +204,14 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
         if (layout_.probes >= kMaxProbes) break;
         allowance_ = std::max(allowance_, tried_ + kShorterProbes - kProbesPerPicture);
         const auto joinAt = static_cast<std::size_t>(s.pieceUnits * unit_);
+        if (depth == 0) firstJoint_ = joinAt;
         std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(joinAt));
         joined.insert(joined.end(), s.probe.begin(), s.probe.end());
+        // One read on to an end marker is read so again.
+        if (s.probe.empty()) {
+            if (!append(joined, s.next, kProbe)) continue;
+            appendToEnd(joined, joinAt, s.next);
+        }
         if (nextPiece(index, path, joined, joinAt, s.next, s.pieceUnits, depth)) {
             allowance_ = allowance;
             return true;
@@ -248,6 +267,12 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> Joiner::runStartsFirst(
         return near || j.second < geo_.rootCluster + blockUnits_ || !lookAt(j.second - blockUnits_).pictureData;
     });
     return joins;
+}
+
+bool Joiner::ownThumbnail(const std::vector<std::uint8_t>& joined) const {
+    // A photo's second picture is no rendering of the thumbnail before it.
+    if (skip_ != 0) return true;
+    return viewing::CompareWithThumbnail(joined.data(), joined.size(), firstJoint_) != viewing::ThumbnailSays::Differs;
 }
 
 bool Joiner::endMarkerNear(const std::vector<std::uint8_t>& bytes, std::uint64_t at) {

@@ -104,6 +104,9 @@ private:
     // picture may lie between the pieces).
     std::vector<std::pair<std::uint64_t, std::uint64_t>> runStartsFirst(
         std::vector<std::pair<std::uint64_t, std::uint64_t>> joins, std::uint64_t base);
+    // The joined photo shows past its first piece what its own EXIF
+    // thumbnail shows (or the thumbnail cannot tell): no other photo's piece.
+    bool ownThumbnail(const std::vector<std::uint8_t>& joined) const;
 
     // An end marker lies within a few bytes before `at` in `bytes`.
     static bool endMarkerNear(const std::vector<std::uint8_t>& bytes, std::uint64_t at);
@@ -173,6 +176,7 @@ private:
     std::vector<std::uint8_t> tail_;
     std::vector<std::uint8_t> glance_;
     std::uint64_t skip_ = 0;  // where the picture being joined starts in its find's bytes
+    std::size_t firstJoint_ = 0;  // where its first piece ends, in the join being tried
 };
 
 

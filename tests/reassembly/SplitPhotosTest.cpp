@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/CardFixture.h"
+#include "formats/PictureCheck.h"
 #include "formats/SignatureTable.h"
 #include "reassembly/Reassembly.h"
 #include "reassembly/SplitPhotos.h"
@@ -91,6 +92,33 @@ TEST_F(SplitPhotos, AMiddlePieceShorterThanWhatAJoinReadsAheadIsJoined) {
     ASSERT_EQ(ScanDisk(ctx, reassembly::Reassemble), ScanOutcome::Finished);
     EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2}));
     for (const FoundFile& f : ctx.found) EXPECT_EQ(f.pieces, 3) << f.name;
+}
+
+// Two photos of one camera and one size, each cut at the same byte: the
+// first piece of either with the second piece of the other decodes as a
+// whole picture (they share their tables, and their data runs alike). The
+// other photo's second piece lies nearer than its own: the photo's own
+// thumbnail tells them apart.
+TEST_F(SplitPhotos, SameSizedPhotosCutAtOneByteGetTheirOwnSecondPieces) {
+    photos[33] = test::MakeTestJpeg(33, 1024, 768);
+    photos[43] = test::MakeTestJpeg(43, 1024, 768);
+    const std::size_t cut = 95 * 4096;
+    ASSERT_EQ(cut % cluster_, 0u);
+    const std::string chimera = photos[33].substr(0, cut) + photos[43].substr(cut);
+    const formats::JpegCheck check =
+        formats::CheckJpegBuffer(reinterpret_cast<const std::uint8_t*>(chimera.data()), chimera.size());
+    ASSERT_TRUE(check.complete && check.warnings == 0 && check.end == chimera.size())
+        << "the layout this test needs: the two halves decode as one picture";
+    put(photos[33].substr(0, cut));
+    put(test::PatternBytes(2 * cluster_, 700));
+    put(photos[43].substr(cut));
+    put(photos[43].substr(0, cut));
+    put(test::PatternBytes(3 * cluster_, 701));
+    put(photos[33].substr(cut));
+    auto ctx = context(formats::EveryTypeSelection());
+    ASSERT_EQ(ScanDisk(ctx, reassembly::Reassemble), ScanOutcome::Finished);
+    EXPECT_EQ(intact(ctx), (std::vector<int>{33, 43}));
+    for (const FoundFile& f : ctx.found) EXPECT_EQ(f.pieces, 2) << f.name;
 }
 
 // An older file of random bytes, 10 MB of it, between the pieces; one photo's
