@@ -272,7 +272,14 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> Joiner::runStartsFirst(
 bool Joiner::ownThumbnail(const std::vector<std::uint8_t>& joined) const {
     // A photo's second picture is no rendering of the thumbnail before it.
     if (skip_ != 0) return true;
-    return viewing::CompareWithThumbnail(joined.data(), joined.size(), firstJoint_) != viewing::ThumbnailSays::Differs;
+    // How far down the joint lies, by the MCUs the walk counted up to it (a
+    // mark is kept every few hundred bytes): the first piece need not be decoded alone.
+    double down = -1;
+    const auto after = std::upper_bound(marks_.begin(), marks_.end(), firstJoint_,
+                                        [](std::size_t at, const formats::JpegEntropy::Mark& m) { return at < m.byte; });
+    if (walkable_ && entropy_.mcuCount() > 0 && after != marks_.begin())
+        down = static_cast<double>(std::prev(after)->mcu) / entropy_.mcuCount();
+    return viewing::CompareWithThumbnail(joined.data(), joined.size(), firstJoint_, down) != viewing::ThumbnailSays::Differs;
 }
 
 bool Joiner::endMarkerNear(const std::vector<std::uint8_t>& bytes, std::uint64_t at) {

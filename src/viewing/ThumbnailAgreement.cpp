@@ -92,19 +92,24 @@ std::pair<double, double> offBy(const RgbPicture& thumb, const RgbPicture& whole
 
 }  // namespace
 
-ThumbnailSays CompareWithThumbnail(const std::uint8_t* photo, std::size_t size, std::size_t joint) {
-    if (joint >= size) return ThumbnailSays::Nothing;
+ThumbnailSays CompareWithThumbnail(const std::uint8_t* photo, std::size_t size, std::size_t joint, double jointDown) {
+    if (joint >= size || jointDown >= 1) return ThumbnailSays::Nothing;
     const ByteSpan span = FindExifThumbnail(photo, std::min(joint, kHead));
     if (span.length == 0 || span.offset + span.length > joint) return ThumbnailSays::Nothing;
-    RgbPicture thumb, whole, first;
+    RgbPicture thumb, whole;
     if (!DecodeJpegScaled(photo + span.offset, span.length, 0, thumb) || thumb.width < 16 || thumb.height < 16 ||
         !DecodeJpegScaled(photo, size, static_cast<int>(thumb.width), whole) || whole.width < thumb.width ||
-        whole.height < thumb.height / 2 ||
-        // The first piece alone decodes as the whole does up to the joint's row.
-        !DecodeJpegScaled(photo, joint, static_cast<int>(thumb.width), first) || first.width != whole.width ||
-        first.height != whole.height)
+        whole.height < thumb.height / 2)
         return ThumbnailSays::Nothing;
-    const unsigned jointRow = firstDifferentRow(whole, first);
+    unsigned jointRow = static_cast<unsigned>(jointDown * whole.height);
+    if (jointDown < 0) {
+        // The first piece alone decodes as the whole does up to the joint's row.
+        RgbPicture first;
+        if (!DecodeJpegScaled(photo, joint, static_cast<int>(thumb.width), first) || first.width != whole.width ||
+            first.height != whole.height)
+            return ThumbnailSays::Nothing;
+        jointRow = firstDifferentRow(whole, first);
+    }
     if (jointRow >= whole.height) return ThumbnailSays::Nothing;
     // A camera fits a photo of another shape into its thumbnail between
     // bars, or stretches it: whichever shows the photo before the joint.

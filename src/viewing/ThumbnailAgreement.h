@@ -15,8 +15,11 @@ enum class ThumbnailSays {
     Nothing,  // no thumbnail before the joint, too few rows on either side, or one that matches nothing
 };
 
-// `photo`: the whole joined picture; `joint`: the byte where its last piece
-// was joined on (what lies before it is taken to be the photo's own).
-ThumbnailSays CompareWithThumbnail(const std::uint8_t* photo, std::size_t size, std::size_t joint);
+// `photo`: the whole joined picture; `joint`: the byte where its first piece
+// ends (what lies before it is taken to be the photo's own); `jointDown`:
+// how far down the picture that byte's row lies, as a part of its height,
+// when the caller knows it (an entropy walk's count of MCUs up to there);
+// else the first piece is decoded alone to tell.
+ThumbnailSays CompareWithThumbnail(const std::uint8_t* photo, std::size_t size, std::size_t joint, double jointDown = -1);
 
 }  // namespace hx::viewing
