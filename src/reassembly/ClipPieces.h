@@ -170,6 +170,20 @@ private:
     // units nor those the clip keeps up to it are another find's.
     bool findPiece(std::size_t s, std::uint64_t bad);
 
+    // Where the clusters from a boundary up to `cluster` on lie, looked for
+    // over the medium nearest first (forward from the piece before, then
+    // from the medium's start), at the units that put `cluster` where the
+    // clip's start would put it in a block and that `glance` does not rule
+    // out: each boundary whose clusters are placeable there is tried with
+    // `fits` (the clusters from it placed there as from_/next_ say), at most
+    // `most` of them; `choose` keeps those of them that tell (the boundaries,
+    // the unit `cluster` would be at, the first boundary). One alone places
+    // the clusters; two end the search (they tell nothing); none goes on.
+    // `budgeted`: the search also ends once the pictures decoded for it are
+    // more than kMaxDecodedForAll.
+    template <class Glance, class Fits, class Choose>
+    bool nearestPlace(std::uint64_t cluster, std::size_t most, bool budgeted, Glance glance, Fits fits, Choose choose);
+
     // The first cluster where a piece may end before `last`, on a block's
     // start: after the last byte shown to be the clip's own, and at most
     // kMaxBoundaries blocks back. Past `last` when there is none.

@@ -39,13 +39,10 @@ void Clip::placeFrom(std::uint64_t cluster, std::uint64_t unit) {
     ++pieces_;
 }
 
-bool Clip::findPiece(std::size_t s, std::uint64_t bad) {
-    const Sample& sample = samples_[s];
-    const std::uint64_t badCluster = bad / unit_;
-    const std::uint64_t first = firstBoundary(badCluster);
-    if (first > badCluster || badCluster >= map_.size()) return false;
-    const std::size_t n = looked(sample, bad);
-    std::vector<std::uint8_t> bytes(n);
+template <class Glance, class Fits, class Choose>
+bool Clip::nearestPlace(std::uint64_t cluster, std::size_t most, bool budgeted, Glance glance, Fits fits, Choose choose) {
+    const std::uint64_t first = firstBoundary(cluster);
+    if (first > cluster || cluster >= map_.size()) return false;
     const std::uint64_t endUnit = geo_.endUnit();
     const std::uint64_t around = map_[first - 1];
     const Placed p = placed();
@@ -53,39 +50,53 @@ bool Clip::findPiece(std::size_t s, std::uint64_t bad) {
     // budget of pictures: a piece that is gone is not decoded for at every
     // unit that happens to fit.
     decodedPictures_ = 0;
-    // In blocks, `bad`'s cluster lies where the clip's start would put it in a block.
-    const std::uint64_t phase = (map_[0] + badCluster) % block_;
-    for (std::uint64_t k = 1; k < endUnit && search_.goOn(k, endUnit); ++k) {
-        const std::uint64_t q = (around + k) % endUnit;  // where `bad`'s cluster would lie
-        if (q % block_ != phase || others_.taken(q)) continue;  // placeable() would have none of it
-        if (medium_.readAt(geo_.byteOf(q) + bad % unit_, bytes.data(), n) != n || !fits(sample, bad, bytes.data(), n))
-            continue;
+    // In blocks, `cluster` lies where the clip's start would put it in a block.
+    const std::uint64_t phase = (map_[0] + cluster) % block_;
+    for (std::uint64_t k = 1; k < endUnit && (!budgeted || decodedPictures_ <= kMaxDecodedForAll) && search_.goOn(k, endUnit);
+         ++k) {
+        const std::uint64_t q = (around + k) % endUnit;  // where `cluster` would lie
+        if (q % block_ != phase || others_.taken(q) || !glance(q)) continue;  // placeable() would have none of it
         // The boundaries: where the piece before ends is known only when
         // one boundary alone fits (others' finds rule the rest out).
         std::vector<std::uint64_t> fitting;
-        const std::uint64_t free = freeBack(q, badCluster - first + 1);
-        for (std::uint64_t b = first; b <= badCluster && fitting.size() <= kMaxFitting; b += block_) {
-            if (q < badCluster - b) continue;
-            const std::uint64_t m = q - (badCluster - b);
-            if (!placeable(p, b, m, badCluster, free)) continue;
+        const std::uint64_t free = freeBack(q, cluster - first + 1);
+        for (std::uint64_t b = first; b <= cluster && fitting.size() < most; b += block_) {
+            if (q < cluster - b) continue;
+            const std::uint64_t m = q - (cluster - b);
+            if (!placeable(p, b, m, cluster, free)) continue;
             from_ = b;
             next_ = m;
-            if (confirms(s, bad)) fitting.push_back(b);
+            if (fits()) fitting.push_back(b);
             from_ = map_.size();
         }
+        if (!fitting.empty()) fitting = choose(std::move(fitting), q, first);
         if (fitting.empty()) continue;
-        // Where the lengths fit more than one way (clusters that lie
-        // wholly inside one picture), the pictures decode one way only, or none is taken.
-        // None decoding rules this place out (a sound frame's start that fits by chance).
-        if (fitting.size() > 1) fitting = decodedBoundaries(fitting, q, first, bad);
-        if (fitting.empty()) continue;
-        const std::uint64_t taken = fitting.size() == 1 ? fitting.front() : kGood;
-        if (taken == kGood) return false;
-        const std::uint64_t m = q - (badCluster - taken);
-        for (std::uint64_t i = taken; i < map_.size(); ++i) map_[i] = m + (i - taken);
+        // Two boundaries that fit tell nothing.
+        if (fitting.size() > 1) return false;
+        const std::uint64_t m = q - (cluster - fitting.front());
+        for (std::uint64_t i = fitting.front(); i < map_.size(); ++i) map_[i] = m + (i - fitting.front());
         return true;
     }
     return false;
+}
+
+bool Clip::findPiece(std::size_t s, std::uint64_t bad) {
+    const Sample& sample = samples_[s];
+    const std::size_t n = looked(sample, bad);
+    std::vector<std::uint8_t> bytes(n);
+    return nearestPlace(
+        bad / unit_, kMaxFitting + 1, false,
+        [&](std::uint64_t q) {
+            return medium_.readAt(geo_.byteOf(q) + bad % unit_, bytes.data(), n) == n && fits(sample, bad, bytes.data(), n);
+        },
+        [&] { return confirms(s, bad); },
+        // Where the lengths fit more than one way (clusters that lie wholly
+        // inside one picture), the pictures decode one way only, or none is
+        // taken. None decoding rules this place out (a sound frame's start
+        // that fits by chance).
+        [&](std::vector<std::uint64_t> fitting, std::uint64_t q, std::uint64_t first) {
+            return fitting.size() > 1 ? decodedBoundaries(fitting, q, first, bad) : fitting;
+        });
 }
 
 const Sample* Clip::lastPicture() const {
@@ -119,40 +130,17 @@ bool Clip::lastPictureShown() {
 bool Clip::findLastPiece() {
     const Sample* last = lastPicture();
     if (!last || lastGood_ == 0) return false;
-    const std::uint64_t lastCluster = (last->end() - 1) / unit_;
-    const std::uint64_t first = firstBoundary(lastCluster);
-    if (first > lastCluster || lastCluster >= map_.size()) return false;
     const std::size_t after = static_cast<std::size_t>(last - samples_.data()) + 1;  // sound after it
-    const std::uint64_t endUnit = geo_.endUnit();
-    const std::uint64_t around = map_[first - 1];
-    const Placed p = placed();
-    decodedPictures_ = 0;
-    const std::uint64_t phase = (map_[0] + lastCluster) % block_;
-    for (std::uint64_t k = 1; k < endUnit && decodedPictures_ <= kMaxDecodedForAll && search_.goOn(k, endUnit); ++k) {
-        const std::uint64_t q = (around + k) % endUnit;  // where the picture's last cluster would lie
-        if (q % block_ != phase || others_.taken(q)) continue;
-        const std::uint64_t free = freeBack(q, lastCluster - first + 1);
-        std::vector<std::uint64_t> clean;
-        for (std::uint64_t b = first; b <= lastCluster && clean.size() < 2; b += block_) {
-            if (q < lastCluster - b) continue;
-            const std::uint64_t m = q - (lastCluster - b);
-            if (!placeable(p, b, m, lastCluster, free)) continue;
-            from_ = b;
-            next_ = m;
-            bool inPlace = true;
-            for (std::size_t s = after; s < samples_.size() && inPlace; ++s) inPlace = check(samples_[s]) == kGood;
-            if (inPlace && picturesDecode(lastGood_, last->end())) clean.push_back(b);
-            from_ = map_.size();
-        }
-        // Two boundaries with which it decodes tell nothing.
-        if (clean.size() > 1) return false;
-        if (clean.empty()) continue;
-        const std::uint64_t m = q - (lastCluster - clean.front());
-        for (std::uint64_t i = clean.front(); i < map_.size(); ++i) map_[i] = m + (i - clean.front());
-        ++pieces_;
-        return true;
-    }
-    return false;
+    const bool found = nearestPlace(
+        (last->end() - 1) / unit_, 2, true, [](std::uint64_t) { return true; },
+        [&] {
+            for (std::size_t s = after; s < samples_.size(); ++s)
+                if (check(samples_[s]) != kGood) return false;
+            return picturesDecode(lastGood_, last->end());
+        },
+        [](std::vector<std::uint64_t> clean, std::uint64_t, std::uint64_t) { return clean; });
+    if (found) ++pieces_;
+    return found;
 }
 
 std::uint64_t Clip::firstBoundary(std::uint64_t last) const {
