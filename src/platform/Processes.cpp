@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 #include <thread>
 #include <pwd.h>
@@ -40,8 +39,12 @@ bool readProcess(pid_t pid, ProcessInfo& info) {
 
 // A zombie has ended; only its parent has yet to collect it.
 bool isZombie(pid_t pid) {
+    // One line. A process reaped while it is read fails the read (ESRCH):
+    // read so, that leaves the line empty, where reading by the buffer's
+    // iterator threw.
     std::ifstream stat(fs::path("/proc") / std::to_string(pid) / "stat");
-    std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::string content;
+    std::getline(stat, content);
     auto close = content.rfind(')');
     return close != std::string::npos && close + 2 < content.size() && content[close + 2] == 'Z';
 }
