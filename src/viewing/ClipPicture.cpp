@@ -47,8 +47,9 @@ ClipFrames::ClipFrames(formats::ReadAt read, std::uint64_t size, const formats::
         }
     }
     if (seconds > 0 && !samples_.empty())
-        milliseconds_ = std::clamp(static_cast<int>(seconds * 1000.0 / static_cast<double>(track_.sampleSizes.size()) + 0.5),
-                                   10, 1000);
+        // Clamped before it is made a whole number: a clip's stated length may be anything.
+        milliseconds_ = static_cast<int>(
+            std::clamp(seconds * 1000.0 / static_cast<double>(track_.sampleSizes.size()) + 0.5, 10.0, 1000.0));
     restart();
 }
 

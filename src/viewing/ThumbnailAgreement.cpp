@@ -101,7 +101,7 @@ ThumbnailSays CompareWithThumbnail(const std::uint8_t* photo, std::size_t size, 
         !DecodeJpegScaled(photo, size, static_cast<int>(thumb.width), whole) || whole.width < thumb.width ||
         whole.height < thumb.height / 2)
         return ThumbnailSays::Nothing;
-    unsigned jointRow = static_cast<unsigned>(jointDown * whole.height);
+    unsigned jointRow = jointDown >= 0 ? static_cast<unsigned>(jointDown * whole.height) : whole.height;
     if (jointDown < 0) {
         // The first piece alone decodes as the whole does up to the joint's row.
         RgbPicture first;
