@@ -45,11 +45,14 @@ env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
 def run(*args): subprocess.run(args, check=True, env=env, stdout=subprocess.DEVNULL)
 fat = ["-F", "16", "-s", "8"] if small else ["-F", "32", "-s", "64"]
 run("mkfs.fat", "-C", *fat, "-n", "CAM", card, str((200 if small else 3072 if long else 2112) * 1024))
-with open(card, "rb") as f: fsinfo = struct.unpack_from("<H", f.read(512), 48)[0]
+# FAT32 keeps a hint of the next free cluster in its FSInfo sector (FAT16 has
+# none: its boot sector holds the volume's label there).
+with open(card, "rb") as f: fsinfo = None if small else struct.unpack_from("<H", f.read(512), 48)[0]
 staged = os.path.join(work, "staged")
 def put(path, data):
-    with open(card, "r+b") as f:  # first free cluster, as a camera allocates
-        f.seek(fsinfo * 512 + 492); f.write(struct.pack("<I", 2))
+    if fsinfo:
+        with open(card, "r+b") as f:  # first free cluster, as a camera allocates
+            f.seek(fsinfo * 512 + 492); f.write(struct.pack("<I", 2))
     with open(staged, "wb") as f: f.write(data)
     run("mcopy", "-o", "-i", card, staged, "::/" + path)
 layout = {}  # each new file: its runs of clusters, in file order

@@ -1,8 +1,9 @@
 // ISO base media boxes and a movie's sample tables over arbitrary bytes: the
 // walks stay inside the data, and every chunk the tables give is counted
 // from sizes that were there to read. An AAC frame's start is read from the
-// same bytes, an index is cut to fewer samples, a lost index is made for
+// same bytes, a track's picture decoded as far as it goes, an index is cut to fewer samples, a lost index is made for
 // them after their other half, and their first picture is drawn.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,8 @@
 
 #include "reassembly/RebuiltIndex.h"
 #include "formats/codecs/AacFrames.h"
+#include "formats/codecs/PicturesDecode.h"
+#include "formats/codecs/SliceHeaders.h"
 #include "formats/iso/IndexCut.h"
 #include "reassembly/SplitMovies.h"
 #include "formats/iso/IsoSampleTables.h"
@@ -32,6 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (samples != track.sampleSizes.size()) std::abort();
         }
     hx::formats::AacFrameStarts(data, size);
+    // The bytes as a configuration box's contents, and as a picture of each
+    // track's codec decoded as far as it goes, cut where the first byte says.
+    hx::formats::H264CodedWithVariableLengths(std::string_view(reinterpret_cast<const char*>(data), size), 0, size);
+    for (const auto& track : tracks) {
+        const hx::formats::DecodedSoFar so = hx::formats::PicturesDecodeSoFar(
+            track.codec, track.codecConfig, {std::vector<std::uint8_t>(data, data + std::min<std::size_t>(size, 1 << 16))},
+            size > 0 ? std::size_t{data[0]} * 64 : 0);
+        if (so.whole && !so.told) std::abort();
+    }
     hx::viewing::RgbPicture first;
     if (hx::viewing::DecodeClipPicture(read, size, 64, first) &&
         first.pixels.size() != std::size_t{first.width} * first.height * 3)

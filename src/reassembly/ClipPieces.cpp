@@ -73,9 +73,9 @@ bool Clip::follow(bool rebuild) {
         // another file's bytes that happened to: the piece is looked for
         // from there too.
         const std::uint64_t before = unproven_;
-        if (!rebuild || pieces_ >= kMaxPieces || (!findPiece(s, bad) && (before == kGood || !findPiece(s, before))))
-            return false;
-        ++pieces_;
+        if (!rebuild || pieces_ >= kMaxPieces) return false;
+        if (findPiece(s, bad) || (before != kGood && findPiece(s, before))) ++pieces_;
+        else if (!findInnerPieces(s)) return false;
     }
     verified_ = size_;
     return true;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "formats/codecs/PicturesDecode.h"
 #include "media/SalvagedMedium.h"
 #include "platform/RawFile.h"
 #include "reassembly/ClipSamples.h"
@@ -213,6 +214,31 @@ private:
     // file decode cleanly, each from the last that needs none before it,
     // read through the clusters as placed (and as tried).
     bool picturesDecode(std::uint64_t lo, std::uint64_t hi) const;
+
+    // Pictures `from` to `to` of track `t`, read through the clusters as
+    // placed (and as tried), counted against the pictures decoded for the
+    // piece looked for: false past kMaxDecoded of them or that budget.
+    bool readPictures(std::size_t t, std::uint32_t from, std::uint32_t to,
+                      std::vector<std::vector<std::uint8_t>>& pictures) const;
+
+    // A picture before sample `s` whose NAL unit runs on past the last
+    // length read in place, where the samples' lengths tell nothing of the
+    // pieces that lie wholly inside it: they are looked for one after
+    // another by how far the picture decodes (where its coding tells), each
+    // nearest first after the one before, until it decodes whole. Nothing is
+    // kept unless it does.
+    bool findInnerPieces(std::size_t s);
+    // The picture that clusters b.. at units m.. would cut through decodes
+    // alone (see picturesDecodeAlone).
+    bool cutPictureDecodes(std::uint64_t b, std::uint64_t m);
+    // The pictures of every video track that lie in bytes [lo, hi) decode
+    // each alone, where their coding tells a fault cheaply (see
+    // PicturesDecodeSoFar; a picture's bits are read without the pictures
+    // it refers to); true where it does not tell.
+    bool picturesDecodeAlone(std::uint64_t lo, std::uint64_t hi) const;
+    // How far that picture decodes as the clusters are placed (and as
+    // tried), its bytes from `cut` on taken as another file's.
+    formats::DecodedSoFar decodedSoFar(const Sample& picture, std::uint64_t cut = ~0ull) const;
 
     // The clip's last picture (of a video track), or null.
     const Sample* lastPicture() const;

@@ -93,9 +93,13 @@ bool Clip::findPiece(std::size_t s, std::uint64_t bad) {
         // Where the lengths fit more than one way (clusters that lie wholly
         // inside one picture), the pictures decode one way only, or none is
         // taken. None decoding rules this place out (a sound frame's start
-        // that fits by chance).
+        // that fits by chance). Where one alone fits, the picture it cuts
+        // through must still decode, where that is cheap to tell: a piece
+        // that lies wholly inside it would be missing.
         [&](std::vector<std::uint64_t> fitting, std::uint64_t q, std::uint64_t first) {
-            return fitting.size() > 1 ? decodedBoundaries(fitting, q, first, bad) : fitting;
+            if (fitting.size() > 1) return decodedBoundaries(fitting, q, first, bad);
+            return cutPictureDecodes(fitting.front(), q - (bad / unit_ - fitting.front())) ? fitting
+                                                                                            : std::vector<std::uint64_t>{};
         });
 }
 
@@ -176,7 +180,10 @@ std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64
     for (std::uint64_t b : fitting) {
         from_ = b;
         next_ = q - (badCluster - b);
-        if (picturesDecode(first * unit_, hi)) clean.push_back(b);
+        // Each picture decoded alone first, where its coding tells a fault
+        // cheaply: most boundaries are ruled out without decoding the
+        // pictures before it.
+        if (picturesDecodeAlone(first * unit_, hi) && picturesDecode(first * unit_, hi)) clean.push_back(b);
         from_ = map_.size();
     }
     // Too many pictures to decode, for this piece, tells nothing.
@@ -209,20 +216,34 @@ bool Clip::picturesDecode(std::uint64_t lo, std::uint64_t hi) const {
         const formats::IsoTrack& track = tracks_[t];
         const auto [low, high] = std::minmax_element(inRange[t].begin(), inRange[t].end());
         const std::uint32_t from = runStart(track, *low);
-        if (*high - from > kMaxDecoded || (decodedPictures_ += *high - from + 1) > kMaxDecodedForAll) return false;
         std::vector<std::vector<std::uint8_t>> pictures;
-        std::uint64_t bytes = 0;
-        for (std::uint32_t n = from; n <= *high; ++n) {
-            const Sample* sample =
-                n < byNumber_[t].size() && byNumber_[t][n] != kNoSample ? &samples_[byNumber_[t][n]] : nullptr;
-            if (!sample || (bytes += sample->size) > kMaxDecodedBytes) return false;
-            pictures.emplace_back(static_cast<std::size_t>(sample->size));
-            if (!read(sample->offset, sample->size, pictures.back().data())) return false;
-        }
-        if (!formats::PicturesDecode(track.codec, track.codecConfig, pictures)) return false;
+        if (!readPictures(t, from, *high, pictures) || !formats::PicturesDecode(track.codec, track.codecConfig, pictures))
+            return false;
         any = true;
     }
     return any;
+}
+
+bool Clip::picturesDecodeAlone(std::uint64_t lo, std::uint64_t hi) const {
+    for (auto at = firstIn(lo); at != samples_.end() && at->offset < hi; ++at)
+        if (at->kind == Sample::Kind::Nal && at->track < tracks_.size()) {
+            const formats::DecodedSoFar so = decodedSoFar(*at);
+            if (so.told && !so.whole) return false;
+        }
+    return true;
+}
+
+bool Clip::readPictures(std::size_t t, std::uint32_t from, std::uint32_t to,
+                        std::vector<std::vector<std::uint8_t>>& pictures) const {
+    if (to - from > kMaxDecoded || (decodedPictures_ += to - from + 1) > kMaxDecodedForAll) return false;
+    std::uint64_t bytes = 0;
+    for (std::uint32_t n = from; n <= to; ++n) {
+        const Sample* sample = n < byNumber_[t].size() && byNumber_[t][n] != kNoSample ? &samples_[byNumber_[t][n]] : nullptr;
+        if (!sample || (bytes += sample->size) > kMaxDecodedBytes) return false;
+        pictures.emplace_back(static_cast<std::size_t>(sample->size));
+        if (!read(sample->offset, sample->size, pictures.back().data())) return false;
+    }
+    return true;
 }
 
 std::uint64_t Clip::freeBack(std::uint64_t q, std::uint64_t most) const {

@@ -32,6 +32,31 @@ bool NalUnits(const std::string& bytes, std::uint64_t offset, std::uint64_t size
     return at == size;
 }
 
+// The pictures of the first track of a clip that ffmpeg makes of `source`
+// with libx264 and `settings`, in decode order, and its track.
+std::vector<std::vector<std::uint8_t>> TrackPictures(const std::filesystem::path& dir, const std::string& source,
+                                                     const std::string& settings, IsoTrack& track) {
+    std::vector<std::vector<std::uint8_t>> out;
+    const std::filesystem::path file = dir / "clip.mp4";
+    if (test::RunCommand("ffmpeg -y -v error -f lavfi -i " + source + " -c:v libx264 -g 25 -an " + settings + " '" +
+                         file.string() + "'") != 0)
+        return out;
+    const std::string bytes = test::ReadFile(file);
+    const ReadAt read = Over(bytes);
+    IsoBox moov;
+    std::vector<IsoTrack> tracks;
+    if (!FindIsoBox(read, 0, bytes.size(), "moov", moov) || !ReadSampleTables(read, moov, tracks) || tracks.empty())
+        return out;
+    track = tracks.front();
+    for (const ChunkSpan& span : ChunkSpans(track))
+        for (std::uint64_t k = 0, at = span.offset; k < span.samples; ++k) {
+            const std::uint32_t size = track.sampleSizes[span.firstSample + k];
+            out.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin() + static_cast<std::ptrdiff_t>(at + size));
+            at += size;
+        }
+    return out;
+}
+
 TEST(IsoSampleTables, ClipsOfFfmpegArePlacedSampleBySampleIndexFirstAndLast) {
     if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
     test::TempDir dir("hx-isoboxes");
@@ -94,28 +119,8 @@ TEST(IsoSampleTables, ClipsOfFfmpegArePlacedSampleBySampleIndexFirstAndLast) {
 TEST(PicturesDecode, AClipsPicturesDecodeAndFillerInThemDoesNot) {
     if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
     test::TempDir dir("hx-decode");
-    // The pictures of the clip's first track, in decode order, and its track.
     const auto pictures = [&](const std::string& source, const std::string& settings, IsoTrack& track) {
-        std::vector<std::vector<std::uint8_t>> out;
-        const std::filesystem::path file = dir / "clip.mp4";
-        if (test::RunCommand("ffmpeg -y -v error -f lavfi -i " + source + " -c:v libx264 -g 25 -an " + settings + " '" +
-                             file.string() + "'") != 0)
-            return out;
-        const std::string bytes = test::ReadFile(file);
-        const ReadAt read = Over(bytes);
-        IsoBox moov;
-        std::vector<IsoTrack> tracks;
-        if (!FindIsoBox(read, 0, bytes.size(), "moov", moov) || !ReadSampleTables(read, moov, tracks) || tracks.empty())
-            return out;
-        track = tracks.front();
-        for (const ChunkSpan& span : ChunkSpans(track))
-            for (std::uint64_t k = 0, at = span.offset; k < span.samples; ++k) {
-                const std::uint32_t size = track.sampleSizes[span.firstSample + k];
-                out.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                                 bytes.begin() + static_cast<std::ptrdiff_t>(at + size));
-                at += size;
-            }
-        return out;
+        return TrackPictures(dir.path(), source, settings, track);
     };
     IsoTrack track;
     const auto black = pictures("color=black:size=3840x2160:rate=25:duration=0.08", "-preset ultrafast -qp 0", track);
@@ -138,6 +143,48 @@ TEST(PicturesDecode, AClipsPicturesDecodeAndFillerInThemDoesNot) {
                 std::swap(filled, last);
             }
     }
+}
+
+// A picture whose bytes from some point on are another file's: coded with
+// variable-length codes, the decoder gives up within a macroblock or two of
+// that point, so a later point decodes further, and noise decoded from a
+// point goes as far as other foreign bytes from there do. Alone, without the
+// pictures it refers to, a picture of its own bytes decodes whole. With
+// arithmetic coding nothing is told.
+TEST(PicturesDecode, HowFarAPictureDecodesTellsWhereItsBytesStopBeingItsOwn) {
+    if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
+    test::TempDir dir("hx-decode-so-far");
+    IsoTrack track;
+    const auto noisy = TrackPictures(dir.path(), "testsrc=duration=1:size=320x240:rate=25 -vf noise=alls=29:allf=t",
+                                     "-preset ultrafast -qp 10", track);
+    if (noisy.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+    ASSERT_GE(noisy.size(), 21u);
+    const std::vector<std::uint8_t>& picture = noisy[20];  // not one that needs none before it
+    ASSERT_GT(picture.size(), 20000u);
+    const DecodedSoFar whole = PicturesDecodeSoFar(track.codec, track.codecConfig, {picture});
+    EXPECT_TRUE(whole.told);
+    EXPECT_TRUE(whole.whole);
+    EXPECT_EQ(whole.blocks, 20u * 15u);
+    std::uint32_t before = 0;
+    for (const std::size_t cut : {picture.size() / 8, picture.size() / 2, picture.size() * 7 / 8}) {
+        SCOPED_TRACE(cut);
+        const DecodedSoFar noise = PicturesDecodeSoFar(track.codec, track.codecConfig, {picture}, cut);
+        EXPECT_TRUE(noise.told);
+        EXPECT_FALSE(noise.whole);
+        EXPECT_GT(noise.blocks, before);
+        EXPECT_LT(noise.blocks, whole.blocks);
+        // Another picture's bytes from there, as another clip's piece would be.
+        std::vector<std::uint8_t> other = picture;
+        for (std::size_t k = cut; k < other.size(); ++k) other[k] = noisy[10][4 + (k - cut) % (noisy[10].size() - 4)];
+        const DecodedSoFar foreign = PicturesDecodeSoFar(track.codec, track.codecConfig, {other});
+        EXPECT_FALSE(foreign.whole);
+        EXPECT_LE(foreign.blocks, noise.blocks + 24) << "more than a row of macroblocks past the point";
+        EXPECT_GE(foreign.blocks + 24, noise.blocks);
+        before = noise.blocks;
+    }
+    const auto arithmetic = TrackPictures(dir.path(), "testsrc=duration=1:size=320x240:rate=25", "-preset veryfast -qp 10", track);
+    ASSERT_GE(arithmetic.size(), 2u);
+    EXPECT_FALSE(PicturesDecodeSoFar(track.codec, track.codecConfig, {arithmetic[1]}, arithmetic[1].size() / 2).told);
 }
 
 }  // namespace

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string_view>
+
+#include "formats/codecs/SliceHeaders.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -33,10 +36,21 @@ struct FrameFree {
 // it says so. The decoder speaks only through its log.
 thread_local AVCodecContext* tDecoding = nullptr;
 thread_local int tFaults = 0;
+// The first macroblock it gave up at, by its number in the picture (-1: none said).
+thread_local long tFaultBlock = -1;
 
-void heard(void* from, int level, const char* format, va_list) {
+void heard(void* from, int level, const char* format, va_list args) {
     if (!tDecoding || from != tDecoding || !format) return;
     if (level <= AV_LOG_ERROR || std::strstr(format, "concealing") != nullptr) ++tFaults;
+    constexpr std::string_view kGaveUp = "error while decoding MB ";
+    if (tFaultBlock < 0 && std::string_view(format).substr(0, kGaveUp.size()) == kGaveUp) {
+        char said[128];
+        int x = -1, y = -1;
+        std::vsnprintf(said, sizeof said, format, args);
+        const long across = (tDecoding->coded_width + 15) / 16;
+        if (std::sscanf(said, "error while decoding MB %d %d", &x, &y) == 2 && x >= 0 && y >= 0 && x < across)
+            tFaultBlock = static_cast<long>(y) * across + x;
+    }
 }
 
 // Takes every picture the decoder has ready; false on a fault.
@@ -171,6 +185,50 @@ bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uin
     for (const std::vector<std::uint8_t>& sample : samples)
         if (!send(ctx.get(), packet.get(), sample) || !drain(ctx.get(), frame.get()) || tFaults > 0) return false;
     return avcodec_send_packet(ctx.get(), nullptr) >= 0 && drain(ctx.get(), frame.get()) && tFaults == 0;
+}
+
+DecodedSoFar PicturesDecodeSoFar(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                                 std::vector<std::vector<std::uint8_t>> samples, std::size_t cut) {
+    DecodedSoFar so;
+    const std::string_view type(codec.data(), codec.size());
+    const std::string_view box(reinterpret_cast<const char*>(config.data()), config.size());
+    if (samples.empty() || (type != "avc1" && type != "avc3") || !H264CodedWithVariableLengths(box, 0, box.size()))
+        return so;
+    for (std::size_t k = 0; k + 1 < samples.size(); ++k)
+        if (HoldsFiller(samples[k].data(), samples[k].size())) return so;
+    // Filler, and the bytes past the cut, decoded as noise: as another file's bytes would be.
+    std::vector<std::uint8_t>& last = samples.back();
+    std::size_t run = 1;
+    for (std::size_t k = 1; k < last.size() && k < cut; ++k)
+        if ((run = last[k] == last[k - 1] ? run + 1 : 1) >= 2048) cut = k + 1 - run;
+    std::uint32_t noise = 0x9E3779B9u;
+    for (std::size_t k = cut; k < last.size(); ++k) {
+        noise ^= noise << 13;
+        noise ^= noise >> 17;
+        noise ^= noise << 5;
+        last[k] = static_cast<std::uint8_t>(noise);
+    }
+    const auto ctx = openDecoder(codec, config, true);
+    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    if (!ctx || !packet || !frame) return so;
+    tDecoding = ctx.get();
+    tFaults = 0;
+    struct Done {
+        ~Done() { tDecoding = nullptr; }
+    } done;
+    for (std::size_t k = 0; k + 1 < samples.size(); ++k)
+        if (!send(ctx.get(), packet.get(), samples[k]) || !drain(ctx.get(), frame.get()) || tFaults > 0) return so;
+    tFaultBlock = -1;
+    const bool clean = send(ctx.get(), packet.get(), last) && drain(ctx.get(), frame.get()) &&
+                       avcodec_send_packet(ctx.get(), nullptr) >= 0 && drain(ctx.get(), frame.get()) && tFaults == 0;
+    // A fault the decoder names no macroblock for (a slice's header that
+    // refers to pictures not decoded here) tells nothing.
+    so.told = clean || tFaultBlock >= 0;
+    so.whole = clean;
+    const long blocks = static_cast<long>((ctx->coded_width + 15) / 16) * ((ctx->coded_height + 15) / 16);
+    so.blocks = static_cast<std::uint32_t>(std::clamp<long>(clean ? blocks : tFaultBlock, 0, UINT32_MAX));
+    return so;
 }
 
 struct PictureDecoder::State {

@@ -7,6 +7,7 @@
 //
 // Also a clip's pictures in turn, drawn small, for its thumbnail and preview.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -24,6 +25,20 @@ bool CanDecodePictures(const std::array<char, 4>& codec, const std::vector<std::
 
 bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                     const std::vector<std::vector<std::uint8_t>>& samples);
+
+// How far the last of a run of pictures decodes (see PicturesDecode) where
+// it may hold another file's bytes: the macroblocks before the first fault
+// the decoder meets in it. Told only where the decoder meets that fault
+// where the foreign bytes begin: H.264 coded with variable-length codes. Its
+// bytes from `cut` on are taken as another file's (noise is decoded there),
+// and so is a run of filler in it.
+struct DecodedSoFar {
+    bool told = false;   // the pictures before it decode, and the decoder told where a fault lies
+    bool whole = false;  // it decodes without a fault to its end
+    std::uint32_t blocks = 0;
+};
+DecodedSoFar PicturesDecodeSoFar(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                                 std::vector<std::vector<std::uint8_t>> samples, std::size_t cut = SIZE_MAX);
 
 // A run of one byte that no coded picture holds: erased or filled flash,
 // which a decoder may read as the rest of a picture without a fault. A

@@ -77,6 +77,26 @@ void ReadH264Coding(std::string_view b, std::uint64_t contents, std::uint64_t en
     coding.fields = frameOnly == 0;
 }
 
+bool H264CodedWithVariableLengths(std::string_view b, std::uint64_t contents, std::uint64_t end) {
+    if (contents + 6 > end) return false;
+    std::uint64_t at = contents + 6;
+    for (unsigned n = static_cast<unsigned char>(b[contents + 5]) & 0x1F; n > 0; --n) {  // the sequence sets, passed over
+        if (at + 2 > end) return false;
+        at += 2 + BytesBe(b, at, 2);
+    }
+    if (at + 1 > end) return false;
+    const unsigned sets = static_cast<unsigned char>(b[at++]);
+    for (unsigned n = 0; n < sets; ++n) {
+        if (at + 2 > end) return false;
+        const std::uint64_t length = BytesBe(b, at, 2);
+        if (length < 2 || at + 2 + length > end) return false;
+        NalBits r(b, at + 3, at + 2 + length);  // past the NAL header: its set's number, its sequence set's, its coding
+        std::uint32_t v = 0, arithmetic = 0;
+        if (!r.ue(v) || !r.ue(v) || !r.bit(arithmetic) || arithmetic) return false;
+        at += 2 + length;
+    }
+    return sets > 0;
+}
 
 namespace {
 

@@ -55,6 +55,13 @@ struct VideoCoding {
 void ReadH264Coding(std::string_view b, std::uint64_t contents, std::uint64_t end, VideoCoding& coding);
 void ReadH265Coding(std::string_view b, std::uint64_t contents, std::uint64_t end, VideoCoding& coding);
 
+// Whether every picture parameter set of an H.264 configuration box's
+// contents (`avcC`, its bytes b[contents, end)) codes the pictures with
+// variable-length codes rather than arithmetic coding: a decoder of those
+// meets another file's bytes as a fault within a macroblock or two of where
+// they begin. False when the box lists none.
+bool H264CodedWithVariableLengths(std::string_view b, std::uint64_t contents, std::uint64_t end);
+
 // A NAL unit, as the clip's bytes at one place read as one.
 struct SliceNal {
     bool ok = false;
