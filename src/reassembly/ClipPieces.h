@@ -102,6 +102,9 @@ public:
     // with one boundary alone at that place, and the samples after it are in
     // place there too.
     bool findLastPiece();
+    // The pieces wholly inside the clip's last picture, where its NAL unit
+    // runs on past the last length read in place (see findInnerPieces).
+    bool findLastInnerPieces();
     // The clip's bytes shown to be its own so far: up to the end of the last
     // NAL unit's length borne out.
     std::uint64_t shown() const { return lastGood_; }
@@ -236,9 +239,12 @@ private:
     // PicturesDecodeSoFar; a picture's bits are read without the pictures
     // it refers to); true where it does not tell.
     bool picturesDecodeAlone(std::uint64_t lo, std::uint64_t hi) const;
-    // How far that picture decodes as the clusters are placed (and as
-    // tried), its bytes from `cut` on taken as another file's.
-    formats::DecodedSoFar decodedSoFar(const Sample& picture, std::uint64_t cut = ~0ull) const;
+    // How far a picture decodes as the clusters are placed (and as tried),
+    // alone or `afterSync` (after the pictures from the last that needs
+    // none before it), its bytes from `cut` on taken as another file's
+    // (`noise`, see PicturesDecodeSoFar).
+    formats::DecodedSoFar decodedSoFar(const Sample& picture, std::uint64_t cut = ~0ull, std::uint32_t noise = 1,
+                                       bool afterSync = false) const;
 
     // The clip's last picture (of a video track), or null.
     const Sample* lastPicture() const;

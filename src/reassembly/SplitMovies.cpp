@@ -283,6 +283,8 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
         clip.writtenInBlocks(blockUnits);
         const fs::path path = ctx.cacheFolder / f.name;
         const bool followed = clip.follow(true);
+        // Its last picture, where pieces lie wholly inside it.
+        if (followed && !clip.lastPictureShown()) clip.findLastInnerPieces();
         const bool placed = followed && (index.before() || clip.placeIndex(index.indexAt, index.indexUnit));
         // Its last picture, where nothing read after it shows its clusters.
         const bool lastShown =

@@ -5,6 +5,7 @@
 // comes back byte-identical from a scan, and plays.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -519,6 +520,52 @@ TEST_F(SplitMovies, PiecesAboutAPictureLongComeBackWhole) {
     for (const FoundFile& f : command.context().found) pieces[test::ReadFile(cache / f.name)] = f.pieces;
     EXPECT_GE(pieces.count(first) ? pieces[first] : 0, 12) << "the clip with its index first";
     EXPECT_GE(pieces.count(last) ? pieces[last] : 0, 12) << "the clip with its index last";
+}
+
+// Holes shorter than a picture between older files of random bytes: a clip
+// of pictures of many clusters then lies in pieces of which many are wholly
+// inside one picture, its last too, where no sample starts and nothing but
+// the picture's decode tells where they lie. The camera codes its pictures
+// without arithmetic coding (as the simplest profile does), where a decoder
+// tells how far a picture's bytes are its own: both clips come back whole,
+// plain and with DeepScan.
+TEST_F(SplitMovies, PiecesWhollyInsideAPictureComeBackByHowFarItDecodes) {
+    ASSERT_FALSE(test::MakeFatImage(image, {.fatBits = 16, .sizeKiB = 48 * 1024, .sectorsPerCluster = 8, .label = "CAM"})
+                     .empty());
+    // Pictures of about 90 KB (22 clusters), holes of 12 to 20 between files of 2 to 7.
+    const std::string first = clip(12, ".MP4", 1, {.qp = 10});
+    const std::string last = clip(13, ".MOV", 1, {.indexLast = true, .pcm = true, .qp = 10});
+    if (first.empty() || last.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+    std::mt19937 random(11);
+    const auto junk = [&](std::size_t clusters) {
+        std::string bytes(clusters * 4096 - random() % 4000, '\0');
+        for (char& c : bytes) c = static_cast<char>(random());
+        return bytes;
+    };
+    for (int n = 0; n < 80; ++n) {
+        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/S" + std::to_string(n) + ".BIN", junk(12 + random() % 9)));
+        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/F" + std::to_string(n) + ".BIN", junk(2 + random() % 6)));
+    }
+    for (int n = 0; n < 80; ++n) ASSERT_TRUE(test::FatDelete(image, "OLD/S" + std::to_string(n) + ".BIN"));
+    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/MVI_0001.MP4", first));
+    ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/MVI_0002.MOV", last));
+    for (const char* name : {"DCIM/MVI_0001.MP4", "DCIM/MVI_0002.MOV"}) {
+        const std::vector<std::uint32_t> clusters = test::FatClustersOf(image, name);
+        std::size_t runs = 1;
+        for (std::size_t k = 1; k < clusters.size(); ++k) runs += clusters[k] != clusters[k - 1] + 1;
+        ASSERT_GE(runs, 25u) << name << " lies in pieces shorter than a picture";
+    }
+    ASSERT_EQ(test::RunCommand("mkfs.fat -F 16 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
+    for (const bool deepScan : {false, true}) {
+        output::ScanRequest request = test::WholeScanRequest(image, dir / (deepScan ? "deep" : "plain"));
+        request.options.deepScan = deepScan;
+        output::ScanCommand command(ui, request);
+        ASSERT_EQ(command.run(), ScanOutcome::Finished);
+        std::map<std::string, int> pieces;  // of each file that came back, by its bytes
+        for (const FoundFile& f : command.context().found) pieces[test::ReadFile(request.cacheFolder / f.name)] = f.pieces;
+        EXPECT_GE(pieces.count(first) ? pieces[first] : 0, 20) << (deepScan ? "DeepScan" : "scan") << ": the clip with its index first";
+        EXPECT_GE(pieces.count(last) ? pieces[last] : 0, 20) << (deepScan ? "DeepScan" : "scan") << ": the clip with its index last";
+    }
 }
 
 // DeepScan reads sector by sector, and a piece may break or an index lie

@@ -188,7 +188,7 @@ bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uin
 }
 
 DecodedSoFar PicturesDecodeSoFar(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
-                                 std::vector<std::vector<std::uint8_t>> samples, std::size_t cut) {
+                                 std::vector<std::vector<std::uint8_t>> samples, std::size_t cut, std::uint32_t noise) {
     DecodedSoFar so;
     const std::string_view type(codec.data(), codec.size());
     const std::string_view box(reinterpret_cast<const char*>(config.data()), config.size());
@@ -201,7 +201,7 @@ DecodedSoFar PicturesDecodeSoFar(const std::array<char, 4>& codec, const std::ve
     std::size_t run = 1;
     for (std::size_t k = 1; k < last.size() && k < cut; ++k)
         if ((run = last[k] == last[k - 1] ? run + 1 : 1) >= 2048) cut = k + 1 - run;
-    std::uint32_t noise = 0x9E3779B9u;
+    noise = noise * 0x9E3779B9u | 1;
     for (std::size_t k = cut; k < last.size(); ++k) {
         noise ^= noise << 13;
         noise ^= noise >> 17;

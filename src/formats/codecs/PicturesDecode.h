@@ -37,8 +37,11 @@ struct DecodedSoFar {
     bool whole = false;  // it decodes without a fault to its end
     std::uint32_t blocks = 0;
 };
+// `noise` picks the noise: one may decode a good way on by chance, as some
+// other file's bytes do; two rarely both do.
 DecodedSoFar PicturesDecodeSoFar(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
-                                 std::vector<std::vector<std::uint8_t>> samples, std::size_t cut = SIZE_MAX);
+                                 std::vector<std::vector<std::uint8_t>> samples, std::size_t cut = SIZE_MAX,
+                                 std::uint32_t noise = 1);
 
 // A run of one byte that no coded picture holds: erased or filled flash,
 // which a decoder may read as the rest of a picture without a fault. A
