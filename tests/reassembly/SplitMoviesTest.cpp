@@ -167,6 +167,25 @@ protected:
         return said;
     }
 
+    // `n` bytes of an older file no signature tells.
+    static std::string randomBytes(std::mt19937& random, std::size_t n) {
+        std::string bytes(n, '\0');
+        for (char& c : bytes) c = static_cast<char>(random());
+        return bytes;
+    }
+
+    // The files a scan of the card gives back (with DeepScan, `deepScan`),
+    // by their bytes: from how many pieces each was put together.
+    std::map<std::string, int> piecesBack(bool deepScan, const fs::path& to) {
+        output::ScanRequest request = test::WholeScanRequest(image, to);
+        request.options.deepScan = deepScan;
+        output::ScanCommand command(ui, request);
+        EXPECT_EQ(command.run(), ScanOutcome::Finished);
+        std::map<std::string, int> pieces;
+        for (const FoundFile& f : command.context().found) pieces[test::ReadFile(to / f.name)] = f.pieces;
+        return pieces;
+    }
+
     void cutRecordingComesBack(bool pcm, bool otherCamera, bool bFrames = false, bool hevc = false);
     void overwrittenPieceComesBackAsFarAsItPlays(bool indexLast);
 
@@ -504,20 +523,15 @@ TEST_F(SplitMovies, PiecesAboutAPictureLongComeBackWhole) {
     const std::string last = clip(9, ".MOV", 1, {.indexLast = true, .pcm = true, .qp = 10});
     if (first.empty() || last.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
     std::mt19937 random(5);
-    for (int n = 0; n < 80; ++n) {
-        std::string bytes((104 << 10) + random() % (32 << 10), '\0');
-        for (char& c : bytes) c = static_cast<char>(random());
-        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/F" + std::to_string(n) + ".BIN", bytes));
-    }
+    for (int n = 0; n < 80; ++n)
+        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/F" + std::to_string(n) + ".BIN",
+                                          randomBytes(random, (104 << 10) + random() % (32 << 10))));
     for (int n = 0; n < 80; n += 2) ASSERT_TRUE(test::FatDelete(image, "OLD/F" + std::to_string(n) + ".BIN"));
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/MVI_0001.MP4", first));
     ASSERT_TRUE(test::FatPutFirstFree(image, "DCIM/MVI_0002.MOV", last));
     ASSERT_TRUE(test::InPieces(test::FatClustersOf(image, "DCIM/MVI_0002.MOV")));
     ASSERT_EQ(test::RunCommand("mkfs.fat -F 16 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
-    output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
-    ASSERT_EQ(command.run(), ScanOutcome::Finished);
-    std::map<std::string, int> pieces;  // of each file that came back, by its bytes
-    for (const FoundFile& f : command.context().found) pieces[test::ReadFile(cache / f.name)] = f.pieces;
+    std::map<std::string, int> pieces = piecesBack(false, cache);
     EXPECT_GE(pieces.count(first) ? pieces[first] : 0, 12) << "the clip with its index first";
     EXPECT_GE(pieces.count(last) ? pieces[last] : 0, 12) << "the clip with its index last";
 }
@@ -537,11 +551,7 @@ TEST_F(SplitMovies, PiecesWhollyInsideAPictureComeBackByHowFarItDecodes) {
     const std::string last = clip(13, ".MOV", 1, {.indexLast = true, .pcm = true, .qp = 10});
     if (first.empty() || last.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
     std::mt19937 random(11);
-    const auto junk = [&](std::size_t clusters) {
-        std::string bytes(clusters * 4096 - random() % 4000, '\0');
-        for (char& c : bytes) c = static_cast<char>(random());
-        return bytes;
-    };
+    const auto junk = [&](std::size_t clusters) { return randomBytes(random, clusters * 4096 - random() % 4000); };
     for (int n = 0; n < 80; ++n) {
         ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/S" + std::to_string(n) + ".BIN", junk(12 + random() % 9)));
         ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/F" + std::to_string(n) + ".BIN", junk(2 + random() % 6)));
@@ -557,12 +567,7 @@ TEST_F(SplitMovies, PiecesWhollyInsideAPictureComeBackByHowFarItDecodes) {
     }
     ASSERT_EQ(test::RunCommand("mkfs.fat -F 16 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
     for (const bool deepScan : {false, true}) {
-        output::ScanRequest request = test::WholeScanRequest(image, dir / (deepScan ? "deep" : "plain"));
-        request.options.deepScan = deepScan;
-        output::ScanCommand command(ui, request);
-        ASSERT_EQ(command.run(), ScanOutcome::Finished);
-        std::map<std::string, int> pieces;  // of each file that came back, by its bytes
-        for (const FoundFile& f : command.context().found) pieces[test::ReadFile(request.cacheFolder / f.name)] = f.pieces;
+        std::map<std::string, int> pieces = piecesBack(deepScan, dir / (deepScan ? "deep" : "plain"));
         EXPECT_GE(pieces.count(first) ? pieces[first] : 0, 20) << (deepScan ? "DeepScan" : "scan") << ": the clip with its index first";
         EXPECT_GE(pieces.count(last) ? pieces[last] : 0, 20) << (deepScan ? "DeepScan" : "scan") << ": the clip with its index last";
     }
