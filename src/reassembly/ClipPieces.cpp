@@ -48,7 +48,7 @@ Clip::Clip(media::SalvagedMedium& medium, const scan::ScanGeometry& geo, const O
     : medium_(medium), geo_(geo), unit_(geo.unitBytes()), others_(others), size_(size), samples_(std::move(samples)),
       tracks_(std::move(tracks)) {
     const std::uint64_t clusters = (size_ + unit_ - 1) / unit_;
-    for (std::uint64_t i = 0; i < clusters; ++i) map_.push_back(startUnit + i);
+    map_ = ClusterMap(startUnit, clusters);
     from_ = map_.size();
     // Each video track's samples by their number, for its pictures to be decoded in order.
     byNumber_.resize(tracks_.size());
@@ -140,7 +140,6 @@ bool Clip::writeTo(const fs::path& path, std::uint64_t bytes) const {
 
 void Clip::resize(std::uint64_t bytes) {
     const std::uint64_t clusters = (bytes + unit_ - 1) / unit_;
-    while (map_.size() < clusters) map_.push_back(map_.back() + 1);
     map_.resize(clusters);
     from_ = map_.size();
     size_ = bytes;

@@ -14,6 +14,7 @@
 #include "media/SalvagedMedium.h"
 #include "platform/RawFile.h"
 #include "reassembly/ClipSamples.h"
+#include "reassembly/ClusterMap.h"
 #include "scan/ScanGeometry.h"
 
 namespace hx::reassembly::pieces {
@@ -274,7 +275,7 @@ private:
     static constexpr std::uint32_t kNoSample = ~0u;
     std::vector<std::vector<std::uint32_t>> byNumber_;  // each track's samples (their place in samples_) by number
     std::uint64_t block_ = 1;                      // units a block of the medium
-    std::vector<std::uint64_t> map_;     // medium unit of each cluster of the file
+    ClusterMap map_;                     // where each cluster of the file lies
     std::uint64_t from_ = 0, next_ = 0;  // a piece tried: clusters from `from_` at `next_` on
     std::uint64_t indexInPlace_ = kGood;
     std::uint64_t lastGood_ = 0;         // the end of the last NAL unit's length shown to be the clip's own

@@ -69,6 +69,20 @@ struct Others {
     bool starts_at(std::uint64_t unit) const {
         return unit != own && std::binary_search(starts.begin(), starts.end(), unit);
     }
+    // The first unit of [lo, hi) that another find holds or starts at; hi
+    // when none does. Only where a find or its bytes begin can one be.
+    std::uint64_t firstClaimed(std::uint64_t lo, std::uint64_t hi) const {
+        for (std::uint64_t u = lo; u < hi;) {
+            if (holds(u) || starts_at(u)) return u;
+            std::uint64_t next = hi;
+            auto s = std::upper_bound(starts.begin(), starts.end(), u);
+            if (s != starts.end()) next = std::min(next, *s);
+            auto h = std::upper_bound(held.begin(), held.end(), std::make_pair(u, ~std::uint64_t{0}));
+            if (h != held.end()) next = std::min(next, h->first);
+            u = next;
+        }
+        return hi;
+    }
 };
 
 }  // namespace hx::reassembly::pieces

@@ -84,14 +84,14 @@ bool Clip::findInnerPieces(std::size_t s) {
         }
     }
     if (now.whole) return false;
-    const std::vector<std::uint64_t> saved = map_;
+    const ClusterMap saved = map_;
     const std::uint64_t endUnit = geo_.endUnit();
     const auto spent = [&] { return decodedPictures_ > kMaxInnerDecoded; };
     // One piece looked for: the state it starts from, the boundaries it
     // tries, and how far its search has come (a piece taken by chance is
     // taken back when none can follow it, and the search goes on).
     struct Step {
-        std::vector<std::uint64_t> map;
+        ClusterMap map;
         formats::DecodedSoFar now;
         std::uint64_t known = 0;
         std::vector<std::uint64_t> ends;
@@ -166,7 +166,7 @@ bool Clip::findInnerPieces(std::size_t s) {
                      decodedSoFar(*picture, a * unit_ + block_ * unit_ / 2, 1, afterSync).blocks < judged.blocks);
                 from_ = map_.size();
                 if (!further) continue;
-                for (std::uint64_t i = a; i < map_.size(); ++i) map_[i] = r + (i - a);
+                map_.placeFrom(a, r);
                 now = tried;
                 known = a + block_;
                 ++step.k;

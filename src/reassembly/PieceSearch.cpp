@@ -27,7 +27,7 @@ bool Clip::placeIndex(std::uint64_t at, std::uint64_t unit) {
     if (fitting.size() > 1) fitting = decodedBoundaries(fitting, unit, first, at);
     if (fitting.size() != 1) return false;
     const std::uint64_t taken = fitting.front();
-    for (std::uint64_t i = taken; i < map_.size(); ++i) map_[i] = unit - (c - taken) + (i - taken);
+    map_.placeFrom(taken, unit - (c - taken));
     ++pieces_;
     indexInPlace_ = at;
     return true;
@@ -35,7 +35,7 @@ bool Clip::placeIndex(std::uint64_t at, std::uint64_t unit) {
 
 void Clip::placeFrom(std::uint64_t cluster, std::uint64_t unit) {
     if (cluster >= map_.size()) return;
-    for (std::uint64_t i = cluster; i < map_.size(); ++i) map_[i] = unit + (i - cluster);
+    map_.placeFrom(cluster, unit);
     ++pieces_;
 }
 
@@ -74,7 +74,7 @@ bool Clip::nearestPlace(std::uint64_t cluster, std::size_t most, bool budgeted, 
         // Two boundaries that fit tell nothing.
         if (fitting.size() > 1) return false;
         const std::uint64_t m = q - (cluster - fitting.front());
-        for (std::uint64_t i = fitting.front(); i < map_.size(); ++i) map_[i] = m + (i - fitting.front());
+        map_.placeFrom(fitting.front(), m);
         return true;
     }
     return false;
@@ -157,13 +157,18 @@ Clip::Placed Clip::placed() const {
     Placed p;
     const std::uint64_t kept = std::max<std::uint64_t>(1, (lastGood_ + unit_ - 1) / unit_);
     p.firstHeld = map_.size();
-    for (std::uint64_t i = kept; i < map_.size(); ++i)
-        if (others_.holds(map_[i]) || others_.starts_at(map_[i])) {
-            p.firstHeld = i;
+    p.runs = map_.runs();
+    for (std::size_t r = 0; r < p.runs.size(); ++r) {
+        const std::uint64_t from = std::max(kept, p.runs[r].first);
+        const std::uint64_t to = r + 1 < p.runs.size() ? p.runs[r + 1].first : map_.size();
+        if (from >= to) continue;
+        const std::uint64_t at = p.runs[r].second + (from - p.runs[r].first);
+        const std::uint64_t claimed = others_.firstClaimed(at, at + (to - from));
+        if (claimed < at + (to - from)) {
+            p.firstHeld = from + (claimed - at);
             break;
         }
-    for (std::uint64_t i = 0; i < map_.size(); ++i)
-        if (i == 0 || map_[i] != map_[i - 1] + 1) p.runs.emplace_back(i, map_[i]);
+    }
     return p;
 }
 
