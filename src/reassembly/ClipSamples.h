@@ -15,8 +15,10 @@
 
 namespace hx::reassembly::pieces {
 
-// Clips larger than this are taken as found.
-constexpr std::uint64_t kMaxClip = 16ull << 30;
+// How far a walk of a clip's top-level boxes goes: past any medium's end
+// (a clip is followed whatever its size; its map of clusters takes the room
+// of its pieces, and its samples are read as they are needed).
+constexpr std::uint64_t kMaxClip = 1ull << 50;
 
 struct Sample {
     enum class Kind : std::uint8_t { Nal, Aac, Unchecked };

@@ -168,7 +168,7 @@ std::vector<std::pair<std::size_t, Index>> clipsWithIndex(scan::ScanContext& ctx
     for (std::size_t k = 0; k < ctx.found.size(); ++k) {
         const scan::FoundFile& f = ctx.found[k];
         const formats::Format* format = formats::FormatOf(f.extension);
-        if (!format || format->family != formats::Family::Movie || f.earlier || f.listedSize > 0 || f.size > kMaxClip ||
+        if (!format || format->family != formats::Family::Movie || f.earlier || f.listedSize > 0 ||
             f.size < 2 * geo.unitBytes())
             continue;
         platform::RawFile copy;
