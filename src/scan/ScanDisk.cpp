@@ -212,14 +212,13 @@ int Scanner::structuralRow(const std::uint8_t* unit) const {
 
 bool Scanner::openFileHoldsPictures() const {
     if (!file_.open || file_.complete) return false;
-    const formats::Format* format = formats::FormatOf(file_.ext);
+    const formats::Format* format = file_.format;
     return format && (format->family != formats::Family::Photo || format->ending == formats::Ending::TiffRaw);
 }
 
 void Scanner::lookForEmbedded(const std::uint8_t* unit, std::size_t index) {
     // Inside a picture being copied, a JPEG start is its thumbnail or preview.
-    const bool insidePicture = file_.open && !file_.complete &&
-                               formats::HasTrait(file_.ext, formats::kReadsExif);
+    const bool insidePicture = file_.open && !file_.complete && file_.format && file_.format->has(formats::kReadsExif);
     if (insidePicture) return;
     const std::uint64_t at = reader_->offset() + index * unitSize_;
     // What a picture that ended in this unit holds (a second picture, say) is part of it.

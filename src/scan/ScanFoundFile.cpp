@@ -33,6 +33,7 @@ void Scanner::startFile(const formats::SignatureRow& row, const std::uint8_t* wi
     file_.deferring = file_.printing && ctx_.options.keepEachContentOnce && writer_.hasSource();
     file_.capMB = ctx_.options.maxMB;
     file_.ext = shell::ToLower(row.Extension);
+    file_.format = formats::FormatOf(file_.ext);
     file_.description = shell::Trim(row.DisplayName);
     file_.rule = formats::EndRuleFor(file_.ext, window, geo_.bytesPerSector, row.NeedsStructure, row.Aux1, row.Aux2);
 
@@ -340,6 +341,7 @@ void Scanner::reopenLastFile() {
     file_.open = true;
     file_.name = last.name;
     file_.ext = last.extension;
+    file_.format = formats::FormatOf(file_.ext);
     file_.description = last.description;
     file_.writtenBytes = size;
     file_.writtenMB = static_cast<double>(size) / kMB;

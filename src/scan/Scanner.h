@@ -77,6 +77,7 @@ struct OpenFile {
     bool inWriter = false;   // the writer holds it open
     std::unique_ptr<formats::FileEndRule> rule;
     std::string ext;
+    const formats::Format* format = nullptr;  // of `ext`, looked up once: units ask it again and again
     std::string name;
     std::string description;
     std::uint64_t writtenBytes = 0;
