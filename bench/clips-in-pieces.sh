@@ -23,11 +23,16 @@
 # clusters) of 300 older files of 64 to 128 KiB, every other one deleted, then
 # 4 small recordings (240x180, a picture of tens of KiB) of 4 to 8 s and 2
 # photos: each recording lies in dozens of pieces, each about a picture long.
+# The clips are coded as cameras code them: H.264 high profile, 4:2:0, with
+# arithmetic coding (CABAC) and B-frames (IPB). HX_CODEC=ultrafast codes them
+# as x264's fastest setting does instead (4:4:4, variable-length codes, no
+# B-frames), where the decoder says at which macroblock another file's bytes
+# begin.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CLI=${HX_CLI:-$ROOT/build/harvestrix-cli}
-WORK=${1:-/tmp/hx-clips-in-pieces${HX_OLD:+-$HX_OLD}${HX_SEED:+-$HX_SEED}${HX_LONG:+-long}${HX_HOLES:+-$HX_HOLES}}
+WORK=${1:-/tmp/hx-clips-in-pieces${HX_OLD:+-$HX_OLD}${HX_SEED:+-$HX_SEED}${HX_LONG:+-long}${HX_HOLES:+-$HX_HOLES}-${HX_CODEC:-camera}}
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
@@ -37,9 +42,9 @@ need_pkg ffmpeg testdisk foremost imagemagick dosfstools mtools python3 time
 
 CARD=$WORK/card.img
 if [ ! -f "$CARD" ]; then
-python3 - "$WORK" "${HX_OLD:-random}" "${HX_SEED:-11}" "${HX_LONG:-0}" "${HX_HOLES:-large}" <<'PY'
+python3 - "$WORK" "${HX_OLD:-random}" "${HX_SEED:-11}" "${HX_LONG:-0}" "${HX_HOLES:-large}" "${HX_CODEC:-camera}" <<'PY'
 import json, os, random, struct, subprocess, sys
-work, old, draw, long, small = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4] == "1", sys.argv[5] == "small"
+work, old, draw, long, small, codec = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4] == "1", sys.argv[5] == "small", sys.argv[6]
 card = os.path.join(work, "card.img")
 env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
 def run(*args): subprocess.run(args, check=True, env=env, stdout=subprocess.DEVNULL)
@@ -66,7 +71,8 @@ def clip(key, seconds, ext, first, mbit):
     subprocess.run(["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i",
                     "testsrc=duration=%g:size=%s:rate=25" % (seconds, "240x180" if small else "640x360"), "-f", "lavfi", "-i",
                     "sine=frequency=%d:duration=%g" % (200 + key, seconds),
-                    "-vf", "noise=alls=%d:allf=t" % (10 + key % 30), "-c:v", "libx264", "-preset", "ultrafast",
+                    "-vf", "noise=alls=%d:allf=t" % (10 + key % 30), "-c:v", "libx264"] + (["-preset", "ultrafast"] if codec == "ultrafast" else
+                   ["-preset", "veryfast", "-profile:v", "high", "-pix_fmt", "yuv420p"]) + [
                     "-b:v", "%dM" % mbit, "-maxrate", "%dM" % mbit, "-bufsize", "%dM" % mbit, "-g", "25",
                     "-c:a", "pcm_s16le" if ext == ".mov" else "aac"] + (["-movflags", "+faststart"] if first else []) + [out],
                    check=True)
