@@ -209,6 +209,11 @@ private:
     // decode or too much.
     std::vector<std::uint64_t> decodedBoundaries(const std::vector<std::uint64_t>& fitting, std::uint64_t q,
                                                  std::uint64_t first, std::uint64_t bad);
+    // The picture that a piece ending before cluster `b` cuts through, as
+    // the clusters are placed (and as tried), decodes with its last bytes
+    // cut off too (see PicturesDecodeWithoutTheirEnd): its bytes there are
+    // not its own. False where no picture is cut or it cannot tell.
+    bool cutPictureEndsShort(std::uint64_t b) const;
     // The first sample that lies in bytes lo.. of the file, and whether a
     // picture of a video track lies in [lo, hi).
     std::vector<Sample>::const_iterator firstIn(std::uint64_t lo) const;

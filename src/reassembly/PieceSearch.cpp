@@ -193,6 +193,20 @@ std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64
     }
     // Too many pictures to decode, for this piece, tells nothing.
     if (decodedPictures_ > kMaxDecodedForAll) return fitting;
+    // With arithmetic coding, another file's bytes in a picture often decode
+    // without a fault: its slice then ends short of its bytes' end. Of the
+    // boundaries that decode, those whose cut picture still decodes with its
+    // last bytes cut off are not its own (where that leaves any).
+    if (clean.size() > 1) {
+        std::vector<std::uint64_t> readToEnd;
+        for (std::uint64_t b : clean) {
+            from_ = b;
+            next_ = q - (badCluster - b);
+            if (!cutPictureEndsShort(b)) readToEnd.push_back(b);
+            from_ = map_.size();
+        }
+        if (!readToEnd.empty()) return readToEnd;
+    }
     return clean;
 }
 
@@ -227,6 +241,19 @@ bool Clip::picturesDecode(std::uint64_t lo, std::uint64_t hi) const {
         any = true;
     }
     return any;
+}
+
+bool Clip::cutPictureEndsShort(std::uint64_t b) const {
+    const std::uint64_t at = b * unit_;
+    auto after = std::upper_bound(samples_.begin(), samples_.end(), at,
+                                  [](std::uint64_t v, const Sample& s) { return v < s.offset; });
+    if (after == samples_.begin()) return false;
+    const Sample& picture = *std::prev(after);
+    if (picture.kind != Sample::Kind::Nal || picture.track >= tracks_.size() || picture.end() <= at) return false;
+    const formats::IsoTrack& track = tracks_[picture.track];
+    std::vector<std::vector<std::uint8_t>> pictures;
+    return readPictures(picture.track, runStart(track, picture.number), picture.number, pictures) &&
+           formats::PicturesDecodeWithoutTheirEnd(track.codec, track.codecConfig, std::move(pictures));
 }
 
 bool Clip::picturesDecodeAlone(std::uint64_t lo, std::uint64_t hi) const {

@@ -187,5 +187,46 @@ TEST(PicturesDecode, HowFarAPictureDecodesTellsWhereItsBytesStopBeingItsOwn) {
     EXPECT_FALSE(PicturesDecodeSoFar(track.codec, track.codecConfig, {arithmetic[1]}, arithmetic[1].size() / 2).told);
 }
 
+// With arithmetic coding (as cameras code), a picture whose bytes are
+// another file's from some point often decodes without a fault all the
+// same: its slice ends short of its bytes. Its own bytes are read to their
+// end, so cut short they no longer decode; those others mostly still do.
+TEST(PicturesDecode, APictureOfItsOwnBytesIsReadToItsEndAndOneOfOthersOftenIsNot) {
+    if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
+    test::TempDir dir("hx-decode-to-end");
+    IsoTrack track;
+    const auto pictures = TrackPictures(dir.path(), "testsrc=duration=2:size=240x180:rate=25 -vf noise=alls=20:allf=t",
+                                        "-preset veryfast -profile:v high -pix_fmt yuv420p -b:v 6M", track);
+    if (pictures.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+    ASSERT_GE(pictures.size(), 25u);
+    int own = 0, ownToEnd = 0, foreignClean = 0, foreignShort = 0;
+    std::uint32_t noise = 7;
+    for (std::size_t k = 1; k < 25; ++k) {
+        std::vector<std::vector<std::uint8_t>> run(pictures.begin(), pictures.begin() + static_cast<std::ptrdiff_t>(k + 1));
+        ASSERT_TRUE(PicturesDecode(track.codec, track.codecConfig, run)) << k;
+        ++own;
+        ownToEnd += !PicturesDecodeWithoutTheirEnd(track.codec, track.codecConfig, run);
+        // The picture's bytes from a cluster's worth before its end on are another file's.
+        for (const std::size_t fromEnd : {512u, 2048u, 4096u}) {
+            std::vector<std::uint8_t>& last = run.back();
+            if (last.size() <= fromEnd + 64) continue;
+            std::vector<std::uint8_t> other = pictures[k];
+            for (std::size_t at = other.size() - fromEnd; at < other.size(); ++at) {
+                noise ^= noise << 13;
+                noise ^= noise >> 17;
+                noise ^= noise << 5;
+                other[at] = static_cast<std::uint8_t>(noise);
+            }
+            last = other;
+            if (!PicturesDecode(track.codec, track.codecConfig, run)) continue;
+            ++foreignClean;
+            foreignShort += PicturesDecodeWithoutTheirEnd(track.codec, track.codecConfig, run);
+        }
+    }
+    EXPECT_EQ(ownToEnd, own);
+    EXPECT_GT(foreignClean, 0) << "another file's bytes always tell with a fault";
+    EXPECT_GE(foreignShort * 10, foreignClean * 9) << foreignShort << " of " << foreignClean;
+}
+
 }  // namespace
 }  // namespace hx::formats

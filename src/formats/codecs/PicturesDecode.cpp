@@ -187,6 +187,41 @@ bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uin
     return avcodec_send_packet(ctx.get(), nullptr) >= 0 && drain(ctx.get(), frame.get()) && tFaults == 0;
 }
 
+bool PicturesDecodeWithoutTheirEnd(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                                   std::vector<std::vector<std::uint8_t>> samples) {
+    // How many bytes each NAL unit's length takes, as the configuration says.
+    const std::string_view type(codec.data(), codec.size());
+    const bool hevc = type == "hvc1" || type == "hev1";
+    const std::size_t at = hevc ? 21 : 4;
+    if (samples.empty() || config.size() <= at) return false;
+    const std::size_t lengthBytes = (config[at] & 3u) + 1u;
+    std::vector<std::uint8_t>& last = samples.back();
+    std::size_t unit = last.size();  // where the last NAL unit's length is
+    for (std::size_t k = 0; k + lengthBytes <= last.size();) {
+        std::uint64_t length = 0;
+        for (std::size_t i = 0; i < lengthBytes; ++i) length = length << 8 | last[k + i];
+        if (length == 0 || length > last.size() - k - lengthBytes) return false;
+        unit = k;
+        k += lengthBytes + static_cast<std::size_t>(length);
+        if (k == last.size()) break;
+        if (k + lengthBytes > last.size()) return false;
+    }
+    if (unit == last.size() || last.size() < unit + lengthBytes + 1) return false;
+    // A slice: only its end is read as the picture's coding.
+    const std::uint8_t head = last[unit + lengthBytes];
+    if (hevc ? ((head >> 1) & 0x3f) >= 32 : ((head & 0x1f) != 1 && (head & 0x1f) != 5)) return false;
+    // Its end: the byte with the stop bit, after which only zeros pad it.
+    std::size_t end = last.size();
+    while (end > unit + lengthBytes && last[end - 1] == 0) --end;
+    constexpr std::size_t kCut = 16;  // more than the few bytes its coder flushes after the last bins
+    if (end < unit + lengthBytes + 2 + kCut) return false;  // its header, and a slice worth cutting
+    last.resize(end - kCut);
+    const std::uint64_t length = last.size() - unit - lengthBytes;
+    for (std::size_t i = 0; i < lengthBytes; ++i)
+        last[unit + i] = static_cast<std::uint8_t>(length >> (8 * (lengthBytes - 1 - i)));
+    return PicturesDecode(codec, config, samples);
+}
+
 DecodedSoFar PicturesDecodeSoFar(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                                  std::vector<std::vector<std::uint8_t>> samples, std::size_t cut, std::uint32_t noise) {
     DecodedSoFar so;

@@ -26,6 +26,16 @@ bool CanDecodePictures(const std::array<char, 4>& codec, const std::vector<std::
 bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                     const std::vector<std::vector<std::uint8_t>>& samples);
 
+// The run decodes as PicturesDecode says with the last few bytes of its last
+// picture's last NAL unit (before any zeros that pad it) cut off. A picture
+// coded so does not: with arithmetic coding (CABAC) its decoder reads its
+// slice to the end. One whose bytes are partly another file's often decodes
+// without a fault all the same, its slice ending short of its bytes' end,
+// and then decodes so with them cut off too. False where the last picture's
+// NAL units do not fill it.
+bool PicturesDecodeWithoutTheirEnd(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                                   std::vector<std::vector<std::uint8_t>> samples);
+
 // How far the last of a run of pictures decodes (see PicturesDecode) where
 // it may hold another file's bytes: the macroblocks before the first fault
 // the decoder meets in it. Told only where the decoder meets that fault
