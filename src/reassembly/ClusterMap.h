@@ -48,8 +48,6 @@ public:
     // (the last to size()).
     const std::vector<Run>& runs() const { return runs_; }
 
-    bool operator==(const ClusterMap& other) const { return size_ == other.size_ && runs_ == other.runs_; }
-
 private:
     const Run& runOf(std::uint64_t c) const {
         if (hit_ < runs_.size() && runs_[hit_].first <= c && (hit_ + 1 == runs_.size() || c < runs_[hit_ + 1].first))
