@@ -128,12 +128,15 @@ bool Clip::write(const fs::path& path, std::uint64_t bytes) {
 
 bool Clip::writeTo(const fs::path& path, std::uint64_t bytes) const {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    std::vector<std::uint8_t> cluster(unit_);
-    for (std::uint64_t i = 0; i < map_.size() && i * unit_ < bytes && out; ++i) {
-        const std::uint64_t at = i * unit_;
-        const std::uint64_t n = std::min<std::uint64_t>(unit_, bytes - at);
-        if (!read(at, n, cluster.data())) return false;
-        out.write(reinterpret_cast<const char*>(cluster.data()), static_cast<std::streamsize>(n));
+    // Read a piece at a time, in large reads: under DeepScan a cluster is one sector.
+    constexpr std::uint64_t kChunk = 1 << 20;
+    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min(kChunk, std::max<std::uint64_t>(bytes, 1))));
+    bytes = std::min(bytes, map_.size() * unit_);
+    for (std::uint64_t at = 0; at < bytes && out;) {
+        const std::uint64_t n = std::min<std::uint64_t>(chunk.size(), bytes - at);
+        if (!read(at, n, chunk.data())) return false;
+        out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(n));
+        at += n;
     }
     return static_cast<bool>(out.flush());
 }
@@ -152,6 +155,17 @@ bool Clip::read(std::uint64_t offset, std::uint64_t length, std::uint8_t* out) c
         if (cluster >= map_.size()) return false;
         const std::uint64_t unit = unitOf(cluster);
         if (unit >= geo_.endUnit()) return false;
+        if (const std::uint64_t span = runBytes(offset, length); span > unit_) {
+            // Clusters one after another on the medium, read at once.
+            if (copy_ && unit == map_[0] + cluster && offset + span <= copyBytes_ && copy_->readAt(offset, out, span) == span) {
+            } else if (medium_.readAt(geo_.byteOf(unit) + within, out, span) != span) {
+                return false;
+            }
+            offset += span;
+            length -= span;
+            out += span;
+            continue;
+        }
         if (copy_ && unit == map_[0] + cluster && offset + n <= copyBytes_ && copy_->readAt(offset, out, n) == n) {
             // As the scan found it, from its copy: the card is not read again.
         } else {
@@ -168,6 +182,16 @@ bool Clip::read(std::uint64_t offset, std::uint64_t length, std::uint8_t* out) c
         out += n;
     }
     return true;
+}
+
+std::uint64_t Clip::runBytes(std::uint64_t offset, std::uint64_t length) const {
+    const std::uint64_t cluster = offset / unit_;
+    const std::uint64_t unit = unitOf(cluster);
+    // (the units' bytes follow one another on the medium)
+    if (geo_.byteOf(unit + 1) != geo_.byteOf(unit) + unit_) return 0;
+    const std::uint64_t end = cluster < from_ ? std::min(map_.runEnd(cluster), from_) : map_.size();
+    const std::uint64_t clusters = std::min(end - cluster, geo_.endUnit() - unit);
+    return std::min(length, clusters * unit_ - offset % unit_);
 }
 
 bool Clip::fits(const Sample& sample, std::uint64_t at, const std::uint8_t* bytes, std::size_t n) {

@@ -147,6 +147,9 @@ private:
         return cluster >= from_ ? next_ + (cluster - from_) : map_[cluster];
     }
 
+    // Of `length` bytes of the file at `offset`, how many lie one after
+    // another on the medium from there.
+    std::uint64_t runBytes(std::uint64_t offset, std::uint64_t length) const;
     // `length` bytes of the file at `offset`, through the clusters as placed.
     bool read(std::uint64_t offset, std::uint64_t length, std::uint8_t* out) const;
 

@@ -26,6 +26,12 @@ public:
         const Run& run = runOf(c);
         return run.second + (c - run.first);
     }
+    // The end of the run cluster `c` (below size()) is in: the clusters
+    // from `c` up to it lie one after another.
+    std::uint64_t runEnd(std::uint64_t c) const {
+        runOf(c);
+        return hit_ + 1 < runs_.size() ? runs_[hit_ + 1].first : size_;
+    }
     // The clusters from `c` on lie from `unit` on, one after another.
     void placeFrom(std::uint64_t c, std::uint64_t unit) {
         if (c >= size_) return;

@@ -44,7 +44,13 @@ TEST(ClusterMap, RunsSayWhatAListOfEveryClusterSays) {
             }
             }
             ASSERT_EQ(map.size(), list.size());
-            for (std::size_t i = 0; i < list.size(); ++i) ASSERT_EQ(map[i], list[i]) << "round " << round << " cluster " << i;
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                ASSERT_EQ(map[i], list[i]) << "round " << round << " cluster " << i;
+                // A run ends where the list next breaks: a whole piece is read at once.
+                std::size_t end = i + 1;
+                while (end < list.size() && list[end] == list[end - 1] + 1) ++end;
+                ASSERT_EQ(map.runEnd(i), end) << "round " << round << " cluster " << i;
+            }
             // Each run starts where the list breaks, and nowhere else.
             std::size_t breaks = 1;
             for (std::size_t i = 1; i < list.size(); ++i) breaks += list[i] != list[i - 1] + 1;
