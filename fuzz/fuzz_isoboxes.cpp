@@ -39,9 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // track's codec decoded as far as it goes, cut where the first byte says.
     hx::formats::H264CodedWithVariableLengths(std::string_view(reinterpret_cast<const char*>(data), size), 0, size);
     for (const auto& track : tracks) {
+        // (with arithmetic coding too where the second byte is odd)
         const hx::formats::DecodedSoFar so = hx::formats::PicturesDecodeSoFar(
             track.codec, track.codecConfig, {std::vector<std::uint8_t>(data, data + std::min<std::size_t>(size, 1 << 16))},
-            size > 0 ? std::size_t{data[0]} * 64 : 0);
+            size > 0 ? std::size_t{data[0]} * 64 : 0, 1, size > 1 && data[1] % 2 == 1);
         if (so.whole && !so.told) std::abort();
         // And as its last picture's NAL units, cut short at their end.
         hx::formats::PicturesDecodeWithoutTheirEnd(track.codec, track.codecConfig,

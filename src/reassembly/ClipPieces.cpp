@@ -87,19 +87,22 @@ std::uint64_t Clip::trailingSoundFault() const {
     // cluster, or another file's bytes follow where the clip's piece ended.
     std::size_t s = samples_.size();
     while (s > 0 && samples_[s - 1].kind == Sample::Kind::Unchecked) --s;
+    for (; s < samples_.size(); ++s)
+        if (const std::uint64_t fault = soundFault(samples_[s], 0, kGood); fault != kGood) return fault;
+    return kGood;
+}
+
+std::uint64_t Clip::soundFault(const Sample& sample, std::uint64_t lo, std::uint64_t hi) const {
+    if (sample.pcm == formats::PcmOrder::None) return kGood;
     std::vector<std::uint8_t> bytes(unit_);
-    for (; s < samples_.size(); ++s) {
-        const Sample& sample = samples_[s];
-        if (sample.pcm == formats::PcmOrder::None) continue;
-        for (std::uint64_t from = sample.offset; from < sample.end();) {
-            const std::uint64_t n = std::min(sample.end(), (from / unit_ + 1) * unit_) - from;
-            // Read from a sound sample's first byte on: the sound may start at an odd offset.
-            const std::uint64_t odd = (from - sample.offset) % 2;
-            if (!read(from, n, bytes.data()) ||
-                !formats::SoundsLikeSound(bytes.data() + odd, (n - odd) / 2 * 2, sample.pcm))
-                return from;
-            from += n;
-        }
+    const std::uint64_t end = std::min(hi, sample.end());
+    for (std::uint64_t from = std::max(lo, sample.offset); from < end;) {
+        const std::uint64_t n = std::min(end, (from / unit_ + 1) * unit_) - from;
+        // Read from a sound sample's first byte on: the sound may start at an odd offset.
+        const std::uint64_t odd = (from - sample.offset) % 2;
+        if (!read(from, n, bytes.data()) || !formats::SoundsLikeSound(bytes.data() + odd, (n - odd) / 2 * 2, sample.pcm))
+            return from;
+        from += n;
     }
     return kGood;
 }

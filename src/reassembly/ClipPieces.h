@@ -87,6 +87,11 @@ public:
     // index's piece too); ~0 where it never does.
     std::uint64_t trailingSoundFault() const;
 
+    // Where the uncompressed sound of `sample` in bytes [lo, hi) of the file
+    // stops sounding like sound, cluster by cluster, as the clusters are
+    // placed (and as tried); ~0 where it never does, or is not such sound.
+    std::uint64_t soundFault(const Sample& sample, std::uint64_t lo, std::uint64_t hi) const;
+
     // The clip's last picture, where its NAL unit runs on past the last
     // length read in place over clusters that nothing read after it shows
     // (the clip's bytes end there, or sound follows that nothing checks):
@@ -212,10 +217,12 @@ private:
     // decode or too much.
     std::vector<std::uint64_t> decodedBoundaries(const std::vector<std::uint64_t>& fitting, std::uint64_t q,
                                                  std::uint64_t first, std::uint64_t bad);
-    // The picture that a piece ending before cluster `b` cuts through, as
-    // the clusters are placed (and as tried), decodes with its last bytes
-    // cut off too (see PicturesDecodeWithoutTheirEnd): its bytes there are
-    // not its own. False where no picture is cut or it cannot tell.
+    // The last picture before cluster `b`, where a piece ends (the one it
+    // cuts through, or one that ends in the clusters kept in place before
+    // it), as the clusters are placed (and as tried), decodes with its last
+    // bytes cut off too (see PicturesDecodeWithoutTheirEnd): its bytes there
+    // are not its own. False where every picture before `b` is shown to be
+    // the clip's own, or it cannot tell.
     bool cutPictureEndsShort(std::uint64_t b) const;
     // The first sample that lies in bytes lo.. of the file, and whether a
     // picture of a video track lies in [lo, hi).
@@ -244,16 +251,16 @@ private:
     // alone (see picturesDecodeAlone).
     bool cutPictureDecodes(std::uint64_t b, std::uint64_t m);
     // The pictures of every video track that lie in bytes [lo, hi) decode
-    // each alone, where their coding tells a fault cheaply (see
-    // PicturesDecodeSoFar; a picture's bits are read without the pictures
-    // it refers to); true where it does not tell.
+    // each alone, as far as a fault the decoder names a macroblock for says
+    // (see PicturesDecodeSoFar, any coding; a picture's bits are read
+    // without the pictures it refers to); true where it does not tell.
     bool picturesDecodeAlone(std::uint64_t lo, std::uint64_t hi) const;
     // How far a picture decodes as the clusters are placed (and as tried),
     // alone or `afterSync` (after the pictures from the last that needs
     // none before it), its bytes from `cut` on taken as another file's
     // (`noise`, see PicturesDecodeSoFar).
     formats::DecodedSoFar decodedSoFar(const Sample& picture, std::uint64_t cut = ~0ull, std::uint32_t noise = 1,
-                                       bool afterSync = false) const;
+                                       bool afterSync = false, bool anyCoding = false) const;
 
     // The clip's last picture (of a video track), or null.
     const Sample* lastPicture() const;

@@ -35,7 +35,8 @@ constexpr int kMaxInner = 64;
 
 }  // namespace
 
-formats::DecodedSoFar Clip::decodedSoFar(const Sample& picture, std::uint64_t cut, std::uint32_t noise, bool afterSync) const {
+formats::DecodedSoFar Clip::decodedSoFar(const Sample& picture, std::uint64_t cut, std::uint32_t noise, bool afterSync,
+                                         bool anyCoding) const {
     // A picture's macroblocks are read without the pictures it refers to
     // (only how far its bits decode is asked), unless its slices' headers
     // name them.
@@ -45,7 +46,8 @@ formats::DecodedSoFar Clip::decodedSoFar(const Sample& picture, std::uint64_t cu
     if (!readPictures(picture.track, from, picture.number, pictures)) return {};
     const std::uint64_t within = std::max(cut, picture.offset) - picture.offset;
     return formats::PicturesDecodeSoFar(track.codec, track.codecConfig, std::move(pictures),
-                                        within >= picture.size ? SIZE_MAX : static_cast<std::size_t>(within), noise);
+                                        within >= picture.size ? SIZE_MAX : static_cast<std::size_t>(within), noise,
+                                        anyCoding);
 }
 
 bool Clip::cutPictureDecodes(std::uint64_t b, std::uint64_t m) {

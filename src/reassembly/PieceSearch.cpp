@@ -185,6 +185,15 @@ std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64
     for (std::uint64_t b : fitting) {
         from_ = b;
         next_ = q - (badCluster - b);
+        // Uncompressed sound between the pictures tells another file's
+        // bytes without a decode.
+        bool sounds = true;
+        for (auto at = firstIn(first * unit_); sounds && at != samples_.end() && at->offset < bad; ++at)
+            sounds = soundFault(*at, first * unit_, bad) == kGood;
+        if (!sounds) {
+            from_ = map_.size();
+            continue;
+        }
         // Each picture decoded alone first, where its coding tells a fault
         // cheaply: most boundaries are ruled out without decoding the
         // pictures before it.
@@ -247,9 +256,17 @@ bool Clip::cutPictureEndsShort(std::uint64_t b) const {
     const std::uint64_t at = b * unit_;
     auto after = std::upper_bound(samples_.begin(), samples_.end(), at,
                                   [](std::uint64_t v, const Sample& s) { return v < s.offset; });
-    if (after == samples_.begin()) return false;
-    const Sample& picture = *std::prev(after);
-    if (picture.kind != Sample::Kind::Nal || picture.track >= tracks_.size() || picture.end() <= at) return false;
+    // The last picture before the boundary: the one it cuts through, or
+    // one that ends before it in the clusters kept in place, whose bytes
+    // may be another file's too.
+    const Sample* last = nullptr;
+    for (auto k = after; k != samples_.begin() && !last;) {
+        --k;
+        if (k->end() <= lastGood_) return false;  // all shown to be its own
+        if (k->kind == Sample::Kind::Nal && k->track < tracks_.size()) last = &*k;
+    }
+    if (!last) return false;
+    const Sample& picture = *last;
     const formats::IsoTrack& track = tracks_[picture.track];
     std::vector<std::vector<std::uint8_t>> pictures;
     return readPictures(picture.track, runStart(track, picture.number), picture.number, pictures) &&
@@ -259,7 +276,7 @@ bool Clip::cutPictureEndsShort(std::uint64_t b) const {
 bool Clip::picturesDecodeAlone(std::uint64_t lo, std::uint64_t hi) const {
     for (auto at = firstIn(lo); at != samples_.end() && at->offset < hi; ++at)
         if (at->kind == Sample::Kind::Nal && at->track < tracks_.size()) {
-            const formats::DecodedSoFar so = decodedSoFar(*at);
+            const formats::DecodedSoFar so = decodedSoFar(*at, ~0ull, 1, false, true);
             if (so.told && !so.whole) return false;
         }
     return true;

@@ -223,11 +223,13 @@ bool PicturesDecodeWithoutTheirEnd(const std::array<char, 4>& codec, const std::
 }
 
 DecodedSoFar PicturesDecodeSoFar(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
-                                 std::vector<std::vector<std::uint8_t>> samples, std::size_t cut, std::uint32_t noise) {
+                                 std::vector<std::vector<std::uint8_t>> samples, std::size_t cut, std::uint32_t noise,
+                                 bool anyCoding) {
     DecodedSoFar so;
     const std::string_view type(codec.data(), codec.size());
     const std::string_view box(reinterpret_cast<const char*>(config.data()), config.size());
-    if (samples.empty() || (type != "avc1" && type != "avc3") || !H264CodedWithVariableLengths(box, 0, box.size()))
+    if (samples.empty() || (type != "avc1" && type != "avc3") ||
+        (!anyCoding && !H264CodedWithVariableLengths(box, 0, box.size())))
         return so;
     for (std::size_t k = 0; k + 1 < samples.size(); ++k)
         if (HoldsFiller(samples[k].data(), samples[k].size())) return so;

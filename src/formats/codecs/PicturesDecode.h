@@ -48,10 +48,13 @@ struct DecodedSoFar {
     std::uint32_t blocks = 0;
 };
 // `noise` picks the noise: one may decode a good way on by chance, as some
-// other file's bytes do; two rarely both do.
+// other file's bytes do; two rarely both do. With `anyCoding`, arithmetic
+// coding is decoded too: a fault it meets is told as well, but another
+// file's bytes there mostly decode a good way without one, so only a fault
+// says anything.
 DecodedSoFar PicturesDecodeSoFar(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                                  std::vector<std::vector<std::uint8_t>> samples, std::size_t cut = SIZE_MAX,
-                                 std::uint32_t noise = 1);
+                                 std::uint32_t noise = 1, bool anyCoding = false);
 
 // A run of one byte that no coded picture holds: erased or filled flash,
 // which a decoder may read as the rest of a picture without a fault. A
