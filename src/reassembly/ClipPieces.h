@@ -105,8 +105,9 @@ public:
     // The rest of that picture looked for over the medium when it does not
     // decode as placed, nearest first, each boundary after the last length
     // read in place tried: a piece is taken when the picture decodes with it,
-    // with one boundary alone at that place, and the samples after it are in
-    // place there too.
+    // with one boundary alone at that place (of those that decode, the ones
+    // with which it reads its bytes to their end), and the samples after it
+    // are in place there too, its uncompressed sound sounding like sound.
     bool findLastPiece();
     // The pieces wholly inside the clip's last picture, where its NAL unit
     // runs on past the last length read in place (see findInnerPieces).
@@ -217,6 +218,13 @@ private:
     // decode or too much.
     std::vector<std::uint64_t> decodedBoundaries(const std::vector<std::uint64_t>& fitting, std::uint64_t q,
                                                  std::uint64_t first, std::uint64_t bad);
+    // Of the boundaries `clean` (clusters b.. at the units that put
+    // `cluster` at q) with which the pictures decode, where more than one
+    // does, those whose last picture before the boundary reads its bytes to
+    // their end (see cutPictureEndsShort), or all where none does. With
+    // arithmetic coding another file's bytes in a picture often decode
+    // without a fault, its slice ending short of them.
+    std::vector<std::uint64_t> readToTheirEnd(std::vector<std::uint64_t> clean, std::uint64_t q, std::uint64_t cluster);
     // The last picture before cluster `b`, where a piece ends (the one it
     // cuts through, or one that ends in the clusters kept in place before
     // it), as the clusters are placed (and as tried), decodes with its last

@@ -135,14 +135,17 @@ bool Clip::findLastPiece() {
     const Sample* last = lastPicture();
     if (!last || lastGood_ == 0) return false;
     const std::size_t after = static_cast<std::size_t>(last - samples_.data()) + 1;  // sound after it
+    const std::uint64_t cluster = (last->end() - 1) / unit_;
     const bool found = nearestPlace(
-        (last->end() - 1) / unit_, 2, true, [](std::uint64_t) { return true; },
+        cluster, kMaxFitting + 1, true, [](std::uint64_t) { return true; },
         [&] {
             for (std::size_t s = after; s < samples_.size(); ++s)
                 if (check(samples_[s]) != kGood) return false;
-            return picturesDecode(lastGood_, last->end());
+            return trailingSoundFault() == kGood && picturesDecode(lastGood_, last->end());
         },
-        [](std::vector<std::uint64_t> clean, std::uint64_t, std::uint64_t) { return clean; });
+        [&](std::vector<std::uint64_t> clean, std::uint64_t q, std::uint64_t) {
+            return readToTheirEnd(std::move(clean), q, cluster);
+        });
     if (found) ++pieces_;
     return found;
 }
@@ -202,21 +205,19 @@ std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64
     }
     // Too many pictures to decode, for this piece, tells nothing.
     if (decodedPictures_ > kMaxDecodedForAll) return fitting;
-    // With arithmetic coding, another file's bytes in a picture often decode
-    // without a fault: its slice then ends short of its bytes' end. Of the
-    // boundaries that decode, those whose cut picture still decodes with its
-    // last bytes cut off are not its own (where that leaves any).
-    if (clean.size() > 1) {
-        std::vector<std::uint64_t> readToEnd;
-        for (std::uint64_t b : clean) {
-            from_ = b;
-            next_ = q - (badCluster - b);
-            if (!cutPictureEndsShort(b)) readToEnd.push_back(b);
-            from_ = map_.size();
-        }
-        if (!readToEnd.empty()) return readToEnd;
+    return readToTheirEnd(std::move(clean), q, badCluster);
+}
+
+std::vector<std::uint64_t> Clip::readToTheirEnd(std::vector<std::uint64_t> clean, std::uint64_t q, std::uint64_t cluster) {
+    if (clean.size() < 2) return clean;
+    std::vector<std::uint64_t> kept;
+    for (std::uint64_t b : clean) {
+        from_ = b;
+        next_ = q - (cluster - b);
+        if (!cutPictureEndsShort(b)) kept.push_back(b);
+        from_ = map_.size();
     }
-    return clean;
+    return kept.empty() ? clean : kept;
 }
 
 std::vector<Sample>::const_iterator Clip::firstIn(std::uint64_t lo) const {

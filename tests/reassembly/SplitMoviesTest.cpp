@@ -188,6 +188,7 @@ protected:
 
     void cutRecordingComesBack(bool pcm, bool otherCamera, bool bFrames = false, bool hevc = false);
     void overwrittenPieceComesBackAsFarAsItPlays(bool indexLast);
+    void cameraCodedClipsComeBack(int seconds, int qp);
 
     std::vector<std::string> old;  // the old clips left on the card
     std::size_t holes = 0;         // the bytes of the clusters the deleted ones left
@@ -540,13 +541,14 @@ TEST_F(SplitMovies, PiecesAboutAPictureLongComeBackWhole) {
 // file's bytes in a picture then often decode without a fault, the slice
 // ending short of them, at more than one boundary. The boundary whose last
 // picture reads its bytes to their end, and whose uncompressed sound sounds
-// like sound, is the clip's own.
-TEST_F(SplitMovies, CameraCodedPiecesAboutAPictureLongComeBackWhole) {
+// like sound, is the clip's own: every clip comes back whole, also where its
+// last picture runs into its last piece with only sound after it.
+void SplitMovies::cameraCodedClipsComeBack(int seconds, int qp) {
     ASSERT_FALSE(test::MakeFatImage(image, {.fatBits = 16, .sizeKiB = 48 * 1024, .sectorsPerCluster = 8, .label = "CAM"})
                      .empty());
     std::vector<std::string> clips;
     for (int n = 0; n < 4; ++n) {
-        clips.push_back(clip(20 + n, n % 2 ? ".MOV" : ".MP4", 3, {.indexLast = n >= 2, .pcm = n % 2 == 1, .bFrames = true, .qp = 10}));
+        clips.push_back(clip(20 + n, n % 2 ? ".MOV" : ".MP4", seconds, {.indexLast = n >= 2, .pcm = n % 2 == 1, .bFrames = true, .qp = qp}));
         if (clips.back().empty()) GTEST_SKIP() << "ffmpeg has no H.264";
     }
     std::mt19937 random(17);
@@ -563,6 +565,9 @@ TEST_F(SplitMovies, CameraCodedPiecesAboutAPictureLongComeBackWhole) {
     for (std::size_t n = 0; n < clips.size(); ++n)
         EXPECT_GE(pieces.count(clips[n]) ? pieces[clips[n]] : 0, 8) << "clip " << n << " of " << clips[n].size() << " bytes";
 }
+
+TEST_F(SplitMovies, CameraCodedPiecesAboutAPictureLongComeBackWhole) { cameraCodedClipsComeBack(3, 10); }
+TEST_F(SplitMovies, CameraCodedPiecesAboutAPictureLongComeBackWholeToTheirLastPicture) { cameraCodedClipsComeBack(2, 12); }
 
 // Holes shorter than a picture between older files of random bytes: a clip
 // of pictures of many clusters then lies in pieces of which many are wholly
