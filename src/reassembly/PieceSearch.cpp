@@ -184,7 +184,10 @@ std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64
     // every boundary tried reads other bytes. It is decoded only where none
     // lies before.
     const std::uint64_t hi = pictureIn(first * unit_, bad) ? bad : (badCluster + 1) * unit_;
-    std::vector<std::uint64_t> clean;
+    // Of the boundaries that pass what is cheap to tell, those whose last
+    // picture reads its bytes to their end are decoded from the sync sample
+    // first, and the others only where none of those decodes.
+    std::vector<std::uint64_t> toEnd, endsShort;
     for (std::uint64_t b : fitting) {
         from_ = b;
         next_ = q - (badCluster - b);
@@ -193,16 +196,24 @@ std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64
         bool sounds = true;
         for (auto at = firstIn(first * unit_); sounds && at != samples_.end() && at->offset < bad; ++at)
             sounds = soundFault(*at, first * unit_, bad) == kGood;
-        if (!sounds) {
-            from_ = map_.size();
-            continue;
-        }
-        // Each picture decoded alone first, where its coding tells a fault
-        // cheaply: most boundaries are ruled out without decoding the
+        // Each picture decoded alone, where a fault the decoder meets names
+        // its macroblock: many boundaries are ruled out without decoding the
         // pictures before it.
-        if (picturesDecodeAlone(first * unit_, hi) && picturesDecode(first * unit_, hi)) clean.push_back(b);
+        if (sounds && picturesDecodeAlone(first * unit_, hi)) (cutPictureEndsShort(b, true) ? endsShort : toEnd).push_back(b);
         from_ = map_.size();
     }
+    const auto decoded = [&](const std::vector<std::uint64_t>& boundaries) {
+        std::vector<std::uint64_t> clean;
+        for (std::uint64_t b : boundaries) {
+            from_ = b;
+            next_ = q - (badCluster - b);
+            if (picturesDecode(first * unit_, hi)) clean.push_back(b);
+            from_ = map_.size();
+        }
+        return clean;
+    };
+    std::vector<std::uint64_t> clean = decoded(toEnd);
+    if (clean.empty()) clean = decoded(endsShort);
     // Too many pictures to decode, for this piece, tells nothing.
     if (decodedPictures_ > kMaxDecodedForAll) return fitting;
     return readToTheirEnd(std::move(clean), q, badCluster);
@@ -253,7 +264,7 @@ bool Clip::picturesDecode(std::uint64_t lo, std::uint64_t hi) const {
     return any;
 }
 
-bool Clip::cutPictureEndsShort(std::uint64_t b) const {
+bool Clip::cutPictureEndsShort(std::uint64_t b, bool aloneOnly) const {
     const std::uint64_t at = b * unit_;
     auto after = std::upper_bound(samples_.begin(), samples_.end(), at,
                                   [](std::uint64_t v, const Sample& s) { return v < s.offset; });
@@ -270,6 +281,12 @@ bool Clip::cutPictureEndsShort(std::uint64_t b) const {
     const Sample& picture = *last;
     const formats::IsoTrack& track = tracks_[picture.track];
     std::vector<std::vector<std::uint8_t>> pictures;
+    // Alone where the codec tells so, else from its sync sample.
+    if (readPictures(picture.track, picture.number, picture.number, pictures))
+        if (const auto alone = formats::PictureDecodesAloneWithoutItsEnd(track.codec, track.codecConfig, pictures.front()))
+            return *alone;
+    if (aloneOnly) return false;
+    pictures.clear();
     return readPictures(picture.track, runStart(track, picture.number), picture.number, pictures) &&
            formats::PicturesDecodeWithoutTheirEnd(track.codec, track.codecConfig, std::move(pictures));
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "fixtures/TempDir.h"
 #include "platform/ByteOrder.h"
@@ -191,6 +192,7 @@ TEST(PicturesDecode, HowFarAPictureDecodesTellsWhereItsBytesStopBeingItsOwn) {
 // another file's from some point often decodes without a fault all the
 // same: its slice ends short of its bytes. Its own bytes are read to their
 // end, so cut short they no longer decode; those others mostly still do.
+// The picture decoded alone tells the same.
 TEST(PicturesDecode, APictureOfItsOwnBytesIsReadToItsEndAndOneOfOthersOftenIsNot) {
     if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
     test::TempDir dir("hx-decode-to-end");
@@ -200,12 +202,19 @@ TEST(PicturesDecode, APictureOfItsOwnBytesIsReadToItsEndAndOneOfOthersOftenIsNot
     if (pictures.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
     ASSERT_GE(pictures.size(), 25u);
     int own = 0, ownToEnd = 0, foreignClean = 0, foreignShort = 0;
+    // The same told of the picture alone, without the pictures before it.
+    int ownAloneToEnd = 0, aloneAgrees = 0;
+    const auto aloneShort = [&](const std::vector<std::uint8_t>& picture) {
+        const std::optional<bool> alone = PictureDecodesAloneWithoutItsEnd(track.codec, track.codecConfig, picture);
+        return alone.value_or(false);
+    };
     std::uint32_t noise = 7;
     for (std::size_t k = 1; k < 25; ++k) {
         std::vector<std::vector<std::uint8_t>> run(pictures.begin(), pictures.begin() + static_cast<std::ptrdiff_t>(k + 1));
         ASSERT_TRUE(PicturesDecode(track.codec, track.codecConfig, run)) << k;
         ++own;
         ownToEnd += !PicturesDecodeWithoutTheirEnd(track.codec, track.codecConfig, run);
+        ownAloneToEnd += !aloneShort(run.back());
         // The picture's bytes from a cluster's worth before its end on are another file's.
         for (const std::size_t fromEnd : {512u, 2048u, 4096u}) {
             std::vector<std::uint8_t>& last = run.back();
@@ -220,10 +229,14 @@ TEST(PicturesDecode, APictureOfItsOwnBytesIsReadToItsEndAndOneOfOthersOftenIsNot
             last = other;
             if (!PicturesDecode(track.codec, track.codecConfig, run)) continue;
             ++foreignClean;
-            foreignShort += PicturesDecodeWithoutTheirEnd(track.codec, track.codecConfig, run);
+            const bool endsShort = PicturesDecodeWithoutTheirEnd(track.codec, track.codecConfig, run);
+            foreignShort += endsShort;
+            aloneAgrees += aloneShort(run.back()) == endsShort;
         }
     }
     EXPECT_EQ(ownToEnd, own);
+    EXPECT_EQ(ownAloneToEnd, own);
+    EXPECT_EQ(aloneAgrees, foreignClean);
     EXPECT_GT(foreignClean, 0) << "another file's bytes always tell with a fault";
     EXPECT_GE(foreignShort * 10, foreignClean * 9) << foreignShort << " of " << foreignClean;
 }

@@ -187,15 +187,18 @@ bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uin
     return avcodec_send_packet(ctx.get(), nullptr) >= 0 && drain(ctx.get(), frame.get()) && tFaults == 0;
 }
 
-bool PicturesDecodeWithoutTheirEnd(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
-                                   std::vector<std::vector<std::uint8_t>> samples) {
+namespace {
+
+// The last NAL unit of `last`, a picture of `codec`, cut short by a few
+// bytes before any zeros that pad it, its length made to match; false where
+// its NAL units do not fill it or the last is no slice worth cutting.
+bool cutSliceEnd(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config, std::vector<std::uint8_t>& last) {
     // How many bytes each NAL unit's length takes, as the configuration says.
     const std::string_view type(codec.data(), codec.size());
     const bool hevc = type == "hvc1" || type == "hev1";
     const std::size_t at = hevc ? 21 : 4;
-    if (samples.empty() || config.size() <= at) return false;
+    if (config.size() <= at) return false;
     const std::size_t lengthBytes = (config[at] & 3u) + 1u;
-    std::vector<std::uint8_t>& last = samples.back();
     std::size_t unit = last.size();  // where the last NAL unit's length is
     for (std::size_t k = 0; k + lengthBytes <= last.size();) {
         std::uint64_t length = 0;
@@ -219,7 +222,23 @@ bool PicturesDecodeWithoutTheirEnd(const std::array<char, 4>& codec, const std::
     const std::uint64_t length = last.size() - unit - lengthBytes;
     for (std::size_t i = 0; i < lengthBytes; ++i)
         last[unit + i] = static_cast<std::uint8_t>(length >> (8 * (lengthBytes - 1 - i)));
-    return PicturesDecode(codec, config, samples);
+    return true;
+}
+
+}  // namespace
+
+bool PicturesDecodeWithoutTheirEnd(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                                   std::vector<std::vector<std::uint8_t>> samples) {
+    return !samples.empty() && cutSliceEnd(codec, config, samples.back()) && PicturesDecode(codec, config, samples);
+}
+
+std::optional<bool> PictureDecodesAloneWithoutItsEnd(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                                                     std::vector<std::uint8_t> picture) {
+    const std::string_view type(codec.data(), codec.size());
+    if (type != "avc1" && type != "avc3") return std::nullopt;
+    if (!cutSliceEnd(codec, config, picture)) return false;
+    const DecodedSoFar so = PicturesDecodeSoFar(codec, config, {std::move(picture)}, SIZE_MAX, 1, true);
+    return !(so.told && !so.whole);
 }
 
 DecodedSoFar PicturesDecodeSoFar(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace hx::formats {
@@ -35,6 +36,13 @@ bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uin
 // NAL units do not fill it.
 bool PicturesDecodeWithoutTheirEnd(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                                    std::vector<std::vector<std::uint8_t>> samples);
+// The same told of the picture alone, without the pictures before it, for
+// one decode rather than a run's: with its end cut off, its bits decode
+// without a fault that the decoder names a macroblock for (see
+// PicturesDecodeSoFar; a picture of its own bytes, cut so, runs out of them
+// in a macroblock). None where the codec is not H.264.
+std::optional<bool> PictureDecodesAloneWithoutItsEnd(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                                                     std::vector<std::uint8_t> picture);
 
 // How far the last of a run of pictures decodes (see PicturesDecode) where
 // it may hold another file's bytes: the macroblocks before the first fault
