@@ -177,7 +177,7 @@ private:
 
     // The read at `bad` of sample `s` is not as the clusters run on: the
     // clip goes on at a cluster boundary after the last byte shown to be its
-    // own and not past `bad`, from a unit elsewhere. Units whose bytes at
+    // own and not past the cluster the read ends in, from a unit elsewhere. Units whose bytes at
     // `bad`'s place in its cluster fit are tried, nearest first (forward,
     // then from the medium's start), for each boundary; a piece is taken
     // when the samples from `s` on fit two clusters into it, and neither its
@@ -213,11 +213,11 @@ private:
     Placed placed() const;
 
     // Of the boundaries `fitting` (clusters b.. at the units that put
-    // `bad`'s cluster at q), those with which the pictures from cluster
-    // `first` up to `bad` decode; all of them when there is nothing to
-    // decode or too much.
+    // `badCluster`, the cluster of the read at `bad` or the next one it runs
+    // into, at q), those with which the pictures from cluster `first` up to
+    // `bad` decode; all of them when there is nothing to decode or too much.
     std::vector<std::uint64_t> decodedBoundaries(const std::vector<std::uint64_t>& fitting, std::uint64_t q,
-                                                 std::uint64_t first, std::uint64_t bad);
+                                                 std::uint64_t first, std::uint64_t bad, std::uint64_t badCluster);
     // Of the boundaries `clean` (clusters b.. at the units that put
     // `cluster` at q) with which the pictures decode, where more than one
     // does, those whose last picture before the boundary reads its bytes to

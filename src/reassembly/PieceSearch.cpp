@@ -24,7 +24,7 @@ bool Clip::placeIndex(std::uint64_t at, std::uint64_t unit) {
         if (unit >= c - b && (unit - (c - b)) % block_ == map_[0] % block_ && placeable(p, b, unit - (c - b), c, free))
             fitting.push_back(b);
     // The last pictures before the index tell where their piece ends.
-    if (fitting.size() > 1) fitting = decodedBoundaries(fitting, unit, first, at);
+    if (fitting.size() > 1) fitting = decodedBoundaries(fitting, unit, first, at, c);
     if (fitting.size() != 1) return false;
     const std::uint64_t taken = fitting.front();
     map_.placeFrom(taken, unit - (c - taken));
@@ -84,10 +84,23 @@ bool Clip::findPiece(std::size_t s, std::uint64_t bad) {
     const Sample& sample = samples_[s];
     const std::size_t n = looked(sample, bad);
     std::vector<std::uint8_t> bytes(n);
+    // A read that runs on into the next cluster may have met the next piece
+    // there: the boundaries go on to that cluster, which is looked for, the
+    // read's bytes before it where they lie or just before it.
+    const std::uint64_t cluster = (bad + n - 1) / unit_;
+    const std::size_t head = static_cast<std::size_t>(cluster * unit_ > bad ? cluster * unit_ - bad : 0);
+    const std::uint64_t before = head > 0 ? map_[bad / unit_] : 0;
     return nearestPlace(
-        bad / unit_, kMaxFitting + 1, false,
+        cluster, kMaxFitting + 1, false,
         [&](std::uint64_t q) {
-            return medium_.readAt(geo_.byteOf(q) + bad % unit_, bytes.data(), n) == n && fits(sample, bad, bytes.data(), n);
+            if (head == 0)
+                return medium_.readAt(geo_.byteOf(q) + bad % unit_, bytes.data(), n) == n && fits(sample, bad, bytes.data(), n);
+            if (medium_.readAt(geo_.byteOf(q), bytes.data() + head, n - head) != n - head) return false;
+            for (const std::uint64_t at : {before, q - 1})  // (q - 1 wraps past the medium's end at 0)
+                if (at < geo_.endUnit() && medium_.readAt(geo_.byteOf(at) + bad % unit_, bytes.data(), head) == head &&
+                    fits(sample, bad, bytes.data(), n))
+                    return true;
+            return false;
         },
         [&] { return confirms(s, bad); },
         // Where the lengths fit more than one way (clusters that lie wholly
@@ -97,9 +110,9 @@ bool Clip::findPiece(std::size_t s, std::uint64_t bad) {
         // through must still decode, where that is cheap to tell: a piece
         // that lies wholly inside it would be missing.
         [&](std::vector<std::uint64_t> fitting, std::uint64_t q, std::uint64_t first) {
-            if (fitting.size() > 1) return decodedBoundaries(fitting, q, first, bad);
-            return cutPictureDecodes(fitting.front(), q - (bad / unit_ - fitting.front())) ? fitting
-                                                                                            : std::vector<std::uint64_t>{};
+            if (fitting.size() > 1) return decodedBoundaries(fitting, q, first, bad, cluster);
+            return cutPictureDecodes(fitting.front(), q - (cluster - fitting.front())) ? fitting
+                                                                                        : std::vector<std::uint64_t>{};
         });
 }
 
@@ -176,9 +189,8 @@ Clip::Placed Clip::placed() const {
 }
 
 std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64_t>& fitting, std::uint64_t q,
-                                                   std::uint64_t first, std::uint64_t bad) {
+                                                   std::uint64_t first, std::uint64_t bad, std::uint64_t badCluster) {
     if (tracks_.empty() || fitting.size() > kMaxFitting) return fitting;
-    const std::uint64_t badCluster = bad / unit_;
     // The pictures before `bad` tell the boundary, which lies before it; one
     // that starts there may run on past the next piece's end as well, where
     // every boundary tried reads other bytes. It is decoded only where none

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "fixtures/TempDir.h"
+#include "platform/ByteOrder.h"
 #include "reassembly/ClipPieces.h"
 
 namespace hx::reassembly::pieces {
@@ -31,6 +32,12 @@ protected:
                              made.string() + "'") != 0)
             GTEST_SKIP() << "ffmpeg has no H.264";
         clip = test::ReadFile(made);
+        parse();
+    }
+
+    // The clip's tracks and samples, as its index says.
+    void parse() {
+        tracks.clear();
         const formats::ReadAt read = [this](std::uint64_t at, std::size_t n, std::uint8_t* out) {
             if (at > clip.size() || n > clip.size() - at) return false;
             std::memcpy(out, clip.data() + at, n);
@@ -42,6 +49,21 @@ protected:
         ASSERT_TRUE(formats::ReadSampleTables(read, moov, tracks));
         samples = samplesOf(tracks, mdat, mdat.end);
         ASSERT_FALSE(samples.empty());
+    }
+
+    // The clip (its index first) with a box of `room` bytes before its
+    // media data: its chunk offsets moved on to match.
+    void moveMediaOn(std::uint64_t room) {
+        const std::size_t mdat = clip.find("mdat") - 4;
+        for (std::size_t p = clip.find("stco"); p < mdat; p = clip.find("stco", p + 4)) {
+            const std::uint64_t count = platform::Be32(reinterpret_cast<const std::uint8_t*>(clip.data() + p + 8));
+            for (std::uint64_t i = 0; i < count; ++i) {
+                const std::size_t e = p + 12 + i * 4;
+                clip.replace(e, 4, be32(platform::Be32(reinterpret_cast<const std::uint8_t*>(clip.data() + e)) + room));
+            }
+        }
+        clip.insert(mdat, be32(static_cast<std::uint32_t>(room)) + "free" + std::string(room - 8, '\0'));
+        parse();
     }
 
     // Where in the file each NAL unit's length lies, in order.
@@ -124,6 +146,23 @@ TEST_F(ClipPieces, OneLengthThatFitsByChanceDoesNotMisleadTheSearch) {
     std::string between(2 * kCluster, '\0');
     for (char& c : between) c = static_cast<char>(random() | 0x80);  // no length fits
     between.replace(w, 5, be32(40) + "\x41");  // a slice of 40 bytes
+    comesBackWhole(between);
+}
+
+// The first piece ends two bytes into a NAL unit's length: the read of it
+// runs on into the other file's bytes, and the next piece begins at the
+// cluster after the one the read starts in.
+TEST_F(ClipPieces, APieceThatEndsInsideALengthIsFollowed) {
+    const std::vector<std::uint64_t> lengths = lengthsAt();
+    const std::uint64_t p = *std::lower_bound(lengths.begin(), lengths.end(), clip.size() / 2);
+    moveMediaOn(8 + (kCluster - 2 - (p + 8) % kCluster) % kCluster);
+    const std::vector<std::uint64_t> moved = lengthsAt();
+    const std::uint64_t at = *std::lower_bound(moved.begin(), moved.end(), p);
+    ASSERT_EQ(at % kCluster, kCluster - 2);
+    breakAt = at + 2;
+    std::mt19937 random(9);
+    std::string between(2 * kCluster, '\0');
+    for (char& c : between) c = static_cast<char>(random() | 0x80);  // no length fits
     comesBackWhole(between);
 }
 
