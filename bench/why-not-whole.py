@@ -17,7 +17,8 @@ for top, _, names in os.walk(out):
 heads, digests = {}, set()
 for p in written:
     with open(p, "rb") as f: head = f.read(65536)
-    heads.setdefault(head[:4096], []).append(p)
+    # (past its first bytes: a clip written as far as it plays gets a media data size of its own there)
+    heads.setdefault(head[64:4096], []).append(p)
     digests.add(hashlib.sha1(open(p, "rb").read()).hexdigest())
 
 def common(a, b):
@@ -44,14 +45,15 @@ for kind in ("first", "last", "photos"):
             at += (b - a + 1) * cluster
         where = "%d pieces (%s MB)" % (len(runs), ", ".join("%.1f" % ((b - a + 1) * cluster / 1e6) for a, b in runs))
         index = "" if kind == "photos" else (" index %s" % kind)
-        candidates = heads.get(data[:4096], [])
+        candidates = heads.get(data[64:4096], [])
         if not candidates:
             print("  %-14s%s, %s: not found" % (name, index, where))
             continue
         best, same = None, -1
         for p in candidates:
-            k = common(data, open(p, "rb").read())
-            if k > same: best, same = p, k
+            other = open(p, "rb").read()
+            k = 64 + common(data[64:], other[64:]) if len(other) > 64 else 0
+            if k > same: best, same, head = p, k, other[:64] == data[:64]
         got = os.path.getsize(best)
         piece = sum(1 for s in starts if s <= same)
         if same >= len(data): why = "holds %d bytes more after its own" % (got - len(data))
@@ -60,4 +62,5 @@ for kind in ("first", "last", "photos"):
             zeros = open(best, "rb").read()[same:same + 4096].count(0) == min(4096, got - same)
             why = "its own to byte %d of %d, in piece %d (which starts at %d), then %s" % (
                 same, len(data), piece, starts[piece - 1] if piece else 0, "zeros" if zeros else "other bytes")
+        if not head: why += ", its header rewritten (written as incomplete)"
         print("  %-14s%s, %s: %s (%s)" % (name, index, where, why, os.path.basename(best)))
