@@ -22,7 +22,9 @@
 # in a dozen pieces or more. HX_HOLES=small: a 200 MiB FAT16 card (4 KiB
 # clusters) of 300 older files of 64 to 128 KiB, every other one deleted, then
 # 4 small recordings (240x180, a picture of tens of KiB) of 4 to 8 s and 2
-# photos: each recording lies in dozens of pieces, each about a picture long.
+# photos: each recording lies in dozens of pieces, each about a picture long
+# (with HX_OLD=clips the older files are clips of the same camera, of half a
+# second to a second at 1 Mbit/s, whose pictures decode as the new ones do).
 # The clips are coded as cameras code them: H.264 high profile, 4:2:0, with
 # arithmetic coding (CABAC) and B-frames (IPB). HX_CODEC=ultrafast codes them
 # as x264's fastest setting does instead (4:4:4, variable-length codes, no
@@ -83,7 +85,8 @@ rnd = random.Random(draw)
 run("mmd", "-i", card, "::/DCIM"); run("mmd", "-i", card, "::/DCIM/100CAM")
 olds = 24 if long else 300 if small else 40
 for n in range(olds):
-    if small: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(64 << 10, 128 << 10)))
+    if small and old == "clips": put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(0.5, 1), ".mp4", n % 2 == 0, 1))
+    elif small: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(64 << 10, 128 << 10)))
     elif long: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(40 << 20, 100 << 20)))
     elif old == "clips": put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(2, 8), ".mp4", n % 2 == 0, 12))
     else: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(3 << 20, 12 << 20)))

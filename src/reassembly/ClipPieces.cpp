@@ -87,6 +87,14 @@ std::uint64_t Clip::trailingSoundFault() const {
     // cluster, or another file's bytes follow where the clip's piece ended.
     std::size_t s = samples_.size();
     while (s > 0 && samples_[s - 1].kind == Sample::Kind::Unchecked) --s;
+    if (s == samples_.size()) return kGood;
+    // A cluster there that another find starts at or holds is not the
+    // clip's (the start of an older clip reads as quiet sound).
+    const std::uint64_t lo = samples_[s].offset, end = samples_.back().end();
+    for (std::uint64_t c = std::max((lastGood_ + unit_ - 1) / unit_, lo / unit_); c * unit_ < end; ++c) {
+        const std::uint64_t unit = unitOf(c);
+        if (others_.holds(unit) || others_.starts_at(unit)) return std::max(lo, c * unit_);
+    }
     for (; s < samples_.size(); ++s)
         if (const std::uint64_t fault = soundFault(samples_[s], 0, kGood); fault != kGood) return fault;
     return kGood;

@@ -84,7 +84,8 @@ public:
 
     // Where the uncompressed sound after the clip's last checked sample
     // stops sounding like sound, read as the clusters are placed (the
-    // index's piece too); ~0 where it never does.
+    // index's piece too), or where a cluster of the samples after it lies
+    // that another find starts at or holds (any sound); ~0 where neither is.
     std::uint64_t trailingSoundFault() const;
 
     // Where the uncompressed sound of `sample` in bytes [lo, hi) of the file

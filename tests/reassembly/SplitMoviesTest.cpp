@@ -189,6 +189,7 @@ protected:
     void cutRecordingComesBack(bool pcm, bool otherCamera, bool bFrames = false, bool hevc = false);
     void overwrittenPieceComesBackAsFarAsItPlays(bool indexLast);
     void cameraCodedClipsComeBack(int seconds, int qp);
+    void soundWrittenOverIsNotWhole(bool olderClipStart);
 
     std::vector<std::string> old;  // the old clips left on the card
     std::size_t holes = 0;         // the bytes of the clusters the deleted ones left
@@ -317,7 +318,13 @@ TEST_F(SplitMovies, AClipWithItsIndexLastWhosePieceWasWrittenOverPlaysAsFarAsItC
 // clusters were written over: nothing checks the sound's samples one by one,
 // but another file's bytes do not sound like sound. The clip is not called
 // whole, and it holds none of them.
-TEST_F(SplitMovies, AClipWhoseSoundAfterItsLastPictureWasWrittenOverIsNotWhole) {
+TEST_F(SplitMovies, AClipWhoseSoundAfterItsLastPictureWasWrittenOverIsNotWhole) { soundWrittenOverIsNotWhole(false); }
+
+// The same where the clip's last cluster holds the start of an older clip
+// instead: its header reads as quiet sound, but it is another find's start.
+TEST_F(SplitMovies, AClipWhoseLastClusterHoldsAnOlderClipsStartIsNotWhole) { soundWrittenOverIsNotWhole(true); }
+
+void SplitMovies::soundWrittenOverIsNotWhole(bool olderClipStart) {
     const std::string name = "DCIM/100CAM/MVI_0310.MOV";
     const std::string bytes = clip(12, ".MOV", 2, {.pcm = true});
     if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
@@ -338,10 +345,18 @@ TEST_F(SplitMovies, AClipWhoseSoundAfterItsLastPictureWasWrittenOverIsNotWhole) 
     const std::vector<std::uint32_t> clusters = test::FatClustersOf(image, name);
     const auto geometry = test::FatGeometry(image);
     const std::uint64_t clusterBytes = 512ull * geometry.SectorsPerCluster;
-    // From the cluster that holds the sound's first 512 bytes on.
-    const std::size_t from = static_cast<std::size_t>((pictures + 512) / clusterBytes);
+    // From the cluster that holds the sound's first 512 bytes on, or its last cluster.
+    const std::size_t from = olderClipStart ? clusters.size() - 1 : static_cast<std::size_t>((pictures + 512) / clusterBytes);
     ASSERT_LT(from, clusters.size());
-    ASSERT_NO_FATAL_FAILURE(overwriteThenFormat(clusters, from, clusters.size(), 700));
+    if (olderClipStart) ASSERT_GE(from * clusterBytes, pictures) << "the last cluster holds a picture";
+    if (olderClipStart) {
+        ASSERT_FALSE(old.empty());
+        test::PatchFile(image, (geometry.FirstDataSector + (clusters[from] - 2ull) * geometry.SectorsPerCluster) * 512,
+                        old.front().substr(0, clusterBytes));
+        ASSERT_EQ(test::RunCommand("mkfs.fat -F 32 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
+    } else {
+        ASSERT_NO_FATAL_FAILURE(overwriteThenFormat(clusters, from, clusters.size(), 700));
+    }
 
     output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
@@ -355,7 +370,7 @@ TEST_F(SplitMovies, AClipWhoseSoundAfterItsLastPictureWasWrittenOverIsNotWhole) 
     // Its pictures, up to the last one's end at most (where the other
     // bytes began inside it, up to that picture), and none of the other
     // bytes as its sound.
-    ASSERT_LE(back.size(), pictures) << "it holds another file's bytes as its sound";
+    ASSERT_LE(back.size(), olderClipStart ? from * clusterBytes : pictures) << "it holds another file's bytes as its sound";
     EXPECT_GT(back.size(), pictures / 2);
     EXPECT_EQ(back, bytes.substr(0, back.size()));
 }
