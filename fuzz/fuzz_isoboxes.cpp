@@ -44,9 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             track.codec, track.codecConfig, {std::vector<std::uint8_t>(data, data + std::min<std::size_t>(size, 1 << 16))},
             size > 0 ? std::size_t{data[0]} * 64 : 0, 1, size > 1 && data[1] % 2 == 1);
         if (so.whole && !so.told) std::abort();
-        // And as its last picture's NAL units, cut short at their end.
+        // And as its last picture's NAL units, cut short at their end, in a run and alone.
         hx::formats::PicturesDecodeWithoutTheirEnd(track.codec, track.codecConfig,
                                                    {std::vector<std::uint8_t>(data, data + std::min<std::size_t>(size, 1 << 16))});
+        hx::formats::PictureDecodesAloneWithoutItsEnd(track.codec, track.codecConfig,
+                                                      std::vector<std::uint8_t>(data, data + std::min<std::size_t>(size, 1 << 16)));
     }
     hx::viewing::RgbPicture first;
     if (hx::viewing::DecodeClipPicture(read, size, 64, first) &&

@@ -178,11 +178,11 @@ private:
 
     // The read at `bad` of sample `s` is not as the clusters run on: the
     // clip goes on at a cluster boundary after the last byte shown to be its
-    // own and not past the cluster the read ends in, from a unit elsewhere. Units whose bytes at
-    // `bad`'s place in its cluster fit are tried, nearest first (forward,
-    // then from the medium's start), for each boundary; a piece is taken
-    // when the samples from `s` on fit two clusters into it, and neither its
-    // units nor those the clip keeps up to it are another find's.
+    // own and not past the cluster the read ends in, from a unit elsewhere.
+    // Units whose bytes where the read lies fit are tried, nearest first
+    // (forward, then from the medium's start), for each boundary; a piece
+    // is taken when the samples from `s` on fit two clusters into it, and
+    // neither its units nor those the clip keeps up to it are another find's.
     bool findPiece(std::size_t s, std::uint64_t bad);
 
     // Where the clusters from a boundary up to `cluster` on lie, looked for
