@@ -92,7 +92,9 @@ protected:
         }
         return *next - breakAt;
     }
-    void comesBackWhole(const std::string& between);
+    // `unreadable`: a sector of the clip's rest (by its place in the clip)
+    // that the scan could not read.
+    void comesBackWhole(const std::string& between, std::uint64_t unreadable = ~0ull);
 
     test::TempDir dir{"hx-clippieces"};
     std::uint64_t breakAt = 0;
@@ -104,7 +106,7 @@ protected:
 // The clip with its first piece ending in its middle, then `between` (two
 // clusters, `w` being where the clip's first length after the break is
 // read in them, see breakInside()), then the rest: the clip comes back whole.
-void ClipPieces::comesBackWhole(const std::string& between) {
+void ClipPieces::comesBackWhole(const std::string& between, std::uint64_t unreadable) {
     std::string rest = clip.substr(breakAt);
     rest.resize((rest.size() + kCluster - 1) / kCluster * kCluster, '\0');
     const std::string medium = clip.substr(0, breakAt) + between + rest + std::string(4 * kCluster, '\x55');
@@ -115,13 +117,16 @@ void ClipPieces::comesBackWhole(const std::string& between) {
     geo.sectorsPerCluster = kCluster / 512;
     geo.totalUnits = medium.size() / kCluster;
     const Others others;
-    const media::SectorRuns none;
-    media::SalvagedMedium salvaged(file, 512, none);
+    media::SectorRuns known;
+    if (unreadable != ~0ull) known[(unreadable + 2 * kCluster) / 512] = 1;
+    media::SalvagedMedium salvaged(file, 512, known);
     Clip found(salvaged, geo, others, 0, samples.back().end(), samples, tracks);
     ASSERT_TRUE(found.follow(true));
     EXPECT_EQ(found.pieces(), 2);
     ASSERT_TRUE(found.write(dir / "back.mp4", found.size()));
-    EXPECT_TRUE(test::ReadFile(dir / "back.mp4") == clip.substr(0, samples.back().end()));
+    std::string expected = clip.substr(0, samples.back().end());
+    if (unreadable != ~0ull) expected.replace(unreadable, 512, std::string(512, '\0'));
+    EXPECT_TRUE(test::ReadFile(dir / "back.mp4") == expected);
 }
 
 // Two clusters of an index's table: numbers of 16 and less, as sample sizes
@@ -147,6 +152,26 @@ TEST_F(ClipPieces, OneLengthThatFitsByChanceDoesNotMisleadTheSearch) {
     for (char& c : between) c = static_cast<char>(random() | 0x80);  // no length fits
     between.replace(w, 5, be32(40) + "\x41");  // a slice of 40 bytes
     comesBackWhole(between);
+}
+
+// A sector of the second piece that the scan could not read, inside a
+// picture: the clip is followed and put together as before, that sector
+// zeros (it is not read again), every other byte its own.
+TEST_F(ClipPieces, ASectorTheScanCouldNotReadIsZerosInTheClipPutTogether) {
+    breakInside();
+    std::mt19937 random(3);
+    std::string between(2 * kCluster, '\0');
+    for (char& c : between) c = static_cast<char>(random() | 0x80);  // no length fits
+    // A sector past the first cluster of the rest that holds no NAL unit's length.
+    const std::vector<std::uint64_t> lengths = lengthsAt();
+    std::uint64_t sector = breakAt + 2 * kCluster;
+    while (sector + 512 < samples.back().end()) {
+        const auto near = std::lower_bound(lengths.begin(), lengths.end(), sector - 8);
+        if (near == lengths.end() || *near >= sector + 512) break;
+        sector += 512;
+    }
+    ASSERT_LT(sector + 512, samples.back().end());
+    comesBackWhole(between, sector);
 }
 
 // The first piece ends two bytes into a NAL unit's length: the read of it
