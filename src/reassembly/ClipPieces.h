@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "formats/codecs/PicturesDecode.h"
@@ -231,9 +232,9 @@ private:
     // it), as the clusters are placed (and as tried), decodes with its last
     // bytes cut off too (see PicturesDecodeWithoutTheirEnd): its bytes there
     // are not its own. Decoded alone where the codec tells so, else from its
-    // sync sample (not at all with `aloneOnly`). False where every picture
-    // before `b` is shown to be the clip's own, or it cannot tell.
-    bool cutPictureEndsShort(std::uint64_t b, bool aloneOnly = false) const;
+    // sync sample (with `aloneOnly` not at all: none). False where every
+    // picture before `b` is shown to be the clip's own, or it cannot tell.
+    std::optional<bool> cutPictureEndsShort(std::uint64_t b, bool aloneOnly = false) const;
     // The first sample that lies in bytes lo.. of the file, and whether a
     // picture of a video track lies in [lo, hi).
     std::vector<Sample>::const_iterator firstIn(std::uint64_t lo) const;

@@ -2,6 +2,7 @@
 // samples stop being in place, the boundary it starts at told by the NAL
 // lengths and, where they fit more than one way, by the pictures decoded.
 #include <algorithm>
+#include <optional>
 
 #include "formats/codecs/PicturesDecode.h"
 #include "reassembly/ClipPieces.h"
@@ -200,6 +201,7 @@ std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64
     // picture reads its bytes to their end are decoded from the sync sample
     // first, and the others only where none of those decodes.
     std::vector<std::uint64_t> toEnd, endsShort;
+    bool allTold = true;  // of each, alone
     for (std::uint64_t b : fitting) {
         from_ = b;
         next_ = q - (badCluster - b);
@@ -211,7 +213,11 @@ std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64
         // Each picture decoded alone, where a fault the decoder meets names
         // its macroblock: many boundaries are ruled out without decoding the
         // pictures before it.
-        if (sounds && picturesDecodeAlone(first * unit_, hi)) (cutPictureEndsShort(b, true) ? endsShort : toEnd).push_back(b);
+        if (sounds && picturesDecodeAlone(first * unit_, hi)) {
+            const std::optional<bool> short_ = cutPictureEndsShort(b, true);
+            allTold = allTold && short_.has_value();
+            (short_.value_or(false) ? endsShort : toEnd).push_back(b);
+        }
         from_ = map_.size();
     }
     const auto decoded = [&](const std::vector<std::uint64_t>& boundaries) {
@@ -228,7 +234,8 @@ std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64
     if (clean.empty()) clean = decoded(endsShort);
     // Too many pictures to decode, for this piece, tells nothing.
     if (decodedPictures_ > kMaxDecodedForAll) return fitting;
-    return readToTheirEnd(std::move(clean), q, badCluster);
+    // Where each picture's end was told alone, it is not told again.
+    return allTold ? clean : readToTheirEnd(std::move(clean), q, badCluster);
 }
 
 std::vector<std::uint64_t> Clip::readToTheirEnd(std::vector<std::uint64_t> clean, std::uint64_t q, std::uint64_t cluster) {
@@ -237,7 +244,7 @@ std::vector<std::uint64_t> Clip::readToTheirEnd(std::vector<std::uint64_t> clean
     for (std::uint64_t b : clean) {
         from_ = b;
         next_ = q - (cluster - b);
-        if (!cutPictureEndsShort(b)) kept.push_back(b);
+        if (!*cutPictureEndsShort(b)) kept.push_back(b);
         from_ = map_.size();
     }
     return kept.empty() ? clean : kept;
@@ -276,7 +283,7 @@ bool Clip::picturesDecode(std::uint64_t lo, std::uint64_t hi) const {
     return any;
 }
 
-bool Clip::cutPictureEndsShort(std::uint64_t b, bool aloneOnly) const {
+std::optional<bool> Clip::cutPictureEndsShort(std::uint64_t b, bool aloneOnly) const {
     const std::uint64_t at = b * unit_;
     auto after = std::upper_bound(samples_.begin(), samples_.end(), at,
                                   [](std::uint64_t v, const Sample& s) { return v < s.offset; });
@@ -297,7 +304,7 @@ bool Clip::cutPictureEndsShort(std::uint64_t b, bool aloneOnly) const {
     if (readPictures(picture.track, picture.number, picture.number, pictures))
         if (const auto alone = formats::PictureDecodesAloneWithoutItsEnd(track.codec, track.codecConfig, pictures.front()))
             return *alone;
-    if (aloneOnly) return false;
+    if (aloneOnly) return std::nullopt;
     pictures.clear();
     return readPictures(picture.track, runStart(track, picture.number), picture.number, pictures) &&
            formats::PicturesDecodeWithoutTheirEnd(track.codec, track.codecConfig, std::move(pictures));
