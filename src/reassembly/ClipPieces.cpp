@@ -1,8 +1,11 @@
 // A clip's clusters followed sample by sample as they lie, read, and written.
 #include "reassembly/ClipPieces.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <utility>
 
 #include "formats/codecs/AacFrames.h"
 #include "formats/codecs/SliceHeaders.h"
@@ -62,7 +65,44 @@ Clip::Clip(media::SalvagedMedium& medium, const scan::ScanGeometry& geo, const O
 }
 
 bool Clip::follow(bool rebuild) {
-    for (std::size_t s = 0; s < samples_.size();) {
+    // The clip as it stood before the first piece taken on its pictures
+    // decoded alone, whose run from the sync picture is owed: it is decoded
+    // once, at the next picture that needs none before it (or where the
+    // samples end or the search gives up), for all the pieces taken since.
+    // Where it does not decode, the clip goes back to there, and each piece
+    // up to that picture has its own run decoded as it is taken.
+    struct Mark {
+        std::size_t s;
+        ClusterMap map;
+        std::uint64_t lastGood, unproven;
+        std::size_t checked;
+        int pieces;
+    };
+    std::optional<Mark> mark;
+    std::size_t lastOwed = 0;  // the sample the last piece taken so was looked for at
+    std::size_t strictTo = 0;
+    // True where nothing is owed or the run decodes; else the clip is as it was.
+    const auto settle = [&](std::size_t& s) {
+        if (!mark) return true;
+        decodedPictures_ = 0;
+        const Owed owed = std::exchange(owed_, Owed{});
+        if (picturesDecode(owed.from, std::max(owed.to, s < samples_.size() ? samples_[s].offset : size_))) {
+            mark.reset();
+            return true;
+        }
+        strictTo = s + 1;
+        s = mark->s;
+        map_ = std::move(mark->map);
+        lastGood_ = mark->lastGood;
+        unproven_ = mark->unproven;
+        checked_ = mark->checked;
+        pieces_ = mark->pieces;
+        mark.reset();
+        return false;
+    };
+    for (std::size_t s = 0; s < samples_.size() || mark;) {
+        if (mark && (s == samples_.size() || (s > lastOwed && startsRun(samples_[s]))) && !settle(s)) continue;
+        if (s == samples_.size()) break;
         const std::uint64_t bad = check(samples_[s]);
         if (bad == kGood) {
             ++checked_;
@@ -73,12 +113,30 @@ bool Clip::follow(bool rebuild) {
         // another file's bytes that happened to: the piece is looked for
         // from there too.
         const std::uint64_t before = unproven_;
-        if (!rebuild || pieces_ >= kMaxPieces) return false;
-        if (findPiece(s, bad) || (before != kGood && findPiece(s, before))) ++pieces_;
-        else if (!findInnerPieces(s)) return false;
+        if (!rebuild || pieces_ >= kMaxPieces) {
+            if (!settle(s)) continue;
+            return false;
+        }
+        Mark was{s, map_, lastGood_, unproven_, checked_, pieces_};
+        const std::size_t owing = owed_.pieces;
+        deferring_ = s >= strictTo;
+        const bool found = findPiece(s, bad) || (before != kGood && findPiece(s, before));
+        deferring_ = false;
+        if (found && owed_.pieces > owing) {
+            lastOwed = s;
+            if (!mark) mark = std::move(was);
+        }
+        if (found) ++pieces_;
+        else if (!findInnerPieces(s) && settle(s)) return false;
     }
     verified_ = size_;
     return true;
+}
+
+bool Clip::startsRun(const Sample& sample) const {
+    if (sample.kind != Sample::Kind::Nal || sample.track >= tracks_.size()) return false;
+    const formats::IsoTrack& track = tracks_[sample.track];
+    return !track.syncListed || std::binary_search(track.syncSamples.begin(), track.syncSamples.end(), sample.number + 1);
 }
 
 std::uint64_t Clip::trailingSoundFault() const {

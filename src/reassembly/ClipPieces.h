@@ -273,6 +273,10 @@ private:
     formats::DecodedSoFar decodedSoFar(const Sample& picture, std::uint64_t cut = ~0ull, std::uint32_t noise = 1,
                                        bool afterSync = false, bool anyCoding = false) const;
 
+    // A picture of a video track that needs none before it (its sync samples
+    // in order, as cameras write them).
+    bool startsRun(const Sample& sample) const;
+
     // The clip's last picture (of a video track), or null.
     const Sample* lastPicture() const;
     // The last picture of `track` at or before `number` that needs none before it.
@@ -309,6 +313,14 @@ private:
     std::uint64_t verified_ = 0;
     std::size_t checked_ = 0;
     int pieces_ = 1;
+    // While follow() takes pieces: a boundary that alone passes the
+    // pictures decoded alone is taken without its run decoded from the sync
+    // picture, that run owed (see follow()).
+    bool deferring_ = false;
+    struct Owed {
+        std::uint64_t from = kGood, to = 0;  // the bytes whose pictures' run is owed
+        std::size_t pieces = 0;
+    } owed_;
     Search search_;
     platform::RawFile* copy_ = nullptr;
     std::uint64_t copyBytes_ = 0;

@@ -230,6 +230,15 @@ std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64
         }
         return clean;
     };
+    // One boundary alone to decode, while following the samples: its run
+    // is decoded once for every piece up to the next sync picture.
+    const std::vector<std::uint64_t>& nearest = toEnd.empty() ? endsShort : toEnd;
+    if (deferring_ && nearest.size() == 1) {
+        owed_.from = std::min(owed_.from, first * unit_);
+        owed_.to = std::max(owed_.to, hi);
+        ++owed_.pieces;
+        return nearest;
+    }
     std::vector<std::uint64_t> clean = decoded(toEnd);
     if (clean.empty()) clean = decoded(endsShort);
     // Too many pictures to decode, for this piece, tells nothing.
