@@ -321,6 +321,13 @@ private:
         std::uint64_t from = kGood, to = 0;  // the bytes whose pictures' run is owed
         std::size_t pieces = 0;
     } owed_;
+    // What lastPictureShown() last decoded, and the clusters as placed for it.
+    struct LastShown {
+        std::vector<ClusterMap::Run> runs;
+        std::uint64_t size, lastGood;
+        bool shown;
+    };
+    std::optional<LastShown> lastShown_;
     Search search_;
     platform::RawFile* copy_ = nullptr;
     std::uint64_t copyBytes_ = 0;

@@ -141,8 +141,13 @@ bool Clip::lastPictureShown() {
     const formats::IsoTrack& track = tracks_[last->track];
     if (!formats::CanDecodePictures(track.codec, track.codecConfig) || last->number - runStart(track, last->number) > kMaxDecoded)
         return true;
+    // Asked again with the clusters placed as they were, it is not decoded again.
+    if (lastShown_ && lastShown_->runs == map_.runs() && lastShown_->size == map_.size() && lastShown_->lastGood == lastGood_)
+        return lastShown_->shown;
     decodedPictures_ = 0;
-    return picturesDecode(lastGood_, last->end());
+    const bool shown = picturesDecode(lastGood_, last->end());
+    lastShown_ = LastShown{map_.runs(), map_.size(), lastGood_, shown};
+    return shown;
 }
 
 bool Clip::findLastPiece() {
