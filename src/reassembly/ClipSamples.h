@@ -3,6 +3,7 @@
 // order, as its index places them, what other finds hold on the medium, and
 // how a long search answers the window.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -36,12 +37,16 @@ struct Sample {
 std::vector<Sample> samplesOf(const std::vector<formats::IsoTrack>& tracks, const formats::IsoBox& mdat, std::uint64_t size);
 
 // A search over every unit of a large medium shows how far it went, what
-// it looks for, and ends at a stop.
+// it looks for, and ends at a stop; one on a helper thread shows nothing
+// and ends when `stop` is set.
 struct Search {
     shell::Ui* ui = nullptr;
     std::string text;
+    const std::atomic<bool>* stop = nullptr;
     bool goOn(std::uint64_t k, std::uint64_t units) const {
-        if (!ui || k % 4096 != 0) return true;
+        if (k % 4096 != 0) return true;
+        if (stop && *stop) return false;
+        if (!ui) return true;
         ui->progress(static_cast<double>(k) / static_cast<double>(units), text);
         ui->yield();
         return !ui->stopRequested();

@@ -1,8 +1,11 @@
 #include "reassembly/SplitMovies.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <thread>
 
 #include "platform/ByteOrder.h"
 #include "platform/RawFile.h"
@@ -17,6 +20,7 @@
 #include "reassembly/ClipIndex.h"
 #include "reassembly/ClipPieces.h"
 #include "reassembly/MotionPhotoClips.h"
+#include "scan/LaterChecks.h"
 
 namespace hx::reassembly {
 
@@ -248,74 +252,123 @@ void markIncomplete(scan::FoundFile& f, const fs::path& path, const Index& index
     f.lasts = p.lasts;
 }
 
+// What rebuilding one clip made of its find.
+struct Rebuilt {
+    bool whole = false;    // every sample placed by proof, and written so
+    bool written = false;  //   or written as far as it plays
+    scan::FoundFile f;
+};
+
+// The clip of find `k` (its index `index`), whose bytes as found are its own
+// up to `shownTo` (~0: all), followed through its pieces and written whole
+// or as far as it plays, in place of its copy. Reads ctx, writes nothing of it.
+Rebuilt rebuildClip(const scan::ScanContext& ctx, const scan::ScanGeometry& geo, media::SalvagedMedium& medium,
+                    Others& others, std::uint64_t blockUnits, std::size_t k, Index& index, std::uint64_t shownTo,
+                    const Search& search) {
+    const std::uint64_t unit = geo.unitBytes();
+    Rebuilt made{false, false, ctx.found[k]};
+    scan::FoundFile& f = made.f;
+    // Its own units are no other find's while it is rebuilt.
+    others.own = f.startUnit;
+    Clip clip(medium, geo, others, f.startUnit, index.size, std::move(index.samples), std::move(index.tracks));
+    platform::RawFile copy;
+    if (copy.open(ctx.cacheFolder / f.name, platform::RawFile::Mode::Read)) clip.readCopy(&copy, f.size);
+    clip.answer(search);
+    clip.writtenInBlocks(blockUnits);
+    const fs::path path = ctx.cacheFolder / f.name;
+    const bool followed = clip.follow(true);
+    // Its last picture, where pieces lie wholly inside it.
+    if (followed && !clip.lastPictureShown()) clip.findLastInnerPieces();
+    const bool placed = followed && (index.before() || clip.placeIndex(index.indexAt, index.indexUnit));
+    // Its last picture, where nothing read after it shows its clusters.
+    const bool lastShown = followed && (clip.lastPictureShown() || (placed && index.before() && clip.findLastPiece()));
+    // Its sound after the last picture, where nothing else checked it.
+    const std::uint64_t soundFault = placed && lastShown ? clip.trailingSoundFault() : ~0ull;
+    if (placed && lastShown && soundFault == ~0ull) {
+        if (index.before()) clip.takeTrailingBoxes(index.size);
+        else if (index.restUnit != ~std::uint64_t{0}) clip.placeFrom(index.restAt / unit, index.restUnit);
+        if (clip.write(path, clip.size())) {
+            f.size = clip.size();
+            f.pieces = clip.pieces() > 1 ? clip.pieces() : 0;
+            f.printed = false;
+            made.whole = made.written = true;
+        }
+    } else if (const std::uint64_t own = soundFault != ~0ull ? soundFault
+                                         : !followed        ? std::max(std::min(shownTo, index.size), clip.shown())
+                                         : lastShown        ? index.indexAt
+                                                            : clip.shown();
+               (clip.trusted() || own > 0) && clip.write(path, own)) {
+        // What follows is another file's, or an index whose place is not
+        // known for sure. A clip of few samples is cut too once one of its
+        // NAL units was read in place: its samples are then known to be read right.
+        markIncomplete(f, path, index, own);
+        made.written = true;
+    }
+    return made;
+}
+
 }  // namespace
 
 int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     // What the scan could not read is not read again.
     media::SalvagedDrive drive;
     if (!drive.open(ctx.drive, geo.bytesPerSector, ctx.unreadable)) return 0;
-    media::SalvagedMedium& medium = *drive;
     const std::uint64_t unit = geo.unitBytes();
     // A file system's clusters, when the scan's units are its sectors
     // (DeepScan); else what the finds' starts tell.
     const std::uint64_t blockUnits = WrittenBlockUnits(ctx, geo);
     std::vector<std::size_t> lost;  // clips whose index was not found
-    std::vector<std::pair<std::size_t, Index>> clips = clipsWithIndex(ctx, geo, blockUnits, medium, lost);
+    std::vector<std::pair<std::size_t, Index>> clips = clipsWithIndex(ctx, geo, blockUnits, *drive, lost);
     if ((clips.empty() && !AnyMotionPhotoWithoutClip(ctx)) || ctx.ui.stopRequested()) return 0;
-    std::vector<std::size_t> whole;  // clips that are as their index says, as found or rebuilt
     std::vector<std::uint64_t> shownTo;
-    Others others = heldByFinds(ctx, geo, medium, clips, shownTo);
-    int rebuilt = 0;
-    for (auto& [k, index] : clips) {
-        // Whole as found: every sample in place, and the index too.
-        if (shownTo[k] == ~0ull && (index.size == ctx.found[k].size || index.tail == ctx.found[k].size) &&
-            (index.before() || (index.indexUnit == ctx.found[k].startUnit + index.indexAt / unit && index.restUnit == ~0ull))) {
-            whole.push_back(k);
-            continue;
-        }
-        scan::FoundFile& f = ctx.found[k];
-        // Its own units are no other find's while it is rebuilt.
-        others.own = f.startUnit;
-        Clip clip(medium, geo, others, f.startUnit, index.size, std::move(index.samples), std::move(index.tracks));
-        platform::RawFile copy;
-        if (copy.open(ctx.cacheFolder / f.name, platform::RawFile::Mode::Read)) clip.readCopy(&copy, f.size);
-        clip.answer({&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {f.name})});
-        clip.writtenInBlocks(blockUnits);
-        const fs::path path = ctx.cacheFolder / f.name;
-        const bool followed = clip.follow(true);
-        // Its last picture, where pieces lie wholly inside it.
-        if (followed && !clip.lastPictureShown()) clip.findLastInnerPieces();
-        const bool placed = followed && (index.before() || clip.placeIndex(index.indexAt, index.indexUnit));
-        // Its last picture, where nothing read after it shows its clusters.
-        const bool lastShown =
-            followed && (clip.lastPictureShown() || (placed && index.before() && clip.findLastPiece()));
-        // Its sound after the last picture, where nothing else checked it.
-        const std::uint64_t soundFault = placed && lastShown ? clip.trailingSoundFault() : ~0ull;
-        if (placed && lastShown && soundFault == ~0ull) {
-            if (index.before()) clip.takeTrailingBoxes(index.size);
-            else if (index.restUnit != ~std::uint64_t{0}) clip.placeFrom(index.restAt / unit, index.restUnit);
-            if (clip.write(path, clip.size())) {
-                f.size = clip.size();
-                f.pieces = clip.pieces() > 1 ? clip.pieces() : 0;
-                f.printed = false;
-                ++rebuilt;
-                whole.push_back(k);
-            }
-        } else if (const std::uint64_t own = soundFault != ~0ull ? soundFault
-                                             : !followed        ? std::max(std::min(shownTo[k], index.size), clip.shown())
-                                             : lastShown        ? index.indexAt
-                                                                : clip.shown();
-                   (clip.trusted() || own > 0) && clip.write(path, own)) {
-            // What follows is another file's, or an index whose place is not
-            // known for sure. A clip of few samples is cut too once one of its
-            // NAL units was read in place: its samples are then known to be read right.
-            markIncomplete(f, path, index, own);
-        }
-        ctx.ui.yield();
-        if (ctx.ui.stopRequested()) return rebuilt;
+    Others others = heldByFinds(ctx, geo, *drive, clips, shownTo);
+    // Whole as found: every sample in place, and the index too. The others
+    // are rebuilt a clip a core, each reading the medium through its own
+    // reader; this thread's also keeps the window answering and hears a stop.
+    std::vector<std::size_t> rebuild;
+    for (std::size_t c = 0; c < clips.size(); ++c) {
+        const auto& [k, index] = clips[c];
+        if (!(shownTo[k] == ~0ull && (index.size == ctx.found[k].size || index.tail == ctx.found[k].size) &&
+              (index.before() || (index.indexUnit == ctx.found[k].startUnit + index.indexAt / unit && index.restUnit == ~0ull))))
+            rebuild.push_back(c);
     }
-    others.own = ~std::uint64_t{0};
-    rebuilt += JoinMotionPhotoClips(ctx, geo, medium, blockUnits, others);
+    std::vector<std::optional<Rebuilt>> made(clips.size());
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    const auto work = [&](bool answers) {
+        media::SalvagedDrive helper;
+        if (!answers && !helper.open(ctx.drive, geo.bytesPerSector, ctx.unreadable)) return;
+        media::SalvagedMedium& medium = answers ? *drive : *helper;
+        Others mine = others;
+        for (std::size_t n; !stop && (n = next++) < rebuild.size();) {
+            auto& [k, index] = clips[rebuild[n]];
+            const Search search = answers ? Search{&ctx.ui, FormatStr(LoadStr(0, "Looking for the pieces of %0"), {ctx.found[k].name})}
+                                          : Search{nullptr, {}, &stop};
+            made[rebuild[n]] = rebuildClip(ctx, geo, medium, mine, blockUnits, k, index, shownTo[k], search);
+            if (!answers) continue;
+            ctx.ui.yield();
+            if (ctx.ui.stopRequested()) stop = true;
+        }
+    };
+    const std::size_t helpers = rebuild.empty() ? 0 : std::min<std::size_t>(scan::HelperThreads(), rebuild.size() - 1);
+    std::vector<std::thread> threads;
+    for (std::size_t h = 0; h < helpers; ++h) threads.emplace_back(work, false);
+    work(true);
+    for (auto& t : threads) t.join();
+    std::vector<std::size_t> whole;  // clips that are as their index says, as found or rebuilt
+    int rebuilt = 0;
+    for (std::size_t c = 0; c < clips.size(); ++c) {
+        const std::size_t k = clips[c].first;
+        if (std::find(rebuild.begin(), rebuild.end(), c) == rebuild.end()) whole.push_back(k);
+        if (!made[c] || !made[c]->written) continue;
+        ctx.found[k] = std::move(made[c]->f);
+        if (made[c]->whole) {
+            whole.push_back(k);
+            ++rebuilt;
+        }
+    }
+    if (stop || ctx.ui.stopRequested()) return rebuilt;
+    rebuilt += JoinMotionPhotoClips(ctx, geo, *drive, blockUnits, others);
     IndexLostClips(ctx, lost, whole);
     return rebuilt;
 }
