@@ -68,7 +68,9 @@ bool Clip::follow(bool rebuild) {
     // The clip as it stood before the first piece taken on its pictures
     // decoded alone, whose run from the sync picture is owed: it is decoded
     // once, at the next picture that needs none before it (or where the
-    // samples end or the search gives up), for all the pieces taken since.
+    // samples end or the search gives up), for all the pieces taken since,
+    // up to where the last of them was decoded to (no further: pieces a
+    // run apart decode what they would have one by one).
     // Where it does not decode, the clip goes back to there, and each piece
     // up to that picture has its own run decoded as it is taken.
     struct Mark {
@@ -86,7 +88,7 @@ bool Clip::follow(bool rebuild) {
         if (!mark) return true;
         decodedPictures_ = 0;
         const Owed owed = std::exchange(owed_, Owed{});
-        if (picturesDecode(owed.from, std::max(owed.to, s < samples_.size() ? samples_[s].offset : size_))) {
+        if (picturesDecode(owed.from, owed.to)) {
             mark.reset();
             return true;
         }
