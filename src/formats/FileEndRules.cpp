@@ -13,6 +13,7 @@
 #include "formats/Formats.h"
 #include "formats/PhotoTail.h"
 #include "formats/PictureCheck.h"
+#include "formats/iso/IsoBoxes.h"
 #include "shell/Text.h"
 
 namespace hx::formats {
@@ -198,6 +199,20 @@ private:
 class StructureEndRule : public FileEndRule {
 public:
     explicit StructureEndRule(bool needsStructure) : needsStructure_(needsStructure) {}
+    // An ISO media file's boxes are followed as its units go by: a signature
+    // inside one before its media data (the index's tables, whose numbers
+    // may read as a movie's start under DeepScan's sectors) starts no file.
+    // Inside the media data one may: the clip's samples may stop in place.
+    std::size_t unit(const std::uint8_t* data, std::size_t size, bool&) override {
+        if (!boxes_.ended()) boxes_.feed(data, size);
+        return size;
+    }
+    bool insideStructure() const override {
+        const std::string_view box = boxes_.within();
+        return !box.empty() && box != "mdat";
+    }
+    // Picked up mid-file, its boxes cannot be followed.
+    void resumedMidFile() override { boxes_ = formats::IsoBoxFeed(0); }
     EndVerdict closed(const ClosedFile& file) override {
         if (file.listedSize > 0) return {};
         // Kept whatever its layout says: where it ends is read while the scan reads on.
@@ -222,6 +237,7 @@ private:
     }
 
     bool needsStructure_;
+    formats::IsoBoxFeed boxes_{4ull << 30};
 };
 
 // A Canon CRW names itself and its camera in its heap; its last sector holds

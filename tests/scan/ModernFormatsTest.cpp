@@ -179,6 +179,36 @@ TEST_F(ModernFormats, JpegsOfEveryFirstSegmentComeBack) {
     expectBackFromFormattedCardAndNoFileSystem(files);
 }
 
+// Under DeepScan every sector is looked at: one inside a clip's index that
+// starts with the bytes of an old movie signature (00 15, and "mdat" in its
+// first KiB, as a table of chunk offsets of about 1.4 MB followed by the
+// media data's header has) starts no file, and the clip comes back whole.
+TEST_F(ModernFormats, ASignatureInsideAClipsIndexStartsNoFileUnderDeepScan) {
+    makeCard(64, 8, 16);
+    std::string tables;
+    for (std::uint32_t k = 0; tables.size() < 3000; ++k) {
+        const std::uint32_t offset = 0x15AE00 + k * 0x1000;
+        tables += {char(offset >> 24), char(offset >> 16), char(offset >> 8), char(offset)};
+    }
+    const std::string ftyp = box("ftyp", std::string("isom\0\0\x02\0isomiso2avc1mp41", 24));
+    // The index's tables run on over a sector's start, and its end (the media data's header) is close after.
+    const std::size_t pad = 2048 - ftyp.size() - 3 * 8;  // the headers of moov, free and stco
+    const std::string moov = box("moov", box("free", PatternBytes(pad, 3)) + box("stco", tables.substr(0, 640)));
+    const std::string clip = ftyp + moov + box("mdat", PatternBytes(60000, 4));
+    ASSERT_EQ(clip.compare(2048, 2, std::string("\0\x15", 2)), 0);
+    ASSERT_NE(clip.find("mdat", 2048), std::string::npos);
+    ASSERT_LT(clip.find("mdat", 2048), 2048u + 1024);
+    ASSERT_TRUE(test::FatPutFile(image, "MVI_0001.MP4", clip));
+    ASSERT_TRUE(test::QuickFormatCard(image, 8, 16));
+    auto ctx = context(formats::EveryTypeSelection());
+    ctx.options.deepScan = true;
+    ASSERT_EQ(ScanDisk(ctx), ScanOutcome::Finished);
+    expectAllBack({{"MVI_0001.MP4", clip}}, cache, ctx);
+    std::size_t movies = 0;
+    for (const auto& f : ctx.found) movies += f.extension == ".mp4" || f.extension == ".mov";
+    EXPECT_EQ(movies, 1u);
+}
+
 TEST(ModernRows, KeptApartFromTheOriginalTableAndChosenByExtension) {
     const std::size_t original = formats::BuildSignatureTable("all").size();
     EXPECT_EQ(original, 84u);

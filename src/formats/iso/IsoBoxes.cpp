@@ -76,6 +76,7 @@ bool IsoBoxFeed::feed(const std::uint8_t* data, std::size_t size) {
             break;
         }
         ++boxes_;
+        std::memcpy(type_, header_ + 4, 4);
         length_ += need;
         skip_ = box - need;
         have_ = 0;

@@ -49,6 +49,9 @@ public:
     // The bytes of the boxes begun so far, the one being read in full.
     std::uint64_t length() const { return length_ + skip_; }
     int boxes() const { return boxes_; }
+    // The type of the box the next bytes lie inside, past its header; empty
+    // between boxes (or in a header) and once the boxes have ended.
+    std::string_view within() const { return skip_ > 0 && !ended_ ? std::string_view(type_, 4) : std::string_view(); }
     // Once ended: the bytes read after the last box, which start none.
     const std::uint8_t* after() const { return header_; }
     std::size_t afterSize() const { return ended_ ? have_ : 0; }
@@ -56,6 +59,7 @@ public:
 private:
     std::uint64_t maxBytes_;
     std::uint8_t header_[16] = {};
+    char type_[4] = {};  // the current box's
     std::size_t have_ = 0;
     std::uint64_t skip_ = 0;    // bytes of the current box still to come
     std::uint64_t length_ = 0;  // bytes of the boxes that came
