@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -335,8 +336,15 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     std::vector<std::optional<Rebuilt>> made(clips.size());
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
+    std::atomic<std::size_t> helpersDone{0};
     const auto work = [&](bool answers) {
         media::SalvagedDrive helper;
+        struct Done {
+            std::atomic<std::size_t>* count;
+            ~Done() {
+                if (count) ++*count;
+            }
+        } done{answers ? nullptr : &helpersDone};
         if (!answers && !helper.open(ctx.drive, geo.bytesPerSector, ctx.unreadable)) return;
         media::SalvagedMedium& medium = answers ? *drive : *helper;
         Others mine = others;
@@ -354,6 +362,12 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     std::vector<std::thread> threads;
     for (std::size_t h = 0; h < helpers; ++h) threads.emplace_back(work, false);
     work(true);
+    // A clip can take long: the window keeps answering, and hears a stop, until the last is done.
+    while (helpersDone < threads.size()) {
+        ctx.ui.yield();
+        if (ctx.ui.stopRequested()) stop = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     for (auto& t : threads) t.join();
     std::vector<std::size_t> whole;  // clips that are as their index says, as found or rebuilt
     int rebuilt = 0;
