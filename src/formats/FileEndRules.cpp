@@ -204,15 +204,17 @@ public:
     // may read as a movie's start under DeepScan's sectors) starts no file.
     // Inside the media data one may: the clip's samples may stop in place.
     std::size_t unit(const std::uint8_t* data, std::size_t size, bool&) override {
-        if (!boxes_.ended()) boxes_.feed(data, size);
+        if (past_) return size;
+        boxes_.feed(data, size);
+        // What follows the media data's start is not followed: the clip's
+        // pieces may end in it, and other bytes may read as a box of any size.
+        const std::string_view box = boxes_.within();
+        past_ = boxes_.ended() || (!box.empty() && !headBox(box)) || boxes_.length() > kMaxHead;
         return size;
     }
-    bool insideStructure() const override {
-        const std::string_view box = boxes_.within();
-        return !box.empty() && box != "mdat";
-    }
+    bool insideStructure() const override { return !past_ && headBox(boxes_.within()); }
     // Picked up mid-file, its boxes cannot be followed.
-    void resumedMidFile() override { boxes_ = formats::IsoBoxFeed(0); }
+    void resumedMidFile() override { past_ = true; }
     EndVerdict closed(const ClosedFile& file) override {
         if (file.listedSize > 0) return {};
         // Kept whatever its layout says: where it ends is read while the scan reads on.
@@ -236,8 +238,17 @@ private:
         return {true, s.end < written ? s.end : 0};
     }
 
+    // The boxes a clip or a picture opens with before its media data.
+    static bool headBox(std::string_view type) {
+        for (const std::string_view head : {"ftyp", "moov", "meta", "free", "skip", "wide", "uuid", "pnot"})
+            if (type == head) return true;
+        return false;
+    }
+    static constexpr std::uint64_t kMaxHead = 256ull << 20;
+
     bool needsStructure_;
-    formats::IsoBoxFeed boxes_{4ull << 30};
+    formats::IsoBoxFeed boxes_{kMaxHead};
+    bool past_ = false;
 };
 
 // A Canon CRW names itself and its camera in its heap; its last sector holds
