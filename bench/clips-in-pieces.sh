@@ -30,11 +30,16 @@
 # as x264's fastest setting does instead (4:4:4, variable-length codes, no
 # B-frames), where the decoder says at which macroblock another file's bytes
 # begin.
+# HX_WRAP=1 (the 2112 MiB card): older files over 97 % of the card, every
+# other one deleted, and the camera goes on from where it last wrote, near
+# the card's end, then wraps to its start, as a card's allocation does after
+# many deletions: the clip across the wrap has a later piece before an
+# earlier one on the card.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CLI=${HX_CLI:-$ROOT/build/harvestrix-cli}
-WORK=${1:-/tmp/hx-clips-in-pieces${HX_OLD:+-$HX_OLD}${HX_SEED:+-$HX_SEED}${HX_LONG:+-long}${HX_HOLES:+-$HX_HOLES}-${HX_CODEC:-camera}}
+WORK=${1:-/tmp/hx-clips-in-pieces${HX_OLD:+-$HX_OLD}${HX_SEED:+-$HX_SEED}${HX_LONG:+-long}${HX_HOLES:+-$HX_HOLES}${HX_WRAP:+-wrap}-${HX_CODEC:-camera}}
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
@@ -44,9 +49,10 @@ need_pkg ffmpeg testdisk foremost imagemagick dosfstools mtools python3 time
 
 CARD=$WORK/card.img
 if [ ! -f "$CARD" ]; then
-python3 - "$WORK" "${HX_OLD:-random}" "${HX_SEED:-11}" "${HX_LONG:-0}" "${HX_HOLES:-large}" "${HX_CODEC:-camera}" <<'PY'
+python3 - "$WORK" "${HX_OLD:-random}" "${HX_SEED:-11}" "${HX_LONG:-0}" "${HX_HOLES:-large}" "${HX_CODEC:-camera}" "${HX_WRAP:-0}" <<'PY'
 import json, os, random, struct, subprocess, sys
 work, old, draw, long, small, codec = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4] == "1", sys.argv[5] == "small", sys.argv[6]
+wrap = sys.argv[7] == "1" and not small and not long
 card = os.path.join(work, "card.img")
 env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
 def run(*args): subprocess.run(args, check=True, env=env, stdout=subprocess.DEVNULL)
@@ -56,10 +62,10 @@ run("mkfs.fat", "-C", *fat, "-n", "CAM", card, str((200 if small else 3072 if lo
 # none: its boot sector holds the volume's label there).
 with open(card, "rb") as f: fsinfo = None if small else struct.unpack_from("<H", f.read(512), 48)[0]
 staged = os.path.join(work, "staged")
-def put(path, data):
-    if fsinfo:
+def put(path, data, hint=2):
+    if fsinfo and hint:
         with open(card, "r+b") as f:  # first free cluster, as a camera allocates
-            f.seek(fsinfo * 512 + 492); f.write(struct.pack("<I", 2))
+            f.seek(fsinfo * 512 + 492); f.write(struct.pack("<I", hint))
     with open(staged, "wb") as f: f.write(data)
     run("mcopy", "-o", "-i", card, staged, "::/" + path)
 layout = {}  # each new file: its runs of clusters, in file order
@@ -84,12 +90,25 @@ def clip(key, seconds, ext, first, mbit):
 rnd = random.Random(draw)
 run("mmd", "-i", card, "::/DCIM"); run("mmd", "-i", card, "::/DCIM/100CAM")
 olds = 24 if long else 300 if small else 40
+sizes = []
+while wrap and sum(sizes) < 0.975 * 2112 * 2**20:  # older files over nearly all the card
+    sizes.append(rnd.randint(3 << 20, 12 << 20))
+olds = len(sizes) or olds
 for n in range(olds):
-    if small and old == "clips": put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(0.5, 1), ".mp4", n % 2 == 0, 1))
+    if wrap: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(sizes[n]))
+    elif small and old == "clips": put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(0.5, 1), ".mp4", n % 2 == 0, 1))
     elif small: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(64 << 10, 128 << 10)))
     elif long: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(40 << 20, 100 << 20)))
     elif old == "clips": put("DCIM/100CAM/OLD_%04d.MP4" % n, clip(n, rnd.uniform(2, 8), ".mp4", n % 2 == 0, 12))
     else: put("DCIM/100CAM/OLD_%04d.MP4" % n, rnd.randbytes(rnd.randint(3 << 20, 12 << 20)))
+# With HX_WRAP=1 the camera goes on from where it last wrote (the FSInfo
+# hint), near the card's end, and wraps to its start: a clip there lies in
+# pieces at the card's end and its start, a later piece before an earlier.
+hint = 2
+if wrap:
+    out = subprocess.run(["mshowfat", "-i", card, "::/DCIM/100CAM/OLD_%04d.MP4" % (olds * 97 // 100 | 1)], env=env,
+                         capture_output=True, text=True).stdout
+    hint = int(out.split("<")[1].split("-")[0].split(">")[0])
 for n in range(1, olds, 2):
     run("mdel", "-i", card, "::/DCIM/100CAM/OLD_%04d.MP4" % n)
 new = os.path.join(work, "new")
@@ -103,7 +122,8 @@ for n in range(1 if long else 4 if small else 12):
     name = "DCIM/100CAM/MVI_%04d%s" % (n, ext)
     data = clip(100 + n, 240 if long else rnd.uniform(4, 8) if small else rnd.uniform(5, 10), ext.lower(), first,
                 40 if long else rnd.choice([3, 8]) if small else rnd.choice([8, 12, 16]))
-    put(name, data)
+    put(name, data, hint)
+    hint = None if wrap else 2  # wrapping: the camera's own hint from here on
     split += pieces(name) > 1
     open(os.path.join(new, "first" if first else "last", os.path.basename(name)), "wb").write(data)
     if n % 3 == 0:
@@ -112,7 +132,7 @@ for n in range(1 if long else 4 if small else 12):
                         "+noise", "Gaussian", "-quality", "92", photo], check=True)
         data = open(photo, "rb").read()
         os.remove(photo)
-        put("DCIM/100CAM/IMG_%04d.JPG" % n, data)
+        put("DCIM/100CAM/IMG_%04d.JPG" % n, data, hint)
         split += pieces("DCIM/100CAM/IMG_%04d.JPG" % n) > 1
         open(os.path.join(new, "photos", "IMG_%04d.JPG" % n), "wb").write(data)
 os.remove(staged)
