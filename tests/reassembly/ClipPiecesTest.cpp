@@ -93,8 +93,9 @@ protected:
         return *next - breakAt;
     }
     // `unreadable`: a sector of the clip's rest (by its place in the clip)
-    // that the scan could not read.
-    void comesBackWhole(const std::string& between, std::uint64_t unreadable = ~0ull);
+    // that the scan could not read. `wrapped`: the rest lies before the
+    // first piece, at the medium's start, `between` before each.
+    void comesBackWhole(const std::string& between, std::uint64_t unreadable = ~0ull, bool wrapped = false);
 
     test::TempDir dir{"hx-clippieces"};
     std::uint64_t breakAt = 0;
@@ -106,10 +107,12 @@ protected:
 // The clip with its first piece ending in its middle, then `between` (two
 // clusters, `w` being where the clip's first length after the break is
 // read in them, see breakInside()), then the rest: the clip comes back whole.
-void ClipPieces::comesBackWhole(const std::string& between, std::uint64_t unreadable) {
+void ClipPieces::comesBackWhole(const std::string& between, std::uint64_t unreadable, bool wrapped) {
     std::string rest = clip.substr(breakAt);
     rest.resize((rest.size() + kCluster - 1) / kCluster * kCluster, '\0');
-    const std::string medium = clip.substr(0, breakAt) + between + rest + std::string(4 * kCluster, '\x55');
+    const std::string medium = wrapped ? between + rest + between + clip.substr(0, breakAt) + std::string(4 * kCluster, '\x55')
+                                       : clip.substr(0, breakAt) + between + rest + std::string(4 * kCluster, '\x55');
+    const std::uint64_t startUnit = wrapped ? (2 * between.size() + rest.size()) / kCluster : 0;
     test::WriteFile(dir / "medium.img", medium);
     platform::RawFile file;
     ASSERT_TRUE(file.open(dir / "medium.img", platform::RawFile::Mode::Read));
@@ -120,7 +123,7 @@ void ClipPieces::comesBackWhole(const std::string& between, std::uint64_t unread
     media::SectorRuns known;
     if (unreadable != ~0ull) known[(unreadable + 2 * kCluster) / 512] = 1;
     media::SalvagedMedium salvaged(file, 512, known);
-    Clip found(salvaged, geo, others, 0, samples.back().end(), samples, tracks);
+    Clip found(salvaged, geo, others, startUnit, samples.back().end(), samples, tracks);
     ASSERT_TRUE(found.follow(true));
     EXPECT_EQ(found.pieces(), 2);
     ASSERT_TRUE(found.write(dir / "back.mp4", found.size()));
@@ -189,6 +192,16 @@ TEST_F(ClipPieces, APieceThatEndsInsideALengthIsFollowed) {
     std::string between(2 * kCluster, '\0');
     for (char& c : between) c = static_cast<char>(random() | 0x80);  // no length fits
     comesBackWhole(between);
+}
+
+// After many deletions a card's allocation wraps past its end to its start:
+// the clip's second piece lies before its first, and is found there.
+TEST_F(ClipPieces, ASecondPieceBeforeTheFirstOnTheMediumIsFound) {
+    breakInside();
+    std::mt19937 random(10);
+    std::string between(2 * kCluster, '\0');
+    for (char& c : between) c = static_cast<char>(random() | 0x80);  // no length fits
+    comesBackWhole(between, ~0ull, true);
 }
 
 }  // namespace
