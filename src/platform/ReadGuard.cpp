@@ -69,9 +69,13 @@ ReadGuard::ReadGuard(std::chrono::milliseconds limit, std::function<bool()> give
 
 ReadGuard::~ReadGuard() {
     if (!helper_) return;
-    std::lock_guard<std::mutex> lock(helper_->mutex);
-    helper_->ending = true;
-    helper_->wake.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(helper_->mutex);
+        helper_->ending = true;
+        helper_->wake.notify_all();
+    }
+    // No read of its is waiting: it ends at once.
+    if (thread_.joinable()) thread_.join();
 }
 
 ssize_t ReadGuard::pread(int fd, void* out, std::size_t count, off_t at) {
@@ -94,7 +98,7 @@ ssize_t ReadGuard::preadOnce(int fd, void* out, std::size_t count, off_t at) {
     }
     if (!helper_) {
         helper_ = std::make_shared<Helper>();
-        std::thread(Helper::serve, helper_, stuck_).detach();
+        thread_ = std::thread(Helper::serve, helper_, stuck_);
     }
     Helper& h = *helper_;
     std::unique_lock<std::mutex> lock(h.mutex);
@@ -124,6 +128,7 @@ ssize_t ReadGuard::preadOnce(int fd, void* out, std::size_t count, off_t at) {
             h.ending = true;
             stuck_->fetch_add(1);
             lock.unlock();
+            thread_.detach();
             helper_.reset();
             errno = cancelled ? ECANCELED : ETIMEDOUT;
             return -1;

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include <sys/types.h>
 
@@ -41,6 +42,9 @@ private:
     std::chrono::milliseconds limit_;
     std::function<bool()> giveUp_;
     std::shared_ptr<Helper> helper_;
+    // The helper's thread, joined when the guard goes (left to end on its own
+    // only once its read was given up on).
+    std::thread thread_;
     std::shared_ptr<std::atomic<int>> stuck_;
 };
 
