@@ -327,11 +327,12 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     // are rebuilt a clip a core, each reading the medium through its own
     // reader; this thread's also keeps the window answering and hears a stop.
     std::vector<std::size_t> rebuild;
+    std::vector<bool> wholeAsFound(clips.size());
     for (std::size_t c = 0; c < clips.size(); ++c) {
         const auto& [k, index] = clips[c];
-        if (!(shownTo[k] == ~0ull && (index.size == ctx.found[k].size || index.tail == ctx.found[k].size) &&
-              (index.before() || (index.indexUnit == ctx.found[k].startUnit + index.indexAt / unit && index.restUnit == ~0ull))))
-            rebuild.push_back(c);
+        wholeAsFound[c] = shownTo[k] == ~0ull && (index.size == ctx.found[k].size || index.tail == ctx.found[k].size) &&
+                          (index.before() || (index.indexUnit == ctx.found[k].startUnit + index.indexAt / unit && index.restUnit == ~0ull));
+        if (!wholeAsFound[c]) rebuild.push_back(c);
     }
     std::vector<std::optional<Rebuilt>> made(clips.size());
     std::atomic<std::size_t> next{0};
@@ -373,7 +374,7 @@ int RebuildSplitMovies(scan::ScanContext& ctx, const scan::ScanGeometry& geo) {
     int rebuilt = 0;
     for (std::size_t c = 0; c < clips.size(); ++c) {
         const std::size_t k = clips[c].first;
-        if (std::find(rebuild.begin(), rebuild.end(), c) == rebuild.end()) whole.push_back(k);
+        if (wholeAsFound[c]) whole.push_back(k);
         if (!made[c] || !made[c]->written) continue;
         ctx.found[k] = std::move(made[c]->f);
         if (made[c]->whole) {

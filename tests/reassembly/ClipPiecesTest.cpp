@@ -18,6 +18,15 @@ namespace fs = std::filesystem;
 
 constexpr std::uint64_t kCluster = 4096;
 
+// Two clusters of another file's bytes in which no NAL unit's length fits
+// (every byte has its top bit set), made from `seed`.
+std::string noLengthFits(unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(2 * kCluster, '\0');
+    for (char& c : bytes) c = static_cast<char>(random() | 0x80);
+    return bytes;
+}
+
 std::string be32(std::uint32_t v) {
     return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
 }
@@ -150,9 +159,7 @@ TEST_F(ClipPieces, AnIndexsTablesBetweenThePiecesAreNotTakenForTheClip) {
 // before the fault, not from the fault.
 TEST_F(ClipPieces, OneLengthThatFitsByChanceDoesNotMisleadTheSearch) {
     const std::uint64_t w = breakInside();
-    std::mt19937 random(5);
-    std::string between(2 * kCluster, '\0');
-    for (char& c : between) c = static_cast<char>(random() | 0x80);  // no length fits
+    std::string between = noLengthFits(5);
     between.replace(w, 5, be32(40) + "\x41");  // a slice of 40 bytes
     comesBackWhole(between);
 }
@@ -162,9 +169,7 @@ TEST_F(ClipPieces, OneLengthThatFitsByChanceDoesNotMisleadTheSearch) {
 // zeros (it is not read again), every other byte its own.
 TEST_F(ClipPieces, ASectorTheScanCouldNotReadIsZerosInTheClipPutTogether) {
     breakInside();
-    std::mt19937 random(3);
-    std::string between(2 * kCluster, '\0');
-    for (char& c : between) c = static_cast<char>(random() | 0x80);  // no length fits
+    std::string between = noLengthFits(3);
     // A sector past the first cluster of the rest that holds no NAL unit's length.
     const std::vector<std::uint64_t> lengths = lengthsAt();
     std::uint64_t sector = breakAt + 2 * kCluster;
@@ -188,9 +193,7 @@ TEST_F(ClipPieces, APieceThatEndsInsideALengthIsFollowed) {
     const std::uint64_t at = *std::lower_bound(moved.begin(), moved.end(), p);
     ASSERT_EQ(at % kCluster, kCluster - 2);
     breakAt = at + 2;
-    std::mt19937 random(9);
-    std::string between(2 * kCluster, '\0');
-    for (char& c : between) c = static_cast<char>(random() | 0x80);  // no length fits
+    std::string between = noLengthFits(9);
     comesBackWhole(between);
 }
 
@@ -198,9 +201,7 @@ TEST_F(ClipPieces, APieceThatEndsInsideALengthIsFollowed) {
 // the clip's second piece lies before its first, and is found there.
 TEST_F(ClipPieces, ASecondPieceBeforeTheFirstOnTheMediumIsFound) {
     breakInside();
-    std::mt19937 random(10);
-    std::string between(2 * kCluster, '\0');
-    for (char& c : between) c = static_cast<char>(random() | 0x80);  // no length fits
+    std::string between = noLengthFits(10);
     comesBackWhole(between, ~0ull, true);
 }
 
