@@ -37,6 +37,8 @@ constexpr std::size_t kMaxFitting = 64;
 constexpr std::uint32_t kMaxDecoded = 600;
 constexpr std::uint64_t kMaxDecodedForAll = 4096;
 constexpr std::uint64_t kMaxDecodedBytes = 256ull << 20;
+// Boundaries whose pictures are looked at to tell one, at most (each a run decoded).
+constexpr std::size_t kMaxLooked = 16;
 // Samples shown to be in place before a clip's check is trusted to tell
 // where its bytes stop being its own.
 constexpr std::size_t kTrustedAfter = 16;
@@ -227,6 +229,14 @@ private:
     // arithmetic coding another file's bytes in a picture often decode
     // without a fault, its slice ending short of them.
     std::vector<std::uint64_t> readToTheirEnd(std::vector<std::uint64_t> clean, std::uint64_t q, std::uint64_t cluster);
+    // Of the boundaries `ways`, where the pictures are of a codec whose
+    // decoder says nothing of another file's bytes in a picture (H.265):
+    // those whose pictures in bytes [lo, hi) decode (from the run before
+    // theirs), and of them the one whose pictures look like a recording
+    // (see SmoothestWay) where one does. None where the pictures are of
+    // another codec or cannot be decoded here.
+    std::optional<std::vector<std::uint64_t>> byLooks(const std::vector<std::uint64_t>& ways, std::uint64_t q,
+                                                      std::uint64_t cluster, std::uint64_t lo, std::uint64_t hi);
     // The last picture before cluster `b`, where a piece ends (the one it
     // cuts through, or one that ends in the clusters kept in place before
     // it), as the clusters are placed (and as tried), decodes with its last

@@ -210,11 +210,13 @@ std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64
     for (std::uint64_t b : fitting) {
         from_ = b;
         next_ = q - (badCluster - b);
-        // Uncompressed sound between the pictures tells another file's
-        // bytes without a decode.
+        // The samples that start after the boundary, before the read, are
+        // where the index says as they would lie (an AAC frame between two
+        // pictures starts as one does), and uncompressed sound between the
+        // pictures sounds like sound: another file's bytes told without a decode.
         bool sounds = true;
         for (auto at = firstIn(first * unit_); sounds && at != samples_.end() && at->offset < bad; ++at)
-            sounds = soundFault(*at, first * unit_, bad) == kGood;
+            sounds = soundFault(*at, first * unit_, bad) == kGood && (at->offset < b * unit_ || check(*at) == kGood);
         // Each picture decoded alone, where a fault the decoder meets names
         // its macroblock: many boundaries are ruled out without decoding the
         // pictures before it.
@@ -244,12 +246,57 @@ std::vector<std::uint64_t> Clip::decodedBoundaries(const std::vector<std::uint64
         ++owed_.pieces;
         return nearest;
     }
+    // Where the decoder says nothing of another file's bytes, each way's
+    // pictures are decoded once, and looked at.
+    std::vector<std::uint64_t> ways = toEnd;
+    ways.insert(ways.end(), endsShort.begin(), endsShort.end());
+    if (std::optional<std::vector<std::uint64_t>> looked = byLooks(ways, q, badCluster, first * unit_, hi))
+        return decodedPictures_ > kMaxDecodedForAll ? fitting : *looked;
     std::vector<std::uint64_t> clean = decoded(toEnd);
     if (clean.empty()) clean = decoded(endsShort);
     // Too many pictures to decode, for this piece, tells nothing.
     if (decodedPictures_ > kMaxDecodedForAll) return fitting;
     // Where each picture's end was told alone, it is not told again.
     return allTold ? clean : readToTheirEnd(std::move(clean), q, badCluster);
+}
+
+std::optional<std::vector<std::uint64_t>> Clip::byLooks(const std::vector<std::uint64_t>& ways, std::uint64_t q,
+                                                        std::uint64_t cluster, std::uint64_t lo, std::uint64_t hi) {
+    // The last picture there, and the first, which the ways may differ from on.
+    const Sample* last = nullptr;
+    std::uint32_t differs = UINT32_MAX;
+    for (auto at = firstIn(lo); at != samples_.end() && at->offset < hi; ++at)
+        if (at->kind == Sample::Kind::Nal && at->track < tracks_.size()) {
+            if (!last || at->number > last->number) last = &*at;
+            differs = std::min(differs, at->number);
+        }
+    if (!last || ways.size() < 2 || ways.size() > kMaxLooked) return std::nullopt;
+    const formats::IsoTrack& track = tracks_[last->track];
+    if (formats::FaultsNameTheirBlock(track.codec) || !formats::CanDecodePictures(track.codec, track.codecConfig))
+        return std::nullopt;
+    // From the run before theirs: a picture is looked at beside the one
+    // shown before it, and the pictures that lead a run (shown before its
+    // sync picture) decode only after the run before.
+    std::uint32_t start = runStart(track, differs);
+    if (start > 0) start = runStart(track, start - 1);
+    std::vector<std::uint64_t> decoding;
+    std::vector<std::vector<formats::Brightness>> looks;
+    for (std::uint64_t b : ways) {
+        from_ = b;
+        next_ = q - (cluster - b);
+        std::vector<std::vector<std::uint8_t>> pictures;
+        const bool read = readPictures(last->track, start, last->number, pictures);
+        std::optional<std::vector<formats::Brightness>> shown;
+        if (read) shown = formats::PicturesShown(track.codec, track.codecConfig, pictures, differs - start);
+        from_ = map_.size();
+        if (!read) return ways;  // tells nothing
+        if (!shown) continue;
+        decoding.push_back(b);
+        looks.push_back(std::move(*shown));
+    }
+    if (decoding.size() < 2) return decoding;
+    const std::optional<std::size_t> way = formats::SmoothestWay(looks);
+    return way ? std::vector<std::uint64_t>{decoding[*way]} : decoding;
 }
 
 std::vector<std::uint64_t> Clip::readToTheirEnd(std::vector<std::uint64_t> clean, std::uint64_t q, std::uint64_t cluster) {

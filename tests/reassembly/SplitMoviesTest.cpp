@@ -187,6 +187,9 @@ protected:
     }
 
     void cutRecordingComesBack(bool pcm, bool otherCamera, bool bFrames = false, bool hevc = false);
+    // Clips on a card of older files whose breaks fall inside their pictures
+    // (coded in H.265 with `hevc`) come back, plain and under DeepScan.
+    void breaksInsidePicturesComeBack(bool hevc);
     void overwrittenPieceComesBackAsFarAsItPlays(bool indexLast);
     void cameraCodedClipsComeBack(int seconds, int qp);
     void soundWrittenOverIsNotWhole(bool olderClipStart);
@@ -468,28 +471,35 @@ TEST_F(SplitMovies, ABoxOfTheCamerasOwnAfterTheClipComesBackWithIt) {
 // pictures of many clusters each: a clip's break then often falls inside one
 // picture, where its NAL lengths fit the break on either side of the
 // clusters they leap over. The pictures decode one way only.
-TEST_F(SplitMovies, ClipsWhoseBreakFallsInsideAPictureComeBackByTheirPictures) {
-    ASSERT_FALSE(test::MakeFatImage(image, {.fatBits = 32, .sizeKiB = 300 * 1024, .sectorsPerCluster = 8, .label = "CAM"})
+void SplitMovies::breaksInsidePicturesComeBack(bool hevc) {
+    // H.265 as a camcorder records it, on a card of larger clusters.
+    const int sectors = hevc ? 64 : 8, bits = hevc ? 16 : 32;
+    ASSERT_FALSE(test::MakeFatImage(image, {.fatBits = bits, .sizeKiB = 300 * 1024, .sectorsPerCluster = sectors, .label = "CAM"})
                      .empty());
     std::mt19937 random(7);
-    for (int n = 0; n < 24; ++n) {
+    const int olds = hevc ? 64 : 24;
+    for (int n = 0; n < olds; ++n) {
         std::string bytes(500000 + random() % 1500000, '\0');
         for (char& c : bytes) c = static_cast<char>(random());
         ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/FILE" + std::to_string(n) + ".BIN", bytes));
     }
-    for (int n = 1; n < 24; n += 2) ASSERT_TRUE(test::FatDelete(image, "OLD/FILE" + std::to_string(n) + ".BIN"));
+    for (int n = 1; n < olds; n += 2) ASSERT_TRUE(test::FatDelete(image, "OLD/FILE" + std::to_string(n) + ".BIN"));
     std::map<std::string, std::string> clips;  // name by bytes
     int inPieces = 0;
     for (int n = 1; n <= 4; ++n) {
         const std::string name = "DCIM/100CAM/MVI_" + std::to_string(300 + n) + (n == 3 ? ".MOV" : ".MP4");
-        const std::string bytes = clip(10 + n, n == 3 ? ".MOV" : ".MP4", 1, {.indexLast = n % 2 == 0, .pcm = n == 3, .size = "320x240"});
-        if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+        const std::string bytes =
+            clip(10 + n, n == 3 ? ".MOV" : ".MP4", hevc ? 2 : 1,
+                 {.indexLast = n % 2 == 0, .hevc = hevc, .pcm = n == 3, .bFrames = hevc, .size = "320x240"});
+        if (bytes.empty()) GTEST_SKIP() << "ffmpeg has no " << (hevc ? "H.265" : "H.264");
         ASSERT_TRUE(test::FatPutFirstFree(image, name, bytes));
         inPieces += test::InPieces(test::FatClustersOf(image, name));
         clips[bytes] = name;
     }
     ASSERT_GE(inPieces, 3) << "the card does not hold clips in pieces";
-    ASSERT_EQ(test::RunCommand("mkfs.fat -F 32 -s 8 -n CAM '" + image.string() + "' >/dev/null"), 0);
+    ASSERT_EQ(test::RunCommand("mkfs.fat -F " + std::to_string(bits) + " -s " + std::to_string(sectors) + " -n CAM '" + image.string() +
+                               "' >/dev/null"),
+              0);
 
     output::ScanCommand command(ui, test::WholeScanRequest(image, cache));
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
@@ -526,6 +536,12 @@ TEST_F(SplitMovies, ClipsWhoseBreakFallsInsideAPictureComeBackByTheirPictures) {
     }
     EXPECT_GE(deepBack.size(), clips.size() - 1);
 }
+
+TEST_F(SplitMovies, ClipsWhoseBreakFallsInsideAPictureComeBackByTheirPictures) { breaksInsidePicturesComeBack(false); }
+
+// The H.265 decoder says nothing of another file's bytes in a picture: the
+// boundary is told by how the picture looks beside the one shown next to it.
+TEST_F(SplitMovies, H265ClipsWhoseBreakFallsInsideAPictureComeBackByHowTheirPicturesLook) { breaksInsidePicturesComeBack(true); }
 
 // Holes a little longer than a picture: nearly every break falls inside a
 // picture, and the picture after it runs on past the next break too. The

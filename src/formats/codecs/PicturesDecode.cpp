@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -53,14 +55,38 @@ void heard(void* from, int level, const char* format, va_list args) {
     }
 }
 
-// Takes every picture the decoder has ready; false on a fault.
-bool drain(AVCodecContext* ctx, AVFrame* frame) {
+// Takes every picture the decoder has ready, each handed to `seen` where
+// given; false on a fault.
+bool drain(AVCodecContext* ctx, AVFrame* frame, const std::function<void(const AVFrame&)>* seen = nullptr) {
     for (;;) {
         const int got = avcodec_receive_frame(ctx, frame);
         if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return true;
         if (got < 0 || frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT)) return false;
+        if (seen) (*seen)(*frame);
         av_frame_unref(frame);
     }
+}
+
+// A frame's brightness in squares of 8 pixels, the smallest a picture is
+// coded in (the noise of a sensor evens out in them): its first plane's
+// (green, where a camera codes its colours as they are).
+Brightness brightnessOf(const AVFrame& frame) {
+    Brightness out;
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+    if (!layout || !(layout->flags & AV_PIX_FMT_FLAG_PLANAR) || !frame.data[0] || frame.width <= 0 || frame.height <= 0)
+        return out;
+    constexpr int kSquare = 8;
+    const int depth = layout->comp[0].depth, bytes = depth > 8 ? 2 : 1;
+    for (int y = 0; y + kSquare <= frame.height; y += kSquare)
+        for (int x = 0; x + kSquare <= frame.width; x += kSquare) {
+            std::uint32_t sum = 0;
+            for (int dy = 0; dy < kSquare; ++dy) {
+                const std::uint8_t* p = frame.data[0] + static_cast<std::ptrdiff_t>(y + dy) * frame.linesize[0] + x * bytes;
+                for (int dx = 0; dx < kSquare; ++dx, p += bytes) sum += bytes == 2 ? (p[0] | p[1] << 8) : p[0];
+            }
+            out.push_back(static_cast<std::uint8_t>((sum / (kSquare * kSquare)) >> (depth - 8)));
+        }
+    return out;
 }
 
 // The decoder of the clip's codec; none for other codecs.
@@ -168,8 +194,13 @@ bool CanDecodePictures(const std::array<char, 4>& codec, const std::vector<std::
     return !config.empty() && decoderOf(codec) != nullptr;
 }
 
-bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
-                    const std::vector<std::vector<std::uint8_t>>& samples) {
+namespace {
+
+// PicturesDecode, each picture shown handed to `seen` where given, with the
+// number of samples sent before it came out.
+bool decodeAll(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+               const std::vector<std::vector<std::uint8_t>>& samples,
+               const std::function<void(const AVFrame&, std::size_t)>* seen) {
     for (const std::vector<std::uint8_t>& sample : samples)
         if (HoldsFiller(sample.data(), sample.size())) return false;
     const auto ctx = openDecoder(codec, config, true);
@@ -182,9 +213,35 @@ bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uin
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
     if (!packet || !frame) return false;
-    for (const std::vector<std::uint8_t>& sample : samples)
-        if (!send(ctx.get(), packet.get(), sample) || !drain(ctx.get(), frame.get()) || tFaults > 0) return false;
-    return avcodec_send_packet(ctx.get(), nullptr) >= 0 && drain(ctx.get(), frame.get()) && tFaults == 0;
+    std::size_t sent = 0;
+    const std::function<void(const AVFrame&)> each = [&](const AVFrame& f) { (*seen)(f, sent); };
+    const std::function<void(const AVFrame&)>* taken = seen ? &each : nullptr;
+    for (const std::vector<std::uint8_t>& sample : samples) {
+        if (!send(ctx.get(), packet.get(), sample)) return false;
+        ++sent;
+        if (!drain(ctx.get(), frame.get(), taken) || tFaults > 0) return false;
+    }
+    return avcodec_send_packet(ctx.get(), nullptr) >= 0 && drain(ctx.get(), frame.get(), taken) && tFaults == 0;
+}
+
+}  // namespace
+
+bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                    const std::vector<std::vector<std::uint8_t>>& samples) {
+    return decodeAll(codec, config, samples, nullptr);
+}
+
+std::optional<std::vector<Brightness>> PicturesShown(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                                                    const std::vector<std::vector<std::uint8_t>>& samples, std::size_t from) {
+    std::vector<Brightness> shown;
+    const std::function<void(const AVFrame&, std::size_t)> seen = [&](const AVFrame& frame, std::size_t sent) {
+        if (sent <= from) shown.clear();  // before sample `from` is decoded, the last shown only
+        shown.push_back(brightnessOf(frame));
+    };
+    if (!decodeAll(codec, config, samples, &seen)) return std::nullopt;
+    for (const Brightness& picture : shown)
+        if (picture.empty() || picture.size() != shown.front().size()) return std::nullopt;
+    return shown;
 }
 
 namespace {
@@ -234,8 +291,7 @@ bool PicturesDecodeWithoutTheirEnd(const std::array<char, 4>& codec, const std::
 
 std::optional<bool> PictureDecodesAloneWithoutItsEnd(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                                                      std::vector<std::uint8_t> picture) {
-    const std::string_view type(codec.data(), codec.size());
-    if (type != "avc1" && type != "avc3") return std::nullopt;
+    if (!FaultsNameTheirBlock(codec)) return std::nullopt;
     if (!cutSliceEnd(codec, config, picture)) return false;
     const DecodedSoFar so = PicturesDecodeSoFar(codec, config, {std::move(picture)}, SIZE_MAX, 1, true);
     return !(so.told && !so.whole);
@@ -285,6 +341,11 @@ DecodedSoFar PicturesDecodeSoFar(const std::array<char, 4>& codec, const std::ve
     const long blocks = static_cast<long>((ctx->coded_width + 15) / 16) * ((ctx->coded_height + 15) / 16);
     so.blocks = static_cast<std::uint32_t>(std::clamp<long>(clean ? blocks : tFaultBlock, 0, UINT32_MAX));
     return so;
+}
+
+bool FaultsNameTheirBlock(const std::array<char, 4>& codec) {
+    const std::string_view type(codec.data(), codec.size());
+    return type == "avc1" || type == "avc3";
 }
 
 struct PictureDecoder::State {

@@ -44,6 +44,25 @@ bool PicturesDecodeWithoutTheirEnd(const std::array<char, 4>& codec, const std::
 std::optional<bool> PictureDecodesAloneWithoutItsEnd(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                                                      std::vector<std::uint8_t> picture);
 
+// The decoder of the codec names the block where another file's bytes in a
+// picture make it give up (H.264); of H.265 it says nothing.
+bool FaultsNameTheirBlock(const std::array<char, 4>& codec);
+
+// The pictures a run of samples shows (decoded as PicturesDecode does) in
+// the order they are shown, from the last one shown before sample `from`
+// was decoded on: each one's brightness in squares of 8 pixels. None where
+// the run does not decode.
+using Brightness = std::vector<std::uint8_t>;
+std::optional<std::vector<Brightness>> PicturesShown(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                                                    const std::vector<std::vector<std::uint8_t>>& samples, std::size_t from);
+
+// Of the same pictures decoded from bytes placed several ways, the way
+// whose pictures change least from one to the next where the ways differ:
+// another file's bytes in a picture decode to blocks of noise, and those
+// shown after it go on from them. None where no way changes much less than
+// every other, or than the pictures change where the ways agree.
+std::optional<std::size_t> SmoothestWay(const std::vector<std::vector<Brightness>>& ways);
+
 // How far the last of a run of pictures decodes (see PicturesDecode) where
 // it may hold another file's bytes: the macroblocks before the first fault
 // the decoder meets in it. Told only where the decoder meets that fault
