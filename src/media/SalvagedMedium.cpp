@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "media/SectorIo.h"
 
@@ -31,11 +32,30 @@ std::size_t SalvagedMedium::readAt(std::uint64_t offset, void* out, std::size_t 
             done += n;
             continue;
         }
-        const std::size_t got = reader_.read(at, bytes + done, n);
-        done += got;
-        if (got < n) break;  // the medium stopped answering
+        // Whole sectors, each read past the system's cache where it fails: a
+        // read ahead of the cache that failed on a bad sector fails the
+        // sectors around it too, which read well alone.
+        const std::uint64_t from = at / sector_ * sector_;
+        const std::uint64_t to = std::min<std::uint64_t>(size_, (at + n + sector_ - 1) / sector_ * sector_);
+        std::vector<std::uint8_t> whole(static_cast<std::size_t>(to - from));
+        const std::size_t got = reader_.read(from, whole.data(), whole.size());
+        const std::size_t usable = got > at - from ? std::min<std::size_t>(got - static_cast<std::size_t>(at - from), n) : 0;
+        std::memcpy(bytes + done, whole.data() + (at - from), usable);
+        done += usable;
+        if (usable < n) break;  // the medium stopped answering
     }
     return done;
+}
+
+std::uint64_t SalvagedMedium::unreadableIn(std::uint64_t offset, std::uint64_t length) const {
+    if (length == 0) return 0;
+    return SectorsIn(known_, offset / sector_, (offset + length + sector_ - 1) / sector_) + reader_.unreadableIn(offset, length);
+}
+
+std::uint64_t SalvagedMedium::firstUnreadableIn(std::uint64_t offset, std::uint64_t length) const {
+    if (length == 0) return ~0ull;
+    return std::min(FirstSectorIn(known_, offset / sector_, (offset + length + sector_ - 1) / sector_),
+                    reader_.firstUnreadableIn(offset, length));
 }
 
 bool SalvagedDrive::open(const std::string& drive, std::uint32_t sectorBytes, const SectorRuns& known) {

@@ -22,6 +22,10 @@ public:
     std::size_t readAt(std::uint64_t offset, void* out, std::size_t count);
     std::uint64_t size() const { return size_; }
     const SalvagingReader& damage() const { return reader_; }
+    // The sectors among bytes [offset, offset + length) that read as zeros:
+    // known before, or failed since; and the first of them (~0 when none).
+    std::uint64_t unreadableIn(std::uint64_t offset, std::uint64_t length) const;
+    std::uint64_t firstUnreadableIn(std::uint64_t offset, std::uint64_t length) const;
 
 private:
     Handle& handle_;

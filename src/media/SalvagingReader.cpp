@@ -293,25 +293,31 @@ std::size_t SalvagingReader::readOnce(std::uint64_t offset, std::uint8_t* out, s
     return got + salvage(offset + got, out + got, count - got);
 }
 
-std::uint64_t SalvagingReader::firstUnreadableIn(std::uint64_t offset, std::uint64_t length) const {
-    if (unreadable_.empty() || length == 0) return ~0ull;
-    const std::uint64_t first = offset / sector_, end = (offset + length + sector_ - 1) / sector_;
-    auto it = unreadable_.upper_bound(first);
-    if (it != unreadable_.begin() && std::prev(it)->first + std::prev(it)->second > first) return first;
-    return it != unreadable_.end() && it->first < end ? it->first : ~0ull;
+std::uint64_t FirstSectorIn(const SectorRuns& runs, std::uint64_t first, std::uint64_t end) {
+    auto it = runs.upper_bound(first);
+    if (it != runs.begin() && std::prev(it)->first + std::prev(it)->second > first) return first;
+    return it != runs.end() && it->first < end ? it->first : ~0ull;
 }
 
-std::uint64_t SalvagingReader::unreadableIn(std::uint64_t offset, std::uint64_t length) const {
-    if (unreadable_.empty() || length == 0) return 0;
-    const std::uint64_t first = offset / sector_, end = (offset + length + sector_ - 1) / sector_;
+std::uint64_t SectorsIn(const SectorRuns& runs, std::uint64_t first, std::uint64_t end) {
     std::uint64_t n = 0;
-    auto it = unreadable_.upper_bound(first);
-    if (it != unreadable_.begin()) --it;
-    for (; it != unreadable_.end() && it->first < end; ++it) {
+    auto it = runs.upper_bound(first);
+    if (it != runs.begin()) --it;
+    for (; it != runs.end() && it->first < end; ++it) {
         const std::uint64_t from = std::max(it->first, first), to = std::min(it->first + it->second, end);
         if (to > from) n += to - from;
     }
     return n;
+}
+
+std::uint64_t SalvagingReader::firstUnreadableIn(std::uint64_t offset, std::uint64_t length) const {
+    if (unreadable_.empty() || length == 0) return ~0ull;
+    return FirstSectorIn(unreadable_, offset / sector_, (offset + length + sector_ - 1) / sector_);
+}
+
+std::uint64_t SalvagingReader::unreadableIn(std::uint64_t offset, std::uint64_t length) const {
+    if (unreadable_.empty() || length == 0) return 0;
+    return SectorsIn(unreadable_, offset / sector_, (offset + length + sector_ - 1) / sector_);
 }
 
 std::vector<std::uint8_t> ReadSectorsSalvaging(const std::string& drive, std::uint64_t lba, std::uint64_t count,

@@ -23,6 +23,10 @@ namespace hx::media {
 // Sectors that could not be read: first sector and count.
 using SectorRuns = std::map<std::uint64_t, std::uint64_t>;
 
+// Sectors of `runs` among sectors [first, end), and the first of them (~0 when none).
+std::uint64_t SectorsIn(const SectorRuns& runs, std::uint64_t first, std::uint64_t end);
+std::uint64_t FirstSectorIn(const SectorRuns& runs, std::uint64_t first, std::uint64_t end);
+
 // From byte `at` up to `end`: where the stretch of sectors (of `sectorBytes`)
 // that are all in `runs`, or all not, ends; `listed` says which.
 std::uint64_t StretchEnd(const SectorRuns& runs, std::uint32_t sectorBytes, std::uint64_t at, std::uint64_t end,

@@ -197,6 +197,25 @@ bool Clip::write(const fs::path& path, std::uint64_t bytes) {
     return !ec;
 }
 
+Clip::Unreadable Clip::unreadableIn(std::uint64_t bytes) const {
+    Unreadable u;
+    bytes = std::min(bytes, map_.size() * unit_);
+    const auto& runs = map_.runs();
+    for (std::size_t r = 0; r < runs.size() && runs[r].first * unit_ < bytes; ++r) {
+        const std::uint64_t from = runs[r].first * unit_;
+        const std::uint64_t to = std::min(bytes, r + 1 < runs.size() ? runs[r + 1].first * unit_ : bytes);
+        const std::uint64_t at = geo_.byteOf(runs[r].second);
+        const std::uint64_t n = medium_.unreadableIn(at, to - from);
+        if (n == 0) continue;
+        if (u.sectors == 0) {
+            const std::uint64_t first = medium_.firstUnreadableIn(at, to - from) * geo_.bytesPerSector;
+            u.firstByte = from + (first > at ? first - at : 0);
+        }
+        u.sectors += n;
+    }
+    return u;
+}
+
 bool Clip::writeTo(const fs::path& path, std::uint64_t bytes) const {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     // Read a piece at a time, in large reads: under DeepScan a cluster is one sector.

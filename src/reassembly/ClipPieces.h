@@ -69,6 +69,13 @@ public:
     // Long searches for a piece answer the window through `search`.
     void answer(const Search& search) { search_ = search; }
     int pieces() const { return pieces_; }
+    // The sectors of the medium that read as zeros (unreadable, known or
+    // failed since) among the clip's first `bytes` as its clusters are
+    // placed, and the byte of the clip where the first of them begins.
+    struct Unreadable {
+        std::uint64_t sectors = 0, firstByte = 0;
+    };
+    Unreadable unreadableIn(std::uint64_t bytes) const;
     std::size_t checked() const { return checked_; }
     // A NAL unit's length was read in place.
     bool anyInPlace() const { return lastGood_ > 0; }

@@ -253,6 +253,13 @@ void markIncomplete(scan::FoundFile& f, const fs::path& path, const Index& index
     f.lasts = p.lasts;
 }
 
+// The unreadable sectors that a clip put together holds, as zeros: its
+// own, not those the find as the scan read it ran on into.
+void tellUnreadable(scan::FoundFile& f, const Clip::Unreadable& u) {
+    f.unreadableSectors = u.sectors;
+    f.firstUnreadable = u.firstByte;
+}
+
 // What rebuilding one clip made of its find.
 struct Rebuilt {
     bool whole = false;    // every sample placed by proof, and written so
@@ -290,6 +297,7 @@ Rebuilt rebuildClip(const scan::ScanContext& ctx, const scan::ScanGeometry& geo,
         else if (index.restUnit != ~std::uint64_t{0}) clip.placeFrom(index.restAt / unit, index.restUnit);
         if (clip.write(path, clip.size())) {
             f.size = clip.size();
+            tellUnreadable(f, clip.unreadableIn(f.size));
             f.pieces = clip.pieces() > 1 ? clip.pieces() : 0;
             f.printed = false;
             made.whole = made.written = true;
@@ -303,6 +311,7 @@ Rebuilt rebuildClip(const scan::ScanContext& ctx, const scan::ScanGeometry& geo,
         // known for sure. A clip of few samples is cut too once one of its
         // NAL units was read in place: its samples are then known to be read right.
         markIncomplete(f, path, index, own);
+        tellUnreadable(f, clip.unreadableIn(own));
         made.written = true;
     }
     return made;

@@ -5,10 +5,13 @@
 // answering ends the scan in a way of its own, from where it resumes.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
 
 #include "fixtures/CardFixture.h"
 #include "fixtures/FaultyCard.h"
+#include "fixtures/MediaImages.h"
+#include "fixtures/PhonePictures.h"
 #include "fixtures/UndeleteFixtures.h"
 #include "filesystems/DriveInfo.h"
 #include "filesystems/fat/FatTables.h"
@@ -429,6 +432,57 @@ TEST_P(FailingCardOfEachFat, EntriesThatNeitherTableGivesAreNeverFree) {
         }
     }
     EXPECT_EQ(filesystems::TableOf(failing)->unknownEntries, unknown);
+}
+
+// Clips in pieces on a dying card, put together a clip a core, each core
+// with its own reader of the card: the sectors after each piece's end (an
+// older file's, which the search for the next piece reads over) fail. A
+// read through the system's cache near them fails too (its read ahead met
+// them), where the sectors read well alone: every clip comes back whole all
+// the same, holding none of the sectors its find ran on into, the photos too.
+TEST_F(FailingCard, ClipsInPiecesComeBackWholePastBadSectorsAfterEachPiece) {
+    std::mt19937 random(3);
+    for (int n = 0; n < 32; ++n) {
+        std::string bytes(12000 + random() % 30000, '\0');
+        for (char& c : bytes) c = static_cast<char>(random());
+        ASSERT_TRUE(test::FatPutFirstFree(image, "OLD/FILE" + std::to_string(n) + ".BIN", bytes));
+    }
+    for (int n = 1; n < 32; n += 2) ASSERT_TRUE(test::FatDelete(image, "OLD/FILE" + std::to_string(n) + ".BIN"));
+    const auto geometry = test::FatGeometry(image);
+    std::set<std::string> clips;
+    std::string rules;
+    std::uint64_t bad = 0;
+    for (int n = 0; n < 3; ++n) {
+        const std::string clip = test::MakeClip(4, n, n % 2 == 0);
+        if (clip.empty()) GTEST_SKIP() << "ffmpeg has no H.264";
+        const std::string name = "DCIM/MVI_000" + std::to_string(n) + ".MP4";
+        ASSERT_TRUE(test::FatPutFirstFree(image, name, clip));
+        const std::vector<std::uint32_t> clusters = test::FatClustersOf(image, name);
+        ASSERT_TRUE(test::InPieces(clusters)) << name;
+        for (std::size_t k = 0; k + 1 < clusters.size(); ++k)
+            if (clusters[k + 1] != clusters[k] + 1) {
+                const std::uint64_t sector = geometry.FirstDataSector + (clusters[k] + 1 - 2ull) * geometry.SectorsPerCluster;
+                rules += "bad " + std::to_string(sector) + "-" + std::to_string(sector + 1) + "\n";
+                bad += 2;
+            }
+        clips.insert(clip);
+    }
+    ASSERT_EQ(test::RunCommand("mkfs.fat -F 16 -s 4 -n CARD '" + image.string() + "' >/dev/null"), 0);
+    faulty->setRules(rules);
+
+    output::ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    const ScanContext& ctx = command.context();
+    EXPECT_EQ(intact(ctx), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    std::set<std::string> back;
+    for (const FoundFile& f : ctx.found)
+        if (clips.count(test::ReadFile(cache / f.name))) {
+            back.insert(test::ReadFile(cache / f.name));
+            EXPECT_GT(f.pieces, 1) << f.name;
+            EXPECT_EQ(f.unreadableSectors, 0u) << f.name;
+        }
+    EXPECT_EQ(back.size(), clips.size());
+    EXPECT_EQ(ctx.unreadableSectors, bad);
 }
 
 TEST_F(FailingCard, RecoverGivesBackEveryPhotoAndSaysWhichHoldUnreadableSectors) {
