@@ -401,6 +401,9 @@ std::uint64_t Clip::freeBack(std::uint64_t q, std::uint64_t most) const {
 
 bool Clip::placeable(const Placed& p, std::uint64_t b, std::uint64_t m, std::uint64_t badCluster, std::uint64_t free) const {
     if (p.firstHeld < b) return false;
+    // The clusters kept in place before b lie on the medium: the piece
+    // before may end at its end (where a card's allocation wrapped).
+    if (b > 0 && map_[b - 1] >= geo_.endUnit()) return false;
     const std::uint64_t last = m + (badCluster - b);
     if (last >= geo_.endUnit() || badCluster - b >= free) return false;
     // The clip's own clusters before b lie in none of units m..last.

@@ -35,13 +35,18 @@ class ClipPieces : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
+        if (!make("-c:v libx264 -qp 18 -g 25 -preset ultrafast")) GTEST_SKIP() << "ffmpeg has no H.264";
+    }
+
+    // The clip, coded by `video` (ffmpeg's options), its index first.
+    bool make(const std::string& video) {
         const fs::path made = dir / "clip.mp4";
-        if (test::RunCommand("ffmpeg -y -v error -f lavfi -i testsrc=duration=2:size=240x180:rate=25 -vf noise=alls=20:allf=t "
-                             "-c:v libx264 -qp 18 -g 25 -preset ultrafast -an -movflags +faststart '" +
-                             made.string() + "'") != 0)
-            GTEST_SKIP() << "ffmpeg has no H.264";
+        if (test::RunCommand("ffmpeg -y -v error -f lavfi -i testsrc=duration=2:size=240x180:rate=25 -vf noise=alls=20:allf=t " +
+                             video + " -an -movflags +faststart '" + made.string() + "'") != 0)
+            return false;
         clip = test::ReadFile(made);
         parse();
+        return true;
     }
 
     // The clip's tracks and samples, as its index says.
@@ -104,7 +109,8 @@ protected:
     // `unreadable`: a sector of the clip's rest (by its place in the clip)
     // that the scan could not read. `wrapped`: the rest lies before the
     // first piece, at the medium's start, `between` before each.
-    void comesBackWhole(const std::string& between, std::uint64_t unreadable = ~0ull, bool wrapped = false);
+    void comesBackWhole(const std::string& between, std::uint64_t unreadable = ~0ull, bool wrapped = false,
+                        bool firstAtEnd = false);
 
     test::TempDir dir{"hx-clippieces"};
     std::uint64_t breakAt = 0;
@@ -116,11 +122,12 @@ protected:
 // The clip with its first piece ending in its middle, then `between` (two
 // clusters, `w` being where the clip's first length after the break is
 // read in them, see breakInside()), then the rest: the clip comes back whole.
-void ClipPieces::comesBackWhole(const std::string& between, std::uint64_t unreadable, bool wrapped) {
+void ClipPieces::comesBackWhole(const std::string& between, std::uint64_t unreadable, bool wrapped, bool firstAtEnd) {
     std::string rest = clip.substr(breakAt);
     rest.resize((rest.size() + kCluster - 1) / kCluster * kCluster, '\0');
-    const std::string medium = wrapped ? between + rest + between + clip.substr(0, breakAt) + std::string(4 * kCluster, '\x55')
-                                       : clip.substr(0, breakAt) + between + rest + std::string(4 * kCluster, '\x55');
+    const std::string after = firstAtEnd ? std::string() : std::string(4 * kCluster, '\x55');
+    const std::string medium = wrapped ? between + rest + between + clip.substr(0, breakAt) + after
+                                       : clip.substr(0, breakAt) + between + rest + after;
     const std::uint64_t startUnit = wrapped ? (2 * between.size() + rest.size()) / kCluster : 0;
     test::WriteFile(dir / "medium.img", medium);
     platform::RawFile file;
@@ -203,6 +210,17 @@ TEST_F(ClipPieces, ASecondPieceBeforeTheFirstOnTheMediumIsFound) {
     breakInside();
     std::string between = noLengthFits(10);
     comesBackWhole(between, ~0ull, true);
+}
+
+// The same where the first piece ends at the medium's end, in H.265, whose
+// pictures decode whatever bytes they hold: a boundary after its end, which
+// would put the clip's next clusters past the medium, is none to try.
+TEST_F(ClipPieces, AFirstPieceAtTheMediumsEndIsFollowedByTheSecondBeforeIt) {
+    if (!make("-c:v libx265 -x265-params log-level=error:qp=18:keyint=25 -preset ultrafast -tag:v hvc1"))
+        GTEST_SKIP() << "ffmpeg has no H.265";
+    breakInside();
+    std::string between = noLengthFits(11);
+    comesBackWhole(between, ~0ull, true, true);
 }
 
 }  // namespace
