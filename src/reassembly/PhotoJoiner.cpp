@@ -93,7 +93,29 @@ bool Joiner::keepJoined(scan::FoundFile& f, const fs::path& path, std::vector<st
     f.pieces = pieces;
     f.damaged = false;
     f.printed = false;
+    tellUnreadable(f, f.size);
     return true;
+}
+
+void Joiner::tellUnreadable(scan::FoundFile& f, std::uint64_t size) {
+    f.unreadableSectors = 0;
+    f.firstUnreadable = 0;
+    std::uint64_t from = 0, unit = f.startUnit;
+    const auto piece = [&](std::uint64_t to) {
+        if (to <= from) return;
+        const std::uint64_t at = geo_.byteOf(unit), n = salvaged_->unreadableIn(at, to - from);
+        if (n > 0 && f.unreadableSectors == 0) {
+            const std::uint64_t first = salvaged_->firstUnreadableIn(at, to - from) * geo_.bytesPerSector;
+            f.firstUnreadable = from + (first > at ? first - at : 0);
+        }
+        f.unreadableSectors += n;
+    };
+    for (const auto& [joint, next] : joints_) {
+        piece(std::min(joint, size));
+        from = joint;
+        unit = next;
+    }
+    piece(size);
 }
 
 void Joiner::keepFirstPiece(scan::FoundFile& f, const fs::path& path, const std::vector<std::uint8_t>& bytes,
@@ -107,6 +129,7 @@ void Joiner::keepFirstPiece(scan::FoundFile& f, const fs::path& path, const std:
     if (ec) return;
     f.size = cut;
     f.printed = false;
+    tellUnreadable(f, cut);
 }
 
 bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector<std::uint8_t>& bytes, std::uint64_t fault,
@@ -190,7 +213,10 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
         if (appendToEnd(joined, joinAt, next) && wholeFromProbe(joined, joinAt, probeMarks)) {
             // A whole picture with another photo's piece: not a third piece's place either.
             if (!ownThumbnail(joined)) continue;
-            return keepJoined(f, path, joined, geo_.byteOf(next) + (joined.size() - joinAt), depth + 2);
+            joints_.emplace_back(joinAt, next);
+            const bool kept = keepJoined(f, path, joined, geo_.byteOf(next) + (joined.size() - joinAt), depth + 2);
+            joints_.pop_back();
+            return kept;
         }
         if (depth + 2 < kMaxPieces && walkable_ && readToEnd < kShorterTried) {
             ++readToEnd;
@@ -212,7 +238,10 @@ bool Joiner::joinFrom(std::size_t index, const fs::path& path, const std::vector
             if (!append(joined, s.next, kProbe)) continue;
             appendToEnd(joined, joinAt, s.next);
         }
-        if (nextPiece(index, path, joined, joinAt, s.next, s.pieceUnits, depth)) {
+        joints_.emplace_back(joinAt, s.next);
+        const bool followed = nextPiece(index, path, joined, joinAt, s.next, s.pieceUnits, depth);
+        joints_.pop_back();
+        if (followed) {
             allowance_ = allowance;
             return true;
         }

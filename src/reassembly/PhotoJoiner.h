@@ -79,6 +79,9 @@ private:
     // medium byte `after`.
     bool keepJoined(scan::FoundFile& f, const fs::path& path, std::vector<std::uint8_t>& joined, std::uint64_t after,
                     int pieces);
+    // The unreadable sectors (zeros) that the find's first `size` bytes as
+    // joined (joints_) hold: not those its find ran on into.
+    void tellUnreadable(scan::FoundFile& f, std::uint64_t size);
 
     // joinSecond where the second picture's headers break as the units run
     // on (the picture lies in `bytes` as read so): its first piece ended
@@ -177,6 +180,9 @@ private:
     std::vector<std::uint8_t> glance_;
     std::uint64_t skip_ = 0;  // where the picture being joined starts in its find's bytes
     std::size_t firstJoint_ = 0;  // where its first piece ends, in the join being tried
+    // The joints of the join being tried, in order: from each byte of the
+    // joined photo on, its bytes lie from that medium unit on.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> joints_;
 };
 
 

@@ -130,7 +130,10 @@ bool Joiner::joinSecondAcrossHeaders(std::size_t index, const fs::path& path, co
         if (found == ~0ull) continue;
         std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(from));
         joined.insert(joined.end(), picture.begin(), picture.end());
-        return keepJoined(f, path, joined, geo_.byteOf(found) + rest, 2);
+        joints_.emplace_back(cut, found);
+        const bool kept = keepJoined(f, path, joined, geo_.byteOf(found) + rest, 2);
+        joints_.pop_back();
+        return kept;
     }
     return false;
 }

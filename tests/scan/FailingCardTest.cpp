@@ -485,6 +485,34 @@ TEST_F(FailingCard, ClipsInPiecesComeBackWholePastBadSectorsAfterEachPiece) {
     EXPECT_EQ(ctx.unreadableSectors, bad);
 }
 
+// A photo in two pieces whose find runs on past its first into another
+// file's bad sectors: joined, it holds none of them, and says none.
+TEST_F(FailingCard, AJoinedPhotoSaysNoneOfTheBadSectorsItsFirstPieceRanOnInto) {
+    photos[30] = test::MakeTestJpeg(30, 1024, 768);
+    const std::size_t cut = photos[30].size() / 2 / clusterBytes() * clusterBytes();
+    constexpr std::uint64_t kFirst = 12000;
+    const std::uint64_t second = kFirst + cut / clusterBytes() + 8;
+    writeAtCluster(kFirst, photos[30].substr(0, cut));
+    writeAtCluster(kFirst + cut / clusterBytes(), test::PatternBytes(8 * clusterBytes(), 31));
+    writeAtCluster(second, photos[30].substr(cut));
+    const std::string card = test::ReadFile(image);
+    const std::size_t at = card.find(photos[30].substr(0, 4096));
+    ASSERT_NE(at, std::string::npos);
+    const std::uint64_t between = (at + cut) / 512 + 3;  // in the other file's clusters
+    faulty->setRules("bad " + std::to_string(between) + "-" + std::to_string(between + 1) + "\n");
+    output::ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
+    ASSERT_EQ(command.run(), ScanOutcome::Finished);
+    bool joined = false;
+    for (const FoundFile& f : command.context().found)
+        if (test::ReadFile(cache / f.name) == photos[30]) {
+            joined = true;
+            EXPECT_EQ(f.unreadableSectors, 0u);
+            EXPECT_GT(f.pieces, 1);
+        }
+    EXPECT_TRUE(joined);
+    EXPECT_EQ(command.context().unreadableSectors, 2u);
+}
+
 TEST_F(FailingCard, RecoverGivesBackEveryPhotoAndSaysWhichHoldUnreadableSectors) {
     ASSERT_TRUE(test::FatDelete(image, nameOf(1)));
     ASSERT_TRUE(test::FatDelete(image, nameOf(3)));
