@@ -37,7 +37,7 @@ constexpr std::size_t kMaxFitting = 64;
 constexpr std::uint32_t kMaxDecoded = 600;
 constexpr std::uint64_t kMaxDecodedForAll = 4096;
 constexpr std::uint64_t kMaxDecodedBytes = 256ull << 20;
-// Boundaries whose pictures are looked at to tell one, at most (each a run decoded).
+// Boundaries whose pictures are looked at to tell one, at most (each two runs decoded).
 constexpr std::size_t kMaxLooked = 16;
 // Samples shown to be in place before a clip's check is trusted to tell
 // where its bytes stop being its own.

@@ -50,8 +50,8 @@ bool FaultsNameTheirBlock(const std::array<char, 4>& codec);
 
 // The pictures a run of samples shows (decoded as PicturesDecode does) in
 // the order they are shown, from the last one shown before sample `from`
-// was decoded on: each one's brightness in squares of 8 pixels. None where
-// the run does not decode.
+// was decoded on: each one's brightness in squares of 8 pixels (none for a
+// layout of pixels it does not read). None where the run does not decode.
 using Brightness = std::vector<std::uint8_t>;
 std::optional<std::vector<Brightness>> PicturesShown(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                                                     const std::vector<std::vector<std::uint8_t>>& samples, std::size_t from);
