@@ -52,6 +52,19 @@ protected:
 
     virtual void makeTheCard() { makeCard(40, 4, 16); }
 
+    // Photo 30 in two pieces, far after the others, 8 clusters of other data
+    // between: the byte of the card where its second piece starts (npos where
+    // it is not found); `cut`, the length of its first.
+    std::size_t photoInTwoPieces(std::size_t& cut) {
+        photos[30] = test::MakeTestJpeg(30, 1024, 768);
+        cut = photos[30].size() / 2 / clusterBytes() * clusterBytes();
+        constexpr std::uint64_t kFirst = 12000;
+        writeAtCluster(kFirst, photos[30].substr(0, cut));
+        writeAtCluster(kFirst + cut / clusterBytes(), test::PatternBytes(8 * clusterBytes(), 31));
+        writeAtCluster(kFirst + cut / clusterBytes() + 8, photos[30].substr(cut));
+        return test::ReadFile(image).find(photos[30].substr(cut, 4096));
+    }
+
     std::map<int, std::uint64_t> sectorOf;  // where each photo starts on the card
     std::unique_ptr<test::FaultyCard> faulty;
 };
@@ -237,16 +250,8 @@ TEST_F(FailingCard, AReadThatHangsEndsTheScanAsACardThatStoppedAnswering) {
 // ends as it would have, and what it found is kept. (Waited for, the
 // sectors would have come back, and the photo whole.)
 TEST_F(FailingCard, AJoinWhoseReadHangsGivesUpAndTheScanKeepsItsFinds) {
-    // A photo in two pieces, far after the others, 8 clusters of other data between.
-    photos[30] = test::MakeTestJpeg(30, 1024, 768);
-    const std::size_t cut = photos[30].size() / 2 / clusterBytes() * clusterBytes();
-    constexpr std::uint64_t kFirst = 12000;
-    const std::uint64_t second = kFirst + cut / clusterBytes() + 8;
-    writeAtCluster(kFirst, photos[30].substr(0, cut));
-    writeAtCluster(kFirst + cut / clusterBytes(), test::PatternBytes(8 * clusterBytes(), 31));
-    writeAtCluster(second, photos[30].substr(cut));
-    const std::string card = test::ReadFile(image);
-    const std::size_t at = card.find(photos[30].substr(cut, 4096));
+    std::size_t cut = 0;
+    const std::size_t at = photoInTwoPieces(cut);
     ASSERT_NE(at, std::string::npos);
     const std::uint64_t rest = at / 512;  // the second piece's first sector
     {
@@ -488,17 +493,10 @@ TEST_F(FailingCard, ClipsInPiecesComeBackWholePastBadSectorsAfterEachPiece) {
 // A photo in two pieces whose find runs on past its first into another
 // file's bad sectors: joined, it holds none of them, and says none.
 TEST_F(FailingCard, AJoinedPhotoSaysNoneOfTheBadSectorsItsFirstPieceRanOnInto) {
-    photos[30] = test::MakeTestJpeg(30, 1024, 768);
-    const std::size_t cut = photos[30].size() / 2 / clusterBytes() * clusterBytes();
-    constexpr std::uint64_t kFirst = 12000;
-    const std::uint64_t second = kFirst + cut / clusterBytes() + 8;
-    writeAtCluster(kFirst, photos[30].substr(0, cut));
-    writeAtCluster(kFirst + cut / clusterBytes(), test::PatternBytes(8 * clusterBytes(), 31));
-    writeAtCluster(second, photos[30].substr(cut));
-    const std::string card = test::ReadFile(image);
-    const std::size_t at = card.find(photos[30].substr(0, 4096));
+    std::size_t cut = 0;
+    const std::size_t at = photoInTwoPieces(cut);
     ASSERT_NE(at, std::string::npos);
-    const std::uint64_t between = (at + cut) / 512 + 3;  // in the other file's clusters
+    const std::uint64_t between = (at - 8 * clusterBytes()) / 512 + 3;  // in the other file's clusters
     faulty->setRules("bad " + std::to_string(between) + "-" + std::to_string(between + 1) + "\n");
     output::ScanCommand command(ui, test::WholeScanRequest(faulty->device(), cache));
     ASSERT_EQ(command.run(), ScanOutcome::Finished);
