@@ -19,9 +19,9 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kCluster = 4096;
 
 // Two clusters of another file's bytes in which no NAL unit's length fits
-// (every byte has its top bit set), made from `seed`.
-std::string noLengthFits(unsigned seed) {
-    std::mt19937 random(seed);
+// (every byte has its top bit set), different for each `key`.
+std::string noLengthFits(unsigned key) {
+    std::mt19937 random(key);
     std::string bytes(2 * kCluster, '\0');
     for (char& c : bytes) c = static_cast<char>(random() | 0x80);
     return bytes;
