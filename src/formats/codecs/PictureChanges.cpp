@@ -1,8 +1,7 @@
 // Which of several ways of placing a clip's bytes gives pictures that look
 // like a recording: told by how much they change from one to the next.
-#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
-#include <numeric>
 
 #include "formats/codecs/PicturesDecode.h"
 
@@ -18,48 +17,51 @@ std::optional<std::size_t> SmoothestWay(const std::vector<std::vector<Brightness
         for (const Brightness& picture : way)
             if (picture.size() != squares) return std::nullopt;
     }
-    // Where the ways differ, picture by picture: more than the noise of a
+    // Two ways differ where their pictures do by more than the noise of a
     // picture decoded without its loop filter.
     constexpr int kApart = 8;
-    std::vector<std::vector<bool>> apart(count, std::vector<bool>(squares));
-    bool any = false;
-    for (std::size_t k = 0; k < count; ++k)
-        for (std::size_t x = 0; x < squares; ++x) {
-            int lo = 255, hi = 0;
-            for (const std::vector<Brightness>& way : ways) {
-                lo = std::min<int>(lo, way[k][x]);
-                hi = std::max<int>(hi, way[k][x]);
-            }
-            apart[k][x] = hi - lo > kApart;
-            any = any || apart[k][x];
-        }
-    if (!any) return std::nullopt;
-    // How much each way's pictures change from one to the next where the
-    // ways differ in either, and how much they all change where they agree.
-    std::vector<double> change(ways.size());
-    std::uint64_t differing = 0, agreeing = 0, usual = 0;
+    const auto apart = [&](std::size_t a, std::size_t b, std::size_t k, std::size_t x) {
+        return std::abs(int(ways[a][k][x]) - int(ways[b][k][x])) > kApart;
+    };
+    const auto change = [&](std::size_t w, std::size_t k, std::size_t x) {
+        return std::abs(int(ways[w][k][x]) - int(ways[w][k - 1][x]));
+    };
+    // How much the pictures change from one to the next where every way agrees.
+    std::uint64_t agreeing = 0, usual = 0;
     for (std::size_t k = 1; k < count; ++k)
         for (std::size_t x = 0; x < squares; ++x) {
-            if (!apart[k][x] && !apart[k - 1][x]) {
-                ++agreeing;
-                usual += static_cast<std::uint64_t>(std::abs(int(ways[0][k][x]) - int(ways[0][k - 1][x])));
-                continue;
-            }
-            ++differing;
-            for (std::size_t w = 0; w < ways.size(); ++w) change[w] += std::abs(int(ways[w][k][x]) - int(ways[w][k - 1][x]));
+            bool same = true;
+            for (std::size_t w = 1; w < ways.size() && same; ++w) same = !apart(0, w, k, x) && !apart(0, w, k - 1, x);
+            if (!same) continue;
+            ++agreeing;
+            usual += static_cast<std::uint64_t>(change(0, k, x));
         }
-    if (differing == 0) return std::nullopt;
-    for (double& c : change) c /= static_cast<double>(differing);
-    const double usualChange = agreeing ? static_cast<double>(usual) / static_cast<double>(agreeing) : 0;
-    std::vector<std::size_t> order(ways.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return change[a] < change[b]; });
+    const double most = 3 * (agreeing ? static_cast<double>(usual) / static_cast<double>(agreeing) : 0) + 6;
     // Another file's bytes decode to blocks that leap from the picture
-    // before; the way without them changes there about as the pictures do
-    // elsewhere, and a third as much as any other at most.
-    const double best = change[order[0]], next = change[order[1]];
-    if (best * 3 > next || best > 3 * usualChange + 6) return std::nullopt;
-    return order[0];
+    // before; the way without them changes, where it differs from each
+    // other way, about as the pictures do elsewhere, and two fifths as much
+    // as that other way does there at most. Each pair is looked at where
+    // those two differ: a way one cluster off differs from the right one in
+    // a corner of its pictures, which the squares where others go wrong
+    // would drown.
+    for (std::size_t w = 0; w < ways.size(); ++w) {
+        bool smoothest = true;
+        for (std::size_t v = 0; v < ways.size() && smoothest; ++v) {
+            if (v == w) continue;
+            std::uint64_t differing = 0, mine = 0, theirs = 0;
+            for (std::size_t k = 1; k < count; ++k)
+                for (std::size_t x = 0; x < squares; ++x) {
+                    if (!apart(w, v, k, x) && !apart(w, v, k - 1, x)) continue;
+                    ++differing;
+                    mine += static_cast<std::uint64_t>(change(w, k, x));
+                    theirs += static_cast<std::uint64_t>(change(v, k, x));
+                }
+            smoothest = differing > 0 && mine * 5 <= theirs * 2 &&
+                        static_cast<double>(mine) <= most * static_cast<double>(differing);
+        }
+        if (smoothest) return w;
+    }
+    return std::nullopt;
 }
 
 }  // namespace hx::formats
