@@ -279,20 +279,30 @@ std::optional<std::vector<std::uint64_t>> Clip::byLooks(const std::vector<std::u
     // sync picture) decode only after the run before.
     std::uint32_t start = runStart(track, differs);
     if (start > 0) start = runStart(track, start - 1);
-    std::vector<std::uint64_t> decoding;
-    std::vector<std::vector<formats::Brightness>> looks;
+    // A way whose pictures were not decoded to their last block (another
+    // file's bytes ended a slice early) is not the clip's, where another's were.
+    std::vector<std::uint64_t> decoding, whole;
+    std::vector<std::vector<formats::Brightness>> looks, wholeLooks;
     for (std::uint64_t b : ways) {
         from_ = b;
         next_ = q - (cluster - b);
         std::vector<std::vector<std::uint8_t>> pictures;
         const bool read = readPictures(last->track, start, last->number, pictures);
-        std::optional<std::vector<formats::Brightness>> shown;
+        std::optional<formats::PicturesSeen> shown;
         if (read) shown = formats::PicturesShown(track.codec, track.codecConfig, pictures, differs - start);
         from_ = map_.size();
         if (!read) return ways;  // tells nothing
         if (!shown) continue;
         decoding.push_back(b);
-        looks.push_back(std::move(*shown));
+        if (shown->whole) {
+            whole.push_back(b);
+            wholeLooks.push_back(shown->brightness);
+        }
+        looks.push_back(std::move(shown->brightness));
+    }
+    if (!whole.empty() && whole.size() < decoding.size()) {
+        decoding = std::move(whole);
+        looks = std::move(wholeLooks);
     }
     if (decoding.size() < 2) return decoding;
     const std::optional<std::size_t> way = formats::SmoothestWay(looks);

@@ -34,12 +34,13 @@ bool NalUnits(const std::string& bytes, std::uint64_t offset, std::uint64_t size
 }
 
 // The pictures of the first track of a clip that ffmpeg makes of `source`
-// with libx264 and `settings`, in decode order, and its track.
+// with `coder` and `settings`, in decode order, and its track.
 std::vector<std::vector<std::uint8_t>> TrackPictures(const std::filesystem::path& dir, const std::string& source,
-                                                     const std::string& settings, IsoTrack& track) {
+                                                     const std::string& settings, IsoTrack& track,
+                                                     const std::string& coder = "libx264") {
     std::vector<std::vector<std::uint8_t>> out;
     const std::filesystem::path file = dir / "clip.mp4";
-    if (test::RunCommand("ffmpeg -y -v error -f lavfi -i " + source + " -c:v libx264 -g 25 -an " + settings + " '" +
+    if (test::RunCommand("ffmpeg -y -v error -f lavfi -i " + source + " -c:v " + coder + " -g 25 -an " + settings + " '" +
                          file.string() + "'") != 0)
         return out;
     const std::string bytes = test::ReadFile(file);
@@ -239,6 +240,45 @@ TEST(PicturesDecode, APictureOfItsOwnBytesIsReadToItsEndAndOneOfOthersOftenIsNot
     EXPECT_EQ(aloneAgrees, foreignClean);
     EXPECT_GT(foreignClean, 0) << "another file's bytes always tell with a fault";
     EXPECT_GE(foreignShort * 10, foreignClean * 9) << foreignShort << " of " << foreignClean;
+}
+
+// H.265's decoder says nothing of another file's bytes in a picture: now
+// and then they end its slice early, and the rest of the picture is not
+// decoded. A picture of its own bytes is always decoded to its last block.
+TEST(PicturesDecode, AnH265PictureOfItsOwnBytesIsDecodedWholeAndOneOfOthersNowAndThenIsNot) {
+    if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing (scripts/install-deps.sh installs it)";
+    test::TempDir dir("hx-decode-hevc-whole");
+    IsoTrack track;
+    const auto pictures = TrackPictures(dir.path(), "testsrc=duration=2:size=320x240:rate=25 -vf noise=alls=20:allf=t",
+                                        "-preset veryfast -x265-params log-level=error -tag:v hvc1 -pix_fmt yuv420p -b:v 4M",
+                                        track, "libx265");
+    if (pictures.empty()) GTEST_SKIP() << "ffmpeg has no H.265";
+    ASSERT_GE(pictures.size(), 25u);
+    int foreign = 0, foreignCut = 0;
+    std::uint32_t noise = 7;
+    for (std::size_t k = 1; k < 25; ++k) {
+        SCOPED_TRACE(k);
+        std::vector<std::vector<std::uint8_t>> run(pictures.begin(), pictures.begin() + static_cast<std::ptrdiff_t>(k + 1));
+        const std::optional<PicturesSeen> own = PicturesShown(track.codec, track.codecConfig, run, k);
+        ASSERT_TRUE(own);
+        EXPECT_TRUE(own->whole);
+        EXPECT_FALSE(own->brightness.empty());
+        // A cluster of another file's bytes inside the picture, its own after it.
+        std::vector<std::uint8_t>& last = run.back();
+        ASSERT_GT(last.size(), 6000u);
+        for (std::size_t at = last.size() / 3; at < last.size() / 3 + 2048; ++at) {
+            noise ^= noise << 13;
+            noise ^= noise >> 17;
+            noise ^= noise << 5;
+            last[at] = static_cast<std::uint8_t>(noise);
+        }
+        if (const std::optional<PicturesSeen> spoilt = PicturesShown(track.codec, track.codecConfig, run, k)) {
+            ++foreign;
+            foreignCut += !spoilt->whole;
+        }
+    }
+    EXPECT_GT(foreign, 10);
+    EXPECT_GT(foreignCut, 0) << "of " << foreign;
 }
 
 }  // namespace

@@ -98,6 +98,49 @@ const AVCodec* decoderOf(const std::array<char, 4>& codec) {
 }
 
 // A decoder of the clip's codec, fed its configuration; null when there is none.
+// A picture's buffers come from a pool that hands back those of pictures
+// decoded before: where another file's bytes end a slice early, the rest of
+// the picture would show an earlier one's pixels. Its brightness is first
+// laid out as a checkerboard of the darkest and brightest pixels, which no
+// decoded block is, so that what was not decoded is told from what was.
+constexpr int kUntouched = 8;  // pixels each way of a block told
+bool untouchedAt(const AVFrame& frame, int bytes, int bright, int x, int y) {
+    const int value = ((x ^ y) & 1) ? bright : 0;
+    const std::uint8_t* p = frame.data[0] + static_cast<std::ptrdiff_t>(y) * frame.linesize[0] + x * bytes;
+    return (bytes == 2 ? (p[0] | p[1] << 8) : p[0]) == value;
+}
+
+int checkeredBuffer(AVCodecContext* ctx, AVFrame* frame, int flags) {
+    const int got = avcodec_default_get_buffer2(ctx, frame, flags);
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    if (got < 0 || !layout || !frame->data[0]) return got;
+    const int depth = layout->comp[0].depth, bytes = depth > 8 ? 2 : 1, bright = (1 << depth) - 1;
+    for (int y = 0; y < frame->height; ++y) {
+        std::uint8_t* row = frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0];
+        for (int x = 0; x < frame->width; ++x) {
+            const int value = ((x ^ y) & 1) ? bright : 0;
+            row[x * bytes] = static_cast<std::uint8_t>(value);
+            if (bytes == 2) row[x * bytes + 1] = static_cast<std::uint8_t>(value >> 8);
+        }
+    }
+    return got;
+}
+
+// Whether each block of the frame was decoded: none still holds the checkerboard.
+bool decodedWhole(const AVFrame& frame) {
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+    if (!layout || !frame.data[0]) return true;
+    const int bytes = layout->comp[0].depth > 8 ? 2 : 1, bright = (1 << layout->comp[0].depth) - 1;
+    for (int y = 0; y + kUntouched <= frame.height; y += kUntouched)
+        for (int x = 0; x + kUntouched <= frame.width; x += kUntouched) {
+            bool untouched = true;
+            for (int dy = 0; dy < kUntouched && untouched; ++dy)
+                for (int dx = 0; dx < kUntouched && untouched; ++dx) untouched = untouchedAt(frame, bytes, bright, x + dx, y + dy);
+            if (untouched) return false;
+        }
+    return true;
+}
+
 std::unique_ptr<AVCodecContext, CodecContextFree> openDecoder(const std::array<char, 4>& codec,
                                                               const std::vector<std::uint8_t>& config, bool strict) {
     const AVCodec* decoder = decoderOf(codec);
@@ -111,6 +154,8 @@ std::unique_ptr<AVCodecContext, CodecContextFree> openDecoder(const std::array<c
     std::memcpy(ctx->extradata, config.data(), config.size());
     ctx->extradata_size = static_cast<int>(config.size());
     ctx->thread_count = 1;  // a fault is told with the picture it is in
+    // (of H.264 the decoder hides what it could not decode, and says where)
+    if (!FaultsNameTheirBlock(codec)) ctx->get_buffer2 = checkeredBuffer;
     if (strict) {
         ctx->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CAREFUL | AV_EF_AGGRESSIVE;
         // What is asked is whether the bits decode, not how the picture looks.
@@ -230,12 +275,13 @@ bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uin
     return decodeAll(codec, config, samples, nullptr);
 }
 
-std::optional<std::vector<Brightness>> PicturesShown(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
-                                                    const std::vector<std::vector<std::uint8_t>>& samples, std::size_t from) {
-    std::vector<Brightness> shown;
+std::optional<PicturesSeen> PicturesShown(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                                          const std::vector<std::vector<std::uint8_t>>& samples, std::size_t from) {
+    PicturesSeen shown;
     const std::function<void(const AVFrame&, std::size_t)> seen = [&](const AVFrame& frame, std::size_t sent) {
-        if (sent <= from) shown.clear();  // before sample `from` is decoded, the last shown only
-        shown.push_back(brightnessOf(frame));
+        if (sent <= from) shown.brightness.clear();  // before sample `from` is decoded, the last shown only
+        shown.brightness.push_back(brightnessOf(frame));
+        if (!FaultsNameTheirBlock(codec)) shown.whole = shown.whole && decodedWhole(frame);
     };
     if (!decodeAll(codec, config, samples, &seen)) return std::nullopt;
     return shown;
