@@ -39,8 +39,8 @@ std::optional<std::size_t> SmoothestWay(const std::vector<std::vector<Brightness
     const double most = 3 * (agreeing ? static_cast<double>(usual) / static_cast<double>(agreeing) : 0) + 6;
     // Another file's bytes decode to blocks that leap from the picture
     // before; the way without them changes, where it differs from each
-    // other way, about as the pictures do elsewhere, and two fifths as much
-    // as that other way does there at most. Each pair is looked at where
+    // other way, about as the pictures do elsewhere, and half as much as
+    // that other way does there at most. Each pair is looked at where
     // those two differ: a way one cluster off differs from the right one in
     // a corner of its pictures, which the squares where others go wrong
     // would drown.
@@ -56,7 +56,7 @@ std::optional<std::size_t> SmoothestWay(const std::vector<std::vector<Brightness
                     mine += static_cast<std::uint64_t>(change(w, k, x));
                     theirs += static_cast<std::uint64_t>(change(v, k, x));
                 }
-            smoothest = differing > 0 && mine * 5 <= theirs * 2 &&
+            smoothest = differing > 0 && mine * 2 <= theirs &&
                         static_cast<double>(mine) <= most * static_cast<double>(differing);
         }
         if (smoothest) return w;
