@@ -33,7 +33,8 @@
 # HX_CODEC=hevc codes them in H.265 (x265, with B-frames), as newer cameras
 # and phones record. HX_CODEC=slices codes them as camcorders do at full HD:
 # 1920x1080 at 29.97 pictures a second, each picture in four slices, a sync
-# picture every half second.
+# picture every half second. HX_CODEC=hevc4k codes them as phones record
+# 4K: H.265 at 3840x2160, 30 pictures a second, 32 to 64 Mbit/s.
 # HX_WRAP=1 (the 2112 MiB card): older files over 97 % of the card, every
 # other one deleted, and the camera goes on from where it last wrote, near
 # the card's end, then wraps to its start, as a card's allocation does after
@@ -80,16 +81,19 @@ def pieces(path):
     return len(runs)
 def clip(key, seconds, ext, first, mbit):
     out = os.path.join(work, "clip" + ext)
+    rate = mbit * 4 if codec == "hevc4k" else mbit
     subprocess.run(["ffmpeg", "-y", "-v", "error", "-f", "lavfi", "-i",
-                    "testsrc=duration=%g:size=%s:rate=%s" % (seconds, "240x180" if small else "1920x1080" if codec == "slices" else "640x360",
-                                                             "30000/1001" if codec == "slices" else "25"), "-f", "lavfi", "-i",
+                    "testsrc=duration=%g:size=%s:rate=%s" % (seconds, "240x180" if small else "1920x1080" if codec == "slices" else
+                                                             "3840x2160" if codec == "hevc4k" else "640x360",
+                                                             "30000/1001" if codec == "slices" else "30" if codec == "hevc4k" else "25"),
+                    "-f", "lavfi", "-i",
                     "sine=frequency=%d:duration=%g" % (200 + key, seconds),
                     "-vf", "noise=alls=%d:allf=t" % (10 + key % 30)] + (
                    ["-c:v", "libx265", "-preset", "veryfast", "-x265-params", "log-level=error", "-tag:v", "hvc1", "-pix_fmt", "yuv420p"]
-                   if codec == "hevc" else ["-c:v", "libx264", "-preset", "ultrafast"] if codec == "ultrafast" else
+                   if codec in ("hevc", "hevc4k") else ["-c:v", "libx264", "-preset", "ultrafast"] if codec == "ultrafast" else
                    ["-c:v", "libx264", "-preset", "veryfast", "-profile:v", "high", "-pix_fmt", "yuv420p"]) + (
                    ["-x264-params", "slices=4"] if codec == "slices" else []) + [
-                    "-b:v", "%dM" % mbit, "-maxrate", "%dM" % mbit, "-bufsize", "%dM" % mbit, "-g", "15" if codec == "slices" else "25",
+                    "-b:v", "%dM" % rate, "-maxrate", "%dM" % rate, "-bufsize", "%dM" % rate, "-g", "15" if codec == "slices" else "30" if codec == "hevc4k" else "25",
                     "-c:a", "pcm_s16le" if ext == ".mov" else "aac"] + (["-movflags", "+faststart"] if first else []) + [out],
                    check=True)
     data = open(out, "rb").read()
