@@ -142,6 +142,17 @@ bool Clip::startsRun(const Sample& sample) const {
 }
 
 std::uint64_t Clip::trailingSoundFault() const {
+    // The clip's last sound frame, compressed, whose end lies in a cluster
+    // after its start's: nothing read after it shows that cluster to be the
+    // clip's but how the frame ends.
+    if (!samples_.empty() && samples_.back().kind == Sample::Kind::Aac) {
+        const Sample& last = samples_.back();
+        std::uint8_t end[2];
+        if (last.size >= 2 && (last.end() - 1) / unit_ != last.offset / unit_ &&
+            (!read(last.end() - 2, 2, end) || !formats::AacFrameEnds(end, 2)))
+            return last.offset;
+        return kGood;
+    }
     // Nothing checks the sound after the last picture or frame of a
     // compressed track; uncompressed sound must sound like it, cluster by
     // cluster, or another file's bytes follow where the clip's piece ended.

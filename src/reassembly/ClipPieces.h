@@ -95,7 +95,9 @@ public:
     // Where the uncompressed sound after the clip's last checked sample
     // stops sounding like sound, read as the clusters are placed (the
     // index's piece too), or where a cluster of the samples after it lies
-    // that another find starts at or holds (any sound); ~0 where neither is.
+    // that another find starts at or holds (any sound); where the clip's
+    // last sound frame, compressed, starts, when its end lies in a later
+    // cluster and does not end as one does; ~0 where none is.
     std::uint64_t trailingSoundFault() const;
 
     // Where the uncompressed sound of `sample` in bytes [lo, hi) of the file

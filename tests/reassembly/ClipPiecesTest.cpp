@@ -9,6 +9,7 @@
 
 #include "fixtures/TempDir.h"
 #include "platform/ByteOrder.h"
+#include "formats/codecs/AacFrames.h"
 #include "reassembly/ClipPieces.h"
 
 namespace hx::reassembly::pieces {
@@ -38,11 +39,15 @@ protected:
         if (!make("-c:v libx264 -qp 18 -g 25 -preset ultrafast")) GTEST_SKIP() << "ffmpeg has no H.264";
     }
 
-    // The clip, coded by `video` (ffmpeg's options), its index first.
-    bool make(const std::string& video) {
+    // The clip, coded by `video` (ffmpeg's options), its index first; with
+    // `seconds`, that long and with AAC sound.
+    bool make(const std::string& video, double seconds = 0) {
         const fs::path made = dir / "clip.mp4";
-        if (test::RunCommand("ffmpeg -y -v error -f lavfi -i testsrc=duration=2:size=240x180:rate=25 -vf noise=alls=20:allf=t " +
-                             video + " -an -movflags +faststart '" + made.string() + "'") != 0)
+        const std::string sound = seconds > 0 ? " -f lavfi -i sine=frequency=300:duration=" + std::to_string(seconds) : "";
+        const std::string length = std::to_string(seconds > 0 ? seconds : 2);
+        if (test::RunCommand("ffmpeg -y -v error -f lavfi -i testsrc=duration=" + length + ":size=240x180:rate=25" + sound +
+                             " -vf noise=alls=20:allf=t " + video + (seconds > 0 ? " -c:a aac" : " -an") +
+                             " -movflags +faststart '" + made.string() + "'") != 0)
             return false;
         clip = test::ReadFile(made);
         parse();
@@ -221,6 +226,49 @@ TEST_F(ClipPieces, AFirstPieceAtTheMediumsEndIsFollowedByTheSecondBeforeIt) {
     breakInside();
     std::string between = noLengthFits(11);
     comesBackWhole(between, ~0ull, true, true);
+}
+
+// The clip's last sample, a sound frame, starts near the end of a cluster
+// and ends alone in the next, where the piece ends: the cluster after its
+// piece's end, another file's, is not taken for the rest of that frame,
+// whose end does not end as a frame does; the clip's own is.
+TEST_F(ClipPieces, TheRestOfAClipsLastSoundFrameInAnotherFilesClusterIsNotTakenForItsOwn) {
+    const auto endsWithSound = [&] { return samples.back().kind == Sample::Kind::Aac && samples.back().size > 48; };
+    for (double seconds = 2; seconds < 3 && !endsWithSound(); seconds += 0.03)
+        ASSERT_TRUE(make("-c:v libx264 -qp 18 -g 25 -preset ultrafast", seconds));
+    ASSERT_TRUE(endsWithSound()) << "the clip ends with a picture or a short sound frame";
+    // Its last frame's first 40 bytes in one cluster, the rest in the next.
+    const std::uint64_t at = samples.back().offset;
+    moveMediaOn(8 + (2 * kCluster - 40 - at % kCluster - 8) % kCluster);
+    const Sample last = samples.back();
+    ASSERT_EQ(last.offset % kCluster, kCluster - 40);
+    const std::string kept = clip.substr(0, last.offset + 40);
+    int told = 0;  // other files' clusters whose bytes end as no frame does
+    for (const unsigned key : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u}) {
+        SCOPED_TRACE(key);
+        // The clip's own tail, or another file's cluster in its place.
+        for (const bool own : {true, false}) {
+            const std::string medium = kept + (own ? clip.substr(kept.size()) : std::string()) + noLengthFits(key);
+            test::WriteFile(dir / "medium.img", medium.substr(0, medium.size() / kCluster * kCluster));
+            platform::RawFile file;
+            ASSERT_TRUE(file.open(dir / "medium.img", platform::RawFile::Mode::Read));
+            scan::ScanGeometry geo;
+            geo.sectorsPerCluster = kCluster / 512;
+            geo.totalUnits = medium.size() / kCluster;
+            const Others others;
+            const media::SectorRuns known;
+            media::SalvagedMedium salvaged(file, 512, known);
+            Clip found(salvaged, geo, others, 0, last.end(), samples, tracks);
+            ASSERT_TRUE(found.follow(true));
+            const std::uint8_t* tail = reinterpret_cast<const std::uint8_t*>(medium.data()) + last.end() - 2;
+            // (of another file's bytes, some end as a frame does by chance)
+            if (own || !formats::AacFrameEnds(tail, 2)) {
+                EXPECT_EQ(found.trailingSoundFault(), own ? ~0ull : last.offset);
+                told += !own;
+            }
+        }
+    }
+    EXPECT_GE(told, 4);
 }
 
 }  // namespace

@@ -62,4 +62,13 @@ bool AacFrameStarts(const std::uint8_t* frame, std::size_t size) {
     return bits.take(6, bands) && bands <= 51;
 }
 
+bool AacFrameEnds(const std::uint8_t* frame, std::size_t size) {
+    if (size < 2) return false;
+    const unsigned last = frame[size - 2] << 8 | frame[size - 1];
+    if ((last & 0xFF) == 0) return false;  // more than a byte's filling
+    unsigned clear = 0;
+    while (!(last >> clear & 1)) ++clear;
+    return (last >> clear & 7) == 7;
+}
+
 }  // namespace hx::formats
