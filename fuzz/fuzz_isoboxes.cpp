@@ -35,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (samples != track.sampleSizes.size()) std::abort();
         }
     hx::formats::AacFrameStarts(data, size);
+    hx::formats::AacFrameEnds(data, size);
     // The bytes as a configuration box's contents, and as a picture of each
     // track's codec decoded as far as it goes, cut where the first byte says.
     hx::formats::H264CodedWithVariableLengths(std::string_view(reinterpret_cast<const char*>(data), size), 0, size);
@@ -49,6 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                    {std::vector<std::uint8_t>(data, data + std::min<std::size_t>(size, 1 << 16))});
         hx::formats::PictureDecodesAloneWithoutItsEnd(track.codec, track.codecConfig,
                                                       std::vector<std::uint8_t>(data, data + std::min<std::size_t>(size, 1 << 16)));
+        // And as the pictures it shows, each laid out first as a checkerboard and looked over for it.
+        hx::formats::PicturesShown(track.codec, track.codecConfig,
+                                   {std::vector<std::uint8_t>(data, data + std::min<std::size_t>(size, 1 << 16))}, 0);
     }
     hx::viewing::RgbPicture first;
     if (hx::viewing::DecodeClipPicture(read, size, 64, first) &&
