@@ -281,8 +281,11 @@ std::optional<std::vector<std::uint64_t>> Clip::byLooks(const std::vector<std::u
     if (start > 0) start = runStart(track, start - 1);
     // A way whose pictures were not decoded to their last block (another
     // file's bytes ended a slice early) is not the clip's, where another's were.
-    std::vector<std::uint64_t> decoding, whole;
-    std::vector<std::vector<formats::Brightness>> looks, wholeLooks;
+    struct Way {
+        std::uint64_t boundary;
+        formats::PicturesSeen shown;
+    };
+    std::vector<Way> decoding;
     for (std::uint64_t b : ways) {
         from_ = b;
         next_ = q - (cluster - b);
@@ -292,21 +295,20 @@ std::optional<std::vector<std::uint64_t>> Clip::byLooks(const std::vector<std::u
         if (read) shown = formats::PicturesShown(track.codec, track.codecConfig, pictures, differs - start);
         from_ = map_.size();
         if (!read) return ways;  // tells nothing
-        if (!shown) continue;
-        decoding.push_back(b);
-        if (shown->whole) {
-            whole.push_back(b);
-            wholeLooks.push_back(shown->brightness);
-        }
-        looks.push_back(std::move(shown->brightness));
+        if (shown) decoding.push_back({b, std::move(*shown)});
     }
-    if (!whole.empty() && whole.size() < decoding.size()) {
-        decoding = std::move(whole);
-        looks = std::move(wholeLooks);
+    if (std::any_of(decoding.begin(), decoding.end(), [](const Way& w) { return w.shown.whole; }))
+        decoding.erase(std::remove_if(decoding.begin(), decoding.end(), [](const Way& w) { return !w.shown.whole; }),
+                       decoding.end());
+    std::vector<std::uint64_t> boundaries;
+    std::vector<std::vector<formats::Brightness>> looks;
+    for (Way& w : decoding) {
+        boundaries.push_back(w.boundary);
+        looks.push_back(std::move(w.shown.brightness));
     }
-    if (decoding.size() < 2) return decoding;
+    if (boundaries.size() < 2) return boundaries;
     const std::optional<std::size_t> way = formats::SmoothestWay(looks);
-    return way ? std::vector<std::uint64_t>{decoding[*way]} : decoding;
+    return way ? std::vector<std::uint64_t>{boundaries[*way]} : boundaries;
 }
 
 std::vector<std::uint64_t> Clip::readToTheirEnd(std::vector<std::uint64_t> clean, std::uint64_t q, std::uint64_t cluster) {

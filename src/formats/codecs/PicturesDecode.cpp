@@ -115,14 +115,16 @@ int checkeredBuffer(AVCodecContext* ctx, AVFrame* frame, int flags) {
     const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
     if (got < 0 || !layout || !frame->data[0]) return got;
     const int depth = layout->comp[0].depth, bytes = depth > 8 ? 2 : 1, bright = (1 << depth) - 1;
-    for (int y = 0; y < frame->height; ++y) {
-        std::uint8_t* row = frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0];
-        for (int x = 0; x < frame->width; ++x) {
-            const int value = ((x ^ y) & 1) ? bright : 0;
-            row[x * bytes] = static_cast<std::uint8_t>(value);
-            if (bytes == 2) row[x * bytes + 1] = static_cast<std::uint8_t>(value >> 8);
-        }
+    // Two rows, the second the first shifted by a pixel, copied down the plane in turn.
+    const std::size_t width = static_cast<std::size_t>(frame->width) * bytes;
+    std::vector<std::uint8_t> rows(2 * width + 2 * bytes);
+    for (std::size_t x = 0; x < rows.size() / bytes; ++x) {
+        const int value = (x & 1) ? bright : 0;
+        rows[x * bytes] = static_cast<std::uint8_t>(value);
+        if (bytes == 2) rows[x * bytes + 1] = static_cast<std::uint8_t>(value >> 8);
     }
+    for (int y = 0; y < frame->height; ++y)
+        std::memcpy(frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0], rows.data() + (y & 1) * bytes, width);
     return got;
 }
 
