@@ -37,8 +37,6 @@ constexpr std::size_t kMaxFitting = 64;
 constexpr std::uint32_t kMaxDecoded = 600;
 constexpr std::uint64_t kMaxDecodedForAll = 4096;
 constexpr std::uint64_t kMaxDecodedBytes = 256ull << 20;
-// Boundaries whose pictures are looked at to tell one, at most (each two runs decoded).
-constexpr std::size_t kMaxLooked = 16;
 // Samples shown to be in place before a clip's check is trusted to tell
 // where its bytes stop being its own.
 constexpr std::size_t kTrustedAfter = 16;
@@ -240,9 +238,10 @@ private:
     std::vector<std::uint64_t> readToTheirEnd(std::vector<std::uint64_t> clean, std::uint64_t q, std::uint64_t cluster);
     // Of the boundaries `ways`, where the pictures are of a codec whose
     // decoder says nothing of another file's bytes in a picture (H.265):
-    // those whose pictures in bytes [lo, hi) decode (from the run before
-    // theirs), and of them the one whose pictures look like a recording
-    // (see SmoothestWay) where one does. None where the pictures are of
+    // those whose pictures in bytes [lo, hi) decode (from the run theirs
+    // start in, or the one before), and of them the one whose pictures look
+    // like a recording (see SmoothestWay) where one does, their looks kept
+    // only of those decoded whole where one is. None where the pictures are of
     // another codec or cannot be decoded here.
     std::optional<std::vector<std::uint64_t>> byLooks(const std::vector<std::uint64_t>& ways, std::uint64_t q,
                                                       std::uint64_t cluster, std::uint64_t lo, std::uint64_t hi);

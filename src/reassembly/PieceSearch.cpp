@@ -270,34 +270,64 @@ std::optional<std::vector<std::uint64_t>> Clip::byLooks(const std::vector<std::u
             if (!last || at->number > last->number) last = &*at;
             differs = std::min(differs, at->number);
         }
-    if (!last || ways.size() < 2 || ways.size() > kMaxLooked) return std::nullopt;
+    if (!last || ways.size() < 2 || ways.size() > kMaxFitting) return std::nullopt;
     const formats::IsoTrack& track = tracks_[last->track];
     if (formats::FaultsNameTheirBlock(track.codec) || !formats::CanDecodePictures(track.codec, track.codecConfig))
         return std::nullopt;
-    // From the run before theirs: a picture is looked at beside the one
-    // shown before it, and the pictures that lead a run (shown before its
-    // sync picture) decode only after the run before.
+    // A picture is looked at beside the one shown before it: decoded from
+    // the run the first that differs is in. Where that one starts its run,
+    // the picture shown before it is the run before's last, the same in
+    // every way, decoded once. Where a picture decoded was not shown (one
+    // that leads its run, shown before its sync picture, decodes only after
+    // the run before; told by the first way that decodes, the same for
+    // all), each way is decoded from the run before.
     std::uint32_t start = runStart(track, differs);
-    if (start > 0) start = runStart(track, start - 1);
+    std::optional<formats::Brightness> shownBefore;
+    bool fromRunBefore = start == 0;
+    if (start > 0 && start == differs) {
+        std::vector<std::vector<std::uint8_t>> before;
+        if (!readPictures(last->track, runStart(track, start - 1), start - 1, before)) return ways;  // tells nothing
+        const std::optional<formats::PicturesSeen> shown =
+            formats::PicturesShown(track.codec, track.codecConfig, before, before.size());
+        if (!shown || shown->brightness.empty()) return std::nullopt;
+        shownBefore = shown->brightness.back();
+    }
     // A way whose pictures were not decoded to their last block (another
-    // file's bytes ended a slice early) is not the clip's, where another's were.
+    // file's bytes ended a slice early) is not the clip's, where another's
+    // was: its looks are not kept once one way is whole.
     struct Way {
         std::uint64_t boundary;
         formats::PicturesSeen shown;
     };
     std::vector<Way> decoding;
-    for (std::uint64_t b : ways) {
+    bool anyWhole = false;
+    for (std::size_t k = 0; k < ways.size(); ++k) {
+        const std::uint64_t b = ways[k];
         from_ = b;
         next_ = q - (cluster - b);
         std::vector<std::vector<std::uint8_t>> pictures;
         const bool read = readPictures(last->track, start, last->number, pictures);
         std::optional<formats::PicturesSeen> shown;
-        if (read) shown = formats::PicturesShown(track.codec, track.codecConfig, pictures, differs - start);
+        if (read) shown = formats::PicturesShown(track.codec, track.codecConfig, pictures, differs - start, anyWhole);
         from_ = map_.size();
         if (!read) return ways;  // tells nothing
-        if (shown) decoding.push_back({b, std::move(*shown)});
+        if (!shown) continue;
+        if (decoding.empty() && !fromRunBefore && !shown->allShown) {
+            fromRunBefore = true;
+            shownBefore.reset();
+            start = runStart(track, start - 1);
+            --k;
+            continue;
+        }
+        if (shownBefore) shown->brightness.insert(shown->brightness.begin(), *shownBefore);
+        if (anyWhole && !shown->whole) shown->brightness.clear();
+        if (shown->whole && !anyWhole) {
+            anyWhole = true;
+            for (Way& w : decoding) w.shown.brightness.clear();
+        }
+        decoding.push_back({b, std::move(*shown)});
     }
-    if (std::any_of(decoding.begin(), decoding.end(), [](const Way& w) { return w.shown.whole; }))
+    if (anyWhole)
         decoding.erase(std::remove_if(decoding.begin(), decoding.end(), [](const Way& w) { return !w.shown.whole; }),
                        decoding.end());
     std::vector<std::uint64_t> boundaries;

@@ -67,23 +67,25 @@ bool drain(AVCodecContext* ctx, AVFrame* frame, const std::function<void(const A
 }
 
 // A frame's brightness in squares of 8 pixels, the smallest a picture is
-// coded in (the noise of a sensor evens out in them): its first plane's
-// (green, where a camera codes its colours as they are).
+// coded in (the noise of a sensor evens out in them), twice that and more
+// in pictures twice as wide as high definition and more (their looks as
+// many squares, and as small a part of them): its first plane's (green,
+// where a camera codes its colours as they are).
 Brightness brightnessOf(const AVFrame& frame) {
     Brightness out;
     const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
     if (!layout || !(layout->flags & AV_PIX_FMT_FLAG_PLANAR) || !frame.data[0] || frame.width <= 0 || frame.height <= 0)
         return out;
-    constexpr int kSquare = 8;
+    const int square = 8 * std::max(1, frame.width / 1920);
     const int depth = layout->comp[0].depth, bytes = depth > 8 ? 2 : 1;
-    for (int y = 0; y + kSquare <= frame.height; y += kSquare)
-        for (int x = 0; x + kSquare <= frame.width; x += kSquare) {
+    for (int y = 0; y + square <= frame.height; y += square)
+        for (int x = 0; x + square <= frame.width; x += square) {
             std::uint32_t sum = 0;
-            for (int dy = 0; dy < kSquare; ++dy) {
+            for (int dy = 0; dy < square; ++dy) {
                 const std::uint8_t* p = frame.data[0] + static_cast<std::ptrdiff_t>(y + dy) * frame.linesize[0] + x * bytes;
-                for (int dx = 0; dx < kSquare; ++dx, p += bytes) sum += bytes == 2 ? (p[0] | p[1] << 8) : p[0];
+                for (int dx = 0; dx < square; ++dx, p += bytes) sum += bytes == 2 ? (p[0] | p[1] << 8) : p[0];
             }
-            out.push_back(static_cast<std::uint8_t>((sum / (kSquare * kSquare)) >> (depth - 8)));
+            out.push_back(static_cast<std::uint8_t>((sum / (square * square)) >> (depth - 8)));
         }
     return out;
 }
@@ -242,11 +244,40 @@ bool CanDecodePictures(const std::array<char, 4>& codec, const std::vector<std::
 
 namespace {
 
+// A picture of H.265 that no other refers to: each of its slices of a kind
+// that none after it on its layer predicts from, on the top layer the
+// configuration (`hvcC`) says the clip has. Not told of other codecs.
+bool unreferencedPicture(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
+                         const std::vector<std::uint8_t>& sample) {
+    const std::string_view type(codec.data(), codec.size());
+    if ((type != "hvc1" && type != "hev1") || config.size() <= 21) return false;
+    const unsigned layers = (config[21] >> 3) & 7u, lengthBytes = (config[21] & 3u) + 1u;
+    if (layers == 0) return false;  // not said
+    bool slices = false;
+    for (std::size_t k = 0; k + lengthBytes <= sample.size();) {
+        std::uint64_t length = 0;
+        for (unsigned i = 0; i < lengthBytes; ++i) length = length << 8 | sample[k + i];
+        k += lengthBytes;
+        if (length < 2 || length > sample.size() - k) return false;
+        const unsigned nal = (sample[k] >> 1) & 0x3fu, layer = (sample[k + 1] & 7u);
+        if (nal < 32) {
+            // TRAIL_N, TSA_N, STSA_N, RADL_N, RASL_N and the reserved ones so named.
+            if (nal > 14 || nal % 2 != 0 || layer != layers) return false;
+            slices = true;
+        }
+        k += static_cast<std::size_t>(length);
+    }
+    return slices;
+}
+
 // PicturesDecode, each picture shown handed to `seen` where given, with the
-// number of samples sent before it came out.
+// number of samples sent before it came out; `seen` saying false stops the
+// decode (false). The samples before `skippedBefore` that no picture
+// refers to are not decoded; `sent` counts those that are.
 bool decodeAll(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                const std::vector<std::vector<std::uint8_t>>& samples,
-               const std::function<void(const AVFrame&, std::size_t)>* seen) {
+               const std::function<bool(const AVFrame&, std::size_t)>* seen, std::size_t skippedBefore = 0,
+               std::size_t* sentOut = nullptr) {
     for (const std::vector<std::uint8_t>& sample : samples)
         if (HoldsFiller(sample.data(), sample.size())) return false;
     const auto ctx = openDecoder(codec, config, true);
@@ -259,15 +290,19 @@ bool decodeAll(const std::array<char, 4>& codec, const std::vector<std::uint8_t>
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
     if (!packet || !frame) return false;
-    std::size_t sent = 0;
-    const std::function<void(const AVFrame&)> each = [&](const AVFrame& f) { (*seen)(f, sent); };
+    std::size_t sent = 0, decoded = 0;
+    bool going = true;
+    const std::function<void(const AVFrame&)> each = [&](const AVFrame& f) { going = going && (*seen)(f, sent); };
     const std::function<void(const AVFrame&)>* taken = seen ? &each : nullptr;
     for (const std::vector<std::uint8_t>& sample : samples) {
-        if (!send(ctx.get(), packet.get(), sample)) return false;
         ++sent;
-        if (!drain(ctx.get(), frame.get(), taken) || tFaults > 0) return false;
+        if (sent <= skippedBefore && unreferencedPicture(codec, config, sample)) continue;
+        if (!send(ctx.get(), packet.get(), sample)) return false;
+        ++decoded;
+        if (!drain(ctx.get(), frame.get(), taken) || tFaults > 0 || !going) return false;
     }
-    return avcodec_send_packet(ctx.get(), nullptr) >= 0 && drain(ctx.get(), frame.get(), taken) && tFaults == 0;
+    if (sentOut) *sentOut = decoded;
+    return avcodec_send_packet(ctx.get(), nullptr) >= 0 && drain(ctx.get(), frame.get(), taken) && tFaults == 0 && going;
 }
 
 }  // namespace
@@ -278,14 +313,19 @@ bool PicturesDecode(const std::array<char, 4>& codec, const std::vector<std::uin
 }
 
 std::optional<PicturesSeen> PicturesShown(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
-                                          const std::vector<std::vector<std::uint8_t>>& samples, std::size_t from) {
+                                          const std::vector<std::vector<std::uint8_t>>& samples, std::size_t from,
+                                          bool wholeOnly) {
     PicturesSeen shown;
-    const std::function<void(const AVFrame&, std::size_t)> seen = [&](const AVFrame& frame, std::size_t sent) {
+    std::size_t count = 0, decoded = 0;
+    const std::function<bool(const AVFrame&, std::size_t)> seen = [&](const AVFrame& frame, std::size_t sent) {
         if (sent <= from) shown.brightness.clear();  // before sample `from` is decoded, the last shown only
         shown.brightness.push_back(brightnessOf(frame));
+        ++count;
         if (!FaultsNameTheirBlock(codec)) shown.whole = shown.whole && decodedWhole(frame);
+        return shown.whole || !wholeOnly;
     };
-    if (!decodeAll(codec, config, samples, &seen)) return std::nullopt;
+    if (!decodeAll(codec, config, samples, &seen, from, &decoded)) return std::nullopt;
+    shown.allShown = count == decoded;
     return shown;
 }
 

@@ -50,18 +50,24 @@ bool FaultsNameTheirBlock(const std::array<char, 4>& codec);
 
 // The pictures a run of samples shows (decoded as PicturesDecode does) in
 // the order they are shown, from the last one shown before sample `from`
-// was decoded on: each one's brightness in squares of 8 pixels (none for a
-// layout of pixels it does not read), and whether every block of every
+// was decoded on: each one's brightness in squares of 8 pixels, 16 from
+// 3840 pixels across (none for a layout of pixels it does not read), and whether every block of every
 // picture shown was decoded (told of H.265, whose decoder says nothing
 // where another file's bytes end a slice early and leave the rest of the
 // picture undecoded). None where the run does not decode.
 using Brightness = std::vector<std::uint8_t>;
+// Pictures before `from` that none refers to are not decoded (of H.265).
+// With `wholeOnly`, a run whose pictures are not decoded whole is stopped
+// at the first (none).
 struct PicturesSeen {
     std::vector<Brightness> brightness;
     bool whole = true;
+    // Each picture decoded was shown (none leads the run: see byLooks).
+    bool allShown = true;
 };
 std::optional<PicturesSeen> PicturesShown(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
-                                          const std::vector<std::vector<std::uint8_t>>& samples, std::size_t from);
+                                          const std::vector<std::vector<std::uint8_t>>& samples, std::size_t from,
+                                          bool wholeOnly = false);
 
 // Of the same pictures decoded from bytes placed several ways, the way
 // whose pictures change least from one to the next where the ways differ:
