@@ -288,6 +288,18 @@ TEST(PicturesDecode, AnH265PictureOfItsOwnBytesIsDecodedWholeAndOneOfOthersNowAn
     }
     EXPECT_GT(foreign, 10);
     EXPECT_GT(foreignCut, 0) << "of " << foreign;
+    // Decoded from a later sync picture, the pictures that lead it (shown
+    // before it, predicted from the run before) are not shown, and that is told.
+    ASSERT_TRUE(track.syncListed);
+    const auto sync = std::find_if(track.syncSamples.begin(), track.syncSamples.end(), [](std::uint32_t n) { return n > 1; });
+    ASSERT_NE(sync, track.syncSamples.end());
+    const std::vector<std::vector<std::uint8_t>> run(pictures.begin() + *sync - 1,
+                                                     pictures.begin() + std::min<std::ptrdiff_t>(*sync + 8, pictures.size()));
+    const std::optional<PicturesSeen> fromSync = PicturesShown(track.codec, track.codecConfig, run, 0);
+    const std::optional<PicturesSeen> fromLast = PicturesShown(track.codec, track.codecConfig, run, run.size() - 1);
+    ASSERT_TRUE(fromSync && fromLast);
+    EXPECT_FALSE(fromSync->allShown) << "x265 leads a sync picture with pictures shown before it";
+    EXPECT_TRUE(fromLast->allShown) << "the last, which follows it, is shown";
 }
 
 }  // namespace

@@ -169,9 +169,11 @@ std::unique_ptr<AVCodecContext, CodecContextFree> openDecoder(const std::array<c
     return ctx;
 }
 
-bool send(AVCodecContext* ctx, AVPacket* packet, const std::vector<std::uint8_t>& sample) {
+// The sample, its number in the run (where given) carried to its picture.
+bool send(AVCodecContext* ctx, AVPacket* packet, const std::vector<std::uint8_t>& sample, std::int64_t number = AV_NOPTS_VALUE) {
     if (sample.empty() || av_new_packet(packet, static_cast<int>(sample.size())) < 0) return false;
     std::memcpy(packet->data, sample.data(), sample.size());
+    packet->pts = number;
     const int sent = avcodec_send_packet(ctx, packet);
     av_packet_unref(packet);
     return sent >= 0;
@@ -271,13 +273,12 @@ bool unreferencedPicture(const std::array<char, 4>& codec, const std::vector<std
 }
 
 // PicturesDecode, each picture shown handed to `seen` where given, with the
-// number of samples sent before it came out; `seen` saying false stops the
-// decode (false). The samples before `skippedBefore` that no picture
-// refers to are not decoded; `sent` counts those that are.
+// number of samples sent before it came out (its own number in the run is
+// its `pts`); `seen` saying false stops the decode (false). The samples
+// before `skippedBefore` that no picture refers to are not decoded.
 bool decodeAll(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
                const std::vector<std::vector<std::uint8_t>>& samples,
-               const std::function<bool(const AVFrame&, std::size_t)>* seen, std::size_t skippedBefore = 0,
-               std::size_t* sentOut = nullptr) {
+               const std::function<bool(const AVFrame&, std::size_t)>* seen, std::size_t skippedBefore = 0) {
     for (const std::vector<std::uint8_t>& sample : samples)
         if (HoldsFiller(sample.data(), sample.size())) return false;
     const auto ctx = openDecoder(codec, config, true);
@@ -290,18 +291,16 @@ bool decodeAll(const std::array<char, 4>& codec, const std::vector<std::uint8_t>
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
     if (!packet || !frame) return false;
-    std::size_t sent = 0, decoded = 0;
+    std::size_t sent = 0;
     bool going = true;
     const std::function<void(const AVFrame&)> each = [&](const AVFrame& f) { going = going && (*seen)(f, sent); };
     const std::function<void(const AVFrame&)>* taken = seen ? &each : nullptr;
     for (const std::vector<std::uint8_t>& sample : samples) {
         ++sent;
         if (sent <= skippedBefore && unreferencedPicture(codec, config, sample)) continue;
-        if (!send(ctx.get(), packet.get(), sample)) return false;
-        ++decoded;
+        if (!send(ctx.get(), packet.get(), sample, static_cast<std::int64_t>(sent - 1))) return false;
         if (!drain(ctx.get(), frame.get(), taken) || tFaults > 0 || !going) return false;
     }
-    if (sentOut) *sentOut = decoded;
     return avcodec_send_packet(ctx.get(), nullptr) >= 0 && drain(ctx.get(), frame.get(), taken) && tFaults == 0 && going;
 }
 
@@ -316,16 +315,16 @@ std::optional<PicturesSeen> PicturesShown(const std::array<char, 4>& codec, cons
                                           const std::vector<std::vector<std::uint8_t>>& samples, std::size_t from,
                                           bool wholeOnly) {
     PicturesSeen shown;
-    std::size_t count = 0, decoded = 0;
+    std::size_t count = 0;  // of the samples from `from` on
     const std::function<bool(const AVFrame&, std::size_t)> seen = [&](const AVFrame& frame, std::size_t sent) {
         if (sent <= from) shown.brightness.clear();  // before sample `from` is decoded, the last shown only
         shown.brightness.push_back(brightnessOf(frame));
-        ++count;
+        count += frame.pts != AV_NOPTS_VALUE && frame.pts >= static_cast<std::int64_t>(from);
         if (!FaultsNameTheirBlock(codec)) shown.whole = shown.whole && decodedWhole(frame);
         return shown.whole || !wholeOnly;
     };
-    if (!decodeAll(codec, config, samples, &seen, from, &decoded)) return std::nullopt;
-    shown.allShown = count == decoded;
+    if (!decodeAll(codec, config, samples, &seen, from)) return std::nullopt;
+    shown.allShown = count + from >= samples.size();
     return shown;
 }
 

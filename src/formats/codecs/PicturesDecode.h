@@ -62,7 +62,7 @@ using Brightness = std::vector<std::uint8_t>;
 struct PicturesSeen {
     std::vector<Brightness> brightness;
     bool whole = true;
-    // Each picture decoded was shown (none leads the run: see byLooks).
+    // Each picture from `from` on was shown (none leads the run: see byLooks).
     bool allShown = true;
 };
 std::optional<PicturesSeen> PicturesShown(const std::array<char, 4>& codec, const std::vector<std::uint8_t>& config,
