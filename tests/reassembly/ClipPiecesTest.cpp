@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <random>
 
 #include "fixtures/TempDir.h"
@@ -31,6 +32,23 @@ std::string noLengthFits(unsigned key) {
 std::string be32(std::uint32_t v) {
     return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
 }
+
+// `bytes` written to `path` and read as a card of kCluster clusters, the
+// byte `unreadable`'s sector (where given) known not to read.
+struct Card {
+    Card(const fs::path& path, const std::string& bytes, std::uint64_t unreadable = ~0ull) {
+        test::WriteFile(path, bytes);
+        EXPECT_TRUE(file.open(path, platform::RawFile::Mode::Read));
+        geo.sectorsPerCluster = kCluster / 512;
+        geo.totalUnits = bytes.size() / kCluster;
+        if (unreadable != ~0ull) known[unreadable / 512] = 1;
+        medium.emplace(file, 512, known);
+    }
+    platform::RawFile file;
+    scan::ScanGeometry geo;
+    media::SectorRuns known;
+    std::optional<media::SalvagedMedium> medium;
+};
 
 class ClipPieces : public ::testing::Test {
 protected:
@@ -134,17 +152,9 @@ void ClipPieces::comesBackWhole(const std::string& between, std::uint64_t unread
     const std::string medium = wrapped ? between + rest + between + clip.substr(0, breakAt) + after
                                        : clip.substr(0, breakAt) + between + rest + after;
     const std::uint64_t startUnit = wrapped ? (2 * between.size() + rest.size()) / kCluster : 0;
-    test::WriteFile(dir / "medium.img", medium);
-    platform::RawFile file;
-    ASSERT_TRUE(file.open(dir / "medium.img", platform::RawFile::Mode::Read));
-    scan::ScanGeometry geo;
-    geo.sectorsPerCluster = kCluster / 512;
-    geo.totalUnits = medium.size() / kCluster;
+    Card card(dir / "medium.img", medium, unreadable == ~0ull ? unreadable : unreadable + 2 * kCluster);
     const Others others;
-    media::SectorRuns known;
-    if (unreadable != ~0ull) known[(unreadable + 2 * kCluster) / 512] = 1;
-    media::SalvagedMedium salvaged(file, 512, known);
-    Clip found(salvaged, geo, others, startUnit, samples.back().end(), samples, tracks);
+    Clip found(*card.medium, card.geo, others, startUnit, samples.back().end(), samples, tracks);
     ASSERT_TRUE(found.follow(true));
     EXPECT_EQ(found.pieces(), 2);
     ASSERT_TRUE(found.write(dir / "back.mp4", found.size()));
@@ -249,16 +259,9 @@ TEST_F(ClipPieces, TheRestOfAClipsLastSoundFrameInAnotherFilesClusterIsNotTakenF
         // The clip's own tail, or another file's cluster in its place.
         for (const bool own : {true, false}) {
             const std::string medium = kept + (own ? clip.substr(kept.size()) : std::string()) + noLengthFits(key);
-            test::WriteFile(dir / "medium.img", medium.substr(0, medium.size() / kCluster * kCluster));
-            platform::RawFile file;
-            ASSERT_TRUE(file.open(dir / "medium.img", platform::RawFile::Mode::Read));
-            scan::ScanGeometry geo;
-            geo.sectorsPerCluster = kCluster / 512;
-            geo.totalUnits = medium.size() / kCluster;
+            Card card(dir / "medium.img", medium.substr(0, medium.size() / kCluster * kCluster));
             const Others others;
-            const media::SectorRuns known;
-            media::SalvagedMedium salvaged(file, 512, known);
-            Clip found(salvaged, geo, others, 0, last.end(), samples, tracks);
+            Clip found(*card.medium, card.geo, others, 0, last.end(), samples, tracks);
             ASSERT_TRUE(found.follow(true));
             const std::uint8_t* tail = reinterpret_cast<const std::uint8_t*>(medium.data()) + last.end() - 2;
             // (of another file's bytes, some end as a frame does by chance)
