@@ -144,12 +144,16 @@ bool Clip::startsRun(const Sample& sample) const {
 std::uint64_t Clip::trailingSoundFault() const {
     // The clip's last sound frame, compressed, whose end lies in a cluster
     // after its start's: nothing read after it shows that cluster to be the
-    // clip's but how the frame ends.
+    // clip's but how the frame ends, and that it decodes to its end.
     if (!samples_.empty() && samples_.back().kind == Sample::Kind::Aac) {
         const Sample& last = samples_.back();
-        std::uint8_t end[2];
-        if (last.size >= 2 && (last.end() - 1) / unit_ != last.offset / unit_ &&
-            (!read(last.end() - 2, 2, end) || !formats::AacFrameEnds(end, 2)))
+        if ((last.end() - 1) / unit_ == last.offset / unit_) return kGood;
+        constexpr std::uint64_t kMaxFrame = 1u << 16;
+        std::vector<std::uint8_t> frame(static_cast<std::size_t>(std::min(last.size, kMaxFrame)));
+        if (last.size < 2 || last.size > kMaxFrame || !read(last.offset, frame.size(), frame.data()) ||
+            !formats::AacFrameEnds(frame.data() + frame.size() - 2, 2))
+            return last.offset;
+        if (last.track < tracks_.size() && formats::AacFrameDecodes(tracks_[last.track].codecConfig, frame.data(), frame.size()) == false)
             return last.offset;
         return kGood;
     }

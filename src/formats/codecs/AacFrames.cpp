@@ -1,5 +1,14 @@
 #include "formats/codecs/AacFrames.h"
 
+#include <cstring>
+#include <memory>
+
+#include "formats/codecs/PicturesDecode.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
 namespace hx::formats {
 
 namespace {
@@ -69,6 +78,33 @@ bool AacFrameEnds(const std::uint8_t* frame, std::size_t size) {
     unsigned clear = 0;
     while (!(last >> clear & 1)) ++clear;
     return (last >> clear & 7) == 7;
+}
+
+std::optional<bool> AacFrameDecodes(const std::vector<std::uint8_t>& config, const std::uint8_t* frame, std::size_t size) {
+    const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_AAC);
+    if (!decoder || config.empty() || config.size() > 64) return std::nullopt;
+    if (size == 0 || size > (1u << 16)) return false;
+    QuietDecoders();
+    struct Free {
+        void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+        void operator()(AVPacket* p) const { av_packet_free(&p); }
+        void operator()(AVFrame* f) const { av_frame_free(&f); }
+    };
+    std::unique_ptr<AVCodecContext, Free> ctx(avcodec_alloc_context3(decoder));
+    std::unique_ptr<AVPacket, Free> packet(av_packet_alloc());
+    std::unique_ptr<AVFrame, Free> sound(av_frame_alloc());
+    if (!ctx || !packet || !sound) return std::nullopt;
+    ctx->extradata = static_cast<std::uint8_t*>(av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!ctx->extradata) return std::nullopt;
+    std::memcpy(ctx->extradata, config.data(), config.size());
+    ctx->extradata_size = static_cast<int>(config.size());
+    ctx->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER;
+    if (avcodec_open2(ctx.get(), decoder, nullptr) < 0) return std::nullopt;
+    if (av_new_packet(packet.get(), static_cast<int>(size)) < 0) return std::nullopt;
+    std::memcpy(packet->data, frame, size);
+    if (avcodec_send_packet(ctx.get(), packet.get()) < 0 || avcodec_receive_frame(ctx.get(), sound.get()) < 0) return false;
+    // Bytes it left unread are decoded as a frame of their own, or fail.
+    return avcodec_receive_frame(ctx.get(), sound.get()) == AVERROR(EAGAIN);
 }
 
 }  // namespace hx::formats

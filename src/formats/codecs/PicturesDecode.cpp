@@ -149,8 +149,7 @@ std::unique_ptr<AVCodecContext, CodecContextFree> openDecoder(const std::array<c
                                                               const std::vector<std::uint8_t>& config, bool strict) {
     const AVCodec* decoder = decoderOf(codec);
     if (!decoder || config.empty()) return nullptr;
-    static std::once_flag listening;
-    std::call_once(listening, [] { av_log_set_callback(heard); });
+    QuietDecoders();
     std::unique_ptr<AVCodecContext, CodecContextFree> ctx(avcodec_alloc_context3(decoder));
     if (!ctx) return nullptr;
     ctx->extradata = static_cast<std::uint8_t*>(av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
@@ -231,6 +230,11 @@ bool toRgb(const AVFrame& frame, unsigned step, DrawnPicture& out) {
 }
 
 }  // namespace
+
+void QuietDecoders() {
+    static std::once_flag listening;
+    std::call_once(listening, [] { av_log_set_callback(heard); });
+}
 
 bool HoldsFiller(const std::uint8_t* bytes, std::size_t size) {
     constexpr std::size_t kFiller = 2048;

@@ -102,6 +102,10 @@ DecodedSoFar PicturesDecodeSoFar(const std::array<char, 4>& codec, const std::ve
 // blocks at most (240 bytes for a black picture of 3840 by 2160).
 bool HoldsFiller(const std::uint8_t* bytes, std::size_t size);
 
+// What the decoders say is heard by the checks here, never printed: done
+// before any decoder is opened.
+void QuietDecoders();
+
 // A picture as 8-bit RGB, 3 bytes a pixel.
 struct DrawnPicture {
     std::vector<std::uint8_t> rgb;

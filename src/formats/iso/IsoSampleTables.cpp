@@ -33,8 +33,55 @@ bool readTable(const ReadAt& read, std::uint64_t at, std::uint64_t bytes, std::v
     return bytes == 0 || read(at, out.size(), out.data());
 }
 
+// A descriptor of an `esds` box at `at` (its tag, then its size in 7 bits a
+// byte, at most four): its tag, and where its contents lie.
+bool readDescriptor(const std::vector<std::uint8_t>& b, std::size_t& at, std::uint8_t& tag, std::size_t& end) {
+    if (at >= b.size()) return false;
+    tag = b[at++];
+    std::size_t size = 0;
+    for (int k = 0;; ++k) {
+        if (k == 4 || at >= b.size()) return false;
+        size = size << 7 | (b[at] & 0x7f);
+        if (!(b[at++] & 0x80)) break;
+    }
+    if (size > b.size() - at) return false;
+    end = at + size;
+    return true;
+}
+
+// An AAC sample entry's AudioSpecificConfig, from its `esds` box (after the
+// entry's own fields, which QuickTime's versions 1 and 2 make longer; or in
+// its `wave` box).
+void readAacConfig(const ReadAt& read, const IsoBox& entry, IsoTrack& track) {
+    std::uint8_t v[2];
+    if (entry.contents + 28 > entry.end || !read(entry.contents + 8, 2, v)) return;
+    const unsigned version = v[0] << 8 | v[1];
+    const std::uint64_t boxes = entry.contents + (version == 1 ? 44 : version == 2 ? 64 : 28);
+    IsoBox esds, wave;
+    if (!FindIsoBox(read, boxes, entry.end, "esds", esds) &&
+        !(FindIsoBox(read, boxes, entry.end, "wave", wave) && FindIsoBox(read, wave.contents, wave.end, "esds", esds)))
+        return;
+    if (esds.end - esds.contents > kMaxConfigBytes || esds.end - esds.contents < 4) return;
+    std::vector<std::uint8_t> b(static_cast<std::size_t>(esds.end - esds.contents));
+    if (!read(esds.contents, b.size(), b.data())) return;
+    // ES_Descriptor (3): its id, flags and what they say follows; in it
+    // DecoderConfigDescriptor (4): 13 bytes; in it DecoderSpecificInfo (5).
+    std::size_t at = 4, end = 0;  // after the box's version and flags
+    std::uint8_t tag = 0;
+    if (!readDescriptor(b, at, tag, end) || tag != 3 || end - at < 3) return;
+    const std::uint8_t flags = b[at + 2];
+    at += 3 + (flags & 0x80 ? 2 : 0);
+    if ((flags & 0x40) && at < end) at += 1 + b[at];
+    if (flags & 0x20) at += 2;
+    if (at > end || !readDescriptor(b, at, tag, end) || tag != 4 || end - at < 13) return;
+    at += 13;
+    if (!readDescriptor(b, at, tag, end) || tag != 5 || end == at) return;
+    track.codecConfig.assign(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
 // The first sample entry's type, and for H.264 and H.265 the length of
-// their NAL units' lengths (its configuration box: avcC byte 4, hvcC byte 21).
+// their NAL units' lengths (its configuration box: avcC byte 4, hvcC byte 21)
+// and the box; for AAC its configuration.
 void readCodec(const ReadAt& read, const IsoBox& stbl, IsoTrack& track) {
     IsoBox stsd, entry, config;
     if (!FindIsoBox(read, stbl.contents, stbl.end, "stsd", stsd) ||
@@ -45,6 +92,10 @@ void readCodec(const ReadAt& read, const IsoBox& stbl, IsoTrack& track) {
     std::uint8_t bits[2];
     if (entry.contents + 20 <= entry.end && read(entry.contents + 18, 2, bits))
         track.soundBits = static_cast<std::uint16_t>(bits[0] << 8 | bits[1]);
+    if (entry.is("mp4a")) {
+        readAacConfig(read, entry, track);
+        return;
+    }
     // A visual sample entry's own fields take 78 bytes before its boxes.
     const bool avc = entry.is("avc1") || entry.is("avc3"), hevc = entry.is("hvc1") || entry.is("hev1");
     if (!avc && !hevc) return;

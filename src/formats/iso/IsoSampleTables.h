@@ -18,7 +18,7 @@ struct IsoTrack {
     // H.264 and H.265: the bytes of the length before each NAL unit of a
     // sample (1, 2 or 4); 0 for other codecs.
     std::uint8_t nalLengthBytes = 0;
-    std::vector<std::uint8_t> codecConfig;    //   and their configuration (avcC, hvcC: the box's contents)
+    std::vector<std::uint8_t> codecConfig;    //   and their configuration (avcC, hvcC: the box's contents; AAC's AudioSpecificConfig)
     // The samples that need none before them, numbered from 1 (stss); when
     // none is listed (or the list is unreadable), syncListed is false.
     std::vector<std::uint32_t> syncSamples;
