@@ -53,6 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // And as the pictures it shows, each laid out first as a checkerboard and looked over for it.
         hx::formats::PicturesShown(track.codec, track.codecConfig,
                                    {std::vector<std::uint8_t>(data, data + std::min<std::size_t>(size, 1 << 16))}, 0);
+        // And as a sound frame of the track's configuration (read from its esds box).
+        hx::formats::AacFrameDecodes(track.codecConfig, data, std::min<std::size_t>(size, 1 << 16));
     }
     hx::viewing::RgbPicture first;
     if (hx::viewing::DecodeClipPicture(read, size, 64, first) &&
