@@ -147,10 +147,10 @@ std::uint64_t Clip::trailingSoundFault() const {
     // clip's but how the frame ends, and that it decodes to its end.
     if (!samples_.empty() && samples_.back().kind == Sample::Kind::Aac) {
         const Sample& last = samples_.back();
-        if ((last.end() - 1) / unit_ == last.offset / unit_) return kGood;
-        constexpr std::uint64_t kMaxFrame = 1u << 16;
+        if (last.size < 2 || (last.end() - 1) / unit_ == last.offset / unit_) return kGood;
+        constexpr std::uint64_t kMaxFrame = 1u << 16;  // far more than an AAC frame holds
         std::vector<std::uint8_t> frame(static_cast<std::size_t>(std::min(last.size, kMaxFrame)));
-        if (last.size < 2 || last.size > kMaxFrame || !read(last.offset, frame.size(), frame.data()) ||
+        if (last.size > kMaxFrame || !read(last.offset, frame.size(), frame.data()) ||
             !formats::AacFrameEnds(frame.data() + frame.size() - 2, 2))
             return last.offset;
         if (last.track < tracks_.size() && formats::AacFrameDecodes(tracks_[last.track].codecConfig, frame.data(), frame.size()) == false)

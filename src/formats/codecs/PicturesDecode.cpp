@@ -260,11 +260,11 @@ bool unreferencedPicture(const std::array<char, 4>& codec, const std::vector<std
     const unsigned layers = (config[21] >> 3) & 7u, lengthBytes = (config[21] & 3u) + 1u;
     if (layers == 0) return false;  // not said
     bool slices = false;
-    for (std::size_t k = 0; k + lengthBytes <= sample.size();) {
-        std::uint64_t length = 0;
-        for (unsigned i = 0; i < lengthBytes; ++i) length = length << 8 | sample[k + i];
+    for (std::size_t k = 0; k < sample.size();) {
+        if (sample.size() - k < lengthBytes + 2u) return false;
+        const std::uint64_t length = NalUnitLength(sample.data() + k, lengthBytes, 2);
         k += lengthBytes;
-        if (length < 2 || length > sample.size() - k) return false;
+        if (length == 0 || length > sample.size() - k) return false;
         const unsigned nal = (sample[k] >> 1) & 0x3fu, layer = (sample[k + 1] & 7u);
         if (nal < 32) {
             // TRAIL_N, TSA_N, STSA_N, RADL_N, RASL_N and the reserved ones so named.

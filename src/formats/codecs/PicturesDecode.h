@@ -51,14 +51,14 @@ bool FaultsNameTheirBlock(const std::array<char, 4>& codec);
 // The pictures a run of samples shows (decoded as PicturesDecode does) in
 // the order they are shown, from the last one shown before sample `from`
 // was decoded on: each one's brightness in squares of 8 pixels, 16 from
-// 3840 pixels across (none for a layout of pixels it does not read), and whether every block of every
-// picture shown was decoded (told of H.265, whose decoder says nothing
-// where another file's bytes end a slice early and leave the rest of the
-// picture undecoded). None where the run does not decode.
+// 3840 pixels across (none for a layout of pixels it does not read), and
+// whether every block of every picture shown was decoded (told of H.265,
+// whose decoder says nothing where another file's bytes end a slice early
+// and leave the rest of the picture undecoded). None where the run does not
+// decode. Pictures before `from` that none refers to are not decoded (of
+// H.265). With `wholeOnly`, a run whose pictures are not decoded whole is
+// stopped at the first (none).
 using Brightness = std::vector<std::uint8_t>;
-// Pictures before `from` that none refers to are not decoded (of H.265).
-// With `wholeOnly`, a run whose pictures are not decoded whole is stopped
-// at the first (none).
 struct PicturesSeen {
     std::vector<Brightness> brightness;
     bool whole = true;

@@ -71,7 +71,10 @@ void readAacConfig(const ReadAt& read, const IsoBox& entry, IsoTrack& track) {
     if (!readDescriptor(b, at, tag, end) || tag != 3 || end - at < 3) return;
     const std::uint8_t flags = b[at + 2];
     at += 3 + (flags & 0x80 ? 2 : 0);
-    if ((flags & 0x40) && at < end) at += 1 + b[at];
+    if (flags & 0x40) {  // a URL, after its length
+        if (at >= end) return;
+        at += 1 + b[at];
+    }
     if (flags & 0x20) at += 2;
     if (at > end || !readDescriptor(b, at, tag, end) || tag != 4 || end - at < 13) return;
     at += 13;
